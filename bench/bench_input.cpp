@@ -1,0 +1,53 @@
+#include "bench/bench_input.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "core/text/unicode.h"
+
+namespace ravlin::bench {
+namespace {
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::cerr << "bench: cannot read " << path << "\n";
+        std::exit(2);
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+}  // namespace
+
+std::string benchTextSource() {
+    const char* path = std::getenv("RAVLIN_BENCH_TEXT");
+    return (path != nullptr && *path != '\0') ? std::string(path)
+                                              : std::string(RAVLIN_BENCH_DIR) + "/data/draft.txt";
+}
+
+std::u16string benchText(std::size_t approximateCharacters) {
+    std::u16string draft = text::toUtf16(readFile(benchTextSource()));
+    while (!draft.empty() && (draft.back() == u'\n' || draft.back() == u'\r')) {
+        draft.pop_back();
+    }
+    if (approximateCharacters == 0 || draft.empty()) {
+        return draft;
+    }
+    std::u16string out;
+    while (out.size() < approximateCharacters) {
+        if (!out.empty()) {
+            out.push_back(u' ');
+        }
+        out += draft;
+    }
+    auto cut = out.rfind(u' ', approximateCharacters);
+    out.resize(cut != std::u16string::npos && cut > approximateCharacters / 2 ? cut
+                                                                               : approximateCharacters);
+    return out;
+}
+
+}  // namespace ravlin::bench

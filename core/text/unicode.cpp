@@ -1,0 +1,380 @@
+#include "core/text/unicode.h"
+
+#include <memory>
+#include <mutex>
+
+#include <unicode/brkiter.h>
+#include <unicode/locid.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/ustring.h>
+#include <unicode/utf16.h>
+
+namespace ravlin::text {
+namespace {
+
+icu::UnicodeString alias(std::u16string_view text) {
+    // Read-only alias: no copy, the view outlives the UnicodeString.
+    return icu::UnicodeString(false, text.data(), static_cast<int32_t>(text.size()));
+}
+
+std::u16string fromUnicodeString(const icu::UnicodeString& text) {
+    return std::u16string(text.getBuffer(), static_cast<std::size_t>(text.length()));
+}
+
+// A character break iterator per thread: creating one loads rule data, which is too slow to do
+// per call on the typing path.
+icu::BreakIterator& characterIterator() {
+    thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> created(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        if (U_FAILURE(status) || !created) {
+            std::abort();  // ICU data missing: nothing in the core can work without it
+        }
+        return created;
+    }();
+    return *iterator;
+}
+
+// Runs `body` with the thread's character iterator set on `text`.
+template <class Body>
+auto withCharacters(std::u16string_view text, Body body) {
+    auto& iterator = characterIterator();
+    UErrorCode status = U_ZERO_ERROR;
+    UText utext = UTEXT_INITIALIZER;
+    utext_openUChars(&utext, text.data(), static_cast<int64_t>(text.size()), &status);
+    iterator.setText(&utext, status);
+    auto result = body(iterator);
+    utext_close(&utext);
+    return result;
+}
+
+const icu::Normalizer2& nfdNormalizer() {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* normalizer = icu::Normalizer2::getNFDInstance(status);
+    if (U_FAILURE(status) || normalizer == nullptr) {
+        std::abort();
+    }
+    return *normalizer;
+}
+
+const icu::Normalizer2& nfcNormalizer() {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* normalizer = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status) || normalizer == nullptr) {
+        std::abort();
+    }
+    return *normalizer;
+}
+
+std::u16string normalize(const icu::Normalizer2& normalizer, std::u16string_view text) {
+    UErrorCode status = U_ZERO_ERROR;
+    icu::UnicodeString source = alias(text);
+    if (normalizer.isNormalized(source, status) && U_SUCCESS(status)) {
+        return std::u16string(text);
+    }
+    status = U_ZERO_ERROR;
+    icu::UnicodeString out = normalizer.normalize(source, status);
+    if (U_FAILURE(status)) {
+        return std::u16string(text);
+    }
+    return fromUnicodeString(out);
+}
+
+bool isAscii(std::u16string_view text) {
+    for (char16_t unit : text) {
+        if (unit >= 0x80) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::u16string toUtf16(std::string_view utf8) {
+    std::u16string out;
+    out.reserve(utf8.size());
+    std::size_t i = 0;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+    const std::size_t size = utf8.size();
+    while (i < size) {
+        if (bytes[i] < 0x80) {
+            out.push_back(static_cast<char16_t>(bytes[i++]));
+            continue;
+        }
+        UChar32 codePoint = 0;
+        int32_t index = static_cast<int32_t>(i);
+        U8_NEXT_OR_FFFD(bytes, index, static_cast<int32_t>(size), codePoint);
+        i = static_cast<std::size_t>(index);
+        if (codePoint <= 0xffff) {
+            out.push_back(static_cast<char16_t>(codePoint));
+        } else {
+            out.push_back(U16_LEAD(codePoint));
+            out.push_back(U16_TRAIL(codePoint));
+        }
+    }
+    return out;
+}
+
+std::string toUtf8(std::u16string_view utf16) {
+    std::string out;
+    out.reserve(utf16.size());
+    std::size_t i = 0;
+    const std::size_t size = utf16.size();
+    while (i < size) {
+        char32_t codePoint = utf16[i];
+        if (codePoint < 0x80) {
+            out.push_back(static_cast<char>(codePoint));
+            ++i;
+            continue;
+        }
+        if (U16_IS_LEAD(codePoint) && i + 1 < size && U16_IS_TRAIL(utf16[i + 1])) {
+            codePoint = U16_GET_SUPPLEMENTARY(codePoint, utf16[i + 1]);
+            i += 2;
+        } else {
+            if (U16_IS_SURROGATE(codePoint)) {
+                codePoint = 0xfffd;
+            }
+            ++i;
+        }
+        if (codePoint < 0x800) {
+            out.push_back(static_cast<char>(0xc0 | (codePoint >> 6)));
+            out.push_back(static_cast<char>(0x80 | (codePoint & 0x3f)));
+        } else if (codePoint < 0x10000) {
+            out.push_back(static_cast<char>(0xe0 | (codePoint >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3f)));
+            out.push_back(static_cast<char>(0x80 | (codePoint & 0x3f)));
+        } else {
+            out.push_back(static_cast<char>(0xf0 | (codePoint >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3f)));
+            out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3f)));
+            out.push_back(static_cast<char>(0x80 | (codePoint & 0x3f)));
+        }
+    }
+    return out;
+}
+
+std::int64_t characterCount(std::u16string_view text) {
+    if (text.empty()) {
+        return 0;
+    }
+    // Printable ASCII without CR: every unit is one character.
+    bool simple = true;
+    for (char16_t unit : text) {
+        if (unit >= 0x7f || unit == u'\r') {
+            simple = false;
+            break;
+        }
+    }
+    if (simple) {
+        return static_cast<std::int64_t>(text.size());
+    }
+    return withCharacters(text, [](icu::BreakIterator& iterator) {
+        std::int64_t count = 0;
+        iterator.first();
+        while (iterator.next() != icu::BreakIterator::DONE) {
+            ++count;
+        }
+        return count;
+    });
+}
+
+std::int64_t characterCount(std::string_view utf8) { return characterCount(toUtf16(utf8)); }
+
+std::vector<std::int64_t> characterBoundaries(std::u16string_view text) {
+    return withCharacters(text, [&](icu::BreakIterator& iterator) {
+        std::vector<std::int64_t> boundaries;
+        boundaries.reserve(text.size() + 1);
+        for (int32_t position = iterator.first(); position != icu::BreakIterator::DONE;
+             position = iterator.next()) {
+            boundaries.push_back(position);
+        }
+        if (boundaries.empty()) {
+            boundaries.push_back(0);
+        }
+        return boundaries;
+    });
+}
+
+bool isCharacterBoundary(std::u16string_view text, std::int64_t offset) {
+    if (offset < 0 || offset > static_cast<std::int64_t>(text.size())) {
+        return false;
+    }
+    if (offset == 0 || offset == static_cast<std::int64_t>(text.size())) {
+        return true;
+    }
+    return withCharacters(text, [&](icu::BreakIterator& iterator) {
+        return static_cast<bool>(iterator.isBoundary(static_cast<int32_t>(offset)));
+    });
+}
+
+std::optional<std::u16string> substring(std::u16string_view text, Utf16Range range) {
+    const auto size = static_cast<std::int64_t>(text.size());
+    if (range.location < 0 || range.length < 0 || range.location > size ||
+        range.length > size - range.location) {
+        return std::nullopt;
+    }
+    if (!isCharacterBoundary(text, range.location) || !isCharacterBoundary(text, range.end())) {
+        return std::nullopt;
+    }
+    return std::u16string(text.substr(static_cast<std::size_t>(range.location),
+                                      static_cast<std::size_t>(range.length)));
+}
+
+std::u16string prefixCharacters(std::u16string_view text, std::int64_t count) {
+    if (count <= 0) {
+        return {};
+    }
+    return withCharacters(text, [&](icu::BreakIterator& iterator) {
+        int32_t end = iterator.first();
+        for (std::int64_t i = 0; i < count; ++i) {
+            int32_t next = iterator.next();
+            if (next == icu::BreakIterator::DONE) {
+                break;
+            }
+            end = next;
+        }
+        return std::u16string(text.substr(0, static_cast<std::size_t>(end)));
+    });
+}
+
+std::u16string suffixCharacters(std::u16string_view text, std::int64_t count) {
+    if (count <= 0) {
+        return {};
+    }
+    return withCharacters(text, [&](icu::BreakIterator& iterator) {
+        int32_t start = iterator.last();
+        for (std::int64_t i = 0; i < count; ++i) {
+            int32_t previous = iterator.previous();
+            if (previous == icu::BreakIterator::DONE) {
+                break;
+            }
+            start = previous;
+        }
+        return std::u16string(text.substr(static_cast<std::size_t>(start)));
+    });
+}
+
+bool isWhitespaceOrNewline(char32_t codePoint) {
+    return u_isUWhiteSpace(static_cast<UChar32>(codePoint)) != 0;
+}
+
+bool isHorizontalWhitespace(char32_t codePoint) {
+    return u_isblank(static_cast<UChar32>(codePoint)) != 0;
+}
+
+std::u16string trimmed(std::u16string_view text) {
+    std::size_t start = 0;
+    std::size_t end = text.size();
+    while (start < end) {
+        char32_t codePoint = codePointAt(text, static_cast<std::int64_t>(start));
+        if (!isWhitespaceOrNewline(codePoint)) {
+            break;
+        }
+        start += U16_LENGTH(codePoint);
+    }
+    while (end > start) {
+        char32_t codePoint = codePointBefore(text, static_cast<std::int64_t>(end));
+        if (!isWhitespaceOrNewline(codePoint)) {
+            break;
+        }
+        end -= U16_LENGTH(codePoint);
+    }
+    return std::u16string(text.substr(start, end - start));
+}
+
+std::string trimmed(std::string_view utf8) { return toUtf8(trimmed(toUtf16(utf8))); }
+
+bool isBlank(std::u16string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t codePoint = codePointAt(text, static_cast<std::int64_t>(i));
+        if (!isWhitespaceOrNewline(codePoint)) {
+            return false;
+        }
+        i += U16_LENGTH(codePoint);
+    }
+    return true;
+}
+
+bool isBlank(std::string_view utf8) { return isBlank(toUtf16(utf8)); }
+
+bool canonicallyEqual(std::u16string_view a, std::u16string_view b) {
+    if (a == b) {
+        return true;
+    }
+    if (isAscii(a) && isAscii(b)) {
+        return false;
+    }
+    return nfd(a) == nfd(b);
+}
+
+bool canonicallyEqual(std::string_view a, std::string_view b) {
+    if (a == b) {
+        return true;
+    }
+    return canonicallyEqual(toUtf16(a), toUtf16(b));
+}
+
+bool canonicallyEqualOptional(const std::optional<std::string>& a, const std::optional<std::string>& b) {
+    if (!a || !b) {
+        return !a && !b;
+    }
+    return canonicallyEqual(std::string_view(*a), std::string_view(*b));
+}
+
+bool canonicallyEqualOptional(const std::optional<std::u16string>& a,
+                      const std::optional<std::u16string>& b) {
+    if (!a || !b) {
+        return !a && !b;
+    }
+    return canonicallyEqual(std::u16string_view(*a), std::u16string_view(*b));
+}
+
+std::u16string nfc(std::u16string_view text) { return normalize(nfcNormalizer(), text); }
+std::u16string nfd(std::u16string_view text) { return normalize(nfdNormalizer(), text); }
+
+std::u16string lowercased(std::u16string_view text) {
+    icu::UnicodeString copy(text.data(), static_cast<int32_t>(text.size()));
+    copy.toLower(icu::Locale::getRoot());
+    return fromUnicodeString(copy);
+}
+
+std::u16string uppercased(std::u16string_view text) {
+    icu::UnicodeString copy(text.data(), static_cast<int32_t>(text.size()));
+    copy.toUpper(icu::Locale::getRoot());
+    return fromUnicodeString(copy);
+}
+
+std::string lowercased(std::string_view utf8) { return toUtf8(lowercased(toUtf16(utf8))); }
+std::string uppercased(std::string_view utf8) { return toUtf8(uppercased(toUtf16(utf8))); }
+
+char32_t codePointAt(std::u16string_view text, std::int64_t offset) {
+    const auto size = static_cast<std::int64_t>(text.size());
+    if (offset < 0 || offset >= size) {
+        return 0;
+    }
+    char16_t unit = text[static_cast<std::size_t>(offset)];
+    if (U16_IS_LEAD(unit) && offset + 1 < size &&
+        U16_IS_TRAIL(text[static_cast<std::size_t>(offset + 1)])) {
+        return U16_GET_SUPPLEMENTARY(unit, text[static_cast<std::size_t>(offset + 1)]);
+    }
+    return unit;
+}
+
+char32_t codePointBefore(std::u16string_view text, std::int64_t offset) {
+    const auto size = static_cast<std::int64_t>(text.size());
+    if (offset <= 0 || offset > size) {
+        return 0;
+    }
+    char16_t unit = text[static_cast<std::size_t>(offset - 1)];
+    if (U16_IS_TRAIL(unit) && offset >= 2 &&
+        U16_IS_LEAD(text[static_cast<std::size_t>(offset - 2)])) {
+        return U16_GET_SUPPLEMENTARY(text[static_cast<std::size_t>(offset - 2)], unit);
+    }
+    return unit;
+}
+
+}  // namespace ravlin::text

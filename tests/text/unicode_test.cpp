@@ -1,0 +1,110 @@
+#include "core/text/unicode.h"
+
+#include <gtest/gtest.h>
+
+#include "core/text/fingerprint.h"
+
+namespace ravlin::text {
+namespace {
+
+const std::u16string kComposed = u"\u00e9";     // é as one code point
+const std::u16string kDecomposed = u"e\u0301";  // e + combining acute
+
+TEST(Utf, RoundTripsEveryPlane) {
+    const std::string utf8 = "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z";  // a é € 😀 z
+    const std::u16string utf16 = toUtf16(utf8);
+    EXPECT_EQ(utf16, u"a\u00e9\u20ac\U0001F600z");
+    EXPECT_EQ(toUtf8(utf16), utf8);
+}
+
+TEST(Utf, IllFormedInputBecomesReplacementCharacter) {
+    EXPECT_EQ(toUtf8(std::u16string(1, char16_t(0xd800))), "\xef\xbf\xbd");  // lone lead
+    EXPECT_EQ(toUtf8(std::u16string{u'a', char16_t(0xdc00), u'b'}), "a\xef\xbf\xbd" "b");
+    EXPECT_EQ(toUtf8(std::u16string{char16_t(0xdc00), char16_t(0xd800)}),
+              "\xef\xbf\xbd\xef\xbf\xbd");  // swapped pair is two lone surrogates
+    EXPECT_EQ(toUtf16("a\xff" "b"), u"a\ufffdb");
+    EXPECT_EQ(toUtf16("\xe2\x82"), u"\ufffd");  // truncated sequence
+    EXPECT_EQ(toUtf16("\xed\xa0\x80"), u"\ufffd\ufffd\ufffd");  // encoded surrogate is not UTF-8
+}
+
+TEST(Characters, CountsGraphemeClustersNotUnits) {
+    EXPECT_EQ(characterCount(u""), 0);
+    EXPECT_EQ(characterCount(u"abc"), 3);
+    EXPECT_EQ(characterCount(kComposed), 1);
+    EXPECT_EQ(characterCount(kDecomposed), 1);
+    EXPECT_EQ(characterCount(u"\r\n"), 1);
+    EXPECT_EQ(characterCount(u"a\r\nb"), 3);
+    EXPECT_EQ(characterCount(u"\U0001F44D\U0001F3FD"), 1);               // thumbs up + skin tone
+    EXPECT_EQ(characterCount(u"\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7"), 2);  // two flags
+    EXPECT_EQ(characterCount(std::string_view("e\xcc\x81t\xc3\xa9")), 3);
+}
+
+TEST(Characters, BoundariesAndSubstrings) {
+    const std::u16string text = u"a\U0001F600e\u0301b";  // a, 😀 (2 units), é (2 units), b
+    EXPECT_EQ(characterBoundaries(text), (std::vector<std::int64_t>{0, 1, 3, 5, 6}));
+    EXPECT_EQ(characterBoundaries(u""), (std::vector<std::int64_t>{0}));
+    EXPECT_TRUE(isCharacterBoundary(text, 3));
+    EXPECT_FALSE(isCharacterBoundary(text, 2));  // inside the surrogate pair
+    EXPECT_FALSE(isCharacterBoundary(text, 4));  // between e and its accent
+    EXPECT_FALSE(isCharacterBoundary(text, 7));
+    EXPECT_EQ(substring(text, {1, 2}), std::u16string(u"\U0001F600"));
+    EXPECT_EQ(substring(text, {6, 0}), std::u16string());
+    EXPECT_EQ(substring(text, {2, 2}), std::nullopt);
+    EXPECT_EQ(substring(text, {5, 2}), std::nullopt);
+    EXPECT_EQ(substring(text, {-1, 1}), std::nullopt);
+    EXPECT_EQ(prefixCharacters(text, 2), u"a\U0001F600");
+    EXPECT_EQ(suffixCharacters(text, 2), u"e\u0301b");
+    EXPECT_EQ(suffixCharacters(text, 99), text);
+    EXPECT_EQ(prefixCharacters(text, 0), u"");
+}
+
+TEST(Whitespace, TrimsUnicodeWhiteSpaceAndLineBreaks) {
+    EXPECT_EQ(trimmed(u" \t\n\r\v\f\u0085\u00a0\u2028\u2029\u3000x y\u2003 "), u"x y");
+    EXPECT_EQ(trimmed(u"\u200bx"), u"\u200bx");  // zero-width space is not White_Space
+    EXPECT_EQ(trimmed(std::string_view("  hi\n")), "hi");
+    EXPECT_TRUE(isBlank(u""));
+    EXPECT_TRUE(isBlank(u" \n\t\u2029"));
+    EXPECT_FALSE(isBlank(u" . "));
+    EXPECT_TRUE(isHorizontalWhitespace(U'\t'));
+    EXPECT_FALSE(isHorizontalWhitespace(U'\n'));
+}
+
+TEST(Equality, IsCanonicalEquivalence) {
+    EXPECT_TRUE(canonicallyEqual(kComposed, kDecomposed));
+    EXPECT_TRUE(canonicallyEqual(u"\u1e69", u"s\u0323\u0307"));  // reordered combining marks
+    EXPECT_TRUE(canonicallyEqual(u"s\u0307\u0323", u"s\u0323\u0307"));
+    EXPECT_FALSE(canonicallyEqual(u"\ufb01", u"fi"));  // compatibility only
+    EXPECT_FALSE(canonicallyEqual(u"a", u"A"));
+    EXPECT_TRUE(canonicallyEqualOptional(std::optional<std::string>(), std::optional<std::string>()));
+    EXPECT_FALSE(canonicallyEqualOptional(std::optional<std::string>(""), std::optional<std::string>()));
+    EXPECT_EQ(nfc(kDecomposed), kComposed);
+    EXPECT_EQ(nfd(kComposed), kDecomposed);
+}
+
+TEST(CaseMapping, UsesTheRootLocale) {
+    EXPECT_EQ(lowercased(u"I\u0130"), u"ii\u0307");  // not the Turkish dotless mapping
+    EXPECT_EQ(uppercased(u"stra\u00dfe"), u"STRASSE");
+    EXPECT_EQ(lowercased(std::string_view("\xc3\x89T\xc3\x89")), "\xc3\xa9t\xc3\xa9");
+}
+
+TEST(Fingerprint, IsFnv1aOverUtf8Bytes) {
+    EXPECT_EQ(stableHash(std::string_view("")), "cbf29ce484222325");
+    EXPECT_EQ(stableHash(std::string_view("abc")), "e71fa2190541574b");
+    EXPECT_EQ(stableHash(u"abc"), "e71fa2190541574b");
+    // One character either way, but different bytes and so different fingerprints.
+    EXPECT_NE(stableHash(kComposed), stableHash(kDecomposed));
+    EXPECT_EQ(stableHash(kComposed), stableHash(std::string_view("\xc3\xa9")));
+    EXPECT_EQ(hex16(0x1), "0000000000000001");
+}
+
+TEST(CodePoints, ReadsSurrogatePairsWhole) {
+    const std::u16string text = u"a\U0001F600";
+    EXPECT_EQ(codePointAt(text, 1), U'\U0001F600');
+    EXPECT_EQ(codePointAt(text, 2), char32_t(0xde00));  // trail half alone
+    EXPECT_EQ(codePointBefore(text, 3), U'\U0001F600');
+    EXPECT_EQ(codePointBefore(text, 1), U'a');
+    EXPECT_EQ(codePointAt(text, 3), char32_t(0));
+}
+
+}  // namespace
+}  // namespace ravlin::text
