@@ -1,5 +1,6 @@
 #include "core/text/unicode.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -158,28 +159,50 @@ std::string toUtf8(std::u16string_view utf16) {
 }
 
 std::int64_t characterCount(std::u16string_view text) {
-    if (text.empty()) {
-        return 0;
-    }
-    // Printable ASCII without CR: every unit is one character.
-    bool simple = true;
-    for (char16_t unit : text) {
-        if (unit >= 0x7f || unit == u'\r') {
-            simple = false;
-            break;
-        }
-    }
-    if (simple) {
+    // Between two ASCII units there is always a character boundary, except inside CR LF (no
+    // other grapheme rule joins ASCII to ASCII). Cutting the text at those points splits it into
+    // pieces that can be counted independently: ASCII pieces directly, the rest with ICU.
+    if (std::all_of(text.begin(), text.end(), [](char16_t unit) { return unit < 0x80 && unit != u'\r'; })) {
         return static_cast<std::int64_t>(text.size());
     }
-    return withCharacters(text, [](icu::BreakIterator& iterator) {
-        std::int64_t count = 0;
-        iterator.first();
-        while (iterator.next() != icu::BreakIterator::DONE) {
-            ++count;
+    std::int64_t count = 0;
+    std::size_t pieceStart = 0;
+    bool pieceIsAscii = true;
+    auto countPiece = [&](std::size_t end) {
+        const std::size_t length = end - pieceStart;
+        if (length == 0) {
+            return;
         }
-        return count;
-    });
+        if (pieceIsAscii) {
+            std::int64_t pieceCount = static_cast<std::int64_t>(length);
+            for (std::size_t i = pieceStart + 1; i < end; ++i) {
+                if (text[i] == u'\n' && text[i - 1] == u'\r') {
+                    --pieceCount;
+                }
+            }
+            count += pieceCount;
+            return;
+        }
+        count += withCharacters(text.substr(pieceStart, length), [](icu::BreakIterator& iterator) {
+            std::int64_t pieceCount = 0;
+            iterator.first();
+            while (iterator.next() != icu::BreakIterator::DONE) {
+                ++pieceCount;
+            }
+            return pieceCount;
+        });
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool ascii = text[i] < 0x80;
+        if (i > 0 && ascii && text[i - 1] < 0x80 && !(text[i - 1] == u'\r' && text[i] == u'\n')) {
+            countPiece(i);
+            pieceStart = i;
+            pieceIsAscii = true;
+        }
+        pieceIsAscii = pieceIsAscii && ascii;
+    }
+    countPiece(text.size());
+    return count;
 }
 
 std::int64_t characterCount(std::string_view utf8) { return characterCount(toUtf16(utf8)); }

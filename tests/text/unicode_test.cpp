@@ -108,3 +108,29 @@ TEST(CodePoints, ReadsSurrogatePairsWhole) {
 
 }  // namespace
 }  // namespace ravlin::text
+
+namespace ravlin::text {
+namespace {
+
+// The piecewise count must agree with walking the whole text with the break iterator.
+TEST(Characters, CountAgreesWithBoundariesOnMixedText) {
+    const std::u16string samples[] = {
+        u"plain ascii text",
+        u"a\r\nb\r\r\n\n",
+        u"caf\u00e9 au lait, cr\u00e8me br\u00fbl\u00e9e",
+        u"e\u0301e\u0301 x\u0308y",
+        u"\U0001F1E9\U0001F1EA\U0001F1EB a \U0001F1F7\U0001F1FA",
+        u"\U0001F468\u200D\U0001F469\u200D\U0001F467 family",
+        u"1\uFE0F\u20E3 keycap #\uFE0F\u20E3",
+        u"\u0600a prepend then ascii",
+        u"\u1100\u1161\u11A8 hangul \uAC00\u11A8",
+        u"\r\u0301\n\u0301",
+    };
+    for (const auto& sample : samples) {
+        EXPECT_EQ(characterCount(sample), static_cast<std::int64_t>(characterBoundaries(sample).size()) - 1)
+            << toUtf8(sample);
+    }
+}
+
+}  // namespace
+}  // namespace ravlin::text
