@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/records/text_equality.h"
+
 namespace ravlin {
 namespace {
 
@@ -68,6 +70,11 @@ std::string QNCorrectionNote::text() const {
     return key + ": " + value;
 }
 
+bool operator==(const QNCorrectionNote& a, const QNCorrectionNote& b) {
+    return a.stageID == b.stageID && records::sameOptionalText(a.ruleID, b.ruleID) &&
+           records::sameText(a.key, b.key) && records::sameText(a.value, b.value);
+}
+
 std::vector<QNCorrectionNote> wrapPlainNotes(const std::vector<std::string>& texts) {
     std::vector<QNCorrectionNote> notes;
     notes.reserve(texts.size());
@@ -86,7 +93,9 @@ std::vector<std::string> noteTexts(const std::vector<QNCorrectionNote>& notes) {
     return lines;
 }
 
-void to_json(nlohmann::json& json, QNCorrectionStageID stage) { json = std::string(toString(stage)); }
+void to_json(nlohmann::json& json, QNCorrectionStageID stage) {
+    json = std::string(toString(stage));
+}
 
 void from_json(const nlohmann::json& json, QNCorrectionStageID& stage) {
     if (!json.is_string()) {

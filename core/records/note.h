@@ -30,7 +30,8 @@ enum class QNCorrectionStageID {
 
 [[nodiscard]] std::string_view toString(QNCorrectionStageID stage);
 template <>
-[[nodiscard]] std::optional<QNCorrectionStageID> fromString<QNCorrectionStageID>(std::string_view raw);
+[[nodiscard]] std::optional<QNCorrectionStageID> fromString<QNCorrectionStageID>(
+    std::string_view raw);
 
 // The key that marks a plain-text note: its value is the whole sentence.
 inline constexpr std::string_view kLegacyNoteTextKey = "__legacy_note_text__";
@@ -42,15 +43,17 @@ struct QNCorrectionNote {
     std::string value;
 
     // A plain-text note carrying `text` under the marker key.
-    [[nodiscard]] static QNCorrectionNote plain(std::string text,
-                                                QNCorrectionStageID stage = QNCorrectionStageID::unknown,
-                                                std::optional<std::string> ruleID = std::nullopt);
+    [[nodiscard]] static QNCorrectionNote plain(
+        std::string text, QNCorrectionStageID stage = QNCorrectionStageID::unknown,
+        std::optional<std::string> ruleID = std::nullopt);
 
     [[nodiscard]] bool isPlainText() const { return key == kLegacyNoteTextKey; }
     // The note's line in a text view: the value alone for a plain-text note, else "key: value".
     [[nodiscard]] std::string text() const;
 
-    friend bool operator==(const QNCorrectionNote&, const QNCorrectionNote&) = default;
+    // Same stage, rule identifiers both absent or both present and equal, equal keys and values
+    // (texts by canonical equivalence).
+    friend bool operator==(const QNCorrectionNote& a, const QNCorrectionNote& b);
 };
 
 // Plain texts -> plain-text notes (stage unknown, no rule), in order.
