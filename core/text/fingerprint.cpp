@@ -1,19 +1,30 @@
 #include "core/text/fingerprint.h"
 
-#include "core/text/unicode.h"
+#include "core/text/utf8_encoder.h"
 
 namespace ravlin::text {
+namespace {
+constexpr std::uint64_t kOffsetBasis = 0xcbf29ce484222325ULL;
+constexpr std::uint64_t kPrime = 0x100000001b3ULL;
+}  // namespace
 
 std::uint64_t fnv1a64(std::string_view bytes) {
-    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    std::uint64_t hash = kOffsetBasis;
     for (unsigned char byte : bytes) {
         hash ^= byte;
-        hash *= 0x100000001b3ULL;
+        hash *= kPrime;
     }
     return hash;
 }
 
-std::uint64_t fnv1a64(std::u16string_view text) { return fnv1a64(toUtf8(text)); }
+std::uint64_t fnv1a64(std::u16string_view text) {
+    std::uint64_t hash = kOffsetBasis;
+    detail::encodeUtf8(text, [&](std::uint8_t byte) {
+        hash ^= byte;
+        hash *= kPrime;
+    });
+    return hash;
+}
 
 std::string hex16(std::uint64_t value) {
     static constexpr char kDigits[] = "0123456789abcdef";

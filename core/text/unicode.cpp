@@ -1,5 +1,7 @@
 #include "core/text/unicode.h"
 
+#include "core/text/utf8_encoder.h"
+
 #include <algorithm>
 #include <memory>
 #include <mutex>
@@ -123,38 +125,7 @@ std::u16string toUtf16(std::string_view utf8) {
 std::string toUtf8(std::u16string_view utf16) {
     std::string out;
     out.reserve(utf16.size());
-    std::size_t i = 0;
-    const std::size_t size = utf16.size();
-    while (i < size) {
-        char32_t codePoint = utf16[i];
-        if (codePoint < 0x80) {
-            out.push_back(static_cast<char>(codePoint));
-            ++i;
-            continue;
-        }
-        if (U16_IS_LEAD(codePoint) && i + 1 < size && U16_IS_TRAIL(utf16[i + 1])) {
-            codePoint = U16_GET_SUPPLEMENTARY(codePoint, utf16[i + 1]);
-            i += 2;
-        } else {
-            if (U16_IS_SURROGATE(codePoint)) {
-                codePoint = 0xfffd;
-            }
-            ++i;
-        }
-        if (codePoint < 0x800) {
-            out.push_back(static_cast<char>(0xc0 | (codePoint >> 6)));
-            out.push_back(static_cast<char>(0x80 | (codePoint & 0x3f)));
-        } else if (codePoint < 0x10000) {
-            out.push_back(static_cast<char>(0xe0 | (codePoint >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | (codePoint & 0x3f)));
-        } else {
-            out.push_back(static_cast<char>(0xf0 | (codePoint >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((codePoint >> 12) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | ((codePoint >> 6) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | (codePoint & 0x3f)));
-        }
-    }
+    detail::encodeUtf8(utf16, [&](std::uint8_t byte) { out.push_back(static_cast<char>(byte)); });
     return out;
 }
 

@@ -134,3 +134,17 @@ TEST(Characters, CountAgreesWithBoundariesOnMixedText) {
 
 }  // namespace
 }  // namespace ravlin::text
+
+namespace ravlin::text {
+namespace {
+
+TEST(Fingerprint, HashesUtf16AsItsUtf8Bytes) {
+    const std::u16string samples[] = {u"", u"abc", u"\u00e9t\u00e9", u"\U0001F600!",
+                                      std::u16string{u'a', char16_t(0xd800), u'b'}};
+    for (const auto& sample : samples) {
+        EXPECT_EQ(fnv1a64(sample), fnv1a64(std::string_view(toUtf8(sample))));
+    }
+}
+
+}  // namespace
+}  // namespace ravlin::text
