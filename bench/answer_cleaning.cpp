@@ -1,0 +1,65 @@
+// Cleaning of one model answer, as the engine does for every partial and completed event:
+// sanitizer, echoed-context strip and misbehavior screening with the default registry.
+#include <benchmark/benchmark.h>
+
+#include "bench/bench_input.h"
+#include "core/engine/correction_progress.h"
+#include "core/engine/misbehavior_rules.h"
+#include "core/engine/output_sanitizer.h"
+#include "core/engine/text_operations.h"
+
+namespace {
+
+using namespace ravlin;
+
+// A typical one-sentence correction: the model restored a capital, fixed two typos, added a
+// preamble and a full stop the user never typed, and matched no trailing space.
+const std::u16string kInput = u"i think teh meeting got moved to thursday afternoon ";
+const std::u16string kAnswer =
+    u"Here is the corrected version: I think the meeting got moved to Thursday afternoon.";
+const std::optional<std::u16string> kContext =
+    u"We talked about the launch plan yesterday. Everyone agreed on the dates.";
+
+std::u16string cleanAnswer(const std::u16string& answer, const std::u16string& input,
+                           const std::optional<std::u16string>& context) {
+    const auto sanitized = sanitizeModelOutput(answer, input);
+    const auto stripped = engine::removeEchoedContext(sanitized.cleaned, context);
+    if (!stripped) {
+        return {};
+    }
+    if (QNModelMisbehaviorRegistry::defaultRegistry().detect(stripped->text, input)) {
+        return {};
+    }
+    return stripped->text;
+}
+
+void BM_CleanOneSentenceAnswer(benchmark::State& state) {
+    const auto context = engine::boundedContextBefore(kContext, engine::kContextCharacterLimit);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(cleanAnswer(kAnswer, kInput, context));
+    }
+}
+BENCHMARK(BM_CleanOneSentenceAnswer);
+
+// The same steps on a whole draft answered back with a preamble (the draft as input and answer).
+void BM_CleanDraftAnswer(benchmark::State& state) {
+    const auto input = bench::benchText(static_cast<std::size_t>(state.range(0)));
+    const std::u16string answer = u"Here is the corrected version: " + input;
+    const auto context = engine::boundedContextBefore(kContext, engine::kContextCharacterLimit);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(cleanAnswer(answer, input, context));
+    }
+    state.SetLabel(bench::benchTextSource());
+}
+BENCHMARK(BM_CleanDraftAnswer)->Arg(2000)->Arg(20000);
+
+// The streaming display computed for each partial of the one-sentence answer.
+void BM_ProgressDisplay(benchmark::State& state) {
+    const std::u16string partial = u"I think the meeting got mo";
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(QNModelCorrectionProgress::displayText(kInput, partial));
+    }
+}
+BENCHMARK(BM_ProgressDisplay);
+
+}  // namespace

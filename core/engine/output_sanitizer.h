@@ -1,0 +1,37 @@
+#pragma once
+
+// Cleans a model answer of the wrappings models like to add (a preamble, a code fence, markdown
+// emphasis, quotes, a list marker, an added full stop, different surrounding whitespace),
+// always measured against the user's input so that a wrapping the user wrote survives.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/records/note.h"
+
+namespace ravlin {
+
+struct QNModelSanitizeResult {
+    std::u16string cleaned;
+    std::vector<QNCorrectionNote> structuredNotes;
+
+    // From plain texts: each becomes a plain-text note with stage unknown and no rule.
+    [[nodiscard]] static QNModelSanitizeResult withPlainNotes(
+        std::u16string cleaned, const std::vector<std::string>& notes);
+
+    // One line per note: its value for a plain-text note, else "key: value".
+    [[nodiscard]] std::vector<std::string> notes() const;
+    // "no changes", or the lines joined with ", ".
+    [[nodiscard]] std::string summary() const;
+
+    friend bool operator==(const QNModelSanitizeResult&, const QNModelSanitizeResult&) = default;
+};
+
+// Removes the wrappings from `output` measured against `input`, one note per change. Never fails.
+[[nodiscard]] QNModelSanitizeResult sanitizeModelOutput(std::u16string_view output,
+                                                        std::u16string_view input);
+
+}  // namespace ravlin

@@ -1,0 +1,68 @@
+#pragma once
+
+// Text operations the correction engine applies around a model call: the context clamp, the
+// echoed-context strip, the note for a refused answer and the trailing-whitespace trim for
+// streaming partials. Also two small routines other cleaning steps share. Counts and positions
+// are characters (extended grapheme clusters); all functions are pure.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/records/note.h"
+
+namespace ravlin {
+
+// The trailing run of whitespace characters (newlines included); empty when the text ends in a
+// non-whitespace character.
+[[nodiscard]] std::u16string trailingWhitespace(std::u16string_view text);
+
+// Levenshtein distance over characters, giving up early: returns `maximum` + 1 as soon as the
+// distance is known to exceed `maximum` (the result may also exceed it after the last row).
+[[nodiscard]] std::int64_t boundedEditDistance(std::u16string_view a, std::u16string_view b,
+                                               std::int64_t maximum);
+
+}  // namespace ravlin
+
+namespace ravlin::engine {
+
+// The context limit every caller of boundedContextBefore passes.
+inline constexpr std::int64_t kContextCharacterLimit = 500;
+
+// Cuts the text before the cursor to at most `limit` characters, starting after the last
+// complete sentence of the kept tail. Absent for an absent or blank context.
+[[nodiscard]] std::optional<std::u16string> boundedContextBefore(
+    const std::optional<std::u16string>& context, std::int64_t limit);
+
+// A model answer with an echoed context removed, and the note that says so.
+struct EchoStripResult {
+    std::u16string text;
+    std::vector<QNCorrectionNote> notes;
+
+    friend bool operator==(const EchoStripResult&, const EchoStripResult&) = default;
+};
+
+// Removes the context when the answer starts with it; absent when the answer must be refused
+// (nothing but the context, or a context of 4+ characters repeated elsewhere).
+[[nodiscard]] std::optional<EchoStripResult> removeEchoedContext(
+    std::u16string_view output, const std::optional<std::u16string>& contextBefore);
+
+// "rejected_output: hash=<fingerprint> len_delta=<characters of output - characters of input>".
+// Names the refused answer without including any of its text.
+[[nodiscard]] std::string rejectedOutputNote(std::u16string_view output,
+                                             std::u16string_view original);
+
+// For a streaming partial that stops mid-word: takes back the trailing spaces and tabs that the
+// sanitizer copied from the input.
+[[nodiscard]] std::u16string trimmingRestoredTrailingWhitespace(std::u16string_view text,
+                                                                std::u16string_view rawPartial,
+                                                                std::u16string_view input);
+[[nodiscard]] inline std::u16string preservingTrailingWhitespace(std::u16string_view text,
+                                                                 std::u16string_view rawPartial,
+                                                                 std::u16string_view input) {
+    return trimmingRestoredTrailingWhitespace(text, rawPartial, input);
+}
+
+}  // namespace ravlin::engine

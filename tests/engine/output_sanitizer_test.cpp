@@ -1,0 +1,138 @@
+#include "core/engine/output_sanitizer.h"
+
+#include <gtest/gtest.h>
+
+namespace ravlin {
+namespace {
+
+struct Case {
+    std::u16string output;
+    std::u16string input;
+    std::u16string cleaned;
+    std::vector<std::string> ruleIDs;  // without the "sanitize." prefix, in order
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << testing::PrintToString(c.output) << " against " << testing::PrintToString(c.input);
+}
+
+class Sanitizer : public testing::TestWithParam<Case> {};
+
+TEST_P(Sanitizer, CleansTheAnswerAndNotesEachChange) {
+    const Case& c = GetParam();
+    const auto result = sanitizeModelOutput(c.output, c.input);
+    EXPECT_EQ(result.cleaned, c.cleaned);
+    std::vector<std::string> ruleIDs;
+    for (const auto& note : result.structuredNotes) {
+        EXPECT_EQ(note.stageID, QNCorrectionStageID::sanitize);
+        EXPECT_TRUE(note.isPlainText());
+        ASSERT_TRUE(note.ruleID);
+        ASSERT_TRUE(note.ruleID->starts_with("sanitize."));
+        ruleIDs.push_back(note.ruleID->substr(9));
+    }
+    EXPECT_EQ(ruleIDs, c.ruleIDs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Preamble, Sanitizer,
+    testing::Values(Case{u"Here is the corrected version: I am here.",
+                         u"i am here.",
+                         u"I am here.",
+                         {"preamble-strip"}},
+                    Case{u"Here is the corrected version: I am here.",
+                         u"here is the corrected version: i am here.",
+                         u"Here is the corrected version: I am here.",
+                         {}},
+                    Case{u"Corrected: Text", u"text", u"Text", {"preamble-strip"}},
+                    Case{u"Corrected text", u"corrected text", u"Corrected text", {}},
+                    Case{u"Here's the rewrite:\n\nFine", u"fine", u"Fine", {"preamble-strip"}},
+                    // Only one preamble is removed.
+                    Case{u"Output: Result: Hi", u"hi", u"Result: Hi", {"preamble-strip"}}));
+
+INSTANTIATE_TEST_SUITE_P(
+    CodeFence, Sanitizer,
+    testing::Values(
+        Case{u"```text\nHello world\n```", u"hello world", u"Hello world", {"code-fence-strip"}},
+        Case{
+            u"```text\r\nHello world\r\n```", u"hello world", u"Hello world", {"code-fence-strip"}},
+        Case{u"```Hello```", u"hello", u"Hello", {"code-fence-strip"}},
+        // Too short for a fence: the backtick row strips one pair per pass down to two.
+        Case{u"``````", u"x", u"``", {"backtick-strip", "backtick-strip"}},
+        Case{u"```a```", u"```b```", u"```a```", {}}));
+
+INSTANTIATE_TEST_SUITE_P(
+    WrapperPairs, Sanitizer,
+    testing::Values(Case{u"**bold**", u"bold", u"bold", {"markdown-wrapper-strip"}},
+                    Case{u"***x***", u"x", u"x", {"markdown-wrapper-strip"}},
+                    Case{u"**note**", u"**note**", u"**note**", {}},
+                    Case{u"\"**Hi**\"", u"hi", u"Hi", {"quote-strip", "markdown-wrapper-strip"}},
+                    Case{u"`code`", u"code", u"code", {"backtick-strip"}},
+                    Case{u"'  Hi  '", u"hi", u"Hi", {"quote-strip"}},
+                    Case{u"~~gone~~", u"gone", u"gone", {"markdown-wrapper-strip"}},
+                    Case{u"\"\"", u"x", u"\"\"", {}},
+                    // A star fused with a combining accent is not a marker.
+                    Case{u"*\u0301hi*", u"hi", u"*\u0301hi*", {}}));
+
+INSTANTIATE_TEST_SUITE_P(
+    MarkdownPrefix, Sanitizer,
+    testing::Values(
+        Case{u"- buy milk", u"buy milk", u"buy milk", {"markdown-prefix-strip"}},
+        Case{u"- buy milk", u"- buy milk", u"- buy milk", {}},
+        Case{u"- [x] done", u"done", u"done", {"markdown-prefix-strip"}},
+        Case{u"* [ ] todo", u"todo", u"todo", {"markdown-prefix-strip"}},
+        Case{u"10. item", u"item", u"item", {"markdown-prefix-strip"}},
+        Case{u"1234567890. x", u"x", u"1234567890. x", {}},
+        Case{u"## Title", u"title", u"Title", {"markdown-prefix-strip"}},
+        Case{u"####### Title", u"title", u"####### Title", {}},
+        Case{u"> quoted", u"quoted", u"quoted", {"markdown-prefix-strip"}},
+        Case{u"\u0663) item", u"item", u"item", {"markdown-prefix-strip"}},  // Arabic-Indic three
+        // Wrappers and prefixes alternate until nothing changes.
+        Case{u"- **milk**", u"milk", u"milk", {"markdown-prefix-strip", "markdown-wrapper-strip"}},
+        // A bare marker is not stripped down to nothing.
+        Case{u"- x", u"q", u"x", {"markdown-prefix-strip"}},
+        Case{u"#hashtag", u"hashtag", u"#hashtag", {}}));
+
+INSTANTIATE_TEST_SUITE_P(
+    FinalPunctuation, Sanitizer,
+    testing::Values(Case{u"Hello.", u"hello", u"Hello", {"trailing-punctuation-strip"}},
+                    Case{u"Hello!!", u"hello", u"Hello", {"trailing-punctuation-strip"}},
+                    Case{u"Hello . ",
+                         u"hello",
+                         u"Hello",
+                         {"trailing-punctuation-strip", "whitespace-boundary-match"}},
+                    Case{u"Hello", u"hello.", u"Hello.", {"trailing-punctuation-restore"}},
+                    Case{u"Hello", u"hello?", u"Hello?", {"trailing-punctuation-restore"}},
+                    Case{u"Hello!", u"hello.", u"Hello!", {}}, Case{u"", u"x.", u"", {}},
+                    Case{u"...", u"x", u"", {"trailing-punctuation-strip"}}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Whitespace, Sanitizer,
+    testing::Values(Case{u"Hello", u"  hello\n", u"  Hello\n", {"whitespace-boundary-match"}},
+                    Case{u"  Hello  ", u"hello", u"Hello", {"whitespace-boundary-match"}},
+                    Case{u" Hello\n", u" hello\n", u" Hello\n", {}},
+                    Case{u"Hello", u"hello", u"Hello", {}},
+                    // An input of whitespace only is copied once, not once per side.
+                    Case{u"Hi", u" \n ", u" \n Hi", {"whitespace-boundary-match"}},
+                    Case{u"", u"  ", u"  ", {"whitespace-boundary-match"}},
+                    Case{u"  ", u"  ", u"  ", {}}));
+
+TEST(SanitizeResult, SummaryJoinsTheNoteTexts) {
+    EXPECT_EQ(sanitizeModelOutput(u"Hello", u"hello").summary(), "no changes");
+    const auto result =
+        sanitizeModelOutput(u"Here is the corrected version: I am here. ", u"i am here.");
+    EXPECT_EQ(result.cleaned, u"I am here.");
+    EXPECT_EQ(result.summary(), "stripped preamble, matched whitespace to input");
+    EXPECT_EQ(result.notes(),
+              (std::vector<std::string>{"stripped preamble", "matched whitespace to input"}));
+}
+
+TEST(SanitizeResult, PlainNotesBecomeUnstagedNotes) {
+    const auto result = QNModelSanitizeResult::withPlainNotes(u"x", {"first", "second"});
+    ASSERT_EQ(result.structuredNotes.size(), 2u);
+    EXPECT_EQ(result.structuredNotes[0],
+              QNCorrectionNote::plain("first", QNCorrectionStageID::unknown, std::nullopt));
+    EXPECT_EQ(result.summary(), "first, second");
+}
+
+}  // namespace
+}  // namespace ravlin

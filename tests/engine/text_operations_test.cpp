@@ -1,0 +1,163 @@
+#include "core/engine/text_operations.h"
+
+#include <gtest/gtest.h>
+
+#include "core/engine/token_budget.h"
+
+namespace ravlin {
+namespace {
+
+using engine::boundedContextBefore;
+using engine::removeEchoedContext;
+using engine::trimmingRestoredTrailingWhitespace;
+
+std::u16string filler(std::size_t count) {
+    return std::u16string(count, u'x');
+}
+
+TEST(ContextClamp, AbsentOrBlankContextGivesNothing) {
+    EXPECT_EQ(boundedContextBefore(std::nullopt, 500), std::nullopt);
+    EXPECT_EQ(boundedContextBefore(u"", 500), std::nullopt);
+    EXPECT_EQ(boundedContextBefore(u"  \n", 500), std::nullopt);
+}
+
+TEST(ContextClamp, ShortContextComesBackUntrimmed) {
+    const std::u16string exactly500 = u"  " + filler(496) + u"  ";
+    EXPECT_EQ(boundedContextBefore(exactly500, 500), exactly500);
+    EXPECT_EQ(boundedContextBefore(u" Hello. ", 500), u" Hello. ");
+}
+
+TEST(ContextClamp, LongContextStartsAfterTheLastCompleteSentenceOfTheTail) {
+    struct Case {
+        std::u16string tailEnd;  // the last characters of a 600-character context
+        std::u16string expected;
+    };
+    const std::vector<Case> cases = {
+        // Nothing but the end of a sentence follows the last terminator: the whole tail.
+        {u" first part. Second part.", u""},
+        {u" first part. Second part", u"Second part"},
+        // Closers and spaces after a terminator belong to the finished sentence.
+        {u" she said \u201CNo.\u201D Then left", u"Then left"},
+        {u" (done!)] \n next", u"next"},
+        {u" one\u3002two\uFF01three\uFF1Ffour", u"four"},
+        {u" no terminator at all", u""},
+    };
+    for (const auto& [tailEnd, expected] : cases) {
+        const std::u16string context = filler(600 - tailEnd.size()) + tailEnd;
+        const std::u16string tail = context.substr(100);
+        EXPECT_EQ(boundedContextBefore(context, 500), expected.empty() ? tail : expected);
+    }
+}
+
+TEST(ContextClamp, CountsCharactersNotCodeUnits) {
+    // 600 emoji of two code units each: the tail is 500 of them, not 250.
+    std::u16string context;
+    for (int i = 0; i < 600; ++i) {
+        context += u"\U0001F600";
+    }
+    const auto clamped = boundedContextBefore(context, 500);
+    ASSERT_TRUE(clamped);
+    EXPECT_EQ(clamped->size(), 1000u);
+}
+
+TEST(EchoStrip, RemovesAContextPrefixAndRefusesEchoes) {
+    struct Case {
+        std::u16string output;
+        std::optional<std::u16string> context;
+        std::optional<std::u16string> kept;  // absent: refused
+        bool noted;
+    };
+    const std::vector<Case> cases = {
+        {u"Hello. Fix this", u"Hello.", u" Fix this", true},
+        {u"abc", u"abc", std::nullopt, false},
+        {u"abc \n", u"abc", std::nullopt, false},
+        {u"xabcd", u"abcd", std::nullopt, false},
+        {u"xabc", u"abc", u"xabc", false},
+        {u"Hello", std::nullopt, u"Hello", false},
+        {u"Hello", u"", u"Hello", false},
+        {u"hello. Fix", u"Hello.", u"hello. Fix", false},  // case-sensitive
+    };
+    for (const auto& [output, context, kept, noted] : cases) {
+        const auto result = removeEchoedContext(output, context);
+        ASSERT_EQ(result.has_value(), kept.has_value()) << testing::PrintToString(output);
+        if (!result) {
+            continue;
+        }
+        EXPECT_EQ(result->text, *kept);
+        if (noted) {
+            EXPECT_EQ(result->notes, std::vector<QNCorrectionNote>{QNCorrectionNote::plain(
+                                         "stripped echoed context", QNCorrectionStageID::echoStrip,
+                                         "echo-strip.context-prefix-strip")});
+        } else {
+            EXPECT_TRUE(result->notes.empty());
+        }
+    }
+}
+
+TEST(EchoStrip, PrefixMustEndOnACharacterBoundary) {
+    // The context "cafe" is not a prefix of "café" written with a combining accent.
+    const auto result = removeEchoedContext(u"cafe\u0301 ok", u"cafe");
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->text, u"cafe\u0301 ok");
+}
+
+TEST(RejectedOutputNote, NamesTheAnswerByFingerprintAndLengthDifference) {
+    EXPECT_EQ(engine::rejectedOutputNote(u"Hi", u"Hello"),
+              "rejected_output: hash=" + fingerprint(std::u16string_view(u"Hi")) + " len_delta=-3");
+    EXPECT_EQ(engine::rejectedOutputNote(u"", u""), "rejected_output: hash=cbf29ce4 len_delta=0");
+    EXPECT_EQ(engine::rejectedOutputNote(u"e\u0301e\u0301", u"a"),
+              "rejected_output: hash=" + fingerprint(std::u16string_view(u"e\u0301e\u0301")) +
+                  " len_delta=1");
+}
+
+TEST(PartialTrim, TakesBackRestoredSpacesOnlyMidWord) {
+    struct Case {
+        std::u16string cleaned, rawPartial, input, expected;
+    };
+    const std::vector<Case> cases = {
+        {u"Hel ", u"Hel", u"Hello ", u"Hel"},
+        {u"Hello ", u"Hello ", u"Hello ", u"Hello "},  // the model itself sent the space
+        {u"Hel\n", u"Hel", u"Hello\n", u"Hel\n"},      // newline: not restored whitespace
+        {u"Hel \t", u"Hel", u"Hello \t", u"Hel"},
+        {u"Hel", u"Hel", u"Hello ", u"Hel"},  // nothing to take back
+        {u"Hel", u"Hel", u"Hello", u"Hel"},
+        {u"Hel ", u"", u"Hello ", u"Hel"},
+    };
+    for (const auto& [cleaned, rawPartial, input, expected] : cases) {
+        EXPECT_EQ(trimmingRestoredTrailingWhitespace(cleaned, rawPartial, input), expected)
+            << testing::PrintToString(cleaned) << " / " << testing::PrintToString(input);
+    }
+}
+
+TEST(TrailingWhitespace, IsTheFinalRunOfWhitespace) {
+    EXPECT_EQ(trailingWhitespace(u"a b \t\n"), u" \t\n");
+    EXPECT_EQ(trailingWhitespace(u"ab"), u"");
+    EXPECT_EQ(trailingWhitespace(u"   "), u"   ");
+    EXPECT_EQ(trailingWhitespace(u"x\u3000"), u"\u3000");
+}
+
+TEST(BoundedEditDistance, GivesUpAboveTheBound) {
+    struct Case {
+        std::u16string a, b;
+        std::int64_t bound, expected;
+    };
+    const std::vector<Case> cases = {
+        {u"flaw", u"lawn", 2, 2},
+        {u"flaw", u"lawn", 1, 2},
+        {u"abc", u"abcdef", 2, 3},
+        {u"", u"abc", 5, 3},
+        {u"", u"abc", 1, 2},
+        {u"kitten", u"sitting", 3, 3},
+        {u"same", u"same", 0, 0},
+        // Characters, not code units: one emoji against another is one substitution.
+        {u"a\U0001F600", u"a\U0001F601", 1, 1},
+        {u"e\u0301", u"e", 1, 1},
+    };
+    for (const auto& [a, b, bound, expected] : cases) {
+        EXPECT_EQ(boundedEditDistance(a, b, bound), expected)
+            << testing::PrintToString(a) << " / " << testing::PrintToString(b);
+    }
+}
+
+}  // namespace
+}  // namespace ravlin
