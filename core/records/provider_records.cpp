@@ -297,6 +297,23 @@ QNModelCorrectionStreamEvent QNModelCorrectionStreamEvent::from(
     return cancelled();
 }
 
+std::optional<QNModelCorrectionProviderResult> QNModelCorrectionStreamEvent::terminalResult() const {
+    using Result = QNModelCorrectionProviderResult;
+    switch (kind()) {
+        case Kind::partial:
+            return std::nullopt;
+        case Kind::completed:
+            return Result::success(std::get<Completed>(value_).response);
+        case Kind::unavailable:
+            return Result::unavailable(std::get<Unavailable>(value_).message);
+        case Kind::failed:
+            return Result::failed(std::get<Failed>(value_).message);
+        case Kind::cancelled:
+            break;
+    }
+    return Result::cancelled();
+}
+
 const std::u16string* QNModelCorrectionStreamEvent::partialText() const {
     const auto* partial = std::get_if<Partial>(&value_);
     return partial ? &partial->text : nullptr;

@@ -198,6 +198,8 @@ class QNModelCorrectionStreamEvent {
     // The one event that reports a one-shot result: success -> completed, unavailable ->
     // unavailable, failed -> failed, cancelled -> cancelled, payloads unchanged.
     [[nodiscard]] static QNModelCorrectionStreamEvent from(QNModelCorrectionProviderResult result);
+    // The other way round: the result a terminal event reports; absent for `partial`.
+    [[nodiscard]] std::optional<QNModelCorrectionProviderResult> terminalResult() const;
 
     [[nodiscard]] Kind kind() const { return static_cast<Kind>(value_.index()); }
     [[nodiscard]] bool isTerminal() const { return kind() != Kind::partial; }

@@ -205,3 +205,19 @@ TEST(ModelCorrectionStreamEvent, CasesWithEqualPayloadsStillDiffer) {
 
 }  // namespace
 }  // namespace ravlin
+
+namespace ravlin {
+namespace {
+
+TEST(StreamEventConversion, TerminalEventsRoundTripThroughResults) {
+    using Result = QNModelCorrectionProviderResult;
+    const Result results[] = {Result::success(QNModelCorrectionResponse(u"a", u"b", 2.0)), Result::unavailable("u"),
+                              Result::failed("f"), Result::cancelled()};
+    for (const auto& result : results) {
+        EXPECT_EQ(QNModelCorrectionStreamEvent::from(result).terminalResult(), result);
+    }
+    EXPECT_EQ(QNModelCorrectionStreamEvent::partial(u"x").terminalResult(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace ravlin

@@ -144,21 +144,8 @@ QNModelCorrectionProviderResult QNProviderFoundationModelsCorrection::generateCo
     const QNModelCorrectionRequest& request, std::stop_token stopToken) {
     auto result = QNModelCorrectionProviderResult::failed("Foundation Models stream produced no events");
     streamCorrection(request, stopToken, [&](const QNModelCorrectionStreamEvent& event) {
-        switch (event.kind()) {
-            case QNModelCorrectionStreamEvent::Kind::partial:
-                break;
-            case QNModelCorrectionStreamEvent::Kind::completed:
-                result = QNModelCorrectionProviderResult::success(*event.response());
-                break;
-            case QNModelCorrectionStreamEvent::Kind::unavailable:
-                result = QNModelCorrectionProviderResult::unavailable(*event.message());
-                break;
-            case QNModelCorrectionStreamEvent::Kind::failed:
-                result = QNModelCorrectionProviderResult::failed(*event.message());
-                break;
-            case QNModelCorrectionStreamEvent::Kind::cancelled:
-                result = QNModelCorrectionProviderResult::cancelled();
-                break;
+        if (auto terminal = event.terminalResult()) {
+            result = std::move(*terminal);
         }
     });
     return result;

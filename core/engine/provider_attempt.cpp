@@ -1,0 +1,160 @@
+#include "core/engine/provider_attempt.h"
+
+#include "core/engine/misbehavior_rules.h"
+#include "core/engine/output_sanitizer.h"
+#include "core/engine/text_operations.h"
+#include "core/text/unicode.h"
+
+namespace ravlin {
+namespace {
+
+constexpr std::string_view kEchoedContextReason = "echoed context";
+// An answer that cleans down to nothing would delete the user's text: it is refused.
+constexpr std::string_view kEmptyAnswerReason = "empty answer";
+
+bool wouldEraseText(std::u16string_view answer, std::u16string_view input) {
+    return text::isBlank(answer) && !text::isBlank(input);
+}
+
+}  // namespace
+
+QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(const AttemptInput& in) const {
+    QNCorrectionDecision decision = in.decision;
+    const QNModelCorrectionProviderDiagnostics diagnostics = in.provider->diagnostics();
+    decision.provider = diagnostics;
+    decision.refreshTraceFields();
+
+    const std::optional<std::u16string> requestContext =
+        in.contextBefore && !text::isBlank(*in.contextBefore) ? in.contextBefore : std::nullopt;
+    const QNModelCorrectionRequest request(in.input, in.budget.maximumResponseTokens, std::nullopt,
+                                           requestContext);
+    const QNModelMisbehaviorRegistry& registry = QNModelMisbehaviorRegistry::defaultRegistry();
+
+    std::optional<QNModelCorrectionProviderResult> remembered;
+    std::optional<std::u16string> lastForwarded;
+    const Instant start = clock_->now();
+
+    in.provider->streamCorrection(request, in.stop, [&](const QNModelCorrectionStreamEvent& event) {
+        const std::u16string* raw = event.partialText();
+        if (raw == nullptr) {
+            remembered = event.terminalResult();  // the last terminal event wins
+            return;
+        }
+        const QNModelSanitizeResult sanitized = sanitizeModelOutput(*raw, in.input);
+        const auto stripped = engine::removeEchoedContext(sanitized.cleaned, in.contextBefore);
+        if (!stripped) {
+            return;
+        }
+        std::u16string clean = engine::preservingTrailingWhitespace(stripped->text, *raw, in.input);
+        if (wouldEraseText(clean, in.input) || registry.detect(clean, in.input)) {
+            return;
+        }
+        if (lastForwarded && text::canonicallyEqual(*lastForwarded, clean)) {
+            return;
+        }
+        if (in.onPartial) {
+            in.onPartial(clean);
+        }
+        lastForwarded = std::move(clean);
+    });
+
+    const double elapsed = millisecondsBetween(start, clock_->now());
+    const std::string providerID = in.provider->providerID();
+
+    // Every end appends one model-call stage carrying the decision's notes, then closes the
+    // decision. `fallbackMessage` set: hand over to the fallback provider.
+    auto end = [&](QNCorrectionDecisionStatus status, QNModelCorrectionOutcome outcome, std::u16string output,
+                   std::vector<QNCorrectionNote> notes, std::optional<double> latency,
+                   std::optional<QNModelCorrectionUsage> usage,
+                   std::optional<std::string> fallbackMessage = std::nullopt) {
+        const Instant now = clock_->now();
+        decision.appendStage(QNCorrectionStageID::modelCall, status, diagnostics, notes, now, now);
+        decision.finish(output, outcome, status, notes, latency, normalizedUsage(usage), clock_->now());
+        AttemptResult attempt{std::nullopt, std::nullopt, decision, elapsed};
+        if (fallbackMessage) {
+            attempt.fallbackReason = FallbackReason{diagnostics, *fallbackMessage, elapsed, std::move(notes)};
+        } else {
+            attempt.result = QNModelCorrectionResult(in.sourceText, std::move(output), std::move(outcome),
+                                                     std::move(notes), latency, normalizedUsage(usage), decision);
+        }
+        return attempt;
+    };
+
+    auto providerFailure = [&](bool unavailable, const std::string& message) {
+        const std::string reason = providerID + (unavailable ? " unavailable: " : " failed: ") + message;
+        auto outcome = unavailable ? QNModelCorrectionOutcome::unavailable(message)
+                                   : QNModelCorrectionOutcome::failed(message);
+        if (in.canFallBack) {
+            return end(QNCorrectionDecisionStatus::fallback(reason), outcome, in.sourceText, in.notes, elapsed,
+                       std::nullopt, reason);
+        }
+        auto status = unavailable ? QNCorrectionDecisionStatus::unavailable(message)
+                                  : QNCorrectionDecisionStatus::failed(message);
+        return end(status, outcome, in.sourceText, in.notes, elapsed, std::nullopt);
+    };
+
+    // A stop request beats whatever the stream said.
+    if (in.stop.stop_requested() ||
+        (remembered && remembered->kind() == QNModelCorrectionProviderResult::Kind::cancelled)) {
+        const std::string reason(kCancelledReason);
+        return end(QNCorrectionDecisionStatus::skipped(reason), QNModelCorrectionOutcome::skipped(reason),
+                   in.sourceText, {}, std::nullopt, std::nullopt);
+    }
+    if (!remembered) {
+        return providerFailure(false, providerID + " produced no events");
+    }
+    if (remembered->kind() != QNModelCorrectionProviderResult::Kind::success) {
+        return providerFailure(remembered->kind() == QNModelCorrectionProviderResult::Kind::unavailable,
+                               *remembered->message());
+    }
+
+    // The completed answer: clean, strip echoed context, screen.
+    const QNModelCorrectionResponse& response = *remembered->response();
+    const double latency = response.latencyMilliseconds.value_or(elapsed);
+    std::vector<QNCorrectionNote> notes = in.notes;
+    QNModelSanitizeResult sanitized = sanitizeModelOutput(response.output, in.input);
+    notes.insert(notes.end(), sanitized.structuredNotes.begin(), sanitized.structuredNotes.end());
+
+    // A refused answer: rejected, or handed over when the caller has a fallback.
+    auto rejection = [&](std::string reason, std::u16string output, bool leadsToFallback) {
+        const std::string message = providerID + " rejected: " + reason;
+        if (leadsToFallback) {
+            return end(QNCorrectionDecisionStatus::fallback(message), QNModelCorrectionOutcome::rejected(reason),
+                       std::move(output), notes, latency, response.usage, message);
+        }
+        return end(QNCorrectionDecisionStatus::rejected(reason), QNModelCorrectionOutcome::rejected(reason),
+                   std::move(output), notes, latency, response.usage);
+    };
+
+    const auto stripped = engine::removeEchoedContext(sanitized.cleaned, in.contextBefore);
+    if (!stripped) {
+        notes.push_back(QNCorrectionNote::plain(engine::rejectedOutputNote(sanitized.cleaned, in.input),
+                                                QNCorrectionStageID::echoStrip, "echo-strip.context-reject"));
+        return rejection(std::string(kEchoedContextReason), sanitized.cleaned, in.canFallBack);
+    }
+    notes.insert(notes.end(), stripped->notes.begin(), stripped->notes.end());
+    const std::u16string& clean = stripped->text;
+
+    if (wouldEraseText(clean, in.input)) {
+        notes.push_back(QNCorrectionNote::plain(engine::rejectedOutputNote(clean, in.input)));
+        return rejection(std::string(kEmptyAnswerReason), clean, in.canFallBack);
+    }
+
+    if (auto misbehavior = registry.detect(clean, in.input)) {
+        notes.push_back(misbehavior->note);
+        notes.push_back(QNCorrectionNote::plain(engine::rejectedOutputNote(clean, in.input)));
+        const bool namedByCaller =
+            in.additionalFallbackMisbehaviorRuleIDs.contains(misbehavior->note.ruleID.value_or(""));
+        return rejection(misbehavior->reason, clean,
+                         in.canFallBack && (misbehavior->triggersFallback || namedByCaller));
+    }
+
+    if (text::canonicallyEqual(clean, in.sourceText)) {
+        return end(QNCorrectionDecisionStatus::noChange(), QNModelCorrectionOutcome::unchanged(), in.sourceText,
+                   notes, latency, response.usage);
+    }
+    return end(QNCorrectionDecisionStatus::accepted(), QNModelCorrectionOutcome::corrected(), clean, notes,
+               latency, response.usage);
+}
+
+}  // namespace ravlin
