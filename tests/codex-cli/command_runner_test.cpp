@@ -14,11 +14,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::FakeExecutableDirectory;
-
-std::chrono::milliseconds since(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start);
-}
+using testing::numberedLines;
+using testing::since;
 
 std::string pattern(std::size_t bytes, char salt) {
     std::string text;

@@ -15,20 +15,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::FakeExecutableDirectory;
-
-std::chrono::milliseconds since(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start);
-}
-
-std::string numberedLines(std::size_t bytes) {
-    std::string text;
-    for (int line = 0; text.size() < bytes; ++line) {
-        text += "line " + std::to_string(line) + "\n";
-    }
-    text.resize(bytes);
-    return text;
-}
+using testing::numberedLines;
+using testing::since;
 
 TEST(CodexCLIArguments, FollowTheToolContract) {
     const std::vector<std::string> full = codex_cli::makeArguments(

@@ -22,27 +22,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::FakeExecutableDirectory;
+using testing::numberedLines;
+using testing::since;
 
 class KeepAll final : public OutputSink {
   public:
     void consume(std::string_view chunk) override { bytes.append(chunk); }
     std::string bytes;
 };
-
-std::chrono::milliseconds since(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start);
-}
-
-// A byte pattern whose every stretch is easy to tell apart from another.
-std::string numberedLines(std::size_t bytes) {
-    std::string text;
-    for (int line = 0; text.size() < bytes; ++line) {
-        text += "line " + std::to_string(line) + " of the pattern\n";
-    }
-    text.resize(bytes);
-    return text;
-}
 
 class ChildRunTest : public ::testing::Test {
   protected:

@@ -121,4 +121,17 @@ int openDescriptorCount() {
     return count - 1;  // the directory iterator's own descriptor
 }
 
+std::chrono::milliseconds since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+}
+
+std::string numberedLines(std::size_t bytes) {
+    std::string text;
+    for (int line = 0; text.size() < bytes; ++line) {
+        text += "line " + std::to_string(line) + " of the pattern\n";
+    }
+    text.resize(bytes);
+    return text;
+}
+
 }  // namespace ravlin::testing

@@ -66,4 +66,9 @@ void killAndForget(pid_t pid);
 // Number of descriptors this process has open.
 [[nodiscard]] int openDescriptorCount();
 
+// Time on the steady clock since `start`, for checking that a deadline was kept.
+[[nodiscard]] std::chrono::milliseconds since(std::chrono::steady_clock::time_point start);
+// `bytes` bytes of numbered lines: every stretch of the pattern is easy to tell apart.
+[[nodiscard]] std::string numberedLines(std::size_t bytes);
+
 }  // namespace ravlin::testing
