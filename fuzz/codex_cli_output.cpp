@@ -10,6 +10,7 @@
 #include "core/providers/codex-cli/correction_process.h"
 #include "core/providers/codex-cli/detection.h"
 #include "core/text/unicode.h"
+#include "core/text/utf8.h"
 
 using namespace ravlin;
 
@@ -21,10 +22,6 @@ void check(bool condition) {
     }
 }
 
-bool isValidUtf8(std::string_view bytes) {
-    return text::toUtf8(text::toUtf16(bytes)) == bytes;
-}
-
 void checkLine(const std::optional<std::string>& line, std::string_view source) {
     if (!line) {
         return;
@@ -32,7 +29,7 @@ void checkLine(const std::optional<std::string>& line, std::string_view source) 
     check(!line->empty());
     check(line->find('\n') == std::string::npos && line->find('\r') == std::string::npos);
     check(text::trimmed(std::string_view(*line)) == *line);
-    if (isValidUtf8(source)) {  // ill-formed bytes come back replaced
+    if (text::isValidUtf8(source)) {  // ill-formed bytes come back replaced
         check(source.find(*line) != std::string_view::npos);
     }
 }
@@ -58,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QNCodexCLICommandResult result{0, out, err};
     if (const auto text = codex_cli::outputText(result)) {
         check(!text->empty());
-        if (isValidUtf8(out) && isValidUtf8(err)) {
+        if (text::isValidUtf8(out) && text::isValidUtf8(err)) {
             check(out.find(*text) != std::string::npos || err.find(*text) != std::string::npos);
         }
     }

@@ -1,5 +1,6 @@
 #include "core/text/unicode.h"
 
+#include "core/text/utf8.h"
 #include "core/text/utf8_encoder.h"
 
 #include <algorithm>
@@ -280,7 +281,7 @@ std::u16string trimmed(std::u16string_view text) {
     return std::u16string(text.substr(start, end - start));
 }
 
-std::string trimmed(std::string_view utf8) { return toUtf8(trimmed(toUtf16(utf8))); }
+std::string trimmed(std::string_view utf8) { return std::string(trimmedWhitespaceAndNewlines(utf8)); }
 
 bool isBlank(std::u16string_view text) {
     for (std::size_t i = 0; i < text.size();) {
@@ -293,7 +294,7 @@ bool isBlank(std::u16string_view text) {
     return true;
 }
 
-bool isBlank(std::string_view utf8) { return isBlank(toUtf16(utf8)); }
+bool isBlank(std::string_view utf8) { return trimmedWhitespaceAndNewlines(utf8).empty(); }
 
 bool canonicallyEqual(std::u16string_view a, std::u16string_view b) {
     if (a == b) {

@@ -1,0 +1,351 @@
+#include "core/providers/hosted-proxy/hosted_proxy_provider.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "core/net/sse_line_reader.h"
+#include "core/text/utf8.h"
+#include "core/records/raw_value.h"
+#include "core/support/uuid.h"
+#include "core/text/unicode.h"
+
+namespace ravlin {
+
+namespace {
+
+constexpr const char* kNotConfiguredTitle = "Hosted Online Not Configured";
+constexpr double kPrewarmSpacingMilliseconds = 60'000.0;
+constexpr double kPrewarmTimeoutCapSeconds = 2.0;
+// What a warm-up reads of a reply before it lets the reply go.
+constexpr std::size_t kPrewarmReplyLimit = 64 * 1024;
+
+// Calls the closure; a missing answer, or one that is empty once trimmed, is no token.
+std::optional<std::string> resolveToken(const QNProviderHostedProxyCorrection::TokenProvider& p) {
+    if (!p) {
+        return std::nullopt;
+    }
+    const std::optional<std::string> raw = p();
+    if (!raw) {
+        return std::nullopt;
+    }
+    const std::string_view trimmed = text::trimmedWhitespaceAndNewlines(*raw);
+    if (trimmed.empty()) {
+        return std::nullopt;
+    }
+    return std::string(trimmed);
+}
+
+// Hands the line reader the body of one reply, each wait bounded by `until`.
+class ReplyBytes final : public net::SseByteSource {
+  public:
+    explicit ReplyBytes(net::HttpResponse& response) : response_(response) {}
+
+    net::SseByteChunk next() override {
+        const auto read = response_.read(until);
+        switch (read.kind) {
+            case net::HttpResponse::Read::Kind::bytes:
+                return net::SseByteChunk::of(read.bytes);
+            case net::HttpResponse::Read::Kind::end:
+                return net::SseByteChunk::endOfBody();
+            case net::HttpResponse::Read::Kind::failed:
+                break;
+        }
+        error = read.error;
+        return net::SseByteChunk::failure();
+    }
+
+    Instant until{};
+    net::HttpError error;
+
+  private:
+    net::HttpResponse& response_;
+};
+
+QNModelCorrectionStreamEvent failed(const QNErrorHostedProxyStreaming::Kind kind) {
+    return QNModelCorrectionStreamEvent::failed(
+        QNErrorHostedProxyStreaming::of(kind).failureText());
+}
+
+QNModelCorrectionStreamEvent failedForTransport(const net::HttpError& error) {
+    switch (error.kind) {
+        case net::HttpError::Kind::cancelled:
+            return QNModelCorrectionStreamEvent::cancelled();
+        case net::HttpError::Kind::timedOut:
+            return QNModelCorrectionStreamEvent::failed("Hosted proxy request timed out");
+        case net::HttpError::Kind::unsupportedURL:
+        case net::HttpError::Kind::network:
+            break;
+    }
+    return QNModelCorrectionStreamEvent::failed("Hosted proxy network error: " + error.description);
+}
+
+}  // namespace
+
+std::chrono::milliseconds hostedProxyDuration(double seconds) {
+    constexpr double kLongest = 10.0 * 365 * 24 * 3600 * 1000;
+    const double milliseconds = std::ceil(seconds * 1000.0);
+    if (std::isnan(milliseconds) || milliseconds < 1.0) {
+        return std::chrono::milliseconds(1);
+    }
+    return std::chrono::milliseconds(static_cast<std::int64_t>(std::min(milliseconds, kLongest)));
+}
+
+std::chrono::milliseconds hostedProxyWarmUpTimeout(
+    const QNProviderHostedProxyCorrection::Configuration& configuration) {
+    return hostedProxyDuration(std::min(kPrewarmTimeoutCapSeconds, configuration.timeoutSeconds));
+}
+
+QNProviderHostedProxyCorrection::QNProviderHostedProxyCorrection(
+    Configuration configuration, std::string prompt, std::optional<std::string> promptVersion,
+    TokenProvider bearerTokenProvider, TokenProvider sessionTokenProvider,
+    RequestIDProvider requestIDProvider, std::shared_ptr<const net::HttpClient> httpClient,
+    std::shared_ptr<const Clock> clock)
+    : providerID_(configuration.providerID),
+      configuration_(std::move(configuration)),
+      prompt_(std::move(prompt)),
+      promptVersion_(std::move(promptVersion)),
+      bearerTokenProvider_(std::move(bearerTokenProvider)),
+      sessionTokenProvider_(std::move(sessionTokenProvider)),
+      requestIDProvider_(std::move(requestIDProvider)),
+      httpClient_(httpClient ? std::move(httpClient) : net::HttpClient::shared()),
+      clock_(clock ? std::move(clock) : Clock::system()) {}
+
+QNProviderHostedProxyCorrection::~QNProviderHostedProxyCorrection() {
+    std::lock_guard lock(prewarmMutex_);
+    if (prewarmTask_.joinable()) {
+        prewarmTask_.request_stop();
+        prewarmTask_.join();
+    }
+}
+
+std::optional<std::string> QNProviderHostedProxyCorrection::hostedPromptVersionIfDeployable(
+    const std::optional<std::string>& version) {
+    if (!version) {
+        return std::nullopt;
+    }
+    for (const auto deployable : kHostedProxyDeployablePromptVersions) {
+        if (*version == deployable) {
+            return version;
+        }
+    }
+    return std::nullopt;
+}
+
+QNModelCorrectionProviderDiagnostics QNProviderHostedProxyCorrection::diagnostics() const {
+    QNModelCorrectionProviderDiagnostics diagnostics;
+    diagnostics.providerID = providerID_;
+    diagnostics.route = QNModelCorrectionRoute::remote;
+    diagnostics.providerName = "Hosted Proxy";
+    diagnostics.model = "server-controlled";
+    diagnostics.endpointHost = net::hostOfURL(configuration_.endpoint);
+    diagnostics.promptVersion = promptVersion_;
+    return diagnostics;
+}
+
+QNModelAvailabilitySummary QNProviderHostedProxyCorrection::availabilitySummary() {
+    const bool configured =
+        resolveToken(bearerTokenProvider_) && resolveToken(sessionTokenProvider_);
+    if (configured) {
+        return {true, "Hosted Online Ready", "Hosted correction is configured."};
+    }
+    return {false, kNotConfiguredTitle,
+            "Hosted correction needs an endpoint, session token, and authorization token."};
+}
+
+std::optional<Instant> QNProviderHostedProxyCorrection::lastPrewarmAt() const {
+    std::lock_guard lock(prewarmMutex_);
+    return lastPrewarmAt_;
+}
+
+void QNProviderHostedProxyCorrection::prewarm() {
+    if (!resolveToken(bearerTokenProvider_) || !resolveToken(sessionTokenProvider_)) {
+        return;
+    }
+    std::lock_guard lock(prewarmMutex_);
+    const Instant now = clock_->now();
+    if (lastPrewarmAt_ && millisecondsBetween(*lastPrewarmAt_, now) < kPrewarmSpacingMilliseconds) {
+        return;
+    }
+    // Counted before the request goes out, so a failed warm-up counts too.
+    lastPrewarmAt_ = now;
+    if (prewarmTask_.joinable()) {
+        prewarmTask_.request_stop();  // the transfer answers a stop at once
+        prewarmTask_.join();
+    }
+    net::HttpRequest request;
+    request.method = "OPTIONS";
+    request.url = configuration_.endpoint;
+    request.timeout = hostedProxyWarmUpTimeout(configuration_);
+    prewarmTask_ = std::jthread([client = httpClient_, request](std::stop_token stop) {
+        auto opened = client->open(request, stop);
+        if (opened.response) {
+            // The reply is read and let go; nothing depends on it.
+            (void)opened.response->readPrefix(kPrewarmReplyLimit,
+                                              std::chrono::steady_clock::now() + request.timeout);
+        }
+    });
+}
+
+QNModelCorrectionProviderResult QNProviderHostedProxyCorrection::generateCorrection(
+    const QNModelCorrectionRequest& request, std::stop_token stopToken) {
+    auto result = QNModelCorrectionProviderResult::failed("Hosted proxy stream produced no events");
+    streamCorrection(request, stopToken, [&](QNModelCorrectionStreamEvent event) {
+        switch (event.kind()) {
+            case QNModelCorrectionStreamEvent::Kind::partial:
+                break;
+            case QNModelCorrectionStreamEvent::Kind::completed:
+                result = QNModelCorrectionProviderResult::success(*event.response());
+                break;
+            case QNModelCorrectionStreamEvent::Kind::unavailable:
+                result = QNModelCorrectionProviderResult::unavailable(*event.message());
+                break;
+            case QNModelCorrectionStreamEvent::Kind::failed:
+                result = QNModelCorrectionProviderResult::failed(*event.message());
+                break;
+            case QNModelCorrectionStreamEvent::Kind::cancelled:
+                result = QNModelCorrectionProviderResult::cancelled();
+                break;
+        }
+    });
+    // A caller that went away is told so, never that the stream failed.
+    if (stopToken.stop_requested() &&
+        result.kind() == QNModelCorrectionProviderResult::Kind::failed) {
+        return QNModelCorrectionProviderResult::cancelled();
+    }
+    return result;
+}
+
+void QNProviderHostedProxyCorrection::streamCorrection(const QNModelCorrectionRequest& request,
+                                                       std::stop_token stopToken,
+                                                       const QNModelCorrectionStreamSink& sink) {
+    const auto bearerToken = resolveToken(bearerTokenProvider_);
+    const auto sessionToken = bearerToken ? resolveToken(sessionTokenProvider_) : std::nullopt;
+    if (!bearerToken || !sessionToken) {
+        sink(QNModelCorrectionStreamEvent::unavailable(kNotConfiguredTitle));
+        return;
+    }
+    QNModelCorrectionStreamEvent terminal =
+        runStream(request, *bearerToken, *sessionToken, stopToken, sink);
+    // Whatever broke after a stop request was the stop's doing: the answer is cancelled.
+    if (stopToken.stop_requested() &&
+        terminal.kind() == QNModelCorrectionStreamEvent::Kind::failed) {
+        terminal = QNModelCorrectionStreamEvent::cancelled();
+    }
+    sink(std::move(terminal));
+}
+
+QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
+    const QNModelCorrectionRequest& request, const std::string& bearerToken,
+    const std::string& sessionToken, std::stop_token stopToken,
+    const QNModelCorrectionStreamSink& sink) const {
+    using Kind = QNErrorHostedProxyStreaming::Kind;
+
+    QNModelHostedProxyCorrectionRequest body;
+    body.sessionToken = sessionToken;
+    body.requestID = requestIDProvider_ ? requestIDProvider_() : Uuid::random().uppercaseString();
+    body.instructions = request.instructions(prompt_);
+    body.input = text::toUtf8(request.modelInputText());
+    body.maximumResponseTokens = request.maximumResponseTokens;
+    body.localeIdentifier = request.localeIdentifier;
+    body.promptVersion = hostedPromptVersionIfDeployable(promptVersion_);
+    const auto idle = hostedProxyDuration(configuration_.streamIdleTimeoutSeconds);
+    const auto total = hostedProxyDuration(configuration_.streamTotalDeadlineSeconds);
+
+    net::HttpRequest http;
+    http.method = "POST";
+    http.url = configuration_.endpoint;
+    http.headers = {{"Content-Type", "application/json"},
+                    {"Accept", "text/event-stream"},
+                    {"Authorization", "Bearer " + bearerToken},
+                    {"apikey", bearerToken}};
+    http.timeout = hostedProxyDuration(configuration_.timeoutSeconds);
+    http.body = body.encoded();
+    if (!http.body) {
+        return QNModelCorrectionStreamEvent::failed(
+            "Hosted proxy request failed: The data couldn't be written because it isn't in the "
+            "correct format.");
+    }
+
+    const Instant start = clock_->now();
+    const Instant deadline = std::chrono::steady_clock::now() + total;
+    auto opened = httpClient_->open(http, stopToken);
+    if (!opened.response) {
+        return failedForTransport(opened.error);
+    }
+    net::HttpResponse& response = *opened.response;
+
+    if (!response.isSuccess()) {
+        const auto prefix = response.readPrefix(kHostedProxyErrorBodyLimit,
+                                                std::chrono::steady_clock::now() + http.timeout);
+        if (stopToken.stop_requested()) {
+            return QNModelCorrectionStreamEvent::cancelled();
+        }
+        return QNModelCorrectionStreamEvent::failed(
+            hostedProxyHTTPErrorText(response.status(), prefix.bytes, prefix.reachedLimit));
+    }
+
+    QNParserHostedProxyStreamEvent parser;
+    std::optional<std::string> lastPublished;
+    ReplyBytes bytes(response);
+    net::SseLineReader reader(bytes, net::SseLineReader::kDefaultMaxLineBytes);
+    while (true) {
+        if (stopToken.stop_requested()) {
+            return QNModelCorrectionStreamEvent::cancelled();
+        }
+        const Instant idleUntil = std::chrono::steady_clock::now() + idle;
+        bytes.until = std::min(idleUntil, deadline);
+        std::string_view line;
+        switch (reader.readLine(line)) {
+            case net::SseLineStatus::line:
+                break;
+            case net::SseLineStatus::end: {
+                if (stopToken.stop_requested()) {
+                    return QNModelCorrectionStreamEvent::cancelled();
+                }
+                if (!lastPublished) {
+                    return QNModelCorrectionStreamEvent::failed(
+                        "Hosted proxy returned empty response");
+                }
+                const double latency = millisecondsBetween(start, clock_->now());
+                return QNModelCorrectionStreamEvent::completed(
+                    QNModelCorrectionResponse(request.text, text::toUtf16(*lastPublished), latency,
+                                              normalizedUsage(parser.usage)));
+            }
+            case net::SseLineStatus::payloadTooLarge:
+                return failed(Kind::payloadTooLarge);
+            case net::SseLineStatus::malformed:
+                return failed(Kind::malformed);
+            case net::SseLineStatus::sourceFailed:
+                if (bytes.error.kind == net::HttpError::Kind::timedOut) {
+                    return failed(deadline <= idleUntil ? Kind::totalDeadlineExceeded
+                                                        : Kind::idleTimeout);
+                }
+                return failedForTransport(bytes.error);
+        }
+        if (stopToken.stop_requested()) {
+            return QNModelCorrectionStreamEvent::cancelled();
+        }
+
+        const auto payload = hostedProxyEventPayload(line);
+        if (!payload) {
+            continue;
+        }
+        QNModelHostedProxyStreamEvent event;
+        try {
+            event = QNModelHostedProxyStreamEvent::decode(*payload);
+        } catch (const DecodingError&) {
+            return QNModelCorrectionStreamEvent::failed("Hosted proxy malformed response");
+        }
+        if (const auto failure = parser.consume(event)) {
+            return QNModelCorrectionStreamEvent::failed(failure->failureText());
+        }
+        const std::string_view trimmed = text::trimmedWhitespaceAndNewlines(parser.output);
+        if (!trimmed.empty() && (!lastPublished || *lastPublished != trimmed)) {
+            lastPublished = std::string(trimmed);
+            sink(QNModelCorrectionStreamEvent::partial(text::toUtf16(trimmed)));
+        }
+    }
+}
+
+}  // namespace ravlin
