@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/support/executor.h"
+#include "core/support/observable.h"
+
+namespace ravlin {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(ManualExecutor, RunsTasksInDueOrderOnVirtualTime) {
+    ManualExecutor executor;
+    const auto start = executor.now();
+    std::vector<std::string> ran;
+    std::vector<std::chrono::nanoseconds> at;
+    const auto record = [&](std::string name) {
+        return [&, name] {
+            ran.push_back(name);
+            at.push_back(executor.now() - start);
+        };
+    };
+    executor.postAfter(30ms, record("c"));
+    executor.postAfter(10ms, record("b1"));
+    executor.postAfter(10ms, record("b2"));  // same due time: post order
+    const auto dropped = executor.postAfter(20ms, record("dropped"));
+    executor.post([&] {
+        record("a")();
+        executor.post(record("a-nested"));           // runs in the same idle pass
+        executor.postAfter(5ms, record("a-later"));  // due at 5 ms
+    });
+    EXPECT_TRUE(executor.cancel(dropped));
+    EXPECT_FALSE(executor.cancel(dropped));
+
+    EXPECT_EQ(executor.runUntilIdle(), 2U);
+    EXPECT_EQ(executor.nextDueTime(), start + 5ms);
+    EXPECT_EQ(executor.advance(29ms), 3U);
+    EXPECT_EQ(executor.now() - start, 29ms);
+    EXPECT_EQ(executor.advance(1ms), 1U);
+    EXPECT_EQ(ran, (std::vector<std::string>{"a", "a-nested", "a-later", "b1", "b2", "c"}));
+    EXPECT_EQ(at, (std::vector<std::chrono::nanoseconds>{0ms, 0ms, 5ms, 10ms, 10ms, 30ms}));
+    EXPECT_EQ(executor.pendingCount(), 0U);
+}
+
+TEST(ManualExecutor, ATaskThatFallsDueWhileAdvancingRunsAtItsOwnTime) {
+    ManualExecutor executor;
+    const auto start = executor.now();
+    std::chrono::nanoseconds secondAt{};
+    executor.postAfter(
+        10ms, [&] { executor.postAfter(10ms, [&] { secondAt = executor.now() - start; }); });
+    executor.advance(100ms);
+    EXPECT_EQ(secondAt, 20ms);
+}
+
+TEST(ManualExecutor, WaitsForWorkPostedByAWorkerThread) {
+    auto executor = std::make_shared<ManualExecutor>();
+    std::atomic<bool> applied = false;
+    {
+        ThreadWorkRunner runner;
+        runner.run([executor, &applied] { executor->post([&applied] { applied = true; }); });
+        ASSERT_TRUE(executor->waitForPostedWork());
+        EXPECT_TRUE(applied);
+        runner.run([] {});  // reaps the finished thread
+    }
+    EXPECT_FALSE(executor->waitForPostedWork(0ms));
+}
+
+TEST(Observable, TellsObserversOnlyOfRealChanges) {
+    Observable<std::string> value("a");
+    std::vector<std::string> heard;
+    const auto id = value.observe([&](const std::string& v) { heard.push_back(v); });
+    EXPECT_FALSE(value.set("a"));
+    EXPECT_TRUE(value.set("b"));
+    value.removeObserver(id);
+    EXPECT_TRUE(value.set("c"));
+    EXPECT_EQ(heard, std::vector<std::string>{"b"});
+    EXPECT_EQ(value.get(), "c");
+}
+
+}  // namespace
+}  // namespace ravlin
