@@ -4,21 +4,17 @@
 
 #include <thread>
 
+#include "tests/support/recording_privacy_logger.h"
 #include "tests/support/scripted_provider.h"
 
 namespace ravlin {
 namespace {
 
+using testing::RecordingPrivacyLogger;
 using testing::ScriptedProvider;
 using Event = QNModelCorrectionStreamEvent;
 using Status = QNCorrectionDecisionStatus;
 using Outcome = QNModelCorrectionOutcome;
-
-class RecordingLogger final : public QNServicePrivacyLogging {
-public:
-    void log(const QNModelPrivacyLogEvent& event) override { events.push_back(event); }
-    std::vector<QNModelPrivacyLogEvent> events;
-};
 
 QNModelCorrectionProviderDiagnostics diagnosticsFor(const std::string& id, QNModelCorrectionRoute route) {
     QNModelCorrectionProviderDiagnostics diagnostics;
@@ -31,7 +27,7 @@ QNModelCorrectionProviderDiagnostics diagnosticsFor(const std::string& id, QNMod
 struct Engine {
     std::shared_ptr<ScriptedProvider> primary = ScriptedProvider::make("primary");
     std::shared_ptr<ScriptedProvider> fallback;
-    std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
+    std::shared_ptr<RecordingPrivacyLogger> logger = std::make_shared<RecordingPrivacyLogger>();
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
     std::unique_ptr<QNEngineCorrection> engine;
     std::vector<std::u16string> partials;
@@ -117,7 +113,7 @@ TEST(EnginePipeline, TooShortTextIsSkippedBeforeAnyProviderIsAsked) {
         EXPECT_EQ(result.decision->status, Status::skipped("Text too short"));
         EXPECT_EQ(e.primary->availabilityCalls(), 0);
         EXPECT_EQ(e.primary->streamCalls(), 0);
-        EXPECT_TRUE(e.logger->events.empty());
+        EXPECT_TRUE(e.logger->events().empty());
     }
     Engine two;
     EXPECT_EQ(two.run(u" ab ").outcome.kind, Outcome::Kind::unchanged);
@@ -132,8 +128,8 @@ TEST(EnginePipeline, UnavailableEndsWithOneStageAndOnePrivacyEvent) {
     ASSERT_EQ(result.decision->stages.size(), 1u);
     EXPECT_EQ(result.decision->stages[0].id, QNCorrectionStageID::availability);
     EXPECT_EQ(result.decision->stages[0].status, Status::unavailable("Model Downloading"));
-    ASSERT_EQ(e.logger->events.size(), 1u);
-    EXPECT_EQ(e.logger->events[0],
+    ASSERT_EQ(e.logger->events().size(), 1u);
+    EXPECT_EQ(e.logger->events()[0],
               (QNModelPrivacyLogEvent{QNModelPrivacyLogCategory::availability, "Model Downloading", 11}));
     EXPECT_EQ(e.primary->streamCalls(), 0);
 }
@@ -142,9 +138,9 @@ TEST(EnginePipeline, TooLongForTheOnDeviceModelIsSkippedEvenWithAFallback) {
     Engine e(true);
     const auto result = e.run(std::u16string(7812, u'a'));
     EXPECT_EQ(result.outcome, Outcome::skipped("Text too long for on-device model"));
-    ASSERT_EQ(e.logger->events.size(), 1u);
-    EXPECT_EQ(e.logger->events[0].category, QNModelPrivacyLogCategory::correction);
-    EXPECT_EQ(e.logger->events[0].characterCount, 7812);
+    ASSERT_EQ(e.logger->events().size(), 1u);
+    EXPECT_EQ(e.logger->events()[0].category, QNModelPrivacyLogCategory::correction);
+    EXPECT_EQ(e.logger->events()[0].characterCount, 7812);
     EXPECT_EQ(e.primary->streamCalls(), 0);
     EXPECT_EQ(e.fallback->streamCalls(), 0);
 
