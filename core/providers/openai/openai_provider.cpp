@@ -1,0 +1,303 @@
+#include "core/providers/openai/openai_provider.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "core/net/sse_line_reader.h"
+#include "core/providers/hosted-proxy/hosted_proxy_provider.h"
+#include "core/records/prompt_catalogue.h"
+#include "core/text/unicode.h"
+#include "core/text/utf8.h"
+
+namespace ravlin {
+
+namespace {
+
+constexpr const char* kKeyNotConfigured = "OpenAI Key Not Configured";
+
+// Text given by the user, trimmed; empty counts as absent.
+std::optional<std::string> resolved(const std::optional<std::string>& raw) {
+    if (!raw) {
+        return std::nullopt;
+    }
+    const std::string_view trimmed = text::trimmedWhitespaceAndNewlines(*raw);
+    if (trimmed.empty()) {
+        return std::nullopt;
+    }
+    return std::string(trimmed);
+}
+
+std::optional<std::string> resolveKey(const QNProviderOpenAICorrection::APIKeyProvider& provider) {
+    return provider ? resolved(provider()) : std::nullopt;
+}
+
+// Hands the line reader the body of one reply, each wait bounded by `until`.
+class ReplyBytes final : public net::SseByteSource {
+  public:
+    explicit ReplyBytes(net::HttpResponse& response) : response_(response) {}
+
+    net::SseByteChunk next() override {
+        const auto read = response_.read(until);
+        switch (read.kind) {
+            case net::HttpResponse::Read::Kind::bytes:
+                return net::SseByteChunk::of(read.bytes);
+            case net::HttpResponse::Read::Kind::end:
+                return net::SseByteChunk::endOfBody();
+            case net::HttpResponse::Read::Kind::failed:
+                break;
+        }
+        error = read.error;
+        return net::SseByteChunk::failure();
+    }
+
+    Instant until{};
+    net::HttpError error;
+
+  private:
+    net::HttpResponse& response_;
+};
+
+QNModelCorrectionStreamEvent failed(QNErrorOpenAIStreaming::Kind kind) {
+    return QNModelCorrectionStreamEvent::failed(QNErrorOpenAIStreaming::of(kind).failureText());
+}
+
+QNModelCorrectionStreamEvent failedForTransport(const net::HttpError& error) {
+    switch (error.kind) {
+        case net::HttpError::Kind::cancelled:
+            return QNModelCorrectionStreamEvent::cancelled();
+        case net::HttpError::Kind::timedOut:
+            return QNModelCorrectionStreamEvent::failed("OpenAI request timed out");
+        case net::HttpError::Kind::unsupportedURL:
+        case net::HttpError::Kind::network:
+            break;
+    }
+    return QNModelCorrectionStreamEvent::failed("OpenAI network error: " + error.description);
+}
+
+}  // namespace
+
+bool operator==(const QNProviderOpenAICorrection::Configuration& a,
+                const QNProviderOpenAICorrection::Configuration& b) {
+    return text::canonicallyEqual(std::string_view(a.model), std::string_view(b.model)) &&
+           a.timeoutSeconds == b.timeoutSeconds &&
+           a.streamIdleTimeoutSeconds == b.streamIdleTimeoutSeconds &&
+           a.streamTotalDeadlineSeconds == b.streamTotalDeadlineSeconds &&
+           text::canonicallyEqual(std::string_view(a.providerID), std::string_view(b.providerID));
+}
+
+QNProviderOpenAICorrection::QNProviderOpenAICorrection(
+    Configuration configuration, std::string prompt, APIKeyProvider apiKeyProvider,
+    std::shared_ptr<const net::HttpClient> httpClient, std::shared_ptr<const Clock> clock,
+    std::string baseURL)
+    : providerID_(configuration.providerID),
+      configuration_(std::move(configuration)),
+      prompt_(std::move(prompt)),
+      apiKeyProvider_(std::move(apiKeyProvider)),
+      httpClient_(httpClient ? std::move(httpClient) : net::HttpClient::shared()),
+      clock_(clock ? std::move(clock) : Clock::system()),
+      responsesURL_(std::move(baseURL) + std::string(kOpenAIResponsesPath)) {}
+
+const std::string& QNProviderOpenAICorrection::responsesEndpoint() {
+    static const std::string endpoint =
+        std::string(kOpenAIAPIBaseURL) + std::string(kOpenAIResponsesPath);
+    return endpoint;
+}
+
+const std::string& QNProviderOpenAICorrection::modelsEndpoint() {
+    static const std::string endpoint =
+        std::string(kOpenAIAPIBaseURL) + std::string(kOpenAIModelsPath);
+    return endpoint;
+}
+
+QNModelCorrectionProviderDiagnostics QNProviderOpenAICorrection::diagnostics() const {
+    QNModelCorrectionProviderDiagnostics diagnostics;
+    diagnostics.providerID = providerID_;
+    diagnostics.route = QNModelCorrectionRoute::remote;
+    diagnostics.providerName = "OpenAI";
+    diagnostics.model = configuration_.model;
+    diagnostics.endpointHost = net::hostOfURL(responsesURL_);
+    diagnostics.promptVersion = std::string(
+        QNModelCorrectionPrompt::active(QNModelCorrectionPromptUseCase::online).rawValue());
+    return diagnostics;
+}
+
+QNModelAvailabilitySummary QNProviderOpenAICorrection::availabilitySummary() {
+    if (resolveKey(apiKeyProvider_) && resolved(configuration_.model)) {
+        return {true, "OpenAI Ready", "Correction goes directly to OpenAI using your key."};
+    }
+    return {false, kKeyNotConfigured,
+            "Add your OpenAI API key in Settings to use bring-your-own-key correction."};
+}
+
+QNModelCorrectionProviderResult QNProviderOpenAICorrection::generateCorrection(
+    const QNModelCorrectionRequest& request, std::stop_token stopToken) {
+    auto result = QNModelCorrectionProviderResult::failed("OpenAI stream produced no events");
+    streamCorrection(request, stopToken, [&](QNModelCorrectionStreamEvent event) {
+        switch (event.kind()) {
+            case QNModelCorrectionStreamEvent::Kind::partial:
+                break;
+            case QNModelCorrectionStreamEvent::Kind::completed:
+                result = QNModelCorrectionProviderResult::success(*event.response());
+                break;
+            case QNModelCorrectionStreamEvent::Kind::unavailable:
+                result = QNModelCorrectionProviderResult::unavailable(*event.message());
+                break;
+            case QNModelCorrectionStreamEvent::Kind::failed:
+                result = QNModelCorrectionProviderResult::failed(*event.message());
+                break;
+            case QNModelCorrectionStreamEvent::Kind::cancelled:
+                result = QNModelCorrectionProviderResult::cancelled();
+                break;
+        }
+    });
+    // A caller that went away is told so, whatever the stream ended with.
+    if (stopToken.stop_requested()) {
+        return QNModelCorrectionProviderResult::cancelled();
+    }
+    return result;
+}
+
+void QNProviderOpenAICorrection::streamCorrection(const QNModelCorrectionRequest& request,
+                                                  std::stop_token stopToken,
+                                                  const QNModelCorrectionStreamSink& sink) {
+    const auto key = resolveKey(apiKeyProvider_);
+    if (!key) {
+        sink(QNModelCorrectionStreamEvent::unavailable(kKeyNotConfigured));
+        return;
+    }
+    const auto model = resolved(configuration_.model);
+    if (!model) {
+        sink(QNModelCorrectionStreamEvent::unavailable("OpenAI model not selected"));
+        return;
+    }
+    QNModelCorrectionStreamEvent terminal = runStream(request, *key, *model, stopToken, sink);
+    // Whatever broke after a stop request was the stop's doing: the answer is cancelled.
+    if (stopToken.stop_requested() &&
+        terminal.kind() == QNModelCorrectionStreamEvent::Kind::failed) {
+        terminal = QNModelCorrectionStreamEvent::cancelled();
+    }
+    sink(std::move(terminal));
+}
+
+QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
+    const QNModelCorrectionRequest& request, const std::string& key, const std::string& model,
+    std::stop_token stopToken, const QNModelCorrectionStreamSink& sink) const {
+    using Kind = QNErrorOpenAIStreaming::Kind;
+
+    QNModelOpenAIResponsesRequest body;
+    body.model = model;
+    body.instructions = request.instructions(prompt_);
+    body.input = text::toUtf8(request.modelInputText());
+    body.maxOutputTokens = request.maximumResponseTokens;
+    body.promptCacheKey = openAIPromptCacheKey(body.instructions);
+    body.promptCacheRetention = "in_memory";
+    if (openAIModelTakesReasoning(model)) {
+        body.reasoning = QNModelOpenAIResponseReasoning{"minimal"};
+    }
+    body.store = false;
+    body.stream = true;
+    body.text.format.type = "text";
+    const auto idle = hostedProxyDuration(configuration_.streamIdleTimeoutSeconds);
+    const auto total = hostedProxyDuration(configuration_.streamTotalDeadlineSeconds);
+
+    net::HttpRequest http;
+    http.method = "POST";
+    http.url = responsesURL_;
+    http.headers = {{"Content-Type", "application/json"},
+                    {"Accept", "application/json"},
+                    {"Authorization", "Bearer " + key}};
+    http.timeout = hostedProxyDuration(configuration_.timeoutSeconds);
+    http.body = body.encoded();
+    if (!http.body) {
+        return QNModelCorrectionStreamEvent::failed(
+            "OpenAI request failed: The data couldn't be written because it isn't in the correct "
+            "format.");
+    }
+
+    const Instant start = clock_->now();
+    const Instant deadline = std::chrono::steady_clock::now() + total;
+    auto opened = httpClient_->open(http, stopToken);
+    if (!opened.response) {
+        return failedForTransport(opened.error);
+    }
+    net::HttpResponse& response = *opened.response;
+
+    if (response.status() < 100) {
+        return QNModelCorrectionStreamEvent::failed("OpenAI returned a non-HTTP response");
+    }
+    if (!response.isSuccess()) {
+        const auto prefix = response.readPrefix(kOpenAIErrorBodyLimit,
+                                                std::chrono::steady_clock::now() + http.timeout);
+        if (stopToken.stop_requested()) {
+            return QNModelCorrectionStreamEvent::cancelled();
+        }
+        // A body that could not be read whole up to the limit leaves no text.
+        const std::optional<std::string> bodyText =
+            prefix.error ? std::nullopt : openAIErrorBodyText(prefix.bytes, prefix.reachedLimit);
+        return QNModelCorrectionStreamEvent::failed(
+            openAIHTTPErrorMessage(response.status(), bodyText));
+    }
+
+    QNParserOpenAIStreamEvent parser;
+    std::optional<std::string> lastYielded;
+    ReplyBytes bytes(response);
+    net::SseLineReader reader(bytes, QNParserOpenAIStreamEvent::kMaxEventByteSize);
+    while (true) {
+        if (stopToken.stop_requested()) {
+            return QNModelCorrectionStreamEvent::cancelled();
+        }
+        const Instant idleUntil = std::chrono::steady_clock::now() + idle;
+        bytes.until = std::min(idleUntil, deadline);
+        std::string_view line;
+        switch (reader.readLine(line)) {
+            case net::SseLineStatus::line:
+                break;
+            case net::SseLineStatus::end: {
+                if (stopToken.stop_requested()) {
+                    return QNModelCorrectionStreamEvent::cancelled();
+                }
+                const double latency = millisecondsBetween(start, clock_->now());
+                if (!lastYielded) {
+                    return QNModelCorrectionStreamEvent::failed("OpenAI returned empty response");
+                }
+                return QNModelCorrectionStreamEvent::completed(
+                    QNModelCorrectionResponse(request.text, text::toUtf16(*lastYielded), latency,
+                                              normalizedUsage(parser.usage)));
+            }
+            case net::SseLineStatus::payloadTooLarge:
+                return failed(Kind::payloadTooLarge);
+            case net::SseLineStatus::malformed:
+                return failed(Kind::malformed);
+            case net::SseLineStatus::sourceFailed:
+                if (bytes.error.kind == net::HttpError::Kind::timedOut) {
+                    return failed(deadline <= idleUntil ? Kind::totalDeadlineExceeded
+                                                        : Kind::idleTimeout);
+                }
+                return failedForTransport(bytes.error);
+        }
+        if (stopToken.stop_requested()) {
+            return QNModelCorrectionStreamEvent::cancelled();
+        }
+
+        const auto parsed = parser.parseLine(line);
+        switch (parsed.kind) {
+            case QNParserOpenAIStreamEvent::Line::Kind::none:
+                continue;
+            case QNParserOpenAIStreamEvent::Line::Kind::payloadTooLarge:
+                return failed(Kind::payloadTooLarge);
+            case QNParserOpenAIStreamEvent::Line::Kind::undecodable:
+                return QNModelCorrectionStreamEvent::failed("OpenAI malformed response");
+            case QNParserOpenAIStreamEvent::Line::Kind::event:
+                break;
+        }
+        if (const auto failure = parser.consume(*parsed.event)) {
+            return QNModelCorrectionStreamEvent::failed(failure->failureText());
+        }
+        if (!parser.output.empty() && (!lastYielded || *lastYielded != parser.output)) {
+            lastYielded = parser.output;
+            sink(QNModelCorrectionStreamEvent::partial(text::toUtf16(parser.output)));
+        }
+    }
+}
+
+}  // namespace ravlin
