@@ -236,16 +236,6 @@ TEST(HostedProxyWire, HttpErrorTextUsesTheBodyWhenItHasOne) {
     }
 }
 
-TEST(HostedProxyWire, DurationsRoundUpToWholeMilliseconds) {
-    using std::chrono::milliseconds;
-    EXPECT_EQ(hostedProxyDuration(8.0), milliseconds(8000));
-    EXPECT_EQ(hostedProxyDuration(0.0001), milliseconds(1));
-    EXPECT_EQ(hostedProxyDuration(1.0005), milliseconds(1001));
-    EXPECT_EQ(hostedProxyDuration(0.0), milliseconds(1));
-    EXPECT_EQ(hostedProxyDuration(-3.0), milliseconds(1));
-    EXPECT_EQ(hostedProxyDuration(std::nan("")), milliseconds(1));
-    EXPECT_GT(hostedProxyDuration(1e300), milliseconds(1000LL * 3600 * 24 * 365));
-}
 
 }  // namespace
 }  // namespace ravlin

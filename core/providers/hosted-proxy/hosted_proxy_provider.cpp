@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "core/net/response_lines.h"
 #include "core/net/sse_line_reader.h"
 #include "core/text/utf8.h"
 #include "core/records/raw_value.h"
@@ -36,32 +37,6 @@ std::optional<std::string> resolveToken(const QNProviderHostedProxyCorrection::T
     return std::string(trimmed);
 }
 
-// Hands the line reader the body of one reply, each wait bounded by `until`.
-class ReplyBytes final : public net::SseByteSource {
-  public:
-    explicit ReplyBytes(net::HttpResponse& response) : response_(response) {}
-
-    net::SseByteChunk next() override {
-        const auto read = response_.read(until);
-        switch (read.kind) {
-            case net::HttpResponse::Read::Kind::bytes:
-                return net::SseByteChunk::of(read.bytes);
-            case net::HttpResponse::Read::Kind::end:
-                return net::SseByteChunk::endOfBody();
-            case net::HttpResponse::Read::Kind::failed:
-                break;
-        }
-        error = read.error;
-        return net::SseByteChunk::failure();
-    }
-
-    Instant until{};
-    net::HttpError error;
-
-  private:
-    net::HttpResponse& response_;
-};
-
 QNModelCorrectionStreamEvent failed(const QNErrorHostedProxyStreaming::Kind kind) {
     return QNModelCorrectionStreamEvent::failed(
         QNErrorHostedProxyStreaming::of(kind).failureText());
@@ -82,18 +57,9 @@ QNModelCorrectionStreamEvent failedForTransport(const net::HttpError& error) {
 
 }  // namespace
 
-std::chrono::milliseconds hostedProxyDuration(double seconds) {
-    constexpr double kLongest = 10.0 * 365 * 24 * 3600 * 1000;
-    const double milliseconds = std::ceil(seconds * 1000.0);
-    if (std::isnan(milliseconds) || milliseconds < 1.0) {
-        return std::chrono::milliseconds(1);
-    }
-    return std::chrono::milliseconds(static_cast<std::int64_t>(std::min(milliseconds, kLongest)));
-}
-
 std::chrono::milliseconds hostedProxyWarmUpTimeout(
     const QNProviderHostedProxyCorrection::Configuration& configuration) {
-    return hostedProxyDuration(std::min(kPrewarmTimeoutCapSeconds, configuration.timeoutSeconds));
+    return net::durationFromSeconds(std::min(kPrewarmTimeoutCapSeconds, configuration.timeoutSeconds));
 }
 
 QNProviderHostedProxyCorrection::QNProviderHostedProxyCorrection(
@@ -249,8 +215,8 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
     body.maximumResponseTokens = request.maximumResponseTokens;
     body.localeIdentifier = request.localeIdentifier;
     body.promptVersion = hostedPromptVersionIfDeployable(promptVersion_);
-    const auto idle = hostedProxyDuration(configuration_.streamIdleTimeoutSeconds);
-    const auto total = hostedProxyDuration(configuration_.streamTotalDeadlineSeconds);
+    const auto idle = net::durationFromSeconds(configuration_.streamIdleTimeoutSeconds);
+    const auto total = net::durationFromSeconds(configuration_.streamTotalDeadlineSeconds);
 
     net::HttpRequest http;
     http.method = "POST";
@@ -259,7 +225,7 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
                     {"Accept", "text/event-stream"},
                     {"Authorization", "Bearer " + bearerToken},
                     {"apikey", bearerToken}};
-    http.timeout = hostedProxyDuration(configuration_.timeoutSeconds);
+    http.timeout = net::durationFromSeconds(configuration_.timeoutSeconds);
     http.body = body.encoded();
     if (!http.body) {
         return QNModelCorrectionStreamEvent::failed(
@@ -287,7 +253,7 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
 
     QNParserHostedProxyStreamEvent parser;
     std::optional<std::string> lastPublished;
-    ReplyBytes bytes(response);
+    net::ResponseByteSource bytes(response);
     net::SseLineReader reader(bytes, net::SseLineReader::kDefaultMaxLineBytes);
     while (true) {
         if (stopToken.stop_requested()) {

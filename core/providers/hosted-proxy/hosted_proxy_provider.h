@@ -115,10 +115,6 @@ class QNProviderHostedProxyCorrection final : public QNProviderCorrectionModel {
     std::jthread prewarmTask_;
 };
 
-// A duration in whole milliseconds from seconds: rounded up, at least 1 ms; values that are not
-// finite or too large are held to ten years.
-[[nodiscard]] std::chrono::milliseconds hostedProxyDuration(double seconds);
-
 // The time a warm-up may take: 2.0 seconds, or the request time-out when that is shorter.
 [[nodiscard]] std::chrono::milliseconds hostedProxyWarmUpTimeout(
     const QNProviderHostedProxyCorrection::Configuration& configuration);

@@ -1,6 +1,6 @@
 #include "core/providers/openai/openai_key_validation.h"
 
-#include "core/providers/hosted-proxy/hosted_proxy_provider.h"
+#include "core/net/response_lines.h"
 #include "core/providers/openai/openai_provider.h"
 #include "core/text/utf8.h"
 
@@ -43,7 +43,7 @@ QNOpenAIKeyValidationResult QNProviderOpenAICorrection::validateAPIKey(
     request.method = "GET";
     request.url = std::string(baseURL) + std::string(kOpenAIModelsPath);
     request.headers = {{"Authorization", "Bearer " + std::string(trimmed)}};
-    request.timeout = hostedProxyDuration(timeoutSeconds);
+    request.timeout = net::durationFromSeconds(timeoutSeconds);
 
     // Only the head is waited for: the status decides, and the listing that may follow is
     // neither read nor kept. Letting the response go ends the transfer.

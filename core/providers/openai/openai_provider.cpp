@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "core/net/response_lines.h"
 #include "core/net/sse_line_reader.h"
-#include "core/providers/hosted-proxy/hosted_proxy_provider.h"
 #include "core/records/prompt_catalogue.h"
 #include "core/text/unicode.h"
 #include "core/text/utf8.h"
@@ -30,32 +30,6 @@ std::optional<std::string> resolved(const std::optional<std::string>& raw) {
 std::optional<std::string> resolveKey(const QNProviderOpenAICorrection::APIKeyProvider& provider) {
     return provider ? resolved(provider()) : std::nullopt;
 }
-
-// Hands the line reader the body of one reply, each wait bounded by `until`.
-class ReplyBytes final : public net::SseByteSource {
-  public:
-    explicit ReplyBytes(net::HttpResponse& response) : response_(response) {}
-
-    net::SseByteChunk next() override {
-        const auto read = response_.read(until);
-        switch (read.kind) {
-            case net::HttpResponse::Read::Kind::bytes:
-                return net::SseByteChunk::of(read.bytes);
-            case net::HttpResponse::Read::Kind::end:
-                return net::SseByteChunk::endOfBody();
-            case net::HttpResponse::Read::Kind::failed:
-                break;
-        }
-        error = read.error;
-        return net::SseByteChunk::failure();
-    }
-
-    Instant until{};
-    net::HttpError error;
-
-  private:
-    net::HttpResponse& response_;
-};
 
 QNModelCorrectionStreamEvent failed(QNErrorOpenAIStreaming::Kind kind) {
     return QNModelCorrectionStreamEvent::failed(QNErrorOpenAIStreaming::of(kind).failureText());
@@ -197,8 +171,8 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
     body.store = false;
     body.stream = true;
     body.text.format.type = "text";
-    const auto idle = hostedProxyDuration(configuration_.streamIdleTimeoutSeconds);
-    const auto total = hostedProxyDuration(configuration_.streamTotalDeadlineSeconds);
+    const auto idle = net::durationFromSeconds(configuration_.streamIdleTimeoutSeconds);
+    const auto total = net::durationFromSeconds(configuration_.streamTotalDeadlineSeconds);
 
     net::HttpRequest http;
     http.method = "POST";
@@ -206,7 +180,7 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
     http.headers = {{"Content-Type", "application/json"},
                     {"Accept", "application/json"},
                     {"Authorization", "Bearer " + key}};
-    http.timeout = hostedProxyDuration(configuration_.timeoutSeconds);
+    http.timeout = net::durationFromSeconds(configuration_.timeoutSeconds);
     http.body = body.encoded();
     if (!http.body) {
         return QNModelCorrectionStreamEvent::failed(
@@ -240,7 +214,7 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
 
     QNParserOpenAIStreamEvent parser;
     std::optional<std::string> lastYielded;
-    ReplyBytes bytes(response);
+    net::ResponseByteSource bytes(response);
     net::SseLineReader reader(bytes, QNParserOpenAIStreamEvent::kMaxEventByteSize);
     while (true) {
         if (stopToken.stop_requested()) {

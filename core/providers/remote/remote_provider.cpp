@@ -3,7 +3,7 @@
 #include <cmath>
 #include <utility>
 
-#include "core/providers/hosted-proxy/hosted_proxy_provider.h"
+#include "core/net/response_lines.h"
 #include "core/records/prompt_catalogue.h"
 #include "core/records/raw_value.h"
 #include "core/text/unicode.h"
@@ -122,7 +122,7 @@ QNModelCorrectionProviderResult QNProviderRemoteCorrection::send(
     http.headers = {{"Content-Type", "application/json"},
                     {"Accept", "application/json"},
                     {"Authorization", "Bearer " + key}};
-    http.timeout = hostedProxyDuration(configuration_.timeoutSeconds);
+    http.timeout = net::durationFromSeconds(configuration_.timeoutSeconds);
     http.body = body.encoded();
     if (!http.body) {
         return QNModelCorrectionProviderResult::failed(
