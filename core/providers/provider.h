@@ -15,6 +15,7 @@
 #include <functional>
 #include <stop_token>
 #include <string>
+#include <string_view>
 
 #include "core/records/provider_records.h"
 #include "core/records/result.h"
@@ -49,6 +50,23 @@ class QNProviderCorrectionModel {
                                   const QNModelCorrectionStreamSink& sink);
 
   protected:
+    // What a stop request that has arrived by the time the stream ends does to a drained answer.
+    enum class StopOutcome {
+        // The stream's answer stands.
+        asStreamed,
+        // A failure becomes `cancelled`; any other answer stands.
+        failureBecomesCancelled,
+        // The answer is `cancelled`, whatever the stream ended with.
+        cancelled,
+    };
+
+    // A one-shot answer made from this provider's own stream: calls `streamCorrection` once,
+    // drops partial texts and keeps the result of the last terminal event; a stream without one
+    // answers failed("<streamName> stream produced no events"). Then applies `onStop`.
+    [[nodiscard]] QNModelCorrectionProviderResult drainedStreamResult(
+        const QNModelCorrectionRequest& request, std::stop_token stopToken,
+        std::string_view streamName, StopOutcome onStop);
+
     QNProviderCorrectionModel() = default;
     QNProviderCorrectionModel(const QNProviderCorrectionModel&) = delete;
     QNProviderCorrectionModel& operator=(const QNProviderCorrectionModel&) = delete;

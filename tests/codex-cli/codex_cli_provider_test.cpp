@@ -18,6 +18,7 @@
 #include "core/records/prompt_catalogue.h"
 #include "core/text/unicode.h"
 #include "tests/support/fake_executable.h"
+#include "tests/support/stream_events.h"
 
 namespace ravlin {
 namespace {
@@ -26,6 +27,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Provider = QNProviderCodexCLICorrection;
 using testing::FakeExecutableDirectory;
+using testing::streamEvents;
 
 constexpr const char* kPrompt = "Fix spelling only.";
 const std::string kNotLoggedIn = "Codex CLI not logged in - run `codex login`";
@@ -51,16 +53,6 @@ cat > "$FAKE_DIR/stdin.$n"
 
 QNModelCorrectionRequest requestWithContext() {
     return QNModelCorrectionRequest(u"teh cat sat", 256, std::nullopt, u"Earlier words.");
-}
-
-std::vector<QNModelCorrectionStreamEvent> streamEvents(Provider& provider,
-                                                       const QNModelCorrectionRequest& request,
-                                                       std::stop_token stop = {}) {
-    std::vector<QNModelCorrectionStreamEvent> events;
-    provider.streamCorrection(request, stop, [&](QNModelCorrectionStreamEvent event) {
-        events.push_back(std::move(event));
-    });
-    return events;
 }
 
 std::string messageOf(const QNModelCorrectionStreamEvent& event) {

@@ -4,6 +4,7 @@
 
 #include "core/records/prompt_catalogue.h"
 #include "tests/support/scripted_language_model.h"
+#include "tests/support/stream_events.h"
 
 namespace ravlin {
 namespace {
@@ -21,9 +22,7 @@ struct Fixture {
     QNProviderFoundationModelsCorrection provider{"PROMPT", model, clock};
 
     std::vector<Event> stream(const QNModelCorrectionRequest& request, std::stop_token stop = {}) {
-        std::vector<Event> events;
-        provider.streamCorrection(request, stop, [&](Event event) { events.push_back(std::move(event)); });
-        return events;
+        return testing::streamEvents(provider, request, std::move(stop));
     }
 };
 
@@ -73,9 +72,8 @@ TEST(FoundationModelsProvider, MapsEveryAvailabilityToTheUsersWords) {
 TEST(FoundationModelsProvider, ThisPlatformsModelIsNotEligible) {
     QNProviderFoundationModelsCorrection provider("PROMPT");
     EXPECT_EQ(provider.availabilitySummary().title, "Device Not Eligible");
-    std::vector<Event> events;
-    provider.streamCorrection(request(u"teh cat"), {}, [&](Event event) { events.push_back(event); });
-    EXPECT_EQ(events, std::vector<Event>{Event::unavailable("Device Not Eligible")});
+    EXPECT_EQ(testing::streamEvents(provider, request(u"teh cat")),
+              std::vector<Event>{Event::unavailable("Device Not Eligible")});
     EXPECT_EQ(provider.generateCorrection(request(u"teh cat"), {}),
               QNModelCorrectionProviderResult::unavailable("Device Not Eligible"));
     provider.prewarm();

@@ -9,18 +9,21 @@
 
 #include "core/text/unicode.h"
 #include "tests/support/loopback_http_server.h"
+#include "tests/support/stream_events.h"
+#include "tests/support/streaming_provider_checks.h"
 
 namespace ravlin {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::deltaEvent;
+using testing::failureOf;
 using testing::LoopbackHttpServer;
+using testing::partials;
 using testing::ScriptedReply;
+using testing::streamEvents;
+using testing::terminal;
 using Kind = QNModelCorrectionStreamEvent::Kind;
-
-std::string delta(std::string_view text) {
-    return nlohmann::json{{"type", "response.output_text.delta"}, {"delta", text}}.dump();
-}
 
 struct ProviderSetup {
     double timeout = 1.0;
@@ -64,58 +67,21 @@ QNModelCorrectionRequest requestFor(std::u16string text) {
     return QNModelCorrectionRequest(std::move(text), 128);
 }
 
-std::vector<QNModelCorrectionStreamEvent> stream(QNProviderHostedProxyCorrection& provider,
-                                                 const QNModelCorrectionRequest& request,
-                                                 std::stop_token stop = {}) {
-    std::vector<QNModelCorrectionStreamEvent> events;
-    provider.streamCorrection(request, stop, [&](QNModelCorrectionStreamEvent event) {
-        events.push_back(std::move(event));
-    });
-    return events;
-}
-
-std::vector<std::u16string> partials(const std::vector<QNModelCorrectionStreamEvent>& events) {
-    std::vector<std::u16string> texts;
-    for (const auto& event : events) {
-        if (event.kind() == Kind::partial) {
-            texts.push_back(*event.partialText());
-        }
-    }
-    return texts;
-}
-
-// Exactly one terminal event, last.
-const QNModelCorrectionStreamEvent& terminal(
-    const std::vector<QNModelCorrectionStreamEvent>& events) {
-    EXPECT_FALSE(events.empty());
-    for (std::size_t i = 0; i + 1 < events.size(); ++i) {
-        EXPECT_EQ(events[i].kind(), Kind::partial) << "event " << i;
-    }
-    EXPECT_TRUE(events.back().isTerminal());
-    return events.back();
-}
-
-std::string failureOf(const std::vector<QNModelCorrectionStreamEvent>& events) {
-    const auto& last = terminal(events);
-    EXPECT_EQ(last.kind(), Kind::failed);
-    return last.message() ? *last.message() : "";
-}
-
 TEST(HostedProxyProvider, StreamsDeltasIntoPartialsAndCompletes) {
     LoopbackHttpServer server;
     server.enqueue(
         ScriptedReply::eventStream()
             .chunk(": connected\n\nevent: delta\n")
-            .event(delta("A"))
-            .event(delta("B"))
-            .event(delta(" "))
+            .event(deltaEvent("A"))
+            .event(deltaEvent("B"))
+            .event(deltaEvent(" "))
             .event(R"({"type":"response.output_text.done","text":"AB and more"})")
             .chunk("data: [DONE]\n\n")
             .event(
                 R"({"type":"response.completed","tokens_prompt":11,"tokens_completion":4,"credits_charged":1,"credits_remaining":99})"));
     auto provider = makeProvider(server.url("/functions/v1/ravlin-cloud"), {});
     const auto request = QNModelCorrectionRequest(u"teh text", 96, std::string("en_US"));
-    const auto events = stream(*provider, request);
+    const auto events = streamEvents(*provider, request);
 
     EXPECT_EQ(partials(events), (std::vector<std::u16string>{u"A", u"AB", u"AB and more"}));
     const auto& last = terminal(events);
@@ -135,17 +101,11 @@ TEST(HostedProxyProvider, StreamsDeltasIntoPartialsAndCompletes) {
     const auto recorded = server.requests().at(0);
     EXPECT_EQ(recorded.method, "POST");
     EXPECT_EQ(recorded.target, "/functions/v1/ravlin-cloud");
-    std::vector<std::pair<std::string, std::string>> sent;
-    for (const auto& field : recorded.headers) {
-        if (field.first != "Host" && field.first != "Content-Length") {
-            sent.push_back(field);
-        }
-    }
-    EXPECT_EQ(sent, (std::vector<std::pair<std::string, std::string>>{
-                        {"Content-Type", "application/json"},
-                        {"Accept", "text/event-stream"},
-                        {"Authorization", "Bearer pub-key"},
-                        {"apikey", "pub-key"}}));
+    EXPECT_EQ(recorded.clientHeaders(), (std::vector<std::pair<std::string, std::string>>{
+                                            {"Content-Type", "application/json"},
+                                            {"Accept", "text/event-stream"},
+                                            {"Authorization", "Bearer pub-key"},
+                                            {"apikey", "pub-key"}}));
     const auto body = QNModelHostedProxyCorrectionRequest::decode(recorded.body);
     EXPECT_EQ(body.sessionToken, "session-token");
     EXPECT_EQ(body.requestID, "request-1");
@@ -159,12 +119,12 @@ TEST(HostedProxyProvider, StreamsDeltasIntoPartialsAndCompletes) {
 
 TEST(HostedProxyProvider, SendsTheWrappedInputWithContextAndAnswersWithThePlainText) {
     LoopbackHttpServer server;
-    server.enqueue(ScriptedReply::eventStream().event(delta("Fixed.")));
+    server.enqueue(ScriptedReply::eventStream().event(deltaEvent("Fixed.")));
     ProviderSetup setup;
     setup.promptVersion = "online-v9";  // not deployable: left out
     auto provider = makeProvider(server.url(), setup);
     const QNModelCorrectionRequest request(u"teh text", 64, std::nullopt, u"Earlier words.");
-    const auto events = stream(*provider, request);
+    const auto events = streamEvents(*provider, request);
     ASSERT_EQ(terminal(events).kind(), Kind::completed);
     EXPECT_EQ(terminal(events).response()->input, u"teh text");
 
@@ -187,7 +147,7 @@ TEST(HostedProxyProvider, EndsEveryStreamWithItsOwnFailureText) {
     };
     std::vector<Case> cases;
     cases.push_back({"whitespace only",
-                     ScriptedReply::eventStream().event(delta(" ")).event(delta("\n")),
+                     ScriptedReply::eventStream().event(deltaEvent(" ")).event(deltaEvent("\n")),
                      "Hosted proxy returned empty response",
                      {}});
     cases.push_back({"no events",
@@ -200,14 +160,14 @@ TEST(HostedProxyProvider, EndsEveryStreamWithItsOwnFailureText) {
                      {}});
     cases.push_back({"error as a string",
                      ScriptedReply::eventStream()
-                         .event(delta("Hi"))
+                         .event(deltaEvent("Hi"))
                          .event(R"({"type":"error","error":"boom"})"),
                      "Hosted proxy malformed response",
                      {u"Hi"}});
     cases.push_back(
         {"failed event",
          ScriptedReply::eventStream()
-             .event(delta("Hi"))
+             .event(deltaEvent("Hi"))
              .event(R"({"type":"response.failed","error":{"message":"Upstream failed"}})"),
          "Upstream failed",
          {u"Hi"}});
@@ -245,7 +205,7 @@ TEST(HostedProxyProvider, EndsEveryStreamWithItsOwnFailureText) {
         LoopbackHttpServer server;
         server.enqueue(std::move(c.reply));
         auto provider = makeProvider(server.url(), {});
-        const auto events = stream(*provider, requestFor(u"text"));
+        const auto events = streamEvents(*provider, requestFor(u"text"));
         EXPECT_EQ(failureOf(events), c.failure);
         EXPECT_EQ(partials(events), c.partials);
         EXPECT_EQ(server.requestCount(), 1u);
@@ -256,68 +216,34 @@ TEST(HostedProxyProvider, ABadTenthEventEndsTheStreamAfterNinePartials) {
     LoopbackHttpServer server;
     auto reply = ScriptedReply::eventStream();
     for (int i = 0; i < 9; ++i) {
-        reply.event(delta(std::string(1, static_cast<char>('a' + i))));
+        reply.event(deltaEvent(std::string(1, static_cast<char>('a' + i))));
     }
     reply.event("{not json");
-    reply.event(delta("never"));
+    reply.event(deltaEvent("never"));
     server.enqueue(std::move(reply));
     auto provider = makeProvider(server.url(), {});
-    const auto events = stream(*provider, requestFor(u"text"));
+    const auto events = streamEvents(*provider, requestFor(u"text"));
     EXPECT_EQ(partials(events).size(), 9u);
     EXPECT_EQ(partials(events).back(), u"abcdefghi");
     EXPECT_EQ(failureOf(events), "Hosted proxy malformed response");
 }
 
 TEST(HostedProxyProvider, TimesOutTheHeadTheIdleGapAndTheWholeExchange) {
-    {
-        LoopbackHttpServer server;
-        server.enqueue(ScriptedReply::eventStream().stallBeforeHead());
-        ProviderSetup setup;
-        setup.timeout = 0.2;
-        auto provider = makeProvider(server.url(), setup);
-        EXPECT_EQ(failureOf(stream(*provider, requestFor(u"text"))),
-                  "Hosted proxy request timed out");
-    }
-    {
-        LoopbackHttpServer server;
-        server.enqueue(ScriptedReply::eventStream().event(delta("Hi")).stall());
-        ProviderSetup setup;
-        setup.idle = 0.2;
-        auto provider = makeProvider(server.url(), setup);
-        const auto events = stream(*provider, requestFor(u"text"));
-        EXPECT_EQ(partials(events), std::vector<std::u16string>{u"Hi"});
-        EXPECT_EQ(failureOf(events), "Hosted proxy idle timeout");
-    }
-    {
-        // Comment lines keep the idle timer quiet, but not the deadline.
-        LoopbackHttpServer server;
-        auto reply = ScriptedReply::eventStream().event(delta("Hi"));
-        for (int i = 0; i < 20; ++i) {
-            reply.pause(60ms).chunk(": still here\n");
-        }
-        server.enqueue(std::move(reply));
-        ProviderSetup setup;
-        setup.idle = 0.3;
-        setup.total = 0.4;
-        auto provider = makeProvider(server.url(), setup);
-        const auto started = std::chrono::steady_clock::now();
-        const auto events = stream(*provider, requestFor(u"text"));
-        EXPECT_EQ(partials(events), std::vector<std::u16string>{u"Hi"});
-        EXPECT_EQ(failureOf(events), "Hosted proxy total stream deadline exceeded");
-        EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
-    }
-    {
-        LoopbackHttpServer server;
-        server.enqueue(ScriptedReply::eventStream().event(delta("Hi")).drop());
-        auto provider = makeProvider(server.url(), {});
-        const auto failure = failureOf(stream(*provider, requestFor(u"text")));
-        EXPECT_TRUE(failure.starts_with("Hosted proxy network error: ")) << failure;
-    }
+    testing::expectStreamTimeLimits(
+        [](const LoopbackHttpServer& server, double timeout, double idle, double total) {
+            ProviderSetup setup;
+            setup.timeout = timeout;
+            setup.idle = idle;
+            setup.total = total;
+            return makeProvider(server.url(), setup);
+        },
+        {"Hosted proxy request timed out", "Hosted proxy idle timeout",
+         "Hosted proxy total stream deadline exceeded", "Hosted proxy network error: "});
 }
 
 TEST(HostedProxyProvider, ParsesTheSameStreamCutAtEveryByte) {
-    const std::string body = ": hi\r\n" + ("data: " + delta("Hel")) + "\r\n\r\n" +
-                             "data:" + delta("lo \xE2\x82\xAC") + "\n" + "data: [DONE]\n" +
+    const std::string body = ": hi\r\n" + ("data: " + deltaEvent("Hel")) + "\r\n\r\n" +
+                             "data:" + deltaEvent("lo \xE2\x82\xAC") + "\n" + "data: [DONE]\n" +
                              "data: {\"credits_remaining\":5}";
     LoopbackHttpServer server;
     server.setHandler([&](const testing::RecordedRequest& request) {
@@ -326,7 +252,7 @@ TEST(HostedProxyProvider, ParsesTheSameStreamCutAtEveryByte) {
     });
     for (std::size_t cut = 0; cut <= body.size(); ++cut) {
         auto provider = makeProvider(server.url("/" + std::to_string(cut)), {});
-        const auto events = stream(*provider, requestFor(u"x"));
+        const auto events = streamEvents(*provider, requestFor(u"x"));
         ASSERT_EQ(partials(events), (std::vector<std::u16string>{u"Hel", u"Hello \u20AC"}))
             << "cut at " << cut;
         ASSERT_EQ(terminal(events).kind(), Kind::completed) << "cut at " << cut;
@@ -337,27 +263,19 @@ TEST(HostedProxyProvider, ParsesTheSameStreamCutAtEveryByte) {
 TEST(HostedProxyProvider, ACancelledCallerIsToldCancelled) {
     LoopbackHttpServer server;
     server.setHandler([](const testing::RecordedRequest&) {
-        return ScriptedReply::eventStream().event(delta("Hi")).stall();
+        return ScriptedReply::eventStream().event(deltaEvent("Hi")).stall();
     });
     auto provider = makeProvider(server.url(), {});
     {
         std::stop_source stop;
-        std::jthread canceller([&] {
-            server.waitForRequests(1, 2s);
-            std::this_thread::sleep_for(50ms);
-            stop.request_stop();
-        });
-        const auto events = stream(*provider, requestFor(u"text"), stop.get_token());
+        std::jthread canceller = server.stopAfterRequests(1, stop, 50ms);
+        const auto events = streamEvents(*provider, requestFor(u"text"), stop.get_token());
         EXPECT_EQ(terminal(events).kind(), Kind::cancelled);
     }
     {
         // The one-shot call answers cancelled too, not "Hosted proxy stream produced no events".
         std::stop_source stop;
-        std::jthread canceller([&] {
-            server.waitForRequests(2, 2s);
-            std::this_thread::sleep_for(50ms);
-            stop.request_stop();
-        });
+        std::jthread canceller = server.stopAfterRequests(2, stop, 50ms);
         EXPECT_EQ(provider->generateCorrection(requestFor(u"text"), stop.get_token()),
                   QNModelCorrectionProviderResult::cancelled());
     }
@@ -367,10 +285,7 @@ TEST(HostedProxyProvider, ACancelledCallerIsToldCancelled) {
         stalled.enqueue(ScriptedReply::eventStream().stallBeforeHead());
         auto waiting = makeProvider(stalled.url(), {});
         std::stop_source stop;
-        std::jthread canceller([&] {
-            stalled.waitForRequests(1, 2s);
-            stop.request_stop();
-        });
+        std::jthread canceller = stalled.stopAfterRequests(1, stop);
         EXPECT_EQ(waiting->generateCorrection(requestFor(u"text"), stop.get_token()),
                   QNModelCorrectionProviderResult::cancelled());
     }
@@ -378,7 +293,7 @@ TEST(HostedProxyProvider, ACancelledCallerIsToldCancelled) {
 
 TEST(HostedProxyProvider, OneShotDrainsTheStream) {
     LoopbackHttpServer server;
-    server.enqueue(ScriptedReply::eventStream().event(delta("Fix")).event(delta("ed")));
+    server.enqueue(ScriptedReply::eventStream().event(deltaEvent("Fix")).event(deltaEvent("ed")));
     server.enqueue(ScriptedReply(401).chunk("Unauthorized"));
     auto provider = makeProvider(server.url(), {});
     const auto result = provider->generateCorrection(requestFor(u"fixd"), {});
@@ -415,7 +330,7 @@ TEST(HostedProxyProvider, MissingCredentialsMeanNotConfiguredWithoutARequest) {
         EXPECT_EQ(calls->session, c.sessionCalls);
         provider->prewarm();
         EXPECT_EQ(provider->lastPrewarmAt(), std::nullopt);
-        const auto events = stream(*provider, requestFor(u"text"));
+        const auto events = streamEvents(*provider, requestFor(u"text"));
         ASSERT_EQ(events.size(), 1u);
         EXPECT_EQ(events[0],
                   QNModelCorrectionStreamEvent::unavailable("Hosted Online Not Configured"));

@@ -7,18 +7,12 @@
 #include "core/providers/hosted-proxy/hosted_proxy_provider.h"
 #include "core/providers/hosted-proxy/hosted_proxy_stream.h"
 #include "core/records/raw_value.h"
+#include "tests/support/json_keys.h"
 
 namespace ravlin {
 namespace {
 
-std::vector<std::string> keysInOrder(const std::string& json) {
-    std::vector<std::string> keys;
-    const auto parsed = nlohmann::ordered_json::parse(json);
-    for (const auto& item : parsed.items()) {
-        keys.push_back(item.key());
-    }
-    return keys;
-}
+using testing::keysInOrder;
 
 TEST(HostedProxyWire, RequestBodyHasItsKeysInOrderAndLeavesOutAbsentOnes) {
     QNModelHostedProxyCorrectionRequest request;

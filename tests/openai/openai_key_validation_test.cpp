@@ -125,10 +125,7 @@ TEST(OpenAIKeyValidation, TransportFailuresAreTimedOutNetworkOrCancelled) {
         LoopbackHttpServer server;
         server.enqueue(ScriptedReply(200).stallBeforeHead());
         std::stop_source stop;
-        std::jthread canceller([&] {
-            server.waitForRequests(1, 2s);
-            stop.request_stop();
-        });
+        std::jthread canceller = server.stopAfterRequests(1, stop);
         const auto result = validate(server, "sk", 5.0, stop.get_token());
         ASSERT_FALSE(result.isSuccess());
         EXPECT_EQ(*result.error(), Error::of(Error::Kind::cancelled));

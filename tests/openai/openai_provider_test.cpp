@@ -11,24 +11,24 @@
 #include "core/records/prompt_catalogue.h"
 #include "core/text/unicode.h"
 #include "tests/support/loopback_http_server.h"
+#include "tests/support/stream_events.h"
+#include "tests/support/streaming_provider_checks.h"
 
 namespace ravlin {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::deltaEvent;
+using testing::doneEvent;
+using testing::failureOf;
 using testing::LoopbackHttpServer;
+using testing::partials;
 using testing::ScriptedReply;
+using testing::streamEvents;
+using testing::terminal;
 using Kind = QNModelCorrectionStreamEvent::Kind;
 
 constexpr const char* kPrompt = "Correct the text.";
-
-std::string delta(std::string_view text) {
-    return nlohmann::json{{"type", "response.output_text.delta"}, {"delta", text}}.dump();
-}
-
-std::string done(std::string_view text) {
-    return nlohmann::json{{"type", "response.output_text.done"}, {"text", text}}.dump();
-}
 
 struct ProviderSetup {
     std::string model = "gpt-4.1-mini";
@@ -61,53 +61,6 @@ QNModelCorrectionRequest requestFor(std::u16string text) {
     return QNModelCorrectionRequest(std::move(text), 128);
 }
 
-std::vector<QNModelCorrectionStreamEvent> stream(QNProviderOpenAICorrection& provider,
-                                                 const QNModelCorrectionRequest& request,
-                                                 std::stop_token stop = {}) {
-    std::vector<QNModelCorrectionStreamEvent> events;
-    provider.streamCorrection(request, stop, [&](QNModelCorrectionStreamEvent event) {
-        events.push_back(std::move(event));
-    });
-    return events;
-}
-
-std::vector<std::u16string> partials(const std::vector<QNModelCorrectionStreamEvent>& events) {
-    std::vector<std::u16string> texts;
-    for (const auto& event : events) {
-        if (event.kind() == Kind::partial) {
-            texts.push_back(*event.partialText());
-        }
-    }
-    return texts;
-}
-
-// Exactly one terminal event, last.
-const QNModelCorrectionStreamEvent& terminal(
-    const std::vector<QNModelCorrectionStreamEvent>& events) {
-    EXPECT_FALSE(events.empty());
-    for (std::size_t i = 0; i + 1 < events.size(); ++i) {
-        EXPECT_EQ(events[i].kind(), Kind::partial) << "event " << i;
-    }
-    EXPECT_TRUE(events.back().isTerminal());
-    return events.back();
-}
-
-std::string failureOf(const std::vector<QNModelCorrectionStreamEvent>& events) {
-    const auto& last = terminal(events);
-    EXPECT_EQ(last.kind(), Kind::failed);
-    return last.message() ? *last.message() : "";
-}
-
-std::vector<std::pair<std::string, std::string>> sentHeaders(const testing::RecordedRequest& r) {
-    std::vector<std::pair<std::string, std::string>> sent;
-    for (const auto& field : r.headers) {
-        if (field.first != "Host" && field.first != "Content-Length") {
-            sent.push_back(field);
-        }
-    }
-    return sent;
-}
-
 TEST(OpenAIProvider, StreamsDeltasIntoPartialsAndCompletesWithUsage) {
     LoopbackHttpServer server;
     server.enqueue(
@@ -115,11 +68,11 @@ TEST(OpenAIProvider, StreamsDeltasIntoPartialsAndCompletesWithUsage) {
             .chunk("event: response.created\n")
             .event(R"({"type":"response.created","response":{"usage":null,"metadata":{}}})")
             .chunk(": keep-alive\n\n")
-            .event(delta("Hel"))
-            .event(delta("lo"))
-            .event(done("Hello"))
-            .event(done("Hello."))
-            .event(done(""))
+            .event(deltaEvent("Hel"))
+            .event(deltaEvent("lo"))
+            .event(doneEvent("Hello"))
+            .event(doneEvent("Hello."))
+            .event(doneEvent(""))
             .chunk("data: [DONE]\n\n")
             .event(
                 R"({"type":"response.completed","response":{"usage":{"input_tokens":40,"output_tokens":3,"total_tokens":43,"input_tokens_details":{"cached_tokens":32}}}})"));
@@ -127,7 +80,7 @@ TEST(OpenAIProvider, StreamsDeltasIntoPartialsAndCompletesWithUsage) {
     setup.model = " GPT-5-mini ";
     auto [provider, keyCalls] = makeProvider(server, setup);
     const auto request = QNModelCorrectionRequest(u"helo", 96, std::string("en_US"));
-    const auto events = stream(*provider, request);
+    const auto events = streamEvents(*provider, request);
 
     EXPECT_EQ(partials(events), (std::vector<std::u16string>{u"Hel", u"Hello", u"Hello."}));
     const auto& last = terminal(events);
@@ -149,10 +102,10 @@ TEST(OpenAIProvider, StreamsDeltasIntoPartialsAndCompletesWithUsage) {
     const auto recorded = server.requests().at(0);
     EXPECT_EQ(recorded.method, "POST");
     EXPECT_EQ(recorded.target, "/v1/responses");
-    EXPECT_EQ(sentHeaders(recorded), (std::vector<std::pair<std::string, std::string>>{
-                                         {"Content-Type", "application/json"},
-                                         {"Accept", "application/json"},
-                                         {"Authorization", "Bearer sk-test"}}));
+    EXPECT_EQ(recorded.clientHeaders(), (std::vector<std::pair<std::string, std::string>>{
+                                            {"Content-Type", "application/json"},
+                                            {"Accept", "application/json"},
+                                            {"Authorization", "Bearer sk-test"}}));
     const auto body = QNModelOpenAIResponsesRequest::decode(recorded.body);
     EXPECT_EQ(body.model, "GPT-5-mini");
     EXPECT_EQ(body.instructions, kPrompt);
@@ -171,13 +124,13 @@ TEST(OpenAIProvider, StreamsDeltasIntoPartialsAndCompletesWithUsage) {
 TEST(OpenAIProvider, SendsContextThroughInstructionsAndInputOnly) {
     LoopbackHttpServer server;
     server.setHandler([](const testing::RecordedRequest&) {
-        return ScriptedReply::eventStream().event(delta("Fixed."));
+        return ScriptedReply::eventStream().event(deltaEvent("Fixed."));
     });
     auto [provider, keyCalls] = makeProvider(server);
     const QNModelCorrectionRequest plain(u"teh text", 64);
     const QNModelCorrectionRequest withContext(u"teh text", 64, std::nullopt, u"Earlier words.");
-    ASSERT_EQ(terminal(stream(*provider, plain)).kind(), Kind::completed);
-    const auto events = stream(*provider, withContext);
+    ASSERT_EQ(terminal(streamEvents(*provider, plain)).kind(), Kind::completed);
+    const auto events = streamEvents(*provider, withContext);
     ASSERT_EQ(terminal(events).kind(), Kind::completed);
     EXPECT_EQ(terminal(events).response()->input, u"teh text");
 
@@ -210,16 +163,16 @@ TEST(OpenAIProvider, EndsEveryStreamWithItsOwnFailureText) {
     cases.push_back(
         {"empty body", ScriptedReply::eventStream(), "OpenAI returned empty response", {}});
     cases.push_back({"event without type",
-                     ScriptedReply::eventStream().event(delta("Hi")).event(R"({"delta":"x"})"),
+                     ScriptedReply::eventStream().event(deltaEvent("Hi")).event(R"({"delta":"x"})"),
                      "OpenAI malformed response",
                      {u"Hi"}});
     cases.push_back({"bad json",
-                     ScriptedReply::eventStream().event("{not json").event(delta("never")),
+                     ScriptedReply::eventStream().event("{not json").event(deltaEvent("never")),
                      "OpenAI malformed response",
                      {}});
     cases.push_back({"failed event",
                      ScriptedReply::eventStream()
-                         .event(delta("Hi"))
+                         .event(deltaEvent("Hi"))
                          .event(R"({"type":"response.failed","error":{"message":"Upstream"}})"),
                      "Upstream",
                      {u"Hi"}});
@@ -246,7 +199,7 @@ TEST(OpenAIProvider, EndsEveryStreamWithItsOwnFailureText) {
         LoopbackHttpServer server;
         server.enqueue(std::move(c.reply));
         auto [provider, keyCalls] = makeProvider(server);
-        const auto events = stream(*provider, requestFor(u"text"));
+        const auto events = streamEvents(*provider, requestFor(u"text"));
         EXPECT_EQ(failureOf(events), c.failure);
         EXPECT_EQ(partials(events), c.partials);
         EXPECT_EQ(server.requestCount(), 1u);
@@ -256,12 +209,12 @@ TEST(OpenAIProvider, EndsEveryStreamWithItsOwnFailureText) {
 TEST(OpenAIProvider, OutputIsNotTrimmedAndReadingGoesOnAfterDoneAndCompleted) {
     LoopbackHttpServer server;
     server.enqueue(ScriptedReply::eventStream()
-                       .event(delta(" "))
+                       .event(deltaEvent(" "))
                        .chunk("data: [DONE]\n\n")
                        .event(R"({"type":"response.completed"})")
-                       .event(delta("Hi \xF0\x9F\x91\x8B\n")));
+                       .event(deltaEvent("Hi \xF0\x9F\x91\x8B\n")));
     auto [provider, keyCalls] = makeProvider(server);
-    const auto events = stream(*provider, requestFor(u"hi"));
+    const auto events = streamEvents(*provider, requestFor(u"hi"));
     EXPECT_EQ(partials(events), (std::vector<std::u16string>{u" ", u" Hi \U0001F44B\n"}));
     ASSERT_EQ(terminal(events).kind(), Kind::completed);
     EXPECT_EQ(terminal(events).response()->output, u" Hi \U0001F44B\n");
@@ -319,61 +272,28 @@ TEST(OpenAIProvider, HttpErrorsAreToldByStatus) {
         LoopbackHttpServer server;
         server.enqueue(std::move(c.reply));
         auto [provider, keyCalls] = makeProvider(server);
-        const auto events = stream(*provider, requestFor(u"text"));
+        const auto events = streamEvents(*provider, requestFor(u"text"));
         EXPECT_EQ(events.size(), 1u);
         EXPECT_EQ(failureOf(events), c.failure);
     }
 }
 
 TEST(OpenAIProvider, TimesOutTheHeadTheIdleGapAndTheWholeExchange) {
-    {
-        LoopbackHttpServer server;
-        server.enqueue(ScriptedReply::eventStream().stallBeforeHead());
-        ProviderSetup setup;
-        setup.timeout = 0.2;
-        auto [provider, keyCalls] = makeProvider(server, setup);
-        EXPECT_EQ(failureOf(stream(*provider, requestFor(u"text"))), "OpenAI request timed out");
-    }
-    {
-        LoopbackHttpServer server;
-        server.enqueue(ScriptedReply::eventStream().event(delta("Hi")).stall());
-        ProviderSetup setup;
-        setup.idle = 0.2;
-        auto [provider, keyCalls] = makeProvider(server, setup);
-        const auto events = stream(*provider, requestFor(u"text"));
-        EXPECT_EQ(partials(events), std::vector<std::u16string>{u"Hi"});
-        EXPECT_EQ(failureOf(events), "OpenAI idle timeout");
-    }
-    {
-        // Comment lines keep the idle timer quiet, but not the deadline.
-        LoopbackHttpServer server;
-        auto reply = ScriptedReply::eventStream().event(delta("Hi"));
-        for (int i = 0; i < 20; ++i) {
-            reply.pause(60ms).chunk(": still here\n");
-        }
-        server.enqueue(std::move(reply));
-        ProviderSetup setup;
-        setup.idle = 0.3;
-        setup.total = 0.4;
-        auto [provider, keyCalls] = makeProvider(server, setup);
-        const auto started = std::chrono::steady_clock::now();
-        const auto events = stream(*provider, requestFor(u"text"));
-        EXPECT_EQ(partials(events), std::vector<std::u16string>{u"Hi"});
-        EXPECT_EQ(failureOf(events), "OpenAI total stream deadline exceeded");
-        EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
-    }
-    {
-        LoopbackHttpServer server;
-        server.enqueue(ScriptedReply::eventStream().event(delta("Hi")).drop());
-        auto [provider, keyCalls] = makeProvider(server);
-        const auto failure = failureOf(stream(*provider, requestFor(u"text")));
-        EXPECT_TRUE(failure.starts_with("OpenAI network error: ")) << failure;
-    }
+    testing::expectStreamTimeLimits(
+        [](const LoopbackHttpServer& server, double timeout, double idle, double total) {
+            ProviderSetup setup;
+            setup.timeout = timeout;
+            setup.idle = idle;
+            setup.total = total;
+            return makeProvider(server, setup).provider;
+        },
+        {"OpenAI request timed out", "OpenAI idle timeout", "OpenAI total stream deadline exceeded",
+         "OpenAI network error: "});
 }
 
 TEST(OpenAIProvider, ParsesTheSameStreamCutAtEveryByte) {
-    const std::string body = ": hi\r\n" + ("data: " + delta("Hel")) + "\r\n\r\n" +
-                             "data:" + delta("lo \xE2\x82\xAC") + "\n" + "data: [DONE]\n" +
+    const std::string body = ": hi\r\n" + ("data: " + deltaEvent("Hel")) + "\r\n\r\n" +
+                             "data:" + deltaEvent("lo \xE2\x82\xAC") + "\n" + "data: [DONE]\n" +
                              R"(data: {"type":"response.completed","usage":{"total_tokens":5}})";
     LoopbackHttpServer server;
     server.setHandler([&](const testing::RecordedRequest&) { return ScriptedReply(404); });
@@ -381,7 +301,7 @@ TEST(OpenAIProvider, ParsesTheSameStreamCutAtEveryByte) {
         server.enqueue(
             ScriptedReply::eventStream().chunk(body.substr(0, cut)).chunk(body.substr(cut)));
         auto [provider, keyCalls] = makeProvider(server);
-        const auto events = stream(*provider, requestFor(u"x"));
+        const auto events = streamEvents(*provider, requestFor(u"x"));
         ASSERT_EQ(partials(events), (std::vector<std::u16string>{u"Hel", u"Hello \u20AC"}))
             << "cut at " << cut;
         ASSERT_EQ(terminal(events).kind(), Kind::completed) << "cut at " << cut;
@@ -397,7 +317,7 @@ TEST(OpenAIProvider, ACancelledCallerIsToldCancelled) {
     std::vector<Case> cases;
     cases.push_back({"while awaiting the head", ScriptedReply::eventStream().stallBeforeHead()});
     cases.push_back(
-        {"while reading events", ScriptedReply::eventStream().event(delta("Hi")).stall()});
+        {"while reading events", ScriptedReply::eventStream().event(deltaEvent("Hi")).stall()});
     cases.push_back({"while reading an error body", ScriptedReply(400).chunk("mod").stall()});
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -406,17 +326,13 @@ TEST(OpenAIProvider, ACancelledCallerIsToldCancelled) {
             server.enqueue(c.reply);
             auto [provider, keyCalls] = makeProvider(server);
             std::stop_source stop;
-            std::jthread canceller([&] {
-                server.waitForRequests(1, 2s);
-                std::this_thread::sleep_for(50ms);
-                stop.request_stop();
-            });
+            std::jthread canceller = server.stopAfterRequests(1, stop, 50ms);
             const auto started = std::chrono::steady_clock::now();
             if (oneShot) {
                 EXPECT_EQ(provider->generateCorrection(requestFor(u"text"), stop.get_token()),
                           QNModelCorrectionProviderResult::cancelled());
             } else {
-                const auto events = stream(*provider, requestFor(u"text"), stop.get_token());
+                const auto events = streamEvents(*provider, requestFor(u"text"), stop.get_token());
                 EXPECT_EQ(terminal(events).kind(), Kind::cancelled);
             }
             EXPECT_LT(std::chrono::steady_clock::now() - started, 900ms);
@@ -428,7 +344,7 @@ TEST(OpenAIProvider, ACancelledCallerIsToldCancelled) {
         auto [provider, keyCalls] = makeProvider(server);
         std::stop_source stop;
         stop.request_stop();
-        const auto events = stream(*provider, requestFor(u"text"), stop.get_token());
+        const auto events = streamEvents(*provider, requestFor(u"text"), stop.get_token());
         EXPECT_EQ(terminal(events).kind(), Kind::cancelled);
         EXPECT_EQ(server.requestCount(), 0u);
     }
@@ -436,7 +352,7 @@ TEST(OpenAIProvider, ACancelledCallerIsToldCancelled) {
 
 TEST(OpenAIProvider, OneShotTakesTheTerminalEvent) {
     LoopbackHttpServer server;
-    server.enqueue(ScriptedReply::eventStream().event(delta("Fix")).event(delta("ed")));
+    server.enqueue(ScriptedReply::eventStream().event(deltaEvent("Fix")).event(deltaEvent("ed")));
     server.enqueue(ScriptedReply(401));
     auto [provider, keyCalls] = makeProvider(server);
     const auto result = provider->generateCorrection(requestFor(u"fixd"), {});
@@ -473,7 +389,7 @@ TEST(OpenAIProvider, WithoutKeyOrModelNothingIsSent) {
                 false, "OpenAI Key Not Configured",
                 "Add your OpenAI API key in Settings to use bring-your-own-key correction."}));
         EXPECT_EQ(*keyCalls, 1);
-        const auto events = stream(*provider, requestFor(u"text"));
+        const auto events = streamEvents(*provider, requestFor(u"text"));
         ASSERT_EQ(events.size(), 1u);
         EXPECT_EQ(events[0], QNModelCorrectionStreamEvent::unavailable(c.unavailable));
         EXPECT_EQ(*keyCalls, 2);

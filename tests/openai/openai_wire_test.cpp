@@ -8,20 +8,13 @@
 #include "core/engine/token_budget.h"
 #include "core/providers/openai/openai_stream.h"
 #include "core/records/raw_value.h"
+#include "tests/support/json_keys.h"
 
 namespace ravlin {
 namespace {
 
 using LineKind = QNParserOpenAIStreamEvent::Line::Kind;
-
-std::vector<std::string> keysInOrder(const std::string& json) {
-    std::vector<std::string> keys;
-    const auto parsed = nlohmann::ordered_json::parse(json);
-    for (const auto& item : parsed.items()) {
-        keys.push_back(item.key());
-    }
-    return keys;
-}
+using testing::keysInOrder;
 
 QNModelOpenAIResponsesRequest sampleRequest() {
     QNModelOpenAIResponsesRequest request;

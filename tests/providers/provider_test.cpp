@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/scripted_provider.h"
+#include "tests/support/stream_events.h"
 
 namespace ravlin {
 namespace {
 
 using testing::ScriptedProvider;
+using testing::streamEvents;
 using Event = QNModelCorrectionStreamEvent;
 using Result = QNModelCorrectionProviderResult;
 
@@ -34,14 +36,6 @@ class OneShotProvider final : public QNProviderCorrectionModel {
     Result result_;
 };
 
-std::vector<Event> collect(QNProviderCorrectionModel& provider,
-                           const QNModelCorrectionRequest& request, std::stop_token stop = {}) {
-    std::vector<Event> events;
-    provider.streamCorrection(request, std::move(stop),
-                              [&](Event event) { events.push_back(std::move(event)); });
-    return events;
-}
-
 TEST(ProviderInterface, DefaultDiagnosticsCarryOnlyTheIdentifier) {
     OneShotProvider provider(Result::cancelled());
     EXPECT_EQ(provider.diagnostics(), (QNModelCorrectionProviderDiagnostics{
@@ -60,7 +54,8 @@ TEST(ProviderInterface, DefaultStreamYieldsExactlyOneTerminalEventPerResult) {
     };
     for (const auto& [result, event] : rows) {
         OneShotProvider provider(result);
-        EXPECT_EQ(collect(provider, QNModelCorrectionRequest(u"teh", 256)), std::vector{event});
+        EXPECT_EQ(streamEvents(provider, QNModelCorrectionRequest(u"teh", 256)),
+                  std::vector{event});
         EXPECT_EQ(provider.calls, 1);
     }
 }
@@ -69,7 +64,7 @@ TEST(ProviderInterface, DefaultStreamPassesTheStopTokenToTheOneShotCall) {
     OneShotProvider provider(Result::cancelled());
     std::stop_source stop;
     stop.request_stop();
-    EXPECT_EQ(collect(provider, QNModelCorrectionRequest(u"x", 1), stop.get_token()),
+    EXPECT_EQ(streamEvents(provider, QNModelCorrectionRequest(u"x", 1), stop.get_token()),
               std::vector{Event::cancelled()});
     EXPECT_TRUE(provider.sawStop);
 }
@@ -79,7 +74,7 @@ TEST(ScriptedProvider, PlaysItsScriptAndRecordsTheRequest) {
     provider->setStreamScript({Event::partial(u"The"), Event::partial(u"The cat"),
                                ScriptedProvider::completed(u"teh cat", u"The cat.")});
     QNModelCorrectionRequest request(u"teh cat", 256, "en", u"Before.");
-    auto events = collect(*provider, request);
+    auto events = streamEvents(*provider, request);
     ASSERT_EQ(events.size(), 3u);
     EXPECT_EQ(events[1], Event::partial(u"The cat"));
     EXPECT_EQ(events[2].response()->output, u"The cat.");
@@ -91,10 +86,10 @@ TEST(ScriptedProvider, PlaysItsScriptAndRecordsTheRequest) {
 
 TEST(ScriptedProvider, WithoutAScriptStreamsOneGenerateResult) {
     auto provider = ScriptedProvider::make();
-    EXPECT_EQ(collect(*provider, QNModelCorrectionRequest(u"as is", 8)),
+    EXPECT_EQ(streamEvents(*provider, QNModelCorrectionRequest(u"as is", 8)),
               std::vector{ScriptedProvider::completed(u"as is", u"as is")});
     provider->setGenerateResult(Result::unavailable("Not configured"));
-    EXPECT_EQ(collect(*provider, QNModelCorrectionRequest(u"x", 8)),
+    EXPECT_EQ(streamEvents(*provider, QNModelCorrectionRequest(u"x", 8)),
               std::vector{Event::unavailable("Not configured")});
     EXPECT_EQ(provider->generateCalls(), 2);
     EXPECT_EQ(provider->streamCalls(), 2);
@@ -110,7 +105,7 @@ TEST(ScriptedProvider, AStopRequestedAfterAPartialEndsTheStreamCancelled) {
             stop.request_stop();
         }
     });
-    EXPECT_EQ(collect(*provider, QNModelCorrectionRequest(u"teh cat", 8), stop.get_token()),
+    EXPECT_EQ(streamEvents(*provider, QNModelCorrectionRequest(u"teh cat", 8), stop.get_token()),
               (std::vector{Event::partial(u"The"), Event::cancelled()}));
     EXPECT_EQ(provider->stoppedCalls(), 1);
 }
@@ -126,7 +121,7 @@ TEST(ScriptedProvider, WaitsForAStopFromAnotherThread) {
         }
         stop.request_stop();
     });
-    auto events = collect(*provider, QNModelCorrectionRequest(u"t", 8), stop.get_token());
+    auto events = streamEvents(*provider, QNModelCorrectionRequest(u"t", 8), stop.get_token());
     canceller.join();
     EXPECT_EQ(events, (std::vector{Event::partial(u"T"), Event::cancelled()}));
 }
@@ -137,9 +132,9 @@ TEST(ScriptedProvider, QueuedScriptsServeOneCallEachBeforeTheStandingScript) {
     provider->enqueueStreamScript({Event::unavailable("first")});
     provider->enqueueStreamScript({});  // a stream that ends without a terminal event
     QNModelCorrectionRequest request(u"x", 8);
-    EXPECT_EQ(collect(*provider, request), std::vector{Event::unavailable("first")});
-    EXPECT_TRUE(collect(*provider, request).empty());
-    EXPECT_EQ(collect(*provider, request), std::vector{Event::failed("standing")});
+    EXPECT_EQ(streamEvents(*provider, request), std::vector{Event::unavailable("first")});
+    EXPECT_TRUE(streamEvents(*provider, request).empty());
+    EXPECT_EQ(streamEvents(*provider, request), std::vector{Event::failed("standing")});
 }
 
 TEST(ScriptedProvider, ReportsScriptedAvailabilityAndDiagnostics) {

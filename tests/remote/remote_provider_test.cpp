@@ -11,6 +11,7 @@
 #include "core/records/raw_value.h"
 #include "core/text/unicode.h"
 #include "tests/support/loopback_http_server.h"
+#include "tests/support/stream_events.h"
 
 namespace ravlin {
 namespace {
@@ -302,11 +303,7 @@ TEST(RemoteProvider, ACancelledCallIsCancelledNeverANetworkError) {
         setup.timeout = 5.0;
         auto provider = makeProvider(server.url(), setup);
         std::stop_source stop;
-        std::jthread canceller([&] {
-            server.waitForRequests(1, 2s);
-            std::this_thread::sleep_for(50ms);
-            stop.request_stop();
-        });
+        std::jthread canceller = server.stopAfterRequests(1, stop, 50ms);
         const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(provider->generateCorrection(requestFor(u"a"), stop.get_token()),
                   QNModelCorrectionProviderResult::cancelled());
@@ -321,9 +318,7 @@ TEST(RemoteProvider, StreamsOneTerminalEvent) {
     auto provider = makeProvider(server.url());
     for (const auto expected : {QNModelCorrectionStreamEvent::Kind::completed,
                                 QNModelCorrectionStreamEvent::Kind::failed}) {
-        std::vector<QNModelCorrectionStreamEvent> events;
-        provider->streamCorrection(requestFor(u"fixd"), {},
-                                   [&](QNModelCorrectionStreamEvent e) { events.push_back(e); });
+        const auto events = testing::streamEvents(*provider, requestFor(u"fixd"));
         ASSERT_EQ(events.size(), 1u);
         EXPECT_EQ(events[0].kind(), expected);
     }

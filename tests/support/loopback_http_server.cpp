@@ -80,6 +80,16 @@ std::vector<std::string> RecordedRequest::headerNames() const {
     return names;
 }
 
+std::vector<std::pair<std::string, std::string>> RecordedRequest::clientHeaders() const {
+    std::vector<std::pair<std::string, std::string>> fields;
+    for (const auto& field : headers) {
+        if (field.first != "Host" && field.first != "Content-Length") {
+            fields.push_back(field);
+        }
+    }
+    return fields;
+}
+
 ScriptedReply::ScriptedReply(int status, std::string reason)
     : status(status), reason(reason.empty() ? reasonFor(status) : std::move(reason)) {}
 
@@ -222,6 +232,17 @@ bool LoopbackHttpServer::waitForRequests(std::size_t count,
                                          std::chrono::milliseconds timeout) const {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
+}
+
+std::jthread LoopbackHttpServer::stopAfterRequests(std::size_t count, std::stop_source& stop,
+                                                   std::chrono::milliseconds delay) const {
+    return std::jthread([this, count, &stop, delay] {
+        waitForRequests(count, std::chrono::seconds(2));
+        if (delay > std::chrono::milliseconds::zero()) {
+            std::this_thread::sleep_for(delay);
+        }
+        stop.request_stop();
+    });
 }
 
 std::size_t LoopbackHttpServer::clientDisconnects() const {

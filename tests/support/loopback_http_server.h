@@ -17,6 +17,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -35,6 +36,9 @@ struct RecordedRequest {
     [[nodiscard]] std::optional<std::string> header(std::string_view name) const;
     // Field names in order, as sent.
     [[nodiscard]] std::vector<std::string> headerNames() const;
+    // The fields in order, as sent, without "Host" and "Content-Length" (which the transport
+    // adds): the ones the client chose.
+    [[nodiscard]] std::vector<std::pair<std::string, std::string>> clientHeaders() const;
 };
 
 // What the server does with one connection after reading its request.
@@ -106,6 +110,10 @@ class LoopbackHttpServer {
     [[nodiscard]] std::size_t requestCount() const;
     // Waits until at least `count` requests were recorded; false on time-out.
     bool waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
+    // A thread that waits (up to 2 s) until at least `count` requests were recorded, then for
+    // `delay`, then asks `stop` to stop; the caller keeps it alive while the request runs.
+    [[nodiscard]] std::jthread stopAfterRequests(std::size_t count, std::stop_source& stop,
+                                                 std::chrono::milliseconds delay = {}) const;
     // Connections the client closed while the server was still pausing, stalling or writing.
     [[nodiscard]] std::size_t clientDisconnects() const;
     bool waitForClientDisconnects(std::size_t count, std::chrono::milliseconds timeout) const;

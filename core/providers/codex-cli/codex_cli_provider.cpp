@@ -261,20 +261,7 @@ std::vector<std::string> QNProviderCodexCLICorrection::makeArguments(
 
 QNModelCorrectionProviderResult QNProviderCodexCLICorrection::generateCorrection(
     const QNModelCorrectionRequest& request, std::stop_token stopToken) {
-    auto result = QNModelCorrectionProviderResult::failed("Codex CLI stream produced no events");
-    streamCorrection(request, stopToken, [&](QNModelCorrectionStreamEvent event) {
-        if (stopToken.stop_requested()) {
-            result = QNModelCorrectionProviderResult::cancelled();
-            return;
-        }
-        if (auto terminal = event.terminalResult()) {
-            result = *std::move(terminal);
-        }
-    });
-    if (stopToken.stop_requested()) {
-        return QNModelCorrectionProviderResult::cancelled();
-    }
-    return result;
+    return drainedStreamResult(request, std::move(stopToken), "Codex CLI", StopOutcome::cancelled);
 }
 
 void QNProviderCodexCLICorrection::streamCorrection(const QNModelCorrectionRequest& request,

@@ -142,13 +142,9 @@ void QNProviderFoundationModelsCorrection::streamCorrection(const QNModelCorrect
 
 QNModelCorrectionProviderResult QNProviderFoundationModelsCorrection::generateCorrection(
     const QNModelCorrectionRequest& request, std::stop_token stopToken) {
-    auto result = QNModelCorrectionProviderResult::failed("Foundation Models stream produced no events");
-    streamCorrection(request, stopToken, [&](const QNModelCorrectionStreamEvent& event) {
-        if (auto terminal = event.terminalResult()) {
-            result = std::move(*terminal);
-        }
-    });
-    return result;
+    // The stream itself answers a stop request; its answer stands.
+    return drainedStreamResult(request, std::move(stopToken), "Foundation Models",
+                               StopOutcome::asStreamed);
 }
 
 }  // namespace ravlin

@@ -6,10 +6,11 @@
 
 #include "core/net/response_lines.h"
 #include "core/net/sse_line_reader.h"
-#include "core/text/utf8.h"
+#include "core/providers/online_provider_support.h"
 #include "core/records/raw_value.h"
 #include "core/support/uuid.h"
 #include "core/text/unicode.h"
+#include "core/text/utf8.h"
 
 namespace ravlin {
 
@@ -21,45 +22,22 @@ constexpr double kPrewarmTimeoutCapSeconds = 2.0;
 // What a warm-up reads of a reply before it lets the reply go.
 constexpr std::size_t kPrewarmReplyLimit = 64 * 1024;
 
-// Calls the closure; a missing answer, or one that is empty once trimmed, is no token.
-std::optional<std::string> resolveToken(const QNProviderHostedProxyCorrection::TokenProvider& p) {
-    if (!p) {
-        return std::nullopt;
-    }
-    const std::optional<std::string> raw = p();
-    if (!raw) {
-        return std::nullopt;
-    }
-    const std::string_view trimmed = text::trimmedWhitespaceAndNewlines(*raw);
-    if (trimmed.empty()) {
-        return std::nullopt;
-    }
-    return std::string(trimmed);
-}
-
 QNModelCorrectionStreamEvent failed(const QNErrorHostedProxyStreaming::Kind kind) {
     return QNModelCorrectionStreamEvent::failed(
         QNErrorHostedProxyStreaming::of(kind).failureText());
 }
 
 QNModelCorrectionStreamEvent failedForTransport(const net::HttpError& error) {
-    switch (error.kind) {
-        case net::HttpError::Kind::cancelled:
-            return QNModelCorrectionStreamEvent::cancelled();
-        case net::HttpError::Kind::timedOut:
-            return QNModelCorrectionStreamEvent::failed("Hosted proxy request timed out");
-        case net::HttpError::Kind::unsupportedURL:
-        case net::HttpError::Kind::network:
-            break;
-    }
-    return QNModelCorrectionStreamEvent::failed("Hosted proxy network error: " + error.description);
+    return QNModelCorrectionStreamEvent::from(transportFailureResult(
+        error, "Hosted proxy request timed out", "Hosted proxy network error: "));
 }
 
 }  // namespace
 
 std::chrono::milliseconds hostedProxyWarmUpTimeout(
     const QNProviderHostedProxyCorrection::Configuration& configuration) {
-    return net::durationFromSeconds(std::min(kPrewarmTimeoutCapSeconds, configuration.timeoutSeconds));
+    return net::durationFromSeconds(
+        std::min(kPrewarmTimeoutCapSeconds, configuration.timeoutSeconds));
 }
 
 QNProviderHostedProxyCorrection::QNProviderHostedProxyCorrection(
@@ -111,7 +89,7 @@ QNModelCorrectionProviderDiagnostics QNProviderHostedProxyCorrection::diagnostic
 
 QNModelAvailabilitySummary QNProviderHostedProxyCorrection::availabilitySummary() {
     const bool configured =
-        resolveToken(bearerTokenProvider_) && resolveToken(sessionTokenProvider_);
+        resolvedCredential(bearerTokenProvider_) && resolvedCredential(sessionTokenProvider_);
     if (configured) {
         return {true, "Hosted Online Ready", "Hosted correction is configured."};
     }
@@ -125,7 +103,7 @@ std::optional<Instant> QNProviderHostedProxyCorrection::lastPrewarmAt() const {
 }
 
 void QNProviderHostedProxyCorrection::prewarm() {
-    if (!resolveToken(bearerTokenProvider_) || !resolveToken(sessionTokenProvider_)) {
+    if (!resolvedCredential(bearerTokenProvider_) || !resolvedCredential(sessionTokenProvider_)) {
         return;
     }
     std::lock_guard lock(prewarmMutex_);
@@ -155,38 +133,17 @@ void QNProviderHostedProxyCorrection::prewarm() {
 
 QNModelCorrectionProviderResult QNProviderHostedProxyCorrection::generateCorrection(
     const QNModelCorrectionRequest& request, std::stop_token stopToken) {
-    auto result = QNModelCorrectionProviderResult::failed("Hosted proxy stream produced no events");
-    streamCorrection(request, stopToken, [&](QNModelCorrectionStreamEvent event) {
-        switch (event.kind()) {
-            case QNModelCorrectionStreamEvent::Kind::partial:
-                break;
-            case QNModelCorrectionStreamEvent::Kind::completed:
-                result = QNModelCorrectionProviderResult::success(*event.response());
-                break;
-            case QNModelCorrectionStreamEvent::Kind::unavailable:
-                result = QNModelCorrectionProviderResult::unavailable(*event.message());
-                break;
-            case QNModelCorrectionStreamEvent::Kind::failed:
-                result = QNModelCorrectionProviderResult::failed(*event.message());
-                break;
-            case QNModelCorrectionStreamEvent::Kind::cancelled:
-                result = QNModelCorrectionProviderResult::cancelled();
-                break;
-        }
-    });
     // A caller that went away is told so, never that the stream failed.
-    if (stopToken.stop_requested() &&
-        result.kind() == QNModelCorrectionProviderResult::Kind::failed) {
-        return QNModelCorrectionProviderResult::cancelled();
-    }
-    return result;
+    return drainedStreamResult(request, std::move(stopToken), "Hosted proxy",
+                               StopOutcome::failureBecomesCancelled);
 }
 
 void QNProviderHostedProxyCorrection::streamCorrection(const QNModelCorrectionRequest& request,
                                                        std::stop_token stopToken,
                                                        const QNModelCorrectionStreamSink& sink) {
-    const auto bearerToken = resolveToken(bearerTokenProvider_);
-    const auto sessionToken = bearerToken ? resolveToken(sessionTokenProvider_) : std::nullopt;
+    const auto bearerToken = resolvedCredential(bearerTokenProvider_);
+    const auto sessionToken =
+        bearerToken ? resolvedCredential(sessionTokenProvider_) : std::nullopt;
     if (!bearerToken || !sessionToken) {
         sink(QNModelCorrectionStreamEvent::unavailable(kNotConfiguredTitle));
         return;

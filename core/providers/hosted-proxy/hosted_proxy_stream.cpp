@@ -1,19 +1,10 @@
 #include "core/providers/hosted-proxy/hosted_proxy_stream.h"
 
-#include "core/text/utf8.h"
+#include "core/providers/online_provider_support.h"
 
 namespace ravlin {
 
 namespace {
-
-// A message counts only when it holds more than white space: a blank one would leave the user
-// with an empty failure text, so the fixed text stands in for it.
-const std::string* nonBlank(const std::optional<std::string>& text) {
-    if (!text || text::trimmedWhitespaceAndNewlines(*text).empty()) {
-        return nullptr;
-    }
-    return &*text;
-}
 
 const std::optional<std::string>& errorMessage(const QNModelHostedProxyStreamEvent& event) {
     static const std::optional<std::string> none;
@@ -57,30 +48,30 @@ std::optional<QNErrorHostedProxyStreaming> QNParserHostedProxyStreamEvent::consu
         return std::nullopt;
     }
     if (typed && type == "response.failed") {
-        if (const auto* message = nonBlank(errorMessage(event))) {
+        if (const auto* message = nonBlankMessage(errorMessage(event))) {
             return QNErrorHostedProxyStreaming::failed(*message);
         }
         return QNErrorHostedProxyStreaming::failed("Hosted proxy response failed");
     }
     if (typed && type == "response.incomplete") {
-        if (const auto* message = nonBlank(errorMessage(event))) {
+        if (const auto* message = nonBlankMessage(errorMessage(event))) {
             return QNErrorHostedProxyStreaming::failed(*message);
         }
         static const std::optional<std::string> none;
         const auto& reason = event.response && event.response->incompleteDetails
                                  ? event.response->incompleteDetails->reason
                                  : none;
-        if (const auto* text = nonBlank(reason)) {
+        if (const auto* text = nonBlankMessage(reason)) {
             return QNErrorHostedProxyStreaming::failed("Hosted proxy response incomplete: " +
                                                        *text);
         }
         return QNErrorHostedProxyStreaming::failed("Hosted proxy response incomplete");
     }
     if (typed && type == "error") {
-        if (const auto* message = nonBlank(event.message)) {
+        if (const auto* message = nonBlankMessage(event.message)) {
             return QNErrorHostedProxyStreaming::failed(*message);
         }
-        if (const auto* message = nonBlank(errorMessage(event))) {
+        if (const auto* message = nonBlankMessage(errorMessage(event))) {
             return QNErrorHostedProxyStreaming::failed(*message);
         }
         return QNErrorHostedProxyStreaming::failed("Hosted proxy stream error");

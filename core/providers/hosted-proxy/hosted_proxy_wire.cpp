@@ -1,102 +1,20 @@
 #include "core/providers/hosted-proxy/hosted_proxy_wire.h"
 
-#include <cmath>
-#include <limits>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "core/net/json_scan.h"
-#include "core/text/utf8.h"
+#include "core/providers/json_members.h"
 #include "core/records/raw_value.h"
+#include "core/text/utf8.h"
 
 namespace ravlin {
 
 namespace {
 
 using nlohmann::json;
-
-json parseObject(std::string_view text) {
-    json value = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-    if (value.is_discarded()) {
-        throw DecodingError(DecodingError::Kind::dataCorrupted, "the data is not valid JSON");
-    }
-    if (!value.is_object()) {
-        throw DecodingError(DecodingError::Kind::typeMismatch, "expected a JSON object");
-    }
-    return value;
-}
-
-// The member of that name, or null when it is missing or JSON null.
-const json* member(const json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || found->is_null()) {
-        return nullptr;
-    }
-    return &*found;
-}
-
-std::optional<std::string> optionalString(const json& object, const char* key) {
-    const json* value = member(object, key);
-    if (value == nullptr) {
-        return std::nullopt;
-    }
-    if (!value->is_string()) {
-        throw DecodingError(DecodingError::Kind::typeMismatch,
-                            std::string("expected a string for \"") + key + "\"");
-    }
-    return value->get<std::string>();
-}
-
-std::string requiredString(const json& object, const char* key) {
-    auto value = optionalString(object, key);
-    if (!value) {
-        throw DecodingError(DecodingError::Kind::keyNotFound,
-                            std::string("no value for \"") + key + "\"");
-    }
-    return std::move(*value);
-}
-
-// A signed 64-bit integer: a JSON integer in range, or a number with no fractional part that
-// fits. Anything else is undecodable.
-std::optional<std::int64_t> optionalInteger(const json& object, const char* key) {
-    const json* value = member(object, key);
-    if (value == nullptr) {
-        return std::nullopt;
-    }
-    const auto mismatch = [&] {
-        return DecodingError(DecodingError::Kind::typeMismatch,
-                             std::string("expected an integer for \"") + key + "\"");
-    };
-    if (value->is_number_unsigned()) {
-        const auto raw = value->get<std::uint64_t>();
-        if (raw > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            throw mismatch();
-        }
-        return static_cast<std::int64_t>(raw);
-    }
-    if (value->is_number_integer()) {
-        return value->get<std::int64_t>();
-    }
-    if (value->is_number_float()) {
-        const double raw = value->get<double>();
-        if (!std::isfinite(raw) || std::trunc(raw) != raw || raw < -9223372036854775808.0 ||
-            raw >= 9223372036854775808.0) {
-            throw mismatch();
-        }
-        return static_cast<std::int64_t>(raw);
-    }
-    throw mismatch();
-}
-
-const json* optionalObject(const json& object, const char* key) {
-    const json* value = member(object, key);
-    if (value != nullptr && !value->is_object()) {
-        throw DecodingError(DecodingError::Kind::typeMismatch,
-                            std::string("expected an object for \"") + key + "\"");
-    }
-    return value;
-}
+using namespace json_members;
 
 // The members of a reply event, kept as places in the text until they are decoded. A member
 // that appears twice counts with its last value.
@@ -131,54 +49,6 @@ struct EventMembers final : net::JsonObjectVisitor {
     }
 };
 
-struct OneMember final : net::JsonObjectVisitor {
-    explicit OneMember(std::string_view name) : name(name) {}
-    void member(std::string_view key, net::JsonSpan found) override {
-        if (key == name) {
-            value = found;
-        }
-    }
-    std::string_view name;
-    std::optional<net::JsonSpan> value;
-};
-
-DecodingError mismatch(const char* key, const char* expected) {
-    return DecodingError(DecodingError::Kind::typeMismatch,
-                         std::string("expected ") + expected + " for \"" + key + "\"");
-}
-
-std::optional<std::string> spanString(const std::optional<net::JsonSpan>& span, const char* key) {
-    if (!span || span->kind == net::JsonSpan::Kind::null) {
-        return std::nullopt;
-    }
-    if (span->kind != net::JsonSpan::Kind::string) {
-        throw mismatch(key, "a string");
-    }
-    return net::decodeJsonString(span->text);
-}
-
-std::optional<std::int64_t> spanInteger(const std::optional<net::JsonSpan>& span, const char* key) {
-    if (!span || span->kind == net::JsonSpan::Kind::null) {
-        return std::nullopt;
-    }
-    if (span->kind == net::JsonSpan::Kind::number) {
-        if (const auto value = net::jsonInteger(span->text)) {
-            return value;
-        }
-    }
-    throw mismatch(key, "an integer");
-}
-
-const net::JsonSpan* spanObject(const std::optional<net::JsonSpan>& span, const char* key) {
-    if (!span || span->kind == net::JsonSpan::Kind::null) {
-        return nullptr;
-    }
-    if (span->kind != net::JsonSpan::Kind::object) {
-        throw mismatch(key, "an object");
-    }
-    return &*span;
-}
-
 }  // namespace
 
 std::optional<std::string> QNModelHostedProxyCorrectionRequest::encoded() const {
@@ -194,11 +64,7 @@ std::optional<std::string> QNModelHostedProxyCorrectionRequest::encoded() const 
     if (promptVersion) {
         body["prompt_version"] = *promptVersion;
     }
-    try {
-        return body.dump();
-    } catch (const nlohmann::json::exception&) {
-        return std::nullopt;  // a text that is not UTF-8
-    }
+    return compactText(body);
 }
 
 QNModelHostedProxyCorrectionRequest QNModelHostedProxyCorrectionRequest::decode(
@@ -209,12 +75,7 @@ QNModelHostedProxyCorrectionRequest QNModelHostedProxyCorrectionRequest::decode(
     request.requestID = requiredString(object, "request_id");
     request.instructions = requiredString(object, "instructions");
     request.input = requiredString(object, "input");
-    const auto tokens = optionalInteger(object, "maximumResponseTokens");
-    if (!tokens) {
-        throw DecodingError(DecodingError::Kind::keyNotFound,
-                            "no value for \"maximumResponseTokens\"");
-    }
-    request.maximumResponseTokens = *tokens;
+    request.maximumResponseTokens = requiredInteger(object, "maximumResponseTokens");
     request.localeIdentifier = optionalString(object, "localeIdentifier");
     request.promptVersion = optionalString(object, "prompt_version");
     return request;
@@ -224,28 +85,23 @@ QNModelHostedProxyStreamEvent QNModelHostedProxyStreamEvent::decode(std::string_
     // One event per line of the reply: read with the scanner rather than a document tree.
     net::JsonObjectScanner scanner;
     EventMembers members;
-    if (!scanner.scan(text, members)) {
-        throw DecodingError(DecodingError::Kind::dataCorrupted,
-                            "the data is not a valid JSON object");
-    }
+    scanObject(scanner, text, members);
     QNModelHostedProxyStreamEvent event;
     event.type = spanString(members.type, "type");
     event.delta = spanString(members.delta, "delta");
     event.text = spanString(members.text, "text");
     event.message = spanString(members.message, "message");
+    // A nested object was checked with the whole text, so scanning it again cannot fail.
     if (const auto* error = spanObject(members.error, "error")) {
-        OneMember message("message");
-        scanner.scan(error->text, message);
-        event.error = ErrorDetails{spanString(message.value, "message")};
+        const auto message = scanObject<1>(scanner, error->text, {"message"});
+        event.error = ErrorDetails{spanString(message.values[0], "message")};
     }
     if (const auto* response = spanObject(members.response, "response")) {
-        OneMember incomplete("incomplete_details");
-        scanner.scan(response->text, incomplete);
+        const auto incomplete = scanObject<1>(scanner, response->text, {"incomplete_details"});
         ResponseDetails details;
-        if (const auto* found = spanObject(incomplete.value, "incomplete_details")) {
-            OneMember reason("reason");
-            scanner.scan(found->text, reason);
-            details.incompleteDetails = IncompleteDetails{spanString(reason.value, "reason")};
+        if (const auto* found = spanObject(incomplete.values[0], "incomplete_details")) {
+            const auto reason = scanObject<1>(scanner, found->text, {"reason"});
+            details.incompleteDetails = IncompleteDetails{spanString(reason.values[0], "reason")};
         }
         event.response = details;
     }

@@ -5,6 +5,7 @@
 
 #include "core/net/response_lines.h"
 #include "core/net/sse_line_reader.h"
+#include "core/providers/online_provider_support.h"
 #include "core/records/prompt_catalogue.h"
 #include "core/text/unicode.h"
 #include "core/text/utf8.h"
@@ -15,37 +16,13 @@ namespace {
 
 constexpr const char* kKeyNotConfigured = "OpenAI Key Not Configured";
 
-// Text given by the user, trimmed; empty counts as absent.
-std::optional<std::string> resolved(const std::optional<std::string>& raw) {
-    if (!raw) {
-        return std::nullopt;
-    }
-    const std::string_view trimmed = text::trimmedWhitespaceAndNewlines(*raw);
-    if (trimmed.empty()) {
-        return std::nullopt;
-    }
-    return std::string(trimmed);
-}
-
-std::optional<std::string> resolveKey(const QNProviderOpenAICorrection::APIKeyProvider& provider) {
-    return provider ? resolved(provider()) : std::nullopt;
-}
-
 QNModelCorrectionStreamEvent failed(QNErrorOpenAIStreaming::Kind kind) {
     return QNModelCorrectionStreamEvent::failed(QNErrorOpenAIStreaming::of(kind).failureText());
 }
 
 QNModelCorrectionStreamEvent failedForTransport(const net::HttpError& error) {
-    switch (error.kind) {
-        case net::HttpError::Kind::cancelled:
-            return QNModelCorrectionStreamEvent::cancelled();
-        case net::HttpError::Kind::timedOut:
-            return QNModelCorrectionStreamEvent::failed("OpenAI request timed out");
-        case net::HttpError::Kind::unsupportedURL:
-        case net::HttpError::Kind::network:
-            break;
-    }
-    return QNModelCorrectionStreamEvent::failed("OpenAI network error: " + error.description);
+    return QNModelCorrectionStreamEvent::from(
+        transportFailureResult(error, "OpenAI request timed out", "OpenAI network error: "));
 }
 
 }  // namespace
@@ -96,7 +73,7 @@ QNModelCorrectionProviderDiagnostics QNProviderOpenAICorrection::diagnostics() c
 }
 
 QNModelAvailabilitySummary QNProviderOpenAICorrection::availabilitySummary() {
-    if (resolveKey(apiKeyProvider_) && resolved(configuration_.model)) {
+    if (resolvedCredential(apiKeyProvider_) && trimmedNonBlank(configuration_.model)) {
         return {true, "OpenAI Ready", "Correction goes directly to OpenAI using your key."};
     }
     return {false, kKeyNotConfigured,
@@ -105,41 +82,19 @@ QNModelAvailabilitySummary QNProviderOpenAICorrection::availabilitySummary() {
 
 QNModelCorrectionProviderResult QNProviderOpenAICorrection::generateCorrection(
     const QNModelCorrectionRequest& request, std::stop_token stopToken) {
-    auto result = QNModelCorrectionProviderResult::failed("OpenAI stream produced no events");
-    streamCorrection(request, stopToken, [&](QNModelCorrectionStreamEvent event) {
-        switch (event.kind()) {
-            case QNModelCorrectionStreamEvent::Kind::partial:
-                break;
-            case QNModelCorrectionStreamEvent::Kind::completed:
-                result = QNModelCorrectionProviderResult::success(*event.response());
-                break;
-            case QNModelCorrectionStreamEvent::Kind::unavailable:
-                result = QNModelCorrectionProviderResult::unavailable(*event.message());
-                break;
-            case QNModelCorrectionStreamEvent::Kind::failed:
-                result = QNModelCorrectionProviderResult::failed(*event.message());
-                break;
-            case QNModelCorrectionStreamEvent::Kind::cancelled:
-                result = QNModelCorrectionProviderResult::cancelled();
-                break;
-        }
-    });
     // A caller that went away is told so, whatever the stream ended with.
-    if (stopToken.stop_requested()) {
-        return QNModelCorrectionProviderResult::cancelled();
-    }
-    return result;
+    return drainedStreamResult(request, std::move(stopToken), "OpenAI", StopOutcome::cancelled);
 }
 
 void QNProviderOpenAICorrection::streamCorrection(const QNModelCorrectionRequest& request,
                                                   std::stop_token stopToken,
                                                   const QNModelCorrectionStreamSink& sink) {
-    const auto key = resolveKey(apiKeyProvider_);
+    const auto key = resolvedCredential(apiKeyProvider_);
     if (!key) {
         sink(QNModelCorrectionStreamEvent::unavailable(kKeyNotConfigured));
         return;
     }
-    const auto model = resolved(configuration_.model);
+    const auto model = trimmedNonBlank(configuration_.model);
     if (!model) {
         sink(QNModelCorrectionStreamEvent::unavailable("OpenAI model not selected"));
         return;

@@ -1,20 +1,12 @@
 #include "core/providers/openai/openai_stream.h"
 
+#include "core/providers/online_provider_support.h"
 #include "core/records/raw_value.h"
 #include "core/text/utf8.h"
 
 namespace ravlin {
 
 namespace {
-
-// A message counts only when it holds more than white space: a blank one would leave the user
-// with an empty failure text, so the next candidate or the fixed text stands in for it.
-const std::string* nonBlank(const std::optional<std::string>& text) {
-    if (!text || text::trimmedWhitespaceAndNewlines(*text).empty()) {
-        return nullptr;
-    }
-    return &*text;
-}
 
 const std::optional<std::string>& errorMessage(const QNModelOpenAIStreamEvent& event) {
     static const std::optional<std::string> none;
@@ -115,25 +107,25 @@ std::optional<QNErrorOpenAIStreaming> QNParserOpenAIStreamEvent::consume(
         return std::nullopt;
     }
     if (type == "response.failed") {
-        if (const auto* message = nonBlank(errorMessage(event))) {
+        if (const auto* message = nonBlankMessage(errorMessage(event))) {
             return QNErrorOpenAIStreaming::failed(*message);
         }
         return QNErrorOpenAIStreaming::failed("OpenAI response failed");
     }
     if (type == "response.incomplete") {
-        if (const auto* message = nonBlank(errorMessage(event))) {
+        if (const auto* message = nonBlankMessage(errorMessage(event))) {
             return QNErrorOpenAIStreaming::failed(*message);
         }
-        if (const auto* reason = nonBlank(incompleteReason(event))) {
+        if (const auto* reason = nonBlankMessage(incompleteReason(event))) {
             return QNErrorOpenAIStreaming::failed("OpenAI response incomplete: " + *reason);
         }
         return QNErrorOpenAIStreaming::failed("OpenAI response incomplete");
     }
     if (type == "error") {
-        if (const auto* message = nonBlank(event.message)) {
+        if (const auto* message = nonBlankMessage(event.message)) {
             return QNErrorOpenAIStreaming::failed(*message);
         }
-        if (const auto* message = nonBlank(errorMessage(event))) {
+        if (const auto* message = nonBlankMessage(errorMessage(event))) {
             return QNErrorOpenAIStreaming::failed(*message);
         }
         return QNErrorOpenAIStreaming::failed("OpenAI stream error");

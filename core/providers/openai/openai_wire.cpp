@@ -1,14 +1,13 @@
 #include "core/providers/openai/openai_wire.h"
 
 #include <array>
-#include <cmath>
-#include <limits>
 #include <utility>
 
 #include <nlohmann/json.hpp>
 
 #include "core/engine/token_budget.h"
 #include "core/net/json_scan.h"
+#include "core/providers/json_members.h"
 #include "core/records/raw_value.h"
 #include "core/text/unicode.h"
 #include "core/text/utf8.h"
@@ -18,142 +17,7 @@ namespace ravlin {
 namespace {
 
 using nlohmann::json;
-
-DecodingError mismatch(std::string_view key, const char* expected) {
-    return DecodingError(DecodingError::Kind::typeMismatch,
-                         std::string("expected ") + expected + " for \"" + std::string(key) + "\"");
-}
-
-DecodingError missing(std::string_view key) {
-    return DecodingError(DecodingError::Kind::keyNotFound,
-                         "no value for \"" + std::string(key) + "\"");
-}
-
-// --- Whole documents (request bodies, token-count objects) ---------------------------------
-
-json parseDocument(std::string_view text) {
-    json value = json::parse(text.begin(), text.end(), nullptr, /*allow_exceptions=*/false);
-    if (value.is_discarded()) {
-        throw DecodingError(DecodingError::Kind::dataCorrupted, "the data is not valid JSON");
-    }
-    return value;
-}
-
-json parseObject(std::string_view text) {
-    json value = parseDocument(text);
-    if (!value.is_object()) {
-        throw DecodingError(DecodingError::Kind::typeMismatch, "expected a JSON object");
-    }
-    return value;
-}
-
-// The member of that name, or null when it is missing or JSON null.
-const json* member(const json& object, const char* key) {
-    const auto found = object.find(key);
-    if (found == object.end() || found->is_null()) {
-        return nullptr;
-    }
-    return &*found;
-}
-
-const json& required(const json& object, const char* key) {
-    const json* value = member(object, key);
-    if (value == nullptr) {
-        throw missing(key);
-    }
-    return *value;
-}
-
-std::string requiredString(const json& object, const char* key) {
-    const json& value = required(object, key);
-    if (!value.is_string()) {
-        throw mismatch(key, "a string");
-    }
-    return value.get<std::string>();
-}
-
-bool requiredBool(const json& object, const char* key) {
-    const json& value = required(object, key);
-    if (!value.is_boolean()) {
-        throw mismatch(key, "a boolean");
-    }
-    return value.get<bool>();
-}
-
-const json& requiredObject(const json& object, const char* key) {
-    const json& value = required(object, key);
-    if (!value.is_object()) {
-        throw mismatch(key, "an object");
-    }
-    return value;
-}
-
-// A signed 64-bit integer: a JSON integer in range, or a number with no fractional part that
-// fits.
-std::int64_t requiredInteger(const json& object, const char* key) {
-    const json& value = required(object, key);
-    if (value.is_number_unsigned()) {
-        const auto raw = value.get<std::uint64_t>();
-        if (raw <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            return static_cast<std::int64_t>(raw);
-        }
-    } else if (value.is_number_integer()) {
-        return value.get<std::int64_t>();
-    } else if (value.is_number_float()) {
-        const double raw = value.get<double>();
-        if (std::isfinite(raw) && std::trunc(raw) == raw && raw >= -9223372036854775808.0 &&
-            raw < 9223372036854775808.0) {
-            return static_cast<std::int64_t>(raw);
-        }
-    }
-    throw mismatch(key, "an integer");
-}
-
-// --- Reply events, read with the scanner ------------------------------------------------------
-
-// The members of one object that are asked for by name, kept as places in the text. A member
-// that appears twice counts with its last value.
-template <std::size_t N>
-struct Members final : net::JsonObjectVisitor {
-    explicit Members(std::array<std::string_view, N> names) : names(names) {}
-
-    void member(std::string_view key, net::JsonSpan value) override {
-        for (std::size_t i = 0; i < N; ++i) {
-            if (key == names[i]) {
-                values[i] = value;
-                return;
-            }
-        }
-    }
-
-    std::array<std::string_view, N> names;
-    std::array<std::optional<net::JsonSpan>, N> values;
-};
-
-bool isAbsent(const std::optional<net::JsonSpan>& span) {
-    return !span || span->kind == net::JsonSpan::Kind::null;
-}
-
-std::optional<std::string> spanString(const std::optional<net::JsonSpan>& span,
-                                      std::string_view key) {
-    if (isAbsent(span)) {
-        return std::nullopt;
-    }
-    if (span->kind != net::JsonSpan::Kind::string) {
-        throw mismatch(key, "a string");
-    }
-    return net::decodeJsonString(span->text);
-}
-
-const net::JsonSpan* spanObject(const std::optional<net::JsonSpan>& span, std::string_view key) {
-    if (isAbsent(span)) {
-        return nullptr;
-    }
-    if (span->kind != net::JsonSpan::Kind::object) {
-        throw mismatch(key, "an object");
-    }
-    return &*span;
-}
+using namespace json_members;
 
 // A token-count object. Rare on the stream (usually once, at the end), so read through a
 // document tree by the shared lenient decoder.
@@ -164,17 +28,6 @@ std::optional<QNModelCorrectionAPIMetadata> spanMetadata(const std::optional<net
         return std::nullopt;
     }
     return QNModelCorrectionAPIMetadata::decode(parseDocument(object->text));
-}
-
-template <std::size_t N>
-Members<N> scanObject(net::JsonObjectScanner& scanner, std::string_view text,
-                      std::array<std::string_view, N> names) {
-    Members<N> members(names);
-    if (!scanner.scan(text, members)) {
-        throw DecodingError(DecodingError::Kind::dataCorrupted,
-                            "the data is not a valid JSON object");
-    }
-    return members;
 }
 
 }  // namespace
@@ -193,11 +46,7 @@ std::optional<std::string> QNModelOpenAIResponsesRequest::encoded() const {
     body["store"] = store;
     body["stream"] = stream;
     body["text"] = nlohmann::ordered_json{{"format", {{"type", text.format.type}}}};
-    try {
-        return body.dump();
-    } catch (const nlohmann::json::exception&) {
-        return std::nullopt;  // a text that is not UTF-8
-    }
+    return compactText(body);
 }
 
 QNModelOpenAIResponsesRequest QNModelOpenAIResponsesRequest::decode(std::string_view text) {
@@ -209,10 +58,7 @@ QNModelOpenAIResponsesRequest QNModelOpenAIResponsesRequest::decode(std::string_
     request.maxOutputTokens = requiredInteger(object, "max_output_tokens");
     request.promptCacheKey = requiredString(object, "prompt_cache_key");
     request.promptCacheRetention = requiredString(object, "prompt_cache_retention");
-    if (const json* reasoning = member(object, "reasoning")) {
-        if (!reasoning->is_object()) {
-            throw mismatch("reasoning", "an object");
-        }
+    if (const json* reasoning = optionalObject(object, "reasoning")) {
         request.reasoning = QNModelOpenAIResponseReasoning{requiredString(*reasoning, "effort")};
     }
     request.store = requiredBool(object, "store");

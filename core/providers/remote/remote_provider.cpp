@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/net/response_lines.h"
+#include "core/providers/online_provider_support.h"
 #include "core/records/prompt_catalogue.h"
 #include "core/records/raw_value.h"
 #include "core/text/unicode.h"
@@ -17,17 +18,8 @@ constexpr const char* kNotConfigured = "Online Model Not Configured";
 constexpr const char* kMalformed = "Online correction malformed response";
 
 QNModelCorrectionProviderResult failedForTransport(const net::HttpError& error) {
-    switch (error.kind) {
-        case net::HttpError::Kind::cancelled:
-            return QNModelCorrectionProviderResult::cancelled();
-        case net::HttpError::Kind::timedOut:
-            return QNModelCorrectionProviderResult::failed("Online correction timed out");
-        case net::HttpError::Kind::unsupportedURL:
-        case net::HttpError::Kind::network:
-            break;
-    }
-    return QNModelCorrectionProviderResult::failed("Online correction network error: " +
-                                                   error.description);
+    return transportFailureResult(error, "Online correction timed out",
+                                  "Online correction network error: ");
 }
 
 }  // namespace
@@ -53,18 +45,7 @@ QNProviderRemoteCorrection::QNProviderRemoteCorrection(
       clock_(clock ? std::move(clock) : Clock::system()) {}
 
 std::optional<std::string> QNProviderRemoteCorrection::currentAPIKey() const {
-    if (!apiKeyProvider_) {
-        return std::nullopt;
-    }
-    const auto raw = apiKeyProvider_();
-    if (!raw) {
-        return std::nullopt;
-    }
-    const std::string_view trimmed = text::trimmedWhitespaceAndNewlines(*raw);
-    if (trimmed.empty()) {
-        return std::nullopt;
-    }
-    return std::string(trimmed);
+    return resolvedCredential(apiKeyProvider_);
 }
 
 bool QNProviderRemoteCorrection::isConfigured() const {
