@@ -1,13 +1,13 @@
 #include "tests/support/resource_watch.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -32,9 +32,25 @@ std::optional<int> numberNamed(const fs::path& path) {
     return std::stoi(name);
 }
 
-std::string readWhole(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+// The whole content of a file under /proc, or what could be read of it. Plain reads: the
+// process behind the file may end while it is read, and a stream would throw for that.
+std::string readWhole(const std::string& path) {
+    std::string content;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return content;
+    }
+    char buffer[4096];
+    for (;;) {
+        const ssize_t count = ::read(fd, buffer, sizeof buffer);
+        if (count > 0) {
+            content.append(buffer, static_cast<std::size_t>(count));
+        } else if (count == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    ::close(fd);
+    return content;
 }
 
 // The parent's identifier and the state letter from /proc/<pid>/stat; absent when it is gone.
@@ -75,8 +91,9 @@ std::map<int, std::string> openDescriptors() {
     std::map<int, std::string> descriptors;
     std::error_code error;
     std::vector<fs::path> entries;
-    for (const auto& entry : fs::directory_iterator("/proc/self/fd", error)) {
-        entries.push_back(entry.path());
+    for (fs::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
+         it.increment(error)) {
+        entries.push_back(it->path());
     }
     // The listing's own descriptor is closed by now: its link no longer resolves and it is
     // skipped, like any descriptor closed between the listing and the reading.
@@ -99,8 +116,9 @@ std::map<int, std::string> openDescriptors() {
 int threadCount() {
     int count = 0;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc/self/task", error)) {
-        if (numberNamed(entry.path())) {
+    for (fs::directory_iterator it("/proc/self/task", error), end; !error && it != end;
+         it.increment(error)) {
+        if (numberNamed(it->path())) {
             ++count;
         }
     }
@@ -144,8 +162,9 @@ std::vector<pid_t> descendantProcesses() {
     const std::string wanted = marker();
     std::vector<pid_t> found;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc", error)) {
-        const auto pid = numberNamed(entry.path());
+    // Plain increments with an error code: a range-for would throw when the listing fails.
+    for (fs::directory_iterator it("/proc", error), end; !error && it != end; it.increment(error)) {
+        const auto pid = numberNamed(it->path());
         if (!pid || *pid == self) {
             continue;
         }
