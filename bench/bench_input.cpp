@@ -45,8 +45,9 @@ std::u16string benchText(std::size_t approximateCharacters) {
         out += draft;
     }
     auto cut = out.rfind(u' ', approximateCharacters);
-    out.resize(cut != std::u16string::npos && cut > approximateCharacters / 2 ? cut
-                                                                               : approximateCharacters);
+    out.resize(cut != std::u16string::npos && cut > approximateCharacters / 2
+                   ? cut
+                   : approximateCharacters);
     return out;
 }
 

@@ -9,28 +9,35 @@ namespace {
 using namespace ravlin;
 
 class InstantProvider final : public QNProviderCorrectionModel {
-public:
+  public:
     explicit InstantProvider(std::u16string answer) : answer_(std::move(answer)) {}
     [[nodiscard]] std::string providerID() const override { return "instant"; }
-    [[nodiscard]] QNModelAvailabilitySummary availabilitySummary() override { return {true, "Ready", ""}; }
+    [[nodiscard]] QNModelAvailabilitySummary availabilitySummary() override {
+        return {true, "Ready", ""};
+    }
     void prewarm() override {}
-    [[nodiscard]] QNModelCorrectionProviderResult generateCorrection(const QNModelCorrectionRequest& request,
-                                                                     std::stop_token) override {
-        return QNModelCorrectionProviderResult::success(QNModelCorrectionResponse(request.text, answer_, 1.0));
+    [[nodiscard]] QNModelCorrectionProviderResult generateCorrection(
+        const QNModelCorrectionRequest& request, std::stop_token) override {
+        return QNModelCorrectionProviderResult::success(
+            QNModelCorrectionResponse(request.text, answer_, 1.0));
     }
     void streamCorrection(const QNModelCorrectionRequest& request, std::stop_token,
                           const QNModelCorrectionStreamSink& sink) override {
         sink(QNModelCorrectionStreamEvent::partial(answer_.substr(0, answer_.size() / 2)));
-        sink(QNModelCorrectionStreamEvent::completed(QNModelCorrectionResponse(request.text, answer_, 1.0)));
+        sink(QNModelCorrectionStreamEvent::completed(
+            QNModelCorrectionResponse(request.text, answer_, 1.0)));
     }
 
-private:
+  private:
     std::u16string answer_;
 };
 
-const std::u16string kSentence = u"i recieved teh weird note from a freind and didnt know taht it was alot to fix.";
-const std::u16string kAnswer = u"I received the weird note from a friend and didn't know that it was a lot to fix.";
-const std::u16string kContext = u"We shipped the new api last week. The ui looks great, don't you think?";
+const std::u16string kSentence =
+    u"i recieved teh weird note from a freind and didnt know taht it was alot to fix.";
+const std::u16string kAnswer =
+    u"I received the weird note from a friend and didn't know that it was a lot to fix.";
+const std::u16string kContext =
+    u"We shipped the new api last week. The ui looks great, don't you think?";
 
 void BM_EngineOverhead(benchmark::State& state) {
     QNEngineCorrection engine("PROMPT", std::make_shared<InstantProvider>(kAnswer));
@@ -38,8 +45,9 @@ void BM_EngineOverhead(benchmark::State& state) {
     std::size_t partials = 0;
     for (auto _ : state) {
         QNCorrectionDecision decision;
-        auto result = engine.correct(kSentence, withContext ? std::optional(kContext) : std::nullopt, decision,
-                                     QNMisbehaviorRuleIDSet{}, [&](const std::u16string&) { ++partials; }, {});
+        auto result = engine.correct(
+            kSentence, withContext ? std::optional(kContext) : std::nullopt, decision,
+            QNMisbehaviorRuleIDSet{}, [&](const std::u16string&) { ++partials; }, {});
         benchmark::DoNotOptimize(result);
     }
     benchmark::DoNotOptimize(partials);

@@ -11,11 +11,11 @@
 
 #include "bench/bench_input.h"
 #include "core/net/sse_line_reader.h"
-#include "core/text/utf8.h"
 #include "core/providers/hosted-proxy/hosted_proxy_stream.h"
 #include "core/providers/hosted-proxy/hosted_proxy_wire.h"
 #include "core/records/raw_value.h"
 #include "core/text/unicode.h"
+#include "core/text/utf8.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/text/utf8.h"
 #include "core/providers/hosted-proxy/hosted_proxy_wire.h"
 #include "core/records/raw_value.h"
+#include "core/text/utf8.h"
 
 namespace {
 

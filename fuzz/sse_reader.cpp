@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "core/net/sse_line_reader.h"
-#include "core/text/utf8.h"
 #include "core/providers/hosted-proxy/hosted_proxy_stream.h"
 #include "core/providers/hosted-proxy/hosted_proxy_wire.h"
 #include "core/records/raw_value.h"
+#include "core/text/utf8.h"
 
 namespace {
 

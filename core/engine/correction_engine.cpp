@@ -18,8 +18,9 @@ QNModelCorrectionEngineDiagnostics QNServiceCorrectionGenerating::diagnosticsSum
     return {unknown, std::nullopt};
 }
 
-QNModelCorrectionResult QNServiceCorrectionGenerating::correct(
-    const std::u16string& text, const std::optional<std::u16string>&, std::stop_token stop) {
+QNModelCorrectionResult QNServiceCorrectionGenerating::correct(const std::u16string& text,
+                                                               const std::optional<std::u16string>&,
+                                                               std::stop_token stop) {
     return correct(text, stop);
 }
 
@@ -40,7 +41,8 @@ QNModelCorrectionResult QNServiceCorrectionGenerating::correct(
     QNCorrectionDecision& decision, const QNPartialTextHandler& onPartial, std::stop_token stop) {
     decision.input = text;
     decision.output = text;
-    decision.contextBefore = engine::boundedContextBefore(contextBefore, QNEngineCorrection::kContextLimit);
+    decision.contextBefore =
+        engine::boundedContextBefore(contextBefore, QNEngineCorrection::kContextLimit);
     decision.refreshTraceFields();
     QNModelCorrectionResult result = correct(text, contextBefore, onPartial, stop);
     decision.finish(result.output, result.outcome, decisionStatus(result.outcome),
@@ -77,13 +79,13 @@ QNCorrectionDecisionStatus decisionStatus(const QNModelCorrectionOutcome& outcom
 
 // ---- The engine ---------------------------------------------------------------------------------
 
-QNEngineCorrection::QNEngineCorrection(std::string prompt,
-                                       std::shared_ptr<QNProviderCorrectionModel> modelProvider,
-                                       std::shared_ptr<QNProviderCorrectionModel> fallbackModelProvider,
-                                       std::shared_ptr<QNServicePrivacyLogging> logger,
-                                       std::shared_ptr<const Clock> clock)
+QNEngineCorrection::QNEngineCorrection(
+    std::string prompt, std::shared_ptr<QNProviderCorrectionModel> modelProvider,
+    std::shared_ptr<QNProviderCorrectionModel> fallbackModelProvider,
+    std::shared_ptr<QNServicePrivacyLogging> logger, std::shared_ptr<const Clock> clock)
     : modelProvider_(modelProvider ? std::move(modelProvider)
-                                   : std::make_shared<QNProviderFoundationModelsCorrection>(std::move(prompt))),
+                                   : std::make_shared<QNProviderFoundationModelsCorrection>(
+                                         std::move(prompt))),
       fallbackModelProvider_(std::move(fallbackModelProvider)),
       logger_(logger ? std::move(logger) : QNServicePrivacyLogger::shared()),
       clock_(clock ? std::move(clock) : Clock::system()) {}
@@ -110,12 +112,16 @@ QNModelAvailabilitySummary QNEngineCorrection::availabilityOf(const Providers& p
     }
     const QNModelAvailabilitySummary fallback = providers.fallback->availabilitySummary();
     if (fallback.isAvailable) {
-        return {true, "Fallback Ready", primary.title + ". Using fallback: " + fallback.title + "."};
+        return {true, "Fallback Ready",
+                primary.title + ". Using fallback: " + fallback.title + "."};
     }
-    return {false, primary.title, primary.detail + " Fallback unavailable: " + fallback.title + "."};
+    return {false, primary.title,
+            primary.detail + " Fallback unavailable: " + fallback.title + "."};
 }
 
-QNModelAvailabilitySummary QNEngineCorrection::availabilitySummary() { return availabilityOf(providers()); }
+QNModelAvailabilitySummary QNEngineCorrection::availabilitySummary() {
+    return availabilityOf(providers());
+}
 
 QNModelCorrectionEngineDiagnostics QNEngineCorrection::diagnosticsSummary() {
     const Providers current = providers();
@@ -131,8 +137,8 @@ void QNEngineCorrection::prewarm() {
     }
 }
 
-QNCorrectionDecision QNEngineCorrection::newDecision(const std::u16string& text,
-                                                     const std::optional<std::u16string>& contextBefore) const {
+QNCorrectionDecision QNEngineCorrection::newDecision(
+    const std::u16string& text, const std::optional<std::u16string>& contextBefore) const {
     return QNCorrectionDecision(QNCorrectionDecision::Init{
         .trigger = QNCorrectionDecisionTrigger::direct,
         .scope = QNCorrectionDecisionScope::model,
@@ -146,13 +152,14 @@ QNCorrectionDecision QNEngineCorrection::newDecision(const std::u16string& text,
     });
 }
 
-QNModelCorrectionResult QNEngineCorrection::correct(const std::u16string& text, std::stop_token stop) {
+QNModelCorrectionResult QNEngineCorrection::correct(const std::u16string& text,
+                                                    std::stop_token stop) {
     return correct(text, std::nullopt, QNPartialTextHandler{}, stop);
 }
 
-QNModelCorrectionResult QNEngineCorrection::correct(const std::u16string& text,
-                                                    const std::optional<std::u16string>& contextBefore,
-                                                    std::stop_token stop) {
+QNModelCorrectionResult QNEngineCorrection::correct(
+    const std::u16string& text, const std::optional<std::u16string>& contextBefore,
+    std::stop_token stop) {
     return correct(text, contextBefore, QNPartialTextHandler{}, stop);
 }
 
@@ -162,28 +169,27 @@ QNModelCorrectionResult QNEngineCorrection::correct(const std::u16string& text,
     return correct(text, std::nullopt, onPartial, stop);
 }
 
-QNModelCorrectionResult QNEngineCorrection::correct(const std::u16string& text,
-                                                    const std::optional<std::u16string>& contextBefore,
-                                                    const QNPartialTextHandler& onPartial,
-                                                    std::stop_token stop) {
+QNModelCorrectionResult QNEngineCorrection::correct(
+    const std::u16string& text, const std::optional<std::u16string>& contextBefore,
+    const QNPartialTextHandler& onPartial, std::stop_token stop) {
     QNCorrectionDecision decision = newDecision(text, contextBefore);
-    return correct(text, contextBefore, decision, QNMisbehaviorRuleIDSet{}, onPartial, stop);
-}
-
-QNModelCorrectionResult QNEngineCorrection::correct(const std::u16string& text,
-                                                    const std::optional<std::u16string>& contextBefore,
-                                                    QNCorrectionDecision& decision,
-                                                    const QNPartialTextHandler& onPartial,
-                                                    std::stop_token stop) {
     return correct(text, contextBefore, decision, QNMisbehaviorRuleIDSet{}, onPartial, stop);
 }
 
 QNModelCorrectionResult QNEngineCorrection::correct(
     const std::u16string& text, const std::optional<std::u16string>& contextBefore,
-    QNCorrectionDecision& decision, const QNMisbehaviorRuleIDSet& additionalFallbackMisbehaviorRuleIDs,
+    QNCorrectionDecision& decision, const QNPartialTextHandler& onPartial, std::stop_token stop) {
+    return correct(text, contextBefore, decision, QNMisbehaviorRuleIDSet{}, onPartial, stop);
+}
+
+QNModelCorrectionResult QNEngineCorrection::correct(
+    const std::u16string& text, const std::optional<std::u16string>& contextBefore,
+    QNCorrectionDecision& decision,
+    const QNMisbehaviorRuleIDSet& additionalFallbackMisbehaviorRuleIDs,
     const QNPartialTextHandler& onPartial, std::stop_token stop) {
     // 1-2. Bound the context and fill the caller's decision.
-    const std::optional<std::u16string> context = engine::boundedContextBefore(contextBefore, kContextLimit);
+    const std::optional<std::u16string> context =
+        engine::boundedContextBefore(contextBefore, kContextLimit);
     decision.input = text;
     decision.output = text;
     decision.contextBefore = context;
@@ -192,7 +198,8 @@ QNModelCorrectionResult QNEngineCorrection::correct(
 
     auto skipped = [&](std::string_view reason) {
         const auto outcome = QNModelCorrectionOutcome::skipped(std::string(reason));
-        decision.finish(text, outcome, decisionStatus(outcome), {}, std::nullopt, std::nullopt, clock_->now());
+        decision.finish(text, outcome, decisionStatus(outcome), {}, std::nullopt, std::nullopt,
+                        clock_->now());
         return QNModelCorrectionResult(text, text, outcome).withDecision(decision);
     };
 
@@ -204,13 +211,15 @@ QNModelCorrectionResult QNEngineCorrection::correct(
     // 4. Neither provider can answer.
     const QNModelAvailabilitySummary summary = availabilitySummary();
     if (!summary.isAvailable) {
-        logger_->log({QNModelPrivacyLogCategory::availability, summary.title, text::characterCount(text)});
+        logger_->log(
+            {QNModelPrivacyLogCategory::availability, summary.title, text::characterCount(text)});
         const Instant started = clock_->now();
         decision.appendStage(QNCorrectionStageID::availability,
                              QNCorrectionDecisionStatus::unavailable(summary.title),
                              providers().primary->diagnostics(), {}, started, clock_->now());
         const auto outcome = QNModelCorrectionOutcome::unavailable(summary.title);
-        decision.finish(text, outcome, decisionStatus(outcome), {}, std::nullopt, std::nullopt, clock_->now());
+        decision.finish(text, outcome, decisionStatus(outcome), {}, std::nullopt, std::nullopt,
+                        clock_->now());
         return QNModelCorrectionResult(text, text, outcome).withDecision(decision);
     }
 
@@ -219,9 +228,11 @@ QNModelCorrectionResult QNEngineCorrection::correct(
 
     // 6. The on-device token budget, from the model input with the bounded context.
     const QNModelCorrectionRequest budgetRequest(text, 0, std::nullopt, context);
-    const std::optional<QNModelGenerationBudget> budget = QNModelTokenBudget::budget(budgetRequest.modelInputText());
+    const std::optional<QNModelGenerationBudget> budget =
+        QNModelTokenBudget::budget(budgetRequest.modelInputText());
     if (!budget) {
-        logger_->log({QNModelPrivacyLogCategory::correction, std::string(kTooLongReason), text::characterCount(text)});
+        logger_->log({QNModelPrivacyLogCategory::correction, std::string(kTooLongReason),
+                      text::characterCount(text)});
         return skipped(kTooLongReason);
     }
 
@@ -252,8 +263,8 @@ QNModelCorrectionResult QNEngineCorrection::correct(
 
     std::vector<QNCorrectionNote> handedOn{
         QNCorrectionNote::plain("fallback: " + reason.message),
-        QNCorrectionNote::plain("fallback route: " + reason.provider.readableLogDescription() + " -> " +
-                                fallbackDiagnostics.readableLogDescription()),
+        QNCorrectionNote::plain("fallback route: " + reason.provider.readableLogDescription() +
+                                " -> " + fallbackDiagnostics.readableLogDescription()),
     };
     handedOn.insert(handedOn.end(), reason.structuredNotes.begin(), reason.structuredNotes.end());
 
@@ -292,18 +303,20 @@ QNModelCorrectionResult QNEngineCorrection::correct(
 
     const double total = millisecondsBetween(start, clock_->now());
     std::vector<QNCorrectionNote> merged = second.structuredNotes;
-    merged.push_back(QNCorrectionNote::plain(
-        "timing: primary(" + reason.provider.providerID + ")=" + std::to_string(std::llround(reason.elapsedMilliseconds)) +
-        " ms, fallback(" + chosen.fallback->providerID() + ")=" + std::to_string(std::llround(fallback.elapsedMilliseconds)) +
-        " ms, total=" + std::to_string(std::llround(total)) + " ms"));
+    merged.push_back(
+        QNCorrectionNote::plain("timing: primary(" + reason.provider.providerID +
+                                ")=" + std::to_string(std::llround(reason.elapsedMilliseconds)) +
+                                " ms, fallback(" + chosen.fallback->providerID() +
+                                ")=" + std::to_string(std::llround(fallback.elapsedMilliseconds)) +
+                                " ms, total=" + std::to_string(std::llround(total)) + " ms"));
 
-    child.finish(second.output, second.outcome, decisionStatus(second.outcome), merged, total, second.usage,
-                 clock_->now());
+    child.finish(second.output, second.outcome, decisionStatus(second.outcome), merged, total,
+                 second.usage, clock_->now());
     parent.children.push_back(std::move(child));
     parent.finishedAt = clock_->now();
     decision = std::move(parent);
-    return QNModelCorrectionResult(second.input, second.output, second.outcome, std::move(merged), total,
-                                   second.usage, decision);
+    return QNModelCorrectionResult(second.input, second.output, second.outcome, std::move(merged),
+                                   total, second.usage, decision);
 }
 
 }  // namespace ravlin

@@ -32,7 +32,7 @@ using QNMisbehaviorRuleIDSet = std::set<std::string>;
 // What the application asks for corrections. The overloads mirror the engine's entry points,
 // from the text alone to the full call with a caller's decision and extra misbehavior rules.
 class QNServiceCorrectionGenerating {
-public:
+  public:
     virtual ~QNServiceCorrectionGenerating() = default;
 
     [[nodiscard]] virtual QNModelAvailabilitySummary availabilitySummary() = 0;
@@ -72,7 +72,7 @@ public:
 [[nodiscard]] QNCorrectionDecisionStatus decisionStatus(const QNModelCorrectionOutcome& outcome);
 
 class QNEngineCorrection final : public QNServiceCorrectionGenerating {
-public:
+  public:
     static constexpr std::int64_t kContextLimit = 500;
     static constexpr std::int64_t kMinimumCharacters = 2;
     static constexpr std::string_view kTooShortReason = "Text too short";
@@ -81,11 +81,11 @@ public:
 
     // Without a primary provider the engine corrects with the on-device provider, built with
     // `prompt`; otherwise `prompt` is not used.
-    QNEngineCorrection(std::string prompt,
-                       std::shared_ptr<QNProviderCorrectionModel> modelProvider = nullptr,
-                       std::shared_ptr<QNProviderCorrectionModel> fallbackModelProvider = nullptr,
-                       std::shared_ptr<QNServicePrivacyLogging> logger = QNServicePrivacyLogger::shared(),
-                       std::shared_ptr<const Clock> clock = Clock::system());
+    QNEngineCorrection(
+        std::string prompt, std::shared_ptr<QNProviderCorrectionModel> modelProvider = nullptr,
+        std::shared_ptr<QNProviderCorrectionModel> fallbackModelProvider = nullptr,
+        std::shared_ptr<QNServicePrivacyLogging> logger = QNServicePrivacyLogger::shared(),
+        std::shared_ptr<const Clock> clock = Clock::system());
 
     // Replaces both providers at once; nothing else happens.
     void setModelProviders(std::shared_ptr<QNProviderCorrectionModel> primary,
@@ -98,21 +98,19 @@ public:
     using QNServiceCorrectionGenerating::correct;
     [[nodiscard]] QNModelCorrectionResult correct(const std::u16string& text,
                                                   std::stop_token stop) override;
-    [[nodiscard]] QNModelCorrectionResult correct(const std::u16string& text,
-                                                  const std::optional<std::u16string>& contextBefore,
-                                                  std::stop_token stop) override;
+    [[nodiscard]] QNModelCorrectionResult correct(
+        const std::u16string& text, const std::optional<std::u16string>& contextBefore,
+        std::stop_token stop) override;
     [[nodiscard]] QNModelCorrectionResult correct(const std::u16string& text,
                                                   const QNPartialTextHandler& onPartial,
                                                   std::stop_token stop) override;
-    [[nodiscard]] QNModelCorrectionResult correct(const std::u16string& text,
-                                                  const std::optional<std::u16string>& contextBefore,
-                                                  const QNPartialTextHandler& onPartial,
-                                                  std::stop_token stop) override;
-    [[nodiscard]] QNModelCorrectionResult correct(const std::u16string& text,
-                                                  const std::optional<std::u16string>& contextBefore,
-                                                  QNCorrectionDecision& decision,
-                                                  const QNPartialTextHandler& onPartial,
-                                                  std::stop_token stop) override;
+    [[nodiscard]] QNModelCorrectionResult correct(
+        const std::u16string& text, const std::optional<std::u16string>& contextBefore,
+        const QNPartialTextHandler& onPartial, std::stop_token stop) override;
+    [[nodiscard]] QNModelCorrectionResult correct(
+        const std::u16string& text, const std::optional<std::u16string>& contextBefore,
+        QNCorrectionDecision& decision, const QNPartialTextHandler& onPartial,
+        std::stop_token stop) override;
     // The pipeline every other `correct` ends in.
     [[nodiscard]] QNModelCorrectionResult correct(
         const std::u16string& text, const std::optional<std::u16string>& contextBefore,
@@ -120,7 +118,7 @@ public:
         const QNMisbehaviorRuleIDSet& additionalFallbackMisbehaviorRuleIDs,
         const QNPartialTextHandler& onPartial, std::stop_token stop) override;
 
-private:
+  private:
     struct Providers {
         std::shared_ptr<QNProviderCorrectionModel> primary;
         std::shared_ptr<QNProviderCorrectionModel> fallback;
@@ -131,8 +129,8 @@ private:
 
     [[nodiscard]] Providers providers() const;
     [[nodiscard]] QNModelAvailabilitySummary availabilityOf(const Providers& providers);
-    [[nodiscard]] QNCorrectionDecision newDecision(const std::u16string& text,
-                                                   const std::optional<std::u16string>& contextBefore) const;
+    [[nodiscard]] QNCorrectionDecision newDecision(
+        const std::u16string& text, const std::optional<std::u16string>& contextBefore) const;
     [[nodiscard]] AttemptResult consumeProviderStream(const AttemptInput& input) const;
 
     mutable std::mutex mutex_;  // guards the provider pair

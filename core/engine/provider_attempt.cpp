@@ -18,7 +18,8 @@ bool wouldEraseText(std::u16string_view answer, std::u16string_view input) {
 
 }  // namespace
 
-QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(const AttemptInput& in) const {
+QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
+    const AttemptInput& in) const {
     QNCorrectionDecision decision = in.decision;
     const QNModelCorrectionProviderDiagnostics diagnostics = in.provider->diagnostics();
     decision.provider = diagnostics;
@@ -63,30 +64,34 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(cons
 
     // Every end appends one model-call stage carrying the decision's notes, then closes the
     // decision. `fallbackMessage` set: hand over to the fallback provider.
-    auto end = [&](QNCorrectionDecisionStatus status, QNModelCorrectionOutcome outcome, std::u16string output,
-                   std::vector<QNCorrectionNote> notes, std::optional<double> latency,
-                   std::optional<QNModelCorrectionUsage> usage,
+    auto end = [&](QNCorrectionDecisionStatus status, QNModelCorrectionOutcome outcome,
+                   std::u16string output, std::vector<QNCorrectionNote> notes,
+                   std::optional<double> latency, std::optional<QNModelCorrectionUsage> usage,
                    std::optional<std::string> fallbackMessage = std::nullopt) {
         const Instant now = clock_->now();
         decision.appendStage(QNCorrectionStageID::modelCall, status, diagnostics, notes, now, now);
-        decision.finish(output, outcome, status, notes, latency, normalizedUsage(usage), clock_->now());
+        decision.finish(output, outcome, status, notes, latency, normalizedUsage(usage),
+                        clock_->now());
         AttemptResult attempt{std::nullopt, std::nullopt, decision, elapsed};
         if (fallbackMessage) {
-            attempt.fallbackReason = FallbackReason{diagnostics, *fallbackMessage, elapsed, std::move(notes)};
+            attempt.fallbackReason =
+                FallbackReason{diagnostics, *fallbackMessage, elapsed, std::move(notes)};
         } else {
-            attempt.result = QNModelCorrectionResult(in.sourceText, std::move(output), std::move(outcome),
-                                                     std::move(notes), latency, normalizedUsage(usage), decision);
+            attempt.result = QNModelCorrectionResult(in.sourceText, std::move(output),
+                                                     std::move(outcome), std::move(notes), latency,
+                                                     normalizedUsage(usage), decision);
         }
         return attempt;
     };
 
     auto providerFailure = [&](bool unavailable, const std::string& message) {
-        const std::string reason = providerID + (unavailable ? " unavailable: " : " failed: ") + message;
+        const std::string reason =
+            providerID + (unavailable ? " unavailable: " : " failed: ") + message;
         auto outcome = unavailable ? QNModelCorrectionOutcome::unavailable(message)
                                    : QNModelCorrectionOutcome::failed(message);
         if (in.canFallBack) {
-            return end(QNCorrectionDecisionStatus::fallback(reason), outcome, in.sourceText, in.notes, elapsed,
-                       std::nullopt, reason);
+            return end(QNCorrectionDecisionStatus::fallback(reason), outcome, in.sourceText,
+                       in.notes, elapsed, std::nullopt, reason);
         }
         auto status = unavailable ? QNCorrectionDecisionStatus::unavailable(message)
                                   : QNCorrectionDecisionStatus::failed(message);
@@ -97,15 +102,17 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(cons
     if (in.stop.stop_requested() ||
         (remembered && remembered->kind() == QNModelCorrectionProviderResult::Kind::cancelled)) {
         const std::string reason(kCancelledReason);
-        return end(QNCorrectionDecisionStatus::skipped(reason), QNModelCorrectionOutcome::skipped(reason),
-                   in.sourceText, {}, std::nullopt, std::nullopt);
+        return end(QNCorrectionDecisionStatus::skipped(reason),
+                   QNModelCorrectionOutcome::skipped(reason), in.sourceText, {}, std::nullopt,
+                   std::nullopt);
     }
     if (!remembered) {
         return providerFailure(false, providerID + " produced no events");
     }
     if (remembered->kind() != QNModelCorrectionProviderResult::Kind::success) {
-        return providerFailure(remembered->kind() == QNModelCorrectionProviderResult::Kind::unavailable,
-                               *remembered->message());
+        return providerFailure(
+            remembered->kind() == QNModelCorrectionProviderResult::Kind::unavailable,
+            *remembered->message());
     }
 
     // The completed answer: clean, strip echoed context, screen.
@@ -119,17 +126,20 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(cons
     auto rejection = [&](std::string reason, std::u16string output, bool leadsToFallback) {
         const std::string message = providerID + " rejected: " + reason;
         if (leadsToFallback) {
-            return end(QNCorrectionDecisionStatus::fallback(message), QNModelCorrectionOutcome::rejected(reason),
-                       std::move(output), notes, latency, response.usage, message);
+            return end(QNCorrectionDecisionStatus::fallback(message),
+                       QNModelCorrectionOutcome::rejected(reason), std::move(output), notes,
+                       latency, response.usage, message);
         }
-        return end(QNCorrectionDecisionStatus::rejected(reason), QNModelCorrectionOutcome::rejected(reason),
-                   std::move(output), notes, latency, response.usage);
+        return end(QNCorrectionDecisionStatus::rejected(reason),
+                   QNModelCorrectionOutcome::rejected(reason), std::move(output), notes, latency,
+                   response.usage);
     };
 
     const auto stripped = engine::removeEchoedContext(sanitized.cleaned, in.contextBefore);
     if (!stripped) {
-        notes.push_back(QNCorrectionNote::plain(engine::rejectedOutputNote(sanitized.cleaned, in.input),
-                                                QNCorrectionStageID::echoStrip, "echo-strip.context-reject"));
+        notes.push_back(
+            QNCorrectionNote::plain(engine::rejectedOutputNote(sanitized.cleaned, in.input),
+                                    QNCorrectionStageID::echoStrip, "echo-strip.context-reject"));
         return rejection(std::string(kEchoedContextReason), sanitized.cleaned, in.canFallBack);
     }
     notes.insert(notes.end(), stripped->notes.begin(), stripped->notes.end());
@@ -150,11 +160,11 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(cons
     }
 
     if (text::canonicallyEqual(clean, in.sourceText)) {
-        return end(QNCorrectionDecisionStatus::noChange(), QNModelCorrectionOutcome::unchanged(), in.sourceText,
-                   notes, latency, response.usage);
+        return end(QNCorrectionDecisionStatus::noChange(), QNModelCorrectionOutcome::unchanged(),
+                   in.sourceText, notes, latency, response.usage);
     }
-    return end(QNCorrectionDecisionStatus::accepted(), QNModelCorrectionOutcome::corrected(), clean, notes,
-               latency, response.usage);
+    return end(QNCorrectionDecisionStatus::accepted(), QNModelCorrectionOutcome::corrected(), clean,
+               notes, latency, response.usage);
 }
 
 }  // namespace ravlin

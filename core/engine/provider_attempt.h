@@ -25,8 +25,9 @@ struct QNEngineCorrection::AttemptResult {
 
 struct QNEngineCorrection::AttemptInput {
     std::shared_ptr<QNProviderCorrectionModel> provider;
-    const std::u16string& sourceText;  // the caller's text: the output of every end that applies nothing
-    const std::u16string& input;       // what the provider corrects and answers are measured against
+    const std::u16string&
+        sourceText;               // the caller's text: the output of every end that applies nothing
+    const std::u16string& input;  // what the provider corrects and answers are measured against
     QNModelGenerationBudget budget;
     std::optional<std::u16string> contextBefore;  // already bounded
     std::vector<QNCorrectionNote> notes;          // notes so far

@@ -297,7 +297,8 @@ QNModelCorrectionStreamEvent QNModelCorrectionStreamEvent::from(
     return cancelled();
 }
 
-std::optional<QNModelCorrectionProviderResult> QNModelCorrectionStreamEvent::terminalResult() const {
+std::optional<QNModelCorrectionProviderResult> QNModelCorrectionStreamEvent::terminalResult()
+    const {
     using Result = QNModelCorrectionProviderResult;
     switch (kind()) {
         case Kind::partial:

@@ -15,12 +15,12 @@ std::optional<E> fromString(std::string_view raw) = delete;
 
 // Thrown only by decoders of stored or received data; it never leaves a provider or the engine.
 class DecodingError : public std::runtime_error {
-public:
+  public:
     enum class Kind { dataCorrupted, keyNotFound, typeMismatch };
     DecodingError(Kind kind, const std::string& what) : std::runtime_error(what), kind_(kind) {}
     [[nodiscard]] Kind kind() const { return kind_; }
 
-private:
+  private:
     Kind kind_;
 };
 

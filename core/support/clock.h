@@ -17,7 +17,7 @@ using Instant = std::chrono::steady_clock::time_point;
 }
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     [[nodiscard]] virtual Instant now() const = 0;
 
@@ -26,13 +26,13 @@ public:
 };
 
 class SteadyClock final : public Clock {
-public:
+  public:
     [[nodiscard]] Instant now() const override { return std::chrono::steady_clock::now(); }
 };
 
 // A clock that only moves when told to. Thread-safe.
 class ManualClock final : public Clock {
-public:
+  public:
     explicit ManualClock(Instant start = Instant{} + std::chrono::hours(1)) : now_(start) {}
 
     [[nodiscard]] Instant now() const override {
@@ -48,7 +48,7 @@ public:
         now_ = to;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     Instant now_;
 };

@@ -24,8 +24,8 @@ Uuid Uuid::random() {
     // One generator per thread, seeded from the operating system's entropy source.
     thread_local std::mt19937_64 generator = [] {
         std::random_device device;
-        std::seed_seq seed{device(), device(), device(), device(), device(), device(), device(),
-                           device()};
+        std::seed_seq seed{device(), device(), device(), device(),
+                           device(), device(), device(), device()};
         return std::mt19937_64(seed);
     }();
     Uuid uuid;
@@ -40,7 +40,11 @@ Uuid Uuid::random() {
     return uuid;
 }
 
-std::string Uuid::uppercaseString() const { return format(*this, "0123456789ABCDEF"); }
-std::string Uuid::lowercaseString() const { return format(*this, "0123456789abcdef"); }
+std::string Uuid::uppercaseString() const {
+    return format(*this, "0123456789ABCDEF");
+}
+std::string Uuid::lowercaseString() const {
+    return format(*this, "0123456789abcdef");
+}
 
 }  // namespace ravlin

@@ -36,7 +36,11 @@ std::string hex16(std::uint64_t value) {
     return out;
 }
 
-std::string stableHash(std::string_view utf8) { return hex16(fnv1a64(utf8)); }
-std::string stableHash(std::u16string_view text) { return hex16(fnv1a64(text)); }
+std::string stableHash(std::string_view utf8) {
+    return hex16(fnv1a64(utf8));
+}
+std::string stableHash(std::u16string_view text) {
+    return hex16(fnv1a64(text));
+}
 
 }  // namespace ravlin::text

@@ -22,13 +22,20 @@ std::u16string fromUnicodeString(const icu::UnicodeString& text) {
 
 uint32_t flagsFor(const RegexOptions& options) {
     uint32_t flags = 0;
-    if (options.caseInsensitive) flags |= UREGEX_CASE_INSENSITIVE;
-    if (options.allowCommentsAndWhitespace) flags |= UREGEX_COMMENTS;
-    if (options.ignoreMetacharacters) flags |= UREGEX_LITERAL;
-    if (options.dotMatchesLineSeparators) flags |= UREGEX_DOTALL;
-    if (options.anchorsMatchLines) flags |= UREGEX_MULTILINE;
-    if (options.useUnixLineSeparators) flags |= UREGEX_UNIX_LINES;
-    if (options.useUnicodeWordBoundaries) flags |= UREGEX_UWORD;
+    if (options.caseInsensitive)
+        flags |= UREGEX_CASE_INSENSITIVE;
+    if (options.allowCommentsAndWhitespace)
+        flags |= UREGEX_COMMENTS;
+    if (options.ignoreMetacharacters)
+        flags |= UREGEX_LITERAL;
+    if (options.dotMatchesLineSeparators)
+        flags |= UREGEX_DOTALL;
+    if (options.anchorsMatchLines)
+        flags |= UREGEX_MULTILINE;
+    if (options.useUnixLineSeparators)
+        flags |= UREGEX_UNIX_LINES;
+    if (options.useUnicodeWordBoundaries)
+        flags |= UREGEX_UWORD;
     return flags;
 }
 
@@ -119,7 +126,9 @@ std::optional<RegexMatch> Regex::firstMatch(std::u16string_view text) const {
     return currentMatch(*matcher);
 }
 
-bool Regex::hasMatch(std::u16string_view text) const { return firstMatch(text).has_value(); }
+bool Regex::hasMatch(std::u16string_view text) const {
+    return firstMatch(text).has_value();
+}
 
 std::int64_t Regex::numberOfMatches(std::u16string_view text) const {
     return static_cast<std::int64_t>(matches(text).size());
@@ -157,7 +166,8 @@ std::u16string Regex::replacementFor(const RegexMatch& match, std::u16string_vie
             std::size_t group = static_cast<std::size_t>(replacementTemplate[++i] - u'0');
             while (i + 1 < replacementTemplate.size() && replacementTemplate[i + 1] >= u'0' &&
                    replacementTemplate[i + 1] <= u'9') {
-                std::size_t longer = group * 10 + static_cast<std::size_t>(replacementTemplate[i + 1] - u'0');
+                std::size_t longer =
+                    group * 10 + static_cast<std::size_t>(replacementTemplate[i + 1] - u'0');
                 if (longer >= groupCount) {
                     break;
                 }

@@ -41,7 +41,7 @@ struct RegexMatch {
 };
 
 class Regex {
-public:
+  public:
     // Compiles an ICU pattern; absent with an error message when the pattern is invalid.
     [[nodiscard]] static std::optional<Regex> compile(std::u16string_view pattern,
                                                       RegexOptions options = {},
@@ -74,7 +74,7 @@ public:
     [[nodiscard]] static std::u16string escapedPattern(std::u16string_view literalText);
     [[nodiscard]] static std::u16string escapedTemplate(std::u16string_view literalText);
 
-private:
+  private:
     Regex(std::u16string pattern, std::shared_ptr<const icu::RegexPattern> compiled)
         : pattern_(std::move(pattern)), compiled_(std::move(compiled)) {}
 

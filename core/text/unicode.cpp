@@ -134,7 +134,8 @@ std::int64_t characterCount(std::u16string_view text) {
     // Between two ASCII units there is always a character boundary, except inside CR LF (no
     // other grapheme rule joins ASCII to ASCII). Cutting the text at those points splits it into
     // pieces that can be counted independently: ASCII pieces directly, the rest with ICU.
-    if (std::all_of(text.begin(), text.end(), [](char16_t unit) { return unit < 0x80 && unit != u'\r'; })) {
+    if (std::all_of(text.begin(), text.end(),
+                    [](char16_t unit) { return unit < 0x80 && unit != u'\r'; })) {
         return static_cast<std::int64_t>(text.size());
     }
     std::int64_t count = 0;
@@ -177,7 +178,9 @@ std::int64_t characterCount(std::u16string_view text) {
     return count;
 }
 
-std::int64_t characterCount(std::string_view utf8) { return characterCount(toUtf16(utf8)); }
+std::int64_t characterCount(std::string_view utf8) {
+    return characterCount(toUtf16(utf8));
+}
 
 std::vector<std::int64_t> characterBoundaries(std::u16string_view text) {
     return withCharacters(text, [&](icu::BreakIterator& iterator) {
@@ -281,7 +284,9 @@ std::u16string trimmed(std::u16string_view text) {
     return std::u16string(text.substr(start, end - start));
 }
 
-std::string trimmed(std::string_view utf8) { return std::string(trimmedWhitespaceAndNewlines(utf8)); }
+std::string trimmed(std::string_view utf8) {
+    return std::string(trimmedWhitespaceAndNewlines(utf8));
+}
 
 bool isBlank(std::u16string_view text) {
     for (std::size_t i = 0; i < text.size();) {
@@ -294,7 +299,9 @@ bool isBlank(std::u16string_view text) {
     return true;
 }
 
-bool isBlank(std::string_view utf8) { return trimmedWhitespaceAndNewlines(utf8).empty(); }
+bool isBlank(std::string_view utf8) {
+    return trimmedWhitespaceAndNewlines(utf8).empty();
+}
 
 bool canonicallyEqual(std::u16string_view a, std::u16string_view b) {
     if (a == b) {
@@ -313,7 +320,8 @@ bool canonicallyEqual(std::string_view a, std::string_view b) {
     return canonicallyEqual(toUtf16(a), toUtf16(b));
 }
 
-bool canonicallyEqualOptional(const std::optional<std::string>& a, const std::optional<std::string>& b) {
+bool canonicallyEqualOptional(const std::optional<std::string>& a,
+                              const std::optional<std::string>& b) {
     if (!a || !b) {
         return !a && !b;
     }
@@ -321,15 +329,19 @@ bool canonicallyEqualOptional(const std::optional<std::string>& a, const std::op
 }
 
 bool canonicallyEqualOptional(const std::optional<std::u16string>& a,
-                      const std::optional<std::u16string>& b) {
+                              const std::optional<std::u16string>& b) {
     if (!a || !b) {
         return !a && !b;
     }
     return canonicallyEqual(std::u16string_view(*a), std::u16string_view(*b));
 }
 
-std::u16string nfc(std::u16string_view text) { return normalize(nfcNormalizer(), text); }
-std::u16string nfd(std::u16string_view text) { return normalize(nfdNormalizer(), text); }
+std::u16string nfc(std::u16string_view text) {
+    return normalize(nfcNormalizer(), text);
+}
+std::u16string nfd(std::u16string_view text) {
+    return normalize(nfdNormalizer(), text);
+}
 
 std::u16string lowercased(std::u16string_view text) {
     icu::UnicodeString copy(text.data(), static_cast<int32_t>(text.size()));
@@ -343,8 +355,12 @@ std::u16string uppercased(std::u16string_view text) {
     return fromUnicodeString(copy);
 }
 
-std::string lowercased(std::string_view utf8) { return toUtf8(lowercased(toUtf16(utf8))); }
-std::string uppercased(std::string_view utf8) { return toUtf8(uppercased(toUtf16(utf8))); }
+std::string lowercased(std::string_view utf8) {
+    return toUtf8(lowercased(toUtf16(utf8)));
+}
+std::string uppercased(std::string_view utf8) {
+    return toUtf8(uppercased(toUtf16(utf8)));
+}
 
 char32_t codePointAt(std::u16string_view text, std::int64_t offset) {
     const auto size = static_cast<std::int64_t>(text.size());

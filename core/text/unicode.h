@@ -50,9 +50,9 @@ namespace ravlin::text {
 [[nodiscard]] bool canonicallyEqual(std::u16string_view a, std::u16string_view b);
 [[nodiscard]] bool canonicallyEqual(std::string_view a, std::string_view b);
 [[nodiscard]] bool canonicallyEqualOptional(const std::optional<std::string>& a,
-                                    const std::optional<std::string>& b);
+                                            const std::optional<std::string>& b);
 [[nodiscard]] bool canonicallyEqualOptional(const std::optional<std::u16string>& a,
-                                    const std::optional<std::u16string>& b);
+                                            const std::optional<std::u16string>& b);
 // Canonical composition (NFC) and decomposition (NFD).
 [[nodiscard]] std::u16string nfc(std::u16string_view text);
 [[nodiscard]] std::u16string nfd(std::u16string_view text);

@@ -16,7 +16,8 @@ using Event = QNModelCorrectionStreamEvent;
 using Status = QNCorrectionDecisionStatus;
 using Outcome = QNModelCorrectionOutcome;
 
-QNModelCorrectionProviderDiagnostics diagnosticsFor(const std::string& id, QNModelCorrectionRoute route) {
+QNModelCorrectionProviderDiagnostics diagnosticsFor(const std::string& id,
+                                                    QNModelCorrectionRoute route) {
     QNModelCorrectionProviderDiagnostics diagnostics;
     diagnostics.providerID = id;
     diagnostics.route = route;
@@ -41,11 +42,13 @@ struct Engine {
         engine = std::make_unique<QNEngineCorrection>("PROMPT", primary, fallback, logger, clock);
     }
 
-    QNModelCorrectionResult run(const std::u16string& text, std::optional<std::u16string> context = std::nullopt,
+    QNModelCorrectionResult run(const std::u16string& text,
+                                std::optional<std::u16string> context = std::nullopt,
                                 QNMisbehaviorRuleIDSet extra = {}, std::stop_token stop = {}) {
         QNCorrectionDecision decision;
-        return engine->correct(text, context, decision, extra,
-                               [this](const std::u16string& partial) { partials.push_back(partial); }, stop);
+        return engine->correct(
+            text, context, decision, extra,
+            [this](const std::u16string& partial) { partials.push_back(partial); }, stop);
     }
 };
 
@@ -101,7 +104,8 @@ TEST(EngineAvailability, DefaultsToTheOnDeviceProviderAndPrewarmsBoth) {
     EXPECT_EQ(solo.primary->prewarmCalls(), 1);
 }
 
-// ---- Early ends -----------------------------------------------------------------------------------
+// ---- Early ends
+// -----------------------------------------------------------------------------------
 
 TEST(EnginePipeline, TooShortTextIsSkippedBeforeAnyProviderIsAsked) {
     for (std::u16string text : {u"", u"  a \n", u"   \n\t", u"\u00e9\u0301 "}) {
@@ -129,8 +133,9 @@ TEST(EnginePipeline, UnavailableEndsWithOneStageAndOnePrivacyEvent) {
     EXPECT_EQ(result.decision->stages[0].id, QNCorrectionStageID::availability);
     EXPECT_EQ(result.decision->stages[0].status, Status::unavailable("Model Downloading"));
     ASSERT_EQ(e.logger->events().size(), 1u);
-    EXPECT_EQ(e.logger->events()[0],
-              (QNModelPrivacyLogEvent{QNModelPrivacyLogCategory::availability, "Model Downloading", 11}));
+    EXPECT_EQ(
+        e.logger->events()[0],
+        (QNModelPrivacyLogEvent{QNModelPrivacyLogCategory::availability, "Model Downloading", 11}));
     EXPECT_EQ(e.primary->streamCalls(), 0);
 }
 
@@ -149,13 +154,15 @@ TEST(EnginePipeline, TooLongForTheOnDeviceModelIsSkippedEvenWithAFallback) {
     EXPECT_EQ(fits.primary->streamRequests().at(0).maximumResponseTokens, 2016);
 }
 
-// ---- One provider ----------------------------------------------------------------------------------
+// ---- One provider
+// ----------------------------------------------------------------------------------
 
 TEST(EnginePipeline, AcceptsACleanAnswerAndTracesOneModelCall) {
     Engine e(true);
     QNModelCorrectionUsage usage;
     usage.outputTokens = 7;
-    e.primary->setStreamScript({ScriptedProvider::completed(u"teh cat", u"\"The cat.\"", 12.5, usage)});
+    e.primary->setStreamScript(
+        {ScriptedProvider::completed(u"teh cat", u"\"The cat.\"", 12.5, usage)});
     const auto result = e.engine->correct(u"teh cat", u"Before.", {});
     EXPECT_EQ(result.outcome, Outcome::corrected());
     EXPECT_EQ(result.output, u"The cat");  // quotes and the added full stop are cleaned off
@@ -185,7 +192,8 @@ TEST(EnginePipeline, AnAnswerEqualToTheTextIsUnchangedAndKeepsUsage) {
     Engine e;
     QNModelCorrectionUsage usage;
     usage.creditsRemaining = 3;
-    e.primary->setStreamScript({ScriptedProvider::completed(u"e\u0301t\u00e9", u"\u00e9t\u00e9", 1, usage)});
+    e.primary->setStreamScript(
+        {ScriptedProvider::completed(u"e\u0301t\u00e9", u"\u00e9t\u00e9", 1, usage)});
     const auto result = e.run(u"e\u0301t\u00e9");
     EXPECT_EQ(result.outcome, Outcome::unchanged());
     EXPECT_EQ(result.decision->status, Status::noChange());
@@ -196,14 +204,16 @@ TEST(EnginePipeline, AnAnswerEqualToTheTextIsUnchangedAndKeepsUsage) {
 TEST(EnginePipeline, TheLastTerminalEventDecides) {
     {
         Engine e;
-        e.primary->setStreamScript({ScriptedProvider::completed(u"ab cd", u"Ab cd"), Event::failed("late failure")});
+        e.primary->setStreamScript(
+            {ScriptedProvider::completed(u"ab cd", u"Ab cd"), Event::failed("late failure")});
         const auto result = e.run(u"ab cd");
         EXPECT_EQ(result.outcome, Outcome::failed("late failure"));
         EXPECT_EQ(result.output, u"ab cd");
     }
     {
         Engine e;
-        e.primary->setStreamScript({Event::failed("early failure"), ScriptedProvider::completed(u"ab cd", u"Ab cd")});
+        e.primary->setStreamScript(
+            {Event::failed("early failure"), ScriptedProvider::completed(u"ab cd", u"Ab cd")});
         EXPECT_EQ(e.run(u"ab cd").outcome, Outcome::corrected());
     }
     {
@@ -227,8 +237,8 @@ TEST(EnginePipeline, RejectsEchoedContextAndMisbehaviorWithoutAFallback) {
     }
     {
         Engine e;
-        e.primary->setStreamScript(
-            {ScriptedProvider::completed(u"x", u"The cat sat. The earlier sentence continues here.")});
+        e.primary->setStreamScript({ScriptedProvider::completed(
+            u"x", u"The cat sat. The earlier sentence continues here.")});
         const auto result = e.run(u"teh cat sat.", u"The earlier sentence");
         EXPECT_EQ(result.outcome, Outcome::rejected("echoed context"));
         EXPECT_EQ(result.decision->status, Status::rejected("echoed context"));
@@ -241,7 +251,8 @@ TEST(EnginePipeline, RejectsEchoedContextAndMisbehaviorWithoutAFallback) {
     }
     {
         Engine e;
-        e.primary->setStreamScript({ScriptedProvider::completed(u"x", u"QNModelCorrectedOutput: the cat sat")});
+        e.primary->setStreamScript(
+            {ScriptedProvider::completed(u"x", u"QNModelCorrectedOutput: the cat sat")});
         const auto result = e.run(u"teh cat sat");
         EXPECT_EQ(result.outcome.kind, Outcome::Kind::rejected);
         ASSERT_GE(result.structuredNotes.size(), 2u);
@@ -256,7 +267,9 @@ TEST(EnginePipeline, AnAnswerThatCleansToNothingIsRefusedNotApplied) {
     e.primary->setStreamScript({ScriptedProvider::completed(u"x", u"```\n\n```")});
     const auto result = e.run(u"teh cat sat");
     EXPECT_EQ(result.outcome, Outcome::rejected("empty answer"));
-    EXPECT_EQ(QNServiceCorrectionApplication::correctedOutput(u"teh cat sat", u"teh cat sat", result), std::nullopt);
+    EXPECT_EQ(
+        QNServiceCorrectionApplication::correctedOutput(u"teh cat sat", u"teh cat sat", result),
+        std::nullopt);
 
     Engine withFallback(true);
     withFallback.primary->setStreamScript({ScriptedProvider::completed(u"x", u"   ")});
@@ -267,14 +280,17 @@ TEST(EnginePipeline, AnAnswerThatCleansToNothingIsRefusedNotApplied) {
     EXPECT_EQ(rescued.decision->status, Status::fallback("primary rejected: empty answer"));
 }
 
-// ---- Fallback --------------------------------------------------------------------------------------
+// ---- Fallback
+// --------------------------------------------------------------------------------------
 
 TEST(EngineFallback, TracesTheFallbackAsAChildAndTimesBothAttempts) {
     Engine e(true);
     e.primary->setStreamScript({Event::failed("boom")});
-    e.primary->setAfterEvent([&](std::size_t, const Event&) { e.clock->advance(std::chrono::microseconds(10'400)); });
+    e.primary->setAfterEvent(
+        [&](std::size_t, const Event&) { e.clock->advance(std::chrono::microseconds(10'400)); });
     e.fallback->setStreamScript({ScriptedProvider::completed(u"x", u"The cat sat")});
-    e.fallback->setAfterEvent([&](std::size_t, const Event&) { e.clock->advance(std::chrono::microseconds(20'500)); });
+    e.fallback->setAfterEvent(
+        [&](std::size_t, const Event&) { e.clock->advance(std::chrono::microseconds(20'500)); });
 
     const auto result = e.run(u"teh cat sat", u"Earlier.");
     EXPECT_EQ(result.outcome, Outcome::corrected());
@@ -294,9 +310,11 @@ TEST(EngineFallback, TracesTheFallbackAsAChildAndTimesBothAttempts) {
     const auto lines = result.notes();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], "fallback: primary failed: boom");
-    EXPECT_EQ(lines[1], "fallback route: LOCAL model provider=primary primary name -> "
-                        "ONLINE model provider=fallback fallback name");
-    EXPECT_EQ(lines.back(), "timing: primary(primary)=10 ms, fallback(fallback)=21 ms, total=31 ms");
+    EXPECT_EQ(lines[1],
+              "fallback route: LOCAL model provider=primary primary name -> "
+              "ONLINE model provider=fallback fallback name");
+    EXPECT_EQ(lines.back(),
+              "timing: primary(primary)=10 ms, fallback(fallback)=21 ms, total=31 ms");
     EXPECT_DOUBLE_EQ(*result.latencyMilliseconds, 30.9);
     EXPECT_EQ(child.structuredNotes, result.structuredNotes);
     EXPECT_EQ(child.latencyMilliseconds, result.latencyMilliseconds);
@@ -312,7 +330,8 @@ TEST(EngineFallback, AFailingFallbackIsTheResultWithTheTimingNote) {
     const auto result = e.run(u"teh cat sat");
     EXPECT_EQ(result.outcome, Outcome::unavailable("no key"));
     EXPECT_EQ(result.output, u"teh cat sat");
-    EXPECT_EQ(result.decision->status, Status::fallback("primary failed: primary produced no events"));
+    EXPECT_EQ(result.decision->status,
+              Status::fallback("primary failed: primary produced no events"));
     EXPECT_EQ(result.decision->children.at(0).status, Status::unavailable("no key"));
     EXPECT_EQ(result.notes().front(), "fallback: primary failed: primary produced no events");
     EXPECT_EQ(lastNote(result).rfind("timing: primary(primary)=", 0), 0u);
@@ -320,7 +339,8 @@ TEST(EngineFallback, AFailingFallbackIsTheResultWithTheTimingNote) {
 
 TEST(EngineFallback, MisbehaviorLeadsToFallbackAndRejectionNotesAreHandedOn) {
     Engine e(true);
-    e.primary->setStreamScript({ScriptedProvider::completed(u"x", u"QNModelCorrectedOutput: the cat sat")});
+    e.primary->setStreamScript(
+        {ScriptedProvider::completed(u"x", u"QNModelCorrectedOutput: the cat sat")});
     e.fallback->setStreamScript({ScriptedProvider::completed(u"x", u"The cat sat")});
     const auto result = e.run(u"teh cat sat", std::nullopt, {"misbehavior.anything"});
     EXPECT_EQ(result.outcome, Outcome::corrected());
@@ -336,7 +356,8 @@ TEST(EngineFallback, ReplacingProvidersMidCallDoesNotChangeTheRunningCorrection)
     Engine e(true);
     auto replacement = ScriptedProvider::make("replacement");
     e.primary->setStreamScript({Event::failed("boom")});
-    e.primary->setAfterEvent([&](std::size_t, const Event&) { e.engine->setModelProviders(replacement, nullptr); });
+    e.primary->setAfterEvent(
+        [&](std::size_t, const Event&) { e.engine->setModelProviders(replacement, nullptr); });
     e.fallback->setStreamScript({ScriptedProvider::completed(u"x", u"The cat sat")});
     const auto result = e.run(u"teh cat sat");
     EXPECT_EQ(result.output, u"The cat sat");
@@ -345,7 +366,8 @@ TEST(EngineFallback, ReplacingProvidersMidCallDoesNotChangeTheRunningCorrection)
     EXPECT_EQ(e.engine->diagnosticsSummary().primary.providerID, "replacement");
 }
 
-// ---- Cancellation ------------------------------------------------------------------------------------
+// ---- Cancellation
+// ------------------------------------------------------------------------------------
 
 TEST(EngineCancellation, AStopBeatsEveryAnswerAndNoFallbackFollows) {
     {
@@ -364,9 +386,11 @@ TEST(EngineCancellation, AStopBeatsEveryAnswerAndNoFallbackFollows) {
         Engine e(true);
         std::stop_source stop;
         e.primary->setHonoursStop(false);
-        e.primary->setStreamScript({Event::partial(u"The"), ScriptedProvider::completed(u"x", u"The cat sat")});
+        e.primary->setStreamScript(
+            {Event::partial(u"The"), ScriptedProvider::completed(u"x", u"The cat sat")});
         e.primary->setAfterEvent([&](std::size_t index, const Event&) {
-            if (index == 0) stop.request_stop();
+            if (index == 0)
+                stop.request_stop();
         });
         const auto result = e.run(u"teh cat sat", std::nullopt, {}, stop.get_token());
         EXPECT_EQ(result.outcome, Outcome::skipped("Cancelled"));
@@ -377,16 +401,19 @@ TEST(EngineCancellation, AStopBeatsEveryAnswerAndNoFallbackFollows) {
         // A stop from another thread while the provider waits.
         Engine e;
         std::stop_source stop;
-        e.primary->setStreamScript({ScriptedProvider::WaitForStop{}, ScriptedProvider::completed(u"x", u"Late")});
+        e.primary->setStreamScript(
+            {ScriptedProvider::WaitForStop{}, ScriptedProvider::completed(u"x", u"Late")});
         std::jthread canceller([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             stop.request_stop();
         });
-        EXPECT_EQ(e.run(u"teh cat sat", std::nullopt, {}, stop.get_token()).outcome, Outcome::skipped("Cancelled"));
+        EXPECT_EQ(e.run(u"teh cat sat", std::nullopt, {}, stop.get_token()).outcome,
+                  Outcome::skipped("Cancelled"));
     }
 }
 
-// ---- Partials ----------------------------------------------------------------------------------------
+// ---- Partials
+// ----------------------------------------------------------------------------------------
 
 TEST(EnginePartials, ForwardsCleanChangedPartialsFromThePrimaryOnly) {
     Engine e;
@@ -413,14 +440,17 @@ TEST(EnginePartials, TrailingSpacesOfTheInputFollowTheRawPartial) {
     EXPECT_EQ(e.partials[1], u"The cat sat  ");
 }
 
-// ---- Entry points and the interface's defaults --------------------------------------------------------
+// ---- Entry points and the interface's defaults
+// --------------------------------------------------------
 
 TEST(EngineEntryPoints, SimpleCallsMakeTheirOwnDecisionAndForwardContext) {
     Engine e;
-    e.primary->setStreamScript({Event::partial(u"The"), ScriptedProvider::completed(u"x", u"The cat")});
+    e.primary->setStreamScript(
+        {Event::partial(u"The"), ScriptedProvider::completed(u"x", u"The cat")});
     std::vector<std::u16string> seen;
-    const auto result = e.engine->correct(u"teh cat", u"Context here.",
-                                          [&](const std::u16string& text) { seen.push_back(text); }, {});
+    const auto result =
+        e.engine->correct(u"teh cat", u"Context here.",
+                          [&](const std::u16string& text) { seen.push_back(text); }, {});
     EXPECT_EQ(seen, std::vector<std::u16string>{u"The"});
     EXPECT_EQ(result.decision->contextBefore, u"Context here.");
     EXPECT_EQ(result.decision->id.rfind("decision-", 0), 0u);
@@ -429,7 +459,7 @@ TEST(EngineEntryPoints, SimpleCallsMakeTheirOwnDecisionAndForwardContext) {
 
 // Only the text-alone call is implemented; every other entry point uses the defaults.
 class MinimalGenerator final : public QNServiceCorrectionGenerating {
-public:
+  public:
     QNModelAvailabilitySummary availabilitySummary() override { return {true, "Ready", ""}; }
     void prewarm() override {}
     using QNServiceCorrectionGenerating::correct;
@@ -445,13 +475,14 @@ TEST(EngineEntryPoints, TheInterfaceDefaultsDropWhatTheTypeCannotUse) {
     EXPECT_EQ(generator.diagnosticsSummary().primary.providerID, "unknown");
     EXPECT_EQ(generator.diagnosticsSummary().primary.route, QNModelCorrectionRoute::unknown);
     bool partialCalled = false;
-    const auto result = generator.correct(u"hi", u"ctx", [&](const std::u16string&) { partialCalled = true; }, {});
+    const auto result =
+        generator.correct(u"hi", u"ctx", [&](const std::u16string&) { partialCalled = true; }, {});
     EXPECT_EQ(result.output, u"hi!");
     EXPECT_FALSE(partialCalled);
 
     QNCorrectionDecision decision;
-    const auto traced = generator.correct(u"hi", u"some context", decision, QNMisbehaviorRuleIDSet{"x"},
-                                          QNPartialTextHandler{}, {});
+    const auto traced = generator.correct(u"hi", u"some context", decision,
+                                          QNMisbehaviorRuleIDSet{"x"}, QNPartialTextHandler{}, {});
     EXPECT_EQ(decision.input, u"hi");
     EXPECT_EQ(decision.contextBefore, u"some context");
     EXPECT_EQ(decision.output, u"hi!");

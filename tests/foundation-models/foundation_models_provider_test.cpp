@@ -26,7 +26,8 @@ struct Fixture {
     }
 };
 
-QNModelCorrectionRequest request(std::u16string text, std::optional<std::u16string> context = std::nullopt) {
+QNModelCorrectionRequest request(std::u16string text,
+                                 std::optional<std::u16string> context = std::nullopt) {
     return QNModelCorrectionRequest(std::move(text), 300, std::nullopt, std::move(context));
 }
 
@@ -38,8 +39,10 @@ TEST(FoundationModelsProvider, IdentifiesItselfAsTheLocalRoute) {
     EXPECT_EQ(diagnostics.providerName, "Apple Foundation Models");
     EXPECT_EQ(diagnostics.model, "SystemLanguageModel.default");
     EXPECT_EQ(diagnostics.endpointHost, std::nullopt);
-    EXPECT_EQ(diagnostics.promptVersion,
-              std::string(QNModelCorrectionPrompt::active(QNModelCorrectionPromptUseCase::local).rawValue()));
+    EXPECT_EQ(
+        diagnostics.promptVersion,
+        std::string(
+            QNModelCorrectionPrompt::active(QNModelCorrectionPromptUseCase::local).rawValue()));
 }
 
 TEST(FoundationModelsProvider, MapsEveryAvailabilityToTheUsersWords) {
@@ -50,11 +53,12 @@ TEST(FoundationModelsProvider, MapsEveryAvailabilityToTheUsersWords) {
         const char* detail;
     } rows[] = {
         {ModelAvailability::available(), true, "Local model ready", ""},
-        {ModelAvailability::unavailable(UnavailableReason::deviceNotEligible), false, "Device Not Eligible",
-         "This device does not support the on-device language model."},
+        {ModelAvailability::unavailable(UnavailableReason::deviceNotEligible), false,
+         "Device Not Eligible", "This device does not support the on-device language model."},
         {ModelAvailability::unavailable(UnavailableReason::appleIntelligenceNotEnabled), false,
          "Apple Intelligence Off", "Enable Apple Intelligence to use Ravlin correction."},
-        {ModelAvailability::unavailable(UnavailableReason::modelNotReady), false, "Model Downloading",
+        {ModelAvailability::unavailable(UnavailableReason::modelNotReady), false,
+         "Model Downloading",
          "The on-device language model is still preparing. Try again shortly."},
         {ModelAvailability::unavailable(UnavailableReason::other), false, "Model Unavailable",
          "On-device correction is unavailable."},
@@ -105,8 +109,9 @@ TEST(FoundationModelsProvider, EndsWithTheWordedFailures) {
     {
         Fixture f;
         f.model->enqueue(snapshotsOf({u"", u""}));
-        EXPECT_EQ(f.stream(request(u"x y")),
-                  std::vector<Event>{Event::failed("Foundation Models stream ended without output")});
+        EXPECT_EQ(
+            f.stream(request(u"x y")),
+            std::vector<Event>{Event::failed("Foundation Models stream ended without output")});
     }
     {
         Fixture f;

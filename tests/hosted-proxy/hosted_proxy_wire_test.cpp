@@ -230,6 +230,5 @@ TEST(HostedProxyWire, HttpErrorTextUsesTheBodyWhenItHasOne) {
     }
 }
 
-
 }  // namespace
 }  // namespace ravlin

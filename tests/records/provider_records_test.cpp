@@ -211,8 +211,8 @@ namespace {
 
 TEST(StreamEventConversion, TerminalEventsRoundTripThroughResults) {
     using Result = QNModelCorrectionProviderResult;
-    const Result results[] = {Result::success(QNModelCorrectionResponse(u"a", u"b", 2.0)), Result::unavailable("u"),
-                              Result::failed("f"), Result::cancelled()};
+    const Result results[] = {Result::success(QNModelCorrectionResponse(u"a", u"b", 2.0)),
+                              Result::unavailable("u"), Result::failed("f"), Result::cancelled()};
     for (const auto& result : results) {
         EXPECT_EQ(QNModelCorrectionStreamEvent::from(result).terminalResult(), result);
     }

@@ -3,8 +3,9 @@
 namespace ravlin::testing {
 
 class ScriptedSession final : public ondevice::LanguageModelSession {
-public:
-    ScriptedSession(ScriptedLanguageModel& model, std::shared_ptr<ScriptedLanguageModel::SessionRecord> record)
+  public:
+    ScriptedSession(ScriptedLanguageModel& model,
+                    std::shared_ptr<ScriptedLanguageModel::SessionRecord> record)
         : model_(model), record_(std::move(record)) {}
 
     void prewarm() override {
@@ -12,10 +13,10 @@ public:
         ++record_->prewarmCount;
     }
 
-    ondevice::StreamEnd streamResponse(const std::u16string& prompt, const ondevice::GenerationSchema&,
-                                       bool includeSchemaInPrompt,
-                                       const ondevice::GenerationOptions& options, std::stop_token stop,
-                                       const std::function<bool(const ondevice::Snapshot&)>& onSnapshot) override {
+    ondevice::StreamEnd streamResponse(
+        const std::u16string& prompt, const ondevice::GenerationSchema&, bool includeSchemaInPrompt,
+        const ondevice::GenerationOptions& options, std::stop_token stop,
+        const std::function<bool(const ondevice::Snapshot&)>& onSnapshot) override {
         {
             std::lock_guard lock(model_.mutex_);
             record_->prompts.push_back(prompt);
@@ -37,7 +38,7 @@ public:
         return response.end;
     }
 
-private:
+  private:
     ScriptedLanguageModel& model_;
     std::shared_ptr<ScriptedLanguageModel::SessionRecord> record_;
 };

@@ -22,11 +22,12 @@ struct ScriptedResponse {
 };
 
 // Snapshots carrying these texts; an empty text stands for a snapshot without text.
-[[nodiscard]] ScriptedResponse snapshotsOf(const std::vector<std::u16string>& texts,
-                                           ondevice::StreamEnd end = ondevice::StreamEnd::finished());
+[[nodiscard]] ScriptedResponse snapshotsOf(
+    const std::vector<std::u16string>& texts,
+    ondevice::StreamEnd end = ondevice::StreamEnd::finished());
 
 class ScriptedLanguageModel final : public ondevice::LanguageModel {
-public:
+  public:
     struct SessionRecord {
         std::string instructions;
         int prewarmCount = 0;
@@ -47,7 +48,7 @@ public:
     // One record per session made, in order of creation.
     [[nodiscard]] std::vector<SessionRecord> sessions() const;
 
-private:
+  private:
     friend class ScriptedSession;
     ScriptedResponse nextResponse();
 

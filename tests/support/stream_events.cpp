@@ -33,7 +33,8 @@ const QNModelCorrectionStreamEvent& terminal(
     const std::vector<QNModelCorrectionStreamEvent>& events) {
     if (events.empty()) {
         ADD_FAILURE() << "the stream delivered no event";
-        static const QNModelCorrectionStreamEvent kNone = QNModelCorrectionStreamEvent::failed("(no event)");
+        static const QNModelCorrectionStreamEvent kNone =
+            QNModelCorrectionStreamEvent::failed("(no event)");
         return kNone;
     }
     for (std::size_t i = 0; i + 1 < events.size(); ++i) {

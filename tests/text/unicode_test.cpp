@@ -19,11 +19,15 @@ TEST(Utf, RoundTripsEveryPlane) {
 
 TEST(Utf, IllFormedInputBecomesReplacementCharacter) {
     EXPECT_EQ(toUtf8(std::u16string(1, char16_t(0xd800))), "\xef\xbf\xbd");  // lone lead
-    EXPECT_EQ(toUtf8(std::u16string{u'a', char16_t(0xdc00), u'b'}), "a\xef\xbf\xbd" "b");
+    EXPECT_EQ(toUtf8(std::u16string{u'a', char16_t(0xdc00), u'b'}),
+              "a\xef\xbf\xbd"
+              "b");
     EXPECT_EQ(toUtf8(std::u16string{char16_t(0xdc00), char16_t(0xd800)}),
               "\xef\xbf\xbd\xef\xbf\xbd");  // swapped pair is two lone surrogates
-    EXPECT_EQ(toUtf16("a\xff" "b"), u"a\ufffdb");
-    EXPECT_EQ(toUtf16("\xe2\x82"), u"\ufffd");  // truncated sequence
+    EXPECT_EQ(toUtf16("a\xff"
+                      "b"),
+              u"a\ufffdb");
+    EXPECT_EQ(toUtf16("\xe2\x82"), u"\ufffd");                  // truncated sequence
     EXPECT_EQ(toUtf16("\xed\xa0\x80"), u"\ufffd\ufffd\ufffd");  // encoded surrogate is not UTF-8
 }
 
@@ -34,7 +38,7 @@ TEST(Characters, CountsGraphemeClustersNotUnits) {
     EXPECT_EQ(characterCount(kDecomposed), 1);
     EXPECT_EQ(characterCount(u"\r\n"), 1);
     EXPECT_EQ(characterCount(u"a\r\nb"), 3);
-    EXPECT_EQ(characterCount(u"\U0001F44D\U0001F3FD"), 1);               // thumbs up + skin tone
+    EXPECT_EQ(characterCount(u"\U0001F44D\U0001F3FD"), 1);  // thumbs up + skin tone
     EXPECT_EQ(characterCount(u"\U0001F1E9\U0001F1EA\U0001F1EB\U0001F1F7"), 2);  // two flags
     EXPECT_EQ(characterCount(std::string_view("e\xcc\x81t\xc3\xa9")), 3);
 }
@@ -75,8 +79,10 @@ TEST(Equality, IsCanonicalEquivalence) {
     EXPECT_TRUE(canonicallyEqual(u"s\u0307\u0323", u"s\u0323\u0307"));
     EXPECT_FALSE(canonicallyEqual(u"\ufb01", u"fi"));  // compatibility only
     EXPECT_FALSE(canonicallyEqual(u"a", u"A"));
-    EXPECT_TRUE(canonicallyEqualOptional(std::optional<std::string>(), std::optional<std::string>()));
-    EXPECT_FALSE(canonicallyEqualOptional(std::optional<std::string>(""), std::optional<std::string>()));
+    EXPECT_TRUE(
+        canonicallyEqualOptional(std::optional<std::string>(), std::optional<std::string>()));
+    EXPECT_FALSE(
+        canonicallyEqualOptional(std::optional<std::string>(""), std::optional<std::string>()));
     EXPECT_EQ(nfc(kDecomposed), kComposed);
     EXPECT_EQ(nfd(kComposed), kDecomposed);
 }
@@ -127,7 +133,8 @@ TEST(Characters, CountAgreesWithBoundariesOnMixedText) {
         u"\r\u0301\n\u0301",
     };
     for (const auto& sample : samples) {
-        EXPECT_EQ(characterCount(sample), static_cast<std::int64_t>(characterBoundaries(sample).size()) - 1)
+        EXPECT_EQ(characterCount(sample),
+                  static_cast<std::int64_t>(characterBoundaries(sample).size()) - 1)
             << toUtf8(sample);
     }
 }

@@ -16,7 +16,8 @@ QNModelCorrectionProviderDiagnostics QNProviderFoundationModelsCorrection::diagn
         "Apple Foundation Models",
         "SystemLanguageModel.default",
         std::nullopt,
-        std::string(QNModelCorrectionPrompt::active(QNModelCorrectionPromptUseCase::local).rawValue()),
+        std::string(
+            QNModelCorrectionPrompt::active(QNModelCorrectionPromptUseCase::local).rawValue()),
     };
 }
 
@@ -97,9 +98,9 @@ std::shared_ptr<ondevice::LanguageModelSession> QNProviderFoundationModelsCorrec
     return model_->makeSession(prompt_);
 }
 
-void QNProviderFoundationModelsCorrection::streamCorrection(const QNModelCorrectionRequest& request,
-                                                            std::stop_token stopToken,
-                                                            const QNModelCorrectionStreamSink& sink) {
+void QNProviderFoundationModelsCorrection::streamCorrection(
+    const QNModelCorrectionRequest& request, std::stop_token stopToken,
+    const QNModelCorrectionStreamSink& sink) {
     const auto summary = availabilitySummary();
     if (!summary.isAvailable) {
         sink(QNModelCorrectionStreamEvent::unavailable(summary.title));

@@ -14,7 +14,7 @@
 namespace ravlin {
 
 class QNProviderFoundationModelsCorrection final : public QNProviderCorrectionModel {
-public:
+  public:
     static constexpr std::string_view kProviderID = "foundation-models";
 
     // `prompt` is the correction instruction text. The model is not touched here.
@@ -35,13 +35,15 @@ public:
     // The structured answer the model is asked for.
     [[nodiscard]] static const ondevice::GenerationSchema& correctedOutputSchema();
     // The availability as the user sees it.
-    [[nodiscard]] static QNModelAvailabilitySummary summaryFor(ondevice::ModelAvailability availability);
+    [[nodiscard]] static QNModelAvailabilitySummary summaryFor(
+        ondevice::ModelAvailability availability);
 
     // Whether a warmed session is kept (for tests and diagnostics).
     [[nodiscard]] bool hasWarmSession() const;
 
-private:
-    std::shared_ptr<ondevice::LanguageModelSession> sessionFor(const QNModelCorrectionRequest& request);
+  private:
+    std::shared_ptr<ondevice::LanguageModelSession> sessionFor(
+        const QNModelCorrectionRequest& request);
 
     const std::string prompt_;
     const std::shared_ptr<ondevice::LanguageModel> model_;

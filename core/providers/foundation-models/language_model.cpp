@@ -5,7 +5,7 @@ namespace {
 
 // No on-device model exists here: every question about it gets "not eligible".
 class UnsupportedSession final : public LanguageModelSession {
-public:
+  public:
     void prewarm() override {}
     StreamEnd streamResponse(const std::u16string&, const GenerationSchema&, bool,
                              const GenerationOptions&, std::stop_token stop,
@@ -18,7 +18,7 @@ public:
 };
 
 class UnsupportedModel final : public LanguageModel {
-public:
+  public:
     [[nodiscard]] ModelAvailability availability() const override {
         return ModelAvailability::unavailable(UnavailableReason::deviceNotEligible);
     }

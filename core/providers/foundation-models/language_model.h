@@ -27,7 +27,9 @@ struct ModelAvailability {
     UnavailableReason reason = UnavailableReason::other;  // meaningful when not available
 
     [[nodiscard]] static ModelAvailability available() { return {true, UnavailableReason::other}; }
-    [[nodiscard]] static ModelAvailability unavailable(UnavailableReason why) { return {false, why}; }
+    [[nodiscard]] static ModelAvailability unavailable(UnavailableReason why) {
+        return {false, why};
+    }
 };
 
 // What to generate: a type with one text property, described to the model.
@@ -62,7 +64,7 @@ struct StreamEnd {
 };
 
 class LanguageModelSession {
-public:
+  public:
     virtual ~LanguageModelSession() = default;
 
     // Loads what the session needs so that its first response starts quickly.
@@ -78,7 +80,7 @@ public:
 };
 
 class LanguageModel {
-public:
+  public:
     virtual ~LanguageModel() = default;
 
     [[nodiscard]] virtual ModelAvailability availability() const = 0;
