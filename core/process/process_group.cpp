@@ -45,7 +45,7 @@ std::optional<bool> groupHasLiveMember(pid_t pid) {
         if (entry->d_name[0] < '0' || entry->d_name[0] > '9') {
             continue;
         }
-        char path[64];
+        char path[sizeof "/proc//stat" + sizeof entry->d_name];
         std::snprintf(path, sizeof path, "/proc/%s/stat", entry->d_name);
         const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
