@@ -51,4 +51,13 @@ std::u16string benchText(std::size_t approximateCharacters) {
     return out;
 }
 
+net::SseByteChunk ChunkedBytes::next() {
+    if (body_.empty()) {
+        return net::SseByteChunk::endOfBody();
+    }
+    const std::string_view piece = body_.substr(0, 16 * 1024);
+    body_.remove_prefix(piece.size());
+    return net::SseByteChunk::of(piece);
+}
+
 }  // namespace ravlin::bench

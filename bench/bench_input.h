@@ -2,6 +2,9 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
+
+#include "core/net/sse_line_reader.h"
 
 namespace ravlin::bench {
 
@@ -12,5 +15,15 @@ namespace ravlin::bench {
 
 // Where the text came from, for the benchmark's label.
 [[nodiscard]] std::string benchTextSource();
+
+// Hands a recorded reply to the line reader in 16 KiB pieces, as network reads would.
+class ChunkedBytes final : public net::SseByteSource {
+  public:
+    explicit ChunkedBytes(std::string_view body) : body_(body) {}
+    [[nodiscard]] net::SseByteChunk next() override;
+
+  private:
+    std::string_view body_;
+};
 
 }  // namespace ravlin::bench

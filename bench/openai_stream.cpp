@@ -64,28 +64,12 @@ const std::string& recordedStream() {
     return stream;
 }
 
-class Pieces final : public ravlin::net::SseByteSource {
-  public:
-    explicit Pieces(std::string_view body) : body_(body) {}
-    ravlin::net::SseByteChunk next() override {
-        if (body_.empty()) {
-            return ravlin::net::SseByteChunk::endOfBody();
-        }
-        const std::string_view piece = body_.substr(0, 16 * 1024);
-        body_.remove_prefix(piece.size());
-        return ravlin::net::SseByteChunk::of(piece);
-    }
-
-  private:
-    std::string_view body_;
-};
-
 // Lines parsed and folded, as the provider does between network reads (without the UTF-16
 // partials it hands on).
 void BM_OpenAIStreamFold(benchmark::State& state) {
     const std::string& body = recordedStream();
     for (auto _ : state) {
-        Pieces source(body);
+        ravlin::bench::ChunkedBytes source(body);
         ravlin::net::SseLineReader reader(source,
                                           ravlin::QNParserOpenAIStreamEvent::kMaxEventByteSize);
         ravlin::QNParserOpenAIStreamEvent parser;

@@ -48,26 +48,10 @@ const std::string& recordedStream() {
     return stream;
 }
 
-class Pieces final : public ravlin::net::SseByteSource {
-  public:
-    explicit Pieces(std::string_view body) : body_(body) {}
-    ravlin::net::SseByteChunk next() override {
-        if (body_.empty()) {
-            return ravlin::net::SseByteChunk::endOfBody();
-        }
-        const std::string_view piece = body_.substr(0, 16 * 1024);
-        body_.remove_prefix(piece.size());
-        return ravlin::net::SseByteChunk::of(piece);
-    }
-
-  private:
-    std::string_view body_;
-};
-
 void BM_LineReading(benchmark::State& state) {
     const std::string& body = recordedStream();
     for (auto _ : state) {
-        Pieces source(body);
+        ravlin::bench::ChunkedBytes source(body);
         ravlin::net::SseLineReader reader(source);
         std::size_t lines = 0;
         std::string_view line;
@@ -84,7 +68,7 @@ BENCHMARK(BM_LineReading);
 void BM_LineReadingAndEventDecoding(benchmark::State& state) {
     const std::string& body = recordedStream();
     for (auto _ : state) {
-        Pieces source(body);
+        ravlin::bench::ChunkedBytes source(body);
         ravlin::net::SseLineReader reader(source);
         ravlin::QNParserHostedProxyStreamEvent parser;
         std::string_view line;
