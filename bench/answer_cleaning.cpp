@@ -3,10 +3,10 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_input.h"
-#include "core/engine/correction_progress.h"
-#include "core/engine/misbehavior_rules.h"
-#include "core/engine/output_sanitizer.h"
-#include "core/engine/text_operations.h"
+#include "core/services/correction_progress.h"
+#include "core/services/misbehavior_rules.h"
+#include "core/services/output_sanitizer.h"
+#include "core/services/text_operations.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "core/engine/correction_progress.h"
-#include "core/engine/misbehavior_rules.h"
-#include "core/engine/output_sanitizer.h"
-#include "core/engine/text_operations.h"
-#include "core/engine/token_budget.h"
+#include "core/services/correction_progress.h"
+#include "core/services/misbehavior_rules.h"
+#include "core/services/output_sanitizer.h"
+#include "core/services/text_operations.h"
+#include "core/services/token_budget.h"
 #include "core/text/unicode.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/engine/correction_profile.h"
+#include "core/services/correction_profile.h"
 
 namespace {
 

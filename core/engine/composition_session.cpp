@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "core/engine/privacy_log.h"
+#include "core/services/privacy_log.h"
 #include "core/records/prompt_catalogue.h"
 
 namespace ravlin {

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "core/engine/character_view.h"
+#include "core/services/character_view.h"
 #include "core/records/text_equality.h"
 #include "core/text/unicode.h"
 

@@ -21,9 +21,9 @@
 #include <string>
 
 #include "core/engine/composition_session.h"
-#include "core/engine/composition_status.h"
+#include "core/services/composition_status.h"
 #include "core/engine/correction_engine.h"
-#include "core/engine/privacy_log.h"
+#include "core/services/privacy_log.h"
 #include "core/records/boundary.h"
 #include "core/records/result.h"
 #include "core/support/executor.h"

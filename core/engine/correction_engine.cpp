@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "core/engine/provider_attempt.h"
-#include "core/engine/text_operations.h"
+#include "core/services/text_operations.h"
 #include "core/providers/foundation-models/foundation_models_provider.h"
 #include "core/text/unicode.h"
 

@@ -16,8 +16,8 @@
 #include <stop_token>
 #include <string>
 
-#include "core/engine/privacy_log.h"
-#include "core/engine/token_budget.h"
+#include "core/services/privacy_log.h"
+#include "core/services/token_budget.h"
 #include "core/providers/provider.h"
 #include "core/records/decision.h"
 #include "core/records/result.h"

@@ -1,8 +1,8 @@
 #include "core/engine/provider_attempt.h"
 
-#include "core/engine/misbehavior_rules.h"
-#include "core/engine/output_sanitizer.h"
-#include "core/engine/text_operations.h"
+#include "core/services/misbehavior_rules.h"
+#include "core/services/output_sanitizer.h"
+#include "core/services/text_operations.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {

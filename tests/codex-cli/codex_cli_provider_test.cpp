@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/engine/output_sanitizer.h"
+#include "core/services/output_sanitizer.h"
 #include "core/records/prompt_catalogue.h"
 #include "core/text/unicode.h"
 #include "tests/support/fake_executable.h"

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "core/engine/token_budget.h"
+#include "core/services/token_budget.h"
 #include "core/records/prompt_catalogue.h"
 #include "core/text/unicode.h"
 #include "tests/support/loopback_http_server.h"

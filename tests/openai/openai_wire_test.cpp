@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <tuple>
 
-#include "core/engine/token_budget.h"
+#include "core/services/token_budget.h"
 #include "core/providers/openai/openai_stream.h"
 #include "core/records/raw_value.h"
 #include "tests/support/json_keys.h"

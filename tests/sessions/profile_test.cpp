@@ -4,7 +4,7 @@
 #include <limits>
 #include <string>
 
-#include "core/engine/correction_profile.h"
+#include "core/services/correction_profile.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {

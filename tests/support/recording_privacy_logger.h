@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "core/engine/privacy_log.h"
+#include "core/services/privacy_log.h"
 
 namespace ravlin::testing {
 

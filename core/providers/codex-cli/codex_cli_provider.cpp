@@ -14,7 +14,7 @@
 #include <system_error>
 #include <utility>
 
-#include "core/engine/output_sanitizer.h"
+#include "core/services/output_sanitizer.h"
 #include "core/records/prompt_catalogue.h"
 #include "core/support/uuid.h"
 #include "core/text/unicode.h"

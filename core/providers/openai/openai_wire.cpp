@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/engine/token_budget.h"
+#include "core/services/token_budget.h"
 #include "core/net/json_scan.h"
 #include "core/providers/json_members.h"
 #include "core/records/raw_value.h"

@@ -1,10 +1,10 @@
-#include "core/engine/misbehavior_rules.h"
+#include "core/services/misbehavior_rules.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 
-#include "core/engine/character_view.h"
+#include "core/services/character_view.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {

@@ -1,8 +1,8 @@
-#include "core/engine/text_operations.h"
+#include "core/services/text_operations.h"
 
 #include <gtest/gtest.h>
 
-#include "core/engine/token_budget.h"
+#include "core/services/token_budget.h"
 
 namespace ravlin {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/engine/composition_status.h"
+#include "core/services/composition_status.h"
 
 #include "core/text/unicode.h"
 

@@ -1,4 +1,4 @@
-#include "core/engine/output_sanitizer.h"
+#include "core/services/output_sanitizer.h"
 
 #include <array>
 #include <cstdint>
@@ -7,7 +7,7 @@
 
 #include <unicode/uchar.h>
 
-#include "core/engine/character_view.h"
+#include "core/services/character_view.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {

@@ -1,8 +1,8 @@
-#include "core/engine/token_budget.h"
+#include "core/services/token_budget.h"
 
 #include <algorithm>
 
-#include "core/engine/character_view.h"
+#include "core/services/character_view.h"
 #include "core/text/fingerprint.h"
 
 namespace ravlin {

@@ -1,4 +1,4 @@
-#include "core/engine/correction_progress.h"
+#include "core/services/correction_progress.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/engine/misbehavior_context.h"
-#include "core/engine/misbehavior_rules.h"
+#include "core/services/misbehavior_context.h"
+#include "core/services/misbehavior_rules.h"
 
 namespace ravlin {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/engine/misbehavior_context.h"
+#include "core/services/misbehavior_context.h"
 
 #include <algorithm>
 #include <array>
@@ -8,8 +8,8 @@
 
 #include <unicode/uchar.h>
 
-#include "core/engine/character_view.h"
-#include "core/engine/text_operations.h"
+#include "core/services/character_view.h"
+#include "core/services/text_operations.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {

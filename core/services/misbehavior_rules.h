@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/engine/misbehavior_context.h"
+#include "core/services/misbehavior_context.h"
 #include "core/records/note.h"
 
 namespace ravlin {

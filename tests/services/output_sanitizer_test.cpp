@@ -1,4 +1,4 @@
-#include "core/engine/output_sanitizer.h"
+#include "core/services/output_sanitizer.h"
 
 #include <gtest/gtest.h>
 

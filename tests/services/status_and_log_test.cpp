@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "core/engine/composition_status.h"
-#include "core/engine/privacy_log.h"
+#include "core/services/composition_status.h"
+#include "core/services/privacy_log.h"
 
 namespace ravlin {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/engine/privacy_log.h"
+#include "core/services/privacy_log.h"
 
 #include <array>
 #include <utility>

@@ -1,10 +1,10 @@
-#include "core/engine/correction_profile.h"
+#include "core/services/correction_profile.h"
 
 #include <algorithm>
 #include <charconv>
 #include <limits>
 
-#include "core/engine/token_budget.h"
+#include "core/services/token_budget.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {

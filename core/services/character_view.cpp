@@ -1,4 +1,4 @@
-#include "core/engine/character_view.h"
+#include "core/services/character_view.h"
 
 #include "core/text/unicode.h"
 

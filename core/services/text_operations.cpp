@@ -1,11 +1,11 @@
-#include "core/engine/text_operations.h"
+#include "core/services/text_operations.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdlib>
 
-#include "core/engine/character_view.h"
-#include "core/engine/token_budget.h"
+#include "core/services/character_view.h"
+#include "core/services/token_budget.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {

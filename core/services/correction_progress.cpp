@@ -1,11 +1,11 @@
-#include "core/engine/correction_progress.h"
+#include "core/services/correction_progress.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "core/engine/character_view.h"
-#include "core/engine/text_operations.h"
+#include "core/services/character_view.h"
+#include "core/services/text_operations.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {

@@ -1,4 +1,4 @@
-#include "core/engine/token_budget.h"
+#include "core/services/token_budget.h"
 
 #include <gtest/gtest.h>
 
