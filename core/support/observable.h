@@ -2,12 +2,13 @@
 
 // A value that tells its observers when it changes. Assigning a value equal to the current one
 // stores it without telling anyone; only a real change is announced, after it is stored.
+// Observing returns a Subscription: the observer stays registered while the handle lives.
 // Not thread safe: keep a value and its observers on one sequence.
 
-#include <cstdint>
 #include <functional>
 #include <utility>
-#include <vector>
+
+#include "core/support/subscription.h"
 
 namespace ravlin {
 
@@ -15,8 +16,6 @@ template <class T, class Equal = std::equal_to<T>>
 class Observable {
   public:
     using Observer = std::function<void(const T&)>;
-    // Names an observer; 0 never names one.
-    using ObserverID = std::uint64_t;
 
     Observable() = default;
     explicit Observable(T initial) : value_(std::move(initial)) {}
@@ -26,34 +25,24 @@ class Observable {
     [[nodiscard]] const T& get() const { return value_; }
 
     // Stores `value`; when it differs from the old one, calls every observer with it. Returns
-    // whether it differed.
+    // whether it differed. An observer may add or drop observers while being told; one dropped
+    // meanwhile is not told.
     bool set(T value) {
         const bool changed = !Equal{}(value_, value);
         value_ = std::move(value);
         if (changed) {
-            // A copy, so an observer may add or remove observers while being told.
-            const auto observers = observers_;
-            for (const auto& entry : observers) {
-                entry.second(value_);
-            }
+            observers_.notify(value_);
         }
         return changed;
     }
 
-    // Observing does not change the value, so it is allowed through a const reference.
-    ObserverID observe(Observer observer) const {
-        const ObserverID id = nextID_++;
-        observers_.emplace_back(id, std::move(observer));
-        return id;
-    }
-    void removeObserver(ObserverID id) const {
-        std::erase_if(observers_, [id](const auto& entry) { return entry.first == id; });
-    }
+    // Observing does not change the value, so it is allowed through a const reference. The
+    // observer is removed when the returned handle is dropped or reset.
+    Subscription observe(Observer observer) const { return observers_.add(std::move(observer)); }
 
   private:
     T value_{};
-    mutable ObserverID nextID_ = 1;
-    mutable std::vector<std::pair<ObserverID, Observer>> observers_;
+    mutable CallbackList<T> observers_;
 };
 
 }  // namespace ravlin

@@ -70,16 +70,56 @@ TEST(ManualExecutor, WaitsForWorkPostedByAWorkerThread) {
     EXPECT_FALSE(executor->waitForPostedWork(0ms));
 }
 
-TEST(Observable, TellsObserversOnlyOfRealChanges) {
+TEST(Observable, TellsObserversOnlyOfRealChangesWhileTheirHandleLives) {
     Observable<std::string> value("a");
     std::vector<std::string> heard;
-    const auto id = value.observe([&](const std::string& v) { heard.push_back(v); });
+    auto watching = value.observe([&](const std::string& v) { heard.push_back(v); });
     EXPECT_FALSE(value.set("a"));
     EXPECT_TRUE(value.set("b"));
-    value.removeObserver(id);
+    watching.reset();
+    EXPECT_FALSE(watching.active());
     EXPECT_TRUE(value.set("c"));
     EXPECT_EQ(heard, std::vector<std::string>{"b"});
     EXPECT_EQ(value.get(), "c");
+}
+
+TEST(Observable, AnObserverDroppedByAnotherDuringANotificationIsNotTold) {
+    Observable<int> value(0);
+    Subscription second;
+    int secondHeard = 0;
+    auto first = value.observe([&](const int&) { second.reset(); });
+    second = value.observe([&](const int&) { ++secondHeard; });
+    value.set(1);
+    EXPECT_EQ(secondHeard, 0);
+}
+
+TEST(Subscription, CancelsOnceOnDropOrResetAndNeverAfterRelease) {
+    int cancels = 0;
+    {
+        Subscription dropped([&] { ++cancels; });
+        Subscription moved = std::move(dropped);
+        EXPECT_FALSE(dropped.active());
+        moved.reset();
+        moved.reset();
+    }
+    EXPECT_EQ(cancels, 1);
+    {
+        Subscription replaced([&] { ++cancels; });
+        replaced = Subscription([&] { cancels += 10; });
+        EXPECT_EQ(cancels, 2);
+        replaced.release();
+    }
+    EXPECT_EQ(cancels, 2);
+}
+
+TEST(Subscription, OutlivingItsListIsHarmless) {
+    Subscription handle;
+    {
+        Observable<int> value(0);
+        handle = value.observe([](const int&) {});
+    }
+    handle.reset();
+    EXPECT_FALSE(handle.active());
 }
 
 }  // namespace

@@ -102,7 +102,8 @@ TEST_F(ObservableSessionTest, OutcomesBecomeStatuses) {
 
 TEST_F(ObservableSessionTest, AssigningTheSameDraftChangesNothing) {
     int draftChanges = 0;
-    model->draftTextObservable().observe([&](const std::u16string&) { ++draftChanges; });
+    const auto watching =
+        model->draftTextObservable().observe([&](const std::u16string&) { ++draftChanges; });
     model->setDraftText(u"caf\u00e9 au lait");
     EXPECT_EQ(draftChanges, 1);
     const auto pending = executor->pendingCount();
@@ -142,7 +143,7 @@ TEST_F(ObservableSessionTest, ADraftChangeStopsTheCallInFlightAndDropsItsResult)
 }
 
 TEST_F(ObservableSessionTest, AResultForADraftChangedAsItsCallStartedIsRejectedAsStale) {
-    model->statusObservable().observe([&](const Status& status) {
+    const auto watching = model->statusObservable().observe([&](const Status& status) {
         if (status == Status::correcting()) {
             model->setDraftText(u"Rewritten");
         }
@@ -189,7 +190,8 @@ TEST_F(ObservableSessionTest, TakingTheCorrectedTextAsTheDraftNeedsNoEngineCall)
 
 TEST_F(ObservableSessionTest, ClearEmptiesTheDraftWithoutScheduling) {
     int draftChanges = 0;
-    model->draftTextObservable().observe([&](const std::u16string&) { ++draftChanges; });
+    const auto watching =
+        model->draftTextObservable().observe([&](const std::u16string&) { ++draftChanges; });
     model->setDraftText(u"Hello world");
     model->newDraft();
     EXPECT_EQ(draftChanges, 2);
@@ -247,7 +249,7 @@ TEST_F(ObservableSessionTest, AWaitEndsWhenADraftChangeCancelsTheAwaitedDelay) {
 
 TEST_F(ObservableSessionTest, StartPrewarmsAndObserversHearOnlyRealChanges) {
     std::vector<QNModelAvailabilitySummary> heard;
-    model->availabilityObservable().observe(
+    const auto watching = model->availabilityObservable().observe(
         [&](const QNModelAvailabilitySummary& summary) { heard.push_back(summary); });
     model->start();
     EXPECT_EQ(engine->prewarmCalls(), 1);
