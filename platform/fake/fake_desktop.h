@@ -1,0 +1,208 @@
+#pragma once
+
+// One simulated desktop behind every platform seam, driven on an injected Executor's virtual
+// time: applications with windows and focused text elements, a pasteboard, synthetic keys that
+// the frontmost application acts on (copy, select all, paste, typing, Backspace), activation
+// that may be refused, delayed or never complete, accessibility trust, secure input, screens,
+// hot keys and key taps the test fires, a keychain, a login item, an updater and a system log.
+//
+// Everything happens on the executor's sequence: the test and the code under test call in from
+// it, and the desktop's delayed behaviour (an application reading the pasteboard 20 ms after
+// Ctrl+V, an activation that completes after 300 ms) is posted to it. Nothing sleeps.
+//
+//   auto executor = std::make_shared<ManualExecutor>();
+//   FakeDesktop desktop(executor);
+//   auto editor = desktop.addApplication({.identity = "org.example.Editor", .name = "Editor"});
+//   auto field = desktop.addElement(desktop.addWindow(editor, {}), {.value = u"helo"});
+//   desktop.focus(field);
+//   desktop.setFrontmost(editor);
+//   Seams seams = desktop.seams();   // hand these to the code under test
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/support/executor.h"
+#include "core/text/range.h"
+#include "platform/seams.h"
+
+namespace ravlin::platform::fake {
+
+// What an element does with an accessibility write of its text or selection.
+enum class WriteBehaviour {
+    apply,   // the write succeeds and takes effect
+    ignore,  // the write reports success and changes nothing
+    fail,    // the write reports failure
+};
+
+struct ElementSpec {
+    std::string role = "AXTextField";
+    std::string subrole;
+    std::string title;
+    // The text ("AXValue"); none for an element without a text value.
+    std::optional<std::u16string> value = std::u16string();
+    text::Utf16Range selection{};
+    // Whether "AXSelectedText" answers (some applications only give the range).
+    bool selectedTextReadable = true;
+    // Whether "AXStringForRange" and "AXBoundsForRange" answer.
+    bool parameterizedReads = true;
+    // Whether the text attributes report themselves settable.
+    bool settable = true;
+    WriteBehaviour writes = WriteBehaviour::apply;
+    // Accessibility coordinates (y-down); none for an element that reports no position.
+    std::optional<Rect> frame;
+};
+
+// How an application answers a request to come to the front.
+struct Activation {
+    enum class Kind { accept, refuse, acceptButNeverFront };
+    Kind kind = Kind::accept;
+    std::chrono::milliseconds delay{0};  // accept: frontmost this long after the request
+
+    [[nodiscard]] static Activation immediately() { return {}; }
+    [[nodiscard]] static Activation after(std::chrono::milliseconds delay) {
+        return {Kind::accept, delay};
+    }
+    [[nodiscard]] static Activation refuse() { return {Kind::refuse, {}}; }
+    [[nodiscard]] static Activation acceptButNeverFront() {
+        return {Kind::acceptButNeverFront, {}};
+    }
+};
+
+struct ApplicationSpec {
+    std::string identity;
+    std::string name;
+    Activation activation = Activation::immediately();
+    // Whether the system-wide element reports this application's focused element (some
+    // applications only answer through their own application element).
+    bool reportsFocusSystemWide = true;
+    // Whether it acts on keys at all (copy, select all, paste, typing, Backspace).
+    bool handlesKeys = true;
+    // Ctrl/Command+C: the selection reaches the pasteboard this long after the key.
+    std::chrono::milliseconds copyDelay{10};
+    // Ctrl/Command+V: the pasteboard is read (and inserted at the selection) this long after.
+    std::chrono::milliseconds pasteDelay{20};
+};
+
+// One synthetic keyboard event posted through the key-synthesis seam.
+struct PostedKey {
+    enum class Kind { down, up, text };
+    Kind kind = Kind::down;
+    KeyChord chord;
+    std::u16string text;
+    friend bool operator==(const PostedKey&, const PostedKey&) = default;
+};
+
+struct Model;
+
+class FakeDesktop {
+  public:
+    // Glyph geometry of every fake text element: one line, fixed advance per UTF-16 unit.
+    static constexpr double glyphWidth = 8;
+    static constexpr double lineHeight = 16;
+
+    explicit FakeDesktop(std::shared_ptr<Executor> executor);
+    ~FakeDesktop();
+    FakeDesktop(const FakeDesktop&) = delete;
+    FakeDesktop& operator=(const FakeDesktop&) = delete;
+
+    // The bundle over this desktop (every member set). The seams keep the model alive.
+    [[nodiscard]] Seams seams() const;
+
+    // --- Applications, windows, elements
+    // This application (identity "ravlin"); it exists from the start and is not frontmost.
+    [[nodiscard]] ProcessID ownPid() const;
+    ProcessID addApplication(ApplicationSpec spec);
+    void setActivation(ProcessID pid, Activation activation);
+    // The application element of a process.
+    [[nodiscard]] ElementRef applicationElement(ProcessID pid) const;
+    ElementRef addWindow(ProcessID pid, Rect frame, std::string title = {});
+    ElementRef addElement(ElementRef parent, ElementSpec spec);
+    // The element and its descendants disappear; their tokens turn stale.
+    void removeElement(ElementRef element);
+    // Makes the element its application's focused element.
+    void focus(ElementRef element);
+    // The user brings an application to the front (none: no frontmost application).
+    void setFrontmost(std::optional<ProcessID> pid);
+    [[nodiscard]] std::optional<ProcessID> frontmostPid() const;
+    [[nodiscard]] int activationRequests(ProcessID pid) const;
+
+    // --- Element state as the user sees it
+    [[nodiscard]] std::optional<std::u16string> value(ElementRef element) const;
+    [[nodiscard]] text::Utf16Range selection(ElementRef element) const;
+    // The user edits: the text and the selection (clamped to the text).
+    void setValue(ElementRef element, std::u16string value, text::Utf16Range selection);
+    void setSelection(ElementRef element, text::Utf16Range selection);
+
+    // --- Trust, secure input, screens, mouse
+    void setTrusted(bool trusted);
+    [[nodiscard]] int trustPrompts() const;
+    void setSecureInput(bool enabled);
+    void setScreens(std::vector<Screen> screens, std::size_t mainIndex = 0);
+    void setMouseLocation(Point location);
+
+    // --- Pasteboard, as other programs use it
+    // Another program copies: clear, then the items.
+    void copyToPasteboard(std::vector<PasteboardItem> items);
+    void copyToPasteboard(std::u16string_view text);
+    void setPasteboardWritesFail(bool fail);
+
+    // --- Keys
+    [[nodiscard]] const std::vector<PostedKey>& postedKeys() const;
+    void setKeySynthesisFails(bool fail);
+    // The user's keyboard and mouse: the event goes through the taps (newest first), then, unless
+    // a tap swallowed it, a key down reaches the frontmost application.
+    void sendUserEvent(InputEvent event);
+    // Key down then key up of `chord`; the characters default to the layout's for the key.
+    void userPressKey(KeyChord chord, std::optional<std::u16string> characters = std::nullopt);
+    // Each UTF-16 unit as one key press (key code 0 unless the layout names the character).
+    void userTypeText(std::u16string_view text);
+    // A modifier key goes down (flags include it) or up.
+    void userFlagsChanged(std::uint32_t keyCode, std::uint64_t flags);
+    void setKeyboardLayout(std::map<std::uint32_t, std::u16string> layout);
+
+    // --- Hot keys and taps
+    // Presses a registered hot key: true when one was registered for the chord (its callback
+    // ran).
+    bool pressHotKey(KeyChord chord);
+    // Another program holds the chord: registering it fails.
+    void reserveHotKey(KeyChord chord);
+    // Chords with the Fn modifier cannot be registered (as on X11).
+    void setHotKeysRefuseFunctionKey(bool refuse);
+    [[nodiscard]] std::size_t hotKeyCount() const;
+    // Starting a tap fails (taps also fail while accessibility is not trusted).
+    void setTapsRefused(bool refused);
+    // Whether a swallow verdict holds the event back (not on X11).
+    void setTapsCanSwallow(bool canSwallow);
+    // The desktop disables every enabled tap and tells it (tapDisabledByTimeout/ByUserInput).
+    void disableTaps(InputEventType reason);
+    [[nodiscard]] std::size_t tapCount() const;
+
+    // --- Keychain, login item, updater, workspace, log
+    void setKeychainAvailable(bool available);
+    // Every keychain operation fails with this code until cleared.
+    void setKeychainFailure(std::optional<ErrorCode> failure);
+    [[nodiscard]] std::optional<std::string> storedPassword(std::string_view service,
+                                                            std::string_view account) const;
+    void setLoginItemStatus(LoginItemStatus status);
+    void setLoginItemFailure(std::optional<ErrorCode> failure);
+    // Registering leaves the item waiting for the user's approval.
+    void setLoginItemNeedsApproval(bool needsApproval);
+    void setCanCheckForUpdates(bool canCheck);
+    [[nodiscard]] bool updaterStarted() const;
+    [[nodiscard]] int updateChecks() const;
+    // The updater is about to show an update.
+    void showUpdate();
+    void setOpenURLFails(bool fail);
+    [[nodiscard]] const std::vector<std::string>& openedURLs() const;
+    [[nodiscard]] const std::vector<LogRecord>& logRecords() const;
+
+  private:
+    std::shared_ptr<Model> model_;
+};
+
+}  // namespace ravlin::platform::fake

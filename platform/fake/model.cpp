@@ -1,0 +1,298 @@
+#include "platform/fake/model.h"
+
+#include <algorithm>
+
+#include "core/text/unicode.h"
+
+namespace ravlin::platform::fake {
+namespace {
+
+std::map<std::uint32_t, std::u16string> usLayout() {
+    // Key positions of the US ANSI layout.
+    static constexpr std::pair<std::uint32_t, char16_t> keys[] = {
+        {0, u'a'},  {1, u's'},  {2, u'd'},   {3, u'f'},  {4, u'h'},  {5, u'g'},   {6, u'z'},
+        {7, u'x'},  {8, u'c'},  {9, u'v'},   {11, u'b'}, {12, u'q'}, {13, u'w'},  {14, u'e'},
+        {15, u'r'}, {16, u'y'}, {17, u't'},  {18, u'1'}, {19, u'2'}, {20, u'3'},  {21, u'4'},
+        {22, u'6'}, {23, u'5'}, {24, u'='},  {25, u'9'}, {26, u'7'}, {27, u'-'},  {28, u'8'},
+        {29, u'0'}, {30, u']'}, {31, u'o'},  {32, u'u'}, {33, u'['}, {34, u'i'},  {35, u'p'},
+        {37, u'l'}, {38, u'j'}, {39, u'\''}, {40, u'k'}, {41, u';'}, {42, u'\\'}, {43, u','},
+        {44, u'/'}, {45, u'n'}, {46, u'm'},  {47, u'.'}, {49, u' '}, {50, u'`'},
+    };
+    std::map<std::uint32_t, std::u16string> layout;
+    for (const auto& [code, character] : keys) {
+        layout.emplace(code, std::u16string(1, character));
+    }
+    return layout;
+}
+
+text::Utf16Range clamped(text::Utf16Range range, std::int64_t length) {
+    const auto location = std::clamp<std::int64_t>(range.location, 0, length);
+    return {location, std::clamp<std::int64_t>(range.length, 0, length - location)};
+}
+
+std::uint64_t flagsFor(std::uint32_t modifiers) {
+    std::uint64_t flags = 0;
+    if (modifiers & modifier::command)
+        flags |= eventflag::command;
+    if (modifiers & modifier::shift)
+        flags |= eventflag::shift;
+    if (modifiers & modifier::option)
+        flags |= eventflag::option;
+    if (modifiers & modifier::control)
+        flags |= eventflag::control;
+    if (modifiers & modifier::function)
+        flags |= eventflag::function;
+    return flags;
+}
+
+}  // namespace
+
+Model::Model(std::shared_ptr<Executor> executor_) : executor(std::move(executor_)) {
+    layout = usLayout();
+    screens = {Screen{makeRect(0, 0, 1440, 900), makeRect(0, 0, 1440, 875)}};
+}
+
+ElementNode* Model::element(ElementRef ref) {
+    const auto found = elements.find(ref);
+    return found == elements.end() ? nullptr : &found->second;
+}
+
+ApplicationNode* Model::application(ProcessID pid) {
+    const auto found = applications.find(pid);
+    return found == applications.end() ? nullptr : &found->second;
+}
+
+std::optional<RunningApplication> Model::runningApplication(ProcessID pid) const {
+    const auto found = applications.find(pid);
+    if (found == applications.end()) {
+        return std::nullopt;
+    }
+    return RunningApplication{pid, found->second.spec.identity, found->second.spec.name};
+}
+
+ElementRef Model::focusedElement() const {
+    if (!frontmost) {
+        return {};
+    }
+    const auto found = applications.find(*frontmost);
+    return found == applications.end() ? ElementRef{} : found->second.focused;
+}
+
+void Model::setFrontmost(std::optional<ProcessID> pid) {
+    if (pid && !applications.contains(*pid)) {
+        return;
+    }
+    if (frontmost == pid) {
+        return;
+    }
+    frontmost = pid;
+    frontmostObservers.notify(pid ? runningApplication(*pid) : std::nullopt);
+    if (const auto focused = focusedElement()) {
+        focusObservers.notify(focused);
+    }
+}
+
+void Model::focus(ElementRef ref) {
+    auto* node = element(ref);
+    if (node == nullptr) {
+        return;
+    }
+    auto* app = application(node->pid);
+    app->focused = ref;
+    if (frontmost == node->pid) {
+        focusObservers.notify(ref);
+    }
+}
+
+bool Model::activate(ProcessID pid) {
+    auto* app = application(pid);
+    if (app == nullptr) {
+        return false;
+    }
+    ++app->activationRequests;
+    switch (app->spec.activation.kind) {
+        case Activation::Kind::refuse:
+            return false;
+        case Activation::Kind::acceptButNeverFront:
+            return true;
+        case Activation::Kind::accept:
+            break;
+    }
+    if (app->pendingActivation != 0) {
+        executor->cancel(app->pendingActivation);
+        app->pendingActivation = 0;
+    }
+    if (app->spec.activation.delay <= std::chrono::milliseconds::zero()) {
+        setFrontmost(pid);
+    } else {
+        app->pendingActivation = schedule(app->spec.activation.delay, [pid](Model& model) {
+            if (auto* app = model.application(pid)) {
+                app->pendingActivation = 0;
+                model.setFrontmost(pid);
+            }
+        });
+    }
+    return true;
+}
+
+Executor::TaskID Model::schedule(std::chrono::nanoseconds delay, std::function<void(Model&)> task) {
+    std::weak_ptr<Model> weak = weak_from_this();
+    return executor->postAfter(delay, [weak, task = std::move(task)] {
+        if (const auto model = weak.lock()) {
+            task(*model);
+        }
+    });
+}
+
+void Model::replaceSelection(ElementRef ref, std::u16string_view text) {
+    auto* node = element(ref);
+    if (node == nullptr || !node->spec.value) {
+        return;
+    }
+    auto& value = *node->spec.value;
+    const auto range = clamped(node->spec.selection, static_cast<std::int64_t>(value.size()));
+    value.replace(static_cast<std::size_t>(range.location), static_cast<std::size_t>(range.length),
+                  text);
+    node->spec.selection = {range.location + static_cast<std::int64_t>(text.size()), 0};
+}
+
+void Model::deleteBackward(ElementRef ref) {
+    auto* node = element(ref);
+    if (node == nullptr || !node->spec.value) {
+        return;
+    }
+    const auto length = static_cast<std::int64_t>(node->spec.value->size());
+    auto range = clamped(node->spec.selection, length);
+    if (range.length == 0) {
+        if (range.location == 0) {
+            return;
+        }
+        range = {range.location - 1, 1};
+    }
+    node->spec.value->erase(static_cast<std::size_t>(range.location),
+                            static_cast<std::size_t>(range.length));
+    node->spec.selection = {range.location, 0};
+}
+
+std::int64_t Model::clearPasteboard() {
+    pasteboard.clear();
+    ++changeCount;
+    // Observers hear once the writer has written what follows the clear.
+    if (!pasteboardNotificationPending) {
+        pasteboardNotificationPending = true;
+        schedule(std::chrono::nanoseconds::zero(), [](Model& model) {
+            model.pasteboardNotificationPending = false;
+            model.pasteboardObservers.notify(model.changeCount);
+        });
+    }
+    return changeCount;
+}
+
+void Model::putString(std::u16string_view text) {
+    const auto utf8 = text::toUtf8(text);
+    std::vector<std::uint8_t> bytes(utf8.begin(), utf8.end());
+    if (pasteboard.empty()) {
+        pasteboard.emplace_back();
+    }
+    pasteboard.front()[std::string(plainTextType)] = std::move(bytes);
+}
+
+std::optional<std::u16string> Model::pasteboardString() const {
+    for (const auto& item : pasteboard) {
+        const auto found = item.find(std::string(plainTextType));
+        if (found != item.end()) {
+            return text::toUtf16(std::string_view(
+                reinterpret_cast<const char*>(found->second.data()), found->second.size()));
+        }
+    }
+    return std::nullopt;
+}
+
+double Model::timestamp() const {
+    return std::chrono::duration<double>(executor->now().time_since_epoch()).count();
+}
+
+InputEvent Model::keyEvent(InputEventType type, KeyChord chord, std::u16string characters,
+                           bool synthetic) const {
+    return InputEvent{.type = type,
+                      .keyCode = chord.keyCode,
+                      .modifiers = chord.modifiers,
+                      .flags = flagsFor(chord.modifiers),
+                      .characters = std::move(characters),
+                      .timestamp = timestamp(),
+                      .isSynthetic = synthetic};
+}
+
+void Model::deliver(const InputEvent& event) {
+    const bool disabledNotice = event.type == InputEventType::tapDisabledByTimeout ||
+                                event.type == InputEventType::tapDisabledByUserInput;
+    // Newest tap first, as taps inserted at the head see events first.
+    const auto snapshot = taps;
+    for (auto it = snapshot.rbegin(); it != snapshot.rend(); ++it) {
+        const auto& tap = *it;
+        if (!tap->alive || !tap->enabled || (tap->mask & eventMaskBit(event.type)) == 0) {
+            continue;
+        }
+        if (tap->handler(event) == TapVerdict::swallow && tapsCanSwallow && !disabledNotice) {
+            return;
+        }
+    }
+    if (event.type == InputEventType::keyDown) {
+        applicationHandlesKeyDown(event);
+    }
+}
+
+void Model::applicationHandlesKeyDown(const InputEvent& event) {
+    if (!frontmost) {
+        return;
+    }
+    auto* app = application(*frontmost);
+    if (app == nullptr || !app->spec.handlesKeys) {
+        return;
+    }
+    const ProcessID pid = app->pid;
+    const bool shortcut = (event.modifiers & (modifier::command | modifier::control)) != 0;
+    if (shortcut) {
+        switch (event.keyCode) {
+            case keycode::c:
+                schedule(app->spec.copyDelay, [pid](Model& model) {
+                    auto* app = model.application(pid);
+                    auto* node = app ? model.element(app->focused) : nullptr;
+                    if (node == nullptr || !node->spec.value) {
+                        return;
+                    }
+                    const auto selected = text::substring(*node->spec.value, node->spec.selection);
+                    if (!selected || selected->empty()) {
+                        return;
+                    }
+                    model.clearPasteboard();
+                    model.putString(*selected);
+                });
+                break;
+            case keycode::a:
+                if (auto* node = element(app->focused); node && node->spec.value) {
+                    node->spec.selection = {0, static_cast<std::int64_t>(node->spec.value->size())};
+                }
+                break;
+            case keycode::v:
+                schedule(app->spec.pasteDelay, [pid](Model& model) {
+                    auto* app = model.application(pid);
+                    const auto text = model.pasteboardString();
+                    if (app != nullptr && text) {
+                        model.replaceSelection(app->focused, *text);
+                    }
+                });
+                break;
+            default:
+                break;
+        }
+        return;
+    }
+    if (event.keyCode == keycode::deleteKey && event.characters.empty()) {
+        deleteBackward(app->focused);
+    } else if (!event.characters.empty()) {
+        replaceSelection(app->focused, event.characters);
+    }
+}
+
+}  // namespace ravlin::platform::fake

@@ -1,0 +1,136 @@
+#pragma once
+
+// The state of the simulated desktop, shared by FakeDesktop (the test's controls) and the seam
+// objects it hands out. Private to platform/fake.
+
+#include <memory>
+#include <set>
+#include <utility>
+
+#include "platform/fake/fake_desktop.h"
+
+namespace ravlin::platform::fake {
+
+struct ElementNode {
+    ElementRef ref;
+    ProcessID pid = 0;
+    ElementSpec spec;
+    ElementRef parent;
+    std::vector<ElementRef> children;
+};
+
+struct ApplicationNode {
+    ProcessID pid = 0;
+    ApplicationSpec spec;
+    ElementRef element;
+    ElementRef focused;
+    int activationRequests = 0;
+    Executor::TaskID pendingActivation = 0;
+};
+
+struct Tap {
+    std::uint64_t mask = 0;
+    KeyTaps::Handler handler;
+    bool enabled = true;
+    bool alive = true;
+};
+
+struct HotKeyRegistration {
+    std::uint64_t serial = 0;
+    KeyChord chord;
+    std::uint32_t id = 0;
+    std::function<void()> onPress;
+};
+
+struct Model : std::enable_shared_from_this<Model> {
+    explicit Model(std::shared_ptr<Executor> executor);
+
+    std::shared_ptr<Executor> executor;
+
+    // Applications and elements.
+    static constexpr ElementRef systemWide{1};
+    std::uint64_t nextElement = 2;
+    ProcessID nextPid = 1001;
+    ProcessID ownPid = 1000;
+    std::map<ProcessID, ApplicationNode> applications;
+    std::map<ElementRef, ElementNode> elements;
+    std::optional<ProcessID> frontmost;
+    CallbackList<std::optional<RunningApplication>> frontmostObservers;
+    CallbackList<ElementRef> focusObservers;
+
+    bool trusted = true;
+    int trustPrompts = 0;
+    CallbackList<bool> trustObservers;
+    bool secureInput = false;
+    std::vector<Screen> screens;
+    std::size_t mainScreen = 0;
+    Point mouse{720, 450};
+
+    std::vector<PasteboardItem> pasteboard;
+    std::int64_t changeCount = 0;
+    bool pasteboardWritesFail = false;
+    bool pasteboardNotificationPending = false;
+    CallbackList<std::int64_t> pasteboardObservers;
+
+    std::vector<PostedKey> posted;
+    bool synthesisFails = false;
+    std::map<std::uint32_t, std::u16string> layout;
+    std::vector<std::shared_ptr<Tap>> taps;
+    bool tapsRefused = false;
+    bool tapsCanSwallow = true;
+    std::vector<HotKeyRegistration> hotKeys;
+    std::uint64_t nextHotKeySerial = 1;
+    std::vector<KeyChord> reservedHotKeys;
+    bool hotKeysRefuseFunctionKey = false;
+
+    bool keychainAvailable = true;
+    std::optional<ErrorCode> keychainFailure;
+    std::map<std::pair<std::string, std::string>, std::string> secrets;
+    LoginItemStatus loginStatus = LoginItemStatus::notRegistered;
+    std::optional<ErrorCode> loginFailure;
+    bool loginNeedsApproval = false;
+    bool updaterStarted = false;
+    bool canCheckForUpdates = true;
+    bool automaticChecks = true;
+    int updateChecks = 0;
+    CallbackList<> updaterObservers;
+    CallbackList<> willShowUpdateObservers;
+    std::vector<std::string> openedURLs;
+    bool openURLFails = false;
+    std::vector<LogRecord> log;
+
+    // Lookups (nullptr when unknown).
+    ElementNode* element(ElementRef ref);
+    ApplicationNode* application(ProcessID pid);
+    std::optional<RunningApplication> runningApplication(ProcessID pid) const;
+    // The frontmost application's focused element, if any.
+    ElementRef focusedElement() const;
+
+    void setFrontmost(std::optional<ProcessID> pid);
+    void focus(ElementRef ref);
+    bool activate(ProcessID pid);
+
+    // Runs `task` after `delay` unless the desktop is gone by then.
+    Executor::TaskID schedule(std::chrono::nanoseconds delay, std::function<void(Model&)> task);
+
+    // Text editing at an element's selection (elements without a text value ignore it).
+    void replaceSelection(ElementRef ref, std::u16string_view text);
+    void deleteBackward(ElementRef ref);
+
+    // The pasteboard.
+    std::int64_t clearPasteboard();
+    void putString(std::u16string_view text);
+    std::optional<std::u16string> pasteboardString() const;
+
+    // Input: through the taps, then to the frontmost application.
+    void deliver(const InputEvent& event);
+    void applicationHandlesKeyDown(const InputEvent& event);
+    InputEvent keyEvent(InputEventType type, KeyChord chord, std::u16string characters,
+                        bool synthetic) const;
+    double timestamp() const;
+};
+
+// The seam objects over a model.
+[[nodiscard]] Seams makeSeams(const std::shared_ptr<Model>& model);
+
+}  // namespace ravlin::platform::fake

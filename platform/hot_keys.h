@@ -1,0 +1,25 @@
+#pragma once
+
+// System-wide hot keys: a chord registered under an id calls its callback on the main sequence
+// each time it is pressed, whichever application is in front, until the returned handle is
+// dropped. Registration fails when the desktop refuses the chord (another program holds it, or
+// it cannot be grabbed at all, like the Fn key on X11).
+
+#include <cstdint>
+#include <functional>
+
+#include "core/support/subscription.h"
+#include "platform/keys.h"
+#include "platform/outcome.h"
+
+namespace ravlin::platform {
+
+class HotKeys {
+  public:
+    virtual ~HotKeys() = default;
+
+    virtual Expected<Subscription> registerHotKey(KeyChord chord, std::uint32_t id,
+                                                  std::function<void()> onPress) = 0;
+};
+
+}  // namespace ravlin::platform

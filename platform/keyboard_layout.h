@@ -1,0 +1,19 @@
+#pragma once
+
+// The current keyboard layout: the text a key gives with no modifiers held.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace ravlin::platform {
+
+class KeyboardLayout {
+  public:
+    virtual ~KeyboardLayout() = default;
+    // Nothing for a key that types nothing (or a key code beyond 0xFFFF).
+    [[nodiscard]] virtual std::optional<std::u16string> characterForKeyCode(
+        std::uint32_t keyCode) = 0;
+};
+
+}  // namespace ravlin::platform

@@ -1,0 +1,135 @@
+#pragma once
+
+// Null objects for every facility: they answer "unavailable" (or the harmless empty answer where
+// the interface has no error: not trusted, no frontmost application, no screens...) and never
+// act. A program fills every seam it has no backend for with one of these.
+
+#include <string_view>
+#include <vector>
+
+#include "platform/seams.h"
+
+namespace ravlin::platform {
+
+class UnavailableAccessibility final : public Accessibility {
+  public:
+    bool isTrusted(bool prompt) override { return false; }
+    Subscription observeTrust(std::function<void(bool)>) override { return {}; }
+    ElementRef systemWideElement() override { return {}; }
+    Expected<ElementRef> applicationElement(ProcessID) override;
+    Expected<ProcessID> processID(ElementRef) override;
+    Subscription observeFocus(std::function<void(ElementRef)>) override { return {}; }
+    Expected<AttributeValue> attribute(ElementRef, std::string_view) override;
+    Expected<AttributeValue> parameterizedAttribute(ElementRef, std::string_view,
+                                                    const AttributeValue&) override;
+    Expected<bool> isAttributeSettable(ElementRef, std::string_view) override;
+    Status setAttribute(ElementRef, std::string_view, const AttributeValue&) override;
+    void release(ElementRef) override {}
+};
+
+class UnavailablePasteboard final : public Pasteboard {
+  public:
+    std::int64_t changeCount() override { return 0; }
+    std::vector<PasteboardItem> items() override { return {}; }
+    std::int64_t clear() override { return 0; }
+    Status writeItems(const std::vector<PasteboardItem>&) override;
+    Status setString(std::u16string_view) override;
+    std::optional<std::u16string> string() override { return std::nullopt; }
+    Subscription observeChanges(std::function<void(std::int64_t)>) override { return {}; }
+};
+
+class UnavailableKeySynthesis final : public KeySynthesis {
+  public:
+    Status postKeyDown(KeyChord) override;
+    Status postKeyUp(KeyChord) override;
+    Status postText(std::u16string_view) override;
+};
+
+// Knows only this process: it is its own frontmost application and activates nothing.
+class UnavailableWorkspace final : public Workspace {
+  public:
+    UnavailableWorkspace();
+    std::optional<RunningApplication> frontmostApplication() override { return std::nullopt; }
+    RunningApplication currentApplication() override { return current_; }
+    bool activate(ProcessID) override { return false; }
+    Status openURL(std::string_view) override;
+    Subscription observeFrontmost(
+        std::function<void(const std::optional<RunningApplication>&)>) override {
+        return {};
+    }
+
+  private:
+    RunningApplication current_;
+};
+
+class UnavailableSecureInput final : public SecureInput {
+  public:
+    bool isSecureInputEnabled() override { return false; }
+};
+
+class UnavailableScreens final : public Screens {
+  public:
+    std::vector<Screen> screens() override { return {}; }
+    std::optional<Screen> mainScreen() override { return std::nullopt; }
+    Point mouseLocation() override { return {}; }
+};
+
+class UnavailableHotKeys final : public HotKeys {
+  public:
+    Expected<Subscription> registerHotKey(KeyChord, std::uint32_t, std::function<void()>) override;
+};
+
+class UnavailableKeyTaps final : public KeyTaps {
+  public:
+    Expected<KeyTap> startTap(std::uint64_t, Handler) override;
+    bool canSwallow() override { return false; }
+};
+
+class UnavailableKeyboardLayout final : public KeyboardLayout {
+  public:
+    std::optional<std::u16string> characterForKeyCode(std::uint32_t) override {
+        return std::nullopt;
+    }
+};
+
+class UnavailableKeychain final : public Keychain {
+  public:
+    bool isAvailable() override { return false; }
+    Expected<std::optional<std::string>> readPassword(std::string_view, std::string_view) override;
+    Status replacePassword(std::string_view, std::string_view, std::string_view) override;
+    Status deletePassword(std::string_view, std::string_view) override;
+};
+
+class UnavailableLoginItem final : public LoginItem {
+  public:
+    LoginItemStatus status() override { return LoginItemStatus::notFound; }
+    Status registerItem() override;
+    Status unregisterItem() override;
+};
+
+class UnavailableUpdater final : public Updater {
+  public:
+    Status start() override;
+    void checkForUpdates() override {}
+    bool canCheckForUpdates() override { return false; }
+    bool automaticallyChecksForUpdates() override { return false; }
+    void setAutomaticallyChecksForUpdates(bool) override {}
+    Subscription observeChanges(std::function<void()>) override { return {}; }
+    Subscription observeWillShowUpdate(std::function<void()>) override { return {}; }
+};
+
+// Writes nothing.
+class UnavailableSystemLog final : public SystemLog {
+  public:
+    void write(const LogRecord&) override {}
+};
+
+// A bundle of unavailable objects only.
+[[nodiscard]] Seams unavailableSeams();
+// `seams` with every missing member filled with its unavailable object.
+[[nodiscard]] Seams withUnavailableFilled(Seams seams);
+// The names of the seams that are missing or unavailable ("accessibility", "pasteboard",
+// "key synthesis", ...), in the bundle's order.
+[[nodiscard]] std::vector<std::string_view> unavailableSeamNames(const Seams& seams);
+
+}  // namespace ravlin::platform

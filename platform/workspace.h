@@ -1,0 +1,43 @@
+#pragma once
+
+// Running applications: which one is frontmost, this application, bringing one to the front,
+// and opening a URL with the desktop's handler.
+//
+// An application's identity stands where a bundle identifier would: the window's class (else
+// the executable's name); compare identities case-insensitively.
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/support/subscription.h"
+#include "platform/accessibility.h"
+#include "platform/outcome.h"
+
+namespace ravlin::platform {
+
+struct RunningApplication {
+    ProcessID pid = 0;
+    std::string identity;  // empty when unknown
+    std::string name;
+
+    friend bool operator==(const RunningApplication&, const RunningApplication&) = default;
+};
+
+class Workspace {
+  public:
+    virtual ~Workspace() = default;
+
+    [[nodiscard]] virtual std::optional<RunningApplication> frontmostApplication() = 0;
+    [[nodiscard]] virtual RunningApplication currentApplication() = 0;
+    // Asks the application to come to the front. True when the request was accepted, which does
+    // not mean it is frontmost yet (or ever): poll frontmostApplication().
+    virtual bool activate(ProcessID pid) = 0;
+    virtual Status openURL(std::string_view url) = 0;
+    // Told whenever another application (or none) becomes frontmost.
+    virtual Subscription observeFrontmost(
+        std::function<void(const std::optional<RunningApplication>&)> onChange) = 0;
+};
+
+}  // namespace ravlin::platform
