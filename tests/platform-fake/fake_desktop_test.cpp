@@ -42,6 +42,38 @@ TEST_F(FakeDesktopTest, PasteReadsThePasteboardAfterTheApplicationsDelayAndInser
     EXPECT_EQ(desktop.selection(field), (Utf16Range{11, 0}));
 }
 
+TEST_F(FakeDesktopTest, APasteboardRestoredBeforeTheApplicationReadsItPastesTheOldContents) {
+    const auto field = focusedField({.value = u""});
+    desktop.copyToPasteboard(u"user's clip");
+    const auto saved = seams.pasteboard->items();
+    seams.pasteboard->clear();
+    ASSERT_TRUE(seams.pasteboard->setString(u"corrected"));
+    ASSERT_TRUE(seams.keySynthesis->postKeyPress({keycode::v, modifier::control}));
+    seams.pasteboard->clear();
+    ASSERT_TRUE(seams.pasteboard->writeItems(saved));
+    executor->advance(1s);
+    EXPECT_EQ(desktop.value(field), u"user's clip");
+}
+
+TEST_F(FakeDesktopTest, FrontmostChangesAreAnnouncedWithTheApplicationAndItsFocus) {
+    const auto field = desktop.addElement(window, {});
+    desktop.focus(field);
+    std::vector<std::optional<RunningApplication>> fronts;
+    std::vector<ElementRef> focuses;
+    auto watchingFront = seams.workspace->observeFrontmost(
+        [&](const std::optional<RunningApplication>& app) { fronts.push_back(app); });
+    auto watchingFocus =
+        seams.accessibility->observeFocus([&](ElementRef element) { focuses.push_back(element); });
+    desktop.setFrontmost(editor);
+    desktop.setFrontmost(editor);
+    desktop.setFrontmost(std::nullopt);
+    EXPECT_EQ(fronts,
+              (std::vector<std::optional<RunningApplication>>{
+                  RunningApplication{editor, "org.example.Editor", "Editor"}, std::nullopt}));
+    EXPECT_EQ(focuses, std::vector{field});
+    EXPECT_EQ(seams.workspace->currentApplication().pid, desktop.ownPid());
+}
+
 TEST_F(FakeDesktopTest, SelectAllThenCopyPutsTheWholeTextOnThePasteboardWithEitherShortcutKey) {
     for (const auto shortcut : {modifier::command, modifier::control}) {
         const auto field = focusedField({.value = u"every word", .selection = {3, 0}});
