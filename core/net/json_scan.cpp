@@ -2,6 +2,7 @@
 
 #include <locale.h>
 #include <stdlib.h>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -112,7 +113,29 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// A number as C reads it in the "C" locale: underflow gives zero, overflow infinity.
+double readDouble(std::string_view number) {
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    const std::string text(number);
+    return strtod_l(text.c_str(), nullptr, cLocale);
+}
+
+// Whether a well-formed number has a finite double, as a JSON document reader requires. Without
+// an exponent, 308 integer digits or fewer stay below the largest double; only longer integers
+// and numbers with an exponent are read.
+bool hasFiniteDouble(std::string_view number) {
+    if (number.find_first_of("eE") == std::string_view::npos) {
+        const std::size_t sign = number.front() == '-' ? 1 : 0;
+        const std::size_t integerDigits = std::min(number.find('.'), number.size()) - sign;
+        if (integerDigits <= 308) {
+            return true;
+        }
+    }
+    return std::isfinite(readDouble(number));
+}
+
 bool skipNumber(std::string_view s, std::size_t& pos) {
+    const std::size_t start = pos;
     if (pos < s.size() && s[pos] == '-') {
         ++pos;
     }
@@ -149,7 +172,7 @@ bool skipNumber(std::string_view s, std::size_t& pos) {
             ++pos;
         }
     }
-    return true;
+    return hasFiniteDouble(s.substr(start, pos - start));
 }
 
 bool skipLiteral(std::string_view s, std::size_t& pos, std::string_view literal) {
@@ -396,10 +419,7 @@ std::optional<std::int64_t> jsonInteger(std::string_view number) {
         }
         // Beyond 64 bits: read as a floating-point number, as a JSON reader does.
     }
-    // Read as C does in the "C" locale, with underflow to zero and overflow to infinity.
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    const std::string text(number);
-    const double value = strtod_l(text.c_str(), nullptr, cLocale);
+    const double value = readDouble(number);
     if (!std::isfinite(value) || std::trunc(value) != value || value < -9223372036854775808.0 ||
         value >= 9223372036854775808.0) {
         return std::nullopt;

@@ -3,9 +3,10 @@
 // A strict, allocation-light reader for the JSON objects of event streams, where one payload
 // arrives per line and a full document tree per event would cost more than the rest of the
 // path together. It checks the whole text against the JSON grammar (RFC 8259: UTF-8, the escape
-// rules with paired surrogates, no trailing commas, no leading zeros, nothing after the value)
-// and hands out each member of the top-level object with the place of its value, to be decoded
-// only when it is wanted. Nesting depth is not limited and costs no stack.
+// rules with paired surrogates, no trailing commas, no leading zeros, nothing after the value),
+// refuses numbers too large for a double as JSON document readers do, and hands out each member
+// of the top-level object with the place of its value, to be decoded only when it is wanted.
+// Nesting depth is not limited and costs no stack.
 
 #include <cstdint>
 #include <optional>

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <future>
 #include <limits>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -225,6 +226,72 @@ TEST_F(CodexCLIProviderTest, FailuresBecomeTextsAPersonUnderstands) {
         EXPECT_EQ(messageOf(events[0]), c.message);
         EXPECT_EQ(runs(), 1);  // nothing here is worth a second run
         expectNothingLeft();
+    }
+}
+
+// The events of one stream, or absent when it is not over by `deadline`; a stream that hangs is
+// left to itself so that the test can report it.
+std::optional<std::vector<QNModelCorrectionStreamEvent>> streamWithin(
+    std::shared_ptr<Provider> provider, std::stop_token stop, std::chrono::seconds deadline) {
+    auto done = std::make_shared<std::promise<std::vector<QNModelCorrectionStreamEvent>>>();
+    auto future = done->get_future();
+    std::thread([provider, stop, done] {
+        done->set_value(streamEvents(*provider, requestWithContext(), stop));
+    }).detach();
+    if (future.wait_for(deadline) != std::future_status::ready) {
+        return std::nullopt;
+    }
+    return future.get();
+}
+
+TEST_F(CodexCLIProviderTest, TheAnswerFileMustBeAPlainFileWithinTheOutputLimit) {
+    struct Case {
+        const char* name;
+        std::string scenario;
+        bool answered;
+    };
+    const Case cases[] = {
+        {"a pipe nobody writes to", "mkfifo \"$OUT\"", false},
+        {"a link to an endless device", "ln -s /dev/zero \"$OUT\"", false},
+        {"a link to a good answer",
+         "printf 'The cat sat' > \"$FAKE_DIR/real\"\nln -s \"$FAKE_DIR/real\" \"$OUT\"", false},
+        {"a directory", "mkdir \"$OUT\"", false},
+        {"a sparse 256 MB file", "truncate -s 256M \"$OUT\"", false},
+        {"one byte over the limit", "head -c 524289 /dev/zero | tr '\\0' a > \"$OUT\"", false},
+        {"exactly the limit", "head -c 524288 /dev/zero | tr '\\0' a > \"$OUT\"", true},
+        {"a plain answer", "printf 'The cat sat' > \"$OUT\"", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(root());
+        // Once plainly, once with a stop requested when the tool is done and its answer is read.
+        for (const bool stopAfterTheTool : {false, true}) {
+            SCOPED_TRACE(stopAfterTheTool ? "stopped after the tool" : "not stopped");
+            std::stop_source stop;
+            Provider::Services services;
+            services.runner = [&stop, stopAfterTheTool](
+                                  const QNCodexCLICorrectionInvocation& invocation,
+                                  std::stop_token token) {
+                auto result = runCodexCLICorrectionProcess(invocation, std::move(token));
+                if (stopAfterTheTool) {
+                    stop.request_stop();
+                }
+                return result;
+            };
+            auto provider = providerRunning(c.scenario, 10, std::nullopt, services);
+            const auto events = streamWithin(provider, stop.get_token(), 20s);
+            ASSERT_TRUE(events.has_value()) << "the run did not end";
+            ASSERT_EQ(events->size(), 1u);
+            const QNModelCorrectionStreamEvent& event = events->front();
+            if (stopAfterTheTool) {
+                EXPECT_EQ(event.kind(), QNModelCorrectionStreamEvent::Kind::cancelled);
+            } else if (c.answered) {
+                EXPECT_EQ(event.kind(), QNModelCorrectionStreamEvent::Kind::completed);
+            } else {
+                EXPECT_EQ(messageOf(event), "Codex returned an empty response");
+            }
+            expectNothingLeft();
+        }
     }
 }
 

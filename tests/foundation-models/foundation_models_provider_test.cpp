@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <stop_token>
+
 #include "core/records/prompt_catalogue.h"
 #include "tests/support/scripted_language_model.h"
 #include "tests/support/stream_events.h"
@@ -15,6 +21,37 @@ using ondevice::UnavailableReason;
 using testing::ScriptedLanguageModel;
 using testing::snapshotsOf;
 using Event = QNModelCorrectionStreamEvent;
+
+constexpr std::chrono::seconds kLongEnough{10};
+
+// A door a warm-up waits at: it goes on once the door opens or it is told to stop, and after
+// kLongEnough in any case.
+class Door {
+  public:
+    void open() {
+        std::lock_guard lock(mutex_);
+        open_ = true;
+        changed_.notify_all();
+    }
+    // Waits at the door; true when it was told to stop.
+    bool pass(std::stop_token stop) {
+        std::unique_lock lock(mutex_);
+        reached_ = true;
+        changed_.notify_all();
+        changed_.wait_for(lock, stop, kLongEnough, [this] { return open_; });
+        return stop.stop_requested();
+    }
+    bool waitUntilReached() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, kLongEnough, [this] { return reached_; });
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable_any changed_;
+    bool open_ = false;
+    bool reached_ = false;
+};
 
 struct Fixture {
     std::shared_ptr<ScriptedLanguageModel> model = std::make_shared<ScriptedLanguageModel>();
@@ -153,6 +190,7 @@ TEST(FoundationModelsProvider, AStopRequestIsCancelledNeverAFailure) {
 TEST(FoundationModelsProvider, AWarmSessionServesOneRequestWithoutContext) {
     Fixture f;
     f.provider.prewarm();
+    ASSERT_TRUE(f.provider.waitForWarmUp(kLongEnough));
     ASSERT_TRUE(f.provider.hasWarmSession());
     ASSERT_EQ(f.model->sessions().size(), 1u);
     EXPECT_EQ(f.model->sessions()[0].prewarmCount, 1);
@@ -172,12 +210,59 @@ TEST(FoundationModelsProvider, AWarmSessionServesOneRequestWithoutContext) {
     // A request without context takes the warm session; a fresh one is warmed afterwards.
     f.model->enqueue(snapshotsOf({u"Fixed."}));
     f.stream(request(u"fixd."));
+    ASSERT_TRUE(f.provider.waitForWarmUp(kLongEnough));
     sessions = f.model->sessions();
     ASSERT_EQ(sessions.size(), 3u);
     EXPECT_EQ(sessions[0].prompts.size(), 1u);
     EXPECT_EQ(sessions[2].instructions, "PROMPT");
     EXPECT_EQ(sessions[2].prewarmCount, 1);
     EXPECT_TRUE(f.provider.hasWarmSession());
+}
+
+// Warming the next session takes its time in the background: the answer and a stop return
+// while it is still going on.
+TEST(FoundationModelsProvider, WarmingTheNextSessionNeverHoldsUpTheCaller) {
+    for (const bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped ? "stopped" : "answered");
+        Fixture f;
+        Door door;
+        f.model->setPrewarmAction([&door](std::stop_token stop) { (void)door.pass(stop); });
+        std::stop_source stop;
+        auto response = snapshotsOf({u"Fixed", u"Fixed."});
+        response.beforeSnapshot = [&](std::size_t index) {
+            if (stopped && index == 1) {
+                stop.request_stop();
+            }
+        };
+        f.model->enqueue(std::move(response));
+
+        const auto result = f.provider.generateCorrection(request(u"fixd."), stop.get_token());
+
+        EXPECT_EQ(result.kind(), stopped ? QNModelCorrectionProviderResult::Kind::cancelled
+                                         : QNModelCorrectionProviderResult::Kind::success);
+        ASSERT_TRUE(door.waitUntilReached());
+        EXPECT_FALSE(f.provider.hasWarmSession());  // still warming
+        door.open();
+        ASSERT_TRUE(f.provider.waitForWarmUp(kLongEnough));
+        EXPECT_TRUE(f.provider.hasWarmSession());
+    }
+}
+
+TEST(FoundationModelsProvider, AWarmUpUnderWayEndsWithTheProvider) {
+    auto model = std::make_shared<ScriptedLanguageModel>();
+    Door door;
+    std::atomic<bool> toldToStop = false;
+    model->setPrewarmAction([&](std::stop_token stop) { toldToStop = door.pass(stop); });
+    {
+        QNProviderFoundationModelsCorrection provider("PROMPT", model);
+        provider.prewarm();
+        provider.prewarm();  // one warm-up at a time
+        ASSERT_TRUE(door.waitUntilReached());
+    }
+    // The warm-up was stopped and has returned: no thread is left running.
+    EXPECT_TRUE(toldToStop);
+    ASSERT_EQ(model->sessions().size(), 1u);
+    EXPECT_EQ(model->sessions()[0].prewarmCount, 1);
 }
 
 TEST(FoundationModelsProvider, GenerateKeepsTheLastTerminalEvent) {

@@ -22,6 +22,9 @@ TEST(JsonScan, AcceptsExactlyWhatTheJsonGrammarAccepts) {
         R"({"nested":[[[[{"x":[true,false,null,0,-0,1E9]}]]]]})",
         R"({"a":{"b":{"c":{"d":[1,[2,[3]]]}}}})",
         std::string("{\"k\":\"\\u0000\"}"),
+        // Underflow reads as zero; the largest double and integers past 64 bits stay numbers.
+        R"({"a":1e-400,"b":1.7976931348623157e308,"c":-1797693134862315e293})",
+        "{\"a\":1" + std::string(308, '0') + ".5}",
     };
     for (const auto& text : wellFormed) {
         Collect visitor;
@@ -62,6 +65,23 @@ TEST(JsonScan, AcceptsExactlyWhatTheJsonGrammarAccepts) {
         Collect visitor;
         JsonObjectScanner scanner;
         EXPECT_FALSE(scanner.scan(text, visitor)) << text;
+    }
+}
+
+TEST(JsonScan, RefusesNumbersWithNoFiniteDoubleAsADocumentReaderDoes) {
+    const std::vector<std::string> tooLarge = {
+        "{\"a\":1e400}",
+        "{\"a\":-1E+400}",
+        "{\"a\":1.7976931348623159e308}",
+        "{\"a\":0.1e310}",
+        "{\"a\":[1" + std::string(309, '0') + "]}",
+        "{\"a\":-1" + std::string(400, '0') + ".0}",
+    };
+    for (const auto& text : tooLarge) {
+        Collect visitor;
+        JsonObjectScanner scanner;
+        EXPECT_FALSE(scanner.scan(text, visitor)) << text;
+        EXPECT_TRUE(nlohmann::json::parse(text, nullptr, false).is_discarded()) << text;
     }
 }
 

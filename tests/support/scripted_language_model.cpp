@@ -8,7 +8,15 @@ class ScriptedSession final : public ondevice::LanguageModelSession {
                     std::shared_ptr<ScriptedLanguageModel::SessionRecord> record)
         : model_(model), record_(std::move(record)) {}
 
-    void prewarm() override {
+    void prewarm(std::stop_token stop) override {
+        std::function<void(std::stop_token)> action;
+        {
+            std::lock_guard lock(model_.mutex_);
+            action = model_.prewarmAction_;
+        }
+        if (action) {
+            action(stop);
+        }
         std::lock_guard lock(model_.mutex_);
         ++record_->prewarmCount;
     }
@@ -56,6 +64,11 @@ ScriptedResponse snapshotsOf(const std::vector<std::u16string>& texts, ondevice:
 void ScriptedLanguageModel::setAvailability(ondevice::ModelAvailability availability) {
     std::lock_guard lock(mutex_);
     availability_ = availability;
+}
+
+void ScriptedLanguageModel::setPrewarmAction(std::function<void(std::stop_token)> action) {
+    std::lock_guard lock(mutex_);
+    prewarmAction_ = std::move(action);
 }
 
 void ScriptedLanguageModel::enqueue(ScriptedResponse response) {

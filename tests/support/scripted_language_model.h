@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ class ScriptedLanguageModel final : public ondevice::LanguageModel {
     };
 
     void setAvailability(ondevice::ModelAvailability availability);
+    // Runs in every session's prewarm, before it is counted (e.g. to make warming take time).
+    void setPrewarmAction(std::function<void(std::stop_token)> action);
     // Responses are handed out in order, one per stream; when none is queued a stream finishes
     // with no snapshots.
     void enqueue(ScriptedResponse response);
@@ -55,6 +58,7 @@ class ScriptedLanguageModel final : public ondevice::LanguageModel {
     mutable std::mutex mutex_;
     ondevice::ModelAvailability availability_ = ondevice::ModelAvailability::available();
     std::deque<ScriptedResponse> responses_;
+    std::function<void(std::stop_token)> prewarmAction_;
     std::vector<std::shared_ptr<SessionRecord>> sessions_;
 };
 

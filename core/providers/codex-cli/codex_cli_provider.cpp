@@ -1,16 +1,18 @@
 #include "core/providers/codex-cli/codex_cli_provider.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unicode/uchar.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <iterator>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <system_error>
 #include <utility>
 
@@ -93,17 +95,71 @@ bool isWellFormedUtf8(std::string_view bytes) {
     return text::toUtf8(text::toUtf16(bytes)) == bytes;
 }
 
-std::optional<std::string> readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
+// The final message the tool left behind, or why there is none.
+struct AnswerFile {
+    enum class Status { read, unreadable, stopped };
+    Status status = Status::unreadable;
+    std::string content;
+};
+
+// Reads the tool's final message, at most `limit` bytes. The file is another program's work:
+// it is opened without following a link (the directory included) and without waiting for a
+// writer, must be a regular file no larger than the limit, and is read in bounded steps that
+// each check the stop request. A pipe, a device, a link or a file that keeps growing costs
+// neither time nor memory; it is simply no answer.
+AnswerFile readAnswerFile(const fs::path& path, std::size_t limit, const std::stop_token& stop) {
+    constexpr std::size_t kStep = 64 * 1024;
+    AnswerFile answer;
+    if (stop.stop_requested()) {
+        return {AnswerFile::Status::stopped, {}};
     }
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad()) {
-        return std::nullopt;
+    const int directory =
+        ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (directory < 0) {
+        return answer;
     }
-    return std::move(content).str();
+    const int fd = ::openat(directory, path.filename().c_str(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    ::close(directory);
+    if (fd < 0) {
+        return answer;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0 ||
+        static_cast<std::uint64_t>(status.st_size) > limit) {
+        ::close(fd);
+        return answer;
+    }
+    std::string& content = answer.content;
+    content.reserve(static_cast<std::size_t>(status.st_size));
+    std::array<char, kStep> buffer{};
+    for (;;) {
+        if (stop.stop_requested()) {
+            ::close(fd);
+            return {AnswerFile::Status::stopped, {}};
+        }
+        // One byte past the limit is enough to tell a file that grew beyond it.
+        const std::size_t wanted = std::min(kStep, limit + 1 - content.size());
+        const ssize_t count = ::read(fd, buffer.data(), wanted);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            ::close(fd);
+            return {};
+        }
+        if (count == 0) {
+            break;
+        }
+        content.append(buffer.data(), static_cast<std::size_t>(count));
+        if (content.size() > limit) {
+            ::close(fd);
+            return {};
+        }
+    }
+    ::close(fd);
+    answer.status = AnswerFile::Status::read;
+    return answer;
 }
 
 // A new directory that only its owner may enter, read or write: the person's text passes
@@ -349,7 +405,7 @@ QNProviderCodexCLICorrection::RunOutcome QNProviderCodexCLICorrection::runOnce(
     invocation.outputFile = outputFile;
     invocation.timeoutSeconds = timeoutSeconds;
     invocation.maxOutputBytes = kCodexCLIMaxOutputBytes;
-    const QNCodexCLICorrectionProcessResult result = runner_(invocation, std::move(stopToken));
+    const QNCodexCLICorrectionProcessResult result = runner_(invocation, stopToken);
 
     const bool retryAllowed = includeExtraConfig && shouldRetryWithoutExtraConfig(result);
     RunOutcome outcome;
@@ -365,12 +421,15 @@ QNProviderCodexCLICorrection::RunOutcome QNProviderCodexCLICorrection::runOnce(
         outcome = RunOutcome::failure(failureMessage(result));
         failureMayRetry = true;
     } else {
-        const auto content = readFile(outputFile);
+        const AnswerFile file = readAnswerFile(
+            outputFile, static_cast<std::size_t>(kCodexCLIMaxOutputBytes), stopToken);
         std::u16string answer;
-        if (content && isWellFormedUtf8(*content)) {
-            answer = text::trimmed(text::toUtf16(*content));
+        if (file.status == AnswerFile::Status::read && isWellFormedUtf8(file.content)) {
+            answer = text::trimmed(text::toUtf16(file.content));
         }
-        if (answer.empty()) {
+        if (file.status == AnswerFile::Status::stopped) {
+            outcome = {RunOutcome::Kind::cancelled, {}, {}, 0};
+        } else if (answer.empty()) {
             outcome = RunOutcome::failure(kEmptyResponseMessage);
             failureMayRetry = true;
         } else {

@@ -55,6 +55,16 @@ QNModelAvailabilitySummary QNProviderFoundationModelsCorrection::availabilitySum
     return summaryFor(model_->availability());
 }
 
+QNProviderFoundationModelsCorrection::~QNProviderFoundationModelsCorrection() {
+    std::jthread warmUp;
+    {
+        std::lock_guard lock(mutex_);
+        warmUp = std::move(warmUp_);
+    }
+    // Stopped and joined outside the lock: the warm-up takes it to finish.
+    warmUp.request_stop();
+}
+
 void QNProviderFoundationModelsCorrection::prewarm() {
     if (!model_->availability().isAvailable) {
         std::lock_guard lock(mutex_);
@@ -62,18 +72,32 @@ void QNProviderFoundationModelsCorrection::prewarm() {
         sessionInstructions_.reset();
         return;
     }
-    {
-        std::lock_guard lock(mutex_);
-        if (session_ && sessionInstructions_ == prompt_) {
-            return;
-        }
-    }
-    // Made and warmed outside the lock; a request arriving meanwhile makes its own session.
-    auto session = model_->makeSession(prompt_);
-    session->prewarm();
     std::lock_guard lock(mutex_);
-    session_ = std::move(session);
-    sessionInstructions_ = prompt_;
+    if ((session_ && sessionInstructions_ == prompt_) || warming_) {
+        return;  // already warm, or soon
+    }
+    warming_ = true;
+    // The previous warm-up has cleared `warming_`: its thread is ending, if not gone already.
+    if (warmUp_.joinable()) {
+        warmUp_.join();
+    }
+    auto session = model_->makeSession(prompt_);
+    warmUp_ = std::jthread([this, session = std::move(session)](std::stop_token stop) {
+        session->prewarm(stop);
+        std::lock_guard lock(mutex_);
+        warming_ = false;
+        // A request arriving meanwhile made its own session; this one waits for the next.
+        if (!stop.stop_requested()) {
+            session_ = session;
+            sessionInstructions_ = prompt_;
+        }
+        warmedUp_.notify_all();
+    });
+}
+
+bool QNProviderFoundationModelsCorrection::waitForWarmUp(std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    return warmedUp_.wait_for(lock, limit, [this] { return !warming_; });
 }
 
 bool QNProviderFoundationModelsCorrection::hasWarmSession() const {
@@ -138,6 +162,7 @@ void QNProviderFoundationModelsCorrection::streamCorrection(
     } else {
         sink(QNModelCorrectionStreamEvent::failed("Foundation Models stream ended without output"));
     }
+    // The next session warms in the background: the answer is out, and the call returns now.
     prewarm();
 }
 

@@ -2,10 +2,15 @@
 
 // The on-device provider: corrects text with the device's own language model, streaming the
 // growing answer as partial events, and keeps one warmed session ready for the next request.
+// Warming happens on a thread of the provider's own, never on a caller's time; the provider
+// ends it (stopping it and waiting for it) when it is destroyed.
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "core/providers/foundation-models/language_model.h"
 #include "core/providers/provider.h"
@@ -22,10 +27,18 @@ class QNProviderFoundationModelsCorrection final : public QNProviderCorrectionMo
         std::string prompt,
         std::shared_ptr<ondevice::LanguageModel> model = ondevice::LanguageModel::systemDefault(),
         std::shared_ptr<const Clock> clock = Clock::system());
+    // Stops a warm-up still under way and waits for it.
+    ~QNProviderFoundationModelsCorrection() override;
+    QNProviderFoundationModelsCorrection(const QNProviderFoundationModelsCorrection&) = delete;
+    QNProviderFoundationModelsCorrection& operator=(const QNProviderFoundationModelsCorrection&) =
+        delete;
 
     [[nodiscard]] std::string providerID() const override { return std::string(kProviderID); }
     [[nodiscard]] QNModelCorrectionProviderDiagnostics diagnostics() const override;
     [[nodiscard]] QNModelAvailabilitySummary availabilitySummary() override;
+    // Drops the kept session when the model is unavailable; otherwise, unless a session is kept
+    // or one is being warmed, makes one and warms it in the background, keeping it once warm.
+    // Returns at once.
     void prewarm() override;
     [[nodiscard]] QNModelCorrectionProviderResult generateCorrection(
         const QNModelCorrectionRequest& request, std::stop_token stopToken) override;
@@ -40,6 +53,8 @@ class QNProviderFoundationModelsCorrection final : public QNProviderCorrectionMo
 
     // Whether a warmed session is kept (for tests and diagnostics).
     [[nodiscard]] bool hasWarmSession() const;
+    // Waits, at most `limit`, until no warm-up is under way; false when one still is (for tests).
+    bool waitForWarmUp(std::chrono::milliseconds limit) const;
 
   private:
     std::shared_ptr<ondevice::LanguageModelSession> sessionFor(
@@ -53,6 +68,10 @@ class QNProviderFoundationModelsCorrection final : public QNProviderCorrectionMo
     mutable std::mutex mutex_;
     std::shared_ptr<ondevice::LanguageModelSession> session_;
     std::optional<std::string> sessionInstructions_;
+    // The warm-up thread, and whether it is still warming.
+    std::jthread warmUp_;
+    bool warming_ = false;
+    mutable std::condition_variable warmedUp_;
 };
 
 }  // namespace ravlin

@@ -6,7 +6,7 @@ namespace {
 // No on-device model exists here: every question about it gets "not eligible".
 class UnsupportedSession final : public LanguageModelSession {
   public:
-    void prewarm() override {}
+    void prewarm(std::stop_token) override {}
     StreamEnd streamResponse(const std::u16string&, const GenerationSchema&, bool,
                              const GenerationOptions&, std::stop_token stop,
                              const std::function<bool(const Snapshot&)>&) override {

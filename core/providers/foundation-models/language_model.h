@@ -67,8 +67,9 @@ class LanguageModelSession {
   public:
     virtual ~LanguageModelSession() = default;
 
-    // Loads what the session needs so that its first response starts quickly.
-    virtual void prewarm() = 0;
+    // Loads what the session needs so that its first response starts quickly; blocks until it
+    // is done. A stop request may end it early.
+    virtual void prewarm(std::stop_token stop) = 0;
 
     // Streams the answer to `prompt`, calling `onSnapshot` for each snapshot in order, on the
     // calling thread; blocks until the stream ends. A stop request ends the stream as
