@@ -189,6 +189,11 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
                 if (!lastYielded) {
                     return QNModelCorrectionStreamEvent::failed("OpenAI returned empty response");
                 }
+                // Text but no word that it is whole: the rest of the answer was lost, and the
+                // partial text must not stand in for it.
+                if (!parser.answerEnded) {
+                    return QNModelCorrectionStreamEvent::failed("OpenAI response incomplete");
+                }
                 return QNModelCorrectionStreamEvent::completed(
                     QNModelCorrectionResponse(request.text, text::toUtf16(*lastYielded), latency,
                                               normalizedUsage(parser.usage)));

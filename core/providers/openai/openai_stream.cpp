@@ -80,12 +80,14 @@ std::optional<QNErrorOpenAIStreaming> QNParserOpenAIStreamEvent::consume(
         return std::nullopt;
     }
     if (type == "response.output_text.done") {
+        answerEnded = true;
         if (event.text && !event.text->empty()) {
             output = *event.text;
         }
         return std::nullopt;
     }
     if (type == "response.completed") {
+        answerEnded = true;
         const std::optional<QNModelCorrectionAPIMetadata>* candidates[] = {
             event.response ? &event.response->usage : nullptr,
             event.response ? &event.response->metadata : nullptr,
