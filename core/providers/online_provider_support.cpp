@@ -1,5 +1,6 @@
 #include "core/providers/online_provider_support.h"
 
+#include "core/providers/failure_text.h"
 #include "core/text/utf8.h"
 
 namespace ravlin {
@@ -20,11 +21,15 @@ std::optional<std::string> resolvedCredential(
     return provider ? trimmedNonBlank(provider()) : std::nullopt;
 }
 
-const std::string* nonBlankMessage(const std::optional<std::string>& message) {
-    if (!message || text::trimmedWhitespaceAndNewlines(*message).empty()) {
-        return nullptr;
+std::optional<std::string> shownMessage(const std::optional<std::string>& message) {
+    if (!message) {
+        return std::nullopt;
     }
-    return &*message;
+    std::string shown = condensedFailureText(*message);
+    if (shown.empty()) {
+        return std::nullopt;
+    }
+    return shown;
 }
 
 QNModelCorrectionProviderResult transportFailureResult(const net::HttpError& error,
@@ -39,8 +44,8 @@ QNModelCorrectionProviderResult transportFailureResult(const net::HttpError& err
         case net::HttpError::Kind::network:
             break;
     }
-    return QNModelCorrectionProviderResult::failed(std::string(networkErrorPrefix) +
-                                                   error.description);
+    return QNModelCorrectionProviderResult::failed(
+        condensedFailureText(std::string(networkErrorPrefix) + error.description));
 }
 
 }  // namespace ravlin

@@ -22,14 +22,14 @@ namespace ravlin {
 [[nodiscard]] std::optional<std::string> resolvedCredential(
     const std::function<std::optional<std::string>()>& provider);
 
-// The message when it holds more than whitespace and newlines, else null. A blank message would
-// leave the user with an empty failure text, so the caller's next candidate or fixed text
-// stands in for it.
-[[nodiscard]] const std::string* nonBlankMessage(const std::optional<std::string>& message);
+// A service's message made fit to show (`condensedFailureText`), or absent when nothing is
+// left of it. A blank message would leave the user with an empty failure text, so the caller's
+// next candidate or fixed text stands in for it.
+[[nodiscard]] std::optional<std::string> shownMessage(const std::optional<std::string>& message);
 
 // How a request the transport gave up on ends: `cancelled` for a stop request, failed with
 // `timedOutText` for a time-out, else failed with `networkErrorPrefix` and the transport's
-// description.
+// description, condensed to one line.
 [[nodiscard]] QNModelCorrectionProviderResult transportFailureResult(
     const net::HttpError& error, std::string_view timedOutText,
     std::string_view networkErrorPrefix);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "core/providers/codex-cli/codex_cli_provider.h"
 #include "core/providers/openai/openai_provider.h"
 #include "core/text/unicode.h"
@@ -224,6 +226,17 @@ TEST(FaultMatrix, ServerFaultsEndInEachOnlineProvidersOwnWords) {
                  return alone(make(rig, {}));
              },
              {.outcome = Outcome::failed("Upstream failed"), .partials = firstPartial}});
+        // A service's message reaches the person as one short line, without escapes or controls.
+        rows.push_back(
+            {named("an error event with escapes, line breaks and 200 KB of text"),
+             [=](Rig& rig) {
+                 const std::string message =
+                     "\x1b[31mUpstream\x1b[0m\r\n\tfailed\a " + std::string(200'000, 'x');
+                 rig.server.enqueue(ScriptedReply::eventStream().event(
+                     nlohmann::json{{"type", "error"}, {"message", message}}.dump()));
+                 return alone(make(rig, {}));
+             },
+             {.outcome = Outcome::failed("Upstream failed " + std::string(484, 'x') + "...")}});
         // With a fallback, the same faults hand over and the fallback's answer is the result.
         rows.push_back({named("5xx, the on-device fallback corrects"),
                         [=](Rig& rig) {
@@ -273,6 +286,13 @@ TEST(FaultMatrix, ServerFaultsEndInEachOnlineProvidersOwnWords) {
                     {.outcome = Outcome::corrected(),
                      .status = Status::fallback("openai-byok failed: OpenAI response incomplete"),
                      .output = kCorrected}});
+    rows.push_back({"hosted: an error body with escapes and control characters",
+                    [](Rig& rig) {
+                        rig.server.enqueue(
+                            ScriptedReply(400).chunk("Bad\x1b[2J\tthing\r\nhappened\x07"));
+                        return alone(rig.hosted());
+                    },
+                    {.outcome = Outcome::failed("Hosted proxy HTTP 400: Bad thing happened")}});
     rows.push_back({"hosted: ends cleanly after text",
                     [=](Rig& rig) {
                         rig.server.enqueue(cutShort(kCorrectedUtf8));
