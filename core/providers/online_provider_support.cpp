@@ -1,5 +1,7 @@
 #include "core/providers/online_provider_support.h"
 
+#include <algorithm>
+
 #include "core/providers/failure_text.h"
 #include "core/text/utf8.h"
 
@@ -30,6 +32,13 @@ std::optional<std::string> shownMessage(const std::optional<std::string>& messag
         return std::nullopt;
     }
     return shown;
+}
+
+std::size_t streamedAnswerByteLimit(const QNModelCorrectionRequest& request) {
+    const std::int64_t tokens = std::clamp<std::int64_t>(
+        request.maximumResponseTokens, kStreamedAnswerMinimumTokens,
+        static_cast<std::int64_t>(kStreamedAnswerByteCeiling) / kStreamedAnswerBytesPerToken);
+    return static_cast<std::size_t>(tokens * kStreamedAnswerBytesPerToken);
 }
 
 QNModelCorrectionProviderResult transportFailureResult(const net::HttpError& error,

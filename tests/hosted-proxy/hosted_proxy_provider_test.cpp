@@ -241,6 +241,12 @@ TEST(HostedProxyProvider, TimesOutTheHeadTheIdleGapAndTheWholeExchange) {
          "Hosted proxy total stream deadline exceeded", "Hosted proxy network error: "});
 }
 
+TEST(HostedProxyProvider, CapsTheAnswerByTheResponseBudget) {
+    testing::expectAnswerCap([](const LoopbackHttpServer& server, double, double,
+                                double) { return makeProvider(server.url(), ProviderSetup{}); },
+                             "Hosted proxy event payload too large", "");
+}
+
 TEST(HostedProxyProvider, ParsesTheSameStreamCutAtEveryByte) {
     const std::string body = ": hi\r\n" + ("data: " + deltaEvent("Hel")) + "\r\n\r\n" +
                              "data:" + deltaEvent("lo \xE2\x82\xAC") + "\n" + "data: [DONE]\n" +

@@ -296,6 +296,12 @@ TEST(OpenAIProvider, TimesOutTheHeadTheIdleGapAndTheWholeExchange) {
          "OpenAI network error: "});
 }
 
+TEST(OpenAIProvider, CapsTheAnswerByTheResponseBudget) {
+    testing::expectAnswerCap([](const LoopbackHttpServer& server, double, double,
+                                double) { return makeProvider(server).provider; },
+                             "OpenAI event payload too large", R"({"type":"response.completed"})");
+}
+
 TEST(OpenAIProvider, ParsesTheSameStreamCutAtEveryByte) {
     const std::string body = ": hi\r\n" + ("data: " + deltaEvent("Hel")) + "\r\n\r\n" +
                              "data:" + deltaEvent("lo \xE2\x82\xAC") + "\n" + "data: [DONE]\n" +

@@ -75,15 +75,17 @@ std::optional<QNErrorOpenAIStreaming> QNParserOpenAIStreamEvent::consume(
     const QNModelOpenAIStreamEvent& event) {
     const std::string_view type = event.type;
     if (type == "response.output_text.delta") {
-        if (event.delta) {
+        if (event.delta && !event.delta->empty()) {
             output += *event.delta;
+            ++outputRevision;
         }
         return std::nullopt;
     }
     if (type == "response.output_text.done") {
         answerEnded = true;
-        if (event.text && !event.text->empty()) {
+        if (event.text && !event.text->empty() && *event.text != output) {
             output = *event.text;
+            ++outputRevision;
         }
         return std::nullopt;
     }

@@ -49,6 +49,8 @@ struct QNParserOpenAIStreamEvent {
 
     // The corrected text accumulated so far (UTF-8).
     std::string output;
+    // Counts the changes of `output`, so a reader can tell a change without comparing texts.
+    std::uint64_t outputRevision = 0;
     // The usage of the correction, once a completed event has reported one.
     std::optional<QNModelCorrectionUsage> usage;
     // Whether the service said the text is whole ("response.output_text.done" or
