@@ -80,6 +80,9 @@ std::string withoutBrackets(std::string host) {
     return host;
 }
 
+// The hosts of `isLoopbackHost`, in libcurl's no-proxy notation.
+constexpr const char* kLoopbackHosts = "localhost,127.0.0.0/8,::1";
+
 bool isLoopbackHost(const std::string& bracketed) {
     const std::string host = withoutBrackets(bracketed);
     if (equalsIgnoringCase(host, "localhost")) {
@@ -370,7 +373,9 @@ HttpClient::Opened HttpClient::open(const HttpRequest& request, std::stop_token 
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
+    // Exactly the hosts plain http may go to are never sent through a proxy: a proxy would
+    // read the credential and the text of such a request in clear.
+    curl_easy_setopt(easy, CURLOPT_NOPROXY, kLoopbackHosts);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t->errorBuffer);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &HttpTransfer::onHeader);

@@ -1,5 +1,8 @@
 #include "core/providers/online_provider_support.h"
 
+#include <algorithm>
+
+#include "core/providers/failure_text.h"
 #include "core/text/utf8.h"
 
 namespace ravlin {
@@ -20,11 +23,22 @@ std::optional<std::string> resolvedCredential(
     return provider ? trimmedNonBlank(provider()) : std::nullopt;
 }
 
-const std::string* nonBlankMessage(const std::optional<std::string>& message) {
-    if (!message || text::trimmedWhitespaceAndNewlines(*message).empty()) {
-        return nullptr;
+std::optional<std::string> shownMessage(const std::optional<std::string>& message) {
+    if (!message) {
+        return std::nullopt;
     }
-    return &*message;
+    std::string shown = condensedFailureText(*message);
+    if (shown.empty()) {
+        return std::nullopt;
+    }
+    return shown;
+}
+
+std::size_t streamedAnswerByteLimit(const QNModelCorrectionRequest& request) {
+    const std::int64_t tokens = std::clamp<std::int64_t>(
+        request.maximumResponseTokens, kStreamedAnswerMinimumTokens,
+        static_cast<std::int64_t>(kStreamedAnswerByteCeiling) / kStreamedAnswerBytesPerToken);
+    return static_cast<std::size_t>(tokens * kStreamedAnswerBytesPerToken);
 }
 
 QNModelCorrectionProviderResult transportFailureResult(const net::HttpError& error,
@@ -39,8 +53,8 @@ QNModelCorrectionProviderResult transportFailureResult(const net::HttpError& err
         case net::HttpError::Kind::network:
             break;
     }
-    return QNModelCorrectionProviderResult::failed(std::string(networkErrorPrefix) +
-                                                   error.description);
+    return QNModelCorrectionProviderResult::failed(
+        condensedFailureText(std::string(networkErrorPrefix) + error.description));
 }
 
 }  // namespace ravlin

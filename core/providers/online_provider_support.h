@@ -4,6 +4,8 @@
 // credential the user gave, passing over a blank message from a service, and telling the caller
 // about a request the transport could not complete. Each provider passes its own texts.
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -22,14 +24,24 @@ namespace ravlin {
 [[nodiscard]] std::optional<std::string> resolvedCredential(
     const std::function<std::optional<std::string>()>& provider);
 
-// The message when it holds more than whitespace and newlines, else null. A blank message would
-// leave the user with an empty failure text, so the caller's next candidate or fixed text
-// stands in for it.
-[[nodiscard]] const std::string* nonBlankMessage(const std::optional<std::string>& message);
+// A service's message made fit to show (`condensedFailureText`), or absent when nothing is
+// left of it. A blank message would leave the user with an empty failure text, so the caller's
+// next candidate or fixed text stands in for it.
+[[nodiscard]] std::optional<std::string> shownMessage(const std::optional<std::string>& message);
+
+// The most bytes of answer text a streaming provider folds for one request before it gives up
+// with its payload-too-large failure: what a sane service sends for the request's response-token
+// budget with generous headroom (32 bytes a token, for at least 256 tokens), never more than
+// 1 MiB. Without it a hostile or broken service could stream an answer without end, and every
+// event would cost the whole text so far.
+inline constexpr std::int64_t kStreamedAnswerBytesPerToken = 32;
+inline constexpr std::int64_t kStreamedAnswerMinimumTokens = 256;
+inline constexpr std::size_t kStreamedAnswerByteCeiling = 1024 * 1024;
+[[nodiscard]] std::size_t streamedAnswerByteLimit(const QNModelCorrectionRequest& request);
 
 // How a request the transport gave up on ends: `cancelled` for a stop request, failed with
 // `timedOutText` for a time-out, else failed with `networkErrorPrefix` and the transport's
-// description.
+// description, condensed to one line.
 [[nodiscard]] QNModelCorrectionProviderResult transportFailureResult(
     const net::HttpError& error, std::string_view timedOutText,
     std::string_view networkErrorPrefix);

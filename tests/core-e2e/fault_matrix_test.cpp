@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "core/providers/codex-cli/codex_cli_provider.h"
 #include "core/providers/openai/openai_provider.h"
 #include "core/text/unicode.h"
@@ -113,6 +115,29 @@ TEST(FaultMatrix, ServerFaultsEndInEachOnlineProvidersOwnWords) {
                         {.outcome = Outcome::failed(online.network),
                          .reasonIsPrefix = true,
                          .partials = firstPartial}});
+        // A body cut between whole events: the rest of the sentence never came, so the
+        // partial text must not become the answer.
+        const std::vector<std::pair<std::string, ScriptedReply>> cutBodies{
+            {"ends without its last chunk",
+             ScriptedReply::eventStream().event(textDelta("The cat")).drop()},
+            {"ends short of its Content-Length", ScriptedReply::eventStream()
+                                                     .withContentLength()
+                                                     .event(textDelta("The cat"))
+                                                     .drop()
+                                                     .event(textDelta(" sat on the mat."))},
+            {"resets the connection after text",
+             ScriptedReply::eventStream().event(textDelta("The cat")).pause(50ms).reset()},
+        };
+        for (const auto& [fault, cutReply] : cutBodies) {
+            rows.push_back({named(fault),
+                            [=, reply = cutReply](Rig& rig) {
+                                rig.server.enqueue(reply);
+                                return alone(make(rig, {}));
+                            },
+                            {.outcome = Outcome::failed(online.network),
+                             .reasonIsPrefix = true,
+                             .partials = firstPartial}});
+        }
         rows.push_back({named("not HTTP at all"),
                         [=](Rig& rig) {
                             rig.server.enqueue(ScriptedReply::raw("SSH-2.0-OpenSSH_9.2\r\n"));
@@ -201,6 +226,17 @@ TEST(FaultMatrix, ServerFaultsEndInEachOnlineProvidersOwnWords) {
                  return alone(make(rig, {}));
              },
              {.outcome = Outcome::failed("Upstream failed"), .partials = firstPartial}});
+        // A service's message reaches the person as one short line, without escapes or controls.
+        rows.push_back(
+            {named("an error event with escapes, line breaks and 200 KB of text"),
+             [=](Rig& rig) {
+                 const std::string message =
+                     "\x1b[31mUpstream\x1b[0m\r\n\tfailed\a " + std::string(200'000, 'x');
+                 rig.server.enqueue(ScriptedReply::eventStream().event(
+                     nlohmann::json{{"type", "error"}, {"message", message}}.dump()));
+                 return alone(make(rig, {}));
+             },
+             {.outcome = Outcome::failed("Upstream failed " + std::string(484, 'x') + "...")}});
         // With a fallback, the same faults hand over and the fallback's answer is the result.
         rows.push_back({named("5xx, the on-device fallback corrects"),
                         [=](Rig& rig) {
@@ -235,6 +271,34 @@ TEST(FaultMatrix, ServerFaultsEndInEachOnlineProvidersOwnWords) {
                          .status = Status::fallback(id + " failed: " + online.network),
                          .output = kCorrected}});
     }
+    // OpenAI ends every answer with a completion or failure event: a body that ends cleanly
+    // after text without one was cut short, and the fallback corrects instead. The hosted
+    // service names no such event, so there the end of the body ends the answer.
+    const auto cutShort = [](std::string_view text) {
+        return ScriptedReply::eventStream().event(textDelta(text)).chunk("data: [DONE]\n\n");
+    };
+    rows.push_back({"openai: ends cleanly without a completion event, the fallback corrects",
+                    [=](Rig& rig) {
+                        rig.server.enqueue(cutShort("I have bought three"));
+                        rig.model->enqueue(snapshotsOf({kCorrected}));
+                        return std::pair{rig.openai(), rig.onDevice()};
+                    },
+                    {.outcome = Outcome::corrected(),
+                     .status = Status::fallback("openai-byok failed: OpenAI response incomplete"),
+                     .output = kCorrected}});
+    rows.push_back({"hosted: an error body with escapes and control characters",
+                    [](Rig& rig) {
+                        rig.server.enqueue(
+                            ScriptedReply(400).chunk("Bad\x1b[2J\tthing\r\nhappened\x07"));
+                        return alone(rig.hosted());
+                    },
+                    {.outcome = Outcome::failed("Hosted proxy HTTP 400: Bad thing happened")}});
+    rows.push_back({"hosted: ends cleanly after text",
+                    [=](Rig& rig) {
+                        rig.server.enqueue(cutShort(kCorrectedUtf8));
+                        return alone(rig.hosted());
+                    },
+                    {.outcome = Outcome::corrected(), .output = kCorrected}});
     runMatrix("server faults", rows);
 }
 

@@ -193,8 +193,8 @@ TEST(HostedProxyProvider, EndsEveryStreamWithItsOwnFailureText) {
                      {}});
     cases.push_back({"http error without body", ScriptedReply(500), "Hosted proxy HTTP 500", {}});
     cases.push_back({"http error body cut inside a character",
-                     ScriptedReply(503).chunk(std::string(4095, 'e') + "\xC3\xA9" + "tail"),
-                     "Hosted proxy HTTP 503: " + std::string(4095, 'e'),
+                     ScriptedReply(503).chunk("e" + std::string(4094, ' ') + "\xC3\xA9" + "tail"),
+                     "Hosted proxy HTTP 503: e",
                      {}});
     cases.push_back({"redirect is not followed",
                      ScriptedReply(302).header("Location", "/elsewhere"),
@@ -239,6 +239,12 @@ TEST(HostedProxyProvider, TimesOutTheHeadTheIdleGapAndTheWholeExchange) {
         },
         {"Hosted proxy request timed out", "Hosted proxy idle timeout",
          "Hosted proxy total stream deadline exceeded", "Hosted proxy network error: "});
+}
+
+TEST(HostedProxyProvider, CapsTheAnswerByTheResponseBudget) {
+    testing::expectAnswerCap([](const LoopbackHttpServer& server, double, double,
+                                double) { return makeProvider(server.url(), ProviderSetup{}); },
+                             "Hosted proxy event payload too large", "");
 }
 
 TEST(HostedProxyProvider, ParsesTheSameStreamCutAtEveryByte) {

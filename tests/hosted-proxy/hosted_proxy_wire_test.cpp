@@ -208,7 +208,8 @@ TEST(HostedProxyWire, HttpErrorTextUsesTheBodyWhenItHasOne) {
         bool cut;
         std::string text;
     };
-    const std::string longBody = std::string(4094, 'x') + "\xE2\x82\xAC";  // € cut after 2 bytes
+    // € cut after 2 bytes; the spaces before it collapse to nothing.
+    const std::string longBody = "x" + std::string(4093, ' ') + "\xE2\x82\xAC";
     const std::vector<Case> cases = {
         {500, "", false, "Hosted proxy HTTP 500"},
         {502, " \r\n\t", false, "Hosted proxy HTTP 502"},
@@ -223,7 +224,11 @@ TEST(HostedProxyWire, HttpErrorTextUsesTheBodyWhenItHasOne) {
          R"(Hosted proxy HTTP 400: {"error":"","message":null})"},
         {400, R"({"error":7})", false, R"(Hosted proxy HTTP 400: {"error":7})"},
         {401, "\xFF\xFE", false, "Hosted proxy HTTP 401"},
-        {413, longBody.substr(0, 4096), true, "Hosted proxy HTTP 413: " + std::string(4094, 'x')},
+        {413, longBody.substr(0, 4096), true, "Hosted proxy HTTP 413: x"},
+        // Shown as one line of at most 500 characters, without escapes or control characters.
+        {400, "a\x1b[1mb\tc\x07\x1b\x7f d", false, "Hosted proxy HTTP 400: ab c d"},
+        {400, std::string(1000, 'y'), false,
+         "Hosted proxy HTTP 400: " + std::string(477, 'y') + "..."},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(hostedProxyHTTPErrorText(c.status, c.body, c.cut), c.text) << c.body;

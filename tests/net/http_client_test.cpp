@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "tests/support/loopback_http_server.h"
@@ -241,6 +244,53 @@ TEST(HttpClient, SpeaksOnlyHttpAndHttpsAndPlainHttpOnlyToThisComputer) {
     // A refused URL is refused before anything is sent.
     const auto opened = strict.open(post("http://example.com/"), {});
     EXPECT_EQ(opened.error.kind, HttpError::Kind::unsupportedURL);
+}
+
+// Sets an environment variable for one scope and puts back what was there.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnvironment() {
+        if (old_) {
+            setenv(name_, old_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(HttpClient, PlainHttpToThisComputerNeverGoesThroughAProxy) {
+    // A proxy sees every byte of a plain http request, the key in its Authorization header
+    // included. Requests through the proxy name their whole URL; direct ones only the path.
+    LoopbackHttpServer proxy;
+    proxy.setHandler([](const testing::RecordedRequest&) { return ScriptedReply(502); });
+    const ScopedEnvironment variable("http_proxy", proxy.url(""));
+    const std::string port = std::to_string(proxy.port());
+    const HttpClient lenient(HttpClient::Options{.allowPlainHttpToAnyHost = true});
+    for (const std::string host :
+         {"127.0.0.1", "127.0.0.2", "127.255.255.254", "LocalHost", "[::1]"}) {
+        (void)lenient.open(post("http://" + host + ":" + port + "/x"), {});
+    }
+    for (const auto& request : proxy.requests()) {
+        EXPECT_EQ(request.target, "/x") << "went through the proxy";
+    }
+    // The proxy is in force for any other host.
+    const std::size_t before = proxy.requestCount();
+    (void)lenient.open(post("http://192.0.2.1:9/x"), {});
+    const auto requests = proxy.requests();
+    ASSERT_EQ(requests.size(), before + 1);
+    EXPECT_EQ(requests.back().target, "http://192.0.2.1:9/x");
 }
 
 TEST(HttpClient, RefusesHeaderValuesThatWouldSplitTheHead) {

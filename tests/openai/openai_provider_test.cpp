@@ -7,8 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "core/services/token_budget.h"
 #include "core/records/prompt_catalogue.h"
+#include "core/services/token_budget.h"
 #include "core/text/unicode.h"
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/stream_events.h"
@@ -124,7 +124,7 @@ TEST(OpenAIProvider, StreamsDeltasIntoPartialsAndCompletesWithUsage) {
 TEST(OpenAIProvider, SendsContextThroughInstructionsAndInputOnly) {
     LoopbackHttpServer server;
     server.setHandler([](const testing::RecordedRequest&) {
-        return ScriptedReply::eventStream().event(deltaEvent("Fixed."));
+        return ScriptedReply::eventStream().event(deltaEvent("Fixed.")).event(doneEvent("Fixed."));
     });
     auto [provider, keyCalls] = makeProvider(server);
     const QNModelCorrectionRequest plain(u"teh text", 64);
@@ -162,6 +162,11 @@ TEST(OpenAIProvider, EndsEveryStreamWithItsOwnFailureText) {
                      {}});
     cases.push_back(
         {"empty body", ScriptedReply::eventStream(), "OpenAI returned empty response", {}});
+    // Text that the service never said was whole: the rest of the answer was lost.
+    cases.push_back({"text without a completion event",
+                     ScriptedReply::eventStream().event(deltaEvent("Hi")).chunk("data: [DONE]\n\n"),
+                     "OpenAI response incomplete",
+                     {u"Hi"}});
     cases.push_back({"event without type",
                      ScriptedReply::eventStream().event(deltaEvent("Hi")).event(R"({"delta":"x"})"),
                      "OpenAI malformed response",
@@ -291,6 +296,12 @@ TEST(OpenAIProvider, TimesOutTheHeadTheIdleGapAndTheWholeExchange) {
          "OpenAI network error: "});
 }
 
+TEST(OpenAIProvider, CapsTheAnswerByTheResponseBudget) {
+    testing::expectAnswerCap([](const LoopbackHttpServer& server, double, double,
+                                double) { return makeProvider(server).provider; },
+                             "OpenAI event payload too large", R"({"type":"response.completed"})");
+}
+
 TEST(OpenAIProvider, ParsesTheSameStreamCutAtEveryByte) {
     const std::string body = ": hi\r\n" + ("data: " + deltaEvent("Hel")) + "\r\n\r\n" +
                              "data:" + deltaEvent("lo \xE2\x82\xAC") + "\n" + "data: [DONE]\n" +
@@ -352,7 +363,10 @@ TEST(OpenAIProvider, ACancelledCallerIsToldCancelled) {
 
 TEST(OpenAIProvider, OneShotTakesTheTerminalEvent) {
     LoopbackHttpServer server;
-    server.enqueue(ScriptedReply::eventStream().event(deltaEvent("Fix")).event(deltaEvent("ed")));
+    server.enqueue(ScriptedReply::eventStream()
+                       .event(deltaEvent("Fix"))
+                       .event(deltaEvent("ed"))
+                       .event(R"({"type":"response.completed"})"));
     server.enqueue(ScriptedReply(401));
     auto [provider, keyCalls] = makeProvider(server);
     const auto result = provider->generateCorrection(requestFor(u"fixd"), {});

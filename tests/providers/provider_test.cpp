@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/providers/online_provider_support.h"
 #include "tests/support/scripted_provider.h"
 #include "tests/support/stream_events.h"
 
@@ -67,6 +68,15 @@ TEST(ProviderInterface, DefaultStreamPassesTheStopTokenToTheOneShotCall) {
     EXPECT_EQ(streamEvents(provider, QNModelCorrectionRequest(u"x", 1), stop.get_token()),
               std::vector{Event::cancelled()});
     EXPECT_TRUE(provider.sawStop);
+}
+
+TEST(StreamedAnswerLimit, FollowsTheBudgetWithinAFloorAndOneMebibyte) {
+    const std::pair<std::int64_t, std::size_t> cases[] = {
+        {-5, 8192}, {0, 8192}, {256, 8192}, {1000, 32000}, {32768, 1 << 20}, {1LL << 40, 1 << 20},
+    };
+    for (const auto& [tokens, bytes] : cases) {
+        EXPECT_EQ(streamedAnswerByteLimit(QNModelCorrectionRequest(u"x", tokens)), bytes) << tokens;
+    }
 }
 
 TEST(ScriptedProvider, PlaysItsScriptAndRecordsTheRequest) {

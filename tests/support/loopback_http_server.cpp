@@ -151,6 +151,11 @@ ScriptedReply& ScriptedReply::drop() {
     return *this;
 }
 
+ScriptedReply& ScriptedReply::reset() {
+    steps.push_back({Step::Kind::reset, {}, {}});
+    return *this;
+}
+
 ScriptedReply& ScriptedReply::rawBytes(std::string bytes) {
     steps.push_back({Step::Kind::raw, std::move(bytes), {}});
     return *this;
@@ -433,6 +438,12 @@ void LoopbackHttpServer::serve(int fd) {
                 return false;
             case ScriptedReply::Step::Kind::drop:
                 return false;
+            case ScriptedReply::Step::Kind::reset: {
+                // Closing with a zero linger time sends RST instead of FIN.
+                const linger abort{1, 0};
+                setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+                return false;
+            }
             default:
                 return true;
         }

@@ -2,7 +2,8 @@
 
 // An HTTP/1.1 server on 127.0.0.1 for tests of network clients. Every connection answers one
 // request with a scripted reply: any status and headers, a body sent in pieces (chunked or with
-// a Content-Length) with pauses between them, a stall that sends nothing, an abrupt close, or
+// a Content-Length) with pauses between them, a stall that sends nothing, an abrupt close or
+// reset, or
 // raw bytes instead of HTTP. Every request is recorded, its header fields in the order they
 // arrived, for assertions.
 //
@@ -68,11 +69,13 @@ class ScriptedReply {
     ScriptedReply& stall();
     // Closes the connection at once, leaving the body unfinished.
     ScriptedReply& drop();
+    // Resets the connection (TCP RST) at once, leaving the body unfinished.
+    ScriptedReply& reset();
     // Bytes written as they are, outside any chunk framing.
     ScriptedReply& rawBytes(std::string bytes);
 
     struct Step {
-        enum class Kind { chunk, raw, pause, stall, drop };
+        enum class Kind { chunk, raw, pause, stall, drop, reset };
         Kind kind = Kind::chunk;
         std::string bytes;
         std::chrono::milliseconds delay{0};

@@ -64,4 +64,41 @@ void expectStreamTimeLimits(const StreamingProviderFactory& makeProvider,
     }
 }
 
+void expectAnswerCap(const StreamingProviderFactory& makeProvider, const std::string& tooLargeText,
+                     const std::string& closing) {
+    struct Case {
+        const char* name;
+        std::int64_t responseTokens;
+        std::string answer;
+        bool fits;
+    };
+    const std::vector<Case> cases = {
+        {"exactly the cap", 100, std::string(8192, 'a'), true},
+        {"one byte past the cap", 256, std::string(8193, 'a'), false},
+        {"white space past the cap", 256, "Hi" + std::string(8200, ' '), false},
+        {"a larger budget", 1000, std::string(32000, 'a'), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto reply = ScriptedReply::eventStream();
+        for (std::size_t at = 0; at < c.answer.size(); at += 100) {
+            reply.event(deltaEvent(std::string_view(c.answer).substr(at, 100)));
+        }
+        if (!closing.empty()) {
+            reply.event(closing);
+        }
+        LoopbackHttpServer server;
+        server.enqueue(std::move(reply));
+        auto provider = makeProvider(server, 1.0, 1.0, 5.0);
+        const auto events =
+            streamEvents(*provider, QNModelCorrectionRequest(u"text", c.responseTokens));
+        if (c.fits) {
+            ASSERT_EQ(terminal(events).kind(), QNModelCorrectionStreamEvent::Kind::completed);
+            EXPECT_EQ(terminal(events).response()->output.size(), c.answer.size());
+        } else {
+            EXPECT_EQ(failureOf(events), tooLargeText);
+        }
+    }
+}
+
 }  // namespace ravlin::testing

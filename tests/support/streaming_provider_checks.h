@@ -32,4 +32,11 @@ struct StreamTimeLimitTexts {
 void expectStreamTimeLimits(const StreamingProviderFactory& makeProvider,
                             const StreamTimeLimitTexts& texts);
 
+// The answer a provider folds is capped by the request's response-token budget (32 bytes a
+// token, at least 256 tokens): exactly the cap completes, one byte more fails with
+// `tooLargeText`, and white space counts although it publishes nothing. `closing` is the event
+// payload the service ends an answer with, or empty when it names none.
+void expectAnswerCap(const StreamingProviderFactory& makeProvider, const std::string& tooLargeText,
+                     const std::string& closing);
+
 }  // namespace ravlin::testing

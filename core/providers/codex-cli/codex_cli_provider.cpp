@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unicode/uchar.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,8 +15,9 @@
 #include <system_error>
 #include <utility>
 
-#include "core/services/output_sanitizer.h"
+#include "core/providers/failure_text.h"
 #include "core/records/prompt_catalogue.h"
+#include "core/services/output_sanitizer.h"
 #include "core/support/uuid.h"
 #include "core/text/unicode.h"
 
@@ -34,7 +34,6 @@ constexpr std::string_view kNotLoggedInMessage = "Codex CLI not logged in - run 
 constexpr std::string_view kEmptyResponseMessage = "Codex returned an empty response";
 constexpr std::string_view kDirectoryFailureMessage =
     "Codex CLI failed to create a temporary directory";
-constexpr std::int64_t kCondensedFailureCharacters = 500;
 
 QNModelAvailabilitySummary unavailableSummary(std::string_view title, std::string detail) {
     return {false, std::string(title), std::move(detail)};
@@ -513,40 +512,7 @@ std::optional<std::string> QNProviderCodexCLICorrection::findEventMessage(
 }
 
 std::string QNProviderCodexCLICorrection::condenseFailureText(std::string_view text) {
-    const std::u16string source = text::toUtf16(text);
-    const auto length = static_cast<std::int64_t>(source.size());
-    std::u16string condensed;
-    condensed.reserve(source.size());
-    std::int64_t index = 0;
-    while (index < length) {
-        const char32_t codePoint = text::codePointAt(source, index);
-        index += codePoint > 0xFFFF ? 2 : 1;
-        if (codePoint == 0x1B && index < length && source[index] == u'[') {
-            // A terminal escape sequence: up to and including its final character (@ to ~).
-            ++index;
-            while (index < length) {
-                const char16_t unit = source[index++];
-                if (unit >= 64 && unit <= 126) {
-                    break;
-                }
-            }
-            continue;
-        }
-        if (text::isWhitespaceOrNewline(codePoint) || u_charType(codePoint) == U_CONTROL_CHAR) {
-            if (!condensed.empty() && condensed.back() != u' ') {
-                condensed.push_back(u' ');
-            }
-            continue;
-        }
-        if (codePoint > 0xFFFF) {
-            condensed.push_back(source[index - 2]);
-            condensed.push_back(source[index - 1]);
-        } else {
-            condensed.push_back(static_cast<char16_t>(codePoint));
-        }
-    }
-    condensed = text::trimmed(condensed);
-
+    const std::u16string condensed = failureLine(text);
     const std::u16string lowered = text::lowercased(condensed);
     const auto contains = [&lowered](std::u16string_view needle) {
         return lowered.find(needle) != std::u16string::npos;
@@ -558,12 +524,7 @@ std::string QNProviderCodexCLICorrection::condenseFailureText(std::string_view t
     if (condensed.empty()) {
         return "Codex CLI failed";
     }
-    if (text::characterCount(condensed) <= kCondensedFailureCharacters) {
-        return text::toUtf8(condensed);
-    }
-    return text::toUtf8(
-               text::trimmed(text::prefixCharacters(condensed, kCondensedFailureCharacters))) +
-           "...";
+    return shortenedFailureLine(condensed);
 }
 
 std::string QNProviderCodexCLICorrection::failureMessage(

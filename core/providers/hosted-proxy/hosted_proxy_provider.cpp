@@ -209,7 +209,16 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
     }
 
     QNParserHostedProxyStreamEvent parser;
-    std::optional<std::string> lastPublished;
+    // The output only ever grows at its end (a done event replaces it only with a text that
+    // begins with it), so the published text, the output trimmed, is known by where it starts
+    // and ends; each event needs only a look at what it added.
+    std::optional<std::size_t> publishedStart;
+    std::size_t publishedEnd = 0;
+    const std::size_t answerLimit = streamedAnswerByteLimit(request);
+    const auto published = [&] {
+        return std::string_view(parser.output)
+            .substr(*publishedStart, publishedEnd - *publishedStart);
+    };
     net::ResponseByteSource bytes(response);
     net::SseLineReader reader(bytes, net::SseLineReader::kDefaultMaxLineBytes);
     while (true) {
@@ -226,13 +235,13 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
                 if (stopToken.stop_requested()) {
                     return QNModelCorrectionStreamEvent::cancelled();
                 }
-                if (!lastPublished) {
+                if (!publishedStart) {
                     return QNModelCorrectionStreamEvent::failed(
                         "Hosted proxy returned empty response");
                 }
                 const double latency = millisecondsBetween(start, clock_->now());
                 return QNModelCorrectionStreamEvent::completed(
-                    QNModelCorrectionResponse(request.text, text::toUtf16(*lastPublished), latency,
+                    QNModelCorrectionResponse(request.text, text::toUtf16(published()), latency,
                                               normalizedUsage(parser.usage)));
             }
             case net::SseLineStatus::payloadTooLarge:
@@ -260,14 +269,27 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
         } catch (const DecodingError&) {
             return QNModelCorrectionStreamEvent::failed("Hosted proxy malformed response");
         }
+        const std::size_t folded = parser.output.size();
         if (const auto failure = parser.consume(event)) {
             return QNModelCorrectionStreamEvent::failed(failure->failureText());
         }
-        const std::string_view trimmed = text::trimmedWhitespaceAndNewlines(parser.output);
-        if (!trimmed.empty() && (!lastPublished || *lastPublished != trimmed)) {
-            lastPublished = std::string(trimmed);
-            sink(QNModelCorrectionStreamEvent::partial(text::toUtf16(trimmed)));
+        if (parser.output.size() > answerLimit) {
+            return failed(Kind::payloadTooLarge);
         }
+        // What the event added, trimmed: its last visible character ends the published text.
+        const std::string_view added =
+            text::trimmedWhitespaceAndNewlines(std::string_view(parser.output).substr(folded));
+        if (added.empty()) {
+            continue;  // nothing visible changed: no comparison, no conversion
+        }
+        const auto offset = [&](const char* at) {
+            return static_cast<std::size_t>(at - parser.output.data());
+        };
+        if (!publishedStart) {
+            publishedStart = offset(added.data());
+        }
+        publishedEnd = offset(added.data() + added.size());
+        sink(QNModelCorrectionStreamEvent::partial(text::toUtf16(published())));
     }
 }
 

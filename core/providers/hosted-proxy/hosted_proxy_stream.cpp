@@ -1,5 +1,6 @@
 #include "core/providers/hosted-proxy/hosted_proxy_stream.h"
 
+#include "core/providers/failure_text.h"
 #include "core/providers/online_provider_support.h"
 
 namespace ravlin {
@@ -48,30 +49,30 @@ std::optional<QNErrorHostedProxyStreaming> QNParserHostedProxyStreamEvent::consu
         return std::nullopt;
     }
     if (typed && type == "response.failed") {
-        if (const auto* message = nonBlankMessage(errorMessage(event))) {
+        if (const auto message = shownMessage(errorMessage(event))) {
             return QNErrorHostedProxyStreaming::failed(*message);
         }
         return QNErrorHostedProxyStreaming::failed("Hosted proxy response failed");
     }
     if (typed && type == "response.incomplete") {
-        if (const auto* message = nonBlankMessage(errorMessage(event))) {
+        if (const auto message = shownMessage(errorMessage(event))) {
             return QNErrorHostedProxyStreaming::failed(*message);
         }
         static const std::optional<std::string> none;
         const auto& reason = event.response && event.response->incompleteDetails
                                  ? event.response->incompleteDetails->reason
                                  : none;
-        if (const auto* text = nonBlankMessage(reason)) {
-            return QNErrorHostedProxyStreaming::failed("Hosted proxy response incomplete: " +
-                                                       *text);
+        if (const auto text = shownMessage(reason)) {
+            return QNErrorHostedProxyStreaming::failed(
+                condensedFailureText("Hosted proxy response incomplete: " + *text));
         }
         return QNErrorHostedProxyStreaming::failed("Hosted proxy response incomplete");
     }
     if (typed && type == "error") {
-        if (const auto* message = nonBlankMessage(event.message)) {
+        if (const auto message = shownMessage(event.message)) {
             return QNErrorHostedProxyStreaming::failed(*message);
         }
-        if (const auto* message = nonBlankMessage(errorMessage(event))) {
+        if (const auto message = shownMessage(errorMessage(event))) {
             return QNErrorHostedProxyStreaming::failed(*message);
         }
         return QNErrorHostedProxyStreaming::failed("Hosted proxy stream error");

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/net/json_scan.h"
+#include "core/providers/failure_text.h"
 #include "core/providers/json_members.h"
 #include "core/records/raw_value.h"
 #include "core/text/utf8.h"
@@ -181,12 +182,12 @@ std::string hostedProxyHTTPErrorText(int status, std::string_view body, bool cut
         details.clear();
     }
     if (details.empty()) {
-        return text + ": " + bodyText;
+        return condensedFailureText(text + ": " + bodyText);
     }
     for (const auto& detail : details) {
         text += ": " + detail;
     }
-    return text;
+    return condensedFailureText(text);
 }
 
 }  // namespace ravlin

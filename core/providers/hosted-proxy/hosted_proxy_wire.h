@@ -100,7 +100,8 @@ inline constexpr std::size_t kHostedProxyErrorBodyLimit = 4096;
 // The failure text of a reply with a status outside 200 to 299: "Hosted proxy HTTP " and the
 // status, then ": " and the error body's details or text when it has any. `body` holds at most
 // the first 4,096 bytes; `cutAtLimit` tells that the body may have gone on, so a character cut
-// in two at the end is dropped rather than spoiling the whole text.
+// in two at the end is dropped rather than spoiling the whole text. The result is condensed to
+// one line (`condensedFailureText`).
 [[nodiscard]] std::string hostedProxyHTTPErrorText(int status, std::string_view body,
                                                    bool cutAtLimit);
 

@@ -168,7 +168,11 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
     }
 
     QNParserOpenAIStreamEvent parser;
-    std::optional<std::string> lastYielded;
+    // Every change of the output is yielded as it happens, so the text last yielded is always
+    // the parser's output once one was.
+    bool yielded = false;
+    std::uint64_t yieldedRevision = 0;
+    const std::size_t answerLimit = streamedAnswerByteLimit(request);
     net::ResponseByteSource bytes(response);
     net::SseLineReader reader(bytes, QNParserOpenAIStreamEvent::kMaxEventByteSize);
     while (true) {
@@ -186,11 +190,16 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
                     return QNModelCorrectionStreamEvent::cancelled();
                 }
                 const double latency = millisecondsBetween(start, clock_->now());
-                if (!lastYielded) {
+                if (!yielded) {
                     return QNModelCorrectionStreamEvent::failed("OpenAI returned empty response");
                 }
+                // Text but no word that it is whole: the rest of the answer was lost, and the
+                // partial text must not stand in for it.
+                if (!parser.answerEnded) {
+                    return QNModelCorrectionStreamEvent::failed("OpenAI response incomplete");
+                }
                 return QNModelCorrectionStreamEvent::completed(
-                    QNModelCorrectionResponse(request.text, text::toUtf16(*lastYielded), latency,
+                    QNModelCorrectionResponse(request.text, text::toUtf16(parser.output), latency,
                                               normalizedUsage(parser.usage)));
             }
             case net::SseLineStatus::payloadTooLarge:
@@ -222,10 +231,15 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
         if (const auto failure = parser.consume(*parsed.event)) {
             return QNModelCorrectionStreamEvent::failed(failure->failureText());
         }
-        if (!parser.output.empty() && (!lastYielded || *lastYielded != parser.output)) {
-            lastYielded = parser.output;
-            sink(QNModelCorrectionStreamEvent::partial(text::toUtf16(parser.output)));
+        if (parser.outputRevision == yieldedRevision) {
+            continue;  // nothing changed: no comparison, no conversion
         }
+        if (parser.output.size() > answerLimit) {
+            return failed(Kind::payloadTooLarge);
+        }
+        yieldedRevision = parser.outputRevision;
+        yielded = true;
+        sink(QNModelCorrectionStreamEvent::partial(text::toUtf16(parser.output)));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "core/providers/openai/openai_stream.h"
 
+#include "core/providers/failure_text.h"
 #include "core/providers/online_provider_support.h"
 #include "core/records/raw_value.h"
 #include "core/text/utf8.h"
@@ -74,18 +75,22 @@ std::optional<QNErrorOpenAIStreaming> QNParserOpenAIStreamEvent::consume(
     const QNModelOpenAIStreamEvent& event) {
     const std::string_view type = event.type;
     if (type == "response.output_text.delta") {
-        if (event.delta) {
+        if (event.delta && !event.delta->empty()) {
             output += *event.delta;
+            ++outputRevision;
         }
         return std::nullopt;
     }
     if (type == "response.output_text.done") {
-        if (event.text && !event.text->empty()) {
+        answerEnded = true;
+        if (event.text && !event.text->empty() && *event.text != output) {
             output = *event.text;
+            ++outputRevision;
         }
         return std::nullopt;
     }
     if (type == "response.completed") {
+        answerEnded = true;
         const std::optional<QNModelCorrectionAPIMetadata>* candidates[] = {
             event.response ? &event.response->usage : nullptr,
             event.response ? &event.response->metadata : nullptr,
@@ -107,25 +112,26 @@ std::optional<QNErrorOpenAIStreaming> QNParserOpenAIStreamEvent::consume(
         return std::nullopt;
     }
     if (type == "response.failed") {
-        if (const auto* message = nonBlankMessage(errorMessage(event))) {
+        if (const auto message = shownMessage(errorMessage(event))) {
             return QNErrorOpenAIStreaming::failed(*message);
         }
         return QNErrorOpenAIStreaming::failed("OpenAI response failed");
     }
     if (type == "response.incomplete") {
-        if (const auto* message = nonBlankMessage(errorMessage(event))) {
+        if (const auto message = shownMessage(errorMessage(event))) {
             return QNErrorOpenAIStreaming::failed(*message);
         }
-        if (const auto* reason = nonBlankMessage(incompleteReason(event))) {
-            return QNErrorOpenAIStreaming::failed("OpenAI response incomplete: " + *reason);
+        if (const auto reason = shownMessage(incompleteReason(event))) {
+            return QNErrorOpenAIStreaming::failed(
+                condensedFailureText("OpenAI response incomplete: " + *reason));
         }
         return QNErrorOpenAIStreaming::failed("OpenAI response incomplete");
     }
     if (type == "error") {
-        if (const auto* message = nonBlankMessage(event.message)) {
+        if (const auto message = shownMessage(event.message)) {
             return QNErrorOpenAIStreaming::failed(*message);
         }
-        if (const auto* message = nonBlankMessage(errorMessage(event))) {
+        if (const auto message = shownMessage(errorMessage(event))) {
             return QNErrorOpenAIStreaming::failed(*message);
         }
         return QNErrorOpenAIStreaming::failed("OpenAI stream error");

@@ -49,8 +49,14 @@ struct QNParserOpenAIStreamEvent {
 
     // The corrected text accumulated so far (UTF-8).
     std::string output;
+    // Counts the changes of `output`, so a reader can tell a change without comparing texts.
+    std::uint64_t outputRevision = 0;
     // The usage of the correction, once a completed event has reported one.
     std::optional<QNModelCorrectionUsage> usage;
+    // Whether the service said the text is whole ("response.output_text.done" or
+    // "response.completed"). Every answer ends with one of them or with a failure event, so a
+    // body that ends without either was cut short.
+    bool answerEnded = false;
     std::int64_t maxEventByteSize = kMaxEventByteSize;
 
     // One line of the reply, as the line reader gives it. A line is trimmed of white space and
@@ -60,8 +66,9 @@ struct QNParserOpenAIStreamEvent {
 
     // Applies one event, by its exact type:
     //   "response.output_text.delta"  appends `delta`;
-    //   "response.output_text.done"   a non-empty `text` replaces the output;
-    //   "response.completed"          the usage comes from the first of response.usage,
+    //   "response.output_text.done"   a non-empty `text` replaces the output; the answer ended;
+    //   "response.completed"          the answer ended; the usage comes from the first of
+    //   response.usage,
     //                                 response.metadata, usage and metadata that holds a token
     //                                 count (the four counts, no credits);
     //   "response.failed", "response.incomplete", "error"   end the stream with their failure
