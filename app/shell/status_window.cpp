@@ -14,7 +14,8 @@
 namespace ravlin {
 
 StatusWindow::StatusWindow(const QString& notice, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::WindowCloseButtonHint | Qt::WindowTitleHint) {
+    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
     setWindowTitle(QStringLiteral("Ravlin"));
     setWindowIcon(ravlinIcon());
 
