@@ -1,0 +1,19 @@
+#pragma once
+
+// The program: one per user session, no taskbar window, a tray icon where the desktop has a
+// tray and otherwise a small window that says it is running and how to quit; it stops cleanly
+// (status 0) on SIGTERM and SIGINT.
+//
+// Standard error carries one line per event a supervisor or a test may wait for:
+//   "ravlin: running (pid N)"                 the event loop has started
+//   "ravlin: Not connected yet: ..."          seams without a real backend, when there are any
+//   "ravlin: asked to come forward"           a second start reached this one
+//   "ravlin: already running; asked it to come forward"   (from the second start, which exits 0)
+//   "ravlin: stopping (signal N)"
+
+namespace ravlin {
+
+// Runs the program to its end; returns the process's exit status.
+int runProgram(int argc, char** argv);
+
+}  // namespace ravlin

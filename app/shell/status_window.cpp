@@ -1,0 +1,99 @@
+#include "app/shell/status_window.h"
+
+#include <QFont>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace ravlin {
+
+StatusWindow::StatusWindow(const QString& notice, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
+    setWindowTitle(QStringLiteral("Ravlin"));
+    setWindowIcon(ravlinIcon());
+
+    auto* icon = new QLabel;
+    icon->setPixmap(ravlinIcon().pixmap(48, 48));
+    icon->setAlignment(Qt::AlignTop);
+
+    auto* title = new QLabel(QStringLiteral("Ravlin is running."));
+    QFont titleFont = title->font();
+    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.3);
+    titleFont.setBold(true);
+    title->setFont(titleFont);
+
+    auto* howTo = new QLabel(QStringLiteral(
+        "It keeps running when this window is closed; start it again to bring this window "
+        "back.\nTo quit, click Quit or press Ctrl+Q."));
+    howTo->setWordWrap(true);
+
+    auto* text = new QVBoxLayout;
+    text->addWidget(title);
+    text->addWidget(howTo);
+    if (!notice.isEmpty()) {
+        auto* seams = new QLabel(notice);
+        seams->setWordWrap(true);
+        seams->setObjectName(QStringLiteral("notice"));
+        seams->setStyleSheet(QStringLiteral("color: palette(mid);"));
+        text->addWidget(seams);
+    }
+    text->addStretch();
+
+    auto* quit = new QPushButton(QStringLiteral("Quit"));
+    quit->setObjectName(QStringLiteral("quit"));
+    connect(quit, &QPushButton::clicked, this, &StatusWindow::quitRequested);
+    auto* shortcut = new QShortcut(QKeySequence::Quit, this);
+    connect(shortcut, &QShortcut::activated, this, &StatusWindow::quitRequested);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(quit);
+
+    auto* top = new QHBoxLayout;
+    top->setSpacing(16);
+    top->addWidget(icon);
+    top->addLayout(text, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 20, 20, 16);
+    layout->addLayout(top);
+    layout->addSpacing(8);
+    layout->addLayout(buttons);
+    setFixedWidth(420);
+}
+
+void StatusWindow::bringForward() {
+    show();
+    raise();
+    activateWindow();
+}
+
+QIcon ravlinIcon() {
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPainterPath square;
+        square.addRoundedRect(QRectF(0.5, 0.5, size - 1.0, size - 1.0), size * 0.22, size * 0.22);
+        painter.fillPath(square, QColor(0x2f, 0x6f, 0xde));
+        QFont font;
+        font.setBold(true);
+        font.setPixelSize(static_cast<int>(size * 0.68));
+        painter.setFont(font);
+        painter.setPen(Qt::white);
+        painter.drawText(QRectF(0, 0, size, size), Qt::AlignCenter, QStringLiteral("R"));
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+}  // namespace ravlin

@@ -1,0 +1,31 @@
+#pragma once
+
+// The small window that tells a person the program is running and how to quit it. It is the
+// program's face where the desktop has no tray, and what a tray click or a second start brings
+// forward. A tool window: it takes no place in the taskbar.
+
+#include <QIcon>
+#include <QWidget>
+
+class QLabel;
+
+namespace ravlin {
+
+class StatusWindow final : public QWidget {
+    Q_OBJECT
+
+  public:
+    // `notice` is shown under the status when not empty (e.g. the seams not connected yet).
+    explicit StatusWindow(const QString& notice, QWidget* parent = nullptr);
+
+    // Shows the window, raised and focused.
+    void bringForward();
+
+  signals:
+    void quitRequested();
+};
+
+// The program's icon, drawn rather than loaded so the binary needs no resource files.
+[[nodiscard]] QIcon ravlinIcon();
+
+}  // namespace ravlin

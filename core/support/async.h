@@ -1,0 +1,307 @@
+#pragma once
+
+// Awaitables for coroutines that run on an Executor's sequence, and the scope that lets an
+// owner end the flows it started.
+//
+// Every wait here resumes its coroutine on the executor's sequence, never on a worker thread,
+// and a stop request ends it at once (a stopped wait is not an error: the flow reads its token
+// and decides). They work with any coroutine type (the application uses QCoro::Task) and on
+// any Executor, so tests run whole flows on a ManualExecutor's virtual time.
+//
+//   QCoro::Task<> Owner::flow(std::string input, FlowGuard guard) {  // parameters by value
+//       co_await sleepFor(executor_, 40ms, guard.stop());
+//       if (guard.ended()) co_return;  // after every wait: stopped, or the owner is gone
+//       auto text = co_await runBlocking(runner_, executor_,
+//                                         [input](std::stop_token stop) { return work(input, stop);
+//                                         }, guard.stop());
+//       if (guard.ended()) co_return;
+//       ...
+//   }
+//
+// Rules for every flow:
+// - Start and await on the executor's sequence; the executor outlives every flow on it.
+// - Take parameters by value: a reference parameter dangles after the first suspension.
+// - Hold the owner only through a FlowGuard and check `ended()` after every wait before touching
+//   the owner; the owner's FlowScope requests the stop when the owner goes, so a flow that
+//   outlives its owner wakes at once and ends without running anything more.
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <coroutine>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include "core/support/executor.h"
+
+namespace ravlin {
+
+// What a running flow knows of its owner: whether it asked the flow to stop and whether it still
+// exists. Cheap to copy; pass it to the flow by value.
+class FlowGuard {
+  public:
+    FlowGuard(std::weak_ptr<const void> owner, std::stop_token stop)
+        : owner_(std::move(owner)), stop_(std::move(stop)) {}
+
+    [[nodiscard]] const std::stop_token& stop() const { return stop_; }
+    // True once the flow must end: its stop was requested or its owner is gone. Check it on the
+    // owner's sequence, after every wait, before touching the owner.
+    [[nodiscard]] bool ended() const { return stop_.stop_requested() || owner_.expired(); }
+
+  private:
+    std::weak_ptr<const void> owner_;
+    std::stop_token stop_;
+};
+
+// Held by an object that starts flows. Its destruction, or `stopAll`, requests the stop of every
+// flow started with a guard from it, so their waits end at once and they end on the sequence.
+class FlowScope {
+  public:
+    FlowScope() = default;
+    FlowScope(const FlowScope&) = delete;
+    FlowScope& operator=(const FlowScope&) = delete;
+    ~FlowScope() { stop_.request_stop(); }
+
+    // A guard for a new flow.
+    [[nodiscard]] FlowGuard guard() const { return FlowGuard(alive_, stop_.get_token()); }
+    // Stops every flow started so far; guards handed out afterwards are fresh.
+    void stopAll() {
+        stop_.request_stop();
+        stop_ = std::stop_source();
+    }
+
+  private:
+    std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
+    std::stop_source stop_;
+};
+
+namespace async_detail {
+
+// What one suspended wait shares with the tasks it posts and with its stop callback. Whoever ends
+// the wait first resumes the coroutine, exactly once, on the executor's sequence.
+struct WaitState {
+    explicit WaitState(Executor& executor) : executor(executor) {}
+
+    // True for the one caller that ends the wait.
+    bool end() { return !ended.exchange(true, std::memory_order_acq_rel); }
+    [[nodiscard]] bool hasEnded() const { return ended.load(std::memory_order_acquire); }
+
+    void setTimer(Executor::TaskID id) {
+        std::lock_guard lock(mutex);
+        timer = id;
+    }
+
+    // A stop request, on whatever thread made it: drop the pending timer and resume through the
+    // sequence.
+    static void stopWait(const std::shared_ptr<WaitState>& state) {
+        if (!state->end()) {
+            return;
+        }
+        Executor::TaskID pending = 0;
+        {
+            std::lock_guard lock(state->mutex);
+            pending = std::exchange(state->timer, 0);
+        }
+        if (pending != 0) {
+            state->executor.cancel(pending);
+        }
+        state->executor.post([state] { state->waiter.resume(); });
+    }
+
+    Executor& executor;
+    std::coroutine_handle<> waiter;
+    std::atomic<bool> ended{false};
+    std::mutex mutex;
+    Executor::TaskID timer = 0;  // guarded by mutex
+};
+
+struct StopWait {
+    std::shared_ptr<WaitState> state;
+    void operator()() const { WaitState::stopWait(state); }
+};
+
+}  // namespace async_detail
+
+// `co_await sleepFor(executor, 40ms, stop)`: resumes once `duration` has passed on the executor's
+// clock, or at once (through the sequence) when `stop` is requested, whichever comes first.
+class [[nodiscard]] SleepAwaiter {
+  public:
+    SleepAwaiter(Executor& executor, std::chrono::nanoseconds duration, std::stop_token stop)
+        : executor_(executor), duration_(duration), stop_(std::move(stop)) {}
+
+    [[nodiscard]] bool await_ready() const noexcept { return stop_.stop_requested(); }
+    void await_suspend(std::coroutine_handle<> waiter) {
+        auto state = std::make_shared<async_detail::WaitState>(executor_);
+        state->waiter = waiter;
+        state->setTimer(executor_.postAfter(duration_, [state] {
+            if (state->end()) {
+                state->waiter.resume();
+            }
+        }));
+        onStop_.emplace(stop_, async_detail::StopWait{std::move(state)});
+    }
+    void await_resume() noexcept { onStop_.reset(); }
+
+  private:
+    Executor& executor_;
+    std::chrono::nanoseconds duration_;
+    std::stop_token stop_;
+    std::optional<std::stop_callback<async_detail::StopWait>> onStop_;
+};
+
+[[nodiscard]] inline SleepAwaiter sleepFor(Executor& executor, std::chrono::nanoseconds duration,
+                                           std::stop_token stop) {
+    return SleepAwaiter(executor, duration, std::move(stop));
+}
+
+// `co_await waitUntil(executor, condition, 50ms, 1s, stop)`: checks `condition` now and then
+// every `pollInterval` on the sequence; yields true as soon as it holds, false when `limit` has
+// passed without it (it is checked once more at the limit) or when `stop` is requested.
+class [[nodiscard]] WaitUntilAwaiter {
+  public:
+    WaitUntilAwaiter(Executor& executor, std::function<bool()> condition,
+                     std::chrono::nanoseconds pollInterval, std::chrono::nanoseconds limit,
+                     std::stop_token stop)
+        : executor_(executor),
+          condition_(std::move(condition)),
+          pollInterval_(
+              std::max(pollInterval, std::chrono::nanoseconds(std::chrono::milliseconds(1)))),
+          limit_(limit),
+          stop_(std::move(stop)) {}
+
+    [[nodiscard]] bool await_ready() {
+        if (stop_.stop_requested()) {
+            return true;
+        }
+        met_ = condition_();
+        return met_ || limit_ <= std::chrono::nanoseconds::zero();
+    }
+    void await_suspend(std::coroutine_handle<> waiter) {
+        auto poll = std::make_shared<Poll>(executor_);
+        poll->waiter = waiter;
+        poll->condition = std::move(condition_);
+        poll->pollInterval = pollInterval_;
+        poll->deadline = executor_.now() + limit_;
+        poll->met = &met_;
+        schedule(poll);
+        onStop_.emplace(stop_, async_detail::StopWait{poll});
+    }
+    bool await_resume() noexcept {
+        onStop_.reset();
+        return met_;
+    }
+
+  private:
+    struct Poll : async_detail::WaitState {
+        using WaitState::WaitState;
+        std::function<bool()> condition;
+        std::chrono::nanoseconds pollInterval{};
+        Instant deadline;
+        bool* met = nullptr;  // the awaiter's, which lives until the coroutine resumes
+    };
+
+    static void schedule(const std::shared_ptr<Poll>& poll) {
+        const auto delay = std::min<std::chrono::nanoseconds>(
+            poll->pollInterval, poll->deadline - poll->executor.now());
+        poll->setTimer(poll->executor.postAfter(delay, [poll] { check(poll); }));
+    }
+    static void check(const std::shared_ptr<Poll>& poll) {
+        if (poll->hasEnded()) {
+            return;
+        }
+        const bool met = poll->condition();
+        if (!met && poll->executor.now() < poll->deadline) {
+            schedule(poll);
+            return;
+        }
+        if (poll->end()) {
+            *poll->met = met;
+            poll->waiter.resume();
+        }
+    }
+
+    Executor& executor_;
+    std::function<bool()> condition_;
+    std::chrono::nanoseconds pollInterval_;
+    std::chrono::nanoseconds limit_;
+    std::stop_token stop_;
+    bool met_ = false;
+    std::optional<std::stop_callback<async_detail::StopWait>> onStop_;
+};
+
+[[nodiscard]] inline WaitUntilAwaiter waitUntil(Executor& executor, std::function<bool()> condition,
+                                                std::chrono::nanoseconds pollInterval,
+                                                std::chrono::nanoseconds limit,
+                                                std::stop_token stop) {
+    return WaitUntilAwaiter(executor, std::move(condition), pollInterval, limit, std::move(stop));
+}
+
+// `co_await runBlocking(runner, executor, job, stop)`: runs `job(stop)` on the work runner and
+// resumes on the executor's sequence with what it returned (or rethrows what it threw). A stop
+// request does not end the wait early: the job is handed the token and must return promptly
+// once it is stopped, with whatever its cancelled outcome is.
+template <class Result>
+class [[nodiscard]] BlockingAwaiter {
+  public:
+    using Job = std::function<Result(std::stop_token)>;
+
+    BlockingAwaiter(WorkRunner& runner, Executor& executor, Job job, std::stop_token stop)
+        : runner_(runner), executor_(executor), job_(std::move(job)), stop_(std::move(stop)) {}
+
+    [[nodiscard]] bool await_ready() const noexcept { return false; }
+    void await_suspend(std::coroutine_handle<> waiter) {
+        auto shared = std::make_shared<Shared>();
+        shared_ = shared;
+        runner_.run(
+            [shared, &executor = executor_, waiter, job = std::move(job_), stop = stop_]() mutable {
+                try {
+                    if constexpr (std::is_void_v<Result>) {
+                        job(stop);
+                        shared->value.emplace();
+                    } else {
+                        shared->value.emplace(job(stop));
+                    }
+                } catch (...) {
+                    shared->error = std::current_exception();
+                }
+                job = nullptr;  // its captures go on the worker, not on the sequence
+                executor.post([waiter] { waiter.resume(); });
+            });
+    }
+    Result await_resume() {
+        if (shared_->error) {
+            std::rethrow_exception(shared_->error);
+        }
+        if constexpr (!std::is_void_v<Result>) {
+            return std::move(*shared_->value);
+        }
+    }
+
+  private:
+    struct Shared {
+        std::optional<std::conditional_t<std::is_void_v<Result>, std::monostate, Result>> value;
+        std::exception_ptr error;
+    };
+
+    WorkRunner& runner_;
+    Executor& executor_;
+    Job job_;
+    std::stop_token stop_;
+    std::shared_ptr<Shared> shared_;
+};
+
+template <class Job>
+[[nodiscard]] auto runBlocking(WorkRunner& runner, Executor& executor, Job job,
+                               std::stop_token stop) {
+    using Result = std::invoke_result_t<Job&, std::stop_token>;
+    return BlockingAwaiter<Result>(runner, executor, std::move(job), std::move(stop));
+}
+
+}  // namespace ravlin

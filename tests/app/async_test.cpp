@@ -1,0 +1,259 @@
+// The awaitables and the flow pattern, on virtual time.
+
+#include <gtest/gtest.h>
+#include <qcoro/qcorotask.h>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/support/debounced_job.h"
+#include "core/support/async.h"
+#include "core/support/executor.h"
+#include "tests/support/manual_work_runner.h"
+
+namespace ravlin {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ManualWorkRunner;
+
+struct Trace {
+    std::vector<std::string> steps;
+    std::chrono::nanoseconds at{};
+};
+
+QCoro::Task<> sleepThenNote(Executor& executor, std::chrono::nanoseconds duration,
+                            std::stop_token stop, std::shared_ptr<Trace> trace) {
+    const Instant start = executor.now();
+    co_await sleepFor(executor, duration, stop);
+    trace->at = executor.now() - start;
+    trace->steps.push_back(stop.stop_requested() ? "stopped" : "slept");
+}
+
+TEST(Sleep, EndsAtItsDueTimeOrAtOnceOnStop) {
+    struct Case {
+        const char* name;
+        std::chrono::nanoseconds stopAfter;  // negative: never
+        std::string step;
+        std::chrono::nanoseconds at;
+    };
+    for (const Case& c :
+         {Case{"runs out", -1ns, "slept", 40ms}, Case{"stopped mid-sleep", 15ms, "stopped", 15ms},
+          Case{"stopped before", 0ns, "stopped", 0ms}}) {
+        SCOPED_TRACE(c.name);
+        ManualExecutor executor;
+        std::stop_source stop;
+        auto trace = std::make_shared<Trace>();
+        if (c.stopAfter == 0ns) {
+            stop.request_stop();
+        }
+        auto task = sleepThenNote(executor, 40ms, stop.get_token(), trace);
+        if (c.stopAfter > 0ns) {
+            executor.advance(c.stopAfter);
+            EXPECT_TRUE(trace->steps.empty());
+            stop.request_stop();
+            EXPECT_TRUE(trace->steps.empty())
+                << "resumes through the sequence, not in request_stop";
+            executor.runUntilIdle();
+        }
+        executor.advance(100ms);
+        EXPECT_EQ(trace->steps, std::vector<std::string>{c.step});
+        EXPECT_EQ(trace->at, c.at);
+        EXPECT_EQ(executor.pendingCount(), 0u) << "a stopped sleep leaves no timer behind";
+    }
+}
+
+TEST(Sleep, StopFromAnotherThreadResumesOnTheSequence) {
+    ManualExecutor executor;
+    std::stop_source stop;
+    auto trace = std::make_shared<Trace>();
+    auto task = sleepThenNote(executor, 1h, stop.get_token(), trace);
+    std::thread([&] { stop.request_stop(); }).join();
+    ASSERT_TRUE(executor.waitForPostedWork(5s));
+    EXPECT_EQ(trace->steps, std::vector<std::string>{"stopped"});
+}
+
+QCoro::Task<> waitThenNote(Executor& executor, std::function<bool()> condition,
+                           std::stop_token stop, std::shared_ptr<Trace> trace) {
+    const Instant start = executor.now();
+    const bool met = co_await waitUntil(executor, std::move(condition), 50ms, 200ms, stop);
+    trace->at = executor.now() - start;
+    trace->steps.push_back(met ? "met" : "not met");
+}
+
+TEST(WaitUntil, PollsUntilTheConditionHoldsOrTheLimitPasses) {
+    struct Case {
+        const char* name;
+        int trueFromCheck;  // 1 = the first check; 0 = never
+        bool stopAt60ms;
+        std::string step;
+        std::chrono::nanoseconds at;
+    };
+    for (const Case& c : {Case{"already true", 1, false, "met", 0ms},
+                          Case{"true at the third check", 3, false, "met", 100ms},
+                          Case{"true only at the limit", 5, false, "met", 200ms},
+                          Case{"never true", 0, false, "not met", 200ms},
+                          Case{"stopped", 0, true, "not met", 60ms}}) {
+        SCOPED_TRACE(c.name);
+        ManualExecutor executor;
+        std::stop_source stop;
+        auto trace = std::make_shared<Trace>();
+        auto checks = std::make_shared<int>(0);
+        auto task = waitThenNote(
+            executor, [checks, c] { return ++*checks == c.trueFromCheck; }, stop.get_token(),
+            trace);
+        if (c.stopAt60ms) {
+            executor.advance(60ms);
+            stop.request_stop();
+            executor.runUntilIdle();
+        }
+        executor.advance(1s);
+        EXPECT_EQ(trace->steps, std::vector<std::string>{c.step});
+        EXPECT_EQ(trace->at, c.at);
+        EXPECT_LE(*checks, 5) << "checks at 0, 50, 100, 150 and 200 ms and no more";
+        EXPECT_EQ(executor.pendingCount(), 0u);
+    }
+}
+
+QCoro::Task<> runThenNote(WorkRunner& runner, Executor& executor, bool fail,
+                          std::shared_ptr<Trace> trace) {
+    try {
+        const std::string value = co_await runBlocking(
+            runner, executor,
+            [fail](std::stop_token) -> std::string {
+                if (fail) {
+                    throw std::runtime_error("job failed");
+                }
+                return "from job";
+            },
+            std::stop_token());
+        trace->steps.push_back(value);
+    } catch (const std::runtime_error& error) {
+        trace->steps.push_back(error.what());
+    }
+}
+
+TEST(RunBlocking, ResumesOnTheSequenceWithTheResultOrTheError) {
+    for (const bool fail : {false, true}) {
+        ManualExecutor executor;
+        ManualWorkRunner runner;
+        auto trace = std::make_shared<Trace>();
+        auto task = runThenNote(runner, executor, fail, trace);
+        ASSERT_TRUE(runner.runNext());
+        EXPECT_TRUE(trace->steps.empty()) << "not on the worker";
+        executor.runUntilIdle();
+        EXPECT_EQ(trace->steps, std::vector<std::string>{fail ? "job failed" : "from job"});
+    }
+}
+
+TEST(RunBlocking, RunsTheJobOnAWorkerThread) {
+    ManualExecutor executor;
+    ThreadWorkRunner runner;
+    auto trace = std::make_shared<Trace>();
+    auto jobThread = std::make_shared<std::thread::id>();
+    [](WorkRunner& runner, Executor& executor, std::shared_ptr<std::thread::id> jobThread,
+       std::shared_ptr<Trace> trace) -> QCoro::Task<> {
+        *jobThread = co_await runBlocking(
+            runner, executor, [](std::stop_token) { return std::this_thread::get_id(); }, {});
+        trace->steps.push_back("resumed");
+    }(runner, executor, jobThread, trace);
+    ASSERT_TRUE(executor.waitForPostedWork(5s));
+    EXPECT_EQ(trace->steps, std::vector<std::string>{"resumed"});
+    EXPECT_NE(*jobThread, std::this_thread::get_id());
+}
+
+// The flow pattern: a DebouncedJob whose owner may stop or vanish at every wait.
+struct JobWorld {
+    ManualExecutor executor;
+    ManualWorkRunner runner;
+    std::vector<std::string> jobs;  // inputs the job ran with
+    std::vector<bool> jobsSawStop;  // whether each job found its stop requested
+    std::vector<std::string> delivered;
+    bool ready = true;
+
+    std::unique_ptr<DebouncedJob> make() {
+        return std::make_unique<DebouncedJob>(
+            executor, runner,
+            [this](const std::string& input, std::stop_token stop) {
+                jobs.push_back(input);
+                jobsSawStop.push_back(stop.stop_requested());
+                return "corrected " + input;
+            },
+            [this] { return ready; }, [this](std::string result) { delivered.push_back(result); },
+            DebouncedJob::Timing{.quiet = 300ms, .readyPoll = 25ms, .readyLimit = 100ms});
+    }
+};
+
+TEST(DebouncedJob, DeliversAfterQuietJobAndReadiness) {
+    JobWorld world;
+    auto job = world.make();
+    job->submit("a");
+    world.executor.advance(200ms);
+    job->submit("ab");  // restarts the quiet period
+    world.executor.advance(299ms);
+    EXPECT_EQ(world.runner.pendingCount(), 0u);
+    world.executor.advance(1ms);
+    world.runner.runAll();
+    world.ready = false;
+    world.executor.runUntilIdle();
+    EXPECT_TRUE(world.delivered.empty()) << "waits for readiness";
+    world.ready = true;
+    world.executor.advance(25ms);
+    EXPECT_EQ(world.jobs, std::vector<std::string>{"ab"});
+    EXPECT_EQ(world.delivered, std::vector<std::string>{"corrected ab"});
+}
+
+TEST(DebouncedJob, GivesUpWhenNeverReady) {
+    JobWorld world;
+    world.ready = false;
+    auto job = world.make();
+    job->submit("a");
+    world.executor.advance(300ms);
+    world.runner.runAll();
+    world.executor.advance(1s);
+    EXPECT_TRUE(world.delivered.empty());
+    EXPECT_EQ(world.executor.pendingCount(), 0u);
+}
+
+// Stopping or destroying the owner at each wait: nothing runs afterwards and, under
+// AddressSanitizer, nothing is touched after it is freed and no coroutine frame leaks.
+TEST(DebouncedJob, StoppedOrDestroyedAtAnyWaitRunsNothingAfter) {
+    enum class Wait { Quiet, Job, Readiness };
+    for (const Wait wait : {Wait::Quiet, Wait::Job, Wait::Readiness}) {
+        for (const bool destroy : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << "wait " << static_cast<int>(wait)
+                                              << (destroy ? " destroyed" : " cancelled"));
+            JobWorld world;
+            world.ready = wait != Wait::Readiness;
+            auto job = world.make();
+            job->submit("a");
+            if (wait != Wait::Quiet) {
+                world.executor.advance(300ms);
+            }
+            if (wait == Wait::Readiness) {
+                world.runner.runAll();
+                world.executor.advance(30ms);
+            }
+            if (destroy) {
+                job.reset();
+            } else {
+                job->cancel();
+            }
+            world.ready = true;
+            world.runner.runAll();  // a job still queued runs, and finds itself stopped
+            world.executor.advance(1s);
+            EXPECT_TRUE(world.delivered.empty());
+            EXPECT_EQ(world.jobs.size(), wait == Wait::Quiet ? 0u : 1u);
+            if (wait == Wait::Job) {
+                EXPECT_EQ(world.jobsSawStop, std::vector<bool>{true});
+            }
+            EXPECT_EQ(world.executor.pendingCount(), 0u);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ravlin
