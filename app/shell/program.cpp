@@ -7,12 +7,13 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/shell/seams.h"
 #include "app/shell/signal_watcher.h"
 #include "app/shell/single_instance.h"
 #include "app/shell/status_window.h"
+#include "app/support/app_context.h"
 #include "app/support/qt_executor.h"
 #include "core/support/executor.h"
+#include "platform/unavailable.h"
 
 namespace ravlin {
 namespace {
@@ -52,12 +53,17 @@ int runProgram(int argc, char** argv) {
                          QApplication::quit();
                      });
 
-    // The main sequence and the runner for blocking work that the program's parts share.
-    QtExecutor executor;
-    ThreadWorkRunner runner;
-
-    const auto seams = platformSeams();
-    const std::string notice = unconnectedNotice(seams);
+    // What the program's parts share: the desktop seams (the Linux backends are chosen here as
+    // they arrive; every other seam answers "unavailable"), the main sequence, the runner for
+    // blocking work and the clock.
+    const auto executor = std::make_shared<QtExecutor>();
+    const AppContext context{
+        .seams = platform::withUnavailableFilled({}),
+        .executor = executor,
+        .workRunner = std::make_shared<ThreadWorkRunner>(),
+        .clock = std::make_shared<SteadyClock>(),
+    };
+    const std::string notice = unconnectedNotice(context.seams);
 
     StatusWindow window(QString::fromStdString(notice));
     QObject::connect(&window, &StatusWindow::quitRequested, &application, &QApplication::quit);
@@ -86,7 +92,7 @@ int runProgram(int argc, char** argv) {
         window.bringForward();
     });
 
-    executor.post([notice] {
+    executor->post([notice] {
         say("running (pid " + std::to_string(::getpid()) + ")");
         if (!notice.empty()) {
             say(notice);
