@@ -1,5 +1,6 @@
 #include "app/shell/program.h"
+#include "platform/linux/linux_seams.h"
 
 int main(int argc, char** argv) {
-    return ravlin::runProgram(argc, argv);
+    return ravlin::runProgram(argc, argv, ravlin::platform::linuxSeams);
 }

@@ -25,7 +25,7 @@ void say(const std::string& line) {
 
 }  // namespace
 
-int runProgram(int argc, char** argv) {
+int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     QApplication::setApplicationName(QStringLiteral("ravlin"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ravlin"));
     QApplication::setDesktopFileName(QStringLiteral("ravlin"));
@@ -53,12 +53,11 @@ int runProgram(int argc, char** argv) {
                          QApplication::quit();
                      });
 
-    // What the program's parts share: the desktop seams (the Linux backends are chosen here as
-    // they arrive; every other seam answers "unavailable"), the main sequence, the runner for
+    // What the program's parts share: the desktop seams, the main sequence, the runner for
     // blocking work and the clock.
     const auto executor = std::make_shared<QtExecutor>();
     const AppContext context{
-        .seams = platform::withUnavailableFilled({}),
+        .seams = platform::withUnavailableFilled(desktopSeams ? desktopSeams() : platform::Seams{}),
         .executor = executor,
         .workRunner = std::make_shared<ThreadWorkRunner>(),
         .clock = std::make_shared<SteadyClock>(),

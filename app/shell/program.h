@@ -11,9 +11,17 @@
 //   "ravlin: already running; asked it to come forward"   (from the second start, which exits 0)
 //   "ravlin: stopping (signal N)"
 
+#include <functional>
+
+#include "platform/seams.h"
+
 namespace ravlin {
 
-// Runs the program to its end; returns the process's exit status.
-int runProgram(int argc, char** argv);
+// Makes the desktop seams; called once, after the Qt application exists.
+using SeamsFactory = std::function<platform::Seams()>;
+
+// Runs the program to its end on the seams `desktopSeams` makes (a seam left empty answers
+// "unavailable"); returns the process's exit status.
+int runProgram(int argc, char** argv, SeamsFactory desktopSeams);
 
 }  // namespace ravlin
