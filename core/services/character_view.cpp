@@ -1,5 +1,7 @@
 #include "core/services/character_view.h"
 
+#include <algorithm>
+
 #include "core/text/unicode.h"
 
 namespace ravlin::engine::detail {
@@ -102,8 +104,31 @@ std::size_t lastCharacterStart(std::u16string_view text) {
     if (isAsciiUnit(text[n - 1]) && (n == 1 || isAsciiUnit(text[n - 2]))) {
         return (n >= 2 && text[n - 2] == u'\r' && text[n - 1] == u'\n') ? n - 2 : n - 1;
     }
-    const auto offsets = text::characterBoundaries(text);
-    return offsets.size() >= 2 ? static_cast<std::size_t>(offsets[offsets.size() - 2]) : 0;
+    return static_cast<std::size_t>(
+        text::characterBoundaryBefore(text, static_cast<std::int64_t>(n)));
+}
+
+std::vector<std::int64_t> leadingCharacterOffsets(std::u16string_view text, std::int64_t count) {
+    if (count <= 0) {
+        return {0};
+    }
+    // k characters end at most 2k units in (CR LF); when every unit up to one past that is
+    // ASCII, each boundary there is decided by ASCII neighbours alone.
+    const auto probe = std::min(text.size(), 2 * static_cast<std::size_t>(count) + 2);
+    if (!isAscii(text.substr(0, probe))) {
+        return text::leadingCharacterBoundaries(text, count);
+    }
+    std::vector<std::int64_t> offsets{0};
+    std::size_t at = 0;
+    while (at < text.size() && static_cast<std::int64_t>(offsets.size()) <= count) {
+        at += (text[at] == u'\r' && at + 1 < text.size() && text[at + 1] == u'\n') ? 2 : 1;
+        offsets.push_back(static_cast<std::int64_t>(at));
+    }
+    return offsets;
+}
+
+bool hasMoreCharactersThan(std::u16string_view text, std::int64_t count) {
+    return static_cast<std::int64_t>(leadingCharacterOffsets(text, count + 1).size()) > count + 1;
 }
 
 std::int64_t countCharacters(std::u16string_view text) {

@@ -64,6 +64,13 @@ class CharacterView {
     return text.substr(lastCharacterStart(text));
 }
 
+// Where the first `count` characters start, plus the end of the last of them (fewer offsets when
+// the text is shorter). Looks only at the start of the text, however long it is.
+[[nodiscard]] std::vector<std::int64_t> leadingCharacterOffsets(std::u16string_view text,
+                                                                std::int64_t count);
+// Whether the text has more than `count` characters, looking only at its first count + 1.
+[[nodiscard]] bool hasMoreCharactersThan(std::u16string_view text, std::int64_t count);
+
 // Number of characters, cheap for ASCII text.
 [[nodiscard]] std::int64_t countCharacters(std::u16string_view text);
 
