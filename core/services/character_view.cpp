@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <unicode/uchar.h>
+
 #include "core/text/unicode.h"
 
 namespace ravlin::engine::detail {
@@ -101,34 +103,43 @@ std::size_t lastCharacterStart(std::u16string_view text) {
     if (n == 0) {
         return 0;
     }
-    if (isAsciiUnit(text[n - 1]) && (n == 1 || isAsciiUnit(text[n - 2]))) {
-        return (n >= 2 && text[n - 2] == u'\r' && text[n - 1] == u'\n') ? n - 2 : n - 1;
+    if (isAsciiUnit(text[n - 1])) {
+        if (n == 1) {
+            return 0;
+        }
+        if (text[n - 2] == u'\r' && text[n - 1] == u'\n') {
+            return n - 2;
+        }
+        // Nothing joins a code point to a following ASCII one except a prepended mark (and CR
+        // to LF), so the last character is the ASCII unit alone.
+        const char32_t before = text::codePointBefore(text, static_cast<std::int64_t>(n - 1));
+        if (isAsciiUnit(text[n - 2]) ||
+            u_getIntPropertyValue(static_cast<UChar32>(before), UCHAR_GRAPHEME_CLUSTER_BREAK) !=
+                U_GCB_PREPEND) {
+            return n - 1;
+        }
     }
     return static_cast<std::size_t>(
         text::characterBoundaryBefore(text, static_cast<std::int64_t>(n)));
 }
 
-std::vector<std::int64_t> leadingCharacterOffsets(std::u16string_view text, std::int64_t count) {
-    if (count <= 0) {
-        return {0};
-    }
+LeadingCharacters::LeadingCharacters(std::u16string_view text, std::int64_t count) : text_(text) {
+    offsets_[0] = 0;
+    count = std::clamp<std::int64_t>(count, 0, kMaximum);
     // k characters end at most 2k units in (CR LF); when every unit up to one past that is
     // ASCII, each boundary there is decided by ASCII neighbours alone.
     const auto probe = std::min(text.size(), 2 * static_cast<std::size_t>(count) + 2);
     if (!isAscii(text.substr(0, probe))) {
-        return text::leadingCharacterBoundaries(text, count);
+        const auto boundaries = text::leadingCharacterBoundaries(text, count);
+        std::copy(boundaries.begin(), boundaries.end(), offsets_.begin());
+        size_ = static_cast<std::int64_t>(boundaries.size()) - 1;
+        return;
     }
-    std::vector<std::int64_t> offsets{0};
     std::size_t at = 0;
-    while (at < text.size() && static_cast<std::int64_t>(offsets.size()) <= count) {
+    while (at < text.size() && size_ < count) {
         at += (text[at] == u'\r' && at + 1 < text.size() && text[at + 1] == u'\n') ? 2 : 1;
-        offsets.push_back(static_cast<std::int64_t>(at));
+        offsets_[static_cast<std::size_t>(++size_)] = static_cast<std::int64_t>(at);
     }
-    return offsets;
-}
-
-bool hasMoreCharactersThan(std::u16string_view text, std::int64_t count) {
-    return static_cast<std::int64_t>(leadingCharacterOffsets(text, count + 1).size()) > count + 1;
 }
 
 std::int64_t countCharacters(std::u16string_view text) {

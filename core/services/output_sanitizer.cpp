@@ -51,11 +51,17 @@ constexpr std::array<Wrapper, 10> kWrappers{{
 
 constexpr std::u16string_view kFence = u"```";
 
-QNCorrectionNote sanitizeNote(const char* ruleID, const char* value) {
-    return QNCorrectionNote::plain(value, QNCorrectionStageID::sanitize, ruleID);
+// A kind of change: the rule that notes it and the note's text.
+struct NoteKind {
+    std::string_view ruleID;
+    const char* value;
+};
+
+constexpr NoteKind sanitizeNote(std::string_view ruleID, const char* value) {
+    return {ruleID, value};
 }
 
-QNCorrectionNote wrapperNote(WrapperKind kind) {
+NoteKind wrapperNote(WrapperKind kind) {
     switch (kind) {
         case WrapperKind::backticks:
             return sanitizeNote("sanitize.backtick-strip", "stripped backticks");
@@ -99,30 +105,26 @@ std::optional<MarkdownPrefix> markdownPrefix(std::u16string_view text) {
         return std::nullopt;
     }
 
-    // Enough characters for ten digits, a separator and a space.
-    const auto offsets = engine::detail::leadingCharacterOffsets(text, 12);
-    const auto count = static_cast<std::int64_t>(offsets.size()) - 1;
-    auto at = [&](std::int64_t index) {
-        const auto from = static_cast<std::size_t>(offsets[static_cast<std::size_t>(index)]);
-        const auto to = static_cast<std::size_t>(offsets[static_cast<std::size_t>(index) + 1]);
-        return text.substr(from, to - from);
-    };
-    auto prefix = [&](std::int64_t characters) {
-        return MarkdownPrefix{
-            characters, static_cast<std::size_t>(offsets[static_cast<std::size_t>(characters)])};
+    // A marker of ASCII characters followed by a character boundary is as many characters long
+    // as it has units; only headings and numbers need their characters counted.
+    auto ascii = [](std::size_t length) {
+        return MarkdownPrefix{static_cast<std::int64_t>(length), length};
     };
     if (first == u'#') {
+        const engine::detail::LeadingCharacters characters(text, 8);
         std::int64_t hashes = 0;
-        while (hashes < count && at(hashes) == u"#") {
+        while (hashes < characters.size() && characters.at(hashes) == u"#") {
             ++hashes;
         }
-        if (hashes <= 6 && hashes < count && isWhitespaceCharacter(at(hashes))) {
-            return prefix(hashes + 1);
+        if (hashes <= 6 && hashes < characters.size() &&
+            isWhitespaceCharacter(characters.at(hashes))) {
+            return MarkdownPrefix{hashes + 1,
+                                  static_cast<std::size_t>(characters.offset(hashes + 1))};
         }
         return std::nullopt;
     }
     if (startsWith(text, u"> ")) {
-        return prefix(2);
+        return ascii(2);
     }
     for (std::u16string_view bullet : {u"- ", u"* ", u"+ "}) {
         if (!startsWith(text, bullet)) {
@@ -130,18 +132,23 @@ std::optional<MarkdownPrefix> markdownPrefix(std::u16string_view text) {
         }
         const auto rest = text.substr(2);
         if (startsWith(rest, u"[ ] ") || startsWith(rest, u"[x] ") || startsWith(rest, u"[X] ")) {
-            return prefix(6);
+            return ascii(6);
         }
-        return prefix(2);
+        return ascii(2);
     }
     if (mayBeNumber) {
+        // Enough characters for ten digits, a separator and a space.
+        const engine::detail::LeadingCharacters characters(text, 12);
+        const std::int64_t count = characters.size();
         std::int64_t digits = 0;
-        while (digits < count && digits < 10 && isNumericCharacter(at(digits))) {
+        while (digits < count && digits < 10 && isNumericCharacter(characters.at(digits))) {
             ++digits;
         }
         if (digits >= 1 && digits <= 9 && digits + 1 < count &&
-            (at(digits) == u"." || at(digits) == u")") && isWhitespaceCharacter(at(digits + 1))) {
-            return prefix(digits + 2);
+            (characters.at(digits) == u"." || characters.at(digits) == u")") &&
+            isWhitespaceCharacter(characters.at(digits + 1))) {
+            return MarkdownPrefix{digits + 2,
+                                  static_cast<std::size_t>(characters.offset(digits + 2))};
         }
     }
     return std::nullopt;
@@ -182,13 +189,14 @@ class Cleaning {
     }
 
     // A note of each kind once, where that kind of change was first made.
-    void note(const QNCorrectionNote& note) {
+    void note(NoteKind kind) {
         for (const auto& existing : notes_) {
-            if (existing.ruleID == note.ruleID) {
+            if (existing.ruleID == kind.ruleID) {
                 return;
             }
         }
-        notes_.push_back(note);
+        notes_.push_back(QNCorrectionNote::plain(kind.value, QNCorrectionStageID::sanitize,
+                                                 std::string(kind.ruleID)));
     }
     [[nodiscard]] std::vector<QNCorrectionNote> takeNotes() { return std::move(notes_); }
 
@@ -211,9 +219,9 @@ void stripPreamble(Cleaning& cleaning, std::u16string_view inputLower) {
         if (!startsWith(lowerStart, candidate) || startsWith(inputLower, candidate)) {
             continue;
         }
-        const auto offsets = engine::detail::leadingCharacterOffsets(
+        const engine::detail::LeadingCharacters removed(
             text, static_cast<std::int64_t>(candidate.size()));
-        const auto rest = text.substr(static_cast<std::size_t>(offsets.back()));
+        const auto rest = text.substr(static_cast<std::size_t>(removed.offset(removed.size())));
         cleaning.setText(rest.substr(engine::detail::leadingWhitespace(rest).size()));
         cleaning.note(sanitizeNote("sanitize.preamble-strip", "stripped preamble"));
         return;
@@ -223,8 +231,8 @@ void stripPreamble(Cleaning& cleaning, std::u16string_view inputLower) {
 // Step 3a: a code fence the input does not have, with its language-tag line.
 bool stripCodeFence(Cleaning& cleaning, bool inputFenced) {
     const std::u16string_view text = cleaning.text();
-    if (inputFenced || !wrappedIn(text, kFence) ||
-        !engine::detail::hasMoreCharactersThan(text, 6)) {
+    // Two whole markers at the ends of more than six units: seven characters at least.
+    if (inputFenced || !wrappedIn(text, kFence) || text.size() <= 2 * kFence.size()) {
         return false;
     }
     std::u16string_view inner = text.substr(3, text.size() - 6);
@@ -243,9 +251,8 @@ bool stripWrapperPair(Cleaning& cleaning, std::u16string_view inputTrimmed) {
         if (!wrappedIn(text, wrapper.marker)) {
             continue;
         }
-        const auto markerLength = static_cast<std::int64_t>(wrapper.marker.size());
-        if (!engine::detail::hasMoreCharactersThan(text, 2 * markerLength) ||
-            wrappedIn(inputTrimmed, wrapper.marker)) {
+        // Whole markers at both ends: more characters than the two hold when more units.
+        if (text.size() <= 2 * wrapper.marker.size() || wrappedIn(inputTrimmed, wrapper.marker)) {
             continue;
         }
         const auto inner =
@@ -264,7 +271,7 @@ bool stripMarkdownPrefix(Cleaning& cleaning, bool inputHasPrefix) {
     }
     const std::u16string_view text = cleaning.text();
     const auto prefix = markdownPrefix(text);
-    if (!prefix || !engine::detail::hasMoreCharactersThan(text, prefix->characters)) {
+    if (!prefix || prefix->units >= text.size()) {  // nothing would be left
         return false;
     }
     cleaning.setText(engine::detail::trimmedView(text.substr(prefix->units)));
