@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "core/engine/provider_attempt.h"
-#include "core/providers/foundation-models/foundation_models_provider.h"
 #include "core/services/text_operations.h"
+#include "core/providers/foundation-models/foundation_models_provider.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {

@@ -16,11 +16,11 @@
 #include <stop_token>
 #include <string>
 
+#include "core/services/privacy_log.h"
+#include "core/services/token_budget.h"
 #include "core/providers/provider.h"
 #include "core/records/decision.h"
 #include "core/records/result.h"
-#include "core/services/privacy_log.h"
-#include "core/services/token_budget.h"
 #include "core/support/clock.h"
 
 namespace ravlin {
