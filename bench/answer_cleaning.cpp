@@ -53,6 +53,60 @@ void BM_CleanDraftAnswer(benchmark::State& state) {
 }
 BENCHMARK(BM_CleanDraftAnswer)->Arg(2000)->Arg(20000);
 
+// Answers built to make cleaning work hard: thousands of nested wrappings or markers, each of
+// which the sanitizer strips in its own pass, around a non-ASCII character so that no ASCII
+// shortcut applies. Sizes are UTF-16 units.
+std::u16string repeated(std::u16string_view piece, std::size_t units) {
+    std::u16string out;
+    while (out.size() + piece.size() <= units) {
+        out += piece;
+    }
+    return out;
+}
+
+std::u16string stripHeavyAnswer(int shape, std::size_t units) {
+    switch (shape) {
+        case 0:  // quote markers: "> > > ... é"
+            return repeated(u"> ", units - 1) + u"\u00e9";
+        case 1: {  // nested emphasis: "***...é...***"
+            const auto half = repeated(u"*", (units - 1) / 2);
+            return half + u"\u00e9" + half;
+        }
+        case 2: {  // nested quotes
+            const auto half = repeated(u"\"", (units - 1) / 2);
+            return half + u"\u00e9" + half;
+        }
+        case 3:  // ordered and task-list items, alternating
+            return repeated(u"1. - [x] ", units - 1) + u"\u00e9";
+        case 4:  // added full stops separated by ideographic spaces, stripped one by one
+        {
+            std::u16string answer = u"\u00e9";
+            return answer.append(repeated(u".\u3000", units - 1));
+        }
+        default: {  // nested code fences, each with a language line
+            const auto half = repeated(u"```x\n", (units - 1) / 2);
+            std::u16string closing = repeated(u"\n```", (units - 1) / 2);
+            return half + u"\u00e9" + closing;
+        }
+    }
+}
+
+constexpr const char* kShapeNames[] = {"quote-prefix", "emphasis",   "quotes",
+                                       "list-items",   "full-stops", "code-fences"};
+
+void BM_CleanStripHeavyAnswer(benchmark::State& state) {
+    const auto shape = static_cast<int>(state.range(0));
+    const auto answer = stripHeavyAnswer(shape, static_cast<std::size_t>(state.range(1)));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(cleanAnswer(answer, kInput, std::nullopt));
+    }
+    state.SetLabel(kShapeNames[shape]);
+}
+BENCHMARK(BM_CleanStripHeavyAnswer)
+    ->ArgsProduct({{0}, {5000, 20000, 80000}})
+    ->ArgsProduct({{1, 2, 3, 4, 5}, {80000}})
+    ->Unit(benchmark::kMillisecond);
+
 // The streaming display computed for each partial of the one-sentence answer.
 void BM_ProgressDisplay(benchmark::State& state) {
     const std::u16string partial = u"I think the meeting got mo";

@@ -226,10 +226,16 @@ QNModelCorrectionResult QNEngineCorrection::correct(
     // 5. The providers this call uses, whatever replaces them meanwhile.
     const Providers chosen = providers();
 
-    // 6. The on-device token budget, from the model input with the bounded context.
-    const QNModelCorrectionRequest budgetRequest(text, 0, std::nullopt, context);
-    const std::optional<QNModelGenerationBudget> budget =
-        QNModelTokenBudget::budget(budgetRequest.modelInputText());
+    // 6. The on-device token budget, from the model input with the bounded context; a text or
+    // context past the fixed UTF-16 length is too long whatever its characters.
+    const auto exceedsLength = [](std::u16string_view part) {
+        return static_cast<std::int64_t>(part.size()) > kMaximumUtf16Length;
+    };
+    std::optional<QNModelGenerationBudget> budget;
+    if (!exceedsLength(text) && !(context && exceedsLength(*context))) {
+        const QNModelCorrectionRequest budgetRequest(text, 0, std::nullopt, context);
+        budget = QNModelTokenBudget::budget(budgetRequest.modelInputText());
+    }
     if (!budget) {
         logger_->log({QNModelPrivacyLogCategory::correction, std::string(kTooLongReason),
                       text::characterCount(text)});

@@ -77,6 +77,11 @@ class QNEngineCorrection final : public QNServiceCorrectionGenerating {
     static constexpr std::int64_t kMinimumCharacters = 2;
     static constexpr std::string_view kTooShortReason = "Text too short";
     static constexpr std::string_view kTooLongReason = "Text too long for on-device model";
+    // The most characters the on-device budget lets through, and the most UTF-16 units a text or
+    // its bounded context may have: 16 a character, far beyond any real sentence, so that a few
+    // characters carrying thousands of combining marks each never go out as megabytes.
+    static constexpr std::int64_t kLongestBudgetedCharacters = 7'811;
+    static constexpr std::int64_t kMaximumUtf16Length = 16 * kLongestBudgetedCharacters;
     static constexpr std::string_view kCancelledReason = "Cancelled";
 
     // Without a primary provider the engine corrects with the on-device provider, built with

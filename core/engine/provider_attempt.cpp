@@ -41,6 +41,9 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
             remembered = event.terminalResult();  // the last terminal event wins
             return;
         }
+        if (in.stop.stop_requested()) {
+            return;  // stopped: the answer is no longer wanted, nor cleaned
+        }
         const QNModelSanitizeResult sanitized = sanitizeModelOutput(*raw, in.input);
         const auto stripped = engine::removeEchoedContext(sanitized.cleaned, in.contextBefore);
         if (!stripped) {
@@ -98,13 +101,16 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
         return end(status, outcome, in.sourceText, in.notes, elapsed, std::nullopt);
     };
 
-    // A stop request beats whatever the stream said.
-    if (in.stop.stop_requested() ||
-        (remembered && remembered->kind() == QNModelCorrectionProviderResult::Kind::cancelled)) {
+    // A stop request beats whatever the stream said, and is asked again once the answer is clean.
+    auto cancelled = [&] {
         const std::string reason(kCancelledReason);
         return end(QNCorrectionDecisionStatus::skipped(reason),
                    QNModelCorrectionOutcome::skipped(reason), in.sourceText, {}, std::nullopt,
                    std::nullopt);
+    };
+    if (in.stop.stop_requested() ||
+        (remembered && remembered->kind() == QNModelCorrectionProviderResult::Kind::cancelled)) {
+        return cancelled();
     }
     if (!remembered) {
         return providerFailure(false, providerID + " produced no events");
@@ -120,6 +126,9 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
     const double latency = response.latencyMilliseconds.value_or(elapsed);
     std::vector<QNCorrectionNote> notes = in.notes;
     QNModelSanitizeResult sanitized = sanitizeModelOutput(response.output, in.input);
+    if (in.stop.stop_requested()) {
+        return cancelled();
+    }
     notes.insert(notes.end(), sanitized.structuredNotes.begin(), sanitized.structuredNotes.end());
 
     // A refused answer: rejected, or handed over when the caller has a fallback.

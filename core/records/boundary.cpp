@@ -8,6 +8,22 @@
 #include "core/text/unicode.h"
 
 namespace ravlin {
+namespace {
+
+// The ASCII mark a character is canonically equal to (U+037E is ";"), else 0. A mark carrying
+// anything else (a combining accent) is not a bare mark.
+char16_t canonicalMark(std::u16string_view character) {
+    if (character.size() == 1 && character[0] < 0x80) {
+        return character[0];
+    }
+    if (character.empty() || character[0] < 0x80) {
+        return 0;  // an ASCII character with marks joined to it stays several code points
+    }
+    const std::u16string decomposed = text::nfd(character);
+    return decomposed.size() == 1 && decomposed[0] < 0x80 ? decomposed[0] : 0;
+}
+
+}  // namespace
 
 std::optional<QNBoundaryEvent> QNChunkBoundaryDetector::evaluate(
     std::u16string_view canonicalText, const QNDirtySpan& dirtySpan) const {
@@ -38,13 +54,11 @@ std::optional<QNBoundaryEvent> QNChunkBoundaryDetector::evaluate(
 
     const std::vector<std::int64_t> boundaries = text::characterBoundaries(*spanText);
     for (std::size_t index = 0; index + 1 < boundaries.size(); ++index) {
-        const std::int64_t from = boundaries[index];
-        if (boundaries[index + 1] - from != 1) {
-            continue;  // a mark carrying anything else is not a bare mark
-        }
-        const char16_t unit = (*spanText)[static_cast<std::size_t>(from)];
-        const bool isTerminator = unit == u'.' || unit == u'!' || unit == u'?';
-        const bool isSoft = unit == u';' || unit == u',';
+        const char16_t mark = canonicalMark(std::u16string_view(*spanText).substr(
+            static_cast<std::size_t>(boundaries[index]),
+            static_cast<std::size_t>(boundaries[index + 1] - boundaries[index])));
+        const bool isTerminator = mark == u'.' || mark == u'!' || mark == u'?';
+        const bool isSoft = mark == u';' || mark == u',';
         if (!isTerminator && !isSoft) {
             continue;
         }

@@ -1,5 +1,9 @@
 #include "core/services/character_view.h"
 
+#include <algorithm>
+
+#include <unicode/uchar.h>
+
 #include "core/text/unicode.h"
 
 namespace ravlin::engine::detail {
@@ -99,11 +103,43 @@ std::size_t lastCharacterStart(std::u16string_view text) {
     if (n == 0) {
         return 0;
     }
-    if (isAsciiUnit(text[n - 1]) && (n == 1 || isAsciiUnit(text[n - 2]))) {
-        return (n >= 2 && text[n - 2] == u'\r' && text[n - 1] == u'\n') ? n - 2 : n - 1;
+    if (isAsciiUnit(text[n - 1])) {
+        if (n == 1) {
+            return 0;
+        }
+        if (text[n - 2] == u'\r' && text[n - 1] == u'\n') {
+            return n - 2;
+        }
+        // Nothing joins a code point to a following ASCII one except a prepended mark (and CR
+        // to LF), so the last character is the ASCII unit alone.
+        const char32_t before = text::codePointBefore(text, static_cast<std::int64_t>(n - 1));
+        if (isAsciiUnit(text[n - 2]) ||
+            u_getIntPropertyValue(static_cast<UChar32>(before), UCHAR_GRAPHEME_CLUSTER_BREAK) !=
+                U_GCB_PREPEND) {
+            return n - 1;
+        }
     }
-    const auto offsets = text::characterBoundaries(text);
-    return offsets.size() >= 2 ? static_cast<std::size_t>(offsets[offsets.size() - 2]) : 0;
+    return static_cast<std::size_t>(
+        text::characterBoundaryBefore(text, static_cast<std::int64_t>(n)));
+}
+
+LeadingCharacters::LeadingCharacters(std::u16string_view text, std::int64_t count) : text_(text) {
+    offsets_[0] = 0;
+    count = std::clamp<std::int64_t>(count, 0, kMaximum);
+    // k characters end at most 2k units in (CR LF); when every unit up to one past that is
+    // ASCII, each boundary there is decided by ASCII neighbours alone.
+    const auto probe = std::min(text.size(), 2 * static_cast<std::size_t>(count) + 2);
+    if (!isAscii(text.substr(0, probe))) {
+        const auto boundaries = text::leadingCharacterBoundaries(text, count);
+        std::copy(boundaries.begin(), boundaries.end(), offsets_.begin());
+        size_ = static_cast<std::int64_t>(boundaries.size()) - 1;
+        return;
+    }
+    std::size_t at = 0;
+    while (at < text.size() && size_ < count) {
+        at += (text[at] == u'\r' && at + 1 < text.size() && text[at + 1] == u'\n') ? 2 : 1;
+        offsets_[static_cast<std::size_t>(++size_)] = static_cast<std::int64_t>(at);
+    }
 }
 
 std::int64_t countCharacters(std::u16string_view text) {

@@ -4,6 +4,7 @@
 // grapheme cluster; offsets are UTF-16 code units. Most model answers are plain ASCII, so every
 // helper takes a shortcut there and asks ICU only when the text around a position is not ASCII.
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -63,6 +64,31 @@ class CharacterView {
 [[nodiscard]] inline std::u16string_view lastCharacter(std::u16string_view text) {
     return text.substr(lastCharacterStart(text));
 }
+
+// The first few characters of a text: where each starts, plus the end of the last. Looks only at
+// the start of the text, however long it is, and allocates nothing for ASCII.
+class LeadingCharacters {
+  public:
+    static constexpr std::int64_t kMaximum = 32;
+
+    // At most `count` (up to kMaximum) characters; fewer when the text is shorter.
+    LeadingCharacters(std::u16string_view text, std::int64_t count);
+
+    [[nodiscard]] std::int64_t size() const { return size_; }
+    // UTF-16 offset where character `index` starts (size() gives the end of the last).
+    [[nodiscard]] std::int64_t offset(std::int64_t index) const {
+        return offsets_[static_cast<std::size_t>(index)];
+    }
+    [[nodiscard]] std::u16string_view at(std::int64_t index) const {
+        const auto from = static_cast<std::size_t>(offset(index));
+        return text_.substr(from, static_cast<std::size_t>(offset(index + 1)) - from);
+    }
+
+  private:
+    std::u16string_view text_;
+    std::array<std::int64_t, kMaximum + 1> offsets_;  // the first size_ + 1 are set
+    std::int64_t size_ = 0;
+};
 
 // Number of characters, cheap for ASCII text.
 [[nodiscard]] std::int64_t countCharacters(std::u16string_view text);

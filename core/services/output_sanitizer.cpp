@@ -13,7 +13,6 @@
 namespace ravlin {
 namespace {
 
-using engine::detail::CharacterView;
 using engine::detail::endsWith;
 using engine::detail::startsWith;
 
@@ -52,11 +51,17 @@ constexpr std::array<Wrapper, 10> kWrappers{{
 
 constexpr std::u16string_view kFence = u"```";
 
-QNCorrectionNote sanitizeNote(const char* ruleID, const char* value) {
-    return QNCorrectionNote::plain(value, QNCorrectionStageID::sanitize, ruleID);
+// A kind of change: the rule that notes it and the note's text.
+struct NoteKind {
+    std::string_view ruleID;
+    const char* value;
+};
+
+constexpr NoteKind sanitizeNote(std::string_view ruleID, const char* value) {
+    return {ruleID, value};
 }
 
-QNCorrectionNote wrapperNote(WrapperKind kind) {
+NoteKind wrapperNote(WrapperKind kind) {
     switch (kind) {
         case WrapperKind::backticks:
             return sanitizeNote("sanitize.backtick-strip", "stripped backticks");
@@ -77,9 +82,19 @@ bool isNumericCharacter(std::u16string_view character) {
     return u_getIntPropertyValue(static_cast<UChar32>(codePoint), UCHAR_NUMERIC_TYPE) != U_NT_NONE;
 }
 
-// Length in characters of the Markdown prefix (heading, quote, bullet with an optional task
-// box, ordered item) that starts the text; absent when it has none.
-std::optional<std::int64_t> markdownPrefixLength(std::u16string_view text) {
+bool isWhitespaceCharacter(std::u16string_view character) {
+    return text::isWhitespaceOrNewline(text::codePointAt(character, 0));
+}
+
+// A Markdown prefix: its length in characters and in UTF-16 units.
+struct MarkdownPrefix {
+    std::int64_t characters = 0;
+    std::size_t units = 0;
+};
+
+// The Markdown prefix (heading, quote, bullet with an optional task box, ordered item) that
+// starts the text; absent when it has none. Looks at the first dozen characters only.
+std::optional<MarkdownPrefix> markdownPrefix(std::u16string_view text) {
     if (text.empty()) {
         return std::nullopt;
     }
@@ -90,19 +105,26 @@ std::optional<std::int64_t> markdownPrefixLength(std::u16string_view text) {
         return std::nullopt;
     }
 
-    const CharacterView view(text);
+    // A marker of ASCII characters followed by a character boundary is as many characters long
+    // as it has units; only headings and numbers need their characters counted.
+    auto ascii = [](std::size_t length) {
+        return MarkdownPrefix{static_cast<std::int64_t>(length), length};
+    };
     if (first == u'#') {
+        const engine::detail::LeadingCharacters characters(text, 8);
         std::int64_t hashes = 0;
-        while (hashes < view.size() && view.at(hashes) == u"#") {
+        while (hashes < characters.size() && characters.at(hashes) == u"#") {
             ++hashes;
         }
-        if (hashes <= 6 && hashes < view.size() && view.isWhitespace(hashes)) {
-            return hashes + 1;
+        if (hashes <= 6 && hashes < characters.size() &&
+            isWhitespaceCharacter(characters.at(hashes))) {
+            return MarkdownPrefix{hashes + 1,
+                                  static_cast<std::size_t>(characters.offset(hashes + 1))};
         }
         return std::nullopt;
     }
     if (startsWith(text, u"> ")) {
-        return 2;
+        return ascii(2);
     }
     for (std::u16string_view bullet : {u"- ", u"* ", u"+ "}) {
         if (!startsWith(text, bullet)) {
@@ -110,18 +132,23 @@ std::optional<std::int64_t> markdownPrefixLength(std::u16string_view text) {
         }
         const auto rest = text.substr(2);
         if (startsWith(rest, u"[ ] ") || startsWith(rest, u"[x] ") || startsWith(rest, u"[X] ")) {
-            return 6;
+            return ascii(6);
         }
-        return 2;
+        return ascii(2);
     }
     if (mayBeNumber) {
+        // Enough characters for ten digits, a separator and a space.
+        const engine::detail::LeadingCharacters characters(text, 12);
+        const std::int64_t count = characters.size();
         std::int64_t digits = 0;
-        while (digits < view.size() && digits < 10 && isNumericCharacter(view.at(digits))) {
+        while (digits < count && digits < 10 && isNumericCharacter(characters.at(digits))) {
             ++digits;
         }
-        if (digits >= 1 && digits <= 9 && digits + 1 < view.size() &&
-            (view.at(digits) == u"." || view.at(digits) == u")") && view.isWhitespace(digits + 1)) {
-            return digits + 2;
+        if (digits >= 1 && digits <= 9 && digits + 1 < count &&
+            (characters.at(digits) == u"." || characters.at(digits) == u")") &&
+            isWhitespaceCharacter(characters.at(digits + 1))) {
+            return MarkdownPrefix{digits + 2,
+                                  static_cast<std::size_t>(characters.offset(digits + 2))};
         }
     }
     return std::nullopt;
@@ -131,111 +158,150 @@ bool wrappedIn(std::u16string_view text, std::u16string_view marker) {
     return startsWith(text, marker) && endsWith(text, marker);
 }
 
+bool isNewlineUnit(char16_t unit) {
+    return unit == u'\n' || unit == u'\r' || unit == u'\v' || unit == u'\f' || unit == u'\u0085' ||
+           unit == u'\u2028' || unit == u'\u2029';
+}
+
+// The answer being cleaned: always a part of the trimmed model text, which only ever loses
+// characters at its ends, so every step is index arithmetic on one buffer and costs what it
+// removes (plus a few characters of look-around), never the length of the text.
+class Cleaning {
+  public:
+    explicit Cleaning(std::u16string_view text) : whole_(text), text_(text) {}
+
+    [[nodiscard]] std::u16string_view text() const { return text_; }
+    void setText(std::u16string_view text) { text_ = text; }
+
+    // The first newline unit at or after `offset` of the current text, as an offset into it;
+    // npos when there is none before `end`. Every unit of the whole text is scanned once: the
+    // start of the text only moves forward.
+    [[nodiscard]] std::size_t newlineFrom(std::size_t offset, std::size_t end) {
+        const auto from = static_cast<std::size_t>(text_.data() - whole_.data()) + offset;
+        if (from > newline_) {
+            newline_ = from;
+            while (newline_ < whole_.size() && !isNewlineUnit(whole_[newline_])) {
+                ++newline_;
+            }
+        }
+        const auto found = newline_ - (from - offset);
+        return found < end ? found : std::u16string_view::npos;
+    }
+
+    // A note of each kind once, where that kind of change was first made.
+    void note(NoteKind kind) {
+        for (const auto& existing : notes_) {
+            if (existing.ruleID == kind.ruleID) {
+                return;
+            }
+        }
+        notes_.push_back(QNCorrectionNote::plain(kind.value, QNCorrectionStageID::sanitize,
+                                                 std::string(kind.ruleID)));
+    }
+    [[nodiscard]] std::vector<QNCorrectionNote> takeNotes() { return std::move(notes_); }
+
+  private:
+    std::u16string_view whole_;
+    std::u16string_view text_;
+    std::size_t newline_ = 0;
+    std::vector<QNCorrectionNote> notes_;
+};
+
 // Step 2: at most one preamble ("here is the corrected version:") the input does not share.
-void stripPreamble(std::u16string& text, std::u16string_view inputLower,
-                   std::vector<QNCorrectionNote>& notes) {
+void stripPreamble(Cleaning& cleaning, std::u16string_view inputLower) {
+    const std::u16string_view text = cleaning.text();
     // Only the start of the text can match; no candidate is longer than 30 characters.
-    const std::u16string lowerStart = engine::detail::lower(
-        std::u16string_view(text).substr(0, std::min<std::size_t>(text.size(), 64)));
+    const std::u16string lowerStart =
+        engine::detail::lower(text.substr(0, std::min<std::size_t>(text.size(), 64)));
     for (std::u16string_view phrase : kPreamblePhrases) {
         std::u16string candidate(phrase);
         candidate += u':';
         if (!startsWith(lowerStart, candidate) || startsWith(inputLower, candidate)) {
             continue;
         }
-        const CharacterView view(text);
-        const auto removed = std::min<std::int64_t>(view.size(), candidate.size());
-        const auto rest =
-            std::u16string_view(text).substr(static_cast<std::size_t>(view.offset(removed)));
-        text = std::u16string(rest.substr(engine::detail::leadingWhitespace(rest).size()));
-        notes.push_back(sanitizeNote("sanitize.preamble-strip", "stripped preamble"));
+        const engine::detail::LeadingCharacters removed(
+            text, static_cast<std::int64_t>(candidate.size()));
+        const auto rest = text.substr(static_cast<std::size_t>(removed.offset(removed.size())));
+        cleaning.setText(rest.substr(engine::detail::leadingWhitespace(rest).size()));
+        cleaning.note(sanitizeNote("sanitize.preamble-strip", "stripped preamble"));
         return;
     }
 }
 
 // Step 3a: a code fence the input does not have, with its language-tag line.
-bool stripCodeFence(std::u16string& text, bool inputFenced, std::vector<QNCorrectionNote>& notes) {
-    if (inputFenced || !wrappedIn(text, kFence) || engine::detail::countCharacters(text) < 7) {
+bool stripCodeFence(Cleaning& cleaning, bool inputFenced) {
+    const std::u16string_view text = cleaning.text();
+    // Two whole markers at the ends of more than six units: seven characters at least.
+    if (inputFenced || !wrappedIn(text, kFence) || text.size() <= 2 * kFence.size()) {
         return false;
     }
-    std::u16string_view inner = std::u16string_view(text).substr(3, text.size() - 6);
-    for (std::size_t i = 0; i < inner.size(); ++i) {
-        if (const auto length = engine::detail::newlineLength(inner, i); length > 0) {
-            inner = inner.substr(i + length);
-            break;
-        }
+    std::u16string_view inner = text.substr(3, text.size() - 6);
+    if (const auto at = cleaning.newlineFrom(3, text.size() - 3); at != std::u16string_view::npos) {
+        inner = inner.substr(at - 3 + engine::detail::newlineLength(inner, at - 3));
     }
-    text = std::u16string(engine::detail::trimmedView(inner));
-    notes.push_back(sanitizeNote("sanitize.code-fence-strip", "stripped code fence"));
+    cleaning.setText(engine::detail::trimmedView(inner));
+    cleaning.note(sanitizeNote("sanitize.code-fence-strip", "stripped code fence"));
     return true;
 }
 
 // Step 3b: the first wrapper pair around the whole text that the input is not wrapped in.
-bool stripWrapperPair(std::u16string& text, std::u16string_view inputTrimmed,
-                      std::vector<QNCorrectionNote>& notes) {
-    std::optional<std::int64_t> count;
+bool stripWrapperPair(Cleaning& cleaning, std::u16string_view inputTrimmed) {
+    const std::u16string_view text = cleaning.text();
     for (const Wrapper& wrapper : kWrappers) {
         if (!wrappedIn(text, wrapper.marker)) {
             continue;
         }
-        if (!count) {
-            count = engine::detail::countCharacters(text);
-        }
-        const auto markerLength = static_cast<std::int64_t>(wrapper.marker.size());
-        if (2 * markerLength >= *count || wrappedIn(inputTrimmed, wrapper.marker)) {
+        // Whole markers at both ends: more characters than the two hold when more units.
+        if (text.size() <= 2 * wrapper.marker.size() || wrappedIn(inputTrimmed, wrapper.marker)) {
             continue;
         }
-        const auto inner = std::u16string_view(text).substr(
-            wrapper.marker.size(), text.size() - 2 * wrapper.marker.size());
-        text = std::u16string(engine::detail::trimmedView(inner));
-        notes.push_back(wrapperNote(wrapper.kind));
+        const auto inner =
+            text.substr(wrapper.marker.size(), text.size() - 2 * wrapper.marker.size());
+        cleaning.setText(engine::detail::trimmedView(inner));
+        cleaning.note(wrapperNote(wrapper.kind));
         return true;
     }
     return false;
 }
 
 // Step 3c: a list, heading or quote marker, unless the input starts with one.
-bool stripMarkdownPrefix(std::u16string& text, bool inputHasPrefix,
-                         std::vector<QNCorrectionNote>& notes) {
+bool stripMarkdownPrefix(Cleaning& cleaning, bool inputHasPrefix) {
     if (inputHasPrefix) {
         return false;
     }
-    const auto prefix = markdownPrefixLength(text);
-    if (!prefix) {
+    const std::u16string_view text = cleaning.text();
+    const auto prefix = markdownPrefix(text);
+    if (!prefix || prefix->units >= text.size()) {  // nothing would be left
         return false;
     }
-    const CharacterView view(text);
-    if (*prefix >= view.size()) {
-        return false;
-    }
-    const auto rest =
-        std::u16string_view(text).substr(static_cast<std::size_t>(view.offset(*prefix)));
-    text = std::u16string(engine::detail::trimmedView(rest));
-    notes.push_back(sanitizeNote("sanitize.markdown-prefix-strip", "stripped markdown prefix"));
+    cleaning.setText(engine::detail::trimmedView(text.substr(prefix->units)));
+    cleaning.note(sanitizeNote("sanitize.markdown-prefix-strip", "stripped markdown prefix"));
     return true;
 }
 
-// Step 4: final punctuation follows the input's.
-void matchFinalPunctuation(std::u16string& text, std::u16string_view inputLower,
-                           std::vector<QNCorrectionNote>& notes) {
+// Step 4: final punctuation follows the input's. Returns the mark to put back, if any.
+std::u16string_view matchFinalPunctuation(Cleaning& cleaning, std::u16string_view inputLower) {
+    std::u16string_view text = cleaning.text();
     const auto inputLast = engine::detail::lastCharacter(inputLower);
     if (isSentencePunctuation(inputLast)) {
         if (!text.empty() && !isSentencePunctuation(engine::detail::lastCharacter(text))) {
-            text += inputLast;
-            notes.push_back(sanitizeNote("sanitize.trailing-punctuation-restore",
-                                         "restored trailing punctuation"));
+            cleaning.note(sanitizeNote("sanitize.trailing-punctuation-restore",
+                                       "restored trailing punctuation"));
+            return inputLast;
         }
-        return;
+        return {};
     }
     if (text.empty() || !isSentencePunctuation(engine::detail::lastCharacter(text))) {
-        return;
+        return {};
     }
     do {
-        text.erase(engine::detail::lastCharacterStart(text));
-        text.erase(text.size() - engine::detail::trailingWhitespaceRun(text).size());
+        text = text.substr(0, engine::detail::lastCharacterStart(text));
+        text.remove_suffix(engine::detail::trailingWhitespaceRun(text).size());
     } while (!text.empty() && isSentencePunctuation(engine::detail::lastCharacter(text)));
-    notes.push_back(
+    cleaning.setText(text);
+    cleaning.note(
         sanitizeNote("sanitize.trailing-punctuation-strip", "stripped added trailing punctuation"));
+    return {};
 }
 
 // The leading and trailing whitespace runs. A text made only of whitespace is all leading run,
@@ -276,30 +342,29 @@ std::string QNModelSanitizeResult::summary() const {
 QNModelSanitizeResult sanitizeModelOutput(std::u16string_view output, std::u16string_view input) {
     const std::u16string_view inputTrimmed = engine::detail::trimmedView(input);
     const std::u16string inputLower = engine::detail::lower(inputTrimmed);
-    std::u16string text(engine::detail::trimmedView(output));
-    std::vector<QNCorrectionNote> notes;
+    Cleaning cleaning(engine::detail::trimmedView(output));
 
-    stripPreamble(text, inputLower, notes);
+    stripPreamble(cleaning, inputLower);
 
     const bool inputFenced = wrappedIn(inputTrimmed, kFence);
-    const bool inputHasPrefix = markdownPrefixLength(inputTrimmed).has_value();
-    while (stripCodeFence(text, inputFenced, notes) ||
-           stripWrapperPair(text, inputTrimmed, notes) ||
-           stripMarkdownPrefix(text, inputHasPrefix, notes)) {
+    const bool inputHasPrefix = markdownPrefix(inputTrimmed).has_value();
+    while (stripCodeFence(cleaning, inputFenced) || stripWrapperPair(cleaning, inputTrimmed) ||
+           stripMarkdownPrefix(cleaning, inputHasPrefix)) {
     }
 
-    matchFinalPunctuation(text, inputLower, notes);
+    const std::u16string_view restored = matchFinalPunctuation(cleaning, inputLower);
 
     const auto [inputLead, inputTrail] = boundaryWhitespace(input);
     const auto [outputLead, outputTrail] = boundaryWhitespace(output);
+    const std::u16string_view text = cleaning.text();
     std::u16string cleaned;
-    cleaned.reserve(inputLead.size() + text.size() + inputTrail.size());
-    cleaned.append(inputLead).append(text).append(inputTrail);
+    cleaned.reserve(inputLead.size() + text.size() + restored.size() + inputTrail.size());
+    cleaned.append(inputLead).append(text).append(restored).append(inputTrail);
     if (inputLead != outputLead || inputTrail != outputTrail) {
-        notes.push_back(
+        cleaning.note(
             sanitizeNote("sanitize.whitespace-boundary-match", "matched whitespace to input"));
     }
-    return QNModelSanitizeResult{std::move(cleaned), std::move(notes)};
+    return QNModelSanitizeResult{std::move(cleaned), cleaning.takeNotes()};
 }
 
 }  // namespace ravlin

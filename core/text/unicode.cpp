@@ -4,6 +4,7 @@
 #include "core/text/utf8_encoder.h"
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <mutex>
 
@@ -73,6 +74,40 @@ const icu::Normalizer2& nfcNormalizer() {
     return *normalizer;
 }
 
+// ICU counts in 32 bits. A longer text is converted in pieces of at most `limit` units, each
+// cut before a code point at which `startsFresh` says the conversion does not depend on what
+// came before. Only a run of `limit` units without one is cut elsewhere, between code points.
+template <class StartsFresh, class Convert>
+std::u16string convertInPieces(std::u16string_view text, std::size_t limit, StartsFresh startsFresh,
+                               Convert convert) {
+    limit = std::clamp<std::size_t>(limit, 2, std::numeric_limits<int32_t>::max());
+    if (text.size() <= limit) {
+        return convert(text);
+    }
+    std::u16string out;
+    out.reserve(text.size());
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.size();
+        if (end - start > limit) {
+            end = start + limit;
+            std::size_t cut = end;
+            while (cut > start &&
+                   (U16_IS_TRAIL(text[cut]) ||
+                    !startsFresh(codePointAt(text, static_cast<std::int64_t>(cut))))) {
+                --cut;
+            }
+            if (cut == start) {
+                cut = U16_IS_TRAIL(text[end]) && U16_IS_LEAD(text[end - 1]) ? end - 1 : end;
+            }
+            end = cut;
+        }
+        out += convert(text.substr(start, end - start));
+        start = end;
+    }
+    return out;
+}
+
 std::u16string normalize(const icu::Normalizer2& normalizer, std::u16string_view text) {
     UErrorCode status = U_ZERO_ERROR;
     icu::UnicodeString source = alias(text);
@@ -98,21 +133,24 @@ bool isAscii(std::u16string_view text) {
 
 }  // namespace
 
-std::u16string toUtf16(std::string_view utf8) {
-    std::u16string out;
-    out.reserve(utf8.size());
-    std::size_t i = 0;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
-    const std::size_t size = utf8.size();
+namespace {
+
+bool isContinuationByte(char byte) {
+    return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;
+}
+
+// Decodes one piece short enough for ICU's 32-bit indexes.
+void appendUtf16(std::string_view piece, std::u16string& out) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(piece.data());
+    const auto size = static_cast<int32_t>(piece.size());
+    int32_t i = 0;
     while (i < size) {
         if (bytes[i] < 0x80) {
             out.push_back(static_cast<char16_t>(bytes[i++]));
             continue;
         }
         UChar32 codePoint = 0;
-        int32_t index = static_cast<int32_t>(i);
-        U8_NEXT_OR_FFFD(bytes, index, static_cast<int32_t>(size), codePoint);
-        i = static_cast<std::size_t>(index);
+        U8_NEXT_OR_FFFD(bytes, i, size, codePoint);
         if (codePoint <= 0xffff) {
             out.push_back(static_cast<char16_t>(codePoint));
         } else {
@@ -120,7 +158,38 @@ std::u16string toUtf16(std::string_view utf8) {
             out.push_back(U16_TRAIL(codePoint));
         }
     }
+}
+
+}  // namespace
+
+std::u16string detail::toUtf16(std::string_view utf8, std::size_t pieceLimit) {
+    // A piece ends before a byte that is not a continuation byte, which always starts a new
+    // sequence. Four continuation bytes in a row cannot all belong to one sequence, so the last
+    // of them starts one too: backing up three bytes at most always finds a cut.
+    pieceLimit = std::clamp<std::size_t>(pieceLimit, 4, std::numeric_limits<int32_t>::max());
+    std::u16string out;
+    out.reserve(utf8.size());
+    std::size_t start = 0;
+    while (start < utf8.size()) {
+        std::size_t end = utf8.size();
+        if (end - start > pieceLimit) {
+            end = start + pieceLimit;
+            std::size_t cut = end;
+            for (int step = 0; step < 3 && isContinuationByte(utf8[cut]); ++step) {
+                --cut;
+            }
+            if (!isContinuationByte(utf8[cut])) {
+                end = cut;
+            }
+        }
+        appendUtf16(utf8.substr(start, end - start), out);
+        start = end;
+    }
     return out;
+}
+
+std::u16string toUtf16(std::string_view utf8) {
+    return detail::toUtf16(utf8, std::numeric_limits<int32_t>::max());
 }
 
 std::string toUtf8(std::u16string_view utf16) {
@@ -194,6 +263,35 @@ std::vector<std::int64_t> characterBoundaries(std::u16string_view text) {
             boundaries.push_back(0);
         }
         return boundaries;
+    });
+}
+
+std::vector<std::int64_t> leadingCharacterBoundaries(std::u16string_view text, std::int64_t count) {
+    std::vector<std::int64_t> boundaries{0};
+    if (count <= 0 || text.empty()) {
+        return boundaries;
+    }
+    return withCharacters(text, [&](icu::BreakIterator& iterator) {
+        iterator.first();
+        for (std::int64_t i = 0; i < count; ++i) {
+            const int32_t next = iterator.next();
+            if (next == icu::BreakIterator::DONE) {
+                break;
+            }
+            boundaries.push_back(next);
+        }
+        return boundaries;
+    });
+}
+
+std::int64_t characterBoundaryBefore(std::u16string_view text, std::int64_t offset) {
+    offset = std::min<std::int64_t>(offset, static_cast<std::int64_t>(text.size()));
+    if (offset <= 0) {
+        return 0;
+    }
+    return withCharacters(text, [&](icu::BreakIterator& iterator) {
+        const int32_t before = iterator.preceding(static_cast<int32_t>(offset));
+        return before == icu::BreakIterator::DONE ? std::int64_t{0} : std::int64_t{before};
     });
 }
 
@@ -336,23 +434,45 @@ bool canonicallyEqualOptional(const std::optional<std::u16string>& a,
     return canonicallyEqual(std::u16string_view(*a), std::u16string_view(*b));
 }
 
+std::u16string detail::nfc(std::u16string_view text, std::size_t pieceLimit) {
+    const icu::Normalizer2& normalizer = nfcNormalizer();
+    return convertInPieces(
+        text, pieceLimit, [&](char32_t c) { return normalizer.hasBoundaryBefore(c) != 0; },
+        [&](std::u16string_view piece) { return normalize(normalizer, piece); });
+}
+std::u16string detail::nfd(std::u16string_view text, std::size_t pieceLimit) {
+    const icu::Normalizer2& normalizer = nfdNormalizer();
+    return convertInPieces(
+        text, pieceLimit, [&](char32_t c) { return normalizer.hasBoundaryBefore(c) != 0; },
+        [&](std::u16string_view piece) { return normalize(normalizer, piece); });
+}
 std::u16string nfc(std::u16string_view text) {
-    return normalize(nfcNormalizer(), text);
+    return detail::nfc(text, std::numeric_limits<int32_t>::max());
 }
 std::u16string nfd(std::u16string_view text) {
-    return normalize(nfdNormalizer(), text);
+    return detail::nfd(text, std::numeric_limits<int32_t>::max());
 }
 
+// Case mapping looks at neighbouring letters (a final sigma); whitespace ends that context.
+std::u16string detail::lowercased(std::u16string_view text, std::size_t pieceLimit) {
+    return convertInPieces(text, pieceLimit, isWhitespaceOrNewline, [](std::u16string_view piece) {
+        icu::UnicodeString copy(piece.data(), static_cast<int32_t>(piece.size()));
+        copy.toLower(icu::Locale::getRoot());
+        return fromUnicodeString(copy);
+    });
+}
+std::u16string detail::uppercased(std::u16string_view text, std::size_t pieceLimit) {
+    return convertInPieces(text, pieceLimit, isWhitespaceOrNewline, [](std::u16string_view piece) {
+        icu::UnicodeString copy(piece.data(), static_cast<int32_t>(piece.size()));
+        copy.toUpper(icu::Locale::getRoot());
+        return fromUnicodeString(copy);
+    });
+}
 std::u16string lowercased(std::u16string_view text) {
-    icu::UnicodeString copy(text.data(), static_cast<int32_t>(text.size()));
-    copy.toLower(icu::Locale::getRoot());
-    return fromUnicodeString(copy);
+    return detail::lowercased(text, std::numeric_limits<int32_t>::max());
 }
-
 std::u16string uppercased(std::u16string_view text) {
-    icu::UnicodeString copy(text.data(), static_cast<int32_t>(text.size()));
-    copy.toUpper(icu::Locale::getRoot());
-    return fromUnicodeString(copy);
+    return detail::uppercased(text, std::numeric_limits<int32_t>::max());
 }
 
 std::string lowercased(std::string_view utf8) {

@@ -16,6 +16,18 @@ namespace ravlin::text {
 
 // UTF-8 -> UTF-16. Ill-formed sequences become U+FFFD.
 [[nodiscard]] std::u16string toUtf16(std::string_view utf8);
+namespace detail {
+// Conversions handled by ICU, which counts in 32 bits, take longer texts in pieces of at most
+// `pieceLimit` units, cut where the result does not depend on the cut. These forms let tests
+// use small pieces.
+[[nodiscard]] std::u16string nfc(std::u16string_view text, std::size_t pieceLimit);
+[[nodiscard]] std::u16string nfd(std::u16string_view text, std::size_t pieceLimit);
+[[nodiscard]] std::u16string lowercased(std::u16string_view text, std::size_t pieceLimit);
+[[nodiscard]] std::u16string uppercased(std::u16string_view text, std::size_t pieceLimit);
+// toUtf16 decoding the bytes in pieces of at most `pieceLimit` bytes (at least 4), each cut
+// before a byte that starts a sequence, so that the result does not depend on the piece size.
+[[nodiscard]] std::u16string toUtf16(std::string_view utf8, std::size_t pieceLimit);
+}  // namespace detail
 // UTF-16 -> UTF-8. A lone surrogate becomes U+FFFD.
 [[nodiscard]] std::string toUtf8(std::u16string_view utf16);
 
@@ -25,6 +37,12 @@ namespace ravlin::text {
 
 // The UTF-16 offsets at which characters start, plus the end offset. Empty text gives {0}.
 [[nodiscard]] std::vector<std::int64_t> characterBoundaries(std::u16string_view text);
+// The offsets at which the first `count` characters start, plus the end of the last of them
+// (at most count + 1 offsets; fewer when the text is shorter). Looks only at those characters.
+[[nodiscard]] std::vector<std::int64_t> leadingCharacterBoundaries(std::u16string_view text,
+                                                                   std::int64_t count);
+// The last character boundary before `offset` (0 when there is none). Looks only near it.
+[[nodiscard]] std::int64_t characterBoundaryBefore(std::u16string_view text, std::int64_t offset);
 // Whether `offset` lies on a character boundary (0 and the length always do).
 [[nodiscard]] bool isCharacterBoundary(std::u16string_view text, std::int64_t offset);
 // The text of `range` when it lies within the text and both ends fall on character

@@ -57,6 +57,11 @@ TEST(ChunkBoundaryDetectorTest, Evaluate) {
          QNBoundaryEvent::terminator},
         {"span ends inside a combined character", u"abcdefghij.e\u0301", 0, 12, std::nullopt},
         {"mark with combining accent", u"abcdefghij.\u0301xyz", 0, -1, std::nullopt},
+        {"Greek question mark is canonically a semicolon", u"abcdefghij\u037E", 0, -1,
+         QNBoundaryEvent::softPunctuation},
+        {"Greek question mark with an accent", u"abcdefghij\u037E\u0301.", 0, -1,
+         QNBoundaryEvent::terminator},
+        {"precomposed letter is no mark", u"abcdefghij\u00e9.", 0, -1, QNBoundaryEvent::terminator},
         {"CRLF ending the span", u"abc\r\n", 0, 5, QNBoundaryEvent::paragraph},
         {"span ending between CR and LF", u"abcdefghij.\r\n", 0, 12, std::nullopt},
     };

@@ -154,6 +154,44 @@ TEST(EnginePipeline, TooLongForTheOnDeviceModelIsSkippedEvenWithAFallback) {
     EXPECT_EQ(fits.primary->streamRequests().at(0).maximumResponseTokens, 2016);
 }
 
+TEST(EnginePipeline, TextOrContextPastTheFixedUtf16LengthIsTooLong) {
+    // Letters carrying combining marks: few characters, many units.
+    const auto marked = [](int letters, int marks) {
+        std::u16string text;
+        for (int i = 0; i < letters; ++i) {
+            text += u'a';
+            text.append(static_cast<std::size_t>(marks), u'\u0301');
+        }
+        return text;
+    };
+    // The longest text the budget passes, at 16 units a character, is exactly at the length.
+    const auto atLength = marked(7811, 15);
+    ASSERT_EQ(static_cast<std::int64_t>(atLength.size()), QNEngineCorrection::kMaximumUtf16Length);
+    struct Row {
+        const char* name;
+        std::u16string text;
+        std::optional<std::u16string> context;
+        bool tooLong;
+    } rows[] = {
+        {"400 characters of 5,000 marks each", marked(400, 5000), std::nullopt, true},
+        {"context of such characters", u"teh cat sat", marked(400, 5000), true},
+        {"text at the length", atLength, std::nullopt, false},
+        {"one unit past it", atLength + u'\u0301', std::nullopt, true},
+        {"a long context is bounded first", u"teh cat sat",
+         std::u16string(200'000, u'a') + u". Fine.", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Engine e(true);
+        e.primary->setStreamScript({ScriptedProvider::completed(u"x", u"The cat sat")});
+        const auto result = e.run(row.text, row.context);
+        EXPECT_EQ(result.outcome == Outcome::skipped("Text too long for on-device model"),
+                  row.tooLong);
+        EXPECT_EQ(e.primary->streamCalls(), row.tooLong ? 0 : 1);
+        EXPECT_EQ(e.fallback->streamCalls(), 0);
+    }
+}
+
 // ---- One provider
 // ----------------------------------------------------------------------------------
 
@@ -410,6 +448,31 @@ TEST(EngineCancellation, AStopBeatsEveryAnswerAndNoFallbackFollows) {
         EXPECT_EQ(e.run(u"teh cat sat", std::nullopt, {}, stop.get_token()).outcome,
                   Outcome::skipped("Cancelled"));
     }
+}
+
+TEST(EngineCancellation, AStopIsHeardBetweenPartialsOfAHugeAnswer) {
+    // A provider that keeps sending after the stop; its answers are hard to clean.
+    const std::u16string heavy = [] {
+        std::u16string text;
+        for (int i = 0; i < 40'000; ++i) {
+            text += u"> ";
+        }
+        return text + u"\u00e9";
+    }();
+    Engine e(true);
+    std::stop_source stop;
+    e.primary->setHonoursStop(false);
+    e.primary->setStreamScript({Event::partial(u"The"), Event::partial(heavy + u" cat"),
+                                Event::partial(heavy + u" cat sat"),
+                                ScriptedProvider::completed(u"x", heavy)});
+    e.primary->setAfterEvent([&](std::size_t index, const Event&) {
+        if (index == 0)
+            stop.request_stop();
+    });
+    const auto result = e.run(u"teh cat sat", std::nullopt, {}, stop.get_token());
+    EXPECT_EQ(result.outcome, Outcome::skipped("Cancelled"));
+    EXPECT_EQ(e.partials, std::vector<std::u16string>{u"The"});
+    EXPECT_EQ(e.fallback->streamCalls(), 0);
 }
 
 // ---- Partials

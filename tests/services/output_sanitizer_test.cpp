@@ -13,7 +13,8 @@ struct Case {
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
-    *os << testing::PrintToString(c.output) << " against " << testing::PrintToString(c.input);
+    *os << testing::PrintToString(c.output.substr(0, 40)) << " against "
+        << testing::PrintToString(c.input);
 }
 
 class Sanitizer : public testing::TestWithParam<Case> {};
@@ -57,7 +58,7 @@ INSTANTIATE_TEST_SUITE_P(
             u"```text\r\nHello world\r\n```", u"hello world", u"Hello world", {"code-fence-strip"}},
         Case{u"```Hello```", u"hello", u"Hello", {"code-fence-strip"}},
         // Too short for a fence: the backtick row strips one pair per pass down to two.
-        Case{u"``````", u"x", u"``", {"backtick-strip", "backtick-strip"}},
+        Case{u"``````", u"x", u"``", {"backtick-strip"}},
         Case{u"```a```", u"```b```", u"```a```", {}}));
 
 INSTANTIATE_TEST_SUITE_P(
@@ -115,6 +116,42 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{u"Hi", u" \n ", u" \n Hi", {"whitespace-boundary-match"}},
                     Case{u"", u"  ", u"  ", {"whitespace-boundary-match"}},
                     Case{u"  ", u"  ", u"  ", {}}));
+
+std::u16string nested(std::u16string_view open, std::u16string_view middle,
+                      std::u16string_view close, int depth) {
+    std::u16string text;
+    for (int i = 0; i < depth; ++i) {
+        text += open;
+    }
+    text += middle;
+    for (int i = 0; i < depth; ++i) {
+        text += close;
+    }
+    return text;
+}
+
+// Thousands of wrappings around a non-ASCII answer: each kind of strip is noted once, where it
+// was first made, and every layer comes off.
+INSTANTIATE_TEST_SUITE_P(
+    DeepNesting, Sanitizer,
+    testing::Values(
+        Case{nested(u"> ", u"\u00e9", u"", 3000), u"x", u"\u00e9", {"markdown-prefix-strip"}},
+        Case{nested(u"*", u"\u00e9", u"*", 3000), u"x", u"\u00e9", {"markdown-wrapper-strip"}},
+        Case{nested(u"```x\n", u"e\u0301", u"\r\n```", 1000),
+             u"x",
+             u"e\u0301",
+             {"code-fence-strip"}},
+        Case{nested(u"```", u"\u00e9", u"```", 1000), u"x", u"\u00e9", {"code-fence-strip"}},
+        Case{nested(u"\"**", u"\u00e9", u"**\"", 1000),
+             u"x",
+             u"\u00e9",
+             {"quote-strip", "markdown-wrapper-strip"}},
+        Case{
+            nested(u"1. - [x] ", u"\u00e9", u"", 1000), u"x", u"\u00e9", {"markdown-prefix-strip"}},
+        Case{nested(u"", u"\u00e9", u".\u3000", 3000),
+             u"x",
+             u"\u00e9",
+             {"trailing-punctuation-strip", "whitespace-boundary-match"}}));
 
 TEST(SanitizeResult, SummaryJoinsTheNoteTexts) {
     EXPECT_EQ(sanitizeModelOutput(u"Hello", u"hello").summary(), "no changes");

@@ -31,6 +31,52 @@ TEST(Utf, IllFormedInputBecomesReplacementCharacter) {
     EXPECT_EQ(toUtf16("\xed\xa0\x80"), u"\ufffd\ufffd\ufffd");  // encoded surrogate is not UTF-8
 }
 
+// Past 2 GiB the bytes are decoded in pieces; any piece size must give the whole decoding,
+// sequences and ill-formed runs cut at a piece's end included.
+TEST(Utf, DecodingInPiecesMatchesDecodingWhole) {
+    const std::string samples[] = {
+        "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80z\xf0\x9f\x98\x80\xf0\x9f\x98\x80",
+        "\x80\x80\x80\x80\x80\x80\x80\xc3\xa9\x80",      // stray continuation bytes
+        "ab\xe2\x82\xf0\x9f\x98\xe2\x82\xacx\xf0\x9f",   // truncated sequences
+        "\xed\xa0\x80\xc0\xaf\xf4\x90\x80\x80\xff\xfe",  // never-valid forms
+    };
+    for (const auto& utf8 : samples) {
+        const std::u16string whole = toUtf16(utf8);
+        for (std::size_t piece = 4; piece <= 9; ++piece) {
+            EXPECT_EQ(detail::toUtf16(utf8, piece), whole) << "piece " << piece;
+        }
+    }
+}
+
+// Normalization and case mapping of texts past ICU's 32-bit lengths go in pieces; pieces longer
+// than any word and any run of combining marks give the whole conversion.
+TEST(Utf, ConvertingInPiecesMatchesConvertingWhole) {
+    const std::u16string greek =
+        u"\u039F\u0394\u039F\u03A3 \u03A3\u0391\u03A3 \u0391\u03A3\n\u039F\u03A3";
+    const std::u16string marks = u"e\u0301\u0323a\u00e9\U0001D15E\u1E0Bx\u0323\u0307\u00c5\u212B";
+    for (std::size_t piece = 6; piece <= 12; ++piece) {
+        SCOPED_TRACE(piece);
+        EXPECT_EQ(detail::lowercased(greek, piece), lowercased(greek));
+        EXPECT_EQ(detail::uppercased(lowercased(greek), piece), uppercased(lowercased(greek)));
+        EXPECT_EQ(detail::nfd(marks, piece), nfd(marks));
+        EXPECT_EQ(detail::nfc(marks, piece), nfc(marks));
+    }
+    EXPECT_EQ(lowercased(greek).substr(0, 4), u"\u03BF\u03B4\u03BF\u03C2");  // final sigma
+}
+
+TEST(Characters, LeadingBoundariesAndTheBoundaryBeforeLookLocally) {
+    const std::u16string text = u"e\u0301\U0001F600\r\nab";  // é, 😀, CR LF, a, b
+    EXPECT_EQ(leadingCharacterBoundaries(text, 2), (std::vector<std::int64_t>{0, 2, 4}));
+    EXPECT_EQ(leadingCharacterBoundaries(text, 9), characterBoundaries(text));
+    EXPECT_EQ(leadingCharacterBoundaries(text, 0), (std::vector<std::int64_t>{0}));
+    EXPECT_EQ(leadingCharacterBoundaries(u"", 3), (std::vector<std::int64_t>{0}));
+    const std::pair<std::int64_t, std::int64_t> before[] = {{8, 7}, {6, 4}, {5, 4}, {4, 2},
+                                                            {1, 0}, {0, 0}, {99, 7}};
+    for (const auto& [offset, expected] : before) {
+        EXPECT_EQ(characterBoundaryBefore(text, offset), expected) << offset;
+    }
+}
+
 TEST(Characters, CountsGraphemeClustersNotUnits) {
     EXPECT_EQ(characterCount(u""), 0);
     EXPECT_EQ(characterCount(u"abc"), 3);
