@@ -107,6 +107,18 @@ BENCHMARK(BM_CleanStripHeavyAnswer)
     ->ArgsProduct({{1, 2, 3, 4, 5}, {80000}})
     ->Unit(benchmark::kMillisecond);
 
+// An answer that matches the context at thousands of places, none of them on character
+// boundaries: "á" spelled as "a" + combining acute, against a context of the same letters whose
+// last "a" lacks its accent, so every match ends inside a character.
+void BM_EchoStripManyFalseMatches(benchmark::State& state) {
+    const std::optional<std::u16string> context = repeated(u"a\u0301", 998) + u"a";
+    const auto answer = repeated(u"a\u0301", static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(engine::removeEchoedContext(answer, context));
+    }
+}
+BENCHMARK(BM_EchoStripManyFalseMatches)->Arg(80000)->Unit(benchmark::kMillisecond);
+
 // The streaming display computed for each partial of the one-sentence answer.
 void BM_ProgressDisplay(benchmark::State& state) {
     const std::u16string partial = u"I think the meeting got mo";

@@ -1,6 +1,7 @@
 #include "core/services/character_view.h"
 
 #include <algorithm>
+#include <vector>
 
 #include <unicode/uchar.h>
 
@@ -85,17 +86,40 @@ bool endsWith(std::u16string_view text, std::u16string_view suffix) {
 }
 
 std::size_t find(std::u16string_view text, std::u16string_view needle) {
-    std::size_t from = 0;
-    while (true) {
-        const std::size_t at = text.find(needle, from);
-        if (at == std::u16string_view::npos) {
-            return at;
-        }
-        if (isBoundary(text, at) && isBoundary(text, at + needle.size())) {
-            return at;
-        }
-        from = at + 1;
+    if (needle.empty()) {
+        return 0;
     }
+    if (needle.size() > text.size()) {
+        return std::u16string_view::npos;
+    }
+    // Knuth-Morris-Pratt over every occurrence, so a reply built to match the needle at many
+    // places that are not character boundaries still costs one pass: text plus needle.
+    std::vector<std::size_t> border(needle.size(), 0);
+    for (std::size_t i = 1, k = 0; i < needle.size(); ++i) {
+        while (k > 0 && needle[i] != needle[k]) {
+            k = border[k - 1];
+        }
+        if (needle[i] == needle[k]) {
+            ++k;
+        }
+        border[i] = k;
+    }
+    for (std::size_t i = 0, k = 0; i < text.size(); ++i) {
+        while (k > 0 && text[i] != needle[k]) {
+            k = border[k - 1];
+        }
+        if (text[i] == needle[k]) {
+            ++k;
+        }
+        if (k == needle.size()) {
+            const std::size_t at = i + 1 - needle.size();
+            if (isBoundary(text, at) && isBoundary(text, i + 1)) {
+                return at;
+            }
+            k = border[k - 1];
+        }
+    }
+    return std::u16string_view::npos;
 }
 
 std::size_t lastCharacterStart(std::u16string_view text) {

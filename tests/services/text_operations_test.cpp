@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/services/character_view.h"
 #include "core/services/token_budget.h"
 
 namespace ravlin {
@@ -99,6 +100,38 @@ TEST(EchoStrip, PrefixMustEndOnACharacterBoundary) {
     const auto result = removeEchoedContext(u"cafe\u0301 ok", u"cafe");
     ASSERT_TRUE(result);
     EXPECT_EQ(result->text, u"cafe\u0301 ok");
+}
+
+TEST(EchoStrip, FindsTheFirstMatchOnCharacterBoundariesPastFalseOnes) {
+    struct Case {
+        std::u16string_view text, needle;
+        std::size_t at;
+    };
+    constexpr auto none = std::u16string_view::npos;
+    const Case cases[] = {
+        {u"aaab", u"aab", 1},  // overlapping partial matches
+        {u"abc", u"abd", none},
+        {u"ab", u"abc", none},
+        {u"abc", u"", 0},
+        // Each "e" + accent + "e" match ends inside the next "é" but the last.
+        {u"e\u0301e\u0301e\u0301e", u"e\u0301e", 4},
+        {u"e\u0301e\u0301e\u0301", u"e\u0301e", none},
+    };
+    for (const auto& [text, needle, at] : cases) {
+        EXPECT_EQ(engine::detail::find(text, needle), at) << testing::PrintToString(text);
+    }
+    // Thousands of false matches, then a real one at the very end.
+    std::u16string output;
+    for (int i = 0; i < 20000; ++i) {
+        output += u"a\u0301";
+    }
+    std::u16string context;
+    for (int i = 0; i < 500; ++i) {
+        context += u"a\u0301";
+    }
+    context += u"a";
+    EXPECT_FALSE(engine::detail::contains(output, context));
+    EXPECT_EQ(removeEchoedContext(output + u"a", context), std::nullopt);
 }
 
 TEST(RejectedOutputNote, NamesTheAnswerByFingerprintAndLengthDifference) {
