@@ -32,8 +32,8 @@ TEST(Projection, VisibleRangeAcceptsOnlyRangesInsideTheCanonicalText) {
                                Utf16Range{1, -1}, Utf16Range{1, NSNotFound}}) {
         EXPECT_FALSE(p.visibleRange(r)) << r.location << "," << r.length;
     }
-    auto shortTable =
-        p;  // a table too short for its length answers nothing instead of reading past it
+    // A table too short for its length answers nothing instead of reading past its end.
+    auto shortTable = p;
     shortTable.canonicalToVisibleOffsets = {0, 2};
     EXPECT_FALSE(shortTable.visibleRange({1, 2}));
 }
@@ -119,6 +119,7 @@ TEST(Buffers, UserEditsFollowBothTextsAndMakeTheTableLinear) {
     const auto before = buffers.canonicalText;
     EXPECT_FALSE(buffers.recordUserEdit({{15, 2}, u"", QNUserEditKind::deletion, {}}));
     EXPECT_EQ(buffers.canonicalText, before);
+    EXPECT_EQ(buffers.authoredText, u"I: teh cat and more");
     EXPECT_EQ(buffers.revision, 1);
     EXPECT_EQ(buffers.edits.size(), 1u);
 }
