@@ -16,6 +16,7 @@
 #include "platform/pasteboard.h"
 #include "platform/screens.h"
 #include "platform/secure_input.h"
+#include "platform/spell_checker.h"
 #include "platform/system_log.h"
 #include "platform/updater.h"
 #include "platform/workspace.h"
@@ -36,6 +37,7 @@ struct Seams {
     std::shared_ptr<LoginItem> loginItem;
     std::shared_ptr<Updater> updater;
     std::shared_ptr<SystemLog> systemLog;
+    std::shared_ptr<SpellChecker> spellChecker;
 };
 
 }  // namespace ravlin::platform

@@ -25,6 +25,7 @@ void forEachSeam(Seams& seams, Visit&& visit) {
     visit("login item", seams.loginItem, std::type_identity<UnavailableLoginItem>{});
     visit("updater", seams.updater, std::type_identity<UnavailableUpdater>{});
     visit("system log", seams.systemLog, std::type_identity<UnavailableSystemLog>{});
+    visit("spell checker", seams.spellChecker, std::type_identity<UnavailableSpellChecker>{});
 }
 
 }  // namespace

@@ -124,6 +124,12 @@ class UnavailableSystemLog final : public SystemLog {
     void write(const LogRecord&) override {}
 };
 
+// Finds nothing misspelled.
+class UnavailableSpellChecker final : public SpellChecker {
+  public:
+    bool isMisspelled(std::u16string_view) override { return false; }
+};
+
 // A bundle of unavailable objects only.
 [[nodiscard]] Seams unavailableSeams();
 // `seams` with every missing member filled with its unavailable object.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "core/services/character_view.h"
+#include "core/services/edit_distance.h"
 #include "core/services/token_budget.h"
 #include "core/text/unicode.h"
 
@@ -12,45 +13,7 @@ namespace ravlin {
 namespace {
 
 using engine::detail::CharacterView;
-
-template <class Sequence>
-std::int64_t editDistance(const Sequence& a, const Sequence& b, std::int64_t maximum) {
-    const auto n = static_cast<std::int64_t>(a.size());
-    const auto m = static_cast<std::int64_t>(b.size());
-    if (std::abs(n - m) > maximum) {
-        return maximum + 1;
-    }
-    // Two rows; short words (the common case) keep them on the stack.
-    constexpr std::size_t kStackRow = 64;
-    std::array<std::int64_t, 2 * kStackRow> stackRows;
-    std::vector<std::int64_t> heapRows;
-    std::int64_t* previous = stackRows.data();
-    std::int64_t* current = stackRows.data() + kStackRow;
-    if (static_cast<std::size_t>(m) + 1 > kStackRow) {
-        heapRows.resize(2 * (static_cast<std::size_t>(m) + 1));
-        previous = heapRows.data();
-        current = heapRows.data() + m + 1;
-    }
-    for (std::int64_t j = 0; j <= m; ++j) {
-        previous[j] = j;
-    }
-    for (std::int64_t i = 1; i <= n; ++i) {
-        current[0] = i;
-        std::int64_t rowMinimum = i;
-        for (std::int64_t j = 1; j <= m; ++j) {
-            const std::int64_t substitution =
-                previous[j - 1] +
-                (a[static_cast<std::size_t>(i - 1)] == b[static_cast<std::size_t>(j - 1)] ? 0 : 1);
-            current[j] = std::min({previous[j] + 1, current[j - 1] + 1, substitution});
-            rowMinimum = std::min(rowMinimum, current[j]);
-        }
-        if (rowMinimum > maximum) {
-            return maximum + 1;
-        }
-        std::swap(previous, current);
-    }
-    return previous[m];
-}
+using engine::detail::editDistance;
 
 std::vector<std::u16string_view> characters(std::u16string_view text) {
     CharacterView view(text);

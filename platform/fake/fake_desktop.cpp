@@ -345,4 +345,8 @@ const std::vector<LogRecord>& FakeDesktop::logRecords() const {
     return model_->log;
 }
 
+void FakeDesktop::setMisspelledWords(std::set<std::u16string> words) {
+    model_->misspelledWords = std::move(words);
+}
+
 }  // namespace ravlin::platform::fake

@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -200,6 +201,9 @@ class FakeDesktop {
     void setOpenURLFails(bool fail);
     [[nodiscard]] const std::vector<std::string>& openedURLs() const;
     [[nodiscard]] const std::vector<LogRecord>& logRecords() const;
+
+    // --- Spell checking: exactly these words (compared as written) are misspelled.
+    void setMisspelledWords(std::set<std::u16string> words);
 
   private:
     std::shared_ptr<Model> model_;

@@ -564,6 +564,17 @@ class FakeSystemLog final : public SystemLog {
     ModelPtr model_;
 };
 
+class FakeSpellChecker final : public SpellChecker {
+  public:
+    explicit FakeSpellChecker(ModelPtr model) : model_(std::move(model)) {}
+    bool isMisspelled(std::u16string_view word) override {
+        return model_->misspelledWords.contains(std::u16string(word));
+    }
+
+  private:
+    ModelPtr model_;
+};
+
 }  // namespace
 
 Seams makeSeams(const std::shared_ptr<Model>& model) {
@@ -581,6 +592,7 @@ Seams makeSeams(const std::shared_ptr<Model>& model) {
         .loginItem = std::make_shared<FakeLoginItem>(model),
         .updater = std::make_shared<FakeUpdater>(model),
         .systemLog = std::make_shared<FakeSystemLog>(model),
+        .spellChecker = std::make_shared<FakeSpellChecker>(model),
     };
 }
 

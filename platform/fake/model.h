@@ -98,6 +98,7 @@ struct Model : std::enable_shared_from_this<Model> {
     std::vector<std::string> openedURLs;
     bool openURLFails = false;
     std::vector<LogRecord> log;
+    std::set<std::u16string> misspelledWords;
 
     // Lookups (nullptr when unknown).
     ElementNode* element(ElementRef ref);

@@ -1,5 +1,6 @@
 #include "platform/linux/linux_seams.h"
 
+#include "platform/linux/hunspell_spell_checker.h"
 #include "platform/unavailable.h"
 
 namespace ravlin::platform {
@@ -7,7 +8,12 @@ namespace ravlin::platform {
 Seams linuxSeams() {
     Seams seams;
     // Backends join here as they are written.
-    return withUnavailableFilled(std::move(seams));
+    auto filled = withUnavailableFilled(std::move(seams));
+    // Backends that write to the system log join the complete bundle, to log to whichever log
+    // the session has.
+    filled.spellChecker = std::make_shared<HunspellSpellChecker>(
+        HunspellSpellChecker::englishUS(), filled.systemLog);
+    return filled;
 }
 
 }  // namespace ravlin::platform

@@ -364,7 +364,8 @@ TEST_F(FakeDesktopTest, LoginItemRegistrationMayNeedApprovalOrFailWithoutChange)
 
 TEST(Seams, UnavailableObjectsFillEveryGapAndAreListedByName) {
     const auto none = unavailableSeams();
-    EXPECT_EQ(unavailableSeamNames(none).size(), 13u);
+    EXPECT_EQ(unavailableSeamNames(none).size(), 14u);
+    EXPECT_FALSE(none.spellChecker->isMisspelled(u"recieve"));
     EXPECT_FALSE(none.accessibility->isTrusted(true));
     EXPECT_EQ(none.keychain->readPassword("s", "a").code(), ErrorCode::unavailable);
     EXPECT_EQ(none.keyTaps->startTap(~0ull, nullptr).code(), ErrorCode::unavailable);

@@ -1,0 +1,144 @@
+#pragma once
+
+// The Composer service: the Composer's buffers, its log of applied corrections and its recent
+// decisions, and the operations that keep them consistent when corrections land, streams are
+// abandoned and decisions finish. Edit intake, dispatch, the job run and streaming add their own
+// fields and operations to this class. Everything here runs on the main sequence; the executor
+// is the service's clock.
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/composer/composer_text_view.h"
+#include "app/composer/correction_buffers.h"
+#include "app/composer/correction_event.h"
+#include "app/composer/correction_job.h"
+#include "app/composer/stream_apply_state.h"
+#include "app/editor/spell_check_filter.h"
+#include "core/engine/correction_engine.h"
+#include "core/records/decision.h"
+#include "core/support/executor.h"
+#include "core/support/observable.h"
+
+namespace ravlin {
+
+// What makes two polish jobs the same request: scope, range, texts and prompt policy.
+struct QNDecisionDedupeKey {
+    QNCorrectionDecisionScope scope = QNCorrectionDecisionScope::sentencePolish;
+    text::Utf16Range canonicalRange;
+    std::uint64_t inputHash = 0;
+    std::optional<std::uint64_t> contextHash;  // none for an empty context
+    std::optional<std::string> policyVersion;
+
+    friend bool operator==(const QNDecisionDedupeKey&, const QNDecisionDedupeKey&) = default;
+};
+
+class QNServiceComposer {
+  public:
+    static constexpr std::size_t kEventLimit = 100;
+    static constexpr std::size_t kRecentDecisionLimit = 200;
+    static constexpr std::chrono::milliseconds kCoverageWindow{10'000};
+    static constexpr std::chrono::milliseconds kSleepStep{5};
+    static constexpr std::string_view kPolicyVersion = "composer-v2";
+
+    explicit QNServiceComposer(std::shared_ptr<Executor> clock);
+    QNServiceComposer(const QNServiceComposer&) = delete;
+    QNServiceComposer& operator=(const QNServiceComposer&) = delete;
+
+    // The Composer's text view; none reads as an empty text and ignores writes.
+    std::shared_ptr<QNComposerTextView> controller;
+    QNCorrectionBuffers buffers;
+    // Applied corrections, oldest first, at most kEventLimit.
+    Observable<std::vector<QNCorrectionEvent>> events;
+    // Recorded decisions, each followed by its descendants, oldest first, at most
+    // kRecentDecisionLimit.
+    Observable<std::vector<QNCorrectionDecision>> recentDecisions;
+    // The stream being shown in place of its range, if any.
+    std::shared_ptr<QNStreamApplyState> activeStreamApply;
+    // The view's text after the service's last own write.
+    std::u16string lastLocalVisibleText;
+    std::u16string sealedContextPrefix;
+    std::optional<std::u16string> lastWholeAppliedPrefix;
+    std::shared_ptr<QNServiceCorrectionGenerating> polishEngine;
+    std::shared_ptr<QNServiceSpellCheckProviding> degradationSpellChecker;
+    const std::shared_ptr<Executor> clock;
+
+    // --- Stream apply and the event log
+    // The state of a stream about to replace `canonicalRange`: none when the range does not map
+    // to a visible range inside the view's text (or the mapped range cuts a surrogate pair).
+    [[nodiscard]] std::shared_ptr<QNStreamApplyState> makeStreamApplyState(
+        text::Utf16Range canonicalRange);
+    // Puts back the text that stood in the stream's range before the stream, when partial text
+    // is on screen, and marks the stream's events rolled back. When the range no longer maps
+    // into the view's text, the view gets the canonical text and a fresh linear projection.
+    void syncTextView(QNStreamApplyState& state);
+    // Live streamed events (tier streaming, source modelStream) touching `range` are rolled back.
+    void markStreamEventsRolledBack(text::Utf16Range range);
+    // Live events of tier streaming touching `range` are superseded by `newEventID`; returns
+    // their ids in log order.
+    std::vector<Uuid> supersedeStreamingEvents(text::Utf16Range range, const Uuid& newEventID);
+    // Live events touching `range` are superseded by `newEventID`; returns their ids.
+    std::vector<Uuid> supersedeLiveEvents(text::Utf16Range range, const Uuid& newEventID);
+    // Decisions that applied `superseded` learn that `newEventID` replaced it.
+    void recordSupersession(const Uuid& superseded, const Uuid& newEventID);
+    // Keeps the newest kEventLimit events.
+    void trimEvents();
+    // The apply paths' calling order: a new id, supersession of what the event's range touches
+    // (streamed partial text supersedes only streaming events), the event appended live, the log
+    // trimmed. Returns the event as recorded.
+    QNCorrectionEvent recordAppliedEvent(QNCorrectionEvent event, bool streamedPartial);
+
+    // --- Decisions
+    // Links the decision and each descendant to the events it produced.
+    void linkEvents(QNCorrectionDecision& decision) const;
+    // Keeps the newest kRecentDecisionLimit decisions.
+    void trimRecentDecisions();
+    // A finished decision: linked, appended with its descendants, trimmed.
+    void recordDecision(QNCorrectionDecision decision);
+    [[nodiscard]] QNDecisionDedupeKey dedupeKey(const QNModelCorrectionJob& job) const;
+    // Whether decisions accepted (or unchanged) by a model within the last 10 seconds, under the
+    // key's policy, tile the job's whole target range.
+    [[nodiscard]] bool recentDecisionsCover(const QNModelCorrectionJob& job,
+                                            const QNDecisionDedupeKey& key, Instant now) const;
+    // The longest (in characters) of the sealed context prefix and the last whole-applied
+    // prefix that begins `text`; the sealed one on a tie; empty when neither does.
+    [[nodiscard]] std::u16string knownAppliedPrefix(std::u16string_view text) const;
+    // "handled_by={...}" or "handled_by=unknown", plus " fallback_happened={... -> ...}".
+    [[nodiscard]] static std::string correctionNotesSummary(const QNCorrectionDecision& decision);
+    // " apply_outcome=fallback-applied via=fallback" when the fallback's answer was accepted.
+    [[nodiscard]] static std::string logFallbackApplied(const QNCorrectionDecision& decision);
+
+    // --- Checks and waits
+    // True when the answer swaps exactly one misspelled word of the original for another
+    // misspelled word: the answer must be refused.
+    [[nodiscard]] bool isSingleWordDegradation(std::u16string_view original,
+                                               std::u16string_view corrected);
+    // One short sleep toward `deadline` on the clock: at most kSleepStep, never past the
+    // deadline, none when it has passed. A stop request ends the step normally.
+    [[nodiscard]] QCoro::Task<> sleepStep(Instant deadline, std::stop_token stop = {}) const;
+
+  private:
+    [[nodiscard]] std::u16string viewString() const;
+    std::vector<Uuid> supersedeEvents(text::Utf16Range range, const Uuid& newEventID,
+                                      bool streamingOnly);
+};
+
+namespace composer {
+
+// The edit distance between two texts in UTF-16 code units (insertions, deletions and
+// substitutions cost 1), or `limit` when it is at least `limit`. Two rows; stops as soon as the
+// limit is certain.
+[[nodiscard]] std::int64_t boundedEditDistance(std::u16string_view a, std::u16string_view b,
+                                               std::int64_t limit);
+
+}  // namespace composer
+
+}  // namespace ravlin
