@@ -1,8 +1,8 @@
 #include "app/log/event_logger.h"
 
 #include <cmath>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 
 namespace ravlin {
 namespace {
@@ -85,18 +85,17 @@ QNLoggerEvent::QNLoggerEvent(std::shared_ptr<const Defaults> defaults,
                              std::shared_ptr<const Clock> clock, WallClock wallClock)
     : defaults_(std::move(defaults)),
       clock_(clock ? std::move(clock) : Clock::system()),
-      wallClock_(wallClock ? std::move(wallClock) : WallClock([] {
-          return std::chrono::system_clock::now();
-      })),
+      wallClock_(wallClock ? std::move(wallClock)
+                           : WallClock([] { return std::chrono::system_clock::now(); })),
       start_(clock_->now()) {}
 
 bool QNLoggerEvent::includesTextDetails() const {
     return !defaults_ || defaults_->boolValue(includeTextDetailsKey).value_or(true);
 }
 
-void QNLoggerEvent::log(QNKindLog kind, std::string_view message,
-                        std::optional<std::string> detail, QNLogMetrics metrics,
-                        std::vector<QNCorrectionNote> notes, QNLogIssuePolicy issue) noexcept {
+void QNLoggerEvent::log(QNKindLog kind, std::string_view message, std::optional<std::string> detail,
+                        QNLogMetrics metrics, std::vector<QNCorrectionNote> notes,
+                        QNLogIssuePolicy issue) noexcept {
     try {
         const bool keepIssue =
             !capturing_ && (issue == QNLogIssuePolicy::always ||
@@ -107,9 +106,9 @@ void QNLoggerEvent::log(QNKindLog kind, std::string_view message,
         QNModelLogEvent event{
             .id = Uuid::random(),
             .time = wallClock_(),
-            .uptimeMilliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      clock_->now() - start_)
-                                      .count(),
+            .uptimeMilliseconds =
+                std::chrono::duration_cast<std::chrono::milliseconds>(clock_->now() - start_)
+                    .count(),
             .kind = kind,
             .message = std::string(message),
             .detail = std::nullopt,

@@ -13,12 +13,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <deque>
 #include <vector>
 
 #include "app/preferences/defaults.h"
@@ -87,9 +87,7 @@ class QNLoggerEvent {
 
     // Oldest first.
     [[nodiscard]] const std::deque<QNModelLogEvent>& entries() const { return entries_; }
-    [[nodiscard]] const std::deque<QNModelLogEvent>& recentIssues() const {
-        return recentIssues_;
-    }
+    [[nodiscard]] const std::deque<QNModelLogEvent>& recentIssues() const { return recentIssues_; }
 
     // Told after every change of the entries or the recent issues.
     Subscription observeChanges(std::function<void()> onChange) const {

@@ -77,13 +77,12 @@ std::string modelKey(QNBYOKProviderKind kind) {
     return std::string(kModelPrefix) + std::string(toString(kind));
 }
 
-std::shared_ptr<QNProviderCorrectionModel> realOpenAIProvider(std::string model,
-                                                              std::string prompt,
+std::shared_ptr<QNProviderCorrectionModel> realOpenAIProvider(std::string model, std::string prompt,
                                                               std::string key) {
     return std::make_shared<QNProviderOpenAICorrection>(
-        QNProviderOpenAICorrection::Configuration(std::move(model), 8.0, 30.0, 90.0,
-                                                  std::string(
-                                                      QNStoreBringYourOwnKey::openAIProviderID)),
+        QNProviderOpenAICorrection::Configuration(
+            std::move(model), 8.0, 30.0, 90.0,
+            std::string(QNStoreBringYourOwnKey::openAIProviderID)),
         std::move(prompt), [key = std::move(key)] { return std::optional<std::string>(key); });
 }
 

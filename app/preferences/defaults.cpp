@@ -64,8 +64,7 @@ struct QSettingsDefaults::State {
     }
 };
 
-QSettingsDefaults::QSettingsDefaults(const QString& path)
-    : state_(std::make_unique<State>(path)) {}
+QSettingsDefaults::QSettingsDefaults(const QString& path) : state_(std::make_unique<State>(path)) {}
 QSettingsDefaults::~QSettingsDefaults() = default;
 
 QString QSettingsDefaults::standardPath() {

@@ -2,8 +2,10 @@
 
 namespace ravlin {
 
-QNUnavailableCorrectionModelProvider::QNUnavailableCorrectionModelProvider(
-    std::string providerID, std::string reason, std::string title, std::string providerName)
+QNUnavailableCorrectionModelProvider::QNUnavailableCorrectionModelProvider(std::string providerID,
+                                                                           std::string reason,
+                                                                           std::string title,
+                                                                           std::string providerName)
     : providerID_(std::move(providerID)),
       reason_(std::move(reason)),
       title_(std::move(title)),

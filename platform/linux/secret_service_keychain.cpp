@@ -99,15 +99,15 @@ bool SecretServiceKeychain::isAvailable() {
     return true;
 }
 
-Expected<std::optional<std::string>> SecretServiceKeychain::readPassword(
-    std::string_view service, std::string_view account) {
+Expected<std::optional<std::string>> SecretServiceKeychain::readPassword(std::string_view service,
+                                                                         std::string_view account) {
     const std::string serviceText(service);
     const std::string accountText(account);
     const Deadline deadline(timeLimit_);
     GError* error = nullptr;
-    gchar* secret = secret_password_lookup_sync(schema(), deadline.cancellable(), &error,
-                                                "service", serviceText.c_str(), "account",
-                                                accountText.c_str(), nullptr);
+    gchar* secret =
+        secret_password_lookup_sync(schema(), deadline.cancellable(), &error, "service",
+                                    serviceText.c_str(), "account", accountText.c_str(), nullptr);
     if (error != nullptr) {
         if (secret != nullptr) {
             secret_password_free(secret);

@@ -15,7 +15,7 @@ namespace ravlin::platform {
 
 class SecretServiceKeychain final : public Keychain {
   public:
-    static constexpr std::chrono::milliseconds defaultTimeLimit{10000};
+    static constexpr std::chrono::milliseconds defaultTimeLimit{30000};
 
     explicit SecretServiceKeychain(std::chrono::milliseconds timeLimit = defaultTimeLimit);
 

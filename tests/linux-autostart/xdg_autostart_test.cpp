@@ -30,8 +30,7 @@ class XdgAutostart : public ::testing::Test {
 
     [[nodiscard]] XdgAutostartLoginItem item(
         std::optional<fs::path> executable = fs::path("/opt/ravlin/bin/ravlin")) const {
-        return XdgAutostartLoginItem(root_ / "autostart",
-                                     [executable] { return executable; });
+        return XdgAutostartLoginItem(root_ / "autostart", [executable] { return executable; });
     }
     [[nodiscard]] static std::string contents(const fs::path& path) {
         std::ifstream file(path);

@@ -105,7 +105,7 @@ TEST_F(SessionLog, LinesCarryTimeUptimeTagMetricsAndIndentedDetail) {
               "total_tokens=9 latency_ms=120\n    first\n    second");
     EXPECT_EQ(logger->entries()[1].line(), "[03:04:05.678 uptime=5120ms] PERF metric=x value=1");
     const std::pair<QNKindLog, const char*> tags[] = {
-        {QNKindLog::info, "INFO"},    {QNKindLog::send, "SEND"},   {QNKindLog::receive, "RECV"},
+        {QNKindLog::info, "INFO"},    {QNKindLog::send, "SEND"},    {QNKindLog::receive, "RECV"},
         {QNKindLog::applied, "APPL"}, {QNKindLog::skipped, "SKIP"}, {QNKindLog::rejected, "REJT"},
         {QNKindLog::error, "ERRO"},   {QNKindLog::system, "SYST"},  {QNKindLog::perf, "PERF"},
     };

@@ -53,8 +53,13 @@ TEST_F(WithDesktop, KeyNamesComeFromTheTableThenTheLayoutThenTheCode) {
         const char* displayName;
         const char* name;
     } cases[] = {
-        {49, "Space", "Space"}, {60, "R⇧", "R⇧"},  {122, "F1", "F1"},      {90, "F20", "F20"},
-        {14, "E", "e"},         {12, "SS", "ß"},   {200, "Key 200", "Key 200"},
+        {49, "Space", "Space"},
+        {60, "R⇧", "R⇧"},
+        {122, "F1", "F1"},
+        {90, "F20", "F20"},
+        {14, "E", "e"},
+        {12, "SS", "ß"},
+        {200, "Key 200", "Key 200"},
         {0x10000, "Key 65536", "Key 65536"},
     };
     for (const auto& c : cases) {
@@ -65,8 +70,9 @@ TEST_F(WithDesktop, KeyNamesComeFromTheTableThenTheLayoutThenTheCode) {
 
 TEST_F(WithDesktop, ShortcutsShowTheirModifiersInAFixedOrder) {
     EXPECT_EQ((QNConfigHotKey{14, 0x100}).displayString(layout()), "⌘E");
-    EXPECT_EQ((QNConfigHotKey{0, 0x800000 | 0x100 | 0x200 | 0x800 | 0x1000}).displayString(layout()),
-              "⌃⌥⇧⌘fnA");
+    EXPECT_EQ(
+        (QNConfigHotKey{0, 0x800000 | 0x100 | 0x200 | 0x800 | 0x1000}).displayString(layout()),
+        "⌃⌥⇧⌘fnA");
     EXPECT_EQ((QNConfigHotKey{63, 0x800000}).displayString(layout()), "fn");
     EXPECT_EQ((QNConfigHotKey{QNConfigHotKey::noKeyCode, 0}).displayString(layout()),
               "No shortcut");
@@ -105,10 +111,14 @@ TEST(BuildConfig, FunctionsBaseURLMustBeAbsoluteHttpWithAHost) {
         const char* value;
         bool accepted;
     } cases[] = {
-        {"https://x.supabase.co/functions/v1", true}, {" http://127.0.0.1:54321 ", true},
-        {"HTTPS://Example.test", true},               {"ftp://example.test", false},
-        {"/functions/v1", false},                     {"https://", false},
-        {"example.test/functions", false},            {"https://$(HOST)/x", false},
+        {"https://x.supabase.co/functions/v1", true},
+        {" http://127.0.0.1:54321 ", true},
+        {"HTTPS://Example.test", true},
+        {"ftp://example.test", false},
+        {"/functions/v1", false},
+        {"https://", false},
+        {"example.test/functions", false},
+        {"https://$(HOST)/x", false},
     };
     for (const auto& c : cases) {
         const QNConfigBuild build({{"RavlinSupabaseFunctionsBaseURL", c.value}});
@@ -147,7 +157,8 @@ TEST_F(WithDesktop, LaunchAtLoginReportsWhyAChangeFailed) {
     desktop.setLoginItemStatus(LoginItemStatus::notFound);
     store.refreshStatus();
     store.setEnabled(true);
-    EXPECT_EQ(store.errorMessage().get(), "Launch at Login can only be changed from the Ravlin app.");
+    EXPECT_EQ(store.errorMessage().get(),
+              "Launch at Login can only be changed from the Ravlin app.");
     EXPECT_EQ(store.statusDescription(), "Your desktop could not find Ravlin as a login item.");
 }
 

@@ -29,9 +29,8 @@ class Stores : public ::testing::Test {
 
     [[nodiscard]] QNStoreBringYourOwnKey::KeychainFactory keychain() const {
         return [keychain = desktop.seams().keychain] {
-            return std::optional(QNServiceKeychain(std::string(kKeychainService),
-                                                   std::string(kBYOKOpenAIAPIKeyAccount),
-                                                   keychain));
+            return std::optional(QNServiceKeychain(
+                std::string(kKeychainService), std::string(kBYOKOpenAIAPIKeyAccount), keychain));
         };
     }
     // Records the key each OpenAI provider was made with.
@@ -40,8 +39,8 @@ class Stores : public ::testing::Test {
         return std::make_unique<QNStoreBringYourOwnKey>(
             defaults, keychain(), [this](std::string model, std::string prompt, std::string key) {
                 keysGiven.push_back(key);
-                return std::make_shared<QNUnavailableCorrectionModelProvider>(
-                    "openai-byok", model, prompt, "OpenAI");
+                return std::make_shared<QNUnavailableCorrectionModelProvider>("openai-byok", model,
+                                                                              prompt, "OpenAI");
             });
     }
 };
@@ -115,14 +114,14 @@ TEST_F(Stores, OnlineStatusTakesTheEnvironmentWhereTheStoreHasNothing) {
 
     defaults->set("OnlineCorrection.endpoint", std::string("https://stored.test"));
     defaults->set("OnlineCorrection.model", std::string(" stored-model "));
-    ASSERT_TRUE(desktop.seams()
-                    .keychain->replacePassword(kKeychainService, kOnlineCorrectionAPIKeyAccount,
-                                               "secret")
-                    .ok());
+    ASSERT_TRUE(
+        desktop.seams()
+            .keychain->replacePassword(kKeychainService, kOnlineCorrectionAPIKeyAccount, "secret")
+            .ok());
     const QNStoreOnlineCorrectionConfig stored(
-        defaults, QNServiceKeychain(std::string(kKeychainService),
-                                    std::string(kOnlineCorrectionAPIKeyAccount),
-                                    desktop.seams().keychain));
+        defaults,
+        QNServiceKeychain(std::string(kKeychainService),
+                          std::string(kOnlineCorrectionAPIKeyAccount), desktop.seams().keychain));
     const QNModelOnlineCorrectionConfigStatus status(stored, environment);
     EXPECT_EQ(status.endpoint, "https://stored.test");
     EXPECT_EQ(status.model, "stored-model");
