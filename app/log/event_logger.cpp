@@ -120,6 +120,7 @@ void QNLoggerEvent::log(QNKindLog kind, std::string_view message, std::optional<
                 event.detail = std::move(detail);
             }
             entries_.push_back(std::move(event));
+            ++entriesAppended_;
             if (entries_.size() > maximumEntries) {
                 entries_.pop_front();
             }

@@ -88,6 +88,8 @@ class QNLoggerEvent {
     // Oldest first.
     [[nodiscard]] const std::deque<QNModelLogEvent>& entries() const { return entries_; }
     [[nodiscard]] const std::deque<QNModelLogEvent>& recentIssues() const { return recentIssues_; }
+    // Entries kept since the log was made, those since dropped included.
+    [[nodiscard]] std::uint64_t entriesAppended() const { return entriesAppended_; }
 
     // Told after every change of the entries or the recent issues.
     Subscription observeChanges(std::function<void()> onChange) const {
@@ -104,6 +106,7 @@ class QNLoggerEvent {
     bool capturing_ = false;
     std::deque<QNModelLogEvent> entries_;
     std::deque<QNModelLogEvent> recentIssues_;
+    std::uint64_t entriesAppended_ = 0;
     mutable CallbackList<> changes_;
 };
 

@@ -5,7 +5,10 @@
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace ravlin {
 namespace {
@@ -13,6 +16,11 @@ namespace {
 template <class Entries>
 std::optional<Uuid> firstID(const Entries& entries) {
     return entries.empty() ? std::nullopt : std::optional(entries.front().id);
+}
+
+// Lines the text of one entry takes on screen.
+int blockCount(const std::string& line) {
+    return 1 + static_cast<int>(std::count(line.begin(), line.end(), '\n'));
 }
 
 }  // namespace
@@ -76,40 +84,58 @@ void QNViewLogWindow::exportVisibleText() {
 
 void QNViewLogWindow::renderAll() {
     QStringList lines;
+    issueBlocks_ = 0;
     for (const auto& issue : logger_->recentIssues()) {
-        lines << QString::fromStdString(issue.line());
+        const std::string line = issue.line();
+        issueBlocks_ += blockCount(line);
+        lines << QString::fromStdString(line);
     }
+    entryBlocks_.clear();
     for (const auto& entry : logger_->entries()) {
-        lines << QString::fromStdString(entry.line());
+        const std::string line = entry.line();
+        entryBlocks_.push_back(blockCount(line));
+        lines << QString::fromStdString(line);
     }
     text_->setPlainText(lines.join(QLatin1Char('\n')));
     shownIssues_ = logger_->recentIssues().size();
-    shownEntries_ = logger_->entries().size();
     firstIssue_ = firstID(logger_->recentIssues());
-    firstEntry_ = firstID(logger_->entries());
+    shownAppended_ = logger_->entriesAppended();
 }
 
 void QNViewLogWindow::onLoggerChanged() {
     const auto& issues = logger_->recentIssues();
     const auto& entries = logger_->entries();
-    const bool onlyNewEntries = issues.size() == shownIssues_ && firstID(issues) == firstIssue_ &&
-                                entries.size() > shownEntries_ &&
-                                (shownEntries_ == 0 || firstID(entries) == firstEntry_);
-    if (!onlyNewEntries) {
+    const std::uint64_t added = logger_->entriesAppended() - shownAppended_;
+    const std::uint64_t kept = entryBlocks_.size() + added;
+    const bool issuesSame = issues.size() == shownIssues_ && firstID(issues) == firstIssue_;
+    if (!issuesSame || added == 0 || kept < entries.size() || added > entries.size()) {
         renderAll();
         return;
     }
-    const bool wasEmpty = shownIssues_ == 0 && shownEntries_ == 0;
-    for (std::size_t index = shownEntries_; index < entries.size(); ++index) {
-        const QString line = QString::fromStdString(entries[index].line());
-        if (wasEmpty && index == shownEntries_) {
-            text_->setPlainText(line);
+    // Entries dropped from the front since the last look leave the screen first.
+    int droppedBlocks = 0;
+    for (std::uint64_t dropped = kept - entries.size(); dropped > 0; --dropped) {
+        droppedBlocks += entryBlocks_.front();
+        entryBlocks_.pop_front();
+    }
+    if (droppedBlocks > 0) {
+        QTextCursor cursor(text_->document());
+        cursor.movePosition(QTextCursor::Start);
+        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::MoveAnchor, issueBlocks_);
+        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, droppedBlocks);
+        cursor.removeSelectedText();
+    }
+    const bool wasEmpty = issueBlocks_ == 0 && entryBlocks_.empty();
+    for (std::size_t index = entries.size() - added; index < entries.size(); ++index) {
+        const std::string line = entries[index].line();
+        entryBlocks_.push_back(blockCount(line));
+        if (wasEmpty && index == entries.size() - added) {
+            text_->setPlainText(QString::fromStdString(line));
         } else {
-            text_->appendPlainText(line);
+            text_->appendPlainText(QString::fromStdString(line));
         }
     }
-    shownEntries_ = entries.size();
-    firstEntry_ = firstID(entries);
+    shownAppended_ = logger_->entriesAppended();
 }
 
 void QNViewLogWindow::closeEvent(QCloseEvent* event) {

@@ -61,11 +61,14 @@ class QNViewLogWindow final : public QWidget {
     std::shared_ptr<QNLoggerEvent> logger_;
     std::shared_ptr<platform::Pasteboard> pasteboard_;
     Subscription watching_;
-    // What is on screen, to tell growth from trimming.
+    // What is on screen, so that new entries are appended and dropped ones cut from the top
+    // instead of drawing everything again.
     std::size_t shownIssues_ = 0;
-    std::size_t shownEntries_ = 0;
     std::optional<Uuid> firstIssue_;
-    std::optional<Uuid> firstEntry_;
+    int issueBlocks_ = 0;
+    std::uint64_t shownAppended_ = 0;
+    // Text blocks (lines) of each entry on screen, oldest first.
+    std::deque<int> entryBlocks_;
 };
 
 }  // namespace ravlin

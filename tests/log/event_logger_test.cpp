@@ -143,11 +143,22 @@ TEST_F(SessionLog, WindowCapturesWhileOpenExportsWhatItShowsAndDropsDetailsOnClo
     QTest::mouseClick(window->exportButton(), Qt::LeftButton);
     EXPECT_EQ(desktop.seams().pasteboard->string(), expected.toStdU16String());
 
+    // Past the cap the oldest entries leave the top of the screen as new ones arrive.
+    logger->log(QNKindLog::info, "two\nlines");
+    for (std::size_t i = 0; i < QNLoggerEvent::maximumEntries; ++i) {
+        logger->log(QNKindLog::info, "entry " + std::to_string(i), i % 2 == 0 ? "d1\nd2" : "");
+    }
+    QStringList lines{QString::fromStdString(logger->recentIssues()[0].line())};
+    for (const auto& entry : logger->entries()) {
+        lines << QString::fromStdString(entry.line());
+    }
+    EXPECT_EQ(window->visibleText(), lines.join(QLatin1Char('\n')));
+
     window->close();
     EXPECT_FALSE(logger->isCapturing());
     EXPECT_EQ(logger->entries()[0].detail, std::nullopt);
     logger->log(QNKindLog::send, "after closing");
-    EXPECT_EQ(logger->entries().size(), 1U);
+    EXPECT_EQ(logger->entries().back().message, "entry 4999");
 }
 
 }  // namespace
