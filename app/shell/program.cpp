@@ -56,11 +56,15 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // What the program's parts share: the desktop seams, the main sequence, the runner for
     // blocking work and the clock.
     const auto executor = std::make_shared<QtExecutor>();
+    auto seams = platform::withUnavailableFilled(desktopSeams ? desktopSeams() : platform::Seams{});
+    const auto defaults = std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath());
     const AppContext context{
-        .seams = platform::withUnavailableFilled(desktopSeams ? desktopSeams() : platform::Seams{}),
+        .seams = seams,
         .executor = executor,
         .workRunner = std::make_shared<ThreadWorkRunner>(),
         .clock = std::make_shared<SteadyClock>(),
+        .preferences = makePreferences(defaults, process::currentEnvironment(), seams),
+        .logger = std::make_shared<QNLoggerEvent>(defaults),
     };
     const std::string notice = unconnectedNotice(context.seams);
 

@@ -3,11 +3,13 @@
 // What every controller of the application is handed: the desktop seams, the main sequence,
 // the runner for blocking work and the clock. One bundle instead of long argument lists; the
 // program builds it once in main, tests build it over the simulated desktop and a
-// ManualExecutor. The preference stores join it when they exist.
+// ManualExecutor. The preference stores and the session log ride along.
 
 #include <memory>
 #include <string>
 
+#include "app/log/event_logger.h"
+#include "app/preferences/preferences.h"
 #include "core/support/clock.h"
 #include "core/support/executor.h"
 #include "platform/seams.h"
@@ -19,6 +21,9 @@ struct AppContext {
     std::shared_ptr<Executor> executor;
     std::shared_ptr<WorkRunner> workRunner;
     std::shared_ptr<Clock> clock;
+    // The stores over the user defaults, and the session log.
+    std::shared_ptr<Preferences> preferences;
+    std::shared_ptr<QNLoggerEvent> logger;
 };
 
 // "Not connected yet: accessibility, pasteboard, ..." naming every seam that has no real

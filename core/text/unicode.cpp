@@ -386,6 +386,16 @@ std::string trimmed(std::string_view utf8) {
     return std::string(trimmedWhitespaceAndNewlines(utf8));
 }
 
+std::optional<std::u16string> trimmedNonEmpty(std::u16string_view text) {
+    auto result = trimmed(text);
+    return result.empty() ? std::nullopt : std::optional(std::move(result));
+}
+
+std::optional<std::string> trimmedNonEmpty(std::string_view utf8) {
+    auto result = trimmed(utf8);
+    return result.empty() ? std::nullopt : std::optional(std::move(result));
+}
+
 bool isBlank(std::u16string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         char32_t codePoint = codePointAt(text, static_cast<std::int64_t>(i));

@@ -60,6 +60,9 @@ namespace detail {
 [[nodiscard]] bool isHorizontalWhitespace(char32_t codePoint);
 [[nodiscard]] std::u16string trimmed(std::u16string_view text);
 [[nodiscard]] std::string trimmed(std::string_view utf8);
+// The text trimmed of whitespace and newlines, or nothing when nothing is left.
+[[nodiscard]] std::optional<std::u16string> trimmedNonEmpty(std::u16string_view text);
+[[nodiscard]] std::optional<std::string> trimmedNonEmpty(std::string_view utf8);
 // Empty once trimmed of whitespace and newlines.
 [[nodiscard]] bool isBlank(std::u16string_view text);
 [[nodiscard]] bool isBlank(std::string_view utf8);

@@ -119,6 +119,13 @@ TEST(Whitespace, TrimsUnicodeWhiteSpaceAndLineBreaks) {
     EXPECT_FALSE(isHorizontalWhitespace(U'\n'));
 }
 
+TEST(Whitespace, TrimmedNonEmptyIsAbsentForBlankText) {
+    EXPECT_EQ(trimmedNonEmpty(u" \u2029 x\n"), std::optional<std::u16string>(u"x"));
+    EXPECT_EQ(trimmedNonEmpty(u" \t\u3000"), std::nullopt);
+    EXPECT_EQ(trimmedNonEmpty(std::string_view(" k ")), std::optional<std::string>("k"));
+    EXPECT_EQ(trimmedNonEmpty(std::string_view("")), std::nullopt);
+}
+
 TEST(Equality, IsCanonicalEquivalence) {
     EXPECT_TRUE(canonicallyEqual(kComposed, kDecomposed));
     EXPECT_TRUE(canonicallyEqual(u"\u1e69", u"s\u0323\u0307"));  // reordered combining marks

@@ -1,0 +1,76 @@
+#pragma once
+
+// The shortcut values: the Composer's hot key (a macOS virtual key code and a Carbon modifier
+// mask, as every stored setting holds them), the typed double tap and the Quick Fix modifier
+// double tap; and the names shown for keys and modifiers. Key names come from the special-key
+// table, else from the current keyboard layout, else "Key N".
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/keyboard_layout.h"
+
+namespace ravlin {
+
+// "Key 42".
+[[nodiscard]] std::string hotKeyKeyLabel(std::uint32_t keyCode);
+
+struct QNConfigHotKey {
+    static constexpr std::uint32_t commandMask = 0x100;
+    static constexpr std::uint32_t shiftMask = 0x200;
+    static constexpr std::uint32_t optionMask = 0x800;
+    static constexpr std::uint32_t controlMask = 0x1000;
+    static constexpr std::uint32_t functionMask = 0x800000;
+    // Key code of "no shortcut" (with modifiers 0).
+    static constexpr std::uint32_t noKeyCode = 0xFFFFFFFF;
+    static constexpr std::uint32_t functionKeyCode = 63;
+
+    std::uint32_t keyCode = 14;
+    std::uint32_t modifiers = commandMask;
+
+    // Command (Super), shift, option (Alt), control and the secondary-function flag of a key
+    // event's flags as a Carbon mask; every other flag is dropped.
+    [[nodiscard]] static std::uint32_t carbonModifiers(std::uint64_t eventFlags);
+    // "⌃", "⌥", "⇧", "⌘", then "fn", for the bits set, in that order.
+    [[nodiscard]] static std::string modifierSymbols(std::uint32_t modifiers);
+    // The text the layout gives the key with no modifiers; nothing beyond 0xFFFF or when the key
+    // types nothing.
+    [[nodiscard]] static std::optional<std::string> characterForKeyCode(
+        std::uint32_t keyCode, platform::KeyboardLayout& layout);
+    // The special key's name, else the layout's character upper-cased, else "Key N".
+    [[nodiscard]] static std::string keyDisplayName(std::uint32_t keyCode,
+                                                    platform::KeyboardLayout& layout);
+    // As keyDisplayName, with the layout's character as the layout gives it.
+    [[nodiscard]] static std::string keyName(std::uint32_t keyCode,
+                                             platform::KeyboardLayout& layout);
+    // The special-key table's name, if the key is in it.
+    [[nodiscard]] static std::optional<std::string> specialKeyName(std::uint32_t keyCode);
+
+    // "fn" for the Fn key alone, "No shortcut" for no key, else the modifier symbols and the
+    // key's display name.
+    [[nodiscard]] std::string displayString(platform::KeyboardLayout& layout) const;
+
+    friend bool operator==(const QNConfigHotKey&, const QNConfigHotKey&) = default;
+};
+
+struct QNConfigDoubleTap {
+    std::uint32_t keyCode = 14;
+    bool isEnabled = true;
+
+    // The key's name twice: joined directly when it is one character, else with a space.
+    [[nodiscard]] static std::string keyLabel(std::uint32_t keyCode,
+                                              platform::KeyboardLayout& layout);
+
+    friend bool operator==(const QNConfigDoubleTap&, const QNConfigDoubleTap&) = default;
+};
+
+struct QNConfigQuickFix {
+    // A modifier key: right Shift by default.
+    std::uint32_t keyCode = 60;
+    bool isEnabled = true;
+
+    friend bool operator==(const QNConfigQuickFix&, const QNConfigQuickFix&) = default;
+};
+
+}  // namespace ravlin

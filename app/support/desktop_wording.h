@@ -1,0 +1,24 @@
+#pragma once
+
+// Texts a person reads were written for another desktop: where one names a facility of that
+// desktop ("macOS", "Keychain", "System Settings", "Login Items", "⌘V"...), say the facility of
+// this one ("your desktop", "the keyring", "Settings", "autostart", "Ctrl+V"), the rest of the
+// sentence word for word. One table for the whole program. Log lines, stored keys and
+// identifiers never pass through it.
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace ravlin {
+
+// The replacements, longest names first.
+[[nodiscard]] const std::vector<std::pair<std::string_view, std::string_view>>&
+desktopWordingTable();
+
+// `text` with every name in the table replaced; a replacement that opens the text starts with a
+// capital letter.
+[[nodiscard]] std::string forThisDesktop(std::string_view text);
+
+}  // namespace ravlin

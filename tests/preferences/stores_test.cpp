@@ -1,0 +1,293 @@
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <memory>
+
+#include "app/preferences/byok_store.h"
+#include "app/preferences/preference_stores.h"
+#include "core/providers/codex-cli/codex_cli_provider.h"
+#include "core/providers/unavailable_provider.h"
+#include "core/support/executor.h"
+#include "platform/fake/fake_desktop.h"
+
+namespace ravlin {
+namespace {
+
+using platform::fake::FakeDesktop;
+using Slot = QNStoreCustomCorrectionPrompt::Slot;
+
+const QNCodexCLIDetection kSignedIn{.executablePath = "/usr/local/bin/codex",
+                                    .versionString = "codex-cli 0.120.0",
+                                    .supportStatus = QNCodexCLISupportStatus::supported,
+                                    .loginState = QNCodexCLILoginState::loggedIn};
+
+class Stores : public ::testing::Test {
+  protected:
+    std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
+    std::shared_ptr<ManualExecutor> executor = std::make_shared<ManualExecutor>();
+    FakeDesktop desktop{executor};
+
+    [[nodiscard]] QNStoreBringYourOwnKey::KeychainFactory keychain() const {
+        return [keychain = desktop.seams().keychain] {
+            return std::optional(QNServiceKeychain(
+                std::string(kKeychainService), std::string(kBYOKOpenAIAPIKeyAccount), keychain));
+        };
+    }
+    // Records the key each OpenAI provider was made with.
+    std::vector<std::string> keysGiven;
+    [[nodiscard]] std::unique_ptr<QNStoreBringYourOwnKey> byok() {
+        return std::make_unique<QNStoreBringYourOwnKey>(
+            defaults, keychain(), [this](std::string model, std::string prompt, std::string key) {
+                keysGiven.push_back(key);
+                return std::make_shared<QNUnavailableCorrectionModelProvider>("openai-byok", model,
+                                                                              prompt, "OpenAI");
+            });
+    }
+};
+
+TEST_F(Stores, NothingStoredGivesTheDefaults) {
+    EXPECT_EQ(QNStoreHotKey(defaults).config().get(), (QNConfigHotKey{14, 0x100}));
+    EXPECT_EQ(QNStoreDoubleTap(defaults).config().get(), (QNConfigDoubleTap{14, true}));
+    EXPECT_EQ(QNStoreQuickFix(defaults).config().get(), (QNConfigQuickFix{60, true}));
+    EXPECT_EQ(QNStoreFontSize(defaults).size().get(), QNComposerFontSize::m);
+    const QNStoreCorrectionModelMode mode(defaults, {});
+    EXPECT_EQ(mode.mode().get(), QNCorrectionModelMode::local);
+    EXPECT_EQ(mode.shortChunkCharThreshold(), 15);
+    const QNStoreCustomCorrectionPrompt prompts(defaults);
+    EXPECT_FALSE(prompts.localIsEnabled().get());
+    EXPECT_EQ(prompts.onlinePrompt().get(), "");
+    const auto own = byok();
+    EXPECT_FALSE(own->isEnabled().get());
+    EXPECT_EQ(own->providerKind().get(), QNBYOKProviderKind::openai);
+    EXPECT_EQ(own->model().get(), "gpt-5.4-nano");
+    EXPECT_FALSE(own->hasAPIKey().get());
+    EXPECT_EQ(own->codexDetection().get(),
+              (QNCodexCLIDetection{std::nullopt, std::nullopt, QNCodexCLISupportStatus::missing,
+                                   QNCodexCLILoginState::notLoggedIn}));
+}
+
+TEST_F(Stores, UnreadableOrOutOfRangeValuesGiveTheDefault) {
+    defaults->set("HotKey.keyCode", std::string("fourteen"));
+    defaults->set("HotKey.modifiers", std::int64_t{0x1'0000'0000});
+    defaults->set("DoubleTap.enabled", std::int64_t{0});
+    defaults->set("QuickFix.keyCode", std::int64_t{-1});
+    defaults->set("ComposerFontSize", std::int64_t{7});
+    defaults->set("correctionModelMode", std::string("cloud"));
+    defaults->set("correctionShortChunkCharThreshold", std::int64_t{0});
+    defaults->set("BYOK.providerKind", std::string("claude"));
+    defaults->set("BYOK.codexDetection", std::string(R"({"supportStatus":"great"})"));
+    EXPECT_EQ(QNStoreHotKey(defaults).config().get(), (QNConfigHotKey{14, 0x100}));
+    EXPECT_TRUE(QNStoreDoubleTap(defaults).config().get().isEnabled);
+    EXPECT_EQ(QNStoreQuickFix(defaults).config().get().keyCode, 60U);
+    EXPECT_EQ(QNStoreFontSize(defaults).size().get(), QNComposerFontSize::m);
+    const QNStoreCorrectionModelMode mode(defaults, {});
+    EXPECT_EQ(mode.mode().get(), QNCorrectionModelMode::local);
+    EXPECT_EQ(mode.shortChunkCharThreshold(), 15);
+    const auto own = byok();
+    EXPECT_EQ(own->providerKind().get(), QNBYOKProviderKind::openai);
+    EXPECT_EQ(own->codexDetection().get().supportStatus, QNCodexCLISupportStatus::missing);
+}
+
+TEST_F(Stores, TheEnvironmentThresholdWinsOnlyAsAPositiveWholeNumber) {
+    defaults->set("correctionShortChunkCharThreshold", std::int64_t{40});
+    const struct {
+        const char* variable;
+        std::int64_t threshold;
+    } cases[] = {{" 22 ", 22}, {"0", 40}, {"-5", 40}, {"12abc", 40}, {"1.5", 40}, {"", 40}};
+    for (const auto& c : cases) {
+        const QNStoreCorrectionModelMode mode(defaults,
+                                              {{"RAVLIN_SHORT_CHUNK_CHAR_THRESHOLD", c.variable}});
+        EXPECT_EQ(mode.shortChunkCharThreshold(), c.threshold) << c.variable;
+    }
+}
+
+TEST_F(Stores, OnlineStatusTakesTheEnvironmentWhereTheStoreHasNothing) {
+    const EnvironmentSnapshot environment{{"RAVLIN_REMOTE_CORRECTION_URL", " https://env.test "},
+                                          {"RAVLIN_REMOTE_CORRECTION_MODEL", "env-model"},
+                                          {"RAVLIN_REMOTE_CORRECTION_API_KEY", "  "}};
+    const QNStoreOnlineCorrectionConfig empty(defaults, std::nullopt);
+    const QNModelOnlineCorrectionConfigStatus fromEnvironment(empty, environment);
+    EXPECT_EQ(fromEnvironment.endpoint, "https://env.test");
+    EXPECT_EQ(fromEnvironment.model, "env-model");
+    EXPECT_FALSE(fromEnvironment.hasAPIKey);  // a blank variable is no key
+    EXPECT_FALSE(fromEnvironment.isConfigured());
+
+    defaults->set("OnlineCorrection.endpoint", std::string("https://stored.test"));
+    defaults->set("OnlineCorrection.model", std::string(" stored-model "));
+    ASSERT_TRUE(
+        desktop.seams()
+            .keychain->replacePassword(kKeychainService, kOnlineCorrectionAPIKeyAccount, "secret")
+            .ok());
+    const QNStoreOnlineCorrectionConfig stored(
+        defaults,
+        QNServiceKeychain(std::string(kKeychainService),
+                          std::string(kOnlineCorrectionAPIKeyAccount), desktop.seams().keychain));
+    const QNModelOnlineCorrectionConfigStatus status(stored, environment);
+    EXPECT_EQ(status.endpoint, "https://stored.test");
+    EXPECT_EQ(status.model, "stored-model");
+    EXPECT_TRUE(status.isConfigured());
+}
+
+TEST_F(Stores, ObserversHearOnlyRealChangesAndEachChangeIsWritten) {
+    QNStoreHotKey hotKey(defaults);
+    int told = 0;
+    const auto watching = hotKey.config().observe([&](const QNConfigHotKey&) { ++told; });
+    hotKey.setConfig({14, 0x100});
+    EXPECT_EQ(told, 0);
+    EXPECT_FALSE(defaults->contains("HotKey.keyCode"));
+    hotKey.setConfig({QNConfigHotKey::noKeyCode, 0});
+    EXPECT_EQ(told, 1);
+    EXPECT_EQ(defaults->integerValue("HotKey.keyCode"), 0xFFFFFFFF);
+    EXPECT_EQ(defaults->integerValue("HotKey.modifiers"), 0);
+
+    QNStoreCorrectionModelMode mode(defaults, {});
+    int modeChanges = 0;
+    const auto watchingMode =
+        mode.mode().observe([&](const QNCorrectionModelMode&) { ++modeChanges; });
+    mode.setMode(QNCorrectionModelMode::local);
+    mode.setMode(QNCorrectionModelMode::online);
+    EXPECT_EQ(modeChanges, 1);
+    EXPECT_EQ(defaults->stringValue("correctionModelMode"), "online");
+}
+
+TEST_F(Stores, ABlankPromptRemovesItsKeyButIsKeptAsGiven) {
+    QNStoreCustomCorrectionPrompt prompts(defaults);
+    prompts.setEnabled(true, Slot::online);
+    prompts.setPrompt("Fix typos, keep tone.\n", Slot::online);
+    EXPECT_EQ(defaults->stringValue("CustomCorrectionPrompt.online.prompt"),
+              "Fix typos, keep tone.\n");
+    prompts.setPrompt(" \n ", Slot::online);
+    EXPECT_EQ(prompts.onlinePrompt().get(), " \n ");
+    EXPECT_FALSE(defaults->contains("CustomCorrectionPrompt.online.prompt"));
+    EXPECT_TRUE(prompts.onlineIsEnabled().get());
+    EXPECT_EQ(defaults->boolValue("CustomCorrectionPrompt.online.isEnabled"), true);
+    EXPECT_FALSE(prompts.localIsEnabled().get());
+}
+
+TEST_F(Stores, ModelsFollowTheirProvider) {
+    auto own = byok();
+    own->setModel("  gpt-5.4-mini \n");
+    EXPECT_EQ(own->model().get(), "gpt-5.4-mini");
+    own->setModel("   ");
+    EXPECT_EQ(own->model().get(), "gpt-5.4-nano");
+
+    own->setProviderKind(QNBYOKProviderKind::codexCLI);
+    EXPECT_EQ(own->model().get(), "");
+    own->setModel(" o4 ");
+    EXPECT_EQ(own->model().get(), " o4 ");
+    EXPECT_EQ(defaults->stringValue("BYOK.model.codexCLI"), " o4 ");
+    own->setModel("");
+    EXPECT_FALSE(defaults->contains("BYOK.model.codexCLI"));
+
+    own->setProviderKind(QNBYOKProviderKind::openai);
+    EXPECT_EQ(own->model().get(), "gpt-5.4-nano");
+    EXPECT_EQ(defaults->stringValue("BYOK.providerKind"), "openai");
+}
+
+TEST_F(Stores, AKeyIsSavedOnlyWhenTheKeyringTookIt) {
+    auto own = byok();
+    EXPECT_TRUE(own->setAPIKey("  sk-live \n"));
+    EXPECT_TRUE(own->hasAPIKey().get());
+    EXPECT_EQ(desktop.storedPassword(kKeychainService, kBYOKOpenAIAPIKeyAccount), "sk-live");
+
+    desktop.setKeychainFailure(platform::ErrorCode::failed);
+    EXPECT_FALSE(own->setAPIKey("sk-other"));
+    desktop.setKeychainFailure(std::nullopt);
+    EXPECT_EQ(desktop.storedPassword(kKeychainService, kBYOKOpenAIAPIKeyAccount), "sk-live");
+
+    EXPECT_TRUE(own->setAPIKey(" "));
+    EXPECT_FALSE(own->hasAPIKey().get());
+    EXPECT_EQ(desktop.storedPassword(kKeychainService, kBYOKOpenAIAPIKeyAccount), std::nullopt);
+}
+
+// Without a keyring a key the user gave was not stored: that is no success.
+TEST_F(Stores, WithoutAKeyringAnOpenAIKeyIsNotReportedSaved) {
+    desktop.setKeychainAvailable(false);
+    auto own = byok();
+    EXPECT_FALSE(own->setAPIKey("sk-live"));
+    EXPECT_FALSE(own->hasAPIKey().get());
+    EXPECT_TRUE(own->setAPIKey(""));
+    own->setProviderKind(QNBYOKProviderKind::codexCLI);
+    EXPECT_TRUE(own->setAPIKey("anything"));
+    EXPECT_FALSE(own->hasAPIKey().get());
+}
+
+TEST_F(Stores, TheCodexDetectionSurvivesARestartAndIsWrittenOnlyOnChange) {
+    {
+        auto own = byok();
+        int told = 0;
+        const auto watching =
+            own->codexDetection().observe([&](const QNCodexCLIDetection&) { ++told; });
+        own->setCodexDetection(kSignedIn);
+        own->setCodexDetection(kSignedIn);
+        EXPECT_EQ(told, 1);
+    }
+    EXPECT_EQ(byok()->codexDetection().get(), kSignedIn);
+    EXPECT_EQ(decodeCodexDetection(encodeCodexDetection(QNCodexCLIDetection{})),
+              QNCodexCLIDetection{});
+}
+
+TEST_F(Stores, MakeProviderCoversEveryRoute) {
+    auto own = byok();
+    EXPECT_FALSE(own->makeProvider("prompt"));  // switched off
+
+    own->setEnabled(true);
+    EXPECT_FALSE(own->isConfigured());
+    EXPECT_FALSE(own->makeProvider("prompt"));  // OpenAI without a key
+
+    ASSERT_TRUE(own->setAPIKey("sk-live"));
+    ASSERT_TRUE(own->isConfigured());
+    const auto openAI = own->makeProvider("prompt");
+    ASSERT_TRUE(openAI);
+    EXPECT_EQ(openAI->routeName, "OpenAI BYOK");
+    EXPECT_EQ(openAI->provider->providerID(), "openai-byok");
+    EXPECT_EQ(keysGiven, std::vector<std::string>{"sk-live"});
+
+    own->setProviderKind(QNBYOKProviderKind::codexCLI);
+    const auto unconfigured = own->makeProvider("prompt");
+    ASSERT_TRUE(unconfigured);
+    EXPECT_EQ(unconfigured->routeName, "Codex CLI BYOK unavailable");
+    EXPECT_EQ(unconfigured->provider->providerID(), "codex-cli-unavailable");
+    EXPECT_EQ(unconfigured->provider->availabilitySummary().title, "Codex CLI Not Configured");
+    EXPECT_EQ(unconfigured->provider->diagnostics().route, QNModelCorrectionRoute::remote);
+
+    own->setCodexDetection(kSignedIn);
+    own->setModel("o4");
+    const auto codex = own->makeProvider("prompt");
+    ASSERT_TRUE(codex);
+    EXPECT_EQ(codex->routeName, "Codex CLI BYOK with local fallback");
+    const auto* provider = dynamic_cast<QNProviderCodexCLICorrection*>(codex->provider.get());
+    ASSERT_NE(provider, nullptr);
+    EXPECT_EQ(provider->providerID(), "codex-cli-byok");
+    EXPECT_EQ(provider->executablePath(), "/usr/local/bin/codex");
+    EXPECT_EQ(provider->model(), "o4");
+    EXPECT_EQ(provider->effectiveTimeoutSeconds(), 30.0);
+}
+
+// Values written through one INI file read back, typed, through another store over it.
+TEST(QSettingsStores, ASecondStoreReadsWhatTheFirstWrote) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString path = folder.filePath("ravlin/ravlin.ini");
+    const std::string prompt = "Keep \"quotes\", commas; and\nnew lines = fine";
+    {
+        const auto defaults = std::make_shared<QSettingsDefaults>(path);
+        QNStoreHotKey(defaults).setConfig({QNConfigHotKey::noKeyCode, 0});
+        QNStoreDoubleTap(defaults).setConfig({49, false});
+        QNStoreCustomCorrectionPrompt(defaults).setPrompt(prompt, Slot::local);
+        QNStoreBringYourOwnKey(defaults, {}).setCodexDetection(kSignedIn);
+    }
+    const auto defaults = std::make_shared<QSettingsDefaults>(path);
+    EXPECT_EQ(QNStoreHotKey(defaults).config().get(),
+              (QNConfigHotKey{QNConfigHotKey::noKeyCode, 0}));
+    EXPECT_EQ(QNStoreDoubleTap(defaults).config().get(), (QNConfigDoubleTap{49, false}));
+    EXPECT_EQ(QNStoreCustomCorrectionPrompt(defaults).localPrompt().get(), prompt);
+    EXPECT_EQ(QNStoreBringYourOwnKey(defaults, {}).codexDetection().get(), kSignedIn);
+    // INI gives text: an integer key that holds words reads as nothing.
+    defaults->set("HotKey.keyCode", std::string("14x"));
+    EXPECT_EQ(defaults->integerValue("HotKey.keyCode"), std::nullopt);
+    EXPECT_EQ(defaults->boolValue("DoubleTap.keyCode"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace ravlin
