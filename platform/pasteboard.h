@@ -39,6 +39,11 @@ class Pasteboard {
     virtual Status setString(std::u16string_view text) = 0;
     // The plain text on the pasteboard, if any.
     [[nodiscard]] virtual std::optional<std::u16string> string() = 0;
+    // True while the contents this program last wrote (setString, writeItems) are still on the
+    // pasteboard and no other program has fetched them yet. On X11 a paste is served by the
+    // clipboard's owner while its event loop runs, so a writer that puts something else back
+    // before the target has fetched its text makes the target paste that instead.
+    [[nodiscard]] virtual bool lastWriteUnfetched() = 0;
     // Told with the new change count when the contents change.
     virtual Subscription observeChanges(std::function<void(std::int64_t)> onChange) = 0;
 };

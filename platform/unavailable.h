@@ -35,6 +35,7 @@ class UnavailablePasteboard final : public Pasteboard {
     Status writeItems(const std::vector<PasteboardItem>&) override;
     Status setString(std::u16string_view) override;
     std::optional<std::u16string> string() override { return std::nullopt; }
+    bool lastWriteUnfetched() override { return false; }
     Subscription observeChanges(std::function<void(std::int64_t)>) override { return {}; }
 };
 

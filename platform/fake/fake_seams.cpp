@@ -261,6 +261,7 @@ class FakePasteboard final : public Pasteboard {
             return Error{ErrorCode::failed, "pasteboard refused the write"};
         }
         model_->pasteboard.insert(model_->pasteboard.end(), items.begin(), items.end());
+        model_->ownWriteUnfetched = model_->ownWriteUnfetched || !items.empty();
         return {};
     }
     Status setString(std::u16string_view text) override {
@@ -268,9 +269,11 @@ class FakePasteboard final : public Pasteboard {
             return Error{ErrorCode::failed, "pasteboard refused the write"};
         }
         model_->putString(text);
+        model_->ownWriteUnfetched = true;
         return {};
     }
     std::optional<std::u16string> string() override { return model_->pasteboardString(); }
+    bool lastWriteUnfetched() override { return model_->ownWriteUnfetched; }
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override {
         return model_->pasteboardObservers.add(std::move(onChange));
     }

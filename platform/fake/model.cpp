@@ -177,6 +177,7 @@ void Model::deleteBackward(ElementRef ref) {
 std::int64_t Model::clearPasteboard() {
     pasteboard.clear();
     ++changeCount;
+    ownWriteUnfetched = false;
     // Observers hear once the writer has written what follows the clear.
     if (!pasteboardNotificationPending) {
         pasteboardNotificationPending = true;
@@ -278,6 +279,7 @@ void Model::applicationHandlesKeyDown(const InputEvent& event) {
                 schedule(app->spec.pasteDelay, [pid](Model& model) {
                     auto* app = model.application(pid);
                     const auto text = model.pasteboardString();
+                    model.ownWriteUnfetched = false;
                     if (app != nullptr && text) {
                         model.replaceSelection(app->focused, *text);
                     }

@@ -70,6 +70,8 @@ struct Model : std::enable_shared_from_this<Model> {
     std::int64_t changeCount = 0;
     bool pasteboardWritesFail = false;
     bool pasteboardNotificationPending = false;
+    // This program's last write is on the pasteboard and no application has read it yet.
+    bool ownWriteUnfetched = false;
     CallbackList<std::int64_t> pasteboardObservers;
 
     std::vector<PostedKey> posted;

@@ -1,0 +1,119 @@
+#include "app/target/pasteboard_snapshot.h"
+
+#include <utility>
+
+#include "app/target/quick_fix_pasteboard_manager.h"
+
+namespace ravlin {
+
+std::string_view toString(QNPasteResult result) {
+    switch (result) {
+        case QNPasteResult::pasted:
+            return "pasted";
+        case QNPasteResult::activationFailed:
+            return "activationFailed";
+        case QNPasteResult::pasteFailed:
+            return "pasteFailed";
+    }
+    return "pasted";
+}
+
+platform::KeyChord pasteChord(const platform::RunningApplication&) {
+    return {platform::keycode::v, platform::modifier::command};
+}
+
+QNModelPasteboardSnapshot QNModelPasteboardSnapshot::capture(const TargetSeams& seams) {
+    if (const auto manager = seams.pasteboardManager.lock()) {
+        if (auto pending = manager->takePendingSnapshot()) {
+            return std::move(*pending);
+        }
+    }
+    return QNModelPasteboardSnapshot{seams.pasteboard->items()};
+}
+
+void QNModelPasteboardSnapshot::restore(platform::Pasteboard& pasteboard) const {
+    pasteboard.clear();
+    if (items.empty()) {
+        return;
+    }
+    (void)pasteboard.writeItems(items);
+}
+
+bool QNModelPasteboardSnapshot::sendPasteKeystroke(const TargetSeams& seams,
+                                                   platform::RunningApplication target) {
+    return seams.keySynthesis->postKeyPress(pasteChord(target)).ok();
+}
+
+QCoro::Task<bool> QNModelPasteboardSnapshot::waitUntilFrontmost(TargetSeams seams,
+                                                                platform::RunningApplication target,
+                                                                bool activationRequested,
+                                                                std::stop_token stop) {
+    const auto isFrontmost = [&] {
+        const auto front = seams.workspace->frontmostApplication();
+        return front && front->pid == target.pid;
+    };
+    if (isFrontmost()) {
+        co_return true;
+    }
+    const int polls =
+        activationRequested ? frontmostPollsAfterAcceptedActivation : frontmostPollsOtherwise;
+    for (int poll = 0; poll < polls; ++poll) {
+        co_await sleepFor(*seams.executor, frontmostPollInterval, stop);
+        if (isFrontmost()) {
+            co_return true;
+        }
+    }
+    co_return false;
+}
+
+QCoro::Task<QNPasteResult> QNModelPasteboardSnapshot::paste(TargetSeams seams, std::u16string text,
+                                                            platform::RunningApplication target,
+                                                            std::stop_token stop) {
+    if (text.empty()) {
+        co_return QNPasteResult::pasted;
+    }
+    const auto snapshot = capture(seams);
+    auto& pasteboard = *seams.pasteboard;
+
+    bool activationAccepted = false;
+    if (target.pid != seams.workspace->currentApplication().pid) {
+        activationAccepted = seams.workspace->activate(target.pid);
+    }
+    if (!co_await waitUntilFrontmost(seams, target, activationAccepted, stop)) {
+        snapshot.restore(pasteboard);
+        co_return QNPasteResult::activationFailed;
+    }
+
+    // A stopped paste must not go on: its pauses would end at once and the restore would land
+    // before the target fetched the text, pasting the user's previous contents instead.
+    if (stop.stop_requested()) {
+        snapshot.restore(pasteboard);
+        co_return QNPasteResult::pasteFailed;
+    }
+    pasteboard.clear();
+    if (!pasteboard.setString(text)) {
+        snapshot.restore(pasteboard);
+        co_return QNPasteResult::pasteFailed;
+    }
+    co_await sleepFor(*seams.executor, pauseBeforePasteChord, stop);
+    if (stop.stop_requested() || !sendPasteKeystroke(seams, target)) {
+        snapshot.restore(pasteboard);
+        co_return QNPasteResult::pasteFailed;
+    }
+
+    // The chord is out: the target reads the pasteboard from its own event loop, and on X11
+    // fetches the text from us. Nothing shortens this.
+    co_await sleepFor(*seams.executor, pauseAfterPasteChord, std::stop_token());
+    co_await waitForFetch(seams);
+    snapshot.restore(pasteboard);
+    co_return QNPasteResult::pasted;
+}
+
+WaitUntilAwaiter QNModelPasteboardSnapshot::waitForFetch(const TargetSeams& seams) {
+    return waitUntil(
+        *seams.executor,
+        [pasteboard = seams.pasteboard] { return !pasteboard->lastWriteUnfetched(); },
+        fetchPollInterval, fetchWaitLimit, std::stop_token());
+}
+
+}  // namespace ravlin

@@ -1,0 +1,90 @@
+#pragma once
+
+// Borrowing the general pasteboard: save everything on it, use it for our own text, put the
+// user's contents back. And the one complete paste into another application: bring it to the
+// front, put the text on the pasteboard, send the paste chord, restore.
+
+#include <qcoro/qcorotask.h>
+
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/target/target_seams.h"
+#include "core/support/async.h"
+#include "platform/keys.h"
+#include "platform/pasteboard.h"
+#include "platform/workspace.h"
+
+namespace ravlin {
+
+enum class QNPasteResult {
+    pasted,            // pasted, or there was nothing to paste
+    activationFailed,  // the target did not come to the front in time
+    pasteFailed,       // the text could not be written, the chord could not be sent, or the
+                       // paste was cancelled before the chord went out
+};
+
+[[nodiscard]] std::string_view toString(QNPasteResult result);
+
+// The chord that pastes into `target`: Command+V (the key-synthesis seam sends Ctrl+V).
+[[nodiscard]] platform::KeyChord pasteChord(const platform::RunningApplication& target);
+
+struct QNModelPasteboardSnapshot {
+    // One entry per pasteboard item, in the pasteboard's order: type -> bytes, for every type
+    // the item gave data for.
+    std::vector<platform::PasteboardItem> items;
+
+    // The pauses of a paste; the target applications rely on them.
+    static constexpr auto frontmostPollInterval = std::chrono::milliseconds(50);
+    static constexpr int frontmostPollsAfterAcceptedActivation = 24;
+    static constexpr int frontmostPollsOtherwise = 6;
+    static constexpr auto pauseBeforePasteChord = std::chrono::milliseconds(40);
+    static constexpr auto pauseAfterPasteChord = std::chrono::milliseconds(800);
+    // After that pause, while the target has not fetched our text yet, wait on in these steps up
+    // to this much longer before restoring.
+    static constexpr auto fetchPollInterval = std::chrono::milliseconds(50);
+    static constexpr auto fetchWaitLimit = std::chrono::seconds(1);
+
+    // The user's pasteboard contents. While a deferred restore is pending and the pasteboard
+    // still holds only the text it was scheduled for, those are the pending snapshot's (the
+    // pending restore is then cancelled: the caller now restores them on its own path);
+    // otherwise everything the pasteboard holds now. Never fails; empty pasteboard, empty
+    // snapshot.
+    [[nodiscard]] static QNModelPasteboardSnapshot capture(const TargetSeams& seams);
+
+    // Clears the pasteboard, always; then, unless the snapshot is empty, writes every saved item
+    // back in one write. The write's outcome is not reported. Moves the change count.
+    void restore(platform::Pasteboard& pasteboard) const;
+
+    // Posts the paste chord for `target` (key down, key up); false when it could not be sent.
+    [[nodiscard]] static bool sendPasteKeystroke(const TargetSeams& seams,
+                                                 platform::RunningApplication target);
+
+    // True once `target` is the frontmost application: tested at once, then after each of up to
+    // 24 pauses of 50 ms when `activationRequested` (an activation request was accepted), else
+    // 6. A stop ends the pauses early; the tests go on.
+    [[nodiscard]] static QCoro::Task<bool> waitUntilFrontmost(TargetSeams seams,
+                                                              platform::RunningApplication target,
+                                                              bool activationRequested,
+                                                              std::stop_token stop);
+
+    // Pastes `text` into `target` and puts the user's pasteboard back before returning, on every
+    // path. Empty text: `pasted` without touching anything. A stop before the pasteboard write or
+    // before the paste chord restores and answers `pasteFailed` (the caller keeps the text); once
+    // the chord is out, the pauses after it run in full.
+    [[nodiscard]] static QCoro::Task<QNPasteResult> paste(TargetSeams seams, std::u16string text,
+                                                          platform::RunningApplication target,
+                                                          std::stop_token stop);
+
+    // After the paste chord and its pause: waits while the target has not fetched our last write
+    // yet, in 50 ms steps, at most 1 s. Not stoppable: restoring earlier would paste the user's
+    // previous contents into the target.
+    [[nodiscard]] static WaitUntilAwaiter waitForFetch(const TargetSeams& seams);
+
+    friend bool operator==(const QNModelPasteboardSnapshot&,
+                           const QNModelPasteboardSnapshot&) = default;
+};
+
+}  // namespace ravlin

@@ -1,0 +1,322 @@
+#include "app/target/quick_fix_host_driver.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <utility>
+
+#include "core/support/async.h"
+#include "core/text/unicode.h"
+#include "platform/keys.h"
+
+std::size_t std::hash<ravlin::QNQuickFixElementToken>::operator()(
+    const ravlin::QNQuickFixElementToken& token) const noexcept {
+    // The identifier is random: its first bytes are as good a hash as any.
+    std::size_t hash = 0;
+    std::memcpy(&hash, token.id.bytes.data(), std::min(sizeof hash, token.id.bytes.size()));
+    return hash;
+}
+
+namespace ravlin {
+namespace {
+
+using platform::AttributeValue;
+using platform::ElementRef;
+namespace ax = platform::ax;
+
+QCoro::Task<> pause(std::shared_ptr<Executor> executor, int milliseconds, std::stop_token stop) {
+    co_await sleepFor(*executor, std::chrono::milliseconds(std::max(milliseconds, 0)), stop);
+}
+
+bool frontmostOther(platform::Workspace& workspace, const platform::RunningApplication& app) {
+    const auto front = workspace.frontmostApplication();
+    return front && front->pid == app.pid && app.pid != workspace.currentApplication().pid;
+}
+
+QCoro::Task<bool> waitForFront(std::shared_ptr<platform::Workspace> workspace,
+                               std::shared_ptr<Executor> executor, platform::RunningApplication app,
+                               int attempts, int intervalMilliseconds, std::stop_token stop) {
+    if (frontmostOther(*workspace, app)) {
+        co_return true;
+    }
+    const auto interval = std::chrono::milliseconds(std::max(intervalMilliseconds, 0));
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        co_await sleepFor(*executor, interval, stop);
+        if (frontmostOther(*workspace, app)) {
+            co_return true;
+        }
+    }
+    co_return false;
+}
+
+}  // namespace
+
+QNQuickFixHostLiveDriver::QNQuickFixHostLiveDriver(TargetSeams seams) : seams_(std::move(seams)) {}
+
+// --- Element-level functions
+
+std::optional<ElementRef> QNQuickFixHostLiveDriver::copyAttribute(
+    platform::Accessibility& accessibility, std::string_view attribute, ElementRef element) {
+    return platform::elementAttribute(accessibility, element, attribute);
+}
+
+std::optional<std::u16string> QNQuickFixHostLiveDriver::stringAttribute(
+    platform::Accessibility& accessibility, std::string_view attribute, ElementRef element,
+    bool nonEmpty) {
+    auto text = platform::textAttribute(accessibility, element, attribute);
+    if (nonEmpty && text && text->empty()) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+bool QNQuickFixHostLiveDriver::isSecureTextElement(platform::Accessibility& accessibility,
+                                                   ElementRef element,
+                                                   const std::optional<std::string>& role) {
+    if (role == ax::secureTextFieldRole) {
+        return true;
+    }
+    const auto subrole = stringAttribute(accessibility, ax::subrole, element, true);
+    return subrole && text::toUtf8(*subrole) == ax::secureTextFieldRole;
+}
+
+std::optional<text::Utf16Range> QNQuickFixHostLiveDriver::selectedTextRange(
+    platform::Accessibility& accessibility, ElementRef element) {
+    const auto range = platform::rangeAttribute(accessibility, element, ax::selectedTextRange);
+    if (!range || range->location < 0 || range->length < 0) {
+        return std::nullopt;
+    }
+    return range;
+}
+
+std::optional<std::u16string> QNQuickFixHostLiveDriver::string(
+    platform::Accessibility& accessibility, text::Utf16Range range, ElementRef element) {
+    if (range.length < 1) {
+        return std::nullopt;
+    }
+    auto answer =
+        accessibility.parameterizedAttribute(element, ax::stringForRange, AttributeValue(range));
+    if (!answer) {
+        return std::nullopt;
+    }
+    auto* text = std::get_if<std::u16string>(&answer.value());
+    if (text == nullptr || text->empty()) {
+        return std::nullopt;
+    }
+    return std::move(*text);
+}
+
+std::optional<std::u16string> QNQuickFixHostLiveDriver::selectedText(
+    platform::Accessibility& accessibility, ElementRef element) {
+    if (auto selected = stringAttribute(accessibility, ax::selectedText, element, true)) {
+        return selected;
+    }
+    const auto range = selectedTextRange(accessibility, element);
+    if (!range || range->length == 0) {
+        return std::nullopt;
+    }
+    if (auto ranged = string(accessibility, *range, element)) {
+        return ranged;
+    }
+    const auto value = stringAttribute(accessibility, ax::value, element, true);
+    if (!value) {
+        return std::nullopt;
+    }
+    return substring(*value, range->location, range->length);
+}
+
+std::optional<std::u16string> QNQuickFixHostLiveDriver::substring(std::u16string_view text,
+                                                                  std::int64_t location,
+                                                                  std::int64_t length) {
+    const auto size = static_cast<std::int64_t>(text.size());
+    // Compared without forming location + length, which could overflow.
+    if (location < 0 || length < 1 || location > size || length > size - location) {
+        return std::nullopt;
+    }
+    return std::u16string(
+        text.substr(static_cast<std::size_t>(location), static_cast<std::size_t>(length)));
+}
+
+bool QNQuickFixHostLiveDriver::setSelectedTextRange(platform::Accessibility& accessibility,
+                                                    text::Utf16Range range, ElementRef element) {
+    if (range.location < 0 || range.length < 0) {
+        return false;
+    }
+    return accessibility.setAttribute(element, ax::selectedTextRange, AttributeValue(range)).ok();
+}
+
+std::vector<ElementRef> QNQuickFixHostLiveDriver::children(platform::Accessibility& accessibility,
+                                                           ElementRef element) {
+    auto list = platform::elementListAttribute(accessibility, element, ax::children);
+    std::erase_if(list, [](ElementRef child) { return !child; });
+    return list;
+}
+
+bool QNQuickFixHostLiveDriver::postCommandKey(platform::KeySynthesis& keySynthesis,
+                                              std::uint32_t keyCode) {
+    return keySynthesis.postKeyPress({keyCode, platform::modifier::command}).ok();
+}
+
+// --- Registration and tokens
+
+QNQuickFixElementInfo QNQuickFixHostLiveDriver::registerElement(ElementRef element,
+                                                                std::optional<std::string> role) {
+    auto& accessibility = *seams_.accessibility;
+    if (!role) {
+        if (const auto read = stringAttribute(accessibility, ax::role, element, true)) {
+            role = text::toUtf8(*read);
+        }
+    }
+    QNQuickFixElementInfo info{.token = QNQuickFixElementToken::make(), .role = std::move(role)};
+    info.isSecure = isSecureTextElement(accessibility, element, info.role);
+    if (const auto value = stringAttribute(accessibility, ax::value, element, false)) {
+        info.valueLength = static_cast<std::int64_t>(value->size());
+    }
+    elements_.emplace(info.token, element);
+    return info;
+}
+
+std::optional<ElementRef> QNQuickFixHostLiveDriver::element(const Token& token) const {
+    const auto found = elements_.find(token);
+    if (found == elements_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::optional<QNQuickFixElementInfo> QNQuickFixHostLiveDriver::focusedElement(Application app) {
+    auto& accessibility = *seams_.accessibility;
+    auto focused =
+        copyAttribute(accessibility, ax::focusedUIElement, accessibility.systemWideElement());
+    if (!focused) {
+        if (const auto application = accessibility.applicationElement(app.pid)) {
+            focused = copyAttribute(accessibility, ax::focusedUIElement, *application);
+        }
+    }
+    if (!focused) {
+        return std::nullopt;
+    }
+    return registerElement(*focused, std::nullopt);
+}
+
+void QNQuickFixHostLiveDriver::collectTextDescendants(const Token& token, int depth, int maxDepth,
+                                                      std::vector<QNQuickFixElementInfo>& into) {
+    if (const auto start = element(token)) {
+        collectTextDescendants(*start, depth, maxDepth, into);
+    }
+}
+
+void QNQuickFixHostLiveDriver::collectTextDescendants(ElementRef element, int depth, int maxDepth,
+                                                      std::vector<QNQuickFixElementInfo>& into) {
+    if (depth > maxDepth) {
+        return;
+    }
+    auto& accessibility = *seams_.accessibility;
+    if (depth > 0) {
+        if (const auto role = stringAttribute(accessibility, ax::role, element, true)) {
+            auto name = text::toUtf8(*role);
+            if (std::ranges::find(textRoles, name) != std::end(textRoles)) {
+                into.push_back(registerElement(element, std::move(name)));
+            }
+        }
+    }
+    for (const auto child : children(accessibility, element)) {
+        collectTextDescendants(child, depth + 1, maxDepth, into);
+    }
+}
+
+std::optional<std::u16string> QNQuickFixHostLiveDriver::selectedText(const Token& token) {
+    const auto found = element(token);
+    return found ? selectedText(*seams_.accessibility, *found) : std::nullopt;
+}
+
+std::optional<text::Utf16Range> QNQuickFixHostLiveDriver::selectedTextRange(const Token& token) {
+    const auto found = element(token);
+    return found ? selectedTextRange(*seams_.accessibility, *found) : std::nullopt;
+}
+
+std::optional<std::u16string> QNQuickFixHostLiveDriver::string(text::Utf16Range range,
+                                                               const Token& token) {
+    const auto found = element(token);
+    return found ? string(*seams_.accessibility, range, *found) : std::nullopt;
+}
+
+std::optional<std::u16string> QNQuickFixHostLiveDriver::value(const Token& token) {
+    const auto found = element(token);
+    return found ? stringAttribute(*seams_.accessibility, ax::value, *found, false) : std::nullopt;
+}
+
+bool QNQuickFixHostLiveDriver::canSetSelectedText(const Token& token) {
+    const auto found = element(token);
+    if (!found) {
+        return false;
+    }
+    const auto settable = seams_.accessibility->isAttributeSettable(*found, ax::selectedText);
+    return settable && *settable;
+}
+
+bool QNQuickFixHostLiveDriver::setSelectedText(std::u16string_view text, const Token& token) {
+    const auto found = element(token);
+    return found &&
+           seams_.accessibility
+               ->setAttribute(*found, ax::selectedText, AttributeValue(std::u16string(text)))
+               .ok();
+}
+
+bool QNQuickFixHostLiveDriver::setSelectedTextRange(text::Utf16Range range, const Token& token) {
+    const auto found = element(token);
+    return found && setSelectedTextRange(*seams_.accessibility, range, *found);
+}
+
+// --- Applications, keys, pasteboard, pauses
+
+platform::RunningApplication QNQuickFixHostLiveDriver::currentApplication() {
+    return seams_.workspace->currentApplication();
+}
+
+bool QNQuickFixHostLiveDriver::isFrontmostOther(Application app) {
+    return frontmostOther(*seams_.workspace, app);
+}
+
+bool QNQuickFixHostLiveDriver::activate(Application app) {
+    return seams_.workspace->activate(app.pid);
+}
+
+QCoro::Task<bool> QNQuickFixHostLiveDriver::waitForFrontmost(Application app, int attempts,
+                                                             int intervalMilliseconds,
+                                                             std::stop_token stop) {
+    // The wait holds the seams, not the driver.
+    return waitForFront(seams_.workspace, seams_.executor, std::move(app), attempts,
+                        intervalMilliseconds, std::move(stop));
+}
+
+bool QNQuickFixHostLiveDriver::postCopy() {
+    return postCommandKey(*seams_.keySynthesis, platform::keycode::c);
+}
+
+bool QNQuickFixHostLiveDriver::postSelectAll() {
+    return postCommandKey(*seams_.keySynthesis, platform::keycode::a);
+}
+
+bool QNQuickFixHostLiveDriver::postPaste() {
+    return postCommandKey(*seams_.keySynthesis, platform::keycode::v);
+}
+
+bool QNQuickFixHostLiveDriver::writePasteboardString(std::u16string_view text) {
+    seams_.pasteboard->clear();
+    return seams_.pasteboard->setString(text).ok();
+}
+
+std::int64_t QNQuickFixHostLiveDriver::pasteboardChangeCount() {
+    return seams_.pasteboard->changeCount();
+}
+
+std::optional<std::u16string> QNQuickFixHostLiveDriver::pasteboardString() {
+    return seams_.pasteboard->string();
+}
+
+QCoro::Task<> QNQuickFixHostLiveDriver::sleep(int milliseconds, std::stop_token stop) {
+    return pause(seams_.executor, milliseconds, std::move(stop));
+}
+
+}  // namespace ravlin

@@ -1,0 +1,196 @@
+#pragma once
+
+// How a Quick Fix reaches into the target application: the host never holds an accessibility
+// element itself. The driver registers the elements it finds under opaque tokens, answers
+// questions about them (role, value, selection), writes to them, sends the Command chords the
+// host needs, borrows the pasteboard and waits for the target to come to the front.
+//
+// One live driver per Quick Fix run: its capture and its commit use the same driver, since a
+// token means something only to the driver that issued it. A token it did not issue gives the
+// empty answer (none, false, nothing appended) without asking the desktop anything.
+
+#include <qcoro/qcorotask.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "app/target/target_seams.h"
+#include "core/support/uuid.h"
+#include "core/text/range.h"
+#include "platform/accessibility.h"
+#include "platform/workspace.h"
+
+namespace ravlin {
+
+struct QNQuickFixElementToken {
+    Uuid id;
+
+    [[nodiscard]] static QNQuickFixElementToken make() { return {Uuid::random()}; }
+    friend bool operator==(const QNQuickFixElementToken&, const QNQuickFixElementToken&) = default;
+};
+
+}  // namespace ravlin
+
+template <>
+struct std::hash<ravlin::QNQuickFixElementToken> {
+    std::size_t operator()(const ravlin::QNQuickFixElementToken& token) const noexcept;
+};
+
+namespace ravlin {
+
+// What the driver reports about an element it has just registered.
+struct QNQuickFixElementInfo {
+    QNQuickFixElementToken token;
+    std::optional<std::string> role;  // "AXRole"; none when missing or empty
+    bool isSecure = false;            // the role or the subrole is "AXSecureTextField"
+    // UTF-16 length of "AXValue" when that is a text (0 for an empty one); none otherwise.
+    std::optional<std::int64_t> valueLength;
+
+    friend bool operator==(const QNQuickFixElementInfo&, const QNQuickFixElementInfo&) = default;
+};
+
+class QNQuickFixHostDriver {
+  public:
+    using Token = QNQuickFixElementToken;
+    using Application = platform::RunningApplication;
+
+    virtual ~QNQuickFixHostDriver() = default;
+
+    // --- Elements
+    // The application's focused element ("AXFocusedUIElement" of the system-wide element, else
+    // of the application's element), registered under a new token.
+    [[nodiscard]] virtual std::optional<QNQuickFixElementInfo> focusedElement(Application app) = 0;
+    // Registers each descendant of the token's element at depths `depth`+1 .. `maxDepth` whose
+    // role is a text role, depth first, a parent before its children (the element itself never).
+    virtual void collectTextDescendants(const Token& token, int depth, int maxDepth,
+                                        std::vector<QNQuickFixElementInfo>& into) = 0;
+    [[nodiscard]] virtual std::optional<std::u16string> selectedText(const Token& token) = 0;
+    [[nodiscard]] virtual std::optional<text::Utf16Range> selectedTextRange(const Token& token) = 0;
+    [[nodiscard]] virtual std::optional<std::u16string> string(text::Utf16Range range,
+                                                               const Token& token) = 0;
+    // "AXValue"; an empty text is given as such.
+    [[nodiscard]] virtual std::optional<std::u16string> value(const Token& token) = 0;
+    [[nodiscard]] virtual bool canSetSelectedText(const Token& token) = 0;
+    virtual bool setSelectedText(std::u16string_view text, const Token& token) = 0;
+    virtual bool setSelectedTextRange(text::Utf16Range range, const Token& token) = 0;
+
+    // --- Applications
+    [[nodiscard]] virtual Application currentApplication() = 0;
+    // True when `app` is the frontmost application and is not this one.
+    [[nodiscard]] virtual bool isFrontmostOther(Application app) = 0;
+    // Asks `app` to come to the front; true when the request was accepted.
+    virtual bool activate(Application app) = 0;
+    // Tests `isFrontmostOther` at once, then after each of `attempts` pauses of
+    // `intervalMilliseconds` (negative counts as 0). A stop ends the pauses early.
+    [[nodiscard]] virtual QCoro::Task<bool> waitForFrontmost(Application app, int attempts,
+                                                             int intervalMilliseconds,
+                                                             std::stop_token stop) = 0;
+
+    // --- Keys (Command+C, Command+A, Command+V); false when the chord could not be sent
+    virtual bool postCopy() = 0;
+    virtual bool postSelectAll() = 0;
+    virtual bool postPaste() = 0;
+
+    // --- Pasteboard
+    // Clears the pasteboard and puts `text` on it; false when the write was refused.
+    virtual bool writePasteboardString(std::u16string_view text) = 0;
+    [[nodiscard]] virtual std::int64_t pasteboardChangeCount() = 0;
+    [[nodiscard]] virtual std::optional<std::u16string> pasteboardString() = 0;
+
+    // A pause of `milliseconds` (negative counts as 0); a stop ends it early.
+    [[nodiscard]] virtual QCoro::Task<> sleep(int milliseconds, std::stop_token stop) = 0;
+};
+
+class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
+  public:
+    // The roles the descendant walk collects.
+    static constexpr std::string_view textRoles[] = {"AXTextArea", "AXTextField", "AXComboBox",
+                                                     "AXWebArea"};
+
+    explicit QNQuickFixHostLiveDriver(TargetSeams seams);
+
+    std::optional<QNQuickFixElementInfo> focusedElement(Application app) override;
+    void collectTextDescendants(const Token& token, int depth, int maxDepth,
+                                std::vector<QNQuickFixElementInfo>& into) override;
+    std::optional<std::u16string> selectedText(const Token& token) override;
+    std::optional<text::Utf16Range> selectedTextRange(const Token& token) override;
+    std::optional<std::u16string> string(text::Utf16Range range, const Token& token) override;
+    std::optional<std::u16string> value(const Token& token) override;
+    bool canSetSelectedText(const Token& token) override;
+    bool setSelectedText(std::u16string_view text, const Token& token) override;
+    bool setSelectedTextRange(text::Utf16Range range, const Token& token) override;
+
+    Application currentApplication() override;
+    bool isFrontmostOther(Application app) override;
+    bool activate(Application app) override;
+    QCoro::Task<bool> waitForFrontmost(Application app, int attempts, int intervalMilliseconds,
+                                       std::stop_token stop) override;
+
+    bool postCopy() override;
+    bool postSelectAll() override;
+    bool postPaste() override;
+
+    bool writePasteboardString(std::u16string_view text) override;
+    std::int64_t pasteboardChangeCount() override;
+    std::optional<std::u16string> pasteboardString() override;
+
+    QCoro::Task<> sleep(int milliseconds, std::stop_token stop) override;
+
+    // --- Element-level functions: no token map; used without a driver too.
+    // The attribute's value when it is an element.
+    [[nodiscard]] static std::optional<platform::ElementRef> copyAttribute(
+        platform::Accessibility& accessibility, std::string_view attribute,
+        platform::ElementRef element);
+    // The attribute's value when it is a text; with `nonEmpty`, an empty text counts as none.
+    [[nodiscard]] static std::optional<std::u16string> stringAttribute(
+        platform::Accessibility& accessibility, std::string_view attribute,
+        platform::ElementRef element, bool nonEmpty);
+    // `role` is "AXSecureTextField", or else the element's "AXSubrole" is.
+    [[nodiscard]] static bool isSecureTextElement(platform::Accessibility& accessibility,
+                                                  platform::ElementRef element,
+                                                  const std::optional<std::string>& role);
+    // "AXSelectedTextRange" when its location and length are both 0 or more.
+    [[nodiscard]] static std::optional<text::Utf16Range> selectedTextRange(
+        platform::Accessibility& accessibility, platform::ElementRef element);
+    // "AXStringForRange"; none for a length below 1 or an empty answer.
+    [[nodiscard]] static std::optional<std::u16string> string(
+        platform::Accessibility& accessibility, text::Utf16Range range,
+        platform::ElementRef element);
+    // "AXSelectedText" (non-empty), else the string for a selected range of length > 0, else
+    // that range of "AXValue" (non-empty).
+    [[nodiscard]] static std::optional<std::u16string> selectedText(
+        platform::Accessibility& accessibility, platform::ElementRef element);
+    // UTF-16 units [location, location + length) when location >= 0, length >= 1 and the range
+    // lies within the text.
+    [[nodiscard]] static std::optional<std::u16string> substring(std::u16string_view text,
+                                                                 std::int64_t location,
+                                                                 std::int64_t length);
+    // False for a negative location or length, or when the write fails.
+    static bool setSelectedTextRange(platform::Accessibility& accessibility, text::Utf16Range range,
+                                     platform::ElementRef element);
+    // "AXChildren" without empty entries; an empty list when it is no element list.
+    [[nodiscard]] static std::vector<platform::ElementRef> children(
+        platform::Accessibility& accessibility, platform::ElementRef element);
+    // Key down then key up of the virtual key with exactly Command held.
+    static bool postCommandKey(platform::KeySynthesis& keySynthesis, std::uint32_t keyCode);
+
+  private:
+    QNQuickFixElementInfo registerElement(platform::ElementRef element,
+                                          std::optional<std::string> role);
+    void collectTextDescendants(platform::ElementRef element, int depth, int maxDepth,
+                                std::vector<QNQuickFixElementInfo>& into);
+    [[nodiscard]] std::optional<platform::ElementRef> element(const Token& token) const;
+
+    TargetSeams seams_;
+    // Only grows during the run.
+    std::unordered_map<Token, platform::ElementRef> elements_;
+};
+
+}  // namespace ravlin

@@ -1,0 +1,20 @@
+#include "app/target/target_seams.h"
+
+namespace ravlin {
+
+TargetSeams TargetSeams::from(const platform::Seams& seams, std::shared_ptr<Executor> executor,
+                              std::weak_ptr<QNQuickFixPasteboardManager> manager) {
+    return TargetSeams{.accessibility = seams.accessibility,
+                       .pasteboard = seams.pasteboard,
+                       .keySynthesis = seams.keySynthesis,
+                       .workspace = seams.workspace,
+                       .executor = std::move(executor),
+                       .pasteboardManager = std::move(manager)};
+}
+
+TargetSeams TargetSeams::from(const AppContext& context,
+                              std::weak_ptr<QNQuickFixPasteboardManager> manager) {
+    return from(context.seams, context.executor, std::move(manager));
+}
+
+}  // namespace ravlin

@@ -1,0 +1,36 @@
+#pragma once
+
+// What the code that reaches into other applications uses of the desktop: accessibility, the
+// pasteboard, synthetic keys, the workspace and the main sequence its waits run on. Small enough
+// to pass by value into every flow; built from the program's context, or from the simulated
+// desktop in tests.
+
+#include <memory>
+
+#include "app/support/app_context.h"
+#include "core/support/executor.h"
+#include "platform/seams.h"
+
+namespace ravlin {
+
+class QNQuickFixPasteboardManager;
+
+struct TargetSeams {
+    std::shared_ptr<platform::Accessibility> accessibility;
+    std::shared_ptr<platform::Pasteboard> pasteboard;
+    std::shared_ptr<platform::KeySynthesis> keySynthesis;
+    std::shared_ptr<platform::Workspace> workspace;
+    std::shared_ptr<Executor> executor;
+    // The process's deferred pasteboard restore, if one has been set up. Every pasteboard
+    // snapshot consults it (see QNModelPasteboardSnapshot::capture); held weakly, since its
+    // owner builds the target services and outlives them.
+    std::weak_ptr<QNQuickFixPasteboardManager> pasteboardManager;
+
+    [[nodiscard]] static TargetSeams from(const platform::Seams& seams,
+                                          std::shared_ptr<Executor> executor,
+                                          std::weak_ptr<QNQuickFixPasteboardManager> manager = {});
+    [[nodiscard]] static TargetSeams from(const AppContext& context,
+                                          std::weak_ptr<QNQuickFixPasteboardManager> manager = {});
+};
+
+}  // namespace ravlin

@@ -1,0 +1,205 @@
+// The pasteboard snapshot and the paste into the target application, on the simulated desktop.
+
+#include <gtest/gtest.h>
+
+#include "app/target/pasteboard_snapshot.h"
+#include "tests/target/target_fixture.h"
+
+namespace ravlin::testing {
+namespace {
+
+using platform::fake::Activation;
+
+struct PasteTest : ::testing::Test, TargetFixture {
+    ElementRef field = desktop.addElement(window, {.value = u"Hi "});
+    ProcessID other = desktop.addApplication({.identity = "other"});
+    std::int64_t countBefore = 0;
+    std::size_t keysBefore = 0;
+
+    // Resets the field and the user's clipboard, puts `front` in front.
+    void prepare(std::optional<ProcessID> front) {
+        desktop.focus(field);
+        desktop.setValue(field, u"Hi ", {3, 0});
+        desktop.setFrontmost(front);
+        desktop.copyToPasteboard(u"user's secret");
+        workspace->frontmostTests = 0;
+        countBefore = fakeSeams.pasteboard->changeCount();
+        keysBefore = desktop.postedKeys().size();
+    }
+    // Pastes; the result and the time until it returned. Late reads by the target follow.
+    std::pair<std::optional<QNPasteResult>, std::chrono::nanoseconds> paste(
+        TargetSeams seams, RunningApplication target, std::stop_token stop = {},
+        std::u16string text = u"corrected") {
+        auto result = start(QNModelPasteboardSnapshot::paste(seams, std::move(text), target, stop));
+        const auto took = runUntil([&] { return result->has_value(); });
+        executor->advance(5s);
+        return {*result, took};
+    }
+    std::int64_t changeCountMoves() { return fakeSeams.pasteboard->changeCount() - countBefore; }
+};
+
+TEST_F(PasteTest, UnderEachActivationPolicyTestsTheFrontAsOftenAsAllowedAndRestoresOnce) {
+    struct Case {
+        const char* name;
+        Activation activation;
+        bool targetIsSelf;
+        ProcessID front;
+        int frontmostTests, activationRequests;
+        QNPasteResult expected;
+    };
+    const ProcessID own = desktop.ownPid();
+    for (const Case& c : {
+             Case{"accepted at once", Activation::immediately(), false, other, 1, 1,
+                  QNPasteResult::pasted},
+             Case{"in front after 300 ms", Activation::after(300ms), false, other, 7, 1,
+                  QNPasteResult::pasted},
+             Case{"in front after 1.5 s", Activation::after(1500ms), false, other, 25, 1,
+                  QNPasteResult::activationFailed},
+             Case{"accepted, never in front", Activation::acceptButNeverFront(), false, other, 25,
+                  1, QNPasteResult::activationFailed},
+             Case{"refused", Activation::refuse(), false, other, 7, 1,
+                  QNPasteResult::activationFailed},
+             Case{"this application, in front", {}, true, own, 1, 0, QNPasteResult::pasted},
+             Case{"this application, another in front",
+                  {},
+                  true,
+                  other,
+                  7,
+                  0,
+                  QNPasteResult::activationFailed},
+         }) {
+        SCOPED_TRACE(c.name);
+        desktop.setActivation(editorPid, c.activation);
+        prepare(c.front);
+        const int requestsBefore = desktop.activationRequests(editorPid);
+        EXPECT_EQ(paste(seams(), c.targetIsSelf ? self : editor).first, c.expected);
+        EXPECT_EQ(workspace->frontmostTests, c.frontmostTests);
+        EXPECT_EQ(desktop.activationRequests(editorPid) - requestsBefore, c.activationRequests);
+        const bool pasted = c.expected == QNPasteResult::pasted;
+        EXPECT_EQ(changeCountMoves(), pasted ? 2 : 1);  // our write, then exactly one restore
+        EXPECT_EQ(clipboard(), u"user's secret");
+        EXPECT_EQ(desktop.value(field), pasted && !c.targetIsSelf ? u"Hi corrected" : u"Hi ");
+    }
+}
+
+TEST_F(PasteTest, EmptyTextTouchesNothing) {
+    prepare(other);
+    EXPECT_EQ(paste(seams(), editor, {}, u""),
+              std::pair(std::optional(QNPasteResult::pasted), 0ns));
+    EXPECT_EQ(changeCountMoves(), 0);
+    EXPECT_EQ(desktop.activationRequests(editorPid), 0);
+    EXPECT_EQ(workspace->frontmostTests, 0);
+}
+
+// Refuses plain text; everything else goes to the simulated desktop's pasteboard.
+struct RefusingString final : platform::Pasteboard {
+    explicit RefusingString(std::shared_ptr<platform::Pasteboard> inner)
+        : inner(std::move(inner)) {}
+    std::shared_ptr<platform::Pasteboard> inner;
+    std::int64_t changeCount() override { return inner->changeCount(); }
+    std::vector<platform::PasteboardItem> items() override { return inner->items(); }
+    std::int64_t clear() override { return inner->clear(); }
+    platform::Status writeItems(const std::vector<platform::PasteboardItem>& items) override {
+        return inner->writeItems(items);
+    }
+    platform::Status setString(std::u16string_view) override {
+        return platform::Status::failure(platform::ErrorCode::failed);
+    }
+    std::optional<std::u16string> string() override { return inner->string(); }
+    bool lastWriteUnfetched() override { return inner->lastWriteUnfetched(); }
+    Subscription observeChanges(std::function<void(std::int64_t)>) override { return {}; }
+};
+
+TEST_F(PasteTest, ARefusedWriteOrAKeystrokeThatCannotBeMadeFailsAndRestores) {
+    for (const bool writeRefused : {true, false}) {
+        SCOPED_TRACE(writeRefused ? "write refused" : "keystroke cannot be made");
+        prepare(editorPid);
+        auto targetSeams = seams();
+        if (writeRefused) {
+            targetSeams.pasteboard = std::make_shared<RefusingString>(fakeSeams.pasteboard);
+        }
+        desktop.setKeySynthesisFails(!writeRefused);
+        EXPECT_EQ(paste(targetSeams, editor).first, QNPasteResult::pasteFailed);
+        EXPECT_EQ(desktop.postedKeys().size(), keysBefore);
+        EXPECT_EQ(changeCountMoves(), 2);
+        EXPECT_EQ(clipboard(), u"user's secret");
+        EXPECT_EQ(desktop.value(field), u"Hi ");
+    }
+}
+
+TEST_F(PasteTest, AStopBeforeTheChordFailsAndAfterItThePasteRunsInFull) {
+    struct Case {
+        const char* name;
+        std::chrono::milliseconds stopAt;  // after the paste began; negative: before
+        ProcessID front;
+        QNPasteResult expected;
+        std::chrono::milliseconds took;
+        std::int64_t changeCountMoves;  // 1: restored without ever holding the text
+    };
+    for (const Case& c : {
+             Case{"before the call", -1ms, editorPid, QNPasteResult::pasteFailed, 0ms, 1},
+             // The stopped wait tests on without pauses; the target is not there yet.
+             Case{"waiting for the front", 100ms, other, QNPasteResult::activationFailed, 100ms, 1},
+             Case{"between write and chord", 20ms, editorPid, QNPasteResult::pasteFailed, 20ms, 2},
+             Case{"after the chord", 100ms, editorPid, QNPasteResult::pasted, 840ms, 2},
+         }) {
+        SCOPED_TRACE(c.name);
+        desktop.setActivation(editorPid, Activation::acceptButNeverFront());
+        prepare(c.front);
+        std::stop_source stop;
+        if (c.stopAt < 0ms) {
+            stop.request_stop();
+        } else {
+            executor->postAfter(c.stopAt, [&stop] { stop.request_stop(); });
+        }
+        const bool pasted = c.expected == QNPasteResult::pasted;
+        EXPECT_EQ(paste(seams(), editor, stop.get_token()),
+                  std::pair(std::optional(c.expected), std::chrono::nanoseconds(c.took)));
+        EXPECT_EQ(changeCountMoves(), c.changeCountMoves);
+        EXPECT_EQ(desktop.postedKeys().size() - keysBefore, pasted ? 2u : 0u);
+        EXPECT_EQ(desktop.value(field), pasted ? u"Hi corrected" : u"Hi ");
+        EXPECT_EQ(clipboard(), u"user's secret");
+    }
+}
+
+TEST_F(PasteTest, ATargetThatFetchesLateIsWaitedForUpToASecondMore) {
+    struct Case {
+        std::chrono::milliseconds readDelay, took;
+        std::u16string fieldAfter;
+    };
+    for (const Case& c : {
+             Case{20ms, 840ms, u"Hi corrected"}, Case{1200ms, 1240ms, u"Hi corrected"},
+             Case{1800ms, 1840ms, u"Hi corrected"},
+             Case{1900ms, 1840ms, u"Hi user's secret"},  // beyond the limit: restored first
+         }) {
+        SCOPED_TRACE(c.readDelay.count());
+        const ProcessID slow =
+            desktop.addApplication({.identity = "slow", .pasteDelay = c.readDelay});
+        field = desktop.addElement(desktop.addWindow(slow, {}), {});
+        prepare(slow);
+        EXPECT_EQ(
+            paste(seams(), {slow, "slow", ""}),
+            std::pair(std::optional(QNPasteResult::pasted), std::chrono::nanoseconds(c.took)));
+        EXPECT_EQ(desktop.value(field), c.fieldAfter);
+        EXPECT_EQ(clipboard(), u"user's secret");
+    }
+}
+
+TEST(PasteboardSnapshot, RoundTripsEveryItemWithItsTypesAndLeavesAnEmptyOneEmpty) {
+    using Item = platform::PasteboardItem;
+    const Item rich{{"text/html", {'<', 'b', '>'}}, {"text/plain;charset=utf-8", {'b'}}};
+    for (const auto& saved : {std::vector<Item>{rich, Item{}}, std::vector<Item>{}}) {
+        TargetFixture f;
+        f.desktop.copyToPasteboard(saved);
+        const auto snapshot = QNModelPasteboardSnapshot::capture(f.seams());
+        f.fakeSeams.pasteboard->clear();
+        ASSERT_TRUE(f.fakeSeams.pasteboard->setString(u"corrected"));
+        const auto before = f.fakeSeams.pasteboard->changeCount();
+        snapshot.restore(*f.fakeSeams.pasteboard);
+        EXPECT_EQ(f.fakeSeams.pasteboard->items(), saved);
+        EXPECT_EQ(f.fakeSeams.pasteboard->changeCount(), before + 1);
+    }
+}
+
+}  // namespace
+}  // namespace ravlin::testing

@@ -1,0 +1,124 @@
+// The deferred restore of the user's pasteboard, on virtual time.
+
+#include <gtest/gtest.h>
+
+#include "app/target/quick_fix_pasteboard_manager.h"
+#include "tests/target/target_fixture.h"
+
+namespace ravlin::testing {
+namespace {
+
+struct ManagerTest : ::testing::Test, TargetFixture {
+    std::shared_ptr<QNQuickFixPasteboardManager> manager =
+        QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+
+    ManagerTest() { desktop.copyToPasteboard(u"mine"); }
+
+    // What a Quick Fix that leaves its text on the clipboard does with the pasteboard.
+    void leaveOnClipboard(std::u16string_view corrected, std::int64_t seconds = 60) {
+        auto snapshot = QNModelPasteboardSnapshot::capture(seams(manager));
+        fakeSeams.pasteboard->clear();
+        ASSERT_TRUE(fakeSeams.pasteboard->setString(corrected));
+        manager->scheduleRestore(std::move(snapshot), seconds);
+    }
+    void expectIdle() {
+        EXPECT_FALSE(manager->hasPendingRestore());
+        EXPECT_FALSE(manager->pendingSnapshot());
+    }
+};
+
+TEST_F(ManagerTest, RestoresAfterSixHundredTicksOfAnUnchangedPasteboardEvenWhenTheUserPastes) {
+    const auto field = desktop.addElement(window, {});
+    desktop.focus(field);
+    desktop.setFrontmost(editorPid);
+    leaveOnClipboard(u"fixed");
+    executor->advance(30s);
+    desktop.userPressKey({platform::keycode::v, platform::modifier::control});
+    executor->advance(30s - 1ms);
+    EXPECT_EQ(desktop.value(field), u"fixed");
+    EXPECT_EQ(clipboard(), u"fixed");
+    executor->advance(1ms);
+    EXPECT_EQ(clipboard(), u"mine");
+    expectIdle();
+}
+
+TEST_F(ManagerTest, ZeroSecondsRestoresOnceTheTaskFirstRunsNotWhileScheduling) {
+    leaveOnClipboard(u"fixed", 0);
+    EXPECT_EQ(clipboard(), u"fixed");
+    executor->runUntilIdle();
+    EXPECT_EQ(clipboard(), u"mine");
+    expectIdle();
+}
+
+TEST_F(ManagerTest, ACancelledOrReplacedRestoreNeverRestores) {
+    leaveOnClipboard(u"first");
+    executor->advance(550ms);
+    manager->cancelPendingRestore();
+    expectIdle();
+    executor->advance(2min);
+    EXPECT_EQ(clipboard(), u"first");
+
+    // Replaced by hand (not through capture): the first snapshot is dropped.
+    manager->scheduleRestore({{{{"text/plain;charset=utf-8", {'o', 'n', 'e'}}}}}, 60);
+    executor->advance(30s);
+    manager->scheduleRestore({{{{"text/plain;charset=utf-8", {'t', 'w', 'o'}}}}}, 60);
+    executor->advance(60s - 1ms);
+    EXPECT_EQ(clipboard(), u"first");
+    executor->advance(1ms);
+    EXPECT_EQ(clipboard(), u"two");
+    executor->advance(2min);
+    EXPECT_EQ(clipboard(), u"two");
+    EXPECT_EQ(executor->pendingCount(), 0u);
+}
+
+TEST_F(ManagerTest, SomethingNewerCopiedWithinTheMinuteIsKeptAndTheSnapshotDropped) {
+    leaveOnClipboard(u"fixed");
+    executor->advance(10s);
+    desktop.copyToPasteboard(u"newer");
+    executor->advance(100ms);
+    expectIdle();
+    executor->advance(2min);
+    EXPECT_EQ(clipboard(), u"newer");
+}
+
+TEST_F(ManagerTest, DestroyedWithARestorePendingRestoresNothing) {
+    leaveOnClipboard(u"fixed");
+    executor->advance(1s);
+    manager.reset();
+    executor->advance(2min);
+    EXPECT_EQ(clipboard(), u"fixed");
+    EXPECT_EQ(executor->pendingCount(), 0u) << "the countdown has ended";
+}
+
+TEST_F(ManagerTest, AnyBorrowerWithinTheMinuteGetsTheUsersOwnContentsBack) {
+    // Two Quick Fix runs that leave their text on the clipboard, one after the other.
+    leaveOnClipboard(u"fix one");
+    executor->advance(20s);
+    leaveOnClipboard(u"fix two");
+    executor->advance(60s);
+    EXPECT_EQ(clipboard(), u"mine");
+
+    // A paste from the Composer within the minute: it restores the user's contents at once.
+    leaveOnClipboard(u"fix three");
+    executor->advance(5s);
+    const auto field = desktop.addElement(window, {});
+    desktop.focus(field);
+    desktop.setFrontmost(editorPid);
+    auto pasted = start(QNModelPasteboardSnapshot::paste(seams(manager), u"draft", editor, {}));
+    executor->advance(2s);
+    EXPECT_EQ(*pasted, QNPasteResult::pasted);
+    EXPECT_EQ(desktop.value(field), u"draft");
+    EXPECT_EQ(clipboard(), u"mine");
+    expectIdle();
+
+    // Once something newer was copied, a borrower saves that instead.
+    leaveOnClipboard(u"fix four");
+    desktop.copyToPasteboard(u"newer");
+    EXPECT_EQ(QNModelPasteboardSnapshot::capture(seams(manager)).items,
+              fakeSeams.pasteboard->items());
+    executor->advance(2min);
+    EXPECT_EQ(clipboard(), u"newer");
+}
+
+}  // namespace
+}  // namespace ravlin::testing
