@@ -304,19 +304,6 @@ TEST_F(Routing, HostedProviderSendsThePublicKeyOneSessionTokenAndANewRequestIDEa
               QNModelCorrectionPrompt::recommended(QNModelCorrectionPromptUseCase::online));
 }
 
-TEST_F(Routing, FactoryRoutesThroughTheStoresItIsGiven) {
-    const auto factoryA = QNServiceCorrectionEngineFactory(
-        Preferences{.defaults = defaults,
-                    .correctionModelMode = mode,
-                    .onlineCorrectionConfig = online,
-                    .bringYourOwnKey = byok,
-                    .customCorrectionPrompt = prompts},
-        [this] { return environment; },
-        [](const std::string&) { return ScriptedProvider::make("foundation-models"); });
-    EXPECT_EQ(factoryA.selector->byokStore, byok);
-    EXPECT_EQ(factoryA.selector->polishConfiguration(std::nullopt).logRouteName, "local");
-}
-
 TEST_F(Routing, PromptsAreTrimmedCappedAndFallBackWhenBlank) {
     using UseCase = QNModelCorrectionPromptUseCase;
     const auto recommendedLocal = QNModelCorrectionPrompt::recommended(UseCase::local);
@@ -346,11 +333,6 @@ TEST_F(Routing, PromptsAreTrimmedCappedAndFallBackWhenBlank) {
     EXPECT_EQ(text::characterCount(std::string_view(online)), 8000);
     EXPECT_EQ(online, accented.substr(0, 8000 * std::string("e\u0301").size()));
     EXPECT_EQ(selector().onlinePromptVersion(), std::nullopt);
-
-    // Switched off again: the custom text is kept but not used.
-    prompts->setEnabled(false, Slot::online);
-    EXPECT_EQ(selector().onlinePromptText(), recommendedOnline);
-    EXPECT_EQ(selector().onlinePromptVersion(), activeOnline);
 
     prompts->setPrompt("  Fix typos only.  ", Slot::local);
     EXPECT_EQ(selector().localPromptText(), "Fix typos only.");
