@@ -298,7 +298,7 @@ QCoro::Task<PreparedSelection> prepareSelection(QNQuickFixHostSession session, D
             !focused->isSecure && !isRefusedRoute(quickFixRoute(session.bundleID, focused->role));
     }
     const auto& original = session.originalText;
-    const auto confirmed = [&] { return PreparedSelection{token, true, true}; };
+    const auto confirmed = [&] { return PreparedSelection{token, true, chordsAllowed}; };
 
     if (session.strategy.kind == Strategy::Kind::focusedValue) {
         const auto value = driver->value(token);

@@ -9,9 +9,9 @@ namespace ravlin::testing {
 namespace {
 
 using platform::makeRect;
-using platform::fake::PostedKey;
 using platform::fake::ApplicationSpec;
 using platform::fake::ElementSpec;
+using platform::fake::PostedKey;
 using Source = QNModelFocusAnchor::QNSourceFocusAnchor;
 using Snapshot = QNModelFocusSnapshot;
 namespace keycode = platform::keycode;
@@ -19,35 +19,8 @@ namespace keycode = platform::keycode;
 constexpr char16_t zwsp = u'\u200B';
 
 struct CaptureTest : ::testing::Test, TargetFixture {
-    struct Target {
-        RunningApplication app;
-        ElementRef field;
-    };
-    std::size_t keysBefore = 0;
-    std::int64_t countBefore = 0;
-
-    // A new application in front with `spec` focused, the user's text on the clipboard.
-    Target open(ApplicationSpec app, ElementSpec spec) {
-        const auto pid = desktop.addApplication(app);
-        const auto field = desktop.addElement(desktop.addWindow(pid, {}), std::move(spec));
-        desktop.focus(field);
-        desktop.setFrontmost(pid);
-        desktop.copyToPasteboard(u"user's secret");
-        keysBefore = desktop.postedKeys().size();
-        countBefore = fakeSeams.pasteboard->changeCount();
-        return {{pid, app.identity, app.name}, field};
-    }
     Snapshot capture(std::stop_token stop = {}) {
         return finish(start(Snapshot::capture(seams(), std::move(stop))));
-    }
-    int count(PostedKey::Kind kind, std::uint32_t keyCode = 0) const {
-        const auto& keys = desktop.postedKeys();
-        return static_cast<int>(std::count_if(
-            keys.begin() + static_cast<std::ptrdiff_t>(keysBefore), keys.end(),
-            [&](const PostedKey& key) {
-                return key.kind == kind &&
-                       (kind == PostedKey::Kind::text || key.chord.keyCode == keyCode);
-            }));
     }
 };
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <utility>
@@ -20,6 +21,12 @@
 #include "app/target/target_seams.h"
 #include "core/support/executor.h"
 #include "platform/fake/fake_desktop.h"
+
+namespace ravlin {
+inline void PrintTo(const QNQuickFixCommitResult& result, std::ostream* out) {
+    *out << toString(result);
+}
+}  // namespace ravlin
 
 namespace ravlin::testing {
 
@@ -125,13 +132,34 @@ struct TargetFixture {
         seams.accessibility = accessibility;
         return seams;
     }
-    // Whether a synthetic key down with Ctrl/Command and `keyCode` was posted.
-    [[nodiscard]] bool posted(std::uint32_t keyCode) const {
-        return std::ranges::any_of(desktop.postedKeys(), [keyCode](const auto& key) {
-            return key.kind == platform::fake::PostedKey::Kind::down &&
-                   key.chord.keyCode == keyCode &&
-                   (key.chord.modifiers & platform::modifier::command) != 0;
-        });
+    struct Target {
+        RunningApplication app;
+        ElementRef field;
+    };
+    std::size_t keysBefore = 0;
+    std::int64_t countBefore = 0;
+
+    // A new application in front with `spec` focused, the user's text on the clipboard; the keys
+    // and the change count from here on are counted.
+    Target open(platform::fake::ApplicationSpec app, platform::fake::ElementSpec spec) {
+        const auto pid = desktop.addApplication(app);
+        const auto field = desktop.addElement(desktop.addWindow(pid, {}), std::move(spec));
+        desktop.focus(field);
+        desktop.setFrontmost(pid);
+        desktop.copyToPasteboard(u"user's secret");
+        keysBefore = desktop.postedKeys().size();
+        countBefore = fakeSeams.pasteboard->changeCount();
+        return {{pid, app.identity, app.name}, field};
+    }
+    // Synthetic keys of `kind` posted since `open` (with `keyCode`, unless text).
+    [[nodiscard]] int count(platform::fake::PostedKey::Kind kind, std::uint32_t keyCode = 0) const {
+        const auto& keys = desktop.postedKeys();
+        return static_cast<int>(std::count_if(
+            keys.begin() + static_cast<std::ptrdiff_t>(keysBefore), keys.end(),
+            [&](const platform::fake::PostedKey& key) {
+                return key.kind == kind && (kind == platform::fake::PostedKey::Kind::text ||
+                                            key.chord.keyCode == keyCode);
+            }));
     }
     // Starts a flow and runs virtual time until it has finished; what it gave.
     template <class T>
