@@ -421,19 +421,6 @@ void QNControllerAutoCorrectingText::handleWindowDrag(QNWindowDragPhase phase) {
     }
 }
 
-// --- Prefix wave
-
-void QNControllerAutoCorrectingText::resetPrefixWave() {
-    ++prefixWaveGeneration_;
-    prefixWaveSnapshotLength_ = 0;
-    prefixWaveFadingOut_ = false;
-    if (prefixWaveRenderedRange_) {
-        decorations_.remove(QNDecorationKey::foreground, *prefixWaveRenderedRange_);
-        prefixWaveRenderedRange_.reset();
-        redrawDecorations();
-    }
-}
-
 // --- Decorations
 
 void QNControllerAutoCorrectingText::redrawDecorations() {

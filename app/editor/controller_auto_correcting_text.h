@@ -63,6 +63,17 @@ struct QNFadePulseRenderState {
     std::shared_ptr<std::stop_source> task;
 };
 
+// What an animated correction apply did: `applied` when every step (or the whole replacement)
+// was written, then `appliedCount` 1 and `characterDelta` the corrected prefix's character count
+// minus the old one's; otherwise all zero.
+struct QNAnimatedApplyResult {
+    bool applied = false;
+    std::int64_t appliedCount = 0;
+    std::int64_t characterDelta = 0;
+
+    friend bool operator==(const QNAnimatedApplyResult&, const QNAnimatedApplyResult&) = default;
+};
+
 // The fixed blue the pulses are drawn in.
 inline const QColor kSystemBlue{0, 122, 255};
 
@@ -128,6 +139,17 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     // Switches the document's undo off; true when this call did it.
     bool suspendUndoRegistration();
 
+    // Rewrites the text's beginning `from` into `to` as a short run of program writes (or one
+    // whole write for a long changed run), pausing between steps on the executor. Stops, keeping
+    // what it wrote, when the prefix changes under it, the editor refuses a write, `stop` is
+    // requested or the controller goes. The caret keeps its place relative to the text; when the
+    // user moved it or changed the text during the run, it stays where the user has it.
+    QCoro::Task<QNAnimatedApplyResult> applyCorrectionAnimated(std::u16string from,
+                                                               std::u16string to,
+                                                               int durationMilliseconds,
+                                                               int maxStepMilliseconds, bool pulses,
+                                                               std::stop_token stop);
+
     // --- Keys and commands (Composer only; the document mode lets the editor act)
     bool handleKeyDown(QKeyEvent* event);
     bool textViewDoCommand(QNTextViewCommand command);
@@ -136,8 +158,18 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     void handleWindowDrag(QNWindowDragPhase phase);
 
     // --- Animations
+    // Starts the prefix wave over the first `snapshotLength` units, or gives a running wave the
+    // new length; 0 or less resets it.
+    void startPrefixWave(std::int64_t snapshotLength);
+    // Immediately: resets the wave. Otherwise the wave fades out after a grace period.
+    void stopPrefixWave(bool immediately);
     // Stops the prefix wave at once.
     void resetPrefixWave();
+    // Removes every colour the wave drew.
+    void clearPrefixWaveRendering();
+    // The text the view shows, widened by the side insets and 48 px above and below; none for an
+    // empty viewport or range.
+    [[nodiscard]] std::optional<text::Utf16Range> prefixWaveVisibleCharacterRange() const;
     void startFadePulse(text::Utf16Range range, std::int64_t generation,
                         std::chrono::milliseconds rise, double peakOpacity,
                         std::chrono::milliseconds hold, std::chrono::milliseconds fall);
@@ -155,6 +187,15 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
         return fadePulses_;
     }
     [[nodiscard]] std::int64_t prefixWaveGeneration() const { return prefixWaveGeneration_; }
+    [[nodiscard]] std::int64_t prefixWaveSnapshotLength() const {
+        return prefixWaveSnapshotLength_;
+    }
+    [[nodiscard]] bool prefixWaveFadingOut() const { return prefixWaveFadingOut_; }
+    [[nodiscard]] bool hasPrefixWaveTask() const { return prefixWaveTask_ != nullptr; }
+    [[nodiscard]] bool hasPrefixWaveStopTask() const { return prefixWaveStopTask_ != nullptr; }
+    [[nodiscard]] const std::optional<text::Utf16Range>& prefixWaveRenderedRange() const {
+        return prefixWaveRenderedRange_;
+    }
     [[nodiscard]] const QNDecorationLayer& decorations() const { return decorations_; }
     [[nodiscard]] bool hasPendingContentHeightNotification() const {
         return pendingContentHeightNotificationTask_ != 0;
@@ -178,6 +219,14 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
                                 std::chrono::milliseconds rise, double peakOpacity,
                                 std::chrono::milliseconds hold, std::chrono::milliseconds fall,
                                 std::shared_ptr<Executor> executor, FlowGuard guard);
+    QCoro::Task<> prefixWaveTask(std::int64_t generation, std::shared_ptr<Executor> executor,
+                                 FlowGuard guard);
+    QCoro::Task<> prefixWaveStopTask(std::int64_t generation, std::shared_ptr<Executor> executor,
+                                     FlowGuard guard);
+    // One frame of the wave: false when there is nothing to draw over (the wave finishes).
+    bool drawPrefixWaveFrame(std::int64_t generation, const std::stop_token& stop, double fadeIn,
+                             double fadeOut, double phase);
+    void finishPrefixWave(std::int64_t generation);
 
     std::shared_ptr<Executor> executor_;
     QPointer<QNTextViewCommitAware> textView_;
@@ -188,6 +237,9 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     std::optional<text::Utf16Range> pendingMarkedTextRange_;
     bool suppressHeightNotifications_ = false;
     Executor::TaskID pendingContentHeightNotificationTask_ = 0;
+    // The wave task and a pending delayed stop, stopped through these.
+    std::shared_ptr<std::stop_source> prefixWaveTask_;
+    std::shared_ptr<std::stop_source> prefixWaveStopTask_;
     bool prefixWaveFadingOut_ = false;
     std::optional<text::Utf16Range> prefixWaveRenderedRange_;
     std::int64_t prefixWaveSnapshotLength_ = 0;
