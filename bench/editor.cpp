@@ -1,6 +1,8 @@
 // The Composer editor at the end of a typed draft of about 2,000 characters and of about 20,000:
 // one typed character from its key event to the edit report (and the whole key press), and one
-// instant local-fix apply before the caret. Off screen, on a manual executor.
+// instant local-fix apply before the caret; the planning of an animated correction apply (changed
+// range and diff) for one word changed near the end; one prefix-wave frame over the draft (the
+// decoration layer and the view's extra selections). Off screen, on a manual executor.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -10,6 +12,7 @@
 #include <string>
 
 #include "app/editor/controller_auto_correcting_text.h"
+#include "app/editor/correction_animation_plan.h"
 #include "bench/bench_input.h"
 
 namespace {
@@ -112,6 +115,46 @@ BENCHMARK(BM_LocalFixApply)
     ->Args({20000, 0})
     ->Args({2000, 1})
     ->Args({20000, 1})
+    ->Unit(benchmark::kMicrosecond);
+
+// Planning an animated apply of a correction that changes one word near the end of the draft.
+void BM_AnimatedApplyPlanning(benchmark::State& state) {
+    const std::u16string draft = bench::benchText(static_cast<std::size_t>(state.range(0)));
+    const std::u16string from = draft + u" a finall word.";
+    const std::u16string to = draft + u" a final word.";
+    std::size_t operations = 0;
+    for (auto _ : state) {
+        const auto changed = editor::changedRange(from, to);
+        const auto plan = editor::planCorrectionApply(from, to);
+        benchmark::DoNotOptimize(changed);
+        operations = plan.operations.size();
+    }
+    state.counters["operations"] = static_cast<double>(operations);
+    state.SetLabel(bench::benchTextSource());
+}
+BENCHMARK(BM_AnimatedApplyPlanning)->Arg(2000)->Arg(20000)->Unit(benchmark::kMicrosecond);
+
+// One frame of a running prefix wave over the whole draft, the view scrolled to its end.
+void BM_PrefixWaveFrame(benchmark::State& state) {
+    Editor editor(bench::benchText(static_cast<std::size_t>(state.range(0))));
+    editor.controller->startPrefixWave(
+        static_cast<std::int64_t>(editor.controller->string().size()));
+    editor.executor->advance(std::chrono::milliseconds(6 * 33));  // full intensity
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        editor.executor->advance(std::chrono::milliseconds(33));
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    const auto window = editor.controller->prefixWaveRenderedRange();
+    state.counters["window"] = window ? static_cast<double>(window->length) : 0;
+    state.counters["selections"] = static_cast<double>(editor.view->extraSelections().size());
+    editor.controller->stopPrefixWave(true);
+    state.SetLabel(bench::benchTextSource());
+}
+BENCHMARK(BM_PrefixWaveFrame)
+    ->Arg(2000)
+    ->Arg(20000)
+    ->UseManualTime()
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -446,6 +446,9 @@ void QNControllerAutoCorrectingText::redrawDecorations() {
             selection.format.setBackground(run.color);
         } else {
             selection.format.setForeground(run.color);
+            // Qt skips a text-only selection whose area touches one drawn before it, leaving the
+            // text's own colour there; a transparent background keeps every run drawn.
+            selection.format.setBackground(Qt::transparent);
         }
         selections.push_back(selection);
     }
