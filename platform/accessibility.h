@@ -58,9 +58,12 @@ inline constexpr std::string_view windows = "AXWindows";
 inline constexpr std::string_view focused = "AXFocused";
 inline constexpr std::string_view focusedWindow = "AXFocusedWindow";
 inline constexpr std::string_view focusedUIElement = "AXFocusedUIElement";
+// An opaque marker range; no Linux accessibility layer has one, the backend answers none.
+inline constexpr std::string_view selectedTextMarkerRange = "AXSelectedTextMarkerRange";
 // Parameterized.
 inline constexpr std::string_view stringForRange = "AXStringForRange";
 inline constexpr std::string_view boundsForRange = "AXBoundsForRange";
+inline constexpr std::string_view boundsForTextMarkerRange = "AXBoundsForTextMarkerRange";
 // Roles and subroles.
 inline constexpr std::string_view applicationRole = "AXApplication";
 inline constexpr std::string_view windowRole = "AXWindow";

@@ -67,8 +67,6 @@ QCoro::Task<> sleepStepOn(std::shared_ptr<Executor> clock, Instant deadline, std
 
 }  // namespace
 
-QNServiceComposer::QNServiceComposer(std::shared_ptr<Executor> clock) : clock(std::move(clock)) {}
-
 std::u16string QNServiceComposer::viewString() const {
     return controller ? controller->string() : std::u16string();
 }

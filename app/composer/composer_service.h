@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -20,11 +21,16 @@
 #include "app/composer/composer_text_view.h"
 #include "app/composer/correction_buffers.h"
 #include "app/composer/correction_event.h"
+#include "app/composer/correction_issue.h"
 #include "app/composer/correction_job.h"
 #include "app/composer/stream_apply_state.h"
 #include "app/editor/spell_check_filter.h"
 #include "core/engine/correction_engine.h"
+#include "core/records/boundary.h"
 #include "core/records/decision.h"
+#include "core/rules/local_rule.h"
+#include "core/rules/tier_policy.h"
+#include "core/support/async.h"
 #include "core/support/executor.h"
 #include "core/support/observable.h"
 
@@ -41,6 +47,35 @@ struct QNDecisionDedupeKey {
     friend bool operator==(const QNDecisionDedupeKey&, const QNDecisionDedupeKey&) = default;
 };
 
+// What the Composer is doing, as its views show it.
+struct QNStateComposer {
+    enum class Kind { error, idle, waitingForPause, correcting, applied, noChange };
+
+    Kind kind = Kind::idle;
+    std::string message;  // error only
+
+    [[nodiscard]] static QNStateComposer error(std::string message) {
+        return {Kind::error, std::move(message)};
+    }
+    [[nodiscard]] static QNStateComposer idle() { return {Kind::idle, {}}; }
+    [[nodiscard]] static QNStateComposer waitingForPause() { return {Kind::waitingForPause, {}}; }
+    [[nodiscard]] static QNStateComposer correcting() { return {Kind::correcting, {}}; }
+    [[nodiscard]] static QNStateComposer applied() { return {Kind::applied, {}}; }
+    [[nodiscard]] static QNStateComposer noChange() { return {Kind::noChange, {}}; }
+
+    // Same case and, for error, the same message.
+    friend bool operator==(const QNStateComposer& a, const QNStateComposer& b) {
+        return a.kind == b.kind && (a.kind != Kind::error || a.message == b.message);
+    }
+};
+
+// A task the service started: cancelling it asks it to stop, and it stops at its next wait.
+struct QNComposerTask {
+    std::stop_source stop;
+
+    void cancel() { stop.request_stop(); }
+};
+
 class QNServiceComposer {
   public:
     static constexpr std::size_t kEventLimit = 100;
@@ -49,7 +84,12 @@ class QNServiceComposer {
     static constexpr std::chrono::milliseconds kSleepStep{5};
     static constexpr std::string_view kPolicyVersion = "composer-v2";
 
+    static constexpr std::chrono::milliseconds kIdleBackstop{1500};
+    static constexpr std::string_view kLocalPolicyVersion = "composer-v2-local";
+
     explicit QNServiceComposer(std::shared_ptr<Executor> clock);
+    // Stops the tasks still running; they end at their next resume without touching anything.
+    ~QNServiceComposer();
     QNServiceComposer(const QNServiceComposer&) = delete;
     QNServiceComposer& operator=(const QNServiceComposer&) = delete;
 
@@ -70,6 +110,80 @@ class QNServiceComposer {
     std::shared_ptr<QNServiceCorrectionGenerating> polishEngine;
     std::shared_ptr<QNServiceSpellCheckProviding> degradationSpellChecker;
     const std::shared_ptr<Executor> clock;
+
+    // --- Scheduling state
+    // Writing the value it already has tells nobody.
+    Observable<QNStateComposer> status{QNStateComposer::idle()};
+    std::optional<QNComposerTask> pendingDispatchTask;
+    std::optional<QNComposerTask> idleBackstopTask;
+    // Set while a correction runs.
+    std::optional<QNComposerTask> correctionTask;
+    std::optional<QNModelCorrectionJob> pendingCorrectionJob;
+    // What the user changed since the last correction.
+    std::optional<QNDirtySpan> dirtySpan;
+    std::optional<std::u16string> existingTextQuietBaseline;
+    bool existingTextInitialWholeDidComplete = false;
+    // Decides the tier of each local rule application.
+    std::shared_ptr<const TierPolicy> tierPolicy;
+    QNChunkBoundaryDetector boundaryDetector;
+
+    // What the follow-up steps of an edit were handed. The sentence-polish gate, the idle path
+    // and the applied-prefix refresh only record here until they are built.
+    struct FollowUps {
+        std::int64_t appliedPrefixRefreshes = 0;
+        std::vector<QNBoundaryEvent> polishBoundaries;
+        std::int64_t idlePathRuns = 0;
+    };
+    FollowUps followUps;
+
+    // --- Correction issues
+    Observable<std::optional<QNModelCorrectionIssue>> correctionIssue;
+    // Told of every change made through setCorrectionIssue, and of nothing else.
+    std::function<void(const std::optional<QNModelCorrectionIssue>&)> correctionIssueHandler;
+    // Finished corrections in a row whose hosted attempt fell back or failed.
+    Observable<std::int64_t> consecutiveHostedFallbackDispatchCount{0};
+
+    // A different issue is stored and handed to the handler; an equal one changes nothing.
+    void setCorrectionIssue(std::optional<QNModelCorrectionIssue> issue);
+    // The title, menu line and detail for a cloud failure message.
+    [[nodiscard]] static QNCloudFailureTexts cloudFailureTexts(std::string_view message,
+                                                               bool isPersistent);
+    // Sets, clears or leaves the issue after one finished correction.
+    void updateCorrectionIssue(const QNModelCorrectionResult& result);
+    // The reason of the first decision, the given one or a descendant, in which the hosted
+    // route was unavailable or failed.
+    [[nodiscard]] static std::optional<std::string> firstHostedFailureReason(
+        const QNCorrectionDecision& decision);
+
+    // --- Local fix records and edit follow-up
+    // Writes each eager application into the canonical text that `range` holds, then records
+    // it (decision and event). Applications of other tiers, or of rules kept for models, are
+    // left out.
+    void applyEagerLocalApplications(const LocalRuleEvaluation& evaluation, text::Utf16Range range);
+    // Records the tentative and streaming applications of an evaluation of the text that starts
+    // at canonical offset `offset`, without touching the text.
+    void recordTentativeLocalApplications(const LocalRuleEvaluation& evaluation,
+                                          std::int64_t offset);
+    // The text after the last sentence end (a line feed, or ".", "!" or "?" that ends the text
+    // or stands before whitespace); empty when there is none.
+    [[nodiscard]] static std::u16string textAfterLastSentenceEnd(std::u16string_view text);
+    // Not empty and nothing but letters (and marks).
+    [[nodiscard]] static bool isLettersOnly(std::u16string_view character);
+    // The UTF-16 offset of the word that ends the text when it has at least 4 characters, does
+    // not start the text and the spell checker flags it.
+    [[nodiscard]] std::optional<std::int64_t> misspelledLastWordOffset(std::u16string_view text);
+    // After an edit: refresh the applied prefixes, drop what was scheduled, then either hand a
+    // boundary to the sentence-polish gate, start the idle wait, or go idle.
+    void rescheduleAfterEdit();
+    // The boundary the dirty span ends at, else idle once kIdleBackstop has passed since its
+    // last edit; none without a dirty span.
+    [[nodiscard]] std::optional<QNBoundaryEvent> evaluateBoundary(Instant now) const;
+    // What is left of kIdleBackstop since the dirty span's last edit, rounded up to whole
+    // milliseconds; the whole wait when nothing is left or there is no span.
+    [[nodiscard]] std::int64_t idleBackstopDelayMs() const;
+    void maybeDispatchSentencePolish(QNBoundaryEvent boundary);
+    void runIdlePath();
+    void refreshAppliedPrefixes();
 
     // --- Stream apply and the event log
     // The state of a stream about to replace `canonicalRange`: none when the range does not map
@@ -126,9 +240,18 @@ class QNServiceComposer {
     [[nodiscard]] QCoro::Task<> sleepStep(Instant deadline, std::stop_token stop = {}) const;
 
   private:
+    // One local rule application recorded: its decision, then its event over (L, n) shown as
+    // (L, m).
+    void recordLocalApplication(const LocalRuleApplication& application, ConfidenceTier tier,
+                                std::int64_t location, std::int64_t length);
+    static QCoro::Task<> idleBackstop(QNServiceComposer* service, std::shared_ptr<Executor> clock,
+                                      std::chrono::milliseconds delay, FlowGuard guard);
     [[nodiscard]] std::u16string viewString() const;
     std::vector<Uuid> supersedeEvents(text::Utf16Range range, const Uuid& newEventID,
                                       bool streamingOnly);
+
+    // Expires when the service goes, so its tasks know.
+    std::shared_ptr<const int> lifetime_ = std::make_shared<const int>(0);
 };
 
 namespace composer {

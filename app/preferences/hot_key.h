@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/keyboard_layout.h"
+#include "platform/keys.h"
 
 namespace ravlin {
 
@@ -17,14 +18,14 @@ namespace ravlin {
 [[nodiscard]] std::string hotKeyKeyLabel(std::uint32_t keyCode);
 
 struct QNConfigHotKey {
-    static constexpr std::uint32_t commandMask = 0x100;
-    static constexpr std::uint32_t shiftMask = 0x200;
-    static constexpr std::uint32_t optionMask = 0x800;
-    static constexpr std::uint32_t controlMask = 0x1000;
-    static constexpr std::uint32_t functionMask = 0x800000;
+    static constexpr std::uint32_t commandMask = platform::modifier::command;
+    static constexpr std::uint32_t shiftMask = platform::modifier::shift;
+    static constexpr std::uint32_t optionMask = platform::modifier::option;
+    static constexpr std::uint32_t controlMask = platform::modifier::control;
+    static constexpr std::uint32_t functionMask = platform::modifier::function;
     // Key code of "no shortcut" (with modifiers 0).
     static constexpr std::uint32_t noKeyCode = 0xFFFFFFFF;
-    static constexpr std::uint32_t functionKeyCode = 63;
+    static constexpr std::uint32_t functionKeyCode = platform::keycode::function;
 
     std::uint32_t keyCode = 14;
     std::uint32_t modifiers = commandMask;

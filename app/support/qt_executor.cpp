@@ -14,10 +14,9 @@ QtExecutor::QtExecutor(QObject* parent) : QObject(parent) {
 }
 
 QtExecutor::~QtExecutor() {
-    std::map<Key, Task> dropped;  // destroyed outside the lock: their captures may post or cancel
+    std::vector<Task> dropped;  // destroyed outside the lock: their captures may post or cancel
     std::lock_guard lock(mutex_);
-    dropped.swap(tasks_);
-    dueTimes_.clear();
+    dropped = tasks_.takeAll();
 }
 
 Executor::TaskID QtExecutor::post(Task task) {
@@ -29,11 +28,8 @@ Executor::TaskID QtExecutor::postAfter(std::chrono::nanoseconds delay, Task task
     bool becameFirst = false;
     {
         std::lock_guard lock(mutex_);
-        id = nextID_++;
-        const Key key{now() + std::max(delay, std::chrono::nanoseconds::zero()), id};
-        tasks_.emplace(key, std::move(task));
-        dueTimes_.emplace(id, key.first);
-        becameFirst = tasks_.begin()->first == key;
+        id = tasks_.add(now() + std::max(delay, std::chrono::nanoseconds::zero()), std::move(task));
+        becameFirst = tasks_.isFirst(id);
     }
     if (becameFirst) {
         wake();
@@ -42,18 +38,11 @@ Executor::TaskID QtExecutor::postAfter(std::chrono::nanoseconds delay, Task task
 }
 
 bool QtExecutor::cancel(TaskID id) {
-    Task removed;  // destroyed outside the lock
+    std::optional<Task> removed;  // destroyed outside the lock
     std::lock_guard lock(mutex_);
-    const auto due = dueTimes_.find(id);
-    if (due == dueTimes_.end()) {
-        return false;
-    }
-    const auto task = tasks_.find(Key{due->second, id});
-    removed = std::move(task->second);
-    tasks_.erase(task);
-    dueTimes_.erase(due);
+    removed = tasks_.remove(id);
     // The timer may now fire early for nothing; runDue then just sets it again.
-    return true;
+    return removed.has_value();
 }
 
 Instant QtExecutor::now() const {
@@ -67,12 +56,11 @@ std::size_t QtExecutor::pendingCount() const {
 
 std::optional<Executor::Task> QtExecutor::takeDue(Instant limit) {
     std::lock_guard lock(mutex_);
-    if (tasks_.empty() || tasks_.begin()->first.first > limit) {
+    auto taken = tasks_.takeDue(limit);
+    if (!taken) {
         return std::nullopt;
     }
-    auto node = tasks_.extract(tasks_.begin());
-    dueTimes_.erase(node.key().second);
-    return std::move(node.mapped());
+    return std::move(taken->second);
 }
 
 void QtExecutor::runDue() {
@@ -88,9 +76,7 @@ void QtExecutor::reschedule() {
     {
         std::lock_guard lock(mutex_);
         wakePending_ = false;
-        if (!tasks_.empty()) {
-            next = tasks_.begin()->first.first;
-        }
+        next = tasks_.nextDueTime();
     }
     if (!next) {
         timer_.stop();

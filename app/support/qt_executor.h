@@ -11,7 +11,6 @@
 
 #include <QObject>
 #include <QTimer>
-#include <map>
 #include <mutex>
 #include <optional>
 
@@ -35,8 +34,6 @@ class QtExecutor final : public QObject, public Executor {
     [[nodiscard]] std::size_t pendingCount() const;
 
   private:
-    using Key = std::pair<Instant, TaskID>;
-
     // On the executor's thread: runs what is due, then sets the timer for the next task.
     void runDue();
     // On the executor's thread: points the timer at the earliest waiting task.
@@ -47,9 +44,7 @@ class QtExecutor final : public QObject, public Executor {
 
     QTimer timer_;
     mutable std::mutex mutex_;
-    TaskID nextID_ = 1;
-    std::map<Key, Task> tasks_;
-    std::map<TaskID, Instant> dueTimes_;
+    DueTaskQueue tasks_;
     bool wakePending_ = false;  // guarded by mutex_
 };
 

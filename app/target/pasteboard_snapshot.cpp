@@ -2,7 +2,10 @@
 
 #include <utility>
 
+#include "app/target/quick_fix_host_driver.h"
 #include "app/target/quick_fix_pasteboard_manager.h"
+#include "app/target/quick_fix_route.h"
+#include "core/text/unicode.h"
 
 namespace ravlin {
 
@@ -18,7 +21,13 @@ std::string_view toString(QNPasteResult result) {
     return "pasted";
 }
 
-platform::KeyChord pasteChord(const platform::RunningApplication&) {
+platform::KeyChord pasteChord(const platform::RunningApplication& target,
+                              const std::optional<std::string>& focusedRole) {
+    const auto identity =
+        target.identity.empty() ? std::nullopt : std::optional<std::string>(target.identity);
+    if (quickFixRoute(identity, focusedRole) == QNQuickFixRoute::terminal) {
+        return {platform::keycode::v, platform::modifier::command | platform::modifier::shift};
+    }
     return {platform::keycode::v, platform::modifier::command};
 }
 
@@ -41,7 +50,16 @@ void QNModelPasteboardSnapshot::restore(platform::Pasteboard& pasteboard) const 
 
 bool QNModelPasteboardSnapshot::sendPasteKeystroke(const TargetSeams& seams,
                                                    platform::RunningApplication target) {
-    return seams.keySynthesis->postKeyPress(pasteChord(target)).ok();
+    auto& accessibility = *seams.accessibility;
+    std::optional<std::string> role;
+    if (const auto focused =
+            QNQuickFixHostLiveDriver::focusedElementRef(accessibility, target.pid)) {
+        if (const auto read = QNQuickFixHostLiveDriver::stringAttribute(
+                accessibility, platform::ax::role, *focused, true)) {
+            role = text::toUtf8(*read);
+        }
+    }
+    return seams.keySynthesis->postKeyPress(pasteChord(target, role)).ok();
 }
 
 QCoro::Task<bool> QNModelPasteboardSnapshot::waitUntilFrontmost(TargetSeams seams,

@@ -6,6 +6,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -28,8 +29,11 @@ enum class QNPasteResult {
 
 [[nodiscard]] std::string_view toString(QNPasteResult result);
 
-// The chord that pastes into `target`: Command+V (the key-synthesis seam sends Ctrl+V).
-[[nodiscard]] platform::KeyChord pasteChord(const platform::RunningApplication& target);
+// The chord that pastes into `target` whose focused element has `focusedRole`: Command+V (the
+// key-synthesis seam sends Ctrl+V), or Command+Shift+V (Ctrl+Shift+V) when the route is a
+// terminal, where Ctrl+V would type a control character.
+[[nodiscard]] platform::KeyChord pasteChord(const platform::RunningApplication& target,
+                                            const std::optional<std::string>& focusedRole = {});
 
 struct QNModelPasteboardSnapshot {
     // One entry per pasteboard item, in the pasteboard's order: type -> bytes, for every type
@@ -58,7 +62,8 @@ struct QNModelPasteboardSnapshot {
     // back in one write. The write's outcome is not reported. Moves the change count.
     void restore(platform::Pasteboard& pasteboard) const;
 
-    // Posts the paste chord for `target` (key down, key up); false when it could not be sent.
+    // Posts the paste chord for `target` and the role of its focused element now (key down, key
+    // up); false when it could not be sent.
     [[nodiscard]] static bool sendPasteKeystroke(const TargetSeams& seams,
                                                  platform::RunningApplication target);
 

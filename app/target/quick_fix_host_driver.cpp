@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "app/target/quick_fix_pasteboard_manager.h"
 #include "core/support/async.h"
 #include "core/text/unicode.h"
 #include "platform/keys.h"
@@ -47,6 +48,10 @@ QCoro::Task<bool> waitForFront(std::shared_ptr<platform::Workspace> workspace,
         }
     }
     co_return false;
+}
+
+QCoro::Task<> waitForFetchOf(TargetSeams seams) {
+    co_await QNModelPasteboardSnapshot::waitForFetch(seams);
 }
 
 }  // namespace
@@ -184,15 +189,20 @@ std::optional<ElementRef> QNQuickFixHostLiveDriver::element(const Token& token) 
     return found->second;
 }
 
-std::optional<QNQuickFixElementInfo> QNQuickFixHostLiveDriver::focusedElement(Application app) {
-    auto& accessibility = *seams_.accessibility;
-    auto focused =
-        copyAttribute(accessibility, ax::focusedUIElement, accessibility.systemWideElement());
-    if (!focused) {
-        if (const auto application = accessibility.applicationElement(app.pid)) {
-            focused = copyAttribute(accessibility, ax::focusedUIElement, *application);
-        }
+std::optional<ElementRef> QNQuickFixHostLiveDriver::focusedElementRef(
+    platform::Accessibility& accessibility, platform::ProcessID pid) {
+    if (auto focused =
+            copyAttribute(accessibility, ax::focusedUIElement, accessibility.systemWideElement())) {
+        return focused;
     }
+    if (const auto application = accessibility.applicationElement(pid)) {
+        return copyAttribute(accessibility, ax::focusedUIElement, *application);
+    }
+    return std::nullopt;
+}
+
+std::optional<QNQuickFixElementInfo> QNQuickFixHostLiveDriver::focusedElement(Application app) {
+    const auto focused = focusedElementRef(*seams_.accessibility, app.pid);
     if (!focused) {
         return std::nullopt;
     }
@@ -300,6 +310,23 @@ bool QNQuickFixHostLiveDriver::postSelectAll() {
 
 bool QNQuickFixHostLiveDriver::postPaste() {
     return postCommandKey(*seams_.keySynthesis, platform::keycode::v);
+}
+
+QNModelPasteboardSnapshot QNQuickFixHostLiveDriver::capturePasteboard() {
+    return QNModelPasteboardSnapshot::capture(seams_);
+}
+
+void QNQuickFixHostLiveDriver::restorePasteboard(const QNModelPasteboardSnapshot& snapshot) {
+    snapshot.restore(*seams_.pasteboard);
+}
+
+std::shared_ptr<QNQuickFixPasteboardManager> QNQuickFixHostLiveDriver::pasteboardManager() {
+    return seams_.pasteboardManager.lock();
+}
+
+QCoro::Task<> QNQuickFixHostLiveDriver::waitForPasteboardFetch() {
+    // The wait holds the seams, not the driver.
+    return waitForFetchOf(seams_);
 }
 
 bool QNQuickFixHostLiveDriver::writePasteboardString(std::u16string_view text) {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -21,6 +22,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/target/pasteboard_snapshot.h"
 #include "app/target/target_seams.h"
 #include "core/support/uuid.h"
 #include "core/text/range.h"
@@ -99,6 +101,14 @@ class QNQuickFixHostDriver {
     virtual bool postPaste() = 0;
 
     // --- Pasteboard
+    // The user's contents, to be put back on every path (QNModelPasteboardSnapshot::capture,
+    // which takes over a pending deferred restore).
+    [[nodiscard]] virtual QNModelPasteboardSnapshot capturePasteboard() = 0;
+    virtual void restorePasteboard(const QNModelPasteboardSnapshot& snapshot) = 0;
+    // The process's deferred restore, when one is set up.
+    [[nodiscard]] virtual std::shared_ptr<QNQuickFixPasteboardManager> pasteboardManager() = 0;
+    // After a paste chord and its pause: waits while the target has not fetched our text yet.
+    [[nodiscard]] virtual QCoro::Task<> waitForPasteboardFetch() = 0;
     // Clears the pasteboard and puts `text` on it; false when the write was refused.
     virtual bool writePasteboardString(std::u16string_view text) = 0;
     [[nodiscard]] virtual std::int64_t pasteboardChangeCount() = 0;
@@ -137,6 +147,10 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     bool postSelectAll() override;
     bool postPaste() override;
 
+    QNModelPasteboardSnapshot capturePasteboard() override;
+    void restorePasteboard(const QNModelPasteboardSnapshot& snapshot) override;
+    std::shared_ptr<QNQuickFixPasteboardManager> pasteboardManager() override;
+    QCoro::Task<> waitForPasteboardFetch() override;
     bool writePasteboardString(std::u16string_view text) override;
     std::int64_t pasteboardChangeCount() override;
     std::optional<std::u16string> pasteboardString() override;
@@ -144,6 +158,10 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     QCoro::Task<> sleep(int milliseconds, std::stop_token stop) override;
 
     // --- Element-level functions: no token map; used without a driver too.
+    // The focused element: "AXFocusedUIElement" of the system-wide element, else of the
+    // application's element.
+    [[nodiscard]] static std::optional<platform::ElementRef> focusedElementRef(
+        platform::Accessibility& accessibility, platform::ProcessID pid);
     // The attribute's value when it is an element.
     [[nodiscard]] static std::optional<platform::ElementRef> copyAttribute(
         platform::Accessibility& accessibility, std::string_view attribute,

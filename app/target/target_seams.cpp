@@ -8,6 +8,8 @@ TargetSeams TargetSeams::from(const platform::Seams& seams, std::shared_ptr<Exec
                        .pasteboard = seams.pasteboard,
                        .keySynthesis = seams.keySynthesis,
                        .workspace = seams.workspace,
+                       .secureInput = seams.secureInput,
+                       .screens = seams.screens,
                        .executor = std::move(executor),
                        .pasteboardManager = std::move(manager)};
 }

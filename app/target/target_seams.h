@@ -1,7 +1,8 @@
 #pragma once
 
 // What the code that reaches into other applications uses of the desktop: accessibility, the
-// pasteboard, synthetic keys, the workspace and the main sequence its waits run on. Small enough
+// pasteboard, synthetic keys, the workspace, secure input, the screens and the main sequence its
+// waits run on. Small enough
 // to pass by value into every flow; built from the program's context, or from the simulated
 // desktop in tests.
 
@@ -20,6 +21,8 @@ struct TargetSeams {
     std::shared_ptr<platform::Pasteboard> pasteboard;
     std::shared_ptr<platform::KeySynthesis> keySynthesis;
     std::shared_ptr<platform::Workspace> workspace;
+    std::shared_ptr<platform::SecureInput> secureInput;
+    std::shared_ptr<platform::Screens> screens;
     std::shared_ptr<Executor> executor;
     // The process's deferred pasteboard restore, if one has been set up. Every pasteboard
     // snapshot consults it (see QNModelPasteboardSnapshot::capture); held weakly, since its

@@ -5,6 +5,54 @@
 
 namespace ravlin {
 
+Executor::TaskID DueTaskQueue::add(Instant due, Task task) {
+    const TaskID id = nextID_++;
+    tasks_.emplace(Key{due, id}, std::move(task));
+    dueTimes_.emplace(id, due);
+    return id;
+}
+
+std::optional<Executor::Task> DueTaskQueue::remove(TaskID id) {
+    const auto due = dueTimes_.find(id);
+    if (due == dueTimes_.end()) {
+        return std::nullopt;
+    }
+    auto node = tasks_.extract(Key{due->second, id});
+    dueTimes_.erase(due);
+    return std::move(node.mapped());
+}
+
+std::optional<std::pair<Instant, Executor::Task>> DueTaskQueue::takeDue(Instant limit) {
+    if (tasks_.empty() || tasks_.begin()->first.first > limit) {
+        return std::nullopt;
+    }
+    auto node = tasks_.extract(tasks_.begin());
+    dueTimes_.erase(node.key().second);
+    return std::pair{node.key().first, std::move(node.mapped())};
+}
+
+std::vector<Executor::Task> DueTaskQueue::takeAll() {
+    std::vector<Task> all;
+    all.reserve(tasks_.size());
+    for (auto& [key, task] : tasks_) {
+        all.push_back(std::move(task));
+    }
+    tasks_.clear();
+    dueTimes_.clear();
+    return all;
+}
+
+std::optional<Instant> DueTaskQueue::nextDueTime() const {
+    if (tasks_.empty()) {
+        return std::nullopt;
+    }
+    return tasks_.begin()->first.first;
+}
+
+bool DueTaskQueue::isFirst(TaskID id) const {
+    return !tasks_.empty() && tasks_.begin()->first.second == id;
+}
+
 ManualExecutor::ManualExecutor(Instant start) : now_(start) {}
 
 Executor::TaskID ManualExecutor::post(Task task) {
@@ -15,29 +63,19 @@ Executor::TaskID ManualExecutor::postAfter(std::chrono::nanoseconds delay, Task 
     TaskID id = 0;
     {
         std::lock_guard lock(mutex_);
-        id = nextID_++;
-        const Instant due = now_ + std::max(delay, std::chrono::nanoseconds::zero());
-        tasks_.emplace(Key{due, id}, std::move(task));
-        dueTimes_.emplace(id, due);
+        id = tasks_.add(now_ + std::max(delay, std::chrono::nanoseconds::zero()), std::move(task));
     }
     posted_.notify_all();
     return id;
 }
 
 bool ManualExecutor::cancel(TaskID id) {
-    Task removed;  // destroyed outside the lock: its captures may post or cancel
+    std::optional<Task> removed;  // destroyed outside the lock: its captures may post or cancel
     {
         std::lock_guard lock(mutex_);
-        const auto due = dueTimes_.find(id);
-        if (due == dueTimes_.end()) {
-            return false;
-        }
-        const auto task = tasks_.find(Key{due->second, id});
-        removed = std::move(task->second);
-        tasks_.erase(task);
-        dueTimes_.erase(due);
+        removed = tasks_.remove(id);
     }
-    return true;
+    return removed.has_value();
 }
 
 Instant ManualExecutor::now() const {
@@ -47,13 +85,12 @@ Instant ManualExecutor::now() const {
 
 std::optional<Executor::Task> ManualExecutor::takeDue(Instant limit) {
     std::lock_guard lock(mutex_);
-    if (tasks_.empty() || tasks_.begin()->first.first > limit) {
+    auto taken = tasks_.takeDue(limit);
+    if (!taken) {
         return std::nullopt;
     }
-    auto node = tasks_.extract(tasks_.begin());
-    dueTimes_.erase(node.key().second);
-    now_ = std::max(now_, node.key().first);
-    return std::move(node.mapped());
+    now_ = std::max(now_, taken->first);
+    return std::move(taken->second);
 }
 
 std::size_t ManualExecutor::runUntilIdle() {
@@ -80,8 +117,10 @@ std::size_t ManualExecutor::advance(std::chrono::nanoseconds by) {
 bool ManualExecutor::waitForPostedWork(std::chrono::milliseconds limit) {
     {
         std::unique_lock lock(mutex_);
-        const bool due = posted_.wait_for(
-            lock, limit, [&] { return !tasks_.empty() && tasks_.begin()->first.first <= now_; });
+        const bool due = posted_.wait_for(lock, limit, [&] {
+            const auto next = tasks_.nextDueTime();
+            return next && *next <= now_;
+        });
         if (!due) {
             return false;
         }
@@ -97,10 +136,7 @@ std::size_t ManualExecutor::pendingCount() const {
 
 std::optional<Instant> ManualExecutor::nextDueTime() const {
     std::lock_guard lock(mutex_);
-    if (tasks_.empty()) {
-        return std::nullopt;
-    }
-    return tasks_.begin()->first.first;
+    return tasks_.nextDueTime();
 }
 
 ThreadWorkRunner::~ThreadWorkRunner() {

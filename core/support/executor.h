@@ -49,6 +49,36 @@ class Executor {
     [[nodiscard]] virtual Instant now() const = 0;
 };
 
+// The waiting tasks of a sequence, ordered by due time, then by posting order. Not thread safe:
+// its owner locks around every call. Tasks taken out are handed back to be run or destroyed
+// outside that lock (their captures may post or cancel).
+class DueTaskQueue {
+  public:
+    using Task = Executor::Task;
+    using TaskID = Executor::TaskID;
+
+    // Adds a task due at `due`; returns its new identifier.
+    TaskID add(Instant due, Task task);
+    // Removes a waiting task; nothing when it is not waiting.
+    std::optional<Task> remove(TaskID id);
+    // Takes the earliest task due at or before `limit`, with its due time.
+    std::optional<std::pair<Instant, Task>> takeDue(Instant limit);
+    // Removes every task.
+    std::vector<Task> takeAll();
+
+    [[nodiscard]] std::optional<Instant> nextDueTime() const;
+    // Whether `id` is the earliest waiting task.
+    [[nodiscard]] bool isFirst(TaskID id) const;
+    [[nodiscard]] std::size_t size() const { return tasks_.size(); }
+
+  private:
+    using Key = std::pair<Instant, TaskID>;
+
+    TaskID nextID_ = 1;
+    std::map<Key, Task> tasks_;
+    std::map<TaskID, Instant> dueTimes_;
+};
+
 // A sequence that runs only when told to, on the thread that tells it, on virtual time. Thread
 // safe for posting and cancelling; run it from one thread (the test's).
 class ManualExecutor final : public Executor {
@@ -76,17 +106,13 @@ class ManualExecutor final : public Executor {
     [[nodiscard]] std::optional<Instant> nextDueTime() const;
 
   private:
-    using Key = std::pair<Instant, TaskID>;
-
     // Takes the earliest task due at or before `limit`, moving now() up to its due time.
     std::optional<Task> takeDue(Instant limit);
 
     mutable std::mutex mutex_;
     std::condition_variable posted_;
     Instant now_;
-    TaskID nextID_ = 1;
-    std::map<Key, Task> tasks_;
-    std::map<TaskID, Instant> dueTimes_;
+    DueTaskQueue tasks_;
 };
 
 // Runs blocking jobs off the main sequence; a job hands its outcome back by posting to the

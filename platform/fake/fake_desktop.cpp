@@ -106,6 +106,10 @@ void FakeDesktop::setFrontmost(std::optional<ProcessID> pid) {
     model_->setFrontmost(pid);
 }
 
+void FakeDesktop::setFrontmostAfter(std::chrono::nanoseconds delay, std::optional<ProcessID> pid) {
+    model_->schedule(delay, [pid](Model& model) { model.setFrontmost(pid); });
+}
+
 std::optional<ProcessID> FakeDesktop::frontmostPid() const {
     return model_->frontmost;
 }
@@ -137,6 +141,7 @@ void FakeDesktop::setSelection(ElementRef element, text::Utf16Range selection) {
     if (node == nullptr || !node->spec.value) {
         return;
     }
+    node->reportedSelection.reset();
     const auto length = static_cast<std::int64_t>(node->spec.value->size());
     const auto location = std::clamp<std::int64_t>(selection.location, 0, length);
     node->spec.selection = {location,
@@ -182,6 +187,15 @@ void FakeDesktop::setPasteboardWritesFail(bool fail) {
 
 const std::vector<PostedKey>& FakeDesktop::postedKeys() const {
     return model_->posted;
+}
+
+void FakeDesktop::scriptShortcut(ProcessID pid, std::uint32_t keyCode,
+                                 std::function<void()> action) {
+    if (action) {
+        model_->shortcutScripts[{pid, keyCode}] = std::move(action);
+    } else {
+        model_->shortcutScripts.erase({pid, keyCode});
+    }
 }
 
 void FakeDesktop::setKeySynthesisFails(bool fail) {

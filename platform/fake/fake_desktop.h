@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -54,6 +55,14 @@ struct ElementSpec {
     // Whether the text attributes report themselves settable.
     bool settable = true;
     WriteBehaviour writes = WriteBehaviour::apply;
+    // Whether a write of "AXSelectedTextRange" is refused (whatever `writes` says).
+    bool refusesRangeWrites = false;
+    // Whether "AXSelectedTextRange" follows what is typed: when not, it keeps answering the
+    // selection from before the typing until the selection is set otherwise.
+    bool reportsTypedCaret = true;
+    // When set, "AXSelectedTextMarkerRange" answers (an opaque marker) and
+    // "AXBoundsForTextMarkerRange" with it gives this rectangle.
+    std::optional<Rect> textMarkerBounds;
     // Accessibility coordinates (y-down); none for an element that reports no position.
     std::optional<Rect> frame;
 };
@@ -129,6 +138,8 @@ class FakeDesktop {
     void focus(ElementRef element);
     // The user brings an application to the front (none: no frontmost application).
     void setFrontmost(std::optional<ProcessID> pid);
+    // The same, `delay` from now on the executor's clock.
+    void setFrontmostAfter(std::chrono::nanoseconds delay, std::optional<ProcessID> pid);
     [[nodiscard]] std::optional<ProcessID> frontmostPid() const;
     [[nodiscard]] int activationRequests(ProcessID pid) const;
 
@@ -154,6 +165,9 @@ class FakeDesktop {
 
     // --- Keys
     [[nodiscard]] const std::vector<PostedKey>& postedKeys() const;
+    // The application acts on Ctrl/Command+`keyCode` by running `action` (at once, on key down)
+    // instead of its own copy, select all or paste; an empty action restores its own.
+    void scriptShortcut(ProcessID pid, std::uint32_t keyCode, std::function<void()> action);
     void setKeySynthesisFails(bool fail);
     // The user's keyboard and mouse: the event goes through the taps (newest first), then, unless
     // a tap swallowed it, a key down reaches the frontmost application.

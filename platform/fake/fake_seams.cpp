@@ -86,6 +86,9 @@ class FakeAccessibility final : public Accessibility {
         if (node == nullptr) {
             return stale();
         }
+        if (name == ax::boundsForTextMarkerRange && node->spec.textMarkerBounds) {
+            return AttributeValue(*node->spec.textMarkerBounds);
+        }
         if (!node->spec.parameterizedReads || !node->spec.value ||
             (name != ax::stringForRange && name != ax::boundsForRange)) {
             return Error{ErrorCode::notSupported, "parameterized attribute not supported"};
@@ -141,7 +144,8 @@ class FakeAccessibility final : public Accessibility {
         if (!isTextAttribute(name) || !node->spec.settable || !node->spec.value) {
             return Error{ErrorCode::notSupported, "attribute not settable"};
         }
-        if (node->spec.writes == WriteBehaviour::fail) {
+        if (node->spec.writes == WriteBehaviour::fail ||
+            (name == ax::selectedTextRange && node->spec.refusesRangeWrites)) {
             return Error{ErrorCode::failed, "the application refused the write"};
         }
         const auto* text = std::get_if<std::u16string>(&value);
@@ -158,6 +162,7 @@ class FakeAccessibility final : public Accessibility {
         if (node->spec.writes == WriteBehaviour::ignore) {
             return {};
         }
+        node->reportedSelection.reset();
         if (name == ax::selectedTextRange) {
             node->spec.selection = *range;
         } else if (name == ax::selectedText) {
@@ -190,7 +195,7 @@ class FakeAccessibility final : public Accessibility {
                 return AttributeValue(*spec.value);
             }
             if (name == ax::selectedTextRange) {
-                return AttributeValue(spec.selection);
+                return AttributeValue(node.reportedSelection.value_or(spec.selection));
             }
             if (name == ax::numberOfCharacters) {
                 return AttributeValue(static_cast<double>(length));
@@ -199,6 +204,9 @@ class FakeAccessibility final : public Accessibility {
                 return AttributeValue(
                     text::substring(*spec.value, spec.selection).value_or(std::u16string()));
             }
+        }
+        if (spec.textMarkerBounds && name == ax::selectedTextMarkerRange) {
+            return AttributeValue(spec.selection);  // stands for an opaque marker range
         }
         if (spec.frame && name == ax::position) {
             return AttributeValue(spec.frame->origin);

@@ -254,6 +254,12 @@ void Model::applicationHandlesKeyDown(const InputEvent& event) {
     const ProcessID pid = app->pid;
     const bool shortcut = (event.modifiers & (modifier::command | modifier::control)) != 0;
     if (shortcut) {
+        if (const auto script = shortcutScripts.find({pid, event.keyCode});
+            script != shortcutScripts.end()) {
+            const auto action = script->second;  // it may change the scripts
+            action();
+            return;
+        }
         switch (event.keyCode) {
             case keycode::c:
                 schedule(app->spec.copyDelay, [pid](Model& model) {
@@ -289,6 +295,10 @@ void Model::applicationHandlesKeyDown(const InputEvent& event) {
                 break;
         }
         return;
+    }
+    if (auto* node = element(app->focused);
+        node != nullptr && !node->spec.reportsTypedCaret && !node->reportedSelection) {
+        node->reportedSelection = node->spec.selection;
     }
     if (event.keyCode == keycode::deleteKey && event.characters.empty()) {
         deleteBackward(app->focused);

@@ -17,6 +17,8 @@ struct ElementNode {
     ElementSpec spec;
     ElementRef parent;
     std::vector<ElementRef> children;
+    // What "AXSelectedTextRange" answers while it lags behind typing (reportsTypedCaret false).
+    std::optional<text::Utf16Range> reportedSelection;
 };
 
 struct ApplicationNode {
@@ -75,6 +77,7 @@ struct Model : std::enable_shared_from_this<Model> {
     CallbackList<std::int64_t> pasteboardObservers;
 
     std::vector<PostedKey> posted;
+    std::map<std::pair<ProcessID, std::uint32_t>, std::function<void()>> shortcutScripts;
     bool synthesisFails = false;
     std::map<std::uint32_t, std::u16string> layout;
     std::vector<std::shared_ptr<Tap>> taps;

@@ -185,6 +185,31 @@ TEST_F(PasteTest, ATargetThatFetchesLateIsWaitedForUpToASecondMore) {
     }
 }
 
+TEST(PasteChord, TerminalsGetCtrlShiftV) {
+    using platform::modifier::command;
+    using platform::modifier::shift;
+    struct Case {
+        std::string identity;
+        std::optional<std::string> role;
+        std::uint32_t modifiers;
+    };
+    for (const Case& c :
+         {Case{"kitty", {}, command | shift}, Case{"Konsole", "AXTextArea", command | shift},
+          Case{"code", "AXTerminal", command | shift}, Case{"code", "AXTextArea", command},
+          Case{"gedit", {}, command}}) {
+        TargetFixture f;
+        const ProcessID pid = f.desktop.addApplication({.identity = c.identity});
+        if (c.role) {
+            f.desktop.focus(f.desktop.addElement(f.desktop.addWindow(pid, {}), {.role = *c.role}));
+        }
+        f.desktop.setFrontmost(pid);
+        const RunningApplication app{pid, c.identity, ""};
+        EXPECT_EQ(pasteChord(app, c.role), (platform::KeyChord{platform::keycode::v, c.modifiers}));
+        ASSERT_TRUE(QNModelPasteboardSnapshot::sendPasteKeystroke(f.seams(), app));
+        EXPECT_EQ(f.desktop.postedKeys().front().chord.modifiers, c.modifiers) << c.identity;
+    }
+}
+
 TEST(PasteboardSnapshot, RoundTripsEveryItemWithItsTypesAndLeavesAnEmptyOneEmpty) {
     using Item = platform::PasteboardItem;
     const Item rich{{"text/html", {'<', 'b', '>'}}, {"text/plain;charset=utf-8", {'b'}}};

@@ -12,7 +12,55 @@ QCoro::Task<> keepPasteResult(QCoro::Task<QNPasteResult> task,
     *into = co_await std::move(task);
 }
 
+QCoro::Task<> keepSnapshot(QCoro::Task<QNModelFocusSnapshot> task,
+                           std::shared_ptr<std::optional<QNModelFocusSnapshot>> into) {
+    *into = co_await std::move(task);
+}
+
+QCoro::Task<> keepText(QCoro::Task<std::optional<std::u16string>> task,
+                       std::shared_ptr<std::optional<std::optional<std::u16string>>> into) {
+    *into = co_await std::move(task);
+}
+
+QCoro::Task<> keepSession(
+    QCoro::Task<std::optional<QNQuickFixHostSession>> task,
+    std::shared_ptr<std::optional<std::optional<QNQuickFixHostSession>>> into) {
+    *into = co_await std::move(task);
+}
+
+QCoro::Task<> keepCommit(QCoro::Task<QNQuickFixCommitResult> task,
+                         std::shared_ptr<std::optional<QNQuickFixCommitResult>> into) {
+    *into = co_await std::move(task);
+}
+
 }  // namespace
+
+std::shared_ptr<std::optional<QNModelFocusSnapshot>> start(QCoro::Task<QNModelFocusSnapshot> task) {
+    auto result = std::make_shared<std::optional<QNModelFocusSnapshot>>();
+    keepSnapshot(std::move(task), result);
+    return result;
+}
+
+std::shared_ptr<std::optional<std::optional<std::u16string>>> start(
+    QCoro::Task<std::optional<std::u16string>> task) {
+    auto result = std::make_shared<std::optional<std::optional<std::u16string>>>();
+    keepText(std::move(task), result);
+    return result;
+}
+
+std::shared_ptr<std::optional<std::optional<QNQuickFixHostSession>>> start(
+    QCoro::Task<std::optional<QNQuickFixHostSession>> task) {
+    auto result = std::make_shared<std::optional<std::optional<QNQuickFixHostSession>>>();
+    keepSession(std::move(task), result);
+    return result;
+}
+
+std::shared_ptr<std::optional<QNQuickFixCommitResult>> start(
+    QCoro::Task<QNQuickFixCommitResult> task) {
+    auto result = std::make_shared<std::optional<QNQuickFixCommitResult>>();
+    keepCommit(std::move(task), result);
+    return result;
+}
 
 std::shared_ptr<std::optional<bool>> start(QCoro::Task<bool> task) {
     auto result = std::make_shared<std::optional<bool>>();

@@ -1,0 +1,151 @@
+// The Composer's correction issue: what a failing hosted cloud route shows in the menu, and
+// when it is set, made lasting and cleared.
+
+#include <algorithm>
+#include <array>
+
+#include "app/composer/composer_service.h"
+#include "core/text/unicode.h"
+
+namespace ravlin {
+namespace {
+
+constexpr std::string_view kBusyTitle = "Cloud Correction Busy";
+constexpr std::string_view kSessionTitle = "Cloud Session Expired";
+constexpr std::string_view kConnectionTitle = "Connection Problem";
+constexpr std::string_view kProblemTitle = "Cloud Correction Problem";
+
+struct Row {
+    std::string_view phrase;
+    std::string_view title;
+    std::string_view menuDetail;
+    std::string_view detail;
+};
+
+constexpr std::string_view kBusyMenu = "Cloud busy - using local";
+constexpr std::string_view kBusyDetail =
+    "Cloud correction is busy. Ravlin will keep using local correction and try again later.";
+constexpr std::string_view kSessionMenu = "Session expired - using local";
+constexpr std::string_view kSessionDetail =
+    "Your cloud correction session needs to be refreshed. Ravlin is using local correction "
+    "until it is.";
+constexpr std::string_view kConnectionMenu = "Connection - using local";
+constexpr std::string_view kConnectionDetail =
+    "Ravlin cannot reach cloud correction. Check your internet connection; local correction will "
+    "be used when available.";
+constexpr std::string_view kFailedMenu = "Cloud failed - using local";
+constexpr std::string_view kProblemDetail =
+    "Cloud correction returned something Ravlin could not use. Local correction will be used "
+    "when available.";
+constexpr std::string_view kUnfinishedDetail =
+    "Cloud correction did not finish. Ravlin is using local correction when available.";
+
+// Tried in order on the normalised message; the first phrase found decides.
+constexpr std::array<Row, 17> kRows{{
+    {"too_many_concurrent_requests", kBusyTitle, kBusyMenu, kBusyDetail},
+    {"duplicate_request_in_progress", kBusyTitle, kBusyMenu, kBusyDetail},
+    {"cloud correction is busy", kBusyTitle, kBusyMenu, kBusyDetail},
+    {"invalid_session", kSessionTitle, kSessionMenu, kSessionDetail},
+    {"session", kSessionTitle, kSessionMenu, kSessionDetail},
+    {"timed out", kConnectionTitle, kConnectionMenu, kConnectionDetail},
+    {"timeout", kConnectionTitle, kConnectionMenu, kConnectionDetail},
+    {"network", kConnectionTitle, kConnectionMenu, kConnectionDetail},
+    {"internet", kConnectionTitle, kConnectionMenu, kConnectionDetail},
+    {"offline", kConnectionTitle, kConnectionMenu, kConnectionDetail},
+    {"cannot connect", kConnectionTitle, kConnectionMenu, kConnectionDetail},
+    {"could not connect", kConnectionTitle, kConnectionMenu, kConnectionDetail},
+    {"connection lost", kConnectionTitle, kConnectionMenu, kConnectionDetail},
+    {"malformed", kProblemTitle, kFailedMenu, kProblemDetail},
+    {"empty response", kProblemTitle, kFailedMenu, kProblemDetail},
+    {"unexpected response", kProblemTitle, kFailedMenu, kProblemDetail},
+    {"openrouter", kProblemTitle, kFailedMenu, kProblemDetail},
+}};
+
+// Line feeds become spaces, the ends are trimmed, the rest lower-cased with the root locale.
+std::string normalisedMessage(std::string_view message) {
+    std::string flattened(message);
+    std::ranges::replace(flattened, '\n', ' ');
+    return text::lowercased(text::trimmed(std::string_view(flattened)));
+}
+
+bool isRemote(const QNCorrectionDecision& decision) {
+    return decision.provider && decision.provider->route == QNModelCorrectionRoute::remote;
+}
+
+QNModelCorrectionIssue connectionIssue(const std::string& reason, bool isPersistent) {
+    auto texts = QNServiceComposer::cloudFailureTexts(reason, isPersistent);
+    return QNModelCorrectionIssue{
+        .kind = QNModelCorrectionIssueKind::connection,
+        .title = std::move(texts.title),
+        .menuDetail = std::move(texts.menuDetail),
+        .detail = std::move(texts.detail),
+        .isPersistent = isPersistent,
+        .requiresOnlineMode = true,
+        .severity = QNModelCorrectionIssueSeverity::critical,
+    };
+}
+
+}  // namespace
+
+void QNServiceComposer::setCorrectionIssue(std::optional<QNModelCorrectionIssue> issue) {
+    if (issue == correctionIssue.get()) {
+        return;
+    }
+    correctionIssue.set(issue);
+    if (correctionIssueHandler) {
+        correctionIssueHandler(issue);
+    }
+}
+
+QNCloudFailureTexts QNServiceComposer::cloudFailureTexts(std::string_view message,
+                                                         bool isPersistent) {
+    const std::string normalised = normalisedMessage(message);
+    for (const auto& row : kRows) {
+        if (normalised.find(row.phrase) != std::string::npos) {
+            return {std::string(row.title), std::string(row.menuDetail), std::string(row.detail)};
+        }
+    }
+    return {isPersistent ? "Correction Issue" : "Using Local Correction", std::string(kFailedMenu),
+            std::string(kUnfinishedDetail)};
+}
+
+std::optional<std::string> QNServiceComposer::firstHostedFailureReason(
+    const QNCorrectionDecision& decision) {
+    using Kind = QNCorrectionDecisionStatus::Kind;
+    for (const auto& each : decision.flattened()) {
+        if (isRemote(each) &&
+            (each.status.kind == Kind::unavailable || each.status.kind == Kind::failed)) {
+            return each.status.reason;
+        }
+    }
+    return std::nullopt;
+}
+
+void QNServiceComposer::updateCorrectionIssue(const QNModelCorrectionResult& result) {
+    if (!result.decision) {
+        return;
+    }
+    const QNCorrectionDecision& decision = *result.decision;
+    if (isRemote(decision) && decision.status.kind == QNCorrectionDecisionStatus::Kind::fallback) {
+        const auto count = consecutiveHostedFallbackDispatchCount.get() + 1;
+        consecutiveHostedFallbackDispatchCount.set(count);
+        setCorrectionIssue(connectionIssue(decision.status.reason, count >= 3));
+        return;
+    }
+    if (const auto reason = firstHostedFailureReason(decision)) {
+        consecutiveHostedFallbackDispatchCount.set(consecutiveHostedFallbackDispatchCount.get() +
+                                                   1);
+        setCorrectionIssue(connectionIssue(*reason, true));
+        return;
+    }
+    using Outcome = QNModelCorrectionOutcome::Kind;
+    if (isRemote(decision) &&
+        (result.outcome.kind == Outcome::corrected || result.outcome.kind == Outcome::unchanged)) {
+        consecutiveHostedFallbackDispatchCount.set(0);
+        if (correctionIssue.get()) {
+            setCorrectionIssue(std::nullopt);
+        }
+    }
+}
+
+}  // namespace ravlin

@@ -1,0 +1,76 @@
+#pragma once
+
+// The editor the Composer text controller edits in: a plain-text QTextEdit with no frame and a
+// transparent viewport, inset by its viewport margins. It lets its owner see each key press
+// before it acts, remembers the modifiers of the key press in progress, and marks the moments
+// whose edits the owner classifies differently: a paste, an update of the input method's
+// preedit, and the commit of a preedit. The preedit never enters the document; the view keeps
+// where it shows.
+
+#include <QTextEdit>
+#include <functional>
+#include <optional>
+
+#include "core/text/range.h"
+
+namespace ravlin {
+
+// The commands a Return, keypad Enter or Escape stands for once the key handler declined it.
+enum class QNTextViewCommand { insertNewline, cancelOperation, other };
+
+// The phases of a press-drag in the view's margins.
+enum class QNWindowDragPhase { began, changed, ended };
+
+class QNTextViewCommitAware final : public QTextEdit {
+    Q_OBJECT
+
+  public:
+    static constexpr int kInsetWidth = 14;
+    static constexpr int kInsetHeight = 12;
+
+    explicit QNTextViewCommitAware(QWidget* parent = nullptr);
+
+    // The owner's key handler; true consumes the event.
+    std::function<bool(QKeyEvent*)> handleKeyDown;
+    // The owner's command handler; true when the owner performed the command itself.
+    std::function<bool(QNTextViewCommand)> handleCommand;
+    // The owner's handler of drags that begin in the margins, outside the text.
+    std::function<void(QNWindowDragPhase)> handleMarginDrag;
+    // Called after each input-method event, once the preedit it carries is showing.
+    std::function<void()> markedTextDidChange;
+
+    std::optional<Qt::KeyboardModifiers> activeKeyDownModifierFlags;
+    bool isPerformingPaste = false;
+    bool isUpdatingMarkedText = false;
+    bool isCommittingMarkedText = false;
+    // True while the base class handles an input-method event.
+    bool isHandlingInputMethodEvent = false;
+
+    // Whether an input-method preedit is showing, and where: at the cursor, its length.
+    [[nodiscard]] bool hasMarkedText() const { return !preedit_.isEmpty(); }
+    [[nodiscard]] text::Utf16Range markedRange() const;
+
+    // The cursor's anchor and position as a range.
+    [[nodiscard]] text::Utf16Range selectedRange() const;
+    // Selects `range` clamped to the document.
+    void setSelectedRange(text::Utf16Range range);
+    // The document's length in UTF-16 units, without its final block separator.
+    [[nodiscard]] std::int64_t textLength() const;
+
+    // Inserts a line break through the document (read back as "\n").
+    void insertNewline();
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    void insertFromMimeData(const QMimeData* source) override;
+    void dropEvent(QDropEvent* event) override;
+    bool event(QEvent* event) override;
+
+  private:
+    QString preedit_;
+    bool isDropping_ = false;
+    bool isMarginDragging_ = false;
+};
+
+}  // namespace ravlin

@@ -1,0 +1,585 @@
+#include "app/target/focus_snapshot.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "app/target/pasteboard_snapshot.h"
+#include "app/target/quick_fix_host_driver.h"
+#include "app/target/quick_fix_route.h"
+#include "core/support/async.h"
+#include "core/text/unicode.h"
+
+namespace ravlin {
+namespace {
+
+using platform::AttributeValue;
+using platform::ElementRef;
+using platform::makeRect;
+using platform::Rect;
+namespace ax = platform::ax;
+using Driver = QNQuickFixHostLiveDriver;
+using AnchorSource = QNModelFocusAnchor::QNSourceFocusAnchor;
+
+constexpr std::array<std::string_view, 4> sourceNames = {
+    "accessibility-selected-text", "accessibility-value-range", "copy-fallback", "none"};
+
+bool isFinite(const Rect& rect) {
+    return std::isfinite(rect.minX()) && std::isfinite(rect.minY()) &&
+           std::isfinite(rect.width()) && std::isfinite(rect.height());
+}
+
+// Negative sizes turned positive, the origin moved to the smallest corner.
+Rect standardized(Rect rect) {
+    if (rect.size.width < 0) {
+        rect.origin.x += rect.size.width;
+        rect.size.width = -rect.size.width;
+    }
+    if (rect.size.height < 0) {
+        rect.origin.y += rect.size.height;
+        rect.size.height = -rect.size.height;
+    }
+    return rect;
+}
+
+// The overlap's area; 0 when the rectangles do not overlap or merely touch.
+double intersectionArea(const Rect& a, const Rect& b) {
+    const double width = std::min(a.maxX(), b.maxX()) - std::max(a.minX(), b.minX());
+    const double height = std::min(a.maxY(), b.maxY()) - std::max(a.minY(), b.minY());
+    return width > 0 && height > 0 ? width * height : 0;
+}
+
+double area(const Rect& rect) {
+    return rect.width() > 0 && rect.height() > 0 ? rect.width() * rect.height() : 0;
+}
+
+bool isOnAScreen(Rect rect, const std::vector<platform::Screen>& screens) {
+    if (rect.width() == 0) {
+        rect = makeRect(rect.minX() - 0.5, rect.minY(), 1, rect.height());
+    }
+    return std::ranges::any_of(screens, [&](const platform::Screen& screen) {
+        return intersectionArea(rect, screen.frame) > 0;
+    });
+}
+
+double squaredDistance(const platform::Point& point, const Rect& rect) {
+    const double dx = std::max({rect.minX() - point.x, 0.0, point.x - rect.maxX()});
+    const double dy = std::max({rect.minY() - point.y, 0.0, point.y - rect.maxY()});
+    return dx * dx + dy * dy;
+}
+
+platform::Point midpoint(const Rect& rect) {
+    return {rect.minX() + rect.width() / 2, rect.minY() + rect.height() / 2};
+}
+
+std::optional<std::string> utf8(const std::optional<std::u16string>& text) {
+    return text ? std::optional(text::toUtf8(*text)) : std::nullopt;
+}
+
+bool checkTrust(platform::Accessibility& accessibility) {
+    const bool trusted = accessibility.isTrusted(false);
+    if (QNModelFocusSnapshot::accessibilityTrustObserver) {
+        QNModelFocusSnapshot::accessibilityTrustObserver(trusted);
+    }
+    return trusted;
+}
+
+bool frontmostOther(platform::Workspace& workspace, const platform::RunningApplication& app) {
+    const auto front = workspace.frontmostApplication();
+    return front && front->pid == app.pid && app.pid != workspace.currentApplication().pid;
+}
+
+std::optional<std::string> identityOf(const platform::RunningApplication& app) {
+    return app.identity.empty() ? std::nullopt : std::optional(app.identity);
+}
+
+}  // namespace
+
+// --- Values and descriptions
+
+std::string_view toString(QNSelectionSource source) {
+    return sourceNames[static_cast<std::size_t>(source)];
+}
+
+std::optional<QNSelectionSource> selectionSourceFromString(std::string_view raw) {
+    const auto found = std::ranges::find(sourceNames, raw);
+    if (found == sourceNames.end()) {
+        return std::nullopt;
+    }
+    return static_cast<QNSelectionSource>(found - sourceNames.begin());
+}
+
+std::string_view QNModelFocusAnchor::word(QNSourceFocusAnchor source) {
+    switch (source) {
+        case QNSourceFocusAnchor::caret:
+            return "caret";
+        case QNSourceFocusAnchor::caretProbed:
+            return "caret (probed)";
+        case QNSourceFocusAnchor::focusedElement:
+            return "focused element";
+        case QNSourceFocusAnchor::mouse:
+            break;
+    }
+    return "mouse fallback";
+}
+
+std::string QNModelFocusAnchor::compactRectDescription(const Rect& rect) {
+    // Rounded halves away from zero; a value no rectangle of a screen can have is clamped.
+    const auto whole = [](double value) {
+        if (std::isnan(value)) {
+            return std::to_string(0);
+        }
+        return std::to_string(std::llround(std::clamp(value, -1e15, 1e15)));
+    };
+    return "x:" + whole(rect.minX()) + " y:" + whole(rect.minY()) + " w:" + whole(rect.width()) +
+           " h:" + whole(rect.height());
+}
+
+std::string QNModelFocusAnchor::logDescription() const {
+    std::string description(word(source));
+    if (role) {
+        description += " role=" + *role;
+    }
+    return description + " rect=" + compactRectDescription(rect);
+}
+
+QNScreenLayout QNScreenLayout::read(platform::Screens& screens) {
+    return {screens.screens(), screens.mainScreen()};
+}
+
+// --- Element reads
+
+QNModelFocusSnapshot::Selection QNModelFocusSnapshot::selection(
+    platform::Accessibility& accessibility, ElementRef element) {
+    if (auto selected = Driver::stringAttribute(accessibility, ax::selectedText, element, true)) {
+        return {std::move(selected), QNSelectionSource::accessibilitySelectedText};
+    }
+    const auto range = Driver::selectedTextRange(accessibility, element);
+    if (range && range->length > 0) {
+        if (const auto value = Driver::stringAttribute(accessibility, ax::value, element, true)) {
+            if (auto text = Driver::substring(*value, range->location, range->length)) {
+                return {std::move(text), QNSelectionSource::accessibilityValueRange};
+            }
+        }
+    }
+    return {};
+}
+
+std::optional<Rect> QNModelFocusSnapshot::frame(platform::Accessibility& accessibility,
+                                                ElementRef element) {
+    const auto position = accessibility.attribute(element, ax::position);
+    const auto size = accessibility.attribute(element, ax::size);
+    if (!position || !size) {
+        return std::nullopt;
+    }
+    const auto* origin = std::get_if<platform::Point>(&position.value());
+    const auto* extent = std::get_if<platform::Size>(&size.value());
+    if (origin == nullptr || extent == nullptr) {
+        return std::nullopt;
+    }
+    const Rect rect{*origin, *extent};
+    if (!isFinite(rect) || !(rect.width() > 0) || !(rect.height() > 0)) {
+        return std::nullopt;
+    }
+    return rect;
+}
+
+std::optional<Rect> QNModelFocusSnapshot::bounds(platform::Accessibility& accessibility,
+                                                 std::int64_t location, std::int64_t length,
+                                                 ElementRef element) {
+    if (location < 0 || length < 0) {
+        return std::nullopt;
+    }
+    const auto answer = accessibility.parameterizedAttribute(
+        element, ax::boundsForRange, AttributeValue(text::Utf16Range{location, length}));
+    if (!answer) {
+        return std::nullopt;
+    }
+    const auto* rect = std::get_if<Rect>(&answer.value());
+    if (rect == nullptr || *rect == Rect{} || std::isnan(rect->width()) ||
+        std::isnan(rect->height())) {
+        return std::nullopt;
+    }
+    return *rect;
+}
+
+std::optional<Rect> QNModelFocusSnapshot::caretRectOf(platform::Accessibility& accessibility,
+                                                      ElementRef element) {
+    struct Candidate {
+        std::int64_t location;
+        std::int64_t length;
+        bool trailing;
+    };
+    if (const auto range = Driver::selectedTextRange(accessibility, element)) {
+        const auto l = range->location;
+        std::vector<Candidate> candidates;
+        if (range->length > 0) {
+            const auto end = l + range->length;
+            candidates = {{end, 0, false}, {std::max(end - 1, l), 1, true}, {l, 1, false}};
+        } else {
+            candidates = {{l, 0, false}, {l, 1, false}};
+            if (l > 0) {
+                candidates.push_back({l - 1, 1, true});
+            }
+        }
+        for (const auto& candidate : candidates) {
+            if (const auto b =
+                    bounds(accessibility, candidate.location, candidate.length, element)) {
+                return makeRect(candidate.trailing ? b->maxX() : b->minX(), b->minY(), 1,
+                                b->height());
+            }
+        }
+    }
+    // The text-marker path.
+    const auto marker = accessibility.attribute(element, ax::selectedTextMarkerRange);
+    if (!marker) {
+        return std::nullopt;
+    }
+    const auto answer =
+        accessibility.parameterizedAttribute(element, ax::boundsForTextMarkerRange, *marker);
+    const auto* r = answer ? std::get_if<Rect>(&answer.value()) : nullptr;
+    if (r == nullptr || !isFinite(*r) || !(r->height() > 0)) {
+        return std::nullopt;
+    }
+    return makeRect(r->width() <= 1.5 ? r->minX() : r->maxX(), r->minY(), 1, r->height());
+}
+
+// --- Geometry
+
+std::optional<Rect> QNModelFocusSnapshot::screenRect(const Rect& fromAccessibility,
+                                                     const std::optional<Rect>& near,
+                                                     const QNScreenLayout& layout) {
+    const Rect r = standardized(fromAccessibility);
+    if (!isFinite(r) || !(r.width() >= 0) || !(r.height() > 0)) {
+        return std::nullopt;
+    }
+    auto primary = platform::primaryScreen(layout.screens);
+    if (!primary) {
+        primary = layout.main;
+    }
+    if (!primary && !layout.screens.empty()) {
+        primary = layout.screens.front();
+    }
+    if (!primary) {
+        return std::nullopt;
+    }
+    const Rect flipped =
+        makeRect(r.minX(), primary->frame.maxY() - r.minY() - r.height(), r.width(), r.height());
+    const bool flippedOn = isOnAScreen(flipped, layout.screens);
+    const bool unflippedOn = isOnAScreen(r, layout.screens);
+    if (!flippedOn) {
+        return unflippedOn ? std::optional(r) : std::nullopt;
+    }
+    if (!unflippedOn || !near) {
+        return flipped;
+    }
+    const double toFlipped = squaredDistance(midpoint(flipped), *near);
+    const double toUnflipped = squaredDistance(midpoint(r), *near);
+    return toUnflipped < toFlipped ? r : flipped;
+}
+
+std::optional<platform::Screen> QNModelFocusSnapshot::screen(
+    const Rect& rect, const std::vector<platform::Screen>& screens) {
+    const auto middle = midpoint(rect);
+    for (const auto& screen : screens) {
+        const auto& f = screen.frame;
+        if (middle.x >= f.minX() && middle.x < f.maxX() && middle.y >= f.minY() &&
+            middle.y < f.maxY()) {
+            return screen;
+        }
+    }
+    std::optional<platform::Screen> best;
+    double bestArea = 0;
+    for (const auto& screen : screens) {
+        const double overlap = intersectionArea(rect, screen.frame);
+        if (overlap > bestArea) {
+            best = screen;
+            bestArea = overlap;
+        }
+    }
+    return best;
+}
+
+bool QNModelFocusSnapshot::isUsableElementAnchor(const Rect& rect,
+                                                 const std::optional<std::string>& role,
+                                                 const QNScreenLayout& layout) {
+    auto found = screen(rect, layout.screens);
+    if (!found) {
+        found = layout.main;
+    }
+    if (!found && !layout.screens.empty()) {
+        found = layout.screens.front();
+    }
+    if (!found) {
+        return false;
+    }
+    const Rect& visible = found->visibleFrame;
+    const bool textRole =
+        role == ax::textAreaRole || role == ax::textFieldRole || role == ax::comboBoxRole;
+    if (textRole && rect.height() > std::min(0.16 * visible.height(), 96.0)) {
+        return false;
+    }
+    return area(rect) < (textRole ? 0.18 : 0.45) * area(visible);
+}
+
+// --- The synchronous reading
+
+QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) {
+    auto& accessibility = *seams.accessibility;
+    QNModelFocusSnapshot snapshot;
+    snapshot.app =
+        seams.workspace->frontmostApplication().value_or(seams.workspace->currentApplication());
+    snapshot.appBundleID = identityOf(snapshot.app);
+    const bool secureInput = seams.secureInput->isSecureInputEnabled();
+    const bool trusted = checkTrust(accessibility);
+
+    const auto layout = QNScreenLayout::read(*seams.screens);
+    const auto mouse = seams.screens->mouseLocation();
+    const auto mouseAnchor = [&](std::optional<std::string> role) {
+        return QNModelFocusAnchor{AnchorSource::mouse, makeRect(mouse.x, mouse.y, 1, 1),
+                                  std::move(role)};
+    };
+    snapshot.isSecureInput = secureInput;
+    snapshot.anchor = mouseAnchor(std::nullopt);
+    if (!trusted) {
+        return snapshot;
+    }
+    const auto element = Driver::focusedElementRef(accessibility, snapshot.app.pid);
+    if (!element) {
+        return snapshot;
+    }
+    snapshot.focusedRole = utf8(Driver::stringAttribute(accessibility, ax::role, *element, true));
+    if (secureInput || Driver::isSecureTextElement(accessibility, *element, snapshot.focusedRole)) {
+        snapshot.anchor = mouseAnchor(snapshot.focusedRole);
+        snapshot.isSecureInput = true;
+        return snapshot;
+    }
+
+    auto selected = selection(accessibility, *element);
+    snapshot.selectionSource = selected.text ? selected.source : QNSelectionSource::none;
+    snapshot.selectionText = std::move(selected.text);
+    if (const auto range = Driver::selectedTextRange(accessibility, *element)) {
+        snapshot.selectionLength = range->length;
+    }
+    if (const auto elementFrame = frame(accessibility, *element)) {
+        snapshot.focusedElementRect = screenRect(*elementFrame, std::nullopt, layout);
+    }
+    std::optional<Rect> caret;
+    if (const auto read = caretRectOf(accessibility, *element)) {
+        caret = screenRect(*read, snapshot.focusedElementRect, layout);
+    }
+    if (caret) {
+        snapshot.caretRect = caret;
+        snapshot.anchor = QNModelFocusAnchor{AnchorSource::caret, *caret, snapshot.focusedRole};
+    } else if (snapshot.focusedElementRect &&
+               isUsableElementAnchor(*snapshot.focusedElementRect, snapshot.focusedRole, layout)) {
+        snapshot.anchor = QNModelFocusAnchor{AnchorSource::focusedElement,
+                                             *snapshot.focusedElementRect, snapshot.focusedRole};
+    } else {
+        snapshot.anchor = mouseAnchor(snapshot.focusedRole);
+    }
+    snapshot.isSecureInput = false;
+    return snapshot;
+}
+
+// --- The capture with its fallbacks
+
+bool QNModelFocusSnapshot::needsCopyFallback() const {
+    if (isSecureInput) {
+        return false;
+    }
+    const bool hasText = selectionText && !text::isBlank(*selectionText);
+    if (hasText && selectionSource == QNSelectionSource::accessibilitySelectedText &&
+        focusedRole == ax::webAreaRole) {
+        return true;
+    }
+    if (selectionLength == 0) {
+        return false;
+    }
+    return !hasText;
+}
+
+QNModelFocusSnapshot QNModelFocusSnapshot::applyingCopiedSelection(
+    const std::optional<std::u16string>& copied, bool attempted) const {
+    auto result = *this;
+    if (isSecureInput) {
+        return result;
+    }
+    if (copied && attempted && !text::isBlank(*copied)) {
+        result.selectionText = copied;
+        result.selectionSource = QNSelectionSource::copyFallback;
+        return result;
+    }
+    if (selectionText && !text::isBlank(*selectionText) &&
+        selectionSource == QNSelectionSource::accessibilitySelectedText &&
+        focusedRole == ax::webAreaRole) {
+        result.selectionText.reset();
+        result.selectionSource = QNSelectionSource::none;
+    }
+    return result;
+}
+
+QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::capture(TargetSeams seams,
+                                                                std::stop_token stop) {
+    auto snapshot = captureNow(seams);
+    if (snapshot.isSecureInput) {
+        co_return snapshot;
+    }
+    if (snapshot.needsCopyFallback()) {
+        const auto copied =
+            co_await copySelectionViaPasteboard(seams, snapshot.app, snapshot.focusedRole, stop);
+        snapshot = snapshot.applyingCopiedSelection(copied, true);
+    }
+    const bool hasCaret = snapshot.anchor && snapshot.anchor->source == AnchorSource::caret;
+    const bool hasText = snapshot.selectionText && !text::isBlank(*snapshot.selectionText);
+    if (!hasCaret && !hasText) {
+        if (const auto probed = co_await probedCaretRect(seams, snapshot)) {
+            auto role = snapshot.anchor ? snapshot.anchor->role : std::nullopt;
+            snapshot.caretRect = probed;
+            snapshot.anchor =
+                QNModelFocusAnchor{AnchorSource::caretProbed, *probed, std::move(role)};
+        }
+    }
+    co_return snapshot;
+}
+
+QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copySelectionViaPasteboard(
+    TargetSeams seams, platform::RunningApplication target, std::optional<std::string> focusedRole,
+    std::stop_token stop) {
+    // Ctrl+C in a terminal interrupts whatever runs there.
+    if (quickFixRoute(identityOf(target), focusedRole) == QNQuickFixRoute::terminal) {
+        co_return std::nullopt;
+    }
+    auto& workspace = *seams.workspace;
+    const auto isTargetInFront = [&] {
+        const auto front = workspace.frontmostApplication();
+        return front && front->pid == target.pid;
+    };
+    if (target.pid == workspace.currentApplication().pid || !isTargetInFront()) {
+        co_return std::nullopt;
+    }
+    auto& pasteboard = *seams.pasteboard;
+    const auto saved = QNModelPasteboardSnapshot::capture(seams);
+    const auto baseline = pasteboard.changeCount();
+    if (!Driver::postCommandKey(*seams.keySynthesis, platform::keycode::c) ||
+        stop.stop_requested()) {
+        saved.restore(pasteboard);
+        co_return std::nullopt;
+    }
+    int polls = 0;
+    while (true) {
+        co_await sleepFor(*seams.executor, copyPollInterval, stop);
+        if (stop.stop_requested() || !isTargetInFront()) {
+            saved.restore(pasteboard);
+            co_return std::nullopt;
+        }
+        if (pasteboard.changeCount() != baseline || ++polls >= copyPolls) {
+            break;
+        }
+    }
+    std::optional<std::u16string> copied;
+    if (pasteboard.changeCount() != baseline) {
+        copied = pasteboard.string();
+        if (copied && text::isBlank(*copied)) {
+            copied.reset();
+        }
+    }
+    saved.restore(pasteboard);
+    co_return copied;
+}
+
+QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probedCaretRect(
+    TargetSeams seams, QNModelFocusSnapshot snapshot) {
+    auto& accessibility = *seams.accessibility;
+    if (!checkTrust(accessibility)) {
+        co_return std::nullopt;
+    }
+    const auto element = Driver::focusedElementRef(accessibility, snapshot.app.pid);
+    if (!element) {
+        co_return std::nullopt;
+    }
+    co_return co_await probeCaret(seams, *element, snapshot.app, snapshot.focusedElementRect);
+}
+
+QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probeCaret(TargetSeams seams,
+                                                                  ElementRef element,
+                                                                  platform::RunningApplication app,
+                                                                  std::optional<Rect> hint) {
+    auto& accessibility = *seams.accessibility;
+    auto& workspace = *seams.workspace;
+    if (!frontmostOther(workspace, app)) {
+        co_return std::nullopt;
+    }
+    const auto before = Driver::selectedTextRange(accessibility, element);
+    // Without the value the typed character could not be told from the user's own text.
+    const auto valueBefore = Driver::stringAttribute(accessibility, ax::value, element, false);
+    if (!before || before->length != 0 || !valueBefore) {
+        co_return std::nullopt;
+    }
+    const auto l0 = before->location;
+    const std::u16string probe(1, probeCharacter);
+    if (!postUnicodeText(seams, probe)) {
+        co_return std::nullopt;
+    }
+    std::optional<std::int64_t> l1;
+    for (int read = 0; read < probeReads && !l1; ++read) {
+        co_await sleepFor(*seams.executor, probeReadInterval, std::stop_token());
+        const auto now = platform::rangeAttribute(accessibility, element, ax::selectedTextRange);
+        if (now && now->location >= 0 && now->length >= 0 && now->location > l0) {
+            l1 = now->location;
+        }
+    }
+    if (!l1) {
+        // The caret was not seen to move, but the character may have landed: delete it only when
+        // it is certainly ours and selected, never a character of the user's.
+        const auto valueAfter = Driver::stringAttribute(accessibility, ax::value, element, false);
+        if (l0 <= static_cast<std::int64_t>(valueBefore->size()) && valueAfter) {
+            auto expected = *valueBefore;
+            expected.insert(static_cast<std::size_t>(l0), probe);
+            if (*valueAfter == expected &&
+                Driver::setSelectedTextRange(accessibility, {l0, 1}, element) &&
+                Driver::selectedText(accessibility, element) == probe &&
+                frontmostOther(workspace, app)) {
+                postDeleteKey(seams);
+            }
+        }
+        co_return std::nullopt;
+    }
+    const auto typed = *l1 > 0 ? bounds(accessibility, *l1 - 1, 1, element) : std::nullopt;
+    if (frontmostOther(workspace, app)) {
+        postDeleteKey(seams);
+    }
+    if (!typed) {
+        co_return std::nullopt;
+    }
+    co_return screenRect(makeRect(typed->maxX(), typed->minY(), 1, typed->height()), hint,
+                         QNScreenLayout::read(*seams.screens));
+}
+
+bool QNModelFocusSnapshot::postUnicodeText(const TargetSeams& seams, std::u16string_view text) {
+    return !text.empty() && seams.keySynthesis->postText(text).ok();
+}
+
+bool QNModelFocusSnapshot::postDeleteKey(const TargetSeams& seams) {
+    return seams.keySynthesis->postKeyPress({platform::keycode::deleteKey, 0}).ok();
+}
+
+// --- Own document windows
+
+bool isDocumentWindow(bool isActive, const std::optional<QNWindowDescription>& key,
+                      const std::optional<QNWindowDescription>& main,
+                      const std::optional<QNDocumentDescription>& document) {
+    if (!isActive) {
+        return false;
+    }
+    const auto& window = key ? key : main;
+    if (!window) {
+        return false;
+    }
+    if (window->hasDocument) {
+        return true;
+    }
+    return document && std::ranges::find(document->windows, window->id) != document->windows.end();
+}
+
+}  // namespace ravlin

@@ -1,0 +1,173 @@
+#pragma once
+
+// What has the keyboard focus in the frontmost application when the Composer opens or a Quick Fix
+// starts: the application, its focused element's role, the selection and where it came from, the
+// element's frame, the caret, and the anchor the Composer panel is placed against. A plain value;
+// every rectangle in it is in screen coordinates (y up from the primary screen's bottom-left).
+//
+// `captureNow` is the synchronous reading through accessibility; `capture` completes it where it
+// came back incomplete: the copy fallback (Ctrl+C through the pasteboard, the user's contents put
+// back) and the caret probe (one invisible character typed, located, and deleted again).
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/target/target_seams.h"
+#include "platform/accessibility.h"
+#include "platform/geometry.h"
+#include "platform/screens.h"
+#include "platform/workspace.h"
+
+namespace ravlin {
+
+enum class QNSelectionSource {
+    accessibilitySelectedText,  // "accessibility-selected-text"
+    accessibilityValueRange,    // "accessibility-value-range"
+    copyFallback,               // "copy-fallback"
+    none,                       // "none"
+};
+
+[[nodiscard]] std::string_view toString(QNSelectionSource source);
+[[nodiscard]] std::optional<QNSelectionSource> selectionSourceFromString(std::string_view raw);
+
+struct QNModelFocusAnchor {
+    enum class QNSourceFocusAnchor { caret, caretProbed, focusedElement, mouse };
+
+    QNSourceFocusAnchor source = QNSourceFocusAnchor::mouse;
+    platform::Rect rect;
+    std::optional<std::string> role;
+
+    // "caret", "caret (probed)", "focused element", "mouse fallback".
+    [[nodiscard]] static std::string_view word(QNSourceFocusAnchor source);
+    // "x:120 y:641 w:1 h:17": each value rounded to the nearest whole number, halves away from 0.
+    [[nodiscard]] static std::string compactRectDescription(const platform::Rect& rect);
+    // The word, " role=" and the role when there is one, " rect=" and the compact rectangle.
+    [[nodiscard]] std::string logDescription() const;
+
+    friend bool operator==(const QNModelFocusAnchor&, const QNModelFocusAnchor&) = default;
+};
+
+// The screens as one reading sees them: the list in the desktop's order and the main screen.
+// Read afresh for every reading, so a display change between two captures is seen.
+struct QNScreenLayout {
+    std::vector<platform::Screen> screens;
+    std::optional<platform::Screen> main;
+
+    [[nodiscard]] static QNScreenLayout read(platform::Screens& screens);
+};
+
+struct QNModelFocusSnapshot {
+    platform::RunningApplication app;         // the frontmost application, else this one
+    std::optional<std::string> appBundleID;   // its identity; none when unknown
+    std::optional<std::string> focusedRole;   // "AXRole" of the focused element
+    std::optional<platform::Rect> caretRect;  // 1 point wide
+    std::optional<platform::Rect> focusedElementRect;
+    std::optional<QNModelFocusAnchor> anchor;     // always set by a reading
+    std::optional<std::u16string> selectionText;  // exactly as read, not trimmed
+    QNSelectionSource selectionSource = QNSelectionSource::none;
+    std::optional<std::int64_t> selectionLength;  // of "AXSelectedTextRange"; 0 for a caret
+    bool isSecureInput = false;
+
+    friend bool operator==(const QNModelFocusSnapshot&, const QNModelFocusSnapshot&) = default;
+
+    // Told the result of every accessibility trust check of a reading or a probe, before it is
+    // acted on. Installed once by the application shell; main sequence only.
+    static inline std::function<void(bool)> accessibilityTrustObserver;
+
+    // The synthetic keys' pauses and counts.
+    static constexpr auto copyPollInterval = std::chrono::milliseconds(25);
+    static constexpr int copyPolls = 12;
+    static constexpr auto probeReadInterval = std::chrono::milliseconds(30);
+    static constexpr int probeReads = 5;
+    static constexpr char16_t probeCharacter = u'\u200B';
+
+    // --- The synchronous reading
+    [[nodiscard]] static QNModelFocusSnapshot captureNow(const TargetSeams& seams);
+
+    struct Selection {
+        std::optional<std::u16string> text;
+        QNSelectionSource source = QNSelectionSource::none;
+        friend bool operator==(const Selection&, const Selection&) = default;
+    };
+    // "AXSelectedText", else the selected range of "AXValue".
+    [[nodiscard]] static Selection selection(platform::Accessibility& accessibility,
+                                             platform::ElementRef element);
+    // The element's frame in accessibility coordinates: positive, finite sizes only.
+    [[nodiscard]] static std::optional<platform::Rect> frame(platform::Accessibility& accessibility,
+                                                             platform::ElementRef element);
+    // The caret in accessibility coordinates, from the bounds of the candidate ranges around the
+    // selection, else from the text-marker range.
+    [[nodiscard]] static std::optional<platform::Rect> caretRectOf(
+        platform::Accessibility& accessibility, platform::ElementRef element);
+    // "AXBoundsForRange"; a zero rectangle or one whose size is not a number counts as none.
+    [[nodiscard]] static std::optional<platform::Rect> bounds(
+        platform::Accessibility& accessibility, std::int64_t location, std::int64_t length,
+        platform::ElementRef element);
+
+    // --- Geometry: pure functions over the screens of one reading
+    // A rectangle in accessibility coordinates in screen coordinates: flipped against the
+    // primary screen, else as it stands, whichever lies on a screen (the one nearer to `near`
+    // when both do, flipped on a tie).
+    [[nodiscard]] static std::optional<platform::Rect> screenRect(
+        const platform::Rect& fromAccessibility, const std::optional<platform::Rect>& near,
+        const QNScreenLayout& layout);
+    // The first screen holding the rectangle's midpoint, else the one it overlaps most.
+    [[nodiscard]] static std::optional<platform::Screen> screen(
+        const platform::Rect& rect, const std::vector<platform::Screen>& screens);
+    // Whether the focused element's frame is small enough to place the panel against.
+    [[nodiscard]] static bool isUsableElementAnchor(const platform::Rect& rect,
+                                                    const std::optional<std::string>& role,
+                                                    const QNScreenLayout& layout);
+
+    // --- The capture with its fallbacks
+    [[nodiscard]] static QCoro::Task<QNModelFocusSnapshot> capture(TargetSeams seams,
+                                                                   std::stop_token stop);
+    [[nodiscard]] bool needsCopyFallback() const;
+    // Ctrl+C into `target` and the copied text, the user's pasteboard put back on every path
+    // once saved. Never into a terminal (`focusedRole` with the target's identity): Ctrl+C there
+    // interrupts the running program. Stops (restoring) when `stop` is requested.
+    [[nodiscard]] static QCoro::Task<std::optional<std::u16string>> copySelectionViaPasteboard(
+        TargetSeams seams, platform::RunningApplication target,
+        std::optional<std::string> focusedRole, std::stop_token stop);
+    [[nodiscard]] QNModelFocusSnapshot applyingCopiedSelection(
+        const std::optional<std::u16string>& copied, bool attempted) const;
+    [[nodiscard]] static QCoro::Task<std::optional<platform::Rect>> probedCaretRect(
+        TargetSeams seams, QNModelFocusSnapshot snapshot);
+    // Types U+200B at the caret of `element` and gives the right edge of where it landed, in
+    // screen coordinates; the character is deleted again only when it is certain to be the one
+    // selected or just typed. Not stoppable: it runs its reads to the end.
+    [[nodiscard]] static QCoro::Task<std::optional<platform::Rect>> probeCaret(
+        TargetSeams seams, platform::ElementRef element, platform::RunningApplication app,
+        std::optional<platform::Rect> hint);
+    static bool postUnicodeText(const TargetSeams& seams, std::u16string_view text);
+    static bool postDeleteKey(const TargetSeams& seams);
+};
+
+// A window of this application as the shell sees it: an identifier, and whether it shows a
+// document (its controller has one).
+struct QNWindowDescription {
+    std::uintptr_t id = 0;
+    bool hasDocument = false;
+};
+
+// The current document: the windows that show it.
+struct QNDocumentDescription {
+    std::vector<std::uintptr_t> windows;
+};
+
+// Whether one of this application's own document windows has the focus: false when the
+// application is not active; else the key window, else the main window, shows a document, or is
+// one of the current document's windows.
+[[nodiscard]] bool isDocumentWindow(bool isActive, const std::optional<QNWindowDescription>& key,
+                                    const std::optional<QNWindowDescription>& main,
+                                    const std::optional<QNDocumentDescription>& document);
+
+}  // namespace ravlin

@@ -1,0 +1,495 @@
+#include "app/target/quick_fix_host.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+#include <vector>
+
+#include "core/text/unicode.h"
+
+namespace ravlin {
+namespace {
+
+using Token = QNQuickFixElementToken;
+using Driver = std::shared_ptr<QNQuickFixHostDriver>;
+using Host = QNServiceQuickFixHost;
+using Method = QNQuickFixCaptureMethod;
+using Strategy = QNQuickFixReplacementStrategy;
+using Result = QNQuickFixCommitResult;
+namespace ax = platform::ax;
+
+constexpr std::array<std::string_view, 6> methodNames = {
+    "selectedText", "selectedRange", "copy", "selectAllAndCopy", "focusedValue", "descendantValue"};
+constexpr std::array<std::string_view, 2> replacementNames = {"accessibility", "paste"};
+constexpr std::array<std::string_view, 4> clipboardNames = {
+    "ax-write-rejected", "ax-verify-failed", "routed-to-paste", "paste-after-ax-failure"};
+constexpr std::array<std::string_view, 9> failureNames = {
+    "no-target",      "activate-target", "restore-target-selection", "send-paste-keystroke",
+    "unchanged-text", "secure-input",    "terminal-not-supported",   "pasteboard-write-failed",
+    "driver-rejected"};
+
+bool isTextRole(const std::optional<std::string>& role) {
+    return role == ax::textAreaRole || role == ax::textFieldRole || role == ax::comboBoxRole;
+}
+
+bool isNonBlank(const std::optional<std::u16string>& text) {
+    return text && !text::isBlank(*text);
+}
+
+// The first occurrence of `needle` in `haystack` (Knuth-Morris-Pratt: linear in both, whatever
+// the target's text holds).
+std::optional<std::size_t> findFirst(std::u16string_view haystack, std::u16string_view needle) {
+    if (needle.empty() || needle.size() > haystack.size()) {
+        return needle.empty() ? std::optional<std::size_t>(0) : std::nullopt;
+    }
+    std::vector<std::size_t> border(needle.size(), 0);
+    for (std::size_t i = 1, k = 0; i < needle.size(); ++i) {
+        while (k > 0 && needle[i] != needle[k]) {
+            k = border[k - 1];
+        }
+        if (needle[i] == needle[k]) {
+            ++k;
+        }
+        border[i] = k;
+    }
+    for (std::size_t i = 0, k = 0; i < haystack.size(); ++i) {
+        while (k > 0 && haystack[i] != needle[k]) {
+            k = border[k - 1];
+        }
+        if (haystack[i] == needle[k]) {
+            ++k;
+        }
+        if (k == needle.size()) {
+            return i + 1 - k;
+        }
+    }
+    return std::nullopt;
+}
+
+// The capture method at the position of a snapshot's selection source.
+std::optional<Method> methodFor(QNSelectionSource source) {
+    switch (source) {
+        case QNSelectionSource::accessibilitySelectedText:
+            return Method::selectedText;
+        case QNSelectionSource::accessibilityValueRange:
+            return Method::selectedRange;
+        case QNSelectionSource::copyFallback:
+            return Method::copy;
+        case QNSelectionSource::none:
+            break;
+    }
+    return std::nullopt;
+}
+
+QNQuickFixHostSession makeSession(const QNModelFocusSnapshot& snapshot, Token token,
+                                  std::optional<std::string> role, std::u16string text,
+                                  Strategy strategy, Method method, QNQuickFixRoute route) {
+    return QNQuickFixHostSession{.app = snapshot.app,
+                                 .bundleID = snapshot.appBundleID,
+                                 .role = std::move(role),
+                                 .elementToken = token,
+                                 .originalText = std::move(text),
+                                 .strategy = strategy,
+                                 .captureMethod = method,
+                                 .route = route,
+                                 .snapshot = snapshot};
+}
+
+// Ctrl+C (after Ctrl+A with `selectAll`) and the text that reached the pasteboard; the user's
+// pasteboard is back on every path once saved.
+QCoro::Task<std::optional<std::u16string>> copyCapture(Driver driver,
+                                                       platform::RunningApplication app,
+                                                       bool selectAll, std::stop_token stop) {
+    if (!driver->isFrontmostOther(app)) {
+        co_return std::nullopt;
+    }
+    const auto saved = driver->capturePasteboard();
+    const auto baseline = driver->pasteboardChangeCount();
+    const auto giveUp = [&] { driver->restorePasteboard(saved); };
+    if (selectAll) {
+        if (!driver->postSelectAll()) {
+            giveUp();
+            co_return std::nullopt;
+        }
+        co_await driver->sleep(Host::pauseAfterSelectAllBeforeCopy, stop);
+        if (!driver->isFrontmostOther(app)) {
+            giveUp();
+            co_return std::nullopt;
+        }
+    }
+    if (!driver->postCopy()) {
+        giveUp();
+        co_return std::nullopt;
+    }
+    std::optional<std::u16string> copied;
+    bool changed = false;
+    for (int poll = 0; poll < Host::copyPolls && !changed; ++poll) {
+        if (stop.stop_requested()) {
+            giveUp();
+            co_return std::nullopt;
+        }
+        co_await driver->sleep(Host::copyPollMilliseconds, stop);
+        if (!driver->isFrontmostOther(app)) {
+            giveUp();
+            co_return std::nullopt;
+        }
+        changed = driver->pasteboardChangeCount() != baseline;
+    }
+    if (changed || driver->pasteboardChangeCount() != baseline) {
+        copied = driver->pasteboardString();
+    }
+    driver->restorePasteboard(saved);
+    co_return copied;
+}
+
+QCoro::Task<std::optional<QNQuickFixHostSession>> selectionCapture(QNModelFocusSnapshot snapshot,
+                                                                   Driver driver,
+                                                                   QNQuickFixElementInfo element,
+                                                                   QNQuickFixRoute route,
+                                                                   std::stop_token stop) {
+    const auto range = driver->selectedTextRange(element.token);
+    const bool hasRange = range && range->length >= 1;
+    const bool hasSnapshotText = isNonBlank(snapshot.selectionText);
+    if (!hasRange && !hasSnapshotText) {
+        co_return std::nullopt;
+    }
+    const auto session = [&](std::u16string text, Method method) {
+        return makeSession(snapshot, element.token, element.role, std::move(text),
+                           Strategy::currentSelection(range), method, route);
+    };
+    // A web area's own selected text is not trusted: it comes from the copy below.
+    const bool webArea = element.role == ax::webAreaRole;
+    if (!webArea) {
+        if (auto selected = driver->selectedText(element.token); isNonBlank(selected)) {
+            co_return session(std::move(*selected), Method::selectedText);
+        }
+        if (hasRange) {
+            if (auto ranged = driver->string(*range, element.token); isNonBlank(ranged)) {
+                co_return session(std::move(*ranged), Method::selectedRange);
+            }
+        }
+    }
+    if (hasSnapshotText) {
+        if (const auto method = methodFor(snapshot.selectionSource)) {
+            co_return session(*snapshot.selectionText, *method);
+        }
+    }
+    auto copied = co_await copyCapture(driver, snapshot.app, false, stop);
+    if (isNonBlank(copied)) {
+        co_return session(std::move(*copied), Method::copy);
+    }
+    co_return std::nullopt;
+}
+
+QCoro::Task<std::optional<QNQuickFixHostSession>> focusedValueCapture(QNModelFocusSnapshot snapshot,
+                                                                      Driver driver,
+                                                                      QNQuickFixElementInfo element,
+                                                                      QNQuickFixRoute route,
+                                                                      std::stop_token stop) {
+    const auto session = [&](const QNQuickFixElementInfo& from, std::u16string text,
+                             Method method) {
+        return makeSession(snapshot, from.token, from.role, std::move(text),
+                           Strategy::focusedValue(), method, route);
+    };
+    if (route != QNQuickFixRoute::webArea) {
+        if (auto value = driver->value(element.token);
+            isNonBlank(value) && isTextRole(element.role)) {
+            co_return session(element, std::move(*value), Method::focusedValue);
+        }
+        std::vector<QNQuickFixElementInfo> descendants;
+        driver->collectTextDescendants(element.token, 0, Host::descendantDepth, descendants);
+        const auto first = std::ranges::find_if(descendants, [](const auto& d) {
+            return d.valueLength.value_or(0) > 0 && isTextRole(d.role) && !d.isSecure;
+        });
+        if (first != descendants.end()) {
+            if (auto value = driver->value(first->token); isNonBlank(value)) {
+                co_return session(*first, std::move(*value), Method::descendantValue);
+            }
+        }
+    }
+    auto copied = co_await copyCapture(driver, snapshot.app, true, stop);
+    if (isNonBlank(copied)) {
+        co_return session(element, std::move(*copied), Method::selectAllAndCopy);
+    }
+    co_return std::nullopt;
+}
+
+std::optional<QNQuickFixHostSession> snapshotFallback(const QNModelFocusSnapshot& snapshot,
+                                                      QNQuickFixRoute route) {
+    if (!isNonBlank(snapshot.selectionText)) {
+        return std::nullopt;
+    }
+    const auto method = methodFor(snapshot.selectionSource);
+    if (!method) {
+        return std::nullopt;
+    }
+    // A token no driver knows: every accessibility read on it fails.
+    return makeSession(snapshot, Token::make(), snapshot.focusedRole, *snapshot.selectionText,
+                       Strategy::currentSelection(std::nullopt), *method, route);
+}
+
+// --- Commit
+
+struct PreparedSelection {
+    std::optional<Token> elementToken;
+    bool canAttemptAccessibilityWrite = false;
+    bool canAttemptPaste = false;
+};
+
+// Up to 8 checks, 25 ms apart, each with the target in front, that the element's selection reads
+// as `expected`.
+QCoro::Task<bool> verifySelection(Driver driver, Token token, platform::RunningApplication app,
+                                  std::u16string expected, std::stop_token stop) {
+    for (int check = 0; check < Host::selectionChecks; ++check) {
+        if (!driver->isFrontmostOther(app)) {
+            co_return false;
+        }
+        if (driver->selectedText(token) == expected) {
+            co_return true;
+        }
+        if (stop.stop_requested()) {
+            co_return false;
+        }
+        co_await driver->sleep(Host::selectionCheckMilliseconds, stop);
+    }
+    co_return false;
+}
+
+// Up to 6 reads, 20 ms apart, that the write took: the value is the one before with the range
+// that was selected replaced by `corrected`; when the value or the range before could not be
+// read, a changed value holding `corrected`. A field that ignored the write never passes.
+QCoro::Task<bool> verifyValue(Driver driver, Token token, std::u16string corrected,
+                              std::optional<std::u16string> before,
+                              std::optional<text::Utf16Range> selected, std::stop_token stop) {
+    std::optional<std::u16string> expected;
+    if (before && selected && selected->location >= 0 && selected->length >= 0 &&
+        selected->location <= static_cast<std::int64_t>(before->size()) &&
+        selected->length <= static_cast<std::int64_t>(before->size()) - selected->location) {
+        expected = *before;
+        expected->replace(static_cast<std::size_t>(selected->location),
+                          static_cast<std::size_t>(selected->length), corrected);
+    }
+    for (int check = 0; check < Host::valueChecks; ++check) {
+        if (check > 0) {
+            co_await driver->sleep(Host::valueCheckMilliseconds, stop);
+        }
+        const auto value = driver->value(token);
+        if (!value) {
+            continue;
+        }
+        if (expected ? *value == *expected
+                     : (!before || *value != *before) && findFirst(*value, corrected)) {
+            co_return true;
+        }
+    }
+    co_return false;
+}
+
+QCoro::Task<PreparedSelection> prepareSelection(QNQuickFixHostSession session, Driver driver,
+                                                std::stop_token stop) {
+    Token token = session.elementToken;
+    // Whatever has the focus now receives the chords: never a terminal or a secure field.
+    bool chordsAllowed = true;
+    if (const auto focused = driver->focusedElement(session.app)) {
+        if (!focused->isSecure && focused->role == session.role) {
+            token = focused->token;
+        }
+        chordsAllowed =
+            !focused->isSecure && !isRefusedRoute(quickFixRoute(session.bundleID, focused->role));
+    }
+    const auto& original = session.originalText;
+    const auto confirmed = [&] { return PreparedSelection{token, true, chordsAllowed}; };
+
+    if (session.strategy.kind == Strategy::Kind::focusedValue) {
+        const auto value = driver->value(token);
+        if (value == original && session.route == QNQuickFixRoute::nativeAppKit &&
+            !original.empty() &&
+            driver->setSelectedTextRange({0, static_cast<std::int64_t>(original.size())}, token) &&
+            co_await verifySelection(driver, token, session.app, original, stop)) {
+            co_return confirmed();
+        }
+        if (chordsAllowed && driver->isFrontmostOther(session.app) && driver->postSelectAll()) {
+            co_await driver->sleep(Host::pauseAfterSelectAll, stop);
+            co_return PreparedSelection{token, false, true};
+        }
+        co_return PreparedSelection{token, false, false};
+    }
+
+    if (driver->selectedText(token) == original) {
+        co_return confirmed();
+    }
+    const auto value = driver->value(token);
+    if (value && !original.empty()) {
+        std::optional<text::Utf16Range> range;
+        if (const auto& stored = session.strategy.range;
+            stored && QNQuickFixHostLiveDriver::substring(*value, stored->location,
+                                                          stored->length) == original) {
+            range = stored;
+        } else if (const auto at = findFirst(*value, original)) {
+            range = text::Utf16Range{static_cast<std::int64_t>(*at),
+                                     static_cast<std::int64_t>(original.size())};
+        }
+        if (range && driver->setSelectedTextRange(*range, token) &&
+            co_await verifySelection(driver, token, session.app, original, stop)) {
+            co_return confirmed();
+        }
+    }
+    // Paste over the selection only when it is certainly the captured text: anything else would
+    // overwrite or duplicate text of the user's.
+    bool selectionIsOriginal = false;
+    if (chordsAllowed) {
+        selectionIsOriginal =
+            co_await copyCapture(driver, session.app, false, stop) == std::optional(original);
+    }
+    co_return PreparedSelection{token, false, selectionIsOriginal};
+}
+
+// The corrected text stays on the clipboard; the user's contents come back later.
+Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboardManager> manager,
+                        const QNModelPasteboardSnapshot& saved) {
+    if (!manager) {
+        manager = driver->pasteboardManager();
+    }
+    if (!manager) {
+        // Nobody could bring the user's contents back: put them back now and keep the text.
+        driver->restorePasteboard(saved);
+        return Result::failed(QNQuickFixCommitFailure::pasteboardWriteFailed);
+    }
+    manager->scheduleRestore(saved, Host::deferredRestoreSeconds);
+    return Result::pasteOnClipboard(QNQuickFixClipboardReason::pasteAfterAXFailure);
+}
+
+}  // namespace
+
+std::string_view toString(QNQuickFixCaptureMethod method) {
+    return methodNames[static_cast<std::size_t>(method)];
+}
+
+std::optional<QNQuickFixCaptureMethod> captureMethodFromString(std::string_view raw) {
+    const auto found = std::ranges::find(methodNames, raw);
+    if (found == methodNames.end()) {
+        return std::nullopt;
+    }
+    return static_cast<QNQuickFixCaptureMethod>(found - methodNames.begin());
+}
+
+std::string_view toString(QNQuickFixReplacementMethod method) {
+    return replacementNames[static_cast<std::size_t>(method)];
+}
+
+std::string_view toString(QNQuickFixClipboardReason reason) {
+    return clipboardNames[static_cast<std::size_t>(reason)];
+}
+
+std::string_view toString(QNQuickFixCommitFailure failure) {
+    return failureNames[static_cast<std::size_t>(failure)];
+}
+
+std::string toString(const QNQuickFixCommitResult& result) {
+    switch (result.kind) {
+        case Result::Kind::committed:
+            return "committed " + std::string(toString(result.method));
+        case Result::Kind::pasteOnClipboard:
+            return "pasteOnClipboard " + std::string(toString(result.reason));
+        case Result::Kind::failed:
+            break;
+    }
+    return "failed " + std::string(toString(result.failure));
+}
+
+QCoro::Task<std::optional<QNQuickFixHostSession>> QNServiceQuickFixHost::beginSession(
+    QNModelFocusSnapshot snapshot, std::shared_ptr<QNQuickFixHostDriver> driver,
+    std::stop_token stop) {
+    if (snapshot.isSecureInput) {
+        co_return std::nullopt;
+    }
+    const auto firstRoute = route(snapshot.appBundleID, snapshot.focusedRole);
+    if (isRefusedRoute(firstRoute) || !driver->isFrontmostOther(snapshot.app)) {
+        co_return std::nullopt;
+    }
+    const auto element = driver->focusedElement(snapshot.app);
+    if (!element) {
+        co_return snapshotFallback(snapshot, firstRoute);
+    }
+    if (element->isSecure) {
+        co_return std::nullopt;
+    }
+    const auto secondRoute = route(snapshot.appBundleID, element->role);
+    if (isRefusedRoute(secondRoute)) {
+        co_return std::nullopt;
+    }
+    if (auto session = co_await selectionCapture(snapshot, driver, *element, secondRoute, stop)) {
+        co_return session;
+    }
+    if (auto session =
+            co_await focusedValueCapture(snapshot, driver, *element, secondRoute, stop)) {
+        co_return session;
+    }
+    co_return snapshotFallback(snapshot, firstRoute);
+}
+
+QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
+    QNQuickFixHostSession session, std::u16string correctedText,
+    std::shared_ptr<QNQuickFixHostDriver> driver,
+    std::shared_ptr<QNQuickFixPasteboardManager> manager, std::stop_token stop) {
+    using Failure = QNQuickFixCommitFailure;
+    if (correctedText.empty() || correctedText == session.originalText) {
+        co_return Result::failed(Failure::unchangedText);
+    }
+    if (session.route == QNQuickFixRoute::terminal) {
+        co_return Result::failed(Failure::terminalNotSupported);
+    }
+    if (session.route == QNQuickFixRoute::secureInput) {
+        co_return Result::failed(Failure::secureInput);
+    }
+
+    bool activationAccepted = false;
+    if (session.app.pid != driver->currentApplication().pid) {
+        activationAccepted = driver->activate(session.app);
+    }
+    const int attempts = activationAccepted
+                             ? QNModelPasteboardSnapshot::frontmostPollsAfterAcceptedActivation
+                             : QNModelPasteboardSnapshot::frontmostPollsOtherwise;
+    if (!co_await driver->waitForFrontmost(session.app, attempts, activationPollMilliseconds,
+                                           stop)) {
+        // The pasteboard has not been borrowed yet.
+        co_return Result::failed(Failure::activateTarget);
+    }
+    const auto saved = driver->capturePasteboard();
+    const auto prepared = co_await prepareSelection(session, driver, stop);
+
+    if (session.route == QNQuickFixRoute::nativeAppKit && prepared.canAttemptAccessibilityWrite) {
+        const auto token = prepared.elementToken.value_or(session.elementToken);
+        if (driver->canSetSelectedText(token)) {
+            auto before = driver->value(token);
+            auto selected = driver->selectedTextRange(token);
+            if (driver->setSelectedText(correctedText, token) &&
+                co_await verifyValue(driver, token, correctedText, std::move(before), selected,
+                                     stop)) {
+                co_await driver->sleep(pauseAfterAccessibilityWrite, stop);
+                driver->restorePasteboard(saved);
+                co_return Result::committed(QNQuickFixReplacementMethod::accessibility);
+            }
+        }
+    }
+
+    if (!driver->writePasteboardString(correctedText)) {
+        driver->restorePasteboard(saved);
+        co_return Result::failed(Failure::pasteboardWriteFailed);
+    }
+    if (prepared.canAttemptPaste) {
+        co_await driver->sleep(pauseBeforePaste, stop);
+        // A stop before the chord: not posted. Once it is out, the target reads the pasteboard
+        // from its own event loop: nothing shortens the pauses after it.
+        if (!stop.stop_requested() && driver->isFrontmostOther(session.app) &&
+            driver->postPaste()) {
+            co_await driver->sleep(pauseAfterPaste, std::stop_token());
+            co_await driver->waitForPasteboardFetch();
+            driver->restorePasteboard(saved);
+            co_return Result::committed(QNQuickFixReplacementMethod::paste);
+        }
+    }
+    co_return leaveOnClipboard(driver, std::move(manager), saved);
+}
+
+}  // namespace ravlin

@@ -1,0 +1,177 @@
+#pragma once
+
+// The Quick Fix host: takes the text of the focused field of another application and puts the
+// correction back. `beginSession` classifies the target, refuses secure fields and terminals,
+// finds the element and captures its text by the first method that works; `commit` brings the
+// target to the front, selects exactly the captured text and replaces it through a verified
+// accessibility write, else a paste, else leaves the text on the clipboard. The user's pasteboard
+// comes back on every path: at once, after the paste, or through the deferred restore.
+//
+// One driver per run: the commit must be given the driver that captured the session.
+
+#include <qcoro/qcorotask.h>
+
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+
+#include "app/target/focus_snapshot.h"
+#include "app/target/quick_fix_host_driver.h"
+#include "app/target/quick_fix_pasteboard_manager.h"
+#include "app/target/quick_fix_route.h"
+#include "core/text/range.h"
+
+namespace ravlin {
+
+// How the text was captured; the first three in the order of the snapshot's selection sources.
+enum class QNQuickFixCaptureMethod {
+    selectedText,
+    selectedRange,
+    copy,
+    selectAllAndCopy,
+    focusedValue,
+    descendantValue,
+};
+
+[[nodiscard]] std::string_view toString(QNQuickFixCaptureMethod method);
+[[nodiscard]] std::optional<QNQuickFixCaptureMethod> captureMethodFromString(std::string_view raw);
+
+// What the commit replaces: the selection (with its range when one was read), or the element's
+// whole value.
+struct QNQuickFixReplacementStrategy {
+    enum class Kind { currentSelection, focusedValue };
+    Kind kind = Kind::currentSelection;
+    std::optional<text::Utf16Range> range;  // currentSelection only
+
+    [[nodiscard]] static QNQuickFixReplacementStrategy currentSelection(
+        std::optional<text::Utf16Range> range) {
+        return {Kind::currentSelection, range};
+    }
+    [[nodiscard]] static QNQuickFixReplacementStrategy focusedValue() {
+        return {Kind::focusedValue, std::nullopt};
+    }
+    friend bool operator==(const QNQuickFixReplacementStrategy& a,
+                           const QNQuickFixReplacementStrategy& b) {
+        return a.kind == b.kind && (a.kind == Kind::focusedValue || a.range == b.range);
+    }
+};
+
+struct QNQuickFixHostSession {
+    platform::RunningApplication app;
+    std::optional<std::string> bundleID;
+    std::optional<std::string> role;  // of the element the text came from
+    QNQuickFixElementToken elementToken;
+    std::u16string originalText;  // exactly as read
+    QNQuickFixReplacementStrategy strategy;
+    QNQuickFixCaptureMethod captureMethod = QNQuickFixCaptureMethod::selectedText;
+    QNQuickFixRoute route = QNQuickFixRoute::unknown;
+    QNModelFocusSnapshot snapshot;
+
+    friend bool operator==(const QNQuickFixHostSession&, const QNQuickFixHostSession&) = default;
+};
+
+enum class QNQuickFixReplacementMethod { accessibility, paste };
+
+enum class QNQuickFixClipboardReason {
+    axWriteRejected,
+    axVerifyFailed,
+    routedToPaste,
+    pasteAfterAXFailure,
+};
+
+enum class QNQuickFixCommitFailure {
+    noTarget,
+    activateTarget,
+    restoreTargetSelection,
+    sendPasteKeystroke,
+    unchangedText,
+    secureInput,
+    terminalNotSupported,
+    pasteboardWriteFailed,
+    driverRejected,  // for the coordinator's outcome table; the commit never returns it
+};
+
+// Log words: "accessibility", "paste"; "ax-write-rejected", ...; "no-target", ...
+[[nodiscard]] std::string_view toString(QNQuickFixReplacementMethod method);
+[[nodiscard]] std::string_view toString(QNQuickFixClipboardReason reason);
+[[nodiscard]] std::string_view toString(QNQuickFixCommitFailure failure);
+
+struct QNQuickFixCommitResult {
+    enum class Kind { committed, pasteOnClipboard, failed };
+    Kind kind = Kind::failed;
+    QNQuickFixReplacementMethod method = QNQuickFixReplacementMethod::accessibility;
+    QNQuickFixClipboardReason reason = QNQuickFixClipboardReason::pasteAfterAXFailure;
+    QNQuickFixCommitFailure failure = QNQuickFixCommitFailure::noTarget;
+
+    [[nodiscard]] static QNQuickFixCommitResult committed(QNQuickFixReplacementMethod method) {
+        return {.kind = Kind::committed, .method = method};
+    }
+    [[nodiscard]] static QNQuickFixCommitResult pasteOnClipboard(QNQuickFixClipboardReason reason) {
+        return {.kind = Kind::pasteOnClipboard, .reason = reason};
+    }
+    [[nodiscard]] static QNQuickFixCommitResult failed(QNQuickFixCommitFailure failure) {
+        return {.kind = Kind::failed, .failure = failure};
+    }
+    // Only the payload of the case counts.
+    friend bool operator==(const QNQuickFixCommitResult& a, const QNQuickFixCommitResult& b) {
+        if (a.kind != b.kind) {
+            return false;
+        }
+        switch (a.kind) {
+            case Kind::committed:
+                return a.method == b.method;
+            case Kind::pasteOnClipboard:
+                return a.reason == b.reason;
+            case Kind::failed:
+                break;
+        }
+        return a.failure == b.failure;
+    }
+};
+
+// "committed accessibility", "pasteOnClipboard paste-after-ax-failure", "failed no-target".
+[[nodiscard]] std::string toString(const QNQuickFixCommitResult& result);
+
+struct QNServiceQuickFixHost {
+    QNServiceQuickFixHost() = delete;
+
+    // The pauses and counts the targets rely on.
+    static constexpr int copyPolls = 12;
+    static constexpr int copyPollMilliseconds = 25;
+    static constexpr int pauseAfterSelectAllBeforeCopy = 30;
+    static constexpr int descendantDepth = 3;
+    static constexpr int activationPollMilliseconds = 50;
+    static constexpr int selectionChecks = 8;
+    static constexpr int selectionCheckMilliseconds = 25;
+    static constexpr int valueChecks = 6;
+    static constexpr int valueCheckMilliseconds = 20;
+    static constexpr int pauseAfterSelectAll = 60;
+    static constexpr int pauseAfterAccessibilityWrite = 80;
+    static constexpr int pauseBeforePaste = 40;
+    static constexpr int pauseAfterPaste = 800;
+    static constexpr std::int64_t deferredRestoreSeconds = 60;
+
+    [[nodiscard]] static QNQuickFixRoute route(const std::optional<std::string>& bundleID,
+                                               const std::optional<std::string>& role) {
+        return quickFixRoute(bundleID, role);
+    }
+
+    // The session for the focused field of the snapshot's application, or none when there is
+    // nothing the host may or can correct. A stop ends a copy capture with nothing (restoring).
+    [[nodiscard]] static QCoro::Task<std::optional<QNQuickFixHostSession>> beginSession(
+        QNModelFocusSnapshot snapshot, std::shared_ptr<QNQuickFixHostDriver> driver,
+        std::stop_token stop);
+
+    // Replaces the session's text with `correctedText`. `manager` is the deferred restore for a
+    // clipboard outcome (none: the driver's). A stop ends the selection checks with failure, and
+    // before the paste chord turns the paste into the clipboard outcome; once the chord is out,
+    // the pauses after it run in full.
+    [[nodiscard]] static QCoro::Task<QNQuickFixCommitResult> commit(
+        QNQuickFixHostSession session, std::u16string correctedText,
+        std::shared_ptr<QNQuickFixHostDriver> driver,
+        std::shared_ptr<QNQuickFixPasteboardManager> manager, std::stop_token stop);
+};
+
+}  // namespace ravlin

@@ -1,0 +1,37 @@
+#pragma once
+
+// Which kind of application a target is, decided from its identity and the role of its focused
+// element before anything is read from it: whether a Quick Fix may touch it at all, how its text
+// is captured, whether it may be written through accessibility, and which chord pastes into it.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ravlin {
+
+enum class QNQuickFixRoute {
+    nativeAppKit,
+    webArea,
+    electron,
+    terminal,
+    secureInput,
+    unknown,
+};
+
+[[nodiscard]] std::string_view toString(QNQuickFixRoute route);
+[[nodiscard]] std::optional<QNQuickFixRoute> quickFixRouteFromString(std::string_view raw);
+
+// The route of an application identity and an accessibility role, first match wins: a secure
+// field; a terminal element (role "AXTerminal"); no identity; the terminal, Electron and browser
+// applications; a web area; the native applications; no role; the three text roles; else unknown.
+// The macOS identities compare exactly, the Linux ones without regard to letter case.
+[[nodiscard]] QNQuickFixRoute quickFixRoute(const std::optional<std::string>& bundleID,
+                                            const std::optional<std::string>& role);
+
+// A route the host refuses to touch (terminal, secure input).
+[[nodiscard]] constexpr bool isRefusedRoute(QNQuickFixRoute route) {
+    return route == QNQuickFixRoute::terminal || route == QNQuickFixRoute::secureInput;
+}
+
+}  // namespace ravlin

@@ -1,0 +1,189 @@
+// The focus capture's copy fallback and caret probe, on the simulated desktop's virtual time.
+
+#include <gtest/gtest.h>
+
+#include "app/target/focus_snapshot.h"
+#include "tests/target/target_fixture.h"
+
+namespace ravlin::testing {
+namespace {
+
+using platform::makeRect;
+using platform::fake::ApplicationSpec;
+using platform::fake::ElementSpec;
+using platform::fake::PostedKey;
+using Source = QNModelFocusAnchor::QNSourceFocusAnchor;
+using Snapshot = QNModelFocusSnapshot;
+namespace keycode = platform::keycode;
+
+constexpr char16_t zwsp = u'\u200B';
+
+struct CaptureTest : ::testing::Test, TargetFixture {
+    Snapshot capture(std::stop_token stop = {}) {
+        return finish(start(Snapshot::capture(seams(), std::move(stop))));
+    }
+};
+
+// A selection of "these" whose text accessibility does not give: the copy fallback runs.
+const ElementSpec hiddenSelection{
+    .value = u"pick these words", .selection = {5, 5}, .frame = makeRect(100, 200, 300, 20)};
+
+TEST_F(CaptureTest, CopyFallbackUsesOnlyNonBlankCopiedTextAndAlwaysPutsThePasteboardBack) {
+    accessibility->hidden = {"AXSelectedText", "AXValue"};
+    enum class Script { none, nothing, blank, image, loseFront, stop };
+    struct Case {
+        const char* name;
+        Script script;
+        std::optional<std::u16string> text;
+    };
+    for (const Case& c : {
+             Case{"copied", Script::none, u"these"},
+             Case{"blank text", Script::blank, {}},
+             Case{"no change in 12 polls", Script::nothing, {}},
+             Case{"front lost", Script::loseFront, {}},
+             Case{"non-text contents", Script::image, {}},
+             Case{"cancelled mid-poll", Script::stop, {}},
+         }) {
+        SCOPED_TRACE(c.name);
+        const auto target = open({.identity = "notes"}, hiddenSelection);
+        std::stop_source stop;
+        const auto copies = [&](std::function<void()> action) {
+            desktop.scriptShortcut(target.app.pid, keycode::c, std::move(action));
+        };
+        switch (c.script) {
+            case Script::none:
+                break;
+            case Script::nothing:
+                copies([] {});
+                break;
+            case Script::blank:
+                copies([&] { desktop.copyToPasteboard(u" \n"); });
+                break;
+            case Script::image:
+                copies([&] { desktop.copyToPasteboard({{{"image/png", {1, 2, 3}}}}); });
+                break;
+            case Script::loseFront:
+                copies([] {});
+                desktop.setFrontmostAfter(30ms, editorPid);
+                break;
+            case Script::stop:
+                copies([] {});
+                executor->postAfter(60ms, [&] { stop.request_stop(); });
+                break;
+        }
+        const auto snapshot = capture(stop.get_token());
+        EXPECT_EQ(snapshot.selectionText, c.text);
+        EXPECT_EQ(snapshot.selectionSource,
+                  c.text ? QNSelectionSource::copyFallback : QNSelectionSource::none);
+        EXPECT_EQ(snapshot.selectionLength, 5) << "kept from the reading";
+        EXPECT_EQ(count(PostedKey::Kind::down, keycode::c), 1);
+        EXPECT_EQ(clipboard(), u"user's secret");
+        EXPECT_EQ(snapshot.anchor->source, Source::caret) << "no probe";
+    }
+}
+
+TEST_F(CaptureTest, WebAreaSelectionIsCopiedAnywayAndDroppedWhenTheCopyGivesNothing) {
+    for (const bool copyWorks : {true, false}) {
+        SCOPED_TRACE(copyWorks ? "copy works" : "copy gives nothing");
+        const auto target = open({.identity = "firefox"}, {.role = "AXWebArea",
+                                                           .value = u"some web text",
+                                                           .selection = {5, 3},
+                                                           .frame = makeRect(0, 0, 800, 600)});
+        if (!copyWorks) {
+            desktop.scriptShortcut(target.app.pid, keycode::c, [] {});
+        }
+        const auto snapshot = capture();
+        EXPECT_EQ(snapshot.selectionText,
+                  copyWorks ? std::optional<std::u16string>(u"web") : std::nullopt);
+        EXPECT_EQ(snapshot.selectionSource,
+                  copyWorks ? QNSelectionSource::copyFallback : QNSelectionSource::none);
+        EXPECT_EQ(clipboard(), u"user's secret");
+    }
+}
+
+TEST_F(CaptureTest, NoCopyChordEverReachesATerminal) {
+    accessibility->hidden = {"AXSelectedText", "AXValue"};
+    struct Case {
+        std::string identity, role;
+    };
+    for (const Case& c : {Case{"gnome-terminal", "AXTextArea"}, Case{"XTerm", "AXTextArea"},
+                          Case{"com.apple.Terminal", "AXTextArea"}, Case{"code", "AXTerminal"}}) {
+        SCOPED_TRACE(c.identity + " " + c.role);
+        auto spec = hiddenSelection;
+        spec.role = c.role;
+        open({.identity = c.identity}, spec);
+        const auto snapshot = capture();
+        EXPECT_EQ(snapshot.selectionSource, QNSelectionSource::none);
+        EXPECT_EQ(count(PostedKey::Kind::down, keycode::c), 0);
+        EXPECT_EQ(fakeSeams.pasteboard->changeCount(), countBefore) << "pasteboard untouched";
+    }
+}
+
+TEST_F(CaptureTest, SecureTargetsGetNoKeysAndUntrustedOnesOnlyTheCopy) {
+    open({.identity = "notes"}, {.role = "AXSecureTextField", .value = u"pw", .selection = {2, 0}});
+    EXPECT_TRUE(capture().isSecureInput);
+    EXPECT_EQ(desktop.postedKeys().size(), keysBefore);
+
+    open({.identity = "notes"}, {.value = u"abc", .selection = {1, 0}});
+    desktop.setTrusted(false);
+    const auto untrusted = capture();
+    EXPECT_EQ(count(PostedKey::Kind::down, keycode::c), 1);
+    EXPECT_EQ(count(PostedKey::Kind::text), 0) << "the probe needs trust";
+    EXPECT_EQ(untrusted.anchor->source, Source::mouse);
+}
+
+TEST_F(CaptureTest, ProbeTypesOnlyIntoAReadableValueAndDeletesOnlyItsOwnCharacter) {
+    struct Case {
+        const char* name;
+        ElementSpec spec;
+        bool handlesKeys, valueHidden;
+        int typed, deletes;
+        std::u16string valueAfter;
+        std::optional<QNModelFocusAnchor> anchor;
+    };
+    const ElementSpec caret{.value = u"hello", .frame = makeRect(100, 200, 300, 20)};
+    auto lagging = caret;
+    lagging.reportsTypedCaret = false;
+    auto laggingRefusingRanges = lagging;
+    laggingRefusingRanges.refusesRangeWrites = true;
+    const QNModelFocusAnchor fieldAnchor{Source::focusedElement, makeRect(100, 680, 300, 20),
+                                         "AXTextField"};
+    for (const Case& c : {
+             Case{
+                 "caret moves past it", caret, true, false, 1, 1, u"hello",
+                 QNModelFocusAnchor{Source::caretProbed, makeRect(108, 684, 1, 16), "AXTextField"}},
+             Case{"caret not reported: selected, confirmed, deleted", lagging, true, false, 1, 1,
+                  u"hello", fieldAnchor},
+             Case{"caret not reported, cannot be selected: left alone", laggingRefusingRanges, true,
+                  false, 1, 0, std::u16string(1, zwsp) + u"hello", fieldAnchor},
+             Case{"keys ignored", lagging, false, false, 1, 0, u"hello", fieldAnchor},
+             Case{"value unreadable", caret, true, true, 0, 0, u"hello", fieldAnchor},
+         }) {
+        SCOPED_TRACE(c.name);
+        const auto target = open({.identity = "notes", .handlesKeys = c.handlesKeys}, c.spec);
+        accessibility->hidden.clear();
+        if (c.valueHidden) {
+            accessibility->hidden = {"AXValue"};
+        }
+        // No bounds until the probe's character is in the text: the reading finds no caret.
+        accessibility->parameterized =
+            [&](std::string_view,
+                const platform::AttributeValue&) -> std::optional<ScriptedAccessibility::Answer> {
+            if (desktop.value(target.field)->find(zwsp) == std::u16string::npos) {
+                return platform::Error{platform::ErrorCode::notSupported};
+            }
+            return std::nullopt;
+        };
+        const auto snapshot = capture();
+        EXPECT_EQ(count(PostedKey::Kind::text), c.typed);
+        EXPECT_EQ(count(PostedKey::Kind::down, keycode::deleteKey), c.deletes);
+        EXPECT_EQ(desktop.value(target.field), c.valueAfter);
+        EXPECT_EQ(snapshot.anchor, c.anchor);
+        EXPECT_EQ(snapshot.caretRect, c.anchor->source == Source::caretProbed
+                                          ? std::optional(c.anchor->rect)
+                                          : std::nullopt);
+    }
+}
+
+}  // namespace
+}  // namespace ravlin::testing

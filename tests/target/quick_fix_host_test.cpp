@@ -1,0 +1,487 @@
+// Quick Fix routes, capture and commit, on the simulated desktop's virtual time.
+
+#include <gtest/gtest.h>
+
+#include "app/target/quick_fix_host.h"
+#include "tests/target/target_fixture.h"
+
+namespace ravlin::testing {
+namespace {
+
+using platform::makeRect;
+using platform::fake::ElementSpec;
+using platform::fake::PostedKey;
+using platform::fake::WriteBehaviour;
+using Host = QNServiceQuickFixHost;
+using Method = QNQuickFixCaptureMethod;
+using Route = QNQuickFixRoute;
+using Result = QNQuickFixCommitResult;
+using Snapshot = QNModelFocusSnapshot;
+using Strategy = QNQuickFixReplacementStrategy;
+namespace keycode = platform::keycode;
+
+TEST(QuickFixRoute, EveryRuleInOrderMacIdentitiesExactLinuxOnesInAnyCase) {
+    struct Case {
+        std::optional<std::string> bundleID, role;
+        Route expected;
+    };
+    for (const Case& c : {
+             Case{"com.google.Chrome", "AXSecureTextField", Route::secureInput},
+             Case{"konsole", "AXSecureTextField", Route::secureInput},
+             Case{"code", "AXTerminal", Route::terminal},
+             Case{{}, "AXTerminal", Route::terminal},
+             Case{{}, "AXWebArea", Route::unknown},
+             Case{"com.apple.Terminal", {}, Route::terminal},
+             Case{"com.apple.terminal", {}, Route::unknown},
+             Case{"GNOME-Terminal", "AXTextArea", Route::terminal},
+             Case{"XTerm", {}, Route::terminal},
+             Case{"com.microsoft.VSCode", "AXTextArea", Route::electron},
+             Case{"com.microsoft.vscode", "AXTextArea", Route::nativeAppKit},
+             Case{"Code", "AXWebArea", Route::electron},
+             Case{"com.google.Chrome", "AXTextField", Route::webArea},
+             Case{"com.apple.Safari", {}, Route::webArea},
+             Case{"Firefox", "AXTextField", Route::webArea},
+             Case{"org.example.Unknown", "AXWebArea", Route::webArea},
+             Case{"com.apple.TextEdit", "AXGroup", Route::nativeAppKit},
+             Case{"org.gnome.texteditor", "AXGroup", Route::nativeAppKit},
+             Case{"org.example.Unknown", {}, Route::unknown},
+             Case{"org.example.Unknown", "AXComboBox", Route::nativeAppKit},
+             Case{"org.example.Unknown", "AXGroup", Route::unknown},
+         }) {
+        EXPECT_EQ(Host::route(c.bundleID, c.role), c.expected)
+            << c.bundleID.value_or("-") << " " << c.role.value_or("-");
+    }
+    for (const auto route : {Route::nativeAppKit, Route::webArea, Route::electron, Route::terminal,
+                             Route::secureInput, Route::unknown}) {
+        EXPECT_EQ(quickFixRouteFromString(toString(route)), route);
+    }
+    EXPECT_EQ(toString(Result::failed(QNQuickFixCommitFailure::driverRejected)),
+              "failed driver-rejected");
+}
+
+struct HostTest : ::testing::Test, TargetFixture {
+    std::shared_ptr<QNQuickFixPasteboardManager> manager =
+        QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+    std::shared_ptr<QNQuickFixHostLiveDriver> driver =
+        std::make_shared<QNQuickFixHostLiveDriver>(seams(manager));
+
+    std::optional<QNQuickFixHostSession> begin(const Snapshot& snapshot,
+                                               std::stop_token stop = {}) {
+        return finish(start(Host::beginSession(snapshot, driver, std::move(stop))));
+    }
+    std::optional<QNQuickFixHostSession> beginNow() {
+        return begin(Snapshot::captureNow(seams(manager)));
+    }
+    Result commit(const QNQuickFixHostSession& session, std::u16string corrected,
+                  std::stop_token stop = {}) {
+        return finish(start(Host::commit(session, std::move(corrected), driver, nullptr, stop)));
+    }
+};
+
+TEST_F(HostTest, BeginSessionTakesTheFirstMethodThatWorksAndPutsThePasteboardBack) {
+    struct Case {
+        const char* name;
+        std::string identity;
+        ElementSpec spec;
+        std::function<void(Snapshot&)> adjust;
+        std::optional<Method> method;
+        std::u16string text;
+        Strategy strategy;
+        Route route;
+        int selectAlls, copies;
+    };
+    const auto noSnapshotText = [](Snapshot& s) {
+        s.selectionText.reset();
+        s.selectionSource = QNSelectionSource::none;
+    };
+    for (const Case& c : {
+             Case{"selected text",
+                  "gedit",
+                  {.value = u"teh cat", .selection = {0, 3}},
+                  {},
+                  Method::selectedText,
+                  u"teh",
+                  Strategy::currentSelection(text::Utf16Range{0, 3}),
+                  Route::nativeAppKit,
+                  0,
+                  0},
+             Case{"blank selection: the snapshot's text by its source",
+                  "org.example.Notes",
+                  {.value = u"a   b", .selection = {1, 3}},
+                  [](Snapshot& s) {
+                      s.selectionText = u"x y";
+                      s.selectionSource = QNSelectionSource::accessibilityValueRange;
+                  },
+                  Method::selectedRange,
+                  u"x y",
+                  Strategy::currentSelection(text::Utf16Range{1, 3}),
+                  Route::nativeAppKit,
+                  0,
+                  0},
+             Case{"web area with a selected range: copied",
+                  "firefox",
+                  {.role = "AXWebArea", .value = u"web text", .selection = {0, 3}},
+                  noSnapshotText,
+                  Method::copy,
+                  u"web",
+                  Strategy::currentSelection(text::Utf16Range{0, 3}),
+                  Route::webArea,
+                  0,
+                  1},
+             Case{"web area without a selection: all selected and copied",
+                  "firefox",
+                  {.role = "AXWebArea", .value = u"web text", .selection = {2, 0}},
+                  {},
+                  Method::selectAllAndCopy,
+                  u"web text",
+                  Strategy::focusedValue(),
+                  Route::webArea,
+                  1,
+                  1},
+             Case{"caret in a native field: its value",
+                  "gedit",
+                  {.value = u"teh cat", .selection = {2, 0}},
+                  {},
+                  Method::focusedValue,
+                  u"teh cat",
+                  Strategy::focusedValue(),
+                  Route::nativeAppKit,
+                  0,
+                  0},
+             Case{"blank field: select all and copy gives nothing",
+                  "gedit",
+                  {.value = u"   ", .selection = {1, 0}},
+                  {},
+                  {},
+                  u"",
+                  {},
+                  {},
+                  1,
+                  1},
+             Case{"terminal prompt",
+                  "konsole",
+                  {.value = u"$ ls", .selection = {0, 4}},
+                  {},
+                  {},
+                  u"",
+                  {},
+                  {},
+                  0,
+                  0},
+         }) {
+        SCOPED_TRACE(c.name);
+        open({.identity = c.identity}, c.spec);
+        auto snapshot = Snapshot::captureNow(seams(manager));
+        if (c.adjust) {
+            c.adjust(snapshot);
+        }
+        accessibility->reads.clear();
+        const auto session = begin(snapshot);
+        ASSERT_EQ(session.has_value(), c.method.has_value());
+        if (session) {
+            EXPECT_EQ(session->captureMethod, c.method);
+            EXPECT_EQ(session->originalText, c.text);
+            EXPECT_EQ(session->strategy, c.strategy);
+            EXPECT_EQ(session->route, c.route);
+            EXPECT_EQ(session->role, c.spec.role);
+            EXPECT_EQ(session->snapshot, snapshot);
+        }
+        if (c.route == Route::webArea) {
+            EXPECT_EQ(std::ranges::count(accessibility->reads, "AXSelectedText"), 0);
+            EXPECT_EQ(std::ranges::count(accessibility->reads, "AXStringForRange"), 0);
+        }
+        EXPECT_EQ(count(PostedKey::Kind::down, keycode::a), c.selectAlls);
+        EXPECT_EQ(count(PostedKey::Kind::down, keycode::c), c.copies);
+        EXPECT_EQ(clipboard(), u"user's secret");
+    }
+}
+
+TEST_F(HostTest, DescendantsOnlyTheFirstQualifyingOneIsTried) {
+    for (const bool firstBlank : {false, true}) {
+        SCOPED_TRACE(firstBlank ? "first blank" : "first with text");
+        const auto group = open({.identity = "gedit"}, {.role = "AXGroup", .value = {}}).field;
+        desktop.addElement(group,
+                           {.role = "AXTextField", .subrole = "AXSecureTextField", .value = u"pw"});
+        desktop.addElement(group, {.value = firstBlank ? u" " : u"first"});
+        desktop.addElement(group, {.value = u"second"});
+        desktop.scriptShortcut(desktop.frontmostPid().value(), keycode::c,
+                               [&] { desktop.copyToPasteboard(u"all copied"); });
+        const auto session = beginNow();
+        ASSERT_TRUE(session);
+        EXPECT_EQ(session->captureMethod,
+                  firstBlank ? Method::selectAllAndCopy : Method::descendantValue);
+        EXPECT_EQ(session->originalText, firstBlank ? u"all copied" : u"first");
+        EXPECT_EQ(session->role, firstBlank ? "AXGroup" : "AXTextField");
+        EXPECT_EQ(clipboard(), u"user's secret");
+    }
+}
+
+TEST_F(HostTest, SecureElementsAndFocusLostToNothingAreHandled) {
+    // A secure element behind an accepted snapshot route: no session.
+    const auto target = open({.identity = "gedit"}, {.value = u"teh", .selection = {0, 3}});
+    const auto snapshot = Snapshot::captureNow(seams(manager));
+    desktop.focus(desktop.addElement(desktop.addWindow(target.app.pid, {}),
+                                     {.role = "AXSecureTextField", .value = u"pw"}));
+    EXPECT_FALSE(begin(snapshot));
+
+    // No focused element: the snapshot's copied selection, under a token no driver knows.
+    auto copied = snapshot;
+    copied.selectionText = u"teh";
+    copied.selectionSource = QNSelectionSource::copyFallback;
+    accessibility->hidden = {"AXFocusedUIElement"};
+    const auto session = begin(copied);
+    ASSERT_TRUE(session);
+    EXPECT_EQ(session->captureMethod, Method::copy);
+    EXPECT_EQ(session->strategy, Strategy::currentSelection(std::nullopt));
+    EXPECT_FALSE(driver->value(session->elementToken));
+    EXPECT_EQ(session->route, Route::nativeAppKit);
+
+    // Cancelled during the copy: nothing, the pasteboard back.
+    accessibility->hidden.clear();
+    open({.identity = "firefox"}, {.role = "AXWebArea", .value = u"web", .selection = {0, 0}});
+    desktop.scriptShortcut(desktop.frontmostPid().value(), keycode::c, [] {});
+    std::stop_source stop;
+    executor->postAfter(100ms, [&] { stop.request_stop(); });
+    EXPECT_FALSE(begin(Snapshot::captureNow(seams(manager)), stop.get_token()));
+    EXPECT_EQ(clipboard(), u"user's secret");
+}
+
+TEST_F(HostTest, RefusalsTouchNeitherTheTargetNorThePasteboard) {
+    const auto target = open({.identity = "gedit"}, {.value = u"teh cat", .selection = {0, 3}});
+    const auto session = beginNow().value();
+    struct Case {
+        const char* name;
+        Route route;
+        std::u16string corrected;
+        bool refuseActivation;
+        Result expected;
+    };
+    using Failure = QNQuickFixCommitFailure;
+    for (const Case& c : {
+             Case{"empty", Route::nativeAppKit, u"", false, Result::failed(Failure::unchangedText)},
+             Case{"unchanged", Route::nativeAppKit, u"teh", false,
+                  Result::failed(Failure::unchangedText)},
+             Case{"terminal", Route::terminal, u"the", false,
+                  Result::failed(Failure::terminalNotSupported)},
+             Case{"secure", Route::secureInput, u"the", false,
+                  Result::failed(Failure::secureInput)},
+             Case{"activation refused", Route::nativeAppKit, u"the", true,
+                  Result::failed(Failure::activateTarget)},
+         }) {
+        SCOPED_TRACE(c.name);
+        if (c.refuseActivation) {
+            desktop.setActivation(target.app.pid, platform::fake::Activation::refuse());
+            desktop.setFrontmost(editorPid);
+        }
+        auto adjusted = session;
+        adjusted.route = c.route;
+        EXPECT_EQ(commit(adjusted, c.corrected), c.expected);
+        EXPECT_EQ(desktop.activationRequests(target.app.pid), c.refuseActivation ? 1 : 0);
+        EXPECT_EQ(fakeSeams.pasteboard->changeCount(), countBefore);
+        EXPECT_EQ(desktop.value(target.field), u"teh cat");
+    }
+}
+
+TEST_F(HostTest, CommitWritesVerifiedElsePastesConfirmedTextElseLeavesItOnTheClipboard) {
+    enum class Before { nothing, changeSelection, changeValue, focusTerminal, hideFocus };
+    struct Case {
+        const char* name;
+        std::string identity;
+        ElementSpec spec;
+        Before before;
+        std::optional<std::chrono::milliseconds> loseFrontAt, stopAt;
+        Result expected;
+        std::u16string valueAfter;
+        int pastes;
+    };
+    const auto accessibilityWrite = Result::committed(QNQuickFixReplacementMethod::accessibility);
+    const auto pasted = Result::committed(QNQuickFixReplacementMethod::paste);
+    const auto onClipboard =
+        Result::pasteOnClipboard(QNQuickFixClipboardReason::pasteAfterAXFailure);
+    const ElementSpec tehCat{.value = u"teh cat", .selection = {0, 3}};
+    const auto with = [&](WriteBehaviour writes) {
+        auto spec = tehCat;
+        spec.writes = writes;
+        return spec;
+    };
+    for (const Case& c : {
+             Case{"native: written and verified",
+                  "gedit",
+                  tehCat,
+                  Before::nothing,
+                  {},
+                  {},
+                  accessibilityWrite,
+                  u"the cat",
+                  0},
+             Case{"browser: pasted over the confirmed selection",
+                  "firefox",
+                  tehCat,
+                  Before::nothing,
+                  {},
+                  {},
+                  pasted,
+                  u"the cat",
+                  1},
+             Case{"write refused: pasted",
+                  "gedit",
+                  with(WriteBehaviour::fail),
+                  Before::nothing,
+                  {},
+                  {},
+                  pasted,
+                  u"the cat",
+                  1},
+             Case{"write ignored by a text already holding the correction: pasted",
+                  "gedit",
+                  {.value = u"the teh", .selection = {4, 3}, .writes = WriteBehaviour::ignore},
+                  Before::nothing,
+                  {},
+                  {},
+                  pasted,
+                  u"the the",
+                  1},
+             Case{"write ignored, user switched away before the paste",
+                  "gedit",
+                  with(WriteBehaviour::ignore),
+                  Before::nothing,
+                  120ms,
+                  {},
+                  onClipboard,
+                  u"teh cat",
+                  0},
+             Case{"whole value changed since capture: all selected and pasted",
+                  "gedit",
+                  {.value = u"teh cat", .selection = {2, 0}},
+                  Before::changeValue,
+                  {},
+                  {},
+                  pasted,
+                  u"the cat",
+                  1},
+             Case{"whole value unchanged: selected by range and written",
+                  "gedit",
+                  {.value = u"teh cat", .selection = {2, 0}},
+                  Before::nothing,
+                  {},
+                  {},
+                  accessibilityWrite,
+                  u"the cat",
+                  0},
+             Case{"selection moved to other text: not pasted over",
+                  "gedit",
+                  tehCat,
+                  Before::changeSelection,
+                  {},
+                  {},
+                  onClipboard,
+                  u"tex cat",
+                  0},
+             Case{"no element known: pasted once the copy matches",
+                  "gedit",
+                  tehCat,
+                  Before::hideFocus,
+                  {},
+                  {},
+                  pasted,
+                  u"the cat",
+                  1},
+             Case{"focus moved into a terminal: no chord at all",
+                  "code",
+                  tehCat,
+                  Before::focusTerminal,
+                  {},
+                  {},
+                  onClipboard,
+                  u"teh cat",
+                  0},
+             Case{"stopped before the paste chord",
+                  "firefox",
+                  tehCat,
+                  Before::nothing,
+                  {},
+                  20ms,
+                  onClipboard,
+                  u"teh cat",
+                  0},
+             Case{"stopped after the paste chord",
+                  "firefox",
+                  tehCat,
+                  Before::nothing,
+                  {},
+                  100ms,
+                  pasted,
+                  u"the cat",
+                  1},
+         }) {
+        SCOPED_TRACE(c.name);
+        const auto target = open({.identity = c.identity}, c.spec);
+        auto session = beginNow().value();
+        std::u16string corrected = u"the";
+        switch (c.before) {
+            case Before::nothing:
+                break;
+            case Before::changeValue:
+                desktop.setValue(target.field, u"teh cat!", {8, 0});
+                break;
+            case Before::changeSelection:
+                desktop.setValue(target.field, u"tex cat", {4, 3});
+                break;
+            case Before::hideFocus:
+                accessibility->hidden = {"AXFocusedUIElement"};
+                session.elementToken = QNQuickFixElementToken::make();
+                break;
+            case Before::focusTerminal:
+                desktop.focus(desktop.addElement(desktop.addWindow(target.app.pid, {}),
+                                                 {.role = "AXTerminal", .value = u"$ "}));
+                break;
+        }
+        if (session.strategy.kind == Strategy::Kind::focusedValue) {
+            corrected = u"the cat";
+        }
+        if (c.loseFrontAt) {
+            desktop.setFrontmostAfter(*c.loseFrontAt, editorPid);
+        }
+        std::stop_source stop;
+        if (c.stopAt) {
+            executor->postAfter(*c.stopAt, [&] { stop.request_stop(); });
+        }
+        EXPECT_EQ(commit(session, corrected, stop.get_token()), c.expected);
+        executor->advance(1s);  // late reads by the target
+        EXPECT_EQ(desktop.value(target.field), c.valueAfter);
+        EXPECT_EQ(count(PostedKey::Kind::down, keycode::v), c.pastes);
+        if (c.before == Before::focusTerminal) {
+            EXPECT_EQ(
+                count(PostedKey::Kind::down, keycode::c) + count(PostedKey::Kind::down, keycode::a),
+                0);
+        }
+        const bool deferred = c.expected == onClipboard;
+        EXPECT_EQ(clipboard(), deferred ? corrected : u"user's secret");
+        EXPECT_EQ(manager->hasPendingRestore(), deferred);
+        executor->advance(61s);
+        EXPECT_EQ(clipboard(), u"user's secret");
+        accessibility->hidden.clear();
+    }
+}
+
+TEST_F(HostTest, EndToEndThroughAccessibilityAndThroughAPaste) {
+    for (const std::string identity : {"gedit", "code"}) {
+        SCOPED_TRACE(identity);
+        const auto target = open(
+            {.identity = identity},
+            {.value = u"I has a cat", .selection = {0, 5}, .frame = makeRect(10, 10, 400, 20)});
+        const auto snapshot = finish(start(Snapshot::capture(seams(manager), {})));
+        const auto session = begin(snapshot).value();
+        EXPECT_EQ(session.originalText, u"I has");
+        EXPECT_EQ(commit(session, u"I have"),
+                  Result::committed(identity == "gedit" ? QNQuickFixReplacementMethod::accessibility
+                                                        : QNQuickFixReplacementMethod::paste));
+        executor->advance(1s);
+        EXPECT_EQ(desktop.value(target.field), u"I have a cat");
+        EXPECT_EQ(clipboard(), u"user's secret");
+        EXPECT_FALSE(manager->hasPendingRestore());
+    }
+}
+
+}  // namespace
+}  // namespace ravlin::testing
