@@ -107,6 +107,10 @@ Desktop& Desktop::get() {
                 },
                 20s);
         }
+        // Each target once in front before the tests start.
+        for (auto* app : {made->gtk.get(), made->qt.get(), made->gtk.get()}) {
+            made->bringToFrontPersistently(app->pid());
+        }
         std::atexit([] {
             // The targets end before the seams and the application go.
             Desktop::get().gtk.reset();
@@ -117,15 +121,27 @@ Desktop& Desktop::get() {
     return *desktop;
 }
 
-bool Desktop::bringToFront(platform::ProcessID pid) {
+bool Desktop::bringToFront(platform::ProcessID pid, std::chrono::milliseconds limit) {
     auto& workspace = *seams.workspace;
     if (!workspace.activate(pid)) {
         return false;
     }
-    return waitUntil([&] {
-        const auto front = workspace.frontmostApplication();
-        return front && front->pid == pid;
-    });
+    const bool ok = waitUntil(
+        [&] {
+            const auto front = workspace.frontmostApplication();
+            return front && front->pid == pid;
+        },
+        limit);
+    return ok;
+}
+
+bool Desktop::bringToFrontPersistently(platform::ProcessID pid) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (bringToFront(pid, 1s)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 platform::ElementRef Desktop::focusedOf(platform::ProcessID pid) {

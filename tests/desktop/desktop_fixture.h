@@ -66,7 +66,11 @@ struct Desktop {
     platform::ElementRef focus(TargetApp& app, const QString& field);
     // The element the system-wide lookup answers now, if it belongs to `pid`.
     platform::ElementRef focusedOf(platform::ProcessID pid);
-    bool bringToFront(platform::ProcessID pid);
+    bool bringToFront(platform::ProcessID pid, std::chrono::milliseconds limit = 5s);
+    // The same, asking again each second: a window that has only just appeared may not take the
+    // focus on its first activation (Qt answers the window manager's focus offer only once it is
+    // fully up).
+    bool bringToFrontPersistently(platform::ProcessID pid);
     std::u16string value(platform::ElementRef element);
 };
 

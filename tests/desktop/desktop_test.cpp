@@ -6,12 +6,15 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTest>
 #include <QWidget>
 #include <cstdio>
 
+#include "app/target/focus_snapshot.h"
 #include "app/target/pasteboard_snapshot.h"
 #include "app/target/target_seams.h"
 #include "desktop_fixture.h"
+#include "platform/linux/screens/qt_screens.h"
 #include "platform/unavailable.h"
 
 namespace ravlin::testing {
@@ -214,6 +217,71 @@ TEST_P(DesktopTest, TypedZeroWidthSpaceArrivesAndIsRemoved) {
     EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == lineText; }));
 }
 
+TEST_P(DesktopTest, CaptureNowReadsTheFieldWithItsCaretInsideTheWindow) {
+    const auto field = desktop.focus(app, "line");
+    ASSERT_TRUE(field);
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
+    // The caret in the text and at its end (where Qt answers an empty rectangle).
+    for (const std::int64_t caret : {std::int64_t{3}, static_cast<std::int64_t>(lineText.size())}) {
+        ASSERT_TRUE(
+            accessibility
+                .setAttribute(field, ax::selectedTextRange, AttributeValue(Utf16Range{caret, 0}))
+                .ok());
+        const auto snapshot = QNModelFocusSnapshot::captureNow(seams);
+        EXPECT_EQ(snapshot.app.pid, app.pid());
+        EXPECT_EQ(snapshot.focusedRole, "AXTextField");
+        EXPECT_EQ(snapshot.selectionLength, 0);
+        EXPECT_FALSE(snapshot.isSecureInput);
+        ASSERT_TRUE(snapshot.caretRect.has_value()) << caret;
+
+        // The window's frame, y-down from the accessibility, turned y-up.
+        const auto window = platform::elementAttribute(accessibility, field, ax::window);
+        ASSERT_TRUE(window.has_value());
+        const auto origin =
+            std::get<platform::Point>(*accessibility.attribute(*window, ax::position));
+        const auto size = std::get<platform::Size>(*accessibility.attribute(*window, ax::size));
+        const auto frame = platform::toYUp(platform::Rect{origin, size},
+                                           desktop.seams.screens->mainScreen()->frame);
+        const auto& rect = *snapshot.caretRect;
+        EXPECT_GE(rect.minX(), frame.minX()) << caret;
+        EXPECT_LE(rect.maxX(), frame.maxX()) << caret;
+        EXPECT_GE(rect.minY(), frame.minY()) << caret;
+        EXPECT_LE(rect.maxY(), frame.maxY()) << caret;
+    }
+
+    // A selection is read as text.
+    ASSERT_TRUE(
+        accessibility.setAttribute(field, ax::selectedTextRange, AttributeValue(Utf16Range{6, 3}))
+            .ok());
+    const auto selected = QNModelFocusSnapshot::captureNow(seams);
+    EXPECT_EQ(selected.selectionText, u"\U0001F600 ");
+    EXPECT_EQ(selected.selectionLength, 3);
+
+    // Measured, not asserted: a hundred readings.
+    std::vector<double> times;
+    for (int i = 0; i < 100; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        (void)QNModelFocusSnapshot::captureNow(seams);
+        times.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+    }
+    std::ranges::sort(times);
+    std::printf("measure: %s captureNow median %.2f ms, worst %.2f ms\n", app.name().c_str(),
+                times[50], times.back());
+}
+
+TEST_P(DesktopTest, FocusEventsNameTheNewlyFocusedField) {
+    ASSERT_TRUE(desktop.focus(app, "line"));
+    std::vector<platform::ElementRef> told;
+    auto watching = accessibility.observeFocus([&](platform::ElementRef e) { told.push_back(e); });
+    const auto area = desktop.focus(app, "area");
+    ASSERT_TRUE(area);
+    EXPECT_TRUE(waitUntil([&] { return std::ranges::find(told, area) != told.end(); }));
+    for (const auto element : told) {
+        EXPECT_EQ(accessibility.processID(element).toOptional(), app.pid());
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Toolkits, DesktopTest,
                          ::testing::Values(Toolkit{"GTK", "select 6 8"},
                                            Toolkit{"Qt", "select 6 9"}),
@@ -239,7 +307,8 @@ TEST(DesktopAccessibility, OwnWindowInFrontAnswersAtOnce) {
     window.setWindowTitle(QStringLiteral("own window"));
     window.resize(200, 100);
     window.show();
-    ASSERT_TRUE(desktop.bringToFront(::getpid()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(desktop.bringToFrontPersistently(::getpid()));
 
     auto& accessibility = *desktop.seams.accessibility;
     QElapsedTimer clock;

@@ -167,6 +167,10 @@ bool AtspiAccessibility::readTrust() {
 }
 
 bool AtspiAccessibility::isTrusted(bool prompt) {
+    // Once read, the answer follows the switch's change signals.
+    if (!prompt && trusted_ && session_ != nullptr) {
+        return *trusted_;
+    }
     bool trusted = readTrust();
     if (!trusted && prompt && session_ != nullptr) {
         // Turns the desktop's accessibility on; applications started before may need a restart
@@ -212,6 +216,10 @@ ElementRef AtspiAccessibility::remember(AtspiAccessible* object, ProcessID pid) 
         // hold every one of them.
         release(ElementRef{order_.front()});
         order_.pop_front();
+    }
+    if (order_.size() > 2 * maxTokens) {
+        // Tokens released by their holders leave their ids behind here; drop those.
+        std::erase_if(order_, [&](std::uint64_t id) { return !entries_.contains(id); });
     }
     const auto id = nextId_++;
     entries_.emplace(id, Entry{.object = object, .pid = pid});
@@ -608,13 +616,18 @@ Expected<AttributeValue> AtspiAccessibility::read(Entry& entry, std::string_view
         return AttributeValue(std::move(children));
     }
     if (name == ax::window) {
-        // The nearest frame, window or dialog above the element.
+        // The nearest frame, window or dialog above the element, else the top-level element
+        // just below the application (a Qt window may be a plain widget).
         AtspiAccessible* node = static_cast<AtspiAccessible*>(g_object_ref(object));
+        AtspiAccessible* below = nullptr;
         for (int depth = 0; node != nullptr && depth < maxDepth; ++depth) {
             const auto nodeRole =
                 attempt(worstCall_, [&](GError** e) { return atspi_accessible_get_role(node, e); });
             if (nodeRole == ATSPI_ROLE_FRAME || nodeRole == ATSPI_ROLE_WINDOW ||
                 nodeRole == ATSPI_ROLE_DIALOG) {
+                if (below != nullptr) {
+                    g_object_unref(below);
+                }
                 return AttributeValue(remember(node, entry.pid));
             }
             if (!nodeRole || nodeRole == ATSPI_ROLE_APPLICATION) {
@@ -623,11 +636,24 @@ Expected<AttributeValue> AtspiAccessibility::read(Entry& entry, std::string_view
             auto* parent = attempt(worstCall_, [&](GError** e) {
                                return atspi_accessible_get_parent(node, e);
                            }).value_or(nullptr);
-            g_object_unref(node);
+            if (below != nullptr) {
+                g_object_unref(below);
+            }
+            below = node;
             node = parent;
         }
+        const bool topLevel = node != nullptr && below != nullptr && below != object &&
+                              attempt(worstCall_, [&](GError** e) {
+                                  return atspi_accessible_get_role(node, e);
+                              }) == ATSPI_ROLE_APPLICATION;
         if (node != nullptr) {
             g_object_unref(node);
+        }
+        if (topLevel) {
+            return AttributeValue(remember(below, entry.pid));
+        }
+        if (below != nullptr) {
+            g_object_unref(below);
         }
         return noValue(name);
     }

@@ -85,7 +85,9 @@ bool EwmhWorkspace::activate(ProcessID pid) {
         event.xclient.message_type = activeWindow_;
         event.xclient.format = 32;
         event.xclient.data.l[0] = 2;  // source: a pager, exempt from focus-stealing prevention
-        event.xclient.data.l[1] = CurrentTime;
+        // A real time: the window's toolkit takes the focus with it, and the server ignores a
+        // focus request older than the last focus change.
+        event.xclient.data.l[1] = static_cast<long>(connection_->serverTime());
         const auto accepted =
             XSendEvent(connection_->display(), connection_->root(), False,
                        SubstructureRedirectMask | SubstructureNotifyMask, &event) != 0;

@@ -41,6 +41,9 @@ Connection::Connection(Display* display) : display_(display) {
 
 Connection::~Connection() {
     notifier_.reset();
+    if (clock_ != 0) {
+        XDestroyWindow(display_, clock_);
+    }
     XCloseDisplay(display_);
 }
 
@@ -118,6 +121,22 @@ void Connection::dispatchEvents() {
         XNextEvent(display_, &event);
         observers_.notify(&event);
     }
+}
+
+unsigned long Connection::serverTime() {
+    if (clock_ == 0) {
+        clock_ = XCreateSimpleWindow(display_, root(), -10, -10, 1, 1, 0, 0, 0);
+        XSelectInput(display_, clock_, PropertyChangeMask);
+    }
+    // An empty append changes nothing but still reports the change with the server's time.
+    XChangeProperty(display_, clock_, atom("_RAVLIN_TIME"), XA_STRING, 8, PropModeAppend, nullptr,
+                    0);
+    XSync(display_, False);
+    XEvent event{};
+    if (XCheckTypedWindowEvent(display_, clock_, PropertyNotify, &event) == 0) {
+        return CurrentTime;
+    }
+    return event.xproperty.time;
 }
 
 int Connection::takeErrorCount() {

@@ -49,6 +49,9 @@ class Connection {
     Subscription observeEvents(std::function<void(XEvent*)> task);
     // Hands queued events to the observers; also runs whenever the socket has data.
     void dispatchEvents();
+    // The X server's time now, for requests that must not look older than the last focus
+    // change (a stale time makes the server ignore an application's own focus request).
+    [[nodiscard]] unsigned long serverTime();
     // Errors seen since the last call, then the count starts again.
     [[nodiscard]] int takeErrorCount();
 
@@ -56,6 +59,7 @@ class Connection {
     explicit Connection(Display* display);
 
     Display* display_;
+    Window clock_ = 0;  // an unmapped window whose property changes tell the time
     std::unique_ptr<QSocketNotifier> notifier_;
     CallbackList<XEvent*> observers_;
 };
