@@ -129,4 +129,15 @@ std::vector<std::string_view> unavailableSeamNames(const Seams& seams) {
     return names;
 }
 
+std::vector<std::string_view> connectedSeamNames(const Seams& seams) {
+    std::vector<std::string_view> names;
+    auto copy = seams;
+    forEachSeam(copy, [&](std::string_view name, auto& member, auto type) {
+        if (member && dynamic_cast<typename decltype(type)::type*>(member.get()) == nullptr) {
+            names.push_back(name);
+        }
+    });
+    return names;
+}
+
 }  // namespace ravlin::platform

@@ -138,5 +138,7 @@ class UnavailableSpellChecker final : public SpellChecker {
 // The names of the seams that are missing or unavailable ("accessibility", "pasteboard",
 // "key synthesis", ...), in the bundle's order.
 [[nodiscard]] std::vector<std::string_view> unavailableSeamNames(const Seams& seams);
+// The others: the seams a backend of the desktop's serves, in the bundle's order.
+[[nodiscard]] std::vector<std::string_view> connectedSeamNames(const Seams& seams);
 
 }  // namespace ravlin::platform

@@ -67,6 +67,7 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         .logger = std::make_shared<QNLoggerEvent>(defaults),
     };
     const std::string notice = unconnectedNotice(context.seams);
+    const std::string connected = connectedNotice(context.seams);
 
     StatusWindow window(QString::fromStdString(notice));
     QObject::connect(&window, &StatusWindow::quitRequested, &application, &QApplication::quit);
@@ -95,8 +96,9 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         window.bringForward();
     });
 
-    executor->post([notice] {
+    executor->post([notice, connected] {
         say("running (pid " + std::to_string(::getpid()) + ")");
+        say(connected);
         if (!notice.empty()) {
             say(notice);
         }

@@ -19,4 +19,13 @@ std::string unconnectedNotice(const platform::Seams& seams) {
     return notice + ".";
 }
 
+std::string connectedNotice(const platform::Seams& seams) {
+    const auto names = platform::connectedSeamNames(seams);
+    std::string notice = "Connected: ";
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        notice += (i > 0 ? ", " : "") + std::string(names[i]);
+    }
+    return notice + (names.empty() ? "none." : ".");
+}
+
 }  // namespace ravlin

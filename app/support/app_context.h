@@ -29,5 +29,8 @@ struct AppContext {
 // "Not connected yet: accessibility, pasteboard, ..." naming every seam that has no real
 // backend behind it; empty when every seam is connected.
 [[nodiscard]] std::string unconnectedNotice(const platform::Seams& seams);
+// "Connected: accessibility, pasteboard, ..." naming every seam a backend serves; "Connected:
+// none." when there is none.
+[[nodiscard]] std::string connectedNotice(const platform::Seams& seams);
 
 }  // namespace ravlin

@@ -1,7 +1,15 @@
 #include "platform/linux/linux_seams.h"
 
+#include <QGuiApplication>
+
+#include "platform/linux/accessibility/atspi_accessibility.h"
+#include "platform/linux/clipboard/qt_clipboard_pasteboard.h"
 #include "platform/linux/hunspell_spell_checker.h"
+#include "platform/linux/keys/xtest_key_synthesis.h"
+#include "platform/linux/screens/qt_screens.h"
 #include "platform/linux/secret_service_keychain.h"
+#include "platform/linux/workspace/ewmh_workspace.h"
+#include "platform/linux/x11/x11_connection.h"
 #include "platform/linux/xdg_autostart_login_item.h"
 #include "platform/unavailable.h"
 
@@ -9,14 +17,30 @@ namespace ravlin::platform {
 
 Seams linuxSeams() {
     Seams seams;
-    // Backends join here as they are written.
     seams.keychain = std::make_shared<SecretServiceKeychain>();
     seams.loginItem = std::make_shared<XdgAutostartLoginItem>();
+    // The facilities of an X11 display, when the program runs on one.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        if (auto connection = x11::Connection::open()) {
+            auto workspace = std::make_shared<EwmhWorkspace>(connection);
+            auto accessibility = std::make_shared<AtspiAccessibility>(
+                [workspace] { return workspace->activeProcess(); });
+            auto keys = std::make_shared<XTestKeySynthesis>(connection);
+            if (keys->available()) {
+                seams.keySynthesis = keys;
+            }
+            seams.secureInput = std::make_shared<AtspiSecureInput>(accessibility);
+            seams.accessibility = std::move(accessibility);
+            seams.workspace = std::move(workspace);
+        }
+        seams.pasteboard = std::make_shared<QtClipboardPasteboard>();
+        seams.screens = std::make_shared<QtScreens>();
+    }
     auto filled = withUnavailableFilled(std::move(seams));
     // Backends that write to the system log join the complete bundle, to log to whichever log
     // the session has.
-    filled.spellChecker = std::make_shared<HunspellSpellChecker>(
-        HunspellSpellChecker::englishUS(), filled.systemLog);
+    filled.spellChecker =
+        std::make_shared<HunspellSpellChecker>(HunspellSpellChecker::englishUS(), filled.systemLog);
     return filled;
 }
 

@@ -365,6 +365,7 @@ TEST_F(FakeDesktopTest, LoginItemRegistrationMayNeedApprovalOrFailWithoutChange)
 TEST(Seams, UnavailableObjectsFillEveryGapAndAreListedByName) {
     const auto none = unavailableSeams();
     EXPECT_EQ(unavailableSeamNames(none).size(), 14u);
+    EXPECT_TRUE(connectedSeamNames(none).empty());
     EXPECT_FALSE(none.spellChecker->isMisspelled(u"recieve"));
     EXPECT_FALSE(none.accessibility->isTrusted(true));
     EXPECT_EQ(none.keychain->readPassword("s", "a").code(), ErrorCode::unavailable);
@@ -378,6 +379,7 @@ TEST(Seams, UnavailableObjectsFillEveryGapAndAreListedByName) {
     partial.updater = std::make_shared<UnavailableUpdater>();
     EXPECT_EQ(unavailableSeamNames(partial),
               (std::vector<std::string_view>{"keychain", "updater"}));
+    EXPECT_EQ(connectedSeamNames(partial).size(), 12u);
     const auto filled = withUnavailableFilled(partial);
     ASSERT_NE(filled.keychain, nullptr);
     EXPECT_FALSE(filled.keychain->isAvailable());

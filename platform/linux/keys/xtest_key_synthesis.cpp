@@ -1,0 +1,391 @@
+#include "platform/linux/keys/xtest_key_synthesis.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <array>
+#include <thread>
+
+#include "platform/linux/x11/xlib.h"
+
+namespace ravlin::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Virtual key code -> keysym, for the keys of the ANSI layout.
+constexpr std::array<std::pair<std::uint32_t, unsigned long>, 108> keyTable{{
+    {0, XK_a},
+    {1, XK_s},
+    {2, XK_d},
+    {3, XK_f},
+    {4, XK_h},
+    {5, XK_g},
+    {6, XK_z},
+    {7, XK_x},
+    {8, XK_c},
+    {9, XK_v},
+    {11, XK_b},
+    {12, XK_q},
+    {13, XK_w},
+    {14, XK_e},
+    {15, XK_r},
+    {16, XK_y},
+    {17, XK_t},
+    {18, XK_1},
+    {19, XK_2},
+    {20, XK_3},
+    {21, XK_4},
+    {22, XK_6},
+    {23, XK_5},
+    {24, XK_equal},
+    {25, XK_9},
+    {26, XK_7},
+    {27, XK_minus},
+    {28, XK_8},
+    {29, XK_0},
+    {30, XK_bracketright},
+    {31, XK_o},
+    {32, XK_u},
+    {33, XK_bracketleft},
+    {34, XK_i},
+    {35, XK_p},
+    {36, XK_Return},
+    {37, XK_l},
+    {38, XK_j},
+    {39, XK_apostrophe},
+    {40, XK_k},
+    {41, XK_semicolon},
+    {42, XK_backslash},
+    {43, XK_comma},
+    {44, XK_slash},
+    {45, XK_n},
+    {46, XK_m},
+    {47, XK_period},
+    {48, XK_Tab},
+    {49, XK_space},
+    {50, XK_grave},
+    {51, XK_BackSpace},
+    {53, XK_Escape},
+    {54, XK_Super_R},
+    {55, XK_Super_L},
+    {56, XK_Shift_L},
+    {57, XK_Caps_Lock},
+    {58, XK_Alt_L},
+    {59, XK_Control_L},
+    {60, XK_Shift_R},
+    {61, XK_Alt_R},
+    {62, XK_Control_R},
+    {64, XK_F17},
+    {65, XK_KP_Decimal},
+    {67, XK_KP_Multiply},
+    {69, XK_KP_Add},
+    {75, XK_KP_Divide},
+    {76, XK_KP_Enter},
+    {78, XK_KP_Subtract},
+    {79, XK_F18},
+    {80, XK_F19},
+    {81, XK_KP_Equal},
+    {82, XK_KP_0},
+    {83, XK_KP_1},
+    {84, XK_KP_2},
+    {85, XK_KP_3},
+    {86, XK_KP_4},
+    {87, XK_KP_5},
+    {88, XK_KP_6},
+    {89, XK_KP_7},
+    {90, XK_F20},
+    {91, XK_KP_8},
+    {92, XK_KP_9},
+    {96, XK_F5},
+    {97, XK_F6},
+    {98, XK_F7},
+    {99, XK_F3},
+    {100, XK_F8},
+    {101, XK_F9},
+    {103, XK_F11},
+    {105, XK_F13},
+    {106, XK_F16},
+    {107, XK_F14},
+    {109, XK_F10},
+    {111, XK_F12},
+    {113, XK_F15},
+    {114, XK_Insert},
+    {115, XK_Home},
+    {116, XK_Prior},
+    {117, XK_Delete},
+    {118, XK_F4},
+    {119, XK_End},
+    {120, XK_F2},
+    {121, XK_Next},
+    {122, XK_F1},
+    {123, XK_Left},
+    {124, XK_Right},
+    {125, XK_Down},
+    {126, XK_Up},
+}};
+
+// Most spare keycodes borrowed at once (one batch of text).
+constexpr std::size_t maxSpares = 64;
+
+std::vector<char32_t> codePoints(std::u16string_view text) {
+    std::vector<char32_t> points;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        }
+        points.push_back(unit);
+    }
+    return points;
+}
+
+}  // namespace
+
+std::optional<unsigned long> keysymForKeyCode(std::uint32_t keyCode) {
+    const auto* found =
+        std::ranges::find(keyTable, keyCode, &std::pair<std::uint32_t, unsigned long>::first);
+    if (found == keyTable.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+std::optional<unsigned long> keysymForCodePoint(char32_t codePoint) {
+    if (codePoint == U'\n' || codePoint == U'\r') {
+        return XK_Return;
+    }
+    if (codePoint == U'\t') {
+        return XK_Tab;
+    }
+    if ((codePoint >= 0xD800 && codePoint <= 0xDFFF) || codePoint > 0x10FFFF || codePoint < 0x20 ||
+        codePoint == 0x7F) {
+        return std::nullopt;
+    }
+    if ((codePoint >= 0x20 && codePoint <= 0x7E) || (codePoint >= 0xA0 && codePoint <= 0xFF)) {
+        return codePoint;
+    }
+    return 0x01000000UL | codePoint;
+}
+
+std::vector<unsigned long> modifierKeysyms(std::uint32_t modifiers) {
+    std::vector<unsigned long> keysyms;
+    if ((modifiers & (modifier::command | modifier::control)) != 0) {
+        keysyms.push_back(XK_Control_L);
+    }
+    if ((modifiers & modifier::option) != 0) {
+        keysyms.push_back(XK_Alt_L);
+    }
+    if ((modifiers & modifier::shift) != 0) {
+        keysyms.push_back(XK_Shift_L);
+    }
+    return keysyms;
+}
+
+XTestKeySynthesis::XTestKeySynthesis(std::shared_ptr<x11::Connection> connection)
+    : connection_(std::move(connection)) {
+    int event = 0;
+    int error = 0;
+    int major = 0;
+    int minor = 0;
+    available_ = XTestQueryExtension(connection_->display(), &event, &error, &major, &minor) != 0;
+    if (XModifierKeymap* map = XGetModifierMapping(connection_->display())) {
+        for (int i = 0; i < 8 * map->max_keypermod; ++i) {
+            if (map->modifiermap[i] != 0) {
+                modifierKeyCodes_.push_back(map->modifiermap[i]);
+            }
+        }
+        XFreeModifiermap(map);
+    }
+    unbindTimer_ = std::make_unique<QTimer>();
+    unbindTimer_->setSingleShot(true);
+    QObject::connect(unbindTimer_.get(), &QTimer::timeout, [this] { unbindExpired(false); });
+}
+
+XTestKeySynthesis::~XTestKeySynthesis() {
+    unbindExpired(true);
+}
+
+bool XTestKeySynthesis::modifierHeld() {
+    char keys[32] = {};
+    XQueryKeymap(connection_->display(), keys);
+    return std::ranges::any_of(modifierKeyCodes_, [&](unsigned char code) {
+        return (keys[code / 8] & (1 << (code % 8))) != 0;
+    });
+}
+
+void XTestKeySynthesis::waitForModifierRelease() {
+    // After the limit the chord goes out anyway: better a chord that may misfire than none.
+    const auto deadline = Clock::now() + releaseWaitLimit;
+    while (modifierHeld() && Clock::now() < deadline) {
+        std::this_thread::sleep_for(releasePoll);
+    }
+}
+
+Status XTestKeySynthesis::postKeyDown(KeyChord chord) {
+    if (!available_) {
+        return Status::failure(ErrorCode::unavailable, "no XTest");
+    }
+    const auto keysym = keysymForKeyCode(chord.keyCode);
+    if (!keysym) {
+        return Status::failure(ErrorCode::notSupported, "no X key for this key code");
+    }
+    auto* display = connection_->display();
+    const KeyCode key = XKeysymToKeycode(display, *keysym);
+    if (key == 0) {
+        return Status::failure(ErrorCode::notSupported, "the keyboard map has no such key");
+    }
+    waitForModifierRelease();
+    for (const auto modifier : modifierKeysyms(chord.modifiers)) {
+        if (const KeyCode code = XKeysymToKeycode(display, modifier); code != 0) {
+            XTestFakeKeyEvent(display, code, True, CurrentTime);
+        }
+    }
+    XTestFakeKeyEvent(display, key, True, CurrentTime);
+    XSync(display, False);
+    if (connection_->takeErrorCount() > 0) {
+        return Status::failure(ErrorCode::failed, "the X server refused the key event");
+    }
+    return {};
+}
+
+Status XTestKeySynthesis::postKeyUp(KeyChord chord) {
+    if (!available_) {
+        return Status::failure(ErrorCode::unavailable, "no XTest");
+    }
+    const auto keysym = keysymForKeyCode(chord.keyCode);
+    if (!keysym) {
+        return Status::failure(ErrorCode::notSupported, "no X key for this key code");
+    }
+    auto* display = connection_->display();
+    const KeyCode key = XKeysymToKeycode(display, *keysym);
+    if (key == 0) {
+        return Status::failure(ErrorCode::notSupported, "the keyboard map has no such key");
+    }
+    XTestFakeKeyEvent(display, key, False, CurrentTime);
+    auto modifiers = modifierKeysyms(chord.modifiers);
+    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) {
+        if (const KeyCode code = XKeysymToKeycode(display, *it); code != 0) {
+            XTestFakeKeyEvent(display, code, False, CurrentTime);
+        }
+    }
+    XSync(display, False);
+    if (connection_->takeErrorCount() > 0) {
+        return Status::failure(ErrorCode::failed, "the X server refused the key event");
+    }
+    return {};
+}
+
+void XTestKeySynthesis::findSpareKeyCodes() {
+    auto* display = connection_->display();
+    int minCode = 0;
+    int maxCode = 0;
+    XDisplayKeycodes(display, &minCode, &maxCode);
+    int perCode = 0;
+    KeySym* map = XGetKeyboardMapping(display, static_cast<KeyCode>(minCode), maxCode - minCode + 1,
+                                      &perCode);
+    if (map == nullptr) {
+        return;
+    }
+    // From the top: the highest keycodes are the least likely to be on a real keyboard.
+    for (int code = maxCode; code >= minCode && spares_.size() < maxSpares; --code) {
+        const KeySym* symbols = map + static_cast<std::ptrdiff_t>(code - minCode) * perCode;
+        if (std::all_of(symbols, symbols + perCode, [](KeySym s) { return s == NoSymbol; })) {
+            spares_.push_back(Spare{.keyCode = static_cast<unsigned char>(code)});
+        }
+    }
+    XFree(map);
+}
+
+Status XTestKeySynthesis::postText(std::u16string_view text) {
+    if (text.empty()) {
+        return Status::failure(ErrorCode::invalidArgument, "empty text");
+    }
+    if (!available_) {
+        return Status::failure(ErrorCode::unavailable, "no XTest");
+    }
+    const auto points = codePoints(text);
+    if (points.size() > maxTextLength) {
+        return Status::failure(ErrorCode::invalidArgument, "text too long to type");
+    }
+    std::vector<KeySym> keysyms;
+    for (const char32_t point : points) {
+        const auto keysym = keysymForCodePoint(point);
+        if (!keysym) {
+            return Status::failure(ErrorCode::invalidArgument, "a character that cannot be typed");
+        }
+        keysyms.push_back(*keysym);
+    }
+    if (spares_.empty()) {
+        findSpareKeyCodes();
+    }
+    if (spares_.empty()) {
+        return Status::failure(ErrorCode::notSupported, "no spare keycode to type with");
+    }
+    auto* display = connection_->display();
+    waitForModifierRelease();
+    std::size_t next = 0;
+    while (next < keysyms.size()) {
+        // One batch: every spare that is free now gets one character.
+        auto now = Clock::now();
+        std::vector<Spare*> free;
+        for (auto& spare : spares_) {
+            if (spare.busyUntil <= now) {
+                free.push_back(&spare);
+            }
+        }
+        if (free.empty()) {
+            // Wait for the earliest binding to be translated by its target.
+            const auto earliest = std::ranges::min(spares_, {}, &Spare::busyUntil).busyUntil;
+            std::this_thread::sleep_until(earliest);
+            continue;
+        }
+        const auto batch = std::min(free.size(), keysyms.size() - next);
+        for (std::size_t i = 0; i < batch; ++i) {
+            KeySym symbol = keysyms[next + i];
+            XChangeKeyboardMapping(display, free[i]->keyCode, 1, &symbol, 1);
+            free[i]->bound = true;
+        }
+        XSync(display, False);
+        for (std::size_t i = 0; i < batch; ++i) {
+            XTestFakeKeyEvent(display, free[i]->keyCode, True, CurrentTime);
+            XTestFakeKeyEvent(display, free[i]->keyCode, False, CurrentTime);
+        }
+        XSync(display, False);
+        now = Clock::now();
+        for (std::size_t i = 0; i < batch; ++i) {
+            free[i]->busyUntil = now + bindingLifetime;
+        }
+        next += batch;
+    }
+    unbindTimer_->start(std::chrono::duration_cast<std::chrono::milliseconds>(bindingLifetime));
+    if (connection_->takeErrorCount() > 0) {
+        return Status::failure(ErrorCode::failed, "the X server refused the key event");
+    }
+    return {};
+}
+
+void XTestKeySynthesis::unbindExpired(bool all) {
+    auto* display = connection_->display();
+    const auto now = Clock::now();
+    bool pending = false;
+    for (auto& spare : spares_) {
+        if (!spare.bound) {
+            continue;
+        }
+        if (!all && spare.busyUntil > now) {
+            pending = true;
+            continue;
+        }
+        KeySym none = NoSymbol;
+        XChangeKeyboardMapping(display, spare.keyCode, 1, &none, 1);
+        spare.bound = false;
+    }
+    XFlush(display);
+    if (pending && !all) {
+        unbindTimer_->start(std::chrono::duration_cast<std::chrono::milliseconds>(bindingLifetime));
+    }
+}
+
+}  // namespace ravlin::platform

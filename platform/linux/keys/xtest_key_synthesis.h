@@ -1,0 +1,71 @@
+#pragma once
+
+// Synthetic keys over XTest. A chord into another application is the Linux one: Ctrl stands for
+// Command (plus Shift, Alt, Ctrl where asked). Before a chord goes out the backend waits, briefly
+// and boundedly, until no modifier is physically held: a shortcut that started the flow is often
+// still down, and a held Shift or Super would turn Ctrl+V into another chord.
+//
+// Unicode text is typed by binding spare keycodes (ones without symbols) to the characters'
+// keysyms; the bindings are undone once the target has had time to translate the keys.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/key_synthesis.h"
+#include "platform/linux/x11/x11_connection.h"
+
+class QTimer;
+
+namespace ravlin::platform {
+
+// The X keysym for a virtual key code of the ANSI layout (Delete is BackSpace); none for a key
+// with no X counterpart (Fn).
+[[nodiscard]] std::optional<unsigned long> keysymForKeyCode(std::uint32_t keyCode);
+// The keysym that types one code point: Latin-1 directly, the rest in the Unicode keysym range;
+// none for surrogates and values past U+10FFFF.
+[[nodiscard]] std::optional<unsigned long> keysymForCodePoint(char32_t codePoint);
+// The modifier keysyms held for a chord sent to an application (Carbon mask in).
+[[nodiscard]] std::vector<unsigned long> modifierKeysyms(std::uint32_t modifiers);
+
+class XTestKeySynthesis final : public KeySynthesis {
+  public:
+    static constexpr auto releasePoll = std::chrono::milliseconds(5);
+    static constexpr auto releaseWaitLimit = std::chrono::milliseconds(500);
+    // How long a borrowed keycode keeps its character after the key went out.
+    static constexpr auto bindingLifetime = std::chrono::milliseconds(300);
+    // Longest text typed in one call, in code points.
+    static constexpr std::size_t maxTextLength = 256;
+
+    explicit XTestKeySynthesis(std::shared_ptr<x11::Connection> connection);
+    ~XTestKeySynthesis() override;
+
+    // Whether the server offers XTest at all.
+    [[nodiscard]] bool available() const { return available_; }
+
+    Status postKeyDown(KeyChord chord) override;
+    Status postKeyUp(KeyChord chord) override;
+    Status postText(std::u16string_view text) override;
+
+  private:
+    struct Spare {
+        unsigned char keyCode = 0;
+        std::chrono::steady_clock::time_point busyUntil{};
+        bool bound = false;
+    };
+
+    void waitForModifierRelease();
+    [[nodiscard]] bool modifierHeld();
+    void findSpareKeyCodes();
+    void unbindExpired(bool all);
+
+    std::shared_ptr<x11::Connection> connection_;
+    bool available_ = false;
+    std::vector<unsigned char> modifierKeyCodes_;
+    std::vector<Spare> spares_;
+    std::unique_ptr<QTimer> unbindTimer_;
+};
+
+}  // namespace ravlin::platform

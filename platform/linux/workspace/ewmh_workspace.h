@@ -1,0 +1,45 @@
+#pragma once
+
+// Running applications over the window manager's EWMH hints, on our own X connection: the
+// frontmost application is the owner (_NET_WM_PID) of _NET_ACTIVE_WINDOW; its identity is the
+// window's class, else the executable's name; activation asks the window manager, as a pager
+// would, to activate that process's topmost window.
+
+#include <memory>
+#include <optional>
+
+#include "platform/linux/x11/x11_connection.h"
+#include "platform/workspace.h"
+
+namespace ravlin::platform {
+
+class EwmhWorkspace final : public Workspace {
+  public:
+    explicit EwmhWorkspace(std::shared_ptr<x11::Connection> connection);
+
+    std::optional<RunningApplication> frontmostApplication() override;
+    RunningApplication currentApplication() override;
+    bool activate(ProcessID pid) override;
+    Status openURL(std::string_view url) override;
+    Subscription observeFrontmost(
+        std::function<void(const std::optional<RunningApplication>&)> onChange) override;
+
+    // The active window's process, without the application's names.
+    [[nodiscard]] std::optional<ProcessID> activeProcess();
+
+  private:
+    [[nodiscard]] std::optional<x11::Window> activeWindow();
+    [[nodiscard]] std::optional<ProcessID> windowProcess(x11::Window window);
+    void onEvent(const x11::XEvent& event);
+
+    std::shared_ptr<x11::Connection> connection_;
+    x11::Atom activeWindow_;
+    x11::Atom pidAtom_;
+    x11::Atom stacking_;
+    RunningApplication current_;
+    CallbackList<std::optional<RunningApplication>> frontmostObservers_;
+    std::optional<ProcessID> lastFrontmost_;
+    Subscription events_;
+};
+
+}  // namespace ravlin::platform

@@ -1,0 +1,162 @@
+#include "platform/linux/x11/x11_connection.h"
+
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <atomic>
+#include <climits>
+#include <string>
+
+#include "platform/linux/x11/xlib.h"
+
+namespace ravlin::platform::x11 {
+namespace {
+
+std::atomic<int> errorCount{0};
+
+int countError(Display*, XErrorEvent*) {
+    errorCount.fetch_add(1, std::memory_order_relaxed);
+    return 0;
+}
+
+// Longest list a window property may give us (a hostile client sets the properties we read).
+constexpr long maxListLength = 4096;
+
+}  // namespace
+
+std::shared_ptr<Connection> Connection::open() {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return nullptr;
+    }
+    XSetErrorHandler(countError);
+    return std::shared_ptr<Connection>(new Connection(display));
+}
+
+Connection::Connection(Display* display) : display_(display) {
+    notifier_ =
+        std::make_unique<QSocketNotifier>(ConnectionNumber(display_), QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { dispatchEvents(); });
+}
+
+Connection::~Connection() {
+    notifier_.reset();
+    if (clock_ != 0) {
+        XDestroyWindow(display_, clock_);
+    }
+    XCloseDisplay(display_);
+}
+
+Window Connection::root() const {
+    return DefaultRootWindow(display_);
+}
+
+Atom Connection::atom(const char* name) {
+    return XInternAtom(display_, name, False);
+}
+
+std::optional<long> Connection::cardinal(Window window, Atom property, Atom type) {
+    Atom actualType = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long left = 0;
+    unsigned char* data = nullptr;
+    std::optional<long> value;
+    if (XGetWindowProperty(display_, window, property, 0, 1, False, type, &actualType, &format,
+                           &count, &left, &data) == Success &&
+        data != nullptr && format == 32 && count == 1) {
+        // Format 32 comes back as an array of long.
+        value = *reinterpret_cast<long*>(data);
+    }
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return value;
+}
+
+std::vector<Window> Connection::windowList(Window window, Atom property) {
+    Atom actualType = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long left = 0;
+    unsigned char* data = nullptr;
+    std::vector<Window> windows;
+    if (XGetWindowProperty(display_, window, property, 0, maxListLength, False, XA_WINDOW,
+                           &actualType, &format, &count, &left, &data) == Success &&
+        data != nullptr && format == 32) {
+        const auto* values = reinterpret_cast<long*>(data);
+        windows.assign(values, values + count);
+    }
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return windows;
+}
+
+std::string Connection::windowClass(Window window) {
+    XClassHint hint{};
+    std::string name;
+    if (XGetClassHint(display_, window, &hint) != 0) {
+        if (hint.res_class != nullptr) {
+            name = hint.res_class;
+        }
+    }
+    if (hint.res_name != nullptr) {
+        XFree(hint.res_name);
+    }
+    if (hint.res_class != nullptr) {
+        XFree(hint.res_class);
+    }
+    return name;
+}
+
+Subscription Connection::observeEvents(std::function<void(XEvent*)> task) {
+    return observers_.add(std::move(task));
+}
+
+void Connection::dispatchEvents() {
+    // Bounded: a flood of events waits for the next turn of the loop.
+    for (int handled = 0; handled < 256 && XPending(display_) > 0; ++handled) {
+        XEvent event{};
+        XNextEvent(display_, &event);
+        observers_.notify(&event);
+    }
+}
+
+unsigned long Connection::serverTime() {
+    if (clock_ == 0) {
+        clock_ = XCreateSimpleWindow(display_, root(), -10, -10, 1, 1, 0, 0, 0);
+        XSelectInput(display_, clock_, PropertyChangeMask);
+    }
+    // An empty append changes nothing but still reports the change with the server's time.
+    XChangeProperty(display_, clock_, atom("_RAVLIN_TIME"), XA_STRING, 8, PropModeAppend, nullptr,
+                    0);
+    XSync(display_, False);
+    XEvent event{};
+    if (XCheckTypedWindowEvent(display_, clock_, PropertyNotify, &event) == 0) {
+        return CurrentTime;
+    }
+    return event.xproperty.time;
+}
+
+int Connection::takeErrorCount() {
+    XSync(display_, False);
+    return errorCount.exchange(0, std::memory_order_relaxed);
+}
+
+std::string executableName(std::int32_t pid) {
+    if (pid <= 0) {
+        return {};
+    }
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    char buffer[PATH_MAX];
+    const auto length = ::readlink(link.c_str(), buffer, sizeof buffer - 1);
+    if (length <= 0) {
+        return {};
+    }
+    const std::string path(buffer, static_cast<std::size_t>(length));
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace ravlin::platform::x11

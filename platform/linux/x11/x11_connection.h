@@ -1,0 +1,70 @@
+#pragma once
+
+// Our own Xlib connection to the X server, shared by the backends that speak X11 (workspace,
+// synthetic keys). Errors never end the process: Xlib's default handler would exit on the first
+// BadWindow of a window that vanished, so the connection installs one that only counts them.
+// Main thread only.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/support/subscription.h"
+
+class QSocketNotifier;
+struct _XDisplay;
+union _XEvent;
+
+namespace ravlin::platform::x11 {
+
+// Xlib's handles, without Xlib's macros in every header.
+using Display = ::_XDisplay;
+using XEvent = ::_XEvent;
+using Window = unsigned long;
+using Atom = unsigned long;
+
+class Connection {
+  public:
+    // The display named by DISPLAY; none when there is none or it does not answer.
+    [[nodiscard]] static std::shared_ptr<Connection> open();
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    [[nodiscard]] Display* display() const { return display_; }
+    [[nodiscard]] Window root() const;
+    [[nodiscard]] Atom atom(const char* name);
+
+    // Property readers; none when the window has no such property (or is gone).
+    [[nodiscard]] std::optional<long> cardinal(Window window, Atom property, Atom type);
+    [[nodiscard]] std::vector<Window> windowList(Window window, Atom property);
+    // WM_CLASS's class part, empty when unset.
+    [[nodiscard]] std::string windowClass(Window window);
+
+    // Runs `task` with every X event this connection receives (root property changes and the
+    // like), from the Qt event loop.
+    Subscription observeEvents(std::function<void(XEvent*)> task);
+    // Hands queued events to the observers; also runs whenever the socket has data.
+    void dispatchEvents();
+    // The X server's time now, for requests that must not look older than the last focus
+    // change (a stale time makes the server ignore an application's own focus request).
+    [[nodiscard]] unsigned long serverTime();
+    // Errors seen since the last call, then the count starts again.
+    [[nodiscard]] int takeErrorCount();
+
+  private:
+    explicit Connection(Display* display);
+
+    Display* display_;
+    Window clock_ = 0;  // an unmapped window whose property changes tell the time
+    std::unique_ptr<QSocketNotifier> notifier_;
+    CallbackList<XEvent*> observers_;
+};
+
+// The executable name of a process ("firefox-esr"), empty when unknown.
+[[nodiscard]] std::string executableName(std::int32_t pid);
+
+}  // namespace ravlin::platform::x11

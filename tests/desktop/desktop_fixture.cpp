@@ -1,0 +1,196 @@
+#include "desktop_fixture.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/text/unicode.h"
+
+#include "platform/linux/linux_seams.h"
+
+namespace ravlin::testing {
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    QElapsedTimer clock;
+    clock.start();
+    while (true) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        if (condition()) {
+            return true;
+        }
+        if (clock.elapsed() > limit.count()) {
+            return false;
+        }
+        QThread::msleep(2);
+    }
+}
+
+namespace {
+
+// Not a template: clang 14 cannot emit a coroutine that is a template or inline.
+QCoro::Task<> keep(QCoro::Task<QNPasteResult> task,
+                   std::shared_ptr<std::optional<QNPasteResult>> into) {
+    *into = co_await std::move(task);
+}
+
+}  // namespace
+
+std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteResult> task) {
+    auto result = std::make_shared<std::optional<QNPasteResult>>();
+    auto running = keep(std::move(task), result);
+    waitUntil([&] { return result->has_value(); }, 10s);
+    return *result;
+}
+
+TargetApp::TargetApp(std::string name, const QString& program, const QStringList& arguments)
+    : name_(std::move(name)) {
+    process_.setProcessChannelMode(QProcess::SeparateChannels);
+    process_.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+    process_.start(program, arguments);
+    if (!process_.waitForStarted(10000)) {
+        return;
+    }
+    // The target says "READY pid=N" once its window is shown.
+    waitUntil(
+        [this] {
+            readOutput();
+            return output_.contains(QLatin1String("READY pid="));
+        },
+        20s);
+    pid_ = static_cast<platform::ProcessID>(process_.processId());
+}
+
+TargetApp::~TargetApp() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.terminate();
+        if (!process_.waitForFinished(3000)) {
+            process_.kill();
+            process_.waitForFinished(3000);
+        }
+    }
+}
+
+void TargetApp::readOutput() {
+    output_ += QString::fromUtf8(process_.readAllStandardOutput());
+}
+
+bool TargetApp::command(const QString& line) {
+    forget();
+    process_.write((line + QLatin1Char('\n')).toUtf8());
+    return waitUntil([&] { return printed(QStringLiteral("OK ") + line); });
+}
+
+bool TargetApp::printed(const QString& line) {
+    readOutput();
+    return (QLatin1Char('\n') + output_).contains(QLatin1Char('\n') + line + QLatin1Char('\n'));
+}
+
+Desktop& Desktop::get() {
+    static Desktop* desktop = [] {
+        static int argc = 1;
+        static char name[] = "tests_desktop";
+        static char* argv[] = {name, nullptr};
+        auto* made = new Desktop{.application = new QApplication(argc, argv)};
+        made->seams = platform::linuxSeams();
+        made->accessibility =
+            std::dynamic_pointer_cast<platform::AtspiAccessibility>(made->seams.accessibility);
+        made->gtk = std::make_unique<TargetApp>("GTK", QStringLiteral("/usr/bin/python3"),
+                                                QStringList{QStringLiteral(RAVLIN_GTK_TARGET)});
+        made->qt =
+            std::make_unique<TargetApp>("Qt", QStringLiteral(RAVLIN_QT_TARGET), QStringList{});
+        // Both applications on the accessibility bus before any test asks for them.
+        for (auto* app : {made->gtk.get(), made->qt.get()}) {
+            waitUntil(
+                [&] {
+                    return made->seams.accessibility->applicationElement(app->pid()).hasValue();
+                },
+                20s);
+        }
+        // Each target once in front before the tests start.
+        for (auto* app : {made->gtk.get(), made->qt.get(), made->gtk.get()}) {
+            made->bringToFrontPersistently(app->pid());
+        }
+        std::atexit([] {
+            // The targets end before the seams and the application go.
+            Desktop::get().gtk.reset();
+            Desktop::get().qt.reset();
+        });
+        return made;
+    }();
+    return *desktop;
+}
+
+bool Desktop::bringToFront(platform::ProcessID pid, std::chrono::milliseconds limit) {
+    auto& workspace = *seams.workspace;
+    if (!workspace.activate(pid)) {
+        return false;
+    }
+    const bool ok = waitUntil(
+        [&] {
+            const auto front = workspace.frontmostApplication();
+            return front && front->pid == pid;
+        },
+        limit);
+    return ok;
+}
+
+bool Desktop::bringToFrontPersistently(platform::ProcessID pid) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (bringToFront(pid, 1s)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+platform::ElementRef Desktop::focusedOf(platform::ProcessID pid) {
+    auto& accessibility = *seams.accessibility;
+    const auto focused = platform::elementAttribute(
+        accessibility, accessibility.systemWideElement(), platform::ax::focusedUIElement);
+    if (!focused) {
+        return {};
+    }
+    const auto owner = accessibility.processID(*focused);
+    return owner && *owner == pid ? *focused : platform::ElementRef{};
+}
+
+platform::ElementRef Desktop::focus(TargetApp& app, const QString& field) {
+    if (!bringToFront(app.pid()) || !app.command(QStringLiteral("focus ") + field)) {
+        return {};
+    }
+    // The fields' names are not exposed: their roles and contents tell them apart.
+    const std::u16string role = field == QLatin1String("password") ? u"AXSecureTextField"
+                                : field == QLatin1String("area")   ? u"AXTextArea"
+                                                                   : u"AXTextField";
+    const std::u16string start = field == QLatin1String("readonly") ? u"read only"
+                                 : field == QLatin1String("line")   ? u"h\u00e9llo"
+                                                                    : u"";
+    platform::ElementRef found;
+    const bool focused = waitUntil([&] {
+        found = focusedOf(app.pid());
+        if (!found ||
+            platform::textAttribute(*seams.accessibility, found, platform::ax::role) != role) {
+            return false;
+        }
+        return start.empty() || value(found).starts_with(start);
+    });
+    if (!focused) {
+        const auto last = focusedOf(app.pid());
+        std::fprintf(
+            stderr, "focus %s/%s: found %d role %s value %s\n", app.name().c_str(),
+            field.toUtf8().constData(), last ? 1 : 0,
+            text::toUtf8(platform::textAttribute(*seams.accessibility, last, platform::ax::role)
+                             .value_or(u"-"))
+                .c_str(),
+            text::toUtf8(value(last)).c_str());
+    }
+    return focused ? found : platform::ElementRef{};
+}
+
+std::u16string Desktop::value(platform::ElementRef element) {
+    return platform::textAttribute(*seams.accessibility, element, platform::ax::value)
+        .value_or(u"<none>");
+}
+
+}  // namespace ravlin::testing

@@ -1,0 +1,77 @@
+#pragma once
+
+// The desktop suite's world: this process as a Qt program on the session's X display with the
+// Linux seams, and two real applications to reach into, a GTK one and a Qt one, each started
+// once for the whole suite.
+
+#include <QApplication>
+#include <QProcess>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/support/qt_executor.h"
+#include "app/target/pasteboard_snapshot.h"
+#include "platform/linux/accessibility/atspi_accessibility.h"
+#include "platform/seams.h"
+
+namespace ravlin::testing {
+
+using namespace std::chrono_literals;
+
+// Runs the event loop until `condition` holds or `limit` passes; whether it held.
+bool waitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
+// Runs a paste to its end on the event loop (at most 10 s); its result.
+std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteResult> task);
+
+class TargetApp {
+  public:
+    TargetApp(std::string name, const QString& program, const QStringList& arguments);
+    ~TargetApp();
+
+    [[nodiscard]] const std::string& name() const { return name_; }
+    [[nodiscard]] platform::ProcessID pid() const { return pid_; }
+    // Sends one command line and waits for its acknowledgement.
+    bool command(const QString& line);
+    // Whether the application printed `line` (a whole line) since the last forget().
+    bool printed(const QString& line);
+    void forget() { output_.clear(); }
+
+  private:
+    void readOutput();
+
+    std::string name_;
+    QProcess process_;
+    QString output_;
+    platform::ProcessID pid_ = 0;
+};
+
+struct Desktop {
+    QApplication* application;
+    platform::Seams seams;
+    std::shared_ptr<platform::AtspiAccessibility> accessibility;
+    std::shared_ptr<QtExecutor> executor = std::make_shared<QtExecutor>();
+    std::unique_ptr<TargetApp> gtk;
+    std::unique_ptr<TargetApp> qt;
+
+    // Started on first use, ended at exit.
+    static Desktop& get();
+
+    TargetApp& target(const std::string& name) { return name == "GTK" ? *gtk : *qt; }
+    // Brings `app` to the front, focuses one of its fields ("line", "password", "readonly",
+    // "area") and answers the focused element as the seams see it.
+    platform::ElementRef focus(TargetApp& app, const QString& field);
+    // The element the system-wide lookup answers now, if it belongs to `pid`.
+    platform::ElementRef focusedOf(platform::ProcessID pid);
+    bool bringToFront(platform::ProcessID pid, std::chrono::milliseconds limit = 5s);
+    // The same, asking again each second: a window that has only just appeared may not take the
+    // focus on its first activation (Qt answers the window manager's focus offer only once it is
+    // fully up).
+    bool bringToFrontPersistently(platform::ProcessID pid);
+    std::u16string value(platform::ElementRef element);
+};
+
+}  // namespace ravlin::testing

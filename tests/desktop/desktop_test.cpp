@@ -1,0 +1,384 @@
+// The Linux backends against real GTK and Qt applications on the suite's own headless desktop.
+
+#include <gtest/gtest.h>
+#include <qcoro/qcorotask.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+#include <QWidget>
+#include <cstdio>
+
+#include "app/target/focus_snapshot.h"
+#include "app/target/pasteboard_snapshot.h"
+#include "app/target/target_seams.h"
+#include "desktop_fixture.h"
+#include "platform/linux/screens/qt_screens.h"
+#include "platform/unavailable.h"
+
+namespace ravlin::testing {
+namespace {
+
+using platform::AttributeValue;
+using platform::ErrorCode;
+using platform::KeyChord;
+using text::Utf16Range;
+namespace ax = platform::ax;
+namespace keycode = platform::keycode;
+namespace modifier = platform::modifier;
+
+const std::u16string lineText = u"h\u00e9llo \U0001F600 w\u00f6rld teh";
+const std::u16string areaText = u"line one \U0001F600\nsecond l\u00edne teh";
+
+struct Toolkit {
+    std::string name;
+    // The line field's "😀 " in the toolkit's own offsets: GTK counts code points, Qt UTF-16.
+    QString selectEmoji;
+};
+
+class DesktopTest : public ::testing::TestWithParam<Toolkit> {
+  protected:
+    Desktop& desktop = Desktop::get();
+    platform::Accessibility& accessibility = *desktop.seams.accessibility;
+    TargetApp& app = desktop.target(GetParam().name);
+
+    std::optional<Utf16Range> selection(platform::ElementRef element) {
+        return platform::rangeAttribute(accessibility, element, ax::selectedTextRange);
+    }
+    // Puts a field's text back as the suite found it.
+    void restore(platform::ElementRef element, const std::u16string& text) {
+        ASSERT_TRUE(accessibility.setAttribute(element, ax::value, AttributeValue(text)).ok());
+    }
+};
+
+TEST_P(DesktopTest, ReadsTheFocusedFieldInUtf16) {
+    const auto field = desktop.focus(app, "line");
+    ASSERT_TRUE(field);
+    ASSERT_TRUE(app.command(GetParam().selectEmoji));
+
+    EXPECT_EQ(platform::textAttribute(accessibility, field, ax::role), u"AXTextField");
+    EXPECT_EQ(desktop.value(field), lineText);
+    EXPECT_EQ(accessibility.processID(field).toOptional(), app.pid());
+    ASSERT_TRUE(waitUntil([&] { return selection(field) == Utf16Range{6, 3}; }));
+    EXPECT_EQ(platform::textAttribute(accessibility, field, ax::selectedText), u"\U0001F600 ");
+    EXPECT_EQ(std::get<double>(*accessibility.attribute(field, ax::numberOfCharacters)),
+              static_cast<double>(lineText.size()));
+
+    // The emoji's bounds lie inside the field's frame, both y-down screen coordinates.
+    const auto origin = std::get<platform::Point>(*accessibility.attribute(field, ax::position));
+    const auto size = std::get<platform::Size>(*accessibility.attribute(field, ax::size));
+    const auto bounds = accessibility.parameterizedAttribute(field, ax::boundsForRange,
+                                                             AttributeValue(Utf16Range{6, 2}));
+    ASSERT_TRUE(bounds.hasValue());
+    const auto rect = std::get<platform::Rect>(*bounds);
+    EXPECT_GT(rect.width(), 0);
+    EXPECT_GE(rect.minX(), origin.x);
+    EXPECT_LE(rect.maxX(), origin.x + size.width);
+    EXPECT_GE(rect.minY(), origin.y);
+    EXPECT_LE(rect.maxY(), origin.y + size.height);
+    // The next character (UTF-16 8, past the pair) starts right of the emoji's start: the range
+    // was not taken as code points in Qt, nor as UTF-16 units in GTK.
+    const auto after = accessibility.parameterizedAttribute(field, ax::boundsForRange,
+                                                            AttributeValue(Utf16Range{8, 1}));
+    ASSERT_TRUE(after.hasValue());
+    EXPECT_GT(std::get<platform::Rect>(*after).minX(), rect.minX() + rect.width() / 2);
+    EXPECT_EQ(
+        accessibility
+            .parameterizedAttribute(field, ax::stringForRange, AttributeValue(Utf16Range{6, 2}))
+            .toOptional(),
+        AttributeValue(std::u16string(u"\U0001F600")));
+}
+
+TEST_P(DesktopTest, SelectsAndReplacesAroundNonBmpText) {
+    const auto area = desktop.focus(app, "area");
+    ASSERT_TRUE(area);
+    ASSERT_EQ(desktop.value(area), areaText);
+
+    // The emoji: UTF-16 9..11 whatever the toolkit counts.
+    ASSERT_TRUE(
+        accessibility.setAttribute(area, ax::selectedTextRange, AttributeValue(Utf16Range{9, 2}))
+            .ok());
+    EXPECT_EQ(selection(area), (Utf16Range{9, 2}));
+    EXPECT_EQ(platform::textAttribute(accessibility, area, ax::selectedText), u"\U0001F600");
+
+    EXPECT_EQ(accessibility.isAttributeSettable(area, ax::selectedText).toOptional(), true);
+    ASSERT_TRUE(
+        accessibility
+            .setAttribute(area, ax::selectedText, AttributeValue(std::u16string(u"\U0001F642x")))
+            .ok());
+    EXPECT_EQ(desktop.value(area), u"line one \U0001F642x\nsecond l\u00edne teh");
+    EXPECT_TRUE(waitUntil(
+        [&] { return app.printed(QString::fromUtf8("area: line one 🙂x\\nsecond líne teh")); }));
+    EXPECT_EQ(selection(area), (Utf16Range{12, 0}));
+
+    // A caret alone (length 0) past the second line's non-ASCII letter.
+    ASSERT_TRUE(
+        accessibility.setAttribute(area, ax::selectedTextRange, AttributeValue(Utf16Range{22, 0}))
+            .ok());
+    EXPECT_EQ(selection(area), (Utf16Range{22, 0}));
+    restore(area, areaText);
+}
+
+TEST_P(DesktopTest, RefusesWritesToAReadOnlyField) {
+    const auto field = desktop.focus(app, "readonly");
+    ASSERT_TRUE(field);
+    EXPECT_EQ(accessibility.isAttributeSettable(field, ax::selectedText).toOptional(), false);
+    const auto write =
+        accessibility.setAttribute(field, ax::selectedText, AttributeValue(std::u16string(u"x")));
+    EXPECT_EQ(write.code(), ErrorCode::notSupported);
+    EXPECT_EQ(desktop.value(field), u"read only");
+}
+
+TEST_P(DesktopTest, PasswordFieldIsSecureAndNeverRead) {
+    const auto field = desktop.focus(app, "password");
+    ASSERT_TRUE(field);
+    EXPECT_EQ(platform::textAttribute(accessibility, field, ax::role), u"AXSecureTextField");
+    EXPECT_TRUE(desktop.seams.secureInput->isSecureInputEnabled());
+    EXPECT_EQ(accessibility.attribute(field, ax::value).code(), ErrorCode::notPermitted);
+    EXPECT_EQ(accessibility.attribute(field, ax::selectedText).code(), ErrorCode::notPermitted);
+    EXPECT_EQ(accessibility.isAttributeSettable(field, ax::value).toOptional(), false);
+
+    ASSERT_TRUE(desktop.focus(app, "line"));
+    EXPECT_FALSE(desktop.seams.secureInput->isSecureInputEnabled());
+}
+
+TEST_P(DesktopTest, CopyChordMovesTheChangeCountAndAFetchDoesNot) {
+    auto& pasteboard = *desktop.seams.pasteboard;
+    auto& keys = *desktop.seams.keySynthesis;
+    const auto field = desktop.focus(app, "line");
+    ASSERT_TRUE(field);
+
+    const auto before = pasteboard.changeCount();
+    ASSERT_TRUE(keys.postKeyPress({keycode::a, modifier::command}).ok());
+    ASSERT_TRUE(keys.postKeyPress({keycode::c, modifier::command}).ok());
+    ASSERT_TRUE(waitUntil([&] { return pasteboard.changeCount() > before; }));
+    EXPECT_EQ(pasteboard.string(), lineText);
+
+    // Our own text: one step for the write, none for the target pasting it.
+    const auto counted = pasteboard.changeCount();
+    ASSERT_TRUE(pasteboard.setString(u"ours").ok());
+    const auto written = pasteboard.changeCount();
+    EXPECT_EQ(written, counted + 1);
+    EXPECT_TRUE(pasteboard.lastWriteUnfetched());
+    ASSERT_TRUE(keys.postKeyPress({keycode::v, modifier::command}).ok());
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == u"ours"; }));
+    EXPECT_FALSE(pasteboard.lastWriteUnfetched());
+    EXPECT_EQ(pasteboard.changeCount(), written);
+    restore(field, lineText);
+}
+
+TEST_P(DesktopTest, PasteCycleInsertsTheTextAndPutsTheClipboardBack) {
+    auto& pasteboard = *desktop.seams.pasteboard;
+    auto& keys = *desktop.seams.keySynthesis;
+    const auto field = desktop.focus(app, "line");
+    ASSERT_TRUE(field);
+    // The user's clipboard: the field's text, copied by the application itself.
+    ASSERT_TRUE(pasteboard.setString(u"before").ok());
+    const auto before = pasteboard.changeCount();
+    ASSERT_TRUE(keys.postKeyPress({keycode::a, modifier::command}).ok());
+    ASSERT_TRUE(keys.postKeyPress({keycode::c, modifier::command}).ok());
+    ASSERT_TRUE(waitUntil(
+        [&] { return pasteboard.changeCount() > before && pasteboard.string() == lineText; }));
+    const auto end = static_cast<std::int64_t>(lineText.size());
+    ASSERT_TRUE(
+        accessibility.setAttribute(field, ax::selectedTextRange, AttributeValue(Utf16Range{end, 0}))
+            .ok());
+
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
+    const auto target = desktop.seams.workspace->frontmostApplication();
+    ASSERT_TRUE(target.has_value());
+    QElapsedTimer clock;
+    clock.start();
+    const auto result = runToEnd(QNModelPasteboardSnapshot::paste(seams, u" [p]", *target, {}));
+    const auto elapsed = clock.elapsed();
+    std::printf("measure: %s paste cycle %lld ms\n", app.name().c_str(),
+                static_cast<long long>(elapsed));
+
+    EXPECT_EQ(result, QNPasteResult::pasted);
+    EXPECT_EQ(desktop.value(field), lineText + u" [p]");
+    EXPECT_TRUE(app.printed(QString::fromUtf8("line: héllo 😀 wörld teh [p]")));
+    EXPECT_EQ(pasteboard.string(), lineText);
+    restore(field, lineText);
+}
+
+TEST_P(DesktopTest, TypedZeroWidthSpaceArrivesAndIsRemoved) {
+    auto& keys = *desktop.seams.keySynthesis;
+    const auto field = desktop.focus(app, "line");
+    ASSERT_TRUE(field);
+    const auto end = static_cast<std::int64_t>(lineText.size());
+    ASSERT_TRUE(
+        accessibility.setAttribute(field, ax::selectedTextRange, AttributeValue(Utf16Range{end, 0}))
+            .ok());
+
+    ASSERT_TRUE(keys.postText(u"\u200B").ok());
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == lineText + u"\u200B"; }));
+    ASSERT_TRUE(keys.postKeyPress({keycode::deleteKey, 0}).ok());
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == lineText; }));
+}
+
+TEST_P(DesktopTest, CaptureNowReadsTheFieldWithItsCaretInsideTheWindow) {
+    const auto field = desktop.focus(app, "line");
+    ASSERT_TRUE(field);
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
+    // The caret in the text and at its end (where Qt answers an empty rectangle).
+    for (const std::int64_t caret : {std::int64_t{3}, static_cast<std::int64_t>(lineText.size())}) {
+        ASSERT_TRUE(
+            accessibility
+                .setAttribute(field, ax::selectedTextRange, AttributeValue(Utf16Range{caret, 0}))
+                .ok());
+        const auto snapshot = QNModelFocusSnapshot::captureNow(seams);
+        EXPECT_EQ(snapshot.app.pid, app.pid());
+        EXPECT_EQ(snapshot.focusedRole, "AXTextField");
+        EXPECT_EQ(snapshot.selectionLength, 0);
+        EXPECT_FALSE(snapshot.isSecureInput);
+        ASSERT_TRUE(snapshot.caretRect.has_value()) << caret;
+
+        // The window's frame, y-down from the accessibility, turned y-up.
+        const auto window = platform::elementAttribute(accessibility, field, ax::window);
+        ASSERT_TRUE(window.has_value());
+        const auto origin =
+            std::get<platform::Point>(*accessibility.attribute(*window, ax::position));
+        const auto size = std::get<platform::Size>(*accessibility.attribute(*window, ax::size));
+        const auto frame = platform::toYUp(platform::Rect{origin, size},
+                                           desktop.seams.screens->mainScreen()->frame);
+        const auto& rect = *snapshot.caretRect;
+        EXPECT_GE(rect.minX(), frame.minX()) << caret;
+        EXPECT_LE(rect.maxX(), frame.maxX()) << caret;
+        EXPECT_GE(rect.minY(), frame.minY()) << caret;
+        EXPECT_LE(rect.maxY(), frame.maxY()) << caret;
+    }
+
+    // A selection is read as text.
+    ASSERT_TRUE(
+        accessibility.setAttribute(field, ax::selectedTextRange, AttributeValue(Utf16Range{6, 3}))
+            .ok());
+    const auto selected = QNModelFocusSnapshot::captureNow(seams);
+    EXPECT_EQ(selected.selectionText, u"\U0001F600 ");
+    EXPECT_EQ(selected.selectionLength, 3);
+
+    // Measured, not asserted: a hundred readings.
+    std::vector<double> times;
+    for (int i = 0; i < 100; ++i) {
+        QElapsedTimer clock;
+        clock.start();
+        (void)QNModelFocusSnapshot::captureNow(seams);
+        times.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+    }
+    std::ranges::sort(times);
+    std::printf("measure: %s captureNow median %.2f ms, worst %.2f ms\n", app.name().c_str(),
+                times[50], times.back());
+}
+
+TEST_P(DesktopTest, FocusEventsNameTheNewlyFocusedField) {
+    ASSERT_TRUE(desktop.focus(app, "line"));
+    std::vector<platform::ElementRef> told;
+    auto watching = accessibility.observeFocus([&](platform::ElementRef e) { told.push_back(e); });
+    const auto area = desktop.focus(app, "area");
+    ASSERT_TRUE(area);
+    EXPECT_TRUE(waitUntil([&] { return std::ranges::find(told, area) != told.end(); }));
+    for (const auto element : told) {
+        EXPECT_EQ(accessibility.processID(element).toOptional(), app.pid());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Toolkits, DesktopTest,
+                         ::testing::Values(Toolkit{"GTK", "select 6 8"},
+                                           Toolkit{"Qt", "select 6 9"}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(DesktopWorkspace, FrontmostFollowsActivationBetweenTheTargets) {
+    auto& desktop = Desktop::get();
+    auto& workspace = *desktop.seams.workspace;
+    for (auto* app : {desktop.gtk.get(), desktop.qt.get(), desktop.gtk.get()}) {
+        ASSERT_TRUE(desktop.bringToFront(app->pid())) << app->name();
+        const auto front = workspace.frontmostApplication();
+        ASSERT_TRUE(front.has_value());
+        EXPECT_EQ(front->pid, app->pid());
+        EXPECT_FALSE(front->identity.empty());
+    }
+    EXPECT_EQ(workspace.currentApplication().pid, ::getpid());
+    EXPECT_FALSE(workspace.activate(0x7ffffff0));
+}
+
+TEST(DesktopAccessibility, OwnWindowInFrontAnswersAtOnce) {
+    auto& desktop = Desktop::get();
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("own window"));
+    window.resize(200, 100);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_TRUE(desktop.bringToFrontPersistently(::getpid()));
+
+    auto& accessibility = *desktop.seams.accessibility;
+    QElapsedTimer clock;
+    clock.start();
+    const auto focused =
+        accessibility.attribute(accessibility.systemWideElement(), ax::focusedUIElement);
+    const auto elapsed = std::chrono::milliseconds(clock.elapsed());
+    EXPECT_EQ(focused.code(), ErrorCode::notFound);
+    // Asking our own accessibles would have cost the whole call limit.
+    EXPECT_LT(elapsed, platform::AtspiAccessibility::callTimeout);
+    EXPECT_FALSE(desktop.seams.secureInput->isSecureInputEnabled());
+}
+
+TEST(DesktopAccessibility, TrustedWhileTheDesktopSwitchIsOn) {
+    auto& accessibility = *Desktop::get().seams.accessibility;
+    EXPECT_TRUE(accessibility.isTrusted(false));
+}
+
+TEST(DesktopScreens, OneScreenFromTheOrigin) {
+    auto& screens = *Desktop::get().seams.screens;
+    const auto all = screens.screens();
+    ASSERT_EQ(all.size(), 1u);
+    EXPECT_EQ(all[0].frame, platform::makeRect(0, 0, 1280, 1024));
+    EXPECT_EQ(screens.mainScreen(), all[0]);
+}
+
+TEST(DesktopSeams, EveryTargetSideSeamIsConnected) {
+    const auto connected = platform::connectedSeamNames(Desktop::get().seams);
+    for (const std::string_view name :
+         {"accessibility", "pasteboard", "key synthesis", "workspace", "secure input", "screens"}) {
+        EXPECT_NE(std::ranges::find(connected, name), connected.end()) << name;
+    }
+}
+
+TEST(DesktopMeasure, WorstSingleAccessibilityCall) {
+    auto& desktop = Desktop::get();
+    std::printf("measure: worst single AT-SPI call %.2f ms\n",
+                desktop.accessibility->worstCall().count() / 1000.0);
+}
+
+// A process that still runs (a zombie has ended).
+bool alive(const std::string& pid) {
+    QFile stat(QString::fromStdString("/proc/" + pid + "/stat"));
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const auto fields = QString::fromUtf8(stat.readAll()).section(QLatin1Char(')'), -1);
+    return !fields.trimmed().startsWith(QLatin1Char('Z'));
+}
+
+TEST(DesktopSession, StopsEverythingItStartedAndKeepsTheStatus) {
+    // A session inside the session: its command lists every process the session script started
+    // (its children and theirs) and ends with status 7.
+    QProcess session;
+    session.start(QStringLiteral(RAVLIN_SOURCE_DIR "/scripts/desktop-session"),
+                  {QStringLiteral("sh"), QStringLiteral("-c"),
+                   QStringLiteral("list() { for c in $(ps -o pid= --ppid \"$1\"); do "
+                                  "if [ \"$c\" != $$ ]; then echo $c; list $c; fi; done; }; "
+                                  "list $PPID; exit 7")});
+    ASSERT_TRUE(session.waitForFinished(30000));
+    EXPECT_EQ(session.exitCode(), 7) << session.readAllStandardError().toStdString();
+    const auto pids = QString::fromUtf8(session.readAllStandardOutput())
+                          .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // Xvfb, two buses, the accessibility launcher and registry, the keyring, openbox.
+    EXPECT_GE(pids.size(), 5);
+    for (const auto& pid : pids) {
+        EXPECT_TRUE(waitUntil([&] { return !alive(pid.trimmed().toStdString()); }, 3s))
+            << "still running: " << pid.toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace ravlin::testing

@@ -1,0 +1,70 @@
+#!/usr/bin/python3
+# A GTK 3 window for the desktop tests: a single-line field, a password field, a read-only
+# field and a multi-line field. Prints "<field>: <text>" whenever a text changes and obeys lines
+# on standard input:
+#   focus <line|password|readonly|area>    give that field the keyboard focus
+#   select <start> <end>                   select in the focused field (GTK offsets: code points)
+# It says "READY pid=N" once shown and "OK <command>" after each command.
+import os
+import sys
+
+import gi
+
+gi.require_version('Gtk', '3.0')
+from gi.repository import GLib, Gtk  # noqa: E402
+
+window = Gtk.Window(title='gtk-target')
+window.set_default_size(500, 300)
+window.move(80, 80)
+box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=6)
+line = Gtk.Entry()
+line.set_text('héllo 😀 wörld teh')
+password = Gtk.Entry()
+password.set_visibility(False)
+password.set_text('secret')
+readonly = Gtk.Entry()
+readonly.set_text('read only')
+readonly.set_editable(False)
+area = Gtk.TextView()
+area.get_buffer().set_text('line one 😀\nsecond líne teh')
+for widget in (line, password, readonly, area):
+    box.pack_start(widget, widget is area, widget is area, 0)
+window.add(box)
+window.connect('destroy', Gtk.main_quit)
+fields = {'line': line, 'password': password, 'readonly': readonly, 'area': area}
+
+
+def say(text):
+    print(text, flush=True)
+
+
+line.connect('changed', lambda e: say('line: ' + e.get_text()))
+buffer = area.get_buffer()
+buffer.connect('changed', lambda b: say(
+    'area: ' + b.get_text(b.get_start_iter(), b.get_end_iter(), True).replace('\n', '\\n')))
+
+
+def obey(source, condition):
+    command = sys.stdin.readline()
+    if not command:
+        Gtk.main_quit()
+        return False
+    words = command.split()
+    if words and words[0] == 'focus' and len(words) == 2 and words[1] in fields:
+        window.present()
+        fields[words[1]].grab_focus()
+    elif words and words[0] == 'select' and len(words) == 3:
+        start, end = int(words[1]), int(words[2])
+        focus = window.get_focus()
+        if isinstance(focus, Gtk.Entry):
+            focus.select_region(start, end)
+        elif focus is area:
+            buffer.select_range(buffer.get_iter_at_offset(start), buffer.get_iter_at_offset(end))
+    say('OK ' + command.strip())
+    return True
+
+
+window.show_all()
+GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, obey)
+say('READY pid=%d' % os.getpid())
+Gtk.main()

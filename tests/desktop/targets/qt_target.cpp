@@ -1,0 +1,87 @@
+// A Qt window for the desktop tests: a single-line field, a password field, a read-only field
+// and a multi-line field. Prints "<field>: <text>" whenever a text changes and obeys lines on
+// standard input:
+//   focus <line|password|readonly|area>    give that field the keyboard focus
+//   select <start> <end>                   select in the focused field (Qt offsets: UTF-16)
+// It says "READY pid=N" once shown and "OK <command>" after each command.
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMap>
+#include <QPlainTextEdit>
+#include <QSocketNotifier>
+#include <QTextCursor>
+#include <QVBoxLayout>
+#include <QWidget>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+namespace {
+
+void say(const QString& text) {
+    std::printf("%s\n", text.toUtf8().constData());
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("qt-target"));
+    window.resize(500, 300);
+    window.move(640, 80);
+    auto* layout = new QVBoxLayout(&window);
+    auto* line = new QLineEdit(QString::fromUtf8("héllo 😀 wörld teh"));
+    auto* password = new QLineEdit(QStringLiteral("secret"));
+    password->setEchoMode(QLineEdit::Password);
+    auto* readonly = new QLineEdit(QStringLiteral("read only"));
+    readonly->setReadOnly(true);
+    auto* area = new QPlainTextEdit(QString::fromUtf8("line one 😀\nsecond líne teh"));
+    for (QWidget* field : {static_cast<QWidget*>(line), static_cast<QWidget*>(password),
+                           static_cast<QWidget*>(readonly), static_cast<QWidget*>(area)}) {
+        layout->addWidget(field);
+    }
+    const QMap<QString, QWidget*> fields{
+        {"line", line}, {"password", password}, {"readonly", readonly}, {"area", area}};
+    QObject::connect(line, &QLineEdit::textChanged,
+                     [](const QString& text) { say(QStringLiteral("line: ") + text); });
+    QObject::connect(area, &QPlainTextEdit::textChanged, [area] {
+        say(QStringLiteral("area: ") +
+            area->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\\n")));
+    });
+
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&] {
+        std::string command;
+        if (!std::getline(std::cin, command)) {
+            QApplication::quit();
+            return;
+        }
+        const QStringList words =
+            QString::fromStdString(command).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (words.size() == 2 && words[0] == QLatin1String("focus") && fields.contains(words[1])) {
+            window.activateWindow();
+            fields[words[1]]->setFocus();
+        } else if (words.size() == 3 && words[0] == QLatin1String("select")) {
+            const int start = words[1].toInt();
+            const int end = words[2].toInt();
+            if (auto* edit = qobject_cast<QLineEdit*>(QApplication::focusWidget())) {
+                edit->setSelection(start, end - start);
+            } else if (QApplication::focusWidget() == area) {
+                QTextCursor cursor = area->textCursor();
+                cursor.setPosition(start);
+                cursor.setPosition(end, QTextCursor::KeepAnchor);
+                area->setTextCursor(cursor);
+            }
+        }
+        say(QStringLiteral("OK ") + QString::fromStdString(command));
+    });
+
+    window.show();
+    say(QStringLiteral("READY pid=%1").arg(::getpid()));
+    return QApplication::exec();
+}
