@@ -73,7 +73,19 @@ bool isBoundary(std::u16string_view text, std::size_t offset) {
     if (isAsciiUnit(before) && isAsciiUnit(after)) {
         return !(before == u'\r' && after == u'\n');
     }
-    return text::isCharacterBoundary(text, static_cast<std::int64_t>(offset));
+    // Nothing breaks before an extending mark, a joiner or a spacing mark unless a control, CR
+    // or LF stands before it: answered from two property look-ups, without a break iterator.
+    const auto at = static_cast<std::int64_t>(offset);
+    const auto next = u_getIntPropertyValue(static_cast<UChar32>(text::codePointAt(text, at)),
+                                            UCHAR_GRAPHEME_CLUSTER_BREAK);
+    if (next == U_GCB_EXTEND || next == U_GCB_ZWJ || next == U_GCB_SPACING_MARK) {
+        const auto previous = u_getIntPropertyValue(
+            static_cast<UChar32>(text::codePointBefore(text, at)), UCHAR_GRAPHEME_CLUSTER_BREAK);
+        if (previous != U_GCB_CONTROL && previous != U_GCB_CR && previous != U_GCB_LF) {
+            return false;
+        }
+    }
+    return text::isCharacterBoundary(text, at);
 }
 
 bool startsWith(std::u16string_view text, std::u16string_view prefix) {

@@ -4,6 +4,7 @@
 
 #include "core/services/character_view.h"
 #include "core/services/token_budget.h"
+#include "core/text/unicode.h"
 
 namespace ravlin {
 namespace {
@@ -100,6 +101,28 @@ TEST(EchoStrip, PrefixMustEndOnACharacterBoundary) {
     const auto result = removeEchoedContext(u"cafe\u0301 ok", u"cafe");
     ASSERT_TRUE(result);
     EXPECT_EQ(result->text, u"cafe\u0301 ok");
+}
+
+TEST(EchoStrip, BoundaryShortcutAgreesWithTheBreakIterator) {
+    const std::u16string texts[] = {
+        u"e\u0301e\u0301\u0301a",
+        u"\r\n\u0301x\n\u0301",
+        u"\u0001\u0301\t\u200D",
+        u"\U0001F44D\U0001F3FD\u200D\U0001F469",
+        u"\u0915\u093F\u0915\u094D\u0937",
+        u"\u0600\u0661\u0301",
+        u"\u1100\u1161\u11A8\u0301",
+        u"\U0001F1EB\U0001F1F7\u0301",
+        // A lone high surrogate before a mark.
+        std::u16string(u"a") + static_cast<char16_t>(0xD83D) + u"\u0301",
+    };
+    for (const auto& text : texts) {
+        for (std::size_t offset = 0; offset <= text.size(); ++offset) {
+            EXPECT_EQ(engine::detail::isBoundary(text, offset),
+                      text::isCharacterBoundary(text, static_cast<std::int64_t>(offset)))
+                << testing::PrintToString(text) << " at " << offset;
+        }
+    }
 }
 
 TEST(EchoStrip, FindsTheFirstMatchOnCharacterBoundariesPastFalseOnes) {
