@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/text/search.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {
@@ -34,36 +35,6 @@ bool isTextRole(const std::optional<std::string>& role) {
 
 bool isNonBlank(const std::optional<std::u16string>& text) {
     return text && !text::isBlank(*text);
-}
-
-// The first occurrence of `needle` in `haystack` (Knuth-Morris-Pratt: linear in both, whatever
-// the target's text holds).
-std::optional<std::size_t> findFirst(std::u16string_view haystack, std::u16string_view needle) {
-    if (needle.empty() || needle.size() > haystack.size()) {
-        return needle.empty() ? std::optional<std::size_t>(0) : std::nullopt;
-    }
-    std::vector<std::size_t> border(needle.size(), 0);
-    for (std::size_t i = 1, k = 0; i < needle.size(); ++i) {
-        while (k > 0 && needle[i] != needle[k]) {
-            k = border[k - 1];
-        }
-        if (needle[i] == needle[k]) {
-            ++k;
-        }
-        border[i] = k;
-    }
-    for (std::size_t i = 0, k = 0; i < haystack.size(); ++i) {
-        while (k > 0 && haystack[i] != needle[k]) {
-            k = border[k - 1];
-        }
-        if (haystack[i] == needle[k]) {
-            ++k;
-        }
-        if (k == needle.size()) {
-            return i + 1 - k;
-        }
-    }
-    return std::nullopt;
 }
 
 // The capture method at the position of a snapshot's selection source.
@@ -278,7 +249,7 @@ QCoro::Task<bool> verifyValue(Driver driver, Token token, std::u16string correct
             continue;
         }
         if (expected ? *value == *expected
-                     : (!before || *value != *before) && findFirst(*value, corrected)) {
+                     : (!before || *value != *before) && text::findFirst(*value, corrected)) {
             co_return true;
         }
     }
@@ -325,7 +296,7 @@ QCoro::Task<PreparedSelection> prepareSelection(QNQuickFixHostSession session, D
             stored && QNQuickFixHostLiveDriver::substring(*value, stored->location,
                                                           stored->length) == original) {
             range = stored;
-        } else if (const auto at = findFirst(*value, original)) {
+        } else if (const auto at = text::findFirst(*value, original)) {
             range = text::Utf16Range{static_cast<std::int64_t>(*at),
                                      static_cast<std::int64_t>(original.size())};
         }

@@ -5,6 +5,7 @@
 
 #include <unicode/uchar.h>
 
+#include "core/text/search.h"
 #include "core/text/unicode.h"
 
 namespace ravlin::engine::detail {
@@ -98,40 +99,14 @@ bool endsWith(std::u16string_view text, std::u16string_view suffix) {
 }
 
 std::size_t find(std::u16string_view text, std::u16string_view needle) {
-    if (needle.empty()) {
-        return 0;
-    }
-    if (needle.size() > text.size()) {
-        return std::u16string_view::npos;
-    }
-    // Knuth-Morris-Pratt over every occurrence, so a reply built to match the needle at many
-    // places that are not character boundaries still costs one pass: text plus needle.
-    std::vector<std::size_t> border(needle.size(), 0);
-    for (std::size_t i = 1, k = 0; i < needle.size(); ++i) {
-        while (k > 0 && needle[i] != needle[k]) {
-            k = border[k - 1];
-        }
-        if (needle[i] == needle[k]) {
-            ++k;
-        }
-        border[i] = k;
-    }
-    for (std::size_t i = 0, k = 0; i < text.size(); ++i) {
-        while (k > 0 && text[i] != needle[k]) {
-            k = border[k - 1];
-        }
-        if (text[i] == needle[k]) {
-            ++k;
-        }
-        if (k == needle.size()) {
-            const std::size_t at = i + 1 - needle.size();
-            if (isBoundary(text, at) && isBoundary(text, i + 1)) {
-                return at;
-            }
-            k = border[k - 1];
-        }
-    }
-    return std::u16string_view::npos;
+    // Every occurrence is tried in one pass, so a reply built to match the needle at many places
+    // that are not character boundaries still costs text plus needle.
+    return text::findFirstAccepted(text, needle,
+                                   [&](std::size_t at) {
+                                       return isBoundary(text, at) &&
+                                              isBoundary(text, at + needle.size());
+                                   })
+        .value_or(std::u16string_view::npos);
 }
 
 std::size_t lastCharacterStart(std::u16string_view text) {
