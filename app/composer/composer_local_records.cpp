@@ -41,6 +41,9 @@ QNServiceComposer::QNServiceComposer(std::shared_ptr<Executor> clock)
     : clock(std::move(clock)), tierPolicy(std::shared_ptr<void>(), &TierPolicy::defaultPolicy()) {}
 
 QNServiceComposer::~QNServiceComposer() {
+    if (controller) {
+        controller->setEditHandlers({}, {});
+    }
     for (auto* task : {&pendingDispatchTask, &idleBackstopTask, &correctionTask}) {
         if (*task) {
             (*task)->cancel();
@@ -273,8 +276,5 @@ void QNServiceComposer::runIdlePath() {
     ++followUps.idlePathRuns;
 }
 
-void QNServiceComposer::refreshAppliedPrefixes() {
-    ++followUps.appliedPrefixRefreshes;
-}
 
 }  // namespace ravlin
