@@ -254,3 +254,152 @@ void QNServiceComposer::refreshAppliedPrefixes() {
 }
 
 }  // namespace ravlin
+
+namespace ravlin {
+namespace {
+
+std::string_view boundaryName(QNBoundaryEvent boundary) {
+    switch (boundary) {
+        case QNBoundaryEvent::terminator:
+            return "terminator";
+        case QNBoundaryEvent::paragraph:
+            return "paragraph";
+        case QNBoundaryEvent::softPunctuation:
+            return "soft-punctuation";
+        case QNBoundaryEvent::idle:
+            return "idle";
+        case QNBoundaryEvent::commit:
+            return "commit";
+    }
+    return "unknown";
+}
+
+std::string hashText(std::u16string_view text) {
+    char buffer[17];
+    std::snprintf(buffer, sizeof buffer, "%016llx",
+                  static_cast<unsigned long long>(QNCorrectionDecision::stableHash(text)));
+    return buffer;
+}
+
+}  // namespace
+
+// --- Dispatch
+
+QNModelCorrectionJob QNServiceComposer::sentencePolishJob(QNBoundaryEvent boundary) const {
+    const std::u16string& canonical = buffers.canonicalText;
+    const auto start = knownAppliedPrefix(canonical).size();
+    auto end = canonical.size();
+    if (boundary == QNBoundaryEvent::terminator || boundary == QNBoundaryEvent::paragraph ||
+        boundary == QNBoundaryEvent::softPunctuation) {
+        end -= textAfterLastSentenceEnd(canonical).size();
+    }
+    end = std::max(end, start);
+    QNModelCorrectionJob job;
+    job.scope = QNModelCorrectionJob::Scope::sentencePolish;
+    job.contextPrefix = canonical.substr(0, start);
+    job.targetPrefix = canonical.substr(start, end - start);
+    job.targetRange = {static_cast<std::int64_t>(start), static_cast<std::int64_t>(end - start)};
+    return job;
+}
+
+void QNServiceComposer::rememberRefusal(const QNModelCorrectionJob& job) {
+    lastRefusal_ = Refusal{job.targetPrefix, job.contextPrefix, clock->now()};
+}
+
+void QNServiceComposer::noteUnavailableResult() {
+    if (++unavailableStreak_ >= kUnavailableHoldStreak && !holdUntil_) {
+        holdUntil_ = clock->now() + kUnavailableHold;
+    }
+}
+
+void QNServiceComposer::maybeDispatchSentencePolish(QNBoundaryEvent boundary) {
+    followUps.polishBoundaries.push_back(boundary);
+    const Instant now = clock->now();
+    auto job = sentencePolishJob(boundary);
+    const std::string shape = " boundary=" + std::string(boundaryName(boundary)) +
+                              " input_len=" + std::to_string(job.targetPrefix.size()) +
+                              " input_hash=" + hashText(job.targetPrefix);
+    const auto skip = [&](std::string_view reason) {
+        log(QNKindLog::skipped, " state=skipped reason=" + std::string(reason) + shape,
+            job.targetPrefix);
+        if (!correctionTask) {
+            status.set(QNStateComposer::idle());
+        }
+    };
+    if (text::isBlank(job.targetPrefix)) {
+        return skip("blank-target");
+    }
+    if (lastRefusal_ && now - lastRefusal_->at < kRefusalMemory &&
+        lastRefusal_->target == job.targetPrefix && lastRefusal_->context == job.contextPrefix) {
+        return skip("recently-rejected");
+    }
+    const auto key = dedupeKey(job);
+    // Keys of decisions no longer among the recent ones are forgotten.
+    std::erase_if(jobKeys_, [&](const auto& entry) {
+        return std::ranges::none_of(recentDecisions.get(),
+                                    [&](const auto& d) { return d.id == entry.first; });
+    });
+    for (const auto& [id, jobKey] : jobKeys_) {
+        if (!(jobKey == key)) {
+            continue;
+        }
+        for (const auto& decision : recentDecisions.get()) {
+            const auto kind = decision.status.kind;
+            if (decision.id == id && (kind == QNCorrectionDecisionStatus::Kind::accepted ||
+                                      kind == QNCorrectionDecisionStatus::Kind::noChange)) {
+                return skip("duplicate");
+            }
+        }
+    }
+    if (recentDecisionsCover(job, key, now)) {
+        return skip("covered");
+    }
+    if (sentencePolishCount_ >= kSentencePolishCap) {
+        return skip("session-cap");
+    }
+    if (holdUntil_ && now < *holdUntil_) {
+        return skip("unavailable-hold");
+    }
+    holdUntil_.reset();
+
+    if (polishRerouting) {
+        const auto route =
+            polishRerouting(static_cast<std::int64_t>(text::characterCount(job.targetPrefix)));
+        if (!route.empty()) {
+            log(QNKindLog::info, " " + route);
+        }
+    }
+    ++sentencePolishCount_;
+    log(QNKindLog::info, " state=scheduled" + shape);
+    if (pendingDispatchTask) {
+        pendingDispatchTask->cancel();
+    }
+    pendingCorrectionJob = job;
+    if (boundary == QNBoundaryEvent::commit) {
+        pendingDispatchTask.reset();
+        startCorrectionRun(std::move(job));
+        return;
+    }
+    pendingDispatchTask.emplace();
+    pendingDispatch(this, clock, std::chrono::milliseconds(delays.correctionDebounceMs),
+                    std::move(job), FlowGuard(lifetime_, pendingDispatchTask->stop.get_token()));
+}
+
+QCoro::Task<> QNServiceComposer::pendingDispatch(QNServiceComposer* service,
+                                                 std::shared_ptr<Executor> clock,
+                                                 std::chrono::milliseconds delay,
+                                                 QNModelCorrectionJob job, FlowGuard guard) {
+    co_await sleepFor(*clock, delay, guard.stop());
+    if (guard.ended()) {
+        co_return;
+    }
+    service->pendingDispatchTask.reset();
+    service->startCorrectionRun(std::move(job));
+}
+
+void QNServiceComposer::startCorrectionRun(QNModelCorrectionJob job) {
+    pendingCorrectionJob.reset();
+    followUps.startedRuns.push_back(std::move(job));
+}
+
+}  // namespace ravlin

@@ -268,13 +268,14 @@ QCoro::Task<> QNServiceComposer::idleBackstop(QNServiceComposer* service,
     service->runIdlePath();
 }
 
-void QNServiceComposer::maybeDispatchSentencePolish(QNBoundaryEvent boundary) {
-    followUps.polishBoundaries.push_back(boundary);
-}
-
 void QNServiceComposer::runIdlePath() {
     ++followUps.idlePathRuns;
+    idleBackstopTask.reset();
+    if (const auto boundary = evaluateBoundary(clock->now())) {
+        maybeDispatchSentencePolish(*boundary);
+    } else if (!correctionTask) {
+        status.set(QNStateComposer::idle());
+    }
 }
-
 
 }  // namespace ravlin

@@ -164,6 +164,24 @@ class QNServiceComposer {
     void applyLocalFixesToWholeText(std::string_view source);
     // Counts the user edits the service took in; stale checks compare it.
     [[nodiscard]] std::int64_t userEditCount() const { return userEditCount_; }
+    // --- Dispatch
+    static constexpr std::int64_t kSentencePolishCap = 200;
+    static constexpr std::chrono::milliseconds kRefusalMemory{10'000};
+    static constexpr std::chrono::milliseconds kUnavailableHold{60'000};
+    static constexpr std::int64_t kUnavailableHoldStreak = 3;
+    // The sentence-polish job for a boundary: from the end of the known applied prefix to the
+    // end of the canonical text, less the tail after the last sentence end at a punctuation or
+    // paragraph boundary; the context is everything before it.
+    [[nodiscard]] QNModelCorrectionJob sentencePolishJob(QNBoundaryEvent boundary) const;
+    // The answer for this target and context was refused: the same request is skipped for a
+    // while.
+    void rememberRefusal(const QNModelCorrectionJob& job);
+    // One more unavailable result in a row; the third starts the hold.
+    void noteUnavailableResult();
+    [[nodiscard]] std::int64_t sentencePolishCount() const { return sentencePolishCount_; }
+    [[nodiscard]] std::optional<Instant> unavailableHoldUntil() const { return holdUntil_; }
+    // Starts the run of a job that passed the gate.
+    void startCorrectionRun(QNModelCorrectionJob job);
     // The log session's identifier ("-" in log lines when none).
     void setLogSessionID(std::optional<std::string> sessionID);
     [[nodiscard]] bool hasQuietExistingTextBaseline() const;
@@ -190,6 +208,7 @@ class QNServiceComposer {
         std::int64_t appliedPrefixRefreshes = 0;
         std::vector<QNBoundaryEvent> polishBoundaries;
         std::int64_t idlePathRuns = 0;
+        std::vector<QNModelCorrectionJob> startedRuns;
     };
     FollowUps followUps;
 
@@ -327,6 +346,20 @@ class QNServiceComposer {
     std::int64_t sentencePolishCount_ = 0;
     std::int64_t requestCounter_ = 0;
     std::int64_t unavailableStreak_ = 0;
+    std::optional<Instant> holdUntil_;
+    struct Refusal {
+        std::u16string target;
+        std::u16string context;
+        Instant at;
+    };
+    std::optional<Refusal> lastRefusal_;
+    // The dedupe key of each dispatched job, by its decision's id, while the decision is among
+    // the recent ones.
+    std::vector<std::pair<std::string, QNDecisionDedupeKey>> jobKeys_;
+    static QCoro::Task<> pendingDispatch(QNServiceComposer* service,
+                                         std::shared_ptr<Executor> clock,
+                                         std::chrono::milliseconds delay, QNModelCorrectionJob job,
+                                         FlowGuard guard);
     // Expires when the service goes, so its tasks know.
     std::shared_ptr<const int> lifetime_ = std::make_shared<const int>(0);
 };
