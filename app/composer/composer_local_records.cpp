@@ -41,6 +41,9 @@ QNServiceComposer::QNServiceComposer(std::shared_ptr<Executor> clock)
     : clock(std::move(clock)), tierPolicy(std::shared_ptr<void>(), &TierPolicy::defaultPolicy()) {}
 
 QNServiceComposer::~QNServiceComposer() {
+    if (controller) {
+        controller->setEditHandlers({}, {});
+    }
     for (auto* task : {&pendingDispatchTask, &idleBackstopTask, &correctionTask}) {
         if (*task) {
             (*task)->cancel();
@@ -265,16 +268,14 @@ QCoro::Task<> QNServiceComposer::idleBackstop(QNServiceComposer* service,
     service->runIdlePath();
 }
 
-void QNServiceComposer::maybeDispatchSentencePolish(QNBoundaryEvent boundary) {
-    followUps.polishBoundaries.push_back(boundary);
-}
-
 void QNServiceComposer::runIdlePath() {
     ++followUps.idlePathRuns;
-}
-
-void QNServiceComposer::refreshAppliedPrefixes() {
-    ++followUps.appliedPrefixRefreshes;
+    idleBackstopTask.reset();
+    if (const auto boundary = evaluateBoundary(clock->now())) {
+        maybeDispatchSentencePolish(*boundary);
+    } else if (!correctionTask) {
+        status.set(QNStateComposer::idle());
+    }
 }
 
 }  // namespace ravlin

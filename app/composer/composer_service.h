@@ -25,8 +25,10 @@
 #include "app/composer/correction_job.h"
 #include "app/composer/stream_apply_state.h"
 #include "app/editor/spell_check_filter.h"
+#include "app/log/event_logger.h"
 #include "core/engine/correction_engine.h"
 #include "core/records/boundary.h"
+#include "core/records/chunk.h"
 #include "core/records/decision.h"
 #include "core/rules/local_rule.h"
 #include "core/rules/tier_policy.h"
@@ -76,8 +78,33 @@ struct QNComposerTask {
     void cancel() { stop.request_stop(); }
 };
 
+// The Composer's waits, in milliseconds.
+struct QNComposerCorrectionDelays {
+    std::int64_t correctionDebounceMs = 120;
+    std::int64_t idleBackstopMs = 1500;
+    std::int64_t liveIdleBackstopMs = 500;
+};
+
 class QNServiceComposer {
   public:
+    // What the service is made with. The live engine and its idle wait are held for the live
+    // path; sentence polish and the whole-text correction of seeded text use the polish engine.
+    struct Construction {
+        std::shared_ptr<QNComposerTextView> controller;
+        std::shared_ptr<QNServiceCorrectionGenerating> liveEngine;
+        std::shared_ptr<QNServiceCorrectionGenerating> polishEngine;
+        std::shared_ptr<QNServiceSpellCheckProviding> spellChecker;
+        std::shared_ptr<Executor> clock;
+        // Where the engine calls run; they block.
+        std::shared_ptr<WorkRunner> workRunner;
+        std::shared_ptr<QNLoggerEvent> sessionLog;
+        QNComposerCorrectionDelays delays;
+        // Told the character count of each polish target before it goes out; answers the route
+        // line to log (empty: nothing to log).
+        std::function<std::string(std::int64_t)> polishRerouting;
+        std::function<void(const std::optional<QNModelCorrectionIssue>&)> correctionIssueHandler;
+    };
+
     static constexpr std::size_t kEventLimit = 100;
     static constexpr std::size_t kRecentDecisionLimit = 200;
     static constexpr std::chrono::milliseconds kCoverageWindow{10'000};
@@ -88,6 +115,9 @@ class QNServiceComposer {
     static constexpr std::string_view kLocalPolicyVersion = "composer-v2-local";
 
     explicit QNServiceComposer(std::shared_ptr<Executor> clock);
+    // Installs the edit intake on the controller; empty buffers, liveTyping, instant local fixes
+    // on.
+    explicit QNServiceComposer(Construction parts);
     // Stops the tasks still running; they end at their next resume without touching anything.
     ~QNServiceComposer();
     QNServiceComposer(const QNServiceComposer&) = delete;
@@ -110,6 +140,51 @@ class QNServiceComposer {
     std::shared_ptr<QNServiceCorrectionGenerating> polishEngine;
     std::shared_ptr<QNServiceSpellCheckProviding> degradationSpellChecker;
     const std::shared_ptr<Executor> clock;
+    std::shared_ptr<QNServiceCorrectionGenerating> liveEngine;
+    std::shared_ptr<WorkRunner> workRunner;
+    std::shared_ptr<QNLoggerEvent> sessionLog;
+    QNComposerCorrectionDelays delays;
+    std::function<std::string(std::int64_t)> polishRerouting;
+    QNChunkLedger chunkLedger{16};
+    Observable<QNComposerCorrectionPolicy> correctionPolicy{QNComposerCorrectionPolicy::liveTyping};
+    bool instantLocalFixesOnUserEdits = true;
+    // The settled text before the active chunk.
+    std::u16string lastAppliedPrefix;
+    // Set when corrections are unavailable: the reason of the last unavailable result.
+    Observable<std::optional<std::string>> correctionUnavailableWarning;
+
+    // --- Edit intake
+    // A user edit, reported from inside the view's change: in-flight work is superseded, the
+    // edit recorded and the dirty span grown. Writes nothing to the view.
+    void onUserEdit(const QNUserEdit& edit);
+    // The turn after an edit: resync when the buffers lost the view, the instant local pass,
+    // then the rescheduling.
+    void onUserType();
+    // The instant local pass over the words finished since the known applied prefix, recorded.
+    void applyLocalFixesToWholeText(std::string_view source);
+    // Counts the user edits the service took in; stale checks compare it.
+    [[nodiscard]] std::int64_t userEditCount() const { return userEditCount_; }
+    // --- Dispatch
+    static constexpr std::int64_t kSentencePolishCap = 200;
+    static constexpr std::chrono::milliseconds kRefusalMemory{10'000};
+    static constexpr std::chrono::milliseconds kUnavailableHold{60'000};
+    static constexpr std::int64_t kUnavailableHoldStreak = 3;
+    // The sentence-polish job for a boundary: from the end of the known applied prefix to the
+    // end of the canonical text, less the tail after the last sentence end at a punctuation or
+    // paragraph boundary; the context is everything before it.
+    [[nodiscard]] QNModelCorrectionJob sentencePolishJob(QNBoundaryEvent boundary) const;
+    // The answer for this target and context was refused: the same request is skipped for a
+    // while.
+    void rememberRefusal(const QNModelCorrectionJob& job);
+    // One more unavailable result in a row; the third starts the hold.
+    void noteUnavailableResult();
+    [[nodiscard]] std::int64_t sentencePolishCount() const { return sentencePolishCount_; }
+    [[nodiscard]] std::optional<Instant> unavailableHoldUntil() const { return holdUntil_; }
+    // Starts the run of a job that passed the gate.
+    void startCorrectionRun(QNModelCorrectionJob job);
+    // The log session's identifier ("-" in log lines when none).
+    void setLogSessionID(std::optional<std::string> sessionID);
+    [[nodiscard]] bool hasQuietExistingTextBaseline() const;
 
     // --- Scheduling state
     // Writing the value it already has tells nobody.
@@ -133,6 +208,7 @@ class QNServiceComposer {
         std::int64_t appliedPrefixRefreshes = 0;
         std::vector<QNBoundaryEvent> polishBoundaries;
         std::int64_t idlePathRuns = 0;
+        std::vector<QNModelCorrectionJob> startedRuns;
     };
     FollowUps followUps;
 
@@ -247,9 +323,43 @@ class QNServiceComposer {
     static QCoro::Task<> idleBackstop(QNServiceComposer* service, std::shared_ptr<Executor> clock,
                                       std::chrono::milliseconds delay, FlowGuard guard);
     [[nodiscard]] std::u16string viewString() const;
+    // After one of the service's own writes: remembers the view's text and straightens a
+    // projection whose visible length no longer matches it.
+    void noteOwnWrite();
+    // The buffers start again from the view's text.
+    void resyncToView();
+    // "sid=..." and, while a request is in flight, " req=...".
+    [[nodiscard]] std::string logPrefix() const;
+    void log(QNKindLog kind, const std::string& message,
+             std::optional<std::u16string> detail = std::nullopt) const;
+    // Stops the tasks, the job and the stream without touching the view; true when anything was
+    // in flight. `partialOnScreen` tells whether a stream had written partial text.
+    bool stopWorkInFlight(bool* partialOnScreen = nullptr);
     std::vector<Uuid> supersedeEvents(text::Utf16Range range, const Uuid& newEventID,
                                       bool streamingOnly);
 
+    std::int64_t userEditCount_ = 0;
+    bool needsResync_ = false;
+    std::optional<std::string> logSessionID_;
+    std::optional<std::string> requestID_;
+    std::optional<QNBoundaryEvent> pendingPolishBoundary_;
+    std::int64_t sentencePolishCount_ = 0;
+    std::int64_t requestCounter_ = 0;
+    std::int64_t unavailableStreak_ = 0;
+    std::optional<Instant> holdUntil_;
+    struct Refusal {
+        std::u16string target;
+        std::u16string context;
+        Instant at;
+    };
+    std::optional<Refusal> lastRefusal_;
+    // The dedupe key of each dispatched job, by its decision's id, while the decision is among
+    // the recent ones.
+    std::vector<std::pair<std::string, QNDecisionDedupeKey>> jobKeys_;
+    static QCoro::Task<> pendingDispatch(QNServiceComposer* service,
+                                         std::shared_ptr<Executor> clock,
+                                         std::chrono::milliseconds delay, QNModelCorrectionJob job,
+                                         FlowGuard guard);
     // Expires when the service goes, so its tasks know.
     std::shared_ptr<const int> lifetime_ = std::make_shared<const int>(0);
 };

@@ -114,7 +114,12 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     // Replaces the whole text as the program's own write: not reported, not undoable.
     void setText(std::u16string text, QNPlacementCaret caretPlacement) override;
     // The text from the start to the caret.
-    [[nodiscard]] std::u16string textBeforeCaret();
+    [[nodiscard]] std::u16string textBeforeCaret() override;
+    void setEditHandlers(std::function<void(const QNUserEdit&)> userEdit,
+                         std::function<void()> userType) override {
+        onUserEdit = std::move(userEdit);
+        onUserType = std::move(userType);
+    }
     // The selection clamped to the text, set back on the editor.
     text::Utf16Range clampSelection();
 
@@ -130,7 +135,7 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     // place before the caret, keeping the caret and the text after it; pulses each change.
     QNModelLocalFixResult applyLocalFixesBeforeCaret(std::u16string settledPrefix,
                                                      QNModelLocalFixRules enabledRules,
-                                                     const TierPolicy& tierPolicy);
+                                                     const TierPolicy& tierPolicy) override;
     // Whether the editor takes a program write now (false when read-only or gone).
     [[nodiscard]] bool shouldChangeText() const;
     // Writes `replacement` over `range` as the program's own write. False when nothing was

@@ -139,11 +139,10 @@ LocalRuleRegistry localRuleRegistry(QNModelLocalFixRules enabledRules) {
     return LocalRuleRegistry(std::move(kept));
 }
 
-QNModelLocalFixResult applyLocalFixes(std::u16string_view text, QNModelLocalFixRules enabledRules,
-                                      QNCorrectionStageID stageID, const TierPolicy& tierPolicy) {
+LocalRuleEvaluation evaluateLocalFixes(std::u16string_view text, QNModelLocalFixRules enabledRules,
+                                       QNCorrectionStageID stageID, const TierPolicy& tierPolicy) {
     if (text.empty() || text::isBlank(text)) {
-        return QNModelLocalFixResult(std::u16string(text), {}, false,
-                                     std::vector<QNCorrectionNote>{});
+        return LocalRuleEvaluation{std::u16string(text), std::u16string(text), {}};
     }
     const LocalRuleRegistry registry = localRuleRegistry(enabledRules);
     std::vector<LocalFixRulePtr> kept;
@@ -159,8 +158,16 @@ QNModelLocalFixResult applyLocalFixes(std::u16string_view text, QNModelLocalFixR
         kept.push_back(rule);
     }
     const RuleContext context{std::nullopt, std::nullopt, enabledRuleIDs(enabledRules), stageID};
-    LocalRuleEvaluation evaluation =
-        LocalRuleRegistry(std::move(kept)).evaluateDetailed(text, context);
+    return LocalRuleRegistry(std::move(kept)).evaluateDetailed(text, context);
+}
+
+QNModelLocalFixResult applyLocalFixes(std::u16string_view text, QNModelLocalFixRules enabledRules,
+                                      QNCorrectionStageID stageID, const TierPolicy& tierPolicy) {
+    if (text.empty() || text::isBlank(text)) {
+        return QNModelLocalFixResult(std::u16string(text), {}, false,
+                                     std::vector<QNCorrectionNote>{});
+    }
+    LocalRuleEvaluation evaluation = evaluateLocalFixes(text, enabledRules, stageID, tierPolicy);
     std::vector<QNCorrectionNote> notes = legacyNotes(evaluation.structuredDetails(), stageID);
     if (rules::sameText(evaluation.text, text)) {
         return QNModelLocalFixResult(std::u16string(text), {}, false, std::move(notes));

@@ -93,6 +93,14 @@ struct QNModelLocalFixResult {
 // The master rules the option set enables, in master order.
 [[nodiscard]] LocalRuleRegistry localRuleRegistry(QNModelLocalFixRules enabledRules);
 
+// The rule run behind applyLocalFixes: the enabled rules that apply locally, less those the tier
+// policy keeps for the model, over `text`. A blank text gives an evaluation without
+// applications.
+[[nodiscard]] LocalRuleEvaluation evaluateLocalFixes(std::u16string_view text,
+                                                     QNModelLocalFixRules enabledRules,
+                                                     QNCorrectionStageID stageID,
+                                                     const TierPolicy& tierPolicy);
+
 [[nodiscard]] QNModelLocalFixResult applyLocalFixes(std::u16string_view text,
                                                     QNModelLocalFixRules enabledRules,
                                                     QNCorrectionStageID stageID,
