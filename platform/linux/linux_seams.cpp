@@ -4,8 +4,10 @@
 
 #include "platform/linux/accessibility/atspi_accessibility.h"
 #include "platform/linux/clipboard/qt_clipboard_pasteboard.h"
+#include "platform/linux/hotkeys/x11_hot_keys.h"
 #include "platform/linux/hunspell_spell_checker.h"
 #include "platform/linux/keys/xtest_key_synthesis.h"
+#include "platform/linux/log/journal_system_log.h"
 #include "platform/linux/screens/qt_screens.h"
 #include "platform/linux/secret_service_keychain.h"
 #include "platform/linux/workspace/ewmh_workspace.h"
@@ -19,6 +21,7 @@ Seams linuxSeams() {
     Seams seams;
     seams.keychain = std::make_shared<SecretServiceKeychain>();
     seams.loginItem = std::make_shared<XdgAutostartLoginItem>();
+    seams.systemLog = std::make_shared<JournalSystemLog>();
     // The facilities of an X11 display, when the program runs on one.
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         if (auto connection = x11::Connection::open()) {
@@ -29,6 +32,7 @@ Seams linuxSeams() {
             if (keys->available()) {
                 seams.keySynthesis = keys;
             }
+            seams.hotKeys = std::make_shared<X11HotKeys>(connection);
             seams.secureInput = std::make_shared<AtspiSecureInput>(accessibility);
             seams.accessibility = std::move(accessibility);
             seams.workspace = std::move(workspace);

@@ -210,6 +210,7 @@ XTestKeySynthesis::~XTestKeySynthesis() {
 bool XTestKeySynthesis::modifierHeld() {
     char keys[32] = {};
     XQueryKeymap(connection_->display(), keys);
+    connection_->drainSoon();
     return std::ranges::any_of(modifierKeyCodes_, [&](unsigned char code) {
         return (keys[code / 8] & (1 << (code % 8))) != 0;
     });
@@ -243,7 +244,7 @@ Status XTestKeySynthesis::postKeyDown(KeyChord chord) {
         }
     }
     XTestFakeKeyEvent(display, key, True, CurrentTime);
-    XSync(display, False);
+    connection_->sync();
     if (connection_->takeErrorCount() > 0) {
         return Status::failure(ErrorCode::failed, "the X server refused the key event");
     }
@@ -270,7 +271,7 @@ Status XTestKeySynthesis::postKeyUp(KeyChord chord) {
             XTestFakeKeyEvent(display, code, False, CurrentTime);
         }
     }
-    XSync(display, False);
+    connection_->sync();
     if (connection_->takeErrorCount() > 0) {
         return Status::failure(ErrorCode::failed, "the X server refused the key event");
     }
@@ -347,12 +348,12 @@ Status XTestKeySynthesis::postText(std::u16string_view text) {
             XChangeKeyboardMapping(display, free[i]->keyCode, 1, &symbol, 1);
             free[i]->bound = true;
         }
-        XSync(display, False);
+        connection_->sync();
         for (std::size_t i = 0; i < batch; ++i) {
             XTestFakeKeyEvent(display, free[i]->keyCode, True, CurrentTime);
             XTestFakeKeyEvent(display, free[i]->keyCode, False, CurrentTime);
         }
-        XSync(display, False);
+        connection_->sync();
         now = Clock::now();
         for (std::size_t i = 0; i < batch; ++i) {
             free[i]->busyUntil = now + bindingLifetime;

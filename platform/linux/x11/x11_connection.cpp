@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QSocketNotifier>
+#include <QTimer>
 #include <atomic>
 #include <climits>
 #include <string>
@@ -71,6 +72,7 @@ std::optional<long> Connection::cardinal(Window window, Atom property, Atom type
     if (data != nullptr) {
         XFree(data);
     }
+    drainSoon();
     return value;
 }
 
@@ -90,6 +92,7 @@ std::vector<Window> Connection::windowList(Window window, Atom property) {
     if (data != nullptr) {
         XFree(data);
     }
+    drainSoon();
     return windows;
 }
 
@@ -107,6 +110,7 @@ std::string Connection::windowClass(Window window) {
     if (hint.res_class != nullptr) {
         XFree(hint.res_class);
     }
+    drainSoon();
     return name;
 }
 
@@ -119,8 +123,32 @@ void Connection::dispatchEvents() {
     for (int handled = 0; handled < 256 && XPending(display_) > 0; ++handled) {
         XEvent event{};
         XNextEvent(display_, &event);
+        const bool cookie = XGetEventData(display_, &event.xcookie) != 0;
         observers_.notify(&event);
+        if (cookie) {
+            XFreeEventData(display_, &event.xcookie);
+        }
     }
+    // What the bound left behind is already read from the socket: nothing would wake us for it.
+    if (XEventsQueued(display_, QueuedAlready) > 0) {
+        drainSoon();
+    }
+}
+
+void Connection::sync() {
+    XSync(display_, False);
+    drainSoon();
+}
+
+void Connection::drainSoon() {
+    if (drainQueued_) {
+        return;
+    }
+    drainQueued_ = true;
+    QTimer::singleShot(0, notifier_.get(), [this] {
+        drainQueued_ = false;
+        dispatchEvents();
+    });
 }
 
 unsigned long Connection::serverTime() {
@@ -131,7 +159,7 @@ unsigned long Connection::serverTime() {
     // An empty append changes nothing but still reports the change with the server's time.
     XChangeProperty(display_, clock_, atom("_RAVLIN_TIME"), XA_STRING, 8, PropModeAppend, nullptr,
                     0);
-    XSync(display_, False);
+    sync();
     XEvent event{};
     if (XCheckTypedWindowEvent(display_, clock_, PropertyNotify, &event) == 0) {
         return CurrentTime;
@@ -140,7 +168,7 @@ unsigned long Connection::serverTime() {
 }
 
 int Connection::takeErrorCount() {
-    XSync(display_, False);
+    sync();
     return errorCount.exchange(0, std::memory_order_relaxed);
 }
 

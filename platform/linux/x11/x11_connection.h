@@ -47,8 +47,14 @@ class Connection {
     // Runs `task` with every X event this connection receives (root property changes and the
     // like), from the Qt event loop.
     Subscription observeEvents(std::function<void(XEvent*)> task);
-    // Hands queued events to the observers; also runs whenever the socket has data.
+    // Hands queued events to the observers; also runs whenever the socket has data. Generic
+    // (extension) events arrive with their cookie data fetched, freed after the observers ran.
     void dispatchEvents();
+    // XSync, then a drain on the next turn of the loop: events Xlib read while waiting for the
+    // reply sit in its queue and never make the socket readable again. Every call that waits
+    // for a reply should be followed by drainSoon().
+    void sync();
+    void drainSoon();
     // The X server's time now, for requests that must not look older than the last focus
     // change (a stale time makes the server ignore an application's own focus request).
     [[nodiscard]] unsigned long serverTime();
@@ -61,6 +67,7 @@ class Connection {
     Display* display_;
     Window clock_ = 0;  // an unmapped window whose property changes tell the time
     std::unique_ptr<QSocketNotifier> notifier_;
+    bool drainQueued_ = false;
     CallbackList<XEvent*> observers_;
 };
 

@@ -1,0 +1,190 @@
+#include "platform/linux/keys/keycodes.h"
+
+#include <array>
+
+namespace ravlin::platform::keycodes {
+namespace {
+
+struct Row {
+    std::uint8_t mac;
+    std::uint8_t evdev;
+};
+
+// By position on the US ANSI keyboard (ISO and JIS extras where those keyboards have them).
+constexpr Row rows[] = {
+    // Letters.
+    {0, 30},
+    {1, 31},
+    {2, 32},
+    {3, 33},
+    {4, 35},
+    {5, 34},
+    {6, 44},
+    {7, 45},
+    {8, 46},
+    {9, 47},
+    {11, 48},
+    {12, 16},
+    {13, 17},
+    {14, 18},
+    {15, 19},
+    {16, 21},
+    {17, 20},
+    {31, 24},
+    {32, 22},
+    {34, 23},
+    {35, 25},
+    {37, 38},
+    {38, 36},
+    {40, 37},
+    {45, 49},
+    {46, 50},
+    // Digits.
+    {18, 2},
+    {19, 3},
+    {20, 4},
+    {21, 5},
+    {23, 6},
+    {22, 7},
+    {26, 8},
+    {28, 9},
+    {25, 10},
+    {29, 11},
+    // Punctuation: = - ] [ ' ; \ , / . `
+    {24, 13},
+    {27, 12},
+    {30, 27},
+    {33, 26},
+    {39, 40},
+    {41, 39},
+    {42, 43},
+    {43, 51},
+    {44, 53},
+    {47, 52},
+    {50, 41},
+    // ISO section (the extra key beside left Shift), JIS yen, underscore, keypad comma, eisu, kana.
+    {10, 86},
+    {93, 124},
+    {94, 89},
+    {95, 95},
+    {102, 123},
+    {104, 122},
+    // Return, Tab, Space, BackSpace, Escape, forward Delete, Help (Insert's place).
+    {36, 28},
+    {48, 15},
+    {49, 57},
+    {51, 14},
+    {53, 1},
+    {117, 111},
+    {114, 110},
+    // Modifiers: right Command, Command, Shift, Caps Lock, Option, Control, right Shift, right
+    // Option, right Control.
+    {54, 126},
+    {55, 125},
+    {56, 42},
+    {57, 58},
+    {58, 56},
+    {59, 29},
+    {60, 54},
+    {61, 100},
+    {62, 97},
+    // Arrows: left, right, down, up; Home, Page Up, End, Page Down.
+    {123, 105},
+    {124, 106},
+    {125, 108},
+    {126, 103},
+    {115, 102},
+    {116, 104},
+    {119, 107},
+    {121, 109},
+    // F1-F12, F13-F20.
+    {122, 59},
+    {120, 60},
+    {99, 61},
+    {118, 62},
+    {96, 63},
+    {97, 64},
+    {98, 65},
+    {100, 66},
+    {101, 67},
+    {109, 68},
+    {103, 87},
+    {111, 88},
+    {105, 183},
+    {107, 184},
+    {113, 185},
+    {106, 186},
+    {64, 187},
+    {79, 188},
+    {80, 189},
+    {90, 190},
+    // Keypad: . * + Clear (Num Lock's place) / Enter - = 0-9.
+    {65, 83},
+    {67, 55},
+    {69, 78},
+    {71, 69},
+    {75, 98},
+    {76, 96},
+    {78, 74},
+    {81, 117},
+    {82, 82},
+    {83, 79},
+    {84, 80},
+    {85, 81},
+    {86, 75},
+    {87, 76},
+    {88, 77},
+    {89, 71},
+    {91, 72},
+    {92, 73},
+    // Volume up, down, mute.
+    {72, 115},
+    {73, 114},
+    {74, 113},
+};
+
+constexpr unsigned evdevOffset = 8;
+
+struct Tables {
+    std::array<std::uint16_t, 128> toX{};    // by application code; 0 = none
+    std::array<std::uint16_t, 256> fromX{};  // by X keycode
+};
+
+constexpr Tables build() {
+    Tables tables;
+    tables.fromX.fill(unknown);
+    for (const auto& row : rows) {
+        const unsigned x = row.evdev + evdevOffset;
+        tables.toX[row.mac] = static_cast<std::uint16_t>(x);
+        tables.fromX[x] = row.mac;
+    }
+    return tables;
+}
+
+constexpr Tables tables = build();
+
+}  // namespace
+
+std::optional<unsigned> xKeyCode(std::uint32_t keyCode) {
+    if (keyCode >= tables.toX.size() || tables.toX[keyCode] == 0) {
+        return std::nullopt;
+    }
+    return tables.toX[keyCode];
+}
+
+std::uint32_t fromXKeyCode(unsigned xKeyCode) {
+    return xKeyCode < tables.fromX.size() ? tables.fromX[xKeyCode] : unknown;
+}
+
+bool isKeypadOrArrow(std::uint32_t keyCode) {
+    constexpr std::uint8_t keys[] = {65, 67, 69, 71, 75, 76, 78, 81,  82,  83,  84,
+                                     85, 86, 87, 88, 89, 91, 92, 123, 124, 125, 126};
+    for (const auto key : keys) {
+        if (key == keyCode) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace ravlin::platform::keycodes

@@ -1,0 +1,141 @@
+// Global hot keys on the session's X server, keys typed with XTest from a connection of the
+// test's own (a second client, as another program would be).
+
+#include <gtest/gtest.h>
+
+#include "desktop_fixture.h"
+#include "platform/linux/keys/keycodes.h"
+#include "platform/linux/x11/xlib.h"
+
+namespace ravlin::testing {
+namespace {
+
+namespace keycode = platform::keycode;
+namespace modifier = platform::modifier;
+using platform::KeyChord;
+
+constexpr unsigned xE = 26;
+
+int otherClientErrors = 0;
+int countOtherClientError(Display*, XErrorEvent*) {
+    ++otherClientErrors;
+    return 0;
+}
+
+// Another X client: types keys and holds grabs of its own.
+class OtherClient {
+  public:
+    OtherClient() : display_(XOpenDisplay(nullptr)) {}
+    ~OtherClient() { XCloseDisplay(display_); }
+
+    void tap(unsigned key) {
+        press(key, true);
+        press(key, false);
+    }
+    void press(unsigned key, bool down) {
+        XTestFakeKeyEvent(display_, key, down ? True : False, CurrentTime);
+        XSync(display_, False);
+    }
+    void chord(const std::vector<unsigned>& modifiers, unsigned key, int repeats = 0) {
+        for (const auto m : modifiers) {
+            press(m, true);
+        }
+        press(key, true);
+        for (int i = 0; i < repeats; ++i) {
+            press(key, true);
+        }
+        press(key, false);
+        for (const auto m : modifiers) {
+            press(m, false);
+        }
+    }
+    // Whether every lock variant of Super+key could be grabbed here (none held elsewhere).
+    bool canGrabAllVariants(unsigned key) {
+        const unsigned super = Mod4Mask;
+        otherClientErrors = 0;
+        auto* previous = XSetErrorHandler(countOtherClientError);
+        for (const unsigned locks :
+             {0U, unsigned{LockMask}, unsigned{Mod2Mask}, unsigned{LockMask | Mod2Mask}}) {
+            XGrabKey(display_, static_cast<int>(key), super | locks, DefaultRootWindow(display_),
+                     False, GrabModeAsync, GrabModeAsync);
+        }
+        XSync(display_, False);
+        XUngrabKey(display_, static_cast<int>(key), AnyModifier, DefaultRootWindow(display_));
+        XSync(display_, False);
+        XSetErrorHandler(previous);
+        return otherClientErrors == 0;
+    }
+    void grab(unsigned key, unsigned modifiers) {
+        XGrabKey(display_, static_cast<int>(key), modifiers, DefaultRootWindow(display_), False,
+                 GrabModeAsync, GrabModeAsync);
+        XSync(display_, False);
+    }
+    void ungrabAll(unsigned key) {
+        XUngrabKey(display_, static_cast<int>(key), AnyModifier, DefaultRootWindow(display_));
+        XSync(display_, False);
+    }
+
+  private:
+    Display* display_;
+};
+
+TEST(DesktopHotKeys, ChordHeldElsewhereFailsAndLeavesNoVariantGrabbed) {
+    auto& desktop = Desktop::get();
+    OtherClient holder;
+    OtherClient checker;
+    // The holder takes only the Num Lock variant: ours grab several before meeting it.
+    holder.grab(xE, Mod4Mask | Mod2Mask);
+    auto hotKey =
+        desktop.seams.hotKeys->registerHotKey(KeyChord{keycode::e, modifier::command}, 2, [] {});
+    EXPECT_FALSE(hotKey.hasValue());
+    holder.ungrabAll(xE);
+    EXPECT_TRUE(checker.canGrabAllVariants(xE));
+}
+
+TEST(DesktopHotKeys, UnregisteringTwiceIsHarmlessAndFreesTheChord) {
+    auto& desktop = Desktop::get();
+    OtherClient checker;
+    auto hotKey = desktop.seams.hotKeys->registerHotKey(
+        KeyChord{keycode::e, modifier::command | modifier::shift}, 3, [] {});
+    ASSERT_TRUE(hotKey.hasValue());
+    auto subscription = std::move(hotKey).value();
+    subscription.reset();
+    subscription.reset();
+    EXPECT_TRUE(checker.canGrabAllVariants(xE));
+}
+
+TEST(DesktopHotKeys, FnChordsAreRefused) {
+    auto& hotKeys = *Desktop::get().seams.hotKeys;
+    EXPECT_FALSE(hotKeys.registerHotKey(KeyChord{keycode::function, 0}, 4, [] {}).hasValue());
+    EXPECT_FALSE(
+        hotKeys.registerHotKey(KeyChord{keycode::e, modifier::function}, 5, [] {}).hasValue());
+}
+
+int ownErrors = 0;
+int countOwnError(Display*, XErrorEvent*) {
+    ++ownErrors;
+    return 0;
+}
+
+TEST(DesktopHotKeys, OtherCodesErrorsStillReachTheirHandler) {
+    auto& desktop = Desktop::get();
+    OtherClient holder;
+    Display* display = XOpenDisplay(nullptr);
+    auto* previous = XSetErrorHandler(countOwnError);
+    holder.grab(xE, Mod4Mask);
+    // One registration refused, one taken: both put the handler back.
+    EXPECT_FALSE(desktop.seams.hotKeys->registerHotKey({keycode::e, modifier::command}, 6, [] {})
+                     .hasValue());
+    auto taken = desktop.seams.hotKeys->registerHotKey({keycode::a, modifier::command}, 7, [] {});
+    EXPECT_TRUE(taken.hasValue());
+    holder.ungrabAll(xE);
+    ownErrors = 0;
+    XDestroyWindow(display, 0x1);  // not a window of ours: BadWindow
+    XSync(display, False);
+    EXPECT_EQ(ownErrors, 1);
+    XSetErrorHandler(previous);
+    XCloseDisplay(display);
+}
+
+}  // namespace
+}  // namespace ravlin::testing
