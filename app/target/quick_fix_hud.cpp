@@ -282,9 +282,9 @@ void QNQuickFixHUDPanel::dismiss() {
 
 QCoro::Task<> QNQuickFixHUDPanel::scheduleDismiss(std::chrono::nanoseconds after,
                                                   QPointer<QNQuickFixHUDPanel> panel,
-                                                  std::shared_ptr<Executor> executor,
+                                                  Executor& executor,
                                                   std::shared_ptr<std::stop_source> task) {
-    co_await sleepFor(*executor, after, task->get_token());
+    co_await sleepFor(executor, after, task->get_token());
     if (task->stop_requested() || panel.isNull()) {
         co_return;
     }
@@ -314,7 +314,7 @@ void QNQuickFixHUDController::show(QNQuickFixHUDKind kind) {
     auto task = std::make_shared<std::stop_source>();
     panel.dismissTask = task;
     QNQuickFixHUDPanel::scheduleDismiss(kDismissAfter, QPointer<QNQuickFixHUDPanel>(&panel),
-                                        panel.executor(), task);
+                                        *panel.executor(), task);
 }
 
 }  // namespace ravlin

@@ -89,9 +89,9 @@ class QNQuickFixHUDPanel final : public QWidget {
     // Cancels the pending dismissal and hides the panel.
     void dismiss();
     // Sleeps `after` on the executor; then, unless stopped or the panel is gone, dismisses it.
+    // The executor outlives the task (holding it here would tie the two in a cycle).
     static QCoro::Task<> scheduleDismiss(std::chrono::nanoseconds after,
-                                         QPointer<QNQuickFixHUDPanel> panel,
-                                         std::shared_ptr<Executor> executor,
+                                         QPointer<QNQuickFixHUDPanel> panel, Executor& executor,
                                          std::shared_ptr<std::stop_source> task);
 
     // The card's size (the window adds the shadow's margin round it).
