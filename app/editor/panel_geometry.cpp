@@ -163,4 +163,29 @@ QNBeamGeometry beamGeometry(double width, double height,
     return g;
 }
 
+std::vector<std::pair<double, double>> dashIntervals(double pathLength, double on, double off,
+                                                     double phase, std::size_t limit) {
+    std::vector<std::pair<double, double>> intervals;
+    const double period = on + off;
+    if (!(pathLength > 0) || !(on > 0) || !(period > 0) || !std::isfinite(period) ||
+        !std::isfinite(phase)) {
+        return intervals;
+    }
+    double position = std::fmod(phase, period);  // where in the pattern the path starts
+    if (position < 0) {
+        position += period;
+    }
+    // Distance along the path at which the current period began (may be negative).
+    double start = -position;
+    while (start < pathLength && intervals.size() < limit) {
+        const double from = std::max(0.0, start);
+        const double to = std::min(pathLength, start + on);
+        if (to > from) {
+            intervals.emplace_back(from, to);
+        }
+        start += period;
+    }
+    return intervals;
+}
+
 }  // namespace ravlin

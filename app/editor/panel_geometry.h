@@ -4,7 +4,9 @@
 // coordinates (origin at the primary screen's bottom-left corner, y growing upwards). Nothing
 // here knows the toolkit: the window converts at its edge (platform/screen_flip.h).
 
+#include <cstddef>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "app/preferences/border_animation.h"
@@ -97,5 +99,12 @@ struct QNBeamGeometry {
 [[nodiscard]] QNBeamGeometry beamGeometry(double width, double height,
                                           const QNConfigComposerBorderAnimation& config,
                                           double phase);
+
+// The stretches [start, end) of a path of `pathLength` that a dash pattern of `on` and `off`
+// covers, the pattern starting `phase` into itself at the path's start (a negative phase moves
+// the dashes forward). At most `limit` stretches.
+[[nodiscard]] std::vector<std::pair<double, double>> dashIntervals(double pathLength, double on,
+                                                                   double off, double phase,
+                                                                   std::size_t limit = 64);
 
 }  // namespace ravlin

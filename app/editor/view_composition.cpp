@@ -71,7 +71,9 @@ QColor beamColor(const QNConfigComposerBorderAnimation& config, double opacity) 
                             float(std::clamp(c.alpha * opacity, 0.0, 1.0)));
 }
 
-// Strokes one dashed layer of the beam; QPen counts dashes and offsets in pen widths.
+// Strokes one dashed layer of the beam. The dashes are cut from the path here rather than by a
+// QPen dash pattern: Qt's stroker for pens under one pixel wide draws stray dashes on curved
+// paths.
 void strokeBeam(QPainter& painter, const QRectF& padded, double cornerRadius,
                 const QNBeamStroke& stroke, const QColor& color) {
     if (!(stroke.lineWidth > 0)) {
@@ -79,18 +81,22 @@ void strokeBeam(QPainter& painter, const QRectF& padded, double cornerRadius,
     }
     const double half = stroke.lineWidth / 2;
     const QPainterPath path = beamPath(padded.adjusted(half, half, -half, -half), cornerRadius);
-    QPen pen(color, stroke.lineWidth, Qt::CustomDashLine, Qt::RoundCap, Qt::RoundJoin);
-    pen.setMiterLimit(10);
-    pen.setDashPattern({stroke.dashOn / stroke.lineWidth, stroke.dashOff / stroke.lineWidth});
-    const double period = stroke.dashOn + stroke.dashOff;
-    double phase = std::fmod(stroke.dashPhase, period);
-    if (phase < 0) {
-        phase += period;
+    const double length = path.length();
+    QPainterPath dashes;
+    for (const auto& [from, to] :
+         dashIntervals(length, stroke.dashOn, stroke.dashOff, stroke.dashPhase)) {
+        constexpr double kStep = 2;
+        dashes.moveTo(path.pointAtPercent(path.percentAtLength(from)));
+        for (double at = from + kStep; at < to; at += kStep) {
+            dashes.lineTo(path.pointAtPercent(path.percentAtLength(at)));
+        }
+        dashes.lineTo(path.pointAtPercent(path.percentAtLength(to)));
     }
-    pen.setDashOffset(phase / stroke.lineWidth);
+    QPen pen(color, stroke.lineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    pen.setMiterLimit(10);
     painter.setPen(pen);
     painter.setBrush(Qt::NoBrush);
-    painter.drawPath(path);
+    painter.drawPath(dashes);
 }
 
 // One running-sum box pass along rows (or columns) of premultiplied pixels.

@@ -215,5 +215,17 @@ TEST(BeamGeometry, LengthsFromTheFullSize) {
     EXPECT_EQ(degenerate.rest, 1);
 }
 
+TEST(BeamDashes, CutFromThePathWithThePatternsPhase) {
+    using I = std::vector<std::pair<double, double>>;
+    EXPECT_EQ(dashIntervals(100, 10, 90, 0), (I{{0, 10}}));
+    // A negative phase moves the dash forward along the path.
+    EXPECT_EQ(dashIntervals(100, 10, 90, -30), (I{{30, 40}}));
+    // Starting 4 into the dash: its rest, then the next period's dash.
+    EXPECT_EQ(dashIntervals(100, 10, 40, 4), (I{{0, 6}, {46, 56}, {96, 100}}));
+    EXPECT_EQ(dashIntervals(100, 10, 90, -95), (I{{0, 5}, {95, 100}}));  // wraps round
+    EXPECT_TRUE(dashIntervals(0, 10, 90, 0).empty());
+    EXPECT_EQ(dashIntervals(1e9, 1, 0.001, 0).size(), 64u);  // bounded
+}
+
 }  // namespace
 }  // namespace ravlin
