@@ -71,27 +71,51 @@ QColor beamColor(const QNConfigComposerBorderAnimation& config, double opacity) 
                             float(std::clamp(c.alpha * opacity, 0.0, 1.0)));
 }
 
-// Strokes one dashed layer of the beam. The dashes are cut from the path here rather than by a
-// QPen dash pattern: Qt's stroker for pens under one pixel wide draws stray dashes on curved
-// paths.
-void strokeBeam(QPainter& painter, const QRectF& padded, double cornerRadius,
-                const QNBeamStroke& stroke, const QColor& color) {
+// The dashes of one layer of the beam as open sub-paths along the outline. They are cut from
+// the path here rather than by a QPen dash pattern: Qt's stroker for pens under one pixel wide
+// draws stray dashes on curved paths.
+QPainterPath beamDashes(const QRectF& padded, double cornerRadius, const QNBeamStroke& stroke) {
+    QPainterPath dashes;
     if (!(stroke.lineWidth > 0)) {
-        return;
+        return dashes;
     }
     const double half = stroke.lineWidth / 2;
+    // The outline flattened once, with the distance along it at each vertex.
     const QPainterPath path = beamPath(padded.adjusted(half, half, -half, -half), cornerRadius);
-    const double length = path.length();
-    QPainterPath dashes;
-    for (const auto& [from, to] :
-         dashIntervals(length, stroke.dashOn, stroke.dashOff, stroke.dashPhase)) {
-        constexpr double kStep = 2;
-        dashes.moveTo(path.pointAtPercent(path.percentAtLength(from)));
-        for (double at = from + kStep; at < to; at += kStep) {
-            dashes.lineTo(path.pointAtPercent(path.percentAtLength(at)));
-        }
-        dashes.lineTo(path.pointAtPercent(path.percentAtLength(to)));
+    const QList<QPolygonF> polygons = path.toSubpathPolygons();
+    if (polygons.isEmpty() || polygons.front().size() < 2) {
+        return dashes;
     }
+    const QPolygonF& outline = polygons.front();
+    std::vector<double> along(std::size_t(outline.size()), 0.0);
+    for (qsizetype i = 1; i < outline.size(); ++i) {
+        along[std::size_t(i)] =
+            along[std::size_t(i - 1)] + QLineF(outline[i - 1], outline[i]).length();
+    }
+    const auto pointAt = [&](double distance, std::size_t& segment) {
+        while (segment + 2 < along.size() && along[segment + 1] < distance) {
+            ++segment;
+        }
+        const double span = along[segment + 1] - along[segment];
+        const double t = span > 0 ? std::clamp((distance - along[segment]) / span, 0.0, 1.0) : 0.0;
+        return outline[qsizetype(segment)] +
+               (outline[qsizetype(segment + 1)] - outline[qsizetype(segment)]) * t;
+    };
+    for (const auto& [from, to] :
+         dashIntervals(along.back(), stroke.dashOn, stroke.dashOff, stroke.dashPhase)) {
+        std::size_t segment = 0;
+        dashes.moveTo(pointAt(from, segment));
+        while (segment + 1 < along.size() && along[segment + 1] < to) {
+            dashes.lineTo(outline[qsizetype(segment + 1)]);
+            ++segment;
+        }
+        dashes.lineTo(pointAt(to, segment));
+    }
+    return dashes;
+}
+
+void strokeDashes(QPainter& painter, const QPainterPath& dashes, const QNBeamStroke& stroke,
+                  const QColor& color) {
     QPen pen(color, stroke.lineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
     pen.setMiterLimit(10);
     painter.setPen(pen);
@@ -137,22 +161,37 @@ void boxPass(std::uint8_t* bits, int width, int height, qsizetype stride, int ra
     }
 }
 
-// Draws one stroke on its own layer at `scale`, blurs it and lays it over the painter.
+// Draws one stroke on a layer of its own covering just its dashes and their blur (at half
+// resolution for wide blurs), blurs it and lays it over the painter.
 void paintBlurred(QPainter& painter, QSizeF size, const QRectF& padded, double cornerRadius,
                   const QNBeamStroke& stroke, const QColor& color) {
+    const QPainterPath dashes = beamDashes(padded, cornerRadius, stroke);
+    if (dashes.isEmpty()) {
+        return;
+    }
+    const double sigma = stroke.blurRadius / 2;
+    const double margin = stroke.lineWidth / 2 + 3 * sigma + 2;
+    const QRectF bounds = dashes.boundingRect()
+                              .adjusted(-margin, -margin, margin, margin)
+                              .intersected(QRectF(QPointF(0, 0), size))
+                              .toAlignedRect();
+    if (bounds.isEmpty()) {
+        return;
+    }
     const double scale = stroke.blurRadius >= 3 ? 0.5 : 1.0;
-    const QSize layerSize(std::max(1, int(std::ceil(size.width() * scale))),
-                          std::max(1, int(std::ceil(size.height() * scale))));
+    const QSize layerSize(std::max(1, int(std::ceil(bounds.width() * scale))),
+                          std::max(1, int(std::ceil(bounds.height() * scale))));
     QImage layer(layerSize, QImage::Format_ARGB32_Premultiplied);
     layer.fill(Qt::transparent);
     {
         QPainter layerPainter(&layer);
         layerPainter.setRenderHint(QPainter::Antialiasing);
         layerPainter.scale(scale, scale);
-        strokeBeam(layerPainter, padded, cornerRadius, stroke, color);
+        layerPainter.translate(-bounds.topLeft());
+        strokeDashes(layerPainter, dashes, stroke, color);
     }
-    blurImage(layer, stroke.blurRadius / 2 * scale);
-    painter.drawImage(QRectF(QPointF(0, 0), size), layer);
+    blurImage(layer, sigma * scale);
+    painter.drawImage(QRectF(bounds.topLeft(), QSizeF(layerSize) / scale), layer);
 }
 
 }  // namespace
@@ -284,7 +323,8 @@ void paintBorderBeam(QPainter& painter, QSizeF size, const QNConfigComposerBorde
                  beamColor(config, g.halo.opacity));
     paintBlurred(painter, size, padded, config.cornerRadius, g.glow,
                  beamColor(config, g.glow.opacity));
-    strokeBeam(painter, padded, config.cornerRadius, g.core, beamColor(config, g.core.opacity));
+    strokeDashes(painter, beamDashes(padded, config.cornerRadius, g.core), g.core,
+                 beamColor(config, g.core.opacity));
     painter.restore();
 }
 
