@@ -404,7 +404,16 @@ bool QNViewComposition::isDark() const {
 }
 
 QNConfigComposerBorderAnimation QNViewComposition::resolvedConfig() const {
-    return QNConfigComposerBorderAnimation::standard().adapted(isDark());
+    const bool dark = isDark();
+    auto config = QNConfigComposerBorderAnimation::standard().adapted(dark);
+    if (dark) {
+        // The secondary colour of the appearance the view shows now: the standard one was read
+        // from the application's palette once, perhaps in the other appearance.
+        const QColor secondary = palette().color(QPalette::PlaceholderText);
+        config.beamColor = {secondary.redF(), secondary.greenF(), secondary.blueF(),
+                            secondary.alphaF()};
+    }
+    return config;
 }
 
 void QNViewComposition::setReducesMotion(bool reduces) {

@@ -47,15 +47,20 @@ QIcon iconFor(QNQuickFixHUDKind kind, const QStyle& style) {
         QStyle::StandardPixmap fallback;
     };
     static constexpr std::array<Entry, 5> kIcons{{
-        {"edit-paste", QStyle::SP_DialogApplyButton},
+        {"edit-paste", QStyle::SP_FileIcon},
         {"insert-text", QStyle::SP_MessageBoxQuestion},
-        {"dialog-warning", QStyle::SP_MessageBoxWarning},
+        {"dialog-warning", QStyle::SP_BrowserReload},
         {"changes-prevent", QStyle::SP_MessageBoxCritical},
         {"utilities-terminal", QStyle::SP_ComputerIcon},
     }};
     const auto& entry = kIcons.at(static_cast<std::size_t>(kind));
-    const QIcon themed = QIcon::fromTheme(QString::fromLatin1(entry.themeName));
-    return themed.isNull() ? style.standardIcon(entry.fallback) : themed;
+    const QString name = QString::fromLatin1(entry.themeName);
+    for (const QString& candidate : {name + QLatin1String("-symbolic"), name}) {
+        if (QIcon::hasThemeIcon(candidate)) {
+            return QIcon::fromTheme(candidate);
+        }
+    }
+    return style.standardIcon(entry.fallback);
 }
 
 constexpr int kPaddingX = 16;

@@ -216,8 +216,13 @@ TEST(ViewAppearance, DarkWhenTheWindowIsDarkerThanItsText) {
     palette.setColor(QPalette::Window, QColor(30, 30, 30));
     palette.setColor(QPalette::WindowText, QColor(230, 230, 230));
     view.setPalette(palette);
+    palette.setColor(QPalette::PlaceholderText, QColor(150, 150, 150));
+    view.setPalette(palette);
     EXPECT_TRUE(view.isDark());
-    EXPECT_EQ(view.resolvedConfig(), QNConfigComposerBorderAnimation::standard().adapted(true));
+    auto dark = QNConfigComposerBorderAnimation::standard().adapted(true);
+    const double grey = QColor(150, 150, 150).redF();
+    dark.beamColor = {grey, grey, grey, 1};
+    EXPECT_EQ(view.resolvedConfig(), dark);  // the beam in the dark palette's secondary colour
     palette.setColor(QPalette::Window, QColor(240, 240, 240));
     palette.setColor(QPalette::WindowText, QColor(10, 10, 10));
     view.setPalette(palette);
