@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 
+#include "app/support/app_context.h"
 #include "app/support/qt_screens.h"
 #include "core/support/async.h"
 
@@ -304,6 +305,9 @@ void QNQuickFixHUDPanel::orderFrontRegardless() {
 QNQuickFixHUDController::QNQuickFixHUDController(std::shared_ptr<Executor> executor,
                                                  std::shared_ptr<platform::Screens> screens)
     : panel_(std::make_unique<QNQuickFixHUDPanel>(std::move(executor), std::move(screens))) {}
+
+QNQuickFixHUDController::QNQuickFixHUDController(const AppContext& context)
+    : QNQuickFixHUDController(context.executor, context.seams.screens) {}
 
 void QNQuickFixHUDController::show(QNQuickFixHUDKind kind) {
     auto& panel = *panel_;

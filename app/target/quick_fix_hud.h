@@ -107,11 +107,15 @@ class QNQuickFixHUDPanel final : public QWidget {
     QNViewQuickFixHUD* hostingView_ = nullptr;
 };
 
-// Owns the one heads-up panel.
+struct AppContext;
+
+// Owns the one heads-up panel; the application makes one and keeps it for its lifetime.
 class QNQuickFixHUDController {
   public:
     QNQuickFixHUDController(std::shared_ptr<Executor> executor,
                             std::shared_ptr<platform::Screens> screens);
+    // Over the application's main sequence and screens seam.
+    explicit QNQuickFixHUDController(const AppContext& context);
     [[nodiscard]] QNQuickFixHUDPanel& panel() { return *panel_; }
 
     static constexpr std::chrono::seconds kDismissAfter{4};
