@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
+#include <QTest>
 #include <limits>
 
 #include "app/editor/controller_auto_correcting_text.h"
@@ -69,6 +70,22 @@ TEST(PanelKeys, HandledKeysAreConsumedWithoutCallbacks) {
         QCoreApplication::sendEvent(&panel, &event);
         EXPECT_TRUE(event.isAccepted()) << key;
     }
+}
+
+TEST(PanelKeys, TheSettingsChordReachesThePanelFromTheEditor) {
+    testing_panel::ensureApplication();
+    auto executor = std::make_shared<ManualExecutor>();
+    QNControllerAutoCorrectingText controller(QNModelTextEditorInteractionMode::composer, executor);
+    QNPanelComposition panel(nullptr);
+    panel.installContentView(new QNViewComposition(
+        controller, std::make_shared<QNModelComposerBorderAnimationTrigger>(), executor));
+    int settings = 0;
+    panel.onSettingsKey = [&] { ++settings; };
+    panel.show();
+    QTest::keyClick(controller.textView(), Qt::Key_Comma, Qt::ControlModifier);
+    QTest::keyClick(controller.textView(), Qt::Key_Comma);
+    EXPECT_EQ(settings, 1);
+    EXPECT_EQ(controller.string(), u",");
 }
 
 TEST(PanelWindow, ResignCallsTheHandlerAndKeepsIt) {
