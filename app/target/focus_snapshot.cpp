@@ -9,6 +9,7 @@
 #include "app/target/quick_fix_route.h"
 #include "core/support/async.h"
 #include "core/text/unicode.h"
+#include "platform/screen_flip.h"
 
 namespace ravlin {
 namespace {
@@ -263,8 +264,7 @@ std::optional<Rect> QNModelFocusSnapshot::screenRect(const Rect& fromAccessibili
     if (!primary) {
         return std::nullopt;
     }
-    const Rect flipped =
-        makeRect(r.minX(), primary->frame.maxY() - r.minY() - r.height(), r.width(), r.height());
+    const Rect flipped = platform::flipped(r, primary->frame.maxY());
     const bool flippedOn = isOnAScreen(flipped, layout.screens);
     const bool unflippedOn = isOnAScreen(r, layout.screens);
     if (!flippedOn) {

@@ -1,0 +1,79 @@
+#pragma once
+
+// The floating window that holds the Composer: frameless, above other windows, placed next to
+// the caret of the application the user came from and growing with its text. It knows nothing
+// of correction: its content is handed to it, its keys and its loss of activation go to
+// callbacks the host installs. Geometry is worked out in y-up screen coordinates
+// (panel_geometry.h) and converted at the window's edge.
+
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "app/editor/panel_geometry.h"
+#include "platform/screens.h"
+
+class QKeyEvent;
+
+namespace ravlin {
+
+class QNPanelComposition final : public QWidget {
+  public:
+    using M = QNPanelMetrics;
+
+    // `screens` gives the screens to place against (none: the fallback working rectangle).
+    explicit QNPanelComposition(std::shared_ptr<platform::Screens> screens);
+    ~QNPanelComposition() override;
+
+    // The lower bound of every resize; sets the minimum size to 360 x that height too.
+    [[nodiscard]] double panelMinHeight() const { return panelMinHeight_; }
+    void setPanelMinHeight(double height);
+
+    std::function<void()> resignHandler;
+    std::function<void()> onDismissKey;
+    std::function<void()> onCommitKey;
+    // Ctrl+comma: shows the settings window with its pane unchanged.
+    std::function<void()> onSettingsKey;
+    std::optional<PanelAnchorEdge> anchorEdge;
+
+    // Puts `content` into the rounded container that fills the panel. Once.
+    void installContentView(QWidget* content);
+    [[nodiscard]] QWidget* container() const { return container_.data(); }
+
+    // Applies the resize rule to a reported content height.
+    void resizeToContentHeight(double height);
+    // Places the panel for an optional anchor in y-up screen coordinates; sets `anchorEdge`.
+    void positionNear(const std::optional<platform::Rect>& anchor);
+
+    void makeKeyAndOrderFront();
+    void orderOut();
+
+    // The frame in y-up screen coordinates, and setting it.
+    [[nodiscard]] platform::Rect frameYUp() const;
+    void setFrameYUp(const platform::Rect& frame);
+
+    // Without a compositor the window cannot be translucent: cut the corners with a mask.
+    // On by default on X11 and off screen; the host turns it off when a compositor runs.
+    void setCutsCornersWithMask(bool cuts);
+    [[nodiscard]] bool cutsCornersWithMask() const { return cutsCorners_; }
+
+    // Whether a key event is the settings chord: comma with exactly Ctrl.
+    [[nodiscard]] static bool isSettingsChord(const QKeyEvent& event);
+
+  protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    void updateMask();
+
+    std::shared_ptr<platform::Screens> screens_;
+    double panelMinHeight_ = M::panelInitialMinHeight;
+    QPointer<QWidget> container_;
+    bool cutsCorners_ = false;
+};
+
+}  // namespace ravlin

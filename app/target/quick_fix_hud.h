@@ -1,0 +1,132 @@
+#pragma once
+
+// The Quick Fix heads-up: a small rounded card near the bottom of the screen with an icon, a
+// one-line title and a message of at most two lines. It never takes the keyboard focus or the
+// mouse (an unmanaged tool-tip window on X11: above full-screen windows, on every desktop) and
+// goes by itself four seconds after it was shown.
+
+#include <qcoro/qcorotask.h>
+
+#include <QPointer>
+#include <QWidget>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+
+#include "core/support/executor.h"
+#include "platform/geometry.h"
+#include "platform/screens.h"
+
+namespace ravlin {
+
+enum class QNQuickFixHUDKind {
+    pasteOnClipboard,
+    noTarget,
+    activationFailed,
+    secureRefused,
+    terminalRefused
+};
+
+// The symbol's name as the table gives it.
+[[nodiscard]] std::string_view symbolName(QNQuickFixHUDKind kind);
+// The title and message, through the lookup below.
+[[nodiscard]] std::string hudTitle(QNQuickFixHUDKind kind);
+[[nodiscard]] std::string hudMessage(QNQuickFixHUDKind kind);
+// The text shown for a literal of the table: this desktop's wording where one differs, else
+// the literal itself.
+[[nodiscard]] std::string hudText(std::string_view literal);
+
+// Where the card's frame goes: centred on the main screen's visible frame (else the first
+// screen's), 80 points above its bottom; none without screens (it stays where it is).
+[[nodiscard]] std::optional<platform::Point> hudBottomCenterOrigin(
+    platform::Size frameSize, const std::vector<platform::Screen>& screens,
+    const std::optional<platform::Screen>& mainScreen);
+
+// The card's content: icon column, title, message.
+class QNViewQuickFixHUD final : public QWidget {
+  public:
+    explicit QNViewQuickFixHUD(QWidget* parent = nullptr);
+
+    void setContent(QNQuickFixHUDKind kind, QString title, QString message);
+    [[nodiscard]] QNQuickFixHUDKind kind() const { return kind_; }
+    [[nodiscard]] const QString& title() const { return title_; }
+    [[nodiscard]] const QString& message() const { return message_; }
+    // The message as drawn: wrapped, cut after the second line.
+    [[nodiscard]] QStringList messageLines() const;
+    // The card's natural size for its content.
+    [[nodiscard]] QSize fittingSize() const;
+
+    static constexpr int kShadowMargin = 16;
+    static constexpr int kMaximumTextWidth = 360;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    [[nodiscard]] QFont titleFont() const;
+    [[nodiscard]] QFont messageFont() const;
+    [[nodiscard]] int textWidth() const;
+
+    QNQuickFixHUDKind kind_ = QNQuickFixHUDKind::pasteOnClipboard;
+    QString title_;
+    QString message_;
+};
+
+class QNQuickFixHUDPanel final : public QWidget {
+  public:
+    QNQuickFixHUDPanel(std::shared_ptr<Executor> executor,
+                       std::shared_ptr<platform::Screens> screens);
+    ~QNQuickFixHUDPanel() override;
+
+    [[nodiscard]] QNViewQuickFixHUD* hostingView() const { return hostingView_; }
+    // The pending automatic dismissal; stopping it makes it end without touching the panel.
+    std::shared_ptr<std::stop_source> dismissTask;
+
+    void positionAtBottomCenter();
+    // Cancels the pending dismissal and hides the panel.
+    void dismiss();
+    // Sleeps `after` on the executor; then, unless stopped or the panel is gone, dismisses it.
+    // The executor outlives the task (holding it here would tie the two in a cycle).
+    static QCoro::Task<> scheduleDismiss(std::chrono::nanoseconds after,
+                                         QPointer<QNQuickFixHUDPanel> panel, Executor& executor,
+                                         std::shared_ptr<std::stop_source> task);
+
+    // The card's size (the window adds the shadow's margin round it).
+    [[nodiscard]] QSize contentSize() const;
+    void setContentSize(QSize size);
+    // Shows without activating anything.
+    void orderFrontRegardless();
+    [[nodiscard]] const std::shared_ptr<Executor>& executor() const { return executor_; }
+
+  private:
+    std::shared_ptr<Executor> executor_;
+    std::shared_ptr<platform::Screens> screens_;
+    QNViewQuickFixHUD* hostingView_ = nullptr;
+};
+
+struct AppContext;
+
+// Owns the one heads-up panel; the application makes one and keeps it for its lifetime.
+class QNQuickFixHUDController {
+  public:
+    QNQuickFixHUDController(std::shared_ptr<Executor> executor,
+                            std::shared_ptr<platform::Screens> screens);
+    // Over the application's main sequence and screens seam.
+    explicit QNQuickFixHUDController(const AppContext& context);
+    [[nodiscard]] QNQuickFixHUDPanel& panel() { return *panel_; }
+
+    static constexpr std::chrono::seconds kDismissAfter{4};
+    static constexpr QSize kMinimumContentSize{280, 56};
+
+    // The show steps: cancel the pending dismissal, set the content, size it (at least 280 x 56),
+    // place it, show it without activation and schedule the dismissal four seconds on.
+    void show(QNQuickFixHUDKind kind);
+
+  private:
+    std::unique_ptr<QNQuickFixHUDPanel> panel_;
+};
+
+}  // namespace ravlin

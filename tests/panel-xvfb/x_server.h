@@ -1,0 +1,17 @@
+#pragma once
+
+// What the X server itself says about windows (kept apart: Xlib's macros clash with the test
+// framework's names).
+
+#include <QRect>
+
+namespace ravlin::xserver {
+
+bool open();
+void close();
+// The window's frame in root coordinates.
+QRect geometry(unsigned long window);
+unsigned long inputFocus();
+void setInputFocus(unsigned long window);
+
+}  // namespace ravlin::xserver
