@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "app/editor/edit_reporting.h"
+#include "app/support/flag_scope.h"
 #include "core/records/note.h"
 #include "core/text/unicode.h"
 
@@ -51,18 +52,6 @@ double oneLineHeight(const QFont& font, QPaintDevice* device) {
     }
     return probe.documentLayout()->documentSize().height();
 }
-
-class FlagScope {
-  public:
-    explicit FlagScope(bool& flag) : flag_(flag), saved_(flag) { flag = true; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-    ~FlagScope() { flag_ = saved_; }
-
-  private:
-    bool& flag_;
-    bool saved_;
-};
 
 }  // namespace
 

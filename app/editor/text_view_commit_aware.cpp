@@ -8,22 +8,10 @@
 #include <utility>
 
 #include "app/editor/edit_reporting.h"
+#include "app/support/flag_scope.h"
 
 namespace ravlin {
 namespace {
-
-// Sets `flag` for the lifetime of the guard, restoring what it held before.
-class FlagScope {
-  public:
-    explicit FlagScope(bool& flag, bool value = true) : flag_(flag), saved_(flag) { flag = value; }
-    FlagScope(const FlagScope&) = delete;
-    FlagScope& operator=(const FlagScope&) = delete;
-    ~FlagScope() { flag_ = saved_; }
-
-  private:
-    bool& flag_;
-    bool saved_;
-};
 
 std::optional<QNTextViewCommand> commandForKey(int key) {
     switch (key) {
