@@ -100,6 +100,21 @@ class KeyTaps {
     [[nodiscard]] virtual bool canSwallow() = 0;
     // Whether taps see the Fn key at all (X11 has no keycode for it).
     [[nodiscard]] virtual bool seesFn() { return true; }
+
+    // Starts an exclusive capture of the keyboard: while it runs every key, modifiers too, goes
+    // to `handler` alone as key down, key up and flag changes, and reaches neither the
+    // applications nor this process's other taps (whatever the handler answers). Fails where the
+    // keyboard is held elsewhere or the desktop cannot capture; the caller then falls back.
+    virtual Expected<KeyTap> startCapture(Handler handler) {
+        (void)handler;
+        return Error{ErrorCode::unavailable, "no exclusive keyboard capture here"};
+    }
+    // Starts a monitor of the keys addressed to this process's own windows (key down, key up and
+    // flag changes, in the taps' shape); a swallow verdict keeps the key from the window.
+    virtual Expected<KeyTap> startLocalMonitor(Handler handler) {
+        (void)handler;
+        return Error{ErrorCode::unavailable, "no monitor of the application's own keys here"};
+    }
 };
 
 }  // namespace ravlin::platform

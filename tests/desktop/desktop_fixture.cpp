@@ -1,6 +1,8 @@
 #include "desktop_fixture.h"
 
+#include <QCursor>
 #include <QElapsedTimer>
+#include <QTest>
 #include <QThread>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +10,11 @@
 #include "core/text/unicode.h"
 
 #include "platform/linux/linux_seams.h"
+#include "platform/linux/x11/xlib.h"
+
+// From XKBlib.h, which needs Xlib's macros that xlib.h puts away.
+extern "C" int XkbLockModifiers(Display* display, unsigned device, unsigned affect,
+                                unsigned values);
 
 namespace ravlin::testing {
 
@@ -191,6 +198,30 @@ platform::ElementRef Desktop::focus(TargetApp& app, const QString& field) {
 std::u16string Desktop::value(platform::ElementRef element) {
     return platform::textAttribute(*seams.accessibility, element, platform::ax::value)
         .value_or(u"<none>");
+}
+
+OwnKeyboardFocus::OwnKeyboardFocus() {
+    auto& desktop = Desktop::get();
+    field_ = std::make_unique<QLineEdit>();
+    field_->setWindowTitle(QStringLiteral("keys of the test"));
+    field_->setGeometry(400, 300, 300, 80);
+    field_->show();
+    if (!QTest::qWaitForWindowExposed(field_.get()) ||
+        !desktop.bringToFrontPersistently(static_cast<platform::ProcessID>(::getpid()))) {
+        return;
+    }
+    const QPoint centre = field_->mapToGlobal(field_->rect().center());
+    QCursor::setPos(centre);
+    ready_ = waitUntil([&] { return field_->hasFocus() && QCursor::pos() == centre; });
+}
+
+OwnKeyboardFocus::~OwnKeyboardFocus() {
+    if (Display* display = XOpenDisplay(nullptr)) {
+        XkbLockModifiers(display, 0x0100 /* the core keyboard */, LockMask | Mod2Mask, 0);
+        XSync(display, False);
+        XCloseDisplay(display);
+    }
+    // (the layout: tests that change it put "us" back themselves)
 }
 
 }  // namespace ravlin::testing

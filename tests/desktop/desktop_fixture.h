@@ -5,6 +5,7 @@
 // once for the whole suite.
 
 #include <QApplication>
+#include <QLineEdit>
 #include <QProcess>
 #include <chrono>
 #include <functional>
@@ -72,6 +73,24 @@ struct Desktop {
     // fully up).
     bool bringToFrontPersistently(platform::ProcessID pid);
     std::u16string value(platform::ElementRef element);
+};
+
+// For tests that post keys and clicks: while alive, a window of this process's own is in front
+// with the pointer over it, so what they post lands there and in no target. At its end Caps Lock
+// and Num Lock are off and the layout is "us" again, whatever the test left.
+class OwnKeyboardFocus {
+  public:
+    OwnKeyboardFocus();
+    ~OwnKeyboardFocus();
+    OwnKeyboardFocus(const OwnKeyboardFocus&) = delete;
+    OwnKeyboardFocus& operator=(const OwnKeyboardFocus&) = delete;
+
+    [[nodiscard]] bool ready() const { return ready_; }
+    [[nodiscard]] QLineEdit& field() { return *field_; }
+
+  private:
+    std::unique_ptr<QLineEdit> field_;  // made once the application is
+    bool ready_ = false;
 };
 
 }  // namespace ravlin::testing

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
+
 #include "desktop_fixture.h"
 #include "platform/linux/keys/keycodes.h"
 #include "platform/linux/x11/xlib.h"
@@ -14,7 +16,10 @@ namespace keycode = platform::keycode;
 namespace modifier = platform::modifier;
 using platform::KeyChord;
 
+constexpr unsigned xSuper = 133;  // left Super: the Command position
 constexpr unsigned xE = 26;
+constexpr unsigned xNumLock = 77;
+constexpr unsigned xCapsLock = 66;
 
 int otherClientErrors = 0;
 int countOtherClientError(Display*, XErrorEvent*) {
@@ -78,6 +83,51 @@ class OtherClient {
   private:
     Display* display_;
 };
+
+bool setLayout(const char* layout) {
+    return QProcess::execute("setxkbmap", {layout}) == 0;
+}
+
+TEST(DesktopHotKeys, ChordFiresOncePerPressWhateverTheLocksAndLayout) {
+    OwnKeyboardFocus focus;
+    ASSERT_TRUE(focus.ready());
+    auto& desktop = Desktop::get();
+    OtherClient other;
+    int presses = 0;
+    auto hotKey = desktop.seams.hotKeys->registerHotKey(KeyChord{keycode::e, modifier::command}, 1,
+                                                        [&] { ++presses; });
+    ASSERT_TRUE(hotKey.hasValue()) << hotKey.error().message;
+
+    struct Case {
+        const char* name;
+        std::function<void()> before;
+        std::function<void()> after;
+        int repeats;
+    };
+    const Case cases[] = {
+        {"plain", [] {}, [] {}, 0},
+        {"held down, repeating", [] {}, [] {}, 3},
+        {"Num Lock on", [&] { other.tap(xNumLock); }, [&] { other.tap(xNumLock); }, 0},
+        {"Caps Lock on", [&] { other.tap(xCapsLock); }, [&] { other.tap(xCapsLock); }, 0},
+        {"German layout", [] { ASSERT_TRUE(setLayout("de")); },
+         [] { ASSERT_TRUE(setLayout("us")); }, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.before();
+        presses = 0;
+        other.chord({xSuper}, xE, c.repeats);
+        EXPECT_TRUE(waitUntil([&] { return presses >= 1; }, 2s));
+        waitUntil([] { return false; }, 100ms);
+        EXPECT_EQ(presses, 1);
+        c.after();
+    }
+    // E alone is no chord.
+    presses = 0;
+    other.tap(xE);
+    waitUntil([] { return false; }, 100ms);
+    EXPECT_EQ(presses, 0);
+}
 
 TEST(DesktopHotKeys, ChordHeldElsewhereFailsAndLeavesNoVariantGrabbed) {
     auto& desktop = Desktop::get();

@@ -5,7 +5,6 @@
 #include "platform/linux/x11/xlib.h"
 
 namespace ravlin::platform::x11 {
-namespace {
 
 std::uint32_t carbonModifiers(std::uint64_t flags) {
     std::uint32_t modifiers = 0;
@@ -21,8 +20,6 @@ std::uint32_t carbonModifiers(std::uint64_t flags) {
     }
     return modifiers;
 }
-
-}  // namespace
 
 void RawKeyTranslator::setModifierMap(const ModifierMap& map) {
     map_ = map;

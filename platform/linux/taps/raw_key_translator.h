@@ -16,6 +16,9 @@
 
 namespace ravlin::platform::x11 {
 
+// The Carbon modifier mask of event flags.
+[[nodiscard]] std::uint32_t carbonModifiers(std::uint64_t flags);
+
 struct RawInput {
     enum class Kind { keyPress, keyRelease, buttonPress };
     Kind kind = Kind::keyPress;

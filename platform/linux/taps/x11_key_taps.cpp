@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "platform/linux/taps/local_key_monitor.h"
 #include "platform/linux/x11/modifier_map.h"
 #include "platform/linux/x11/xlib.h"
 
@@ -51,7 +52,10 @@ X11KeyTaps::X11KeyTaps(std::shared_ptr<x11::Connection> connection,
 X11KeyTaps::~X11KeyTaps() {
     events_.reset();
     mapChanges_.reset();
-    if (!taps_->empty()) {
+    if (capture_) {
+        XUngrabKeyboard(connection_->display(), CurrentTime);
+    }
+    if (listening()) {
         select(false);
     }
 }
@@ -63,9 +67,8 @@ Expected<KeyTap> X11KeyTaps::startTap(std::uint64_t mask, Handler handler) {
     if (!handler) {
         return Expected<KeyTap>::failure(ErrorCode::invalidArgument, "a tap needs a handler");
     }
-    if (taps_->empty()) {
-        resetState();
-        select(true);
+    if (!listening()) {
+        listen(true);
     }
     auto tap = std::make_shared<Tap>(Tap{mask, std::move(handler)});
     taps_->push_back(tap);
@@ -78,11 +81,68 @@ Expected<KeyTap> X11KeyTaps::startTap(std::uint64_t mask, Handler handler) {
             return;
         }
         std::erase(*taps, tap);
-        if (taps->empty()) {
-            select(false);
+        if (!listening()) {
+            listen(false);
         }
     });
     return KeyTap(std::move(subscription), std::make_shared<Control>(tap));
+}
+
+Expected<KeyTap> X11KeyTaps::startCapture(Handler handler) {
+    if (!available()) {
+        return Expected<KeyTap>::failure(ErrorCode::unavailable, "the X server lacks XInput 2.2");
+    }
+    if (!handler) {
+        return Expected<KeyTap>::failure(ErrorCode::invalidArgument, "a capture needs a handler");
+    }
+    if (capture_) {
+        return Expected<KeyTap>::failure(ErrorCode::failed, "a capture runs already");
+    }
+    auto* display = connection_->display();
+    const int status = XGrabKeyboard(display, connection_->root(), False, GrabModeAsync,
+                                     GrabModeAsync, CurrentTime);
+    connection_->drainSoon();
+    if (status != GrabSuccess) {
+        return Expected<KeyTap>::failure(
+            ErrorCode::failed, status == AlreadyGrabbed ? "another client holds the keyboard"
+                                                        : "the keyboard cannot be grabbed now");
+    }
+    if (!listening()) {
+        listen(true);
+    }
+    auto capture = std::make_shared<Tap>(Tap{~std::uint64_t{0}, std::move(handler)});
+    capture_ = capture;
+    std::weak_ptr<std::vector<std::shared_ptr<Tap>>> alive = taps_;  // ends with this
+    std::weak_ptr<x11::Connection> weakConnection = connection_;
+    Subscription subscription([this, alive, weakConnection, capture] {
+        capture->alive = false;
+        const auto connection = weakConnection.lock();
+        if (!alive.lock() || !connection || capture_ != capture) {
+            return;
+        }
+        capture_.reset();
+        XUngrabKeyboard(connection->display(), CurrentTime);
+        if (!listening()) {
+            listen(false);
+        } else {
+            connection->sync();
+        }
+    });
+    return KeyTap(std::move(subscription), std::make_shared<Control>(capture));
+}
+
+Expected<KeyTap> X11KeyTaps::startLocalMonitor(Handler handler) {
+    auto map =
+        std::make_shared<const x11::ModifierMap>(x11::ModifierMap::read(connection_->display()));
+    connection_->drainSoon();
+    return x11::startLocalKeyMonitor(std::move(map), std::move(handler));
+}
+
+void X11KeyTaps::listen(bool on) {
+    if (on) {
+        resetState();
+    }
+    select(on);
 }
 
 void X11KeyTaps::select(bool on) {
@@ -196,9 +256,19 @@ void X11KeyTaps::lockStateAfterKey() {
 }
 
 void X11KeyTaps::handle(x11::XEvent* event) {
+    if (capture_ && (event->type == KeyPress || event->type == KeyRelease)) {
+        // The grab's own key events: the server sends the grabbing client no raw ones.
+        x11::RawInput input;
+        input.kind = event->type == KeyPress ? x11::RawInput::Kind::keyPress
+                                             : x11::RawInput::Kind::keyRelease;
+        input.detail = event->xkey.keycode;
+        input.time = event->xkey.time;
+        deliver(input);
+        return;
+    }
     const auto& cookie = event->xcookie;
     if (cookie.type != GenericEvent || cookie.extension != opcode_ || cookie.data == nullptr ||
-        taps_->empty()) {
+        !listening()) {
         return;
     }
     if (cookie.evtype == XI_HierarchyChanged) {
@@ -223,7 +293,14 @@ void X11KeyTaps::handle(x11::XEvent* event) {
     input.detail = static_cast<unsigned>(raw->detail);
     input.time = raw->time;
     input.repeat = (raw->flags & XIKeyRepeat) != 0;
+    if (capture_ && input.kind != x11::RawInput::Kind::buttonPress) {
+        return;  // keys come from the grab while it is held
+    }
     input.synthetic = isSynthetic(raw->sourceid);
+    deliver(input);
+}
+
+void X11KeyTaps::deliver(const x11::RawInput& input) {
     if (keyboard_) {
         translator_.setLockedModifiers(keyboard_->lockedModifiers());
         translator_.setGroup(keyboard_->group());
@@ -236,8 +313,16 @@ void X11KeyTaps::handle(x11::XEvent* event) {
     if (!translated) {
         return;
     }
-    if (keysHeldBack_ && (translated->type == InputEventType::keyDown ||
-                          translated->type == InputEventType::keyUp)) {
+    const bool key =
+        translated->type == InputEventType::keyDown || translated->type == InputEventType::keyUp;
+    if (const auto capture = capture_;
+        capture && (key || translated->type == InputEventType::flagsChanged)) {
+        if (capture->alive && capture->enabled) {
+            (void)capture->handler(*translated);
+        }
+        return;  // the capture's alone
+    }
+    if (keysHeldBack_ && key) {
         return;
     }
     const auto bit = eventMaskBit(translated->type);

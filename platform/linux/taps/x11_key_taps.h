@@ -5,6 +5,9 @@
 // focused application's own events, so a tap can neither swallow a key nor be disabled by the
 // desktop; it never sees Fn, which has no keycode. Events posted through XTest come from the
 // "XTEST" slave devices and are marked synthetic.
+// An exclusive capture grabs the keyboard on the root window: the applications get no keys, and
+// the grab's key events go to the capture's handler alone (not synthetic: they name no source
+// device); the taps still see mouse presses.
 
 #include <map>
 #include <memory>
@@ -30,6 +33,10 @@ class X11KeyTaps final : public KeyTaps {
     Expected<KeyTap> startTap(std::uint64_t mask, Handler handler) override;
     bool canSwallow() override { return false; }
     bool seesFn() override { return false; }
+    // Fails when another client holds the keyboard (or it is frozen), or a capture runs already.
+    Expected<KeyTap> startCapture(Handler handler) override;
+    // Keys addressed to this process's windows, through the Qt application's event filter.
+    Expected<KeyTap> startLocalMonitor(Handler handler) override;
 
     // While held back (an exclusive capture has the keyboard), key downs and ups reach no tap.
     void holdBackKeys(bool held) { keysHeldBack_ = held; }
@@ -43,9 +50,12 @@ class X11KeyTaps final : public KeyTaps {
     };
     struct Control;
 
+    [[nodiscard]] bool listening() const { return !taps_->empty() || capture_ != nullptr; }
+    void listen(bool on);
     void select(bool on);
     void resetState();
     void handle(x11::XEvent* event);
+    void deliver(const x11::RawInput& input);
     bool isSynthetic(int device);
     void lockStateAfterKey();
 
@@ -56,6 +66,7 @@ class X11KeyTaps final : public KeyTaps {
     std::shared_ptr<std::vector<std::shared_ptr<Tap>>> taps_;
     std::map<int, bool> synthetic_;  // by source device id
     bool keysHeldBack_ = false;
+    std::shared_ptr<Tap> capture_;
     Subscription events_;
     Subscription mapChanges_;
 };
