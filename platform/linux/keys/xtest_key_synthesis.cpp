@@ -224,26 +224,45 @@ void XTestKeySynthesis::waitForModifierRelease() {
     }
 }
 
-Status XTestKeySynthesis::postKeyDown(KeyChord chord) {
+Expected<std::vector<unsigned char>> XTestKeySynthesis::chordKeys(KeyChord chord) {
     if (!available_) {
-        return Status::failure(ErrorCode::unavailable, "no XTest");
+        return Expected<std::vector<unsigned char>>::failure(ErrorCode::unavailable, "no XTest");
     }
     const auto keysym = keysymForKeyCode(chord.keyCode);
     if (!keysym) {
-        return Status::failure(ErrorCode::notSupported, "no X key for this key code");
+        return Expected<std::vector<unsigned char>>::failure(ErrorCode::notSupported,
+                                                             "no X key for this key code");
     }
     auto* display = connection_->display();
     const KeyCode key = XKeysymToKeycode(display, *keysym);
     if (key == 0) {
-        return Status::failure(ErrorCode::notSupported, "the keyboard map has no such key");
+        return Expected<std::vector<unsigned char>>::failure(ErrorCode::notSupported,
+                                                             "the keyboard map has no such key");
     }
-    waitForModifierRelease();
+    std::vector<unsigned char> keys;
     for (const auto modifier : modifierKeysyms(chord.modifiers)) {
         if (const KeyCode code = XKeysymToKeycode(display, modifier); code != 0) {
-            XTestFakeKeyEvent(display, code, True, CurrentTime);
+            keys.push_back(code);
         }
     }
-    XTestFakeKeyEvent(display, key, True, CurrentTime);
+    keys.push_back(key);
+    return keys;
+}
+
+Status XTestKeySynthesis::sendKeys(const std::vector<unsigned char>& keys, bool press) {
+    auto* display = connection_->display();
+    // Errors that other users of the shared connection left behind are not this call's.
+    connection_->sync();
+    (void)connection_->takeErrorCount();
+    if (press) {
+        for (const auto key : keys) {
+            XTestFakeKeyEvent(display, key, True, CurrentTime);
+        }
+    } else {
+        for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
+            XTestFakeKeyEvent(display, *it, False, CurrentTime);
+        }
+    }
     connection_->sync();
     if (connection_->takeErrorCount() > 0) {
         return Status::failure(ErrorCode::failed, "the X server refused the key event");
@@ -251,31 +270,26 @@ Status XTestKeySynthesis::postKeyDown(KeyChord chord) {
     return {};
 }
 
+Status XTestKeySynthesis::postKeyDown(KeyChord chord) {
+    const auto keys = chordKeys(chord);
+    if (!keys) {
+        return keys.status();
+    }
+    waitForModifierRelease();
+    Status sent = sendKeys(*keys, true);
+    if (!sent) {
+        // Whatever part of the chord went down must not stay held.
+        (void)sendKeys(*keys, false);
+    }
+    return sent;
+}
+
 Status XTestKeySynthesis::postKeyUp(KeyChord chord) {
-    if (!available_) {
-        return Status::failure(ErrorCode::unavailable, "no XTest");
+    const auto keys = chordKeys(chord);
+    if (!keys) {
+        return keys.status();
     }
-    const auto keysym = keysymForKeyCode(chord.keyCode);
-    if (!keysym) {
-        return Status::failure(ErrorCode::notSupported, "no X key for this key code");
-    }
-    auto* display = connection_->display();
-    const KeyCode key = XKeysymToKeycode(display, *keysym);
-    if (key == 0) {
-        return Status::failure(ErrorCode::notSupported, "the keyboard map has no such key");
-    }
-    XTestFakeKeyEvent(display, key, False, CurrentTime);
-    auto modifiers = modifierKeysyms(chord.modifiers);
-    for (auto it = modifiers.rbegin(); it != modifiers.rend(); ++it) {
-        if (const KeyCode code = XKeysymToKeycode(display, *it); code != 0) {
-            XTestFakeKeyEvent(display, code, False, CurrentTime);
-        }
-    }
-    connection_->sync();
-    if (connection_->takeErrorCount() > 0) {
-        return Status::failure(ErrorCode::failed, "the X server refused the key event");
-    }
-    return {};
+    return sendKeys(*keys, false);
 }
 
 void XTestKeySynthesis::findSpareKeyCodes() {

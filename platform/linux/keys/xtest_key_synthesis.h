@@ -57,6 +57,10 @@ class XTestKeySynthesis final : public KeySynthesis {
     };
 
     void waitForModifierRelease();
+    // The X keys of a chord, modifiers first.
+    Expected<std::vector<unsigned char>> chordKeys(KeyChord chord);
+    // Presses the keys in order, or releases them in reverse; fails when the server refused any.
+    Status sendKeys(const std::vector<unsigned char>& keys, bool press);
     [[nodiscard]] bool modifierHeld();
     void findSpareKeyCodes();
     void unbindExpired(bool all);

@@ -1,0 +1,306 @@
+// Key taps and the keyboard layout on the session's X server, keys typed with XTest from a
+// connection of the test's own.
+
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QThread>
+
+#include "desktop_fixture.h"
+#include "platform/key_taps.h"
+#include "platform/linux/x11/xlib.h"
+
+namespace ravlin::testing {
+namespace {
+
+using platform::InputEvent;
+using platform::InputEventType;
+using platform::TapVerdict;
+namespace keycode = platform::keycode;
+namespace eventflag = platform::eventflag;
+
+// X keycodes of the session's evdev keymap.
+constexpr unsigned xShiftL = 50, xShiftR = 62, xSuperL = 133, xCapsLock = 66, xE = 26;
+
+class Typist {
+  public:
+    Typist() : display_(XOpenDisplay(nullptr)) {}
+    ~Typist() { XCloseDisplay(display_); }
+    // A few milliseconds apart, so the server's times differ.
+    void key(unsigned key, bool down) {
+        XTestFakeKeyEvent(display_, key, down ? True : False, CurrentTime);
+        XSync(display_, False);
+        QThread::msleep(3);
+    }
+    void tap(unsigned key) {
+        this->key(key, true);
+        this->key(key, false);
+    }
+    void button(unsigned button) {
+        XTestFakeButtonEvent(display_, button, True, CurrentTime);
+        XTestFakeButtonEvent(display_, button, False, CurrentTime);
+        XSync(display_, False);
+    }
+
+  private:
+    Display* display_;
+};
+
+struct Recorder {
+    std::vector<InputEvent> events;
+    platform::KeyTap tap;
+
+    explicit Recorder(std::uint64_t mask = eventMaskBit(InputEventType::keyDown) |
+                                           eventMaskBit(InputEventType::keyUp) |
+                                           eventMaskBit(InputEventType::flagsChanged)) {
+        auto started = Desktop::get().seams.keyTaps->startTap(mask, [this](const InputEvent& e) {
+            events.push_back(e);
+            return TapVerdict::pass;
+        });
+        EXPECT_TRUE(started.hasValue());
+        if (started.hasValue()) {
+            tap = std::move(started).value();
+        }
+    }
+    bool await(std::size_t count) {
+        return waitUntil([&] { return events.size() >= count; }, 3s);
+    }
+};
+
+struct Expected {
+    InputEventType type;
+    std::uint32_t keyCode;
+    std::uint64_t flags;
+};
+
+TEST(DesktopKeyTaps, KeysGiveTheirCodesFlagsRisingTimesAndSynthetic) {
+    OwnKeyboardFocus focus;
+    ASSERT_TRUE(focus.ready());
+    const std::vector<std::pair<unsigned, bool>> typed = {
+        {xShiftL, true},  {xE, true},      {xE, false},      {xShiftL, false}, {xShiftR, true},
+        {xShiftR, false}, {xSuperL, true}, {xSuperL, false}, {xE, true},       {xE, false},
+    };
+    const std::vector<Expected> expected = {
+        {InputEventType::flagsChanged, keycode::shift, eventflag::shift},
+        {InputEventType::keyDown, keycode::e, eventflag::shift},
+        {InputEventType::keyUp, keycode::e, eventflag::shift},
+        {InputEventType::flagsChanged, keycode::shift, 0},
+        {InputEventType::flagsChanged, keycode::rightShift, eventflag::shift},
+        {InputEventType::flagsChanged, keycode::rightShift, 0},
+        {InputEventType::flagsChanged, keycode::command, eventflag::command},
+        {InputEventType::flagsChanged, keycode::command, 0},
+        {InputEventType::keyDown, keycode::e, 0},
+        {InputEventType::keyUp, keycode::e, 0},
+    };
+    Recorder recorder;
+    Typist typist;
+    for (const auto& [key, down] : typed) {
+        typist.key(key, down);
+    }
+    ASSERT_TRUE(recorder.await(expected.size()));
+    ASSERT_EQ(recorder.events.size(), expected.size());
+    double previous = 0;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const auto& event = recorder.events[i];
+        SCOPED_TRACE(i);
+        EXPECT_EQ(event.type, expected[i].type);
+        EXPECT_EQ(event.keyCode, expected[i].keyCode);
+        EXPECT_EQ(event.flags, expected[i].flags);
+        EXPECT_TRUE(event.isSynthetic);
+        EXPECT_GT(event.timestamp, previous);
+        previous = event.timestamp;
+    }
+    EXPECT_EQ(recorder.events[1].typed(), u"E");
+    EXPECT_EQ(recorder.events[8].typed(), u"e");
+}
+
+TEST(DesktopKeyTaps, ReleasingOneShiftWhileTheOtherIsHeldKeepsShift) {
+    OwnKeyboardFocus focus;
+    ASSERT_TRUE(focus.ready());
+    Recorder recorder;
+    Typist typist;
+    typist.key(xShiftL, true);
+    typist.key(xShiftR, true);
+    typist.key(xShiftR, false);
+    typist.key(xShiftL, false);
+    ASSERT_TRUE(recorder.await(4));
+    EXPECT_EQ(recorder.events[2].keyCode, keycode::rightShift);
+    EXPECT_EQ(recorder.events[2].flags, eventflag::shift);
+    EXPECT_EQ(recorder.events[3].flags, 0U);
+}
+
+TEST(DesktopKeyTaps, CapsLockSetsAlphaShiftUntilUnlocked) {
+    OwnKeyboardFocus focus;
+    ASSERT_TRUE(focus.ready());
+    Recorder recorder;
+    Typist typist;
+    typist.tap(xCapsLock);
+    typist.tap(xE);
+    typist.tap(xCapsLock);
+    typist.tap(xE);
+    ASSERT_TRUE(recorder.await(8));
+    EXPECT_EQ(recorder.events[0].type, InputEventType::flagsChanged);
+    EXPECT_EQ(recorder.events[0].keyCode, keycode::capsLock);
+    EXPECT_EQ(recorder.events[0].flags, eventflag::capsLock);
+    EXPECT_EQ(recorder.events[2].flags, eventflag::capsLock);
+    EXPECT_EQ(recorder.events[2].typed(), u"E");
+    // Caps Lock goes off on its release.
+    EXPECT_EQ(recorder.events[5].flags, 0U);
+    EXPECT_EQ(recorder.events[6].flags, 0U);
+    EXPECT_EQ(recorder.events[6].typed(), u"e");
+}
+
+TEST(DesktopKeyTaps, TheWheelIsNoClick) {
+    OwnKeyboardFocus focus;
+    ASSERT_TRUE(focus.ready());
+    Recorder recorder(~std::uint64_t{0});
+    Typist typist;
+    for (const unsigned button : {4U, 5U, 6U, 7U, 8U}) {
+        typist.button(button);
+    }
+    ASSERT_TRUE(recorder.await(1));
+    waitUntil([] { return false; }, 100ms);
+    ASSERT_EQ(recorder.events.size(), 1U);
+    EXPECT_EQ(recorder.events[0].type, InputEventType::otherMouseDown);
+}
+
+TEST(DesktopKeyTaps, TheTapReportsWhatX11CannotDo) {
+    auto& taps = *Desktop::get().seams.keyTaps;
+    EXPECT_FALSE(taps.canSwallow());
+    EXPECT_FALSE(taps.seesFn());
+}
+
+TEST(DesktopKeyCapture, WhileHeldKeysReachNeitherTheTargetNorTheTapsAndAfterStopTheyDo) {
+    auto& desktop = Desktop::get();
+    const auto area = desktop.focus(*desktop.gtk, QStringLiteral("area"));
+    ASSERT_TRUE(area);
+    const auto before = desktop.value(area);
+    Recorder passive;
+    std::vector<InputEvent> captured;
+    auto capture = desktop.seams.keyTaps->startCapture([&](const InputEvent& e) {
+        captured.push_back(e);
+        return TapVerdict::pass;
+    });
+    ASSERT_TRUE(capture.hasValue()) << capture.error().message;
+    Typist typist;
+    typist.key(xShiftL, true);
+    typist.tap(xE);
+    typist.key(xShiftL, false);
+    ASSERT_TRUE(waitUntil([&] { return captured.size() >= 4; }));
+    waitUntil([] { return false; }, 200ms);
+    ASSERT_EQ(captured.size(), 4U);
+    EXPECT_EQ(captured[1].type, InputEventType::keyDown);
+    EXPECT_EQ(captured[1].keyCode, keycode::e);
+    EXPECT_EQ(captured[1].flags, eventflag::shift);
+    EXPECT_EQ(captured[1].typed(), u"E");
+    EXPECT_TRUE(passive.events.empty());
+    EXPECT_EQ(desktop.value(area), before);
+
+    capture.value().stop();
+    capture.value().stop();
+    typist.tap(xE);
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(area) == before + u"e"; }));
+    EXPECT_TRUE(passive.await(2));
+    EXPECT_EQ(captured.size(), 4U);
+    constexpr unsigned xBackSpace = 22;
+    typist.tap(xBackSpace);
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(area) == before; }));
+}
+
+TEST(DesktopKeyCapture, AKeyboardHeldElsewhereFailsStart) {
+    auto& taps = *Desktop::get().seams.keyTaps;
+    Display* holder = XOpenDisplay(nullptr);
+    ASSERT_EQ(XGrabKeyboard(holder, DefaultRootWindow(holder), False, GrabModeAsync, GrabModeAsync,
+                            CurrentTime),
+              GrabSuccess);
+    XSync(holder, False);
+    const auto refused = taps.startCapture([](const InputEvent&) { return TapVerdict::pass; });
+    XUngrabKeyboard(holder, CurrentTime);
+    XCloseDisplay(holder);
+    EXPECT_FALSE(refused.hasValue());
+    // One capture at a time; once it ends the keyboard is free again.
+    auto first = taps.startCapture([](const InputEvent&) { return TapVerdict::pass; });
+    ASSERT_TRUE(first.hasValue());
+    EXPECT_FALSE(taps.startCapture([](const InputEvent&) { return TapVerdict::pass; }).hasValue());
+    first.value().stop();
+    EXPECT_TRUE(taps.startCapture([](const InputEvent&) { return TapVerdict::pass; }).hasValue());
+}
+
+TEST(DesktopLocalKeyMonitor, GivesCodesAndFlagsAndConsumedKeysNeverReachTheWidget) {
+    OwnKeyboardFocus focus;
+    ASSERT_TRUE(focus.ready());
+    std::vector<InputEvent> seen;
+    auto monitor = Desktop::get().seams.keyTaps->startLocalMonitor([&](const InputEvent& e) {
+        seen.push_back(e);
+        return e.keyCode == keycode::e ? TapVerdict::swallow : TapVerdict::pass;
+    });
+    ASSERT_TRUE(monitor.hasValue()) << monitor.error().message;
+    constexpr unsigned xX = 53;
+    constexpr std::uint32_t xPosition = 7;  // the X key's code
+    Typist typist;
+    typist.key(xShiftL, true);
+    typist.tap(xE);
+    typist.key(xShiftL, false);
+    typist.tap(xX);
+    ASSERT_TRUE(waitUntil([&] { return seen.size() >= 6; }));
+    const std::vector<Expected> expected = {
+        {InputEventType::flagsChanged, keycode::shift, eventflag::shift},
+        {InputEventType::keyDown, keycode::e, eventflag::shift},
+        {InputEventType::keyUp, keycode::e, eventflag::shift},
+        {InputEventType::flagsChanged, keycode::shift, 0},
+        {InputEventType::keyDown, xPosition, 0},
+        {InputEventType::keyUp, xPosition, 0},
+    };
+    ASSERT_EQ(seen.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(seen[i].type, expected[i].type);
+        EXPECT_EQ(seen[i].keyCode, expected[i].keyCode);
+        EXPECT_EQ(seen[i].flags, expected[i].flags);
+    }
+    EXPECT_EQ(seen[1].typed(), u"E");
+    EXPECT_TRUE(waitUntil([&] { return focus.field().text() == QStringLiteral("x"); }));
+    monitor.value().stop();
+    typist.tap(xE);
+    EXPECT_TRUE(waitUntil([&] { return focus.field().text() == QStringLiteral("xe"); }));
+    EXPECT_EQ(seen.size(), expected.size());
+}
+
+void setLayout(const char* layout) {
+    ASSERT_EQ(QProcess::execute("setxkbmap", {layout}), 0);
+}
+
+TEST(DesktopKeyboardLayout, FollowsTheLayoutAtRunTime) {
+    OwnKeyboardFocus restoresTheLayout;
+    auto& layout = *Desktop::get().seams.keyboardLayout;
+    constexpr std::uint32_t zPosition = 6, gravePosition = 50;
+    EXPECT_EQ(layout.characterForKeyCode(zPosition), u"z");
+    setLayout("de");
+    const bool switched = waitUntil([&] { return layout.characterForKeyCode(zPosition) == u"y"; });
+    const auto grave = layout.characterForKeyCode(gravePosition);
+    setLayout("us");
+    EXPECT_TRUE(switched);
+    EXPECT_EQ(grave, u"^");  // a dead key: its spacing accent
+    EXPECT_TRUE(waitUntil([&] { return layout.characterForKeyCode(zPosition) == u"z"; }));
+    EXPECT_EQ(layout.characterForKeyCode(keycode::function), std::nullopt);
+    EXPECT_EQ(layout.characterForKeyCode(keycode::shift), std::nullopt);
+}
+
+TEST(DesktopKeySynthesis, AnErrorSomeoneElseLeftIsNotTheNextKeysFailure) {
+    OwnKeyboardFocus focus;
+    ASSERT_TRUE(focus.ready());
+    auto& keys = *Desktop::get().seams.keySynthesis;
+    // Another X client of this process meets an error and never collects it.
+    Display* other = XOpenDisplay(nullptr);
+    ASSERT_NE(other, nullptr);
+    XWindowAttributes attributes;
+    XGetWindowAttributes(other, 0x3FFFFFFF, &attributes);  // no such window
+    XSync(other, False);
+    XCloseDisplay(other);
+
+    EXPECT_TRUE(keys.postKeyPress({keycode::e, 0}).ok());
+    EXPECT_TRUE(waitUntil([&] { return focus.field().text() == QStringLiteral("e"); }));
+}
+
+}  // namespace
+}  // namespace ravlin::testing
