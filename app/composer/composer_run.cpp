@@ -105,11 +105,24 @@ std::optional<text::Utf16Range> QNServiceComposer::streamSpanIfIntact(const Run&
 }
 
 void QNServiceComposer::rollBackStream() {
-    if (activeStreamApply) {
-        auto state = std::move(activeStreamApply);
+    if (!activeStreamApply) {
+        return;
+    }
+    auto state = std::move(activeStreamApply);
+    const auto visible = buffers.projection.visibleRange(state->canonicalRange);
+    const auto view = viewString();
+    const bool intact = visible && visible->end() <= utf16Length(view) &&
+                        std::u16string_view(view).substr(
+                            static_cast<std::size_t>(visible->location),
+                            static_cast<std::size_t>(visible->length)) == state->currentReplacement;
+    if (intact) {
         syncTextView(*state);
         noteOwnWrite();
+        return;
     }
+    // Someone else's text stands where the stream wrote: it stays, and the buffers follow it.
+    markStreamEventsRolledBack(state->canonicalRange);
+    resyncToView();
 }
 
 QCoro::Task<> QNServiceComposer::showPartials(QNServiceComposer* service, std::shared_ptr<Run> run,
@@ -143,8 +156,7 @@ QCoro::Task<> QNServiceComposer::showPartials(QNServiceComposer* service, std::s
         state.currentReplacement = partial;
         state.visibleFullPrefix = to;
         ++state.appliedEdits;
-        service->buffers.projection.applyVisibleReplacement(state.canonicalRange,
-                                                            utf16Length(partial));
+        service->buffers.applyReplacement(state.canonicalRange, partial, service->viewString());
         service->noteOwnWrite();
         QNCorrectionEvent event;
         event.canonicalRange = state.canonicalRange;
@@ -292,7 +304,13 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
             } else {
                 service->appliedCorrectionCount_ += std::max<std::int64_t>(1, applied.appliedCount);
                 service->activeStreamApply.reset();
-                service->buffers.applyReplacement(job.targetRange, output, service->viewString());
+                auto& buffers = service->buffers;
+                if (auto corrected = replacing(buffers.canonicalText, job.targetRange, output)) {
+                    buffers.canonicalText = std::move(*corrected);
+                    if (!buffers.projection.applying(job.targetRange, utf16Length(output))) {
+                        buffers.rebuildProjection(utf16Length(service->viewString()));
+                    }
+                }
                 service->noteOwnWrite();
                 const text::Utf16Range newRange{job.targetRange.location, utf16Length(output)};
                 QNCorrectionEvent event;
