@@ -141,6 +141,10 @@ bool QNServiceComposer::stopWorkInFlight(bool* partialOnScreen) {
     }
     pendingCorrectionJob.reset();
     pendingPolishBoundary_.reset();
+    if (run_) {
+        run_.reset();
+        waveShown_ = true;
+    }
     if (activeStreamApply) {
         inFlight = true;
         const bool shown =
@@ -195,6 +199,11 @@ void QNServiceComposer::onUserEdit(const QNUserEdit& edit) {
 void QNServiceComposer::onUserType() {
     if (needsResync_ || utf16Length(viewString()) != buffers.projection.visibleUTF16Length) {
         resyncToView();
+    }
+    if (waveShown_ && !run_ && controller) {
+        // The wave of a run the edit cancelled.
+        waveShown_ = false;
+        controller->stopPrefixWave(true);
     }
     if (instantLocalFixesOnUserEdits) {
         applyLocalFixesToWholeText("user-edit");
@@ -299,6 +308,9 @@ QNModelCorrectionJob QNServiceComposer::sentencePolishJob(QNBoundaryEvent bounda
     job.contextPrefix = canonical.substr(0, start);
     job.targetPrefix = canonical.substr(start, end - start);
     job.targetRange = {static_cast<std::int64_t>(start), static_cast<std::int64_t>(end - start)};
+    job.trigger = boundary == QNBoundaryEvent::commit ? QNCorrectionDecisionTrigger::commit
+                  : boundary == QNBoundaryEvent::idle ? QNCorrectionDecisionTrigger::idlePolish
+                                                      : QNCorrectionDecisionTrigger::pause;
     return job;
 }
 
@@ -395,11 +407,6 @@ QCoro::Task<> QNServiceComposer::pendingDispatch(QNServiceComposer* service,
     }
     service->pendingDispatchTask.reset();
     service->startCorrectionRun(std::move(job));
-}
-
-void QNServiceComposer::startCorrectionRun(QNModelCorrectionJob job) {
-    pendingCorrectionJob.reset();
-    followUps.startedRuns.push_back(std::move(job));
 }
 
 }  // namespace ravlin

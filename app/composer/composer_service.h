@@ -180,8 +180,29 @@ class QNServiceComposer {
     void noteUnavailableResult();
     [[nodiscard]] std::int64_t sentencePolishCount() const { return sentencePolishCount_; }
     [[nodiscard]] std::optional<Instant> unavailableHoldUntil() const { return holdUntil_; }
-    // Starts the run of a job that passed the gate.
+    // Starts the run of a job that passed the gate: the polish engine's answer, streamed into
+    // place partial by partial, then applied, refused or rolled back. Replaces a running one.
     void startCorrectionRun(QNModelCorrectionJob job);
+    // Corrections applied this session (an animated apply counts its steps, at least one).
+    [[nodiscard]] std::int64_t appliedCorrectionCount() const { return appliedCorrectionCount_; }
+    // Stops every task, the job and the stream; partial text on screen is rolled back.
+    void cancelCorrections(std::string_view reason);
+
+    // --- For the shell
+    // A new text in the view: work cancelled, buffers, events and decisions start again, the
+    // local fixes run over it. With `initialWholeCorrection` under existingText on a text not
+    // blank, the whole text is corrected at once; its end sets the quiet baseline.
+    void begin(std::u16string existingText, bool initialWholeCorrection,
+               QNPlacementCaret caretPlacement, QNComposerCorrectionPolicy policy);
+    // An empty view and empty buffers; nothing scheduled, nothing remembered of the old text.
+    void reset();
+    // Polishes the unfinished text (unless a run is going) and waits for it until `timeout`;
+    // answers the view's text to commit.
+    QCoro::Task<std::u16string> polishBeforeCommit(std::chrono::milliseconds timeout);
+    // True once nothing is scheduled, running or streaming; false when stopped or past the
+    // deadline (none: no deadline).
+    QCoro::Task<bool> waitUntilSettled(std::optional<std::chrono::milliseconds> timeout,
+                                       std::stop_token stop = {});
     // The log session's identifier ("-" in log lines when none).
     void setLogSessionID(std::optional<std::string> sessionID);
     [[nodiscard]] bool hasQuietExistingTextBaseline() const;
@@ -338,6 +359,32 @@ class QNServiceComposer {
     std::vector<Uuid> supersedeEvents(text::Utf16Range range, const Uuid& newEventID,
                                       bool streamingOnly);
 
+    // One correction run: what it sent and what its stream has done.
+    struct Run {
+        std::int64_t number = 0;
+        QNModelCorrectionJob job;
+        std::int64_t editCount = 0;
+        // The newest partial text not yet shown.
+        std::optional<std::u16string> waitingPartial;
+        bool animating = false;
+        // An animated write was refused: the run's result is stale.
+        bool refused = false;
+        std::string decisionID;
+    };
+    static QCoro::Task<> correctionRun(QNServiceComposer* service, std::shared_ptr<Run> run,
+                                       FlowGuard guard);
+    static QCoro::Task<> showPartials(QNServiceComposer* service, std::shared_ptr<Run> run,
+                                      FlowGuard guard);
+    void receivePartial(std::int64_t runNumber, std::u16string partial);
+    // The visible span of the stream's range still holds what the run put or found there.
+    [[nodiscard]] std::optional<text::Utf16Range> streamSpanIfIntact(const Run& run) const;
+    void rollBackStream();
+
+    std::shared_ptr<Run> run_;
+    // A run's prefix wave may still be on screen.
+    bool waveShown_ = false;
+    std::int64_t runCounter_ = 0;
+    std::int64_t appliedCorrectionCount_ = 0;
     std::int64_t userEditCount_ = 0;
     bool needsResync_ = false;
     std::optional<std::string> logSessionID_;

@@ -4,7 +4,12 @@
 // new text, the caret, the instant local pass and the edit reports. The editor's text controller
 // implements it; tests use a small fake, which may leave the optional parts at their defaults.
 
+#include <qcoro/qcorotask.h>
+
+#include <cstdint>
 #include <functional>
+#include <optional>
+#include <stop_token>
 #include <string>
 
 #include "app/composer/correction_buffers.h"
@@ -13,6 +18,17 @@
 #include "core/rules/tier_policy.h"
 
 namespace ravlin {
+
+// What an animated correction apply did: `applied` when every step (or the whole replacement)
+// was written, then `appliedCount` 1 and `characterDelta` the corrected prefix's character count
+// minus the old one's; otherwise all zero.
+struct QNAnimatedApplyResult {
+    bool applied = false;
+    std::int64_t appliedCount = 0;
+    std::int64_t characterDelta = 0;
+
+    friend bool operator==(const QNAnimatedApplyResult&, const QNAnimatedApplyResult&) = default;
+};
 
 class QNComposerTextView {
   public:
@@ -36,6 +52,29 @@ class QNComposerTextView {
     // report) and of the follow-up call on the next turn; empty functions remove them.
     virtual void setEditHandlers(std::function<void(const QNUserEdit&)> /*onUserEdit*/,
                                  std::function<void()> /*onUserType*/) {}
+
+    // Rewrites the text's beginning `from` into `to`; by default in one write, refused (nothing
+    // applied) when the text no longer begins with `from` or `stop` was requested.
+    virtual QCoro::Task<QNAnimatedApplyResult> applyCorrectionAnimated(
+        std::u16string from, std::u16string to, int /*durationMilliseconds*/,
+        int /*maxStepMilliseconds*/, bool /*pulses*/, std::stop_token stop) {
+        auto text = string();
+        if (stop.stop_requested() || !std::u16string_view(text).starts_with(from)) {
+            co_return QNAnimatedApplyResult{};
+        }
+        const auto delta =
+            static_cast<std::int64_t>(to.size()) - static_cast<std::int64_t>(from.size());
+        text.replace(0, from.size(), to);
+        setText(std::move(text), QNPlacementCaret::visibleEnd);
+        co_return QNAnimatedApplyResult{true, 1, delta};
+    }
+    // The wave over the first `snapshotLength` visible units while a correction runs; by default
+    // none.
+    virtual void startPrefixWave(std::int64_t /*snapshotLength*/) {}
+    // Immediately: the wave goes at once; otherwise it fades out.
+    virtual void stopPrefixWave(bool /*immediately*/) {}
+    // Removes the fade pulse `id`, or every pulse.
+    virtual void clearFadePulses(std::optional<std::int64_t> /*id*/) {}
 };
 
 }  // namespace ravlin

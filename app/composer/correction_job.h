@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "core/records/decision.h"
 #include "core/text/range.h"
 
 namespace ravlin {
@@ -16,6 +17,7 @@ struct QNModelCorrectionJob {
     std::u16string contextPrefix;  // the settled text before the target
     std::u16string targetPrefix;   // the text sent to the model
     text::Utf16Range targetRange;  // in canonical text
+    QNCorrectionDecisionTrigger trigger = QNCorrectionDecisionTrigger::pause;
 };
 
 }  // namespace ravlin

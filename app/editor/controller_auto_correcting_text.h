@@ -63,17 +63,6 @@ struct QNFadePulseRenderState {
     std::shared_ptr<std::stop_source> task;
 };
 
-// What an animated correction apply did: `applied` when every step (or the whole replacement)
-// was written, then `appliedCount` 1 and `characterDelta` the corrected prefix's character count
-// minus the old one's; otherwise all zero.
-struct QNAnimatedApplyResult {
-    bool applied = false;
-    std::int64_t appliedCount = 0;
-    std::int64_t characterDelta = 0;
-
-    friend bool operator==(const QNAnimatedApplyResult&, const QNAnimatedApplyResult&) = default;
-};
-
 // The fixed blue the pulses are drawn in.
 inline const QColor kSystemBlue{0, 122, 255};
 
@@ -165,9 +154,9 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     // --- Animations
     // Starts the prefix wave over the first `snapshotLength` units, or gives a running wave the
     // new length; 0 or less resets it.
-    void startPrefixWave(std::int64_t snapshotLength);
+    void startPrefixWave(std::int64_t snapshotLength) override;
     // Immediately: resets the wave. Otherwise the wave fades out after a grace period.
-    void stopPrefixWave(bool immediately);
+    void stopPrefixWave(bool immediately) override;
     // Stops the prefix wave at once.
     void resetPrefixWave();
     // Removes every colour the wave drew.
@@ -178,7 +167,7 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     void startFadePulse(text::Utf16Range range, std::int64_t generation,
                         std::chrono::milliseconds rise, double peakOpacity,
                         std::chrono::milliseconds hold, std::chrono::milliseconds fall);
-    void clearFadePulses(std::optional<std::int64_t> id);
+    void clearFadePulses(std::optional<std::int64_t> id) override;
     void renderFadePulse(std::int64_t id, double progress, double peakOpacity,
                          text::Utf16Range range);
 

@@ -36,6 +36,17 @@ class Observable {
         return changed;
     }
 
+    // Changes the value in place (no copy, no comparison); when `change` answers true, calls
+    // every observer with the new value. Returns what `change` answered.
+    template <class Change>
+    bool modify(Change&& change) {
+        const bool changed = std::forward<Change>(change)(value_);
+        if (changed) {
+            observers_.notify(value_);
+        }
+        return changed;
+    }
+
     // Observing does not change the value, so it is allowed through a const reference. The
     // observer is removed when the returned handle is dropped or reset.
     Subscription observe(Observer observer) const { return observers_.add(std::move(observer)); }

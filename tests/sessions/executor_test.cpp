@@ -83,6 +83,19 @@ TEST(Observable, TellsObserversOnlyOfRealChangesWhileTheirHandleLives) {
     EXPECT_EQ(value.get(), "c");
 }
 
+TEST(Observable, InPlaceChangeTellsObserversOnlyWhenItSaysItChanged) {
+    Observable<std::vector<int>> value({1});
+    int told = 0;
+    auto watching = value.observe([&](const std::vector<int>&) { ++told; });
+    EXPECT_FALSE(value.modify([](std::vector<int>&) { return false; }));
+    EXPECT_TRUE(value.modify([](std::vector<int>& v) {
+        v.push_back(2);
+        return true;
+    }));
+    EXPECT_EQ(told, 1);
+    EXPECT_EQ(value.get(), (std::vector<int>{1, 2}));
+}
+
 TEST(Observable, AnObserverDroppedByAnotherDuringANotificationIsNotTold) {
     Observable<int> value(0);
     Subscription second;

@@ -1,0 +1,555 @@
+// The Composer's live loop, model side: one correction run from request to applied text, the
+// streamed partials shown in place on the way, cancellation and the shell's entry points.
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/composer/composer_service.h"
+#include "core/text/unicode.h"
+
+namespace ravlin {
+namespace {
+
+using namespace std::chrono_literals;
+using OutcomeKind = QNModelCorrectionOutcome::Kind;
+
+std::int64_t utf16Length(std::u16string_view text) {
+    return static_cast<std::int64_t>(text.size());
+}
+
+std::string hashOf(std::u16string_view text) {
+    char buffer[17];
+    std::snprintf(buffer, sizeof buffer, "%016llx",
+                  static_cast<unsigned long long>(QNCorrectionDecision::stableHash(text)));
+    return buffer;
+}
+
+std::string outcomeWord(OutcomeKind kind) {
+    switch (kind) {
+        case OutcomeKind::skipped:
+            return "skipped";
+        case OutcomeKind::unavailable:
+            return "unavailable";
+        case OutcomeKind::rejected:
+            return "rejected";
+        case OutcomeKind::failed:
+            return "failed";
+        case OutcomeKind::corrected:
+            return "corrected";
+        case OutcomeKind::unchanged:
+            return "unchanged";
+    }
+    return "unknown";
+}
+
+std::u16string prefixOf(std::u16string_view text, std::int64_t length) {
+    return std::u16string(text.substr(
+        0, static_cast<std::size_t>(std::clamp<std::int64_t>(length, 0, utf16Length(text)))));
+}
+
+}  // namespace
+
+// --- The run
+
+void QNServiceComposer::startCorrectionRun(QNModelCorrectionJob job) {
+    pendingCorrectionJob.reset();
+    followUps.startedRuns.push_back(job);
+    if (correctionTask) {
+        correctionTask->cancel();
+    }
+    if (activeStreamApply) {
+        rollBackStream();
+    }
+    if (!polishEngine || !workRunner) {
+        correctionTask.reset();
+        run_.reset();
+        status.set(QNStateComposer::idle());
+        return;
+    }
+    auto run = std::make_shared<Run>();
+    run->number = ++runCounter_;
+    run->job = std::move(job);
+    run->editCount = userEditCount_;
+    run_ = run;
+    correctionTask.emplace();
+    char id[24];
+    std::snprintf(id, sizeof id, "r%03lld", static_cast<long long>(++requestCounter_));
+    requestID_ = id;
+    status.set(QNStateComposer::correcting());
+    correctionRun(this, std::move(run), FlowGuard(lifetime_, correctionTask->stop.get_token()));
+}
+
+void QNServiceComposer::receivePartial(std::int64_t runNumber, std::u16string partial) {
+    if (!run_ || run_->number != runNumber || !correctionTask || run_->refused) {
+        return;  // a finished or replaced run's text
+    }
+    run_->waitingPartial = std::move(partial);
+    if (!run_->animating) {
+        showPartials(this, run_, FlowGuard(lifetime_, correctionTask->stop.get_token()));
+    }
+}
+
+std::optional<text::Utf16Range> QNServiceComposer::streamSpanIfIntact(const Run& run) const {
+    if (userEditCount_ != run.editCount || !activeStreamApply) {
+        return std::nullopt;
+    }
+    const auto visible = buffers.projection.visibleRange(activeStreamApply->canonicalRange);
+    const auto view = viewString();
+    if (!visible || visible->end() > utf16Length(view) ||
+        std::u16string_view(view).substr(static_cast<std::size_t>(visible->location),
+                                         static_cast<std::size_t>(visible->length)) !=
+            activeStreamApply->currentReplacement) {
+        return std::nullopt;
+    }
+    return visible;
+}
+
+void QNServiceComposer::rollBackStream() {
+    if (!activeStreamApply) {
+        return;
+    }
+    auto state = std::move(activeStreamApply);
+    const auto visible = buffers.projection.visibleRange(state->canonicalRange);
+    const auto view = viewString();
+    const bool intact = visible && visible->end() <= utf16Length(view) &&
+                        std::u16string_view(view).substr(
+                            static_cast<std::size_t>(visible->location),
+                            static_cast<std::size_t>(visible->length)) == state->currentReplacement;
+    if (intact) {
+        syncTextView(*state);
+        noteOwnWrite();
+        return;
+    }
+    // Someone else's text stands where the stream wrote: it stays, and the buffers follow it.
+    markStreamEventsRolledBack(state->canonicalRange);
+    resyncToView();
+}
+
+QCoro::Task<> QNServiceComposer::showPartials(QNServiceComposer* service, std::shared_ptr<Run> run,
+                                              FlowGuard guard) {
+    run->animating = true;
+    auto view = service->controller;
+    while (run->waitingPartial && !run->refused) {
+        std::u16string partial = std::move(*run->waitingPartial);
+        run->waitingPartial.reset();
+        if (!service->activeStreamApply) {
+            service->activeStreamApply = service->makeStreamApplyState(run->job.targetRange);
+        }
+        const auto span = service->streamSpanIfIntact(*run);
+        if (!span || !view) {
+            run->refused = true;
+            break;
+        }
+        const auto string = service->viewString();
+        std::u16string from = prefixOf(string, span->end());
+        std::u16string to = prefixOf(string, span->location) + partial;
+        const auto result =
+            co_await view->applyCorrectionAnimated(from, to, 90, 1, false, guard.stop());
+        if (guard.ended()) {
+            co_return;
+        }
+        if (!result.applied || !service->activeStreamApply) {
+            run->refused = true;
+            break;
+        }
+        auto& state = *service->activeStreamApply;
+        state.currentReplacement = partial;
+        state.visibleFullPrefix = to;
+        ++state.appliedEdits;
+        service->buffers.applyReplacement(state.canonicalRange, partial, service->viewString());
+        service->noteOwnWrite();
+        QNCorrectionEvent event;
+        event.canonicalRange = state.canonicalRange;
+        event.visibleRangeAtApply = {span->location, utf16Length(partial)};
+        event.original = state.originalVisibleReplacement;
+        event.replacement = partial;
+        event.tier = ConfidenceTier::streaming;
+        event.source = QNCorrectionEventSource::of(QNCorrectionEventSource::Kind::modelStream);
+        event.createdAt = service->clock->now();
+        event.decisionID = run->decisionID;
+        service->recordAppliedEvent(std::move(event), true);
+    }
+    run->animating = false;
+}
+
+QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::shared_ptr<Run> run,
+                                               FlowGuard guard) {
+    auto clock = service->clock;
+    auto view = service->controller;
+    auto engine = service->polishEngine;
+    const QNModelCorrectionJob job = run->job;
+    const bool wholePrefix = job.scope == QNModelCorrectionJob::Scope::wholePrefix;
+    const auto key = service->dedupeKey(job);
+    const Instant startedAt = clock->now();
+
+    if (view) {
+        if (const auto visible = service->buffers.projection.visibleRange(job.targetRange)) {
+            view->startPrefixWave(visible->end());
+            service->waveShown_ = true;
+        }
+    }
+    const auto chunk =
+        service->chunkLedger.prepareSealedChunk(job.targetRange, job.targetPrefix, startedAt);
+    QNCorrectionDecision decision(QNCorrectionDecision::Init{
+        .sessionID = service->logSessionID_,
+        .trigger = job.trigger,
+        .scope = key.scope,
+        .input = job.targetPrefix,
+        .contextBefore = job.contextPrefix,
+        .policyVersion = key.policyVersion,
+        .chunkID = chunk.id,
+        .startedAt = startedAt,
+    });
+    run->decisionID = decision.id;
+    service->jobKeys_.emplace_back(decision.id, key);
+
+    // The partial handler runs on the worker: it only hands the text to the sequence.
+    std::weak_ptr<const int> alive = service->lifetime_;
+    QNPartialTextHandler onPartial = [clock, alive, service,
+                                      number = run->number](const std::u16string& partial) {
+        clock->post([alive, service, number, partial] {
+            if (!alive.expired()) {
+                service->receivePartial(number, partial);
+            }
+        });
+    };
+    auto answer = co_await runBlocking(
+        *service->workRunner, *clock,
+        [engine, job, decision, onPartial](std::stop_token stop) mutable {
+            auto result =
+                engine->correct(job.targetPrefix, job.contextPrefix, decision, onPartial, stop);
+            return std::make_pair(std::move(result), std::move(decision));
+        },
+        guard.stop());
+    if (guard.ended()) {
+        co_return;
+    }
+    // A partial still being shown finishes first; later ones are dropped.
+    run->waitingPartial.reset();
+    if (run->animating) {
+        co_await waitUntil(
+            *clock, [alive, run] { return alive.expired() || !run->animating; }, kSleepStep,
+            std::chrono::seconds(5), guard.stop());
+        if (guard.ended()) {
+            co_return;
+        }
+    }
+    auto& [result, answered] = answer;
+    decision = std::move(answered);
+    // The engine keeps the context's end only; coverage needs where the target really starts.
+    decision.contextBefore = job.contextPrefix;
+    decision.refreshTraceFields();
+
+    std::string state;
+    const auto kind = result.outcome.kind;
+    if (kind == OutcomeKind::corrected || kind == OutcomeKind::unchanged) {
+        service->unavailableStreak_ = 0;
+        service->correctionUnavailableWarning.set(std::nullopt);
+        const std::u16string output = result.output;
+        const bool canonicalHolds =
+            std::u16string_view(service->buffers.canonicalText)
+                .substr(std::min<std::size_t>(service->buffers.canonicalText.size(),
+                                              static_cast<std::size_t>(job.targetRange.location)))
+                .starts_with(job.targetPrefix);
+        std::optional<text::Utf16Range> span;
+        if (service->activeStreamApply) {
+            span = service->streamSpanIfIntact(*run);
+        } else if (service->userEditCount_ == run->editCount) {
+            span = service->buffers.projection.visibleRange(job.targetRange);
+            const auto string = service->viewString();
+            if (span && (span->end() > utf16Length(string) ||
+                         std::u16string_view(string).substr(
+                             static_cast<std::size_t>(span->location),
+                             static_cast<std::size_t>(span->length)) != job.targetPrefix)) {
+                span.reset();
+            }
+        }
+        if (run->refused || !canonicalHolds || !span) {
+            service->rollBackStream();
+            if (view) {
+                view->stopPrefixWave(true);
+            }
+            service->waveShown_ = false;
+            service->status.set(QNStateComposer::idle());
+            state = "stale";
+        } else if (service->isSingleWordDegradation(job.targetPrefix, output)) {
+            service->rollBackStream();
+            decision.appendStage(QNCorrectionStageID::degradationGuard,
+                                 QNCorrectionDecisionStatus::rejected("single-word-degradation"),
+                                 std::nullopt, {}, clock->now(), clock->now());
+            decision.status = QNCorrectionDecisionStatus::rejected("single-word-degradation");
+            service->rememberRefusal(job);
+            service->status.set(QNStateComposer::noChange());
+            state = "degraded";
+        } else {
+            const auto string = service->viewString();
+            const std::u16string from = prefixOf(string, span->end());
+            const std::u16string to = prefixOf(string, span->location) + output;
+            QNAnimatedApplyResult applied{true, 1, 0};
+            if (from != to && view) {
+                applied =
+                    co_await view->applyCorrectionAnimated(from, to, 180, 4, true, guard.stop());
+                if (guard.ended()) {
+                    co_return;
+                }
+            }
+            if (!applied.applied || service->userEditCount_ != run->editCount) {
+                service->rollBackStream();
+                if (view) {
+                    view->stopPrefixWave(true);
+                }
+                service->waveShown_ = false;
+                service->status.set(QNStateComposer::idle());
+                state = "stale";
+            } else {
+                service->appliedCorrectionCount_ += std::max<std::int64_t>(1, applied.appliedCount);
+                service->activeStreamApply.reset();
+                auto& buffers = service->buffers;
+                if (auto corrected = replacing(buffers.canonicalText, job.targetRange, output)) {
+                    buffers.canonicalText = std::move(*corrected);
+                    if (!buffers.projection.applying(job.targetRange, utf16Length(output))) {
+                        buffers.rebuildProjection(utf16Length(service->viewString()));
+                    }
+                }
+                service->noteOwnWrite();
+                const text::Utf16Range newRange{job.targetRange.location, utf16Length(output)};
+                QNCorrectionEvent event;
+                event.canonicalRange = newRange;
+                event.visibleRangeAtApply = {span->location, utf16Length(output)};
+                event.original = job.targetPrefix;
+                event.replacement = output;
+                event.tier = service->tierPolicy->tier(
+                    wholePrefix ? ModelSource::wholePrefixFinal : ModelSource::suffixFinal,
+                    TierPolicyContext{QNCorrectionStageID::unknown});
+                event.source = QNCorrectionEventSource::of(
+                    wholePrefix ? QNCorrectionEventSource::Kind::modelWhole
+                                : QNCorrectionEventSource::Kind::modelSentencePolish);
+                event.createdAt = clock->now();
+                event.decisionID = decision.id;
+                service->recordAppliedEvent(std::move(event), false);
+                service->chunkLedger.recordPolishSuccess(chunk.id, output, key.inputHash, newRange);
+                const auto through = prefixOf(service->buffers.canonicalText, newRange.end());
+                service->sealedContextPrefix = through;
+                if (wholePrefix) {
+                    service->lastWholeAppliedPrefix = through;
+                }
+                const bool same = output == job.targetPrefix;
+                service->status.set(same ? QNStateComposer::noChange()
+                                         : QNStateComposer::applied());
+                state = same ? "no-change" : "applied";
+            }
+        }
+    } else {
+        service->rollBackStream();
+        if (kind == OutcomeKind::unavailable) {
+            const bool holding = service->holdUntil_.has_value();
+            service->noteUnavailableResult();
+            service->correctionUnavailableWarning.set(result.outcome.reason);
+            if (!holding && service->holdUntil_ &&
+                engine->diagnosticsSummary().primary.route == QNModelCorrectionRoute::remote) {
+                // The issue is set below, after the result's own update.
+                state = "hold";
+            }
+        } else {
+            service->unavailableStreak_ = 0;
+        }
+        service->status.set(kind == OutcomeKind::failed
+                                ? QNStateComposer::error(result.outcome.reason)
+                                : QNStateComposer::idle());
+        if (state.empty()) {
+            state = outcomeWord(kind);
+        }
+    }
+
+    service->recordDecision(decision);
+    result.decision = decision;
+    service->updateCorrectionIssue(result);
+    if (state == "hold") {
+        auto texts = cloudFailureTexts(result.outcome.reason, true);
+        service->setCorrectionIssue(QNModelCorrectionIssue{
+            .title = std::move(texts.title),
+            .menuDetail = std::move(texts.menuDetail),
+            .detail = std::move(texts.detail),
+            .isPersistent = true,
+            .requiresOnlineMode = true,
+        });
+        state = "unavailable";
+    }
+    if (service->waveShown_ && view) {
+        view->stopPrefixWave(false);
+    }
+    service->waveShown_ = false;
+    service->log(state == "applied"                        ? QNKindLog::applied
+                 : state == "stale" || state == "degraded" ? QNKindLog::rejected
+                 : kind == OutcomeKind::failed             ? QNKindLog::error
+                                                           : QNKindLog::info,
+                 " state=" + state + " outcome=" + outcomeWord(kind) +
+                     " input_len=" + std::to_string(job.targetPrefix.size()) +
+                     " input_hash=" + hashOf(job.targetPrefix) +
+                     " output_len=" + std::to_string(result.output.size()) +
+                     " output_hash=" + hashOf(result.output) + " " +
+                     correctionNotesSummary(decision) + logFallbackApplied(decision),
+                 result.output);
+
+    // The attempted span is no longer dirty; what follows it stays.
+    if (service->dirtySpan) {
+        const auto attemptedEnd = state == "applied" || state == "no-change"
+                                      ? job.targetRange.location + utf16Length(result.output)
+                                      : job.targetRange.end();
+        auto& range = service->dirtySpan->range;
+        const auto end = range.end();
+        if (end <= attemptedEnd) {
+            service->dirtySpan.reset();
+        } else if (range.location < attemptedEnd) {
+            range = {attemptedEnd, end - attemptedEnd};
+        }
+    }
+    if (wholePrefix) {
+        service->existingTextInitialWholeDidComplete = true;
+        service->existingTextQuietBaseline = service->viewString();
+    }
+    service->requestID_.reset();
+    service->run_.reset();
+    service->activeStreamApply.reset();
+    service->rescheduleAfterEdit();
+    if (service->correctionTask && !service->run_) {
+        service->correctionTask.reset();
+    }
+}
+
+// --- Cancellation
+
+void QNServiceComposer::cancelCorrections(std::string_view reason) {
+    if (idleBackstopTask) {
+        idleBackstopTask->cancel();
+        idleBackstopTask.reset();
+    }
+    rollBackStream();
+    stopWorkInFlight();
+    unavailableStreak_ = 0;
+    if (controller) {
+        controller->stopPrefixWave(true);
+        controller->clearFadePulses(std::nullopt);
+    }
+    waveShown_ = false;
+    log(QNKindLog::skipped, " state=cancelled reason=" + std::string(reason));
+    requestID_.reset();
+    if (status.get().kind == QNStateComposer::Kind::correcting ||
+        status.get().kind == QNStateComposer::Kind::waitingForPause) {
+        status.set(QNStateComposer::idle());
+    }
+}
+
+// --- For the shell
+
+void QNServiceComposer::reset() {
+    cancelCorrections("reset");
+    if (controller) {
+        controller->setText({}, QNPlacementCaret::end);
+    }
+    buffers.reset({});
+    lastLocalVisibleText.clear();
+    dirtySpan.reset();
+    sealedContextPrefix.clear();
+    lastAppliedPrefix.clear();
+    lastWholeAppliedPrefix.reset();
+    existingTextQuietBaseline.reset();
+    existingTextInitialWholeDidComplete = false;
+    holdUntil_.reset();
+    lastRefusal_.reset();
+    chunkLedger = QNChunkLedger(16);
+    needsResync_ = false;
+    status.set(QNStateComposer::idle());
+}
+
+void QNServiceComposer::begin(std::u16string existingText, bool initialWholeCorrection,
+                              QNPlacementCaret caretPlacement, QNComposerCorrectionPolicy policy) {
+    cancelCorrections("set-initial-text");
+    if (controller) {
+        controller->setText(existingText, caretPlacement);
+    }
+    buffers.reset(viewString());
+    events.set({});
+    recentDecisions.set({});
+    jobKeys_.clear();
+    dirtySpan.reset();
+    sealedContextPrefix.clear();
+    lastWholeAppliedPrefix.reset();
+    existingTextQuietBaseline.reset();
+    existingTextInitialWholeDidComplete = false;
+    chunkLedger = QNChunkLedger(16);
+    needsResync_ = false;
+    applyLocalFixesToWholeText("set-initial-text");
+    if (viewString() != buffers.canonicalText) {
+        buffers.reset(viewString());
+    }
+    lastLocalVisibleText = buffers.canonicalText;
+    correctionPolicy.set(policy);
+    status.set(QNStateComposer::idle());
+    if (initialWholeCorrection && policy == QNComposerCorrectionPolicy::existingText &&
+        !text::isBlank(buffers.canonicalText)) {
+        QNModelCorrectionJob job;
+        job.scope = QNModelCorrectionJob::Scope::wholePrefix;
+        job.targetPrefix = buffers.canonicalText;
+        job.targetRange = {0, utf16Length(job.targetPrefix)};
+        job.trigger = QNCorrectionDecisionTrigger::direct;
+        log(QNKindLog::info, " state=scheduled boundary=initial-whole input_len=" +
+                                 std::to_string(job.targetPrefix.size()) +
+                                 " input_hash=" + hashOf(job.targetPrefix));
+        startCorrectionRun(std::move(job));
+        if (!correctionTask) {
+            // Nothing to correct with: the text stands as it is.
+            existingTextInitialWholeDidComplete = true;
+            existingTextQuietBaseline = viewString();
+        }
+    }
+}
+
+QCoro::Task<std::u16string> QNServiceComposer::polishBeforeCommit(
+    std::chrono::milliseconds timeout) {
+    std::weak_ptr<const int> alive = lifetime_;
+    auto clock = this->clock;
+    const Instant deadline = clock->now() + timeout;
+    if (!correctionTask) {
+        maybeDispatchSentencePolish(QNBoundaryEvent::commit);
+    }
+    while (!alive.expired() && correctionTask && clock->now() < deadline) {
+        co_await sleepFor(
+            *clock, std::min<std::chrono::nanoseconds>(kSleepStep, deadline - clock->now()), {});
+    }
+    if (alive.expired()) {
+        co_return std::u16string();
+    }
+    if (correctionTask) {
+        cancelCorrections("commit-timeout");
+    }
+    co_return viewString();
+}
+
+QCoro::Task<bool> QNServiceComposer::waitUntilSettled(
+    std::optional<std::chrono::milliseconds> timeout, std::stop_token stop) {
+    std::weak_ptr<const int> alive = lifetime_;
+    auto clock = this->clock;
+    const std::optional<Instant> deadline =
+        timeout ? std::optional<Instant>(clock->now() + *timeout) : std::nullopt;
+    const auto settled = [this] {
+        const auto kind = status.get().kind;
+        return kind != QNStateComposer::Kind::correcting &&
+               kind != QNStateComposer::Kind::waitingForPause && !pendingDispatchTask &&
+               !correctionTask && !activeStreamApply;
+    };
+    while (true) {
+        if (alive.expired() || stop.stop_requested()) {
+            co_return false;
+        }
+        if (settled()) {
+            co_return true;
+        }
+        if (deadline && clock->now() >= *deadline) {
+            co_return false;
+        }
+        co_await sleepFor(*clock, kSleepStep, stop);
+    }
+}
+
+}  // namespace ravlin

@@ -1,0 +1,281 @@
+// A person types into the real editor, off screen, while the real engine answers over a scripted
+// provider; the worker and the clock are both driven by hand, so everything runs on virtual time.
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include "app/composer/composer_service.h"
+#include "app/editor/controller_auto_correcting_text.h"
+#include "app/preferences/defaults.h"
+#include "core/text/unicode.h"
+#include "tests/support/manual_work_runner.h"
+#include "tests/support/scripted_provider.h"
+
+namespace ravlin {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ManualWorkRunner;
+using testing::ScriptedProvider;
+using Event = QNModelCorrectionStreamEvent;
+using Kind = QNStateComposer::Kind;
+
+QCoro::Task<> commitInto(QNServiceComposer* composer, std::optional<std::u16string>* text) {
+    *text = co_await composer->polishBeforeCommit(800ms);
+}
+
+QCoro::Task<> settleInto(QNServiceComposer* composer, std::optional<bool>* settled) {
+    *settled = co_await composer->waitUntilSettled(std::nullopt);
+}
+
+class CorrectionRun : public ::testing::Test {
+  public:
+    void SetUp() override {
+        provider->setDiagnostics({.providerID = "cloud", .route = QNModelCorrectionRoute::remote});
+        controller = std::make_shared<QNControllerAutoCorrectingText>(
+            QNModelTextEditorInteractionMode::composer, executor);
+        view = controller->textView();
+        view->resize(420, 200);
+        view->show();
+        composer = std::make_unique<QNServiceComposer>(QNServiceComposer::Construction{
+            .controller = controller,
+            .polishEngine = std::make_shared<QNEngineCorrection>("prompt", provider),
+            .clock = executor,
+            .workRunner = runner,
+            .sessionLog = log,
+        });
+        composer->setLogSessionID("s001");
+    }
+    void TearDown() override {
+        composer.reset();
+        controller.reset();
+        settle();
+    }
+    void type(const char* keys) {
+        QTest::keyClicks(view, keys);
+        executor->runUntilIdle();
+    }
+    // Lets the debounce pass, runs the engine call and every animation after it.
+    void settle() {
+        for (int round = 0; round < 4; ++round) {
+            executor->advance(200ms);
+            runner->runAll();
+            executor->advance(1s);
+        }
+    }
+    [[nodiscard]] bool logged(std::string_view part) const {
+        return std::ranges::any_of(log->entries(), [&](const auto& entry) {
+            return entry.message.find(part) != std::string::npos;
+        });
+    }
+    [[nodiscard]] std::vector<QNCorrectionEventStatus::Kind> eventKinds(
+        QNCorrectionEventSource::Kind source) const {
+        std::vector<QNCorrectionEventStatus::Kind> kinds;
+        for (const auto& event : composer->events.get()) {
+            if (event.source.kind == source) {
+                kinds.push_back(event.status.kind);
+            }
+        }
+        return kinds;
+    }
+
+    std::shared_ptr<ManualExecutor> executor = std::make_shared<ManualExecutor>();
+    std::shared_ptr<ManualWorkRunner> runner = std::make_shared<ManualWorkRunner>();
+    std::shared_ptr<ScriptedProvider> provider = ScriptedProvider::make("cloud");
+    std::shared_ptr<QNLoggerEvent> log = [] {
+        auto logger = std::make_shared<QNLoggerEvent>(std::make_shared<MemoryDefaults>());
+        logger->startCapturing();
+        return logger;
+    }();
+    std::shared_ptr<QNControllerAutoCorrectingText> controller;
+    QNTextViewCommitAware* view = nullptr;
+    std::unique_ptr<QNServiceComposer> composer;
+    // What the editor showed after each partial, as the stream went.
+    std::vector<std::u16string> shown;
+};
+
+TEST_F(CorrectionRun, FinishedSentenceIsPolishedPartialByPartial) {
+    provider->setStreamScript({Event::partial(u"Hello,"), Event::partial(u"Hello, there"),
+                               ScriptedProvider::completed(u"Hello there.", u"Hello, there.")});
+    bool waved = false;
+    provider->setAfterEvent([&](std::size_t, const Event&) {
+        executor->advance(300ms);
+        shown.push_back(controller->string());
+        waved = waved || controller->hasPrefixWaveTask();
+    });
+    type("hello there. ");
+    settle();
+
+    // The engine's clean partials keep the sentence's end.
+    EXPECT_EQ(shown[0], u"Hello,. ");
+    EXPECT_EQ(shown[1], u"Hello, there. ");
+    EXPECT_TRUE(waved);
+    EXPECT_EQ(controller->string(), u"Hello, there. ");
+    EXPECT_EQ(composer->buffers.canonicalText, u"Hello, there. ");
+    EXPECT_EQ(composer->status.get(), QNStateComposer::applied());
+    using S = QNCorrectionEventStatus::Kind;
+    EXPECT_EQ(eventKinds(QNCorrectionEventSource::Kind::modelStream),
+              (std::vector{S::superseded, S::superseded}));
+    EXPECT_EQ(eventKinds(QNCorrectionEventSource::Kind::modelSentencePolish), std::vector{S::live});
+    const auto& decision = composer->recentDecisions.get().back();
+    EXPECT_EQ(decision.status.kind, QNCorrectionDecisionStatus::Kind::accepted);
+    EXPECT_EQ(decision.contextBefore, u"");
+    EXPECT_EQ(composer->sealedContextPrefix, u"Hello, there.");
+    EXPECT_TRUE(logged("sid=s001 state=scheduled boundary=terminator"));
+    EXPECT_TRUE(logged("sid=s001 req=r001 state=applied outcome=corrected"));
+    EXPECT_FALSE(composer->correctionTask);
+}
+
+TEST_F(CorrectionRun, StreamFailingAfterPartialsRollsBackToTheTypedText) {
+    provider->setStreamScript({Event::partial(u"Hello,"), Event::failed("HTTP 500")});
+    provider->setAfterEvent([&](std::size_t, const Event&) {
+        executor->advance(300ms);
+        shown.push_back(controller->string());
+    });
+    type("hello there. ");
+    settle();
+
+    EXPECT_EQ(shown.front(), u"Hello,. ");
+    EXPECT_EQ(controller->string(), u"Hello there. ");
+    EXPECT_EQ(composer->buffers.canonicalText, u"Hello there. ");
+    const auto streamed = eventKinds(QNCorrectionEventSource::Kind::modelStream);
+    EXPECT_FALSE(streamed.empty());
+    for (const auto kind : streamed) {
+        EXPECT_EQ(kind, QNCorrectionEventStatus::Kind::rolledBack);
+    }
+    EXPECT_EQ(composer->status.get().kind, Kind::error);
+    EXPECT_TRUE(composer->correctionIssue.get().has_value());
+}
+
+TEST_F(CorrectionRun, TypingDuringTheStreamCancelsItAndTheLateResultWritesNothing) {
+    provider->setStreamScript({Event::partial(u"Hello,"), Event::partial(u"Hello, there"),
+                               ScriptedProvider::completed(u"Hello there.", u"Hello, there.")});
+    provider->setAfterEvent([&](std::size_t index, const Event&) {
+        executor->advance(300ms);
+        if (index == 0) {
+            type("I");
+            shown.push_back(controller->string());
+        }
+    });
+    type("hello there. ");
+    executor->advance(200ms);
+    runner->runAll();  // the stopped call ends at its next step; its result comes back late
+    executor->advance(500ms);
+
+    EXPECT_EQ(shown.front(), u"Hello,. I");
+    EXPECT_EQ(controller->string(), u"Hello,. I");
+    EXPECT_TRUE(logged("state=cancelled reason=superseded-by-input"));
+    EXPECT_FALSE(logged("state=applied"));
+    EXPECT_TRUE(eventKinds(QNCorrectionEventSource::Kind::modelSentencePolish).empty());
+}
+
+TEST_F(CorrectionRun, TextChangedUnderTheStreamIsNeitherOverwrittenNorRolledBackOver) {
+    provider->setStreamScript({Event::partial(u"Hello,"),
+                               ScriptedProvider::completed(u"Hello there.", u"Hello, there.")});
+    provider->setAfterEvent([&](std::size_t index, const Event&) {
+        executor->advance(300ms);
+        if (index == 0) {
+            controller->setText(u"Other words. ", QNPlacementCaret::end);  // not a user edit
+        }
+    });
+    type("hello there. ");
+    executor->advance(200ms);
+    runner->runAll();
+    executor->advance(500ms);
+
+    EXPECT_EQ(controller->string(), u"Other words. ");
+    EXPECT_EQ(composer->buffers.canonicalText, u"Other words. ");
+    EXPECT_TRUE(logged("state=stale"));
+    EXPECT_EQ(composer->status.get(), QNStateComposer::idle());
+}
+
+TEST_F(CorrectionRun, IdleTextIsPolishedAfterThePause) {
+    provider->setStreamScript({ScriptedProvider::completed(u"Hello there", u"Hello, there")});
+    type("hello there");
+    executor->advance(1400ms);
+    runner->runAll();
+    EXPECT_TRUE(provider->streamRequests().empty());
+    settle();
+    EXPECT_EQ(controller->string(), u"Hello, there");
+    EXPECT_TRUE(logged("state=scheduled boundary=idle"));
+}
+
+TEST_F(CorrectionRun, ThreeUnavailableResultsHoldPolishAndRaiseAPersistentIssue) {
+    provider->setStreamScript({Event::unavailable("Service offline")});
+    type("hello there. ");
+    settle();
+    for (int again = 0; again < 3; ++again) {
+        composer->maybeDispatchSentencePolish(QNBoundaryEvent::terminator);
+        settle();
+    }
+    EXPECT_EQ(provider->streamRequests().size(), 3u);
+    EXPECT_TRUE(logged("state=skipped reason=unavailable-hold"));
+    EXPECT_TRUE(composer->correctionUnavailableWarning.get().has_value());
+    ASSERT_TRUE(composer->correctionIssue.get().has_value());
+    EXPECT_TRUE(composer->correctionIssue.get()->isPersistent);
+    EXPECT_EQ(controller->string(), u"Hello there. ");
+}
+
+TEST_F(CorrectionRun, AcceptedSentenceIsNotSentAgain) {
+    provider->setStreamScript({ScriptedProvider::completed(u"Hello there.", u"Hello there.")});
+    type("hello there. ");
+    settle();
+    composer->sealedContextPrefix.clear();
+    composer->maybeDispatchSentencePolish(QNBoundaryEvent::terminator);
+    EXPECT_EQ(provider->streamRequests().size(), 1u);
+    EXPECT_TRUE(logged("state=skipped reason=duplicate"));
+    EXPECT_EQ(composer->status.get(), QNStateComposer::idle());
+}
+
+TEST_F(CorrectionRun, PolishBeforeCommitGivesUpOnAStalledStreamAtItsDeadline) {
+    provider->setStreamScript({Event::partial(u"Hello,"), ScriptedProvider::WaitForStop{}});
+    std::optional<std::u16string> committed;
+    provider->setAfterEvent([&](std::size_t, const Event&) {
+        executor->advance(799ms);
+        EXPECT_FALSE(committed);
+        executor->advance(2ms);
+    });
+    type("hello there");
+    commitInto(composer.get(), &committed);
+    runner->runAll();
+    settle();
+    ASSERT_TRUE(committed);
+    EXPECT_EQ(*committed, u"Hello there");
+    EXPECT_TRUE(logged("state=cancelled reason=commit-timeout"));
+}
+
+TEST_F(CorrectionRun, QuickFixBeginSettlesWithAnUnavailableEngine) {
+    provider->setStreamScript({Event::unavailable("Service offline")});
+    composer->begin(u"teh draft here", true, QNPlacementCaret::visibleEnd,
+                    QNComposerCorrectionPolicy::existingText);
+    std::optional<bool> settled;
+    settleInto(composer.get(), &settled);
+    EXPECT_FALSE(settled);
+    settle();
+    EXPECT_EQ(settled, true);
+    EXPECT_TRUE(composer->hasQuietExistingTextBaseline());
+    EXPECT_EQ(*composer->existingTextQuietBaseline, controller->string());
+}
+
+TEST_F(CorrectionRun, ResetAndDestructionMidRunLeaveNothingBehind) {
+    provider->setStreamScript({Event::partial(u"Hello,"), ScriptedProvider::WaitForStop{}});
+    provider->setAfterEvent([&](std::size_t, const Event&) {
+        executor->advance(300ms);
+        composer->reset();
+    });
+    type("hello there. ");
+    settle();
+    EXPECT_EQ(controller->string(), u"");
+    EXPECT_EQ(composer->buffers.canonicalText, u"");
+    EXPECT_FALSE(composer->correctionTask);
+    EXPECT_TRUE(logged("state=cancelled reason=reset"));
+
+    provider->setAfterEvent([&](std::size_t, const Event&) { composer.reset(); });
+    type("hello there. ");
+    settle();  // the partial and the run's resumption find the service gone
+    EXPECT_EQ(controller->string(), u"Hello there. ");
+}
+
+}  // namespace
+}  // namespace ravlin
