@@ -10,25 +10,6 @@ using platform::InputEventType;
 namespace flag = platform::eventflag;
 using Kind = QNSessionKeyCaptureDelivery::Kind;
 
-// The application-local monitor, driven by the test.
-class FakeLocalMonitor final : public QNLocalKeyMonitor {
-  public:
-    Subscription add(std::uint64_t mask, Handler handler) override {
-        if (refuse) {
-            return {};
-        }
-        this->mask = mask;
-        this->handler = std::move(handler);
-        return Subscription([this] { this->handler = nullptr; });
-    }
-    // True when consumed; false when not monitored or passed on.
-    bool send(InputEvent event) { return handler && handler(event); }
-
-    bool refuse = false;
-    std::uint64_t mask = 0;
-    Handler handler;
-};
-
 class KeyCapture : public testing::TriggerDesktop {
   public:
     void start() {
@@ -54,7 +35,8 @@ class KeyCapture : public testing::TriggerDesktop {
         desktop.userPressKey({keyCode, modifiers});
     }
 
-    std::shared_ptr<FakeLocalMonitor> monitor = std::make_shared<FakeLocalMonitor>();
+    std::shared_ptr<testing::FakeLocalMonitor> monitor =
+        std::make_shared<testing::FakeLocalMonitor>();
     std::unique_ptr<QNSessionKeyCapture> session;
     std::vector<QNSessionKeyCaptureDelivery> log;
     bool stopAtCapture = false;

@@ -5,10 +5,33 @@
 #include <chrono>
 #include <memory>
 
+#include "app/shell/recorders/local_key_monitor.h"
 #include "core/support/executor.h"
 #include "platform/fake/fake_desktop.h"
 
 namespace ravlin::testing {
+
+// The application-local monitor, driven by the test.
+class FakeLocalMonitor final : public QNLocalKeyMonitor {
+  public:
+    Subscription add(std::uint64_t mask, Handler handler) override {
+        if (refuse) {
+            return {};
+        }
+        this->mask = mask;
+        this->handler = std::move(handler);
+        return Subscription([this] { this->handler = nullptr; });
+    }
+    // True when consumed; false when not monitored or passed on.
+    bool send(platform::InputEvent event) {
+        auto running = handler;  // the handler may remove itself
+        return running && running(event);
+    }
+
+    bool refuse = false;
+    std::uint64_t mask = 0;
+    Handler handler;
+};
 
 // A fake desktop with one editor in front whose text field has the focus.
 class TriggerDesktop : public ::testing::Test {
