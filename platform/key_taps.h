@@ -40,9 +40,17 @@ struct InputEvent {
     std::uint32_t modifiers = 0;  // Carbon mask, Fn kept as 0x800000
     std::uint64_t flags = 0;      // the event flags (eventflag::...)
     std::u16string characters;    // what the key types with its modifiers (key events)
-    double timestamp = 0;         // seconds on the monotonic clock
-    bool isSynthetic = false;     // posted by a program rather than typed
-    bool isRepeat = false;        // an auto-repeat key down
+    // Where a backend works the characters out only when asked (they cost a keymap look-up on
+    // every key), this gives them and `characters` stays empty; read them with typed().
+    std::function<std::u16string()> characterSource;
+    double timestamp = 0;      // seconds on the monotonic clock
+    bool isSynthetic = false;  // posted by a program rather than typed
+    bool isRepeat = false;     // an auto-repeat key down
+
+    // What the key types with its modifiers, however the backend supplies it.
+    [[nodiscard]] std::u16string typed() const {
+        return characterSource ? characterSource() : characters;
+    }
 };
 
 enum class TapVerdict { pass, swallow };
@@ -90,6 +98,8 @@ class KeyTaps {
     // where the desktop allows it (canSwallow()), else it is only advisory.
     virtual Expected<KeyTap> startTap(std::uint64_t mask, Handler handler) = 0;
     [[nodiscard]] virtual bool canSwallow() = 0;
+    // Whether taps see the Fn key at all (X11 has no keycode for it).
+    [[nodiscard]] virtual bool seesFn() { return true; }
 };
 
 }  // namespace ravlin::platform

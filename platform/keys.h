@@ -35,6 +35,7 @@ inline constexpr std::uint32_t keypadEnter = 76;
 namespace modifier {
 inline constexpr std::uint32_t command = 0x100;
 inline constexpr std::uint32_t shift = 0x200;
+inline constexpr std::uint32_t alphaLock = 0x400;
 inline constexpr std::uint32_t option = 0x800;
 inline constexpr std::uint32_t control = 0x1000;
 inline constexpr std::uint32_t function = 0x800000;
@@ -47,6 +48,7 @@ inline constexpr std::uint64_t shift = 0x20000;
 inline constexpr std::uint64_t control = 0x40000;
 inline constexpr std::uint64_t option = 0x80000;
 inline constexpr std::uint64_t command = 0x100000;
+inline constexpr std::uint64_t numericPad = 0x200000;  // keypad keys and arrows
 inline constexpr std::uint64_t function = 0x800000;
 }  // namespace eventflag
 

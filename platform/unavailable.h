@@ -84,6 +84,7 @@ class UnavailableKeyTaps final : public KeyTaps {
   public:
     Expected<KeyTap> startTap(std::uint64_t, Handler) override;
     bool canSwallow() override { return false; }
+    bool seesFn() override { return false; }
 };
 
 class UnavailableKeyboardLayout final : public KeyboardLayout {

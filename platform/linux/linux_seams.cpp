@@ -6,10 +6,13 @@
 #include "platform/linux/clipboard/qt_clipboard_pasteboard.h"
 #include "platform/linux/hotkeys/x11_hot_keys.h"
 #include "platform/linux/hunspell_spell_checker.h"
+#include "platform/linux/keys/xkb_keyboard_layout.h"
+#include "platform/linux/keys/xkb_keymap.h"
 #include "platform/linux/keys/xtest_key_synthesis.h"
 #include "platform/linux/log/journal_system_log.h"
 #include "platform/linux/screens/qt_screens.h"
 #include "platform/linux/secret_service_keychain.h"
+#include "platform/linux/taps/x11_key_taps.h"
 #include "platform/linux/workspace/ewmh_workspace.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/linux/xdg_autostart_login_item.h"
@@ -33,6 +36,13 @@ Seams linuxSeams() {
                 seams.keySynthesis = keys;
             }
             seams.hotKeys = std::make_shared<X11HotKeys>(connection);
+            auto keyboard = x11::Keyboard::open(connection);
+            if (auto taps = std::make_shared<X11KeyTaps>(connection, keyboard); taps->available()) {
+                seams.keyTaps = std::move(taps);
+            }
+            if (keyboard) {
+                seams.keyboardLayout = std::make_shared<XkbKeyboardLayout>(keyboard);
+            }
             seams.secureInput = std::make_shared<AtspiSecureInput>(accessibility);
             seams.accessibility = std::move(accessibility);
             seams.workspace = std::move(workspace);

@@ -272,3 +272,27 @@ TEST_F(DoubleTapTrigger, TriggerCharactersFollowTheLayout) {
 
 }  // namespace
 }  // namespace ravlin
+
+namespace ravlin {
+namespace {
+
+TEST_F(DoubleTapTrigger, CharactersAreWorkedOutOnlyForPossibleTriggers) {
+    int asked = 0;
+    const auto event = [&](std::uint32_t keyCode, std::u16string characters) {
+        return platform::InputEvent{.type = platform::InputEventType::keyDown,
+                                    .keyCode = keyCode,
+                                    .characterSource =
+                                        [&asked, characters] {
+                                            ++asked;
+                                            return characters;
+                                        },
+                                    .timestamp = 5000};
+    };
+    trigger->handleEvent(event(11, u"b"));
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(trigger->handleEvent(event(kE, u"e")), platform::TapVerdict::pass);
+    EXPECT_EQ(asked, 1);
+}
+
+}  // namespace
+}  // namespace ravlin

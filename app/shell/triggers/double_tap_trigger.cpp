@@ -178,9 +178,12 @@ TapVerdict QNTriggerDoubleTap::handleKeyDown(const InputEvent& event) {
         triggerKeyCode = state_.triggerKeyCode;
     }
     const bool couldMatch = Matcher::couldMatchByKeyCode(kc, triggerKeyCode);
-    const std::u16string_view characters =
-        couldMatch ? std::u16string_view(event.characters).substr(0, maxEventCharacters)
-                   : std::u16string_view();
+    // The characters are read (and, on some desktops, worked out) only for a possible trigger.
+    std::u16string typed = couldMatch ? event.typed() : std::u16string();
+    if (typed.size() > maxEventCharacters) {
+        typed.resize(maxEventCharacters);
+    }
+    const std::u16string_view characters = typed;
 
     std::unique_lock lock(stateLock_);
     auto& s = state_;

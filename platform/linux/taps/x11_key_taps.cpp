@@ -1,0 +1,252 @@
+#include "platform/linux/taps/x11_key_taps.h"
+
+#include <X11/extensions/XInput2.h>
+
+#include <X11/XKBlib.h>
+
+#include <cstring>
+
+#include "platform/linux/x11/modifier_map.h"
+#include "platform/linux/x11/xlib.h"
+
+namespace ravlin::platform {
+
+struct X11KeyTaps::Control final : KeyTap::Control {
+    explicit Control(std::shared_ptr<Tap> tap) : tap(std::move(tap)) {}
+    void setEnabled(bool enabled) override { tap->enabled = enabled; }
+    [[nodiscard]] bool isEnabled() const override { return tap->enabled; }
+    std::shared_ptr<Tap> tap;
+};
+
+X11KeyTaps::X11KeyTaps(std::shared_ptr<x11::Connection> connection,
+                       std::shared_ptr<x11::Keyboard> keyboard)
+    : connection_(std::move(connection)),
+      keyboard_(std::move(keyboard)),
+      taps_(std::make_shared<std::vector<std::shared_ptr<Tap>>>()) {
+    auto* display = connection_->display();
+    int opcode = 0;
+    int event = 0;
+    int error = 0;
+    int major = 2;
+    int minor = 2;
+    if (XQueryExtension(display, "XInputExtension", &opcode, &event, &error) != 0 &&
+        XIQueryVersion(display, &major, &minor) == Success &&
+        (major > 2 || (major == 2 && minor >= 2))) {
+        opcode_ = opcode;
+    }
+    connection_->drainSoon();
+    if (!available()) {
+        return;
+    }
+    events_ = connection_->observeEvents([this](x11::XEvent* event) { handle(event); });
+    if (keyboard_) {
+        mapChanges_ = keyboard_->observeMapChanges([this] {
+            translator_.setModifierMap(x11::ModifierMap::read(connection_->display()));
+            translator_.setKeymap(keyboard_->snapshot());
+            connection_->drainSoon();
+        });
+    }
+}
+
+X11KeyTaps::~X11KeyTaps() {
+    events_.reset();
+    mapChanges_.reset();
+    if (!taps_->empty()) {
+        select(false);
+    }
+}
+
+Expected<KeyTap> X11KeyTaps::startTap(std::uint64_t mask, Handler handler) {
+    if (!available()) {
+        return Expected<KeyTap>::failure(ErrorCode::unavailable, "the X server lacks XInput 2.2");
+    }
+    if (!handler) {
+        return Expected<KeyTap>::failure(ErrorCode::invalidArgument, "a tap needs a handler");
+    }
+    if (taps_->empty()) {
+        resetState();
+        select(true);
+    }
+    auto tap = std::make_shared<Tap>(Tap{mask, std::move(handler)});
+    taps_->push_back(tap);
+    std::weak_ptr<std::vector<std::shared_ptr<Tap>>> weakTaps = taps_;
+    std::weak_ptr<x11::Connection> weakConnection = connection_;
+    Subscription subscription([this, weakTaps, weakConnection, tap] {
+        tap->alive = false;
+        const auto taps = weakTaps.lock();
+        if (!taps || !weakConnection.lock()) {
+            return;
+        }
+        std::erase(*taps, tap);
+        if (taps->empty()) {
+            select(false);
+        }
+    });
+    return KeyTap(std::move(subscription), std::make_shared<Control>(tap));
+}
+
+void X11KeyTaps::select(bool on) {
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
+    if (on) {
+        XISetMask(bits, XI_RawKeyPress);
+        XISetMask(bits, XI_RawKeyRelease);
+        XISetMask(bits, XI_RawButtonPress);
+    }
+    XISelectEvents(connection_->display(), connection_->root(), &mask, 1);
+    // Device changes, to forget which ids were XTest's (selected on every device).
+    unsigned char hierarchyBits[XIMaskLen(XI_LASTEVENT)] = {};
+    XIEventMask hierarchy{XIAllDevices, sizeof hierarchyBits, hierarchyBits};
+    if (on) {
+        XISetMask(hierarchyBits, XI_HierarchyChanged);
+    }
+    XISelectEvents(connection_->display(), connection_->root(), &hierarchy, 1);
+    connection_->sync();
+}
+
+void X11KeyTaps::resetState() {
+    auto* display = connection_->display();
+    translator_.setModifierMap(x11::ModifierMap::read(display));
+    std::array<char, 32> keys{};
+    XQueryKeymap(display, keys.data());
+    translator_.setPressedKeys(keys);
+    if (keyboard_) {
+        keyboard_->readState();
+        translator_.setLockedModifiers(keyboard_->lockedModifiers());
+        translator_.setGroup(keyboard_->group());
+        translator_.setKeymap(keyboard_->snapshot());
+    }
+    synthetic_.clear();
+    connection_->drainSoon();
+}
+
+bool X11KeyTaps::isSynthetic(int device) {
+    if (const auto found = synthetic_.find(device); found != synthetic_.end()) {
+        return found->second;
+    }
+    int count = 0;
+    bool synthetic = false;
+    if (XIDeviceInfo* info = XIQueryDevice(connection_->display(), device, &count)) {
+        synthetic = count > 0 && info[0].name != nullptr && std::strstr(info[0].name, "XTEST");
+        XIFreeDeviceInfo(info);
+    }
+    connection_->drainSoon();
+    // Device ids are bytes: the cache stays small even if ids come and go.
+    if (synthetic_.size() < 256) {
+        synthetic_.emplace(device, synthetic);
+    }
+    return synthetic;
+}
+
+namespace {
+
+// Looks through Xlib's queue, in order and removing nothing, for the XKB state notification
+// that follows a raw key event, up to the next raw key event.
+struct StateAfterKey {
+    int xkbBase = 0;
+    int inputOpcode = 0;
+    bool ended = false;  // a later raw key event came first
+    bool found = false;
+    unsigned locked = 0;
+    unsigned group = 0;
+
+    static Bool look(Display*, XEvent* event, XPointer argument) {
+        auto& self = *reinterpret_cast<StateAfterKey*>(argument);
+        if (self.ended || self.found) {
+            return False;
+        }
+        if (event->type == self.xkbBase) {
+            const auto* xkb = reinterpret_cast<const XkbEvent*>(event);
+            if (xkb->any.xkb_type == XkbStateNotify) {
+                self.found = true;
+                self.locked = xkb->state.locked_mods;
+                self.group = static_cast<unsigned>(xkb->state.group);
+            }
+        } else if (event->xcookie.type == GenericEvent &&
+                   event->xcookie.extension == self.inputOpcode &&
+                   (event->xcookie.evtype == XI_RawKeyPress ||
+                    event->xcookie.evtype == XI_RawKeyRelease)) {
+            self.ended = true;
+        }
+        return False;
+    }
+};
+
+}  // namespace
+
+void X11KeyTaps::lockStateAfterKey() {
+    // Raw events leave the server before the key reaches XKB: the lock the key takes or releases
+    // is told by the state notification behind it, not by asking now (later keys may have
+    // changed it again by the time the question arrives).
+    auto* display = connection_->display();
+    StateAfterKey scan{keyboard_->eventBase(), opcode_};
+    XEvent unused{};
+    XCheckIfEvent(display, &unused, &StateAfterKey::look, reinterpret_cast<XPointer>(&scan));
+    if (!scan.found && !scan.ended) {
+        // Not read yet: whatever the server has sent by now arrives with a sync.
+        XSync(display, False);
+        connection_->drainSoon();
+        scan = StateAfterKey{keyboard_->eventBase(), opcode_};
+        XCheckIfEvent(display, &unused, &StateAfterKey::look, reinterpret_cast<XPointer>(&scan));
+    }
+    if (scan.found) {
+        translator_.setLockedModifiers(scan.locked);
+        translator_.setGroup(scan.group);
+    }
+}
+
+void X11KeyTaps::handle(x11::XEvent* event) {
+    const auto& cookie = event->xcookie;
+    if (cookie.type != GenericEvent || cookie.extension != opcode_ || cookie.data == nullptr ||
+        taps_->empty()) {
+        return;
+    }
+    if (cookie.evtype == XI_HierarchyChanged) {
+        synthetic_.clear();
+        return;
+    }
+    x11::RawInput input;
+    switch (cookie.evtype) {
+        case XI_RawKeyPress:
+            input.kind = x11::RawInput::Kind::keyPress;
+            break;
+        case XI_RawKeyRelease:
+            input.kind = x11::RawInput::Kind::keyRelease;
+            break;
+        case XI_RawButtonPress:
+            input.kind = x11::RawInput::Kind::buttonPress;
+            break;
+        default:
+            return;
+    }
+    const auto* raw = static_cast<const XIRawEvent*>(cookie.data);
+    input.detail = static_cast<unsigned>(raw->detail);
+    input.time = raw->time;
+    input.repeat = (raw->flags & XIKeyRepeat) != 0;
+    input.synthetic = isSynthetic(raw->sourceid);
+    if (keyboard_) {
+        translator_.setLockedModifiers(keyboard_->lockedModifiers());
+        translator_.setGroup(keyboard_->group());
+        if (input.kind != x11::RawInput::Kind::buttonPress &&
+            translator_.locksModifiers(input.detail)) {
+            lockStateAfterKey();
+        }
+    }
+    const auto translated = translator_.translate(input);
+    if (!translated) {
+        return;
+    }
+    if (keysHeldBack_ && (translated->type == InputEventType::keyDown ||
+                          translated->type == InputEventType::keyUp)) {
+        return;
+    }
+    const auto bit = eventMaskBit(translated->type);
+    const auto taps = *taps_;  // a handler may stop taps
+    for (const auto& tap : taps) {
+        if (tap->alive && tap->enabled && (tap->mask & bit) != 0) {
+            (void)tap->handler(*translated);
+        }
+    }
+}
+
+}  // namespace ravlin::platform

@@ -1,0 +1,63 @@
+#pragma once
+
+// Passive key taps on X11: XInput 2.2 raw key presses, releases and button presses of every
+// master device, selected on the root window while a tap runs. X delivers them alongside the
+// focused application's own events, so a tap can neither swallow a key nor be disabled by the
+// desktop; it never sees Fn, which has no keycode. Events posted through XTest come from the
+// "XTEST" slave devices and are marked synthetic.
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/key_taps.h"
+#include "platform/linux/keys/xkb_keymap.h"
+#include "platform/linux/taps/raw_key_translator.h"
+#include "platform/linux/x11/x11_connection.h"
+
+namespace ravlin::platform {
+
+class X11KeyTaps final : public KeyTaps {
+  public:
+    // `keyboard` gives characters and the locked state; without it key events carry none.
+    X11KeyTaps(std::shared_ptr<x11::Connection> connection,
+               std::shared_ptr<x11::Keyboard> keyboard);
+    ~X11KeyTaps() override;
+
+    // Whether the server speaks XInput 2.2.
+    [[nodiscard]] bool available() const { return opcode_ != 0; }
+
+    Expected<KeyTap> startTap(std::uint64_t mask, Handler handler) override;
+    bool canSwallow() override { return false; }
+    bool seesFn() override { return false; }
+
+    // While held back (an exclusive capture has the keyboard), key downs and ups reach no tap.
+    void holdBackKeys(bool held) { keysHeldBack_ = held; }
+
+  private:
+    struct Tap {
+        std::uint64_t mask = 0;
+        Handler handler;
+        bool enabled = true;
+        bool alive = true;
+    };
+    struct Control;
+
+    void select(bool on);
+    void resetState();
+    void handle(x11::XEvent* event);
+    bool isSynthetic(int device);
+    void lockStateAfterKey();
+
+    std::shared_ptr<x11::Connection> connection_;
+    std::shared_ptr<x11::Keyboard> keyboard_;
+    int opcode_ = 0;
+    x11::RawKeyTranslator translator_;
+    std::shared_ptr<std::vector<std::shared_ptr<Tap>>> taps_;
+    std::map<int, bool> synthetic_;  // by source device id
+    bool keysHeldBack_ = false;
+    Subscription events_;
+    Subscription mapChanges_;
+};
+
+}  // namespace ravlin::platform
