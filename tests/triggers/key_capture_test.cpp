@@ -174,3 +174,24 @@ TEST_F(KeyCapture, LocalMonitorWithoutATap) {
 
 }  // namespace
 }  // namespace ravlin
+
+namespace ravlin {
+namespace {
+
+TEST_F(KeyCapture, WatchingTapKeepsKeysFromOwnWidgetsWithoutDeliveringTwice) {
+    desktop.setTapsCanSwallow(false);
+    start();
+    EXPECT_TRUE(session->usesTap());
+    ASSERT_TRUE(session->usesLocalMonitor());
+    key(96, 0);  // through the tap
+    EXPECT_TRUE(monitor->send({.type = InputEventType::keyDown, .keyCode = 96}));
+    EXPECT_FALSE(
+        monitor->send({.type = InputEventType::flagsChanged, .keyCode = 56, .flags = flag::shift}));
+    executor->runUntilIdle();
+    EXPECT_EQ(log, (std::vector<D>{{Kind::capture, 96, 0}}));
+    session->stop();
+    EXPECT_FALSE(session->usesLocalMonitor());
+}
+
+}  // namespace
+}  // namespace ravlin

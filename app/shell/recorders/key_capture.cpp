@@ -108,6 +108,14 @@ QNSessionKeyCapture::QNSessionKeyCapture(Callbacks callbacks, const platform::Se
     if (tap) {
         core_->eventTap = std::move(*tap);
         core_->eventTap->setEnabled(true);
+        if (!seams.keyTaps->canSwallow() && localMonitor) {
+            // The tap only watches: the keys still reach the focused window, which while
+            // recording is usually ours. Keep them from our own widgets; the tap delivers them.
+            core_->localMonitor = localMonitor->add(eventMask, [weak](const InputEvent& event) {
+                const auto core = weak.lock();
+                return core && !core->stopped && event.type == InputEventType::keyDown;
+            });
+        }
         return;
     }
     if (localMonitor) {

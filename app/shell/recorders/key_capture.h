@@ -3,7 +3,9 @@
 // A key-capture session: while the user records the Composer shortcut, every key press and
 // modifier change goes to the recorder before any application acts on it. A key tap over the
 // whole session swallows the key presses; without one (no permission) the application-local
-// monitor stands in, seeing only what is addressed to this application.
+// monitor stands in, seeing only what is addressed to this application. Where the tap only
+// watches (X11), the local monitor also keeps the key presses from this application's own
+// widgets, which would otherwise act on them (Space on a focused button).
 //
 // Each event turns into deliveries, performed in order on the main sequence: a captured chord,
 // a change of the held modifiers, a cancel (Escape, whatever is held), a beep (a bare key that is
@@ -68,6 +70,7 @@ class QNSessionKeyCapture {
     void stop();
 
     [[nodiscard]] bool usesTap() const;
+    // The local monitor is installed (as the source, or only to hold keys back from our widgets).
     [[nodiscard]] bool usesLocalMonitor() const;
 
     // F1-F20: keys captured without a modifier.
