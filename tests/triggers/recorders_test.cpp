@@ -209,3 +209,34 @@ TEST_F(Recorders, KeyTokensForOtherKeys) {
 
 }  // namespace
 }  // namespace ravlin
+
+namespace ravlin {
+namespace {
+
+TEST_F(Recorders, QtMonitorTranslatesAndConsumesWindowKeyEvents) {
+    QNQtLocalKeyMonitor qtMonitor([](std::uint32_t scanCode) { return scanCode + 1000; });
+    std::vector<InputEvent> seen;
+    QWidget window;
+    window.show();
+    ASSERT_TRUE(window.windowHandle());
+    {
+        auto subscription = qtMonitor.add(0x1400, [&](const InputEvent& event) {
+            seen.push_back(event);
+            return true;
+        });
+        // Shift down, A, Shift up.
+        QTest::keyClick(window.windowHandle(), Qt::Key_A, Qt::ShiftModifier);
+    }
+    QTest::keyClick(window.windowHandle(), Qt::Key_B);  // removed: nothing more
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].type, InputEventType::flagsChanged);
+    EXPECT_EQ(seen[0].flags, flag::shift);
+    EXPECT_EQ(seen[1].type, InputEventType::keyDown);
+    EXPECT_EQ(seen[1].flags, flag::shift);
+    EXPECT_EQ(seen[1].keyCode, 1000u);  // the scan code QTest gives (0), translated
+    EXPECT_EQ(seen[2].type, InputEventType::flagsChanged);
+    EXPECT_EQ(seen[2].flags, 0u);
+}
+
+}  // namespace
+}  // namespace ravlin
