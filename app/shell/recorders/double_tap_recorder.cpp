@@ -1,0 +1,327 @@
+#include "app/shell/recorders/double_tap_recorder.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "app/shell/recorders/recorder_symbols.h"
+
+namespace ravlin {
+
+namespace {
+
+QString localized(const char* text) {
+    return QCoreApplication::translate("ShortcutRecorder", text);
+}
+
+constexpr QNModifierToken modifierTokens[] = {
+    {54, "R", "command", "Right Command"}, {55, "L", "command", "Left Command"},
+    {56, "L", "shift.fill", "Left Shift"}, {58, "L", "option", "Left Option"},
+    {59, "L", "control", "Left Control"},  {60, "R", "shift.fill", "Right Shift"},
+    {61, "R", "option", "Right Option"},   {62, "R", "control", "Right Control"},
+};
+
+}  // namespace
+
+std::optional<QNModifierToken> modifierToken(std::uint32_t keyCode) {
+    for (const auto& token : modifierTokens) {
+        if (token.keyCode == keyCode) {
+            return token;
+        }
+    }
+    return std::nullopt;
+}
+
+// --- Token
+
+QNViewDoubleTapKeyToken::QNViewDoubleTapKeyToken(std::uint32_t keyCode,
+                                                 platform::KeyboardLayout& layout, QWidget* parent)
+    : QWidget(parent), token_(modifierToken(keyCode)) {
+    if (token_) {
+        const auto glyph = symbolEntry(token_->symbol)->glyph;
+        text_ = QString::fromUtf8(token_->sideLetter) + QChar(u' ') +
+                QString::fromUtf16(glyph.data(), static_cast<qsizetype>(glyph.size()));
+        setAccessibleName(localized(token_->accessibilityLabel));
+    } else {
+        text_ = QString::fromStdString(QNConfigHotKey::keyName(keyCode, layout));
+        setAccessibleName(text_);
+    }
+}
+
+QSize QNViewDoubleTapKeyToken::sizeHint() const {
+    if (!token_) {
+        const QFontMetrics metrics(monospacedBodyFont());
+        return {metrics.horizontalAdvance(text_), metrics.height()};
+    }
+    QFont side = captionFont();
+    side.setWeight(QFont::DemiBold);
+    const QFontMetrics sideMetrics(side);
+    const QFontMetrics symbolMetrics(bodyFont());
+    return {sideMetrics.horizontalAdvance(QString::fromUtf8(token_->sideLetter)) + 3 +
+                symbolMetrics.height(),
+            symbolMetrics.height()};
+}
+
+void QNViewDoubleTapKeyToken::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    if (!token_) {
+        painter.setFont(monospacedBodyFont());
+        painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, text_);
+        return;
+    }
+    QFont side = monospacedBodyFont();
+    side.setPointSizeF(captionFont().pointSizeF());
+    side.setWeight(QFont::DemiBold);
+    painter.setFont(side);
+    const QString letter = QString::fromUtf8(token_->sideLetter);
+    const int letterWidth = painter.fontMetrics().horizontalAdvance(letter);
+    painter.drawText(QRect(0, 0, letterWidth, height()), Qt::AlignVCenter, letter);
+    const int size = std::min(height(), width() - letterWidth - 3);
+    symbolIcon(token_->symbol, palette().color(QPalette::WindowText), size)
+        .paint(&painter, QRect(letterWidth + 3, (height() - size) / 2, size, size));
+}
+
+// --- Display
+
+QNViewDoubleTapKeyDisplay::QNViewDoubleTapKeyDisplay(std::uint32_t keyCode,
+                                                     platform::KeyboardLayout& layout,
+                                                     QWidget* parent)
+    : QWidget(parent) {
+    auto* layoutBox = new QHBoxLayout(this);
+    layoutBox->setContentsMargins(0, 0, 0, 0);
+    layoutBox->setSpacing(6);
+    for (int i = 0; i < 2; ++i) {
+        layoutBox->addWidget(new QNViewDoubleTapKeyToken(keyCode, layout, this));
+    }
+    layoutBox->addStretch();
+}
+
+QList<QNViewDoubleTapKeyToken*> QNViewDoubleTapKeyDisplay::tokens() const {
+    return findChildren<QNViewDoubleTapKeyToken*>();
+}
+
+// --- Recorder
+
+QNViewDoubleTapKeyRecorder::QNViewDoubleTapKeyRecorder(std::uint32_t keyCode, bool isRecording,
+                                                       bool allowsOnlyModifierKeys,
+                                                       std::function<void(bool)> onRecordingChange,
+                                                       std::function<void(std::uint32_t)> onCapture,
+                                                       QNRecorderContext context, QWidget* parent)
+    : QWidget(parent),
+      keyCode_(keyCode),
+      isRecording_(isRecording),
+      allowsOnlyModifierKeys_(allowsOnlyModifierKeys),
+      onRecordingChange_(std::move(onRecordingChange)),
+      onCapture_(std::move(onCapture)),
+      context_(std::move(context)) {
+    setMinimumWidth(140);
+    setAttribute(Qt::WA_Hover);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(10 + 16 + 8, 6, 10, 6);
+    auto* prompt = new QLabel(localized("Press key…"), this);
+    prompt->setFont(bodyFont());
+    prompt_ = prompt;
+    layout->addWidget(prompt_);
+    refresh();
+}
+
+QNViewDoubleTapKeyRecorder::~QNViewDoubleTapKeyRecorder() = default;
+
+bool QNViewDoubleTapKeyRecorder::isModifierKeyCode(std::uint32_t keyCode) {
+    return modifierToken(keyCode).has_value();
+}
+
+bool QNViewDoubleTapKeyRecorder::isExcludedKeyCode(std::uint32_t keyCode) {
+    switch (keyCode) {
+        case 36:
+        case 76:
+        case 48:
+        case 51:
+        case 117:
+        case 123:
+        case 124:
+        case 126:
+        case 125:
+        case 116:
+        case 121:
+        case 115:
+        case 119:
+        case 122:
+        case 120:
+        case 99:
+        case 118:
+        case 96:
+        case 97:
+        case 98:
+        case 100:
+        case 101:
+        case 109:
+        case 103:
+        case 111:
+        case 105:
+        case 107:
+        case 113:
+        case 106:
+        case 64:
+        case 79:
+        case 80:
+        case 90:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void QNViewDoubleTapKeyRecorder::setKeyCode(std::uint32_t keyCode) {
+    keyCode_ = keyCode;
+    refresh();
+}
+
+void QNViewDoubleTapKeyRecorder::setRecording(bool recording) {
+    if (recording == isRecording_) {
+        return;
+    }
+    isRecording_ = recording;
+    if (recording) {
+        installMonitor();
+    } else {
+        removeMonitor();
+    }
+    refresh();
+}
+
+void QNViewDoubleTapKeyRecorder::installMonitor() {
+    if (monitor_.active() || !context_.localMonitor) {
+        return;
+    }
+    monitor_ = context_.localMonitor->add(QNSessionKeyCapture::eventMask,
+                                          [this](const platform::InputEvent& event) {
+                                              handle(event);
+                                              return true;
+                                          });
+}
+
+void QNViewDoubleTapKeyRecorder::removeMonitor() {
+    monitor_.reset();
+}
+
+void QNViewDoubleTapKeyRecorder::handle(const platform::InputEvent& event) {
+    using platform::InputEventType;
+    if (event.type == InputEventType::keyDown && event.keyCode == escapeKeyCode) {
+        if (onRecordingChange_) {
+            onRecordingChange_(false);
+        }
+        removeMonitor();
+        return;
+    }
+    if (event.type == InputEventType::flagsChanged) {
+        if (!allowsOnlyModifierKeys_) {
+            // The typed trigger sees key presses only: a modifier held for a capital is no
+            // answer, and no mistake either.
+            return;
+        }
+        if (isModifierKeyCode(event.keyCode)) {
+            capture(event.keyCode);
+            return;
+        }
+        beep();
+        return;
+    }
+    if (event.type != InputEventType::keyDown) {
+        return;
+    }
+    if (allowsOnlyModifierKeys_ || isExcludedKeyCode(event.keyCode) ||
+        static_cast<std::uint32_t>(event.flags) > 0x3FFFF) {
+        beep();
+        return;
+    }
+    capture(event.keyCode);
+}
+
+void QNViewDoubleTapKeyRecorder::capture(std::uint32_t keyCode) {
+    if (onCapture_) {
+        onCapture_(keyCode);
+    }
+    if (onRecordingChange_) {
+        onRecordingChange_(false);
+    }
+    removeMonitor();
+}
+
+void QNViewDoubleTapKeyRecorder::beep() {
+    if (context_.beep) {
+        context_.beep();
+    } else {
+        QApplication::beep();
+    }
+}
+
+void QNViewDoubleTapKeyRecorder::refresh() {
+    if (display_ != nullptr) {
+        display_->deleteLater();
+        display_->hide();
+        display_ = nullptr;
+    }
+    if (!isRecording_) {
+        display_ = new QNViewDoubleTapKeyDisplay(keyCode_, *context_.seams.keyboardLayout, this);
+        static_cast<QHBoxLayout*>(layout())->addWidget(display_);
+    }
+    prompt_->setVisible(isRecording_);
+    setAccessibleName(isRecording_ ? localized("Press key…")
+                                   : QString::fromStdString(QNConfigDoubleTap::keyLabel(
+                                         keyCode_, *context_.seams.keyboardLayout)));
+    update();
+}
+
+void QNViewDoubleTapKeyRecorder::paintEvent(QPaintEvent*) {
+    paintRecorderField(*this, isRecording_, hoverEffect_);
+    QPainter painter(this);
+    const int iconSize = 16;
+    const QIcon icon =
+        isRecording_ ? symbolIcon("record.circle", Qt::red, iconSize)
+                     : symbolIcon("keyboard", palette().color(QPalette::PlaceholderText), iconSize);
+    icon.paint(&painter, QRect(10, (height() - iconSize) / 2, iconSize, iconSize));
+}
+
+void QNViewDoubleTapKeyRecorder::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && onRecordingChange_) {
+        onRecordingChange_(!isRecording_);
+    }
+}
+
+void QNViewDoubleTapKeyRecorder::enterEvent(QEnterEvent*) {
+    hoverEffect_ = true;
+    update();
+}
+
+void QNViewDoubleTapKeyRecorder::leaveEvent(QEvent*) {
+    hoverEffect_ = false;
+    update();
+}
+
+void QNViewDoubleTapKeyRecorder::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!appeared_) {
+        appeared_ = true;
+        if (isRecording_) {
+            installMonitor();
+        }
+    }
+}
+
+void QNViewDoubleTapKeyRecorder::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    appeared_ = false;
+    removeMonitor();
+    if (isRecording_ && onRecordingChange_) {
+        onRecordingChange_(false);
+    }
+}
+
+}  // namespace ravlin

@@ -1,0 +1,109 @@
+#pragma once
+
+// The double-tap key recorder: a button that, while recording, takes the next key addressed to
+// this application through the local monitor and hands its key code to `onCapture`; the key
+// display and its tokens (a modifier key drawn as its side letter and symbol).
+//
+// Recording the typed double-tap key (`allowsOnlyModifierKeys` false) takes key presses only: a
+// modifier change (Shift held for a capital) is consumed and recording goes on, since that
+// trigger sees key presses alone and could never fire on a modifier. Recording the Quick Fix key
+// (`allowsOnlyModifierKeys` true) takes one of the eight modifier keys, at its press or release.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QWidget>
+
+#include "app/shell/recorders/hot_key_recorder.h"
+
+namespace ravlin {
+
+struct QNModifierToken {
+    std::uint32_t keyCode;
+    const char* sideLetter;
+    const char* symbol;
+    const char* accessibilityLabel;
+};
+
+// The eight left and right modifier keys; none for any other key (Caps Lock included).
+[[nodiscard]] std::optional<QNModifierToken> modifierToken(std::uint32_t keyCode);
+
+class QNViewDoubleTapKeyToken final : public QWidget {
+    Q_OBJECT
+  public:
+    QNViewDoubleTapKeyToken(std::uint32_t keyCode, platform::KeyboardLayout& layout,
+                            QWidget* parent = nullptr);
+    [[nodiscard]] QString text() const { return text_; }
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    std::optional<QNModifierToken> token_;
+    QString text_;
+};
+
+class QNViewDoubleTapKeyDisplay final : public QWidget {
+    Q_OBJECT
+  public:
+    QNViewDoubleTapKeyDisplay(std::uint32_t keyCode, platform::KeyboardLayout& layout,
+                              QWidget* parent = nullptr);
+    [[nodiscard]] QList<QNViewDoubleTapKeyToken*> tokens() const;
+};
+
+class QNViewDoubleTapKeyRecorder final : public QWidget {
+    Q_OBJECT
+  public:
+    static constexpr std::uint32_t escapeKeyCode = 53;
+
+    QNViewDoubleTapKeyRecorder(std::uint32_t keyCode, bool isRecording, bool allowsOnlyModifierKeys,
+                               std::function<void(bool)> onRecordingChange,
+                               std::function<void(std::uint32_t)> onCapture,
+                               QNRecorderContext context, QWidget* parent = nullptr);
+    ~QNViewDoubleTapKeyRecorder() override;
+
+    void setKeyCode(std::uint32_t keyCode);
+    void setRecording(bool recording);
+    [[nodiscard]] bool isRecording() const { return isRecording_; }
+
+    void installMonitor();
+    void removeMonitor();
+    [[nodiscard]] bool hasMonitor() const { return monitor_.active(); }
+    // One event from the monitor; always consumed.
+    void handle(const platform::InputEvent& event);
+
+    [[nodiscard]] QNViewDoubleTapKeyDisplay* display() const { return display_; }
+
+    [[nodiscard]] static bool isModifierKeyCode(std::uint32_t keyCode);
+    [[nodiscard]] static bool isExcludedKeyCode(std::uint32_t keyCode);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    void capture(std::uint32_t keyCode);
+    void beep();
+    void refresh();
+
+    std::uint32_t keyCode_;
+    bool isRecording_;
+    bool allowsOnlyModifierKeys_;
+    std::function<void(bool)> onRecordingChange_;
+    std::function<void(std::uint32_t)> onCapture_;
+    QNRecorderContext context_;
+    Subscription monitor_;
+    bool hoverEffect_ = false;
+    bool appeared_ = false;
+    QNViewDoubleTapKeyDisplay* display_ = nullptr;
+    QWidget* prompt_ = nullptr;
+};
+
+}  // namespace ravlin

@@ -1,0 +1,283 @@
+#include "app/shell/recorders/hot_key_recorder.h"
+
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/shell/recorders/recorder_symbols.h"
+#include "app/shell/recorders/reserved_shortcuts.h"
+
+namespace ravlin {
+
+namespace {
+
+QString localized(const char* text) {
+    return QCoreApplication::translate("ShortcutRecorder", text);
+}
+
+QColor secondaryColor(const QWidget& widget) {
+    return widget.palette().color(QPalette::PlaceholderText);
+}
+
+}  // namespace
+
+void paintRecorderField(QWidget& widget, bool recording, bool hover) {
+    QPainter painter(&widget);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF shape = QRectF(widget.rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    QPainterPath path;
+    path.addRoundedRect(shape, 6, 6);
+    QColor fill = recording ? QColor(Qt::red) : secondaryColor(widget);
+    fill.setAlphaF(recording ? 0.12F : (hover ? 0.18F : 0.1F));
+    painter.fillPath(path, fill);
+    QColor border = recording ? QColor(Qt::red) : secondaryColor(widget);
+    border.setAlphaF(recording ? 0.6F : 0.3F);
+    painter.setPen(QPen(border, 1));
+    painter.drawPath(path);
+}
+
+// The field: symbol and label over the rounded background; a click asks to toggle recording.
+class QNViewHotKeyRecorder::Field final : public QWidget {
+  public:
+    explicit Field(QNViewHotKeyRecorder& owner) : QWidget(&owner), owner_(owner) {
+        setMinimumWidth(128);
+        setAttribute(Qt::WA_Hover);
+        setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::StrongFocus);
+    }
+
+    QSize sizeHint() const override {
+        const QFontMetrics metrics(bodyFont());
+        const int trailing = owner_.clearButton_->isVisible() ? 32 : 10;
+        return {
+            std::max(128, 10 + 16 + 8 + metrics.horizontalAdvance(owner_.labelText()) + trailing),
+            metrics.height() + 12};
+    }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        paintRecorderField(*this, owner_.isRecording_, owner_.hoverEffect_);
+        QPainter painter(this);
+        const int trailing = owner_.clearButton_->isVisible() ? 32 : 10;
+        const QRect content = rect().adjusted(10, 6, -trailing, -6);
+        const int iconSize = 16;
+        const QIcon icon = owner_.isRecording_
+                               ? symbolIcon("record.circle", Qt::red, iconSize)
+                               : symbolIcon("keyboard", secondaryColor(*this), iconSize);
+        icon.paint(&painter, QRect(content.left(), content.center().y() - iconSize / 2 + 1,
+                                   iconSize, iconSize));
+        painter.setFont(owner_.isRecording_ ? bodyFont() : monospacedBodyFont());
+        painter.setPen(palette().color(QPalette::WindowText));
+        const QRect textRect = content.adjusted(iconSize + 8, 0, 0, 0);
+        painter.drawText(
+            textRect, Qt::AlignLeft | Qt::AlignVCenter,
+            painter.fontMetrics().elidedText(owner_.labelText(), Qt::ElideRight, textRect.width()));
+    }
+    void mousePressEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && owner_.onRecordingChange_) {
+            owner_.onRecordingChange_(!owner_.isRecording_);
+        }
+    }
+    void enterEvent(QEnterEvent*) override {
+        owner_.hoverEffect_ = true;
+        update();
+    }
+    void leaveEvent(QEvent*) override {
+        owner_.hoverEffect_ = false;
+        update();
+    }
+
+  private:
+    QNViewHotKeyRecorder& owner_;
+};
+
+QNViewHotKeyRecorder::QNViewHotKeyRecorder(
+    QNConfigHotKey config, bool isRecording, std::function<void(bool)> onRecordingChange,
+    std::function<void(std::uint32_t, std::uint32_t)> onCapture, std::function<void()> onClear,
+    QNRecorderContext context, QWidget* parent)
+    : QWidget(parent),
+      config_(config),
+      isRecording_(isRecording),
+      onRecordingChange_(std::move(onRecordingChange)),
+      onCapture_(std::move(onCapture)),
+      onClear_(std::move(onClear)),
+      context_(std::move(context)) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(4);
+    field_ = new Field(*this);
+    field_->setAccessibleDescription(localized("Shortcut"));
+    auto* fieldLayout = new QHBoxLayout(field_);
+    fieldLayout->setContentsMargins(0, 0, 10, 0);
+    fieldLayout->addStretch();
+    clearButton_ = new QToolButton(field_);
+    clearButton_->setAutoRaise(true);
+    clearButton_->setIcon(symbolIcon("xmark.circle", secondaryColor(*this)));
+    clearButton_->setAccessibleName(localized("Clear shortcut"));
+    clearButton_->setToolTip(localized("Clear shortcut"));
+    fieldLayout->addWidget(clearButton_);
+    connect(clearButton_, &QToolButton::clicked, this, [this] { clearTapped(); });
+    layout->addWidget(field_, 0, Qt::AlignRight);
+    messageLabel_ = new QLabel(this);
+    messageLabel_->setFont(captionFont());
+    messageLabel_->setStyleSheet(QStringLiteral("color: red"));
+    messageLabel_->setAlignment(Qt::AlignRight);
+    messageLabel_->setWordWrap(true);
+    layout->addWidget(messageLabel_);
+    refresh();
+}
+
+QNViewHotKeyRecorder::~QNViewHotKeyRecorder() {
+    if (session_) {
+        session_->stop();
+    }
+}
+
+void QNViewHotKeyRecorder::setConfig(QNConfigHotKey config) {
+    config_ = config;
+    refresh();
+}
+
+void QNViewHotKeyRecorder::setRecording(bool recording) {
+    if (recording == isRecording_) {
+        return;
+    }
+    isRecording_ = recording;
+    if (recording) {
+        startRecording();
+    } else {
+        stopRecording();
+    }
+    refresh();
+}
+
+void QNViewHotKeyRecorder::startRecording() {
+    if (session_) {
+        return;
+    }
+    liveModifiers_ = 0;
+    rejectionMessage_.reset();
+    QNSessionKeyCapture::Callbacks callbacks{
+        .onCapture = [this](std::uint32_t keyCode,
+                            std::uint32_t modifiers) { handleCapture(keyCode, modifiers); },
+        .onCancel =
+            [this] {
+                if (onRecordingChange_) {
+                    onRecordingChange_(false);
+                }
+                stopRecording();
+            },
+        .onModifiersChanged =
+            [this](std::uint32_t modifiers) {
+                liveModifiers_ = modifiers;
+                refresh();
+            },
+    };
+    session_ = std::make_unique<QNSessionKeyCapture>(std::move(callbacks), context_.seams,
+                                                     context_.executor, context_.localMonitor,
+                                                     context_.beep);
+    refresh();
+}
+
+void QNViewHotKeyRecorder::stopRecording() {
+    if (session_) {
+        // Also from inside one of its deliveries: the delivery keeps what it needs alive.
+        session_->stop();
+        session_.reset();
+    }
+    liveModifiers_ = 0;
+    refresh();
+}
+
+void QNViewHotKeyRecorder::handleCapture(std::uint32_t keyCode, std::uint32_t modifiers) {
+    if (auto message = QNModelHotKeyChord::validationMessage(modifiers, keyCode)) {
+        rejectionMessage_ = std::move(message);
+    } else {
+        rejectionMessage_.reset();
+        if (onCapture_) {
+            onCapture_(keyCode, modifiers);
+        }
+    }
+    if (onRecordingChange_) {
+        onRecordingChange_(false);
+    }
+    stopRecording();
+}
+
+void QNViewHotKeyRecorder::clearTapped() {
+    rejectionMessage_.reset();
+    if (isRecording_) {
+        if (onRecordingChange_) {
+            onRecordingChange_(false);
+        }
+        stopRecording();
+    }
+    if (onClear_) {
+        onClear_();
+    }
+    refresh();
+}
+
+QString QNViewHotKeyRecorder::labelText() const {
+    if (isRecording_) {
+        const auto symbols = QNConfigHotKey::modifierSymbols(liveModifiers_);
+        if (!symbols.empty()) {
+            return QString::fromStdString(symbols) + localized(" press key");
+        }
+        return localized("Press shortcut…");
+    }
+    if (config_.keyCode == QNConfigHotKey::functionKeyCode &&
+        config_.modifiers == QNConfigHotKey::functionMask) {
+        return QStringLiteral("fn");
+    }
+    if (config_.keyCode == QNConfigHotKey::noKeyCode && config_.modifiers == 0) {
+        return localized("No shortcut");
+    }
+    return QString::fromStdString(
+        QNConfigHotKey::modifierSymbols(config_.modifiers) +
+        QNConfigHotKey::keyDisplayName(config_.keyCode, *context_.seams.keyboardLayout));
+}
+
+void QNViewHotKeyRecorder::refresh() {
+    const bool empty = config_.keyCode == QNConfigHotKey::noKeyCode && config_.modifiers == 0;
+    clearButton_->setVisible(onClear_ != nullptr && !empty);
+    field_->setAccessibleName(labelText());
+    field_->updateGeometry();
+    field_->update();
+    messageLabel_->setVisible(rejectionMessage_.has_value());
+    messageLabel_->setText(QString::fromStdString(rejectionMessage_.value_or("")));
+}
+
+void QNViewHotKeyRecorder::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!appeared_) {
+        appeared_ = true;
+        if (isRecording_) {
+            startRecording();
+        }
+    }
+}
+
+void QNViewHotKeyRecorder::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    appeared_ = false;
+    stopRecording();
+    if (isRecording_ && onRecordingChange_) {
+        onRecordingChange_(false);
+    }
+}
+
+}  // namespace ravlin
+
+namespace ravlin {
+
+QWidget* QNViewHotKeyRecorder::field() const {
+    return field_;
+}
+
+}  // namespace ravlin

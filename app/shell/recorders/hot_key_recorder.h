@@ -1,0 +1,88 @@
+#pragma once
+
+// The Composer shortcut recorder: a field showing the shortcut (or, while recording, the held
+// modifiers), a clear button, and under it the message of a refused chord. Recording runs a
+// key-capture session; a captured chord the desktop reserves is refused with a message, any
+// other is handed to `onCapture`. The pane owns the recording flag and the stored shortcut: the
+// recorder asks through `onRecordingChange` and follows setRecording().
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <QWidget>
+
+#include "app/preferences/hot_key.h"
+#include "app/shell/recorders/key_capture.h"
+
+class QLabel;
+class QToolButton;
+
+namespace ravlin {
+
+// What a recorder needs of the desktop.
+struct QNRecorderContext {
+    platform::Seams seams;
+    std::shared_ptr<Executor> executor;
+    std::shared_ptr<QNLocalKeyMonitor> localMonitor;
+    std::function<void()> beep;  // QApplication::beep when empty
+};
+
+// The field's rounded background and border, shared by both recorders.
+void paintRecorderField(QWidget& widget, bool recording, bool hover);
+
+class QNViewHotKeyRecorder final : public QWidget {
+    Q_OBJECT
+  public:
+    QNViewHotKeyRecorder(QNConfigHotKey config, bool isRecording,
+                         std::function<void(bool)> onRecordingChange,
+                         std::function<void(std::uint32_t, std::uint32_t)> onCapture,
+                         std::function<void()> onClear, QNRecorderContext context,
+                         QWidget* parent = nullptr);
+    ~QNViewHotKeyRecorder() override;
+
+    // The pane's values.
+    void setConfig(QNConfigHotKey config);
+    void setRecording(bool recording);
+    [[nodiscard]] bool isRecording() const { return isRecording_; }
+
+    void startRecording();
+    void stopRecording();
+    void handleCapture(std::uint32_t keyCode, std::uint32_t modifiers);
+    void clearTapped();
+
+    [[nodiscard]] QString labelText() const;
+    [[nodiscard]] std::optional<std::string> rejectionMessage() const { return rejectionMessage_; }
+    [[nodiscard]] bool hasSession() const { return session_ != nullptr; }
+    [[nodiscard]] std::uint32_t liveModifiers() const { return liveModifiers_; }
+    [[nodiscard]] QToolButton* clearButton() const { return clearButton_; }
+    [[nodiscard]] QWidget* field() const;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    class Field;
+    void refresh();
+
+    QNConfigHotKey config_;
+    bool isRecording_;
+    std::function<void(bool)> onRecordingChange_;
+    std::function<void(std::uint32_t, std::uint32_t)> onCapture_;
+    std::function<void()> onClear_;
+    QNRecorderContext context_;
+    std::unique_ptr<QNSessionKeyCapture> session_;
+    std::uint32_t liveModifiers_ = 0;
+    bool hoverEffect_ = false;
+    std::optional<std::string> rejectionMessage_;
+    bool appeared_ = false;
+
+    Field* field_ = nullptr;
+    QToolButton* clearButton_ = nullptr;
+    QLabel* messageLabel_ = nullptr;
+};
+
+}  // namespace ravlin

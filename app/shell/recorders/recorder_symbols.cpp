@@ -1,0 +1,72 @@
+#include "app/shell/recorders/recorder_symbols.h"
+
+#include <QFontDatabase>
+#include <QPainter>
+#include <QPixmap>
+
+namespace ravlin {
+
+const std::vector<QNSymbolEntry>& symbolTable() {
+    static const std::vector<QNSymbolEntry> table{
+        {"record.circle", "media-record", u"\u25C9"},
+        {"keyboard", "input-keyboard", u"\u2328"},
+        {"xmark.circle", "edit-clear", u"\u2297"},
+        {"command", "", u"\u2318"},
+        {"shift.fill", "", u"\u21E7"},
+        {"option", "", u"\u2325"},
+        {"control", "", u"\u2303"},
+    };
+    return table;
+}
+
+std::optional<QNSymbolEntry> symbolEntry(std::string_view symbol) {
+    for (const auto& entry : symbolTable()) {
+        if (entry.symbol == symbol) {
+            return entry;
+        }
+    }
+    return std::nullopt;
+}
+
+QIcon symbolIcon(std::string_view symbol, const QColor& color, int size) {
+    const auto entry = symbolEntry(symbol);
+    if (!entry) {
+        return {};
+    }
+    if (!entry->freedesktopIcon.empty()) {
+        const auto name = QString::fromUtf8(entry->freedesktopIcon.data(),
+                                            static_cast<qsizetype>(entry->freedesktopIcon.size()));
+        if (QIcon::hasThemeIcon(name)) {
+            return QIcon::fromTheme(name);
+        }
+    }
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font = bodyFont();
+    font.setPixelSize(size);
+    painter.setFont(font);
+    painter.setPen(color);
+    painter.drawText(
+        pixmap.rect(), Qt::AlignCenter,
+        QString::fromUtf16(entry->glyph.data(), static_cast<qsizetype>(entry->glyph.size())));
+    painter.end();
+    return QIcon(pixmap);
+}
+
+QFont bodyFont() {
+    return QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+}
+
+QFont captionFont() {
+    return QFontDatabase::systemFont(QFontDatabase::SmallestReadableFont);
+}
+
+QFont monospacedBodyFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setPointSizeF(bodyFont().pointSizeF());
+    return font;
+}
+
+}  // namespace ravlin

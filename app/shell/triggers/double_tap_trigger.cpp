@@ -1,0 +1,351 @@
+#include "app/shell/triggers/double_tap_trigger.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "app/preferences/hot_key.h"
+#include "app/target/quick_fix_host_driver.h"
+#include "core/text/unicode.h"
+
+namespace ravlin {
+
+using platform::InputEvent;
+using platform::InputEventType;
+using platform::TapVerdict;
+using Matcher = QNServiceDoubleTapMatcher;
+
+namespace {
+
+std::string secondsText(double seconds) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.3f", seconds);
+    return buffer;
+}
+
+const char* boolText(bool value) {
+    return value ? "true" : "false";
+}
+
+}  // namespace
+
+QNTriggerDoubleTap::QNTriggerDoubleTap(std::uint32_t triggerKeyCode, std::function<void()> onFire,
+                                       platform::Seams seams, std::shared_ptr<Executor> executor,
+                                       platform::ProcessID ownPid)
+    : onFire_(std::move(onFire)),
+      seams_(std::move(seams)),
+      executor_(std::move(executor)),
+      ownPid_(ownPid),
+      self_(std::make_shared<QNTriggerDoubleTap*>(this)) {
+    auto characters = makeTriggerCharacterSet(triggerKeyCode, *seams_.keyboardLayout);
+    std::lock_guard lock(stateLock_);
+    state_.triggerKeyCode = triggerKeyCode;
+    state_.triggerCharacters = std::move(characters);
+}
+
+QNTriggerDoubleTap::~QNTriggerDoubleTap() {
+    unregisterTap();
+}
+
+std::set<std::u16string> QNTriggerDoubleTap::makeTriggerCharacterSet(
+    std::uint32_t keyCode, platform::KeyboardLayout& layout) {
+    const auto character = QNConfigHotKey::characterForKeyCode(keyCode, layout);
+    if (!character) {
+        return {};
+    }
+    const auto single = Matcher::singleCharacter(text::toUtf16(*character));
+    if (!single) {
+        return {};
+    }
+    return {*single, text::lowercased(*single), text::uppercased(*single)};
+}
+
+void QNTriggerDoubleTap::resetBoundary(SharedState& state) {
+    state.atBoundary = true;
+    state.boundaryNeedsVerification = true;
+    state.lastWasTrigger = false;
+    state.armedTriggerNeedsVerification = false;
+    state.lastTriggerTime = 0;
+    state.lastKeystrokeTime = 0;
+}
+
+bool QNTriggerDoubleTap::registerTap() {
+    if (eventTap_) {
+        return true;
+    }
+    std::weak_ptr<QNTriggerDoubleTap*> weak = self_;
+    auto tap = seams_.keyTaps->startTap(eventMask, [weak](const InputEvent& event) {
+        const auto self = weak.lock();
+        return self ? (*self)->handleEvent(event) : TapVerdict::pass;
+    });
+    if (!tap) {
+        log(platform::LogLevel::error,
+            "register: CGEvent.tapCreate returned nil (accessibility likely missing)");
+        return false;
+    }
+    eventTap_ = std::move(*tap);
+    eventTap_->setEnabled(true);
+    std::uint32_t keyCode = 0;
+    std::string characters;
+    {
+        std::lock_guard lock(stateLock_);
+        resetBoundary(state_);
+        keyCode = state_.triggerKeyCode;
+        for (const auto& character : state_.triggerCharacters) {  // ascending
+            if (!characters.empty()) {
+                characters += ",";
+            }
+            characters += text::toUtf8(character);
+        }
+    }
+    log(platform::LogLevel::notice, "register: event tap installed, triggerKeyCode=" +
+                                        std::to_string(keyCode) + ", triggerChars=" + characters);
+    return true;
+}
+
+void QNTriggerDoubleTap::unregisterTap() {
+    if (eventTap_) {
+        eventTap_->setEnabled(false);
+        eventTap_->stop();
+        eventTap_.reset();
+    }
+    std::lock_guard lock(stateLock_);
+    resetBoundary(state_);
+}
+
+void QNTriggerDoubleTap::setTriggerKey(std::uint32_t keyCode) {
+    auto characters = makeTriggerCharacterSet(keyCode, *seams_.keyboardLayout);
+    std::lock_guard lock(stateLock_);
+    state_.triggerKeyCode = keyCode;
+    state_.triggerCharacters = std::move(characters);
+    resetBoundary(state_);
+}
+
+void QNTriggerDoubleTap::suspend() {
+    std::lock_guard lock(stateLock_);
+    resetBoundary(state_);
+    state_.isSuspended = true;
+}
+
+void QNTriggerDoubleTap::resume() {
+    std::lock_guard lock(stateLock_);
+    state_.isSuspended = false;
+}
+
+QNTriggerDoubleTap::SharedState QNTriggerDoubleTap::state() const {
+    std::lock_guard lock(stateLock_);
+    return state_;
+}
+
+TapVerdict QNTriggerDoubleTap::handleEvent(const InputEvent& event) {
+    switch (event.type) {
+        case InputEventType::leftMouseDown:
+        case InputEventType::rightMouseDown:
+        case InputEventType::otherMouseDown: {
+            // A click may have moved the caret anywhere; also while suspended, times kept.
+            std::lock_guard lock(stateLock_);
+            state_.atBoundary = true;
+            state_.boundaryNeedsVerification = true;
+            state_.lastWasTrigger = false;
+            state_.armedTriggerNeedsVerification = false;
+            return TapVerdict::pass;
+        }
+        case InputEventType::tapDisabledByTimeout:
+        case InputEventType::tapDisabledByUserInput: {
+            std::weak_ptr<QNTriggerDoubleTap*> weak = self_;
+            executor_->post([weak] {
+                if (const auto self = weak.lock(); self && (*self)->eventTap_) {
+                    (*self)->eventTap_->setEnabled(true);
+                }
+            });
+            return TapVerdict::pass;
+        }
+        case InputEventType::keyDown:
+            return handleKeyDown(event);
+        default:
+            return TapVerdict::pass;
+    }
+}
+
+TapVerdict QNTriggerDoubleTap::handleKeyDown(const InputEvent& event) {
+    const std::uint32_t kc = event.keyCode;
+    const double now = event.timestamp;
+    const auto modifiers = DisqualifyingModifierFlags::fromEventFlags(event.flags);
+
+    std::uint32_t triggerKeyCode = 0;
+    {
+        std::lock_guard lock(stateLock_);
+        triggerKeyCode = state_.triggerKeyCode;
+    }
+    const bool couldMatch = Matcher::couldMatchByKeyCode(kc, triggerKeyCode);
+    // The characters are read (and, on some desktops, worked out) only for a possible trigger.
+    std::u16string typed = couldMatch ? event.typed() : std::u16string();
+    if (typed.size() > maxEventCharacters) {
+        typed.resize(maxEventCharacters);
+    }
+    const std::u16string_view characters = typed;
+
+    std::unique_lock lock(stateLock_);
+    auto& s = state_;
+    if (s.isSuspended) {
+        return TapVerdict::pass;
+    }
+    bool priorWasTrigger = s.lastWasTrigger;
+    bool windowOpen = false;
+    if (s.lastKeystrokeTime != 0 &&
+        Matcher::isBeyond(now - s.lastKeystrokeTime, Matcher::idleTimeout)) {
+        s.lastWasTrigger = false;
+        s.armedTriggerNeedsVerification = false;
+        priorWasTrigger = false;
+    } else {
+        windowOpen = Matcher::isWithin(now - s.lastTriggerTime, Matcher::maxTapInterval);
+    }
+    s.lastKeystrokeTime = now;
+
+    if (Matcher::hasDisqualifyingModifier(modifiers) || !couldMatch ||
+        !Matcher::matches(kc, characters, s.triggerKeyCode, s.triggerCharacters)) {
+        if (Matcher::isArmingBoundaryKey(kc, characters, modifiers)) {
+            s.atBoundary = true;
+            s.boundaryNeedsVerification = false;
+        } else if (Matcher::isCursorMover(kc)) {
+            s.atBoundary = true;
+            s.boundaryNeedsVerification = true;
+        } else {
+            s.atBoundary = false;
+            s.boundaryNeedsVerification = false;
+        }
+        s.lastWasTrigger = false;
+        s.armedTriggerNeedsVerification = false;
+        return TapVerdict::pass;
+    }
+
+    const bool triggerIsBoundary = Matcher::isArmingBoundaryKey(kc, characters, modifiers);
+    const double dt = now - s.lastTriggerTime;
+    const bool priorAtBoundary = s.atBoundary;
+    MatchTrace trace{kc, std::u16string(characters), dt, priorWasTrigger, priorAtBoundary, false};
+
+    if (priorWasTrigger && windowOpen) {
+        if (s.armedTriggerNeedsVerification && !armedTapPassesAccessibilityCheck(characters)) {
+            s.atBoundary = false;
+            s.boundaryNeedsVerification = false;
+            s.lastWasTrigger = false;
+            s.armedTriggerNeedsVerification = false;
+            return TapVerdict::pass;
+        }
+        s.atBoundary = true;
+        s.boundaryNeedsVerification = true;
+        s.lastWasTrigger = false;
+        s.armedTriggerNeedsVerification = false;
+        lock.unlock();
+        trace.didFire = true;
+        postLog(trace);
+        postFire();
+        return TapVerdict::swallow;
+    }
+
+    s.lastWasTrigger = priorAtBoundary;
+    s.armedTriggerNeedsVerification = priorAtBoundary && s.boundaryNeedsVerification;
+    s.lastTriggerTime = now;
+    s.atBoundary = triggerIsBoundary;
+    s.boundaryNeedsVerification = false;
+    lock.unlock();
+    postLog(trace);
+    return TapVerdict::pass;
+}
+
+bool QNTriggerDoubleTap::armedTapPassesAccessibilityCheck(std::u16string_view characters) const {
+    auto& accessibility = *seams_.accessibility;
+    if (seams_.secureInput->isSecureInputEnabled() || !accessibility.isTrusted(false)) {
+        return false;
+    }
+    const auto focused = QNQuickFixHostLiveDriver::copyAttribute(
+        accessibility, platform::ax::focusedUIElement, accessibility.systemWideElement());
+    if (!focused) {
+        return false;
+    }
+    // Our own window in front: asking our own element would wait on this very thread.
+    if (const auto pid = accessibility.processID(*focused); !pid || *pid == ownPid_) {
+        return false;
+    }
+    const auto role = QNQuickFixHostLiveDriver::stringAttribute(accessibility, platform::ax::role,
+                                                                *focused, true);
+    if (QNQuickFixHostLiveDriver::isSecureTextElement(
+            accessibility, *focused,
+            role ? std::optional<std::string>(text::toUtf8(*role)) : std::nullopt)) {
+        return false;
+    }
+    const auto range = QNQuickFixHostLiveDriver::selectedTextRange(accessibility, *focused);
+    if (!range || range->length != 0) {
+        return false;
+    }
+    const auto value = QNQuickFixHostLiveDriver::stringAttribute(accessibility, platform::ax::value,
+                                                                 *focused, false);
+    if (!value) {
+        return false;
+    }
+    const std::int64_t length =
+        std::max<std::int64_t>(1, static_cast<std::int64_t>(characters.size()));
+    std::int64_t caret = range->location;
+    if (!seams_.keyTaps->canSwallow() && caret >= 2 * length &&
+        caret <= static_cast<std::int64_t>(value->size())) {
+        // The tap only watched: the second tap is in the field too. Two trigger characters before
+        // the caret: the boundary stands before both.
+        const auto unit = [&](std::int64_t at) {
+            return std::u16string(
+                value->substr(static_cast<std::size_t>(at), static_cast<std::size_t>(length)));
+        };
+        const auto isTrigger = [&](const std::u16string& text) {
+            return state_.triggerCharacters.contains(text) ||
+                   state_.triggerCharacters.contains(text::lowercased(text));
+        };
+        if (isTrigger(unit(caret - length)) && isTrigger(unit(caret - 2 * length))) {
+            caret -= length;
+        }
+    }
+    return Matcher::hasBoundaryBeforeInsertedTrigger(*value, caret, length);
+}
+
+void QNTriggerDoubleTap::postLog(const MatchTrace& trace) {
+    std::weak_ptr<QNTriggerDoubleTap*> weak = self_;
+    executor_->post([weak, trace] {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        const auto dt = secondsText(trace.dt);
+        (*self)->log(platform::LogLevel::debug,
+                     "trigger match: kc=" + std::to_string(trace.kc) +
+                         " lastWasTrigger=" + boolText(trace.priorWasTrigger) +
+                         " atBoundary=" + boolText(trace.priorAtBoundary) + " dt=" + dt + "s");
+        if (trace.didFire) {
+            (*self)->log(platform::LogLevel::notice, "DOUBLE-TAP fired (dt=" + dt + "s)");
+        }
+    });
+}
+
+void QNTriggerDoubleTap::postFire() {
+    std::weak_ptr<QNTriggerDoubleTap*> weak = self_;
+    executor_->post([weak, executor = executor_, onFire = onFire_] {
+        if (const auto self = weak.lock()) {
+            auto& synthesis = *(*self)->seams_.keySynthesis;
+            // Held back: only the first tap reached the application. Watched only: both did.
+            const int presses = (*self)->seams_.keyTaps->canSwallow() ? 1 : 2;
+            for (int i = 0; i < presses; ++i) {
+                if (!synthesis.postKeyPress({deleteKeyCode, 0})) {
+                    break;
+                }
+            }
+        }
+        executor->postAfter(std::chrono::milliseconds(20), [onFire] {
+            if (onFire) {
+                onFire();
+            }
+        });
+    });
+}
+
+void QNTriggerDoubleTap::log(platform::LogLevel level, std::string message) const {
+    seams_.systemLog->write({logSubsystem, logCategory, level, std::move(message)});
+}
+
+}  // namespace ravlin

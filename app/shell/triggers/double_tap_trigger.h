@@ -1,0 +1,111 @@
+#pragma once
+
+// The typed double tap: the trigger key typed twice within 0.6 s, the first tap at the start of
+// a word, opens the Composer. Watches key downs and mouse downs through a key tap, tracks
+// whether the caret stands at a word boundary, and on a pair erases what the taps typed and
+// calls `onFire` 20 ms later. Where the boundary is uncertain (after a click, a cursor key or a
+// fire) it reads the focused field through accessibility before firing.
+//
+// Where the tap can hold the second tap back, one Delete erases the first; where it cannot (X11
+// taps only watch), both taps reached the application and two BackSpaces erase them.
+//
+// Runs on the main sequence: the tap's handler, the coordinator's writes and every posted task.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "app/shell/triggers/double_tap_matcher.h"
+#include "core/support/executor.h"
+#include "platform/seams.h"
+
+namespace ravlin {
+
+class QNTriggerDoubleTap {
+  public:
+    static constexpr std::uint32_t deleteKeyCode = 51;
+    static constexpr double firingDelaySeconds = 0.020;
+    // Left, right and other mouse down, key down.
+    static constexpr std::uint64_t eventMask = 0x200040A;
+    static constexpr const char* logSubsystem = "io.quen.ravlin.AppRavlinInput";
+    static constexpr const char* logCategory = "DoubleTap";
+    // Characters read from an event, at most.
+    static constexpr std::size_t maxEventCharacters = 8;
+
+    struct SharedState {
+        std::uint32_t triggerKeyCode = 0;
+        std::set<std::u16string> triggerCharacters;
+        bool atBoundary = true;
+        bool boundaryNeedsVerification = true;
+        bool lastWasTrigger = false;
+        bool armedTriggerNeedsVerification = false;
+        double lastTriggerTime = 0;
+        double lastKeystrokeTime = 0;
+        bool isSuspended = false;
+
+        friend bool operator==(const SharedState&, const SharedState&) = default;
+    };
+
+    struct MatchTrace {
+        std::uint32_t kc = 0;
+        std::u16string characters;
+        double dt = 0;
+        bool priorWasTrigger = false;
+        bool priorAtBoundary = false;
+        bool didFire = false;
+    };
+
+    // `ownPid` is this process: its own elements are never asked (such a call would wait on the
+    // process's own event loop).
+    QNTriggerDoubleTap(std::uint32_t triggerKeyCode, std::function<void()> onFire,
+                       platform::Seams seams, std::shared_ptr<Executor> executor,
+                       platform::ProcessID ownPid);
+    ~QNTriggerDoubleTap();
+    QNTriggerDoubleTap(const QNTriggerDoubleTap&) = delete;
+    QNTriggerDoubleTap& operator=(const QNTriggerDoubleTap&) = delete;
+
+    // The layout's character for the key, lower- and upper-cased; empty when the key types none
+    // or more than one character.
+    [[nodiscard]] static std::set<std::u16string> makeTriggerCharacterSet(
+        std::uint32_t keyCode, platform::KeyboardLayout& layout);
+
+    // True when the tap is installed after the call.
+    bool registerTap();
+    void unregisterTap();
+    [[nodiscard]] bool isRegistered() const { return eventTap_.has_value(); }
+
+    // The coordinator's writes.
+    void setTriggerKey(std::uint32_t keyCode);
+    void suspend();
+    void resume();
+
+    [[nodiscard]] SharedState state() const;
+
+    // One event from the tap (public for measurement).
+    platform::TapVerdict handleEvent(const platform::InputEvent& event);
+
+  private:
+    platform::TapVerdict handleKeyDown(const platform::InputEvent& event);
+    // Under the lock.
+    bool armedTapPassesAccessibilityCheck(std::u16string_view characters) const;
+    static void resetBoundary(SharedState& state);
+    void postLog(const MatchTrace& trace);
+    void postFire();
+    void log(platform::LogLevel level, std::string message) const;
+
+    std::function<void()> onFire_;
+    platform::Seams seams_;
+    std::shared_ptr<Executor> executor_;
+    platform::ProcessID ownPid_;
+    std::optional<platform::KeyTap> eventTap_;
+    mutable std::mutex stateLock_;
+    SharedState state_;
+    // Posted tasks hold this weakly: they do nothing once the trigger is gone.
+    std::shared_ptr<QNTriggerDoubleTap*> self_;
+};
+
+}  // namespace ravlin

@@ -1,0 +1,298 @@
+#include "app/shell/triggers/double_tap_trigger.h"
+
+#include "tests/triggers/trigger_fixture.h"
+
+namespace ravlin {
+namespace {
+
+using platform::eventflag::capsLock;
+using platform::eventflag::command;
+using platform::eventflag::control;
+using platform::eventflag::function;
+using platform::eventflag::option;
+using platform::eventflag::shift;
+using platform::fake::PostedKey;
+
+constexpr std::uint32_t kE = 14;
+
+class DoubleTapTrigger : public testing::TriggerDesktop {
+  protected:
+    DoubleTapTrigger() { EXPECT_TRUE(trigger->registerTap()); }
+
+    // Space, then the trigger twice `gapMs` apart.
+    void spaceThenTwice(int gapMs = 100, std::uint64_t secondFlags = 0) {
+        press(49, u" ");
+        after(50);
+        press(kE, u"e");
+        after(gapMs);
+        press(kE, (secondFlags & (shift | capsLock)) ? u"E" : u"e", secondFlags);
+    }
+    void settle() { after(100); }
+    [[nodiscard]] int deletesPosted() const {
+        int count = 0;
+        for (const auto& key : desktop.postedKeys()) {
+            count += key.kind == PostedKey::Kind::down && key.chord.keyCode == 51;
+        }
+        return count;
+    }
+
+    int fires = 0;
+    platform::ProcessID watchedApp = desktop.addApplication(
+        {.identity = "org.example.Watched", .name = "Watched", .handlesKeys = false});
+    platform::ElementRef watchedWindow = desktop.addWindow(watchedApp, {});
+    std::unique_ptr<QNTriggerDoubleTap> trigger = std::make_unique<QNTriggerDoubleTap>(
+        kE, [this] { ++fires; }, desktop.seams(), executor, desktop.ownPid());
+};
+
+TEST_F(DoubleTapTrigger, SwallowedPairErasesFirstTapWithOneDeleteThenFires20msLater) {
+    desktop.setValue(field, u"a", {1, 0});
+    spaceThenTwice();
+    EXPECT_EQ(fires, 0);
+    executor->runUntilIdle();
+    EXPECT_EQ(text(), u"a ");
+    EXPECT_EQ(deletesPosted(), 1);
+    after(19);
+    EXPECT_EQ(fires, 0);
+    after(1);
+    EXPECT_EQ(fires, 1);
+}
+
+TEST_F(DoubleTapTrigger, WatchedPairErasesBothTapsWithTwoBackSpaces) {
+    desktop.setTapsCanSwallow(false);
+    desktop.setValue(field, u"a", {1, 0});
+    spaceThenTwice();
+    executor->runUntilIdle();
+    EXPECT_EQ(text(), u"a ");
+    EXPECT_EQ(deletesPosted(), 2);
+    after(20);
+    EXPECT_EQ(fires, 1);
+    // The BackSpaces came back through the tap as cursor movers.
+    const auto state = trigger->state();
+    EXPECT_TRUE(state.atBoundary);
+    EXPECT_TRUE(state.boundaryNeedsVerification);
+}
+
+TEST_F(DoubleTapTrigger, TypedSequences) {
+    struct Key {
+        std::uint32_t kc;
+        std::u16string chars;
+        std::uint64_t flags = 0;
+        int gapBefore = 100;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Key> keys;
+        int fires;
+    };
+    const Key e{kE, u"e"};
+    const Case cases[] = {
+        {"after space", {{49, u" "}, e, e}, 1},
+        {"after return", {{36, u"\r"}, e, e}, 1},
+        {"after tab", {{48, u"\t"}, e, e}, 1},
+        {"after keypad enter", {{76, u"\x03"}, e, e}, 1},
+        {"shift space arms", {{49, u" ", shift}, e, e}, 1},
+        {"inside a word", {{11, u"b"}, e, e}, 0},
+        {"three inside a word", {{11, u"b"}, e, e, e}, 0},
+        {"after full stop", {{47, u"."}, e, e}, 0},
+        {"exactly 0.6 apart", {{49, u" "}, e, {kE, u"e", 0, 600}}, 1},
+        {"0.61 apart, then a late pair", {{49, u" "}, e, {kE, u"e", 0, 610}, e}, 0},
+        {"idle resets", {{49, u" "}, e, {kE, u"e", 0, 2010}, e}, 0},
+        {"shift on second", {{49, u" "}, e, {kE, u"E", shift}}, 0},
+        {"command on second", {{49, u" "}, e, {kE, u"e", command}}, 0},
+        {"option on second", {{49, u" "}, e, {kE, u"e", option}}, 0},
+        {"control on second", {{49, u" "}, e, {kE, u"e", control}}, 0},
+        {"fn on second", {{49, u" "}, e, {kE, u"e", function}}, 0},
+        {"caps lock matches", {{49, u" "}, e, {kE, u"E", capsLock}}, 1},
+        {"other key between", {{49, u" "}, e, {11, u"b"}, e}, 0},
+        {"three quick taps fire once", {{49, u" "}, e, e, e}, 1},
+        {"after a fire the field is read again", {{49, u" "}, e, e, e, e}, 2},
+        {"two pairs", {{49, u" "}, e, e, {49, u" "}, e, e}, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fires = 0;
+        trigger->setTriggerKey(kE);
+        desktop.setValue(field, u"x", {1, 0});
+        after(3000);
+        bool first = true;
+        for (const auto& key : c.keys) {
+            if (!first) {
+                after(key.gapBefore);
+            }
+            first = false;
+            press(key.kc, key.chars, key.flags);
+        }
+        after(100);
+        EXPECT_EQ(fires, c.fires);
+    }
+}
+
+TEST_F(DoubleTapTrigger, UnverifiedBoundaryIsReadThroughAccessibility) {
+    struct Case {
+        const char* name;
+        std::u16string before;
+        bool canSwallow = true;
+        bool secureInput = false;
+        bool trusted = true;
+        std::string subrole;
+        bool staleSelection = false;
+        int fires;
+    };
+    const Case cases[] = {
+        {"space before", u"a ", true, false, true, "", false, 1},
+        {"start of text", u"", true, false, true, "", false, 1},
+        {"letter before", u"ab", true, false, true, "", false, 0},
+        {"secure input", u"a ", true, true, true, "", false, 0},
+        {"not trusted", u"a ", true, false, false, "", false, 0},
+        {"secure field", u"a ", true, false, true, "AXSecureTextField", false, 0},
+        {"selection not empty", u"a ", true, false, true, "", true, 0},
+        {"watched: space before both taps", u"a ", false, false, true, "", false, 1},
+        {"watched: start of text", u"", false, false, true, "", false, 1},
+        {"watched: letter before both taps", u"ab", false, false, true, "", false, 0},
+        {"watched: trigger before both taps", u"e", false, false, true, "", false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fires = 0;
+        desktop.setTapsCanSwallow(c.canSwallow);
+        desktop.setSecureInput(c.secureInput);
+        desktop.setTrusted(c.trusted);
+        const auto size = static_cast<std::int64_t>(c.before.size());
+        // Where the tap only watches (X11), the application already has the key when the field
+        // is read: a window of an application whose text the test keeps as it would be.
+        const auto parent = c.canSwallow ? window : watchedWindow;
+        desktop.setFrontmost(c.canSwallow ? editor : watchedApp);
+        auto target = desktop.addElement(
+            parent, {.subrole = c.subrole,
+                     .value = c.before,
+                     .selection = {c.staleSelection ? 0 : size, c.staleSelection ? 1 : 0},
+                     .reportsTypedCaret = !c.staleSelection});
+        desktop.focus(target);
+        after(3000);
+        click();
+        after(100);
+        press(kE, u"e");
+        after(100);
+        if (!c.canSwallow) {
+            desktop.setValue(target, c.before + u"ee", {size + 2, 0});
+        }
+        press(kE, u"e");
+        after(100);
+        const auto shown = desktop.value(target).value_or(u"");
+        EXPECT_EQ(fires, c.fires) << std::string(shown.begin(), shown.end());
+        desktop.setSecureInput(false);
+        desktop.setTrusted(true);
+    }
+}
+
+TEST_F(DoubleTapTrigger, CursorMoverAndOwnWindowNeedVerification) {
+    desktop.setValue(field, u"ab", {2, 0});
+    after(3000);
+    press(123, u"");  // left arrow: the caret may be anywhere
+    after(100);
+    press(kE, u"e");
+    after(100);
+    press(kE, u"e");
+    after(100);
+    EXPECT_EQ(fires, 0);
+
+    // Our own window in front: never asked, never fires on an unverified boundary.
+    const auto own = desktop.addElement(desktop.addWindow(desktop.ownPid(), {}),
+                                        {.value = u" ", .selection = {1, 0}});
+    desktop.focus(own);
+    desktop.setFrontmost(desktop.ownPid());
+    after(3000);
+    click();
+    press(kE, u"e");
+    after(100);
+    press(kE, u"e");
+    after(100);
+    EXPECT_EQ(fires, 0);
+}
+
+TEST_F(DoubleTapTrigger, SuspensionIgnoresKeysButClicksStillResetTheBoundary) {
+    trigger->suspend();
+    press(11, u"b");
+    spaceThenTwice();
+    settle();
+    EXPECT_EQ(fires, 0);
+    EXPECT_EQ(trigger->state().lastKeystrokeTime, 0);
+    click();
+    EXPECT_TRUE(trigger->state().boundaryNeedsVerification);
+    trigger->resume();
+    spaceThenTwice();
+    settle();
+    EXPECT_EQ(fires, 1);
+    const auto state = trigger->state();
+    EXPECT_TRUE(state.atBoundary);  // after a fire: a boundary that needs checking
+    EXPECT_TRUE(state.boundaryNeedsVerification);
+}
+
+TEST_F(DoubleTapTrigger, RegistrationIsIdempotentAndReenablesAfterADisable) {
+    EXPECT_TRUE(trigger->registerTap());
+    EXPECT_EQ(desktop.tapCount(), 1u);
+    desktop.disableTaps(platform::InputEventType::tapDisabledByTimeout);
+    executor->runUntilIdle();
+    spaceThenTwice();
+    settle();
+    EXPECT_EQ(fires, 1);
+    trigger->unregisterTap();
+    trigger->unregisterTap();
+    EXPECT_EQ(desktop.tapCount(), 0u);
+    spaceThenTwice();
+    settle();
+    EXPECT_EQ(fires, 1);
+
+    desktop.setTapsRefused(true);
+    EXPECT_FALSE(trigger->registerTap());
+    EXPECT_TRUE(logged("DoubleTap",
+                       "register: CGEvent.tapCreate returned nil (accessibility likely missing)"));
+}
+
+TEST_F(DoubleTapTrigger, LogLines) {
+    EXPECT_TRUE(
+        logged("DoubleTap", "register: event tap installed, triggerKeyCode=14, triggerChars=E,e"));
+    spaceThenTwice(250);
+    settle();
+    EXPECT_TRUE(
+        logged("DoubleTap", "trigger match: kc=14 lastWasTrigger=true atBoundary=false dt=0.250s"));
+    EXPECT_TRUE(logged("DoubleTap", "DOUBLE-TAP fired (dt=0.250s)"));
+    for (const auto& record : desktop.logRecords()) {
+        EXPECT_EQ(record.subsystem, "io.quen.ravlin.AppRavlinInput");
+    }
+}
+
+TEST_F(DoubleTapTrigger, TriggerCharactersFollowTheLayout) {
+    desktop.setKeyboardLayout({{14, u"é"}, {49, u" "}});
+    EXPECT_EQ(QNTriggerDoubleTap::makeTriggerCharacterSet(14, *desktop.seams().keyboardLayout),
+              (std::set<std::u16string>{u"é", u"É"}));
+    EXPECT_TRUE(
+        QNTriggerDoubleTap::makeTriggerCharacterSet(99, *desktop.seams().keyboardLayout).empty());
+}
+
+}  // namespace
+}  // namespace ravlin
+
+namespace ravlin {
+namespace {
+
+TEST_F(DoubleTapTrigger, CharactersAreWorkedOutOnlyForPossibleTriggers) {
+    int asked = 0;
+    const auto event = [&](std::uint32_t keyCode, std::u16string characters) {
+        return platform::InputEvent{.type = platform::InputEventType::keyDown,
+                                    .keyCode = keyCode,
+                                    .characterSource =
+                                        [&asked, characters] {
+                                            ++asked;
+                                            return characters;
+                                        },
+                                    .timestamp = 5000};
+    };
+    trigger->handleEvent(event(11, u"b"));
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(trigger->handleEvent(event(kE, u"e")), platform::TapVerdict::pass);
+    EXPECT_EQ(asked, 1);
+}
+
+}  // namespace
+}  // namespace ravlin
