@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "app/shell/recorders/key_capture.h"
 #include "app/shell/triggers/double_tap_trigger.h"
 #include "app/shell/triggers/quick_fix_double_tap_trigger.h"
 #include "core/text/unicode.h"
@@ -75,6 +76,40 @@ TEST(DesktopTriggers, TwoRightShiftTapsFireOnce) {
     waitUntil([] { return false; }, 300ms);
     EXPECT_EQ(fires, 1);
     trigger.unregisterTap();
+}
+
+TEST(DesktopTriggers, AShortcutRecordedThroughTheKeyboardGrabReachesNoApplication) {
+    auto& desktop = Desktop::get();
+    auto& gtk = *desktop.gtk;
+    const auto field = desktop.focus(gtk, "area");
+    ASSERT_TRUE(field);
+    const auto before = desktop.value(field);
+    constexpr std::uint32_t f5 = 96;
+
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> captured;
+    int beeps = 0;
+    QNSessionKeyCapture capture(
+        {.onCapture = [&](std::uint32_t key,
+                          std::uint32_t mods) { captured.emplace_back(key, mods); },
+         .onCancel = [] {},
+         .onModifiersChanged = [](std::uint32_t) {}},
+        desktop.seams, desktop.executor, nullptr, [&] { ++beeps; });
+    ASSERT_TRUE(capture.usesTap());
+    Typist typist;
+    typist.tap(platform::keycode::e);  // a bare letter: a beep, and recording goes on
+    typist.tap(f5);
+    EXPECT_TRUE(waitUntil([&] { return !captured.empty(); }));
+    capture.stop();
+    EXPECT_EQ(captured, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{f5, 0}}));
+    EXPECT_EQ(beeps, 1);
+    waitUntil([] { return false; }, 300ms);
+    EXPECT_EQ(desktop.value(field), before);
+
+    // Once recording stopped, keys reach the application again.
+    typist.tap(platform::keycode::e);
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == before + u"e"; }));
+    typist.tap(platform::keycode::deleteKey);
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == before; }));
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ QNSessionKeyCapture::QNSessionKeyCapture(Callbacks callbacks, const platform::Se
     core_->executor = std::move(executor);
 
     std::weak_ptr<Core> weak = core_;
-    auto tap = seams.keyTaps->startTap(eventMask, [weak](const InputEvent& event) {
+    const platform::KeyTaps::Handler onEvent = [weak](const InputEvent& event) {
         const auto core = weak.lock();
         if (!core) {
             return TapVerdict::pass;
@@ -104,7 +104,14 @@ QNSessionKeyCapture::QNSessionKeyCapture(Callbacks callbacks, const platform::Se
             default:
                 return TapVerdict::pass;
         }
-    });
+    };
+    // The whole keyboard where the desktop lets us hold it: no key reaches any application while
+    // recording. Else the tap, which on some desktops can only watch.
+    if (auto capture = seams.keyTaps->startCapture(onEvent)) {
+        core_->eventTap = std::move(*capture);
+        return;
+    }
+    auto tap = seams.keyTaps->startTap(eventMask, onEvent);
     if (tap) {
         core_->eventTap = std::move(*tap);
         core_->eventTap->setEnabled(true);
