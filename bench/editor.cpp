@@ -13,6 +13,7 @@
 
 #include "app/editor/controller_auto_correcting_text.h"
 #include "app/editor/correction_animation_plan.h"
+#include "bench/bench_application.h"
 #include "bench/bench_input.h"
 
 namespace {
@@ -20,21 +21,9 @@ namespace {
 using namespace ravlin;
 using Clock = std::chrono::steady_clock;
 
-void application() {
-    static int argc = 1;
-    static char name[] = "bench_editor";
-    static char* argv[] = {name, nullptr};
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    // Never destroyed: the benchmark exits with Qt's globals still up.
-    static auto* app = new QApplication(argc, argv);
-    (void)app;
-}
-
 struct Editor {
     explicit Editor(std::u16string text) {
-        application();
+        bench::offscreenApplication("bench_editor");
         controller = std::make_shared<QNControllerAutoCorrectingText>(
             QNModelTextEditorInteractionMode::composer, executor);
         view = controller->textView();

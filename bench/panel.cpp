@@ -2,6 +2,8 @@
 // appearances, and the blur alone on the halo's layer. Off screen.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_application.h"
+
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
@@ -12,20 +14,8 @@ namespace {
 
 using namespace ravlin;
 
-void application() {
-    static int argc = 1;
-    static char name[] = "bench_panel";
-    static char* argv[] = {name, nullptr};
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    // Never destroyed: the benchmark exits with Qt's globals still up.
-    static auto* app = new QApplication(argc, argv);
-    (void)app;
-}
-
 void beamFrame(benchmark::State& state, bool dark) {
-    application();
+    bench::offscreenApplication("bench_panel");
     const auto config = QNConfigComposerBorderAnimation::standard().adapted(dark);
     QImage target(540, 360, QImage::Format_ARGB32_Premultiplied);
     double phase = 0;

@@ -142,7 +142,7 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
                                                                std::u16string to,
                                                                int durationMilliseconds,
                                                                int maxStepMilliseconds, bool pulses,
-                                                               std::stop_token stop);
+                                                               std::stop_token stop) override;
 
     // --- Keys and commands (Composer only; the document mode lets the editor act)
     bool handleKeyDown(QKeyEvent* event);

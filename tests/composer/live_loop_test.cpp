@@ -10,6 +10,7 @@
 #include "app/composer/composer_service.h"
 #include "app/editor/controller_auto_correcting_text.h"
 #include "app/preferences/defaults.h"
+#include "tests/support/qt_application.h"
 
 namespace ravlin {
 namespace {
@@ -17,20 +18,7 @@ namespace {
 using namespace std::chrono_literals;
 using text::Utf16Range;
 
-class ApplicationEnvironment final : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "tests_composer";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app.reset(); }
-
-    std::unique_ptr<QApplication> app;
-};
-[[maybe_unused]] auto* const environment =
-    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+[[maybe_unused]] auto* const qtApplication = testing::addQtApplication("tests_composer");
 
 class LiveLoop : public ::testing::Test {
   public:

@@ -12,6 +12,7 @@
 
 #include "app/editor/controller_auto_correcting_text.h"
 #include "core/text/unicode.h"
+#include "tests/support/qt_application.h"
 
 namespace ravlin {
 namespace {
@@ -21,21 +22,7 @@ using K = QNUserEditKind;
 using text::Utf16Range;
 
 // One application for the whole program, gone before the program's exit handlers run (Qt's
-// own globals must outlive it).
-class ApplicationEnvironment final : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "tests_editor";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app.reset(); }
-
-    std::unique_ptr<QApplication> app;
-};
-[[maybe_unused]] auto* const environment =
-    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+[[maybe_unused]] auto* const qtApplication = testing::addQtApplication("tests_editor");
 
 void application() {}
 

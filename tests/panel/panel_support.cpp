@@ -2,23 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/qt_application.h"
+
 namespace ravlin::testing_panel {
 namespace {
 
-// Gone before the program's exit handlers run: Qt's own globals must outlive it.
-class ApplicationEnvironment final : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "tests_panel";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app.reset(); }
-    std::unique_ptr<QApplication> app;
-};
-[[maybe_unused]] auto* const environment =
-    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+[[maybe_unused]] auto* const qtApplication = testing::addQtApplication("tests_panel");
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 
 #include "app/shell/recorders/double_tap_recorder.h"
 #include "app/shell/recorders/hot_key_recorder.h"
+#include "tests/support/qt_application.h"
 #include "tests/triggers/trigger_fixture.h"
 
 namespace ravlin {
@@ -13,20 +14,7 @@ using platform::InputEvent;
 using platform::InputEventType;
 namespace flag = platform::eventflag;
 
-// Gone before the program's exit handlers run: Qt's own globals must outlive it.
-class ApplicationEnvironment final : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        static int argc = 1;
-        static char name[] = "tests_triggers";
-        static char* argv[] = {name, nullptr};
-        app = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override { app.reset(); }
-    std::unique_ptr<QApplication> app;
-};
-[[maybe_unused]] auto* const environment =
-    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+[[maybe_unused]] auto* const qtApplication = testing::addQtApplication("tests_triggers");
 
 class Recorders : public testing::TriggerDesktop {
   public:

@@ -1,5 +1,7 @@
 #include "app/shell/recorders/double_tap_recorder.h"
 
+#include "app/shell/recorders/key_capture.h"
+
 #include <QApplication>
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -138,6 +140,7 @@ bool QNViewDoubleTapKeyRecorder::isModifierKeyCode(std::uint32_t keyCode) {
 }
 
 bool QNViewDoubleTapKeyRecorder::isExcludedKeyCode(std::uint32_t keyCode) {
+    // Return, keypad Enter, Tab, Delete, forward Delete, the arrows, then F1-F20.
     switch (keyCode) {
         case 36:
         case 76:
@@ -152,29 +155,9 @@ bool QNViewDoubleTapKeyRecorder::isExcludedKeyCode(std::uint32_t keyCode) {
         case 121:
         case 115:
         case 119:
-        case 122:
-        case 120:
-        case 99:
-        case 118:
-        case 96:
-        case 97:
-        case 98:
-        case 100:
-        case 101:
-        case 109:
-        case 103:
-        case 111:
-        case 105:
-        case 107:
-        case 113:
-        case 106:
-        case 64:
-        case 79:
-        case 80:
-        case 90:
             return true;
         default:
-            return false;
+            return QNSessionKeyCapture::isFunctionKey(keyCode);
     }
 }
 
