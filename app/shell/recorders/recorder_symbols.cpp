@@ -15,6 +15,9 @@ const std::vector<QNSymbolEntry>& symbolTable() {
         {"shift.fill", "", u"\u21E7"},
         {"option", "", u"\u2325"},
         {"control", "", u"\u2303"},
+        // The tray menu's correction problem.
+        {"exclamationmark.triangle.fill", "dialog-warning", u"\u26A0"},
+        {"exclamationmark.circle.fill", "dialog-error", u"\u2757"},
     };
     return table;
 }
