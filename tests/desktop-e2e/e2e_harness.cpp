@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QStringList>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -376,13 +377,20 @@ QString screenshot(const QString& name) {
 
 namespace {
 
-// Waits until `pid` is on the accessibility bus and in front (at most 20 s in all).
+// Waits until a window of `pid` is in front (at most 20 s): its window may be mapped well after
+// the process started, and only then can it be activated.
+bool inFront(platform::ProcessID pid) {
+    auto& desktop = Desktop::get();
+    return waitUntil([&] { return desktop.bringToFront(pid, 1s); }, 20s);
+}
+
+// The same, and on the accessibility bus.
 bool upAndInFront(platform::ProcessID pid) {
     auto& desktop = Desktop::get();
     return waitUntil(
                [&] { return desktop.seams.accessibility->applicationElement(pid).hasValue(); },
                20s) &&
-           desktop.bringToFrontPersistently(pid);
+           inFront(pid);
 }
 
 }  // namespace
@@ -396,13 +404,20 @@ StockEditor::StockEditor(const QString& text) {
     file.close();
     process_.setStandardInputFile(QProcess::nullDevice());
     process_.setStandardOutputFile(QProcess::nullDevice());
-    process_.setStandardErrorFile(QProcess::nullDevice());
+    process_.setStandardErrorFile(outputFolder() + QStringLiteral("/mousepad.log"));
     process_.start(QStringLiteral("mousepad"), {path});
     if (!process_.waitForStarted(10000)) {
         return;
     }
     pid_ = static_cast<platform::ProcessID>(process_.processId());
     ready_ = upAndInFront(pid_);
+    if (!ready_) {
+        std::fprintf(
+            stderr, "mousepad (pid %lld) not ready: %s, exit %d; its log: %s\n",
+            static_cast<long long>(pid_),
+            process_.state() == QProcess::NotRunning ? "ended" : "running", process_.exitCode(),
+            QFile::encodeName(outputFolder() + QStringLiteral("/mousepad.log")).constData());
+    }
 }
 
 StockEditor::~StockEditor() {
@@ -418,7 +433,7 @@ Terminal::Terminal() {
         return;
     }
     pid_ = static_cast<platform::ProcessID>(process_.processId());
-    ready_ = Desktop::get().bringToFrontPersistently(pid_);
+    ready_ = inFront(pid_);
 }
 
 Terminal::~Terminal() {
