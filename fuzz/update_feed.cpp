@@ -1,9 +1,9 @@
 // Arbitrary bytes as the update feed. Reading never crashes; it gives either a release whose
 // version is a version text and whose link is empty or a web address, or a failure in words.
 // Version comparison is a total order that agrees with itself in both directions.
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
-#include <cctype>
 #include <cstdlib>
 #include <string>
 #include <string_view>

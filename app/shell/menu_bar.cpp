@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QMenu>
 #include <QPainter>
@@ -107,7 +108,25 @@ void QNControllerMenuBar::buildMenu() {
 
     correctionIssueItem_->setVisible(false);
     correctionIssueSeparator_->setVisible(false);
+    // A menu that opens on its own (from the tray or a button) belongs to no window, so Qt
+    // never matches its items' shortcuts: the menu answers them itself.
+    menu_->installEventFilter(this);
     statusItem_->setContextMenu(menu_.get());
+}
+
+bool QNControllerMenuBar::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != menu_.get() || event->type() != QEvent::KeyPress) {
+        return false;
+    }
+    const QKeySequence pressed(static_cast<QKeyEvent*>(event)->keyCombination());
+    for (QAction* item : {settingsItem_, quitItem_}) {
+        if (item->isEnabled() && item->shortcut() == pressed) {
+            menu_->hide();
+            item->trigger();
+            return true;
+        }
+    }
+    return false;
 }
 
 void QNControllerMenuBar::showStatusItem() {
@@ -124,8 +143,8 @@ void QNControllerMenuBar::refresh() {
     if (callbacks_.hotKeyConfig && dependencies_.keyboardLayout) {
         const QNConfigHotKey config = callbacks_.hotKeyConfig();
         if (config.keyCode != QNConfigHotKey::noKeyCode || config.modifiers != 0) {
-            title += QStringLiteral("  ") + QString::fromStdString(config.displayString(
-                                                *dependencies_.keyboardLayout));
+            title += QStringLiteral("  ") +
+                     QString::fromStdString(config.displayString(*dependencies_.keyboardLayout));
         }
     }
     triggerItem_->setText(title);
@@ -139,16 +158,15 @@ void QNControllerMenuBar::refresh() {
                             dependencies_.updateChecker->updaterController().canCheckForUpdates());
 }
 
-void QNControllerMenuBar::applyCorrectionIssue(
-    const std::optional<QNModelCorrectionIssue>& issue) {
+void QNControllerMenuBar::applyCorrectionIssue(const std::optional<QNModelCorrectionIssue>& issue) {
     correctionIssueItem_->setVisible(issue.has_value());
     correctionIssueSeparator_->setVisible(issue.has_value());
     if (issue) {
         const QString menuDetail = QString::fromStdString(issue->menuDetail);
         correctionIssueItem_->setText(menuDetail);
         correctionIssueItem_->setToolTip(QString::fromStdString(issue->detail));
-        QIcon icon = symbolIcon(correctionIssueSymbol(issue->kind),
-                                menu_->palette().color(QPalette::Text));
+        QIcon icon =
+            symbolIcon(correctionIssueSymbol(issue->kind), menu_->palette().color(QPalette::Text));
         icon.setIsMask(true);
         correctionIssueItem_->setIcon(icon);
         correctionIssueItem_->setIconText(menuDetail);
@@ -158,6 +176,7 @@ void QNControllerMenuBar::applyCorrectionIssue(
                     : QNMenuBarTint::yellow);
     } else {
         correctionIssueItem_->setText(QString());
+        correctionIssueItem_->setIconText(QString());
         correctionIssueItem_->setToolTip(QString());
         correctionIssueItem_->setIcon(QIcon());
         statusItem_->setToolTip(wording("Ravlin"));

@@ -109,6 +109,9 @@ class QNControllerMenuBar final : public QObject {
     [[nodiscard]] QAction* updateItem() const { return updateItem_; }
     [[nodiscard]] QAction* quitItem() const { return quitItem_; }
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void buildMenu();
     void setTint(QNMenuBarTint tint);

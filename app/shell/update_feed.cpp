@@ -7,7 +7,8 @@
 namespace ravlin {
 namespace {
 
-constexpr auto sparkleNamespace = QLatin1String("http://www.andymatuschak.org/xml-namespaces/sparkle");
+constexpr auto sparkleNamespace =
+    QLatin1String("http://www.andymatuschak.org/xml-namespaces/sparkle");
 
 // The digits of a component without leading zeros ("007" -> "7", "0" -> "").
 std::string_view significant(std::string_view digits) {
@@ -62,16 +63,18 @@ ItemFields readItem(QXmlStreamReader& reader) {
         const auto ns = reader.namespaceUri();
         if (name == QLatin1String("enclosure") && ns.isEmpty()) {
             const auto attributes = reader.attributes();
-            fields.enclosureShortVersion =
-                trimmed(attributes.value(sparkleNamespace, QLatin1String("shortVersionString")).toString());
+            fields.enclosureShortVersion = trimmed(
+                attributes.value(sparkleNamespace, QLatin1String("shortVersionString")).toString());
             fields.enclosureVersion =
                 trimmed(attributes.value(sparkleNamespace, QLatin1String("version")).toString());
             fields.enclosureURL = trimmed(attributes.value(QLatin1String("url")).toString());
             reader.skipCurrentElement();
         } else if (ns == sparkleNamespace && name == QLatin1String("shortVersionString")) {
-            fields.elementShortVersion = trimmed(reader.readElementText(QXmlStreamReader::SkipChildElements));
+            fields.elementShortVersion =
+                trimmed(reader.readElementText(QXmlStreamReader::SkipChildElements));
         } else if (ns == sparkleNamespace && name == QLatin1String("version")) {
-            fields.elementVersion = trimmed(reader.readElementText(QXmlStreamReader::SkipChildElements));
+            fields.elementVersion =
+                trimmed(reader.readElementText(QXmlStreamReader::SkipChildElements));
         } else if (ns.isEmpty() && name == QLatin1String("title")) {
             fields.title = trimmed(reader.readElementText(QXmlStreamReader::SkipChildElements));
         } else if (ns.isEmpty() && name == QLatin1String("link")) {

@@ -64,8 +64,8 @@ QNUpdateCheckResult fetchUpdateCheck(const net::HttpClient& client, const std::s
     if (!reading.newest) {
         return failed(ourVersion, reading.failure);
     }
-    const bool newer = !isVersionText(ourVersion) ||
-                       compareVersions(reading.newest->version, ourVersion) > 0;
+    const bool newer =
+        !isVersionText(ourVersion) || compareVersions(reading.newest->version, ourVersion) > 0;
     return {.kind = newer ? QNUpdateCheckResult::Kind::newerVersion
                           : QNUpdateCheckResult::Kind::upToDate,
             .ourVersion = ourVersion,
@@ -186,8 +186,8 @@ void QNControllerUpdater::checkForUpdates() {
 void QNControllerUpdater::startCheck(bool scheduled) {
     checking_ = true;
     updateCanCheck();
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-        wallNow().time_since_epoch());
+    const auto seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(wallNow().time_since_epoch());
     dependencies_.defaults->set(lastCheckTimeKey, static_cast<std::int64_t>(seconds.count()));
     scheduleNextCheck();
 
@@ -232,8 +232,8 @@ void QNControllerUpdater::scheduleNextCheck() {
     } else {
         delay = std::chrono::nanoseconds::zero();
     }
-    scheduledCheck_ = dependencies_.executor->postAfter(
-        delay, [this, weak = std::weak_ptr<char>(lifetime_)] {
+    scheduledCheck_ =
+        dependencies_.executor->postAfter(delay, [this, weak = std::weak_ptr<char>(lifetime_)] {
             if (weak.expired()) {
                 return;
             }

@@ -54,8 +54,7 @@ class MenuBar : public ::testing::Test {
             .workspace = desktop.seams().workspace,
             .buildConfig = QNConfigBuild({{"RavlinUpdateFeedURL", "http://127.0.0.1:9/feed"}}),
         });
-        updates = std::make_shared<QNServiceUpdate>(executor, logger, updater,
-                                                    QNConfigBuild({}));
+        updates = std::make_shared<QNServiceUpdate>(executor, logger, updater, QNConfigBuild({}));
         menuBar = std::make_unique<QNControllerMenuBar>(
             QNMenuBarCallbacks{
                 .onTrigger = [this] { calls.push_back("trigger"); },
@@ -114,10 +113,9 @@ TEST_F(MenuBar, ItemsInOrderWithTheirStates) {
     modeStore->setMode(QNCorrectionModelMode::online);
     updates->updaterController().startUpdater();
     issue = issueOf(QNModelCorrectionIssueSeverity::critical);
-    EXPECT_EQ(open(),
-              (QStringList{"Cloud correction: no connection", "-", "(Open Composer)",
-                           "[x] Use Cloud AI Correction", "Open Log", "-", "Settings…",
-                           "Check for Updates…", "-", "Quit Ravlin"}));
+    EXPECT_EQ(open(), (QStringList{"Cloud correction: no connection", "-", "(Open Composer)",
+                                   "[x] Use Cloud AI Correction", "Open Log", "-", "Settings…",
+                                   "Check for Updates…", "-", "Quit Ravlin"}));
     EXPECT_EQ(menuBar->settingsItem()->shortcut(), QKeySequence("Ctrl+,"));
     EXPECT_EQ(menuBar->quitItem()->shortcut(), QKeySequence("Ctrl+Q"));
     EXPECT_TRUE(menuBar->quitItem()->icon().isNull());
@@ -163,8 +161,8 @@ TEST_F(MenuBar, ActionsReachTheirCallbacks) {
     }
     menuBar->newTextDocumentTapped();
     menuBar->openTextFileTapped();
-    EXPECT_EQ(calls, (std::vector<std::string>{"correction settings", "trigger", "settings",
-                                               "quit", "new", "open"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"correction settings", "trigger", "settings", "quit",
+                                               "new", "open"}));
 
     // The cloud item's check mark follows at once, without reopening the menu.
     menuBar->cloudAIItem()->trigger();

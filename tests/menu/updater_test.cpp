@@ -37,11 +37,11 @@ ScriptedReply feedReply(std::string body, int status = 200) {
 }
 
 TEST(UpdateFeed, VersionsCompareByNumberPerComponent) {
-    EXPECT_GT(compareVersions("0.10", "0.9"), 0);
-    EXPECT_EQ(compareVersions("1.0", "1"), 0);
-    EXPECT_EQ(compareVersions("01.2", "1.2.0"), 0);
-    EXPECT_LT(compareVersions("1.2", "1.2.1"), 0);
-    EXPECT_GT(compareVersions("100000000000000000000001", "99999999999999999999999"), 0);
+    EXPECT_TRUE(compareVersions("0.10", "0.9") > 0);
+    EXPECT_TRUE(compareVersions("1.0", "1") == 0);
+    EXPECT_TRUE(compareVersions("01.2", "1.2.0") == 0);
+    EXPECT_TRUE(compareVersions("1.2", "1.2.1") < 0);
+    EXPECT_TRUE(compareVersions("100000000000000000000001", "99999999999999999999999") > 0);
     for (const std::string_view bad : {"", "1.", ".1", "1..2", "1.2b", " 1"}) {
         EXPECT_FALSE(isVersionText(bad)) << bad;
     }
@@ -61,8 +61,9 @@ TEST(UpdateFeed, NewestItemWinsWhateverItsPlaceAndUnsafeLinksAreDropped) {
 
 class Updater : public ::testing::Test {
   protected:
-    std::unique_ptr<QNControllerUpdater> make(std::optional<std::string> feed,
-                                              std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+    std::unique_ptr<QNControllerUpdater> make(
+        std::optional<std::string> feed,
+        std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
         std::map<std::string, std::string> build{{"CFBundleShortVersionString", "1.2"}};
         if (feed) {
             build.emplace("RavlinUpdateFeedURL", *feed);
@@ -75,11 +76,12 @@ class Updater : public ::testing::Test {
             .workspace = desktop.seams().workspace,
             .buildConfig = QNConfigBuild(std::move(build)),
             // The calendar moves with the executor's virtual time.
-            .wallClock = [this] {
-                return std::chrono::system_clock::time_point(std::chrono::hours(500000)) +
-                       std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                           executor->now() - start);
-            },
+            .wallClock =
+                [this] {
+                    return std::chrono::system_clock::time_point(std::chrono::hours(500000)) +
+                           std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                               executor->now() - start);
+                },
             .timeout = timeout,
         });
     }
@@ -172,7 +174,8 @@ TEST_F(Updater, WithoutAFeedNothingCanBeChecked) {
 TEST_F(Updater, NoCheckCanStartWhileOneRuns) {
     auto updater = make(server.url("/feed"));
     std::vector<bool> heard;
-    auto watching = updater->observeCanCheckForUpdates([&](const bool& can) { heard.push_back(can); });
+    auto watching =
+        updater->observeCanCheckForUpdates([&](const bool& can) { heard.push_back(can); });
     EXPECT_FALSE(updater->canCheckForUpdates());
     updater->startUpdater();
     server.enqueue(feedReply(appcast(item("1.2"))));
