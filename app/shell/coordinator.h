@@ -35,6 +35,7 @@
 #include "app/preferences/preferences.h"
 #include "app/settings/settings_pane.h"
 #include "app/shell/permissions.h"
+#include "app/shell/triggers/hot_key.h"
 #include "app/support/app_context.h"
 #include "core/providers/codex-cli/detection.h"
 #include "core/support/clock.h"
@@ -58,17 +59,6 @@ class QNTriggerQuickFixDoubleTap;
 class QNViewComposition;
 class QNQuickFixHUDController;
 class QNQuickFixPasteboardManager;
-
-// The Composer shortcut: registered, or built and waiting. Releasing one unregisters it.
-class QNHandleHotKey {
-  public:
-    virtual ~QNHandleHotKey() = default;
-    // True when the shortcut is in force after the call.
-    virtual bool registerKey() = 0;
-    virtual void unregisterKey() = 0;
-    // The Fn-key kind needs Accessibility and is torn down and restored with it.
-    [[nodiscard]] virtual bool isFunctionKeyHotKey() const = 0;
-};
 
 // Everything the coordinator works with that comes from outside: the desktop, the defaults, the
 // process environment, the main sequence and the runner for blocking work, and the few program

@@ -2,11 +2,14 @@
 
 #include <unistd.h>
 #include <QApplication>
+#include <QKeySequence>
 #include <QMenu>
+#include <QShortcut>
 #include <QSystemTrayIcon>
 #include <cstdio>
 #include <memory>
 
+#include "app/shell/coordinator.h"
 #include "app/shell/signal_watcher.h"
 #include "app/shell/single_instance.h"
 #include "app/shell/status_window.h"
@@ -24,6 +27,11 @@ void say(const std::string& line) {
 }
 
 }  // namespace
+
+bool isRunningForPreviews(const EnvironmentSnapshot& environment) {
+    const auto found = environment.find("XCODE_RUNNING_FOR_PREVIEWS");
+    return found != environment.end() && found->second == "1";
+}
 
 int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     QApplication::setApplicationName(QStringLiteral("ravlin"));
@@ -57,24 +65,50 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // blocking work and the clock.
     const auto executor = std::make_shared<QtExecutor>();
     auto seams = platform::withUnavailableFilled(desktopSeams ? desktopSeams() : platform::Seams{});
-    const auto defaults = std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath());
-    const AppContext context{
-        .seams = seams,
-        .executor = executor,
-        .workRunner = std::make_shared<ThreadWorkRunner>(),
-        .clock = std::make_shared<SteadyClock>(),
-        .preferences = makePreferences(defaults, process::currentEnvironment(), seams),
-        .logger = std::make_shared<QNLoggerEvent>(defaults),
-    };
-    const std::string notice = unconnectedNotice(context.seams);
-    const std::string connected = connectedNotice(context.seams);
+    const auto environment = process::currentEnvironment();
+    const std::string notice = unconnectedNotice(seams);
+    const std::string connected = connectedNotice(seams);
 
     StatusWindow window(QString::fromStdString(notice));
     QObject::connect(&window, &StatusWindow::quitRequested, &application, &QApplication::quit);
+    // Until the settings window exists, the status window stands in for it.
+    const auto showSettingsWindow = [&window](std::optional<QNModelSettingsPane>) {
+        window.bringForward();
+    };
+    // Settings…: Ctrl+, while any of the program's windows is active.
+    QShortcut settingsShortcut(QKeySequence(QStringLiteral("Ctrl+,")), &window);
+    settingsShortcut.setContext(Qt::ApplicationShortcut);
+    QObject::connect(&settingsShortcut, &QShortcut::activated, &window,
+                     [&] { showSettingsWindow(std::nullopt); });
 
+    // The coordinator makes every long-lived object and registers the triggers; it starts once
+    // the event loop runs. Previews get none of it: no coordinator, no tray, no trigger.
+    std::shared_ptr<QNCoordinatorApp> coordinator;
+    const bool previews = isRunningForPreviews(environment);
+    if (!previews) {
+        coordinator = QNCoordinatorApp::create(QNCoordinatorEnvironment{
+            .seams = seams,
+            .defaults = std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath()),
+            .processEnvironment = environment,
+            .executor = executor,
+            .workRunner = std::make_shared<ThreadWorkRunner>(),
+            .clock = std::make_shared<SteadyClock>(),
+            .ownPid = static_cast<platform::ProcessID>(::getpid()),
+            .showSettingsWindow = showSettingsWindow,
+            .isSystemTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
+            .quit = [] { QApplication::quit(); },
+        });
+        QNCoordinatorApp::setShared(coordinator);
+    }
+
+    // A provisional tray, only while the coordinator has built no menu of its own.
     std::unique_ptr<QSystemTrayIcon> tray;
     std::unique_ptr<QMenu> menu;
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    const auto showProvisionalTray = [&] {
+        if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+            window.bringForward();
+            return;
+        }
         menu = std::make_unique<QMenu>();
         menu->addAction(QStringLiteral("Quit"), &application, &QApplication::quit);
         tray = std::make_unique<QSystemTrayIcon>(ravlinIcon());
@@ -87,23 +121,34 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
                              }
                          });
         tray->show();
-    } else {
-        window.bringForward();
-    }
+    };
 
     QObject::connect(&instance, &SingleInstance::activationRequested, &window, [&window] {
         say("asked to come forward");
         window.bringForward();
     });
 
-    executor->post([notice, connected] {
+    executor->post([&, notice, connected] {
         say("running (pid " + std::to_string(::getpid()) + ")");
         say(connected);
         if (!notice.empty()) {
             say(notice);
         }
+        if (previews) {
+            showSettingsWindow(std::nullopt);
+            return;
+        }
+        coordinator->start();
+        if (!coordinator->menuBar) {
+            showProvisionalTray();
+        }
+        say("Coordinator started");
     });
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // The triggers let go of the desktop (the hot key's grab among them) before the seams go.
+    QNCoordinatorApp::setShared(nullptr);
+    coordinator.reset();
+    return status;
 }
 
 }  // namespace ravlin

@@ -285,6 +285,10 @@ void FakeDesktop::setTapsRefused(bool refused) {
     model_->tapsRefused = refused;
 }
 
+void FakeDesktop::setTapsSeeFn(bool seeFn) {
+    model_->tapsSeeFn = seeFn;
+}
+
 void FakeDesktop::setTapsCanSwallow(bool canSwallow) {
     model_->tapsCanSwallow = canSwallow;
 }

@@ -193,6 +193,8 @@ class FakeDesktop {
     void setTapsRefused(bool refused);
     // Whether a swallow verdict holds the event back (not on X11).
     void setTapsCanSwallow(bool canSwallow);
+    // Whether taps see the Fn key (not on X11).
+    void setTapsSeeFn(bool seeFn);
     // The desktop disables every enabled tap and tells it (tapDisabledByTimeout/ByUserInput).
     void disableTaps(InputEventType reason);
     [[nodiscard]] std::size_t tapCount() const;

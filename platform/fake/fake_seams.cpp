@@ -444,6 +444,7 @@ class FakeKeyTaps final : public KeyTaps {
         return KeyTap(std::move(subscription), std::make_shared<FakeTapControl>(tap));
     }
     bool canSwallow() override { return model_->tapsCanSwallow; }
+    bool seesFn() override { return model_->tapsSeeFn; }
 
   private:
     ModelPtr model_;

@@ -83,6 +83,7 @@ struct Model : std::enable_shared_from_this<Model> {
     std::vector<std::shared_ptr<Tap>> taps;
     bool tapsRefused = false;
     bool tapsCanSwallow = true;
+    bool tapsSeeFn = true;
     std::vector<HotKeyRegistration> hotKeys;
     std::uint64_t nextHotKeySerial = 1;
     std::vector<KeyChord> reservedHotKeys;

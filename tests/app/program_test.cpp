@@ -9,14 +9,20 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <memory>
+#include <string>
 
 namespace {
 
 class Ravlin {
   public:
-    explicit Ravlin(const QString& runtimeFolder) {
+    explicit Ravlin(const QString& runtimeFolder, const QString& previews = {}) {
         auto environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", runtimeFolder);
+        environment.insert("XDG_CONFIG_HOME", runtimeFolder);
+        environment.remove("XCODE_RUNNING_FOR_PREVIEWS");
+        if (!previews.isNull()) {
+            environment.insert("XCODE_RUNNING_FOR_PREVIEWS", previews);
+        }
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         process_.setProcessEnvironment(environment);
         process_.setProcessChannelMode(QProcess::SeparateChannels);
@@ -83,6 +89,22 @@ TEST_F(ProgramTest, StopsWithStatusZeroOnSigtermAndSigint) {
         ravlin.signal(number);
         EXPECT_EQ(ravlin.exitStatus(), 0) << ravlin.errors().toStdString();
         EXPECT_TRUE(ravlin.waitForLine("stopping"));
+    }
+}
+
+TEST_F(ProgramTest, OnlyThePreviewValueOneSkipsTheCoordinator) {
+    for (const char* value : {"1", "true", "0", ""}) {
+        SCOPED_TRACE(value);
+        Ravlin ravlin(runtime.path(), QString::fromUtf8(value));
+        ASSERT_TRUE(ravlin.waitForLine("running")) << ravlin.errors().toStdString();
+        const bool previews = value == std::string("1");
+        if (!previews) {
+            EXPECT_TRUE(ravlin.waitForLine("Coordinator started")) << ravlin.errors().toStdString();
+        }
+        ravlin.signal(SIGTERM);
+        EXPECT_EQ(ravlin.exitStatus(), 0);
+        ravlin.waitForLine("stopping");
+        EXPECT_EQ(ravlin.errors().contains("ravlin: Coordinator started"), !previews);
     }
 }
 

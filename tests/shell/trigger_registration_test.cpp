@@ -1,0 +1,276 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/shell/triggers/double_tap_trigger.h"
+#include "app/shell/triggers/quick_fix_double_tap_trigger.h"
+#include "tests/support/coordinator_fixture.h"
+
+namespace ravlin {
+namespace {
+
+using Lines = std::vector<std::string>;
+constexpr QNConfigHotKey kCommandE{14, 0x100};
+constexpr QNConfigHotKey kCommandR{15, 0x100};
+constexpr QNConfigHotKey kFn{63, 0x800000};
+constexpr QNConfigHotKey kNone{0xFFFFFFFF, 0};
+
+class Triggers : public testing::CoordinatorFixture {
+  public:
+    // Starts with the stored defaults (⌘E, both switches on) and forgets start-up's lines.
+    void start(bool trusted = true) {
+        desktop.setTrusted(trusted);
+        app = startCoordinator();
+        sessionMark = app->logger->entries().size();
+        systemMark = systemLines().size();
+    }
+    Lines newSession() const {
+        const auto all = sessionLines(*app);
+        return {all.begin() + static_cast<std::ptrdiff_t>(sessionMark), all.end()};
+    }
+    Lines newSystem() const {
+        const auto all = systemLines();
+        return {all.begin() + static_cast<std::ptrdiff_t>(systemMark), all.end()};
+    }
+    void trust(bool trusted) {
+        desktop.setTrusted(trusted);
+        activation.activate();
+    }
+    [[nodiscard]] QNConfigHotKey storedHotKey() const {
+        return app->stores->hotKey->config().get();
+    }
+
+    std::shared_ptr<QNCoordinatorApp> app;
+    std::size_t sessionMark = 0;
+    std::size_t systemMark = 0;
+};
+
+TEST_F(Triggers, SameShortcutAnswersTrueAndTouchesNothing) {
+    start();
+    auto* const held = app->hotKey.get();
+    EXPECT_TRUE(app->updateHotKey(kCommandE));
+    EXPECT_EQ(app->hotKey.get(), held);
+    EXPECT_TRUE(desktop.pressHotKey({14, 0x100}));
+    EXPECT_EQ(newSession(), Lines{});
+    EXPECT_EQ(newSystem(), Lines{});
+}
+
+TEST_F(Triggers, NoShortcutClearsAndStores) {
+    start();
+    EXPECT_TRUE(app->updateHotKey(kNone));
+    EXPECT_EQ(app->hotKey, nullptr);
+    EXPECT_EQ(desktop.hotKeyCount(), 0u);
+    EXPECT_EQ(storedHotKey(), kNone);
+    EXPECT_EQ(newSession(), Lines{"Hotkey disabled"});
+    EXPECT_EQ(newSystem(), Lines{"Hotkey disabled"});
+}
+
+TEST_F(Triggers, NewShortcutReplacesTheOld) {
+    start();
+    EXPECT_TRUE(app->updateHotKey(kCommandR));
+    EXPECT_FALSE(desktop.pressHotKey({14, 0x100}));
+    EXPECT_TRUE(desktop.pressHotKey({15, 0x100}));
+    EXPECT_EQ(storedHotKey(), kCommandR);
+    EXPECT_EQ(newSession(), Lines{"Hotkey updated: ⌘R"});
+    EXPECT_EQ(newSystem(), Lines{"Hotkey updated: ⌘R"});
+}
+
+TEST_F(Triggers, RefusedShortcutRevertsToTheStoredOne) {
+    struct Case {
+        const char* name;
+        QNConfigHotKey refused;
+        bool tapsSeeFn;
+    };
+    for (const auto& c : {Case{"held elsewhere", kCommandR, true}, Case{"Fn on X11", kFn, false}}) {
+        SCOPED_TRACE(c.name);
+        desktop.reserveHotKey({15, 0x100});
+        desktop.setTapsSeeFn(c.tapsSeeFn);
+        start();
+        auto* const old = app->hotKey.get();
+        EXPECT_FALSE(app->updateHotKey(c.refused));
+        EXPECT_EQ(storedHotKey(), kCommandE);
+        EXPECT_NE(app->hotKey.get(), old);  // a fresh object for the stored shortcut
+        EXPECT_TRUE(desktop.pressHotKey({14, 0x100}));
+        EXPECT_EQ(desktop.hotKeyCount(), 1u);
+        EXPECT_EQ(newSession(), Lines{"Hotkey update failed; reverted"});
+        EXPECT_EQ(newSystem(), Lines{"Hotkey update FAILED; reverted to ⌘E"});
+        app.reset();
+    }
+}
+
+TEST_F(Triggers, FnShortcutWaitsForTrustThenRestores) {
+    struct Case {
+        const char* name;
+        bool tapsSeeFn;
+        Lines atGrant;
+    };
+    for (const auto& c :
+         {Case{"taps see Fn", true, {"Fn hotkey tap restored"}}, Case{"X11", false, {}}}) {
+        SCOPED_TRACE(c.name);
+        defaults = std::make_shared<MemoryDefaults>();
+        desktop.setTapsSeeFn(c.tapsSeeFn);
+        start(false);
+        EXPECT_TRUE(app->updateHotKey(kFn));
+        EXPECT_EQ(storedHotKey(), kFn);
+        EXPECT_EQ(desktop.hotKeyCount(), 0u);
+        EXPECT_EQ(newSession(), Lines{"Hotkey updated pending Accessibility: fn"});
+        EXPECT_EQ(newSystem(), Lines{"Fn hotkey update deferred until accessibility granted: fn"});
+        app->setDoubleTapEnabled(std::nullopt, false);
+        app->setQuickFixEnabled(std::nullopt, false);
+        systemMark = systemLines().size();
+        trust(true);
+        Lines expected = {"Accessibility status changed: trusted=true"};
+        expected.insert(expected.end(), c.atGrant.begin(), c.atGrant.end());
+        EXPECT_EQ(newSystem(), expected);
+        EXPECT_EQ(desktop.tapCount(), c.atGrant.size());
+        app.reset();
+        desktop.setTrusted(false);
+    }
+}
+
+// The double tap and Quick Fix share their operations' shape.
+struct SwitchCase {
+    const char* name;
+    const char* prefix;  // of the session lines
+    const char* deferred;
+    std::uint32_t otherKey;
+    std::string otherLabel;
+    std::function<void(QNCoordinatorApp&, std::optional<std::uint32_t>, std::optional<bool>)> set;
+    std::function<const void*(const QNCoordinatorApp&)> object;
+    std::function<bool(const QNCoordinatorApp&)> registered;
+    std::function<std::uint32_t(const QNCoordinatorApp&)> triggerKey;
+    std::function<std::pair<std::uint32_t, bool>(const QNCoordinatorApp&)> stored;
+};
+
+class Switches : public Triggers, public ::testing::WithParamInterface<SwitchCase> {};
+
+TEST_P(Switches, OffAndOnAgainReusesTheTrigger) {
+    const auto& c = GetParam();
+    start();
+    const void* const trigger = c.object(*app);
+    c.set(*app, std::nullopt, true);  // as stored: nothing happens
+    EXPECT_EQ(newSession(), Lines{});
+    c.set(*app, std::nullopt, false);
+    EXPECT_FALSE(c.registered(*app));
+    c.set(*app, std::nullopt, true);
+    EXPECT_TRUE(c.registered(*app));
+    EXPECT_EQ(c.object(*app), trigger);
+    EXPECT_EQ(newSession(), (Lines{std::string(c.prefix) + " trigger disabled",
+                                   std::string(c.prefix) + " trigger enabled: " +
+                                       (c.name == std::string("DoubleTap") ? "ee" : "R⇧ R⇧")}));
+    EXPECT_EQ(newSystem(), Lines{});
+}
+
+TEST_P(Switches, RekeyInPlaceAndWhileOff) {
+    const auto& c = GetParam();
+    start();
+    const void* const trigger = c.object(*app);
+    c.set(*app, c.otherKey, std::nullopt);
+    EXPECT_EQ(c.object(*app), trigger);
+    EXPECT_EQ(c.triggerKey(*app), c.otherKey);
+    EXPECT_TRUE(c.registered(*app));
+    c.set(*app, std::nullopt, false);
+    const auto tapsOff = desktop.tapCount();
+    c.set(*app, c.otherKey + 1, std::nullopt);  // re-key while off
+    EXPECT_EQ(desktop.tapCount(), tapsOff);
+    EXPECT_FALSE(c.registered(*app));
+    EXPECT_EQ(c.stored(*app), std::make_pair(c.otherKey + 1, false));
+    EXPECT_EQ(newSession(), (Lines{std::string(c.prefix) + " trigger enabled: " + c.otherLabel,
+                                   std::string(c.prefix) + " trigger disabled",
+                                   std::string(c.prefix) + " trigger disabled"}));
+}
+
+TEST_P(Switches, StoredEvenWhenWaitingOrRefused) {
+    const auto& c = GetParam();
+    defaults->set("DoubleTap.enabled", false);
+    defaults->set("QuickFix.enabled", false);
+    start(false);
+    c.set(*app, std::nullopt, true);
+    EXPECT_FALSE(c.registered(*app));
+    EXPECT_TRUE(c.stored(*app).second);
+    EXPECT_EQ(newSystem(), Lines{c.deferred});
+    // Trust comes, but the taps are refused: the switch stays on, unregistered, and a later
+    // grant registers it.
+    c.set(*app, std::nullopt, false);
+    desktop.setTapsRefused(true);
+    desktop.setTrusted(true);
+    c.set(*app, std::nullopt, true);
+    EXPECT_FALSE(c.registered(*app));
+    EXPECT_TRUE(c.stored(*app).second);
+    const auto session = newSession();
+    EXPECT_EQ(session.front().rfind(
+                  std::string(c.prefix) + " trigger enabled pending Accessibility: ", 0),
+              0u);
+    EXPECT_EQ(session.back(), std::string(c.prefix) + " trigger registration failed");
+    EXPECT_EQ(app->logger->entries().back().kind, QNKindLog::error);
+    desktop.setTapsRefused(false);
+    trust(false);
+    trust(true);
+    EXPECT_TRUE(c.registered(*app));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    , Switches,
+    ::testing::Values(
+        SwitchCase{"DoubleTap", "Double-tap",
+                   "Double-tap registration deferred until accessibility granted", 15, "rr",
+                   [](QNCoordinatorApp& a, auto k, auto e) { a.setDoubleTapEnabled(k, e); },
+                   [](const QNCoordinatorApp& a) -> const void* { return a.doubleTap.get(); },
+                   [](const QNCoordinatorApp& a) { return a.doubleTap->isRegistered(); },
+                   [](const QNCoordinatorApp& a) { return a.doubleTap->state().triggerKeyCode; },
+                   [](const QNCoordinatorApp& a) {
+                       const auto s = a.stores->doubleTap->config().get();
+                       return std::make_pair(s.keyCode, s.isEnabled);
+                   }},
+        SwitchCase{
+            "QuickFix", "Quick Fix", "Quick Fix registration deferred until accessibility granted",
+            56, "L⇧ L⇧", [](QNCoordinatorApp& a, auto k, auto e) { a.setQuickFixEnabled(k, e); },
+            [](const QNCoordinatorApp& a) -> const void* { return a.quickFixDoubleTap.get(); },
+            [](const QNCoordinatorApp& a) { return a.quickFixDoubleTap->isRegistered(); },
+            [](const QNCoordinatorApp& a) { return a.quickFixDoubleTap->state().triggerKeyCode; },
+            [](const QNCoordinatorApp& a) {
+                const auto s = a.stores->quickFix->config().get();
+                return std::make_pair(s.keyCode, s.isEnabled);
+            }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Triggers, TrustLossTearsDownTapsAndKeepsTheGlobalHotKey) {
+    start();
+    trust(false);
+    EXPECT_EQ(desktop.tapCount(), 0u);
+    EXPECT_TRUE(desktop.pressHotKey({14, 0x100}));
+    EXPECT_EQ(newSystem(), (Lines{"Accessibility status changed: trusted=false",
+                                  "Double-tap tap torn down (accessibility revoked)",
+                                  "Quick Fix tap torn down (accessibility revoked)"}));
+    app->setQuickFixEnabled(std::nullopt, false);  // stored while untrusted
+    systemMark = systemLines().size();
+    trust(true);
+    EXPECT_TRUE(app->doubleTap->isRegistered());
+    EXPECT_FALSE(app->quickFixDoubleTap->isRegistered());
+    EXPECT_EQ(newSystem(),
+              (Lines{"Accessibility status changed: trusted=true", "Double-tap tap restored"}));
+    EXPECT_EQ(newSession(), (Lines{"Accessibility revoked", "Quick Fix trigger disabled",
+                                   "Accessibility granted"}));
+}
+
+TEST_F(Triggers, TrustLossTearsDownTheFnHotKeyAndRestoresIt) {
+    defaults->set("HotKey.keyCode", std::int64_t{63});
+    defaults->set("HotKey.modifiers", std::int64_t{0x800000});
+    defaults->set("DoubleTap.enabled", false);
+    defaults->set("QuickFix.enabled", false);
+    start();
+    ASSERT_EQ(desktop.tapCount(), 1u);
+    trust(false);
+    trust(true);
+    EXPECT_EQ(desktop.tapCount(), 1u);
+    EXPECT_EQ(newSystem(),
+              (Lines{"Accessibility status changed: trusted=false",
+                     "Fn hotkey tap torn down (accessibility revoked)",
+                     "Accessibility status changed: trusted=true", "Fn hotkey tap restored"}));
+}
+
+}  // namespace
+}  // namespace ravlin
