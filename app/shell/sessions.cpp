@@ -94,7 +94,10 @@ void QNCoordinatorApp::cancelQuickFixAutoCommit() {
 
 QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string trigger) {
     auto self = weak.lock();
-    if (!self || self->isOpeningPanel || !self->composer) {
+    // Two triggers in one turn of the sequence post two opens; the second finds the first done
+    // (a capture that needs no fallback does not wait) and must not open over it.
+    if (!self || self->isOpeningPanel || self->isPanelOpen || self->isCommitting ||
+        !self->composer) {
         co_return;
     }
     self->isOpeningPanel = true;
