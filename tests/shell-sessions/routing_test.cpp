@@ -1,5 +1,5 @@
 // Engine routing, the Codex detection, the availability line, correction issues and the panel's
-// minimum height, on a started coordinator.
+// minimum height.
 
 #include <gtest/gtest.h>
 
@@ -17,70 +17,56 @@ class Routing : public SessionsFixture {};
 
 const std::string kOpenAI(QNStoreBringYourOwnKey::openAIProviderID);
 
-TEST_F(Routing, EveryReconfigureReplacesPrewarmsAndLogsBothEnginesLiveFirst) {
+std::string route(const std::string& intent, const std::string& primary,
+                  const std::string& fallback, const std::string& reason) {
+    return "correction_route intent=" + intent + " primary=" + primary + " fallback=" + fallback +
+           " reason=" + reason;
+}
+
+TEST_F(Routing, EveryReconfigureReplacesPrewarmsOffTheSequenceAndLogsLiveThenPolish) {
     struct Case {
-        const char* name;
         QNCorrectionModelMode mode;
         bool ownKeyOn, ownKeyComplete, onDeviceAvailable;
         std::string live, polish;
     };
     startApp();
     for (const Case& c : {
-             Case{"local", QNCorrectionModelMode::local, false, false, true,
-                  "correction_route intent=live primary=on-device fallback=none reason=mode-local",
-                  "correction_route intent=polish primary=on-device fallback=none "
-                  "reason=mode-local"},
-             Case{"online with a complete own key", QNCorrectionModelMode::online, true, true, true,
-                  "correction_route intent=live primary=on-device fallback=none "
-                  "reason=mode-online",
-                  "correction_route intent=polish primary=" + kOpenAI +
-                      " fallback=on-device reason=mode-online"},
-             Case{"online with an own key without its key", QNCorrectionModelMode::online, true,
-                  false, true,
-                  "correction_route intent=live primary=on-device fallback=none "
-                  "reason=mode-online",
-                  "correction_route intent=polish primary=on-device fallback=none "
-                  "reason=online-unavailable"},
-             Case{"on-device model unavailable", QNCorrectionModelMode::local, false, false, false,
-                  "correction_route intent=live primary=on-device fallback=none "
-                  "reason=fm-unavailable",
-                  "correction_route intent=polish primary=on-device fallback=none "
-                  "reason=mode-local"},
+             Case{QNCorrectionModelMode::local, false, false, true,
+                  route("live", "on-device", "none", "mode-local"),
+                  route("polish", "on-device", "none", "mode-local")},
+             Case{QNCorrectionModelMode::online, true, true, true,
+                  route("live", "on-device", "none", "mode-online"),
+                  route("polish", kOpenAI, "on-device", "mode-online")},
+             Case{QNCorrectionModelMode::online, true, false, true,
+                  route("live", "on-device", "none", "mode-online"),
+                  route("polish", "on-device", "none", "online-unavailable")},
+             Case{QNCorrectionModelMode::local, false, false, false,
+                  route("live", "on-device", "none", "fm-unavailable"),
+                  route("polish", "on-device", "none", "mode-local")},
          }) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.polish);
         onDevice->setAvailability({c.onDeviceAvailable, "Scripted", ""});
-        auto& stores = *app->stores;
-        stores.correctionModelMode->setMode(c.mode);
-        stores.bringYourOwnKey->setEnabled(c.ownKeyOn);
-        stores.bringYourOwnKey->setProviderKind(QNBYOKProviderKind::openai);
-        stores.bringYourOwnKey->setModel("gpt-5.4-nano");
-        (void)stores.bringYourOwnKey->setAPIKey(c.ownKeyComplete ? "sk-test" : "");
-
-        // Twice: nothing is compared with the routing before.
-        for (int round = 0; round < 2; ++round) {
+        auto& byok = *app->stores->bringYourOwnKey;
+        app->stores->correctionModelMode->setMode(c.mode);
+        byok.setEnabled(c.ownKeyOn);
+        byok.setModel("gpt-5.4-nano");
+        (void)byok.setAPIKey(c.ownKeyComplete ? "sk-test" : "");
+        for (int round = 0; round < 2; ++round) {  // nothing is compared with the last routing
             const auto before = lines().size();
-            const int prewarmsBefore = onDevice->prewarmCalls();
+            const int prewarms = onDevice->prewarmCalls();
             app->reconfigureCorrectionEngines();
-            EXPECT_EQ(onDevice->prewarmCalls(), prewarmsBefore) << "prewarmed on the main sequence";
-            ASSERT_EQ(lines().size(), before + 2);
-            EXPECT_EQ(lines()[before], c.live);
-            EXPECT_EQ(lines()[before + 1], c.polish);
+            EXPECT_EQ(onDevice->prewarmCalls(), prewarms);
+            EXPECT_EQ(linesWith("", before), (std::vector<std::string>{c.live, c.polish}));
             drive(0ms);
-            EXPECT_GT(onDevice->prewarmCalls(), prewarmsBefore);
+            EXPECT_GT(onDevice->prewarmCalls(), prewarms);
         }
     }
-}
-
-TEST_F(Routing, AChunkReroutesOnlyThePolishEngineAndLogsNothing) {
-    startApp();
-    app->stores->correctionModelMode->setMode(QNCorrectionModelMode::online);
-    app->stores->bringYourOwnKey->setEnabled(true);
-    app->stores->bringYourOwnKey->setModel("gpt-5.4-nano");
-    (void)app->stores->bringYourOwnKey->setAPIKey("sk-test");
-    const auto livePrimary = app->liveEngine->diagnosticsSummary().primary.providerID;
+    // A chunk re-routes the polish engine only, logging and prewarming nothing.
     const auto before = lines().size();
     const int prewarms = onDevice->prewarmCalls();
-
+    app->stores->correctionModelMode->setMode(QNCorrectionModelMode::online);
+    app->stores->bringYourOwnKey->setEnabled(true);
+    (void)app->stores->bringYourOwnKey->setAPIKey("sk-test");
     EXPECT_EQ(app->reroutePolishEngine(42),
               "correction_route intent=polish chunk_chars=42 primary=" + kOpenAI +
                   " fallback=on-device reason=mode-online");
@@ -88,7 +74,7 @@ TEST_F(Routing, AChunkReroutesOnlyThePolishEngineAndLogsNothing) {
     EXPECT_EQ(lines().size(), before);
     EXPECT_EQ(onDevice->prewarmCalls(), prewarms);
     EXPECT_EQ(app->polishEngine->diagnosticsSummary().primary.providerID, kOpenAI);
-    EXPECT_EQ(app->liveEngine->diagnosticsSummary().primary.providerID, livePrimary);
+    EXPECT_EQ(app->liveEngine->diagnosticsSummary().primary.providerID, "on-device");
 }
 
 QNCodexCLIDetection codex(std::string version, bool loggedIn) {
@@ -96,105 +82,80 @@ QNCodexCLIDetection codex(std::string version, bool loggedIn) {
             loggedIn ? QNCodexCLILoginState::loggedIn : QNCodexCLILoginState::notLoggedIn};
 }
 
-TEST_F(Routing, ADetectionReroutesOnlyWhenTheConfiguredStateChanges) {
+TEST_F(Routing, ADetectionIsStoredAndReroutesOnlyWhenTheConfiguredStateChanges) {
     struct Case {
-        const char* name;
         QNCodexCLIDetection stored, detected;
-        std::optional<std::string> line;  // with the two route lines after it
+        std::string line;  // empty: nothing written
     };
+    startApp();
     for (const Case& c : {
-             Case{"now configured", codex("0.116.0", false), codex("0.116.0", true),
+             Case{codex("0.116.0", false), codex("0.116.0", true),
                   "Codex CLI configured state changed: configured"},
-             Case{"no longer configured", codex("0.116.0", true), codex("0.116.0", false),
+             Case{codex("0.116.0", true), codex("0.116.0", false),
                   "Codex CLI configured state changed: not configured"},
-             Case{"only the version", codex("0.116.0", true), codex("0.120.1", true), {}},
+             Case{codex("0.116.0", true), codex("0.120.1", true), ""},
          }) {
-        SCOPED_TRACE(c.name);
-        startApp();
+        SCOPED_TRACE(c.line);
         app->stores->bringYourOwnKey->setCodexDetection(c.stored);
         const auto before = lines().size();
         app->reportCodexCLIDetection(c.detected);
         EXPECT_EQ(app->stores->bringYourOwnKey->codexDetection().get(), c.detected);
-        if (!c.line) {
-            EXPECT_EQ(lines().size(), before);
-            continue;
+        const auto after = linesWith("", before);
+        ASSERT_EQ(after.size(), c.line.empty() ? 0u : 3u);
+        if (!c.line.empty()) {
+            EXPECT_EQ(after[0], c.line);
+            EXPECT_EQ(after[1].rfind("correction_route intent=live", 0), 0u);
         }
-        ASSERT_EQ(lines().size(), before + 3);
-        EXPECT_EQ(lines()[before], *c.line);
-        EXPECT_EQ(lines()[before + 1].rfind("correction_route intent=live", 0), 0u);
-        EXPECT_EQ(lines()[before + 2].rfind("correction_route intent=polish", 0), 0u);
     }
 }
 
-TEST_F(Routing, TheStartUpDetectionAnswersAfterStartAndIsDroppedWhenTheCoordinatorIsGone) {
-    // The stored detection was configured; this desktop finds no tool.
-    for (const bool keepCoordinator : {true, false}) {
-        SCOPED_TRACE(keepCoordinator ? "kept" : "gone");
+TEST_F(Routing, TheStartUpDetectionAnswersAfterStartOrNotAtAllOnceTheCoordinatorIsGone) {
+    for (const bool keep : {true, false}) {
+        // The stored detection was configured; this desktop finds no tool.
         QNStoreBringYourOwnKey(defaults, {}).setCodexDetection(codex("0.116.0", true));
-        auto env = environment();
-        env.foundationModels = [provider = onDevice](const std::string&) { return provider; };
-        auto coordinator = QNCoordinatorApp::create(std::move(env));
-        coordinator->logger->startCapturing();
-        coordinator->start();
-        const auto atStart = sessionLines(*coordinator);
-        ASSERT_FALSE(atStart.empty());
-        EXPECT_EQ(atStart.back(), "Coordinator started");
-        std::weak_ptr<QNCoordinatorApp> weak = coordinator;
-        if (!keepCoordinator) {
-            coordinator.reset();
+        app = make();
+        app->start();
+        const auto started = lines().size();
+        EXPECT_EQ(lines().back(), "Coordinator started");
+        std::weak_ptr<QNCoordinatorApp> weak = app;
+        if (!keep) {
+            app.reset();
         }
         drive(100ms);
-        if (!keepCoordinator) {
-            EXPECT_TRUE(weak.expired());
-            continue;
+        if (keep) {
+            EXPECT_EQ(linesWith("", started).size(), 3u);
+            EXPECT_EQ(written("Codex CLI configured state changed: not configured"), 1);
+            const auto system = systemLines();
+            EXPECT_EQ(std::count(system.begin(), system.end(),
+                                 "Codex CLI configured state changed: configured=false"),
+                      1);
         }
-        const auto after = sessionLines(*coordinator);
-        ASSERT_EQ(after.size(), atStart.size() + 3);
-        EXPECT_EQ(after[atStart.size()], "Codex CLI configured state changed: not configured");
-        const auto system = systemLines();
-        EXPECT_NE(std::find(system.begin(), system.end(),
-                            "Codex CLI configured state changed: configured=false"),
-                  system.end());
-        coordinator.reset();
-        drive(50ms);
+        EXPECT_EQ(weak.expired(), !keep);
     }
 }
 
-TEST_F(Routing, TheAvailabilityLineNamesTheLiveEnginesModel) {
-    for (const bool available : {true, false}) {
-        onDevice->setAvailability({available, available ? "Ready" : "Model not loaded", "x"});
-        startApp();
-        app->logEngineAvailability();
-        EXPECT_EQ(lines().back(),
-                  std::string("Engine availability: local_model=") +
-                      (available ? "available (Ready)" : "unavailable (Model not loaded)"));
-    }
-}
-
-TEST_F(Routing, AnOnlineOnlyIssueIsHiddenWhileTheModeIsLocal) {
+TEST_F(Routing, AvailabilityLineIssueVisibilityAndPanelMinimum) {
+    onDevice->setAvailability({false, "Model not loaded", "detail"});
     startApp();
+    app->logEngineAvailability();
+    EXPECT_EQ(lines().back(), "Engine availability: local_model=unavailable (Model not loaded)");
+
     EXPECT_EQ(app->currentCorrectionIssue(), std::nullopt);
     for (const bool onlineOnly : {false, true}) {
-        QNModelCorrectionIssue issue{.title = "Cloud AI unavailable",
-                                     .requiresOnlineMode = onlineOnly};
+        const QNModelCorrectionIssue issue{.title = "Cloud", .requiresOnlineMode = onlineOnly};
         app->composer->setCorrectionIssue(issue);
         app->stores->correctionModelMode->setMode(QNCorrectionModelMode::online);
         EXPECT_EQ(app->currentCorrectionIssue(), issue);
         app->stores->correctionModelMode->setMode(QNCorrectionModelMode::local);
         EXPECT_EQ(app->currentCorrectionIssue(), onlineOnly ? std::nullopt : std::optional(issue));
     }
-}
 
-TEST_F(Routing, TheFontSizeSetsThePointsAndAPanelMinimumOfAtLeast40) {
-    startApp();
     for (const auto [size, points] :
-         {std::pair{QNComposerFontSize::xxs, 12.0}, std::pair{QNComposerFontSize::m, 18.0},
-          std::pair{QNComposerFontSize::xxl, 24.0}}) {
+         {std::pair{QNComposerFontSize::xxs, 12.0}, std::pair{QNComposerFontSize::xxl, 24.0}}) {
         app->applyComposerFontSize(size);
         EXPECT_EQ(app->stores->fontSize->size().get(), size);
-        EXPECT_EQ(QNCoordinatorApp::composerPointSize(size), points);
-        const double expected = std::max(40.0, app->textController->lineHeight(points));
-        EXPECT_EQ(app->panel->panelMinHeight(), expected);
+        EXPECT_EQ(app->panel->panelMinHeight(),
+                  std::max(40.0, app->textController->lineHeight(points)));
         EXPECT_GE(app->panel->minimumHeight(), 40);
         EXPECT_EQ(app->panel->minimumWidth(), 360);
     }
