@@ -292,8 +292,9 @@ void QNCoordinatorApp::SessionFlows::presentPanel(QNCoordinatorApp& app,
                                                   std::function<void()> resignHandler) {
     app.panel->resignHandler = std::move(resignHandler);
     app.panel->positionNear(anchor);
-    auto& workspace = *app.env_.seams.workspace;
-    (void)workspace.activate(workspace.currentApplication().pid);
+    // Activating the panel's own window is what brings this application to the front here:
+    // asking the desktop to activate the process would raise whichever of its windows is
+    // topmost (the settings window, when open), which would take the focus from the panel.
     app.panel->makeKeyAndOrderFront();
     app.composerBorderAnimationTrigger->fire();
 
@@ -308,8 +309,6 @@ void QNCoordinatorApp::SessionFlows::presentPanel(QNCoordinatorApp& app,
 }
 
 void QNCoordinatorApp::SessionFlows::bringPanelBack(QNCoordinatorApp& app) {
-    auto& workspace = *app.env_.seams.workspace;
-    (void)workspace.activate(workspace.currentApplication().pid);
     app.panel->makeKeyAndOrderFront();
     if (auto* view = app.textController->textView()) {
         view->setFocus();

@@ -12,6 +12,9 @@ class ComposerSession : public SessionsFixture {
     void open(const std::string& trigger = "hotkey") {
         app->toggleHotkey(trigger);
         drive(1500ms);  // a seeded text's whole correction settles
+        if (app->isPanelOpen) {
+            desktop.setFrontmost(desktop.ownPid());  // the window manager activated the panel
+        }
     }
 };
 

@@ -23,6 +23,7 @@ class QuickFixSession : public SessionsFixture {
             executor->advance(5ms);
         }
         ASSERT_TRUE(app->isPanelOpen);
+        desktop.setFrontmost(desktop.ownPid());  // the window manager activated the panel
     }
     static std::optional<std::string> headsUpTitle() {
         for (auto* widget : QApplication::topLevelWidgets()) {
@@ -178,6 +179,7 @@ TEST_F(QuickFixSession, TriggersDuringACommitChangeNothing) {
             } else {
                 app->toggleHotkey("hotkey");
                 drive(50ms);
+                desktop.setFrontmost(desktop.ownPid());
                 app->textController->setText(u"Hello there", QNPlacementCaret::end);
                 app->requestCommit();
                 executor->runUntilIdle();  // polishing
