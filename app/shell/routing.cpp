@@ -3,7 +3,6 @@
 #include <qcoro/qcorotask.h>
 
 #include <algorithm>
-#include <array>
 
 #include "app/composer/composer_service.h"
 #include "app/composer/provider_routing.h"
@@ -120,12 +119,6 @@ void QNCoordinatorApp::logEngineAvailability() {
     logSession(QNKindLog::system, std::string("Engine availability: local_model=") +
                                       (summary.isAvailable ? "available" : "unavailable") + " (" +
                                       summary.title + ")");
-}
-
-double QNCoordinatorApp::composerPointSize(QNComposerFontSize size) {
-    static constexpr std::array<double, 7> points{12, 14, 16, 18, 20, 22, 24};
-    const auto index = std::clamp<std::int32_t>(static_cast<std::int32_t>(size), 0, 6);
-    return points[static_cast<std::size_t>(index)];
 }
 
 void QNCoordinatorApp::applyComposerFontSize(QNComposerFontSize size) {

@@ -94,7 +94,10 @@ void QNCoordinatorApp::cancelQuickFixAutoCommit() {
 
 QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string trigger) {
     auto self = weak.lock();
-    if (!self || self->isOpeningPanel || !self->composer) {
+    // Two triggers in one turn of the sequence post two opens; the second finds the first done
+    // (a capture that needs no fallback does not wait) and must not open over it.
+    if (!self || self->isOpeningPanel || self->isPanelOpen || self->isCommitting ||
+        !self->composer) {
         co_return;
     }
     self->isOpeningPanel = true;
@@ -289,8 +292,9 @@ void QNCoordinatorApp::SessionFlows::presentPanel(QNCoordinatorApp& app,
                                                   std::function<void()> resignHandler) {
     app.panel->resignHandler = std::move(resignHandler);
     app.panel->positionNear(anchor);
-    auto& workspace = *app.env_.seams.workspace;
-    (void)workspace.activate(workspace.currentApplication().pid);
+    // Activating the panel's own window is what brings this application to the front here:
+    // asking the desktop to activate the process would raise whichever of its windows is
+    // topmost (the settings window, when open), which would take the focus from the panel.
     app.panel->makeKeyAndOrderFront();
     app.composerBorderAnimationTrigger->fire();
 
@@ -305,8 +309,6 @@ void QNCoordinatorApp::SessionFlows::presentPanel(QNCoordinatorApp& app,
 }
 
 void QNCoordinatorApp::SessionFlows::bringPanelBack(QNCoordinatorApp& app) {
-    auto& workspace = *app.env_.seams.workspace;
-    (void)workspace.activate(workspace.currentApplication().pid);
     app.panel->makeKeyAndOrderFront();
     if (auto* view = app.textController->textView()) {
         view->setFocus();
