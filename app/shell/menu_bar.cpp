@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QCursor>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QKeySequence>
@@ -112,6 +113,13 @@ void QNControllerMenuBar::buildMenu() {
     // never matches its items' shortcuts: the menu answers them itself.
     menu_->installEventFilter(this);
     statusItem_->setContextMenu(menu_.get());
+    // A click opens the menu too, as the context click does.
+    connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger) {
+                    menu_->popup(QCursor::pos());
+                }
+            });
 }
 
 bool QNControllerMenuBar::eventFilter(QObject* watched, QEvent* event) {

@@ -95,12 +95,6 @@ struct Model : std::enable_shared_from_this<Model> {
     LoginItemStatus loginStatus = LoginItemStatus::notRegistered;
     std::optional<ErrorCode> loginFailure;
     bool loginNeedsApproval = false;
-    bool updaterStarted = false;
-    bool canCheckForUpdates = true;
-    bool automaticChecks = true;
-    int updateChecks = 0;
-    CallbackList<> updaterObservers;
-    CallbackList<> willShowUpdateObservers;
     std::vector<std::string> openedURLs;
     bool openURLFails = false;
     std::vector<LogRecord> log;
