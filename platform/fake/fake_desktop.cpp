@@ -329,6 +329,10 @@ void FakeDesktop::setLoginItemNeedsApproval(bool needsApproval) {
     model_->loginNeedsApproval = needsApproval;
 }
 
+int FakeDesktop::loginItemsSettingsOpened() const {
+    return model_->loginItemsSettingsOpened;
+}
+
 void FakeDesktop::setCanCheckForUpdates(bool canCheck) {
     if (std::exchange(model_->canCheckForUpdates, canCheck) != canCheck) {
         model_->updaterObservers.notify();

@@ -207,6 +207,8 @@ class FakeDesktop {
     void setLoginItemFailure(std::optional<ErrorCode> failure);
     // Registering leaves the item waiting for the user's approval.
     void setLoginItemNeedsApproval(bool needsApproval);
+    // How often the login items settings were opened.
+    [[nodiscard]] int loginItemsSettingsOpened() const;
     void setCanCheckForUpdates(bool canCheck);
     [[nodiscard]] bool updaterStarted() const;
     [[nodiscard]] int updateChecks() const;

@@ -94,6 +94,7 @@ struct Model : std::enable_shared_from_this<Model> {
     LoginItemStatus loginStatus = LoginItemStatus::notRegistered;
     std::optional<ErrorCode> loginFailure;
     bool loginNeedsApproval = false;
+    int loginItemsSettingsOpened = 0;
     bool updaterStarted = false;
     bool canCheckForUpdates = true;
     bool automaticChecks = true;

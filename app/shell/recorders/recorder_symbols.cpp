@@ -15,6 +15,14 @@ const std::vector<QNSymbolEntry>& symbolTable() {
         {"shift.fill", "", u"\u21E7"},
         {"option", "", u"\u2325"},
         {"control", "", u"\u2303"},
+        // The settings window's.
+        {"gearshape.fill", "preferences-system", u"\u2699"},
+        {"wand.and.rays", "tools-check-spelling", u"\u2728"},
+        {"keyboard.fill", "input-keyboard", u"\u2328"},
+        {"info.circle.fill", "help-about", u"\u24D8"},
+        {"arrow.counterclockwise", "edit-undo", u"\u21BA"},
+        {"exclamationmark.triangle.fill", "dialog-warning", u"\u26A0"},
+        {"checkmark.circle.fill", "emblem-ok", u"\u2714"},
     };
     return table;
 }
