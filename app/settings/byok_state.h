@@ -5,7 +5,6 @@
 // newest check and that check's identifier. A fresh identifier makes the answer of any earlier
 // check stale.
 
-#include <optional>
 #include <string>
 
 #include "core/support/observable.h"
@@ -28,16 +27,6 @@ struct QNModeBYOKSaveStatus {
 
     friend bool operator==(const QNModeBYOKSaveStatus&, const QNModeBYOKSaveStatus&) = default;
 };
-
-// The text of the status message line under the own-key block: a failure's words; nothing for
-// the other statuses.
-[[nodiscard]] inline std::optional<std::string> byokStatusMessage(
-    const QNModeBYOKSaveStatus& status) {
-    if (status.kind == QNModeBYOKSaveStatus::Kind::failed && !status.message.empty()) {
-        return status.message;
-    }
-    return std::nullopt;
-}
 
 struct QNModelBYOKViewState {
     Observable<std::string> byokKeyInput;

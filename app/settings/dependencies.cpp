@@ -24,6 +24,7 @@ QNModelSettingsDependencies QNModelSettingsDependencies::live(
         dependencies.customCorrectionPromptStore = stores->customCorrectionPrompt;
         dependencies.composerFontSizeStore = stores->fontSize;
     }
+    dependencies.updateChecker = &coordinator->updateChecker();
     dependencies.seams = env.seams;
     dependencies.executor = env.executor;
     dependencies.workRunner = env.workRunner;

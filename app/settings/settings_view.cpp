@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
+#include "app/settings/correction_settings.h"
 #include "app/settings/pane_about.h"
 #include "app/settings/pane_correction.h"
 #include "app/settings/pane_general.h"
@@ -187,7 +188,9 @@ bool recordMeasuredHeight(QNSettingsMeasuredHeights& heights,
 struct QNViewSettings::Private {
     QStackedWidget* stack = nullptr;
     std::map<QNModelSettingsPane, QWidget*> containers;
-    std::map<QNModelSettingsPane, QNSettingsForm*> forms;
+    // The Forms of General and Shortcuts, and the Correction content.
+    std::map<QNModelSettingsPane, QWidget*> forms;
+    std::shared_ptr<QNControllerCorrectionSettings> correction;
     QWidget* aboutContent = nullptr;
     std::unique_ptr<QNPaneGeneral> general;
     std::unique_ptr<QNPaneShortcuts> shortcuts;
@@ -211,8 +214,7 @@ QNViewSettings::QNViewSettings(std::shared_ptr<QNStoreSettingsWindow> windowStat
       dependencies_(previewSnapshot ? std::nullopt : std::move(dependencies)),
       previewSnapshot_(std::move(previewSnapshot)),
       onPreferredContentSizeChange_(std::move(onPreferredContentSizeChange)),
-      correctionContent_(correctionContent ? std::move(correctionContent)
-                                           : QNSettingsCorrectionContent(buildCorrectionPane)),
+      correctionContent_(std::move(correctionContent)),
       d_(std::make_unique<Private>()) {
     if (!dependencies_ && !previewSnapshot_) {
         previewSnapshot_ = QNModelSettingsPreviewSnapshot::makeDefault();
@@ -267,7 +269,10 @@ void QNViewSettings::buildPanes() {
             d_->about = std::make_unique<QNPaneAbout>(*this, *d_->aboutContent);
             d_->aboutContent->installEventFilter(this);
         } else {
-            auto* form = new QNSettingsForm;
+            QWidget* form = pane == QNModelSettingsPane::correction
+                                ? makeCorrectionContent()
+                                : static_cast<QWidget*>(new QNSettingsForm);
+            form->setFixedWidth(QNSettingsForm::width);
             auto* holder = new QWidget;
             auto* outer = new QVBoxLayout(holder);
             outer->setContentsMargins(0, QNSettingsForm::topPadding, 0, 0);
@@ -282,13 +287,13 @@ void QNViewSettings::buildPanes() {
                 scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
                 scroll->setWidget(holder);
                 container = scroll;
-                correctionContent_(*this, *form);
             } else {
                 container = holder;
+                auto* settingsForm = static_cast<QNSettingsForm*>(form);
                 if (pane == QNModelSettingsPane::general) {
-                    d_->general = std::make_unique<QNPaneGeneral>(*this, *form);
+                    d_->general = std::make_unique<QNPaneGeneral>(*this, *settingsForm);
                 } else {
-                    d_->shortcuts = std::make_unique<QNPaneShortcuts>(*this, *form);
+                    d_->shortcuts = std::make_unique<QNPaneShortcuts>(*this, *settingsForm);
                 }
             }
             form->installEventFilter(this);
@@ -297,6 +302,18 @@ void QNViewSettings::buildPanes() {
         d_->stack->addWidget(container);
     }
     d_->stack->setCurrentWidget(d_->containers[windowState_->selectedPane.get()]);
+}
+
+QWidget* QNViewSettings::makeCorrectionContent() {
+    if (correctionContent_) {
+        return correctionContent_(*this);
+    }
+    if (dependencies_ && dependencies_->coordinator) {
+        d_->correction = std::make_shared<QNControllerCorrectionSettings>(
+            correctionSettingsEnvironment(dependencies_->coordinator), byok_);
+        return new QNViewCorrectionPane(d_->correction);
+    }
+    return new QWidget;
 }
 
 void QNViewSettings::observeInputs() {
@@ -331,14 +348,19 @@ void QNViewSettings::observeInputs() {
         subs.push_back(deps.customCorrectionPromptStore->onlineIsEnabled().observe(changed));
         subs.push_back(deps.customCorrectionPromptStore->onlinePrompt().observe(changed));
     }
-    subs.push_back(byok.byokSaveStatus.observe(changed));
+    subs.push_back(byok_->byokSaveStatus.observe(changed));
     subs.push_back(hotKeyError.observe(changed));
 }
 
 QNSettingsLayoutInputs QNViewSettings::layoutInputs() const {
     QNSettingsLayoutInputs in;
     in.hasHotKeyError = hotKeyError.get().has_value();
-    in.saveStatusMessage = byokStatusMessage(byok.byokSaveStatus.get());
+    if (d_->correction) {
+        in.saveStatusMessage = d_->correction->byokStatusMessage();
+    } else if (const auto& status = byok_->byokSaveStatus.get();
+               status.kind == QNModeBYOKSaveStatus::Kind::failed) {
+        in.saveStatusMessage = status.message;
+    }
     if (!dependencies_) {
         return in;
     }
@@ -407,7 +429,15 @@ int QNViewSettings::measurePane(QNModelSettingsPane pane) const {
         return layout->hasHeightForWidth() ? layout->totalHeightForWidth(contentWidth)
                                            : layout->totalSizeHint().height();
     }
-    return d_->forms.at(pane)->measuredHeight() + QNSettingsForm::topPadding;
+    QLayout* layout = d_->forms.at(pane)->layout();
+    if (layout == nullptr) {
+        return QNSettingsForm::topPadding;
+    }
+    layout->activate();
+    const int height = layout->hasHeightForWidth()
+                           ? layout->totalHeightForWidth(QNSettingsForm::width)
+                           : layout->totalSizeHint().height();
+    return height + QNSettingsForm::topPadding;
 }
 
 void QNViewSettings::measureSelectedPane() {
@@ -633,8 +663,15 @@ QWidget* QNViewSettings::paneWidget(QNModelSettingsPane pane) const {
 }
 
 QNSettingsForm* QNViewSettings::form(QNModelSettingsPane pane) const {
+    if (pane == QNModelSettingsPane::correction) {
+        return nullptr;
+    }
     const auto found = d_->forms.find(pane);
-    return found == d_->forms.end() ? nullptr : found->second;
+    return found == d_->forms.end() ? nullptr : static_cast<QNSettingsForm*>(found->second);
+}
+
+QWidget* QNViewSettings::measuredContent(QNModelSettingsPane pane) const {
+    return pane == QNModelSettingsPane::about ? d_->aboutContent : d_->forms.at(pane);
 }
 
 QWidget* QNViewSettings::aboutContent() const {

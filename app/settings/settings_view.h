@@ -10,8 +10,9 @@
 // Two renderings: live, over QNModelSettingsDependencies; and the preview, drawn from a
 // QNModelSettingsPreviewSnapshot at its fixed size, touching no store or service.
 //
-// Pane content: each pane is a widget the view builds once. The Correction pane's sections come
-// from `buildCorrectionPane` (pane_correction.h) unless the view is given content of its own.
+// Pane content: each pane is a widget the view builds once. The Correction pane is
+// QNViewCorrectionPane (pane_correction.h) over the coordinator unless the view is given content
+// of its own.
 
 #include <cstdint>
 #include <functional>
@@ -91,8 +92,8 @@ using QNSettingsMeasuredHeights = std::map<QNModelSettingsPaneMeasurementKey, do
 bool recordMeasuredHeight(QNSettingsMeasuredHeights& heights,
                           const QNModelSettingsPaneMeasurementKey& key, double height);
 
-// The Correction pane's sections, built into `form`.
-using QNSettingsCorrectionContent = std::function<void(QNViewSettings& view, QNSettingsForm& form)>;
+// The Correction pane's content, 460 wide.
+using QNSettingsCorrectionContent = std::function<QWidget*(QNViewSettings& view)>;
 
 class QNViewSettings final : public QWidget {
   public:
@@ -106,7 +107,7 @@ class QNViewSettings final : public QWidget {
     using SizeCallback = std::function<void(QSize)>;
 
     // Live when `dependencies` is given and `previewSnapshot` is not; otherwise the preview.
-    // `correctionContent` empty: buildCorrectionPane.
+    // `correctionContent` empty: the Correction pane over the coordinator (none in the preview).
     QNViewSettings(std::shared_ptr<QNStoreSettingsWindow> windowState,
                    std::optional<QNModelSettingsDependencies> dependencies,
                    std::optional<QNModelSettingsPreviewSnapshot> previewSnapshot,
@@ -132,7 +133,8 @@ class QNViewSettings final : public QWidget {
     Observable<std::optional<std::string>> hotKeyError;
     Observable<std::optional<QNModeKeyCapture>> activeKeyCapture;
     // The own-key rows'.
-    QNModelBYOKViewState byok;
+    [[nodiscard]] QNModelBYOKViewState& byok() const { return *byok_; }
+    [[nodiscard]] const std::shared_ptr<QNModelBYOKViewState>& byokState() const { return byok_; }
     [[nodiscard]] const QNSettingsMeasuredHeights& measuredPaneHeights() const {
         return measuredPaneHeights_;
     }
@@ -158,8 +160,11 @@ class QNViewSettings final : public QWidget {
 
     // The pane widgets (the container the view shows for each pane).
     [[nodiscard]] QWidget* paneWidget(QNModelSettingsPane pane) const;
-    // The Form of a Form pane (nullptr for About).
+    // The Form of the General or Shortcuts pane (nullptr for the others).
     [[nodiscard]] QNSettingsForm* form(QNModelSettingsPane pane) const;
+    // What the view measures for a pane: its Form (for Correction, the Correction content), or
+    // the About content.
+    [[nodiscard]] QWidget* measuredContent(QNModelSettingsPane pane) const;
     [[nodiscard]] QWidget* aboutContent() const;
     [[nodiscard]] bool isTransitionRunning() const;
     [[nodiscard]] bool animationsEnabled() const;
@@ -174,6 +179,7 @@ class QNViewSettings final : public QWidget {
   private:
     struct Private;
     void buildPanes();
+    QWidget* makeCorrectionContent();
     void observeInputs();
     void selectedPaneChanged(QNModelSettingsPane previous, QNModelSettingsPane pane);
     [[nodiscard]] int measurePane(QNModelSettingsPane pane) const;
@@ -184,6 +190,7 @@ class QNViewSettings final : public QWidget {
     std::optional<QNModelSettingsPreviewSnapshot> previewSnapshot_;
     SizeCallback onPreferredContentSizeChange_;
     QNSettingsCorrectionContent correctionContent_;
+    std::shared_ptr<QNModelBYOKViewState> byok_ = std::make_shared<QNModelBYOKViewState>();
     std::optional<Uuid> updateObserverID_;
     QNSettingsMeasuredHeights measuredPaneHeights_;
     std::unique_ptr<Private> d_;
