@@ -16,14 +16,20 @@ void addObserver(QNServiceUpdate& service, const Uuid& id, std::function<void()>
     service.observers[id] = std::move(observer);
 }
 
-void removeObserver(QNServiceUpdate& service, const Uuid& id) { service.observers.erase(id); }
+void removeObserver(QNServiceUpdate& service, const Uuid& id) {
+    service.observers.erase(id);
+}
 
 void setAutomaticallyChecksForUpdates(QNServiceUpdate& service, bool value) {
     service.setAutomaticallyChecksForUpdates(value);
 }
 
-void checkForUpdates(QNServiceUpdate& service) { service.updaterController().checkForUpdates(); }
+void checkForUpdates(QNServiceUpdate& service) {
+    service.updaterController().checkForUpdates();
+}
 
-std::string appVersion(QNServiceUpdate& service) { return service.appVersion(); }
+std::string appVersion(QNServiceUpdate& service) {
+    return service.appVersion();
+}
 
 }  // namespace ravlin::settings_updates

@@ -472,7 +472,7 @@ void QNViewSettings::selectedPaneChanged(QNModelSettingsPane previous, QNModelSe
     if (d_->transition) {
         d_->transition->stop();
     }
-    const bool animate = isVisible() && animationsEnabled();
+    const bool animate = isVisible() && animationsEnabled() && !previewSnapshot_;
     if (animate) {
         auto* overlay = new TransitionOverlay(outgoing->grab(), this);
         overlay->setGeometry(d_->stack->geometry());
@@ -558,7 +558,12 @@ bool QNViewSettings::eventFilter(QObject* watched, QEvent* event) {
 
 void QNViewSettings::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (previewSnapshot_ || d_->appeared) {
+    if (previewSnapshot_) {
+        // The preview's fixed size; nothing else happens on appearing.
+        preferredSizeMayHaveChanged();
+        return;
+    }
+    if (d_->appeared) {
         return;
     }
     d_->appeared = true;

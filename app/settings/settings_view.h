@@ -40,6 +40,9 @@ class QStackedWidget;
 
 namespace ravlin {
 
+class QNPaneAbout;
+class QNPaneGeneral;
+class QNPaneShortcuts;
 class QNViewSettings;
 
 // Which recorder of the Shortcuts pane captures keys.
@@ -166,6 +169,9 @@ class QNViewSettings final : public QWidget {
     // the About content.
     [[nodiscard]] QWidget* measuredContent(QNModelSettingsPane pane) const;
     [[nodiscard]] QWidget* aboutContent() const;
+    [[nodiscard]] QNPaneGeneral* generalPane() const;
+    [[nodiscard]] QNPaneShortcuts* shortcutsPane() const;
+    [[nodiscard]] QNPaneAbout* aboutPane() const;
     [[nodiscard]] bool isTransitionRunning() const;
     [[nodiscard]] bool animationsEnabled() const;
 

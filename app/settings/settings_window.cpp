@@ -198,6 +198,13 @@ QNControllerSettingsWindow::~QNControllerSettingsWindow() {
     delete window_.data();
 }
 
+void QNControllerSettingsWindow::setAnimationsEnabled(bool enabled) {
+    animationsEnabled_ = enabled;
+    if (window_) {
+        window_->setAnimationsEnabled(enabled);
+    }
+}
+
 void QNControllerSettingsWindow::show(std::optional<QNModelSettingsPane> pane) {
     if (pane && *pane != windowState_->selectedPane.get()) {
         windowState_->selectedPane.set(*pane);
@@ -213,6 +220,7 @@ void QNControllerSettingsWindow::show(std::optional<QNModelSettingsPane> pane) {
             reporter->window->resizeKeepingTopEdge(size, true);
         };
         auto* window = new QNWindowSettings;
+        window->setAnimationsEnabled(animationsEnabled_);
         toolbarDelegate_ = std::make_unique<QNControllerSettingsToolbar>(
             [this](QNModelSettingsPane selected) { select(selected); });
         window->setToolBar(toolbarDelegate_->makeToolBar(windowState_->selectedPane.get(), window));

@@ -118,6 +118,9 @@ class QNControllerSettingsWindow {
     // The program's one controller over the coordinator's shared instance, made on first use.
     [[nodiscard]] static QNControllerSettingsWindow& shared();
 
+    // Switches the window's animations (resize and pane switch); tests turn them off.
+    void setAnimationsEnabled(bool enabled);
+
     // Shows the window (made on first use), selects `pane` when given, raises and activates it.
     void show(std::optional<QNModelSettingsPane> pane = std::nullopt);
     // The toolbar's way of changing the pane; the selected pane again does nothing.
@@ -144,6 +147,7 @@ class QNControllerSettingsWindow {
     QPointer<QNViewSettings> content_;
     std::shared_ptr<QNControllerSettingsWindowSizeReporter> sizeReporter_;
     std::unique_ptr<QNControllerSettingsToolbar> toolbarDelegate_;
+    bool animationsEnabled_ = true;
 };
 
 // What the program hands the coordinator as `showSettingsWindow`: the shared controller's show.
