@@ -333,6 +333,10 @@ void FakeDesktop::setLoginItemNeedsApproval(bool needsApproval) {
     model_->loginNeedsApproval = needsApproval;
 }
 
+int FakeDesktop::loginItemsSettingsOpened() const {
+    return model_->loginItemsSettingsOpened;
+}
+
 void FakeDesktop::setOpenURLFails(bool fail) {
     model_->openURLFails = fail;
 }

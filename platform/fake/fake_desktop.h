@@ -209,6 +209,8 @@ class FakeDesktop {
     void setLoginItemFailure(std::optional<ErrorCode> failure);
     // Registering leaves the item waiting for the user's approval.
     void setLoginItemNeedsApproval(bool needsApproval);
+    // How often the login items settings were opened.
+    [[nodiscard]] int loginItemsSettingsOpened() const;
     void setOpenURLFails(bool fail);
     [[nodiscard]] const std::vector<std::string>& openedURLs() const;
     [[nodiscard]] const std::vector<LogRecord>& logRecords() const;

@@ -535,6 +535,10 @@ class FakeLoginItem final : public LoginItem {
         model_->loginStatus = LoginItemStatus::notRegistered;
         return {};
     }
+    Status openSystemSettingsLoginItems() override {
+        ++model_->loginItemsSettingsOpened;
+        return {};
+    }
 
   private:
     ModelPtr model_;

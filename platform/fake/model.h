@@ -95,6 +95,7 @@ struct Model : std::enable_shared_from_this<Model> {
     LoginItemStatus loginStatus = LoginItemStatus::notRegistered;
     std::optional<ErrorCode> loginFailure;
     bool loginNeedsApproval = false;
+    int loginItemsSettingsOpened = 0;
     std::vector<std::string> openedURLs;
     bool openURLFails = false;
     std::vector<LogRecord> log;

@@ -21,6 +21,12 @@ const std::vector<QNSymbolEntry>& symbolTable() {
         {"exclamationmark.circle.fill", "", u"\u0021"},
         {"exclamationmark.triangle.fill", "", u"\u26A0"},
         {"key.fill", "", u"\u26BF"},
+        // The settings window's toolbar and Shortcuts pane.
+        {"gearshape.fill", "preferences-system", u"\u2699"},
+        {"wand.and.rays", "tools-check-spelling", u"\u2728"},
+        {"keyboard.fill", "input-keyboard", u"\u2328"},
+        {"info.circle.fill", "help-about", u"\u24D8"},
+        {"arrow.counterclockwise", "edit-undo", u"\u21BA"},
     };
     return table;
 }
