@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -100,7 +101,14 @@ void addPromptRow(QFormLayout& form,
     edit->setFont(small);
     QObject::connect(edit, &QPushButton::clicked, edit,
                      [controller, slot] { controller->editCustomPrompt(slot); });
-    form.addRow(hstack({toggle, edit}, 10));
+    // The two rows' buttons line up at the trailing edge.
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    layout->addWidget(toggle, 1, Qt::AlignVCenter);
+    layout->addWidget(edit, 0, Qt::AlignVCenter);
+    form.addRow(row);
 }
 
 }  // namespace
