@@ -327,6 +327,69 @@ bool Keyboard::waitForRelease(std::chrono::milliseconds limit) {
         limit);
 }
 
+// --- The pointer and the program's own windows
+
+bool clickAt(int x, int y) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return false;
+    }
+    XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+    XTestFakeButtonEvent(display, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
+}
+
+platform::ElementRef findInProgram(qint64 pid, std::string_view role, std::u16string_view title,
+                                   std::chrono::milliseconds limit) {
+    auto& accessibility = *Desktop::get().seams.accessibility;
+    platform::ElementRef found;
+    waitUntil(
+        [&] {
+            const auto application =
+                accessibility.applicationElement(static_cast<platform::ProcessID>(pid));
+            if (!application.hasValue()) {
+                return false;
+            }
+            std::vector<platform::ElementRef> pending{application.value()};
+            for (int visited = 0; !pending.empty() && visited < 2000; ++visited) {
+                const auto element = pending.back();
+                pending.pop_back();
+                if (platform::textAttribute(accessibility, element, platform::ax::title) == title &&
+                    text::toUtf8(platform::textAttribute(accessibility, element, platform::ax::role)
+                                     .value_or(u"")) == role) {
+                    found = element;
+                    return true;
+                }
+                for (const auto& child : platform::elementListAttribute(accessibility, element,
+                                                                        platform::ax::children)) {
+                    pending.push_back(child);
+                }
+            }
+            return false;
+        },
+        limit);
+    return found;
+}
+
+bool clickElement(platform::ElementRef element) {
+    auto& accessibility = *Desktop::get().seams.accessibility;
+    const auto position = accessibility.attribute(element, platform::ax::position);
+    const auto size = accessibility.attribute(element, platform::ax::size);
+    if (!position.hasValue() || !size.hasValue()) {
+        return false;
+    }
+    const auto* origin = std::get_if<platform::Point>(&position.value());
+    const auto* extent = std::get_if<platform::Size>(&size.value());
+    if (!origin || !extent || extent->width <= 0 || extent->height <= 0) {
+        return false;
+    }
+    return clickAt(static_cast<int>(origin->x + extent->width / 2),
+                   static_cast<int>(origin->y + extent->height / 2));
+}
+
 // --- The clipboard
 
 ClipboardContents readClipboard() {

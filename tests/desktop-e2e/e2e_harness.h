@@ -103,6 +103,17 @@ class Keyboard {
     std::map<unsigned long, int> borrowed_;  // keysym -> the spare keycode it is on
 };
 
+// Moves the pointer to (x, y) on the screen and clicks the left button there, through XTest.
+bool clickAt(int x, int y);
+
+// An element of the program's windows: the first one, in a bounded walk of its accessibility
+// tree, whose role is `role` (AX roles, or AT-SPI role names such as "push button" and
+// "menu item") and whose title is `title`; null when none is there within `limit`.
+platform::ElementRef findInProgram(qint64 pid, std::string_view role, std::u16string_view title,
+                                   std::chrono::milliseconds limit = 5s);
+// Clicks the middle of an element as a person would; false when it has no place on screen.
+bool clickElement(platform::ElementRef element);
+
 // Every format the clipboard offers, with its bytes.
 using ClipboardContents = std::map<QString, QByteArray>;
 
