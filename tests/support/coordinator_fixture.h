@@ -86,7 +86,7 @@ class CoordinatorFixture : public ::testing::Test {
             requests->push_back(pane);
         };
         env.isDocumentWindow = [] { return false; };
-        env.isSystemTrayAvailable = [] { return false; };
+        env.isSystemTrayAvailable = [] { return true; };
         env.quit = [quits = quits] { ++*quits; };
         return env;
     }
