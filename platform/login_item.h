@@ -23,6 +23,11 @@ class LoginItem {
     // On failure the registration is left as it was.
     virtual Status registerItem() = 0;
     virtual Status unregisterItem() = 0;
+    // Opens the desktop's own list of programs started at login, where a registration waiting
+    // for approval is approved. Desktops that never ask for approval have none.
+    virtual Status openSystemSettingsLoginItems() {
+        return Status::failure(ErrorCode::notSupported, "no login items settings");
+    }
 };
 
 }  // namespace ravlin::platform

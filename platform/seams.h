@@ -18,7 +18,6 @@
 #include "platform/secure_input.h"
 #include "platform/spell_checker.h"
 #include "platform/system_log.h"
-#include "platform/updater.h"
 #include "platform/workspace.h"
 
 namespace ravlin::platform {
@@ -35,7 +34,6 @@ struct Seams {
     std::shared_ptr<KeyboardLayout> keyboardLayout;
     std::shared_ptr<Keychain> keychain;
     std::shared_ptr<LoginItem> loginItem;
-    std::shared_ptr<Updater> updater;
     std::shared_ptr<SystemLog> systemLog;
     std::shared_ptr<SpellChecker> spellChecker;
 };

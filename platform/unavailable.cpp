@@ -23,7 +23,6 @@ void forEachSeam(Seams& seams, Visit&& visit) {
     visit("keyboard layout", seams.keyboardLayout, std::type_identity<UnavailableKeyboardLayout>{});
     visit("keychain", seams.keychain, std::type_identity<UnavailableKeychain>{});
     visit("login item", seams.loginItem, std::type_identity<UnavailableLoginItem>{});
-    visit("updater", seams.updater, std::type_identity<UnavailableUpdater>{});
     visit("system log", seams.systemLog, std::type_identity<UnavailableSystemLog>{});
     visit("spell checker", seams.spellChecker, std::type_identity<UnavailableSpellChecker>{});
 }
@@ -99,10 +98,6 @@ Status UnavailableLoginItem::registerItem() {
 }
 Status UnavailableLoginItem::unregisterItem() {
     return unavailable("login item");
-}
-
-Status UnavailableUpdater::start() {
-    return unavailable("updater");
 }
 
 Seams unavailableSeams() {

@@ -109,17 +109,6 @@ class UnavailableLoginItem final : public LoginItem {
     Status unregisterItem() override;
 };
 
-class UnavailableUpdater final : public Updater {
-  public:
-    Status start() override;
-    void checkForUpdates() override {}
-    bool canCheckForUpdates() override { return false; }
-    bool automaticallyChecksForUpdates() override { return false; }
-    void setAutomaticallyChecksForUpdates(bool) override {}
-    Subscription observeChanges(std::function<void()>) override { return {}; }
-    Subscription observeWillShowUpdate(std::function<void()>) override { return {}; }
-};
-
 // Writes nothing.
 class UnavailableSystemLog final : public SystemLog {
   public:

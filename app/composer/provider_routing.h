@@ -91,6 +91,8 @@ class QNServiceCorrectionProviderSelector {
     [[nodiscard]] QNBYOKProviderRoute makeHostedProvider(
         const std::string& prompt, const std::optional<std::string>& promptVersion,
         const EnvironmentSnapshot& environment) const;
+    // What the hosted provider sends as its session (the cloud toggle asks whether one is held).
+    [[nodiscard]] const std::string& sessionToken() const { return sessionToken_; }
 
   private:
     [[nodiscard]] std::string promptText(QNStoreCustomCorrectionPrompt::Slot slot) const;

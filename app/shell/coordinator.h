@@ -170,7 +170,8 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     void reconfigureCorrectionEngines();
     // The polish engine re-routed for a chunk of `chunkCharCount` characters; the route line.
     std::string reroutePolishEngine(std::int64_t chunkCharCount);
-    void refreshCodexCLIDetection();
+    // Probes off the main sequence; the answer comes back through reportCodexCLIDetection.
+    void refreshCodexCLIDetection(bool force = true);
     void reportCodexCLIDetection(const QNCodexCLIDetection& detection);
     [[nodiscard]] std::optional<QNModelCorrectionIssue> currentCorrectionIssue() const;
     void logEngineAvailability();
@@ -210,6 +211,13 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     QNCoordinatorEnvironment env_;
     std::unique_ptr<QNServiceCorrectionEngineFactory> correctionEngineFactory_;
     std::shared_ptr<QNServiceUpdate> updateChecker_;
+
+    // --- Session internals (sessions.cpp, sessions_quick_fix.cpp, session_flows.h)
+    struct SessionFlows;
+    friend struct SessionFlows;
+    // Made on first use: the Quick Fix heads-up and the deferred pasteboard restore.
+    std::shared_ptr<QNQuickFixHUDController> quickFixHUD_;
+    std::shared_ptr<QNQuickFixPasteboardManager> quickFixPasteboardManager_;
 };
 
 }  // namespace ravlin

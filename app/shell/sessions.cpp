@@ -1,17 +1,365 @@
-// The Composer and Quick Fix sessions.
+// The Composer session: toggle, open, dismiss and commit, and the steps the Quick Fix session
+// shares with it.
 
-#include "app/shell/coordinator.h"
+#include <cstdio>
+
+#include "app/composer/composer_service.h"
+#include "app/editor/controller_auto_correcting_text.h"
+#include "app/editor/panel_composition.h"
+#include "app/editor/view_composition.h"
+#include "app/shell/session_flows.h"
+#include "app/shell/triggers/double_tap_trigger.h"
+#include "app/shell/triggers/quick_fix_double_tap_trigger.h"
+#include "app/target/focus_snapshot.h"
+#include "app/target/pasteboard_snapshot.h"
+#include "app/target/quick_fix_pasteboard_manager.h"
+#include "core/text/unicode.h"
 
 namespace ravlin {
+namespace {
 
-void QNCoordinatorApp::toggleHotkey(std::string /*trigger*/) {}
+const char* boolWord(bool value) {
+    return value ? "true" : "false";
+}
 
-void QNCoordinatorApp::dismissPanel(std::string /*reason*/) {}
+std::string characters(std::u16string_view text) {
+    return std::to_string(text::characterCount(text));
+}
 
-void QNCoordinatorApp::requestCommit() {}
+}  // namespace
 
-void QNCoordinatorApp::handleQuickFixTrigger(std::string /*source*/) {}
+// --- Entry points
 
-void QNCoordinatorApp::cancelQuickFixAutoCommit() {}
+void QNCoordinatorApp::toggleHotkey(std::string trigger) {
+    // A commit pastes into the application the session came from: a new panel would take the
+    // focus the paste is aimed at, and the commit's end would close a session not its own.
+    if (isCommitting) {
+        return;
+    }
+    if (trigger != "menu" && env_.isDocumentWindow && env_.isDocumentWindow()) {
+        logSession(QNKindLog::skipped,
+                   "sid=- state=ignored trigger=" + trigger + " reason=ravlin-document-focused",
+                   QNLogIssuePolicy::always);
+        return;
+    }
+    logSystem(platform::LogLevel::notice, std::string("toggleHotkey: isPanelOpen=") +
+                                              boolWord(isPanelOpen) +
+                                              " isOpeningPanel=" + boolWord(isOpeningPanel));
+    if (isPanelOpen) {
+        dismissPanel("toggle-" + trigger);
+    } else if (!isOpeningPanel) {
+        SessionFlows::post(
+            *this, [weak = weak_from_this(), trigger] { SessionFlows::openPanel(weak, trigger); });
+    }
+}
+
+void QNCoordinatorApp::dismissPanel(std::string reason) {
+    // While a commit runs the panel belongs to it (the resign handler checks the same).
+    if (!isPanelOpen || isCommitting) {
+        return;
+    }
+    cancelQuickFixAutoCommit();
+    const std::string prefix = "sid=" + panelSessionID.value_or("-");
+    SessionFlows::preserveDraft(*this, textController->string());
+    isPanelOpen = false;
+    SessionFlows::liftDoubleTapSuspension(*this);
+    if (composer) {
+        composer->cancelCorrections("panel-" + reason);
+    }
+    SessionFlows::closePanelWindow(*this);
+    logSession(QNKindLog::system, prefix + " state=cancelled reason=" + reason);
+    SessionFlows::endSession(*this);
+}
+
+void QNCoordinatorApp::requestCommit() {
+    if (!isPanelOpen || isCommitting) {
+        return;
+    }
+    cancelQuickFixAutoCommit();
+    isCommitting = true;
+    SessionFlows::post(*this, [weak = weak_from_this(), target = sourceApp] {
+        SessionFlows::commitPanel(weak, target);
+    });
+}
+
+void QNCoordinatorApp::cancelQuickFixAutoCommit() {
+    if (quickFixAutoCommitTask) {
+        quickFixAutoCommitTask->stop.request_stop();
+    }
+    quickFixAutoCommitTask.reset();
+    quickFixAutoCommitSessionID.reset();
+}
+
+// --- Flows
+
+QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string trigger) {
+    auto self = weak.lock();
+    // Two triggers in one turn of the sequence post two opens; the second finds the first done
+    // (a capture that needs no fallback does not wait) and must not open over it.
+    if (!self || self->isOpeningPanel || self->isPanelOpen || self->isCommitting ||
+        !self->composer) {
+        co_return;
+    }
+    self->isOpeningPanel = true;
+    self->cancelQuickFixAutoCommit();
+    if (!checkTrust(*self)) {
+        self->isOpeningPanel = false;
+        co_return;
+    }
+
+    self->logSystem(platform::LogLevel::notice, "openPanel: capturing focus snapshot");
+    auto capture = QNModelFocusSnapshot::capture(targetSeams(*self), {});
+    self.reset();
+    const QNModelFocusSnapshot snapshot = co_await capture;
+    self = weak.lock();
+    if (!self) {
+        co_return;
+    }
+    auto& app = *self;
+    const std::string bundle = orUnknown(snapshot.appBundleID);
+    app.logSystem(
+        platform::LogLevel::notice,
+        "openPanel: snapshot app=" + bundle + " isSecureInput=" + boolWord(snapshot.isSecureInput));
+
+    const std::string sessionID = nextSessionID(app);
+    const std::string prefix = "sid=" + sessionID;
+    if (snapshot.isSecureInput) {
+        app.logSession(QNKindLog::skipped,
+                       prefix + " state=blocked trigger=" + trigger + " source=" + bundle +
+                           " secure_input=true reason=secure-input",
+                       QNLogIssuePolicy::always);
+        app.isOpeningPanel = false;
+        co_return;
+    }
+
+    app.sourceApp = snapshot.app;
+    std::optional<std::u16string> seed;
+    if (snapshot.selectionText && !text::isBlank(*snapshot.selectionText)) {
+        seed = *snapshot.selectionText;
+    }
+    app.composer->reset();
+    app.composer->setLogSessionID(sessionID);
+    app.panelSessionID = sessionID;
+
+    const std::string opened =
+        " trigger=" + trigger + " source=" + bundle +
+        " secure_input=false role=" + orUnknown(snapshot.focusedRole) +
+        " selection_source=" + std::string(toString(snapshot.selectionSource));
+    if (seed) {
+        clearDraft(app);
+        app.composer->begin(*seed, true, QNPlacementCaret::visibleEnd,
+                            QNComposerCorrectionPolicy::existingText);
+        app.logSession(QNKindLog::system,
+                       prefix + " state=opened" + opened + " selection_chars=" + characters(*seed));
+    } else if (app.preservedDraft) {
+        const std::u16string draft = *app.preservedDraft;
+        app.composer->begin(draft, false, QNPlacementCaret::end,
+                            app.preservedDraftCorrectionPolicy);
+        app.logSession(QNKindLog::system, prefix + " state=reopened" + opened +
+                                              " preserved_draft_chars=" + characters(draft));
+    } else {
+        app.logSession(QNKindLog::system, prefix + " state=opened" + opened + " selection_chars=0");
+    }
+    app.logSession(
+        QNKindLog::system,
+        prefix + " anchor: " + (snapshot.anchor ? snapshot.anchor->logDescription() : "none"));
+
+    presentPanel(app, snapshot.anchor ? std::optional(snapshot.anchor->rect) : std::nullopt,
+                 [weak] {
+                     const auto coordinator = weak.lock();
+                     if (coordinator && !coordinator->isCommitting) {
+                         coordinator->dismissPanel("panel-dismiss");
+                     }
+                 });
+    app.isOpeningPanel = false;
+}
+
+QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
+    Weak weak, std::optional<platform::RunningApplication> target) {
+    auto self = weak.lock();
+    if (!self) {
+        co_return;
+    }
+    if (!self->composer) {
+        self->isCommitting = false;
+        co_return;
+    }
+    const std::optional<std::string> sessionID = self->panelSessionID;
+    const std::string prefix = "sid=" + sessionID.value_or("-");
+    auto polish = self->composer->polishBeforeCommit(kCommitPolishTimeout);
+    self.reset();
+    const std::u16string polished = co_await polish;
+    self = weak.lock();
+    if (!self) {
+        co_return;
+    }
+    // Untrimmed: the user's leading and trailing spaces are theirs to paste.
+    const std::u16string commitText = text::isBlank(polished) ? std::u16string() : polished;
+
+    // Whether the session this commit was made for is still the coordinator's.
+    const auto ours = [&] { return self->panelSessionID == sessionID; };
+    if (ours()) {
+        self->isPanelOpen = false;
+        liftDoubleTapSuspension(*self);
+        closePanelWindow(*self);
+    }
+
+    if (!target) {
+        if (ours()) {
+            preserveDraft(*self, commitText);
+        }
+        self->logSession(QNKindLog::error, prefix + " state=commit_failed reason=no-target-app");
+    } else if (commitText.empty()) {
+        if (ours()) {
+            clearDraft(*self);
+        }
+        self->logSession(QNKindLog::skipped, prefix + " state=commit_skipped reason=empty-text");
+    } else {
+        self->logSession(QNKindLog::system, prefix + " state=committing " + characters(commitText) +
+                                                " chars target=" + orUnknown(target->identity) +
+                                                " method=paste");
+        auto paste = QNModelPasteboardSnapshot::paste(targetSeams(*self), commitText, *target, {});
+        self.reset();
+        const QNPasteResult result = co_await paste;
+        self = weak.lock();
+        if (!self) {
+            co_return;
+        }
+        if (result == QNPasteResult::pasted) {
+            if (ours()) {
+                clearDraft(*self);
+            }
+            self->logSession(QNKindLog::applied,
+                             prefix + " state=committed method=paste pasteboard_restore=success");
+        } else {
+            if (ours()) {
+                preserveDraft(*self, commitText);
+            }
+            const char* reason = result == QNPasteResult::activationFailed ? "activate-target"
+                                                                           : "send-paste-keystroke";
+            self->logSession(QNKindLog::error, prefix + " state=commit_failed reason=" + reason +
+                                                   " pasteboard_restore=success");
+        }
+    }
+    if (ours()) {
+        endSession(*self);
+    }
+    self->isCommitting = false;
+}
+
+// --- Shared steps
+
+void QNCoordinatorApp::SessionFlows::post(QNCoordinatorApp& app, std::function<void()> task) {
+    app.env_.executor->post(std::move(task));
+}
+
+bool QNCoordinatorApp::SessionFlows::checkTrust(QNCoordinatorApp& app) {
+    if (app.freshTrustCheck()) {
+        return true;
+    }
+    if (!app.permissions->hasEverBeenTrusted()) {
+        (void)app.env_.seams.accessibility->isTrusted(true);
+    }
+    (void)app.env_.seams.workspace->openURL(kAccessibilityPrivacyURL);
+    return false;
+}
+
+std::string QNCoordinatorApp::SessionFlows::nextSessionID(QNCoordinatorApp& app) {
+    ++app.panelSessionCounter;
+    char buffer[24];
+    std::snprintf(buffer, sizeof buffer, "s%03d", app.panelSessionCounter);
+    return buffer;
+}
+
+void QNCoordinatorApp::SessionFlows::preserveDraft(QNCoordinatorApp& app,
+                                                   const std::u16string& text) {
+    if (text::isBlank(text)) {
+        clearDraft(app);
+        return;
+    }
+    app.preservedDraft = text;
+    app.preservedDraftCorrectionPolicy = app.composer ? app.composer->correctionPolicy.get()
+                                                      : QNComposerCorrectionPolicy::liveTyping;
+}
+
+void QNCoordinatorApp::SessionFlows::clearDraft(QNCoordinatorApp& app) {
+    app.preservedDraft.reset();
+    app.preservedDraftCorrectionPolicy = QNComposerCorrectionPolicy::liveTyping;
+}
+
+void QNCoordinatorApp::SessionFlows::presentPanel(QNCoordinatorApp& app,
+                                                  const std::optional<platform::Rect>& anchor,
+                                                  std::function<void()> resignHandler) {
+    app.panel->resignHandler = std::move(resignHandler);
+    app.panel->positionNear(anchor);
+    // Activating the panel's own window is what brings this application to the front here:
+    // asking the desktop to activate the process would raise whichever of its windows is
+    // topmost (the settings window, when open), which would take the focus from the panel.
+    app.panel->makeKeyAndOrderFront();
+    app.composerBorderAnimationTrigger->fire();
+
+    app.isPanelOpen = true;
+    if (app.doubleTap) {
+        app.doubleTap->suspend();
+    }
+    if (app.quickFixDoubleTap) {
+        app.quickFixDoubleTap->suspend();
+    }
+    focusTextViewSoon(app);
+}
+
+void QNCoordinatorApp::SessionFlows::bringPanelBack(QNCoordinatorApp& app) {
+    app.panel->makeKeyAndOrderFront();
+    if (auto* view = app.textController->textView()) {
+        view->setFocus();
+    }
+}
+
+void QNCoordinatorApp::SessionFlows::focusTextViewSoon(QNCoordinatorApp& app) {
+    post(app, [weak = app.weak_from_this()] {
+        const auto self = weak.lock();
+        if (!self || !self->textController) {
+            return;
+        }
+        if (auto* view = self->textController->textView()) {
+            view->setFocus();
+        }
+    });
+}
+
+void QNCoordinatorApp::SessionFlows::closePanelWindow(QNCoordinatorApp& app) {
+    // Removed first: ordering out gives up the focus, which would call it.
+    app.panel->resignHandler = nullptr;
+    app.panel->anchorEdge.reset();
+    app.panel->orderOut();
+}
+
+void QNCoordinatorApp::SessionFlows::liftDoubleTapSuspension(QNCoordinatorApp& app) {
+    if (app.doubleTap) {
+        app.doubleTap->resume();
+    }
+    if (app.quickFixDoubleTap) {
+        app.quickFixDoubleTap->resume();
+    }
+}
+
+void QNCoordinatorApp::SessionFlows::endSession(QNCoordinatorApp& app) {
+    app.panelSessionID.reset();
+    if (app.composer) {
+        app.composer->setLogSessionID(std::nullopt);
+    }
+}
+
+TargetSeams QNCoordinatorApp::SessionFlows::targetSeams(QNCoordinatorApp& app) {
+    if (!app.quickFixPasteboardManager_) {
+        app.quickFixPasteboardManager_ =
+            QNQuickFixPasteboardManager::create(app.env_.seams.pasteboard, app.env_.executor);
+    }
+    return TargetSeams::from(app.context(), app.quickFixPasteboardManager_);
+}
+
+std::string QNCoordinatorApp::SessionFlows::orUnknown(const std::optional<std::string>& value) {
+    return value && !value->empty() ? *value : "?";
+}
 
 }  // namespace ravlin

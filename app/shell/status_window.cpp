@@ -51,7 +51,11 @@ StatusWindow::StatusWindow(const QString& notice, QWidget* parent)
     connect(quit, &QPushButton::clicked, this, &StatusWindow::quitRequested);
     auto* shortcut = new QShortcut(QKeySequence::Quit, this);
     connect(shortcut, &QShortcut::activated, this, &StatusWindow::quitRequested);
+    menuButton_ = new QPushButton(QStringLiteral("Menu"));
+    menuButton_->setObjectName(QStringLiteral("menu"));
+    menuButton_->hide();
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(menuButton_);
     buttons->addStretch();
     buttons->addWidget(quit);
 
@@ -72,6 +76,11 @@ void StatusWindow::bringForward() {
     show();
     raise();
     activateWindow();
+}
+
+void StatusWindow::setMenu(QMenu* menu) {
+    menuButton_->setMenu(menu);
+    menuButton_->setVisible(menu != nullptr);
 }
 
 QIcon ravlinIcon() {

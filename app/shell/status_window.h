@@ -8,6 +8,8 @@
 #include <QWidget>
 
 class QLabel;
+class QMenu;
+class QPushButton;
 
 namespace ravlin {
 
@@ -20,9 +22,15 @@ class StatusWindow final : public QWidget {
 
     // Shows the window, raised and focused.
     void bringForward();
+    // Offers `menu` (the tray menu, where there is no tray) from a "Menu" button.
+    void setMenu(QMenu* menu);
+    [[nodiscard]] QPushButton* menuButton() const { return menuButton_; }
 
   signals:
     void quitRequested();
+
+  private:
+    QPushButton* menuButton_ = nullptr;
 };
 
 // The program's icon, drawn rather than loaded so the binary needs no resource files.

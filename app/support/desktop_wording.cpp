@@ -4,12 +4,15 @@ namespace ravlin {
 
 const std::vector<std::pair<std::string_view, std::string_view>>& desktopWordingTable() {
     static const std::vector<std::pair<std::string_view, std::string_view>> table{
+        {"the local Apple Intelligence model", "the on-device model"},
+        {"the macOS Keychain", "the keyring"},
         {"Apple Intelligence", "the on-device model"},
         {"System Settings", "Settings"},
         {"Login Items", "autostart"},
         {"Keychain", "the keyring"},
         {"Terminal", "a terminal"},
         {"macOS", "your desktop"},
+        {"this Mac", "this computer"},
         {"Dock", "the taskbar"},
         {"⌘V", "Ctrl+V"},
     };

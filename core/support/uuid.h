@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <compare>
 #include <cstdint>
 #include <string>
 
@@ -17,6 +18,8 @@ struct Uuid {
     [[nodiscard]] std::string lowercaseString() const;
 
     friend bool operator==(const Uuid&, const Uuid&) = default;
+    // Byte order, so a UUID can key an ordered map.
+    friend auto operator<=>(const Uuid&, const Uuid&) = default;
 };
 
 }  // namespace ravlin

@@ -333,22 +333,8 @@ void FakeDesktop::setLoginItemNeedsApproval(bool needsApproval) {
     model_->loginNeedsApproval = needsApproval;
 }
 
-void FakeDesktop::setCanCheckForUpdates(bool canCheck) {
-    if (std::exchange(model_->canCheckForUpdates, canCheck) != canCheck) {
-        model_->updaterObservers.notify();
-    }
-}
-
-bool FakeDesktop::updaterStarted() const {
-    return model_->updaterStarted;
-}
-
-int FakeDesktop::updateChecks() const {
-    return model_->updateChecks;
-}
-
-void FakeDesktop::showUpdate() {
-    model_->willShowUpdateObservers.notify();
+int FakeDesktop::loginItemsSettingsOpened() const {
+    return model_->loginItemsSettingsOpened;
 }
 
 void FakeDesktop::setOpenURLFails(bool fail) {

@@ -4,7 +4,7 @@
 // time: applications with windows and focused text elements, a pasteboard, synthetic keys that
 // the frontmost application acts on (copy, select all, paste, typing, Backspace), activation
 // that may be refused, delayed or never complete, accessibility trust, secure input, screens,
-// hot keys and key taps the test fires, a keychain, a login item, an updater and a system log.
+// hot keys and key taps the test fires, a keychain, a login item and a system log.
 //
 // Everything happens on the executor's sequence: the test and the code under test call in from
 // it, and the desktop's delayed behaviour (an application reading the pasteboard 20 ms after
@@ -199,7 +199,7 @@ class FakeDesktop {
     void disableTaps(InputEventType reason);
     [[nodiscard]] std::size_t tapCount() const;
 
-    // --- Keychain, login item, updater, workspace, log
+    // --- Keychain, login item, workspace, log
     void setKeychainAvailable(bool available);
     // Every keychain operation fails with this code until cleared.
     void setKeychainFailure(std::optional<ErrorCode> failure);
@@ -209,11 +209,8 @@ class FakeDesktop {
     void setLoginItemFailure(std::optional<ErrorCode> failure);
     // Registering leaves the item waiting for the user's approval.
     void setLoginItemNeedsApproval(bool needsApproval);
-    void setCanCheckForUpdates(bool canCheck);
-    [[nodiscard]] bool updaterStarted() const;
-    [[nodiscard]] int updateChecks() const;
-    // The updater is about to show an update.
-    void showUpdate();
+    // How often the login items settings were opened.
+    [[nodiscard]] int loginItemsSettingsOpened() const;
     void setOpenURLFails(bool fail);
     [[nodiscard]] const std::vector<std::string>& openedURLs() const;
     [[nodiscard]] const std::vector<LogRecord>& logRecords() const;

@@ -535,32 +535,9 @@ class FakeLoginItem final : public LoginItem {
         model_->loginStatus = LoginItemStatus::notRegistered;
         return {};
     }
-
-  private:
-    ModelPtr model_;
-};
-
-class FakeUpdater final : public Updater {
-  public:
-    explicit FakeUpdater(ModelPtr model) : model_(std::move(model)) {}
-
-    Status start() override {
-        model_->updaterStarted = true;
+    Status openSystemSettingsLoginItems() override {
+        ++model_->loginItemsSettingsOpened;
         return {};
-    }
-    void checkForUpdates() override { ++model_->updateChecks; }
-    bool canCheckForUpdates() override { return model_->canCheckForUpdates; }
-    bool automaticallyChecksForUpdates() override { return model_->automaticChecks; }
-    void setAutomaticallyChecksForUpdates(bool enabled) override {
-        if (std::exchange(model_->automaticChecks, enabled) != enabled) {
-            model_->updaterObservers.notify();
-        }
-    }
-    Subscription observeChanges(std::function<void()> onChange) override {
-        return model_->updaterObservers.add(std::move(onChange));
-    }
-    Subscription observeWillShowUpdate(std::function<void()> onShow) override {
-        return model_->willShowUpdateObservers.add(std::move(onShow));
     }
 
   private:
@@ -602,7 +579,6 @@ Seams makeSeams(const std::shared_ptr<Model>& model) {
         .keyboardLayout = std::make_shared<FakeKeyboardLayout>(model),
         .keychain = std::make_shared<FakeKeychain>(model),
         .loginItem = std::make_shared<FakeLoginItem>(model),
-        .updater = std::make_shared<FakeUpdater>(model),
         .systemLog = std::make_shared<FakeSystemLog>(model),
         .spellChecker = std::make_shared<FakeSpellChecker>(model),
     };

@@ -95,12 +95,7 @@ struct Model : std::enable_shared_from_this<Model> {
     LoginItemStatus loginStatus = LoginItemStatus::notRegistered;
     std::optional<ErrorCode> loginFailure;
     bool loginNeedsApproval = false;
-    bool updaterStarted = false;
-    bool canCheckForUpdates = true;
-    bool automaticChecks = true;
-    int updateChecks = 0;
-    CallbackList<> updaterObservers;
-    CallbackList<> willShowUpdateObservers;
+    int loginItemsSettingsOpened = 0;
     std::vector<std::string> openedURLs;
     bool openURLFails = false;
     std::vector<LogRecord> log;

@@ -364,7 +364,7 @@ TEST_F(FakeDesktopTest, LoginItemRegistrationMayNeedApprovalOrFailWithoutChange)
 
 TEST(Seams, UnavailableObjectsFillEveryGapAndAreListedByName) {
     const auto none = unavailableSeams();
-    EXPECT_EQ(unavailableSeamNames(none).size(), 14u);
+    EXPECT_EQ(unavailableSeamNames(none).size(), 13u);
     EXPECT_TRUE(connectedSeamNames(none).empty());
     EXPECT_FALSE(none.spellChecker->isMisspelled(u"recieve"));
     EXPECT_FALSE(none.accessibility->isTrusted(true));
@@ -376,10 +376,10 @@ TEST(Seams, UnavailableObjectsFillEveryGapAndAreListedByName) {
     auto partial = desktop.seams();
     EXPECT_TRUE(unavailableSeamNames(partial).empty());
     partial.keychain = nullptr;
-    partial.updater = std::make_shared<UnavailableUpdater>();
+    partial.loginItem = std::make_shared<UnavailableLoginItem>();
     EXPECT_EQ(unavailableSeamNames(partial),
-              (std::vector<std::string_view>{"keychain", "updater"}));
-    EXPECT_EQ(connectedSeamNames(partial).size(), 12u);
+              (std::vector<std::string_view>{"keychain", "login item"}));
+    EXPECT_EQ(connectedSeamNames(partial).size(), 11u);
     const auto filled = withUnavailableFilled(partial);
     ASSERT_NE(filled.keychain, nullptr);
     EXPECT_FALSE(filled.keychain->isAvailable());

@@ -167,6 +167,10 @@ TEST(DesktopWording, NamesThisDesktopsFacilities) {
     EXPECT_EQ(forThisDesktop("Open Login Items Settings…"), "Open autostart Settings…");
     EXPECT_EQ(forThisDesktop("Press ⌘V to paste"), "Press Ctrl+V to paste");
     EXPECT_EQ(forThisDesktop("Launch at Login"), "Launch at Login");
+    EXPECT_EQ(forThisDesktop("By default, the local Apple Intelligence model is used."),
+              "By default, the on-device model is used.");
+    EXPECT_EQ(forThisDesktop("stored in the macOS Keychain on this Mac only"),
+              "stored in the keyring on this computer only");
 }
 
 TEST(CustomPromptWindow, EveryChangeIsStoredCutTo8000CharactersThenReported) {

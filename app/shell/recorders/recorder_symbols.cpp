@@ -15,6 +15,18 @@ const std::vector<QNSymbolEntry>& symbolTable() {
         {"shift.fill", "", u"\u21E7"},
         {"option", "", u"\u2325"},
         {"control", "", u"\u2303"},
+        // The settings window's status marks, painted so they take their colour.
+        {"checkmark.circle.fill", "", u"\u2714"},
+        {"xmark.circle.fill", "", u"\u2716"},
+        {"exclamationmark.circle.fill", "", u"\u0021"},
+        {"exclamationmark.triangle.fill", "", u"\u26A0"},
+        {"key.fill", "", u"\u26BF"},
+        // The settings window's toolbar and Shortcuts pane.
+        {"gearshape.fill", "preferences-system", u"\u2699"},
+        {"wand.and.rays", "tools-check-spelling", u"\u2728"},
+        {"keyboard.fill", "input-keyboard", u"\u2328"},
+        {"info.circle.fill", "help-about", u"\u24D8"},
+        {"arrow.counterclockwise", "edit-undo", u"\u21BA"},
     };
     return table;
 }

@@ -4,6 +4,7 @@
 # on standard input:
 #   focus <line|password|readonly|area>    give that field the keyboard focus
 #   select <start> <end>                   select in the focused field (GTK offsets: code points)
+#   text <field> <words...>                replace that field's text ("\n" is a line break)
 # It says "READY pid=N" once shown and "OK <command>" after each command.
 import os
 import sys
@@ -53,6 +54,13 @@ def obey(source, condition):
     if words and words[0] == 'focus' and len(words) == 2 and words[1] in fields:
         window.present()
         fields[words[1]].grab_focus()
+    elif words and words[0] == 'text' and len(words) >= 2 and words[1] in fields:
+        content = command.rstrip('\n').split(' ', 2)[2] if len(words) > 2 else ''
+        content = content.replace('\\n', '\n')
+        if fields[words[1]] is area:
+            buffer.set_text(content)
+        else:
+            fields[words[1]].set_text(content)
     elif words and words[0] == 'select' and len(words) == 3:
         start, end = int(words[1]), int(words[2])
         focus = window.get_focus()

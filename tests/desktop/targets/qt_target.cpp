@@ -3,13 +3,20 @@
 // standard input:
 //   focus <line|password|readonly|area>    give that field the keyboard focus
 //   select <start> <end>                   select in the focused field (Qt offsets: UTF-16)
+//   copy <words...>                        own the clipboard: the words as text/plain and a
+//                                          4 x 3 PNG image as image/png
+//   text <field> <words...>                replace that field's text ("\n" is a line break)
 // It says "READY pid=N" once shown and "OK <command>" after each command.
 
 #include <unistd.h>
 
 #include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
+#include <QImage>
 #include <QLineEdit>
 #include <QMap>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QSocketNotifier>
 #include <QTextCursor>
@@ -66,6 +73,30 @@ int main(int argc, char** argv) {
         if (words.size() == 2 && words[0] == QLatin1String("focus") && fields.contains(words[1])) {
             window.activateWindow();
             fields[words[1]]->setFocus();
+        } else if (!words.isEmpty() && words[0] == QLatin1String("copy")) {
+            QImage image(4, 3, QImage::Format_RGB32);
+            image.fill(QColor(200, 30, 90));
+            image.setPixel(1, 1, qRgb(10, 220, 40));
+            QByteArray png;
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            image.save(&buffer, "PNG");
+            auto* data = new QMimeData;
+            data->setData(QStringLiteral("text/plain"),
+                          QString::fromStdString(command).mid(5).toUtf8());
+            data->setData(QStringLiteral("image/png"), png);
+            QApplication::clipboard()->setMimeData(data);
+        } else if (words.size() >= 2 && words[0] == QLatin1String("text") &&
+                   fields.contains(words[1])) {
+            const QString line = QString::fromStdString(command);
+            const qsizetype start = line.indexOf(QLatin1Char(' '), 5);
+            const QString content = (start < 0 ? QString() : line.mid(start + 1))
+                                        .replace(QStringLiteral("\\n"), QStringLiteral("\n"));
+            if (auto* edit = qobject_cast<QLineEdit*>(fields[words[1]])) {
+                edit->setText(content);
+            } else {
+                area->setPlainText(content);
+            }
         } else if (words.size() == 3 && words[0] == QLatin1String("select")) {
             const int start = words[1].toInt();
             const int end = words[2].toInt();

@@ -1,0 +1,292 @@
+#include "app/settings/settings_window.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include <QAction>
+#include <QActionGroup>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QVariantAnimation>
+
+#include "app/settings/dependencies.h"
+#include "app/settings/settings_form.h"
+#include "app/settings/settings_view.h"
+#include "app/shell/coordinator.h"
+#include "app/shell/recorders/recorder_symbols.h"
+
+namespace ravlin {
+
+// --- Window
+
+QNWindowSettings::QNWindowSettings(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
+    setWindowTitle(desktopText("Settings"));
+    setObjectName(QStringLiteral("settings.window"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+}
+
+bool QNWindowSettings::animationsEnabled() const {
+    const QVariant value = property(animationsProperty);
+    return !value.isValid() || value.toBool();
+}
+
+void QNWindowSettings::setAnimationsEnabled(bool enabled) {
+    setProperty(animationsProperty, enabled);
+}
+
+QSize QNWindowSettings::frameSizeForContentSize(QSizeF contentSize) const {
+    const int width = static_cast<int>(std::ceil(contentSize.width()));
+    int height = static_cast<int>(std::ceil(contentSize.height()));
+    if (toolBar_ != nullptr) {
+        height += toolBar_->sizeHint().height();
+    }
+    return {width, height};
+}
+
+void QNWindowSettings::resizeKeepingTopEdge(QSizeF contentSize, bool animated) {
+    QSize size = frameSizeForContentSize(contentSize);
+    const QRect current = geometry();
+    // A pane taller than the screen below the top edge scrolls inside the window.
+    if (const QScreen* screen = this->screen(); screen != nullptr && isVisible()) {
+        const int room = screen->availableGeometry().bottom() - current.top() + 1;
+        if (room >= QNViewSettings::minimumMeasuredHeight && size.height() > room) {
+            size.setHeight(room);
+        }
+    }
+    const QRect next(current.topLeft(), size);
+    if (std::abs(next.width() - current.width()) <= 0.5 &&
+        std::abs(next.height() - current.height()) <= 0.5) {
+        return;
+    }
+    if (animation_) {
+        animation_->stop();
+    }
+    target_ = next;
+    if (animated && isVisible() && animationsEnabled()) {
+        auto* animation = new QVariantAnimation(this);
+        animation->setDuration(resizeAnimationMs);
+        animation->setEasingCurve(QEasingCurve::InOutQuad);
+        animation->setStartValue(current);
+        animation->setEndValue(next);
+        connect(animation, &QVariantAnimation::valueChanged, this,
+                [this](const QVariant& value) { applyGeometry(value.toRect()); });
+        animation_ = animation;
+        animation->start(QAbstractAnimation::DeleteWhenStopped);
+        return;
+    }
+    applyGeometry(next);
+}
+
+bool QNWindowSettings::isResizeAnimating() const {
+    return static_cast<bool>(animation_);
+}
+
+QRect QNWindowSettings::targetGeometry() const {
+    return animation_ ? target_ : geometry();
+}
+
+void QNWindowSettings::applyGeometry(const QRect& geometry) {
+    // Sized by the program only: the user gets no resize handle.
+    setFixedSize(geometry.size());
+    setGeometry(geometry);
+}
+
+void QNWindowSettings::setToolBar(QToolBar* toolBar) {
+    toolBar_ = toolBar;
+    toolBar->setParent(this);
+    static_cast<QVBoxLayout*>(layout())->insertWidget(0, toolBar);
+}
+
+void QNWindowSettings::setContent(QWidget* content) {
+    content_ = content;
+    content->setParent(this);
+    static_cast<QVBoxLayout*>(layout())->addWidget(content, 1);
+}
+
+// --- Toolbar
+
+QNControllerSettingsToolbar::QNControllerSettingsToolbar(
+    std::function<void(QNModelSettingsPane)> onSelectPane)
+    : onSelectPane_(std::move(onSelectPane)) {}
+
+QToolBar* QNControllerSettingsToolbar::makeToolBar(QNModelSettingsPane selected, QWidget* parent) {
+    auto* toolBar = new QToolBar(parent);
+    toolBar->setObjectName(QString::fromLatin1(toolbarIdentifier));
+    toolBar->setMovable(false);
+    toolBar->setFloatable(false);
+    toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    toolBar->setIconSize(QSize(24, 24));
+    toolBar->toggleViewAction()->setVisible(false);
+    auto addSpacer = [toolBar] {
+        auto* spacer = new QWidget(toolBar);
+        spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        toolBar->addWidget(spacer);
+    };
+    auto* group = new QActionGroup(toolBar);
+    group->setExclusive(true);
+    addSpacer();
+    const QColor symbolColor = toolBar->palette().color(QPalette::ButtonText);
+    for (const auto pane : kAllSettingsPanes) {
+        const QString name = QString::fromStdString(identifier(pane));
+        const QString label = QString::fromStdString(title(pane));
+        auto* action = new QAction(label, toolBar);
+        action->setObjectName(name);
+        action->setToolTip(label);
+        action->setIcon(symbolIcon(systemImageName(pane), symbolColor, 24));
+        action->setCheckable(true);
+        action->setChecked(pane == selected);
+        group->addAction(action);
+        toolBar->addAction(action);
+        if (auto* button = toolBar->widgetForAction(action)) {
+            button->setObjectName(name);
+            button->setAccessibleName(label);
+        }
+        const std::string id = identifier(pane);
+        QObject::connect(action, &QAction::triggered, toolBar, [this, id] { selectPane(id); });
+    }
+    addSpacer();
+    toolBar_ = toolBar;
+    group_ = group;
+    return toolBar;
+}
+
+QAction* QNControllerSettingsToolbar::item(std::string_view identifier) const {
+    if (!toolBar_ || !settingsPaneFromToolbarIdentifier(identifier)) {
+        return nullptr;
+    }
+    return toolBar_->findChild<QAction*>(
+        QString::fromUtf8(identifier.data(), static_cast<qsizetype>(identifier.size())),
+        Qt::FindDirectChildrenOnly);
+}
+
+void QNControllerSettingsToolbar::setSelectedItemIdentifier(const std::string& identifier) {
+    if (QAction* action = item(identifier)) {
+        action->setChecked(true);
+    }
+}
+
+std::optional<std::string> QNControllerSettingsToolbar::selectedItemIdentifier() const {
+    if (!group_ || group_->checkedAction() == nullptr) {
+        return std::nullopt;
+    }
+    return group_->checkedAction()->objectName().toStdString();
+}
+
+void QNControllerSettingsToolbar::selectPane(const std::string& identifier) {
+    if (const auto pane = settingsPaneFromToolbarIdentifier(identifier); pane && onSelectPane_) {
+        onSelectPane_(*pane);
+    }
+}
+
+// --- Controller
+
+QNControllerSettingsWindow::QNControllerSettingsWindow(ContentFactory contentFactory,
+                                                       Activation activate)
+    : contentFactory_(std::move(contentFactory)),
+      activate_(std::move(activate)),
+      windowState_(std::make_shared<QNStoreSettingsWindow>()) {}
+
+QNControllerSettingsWindow::~QNControllerSettingsWindow() {
+    delete window_.data();
+}
+
+void QNControllerSettingsWindow::setAnimationsEnabled(bool enabled) {
+    animationsEnabled_ = enabled;
+    if (window_) {
+        window_->setAnimationsEnabled(enabled);
+    }
+}
+
+void QNControllerSettingsWindow::show(std::optional<QNModelSettingsPane> pane) {
+    if (pane && *pane != windowState_->selectedPane.get()) {
+        windowState_->selectedPane.set(*pane);
+    }
+    if (!window_) {
+        sizeReporter_ = std::make_shared<QNControllerSettingsWindowSizeReporter>();
+        std::weak_ptr<QNControllerSettingsWindowSizeReporter> box = sizeReporter_;
+        auto onSize = [box](QSize size) {
+            const auto reporter = box.lock();
+            if (!reporter || !reporter->window) {
+                return;
+            }
+            reporter->window->resizeKeepingTopEdge(size, true);
+        };
+        auto* window = new QNWindowSettings;
+        window->setAnimationsEnabled(animationsEnabled_);
+        toolbarDelegate_ = std::make_unique<QNControllerSettingsToolbar>(
+            [this](QNModelSettingsPane selected) { select(selected); });
+        window->setToolBar(toolbarDelegate_->makeToolBar(windowState_->selectedPane.get(), window));
+        QNViewSettings* content = contentFactory_(windowState_, onSize);
+        window->setContent(content);
+        window->resizeKeepingTopEdge(QSizeF(initialContentSize), false);
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame = window->geometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            window->move(frame.topLeft());
+        }
+        sizeReporter_->window = window;
+        content_ = content;
+        window_ = window;
+    }
+    if (pane && toolbarDelegate_) {
+        toolbarDelegate_->setSelectedItemIdentifier(identifier(*pane));
+    }
+    if (activate_) {
+        activate_();
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void QNControllerSettingsWindow::select(QNModelSettingsPane pane) {
+    if (pane == windowState_->selectedPane.get()) {
+        return;
+    }
+    windowState_->selectedPane.set(pane);
+    if (window_ && toolbarDelegate_) {
+        toolbarDelegate_->setSelectedItemIdentifier(identifier(pane));
+    }
+}
+
+QNControllerSettingsWindow& QNControllerSettingsWindow::shared() {
+    static auto* const controller = new QNControllerSettingsWindow(
+        [](std::shared_ptr<QNStoreSettingsWindow> state, std::function<void(QSize)> onSize) {
+            std::optional<QNModelSettingsPreviewSnapshot> snapshot;
+            const char* previews = std::getenv("XCODE_RUNNING_FOR_PREVIEWS");
+            const auto coordinator = QNCoordinatorApp::shared();
+            std::optional<QNModelSettingsDependencies> dependencies;
+            if ((previews != nullptr && std::string_view(previews) == "1") || !coordinator) {
+                snapshot = QNModelSettingsPreviewSnapshot::makeDefault();
+            } else {
+                dependencies = QNModelSettingsDependencies::live(coordinator);
+            }
+            return new QNViewSettings(std::move(state), std::move(dependencies),
+                                      std::move(snapshot), std::move(onSize));
+        },
+        [] {
+            if (const auto coordinator = QNCoordinatorApp::shared()) {
+                const auto& workspace = coordinator->environment().seams.workspace;
+                if (workspace) {
+                    workspace->activate(workspace->currentApplication().pid);
+                }
+            }
+        });
+    return *controller;
+}
+
+std::function<void(std::optional<QNModelSettingsPane>)> settingsWindowShower() {
+    return [](std::optional<QNModelSettingsPane> pane) {
+        QNControllerSettingsWindow::shared().show(pane);
+    };
+}
+
+}  // namespace ravlin

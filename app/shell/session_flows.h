@@ -1,0 +1,75 @@
+#pragma once
+
+// The coordinator's session flows and the steps they share, for sessions.cpp and
+// sessions_quick_fix.cpp only.
+//
+// Every flow is a coroutine on the main sequence that takes its arguments by value and holds the
+// coordinator weakly: it locks it to work, lets go of it before each wait and locks it again
+// after, ending when it is gone. Nothing that opens or closes a panel runs while a commit or a
+// Quick Fix write-back is under way (`isCommitting`); a commit's or write-back's last steps touch
+// the session only while `panelSessionID` still names the session they were made for.
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+
+#include "app/shell/coordinator.h"
+#include "app/target/quick_fix_host.h"
+#include "app/target/quick_fix_hud.h"
+#include "app/target/target_seams.h"
+
+namespace ravlin {
+
+struct QNCoordinatorApp::SessionFlows {
+    using Weak = std::weak_ptr<QNCoordinatorApp>;
+
+    static constexpr std::chrono::milliseconds kCommitPolishTimeout{800};
+    static constexpr const char* kAccessibilityPrivacyURL =
+        "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
+
+    // --- Flows
+    static QCoro::Task<> openPanel(Weak weak, std::string trigger);
+    static QCoro::Task<> commitPanel(Weak weak, std::optional<platform::RunningApplication> target);
+    static QCoro::Task<> startQuickFix(Weak weak, std::string trigger);
+    static QCoro::Task<> runQuickFixAutoCommit(Weak weak, std::string sessionID,
+                                               QNQuickFixHostSession session, std::string trigger,
+                                               std::shared_ptr<QNQuickFixHostDriver> driver,
+                                               std::stop_token stop, std::shared_ptr<bool> running);
+
+    // --- Shared steps
+    // Runs `task` on the main sequence after what is queued there.
+    static void post(QNCoordinatorApp& app, std::function<void()> task);
+    // The trust check of an open: fresh, handed to the monitor; without trust, the desktop's
+    // prompt (only when the monitor never saw trust) and the Accessibility settings. True when
+    // trusted.
+    static bool checkTrust(QNCoordinatorApp& app);
+    // The next "s%03d" identifier; every call uses one up.
+    static std::string nextSessionID(QNCoordinatorApp& app);
+    static void preserveDraft(QNCoordinatorApp& app, const std::u16string& text);
+    static void clearDraft(QNCoordinatorApp& app);
+    // Resign handler, place by the anchor, this application to the front, the panel key and
+    // front, the border animation; then the panel is open, both double taps suspended and the
+    // text view takes the focus on the next turn.
+    static void presentPanel(QNCoordinatorApp& app, const std::optional<platform::Rect>& anchor,
+                             std::function<void()> resignHandler);
+    // This application and the panel to the front, the text view focused (a failed write-back).
+    static void bringPanelBack(QNCoordinatorApp& app);
+    static void focusTextViewSoon(QNCoordinatorApp& app);
+    // Resign handler removed, anchor edge cleared, panel ordered out.
+    static void closePanelWindow(QNCoordinatorApp& app);
+    static void liftDoubleTapSuspension(QNCoordinatorApp& app);
+    // No session any more: no identifier, none in the composer's log lines.
+    static void endSession(QNCoordinatorApp& app);
+    static void clearQuickFixAutoCommit(QNCoordinatorApp& app, const std::string& sessionID);
+    static void showQuickFixHUD(QNCoordinatorApp& app, QNQuickFixHUDKind kind);
+    static TargetSeams targetSeams(QNCoordinatorApp& app);
+    // "?" for a missing or empty identity or role.
+    static std::string orUnknown(const std::optional<std::string>& value);
+};
+
+}  // namespace ravlin

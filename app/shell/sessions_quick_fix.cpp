@@ -1,0 +1,284 @@
+// The Quick Fix session: capture and open, then the auto-commit that writes the settled
+// correction back into the field it came from.
+
+#include "app/composer/composer_service.h"
+#include "app/editor/controller_auto_correcting_text.h"
+#include "app/editor/panel_composition.h"
+#include "app/shell/session_flows.h"
+#include "app/shell/triggers/quick_fix_double_tap_trigger.h"
+#include "app/target/focus_snapshot.h"
+#include "app/target/quick_fix_host_driver.h"
+#include "core/text/unicode.h"
+
+namespace ravlin {
+namespace {
+
+// Ends the refusal of a Quick Fix: the trigger works again unless a panel holds the session.
+void endRefusedOpen(QNCoordinatorApp& app) {
+    app.isOpeningPanel = false;
+    if (!app.isPanelOpen && app.quickFixDoubleTap) {
+        app.quickFixDoubleTap->resume();
+    }
+}
+
+// Marks the auto-commit as ended, however its coroutine ends.
+struct RunningFlag {
+    std::shared_ptr<bool> running;
+    ~RunningFlag() {
+        if (running) {
+            *running = false;
+        }
+    }
+};
+
+}  // namespace
+
+void QNCoordinatorApp::handleQuickFixTrigger(std::string source) {
+    if (source != "menu" && env_.isDocumentWindow && env_.isDocumentWindow()) {
+        logSession(
+            QNKindLog::skipped,
+            "sid=- state=quick_fix_ignored trigger=" + source + " reason=ravlin-document-focused",
+            QNLogIssuePolicy::always);
+        return;
+    }
+    if (isPanelOpen || isOpeningPanel || isCommitting) {
+        return;
+    }
+    isOpeningPanel = true;
+    if (quickFixDoubleTap) {
+        quickFixDoubleTap->suspend();
+    }
+    SessionFlows::post(
+        *this, [weak = weak_from_this(), source] { SessionFlows::startQuickFix(weak, source); });
+}
+
+QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::string trigger) {
+    auto self = weak.lock();
+    if (!self) {
+        co_return;
+    }
+    if (!self->composer || !checkTrust(*self)) {
+        endRefusedOpen(*self);
+        co_return;
+    }
+
+    const TargetSeams seams = targetSeams(*self);
+    auto capture = QNModelFocusSnapshot::capture(seams, {});
+    self.reset();
+    const QNModelFocusSnapshot snapshot = co_await capture;
+    auto driver = std::make_shared<QNQuickFixHostLiveDriver>(seams);
+    const std::optional<QNQuickFixHostSession> session =
+        co_await QNServiceQuickFixHost::beginSession(snapshot, driver, {});
+    self = weak.lock();
+    if (!self) {
+        co_return;
+    }
+    auto& app = *self;
+
+    const std::string sessionID = nextSessionID(app);
+    const std::string prefix = "sid=" + sessionID;
+    if (!session) {
+        QNQuickFixHUDKind kind = QNQuickFixHUDKind::noTarget;
+        std::string reason = "no-target-text";
+        switch (QNServiceQuickFixHost::route(snapshot.appBundleID, snapshot.focusedRole)) {
+            case QNQuickFixRoute::terminal:
+                kind = QNQuickFixHUDKind::terminalRefused;
+                reason = "terminal-not-supported";
+                break;
+            case QNQuickFixRoute::secureInput:
+                kind = QNQuickFixHUDKind::secureRefused;
+                reason = "secure-input";
+                break;
+            default:
+                break;
+        }
+        showQuickFixHUD(app, kind);
+        app.logSession(QNKindLog::skipped,
+                       prefix + " state=quick_fix_skipped trigger=" + trigger +
+                           " source=" + orUnknown(snapshot.appBundleID) + " reason=" + reason,
+                       QNLogIssuePolicy::always);
+        endRefusedOpen(app);
+        co_return;
+    }
+
+    app.cancelQuickFixAutoCommit();
+    app.sourceApp = session->app;
+    clearDraft(app);
+    app.composer->reset();
+    app.composer->setLogSessionID(sessionID);
+    app.panelSessionID = sessionID;
+    app.composer->begin(session->originalText, true, QNPlacementCaret::visibleEnd,
+                        QNComposerCorrectionPolicy::existingText);
+    app.logSession(
+        QNKindLog::system,
+        prefix + " state=quick_fix_opened trigger=" + trigger +
+            " source=" + orUnknown(session->bundleID) + " role=" + orUnknown(session->role) +
+            " capture=" + std::string(toString(session->captureMethod)) +
+            " route=" + std::string(toString(session->route)) +
+            " target_chars=" + std::to_string(text::characterCount(session->originalText)));
+    app.logSession(
+        QNKindLog::system,
+        prefix + " anchor: " + (snapshot.anchor ? snapshot.anchor->logDescription() : "none"));
+
+    presentPanel(app, snapshot.anchor ? std::optional(snapshot.anchor->rect) : std::nullopt,
+                 [weak] {
+                     const auto coordinator = weak.lock();
+                     if (coordinator && !coordinator->isCommitting) {
+                         coordinator->dismissPanel("quick-fix-panel-dismiss");
+                     }
+                 });
+
+    app.quickFixAutoCommitSessionID = sessionID;
+    app.quickFixAutoCommitTask = AutoCommitTask{};
+    post(app, [weak, sessionID, session = *session, trigger, driver,
+               stop = app.quickFixAutoCommitTask->stop.get_token(),
+               running = app.quickFixAutoCommitTask->running] {
+        runQuickFixAutoCommit(weak, sessionID, session, trigger, driver, stop, running);
+    });
+    app.isOpeningPanel = false;
+}
+
+QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
+    Weak weak, std::string sessionID, QNQuickFixHostSession session, std::string trigger,
+    std::shared_ptr<QNQuickFixHostDriver> driver, std::stop_token stop,
+    std::shared_ptr<bool> running) {
+    const RunningFlag flag{running};
+    auto self = weak.lock();
+    if (!self || !self->composer) {
+        co_return;
+    }
+    const std::string prefix = "sid=" + sessionID;
+    const std::string skipped =
+        prefix + " state=quick_fix_auto_commit_skipped trigger=" + trigger + " reason=";
+
+    auto wait = self->composer->waitUntilSettled(std::nullopt, stop);
+    self.reset();
+    const bool settled = co_await wait;
+    self = weak.lock();
+    if (!self) {
+        co_return;
+    }
+    if (!settled) {
+        if (!stop.stop_requested()) {
+            self->logSession(QNKindLog::skipped, skipped + "correction-cancelled");
+        }
+        clearQuickFixAutoCommit(*self, sessionID);
+        co_return;
+    }
+
+    const std::u16string text = self->textController->string();
+    // The session this task was made for is gone.
+    if (stop.stop_requested() || !self->isPanelOpen || !self->panelSessionID ||
+        *self->panelSessionID != sessionID) {
+        clearQuickFixAutoCommit(*self, sessionID);
+        co_return;
+    }
+    // From here on a stop leaves the panel open as an ordinary Composer session.
+    const auto status = self->composer->status.get();
+    if (!self->composer->hasQuietExistingTextBaseline()) {
+        self->logSession(QNKindLog::skipped, skipped + "user-edited-composer");
+    } else if (status.kind == QNStateComposer::Kind::error) {
+        self->logSession(QNKindLog::error, skipped + "correction-error error=" + status.message);
+    } else if (text::isBlank(text)) {
+        self->logSession(QNKindLog::skipped, skipped + "empty-text");
+    } else if (text == session.originalText) {
+        self->logSession(QNKindLog::skipped, skipped + "unchanged-text");
+    } else {
+        self->isCommitting = true;
+        self->logSession(QNKindLog::system,
+                         prefix + " state=quick_fix_auto_committing trigger=" + trigger + " " +
+                             std::to_string(text::characterCount(text)) +
+                             " chars target=" + orUnknown(session.bundleID) +
+                             " route=" + std::string(toString(session.route)));
+        // Made before the wait: the manager is the coordinator's.
+        targetSeams(*self);
+        auto commit = QNServiceQuickFixHost::commit(session, text, driver,
+                                                    self->quickFixPasteboardManager_, stop);
+        self.reset();
+        const QNQuickFixCommitResult outcome = co_await commit;
+        self = weak.lock();
+        if (!self) {
+            co_return;
+        }
+        auto& app = *self;
+        // A newer session keeps its panel, its identifier and its draft.
+        const bool ours = app.panelSessionID == sessionID;
+        const auto closeSession = [&] {
+            app.isPanelOpen = false;
+            closePanelWindow(app);
+            liftDoubleTapSuspension(app);
+        };
+        switch (outcome.kind) {
+            case QNQuickFixCommitResult::Kind::committed:
+                if (ours) {
+                    closeSession();
+                    clearDraft(app);
+                    endSession(app);
+                }
+                app.logSession(QNKindLog::applied, prefix + " state=quick_fix_committed method=" +
+                                                       std::string(toString(outcome.method)) +
+                                                       " pasteboard_restore=success");
+                break;
+            case QNQuickFixCommitResult::Kind::pasteOnClipboard:
+                if (ours) {
+                    preserveDraft(app, text);
+                    closeSession();
+                    endSession(app);
+                }
+                showQuickFixHUD(app, QNQuickFixHUDKind::pasteOnClipboard);
+                app.logSession(QNKindLog::system,
+                               prefix + " state=quick_fix_paste_on_clipboard reason=" +
+                                   std::string(toString(outcome.reason)) +
+                                   " pasteboard_restore=deferred");
+                break;
+            case QNQuickFixCommitResult::Kind::failed:
+                if (ours) {
+                    preserveDraft(app, text);
+                }
+                switch (outcome.failure) {
+                    case QNQuickFixCommitFailure::activateTarget:
+                        if (ours) {
+                            bringPanelBack(app);
+                        }
+                        showQuickFixHUD(app, QNQuickFixHUDKind::activationFailed);
+                        break;
+                    case QNQuickFixCommitFailure::secureInput:
+                        showQuickFixHUD(app, QNQuickFixHUDKind::secureRefused);
+                        break;
+                    case QNQuickFixCommitFailure::terminalNotSupported:
+                        showQuickFixHUD(app, QNQuickFixHUDKind::terminalRefused);
+                        break;
+                    default:
+                        if (ours) {
+                            bringPanelBack(app);
+                        }
+                        break;
+                }
+                app.logSession(QNKindLog::error, prefix + " state=quick_fix_commit_failed reason=" +
+                                                     std::string(toString(outcome.failure)) +
+                                                     " pasteboard_restore=success");
+                break;
+        }
+        app.isCommitting = false;
+    }
+    clearQuickFixAutoCommit(*self, sessionID);
+}
+
+void QNCoordinatorApp::SessionFlows::clearQuickFixAutoCommit(QNCoordinatorApp& app,
+                                                             const std::string& sessionID) {
+    if (app.quickFixAutoCommitSessionID == sessionID) {
+        app.quickFixAutoCommitSessionID.reset();
+        app.quickFixAutoCommitTask.reset();
+    }
+}
+
+void QNCoordinatorApp::SessionFlows::showQuickFixHUD(QNCoordinatorApp& app,
+                                                     QNQuickFixHUDKind kind) {
+    if (!app.quickFixHUD_) {
+        app.quickFixHUD_ =
+            std::make_shared<QNQuickFixHUDController>(app.env_.executor, app.env_.seams.screens);
+    }
+    app.quickFixHUD_->show(kind);
+}
+
+}  // namespace ravlin

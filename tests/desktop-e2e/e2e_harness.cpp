@@ -1,0 +1,506 @@
+#include "e2e_harness.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QPixmap>
+#include <QScreen>
+#include <QStringList>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "core/text/unicode.h"
+#include "tests/desktop/desktop_fixture.h"
+
+// Xlib last: its macros (None, Bool, Status...) clash with names in the headers above.
+#include <X11/XKBlib.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace ravlin::testing {
+
+QString outputFolder() {
+    static const QString folder = [] {
+        const char* chosen = std::getenv("RAVLIN_E2E_OUTPUT");
+        QString path = chosen && *chosen ? QString::fromLocal8Bit(chosen)
+                                         : QStringLiteral(RAVLIN_E2E_OUTPUT_DIR);
+        QDir().mkpath(path);
+        return path;
+    }();
+    return folder;
+}
+
+void endChild(QProcess& process, std::chrono::milliseconds limit) {
+    if (process.state() == QProcess::NotRunning) {
+        return;
+    }
+    process.terminate();
+    if (!process.waitForFinished(static_cast<int>(limit.count()))) {
+        process.kill();
+        process.waitForFinished(3000);
+    }
+}
+
+// --- The program
+
+RavlinProgram::RavlinProgram() : environment_(QProcessEnvironment::systemEnvironment()) {
+    home_ = root_.path() + QStringLiteral("/home");
+    const QString runtime = root_.path() + QStringLiteral("/runtime");
+    for (const QString& folder :
+         {home_ + "/.config/ravlin", home_ + "/.local/share", home_ + "/.cache", runtime}) {
+        QDir().mkpath(folder);
+    }
+    ::chmod(QFile::encodeName(runtime).constData(), 0700);
+    environment_.insert("HOME", home_);
+    environment_.insert("XDG_CONFIG_HOME", home_ + "/.config");
+    environment_.insert("XDG_DATA_HOME", home_ + "/.local/share");
+    environment_.insert("XDG_CACHE_HOME", home_ + "/.cache");
+    environment_.insert("XDG_RUNTIME_DIR", runtime);
+    // The session's own online settings, if any, never leak in.
+    for (const char* name :
+         {"RAVLIN_REMOTE_CORRECTION_URL", "RAVLIN_REMOTE_CORRECTION_MODEL",
+          "RAVLIN_REMOTE_CORRECTION_API_KEY", "RAVLIN_SUPABASE_FUNCTIONS_BASE_URL",
+          "RAVLIN_SUPABASE_PUBLISHABLE_KEY", "RAVLIN_SUPABASE_ANON_KEY"}) {
+        environment_.remove(QString::fromLatin1(name));
+    }
+    process_.setProcessChannelMode(QProcess::SeparateChannels);
+    process_.setStandardInputFile(QProcess::nullDevice());
+    process_.setStandardOutputFile(QProcess::nullDevice());
+}
+
+RavlinProgram::~RavlinProgram() {
+    if (running()) {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+}
+
+void RavlinProgram::writeSettings(const std::map<std::string, std::string>& settings) {
+    QFile file(home_ + QStringLiteral("/.config/ravlin/ravlin.ini"));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        return;
+    }
+    std::ostringstream text;
+    text << "[General]\n";
+    for (const auto& [key, value] : settings) {
+        text << key << '=' << value << '\n';
+    }
+    file.write(QByteArray::fromStdString(text.str()));
+}
+
+void RavlinProgram::setEnvironment(const QString& name, const QString& value) {
+    environment_.insert(name, value);
+}
+
+bool RavlinProgram::start(std::chrono::milliseconds limit) {
+    process_.setProcessEnvironment(environment_);
+    process_.start(QStringLiteral(RAVLIN_PROGRAM), {});
+    if (!process_.waitForStarted(10000)) {
+        return false;
+    }
+    pid_ = process_.processId();
+    return waitForError("ravlin: running (pid " + QByteArray::number(pid_) + ")", limit);
+}
+
+int RavlinProgram::stop(std::chrono::milliseconds limit) {
+    if (!running()) {
+        errors();
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+    ::kill(static_cast<pid_t>(pid_), SIGTERM);
+    // The event loop keeps turning meanwhile: the program may still ask this process for the
+    // clipboard as it goes.
+    const bool ended = waitUntil([&] { return !running(); }, limit);
+    errors();
+    if (!ended) {
+        process_.kill();
+        process_.waitForFinished(5000);
+        return -1;
+    }
+    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+}
+
+const QByteArray& RavlinProgram::errors() {
+    errors_ += process_.readAllStandardError();
+    return errors_;
+}
+
+bool RavlinProgram::waitForError(const QByteArray& text, std::chrono::milliseconds limit) {
+    return waitUntil(
+               [&] {
+                   errors();
+                   return errors_.contains(text) || !running();
+               },
+               limit) &&
+           errors_.contains(text);
+}
+
+std::vector<std::string> RavlinProgram::errorLines(const QByteArray& text) {
+    std::vector<std::string> lines;
+    for (const QByteArray& line : errors().split('\n')) {
+        if (line.contains(text)) {
+            lines.push_back(line.toStdString());
+        }
+    }
+    return lines;
+}
+
+// --- Keys
+
+Keyboard::Keyboard() : display_(XOpenDisplay(nullptr)) {
+    int event = 0;
+    int error = 0;
+    int major = 0;
+    int minor = 0;
+    if (display_ && !XTestQueryExtension(display_, &event, &error, &major, &minor)) {
+        XCloseDisplay(display_);
+        display_ = nullptr;
+    }
+}
+
+Keyboard::~Keyboard() {
+    if (display_) {
+        for (const auto& [symbol, code] : borrowed_) {
+            KeySym nothing = NoSymbol;
+            XChangeKeyboardMapping(display_, code, 1, &nothing, 1);
+        }
+        XSync(display_, False);
+        XCloseDisplay(display_);
+    }
+}
+
+bool Keyboard::press(unsigned long keysym, bool down) {
+    const KeyCode code = XKeysymToKeycode(display_, keysym);
+    if (code == 0) {
+        return false;
+    }
+    XTestFakeKeyEvent(display_, code, down ? True : False, CurrentTime);
+    XSync(display_, False);
+    return true;
+}
+
+bool Keyboard::chord(const std::string& keys) {
+    if (!display_) {
+        return false;
+    }
+    std::vector<KeySym> symbols;
+    std::stringstream names(keys);
+    std::string name;
+    while (std::getline(names, name, '+')) {
+        const KeySym symbol = XStringToKeysym(name.c_str());
+        if (symbol == NoSymbol || XKeysymToKeycode(display_, symbol) == 0) {
+            return false;
+        }
+        symbols.push_back(symbol);
+    }
+    for (const KeySym symbol : symbols) {
+        press(symbol, true);
+    }
+    for (auto symbol = symbols.rbegin(); symbol != symbols.rend(); ++symbol) {
+        press(*symbol, false);
+    }
+    return true;
+}
+
+bool Keyboard::doubleTap(const std::string& key, std::chrono::milliseconds gap) {
+    if (!chord(key)) {
+        return false;
+    }
+    // The gap between the taps is what is being posted, not a wait for something to happen.
+    waitUntil([] { return false; }, gap);
+    return chord(key);
+}
+
+namespace {
+
+// Latin-1 keysyms are the code points; the rest are 0x01000000 + the code point.
+KeySym keysymOf(char32_t character) {
+    return character >= 0x20 && (character < 0x7f || (character >= 0xa0 && character <= 0xff))
+               ? static_cast<KeySym>(character)
+               : static_cast<KeySym>(0x01000000 + character);
+}
+
+}  // namespace
+
+bool Keyboard::typeOne(char32_t character) {
+    if (character == U'\n') {
+        return chord("Return");
+    }
+    const KeySym symbol = keysymOf(character);
+    KeyCode code = 0;
+    bool shifted = false;
+    if (const auto borrowed = borrowed_.find(symbol); borrowed != borrowed_.end()) {
+        code = static_cast<KeyCode>(borrowed->second);
+    } else {
+        code = XKeysymToKeycode(display_, symbol);
+        shifted = code != 0 && XkbKeycodeToKeysym(display_, code, 0, 0) != symbol;
+    }
+    if (code == 0) {
+        return false;
+    }
+    const KeyCode shift = XKeysymToKeycode(display_, XK_Shift_L);
+    if (shifted) {
+        XTestFakeKeyEvent(display_, shift, True, CurrentTime);
+    }
+    XTestFakeKeyEvent(display_, code, True, CurrentTime);
+    XTestFakeKeyEvent(display_, code, False, CurrentTime);
+    if (shifted) {
+        XTestFakeKeyEvent(display_, shift, False, CurrentTime);
+    }
+    XSync(display_, False);
+    return true;
+}
+
+bool Keyboard::borrowKeycodes(const std::u32string& characters) {
+    if (spareKeycodes_.empty()) {
+        int low = 0;
+        int high = 0;
+        XDisplayKeycodes(display_, &low, &high);
+        int perCode = 0;
+        KeySym* map =
+            XGetKeyboardMapping(display_, static_cast<KeyCode>(low), high - low + 1, &perCode);
+        for (int candidate = high; candidate >= low && map; --candidate) {
+            const KeySym* row = map + static_cast<std::ptrdiff_t>(candidate - low) * perCode;
+            if (std::all_of(row, row + perCode, [](KeySym s) { return s == NoSymbol; })) {
+                spareKeycodes_.push_back(candidate);
+            }
+        }
+        if (map) {
+            XFree(map);
+        }
+    }
+    // Every character the keymap lacks gets a keycode of its own for the whole text: a mapping
+    // changed between two keys could reach the application before the first key does.
+    borrowed_.clear();
+    for (const char32_t character : characters) {
+        const KeySym symbol = keysymOf(character);
+        if (character == U'\n' || borrowed_.contains(symbol)) {
+            continue;
+        }
+        const KeyCode code = XKeysymToKeycode(display_, symbol);
+        if (code != 0 && (XkbKeycodeToKeysym(display_, code, 0, 0) == symbol ||
+                          XkbKeycodeToKeysym(display_, code, 0, 1) == symbol)) {
+            continue;
+        }
+        if (borrowed_.size() == spareKeycodes_.size()) {
+            return false;
+        }
+        const int spare = spareKeycodes_[borrowed_.size()];
+        KeySym both[2] = {symbol, symbol};
+        XChangeKeyboardMapping(display_, spare, 2, both, 1);
+        borrowed_.emplace(symbol, spare);
+    }
+    XSync(display_, False);
+    return true;
+}
+
+bool Keyboard::type(std::u16string_view text) {
+    if (!display_) {
+        return false;
+    }
+    const std::u32string characters =
+        QString::fromStdU16String(std::u16string(text)).toStdU32String();
+    return borrowKeycodes(characters) &&
+           std::all_of(characters.begin(), characters.end(),
+                       [this](char32_t character) { return typeOne(character); });
+}
+
+bool Keyboard::waitForRelease(std::chrono::milliseconds limit) {
+    if (!display_) {
+        return false;
+    }
+    return waitUntil(
+        [&] {
+            char keys[32] = {};
+            XQueryKeymap(display_, keys);
+            return std::all_of(std::begin(keys), std::end(keys),
+                               [](char bits) { return bits == 0; });
+        },
+        limit);
+}
+
+// --- The pointer and the program's own windows
+
+bool clickAt(int x, int y) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return false;
+    }
+    XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+    XTestFakeButtonEvent(display, 1, True, CurrentTime);
+    XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
+}
+
+platform::ElementRef findInProgram(qint64 pid, std::string_view role, std::u16string_view title,
+                                   std::chrono::milliseconds limit) {
+    auto& accessibility = *Desktop::get().seams.accessibility;
+    platform::ElementRef found;
+    waitUntil(
+        [&] {
+            const auto application =
+                accessibility.applicationElement(static_cast<platform::ProcessID>(pid));
+            if (!application.hasValue()) {
+                return false;
+            }
+            std::vector<platform::ElementRef> pending{application.value()};
+            for (int visited = 0; !pending.empty() && visited < 2000; ++visited) {
+                const auto element = pending.back();
+                pending.pop_back();
+                if (platform::textAttribute(accessibility, element, platform::ax::title) == title &&
+                    text::toUtf8(platform::textAttribute(accessibility, element, platform::ax::role)
+                                     .value_or(u"")) == role) {
+                    found = element;
+                    return true;
+                }
+                for (const auto& child : platform::elementListAttribute(accessibility, element,
+                                                                        platform::ax::children)) {
+                    pending.push_back(child);
+                }
+            }
+            return false;
+        },
+        limit);
+    return found;
+}
+
+bool clickElement(platform::ElementRef element) {
+    auto& accessibility = *Desktop::get().seams.accessibility;
+    const auto position = accessibility.attribute(element, platform::ax::position);
+    const auto size = accessibility.attribute(element, platform::ax::size);
+    if (!position.hasValue() || !size.hasValue()) {
+        return false;
+    }
+    const auto* origin = std::get_if<platform::Point>(&position.value());
+    const auto* extent = std::get_if<platform::Size>(&size.value());
+    if (!origin || !extent || extent->width <= 0 || extent->height <= 0) {
+        return false;
+    }
+    return clickAt(static_cast<int>(origin->x + extent->width / 2),
+                   static_cast<int>(origin->y + extent->height / 2));
+}
+
+// --- The clipboard
+
+ClipboardContents readClipboard() {
+    ClipboardContents contents;
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (!data) {
+        return contents;
+    }
+    for (const QString& format : data->formats()) {
+        contents[format] = data->data(format);
+    }
+    return contents;
+}
+
+std::string clipboardDifference(const ClipboardContents& before, const ClipboardContents& after) {
+    std::string difference;
+    QStringList formats;
+    for (const auto* side : {&before, &after}) {
+        for (const auto& [format, bytes] : *side) {
+            if (!formats.contains(format)) {
+                formats << format;
+            }
+        }
+    }
+    for (const QString& format : formats) {
+        const auto was = before.find(format);
+        const auto is = after.find(format);
+        if (was == before.end() || is == after.end()) {
+            difference += format.toStdString() + (was == before.end() ? ": added\n" : ": gone\n");
+        } else if (was->second != is->second) {
+            difference += format.toStdString() + ": " + std::to_string(was->second.size()) +
+                          " bytes became " + std::to_string(is->second.size()) + " other bytes\n";
+        }
+    }
+    return difference;
+}
+
+QString screenshot(const QString& name) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        return {};
+    }
+    const QString path = outputFolder() + QLatin1Char('/') + name + QStringLiteral(".png");
+    return screen->grabWindow(0).save(path, "PNG") ? path : QString();
+}
+
+// --- Other programs
+
+namespace {
+
+// Waits until a window of `pid` is in front (at most 20 s): its window may be mapped well after
+// the process started, and only then can it be activated.
+bool inFront(platform::ProcessID pid) {
+    auto& desktop = Desktop::get();
+    return waitUntil([&] { return desktop.bringToFront(pid, 1s); }, 20s);
+}
+
+// The same, and on the accessibility bus.
+bool upAndInFront(platform::ProcessID pid) {
+    auto& desktop = Desktop::get();
+    return waitUntil(
+               [&] { return desktop.seams.accessibility->applicationElement(pid).hasValue(); },
+               20s) &&
+           inFront(pid);
+}
+
+}  // namespace
+
+StockEditor::StockEditor(const QString& text) {
+    const QString path = folder_.path() + QStringLiteral("/note.txt");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0) {
+        return;
+    }
+    file.close();
+    process_.setStandardInputFile(QProcess::nullDevice());
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.setStandardErrorFile(outputFolder() + QStringLiteral("/mousepad.log"));
+    process_.start(QStringLiteral("mousepad"), {path});
+    if (!process_.waitForStarted(10000)) {
+        return;
+    }
+    pid_ = static_cast<platform::ProcessID>(process_.processId());
+    ready_ = upAndInFront(pid_);
+    if (!ready_) {
+        std::fprintf(
+            stderr, "mousepad (pid %lld) not ready: %s, exit %d; its log: %s\n",
+            static_cast<long long>(pid_),
+            process_.state() == QProcess::NotRunning ? "ended" : "running", process_.exitCode(),
+            QFile::encodeName(outputFolder() + QStringLiteral("/mousepad.log")).constData());
+    }
+}
+
+StockEditor::~StockEditor() {
+    endChild(process_);
+}
+
+Terminal::Terminal() {
+    process_.setStandardInputFile(QProcess::nullDevice());
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.setStandardErrorFile(QProcess::nullDevice());
+    process_.start(QStringLiteral("xterm"), {QStringLiteral("-e"), QStringLiteral("cat")});
+    if (!process_.waitForStarted(10000)) {
+        return;
+    }
+    pid_ = static_cast<platform::ProcessID>(process_.processId());
+    ready_ = inFront(pid_);
+}
+
+Terminal::~Terminal() {
+    endChild(process_);
+}
+
+}  // namespace ravlin::testing

@@ -1,0 +1,168 @@
+#pragma once
+
+// The end-to-end suite's hands and eyes: the real `ravlin` started as a child in a home of its
+// own, keys posted through XTest as a person would press them, the clipboard read and written in
+// every format, the screen captured, and a stock editor started on a file. The targets of the
+// desktop suite (tests/desktop/targets) and its Desktop fixture read fields over AT-SPI.
+//
+// Every wait is bounded; a child that does not stop on SIGTERM within its limit is killed and
+// reaped, and the test that saw it fails.
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <chrono>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/accessibility.h"
+
+struct _XDisplay;  // Xlib's Display
+
+namespace ravlin::testing {
+
+using namespace std::chrono_literals;
+
+// The folder the suite writes its screenshots to (made on first use).
+QString outputFolder();
+
+class RavlinProgram {
+  public:
+    // A fresh home: $HOME, $XDG_CONFIG_HOME, $XDG_DATA_HOME, $XDG_CACHE_HOME and a private
+    // $XDG_RUNTIME_DIR under one temporary folder. Nothing runs yet.
+    RavlinProgram();
+    ~RavlinProgram();
+    RavlinProgram(const RavlinProgram&) = delete;
+    RavlinProgram& operator=(const RavlinProgram&) = delete;
+
+    // Writes the settings file as the program reads it ($XDG_CONFIG_HOME/ravlin/ravlin.ini,
+    // section General), replacing what was there. Keys as the stores name them.
+    void writeSettings(const std::map<std::string, std::string>& settings);
+    // Environment variables the program gets on top of the session's.
+    void setEnvironment(const QString& name, const QString& value);
+
+    // Starts it and waits (at most `limit`) for "ravlin: running (pid N)"; whether it came.
+    bool start(std::chrono::milliseconds limit = 30s);
+    // SIGTERM, then waits (at most `limit`) for it to end; its exit status, or -1 when it had to
+    // be killed or died by a signal.
+    int stop(std::chrono::milliseconds limit = 20s);
+
+    [[nodiscard]] bool running() const { return process_.state() != QProcess::NotRunning; }
+    [[nodiscard]] qint64 pid() const { return pid_; }
+    [[nodiscard]] const QString& home() const { return home_; }
+    // Everything it wrote on stderr so far.
+    const QByteArray& errors();
+    // Waits (at most `limit`) until stderr holds `text`; whether it did.
+    bool waitForError(const QByteArray& text, std::chrono::milliseconds limit = 10s);
+    // The lines of stderr that hold `text`.
+    std::vector<std::string> errorLines(const QByteArray& text);
+
+  private:
+    QTemporaryDir root_;
+    QString home_;
+    QProcessEnvironment environment_;
+    QProcess process_;
+    QByteArray errors_;
+    qint64 pid_ = 0;
+};
+
+// Keys posted through XTest on the session's display, as a keyboard would send them. Key names
+// are X keysym names ("Super_L", "e", "Shift_R", "Return", "Escape").
+class Keyboard {
+  public:
+    Keyboard();
+    ~Keyboard();
+    Keyboard(const Keyboard&) = delete;
+    Keyboard& operator=(const Keyboard&) = delete;
+
+    [[nodiscard]] bool ready() const { return display_ != nullptr; }
+    // Presses the keys in order and releases them in reverse: "Super_L+e", "Control_L+a".
+    bool chord(const std::string& keys);
+    bool tap(const std::string& key) { return chord(key); }
+    // Two taps of one key, `gap` apart (the double tap of the triggers).
+    bool doubleTap(const std::string& key, std::chrono::milliseconds gap = 120ms);
+    // Types text character by character; characters outside the keymap go through spare
+    // keycodes mapped for the text (at most as many distinct ones as there are spare codes).
+    bool type(std::u16string_view text);
+    // Waits (at most `limit`) until no key is held down on the server.
+    bool waitForRelease(std::chrono::milliseconds limit = 2s);
+
+  private:
+    bool press(unsigned long keysym, bool down);
+    bool typeOne(char32_t character);
+    // Maps the characters of `characters` that the keymap lacks onto spare keycodes.
+    bool borrowKeycodes(const std::u32string& characters);
+
+    ::_XDisplay* display_ = nullptr;
+    std::vector<int> spareKeycodes_;
+    std::map<unsigned long, int> borrowed_;  // keysym -> the spare keycode it is on
+};
+
+// Moves the pointer to (x, y) on the screen and clicks the left button there, through XTest.
+bool clickAt(int x, int y);
+
+// An element of the program's windows: the first one, in a bounded walk of its accessibility
+// tree, whose role is `role` (AX roles, or AT-SPI role names such as "push button" and
+// "menu item") and whose title is `title`; null when none is there within `limit`.
+platform::ElementRef findInProgram(qint64 pid, std::string_view role, std::u16string_view title,
+                                   std::chrono::milliseconds limit = 5s);
+// Clicks the middle of an element as a person would; false when it has no place on screen.
+bool clickElement(platform::ElementRef element);
+
+// Every format the clipboard offers, with its bytes.
+using ClipboardContents = std::map<QString, QByteArray>;
+
+// Reads the clipboard, every format with its bytes. Put it there from another process (the Qt
+// target's "copy" command) so that it is read through the X selection as any program reads it.
+ClipboardContents readClipboard();
+// Where two clipboards differ, one line per format; empty when they are byte for byte equal.
+std::string clipboardDifference(const ClipboardContents& before, const ClipboardContents& after);
+
+// Captures the whole screen as outputFolder()/<name>.png; the file written, or empty.
+QString screenshot(const QString& name);
+
+// A program nobody here wrote, started on a temporary file holding `text`: mousepad.
+class StockEditor {
+  public:
+    explicit StockEditor(const QString& text);
+    ~StockEditor();
+    StockEditor(const StockEditor&) = delete;
+    StockEditor& operator=(const StockEditor&) = delete;
+
+    // Whether its window is up and on the accessibility bus.
+    [[nodiscard]] bool ready() const { return ready_; }
+    [[nodiscard]] platform::ProcessID pid() const { return pid_; }
+
+  private:
+    QTemporaryDir folder_;
+    QProcess process_;
+    platform::ProcessID pid_ = 0;
+    bool ready_ = false;
+};
+
+// A terminal emulator (xterm) running a shell that waits.
+class Terminal {
+  public:
+    Terminal();
+    ~Terminal();
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    [[nodiscard]] bool ready() const { return ready_; }
+    [[nodiscard]] platform::ProcessID pid() const { return pid_; }
+
+  private:
+    QProcess process_;
+    platform::ProcessID pid_ = 0;
+    bool ready_ = false;
+};
+
+// Ends a child: SIGTERM, at most `limit` to go, then SIGKILL; always reaped.
+void endChild(QProcess& process, std::chrono::milliseconds limit = 3s);
+
+}  // namespace ravlin::testing

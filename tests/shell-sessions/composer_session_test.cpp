@@ -1,0 +1,181 @@
+// The Composer session: open, toggle, dismiss, the draft, and the commit through the pasteboard.
+
+#include <gtest/gtest.h>
+
+#include "tests/shell-sessions/sessions_fixture.h"
+
+namespace ravlin::testing {
+namespace {
+
+class ComposerSession : public SessionsFixture {
+  protected:
+    void open(const std::string& trigger = "hotkey") {
+        app->toggleHotkey(trigger);
+        drive(1500ms);  // a seeded text's whole correction settles
+        if (app->isPanelOpen) {
+            desktop.setFrontmost(desktop.ownPid());  // the window manager activated the panel
+        }
+    }
+};
+
+const std::string kOpened =
+    " trigger=hotkey source=gedit secure_input=false role=AXTextField "
+    "selection_source=accessibility-selected-text ";
+
+TEST_F(ComposerSession, TheSeedIsTheSelectionElseTheKeptDraftAndASecondTriggerDismisses) {
+    struct Case {
+        std::u16string value;
+        text::Utf16Range selection;
+        std::optional<std::u16string> draft;
+        std::string line;
+        std::u16string panel;
+    };
+    for (const Case& c : {
+             Case{u"Hi teh cat",
+                  {0, 10},
+                  u"Old words",
+                  "state=opened" + kOpened + "selection_chars=10",
+                  u"Hi the cat"},
+             Case{u"a  \n b",
+                  {1, 3},
+                  u"Old words",
+                  "state=reopened" + kOpened + "preserved_draft_chars=9",
+                  u"Old words"},
+             Case{u"a  \n b", {1, 3}, {}, "state=opened" + kOpened + "selection_chars=0", u""},
+             Case{u"Je\u0301\U0001F44D\U0001F3FD",
+                  {0, 7},
+                  {},
+                  "state=opened" + kOpened + "selection_chars=3",
+                  u"Je\u0301\U0001F44D\U0001F3FD"},
+         }) {
+        SCOPED_TRACE(c.line);
+        startApp();
+        openTarget(c.value, c.selection);
+        app->preservedDraft = c.draft;
+        open();
+        EXPECT_EQ(written("sid=s001 " + c.line), 1);
+        EXPECT_EQ(linesWith("sid=s001 anchor: caret").size(), 1u);
+        EXPECT_EQ(panelText(), c.panel);
+        EXPECT_EQ(app->preservedDraft, c.panel == c.draft ? c.draft : std::nullopt);
+        EXPECT_TRUE(app->panel->isVisible());
+        EXPECT_TRUE(app->quickFixDoubleTap->state().isSuspended);
+        EXPECT_TRUE(app->doubleTap->state().isSuspended);
+
+        app->toggleHotkey("hotkey");
+        EXPECT_FALSE(app->isPanelOpen);
+        EXPECT_FALSE(app->panel->isVisible());
+        EXPECT_EQ(app->panelSessionID, std::nullopt);
+        EXPECT_FALSE(app->quickFixDoubleTap->state().isSuspended);
+        EXPECT_FALSE(app->doubleTap->state().isSuspended);
+        EXPECT_EQ(app->preservedDraft,  // a blank text clears the draft
+                  c.panel.empty() ? std::nullopt : std::optional(c.panel));
+        EXPECT_EQ(written("sid=s001 state=cancelled reason=panel-toggle-hotkey"), 1);
+        EXPECT_EQ(lines().back(), "sid=s001 state=cancelled reason=toggle-hotkey");
+        app->dismissPanel("dismiss-key");  // nothing open: nothing written
+        EXPECT_EQ(lines().back(), "sid=s001 state=cancelled reason=toggle-hotkey");
+    }
+}
+
+TEST_F(ComposerSession, RefusedOpens) {
+    enum class Refusal { secureInput, neverTrusted, trustRevoked, documentWindow, none };
+    for (const Refusal refusal : {Refusal::secureInput, Refusal::neverTrusted,
+                                  Refusal::trustRevoked, Refusal::documentWindow}) {
+        SCOPED_TRACE(static_cast<int>(refusal));
+        desktop.setTrusted(refusal != Refusal::neverTrusted);
+        startApp();
+        openTarget(u"Hi teh cat", {0, 10});
+        desktop.setSecureInput(refusal == Refusal::secureInput);
+        desktop.setTrusted(refusal != Refusal::neverTrusted && refusal != Refusal::trustRevoked);
+        *documentWindowFocused = refusal == Refusal::documentWindow;
+        const int prompts = desktop.trustPrompts();
+        const auto before = lines().size();
+        open();
+        EXPECT_FALSE(app->isPanelOpen || app->isOpeningPanel || app->panel->isVisible());
+        std::vector<std::string> expected;
+        if (refusal == Refusal::secureInput) {
+            expected = {
+                "sid=s001 state=blocked trigger=hotkey source=gedit secure_input=true "
+                "reason=secure-input"};
+        } else if (refusal == Refusal::documentWindow) {
+            expected = {"sid=- state=ignored trigger=hotkey reason=ravlin-document-focused"};
+        } else {
+            EXPECT_EQ(desktop.trustPrompts() - prompts, refusal == Refusal::neverTrusted);
+            EXPECT_EQ(desktop.openedURLs().back(),
+                      "x-apple.systempreferences:com.apple.preference.security?"
+                      "Privacy_Accessibility");
+        }
+        EXPECT_EQ(linesWith("sid=", before), expected);
+        // The menu is not held back by a document window; a blocked open used a number up.
+        desktop.setSecureInput(false);
+        desktop.setTrusted(true);
+        open("menu");
+        EXPECT_EQ(app->panelSessionID, refusal == Refusal::secureInput ? "s002" : "s001");
+        *documentWindowFocused = false;
+    }
+}
+
+TEST_F(ComposerSession, TriggersInOneTurnOpenOneSession) {
+    startApp();
+    openTarget(u"Hi teh cat", {0, 10});
+    for (const char* trigger : {"hotkey", "double-tap", "menu"}) {
+        app->toggleHotkey(trigger);
+    }
+    drive(1500ms);
+    EXPECT_TRUE(app->isPanelOpen);
+    EXPECT_EQ(app->panelSessionCounter, 1);
+}
+
+TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
+    enum class Fault { none, blank, noTarget, activation, keystroke };
+    // Spaces round the text are the user's and are pasted as they are; counts are characters.
+    const std::u16string typed = u" Je\u0301\U0001F44D\U0001F3FD ";
+    for (const auto& [fault, last] : std::vector<std::pair<Fault, std::string>>{
+             {Fault::none, "committed method=paste pasteboard_restore=success"},
+             {Fault::blank, "commit_skipped reason=empty-text"},
+             {Fault::noTarget, "commit_failed reason=no-target-app"},
+             {Fault::activation, "commit_failed reason=activate-target pasteboard_restore=success"},
+             {Fault::keystroke,
+              "commit_failed reason=send-paste-keystroke pasteboard_restore=success"},
+         }) {
+        SCOPED_TRACE(last);
+        startApp();
+        const auto target = openTarget(u"");
+        desktop.copyToPasteboard(u"user's own");
+        open();
+        app->textController->setText(fault == Fault::blank ? u"  \n " : typed,
+                                     QNPlacementCaret::end);
+        app->preservedDraft = u"Older";
+        if (fault == Fault::noTarget) {
+            app->sourceApp.reset();
+        }
+        if (fault == Fault::activation) {
+            desktop.setActivation(target.app.pid, platform::fake::Activation::refuse());
+        }
+        desktop.setKeySynthesisFails(fault == Fault::keystroke);
+        app->requestCommit();
+        drive(10ms);
+        app->requestCommit();  // a second Return while polishing
+        drive(3s);
+        desktop.setKeySynthesisFails(false);
+        desktop.setActivation(target.app.pid, platform::fake::Activation::immediately());
+
+        EXPECT_EQ(lines().back(), "sid=s001 state=" + last);
+        EXPECT_EQ(written("sid=s001 state=committing 5 chars target=gedit method=paste"),
+                  fault != Fault::blank && fault != Fault::noTarget);
+        EXPECT_FALSE(app->isPanelOpen || app->isCommitting || app->panel->isVisible());
+        EXPECT_EQ(app->panelSessionID, std::nullopt);
+        EXPECT_EQ(fieldValue(target.field), fault == Fault::none ? typed : u"");
+        EXPECT_EQ(desktop.seams().pasteboard->string(), u"user's own");
+        const bool kept = fault != Fault::none && fault != Fault::blank;
+        EXPECT_EQ(app->preservedDraft, kept ? std::optional(typed) : std::nullopt);
+        if (kept) {
+            desktop.setFrontmost(target.app.pid);
+            open();
+            EXPECT_EQ(linesWith("sid=s002 state=reopened").size(), 1u);
+            EXPECT_EQ(panelText(), typed);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ravlin::testing

@@ -1,0 +1,229 @@
+// The Quick Fix session: refusals, the auto-commit's stops and outcomes; and what a trigger does
+// while a commit or a write-back is under way.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "app/target/quick_fix_hud.h"
+#include "tests/shell-sessions/sessions_fixture.h"
+
+namespace ravlin::testing {
+namespace {
+
+constexpr const char* kTrigger = "quick-fix-double-tap";
+
+class QuickFixSession : public SessionsFixture {
+  protected:
+    // Opens a Quick Fix and stops before its correction runs (the work runner is held).
+    void openHeld() {
+        app->handleQuickFixTrigger(kTrigger);
+        for (int step = 0; step < 200 && !app->isPanelOpen; ++step) {
+            executor->runUntilIdle();
+            executor->advance(5ms);
+        }
+        ASSERT_TRUE(app->isPanelOpen);
+        desktop.setFrontmost(desktop.ownPid());  // the window manager activated the panel
+    }
+    static std::optional<std::string> headsUpTitle() {
+        for (auto* widget : QApplication::topLevelWidgets()) {
+            if (auto* hud = dynamic_cast<QNQuickFixHUDPanel*>(widget); hud && hud->isVisible()) {
+                return hud->hostingView()->title().toStdString();
+            }
+        }
+        return std::nullopt;
+    }
+};
+
+TEST_F(QuickFixSession, RefusalsShowTheirHeadsUpUseANumberAndLeaveTheTriggerUsable) {
+    startApp();
+    openTarget(u"Hi teh cat");
+    app->toggleHotkey("menu");
+    drive(50ms);
+    const auto count = lines().size();
+    app->handleQuickFixTrigger(kTrigger);  // a panel is open: nothing
+    drive(50ms);
+    EXPECT_EQ(lines().size(), count);
+    EXPECT_EQ(app->panelSessionID, "s001");
+    app->dismissPanel("dismiss-key");
+
+    int number = 1;
+    for (const auto& [identity, role, reason, kind] :
+         std::vector<std::tuple<std::string, std::string, std::string, QNQuickFixHUDKind>>{
+             {"gedit", "AXSecureTextField", "secure-input", QNQuickFixHUDKind::secureRefused},
+             {"gnome-terminal", "AXTextArea", "terminal-not-supported",
+              QNQuickFixHUDKind::terminalRefused},
+             {"gedit", "AXButton", "no-target-text", QNQuickFixHUDKind::noTarget},
+         }) {
+        SCOPED_TRACE(reason);
+        openTarget(u"", {}, identity, role, false);
+        app->handleQuickFixTrigger(kTrigger);
+        drive(1s);
+        EXPECT_EQ(lines().back(), "sid=s00" + std::to_string(++number) +
+                                      " state=quick_fix_skipped trigger=quick-fix-double-tap "
+                                      "source=" +
+                                      identity + " reason=" + reason);
+        EXPECT_EQ(headsUpTitle(), hudTitle(kind));
+        EXPECT_FALSE(app->isPanelOpen || app->isOpeningPanel);
+        EXPECT_FALSE(app->quickFixDoubleTap->state().isSuspended);
+        drive(4100ms);
+        EXPECT_EQ(headsUpTitle(), std::nullopt);
+    }
+}
+
+TEST_F(QuickFixSession, TheAutoCommitStopsWithoutWritingBack) {
+    enum class Stop { unchanged, userEdit, dismissed, manualCommit };
+    for (const auto& [stop, value, reason] :
+         std::vector<std::tuple<Stop, std::u16string, std::string>>{
+             {Stop::unchanged, u"Hi the cat", "unchanged-text"},
+             {Stop::userEdit, u"Hi teh cat", "user-edited-composer"},
+             {Stop::dismissed, u"Hi teh cat", ""},
+             {Stop::manualCommit, u"Hi teh cat", ""},
+         }) {
+        SCOPED_TRACE(static_cast<int>(stop));
+        startApp();
+        const auto target = openTarget(value);
+        app->preservedDraft = u"Kept draft";
+        openHeld();
+        EXPECT_EQ(app->preservedDraft, std::nullopt);
+        EXPECT_EQ(written("sid=s001 state=quick_fix_opened trigger=quick-fix-double-tap "
+                          "source=gedit role=AXTextField capture=focusedValue "
+                          "route=nativeAppKit target_chars=10"),
+                  1);
+        if (stop == Stop::userEdit) {
+            app->textController->textView()->textCursor().insertText(QStringLiteral(" sat"));
+        } else if (stop == Stop::dismissed) {
+            app->dismissPanel("dismiss-key");
+        } else if (stop == Stop::manualCommit) {
+            app->requestCommit();
+        }
+        drive(3s);
+        EXPECT_EQ(linesWith("state=quick_fix_auto_commit"),
+                  reason.empty()
+                      ? std::vector<std::string>{}
+                      : std::vector<std::string>{"sid=s001 state=quick_fix_auto_commit_skipped "
+                                                 "trigger=quick-fix-double-tap reason=" +
+                                                 reason});
+        EXPECT_EQ(app->isPanelOpen, !reason.empty());  // else the session goes on by hand
+        EXPECT_FALSE(app->quickFixAutoCommitTask || app->quickFixAutoCommitSessionID);
+        if (stop != Stop::manualCommit) {
+            EXPECT_EQ(fieldValue(target.field), value);
+        }
+    }
+}
+
+TEST_F(QuickFixSession, EachOutcomeClosesOrKeepsThePanelAndTheDraft) {
+    enum class Setup { none, valueChangedMeanwhile, activationRefused };
+    struct Case {
+        Setup setup;
+        std::string line;
+        std::optional<QNQuickFixHUDKind> headsUp;
+        std::optional<std::u16string> draft;  // the panel stays open exactly when "Hi the cat"
+        std::u16string field;
+    };
+    for (const Case& c : {
+             Case{Setup::none,
+                  "quick_fix_committed method=accessibility pasteboard_restore=success",
+                  {},
+                  {},
+                  u"Hi the cat"},
+             Case{Setup::valueChangedMeanwhile,
+                  "quick_fix_paste_on_clipboard reason=paste-after-ax-failure "
+                  "pasteboard_restore=deferred",
+                  QNQuickFixHUDKind::pasteOnClipboard, u"the", u"Hi tex cat"},
+             Case{Setup::activationRefused,
+                  "quick_fix_commit_failed reason=activate-target pasteboard_restore=success",
+                  QNQuickFixHUDKind::activationFailed, u"Hi the cat", u"Hi teh cat"},
+         }) {
+        SCOPED_TRACE(c.line);
+        startApp();
+        const bool part = c.setup == Setup::valueChangedMeanwhile;
+        const auto target =
+            openTarget(u"Hi teh cat", part ? text::Utf16Range{3, 3} : text::Utf16Range{10, 0});
+        openHeld();
+        if (part) {
+            desktop.setValue(target.field, u"Hi tex cat", {0, 3});
+        } else if (c.setup == Setup::activationRefused) {
+            desktop.setActivation(target.app.pid, platform::fake::Activation::refuse());
+        }
+        drive(3s);
+        EXPECT_EQ(written("sid=s001 state=" + c.line), 1);
+        EXPECT_EQ(linesWith("state=quick_fix_auto_committing").size(), 1u);
+        EXPECT_EQ(headsUpTitle(), c.headsUp ? std::optional(hudTitle(*c.headsUp)) : std::nullopt);
+        const bool open = c.draft == u"Hi the cat";
+        EXPECT_EQ(app->isPanelOpen, open);
+        EXPECT_EQ(app->panel->isVisible(), open);
+        EXPECT_EQ(app->panelSessionID, open ? std::optional<std::string>("s001") : std::nullopt);
+        EXPECT_EQ(app->quickFixDoubleTap->state().isSuspended, open);
+        EXPECT_EQ(app->preservedDraft, c.draft);
+        EXPECT_FALSE(app->isCommitting);
+        EXPECT_EQ(fieldValue(target.field), c.field);
+    }
+}
+
+// While a commit or a write-back runs, no trigger opens or closes a panel and the session ends
+// as it would have; an outcome that finds another session leaves that one alone.
+TEST_F(QuickFixSession, TriggersDuringACommitChangeNothing) {
+    enum class Phase { composerPolish, composerPaste, quickFixWriteBack };
+    for (const Phase phase :
+         {Phase::composerPolish, Phase::composerPaste, Phase::quickFixWriteBack}) {
+        for (const bool otherSession : {false, true}) {
+            SCOPED_TRACE(static_cast<int>(phase) * 10 + otherSession);
+            startApp();
+            const auto target = openTarget(u"Hi teh cat", {10, 0});
+            // Slow to come to the front: the paste and the write-back take a while.
+            desktop.setActivation(target.app.pid, platform::fake::Activation::after(300ms));
+            if (phase == Phase::quickFixWriteBack) {
+                openHeld();
+                drive(100ms);  // settled; the write-back waits for the target
+            } else {
+                app->toggleHotkey("hotkey");
+                drive(50ms);
+                desktop.setFrontmost(desktop.ownPid());
+                app->textController->setText(u"Hello there", QNPlacementCaret::end);
+                app->requestCommit();
+                executor->runUntilIdle();  // polishing
+                if (phase == Phase::composerPaste) {
+                    drive(100ms);
+                    ASSERT_EQ(linesWith("state=committing").size(), 1u);
+                }
+            }
+            ASSERT_TRUE(app->isCommitting);
+            const auto before = lines().size();
+            const auto unified = systemLines().size();
+            app->toggleHotkey("hotkey");
+            app->toggleHotkey("menu");
+            app->dismissPanel("dismiss-key");
+            app->dismissPanel("text-cancel");
+            app->handleQuickFixTrigger(kTrigger);
+            drive(0ms);
+            EXPECT_EQ(lines().size(), before);
+            EXPECT_EQ(systemLines().size(), unified);
+            if (otherSession) {
+                app->isPanelOpen = true;
+                app->panelSessionID = "s999";
+                app->preservedDraft = u"The other session's";
+            }
+            drive(3s);
+            EXPECT_FALSE(app->isCommitting);
+            EXPECT_EQ(app->panelSessionCounter, 1);
+            const auto ended = linesWith("sid=s001 state=", before);
+            ASSERT_EQ(ended.size(), 1u);
+            EXPECT_NE(ended[0].find(phase == Phase::quickFixWriteBack ? "state=quick_fix_committed"
+                                                                      : "state=committed"),
+                      std::string::npos);
+            EXPECT_EQ(fieldValue(target.field),
+                      phase == Phase::quickFixWriteBack ? u"Hi the cat" : u"Hi teh catHello there");
+            EXPECT_EQ(app->isPanelOpen, otherSession);
+            EXPECT_EQ(app->panelSessionID,
+                      otherSession ? std::optional<std::string>("s999") : std::nullopt);
+            EXPECT_EQ(app->preservedDraft,
+                      otherSession ? std::optional<std::u16string>(u"The other session's")
+                                   : std::nullopt);
+            app->isPanelOpen = false;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ravlin::testing
