@@ -95,6 +95,8 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             .clock = std::make_shared<SteadyClock>(),
             .ownPid = static_cast<platform::ProcessID>(::getpid()),
             .showSettingsWindow = showSettingsWindow,
+            // The program has no document windows.
+            .isDocumentWindow = [] { return false; },
             .isSystemTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
             .quit = [] { QApplication::quit(); },
         });
