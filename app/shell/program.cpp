@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "app/shell/coordinator.h"
+#include "app/shell/menu_bar.h"
 #include "app/shell/signal_watcher.h"
 #include "app/shell/single_instance.h"
 #include "app/shell/status_window.h"
@@ -141,7 +142,11 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             return;
         }
         coordinator->start();
-        if (!coordinator->menuBar) {
+        if (coordinator->menuBar) {
+            // The running window offers the tray's menu as well: without a tray it is the way
+            // to it.
+            window.setMenu(coordinator->menuBar->menu());
+        } else {
             showProvisionalTray();
         }
         say("Coordinator started");
