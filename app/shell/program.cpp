@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/settings/settings_window.h"
 #include "app/shell/coordinator.h"
 #include "app/shell/menu_bar.h"
 #include "app/shell/signal_watcher.h"
@@ -72,10 +73,7 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
 
     StatusWindow window(QString::fromStdString(notice));
     QObject::connect(&window, &StatusWindow::quitRequested, &application, &QApplication::quit);
-    // Until the settings window exists, the status window stands in for it.
-    const auto showSettingsWindow = [&window](std::optional<QNModelSettingsPane>) {
-        window.bringForward();
-    };
+    const auto showSettingsWindow = settingsWindowShower();
     // Settings…: Ctrl+, while any of the program's windows is active.
     QShortcut settingsShortcut(QKeySequence(QStringLiteral("Ctrl+,")), &window);
     settingsShortcut.setContext(Qt::ApplicationShortcut);
