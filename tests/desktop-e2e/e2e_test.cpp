@@ -348,41 +348,54 @@ class ComposerScenarios : public EndToEnd {
     }
 
     bool openComposer() { return keyboard.chord("Super_L+e") && programInFront(program); }
+    platform::ProcessID programPid() { return static_cast<platform::ProcessID>(program.pid()); }
+
+    // One Composer round: "end" selected in the field seeds the Composer; its text replaced by
+    // typing is corrected by the local rules and pasted over the selection by Return; the
+    // user's clipboard is back afterwards.
+    void composerRoundWithSelection(TargetApp& app, const QString& field) {
+        const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
+        ASSERT_TRUE(app.command(QStringLiteral("text ") + field + QStringLiteral(" start end")));
+        ASSERT_TRUE(focus(app, field));
+        ASSERT_TRUE(app.command(QStringLiteral("select 6 9")));
+        ASSERT_TRUE(openComposer());
+        EXPECT_TRUE(focusedValueBecomes(programPid(), u"end"));
+        screenshot(QStringLiteral("composer-beside-caret-") + QString::fromStdString(app.name()) +
+                   QLatin1Char('-') + field);
+        ASSERT_TRUE(keyboard.chord("Control_L+a"));
+        ASSERT_TRUE(keyboard.type(u"teh finish"));
+        EXPECT_TRUE(focusedValueBecomes(programPid(), u"The finish"));
+        ASSERT_TRUE(keyboard.waitForRelease());
+        ASSERT_TRUE(keyboard.chord("Return"));
+        EXPECT_TRUE(focusedValueBecomes(app.pid(), u"start The finish", 3s))
+            << text::toUtf8(desktop.value(desktop.focusedOf(app.pid())));
+        EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }))
+            << clipboardDifference(before, readClipboard());
+    }
 
     CorrectionService service;
     RavlinProgram program;
 };
 
-// Waits for the coordinator's Composer opening (issue 29/30).
-TEST_F(ComposerScenarios, DISABLED_ComposerByTheShortcutWritesIntoEachTarget) {
-    for (TargetApp* app : {desktop.gtk.get(), desktop.qt.get()}) {
-        for (const QString& field : {QStringLiteral("line"), QStringLiteral("area")}) {
-            SCOPED_TRACE(app->name() + "/" + field.toStdString());
-            const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
-            ASSERT_TRUE(
-                app->command(QStringLiteral("text ") + field + QStringLiteral(" start end")));
-            ASSERT_TRUE(focus(*app, field));
-            // "end" selected: the Composer opens seeded with it.
-            ASSERT_TRUE(app->command(QStringLiteral("select 6 9")));
-            ASSERT_TRUE(openComposer());
-            EXPECT_TRUE(
-                focusedValueBecomes(static_cast<platform::ProcessID>(program.pid()), u"end"));
-            screenshot(QStringLiteral("composer-beside-caret-") +
-                       QString::fromStdString(app->name()) + QLatin1Char('-') + field);
-            ASSERT_TRUE(keyboard.chord("Control_L+a"));
-            ASSERT_TRUE(keyboard.type(u"teh finish"));
-            ASSERT_TRUE(keyboard.waitForRelease());
-            ASSERT_TRUE(keyboard.chord("Return"));
-            EXPECT_TRUE(focusedValueBecomes(app->pid(), u"start the finish", 3s))
-                << text::toUtf8(desktop.value(desktop.focusedOf(app->pid())));
-            EXPECT_NE(sessionLog(program).find(
-                          u"state=committed method=paste pasteboard_restore=success"),
-                      std::u16string::npos);
-            EXPECT_TRUE(waitUntil([&] {
-                return clipboardDifference(before, readClipboard()).empty();
-            })) << clipboardDifference(before, readClipboard());
-        }
+TEST_F(ComposerScenarios, ComposerByTheShortcutWritesOverTheSelectionInQtFields) {
+    for (const QString& field : {QStringLiteral("line"), QStringLiteral("area")}) {
+        SCOPED_TRACE(field.toStdString());
+        composerRoundWithSelection(*desktop.qt, field);
     }
+}
+
+// GTK drops a field's selection when its window loses the focus to the Composer, and the
+// commit then pastes at the caret ("start endThe finish"); waits for the commit to put the
+// selection back before pasting.
+TEST_F(ComposerScenarios, DISABLED_ComposerByTheShortcutWritesOverTheSelectionInGtkFields) {
+    for (const QString& field : {QStringLiteral("line"), QStringLiteral("area")}) {
+        SCOPED_TRACE(field.toStdString());
+        composerRoundWithSelection(*desktop.gtk, field);
+    }
+}
+
+TEST_F(ComposerScenarios, ComposerByTheShortcutWritesIntoTheStockEditor) {
+    const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
     StockEditor editor(QStringLiteral("stock "));
     ASSERT_TRUE(editor.ready());
     ASSERT_TRUE(keyboard.chord("Control_L+End"));
@@ -390,7 +403,10 @@ TEST_F(ComposerScenarios, DISABLED_ComposerByTheShortcutWritesIntoEachTarget) {
     ASSERT_TRUE(keyboard.type(u"teh end"));
     ASSERT_TRUE(keyboard.waitForRelease());
     ASSERT_TRUE(keyboard.chord("Return"));
-    EXPECT_TRUE(focusedValueBecomes(editor.pid(), u"stock the end", 3s));
+    EXPECT_TRUE(focusedValueBecomes(editor.pid(), u"stock The end", 3s))
+        << text::toUtf8(desktop.value(desktop.focusedOf(editor.pid())));
+    EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }))
+        << clipboardDifference(before, readClipboard());
 }
 
 // Waits for the coordinator's Composer opening and closing (issue 29/30).
