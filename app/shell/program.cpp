@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/settings/settings_view.h"
+#include "app/settings/settings_window.h"
 #include "app/shell/coordinator.h"
 #include "app/shell/signal_watcher.h"
 #include "app/shell/single_instance.h"
@@ -71,10 +73,9 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
 
     StatusWindow window(QString::fromStdString(notice));
     QObject::connect(&window, &StatusWindow::quitRequested, &application, &QApplication::quit);
-    // Until the settings window exists, the status window stands in for it.
-    const auto showSettingsWindow = [&window](std::optional<QNModelSettingsPane>) {
-        window.bringForward();
-    };
+    // One settings window for the life of the process, made on first use (over the preview
+    // snapshot when previewing).
+    const auto showSettingsWindow = settingsWindowShower();
     // Settings…: Ctrl+, while any of the program's windows is active.
     QShortcut settingsShortcut(QKeySequence(QStringLiteral("Ctrl+,")), &window);
     settingsShortcut.setContext(Qt::ApplicationShortcut);
@@ -103,7 +104,8 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         QNCoordinatorApp::setShared(coordinator);
     }
 
-    // A provisional tray, only while the coordinator has built no menu of its own.
+    // A provisional tray, only while the coordinator has built no menu of its own; where there
+    // is no tray, the running window.
     std::unique_ptr<QSystemTrayIcon> tray;
     std::unique_ptr<QMenu> menu;
     const auto showProvisionalTray = [&] {
@@ -141,12 +143,15 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             return;
         }
         coordinator->start();
-        if (!coordinator->menuBar) {
+        // Without a tray the running window shows, whatever menu the coordinator built.
+        if (!coordinator->menuBar || !QSystemTrayIcon::isSystemTrayAvailable()) {
             showProvisionalTray();
         }
         say("Coordinator started");
     });
     const int status = QApplication::exec();
+    // The settings window holds the coordinator: it goes first, while the application exists.
+    delete QNControllerSettingsWindow::shared().window();
     // The triggers let go of the desktop (the hot key's grab among them) before the seams go.
     QNCoordinatorApp::setShared(nullptr);
     coordinator.reset();

@@ -86,7 +86,7 @@ class CoordinatorFixture : public ::testing::Test {
             requests->push_back(pane);
         };
         env.isDocumentWindow = [] { return false; };
-        env.isSystemTrayAvailable = [] { return false; };
+        env.isSystemTrayAvailable = [tray = systemTrayAvailable] { return tray; };
         env.quit = [quits = quits] { ++*quits; };
         return env;
     }
@@ -135,6 +135,8 @@ class CoordinatorFixture : public ::testing::Test {
     EnvironmentSnapshot processEnvironment;
     std::shared_ptr<ManualWorkRunner> workRunner = std::make_shared<ManualWorkRunner>();
     ManualActivation activation;
+    // Without a tray the menu's start-up also shows the settings window.
+    bool systemTrayAvailable = false;
     std::shared_ptr<std::vector<std::optional<QNModelSettingsPane>>> settingsRequests =
         std::make_shared<std::vector<std::optional<QNModelSettingsPane>>>();
     std::shared_ptr<int> quits = std::make_shared<int>(0);
