@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/settings/settings_view.h"
 #include "app/settings/settings_window.h"
 #include "app/shell/coordinator.h"
 #include "app/shell/menu_bar.h"
@@ -73,6 +74,8 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
 
     StatusWindow window(QString::fromStdString(notice));
     QObject::connect(&window, &StatusWindow::quitRequested, &application, &QApplication::quit);
+    // One settings window for the life of the process, made on first use (over the preview
+    // snapshot when previewing).
     const auto showSettingsWindow = settingsWindowShower();
     // Settings…: Ctrl+, while any of the program's windows is active.
     QShortcut settingsShortcut(QKeySequence(QStringLiteral("Ctrl+,")), &window);
@@ -102,7 +105,8 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         QNCoordinatorApp::setShared(coordinator);
     }
 
-    // A provisional tray, only while the coordinator has built no menu of its own.
+    // A provisional tray, only while the coordinator has built no menu of its own; where there
+    // is no tray, the running window.
     std::unique_ptr<QSystemTrayIcon> tray;
     std::unique_ptr<QMenu> menu;
     const auto showProvisionalTray = [&] {
@@ -144,12 +148,16 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             // The running window offers the tray's menu as well: without a tray it is the way
             // to it.
             window.setMenu(coordinator->menuBar->menu());
-        } else {
+        }
+        // Without a tray the running window shows, whatever menu the coordinator built.
+        if (!coordinator->menuBar || !QSystemTrayIcon::isSystemTrayAvailable()) {
             showProvisionalTray();
         }
         say("Coordinator started");
     });
     const int status = QApplication::exec();
+    // The settings window holds the coordinator: it goes first, while the application exists.
+    delete QNControllerSettingsWindow::shared().window();
     // The triggers let go of the desktop (the hot key's grab among them) before the seams go.
     QNCoordinatorApp::setShared(nullptr);
     coordinator.reset();
