@@ -72,7 +72,14 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
 
     StatusWindow window(QString::fromStdString(notice));
     QObject::connect(&window, &StatusWindow::quitRequested, &application, &QApplication::quit);
-    const auto showSettingsWindow = settingsWindowShower();
+    // Without a tray the running window, with its menu and Quit, comes forward over the settings.
+    const auto showSettingsWindow =
+        [&window, settings = settingsWindowShower()](std::optional<QNModelSettingsPane> pane) {
+            settings(pane);
+            if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+                window.bringForward();
+            }
+        };
     // Settings…: Ctrl+, while any of the program's windows is active.
     QShortcut settingsShortcut(QKeySequence(QStringLiteral("Ctrl+,")), &window);
     settingsShortcut.setContext(Qt::ApplicationShortcut);
