@@ -50,9 +50,9 @@ QNCorrectionSettingsEnvironment correctionSettingsEnvironment(
             live->reconfigureCorrectionEngines();
         }
     };
-    env.refreshCodexCLIDetection = [weak](bool /*force*/) {
+    env.refreshCodexCLIDetection = [weak](bool force) {
         if (auto live = weak.lock()) {
-            live->refreshCodexCLIDetection();
+            live->refreshCodexCLIDetection(force);
         }
     };
     env.currentCorrectionIssue = [weak]() -> std::optional<QNModelCorrectionIssue> {

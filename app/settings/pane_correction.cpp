@@ -6,6 +6,8 @@
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -45,10 +47,18 @@ void addFooter(QVBoxLayout& content, std::initializer_list<std::string> lines) {
 void addLocalModelSection(QVBoxLayout& content, const QNControllerCorrectionSettings& controller) {
     auto* form = newSection(content, {});
     const auto summary = controller.availability();
-    auto* mark = new QWidget;
+    // A filled dot, 8 pixels across.
+    QPixmap dot(8, 8);
+    dot.fill(Qt::transparent);
+    QPainter painter(&dot);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(summary.isAvailable ? green() : orange());
+    painter.drawEllipse(QRectF(0, 0, 8, 8));
+    painter.end();
+    auto* mark = new QLabel;
+    mark->setPixmap(dot);
     mark->setFixedSize(8, 8);
-    mark->setStyleSheet(QStringLiteral("background: %1; border-radius: 4px;")
-                            .arg((summary.isAvailable ? green() : orange()).name()));
     auto* value = hstack({mark, textLabel(qs(summary.title), secondary())}, 6);
     value->setObjectName(QStringLiteral("settings.correction.localModelStatus"));
     value->setAccessibleName(shown("Apple Intelligence") + QStringLiteral(": ") +

@@ -11,6 +11,7 @@
 
 #include "app/settings/settings_window.h"
 #include "app/shell/coordinator.h"
+#include "app/shell/menu_bar.h"
 #include "app/shell/signal_watcher.h"
 #include "app/shell/single_instance.h"
 #include "app/shell/status_window.h"
@@ -100,6 +101,8 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             .clock = std::make_shared<SteadyClock>(),
             .ownPid = static_cast<platform::ProcessID>(::getpid()),
             .showSettingsWindow = showSettingsWindow,
+            // The program has no document windows.
+            .isDocumentWindow = [] { return false; },
             .isSystemTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
             .quit = [] { QApplication::quit(); },
         });
@@ -144,7 +147,11 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             return;
         }
         coordinator->start();
-        if (!coordinator->menuBar) {
+        if (coordinator->menuBar) {
+            // The running window offers the tray's menu as well: without a tray it is the way
+            // to it.
+            window.setMenu(coordinator->menuBar->menu());
+        } else {
             showProvisionalTray();
         }
         say("Coordinator started");
