@@ -75,8 +75,15 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     StatusWindow window(QString::fromStdString(notice));
     QObject::connect(&window, &StatusWindow::quitRequested, &application, &QApplication::quit);
     // One settings window for the life of the process, made on first use (over the preview
-    // snapshot when previewing).
-    const auto showSettingsWindow = settingsWindowShower();
+    // snapshot when previewing). Without a tray the running window, with its menu and Quit,
+    // comes forward over the settings.
+    const auto showSettingsWindow =
+        [&window, settings = settingsWindowShower()](std::optional<QNModelSettingsPane> pane) {
+            settings(pane);
+            if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+                window.bringForward();
+            }
+        };
     // Settings…: Ctrl+, while any of the program's windows is active.
     QShortcut settingsShortcut(QKeySequence(QStringLiteral("Ctrl+,")), &window);
     settingsShortcut.setContext(Qt::ApplicationShortcut);

@@ -23,9 +23,9 @@ const std::vector<QNSymbolEntry>& symbolTable() {
         {"key.fill", "", u"\u26BF"},
         // The settings window's toolbar and Shortcuts pane.
         {"gearshape.fill", "preferences-system", u"\u2699"},
-        {"wand.and.rays", "tools-check-spelling", u"\u2728"},
+        {"wand.and.rays", "tools-check-spelling", u"\u270E"},
         {"keyboard.fill", "input-keyboard", u"\u2328"},
-        {"info.circle.fill", "help-about", u"\u24D8"},
+        {"info.circle.fill", "help-about", u"\u2139"},
         {"arrow.counterclockwise", "edit-undo", u"\u21BA"},
     };
     return table;

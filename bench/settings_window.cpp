@@ -1,0 +1,102 @@
+// The settings window over a coordinator on the simulated desktop, off screen: the first show
+// (the window, its toolbar, the four panes, the appear work and the first measurement) and a
+// pane switch without animation (the selection, the measurement of the new pane and the resize).
+#include <benchmark/benchmark.h>
+
+#include "bench/bench_application.h"
+
+#include <QApplication>
+
+#include "app/preferences/defaults.h"
+#include "app/settings/settings_view.h"
+#include "app/settings/settings_window.h"
+#include "app/shell/coordinator.h"
+#include "core/support/clock.h"
+#include "platform/fake/fake_desktop.h"
+
+namespace {
+
+using namespace ravlin;
+
+struct Bench {
+    std::shared_ptr<ManualExecutor> executor = std::make_shared<ManualExecutor>();
+    platform::fake::FakeDesktop desktop{executor};
+    std::shared_ptr<QNCoordinatorApp> coordinator = [this] {
+        desktop.setTrusted(true);
+        QNCoordinatorEnvironment env;
+        env.seams = desktop.seams();
+        env.defaults = std::make_shared<MemoryDefaults>();
+        env.executor = executor;
+        env.workRunner = std::make_shared<ThreadWorkRunner>();
+        env.clock = std::make_shared<SteadyClock>();
+        env.ownPid = desktop.ownPid();
+        QNCodexCLIDetector::Configuration codex;
+        codex.homeDirectoryPath = "/nonexistent";
+        codex.fileExists = [](const std::string&) { return false; };
+        codex.isExecutableFile = [](const std::string&) { return false; };
+        codex.commandRunner = [](const std::string&, const std::vector<std::string>&,
+                                 const std::optional<process::Environment>&) {
+            return QNCodexCLICommandResult{};
+        };
+        env.codexDetectorConfiguration = std::move(codex);
+        env.showSettingsWindow = [](std::optional<QNModelSettingsPane>) {};
+        env.isDocumentWindow = [] { return false; };
+        env.isSystemTrayAvailable = [] { return false; };
+        env.quit = [] {};
+        auto app = QNCoordinatorApp::create(std::move(env));
+        app->start();
+        return app;
+    }();
+
+    [[nodiscard]] std::unique_ptr<QNControllerSettingsWindow> controller() {
+        auto made = std::make_unique<QNControllerSettingsWindow>(
+            [this](std::shared_ptr<QNStoreSettingsWindow> state,
+                   std::function<void(QSize)> onSize) {
+                return new QNViewSettings(std::move(state),
+                                          QNModelSettingsDependencies::live(coordinator),
+                                          std::nullopt, std::move(onSize));
+            },
+            [] {});
+        made->setAnimationsEnabled(false);
+        return made;
+    }
+    void settle() {
+        QApplication::processEvents();
+        executor->runUntilIdle();
+    }
+};
+
+void BM_SettingsFirstShow(benchmark::State& state) {
+    bench::offscreenApplication("bench_settings_window");
+    Bench bench;
+    for (auto _ : state) {
+        auto controller = bench.controller();
+        controller->show();
+        bench.settle();
+        benchmark::DoNotOptimize(controller->window()->height());
+        state.PauseTiming();
+        controller.reset();
+        bench.settle();
+        state.ResumeTiming();
+    }
+}
+
+void BM_SettingsPaneSwitch(benchmark::State& state) {
+    bench::offscreenApplication("bench_settings_window");
+    Bench bench;
+    auto controller = bench.controller();
+    controller->show();
+    bench.settle();
+    std::size_t next = 0;
+    for (auto _ : state) {
+        next = (next + 1) % kAllSettingsPanes.size();
+        controller->select(kAllSettingsPanes[next]);
+        bench.settle();
+        benchmark::DoNotOptimize(controller->window()->height());
+    }
+}
+
+BENCHMARK(BM_SettingsFirstShow)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SettingsPaneSwitch)->Unit(benchmark::kMillisecond);
+
+}  // namespace
