@@ -190,6 +190,7 @@ struct QNViewSettings::Private {
     std::map<QNModelSettingsPane, QWidget*> containers;
     // The Forms of General and Shortcuts, and the Correction content.
     std::map<QNModelSettingsPane, QWidget*> forms;
+    std::map<QNModelSettingsPane, QWidget*> holders;
     std::shared_ptr<QNControllerCorrectionSettings> correction;
     QWidget* aboutContent = nullptr;
     std::unique_ptr<QNPaneGeneral> general;
@@ -296,7 +297,11 @@ void QNViewSettings::buildPanes() {
                     d_->shortcuts = std::make_unique<QNPaneShortcuts>(*this, *settingsForm);
                 }
             }
+            // A change inside the Form posts its layout request to the Form; a change of the
+            // Form's own size hint, to the widget holding it.
             form->installEventFilter(this);
+            holder->installEventFilter(this);
+            d_->holders[pane] = holder;
         }
         d_->containers[pane] = container;
         d_->stack->addWidget(container);
@@ -429,14 +434,13 @@ int QNViewSettings::measurePane(QNModelSettingsPane pane) const {
         return layout->hasHeightForWidth() ? layout->totalHeightForWidth(contentWidth)
                                            : layout->totalSizeHint().height();
     }
-    QLayout* layout = d_->forms.at(pane)->layout();
-    if (layout == nullptr) {
-        return QNSettingsForm::topPadding;
+    QWidget* form = d_->forms.at(pane);
+    int height = std::max(form->sizeHint().height(), form->minimumHeight());
+    if (QLayout* layout = form->layout()) {
+        layout->activate();
+        height = layout->hasHeightForWidth() ? layout->totalHeightForWidth(QNSettingsForm::width)
+                                             : layout->totalSizeHint().height();
     }
-    layout->activate();
-    const int height = layout->hasHeightForWidth()
-                           ? layout->totalHeightForWidth(QNSettingsForm::width)
-                           : layout->totalSizeHint().height();
     return height + QNSettingsForm::topPadding;
 }
 
@@ -532,7 +536,7 @@ void QNViewSettings::selectedPaneChanged(QNModelSettingsPane previous, QNModelSe
 }
 
 bool QNViewSettings::isTransitionRunning() const {
-    return static_cast<bool>(d_->transition);
+    return d_->transition && d_->transition->state() == QAbstractAnimation::Running;
 }
 
 bool QNViewSettings::animationsEnabled() const {
@@ -547,7 +551,8 @@ bool QNViewSettings::eventFilter(QObject* watched, QEvent* event) {
         const QObject* shown = pane == QNModelSettingsPane::about
                                    ? static_cast<QObject*>(d_->aboutContent)
                                    : static_cast<QObject*>(d_->forms.at(pane));
-        if (watched == shown) {
+        const auto holder = d_->holders.find(pane);
+        if (watched == shown || (holder != d_->holders.end() && watched == holder->second)) {
             const bool handled = QWidget::eventFilter(watched, event);
             measureSelectedPane();
             return handled;
@@ -681,6 +686,18 @@ QWidget* QNViewSettings::measuredContent(QNModelSettingsPane pane) const {
 
 QWidget* QNViewSettings::aboutContent() const {
     return d_->aboutContent;
+}
+
+QNPaneGeneral* QNViewSettings::generalPane() const {
+    return d_->general.get();
+}
+
+QNPaneShortcuts* QNViewSettings::shortcutsPane() const {
+    return d_->shortcuts.get();
+}
+
+QNPaneAbout* QNViewSettings::aboutPane() const {
+    return d_->about.get();
 }
 
 }  // namespace ravlin

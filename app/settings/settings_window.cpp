@@ -53,8 +53,9 @@ QSize QNWindowSettings::frameSizeForContentSize(QSizeF contentSize) const {
 void QNWindowSettings::resizeKeepingTopEdge(QSizeF contentSize, bool animated) {
     QSize size = frameSizeForContentSize(contentSize);
     const QRect current = geometry();
-    // A pane taller than the screen below the top edge scrolls inside the window.
-    if (const QScreen* screen = this->screen(); screen != nullptr && isVisible()) {
+    // A pane taller than any other may pass the screen's bottom: cut there, it scrolls inside.
+    if (const QScreen* screen = this->screen();
+        screen != nullptr && isVisible() && contentSize.height() > QNViewSettings::maximumHeight) {
         const int room = screen->availableGeometry().bottom() - current.top() + 1;
         if (room >= QNViewSettings::minimumMeasuredHeight && size.height() > room) {
             size.setHeight(room);
@@ -85,11 +86,11 @@ void QNWindowSettings::resizeKeepingTopEdge(QSizeF contentSize, bool animated) {
 }
 
 bool QNWindowSettings::isResizeAnimating() const {
-    return static_cast<bool>(animation_);
+    return animation_ && animation_->state() == QAbstractAnimation::Running;
 }
 
 QRect QNWindowSettings::targetGeometry() const {
-    return animation_ ? target_ : geometry();
+    return isResizeAnimating() ? target_ : geometry();
 }
 
 void QNWindowSettings::applyGeometry(const QRect& geometry) {
@@ -196,6 +197,10 @@ QNControllerSettingsWindow::QNControllerSettingsWindow(ContentFactory contentFac
 
 QNControllerSettingsWindow::~QNControllerSettingsWindow() {
     delete window_.data();
+}
+
+QNViewSettings* QNControllerSettingsWindow::content() const {
+    return static_cast<QNViewSettings*>(content_.data());
 }
 
 void QNControllerSettingsWindow::setAnimationsEnabled(bool enabled) {

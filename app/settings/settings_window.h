@@ -130,7 +130,7 @@ class QNControllerSettingsWindow {
         return windowState_;
     }
     [[nodiscard]] QNWindowSettings* window() const { return window_; }
-    [[nodiscard]] QNViewSettings* content() const { return content_; }
+    [[nodiscard]] QNViewSettings* content() const;
     [[nodiscard]] QNControllerSettingsToolbar* toolbarDelegate() const {
         return toolbarDelegate_.get();
     }
@@ -144,7 +144,7 @@ class QNControllerSettingsWindow {
     Activation activate_;
     std::shared_ptr<QNStoreSettingsWindow> windowState_;
     QPointer<QNWindowSettings> window_;
-    QPointer<QNViewSettings> content_;
+    QPointer<QWidget> content_;
     std::shared_ptr<QNControllerSettingsWindowSizeReporter> sizeReporter_;
     std::unique_ptr<QNControllerSettingsToolbar> toolbarDelegate_;
     bool animationsEnabled_ = true;

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/settings/settings_window.h"
 #include "app/shell/coordinator.h"
+#include "app/shell/menu_bar.h"
 #include "app/shell/signal_watcher.h"
 #include "app/shell/single_instance.h"
 #include "app/shell/status_window.h"
@@ -71,10 +73,7 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
 
     StatusWindow window(QString::fromStdString(notice));
     QObject::connect(&window, &StatusWindow::quitRequested, &application, &QApplication::quit);
-    // Until the settings window exists, the status window stands in for it.
-    const auto showSettingsWindow = [&window](std::optional<QNModelSettingsPane>) {
-        window.bringForward();
-    };
+    const auto showSettingsWindow = settingsWindowShower();
     // Settings…: Ctrl+, while any of the program's windows is active.
     QShortcut settingsShortcut(QKeySequence(QStringLiteral("Ctrl+,")), &window);
     settingsShortcut.setContext(Qt::ApplicationShortcut);
@@ -95,6 +94,8 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             .clock = std::make_shared<SteadyClock>(),
             .ownPid = static_cast<platform::ProcessID>(::getpid()),
             .showSettingsWindow = showSettingsWindow,
+            // The program has no document windows.
+            .isDocumentWindow = [] { return false; },
             .isSystemTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
             .quit = [] { QApplication::quit(); },
         });
@@ -139,7 +140,11 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             return;
         }
         coordinator->start();
-        if (!coordinator->menuBar) {
+        if (coordinator->menuBar) {
+            // The running window offers the tray's menu as well: without a tray it is the way
+            // to it.
+            window.setMenu(coordinator->menuBar->menu());
+        } else {
             showProvisionalTray();
         }
         say("Coordinator started");

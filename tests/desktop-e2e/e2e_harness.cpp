@@ -392,6 +392,16 @@ bool clickElement(platform::ElementRef element) {
 
 // --- The clipboard
 
+namespace {
+
+// Selection targets that describe the selection rather than hold its contents.
+bool isProtocolTarget(const QString& target) {
+    return target == QLatin1String("TARGETS") || target == QLatin1String("TIMESTAMP") ||
+           target == QLatin1String("MULTIPLE") || target == QLatin1String("SAVE_TARGETS");
+}
+
+}  // namespace
+
 ClipboardContents readClipboard() {
     ClipboardContents contents;
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
@@ -399,9 +409,38 @@ ClipboardContents readClipboard() {
         return contents;
     }
     for (const QString& format : data->formats()) {
-        contents[format] = data->data(format);
+        if (!isProtocolTarget(format)) {
+            contents[format] = data->data(format);
+        }
     }
     return contents;
+}
+
+QStringList clipboardTargets() {
+    QProcess reader;
+    reader.setStandardInputFile(QProcess::nullDevice());
+    reader.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import gi\n"
+                                 "gi.require_version('Gtk', '3.0')\n"
+                                 "from gi.repository import Gdk, Gtk\n"
+                                 "ok, atoms = Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD)"
+                                 ".wait_for_targets()\n"
+                                 "print('\\n'.join(a.name() for a in atoms) if ok else '')\n")});
+    // The event loop turns meanwhile: this process may be the owner that must answer.
+    if (!waitUntil([&] { return reader.state() == QProcess::NotRunning; }, 10s)) {
+        endChild(reader);
+        return {};
+    }
+    QStringList targets;
+    for (const QString& line : QString::fromUtf8(reader.readAllStandardOutput())
+                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (!isProtocolTarget(line)) {
+            targets << line;
+        }
+    }
+    targets.sort();
+    return targets;
 }
 
 std::string clipboardDifference(const ClipboardContents& before, const ClipboardContents& after) {

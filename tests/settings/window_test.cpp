@@ -1,0 +1,236 @@
+// The window, its toolbar and selection, its resizing, and the content's measurement and appear
+// work, over a started coordinator on the simulated desktop.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QLabel>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "app/settings/pane_general.h"
+#include "app/shell/update_service.h"
+#include "tests/settings/settings_fixture.h"
+#include "tests/support/qt_application.h"
+
+namespace ravlin {
+namespace {
+
+using Pane = QNModelSettingsPane;
+
+[[maybe_unused]] auto* const qtApplication = testing::addQtApplication("tests_settings");
+
+class SettingsWindow : public testing::SettingsFixture {
+  public:
+    int selectionChanges = 0;
+    Subscription watching =
+        controller.windowState()->selectedPane.observe([this](const Pane&) { ++selectionChanges; });
+
+    [[nodiscard]] QToolButton* toolbarButton(Pane pane) const {
+        return controller.window()->toolBar()->findChild<QToolButton*>(
+            QString::fromStdString(identifier(pane)));
+    }
+    [[nodiscard]] std::string checkedItem() const {
+        return controller.toolbarDelegate()->selectedItemIdentifier().value_or("none");
+    }
+    [[nodiscard]] int contentHeight() const {
+        return controller.window()->height() - controller.window()->toolBar()->height();
+    }
+};
+
+TEST_F(SettingsWindow, FirstShowBuildsOneWindowOnGeneralThatClosingOnlyHides) {
+    EXPECT_EQ(controller.window(), nullptr);
+    auto& window = show();
+    EXPECT_EQ(window.windowTitle(), "Settings");
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(activations, 1);
+    EXPECT_EQ(controller.windowState()->selectedPane.get(), Pane::general);
+    EXPECT_EQ(window.toolBar()->objectName(), "RavlinSettingsToolbar");
+    EXPECT_FALSE(window.toolBar()->isMovable());
+    QStringList items;
+    for (QAction* action : window.toolBar()->actions()) {
+        if (!action->objectName().isEmpty()) {
+            items << action->objectName();
+        }
+    }
+    EXPECT_EQ(items, QStringList({"settings.general", "settings.correction", "settings.hotKeys",
+                                  "settings.about"}));
+    EXPECT_EQ(checkedItem(), "settings.general");
+    EXPECT_EQ(window.width(), 500);
+
+    toolbarButton(Pane::hotKeys)->click();
+    settle();
+    EXPECT_EQ(controller.windowState()->selectedPane.get(), Pane::hotKeys);
+    const QSize size = window.size();
+    window.close();
+    EXPECT_FALSE(window.isVisible());
+
+    show();
+    EXPECT_EQ(controller.window(), &window);
+    EXPECT_EQ(controller.windowState()->selectedPane.get(), Pane::hotKeys);
+    EXPECT_EQ(checkedItem(), "settings.hotKeys");
+    EXPECT_EQ(window.size(), size);
+    EXPECT_EQ(activations, 2);
+}
+
+TEST_F(SettingsWindow, ShowWithAPaneSelectsItAndTheCurrentPaneStillRaises) {
+    show(Pane::about);
+    selectionChanges = 0;
+    show(Pane::correction);
+    EXPECT_EQ(controller.windowState()->selectedPane.get(), Pane::correction);
+    EXPECT_EQ(checkedItem(), "settings.correction");
+    EXPECT_EQ(selectionChanges, 1);
+    show(Pane::correction);
+    show();
+    EXPECT_EQ(selectionChanges, 1);
+    EXPECT_EQ(activations, 4);
+}
+
+TEST_F(SettingsWindow, SelectingTheSelectedPaneDoesNothing) {
+    show();
+    controller.select(Pane::general);
+    toolbarButton(Pane::general)->click();
+    controller.toolbarDelegate()->selectPane("settings.nothing");
+    EXPECT_EQ(selectionChanges, 0);
+    EXPECT_EQ(controller.toolbarDelegate()->item("settings.nothing"), nullptr);
+    controller.select(Pane::about);
+    EXPECT_EQ(selectionChanges, 1);
+    EXPECT_EQ(checkedItem(), "settings.about");
+}
+
+TEST_F(SettingsWindow, ResizingKeepsTheTopEdgeRoundsUpAndIgnoresHalfPoints) {
+    auto& window = show(Pane::about);
+    const int toolbar = window.toolBar()->height();
+    const QPoint topLeft = window.geometry().topLeft();
+    window.resizeKeepingTopEdge(QSizeF(500, 540.2), false);
+    EXPECT_EQ(window.geometry(), QRect(topLeft, QSize(500, 541 + toolbar)));
+    window.resizeKeepingTopEdge(QSizeF(500, 540.6), true);  // same frame: nothing moves
+    EXPECT_FALSE(window.isResizeAnimating());
+
+    window.setAnimationsEnabled(true);
+    window.resizeKeepingTopEdge(QSizeF(500, 300), true);
+    EXPECT_TRUE(window.isResizeAnimating());
+    EXPECT_EQ(window.targetGeometry(), QRect(topLeft, QSize(500, 300 + toolbar)));
+    window.hide();
+    window.resizeKeepingTopEdge(QSizeF(500, 400), true);  // hidden: at once
+    EXPECT_FALSE(window.isResizeAnimating());
+    EXPECT_EQ(window.geometry(), QRect(topLeft, QSize(500, 400 + toolbar)));
+}
+
+TEST_F(SettingsWindow, PanesTakeTheirMeasuredHeightsCachedPerSignature) {
+    desktop.setLoginItemStatus(platform::LoginItemStatus::requiresApproval);
+    auto& window = show();
+    EXPECT_EQ(view().estimatedContentSize(), QSize(500, 354));
+    const QNModelSettingsPaneMeasurementKey general{Pane::general, "launchRequiresApproval|"};
+    ASSERT_TRUE(view().measuredPaneHeights().contains(general));
+    const int measured = static_cast<int>(view().measuredPaneHeights().at(general));
+    EXPECT_GE(measured, 220);
+    EXPECT_EQ(contentHeight(), std::min(measured, 600));
+
+    // Correction is not capped; its height is measured again when its content grows.
+    show(Pane::correction);
+    correctionContent->setMinimumHeight(950);
+    settle();
+    EXPECT_EQ(view().preferredContentSize().height(), 950 + 16);
+    EXPECT_EQ(window.width(), 500);
+
+    // A hot key error changes the key: the default first, then its own measurement; clearing
+    // it finds the earlier one at once.
+    show(Pane::hotKeys);
+    const int plain = view().preferredContentSize().height();
+    view().hotKeyError.set("refused");
+    EXPECT_EQ(view().layoutSignature(), "hotKeyError");
+    settle();
+    EXPECT_GT(view().preferredContentSize().height(), plain);
+    view().hotKeyError.set(std::nullopt);
+    EXPECT_EQ(view().preferredContentSize().height(), plain);
+    EXPECT_EQ(contentHeight(), plain);
+}
+
+TEST_F(SettingsWindow, EachAppearanceObservesUpdatesUnderANewIdentifier) {
+    auto& updates = coordinator->updateChecker();
+    show();
+    const auto first = view().updateObserverID();
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(updates.observers.contains(*first));
+    controller.window()->close();
+    EXPECT_FALSE(view().updateObserverID());
+    EXPECT_FALSE(updates.observers.contains(*first));
+    show();
+    ASSERT_TRUE(view().updateObserverID());
+    EXPECT_NE(*view().updateObserverID(), *first);
+    EXPECT_EQ(updates.observers.size(), 1u);
+}
+
+TEST_F(SettingsWindow, TrustIsPolledOnlyWhileGeneralIsOnScreen) {
+    auto& permissions = *coordinator->permissions;
+    show();
+    EXPECT_TRUE(permissions.isWatching());
+    QLabel* revoked = view().generalPane()->revokedLabel();
+    EXPECT_FALSE(revoked->isVisibleTo(&view()));
+    desktop.setTrusted(false);
+    executor->advance(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(revoked->isVisibleTo(&view()));
+    EXPECT_TRUE(find<QWidget>("settings.general.grantAccessButton")->isVisibleTo(&view()));
+
+    controller.select(Pane::about);
+    EXPECT_FALSE(permissions.isWatching());
+    controller.select(Pane::general);
+    EXPECT_TRUE(permissions.isWatching());
+    controller.window()->close();
+    EXPECT_FALSE(permissions.isWatching());
+}
+
+TEST_F(SettingsWindow, AppearingReportsAnUnforcedCodexDetection) {
+    workRunner->runAll();
+    settle();
+    coordinator->stores->bringYourOwnKey->setCodexDetection(QNCodexCLIDetection{});
+    show();
+    EXPECT_GE(workRunner->runAll(), 1u);
+    settle();
+    EXPECT_EQ(coordinator->stores->bringYourOwnKey->codexDetection().get(),
+              coordinator->codexCLIDetector->refresh(false));
+}
+
+}  // namespace
+}  // namespace ravlin
+
+namespace ravlin {
+namespace {
+
+// Every pane, the real Correction pane among them, at the height it asked for; with
+// RAVLIN_SCREENSHOT_DIR set, each is saved there as settings-<pane>.png.
+TEST_F(SettingsWindow, EveryPaneFitsTheWindowAndCanBeSaved) {
+    QNControllerSettingsWindow live(
+        [this](std::shared_ptr<QNStoreSettingsWindow> state, std::function<void(QSize)> onSize) {
+            return new QNViewSettings(std::move(state),
+                                      QNModelSettingsDependencies::live(coordinator), std::nullopt,
+                                      std::move(onSize));
+        },
+        {});
+    live.setAnimationsEnabled(false);
+    const QString folder = qEnvironmentVariable("RAVLIN_SCREENSHOT_DIR");
+    for (const auto pane : kAllSettingsPanes) {
+        live.show(pane);
+        settle();
+        auto& window = *live.window();
+        // Correction may be cut to the screen, where it scrolls.
+        const int wanted = live.content()->preferredContentSize().height();
+        const int shown = window.height() - window.toolBar()->height();
+        if (pane == Pane::correction) {
+            EXPECT_LE(shown, wanted);
+        } else {
+            EXPECT_EQ(shown, wanted) << rawValue(pane);
+        }
+        const QPixmap picture = window.grab();
+        ASSERT_FALSE(picture.isNull());
+        if (!folder.isEmpty()) {
+            picture.save(folder + "/settings-" + QString::fromLatin1(rawValue(pane).data()) +
+                         ".png");
+        }
+    }
+    delete live.window();
+}
+
+}  // namespace
+}  // namespace ravlin
