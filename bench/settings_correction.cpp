@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QLayout>
 #include <QPixmap>
 
 #include "app/preferences/preferences.h"
@@ -80,7 +79,8 @@ void BM_CorrectionPaneRebuildOnlineWithCodexRows(benchmark::State& state) {
     PaneBench bench(true);
     for (auto _ : state) {
         bench.pane->rebuild();
-        bench.pane->layout()->activate();
+        // What the event loop does next: polish and lay out the new rows, drop the old ones.
+        QCoreApplication::sendPostedEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }
