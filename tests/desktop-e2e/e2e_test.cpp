@@ -355,7 +355,12 @@ class ComposerScenarios : public EndToEnd {
         expectNoSanitizerReport(program);
     }
 
-    bool openComposer() { return keyboard.chord("Super_L+e") && programInFront(program); }
+    // Super+E, then waits until the Composer's editor has the keyboard focus (keys typed before
+    // that would go nowhere).
+    bool openComposer() {
+        return keyboard.chord("Super_L+e") && programInFront(program) &&
+               waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, kSettle);
+    }
     platform::ProcessID programPid() { return static_cast<platform::ProcessID>(program.pid()); }
 
     // One Composer round: "end" selected in the field seeds the Composer; its text replaced by
@@ -412,7 +417,8 @@ TEST_F(ComposerScenarios, ComposerByTheShortcutWritesIntoTheStockEditor) {
     ASSERT_TRUE(keyboard.waitForRelease());
     ASSERT_TRUE(keyboard.chord("Return"));
     EXPECT_TRUE(focusedValueBecomes(editor.pid(), u"stock The end", 3s))
-        << text::toUtf8(desktop.value(desktop.focusedOf(editor.pid())));
+        << text::toUtf8(desktop.value(desktop.focusedOf(editor.pid()))) << "\n"
+        << program.errors().toStdString();
     EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }))
         << clipboardDifference(before, readClipboard());
 }
