@@ -128,6 +128,21 @@ int RavlinProgram::stop(std::chrono::milliseconds limit) {
     return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
 }
 
+bool RavlinProgram::startAgain() {
+    QProcess second;
+    second.setProcessEnvironment(environment_);
+    second.setStandardInputFile(QProcess::nullDevice());
+    second.setStandardOutputFile(QProcess::nullDevice());
+    second.setStandardErrorFile(QProcess::nullDevice());
+    second.start(QStringLiteral(RAVLIN_PROGRAM), {});
+    if (!second.waitForStarted(10000) ||
+        !waitUntil([&] { return second.state() == QProcess::NotRunning; }, 10s)) {
+        endChild(second);
+        return false;
+    }
+    return second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0;
+}
+
 const QByteArray& RavlinProgram::errors() {
     errors_ += process_.readAllStandardError();
     return errors_;

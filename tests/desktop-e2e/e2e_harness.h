@@ -52,6 +52,10 @@ class RavlinProgram {
     // be killed or died by a signal.
     int stop(std::chrono::milliseconds limit = 20s);
 
+    // Starts the program a second time, as a person does to bring its window back: the second
+    // copy tells this one and ends (at most 10 s). Whether it ended with status 0.
+    bool startAgain();
+
     [[nodiscard]] bool running() const { return process_.state() != QProcess::NotRunning; }
     [[nodiscard]] qint64 pid() const { return pid_; }
     [[nodiscard]] const QString& home() const { return home_; }
