@@ -41,8 +41,8 @@ struct QNModelSettingsDependencies {
     std::shared_ptr<WorkRunner> workRunner;
     EnvironmentSnapshot processEnvironment;
     QNConfigBuild buildConfig = QNConfigBuild::standard();
-    // Key events addressed to this program's windows, for the recorders. Empty: Qt's, which
-    // cannot name keys without the desktop's keycode table.
+    // Key events addressed to this program's windows, for the recorders. Empty: Qt's, naming
+    // keys through the keyboard layout seam.
     std::shared_ptr<QNLocalKeyMonitor> localKeyMonitor;
 
     // Filled from `coordinator`: itself, its monitor, stores, update service and environment.

@@ -138,10 +138,14 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
     if (live) {
         context.seams = deps->seams;
         context.executor = deps->executor;
-        context.localMonitor = deps->localKeyMonitor
-                                   ? deps->localKeyMonitor
-                                   : std::make_shared<QNQtLocalKeyMonitor>(
-                                         [](std::uint32_t) { return QNConfigHotKey::noKeyCode; });
+        context.localMonitor =
+            deps->localKeyMonitor
+                ? deps->localKeyMonitor
+                : std::make_shared<QNQtLocalKeyMonitor>(
+                      [layout = deps->seams.keyboardLayout](std::uint32_t scanCode) {
+                          return layout ? layout->keyCodeForNativeScanCode(scanCode)
+                                        : QNConfigHotKey::noKeyCode;
+                      });
     }
     const auto recorderFrame = [](QWidget* recorder) {
         recorder->setFixedWidth(recorderWidth);

@@ -29,4 +29,9 @@ std::optional<std::u16string> XkbKeyboardLayout::characterForKeyCode(std::uint32
     return text;
 }
 
+std::uint32_t XkbKeyboardLayout::keyCodeForNativeScanCode(std::uint32_t scanCode) {
+    const std::uint32_t keyCode = keycodes::fromXKeyCode(scanCode);
+    return keyCode == keycodes::unknown ? 0xFFFFFFFF : keyCode;
+}
+
 }  // namespace ravlin::platform

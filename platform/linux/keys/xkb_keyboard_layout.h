@@ -17,6 +17,8 @@ class XkbKeyboardLayout final : public KeyboardLayout {
 
     // A dead key gives its spacing accent; nothing beyond 0xFFFF.
     std::optional<std::u16string> characterForKeyCode(std::uint32_t keyCode) override;
+    // Qt on X11 reports the X keycode as the native scan code.
+    std::uint32_t keyCodeForNativeScanCode(std::uint32_t scanCode) override;
 
   private:
     std::shared_ptr<x11::Keyboard> keyboard_;
