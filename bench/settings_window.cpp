@@ -13,6 +13,7 @@
 #include "app/shell/coordinator.h"
 #include "core/support/clock.h"
 #include "platform/fake/fake_desktop.h"
+#include "tests/support/coordinator_environment.h"
 
 namespace {
 
@@ -23,24 +24,10 @@ struct Bench {
     platform::fake::FakeDesktop desktop{executor};
     std::shared_ptr<QNCoordinatorApp> coordinator = [this] {
         desktop.setTrusted(true);
-        QNCoordinatorEnvironment env;
-        env.seams = desktop.seams();
-        env.defaults = std::make_shared<MemoryDefaults>();
-        env.executor = executor;
-        env.workRunner = std::make_shared<ThreadWorkRunner>();
-        env.clock = std::make_shared<SteadyClock>();
-        env.ownPid = desktop.ownPid();
-        QNCodexCLIDetector::Configuration codex;
-        codex.homeDirectoryPath = "/nonexistent";
-        codex.fileExists = [](const std::string&) { return false; };
-        codex.isExecutableFile = [](const std::string&) { return false; };
-        codex.commandRunner = [](const std::string&, const std::vector<std::string>&,
-                                 const std::optional<process::Environment>&) {
-            return QNCodexCLICommandResult{};
-        };
-        env.codexDetectorConfiguration = std::move(codex);
+        QNCoordinatorEnvironment env = testing::simulatedDesktopEnvironment(
+            desktop, std::make_shared<MemoryDefaults>(), executor,
+            std::make_shared<ThreadWorkRunner>(), std::make_shared<SteadyClock>());
         env.showSettingsWindow = [](std::optional<QNModelSettingsPane>) {};
-        env.isDocumentWindow = [] { return false; };
         env.isSystemTrayAvailable = [] { return false; };
         env.quit = [] {};
         auto app = QNCoordinatorApp::create(std::move(env));

@@ -52,11 +52,12 @@ struct QNCoordinatorApp::SessionFlows {
     static std::string nextSessionID(QNCoordinatorApp& app);
     static void preserveDraft(QNCoordinatorApp& app, const std::u16string& text);
     static void clearDraft(QNCoordinatorApp& app);
-    // Resign handler, place by the anchor, this application to the front, the panel key and
-    // front, the border animation; then the panel is open, both double taps suspended and the
-    // text view takes the focus on the next turn.
-    static void presentPanel(QNCoordinatorApp& app, const std::optional<platform::Rect>& anchor,
-                             std::function<void()> resignHandler);
+    // The session's anchor line, then: a resign handler that dismisses with `dismissReason`
+    // unless a commit runs, place by the anchor, this application to the front, the panel key
+    // and front, the border animation; then the panel is open, both double taps suspended and
+    // the text view takes the focus on the next turn.
+    static void presentPanel(QNCoordinatorApp& app, const std::string& prefix,
+                             const QNModelFocusSnapshot& snapshot, std::string dismissReason);
     // This application and the panel to the front, the text view focused (a failed write-back).
     static void bringPanelBack(QNCoordinatorApp& app);
     static void focusTextViewSoon(QNCoordinatorApp& app);

@@ -160,17 +160,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
     } else {
         app.logSession(QNKindLog::system, prefix + " state=opened" + opened + " selection_chars=0");
     }
-    app.logSession(
-        QNKindLog::system,
-        prefix + " anchor: " + (snapshot.anchor ? snapshot.anchor->logDescription() : "none"));
-
-    presentPanel(app, snapshot.anchor ? std::optional(snapshot.anchor->rect) : std::nullopt,
-                 [weak] {
-                     const auto coordinator = weak.lock();
-                     if (coordinator && !coordinator->isCommitting) {
-                         coordinator->dismissPanel("panel-dismiss");
-                     }
-                 });
+    presentPanel(app, prefix, snapshot, "panel-dismiss");
     app.isOpeningPanel = false;
 }
 
@@ -288,10 +278,20 @@ void QNCoordinatorApp::SessionFlows::clearDraft(QNCoordinatorApp& app) {
 }
 
 void QNCoordinatorApp::SessionFlows::presentPanel(QNCoordinatorApp& app,
-                                                  const std::optional<platform::Rect>& anchor,
-                                                  std::function<void()> resignHandler) {
-    app.panel->resignHandler = std::move(resignHandler);
-    app.panel->positionNear(anchor);
+                                                  const std::string& prefix,
+                                                  const QNModelFocusSnapshot& snapshot,
+                                                  std::string dismissReason) {
+    app.logSession(
+        QNKindLog::system,
+        prefix + " anchor: " + (snapshot.anchor ? snapshot.anchor->logDescription() : "none"));
+    app.panel->resignHandler = [weak = app.weak_from_this(), reason = std::move(dismissReason)] {
+        const auto coordinator = weak.lock();
+        if (coordinator && !coordinator->isCommitting) {
+            coordinator->dismissPanel(reason);
+        }
+    };
+    app.panel->positionNear(snapshot.anchor ? std::optional(snapshot.anchor->rect)
+                                            : std::nullopt);
     // Activating the panel's own window is what brings this application to the front here:
     // asking the desktop to activate the process would raise whichever of its windows is
     // topmost (the settings window, when open), which would take the focus from the panel.

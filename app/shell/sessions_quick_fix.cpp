@@ -116,17 +116,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
             " capture=" + std::string(toString(session->captureMethod)) +
             " route=" + std::string(toString(session->route)) +
             " target_chars=" + std::to_string(text::characterCount(session->originalText)));
-    app.logSession(
-        QNKindLog::system,
-        prefix + " anchor: " + (snapshot.anchor ? snapshot.anchor->logDescription() : "none"));
-
-    presentPanel(app, snapshot.anchor ? std::optional(snapshot.anchor->rect) : std::nullopt,
-                 [weak] {
-                     const auto coordinator = weak.lock();
-                     if (coordinator && !coordinator->isCommitting) {
-                         coordinator->dismissPanel("quick-fix-panel-dismiss");
-                     }
-                 });
+    presentPanel(app, prefix, snapshot, "quick-fix-panel-dismiss");
 
     app.quickFixAutoCommitSessionID = sessionID;
     app.quickFixAutoCommitTask = AutoCommitTask{};

@@ -27,6 +27,7 @@
 #include "core/support/clock.h"
 #include "core/support/executor.h"
 #include "platform/fake/fake_desktop.h"
+#include "tests/support/coordinator_environment.h"
 #include "tests/support/manual_work_runner.h"
 
 namespace ravlin::testing {
@@ -63,29 +64,14 @@ class CoordinatorFixture : public ::testing::Test {
 
     // The environment over this fixture's desktop; the Codex tool is never found.
     [[nodiscard]] QNCoordinatorEnvironment environment() {
-        QNCoordinatorEnvironment env;
-        env.seams = desktop.seams();
-        env.defaults = defaults;
+        QNCoordinatorEnvironment env = simulatedDesktopEnvironment(
+            desktop, defaults, executor, workRunner, std::make_shared<ExecutorClock>(executor));
         env.processEnvironment = processEnvironment;
-        env.executor = executor;
-        env.workRunner = workRunner;
-        env.clock = std::make_shared<ExecutorClock>(executor);
-        env.ownPid = desktop.ownPid();
-        QNCodexCLIDetector::Configuration codex;
-        codex.homeDirectoryPath = "/nonexistent";
-        codex.fileExists = [](const std::string&) { return false; };
-        codex.isExecutableFile = [](const std::string&) { return false; };
-        codex.commandRunner = [](const std::string&, const std::vector<std::string>&,
-                                 const std::optional<process::Environment>&) {
-            return QNCodexCLICommandResult{};
-        };
-        env.codexDetectorConfiguration = std::move(codex);
         env.activation = activation.source();
         env.showSettingsWindow = [requests =
                                       settingsRequests](std::optional<QNModelSettingsPane> pane) {
             requests->push_back(pane);
         };
-        env.isDocumentWindow = [] { return false; };
         env.isSystemTrayAvailable = [tray = trayAvailable] { return tray; };
         env.quit = [quits = quits] { ++*quits; };
         return env;
