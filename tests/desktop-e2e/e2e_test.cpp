@@ -349,6 +349,9 @@ class ComposerScenarios : public EndToEnd {
         // The triggers are registered once the coordinator has started.
         ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"))
             << program.errors().toStdString();
+        // Where the desktop has no tray the settings window opens at start; it takes the front
+        // once, and the scenarios bring their targets forward only after that.
+        findInProgram(program.pid(), "filler", u"Settings", 5s);
     }
     void TearDown() override {
         EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
@@ -423,7 +426,8 @@ TEST_F(ComposerScenarios, ComposerByTheShortcutWritesIntoTheStockEditor) {
         << clipboardDifference(before, readClipboard());
 }
 
-// Waits for the coordinator's Composer opening and closing (issue 29/30).
+// The second Super+E, pressed as the first session closes, opens nothing; waits for the test to
+// wait out the closing (as scripts/measure-desktop does) and then for the draft to be checked.
 TEST_F(ComposerScenarios, DISABLED_EscapeKeepsTheDraftAndTheNextOpeningShowsIt) {
     ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text line untouched")));
     ASSERT_TRUE(focus(*desktop.gtk, QStringLiteral("line")));
@@ -449,8 +453,8 @@ TEST_F(ComposerScenarios, ReturnOnAnEmptyComposerCommitsNothing) {
     EXPECT_EQ(clipboardDifference(before, readClipboard()), "");
 }
 
-// The session log is read in its window, opened from the menu ("Open Log"). Waits for the
-// running window to offer the menu where the desktop has no tray (its Menu button stays hidden).
+// The session log is read in its window, opened from the running window's menu ("Open Log").
+// Waits for the menu to be reached from outside: no "Open Log" item is found there yet.
 TEST_F(ComposerScenarios, DISABLED_TheSessionLogRecordsEachCommit) {
     ASSERT_FALSE(sessionLog(program).empty());
     ASSERT_TRUE(desktop.qt->command(QStringLiteral("text line I recieve teh mail")));
@@ -475,7 +479,8 @@ TEST_F(ComposerScenarios, DISABLED_TheSessionLogRecordsEachCommit) {
     }
 }
 
-// Waits for the live correction loop in the running program (issue 30).
+// No request reaches the stand-in service: the generic endpoint is configured but the online
+// route does not use it, and the hosted route needs a session token. Waits for that route.
 TEST_F(ComposerScenarios, DISABLED_ASentenceIsPolishedByTheStreamedAnswerBeforeCommit) {
     ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text area")));
     ASSERT_TRUE(focus(*desktop.gtk, QStringLiteral("area")));
@@ -503,7 +508,8 @@ TEST_F(ComposerScenarios, QuickFixCorrectsAFieldInPlaceThroughAccessibility) {
     waitUntil([] { return false; }, 2s);
 }
 
-// Waits for Quick Fix and the heads-up panel in the running program (issue 29/30).
+// No heads-up text is found in the program's windows after the double tap in xterm; waits for
+// the heads-up panel to be shown (and readable over AT-SPI).
 TEST_F(ComposerScenarios, DISABLED_QuickFixInATerminalIsRefusedWithTheHeadsUp) {
     Terminal terminal;
     ASSERT_TRUE(terminal.ready());
@@ -513,7 +519,7 @@ TEST_F(ComposerScenarios, DISABLED_QuickFixInATerminalIsRefusedWithTheHeadsUp) {
     screenshot(QStringLiteral("heads-up-terminal"));
 }
 
-// Waits for Quick Fix and the heads-up panel in the running program (issue 29/30).
+// No heads-up text is found after the double tap in a password field; waits as above.
 TEST_F(ComposerScenarios, DISABLED_APasswordFieldIsRefused) {
     for (TargetApp* app : {desktop.gtk.get(), desktop.qt.get()}) {
         SCOPED_TRACE(app->name());
@@ -525,7 +531,8 @@ TEST_F(ComposerScenarios, DISABLED_APasswordFieldIsRefused) {
     }
 }
 
-// Waits for the coordinator's commit path (issue 30).
+// Super+E pressed just after focusing another window opens nothing; waits as the Escape
+// scenario does.
 TEST_F(ComposerScenarios, DISABLED_ATargetSwitchedAwayBeforeCommitLosesNothing) {
     ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text line first")));
     ASSERT_TRUE(focus(*desktop.gtk, QStringLiteral("line")));
@@ -539,7 +546,7 @@ TEST_F(ComposerScenarios, DISABLED_ATargetSwitchedAwayBeforeCommitLosesNothing) 
     EXPECT_EQ(fieldValue(*desktop.gtk, QStringLiteral("line")), u"first");
 }
 
-// Waits for the coordinator and the tray menu's correction issue (issues 30, 31).
+// No request reaches the stand-in service (see the polish scenario); waits for that route.
 TEST_F(ComposerScenarios, DISABLED_AFailingServiceFallsBackAndTheMenuShowsTheIssue) {
     service.setBehaviour(CorrectionService::Behaviour::fail);
     ASSERT_TRUE(desktop.qt->command(QStringLiteral("text area")));
@@ -586,7 +593,8 @@ TEST_F(EndToEnd, DISABLED_AShortcutTakenByAnotherProgramIsReported) {
     endChild(holder);
 }
 
-// Waits for the settings window and the tray menu (issues 31, 32, 33).
+// The settings window shows at start where there is no tray; waits for the scenario to click
+// through its four panes (it captures the first one four times today) and the menu.
 TEST_F(ComposerScenarios, DISABLED_TheSettingsPanesAndTheTrayMenuAreCaptured) {
     for (const auto& pane : {u"General", u"Shortcuts", u"Correction", u"About"}) {
         EXPECT_TRUE(programShows(program, pane));
