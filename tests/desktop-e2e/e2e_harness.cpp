@@ -397,6 +397,18 @@ std::vector<ScreenWindow> unmanagedWindowsOf(qint64 pid) {
     return found;
 }
 
+bool trayHostPresent() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return false;
+    }
+    const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(display));
+    const bool present =
+        XGetSelectionOwner(display, XInternAtom(display, name.c_str(), False)) != 0;
+    XCloseDisplay(display);
+    return present;
+}
+
 platform::ElementRef findInProgram(qint64 pid, std::string_view role, std::u16string_view title,
                                    std::chrono::milliseconds limit) {
     auto& accessibility = *Desktop::get().seams.accessibility;

@@ -121,6 +121,9 @@ struct ScreenWindow {
 // heads-up), as the X server knows them: mapped, override-redirect, with that _NET_WM_PID.
 std::vector<ScreenWindow> unmanagedWindowsOf(qint64 pid);
 
+// Whether a system tray (a tray host such as trayer) holds the screen's tray selection.
+bool trayHostPresent();
+
 // An element of the program's windows: the first one, in a bounded walk of its accessibility
 // tree, whose role is `role` (AX roles, or AT-SPI role names such as "push button" and
 // "menu item") and whose title is `title`; null when none is there within `limit`.

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QImage>
 #include <QSettings>
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -735,6 +736,43 @@ TEST_F(ComposerScenarios, TheSettingsPanesAndTheTrayMenuAreCaptured) {
     ASSERT_TRUE(openMenu(program));
     screenshot(QStringLiteral("menu-from-running-window"));
     ASSERT_TRUE(keyboard.chord("Escape"));
+}
+
+// With a tray host on the desktop (trayer, along the top left corner) the program's menu is
+// the tray icon's: a click on the icon opens it.
+TEST_F(EndToEnd, TheTrayMenuOpensFromTheTrayIcon) {
+    QProcess trayer;
+    trayer.start(QStringLiteral("trayer"),
+                 {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                  QStringLiteral("left"), QStringLiteral("--widthtype"), QStringLiteral("pixel"),
+                  QStringLiteral("--width"), QStringLiteral("40"), QStringLiteral("--height"),
+                  QStringLiteral("32"), QStringLiteral("--SetDockType"), QStringLiteral("true"),
+                  QStringLiteral("--transparent"), QStringLiteral("false")});
+    ASSERT_TRUE(trayer.waitForStarted(5000));
+    ASSERT_TRUE(waitUntil(trayHostPresent, kSettle)) << "trayer took no tray";
+    RavlinProgram program;
+    ASSERT_TRUE(program.start()) << program.errors().toStdString();
+    ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"));
+    // The icon is the tray's only one, at its left end.
+    bool opened = false;
+    for (int attempt = 0; attempt < 3 && !opened; ++attempt) {
+        waitUntil([] { return false; }, 500ms);  // the icon docks
+        ASSERT_TRUE(clickAt(16, 16));
+        // (a tool tip is an unmanaged window too, a line high)
+        opened = waitUntil(
+            [&] {
+                return std::ranges::any_of(
+                    unmanagedWindowsOf(program.pid()),
+                    [](const ScreenWindow& window) { return window.height > 100; });
+            },
+            2s);
+    }
+    EXPECT_TRUE(opened) << "no menu from the tray icon";
+    screenshot(QStringLiteral("tray-menu"));
+    ASSERT_TRUE(keyboard.chord("Escape"));
+    EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
+    expectNoSanitizerReport(program);
+    endChild(trayer);
 }
 
 }  // namespace
