@@ -177,6 +177,14 @@ TEST_P(BorrowedClipboardTest, APasteGivesBackExactlyTheFormatsOfTheUsersClipboar
     EXPECT_EQ(targetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
     EXPECT_EQ(pasteboard.items(), items);
     putBack(field);
+
+    // Nor does a snapshot that holds Qt's own name for the image add the types it stands for.
+    auto withToolkitImage = items;
+    withToolkitImage.front().emplace("application/x-qt-image",
+                                     withToolkitImage.front().at("image/png"));
+    pasteboard.clear();
+    ASSERT_TRUE(pasteboard.writeItems(withToolkitImage).ok());
+    EXPECT_EQ(targetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
 }
 
 TEST_P(BorrowedClipboardTest, ASelectAllAndCopyCaptureGivesTheUsersClipboardBack) {
