@@ -13,6 +13,7 @@
 #include "app/shell/triggers/double_tap_trigger.h"
 #include "app/shell/triggers/quick_fix_double_tap_trigger.h"
 #include "app/target/focus_snapshot.h"
+#include "app/target/quick_fix_pasteboard_manager.h"
 #include "core/engine/correction_engine.h"
 #include "core/records/prompt_catalogue.h"
 
@@ -48,6 +49,12 @@ QNCoordinatorApp::~QNCoordinatorApp() {
     // The editor's callbacks reach the composer and the panel; the panel owns the hosting view.
     composer.reset();
     panel.reset();
+}
+
+void QNCoordinatorApp::willTerminate() {
+    if (quickFixPasteboardManager_) {
+        quickFixPasteboardManager_->restoreBeforeExit();
+    }
 }
 
 std::shared_ptr<QNCoordinatorApp> QNCoordinatorApp::shared() {

@@ -112,6 +112,9 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
 
     // Once, on the main sequence.
     void start();
+    // The event loop has ended: a paste or Quick Fix left in the middle puts the user's
+    // pasteboard back now (its flow never resumes), as does a restore still counting down.
+    void willTerminate();
 
     [[nodiscard]] const QNCoordinatorEnvironment& environment() const { return env_; }
     // The bundle the target-side services are made from.

@@ -163,6 +163,11 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         say("Coordinator started");
     });
     const int status = QApplication::exec();
+    // Whatever flow the loop left suspended, the user's clipboard goes back while the
+    // application (and its clipboard) still exists.
+    if (coordinator) {
+        coordinator->willTerminate();
+    }
     // The settings window holds the coordinator: it goes first, while the application exists.
     delete QNControllerSettingsWindow::shared().window();
     // The triggers let go of the desktop (the hot key's grab among them) before the seams go.

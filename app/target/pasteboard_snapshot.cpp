@@ -47,15 +47,23 @@ platform::KeyChord pasteChord(const platform::RunningApplication& target,
 }
 
 QNModelPasteboardSnapshot QNModelPasteboardSnapshot::capture(const TargetSeams& seams) {
-    if (const auto manager = seams.pasteboardManager.lock()) {
-        if (auto pending = manager->takePendingSnapshot()) {
-            return std::move(*pending);
-        }
+    const auto manager = seams.pasteboardManager.lock();
+    if (!manager) {
+        return QNModelPasteboardSnapshot{seams.pasteboard->items()};
     }
-    return QNModelPasteboardSnapshot{seams.pasteboard->items()};
+    auto pending = manager->takePendingSnapshot();
+    QNModelPasteboardSnapshot snapshot =
+        pending ? std::move(*pending) : QNModelPasteboardSnapshot{seams.pasteboard->items()};
+    // In the ledger until restored, so that an exit in between still puts it back.
+    snapshot.loan = manager->lend(snapshot.items, seams.pasteboard->changeCount());
+    snapshot.lender = manager;
+    return snapshot;
 }
 
 void QNModelPasteboardSnapshot::restore(platform::Pasteboard& pasteboard) const {
+    if (const auto manager = lender.lock()) {
+        manager->settle(loan);
+    }
     pasteboard.clear();
     if (items.empty()) {
         return;

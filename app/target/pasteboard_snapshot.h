@@ -6,6 +6,8 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -59,6 +61,10 @@ struct QNModelPasteboardSnapshot {
     // One entry per pasteboard item, in the pasteboard's order: type -> bytes, for every type
     // the item gave data for.
     std::vector<platform::PasteboardItem> items;
+    // The loan this snapshot stands for in its pasteboard manager's ledger (0: none), settled by
+    // restore(). Not part of the contents: equality compares the items only.
+    std::uint64_t loan = 0;
+    std::weak_ptr<QNQuickFixPasteboardManager> lender;
 
     // The pauses of a paste; the target applications rely on them.
     static constexpr auto frontmostPollInterval = std::chrono::milliseconds(50);
@@ -123,8 +129,9 @@ struct QNModelPasteboardSnapshot {
     // previous contents into the target.
     [[nodiscard]] static WaitUntilAwaiter waitForFetch(const TargetSeams& seams);
 
-    friend bool operator==(const QNModelPasteboardSnapshot&,
-                           const QNModelPasteboardSnapshot&) = default;
+    friend bool operator==(const QNModelPasteboardSnapshot& a, const QNModelPasteboardSnapshot& b) {
+        return a.items == b.items;
+    }
 };
 
 }  // namespace ravlin

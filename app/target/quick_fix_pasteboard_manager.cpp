@@ -26,6 +26,8 @@ QNQuickFixPasteboardManager::~QNQuickFixPasteboardManager() {
 void QNQuickFixPasteboardManager::scheduleRestore(QNModelPasteboardSnapshot snapshot,
                                                   std::int64_t afterSeconds) {
     cancelPendingRestore();
+    // The pending restore answers for the snapshot from now on.
+    settle(snapshot.loan);
     pendingSnapshot_ = std::move(snapshot);
     recordedChangeCount_ = pasteboard_->changeCount();
     pendingTask_.emplace();
@@ -50,6 +52,33 @@ std::optional<QNModelPasteboardSnapshot> QNQuickFixPasteboardManager::takePendin
     auto snapshot = std::move(pendingSnapshot_);
     cancelPendingRestore();
     return snapshot;
+}
+
+std::uint64_t QNQuickFixPasteboardManager::lend(std::vector<platform::PasteboardItem> items,
+                                                std::int64_t changeCount) {
+    const std::uint64_t loan = nextLoan_++;
+    loans_.emplace(loan, Loan{std::move(items), changeCount});
+    return loan;
+}
+
+void QNQuickFixPasteboardManager::settle(std::uint64_t loan) {
+    loans_.erase(loan);
+}
+
+void QNQuickFixPasteboardManager::restoreBeforeExit() {
+    if (!loans_.empty()) {
+        const Loan& oldest = loans_.begin()->second;
+        if (pasteboard_->changeCount() != oldest.changeCount) {
+            QNModelPasteboardSnapshot{oldest.items}.restore(*pasteboard_);
+        }
+        loans_.clear();
+        cancelPendingRestore();
+        return;
+    }
+    if (pendingSnapshot_ && pasteboard_->changeCount() == recordedChangeCount_) {
+        restorePending();
+    }
+    cancelPendingRestore();
 }
 
 void QNQuickFixPasteboardManager::restorePending() {

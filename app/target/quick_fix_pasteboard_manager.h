@@ -7,10 +7,15 @@
 // One per process, owned by whoever builds the target services and shared with every snapshot
 // through TargetSeams::pasteboardManager; tests make their own. The countdown holds the manager
 // weakly: once the manager is gone it restores nothing.
+//
+// It also keeps the ledger of the borrowers in flight (every snapshot captured through it and
+// not restored yet), so that a program leaving in the middle of a paste or a Quick Fix puts the
+// user's contents back before it goes: `restoreBeforeExit`.
 
 #include <qcoro/qcorotask.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -48,6 +53,19 @@ class QNQuickFixPasteboardManager
     // the pending restore cancelled; the borrower restores it on its own path. Otherwise none.
     [[nodiscard]] std::optional<QNModelPasteboardSnapshot> takePendingSnapshot();
 
+    // A borrower captured `items` (the pasteboard's change count is `changeCount` then): the
+    // number of its loan, settled when the snapshot is restored or handed to scheduleRestore.
+    [[nodiscard]] std::uint64_t lend(std::vector<platform::PasteboardItem> items,
+                                     std::int64_t changeCount);
+    // Closes a loan; unknown or settled numbers are ignored.
+    void settle(std::uint64_t loan);
+    // The program is leaving: the user's contents go back now. With borrowers in flight, those
+    // the oldest of them saved, unless the pasteboard has not changed since it saved them (its
+    // own text never went out); otherwise the pending restore, unless something newer was
+    // copied. Nothing is pending afterwards.
+    void restoreBeforeExit();
+    [[nodiscard]] std::size_t openLoans() const { return loans_.size(); }
+
     [[nodiscard]] bool hasPendingRestore() const { return pendingTask_.has_value(); }
     [[nodiscard]] const std::optional<QNModelPasteboardSnapshot>& pendingSnapshot() const {
         return pendingSnapshot_;
@@ -69,6 +87,12 @@ class QNQuickFixPasteboardManager
     std::optional<std::stop_source> pendingTask_;
     std::optional<QNModelPasteboardSnapshot> pendingSnapshot_;
     std::int64_t recordedChangeCount_ = 0;
+    struct Loan {
+        std::vector<platform::PasteboardItem> items;
+        std::int64_t changeCount = 0;
+    };
+    std::map<std::uint64_t, Loan> loans_;  // by number: the oldest first
+    std::uint64_t nextLoan_ = 1;
 };
 
 }  // namespace ravlin

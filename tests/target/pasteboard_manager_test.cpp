@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "app/target/quick_fix_pasteboard_manager.h"
 #include "tests/target/target_fixture.h"
 
@@ -21,6 +23,9 @@ struct ManagerTest : ::testing::Test, TargetFixture {
         ASSERT_TRUE(fakeSeams.pasteboard->setString(corrected));
         manager->scheduleRestore(std::move(snapshot), seconds);
     }
+    void TestBody() override {}
+    std::optional<QNModelPasteboardSnapshot> borrowed;  // a flow's, never restored
+
     void expectIdle() {
         EXPECT_FALSE(manager->hasPendingRestore());
         EXPECT_FALSE(manager->pendingSnapshot());
@@ -118,6 +123,68 @@ TEST_F(ManagerTest, AnyBorrowerWithinTheMinuteGetsTheUsersOwnContentsBack) {
               fakeSeams.pasteboard->items());
     executor->advance(2min);
     EXPECT_EQ(clipboard(), u"newer");
+}
+
+// The program leaving in the middle of a flow: whatever the flow had borrowed goes back first.
+TEST_F(ManagerTest, LeavingPutsBackWhatAFlowLeftInTheMiddleHadBorrowed) {
+    const struct {
+        const char* name;
+        std::function<void(ManagerTest&)> flow;
+        std::u16string clipboard;
+    } cases[] = {
+        {"a paste with its text out",
+         [](ManagerTest& t) {
+             t.borrowed = QNModelPasteboardSnapshot::capture(t.seams(t.manager));
+             t.fakeSeams.pasteboard->clear();
+             ASSERT_TRUE(t.fakeSeams.pasteboard->setString(u"pasted"));
+         },
+         u"mine"},
+        {"a paste that had written nothing yet",
+         [](ManagerTest& t) {
+             t.borrowed = QNModelPasteboardSnapshot::capture(t.seams(t.manager));
+         },
+         u"mine"},
+        {"a paste over a Quick Fix's deferred restore",
+         [](ManagerTest& t) {
+             t.leaveOnClipboard(u"fixed");
+             t.borrowed = QNModelPasteboardSnapshot::capture(t.seams(t.manager));
+             t.fakeSeams.pasteboard->clear();
+             ASSERT_TRUE(t.fakeSeams.pasteboard->setString(u"pasted"));
+         },
+         u"mine"},
+        {"a deferred restore counting down", [](ManagerTest& t) { t.leaveOnClipboard(u"fixed"); },
+         u"mine"},
+        {"a deferred restore with something newer copied",
+         [](ManagerTest& t) {
+             t.leaveOnClipboard(u"fixed");
+             t.desktop.copyToPasteboard(u"newer");
+         },
+         u"newer"},
+        {"a paste that finished, then a copy",
+         [](ManagerTest& t) {
+             const auto saved = QNModelPasteboardSnapshot::capture(t.seams(t.manager));
+             ASSERT_TRUE(t.fakeSeams.pasteboard->setString(u"pasted"));
+             saved.restore(*t.fakeSeams.pasteboard);
+             t.desktop.copyToPasteboard(u"newer");
+         },
+         u"newer"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.name);
+        ManagerTest test;
+        each.flow(test);
+        const auto changes = test.fakeSeams.pasteboard->changeCount();
+        test.manager->restoreBeforeExit();
+        EXPECT_EQ(test.clipboard(), each.clipboard);
+        if (each.clipboard == u"newer" ||
+            std::string_view(each.name).find("nothing") != std::string_view::npos) {
+            EXPECT_EQ(test.fakeSeams.pasteboard->changeCount(), changes) << "written needlessly";
+        }
+        EXPECT_EQ(test.manager->openLoans(), 0u);
+        test.expectIdle();
+        test.executor->advance(2min);
+        EXPECT_EQ(test.clipboard(), each.clipboard);
+    }
 }
 
 }  // namespace
