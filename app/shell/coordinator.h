@@ -37,6 +37,7 @@
 #include "app/shell/permissions.h"
 #include "app/shell/triggers/hot_key.h"
 #include "app/support/app_context.h"
+#include "app/target/pasteboard_snapshot.h"
 #include "core/providers/codex-cli/detection.h"
 #include "core/support/clock.h"
 #include "core/support/executor.h"
@@ -147,6 +148,8 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     bool isPanelOpen = false;
     bool isOpeningPanel = false;
     std::optional<platform::RunningApplication> sourceApp;
+    // The selection the open session was seeded from, which its commit pastes over.
+    std::optional<QNPasteSelection> sourceSelection;
     bool isCommitting = false;
     std::optional<std::u16string> preservedDraft;
     QNComposerCorrectionPolicy preservedDraftCorrectionPolicy =

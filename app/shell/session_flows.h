@@ -34,7 +34,8 @@ struct QNCoordinatorApp::SessionFlows {
 
     // --- Flows
     static QCoro::Task<> openPanel(Weak weak, std::string trigger);
-    static QCoro::Task<> commitPanel(Weak weak, std::optional<platform::RunningApplication> target);
+    static QCoro::Task<> commitPanel(Weak weak, std::optional<platform::RunningApplication> target,
+                                     std::optional<QNPasteSelection> replacing);
     static QCoro::Task<> startQuickFix(Weak weak, std::string trigger);
     static QCoro::Task<> runQuickFixAutoCommit(Weak weak, std::string sessionID,
                                                QNQuickFixHostSession session, std::string trigger,

@@ -77,9 +77,10 @@ void QNCoordinatorApp::requestCommit() {
     }
     cancelQuickFixAutoCommit();
     isCommitting = true;
-    SessionFlows::post(*this, [weak = weak_from_this(), target = sourceApp] {
-        SessionFlows::commitPanel(weak, target);
-    });
+    SessionFlows::post(*this,
+                       [weak = weak_from_this(), target = sourceApp, replacing = sourceSelection] {
+                           SessionFlows::commitPanel(weak, target, replacing);
+                       });
 }
 
 void QNCoordinatorApp::cancelQuickFixAutoCommit() {
@@ -133,6 +134,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
     }
 
     app.sourceApp = snapshot.app;
+    app.sourceSelection = QNPasteSelection::seededBy(snapshot);
     std::optional<std::u16string> seed;
     if (snapshot.selectionText && !text::isBlank(*snapshot.selectionText)) {
         seed = *snapshot.selectionText;
@@ -165,7 +167,8 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
 }
 
 QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
-    Weak weak, std::optional<platform::RunningApplication> target) {
+    Weak weak, std::optional<platform::RunningApplication> target,
+    std::optional<QNPasteSelection> replacing) {
     auto self = weak.lock();
     if (!self) {
         co_return;
@@ -208,7 +211,8 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
         self->logSession(QNKindLog::system, prefix + " state=committing " + characters(commitText) +
                                                 " chars target=" + orUnknown(target->identity) +
                                                 " method=paste");
-        auto paste = QNModelPasteboardSnapshot::paste(targetSeams(*self), commitText, *target, {});
+        auto paste = QNModelPasteboardSnapshot::paste(targetSeams(*self), commitText, *target, {},
+                                                      std::move(replacing));
         self.reset();
         const QNPasteResult result = co_await paste;
         self = weak.lock();
@@ -226,7 +230,9 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
                 preserveDraft(*self, commitText);
             }
             const char* reason = result == QNPasteResult::activationFailed ? "activate-target"
-                                                                           : "send-paste-keystroke";
+                                 : result == QNPasteResult::selectionLost
+                                     ? "restore-target-selection"
+                                     : "send-paste-keystroke";
             self->logSession(QNKindLog::error, prefix + " state=commit_failed reason=" + reason +
                                                    " pasteboard_restore=success");
         }

@@ -103,6 +103,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
 
     app.cancelQuickFixAutoCommit();
     app.sourceApp = session->app;
+    app.sourceSelection.reset();
     clearDraft(app);
     app.composer->reset();
     app.composer->setLogSessionID(sessionID);

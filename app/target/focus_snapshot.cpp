@@ -360,6 +360,7 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
     snapshot.selectionText = std::move(selected.text);
     if (const auto range = Driver::selectedTextRange(accessibility, *element)) {
         snapshot.selectionLength = range->length;
+        snapshot.selectionLocation = range->location;
     }
     if (const auto elementFrame = frame(accessibility, *element)) {
         snapshot.focusedElementRect = screenRect(*elementFrame, std::nullopt, layout);

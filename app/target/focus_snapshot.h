@@ -73,7 +73,8 @@ struct QNModelFocusSnapshot {
     std::optional<QNModelFocusAnchor> anchor;     // always set by a reading
     std::optional<std::u16string> selectionText;  // exactly as read, not trimmed
     QNSelectionSource selectionSource = QNSelectionSource::none;
-    std::optional<std::int64_t> selectionLength;  // of "AXSelectedTextRange"; 0 for a caret
+    std::optional<std::int64_t> selectionLength;    // of "AXSelectedTextRange"; 0 for a caret
+    std::optional<std::int64_t> selectionLocation;  // of "AXSelectedTextRange"
     bool isSecureInput = false;
 
     friend bool operator==(const QNModelFocusSnapshot&, const QNModelFocusSnapshot&) = default;

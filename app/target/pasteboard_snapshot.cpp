@@ -2,9 +2,11 @@
 
 #include <utility>
 
+#include "app/target/focus_snapshot.h"
 #include "app/target/quick_fix_host_driver.h"
 #include "app/target/quick_fix_pasteboard_manager.h"
 #include "app/target/quick_fix_route.h"
+#include "core/text/search.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {
@@ -17,8 +19,21 @@ std::string_view toString(QNPasteResult result) {
             return "activationFailed";
         case QNPasteResult::pasteFailed:
             return "pasteFailed";
+        case QNPasteResult::selectionLost:
+            return "selectionLost";
     }
     return "pasted";
+}
+
+std::optional<QNPasteSelection> QNPasteSelection::seededBy(const QNModelFocusSnapshot& snapshot) {
+    if (!snapshot.selectionText || text::isBlank(*snapshot.selectionText)) {
+        return std::nullopt;
+    }
+    QNPasteSelection selection{*snapshot.selectionText, std::nullopt};
+    if (snapshot.selectionLocation && snapshot.selectionLength && *snapshot.selectionLength > 0) {
+        selection.range = text::Utf16Range{*snapshot.selectionLocation, *snapshot.selectionLength};
+    }
+    return selection;
 }
 
 platform::KeyChord pasteChord(const platform::RunningApplication& target,
@@ -92,9 +107,56 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::waitUntilFrontmost(TargetSeams seam
     co_return false;
 }
 
-QCoro::Task<QNPasteResult> QNModelPasteboardSnapshot::paste(TargetSeams seams, std::u16string text,
-                                                            platform::RunningApplication target,
-                                                            std::stop_token stop) {
+QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(TargetSeams seams,
+                                                      platform::RunningApplication target,
+                                                      QNPasteSelection selection,
+                                                      std::stop_token stop) {
+    using Driver = QNQuickFixHostLiveDriver;
+    auto& accessibility = *seams.accessibility;
+    std::optional<std::string> role;
+    if (const auto element = Driver::focusedElementRef(accessibility, target.pid)) {
+        if (const auto read =
+                Driver::stringAttribute(accessibility, platform::ax::role, *element, true)) {
+            role = text::toUtf8(*read);
+        }
+        if (Driver::selectedText(accessibility, *element) == selection.text) {
+            co_return true;
+        }
+        std::optional<text::Utf16Range> range;
+        if (const auto value =
+                Driver::stringAttribute(accessibility, platform::ax::value, *element, true)) {
+            if (selection.range && Driver::substring(*value, selection.range->location,
+                                                     selection.range->length) == selection.text) {
+                range = selection.range;
+            } else if (const auto at = text::findFirst(*value, selection.text)) {
+                range = text::Utf16Range{static_cast<std::int64_t>(*at),
+                                         static_cast<std::int64_t>(selection.text.size())};
+            }
+        }
+        if (range && Driver::setSelectedTextRange(accessibility, *range, *element)) {
+            for (int check = 0; check < selectionChecks && !stop.stop_requested(); ++check) {
+                const auto front = seams.workspace->frontmostApplication();
+                if (!front || front->pid != target.pid) {
+                    co_return false;
+                }
+                if (Driver::selectedText(accessibility, *element) == selection.text) {
+                    co_return true;
+                }
+                co_await sleepFor(*seams.executor, selectionCheckInterval, stop);
+            }
+        }
+    }
+    if (stop.stop_requested()) {
+        co_return false;
+    }
+    const auto copied =
+        co_await QNModelFocusSnapshot::copySelectionViaPasteboard(seams, target, role, stop);
+    co_return copied == selection.text;
+}
+
+QCoro::Task<QNPasteResult> QNModelPasteboardSnapshot::paste(
+    TargetSeams seams, std::u16string text, platform::RunningApplication target,
+    std::stop_token stop, std::optional<QNPasteSelection> replacing) {
     if (text.empty()) {
         co_return QNPasteResult::pasted;
     }
@@ -108,6 +170,12 @@ QCoro::Task<QNPasteResult> QNModelPasteboardSnapshot::paste(TargetSeams seams, s
     if (!co_await waitUntilFrontmost(seams, target, activationAccepted, stop)) {
         snapshot.restore(pasteboard);
         co_return QNPasteResult::activationFailed;
+    }
+    // Pasting over anything but the selection the session was seeded from would leave that text
+    // in place beside the new one, or overwrite other text of the user's.
+    if (replacing && !co_await reselect(seams, target, *replacing, stop)) {
+        snapshot.restore(pasteboard);
+        co_return QNPasteResult::selectionLost;
     }
 
     // A stopped paste must not go on: its pauses would end at once and the restore would land

@@ -16,6 +16,7 @@
 
 #include "app/target/target_seams.h"
 #include "core/support/async.h"
+#include "core/text/range.h"
 #include "platform/keys.h"
 #include "platform/pasteboard.h"
 #include "platform/workspace.h"
@@ -27,6 +28,7 @@ enum class QNPasteResult {
     activationFailed,  // the target did not come to the front in time
     pasteFailed,       // the text could not be written, the chord could not be sent, or the
                        // paste was cancelled before the chord went out
+    selectionLost,     // the selection the text was to replace could not be made certain again
 };
 
 [[nodiscard]] std::string_view toString(QNPasteResult result);
@@ -36,6 +38,24 @@ enum class QNPasteResult {
 // terminal, where Ctrl+V would type a control character.
 [[nodiscard]] platform::KeyChord pasteChord(const platform::RunningApplication& target,
                                             const std::optional<std::string>& focusedRole = {});
+
+struct QNModelFocusSnapshot;
+
+// The selection a paste is to replace: the text a session was seeded from and where it lay in
+// its field when read. Some toolkits drop a field's selection while another application is in
+// front (GTK does when it loses the primary selection), so a paste over it first makes it
+// certain again.
+struct QNPasteSelection {
+    std::u16string text;
+    std::optional<text::Utf16Range> range;
+
+    // The selection a Composer session opened on `snapshot` is seeded from; none when the
+    // snapshot holds no selection that is not blank.
+    [[nodiscard]] static std::optional<QNPasteSelection> seededBy(
+        const QNModelFocusSnapshot& snapshot);
+
+    friend bool operator==(const QNPasteSelection&, const QNPasteSelection&) = default;
+};
 
 struct QNModelPasteboardSnapshot {
     // One entry per pasteboard item, in the pasteboard's order: type -> bytes, for every type
@@ -56,6 +76,9 @@ struct QNModelPasteboardSnapshot {
     // to this much longer before restoring.
     static constexpr auto fetchPollInterval = std::chrono::milliseconds(50);
     static constexpr auto fetchWaitLimit = std::chrono::seconds(1);
+    // Checks, this far apart, that a selection set again has taken.
+    static constexpr int selectionChecks = 8;
+    static constexpr auto selectionCheckInterval = std::chrono::milliseconds(25);
 
     // The user's pasteboard contents. While a deferred restore is pending and the pasteboard
     // still holds only the text it was scheduled for, those are the pending snapshot's (the
@@ -84,10 +107,22 @@ struct QNModelPasteboardSnapshot {
     // Pastes `text` into `target` and puts the user's pasteboard back before returning, on every
     // path. Empty text: `pasted` without touching anything. A stop before the pasteboard write or
     // before the paste chord restores and answers `pasteFailed` (the caller keeps the text); once
-    // the chord is out, the pauses after it run in full.
-    [[nodiscard]] static QCoro::Task<QNPasteResult> paste(TargetSeams seams, std::u16string text,
-                                                          platform::RunningApplication target,
-                                                          std::stop_token stop);
+    // the chord is out, the pauses after it run in full. With `replacing`, once the target is in
+    // front its selection must be that one again (see `reselect`) before anything is written;
+    // else `selectionLost`, nothing pasted.
+    [[nodiscard]] static QCoro::Task<QNPasteResult> paste(
+        TargetSeams seams, std::u16string text, platform::RunningApplication target,
+        std::stop_token stop, std::optional<QNPasteSelection> replacing = std::nullopt);
+
+    // With `target` in front: whether its focused field's selection is `selection`. When it reads
+    // otherwise, the range is selected again over accessibility (the recorded range when it still
+    // holds the text, else the text's first occurrence) and read back up to 8 times, 25 ms apart;
+    // failing that, a copy of the selection (Ctrl+C, the user's pasteboard put back) must give
+    // the text. Never true for a selection that is not certainly the text.
+    [[nodiscard]] static QCoro::Task<bool> reselect(TargetSeams seams,
+                                                    platform::RunningApplication target,
+                                                    QNPasteSelection selection,
+                                                    std::stop_token stop);
 
     // After the paste chord and its pause: waits while the target has not fetched our last write
     // yet, in 50 ms steps, at most 1 s. Not stoppable: restoring earlier would paste the user's

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "app/target/pasteboard_snapshot.h"
 #include "tests/target/target_fixture.h"
 
@@ -29,8 +31,9 @@ struct PasteTest : ::testing::Test, TargetFixture {
     // Pastes; the result and the time until it returned. Late reads by the target follow.
     std::pair<std::optional<QNPasteResult>, std::chrono::nanoseconds> paste(
         TargetSeams seams, RunningApplication target, std::stop_token stop = {},
-        std::u16string text = u"corrected") {
-        auto result = start(QNModelPasteboardSnapshot::paste(seams, std::move(text), target, stop));
+        std::u16string text = u"corrected", std::optional<QNPasteSelection> replacing = {}) {
+        auto result = start(QNModelPasteboardSnapshot::paste(seams, std::move(text), target, stop,
+                                                             std::move(replacing)));
         const auto took = runUntil([&] { return result->has_value(); });
         executor->advance(5s);
         return {*result, took};
@@ -158,6 +161,44 @@ TEST_F(PasteTest, AStopBeforeTheChordFailsAndAfterItThePasteRunsInFull) {
         EXPECT_EQ(changeCountMoves(), c.changeCountMoves);
         EXPECT_EQ(desktop.postedKeys().size() - keysBefore, pasted ? 2u : 0u);
         EXPECT_EQ(desktop.value(field), pasted ? u"Hi corrected" : u"Hi ");
+        EXPECT_EQ(clipboard(), u"user's secret");
+    }
+}
+
+// A session seeded from "end" in "start end": its paste replaces that text, selected again when
+// the field dropped its selection meanwhile, and never lands anywhere else.
+TEST_F(PasteTest, OverASeededSelectionSelectsItAgainOrPastesNothing) {
+    const std::set<std::string, std::less<>> unread{"AXSelectedText", "AXSelectedTextRange",
+                                                    "AXValue"};
+    struct Case {
+        const char* name;
+        std::u16string value;
+        text::Utf16Range selection;  // the field's when the paste begins
+        bool readable, refusesRangeWrites;
+        QNPasteResult expected;
+        std::u16string after;
+    };
+    const auto pasted = QNPasteResult::pasted;
+    const auto lost = QNPasteResult::selectionLost;
+    for (const Case& c : {
+             Case{"still selected", u"start end", {6, 3}, true, false, pasted, u"start corrected"},
+             Case{"dropped", u"start end", {9, 0}, true, false, pasted, u"start corrected"},
+             Case{"moved", u"the end, start", {0, 0}, true, false, pasted, u"the corrected, start"},
+             Case{"not selectable", u"start end", {9, 0}, true, true, lost, u"start end"},
+             Case{"gone", u"start", {5, 0}, true, false, lost, u"start"},
+             Case{"unread, copied", u"start end", {6, 3}, false, false, pasted, u"start corrected"},
+             Case{"unread, dropped", u"start end", {9, 0}, false, false, lost, u"start end"},
+         }) {
+        SCOPED_TRACE(c.name);
+        field = desktop.addElement(window, {.refusesRangeWrites = c.refusesRangeWrites});
+        prepare(editorPid);
+        desktop.setValue(field, c.value, c.selection);
+        accessibility->hidden = c.readable ? std::set<std::string, std::less<>>{} : unread;
+        EXPECT_EQ(paste(seams(), editor, {}, u"corrected",
+                        QNPasteSelection{u"end", text::Utf16Range{6, 3}})
+                      .first,
+                  c.expected);
+        EXPECT_EQ(desktop.value(field), c.after);
         EXPECT_EQ(clipboard(), u"user's secret");
     }
 }

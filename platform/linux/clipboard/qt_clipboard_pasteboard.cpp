@@ -138,8 +138,13 @@ Status QtClipboardPasteboard::writeItems(const std::vector<PasteboardItem>& item
         return {};
     }
     auto* data = new OfferedData;
-    // One item on X11: the first one's types.
+    // One item on X11: the first one's types, each as the raw bytes it was read as. Qt's own
+    // image name never goes back: offered, it makes Qt advertise every image type it can convert
+    // to besides the ones the owner offered.
     for (const auto& [type, bytes] : items.front()) {
+        if (isToolkitImage(QString::fromStdString(type))) {
+            continue;
+        }
         data->setData(QString::fromStdString(type),
                       QByteArray(reinterpret_cast<const char*>(bytes.data()),
                                  static_cast<qsizetype>(bytes.size())));
