@@ -56,9 +56,13 @@ void QNCoordinatorApp::willTerminate() {
     if (quickFixPasteboardManager_) {
         quickFixPasteboardManager_->restoreBeforeExit();
     }
-    // The heads-up's dismissal ends now (on the sequence's next turn) rather than never.
+    // The heads-up's dismissal and the Composer's pending corrections end now (on the
+    // sequence's next turn) rather than never.
     if (quickFixHUD_) {
         quickFixHUD_->panel().dismiss();
+    }
+    if (composer) {
+        composer->cancelCorrections("quit");
     }
 }
 

@@ -114,7 +114,8 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     void start();
     // The event loop has ended: a paste or Quick Fix left in the middle puts the user's
     // pasteboard back now (its flow never resumes), as does a restore still counting down; the
-    // heads-up's pending dismissal is stopped. The caller gives the sequence one more turn.
+    // heads-up's pending dismissal and the Composer's pending corrections are stopped. The
+    // caller gives the sequence one more turn.
     void willTerminate();
 
     [[nodiscard]] const QNCoordinatorEnvironment& environment() const { return env_; }
