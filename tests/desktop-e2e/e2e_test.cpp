@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QFile>
 #include <QImage>
 #include <QSettings>
@@ -395,13 +396,22 @@ class ComposerScenarios : public EndToEnd {
     // Composer's is a new one.)
     bool openComposer() {
         const auto before = desktop.focusedOf(programPid());
-        return keyboard.chord("Super_L+e") && programInFront(program) &&
-               waitUntil(
-                   [&] {
-                       const auto focused = desktop.focusedOf(programPid());
-                       return focused && focused != before;
-                   },
-                   kSettle);
+        const bool opened = keyboard.chord("Super_L+e") && programInFront(program) &&
+                            waitUntil(
+                                [&] {
+                                    const auto focused = desktop.focusedOf(programPid());
+                                    return focused && focused != before;
+                                },
+                                kSettle);
+        if (!opened) {
+            // What there is to see of it: the screen, what the program said, its session log.
+            screenshot(QStringLiteral("composer-did-not-open-") +
+                       QString::number(QDateTime::currentMSecsSinceEpoch()));
+            ADD_FAILURE() << "the Composer did not take the focus after Super+E\n"
+                          << program.errors().toStdString() << "\nsession log:\n"
+                          << sessionLog(program);
+        }
+        return opened;
     }
     platform::ProcessID programPid() { return static_cast<platform::ProcessID>(program.pid()); }
 
