@@ -724,7 +724,8 @@ TEST_F(EndToEnd, AShortcutTakenByAnotherProgramIsReported) {
 }
 
 // The settings window shows at start where there is no tray: each pane is chosen from its
-// toolbar and captured; then the menu from the running window (the tray's is captured above).
+// toolbar and captured; then the menu from the running window (the tray's has a scenario of its
+// own).
 TEST_F(ComposerScenarios, TheSettingsPanesAndTheRunningWindowsMenuAreCaptured) {
     for (const auto* pane : {u"General", u"Shortcuts", u"Correction", u"About"}) {
         SCOPED_TRACE(text::toUtf8(pane));
