@@ -52,10 +52,14 @@ QNModelPasteboardSnapshot QNModelPasteboardSnapshot::capture(const TargetSeams& 
             return std::move(*pending);
         }
     }
-    return QNModelPasteboardSnapshot{seams.pasteboard->items()};
+    auto items = seams.pasteboard->items();
+    return QNModelPasteboardSnapshot{std::move(items), seams.pasteboard->lastReadComplete()};
 }
 
 void QNModelPasteboardSnapshot::restore(platform::Pasteboard& pasteboard) const {
+    if (!complete) {
+        return;
+    }
     pasteboard.clear();
     if (items.empty()) {
         return;
@@ -153,6 +157,9 @@ QCoro::Task<QNPasteResult> QNModelPasteboardSnapshot::paste(
         co_return QNPasteResult::pasted;
     }
     const auto snapshot = capture(seams);
+    if (!snapshot.complete) {
+        co_return QNPasteResult::pasteFailed;
+    }
     auto& pasteboard = *seams.pasteboard;
 
     bool activationAccepted = false;

@@ -59,6 +59,9 @@ struct QNModelPasteboardSnapshot {
     // One entry per pasteboard item, in the pasteboard's order: type -> bytes, for every type
     // the item gave data for.
     std::vector<platform::PasteboardItem> items;
+    // False when the owner of the user's contents did not answer in time: they could not be
+    // saved, so nobody may borrow the pasteboard, and a restore leaves it alone.
+    bool complete = true;
 
     // The pauses of a paste; the target applications rely on them.
     static constexpr auto frontmostPollInterval = std::chrono::milliseconds(50);
@@ -82,7 +85,8 @@ struct QNModelPasteboardSnapshot {
     [[nodiscard]] static QNModelPasteboardSnapshot capture(const TargetSeams& seams);
 
     // Clears the pasteboard, always; then, unless the snapshot is empty, writes every saved item
-    // back in one write. The write's outcome is not reported. Moves the change count.
+    // back in one write. The write's outcome is not reported. Moves the change count. An
+    // incomplete snapshot touches nothing: clearing would destroy contents it could not save.
     void restore(platform::Pasteboard& pasteboard) const;
 
     // Posts the paste chord for `target` and the role of its focused element now (key down, key
@@ -101,7 +105,8 @@ struct QNModelPasteboardSnapshot {
     // Pastes `text` into `target` and puts the user's pasteboard back before returning, on every
     // path. Empty text: `pasted` without touching anything. A stop before the pasteboard write or
     // before the paste chord restores and answers `pasteFailed` (the caller keeps the text); once
-    // the chord is out, the pauses after it run in full. With `replacing`, once the target is in
+    // the chord is out, the pauses after it run in full. User's contents that cannot be saved:
+    // `pasteFailed` without touching anything. With `replacing`, once the target is in
     // front its selection must be that one again (see `reselect`) before anything is written;
     // else `selectionLost`, nothing pasted.
     [[nodiscard]] static QCoro::Task<QNPasteResult> paste(
