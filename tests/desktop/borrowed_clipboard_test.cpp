@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <qcoro/qcorotask.h>
+#include <signal.h>
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -113,6 +114,18 @@ std::optional<QNQuickFixHostSession> runSession(
     return result->value_or(std::nullopt);
 }
 
+QCoro::Task<> keep(QCoro::Task<std::optional<std::u16string>> task,
+                   std::shared_ptr<std::optional<std::optional<std::u16string>>> into) {
+    *into = co_await std::move(task);
+}
+
+std::optional<std::u16string> runCopy(QCoro::Task<std::optional<std::u16string>> task) {
+    auto result = std::make_shared<std::optional<std::optional<std::u16string>>>();
+    auto running = keep(std::move(task), result);
+    waitUntil([&] { return result->has_value(); }, 10s);
+    return result->value_or(std::nullopt);
+}
+
 class BorrowedClipboardTest : public ::testing::TestWithParam<std::string> {
   protected:
     Desktop& desktop = Desktop::get();
@@ -203,6 +216,33 @@ TEST_P(BorrowedClipboardTest, ASelectAllAndCopyCaptureGivesTheUsersClipboardBack
     waitUntil([] { return false; }, 1s);
     EXPECT_EQ(pasteboard.string(), u"kept through a capture");
     EXPECT_EQ(pasteboard.items(), items);
+    EXPECT_EQ(targetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
+}
+
+// The application that owns the user's clipboard does not answer while a borrower saves it: the
+// clipboard is not borrowed, and nothing clears what could not be saved.
+TEST(BorrowedClipboard, ContentsWhoseOwnerDoesNotAnswerAreNeitherBorrowedNorCleared) {
+    Desktop& desktop = Desktop::get();
+    auto& pasteboard = *desktop.seams.pasteboard;
+    TargetApp& owner = *desktop.qt;
+    ASSERT_TRUE(owner.command(QStringLiteral("copy kept by a busy owner")));
+    ASSERT_TRUE(waitUntil([&] { return pasteboard.string() == u"kept by a busy owner"; }));
+    const QStringList offered = targetsSeenElsewhere();
+    const auto field = desktop.focus(*desktop.gtk, "line");
+    ASSERT_TRUE(field);
+    ASSERT_TRUE(desktop.gtk->command(QStringLiteral("select 0 5")));
+    const auto target = desktop.seams.workspace->frontmostApplication();
+    ASSERT_TRUE(target);
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
+    ASSERT_EQ(::kill(owner.pid(), SIGSTOP), 0);
+    const auto copied = runCopy(
+        QNModelFocusSnapshot::copySelectionViaPasteboard(seams, *target, "AXTextField", {}));
+    const auto pasted = runToEnd(QNModelPasteboardSnapshot::paste(seams, u"!", *target, {}));
+    ASSERT_EQ(::kill(owner.pid(), SIGCONT), 0);
+    EXPECT_EQ(copied, std::nullopt);
+    EXPECT_EQ(pasted, QNPasteResult::pasteFailed);
+    EXPECT_EQ(desktop.value(field), lineText);
+    EXPECT_TRUE(waitUntil([&] { return pasteboard.string() == u"kept by a busy owner"; }));
     EXPECT_EQ(targetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
 }
 
