@@ -13,6 +13,7 @@
 #include "app/shell/triggers/double_tap_trigger.h"
 #include "app/shell/triggers/quick_fix_double_tap_trigger.h"
 #include "app/target/focus_snapshot.h"
+#include "app/target/quick_fix_hud.h"
 #include "app/target/quick_fix_pasteboard_manager.h"
 #include "core/engine/correction_engine.h"
 #include "core/records/prompt_catalogue.h"
@@ -54,6 +55,14 @@ QNCoordinatorApp::~QNCoordinatorApp() {
 void QNCoordinatorApp::willTerminate() {
     if (quickFixPasteboardManager_) {
         quickFixPasteboardManager_->restoreBeforeExit();
+    }
+    // The heads-up's dismissal and the Composer's pending corrections end now (on the
+    // sequence's next turn) rather than never.
+    if (quickFixHUD_) {
+        quickFixHUD_->panel().dismiss();
+    }
+    if (composer) {
+        composer->cancelCorrections("quit");
     }
 }
 

@@ -113,7 +113,9 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     // Once, on the main sequence.
     void start();
     // The event loop has ended: a paste or Quick Fix left in the middle puts the user's
-    // pasteboard back now (its flow never resumes), as does a restore still counting down.
+    // pasteboard back now (its flow never resumes), as does a restore still counting down; the
+    // heads-up's pending dismissal and the Composer's pending corrections are stopped. The
+    // caller gives the sequence one more turn.
     void willTerminate();
 
     [[nodiscard]] const QNCoordinatorEnvironment& environment() const { return env_; }

@@ -167,6 +167,8 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // application (and its clipboard) still exists.
     if (coordinator) {
         coordinator->willTerminate();
+        // The flows stopped there end on the sequence.
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     // The settings window holds the coordinator: it goes first, while the application exists.
     delete QNControllerSettingsWindow::shared().window();

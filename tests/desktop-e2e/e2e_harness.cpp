@@ -21,6 +21,7 @@
 
 // Xlib last: its macros (None, Bool, Status...) clash with names in the headers above.
 #include <X11/XKBlib.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
@@ -355,6 +356,57 @@ bool clickAt(int x, int y) {
     XSync(display, False);
     XCloseDisplay(display);
     return true;
+}
+
+std::vector<ScreenWindow> unmanagedWindowsOf(qint64 pid) {
+    std::vector<ScreenWindow> found;
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return found;
+    }
+    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned int count = 0;
+    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+        for (unsigned int i = 0; i < count; ++i) {
+            XWindowAttributes attributes;
+            if (!XGetWindowAttributes(display, children[i], &attributes) ||
+                !attributes.override_redirect || attributes.map_state != IsViewable) {
+                continue;
+            }
+            Atom type = 0;
+            int format = 0;
+            unsigned long items = 0;
+            unsigned long after = 0;
+            unsigned char* data = nullptr;
+            if (XGetWindowProperty(display, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type,
+                                   &format, &items, &after, &data) == Success &&
+                data && format == 32 && items == 1 &&
+                static_cast<qint64>(*reinterpret_cast<unsigned long*>(data)) == pid) {
+                found.push_back({attributes.x, attributes.y, attributes.width, attributes.height});
+            }
+            if (data) {
+                XFree(data);
+            }
+        }
+        XFree(children);
+    }
+    XCloseDisplay(display);
+    return found;
+}
+
+bool trayHostPresent() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return false;
+    }
+    const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(DefaultScreen(display));
+    const bool present =
+        XGetSelectionOwner(display, XInternAtom(display, name.c_str(), False)) != 0;
+    XCloseDisplay(display);
+    return present;
 }
 
 platform::ElementRef findInProgram(qint64 pid, std::string_view role, std::u16string_view title,

@@ -110,6 +110,20 @@ class Keyboard {
 // Moves the pointer to (x, y) on the screen and clicks the left button there, through XTest.
 bool clickAt(int x, int y);
 
+// A window's place on the screen.
+struct ScreenWindow {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+// The windows `pid` has on screen that no window manager handles (tool tips, popup menus, the
+// heads-up), as the X server knows them: mapped, override-redirect, with that _NET_WM_PID.
+std::vector<ScreenWindow> unmanagedWindowsOf(qint64 pid);
+
+// Whether a system tray (a tray host such as trayer) holds the screen's tray selection.
+bool trayHostPresent();
+
 // An element of the program's windows: the first one, in a bounded walk of its accessibility
 // tree, whose role is `role` (AX roles, or AT-SPI role names such as "push button" and
 // "menu item") and whose title is `title`; null when none is there within `limit`.
