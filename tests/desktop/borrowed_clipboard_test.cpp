@@ -12,7 +12,6 @@
 
 #include "app/target/focus_snapshot.h"
 #include "app/target/pasteboard_snapshot.h"
-#include "app/target/quick_fix_host.h"
 #include "core/text/unicode.h"
 #include "desktop_fixture.h"
 
@@ -51,67 +50,6 @@ QStringList targetsSeenElsewhere() {
     }
     targets.sort();
     return targets;
-}
-
-// The seams' accessibility with the fields' texts unread, as in applications that expose none:
-// a Quick Fix then captures a field by select-all and copy.
-class TextlessAccessibility final : public platform::Accessibility {
-  public:
-    explicit TextlessAccessibility(std::shared_ptr<platform::Accessibility> inner)
-        : inner_(std::move(inner)) {}
-    bool isTrusted(bool prompt) override { return inner_->isTrusted(prompt); }
-    Subscription observeTrust(std::function<void(bool)> f) override {
-        return inner_->observeTrust(std::move(f));
-    }
-    platform::ElementRef systemWideElement() override { return inner_->systemWideElement(); }
-    platform::Expected<platform::ElementRef> applicationElement(platform::ProcessID pid) override {
-        return inner_->applicationElement(pid);
-    }
-    platform::Expected<platform::ProcessID> processID(platform::ElementRef e) override {
-        return inner_->processID(e);
-    }
-    Subscription observeFocus(std::function<void(platform::ElementRef)> f) override {
-        return inner_->observeFocus(std::move(f));
-    }
-    platform::Expected<platform::AttributeValue> attribute(platform::ElementRef element,
-                                                           std::string_view name) override {
-        if (name == ax::value || name == ax::selectedText || name == ax::selectedTextRange ||
-            name == ax::numberOfCharacters) {
-            return platform::Error{platform::ErrorCode::notFound};
-        }
-        return inner_->attribute(element, name);
-    }
-    platform::Expected<platform::AttributeValue> parameterizedAttribute(
-        platform::ElementRef element, std::string_view name,
-        const platform::AttributeValue& parameter) override {
-        return platform::Error{platform::ErrorCode::notFound};
-    }
-    platform::Expected<bool> isAttributeSettable(platform::ElementRef e,
-                                                 std::string_view name) override {
-        return inner_->isAttributeSettable(e, name);
-    }
-    platform::Status setAttribute(platform::ElementRef e, std::string_view name,
-                                  const platform::AttributeValue& value) override {
-        return inner_->setAttribute(e, name, value);
-    }
-    void release(platform::ElementRef e) override { inner_->release(e); }
-
-  private:
-    std::shared_ptr<platform::Accessibility> inner_;
-};
-
-// Not a template: clang 14 cannot emit a coroutine that is a template or inline.
-QCoro::Task<> keep(QCoro::Task<std::optional<QNQuickFixHostSession>> task,
-                   std::shared_ptr<std::optional<std::optional<QNQuickFixHostSession>>> into) {
-    *into = co_await std::move(task);
-}
-
-std::optional<QNQuickFixHostSession> runSession(
-    QCoro::Task<std::optional<QNQuickFixHostSession>> task) {
-    auto result = std::make_shared<std::optional<std::optional<QNQuickFixHostSession>>>();
-    auto running = keep(std::move(task), result);
-    waitUntil([&] { return result->has_value(); }, 10s);
-    return result->value_or(std::nullopt);
 }
 
 QCoro::Task<> keep(QCoro::Task<std::optional<std::u16string>> task,
@@ -197,25 +135,6 @@ TEST_P(BorrowedClipboardTest, APasteGivesBackExactlyTheFormatsOfTheUsersClipboar
                                      withToolkitImage.front().at("image/png"));
     pasteboard.clear();
     ASSERT_TRUE(pasteboard.writeItems(withToolkitImage).ok());
-    EXPECT_EQ(targetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
-}
-
-TEST_P(BorrowedClipboardTest, ASelectAllAndCopyCaptureGivesTheUsersClipboardBack) {
-    const QStringList offered = copyWithAnImage(QStringLiteral("kept through a capture"));
-    const auto items = pasteboard.items();
-    ASSERT_TRUE(desktop.focus(app, "line"));
-    auto seams = TargetSeams::from(desktop.seams, desktop.executor);
-    seams.accessibility = std::make_shared<TextlessAccessibility>(desktop.seams.accessibility);
-    const auto snapshot = QNModelFocusSnapshot::captureNow(seams);
-    const auto session = runSession(QNServiceQuickFixHost::beginSession(
-        snapshot, std::make_shared<QNQuickFixHostLiveDriver>(seams), {}));
-    ASSERT_TRUE(session);
-    EXPECT_EQ(session->captureMethod, QNQuickFixCaptureMethod::selectAllAndCopy);
-    EXPECT_EQ(session->originalText, lineText);
-    // Whatever the target still does with its copy, the user's clipboard stays.
-    waitUntil([] { return false; }, 1s);
-    EXPECT_EQ(pasteboard.string(), u"kept through a capture");
-    EXPECT_EQ(pasteboard.items(), items);
     EXPECT_EQ(targetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
 }
 
