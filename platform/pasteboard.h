@@ -44,6 +44,9 @@ class Pasteboard {
     // clipboard's owner while its event loop runs, so a writer that puts something else back
     // before the target has fetched its text makes the target paste that instead.
     [[nodiscard]] virtual bool lastWriteUnfetched() = 0;
+    // False when the last items() could not read everything the owner offers (the owner did not
+    // answer in time): what it gave is then not the pasteboard's contents.
+    [[nodiscard]] virtual bool lastReadComplete() { return true; }
     // Told with the new change count when the contents change.
     virtual Subscription observeChanges(std::function<void(std::int64_t)> onChange) = 0;
 };

@@ -103,7 +103,14 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
 
     app.cancelQuickFixAutoCommit();
     app.sourceApp = session->app;
-    app.sourceSelection.reset();
+    // A commit by hand pastes over what the Quick Fix captured: its selection, else the whole
+    // value of the field.
+    app.sourceSelection = QNPasteSelection{
+        session->originalText,
+        session->strategy.kind == QNQuickFixReplacementStrategy::Kind::currentSelection
+            ? session->strategy.range
+            : std::optional(text::Utf16Range{
+                  0, static_cast<std::int64_t>(session->originalText.size())})};
     clearDraft(app);
     app.composer->reset();
     app.composer->setLogSessionID(sessionID);

@@ -461,6 +461,9 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copySelectionVi
     }
     auto& pasteboard = *seams.pasteboard;
     const auto saved = QNModelPasteboardSnapshot::capture(seams);
+    if (!saved.complete) {
+        co_return std::nullopt;  // the user's contents could not be saved
+    }
     const auto baseline = pasteboard.changeCount();
     if (!Driver::postCommandKey(*seams.keySynthesis, platform::keycode::c) ||
         stop.stop_requested()) {

@@ -49,20 +49,32 @@ platform::KeyChord pasteChord(const platform::RunningApplication& target,
 QNModelPasteboardSnapshot QNModelPasteboardSnapshot::capture(const TargetSeams& seams) {
     const auto manager = seams.pasteboardManager.lock();
     if (!manager) {
-        return QNModelPasteboardSnapshot{seams.pasteboard->items()};
+        auto items = seams.pasteboard->items();
+        return QNModelPasteboardSnapshot{std::move(items), seams.pasteboard->lastReadComplete()};
     }
     auto pending = manager->takePendingSnapshot();
-    QNModelPasteboardSnapshot snapshot =
-        pending ? std::move(*pending) : QNModelPasteboardSnapshot{seams.pasteboard->items()};
-    // In the ledger until restored, so that an exit in between still puts it back.
-    snapshot.loan = manager->lend(snapshot.items, seams.pasteboard->changeCount());
-    snapshot.lender = manager;
+    QNModelPasteboardSnapshot snapshot;
+    if (pending) {
+        snapshot = std::move(*pending);
+    } else {
+        auto items = seams.pasteboard->items();
+        snapshot = QNModelPasteboardSnapshot{std::move(items), seams.pasteboard->lastReadComplete()};
+    }
+    // In the ledger until restored, so that an exit in between still puts it back; contents
+    // that could not be saved are never put back, so they are not lent either.
+    if (snapshot.complete) {
+        snapshot.loan = manager->lend(snapshot.items, seams.pasteboard->changeCount());
+        snapshot.lender = manager;
+    }
     return snapshot;
 }
 
 void QNModelPasteboardSnapshot::restore(platform::Pasteboard& pasteboard) const {
     if (const auto manager = lender.lock()) {
         manager->settle(loan);
+    }
+    if (!complete) {
+        return;
     }
     pasteboard.clear();
     if (items.empty()) {
@@ -161,6 +173,9 @@ QCoro::Task<QNPasteResult> QNModelPasteboardSnapshot::paste(
         co_return QNPasteResult::pasted;
     }
     const auto snapshot = capture(seams);
+    if (!snapshot.complete) {
+        co_return QNPasteResult::pasteFailed;
+    }
     auto& pasteboard = *seams.pasteboard;
 
     bool activationAccepted = false;

@@ -61,8 +61,11 @@ struct QNModelPasteboardSnapshot {
     // One entry per pasteboard item, in the pasteboard's order: type -> bytes, for every type
     // the item gave data for.
     std::vector<platform::PasteboardItem> items;
+    // False when the owner of the user's contents did not answer in time: they could not be
+    // saved, so nobody may borrow the pasteboard, and a restore leaves it alone.
+    bool complete = true;
     // The loan this snapshot stands for in its pasteboard manager's ledger (0: none), settled by
-    // restore(). Not part of the contents: equality compares the items only.
+    // restore(). Not part of the contents: equality leaves it out.
     std::uint64_t loan = 0;
     std::weak_ptr<QNQuickFixPasteboardManager> lender;
 
@@ -88,7 +91,8 @@ struct QNModelPasteboardSnapshot {
     [[nodiscard]] static QNModelPasteboardSnapshot capture(const TargetSeams& seams);
 
     // Clears the pasteboard, always; then, unless the snapshot is empty, writes every saved item
-    // back in one write. The write's outcome is not reported. Moves the change count.
+    // back in one write. The write's outcome is not reported. Moves the change count. An
+    // incomplete snapshot touches nothing: clearing would destroy contents it could not save.
     void restore(platform::Pasteboard& pasteboard) const;
 
     // Posts the paste chord for `target` and the role of its focused element now (key down, key
@@ -107,7 +111,8 @@ struct QNModelPasteboardSnapshot {
     // Pastes `text` into `target` and puts the user's pasteboard back before returning, on every
     // path. Empty text: `pasted` without touching anything. A stop before the pasteboard write or
     // before the paste chord restores and answers `pasteFailed` (the caller keeps the text); once
-    // the chord is out, the pauses after it run in full. With `replacing`, once the target is in
+    // the chord is out, the pauses after it run in full. User's contents that cannot be saved:
+    // `pasteFailed` without touching anything. With `replacing`, once the target is in
     // front its selection must be that one again (see `reselect`) before anything is written;
     // else `selectionLost`, nothing pasted.
     [[nodiscard]] static QCoro::Task<QNPasteResult> paste(
@@ -130,7 +135,7 @@ struct QNModelPasteboardSnapshot {
     [[nodiscard]] static WaitUntilAwaiter waitForFetch(const TargetSeams& seams);
 
     friend bool operator==(const QNModelPasteboardSnapshot& a, const QNModelPasteboardSnapshot& b) {
-        return a.items == b.items;
+        return a.items == b.items && a.complete == b.complete;
     }
 };
 

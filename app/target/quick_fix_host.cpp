@@ -75,6 +75,9 @@ QCoro::Task<std::optional<std::u16string>> copyCapture(Driver driver,
         co_return std::nullopt;
     }
     const auto saved = driver->capturePasteboard();
+    if (!saved.complete) {
+        co_return std::nullopt;  // the user's contents could not be saved
+    }
     const auto baseline = driver->pasteboardChangeCount();
     const auto giveUp = [&] { driver->restorePasteboard(saved); };
     if (selectAll) {
@@ -444,7 +447,8 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         }
     }
 
-    if (!driver->writePasteboardString(correctedText)) {
+    // The user's contents could not be saved: the pasteboard is not borrowed.
+    if (!saved.complete || !driver->writePasteboardString(correctedText)) {
         driver->restorePasteboard(saved);
         co_return Result::failed(Failure::pasteboardWriteFailed);
     }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <qcoro/qcorotask.h>
+#include <signal.h>
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -11,7 +12,6 @@
 
 #include "app/target/focus_snapshot.h"
 #include "app/target/pasteboard_snapshot.h"
-#include "app/target/quick_fix_host.h"
 #include "core/text/unicode.h"
 #include "desktop_fixture.h"
 
@@ -52,62 +52,13 @@ QStringList targetsSeenElsewhere() {
     return targets;
 }
 
-// The seams' accessibility with the fields' texts unread, as in applications that expose none:
-// a Quick Fix then captures a field by select-all and copy.
-class TextlessAccessibility final : public platform::Accessibility {
-  public:
-    explicit TextlessAccessibility(std::shared_ptr<platform::Accessibility> inner)
-        : inner_(std::move(inner)) {}
-    bool isTrusted(bool prompt) override { return inner_->isTrusted(prompt); }
-    Subscription observeTrust(std::function<void(bool)> f) override {
-        return inner_->observeTrust(std::move(f));
-    }
-    platform::ElementRef systemWideElement() override { return inner_->systemWideElement(); }
-    platform::Expected<platform::ElementRef> applicationElement(platform::ProcessID pid) override {
-        return inner_->applicationElement(pid);
-    }
-    platform::Expected<platform::ProcessID> processID(platform::ElementRef e) override {
-        return inner_->processID(e);
-    }
-    Subscription observeFocus(std::function<void(platform::ElementRef)> f) override {
-        return inner_->observeFocus(std::move(f));
-    }
-    platform::Expected<platform::AttributeValue> attribute(platform::ElementRef element,
-                                                           std::string_view name) override {
-        if (name == ax::value || name == ax::selectedText || name == ax::selectedTextRange ||
-            name == ax::numberOfCharacters) {
-            return platform::Error{platform::ErrorCode::notFound};
-        }
-        return inner_->attribute(element, name);
-    }
-    platform::Expected<platform::AttributeValue> parameterizedAttribute(
-        platform::ElementRef element, std::string_view name,
-        const platform::AttributeValue& parameter) override {
-        return platform::Error{platform::ErrorCode::notFound};
-    }
-    platform::Expected<bool> isAttributeSettable(platform::ElementRef e,
-                                                 std::string_view name) override {
-        return inner_->isAttributeSettable(e, name);
-    }
-    platform::Status setAttribute(platform::ElementRef e, std::string_view name,
-                                  const platform::AttributeValue& value) override {
-        return inner_->setAttribute(e, name, value);
-    }
-    void release(platform::ElementRef e) override { inner_->release(e); }
-
-  private:
-    std::shared_ptr<platform::Accessibility> inner_;
-};
-
-// Not a template: clang 14 cannot emit a coroutine that is a template or inline.
-QCoro::Task<> keep(QCoro::Task<std::optional<QNQuickFixHostSession>> task,
-                   std::shared_ptr<std::optional<std::optional<QNQuickFixHostSession>>> into) {
+QCoro::Task<> keep(QCoro::Task<std::optional<std::u16string>> task,
+                   std::shared_ptr<std::optional<std::optional<std::u16string>>> into) {
     *into = co_await std::move(task);
 }
 
-std::optional<QNQuickFixHostSession> runSession(
-    QCoro::Task<std::optional<QNQuickFixHostSession>> task) {
-    auto result = std::make_shared<std::optional<std::optional<QNQuickFixHostSession>>>();
+std::optional<std::u16string> runCopy(QCoro::Task<std::optional<std::u16string>> task) {
+    auto result = std::make_shared<std::optional<std::optional<std::u16string>>>();
     auto running = keep(std::move(task), result);
     waitUntil([&] { return result->has_value(); }, 10s);
     return result->value_or(std::nullopt);
@@ -187,22 +138,30 @@ TEST_P(BorrowedClipboardTest, APasteGivesBackExactlyTheFormatsOfTheUsersClipboar
     EXPECT_EQ(targetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
 }
 
-TEST_P(BorrowedClipboardTest, ASelectAllAndCopyCaptureGivesTheUsersClipboardBack) {
-    const QStringList offered = copyWithAnImage(QStringLiteral("kept through a capture"));
-    const auto items = pasteboard.items();
-    ASSERT_TRUE(desktop.focus(app, "line"));
-    auto seams = TargetSeams::from(desktop.seams, desktop.executor);
-    seams.accessibility = std::make_shared<TextlessAccessibility>(desktop.seams.accessibility);
-    const auto snapshot = QNModelFocusSnapshot::captureNow(seams);
-    const auto session = runSession(QNServiceQuickFixHost::beginSession(
-        snapshot, std::make_shared<QNQuickFixHostLiveDriver>(seams), {}));
-    ASSERT_TRUE(session);
-    EXPECT_EQ(session->captureMethod, QNQuickFixCaptureMethod::selectAllAndCopy);
-    EXPECT_EQ(session->originalText, lineText);
-    // Whatever the target still does with its copy, the user's clipboard stays.
-    waitUntil([] { return false; }, 1s);
-    EXPECT_EQ(pasteboard.string(), u"kept through a capture");
-    EXPECT_EQ(pasteboard.items(), items);
+// The application that owns the user's clipboard does not answer while a borrower saves it: the
+// clipboard is not borrowed, and nothing clears what could not be saved.
+TEST(BorrowedClipboard, ContentsWhoseOwnerDoesNotAnswerAreNeitherBorrowedNorCleared) {
+    Desktop& desktop = Desktop::get();
+    auto& pasteboard = *desktop.seams.pasteboard;
+    TargetApp& owner = *desktop.qt;
+    ASSERT_TRUE(owner.command(QStringLiteral("copy kept by a busy owner")));
+    ASSERT_TRUE(waitUntil([&] { return pasteboard.string() == u"kept by a busy owner"; }));
+    const QStringList offered = targetsSeenElsewhere();
+    const auto field = desktop.focus(*desktop.gtk, "line");
+    ASSERT_TRUE(field);
+    ASSERT_TRUE(desktop.gtk->command(QStringLiteral("select 0 5")));
+    const auto target = desktop.seams.workspace->frontmostApplication();
+    ASSERT_TRUE(target);
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
+    ASSERT_EQ(::kill(owner.pid(), SIGSTOP), 0);
+    const auto copied = runCopy(
+        QNModelFocusSnapshot::copySelectionViaPasteboard(seams, *target, "AXTextField", {}));
+    const auto pasted = runToEnd(QNModelPasteboardSnapshot::paste(seams, u"!", *target, {}));
+    ASSERT_EQ(::kill(owner.pid(), SIGCONT), 0);
+    EXPECT_EQ(copied, std::nullopt);
+    EXPECT_EQ(pasted, QNPasteResult::pasteFailed);
+    EXPECT_EQ(desktop.value(field), lineText);
+    EXPECT_TRUE(waitUntil([&] { return pasteboard.string() == u"kept by a busy owner"; }));
     EXPECT_EQ(targetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
 }
 

@@ -108,6 +108,9 @@ TEST_F(QuickFixSession, TheAutoCommitStopsWithoutWritingBack) {
         EXPECT_FALSE(app->quickFixAutoCommitTask || app->quickFixAutoCommitSessionID);
         if (stop != Stop::manualCommit) {
             EXPECT_EQ(fieldValue(target.field), value);
+        } else {
+            // The paste replaced what was captured (the field's whole value), never added to it.
+            EXPECT_EQ(fieldValue(target.field), u"Hi the cat");
         }
     }
 }

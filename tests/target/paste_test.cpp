@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "app/target/focus_snapshot.h"
 #include "app/target/pasteboard_snapshot.h"
 #include "tests/target/target_fixture.h"
 
@@ -128,6 +129,41 @@ TEST_F(PasteTest, ARefusedWriteOrAKeystrokeThatCannotBeMadeFailsAndRestores) {
         EXPECT_EQ(clipboard(), u"user's secret");
         EXPECT_EQ(desktop.value(field), u"Hi ");
     }
+}
+
+// Reads as the simulated desktop's pasteboard, but its owner never answers in full.
+struct UnansweredOwner final : platform::Pasteboard {
+    explicit UnansweredOwner(std::shared_ptr<platform::Pasteboard> inner)
+        : inner(std::move(inner)) {}
+    std::shared_ptr<platform::Pasteboard> inner;
+    std::int64_t changeCount() override { return inner->changeCount(); }
+    std::vector<platform::PasteboardItem> items() override { return {}; }
+    bool lastReadComplete() override { return false; }
+    std::int64_t clear() override { return inner->clear(); }
+    platform::Status writeItems(const std::vector<platform::PasteboardItem>& items) override {
+        return inner->writeItems(items);
+    }
+    platform::Status setString(std::u16string_view text) override { return inner->setString(text); }
+    std::optional<std::u16string> string() override { return inner->string(); }
+    bool lastWriteUnfetched() override { return inner->lastWriteUnfetched(); }
+    Subscription observeChanges(std::function<void(std::int64_t)>) override { return {}; }
+};
+
+TEST_F(PasteTest, ContentsThatCouldNotBeSavedAreNeitherBorrowedNorCleared) {
+    prepare(editorPid);
+    desktop.setValue(field, u"Hi there", {3, 5});
+    auto targetSeams = seams();
+    targetSeams.pasteboard = std::make_shared<UnansweredOwner>(fakeSeams.pasteboard);
+    EXPECT_EQ(paste(targetSeams, editor).first, QNPasteResult::pasteFailed);
+    const auto copied = start(
+        QNModelFocusSnapshot::copySelectionViaPasteboard(targetSeams, editor, "AXTextField", {}));
+    runUntil([&] { return copied->has_value(); });
+    EXPECT_EQ(copied->value(), std::nullopt);
+    QNModelPasteboardSnapshot::capture(targetSeams).restore(*targetSeams.pasteboard);
+    EXPECT_EQ(changeCountMoves(), 0);
+    EXPECT_EQ(desktop.postedKeys().size(), keysBefore);
+    EXPECT_EQ(clipboard(), u"user's secret");
+    EXPECT_EQ(desktop.value(field), u"Hi there");
 }
 
 TEST_F(PasteTest, AStopBeforeTheChordFailsAndAfterItThePasteRunsInFull) {

@@ -125,7 +125,7 @@ QNViewDoubleTapKeyRecorder::QNViewDoubleTapKeyRecorder(std::uint32_t keyCode, bo
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(10 + 16 + 8, 6, 10, 6);
+    layout->setContentsMargins(10 + 16 + 8, 0, 10, 0);
     auto* prompt = new QLabel(localized("Press key…"), this);
     prompt->setFont(bodyFont());
     prompt_ = prompt;

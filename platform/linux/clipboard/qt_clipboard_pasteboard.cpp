@@ -71,6 +71,7 @@ void QtClipboardPasteboard::onDataChanged() {
 }
 
 std::vector<PasteboardItem> QtClipboardPasteboard::items() {
+    lastReadComplete_ = true;
     const QMimeData* data = clipboard_->mimeData(QClipboard::Clipboard);
     if (data == nullptr) {
         return {};
@@ -82,7 +83,12 @@ std::vector<PasteboardItem> QtClipboardPasteboard::items() {
     }
     PasteboardItem item;
     std::size_t bytes = 0;
-    for (const QString& format : data->formats()) {
+    QElapsedTimer listing;
+    listing.start();
+    const QStringList formats = data->formats();
+    // An owner that does not answer gives no formats, after Qt's own wait.
+    lastReadComplete_ = !formats.isEmpty() || listing.elapsed() < slowFormat.count();
+    for (const QString& format : formats) {
         if (isProtocolTarget(format) || isToolkitImage(format)) {
             continue;
         }
@@ -94,6 +100,7 @@ std::vector<PasteboardItem> QtClipboardPasteboard::items() {
         const QByteArray content = data->data(format);
         if (content.isEmpty() && clock.elapsed() >= slowFormat.count()) {
             // The owner stopped answering: every further format would wait as long.
+            lastReadComplete_ = false;
             break;
         }
         if (bytes + static_cast<std::size_t>(content.size()) > maxBytes) {

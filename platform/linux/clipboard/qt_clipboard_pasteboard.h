@@ -38,6 +38,7 @@ class QtClipboardPasteboard final : public QObject, public Pasteboard {
     Status setString(std::u16string_view text) override;
     std::optional<std::u16string> string() override;
     bool lastWriteUnfetched() override;
+    bool lastReadComplete() override { return lastReadComplete_; }
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override;
 
   private:
@@ -49,6 +50,7 @@ class QtClipboardPasteboard final : public QObject, public Pasteboard {
     std::int64_t changeCount_ = 0;
     // Set while our own write is in Qt's hands: the change it reports is that write's.
     bool writing_ = false;
+    bool lastReadComplete_ = true;
     QPointer<OfferedData> offered_;
     CallbackList<std::int64_t> observers_;
 };
