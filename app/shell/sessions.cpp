@@ -59,6 +59,7 @@ void QNCoordinatorApp::dismissPanel(std::string reason) {
         return;
     }
     cancelQuickFixAutoCommit();
+    logSystem(platform::LogLevel::notice, "dismissPanel: reason=" + reason);
     const std::string prefix = "sid=" + panelSessionID.value_or("-");
     SessionFlows::preserveDraft(*this, textController->string());
     isPanelOpen = false;

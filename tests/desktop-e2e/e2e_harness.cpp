@@ -18,6 +18,7 @@
 
 #include "core/text/unicode.h"
 #include "tests/desktop/desktop_fixture.h"
+#include "tests/support/clipboard_targets.h"
 
 // Xlib last: its macros (None, Bool, Status...) clash with names in the headers above.
 #include <X11/XKBlib.h>
@@ -409,8 +410,9 @@ bool trayHostPresent() {
     return present;
 }
 
-platform::ElementRef findInProgram(qint64 pid, std::string_view role, std::u16string_view title,
-                                   std::chrono::milliseconds limit) {
+platform::ElementRef findInProgramWhere(
+    qint64 pid, const std::function<bool(platform::ElementRef)>& matches,
+    std::chrono::milliseconds limit) {
     auto& accessibility = *Desktop::get().seams.accessibility;
     platform::ElementRef found;
     waitUntil(
@@ -424,9 +426,7 @@ platform::ElementRef findInProgram(qint64 pid, std::string_view role, std::u16st
             for (int visited = 0; !pending.empty() && visited < 2000; ++visited) {
                 const auto element = pending.back();
                 pending.pop_back();
-                if (platform::textAttribute(accessibility, element, platform::ax::title) == title &&
-                    text::toUtf8(platform::textAttribute(accessibility, element, platform::ax::role)
-                                     .value_or(u"")) == role) {
+                if (matches(element)) {
                     found = element;
                     return true;
                 }
@@ -439,6 +439,19 @@ platform::ElementRef findInProgram(qint64 pid, std::string_view role, std::u16st
         },
         limit);
     return found;
+}
+
+platform::ElementRef findInProgram(qint64 pid, std::string_view role, std::u16string_view title,
+                                   std::chrono::milliseconds limit) {
+    auto& accessibility = *Desktop::get().seams.accessibility;
+    return findInProgramWhere(
+        pid,
+        [&](platform::ElementRef element) {
+            return platform::textAttribute(accessibility, element, platform::ax::title) == title &&
+                   text::toUtf8(platform::textAttribute(accessibility, element, platform::ax::role)
+                                    .value_or(u"")) == role;
+        },
+        limit);
 }
 
 bool clickElement(platform::ElementRef element) {
@@ -459,16 +472,6 @@ bool clickElement(platform::ElementRef element) {
 
 // --- The clipboard
 
-namespace {
-
-// Selection targets that describe the selection rather than hold its contents.
-bool isProtocolTarget(const QString& target) {
-    return target == QLatin1String("TARGETS") || target == QLatin1String("TIMESTAMP") ||
-           target == QLatin1String("MULTIPLE") || target == QLatin1String("SAVE_TARGETS");
-}
-
-}  // namespace
-
 ClipboardContents readClipboard() {
     ClipboardContents contents;
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
@@ -476,7 +479,7 @@ ClipboardContents readClipboard() {
         return contents;
     }
     for (const QString& format : data->formats()) {
-        if (!isProtocolTarget(format)) {
+        if (!isSelectionProtocolTarget(format)) {
             contents[format] = data->data(format);
         }
     }
@@ -484,30 +487,7 @@ ClipboardContents readClipboard() {
 }
 
 QStringList clipboardTargets() {
-    QProcess reader;
-    reader.setStandardInputFile(QProcess::nullDevice());
-    reader.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import gi\n"
-                                 "gi.require_version('Gtk', '3.0')\n"
-                                 "from gi.repository import Gdk, Gtk\n"
-                                 "ok, atoms = Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD)"
-                                 ".wait_for_targets()\n"
-                                 "print('\\n'.join(a.name() for a in atoms) if ok else '')\n")});
-    // The event loop turns meanwhile: this process may be the owner that must answer.
-    if (!waitUntil([&] { return reader.state() == QProcess::NotRunning; }, 10s)) {
-        endChild(reader);
-        return {};
-    }
-    QStringList targets;
-    for (const QString& line : QString::fromUtf8(reader.readAllStandardOutput())
-                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        if (!isProtocolTarget(line)) {
-            targets << line;
-        }
-    }
-    targets.sort();
-    return targets;
+    return clipboardTargetsSeenElsewhere();
 }
 
 std::string clipboardDifference(const ClipboardContents& before, const ClipboardContents& after) {

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -124,6 +125,11 @@ std::vector<ScreenWindow> unmanagedWindowsOf(qint64 pid);
 // Whether a system tray (a tray host such as trayer) holds the screen's tray selection.
 bool trayHostPresent();
 
+// The first element of the program's windows `matches` accepts (a bounded walk, tried again
+// until `limit`); an empty reference when none did.
+platform::ElementRef findInProgramWhere(qint64 pid,
+                                        const std::function<bool(platform::ElementRef)>& matches,
+                                        std::chrono::milliseconds limit);
 // An element of the program's windows: the first one, in a bounded walk of its accessibility
 // tree, whose role is `role` (AX roles, or AT-SPI role names such as "push button" and
 // "menu item") and whose title is `title`; null when none is there within `limit`.

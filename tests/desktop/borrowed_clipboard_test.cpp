@@ -14,6 +14,7 @@
 #include "app/target/pasteboard_snapshot.h"
 #include "core/text/unicode.h"
 #include "desktop_fixture.h"
+#include "tests/support/clipboard_targets.h"
 
 namespace ravlin::testing {
 namespace {
@@ -21,36 +22,6 @@ namespace {
 namespace ax = platform::ax;
 
 const std::u16string lineText = u"h\u00e9llo \U0001F600 w\u00f6rld teh";
-
-// The clipboard's formats as a GTK client sees them, sorted, without the protocol targets.
-QStringList targetsSeenElsewhere() {
-    QProcess reader;
-    reader.setStandardInputFile(QProcess::nullDevice());
-    reader.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import gi\n"
-                                 "gi.require_version('Gtk', '3.0')\n"
-                                 "from gi.repository import Gdk, Gtk\n"
-                                 "ok, atoms = Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD)"
-                                 ".wait_for_targets()\n"
-                                 "print('\\n'.join(a.name() for a in atoms) if ok else '')\n")});
-    // This process may be the owner that must answer: its event loop turns meanwhile.
-    if (!waitUntil([&] { return reader.state() == QProcess::NotRunning; }, 10s)) {
-        reader.kill();
-        reader.waitForFinished();
-        return {};
-    }
-    QStringList targets;
-    for (const QString& line : QString::fromUtf8(reader.readAllStandardOutput())
-                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        if (line != QLatin1String("TARGETS") && line != QLatin1String("TIMESTAMP") &&
-            line != QLatin1String("MULTIPLE") && line != QLatin1String("SAVE_TARGETS")) {
-            targets << line;
-        }
-    }
-    targets.sort();
-    return targets;
-}
 
 QCoro::Task<> keep(QCoro::Task<std::optional<std::u16string>> task,
                    std::shared_ptr<std::optional<std::optional<std::u16string>>> into) {
@@ -76,7 +47,7 @@ class BorrowedClipboardTest : public ::testing::TestWithParam<std::string> {
     QStringList copyWithAnImage(const QString& text) {
         EXPECT_TRUE(desktop.qt->command(QStringLiteral("copy ") + text));
         EXPECT_TRUE(waitUntil([&] { return pasteboard.string() == text.toStdU16String(); }));
-        return targetsSeenElsewhere();
+        return clipboardTargetsSeenElsewhere();
     }
     void putBack(platform::ElementRef field) {
         EXPECT_TRUE(
@@ -125,7 +96,7 @@ TEST_P(BorrowedClipboardTest, APasteGivesBackExactlyTheFormatsOfTheUsersClipboar
     const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
     EXPECT_EQ(runToEnd(QNModelPasteboardSnapshot::paste(seams, u" [p]", *target, {})),
               QNPasteResult::pasted);
-    EXPECT_EQ(targetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
+    EXPECT_EQ(clipboardTargetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
     EXPECT_EQ(pasteboard.items(), items);
     putBack(field);
 
@@ -135,7 +106,7 @@ TEST_P(BorrowedClipboardTest, APasteGivesBackExactlyTheFormatsOfTheUsersClipboar
                                      withToolkitImage.front().at("image/png"));
     pasteboard.clear();
     ASSERT_TRUE(pasteboard.writeItems(withToolkitImage).ok());
-    EXPECT_EQ(targetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
+    EXPECT_EQ(clipboardTargetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
 }
 
 // The application that owns the user's clipboard does not answer while a borrower saves it: the
@@ -146,7 +117,7 @@ TEST(BorrowedClipboard, ContentsWhoseOwnerDoesNotAnswerAreNeitherBorrowedNorClea
     TargetApp& owner = *desktop.qt;
     ASSERT_TRUE(owner.command(QStringLiteral("copy kept by a busy owner")));
     ASSERT_TRUE(waitUntil([&] { return pasteboard.string() == u"kept by a busy owner"; }));
-    const QStringList offered = targetsSeenElsewhere();
+    const QStringList offered = clipboardTargetsSeenElsewhere();
     const auto field = desktop.focus(*desktop.gtk, "line");
     ASSERT_TRUE(field);
     ASSERT_TRUE(desktop.gtk->command(QStringLiteral("select 0 5")));
@@ -162,7 +133,7 @@ TEST(BorrowedClipboard, ContentsWhoseOwnerDoesNotAnswerAreNeitherBorrowedNorClea
     EXPECT_EQ(pasted, QNPasteResult::pasteFailed);
     EXPECT_EQ(desktop.value(field), lineText);
     EXPECT_TRUE(waitUntil([&] { return pasteboard.string() == u"kept by a busy owner"; }));
-    EXPECT_EQ(targetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
+    EXPECT_EQ(clipboardTargetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
 }
 
 INSTANTIATE_TEST_SUITE_P(Toolkits, BorrowedClipboardTest, ::testing::Values("GTK", "Qt"),
