@@ -204,6 +204,28 @@ QNCorrectionEvent QNServiceComposer::recordAppliedEvent(QNCorrectionEvent event,
     return event;
 }
 
+QNCorrectionEvent QNServiceComposer::recordUserAcceptedStream(QNCorrectionEvent event) {
+    event.id = Uuid::random();
+    event.status = QNCorrectionEventStatus::live();
+    event.supersedes.clear();
+    mutate(events, [&](std::vector<QNCorrectionEvent>& log) {
+        for (auto& streamed : log) {
+            if (event.decisionID && streamed.decisionID == event.decisionID &&
+                isLiveStreamed(streamed)) {
+                event.supersedes.push_back(streamed.id);
+                streamed.status = QNCorrectionEventStatus::superseded(event.id);
+            }
+        }
+        log.push_back(event);
+        keepNewest(log, kEventLimit);
+        return true;
+    });
+    for (const auto& id : event.supersedes) {
+        recordSupersession(id, event.id);
+    }
+    return event;
+}
+
 // --- Decisions
 
 void QNServiceComposer::linkEvents(QNCorrectionDecision& decision) const {

@@ -76,6 +76,7 @@ QNControllerAutoCorrectingText::~QNControllerAutoCorrectingText() {
         view->handleCommand = nullptr;
         view->handleMarginDrag = nullptr;
         view->markedTextDidChange = nullptr;
+        view->performTypedKey = nullptr;
         delete view;
     }
 }
@@ -97,6 +98,9 @@ void QNControllerAutoCorrectingText::configureView() {
     view->handleKeyDown = [this](QKeyEvent* event) { return handleKeyDown(event); };
     view->handleCommand = [this](QNTextViewCommand command) { return textViewDoCommand(command); };
     view->markedTextDidChange = [this] { markedTextDidChange(); };
+    view->performTypedKey = [this](const QString& typed, const std::function<void()>& perform) {
+        performTypedKey(typed, perform);
+    };
     if (interactionMode == QNModelTextEditorInteractionMode::composer) {
         view->handleMarginDrag = [this](QNWindowDragPhase phase) { handleWindowDrag(phase); };
     }
@@ -153,6 +157,24 @@ std::u16string QNControllerAutoCorrectingText::textBeforeCaret() {
     return shadow_.substr(0, std::min<std::size_t>(selection.location, shadow_.size()));
 }
 
+std::int64_t QNControllerAutoCorrectingText::caretOffset() {
+    return std::min<std::int64_t>(clampSelection().location,
+                                  static_cast<std::int64_t>(shadow_.size()));
+}
+
+void QNControllerAutoCorrectingText::replaceText(text::Utf16Range range,
+                                                 std::u16string_view replacement,
+                                                 std::int64_t caret) {
+    if (!textView_ || isReportingEdit_ || !shouldChangeText()) {
+        return;
+    }
+    ++fadePulseGeneration_;
+    clearFadePulses(std::nullopt);
+    writeProgrammatically(range, replacement);
+    setSelection({caret, 0});
+    scheduleHeightNotification();
+}
+
 void QNControllerAutoCorrectingText::setText(std::u16string text, QNPlacementCaret caretPlacement) {
     assert(!isReportingEdit_ && "the editor takes no write from inside an edit report");
     if (!textView_ || isReportingEdit_) {
@@ -199,6 +221,13 @@ void QNControllerAutoCorrectingText::documentContentsChange(int position, int re
         shadow_, position, removed, added, view->textLength(),
         [this](std::int64_t from, std::int64_t to) { return readDocument(from, to); },
         view->isHandlingInputMethodEvent);
+    if (deferringChanges_) {
+        // The changes of a typed key's edit, reported and followed as they were made.
+        if (static_cast<std::int64_t>(shadow_.size()) != view->textLength()) {
+            resyncShadow();
+        }
+        return;
+    }
     if (!change) {
         return;
     }
@@ -210,7 +239,7 @@ void QNControllerAutoCorrectingText::documentContentsChange(int position, int re
 }
 
 void QNControllerAutoCorrectingText::reportUserEdit(text::Utf16Range range,
-                                                    std::u16string replacement) {
+                                                    std::u16string replacement, bool followUpNow) {
     if (range.length <= 0 && replacement.empty()) {
         return;
     }
@@ -231,11 +260,67 @@ void QNControllerAutoCorrectingText::reportUserEdit(text::Utf16Range range,
         FlagScope reporting(isReportingEdit_);
         onUserEdit(QNUserEdit{range, std::move(replacement), kind, executor_->now()});
     }
+    if (followUpNow) {
+        return;
+    }
     executor_->post([this, alive = std::weak_ptr<const int>(alive_)] {
         if (!alive.expired() && onUserType) {
             onUserType();
         }
     });
+}
+
+void QNControllerAutoCorrectingText::performTypedKey(const QString& typed,
+                                                     const std::function<void()>& perform) {
+    QNTextViewCommitAware* view = textView_.data();
+    const auto endsWord = [&] {
+        return std::any_of(typed.begin(), typed.end(), [](QChar c) {
+            return text::isWhitespaceOrNewline(c.unicode());
+        });
+    };
+    // Only a key that may end a word can be followed by a fix; the rest keep the editor's own
+    // typing, which merges runs of typed characters into one step of undo.
+    if (view == nullptr || !onUserType || isApplyingCorrection_ || isReportingEdit_ ||
+        deferringChanges_ || view->hasMarkedText() || view->isReadOnly() || !endsWord()) {
+        perform();
+        return;
+    }
+    const text::Utf16Range selection = view->selectedRange();
+    const std::int64_t before = view->textLength();
+    const std::u16string text(reinterpret_cast<const char16_t*>(typed.utf16()),
+                              static_cast<std::size_t>(typed.size()));
+    const auto length = static_cast<std::int64_t>(text.size());
+
+    // Nothing the document does inside the block is laid out until it closes.
+    QTextCursor block(view->document());
+    block.beginEditBlock();
+    perform();
+    const text::Utf16Range caret = view->selectedRange();
+    const bool typedAsText =
+        static_cast<std::int64_t>(shadow_.size()) == before &&
+        view->textLength() == before - selection.length + length && caret.length == 0 &&
+        caret.location == selection.location + length &&
+        readDocument(selection.location, caret.location) == text;
+    if (typedAsText) {
+        // The key's edit is read here, not from the document's report when the block closes:
+        // reported, then followed up before anything is laid out.
+        deferringChanges_ = true;
+        reportUserEdit(selection, text, true);
+        shadow_.replace(static_cast<std::size_t>(selection.location),
+                        static_cast<std::size_t>(selection.length), text);
+        if (onUserType) {
+            onUserType();
+        }
+    }
+    block.endEditBlock();
+    deferringChanges_ = false;
+    if (std::exchange(decorationsPending_, false)) {
+        redrawDecorations();
+    }
+    if (typedAsText && textView_) {
+        // The editor placed its view on the caret before the text was laid out.
+        textView_->ensureCursorVisible();
+    }
 }
 
 void QNControllerAutoCorrectingText::markedTextDidChange() {
@@ -328,7 +413,7 @@ bool QNControllerAutoCorrectingText::handleKeyDown(QKeyEvent* event) {
                 return false;
             }
             if (shift) {
-                view->insertNewline();
+                performTypedKey(QStringLiteral("\n"), [view] { view->insertNewline(); });
             } else if (onCommit) {
                 onCommit();
             }
@@ -419,6 +504,11 @@ void QNControllerAutoCorrectingText::redrawDecorations() {
     }
     if (decorations_.isEmpty() && !decorationsShown_) {
         return;  // the common case while typing: nothing drawn, nothing to take away
+    }
+    if (deferringChanges_) {
+        // Not laid out yet: drawn once the typed key's edit closes.
+        decorationsPending_ = true;
+        return;
     }
     QList<QTextEdit::ExtraSelection> selections;
     const std::int64_t length = view->textLength();

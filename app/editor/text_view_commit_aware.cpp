@@ -94,6 +94,10 @@ void QNTextViewCommitAware::keyPressEvent(QKeyEvent* event) {
         } else {
             QTextEdit::keyPressEvent(event);
         }
+    } else if (performTypedKey && !event->text().isEmpty() &&
+               !(event->modifiers() &
+                 (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+        performTypedKey(event->text(), [this, event] { QTextEdit::keyPressEvent(event); });
     } else {
         QTextEdit::keyPressEvent(event);
     }

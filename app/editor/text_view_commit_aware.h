@@ -38,6 +38,11 @@ class QNTextViewCommitAware final : public QTextEdit {
     std::function<void(QNWindowDragPhase)> handleMarginDrag;
     // Called after each input-method event, once the preedit it carries is showing.
     std::function<void()> markedTextDidChange;
+    // The owner's wrapper around the base class's handling of a key that types `text` (no
+    // Control, Alt or Meta held): it calls `perform` once, and may follow it up in the same
+    // document edit.
+    std::function<void(const QString& text, const std::function<void()>& perform)>
+        performTypedKey;
 
     std::optional<Qt::KeyboardModifiers> activeKeyDownModifierFlags;
     bool isPerformingPaste = false;

@@ -87,7 +87,9 @@ TEST_F(LiveLoop, DirtySpanGrowsOverEveryEdit) {
     EXPECT_EQ(composer->userEditCount(), 14);
 }
 
-TEST_F(LiveLoop, EditDuringAStreamOnScreenResetsTheBuffersToTheView) {
+// The view no longer shows the stream's text where the buffers put it (a write the service did
+// not make): an edit then keeps what the view shows and the buffers follow it.
+TEST_F(LiveLoop, EditAfterTheStreamedTextWasChangedUnderItFollowsTheView) {
     type("Helo world");
     auto stream = composer->makeStreamApplyState({0, 4});
     ASSERT_TRUE(stream);
@@ -95,7 +97,7 @@ TEST_F(LiveLoop, EditDuringAStreamOnScreenResetsTheBuffersToTheView) {
     composer->activeStreamApply = stream;
     composer->correctionTask.emplace();
     auto stop = composer->correctionTask->stop.get_token();
-    controller->setText(u"Hello world", QNPlacementCaret::end);  // the partial on screen
+    controller->setText(u"Hello world", QNPlacementCaret::end);  // not through the buffers
 
     type("!");
     EXPECT_TRUE(stop.stop_requested());
