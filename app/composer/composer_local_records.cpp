@@ -92,7 +92,7 @@ void QNServiceComposer::recordLocalApplication(const LocalRuleApplication& appli
     event.decisionID = decision.id;
     // A new id, the live events the range touches superseded, the event appended, the log
     // trimmed.
-    recordAppliedEvent(std::move(event), false);
+    appendAppliedEvent(std::move(event), false);
     trimEvents();
     recordDecision(std::move(decision));
 }

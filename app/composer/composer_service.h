@@ -306,6 +306,8 @@ class QNServiceComposer {
     // (streamed partial text supersedes only streaming events), the event appended live, the log
     // trimmed. Returns the event as recorded.
     QNCorrectionEvent recordAppliedEvent(QNCorrectionEvent event, bool streamedPartial);
+    // The same without handing the event back.
+    void appendAppliedEvent(QNCorrectionEvent event, bool streamedPartial);
     // The user kept a stream's text by editing inside it: `event` (source userEdit) supersedes
     // the live streamed events of its decision and is appended like an applied one.
     QNCorrectionEvent recordUserAcceptedStream(QNCorrectionEvent event);
@@ -387,6 +389,8 @@ class QNServiceComposer {
         const QNStreamApplyState& state) const;
     std::vector<Uuid> supersedeEvents(text::Utf16Range range, const Uuid& newEventID,
                                       bool streamingOnly);
+    // recordSupersession for each of `superseded`, in one walk over the decisions.
+    void recordSupersessions(const std::vector<Uuid>& superseded, const Uuid& newEventID);
 
     // One correction run: what it sent and what its stream has done.
     struct Run {

@@ -76,7 +76,7 @@ QNControllerAutoCorrectingText::~QNControllerAutoCorrectingText() {
         view->handleCommand = nullptr;
         view->handleMarginDrag = nullptr;
         view->markedTextDidChange = nullptr;
-        view->performTypedKey = nullptr;
+        view->typeText = nullptr;
         delete view;
     }
 }
@@ -98,9 +98,7 @@ void QNControllerAutoCorrectingText::configureView() {
     view->handleKeyDown = [this](QKeyEvent* event) { return handleKeyDown(event); };
     view->handleCommand = [this](QNTextViewCommand command) { return textViewDoCommand(command); };
     view->markedTextDidChange = [this] { markedTextDidChange(); };
-    view->performTypedKey = [this](const QString& typed, const std::function<void()>& perform) {
-        performTypedKey(typed, perform);
-    };
+    view->typeText = [this](const QString& typed) { return typeText(typed); };
     if (interactionMode == QNModelTextEditorInteractionMode::composer) {
         view->handleMarginDrag = [this](QNWindowDragPhase phase) { handleWindowDrag(phase); };
     }
@@ -215,12 +213,6 @@ void QNControllerAutoCorrectingText::documentContentsChange(int position, int re
     if (view == nullptr) {
         return;
     }
-    // An input method marks its whole block changed while its preedit changes; only a change of
-    // the text counts.
-    auto change = editor::deriveChange(
-        shadow_, position, removed, added, view->textLength(),
-        [this](std::int64_t from, std::int64_t to) { return readDocument(from, to); },
-        view->isHandlingInputMethodEvent);
     if (deferringChanges_) {
         // The changes of a typed key's edit, reported and followed as they were made.
         if (static_cast<std::int64_t>(shadow_.size()) != view->textLength()) {
@@ -228,6 +220,12 @@ void QNControllerAutoCorrectingText::documentContentsChange(int position, int re
         }
         return;
     }
+    // An input method marks its whole block changed while its preedit changes; only a change of
+    // the text counts.
+    auto change = editor::deriveChange(
+        shadow_, position, removed, added, view->textLength(),
+        [this](std::int64_t from, std::int64_t to) { return readDocument(from, to); },
+        view->isHandlingInputMethodEvent);
     if (!change) {
         return;
     }
@@ -270,8 +268,7 @@ void QNControllerAutoCorrectingText::reportUserEdit(text::Utf16Range range,
     });
 }
 
-void QNControllerAutoCorrectingText::performTypedKey(const QString& typed,
-                                                     const std::function<void()>& perform) {
+bool QNControllerAutoCorrectingText::typeText(const QString& typed) {
     QNTextViewCommitAware* view = textView_.data();
     const auto endsWord = [&] {
         return std::any_of(typed.begin(), typed.end(), [](QChar c) {
@@ -279,31 +276,34 @@ void QNControllerAutoCorrectingText::performTypedKey(const QString& typed,
         });
     };
     // Only a key that may end a word can be followed by a fix; the rest keep the editor's own
-    // typing, which merges runs of typed characters into one step of undo.
+    // typing, which merges runs of typed characters into one step of undo. A tab that moves the
+    // focus, and typing over text, stay the editor's.
     if (view == nullptr || !onUserType || isApplyingCorrection_ || isReportingEdit_ ||
-        deferringChanges_ || view->hasMarkedText() || view->isReadOnly() || !endsWord()) {
-        perform();
-        return;
+        deferringChanges_ || view->hasMarkedText() || view->isReadOnly() ||
+        view->overwriteMode() || (view->tabChangesFocus() && typed.contains(u'\t')) ||
+        !endsWord()) {
+        return false;
     }
     const text::Utf16Range selection = view->selectedRange();
     const std::int64_t before = view->textLength();
+    if (static_cast<std::int64_t>(shadow_.size()) != before) {
+        return false;
+    }
     const std::u16string text(reinterpret_cast<const char16_t*>(typed.utf16()),
                               static_cast<std::size_t>(typed.size()));
     const auto length = static_cast<std::int64_t>(text.size());
 
-    // Nothing the document does inside the block is laid out until it closes.
+    // The key types its text as the editor would, over the selection, but inside one document
+    // edit that stays open until the edit has been followed up: the document reports nothing,
+    // and nothing is laid out, until it closes.
     QTextCursor block(view->document());
     block.beginEditBlock();
-    perform();
+    view->textCursor().insertText(typed);
     const text::Utf16Range caret = view->selectedRange();
-    const bool typedAsText =
-        static_cast<std::int64_t>(shadow_.size()) == before &&
-        view->textLength() == before - selection.length + length && caret.length == 0 &&
-        caret.location == selection.location + length &&
-        readDocument(selection.location, caret.location) == text;
+    const bool typedAsText = view->textLength() == before - selection.length + length &&
+                             caret.length == 0 && caret.location == selection.location + length &&
+                             readDocument(selection.location, caret.location) == text;
     if (typedAsText) {
-        // The key's edit is read here, not from the document's report when the block closes:
-        // reported, then followed up before anything is laid out.
         deferringChanges_ = true;
         reportUserEdit(selection, text, true);
         shadow_.replace(static_cast<std::size_t>(selection.location),
@@ -317,10 +317,11 @@ void QNControllerAutoCorrectingText::performTypedKey(const QString& typed,
     if (std::exchange(decorationsPending_, false)) {
         redrawDecorations();
     }
-    if (typedAsText && textView_) {
-        // The editor placed its view on the caret before the text was laid out.
-        textView_->ensureCursorVisible();
+    if (textView_) {
+        // Shows the caret at once and brings the view to it, as the editor does after a key.
+        textView_->setTextCursor(textView_->textCursor());
     }
+    return true;
 }
 
 void QNControllerAutoCorrectingText::markedTextDidChange() {
@@ -413,7 +414,9 @@ bool QNControllerAutoCorrectingText::handleKeyDown(QKeyEvent* event) {
                 return false;
             }
             if (shift) {
-                performTypedKey(QStringLiteral("\n"), [view] { view->insertNewline(); });
+                if (!typeText(QStringLiteral("\n"))) {
+                    view->insertNewline();
+                }
             } else if (onCommit) {
                 onCommit();
             }
@@ -510,6 +513,9 @@ void QNControllerAutoCorrectingText::redrawDecorations() {
         decorationsPending_ = true;
         return;
     }
+    // Backgrounds (the pulses) go under the text; colours of the text itself (the wave) are
+    // extra selections, set only when they change.
+    std::vector<QNTextViewCommitAware::Underlay> underlay;
     QList<QTextEdit::ExtraSelection> selections;
     const std::int64_t length = view->textLength();
     for (const QNDecorationLayer::Run& run : decorations_.runs()) {
@@ -517,22 +523,26 @@ void QNControllerAutoCorrectingText::redrawDecorations() {
         if (range.length == 0) {
             continue;
         }
+        if (run.key == QNDecorationKey::background) {
+            underlay.push_back({range, run.color});
+            continue;
+        }
         QTextEdit::ExtraSelection selection;
         selection.cursor = QTextCursor(view->document());
         selection.cursor.setPosition(static_cast<int>(range.location));
         selection.cursor.setPosition(static_cast<int>(range.end()), QTextCursor::KeepAnchor);
-        if (run.key == QNDecorationKey::background) {
-            selection.format.setBackground(run.color);
-        } else {
-            selection.format.setForeground(run.color);
-            // Qt skips a text-only selection whose area touches one drawn before it, leaving the
-            // text's own colour there; a transparent background keeps every run drawn.
-            selection.format.setBackground(Qt::transparent);
-        }
+        selection.format.setForeground(run.color);
+        // Qt skips a text-only selection whose area touches one drawn before it, leaving the
+        // text's own colour there; a transparent background keeps every run drawn.
+        selection.format.setBackground(Qt::transparent);
         selections.push_back(selection);
     }
-    decorationsShown_ = !selections.isEmpty();
-    view->setExtraSelections(selections);
+    decorationsShown_ = !underlay.empty() || !selections.isEmpty();
+    view->setUnderlay(std::move(underlay));
+    if (!selections.isEmpty() || foregroundShown_) {
+        foregroundShown_ = !selections.isEmpty();
+        view->setExtraSelections(selections);
+    }
 }
 
 // --- The view's update rule

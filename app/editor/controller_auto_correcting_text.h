@@ -218,11 +218,11 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     void writeProgrammatically(text::Utf16Range range, std::u16string_view replacement);
     // The same for several ranges of the current text, in ascending order and apart.
     void writeProgrammatically(const std::vector<editor::TextChange>& changes);
-    // Runs `perform` (the editor's handling of a key that types `typed`) and, when the key typed
-    // it as plain text and may end a word, the follow-up of the edit inside the same document
-    // edit: the key, the instant local fix and anything else the owner writes then are laid out
-    // in one pass. Otherwise the key is handled as any edit.
-    void performTypedKey(const QString& typed, const std::function<void()>& perform);
+    // Types `typed` (a key's text, or a line break) into the editor as the user's edit when it
+    // may end a word, and follows the edit up inside the same document edit: the key, the
+    // instant local fix and anything else the owner writes then are laid out in one pass.
+    // False, doing nothing, when the editor should handle the key itself.
+    bool typeText(const QString& typed);
     // The shadow read afresh from the document.
     void resyncShadow();
     [[nodiscard]] std::u16string readDocument(std::int64_t from, std::int64_t to) const;
@@ -270,6 +270,15 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     std::optional<QPoint> windowDragStartWindowOrigin_;
     QNDecorationLayer decorations_;
     bool decorationsShown_ = false;
+    // The last run of the local rules that changed nothing, and over what.
+    struct QuietRun {
+        std::u16string text;
+        QNModelLocalFixRules rules;
+        const TierPolicy* policy = nullptr;
+        QNModelLocalFixResult result;
+    };
+    std::optional<QuietRun> quietRun_;
+    bool foregroundShown_ = false;
     // Tasks the controller starts hold this weakly and do nothing once it is gone.
     std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
 };

@@ -169,6 +169,12 @@ QNModelLocalFixResult QNControllerAutoCorrectingText::applyLocalFixesBeforeCaret
         return unchanged();
     }
 
+    // Words the rules left as they were a keystroke ago are left so again without a run (a
+    // letter typed inside the next word changes nothing before it).
+    if (quietRun_ && quietRun_->rules == enabledRules && quietRun_->policy == &tierPolicy &&
+        quietRun_->text == stable) {
+        return quietRun_->result;
+    }
     // The rules' run, kept for the caller; the pass's result as the local pass gives it.
     LocalRuleEvaluation run =
         evaluateLocalFixes(stable, enabledRules, QNCorrectionStageID::unknown, tierPolicy);
@@ -182,8 +188,10 @@ QNModelLocalFixResult QNControllerAutoCorrectingText::applyLocalFixesBeforeCaret
         *evaluation = std::move(run);
     }
     if (!pass.didChange) {
+        quietRun_ = QuietRun{stable, enabledRules, &tierPolicy, pass};
         return pass;
     }
+    quietRun_.reset();
     const auto p = static_cast<std::int64_t>(settledPrefix.size());
     const auto w = static_cast<std::int64_t>(stable.size());
     const std::u16string& fixed = pass.text;

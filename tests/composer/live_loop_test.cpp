@@ -66,7 +66,12 @@ class LiveLoop : public ::testing::Test {
 TEST_F(LiveLoop, EagerLocalFixAppearsAsTheWordEnds) {
     type("we recieve");
     EXPECT_EQ(controller->string(), u"We recieve");  // "we" ended a word first
+    EXPECT_TRUE(view->document()->isUndoAvailable()) << "typing without a fix stays undoable";
+    // The space and the fix it brings reach the document as one change, laid out once.
+    int changes = 0;
+    QObject::connect(view->document(), &QTextDocument::contentsChange, [&] { ++changes; });
     type(" ");
+    EXPECT_EQ(changes, 1);
     EXPECT_EQ(controller->string(), u"We receive ");
     EXPECT_EQ(view->selectedRange(), (Utf16Range{11, 0}));
     EXPECT_FALSE(view->document()->isUndoAvailable());
