@@ -64,7 +64,16 @@ bool replaceable(std::u16string_view text, text::Utf16Range range) {
            !splitsPair(text, static_cast<std::size_t>(range.end()));
 }
 
-// `replacing` done in place (a keystroke moves the text's tail, it does not copy the text).
+// An empty table in storage kept from the table it replaced last time: a replacement builds a
+// table as long as the text, on every keystroke that brings a fix.
+std::vector<std::int64_t>& scratchTable() {
+    thread_local std::vector<std::int64_t> table;
+    table.clear();
+    return table;
+}
+
+}  // namespace
+
 bool replaceInPlace(std::u16string& text, text::Utf16Range range,
                     std::u16string_view replacement) {
     if (!replaceable(text, range)) {
@@ -74,8 +83,6 @@ bool replaceInPlace(std::u16string& text, text::Utf16Range range,
                  replacement);
     return true;
 }
-
-}  // namespace
 
 std::optional<std::u16string> replacing(std::u16string_view text, text::Utf16Range range,
                                         std::u16string_view replacement) {
@@ -179,7 +186,7 @@ bool QNBufferProjection::applying(text::Utf16Range replacement, std::int64_t rep
     const auto& old = canonicalToVisibleOffsets;
     const auto s = old[static_cast<std::size_t>(replacement.location)];
     const auto e = old[static_cast<std::size_t>(replacement.end())];
-    std::vector<std::int64_t> table;
+    auto& table = scratchTable();
     table.reserve(static_cast<std::size_t>(*newLength) + 1);
     table.insert(table.end(), old.begin(), old.begin() + replacement.location);
     if (k > 0) {
@@ -188,7 +195,7 @@ bool QNBufferProjection::applying(text::Utf16Range replacement, std::int64_t rep
         table.push_back(e);
     }
     table.insert(table.end(), old.begin() + replacement.end() + 1, old.end());
-    canonicalToVisibleOffsets = std::move(table);
+    canonicalToVisibleOffsets.swap(table);
     canonicalUTF16Length = *newLength;
     return satisfiesInvariants();
 }
@@ -208,7 +215,7 @@ bool QNBufferProjection::applyVisibleReplacement(text::Utf16Range range,
         return false;
     }
     const auto d = k - (e - s);
-    std::vector<std::int64_t> table;
+    auto& table = scratchTable();
     table.reserve(old.size());
     table.insert(table.end(), old.begin(), old.begin() + range.location);
     if (range.length > 0) {
@@ -219,7 +226,7 @@ bool QNBufferProjection::applyVisibleReplacement(text::Utf16Range range,
     for (auto it = old.begin() + range.end() + 1; it != old.end(); ++it) {
         table.push_back(*it + d);
     }
-    canonicalToVisibleOffsets = std::move(table);
+    canonicalToVisibleOffsets.swap(table);
     visibleUTF16Length = *newVisible;
     return satisfiesInvariants();
 }
