@@ -423,6 +423,9 @@ QNModelFocusSnapshot QNModelFocusSnapshot::applyingCopiedSelection(
 QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::capture(TargetSeams seams,
                                                                 std::stop_token stop) {
     auto snapshot = captureNow(seams);
+    if (!snapshot.hasFocusedElement() && seams.hotKeys && seams.hotKeys->isHeld()) {
+        snapshot = co_await captureAfterKeyRelease(seams, std::move(snapshot), stop);
+    }
     if (snapshot.isSecureInput) {
         co_return snapshot;
     }
@@ -442,6 +445,27 @@ QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::capture(TargetSeams seam
         }
     }
     co_return snapshot;
+}
+
+QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::captureAfterKeyRelease(
+    TargetSeams seams, QNModelFocusSnapshot first, std::stop_token stop) {
+    auto& executor = *seams.executor;
+    const auto hotKeys = seams.hotKeys;
+    if (!co_await waitUntil(
+            executor, [hotKeys] { return !hotKeys->isHeld(); }, keyReleasePollInterval,
+            keyReleaseLimit, stop)) {
+        co_return first;  // still held (or stopped): what the first reading found
+    }
+    // The application takes its focus back as it sees the grab end: read until it has.
+    std::optional<QNModelFocusSnapshot> found;
+    (void)co_await waitUntil(
+        executor,
+        [&seams, &found] {
+            found = captureNow(seams);
+            return found->hasFocusedElement();
+        },
+        focusReturnPollInterval, focusReturnLimit, stop);
+    co_return found ? std::move(*found) : std::move(first);
 }
 
 QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copySelectionViaPasteboard(

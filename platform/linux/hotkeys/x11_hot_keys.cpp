@@ -2,6 +2,8 @@
 
 #include <X11/XKBlib.h>
 
+#include <algorithm>
+
 #include "platform/linux/keys/keycodes.h"
 #include "platform/linux/x11/error_trap.h"
 #include "platform/linux/x11/modifier_map.h"
@@ -111,6 +113,10 @@ Expected<Subscription> X11HotKeys::registerHotKey(KeyChord chord, std::uint32_t 
             connection->sync();
         }
     });
+}
+
+bool X11HotKeys::isHeld() const {
+    return std::ranges::any_of(*grabs_, [](const auto& entry) { return entry.second.held; });
 }
 
 void X11HotKeys::ungrab(const Grab& grab) {

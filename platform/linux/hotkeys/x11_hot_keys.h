@@ -5,6 +5,10 @@
 // whichever lock is on. Command is the modifier bit holding Super, Option the one holding Alt.
 // The grab is refused when another client holds the chord; then none of our variants stays.
 // With detectable auto-repeat, a held chord calls its callback once.
+//
+// While the grab is active the server has moved the keyboard focus to us for its duration:
+// toolkits drop their focused state (GTK at once, Qt after about 100 ms) until the key is
+// released.
 
 #include <map>
 #include <memory>
@@ -21,6 +25,9 @@ class X11HotKeys final : public HotKeys {
 
     Expected<Subscription> registerHotKey(KeyChord chord, std::uint32_t id,
                                           std::function<void()> onPress) override;
+    // From the press until the release of the grabbed key: the grab lasts as long (the X server
+    // ends a passive key grab when its key goes up, whatever the modifiers do).
+    [[nodiscard]] bool isHeld() const override;
 
   private:
     struct Grab {
