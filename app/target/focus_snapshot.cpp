@@ -421,9 +421,10 @@ QNModelFocusSnapshot QNModelFocusSnapshot::applyingCopiedSelection(
 }
 
 QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::capture(TargetSeams seams,
-                                                                std::stop_token stop) {
+                                                                std::stop_token stop,
+                                                                bool afterShortcut) {
     auto snapshot = captureNow(seams);
-    if (!snapshot.hasFocusedElement() && seams.hotKeys && seams.hotKeys->isHeld()) {
+    if (afterShortcut && !snapshot.hasFocusedElement() && seams.hotKeys) {
         snapshot = co_await captureAfterKeyRelease(seams, std::move(snapshot), stop);
     }
     if (snapshot.isSecureInput) {

@@ -90,8 +90,9 @@ struct QNModelFocusSnapshot {
     static constexpr int probeReads = 5;
     static constexpr char16_t probeCharacter = u'\u200B';
     // While the Composer shortcut's key is down, its grab may keep the frontmost application
-    // from reporting its focus: the reading is made again once the key is up (waited for this
-    // long at most) and while the application takes its focus back.
+    // from reporting its focus, and a moment after it is up the application may not have taken
+    // its focus back yet: the reading is made again once the key is up (waited for this long at
+    // most) and while the application takes its focus back.
     static constexpr auto keyReleaseLimit = std::chrono::milliseconds(1000);
     static constexpr auto keyReleasePollInterval = std::chrono::milliseconds(5);
     static constexpr auto focusReturnLimit = std::chrono::milliseconds(250);
@@ -136,8 +137,10 @@ struct QNModelFocusSnapshot {
                                                     const QNScreenLayout& layout);
 
     // --- The capture with its fallbacks
+    // `afterShortcut`: started by the Composer shortcut's press.
     [[nodiscard]] static QCoro::Task<QNModelFocusSnapshot> capture(TargetSeams seams,
-                                                                   std::stop_token stop);
+                                                                   std::stop_token stop,
+                                                                   bool afterShortcut = false);
     // The reading once a held shortcut key has gone up and the application shows its focus
     // again, each wait bounded; `first` when that never comes.
     [[nodiscard]] static QCoro::Task<QNModelFocusSnapshot> captureAfterKeyRelease(

@@ -140,6 +140,8 @@ TEST_F(ComposerSession, AShortcutHeldAsAPersonHoldsItOpensBesideTheSelection) {
     };
     for (const Case& c : {
              Case{"tapped", 0ms, 5ms, "AXTextField", "caret"},
+             // (a press and release faster than the application takes its focus back)
+             Case{"tapped in no time", 1ms, 5ms + 10ms + 10ms, "AXTextField", "caret"},
              Case{"held 80 ms", 80ms, 5ms + 10ms + 10ms, "AXTextField", "caret"},
              Case{"held 300 ms", 300ms, 5ms + 10ms + 10ms, "AXTextField", "caret"},
              // (after the bound, with the copy fallback's polls)
@@ -153,8 +155,10 @@ TEST_F(ComposerSession, AShortcutHeldAsAPersonHoldsItOpensBesideTheSelection) {
             ASSERT_TRUE(desktop.pressHotKey(shortcut));
         } else {
             ASSERT_TRUE(desktop.holdHotKey(shortcut));
-            drive(c.hold.value_or(QNModelFocusSnapshot::keyReleaseLimit) - 10ms);
-            EXPECT_FALSE(app->isPanelOpen);
+            if (c.hold != 1ms) {
+                drive(c.hold.value_or(QNModelFocusSnapshot::keyReleaseLimit) - 10ms);
+                EXPECT_FALSE(app->isPanelOpen);
+            }
             if (c.hold) {
                 desktop.releaseHotKey();
             }

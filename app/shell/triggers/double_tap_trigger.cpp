@@ -315,19 +315,36 @@ void QNTriggerDoubleTap::postVerifiedFire(const MatchTrace& trace, std::uint64_t
     executor_->post([step] { (*step)(); });
 }
 
-bool QNTriggerDoubleTap::fieldShowsBothTaps(std::u16string_view characters) const {
+std::set<std::u16string> QNTriggerDoubleTap::triggerCharacters() const {
+    std::lock_guard lock(stateLock_);
+    return state_.triggerCharacters;
+}
+
+bool QNTriggerDoubleTap::isTriggerText(const std::set<std::u16string>& triggers,
+                                       std::u16string_view text) {
+    const std::u16string unit(text);
+    return triggers.contains(unit) || triggers.contains(text::lowercased(unit));
+}
+
+std::optional<platform::ElementRef> QNTriggerDoubleTap::focusedElementElsewhere() const {
     auto& accessibility = *seams_.accessibility;
-    std::set<std::u16string> triggers;
-    {
-        std::lock_guard lock(stateLock_);
-        triggers = state_.triggerCharacters;
-    }
     const auto focused = QNQuickFixHostLiveDriver::copyAttribute(
         accessibility, platform::ax::focusedUIElement, accessibility.systemWideElement());
     if (!focused) {
-        return false;
+        return std::nullopt;
     }
+    // Our own window in front: asking our own element would wait on this very thread.
     if (const auto pid = accessibility.processID(*focused); !pid || *pid == ownPid_) {
+        return std::nullopt;
+    }
+    return focused;
+}
+
+bool QNTriggerDoubleTap::fieldShowsBothTaps(std::u16string_view characters) const {
+    auto& accessibility = *seams_.accessibility;
+    const auto triggers = triggerCharacters();
+    const auto focused = focusedElementElsewhere();
+    if (!focused) {
         return false;
     }
     const auto range = QNQuickFixHostLiveDriver::selectedTextRange(accessibility, *focused);
@@ -342,31 +359,20 @@ bool QNTriggerDoubleTap::fieldShowsBothTaps(std::u16string_view characters) cons
     if (pair == nullptr || pair->size() != static_cast<std::size_t>(2 * length)) {
         return false;
     }
-    const auto isTrigger = [&](std::u16string_view unit) {
-        const std::u16string text(unit);
-        return triggers.contains(text) || triggers.contains(text::lowercased(text));
-    };
-    return isTrigger(std::u16string_view(*pair).substr(0, static_cast<std::size_t>(length))) &&
-           isTrigger(std::u16string_view(*pair).substr(static_cast<std::size_t>(length)));
+    const std::u16string_view both = *pair;
+    const auto half = static_cast<std::size_t>(length);
+    return isTriggerText(triggers, both.substr(0, half)) &&
+           isTriggerText(triggers, both.substr(half));
 }
 
 bool QNTriggerDoubleTap::armedTapPassesAccessibilityCheck(std::u16string_view characters) const {
-    std::set<std::u16string> triggers;
-    {
-        std::lock_guard lock(stateLock_);
-        triggers = state_.triggerCharacters;
-    }
+    const auto triggers = triggerCharacters();
     auto& accessibility = *seams_.accessibility;
     if (seams_.secureInput->isSecureInputEnabled() || !accessibility.isTrusted(false)) {
         return false;
     }
-    const auto focused = QNQuickFixHostLiveDriver::copyAttribute(
-        accessibility, platform::ax::focusedUIElement, accessibility.systemWideElement());
+    const auto focused = focusedElementElsewhere();
     if (!focused) {
-        return false;
-    }
-    // Our own window in front: asking our own element would wait on this very thread.
-    if (const auto pid = accessibility.processID(*focused); !pid || *pid == ownPid_) {
         return false;
     }
     const auto role = QNQuickFixHostLiveDriver::stringAttribute(accessibility, platform::ax::role,
@@ -396,10 +402,8 @@ bool QNTriggerDoubleTap::armedTapPassesAccessibilityCheck(std::u16string_view ch
             return std::u16string(
                 value->substr(static_cast<std::size_t>(at), static_cast<std::size_t>(length)));
         };
-        const auto isTrigger = [&](const std::u16string& text) {
-            return triggers.contains(text) || triggers.contains(text::lowercased(text));
-        };
-        if (isTrigger(unit(caret - length)) && isTrigger(unit(caret - 2 * length))) {
+        if (isTriggerText(triggers, unit(caret - length)) &&
+            isTriggerText(triggers, unit(caret - 2 * length))) {
             caret -= length;
         }
     }

@@ -102,6 +102,11 @@ class QNTriggerDoubleTap {
     bool armedTapPassesAccessibilityCheck(std::u16string_view characters) const;
     // Whether the focused field shows both taps before its caret (the application has them).
     bool fieldShowsBothTaps(std::u16string_view characters) const;
+    // The focused element, unless it is none or this program's own.
+    [[nodiscard]] std::optional<platform::ElementRef> focusedElementElsewhere() const;
+    [[nodiscard]] std::set<std::u16string> triggerCharacters() const;
+    [[nodiscard]] static bool isTriggerText(const std::set<std::u16string>& triggers,
+                                            std::u16string_view text);
     // The watched pair on an unverified boundary: the check once the field shows the taps (or
     // the wait is over), then the fire, unless another key came or the trigger was suspended.
     void postVerifiedFire(const MatchTrace& trace, std::uint64_t events);

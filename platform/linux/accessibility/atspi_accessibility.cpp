@@ -604,23 +604,12 @@ bool AtspiAccessibility::fetchPrefix(Entry& entry, int toolkitEnd) {
             return true;
         }
     }
-    Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
+    auto text = fetchText(entry, 0, toolkitEnd);
     if (!text) {
         return false;
     }
-    auto* raw = attempt(worstCall_, [&](GError** e) {
-                    return atspi_text_get_text(text.get(), 0, toolkitEnd, e);
-                }).value_or(nullptr);
-    if (raw == nullptr) {
-        return false;
-    }
-    if (std::strlen(raw) > maxTextBytes) {
-        g_free(raw);
-        return false;
-    }
     auto& r = reading(entry);
-    r.prefix = fromUtf8(raw);
-    g_free(raw);
+    r.prefix = std::move(*text);
     const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
     const auto units =
         fromUtf16Offset(r.prefix, static_cast<std::int64_t>(r.prefix.size()), unit);
@@ -680,6 +669,10 @@ std::optional<std::u16string> AtspiAccessibility::textBetween(Entry& entry, int 
         const auto b = toUtf16Offset(known.prefix, end, unit);
         return known.prefix.substr(static_cast<std::size_t>(a), static_cast<std::size_t>(b - a));
     }
+    return fetchText(entry, start, end);
+}
+
+std::optional<std::u16string> AtspiAccessibility::fetchText(Entry& entry, int start, int end) {
     Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
     if (!text) {
         return std::nullopt;
@@ -690,13 +683,12 @@ std::optional<std::u16string> AtspiAccessibility::textBetween(Entry& entry, int 
     if (raw == nullptr) {
         return std::nullopt;
     }
-    if (std::strlen(raw) > maxTextBytes) {
-        g_free(raw);
-        return std::nullopt;
+    std::optional<std::u16string> fetched;
+    if (std::strlen(raw) <= maxTextBytes) {
+        fetched = fromUtf8(raw);
     }
-    std::u16string between = fromUtf8(raw);
     g_free(raw);
-    return between;
+    return fetched;
 }
 
 Expected<AttributeValue> AtspiAccessibility::readText(Entry& entry, std::string_view name) {

@@ -120,6 +120,9 @@ class AtspiAccessibility final : public Accessibility {
     // None when the offset lies beyond the text.
     [[nodiscard]] std::optional<int> toolkitOffset(Entry& entry, std::int64_t utf16Offset);
     [[nodiscard]] std::optional<std::u16string> textBetween(Entry& entry, int start, int end);
+    // One fetch of [start, end) in toolkit units (end -1: to the end); none when unreadable or
+    // too long.
+    [[nodiscard]] std::optional<std::u16string> fetchText(Entry& entry, int start, int end);
     [[nodiscard]] _AtspiAccessible* rememberedFocus(ProcessID pid);
     void rememberFocus(_AtspiAccessible* object, ProcessID pid);
     [[nodiscard]] bool isEditable(_AtspiAccessible* object);
