@@ -47,4 +47,17 @@ void setInputFocus(unsigned long window) {
     XSync(display, False);
 }
 
+unsigned long createForeignWindow() {
+    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 900, 700, 200,
+                                              100, 0, 0, 0);
+    XMapWindow(display, window);
+    XSync(display, False);
+    return window;
+}
+
+void destroyWindow(unsigned long window) {
+    XDestroyWindow(display, window);
+    XSync(display, False);
+}
+
 }  // namespace ravlin::xserver

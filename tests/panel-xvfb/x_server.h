@@ -13,5 +13,8 @@ void close();
 QRect geometry(unsigned long window);
 unsigned long inputFocus();
 void setInputFocus(unsigned long window);
+// A mapped window of another X client (this connection's), 200 x 100 at (900, 700).
+unsigned long createForeignWindow();
+void destroyWindow(unsigned long window);
 
 }  // namespace ravlin::xserver
