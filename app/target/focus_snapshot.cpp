@@ -452,20 +452,25 @@ QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::captureAfterKeyRelease(
     TargetSeams seams, QNModelFocusSnapshot first, std::stop_token stop) {
     auto& executor = *seams.executor;
     const auto hotKeys = seams.hotKeys;
+    std::optional<QNModelFocusSnapshot> found;
+    const auto readFocused = [&seams, &found] {
+        found = captureNow(seams);
+        return found->hasFocusedElement();
+    };
+    // The application may be about to show its focus again (a grab given back at the press).
+    if (co_await waitUntil(executor, readFocused, focusReturnPollInterval, focusSettleLimit,
+                           stop)) {
+        co_return std::move(*found);
+    }
+    // Held: the grab may keep the focus from the application until the key is up.
     if (!co_await waitUntil(
             executor, [hotKeys] { return !hotKeys->isHeld(); }, keyReleasePollInterval,
             keyReleaseLimit, stop)) {
-        co_return first;  // still held (or stopped): what the first reading found
+        co_return found ? std::move(*found) : std::move(first);
     }
-    // The application takes its focus back as it sees the grab end: read until it has.
-    std::optional<QNModelFocusSnapshot> found;
-    (void)co_await waitUntil(
-        executor,
-        [&seams, &found] {
-            found = captureNow(seams);
-            return found->hasFocusedElement();
-        },
-        focusReturnPollInterval, focusReturnLimit, stop);
+    // The application takes its focus back as it sees the grab end.
+    (void)co_await waitUntil(executor, readFocused, focusReturnPollInterval, focusReturnLimit,
+                             stop);
     co_return found ? std::move(*found) : std::move(first);
 }
 

@@ -93,6 +93,7 @@ struct QNModelFocusSnapshot {
     // from reporting its focus, and a moment after it is up the application may not have taken
     // its focus back yet: the reading is made again once the key is up (waited for this long at
     // most) and while the application takes its focus back.
+    static constexpr auto focusSettleLimit = std::chrono::milliseconds(50);
     static constexpr auto keyReleaseLimit = std::chrono::milliseconds(1000);
     static constexpr auto keyReleasePollInterval = std::chrono::milliseconds(5);
     static constexpr auto focusReturnLimit = std::chrono::milliseconds(250);
@@ -141,8 +142,8 @@ struct QNModelFocusSnapshot {
     [[nodiscard]] static QCoro::Task<QNModelFocusSnapshot> capture(TargetSeams seams,
                                                                    std::stop_token stop,
                                                                    bool afterShortcut = false);
-    // The reading once a held shortcut key has gone up and the application shows its focus
-    // again, each wait bounded; `first` when that never comes.
+    // The reading once the application shows its focus again: at once, else once a held
+    // shortcut key has gone up; each wait bounded, `first` when the key never does.
     [[nodiscard]] static QCoro::Task<QNModelFocusSnapshot> captureAfterKeyRelease(
         TargetSeams seams, QNModelFocusSnapshot first, std::stop_token stop);
     [[nodiscard]] bool hasFocusedElement() const { return focusedRole.has_value(); }

@@ -368,9 +368,12 @@ class ComposerScenarios : public EndToEnd {
         // The triggers are registered once the coordinator has started.
         ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"))
             << program.errors().toStdString();
-        // Where the desktop has no tray the settings window opens at start; it takes the front
-        // once, and the scenarios bring their targets forward only after that.
+        // Where the desktop has no tray the settings window and the running window open at
+        // start; they take the front once mapped, and a person uses another window only after
+        // they came up.
         findInProgram(program.pid(), "filler", u"Settings", 5s);
+        programInFront(program);
+        pause(500ms);
     }
     void TearDown() override {
         EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();

@@ -145,7 +145,7 @@ TEST_F(ComposerSession, AShortcutHeldAsAPersonHoldsItOpensBesideTheSelection) {
              Case{"held 80 ms", 80ms, 5ms + 10ms + 10ms, "AXTextField", "caret"},
              Case{"held 300 ms", 300ms, 5ms + 10ms + 10ms, "AXTextField", "caret"},
              // (after the bound, with the copy fallback's polls)
-             Case{"never released", std::nullopt, 400ms, "?", "mouse fallback"},
+             Case{"never released", std::nullopt, 500ms, "?", "mouse fallback"},
          }) {
         SCOPED_TRACE(c.name);
         startApp();

@@ -1,8 +1,10 @@
 #include "platform/linux/hotkeys/x11_hot_keys.h"
 
-#include <X11/XKBlib.h>
-
+#include <QTimer>
 #include <algorithm>
+#include <array>
+
+#include <X11/XKBlib.h>
 
 #include "platform/linux/keys/keycodes.h"
 #include "platform/linux/x11/error_trap.h"
@@ -28,6 +30,7 @@ X11HotKeys::X11HotKeys(std::shared_ptr<x11::Connection> connection)
 }
 
 X11HotKeys::~X11HotKeys() {
+    releaseWatch_.reset();
     events_.reset();
     for (const auto& [number, grab] : *grabs_) {
         ungrab(grab);
@@ -126,6 +129,42 @@ void X11HotKeys::ungrab(const Grab& grab) {
     }
 }
 
+void X11HotKeys::releaseKeyboard() {
+    if (connection_->keyboardCaptured()) {
+        return;
+    }
+    XUngrabKeyboard(connection_->display(), CurrentTime);
+    XFlush(connection_->display());
+}
+
+void X11HotKeys::watchRelease() {
+    heldSince_ = std::chrono::steady_clock::now();
+    if (!releaseWatch_) {
+        releaseWatch_ = std::make_unique<QTimer>();
+        releaseWatch_->setInterval(releasePollInterval);
+        QObject::connect(releaseWatch_.get(), &QTimer::timeout, [this] { checkRelease(); });
+    }
+    releaseWatch_->start();
+}
+
+void X11HotKeys::checkRelease() {
+    std::array<char, 32> keys{};
+    XQueryKeymap(connection_->display(), keys.data());
+    connection_->drainSoon();
+    const bool overdue = std::chrono::steady_clock::now() - heldSince_ > releasePollLimit;
+    bool anyHeld = false;
+    for (auto& [number, grab] : *grabs_) {
+        const bool down = grab.keyCode < 256 &&
+                          (static_cast<unsigned char>(keys[grab.keyCode / 8]) &
+                           (1U << (grab.keyCode % 8))) != 0;
+        grab.held = grab.held && down && !overdue;
+        anyHeld = anyHeld || grab.held;
+    }
+    if (!anyHeld) {
+        releaseWatch_->stop();
+    }
+}
+
 void X11HotKeys::handle(x11::XEvent* event) {
     if (event->type != KeyPress && event->type != KeyRelease) {
         return;
@@ -145,11 +184,15 @@ void X11HotKeys::handle(x11::XEvent* event) {
         if ((key.state & modifierBits & ~grab.locks) != grab.modifiers) {
             continue;
         }
-        // A second press without a release between is the key repeating.
+        // A second press without a release between is the key repeating: dropped, and the
+        // keyboard given back again.
         if (grab.held) {
+            releaseKeyboard();
             return;
         }
         grab.held = true;
+        releaseKeyboard();
+        watchRelease();
         const auto onPress = grab.onPress;  // the callback may unregister
         (*onPress)();
         return;
