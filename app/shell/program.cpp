@@ -170,6 +170,9 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         // The flows stopped there end on the sequence.
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
+    // What the program still serves on the clipboard (the user's contents put back, a text left
+    // there) would go with it: a clipboard manager, or else a keeper of ours, takes it over.
+    seams.pasteboard->keepContentsAfterExit();
     // The settings window holds the coordinator: it goes first, while the application exists.
     delete QNControllerSettingsWindow::shared().window();
     // The triggers let go of the desktop (the hot key's grab among them) before the seams go.

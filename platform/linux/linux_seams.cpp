@@ -4,6 +4,7 @@
 
 #include "platform/linux/accessibility/atspi_accessibility.h"
 #include "platform/linux/clipboard/qt_clipboard_pasteboard.h"
+#include "platform/linux/clipboard/x11_selection_pasteboard.h"
 #include "platform/linux/hotkeys/x11_hot_keys.h"
 #include "platform/linux/hunspell_spell_checker.h"
 #include "platform/linux/keys/xkb_keyboard_layout.h"
@@ -47,7 +48,13 @@ Seams linuxSeams() {
             seams.accessibility = std::move(accessibility);
             seams.workspace = std::move(workspace);
         }
-        seams.pasteboard = std::make_shared<QtClipboardPasteboard>();
+        // The clipboard through our own selection layer, byte for byte; Qt's view of it (which
+        // converts formats) only where our own connection cannot be had.
+        if (auto selections = x11::Selections::open()) {
+            seams.pasteboard = std::make_shared<X11SelectionPasteboard>(std::move(selections));
+        } else {
+            seams.pasteboard = std::make_shared<QtClipboardPasteboard>();
+        }
         seams.screens = std::make_shared<QtScreens>();
     }
     auto filled = withUnavailableFilled(std::move(seams));
