@@ -141,6 +141,9 @@ struct TargetFixture {
     std::shared_ptr<ScriptedAccessibility> accessibility =
         std::make_shared<ScriptedAccessibility>(fakeSeams.accessibility);
 
+    // Flows stopped when a test's pasteboard manager went (its watches) end on the sequence.
+    ~TargetFixture() { executor->runUntilIdle(); }
+
     [[nodiscard]] TargetSeams seams(std::weak_ptr<QNQuickFixPasteboardManager> manager = {}) {
         auto seams = TargetSeams::from(fakeSeams, executor, std::move(manager));
         seams.workspace = workspace;
