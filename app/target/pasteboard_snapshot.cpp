@@ -66,7 +66,6 @@ QNModelPasteboardSnapshot QNModelPasteboardSnapshot::of(platform::PasteboardCont
 
 QCoro::Task<QNModelPasteboardSnapshot> QNModelPasteboardSnapshot::capture(TargetSeams seams) {
     auto& pasteboard = *seams.pasteboard;
-    const std::int64_t changeCount = pasteboard.changeCount();
     std::optional<QNModelPasteboardSnapshot> pending;
     std::optional<platform::PasteboardSaveFailure> refused;
     if (const auto manager = seams.pasteboardManager.lock()) {
@@ -92,7 +91,7 @@ QCoro::Task<QNModelPasteboardSnapshot> QNModelPasteboardSnapshot::capture(Target
     }
     if (!snapshot.complete()) {
         if (!refused) {
-            manager->noteRefusal(snapshot.failure, changeCount);
+            manager->noteRefusal(snapshot.failure, pasteboard.changeCount());
         }
         co_return snapshot;
     }

@@ -39,7 +39,12 @@ TEST_F(LateCopyTest, AStoppedOrLateCopyEndsWithTheUsersClipboard) {
                  Case{"stopped in the polls, copy 100 ms late", 50ms, 100ms, 1, {}, {}, mine},
                  Case{"copy after the polls (400 ms)", {}, 400ms, 1, {}, {}, mine},
                  Case{"copy in time", {}, 10ms, 1, selected, {}, mine},
-                 Case{"the user's own copy afterwards stays", {}, 10ms, 1, selected, u"theirs",
+                 Case{"the user's own copy afterwards stays",
+                      {},
+                      10ms,
+                      1,
+                      selected,
+                      u"theirs",
                       u"theirs"},
              }) {
             SCOPED_TRACE(std::string(all ? "select all and copy: " : "copy fallback: ") + c.name);

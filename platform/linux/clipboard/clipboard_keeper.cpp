@@ -111,8 +111,7 @@ bool startClipboardKeeper(const std::string& program, const x11::SelectionHandOf
     std::string option(clipboardKeeperOption);
     char* argv[] = {const_cast<char*>(program.c_str()), option.data(), nullptr};
     pid_t pid = 0;
-    const int spawned =
-        ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
+    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     theirs.reset();

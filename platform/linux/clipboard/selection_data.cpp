@@ -9,8 +9,8 @@ namespace ravlin::platform::x11 {
 namespace {
 
 constexpr std::array<std::string_view, 7> protocolTargets = {
-    "TARGETS", "TIMESTAMP", "MULTIPLE", "SAVE_TARGETS", "DELETE", "INSERT_SELECTION",
-    "INSERT_PROPERTY"};
+    "TARGETS", "TIMESTAMP",        "MULTIPLE",       "SAVE_TARGETS",
+    "DELETE",  "INSERT_SELECTION", "INSERT_PROPERTY"};
 
 constexpr std::string_view handOffMagic = "RVLCLIP1";
 // Atom names longer than this are refused (the protocol allows more; no toolkit uses it).
@@ -115,8 +115,8 @@ SelectionData textSelection(std::u16string_view text) {
 }
 
 std::u16string decodeText(const SelectionValue& value) {
-    auto bytes = std::string_view(reinterpret_cast<const char*>(value.bytes.data()),
-                                  value.bytes.size());
+    auto bytes =
+        std::string_view(reinterpret_cast<const char*>(value.bytes.data()), value.bytes.size());
     while (!bytes.empty() && bytes.back() == '\0') {
         bytes.remove_suffix(1);
     }

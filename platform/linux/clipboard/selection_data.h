@@ -21,8 +21,8 @@ namespace ravlin::platform::x11 {
 
 struct SelectionValue {
     std::string target;
-    std::string type;          // the property type of the owner's reply
-    std::uint8_t format = 8;   // 8, 16 or 32: the size of the units in `bytes`
+    std::string type;                 // the property type of the owner's reply
+    std::uint8_t format = 8;          // 8, 16 or 32: the size of the units in `bytes`
     std::vector<std::uint8_t> bytes;  // 32-bit units in this machine's order, as X gives them
 
     friend bool operator==(const SelectionValue&, const SelectionValue&) = default;
@@ -49,8 +49,8 @@ struct SelectionData {
 
 // What one read of a selection may take.
 struct SelectionLimits {
-    std::chrono::milliseconds total{1000};  // the whole read, whatever the owner does
-    std::size_t maxTargets = 256;           // entries of the owner's TARGETS answer
+    std::chrono::milliseconds total{1000};         // the whole read, whatever the owner does
+    std::size_t maxTargets = 256;                  // entries of the owner's TARGETS answer
     std::size_t maxBytes = std::size_t{64} << 20;  // bytes of all the contents together
 };
 

@@ -32,13 +32,12 @@ void onMain(std::weak_ptr<const int> alive, std::function<void()> task) {
 X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> selections,
                                                std::string selection)
     : selections_(std::move(selections)), selection_(std::move(selection)) {
-    selections_->onForeignChange(
-        [this, alive = std::weak_ptr<const int>(alive_)](const std::string& which,
-                                                         std::uint32_t time) {
-            if (which == selection_) {
-                onMain(alive, [this, time] { onForeignChange(time); });
-            }
-        });
+    selections_->onForeignChange([this, alive = std::weak_ptr<const int>(alive_)](
+                                     const std::string& which, std::uint32_t time) {
+        if (which == selection_) {
+            onMain(alive, [this, time] { onForeignChange(time); });
+        }
+    });
 }
 
 X11SelectionPasteboard::~X11SelectionPasteboard() {
@@ -135,8 +134,9 @@ std::vector<PasteboardItem> X11SelectionPasteboard::items() {
     }
     auto promise = std::make_shared<std::promise<x11::Selections::Read>>();
     auto answer = promise->get_future();
-    selections_->read(selection_, limits,
-                      [promise](x11::Selections::Read read) { promise->set_value(std::move(read)); });
+    selections_->read(selection_, limits, [promise](x11::Selections::Read read) {
+        promise->set_value(std::move(read));
+    });
     if (answer.wait_for(syncWait) != std::future_status::ready) {
         lastReadComplete_ = false;
         return {};
@@ -166,15 +166,15 @@ void X11SelectionPasteboard::readContents(std::function<void(PasteboardContents)
         done(contentsOf(*mine, PasteboardSaveFailure::none));
         return;
     }
-    selections_->read(selection_, limits,
-                      [alive = std::weak_ptr<const int>(alive_),
-                       done = std::move(done)](x11::Selections::Read read) mutable {
-                          auto contents = contentsOf(read.data, read.failure);
-                          onMain(alive, [done = std::move(done),
-                                         contents = std::move(contents)]() mutable {
-                              done(std::move(contents));
-                          });
-                      });
+    selections_->read(
+        selection_, limits,
+        [alive = std::weak_ptr<const int>(alive_),
+         done = std::move(done)](x11::Selections::Read read) mutable {
+            auto contents = contentsOf(read.data, read.failure);
+            onMain(alive, [done = std::move(done), contents = std::move(contents)]() mutable {
+                done(std::move(contents));
+            });
+        });
 }
 
 void X11SelectionPasteboard::readString(std::function<void(std::optional<std::u16string>)> done) {
@@ -185,10 +185,10 @@ void X11SelectionPasteboard::readString(std::function<void(std::optional<std::u1
     selections_->readText(selection_, limits,
                           [alive = std::weak_ptr<const int>(alive_),
                            done = std::move(done)](std::optional<std::u16string> text) mutable {
-                              onMain(alive, [done = std::move(done),
-                                             text = std::move(text)]() mutable {
-                                  done(std::move(text));
-                              });
+                              onMain(alive,
+                                     [done = std::move(done), text = std::move(text)]() mutable {
+                                         done(std::move(text));
+                                     });
                           });
 }
 
@@ -248,9 +248,9 @@ void X11SelectionPasteboard::keepContentsAfterExit() {
     if (selections_->saveToManager(selection_, managerWait)) {
         return;
     }
-    startClipboardKeeper(keeperProgram_,
-                         x11::SelectionHandOff{selection_, selections_->ownedSince(selection_), *mine},
-                         keeperWait);
+    startClipboardKeeper(
+        keeperProgram_,
+        x11::SelectionHandOff{selection_, selections_->ownedSince(selection_), *mine}, keeperWait);
 }
 
 }  // namespace ravlin::platform

@@ -52,9 +52,7 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     // The program started as the keeper (`program` clipboardKeeperOption); this program's own
     // executable unless set.
     void setKeeperProgram(std::string program) { keeperProgram_ = std::move(program); }
-    [[nodiscard]] const std::shared_ptr<x11::Selections>& selections() const {
-        return selections_;
-    }
+    [[nodiscard]] const std::shared_ptr<x11::Selections>& selections() const { return selections_; }
 
     // Between the owner's answer and our contents: one item of the owner's targets, its list and
     // forms kept; and back.

@@ -105,11 +105,11 @@ class Selections::Thread {
     bool resolveNames(const std::vector<xcb_atom_t>& atoms);
 
     // Reading.
-    void advance(const std::shared_ptr<ReadJob>& job);
+    void advance(std::shared_ptr<ReadJob> job);
     void ask(const std::shared_ptr<ReadJob>& job, xcb_atom_t target);
     void takeProperty(const std::shared_ptr<ReadJob>& job, bool first);
     void valueRead(const std::shared_ptr<ReadJob>& job);
-    void finish(const std::shared_ptr<ReadJob>& job, PasteboardSaveFailure failure);
+    void finish(std::shared_ptr<ReadJob> job, PasteboardSaveFailure failure);
     void onSelectionNotify(const xcb_selection_notify_event_t& event);
 
     // Owning and serving.
@@ -134,8 +134,7 @@ class Selections::Thread {
 
   public:
     std::optional<std::uint32_t> serverTime();
-    bool ownAt(xcb_atom_t selection, std::shared_ptr<const SelectionData> data,
-               std::uint32_t time);
+    bool ownAt(xcb_atom_t selection, std::shared_ptr<const SelectionData> data, std::uint32_t time);
     std::optional<std::uint32_t> clear(xcb_atom_t selection);
     bool saveToManager(xcb_atom_t selection, std::chrono::milliseconds limit);
     xcb_atom_t selectionAtom(const std::string& name) { return atom(name); }
@@ -144,8 +143,8 @@ class Selections::Thread {
     void onSelectionRequest(const xcb_selection_request_event_t& event);
     bool serveOne(Ownership& owned, const std::string& selectionName, xcb_window_t requestor,
                   xcb_atom_t target, xcb_atom_t property);
-    bool serveMultiple(Ownership& owned, const std::string& selectionName,
-                       xcb_window_t requestor, xcb_atom_t property);
+    bool serveMultiple(Ownership& owned, const std::string& selectionName, xcb_window_t requestor,
+                       xcb_atom_t property);
     void sendValue(const Ownership& owned, std::size_t index, xcb_window_t requestor,
                    xcb_atom_t property);
     void onTransferStep(xcb_window_t window, xcb_atom_t property);
@@ -178,7 +177,7 @@ class Selections::Thread {
 
     int wake_[2] = {-1, -1};
     std::deque<std::function<void()>> commands_;  // under mutex_
-    bool stopping_ = false;                        // under mutex_
+    bool stopping_ = false;                       // under mutex_
     std::thread thread_;
 };
 
@@ -214,8 +213,8 @@ Selections::Thread::Thread(xcb_connection_t* connection, xcb_window_t root, xcb_
     : c_(connection), root_(root), window_(window) {
     // Whoever reads the owner of a selection can tell which program serves it.
     const auto pid = static_cast<std::uint32_t>(::getpid());
-    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, atom("_NET_WM_PID"),
-                        XCB_ATOM_CARDINAL, 32, 1, &pid);
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL,
+                        32, 1, &pid);
     constexpr char windowClass[] = "ravlin\0Ravlin";
     xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
                         sizeof windowClass, windowClass);
@@ -467,8 +466,7 @@ xcb_atom_t Selections::Thread::atom(const std::string& name) {
         return found->second;
     }
     Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
-        c_, xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(name.size()), name.data()),
-        nullptr));
+        c_, xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(name.size()), name.data()), nullptr));
     if (!reply) {
         return XCB_NONE;
     }
@@ -484,8 +482,7 @@ std::vector<xcb_atom_t> Selections::Thread::atoms(const std::vector<std::string>
         if (!atoms_.contains(name) &&
             std::ranges::find(asked, name, &decltype(asked)::value_type::first) == asked.end()) {
             asked.emplace_back(
-                name,
-                xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(name.size()), name.data()));
+                name, xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(name.size()), name.data()));
         }
     }
     for (auto& [name, cookie] : asked) {
@@ -545,7 +542,7 @@ void Selections::Thread::startRead(std::shared_ptr<ReadJob> job) {
     }
 }
 
-void Selections::Thread::advance(const std::shared_ptr<ReadJob>& job) {
+void Selections::Thread::advance(std::shared_ptr<ReadJob> job) {
     if (!job->started) {
         job->started = true;
         if (Clock::now() >= job->deadline) {
@@ -640,16 +637,16 @@ void Selections::Thread::takeProperty(const std::shared_ptr<ReadJob>& job, bool 
             std::memcpy(&announced, value, 4);
         }
         if (announced > room) {
-            finish(job, listing ? PasteboardSaveFailure::tooManyTypes
-                                : PasteboardSaveFailure::tooLarge);
+            finish(job,
+                   listing ? PasteboardSaveFailure::tooManyTypes : PasteboardSaveFailure::tooLarge);
             return;
         }
         job->incr = true;
         return;
     }
     if (reply->bytes_after > 0 || size > room) {
-        finish(job, listing ? PasteboardSaveFailure::tooManyTypes
-                            : PasteboardSaveFailure::tooLarge);
+        finish(job,
+               listing ? PasteboardSaveFailure::tooManyTypes : PasteboardSaveFailure::tooLarge);
         return;
     }
     if (reply->format != 8 && reply->format != 16 && reply->format != 32) {
@@ -745,8 +742,7 @@ void Selections::Thread::valueRead(const std::shared_ptr<ReadJob>& job) {
     advance(job);
 }
 
-void Selections::Thread::finish(const std::shared_ptr<ReadJob>& job,
-                                PasteboardSaveFailure failure) {
+void Selections::Thread::finish(std::shared_ptr<ReadJob> job, PasteboardSaveFailure failure) {
     auto& queue = reads_[job->selection];
     if (queue.empty() || queue.front() != job) {
         return;
@@ -775,8 +771,7 @@ std::optional<std::uint32_t> Selections::Thread::serverTime() {
     const xcb_atom_t clock = atom("_RAVLIN_TIME");
     timeSeen_.reset();
     waitingForTime_ = true;
-    xcb_change_property(c_, XCB_PROP_MODE_APPEND, window_, clock, XCB_ATOM_INTEGER, 32, 0,
-                        nullptr);
+    xcb_change_property(c_, XCB_PROP_MODE_APPEND, window_, clock, XCB_ATOM_INTEGER, 32, 0, nullptr);
     const auto until = Clock::now() + serverWait;
     while (!timeSeen_ && waitForEvents(until)) {
     }
@@ -872,11 +867,10 @@ void Selections::Thread::watch(xcb_atom_t selection) {
     if (!xfixes_ || selection == XCB_NONE || !watched_.insert(selection).second) {
         return;
     }
-    xcb_xfixes_select_selection_input(
-        c_, window_, selection,
-        XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
-            XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
-            XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    xcb_xfixes_select_selection_input(c_, window_, selection,
+                                      XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
 }
 
 void Selections::Thread::onSelectionRequest(const xcb_selection_request_event_t& event) {
@@ -892,8 +886,7 @@ void Selections::Thread::onSelectionRequest(const xcb_selection_request_event_t&
                 serveMultiple(mine->second, selectionName, event.requestor, event.property)) {
                 answered = event.property;
             }
-        } else if (serveOne(mine->second, selectionName, event.requestor, event.target,
-                            property)) {
+        } else if (serveOne(mine->second, selectionName, event.requestor, event.target, property)) {
             answered = property;
         }
     }
@@ -910,17 +903,15 @@ void Selections::Thread::onSelectionRequest(const xcb_selection_request_event_t&
 }
 
 bool Selections::Thread::serveOne(Ownership& owned, const std::string& selectionName,
-                                  xcb_window_t requestor, xcb_atom_t target,
-                                  xcb_atom_t property) {
+                                  xcb_window_t requestor, xcb_atom_t target, xcb_atom_t property) {
     if (target == atom("TARGETS")) {
         xcb_change_property(c_, XCB_PROP_MODE_REPLACE, requestor, property, owned.targetsType, 32,
-                            static_cast<std::uint32_t>(owned.targets.size()),
-                            owned.targets.data());
+                            static_cast<std::uint32_t>(owned.targets.size()), owned.targets.data());
         return true;
     }
     if (target == atom("TIMESTAMP")) {
-        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, requestor, property, XCB_ATOM_INTEGER, 32,
-                            1, &owned.time);
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, requestor, property, XCB_ATOM_INTEGER, 32, 1,
+                            &owned.time);
         return true;
     }
     const auto found = owned.values.find(target);
@@ -939,11 +930,11 @@ bool Selections::Thread::serveOne(Ownership& owned, const std::string& selection
 
 bool Selections::Thread::serveMultiple(Ownership& owned, const std::string& selectionName,
                                        xcb_window_t requestor, xcb_atom_t property) {
-    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
-        c_,
-        xcb_get_property(c_, 0, requestor, property, XCB_GET_PROPERTY_TYPE_ANY, 0,
-                         maxMultiplePairs * 2),
-        nullptr));
+    Reply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(c_,
+                               xcb_get_property(c_, 0, requestor, property,
+                                                XCB_GET_PROPERTY_TYPE_ANY, 0, maxMultiplePairs * 2),
+                               nullptr));
     if (!reply || reply->format != 32 || reply->type == XCB_NONE) {
         return false;
     }
@@ -1006,8 +997,8 @@ void Selections::Thread::onTransferStep(xcb_window_t window, xcb_atom_t property
     const std::size_t unit = value.format / 8;
     const std::size_t left = value.bytes.size() - transfer->offset;
     const std::size_t step = std::min(left, chunk_) / unit * unit;
-    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window, property, transfer->type,
-                        value.format, static_cast<std::uint32_t>(step / unit),
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window, property, transfer->type, value.format,
+                        static_cast<std::uint32_t>(step / unit),
                         value.bytes.data() + transfer->offset);
     transfer->offset += step;
     transfer->finished = step == 0;
@@ -1131,11 +1122,9 @@ bool Selections::ownAsOf(const std::string& selection, std::shared_ptr<const Sel
                          std::uint32_t time) {
     auto* thread = thread_.get();
     return thread
-        ->call<bool>(
-            [thread, selection, data = std::move(data), time] {
-                return thread->ownAt(thread->selectionAtom(selection), data, time);
-            },
-            serverWait)
+        ->call<bool>([thread, selection, data = std::move(data),
+                      time] { return thread->ownAt(thread->selectionAtom(selection), data, time); },
+                     serverWait)
         .value_or(false);
 }
 

@@ -60,10 +60,10 @@ std::string name(xcb_atom_t value) {
         return "None";
     }
     auto* reply = xcb_get_atom_name_reply(c, xcb_get_atom_name(c, value), nullptr);
-    std::string text = reply ? std::string(xcb_get_atom_name_name(reply),
-                                           static_cast<std::size_t>(
-                                               xcb_get_atom_name_name_length(reply)))
-                             : "?";
+    std::string text =
+        reply ? std::string(xcb_get_atom_name_name(reply),
+                            static_cast<std::size_t>(xcb_get_atom_name_name_length(reply)))
+              : "?";
     std::free(reply);
     return text;
 }
@@ -206,8 +206,8 @@ int serve(const char* spec, bool silent) {
                     const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
                     xcb_change_window_attributes(c, request.requestor, XCB_CW_EVENT_MASK, &mask);
                     const auto size = static_cast<std::uint32_t>(target.bytes.size());
-                    xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property,
-                                        incr, 32, 1, &size);
+                    xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property, incr,
+                                        32, 1, &size);
                     sending[{request.requestor, property}] = Sending{&target};
                 }
             } else {
@@ -285,7 +285,8 @@ std::optional<Value> convert(xcb_atom_t target, Clock::time_point until) {
             continue;
         }
         auto* reply = xcb_get_property_reply(
-            c, xcb_get_property(c, 1, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, UINT32_MAX / 4),
+            c,
+            xcb_get_property(c, 1, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, UINT32_MAX / 4),
             nullptr);
         if (reply == nullptr) {
             return std::nullopt;
