@@ -77,6 +77,7 @@ QCoro::Task<QNModelPasteboardSnapshot> QNModelPasteboardSnapshot::capture(Target
     QNModelPasteboardSnapshot snapshot;
     if (pending) {
         snapshot = std::move(*pending);
+        snapshot.tookPendingRestore = true;
     } else if (refused) {
         snapshot.failure = *refused;
     } else {
@@ -86,6 +87,7 @@ QCoro::Task<QNModelPasteboardSnapshot> QNModelPasteboardSnapshot::capture(Target
             }));
     }
     const auto manager = seams.pasteboardManager.lock();
+    snapshot.changeCountWhenSaved = pasteboard.changeCount();
     if (!manager) {
         co_return snapshot;
     }
@@ -97,7 +99,8 @@ QCoro::Task<QNModelPasteboardSnapshot> QNModelPasteboardSnapshot::capture(Target
     }
     // In the ledger until restored, so that an exit in between still puts it back; contents
     // that could not be saved are never put back, so they are not lent either.
-    snapshot.loan = manager->lend(snapshot.contents(), pasteboard.changeCount());
+    snapshot.changeCountWhenSaved = pasteboard.changeCount();
+    snapshot.loan = manager->lend(snapshot.contents(), snapshot.changeCountWhenSaved);
     snapshot.lender = manager;
     co_return snapshot;
 }
@@ -118,6 +121,14 @@ void QNModelPasteboardSnapshot::putBack(platform::Pasteboard& pasteboard) const 
         return;
     }
     (void)pasteboard.writeContents(contents());
+}
+
+void QNModelPasteboardSnapshot::release(platform::Pasteboard& pasteboard) const {
+    if (tookPendingRestore || pasteboard.changeCount() != changeCountWhenSaved) {
+        restore(pasteboard);
+    } else if (const auto manager = lender.lock()) {
+        manager->settle(loan);
+    }
 }
 
 void QNModelPasteboardSnapshot::restoreAfterCopy(const TargetSeams& seams,

@@ -76,6 +76,10 @@ struct QNModelPasteboardSnapshot {
     // restore(). Not part of the contents: equality leaves it out.
     std::uint64_t loan = 0;
     std::weak_ptr<QNQuickFixPasteboardManager> lender;
+    // The pasteboard's change count once saved, and whether the contents were a pending deferred
+    // restore's (the pasteboard then holds a text left there): for release().
+    std::int64_t changeCountWhenSaved = 0;
+    bool tookPendingRestore = false;
 
     [[nodiscard]] bool complete() const {
         return failure == platform::PasteboardSaveFailure::none;
@@ -115,6 +119,10 @@ struct QNModelPasteboardSnapshot {
     // The same without settling the loan: for a flow that uses the pasteboard again afterwards
     // and restores at its own end.
     void putBack(platform::Pasteboard& pasteboard) const;
+    // For a borrower that wrote nothing: settles the loan, and puts the contents back only where
+    // the pasteboard no longer holds them (it changed since the save, or they were a pending
+    // deferred restore's); otherwise the pasteboard is not touched.
+    void release(platform::Pasteboard& pasteboard) const;
     // restore(), after a copy chord went to the target: then, for a short time, a copy landing
     // late with `copied` on it (with anything, when `copied` is none) puts the user's contents
     // back again (QNQuickFixPasteboardManager::watchForLateCopy).

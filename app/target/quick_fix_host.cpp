@@ -432,6 +432,11 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         co_return Result::failed(Failure::secureInput);
     }
 
+    // Saved before the target is brought to the front: the save lets the program's events run
+    // (its own panel among them), which must not happen between the target coming to the front
+    // and the write.
+    const auto saved =
+        std::make_shared<const QNModelPasteboardSnapshot>(co_await driver->capturePasteboard());
     bool activationAccepted = false;
     if (session.app.pid != driver->currentApplication().pid) {
         activationAccepted = driver->activate(session.app);
@@ -441,11 +446,9 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
                              : QNModelPasteboardSnapshot::frontmostPollsOtherwise;
     if (!co_await driver->waitForFrontmost(session.app, attempts, activationPollMilliseconds,
                                            stop)) {
-        // The pasteboard has not been borrowed yet.
+        driver->releasePasteboard(*saved);  // nothing was written
         co_return Result::failed(Failure::activateTarget);
     }
-    const auto saved =
-        std::make_shared<const QNModelPasteboardSnapshot>(co_await driver->capturePasteboard());
     const auto prepared = co_await prepareSelection(session, driver, saved, stop);
     // The user's contents back at the end; after a copy probe, watched for its copy landing
     // late (the captured text is what it would carry).

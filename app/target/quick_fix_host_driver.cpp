@@ -333,6 +333,10 @@ void QNQuickFixHostLiveDriver::putBackPasteboard(const QNModelPasteboardSnapshot
     snapshot.putBack(*seams_.pasteboard);
 }
 
+void QNQuickFixHostLiveDriver::releasePasteboard(const QNModelPasteboardSnapshot& snapshot) {
+    snapshot.release(*seams_.pasteboard);
+}
+
 std::shared_ptr<QNQuickFixPasteboardManager> QNQuickFixHostLiveDriver::pasteboardManager() {
     return seams_.pasteboardManager.lock();
 }

@@ -111,6 +111,8 @@ class QNQuickFixHostDriver {
                                             std::optional<std::u16string> copied) = 0;
     // Put back without closing the borrow (QNModelPasteboardSnapshot::putBack).
     virtual void putBackPasteboard(const QNModelPasteboardSnapshot& snapshot) = 0;
+    // The borrow ends without anything written (QNModelPasteboardSnapshot::release).
+    virtual void releasePasteboard(const QNModelPasteboardSnapshot& snapshot) = 0;
     // The process's deferred restore, when one is set up.
     [[nodiscard]] virtual std::shared_ptr<QNQuickFixPasteboardManager> pasteboardManager() = 0;
     // After a paste chord and its pause: waits while the target has not fetched our text yet.
@@ -159,6 +161,7 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     void restorePasteboardAfterCopy(const QNModelPasteboardSnapshot& snapshot,
                                     std::optional<std::u16string> copied) override;
     void putBackPasteboard(const QNModelPasteboardSnapshot& snapshot) override;
+    void releasePasteboard(const QNModelPasteboardSnapshot& snapshot) override;
     std::shared_ptr<QNQuickFixPasteboardManager> pasteboardManager() override;
     QCoro::Task<> waitForPasteboardFetch() override;
     bool writePasteboardString(std::u16string_view text) override;

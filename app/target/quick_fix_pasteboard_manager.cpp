@@ -69,6 +69,7 @@ void QNQuickFixPasteboardManager::settle(std::uint64_t loan) {
 }
 
 void QNQuickFixPasteboardManager::restoreBeforeExit() {
+    endWatch();
     if (!loans_.empty()) {
         const Loan& oldest = loans_.begin()->second;
         if (pasteboard_->changeCount() != oldest.changeCount) {

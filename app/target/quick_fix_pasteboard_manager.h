@@ -71,7 +71,7 @@ class QNQuickFixPasteboardManager
     // The program is leaving: the user's contents go back now. With borrowers in flight, those
     // the oldest of them saved, unless the pasteboard has not changed since it saved them (its
     // own text never went out); otherwise the pending restore, unless something newer was
-    // copied. Nothing is pending afterwards.
+    // copied. Nothing is pending or watched afterwards.
     void restoreBeforeExit();
     [[nodiscard]] std::size_t openLoans() const { return loans_.size(); }
 
