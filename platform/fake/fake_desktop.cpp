@@ -185,6 +185,10 @@ void FakeDesktop::setPasteboardWritesFail(bool fail) {
     model_->pasteboardWritesFail = fail;
 }
 
+void FakeDesktop::setPasteboardOwnerSilent(bool silent) {
+    model_->pasteboardOwnerSilent = silent;
+}
+
 const std::vector<PostedKey>& FakeDesktop::postedKeys() const {
     return model_->posted;
 }

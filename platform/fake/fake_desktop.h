@@ -162,6 +162,8 @@ class FakeDesktop {
     void copyToPasteboard(std::vector<PasteboardItem> items);
     void copyToPasteboard(std::u16string_view text);
     void setPasteboardWritesFail(bool fail);
+    // The program that copied stops answering: the pasteboard reads as incomplete and empty.
+    void setPasteboardOwnerSilent(bool silent);
 
     // --- Keys
     [[nodiscard]] const std::vector<PostedKey>& postedKeys() const;

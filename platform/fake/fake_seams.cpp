@@ -262,7 +262,10 @@ class FakePasteboard final : public Pasteboard {
     explicit FakePasteboard(ModelPtr model) : model_(std::move(model)) {}
 
     std::int64_t changeCount() override { return model_->changeCount; }
-    std::vector<PasteboardItem> items() override { return model_->pasteboard; }
+    std::vector<PasteboardItem> items() override {
+        return model_->pasteboardOwnerSilent ? std::vector<PasteboardItem>{} : model_->pasteboard;
+    }
+    bool lastReadComplete() override { return !model_->pasteboardOwnerSilent; }
     std::int64_t clear() override { return model_->clearPasteboard(); }
     Status writeItems(const std::vector<PasteboardItem>& items) override {
         if (model_->pasteboardWritesFail) {
@@ -280,7 +283,9 @@ class FakePasteboard final : public Pasteboard {
         model_->ownWriteUnfetched = true;
         return {};
     }
-    std::optional<std::u16string> string() override { return model_->pasteboardString(); }
+    std::optional<std::u16string> string() override {
+        return model_->pasteboardOwnerSilent ? std::nullopt : model_->pasteboardString();
+    }
     bool lastWriteUnfetched() override { return model_->ownWriteUnfetched; }
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override {
         return model_->pasteboardObservers.add(std::move(onChange));

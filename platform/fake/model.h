@@ -71,6 +71,8 @@ struct Model : std::enable_shared_from_this<Model> {
     std::vector<PasteboardItem> pasteboard;
     std::int64_t changeCount = 0;
     bool pasteboardWritesFail = false;
+    // The owner of what another program copied does not answer: nothing can be read.
+    bool pasteboardOwnerSilent = false;
     bool pasteboardNotificationPending = false;
     // This program's last write is on the pasteboard and no application has read it yet.
     bool ownWriteUnfetched = false;
