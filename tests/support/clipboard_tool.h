@@ -16,26 +16,14 @@
 #include <QTemporaryFile>
 #include <memory>
 
+#include "tests/support/clipboard_targets.h"
+
 namespace ravlin::testing {
 
 // Runs the tool with `arguments` to its end (at most `limitMs`); its standard output, or an
 // empty text when it did not end in time.
 [[nodiscard]] inline QString runClipboardTool(const QStringList& arguments, int limitMs = 20'000) {
-    QProcess tool;
-    tool.setStandardInputFile(QProcess::nullDevice());
-    tool.start(QStringLiteral(RAVLIN_CLIPBOARD_TOOL), arguments);
-    QElapsedTimer waited;
-    waited.start();
-    while (tool.state() != QProcess::NotRunning && waited.elapsed() < limitMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        tool.waitForFinished(5);
-    }
-    if (tool.state() != QProcess::NotRunning) {
-        tool.kill();
-        tool.waitForFinished();
-        return {};
-    }
-    return QString::fromUtf8(tool.readAllStandardOutput());
+    return outputTurningTheLoop(QStringLiteral(RAVLIN_CLIPBOARD_TOOL), arguments, limitMs);
 }
 
 // The clipboard as a plain requestor reads it: "TARGETS <type> <names...>", then one line per

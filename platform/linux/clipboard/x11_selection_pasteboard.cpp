@@ -128,6 +128,10 @@ x11::SelectionData X11SelectionPasteboard::dataOf(const PasteboardContents& cont
 }
 
 std::vector<PasteboardItem> X11SelectionPasteboard::items() {
+    if (clearPending_) {
+        lastReadComplete_ = true;
+        return {};
+    }
     if (const auto mine = selections_->owned(selection_)) {
         lastReadComplete_ = true;
         return contentsOf(*mine, PasteboardSaveFailure::none).items;
@@ -147,6 +151,9 @@ std::vector<PasteboardItem> X11SelectionPasteboard::items() {
 }
 
 std::optional<std::u16string> X11SelectionPasteboard::string() {
+    if (clearPending_) {
+        return std::nullopt;
+    }
     if (const auto mine = selections_->owned(selection_)) {
         return x11::plainText(*mine);
     }
@@ -162,6 +169,10 @@ std::optional<std::u16string> X11SelectionPasteboard::string() {
 }
 
 void X11SelectionPasteboard::readContents(std::function<void(PasteboardContents)> done) {
+    if (clearPending_) {
+        done({});
+        return;
+    }
     if (const auto mine = selections_->owned(selection_)) {
         done(contentsOf(*mine, PasteboardSaveFailure::none));
         return;
@@ -178,6 +189,10 @@ void X11SelectionPasteboard::readContents(std::function<void(PasteboardContents)
 }
 
 void X11SelectionPasteboard::readString(std::function<void(std::optional<std::u16string>)> done) {
+    if (clearPending_) {
+        done(std::nullopt);
+        return;
+    }
     if (const auto mine = selections_->owned(selection_)) {
         done(x11::plainText(*mine));
         return;
@@ -193,15 +208,27 @@ void X11SelectionPasteboard::readString(std::function<void(std::optional<std::u1
 }
 
 std::int64_t X11SelectionPasteboard::clear() {
-    if (const auto time = selections_->clear(selection_)) {
-        lastOwnChange_ = *time;
-    }
+    // Given to nobody on the next turn of the loop, unless a write of ours comes first (as it
+    // does after nearly every clear): a clipboard manager that fills an empty clipboard at once
+    // must not see it empty between the two.
     lastWrite_.reset();
+    if (!clearPending_) {
+        clearPending_ = true;
+        onMain(alive_, [this] {
+            if (clearPending_) {
+                clearPending_ = false;
+                if (const auto time = selections_->clear(selection_)) {
+                    lastOwnChange_ = *time;
+                }
+            }
+        });
+    }
     bump();
     return changeCount_;
 }
 
 Status X11SelectionPasteboard::own(std::shared_ptr<const x11::SelectionData> data) {
+    clearPending_ = false;
     const auto time = selections_->own(selection_, data);
     bump();
     if (!time) {
@@ -242,7 +269,7 @@ Subscription X11SelectionPasteboard::observeChanges(std::function<void(std::int6
 
 void X11SelectionPasteboard::keepContentsAfterExit() {
     const auto mine = selections_->owned(selection_);
-    if (!mine) {
+    if (!mine || clearPending_) {
         return;
     }
     if (selections_->saveToManager(selection_, managerWait)) {

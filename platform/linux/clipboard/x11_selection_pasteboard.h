@@ -72,6 +72,7 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     // The server time of our last write or clear: news of a change older than it is stale.
     std::uint32_t lastOwnChange_ = 0;
     std::shared_ptr<const x11::SelectionData> lastWrite_;
+    bool clearPending_ = false;
     bool lastReadComplete_ = true;
     CallbackList<std::int64_t> observers_;
     // Answers from the layer's thread reach the main thread only while this is alive.

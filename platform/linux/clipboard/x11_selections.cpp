@@ -1067,35 +1067,27 @@ Selections::~Selections() = default;
 
 void Selections::read(std::string selection, SelectionLimits limits,
                       std::function<void(Read)> done) {
-    auto job = std::make_shared<Thread::ReadJob>();
-    job->limits = limits;
-    job->deadline = Clock::now() + limits.total;
-    job->done = std::move(done);
-    if (!thread_->connected_) {
-        auto finished = std::move(job->done);
-        finished(Read{{}, PasteboardSaveFailure::ownerNotAnswering});
-        return;
-    }
-    thread_->post([thread = thread_.get(), job, selection = std::move(selection)] {
-        job->selection = thread->selectionAtom(selection);
-        thread->startRead(job);
-    });
+    submit(std::move(selection), limits, false, std::move(done));
 }
 
 void Selections::readText(std::string selection, SelectionLimits limits,
                           std::function<void(std::optional<std::u16string>)> done) {
+    submit(std::move(selection), limits, true, [done = std::move(done)](Read read) {
+        done(read.failure == PasteboardSaveFailure::none ? plainText(read.data) : std::nullopt);
+    });
+}
+
+void Selections::submit(std::string selection, SelectionLimits limits, bool textOnly,
+                        std::function<void(Read)> done) {
     auto job = std::make_shared<Thread::ReadJob>();
     job->limits = limits;
     job->deadline = Clock::now() + limits.total;
-    job->textOnly = true;
-    job->done = [done = std::move(done)](Read read) {
-        done(read.failure == PasteboardSaveFailure::none ? plainText(read.data) : std::nullopt);
-    };
+    job->textOnly = textOnly;
     if (!thread_->connected_) {
-        auto finished = std::move(job->done);
-        finished(Read{{}, PasteboardSaveFailure::ownerNotAnswering});
+        done(Read{{}, PasteboardSaveFailure::ownerNotAnswering});
         return;
     }
+    job->done = std::move(done);
     thread_->post([thread = thread_.get(), job, selection = std::move(selection)] {
         job->selection = thread->selectionAtom(selection);
         thread->startRead(job);

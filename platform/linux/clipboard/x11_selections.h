@@ -87,6 +87,8 @@ class Selections {
   private:
     class Thread;
     explicit Selections(std::unique_ptr<Thread> thread);
+    void submit(std::string selection, SelectionLimits limits, bool textOnly,
+                std::function<void(Read)> done);
     std::unique_ptr<Thread> thread_;
 };
 
