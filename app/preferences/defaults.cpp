@@ -33,6 +33,7 @@ QString qtKey(std::string_view key) {
 constexpr const char* kCannotSave = "Settings cannot be saved: ";
 constexpr const char* kUntilQuit = "; changes last until Ravlin quits";
 constexpr const char* kOnDefaults = "; using the defaults until Ravlin quits";
+constexpr const char* kNoWorkFolder = "no private folder to work in";
 
 }  // namespace
 
@@ -58,26 +59,21 @@ void MemoryDefaults::remove(std::string_view key) {
 }
 
 struct QSettingsDefaults::State {
-    explicit State(const QString& path) : file(path.toStdString()) {
-        if (const QString folder = copyFolderTemplate(); !folder.isEmpty()) {
-            copyFolder = std::make_unique<QTemporaryDir>(folder);
-        }
-    }
+    explicit State(const QString& path) : file(path.toStdString()) {}
 
     SettingsFile file;
-    // QSettings's own file: a private copy of the settings file.
-    std::unique_ptr<QTemporaryDir> copyFolder;
-    std::unique_ptr<QSettings> settings;
+    // The table, as QSettings reads it, and as the text of an INI file.
+    QVariantMap values;
+    QByteArray content;
     // The settings file's content as last read or written.
-    QByteArray known;
-    // Off once the file could not be read: it is never written over.
+    QByteArray onDisk;
+    // Off once the file could not be read (it is never written over), or no private folder was
+    // there to parse a change in.
     bool mayWrite = true;
-    // Without a private folder for the copy: the values, as text, for this run only.
-    std::unique_ptr<MemoryDefaults> memory;
 
     // In the runtime folder when there is one: it lives in memory and only the user enters it.
     // Else the temporary folder; nothing when neither exists.
-    static QString copyFolderTemplate() {
+    static QString workFolderTemplate() {
         const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
         QString folder = !runtime.isEmpty() ? QString::fromLocal8Bit(runtime) : QDir::tempPath();
         if (folder.isEmpty() || !QDir(folder).exists()) {
@@ -89,33 +85,47 @@ struct QSettingsDefaults::State {
         return folder + QStringLiteral("/ravlin-settings-XXXXXX");
     }
 
-    // QSettings over a copy holding `content`.
-    void open(const QByteArray& content) {
-        settings.reset();
-        const QString path = copyFolder->filePath(QStringLiteral("ravlin.ini"));
-        QFile copy(path);
-        if (copy.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            copy.write(content);
-            copy.close();
+    // QSettings parses `from` (and applies `change`, when given) in a private copy that lives
+    // only for this call; its text and values become the table's. False, the table unchanged,
+    // when no private folder can be made.
+    bool work(const QByteArray& from, const std::function<void(QSettings&)>& change) {
+        const QString folderTemplate = workFolderTemplate();
+        if (folderTemplate.isEmpty()) {
+            return false;
         }
-        settings = std::make_unique<QSettings>(path, QSettings::IniFormat);
-    }
-
-    [[nodiscard]] QByteArray copyContent() const {
-        QFile copy(settings->fileName());
-        return copy.open(QIODevice::ReadOnly) ? copy.readAll() : QByteArray();
+        const QTemporaryDir folder(folderTemplate);
+        const QString path = folder.filePath(QStringLiteral("ravlin.ini"));
+        QFile copy(path);
+        if (!folder.isValid() || !copy.open(QIODevice::WriteOnly) ||
+            copy.write(from) != from.size()) {
+            return false;
+        }
+        copy.close();
+        QVariantMap read;
+        {
+            QSettings settings(path, QSettings::IniFormat);
+            if (change) {
+                change(settings);
+                settings.sync();
+            }
+            for (const QString& key : settings.allKeys()) {
+                read.insert(key, settings.value(key));
+            }
+        }
+        if (!copy.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        content = copy.readAll();
+        values = std::move(read);
+        return true;
     }
 
     std::optional<QString> text(std::string_view key) const {
-        if (memory) {
-            const auto value = memory->stringValue(key);
-            return value ? std::optional(QString::fromStdString(*value)) : std::nullopt;
-        }
-        const QVariant value = settings->value(qtKey(key));
+        const QVariant value = values.value(qtKey(key));
         if (!value.isValid() || value.isNull()) {
             return std::nullopt;
         }
-        // Values written in this run may still be typed; the file gives text.
+        // The file gives text; a value that is not one (a list) reads as nothing.
         if (!value.canConvert<QString>()) {
             return std::nullopt;
         }
@@ -124,30 +134,26 @@ struct QSettingsDefaults::State {
 };
 
 QSettingsDefaults::QSettingsDefaults(const QString& path) : state_(std::make_unique<State>(path)) {
-    if (!state_->copyFolder || !state_->copyFolder->isValid()) {
-        state_->memory = std::make_unique<MemoryDefaults>();
-        const QString why = state_->copyFolder ? state_->copyFolder->errorString()
-                                               : QStringLiteral("no temporary folder");
-        reportSaveProblem(std::string(kCannotSave) + "no private folder for a working copy (" +
-                          why.toStdString() + ")" + kOnDefaults);
-        return;
-    }
     auto content = state_->file.read();
     if (auto* problem = std::get_if<std::string>(&content)) {
         state_->mayWrite = false;
         reportSaveProblem(kCannotSave + *problem + kOnDefaults);
-    } else {
-        state_->known = std::get<QByteArray>(std::move(content));
-        if (auto lock = state_->file.lockProblem()) {
-            reportSaveProblem(kCannotSave + *lock + kUntilQuit);
-        }
+        return;
     }
-    state_->open(state_->known);
+    state_->onDisk = std::get<QByteArray>(std::move(content));
+    if (!state_->work(state_->onDisk, {})) {
+        state_->mayWrite = false;
+        reportSaveProblem(std::string(kCannotSave) + kNoWorkFolder + kOnDefaults);
+        return;
+    }
+    if (auto lock = state_->file.lockProblem()) {
+        reportSaveProblem(kCannotSave + *lock + kUntilQuit);
+    }
 }
 
 QSettingsDefaults::~QSettingsDefaults() = default;
 
-void QSettingsDefaults::change(const std::function<void(QSettings&)>& apply) {
+void QSettingsDefaults::change(const QString& key, const std::optional<QString>& value) {
     if (state_->mayWrite) {
         // What another program wrote since comes in under this change, as QSettings's own sync
         // would merge it.
@@ -155,25 +161,37 @@ void QSettingsDefaults::change(const std::function<void(QSettings&)>& apply) {
         if (auto* problem = std::get_if<std::string>(&content)) {
             state_->mayWrite = false;
             reportSaveProblem(kCannotSave + *problem + kUntilQuit);
-        } else if (auto& now = std::get<QByteArray>(content); now != state_->known) {
-            state_->known = std::move(now);
-            state_->open(state_->known);
+        } else if (auto& now = std::get<QByteArray>(content); now != state_->onDisk) {
+            state_->onDisk = now;
+            state_->content = std::move(now);
         }
     }
-    apply(*state_->settings);
-    state_->settings->sync();
-    if (!state_->mayWrite) {
+    const bool parsed = state_->work(state_->content, [&](QSettings& settings) {
+        if (value) {
+            settings.setValue(key, *value);
+        } else {
+            settings.remove(key);
+        }
+    });
+    if (!parsed) {
+        // The change still holds for this run.
+        if (value) {
+            state_->values.insert(key, *value);
+        } else {
+            state_->values.remove(key);
+        }
+        state_->mayWrite = false;
+        reportSaveProblem(std::string(kCannotSave) + kNoWorkFolder + kUntilQuit);
         return;
     }
-    QByteArray content = state_->copyContent();
-    if (content == state_->known) {
+    if (!state_->mayWrite || state_->content == state_->onDisk) {
         return;
     }
-    if (auto problem = state_->file.write(content)) {
+    if (auto problem = state_->file.write(state_->content)) {
         reportSaveProblem(kCannotSave + *problem + kUntilQuit);
         return;
     }
-    state_->known = std::move(content);
+    state_->onDisk = state_->content;
 }
 
 QString QSettingsDefaults::standardPath() {
@@ -219,34 +237,23 @@ std::optional<std::string> QSettingsDefaults::stringValue(std::string_view key) 
 }
 
 bool QSettingsDefaults::contains(std::string_view key) const {
-    if (state_->memory) {
-        return state_->memory->contains(key);
-    }
-    return state_->settings->contains(qtKey(key));
+    return state_->values.contains(qtKey(key));
 }
 
 void QSettingsDefaults::set(std::string_view key, const Value& value) {
-    QVariant variant;
+    QString text;
     if (const auto* flag = std::get_if<bool>(&value)) {
-        variant = QString::fromLatin1(*flag ? "true" : "false");
+        text = QString::fromLatin1(*flag ? "true" : "false");
     } else if (const auto* number = std::get_if<std::int64_t>(&value)) {
-        variant = QString::number(*number);
+        text = QString::number(*number);
     } else {
-        variant = QString::fromStdString(std::get<std::string>(value));
+        text = QString::fromStdString(std::get<std::string>(value));
     }
-    if (state_->memory) {
-        state_->memory->set(key, variant.toString().toStdString());
-        return;
-    }
-    change([&](QSettings& settings) { settings.setValue(qtKey(key), variant); });
+    change(qtKey(key), text);
 }
 
 void QSettingsDefaults::remove(std::string_view key) {
-    if (state_->memory) {
-        state_->memory->remove(key);
-        return;
-    }
-    change([&](QSettings& settings) { settings.remove(qtKey(key)); });
+    change(qtKey(key), std::nullopt);
 }
 
 }  // namespace ravlin

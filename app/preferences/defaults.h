@@ -15,7 +15,6 @@
 
 #include <QString>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -25,8 +24,6 @@
 
 #include "core/process/spawn.h"
 #include "core/support/observable.h"
-
-class QSettings;
 
 namespace ravlin {
 
@@ -78,9 +75,10 @@ class MemoryDefaults final : public Defaults {
 };
 
 // An INI file through QSettings, on disk after each write. QSettings parses and writes a private
-// copy of the file; the file itself is read and written only through SettingsFile, which never
-// touches anything but a regular file. Each write first takes in what another program changed
-// in the file meanwhile, as QSettings would.
+// copy of the file that lasts for one read or change (in the runtime folder); the file itself is
+// read and written only through SettingsFile, which never touches anything but a regular file.
+// Each write first takes in what another program changed in the file meanwhile, as QSettings
+// would.
 class QSettingsDefaults final : public Defaults {
   public:
     // The file at `path`. Reading it never blocks: a file that cannot be read gives an empty
@@ -99,7 +97,8 @@ class QSettingsDefaults final : public Defaults {
 
   private:
     struct State;
-    void change(const std::function<void(QSettings&)>& apply);
+    // Sets the key to `value`, or removes it.
+    void change(const QString& key, const std::optional<QString>& value);
     std::unique_ptr<State> state_;
 };
 
