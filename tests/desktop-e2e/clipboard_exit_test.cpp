@@ -61,20 +61,40 @@ TEST(ClipboardAfterExit, TheKeeperServesTheSameTargetsAndBytesUntilSomethingElse
         ASSERT_TRUE(program.start()) << program.errors().toStdString();
         ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"));
         const auto pid = static_cast<platform::ProcessID>(program.pid());
+        // Where the desktop has no tray the settings window opens at start and takes the front
+        // once: the target comes forward only after that.
+        findInProgram(pid, "filler", u"Settings", 5s);
 
         // A Composer round over "end": the commit pastes through the clipboard and puts the
         // owner's contents back, which the program then serves.
-        ASSERT_TRUE(desktop.bringToFrontPersistently(app.pid()));
-        ASSERT_TRUE(app.command(QStringLiteral("focus line")));
+        // (A target only just started may take a second request before its field has the
+        // focus as the accessibility bus sees it.)
+        bool focused = false;
+        for (int attempt = 0; attempt < 3 && !focused; ++attempt) {
+            focused = desktop.bringToFrontPersistently(app.pid()) &&
+                      app.command(QStringLiteral("focus line")) &&
+                      waitUntil([&] { return bool(desktop.focusedOf(app.pid())); }, 3s);
+        }
+        ASSERT_TRUE(focused);
         ASSERT_TRUE(app.command(QStringLiteral("text line start end")));
         ASSERT_TRUE(app.command(QStringLiteral("select 6 9")));
-        ASSERT_TRUE(waitUntil([&] { return bool(desktop.focusedOf(app.pid())); }));
+        // The Composer opens on the selection (a person presses again when the first press
+        // left no panel), is retyped once it shows it, and commits once it shows the new text.
+        const auto composerShows = [&](const auto& accepts) {
+            return waitUntil([&] { return accepts(desktop.value(desktop.focusedOf(pid))); }, 5s);
+        };
+        const auto seeded = [](const std::u16string& value) { return value == u"end"; };
         ASSERT_TRUE(keyboard.chord("Super_L+e"));
-        ASSERT_TRUE(waitUntil([&] { return bool(desktop.focusedOf(pid)); }, 10s))
-            << program.errors().toStdString();
+        if (!composerShows(seeded)) {
+            ASSERT_TRUE(keyboard.chord("Super_L+e"));
+            ASSERT_TRUE(composerShows(seeded)) << program.errors().toStdString();
+        }
         ASSERT_TRUE(keyboard.chord("Control_L+a"));
         ASSERT_TRUE(keyboard.type(u"fine"));
         ASSERT_TRUE(keyboard.waitForRelease());
+        ASSERT_TRUE(composerShows([](const std::u16string& value) {
+            return text::canonicallyEqual(text::lowercased(value), u"fine");
+        }));
         ASSERT_TRUE(keyboard.chord("Return"));
         EXPECT_TRUE(waitUntil(
             [&] {
