@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "app/settings/correction_rows.h"
+#include "app/settings/settings_form.h"
 #include "app/settings/correction_settings.h"
 #include "app/support/desktop_wording.h"
 
@@ -77,7 +78,7 @@ void addLocalModelSection(QVBoxLayout& content, const QNControllerCorrectionSett
 void addCloudSection(QVBoxLayout& content,
                      const std::shared_ptr<QNControllerCorrectionSettings>& controller) {
     auto* form = newSection(content, {});
-    auto* toggle = new QCheckBox(shown("Use Cloud AI Model for better corrections"));
+    auto* toggle = new QCheckBox(desktopButtonText("Use Cloud AI Model for better corrections"));
     toggle->setObjectName(QStringLiteral("settings.correction.cloudToggle"));
     toggle->setChecked(controller->mode() == QNCorrectionModelMode::online);
     QObject::connect(toggle, &QCheckBox::clicked, toggle,
@@ -97,14 +98,14 @@ void addPromptRow(QFormLayout& form,
                   const std::shared_ptr<QNControllerCorrectionSettings>& controller, Slot slot) {
     const bool local = slot == Slot::local;
     const QString name = local ? QStringLiteral("local") : QStringLiteral("online");
-    auto* toggle = new QCheckBox(
-        shown(local ? "Custom local correction prompt" : "Custom online correction prompt"));
+    auto* toggle = new QCheckBox(desktopButtonText(local ? "Custom local correction prompt"
+                                                         : "Custom online correction prompt"));
     toggle->setObjectName(QStringLiteral("settings.correction.customPrompt.%1.toggle").arg(name));
     toggle->setChecked(
         controller->environment().stores->customCorrectionPrompt->isEnabled(slot).get());
     QObject::connect(toggle, &QCheckBox::clicked, toggle,
                      [controller, slot](bool on) { controller->setCustomPromptEnabled(on, slot); });
-    auto* edit = new QPushButton(shown("Edit…"));
+    auto* edit = new QPushButton(desktopButtonText("Edit…"));
     edit->setObjectName(QStringLiteral("settings.correction.customPrompt.%1.edit").arg(name));
     QFont small = edit->font();
     small.setPointSizeF(small.pointSizeF() * 0.9);

@@ -1,5 +1,8 @@
 #include "app/settings/pane_shortcuts.h"
 
+#include <algorithm>
+#include <initializer_list>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -77,7 +80,7 @@ QNGrantRow::QNGrantRow(QNViewSettings& view, QWidget* parent) : QWidget(parent),
     badge->addWidget(granted);
     badge->addWidget(symbolLabel("checkmark.circle.fill", QNSettingsTextStyle::green, 14));
     layout->addWidget(badge_);
-    button_ = new QPushButton(desktopText("Grant Access"));
+    button_ = new QPushButton(desktopButtonText("Grant Access"));
     button_->setAutoDefault(false);
     // Prominent: the accent colour behind the label.
     QPalette prominent = button_->palette();
@@ -147,10 +150,8 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
                                         : QNConfigHotKey::noKeyCode;
                       });
     }
-    const auto recorderFrame = [](QWidget* recorder) {
-        recorder->setFixedWidth(recorderWidth);
-        return recorder;
-    };
+    // The recorders share one width, set by refresh() to fit the widest of them.
+    const auto recorderFrame = [](QWidget* recorder) { return recorder; };
     const auto previewText = [](QWidget*& slot) {
         auto* label = new QLabel;
         label->setFont(monospacedBodyFont());
@@ -184,10 +185,9 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
     row->addWidget(hotKeyReset_);
     hotKeyError_ = makeFootnote({}, QNSettingsTextStyle::red);
     composer->addRow(hotKeyError_);
-    composer->setFooter(makeFootnote(
-        desktopText("Click the field, then press a key combination. Hold at least one of ⌃ ⌥ ⌘ ⇧ "
-                    "along with another key, unless you use a function key."),
-        QNSettingsTextStyle::secondary));
+    composer->setFooter(makeFootnote(desktopText("Click the field, then press a key combination. ") +
+                                         QString::fromStdString(shortcutRecorderHint()),
+                                     QNSettingsTextStyle::secondary));
 
     // Fn guidance
     fnSection_ = form.addSection();
@@ -213,7 +213,7 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
 
     // Double tap
     auto* doubleTap = form.addSection(desktopText("Double-Tap Shortcut"));
-    doubleTapSwitch_ = new QCheckBox(desktopText("Enable double-tap"));
+    doubleTapSwitch_ = new QCheckBox(desktopButtonText("Enable double-tap"));
     if (live) {
         doubleTapSwitch_->setObjectName(QStringLiteral("settings.hotkeys.enableDoubleTap"));
     }
@@ -243,7 +243,7 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
 
     // Quick Fix (not drawn in the preview)
     quickFixSection_ = form.addSection(desktopText("Quick Fix"));
-    quickFixSwitch_ = new QCheckBox(desktopText("Enable Quick Fix"));
+    quickFixSwitch_ = new QCheckBox(desktopButtonText("Enable Quick Fix"));
     quickFixSection_->addRow(quickFixSwitch_);
     auto* quickFixRow = quickFixSection_->addHBoxRow();
     quickFixRow->addWidget(new QLabel(desktopText("Quick Fix key")));
@@ -347,6 +347,16 @@ void QNPaneShortcuts::refresh() {
     quickFixRecorder_->setEnabled(quickFix.isEnabled);
     quickFixRecorder_->setRecording(capture == QNModeKeyCapture::quickFix);
     quickFixReset_->setEnabled(!(quickFix.keyCode == defaultQuickFixKeyCode && quickFix.isEnabled));
+    // One column of recorders, as wide as the widest needs: no key name or prompt is cut.
+    int width = recorderWidth;
+    for (QWidget* recorder : std::initializer_list<QWidget*>{hotKeyRecorder_, doubleTapRecorder_,
+                                                             quickFixRecorder_}) {
+        width = std::max(width, recorder->minimumSizeHint().width());
+    }
+    for (QWidget* recorder : std::initializer_list<QWidget*>{hotKeyRecorder_, doubleTapRecorder_,
+                                                             quickFixRecorder_}) {
+        recorder->setFixedWidth(width);
+    }
     refreshing_ = false;
 }
 
