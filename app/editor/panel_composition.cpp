@@ -69,6 +69,9 @@ void QNPanelComposition::positionNear(const std::optional<platform::Rect>& ancho
 }
 
 void QNPanelComposition::makeKeyAndOrderFront() {
+    if (!isVisible() && onWillShow) {
+        onWillShow();
+    }
     show();
     raise();
     activateWindow();

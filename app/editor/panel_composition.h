@@ -36,6 +36,9 @@ class QNPanelComposition final : public QWidget {
     std::function<void()> onCommitKey;
     // Ctrl+comma: shows the settings window with its pane unchanged.
     std::function<void()> onSettingsKey;
+    // Runs before a hidden panel is shown, while its native window is not mapped yet (what the
+    // window manager should know of it goes with the mapping).
+    std::function<void()> onWillShow;
     std::optional<PanelAnchorEdge> anchorEdge;
 
     // Puts `content` into the rounded container that fills the panel. Once.

@@ -63,9 +63,12 @@ bool isFunctionKeyAlone(const QNConfigHotKey& config) {
 // --- Grant row
 
 QNGrantRow::QNGrantRow(QNViewSettings& view, QWidget* parent) : QWidget(parent), view_(view) {
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(4);
+    auto* layout = new QHBoxLayout;
     layout->setSpacing(12);
+    column->addLayout(layout);
     layout->addWidget(new QLabel(desktopText("Correct text in any app")));
     layout->addStretch(1);
     badge_ = new QWidget;
@@ -88,6 +91,9 @@ QNGrantRow::QNGrantRow(QNViewSettings& view, QWidget* parent) : QWidget(parent),
     prominent.setColor(QPalette::ButtonText, prominent.color(QPalette::HighlightedText));
     button_->setPalette(prominent);
     layout->addWidget(button_);
+    note_ = makeFootnote({}, QNSettingsTextStyle::secondary);
+    note_->setObjectName(QStringLiteral("settings.general.accessibilityNote"));
+    column->addWidget(note_);
     if (view.isPreview()) {
         button_->setEnabled(false);
     } else {
@@ -115,6 +121,15 @@ void QNGrantRow::refresh() {
     const bool trusted = isTrusted();
     badge_->setVisible(trusted);
     button_->setVisible(!trusted);
+    // Without the session's bus nothing can be granted: the row says why, whatever was asked.
+    const auto& deps = view_.dependencies();
+    const bool noBus = !view_.isPreview() && deps && !deps->seams.desktopSession->hasSessionBus();
+    const char* note = noBus ? kAccessibilityNoSessionBus
+                       : switchedOn_ ? kAccessibilityRestartHint
+                                     : nullptr;
+    note_->setText(note != nullptr ? desktopText(note) : QString());
+    note_->setVisible(note != nullptr);
+    applyTextStyle(*note_, noBus ? QNSettingsTextStyle::orange : QNSettingsTextStyle::secondary);
 }
 
 void QNGrantRow::grantAccess() {
@@ -122,13 +137,10 @@ void QNGrantRow::grantAccess() {
     if (!deps) {
         return;
     }
-    if (!isTrusted() && deps->seams.accessibility) {
-        // The desktop's own prompt; the row changes when the monitor next hears of trust.
-        (void)deps->seams.accessibility->isTrusted(true);
-    }
-    if (deps->seams.workspace) {
-        (void)deps->seams.workspace->openURL(privacyURL);
-    }
+    // The row changes to "Granted" when the monitor next hears of trust; the note stays, for
+    // the applications that were running before.
+    switchedOn_ = requestAccessibility(deps->seams) == QNAccessibilityRequest::switchedOn;
+    refresh();
 }
 
 // --- Shortcuts pane
