@@ -186,6 +186,9 @@ void QNCoordinatorApp::start() {
         }
         auto& desktop = *self->env_.seams.desktopSession;
         desktop.showOnEveryDesktop(static_cast<std::uint64_t>(self->panel->winId()));
+        // A compositor shows the rounded corners' transparency; without one they are cut.
+        self->panel->setCutsCornersWithMask(QNPanelComposition::cutsCornersByDefault() &&
+                                            !desktop.hasCompositor());
         if (self->hostingView) {
             self->hostingView->setReducesMotion(desktop.reducesAnimations());
         }

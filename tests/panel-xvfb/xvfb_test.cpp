@@ -43,11 +43,52 @@ class ApplicationEnvironment final : public ::testing::Environment {
 auto* const environment = static_cast<ApplicationEnvironment*>(
     ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment));
 
-void save(QWidget& widget, const char* name) {
+// What the X server shows around a window (no compositor: what a person would see).
+QImage onScreen(const QRect& frame, int margin = 12) {
+    const QRect area = frame.adjusted(-margin, -margin, margin, margin);
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+void save(const QImage& image, const char* name) {
     const QByteArray dir = qgetenv("RAVLIN_SCREENSHOT_DIR");
     if (!dir.isEmpty()) {
-        widget.grab().save(QDir(QString::fromLocal8Bit(dir)).filePath(QString::fromLatin1(name)));
+        image.save(QDir(QString::fromLocal8Bit(dir)).filePath(QString::fromLatin1(name)));
     }
+}
+
+// A plain white window over the whole screen, behind the windows under test: any pixel of theirs
+// left black by a missing compositor shows against it.
+class Backdrop {
+  public:
+    Backdrop() {
+        window_.setWindowFlags(Qt::FramelessWindowHint);
+        QPalette palette = window_.palette();
+        palette.setColor(QPalette::Window, Qt::white);
+        window_.setPalette(palette);
+        window_.setAutoFillBackground(true);
+        window_.setGeometry(QGuiApplication::primaryScreen()->geometry());
+        window_.show();
+        (void)QTest::qWaitForWindowExposed(&window_);
+    }
+
+  private:
+    QWidget window_;
+};
+
+// Pixels of the outermost ring of `image` (the margin round the window) that are not white.
+int darkPixelsOutside(const QImage& image, const QRect& inside) {
+    int dark = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (!inside.contains(x, y) && qGray(image.pixel(x, y)) < 200) {
+                ++dark;
+            }
+        }
+    }
+    return dark;
 }
 
 QPalette appearance(bool dark) {
@@ -69,6 +110,7 @@ TEST(PanelOnX, OpensByTheCaretWhereTheServerPutsIt) {
     ASSERT_EQ(root.size(), QSize(1280, 1024));
 
     auto executor = std::make_shared<ManualExecutor>();
+    Backdrop backdrop;
     for (const bool dark : {false, true}) {
         QNControllerAutoCorrectingText controller(QNModelTextEditorInteractionMode::composer,
                                                   executor);
@@ -107,13 +149,28 @@ TEST(PanelOnX, OpensByTheCaretWhereTheServerPutsIt) {
         EXPECT_EQ(frame.width(), 540) << dark;
         EXPECT_EQ(frame.height(), int(panel.height())) << dark;
         EXPECT_EQ(panel.anchorEdge, PanelAnchorEdge::top);
-        save(panel, dark ? "composer-dark-beam.png" : "composer-light-beam.png");
+        // No compositor: the rounded corners are cut out of the window, nothing of the panel
+        // shows outside its frame.
+        const QImage shot = onScreen(frame);
+        const QRect inside(12, 12, frame.width(), frame.height());
+        EXPECT_EQ(darkPixelsOutside(shot, inside), 0) << dark;
+        // Its rounded edge is drawn over its own colour, never over black (seen on the light
+        // sheet).
+        if (!dark) {
+            EXPECT_EQ(darkPixelsOutside(shot, inside.adjusted(2, 2, -2, -2)), 0);
+        }
+        for (const QPoint corner : {inside.topLeft(), inside.topRight(), inside.bottomLeft(),
+                                    inside.bottomRight()}) {
+            EXPECT_EQ(shot.pixel(corner), qRgb(255, 255, 255)) << dark;
+        }
+        save(shot, dark ? "composer-dark-beam.png" : "composer-light-beam.png");
         executor->advance(2s);
         panel.orderOut();
     }
 }
 
 TEST(HeadsUpOnX, LeavesTheInputFocusWhereItWas) {
+    Backdrop backdrop;
     QWidget other;
     other.setWindowTitle("target");
     other.resize(300, 200);
@@ -136,7 +193,17 @@ TEST(HeadsUpOnX, LeavesTheInputFocusWhereItWas) {
     const int m = QNViewQuickFixHUD::kShadowMargin;
     EXPECT_EQ(frame.center().x(), 640 - (frame.width() % 2 == 0 ? 1 : 0));
     EXPECT_EQ(frame.bottom() + 1 - m, 1024 - 80);
-    save(controller.panel(), "quick-fix-heads-up.png");
+    // No compositor: the window is cut to the card, which is drawn opaque: no black frame round
+    // it and no black corners.
+    ASSERT_TRUE(controller.panel().cutsCornersWithMask());
+    const QImage shot = onScreen(frame, 0);
+    const QRect card = QRect(m, m, frame.width() - 2 * m, frame.height() - 2 * m);
+    EXPECT_EQ(darkPixelsOutside(shot, card), 0);
+    for (const QPoint corner :
+         {card.topLeft(), card.topRight(), card.bottomLeft(), card.bottomRight()}) {
+        EXPECT_EQ(shot.pixel(corner), qRgb(255, 255, 255));
+    }
+    save(onScreen(frame), "quick-fix-heads-up.png");
     controller.panel().dismiss();
     executor->runUntilIdle();
 }
