@@ -164,7 +164,9 @@ void QNPanelComposition::resizeEvent(QResizeEvent* event) {
 
 void QNPanelComposition::paintEvent(QPaintEvent*) {
     if (cutsCorners_) {
+        // What the mask keeps; outside it the window has no pixels.
         QPainter painter(this);
+        painter.setClipRegion(mask());
         painter.fillRect(rect(), palette().color(QPalette::Window));
     }
 }

@@ -22,6 +22,14 @@ namespace {
 using namespace settings_rows;
 using Slot = QNStoreCustomCorrectionPrompt::Slot;
 
+// Local mode as it is here: no on-device model, Ravlin's rules on this computer.
+constexpr const char* kLocalRulesLabel = "Local correction";
+constexpr const char* kLocalRulesTitle = "Ravlin's rules";
+constexpr const char* kPrivacyText =
+    "Ravlin does not collect any data at all. In local mode, Ravlin corrects with its own rules "
+    "on this computer; there is no on-device model here. When online mode is enabled, Ravlin "
+    "uses OpenRouter for hosted correction, and none of your data is used for training.";
+
 QFormLayout* newSection(QVBoxLayout& content, const QString& title) {
     auto* group = new QGroupBox(title);
     auto* form = new QFormLayout(group);
@@ -48,27 +56,36 @@ void addFooter(QVBoxLayout& content, std::initializer_list<std::string> lines) {
 void addLocalModelSection(QVBoxLayout& content, const QNControllerCorrectionSettings& controller) {
     auto* form = newSection(content, {});
     const auto summary = controller.availability();
+    // This desktop has no on-device model: without one, local mode is Ravlin's own rules, which
+    // work, and the row names them instead of why the model is missing.
+    const bool rulesOnly = !summary.isAvailable;
+    const QString label = rulesOnly ? shown(kLocalRulesLabel) : shown("Apple Intelligence");
+    const QString title = rulesOnly ? shown(kLocalRulesTitle) : qs(summary.title);
     // A filled dot, 8 pixels across.
     QPixmap dot(8, 8);
     dot.fill(Qt::transparent);
     QPainter painter(&dot);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(summary.isAvailable ? green() : orange());
+    painter.setBrush(summary.isAvailable || rulesOnly ? green() : orange());
     painter.drawEllipse(QRectF(0, 0, 8, 8));
     painter.end();
     auto* mark = new QLabel;
     mark->setPixmap(dot);
     mark->setFixedSize(8, 8);
-    auto* value = hstack({mark, textLabel(qs(summary.title), secondary())}, 6);
+    auto* value = hstack({mark, textLabel(title, secondary())}, 6);
     value->setObjectName(QStringLiteral("settings.correction.localModelStatus"));
-    value->setAccessibleName(shown("Apple Intelligence") + QStringLiteral(": ") +
-                             qs(summary.title));
-    form->addRow(shown("Apple Intelligence"), value);
-    if (!summary.detail.empty()) {
+    value->setAccessibleName(label + QStringLiteral(": ") + title);
+    form->addRow(label, value);
+    if (!rulesOnly && !summary.detail.empty()) {
         form->addRow(textLabel(qs(summary.detail), secondary(), true));
     }
-    if (const auto warning = controller.unavailableWarning()) {
+    // The composer's warning that the on-device model is unavailable is what the row answers.
+    auto warning = controller.unavailableWarning();
+    if (rulesOnly && warning == summary.title) {
+        warning.reset();
+    }
+    if (warning) {
         auto* label = textLabel(shown(*warning), orange(), true);
         label->setObjectName(QStringLiteral("settings.correction.unavailableWarning"));
         form->addRow(label);
@@ -85,9 +102,7 @@ void addCloudSection(QVBoxLayout& content,
                      [controller](bool on) { controller->setCloudEnabled(on); });
     form->addRow(toggle);
     addFooter(content,
-              {"Ravlin does not collect any data at all. By default, the local Apple Intelligence "
-               "model is used for correction. When online mode is enabled, Ravlin uses OpenRouter "
-               "for hosted correction, and none of your data is used for training.",
+              {kPrivacyText,
                controller->showsCodexSetupWarning(controller->onlineStatus())
                    ? "Finish Codex CLI setup under Advanced below, or switch the BYOK provider "
                      "back to OpenAI."

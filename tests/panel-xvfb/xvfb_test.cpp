@@ -6,17 +6,24 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QAction>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QScreen>
 #include <QTest>
 #include <memory>
 
 #include "app/editor/controller_auto_correcting_text.h"
+#include "app/settings/pane_shortcuts.h"
+#include "app/shell/menu_bar.h"
+#include "app/shell/recorders/hot_key_recorder.h"
+#include "app/shell/recorders/recorder_symbols.h"
 #include "app/editor/panel_composition.h"
 #include "app/editor/view_composition.h"
 #include "app/support/qt_screens.h"
 #include "app/target/quick_fix_hud.h"
 #include "platform/screen_flip.h"
+#include "tests/settings/settings_fixture.h"
 #include "x_server.h"
 
 namespace ravlin {
@@ -206,6 +213,50 @@ TEST(HeadsUpOnX, LeavesTheInputFocusWhereItWas) {
     save(onScreen(frame), "quick-fix-heads-up.png");
     controller.panel().dismiss();
     executor->runUntilIdle();
+}
+
+// The settings window's Shortcuts pane and the tray menu as the X server shows them, over the
+// simulated desktop's coordinator: keys by their Linux names, a recording's prompt whole.
+class WindowsOnX : public testing::SettingsFixture {};
+
+TEST_F(WindowsOnX, TheShortcutsPaneARecordingAndTheMenuShowLinuxKeyNames) {
+    Backdrop backdrop;
+    auto& window = show(QNModelSettingsPane::hotKeys);
+    window.move(40, 40);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    settle();
+    QTest::qWait(50);
+    save(onScreen(window.frameGeometry()), "settings-shortcuts.png");
+
+    // Recording, with Ctrl and Alt held: the prompt fits its field.
+    auto& pane = *view().shortcutsPane();
+    pane.hotKeyRecordingChanged(true);
+    desktop.userFlagsChanged(59, platform::eventflag::control);
+    desktop.userFlagsChanged(58, platform::eventflag::control | platform::eventflag::option);
+    settle();
+    QTest::qWait(50);
+    auto* recorder = pane.hotKeyRecorder();
+    ASSERT_TRUE(recorder->hasSession());
+    EXPECT_EQ(recorder->labelText(), "Ctrl+Alt press key");
+    for (const QString& prompt :
+         {recorder->labelText(), QStringLiteral("Press shortcut…"),
+          QNViewHotKeyRecorder::heldPrompt(0x1000 | 0x800 | 0x100 | 0x200)}) {
+        // Icon, gaps and the clear button's room beside the text.
+        EXPECT_LE(QFontMetrics(bodyFont()).horizontalAdvance(prompt) + 10 + 16 + 8 + 32,
+                  recorder->field()->width())
+            << prompt.toStdString();
+    }
+    save(onScreen(window.frameGeometry()), "settings-shortcuts-recording.png");
+    pane.hotKeyRecordingChanged(false);
+
+    // The tray's menu: every shortcut in the shortcut column.
+    QMenu& menu = *coordinator->menuBar->menu();
+    menu.popup(QPoint(700, 100));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+    QTest::qWait(50);
+    EXPECT_EQ(coordinator->menuBar->triggerItem()->text(), "Open Composer\tSuper+E");
+    save(onScreen(menu.geometry()), "menu.png");
+    menu.hide();
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QKeySequence>
 #include <QLabel>
 #include <QToolBar>
 #include <QToolButton>
@@ -227,6 +229,79 @@ TEST_F(SettingsWindow, EveryPaneFitsTheWindowAndCanBeSaved) {
         if (!folder.isEmpty()) {
             picture.save(folder + "/settings-" + QString::fromLatin1(rawValue(pane).data()) +
                          ".png");
+        }
+    }
+    delete live.window();
+}
+
+}  // namespace
+}  // namespace ravlin
+
+namespace ravlin {
+namespace {
+
+// Every text a person reads in a window: labels, buttons and check boxes as drawn (a doubled
+// "&" shows as one; a lone "&" would mark a mnemonic, drawn underlined or as "_"), and what the
+// accessibility layer reads out.
+QStringList readTexts(const QWidget& root) {
+    QStringList texts;
+    for (const QWidget* widget : root.findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(&root)) {
+            continue;
+        }
+        if (const auto* label = qobject_cast<const QLabel*>(widget)) {
+            texts << label->text();
+        }
+        if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
+            EXPECT_TRUE(QKeySequence::mnemonic(button->text()).isEmpty())
+                << button->text().toStdString();
+            texts << QString(button->text()).replace(QStringLiteral("&&"), QStringLiteral("&"));
+        }
+        texts << widget->accessibleName();
+    }
+    return texts;
+}
+
+// Each pane as a person on this desktop reads it, with every row the settings can show: no
+// other desktop's key symbols or names, the keys by their Linux names.
+TEST_F(SettingsWindow, EveryPaneReadsAsALinuxProgram) {
+    coordinator->stores->correctionModelMode->setMode(QNCorrectionModelMode::online);
+    coordinator->stores->bringYourOwnKey->setEnabled(true);
+    QNControllerSettingsWindow live(
+        [this](std::shared_ptr<QNStoreSettingsWindow> state, std::function<void(QSize)> onSize) {
+            return new QNViewSettings(std::move(state),
+                                      QNModelSettingsDependencies::live(coordinator), std::nullopt,
+                                      std::move(onSize));
+        },
+        {});
+    live.setAnimationsEnabled(false);
+    const struct {
+        Pane pane;
+        std::vector<const char*> shown;
+    } cases[] = {
+        {Pane::general, {"Grant Access"}},
+        {Pane::hotKeys,
+         {"Super+E", "E, E", "Right Shift, Right Shift",
+          "Click the field, then press a key combination. Hold Ctrl, Alt, Super or Shift with "
+          "another key, or use a function key."}},
+        {Pane::correction, {"Save & Verify", "Local correction: Ravlin's rules"}},
+        {Pane::about, {}},
+    };
+    desktop.setTrusted(false);
+    coordinator->permissions->checkNow();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(rawValue(c.pane));
+        live.show(c.pane);
+        settle();
+        const QStringList texts = readTexts(*live.window());
+        for (const char* text : c.shown) {
+            EXPECT_TRUE(texts.contains(QString::fromUtf8(text))) << text;
+        }
+        for (const QString& text : texts) {
+            for (const char* foreign : {"⌘", "⌃", "⌥", "⇧", "macOS", "Apple", "Not Eligible",
+                                        "x-apple", "Globe"}) {
+                EXPECT_FALSE(text.contains(QString::fromUtf8(foreign))) << text.toStdString();
+            }
         }
     }
     delete live.window();

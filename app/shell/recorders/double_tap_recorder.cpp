@@ -74,7 +74,6 @@ QNViewDoubleTapKeyRecorder::QNViewDoubleTapKeyRecorder(std::uint32_t keyCode, bo
       onRecordingChange_(std::move(onRecordingChange)),
       onCapture_(std::move(onCapture)),
       context_(std::move(context)) {
-    setMinimumWidth(140);
     setAttribute(Qt::WA_Hover);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
@@ -88,6 +87,11 @@ QNViewDoubleTapKeyRecorder::QNViewDoubleTapKeyRecorder(std::uint32_t keyCode, bo
 }
 
 QNViewDoubleTapKeyRecorder::~QNViewDoubleTapKeyRecorder() = default;
+
+QSize QNViewDoubleTapKeyRecorder::minimumSizeHint() const {
+    // At least 140 wide, and room for the key's line and the prompt: neither is ever cut.
+    return QWidget::minimumSizeHint().expandedTo(QSize(140, 0));
+}
 
 bool QNViewDoubleTapKeyRecorder::isModifierKeyCode(std::uint32_t keyCode) {
     // Left and right Command, Shift, Option and Control (Caps Lock is none of them).

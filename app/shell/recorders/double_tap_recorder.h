@@ -66,6 +66,8 @@ class QNViewDoubleTapKeyRecorder final : public QWidget {
     [[nodiscard]] static bool isModifierKeyCode(std::uint32_t keyCode);
     [[nodiscard]] static bool isExcludedKeyCode(std::uint32_t keyCode);
 
+    QSize minimumSizeHint() const override;
+
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;

@@ -51,7 +51,6 @@ void paintRecorderField(QWidget& widget, bool recording, bool hover) {
 class QNViewHotKeyRecorder::Field final : public QWidget {
   public:
     explicit Field(QNViewHotKeyRecorder& owner) : QWidget(&owner), owner_(owner) {
-        setMinimumWidth(128);
         setAttribute(Qt::WA_Hover);
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::StrongFocus);
