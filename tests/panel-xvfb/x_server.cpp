@@ -1,10 +1,14 @@
 #include "x_server.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+
+#include <map>
 
 namespace ravlin::xserver {
 namespace {
 Display* display = nullptr;
+std::map<std::string, Window> owners;
 }
 
 bool open() {
@@ -45,6 +49,73 @@ unsigned long inputFocus() {
 void setInputFocus(unsigned long window) {
     XSetInputFocus(display, window, RevertToParent, CurrentTime);
     XSync(display, False);
+}
+
+void ownSelection(const char* name, const char* property,
+                  const std::vector<std::uint8_t>& bytes) {
+    const Window owner = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0,
+                                             0, 0);
+    if (property != nullptr) {
+        const Atom atom = XInternAtom(display, property, False);
+        XChangeProperty(display, owner, atom, atom, 8, PropModeReplace, bytes.data(),
+                        int(bytes.size()));
+    }
+    XSetSelectionOwner(display, XInternAtom(display, name, False), owner, CurrentTime);
+    XSync(display, False);
+    owners[name] = owner;
+}
+
+void releaseSelection(const char* name) {
+    if (const auto found = owners.find(name); found != owners.end()) {
+        XDestroyWindow(display, found->second);
+        owners.erase(found);
+        XSync(display, False);
+    }
+}
+
+std::vector<std::string> atomNames(unsigned long window, const char* property) {
+    XSync(display, False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long left = 0;
+    unsigned char* data = nullptr;
+    std::vector<std::string> names;
+    if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, 64, False,
+                           XA_ATOM, &type, &format, &count, &left, &data) == Success &&
+        data != nullptr && format == 32) {
+        const auto* atoms = reinterpret_cast<const Atom*>(data);
+        for (unsigned long i = 0; i < count; ++i) {
+            if (char* name = XGetAtomName(display, atoms[i])) {
+                names.emplace_back(name);
+                XFree(name);
+            }
+        }
+    }
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return names;
+}
+
+std::optional<std::uint32_t> cardinal(unsigned long window, const char* property) {
+    XSync(display, False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long left = 0;
+    unsigned char* data = nullptr;
+    std::optional<std::uint32_t> value;
+    if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, 1, False,
+                           XA_CARDINAL, &type, &format, &count, &left, &data) == Success &&
+        data != nullptr && format == 32 && count == 1) {
+        // Xlib hands format 32 back as longs, sign-extended.
+        value = static_cast<std::uint32_t>(*reinterpret_cast<const long*>(data));
+    }
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return value;
 }
 
 }  // namespace ravlin::xserver

@@ -1,16 +1,19 @@
-// The Composer panel and the Quick Fix heads-up as real X windows on a virtual 1280 x 1024
-// screen: where the X server puts the panel for a caret, and that the heads-up leaves the input
-// focus where it was. With RAVLIN_SCREENSHOT_DIR set, the windows are saved there as PNG files.
+// The Composer panel, the Quick Fix heads-up, the settings' Shortcuts pane and the tray menu as
+// real X windows on a virtual 1280 x 1024 screen without a compositor: where the X server puts
+// the panel for a caret, that the heads-up leaves the input focus where it was, that nothing
+// shows black round the rounded windows, and the desktop session's X11 side. With
+// RAVLIN_SCREENSHOT_DIR set, what the screen shows is saved there as PNG files.
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QAction>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
 #include <QTest>
+#include <algorithm>
 #include <memory>
 
 #include "app/editor/controller_auto_correcting_text.h"
@@ -22,8 +25,11 @@
 #include "app/editor/view_composition.h"
 #include "app/support/qt_screens.h"
 #include "app/target/quick_fix_hud.h"
+#include "platform/linux/desktop/linux_desktop_session.h"
+#include "platform/linux/x11/x11_connection.h"
 #include "platform/screen_flip.h"
 #include "tests/settings/settings_fixture.h"
+#include "tests/support/xsettings_data.h"
 #include "x_server.h"
 
 namespace ravlin {
@@ -257,6 +263,46 @@ TEST_F(WindowsOnX, TheShortcutsPaneARecordingAndTheMenuShowLinuxKeyNames) {
     EXPECT_EQ(coordinator->menuBar->triggerItem()->text(), "Open Composer\tSuper+E");
     save(onScreen(menu.geometry()), "menu.png");
     menu.hide();
+}
+
+// The desktop session's X11 side against the server itself, services played by this test: a
+// compositor's selection, an XSETTINGS manager's, and the panel's state on every desktop.
+TEST(DesktopSessionOnX, CompositorSettingsAndEveryDesktop) {
+    auto connection = platform::x11::Connection::open();
+    ASSERT_TRUE(connection);
+    platform::LinuxDesktopSession session(connection);
+
+    EXPECT_FALSE(session.hasCompositor());
+    xserver::ownSelection("_NET_WM_CM_S0");
+    EXPECT_TRUE(session.hasCompositor());
+    xserver::releaseSelection("_NET_WM_CM_S0");
+    EXPECT_FALSE(session.hasCompositor());
+
+    EXPECT_EQ(session.xsettingsEnablesAnimations(), std::nullopt);
+    for (const std::int32_t enabled : {0, 1}) {
+        xserver::ownSelection(
+            "_XSETTINGS_S0", "_XSETTINGS_SETTINGS",
+            testing::xsettingsData({{"Net/ThemeName", std::string("Adwaita")},
+                                    {"Net/EnableAnimations", enabled}}));
+        EXPECT_EQ(session.xsettingsEnablesAnimations(), enabled != 0);
+        xserver::releaseSelection("_XSETTINGS_S0");
+    }
+
+    // Asked before each showing, the state goes with the mapping; the toolkit's own (above the
+    // others) is kept beside it.
+    QNPanelComposition panel(std::make_shared<QtScreens>());
+    panel.onWillShow = [&] { session.showOnEveryDesktop(std::uint64_t(panel.winId())); };
+    for (int showing = 0; showing < 2; ++showing) {
+        panel.makeKeyAndOrderFront();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+        const auto state = xserver::atomNames((unsigned long)(panel.winId()), "_NET_WM_STATE");
+        EXPECT_EQ(std::count(state.begin(), state.end(), "_NET_WM_STATE_STICKY"), 1) << showing;
+        EXPECT_EQ(std::count(state.begin(), state.end(), "_NET_WM_STATE_ABOVE"), 1) << showing;
+        EXPECT_EQ(xserver::cardinal((unsigned long)(panel.winId()), "_NET_WM_DESKTOP"),
+                  0xFFFFFFFFu);
+        panel.orderOut();
+        QTest::qWait(20);
+    }
 }
 
 }  // namespace
