@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QProcess>
 #include <QScreen>
 #include <QTest>
 #include <algorithm>
@@ -303,6 +304,41 @@ TEST(DesktopSessionOnX, CompositorSettingsAndEveryDesktop) {
         panel.orderOut();
         QTest::qWait(20);
     }
+}
+
+// Under a compositor (xcompmgr) the heads-up keeps its soft shadow and rounded edge: nothing
+// is cut, and what shows round the card is the backdrop, shaded, never black.
+TEST(HeadsUpOnX, UnderACompositorKeepsItsShadow) {
+    Backdrop backdrop;
+    auto connection = platform::x11::Connection::open();
+    ASSERT_TRUE(connection);
+    auto session = std::make_shared<platform::LinuxDesktopSession>(connection);
+    QProcess compositor;
+    compositor.start(QStringLiteral("xcompmgr"), {});
+    ASSERT_TRUE(compositor.waitForStarted(5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return session->hasCompositor(); }, 5000));
+
+    auto executor = std::make_shared<ManualExecutor>();
+    QNQuickFixHUDController controller(executor, std::make_shared<QtScreens>(), session);
+    controller.panel().setPalette(appearance(false));
+    controller.show(QNQuickFixHUDKind::pasteOnClipboard);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&controller.panel()));
+    QTest::qWait(300);  // the compositor draws it
+    EXPECT_FALSE(controller.panel().cutsCornersWithMask());
+    const QRect frame = xserver::geometry((unsigned long)(controller.panel().winId()));
+    const QImage shot = onScreen(frame, 0);
+    const int m = QNViewQuickFixHUD::kShadowMargin;
+    // Under the card's bottom edge, in the middle: the shadow, lighter than any black frame.
+    const int shade = qGray(shot.pixel(shot.width() / 2, shot.height() - m + 3));
+    EXPECT_LT(shade, 255);
+    EXPECT_GT(shade, 200);
+    EXPECT_EQ(darkPixelsOutside(shot, QRect(m, m, frame.width() - 2 * m, frame.height() - 2 * m)),
+              0);
+    save(onScreen(frame), "quick-fix-heads-up-composited.png");
+    controller.panel().dismiss();
+    executor->runUntilIdle();
+    compositor.terminate();
+    compositor.waitForFinished(3000);
 }
 
 }  // namespace
