@@ -155,6 +155,7 @@ TEST(PanelOnX, OpensByTheCaretWhereTheServerPutsIt) {
         EXPECT_GT(panel.height(), 60) << dark;
         trigger->fire();
         executor->advance(450ms);
+        QTest::qWait(40);  // the beam's frame reaches the screen
 
         const QRect frame = xserver::geometry((unsigned long)(panel.winId()));
         // Hanging under the caret: its top edge 2 points below the caret's bottom, its left edge
