@@ -73,49 +73,48 @@ void releaseSelection(const char* name) {
     }
 }
 
-std::vector<std::string> atomNames(unsigned long window, const char* property) {
+namespace {
+
+// A format-32 property's values of one type (Xlib hands them back as longs, sign-extended).
+std::vector<long> values32(unsigned long window, const char* property, Atom type) {
     XSync(display, False);
-    Atom type = None;
+    Atom actual = None;
     int format = 0;
     unsigned long count = 0;
     unsigned long left = 0;
     unsigned char* data = nullptr;
-    std::vector<std::string> names;
+    std::vector<long> values;
     if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, 64, False,
-                           XA_ATOM, &type, &format, &count, &left, &data) == Success &&
+                           type, &actual, &format, &count, &left, &data) == Success &&
         data != nullptr && format == 32) {
-        const auto* atoms = reinterpret_cast<const Atom*>(data);
-        for (unsigned long i = 0; i < count; ++i) {
-            if (char* name = XGetAtomName(display, atoms[i])) {
-                names.emplace_back(name);
-                XFree(name);
-            }
-        }
+        const auto* longs = reinterpret_cast<const long*>(data);
+        values.assign(longs, longs + count);
     }
     if (data != nullptr) {
         XFree(data);
+    }
+    return values;
+}
+
+}  // namespace
+
+std::vector<std::string> atomNames(unsigned long window, const char* property) {
+    std::vector<std::string> names;
+    for (const long atom : values32(window, property, XA_ATOM)) {
+        if (char* name = XGetAtomName(display, static_cast<Atom>(atom))) {
+            names.emplace_back(name);
+            XFree(name);
+        }
     }
     return names;
 }
 
 std::optional<std::uint32_t> cardinal(unsigned long window, const char* property) {
-    XSync(display, False);
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long left = 0;
-    unsigned char* data = nullptr;
-    std::optional<std::uint32_t> value;
-    if (XGetWindowProperty(display, window, XInternAtom(display, property, False), 0, 1, False,
-                           XA_CARDINAL, &type, &format, &count, &left, &data) == Success &&
-        data != nullptr && format == 32 && count == 1) {
-        // Xlib hands format 32 back as longs, sign-extended.
-        value = static_cast<std::uint32_t>(*reinterpret_cast<const long*>(data));
+    const auto values = values32(window, property, XA_CARDINAL);
+    if (values.size() != 1) {
+        return std::nullopt;
     }
-    if (data != nullptr) {
-        XFree(data);
-    }
-    return value;
+    return static_cast<std::uint32_t>(values.front());
 }
 
 }  // namespace ravlin::xserver

@@ -38,6 +38,19 @@ class SettingsWindow : public testing::SettingsFixture {
     [[nodiscard]] int contentHeight() const {
         return controller.window()->height() - controller.window()->toolBar()->height();
     }
+    // A second window over the same coordinator with the real Correction pane, unanimated.
+    [[nodiscard]] std::unique_ptr<QNControllerSettingsWindow> liveWindow() {
+        auto live = std::make_unique<QNControllerSettingsWindow>(
+            [this](std::shared_ptr<QNStoreSettingsWindow> state,
+                   std::function<void(QSize)> onSize) {
+                return new QNViewSettings(std::move(state),
+                                          QNModelSettingsDependencies::live(coordinator),
+                                          std::nullopt, std::move(onSize));
+            },
+            QNControllerSettingsWindow::Activation{});
+        live->setAnimationsEnabled(false);
+        return live;
+    }
 };
 
 TEST_F(SettingsWindow, FirstShowBuildsOneWindowOnGeneralThatClosingOnlyHides) {
@@ -203,21 +216,14 @@ namespace {
 // Every pane, the real Correction pane among them, at the height it asked for; with
 // RAVLIN_SCREENSHOT_DIR set, each is saved there as settings-<pane>.png.
 TEST_F(SettingsWindow, EveryPaneFitsTheWindowAndCanBeSaved) {
-    QNControllerSettingsWindow live(
-        [this](std::shared_ptr<QNStoreSettingsWindow> state, std::function<void(QSize)> onSize) {
-            return new QNViewSettings(std::move(state),
-                                      QNModelSettingsDependencies::live(coordinator), std::nullopt,
-                                      std::move(onSize));
-        },
-        {});
-    live.setAnimationsEnabled(false);
+    const auto live = liveWindow();
     const QString folder = qEnvironmentVariable("RAVLIN_SCREENSHOT_DIR");
     for (const auto pane : kAllSettingsPanes) {
-        live.show(pane);
+        live->show(pane);
         settle();
-        auto& window = *live.window();
+        auto& window = *live->window();
         // Correction may be cut to the screen, where it scrolls.
-        const int wanted = live.content()->preferredContentSize().height();
+        const int wanted = live->content()->preferredContentSize().height();
         const int shown = window.height() - window.toolBar()->height();
         if (pane == Pane::correction) {
             EXPECT_LE(shown, wanted);
@@ -231,7 +237,7 @@ TEST_F(SettingsWindow, EveryPaneFitsTheWindowAndCanBeSaved) {
                          ".png");
         }
     }
-    delete live.window();
+    delete live->window();
 }
 
 }  // namespace
@@ -267,14 +273,7 @@ QStringList readTexts(const QWidget& root) {
 TEST_F(SettingsWindow, EveryPaneReadsAsALinuxProgram) {
     coordinator->stores->correctionModelMode->setMode(QNCorrectionModelMode::online);
     coordinator->stores->bringYourOwnKey->setEnabled(true);
-    QNControllerSettingsWindow live(
-        [this](std::shared_ptr<QNStoreSettingsWindow> state, std::function<void(QSize)> onSize) {
-            return new QNViewSettings(std::move(state),
-                                      QNModelSettingsDependencies::live(coordinator), std::nullopt,
-                                      std::move(onSize));
-        },
-        {});
-    live.setAnimationsEnabled(false);
+    const auto live = liveWindow();
     const struct {
         Pane pane;
         std::vector<const char*> shown;
@@ -291,9 +290,9 @@ TEST_F(SettingsWindow, EveryPaneReadsAsALinuxProgram) {
     coordinator->permissions->checkNow();
     for (const auto& c : cases) {
         SCOPED_TRACE(rawValue(c.pane));
-        live.show(c.pane);
+        live->show(c.pane);
         settle();
-        const QStringList texts = readTexts(*live.window());
+        const QStringList texts = readTexts(*live->window());
         for (const char* text : c.shown) {
             EXPECT_TRUE(texts.contains(QString::fromUtf8(text))) << text;
         }
@@ -304,7 +303,7 @@ TEST_F(SettingsWindow, EveryPaneReadsAsALinuxProgram) {
             }
         }
     }
-    delete live.window();
+    delete live->window();
 }
 
 }  // namespace
