@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/text/unicode.h"
+#include "platform/key_table.h"
 
 namespace ravlin {
 namespace {
@@ -146,6 +147,20 @@ std::string QNConfigHotKey::displayString(platform::KeyboardLayout& layout) cons
     return modifierSymbols(modifiers) + keyDisplayName(keyCode, layout);
 }
 
+bool QNConfigHotKey::isRecordable() const {
+    if ((keyCode == noKeyCode && modifiers == 0) ||
+        (keyCode == functionKeyCode && modifiers == functionMask)) {
+        return true;
+    }
+    constexpr std::uint32_t known =
+        commandMask | shiftMask | optionMask | controlMask | functionMask;
+    if ((modifiers & ~known) != 0 || !platform::keytable::contains(keyCode) ||
+        keyCode == platform::keycode::escape || platform::keytable::isModifierKey(keyCode)) {
+        return false;
+    }
+    return modifiers != 0 || platform::keytable::isFunctionKey(keyCode);
+}
+
 std::string QNConfigDoubleTap::keyLabel(std::uint32_t keyCode, platform::KeyboardLayout& layout) {
     const std::string name = QNConfigHotKey::keyName(keyCode, layout);
     const bool oneCharacter = text::characterCount(std::string_view(name)) == 1;
@@ -199,6 +214,37 @@ std::string shortcutRecorderHint() {
         names += kModifierNames[i].second;
     }
     return "Hold " + names + " with another key, or use a function key.";
+}
+
+bool QNConfigDoubleTap::isExcludedKeyCode(std::uint32_t keyCode) {
+    switch (keyCode) {
+        case 36:
+        case 76:
+        case 48:
+        case 51:
+        case 117:
+        case 123:
+        case 124:
+        case 126:
+        case 125:
+        case 116:
+        case 121:
+        case 115:
+        case 119:
+            return true;
+        default:
+            return platform::keytable::isFunctionKey(keyCode);
+    }
+}
+
+bool QNConfigDoubleTap::isRecordableKeyCode(std::uint32_t keyCode) {
+    return platform::keytable::contains(keyCode) && !isExcludedKeyCode(keyCode) &&
+           keyCode != platform::keycode::escape && !platform::keytable::isModifierKey(keyCode);
+}
+
+bool QNConfigQuickFix::isRecordableKeyCode(std::uint32_t keyCode) {
+    return platform::keytable::isModifierKey(keyCode) && keyCode != platform::keycode::capsLock &&
+           keyCode != platform::keycode::function;
 }
 
 }  // namespace ravlin

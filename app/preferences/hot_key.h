@@ -52,6 +52,12 @@ struct QNConfigHotKey {
     // key's display name.
     [[nodiscard]] std::string displayString(platform::KeyboardLayout& layout) const;
 
+    // Whether the shortcut recorder can make this value: no shortcut, Fn alone, or a key of the
+    // key table (not Escape, not a modifier key) with modifiers among the five above, at least
+    // one of them unless the key is F1-F20. Anything else read from the settings would grab a
+    // bare key for the whole desktop or nothing at all.
+    [[nodiscard]] bool isRecordable() const;
+
     friend bool operator==(const QNConfigHotKey&, const QNConfigHotKey&) = default;
 };
 
@@ -62,6 +68,11 @@ struct QNConfigDoubleTap {
     // The key's name twice: joined directly when it is one character, else with a space.
     [[nodiscard]] static std::string keyLabel(std::uint32_t keyCode,
                                               platform::KeyboardLayout& layout);
+    // Keys the recorder refuses: Return, keypad Enter, Tab, Delete, forward Delete, the arrows,
+    // Home, End, Page Up, Page Down and F1-F20.
+    [[nodiscard]] static bool isExcludedKeyCode(std::uint32_t keyCode);
+    // A key of the key table the recorder takes: not excluded, not Escape, not a modifier key.
+    [[nodiscard]] static bool isRecordableKeyCode(std::uint32_t keyCode);
 
     friend bool operator==(const QNConfigDoubleTap&, const QNConfigDoubleTap&) = default;
 };
@@ -90,6 +101,9 @@ struct QNConfigQuickFix {
     // A modifier key: right Shift by default.
     std::uint32_t keyCode = 60;
     bool isEnabled = true;
+
+    // One of the eight left and right Command, Shift, Option and Control keys.
+    [[nodiscard]] static bool isRecordableKeyCode(std::uint32_t keyCode);
 
     friend bool operator==(const QNConfigQuickFix&, const QNConfigQuickFix&) = default;
 };

@@ -89,8 +89,20 @@ void QNCoordinatorApp::construct() {
     };
     liveEngine = makeEngine(QNModelCorrectionPromptUseCase::local);
     polishEngine = makeEngine(QNModelCorrectionPromptUseCase::online);
+    // Settings that cannot be saved, and stored shortcuts set aside for their defaults, are
+    // issues of the session log.
+    const auto logIssue = [logger = logger](const std::string& line) {
+        logger->log(QNKindLog::error, line);
+    };
+    const auto logSaveProblem = [logIssue](const std::optional<std::string>& problem) {
+        if (problem) {
+            logIssue(*problem);
+        }
+    };
+    logSaveProblem(env_.defaults->saveProblem().get());
+    saveProblemLog_ = env_.defaults->saveProblem().observe(logSaveProblem);
     // 5-10 and 14. Every store over the defaults, the environment, the keyring and the login item.
-    stores = makePreferences(env_.defaults, env_.processEnvironment, env_.seams);
+    stores = makePreferences(env_.defaults, env_.processEnvironment, env_.seams, logIssue);
     // 11. The engine factory is made on first use.
     // 12-13.
     correctionScheduler = std::make_shared<QNServiceCorrectionScheduler>(

@@ -217,6 +217,8 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     QNCoordinatorEnvironment env_;
     std::unique_ptr<QNServiceCorrectionEngineFactory> correctionEngineFactory_;
     std::shared_ptr<QNServiceUpdate> updateChecker_;
+    // Says in the session log when the settings stop being saved.
+    Subscription saveProblemLog_;
 
     // --- Session internals (sessions.cpp, sessions_quick_fix.cpp, session_flows.h)
     struct SessionFlows;

@@ -55,6 +55,9 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             say("another copy holds " + instance.socketPath().toStdString() +
                 " but does not answer");
             return 1;
+        case SingleInstance::Claim::Unusable:
+            say("cannot start: " + instance.problem());
+            return 1;
     }
 
     SignalWatcher terminations;
@@ -86,11 +89,22 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // The coordinator makes every long-lived object and registers the triggers; it starts once
     // the event loop runs. Previews get none of it: no coordinator, no tray, no trigger.
     std::shared_ptr<QNCoordinatorApp> coordinator;
+    Subscription settingsProblem;
     const bool previews = isRunningForPreviews(environment);
     if (!previews) {
+        // Settings that cannot be saved are said here once, as in the session log.
+        const auto defaults =
+            std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath());
+        const auto sayProblem = [](const std::optional<std::string>& problem) {
+            if (problem) {
+                say(*problem);
+            }
+        };
+        sayProblem(defaults->saveProblem().get());
+        settingsProblem = defaults->saveProblem().observe(sayProblem);
         coordinator = QNCoordinatorApp::create(QNCoordinatorEnvironment{
             .seams = seams,
-            .defaults = std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath()),
+            .defaults = defaults,
             .processEnvironment = environment,
             .executor = executor,
             .workRunner = std::make_shared<ThreadWorkRunner>(),

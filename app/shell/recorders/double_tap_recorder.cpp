@@ -95,41 +95,11 @@ QSize QNViewDoubleTapKeyRecorder::minimumSizeHint() const {
 
 bool QNViewDoubleTapKeyRecorder::isModifierKeyCode(std::uint32_t keyCode) {
     // Left and right Command, Shift, Option and Control (Caps Lock is none of them).
-    switch (keyCode) {
-        case 54:
-        case 55:
-        case 56:
-        case 58:
-        case 59:
-        case 60:
-        case 61:
-        case 62:
-            return true;
-        default:
-            return false;
-    }
+    return QNConfigQuickFix::isRecordableKeyCode(keyCode);
 }
 
 bool QNViewDoubleTapKeyRecorder::isExcludedKeyCode(std::uint32_t keyCode) {
-    // Return, keypad Enter, Tab, Delete, forward Delete, the arrows, then F1-F20.
-    switch (keyCode) {
-        case 36:
-        case 76:
-        case 48:
-        case 51:
-        case 117:
-        case 123:
-        case 124:
-        case 126:
-        case 125:
-        case 116:
-        case 121:
-        case 115:
-        case 119:
-            return true;
-        default:
-            return QNSessionKeyCapture::isFunctionKey(keyCode);
-    }
+    return QNConfigDoubleTap::isExcludedKeyCode(keyCode);
 }
 
 void QNViewDoubleTapKeyRecorder::setKeyCode(std::uint32_t keyCode) {
