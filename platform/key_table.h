@@ -101,7 +101,8 @@ inline constexpr Row rows[] = {
     {116, 104},
     {119, 107},
     {121, 109},
-    // F1-F12, F13-F20.
+    // F1-F12; Print Screen in F13's place (a PC keyboard's Print reads as F13 on a Mac, and
+    // Linux keyboards rarely have an F13); F14-F20.
     {122, 59},
     {120, 60},
     {99, 61},
@@ -114,7 +115,7 @@ inline constexpr Row rows[] = {
     {109, 68},
     {103, 87},
     {111, 88},
-    {105, 183},
+    {105, 99},
     {107, 184},
     {113, 185},
     {106, 186},

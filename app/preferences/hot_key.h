@@ -77,6 +77,26 @@ struct QNConfigDoubleTap {
     friend bool operator==(const QNConfigDoubleTap&, const QNConfigDoubleTap&) = default;
 };
 
+// --- Keys as a person reads them on this desktop, with the names GNOME and KDE settings use:
+// "Super+E", "Ctrl+Alt+K", "Shift+F5"; a double tap as "E, E" or "Right Shift, Right Shift".
+// Every window, menu and tooltip shows keys through these; stored values and log lines keep
+// the symbols of displayString() and keyLabel() above.
+
+// The held modifiers' names joined with "+", in the order Ctrl, Alt, Super, Shift, Fn (Command
+// is Super, Option is Alt); empty for none.
+[[nodiscard]] std::string modifierText(std::uint32_t modifiers);
+// One key: its name where it types nothing ("Space", "F5", "Right Shift", "Page Up"), else what
+// the layout types there, upper-cased, else "Key N".
+[[nodiscard]] std::string keyText(std::uint32_t keyCode, platform::KeyboardLayout& layout);
+// A stored Composer shortcut: the modifiers and the key joined with "+"; "Fn" for the Fn key
+// alone and "No shortcut" for none.
+[[nodiscard]] std::string shortcutText(const QNConfigHotKey& config,
+                                       platform::KeyboardLayout& layout);
+// A stored double-tap key: the key twice, "E, E".
+[[nodiscard]] std::string doubleTapText(std::uint32_t keyCode, platform::KeyboardLayout& layout);
+// What the Composer shortcut's recorder asks for.
+[[nodiscard]] std::string shortcutRecorderHint();
+
 struct QNConfigQuickFix {
     // A modifier key: right Shift by default.
     std::uint32_t keyCode = 60;

@@ -189,6 +189,22 @@ void QNCoordinatorApp::start() {
     view->setAutoFillBackground(false);
     panel->installContentView(view);
     hostingView = view;
+    // Each time the panel comes up: on every virtual desktop, as a panel beside the caret
+    // should be, and with the border animation only while the desktop allows animations.
+    panel->onWillShow = [weak] {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        auto& desktop = *self->env_.seams.desktopSession;
+        desktop.showOnEveryDesktop(static_cast<std::uint64_t>(self->panel->winId()));
+        // A compositor shows the rounded corners' transparency; without one they are cut.
+        self->panel->setCutsCornersWithMask(QNPanelComposition::cutsCornersByDefault() &&
+                                            !desktop.hasCompositor());
+        if (self->hostingView) {
+            self->hostingView->setReducesMotion(desktop.reducesAnimations());
+        }
+    };
 
     // 7. The editor's and the panel's callbacks.
     const auto commit = [weak] {

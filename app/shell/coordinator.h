@@ -89,8 +89,6 @@ struct QNCoordinatorEnvironment {
     std::function<void(std::optional<QNModelSettingsPane>)> showSettingsWindow;
     // Whether one of this program's document windows is the key window.
     std::function<bool()> isDocumentWindow;
-    // Whether the desktop has a tray to put the icon in. Empty: Qt's answer.
-    std::function<bool()> isSystemTrayAvailable;
     // Ends the program (the menu's Quit). Empty: the Qt application's quit.
     std::function<void()> quit;
 };

@@ -78,15 +78,8 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     StatusWindow window(QString::fromStdString(notice));
     QObject::connect(&window, &StatusWindow::quitRequested, &application, &QApplication::quit);
     // One settings window for the life of the process, made on first use (over the preview
-    // snapshot when previewing). Without a tray the running window, with its menu and Quit,
-    // comes forward over the settings.
-    const auto showSettingsWindow =
-        [&window, settings = settingsWindowShower()](std::optional<QNModelSettingsPane> pane) {
-            settings(pane);
-            if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-                window.bringForward();
-            }
-        };
+    // snapshot when previewing); whoever asks for it gets it in front.
+    const auto showSettingsWindow = settingsWindowShower();
     // Settings…: Ctrl+, while any of the program's windows is active.
     QShortcut settingsShortcut(QKeySequence(QStringLiteral("Ctrl+,")), &window);
     settingsShortcut.setContext(Qt::ApplicationShortcut);
@@ -120,21 +113,15 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             .showSettingsWindow = showSettingsWindow,
             // The program has no document windows.
             .isDocumentWindow = [] { return false; },
-            .isSystemTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
             .quit = [] { QApplication::quit(); },
         });
         QNCoordinatorApp::setShared(coordinator);
     }
 
-    // A provisional tray, only while the coordinator has built no menu of its own; where there
-    // is no tray, the running window.
+    // A provisional tray, only while the coordinator has built no menu of its own.
     std::unique_ptr<QSystemTrayIcon> tray;
     std::unique_ptr<QMenu> menu;
     const auto showProvisionalTray = [&] {
-        if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-            window.bringForward();
-            return;
-        }
         menu = std::make_unique<QMenu>();
         menu->addAction(QStringLiteral("Quit"), &application, &QApplication::quit);
         tray = std::make_unique<QSystemTrayIcon>(ravlinIcon());
@@ -164,14 +151,18 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             showSettingsWindow(std::nullopt);
             return;
         }
+        // Without a tray the running window is the program's face. It shows first, so the
+        // settings window start-up opens when accessibility is missing comes over it.
+        const bool hasTray = QSystemTrayIcon::isSystemTrayAvailable();
+        if (!hasTray) {
+            window.bringForward();
+        }
         coordinator->start();
         if (coordinator->menuBar) {
             // The running window offers the tray's menu as well: without a tray it is the way
             // to it.
             window.setMenu(coordinator->menuBar->menu());
-        }
-        // Without a tray the running window shows, whatever menu the coordinator built.
-        if (!coordinator->menuBar || !QSystemTrayIcon::isSystemTrayAvailable()) {
+        } else if (hasTray) {
             showProvisionalTray();
         }
         say("Coordinator started");

@@ -255,9 +255,12 @@ bool QNCoordinatorApp::SessionFlows::checkTrust(QNCoordinatorApp& app) {
         return true;
     }
     if (!app.permissions->hasEverBeenTrusted()) {
-        (void)app.env_.seams.accessibility->isTrusted(true);
+        (void)requestAccessibility(app.env_.seams);
     }
-    (void)app.env_.seams.workspace->openURL(kAccessibilityPrivacyURL);
+    // The settings' General pane says what is missing and holds the Grant Access row.
+    if (app.env_.showSettingsWindow) {
+        app.env_.showSettingsWindow(QNModelSettingsPane::general);
+    }
     return false;
 }
 

@@ -357,4 +357,24 @@ void FakeDesktop::setMisspelledWords(std::set<std::u16string> words) {
     model_->misspelledWords = std::move(words);
 }
 
+void FakeDesktop::setSessionBus(bool available) {
+    model_->sessionBus = available;
+}
+
+int FakeDesktop::accessibilitySwitchOns() const {
+    return model_->accessibilitySwitchOns;
+}
+
+void FakeDesktop::setReducesAnimations(bool reduces) {
+    model_->reducesAnimations = reduces;
+}
+
+void FakeDesktop::setCompositor(bool running) {
+    model_->compositor = running;
+}
+
+const std::vector<std::uint64_t>& FakeDesktop::windowsOnEveryDesktop() const {
+    return model_->windowsOnEveryDesktop;
+}
+
 }  // namespace ravlin::platform::fake

@@ -220,6 +220,15 @@ class FakeDesktop {
     // --- Spell checking: exactly these words (compared as written) are misspelled.
     void setMisspelledWords(std::set<std::u16string> words);
 
+    // --- The desktop session: its message bus (on by default), the desktop's accessibility
+    // switch (how often it was turned on), its reduce-animations switch, a compositor, and the
+    // windows kept on every virtual desktop.
+    void setSessionBus(bool available);
+    [[nodiscard]] int accessibilitySwitchOns() const;
+    void setReducesAnimations(bool reduces);
+    void setCompositor(bool running);
+    [[nodiscard]] const std::vector<std::uint64_t>& windowsOnEveryDesktop() const;
+
   private:
     std::shared_ptr<Model> model_;
 };

@@ -571,6 +571,27 @@ class FakeSpellChecker final : public SpellChecker {
 
 }  // namespace
 
+class FakeDesktopSession final : public DesktopSession {
+  public:
+    explicit FakeDesktopSession(ModelPtr model) : model_(std::move(model)) {}
+    bool hasSessionBus() override { return model_->sessionBus; }
+    bool switchAccessibilityOn() override {
+        if (!model_->sessionBus) {
+            return false;
+        }
+        ++model_->accessibilitySwitchOns;
+        return true;
+    }
+    bool reducesAnimations() override { return model_->reducesAnimations; }
+    bool hasCompositor() override { return model_->compositor; }
+    void showOnEveryDesktop(std::uint64_t window) override {
+        model_->windowsOnEveryDesktop.push_back(window);
+    }
+
+  private:
+    ModelPtr model_;
+};
+
 Seams makeSeams(const std::shared_ptr<Model>& model) {
     return Seams{
         .accessibility = std::make_shared<FakeAccessibility>(model),
@@ -586,6 +607,7 @@ Seams makeSeams(const std::shared_ptr<Model>& model) {
         .loginItem = std::make_shared<FakeLoginItem>(model),
         .systemLog = std::make_shared<FakeSystemLog>(model),
         .spellChecker = std::make_shared<FakeSpellChecker>(model),
+        .desktopSession = std::make_shared<FakeDesktopSession>(model),
     };
 }
 

@@ -103,6 +103,12 @@ struct Model : std::enable_shared_from_this<Model> {
     std::vector<LogRecord> log;
     std::set<std::u16string> misspelledWords;
 
+    bool sessionBus = true;
+    int accessibilitySwitchOns = 0;
+    bool reducesAnimations = false;
+    bool compositor = false;
+    std::vector<std::uint64_t> windowsOnEveryDesktop;
+
     // Lookups (nullptr when unknown).
     ElementNode* element(ElementRef ref);
     ApplicationNode* application(ProcessID pid);

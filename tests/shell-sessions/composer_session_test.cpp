@@ -100,9 +100,10 @@ TEST_F(ComposerSession, RefusedOpens) {
             expected = {"sid=- state=ignored trigger=hotkey reason=ravlin-document-focused"};
         } else {
             EXPECT_EQ(desktop.trustPrompts() - prompts, refusal == Refusal::neverTrusted);
-            EXPECT_EQ(desktop.openedURLs().back(),
-                      "x-apple.systempreferences:com.apple.preference.security?"
-                      "Privacy_Accessibility");
+            // The settings' General pane, with its Grant Access row; no other desktop's address.
+            EXPECT_TRUE(desktop.openedURLs().empty());
+            ASSERT_FALSE(settingsRequests->empty());
+            EXPECT_EQ(settingsRequests->back(), QNModelSettingsPane::general);
         }
         EXPECT_EQ(linesWith("sid=", before), expected);
         // The menu is not held back by a document window; a blocked open used a number up.

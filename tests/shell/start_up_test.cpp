@@ -58,7 +58,6 @@ TEST_P(StartUp, LogsRegistersAndDefersInOrder) {
     const auto& c = GetParam();
     desktop.setTrusted(c.trusted);
     desktop.setTapsSeeFn(c.tapsSeeFn);
-    trayAvailable = true;                // only start-up's own request for the settings window
     desktop.reserveHotKey({15, 0x100});  // another program holds ⌘R
     defaults->set("HotKey.keyCode", std::int64_t{c.keyCode});
     defaults->set("HotKey.modifiers", std::int64_t{c.modifiers});
