@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
 #include <QTimer>
@@ -22,8 +23,12 @@ QNPanelComposition::QNPanelComposition(std::shared_ptr<platform::Screens> screen
     setMinimumSize(int(M::panelMinWidth), int(std::ceil(panelMinHeight_)));
     setMaximumHeight(int(M::panelMaxHeight));
     resize(int(M::panelWidth), int(panelMinHeight_));
+    cutsCorners_ = cutsCornersByDefault();
+}
+
+bool QNPanelComposition::cutsCornersByDefault() {
     const QString platform = QGuiApplication::platformName();
-    cutsCorners_ = platform == QLatin1String("xcb") || platform == QLatin1String("offscreen");
+    return platform == QLatin1String("xcb") || platform == QLatin1String("offscreen");
 }
 
 QNPanelComposition::~QNPanelComposition() = default;
@@ -72,6 +77,9 @@ void QNPanelComposition::positionNear(const std::optional<platform::Rect>& ancho
 
 void QNPanelComposition::makeKeyAndOrderFront() {
     shown_.start();
+    if (!isVisible() && onWillShow) {
+        onWillShow();
+    }
     activate();
 }
 
@@ -112,6 +120,7 @@ void QNPanelComposition::setFrameYUp(const platform::Rect& frame) {
 void QNPanelComposition::setCutsCornersWithMask(bool cuts) {
     cutsCorners_ = cuts;
     updateMask();
+    update();
 }
 
 bool QNPanelComposition::isSettingsChord(const QKeyEvent& event) {
@@ -171,6 +180,15 @@ void QNPanelComposition::keyPressEvent(QKeyEvent* event) {
 void QNPanelComposition::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     updateMask();
+}
+
+void QNPanelComposition::paintEvent(QPaintEvent*) {
+    if (cutsCorners_) {
+        // What the mask keeps; outside it the window has no pixels.
+        QPainter painter(this);
+        painter.setClipRegion(mask());
+        painter.fillRect(rect(), palette().color(QPalette::Window));
+    }
 }
 
 void QNPanelComposition::updateMask() {

@@ -46,6 +46,9 @@ class QNPanelComposition final : public QWidget {
     std::function<void()> onCommitKey;
     // Ctrl+comma: shows the settings window with its pane unchanged.
     std::function<void()> onSettingsKey;
+    // Runs before a hidden panel is shown, while its native window is not mapped yet (what the
+    // window manager should know of it goes with the mapping).
+    std::function<void()> onWillShow;
     std::optional<PanelAnchorEdge> anchorEdge;
 
     // Puts `content` into the rounded container that fills the panel. Once.
@@ -64,9 +67,12 @@ class QNPanelComposition final : public QWidget {
     [[nodiscard]] platform::Rect frameYUp() const;
     void setFrameYUp(const platform::Rect& frame);
 
-    // Without a compositor the window cannot be translucent: cut the corners with a mask.
-    // On by default on X11 and off screen; the host turns it off when a compositor runs.
+    // Without a compositor the window cannot be translucent: cut the corners with a mask, and
+    // fill what the mask keeps opaque (the content's soft edge would otherwise blend with
+    // black). On by default on X11 and off screen; the host turns it off when a compositor runs.
     void setCutsCornersWithMask(bool cuts);
+    // Where windows may need their corners cut: on X11 (and off screen, which stands in for it).
+    [[nodiscard]] static bool cutsCornersByDefault();
     [[nodiscard]] bool cutsCornersWithMask() const { return cutsCorners_; }
 
     // Whether a key event is the settings chord: comma with exactly Ctrl.
@@ -76,6 +82,7 @@ class QNPanelComposition final : public QWidget {
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     void updateMask();

@@ -255,9 +255,12 @@ bool QNCoordinatorApp::SessionFlows::checkTrust(QNCoordinatorApp& app) {
         return true;
     }
     if (!app.permissions->hasEverBeenTrusted()) {
-        (void)app.env_.seams.accessibility->isTrusted(true);
+        (void)requestAccessibility(app.env_.seams);
     }
-    (void)app.env_.seams.workspace->openURL(kAccessibilityPrivacyURL);
+    // The settings' General pane says what is missing and holds the Grant Access row.
+    if (app.env_.showSettingsWindow) {
+        app.env_.showSettingsWindow(QNModelSettingsPane::general);
+    }
     return false;
 }
 
@@ -361,6 +364,17 @@ TargetSeams QNCoordinatorApp::SessionFlows::targetSeams(QNCoordinatorApp& app) {
     if (!app.quickFixPasteboardManager_) {
         app.quickFixPasteboardManager_ =
             QNQuickFixPasteboardManager::create(app.env_.seams.pasteboard, app.env_.executor);
+        // A flow that could not save the user's clipboard leaves it alone, and says why.
+        app.quickFixPasteboardManager_->onSaveRefused =
+            [weak = app.weak_from_this()](platform::PasteboardSaveFailure failure) {
+                if (const auto self = weak.lock()) {
+                    self->logSession(QNKindLog::error,
+                                     "sid=" + self->panelSessionID.value_or("-") +
+                                         " state=pasteboard_unsaved reason=" +
+                                         std::string(platform::toString(failure)) +
+                                         " pasteboard_restore=untouched");
+                }
+            };
     }
     return TargetSeams::from(app.context(), app.quickFixPasteboardManager_);
 }

@@ -274,7 +274,8 @@ void QNCoordinatorApp::SessionFlows::showQuickFixHUD(QNCoordinatorApp& app,
                                                      QNQuickFixHUDKind kind) {
     if (!app.quickFixHUD_) {
         app.quickFixHUD_ =
-            std::make_shared<QNQuickFixHUDController>(app.env_.executor, app.env_.seams.screens);
+            std::make_shared<QNQuickFixHUDController>(app.env_.executor, app.env_.seams.screens,
+                                                      app.env_.seams.desktopSession);
     }
     app.quickFixHUD_->show(kind);
 }

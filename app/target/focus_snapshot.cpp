@@ -476,7 +476,7 @@ QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::captureAfterKeyRelease(
 
 QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copySelectionViaPasteboard(
     TargetSeams seams, platform::RunningApplication target, std::optional<std::string> focusedRole,
-    std::stop_token stop) {
+    std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved) {
     // Ctrl+C in a terminal interrupts whatever runs there.
     if (quickFixRoute(identityOf(target), focusedRole) == QNQuickFixRoute::terminal) {
         co_return std::nullopt;
@@ -490,35 +490,51 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copySelectionVi
         co_return std::nullopt;
     }
     auto& pasteboard = *seams.pasteboard;
-    const auto saved = QNModelPasteboardSnapshot::capture(seams);
-    if (!saved.complete) {
+    const bool own = !saved;
+    if (own) {
+        saved = std::make_shared<const QNModelPasteboardSnapshot>(
+            co_await QNModelPasteboardSnapshot::capture(seams));
+    }
+    if (!saved->complete()) {
         co_return std::nullopt;  // the user's contents could not be saved
     }
+    // Put back: our own save restored and watched for a late copy, a caller's only put back.
+    const auto putBack = [&](std::optional<std::u16string> copied) {
+        if (own) {
+            saved->restoreAfterCopy(seams, std::move(copied));
+        } else {
+            saved->putBack(pasteboard);
+        }
+    };
     const auto baseline = pasteboard.changeCount();
-    if (!Driver::postCommandKey(*seams.keySynthesis, platform::keycode::c) ||
-        stop.stop_requested()) {
-        saved.restore(pasteboard);
+    // Nothing is sent after a stop (the save may have taken a while).
+    if (stop.stop_requested() || !isTargetInFront()) {
+        if (own) {
+            saved->restore(pasteboard);
+        }
         co_return std::nullopt;
     }
-    int polls = 0;
-    while (true) {
-        co_await sleepFor(*seams.executor, copyPollInterval, stop);
-        if (stop.stop_requested() || !isTargetInFront()) {
-            saved.restore(pasteboard);
-            co_return std::nullopt;
+    if (!Driver::postCommandKey(*seams.keySynthesis, platform::keycode::c)) {
+        if (own) {
+            saved->restore(pasteboard);
         }
-        if (pasteboard.changeCount() != baseline || ++polls >= copyPolls) {
-            break;
-        }
+        co_return std::nullopt;
+    }
+    // The chord is out: the polls run out whatever happens, or the target's copy could land
+    // after the put-back and take the user's contents.
+    bool left = false;
+    for (int polls = 0; polls < copyPolls && pasteboard.changeCount() == baseline; ++polls) {
+        co_await sleepFor(*seams.executor, copyPollInterval, std::stop_token());
+        left = left || !isTargetInFront();
     }
     std::optional<std::u16string> copied;
-    if (pasteboard.changeCount() != baseline) {
-        copied = pasteboard.string();
-        if (copied && text::isBlank(*copied)) {
-            copied.reset();
-        }
+    if (pasteboard.changeCount() != baseline && !left) {
+        copied = co_await pasteboardText(seams.pasteboard, *seams.executor);
     }
-    saved.restore(pasteboard);
+    putBack(copied);
+    if (left || stop.stop_requested() || (copied && text::isBlank(*copied))) {
+        co_return std::nullopt;
+    }
     co_return copied;
 }
 

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -27,6 +28,8 @@
 #include "platform/workspace.h"
 
 namespace ravlin {
+
+struct QNModelPasteboardSnapshot;
 
 enum class QNSelectionSource {
     accessibilitySelectedText,  // "accessibility-selected-text"
@@ -150,10 +153,15 @@ struct QNModelFocusSnapshot {
     [[nodiscard]] bool needsCopyFallback() const;
     // Ctrl+C into `target` and the copied text, the user's pasteboard put back on every path
     // once saved. Never into a terminal (`focusedRole` with the target's identity): Ctrl+C there
-    // interrupts the running program. Stops (restoring) when `stop` is requested.
+    // interrupts the running program. A stop before the chord sends nothing and gives nothing;
+    // once the chord is out, its polls run out before the put-back (a copy landing after it
+    // would take the user's contents), the put-back then watches for a copy landing later
+    // still, and a stop gives nothing. With `saved`, the user's contents a caller already holds
+    // are put back instead of saved again; the caller restores them at its own end.
     [[nodiscard]] static QCoro::Task<std::optional<std::u16string>> copySelectionViaPasteboard(
         TargetSeams seams, platform::RunningApplication target,
-        std::optional<std::string> focusedRole, std::stop_token stop);
+        std::optional<std::string> focusedRole, std::stop_token stop,
+        std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr);
     [[nodiscard]] QNModelFocusSnapshot applyingCopiedSelection(
         const std::optional<std::u16string>& copied, bool attempted) const;
     [[nodiscard]] static QCoro::Task<std::optional<platform::Rect>> probedCaretRect(

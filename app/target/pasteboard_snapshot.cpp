@@ -46,41 +46,100 @@ platform::KeyChord pasteChord(const platform::RunningApplication& target,
     return {platform::keycode::v, platform::modifier::command};
 }
 
-QNModelPasteboardSnapshot QNModelPasteboardSnapshot::capture(const TargetSeams& seams) {
-    const auto manager = seams.pasteboardManager.lock();
-    if (!manager) {
-        auto items = seams.pasteboard->items();
-        return QNModelPasteboardSnapshot{std::move(items), seams.pasteboard->lastReadComplete()};
+AnswerAwaiter<std::optional<std::u16string>> pasteboardText(
+    std::shared_ptr<platform::Pasteboard> pasteboard, Executor& executor) {
+    return whenAnswered<std::optional<std::u16string>>(
+        executor, [pasteboard = std::move(pasteboard)](auto done) {
+            pasteboard->readString(std::move(done));
+        });
+}
+
+QNModelPasteboardSnapshot QNModelPasteboardSnapshot::of(platform::PasteboardContents contents) {
+    QNModelPasteboardSnapshot snapshot;
+    snapshot.failure = contents.failure;
+    if (snapshot.complete()) {
+        snapshot.items = std::move(contents.items);
+        snapshot.offer = std::move(contents.offer);
     }
-    auto pending = manager->takePendingSnapshot();
+    return snapshot;
+}
+
+QCoro::Task<QNModelPasteboardSnapshot> QNModelPasteboardSnapshot::capture(TargetSeams seams) {
+    auto& pasteboard = *seams.pasteboard;
+    std::optional<QNModelPasteboardSnapshot> pending;
+    std::optional<platform::PasteboardSaveFailure> refused;
+    if (const auto manager = seams.pasteboardManager.lock()) {
+        pending = manager->takePendingSnapshot();
+        if (!pending) {
+            refused = manager->recentRefusal();
+        }
+    }
     QNModelPasteboardSnapshot snapshot;
     if (pending) {
         snapshot = std::move(*pending);
+        snapshot.tookPendingRestore = true;
+    } else if (refused) {
+        snapshot.failure = *refused;
     } else {
-        auto items = seams.pasteboard->items();
-        snapshot = QNModelPasteboardSnapshot{std::move(items), seams.pasteboard->lastReadComplete()};
+        snapshot = of(co_await whenAnswered<platform::PasteboardContents>(
+            *seams.executor, [pasteboard = seams.pasteboard](auto done) {
+                pasteboard->readContents(std::move(done));
+            }));
+    }
+    const auto manager = seams.pasteboardManager.lock();
+    snapshot.changeCountWhenSaved = pasteboard.changeCount();
+    if (!manager) {
+        co_return snapshot;
+    }
+    if (!snapshot.complete()) {
+        if (!refused) {
+            manager->noteRefusal(snapshot.failure, pasteboard.changeCount());
+        }
+        co_return snapshot;
     }
     // In the ledger until restored, so that an exit in between still puts it back; contents
     // that could not be saved are never put back, so they are not lent either.
-    if (snapshot.complete) {
-        snapshot.loan = manager->lend(snapshot.items, seams.pasteboard->changeCount());
-        snapshot.lender = manager;
-    }
-    return snapshot;
+    snapshot.changeCountWhenSaved = pasteboard.changeCount();
+    snapshot.loan = manager->lend(snapshot.contents(), snapshot.changeCountWhenSaved);
+    snapshot.lender = manager;
+    co_return snapshot;
 }
 
 void QNModelPasteboardSnapshot::restore(platform::Pasteboard& pasteboard) const {
     if (const auto manager = lender.lock()) {
         manager->settle(loan);
     }
-    if (!complete) {
+    putBack(pasteboard);
+}
+
+void QNModelPasteboardSnapshot::putBack(platform::Pasteboard& pasteboard) const {
+    if (!complete()) {
         return;
     }
     pasteboard.clear();
     if (items.empty()) {
         return;
     }
-    (void)pasteboard.writeItems(items);
+    (void)pasteboard.writeContents(contents());
+}
+
+void QNModelPasteboardSnapshot::release(platform::Pasteboard& pasteboard) const {
+    if (tookPendingRestore || pasteboard.changeCount() != changeCountWhenSaved) {
+        restore(pasteboard);
+    } else if (const auto manager = lender.lock()) {
+        manager->settle(loan);
+    }
+}
+
+void QNModelPasteboardSnapshot::restoreAfterCopy(const TargetSeams& seams,
+                                                 std::optional<std::u16string> copied) const {
+    restore(*seams.pasteboard);
+    if (!complete()) {
+        return;
+    }
+    if (const auto manager = seams.pasteboardManager.lock()) {
+        manager->watchForLateCopy(of(contents()), std::move(copied));
+    }
 }
 
 bool QNModelPasteboardSnapshot::sendPasteKeystroke(const TargetSeams& seams,
@@ -119,10 +178,9 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::waitUntilFrontmost(TargetSeams seam
     co_return false;
 }
 
-QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(TargetSeams seams,
-                                                      platform::RunningApplication target,
-                                                      QNPasteSelection selection,
-                                                      std::stop_token stop) {
+QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
+    TargetSeams seams, platform::RunningApplication target, QNPasteSelection selection,
+    std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved) {
     using Driver = QNQuickFixHostLiveDriver;
     auto& accessibility = *seams.accessibility;
     std::optional<std::string> role;
@@ -161,8 +219,8 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(TargetSeams seams,
     if (stop.stop_requested()) {
         co_return false;
     }
-    const auto copied =
-        co_await QNModelFocusSnapshot::copySelectionViaPasteboard(seams, target, role, stop);
+    const auto copied = co_await QNModelFocusSnapshot::copySelectionViaPasteboard(
+        seams, target, role, stop, std::move(saved));
     co_return copied == selection.text;
 }
 
@@ -172,8 +230,8 @@ QCoro::Task<QNPasteResult> QNModelPasteboardSnapshot::paste(
     if (text.empty()) {
         co_return QNPasteResult::pasted;
     }
-    const auto snapshot = capture(seams);
-    if (!snapshot.complete) {
+    const auto snapshot = std::make_shared<const QNModelPasteboardSnapshot>(co_await capture(seams));
+    if (!snapshot->complete()) {
         co_return QNPasteResult::pasteFailed;
     }
     auto& pasteboard = *seams.pasteboard;
@@ -183,30 +241,38 @@ QCoro::Task<QNPasteResult> QNModelPasteboardSnapshot::paste(
         activationAccepted = seams.workspace->activate(target.pid);
     }
     if (!co_await waitUntilFrontmost(seams, target, activationAccepted, stop)) {
-        snapshot.restore(pasteboard);
+        snapshot->restore(pasteboard);
         co_return QNPasteResult::activationFailed;
     }
+    // Put back at the end; after a selection check, one that watches for its copy landing late.
+    const auto restore = [&] {
+        if (replacing) {
+            snapshot->restoreAfterCopy(seams, replacing->text);
+        } else {
+            snapshot->restore(pasteboard);
+        }
+    };
     // Pasting over anything but the selection the session was seeded from would leave that text
     // in place beside the new one, or overwrite other text of the user's.
-    if (replacing && !co_await reselect(seams, target, *replacing, stop)) {
-        snapshot.restore(pasteboard);
+    if (replacing && !co_await reselect(seams, target, *replacing, stop, snapshot)) {
+        restore();
         co_return QNPasteResult::selectionLost;
     }
 
     // A stopped paste must not go on: its pauses would end at once and the restore would land
     // before the target fetched the text, pasting the user's previous contents instead.
     if (stop.stop_requested()) {
-        snapshot.restore(pasteboard);
+        restore();
         co_return QNPasteResult::pasteFailed;
     }
     pasteboard.clear();
     if (!pasteboard.setString(text)) {
-        snapshot.restore(pasteboard);
+        restore();
         co_return QNPasteResult::pasteFailed;
     }
     co_await sleepFor(*seams.executor, pauseBeforePasteChord, stop);
     if (stop.stop_requested() || !sendPasteKeystroke(seams, target)) {
-        snapshot.restore(pasteboard);
+        restore();
         co_return QNPasteResult::pasteFailed;
     }
 
@@ -214,7 +280,7 @@ QCoro::Task<QNPasteResult> QNModelPasteboardSnapshot::paste(
     // fetches the text from us. Nothing shortens this.
     co_await sleepFor(*seams.executor, pauseAfterPasteChord, std::stop_token());
     co_await waitForFetch(seams);
-    snapshot.restore(pasteboard);
+    restore();
     co_return QNPasteResult::pasted;
 }
 

@@ -67,21 +67,33 @@ QNQuickFixHostSession makeSession(const QNModelFocusSnapshot& snapshot, Token to
 }
 
 // Ctrl+C (after Ctrl+A with `selectAll`) and the text that reached the pasteboard; the user's
-// pasteboard is back on every path once saved.
-QCoro::Task<std::optional<std::u16string>> copyCapture(Driver driver,
-                                                       platform::RunningApplication app,
-                                                       bool selectAll, std::stop_token stop) {
+// pasteboard is back on every path once saved. Nothing is sent after a stop; once Ctrl+C is out,
+// the polls run out before the put-back (a copy landing after it would take the user's contents),
+// which then watches for a copy landing later still, and a stop gives nothing. With `saved`, the
+// user's contents the caller holds are put back instead of saved again (the caller restores them
+// at its own end).
+QCoro::Task<std::optional<std::u16string>> copyCapture(
+    Driver driver, platform::RunningApplication app, bool selectAll, std::stop_token stop,
+    std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr) {
     if (!driver->isFrontmostOther(app)) {
         co_return std::nullopt;
     }
-    const auto saved = driver->capturePasteboard();
-    if (!saved.complete) {
+    const bool own = !saved;
+    if (own) {
+        saved = std::make_shared<const QNModelPasteboardSnapshot>(
+            co_await driver->capturePasteboard());
+    }
+    if (!saved->complete()) {
         co_return std::nullopt;  // the user's contents could not be saved
     }
     const auto baseline = driver->pasteboardChangeCount();
-    const auto giveUp = [&] { driver->restorePasteboard(saved); };
+    const auto giveUp = [&] {
+        if (own) {
+            driver->restorePasteboard(*saved);
+        }
+    };
     if (selectAll) {
-        if (!driver->postSelectAll()) {
+        if (stop.stop_requested() || !driver->postSelectAll()) {
             giveUp();
             co_return std::nullopt;
         }
@@ -91,28 +103,29 @@ QCoro::Task<std::optional<std::u16string>> copyCapture(Driver driver,
             co_return std::nullopt;
         }
     }
-    if (!driver->postCopy()) {
+    if (stop.stop_requested() || !driver->postCopy()) {
         giveUp();
         co_return std::nullopt;
     }
-    std::optional<std::u16string> copied;
+    bool left = false;
     bool changed = false;
     for (int poll = 0; poll < Host::copyPolls && !changed; ++poll) {
-        if (stop.stop_requested()) {
-            giveUp();
-            co_return std::nullopt;
-        }
-        co_await driver->sleep(Host::copyPollMilliseconds, stop);
-        if (!driver->isFrontmostOther(app)) {
-            giveUp();
-            co_return std::nullopt;
-        }
+        co_await driver->sleep(Host::copyPollMilliseconds, std::stop_token());
+        left = left || !driver->isFrontmostOther(app);
         changed = driver->pasteboardChangeCount() != baseline;
     }
-    if (changed || driver->pasteboardChangeCount() != baseline) {
-        copied = driver->pasteboardString();
+    std::optional<std::u16string> copied;
+    if ((changed || driver->pasteboardChangeCount() != baseline) && !left) {
+        copied = co_await driver->pasteboardString();
     }
-    driver->restorePasteboard(saved);
+    if (own) {
+        driver->restorePasteboardAfterCopy(*saved, copied);
+    } else {
+        driver->putBackPasteboard(*saved);
+    }
+    if (left || stop.stop_requested()) {
+        co_return std::nullopt;
+    }
     co_return copied;
 }
 
@@ -208,6 +221,7 @@ struct PreparedSelection {
     std::optional<Token> elementToken;
     bool canAttemptAccessibilityWrite = false;
     bool canAttemptPaste = false;
+    bool copied = false;  // a copy probe sent Ctrl+C
 };
 
 // Up to 8 checks, 25 ms apart, each with the target in front, that the element's selection reads
@@ -259,8 +273,9 @@ QCoro::Task<bool> verifyValue(Driver driver, Token token, std::u16string correct
     co_return false;
 }
 
-QCoro::Task<PreparedSelection> prepareSelection(QNQuickFixHostSession session, Driver driver,
-                                                std::stop_token stop) {
+QCoro::Task<PreparedSelection> prepareSelection(
+    QNQuickFixHostSession session, Driver driver,
+    std::shared_ptr<const QNModelPasteboardSnapshot> saved, std::stop_token stop) {
     Token token = session.elementToken;
     // Whatever has the focus now receives the chords: never a terminal or a secure field.
     bool chordsAllowed = true;
@@ -312,10 +327,10 @@ QCoro::Task<PreparedSelection> prepareSelection(QNQuickFixHostSession session, D
     // overwrite or duplicate text of the user's.
     bool selectionIsOriginal = false;
     if (chordsAllowed) {
-        selectionIsOriginal =
-            co_await copyCapture(driver, session.app, false, stop) == std::optional(original);
+        selectionIsOriginal = co_await copyCapture(driver, session.app, false, stop, saved) ==
+                              std::optional(original);
     }
-    co_return PreparedSelection{token, false, selectionIsOriginal};
+    co_return PreparedSelection{token, false, selectionIsOriginal, chordsAllowed};
 }
 
 // The corrected text stays on the clipboard; the user's contents come back later.
@@ -417,6 +432,11 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         co_return Result::failed(Failure::secureInput);
     }
 
+    // Saved before the target is brought to the front: the save lets the program's events run
+    // (its own panel among them), which must not happen between the target coming to the front
+    // and the write.
+    const auto saved =
+        std::make_shared<const QNModelPasteboardSnapshot>(co_await driver->capturePasteboard());
     bool activationAccepted = false;
     if (session.app.pid != driver->currentApplication().pid) {
         activationAccepted = driver->activate(session.app);
@@ -426,11 +446,19 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
                              : QNModelPasteboardSnapshot::frontmostPollsOtherwise;
     if (!co_await driver->waitForFrontmost(session.app, attempts, activationPollMilliseconds,
                                            stop)) {
-        // The pasteboard has not been borrowed yet.
+        driver->releasePasteboard(*saved);  // nothing was written
         co_return Result::failed(Failure::activateTarget);
     }
-    const auto saved = driver->capturePasteboard();
-    const auto prepared = co_await prepareSelection(session, driver, stop);
+    const auto prepared = co_await prepareSelection(session, driver, saved, stop);
+    // The user's contents back at the end; after a copy probe, watched for its copy landing
+    // late (the captured text is what it would carry).
+    const auto restore = [&] {
+        if (prepared.copied) {
+            driver->restorePasteboardAfterCopy(*saved, session.originalText);
+        } else {
+            driver->restorePasteboard(*saved);
+        }
+    };
 
     if (session.route == QNQuickFixRoute::nativeAppKit && prepared.canAttemptAccessibilityWrite) {
         const auto token = prepared.elementToken.value_or(session.elementToken);
@@ -441,15 +469,15 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
                 co_await verifyValue(driver, token, correctedText, std::move(before), selected,
                                      stop)) {
                 co_await driver->sleep(pauseAfterAccessibilityWrite, stop);
-                driver->restorePasteboard(saved);
+                restore();
                 co_return Result::committed(QNQuickFixReplacementMethod::accessibility);
             }
         }
     }
 
     // The user's contents could not be saved: the pasteboard is not borrowed.
-    if (!saved.complete || !driver->writePasteboardString(correctedText)) {
-        driver->restorePasteboard(saved);
+    if (!saved->complete() || !driver->writePasteboardString(correctedText)) {
+        restore();
         co_return Result::failed(Failure::pasteboardWriteFailed);
     }
     if (prepared.canAttemptPaste) {
@@ -460,11 +488,11 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
             driver->postPaste()) {
             co_await driver->sleep(pauseAfterPaste, std::stop_token());
             co_await driver->waitForPasteboardFetch();
-            driver->restorePasteboard(saved);
+            restore();
             co_return Result::committed(QNQuickFixReplacementMethod::paste);
         }
     }
-    co_return leaveOnClipboard(driver, std::move(manager), saved);
+    co_return leaveOnClipboard(driver, std::move(manager), *saved);
 }
 
 }  // namespace ravlin

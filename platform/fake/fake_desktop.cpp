@@ -185,6 +185,10 @@ void FakeDesktop::setPasteboardWritesFail(bool fail) {
     model_->pasteboardWritesFail = fail;
 }
 
+void FakeDesktop::setPasteboardOwnerSilent(bool silent) {
+    model_->pasteboardOwnerSilent = silent;
+}
+
 const std::vector<PostedKey>& FakeDesktop::postedKeys() const {
     return model_->posted;
 }
@@ -378,6 +382,26 @@ const std::vector<LogRecord>& FakeDesktop::logRecords() const {
 
 void FakeDesktop::setMisspelledWords(std::set<std::u16string> words) {
     model_->misspelledWords = std::move(words);
+}
+
+void FakeDesktop::setSessionBus(bool available) {
+    model_->sessionBus = available;
+}
+
+int FakeDesktop::accessibilitySwitchOns() const {
+    return model_->accessibilitySwitchOns;
+}
+
+void FakeDesktop::setReducesAnimations(bool reduces) {
+    model_->reducesAnimations = reduces;
+}
+
+void FakeDesktop::setCompositor(bool running) {
+    model_->compositor = running;
+}
+
+const std::vector<std::uint64_t>& FakeDesktop::windowsOnEveryDesktop() const {
+    return model_->windowsOnEveryDesktop;
 }
 
 }  // namespace ravlin::platform::fake

@@ -162,6 +162,8 @@ class FakeDesktop {
     void copyToPasteboard(std::vector<PasteboardItem> items);
     void copyToPasteboard(std::u16string_view text);
     void setPasteboardWritesFail(bool fail);
+    // The program that copied stops answering: the pasteboard reads as incomplete and empty.
+    void setPasteboardOwnerSilent(bool silent);
 
     // --- Keys
     [[nodiscard]] const std::vector<PostedKey>& postedKeys() const;
@@ -224,6 +226,15 @@ class FakeDesktop {
 
     // --- Spell checking: exactly these words (compared as written) are misspelled.
     void setMisspelledWords(std::set<std::u16string> words);
+
+    // --- The desktop session: its message bus (on by default), the desktop's accessibility
+    // switch (how often it was turned on), its reduce-animations switch, a compositor, and the
+    // windows kept on every virtual desktop.
+    void setSessionBus(bool available);
+    [[nodiscard]] int accessibilitySwitchOns() const;
+    void setReducesAnimations(bool reduces);
+    void setCompositor(bool running);
+    [[nodiscard]] const std::vector<std::uint64_t>& windowsOnEveryDesktop() const;
 
   private:
     std::shared_ptr<Model> model_;

@@ -263,7 +263,10 @@ class FakePasteboard final : public Pasteboard {
     explicit FakePasteboard(ModelPtr model) : model_(std::move(model)) {}
 
     std::int64_t changeCount() override { return model_->changeCount; }
-    std::vector<PasteboardItem> items() override { return model_->pasteboard; }
+    std::vector<PasteboardItem> items() override {
+        return model_->pasteboardOwnerSilent ? std::vector<PasteboardItem>{} : model_->pasteboard;
+    }
+    bool lastReadComplete() override { return !model_->pasteboardOwnerSilent; }
     std::int64_t clear() override { return model_->clearPasteboard(); }
     Status writeItems(const std::vector<PasteboardItem>& items) override {
         if (model_->pasteboardWritesFail) {
@@ -281,7 +284,9 @@ class FakePasteboard final : public Pasteboard {
         model_->ownWriteUnfetched = true;
         return {};
     }
-    std::optional<std::u16string> string() override { return model_->pasteboardString(); }
+    std::optional<std::u16string> string() override {
+        return model_->pasteboardOwnerSilent ? std::nullopt : model_->pasteboardString();
+    }
     bool lastWriteUnfetched() override { return model_->ownWriteUnfetched; }
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override {
         return model_->pasteboardObservers.add(std::move(onChange));
@@ -569,6 +574,27 @@ class FakeSpellChecker final : public SpellChecker {
 
 }  // namespace
 
+class FakeDesktopSession final : public DesktopSession {
+  public:
+    explicit FakeDesktopSession(ModelPtr model) : model_(std::move(model)) {}
+    bool hasSessionBus() override { return model_->sessionBus; }
+    bool switchAccessibilityOn() override {
+        if (!model_->sessionBus) {
+            return false;
+        }
+        ++model_->accessibilitySwitchOns;
+        return true;
+    }
+    bool reducesAnimations() override { return model_->reducesAnimations; }
+    bool hasCompositor() override { return model_->compositor; }
+    void showOnEveryDesktop(std::uint64_t window) override {
+        model_->windowsOnEveryDesktop.push_back(window);
+    }
+
+  private:
+    ModelPtr model_;
+};
+
 Seams makeSeams(const std::shared_ptr<Model>& model) {
     return Seams{
         .accessibility = std::make_shared<FakeAccessibility>(model),
@@ -584,6 +610,7 @@ Seams makeSeams(const std::shared_ptr<Model>& model) {
         .loginItem = std::make_shared<FakeLoginItem>(model),
         .systemLog = std::make_shared<FakeSystemLog>(model),
         .spellChecker = std::make_shared<FakeSpellChecker>(model),
+        .desktopSession = std::make_shared<FakeDesktopSession>(model),
     };
 }
 

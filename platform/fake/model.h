@@ -71,6 +71,8 @@ struct Model : std::enable_shared_from_this<Model> {
     std::vector<PasteboardItem> pasteboard;
     std::int64_t changeCount = 0;
     bool pasteboardWritesFail = false;
+    // The owner of what another program copied does not answer: nothing can be read.
+    bool pasteboardOwnerSilent = false;
     bool pasteboardNotificationPending = false;
     // This program's last write is on the pasteboard and no application has read it yet.
     bool ownWriteUnfetched = false;
@@ -106,6 +108,12 @@ struct Model : std::enable_shared_from_this<Model> {
     bool openURLFails = false;
     std::vector<LogRecord> log;
     std::set<std::u16string> misspelledWords;
+
+    bool sessionBus = true;
+    int accessibilitySwitchOns = 0;
+    bool reducesAnimations = false;
+    bool compositor = false;
+    std::vector<std::uint64_t> windowsOnEveryDesktop;
 
     // Lookups (nullptr when unknown).
     ElementNode* element(ElementRef ref);

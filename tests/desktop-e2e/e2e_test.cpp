@@ -368,10 +368,9 @@ class ComposerScenarios : public EndToEnd {
         // The triggers are registered once the coordinator has started.
         ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"))
             << program.errors().toStdString();
-        // Where the desktop has no tray the settings window and the running window open at
-        // start; they take the front once mapped, and a person uses another window only after
-        // they came up.
-        findInProgram(program.pid(), "filler", u"Settings", 5s);
+        // Where the desktop has no tray the running window opens at start; it takes the front
+        // once mapped, and a person uses another window only after it came up.
+        findInProgram(program.pid(), "push button", u"Quit", 5s);
         programInFront(program);
         pause(500ms);
     }
@@ -707,6 +706,18 @@ TEST_F(ComposerScenarios, EscapeKeepsTheDraftAndTheNextOpeningShowsIt) {
     ASSERT_TRUE(keyboard.tap("Escape"));
 }
 
+// Ctrl+comma in the Composer: the settings window comes to the front (the running window stays
+// behind it).
+TEST_F(ComposerScenarios, CtrlCommaInTheComposerBringsTheSettingsForward) {
+    ASSERT_TRUE(focus(*desktop.gtk, QStringLiteral("line")));
+    ASSERT_TRUE(openComposer());
+    ASSERT_TRUE(keyboard.chord("Control_L+comma"));
+    EXPECT_TRUE(findInProgram(program.pid(), "filler", u"Settings", kSettle));
+    EXPECT_TRUE(programInFront(program));
+    waitUntil([] { return false; }, 400ms);  // the window manager stacks it
+    screenshot(QStringLiteral("settings-from-the-composer"));
+}
+
 TEST_F(ComposerScenarios, ReturnOnAnEmptyComposerCommitsNothing) {
     const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
     ASSERT_TRUE(desktop.qt->command(QStringLiteral("text line untouched")));
@@ -875,10 +886,12 @@ TEST_F(OnlineScenarios, AFailingServiceFallsBackAndTheMenuShowsTheIssue) {
     ASSERT_TRUE(composerClosedInto(*desktop.qt));
     // The menu opens with the issue on its first line.
     ASSERT_TRUE(openMenu(program));
+    pause(200ms);  // the popup draws itself
     screenshot(QStringLiteral("menu-with-correction-issue"));
-    ASSERT_TRUE(keyboard.tap("Escape"));
-    // Its popup is not on the accessibility bus; the settings window, on screen since the
-    // start, says the same in its Correction pane.
+    // Its popup is not on the accessibility bus; the issue item, chosen from the keyboard, opens
+    // the settings' Correction pane, which says the same.
+    ASSERT_TRUE(keyboard.tap("Down"));
+    ASSERT_TRUE(keyboard.tap("Return"));
     EXPECT_TRUE(programShows(
         program,
         u"Cloud correction did not finish. Ravlin is using local correction when available."));
@@ -933,18 +946,21 @@ TEST_F(EndToEnd, AShortcutTakenByAnotherProgramIsReported) {
     ASSERT_TRUE(program.start());
     EXPECT_TRUE(program.waitForError("Hotkey registration FAILED"))
         << program.errors().toStdString();
-    // The settings window a tray-less start shows takes the front first.
-    findInProgram(program.pid(), "filler", u"Settings", 5s);
+    // The running window a tray-less start shows takes the front first.
+    findInProgram(program.pid(), "push button", u"Quit", 5s);
     EXPECT_NE(sessionLog(program).find("Hotkey registration failed"), std::string::npos);
     EXPECT_EQ(program.stop(), 0);
     expectNoSanitizerReport(program);
     endChild(holder);
 }
 
-// The settings window shows at start where there is no tray: each pane is chosen from its
-// toolbar and captured; then the menu from the running window (the tray's has a scenario of its
-// own).
+// The settings window comes from the running window's menu by its shortcut, Ctrl+comma; each
+// pane is chosen from its toolbar and captured; then the menu from the running window (the
+// tray's has a scenario of its own).
 TEST_F(ComposerScenarios, TheSettingsPanesAndTheRunningWindowsMenuAreCaptured) {
+    ASSERT_TRUE(openMenu(program));
+    ASSERT_TRUE(keyboard.chord("Control_L+comma"));
+    ASSERT_TRUE(findInProgram(program.pid(), "filler", u"Settings", kSettle));
     for (const auto* pane : {u"General", u"Shortcuts", u"Correction", u"About"}) {
         SCOPED_TRACE(text::toUtf8(pane));
         platform::ElementRef item;

@@ -41,6 +41,11 @@ QCoro::Task<> keep(QCoro::Task<QNPasteResult> task,
     *into = co_await std::move(task);
 }
 
+QCoro::Task<> keep(QCoro::Task<std::optional<std::u16string>> task,
+                   std::shared_ptr<std::optional<std::optional<std::u16string>>> into) {
+    *into = co_await std::move(task);
+}
+
 }  // namespace
 
 std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteResult> task) {
@@ -48,6 +53,13 @@ std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteResult> task) {
     auto running = keep(std::move(task), result);
     waitUntil([&] { return result->has_value(); }, 10s);
     return *result;
+}
+
+std::optional<std::u16string> runToEnd(QCoro::Task<std::optional<std::u16string>> task) {
+    auto result = std::make_shared<std::optional<std::optional<std::u16string>>>();
+    auto running = keep(std::move(task), result);
+    waitUntil([&] { return result->has_value(); }, 10s);
+    return result->value_or(std::nullopt);
 }
 
 TargetApp::TargetApp(std::string name, const QString& program, const QStringList& arguments)

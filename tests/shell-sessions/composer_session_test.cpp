@@ -101,9 +101,10 @@ TEST_F(ComposerSession, RefusedOpens) {
             expected = {"sid=- state=ignored trigger=hotkey reason=ravlin-document-focused"};
         } else {
             EXPECT_EQ(desktop.trustPrompts() - prompts, refusal == Refusal::neverTrusted);
-            EXPECT_EQ(desktop.openedURLs().back(),
-                      "x-apple.systempreferences:com.apple.preference.security?"
-                      "Privacy_Accessibility");
+            // The settings' General pane, with its Grant Access row; no other desktop's address.
+            EXPECT_TRUE(desktop.openedURLs().empty());
+            ASSERT_FALSE(settingsRequests->empty());
+            EXPECT_EQ(settingsRequests->back(), QNModelSettingsPane::general);
         }
         EXPECT_EQ(linesWith("sid=", before), expected);
         // The menu is not held back by a document window; a blocked open used a number up.
@@ -180,7 +181,7 @@ TEST_F(ComposerSession, AShortcutHeldAsAPersonHoldsItOpensBesideTheSelection) {
 }
 
 TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
-    enum class Fault { none, blank, noTarget, activation, keystroke };
+    enum class Fault { none, blank, noTarget, activation, keystroke, silentOwner };
     // Spaces round the text are the user's and are pasted as they are; counts are characters.
     const std::u16string typed = u" Je\u0301\U0001F44D\U0001F3FD ";
     for (const auto& [fault, last] : std::vector<std::pair<Fault, std::string>>{
@@ -189,6 +190,9 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
              {Fault::noTarget, "commit_failed reason=no-target-app"},
              {Fault::activation, "commit_failed reason=activate-target pasteboard_restore=success"},
              {Fault::keystroke,
+              "commit_failed reason=send-paste-keystroke pasteboard_restore=success"},
+             // The user's clipboard could not be saved: neither claimed nor cleared, and said.
+             {Fault::silentOwner,
               "commit_failed reason=send-paste-keystroke pasteboard_restore=success"},
          }) {
         SCOPED_TRACE(last);
@@ -206,11 +210,20 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
             desktop.setActivation(target.app.pid, platform::fake::Activation::refuse());
         }
         desktop.setKeySynthesisFails(fault == Fault::keystroke);
+        desktop.setPasteboardOwnerSilent(fault == Fault::silentOwner);
+        const auto changes = desktop.seams().pasteboard->changeCount();
         app->requestCommit();
         drive(10ms);
         app->requestCommit();  // a second Return while polishing
         drive(3s);
         desktop.setKeySynthesisFails(false);
+        desktop.setPasteboardOwnerSilent(false);
+        EXPECT_EQ(written("sid=s001 state=pasteboard_unsaved reason=owner-not-answering "
+                          "pasteboard_restore=untouched"),
+                  fault == Fault::silentOwner);
+        if (fault == Fault::silentOwner) {
+            EXPECT_EQ(desktop.seams().pasteboard->changeCount(), changes);
+        }
         desktop.setActivation(target.app.pid, platform::fake::Activation::immediately());
 
         EXPECT_EQ(lines().back(), "sid=s001 state=" + last);

@@ -159,7 +159,7 @@ TEST_F(PasteTest, ContentsThatCouldNotBeSavedAreNeitherBorrowedNorCleared) {
         QNModelFocusSnapshot::copySelectionViaPasteboard(targetSeams, editor, "AXTextField", {}));
     runUntil([&] { return copied->has_value(); });
     EXPECT_EQ(copied->value(), std::nullopt);
-    QNModelPasteboardSnapshot::capture(targetSeams).restore(*targetSeams.pasteboard);
+    captured(targetSeams).restore(*targetSeams.pasteboard);
     EXPECT_EQ(changeCountMoves(), 0);
     EXPECT_EQ(desktop.postedKeys().size(), keysBefore);
     EXPECT_EQ(clipboard(), u"user's secret");
@@ -293,7 +293,7 @@ TEST(PasteboardSnapshot, RoundTripsEveryItemWithItsTypesAndLeavesAnEmptyOneEmpty
     for (const auto& saved : {std::vector<Item>{rich, Item{}}, std::vector<Item>{}}) {
         TargetFixture f;
         f.desktop.copyToPasteboard(saved);
-        const auto snapshot = QNModelPasteboardSnapshot::capture(f.seams());
+        const auto snapshot = f.captured(f.seams());
         f.fakeSeams.pasteboard->clear();
         ASSERT_TRUE(f.fakeSeams.pasteboard->setString(u"corrected"));
         const auto before = f.fakeSeams.pasteboard->changeCount();

@@ -12,6 +12,11 @@ QCoro::Task<> keepPasteResult(QCoro::Task<QNPasteResult> task,
     *into = co_await std::move(task);
 }
 
+QCoro::Task<> keepSaved(QCoro::Task<QNModelPasteboardSnapshot> task,
+                        std::shared_ptr<std::optional<QNModelPasteboardSnapshot>> into) {
+    *into = co_await std::move(task);
+}
+
 QCoro::Task<> keepSnapshot(QCoro::Task<QNModelFocusSnapshot> task,
                            std::shared_ptr<std::optional<QNModelFocusSnapshot>> into) {
     *into = co_await std::move(task);
@@ -34,6 +39,13 @@ QCoro::Task<> keepCommit(QCoro::Task<QNQuickFixCommitResult> task,
 }
 
 }  // namespace
+
+std::shared_ptr<std::optional<QNModelPasteboardSnapshot>> start(
+    QCoro::Task<QNModelPasteboardSnapshot> task) {
+    auto result = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
+    keepSaved(std::move(task), result);
+    return result;
+}
 
 std::shared_ptr<std::optional<QNModelFocusSnapshot>> start(QCoro::Task<QNModelFocusSnapshot> task) {
     auto result = std::make_shared<std::optional<QNModelFocusSnapshot>>();
