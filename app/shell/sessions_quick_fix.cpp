@@ -80,7 +80,10 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
     if (!session) {
         QNQuickFixHUDKind kind = QNQuickFixHUDKind::noTarget;
         std::string reason = "no-target-text";
-        switch (QNServiceQuickFixHost::route(snapshot.appBundleID, snapshot.focusedRole)) {
+        // Secure input may be known without a focused element's role (the field last reported).
+        switch (snapshot.isSecureInput
+                    ? QNQuickFixRoute::secureInput
+                    : QNServiceQuickFixHost::route(snapshot.appBundleID, snapshot.focusedRole)) {
             case QNQuickFixRoute::terminal:
                 kind = QNQuickFixHUDKind::terminalRefused;
                 reason = "terminal-not-supported";

@@ -162,6 +162,10 @@ void FakeDesktop::setSecureInput(bool enabled) {
     model_->secureInput = enabled;
 }
 
+void FakeDesktop::setSecureInputFromFocus(bool fromFocus) {
+    model_->secureInputFromFocus = fromFocus;
+}
+
 void FakeDesktop::setScreens(std::vector<Screen> screens, std::size_t mainIndex) {
     model_->screens = std::move(screens);
     model_->mainScreen = mainIndex;

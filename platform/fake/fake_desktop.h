@@ -154,6 +154,11 @@ class FakeDesktop {
     void setTrusted(bool trusted);
     [[nodiscard]] int trustPrompts() const;
     void setSecureInput(bool enabled);
+    // Secure input as Linux tells it, where no flag says it: on while the front application's
+    // focused element is a password field (also the one it last reported while a grab hides
+    // it), off for another element it reports, unknown otherwise (no trust, no focused element,
+    // another element hidden by a grab). The flag above still turns it on.
+    void setSecureInputFromFocus(bool fromFocus);
     void setScreens(std::vector<Screen> screens, std::size_t mainIndex = 0);
     void setMouseLocation(Point location);
 

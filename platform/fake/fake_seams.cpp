@@ -363,7 +363,27 @@ class FakeWorkspace final : public Workspace {
 class FakeSecureInput final : public SecureInput {
   public:
     explicit FakeSecureInput(ModelPtr model) : model_(std::move(model)) {}
-    bool isSecureInputEnabled() override { return model_->secureInput; }
+    State state() override {
+        auto& model = *model_;
+        if (model.secureInput) {
+            return State::on;
+        }
+        if (!model.secureInputFromFocus) {
+            return State::off;
+        }
+        const auto* app = model.frontmost ? model.application(*model.frontmost) : nullptr;
+        const auto* focused = app != nullptr ? model.element(app->focused) : nullptr;
+        if (!model.trusted || focused == nullptr) {
+            return State::unknown;
+        }
+        const bool password = focused->spec.role == ax::secureTextFieldRole ||
+                              focused->spec.subrole == ax::secureTextFieldRole;
+        if (password) {
+            return State::on;
+        }
+        // Hidden by a grab, the field last reported proves only a password field.
+        return model.focusHiddenByGrab ? State::unknown : State::off;
+    }
 
   private:
     ModelPtr model_;

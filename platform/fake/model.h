@@ -64,6 +64,7 @@ struct Model : std::enable_shared_from_this<Model> {
     int trustPrompts = 0;
     CallbackList<bool> trustObservers;
     bool secureInput = false;
+    bool secureInputFromFocus = false;
     std::vector<Screen> screens;
     std::size_t mainScreen = 0;
     Point mouse{720, 450};

@@ -134,13 +134,13 @@ TEST_P(DesktopTest, PasswordFieldIsSecureAndNeverRead) {
     const auto field = desktop.focus(app, "password");
     ASSERT_TRUE(field);
     EXPECT_EQ(platform::textAttribute(accessibility, field, ax::role), u"AXSecureTextField");
-    EXPECT_TRUE(desktop.seams.secureInput->isSecureInputEnabled());
+    EXPECT_EQ(desktop.seams.secureInput->state(), platform::SecureInput::State::on);
     EXPECT_EQ(accessibility.attribute(field, ax::value).code(), ErrorCode::notPermitted);
     EXPECT_EQ(accessibility.attribute(field, ax::selectedText).code(), ErrorCode::notPermitted);
     EXPECT_EQ(accessibility.isAttributeSettable(field, ax::value).toOptional(), false);
 
     ASSERT_TRUE(desktop.focus(app, "line"));
-    EXPECT_FALSE(desktop.seams.secureInput->isSecureInputEnabled());
+    EXPECT_EQ(desktop.seams.secureInput->state(), platform::SecureInput::State::off);
 }
 
 TEST_P(DesktopTest, CopyChordMovesTheChangeCountAndAFetchDoesNot) {
@@ -319,7 +319,8 @@ TEST(DesktopAccessibility, OwnWindowInFrontAnswersAtOnce) {
     EXPECT_EQ(focused.code(), ErrorCode::notFound);
     // Asking our own accessibles would have cost the whole call limit.
     EXPECT_LT(elapsed, platform::AtspiAccessibility::callTimeout);
-    EXPECT_FALSE(desktop.seams.secureInput->isSecureInputEnabled());
+    // Nothing of ours is asked, so nothing tells.
+    EXPECT_EQ(desktop.seams.secureInput->state(), platform::SecureInput::State::unknown);
 }
 
 TEST(DesktopAccessibility, TrustedWhileTheDesktopSwitchIsOn) {
