@@ -841,6 +841,81 @@ TEST_F(ComposerScenarios, APasswordFieldIsRefused) {
     EXPECT_EQ(refusals, 2u) << log;
 }
 
+// How often `text` stands in `log`.
+std::size_t occurrences(const std::string& log, std::string_view text) {
+    std::size_t count = 0;
+    for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// A passphrase typed into a password field as a person types one: keys held 40-70 ms, a pause
+// before each word that starts with "ee" (one short, one past the double tap's idle time). The
+// typed double tap never acts there: the field holds exactly what was typed and got no
+// BackSpace (the targets say what their password fields hold and which keys they get), no
+// Composer opens, and the session log says why for each pair. The same in a GTK entry still
+// opens the Composer and takes both taps back.
+TEST_F(ComposerScenarios, TypedPairsLeaveAPasswordFieldAsTyped) {
+    const auto typePassphrase = [&] {
+        return keyboard.type(u"my ") && (pause(800ms), keyboard.type(u"eel is green see ")) &&
+               (pause(2500ms), keyboard.type(u"eeyore")) && keyboard.waitForRelease();
+    };
+    for (TargetApp* app : {desktop.gtk.get(), desktop.qt.get()}) {
+        SCOPED_TRACE(app->name());
+        ASSERT_TRUE(app->command(QStringLiteral("text password")));
+        ASSERT_TRUE(focus(*app, QStringLiteral("password")));
+        ASSERT_TRUE(typePassphrase());
+        EXPECT_FALSE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 800ms))
+            << "the Composer opened over the password field";
+        EXPECT_TRUE(app->printed(QStringLiteral("password: my eel is green see eeyore")));
+        EXPECT_FALSE(app->printed(QStringLiteral("password key: BackSpace")));
+    }
+
+    ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text line")));
+    const auto line = focus(*desktop.gtk, QStringLiteral("line"));
+    ASSERT_TRUE(line);
+    ASSERT_TRUE(keyboard.type(u"my "));
+    pause(800ms);
+    ASSERT_TRUE(keyboard.type(u"ee"));
+    EXPECT_TRUE(programInFront(program) &&
+                waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, kSettle))
+        << "no Composer after the double tap in the GTK entry";
+    ASSERT_TRUE(keyboard.tap("Escape"));
+    ASSERT_TRUE(composerClosedInto(*desktop.gtk));
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(line) == u"my "; }))
+        << text::toUtf8(desktop.value(line));
+
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=ignored trigger=double-tap reason=password-field"), 4u)
+        << log;
+}
+
+// Super+E held as people hold it over a GTK and a Qt password field: refused every time with
+// the blocked line; no Composer, no copy chord reaches the field, the clipboard never changes
+// hands.
+TEST_F(ComposerScenarios, SuperEOverAPasswordFieldIsRefusedEveryTime) {
+    ClipboardWatch clipboard;
+    std::size_t presses = 0;
+    for (TargetApp* app : {desktop.gtk.get(), desktop.qt.get()}) {
+        SCOPED_TRACE(app->name());
+        ASSERT_TRUE(focus(*app, QStringLiteral("password")));
+        for (const auto hold : {80ms, 150ms, 300ms}) {
+            SCOPED_TRACE(std::to_string(hold.count()) + " ms");
+            ASSERT_TRUE(keyboard.chord("Super_L+e", hold));
+            ++presses;
+            EXPECT_FALSE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 800ms))
+                << "the Composer opened over the password field";
+        }
+        EXPECT_FALSE(app->printed(QStringLiteral("password key: Ctrl+c")));
+    }
+    EXPECT_EQ(clipboard.changes(), 0) << "the clipboard changed hands";
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=blocked trigger=hotkey"), presses) << log;
+    EXPECT_EQ(occurrences(log, "secure_input=true reason=secure-input"), presses) << log;
+    EXPECT_EQ(occurrences(log, "state=opened"), 0u) << log;
+}
+
 TEST_F(ComposerScenarios, ATargetSwitchedAwayBeforeCommitLosesNothing) {
     const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
     ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text line first")));

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # A GTK 3 window for the desktop tests: a single-line field, a password field, a read-only
-# field and a multi-line field. Prints "<field>: <text>" whenever a text changes and obeys lines
-# on standard input:
+# field and a multi-line field. Prints "<field>: <text>" whenever a text changes (the password
+# field's too), "password key: <key>" for each key press the password field gets ("e",
+# "BackSpace", "Ctrl+c"), and obeys lines on standard input:
 #   focus <line|password|readonly|area>    give that field the keyboard focus
 #   select <start> <end>                   select in the focused field (GTK offsets: code points)
 #   text <field> <words...>                replace that field's text ("\n" is a line break)
@@ -12,7 +13,7 @@ import sys
 import gi
 
 gi.require_version('Gtk', '3.0')
-from gi.repository import GLib, Gtk  # noqa: E402
+from gi.repository import Gdk, GLib, Gtk  # noqa: E402
 
 window = Gtk.Window(title='gtk-target')
 window.set_default_size(500, 300)
@@ -40,6 +41,17 @@ def say(text):
 
 
 line.connect('changed', lambda e: say('line: ' + e.get_text()))
+password.connect('changed', lambda e: say('password: ' + e.get_text()))
+
+
+def password_key(widget, event):
+    name = Gdk.keyval_name(Gdk.keyval_to_lower(event.keyval)) or '?'
+    control = event.state & Gdk.ModifierType.CONTROL_MASK
+    say('password key: ' + ('Ctrl+' if control else '') + name)
+    return False
+
+
+password.connect('key-press-event', password_key)
 buffer = area.get_buffer()
 buffer.connect('changed', lambda b: say(
     'area: ' + b.get_text(b.get_start_iter(), b.get_end_iter(), True).replace('\n', '\\n')))
