@@ -111,7 +111,7 @@ TEST_F(ManagerTest, AnyBorrowerWithinTheMinuteGetsTheUsersOwnContentsBack) {
     desktop.setFrontmost(editorPid);
     auto pasted = start(QNModelPasteboardSnapshot::paste(seams(manager), u"draft", editor, {}));
     executor->advance(2s);
-    EXPECT_EQ(*pasted, QNPasteResult::pasted);
+    EXPECT_EQ(pasted->value().result, QNPasteResult::pasted);
     EXPECT_EQ(desktop.value(field), u"draft");
     EXPECT_EQ(clipboard(), u"mine");
     expectIdle();
