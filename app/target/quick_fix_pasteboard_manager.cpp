@@ -174,8 +174,8 @@ void QNQuickFixPasteboardManager::restorePending() {
     if (pendingSnapshot_) {
         pendingSnapshot_->restore(*pasteboard_);
     }
-    pendingSnapshot_.reset();
-    pendingTask_.reset();
+    // Restored before its time (the program leaving): the countdown ends at once.
+    cancelPendingRestore();
 }
 
 QCoro::Task<> QNQuickFixPasteboardManager::countdown(
