@@ -33,6 +33,15 @@ namespace ax = platform::ax;
 
 constexpr auto kSettle = 5s;  // how long a result may take to show
 
+// How often `part` stands in `text`.
+std::size_t occurrences(const std::string& text, std::string_view part) {
+    std::size_t found = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++found;
+    }
+    return found;
+}
+
 // What stderr must never hold, whatever the scenario.
 void expectNoSanitizerReport(RavlinProgram& program) {
     for (const char* report :
@@ -644,12 +653,7 @@ TEST_F(ComposerScenarios, APasswordFieldIsRefused) {
         EXPECT_EQ(service.requestCount(), 0u);
     }
     const std::string log = sessionLog(program);
-    std::size_t refusals = 0;
-    for (auto at = log.find("reason=secure-input"); at != std::string::npos;
-         at = log.find("reason=secure-input", at + 1)) {
-        ++refusals;
-    }
-    EXPECT_EQ(refusals, 2u) << log;
+    EXPECT_EQ(occurrences(log, "reason=secure-input"), 2u) << log;
 }
 
 TEST_F(ComposerScenarios, ATargetSwitchedAwayBeforeCommitLosesNothing) {
@@ -888,12 +892,7 @@ TEST_F(ComposerScenarios, ACommitIntoATerminalRunningCatReachesItsFileExactly) {
         EXPECT_EQ(terminal.written().toStdString(), "The end");
     }
     const std::string log = sessionLog(program);
-    std::size_t committed = 0;
-    for (auto at = log.find("state=committed method=paste"); at != std::string::npos;
-         at = log.find("state=committed method=paste", at + 1)) {
-        ++committed;
-    }
-    EXPECT_EQ(committed, 2u) << log;
+    EXPECT_EQ(occurrences(log, "state=committed method=paste"), 2u) << log;
 }
 
 // A window that takes no key at all: the paste chord goes nowhere, and nothing is reported as
