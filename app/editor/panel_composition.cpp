@@ -1,11 +1,13 @@
 #include "app/editor/panel_composition.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -74,12 +76,30 @@ void QNPanelComposition::positionNear(const std::optional<platform::Rect>& ancho
 }
 
 void QNPanelComposition::makeKeyAndOrderFront() {
+    shown_.start();
     if (!isVisible() && onWillShow) {
         onWillShow();
     }
+    activate();
+}
+
+void QNPanelComposition::activate() {
     show();
     raise();
     activateWindow();
+}
+
+void QNPanelComposition::settleResign() {
+    if (!resignHandler || !isVisible() || isActiveWindow()) {
+        return;  // closed meanwhile, or the keyboard came back
+    }
+    const QWidget* active = QApplication::activeWindow();
+    if (active != nullptr && active != this && shown_.isValid() &&
+        shown_.elapsed() < ownWindowGrace.count()) {
+        activate();
+        return;
+    }
+    resignHandler();
 }
 
 void QNPanelComposition::orderOut() {
@@ -113,7 +133,7 @@ bool QNPanelComposition::event(QEvent* event) {
     switch (event->type()) {
         case QEvent::WindowDeactivate:
             if (resignHandler) {
-                resignHandler();
+                QTimer::singleShot(resignSettle, this, [this] { settleResign(); });
             }
             break;
         case QEvent::ShortcutOverride: {

@@ -6,8 +6,10 @@
 // callbacks the host installs. Geometry is worked out in y-up screen coordinates
 // (panel_geometry.h) and converted at the window's edge.
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -31,7 +33,15 @@ class QNPanelComposition final : public QWidget {
     [[nodiscard]] double panelMinHeight() const { return panelMinHeight_; }
     void setPanelMinHeight(double height);
 
+    // Called when the panel has stopped being the active window for good: a deactivation is
+    // looked at again `resignSettle` later, and counts only if the panel has not got the
+    // keyboard back meanwhile (X hands it away and back around key grabs and mapping). In the
+    // first `ownWindowGrace` after the panel showed, a window of this program that took the
+    // keyboard by itself (one shown at start-up is activated once it is mapped, however late)
+    // is not the person leaving: the panel takes the keyboard back.
     std::function<void()> resignHandler;
+    static constexpr auto resignSettle = std::chrono::milliseconds(50);
+    static constexpr auto ownWindowGrace = std::chrono::milliseconds(1000);
     std::function<void()> onDismissKey;
     std::function<void()> onCommitKey;
     // Ctrl+comma: shows the settings window with its pane unchanged.
@@ -76,11 +86,14 @@ class QNPanelComposition final : public QWidget {
 
   private:
     void updateMask();
+    void settleResign();
+    void activate();
 
     std::shared_ptr<platform::Screens> screens_;
     double panelMinHeight_ = M::panelInitialMinHeight;
     QPointer<QWidget> container_;
     bool cutsCorners_ = false;
+    QElapsedTimer shown_;
 };
 
 }  // namespace ravlin

@@ -110,7 +110,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
     }
 
     self->logSystem(platform::LogLevel::notice, "openPanel: capturing focus snapshot");
-    auto capture = QNModelFocusSnapshot::capture(targetSeams(*self), {});
+    auto capture = QNModelFocusSnapshot::capture(targetSeams(*self), {}, trigger == "hotkey");
     self.reset();
     const QNModelFocusSnapshot snapshot = co_await capture;
     self = weak.lock();

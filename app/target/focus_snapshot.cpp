@@ -421,8 +421,12 @@ QNModelFocusSnapshot QNModelFocusSnapshot::applyingCopiedSelection(
 }
 
 QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::capture(TargetSeams seams,
-                                                                std::stop_token stop) {
+                                                                std::stop_token stop,
+                                                                bool afterShortcut) {
     auto snapshot = captureNow(seams);
+    if (afterShortcut && !snapshot.hasFocusedElement() && seams.hotKeys) {
+        snapshot = co_await captureAfterKeyRelease(seams, std::move(snapshot), stop);
+    }
     if (snapshot.isSecureInput) {
         co_return snapshot;
     }
@@ -442,6 +446,32 @@ QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::capture(TargetSeams seam
         }
     }
     co_return snapshot;
+}
+
+QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::captureAfterKeyRelease(
+    TargetSeams seams, QNModelFocusSnapshot first, std::stop_token stop) {
+    auto& executor = *seams.executor;
+    const auto hotKeys = seams.hotKeys;
+    std::optional<QNModelFocusSnapshot> found;
+    const auto readFocused = [&seams, &found] {
+        found = captureNow(seams);
+        return found->hasFocusedElement();
+    };
+    // The application may be about to show its focus again (a grab given back at the press).
+    if (co_await waitUntil(executor, readFocused, focusReturnPollInterval, focusSettleLimit,
+                           stop)) {
+        co_return std::move(*found);
+    }
+    // Held: the grab may keep the focus from the application until the key is up.
+    if (!co_await waitUntil(
+            executor, [hotKeys] { return !hotKeys->isHeld(); }, keyReleasePollInterval,
+            keyReleaseLimit, stop)) {
+        co_return found ? std::move(*found) : std::move(first);
+    }
+    // The application takes its focus back as it sees the grab end.
+    (void)co_await waitUntil(executor, readFocused, focusReturnPollInterval, focusReturnLimit,
+                             stop);
+    co_return found ? std::move(*found) : std::move(first);
 }
 
 QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copySelectionViaPasteboard(

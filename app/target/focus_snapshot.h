@@ -92,6 +92,15 @@ struct QNModelFocusSnapshot {
     static constexpr auto probeReadInterval = std::chrono::milliseconds(30);
     static constexpr int probeReads = 5;
     static constexpr char16_t probeCharacter = u'\u200B';
+    // While the Composer shortcut's key is down, its grab may keep the frontmost application
+    // from reporting its focus, and a moment after it is up the application may not have taken
+    // its focus back yet: the reading is made again once the key is up (waited for this long at
+    // most) and while the application takes its focus back.
+    static constexpr auto focusSettleLimit = std::chrono::milliseconds(50);
+    static constexpr auto keyReleaseLimit = std::chrono::milliseconds(1000);
+    static constexpr auto keyReleasePollInterval = std::chrono::milliseconds(5);
+    static constexpr auto focusReturnLimit = std::chrono::milliseconds(250);
+    static constexpr auto focusReturnPollInterval = std::chrono::milliseconds(10);
 
     // --- The synchronous reading
     [[nodiscard]] static QNModelFocusSnapshot captureNow(const TargetSeams& seams);
@@ -132,8 +141,15 @@ struct QNModelFocusSnapshot {
                                                     const QNScreenLayout& layout);
 
     // --- The capture with its fallbacks
+    // `afterShortcut`: started by the Composer shortcut's press.
     [[nodiscard]] static QCoro::Task<QNModelFocusSnapshot> capture(TargetSeams seams,
-                                                                   std::stop_token stop);
+                                                                   std::stop_token stop,
+                                                                   bool afterShortcut = false);
+    // The reading once the application shows its focus again: at once, else once a held
+    // shortcut key has gone up; each wait bounded, `first` when the key never does.
+    [[nodiscard]] static QCoro::Task<QNModelFocusSnapshot> captureAfterKeyRelease(
+        TargetSeams seams, QNModelFocusSnapshot first, std::stop_token stop);
+    [[nodiscard]] bool hasFocusedElement() const { return focusedRole.has_value(); }
     [[nodiscard]] bool needsCopyFallback() const;
     // Ctrl+C into `target` and the copied text, the user's pasteboard put back on every path
     // once saved. Never into a terminal (`focusedRole` with the target's identity): Ctrl+C there

@@ -12,6 +12,7 @@ TargetSeams TargetSeams::from(const platform::Seams& seams, std::shared_ptr<Exec
                        .workspace = seams.workspace,
                        .secureInput = seams.secureInput,
                        .screens = seams.screens,
+                       .hotKeys = seams.hotKeys,
                        .executor = std::move(executor),
                        .pasteboardManager = std::move(manager)};
 }

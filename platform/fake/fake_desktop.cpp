@@ -275,6 +275,33 @@ void FakeDesktop::setKeyboardLayout(std::map<std::uint32_t, std::u16string> layo
     model_->layout = std::move(layout);
 }
 
+bool FakeDesktop::holdHotKey(KeyChord chord) {
+    auto& model = *model_;
+    if (model.pendingFocusReturn != 0) {
+        model.executor->cancel(model.pendingFocusReturn);
+        model.pendingFocusReturn = 0;
+    }
+    model.hotKeyHeld = true;
+    model.focusHiddenByGrab = true;
+    return pressHotKey(chord);
+}
+
+void FakeDesktop::releaseHotKey() {
+    auto& model = *model_;
+    if (!model.hotKeyHeld) {
+        return;
+    }
+    model.hotKeyHeld = false;
+    model.pendingFocusReturn = model.schedule(model.focusReturnAfterGrab, [](Model& model) {
+        model.pendingFocusReturn = 0;
+        model.focusHiddenByGrab = false;
+    });
+}
+
+void FakeDesktop::setFocusReturnAfterGrab(std::chrono::milliseconds focusReturn) {
+    model_->focusReturnAfterGrab = focusReturn;
+}
+
 bool FakeDesktop::pressHotKey(KeyChord chord) {
     std::vector<std::function<void()>> callbacks;
     for (const auto& registration : model_->hotKeys) {

@@ -192,8 +192,15 @@ class FakeDesktop {
 
     // --- Hot keys and taps
     // Presses a registered hot key: true when one was registered for the chord (its callback
-    // ran).
+    // ran). In zero time: the key is up again at once.
     bool pressHotKey(KeyChord chord);
+    // A person's press: the key goes down (the callback runs) and stays down until
+    // releaseHotKey. Meanwhile the desktop holds the keyboard for the hot key, and no
+    // application reports a focused element (as GTK and Qt answer over X11 while a key grab
+    // lasts); the frontmost application reports it again `focusReturn` after the release.
+    bool holdHotKey(KeyChord chord);
+    void releaseHotKey();
+    void setFocusReturnAfterGrab(std::chrono::milliseconds focusReturn);
     // Another program holds the chord: registering it fails.
     void reserveHotKey(KeyChord chord);
     // Chords with the Fn modifier cannot be registered (as on X11).

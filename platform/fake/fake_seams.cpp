@@ -65,7 +65,8 @@ class FakeAccessibility final : public Accessibility {
                 return noValue(name);
             }
             const auto* app = model_->application(*model_->frontmost);
-            if (app == nullptr || !app->spec.reportsFocusSystemWide || !app->focused) {
+            if (app == nullptr || !app->spec.reportsFocusSystemWide || !app->focused ||
+                model_->focusHiddenByGrab) {
                 return noValue(name);
             }
             return AttributeValue(app->focused);
@@ -229,7 +230,7 @@ class FakeAccessibility final : public Accessibility {
             }
         }
         if (app != nullptr && node.ref == app->element) {
-            if (name == ax::focusedUIElement && app->focused) {
+            if (name == ax::focusedUIElement && app->focused && !model_->focusHiddenByGrab) {
                 return AttributeValue(app->focused);
             }
             if (name == ax::windows) {
@@ -425,6 +426,8 @@ class FakeHotKeys final : public HotKeys {
             }
         });
     }
+
+    [[nodiscard]] bool isHeld() const override { return model_->hotKeyHeld; }
 
   private:
     ModelPtr model_;

@@ -100,6 +100,12 @@ struct Model : std::enable_shared_from_this<Model> {
     std::uint64_t nextHotKeySerial = 1;
     std::vector<KeyChord> reservedHotKeys;
     bool hotKeysRefuseFunctionKey = false;
+    // A hot key's key is down: the desktop holds the keyboard for this program meanwhile.
+    bool hotKeyHeld = false;
+    // While set, no application reports a focused element (the toolkits' answer to a grab).
+    bool focusHiddenByGrab = false;
+    std::chrono::milliseconds focusReturnAfterGrab{10};
+    Executor::TaskID pendingFocusReturn = 0;
 
     bool keychainAvailable = true;
     std::optional<ErrorCode> keychainFailure;

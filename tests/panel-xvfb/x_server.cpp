@@ -51,6 +51,19 @@ void setInputFocus(unsigned long window) {
     XSync(display, False);
 }
 
+unsigned long createForeignWindow() {
+    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 900, 700, 200,
+                                              100, 0, 0, 0);
+    XMapWindow(display, window);
+    XSync(display, False);
+    return window;
+}
+
+void destroyWindow(unsigned long window) {
+    XDestroyWindow(display, window);
+    XSync(display, False);
+}
+
 void ownSelection(const char* name, const char* property,
                   const std::vector<std::uint8_t>& bytes) {
     const Window owner = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0,

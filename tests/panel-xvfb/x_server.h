@@ -17,6 +17,9 @@ void close();
 QRect geometry(unsigned long window);
 unsigned long inputFocus();
 void setInputFocus(unsigned long window);
+// A mapped window of another X client (this connection's), 200 x 100 at (900, 700).
+unsigned long createForeignWindow();
+void destroyWindow(unsigned long window);
 
 // Stands in for a desktop service: a window of this connection owns the selection `name`
 // (e.g. "_NET_WM_CM_S0"), with `property` set on it to `bytes` (format 8, its own type) when

@@ -184,6 +184,48 @@ TEST(PanelOnX, OpensByTheCaretWhereTheServerPutsIt) {
     }
 }
 
+// The keyboard going to another window of this program in the first moment after the panel
+// showed (as a window shown at start-up does once it is mapped) is not the person leaving: the
+// panel takes it back. Another program's window taking it, or one of ours later on, is.
+TEST(PanelOnX, ResignsOnlyWhenThePersonLeftIt) {
+    ASSERT_TRUE(environment->opened);
+    QNPanelComposition panel(std::make_shared<QtScreens>());
+    int resigned = 0;
+    panel.resignHandler = [&] { ++resigned; };
+    const auto panelWindow = (unsigned long)panel.winId();
+    const auto keyboardAt = [](unsigned long window) {
+        return QTest::qWaitFor([&] { return xserver::inputFocus() == window; }, 2000);
+    };
+    const auto settled = QNPanelComposition::resignSettle + 500ms;  // Qt's own wait included
+    QWidget own;
+    own.resize(200, 100);
+    own.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&own));
+
+    panel.makeKeyAndOrderFront();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    ASSERT_TRUE(keyboardAt(panelWindow));
+    own.activateWindow();
+    QTest::qWait(int(settled.count()));
+    EXPECT_EQ(resigned, 0);
+    EXPECT_TRUE(keyboardAt(panelWindow));
+
+    const auto foreign = xserver::createForeignWindow();
+    xserver::setInputFocus(foreign);
+    QTest::qWait(int(settled.count()));
+    EXPECT_EQ(resigned, 1);
+
+    panel.makeKeyAndOrderFront();
+    xserver::setInputFocus(panelWindow);  // (the foreign window's focus is newer than Qt's time)
+    ASSERT_TRUE(keyboardAt(panelWindow));
+    QTest::qWait(int(QNPanelComposition::ownWindowGrace.count()));
+    // Qt's own activation would carry a time older than the focus set above, and X ignores it.
+    xserver::setInputFocus((unsigned long)own.winId());
+    QTest::qWait(int(settled.count()));
+    EXPECT_EQ(resigned, 2);
+    xserver::destroyWindow(foreign);
+}
+
 TEST(HeadsUpOnX, LeavesTheInputFocusWhereItWas) {
     Backdrop backdrop;
     QWidget other;

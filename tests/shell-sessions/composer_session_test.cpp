@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/target/focus_snapshot.h"
 #include "tests/shell-sessions/sessions_fixture.h"
 
 namespace ravlin::testing {
@@ -124,6 +125,59 @@ TEST_F(ComposerSession, TriggersInOneTurnOpenOneSession) {
     drive(1500ms);
     EXPECT_TRUE(app->isPanelOpen);
     EXPECT_EQ(app->panelSessionCounter, 1);
+}
+
+// While the shortcut's key is down the desktop holds the keyboard, and the field's application
+// reports no focus (as GTK and Qt do under X11's grab): the reading waits for the key to go up
+// and for the focus to come back, each wait bounded, and never borrows the clipboard for it.
+TEST_F(ComposerSession, AShortcutHeldAsAPersonHoldsItOpensBesideTheSelection) {
+    const platform::KeyChord shortcut{14, platform::modifier::command};
+    struct Case {
+        const char* name;
+        std::optional<std::chrono::milliseconds> hold;  // none: never released
+        std::chrono::milliseconds opensWithin;
+        std::string role;
+        std::string anchor;
+    };
+    for (const Case& c : {
+             Case{"tapped", 0ms, 5ms, "AXTextField", "caret"},
+             // (a press and release faster than the application takes its focus back)
+             Case{"tapped in no time", 1ms, 5ms + 10ms + 10ms, "AXTextField", "caret"},
+             Case{"held 80 ms", 80ms, 5ms + 10ms + 10ms, "AXTextField", "caret"},
+             Case{"held 300 ms", 300ms, 5ms + 10ms + 10ms, "AXTextField", "caret"},
+             // (after the bound, with the copy fallback's polls)
+             Case{"never released", std::nullopt, 500ms, "?", "mouse fallback"},
+         }) {
+        SCOPED_TRACE(c.name);
+        startApp();
+        openTarget(u"Hi teh cat", {3, 3});
+        const auto keys = desktop.postedKeys().size();
+        if (c.hold == 0ms) {
+            ASSERT_TRUE(desktop.pressHotKey(shortcut));
+        } else {
+            ASSERT_TRUE(desktop.holdHotKey(shortcut));
+            if (c.hold != 1ms) {
+                drive(c.hold.value_or(QNModelFocusSnapshot::keyReleaseLimit) - 10ms);
+                EXPECT_FALSE(app->isPanelOpen);
+            }
+            if (c.hold) {
+                desktop.releaseHotKey();
+            }
+        }
+        drive(c.opensWithin);
+        desktop.releaseHotKey();
+        EXPECT_TRUE(app->isPanelOpen);
+        ASSERT_EQ(linesWith("sid=s001 state=opened").size(), 1u);
+        EXPECT_NE(linesWith("sid=s001 state=opened")[0].find(" role=" + c.role + " "),
+                  std::string::npos);
+        EXPECT_EQ(linesWith("sid=s001 anchor: " + c.anchor).size(), 1u);
+        if (c.hold) {
+            // Nothing typed into the target: no copy, no probe.
+            EXPECT_EQ(desktop.postedKeys().size(), keys);
+        }
+        drive(1500ms);
+        app->dismissPanel("dismiss-key");
+    }
 }
 
 TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {

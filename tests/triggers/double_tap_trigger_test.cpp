@@ -185,6 +185,47 @@ TEST_F(DoubleTapTrigger, UnverifiedBoundaryIsReadThroughAccessibility) {
     }
 }
 
+// Where the tap only watches, the application gets each key as the tap does and inserts it a
+// moment later: the field is read once it shows both taps, within a bound.
+TEST_F(DoubleTapTrigger, AWatchedPairIsCheckedOnceTheFieldShowsIt) {
+    desktop.setTapsCanSwallow(false);
+    desktop.setFrontmost(watchedApp);
+    enum class Then { shown, neverShown, anotherKey, click };
+    for (const auto& [name, then, expected] : std::vector<std::tuple<const char*, Then, int>>{
+             {"the taps shown 40 ms after the pair", Then::shown, 1},
+             {"the taps never shown", Then::neverShown, 0},
+             {"a letter typed meanwhile", Then::anotherKey, 0},
+             {"a click meanwhile", Then::click, 0},
+         }) {
+        SCOPED_TRACE(name);
+        fires = 0;
+        const int deletes = deletesPosted();
+        const auto target = desktop.addElement(watchedWindow, {.value = u"a ", .selection = {2, 0}});
+        desktop.focus(target);
+        after(3000);
+        click();  // the boundary must be read
+        after(100);
+        press(kE, u"e");
+        after(100);
+        press(kE, u"e");
+        after(10);
+        if (then == Then::anotherKey) {
+            press(37, u"l");
+        } else if (then == Then::click) {
+            click();
+        }
+        after(30);
+        if (then != Then::neverShown) {
+            desktop.setValue(target, u"a ee", {4, 0});
+        }
+        after(QNTriggerDoubleTap::fieldWaitLimit.count() + 50);
+        EXPECT_EQ(fires, expected);
+        EXPECT_EQ(deletesPosted() - deletes, 2 * expected);
+        desktop.removeElement(target);
+        after(100);
+    }
+}
+
 TEST_F(DoubleTapTrigger, CursorMoverAndOwnWindowNeedVerification) {
     desktop.setValue(field, u"ab", {2, 0});
     after(3000);

@@ -144,6 +144,7 @@ TapVerdict QNTriggerDoubleTap::handleEvent(const InputEvent& event) {
         case InputEventType::otherMouseDown: {
             // A click may have moved the caret anywhere; also while suspended, times kept.
             std::lock_guard lock(stateLock_);
+            ++eventsSeen_;
             state_.atBoundary = true;
             state_.boundaryNeedsVerification = true;
             state_.lastWasTrigger = false;
@@ -187,6 +188,7 @@ TapVerdict QNTriggerDoubleTap::handleKeyDown(const InputEvent& event) {
 
     std::unique_lock lock(stateLock_);
     auto& s = state_;
+    ++eventsSeen_;
     if (s.isSuspended) {
         return TapVerdict::pass;
     }
@@ -225,12 +227,23 @@ TapVerdict QNTriggerDoubleTap::handleKeyDown(const InputEvent& event) {
     MatchTrace trace{kc, std::u16string(characters), dt, priorWasTrigger, priorAtBoundary, false};
 
     if (priorWasTrigger && windowOpen) {
-        if (s.armedTriggerNeedsVerification && !armedTapPassesAccessibilityCheck(characters)) {
+        if (s.armedTriggerNeedsVerification) {
+            // Until the field says otherwise the taps stand on no boundary.
             s.atBoundary = false;
             s.boundaryNeedsVerification = false;
             s.lastWasTrigger = false;
             s.armedTriggerNeedsVerification = false;
-            return TapVerdict::pass;
+            const auto events = eventsSeen_;
+            lock.unlock();
+            if (!seams_.keyTaps->canSwallow()) {
+                // The key is on its way to the application, which the field is read after.
+                postVerifiedFire(trace, events);
+                return TapVerdict::pass;
+            }
+            if (!armedTapPassesAccessibilityCheck(characters)) {
+                return TapVerdict::pass;
+            }
+            lock.lock();
         }
         s.atBoundary = true;
         s.boundaryNeedsVerification = true;
@@ -253,18 +266,113 @@ TapVerdict QNTriggerDoubleTap::handleKeyDown(const InputEvent& event) {
     return TapVerdict::pass;
 }
 
+void QNTriggerDoubleTap::postVerifiedFire(const MatchTrace& trace, std::uint64_t events) {
+    struct Pending {
+        MatchTrace trace;
+        std::uint64_t events = 0;
+        std::chrono::milliseconds waited{0};
+    };
+    auto pending = std::make_shared<Pending>(Pending{trace, events});
+    auto step = std::make_shared<std::function<void()>>();
+    std::weak_ptr<QNTriggerDoubleTap*> weak = self_;
+    *step = [weak, pending, weakStep = std::weak_ptr(step)] {
+        const auto self = weak.lock();
+        const auto again = weakStep.lock();
+        if (!self || !again) {
+            return;
+        }
+        auto& trigger = **self;
+        const std::u16string_view characters = pending->trace.characters;
+        {
+            // Another key or a click since the pair, or a session opened: the pair is history.
+            std::lock_guard lock(trigger.stateLock_);
+            if (trigger.state_.isSuspended || trigger.eventsSeen_ != pending->events) {
+                return;
+            }
+        }
+        if (!trigger.fieldShowsBothTaps(characters) && pending->waited < fieldWaitLimit) {
+            pending->waited += fieldPollInterval;
+            trigger.executor_->postAfter(fieldPollInterval, [again] { (*again)(); });
+            return;
+        }
+        if (!trigger.armedTapPassesAccessibilityCheck(characters)) {
+            return;
+        }
+        {
+            std::lock_guard lock(trigger.stateLock_);
+            if (trigger.state_.isSuspended || trigger.eventsSeen_ != pending->events) {
+                return;
+            }
+            trigger.state_.atBoundary = true;
+            trigger.state_.boundaryNeedsVerification = true;
+        }
+        auto fired = pending->trace;
+        fired.didFire = true;
+        trigger.postLog(fired);
+        trigger.postFire();
+    };
+    // Held by the posted tasks only: it goes with the last of them.
+    executor_->post([step] { (*step)(); });
+}
+
+std::set<std::u16string> QNTriggerDoubleTap::triggerCharacters() const {
+    std::lock_guard lock(stateLock_);
+    return state_.triggerCharacters;
+}
+
+bool QNTriggerDoubleTap::isTriggerText(const std::set<std::u16string>& triggers,
+                                       std::u16string_view text) {
+    const std::u16string unit(text);
+    return triggers.contains(unit) || triggers.contains(text::lowercased(unit));
+}
+
+std::optional<platform::ElementRef> QNTriggerDoubleTap::focusedElementElsewhere() const {
+    auto& accessibility = *seams_.accessibility;
+    const auto focused = QNQuickFixHostLiveDriver::copyAttribute(
+        accessibility, platform::ax::focusedUIElement, accessibility.systemWideElement());
+    if (!focused) {
+        return std::nullopt;
+    }
+    // Our own window in front: asking our own element would wait on this very thread.
+    if (const auto pid = accessibility.processID(*focused); !pid || *pid == ownPid_) {
+        return std::nullopt;
+    }
+    return focused;
+}
+
+bool QNTriggerDoubleTap::fieldShowsBothTaps(std::u16string_view characters) const {
+    auto& accessibility = *seams_.accessibility;
+    const auto triggers = triggerCharacters();
+    const auto focused = focusedElementElsewhere();
+    if (!focused) {
+        return false;
+    }
+    const auto range = QNQuickFixHostLiveDriver::selectedTextRange(accessibility, *focused);
+    const auto length = std::max<std::int64_t>(1, static_cast<std::int64_t>(characters.size()));
+    if (!range || range->length != 0 || range->location < 2 * length) {
+        return false;
+    }
+    const auto typed = accessibility.parameterizedAttribute(
+        *focused, platform::ax::stringForRange,
+        platform::AttributeValue(text::Utf16Range{range->location - 2 * length, 2 * length}));
+    const auto* pair = typed ? std::get_if<std::u16string>(&typed.value()) : nullptr;
+    if (pair == nullptr || pair->size() != static_cast<std::size_t>(2 * length)) {
+        return false;
+    }
+    const std::u16string_view both = *pair;
+    const auto half = static_cast<std::size_t>(length);
+    return isTriggerText(triggers, both.substr(0, half)) &&
+           isTriggerText(triggers, both.substr(half));
+}
+
 bool QNTriggerDoubleTap::armedTapPassesAccessibilityCheck(std::u16string_view characters) const {
+    const auto triggers = triggerCharacters();
     auto& accessibility = *seams_.accessibility;
     if (seams_.secureInput->isSecureInputEnabled() || !accessibility.isTrusted(false)) {
         return false;
     }
-    const auto focused = QNQuickFixHostLiveDriver::copyAttribute(
-        accessibility, platform::ax::focusedUIElement, accessibility.systemWideElement());
+    const auto focused = focusedElementElsewhere();
     if (!focused) {
-        return false;
-    }
-    // Our own window in front: asking our own element would wait on this very thread.
-    if (const auto pid = accessibility.processID(*focused); !pid || *pid == ownPid_) {
         return false;
     }
     const auto role = QNQuickFixHostLiveDriver::stringAttribute(accessibility, platform::ax::role,
@@ -294,11 +402,8 @@ bool QNTriggerDoubleTap::armedTapPassesAccessibilityCheck(std::u16string_view ch
             return std::u16string(
                 value->substr(static_cast<std::size_t>(at), static_cast<std::size_t>(length)));
         };
-        const auto isTrigger = [&](const std::u16string& text) {
-            return state_.triggerCharacters.contains(text) ||
-                   state_.triggerCharacters.contains(text::lowercased(text));
-        };
-        if (isTrigger(unit(caret - length)) && isTrigger(unit(caret - 2 * length))) {
+        if (isTriggerText(triggers, unit(caret - length)) &&
+            isTriggerText(triggers, unit(caret - 2 * length))) {
             caret -= length;
         }
     }

@@ -11,6 +11,7 @@
 //
 // Runs on the main sequence: the tap's handler, the coordinator's writes and every posted task.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,6 +36,11 @@ class QNTriggerDoubleTap {
     static constexpr const char* logCategory = "DoubleTap";
     // Characters read from an event, at most.
     static constexpr std::size_t maxEventCharacters = 8;
+    // Where the tap only watches, the field is read once it shows both taps (the application
+    // gets each key when the tap does, and takes a moment to insert it): looked at this often,
+    // for this long at most.
+    static constexpr auto fieldPollInterval = std::chrono::milliseconds(10);
+    static constexpr auto fieldWaitLimit = std::chrono::milliseconds(150);
 
     struct SharedState {
         std::uint32_t triggerKeyCode = 0;
@@ -90,8 +96,20 @@ class QNTriggerDoubleTap {
 
   private:
     platform::TapVerdict handleKeyDown(const platform::InputEvent& event);
-    // Under the lock.
+    // The one check of the focused field before a pair on an unverified boundary fires: a
+    // readable field, not a password, a caret, and a word boundary before the taps. Without
+    // the lock.
     bool armedTapPassesAccessibilityCheck(std::u16string_view characters) const;
+    // Whether the focused field shows both taps before its caret (the application has them).
+    bool fieldShowsBothTaps(std::u16string_view characters) const;
+    // The focused element, unless it is none or this program's own.
+    [[nodiscard]] std::optional<platform::ElementRef> focusedElementElsewhere() const;
+    [[nodiscard]] std::set<std::u16string> triggerCharacters() const;
+    [[nodiscard]] static bool isTriggerText(const std::set<std::u16string>& triggers,
+                                            std::u16string_view text);
+    // The watched pair on an unverified boundary: the check once the field shows the taps (or
+    // the wait is over), then the fire, unless another key came or the trigger was suspended.
+    void postVerifiedFire(const MatchTrace& trace, std::uint64_t events);
     static void resetBoundary(SharedState& state);
     void postLog(const MatchTrace& trace);
     void postFire();
@@ -104,6 +122,8 @@ class QNTriggerDoubleTap {
     std::optional<platform::KeyTap> eventTap_;
     mutable std::mutex stateLock_;
     SharedState state_;
+    // Key downs and clicks seen, under the lock: a pending check knows whether one came since.
+    std::uint64_t eventsSeen_ = 0;
     // Posted tasks hold this weakly: they do nothing once the trigger is gone.
     std::shared_ptr<QNTriggerDoubleTap*> self_;
 };
