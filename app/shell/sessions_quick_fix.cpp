@@ -274,13 +274,14 @@ void QNCoordinatorApp::SessionFlows::clearQuickFixAutoCommit(QNCoordinatorApp& a
 }
 
 void QNCoordinatorApp::SessionFlows::showQuickFixHUD(QNCoordinatorApp& app,
-                                                     QNQuickFixHUDKind kind) {
+                                                     QNQuickFixHUDKind kind,
+                                                     std::optional<std::string> title) {
     if (!app.quickFixHUD_) {
         app.quickFixHUD_ =
             std::make_shared<QNQuickFixHUDController>(app.env_.executor, app.env_.seams.screens,
                                                       app.env_.seams.desktopSession);
     }
-    app.quickFixHUD_->show(kind);
+    app.quickFixHUD_->show(kind, std::move(title));
 }
 
 }  // namespace ravlin

@@ -181,23 +181,49 @@ TEST_F(ComposerSession, AShortcutHeldAsAPersonHoldsItOpensBesideTheSelection) {
 }
 
 TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
-    enum class Fault { none, blank, noTarget, activation, keystroke, silentOwner };
+    enum class Fault {
+        none,
+        blank,
+        noTarget,
+        activation,
+        keystroke,
+        silentOwner,
+        pasteIgnored,
+        unknownTerminal
+    };
     // Spaces round the text are the user's and are pasted as they are; counts are characters.
     const std::u16string typed = u" Je\u0301\U0001F44D\U0001F3FD ";
-    for (const auto& [fault, last] : std::vector<std::pair<Fault, std::string>>{
-             {Fault::none, "committed method=paste pasteboard_restore=success"},
-             {Fault::blank, "commit_skipped reason=empty-text"},
-             {Fault::noTarget, "commit_failed reason=no-target-app"},
-             {Fault::activation, "commit_failed reason=activate-target pasteboard_restore=success"},
+    struct Case {
+        Fault fault;
+        std::string last;
+        std::optional<std::string> headsUp;  // the heads-up's title
+    };
+    for (const auto& [fault, last, headsUp] : std::vector<Case>{
+             {Fault::none, "committed method=paste pasteboard_restore=success", {}},
+             {Fault::blank, "commit_skipped reason=empty-text", {}},
+             {Fault::noTarget, "commit_failed reason=no-target-app", {}},
+             {Fault::activation, "commit_failed reason=activate-target pasteboard_restore=success",
+              {}},
              {Fault::keystroke,
-              "commit_failed reason=send-paste-keystroke pasteboard_restore=success"},
+              "commit_failed reason=send-paste-keystroke pasteboard_restore=success",
+              {}},
              // The user's clipboard could not be saved: neither claimed nor cleared, and said.
              {Fault::silentOwner,
-              "commit_failed reason=send-paste-keystroke pasteboard_restore=success"},
+              "commit_failed reason=send-paste-keystroke pasteboard_restore=success",
+              {}},
+             // A field that kept its text: the text waits on the clipboard and in the draft.
+             {Fault::pasteIgnored, "commit_failed reason=paste-not-seen pasteboard_restore=deferred",
+              "Press Ctrl+V to paste"},
+             // A terminal whose chord is not known gets none.
+             {Fault::unknownTerminal,
+              "commit_failed reason=no-paste-chord pasteboard_restore=deferred",
+              "Press Ctrl+Shift+V to paste"},
          }) {
         SCOPED_TRACE(last);
         startApp();
-        const auto target = openTarget(u"");
+        const auto target = fault == Fault::unknownTerminal
+                                ? openTarget(u"", {}, "gedit", "AXTerminal")
+                                : openTarget(u"");
         desktop.copyToPasteboard(u"user's own");
         open();
         app->textController->setText(fault == Fault::blank ? u"  \n " : typed,
@@ -208,6 +234,9 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         }
         if (fault == Fault::activation) {
             desktop.setActivation(target.app.pid, platform::fake::Activation::refuse());
+        }
+        if (fault == Fault::pasteIgnored) {
+            desktop.setReadOnly(target.field, true);
         }
         desktop.setKeySynthesisFails(fault == Fault::keystroke);
         desktop.setPasteboardOwnerSilent(fault == Fault::silentOwner);
@@ -229,10 +258,16 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         EXPECT_EQ(lines().back(), "sid=s001 state=" + last);
         EXPECT_EQ(written("sid=s001 state=committing 5 chars target=gedit method=paste"),
                   fault != Fault::blank && fault != Fault::noTarget);
+        EXPECT_EQ(headsUpTitle(), headsUp);
         EXPECT_FALSE(app->isPanelOpen || app->isCommitting || app->panel->isVisible());
         EXPECT_EQ(app->panelSessionID, std::nullopt);
         EXPECT_EQ(fieldValue(target.field), fault == Fault::none ? typed : u"");
-        EXPECT_EQ(desktop.seams().pasteboard->string(), u"user's own");
+        const bool leftOnClipboard = headsUp.has_value();
+        EXPECT_EQ(desktop.seams().pasteboard->string(), leftOnClipboard ? typed : u"user's own");
+        if (leftOnClipboard) {
+            drive(60s);
+            EXPECT_EQ(desktop.seams().pasteboard->string(), u"user's own");
+        }
         const bool kept = fault != Fault::none && fault != Fault::blank;
         EXPECT_EQ(app->preservedDraft, kept ? std::optional(typed) : std::nullopt);
         if (kept) {

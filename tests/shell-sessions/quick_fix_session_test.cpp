@@ -25,14 +25,6 @@ class QuickFixSession : public SessionsFixture {
         ASSERT_TRUE(app->isPanelOpen);
         desktop.setFrontmost(desktop.ownPid());  // the window manager activated the panel
     }
-    static std::optional<std::string> headsUpTitle() {
-        for (auto* widget : QApplication::topLevelWidgets()) {
-            if (auto* hud = dynamic_cast<QNQuickFixHUDPanel*>(widget); hud && hud->isVisible()) {
-                return hud->hostingView()->title().toStdString();
-            }
-        }
-        return std::nullopt;
-    }
 };
 
 TEST_F(QuickFixSession, RefusalsShowTheirHeadsUpUseANumberAndLeaveTheTriggerUsable) {

@@ -6,7 +6,8 @@
 #   focus <line|password|readonly|area>    give that field the keyboard focus
 #   select <start> <end>                   select in the focused field (GTK offsets: code points)
 #   text <field> <words...>                replace that field's text ("\n" is a line break)
-# It says "READY pid=N" once shown and "OK <command>" after each command.
+# It says "READY pid=N" once shown and "OK <command>" after each command. Started with --deaf, its
+# window ignores every key event (nothing typed or pasted reaches a field).
 import os
 import sys
 
@@ -33,6 +34,11 @@ for widget in (line, password, readonly, area):
     box.pack_start(widget, widget is area, widget is area, 0)
 window.add(box)
 window.connect('destroy', Gtk.main_quit)
+if '--deaf' in sys.argv:
+    window.set_title('gtk-target deaf')
+    window.move(300, 420)
+    window.connect('key-press-event', lambda *args: True)
+    window.connect('key-release-event', lambda *args: True)
 fields = {'line': line, 'password': password, 'readonly': readonly, 'area': area}
 
 
