@@ -849,15 +849,6 @@ TEST_F(ComposerScenarios, APasswordFieldIsRefused) {
     EXPECT_EQ(occurrences(log, "reason=secure-input"), 2u) << log;
 }
 
-// How often `text` stands in `log`.
-std::size_t occurrences(const std::string& log, std::string_view text) {
-    std::size_t count = 0;
-    for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 // A passphrase typed into a password field as a person types one: keys held 40-70 ms, a pause
 // before each word that starts with "ee" (one short, one past the double tap's idle time). The
 // typed double tap never acts there: the field holds exactly what was typed and got no
