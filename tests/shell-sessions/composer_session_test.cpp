@@ -180,6 +180,45 @@ TEST_F(ComposerSession, AShortcutHeldAsAPersonHoldsItOpensBesideTheSelection) {
     }
 }
 
+// Secure input told by the focused field, as on Linux, while the shortcut's grab hides the field
+// (E held 80 ms). A password field is refused, whether it shows again after the release or only
+// the field last reported tells (it never shows again); another field that never shows again
+// opens the Composer empty, with nothing copied from the field or typed into it.
+TEST_F(ComposerSession, SecureInputFailsClosedWhileTheGrabHidesTheField) {
+    const platform::KeyChord shortcut{14, platform::modifier::command};
+    desktop.setSecureInputFromFocus(true);
+    struct Case {
+        const char* name;
+        std::string role;
+        bool showsAgain;
+        std::string line;
+    };
+    for (const Case& c : {
+             Case{"password field shown again", "AXSecureTextField", true,
+                  "sid=s001 state=blocked trigger=hotkey source=gedit secure_input=true "
+                  "reason=secure-input"},
+             Case{"password field never shown again", "AXSecureTextField", false,
+                  "sid=s001 state=blocked trigger=hotkey source=gedit secure_input=true "
+                  "reason=secure-input"},
+             Case{"text field never shown again", "AXTextField", false,
+                  "sid=s001 state=opened trigger=hotkey source=gedit secure_input=false role=? "
+                  "selection_source=none selection_chars=0"},
+         }) {
+        SCOPED_TRACE(c.name);
+        startApp();
+        desktop.setFocusReturnAfterGrab(c.showsAgain ? 10ms : 10s);
+        openTarget(u"Hi teh cat", {3, 3}, "gedit", c.role);
+        const auto keys = desktop.postedKeys().size();
+        ASSERT_TRUE(desktop.holdHotKey(shortcut));
+        drive(80ms);
+        desktop.releaseHotKey();
+        drive(800ms);
+        EXPECT_EQ(linesWith("sid=s001 state="), std::vector<std::string>{c.line});
+        EXPECT_EQ(desktop.postedKeys().size(), keys) << "a key reached the field";
+        app->dismissPanel("dismiss-key");
+    }
+}
+
 TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
     enum class Fault {
         none,
