@@ -13,6 +13,7 @@ import sys
 
 import gi
 
+gi.require_version('Gdk', '3.0')
 gi.require_version('Gtk', '3.0')
 from gi.repository import Gdk, GLib, Gtk  # noqa: E402
 
