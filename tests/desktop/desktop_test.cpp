@@ -15,6 +15,7 @@
 #include "app/target/target_seams.h"
 #include "desktop_fixture.h"
 #include "platform/linux/screens/qt_screens.h"
+#include "platform/linux/x11/xlib.h"
 #include "platform/unavailable.h"
 
 namespace ravlin::testing {
@@ -141,6 +142,32 @@ TEST_P(DesktopTest, PasswordFieldIsSecureAndNeverRead) {
 
     ASSERT_TRUE(desktop.focus(app, "line"));
     EXPECT_EQ(desktop.seams.secureInput->state(), platform::SecureInput::State::off);
+}
+
+// While another client holds the keyboard (as the shortcut's grab does), the toolkits stop
+// showing their focused field: secure input is then told by the field last found focused, which
+// can only prove a password field.
+TEST_P(DesktopTest, SecureInputWhileAGrabHidesTheFocusedField) {
+    using State = platform::SecureInput::State;
+    auto& secureInput = *desktop.seams.secureInput;
+    for (const auto& [field, hidden] :
+         {std::pair{"password", State::on}, std::pair{"line", State::unknown}}) {
+        SCOPED_TRACE(field);
+        ASSERT_TRUE(desktop.focus(app, field));
+        EXPECT_EQ(secureInput.state(), hidden == State::on ? State::on : State::off);
+        Display* holder = XOpenDisplay(nullptr);
+        ASSERT_EQ(XGrabKeyboard(holder, DefaultRootWindow(holder), False, GrabModeAsync,
+                                GrabModeAsync, CurrentTime),
+                  GrabSuccess);
+        XSync(holder, False);
+        const bool hides = waitUntil([&] { return !desktop.focusedOf(app.pid()); }, 2s);
+        const auto state = secureInput.state();
+        XUngrabKeyboard(holder, CurrentTime);
+        XCloseDisplay(holder);
+        ASSERT_TRUE(hides) << "the focused field stayed visible through the grab";
+        EXPECT_EQ(state, hidden);
+        EXPECT_TRUE(waitUntil([&] { return bool(desktop.focusedOf(app.pid())); }));
+    }
 }
 
 TEST_P(DesktopTest, CopyChordMovesTheChangeCountAndAFetchDoesNot) {
