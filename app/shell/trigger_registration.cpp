@@ -49,10 +49,10 @@ std::unique_ptr<QNTriggerDoubleTap> QNCoordinatorApp::makeDoubleTap(std::uint32_
         [weak = weak_from_this()](std::string_view reason) {
             // Nothing was sent: the taps stay in the field.
             if (const auto self = weak.lock()) {
-                self->logSession(QNKindLog::skipped,
-                                 "sid=- state=ignored trigger=double-tap reason=" +
-                                     std::string(reason),
-                                 QNLogIssuePolicy::always);
+                self->logSession(
+                    QNKindLog::skipped,
+                    "sid=- state=ignored trigger=double-tap reason=" + std::string(reason),
+                    QNLogIssuePolicy::always);
             }
         });
 }

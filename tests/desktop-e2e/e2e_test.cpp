@@ -857,8 +857,11 @@ TEST_F(ComposerScenarios, APasswordFieldIsRefused) {
 // opens the Composer and takes both taps back.
 TEST_F(ComposerScenarios, TypedPairsLeaveAPasswordFieldAsTyped) {
     const auto typePassphrase = [&] {
-        return keyboard.type(u"my ") && (pause(800ms), keyboard.type(u"eel is green see ")) &&
-               (pause(2500ms), keyboard.type(u"eeyore")) && keyboard.waitForRelease();
+        bool typed = keyboard.type(u"my ");
+        pause(800ms);
+        typed = typed && keyboard.type(u"eel is green see ");
+        pause(2500ms);
+        return typed && keyboard.type(u"eeyore") && keyboard.waitForRelease();
     };
     for (TargetApp* app : {desktop.gtk.get(), desktop.qt.get()}) {
         SCOPED_TRACE(app->name());

@@ -282,7 +282,8 @@ TEST_F(DoubleTapTrigger, OnlyAnEditableTextFieldThatIsNoPasswordOrTerminalIsActe
                 press(kE, u"e");
                 after(100);
                 if (target) {
-                    desktop.setValue(target, canSwallow ? u"a e" : u"a ee", {canSwallow ? 3 : 4, 0});
+                    desktop.setValue(target, canSwallow ? u"a e" : u"a ee",
+                                     {canSwallow ? 3 : 4, 0});
                 }
                 desktop.setSecureInput(f.secureInput);
                 desktop.setTrusted(f.trusted);
@@ -293,8 +294,8 @@ TEST_F(DoubleTapTrigger, OnlyAnEditableTextFieldThatIsNoPasswordOrTerminalIsActe
                 const bool acted = f.refusal.empty();
                 EXPECT_EQ(fires, acted ? 1 : 0);
                 EXPECT_EQ(deletesPosted() - deletes, acted ? (canSwallow ? 1 : 2) : 0);
-                EXPECT_EQ(refusals, acted ? std::vector<std::string>{}
-                                          : std::vector<std::string>{f.refusal});
+                EXPECT_EQ(refusals,
+                          acted ? std::vector<std::string>{} : std::vector<std::string>{f.refusal});
             }
         }
     }

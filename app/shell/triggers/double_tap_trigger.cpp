@@ -387,8 +387,7 @@ QNTriggerDoubleTap::FieldCheck QNTriggerDoubleTap::checkFocusedField(
     if (front && !front->identity.empty()) {
         identity = front->identity;
     }
-    const auto focused =
-        accessibility.isTrusted(false) ? focusedElementElsewhere() : std::nullopt;
+    const auto focused = accessibility.isTrusted(false) ? focusedElementElsewhere() : std::nullopt;
     if (!focused) {
         // A terminal that does not show its focus over accessibility is still a terminal.
         return refuse(quickFixRoute(identity, std::nullopt) == QNQuickFixRoute::terminal
