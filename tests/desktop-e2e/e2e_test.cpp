@@ -889,6 +889,7 @@ TEST_F(ComposerScenarios, TypedPairsLeaveAPasswordFieldAsTyped) {
         << text::toUtf8(desktop.value(line));
 
     const std::string log = sessionLog(program);
+    screenshot(QStringLiteral("session-log-double-tap-refusals"));
     EXPECT_EQ(occurrences(log, "state=ignored trigger=double-tap reason=password-field"), 4u)
         << log;
 }
