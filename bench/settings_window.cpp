@@ -28,7 +28,6 @@ struct Bench {
             desktop, std::make_shared<MemoryDefaults>(), executor,
             std::make_shared<ThreadWorkRunner>(), std::make_shared<SteadyClock>());
         env.showSettingsWindow = [](std::optional<QNModelSettingsPane>) {};
-        env.isSystemTrayAvailable = [] { return false; };
         env.quit = [] {};
         auto app = QNCoordinatorApp::create(std::move(env));
         app->start();

@@ -20,6 +20,12 @@ class HotKeys {
 
     virtual Expected<Subscription> registerHotKey(KeyChord chord, std::uint32_t id,
                                                   std::function<void()> onPress) = 0;
+
+    // Whether the key of a registered chord is down now: from the press that called its
+    // callback until the key's release. Meanwhile the desktop may hold the keyboard for this
+    // program (X11: the grab that caught the chord), and other applications may not report
+    // their focus until it is released.
+    [[nodiscard]] virtual bool isHeld() const { return false; }
 };
 
 }  // namespace ravlin::platform

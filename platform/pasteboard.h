@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,48 @@ namespace ravlin::platform {
 
 // One item: type -> bytes.
 using PasteboardItem = std::map<std::string, std::vector<std::uint8_t>>;
+
+// How one type's bytes travel between programs, where the desktop says (X11: the property type
+// the owner gave them, such as "UTF8_STRING", "ATOM" or "image/png", and the size of their units,
+// 8, 16 or 32 bits). Kept so that they go back exactly as they came, never guessed.
+struct PasteboardForm {
+    std::string propertyType;
+    std::uint8_t unitBits = 8;
+
+    friend bool operator==(const PasteboardForm&, const PasteboardForm&) = default;
+};
+
+// How the owner of the contents offered them: its list of types in its own order (X11: its
+// answer to TARGETS, the selection protocol's own names included) and the form of each type.
+// Empty where the desktop gives no more than the items.
+struct PasteboardOffer {
+    std::vector<std::string> types;
+    std::map<std::string, PasteboardForm> forms;
+
+    friend bool operator==(const PasteboardOffer&, const PasteboardOffer&) = default;
+};
+
+// Why a save of the pasteboard's contents is not whole. A save never keeps part of them: what
+// it could not take whole it refuses.
+enum class PasteboardSaveFailure {
+    none,
+    ownerNotAnswering,  // the owner did not answer in time, or stopped answering
+    tooLarge,           // more bytes than a save keeps
+    tooManyTypes,       // more types than a save keeps
+    typeFailed,         // the owner refused, or sent something unreadable for, a type it offered
+};
+
+[[nodiscard]] std::string_view toString(PasteboardSaveFailure failure);
+
+// Everything a borrower saves, as one value.
+struct PasteboardContents {
+    std::vector<PasteboardItem> items;
+    PasteboardOffer offer;
+    PasteboardSaveFailure failure = PasteboardSaveFailure::none;
+
+    [[nodiscard]] bool complete() const { return failure == PasteboardSaveFailure::none; }
+    friend bool operator==(const PasteboardContents&, const PasteboardContents&) = default;
+};
 
 // The type under which plain text travels (UTF-8).
 inline constexpr std::string_view plainTextType = "text/plain;charset=utf-8";
@@ -49,6 +92,31 @@ class Pasteboard {
     [[nodiscard]] virtual bool lastReadComplete() { return true; }
     // Told with the new change count when the contents change.
     virtual Subscription observeChanges(std::function<void(std::int64_t)> onChange) = 0;
+
+    // --- Borrowing without holding up the program
+    // Saves everything on the pasteboard: `done` gets it once, on the main sequence (possibly
+    // before this returns), within a bounded time whatever the owner does; contents that could
+    // not be taken whole come with their failure and no items.
+    virtual void readContents(std::function<void(PasteboardContents)> done);
+    // Puts saved contents back as they were saved: the same types in the owner's order, each
+    // with its bytes and its form (normally right after clear()).
+    virtual Status writeContents(const PasteboardContents& contents) {
+        return writeItems(contents.items);
+    }
+    // The plain text on the pasteboard, if any: `done` gets it once, on the main sequence
+    // (possibly before this returns), within a bounded time.
+    virtual void readString(std::function<void(std::optional<std::u16string>)> done) {
+        done(string());
+    }
+    // The program is ending: contents it still serves on the pasteboard (on X11 they live in its
+    // process) are handed to someone who outlives it, so the user keeps them. Returns when that
+    // is done or has failed, within a bounded time. Nothing to do where the desktop keeps them.
+    virtual void keepContentsAfterExit() {}
+
+    // The desktop's other text selection, as a pasteboard of its own (X11's PRIMARY: the text
+    // last selected, which some programs paste with Shift+Insert); none where there is none. The
+    // same one on every call; it goes with this pasteboard.
+    [[nodiscard]] virtual std::shared_ptr<Pasteboard> primarySelection() { return nullptr; }
 };
 
 }  // namespace ravlin::platform

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "platform/accessibility.h"
+#include "platform/desktop_session.h"
 #include "platform/hot_keys.h"
 #include "platform/key_synthesis.h"
 #include "platform/key_taps.h"
@@ -36,6 +37,7 @@ struct Seams {
     std::shared_ptr<LoginItem> loginItem;
     std::shared_ptr<SystemLog> systemLog;
     std::shared_ptr<SpellChecker> spellChecker;
+    std::shared_ptr<DesktopSession> desktopSession;
 };
 
 }  // namespace ravlin::platform

@@ -25,6 +25,22 @@ void forEachSeam(Seams& seams, Visit&& visit) {
     visit("login item", seams.loginItem, std::type_identity<UnavailableLoginItem>{});
     visit("system log", seams.systemLog, std::type_identity<UnavailableSystemLog>{});
     visit("spell checker", seams.spellChecker, std::type_identity<UnavailableSpellChecker>{});
+    visit("desktop session", seams.desktopSession,
+          std::type_identity<UnavailableDesktopSession>{});
+}
+
+// Whether a backend serves the seam named `name` and can reach what it speaks to: the
+// accessibility layer, secure input (read through it) and the keyring answer only over the
+// session's message bus.
+template <class Member, class Type>
+bool answers(const Seams& seams, std::string_view name, const Member& member, Type) {
+    if (!member || dynamic_cast<typename Type::type*>(member.get()) != nullptr) {
+        return false;
+    }
+    if (name == "accessibility" || name == "secure input" || name == "keychain") {
+        return seams.desktopSession && seams.desktopSession->hasSessionBus();
+    }
+    return true;
 }
 
 }  // namespace
@@ -117,7 +133,7 @@ std::vector<std::string_view> unavailableSeamNames(const Seams& seams) {
     std::vector<std::string_view> names;
     auto copy = seams;
     forEachSeam(copy, [&](std::string_view name, auto& member, auto type) {
-        if (!member || dynamic_cast<typename decltype(type)::type*>(member.get()) != nullptr) {
+        if (!answers(seams, name, member, type)) {
             names.push_back(name);
         }
     });
@@ -128,7 +144,7 @@ std::vector<std::string_view> connectedSeamNames(const Seams& seams) {
     std::vector<std::string_view> names;
     auto copy = seams;
     forEachSeam(copy, [&](std::string_view name, auto& member, auto type) {
-        if (member && dynamic_cast<typename decltype(type)::type*>(member.get()) == nullptr) {
+        if (answers(seams, name, member, type)) {
             names.push_back(name);
         }
     });

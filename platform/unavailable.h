@@ -65,7 +65,7 @@ class UnavailableWorkspace final : public Workspace {
 
 class UnavailableSecureInput final : public SecureInput {
   public:
-    bool isSecureInputEnabled() override { return false; }
+    State state() override { return State::off; }
 };
 
 class UnavailableScreens final : public Screens {
@@ -121,12 +121,23 @@ class UnavailableSpellChecker final : public SpellChecker {
     bool isMisspelled(std::u16string_view) override { return false; }
 };
 
+// No session bus, no desktop settings (animations on), no compositor; asks nothing.
+class UnavailableDesktopSession final : public DesktopSession {
+  public:
+    bool hasSessionBus() override { return false; }
+    bool switchAccessibilityOn() override { return false; }
+    bool reducesAnimations() override { return false; }
+    bool hasCompositor() override { return false; }
+    void showOnEveryDesktop(std::uint64_t) override {}
+};
+
 // A bundle of unavailable objects only.
 [[nodiscard]] Seams unavailableSeams();
 // `seams` with every missing member filled with its unavailable object.
 [[nodiscard]] Seams withUnavailableFilled(Seams seams);
 // The names of the seams that are missing or unavailable ("accessibility", "pasteboard",
-// "key synthesis", ...), in the bundle's order.
+// "key synthesis", ...), in the bundle's order. Those reached through the session's message bus
+// (accessibility, secure input, keychain) count as unavailable while the bus does not answer.
 [[nodiscard]] std::vector<std::string_view> unavailableSeamNames(const Seams& seams);
 // The others: the seams a backend of the desktop's serves, in the bundle's order.
 [[nodiscard]] std::vector<std::string_view> connectedSeamNames(const Seams& seams);

@@ -37,11 +37,16 @@ constexpr std::string_view kFailedMenu = "Cloud failed - using local";
 constexpr std::string_view kProblemDetail =
     "Cloud correction returned something Ravlin could not use. Local correction will be used "
     "when available.";
+constexpr std::string_view kNotSetUpTitle = "Cloud Correction Not Set Up";
+constexpr std::string_view kNotSetUpMenu = "Cloud not set up - using local";
+constexpr std::string_view kNotSetUpDetail =
+    "No cloud correction is set up. Add your OpenAI key or the Codex tool in Settings, "
+    "Correction; local correction is used meanwhile.";
 constexpr std::string_view kUnfinishedDetail =
     "Cloud correction did not finish. Ravlin is using local correction when available.";
 
 // Tried in order on the normalised message; the first phrase found decides.
-constexpr std::array<Row, 17> kRows{{
+constexpr std::array<Row, 18> kRows{{
     {"too_many_concurrent_requests", kBusyTitle, kBusyMenu, kBusyDetail},
     {"duplicate_request_in_progress", kBusyTitle, kBusyMenu, kBusyDetail},
     {"cloud correction is busy", kBusyTitle, kBusyMenu, kBusyDetail},
@@ -59,6 +64,8 @@ constexpr std::array<Row, 17> kRows{{
     {"empty response", kProblemTitle, kFailedMenu, kProblemDetail},
     {"unexpected response", kProblemTitle, kFailedMenu, kProblemDetail},
     {"openrouter", kProblemTitle, kFailedMenu, kProblemDetail},
+    // Cloud switched on with no route to it: nothing was tried, so nothing failed.
+    {"not configured", kNotSetUpTitle, kNotSetUpMenu, kNotSetUpDetail},
 }};
 
 // Line feeds become spaces, the ends are trimmed, the rest lower-cased with the root locale.

@@ -1,10 +1,13 @@
 #include "app/editor/panel_composition.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QPainterPath>
 #include <QRegion>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 
@@ -20,8 +23,12 @@ QNPanelComposition::QNPanelComposition(std::shared_ptr<platform::Screens> screen
     setMinimumSize(int(M::panelMinWidth), int(std::ceil(panelMinHeight_)));
     setMaximumHeight(int(M::panelMaxHeight));
     resize(int(M::panelWidth), int(panelMinHeight_));
+    cutsCorners_ = cutsCornersByDefault();
+}
+
+bool QNPanelComposition::cutsCornersByDefault() {
     const QString platform = QGuiApplication::platformName();
-    cutsCorners_ = platform == QLatin1String("xcb") || platform == QLatin1String("offscreen");
+    return platform == QLatin1String("xcb") || platform == QLatin1String("offscreen");
 }
 
 QNPanelComposition::~QNPanelComposition() = default;
@@ -69,9 +76,30 @@ void QNPanelComposition::positionNear(const std::optional<platform::Rect>& ancho
 }
 
 void QNPanelComposition::makeKeyAndOrderFront() {
+    shown_.start();
+    if (!isVisible() && onWillShow) {
+        onWillShow();
+    }
+    activate();
+}
+
+void QNPanelComposition::activate() {
     show();
     raise();
     activateWindow();
+}
+
+void QNPanelComposition::settleResign() {
+    if (!resignHandler || !isVisible() || isActiveWindow()) {
+        return;  // closed meanwhile, or the keyboard came back
+    }
+    const QWidget* active = QApplication::activeWindow();
+    if (active != nullptr && active != this && shown_.isValid() &&
+        shown_.elapsed() < ownWindowGrace.count()) {
+        activate();
+        return;
+    }
+    resignHandler();
 }
 
 void QNPanelComposition::orderOut() {
@@ -92,6 +120,7 @@ void QNPanelComposition::setFrameYUp(const platform::Rect& frame) {
 void QNPanelComposition::setCutsCornersWithMask(bool cuts) {
     cutsCorners_ = cuts;
     updateMask();
+    update();
 }
 
 bool QNPanelComposition::isSettingsChord(const QKeyEvent& event) {
@@ -104,7 +133,7 @@ bool QNPanelComposition::event(QEvent* event) {
     switch (event->type()) {
         case QEvent::WindowDeactivate:
             if (resignHandler) {
-                resignHandler();
+                QTimer::singleShot(resignSettle, this, [this] { settleResign(); });
             }
             break;
         case QEvent::ShortcutOverride: {
@@ -151,6 +180,15 @@ void QNPanelComposition::keyPressEvent(QKeyEvent* event) {
 void QNPanelComposition::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     updateMask();
+}
+
+void QNPanelComposition::paintEvent(QPaintEvent*) {
+    if (cutsCorners_) {
+        // What the mask keeps; outside it the window has no pixels.
+        QPainter painter(this);
+        painter.setClipRegion(mask());
+        painter.fillRect(rect(), palette().color(QPalette::Window));
+    }
 }
 
 void QNPanelComposition::updateMask() {

@@ -6,8 +6,10 @@
 // callbacks the host installs. Geometry is worked out in y-up screen coordinates
 // (panel_geometry.h) and converted at the window's edge.
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -31,11 +33,22 @@ class QNPanelComposition final : public QWidget {
     [[nodiscard]] double panelMinHeight() const { return panelMinHeight_; }
     void setPanelMinHeight(double height);
 
+    // Called when the panel has stopped being the active window for good: a deactivation is
+    // looked at again `resignSettle` later, and counts only if the panel has not got the
+    // keyboard back meanwhile (X hands it away and back around key grabs and mapping). In the
+    // first `ownWindowGrace` after the panel showed, a window of this program that took the
+    // keyboard by itself (one shown at start-up is activated once it is mapped, however late)
+    // is not the person leaving: the panel takes the keyboard back.
     std::function<void()> resignHandler;
+    static constexpr auto resignSettle = std::chrono::milliseconds(50);
+    static constexpr auto ownWindowGrace = std::chrono::milliseconds(1000);
     std::function<void()> onDismissKey;
     std::function<void()> onCommitKey;
     // Ctrl+comma: shows the settings window with its pane unchanged.
     std::function<void()> onSettingsKey;
+    // Runs before a hidden panel is shown, while its native window is not mapped yet (what the
+    // window manager should know of it goes with the mapping).
+    std::function<void()> onWillShow;
     std::optional<PanelAnchorEdge> anchorEdge;
 
     // Puts `content` into the rounded container that fills the panel. Once.
@@ -54,9 +67,12 @@ class QNPanelComposition final : public QWidget {
     [[nodiscard]] platform::Rect frameYUp() const;
     void setFrameYUp(const platform::Rect& frame);
 
-    // Without a compositor the window cannot be translucent: cut the corners with a mask.
-    // On by default on X11 and off screen; the host turns it off when a compositor runs.
+    // Without a compositor the window cannot be translucent: cut the corners with a mask, and
+    // fill what the mask keeps opaque (the content's soft edge would otherwise blend with
+    // black). On by default on X11 and off screen; the host turns it off when a compositor runs.
     void setCutsCornersWithMask(bool cuts);
+    // Where windows may need their corners cut: on X11 (and off screen, which stands in for it).
+    [[nodiscard]] static bool cutsCornersByDefault();
     [[nodiscard]] bool cutsCornersWithMask() const { return cutsCorners_; }
 
     // Whether a key event is the settings chord: comma with exactly Ctrl.
@@ -66,14 +82,18 @@ class QNPanelComposition final : public QWidget {
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     void updateMask();
+    void settleResign();
+    void activate();
 
     std::shared_ptr<platform::Screens> screens_;
     double panelMinHeight_ = M::panelInitialMinHeight;
     QPointer<QWidget> container_;
     bool cutsCorners_ = false;
+    QElapsedTimer shown_;
 };
 
 }  // namespace ravlin

@@ -1,7 +1,13 @@
 #include "app/preferences/defaults.h"
 
+#include "app/preferences/settings_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <charconv>
 
 namespace ravlin {
@@ -23,6 +29,11 @@ std::optional<T> typed(const std::map<std::string, Defaults::Value, std::less<>>
 QString qtKey(std::string_view key) {
     return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size()));
 }
+
+constexpr const char* kCannotSave = "Settings cannot be saved: ";
+constexpr const char* kUntilQuit = "; changes last until Ravlin quits";
+constexpr const char* kOnDefaults = "; using the defaults until Ravlin quits";
+constexpr const char* kNoWorkFolder = "no private folder to work in";
 
 }  // namespace
 
@@ -48,15 +59,73 @@ void MemoryDefaults::remove(std::string_view key) {
 }
 
 struct QSettingsDefaults::State {
-    explicit State(const QString& path) : settings(path, QSettings::IniFormat) {}
-    QSettings settings;
+    explicit State(const QString& path) : file(path.toStdString()) {}
 
-    std::optional<QString> text(std::string_view key) {
-        const QVariant value = settings.value(qtKey(key));
+    SettingsFile file;
+    // The table, as QSettings reads it, and as the text of an INI file.
+    QVariantMap values;
+    QByteArray content;
+    // The settings file's content as last read or written.
+    QByteArray onDisk;
+    // Off once the file could not be read (it is never written over), or no private folder was
+    // there to parse a change in.
+    bool mayWrite = true;
+
+    // In the runtime folder when there is one: it lives in memory and only the user enters it.
+    // Else the temporary folder; nothing when neither exists.
+    static QString workFolderTemplate() {
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        QString folder = !runtime.isEmpty() ? QString::fromLocal8Bit(runtime) : QDir::tempPath();
+        if (folder.isEmpty() || !QDir(folder).exists()) {
+            folder = QDir::tempPath();
+        }
+        if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+            return QString();
+        }
+        return folder + QStringLiteral("/ravlin-settings-XXXXXX");
+    }
+
+    // QSettings parses `from` (and applies `change`, when given) in a private copy that lives
+    // only for this call; its text and values become the table's. False, the table unchanged,
+    // when no private folder can be made.
+    bool work(const QByteArray& from, const std::function<void(QSettings&)>& change) {
+        const QString folderTemplate = workFolderTemplate();
+        if (folderTemplate.isEmpty()) {
+            return false;
+        }
+        const QTemporaryDir folder(folderTemplate);
+        const QString path = folder.filePath(QStringLiteral("ravlin.ini"));
+        QFile copy(path);
+        if (!folder.isValid() || !copy.open(QIODevice::WriteOnly) ||
+            copy.write(from) != from.size()) {
+            return false;
+        }
+        copy.close();
+        QVariantMap read;
+        {
+            QSettings settings(path, QSettings::IniFormat);
+            if (change) {
+                change(settings);
+                settings.sync();
+            }
+            for (const QString& key : settings.allKeys()) {
+                read.insert(key, settings.value(key));
+            }
+        }
+        if (!copy.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        content = copy.readAll();
+        values = std::move(read);
+        return true;
+    }
+
+    std::optional<QString> text(std::string_view key) const {
+        const QVariant value = values.value(qtKey(key));
         if (!value.isValid() || value.isNull()) {
             return std::nullopt;
         }
-        // Values written in this run may still be typed; the file gives text.
+        // The file gives text; a value that is not one (a list) reads as nothing.
         if (!value.canConvert<QString>()) {
             return std::nullopt;
         }
@@ -64,8 +133,66 @@ struct QSettingsDefaults::State {
     }
 };
 
-QSettingsDefaults::QSettingsDefaults(const QString& path) : state_(std::make_unique<State>(path)) {}
+QSettingsDefaults::QSettingsDefaults(const QString& path) : state_(std::make_unique<State>(path)) {
+    auto content = state_->file.read();
+    if (auto* problem = std::get_if<std::string>(&content)) {
+        state_->mayWrite = false;
+        reportSaveProblem(kCannotSave + *problem + kOnDefaults);
+        return;
+    }
+    state_->onDisk = std::get<QByteArray>(std::move(content));
+    if (!state_->work(state_->onDisk, {})) {
+        state_->mayWrite = false;
+        reportSaveProblem(std::string(kCannotSave) + kNoWorkFolder + kOnDefaults);
+        return;
+    }
+    if (auto lock = state_->file.lockProblem()) {
+        reportSaveProblem(kCannotSave + *lock + kUntilQuit);
+    }
+}
+
 QSettingsDefaults::~QSettingsDefaults() = default;
+
+void QSettingsDefaults::change(const QString& key, const std::optional<QString>& value) {
+    if (state_->mayWrite) {
+        // What another program wrote since comes in under this change, as QSettings's own sync
+        // would merge it.
+        auto content = state_->file.read();
+        if (auto* problem = std::get_if<std::string>(&content)) {
+            state_->mayWrite = false;
+            reportSaveProblem(kCannotSave + *problem + kUntilQuit);
+        } else if (auto& now = std::get<QByteArray>(content); now != state_->onDisk) {
+            state_->onDisk = now;
+            state_->content = std::move(now);
+        }
+    }
+    const bool parsed = state_->work(state_->content, [&](QSettings& settings) {
+        if (value) {
+            settings.setValue(key, *value);
+        } else {
+            settings.remove(key);
+        }
+    });
+    if (!parsed) {
+        // The change still holds for this run.
+        if (value) {
+            state_->values.insert(key, *value);
+        } else {
+            state_->values.remove(key);
+        }
+        state_->mayWrite = false;
+        reportSaveProblem(std::string(kCannotSave) + kNoWorkFolder + kUntilQuit);
+        return;
+    }
+    if (!state_->mayWrite || state_->content == state_->onDisk) {
+        return;
+    }
+    if (auto problem = state_->file.write(state_->content)) {
+        reportSaveProblem(kCannotSave + *problem + kUntilQuit);
+        return;
+    }
+    state_->onDisk = state_->content;
+}
 
 QString QSettingsDefaults::standardPath() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -110,25 +237,23 @@ std::optional<std::string> QSettingsDefaults::stringValue(std::string_view key) 
 }
 
 bool QSettingsDefaults::contains(std::string_view key) const {
-    return state_->settings.contains(qtKey(key));
+    return state_->values.contains(qtKey(key));
 }
 
 void QSettingsDefaults::set(std::string_view key, const Value& value) {
-    QVariant variant;
+    QString text;
     if (const auto* flag = std::get_if<bool>(&value)) {
-        variant = QString::fromLatin1(*flag ? "true" : "false");
+        text = QString::fromLatin1(*flag ? "true" : "false");
     } else if (const auto* number = std::get_if<std::int64_t>(&value)) {
-        variant = QString::number(*number);
+        text = QString::number(*number);
     } else {
-        variant = QString::fromStdString(std::get<std::string>(value));
+        text = QString::fromStdString(std::get<std::string>(value));
     }
-    state_->settings.setValue(qtKey(key), variant);
-    state_->settings.sync();
+    change(qtKey(key), text);
 }
 
 void QSettingsDefaults::remove(std::string_view key) {
-    state_->settings.remove(qtKey(key));
-    state_->settings.sync();
+    change(qtKey(key), std::nullopt);
 }
 
 }  // namespace ravlin

@@ -9,6 +9,9 @@
 // comes back as text: a typed read parses it (integers as whole decimal numbers, Booleans as
 // "true" / "false"). MemoryDefaults keeps typed values in memory for tests; there a value of
 // another type reads as nothing.
+//
+// When changes cannot outlive the process (the file is no regular file, cannot be read, or a
+// write failed), the table goes on in memory and saveProblem() says why, once.
 
 #include <QString>
 #include <cstdint>
@@ -20,6 +23,7 @@
 #include <variant>
 
 #include "core/process/spawn.h"
+#include "core/support/observable.h"
 
 namespace ravlin {
 
@@ -37,6 +41,23 @@ class Defaults {
 
     virtual void set(std::string_view key, const Value& value) = 0;
     virtual void remove(std::string_view key) = 0;
+
+    // Why changes are not kept beyond this run: a line for a person, set at the first problem
+    // and never cleared.
+    [[nodiscard]] const Observable<std::optional<std::string>>& saveProblem() const {
+        return saveProblem_;
+    }
+
+  protected:
+    // Keeps the first problem only.
+    void reportSaveProblem(std::string problem) {
+        if (!saveProblem_.get()) {
+            saveProblem_.set(std::move(problem));
+        }
+    }
+
+  private:
+    Observable<std::optional<std::string>> saveProblem_;
 };
 
 // Typed values in memory; a read of another type gives nothing.
@@ -53,10 +74,15 @@ class MemoryDefaults final : public Defaults {
     std::map<std::string, Value, std::less<>> values_;
 };
 
-// An INI file through QSettings, synced after each write.
+// An INI file through QSettings, on disk after each write. QSettings parses and writes a private
+// copy of the file that lasts for one read or change (in the runtime folder); the file itself is
+// read and written only through SettingsFile, which never touches anything but a regular file.
+// Each write first takes in what another program changed in the file meanwhile, as QSettings
+// would.
 class QSettingsDefaults final : public Defaults {
   public:
-    // The file at `path`.
+    // The file at `path`. Reading it never blocks: a file that cannot be read gives an empty
+    // table (every store's defaults) that is never written over it.
     explicit QSettingsDefaults(const QString& path);
     ~QSettingsDefaults() override;
     // "ravlin/ravlin.ini" in the XDG config folder ($XDG_CONFIG_HOME, else ~/.config).
@@ -71,6 +97,8 @@ class QSettingsDefaults final : public Defaults {
 
   private:
     struct State;
+    // Sets the key to `value`, or removes it.
+    void change(const QString& key, const std::optional<QString>& value);
     std::unique_ptr<State> state_;
 };
 

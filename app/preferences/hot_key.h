@@ -52,6 +52,12 @@ struct QNConfigHotKey {
     // key's display name.
     [[nodiscard]] std::string displayString(platform::KeyboardLayout& layout) const;
 
+    // Whether the shortcut recorder can make this value: no shortcut, Fn alone, or a key of the
+    // key table (not Escape, not a modifier key) with modifiers among the five above, at least
+    // one of them unless the key is F1-F20. Anything else read from the settings would grab a
+    // bare key for the whole desktop or nothing at all.
+    [[nodiscard]] bool isRecordable() const;
+
     friend bool operator==(const QNConfigHotKey&, const QNConfigHotKey&) = default;
 };
 
@@ -62,14 +68,42 @@ struct QNConfigDoubleTap {
     // The key's name twice: joined directly when it is one character, else with a space.
     [[nodiscard]] static std::string keyLabel(std::uint32_t keyCode,
                                               platform::KeyboardLayout& layout);
+    // Keys the recorder refuses: Return, keypad Enter, Tab, Delete, forward Delete, the arrows,
+    // Home, End, Page Up, Page Down and F1-F20.
+    [[nodiscard]] static bool isExcludedKeyCode(std::uint32_t keyCode);
+    // A key of the key table the recorder takes: not excluded, not Escape, not a modifier key.
+    [[nodiscard]] static bool isRecordableKeyCode(std::uint32_t keyCode);
 
     friend bool operator==(const QNConfigDoubleTap&, const QNConfigDoubleTap&) = default;
 };
+
+// --- Keys as a person reads them on this desktop, with the names GNOME and KDE settings use:
+// "Super+E", "Ctrl+Alt+K", "Shift+F5"; a double tap as "E, E" or "Right Shift, Right Shift".
+// Every window, menu and tooltip shows keys through these; stored values and log lines keep
+// the symbols of displayString() and keyLabel() above.
+
+// The held modifiers' names joined with "+", in the order Ctrl, Alt, Super, Shift, Fn (Command
+// is Super, Option is Alt); empty for none.
+[[nodiscard]] std::string modifierText(std::uint32_t modifiers);
+// One key: its name where it types nothing ("Space", "F5", "Right Shift", "Page Up"), else what
+// the layout types there, upper-cased, else "Key N".
+[[nodiscard]] std::string keyText(std::uint32_t keyCode, platform::KeyboardLayout& layout);
+// A stored Composer shortcut: the modifiers and the key joined with "+"; "Fn" for the Fn key
+// alone and "No shortcut" for none.
+[[nodiscard]] std::string shortcutText(const QNConfigHotKey& config,
+                                       platform::KeyboardLayout& layout);
+// A stored double-tap key: the key twice, "E, E".
+[[nodiscard]] std::string doubleTapText(std::uint32_t keyCode, platform::KeyboardLayout& layout);
+// What the Composer shortcut's recorder asks for.
+[[nodiscard]] std::string shortcutRecorderHint();
 
 struct QNConfigQuickFix {
     // A modifier key: right Shift by default.
     std::uint32_t keyCode = 60;
     bool isEnabled = true;
+
+    // One of the eight left and right Command, Shift, Option and Control keys.
+    [[nodiscard]] static bool isRecordableKeyCode(std::uint32_t keyCode);
 
     friend bool operator==(const QNConfigQuickFix&, const QNConfigQuickFix&) = default;
 };

@@ -54,6 +54,35 @@ std::optional<QNCorrectionModelMode> modeFromString(std::string_view raw) {
     return std::nullopt;
 }
 
+// Reads one unsigned stored value; `unreadable` is set when the key holds something that is not
+// a whole number from 0 to 0xFFFFFFFF.
+std::optional<std::uint32_t> storedCode(const Defaults& defaults, std::string_view key,
+                                        bool& unreadable) {
+    const auto value = defaults_read::unsignedValue(defaults, key);
+    if (!value && defaults.contains(key)) {
+        unreadable = true;
+    }
+    return value;
+}
+
+// "Stored shortcut out of range: HotKey.keyCode=0 HotKey.modifiers=0; using the default", naming
+// each key that holds anything (a value that is no number as "unreadable").
+void logFallback(const StoreLog& log, const Defaults& defaults,
+                 std::initializer_list<std::string_view> keys) {
+    if (!log) {
+        return;
+    }
+    std::string line = "Stored shortcut out of range:";
+    for (const auto key : keys) {
+        if (!defaults.contains(key)) {
+            continue;
+        }
+        const auto value = defaults.integerValue(key);
+        line += " " + std::string(key) + "=" + (value ? std::to_string(*value) : "unreadable");
+    }
+    log(line + "; using the default");
+}
+
 }  // namespace
 
 namespace defaults_read {
@@ -86,11 +115,17 @@ void writeTextOrRemove(Defaults& defaults, std::string_view key, std::string_vie
 
 // --- Shortcuts
 
-QNStoreHotKey::QNStoreHotKey(std::shared_ptr<Defaults> defaults) : defaults_(std::move(defaults)) {
+QNStoreHotKey::QNStoreHotKey(std::shared_ptr<Defaults> defaults, const StoreLog& log)
+    : defaults_(std::move(defaults)) {
     QNConfigHotKey config;
-    config.keyCode = defaults_read::unsignedValue(*defaults_, kHotKeyCode).value_or(config.keyCode);
+    bool unreadable = false;
+    config.keyCode = storedCode(*defaults_, kHotKeyCode, unreadable).value_or(config.keyCode);
     config.modifiers =
-        defaults_read::unsignedValue(*defaults_, kHotKeyModifiers).value_or(config.modifiers);
+        storedCode(*defaults_, kHotKeyModifiers, unreadable).value_or(config.modifiers);
+    if (unreadable || !config.isRecordable()) {
+        logFallback(log, *defaults_, {kHotKeyCode, kHotKeyModifiers});
+        config = QNConfigHotKey{};
+    }
     config_.set(config);
 }
 
@@ -102,11 +137,15 @@ void QNStoreHotKey::setConfig(const QNConfigHotKey& config) {
     defaults_->set(kHotKeyModifiers, std::int64_t{config.modifiers});
 }
 
-QNStoreDoubleTap::QNStoreDoubleTap(std::shared_ptr<Defaults> defaults)
+QNStoreDoubleTap::QNStoreDoubleTap(std::shared_ptr<Defaults> defaults, const StoreLog& log)
     : defaults_(std::move(defaults)) {
     QNConfigDoubleTap config;
-    config.keyCode =
-        defaults_read::unsignedValue(*defaults_, kDoubleTapKeyCode).value_or(config.keyCode);
+    bool unreadable = false;
+    config.keyCode = storedCode(*defaults_, kDoubleTapKeyCode, unreadable).value_or(config.keyCode);
+    if (unreadable || !QNConfigDoubleTap::isRecordableKeyCode(config.keyCode)) {
+        logFallback(log, *defaults_, {kDoubleTapKeyCode});
+        config.keyCode = QNConfigDoubleTap{}.keyCode;
+    }
     config.isEnabled = defaults_->boolValue(kDoubleTapEnabled).value_or(config.isEnabled);
     config_.set(config);
 }
@@ -119,11 +158,15 @@ void QNStoreDoubleTap::setConfig(const QNConfigDoubleTap& config) {
     defaults_->set(kDoubleTapEnabled, config.isEnabled);
 }
 
-QNStoreQuickFix::QNStoreQuickFix(std::shared_ptr<Defaults> defaults)
+QNStoreQuickFix::QNStoreQuickFix(std::shared_ptr<Defaults> defaults, const StoreLog& log)
     : defaults_(std::move(defaults)) {
     QNConfigQuickFix config;
-    config.keyCode =
-        defaults_read::unsignedValue(*defaults_, kQuickFixKeyCode).value_or(config.keyCode);
+    bool unreadable = false;
+    config.keyCode = storedCode(*defaults_, kQuickFixKeyCode, unreadable).value_or(config.keyCode);
+    if (unreadable || !QNConfigQuickFix::isRecordableKeyCode(config.keyCode)) {
+        logFallback(log, *defaults_, {kQuickFixKeyCode});
+        config.keyCode = QNConfigQuickFix{}.keyCode;
+    }
     config.isEnabled = defaults_->boolValue(kQuickFixEnabled).value_or(config.isEnabled);
     config_.set(config);
 }

@@ -7,6 +7,7 @@
 // out of range gives the default. Stores live on the main sequence.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,10 +32,17 @@ namespace defaults_read {
 // Stores a text, or removes the key when the text is blank.
 void writeTextOrRemove(Defaults& defaults, std::string_view key, std::string_view text);
 
+// Where a store says, in one line, that it set a stored value aside for its default.
+using StoreLog = std::function<void(const std::string& line)>;
+
+// The shortcut stores take a stored value only when its recorder could have made it (see the
+// configs' isRecordable...): anything else, or a value that does not read as a number, gives
+// the default and one line on `log`. The file keeps what it holds until the next change.
+
 // "HotKey.keyCode" (14) and "HotKey.modifiers" (0x100, Command).
 class QNStoreHotKey {
   public:
-    explicit QNStoreHotKey(std::shared_ptr<Defaults> defaults);
+    explicit QNStoreHotKey(std::shared_ptr<Defaults> defaults, const StoreLog& log = {});
     [[nodiscard]] const Observable<QNConfigHotKey>& config() const { return config_; }
     void setConfig(const QNConfigHotKey& config);
 
@@ -46,7 +54,7 @@ class QNStoreHotKey {
 // "DoubleTap.keyCode" (14) and "DoubleTap.enabled" (true).
 class QNStoreDoubleTap {
   public:
-    explicit QNStoreDoubleTap(std::shared_ptr<Defaults> defaults);
+    explicit QNStoreDoubleTap(std::shared_ptr<Defaults> defaults, const StoreLog& log = {});
     [[nodiscard]] const Observable<QNConfigDoubleTap>& config() const { return config_; }
     void setConfig(const QNConfigDoubleTap& config);
 
@@ -58,7 +66,7 @@ class QNStoreDoubleTap {
 // "QuickFix.keyCode" (60, right Shift) and "QuickFix.enabled" (true).
 class QNStoreQuickFix {
   public:
-    explicit QNStoreQuickFix(std::shared_ptr<Defaults> defaults);
+    explicit QNStoreQuickFix(std::shared_ptr<Defaults> defaults, const StoreLog& log = {});
     [[nodiscard]] const Observable<QNConfigQuickFix>& config() const { return config_; }
     void setConfig(const QNConfigQuickFix& config);
 

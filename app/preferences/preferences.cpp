@@ -4,7 +4,7 @@ namespace ravlin {
 
 std::shared_ptr<Preferences> makePreferences(std::shared_ptr<Defaults> defaults,
                                              EnvironmentSnapshot environment,
-                                             const platform::Seams& seams) {
+                                             const platform::Seams& seams, const StoreLog& log) {
     auto preferences = std::make_shared<Preferences>();
     preferences->defaults = defaults;
     preferences->environment = std::move(environment);
@@ -12,9 +12,9 @@ std::shared_ptr<Preferences> makePreferences(std::shared_ptr<Defaults> defaults,
     const auto item = [keychain](std::string_view account) {
         return QNServiceKeychain(std::string(kKeychainService), std::string(account), keychain);
     };
-    preferences->hotKey = std::make_shared<QNStoreHotKey>(defaults);
-    preferences->doubleTap = std::make_shared<QNStoreDoubleTap>(defaults);
-    preferences->quickFix = std::make_shared<QNStoreQuickFix>(defaults);
+    preferences->hotKey = std::make_shared<QNStoreHotKey>(defaults, log);
+    preferences->doubleTap = std::make_shared<QNStoreDoubleTap>(defaults, log);
+    preferences->quickFix = std::make_shared<QNStoreQuickFix>(defaults, log);
     preferences->launchAtLogin = std::make_shared<QNStoreLaunchAtLogin>(seams.loginItem);
     preferences->correctionModelMode =
         std::make_shared<QNStoreCorrectionModelMode>(defaults, preferences->environment);

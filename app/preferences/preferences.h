@@ -28,9 +28,11 @@ struct Preferences {
     std::shared_ptr<QNStoreFontSize> fontSize;
 };
 
-// Loads every store (the keyring is asked twice: once per key item).
+// Loads every store (the keyring is asked twice: once per key item); a stored shortcut set aside
+// for its default is told to `log`.
 [[nodiscard]] std::shared_ptr<Preferences> makePreferences(std::shared_ptr<Defaults> defaults,
                                                            EnvironmentSnapshot environment,
-                                                           const platform::Seams& seams);
+                                                           const platform::Seams& seams,
+                                                           const StoreLog& log = {});
 
 }  // namespace ravlin

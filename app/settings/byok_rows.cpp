@@ -9,6 +9,7 @@
 
 #include "app/settings/codex_rows.h"
 #include "app/settings/correction_rows.h"
+#include "app/settings/settings_form.h"
 #include "app/settings/correction_settings.h"
 
 namespace ravlin {
@@ -100,7 +101,7 @@ QNBYOKKeyRowWidgets addKeyRows(QFormLayout& form, const std::shared_ptr<Controll
         auto* stored = textLabel(shown("Key stored"), secondary());
         stored->setWordWrap(false);
         stored->setAccessibleName(shown("Key stored"));
-        auto* clear = new QPushButton(shown("Clear"));
+        auto* clear = new QPushButton(desktopButtonText("Clear"));
         clear->setObjectName(QStringLiteral("settings.byok.clearButton"));
         clear->setEnabled(status.kind != QNModeBYOKSaveStatus::Kind::validating);
         QObject::connect(clear, &QPushButton::clicked, clear,
@@ -123,7 +124,7 @@ QNBYOKKeyRowWidgets addKeyRows(QFormLayout& form, const std::shared_ptr<Controll
     form.addRow(shown("API Key"), field);
     widgets.field = field;
 
-    auto* save = new QPushButton(shown("Save & Verify"));
+    auto* save = new QPushButton(desktopButtonText("Save & Verify"));
     save->setObjectName(QStringLiteral("settings.byok.saveAndVerifyButton"));
     save->setDefault(true);
     save->setEnabled(controller->canSaveAndVerify());
@@ -138,7 +139,7 @@ QNBYOKKeyRowWidgets addKeyRows(QFormLayout& form, const std::shared_ptr<Controll
 
 QNBYOKKeyRowWidgets addBYOKRows(QFormLayout& form, const std::shared_ptr<Controller>& controller) {
     auto& byok = controller->byokStore();
-    auto* toggle = new QCheckBox(shown("Bring Your Own Key (BYOK)"));
+    auto* toggle = new QCheckBox(desktopButtonText("Bring Your Own Key (BYOK)"));
     toggle->setObjectName(QStringLiteral("settings.byok.enableToggle"));
     toggle->setChecked(byok.isEnabled().get());
     QObject::connect(toggle, &QCheckBox::clicked, toggle,

@@ -4,6 +4,7 @@
 #include <QPushButton>
 
 #include "app/settings/correction_rows.h"
+#include "app/settings/settings_form.h"
 #include "app/settings/correction_settings.h"
 #include "core/text/unicode.h"
 
@@ -132,12 +133,12 @@ void addCodexRows(QFormLayout& form,
 
     const auto& status = controller->state().byokSaveStatus.get();
     const bool idleEnough = status.kind != QNModeBYOKSaveStatus::Kind::validating;
-    auto* terminal = new QPushButton(shown("Open Terminal"));
+    auto* terminal = new QPushButton(desktopButtonText("Open Terminal"));
     terminal->setObjectName(QStringLiteral("settings.byok.codex.openTerminalButton"));
     terminal->setEnabled(idleEnough);
     QObject::connect(terminal, &QPushButton::clicked, terminal,
                      [controller] { controller->openTerminalForCodexLogin(); });
-    auto* verify = new QPushButton(shown("Verify"));
+    auto* verify = new QPushButton(desktopButtonText("Verify"));
     verify->setObjectName(QStringLiteral("settings.byok.codex.verifyButton"));
     verify->setDefault(true);
     verify->setEnabled(idleEnough);

@@ -56,10 +56,10 @@ QNPaneAbout::QNPaneAbout(QNViewSettings& view, QWidget& content) : QObject(&cont
 
     auto* updates = new QVBoxLayout;
     updates->setSpacing(8);
-    check_ = new QPushButton(desktopText("Check for Updates…"), &content);
+    check_ = new QPushButton(desktopButtonText("Check for Updates…"), &content);
     check_->setObjectName(QStringLiteral("settings.about.checkForUpdatesButton"));
     updates->addWidget(check_, 0, Qt::AlignHCenter);
-    automatic_ = new QCheckBox(desktopText("Automatically check for updates"), &content);
+    automatic_ = new QCheckBox(desktopButtonText("Automatically check for updates"), &content);
     automatic_->setObjectName(QStringLiteral("settings.about.automaticallyCheckForUpdatesToggle"));
     updates->addWidget(automatic_, 0, Qt::AlignHCenter);
     layout->addLayout(updates);

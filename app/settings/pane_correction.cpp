@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "app/settings/correction_rows.h"
+#include "app/settings/settings_form.h"
 #include "app/settings/correction_settings.h"
 #include "app/support/desktop_wording.h"
 
@@ -20,6 +21,14 @@ namespace {
 
 using namespace settings_rows;
 using Slot = QNStoreCustomCorrectionPrompt::Slot;
+
+// Local mode as it is here: no on-device model, Ravlin's rules on this computer.
+constexpr const char* kLocalRulesLabel = "Local correction";
+constexpr const char* kLocalRulesTitle = "Ravlin's rules";
+constexpr const char* kPrivacyText =
+    "Ravlin does not collect any data at all. In local mode, Ravlin corrects with its own rules "
+    "on this computer; there is no on-device model here. When online mode is enabled, Ravlin "
+    "uses OpenRouter for hosted correction, and none of your data is used for training.";
 
 QFormLayout* newSection(QVBoxLayout& content, const QString& title) {
     auto* group = new QGroupBox(title);
@@ -47,27 +56,36 @@ void addFooter(QVBoxLayout& content, std::initializer_list<std::string> lines) {
 void addLocalModelSection(QVBoxLayout& content, const QNControllerCorrectionSettings& controller) {
     auto* form = newSection(content, {});
     const auto summary = controller.availability();
+    // This desktop has no on-device model: without one, local mode is Ravlin's own rules, which
+    // work, and the row names them instead of why the model is missing.
+    const bool rulesOnly = !summary.isAvailable;
+    const QString label = rulesOnly ? shown(kLocalRulesLabel) : shown("Apple Intelligence");
+    const QString title = rulesOnly ? shown(kLocalRulesTitle) : qs(summary.title);
     // A filled dot, 8 pixels across.
     QPixmap dot(8, 8);
     dot.fill(Qt::transparent);
     QPainter painter(&dot);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(summary.isAvailable ? green() : orange());
+    painter.setBrush(summary.isAvailable || rulesOnly ? green() : orange());
     painter.drawEllipse(QRectF(0, 0, 8, 8));
     painter.end();
     auto* mark = new QLabel;
     mark->setPixmap(dot);
     mark->setFixedSize(8, 8);
-    auto* value = hstack({mark, textLabel(qs(summary.title), secondary())}, 6);
+    auto* value = hstack({mark, textLabel(title, secondary())}, 6);
     value->setObjectName(QStringLiteral("settings.correction.localModelStatus"));
-    value->setAccessibleName(shown("Apple Intelligence") + QStringLiteral(": ") +
-                             qs(summary.title));
-    form->addRow(shown("Apple Intelligence"), value);
-    if (!summary.detail.empty()) {
+    value->setAccessibleName(label + QStringLiteral(": ") + title);
+    form->addRow(label, value);
+    if (!rulesOnly && !summary.detail.empty()) {
         form->addRow(textLabel(qs(summary.detail), secondary(), true));
     }
-    if (const auto warning = controller.unavailableWarning()) {
+    // The composer's warning that the on-device model is unavailable is what the row answers.
+    auto warning = controller.unavailableWarning();
+    if (rulesOnly && warning == summary.title) {
+        warning.reset();
+    }
+    if (warning) {
         auto* label = textLabel(shown(*warning), orange(), true);
         label->setObjectName(QStringLiteral("settings.correction.unavailableWarning"));
         form->addRow(label);
@@ -77,16 +95,14 @@ void addLocalModelSection(QVBoxLayout& content, const QNControllerCorrectionSett
 void addCloudSection(QVBoxLayout& content,
                      const std::shared_ptr<QNControllerCorrectionSettings>& controller) {
     auto* form = newSection(content, {});
-    auto* toggle = new QCheckBox(shown("Use Cloud AI Model for better corrections"));
+    auto* toggle = new QCheckBox(desktopButtonText("Use Cloud AI Model for better corrections"));
     toggle->setObjectName(QStringLiteral("settings.correction.cloudToggle"));
     toggle->setChecked(controller->mode() == QNCorrectionModelMode::online);
     QObject::connect(toggle, &QCheckBox::clicked, toggle,
                      [controller](bool on) { controller->setCloudEnabled(on); });
     form->addRow(toggle);
     addFooter(content,
-              {"Ravlin does not collect any data at all. By default, the local Apple Intelligence "
-               "model is used for correction. When online mode is enabled, Ravlin uses OpenRouter "
-               "for hosted correction, and none of your data is used for training.",
+              {kPrivacyText,
                controller->showsCodexSetupWarning(controller->onlineStatus())
                    ? "Finish Codex CLI setup under Advanced below, or switch the BYOK provider "
                      "back to OpenAI."
@@ -97,14 +113,14 @@ void addPromptRow(QFormLayout& form,
                   const std::shared_ptr<QNControllerCorrectionSettings>& controller, Slot slot) {
     const bool local = slot == Slot::local;
     const QString name = local ? QStringLiteral("local") : QStringLiteral("online");
-    auto* toggle = new QCheckBox(
-        shown(local ? "Custom local correction prompt" : "Custom online correction prompt"));
+    auto* toggle = new QCheckBox(desktopButtonText(local ? "Custom local correction prompt"
+                                                         : "Custom online correction prompt"));
     toggle->setObjectName(QStringLiteral("settings.correction.customPrompt.%1.toggle").arg(name));
     toggle->setChecked(
         controller->environment().stores->customCorrectionPrompt->isEnabled(slot).get());
     QObject::connect(toggle, &QCheckBox::clicked, toggle,
                      [controller, slot](bool on) { controller->setCustomPromptEnabled(on, slot); });
-    auto* edit = new QPushButton(shown("Edit…"));
+    auto* edit = new QPushButton(desktopButtonText("Edit…"));
     edit->setObjectName(QStringLiteral("settings.correction.customPrompt.%1.edit").arg(name));
     QFont small = edit->font();
     small.setPointSizeF(small.pointSizeF() * 0.9);

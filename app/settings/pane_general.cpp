@@ -40,7 +40,7 @@ QNPaneGeneral::QNPaneGeneral(QNViewSettings& view, QNSettingsForm& form)
 
     // Launch at login
     launchSection_ = form.addSection();
-    launchToggle_ = new QCheckBox(desktopText("Launch at Login"));
+    launchToggle_ = new QCheckBox(desktopButtonText("Launch at Login"));
     launchToggle_->setObjectName(QStringLiteral("settings.general.launchAtLogin"));
     launchSection_->addRow(launchToggle_);
     launchError_ = makeFootnote({}, QNSettingsTextStyle::red);
@@ -51,7 +51,7 @@ QNPaneGeneral::QNPaneGeneral(QNViewSettings& view, QNSettingsForm& form)
     footer->setSpacing(8);
     launchStatus_ = makeFootnote({}, QNSettingsTextStyle::secondary, launchFooter_);
     footer->addWidget(launchStatus_);
-    openLoginItems_ = new QPushButton(desktopText("Open Login Items Settings…"), launchFooter_);
+    openLoginItems_ = new QPushButton(desktopButtonText("Open Login Items Settings…"), launchFooter_);
     openLoginItems_->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
     footer->addWidget(openLoginItems_, 0, Qt::AlignLeft);
     launchSection_->setFooter(launchFooter_);

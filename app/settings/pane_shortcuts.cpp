@@ -1,5 +1,8 @@
 #include "app/settings/pane_shortcuts.h"
 
+#include <algorithm>
+#include <initializer_list>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -60,9 +63,12 @@ bool isFunctionKeyAlone(const QNConfigHotKey& config) {
 // --- Grant row
 
 QNGrantRow::QNGrantRow(QNViewSettings& view, QWidget* parent) : QWidget(parent), view_(view) {
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(4);
+    auto* layout = new QHBoxLayout;
     layout->setSpacing(12);
+    column->addLayout(layout);
     layout->addWidget(new QLabel(desktopText("Correct text in any app")));
     layout->addStretch(1);
     badge_ = new QWidget;
@@ -77,7 +83,7 @@ QNGrantRow::QNGrantRow(QNViewSettings& view, QWidget* parent) : QWidget(parent),
     badge->addWidget(granted);
     badge->addWidget(symbolLabel("checkmark.circle.fill", QNSettingsTextStyle::green, 14));
     layout->addWidget(badge_);
-    button_ = new QPushButton(desktopText("Grant Access"));
+    button_ = new QPushButton(desktopButtonText("Grant Access"));
     button_->setAutoDefault(false);
     // Prominent: the accent colour behind the label.
     QPalette prominent = button_->palette();
@@ -85,6 +91,9 @@ QNGrantRow::QNGrantRow(QNViewSettings& view, QWidget* parent) : QWidget(parent),
     prominent.setColor(QPalette::ButtonText, prominent.color(QPalette::HighlightedText));
     button_->setPalette(prominent);
     layout->addWidget(button_);
+    note_ = makeFootnote({}, QNSettingsTextStyle::secondary);
+    note_->setObjectName(QStringLiteral("settings.general.accessibilityNote"));
+    column->addWidget(note_);
     if (view.isPreview()) {
         button_->setEnabled(false);
     } else {
@@ -112,6 +121,15 @@ void QNGrantRow::refresh() {
     const bool trusted = isTrusted();
     badge_->setVisible(trusted);
     button_->setVisible(!trusted);
+    // Without the session's bus nothing can be granted: the row says why, whatever was asked.
+    const auto& deps = view_.dependencies();
+    const bool noBus = !view_.isPreview() && deps && !deps->seams.desktopSession->hasSessionBus();
+    const char* note = noBus ? kAccessibilityNoSessionBus
+                       : switchedOn_ ? kAccessibilityRestartHint
+                                     : nullptr;
+    note_->setText(note != nullptr ? desktopText(note) : QString());
+    note_->setVisible(note != nullptr);
+    applyTextStyle(*note_, noBus ? QNSettingsTextStyle::orange : QNSettingsTextStyle::secondary);
 }
 
 void QNGrantRow::grantAccess() {
@@ -119,13 +137,10 @@ void QNGrantRow::grantAccess() {
     if (!deps) {
         return;
     }
-    if (!isTrusted() && deps->seams.accessibility) {
-        // The desktop's own prompt; the row changes when the monitor next hears of trust.
-        (void)deps->seams.accessibility->isTrusted(true);
-    }
-    if (deps->seams.workspace) {
-        (void)deps->seams.workspace->openURL(privacyURL);
-    }
+    // The row changes to "Granted" when the monitor next hears of trust; the note stays, for
+    // the applications that were running before.
+    switchedOn_ = requestAccessibility(deps->seams) == QNAccessibilityRequest::switchedOn;
+    refresh();
 }
 
 // --- Shortcuts pane
@@ -147,10 +162,8 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
                                         : QNConfigHotKey::noKeyCode;
                       });
     }
-    const auto recorderFrame = [](QWidget* recorder) {
-        recorder->setFixedWidth(recorderWidth);
-        return recorder;
-    };
+    // The recorders share one width, set by refresh() to fit the widest of them.
+    const auto recorderFrame = [](QWidget* recorder) { return recorder; };
     const auto previewText = [](QWidget*& slot) {
         auto* label = new QLabel;
         label->setFont(monospacedBodyFont());
@@ -184,10 +197,9 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
     row->addWidget(hotKeyReset_);
     hotKeyError_ = makeFootnote({}, QNSettingsTextStyle::red);
     composer->addRow(hotKeyError_);
-    composer->setFooter(makeFootnote(
-        desktopText("Click the field, then press a key combination. Hold at least one of ⌃ ⌥ ⌘ ⇧ "
-                    "along with another key, unless you use a function key."),
-        QNSettingsTextStyle::secondary));
+    composer->setFooter(makeFootnote(desktopText("Click the field, then press a key combination. ") +
+                                         QString::fromStdString(shortcutRecorderHint()),
+                                     QNSettingsTextStyle::secondary));
 
     // Fn guidance
     fnSection_ = form.addSection();
@@ -213,7 +225,7 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
 
     // Double tap
     auto* doubleTap = form.addSection(desktopText("Double-Tap Shortcut"));
-    doubleTapSwitch_ = new QCheckBox(desktopText("Enable double-tap"));
+    doubleTapSwitch_ = new QCheckBox(desktopButtonText("Enable double-tap"));
     if (live) {
         doubleTapSwitch_->setObjectName(QStringLiteral("settings.hotkeys.enableDoubleTap"));
     }
@@ -243,7 +255,7 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
 
     // Quick Fix (not drawn in the preview)
     quickFixSection_ = form.addSection(desktopText("Quick Fix"));
-    quickFixSwitch_ = new QCheckBox(desktopText("Enable Quick Fix"));
+    quickFixSwitch_ = new QCheckBox(desktopButtonText("Enable Quick Fix"));
     quickFixSection_->addRow(quickFixSwitch_);
     auto* quickFixRow = quickFixSection_->addHBoxRow();
     quickFixRow->addWidget(new QLabel(desktopText("Quick Fix key")));
@@ -347,6 +359,16 @@ void QNPaneShortcuts::refresh() {
     quickFixRecorder_->setEnabled(quickFix.isEnabled);
     quickFixRecorder_->setRecording(capture == QNModeKeyCapture::quickFix);
     quickFixReset_->setEnabled(!(quickFix.keyCode == defaultQuickFixKeyCode && quickFix.isEnabled));
+    // One column of recorders, as wide as the widest needs: no key name or prompt is cut.
+    int width = recorderWidth;
+    for (QWidget* recorder : std::initializer_list<QWidget*>{hotKeyRecorder_, doubleTapRecorder_,
+                                                             quickFixRecorder_}) {
+        width = std::max(width, recorder->minimumSizeHint().width());
+    }
+    for (QWidget* recorder : std::initializer_list<QWidget*>{hotKeyRecorder_, doubleTapRecorder_,
+                                                             quickFixRecorder_}) {
+        recorder->setFixedWidth(width);
+    }
     refreshing_ = false;
 }
 

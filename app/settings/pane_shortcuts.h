@@ -27,21 +27,21 @@ class QNViewDoubleTapKeyRecorder;
 class QNViewHotKeyRecorder;
 class QNViewSettings;
 
-// "Correct text in any app", then "Granted" or the "Grant Access" button.
+// "Correct text in any app", then "Granted" or the "Grant Access" button; under it, once access
+// was asked for, that applications started before may need a restart, and without the
+// session's bus, that Ravlin must be started inside the desktop session.
 class QNGrantRow final : public QWidget {
   public:
-    static constexpr const char* privacyURL =
-        "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
-
     explicit QNGrantRow(QNViewSettings& view, QWidget* parent = nullptr);
     ~QNGrantRow() override;
 
     void refresh();
-    // The button's action: the prompting check only while untrusted, then the privacy page.
+    // The button's action: asks the desktop for accessibility (requestAccessibility).
     void grantAccess();
 
     [[nodiscard]] QWidget* grantedBadge() const { return badge_; }
     [[nodiscard]] QPushButton* grantButton() const { return button_; }
+    [[nodiscard]] QLabel* note() const { return note_; }
 
   private:
     [[nodiscard]] bool isTrusted() const;
@@ -49,6 +49,8 @@ class QNGrantRow final : public QWidget {
     QNViewSettings& view_;
     QWidget* badge_ = nullptr;
     QPushButton* button_ = nullptr;
+    QLabel* note_ = nullptr;
+    bool switchedOn_ = false;
     std::vector<Subscription> subscriptions_;
 };
 

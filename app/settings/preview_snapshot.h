@@ -28,11 +28,11 @@ struct QNModelSettingsPreviewSnapshot {
     std::string byokModel = "gpt-5.4-nano";
     QNCodexCLIDetection codexDetection{std::nullopt, std::nullopt, QNCodexCLISupportStatus::missing,
                                        QNCodexCLILoginState::notLoggedIn};
-    std::string hotKeyDisplay = "\u2318E";
+    std::string hotKeyDisplay = "Super+E";
     bool doubleTapEnabled = true;
-    std::string doubleTapKeyDisplay = "E";
+    std::string doubleTapKeyDisplay = "E, E";
     bool quickFixEnabled = true;
-    std::string quickFixKeyDisplay = "R\u21E7 R\u21E7";
+    std::string quickFixKeyDisplay = "Right Shift, Right Shift";
     QNComposerFontSize composerFontSize = QNComposerFontSize::m;
     bool canCheckForUpdates = true;
     bool automaticallyChecksForUpdates = true;

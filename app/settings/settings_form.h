@@ -7,6 +7,8 @@
 //
 // Text helpers give the fonts and colours the panes use (footnote, caption, secondary, red...).
 
+#include <string_view>
+
 #include <QFrame>
 #include <QString>
 #include <QWidget>
@@ -73,5 +75,8 @@ enum class QNSettingsTextStyle { body, secondary, red, green, orange };
 void applyTextStyle(QWidget& widget, QNSettingsTextStyle style);
 // `text` in this desktop's words, as a QString.
 [[nodiscard]] QString desktopText(const char* text);
+// The same for a button, check box or toolbar item: every "&" shows as written instead of
+// marking a mnemonic.
+[[nodiscard]] QString desktopButtonText(std::string_view text);
 
 }  // namespace ravlin

@@ -89,8 +89,20 @@ void QNCoordinatorApp::construct() {
     };
     liveEngine = makeEngine(QNModelCorrectionPromptUseCase::local);
     polishEngine = makeEngine(QNModelCorrectionPromptUseCase::online);
+    // Settings that cannot be saved, and stored shortcuts set aside for their defaults, are
+    // issues of the session log.
+    const auto logIssue = [logger = logger](const std::string& line) {
+        logger->log(QNKindLog::error, line);
+    };
+    const auto logSaveProblem = [logIssue](const std::optional<std::string>& problem) {
+        if (problem) {
+            logIssue(*problem);
+        }
+    };
+    logSaveProblem(env_.defaults->saveProblem().get());
+    saveProblemLog_ = env_.defaults->saveProblem().observe(logSaveProblem);
     // 5-10 and 14. Every store over the defaults, the environment, the keyring and the login item.
-    stores = makePreferences(env_.defaults, env_.processEnvironment, env_.seams);
+    stores = makePreferences(env_.defaults, env_.processEnvironment, env_.seams, logIssue);
     // 11. The engine factory is made on first use.
     // 12-13.
     correctionScheduler = std::make_shared<QNServiceCorrectionScheduler>(
@@ -177,6 +189,22 @@ void QNCoordinatorApp::start() {
     view->setAutoFillBackground(false);
     panel->installContentView(view);
     hostingView = view;
+    // Each time the panel comes up: on every virtual desktop, as a panel beside the caret
+    // should be, and with the border animation only while the desktop allows animations.
+    panel->onWillShow = [weak] {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        auto& desktop = *self->env_.seams.desktopSession;
+        desktop.showOnEveryDesktop(static_cast<std::uint64_t>(self->panel->winId()));
+        // A compositor shows the rounded corners' transparency; without one they are cut.
+        self->panel->setCutsCornersWithMask(QNPanelComposition::cutsCornersByDefault() &&
+                                            !desktop.hasCompositor());
+        if (self->hostingView) {
+            self->hostingView->setReducesMotion(desktop.reducesAnimations());
+        }
+    };
 
     // 7. The editor's and the panel's callbacks.
     const auto commit = [weak] {

@@ -89,8 +89,6 @@ struct QNCoordinatorEnvironment {
     std::function<void(std::optional<QNModelSettingsPane>)> showSettingsWindow;
     // Whether one of this program's document windows is the key window.
     std::function<bool()> isDocumentWindow;
-    // Whether the desktop has a tray to put the icon in. Empty: Qt's answer.
-    std::function<bool()> isSystemTrayAvailable;
     // Ends the program (the menu's Quit). Empty: the Qt application's quit.
     std::function<void()> quit;
 };
@@ -167,6 +165,7 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
 
     // --- Trigger registration and Accessibility changes
     [[nodiscard]] std::unique_ptr<QNHandleHotKey> makeHotKey(const QNConfigHotKey& config);
+    [[nodiscard]] std::unique_ptr<QNTriggerDoubleTap> makeDoubleTap(std::uint32_t keyCode);
     bool updateHotKey(const QNConfigHotKey& config);
     void setDoubleTapEnabled(std::optional<std::uint32_t> keyCode, std::optional<bool> isEnabled);
     void setQuickFixEnabled(std::optional<std::uint32_t> keyCode, std::optional<bool> isEnabled);
@@ -219,6 +218,8 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     QNCoordinatorEnvironment env_;
     std::unique_ptr<QNServiceCorrectionEngineFactory> correctionEngineFactory_;
     std::shared_ptr<QNServiceUpdate> updateChecker_;
+    // Says in the session log when the settings stop being saved.
+    Subscription saveProblemLog_;
 
     // --- Session internals (sessions.cpp, sessions_quick_fix.cpp, session_flows.h)
     struct SessionFlows;

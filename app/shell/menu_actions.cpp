@@ -101,16 +101,10 @@ void QNCoordinatorApp::buildMenuBar() {
             menu->refresh();
         }
     };
+    // Without a tray the running window is the program's face and offers the same menu; the
+    // settings open at start only when accessibility is missing (start()).
     menuBar->showStatusItem();
     menuBar->refresh();
-
-    // Without a tray the program's face is its settings window (and the running window, which
-    // offers the same menu).
-    const bool hasTray = env_.isSystemTrayAvailable ? env_.isSystemTrayAvailable()
-                                                    : QSystemTrayIcon::isSystemTrayAvailable();
-    if (!hasTray && env_.showSettingsWindow) {
-        env_.showSettingsWindow(std::nullopt);
-    }
 }
 
 void QNCoordinatorApp::startUpdater() {

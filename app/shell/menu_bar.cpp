@@ -20,8 +20,9 @@
 namespace ravlin {
 namespace {
 
+// An item's text: this desktop's words, every "&" shown as written.
 QString wording(std::string_view text) {
-    return QString::fromStdString(forThisDesktop(text));
+    return QString::fromStdString(withoutMnemonics(forThisDesktop(text)));
 }
 
 // The icon's drawing at `size` pixels, painted in `color` where the drawing is opaque.
@@ -147,12 +148,14 @@ void QNControllerMenuBar::refresh() {
 
     triggerItem_->setEnabled(callbacks_.isAccessibilityTrusted &&
                              callbacks_.isAccessibilityTrusted());
+    // The shortcut goes after a tab: the menu draws it in its shortcut column, aligned with
+    // the other items' Ctrl+, and Ctrl+Q.
     QString title = wording("Open Composer");
     if (callbacks_.hotKeyConfig && dependencies_.keyboardLayout) {
         const QNConfigHotKey config = callbacks_.hotKeyConfig();
         if (config.keyCode != QNConfigHotKey::noKeyCode || config.modifiers != 0) {
-            title += QStringLiteral("  ") +
-                     QString::fromStdString(config.displayString(*dependencies_.keyboardLayout));
+            title += QLatin1Char('\t') + QString::fromStdString(withoutMnemonics(
+                                             shortcutText(config, *dependencies_.keyboardLayout)));
         }
     }
     triggerItem_->setText(title);
@@ -171,7 +174,7 @@ void QNControllerMenuBar::applyCorrectionIssue(const std::optional<QNModelCorrec
     correctionIssueSeparator_->setVisible(issue.has_value());
     if (issue) {
         const QString menuDetail = QString::fromStdString(issue->menuDetail);
-        correctionIssueItem_->setText(menuDetail);
+        correctionIssueItem_->setText(QString::fromStdString(withoutMnemonics(issue->menuDetail)));
         correctionIssueItem_->setToolTip(QString::fromStdString(issue->detail));
         QIcon icon =
             symbolIcon(correctionIssueSymbol(issue->kind), menu_->palette().color(QPalette::Text));

@@ -25,6 +25,15 @@ Subscription qtActivation(std::function<void()> onActive) {
 
 }  // namespace
 
+QNAccessibilityRequest requestAccessibility(const platform::Seams& seams) {
+    if (!seams.desktopSession->hasSessionBus()) {
+        return QNAccessibilityRequest::noSessionBus;
+    }
+    (void)seams.desktopSession->switchAccessibilityOn();
+    (void)seams.accessibility->isTrusted(true);
+    return QNAccessibilityRequest::switchedOn;
+}
+
 struct QNServiceAccessibilityPermissions::Private {
     platform::Seams seams;
     std::shared_ptr<Executor> executor;

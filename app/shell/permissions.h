@@ -16,6 +16,22 @@
 
 namespace ravlin {
 
+// What asking the desktop for accessibility came to.
+enum class QNAccessibilityRequest { switchedOn, noSessionBus };
+
+// Asking for accessibility, as "Grant Access" and an open without trust do: without the session's
+// message bus nothing can be reached; with it, the accessibility bus is switched on (the trust
+// check with its prompt), and the desktop's own switch where it has one. Applications started
+// before may need a restart to be read.
+QNAccessibilityRequest requestAccessibility(const platform::Seams& seams);
+
+// The texts a person reads about it.
+inline constexpr const char* kAccessibilityRestartHint =
+    "Accessibility is switched on. Applications started before may need a restart before Ravlin "
+    "can read them.";
+inline constexpr const char* kAccessibilityNoSessionBus =
+    "Ravlin cannot reach the accessibility bus. Start Ravlin inside your desktop session.";
+
 class QNServiceAccessibilityPermissions
     : public std::enable_shared_from_this<QNServiceAccessibilityPermissions> {
   public:

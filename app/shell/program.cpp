@@ -55,6 +55,9 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             say("another copy holds " + instance.socketPath().toStdString() +
                 " but does not answer");
             return 1;
+        case SingleInstance::Claim::Unusable:
+            say("cannot start: " + instance.problem());
+            return 1;
     }
 
     SignalWatcher terminations;
@@ -75,15 +78,8 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     StatusWindow window(QString::fromStdString(notice));
     QObject::connect(&window, &StatusWindow::quitRequested, &application, &QApplication::quit);
     // One settings window for the life of the process, made on first use (over the preview
-    // snapshot when previewing). Without a tray the running window, with its menu and Quit,
-    // comes forward over the settings.
-    const auto showSettingsWindow =
-        [&window, settings = settingsWindowShower()](std::optional<QNModelSettingsPane> pane) {
-            settings(pane);
-            if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-                window.bringForward();
-            }
-        };
+    // snapshot when previewing); whoever asks for it gets it in front.
+    const auto showSettingsWindow = settingsWindowShower();
     // Settings…: Ctrl+, while any of the program's windows is active.
     QShortcut settingsShortcut(QKeySequence(QStringLiteral("Ctrl+,")), &window);
     settingsShortcut.setContext(Qt::ApplicationShortcut);
@@ -93,11 +89,22 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // The coordinator makes every long-lived object and registers the triggers; it starts once
     // the event loop runs. Previews get none of it: no coordinator, no tray, no trigger.
     std::shared_ptr<QNCoordinatorApp> coordinator;
+    Subscription settingsProblem;
     const bool previews = isRunningForPreviews(environment);
     if (!previews) {
+        // Settings that cannot be saved are said here once, as in the session log.
+        const auto defaults =
+            std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath());
+        const auto sayProblem = [](const std::optional<std::string>& problem) {
+            if (problem) {
+                say(*problem);
+            }
+        };
+        sayProblem(defaults->saveProblem().get());
+        settingsProblem = defaults->saveProblem().observe(sayProblem);
         coordinator = QNCoordinatorApp::create(QNCoordinatorEnvironment{
             .seams = seams,
-            .defaults = std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath()),
+            .defaults = defaults,
             .processEnvironment = environment,
             .executor = executor,
             .workRunner = std::make_shared<ThreadWorkRunner>(),
@@ -106,21 +113,15 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             .showSettingsWindow = showSettingsWindow,
             // The program has no document windows.
             .isDocumentWindow = [] { return false; },
-            .isSystemTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
             .quit = [] { QApplication::quit(); },
         });
         QNCoordinatorApp::setShared(coordinator);
     }
 
-    // A provisional tray, only while the coordinator has built no menu of its own; where there
-    // is no tray, the running window.
+    // A provisional tray, only while the coordinator has built no menu of its own.
     std::unique_ptr<QSystemTrayIcon> tray;
     std::unique_ptr<QMenu> menu;
     const auto showProvisionalTray = [&] {
-        if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-            window.bringForward();
-            return;
-        }
         menu = std::make_unique<QMenu>();
         menu->addAction(QStringLiteral("Quit"), &application, &QApplication::quit);
         tray = std::make_unique<QSystemTrayIcon>(ravlinIcon());
@@ -150,14 +151,18 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             showSettingsWindow(std::nullopt);
             return;
         }
+        // Without a tray the running window is the program's face. It shows first, so the
+        // settings window start-up opens when accessibility is missing comes over it.
+        const bool hasTray = QSystemTrayIcon::isSystemTrayAvailable();
+        if (!hasTray) {
+            window.bringForward();
+        }
         coordinator->start();
         if (coordinator->menuBar) {
             // The running window offers the tray's menu as well: without a tray it is the way
             // to it.
             window.setMenu(coordinator->menuBar->menu());
-        }
-        // Without a tray the running window shows, whatever menu the coordinator built.
-        if (!coordinator->menuBar || !QSystemTrayIcon::isSystemTrayAvailable()) {
+        } else if (hasTray) {
             showProvisionalTray();
         }
         say("Coordinator started");
@@ -170,6 +175,9 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         // The flows stopped there end on the sequence.
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
+    // What the program still serves on the clipboard (the user's contents put back, a text left
+    // there) would go with it: a clipboard manager, or else a keeper of ours, takes it over.
+    seams.pasteboard->keepContentsAfterExit();
     // The settings window holds the coordinator: it goes first, while the application exists.
     delete QNControllerSettingsWindow::shared().window();
     // The triggers let go of the desktop (the hot key's grab among them) before the seams go.

@@ -7,8 +7,10 @@
 // Standard error carries one line per event a supervisor or a test may wait for:
 //   "ravlin: running (pid N)"                 the event loop has started
 //   "ravlin: Not connected yet: ..."          seams without a real backend, when there are any
+//   "ravlin: Settings cannot be saved: ..."   once, when the settings file cannot be used
 //   "ravlin: asked to come forward"           a second start reached this one
 //   "ravlin: already running; asked it to come forward"   (from the second start, which exits 0)
+//   "ravlin: cannot start: ..."               (exits 1) the single-instance lock cannot be used
 //   "ravlin: Coordinator started"             start-up is over and the triggers are registered
 //   "ravlin: stopping (signal N)"
 //

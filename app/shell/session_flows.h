@@ -29,8 +29,6 @@ struct QNCoordinatorApp::SessionFlows {
     using Weak = std::weak_ptr<QNCoordinatorApp>;
 
     static constexpr std::chrono::milliseconds kCommitPolishTimeout{800};
-    static constexpr const char* kAccessibilityPrivacyURL =
-        "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
 
     // --- Flows
     static QCoro::Task<> openPanel(Weak weak, std::string trigger);
@@ -45,9 +43,9 @@ struct QNCoordinatorApp::SessionFlows {
     // --- Shared steps
     // Runs `task` on the main sequence after what is queued there.
     static void post(QNCoordinatorApp& app, std::function<void()> task);
-    // The trust check of an open: fresh, handed to the monitor; without trust, the desktop's
-    // prompt (only when the monitor never saw trust) and the Accessibility settings. True when
-    // trusted.
+    // The trust check of an open: fresh, handed to the monitor; without trust, the request for
+    // accessibility (only when the monitor never saw trust) and the settings window's General
+    // pane. True when trusted.
     static bool checkTrust(QNCoordinatorApp& app);
     // The next "s%03d" identifier; every call uses one up.
     static std::string nextSessionID(QNCoordinatorApp& app);
@@ -68,7 +66,8 @@ struct QNCoordinatorApp::SessionFlows {
     // No session any more: no identifier, none in the composer's log lines.
     static void endSession(QNCoordinatorApp& app);
     static void clearQuickFixAutoCommit(QNCoordinatorApp& app, const std::string& sessionID);
-    static void showQuickFixHUD(QNCoordinatorApp& app, QNQuickFixHUDKind kind);
+    static void showQuickFixHUD(QNCoordinatorApp& app, QNQuickFixHUDKind kind,
+                                std::optional<std::string> title = std::nullopt);
     static TargetSeams targetSeams(QNCoordinatorApp& app);
     // "?" for a missing or empty identity or role.
     static std::string orUnknown(const std::optional<std::string>& value);

@@ -110,7 +110,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
     }
 
     self->logSystem(platform::LogLevel::notice, "openPanel: capturing focus snapshot");
-    auto capture = QNModelFocusSnapshot::capture(targetSeams(*self), {});
+    auto capture = QNModelFocusSnapshot::capture(targetSeams(*self), {}, trigger == "hotkey");
     self.reset();
     const QNModelFocusSnapshot snapshot = co_await capture;
     self = weak.lock();
@@ -215,17 +215,29 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
         auto paste = QNModelPasteboardSnapshot::paste(targetSeams(*self), commitText, *target, {},
                                                       std::move(replacing));
         self.reset();
-        const QNPasteResult result = co_await paste;
+        const QNPasteOutcome outcome = co_await paste;
         self = weak.lock();
         if (!self) {
             co_return;
         }
+        // The draft goes only once the text is known to have arrived.
+        const QNPasteResult result = outcome.result;
         if (result == QNPasteResult::pasted) {
             if (ours()) {
                 clearDraft(*self);
             }
             self->logSession(QNKindLog::applied,
                              prefix + " state=committed method=paste pasteboard_restore=success");
+        } else if (result == QNPasteResult::leftOnClipboard) {
+            // The text waits on the clipboard for the user to paste, and in the draft.
+            if (ours()) {
+                preserveDraft(*self, commitText);
+            }
+            showQuickFixHUD(*self, QNQuickFixHUDKind::pasteOnClipboard,
+                            pasteTitle(outcome.chordName));
+            self->logSession(QNKindLog::error, prefix + " state=commit_failed reason=" +
+                                                   std::string(outcome.reason) +
+                                                   " pasteboard_restore=deferred");
         } else {
             if (ours()) {
                 preserveDraft(*self, commitText);
@@ -255,9 +267,12 @@ bool QNCoordinatorApp::SessionFlows::checkTrust(QNCoordinatorApp& app) {
         return true;
     }
     if (!app.permissions->hasEverBeenTrusted()) {
-        (void)app.env_.seams.accessibility->isTrusted(true);
+        (void)requestAccessibility(app.env_.seams);
     }
-    (void)app.env_.seams.workspace->openURL(kAccessibilityPrivacyURL);
+    // The settings' General pane says what is missing and holds the Grant Access row.
+    if (app.env_.showSettingsWindow) {
+        app.env_.showSettingsWindow(QNModelSettingsPane::general);
+    }
     return false;
 }
 
@@ -361,6 +376,17 @@ TargetSeams QNCoordinatorApp::SessionFlows::targetSeams(QNCoordinatorApp& app) {
     if (!app.quickFixPasteboardManager_) {
         app.quickFixPasteboardManager_ =
             QNQuickFixPasteboardManager::create(app.env_.seams.pasteboard, app.env_.executor);
+        // A flow that could not save the user's clipboard leaves it alone, and says why.
+        app.quickFixPasteboardManager_->onSaveRefused =
+            [weak = app.weak_from_this()](platform::PasteboardSaveFailure failure) {
+                if (const auto self = weak.lock()) {
+                    self->logSession(QNKindLog::error,
+                                     "sid=" + self->panelSessionID.value_or("-") +
+                                         " state=pasteboard_unsaved reason=" +
+                                         std::string(platform::toString(failure)) +
+                                         " pasteboard_restore=untouched");
+                }
+            };
     }
     return TargetSeams::from(app.context(), app.quickFixPasteboardManager_);
 }

@@ -22,7 +22,8 @@ extern "C" void onTerminationSignal(int number) {
     errno = saved;
 }
 
-constexpr int kSignals[] = {SIGTERM, SIGINT};
+// SIGHUP: the session ends (the terminal or the login goes away).
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 }  // namespace
 

@@ -1,7 +1,7 @@
 #pragma once
 
-// Turns SIGTERM and SIGINT into a Qt signal on the event loop (the self-pipe pattern): the
-// handler only writes a byte to a pipe; a socket notifier reads it on the loop's thread.
+// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the event loop (the self-pipe pattern):
+// the handler only writes a byte to a pipe; a socket notifier reads it on the loop's thread.
 // One watcher per process.
 
 #include <QObject>

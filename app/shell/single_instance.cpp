@@ -1,11 +1,21 @@
 #include "app/shell/single_instance.h"
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QLocalSocket>
+#include <QSocketNotifier>
 #include <QThread>
-#include <QTimer>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+#include "app/preferences/settings_file.h"
+#include "core/process/unique_fd.h"
 
 namespace ravlin {
 namespace {
@@ -14,23 +24,107 @@ namespace {
 constexpr QByteArrayView kActivate = "activate\n";
 // A client that says nothing useful in this time is dropped.
 constexpr int kClientTimeoutMs = 2000;
+// How often the socket file is looked at.
+constexpr int kPathCheckMs = 2000;
+
+// The socket file's path, or the same name in the abstract namespace (after a leading NUL).
+struct Address {
+    sockaddr_un address{};
+    socklen_t length = 0;
+};
+
+std::optional<Address> addressOf(const QByteArray& path, bool abstract) {
+    Address result;
+    result.address.sun_family = AF_UNIX;
+    const auto size = static_cast<std::size_t>(path.size());
+    // A path ends with its NUL; an abstract name begins with one.
+    if (size + 1 > sizeof result.address.sun_path) {
+        return std::nullopt;
+    }
+    std::memcpy(result.address.sun_path + (abstract ? 1 : 0), path.constData(), size);
+    result.length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + size + 1);
+    return result;
+}
+
+const sockaddr* asSocketAddress(const Address& address) {
+    return reinterpret_cast<const sockaddr*>(&address.address);
+}
+
+// Whether the process at the other end of a connected socket runs as this user.
+bool peerIsThisUser(int fd) {
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 &&
+           credentials.uid == ::geteuid();
+}
+
+// What stands at `path`, a link not followed.
+std::optional<struct stat> entryAt(const QByteArray& path) {
+    struct stat status {};
+    if (::lstat(path.constData(), &status) != 0) {
+        return std::nullopt;
+    }
+    return status;
+}
+
+// Connects to the address, makes sure a process of this user listens there, and asks it to
+// come forward. Never through a link or file put where the socket file was.
+bool tell(const QByteArray& path, bool abstract) {
+    const auto address = addressOf(path, abstract);
+    if (!address) {
+        return false;
+    }
+    if (!abstract) {
+        const auto entry = entryAt(path);
+        if (!entry || !S_ISSOCK(entry->st_mode)) {
+            return false;
+        }
+    }
+    const process::UniqueFd socket(
+        ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!socket || ::connect(socket.get(), asSocketAddress(*address), address->length) != 0 ||
+        !peerIsThisUser(socket.get())) {
+        return false;
+    }
+    return ::send(socket.get(), kActivate.data(), static_cast<std::size_t>(kActivate.size()),
+                  MSG_NOSIGNAL) == kActivate.size();
+}
 
 }  // namespace
 
+struct SingleInstance::Listener {
+    process::UniqueFd socket;
+    std::unique_ptr<QSocketNotifier> notifier;
+
+    ~Listener() { notifier.reset(); }
+
+    static std::unique_ptr<Listener> at(const Address& address) {
+        process::UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        if (!socket || ::bind(socket.get(), asSocketAddress(address), address.length) != 0 ||
+            ::listen(socket.get(), 16) != 0) {
+            return nullptr;
+        }
+        auto listener = std::make_unique<Listener>();
+        listener->socket = std::move(socket);
+        return listener;
+    }
+};
+
 SingleInstance::SingleInstance(QString folder, QString name, QObject* parent)
     : QObject(parent), folder_(std::move(folder)), name_(std::move(name)) {
-    // Only the user may connect.
-    server_.setSocketOptions(QLocalServer::UserAccessOption);
-    connect(&server_, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket* socket = server_.nextPendingConnection()) {
-            readRequest(socket);
-        }
-    });
+    pathCheck_.setInterval(kPathCheckMs);
+    connect(&pathCheck_, &QTimer::timeout, this, [this] { checkPath(); });
 }
 
 SingleInstance::~SingleInstance() {
-    if (server_.isListening()) {
-        server_.close();  // also removes the socket file
+    // The socket file goes only while it is still the one made here.
+    if (made_) {
+        const QByteArray path = QFile::encodeName(socketPath());
+        const auto entry = entryAt(path);
+        if (entry && S_ISSOCK(entry->st_mode) && entry->st_dev == made_->first &&
+            entry->st_ino == made_->second) {
+            ::unlink(path.constData());
+        }
     }
 }
 
@@ -50,37 +144,104 @@ QString SingleInstance::socketPath() const {
 }
 
 SingleInstance::Claim SingleInstance::claim(int waitMs) {
-    auto lock = std::make_unique<QLockFile>(folder_ + QLatin1Char('/') + name_ + ".lock");
+    const QString lockPath = folder_ + QLatin1Char('/') + name_ + ".lock";
+    // QLockFile reads a lock it finds, and would wait forever on a FIFO there.
+    if (auto problem = regularFileProblem(lockPath.toStdString())) {
+        problem_ = std::move(*problem);
+        return Claim::Unusable;
+    }
+    auto lock = std::make_unique<QLockFile>(lockPath);
     // Staleness only by a dead owner, never by age: the program runs for days.
     lock->setStaleLockTime(0);
-    if (lock->tryLock(0)) {
-        lock_ = std::move(lock);
-        listen();
-        return Claim::First;
+    if (!lock->tryLock(0)) {
+        return tellRunning(waitMs) ? Claim::Told : Claim::Unreachable;
     }
-    return tellRunning(waitMs) ? Claim::Told : Claim::Unreachable;
+    lock_ = std::move(lock);
+    // Whatever socket is there belongs to a process that no longer holds the lock.
+    listenOnPath(true);
+    if (const auto address = addressOf(QFile::encodeName(socketPath()), true)) {
+        abstractListener_ = Listener::at(*address);
+        if (abstractListener_) {
+            abstractListener_->notifier = std::make_unique<QSocketNotifier>(
+                abstractListener_->socket.get(), QSocketNotifier::Read);
+            connect(abstractListener_->notifier.get(), &QSocketNotifier::activated, this,
+                    [this] { accept(*abstractListener_); });
+        }
+    }
+    if (!pathListener_ && !abstractListener_) {
+        qWarning("ravlin: cannot listen on %s", qPrintable(socketPath()));
+    }
+    pathCheck_.start();
+    return Claim::First;
 }
 
-void SingleInstance::listen() {
-    // Whatever socket is there belongs to a process that no longer holds the lock.
-    QLocalServer::removeServer(socketPath());
-    if (!server_.listen(socketPath())) {
-        qWarning("ravlin: cannot listen on %s: %s", qPrintable(socketPath()),
-                 qPrintable(server_.errorString()));
+void SingleInstance::listenOnPath(bool replaceStaleSocket) {
+    const QByteArray path = QFile::encodeName(socketPath());
+    if (const auto entry = entryAt(path)) {
+        if (!replaceStaleSocket || !S_ISSOCK(entry->st_mode) || ::unlink(path.constData()) != 0) {
+            return;  // not ours to remove
+        }
+    }
+    const auto address = addressOf(path, false);
+    auto listener = address ? Listener::at(*address) : nullptr;
+    const auto entry = entryAt(path);
+    if (!listener || !entry || !S_ISSOCK(entry->st_mode)) {
+        return;
+    }
+    made_ = std::pair{entry->st_dev, entry->st_ino};
+    pathListener_ = std::move(listener);
+    pathListener_->notifier =
+        std::make_unique<QSocketNotifier>(pathListener_->socket.get(), QSocketNotifier::Read);
+    connect(pathListener_->notifier.get(), &QSocketNotifier::activated, this,
+            [this] { accept(*pathListener_); });
+}
+
+void SingleInstance::checkPath() {
+    const QByteArray path = QFile::encodeName(socketPath());
+    const auto entry = entryAt(path);
+    if (made_ && entry && S_ISSOCK(entry->st_mode) && entry->st_dev == made_->first &&
+        entry->st_ino == made_->second) {
+        return;
+    }
+    // Removed or replaced: no later start can reach that socket any more.
+    pathListener_.reset();
+    made_.reset();
+    if (!entry) {
+        listenOnPath(false);
+    }
+}
+
+void SingleInstance::accept(Listener& listener) {
+    while (true) {
+        const int fd =
+            ::accept4(listener.socket.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;  // none left
+        }
+        if (!peerIsThisUser(fd)) {
+            ::close(fd);
+            continue;
+        }
+        auto* socket = new QLocalSocket(this);
+        if (!socket->setSocketDescriptor(fd)) {
+            ::close(fd);
+            delete socket;
+            continue;
+        }
+        readRequest(socket);
     }
 }
 
 bool SingleInstance::tellRunning(int waitMs) {
+    const QByteArray path = QFile::encodeName(socketPath());
     const QDeadlineTimer deadline(waitMs);
     while (true) {
-        QLocalSocket socket;
-        socket.connectToServer(socketPath());
-        if (socket.waitForConnected(
-                static_cast<int>(std::max<qint64>(deadline.remainingTime(), 0)))) {
-            socket.write(kActivate.data(), kActivate.size());
-            const bool sent = socket.waitForBytesWritten(1000);
-            socket.disconnectFromServer();
-            return sent;
+        // The abstract name first: no file can stand in for it.
+        if (tell(path, true) || tell(path, false)) {
+            return true;
         }
         if (deadline.hasExpired()) {
             return false;
@@ -90,7 +251,6 @@ bool SingleInstance::tellRunning(int waitMs) {
 }
 
 void SingleInstance::readRequest(QLocalSocket* socket) {
-    socket->setParent(this);
     socket->setReadBufferSize(kActivate.size());  // bounded, whatever the peer sends
     auto* timeout = new QTimer(socket);
     timeout->setSingleShot(true);

@@ -1,17 +1,32 @@
 #pragma once
 
 // One running program per user session. The first start holds a lock file and listens on a
-// local socket in the runtime folder ($XDG_RUNTIME_DIR); a later start finds the lock held,
-// tells the running program to come forward through the socket, and exits.
+// local socket in the runtime folder ($XDG_RUNTIME_DIR), and on the same name in the abstract
+// socket namespace, which no file can stand in for; a later start finds the lock held, tells the
+// running program to come forward through either socket, and exits. Both ends take only peers
+// of the same user.
+//
+// The socket file is the running program's own only while its device and inode are the ones it
+// made. When it disappears the program makes it again; when something else stands in its place
+// (a file, a link) that is left alone, the abstract socket still answers, and the socket file
+// comes back once the name is free. On exit the program removes the socket file only if it is
+// still the one it made.
 //
 // A crash leaves the lock and the socket behind: the lock names a process that no longer
-// exists, so the next start takes it over and replaces the stale socket.
+// exists, so the next start takes it over and replaces the stale socket (a socket only).
 
-#include <QLocalServer>
+#include <sys/types.h>
+
 #include <QLockFile>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <memory>
+#include <optional>
+#include <string>
+
+class QLocalSocket;
+class QSocketNotifier;
 
 namespace ravlin {
 
@@ -20,9 +35,10 @@ class SingleInstance final : public QObject {
 
   public:
     enum class Claim {
-        First,       // this process is the running program; activationRequested() will fire
-        Told,        // another process is the running program and was told to come forward
-        Unreachable  // another process holds the lock but could not be told
+        First,        // this process is the running program; activationRequested() will fire
+        Told,         // another process is the running program and was told to come forward
+        Unreachable,  // another process holds the lock but could not be told
+        Unusable      // the lock's path holds something other than a regular file: problem()
     };
 
     // `folder` holds the lock and the socket; `name` names both.
@@ -36,20 +52,31 @@ class SingleInstance final : public QObject {
     // before it listens).
     Claim claim(int waitMs = 2000);
     [[nodiscard]] QString socketPath() const;
+    // Why the claim was Unusable.
+    [[nodiscard]] const std::string& problem() const { return problem_; }
 
   signals:
     // Another start asked this one to come forward.
     void activationRequested();
 
   private:
+    struct Listener;
     bool tellRunning(int waitMs);
-    void listen();
-    void readRequest(class QLocalSocket* socket);
+    void listenOnPath(bool replaceStaleSocket);
+    // Keeps the socket file this process's own, or makes it again once the name is free.
+    void checkPath();
+    void accept(Listener& listener);
+    void readRequest(QLocalSocket* socket);
 
     QString folder_;
     QString name_;
+    std::string problem_;
     std::unique_ptr<QLockFile> lock_;
-    QLocalServer server_;
+    std::unique_ptr<Listener> pathListener_;
+    std::unique_ptr<Listener> abstractListener_;
+    // The socket file this process made, by device and inode.
+    std::optional<std::pair<dev_t, ino_t>> made_;
+    QTimer pathCheck_;
 };
 
 }  // namespace ravlin

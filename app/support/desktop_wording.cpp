@@ -45,4 +45,16 @@ std::string forThisDesktop(std::string_view text) {
     return result;
 }
 
+std::string withoutMnemonics(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    for (const char c : text) {
+        result += c;
+        if (c == '&') {
+            result += '&';
+        }
+    }
+    return result;
+}
+
 }  // namespace ravlin

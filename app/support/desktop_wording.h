@@ -21,4 +21,9 @@ desktopWordingTable();
 // capital letter.
 [[nodiscard]] std::string forThisDesktop(std::string_view text);
 
+// `text` for a button, a check box or a menu item, where a single "&" would mark the next letter
+// as the keyboard mnemonic (drawn underlined, or as "_" by some styles): every "&" doubled, so
+// the text shows as written.
+[[nodiscard]] std::string withoutMnemonics(std::string_view text);
+
 }  // namespace ravlin

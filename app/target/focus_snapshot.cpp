@@ -330,7 +330,8 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
     snapshot.app =
         seams.workspace->frontmostApplication().value_or(seams.workspace->currentApplication());
     snapshot.appBundleID = identityOf(snapshot.app);
-    const bool secureInput = seams.secureInput->isSecureInputEnabled();
+    const auto secureState = seams.secureInput->state();
+    const bool secureInput = secureState == platform::SecureInput::State::on;
     const bool trusted = checkTrust(accessibility);
 
     const auto layout = QNScreenLayout::read(*seams.screens);
@@ -341,6 +342,8 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
     };
     snapshot.isSecureInput = secureInput;
     snapshot.anchor = mouseAnchor(std::nullopt);
+    // Without the focused element only the desktop's answer tells secure input.
+    snapshot.isSecureInputUnknown = secureState == platform::SecureInput::State::unknown;
     if (!trusted) {
         return snapshot;
     }
@@ -348,6 +351,7 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
     if (!element) {
         return snapshot;
     }
+    snapshot.isSecureInputUnknown = false;
     snapshot.focusedRole = utf8(Driver::stringAttribute(accessibility, ax::role, *element, true));
     if (secureInput || Driver::isSecureTextElement(accessibility, *element, snapshot.focusedRole)) {
         snapshot.anchor = mouseAnchor(snapshot.focusedRole);
@@ -386,7 +390,8 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
 // --- The capture with its fallbacks
 
 bool QNModelFocusSnapshot::needsCopyFallback() const {
-    if (isSecureInput) {
+    // A copy chord goes only where no password field can be.
+    if (isSecureInput || isSecureInputUnknown) {
         return false;
     }
     const bool hasText = selectionText && !text::isBlank(*selectionText);
@@ -421,8 +426,12 @@ QNModelFocusSnapshot QNModelFocusSnapshot::applyingCopiedSelection(
 }
 
 QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::capture(TargetSeams seams,
-                                                                std::stop_token stop) {
+                                                                std::stop_token stop,
+                                                                bool afterShortcut) {
     auto snapshot = captureNow(seams);
+    if (afterShortcut && !snapshot.hasFocusedElement() && seams.hotKeys) {
+        snapshot = co_await captureAfterKeyRelease(seams, std::move(snapshot), stop);
+    }
     if (snapshot.isSecureInput) {
         co_return snapshot;
     }
@@ -444,9 +453,35 @@ QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::capture(TargetSeams seam
     co_return snapshot;
 }
 
+QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::captureAfterKeyRelease(
+    TargetSeams seams, QNModelFocusSnapshot first, std::stop_token stop) {
+    auto& executor = *seams.executor;
+    const auto hotKeys = seams.hotKeys;
+    std::optional<QNModelFocusSnapshot> found;
+    const auto readFocused = [&seams, &found] {
+        found = captureNow(seams);
+        return found->hasFocusedElement();
+    };
+    // The application may be about to show its focus again (a grab given back at the press).
+    if (co_await waitUntil(executor, readFocused, focusReturnPollInterval, focusSettleLimit,
+                           stop)) {
+        co_return std::move(*found);
+    }
+    // Held: the grab may keep the focus from the application until the key is up.
+    if (!co_await waitUntil(
+            executor, [hotKeys] { return !hotKeys->isHeld(); }, keyReleasePollInterval,
+            keyReleaseLimit, stop)) {
+        co_return found ? std::move(*found) : std::move(first);
+    }
+    // The application takes its focus back as it sees the grab end.
+    (void)co_await waitUntil(executor, readFocused, focusReturnPollInterval, focusReturnLimit,
+                             stop);
+    co_return found ? std::move(*found) : std::move(first);
+}
+
 QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copySelectionViaPasteboard(
     TargetSeams seams, platform::RunningApplication target, std::optional<std::string> focusedRole,
-    std::stop_token stop) {
+    std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved) {
     // Ctrl+C in a terminal interrupts whatever runs there.
     if (quickFixRoute(identityOf(target), focusedRole) == QNQuickFixRoute::terminal) {
         co_return std::nullopt;
@@ -460,35 +495,51 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copySelectionVi
         co_return std::nullopt;
     }
     auto& pasteboard = *seams.pasteboard;
-    const auto saved = QNModelPasteboardSnapshot::capture(seams);
-    if (!saved.complete) {
+    const bool own = !saved;
+    if (own) {
+        saved = std::make_shared<const QNModelPasteboardSnapshot>(
+            co_await QNModelPasteboardSnapshot::capture(seams));
+    }
+    if (!saved->complete()) {
         co_return std::nullopt;  // the user's contents could not be saved
     }
+    // Put back: our own save restored and watched for a late copy, a caller's only put back.
+    const auto putBack = [&](std::optional<std::u16string> copied) {
+        if (own) {
+            saved->restoreAfterCopy(seams, std::move(copied));
+        } else {
+            saved->putBack(pasteboard);
+        }
+    };
     const auto baseline = pasteboard.changeCount();
-    if (!Driver::postCommandKey(*seams.keySynthesis, platform::keycode::c) ||
-        stop.stop_requested()) {
-        saved.restore(pasteboard);
+    // Nothing is sent after a stop (the save may have taken a while).
+    if (stop.stop_requested() || !isTargetInFront()) {
+        if (own) {
+            saved->restore(pasteboard);
+        }
         co_return std::nullopt;
     }
-    int polls = 0;
-    while (true) {
-        co_await sleepFor(*seams.executor, copyPollInterval, stop);
-        if (stop.stop_requested() || !isTargetInFront()) {
-            saved.restore(pasteboard);
-            co_return std::nullopt;
+    if (!Driver::postCommandKey(*seams.keySynthesis, platform::keycode::c)) {
+        if (own) {
+            saved->restore(pasteboard);
         }
-        if (pasteboard.changeCount() != baseline || ++polls >= copyPolls) {
-            break;
-        }
+        co_return std::nullopt;
+    }
+    // The chord is out: the polls run out whatever happens, or the target's copy could land
+    // after the put-back and take the user's contents.
+    bool left = false;
+    for (int polls = 0; polls < copyPolls && pasteboard.changeCount() == baseline; ++polls) {
+        co_await sleepFor(*seams.executor, copyPollInterval, std::stop_token());
+        left = left || !isTargetInFront();
     }
     std::optional<std::u16string> copied;
-    if (pasteboard.changeCount() != baseline) {
-        copied = pasteboard.string();
-        if (copied && text::isBlank(*copied)) {
-            copied.reset();
-        }
+    if (pasteboard.changeCount() != baseline && !left) {
+        copied = co_await pasteboardText(seams.pasteboard, *seams.executor);
     }
-    saved.restore(pasteboard);
+    putBack(copied);
+    if (left || stop.stop_requested() || (copied && text::isBlank(*copied))) {
+        co_return std::nullopt;
+    }
     co_return copied;
 }
 

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -27,6 +28,8 @@
 #include "platform/workspace.h"
 
 namespace ravlin {
+
+struct QNModelPasteboardSnapshot;
 
 enum class QNSelectionSource {
     accessibilitySelectedText,  // "accessibility-selected-text"
@@ -76,6 +79,10 @@ struct QNModelFocusSnapshot {
     std::optional<std::int64_t> selectionLength;    // of "AXSelectedTextRange"; 0 for a caret
     std::optional<std::int64_t> selectionLocation;  // of "AXSelectedTextRange"
     bool isSecureInput = false;
+    // No focused element was found and the desktop could not tell secure input either (on Linux
+    // it is a property of the focused field): the field may be a password field, so nothing is
+    // copied from it or typed into it.
+    bool isSecureInputUnknown = false;
 
     friend bool operator==(const QNModelFocusSnapshot&, const QNModelFocusSnapshot&) = default;
 
@@ -89,6 +96,15 @@ struct QNModelFocusSnapshot {
     static constexpr auto probeReadInterval = std::chrono::milliseconds(30);
     static constexpr int probeReads = 5;
     static constexpr char16_t probeCharacter = u'\u200B';
+    // While the Composer shortcut's key is down, its grab may keep the frontmost application
+    // from reporting its focus, and a moment after it is up the application may not have taken
+    // its focus back yet: the reading is made again once the key is up (waited for this long at
+    // most) and while the application takes its focus back.
+    static constexpr auto focusSettleLimit = std::chrono::milliseconds(50);
+    static constexpr auto keyReleaseLimit = std::chrono::milliseconds(1000);
+    static constexpr auto keyReleasePollInterval = std::chrono::milliseconds(5);
+    static constexpr auto focusReturnLimit = std::chrono::milliseconds(250);
+    static constexpr auto focusReturnPollInterval = std::chrono::milliseconds(10);
 
     // --- The synchronous reading
     [[nodiscard]] static QNModelFocusSnapshot captureNow(const TargetSeams& seams);
@@ -129,15 +145,27 @@ struct QNModelFocusSnapshot {
                                                     const QNScreenLayout& layout);
 
     // --- The capture with its fallbacks
+    // `afterShortcut`: started by the Composer shortcut's press.
     [[nodiscard]] static QCoro::Task<QNModelFocusSnapshot> capture(TargetSeams seams,
-                                                                   std::stop_token stop);
+                                                                   std::stop_token stop,
+                                                                   bool afterShortcut = false);
+    // The reading once the application shows its focus again: at once, else once a held
+    // shortcut key has gone up; each wait bounded, `first` when the key never does.
+    [[nodiscard]] static QCoro::Task<QNModelFocusSnapshot> captureAfterKeyRelease(
+        TargetSeams seams, QNModelFocusSnapshot first, std::stop_token stop);
+    [[nodiscard]] bool hasFocusedElement() const { return focusedRole.has_value(); }
     [[nodiscard]] bool needsCopyFallback() const;
     // Ctrl+C into `target` and the copied text, the user's pasteboard put back on every path
     // once saved. Never into a terminal (`focusedRole` with the target's identity): Ctrl+C there
-    // interrupts the running program. Stops (restoring) when `stop` is requested.
+    // interrupts the running program. A stop before the chord sends nothing and gives nothing;
+    // once the chord is out, its polls run out before the put-back (a copy landing after it
+    // would take the user's contents), the put-back then watches for a copy landing later
+    // still, and a stop gives nothing. With `saved`, the user's contents a caller already holds
+    // are put back instead of saved again; the caller restores them at its own end.
     [[nodiscard]] static QCoro::Task<std::optional<std::u16string>> copySelectionViaPasteboard(
         TargetSeams seams, platform::RunningApplication target,
-        std::optional<std::string> focusedRole, std::stop_token stop);
+        std::optional<std::string> focusedRole, std::stop_token stop,
+        std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr);
     [[nodiscard]] QNModelFocusSnapshot applyingCopiedSelection(
         const std::optional<std::u16string>& copied, bool attempted) const;
     [[nodiscard]] static QCoro::Task<std::optional<platform::Rect>> probedCaretRect(

@@ -24,22 +24,47 @@
 namespace ravlin {
 
 enum class QNPasteResult {
-    pasted,            // pasted, or there was nothing to paste
+    pasted,            // pasted (and seen to arrive where that can be seen), or nothing to paste
     activationFailed,  // the target did not come to the front in time
     pasteFailed,       // the text could not be written, the chord could not be sent, or the
                        // paste was cancelled before the chord went out
     selectionLost,     // the selection the text was to replace could not be made certain again
+    leftOnClipboard,   // the paste did not arrive, or no chord pastes there: the text stays on
+                       // the clipboard, the user's contents come back through the deferred restore
 };
 
 [[nodiscard]] std::string_view toString(QNPasteResult result);
 
-// The chord that pastes into `target` whose focused element has `focusedRole`: Command+V (the
-// key-synthesis seam sends Ctrl+V), or Command+Shift+V (Ctrl+Shift+V) when the route is a
-// terminal, where Ctrl+V would type a control character.
-[[nodiscard]] platform::KeyChord pasteChord(const platform::RunningApplication& target,
-                                            const std::optional<std::string>& focusedRole = {});
+struct QNPasteOutcome {
+    QNPasteResult result = QNPasteResult::pasted;
+    // leftOnClipboard: why, in the session log's words ("paste-not-seen", "paste-not-fetched",
+    // "target-gone", "no-paste-chord"), and the chord that pastes the text there ("Ctrl+V").
+    std::string_view reason;
+    std::string_view chordName;
+
+    friend bool operator==(const QNPasteOutcome&, const QNPasteOutcome&) = default;
+};
+
+// How a paste reaches `target` whose focused element has `focusedRole`: Command+V (the
+// key-synthesis seam sends Ctrl+V); in a terminal, the chord of its family (terminalPaste): Ctrl+Shift+V
+// (where Ctrl+V would type a control character), or Shift+Insert from the text last selected,
+// which then holds the text too; no chord for a terminal whose chord we do not know.
+struct QNPasteRoute {
+    std::optional<platform::KeyChord> chord;
+    std::string_view chordName;  // as a person reads it: "Ctrl+V", "Ctrl+Shift+V", "Shift+Insert"
+    bool fromPrimary = false;
+
+    friend bool operator==(const QNPasteRoute&, const QNPasteRoute&) = default;
+};
+[[nodiscard]] QNPasteRoute pasteRoute(const platform::RunningApplication& target,
+                                      const std::optional<std::string>& focusedRole = {});
 
 struct QNModelFocusSnapshot;
+
+// The plain text on the pasteboard, read without holding up the program (within the pasteboard's
+// own time bound): `co_await pasteboardText(seams.pasteboard, *seams.executor)`.
+[[nodiscard]] AnswerAwaiter<std::optional<std::u16string>> pasteboardText(
+    std::shared_ptr<platform::Pasteboard> pasteboard, Executor& executor);
 
 // The selection a paste is to replace: the text a session was seeded from and where it lay in
 // its field when read. Some toolkits drop a field's selection while another application is in
@@ -61,13 +86,26 @@ struct QNModelPasteboardSnapshot {
     // One entry per pasteboard item, in the pasteboard's order: type -> bytes, for every type
     // the item gave data for.
     std::vector<platform::PasteboardItem> items;
-    // False when the owner of the user's contents did not answer in time: they could not be
-    // saved, so nobody may borrow the pasteboard, and a restore leaves it alone.
-    bool complete = true;
+    // How the owner offered them (its list of types, the form of each), where the desktop says:
+    // they go back exactly as they came.
+    platform::PasteboardOffer offer;
+    // Why the user's contents could not be saved whole (`none` when they were). Nothing of them
+    // is kept then: nobody may borrow the pasteboard, and a restore leaves it alone.
+    platform::PasteboardSaveFailure failure = platform::PasteboardSaveFailure::none;
     // The loan this snapshot stands for in its pasteboard manager's ledger (0: none), settled by
     // restore(). Not part of the contents: equality leaves it out.
     std::uint64_t loan = 0;
     std::weak_ptr<QNQuickFixPasteboardManager> lender;
+    // The pasteboard's change count once saved, and whether the contents were a pending deferred
+    // restore's (the pasteboard then holds a text left there): for release().
+    std::int64_t changeCountWhenSaved = 0;
+    bool tookPendingRestore = false;
+
+    [[nodiscard]] bool complete() const {
+        return failure == platform::PasteboardSaveFailure::none;
+    }
+    [[nodiscard]] platform::PasteboardContents contents() const { return {items, offer, failure}; }
+    [[nodiscard]] static QNModelPasteboardSnapshot of(platform::PasteboardContents contents);
 
     // The pauses of a paste; the target applications rely on them.
     static constexpr auto frontmostPollInterval = std::chrono::milliseconds(50);
@@ -82,23 +120,37 @@ struct QNModelPasteboardSnapshot {
     // Checks, this far apart, that a selection set again has taken.
     static constexpr int selectionChecks = 8;
     static constexpr auto selectionCheckInterval = std::chrono::milliseconds(25);
+    // Between two looks for the pasted text in a field that can be read back (checkPaste).
+    static constexpr auto pasteLookInterval = std::chrono::milliseconds(50);
+    // A text left on the clipboard stays this long before the user's contents come back.
+    static constexpr std::int64_t deferredRestoreSeconds = 60;
 
     // The user's pasteboard contents. While a deferred restore is pending and the pasteboard
     // still holds only the text it was scheduled for, those are the pending snapshot's (the
     // pending restore is then cancelled: the caller now restores them on its own path);
-    // otherwise everything the pasteboard holds now. Never fails; empty pasteboard, empty
-    // snapshot.
-    [[nodiscard]] static QNModelPasteboardSnapshot capture(const TargetSeams& seams);
+    // otherwise everything the pasteboard holds now, read without holding up the program and
+    // within the pasteboard's time bound, whatever its owner does. Contents that cannot be saved
+    // whole give an incomplete snapshot and the manager is told (onSaveRefused); a save tried
+    // again while the pasteboard has not changed since a refusal is refused at once, so that a
+    // flow never waits twice on an owner that does not answer. Empty pasteboard, empty snapshot.
+    [[nodiscard]] static QCoro::Task<QNModelPasteboardSnapshot> capture(TargetSeams seams);
 
-    // Clears the pasteboard, always; then, unless the snapshot is empty, writes every saved item
-    // back in one write. The write's outcome is not reported. Moves the change count. An
+    // Clears the pasteboard, always; then, unless the snapshot is empty, writes the saved
+    // contents back in one write (the owner's types in its order, each with its bytes and form).
+    // The write's outcome is not reported. Moves the change count. Settles the loan. An
     // incomplete snapshot touches nothing: clearing would destroy contents it could not save.
     void restore(platform::Pasteboard& pasteboard) const;
-
-    // Posts the paste chord for `target` and the role of its focused element now (key down, key
-    // up); false when it could not be sent.
-    [[nodiscard]] static bool sendPasteKeystroke(const TargetSeams& seams,
-                                                 platform::RunningApplication target);
+    // The same without settling the loan: for a flow that uses the pasteboard again afterwards
+    // and restores at its own end.
+    void putBack(platform::Pasteboard& pasteboard) const;
+    // For a borrower that wrote nothing: settles the loan, and puts the contents back only where
+    // the pasteboard no longer holds them (it changed since the save, or they were a pending
+    // deferred restore's); otherwise the pasteboard is not touched.
+    void release(platform::Pasteboard& pasteboard) const;
+    // restore(), after a copy chord went to the target: then, for a short time, a copy landing
+    // late with `copied` on it (with anything, when `copied` is none) puts the user's contents
+    // back again (QNQuickFixPasteboardManager::watchForLateCopy).
+    void restoreAfterCopy(const TargetSeams& seams, std::optional<std::u16string> copied) const;
 
     // True once `target` is the frontmost application: tested at once, then after each of up to
     // 24 pauses of 50 ms when `activationRequested` (an activation request was accepted), else
@@ -108,26 +160,32 @@ struct QNModelPasteboardSnapshot {
                                                               bool activationRequested,
                                                               std::stop_token stop);
 
-    // Pastes `text` into `target` and puts the user's pasteboard back before returning, on every
-    // path. Empty text: `pasted` without touching anything. A stop before the pasteboard write or
-    // before the paste chord restores and answers `pasteFailed` (the caller keeps the text); once
-    // the chord is out, the pauses after it run in full. User's contents that cannot be saved:
-    // `pasteFailed` without touching anything. With `replacing`, once the target is in
-    // front its selection must be that one again (see `reselect`) before anything is written;
-    // else `selectionLost`, nothing pasted.
-    [[nodiscard]] static QCoro::Task<QNPasteResult> paste(
+    // Pastes `text` into `target` with its chord (pasteRoute; the text last selected is saved,
+    // set and put back beside the clipboard for a terminal that pastes from it), then checks that
+    // the paste arrived (paste_check.h) before the user's pasteboard goes back. Empty text:
+    // `pasted` without touching anything. A stop before the pasteboard write or before the paste
+    // chord restores and answers `pasteFailed` (the caller keeps the text); once the chord is out,
+    // the pauses after it run in full. User's contents that cannot be saved: `pasteFailed`
+    // without touching anything. With `replacing`, once the target is in front its selection must
+    // be that one again (see `reselect`) before anything is written; else `selectionLost`,
+    // nothing pasted; a copy made to check it may land late, so the put-back then watches for it
+    // (restoreAfterCopy). A paste that did not arrive, or a terminal with no chord we know:
+    // `leftOnClipboard`, the text on the clipboard for the user to paste and the user's contents
+    // back through the deferred restore (none set up: put back now, `pasteFailed`). Every other
+    // path puts the user's contents back before returning.
+    [[nodiscard]] static QCoro::Task<QNPasteOutcome> paste(
         TargetSeams seams, std::u16string text, platform::RunningApplication target,
         std::stop_token stop, std::optional<QNPasteSelection> replacing = std::nullopt);
 
     // With `target` in front: whether its focused field's selection is `selection`. When it reads
     // otherwise, the range is selected again over accessibility (the recorded range when it still
     // holds the text, else the text's first occurrence) and read back up to 8 times, 25 ms apart;
-    // failing that, a copy of the selection (Ctrl+C, the user's pasteboard put back) must give
-    // the text. Never true for a selection that is not certainly the text.
-    [[nodiscard]] static QCoro::Task<bool> reselect(TargetSeams seams,
-                                                    platform::RunningApplication target,
-                                                    QNPasteSelection selection,
-                                                    std::stop_token stop);
+    // failing that, a copy of the selection (Ctrl+C, `saved` put back: the user's contents the
+    // caller holds) must give the text. Never true for a selection that is not certainly the
+    // text.
+    [[nodiscard]] static QCoro::Task<bool> reselect(
+        TargetSeams seams, platform::RunningApplication target, QNPasteSelection selection,
+        std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved);
 
     // After the paste chord and its pause: waits while the target has not fetched our last write
     // yet, in 50 ms steps, at most 1 s. Not stoppable: restoring earlier would paste the user's
@@ -135,7 +193,7 @@ struct QNModelPasteboardSnapshot {
     [[nodiscard]] static WaitUntilAwaiter waitForFetch(const TargetSeams& seams);
 
     friend bool operator==(const QNModelPasteboardSnapshot& a, const QNModelPasteboardSnapshot& b) {
-        return a.items == b.items && a.complete == b.complete;
+        return a.contents() == b.contents();
     }
 };
 

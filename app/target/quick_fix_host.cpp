@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/target/paste_check.h"
 #include "core/text/search.h"
 #include "core/text/unicode.h"
 
@@ -22,8 +23,9 @@ namespace ax = platform::ax;
 constexpr std::array<std::string_view, 6> methodNames = {
     "selectedText", "selectedRange", "copy", "selectAllAndCopy", "focusedValue", "descendantValue"};
 constexpr std::array<std::string_view, 2> replacementNames = {"accessibility", "paste"};
-constexpr std::array<std::string_view, 4> clipboardNames = {
-    "ax-write-rejected", "ax-verify-failed", "routed-to-paste", "paste-after-ax-failure"};
+constexpr std::array<std::string_view, 7> clipboardNames = {
+    "ax-write-rejected", "ax-verify-failed",  "routed-to-paste", "paste-after-ax-failure",
+    "paste-not-seen",    "paste-not-fetched", "target-gone"};
 constexpr std::array<std::string_view, 9> failureNames = {
     "no-target",      "activate-target", "restore-target-selection", "send-paste-keystroke",
     "unchanged-text", "secure-input",    "terminal-not-supported",   "pasteboard-write-failed",
@@ -67,21 +69,33 @@ QNQuickFixHostSession makeSession(const QNModelFocusSnapshot& snapshot, Token to
 }
 
 // Ctrl+C (after Ctrl+A with `selectAll`) and the text that reached the pasteboard; the user's
-// pasteboard is back on every path once saved.
-QCoro::Task<std::optional<std::u16string>> copyCapture(Driver driver,
-                                                       platform::RunningApplication app,
-                                                       bool selectAll, std::stop_token stop) {
+// pasteboard is back on every path once saved. Nothing is sent after a stop; once Ctrl+C is out,
+// the polls run out before the put-back (a copy landing after it would take the user's contents),
+// which then watches for a copy landing later still, and a stop gives nothing. With `saved`, the
+// user's contents the caller holds are put back instead of saved again (the caller restores them
+// at its own end).
+QCoro::Task<std::optional<std::u16string>> copyCapture(
+    Driver driver, platform::RunningApplication app, bool selectAll, std::stop_token stop,
+    std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr) {
     if (!driver->isFrontmostOther(app)) {
         co_return std::nullopt;
     }
-    const auto saved = driver->capturePasteboard();
-    if (!saved.complete) {
+    const bool own = !saved;
+    if (own) {
+        saved = std::make_shared<const QNModelPasteboardSnapshot>(
+            co_await driver->capturePasteboard());
+    }
+    if (!saved->complete()) {
         co_return std::nullopt;  // the user's contents could not be saved
     }
     const auto baseline = driver->pasteboardChangeCount();
-    const auto giveUp = [&] { driver->restorePasteboard(saved); };
+    const auto giveUp = [&] {
+        if (own) {
+            driver->restorePasteboard(*saved);
+        }
+    };
     if (selectAll) {
-        if (!driver->postSelectAll()) {
+        if (stop.stop_requested() || !driver->postSelectAll()) {
             giveUp();
             co_return std::nullopt;
         }
@@ -91,28 +105,29 @@ QCoro::Task<std::optional<std::u16string>> copyCapture(Driver driver,
             co_return std::nullopt;
         }
     }
-    if (!driver->postCopy()) {
+    if (stop.stop_requested() || !driver->postCopy()) {
         giveUp();
         co_return std::nullopt;
     }
-    std::optional<std::u16string> copied;
+    bool left = false;
     bool changed = false;
     for (int poll = 0; poll < Host::copyPolls && !changed; ++poll) {
-        if (stop.stop_requested()) {
-            giveUp();
-            co_return std::nullopt;
-        }
-        co_await driver->sleep(Host::copyPollMilliseconds, stop);
-        if (!driver->isFrontmostOther(app)) {
-            giveUp();
-            co_return std::nullopt;
-        }
+        co_await driver->sleep(Host::copyPollMilliseconds, std::stop_token());
+        left = left || !driver->isFrontmostOther(app);
         changed = driver->pasteboardChangeCount() != baseline;
     }
-    if (changed || driver->pasteboardChangeCount() != baseline) {
-        copied = driver->pasteboardString();
+    std::optional<std::u16string> copied;
+    if ((changed || driver->pasteboardChangeCount() != baseline) && !left) {
+        copied = co_await driver->pasteboardString();
     }
-    driver->restorePasteboard(saved);
+    if (own) {
+        driver->restorePasteboardAfterCopy(*saved, copied);
+    } else {
+        driver->putBackPasteboard(*saved);
+    }
+    if (left || stop.stop_requested()) {
+        co_return std::nullopt;
+    }
     co_return copied;
 }
 
@@ -208,6 +223,7 @@ struct PreparedSelection {
     std::optional<Token> elementToken;
     bool canAttemptAccessibilityWrite = false;
     bool canAttemptPaste = false;
+    bool copied = false;  // a copy probe sent Ctrl+C
 };
 
 // Up to 8 checks, 25 ms apart, each with the target in front, that the element's selection reads
@@ -259,8 +275,9 @@ QCoro::Task<bool> verifyValue(Driver driver, Token token, std::u16string correct
     co_return false;
 }
 
-QCoro::Task<PreparedSelection> prepareSelection(QNQuickFixHostSession session, Driver driver,
-                                                std::stop_token stop) {
+QCoro::Task<PreparedSelection> prepareSelection(
+    QNQuickFixHostSession session, Driver driver,
+    std::shared_ptr<const QNModelPasteboardSnapshot> saved, std::stop_token stop) {
     Token token = session.elementToken;
     // Whatever has the focus now receives the chords: never a terminal or a secure field.
     bool chordsAllowed = true;
@@ -312,15 +329,17 @@ QCoro::Task<PreparedSelection> prepareSelection(QNQuickFixHostSession session, D
     // overwrite or duplicate text of the user's.
     bool selectionIsOriginal = false;
     if (chordsAllowed) {
-        selectionIsOriginal =
-            co_await copyCapture(driver, session.app, false, stop) == std::optional(original);
+        selectionIsOriginal = co_await copyCapture(driver, session.app, false, stop, saved) ==
+                              std::optional(original);
     }
-    co_return PreparedSelection{token, false, selectionIsOriginal};
+    co_return PreparedSelection{token, false, selectionIsOriginal, chordsAllowed};
 }
 
 // The corrected text stays on the clipboard; the user's contents come back later.
 Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboardManager> manager,
-                        const QNModelPasteboardSnapshot& saved) {
+                        const QNModelPasteboardSnapshot& saved,
+                        QNQuickFixClipboardReason reason =
+                            QNQuickFixClipboardReason::pasteAfterAXFailure) {
     if (!manager) {
         manager = driver->pasteboardManager();
     }
@@ -330,7 +349,34 @@ Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboa
         return Result::failed(QNQuickFixCommitFailure::pasteboardWriteFailed);
     }
     manager->scheduleRestore(saved, Host::deferredRestoreSeconds);
-    return Result::pasteOnClipboard(QNQuickFixClipboardReason::pasteAfterAXFailure);
+    return Result::pasteOnClipboard(reason);
+}
+
+// The focused field just before the paste chord (its token, where it can be read back).
+QNPasteWitness pasteWitness(QNQuickFixHostDriver& driver, const platform::RunningApplication& app,
+                            std::optional<Token>& field) {
+    QNPasteWitness witness;
+    witness.window = driver.frontmostWindow();
+    const auto focused = driver.focusedElement(app);
+    if (!focused || focused->isSecure) {
+        return witness;
+    }
+    field = focused->token;
+    witness.value = driver.value(*field);
+    witness.selection = driver.selectedTextRange(*field);
+    return witness;
+}
+
+QNQuickFixClipboardReason clipboardReason(QNPasteCheck check) {
+    switch (check) {
+        case QNPasteCheck::notFetched:
+            return QNQuickFixClipboardReason::pasteNotFetched;
+        case QNPasteCheck::targetGone:
+            return QNQuickFixClipboardReason::targetGone;
+        default:
+            break;
+    }
+    return QNQuickFixClipboardReason::pasteNotSeen;
 }
 
 }  // namespace
@@ -417,6 +463,11 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         co_return Result::failed(Failure::secureInput);
     }
 
+    // Saved before the target is brought to the front: the save lets the program's events run
+    // (its own panel among them), which must not happen between the target coming to the front
+    // and the write.
+    const auto saved =
+        std::make_shared<const QNModelPasteboardSnapshot>(co_await driver->capturePasteboard());
     bool activationAccepted = false;
     if (session.app.pid != driver->currentApplication().pid) {
         activationAccepted = driver->activate(session.app);
@@ -426,11 +477,19 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
                              : QNModelPasteboardSnapshot::frontmostPollsOtherwise;
     if (!co_await driver->waitForFrontmost(session.app, attempts, activationPollMilliseconds,
                                            stop)) {
-        // The pasteboard has not been borrowed yet.
+        driver->releasePasteboard(*saved);  // nothing was written
         co_return Result::failed(Failure::activateTarget);
     }
-    const auto saved = driver->capturePasteboard();
-    const auto prepared = co_await prepareSelection(session, driver, stop);
+    const auto prepared = co_await prepareSelection(session, driver, saved, stop);
+    // The user's contents back at the end; after a copy probe, watched for its copy landing
+    // late (the captured text is what it would carry).
+    const auto restore = [&] {
+        if (prepared.copied) {
+            driver->restorePasteboardAfterCopy(*saved, session.originalText);
+        } else {
+            driver->restorePasteboard(*saved);
+        }
+    };
 
     if (session.route == QNQuickFixRoute::nativeAppKit && prepared.canAttemptAccessibilityWrite) {
         const auto token = prepared.elementToken.value_or(session.elementToken);
@@ -441,30 +500,56 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
                 co_await verifyValue(driver, token, correctedText, std::move(before), selected,
                                      stop)) {
                 co_await driver->sleep(pauseAfterAccessibilityWrite, stop);
-                driver->restorePasteboard(saved);
+                restore();
                 co_return Result::committed(QNQuickFixReplacementMethod::accessibility);
             }
         }
     }
 
     // The user's contents could not be saved: the pasteboard is not borrowed.
-    if (!saved.complete || !driver->writePasteboardString(correctedText)) {
-        driver->restorePasteboard(saved);
+    if (!saved->complete() || !driver->writePasteboardString(correctedText)) {
+        restore();
         co_return Result::failed(Failure::pasteboardWriteFailed);
     }
     if (prepared.canAttemptPaste) {
         co_await driver->sleep(pauseBeforePaste, stop);
         // A stop before the chord: not posted. Once it is out, the target reads the pasteboard
-        // from its own event loop: nothing shortens the pauses after it.
-        if (!stop.stop_requested() && driver->isFrontmostOther(session.app) &&
-            driver->postPaste()) {
-            co_await driver->sleep(pauseAfterPaste, std::stop_token());
-            co_await driver->waitForPasteboardFetch();
-            driver->restorePasteboard(saved);
-            co_return Result::committed(QNQuickFixReplacementMethod::paste);
+        // from its own event loop: nothing shortens the pauses after it. Then the paste must be
+        // seen to arrive before the text leaves the clipboard.
+        std::optional<Token> field;
+        if (!stop.stop_requested() && driver->isFrontmostOther(session.app)) {
+            const auto witness = pasteWitness(*driver, session.app, field);
+            if (driver->postPaste()) {
+                co_await driver->sleep(pauseAfterPaste, std::stop_token());
+                co_await driver->waitForPasteboardFetch();
+                const auto check = co_await checkPaste(
+                    witness, correctedText,
+                    [&] {
+                        QNPasteLook look;
+                        look.inFront = driver->isFrontmostOther(session.app);
+                        look.window = driver->frontmostWindow();
+                        look.fetched = driver->pasteboardTextFetched();
+                        if (field && witness.readable()) {
+                            look.value = driver->value(*field);
+                        }
+                        return look;
+                    },
+                    [driver] {
+                        return driver->sleep(static_cast<int>(
+                                                 QNModelPasteboardSnapshot::pasteLookInterval
+                                                     .count()),
+                                             std::stop_token());
+                    });
+                if (arrived(check)) {
+                    restore();
+                    co_return Result::committed(QNQuickFixReplacementMethod::paste);
+                }
+                co_return leaveOnClipboard(driver, std::move(manager), *saved,
+                                           clipboardReason(check));
+            }
         }
     }
-    co_return leaveOnClipboard(driver, std::move(manager), saved);
+    co_return leaveOnClipboard(driver, std::move(manager), *saved);
 }
 
 }  // namespace ravlin

@@ -54,6 +54,10 @@ QCoro::Task<> waitForFetchOf(TargetSeams seams) {
     co_await QNModelPasteboardSnapshot::waitForFetch(seams);
 }
 
+QCoro::Task<std::optional<std::u16string>> readPasteboardString(TargetSeams seams) {
+    co_return co_await pasteboardText(seams.pasteboard, *seams.executor);
+}
+
 }  // namespace
 
 QNQuickFixHostLiveDriver::QNQuickFixHostLiveDriver(TargetSeams seams) : seams_(std::move(seams)) {}
@@ -300,6 +304,10 @@ QCoro::Task<bool> QNQuickFixHostLiveDriver::waitForFrontmost(Application app, in
                         intervalMilliseconds, std::move(stop));
 }
 
+std::optional<std::uint64_t> QNQuickFixHostLiveDriver::frontmostWindow() {
+    return seams_.workspace->frontmostWindow();
+}
+
 bool QNQuickFixHostLiveDriver::postCopy() {
     return postCommandKey(*seams_.keySynthesis, platform::keycode::c);
 }
@@ -312,12 +320,25 @@ bool QNQuickFixHostLiveDriver::postPaste() {
     return postCommandKey(*seams_.keySynthesis, platform::keycode::v);
 }
 
-QNModelPasteboardSnapshot QNQuickFixHostLiveDriver::capturePasteboard() {
+QCoro::Task<QNModelPasteboardSnapshot> QNQuickFixHostLiveDriver::capturePasteboard() {
     return QNModelPasteboardSnapshot::capture(seams_);
 }
 
 void QNQuickFixHostLiveDriver::restorePasteboard(const QNModelPasteboardSnapshot& snapshot) {
     snapshot.restore(*seams_.pasteboard);
+}
+
+void QNQuickFixHostLiveDriver::restorePasteboardAfterCopy(const QNModelPasteboardSnapshot& snapshot,
+                                                          std::optional<std::u16string> copied) {
+    snapshot.restoreAfterCopy(seams_, std::move(copied));
+}
+
+void QNQuickFixHostLiveDriver::putBackPasteboard(const QNModelPasteboardSnapshot& snapshot) {
+    snapshot.putBack(*seams_.pasteboard);
+}
+
+void QNQuickFixHostLiveDriver::releasePasteboard(const QNModelPasteboardSnapshot& snapshot) {
+    snapshot.release(*seams_.pasteboard);
 }
 
 std::shared_ptr<QNQuickFixPasteboardManager> QNQuickFixHostLiveDriver::pasteboardManager() {
@@ -329,6 +350,10 @@ QCoro::Task<> QNQuickFixHostLiveDriver::waitForPasteboardFetch() {
     return waitForFetchOf(seams_);
 }
 
+bool QNQuickFixHostLiveDriver::pasteboardTextFetched() {
+    return !seams_.pasteboard->lastWriteUnfetched();
+}
+
 bool QNQuickFixHostLiveDriver::writePasteboardString(std::u16string_view text) {
     seams_.pasteboard->clear();
     return seams_.pasteboard->setString(text).ok();
@@ -338,8 +363,8 @@ std::int64_t QNQuickFixHostLiveDriver::pasteboardChangeCount() {
     return seams_.pasteboard->changeCount();
 }
 
-std::optional<std::u16string> QNQuickFixHostLiveDriver::pasteboardString() {
-    return seams_.pasteboard->string();
+QCoro::Task<std::optional<std::u16string>> QNQuickFixHostLiveDriver::pasteboardString() {
+    return readPasteboardString(seams_);
 }
 
 QCoro::Task<> QNQuickFixHostLiveDriver::sleep(int milliseconds, std::stop_token stop) {

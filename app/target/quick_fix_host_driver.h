@@ -94,6 +94,8 @@ class QNQuickFixHostDriver {
     [[nodiscard]] virtual QCoro::Task<bool> waitForFrontmost(Application app, int attempts,
                                                              int intervalMilliseconds,
                                                              std::stop_token stop) = 0;
+    // The window with the focus now, where the desktop says (Workspace::frontmostWindow).
+    [[nodiscard]] virtual std::optional<std::uint64_t> frontmostWindow() = 0;
 
     // --- Keys (Command+C, Command+A, Command+V); false when the chord could not be sent
     virtual bool postCopy() = 0;
@@ -102,17 +104,29 @@ class QNQuickFixHostDriver {
 
     // --- Pasteboard
     // The user's contents, to be put back on every path (QNModelPasteboardSnapshot::capture,
-    // which takes over a pending deferred restore).
-    [[nodiscard]] virtual QNModelPasteboardSnapshot capturePasteboard() = 0;
+    // which takes over a pending deferred restore and never holds up the program).
+    [[nodiscard]] virtual QCoro::Task<QNModelPasteboardSnapshot> capturePasteboard() = 0;
     virtual void restorePasteboard(const QNModelPasteboardSnapshot& snapshot) = 0;
+    // After a copy chord: restored, then watched for the copy landing late with `copied`
+    // (QNModelPasteboardSnapshot::restoreAfterCopy).
+    virtual void restorePasteboardAfterCopy(const QNModelPasteboardSnapshot& snapshot,
+                                            std::optional<std::u16string> copied) = 0;
+    // Put back without closing the borrow (QNModelPasteboardSnapshot::putBack).
+    virtual void putBackPasteboard(const QNModelPasteboardSnapshot& snapshot) = 0;
+    // The borrow ends without anything written (QNModelPasteboardSnapshot::release).
+    virtual void releasePasteboard(const QNModelPasteboardSnapshot& snapshot) = 0;
     // The process's deferred restore, when one is set up.
     [[nodiscard]] virtual std::shared_ptr<QNQuickFixPasteboardManager> pasteboardManager() = 0;
     // After a paste chord and its pause: waits while the target has not fetched our text yet.
     [[nodiscard]] virtual QCoro::Task<> waitForPasteboardFetch() = 0;
+    // Whether another program has fetched what was last written to the pasteboard (true where
+    // the desktop cannot tell).
+    [[nodiscard]] virtual bool pasteboardTextFetched() = 0;
     // Clears the pasteboard and puts `text` on it; false when the write was refused.
     virtual bool writePasteboardString(std::u16string_view text) = 0;
     [[nodiscard]] virtual std::int64_t pasteboardChangeCount() = 0;
-    [[nodiscard]] virtual std::optional<std::u16string> pasteboardString() = 0;
+    // The plain text on the pasteboard, read without holding up the program.
+    [[nodiscard]] virtual QCoro::Task<std::optional<std::u16string>> pasteboardString() = 0;
 
     // A pause of `milliseconds` (negative counts as 0); a stop ends it early.
     [[nodiscard]] virtual QCoro::Task<> sleep(int milliseconds, std::stop_token stop) = 0;
@@ -142,18 +156,24 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     bool activate(Application app) override;
     QCoro::Task<bool> waitForFrontmost(Application app, int attempts, int intervalMilliseconds,
                                        std::stop_token stop) override;
+    std::optional<std::uint64_t> frontmostWindow() override;
 
     bool postCopy() override;
     bool postSelectAll() override;
     bool postPaste() override;
 
-    QNModelPasteboardSnapshot capturePasteboard() override;
+    QCoro::Task<QNModelPasteboardSnapshot> capturePasteboard() override;
     void restorePasteboard(const QNModelPasteboardSnapshot& snapshot) override;
+    void restorePasteboardAfterCopy(const QNModelPasteboardSnapshot& snapshot,
+                                    std::optional<std::u16string> copied) override;
+    void putBackPasteboard(const QNModelPasteboardSnapshot& snapshot) override;
+    void releasePasteboard(const QNModelPasteboardSnapshot& snapshot) override;
     std::shared_ptr<QNQuickFixPasteboardManager> pasteboardManager() override;
     QCoro::Task<> waitForPasteboardFetch() override;
+    bool pasteboardTextFetched() override;
     bool writePasteboardString(std::u16string_view text) override;
     std::int64_t pasteboardChangeCount() override;
-    std::optional<std::u16string> pasteboardString() override;
+    QCoro::Task<std::optional<std::u16string>> pasteboardString() override;
 
     QCoro::Task<> sleep(int milliseconds, std::stop_token stop) override;
 

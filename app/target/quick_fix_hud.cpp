@@ -1,9 +1,11 @@
 #include "app/target/quick_fix_hud.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegion>
 #include <QStyle>
 #include <QTextLayout>
 #include <algorithm>
@@ -69,7 +71,7 @@ constexpr int kPaddingY = 12;
 constexpr int kIconColumn = 24;
 constexpr int kSpacing = 12;
 constexpr int kLineSpacing = 2;
-constexpr double kCornerRadius = 14;
+constexpr double kCornerRadius = QNViewQuickFixHUD::kCornerRadius;
 
 }  // namespace
 
@@ -88,6 +90,10 @@ std::string hudText(std::string_view literal) {
         }
     }
     return std::string(literal);
+}
+
+std::string pasteTitle(std::string_view chordName) {
+    return "Press " + std::string(chordName) + " to paste";
 }
 
 std::string hudTitle(QNQuickFixHUDKind kind) {
@@ -173,13 +179,22 @@ QSize QNViewQuickFixHUD::fittingSize() const {
     return {kPaddingX * 2 + kIconColumn + kSpacing + textWidth(), kPaddingY * 2 + content};
 }
 
+QRectF QNViewQuickFixHUD::cardRect() const {
+    const int m = kShadowMargin;
+    return QRectF(rect()).adjusted(m, m, -m, -m);
+}
+
+void QNViewQuickFixHUD::setOpaque(bool opaque) {
+    opaque_ = opaque;
+    update();
+}
+
 void QNViewQuickFixHUD::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const int m = kShadowMargin;
-    const QRectF card = QRectF(rect()).adjusted(m, m, -m, -m);
+    const QRectF card = cardRect();
     // Shadow: black at 12 %, about 12 points soft, 4 points down.
-    for (int i = 12; i > 0; i -= 2) {
+    for (int i = 12; i > 0 && !opaque_; i -= 2) {
         QColor shadow(0, 0, 0, int(255 * 0.12 * (1.0 - i / 13.0) / 4));
         painter.setPen(Qt::NoPen);
         painter.setBrush(shadow);
@@ -188,7 +203,7 @@ void QNViewQuickFixHUD::paintEvent(QPaintEvent*) {
             kCornerRadius + i / 2.0, kCornerRadius + i / 2.0);
     }
     QColor material = palette().color(QPalette::Window);
-    material.setAlphaF(0.94f);
+    material.setAlphaF(opaque_ ? 1.0f : 0.94f);
     painter.setBrush(material);
     painter.drawRoundedRect(card, kCornerRadius, kCornerRadius);
     QColor separator = palette().color(QPalette::Mid);
@@ -302,22 +317,40 @@ void QNQuickFixHUDPanel::orderFrontRegardless() {
     raise();
 }
 
+void QNQuickFixHUDPanel::setCutsCornersWithMask(bool cuts) {
+    cutsCorners_ = cuts;
+    hostingView_->setOpaque(cuts);
+    if (!cuts) {
+        clearMask();
+        return;
+    }
+    QPainterPath path;
+    path.addRoundedRect(hostingView_->cardRect(), kCornerRadius, kCornerRadius);
+    setMask(QRegion(path.toFillPolygon().toPolygon()));
+}
+
 QNQuickFixHUDController::QNQuickFixHUDController(std::shared_ptr<Executor> executor,
-                                                 std::shared_ptr<platform::Screens> screens)
-    : panel_(std::make_unique<QNQuickFixHUDPanel>(std::move(executor), std::move(screens))) {}
+                                                 std::shared_ptr<platform::Screens> screens,
+                                                 std::shared_ptr<platform::DesktopSession> desktop)
+    : panel_(std::make_unique<QNQuickFixHUDPanel>(std::move(executor), std::move(screens))),
+      desktop_(std::move(desktop)) {}
 
 QNQuickFixHUDController::QNQuickFixHUDController(const AppContext& context)
-    : QNQuickFixHUDController(context.executor, context.seams.screens) {}
+    : QNQuickFixHUDController(context.executor, context.seams.screens,
+                              context.seams.desktopSession) {}
 
-void QNQuickFixHUDController::show(QNQuickFixHUDKind kind) {
+void QNQuickFixHUDController::show(QNQuickFixHUDKind kind, std::optional<std::string> title) {
     auto& panel = *panel_;
     if (panel.dismissTask) {
         panel.dismissTask->request_stop();
         panel.dismissTask.reset();
     }
-    panel.hostingView()->setContent(kind, QString::fromStdString(hudTitle(kind)),
+    panel.hostingView()->setContent(kind, QString::fromStdString(title.value_or(hudTitle(kind))),
                                     QString::fromStdString(hudMessage(kind)));
     panel.setContentSize(panel.hostingView()->fittingSize().expandedTo(kMinimumContentSize));
+    const QString platform = QGuiApplication::platformName();
+    const bool x11 = platform == QLatin1String("xcb") || platform == QLatin1String("offscreen");
+    panel.setCutsCornersWithMask(x11 && !(desktop_ && desktop_->hasCompositor()));
     panel.positionAtBottomCenter();
     panel.orderFrontRegardless();
     auto task = std::make_shared<std::stop_source>();

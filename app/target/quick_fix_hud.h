@@ -3,7 +3,9 @@
 // The Quick Fix heads-up: a small rounded card near the bottom of the screen with an icon, a
 // one-line title and a message of at most two lines. It never takes the keyboard focus or the
 // mouse (an unmanaged tool-tip window on X11: above full-screen windows, on every desktop) and
-// goes by itself four seconds after it was shown.
+// goes by itself four seconds after it was shown. Where a compositor draws the screen the card
+// floats on a soft shadow; without one, transparent pixels would show black, so the window is
+// cut to the card's rounded shape and the card is drawn opaque, without the shadow.
 
 #include <qcoro/qcorotask.h>
 
@@ -17,6 +19,7 @@
 #include <string_view>
 
 #include "core/support/executor.h"
+#include "platform/desktop_session.h"
 #include "platform/geometry.h"
 #include "platform/screens.h"
 
@@ -38,6 +41,9 @@ enum class QNQuickFixHUDKind {
 // The text shown for a literal of the table: this desktop's wording where one differs, else
 // the literal itself.
 [[nodiscard]] std::string hudText(std::string_view literal);
+// The pasteOnClipboard title for a text that `chordName` pastes where it was going: "Press
+// Ctrl+Shift+V to paste" (the table's own title for "Ctrl+V").
+[[nodiscard]] std::string pasteTitle(std::string_view chordName);
 
 // Where the card's frame goes: centred on the main screen's visible frame (else the first
 // screen's), 80 points above its bottom; none without screens (it stays where it is).
@@ -58,8 +64,14 @@ class QNViewQuickFixHUD final : public QWidget {
     [[nodiscard]] QStringList messageLines() const;
     // The card's natural size for its content.
     [[nodiscard]] QSize fittingSize() const;
+    // The card's rounded shape in the view, and whether the card is drawn opaque without its
+    // shadow (the window is cut to that shape).
+    [[nodiscard]] QRectF cardRect() const;
+    void setOpaque(bool opaque);
+    [[nodiscard]] bool isOpaque() const { return opaque_; }
 
     static constexpr int kShadowMargin = 16;
+    static constexpr double kCornerRadius = 14;
     static constexpr int kMaximumTextWidth = 360;
 
   protected:
@@ -73,6 +85,7 @@ class QNViewQuickFixHUD final : public QWidget {
     QNQuickFixHUDKind kind_ = QNQuickFixHUDKind::pasteOnClipboard;
     QString title_;
     QString message_;
+    bool opaque_ = false;
 };
 
 class QNQuickFixHUDPanel final : public QWidget {
@@ -99,12 +112,16 @@ class QNQuickFixHUDPanel final : public QWidget {
     void setContentSize(QSize size);
     // Shows without activating anything.
     void orderFrontRegardless();
+    // Cuts the window to the card's rounded shape (no compositor) or not.
+    void setCutsCornersWithMask(bool cuts);
+    [[nodiscard]] bool cutsCornersWithMask() const { return cutsCorners_; }
     [[nodiscard]] const std::shared_ptr<Executor>& executor() const { return executor_; }
 
   private:
     std::shared_ptr<Executor> executor_;
     std::shared_ptr<platform::Screens> screens_;
     QNViewQuickFixHUD* hostingView_ = nullptr;
+    bool cutsCorners_ = false;
 };
 
 struct AppContext;
@@ -112,9 +129,12 @@ struct AppContext;
 // Owns the one heads-up panel; the application makes one and keeps it for its lifetime.
 class QNQuickFixHUDController {
   public:
+    // `desktop` tells whether a compositor runs at each show; without one (or without it) the
+    // corners are cut on X11 and off screen.
     QNQuickFixHUDController(std::shared_ptr<Executor> executor,
-                            std::shared_ptr<platform::Screens> screens);
-    // Over the application's main sequence and screens seam.
+                            std::shared_ptr<platform::Screens> screens,
+                            std::shared_ptr<platform::DesktopSession> desktop = nullptr);
+    // Over the application's main sequence, screens and desktop session seams.
     explicit QNQuickFixHUDController(const AppContext& context);
     [[nodiscard]] QNQuickFixHUDPanel& panel() { return *panel_; }
 
@@ -122,11 +142,13 @@ class QNQuickFixHUDController {
     static constexpr QSize kMinimumContentSize{280, 56};
 
     // The show steps: cancel the pending dismissal, set the content, size it (at least 280 x 56),
-    // place it, show it without activation and schedule the dismissal four seconds on.
-    void show(QNQuickFixHUDKind kind);
+    // place it, show it without activation and schedule the dismissal four seconds on. `title`
+    // stands for the kind's title when given.
+    void show(QNQuickFixHUDKind kind, std::optional<std::string> title = std::nullopt);
 
   private:
     std::unique_ptr<QNQuickFixHUDPanel> panel_;
+    std::shared_ptr<platform::DesktopSession> desktop_;
 };
 
 }  // namespace ravlin

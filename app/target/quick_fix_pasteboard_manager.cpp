@@ -21,11 +21,13 @@ QNQuickFixPasteboardManager::~QNQuickFixPasteboardManager() {
     if (pendingTask_) {
         pendingTask_->request_stop();
     }
+    endWatch();
 }
 
 void QNQuickFixPasteboardManager::scheduleRestore(QNModelPasteboardSnapshot snapshot,
                                                   std::int64_t afterSeconds) {
     cancelPendingRestore();
+    endWatch();
     // The pending restore answers for the snapshot from now on.
     settle(snapshot.loan);
     pendingSnapshot_ = std::move(snapshot);
@@ -54,10 +56,11 @@ std::optional<QNModelPasteboardSnapshot> QNQuickFixPasteboardManager::takePendin
     return snapshot;
 }
 
-std::uint64_t QNQuickFixPasteboardManager::lend(std::vector<platform::PasteboardItem> items,
+std::uint64_t QNQuickFixPasteboardManager::lend(platform::PasteboardContents contents,
                                                 std::int64_t changeCount) {
+    endWatch();
     const std::uint64_t loan = nextLoan_++;
-    loans_.emplace(loan, Loan{std::move(items), changeCount});
+    loans_.emplace(loan, Loan{std::move(contents), changeCount});
     return loan;
 }
 
@@ -65,11 +68,30 @@ void QNQuickFixPasteboardManager::settle(std::uint64_t loan) {
     loans_.erase(loan);
 }
 
+std::shared_ptr<QNQuickFixPasteboardManager> QNQuickFixPasteboardManager::primarySelection() {
+    if (!primary_) {
+        if (auto selection = pasteboard_->primarySelection()) {
+            primary_ = create(std::move(selection), executor_);
+            primary_->onSaveRefused = [weak = weak_from_this()](auto failure) {
+                const auto self = weak.lock();
+                if (self && self->onSaveRefused) {
+                    self->onSaveRefused(failure);
+                }
+            };
+        }
+    }
+    return primary_;
+}
+
 void QNQuickFixPasteboardManager::restoreBeforeExit() {
+    if (primary_) {
+        primary_->restoreBeforeExit();
+    }
+    endWatch();
     if (!loans_.empty()) {
         const Loan& oldest = loans_.begin()->second;
         if (pasteboard_->changeCount() != oldest.changeCount) {
-            QNModelPasteboardSnapshot{oldest.items}.restore(*pasteboard_);
+            QNModelPasteboardSnapshot::of(oldest.contents).restore(*pasteboard_);
         }
         loans_.clear();
         cancelPendingRestore();
@@ -81,12 +103,79 @@ void QNQuickFixPasteboardManager::restoreBeforeExit() {
     cancelPendingRestore();
 }
 
+void QNQuickFixPasteboardManager::noteRefusal(platform::PasteboardSaveFailure failure,
+                                              std::int64_t changeCount) {
+    refusal_ = Refusal{failure, changeCount, executor_->now()};
+    if (onSaveRefused) {
+        onSaveRefused(failure);
+    }
+}
+
+std::optional<platform::PasteboardSaveFailure> QNQuickFixPasteboardManager::recentRefusal() const {
+    if (!refusal_ || refusal_->changeCount != pasteboard_->changeCount() ||
+        executor_->now() - refusal_->at >= refusalMemory) {
+        return std::nullopt;
+    }
+    return refusal_->failure;
+}
+
+void QNQuickFixPasteboardManager::watchForLateCopy(QNModelPasteboardSnapshot snapshot,
+                                                   std::optional<std::u16string> copied) {
+    endWatch();
+    snapshot.loan = 0;
+    snapshot.lender.reset();
+    watch_.emplace();
+    // Not kept: the watch runs to its end on its own and frees itself there.
+    watchLateCopy(weak_from_this(), pasteboard_, executor_, std::move(snapshot), std::move(copied),
+                  watch_->get_token());
+}
+
+void QNQuickFixPasteboardManager::endWatch() {
+    if (watch_) {
+        watch_->request_stop();
+    }
+    watch_.reset();
+}
+
+QCoro::Task<> QNQuickFixPasteboardManager::watchLateCopy(
+    std::weak_ptr<QNQuickFixPasteboardManager> weakManager,
+    std::shared_ptr<platform::Pasteboard> pasteboard, std::shared_ptr<Executor> executor,
+    QNModelPasteboardSnapshot snapshot, std::optional<std::u16string> copied,
+    std::stop_token stop) {
+    const Instant until = executor->now() + lateCopyWatch;
+    std::int64_t recorded = pasteboard->changeCount();
+    int restores = 0;
+    while (executor->now() < until && restores < lateCopyRestores) {
+        co_await sleepFor(*executor, lateCopyStep, stop);
+        if (stop.stop_requested()) {
+            co_return;
+        }
+        if (pasteboard->changeCount() == recorded) {
+            continue;
+        }
+        const auto now = co_await pasteboardText(pasteboard, *executor);
+        // A borrower that began meanwhile puts the user's contents back on its own path.
+        if (stop.stop_requested() || weakManager.expired()) {
+            co_return;
+        }
+        if (copied && now != copied) {
+            break;  // something else was copied: the user's, and newer than their old contents
+        }
+        snapshot.putBack(*pasteboard);
+        recorded = pasteboard->changeCount();
+        ++restores;
+    }
+    if (const auto manager = weakManager.lock(); manager && !stop.stop_requested()) {
+        manager->watch_.reset();
+    }
+}
+
 void QNQuickFixPasteboardManager::restorePending() {
     if (pendingSnapshot_) {
         pendingSnapshot_->restore(*pasteboard_);
     }
-    pendingSnapshot_.reset();
-    pendingTask_.reset();
+    // Restored before its time (the program leaving): the countdown ends at once.
+    cancelPendingRestore();
 }
 
 QCoro::Task<> QNQuickFixPasteboardManager::countdown(

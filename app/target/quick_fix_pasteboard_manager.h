@@ -10,7 +10,9 @@
 //
 // It also keeps the ledger of the borrowers in flight (every snapshot captured through it and
 // not restored yet), so that a program leaving in the middle of a paste or a Quick Fix puts the
-// user's contents back before it goes: `restoreBeforeExit`.
+// user's contents back before it goes: `restoreBeforeExit`; it watches, for a short time after a
+// copy's put-back, for the target's copy landing late (`watchForLateCopy`); and it remembers a
+// save it had to refuse, so that no flow waits twice on an owner that does not answer.
 
 #include <qcoro/qcorotask.h>
 
@@ -31,6 +33,12 @@ class QNQuickFixPasteboardManager
   public:
     static constexpr auto tick = std::chrono::milliseconds(100);
     static constexpr std::int64_t ticksPerSecond = 10;
+    // After a copy's put-back: how long, and how often, the pasteboard is watched.
+    static constexpr auto lateCopyWatch = std::chrono::milliseconds(1000);
+    static constexpr auto lateCopyStep = std::chrono::milliseconds(50);
+    static constexpr int lateCopyRestores = 3;
+    // How long a refused save answers for the unchanged pasteboard.
+    static constexpr auto refusalMemory = std::chrono::seconds(5);
 
     [[nodiscard]] static std::shared_ptr<QNQuickFixPasteboardManager> create(
         std::shared_ptr<platform::Pasteboard> pasteboard, std::shared_ptr<Executor> executor);
@@ -53,18 +61,39 @@ class QNQuickFixPasteboardManager
     // the pending restore cancelled; the borrower restores it on its own path. Otherwise none.
     [[nodiscard]] std::optional<QNModelPasteboardSnapshot> takePendingSnapshot();
 
-    // A borrower captured `items` (the pasteboard's change count is `changeCount` then): the
+    // A borrower captured `contents` (the pasteboard's change count is `changeCount` then): the
     // number of its loan, settled when the snapshot is restored or handed to scheduleRestore.
-    [[nodiscard]] std::uint64_t lend(std::vector<platform::PasteboardItem> items,
+    // A watch for a late copy ends: the new borrower puts the user's contents back itself.
+    [[nodiscard]] std::uint64_t lend(platform::PasteboardContents contents,
                                      std::int64_t changeCount);
     // Closes a loan; unknown or settled numbers are ignored.
     void settle(std::uint64_t loan);
     // The program is leaving: the user's contents go back now. With borrowers in flight, those
     // the oldest of them saved, unless the pasteboard has not changed since it saved them (its
     // own text never went out); otherwise the pending restore, unless something newer was
-    // copied. Nothing is pending afterwards.
+    // copied. Nothing is pending or watched afterwards.
     void restoreBeforeExit();
     [[nodiscard]] std::size_t openLoans() const { return loans_.size(); }
+
+    // A borrower put `snapshot` (the user's contents) back after its copy chord. For
+    // lateCopyWatch, every lateCopyStep: when another program has taken the pasteboard since and
+    // it now holds `copied` (anything, when `copied` is none), that is the target's copy landing
+    // late, and the user's contents go back again (at most lateCopyRestores times). Other
+    // contents (the user's own copy), a new borrower or a deferred restore end the watch.
+    void watchForLateCopy(QNModelPasteboardSnapshot snapshot, std::optional<std::u16string> copied);
+    [[nodiscard]] bool isWatching() const { return watch_.has_value(); }
+
+    // A save refused with `failure` when the change count was `changeCount`: tell onSaveRefused,
+    // and answer recentRefusal while the pasteboard stays as it was, for refusalMemory.
+    void noteRefusal(platform::PasteboardSaveFailure failure, std::int64_t changeCount);
+    [[nodiscard]] std::optional<platform::PasteboardSaveFailure> recentRefusal() const;
+    // Told of each save refused (the flow leaves the pasteboard alone).
+    std::function<void(platform::PasteboardSaveFailure)> onSaveRefused;
+
+    // The same for the text last selected (X11's PRIMARY), made on first use; none where the
+    // desktop has none. Its refusals are told through this one's onSaveRefused, and it is
+    // restored before exit with this one.
+    [[nodiscard]] std::shared_ptr<QNQuickFixPasteboardManager> primarySelection();
 
     [[nodiscard]] bool hasPendingRestore() const { return pendingTask_.has_value(); }
     [[nodiscard]] const std::optional<QNModelPasteboardSnapshot>& pendingSnapshot() const {
@@ -80,6 +109,13 @@ class QNQuickFixPasteboardManager
                                    std::shared_ptr<Executor> executor, std::int64_t ticks,
                                    std::int64_t recordedChangeCount, std::stop_token stop);
     void restorePending();
+    void endWatch();
+    static QCoro::Task<> watchLateCopy(std::weak_ptr<QNQuickFixPasteboardManager> weakManager,
+                                       std::shared_ptr<platform::Pasteboard> pasteboard,
+                                       std::shared_ptr<Executor> executor,
+                                       QNModelPasteboardSnapshot snapshot,
+                                       std::optional<std::u16string> copied,
+                                       std::stop_token stop);
 
     std::shared_ptr<platform::Pasteboard> pasteboard_;
     std::shared_ptr<Executor> executor_;
@@ -88,10 +124,18 @@ class QNQuickFixPasteboardManager
     std::optional<QNModelPasteboardSnapshot> pendingSnapshot_;
     std::int64_t recordedChangeCount_ = 0;
     struct Loan {
-        std::vector<platform::PasteboardItem> items;
+        platform::PasteboardContents contents;
         std::int64_t changeCount = 0;
     };
+    std::optional<std::stop_source> watch_;
+    struct Refusal {
+        platform::PasteboardSaveFailure failure;
+        std::int64_t changeCount = 0;
+        Instant at;
+    };
+    std::optional<Refusal> refusal_;
     std::map<std::uint64_t, Loan> loans_;  // by number: the oldest first
+    std::shared_ptr<QNQuickFixPasteboardManager> primary_;
     std::uint64_t nextLoan_ = 1;
 };
 

@@ -1,12 +1,13 @@
 #pragma once
 
 // What the code that reaches into other applications uses of the desktop: accessibility, the
-// pasteboard, synthetic keys, the workspace, secure input, the screens and the main sequence its
-// waits run on. Small enough
+// pasteboard, synthetic keys, the workspace, secure input, the screens, the hot keys' state and
+// the main sequence its waits run on. Small enough
 // to pass by value into every flow; built from the program's context, or from the simulated
 // desktop in tests.
 
 #include <memory>
+#include <optional>
 
 #include "app/support/app_context.h"
 #include "core/support/executor.h"
@@ -23,6 +24,9 @@ struct TargetSeams {
     std::shared_ptr<platform::Workspace> workspace;
     std::shared_ptr<platform::SecureInput> secureInput;
     std::shared_ptr<platform::Screens> screens;
+    // Whether the Composer shortcut's key is still down (its grab may hide other applications'
+    // focus meanwhile).
+    std::shared_ptr<platform::HotKeys> hotKeys;
     std::shared_ptr<Executor> executor;
     // The process's deferred pasteboard restore, if one has been set up. Every pasteboard
     // snapshot consults it (see QNModelPasteboardSnapshot::capture); held weakly, since its
@@ -34,6 +38,10 @@ struct TargetSeams {
                                           std::weak_ptr<QNQuickFixPasteboardManager> manager = {});
     [[nodiscard]] static TargetSeams from(const AppContext& context,
                                           std::weak_ptr<QNQuickFixPasteboardManager> manager = {});
+
+    // The same seams over the text last selected (X11's PRIMARY) and its own deferred restore, for
+    // a paste that goes through it; none where the desktop has no such selection.
+    [[nodiscard]] std::optional<TargetSeams> primarySelection() const;
 };
 
 }  // namespace ravlin

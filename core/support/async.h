@@ -243,6 +243,67 @@ class [[nodiscard]] WaitUntilAwaiter {
     return WaitUntilAwaiter(executor, std::move(condition), pollInterval, limit, std::move(stop));
 }
 
+// `co_await whenAnswered<T>(executor, start)`: calls `start(done)`, which begins an operation that
+// answers once through `done`, on any thread, possibly before `start` returns; resumes on the
+// executor's sequence with the answer (at once, without suspending, when it came during
+// `start`). The operation bounds its own time: nothing here ends the wait.
+template <class T>
+class [[nodiscard]] AnswerAwaiter {
+  public:
+    using Start = std::function<void(std::function<void(T)>)>;
+
+    AnswerAwaiter(Executor& executor, Start start)
+        : executor_(executor), start_(std::move(start)), shared_(std::make_shared<Shared>()) {}
+
+    [[nodiscard]] bool await_ready() {
+        start_([shared = shared_, &executor = executor_](T answer) {
+            std::coroutine_handle<> waiter;
+            {
+                std::lock_guard lock(shared->mutex);
+                if (shared->answer) {
+                    return;  // answered already: only the first answer counts
+                }
+                shared->answer.emplace(std::move(answer));
+                waiter = shared->waiter;
+            }
+            if (waiter) {
+                executor.post([waiter] { waiter.resume(); });
+            }
+        });
+        std::lock_guard lock(shared_->mutex);
+        return shared_->answer.has_value();
+    }
+    [[nodiscard]] bool await_suspend(std::coroutine_handle<> waiter) {
+        std::lock_guard lock(shared_->mutex);
+        if (shared_->answer) {
+            return false;  // it came in between: go on at once
+        }
+        shared_->waiter = waiter;
+        return true;
+    }
+    T await_resume() {
+        std::lock_guard lock(shared_->mutex);
+        return std::move(*shared_->answer);
+    }
+
+  private:
+    struct Shared {
+        std::mutex mutex;
+        std::optional<T> answer;
+        std::coroutine_handle<> waiter;
+    };
+
+    Executor& executor_;
+    Start start_;
+    std::shared_ptr<Shared> shared_;
+};
+
+template <class T>
+[[nodiscard]] AnswerAwaiter<T> whenAnswered(Executor& executor,
+                                            typename AnswerAwaiter<T>::Start start) {
+    return AnswerAwaiter<T>(executor, std::move(start));
+}
+
 // `co_await runBlocking(runner, executor, job, stop)`: runs `job(stop)` on the work runner and
 // resumes on the executor's sequence with what it returned (or rethrows what it threw). A stop
 // request does not end the wait early: the job is handed the token and must return promptly

@@ -148,6 +148,12 @@ void FakeDesktop::setSelection(ElementRef element, text::Utf16Range selection) {
                             std::clamp<std::int64_t>(selection.length, 0, length - location)};
 }
 
+void FakeDesktop::setReadOnly(ElementRef element, bool readOnly) {
+    if (auto* node = model_->element(element)) {
+        node->spec.readOnly = readOnly;
+    }
+}
+
 void FakeDesktop::setTrusted(bool trusted) {
     if (std::exchange(model_->trusted, trusted) != trusted) {
         model_->trustObservers.notify(trusted);
@@ -162,6 +168,10 @@ void FakeDesktop::setSecureInput(bool enabled) {
     model_->secureInput = enabled;
 }
 
+void FakeDesktop::setSecureInputFromFocus(bool fromFocus) {
+    model_->secureInputFromFocus = fromFocus;
+}
+
 void FakeDesktop::setScreens(std::vector<Screen> screens, std::size_t mainIndex) {
     model_->screens = std::move(screens);
     model_->mainScreen = mainIndex;
@@ -172,17 +182,30 @@ void FakeDesktop::setMouseLocation(Point location) {
 }
 
 void FakeDesktop::copyToPasteboard(std::vector<PasteboardItem> items) {
-    model_->clearPasteboard();
-    model_->pasteboard = std::move(items);
+    model_->clear(model_->clipboard);
+    model_->clipboard.items = std::move(items);
 }
 
 void FakeDesktop::copyToPasteboard(std::u16string_view text) {
-    model_->clearPasteboard();
-    model_->putString(text);
+    model_->clear(model_->clipboard);
+    model_->clipboard.putString(text);
+}
+
+void FakeDesktop::selectText(std::u16string_view text) {
+    model_->clear(model_->primary);
+    model_->primary.putString(text);
+}
+
+std::optional<std::u16string> FakeDesktop::primarySelection() const {
+    return model_->primary.string();
 }
 
 void FakeDesktop::setPasteboardWritesFail(bool fail) {
-    model_->pasteboardWritesFail = fail;
+    model_->clipboard.writesFail = fail;
+}
+
+void FakeDesktop::setPasteboardOwnerSilent(bool silent) {
+    model_->clipboard.ownerSilent = silent;
 }
 
 const std::vector<PostedKey>& FakeDesktop::postedKeys() const {
@@ -254,6 +277,33 @@ void FakeDesktop::userFlagsChanged(std::uint32_t keyCode, std::uint64_t flags) {
 
 void FakeDesktop::setKeyboardLayout(std::map<std::uint32_t, std::u16string> layout) {
     model_->layout = std::move(layout);
+}
+
+bool FakeDesktop::holdHotKey(KeyChord chord) {
+    auto& model = *model_;
+    if (model.pendingFocusReturn != 0) {
+        model.executor->cancel(model.pendingFocusReturn);
+        model.pendingFocusReturn = 0;
+    }
+    model.hotKeyHeld = true;
+    model.focusHiddenByGrab = true;
+    return pressHotKey(chord);
+}
+
+void FakeDesktop::releaseHotKey() {
+    auto& model = *model_;
+    if (!model.hotKeyHeld) {
+        return;
+    }
+    model.hotKeyHeld = false;
+    model.pendingFocusReturn = model.schedule(model.focusReturnAfterGrab, [](Model& model) {
+        model.pendingFocusReturn = 0;
+        model.focusHiddenByGrab = false;
+    });
+}
+
+void FakeDesktop::setFocusReturnAfterGrab(std::chrono::milliseconds focusReturn) {
+    model_->focusReturnAfterGrab = focusReturn;
 }
 
 bool FakeDesktop::pressHotKey(KeyChord chord) {
@@ -351,6 +401,26 @@ const std::vector<LogRecord>& FakeDesktop::logRecords() const {
 
 void FakeDesktop::setMisspelledWords(std::set<std::u16string> words) {
     model_->misspelledWords = std::move(words);
+}
+
+void FakeDesktop::setSessionBus(bool available) {
+    model_->sessionBus = available;
+}
+
+int FakeDesktop::accessibilitySwitchOns() const {
+    return model_->accessibilitySwitchOns;
+}
+
+void FakeDesktop::setReducesAnimations(bool reduces) {
+    model_->reducesAnimations = reduces;
+}
+
+void FakeDesktop::setCompositor(bool running) {
+    model_->compositor = running;
+}
+
+const std::vector<std::uint64_t>& FakeDesktop::windowsOnEveryDesktop() const {
+    return model_->windowsOnEveryDesktop;
 }
 
 }  // namespace ravlin::platform::fake

@@ -4,6 +4,8 @@
 
 #include "platform/linux/accessibility/atspi_accessibility.h"
 #include "platform/linux/clipboard/qt_clipboard_pasteboard.h"
+#include "platform/linux/clipboard/x11_selection_pasteboard.h"
+#include "platform/linux/desktop/linux_desktop_session.h"
 #include "platform/linux/hotkeys/x11_hot_keys.h"
 #include "platform/linux/hunspell_spell_checker.h"
 #include "platform/linux/keys/xkb_keyboard_layout.h"
@@ -26,8 +28,10 @@ Seams linuxSeams() {
     seams.loginItem = std::make_shared<XdgAutostartLoginItem>();
     seams.systemLog = std::make_shared<JournalSystemLog>();
     // The facilities of an X11 display, when the program runs on one.
+    std::shared_ptr<x11::Connection> display;
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        if (auto connection = x11::Connection::open()) {
+        display = x11::Connection::open();
+        if (auto connection = display) {
             auto workspace = std::make_shared<EwmhWorkspace>(connection);
             auto accessibility = std::make_shared<AtspiAccessibility>(
                 [workspace] { return workspace->activeProcess(); });
@@ -47,9 +51,16 @@ Seams linuxSeams() {
             seams.accessibility = std::move(accessibility);
             seams.workspace = std::move(workspace);
         }
-        seams.pasteboard = std::make_shared<QtClipboardPasteboard>();
+        // The clipboard through our own selection layer, byte for byte; Qt's view of it (which
+        // converts formats) only where our own connection cannot be had.
+        if (auto selections = x11::Selections::open()) {
+            seams.pasteboard = std::make_shared<X11SelectionPasteboard>(std::move(selections));
+        } else {
+            seams.pasteboard = std::make_shared<QtClipboardPasteboard>();
+        }
         seams.screens = std::make_shared<QtScreens>();
     }
+    seams.desktopSession = std::make_shared<LinuxDesktopSession>(std::move(display));
     auto filled = withUnavailableFilled(std::move(seams));
     // Backends that write to the system log join the complete bundle, to log to whichever log
     // the session has.

@@ -1,17 +1,28 @@
 // The real `ravlin` binary in an offscreen session: one instance per runtime folder, a clean
-// stop on signals, a stale lock and socket taken over, hostile clients ignored.
+// stop on signals, a stale lock and socket taken over, hostile clients ignored, a socket file
+// replaced behind its back, and settings files that are no regular files.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
+#include <QThread>
+#include <functional>
+#include <iostream>
+#include <map>
 #include <memory>
 #include <string>
 
+#include "tests/support/file_entries.h"
+
 namespace {
+
+using ravlin::testing::fileEntryAt;
 
 class Ravlin {
   public:
@@ -142,6 +153,125 @@ TEST_F(ProgramTest, IgnoresClientsThatSendAnythingElse) {
     ASSERT_TRUE(ravlin.waitForLine("asked to come forward"));
     EXPECT_EQ(ravlin.errors().count("asked to come forward"), 1);
     EXPECT_TRUE(ravlin.running());
+}
+
+// What stands at the settings path or its lock is no regular file: the program starts on the
+// defaults at once, says why once, quits on SIGTERM, and leaves every entry as it found it.
+TEST_F(ProgramTest, SettingsThatAreNoRegularFileNeitherHangTheStartNorChange) {
+    const struct {
+        const char* name;
+        std::function<bool(const std::string& folder)> arrange;
+    } cases[] = {
+        {"FIFO at the file",
+         [](const std::string& folder) {
+             return ::mkfifo((folder + "/ravlin.ini").c_str(), 0600) == 0;
+         }},
+        {"FIFO at the lock",
+         [](const std::string& folder) {
+             return ::mkfifo((folder + "/ravlin.ini.lock").c_str(), 0600) == 0;
+         }},
+        {"link to a device",
+         [](const std::string& folder) {
+             const auto made = ravlin::testing::makeDeviceOrFifo(folder + "/zero");
+             if (made && *made != "character device") {
+                 std::cout << "mknod refused: a FIFO stands in for the device\n";
+             }
+             return made && ::symlink("zero", (folder + "/ravlin.ini").c_str()) == 0;
+         }},
+        {"link to a FIFO",
+         [](const std::string& folder) {
+             return ::mkfifo((folder + "/pipe").c_str(), 0600) == 0 &&
+                    ::symlink("pipe", (folder + "/ravlin.ini").c_str()) == 0;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir home;
+        const std::string folder = home.filePath("ravlin").toStdString();
+        ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));
+        ASSERT_TRUE(c.arrange(folder));
+        std::map<std::string, std::optional<ravlin::testing::FileEntry>> before;
+        for (const char* name : {"ravlin.ini", "ravlin.ini.lock", "zero", "pipe"}) {
+            before[name] = fileEntryAt(folder + "/" + name);
+        }
+
+        QElapsedTimer clock;
+        clock.start();
+        Ravlin ravlin(home.path());
+        ASSERT_TRUE(ravlin.waitForLine("Coordinator started")) << ravlin.errors().toStdString();
+        std::cout << c.name << ": started in " << clock.elapsed() << " ms\n";
+        EXPECT_EQ(ravlin.errors().count("ravlin: Settings cannot be saved: " +
+                                        QByteArray(folder.c_str())),
+                  1)
+            << ravlin.errors().toStdString();
+        ravlin.signal(SIGTERM);
+        EXPECT_EQ(ravlin.exitStatus(), 0) << ravlin.errors().toStdString();
+        for (const auto& [name, entry] : before) {
+            EXPECT_EQ(fileEntryAt(folder + "/" + name), entry) << name;
+        }
+    }
+}
+
+// The socket file removed, or replaced by a file or a link while the program runs: a second
+// start still reaches it; a removed socket comes back; what was put there stays after exit.
+TEST_F(ProgramTest, ASecondStartReachesTheFirstWhateverBecameOfItsSocketFile) {
+    enum class Change { removed, file, link };
+    for (const Change change : {Change::removed, Change::file, Change::link}) {
+        SCOPED_TRACE(static_cast<int>(change));
+        QTemporaryDir folder;
+        const std::string socket = folder.filePath("ravlin.socket").toStdString();
+        const std::string target = folder.filePath("target").toStdString();
+        Ravlin first(folder.path());
+        ASSERT_TRUE(first.waitForLine("running")) << first.errors().toStdString();
+        ASSERT_EQ(::unlink(socket.c_str()), 0);
+        if (change == Change::file) {
+            QFile file(QString::fromStdString(socket));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("not a socket");
+        } else if (change == Change::link) {
+            QFile file(QString::fromStdString(target));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write("the link's target");
+            file.close();
+            ASSERT_EQ(::symlink(target.c_str(), socket.c_str()), 0);
+        }
+        const auto put = fileEntryAt(socket);
+        const auto targetBefore = fileEntryAt(target);
+        if (change == Change::removed) {
+            // Made again within a few seconds, and answering there.
+            QLocalSocket client;
+            for (int i = 0; i < 100 && client.state() != QLocalSocket::ConnectedState; ++i) {
+                QThread::msleep(100);
+                client.connectToServer(QString::fromStdString(socket));
+                client.waitForConnected(1000);
+            }
+            EXPECT_EQ(client.state(), QLocalSocket::ConnectedState);
+        }
+
+        Ravlin second(folder.path());
+        EXPECT_EQ(second.exitStatus(), 0) << second.errors().toStdString();
+        EXPECT_TRUE(second.waitForLine("already running; asked it to come forward"));
+        EXPECT_TRUE(first.waitForLine("asked to come forward")) << first.errors().toStdString();
+        first.signal(SIGTERM);
+        EXPECT_EQ(first.exitStatus(), 0);
+        if (change == Change::removed) {
+            EXPECT_FALSE(fileEntryAt(socket).has_value()) << "its own socket goes with it";
+        } else {
+            EXPECT_EQ(fileEntryAt(socket), put);
+            EXPECT_EQ(fileEntryAt(target), targetBefore);
+        }
+    }
+}
+
+// A FIFO where the instance lock goes ends the start at once, with the reason.
+TEST_F(ProgramTest, AnInstanceLockThatIsNoRegularFileEndsTheStartWithTheReason) {
+    ASSERT_EQ(::mkfifo(runtime.filePath("ravlin.lock").toLocal8Bit().constData(), 0600), 0);
+    Ravlin ravlin(runtime.path());
+    EXPECT_EQ(ravlin.exitStatus(), 1);
+    EXPECT_TRUE(
+        ravlin.waitForLine("cannot start: " + runtime.filePath("ravlin.lock").toLocal8Bit() +
+                           " is a FIFO, not a regular file"))
+        << ravlin.errors().toStdString();
 }
 
 }  // namespace

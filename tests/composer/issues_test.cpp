@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/composer/composer_service.h"
+#include "app/composer/provider_routing.h"
 #include "core/engine/correction_engine.h"
 #include "tests/support/recording_privacy_logger.h"
 #include "tests/support/scripted_provider.h"
@@ -36,6 +37,11 @@ TEST(CloudFailureTexts, FirstMatchingRowOfTheNormalisedMessageDecides) {
              Case{"Malformed JSON in reply", "Cloud Correction Problem",
                   "Cloud failed - using local"},
              Case{"OpenRouter said no", "Cloud Correction Problem", "Cloud failed - using local"},
+             // Nothing set up: no attempt failed, the issue says what is missing.
+             Case{"Online correction endpoint not configured", "Cloud Correction Not Set Up",
+                  "Cloud not set up - using local"},
+             Case{"Codex CLI Not Configured", "Cloud Correction Not Set Up",
+                  "Cloud not set up - using local"},
              Case{"connection\r\nlost", "Using Local Correction", "Cloud failed - using local"},
              Case{"", "Using Local Correction", "Cloud failed - using local"},
          }) {
@@ -136,6 +142,21 @@ TEST(CorrectionIssue, HostedFallbacksLastFromTheThirdAndASuccessClears) {
     EXPECT_EQ(composer.correctionIssue.get(), std::nullopt);
     ASSERT_EQ(heard.size(), 3u);
     EXPECT_EQ(heard.back(), std::nullopt);
+}
+
+TEST(CorrectionIssue, CloudOnWithNothingSetUpSaysSo) {
+    QNServiceComposer composer(std::make_shared<ManualExecutor>());
+    EngineRun hosted(Route::remote, Route::local);
+    hosted.primary->setGenerateResult(QNModelCorrectionProviderResult::unavailable(
+        std::string(QNServiceCorrectionProviderSelector::kEndpointMissingReason)));
+    composer.updateCorrectionIssue(hosted.run());
+    ASSERT_TRUE(composer.correctionIssue.get());
+    const auto& issue = *composer.correctionIssue.get();
+    EXPECT_EQ(issue.title, "Cloud Correction Not Set Up");
+    EXPECT_EQ(issue.menuDetail, "Cloud not set up - using local");
+    EXPECT_EQ(issue.detail,
+              "No cloud correction is set up. Add your OpenAI key or the Codex tool in Settings, "
+              "Correction; local correction is used meanwhile.");
 }
 
 TEST(CorrectionIssue, HostedFailureBelowTheTopDecisionIsAlwaysLasting) {

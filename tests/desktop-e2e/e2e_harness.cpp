@@ -204,7 +204,19 @@ bool Keyboard::press(unsigned long keysym, bool down) {
     return true;
 }
 
-bool Keyboard::chord(const std::string& keys) {
+void pause(std::chrono::milliseconds duration) {
+    waitUntil([] { return false; }, duration);
+}
+
+std::chrono::milliseconds Keyboard::nextHold() {
+    return typedHolds[typed_ % std::size(typedHolds)];
+}
+
+std::chrono::milliseconds Keyboard::nextPause() {
+    return typedPauses[typed_++ % std::size(typedPauses)];
+}
+
+bool Keyboard::chord(const std::string& keys, std::chrono::milliseconds hold) {
     if (!display_) {
         return false;
     }
@@ -218,22 +230,36 @@ bool Keyboard::chord(const std::string& keys) {
         }
         symbols.push_back(symbol);
     }
-    for (const KeySym symbol : symbols) {
-        press(symbol, true);
+    for (std::size_t index = 0; index < symbols.size(); ++index) {
+        if (index > 0) {
+            pause(chordStep);
+        }
+        press(symbols[index], true);
     }
+    pause(hold);
     for (auto symbol = symbols.rbegin(); symbol != symbols.rend(); ++symbol) {
+        if (symbol != symbols.rbegin()) {
+            pause(chordRelease);
+        }
         press(*symbol, false);
     }
     return true;
 }
 
-bool Keyboard::doubleTap(const std::string& key, std::chrono::milliseconds gap) {
-    if (!chord(key)) {
+bool Keyboard::tap(const std::string& key) {
+    const bool done = chord(key, nextHold());
+    pause(nextPause());
+    return done;
+}
+
+bool Keyboard::doubleTap(const std::string& key, std::chrono::milliseconds gap,
+                         std::optional<std::chrono::milliseconds> hold) {
+    if (!chord(key, hold.value_or(nextHold()))) {
         return false;
     }
     // The gap between the taps is what is being posted, not a wait for something to happen.
-    waitUntil([] { return false; }, gap);
-    return chord(key);
+    pause(gap);
+    return chord(key, hold.value_or(nextHold()));
 }
 
 namespace {
@@ -249,7 +275,7 @@ KeySym keysymOf(char32_t character) {
 
 bool Keyboard::typeOne(char32_t character) {
     if (character == U'\n') {
-        return chord("Return");
+        return tap("Return");
     }
     const KeySym symbol = keysymOf(character);
     KeyCode code = 0;
@@ -264,15 +290,22 @@ bool Keyboard::typeOne(char32_t character) {
         return false;
     }
     const KeyCode shift = XKeysymToKeycode(display_, XK_Shift_L);
+    const auto key = [&](KeyCode which, bool down) {
+        XTestFakeKeyEvent(display_, which, down ? True : False, CurrentTime);
+        XSync(display_, False);
+    };
     if (shifted) {
-        XTestFakeKeyEvent(display_, shift, True, CurrentTime);
+        key(shift, true);
+        pause(chordStep);
     }
-    XTestFakeKeyEvent(display_, code, True, CurrentTime);
-    XTestFakeKeyEvent(display_, code, False, CurrentTime);
+    key(code, true);
+    pause(nextHold());
+    key(code, false);
     if (shifted) {
-        XTestFakeKeyEvent(display_, shift, False, CurrentTime);
+        pause(chordRelease);
+        key(shift, false);
     }
-    XSync(display_, False);
+    pause(nextPause());
     return true;
 }
 
@@ -357,6 +390,28 @@ bool clickAt(int x, int y) {
     XSync(display, False);
     XCloseDisplay(display);
     return true;
+}
+
+bool movePointerTo(int x, int y) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return false;
+    }
+    XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
+}
+
+ClipboardWatch::ClipboardWatch() {
+    connection_ = QObject::connect(QGuiApplication::clipboard(), &QClipboard::changed,
+                                   [changes = changes_](QClipboard::Mode mode) {
+                                       *changes += mode == QClipboard::Clipboard;
+                                   });
+}
+
+ClipboardWatch::~ClipboardWatch() {
+    QObject::disconnect(connection_);
 }
 
 std::vector<ScreenWindow> unmanagedWindowsOf(qint64 pid) {

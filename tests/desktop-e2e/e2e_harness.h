@@ -76,21 +76,37 @@ class RavlinProgram {
     qint64 pid_ = 0;
 };
 
-// Keys posted through XTest on the session's display, as a keyboard would send them. Key names
-// are X keysym names ("Super_L", "e", "Shift_R", "Return", "Escape").
+// Keys posted through XTest on the session's display as a person presses them: every key goes
+// down, stays down a while, and comes up; typed keys follow each other 40-120 ms apart (press to
+// press), a chord's keys go down one after the other and come up in reverse. The waits run the
+// event loop. Key names are X keysym names ("Super_L", "e", "Shift_R", "Return", "Escape").
 class Keyboard {
   public:
+    // How long a typed key is held, and the pause before the next one: cycled through, so that
+    // a text is typed unevenly, between these bounds.
+    static constexpr std::chrono::milliseconds typedHolds[] = {45ms, 60ms, 40ms, 70ms, 55ms};
+    static constexpr std::chrono::milliseconds typedPauses[] = {30ms, 15ms, 45ms, 20ms, 35ms};
+    // Between two keys of a chord going down, and coming up.
+    static constexpr auto chordStep = 30ms;
+    static constexpr auto chordRelease = 20ms;
+    // A shortcut's last key, held as people hold it (80-250 ms).
+    static constexpr auto shortcutHold = 120ms;
+
     Keyboard();
     ~Keyboard();
     Keyboard(const Keyboard&) = delete;
     Keyboard& operator=(const Keyboard&) = delete;
 
     [[nodiscard]] bool ready() const { return display_ != nullptr; }
-    // Presses the keys in order and releases them in reverse: "Super_L+e", "Control_L+a".
-    bool chord(const std::string& keys);
-    bool tap(const std::string& key) { return chord(key); }
-    // Two taps of one key, `gap` apart (the double tap of the triggers).
-    bool doubleTap(const std::string& key, std::chrono::milliseconds gap = 120ms);
+    // Presses the keys in order and releases them in reverse, the last held `hold`:
+    // "Super_L+e", "Control_L+a".
+    bool chord(const std::string& keys, std::chrono::milliseconds hold = shortcutHold);
+    // One key as typed: held a typed key's time, then the pause before the next.
+    bool tap(const std::string& key);
+    // Two taps of one key, `gap` from the first release to the second press (the double tap of
+    // the triggers), each held `hold` (none: as typed).
+    bool doubleTap(const std::string& key, std::chrono::milliseconds gap = 150ms,
+                   std::optional<std::chrono::milliseconds> hold = std::nullopt);
     // Types text character by character; characters outside the keymap go through spare
     // keycodes mapped for the text (at most as many distinct ones as there are spare codes).
     bool type(std::u16string_view text);
@@ -102,14 +118,38 @@ class Keyboard {
     bool typeOne(char32_t character);
     // Maps the characters of `characters` that the keymap lacks onto spare keycodes.
     bool borrowKeycodes(const std::u32string& characters);
+    // The next typed key's hold and pause.
+    std::chrono::milliseconds nextHold();
+    std::chrono::milliseconds nextPause();
 
     ::_XDisplay* display_ = nullptr;
     std::vector<int> spareKeycodes_;
     std::map<unsigned long, int> borrowed_;  // keysym -> the spare keycode it is on
+    std::size_t typed_ = 0;
 };
+
+// Runs the event loop for `duration`: a person's pause, not a wait for anything.
+void pause(std::chrono::milliseconds duration);
 
 // Moves the pointer to (x, y) on the screen and clicks the left button there, through XTest.
 bool clickAt(int x, int y);
+// Moves the pointer to (x, y), clicking nothing.
+bool movePointerTo(int x, int y);
+
+// Counts the times the clipboard changes hands (a program takes it: a copy, a paste's borrow)
+// while alive, as this X client is told of them.
+class ClipboardWatch {
+  public:
+    ClipboardWatch();
+    ~ClipboardWatch();
+    ClipboardWatch(const ClipboardWatch&) = delete;
+    ClipboardWatch& operator=(const ClipboardWatch&) = delete;
+    [[nodiscard]] int changes() const { return *changes_; }
+
+  private:
+    std::shared_ptr<int> changes_ = std::make_shared<int>(0);
+    QMetaObject::Connection connection_;
+};
 
 // A window's place on the screen.
 struct ScreenWindow {

@@ -36,18 +36,30 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 namespace {
 
 // Not a template: clang 14 cannot emit a coroutine that is a template or inline.
-QCoro::Task<> keep(QCoro::Task<QNPasteResult> task,
+QCoro::Task<> keep(QCoro::Task<QNPasteOutcome> task,
                    std::shared_ptr<std::optional<QNPasteResult>> into) {
+    *into = (co_await std::move(task)).result;
+}
+
+QCoro::Task<> keep(QCoro::Task<std::optional<std::u16string>> task,
+                   std::shared_ptr<std::optional<std::optional<std::u16string>>> into) {
     *into = co_await std::move(task);
 }
 
 }  // namespace
 
-std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteResult> task) {
+std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteOutcome> task) {
     auto result = std::make_shared<std::optional<QNPasteResult>>();
     auto running = keep(std::move(task), result);
     waitUntil([&] { return result->has_value(); }, 10s);
     return *result;
+}
+
+std::optional<std::u16string> runToEnd(QCoro::Task<std::optional<std::u16string>> task) {
+    auto result = std::make_shared<std::optional<std::optional<std::u16string>>>();
+    auto running = keep(std::move(task), result);
+    waitUntil([&] { return result->has_value(); }, 10s);
+    return result->value_or(std::nullopt);
 }
 
 TargetApp::TargetApp(std::string name, const QString& program, const QStringList& arguments)

@@ -129,6 +129,41 @@ TEST(DesktopHotKeys, ChordFiresOncePerPressWhateverTheLocksAndLayout) {
     EXPECT_EQ(presses, 0);
 }
 
+// A chord held as a person holds it: another program's focused field keeps its focus all the
+// while (the keyboard is let go once the press is taken), the hot key says it is held until the
+// key is up, and the held key's repeat neither fires again nor types into the field.
+TEST(DesktopHotKeys, AHeldChordLeavesTheFocusWhereItWasUntilReleased) {
+    auto& desktop = Desktop::get();
+    auto& hotKeys = *desktop.seams.hotKeys;
+    const auto field = desktop.focus(*desktop.gtk, "line");
+    ASSERT_TRUE(field);
+    const auto before = desktop.value(field);
+    OtherClient other;
+    int presses = 0;
+    auto hotKey = hotKeys.registerHotKey(KeyChord{keycode::e, modifier::command}, 8,
+                                         [&] { ++presses; });
+    ASSERT_TRUE(hotKey.hasValue()) << hotKey.error().message;
+    other.press(xSuper, true);
+    other.press(xE, true);
+    ASSERT_TRUE(waitUntil([&] { return presses == 1; }, 2s));
+    bool kept = true;
+    waitUntil(
+        [&] {
+            kept = kept && desktop.focusedOf(desktop.gtk->pid()) == field;
+            return false;
+        },
+        150ms);
+    EXPECT_TRUE(kept) << "the field lost its focus while the chord was held";
+    EXPECT_TRUE(hotKeys.isHeld());
+    other.press(xE, true);  // the key repeating
+    waitUntil([] { return false; }, 100ms);
+    EXPECT_EQ(presses, 1);
+    other.press(xE, false);
+    other.press(xSuper, false);
+    EXPECT_TRUE(waitUntil([&] { return !hotKeys.isHeld(); }, 1s));
+    EXPECT_EQ(desktop.value(field), before);
+}
+
 TEST(DesktopHotKeys, ChordHeldElsewhereFailsAndLeavesNoVariantGrabbed) {
     auto& desktop = Desktop::get();
     OtherClient holder;

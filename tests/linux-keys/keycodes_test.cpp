@@ -27,7 +27,7 @@ TEST(Keycodes, PositionsOfTheUsKeyboard) {
         {"left", 123, 113},    {"up", 126, 111},
         {"Home", 115, 110},    {"Page Down", 121, 117},
         {"F1", 122, 67},       {"F12", 111, 96},
-        {"F13", 105, 191},     {"F20", 90, 198},
+        {"Print", 105, 107},   {"F20", 90, 198},
         {"keypad 0", 82, 90},  {"keypad Enter", 76, 104},
         {"Command", 55, 133},  {"right Command", 54, 134},
         {"Shift", 56, 50},     {"right Shift", 60, 62},

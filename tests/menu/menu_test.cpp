@@ -18,15 +18,21 @@
 namespace ravlin {
 namespace {
 
-// The menu as a person sees it: each shown item's text, "-" for a separator; a disabled item
-// in brackets, a checked one with "[x] ".
+// The menu as a person sees it: each shown item's text, then a tab and what its shortcut column
+// shows; "-" for a separator; a disabled item in brackets, a checked one with "[x] ". No item
+// marks a mnemonic: "&&" reads as "&".
 QStringList shownItems(const QMenu& menu) {
     QStringList items;
     for (const QAction* action : menu.actions()) {
         if (!action->isVisible()) {
             continue;
         }
+        EXPECT_TRUE(QKeySequence::mnemonic(action->text()).isEmpty()) << action->text().toStdString();
         QString text = action->isSeparator() ? QStringLiteral("-") : action->text();
+        text.replace(QStringLiteral("&&"), QStringLiteral("&"));
+        if (!action->shortcut().isEmpty()) {
+            text += QLatin1Char('\t') + action->shortcut().toString(QKeySequence::NativeText);
+        }
         if (action->isChecked()) {
             text = "[x] " + text;
         }
@@ -105,8 +111,18 @@ class MenuBar : public ::testing::Test {
 };
 
 TEST_F(MenuBar, ItemsInOrderWithTheirStates) {
-    EXPECT_EQ(open(), (QStringList{"Open Composer  ⌘E", "Use Cloud AI Correction", "Open Log", "-",
-                                   "Settings…", "(Check for Updates…)", "-", "Quit Ravlin"}));
+    // Every shortcut in the menu's shortcut column, by the desktop's key names.
+    EXPECT_EQ(open(),
+              (QStringList{"Open Composer\tSuper+E", "Use Cloud AI Correction", "Open Log", "-",
+                           "Settings…\tCtrl+,", "(Check for Updates…)", "-", "Quit Ravlin\tCtrl+Q"}));
+    // A shortcut whose key types "&" and an issue with "&" read as written.
+    desktop.setKeyboardLayout({{18, u"&"}});
+    hotKey = {.keyCode = 18, .modifiers = QNConfigHotKey::controlMask | QNConfigHotKey::optionMask};
+    issue = issueOf(QNModelCorrectionIssueSeverity::warning);
+    issue->menuDetail = "Cloud & local";
+    EXPECT_EQ(open().mid(0, 3),
+              (QStringList{"Cloud & local", "-", "Open Composer\tCtrl+Alt+&"}));
+    issue.reset();
 
     trusted = false;
     hotKey = {.keyCode = QNConfigHotKey::noKeyCode, .modifiers = 0};
@@ -114,8 +130,9 @@ TEST_F(MenuBar, ItemsInOrderWithTheirStates) {
     updates->updaterController().startUpdater();
     issue = issueOf(QNModelCorrectionIssueSeverity::critical);
     EXPECT_EQ(open(), (QStringList{"Cloud correction: no connection", "-", "(Open Composer)",
-                                   "[x] Use Cloud AI Correction", "Open Log", "-", "Settings…",
-                                   "Check for Updates…", "-", "Quit Ravlin"}));
+                                   "[x] Use Cloud AI Correction", "Open Log", "-",
+                                   "Settings…\tCtrl+,", "Check for Updates…", "-",
+                                   "Quit Ravlin\tCtrl+Q"}));
     EXPECT_EQ(menuBar->settingsItem()->shortcut(), QKeySequence("Ctrl+,"));
     EXPECT_EQ(menuBar->quitItem()->shortcut(), QKeySequence("Ctrl+Q"));
     EXPECT_TRUE(menuBar->quitItem()->icon().isNull());
@@ -200,7 +217,7 @@ TEST_F(MenuBar, WithoutATrayTheRunningWindowOffersTheSameMenu) {
         menuBar->menu()->hide();
     });
     window.menuButton()->click();
-    EXPECT_EQ(shown.value(0), "Open Composer  ⌘E");
+    EXPECT_EQ(shown.value(0), "Open Composer\tSuper+E");
     EXPECT_EQ(shown.size(), 8);
 }
 

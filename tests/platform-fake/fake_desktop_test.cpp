@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -364,7 +365,7 @@ TEST_F(FakeDesktopTest, LoginItemRegistrationMayNeedApprovalOrFailWithoutChange)
 
 TEST(Seams, UnavailableObjectsFillEveryGapAndAreListedByName) {
     const auto none = unavailableSeams();
-    EXPECT_EQ(unavailableSeamNames(none).size(), 13u);
+    EXPECT_EQ(unavailableSeamNames(none).size(), 14u);
     EXPECT_TRUE(connectedSeamNames(none).empty());
     EXPECT_FALSE(none.spellChecker->isMisspelled(u"recieve"));
     EXPECT_FALSE(none.accessibility->isTrusted(true));
@@ -379,10 +380,18 @@ TEST(Seams, UnavailableObjectsFillEveryGapAndAreListedByName) {
     partial.loginItem = std::make_shared<UnavailableLoginItem>();
     EXPECT_EQ(unavailableSeamNames(partial),
               (std::vector<std::string_view>{"keychain", "login item"}));
-    EXPECT_EQ(connectedSeamNames(partial).size(), 11u);
+    EXPECT_EQ(connectedSeamNames(partial).size(), 12u);
     const auto filled = withUnavailableFilled(partial);
     ASSERT_NE(filled.keychain, nullptr);
     EXPECT_FALSE(filled.keychain->isAvailable());
+    // Without the session's bus, what is reached through it has not answered.
+    desktop.setSessionBus(false);
+    const auto connected = connectedSeamNames(partial);
+    EXPECT_EQ(std::count(connected.begin(), connected.end(), "accessibility"), 0);
+    EXPECT_EQ(std::count(connected.begin(), connected.end(), "secure input"), 0);
+    EXPECT_EQ(unavailableSeamNames(partial),
+              (std::vector<std::string_view>{"accessibility", "secure input", "keychain",
+                                             "login item"}));
 }
 
 }  // namespace

@@ -91,6 +91,46 @@ TEST_F(WithDesktop, DoubleTapLabelsJoinOneCharacterNamesWithoutASpace) {
     EXPECT_EQ(hotKeyKeyLabel(4294967295U), "Key 4294967295");
 }
 
+TEST_F(WithDesktop, ShortcutsReadWithTheDesktopsKeyNames) {
+    const struct {
+        QNConfigHotKey config;
+        const char* text;
+    } shortcuts[] = {
+        {{14, 0x100}, "Super+E"},
+        {{40, 0x1000 | 0x800}, "Ctrl+Alt+Key 40"},  // the layout types nothing there
+        {{96, 0x200}, "Shift+F5"},
+        {{0, 0x800000 | 0x100 | 0x200 | 0x800 | 0x1000}, "Ctrl+Alt+Super+Shift+Fn+A"},
+        {{12, 0x1000}, "Ctrl+SS"},
+        {{105, 0}, "Print"},
+        {{116, 0x100}, "Super+Page Up"},
+        {{63, 0x800000}, "Fn"},
+        {{QNConfigHotKey::noKeyCode, 0}, "No shortcut"},
+    };
+    for (const auto& c : shortcuts) {
+        EXPECT_EQ(shortcutText(c.config, layout()), c.text) << c.text;
+        // Stored values and log lines keep their symbols.
+        EXPECT_EQ(c.config.displayString(layout()).find('+'), std::string::npos) << c.text;
+    }
+    const struct {
+        std::uint32_t keyCode;
+        const char* text;
+    } doubleTaps[] = {
+        {14, "E, E"},
+        {60, "Right Shift, Right Shift"},
+        {59, "Left Ctrl, Left Ctrl"},
+        {54, "Right Super, Right Super"},
+        {61, "Right Alt, Right Alt"},
+        {49, "Space, Space"},
+        {200, "Key 200, Key 200"},
+    };
+    for (const auto& c : doubleTaps) {
+        EXPECT_EQ(doubleTapText(c.keyCode, layout()), c.text) << c.text;
+    }
+    EXPECT_EQ(modifierText(0x10000), "");  // caps lock is no shortcut modifier
+    EXPECT_EQ(shortcutRecorderHint(),
+              "Hold Ctrl, Alt, Super or Shift with another key, or use a function key.");
+}
+
 TEST(BuildConfig, ReadsTrimmedValuesAndRefusesUnexpandedOnes) {
     const QNConfigBuild build({{"CFBundleShortVersionString", " 1.2.3 "},
                                {"Blank", "  "},

@@ -88,6 +88,73 @@ TEST_F(Stores, UnreadableOrOutOfRangeValuesGiveTheDefault) {
     EXPECT_EQ(own->codexDetection().get().supportStatus, QNCodexCLISupportStatus::missing);
 }
 
+// A stored shortcut no recorder could have made gives the default and one line; the rest stay.
+TEST_F(Stores, ShortcutsNoRecorderCouldMakeGiveTheDefaultWithOneLine) {
+    constexpr std::int64_t none = -1;  // key absent
+    const struct {
+        const char* key;
+        std::int64_t code;
+        std::int64_t modifiers;  // HotKey.modifiers only
+        std::uint32_t expected;  // key code taken
+        const char* line;        // the fallback line, or none
+    } cases[] = {
+        {"HotKey", 0, 0, 14, "HotKey.keyCode=0 HotKey.modifiers=0"},  // bare A, desktop-wide
+        {"HotKey", 4294967295, 0x100, 14, "HotKey.keyCode=4294967295 HotKey.modifiers=256"},
+        {"HotKey", 255, 0x100, 14, "HotKey.keyCode=255 HotKey.modifiers=256"},
+        {"HotKey", 65535, none, 14, "HotKey.keyCode=65535"},
+        {"HotKey", 14, 0x400, 14, "HotKey.keyCode=14 HotKey.modifiers=1024"},  // Caps Lock bit
+        {"HotKey", 53, 0x100, 14, "HotKey.keyCode=53 HotKey.modifiers=256"},   // Escape
+        {"HotKey", 60, 0x100, 14, "HotKey.keyCode=60 HotKey.modifiers=256"},   // right Shift
+        {"HotKey", 0, none, 0, nullptr},                 // A with the default Command
+        {"HotKey", 4294967295, 0, 4294967295, nullptr},  // no shortcut
+        {"HotKey", 122, 0, 122, nullptr},                // F1 alone
+        {"HotKey", 63, 0x800000, 63, nullptr},           // Fn alone
+        {"HotKey", 40, 0x1A00, 40, nullptr},             // Control-Option-Shift-K
+        {"DoubleTap", 4294967295, none, 14, "DoubleTap.keyCode=4294967295"},
+        {"DoubleTap", 255, none, 14, "DoubleTap.keyCode=255"},
+        {"DoubleTap", 65535, none, 14, "DoubleTap.keyCode=65535"},
+        {"DoubleTap", 36, none, 14, "DoubleTap.keyCode=36"},  // Return
+        {"DoubleTap", 56, none, 14, "DoubleTap.keyCode=56"},  // Shift
+        {"DoubleTap", 49, none, 49, nullptr},                 // Space
+        {"QuickFix", 14, none, 60, "QuickFix.keyCode=14"},
+        {"QuickFix", 57, none, 60, "QuickFix.keyCode=57"},  // Caps Lock
+        {"QuickFix", 4294967295, none, 60, "QuickFix.keyCode=4294967295"},
+        {"QuickFix", 61, none, 61, nullptr},  // right Option
+    };
+    for (const auto& c : cases) {
+        const std::string key = c.key;
+        SCOPED_TRACE(key + " " + std::to_string(c.code) + " " + std::to_string(c.modifiers));
+        const auto stored = std::make_shared<MemoryDefaults>();
+        stored->set(key + ".keyCode", c.code);
+        if (c.modifiers != none) {
+            stored->set(key + ".modifiers", c.modifiers);
+        }
+        std::vector<std::string> lines;
+        const StoreLog log = [&lines](const std::string& line) { lines.push_back(line); };
+        std::uint32_t taken = 0;
+        if (key == "HotKey") {
+            const auto config = QNStoreHotKey(stored, log).config().get();
+            taken = config.keyCode;
+            if (c.line != nullptr) {
+                EXPECT_EQ(config, QNConfigHotKey{});
+            }
+        } else if (key == "DoubleTap") {
+            taken = QNStoreDoubleTap(stored, log).config().get().keyCode;
+        } else {
+            taken = QNStoreQuickFix(stored, log).config().get().keyCode;
+        }
+        EXPECT_EQ(taken, c.expected);
+        if (c.line == nullptr) {
+            EXPECT_TRUE(lines.empty());
+        } else {
+            EXPECT_EQ(lines, std::vector<std::string>{"Stored shortcut out of range: " +
+                                                      std::string(c.line) + "; using the default"});
+        }
+        // The stored value stays as it was until the user sets another.
+        EXPECT_EQ(stored->integerValue(key + ".keyCode"), c.code);
+    }
+}
+
 TEST_F(Stores, TheEnvironmentThresholdWinsOnlyAsAPositiveWholeNumber) {
     defaults->set("correctionShortChunkCharThreshold", std::int64_t{40});
     const struct {

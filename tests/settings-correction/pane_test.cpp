@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "app/settings/pane_correction.h"
+#include "core/providers/foundation-models/foundation_models_provider.h"
 #include "app/support/desktop_wording.h"
 #include "tests/settings-correction/correction_fixture.h"
 #include "tests/support/loopback_http_server.h"
@@ -183,6 +184,35 @@ TEST_F(Pane, TheWarningPrefersTheCurrentIssue) {
             EXPECT_EQ(row->text(), c.shown);
         }
     }
+}
+
+TEST_F(Pane, LocalModeIsRavlinsRulesWhereThereIsNoOnDeviceModel) {
+    // What the on-device provider answers on this desktop, and the composer's warning after a
+    // polish it could not run.
+    availability = QNProviderFoundationModelsCorrection::summaryFor(
+        ondevice::ModelAvailability::unavailable(ondevice::UnavailableReason::deviceNotEligible));
+    composerWarning = availability.title;
+    show();
+    auto* status = find("settings.correction.localModelStatus");
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->accessibleName(), "Local correction: Ravlin's rules");
+    EXPECT_FALSE(shows("settings.correction.unavailableWarning"));
+    EXPECT_FALSE(showsText(availability.detail));
+    // Said once: the privacy text, and nothing claims an on-device model is used.
+    int mentions = 0;
+    for (QLabel* label : pane->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(pane.get())) {
+            continue;
+        }
+        EXPECT_FALSE(label->text().contains("Not Eligible")) << label->text().toStdString();
+        EXPECT_FALSE(label->text().contains("By default")) << label->text().toStdString();
+        mentions += label->text().contains("its own rules on this computer");
+    }
+    EXPECT_EQ(mentions, 1);
+    // Another warning still shows.
+    composerWarning = "OpenAI request failed";
+    show();
+    EXPECT_TRUE(shows("settings.correction.unavailableWarning"));
 }
 
 TEST_F(Pane, TheCodexSetupWarningNeedsAllFiveConditions) {

@@ -93,21 +93,34 @@ TEST_F(SettingsPanes, TheSliderRoundsHalvesAwayClampsAndGoesThroughTheCoordinato
     EXPECT_EQ(coordinator->stores->fontSize->size().get(), QNComposerFontSize::m);
 }
 
-TEST_F(SettingsPanes, GrantRowPromptsOnlyWhileUntrustedThenOpensThePrivacyPage) {
+TEST_F(SettingsPanes, GrantRowSwitchesAccessibilityOnAndSaysWhatFollows) {
     desktop.setTrusted(false);
     coordinator->permissions->checkNow();
     show();
     auto& row = *general().grantRow();
     EXPECT_FALSE(shown(row.grantedBadge()));
+    EXPECT_FALSE(shown(row.note()));
     row.grantButton()->click();
+    // The accessibility bus and the desktop's own switch; no other desktop's settings address.
     EXPECT_EQ(desktop.trustPrompts(), 1);
+    EXPECT_EQ(desktop.accessibilitySwitchOns(), 1);
+    EXPECT_TRUE(desktop.openedURLs().empty());
+    EXPECT_EQ(row.note()->text().toStdString(), kAccessibilityRestartHint);
     desktop.setTrusted(true);
     executor->advance(std::chrono::milliseconds(1000));
     EXPECT_TRUE(shown(row.grantedBadge()));
     EXPECT_FALSE(shown(row.grantButton()));
-    row.grantAccess();  // trusted: no prompt, the page all the same
+    EXPECT_TRUE(shown(row.note()));  // the applications started before still need it
+
+    // Started outside the desktop session: the row says so, and asking reaches nothing.
+    desktop.setTrusted(false);
+    desktop.setSessionBus(false);
+    executor->advance(std::chrono::milliseconds(1000));
+    EXPECT_EQ(row.note()->text().toStdString(), kAccessibilityNoSessionBus);
+    row.grantButton()->click();
     EXPECT_EQ(desktop.trustPrompts(), 1);
-    EXPECT_EQ(desktop.openedURLs(), std::vector<std::string>(2, QNGrantRow::privacyURL));
+    EXPECT_EQ(desktop.accessibilitySwitchOns(), 1);
+    EXPECT_EQ(row.note()->text().toStdString(), kAccessibilityNoSessionBus);
 }
 
 TEST(SettingsAbout, NameAndBuildFallBackInOrder) {

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QKeySequence>
 #include <QLabel>
 #include <QToolBar>
 #include <QToolButton>
@@ -35,6 +37,19 @@ class SettingsWindow : public testing::SettingsFixture {
     }
     [[nodiscard]] int contentHeight() const {
         return controller.window()->height() - controller.window()->toolBar()->height();
+    }
+    // A second window over the same coordinator with the real Correction pane, unanimated.
+    [[nodiscard]] std::unique_ptr<QNControllerSettingsWindow> liveWindow() {
+        auto live = std::make_unique<QNControllerSettingsWindow>(
+            [this](std::shared_ptr<QNStoreSettingsWindow> state,
+                   std::function<void(QSize)> onSize) {
+                return new QNViewSettings(std::move(state),
+                                          QNModelSettingsDependencies::live(coordinator),
+                                          std::nullopt, std::move(onSize));
+            },
+            QNControllerSettingsWindow::Activation{});
+        live->setAnimationsEnabled(false);
+        return live;
     }
 };
 
@@ -201,21 +216,14 @@ namespace {
 // Every pane, the real Correction pane among them, at the height it asked for; with
 // RAVLIN_SCREENSHOT_DIR set, each is saved there as settings-<pane>.png.
 TEST_F(SettingsWindow, EveryPaneFitsTheWindowAndCanBeSaved) {
-    QNControllerSettingsWindow live(
-        [this](std::shared_ptr<QNStoreSettingsWindow> state, std::function<void(QSize)> onSize) {
-            return new QNViewSettings(std::move(state),
-                                      QNModelSettingsDependencies::live(coordinator), std::nullopt,
-                                      std::move(onSize));
-        },
-        {});
-    live.setAnimationsEnabled(false);
+    const auto live = liveWindow();
     const QString folder = qEnvironmentVariable("RAVLIN_SCREENSHOT_DIR");
     for (const auto pane : kAllSettingsPanes) {
-        live.show(pane);
+        live->show(pane);
         settle();
-        auto& window = *live.window();
+        auto& window = *live->window();
         // Correction may be cut to the screen, where it scrolls.
-        const int wanted = live.content()->preferredContentSize().height();
+        const int wanted = live->content()->preferredContentSize().height();
         const int shown = window.height() - window.toolBar()->height();
         if (pane == Pane::correction) {
             EXPECT_LE(shown, wanted);
@@ -229,7 +237,73 @@ TEST_F(SettingsWindow, EveryPaneFitsTheWindowAndCanBeSaved) {
                          ".png");
         }
     }
-    delete live.window();
+    delete live->window();
+}
+
+}  // namespace
+}  // namespace ravlin
+
+namespace ravlin {
+namespace {
+
+// Every text a person reads in a window: labels, buttons and check boxes as drawn (a doubled
+// "&" shows as one; a lone "&" would mark a mnemonic, drawn underlined or as "_"), and what the
+// accessibility layer reads out.
+QStringList readTexts(const QWidget& root) {
+    QStringList texts;
+    for (const QWidget* widget : root.findChildren<QWidget*>()) {
+        if (!widget->isVisibleTo(&root)) {
+            continue;
+        }
+        if (const auto* label = qobject_cast<const QLabel*>(widget)) {
+            texts << label->text();
+        }
+        if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
+            EXPECT_TRUE(QKeySequence::mnemonic(button->text()).isEmpty())
+                << button->text().toStdString();
+            texts << QString(button->text()).replace(QStringLiteral("&&"), QStringLiteral("&"));
+        }
+        texts << widget->accessibleName();
+    }
+    return texts;
+}
+
+// Each pane as a person on this desktop reads it, with every row the settings can show: no
+// other desktop's key symbols or names, the keys by their Linux names.
+TEST_F(SettingsWindow, EveryPaneReadsAsALinuxProgram) {
+    coordinator->stores->correctionModelMode->setMode(QNCorrectionModelMode::online);
+    coordinator->stores->bringYourOwnKey->setEnabled(true);
+    const auto live = liveWindow();
+    const struct {
+        Pane pane;
+        std::vector<const char*> shown;
+    } cases[] = {
+        {Pane::general, {"Grant Access"}},
+        {Pane::hotKeys,
+         {"Super+E", "E, E", "Right Shift, Right Shift",
+          "Click the field, then press a key combination. Hold Ctrl, Alt, Super or Shift with "
+          "another key, or use a function key."}},
+        {Pane::correction, {"Save & Verify", "Local correction: Ravlin's rules"}},
+        {Pane::about, {}},
+    };
+    desktop.setTrusted(false);
+    coordinator->permissions->checkNow();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(rawValue(c.pane));
+        live->show(c.pane);
+        settle();
+        const QStringList texts = readTexts(*live->window());
+        for (const char* text : c.shown) {
+            EXPECT_TRUE(texts.contains(QString::fromUtf8(text))) << text;
+        }
+        for (const QString& text : texts) {
+            for (const char* foreign : {"⌘", "⌃", "⌥", "⇧", "macOS", "Apple", "Not Eligible",
+                                        "x-apple", "Globe"}) {
+                EXPECT_FALSE(text.contains(QString::fromUtf8(foreign))) << text.toStdString();
+            }
+        }
+    }
+    delete live->window();
 }
 
 }  // namespace

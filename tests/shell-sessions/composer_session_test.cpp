@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/target/focus_snapshot.h"
 #include "tests/shell-sessions/sessions_fixture.h"
 
 namespace ravlin::testing {
@@ -100,9 +101,10 @@ TEST_F(ComposerSession, RefusedOpens) {
             expected = {"sid=- state=ignored trigger=hotkey reason=ravlin-document-focused"};
         } else {
             EXPECT_EQ(desktop.trustPrompts() - prompts, refusal == Refusal::neverTrusted);
-            EXPECT_EQ(desktop.openedURLs().back(),
-                      "x-apple.systempreferences:com.apple.preference.security?"
-                      "Privacy_Accessibility");
+            // The settings' General pane, with its Grant Access row; no other desktop's address.
+            EXPECT_TRUE(desktop.openedURLs().empty());
+            ASSERT_FALSE(settingsRequests->empty());
+            EXPECT_EQ(settingsRequests->back(), QNModelSettingsPane::general);
         }
         EXPECT_EQ(linesWith("sid=", before), expected);
         // The menu is not held back by a document window; a blocked open used a number up.
@@ -125,21 +127,142 @@ TEST_F(ComposerSession, TriggersInOneTurnOpenOneSession) {
     EXPECT_EQ(app->panelSessionCounter, 1);
 }
 
+// While the shortcut's key is down the desktop holds the keyboard, and the field's application
+// reports no focus (as GTK and Qt do under X11's grab): the reading waits for the key to go up
+// and for the focus to come back, each wait bounded, and never borrows the clipboard for it.
+TEST_F(ComposerSession, AShortcutHeldAsAPersonHoldsItOpensBesideTheSelection) {
+    const platform::KeyChord shortcut{14, platform::modifier::command};
+    struct Case {
+        const char* name;
+        std::optional<std::chrono::milliseconds> hold;  // none: never released
+        std::chrono::milliseconds opensWithin;
+        std::string role;
+        std::string anchor;
+    };
+    for (const Case& c : {
+             Case{"tapped", 0ms, 5ms, "AXTextField", "caret"},
+             // (a press and release faster than the application takes its focus back)
+             Case{"tapped in no time", 1ms, 5ms + 10ms + 10ms, "AXTextField", "caret"},
+             Case{"held 80 ms", 80ms, 5ms + 10ms + 10ms, "AXTextField", "caret"},
+             Case{"held 300 ms", 300ms, 5ms + 10ms + 10ms, "AXTextField", "caret"},
+             // (after the bound, with the copy fallback's polls)
+             Case{"never released", std::nullopt, 500ms, "?", "mouse fallback"},
+         }) {
+        SCOPED_TRACE(c.name);
+        startApp();
+        openTarget(u"Hi teh cat", {3, 3});
+        const auto keys = desktop.postedKeys().size();
+        if (c.hold == 0ms) {
+            ASSERT_TRUE(desktop.pressHotKey(shortcut));
+        } else {
+            ASSERT_TRUE(desktop.holdHotKey(shortcut));
+            if (c.hold != 1ms) {
+                drive(c.hold.value_or(QNModelFocusSnapshot::keyReleaseLimit) - 10ms);
+                EXPECT_FALSE(app->isPanelOpen);
+            }
+            if (c.hold) {
+                desktop.releaseHotKey();
+            }
+        }
+        drive(c.opensWithin);
+        desktop.releaseHotKey();
+        EXPECT_TRUE(app->isPanelOpen);
+        ASSERT_EQ(linesWith("sid=s001 state=opened").size(), 1u);
+        EXPECT_NE(linesWith("sid=s001 state=opened")[0].find(" role=" + c.role + " "),
+                  std::string::npos);
+        EXPECT_EQ(linesWith("sid=s001 anchor: " + c.anchor).size(), 1u);
+        if (c.hold) {
+            // Nothing typed into the target: no copy, no probe.
+            EXPECT_EQ(desktop.postedKeys().size(), keys);
+        }
+        drive(1500ms);
+        app->dismissPanel("dismiss-key");
+    }
+}
+
+// Secure input told by the focused field, as on Linux, while the shortcut's grab hides the field
+// (E held 80 ms). A password field is refused, whether it shows again after the release or only
+// the field last reported tells (it never shows again); another field that never shows again
+// opens the Composer empty, with nothing copied from the field or typed into it.
+TEST_F(ComposerSession, SecureInputFailsClosedWhileTheGrabHidesTheField) {
+    const platform::KeyChord shortcut{14, platform::modifier::command};
+    desktop.setSecureInputFromFocus(true);
+    struct Case {
+        const char* name;
+        std::string role;
+        bool showsAgain;
+        std::string line;
+    };
+    for (const Case& c : {
+             Case{"password field shown again", "AXSecureTextField", true,
+                  "sid=s001 state=blocked trigger=hotkey source=gedit secure_input=true "
+                  "reason=secure-input"},
+             Case{"password field never shown again", "AXSecureTextField", false,
+                  "sid=s001 state=blocked trigger=hotkey source=gedit secure_input=true "
+                  "reason=secure-input"},
+             Case{"text field never shown again", "AXTextField", false,
+                  "sid=s001 state=opened trigger=hotkey source=gedit secure_input=false role=? "
+                  "selection_source=none selection_chars=0"},
+         }) {
+        SCOPED_TRACE(c.name);
+        startApp();
+        desktop.setFocusReturnAfterGrab(c.showsAgain ? 10ms : 10s);
+        openTarget(u"Hi teh cat", {3, 3}, "gedit", c.role);
+        const auto keys = desktop.postedKeys().size();
+        ASSERT_TRUE(desktop.holdHotKey(shortcut));
+        drive(80ms);
+        desktop.releaseHotKey();
+        drive(800ms);
+        EXPECT_EQ(linesWith("sid=s001 state="), std::vector<std::string>{c.line});
+        EXPECT_EQ(desktop.postedKeys().size(), keys) << "a key reached the field";
+        app->dismissPanel("dismiss-key");
+    }
+}
+
 TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
-    enum class Fault { none, blank, noTarget, activation, keystroke };
+    enum class Fault {
+        none,
+        blank,
+        noTarget,
+        activation,
+        keystroke,
+        silentOwner,
+        pasteIgnored,
+        unknownTerminal
+    };
     // Spaces round the text are the user's and are pasted as they are; counts are characters.
     const std::u16string typed = u" Je\u0301\U0001F44D\U0001F3FD ";
-    for (const auto& [fault, last] : std::vector<std::pair<Fault, std::string>>{
-             {Fault::none, "committed method=paste pasteboard_restore=success"},
-             {Fault::blank, "commit_skipped reason=empty-text"},
-             {Fault::noTarget, "commit_failed reason=no-target-app"},
-             {Fault::activation, "commit_failed reason=activate-target pasteboard_restore=success"},
+    struct Case {
+        Fault fault;
+        std::string last;
+        std::optional<std::string> headsUp;  // the heads-up's title
+    };
+    for (const auto& [fault, last, headsUp] : std::vector<Case>{
+             {Fault::none, "committed method=paste pasteboard_restore=success", {}},
+             {Fault::blank, "commit_skipped reason=empty-text", {}},
+             {Fault::noTarget, "commit_failed reason=no-target-app", {}},
+             {Fault::activation, "commit_failed reason=activate-target pasteboard_restore=success",
+              {}},
              {Fault::keystroke,
-              "commit_failed reason=send-paste-keystroke pasteboard_restore=success"},
+              "commit_failed reason=send-paste-keystroke pasteboard_restore=success",
+              {}},
+             // The user's clipboard could not be saved: neither claimed nor cleared, and said.
+             {Fault::silentOwner,
+              "commit_failed reason=send-paste-keystroke pasteboard_restore=success",
+              {}},
+             // A field that kept its text: the text waits on the clipboard and in the draft.
+             {Fault::pasteIgnored, "commit_failed reason=paste-not-seen pasteboard_restore=deferred",
+              "Press Ctrl+V to paste"},
+             // A terminal whose chord is not known gets none.
+             {Fault::unknownTerminal,
+              "commit_failed reason=no-paste-chord pasteboard_restore=deferred",
+              "Press Ctrl+Shift+V to paste"},
          }) {
         SCOPED_TRACE(last);
         startApp();
-        const auto target = openTarget(u"");
+        const auto target = fault == Fault::unknownTerminal
+                                ? openTarget(u"", {}, "gedit", "AXTerminal")
+                                : openTarget(u"");
         desktop.copyToPasteboard(u"user's own");
         open();
         app->textController->setText(fault == Fault::blank ? u"  \n " : typed,
@@ -151,21 +274,39 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         if (fault == Fault::activation) {
             desktop.setActivation(target.app.pid, platform::fake::Activation::refuse());
         }
+        if (fault == Fault::pasteIgnored) {
+            desktop.setReadOnly(target.field, true);
+        }
         desktop.setKeySynthesisFails(fault == Fault::keystroke);
+        desktop.setPasteboardOwnerSilent(fault == Fault::silentOwner);
+        const auto changes = desktop.seams().pasteboard->changeCount();
         app->requestCommit();
         drive(10ms);
         app->requestCommit();  // a second Return while polishing
         drive(3s);
         desktop.setKeySynthesisFails(false);
+        desktop.setPasteboardOwnerSilent(false);
+        EXPECT_EQ(written("sid=s001 state=pasteboard_unsaved reason=owner-not-answering "
+                          "pasteboard_restore=untouched"),
+                  fault == Fault::silentOwner);
+        if (fault == Fault::silentOwner) {
+            EXPECT_EQ(desktop.seams().pasteboard->changeCount(), changes);
+        }
         desktop.setActivation(target.app.pid, platform::fake::Activation::immediately());
 
         EXPECT_EQ(lines().back(), "sid=s001 state=" + last);
         EXPECT_EQ(written("sid=s001 state=committing 5 chars target=gedit method=paste"),
                   fault != Fault::blank && fault != Fault::noTarget);
+        EXPECT_EQ(headsUpTitle(), headsUp);
         EXPECT_FALSE(app->isPanelOpen || app->isCommitting || app->panel->isVisible());
         EXPECT_EQ(app->panelSessionID, std::nullopt);
         EXPECT_EQ(fieldValue(target.field), fault == Fault::none ? typed : u"");
-        EXPECT_EQ(desktop.seams().pasteboard->string(), u"user's own");
+        const bool leftOnClipboard = headsUp.has_value();
+        EXPECT_EQ(desktop.seams().pasteboard->string(), leftOnClipboard ? typed : u"user's own");
+        if (leftOnClipboard) {
+            drive(60s);
+            EXPECT_EQ(desktop.seams().pasteboard->string(), u"user's own");
+        }
         const bool kept = fault != Fault::none && fault != Fault::blank;
         EXPECT_EQ(app->preservedDraft, kept ? std::optional(typed) : std::nullopt);
         if (kept) {

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdint>
@@ -55,7 +58,6 @@ TEST_P(StartUp, LogsRegistersAndDefersInOrder) {
     const auto& c = GetParam();
     desktop.setTrusted(c.trusted);
     desktop.setTapsSeeFn(c.tapsSeeFn);
-    trayAvailable = true;          // only start-up's own request for the settings window
     desktop.reserveHotKey({15, 0x100});  // another program holds ⌘R
     defaults->set("HotKey.keyCode", std::int64_t{c.keyCode});
     defaults->set("HotKey.modifiers", std::int64_t{c.modifiers});
@@ -201,6 +203,30 @@ TEST_F(StartUpDetails, FailuresAreErrorsEverythingElseInfo) {
     app = startCoordinator(false);
     ASSERT_EQ(app->logger->recentIssues().size(), 1u);
     EXPECT_EQ(app->logger->recentIssues().front().message, "Hotkey registration failed");
+}
+
+// Settings that cannot be saved and a stored shortcut set aside are kept as issues of the
+// session log while its window is closed, each once.
+TEST_F(StartUpDetails, UnsavedSettingsAndSetAsideShortcutsAreIssuesOfTheSessionLog) {
+    QTemporaryDir folder;
+    const QString ini = folder.filePath("ravlin.ini");
+    ASSERT_EQ(::mkfifo(ini.toLocal8Bit().constData(), 0600), 0);
+    const auto settings = std::make_shared<QSettingsDefaults>(ini);
+    settings->set("HotKey.keyCode", std::int64_t{0});
+    settings->set("HotKey.modifiers", std::int64_t{0});
+    auto env = environment();
+    env.defaults = settings;
+    const auto app = QNCoordinatorApp::create(env);
+    Lines issues;
+    for (const auto& issue : app->logger->recentIssues()) {
+        issues.push_back(issue.message);
+    }
+    EXPECT_EQ(issues, (Lines{"Settings cannot be saved: " + ini.toStdString() +
+                                 " is a FIFO, not a regular file; using the defaults until Ravlin "
+                                 "quits",
+                             "Stored shortcut out of range: HotKey.keyCode=0 HotKey.modifiers=0; "
+                             "using the default"}));
+    EXPECT_EQ(app->stores->hotKey->config().get(), QNConfigHotKey{});
 }
 
 TEST_F(StartUpDetails, PanelMinimumHeightFollowsTheLargestFont) {

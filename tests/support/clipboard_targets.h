@@ -17,30 +17,40 @@ namespace ravlin::testing {
            target == QLatin1String("MULTIPLE") || target == QLatin1String("SAVE_TARGETS");
 }
 
-[[nodiscard]] inline QStringList clipboardTargetsSeenElsewhere() {
-    QProcess reader;
-    reader.setStandardInputFile(QProcess::nullDevice());
-    reader.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import gi\n"
-                                 "gi.require_version('Gtk', '3.0')\n"
-                                 "from gi.repository import Gdk, Gtk\n"
-                                 "ok, atoms = Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD)"
-                                 ".wait_for_targets()\n"
-                                 "print('\\n'.join(a.name() for a in atoms) if ok else '')\n")});
+// Runs `program` with `arguments` to its end (at most `limitMs`) while this process's event loop
+// turns; its standard output, or an empty text when it did not end in time.
+[[nodiscard]] inline QString outputTurningTheLoop(const QString& program,
+                                                  const QStringList& arguments, int limitMs) {
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program, arguments);
     QElapsedTimer waited;
     waited.start();
-    while (reader.state() != QProcess::NotRunning && waited.elapsed() < 10'000) {
+    while (process.state() != QProcess::NotRunning && waited.elapsed() < limitMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        reader.waitForFinished(5);
+        process.waitForFinished(5);
     }
-    if (reader.state() != QProcess::NotRunning) {
-        reader.kill();
-        reader.waitForFinished();
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished();
         return {};
     }
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+[[nodiscard]] inline QStringList clipboardTargetsSeenElsewhere() {
+    const QString listed = outputTurningTheLoop(
+        QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral("-c"),
+         QStringLiteral("import gi\n"
+                        "gi.require_version('Gtk', '3.0')\n"
+                        "from gi.repository import Gdk, Gtk\n"
+                        "ok, atoms = Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD)"
+                        ".wait_for_targets()\n"
+                        "print('\\n'.join(a.name() for a in atoms) if ok else '')\n")},
+        10'000);
     QStringList targets;
-    for (const QString& line : QString::fromUtf8(reader.readAllStandardOutput())
+    for (const QString& line : listed
                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         if (!isSelectionProtocolTarget(line)) {
             targets << line;

@@ -72,7 +72,6 @@ class CoordinatorFixture : public ::testing::Test {
                                       settingsRequests](std::optional<QNModelSettingsPane> pane) {
             requests->push_back(pane);
         };
-        env.isSystemTrayAvailable = [tray = trayAvailable] { return tray; };
         env.quit = [quits = quits] { ++*quits; };
         return env;
     }
@@ -120,7 +119,6 @@ class CoordinatorFixture : public ::testing::Test {
     std::shared_ptr<MemoryDefaults> defaults = std::make_shared<MemoryDefaults>();
     EnvironmentSnapshot processEnvironment;
     // Without a tray, start-up also shows the settings window.
-    bool trayAvailable = true;
     std::shared_ptr<ManualWorkRunner> workRunner = std::make_shared<ManualWorkRunner>();
     ManualActivation activation;
     std::shared_ptr<std::vector<std::optional<QNModelSettingsPane>>> settingsRequests =

@@ -18,7 +18,7 @@ struct ManagerTest : ::testing::Test, TargetFixture {
 
     // What a Quick Fix that leaves its text on the clipboard does with the pasteboard.
     void leaveOnClipboard(std::u16string_view corrected, std::int64_t seconds = 60) {
-        auto snapshot = QNModelPasteboardSnapshot::capture(seams(manager));
+        auto snapshot = captured(seams(manager));
         fakeSeams.pasteboard->clear();
         ASSERT_TRUE(fakeSeams.pasteboard->setString(corrected));
         manager->scheduleRestore(std::move(snapshot), seconds);
@@ -111,7 +111,7 @@ TEST_F(ManagerTest, AnyBorrowerWithinTheMinuteGetsTheUsersOwnContentsBack) {
     desktop.setFrontmost(editorPid);
     auto pasted = start(QNModelPasteboardSnapshot::paste(seams(manager), u"draft", editor, {}));
     executor->advance(2s);
-    EXPECT_EQ(*pasted, QNPasteResult::pasted);
+    EXPECT_EQ(pasted->value().result, QNPasteResult::pasted);
     EXPECT_EQ(desktop.value(field), u"draft");
     EXPECT_EQ(clipboard(), u"mine");
     expectIdle();
@@ -119,7 +119,7 @@ TEST_F(ManagerTest, AnyBorrowerWithinTheMinuteGetsTheUsersOwnContentsBack) {
     // Once something newer was copied, a borrower saves that instead.
     leaveOnClipboard(u"fix four");
     desktop.copyToPasteboard(u"newer");
-    EXPECT_EQ(QNModelPasteboardSnapshot::capture(seams(manager)).items,
+    EXPECT_EQ(captured(seams(manager)).items,
               fakeSeams.pasteboard->items());
     executor->advance(2min);
     EXPECT_EQ(clipboard(), u"newer");
@@ -134,20 +134,20 @@ TEST_F(ManagerTest, LeavingPutsBackWhatAFlowLeftInTheMiddleHadBorrowed) {
     } cases[] = {
         {"a paste with its text out",
          [](ManagerTest& t) {
-             t.borrowed = QNModelPasteboardSnapshot::capture(t.seams(t.manager));
+             t.borrowed = t.captured(t.seams(t.manager));
              t.fakeSeams.pasteboard->clear();
              ASSERT_TRUE(t.fakeSeams.pasteboard->setString(u"pasted"));
          },
          u"mine"},
         {"a paste that had written nothing yet",
          [](ManagerTest& t) {
-             t.borrowed = QNModelPasteboardSnapshot::capture(t.seams(t.manager));
+             t.borrowed = t.captured(t.seams(t.manager));
          },
          u"mine"},
         {"a paste over a Quick Fix's deferred restore",
          [](ManagerTest& t) {
              t.leaveOnClipboard(u"fixed");
-             t.borrowed = QNModelPasteboardSnapshot::capture(t.seams(t.manager));
+             t.borrowed = t.captured(t.seams(t.manager));
              t.fakeSeams.pasteboard->clear();
              ASSERT_TRUE(t.fakeSeams.pasteboard->setString(u"pasted"));
          },
@@ -162,7 +162,7 @@ TEST_F(ManagerTest, LeavingPutsBackWhatAFlowLeftInTheMiddleHadBorrowed) {
          u"newer"},
         {"a paste that finished, then a copy",
          [](ManagerTest& t) {
-             const auto saved = QNModelPasteboardSnapshot::capture(t.seams(t.manager));
+             const auto saved = t.captured(t.seams(t.manager));
              ASSERT_TRUE(t.fakeSeams.pasteboard->setString(u"pasted"));
              saved.restore(*t.fakeSeams.pasteboard);
              t.desktop.copyToPasteboard(u"newer");
@@ -182,6 +182,10 @@ TEST_F(ManagerTest, LeavingPutsBackWhatAFlowLeftInTheMiddleHadBorrowed) {
         }
         EXPECT_EQ(test.manager->openLoans(), 0u);
         test.expectIdle();
+        // Nothing is left waiting once the sequence turns (the program's last turns), which would
+        // outlive the program.
+        test.executor->runUntilIdle();
+        EXPECT_EQ(test.executor->nextDueTime(), std::nullopt);
         test.executor->advance(2min);
         EXPECT_EQ(test.clipboard(), each.clipboard);
     }

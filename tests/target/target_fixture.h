@@ -3,6 +3,7 @@
 // The simulated desktop with an editor, the target seams over it (frontmost tests counted), and a
 // way to keep what a flow gives.
 
+#include <gtest/gtest.h>
 #include <qcoro/qcorotask.h>
 
 #include <algorithm>
@@ -26,6 +27,9 @@ namespace ravlin {
 inline void PrintTo(const QNQuickFixCommitResult& result, std::ostream* out) {
     *out << toString(result);
 }
+inline void PrintTo(const QNPasteOutcome& outcome, std::ostream* out) {
+    *out << toString(outcome.result) << ' ' << outcome.reason << ' ' << outcome.chordName;
+}
 }  // namespace ravlin
 
 namespace ravlin::testing {
@@ -46,6 +50,7 @@ class CountingWorkspace final : public platform::Workspace {
     }
     RunningApplication currentApplication() override { return inner_->currentApplication(); }
     bool activate(ProcessID pid) override { return inner_->activate(pid); }
+    std::optional<std::uint64_t> frontmostWindow() override { return inner_->frontmostWindow(); }
     platform::Status openURL(std::string_view url) override { return inner_->openURL(url); }
     Subscription observeFrontmost(
         std::function<void(const std::optional<RunningApplication>&)> onChange) override {
@@ -113,6 +118,20 @@ class ScriptedAccessibility final : public platform::Accessibility {
     std::shared_ptr<platform::Accessibility> inner_;
 };
 
+// Runs a task to its end, keeping what it gives. (Defined in the .cpp: clang 14 cannot emit a
+// coroutine that is a template or inline.)
+std::shared_ptr<std::optional<bool>> start(QCoro::Task<bool> task);
+std::shared_ptr<std::optional<QNPasteOutcome>> start(QCoro::Task<QNPasteOutcome> task);
+std::shared_ptr<std::optional<QNModelPasteboardSnapshot>> start(
+    QCoro::Task<QNModelPasteboardSnapshot> task);
+std::shared_ptr<std::optional<QNModelFocusSnapshot>> start(QCoro::Task<QNModelFocusSnapshot> task);
+std::shared_ptr<std::optional<std::optional<std::u16string>>> start(
+    QCoro::Task<std::optional<std::u16string>> task);
+std::shared_ptr<std::optional<std::optional<QNQuickFixHostSession>>> start(
+    QCoro::Task<std::optional<QNQuickFixHostSession>> task);
+std::shared_ptr<std::optional<QNQuickFixCommitResult>> start(
+    QCoro::Task<QNQuickFixCommitResult> task);
+
 struct TargetFixture {
     std::shared_ptr<ManualExecutor> executor = std::make_shared<ManualExecutor>();
     platform::fake::FakeDesktop desktop{executor};
@@ -125,6 +144,9 @@ struct TargetFixture {
     RunningApplication self{desktop.ownPid(), "ravlin", "Ravlin"};
     std::shared_ptr<ScriptedAccessibility> accessibility =
         std::make_shared<ScriptedAccessibility>(fakeSeams.accessibility);
+
+    // Flows stopped when a test's pasteboard manager went (its watches) end on the sequence.
+    ~TargetFixture() { executor->runUntilIdle(); }
 
     [[nodiscard]] TargetSeams seams(std::weak_ptr<QNQuickFixPasteboardManager> manager = {}) {
         auto seams = TargetSeams::from(fakeSeams, executor, std::move(manager));
@@ -168,6 +190,10 @@ struct TargetFixture {
         EXPECT_TRUE(result->has_value()) << "the flow did not finish";
         return result->has_value() ? std::move(**result) : T{};
     }
+    // The user's contents as a borrower saves them (on the simulated desktop, at once).
+    [[nodiscard]] QNModelPasteboardSnapshot captured(const TargetSeams& seams) {
+        return finish(start(QNModelPasteboardSnapshot::capture(seams)));
+    }
     [[nodiscard]] std::optional<std::u16string> clipboard() {
         return fakeSeams.pasteboard->string();
     }
@@ -181,17 +207,5 @@ struct TargetFixture {
         return executor->now() - began;
     }
 };
-
-// Runs a task to its end, keeping what it gives. (Defined in the .cpp: clang 14 cannot emit a
-// coroutine that is a template or inline.)
-std::shared_ptr<std::optional<bool>> start(QCoro::Task<bool> task);
-std::shared_ptr<std::optional<QNPasteResult>> start(QCoro::Task<QNPasteResult> task);
-std::shared_ptr<std::optional<QNModelFocusSnapshot>> start(QCoro::Task<QNModelFocusSnapshot> task);
-std::shared_ptr<std::optional<std::optional<std::u16string>>> start(
-    QCoro::Task<std::optional<std::u16string>> task);
-std::shared_ptr<std::optional<std::optional<QNQuickFixHostSession>>> start(
-    QCoro::Task<std::optional<QNQuickFixHostSession>> task);
-std::shared_ptr<std::optional<QNQuickFixCommitResult>> start(
-    QCoro::Task<QNQuickFixCommitResult> task);
 
 }  // namespace ravlin::testing

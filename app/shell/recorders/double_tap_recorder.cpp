@@ -19,72 +19,16 @@ QString localized(const char* text) {
     return QCoreApplication::translate("ShortcutRecorder", text);
 }
 
-constexpr QNModifierToken modifierTokens[] = {
-    {54, "R", "command", "Right Command"}, {55, "L", "command", "Left Command"},
-    {56, "L", "shift.fill", "Left Shift"}, {58, "L", "option", "Left Option"},
-    {59, "L", "control", "Left Control"},  {60, "R", "shift.fill", "Right Shift"},
-    {61, "R", "option", "Right Option"},   {62, "R", "control", "Right Control"},
-};
-
 }  // namespace
-
-std::optional<QNModifierToken> modifierToken(std::uint32_t keyCode) {
-    for (const auto& token : modifierTokens) {
-        if (token.keyCode == keyCode) {
-            return token;
-        }
-    }
-    return std::nullopt;
-}
 
 // --- Token
 
 QNViewDoubleTapKeyToken::QNViewDoubleTapKeyToken(std::uint32_t keyCode,
                                                  platform::KeyboardLayout& layout, QWidget* parent)
-    : QWidget(parent), token_(modifierToken(keyCode)) {
-    if (token_) {
-        const auto glyph = symbolEntry(token_->symbol)->glyph;
-        text_ = QString::fromUtf8(token_->sideLetter) + QChar(u' ') +
-                QString::fromUtf16(glyph.data(), static_cast<qsizetype>(glyph.size()));
-        setAccessibleName(localized(token_->accessibilityLabel));
-    } else {
-        text_ = QString::fromStdString(QNConfigHotKey::keyName(keyCode, layout));
-        setAccessibleName(text_);
-    }
-}
-
-QSize QNViewDoubleTapKeyToken::sizeHint() const {
-    if (!token_) {
-        const QFontMetrics metrics(monospacedBodyFont());
-        return {metrics.horizontalAdvance(text_), metrics.height()};
-    }
-    QFont side = captionFont();
-    side.setWeight(QFont::DemiBold);
-    const QFontMetrics sideMetrics(side);
-    const QFontMetrics symbolMetrics(bodyFont());
-    return {sideMetrics.horizontalAdvance(QString::fromUtf8(token_->sideLetter)) + 3 +
-                symbolMetrics.height(),
-            symbolMetrics.height()};
-}
-
-void QNViewDoubleTapKeyToken::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.setPen(palette().color(QPalette::WindowText));
-    if (!token_) {
-        painter.setFont(monospacedBodyFont());
-        painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, text_);
-        return;
-    }
-    QFont side = monospacedBodyFont();
-    side.setPointSizeF(captionFont().pointSizeF());
-    side.setWeight(QFont::DemiBold);
-    painter.setFont(side);
-    const QString letter = QString::fromUtf8(token_->sideLetter);
-    const int letterWidth = painter.fontMetrics().horizontalAdvance(letter);
-    painter.drawText(QRect(0, 0, letterWidth, height()), Qt::AlignVCenter, letter);
-    const int size = std::min(height(), width() - letterWidth - 3);
-    symbolIcon(token_->symbol, palette().color(QPalette::WindowText), size)
-        .paint(&painter, QRect(letterWidth + 3, (height() - size) / 2, size, size));
+    : QLabel(QString::fromStdString(keyText(keyCode, layout)), parent) {
+    setFont(monospacedBodyFont());
+    setTextFormat(Qt::PlainText);
+    setAccessibleName(text());
 }
 
 // --- Display
@@ -95,15 +39,25 @@ QNViewDoubleTapKeyDisplay::QNViewDoubleTapKeyDisplay(std::uint32_t keyCode,
     : QWidget(parent) {
     auto* layoutBox = new QHBoxLayout(this);
     layoutBox->setContentsMargins(0, 0, 0, 0);
-    layoutBox->setSpacing(6);
-    for (int i = 0; i < 2; ++i) {
-        layoutBox->addWidget(new QNViewDoubleTapKeyToken(keyCode, layout, this));
-    }
+    layoutBox->setSpacing(0);
+    // The key pressed twice, as one line: "E, E".
+    auto* first = new QNViewDoubleTapKeyToken(keyCode, layout, this);
+    auto* separator = new QLabel(QStringLiteral(", "), this);
+    separator->setFont(first->font());
+    separator->setAccessibleName(QString());
+    layoutBox->addWidget(first);
+    layoutBox->addWidget(separator);
+    layoutBox->addWidget(new QNViewDoubleTapKeyToken(keyCode, layout, this));
     layoutBox->addStretch();
+    setAccessibleName(QString::fromStdString(doubleTapText(keyCode, layout)));
 }
 
 QList<QNViewDoubleTapKeyToken*> QNViewDoubleTapKeyDisplay::tokens() const {
     return findChildren<QNViewDoubleTapKeyToken*>();
+}
+
+QString QNViewDoubleTapKeyDisplay::text() const {
+    return accessibleName();
 }
 
 // --- Recorder
@@ -120,7 +74,6 @@ QNViewDoubleTapKeyRecorder::QNViewDoubleTapKeyRecorder(std::uint32_t keyCode, bo
       onRecordingChange_(std::move(onRecordingChange)),
       onCapture_(std::move(onCapture)),
       context_(std::move(context)) {
-    setMinimumWidth(140);
     setAttribute(Qt::WA_Hover);
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
@@ -135,30 +88,18 @@ QNViewDoubleTapKeyRecorder::QNViewDoubleTapKeyRecorder(std::uint32_t keyCode, bo
 
 QNViewDoubleTapKeyRecorder::~QNViewDoubleTapKeyRecorder() = default;
 
+QSize QNViewDoubleTapKeyRecorder::minimumSizeHint() const {
+    // At least 140 wide, and room for the key's line and the prompt: neither is ever cut.
+    return QWidget::minimumSizeHint().expandedTo(QSize(140, 0));
+}
+
 bool QNViewDoubleTapKeyRecorder::isModifierKeyCode(std::uint32_t keyCode) {
-    return modifierToken(keyCode).has_value();
+    // Left and right Command, Shift, Option and Control (Caps Lock is none of them).
+    return QNConfigQuickFix::isRecordableKeyCode(keyCode);
 }
 
 bool QNViewDoubleTapKeyRecorder::isExcludedKeyCode(std::uint32_t keyCode) {
-    // Return, keypad Enter, Tab, Delete, forward Delete, the arrows, then F1-F20.
-    switch (keyCode) {
-        case 36:
-        case 76:
-        case 48:
-        case 51:
-        case 117:
-        case 123:
-        case 124:
-        case 126:
-        case 125:
-        case 116:
-        case 121:
-        case 115:
-        case 119:
-            return true;
-        default:
-            return QNSessionKeyCapture::isFunctionKey(keyCode);
-    }
+    return QNConfigDoubleTap::isExcludedKeyCode(keyCode);
 }
 
 void QNViewDoubleTapKeyRecorder::setKeyCode(std::uint32_t keyCode) {
@@ -257,8 +198,8 @@ void QNViewDoubleTapKeyRecorder::refresh() {
     }
     prompt_->setVisible(isRecording_);
     setAccessibleName(isRecording_ ? localized("Press key…")
-                                   : QString::fromStdString(QNConfigDoubleTap::keyLabel(
-                                         keyCode_, *context_.seams.keyboardLayout)));
+                                   : QString::fromStdString(
+                                         doubleTapText(keyCode_, *context_.seams.keyboardLayout)));
     update();
 }
 

@@ -2,7 +2,7 @@
 
 // The double-tap key recorder: a button that, while recording, takes the next key addressed to
 // this application through the local monitor and hands its key code to `onCapture`; the key
-// display and its tokens (a modifier key drawn as its side letter and symbol).
+// display and its tokens, each key by its name.
 //
 // Recording the typed double-tap key (`allowsOnlyModifierKeys` false) takes key presses only: a
 // modifier change (Shift held for a capital) is consumed and recording goes on, since that
@@ -14,44 +14,30 @@
 #include <memory>
 #include <optional>
 
+#include <QLabel>
 #include <QWidget>
 
 #include "app/shell/recorders/hot_key_recorder.h"
 
 namespace ravlin {
 
-struct QNModifierToken {
-    std::uint32_t keyCode;
-    const char* sideLetter;
-    const char* symbol;
-    const char* accessibilityLabel;
-};
-
-// The eight left and right modifier keys; none for any other key (Caps Lock included).
-[[nodiscard]] std::optional<QNModifierToken> modifierToken(std::uint32_t keyCode);
-
-class QNViewDoubleTapKeyToken final : public QWidget {
+// One key of a double tap, by the name a person reads ("E", "Right Shift").
+class QNViewDoubleTapKeyToken final : public QLabel {
     Q_OBJECT
   public:
     QNViewDoubleTapKeyToken(std::uint32_t keyCode, platform::KeyboardLayout& layout,
                             QWidget* parent = nullptr);
-    [[nodiscard]] QString text() const { return text_; }
-    QSize sizeHint() const override;
-
-  protected:
-    void paintEvent(QPaintEvent* event) override;
-
-  private:
-    std::optional<QNModifierToken> token_;
-    QString text_;
 };
 
+// The key pressed twice, on one line: "E, E", "Right Shift, Right Shift".
 class QNViewDoubleTapKeyDisplay final : public QWidget {
     Q_OBJECT
   public:
     QNViewDoubleTapKeyDisplay(std::uint32_t keyCode, platform::KeyboardLayout& layout,
                               QWidget* parent = nullptr);
     [[nodiscard]] QList<QNViewDoubleTapKeyToken*> tokens() const;
+    // The line as read: "E, E".
+    [[nodiscard]] QString text() const;
 };
 
 class QNViewDoubleTapKeyRecorder final : public QWidget {
@@ -79,6 +65,8 @@ class QNViewDoubleTapKeyRecorder final : public QWidget {
 
     [[nodiscard]] static bool isModifierKeyCode(std::uint32_t keyCode);
     [[nodiscard]] static bool isExcludedKeyCode(std::uint32_t keyCode);
+
+    QSize minimumSizeHint() const override;
 
   protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,5 +1,7 @@
 #include "app/shell/recorders/hot_key_recorder.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -19,6 +21,10 @@ namespace {
 QString localized(const char* text) {
     return QCoreApplication::translate("ShortcutRecorder", text);
 }
+
+// Every modifier a shortcut can hold on this desktop, for the widest prompt.
+constexpr std::uint32_t allHeld = QNConfigHotKey::controlMask | QNConfigHotKey::optionMask |
+                                  QNConfigHotKey::commandMask | QNConfigHotKey::shiftMask;
 
 QColor secondaryColor(const QWidget& widget) {
     return widget.palette().color(QPalette::PlaceholderText);
@@ -45,18 +51,21 @@ void paintRecorderField(QWidget& widget, bool recording, bool hover) {
 class QNViewHotKeyRecorder::Field final : public QWidget {
   public:
     explicit Field(QNViewHotKeyRecorder& owner) : QWidget(&owner), owner_(owner) {
-        setMinimumWidth(128);
         setAttribute(Qt::WA_Hover);
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::StrongFocus);
     }
 
-    QSize sizeHint() const override {
-        const QFontMetrics metrics(bodyFont());
+    QSize sizeHint() const override { return minimumSizeHint(); }
+    // Room for the shortcut and for every prompt of a recording: none is ever cut.
+    QSize minimumSizeHint() const override {
+        const QFontMetrics body(bodyFont());
+        const int text = std::max({QFontMetrics(monospacedBodyFont())
+                                       .horizontalAdvance(owner_.labelText(false)),
+                                   body.horizontalAdvance(localized("Press shortcut…")),
+                                   body.horizontalAdvance(owner_.heldPrompt(allHeld))});
         const int trailing = owner_.clearButton_->isVisible() ? 32 : 10;
-        return {
-            std::max(128, 10 + 16 + 8 + metrics.horizontalAdvance(owner_.labelText()) + trailing),
-            metrics.height() + 12};
+        return {std::max(128, 10 + 16 + 8 + text + trailing), body.height() + 12};
     }
 
   protected:
@@ -223,24 +232,25 @@ void QNViewHotKeyRecorder::clearTapped() {
     refresh();
 }
 
+QString QNViewHotKeyRecorder::heldPrompt(std::uint32_t modifiers) {
+    return QString::fromStdString(modifierText(modifiers)) + localized(" press key");
+}
+
 QString QNViewHotKeyRecorder::labelText() const {
-    if (isRecording_) {
-        const auto symbols = QNConfigHotKey::modifierSymbols(liveModifiers_);
-        if (!symbols.empty()) {
-            return QString::fromStdString(symbols) + localized(" press key");
+    return labelText(isRecording_);
+}
+
+QString QNViewHotKeyRecorder::labelText(bool recording) const {
+    if (recording) {
+            if (!modifierText(liveModifiers_).empty()) {
+            return heldPrompt(liveModifiers_);
         }
         return localized("Press shortcut…");
-    }
-    if (config_.keyCode == QNConfigHotKey::functionKeyCode &&
-        config_.modifiers == QNConfigHotKey::functionMask) {
-        return QStringLiteral("fn");
     }
     if (config_.keyCode == QNConfigHotKey::noKeyCode && config_.modifiers == 0) {
         return localized("No shortcut");
     }
-    return QString::fromStdString(
-        QNConfigHotKey::modifierSymbols(config_.modifiers) +
-        QNConfigHotKey::keyDisplayName(config_.keyCode, *context_.seams.keyboardLayout));
+    return QString::fromStdString(shortcutText(config_, *context_.seams.keyboardLayout));
 }
 
 void QNViewHotKeyRecorder::refresh() {

@@ -53,7 +53,11 @@ class QNViewHotKeyRecorder final : public QWidget {
     void handleCapture(std::uint32_t keyCode, std::uint32_t modifiers);
     void clearTapped();
 
+    // The field's text: the shortcut by its key names, or while recording the held modifiers'
+    // prompt ("Ctrl+Alt press key") or "Press shortcut…".
     [[nodiscard]] QString labelText() const;
+    [[nodiscard]] QString labelText(bool recording) const;
+    [[nodiscard]] static QString heldPrompt(std::uint32_t modifiers);
     [[nodiscard]] std::optional<std::string> rejectionMessage() const { return rejectionMessage_; }
     [[nodiscard]] bool hasSession() const { return session_ != nullptr; }
     [[nodiscard]] std::uint32_t liveModifiers() const { return liveModifiers_; }

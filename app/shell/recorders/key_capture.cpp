@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "app/preferences/hot_key.h"
+#include "platform/key_table.h"
 
 namespace ravlin {
 
@@ -173,31 +174,7 @@ bool QNSessionKeyCapture::usesLocalMonitor() const {
 }
 
 bool QNSessionKeyCapture::isFunctionKey(std::uint32_t keyCode) {
-    switch (keyCode) {
-        case 122:
-        case 120:
-        case 99:
-        case 118:
-        case 96:
-        case 97:
-        case 98:
-        case 100:
-        case 101:
-        case 109:
-        case 103:
-        case 111:
-        case 105:
-        case 107:
-        case 113:
-        case 106:
-        case 64:
-        case 79:
-        case 80:
-        case 90:
-            return true;
-        default:
-            return false;
-    }
+    return platform::keytable::isFunctionKey(keyCode);
 }
 
 std::vector<Delivery> QNSessionKeyCapture::keyDownRule(QNSessionKeyCaptureState& state,

@@ -11,10 +11,6 @@ const std::vector<QNSymbolEntry>& symbolTable() {
         {"record.circle", "media-record", u"\u25C9"},
         {"keyboard", "input-keyboard", u"\u2328"},
         {"xmark.circle", "edit-clear", u"\u2297"},
-        {"command", "", u"\u2318"},
-        {"shift.fill", "", u"\u21E7"},
-        {"option", "", u"\u2325"},
-        {"control", "", u"\u2303"},
         // The settings window's status marks, painted so they take their colour.
         {"checkmark.circle.fill", "", u"\u2714"},
         {"xmark.circle.fill", "", u"\u2716"},

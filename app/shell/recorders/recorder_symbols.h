@@ -1,8 +1,7 @@
 #pragma once
 
 // The symbols the recorders and the settings window draw, by the names the rest of the program
-// uses ("record.circle", "keyboard", "xmark.circle", "command", "shift.fill", "option",
-// "control"): a freedesktop icon when the theme has one, else a glyph painted in its place. One
+// uses ("record.circle", "keyboard", "xmark.circle", ...): a freedesktop icon when the theme has one, else a glyph painted in its place. One
 // table for every window.
 
 #include <optional>

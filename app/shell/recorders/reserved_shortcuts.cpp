@@ -3,34 +3,51 @@
 #include <functional>
 #include <unordered_set>
 
-#include "app/support/desktop_wording.h"
-
 namespace ravlin {
 
 namespace {
 
 using ChordSet = std::unordered_set<QNModelHotKeyChord, QNModelHotKeyChord::Hash>;
 
+constexpr std::uint32_t ctrl = 0x1000;
+constexpr std::uint32_t alt = 0x800;
+constexpr std::uint32_t shift = 0x200;
+constexpr std::uint32_t super = 0x100;
+
+// The chords the program itself sends and every application relies on, and the desktop's window
+// and session keys (key codes by their place on the US keyboard).
 const ChordSet& reservedChords() {
     static const ChordSet chords = [] {
-        ChordSet set;
-        // Command with Q, W, Tab, Space, H, M, N, O, P, S, T, Z, X, C, V, A, F and grave accent.
-        for (std::uint32_t key :
-             {12u, 13u, 48u, 49u, 4u, 46u, 45u, 31u, 35u, 1u, 17u, 6u, 7u, 8u, 9u, 0u, 3u, 50u}) {
-            set.insert({0x100, key});
+        ChordSet set{
+            {ctrl, 8},              // Ctrl+C
+            {ctrl, 7},              // Ctrl+X
+            {ctrl, 9},              // Ctrl+V
+            {ctrl | shift, 9},      // Ctrl+Shift+V, a terminal's paste
+            {shift, 114},           // Shift+Insert
+            {ctrl, 0},              // Ctrl+A
+            {ctrl, 6},              // Ctrl+Z
+            {ctrl | shift, 6},      // Ctrl+Shift+Z
+            {ctrl, 16},             // Ctrl+Y
+            {alt, 48},              // Alt+Tab
+            {alt | shift, 48},      // Alt+Shift+Tab
+            {alt, 118},             // Alt+F4
+            {ctrl | alt, 117},      // Ctrl+Alt+Delete
+            {ctrl | alt, 51},       // Ctrl+Alt+Backspace
+            {super, 37},            // Super+L
+        };
+        // Ctrl+Alt+F1 to F12: the virtual consoles.
+        for (std::uint32_t key : {122u, 120u, 99u, 118u, 96u, 97u, 98u, 100u, 101u, 109u, 103u,
+                                  111u}) {
+            set.insert({ctrl | alt, key});
         }
-        set.insert({0x1100, 12});  // Control-Command-Q
-        set.insert({0x900, 53});   // Option-Command-Escape
-        set.insert({0x300, 20});   // Shift-Command-3, -4, -5
-        set.insert({0x300, 21});
-        set.insert({0x300, 23});
         return set;
     }();
     return chords;
 }
 
+// Keys refused when pressed alone: Print (the screenshot key; F13's place).
 const std::unordered_set<std::uint32_t>& reservedLoneKeys() {
-    static const std::unordered_set<std::uint32_t> keys{118, 103, 111};  // F4, F11, F12
+    static const std::unordered_set<std::uint32_t> keys{105};
     return keys;
 }
 
@@ -54,7 +71,7 @@ std::optional<std::string> QNModelHotKeyChord::validationMessage(std::uint32_t m
     if (!isReserved(modifiers, keyCode)) {
         return std::nullopt;
     }
-    return forThisDesktop(reservedMessage);
+    return std::string(reservedMessage);
 }
 
 }  // namespace ravlin

@@ -24,8 +24,7 @@ struct QNModelHotKeyChord {
     [[nodiscard]] static std::optional<std::string> validationMessage(std::uint32_t modifiers,
                                                                       std::uint32_t keyCode);
     [[nodiscard]] static bool isReserved(std::uint32_t modifiers, std::uint32_t keyCode);
-    // The English text the message is made from.
-    static constexpr const char* reservedMessage = "This combo is reserved by macOS.";
+    static constexpr const char* reservedMessage = "This combo is reserved by your desktop.";
 };
 
 }  // namespace ravlin

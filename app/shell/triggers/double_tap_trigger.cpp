@@ -6,6 +6,7 @@
 
 #include "app/preferences/hot_key.h"
 #include "app/target/quick_fix_host_driver.h"
+#include "app/target/quick_fix_route.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {
@@ -31,8 +32,10 @@ const char* boolText(bool value) {
 
 QNTriggerDoubleTap::QNTriggerDoubleTap(std::uint32_t triggerKeyCode, std::function<void()> onFire,
                                        platform::Seams seams, std::shared_ptr<Executor> executor,
-                                       platform::ProcessID ownPid)
+                                       platform::ProcessID ownPid,
+                                       std::function<void(std::string_view reason)> onRefuse)
     : onFire_(std::move(onFire)),
+      onRefuse_(std::move(onRefuse)),
       seams_(std::move(seams)),
       executor_(std::move(executor)),
       ownPid_(ownPid),
@@ -144,6 +147,7 @@ TapVerdict QNTriggerDoubleTap::handleEvent(const InputEvent& event) {
         case InputEventType::otherMouseDown: {
             // A click may have moved the caret anywhere; also while suspended, times kept.
             std::lock_guard lock(stateLock_);
+            ++eventsSeen_;
             state_.atBoundary = true;
             state_.boundaryNeedsVerification = true;
             state_.lastWasTrigger = false;
@@ -187,6 +191,7 @@ TapVerdict QNTriggerDoubleTap::handleKeyDown(const InputEvent& event) {
 
     std::unique_lock lock(stateLock_);
     auto& s = state_;
+    ++eventsSeen_;
     if (s.isSuspended) {
         return TapVerdict::pass;
     }
@@ -225,13 +230,25 @@ TapVerdict QNTriggerDoubleTap::handleKeyDown(const InputEvent& event) {
     MatchTrace trace{kc, std::u16string(characters), dt, priorWasTrigger, priorAtBoundary, false};
 
     if (priorWasTrigger && windowOpen) {
-        if (s.armedTriggerNeedsVerification && !armedTapPassesAccessibilityCheck(characters)) {
-            s.atBoundary = false;
-            s.boundaryNeedsVerification = false;
-            s.lastWasTrigger = false;
-            s.armedTriggerNeedsVerification = false;
+        const bool boundaryUnverified = s.armedTriggerNeedsVerification;
+        // Until the field says otherwise the taps stand on no boundary.
+        s.atBoundary = false;
+        s.boundaryNeedsVerification = false;
+        s.lastWasTrigger = false;
+        s.armedTriggerNeedsVerification = false;
+        const auto events = eventsSeen_;
+        lock.unlock();
+        if (!seams_.keyTaps->canSwallow()) {
+            // The key is on its way to the application, which the field is read after.
+            postCheckedFire(trace, events, boundaryUnverified);
             return TapVerdict::pass;
         }
+        const auto check = checkFocusedField(characters, boundaryUnverified);
+        if (!check.passes) {
+            postRefusal(check.refusal);
+            return TapVerdict::pass;
+        }
+        lock.lock();
         s.atBoundary = true;
         s.boundaryNeedsVerification = true;
         s.lastWasTrigger = false;
@@ -253,33 +270,158 @@ TapVerdict QNTriggerDoubleTap::handleKeyDown(const InputEvent& event) {
     return TapVerdict::pass;
 }
 
-bool QNTriggerDoubleTap::armedTapPassesAccessibilityCheck(std::u16string_view characters) const {
+void QNTriggerDoubleTap::postCheckedFire(const MatchTrace& trace, std::uint64_t events,
+                                         bool boundaryUnverified) {
+    struct Pending {
+        MatchTrace trace;
+        std::uint64_t events = 0;
+        bool boundaryUnverified = false;
+        std::chrono::milliseconds waited{0};
+    };
+    auto pending = std::make_shared<Pending>(Pending{trace, events, boundaryUnverified});
+    auto step = std::make_shared<std::function<void()>>();
+    std::weak_ptr<QNTriggerDoubleTap*> weak = self_;
+    *step = [weak, pending, weakStep = std::weak_ptr(step)] {
+        const auto self = weak.lock();
+        const auto again = weakStep.lock();
+        if (!self || !again) {
+            return;
+        }
+        auto& trigger = **self;
+        const std::u16string_view characters = pending->trace.characters;
+        {
+            // Another key or a click since the pair, or a session opened: the pair is history.
+            std::lock_guard lock(trigger.stateLock_);
+            if (trigger.state_.isSuspended || trigger.eventsSeen_ != pending->events) {
+                return;
+            }
+        }
+        if (pending->boundaryUnverified && !trigger.fieldShowsBothTaps(characters) &&
+            pending->waited < fieldWaitLimit) {
+            pending->waited += fieldPollInterval;
+            trigger.executor_->postAfter(fieldPollInterval, [again] { (*again)(); });
+            return;
+        }
+        const auto check = trigger.checkFocusedField(characters, pending->boundaryUnverified);
+        if (!check.passes) {
+            trigger.postRefusal(check.refusal);
+            return;
+        }
+        {
+            std::lock_guard lock(trigger.stateLock_);
+            if (trigger.state_.isSuspended || trigger.eventsSeen_ != pending->events) {
+                return;
+            }
+            trigger.state_.atBoundary = true;
+            trigger.state_.boundaryNeedsVerification = true;
+        }
+        auto fired = pending->trace;
+        fired.didFire = true;
+        trigger.postLog(fired);
+        trigger.postFire();
+    };
+    // Held by the posted tasks only: it goes with the last of them.
+    executor_->post([step] { (*step)(); });
+}
+
+std::set<std::u16string> QNTriggerDoubleTap::triggerCharacters() const {
+    std::lock_guard lock(stateLock_);
+    return state_.triggerCharacters;
+}
+
+bool QNTriggerDoubleTap::isTriggerText(const std::set<std::u16string>& triggers,
+                                       std::u16string_view text) {
+    const std::u16string unit(text);
+    return triggers.contains(unit) || triggers.contains(text::lowercased(unit));
+}
+
+std::optional<platform::ElementRef> QNTriggerDoubleTap::focusedElementElsewhere() const {
     auto& accessibility = *seams_.accessibility;
-    if (seams_.secureInput->isSecureInputEnabled() || !accessibility.isTrusted(false)) {
-        return false;
-    }
     const auto focused = QNQuickFixHostLiveDriver::copyAttribute(
         accessibility, platform::ax::focusedUIElement, accessibility.systemWideElement());
     if (!focused) {
-        return false;
+        return std::nullopt;
     }
     // Our own window in front: asking our own element would wait on this very thread.
     if (const auto pid = accessibility.processID(*focused); !pid || *pid == ownPid_) {
-        return false;
+        return std::nullopt;
     }
-    const auto role = QNQuickFixHostLiveDriver::stringAttribute(accessibility, platform::ax::role,
-                                                                *focused, true);
-    if (QNQuickFixHostLiveDriver::isSecureTextElement(
-            accessibility, *focused,
-            role ? std::optional<std::string>(text::toUtf8(*role)) : std::nullopt)) {
+    return focused;
+}
+
+bool QNTriggerDoubleTap::fieldShowsBothTaps(std::u16string_view characters) const {
+    auto& accessibility = *seams_.accessibility;
+    const auto triggers = triggerCharacters();
+    const auto focused = focusedElementElsewhere();
+    if (!focused) {
         return false;
     }
     const auto range = QNQuickFixHostLiveDriver::selectedTextRange(accessibility, *focused);
+    const auto length = std::max<std::int64_t>(1, static_cast<std::int64_t>(characters.size()));
+    if (!range || range->length != 0 || range->location < 2 * length) {
+        return false;
+    }
+    const auto typed = accessibility.parameterizedAttribute(
+        *focused, platform::ax::stringForRange,
+        platform::AttributeValue(text::Utf16Range{range->location - 2 * length, 2 * length}));
+    const auto* pair = typed ? std::get_if<std::u16string>(&typed.value()) : nullptr;
+    if (pair == nullptr || pair->size() != static_cast<std::size_t>(2 * length)) {
+        return false;
+    }
+    const std::u16string_view both = *pair;
+    const auto half = static_cast<std::size_t>(length);
+    return isTriggerText(triggers, both.substr(0, half)) &&
+           isTriggerText(triggers, both.substr(half));
+}
+
+QNTriggerDoubleTap::FieldCheck QNTriggerDoubleTap::checkFocusedField(
+    std::u16string_view characters, bool boundaryUnverified) const {
+    using State = platform::SecureInput::State;
+    auto& accessibility = *seams_.accessibility;
+    const auto refuse = [](std::string_view reason) { return FieldCheck{false, reason}; };
+    if (seams_.secureInput->state() == State::on) {
+        return refuse(refusedPasswordField);
+    }
+    const auto front = seams_.workspace->frontmostApplication();
+    std::optional<std::string> identity;
+    if (front && !front->identity.empty()) {
+        identity = front->identity;
+    }
+    const auto focused = accessibility.isTrusted(false) ? focusedElementElsewhere() : std::nullopt;
+    if (!focused) {
+        // A terminal that does not show its focus over accessibility is still a terminal.
+        return refuse(quickFixRoute(identity, std::nullopt) == QNQuickFixRoute::terminal
+                          ? refusedTerminal
+                          : refusedFocusUnknown);
+    }
+    const auto read = QNQuickFixHostLiveDriver::stringAttribute(accessibility, platform::ax::role,
+                                                                *focused, true);
+    const auto role = read ? std::optional<std::string>(text::toUtf8(*read)) : std::nullopt;
+    if (QNQuickFixHostLiveDriver::isSecureTextElement(accessibility, *focused, role)) {
+        return refuse(refusedPasswordField);
+    }
+    if (quickFixRoute(identity, role) == QNQuickFixRoute::terminal) {
+        return refuse(refusedTerminal);
+    }
+    if (accessibility.isAttributeSettable(*focused, platform::ax::value).toOptional() != true) {
+        return refuse(refusedNotEditable);
+    }
+    if (boundaryUnverified && !boundaryBeforeTaps(*focused, characters)) {
+        return {};
+    }
+    return {true, {}};
+}
+
+bool QNTriggerDoubleTap::boundaryBeforeTaps(platform::ElementRef field,
+                                            std::u16string_view characters) const {
+    const auto triggers = triggerCharacters();
+    auto& accessibility = *seams_.accessibility;
+    const auto range = QNQuickFixHostLiveDriver::selectedTextRange(accessibility, field);
     if (!range || range->length != 0) {
         return false;
     }
-    const auto value = QNQuickFixHostLiveDriver::stringAttribute(accessibility, platform::ax::value,
-                                                                 *focused, false);
+    const auto value =
+        QNQuickFixHostLiveDriver::stringAttribute(accessibility, platform::ax::value, field, false);
     if (!value) {
         return false;
     }
@@ -294,15 +436,30 @@ bool QNTriggerDoubleTap::armedTapPassesAccessibilityCheck(std::u16string_view ch
             return std::u16string(
                 value->substr(static_cast<std::size_t>(at), static_cast<std::size_t>(length)));
         };
-        const auto isTrigger = [&](const std::u16string& text) {
-            return state_.triggerCharacters.contains(text) ||
-                   state_.triggerCharacters.contains(text::lowercased(text));
-        };
-        if (isTrigger(unit(caret - length)) && isTrigger(unit(caret - 2 * length))) {
+        if (isTriggerText(triggers, unit(caret - length)) &&
+            isTriggerText(triggers, unit(caret - 2 * length))) {
             caret -= length;
         }
     }
     return Matcher::hasBoundaryBeforeInsertedTrigger(*value, caret, length);
+}
+
+void QNTriggerDoubleTap::postRefusal(std::string_view reason) {
+    if (reason.empty()) {
+        return;  // no boundary before the taps: ordinary typing
+    }
+    std::weak_ptr<QNTriggerDoubleTap*> weak = self_;
+    executor_->post([weak, reason] {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        (*self)->log(platform::LogLevel::notice,
+                     "DOUBLE-TAP not acted on: reason=" + std::string(reason));
+        if ((*self)->onRefuse_) {
+            (*self)->onRefuse_(reason);
+        }
+    });
 }
 
 void QNTriggerDoubleTap::postLog(const MatchTrace& trace) {

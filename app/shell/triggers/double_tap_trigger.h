@@ -9,8 +9,15 @@
 // Where the tap can hold the second tap back, one Delete erases the first; where it cannot (X11
 // taps only watch), both taps reached the application and two BackSpaces erase them.
 //
+// Every pair goes through one check of the focused field before anything is sent: it must be
+// identified through accessibility as an editable text field that is neither a password field
+// nor a terminal (whose prompts may ask for a password unseen). Otherwise the taps stay where
+// they are and `onRefuse` is told why: "password-field", "terminal", "focus-unknown",
+// "not-editable".
+//
 // Runs on the main sequence: the tap's handler, the coordinator's writes and every posted task.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,6 +25,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "app/shell/triggers/double_tap_matcher.h"
 #include "core/support/executor.h"
@@ -35,6 +43,11 @@ class QNTriggerDoubleTap {
     static constexpr const char* logCategory = "DoubleTap";
     // Characters read from an event, at most.
     static constexpr std::size_t maxEventCharacters = 8;
+    // Where the tap only watches, the field is read once it shows both taps (the application
+    // gets each key when the tap does, and takes a moment to insert it): looked at this often,
+    // for this long at most.
+    static constexpr auto fieldPollInterval = std::chrono::milliseconds(10);
+    static constexpr auto fieldWaitLimit = std::chrono::milliseconds(150);
 
     struct SharedState {
         std::uint32_t triggerKeyCode = 0;
@@ -59,11 +72,18 @@ class QNTriggerDoubleTap {
         bool didFire = false;
     };
 
+    // Why a pair was not acted on (the session log's words).
+    static constexpr std::string_view refusedPasswordField = "password-field";
+    static constexpr std::string_view refusedTerminal = "terminal";
+    static constexpr std::string_view refusedFocusUnknown = "focus-unknown";
+    static constexpr std::string_view refusedNotEditable = "not-editable";
+
     // `ownPid` is this process: its own elements are never asked (such a call would wait on the
     // process's own event loop).
     QNTriggerDoubleTap(std::uint32_t triggerKeyCode, std::function<void()> onFire,
                        platform::Seams seams, std::shared_ptr<Executor> executor,
-                       platform::ProcessID ownPid);
+                       platform::ProcessID ownPid,
+                       std::function<void(std::string_view reason)> onRefuse = {});
     ~QNTriggerDoubleTap();
     QNTriggerDoubleTap(const QNTriggerDoubleTap&) = delete;
     QNTriggerDoubleTap& operator=(const QNTriggerDoubleTap&) = delete;
@@ -90,20 +110,45 @@ class QNTriggerDoubleTap {
 
   private:
     platform::TapVerdict handleKeyDown(const platform::InputEvent& event);
-    // Under the lock.
-    bool armedTapPassesAccessibilityCheck(std::u16string_view characters) const;
+    struct FieldCheck {
+        bool passes = false;
+        // Why the field was refused; empty where it only showed no boundary before the taps.
+        std::string_view refusal;
+    };
+    // The one check of the focused field before a pair acts (see above); where the pair stands
+    // on an unverified boundary, also a caret with whitespace or the text's start before the
+    // taps. Without the lock.
+    [[nodiscard]] FieldCheck checkFocusedField(std::u16string_view characters,
+                                               bool boundaryUnverified) const;
+    // The boundary part of the check, on the identified field.
+    [[nodiscard]] bool boundaryBeforeTaps(platform::ElementRef field,
+                                          std::u16string_view characters) const;
+    // Whether the focused field shows both taps before its caret (the application has them).
+    bool fieldShowsBothTaps(std::u16string_view characters) const;
+    // The focused element, unless it is none or this program's own.
+    [[nodiscard]] std::optional<platform::ElementRef> focusedElementElsewhere() const;
+    [[nodiscard]] std::set<std::u16string> triggerCharacters() const;
+    [[nodiscard]] static bool isTriggerText(const std::set<std::u16string>& triggers,
+                                            std::u16string_view text);
+    // The watched pair: the check (on an unverified boundary once the field shows the taps, or
+    // the wait is over), then the fire, unless another key came or the trigger was suspended.
+    void postCheckedFire(const MatchTrace& trace, std::uint64_t events, bool boundaryUnverified);
     static void resetBoundary(SharedState& state);
     void postLog(const MatchTrace& trace);
+    void postRefusal(std::string_view reason);
     void postFire();
     void log(platform::LogLevel level, std::string message) const;
 
     std::function<void()> onFire_;
+    std::function<void(std::string_view)> onRefuse_;
     platform::Seams seams_;
     std::shared_ptr<Executor> executor_;
     platform::ProcessID ownPid_;
     std::optional<platform::KeyTap> eventTap_;
     mutable std::mutex stateLock_;
     SharedState state_;
+    // Key downs and clicks seen, under the lock: a pending check knows whether one came since.
+    std::uint64_t eventsSeen_ = 0;
     // Posted tasks hold this weakly: they do nothing once the trigger is gone.
     std::shared_ptr<QNTriggerDoubleTap*> self_;
 };

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <limits>
 
 #include "core/text/unicode.h"
 #include "platform/linux/accessibility/text_offsets.h"
@@ -117,9 +119,15 @@ AtspiAccessibility::AtspiAccessibility(std::function<std::optional<ProcessID>()>
 }
 
 AtspiAccessibility::~AtspiAccessibility() {
+    if (turnEnd_ != 0) {
+        g_source_remove(turnEnd_);
+    }
     if (focusListener_ != nullptr) {
         atspi_event_listener_deregister(focusListener_, "object:state-changed:focused", nullptr);
         g_object_unref(focusListener_);
+    }
+    for (auto& [pid, object] : lastFocus_) {
+        g_object_unref(object);
     }
     if (session_ != nullptr) {
         if (trustSignal_ != 0) {
@@ -332,7 +340,43 @@ AtspiAccessible* AtspiAccessibility::focusedIn(AtspiAccessible* app) {
     return search(app, 0);
 }
 
-Expected<AtspiAccessible*> AtspiAccessibility::focused() {
+AtspiAccessible* AtspiAccessibility::rememberedFocus(ProcessID pid) {
+    const auto known = std::ranges::find(lastFocus_, pid, &std::pair<ProcessID, AtspiAccessible*>::first);
+    if (known == lastFocus_.end()) {
+        return nullptr;
+    }
+    AtspiAccessible* object = known->second;
+    // Its states as they are now (the cache may hold those of an earlier event).
+    atspi_accessible_clear_cache(object);
+    const auto states = attempt(worstCall_, [&](GError** e) {
+        (void)e;
+        return atspi_accessible_get_state_set(object);
+    });
+    if (!states || *states == nullptr) {
+        return nullptr;
+    }
+    const bool focused = atspi_state_set_contains(*states, ATSPI_STATE_FOCUSED) != 0 &&
+                         atspi_state_set_contains(*states, ATSPI_STATE_DEFUNCT) == 0;
+    g_object_unref(*states);
+    return focused ? object : nullptr;
+}
+
+void AtspiAccessibility::rememberFocus(AtspiAccessible* object, ProcessID pid) {
+    // Takes over the caller's reference.
+    if (const auto known =
+            std::ranges::find(lastFocus_, pid, &std::pair<ProcessID, AtspiAccessible*>::first);
+        known != lastFocus_.end()) {
+        g_object_unref(known->second);
+        lastFocus_.erase(known);
+    }
+    if (lastFocus_.size() >= maxRememberedFocus) {
+        g_object_unref(lastFocus_.front().second);
+        lastFocus_.erase(lastFocus_.begin());
+    }
+    lastFocus_.emplace_back(pid, object);
+}
+
+Expected<std::pair<AtspiAccessible*, ProcessID>> AtspiAccessibility::focused() {
     const auto active = activeProcess_ ? activeProcess_() : std::nullopt;
     if (active) {
         // Only the active window's process: another application may still show a focus it
@@ -340,12 +384,16 @@ Expected<AtspiAccessible*> AtspiAccessibility::focused() {
         if (*active == self_) {
             return Error{ErrorCode::notFound, "our own window is in front"};
         }
+        if (AtspiAccessible* known = rememberedFocus(*active)) {
+            return std::pair{static_cast<AtspiAccessible*>(g_object_ref(known)), *active};
+        }
         Held<AtspiAccessible> app(application(*active));
         if (!app) {
             return Error{ErrorCode::notFound, "the active application is not accessible"};
         }
         if (AtspiAccessible* found = focusedIn(app.get())) {
-            return found;
+            rememberFocus(static_cast<AtspiAccessible*>(g_object_ref(found)), *active);
+            return std::pair{found, *active};
         }
         return Error{ErrorCode::notFound, "nothing has the focus"};
     }
@@ -371,7 +419,7 @@ Expected<AtspiAccessible*> AtspiAccessibility::focused() {
             continue;
         }
         if (AtspiAccessible* found = focusedIn(app.get())) {
-            return found;
+            return std::pair{found, static_cast<ProcessID>(*pid)};
         }
     }
     return Error{ErrorCode::notFound, "nothing has the focus"};
@@ -393,18 +441,34 @@ Expected<ProcessID> AtspiAccessibility::processID(ElementRef element) {
     return (*entry)->pid;
 }
 
-bool AtspiAccessibility::focusedIsPassword() {
-    auto found = focused();
-    if (!found) {
-        return false;
+SecureInput::State AtspiAccessibility::secureInputState() {
+    using State = SecureInput::State;
+    const auto isPassword = [this](AtspiAccessible* object) -> std::optional<bool> {
+        const auto role =
+            attempt(worstCall_, [&](GError** e) { return atspi_accessible_get_role(object, e); });
+        return role ? std::optional(*role == ATSPI_ROLE_PASSWORD_TEXT) : std::nullopt;
+    };
+    if (auto found = focused()) {
+        Held<AtspiAccessible> object(found->first);
+        const auto password = isPassword(object.get());
+        return !password ? State::unknown : *password ? State::on : State::off;
     }
-    Held<AtspiAccessible> object(*found);
-    const auto role =
-        attempt(worstCall_, [&](GError** e) { return atspi_accessible_get_role(object.get(), e); });
-    return role == ATSPI_ROLE_PASSWORD_TEXT;
+    // Not found now: the field last reported focused in that application may still have the
+    // focus. It can only tell a password field: another one may have lost the focus since.
+    const auto active = activeProcess_ ? activeProcess_() : std::nullopt;
+    if (active && *active != self_) {
+        const auto known =
+            std::ranges::find(lastFocus_, *active, &std::pair<ProcessID, AtspiAccessible*>::first);
+        if (known != lastFocus_.end() && isPassword(known->second) == true) {
+            return State::on;
+        }
+    }
+    return State::unknown;
 }
 
 Subscription AtspiAccessibility::observeFocus(std::function<void(ElementRef)> onFocus) {
+    // Only on demand: while anyone listens for events, every Qt program on the desktop (this
+    // one too) sends each of its key presses through the accessibility registry first.
     if (focusListener_ == nullptr) {
         focusListener_ = atspi_event_listener_new(
             [](AtspiEvent* event, void* data) {
@@ -426,6 +490,8 @@ void AtspiAccessibility::onFocusEvent(AtspiAccessible* source) {
     if (!pid || static_cast<ProcessID>(*pid) == self_) {
         return;
     }
+    rememberFocus(static_cast<AtspiAccessible*>(g_object_ref(source)),
+                  static_cast<ProcessID>(*pid));
     const auto element =
         remember(static_cast<AtspiAccessible*>(g_object_ref(source)), static_cast<ProcessID>(*pid));
     focusObservers_.notify(element);
@@ -458,82 +524,232 @@ bool AtspiAccessibility::isEditable(AtspiAccessible* object) {
            !hasState(object, ATSPI_STATE_READ_ONLY);
 }
 
-namespace {
+// --- One reading's fetches
 
-struct TextState {
-    std::u16string text;
-    OffsetUnit unit = OffsetUnit::codePoints;
-    // The selection (else the caret) in UTF-16 units.
-    text::Utf16Range selection;
-    // The same in the toolkit's units.
-    int start = 0;
-    int end = 0;
-};
+AtspiAccessibility::Reading& AtspiAccessibility::reading(Entry& entry) {
+    if (entry.reading.turn != turn_) {
+        entry.reading = Reading{.turn = turn_};
+    }
+    if (turnEnd_ == 0) {
+        // Before anything else the next turn of the loop runs: what was read here is old then.
+        turnEnd_ = g_idle_add_full(
+            G_PRIORITY_HIGH,
+            [](gpointer data) -> gboolean {
+                auto* self = static_cast<AtspiAccessibility*>(data);
+                self->turnEnd_ = 0;
+                ++self->turn_;
+                return G_SOURCE_REMOVE;
+            },
+            this, nullptr);
+    }
+    return entry.reading;
+}
 
-}  // namespace
+void AtspiAccessibility::forgetReadings() {
+    ++turn_;
+}
 
-Expected<AttributeValue> AtspiAccessibility::readText(Entry& entry, std::string_view name) {
-    Held<AtspiText> textInterface(atspi_accessible_get_text_iface(entry.object));
-    if (!textInterface) {
-        return noValue(name);
+std::optional<int> AtspiAccessibility::role(Entry& entry) {
+    if (const auto known = reading(entry).role) {
+        return known;
     }
-    auto* raw = attempt(worstCall_, [&](GError** e) {
-                    return atspi_text_get_text(textInterface.get(), 0, -1, e);
-                }).value_or(nullptr);
-    if (raw == nullptr) {
-        return failed("the text could not be read");
+    const auto answer =
+        attempt(worstCall_, [&](GError** e) { return atspi_accessible_get_role(entry.object, e); });
+    if (!answer) {
+        return std::nullopt;
     }
-    const std::string_view utf8(raw);
-    if (utf8.size() > maxTextBytes) {
-        g_free(raw);
-        return failed("text too long");
+    return reading(entry).role = static_cast<int>(*answer);
+}
+
+std::optional<std::pair<int, int>> AtspiAccessibility::toolkitSelection(Entry& entry) {
+    if (const auto known = reading(entry).selection) {
+        return known;
     }
-    std::u16string text = fromUtf8(raw);
-    g_free(raw);
-    if (name == ax::value) {
-        return AttributeValue(std::move(text));
+    Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
+    if (!text) {
+        return std::nullopt;
     }
-    if (name == ax::numberOfCharacters) {
-        return AttributeValue(static_cast<double>(text.size()));
-    }
-    const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
-    const auto selections = attempt(worstCall_, [&](GError** e) {
-        return atspi_text_get_n_selections(textInterface.get(), e);
-    });
-    text::Utf16Range range;
+    const auto selections = attempt(
+        worstCall_, [&](GError** e) { return atspi_text_get_n_selections(text.get(), e); });
+    std::pair<int, int> range;
     if (selections && *selections > 0) {
         AtspiRange* selected = attempt(worstCall_, [&](GError** e) {
-                                   return atspi_text_get_selection(textInterface.get(), 0, e);
+                                   return atspi_text_get_selection(text.get(), 0, e);
                                }).value_or(nullptr);
         if (selected == nullptr) {
-            return failed("the selection could not be read");
+            return std::nullopt;
         }
-        const auto a =
-            toUtf16Offset(text, std::min(selected->start_offset, selected->end_offset), unit);
-        const auto b =
-            toUtf16Offset(text, std::max(selected->start_offset, selected->end_offset), unit);
+        range = std::minmax(selected->start_offset, selected->end_offset);
         g_free(selected);
-        range = {a, b - a};
     } else {
-        const auto caret = attempt(worstCall_, [&](GError** e) {
-            return atspi_text_get_caret_offset(textInterface.get(), e);
-        });
+        const auto caret = attempt(
+            worstCall_, [&](GError** e) { return atspi_text_get_caret_offset(text.get(), e); });
         if (!caret) {
-            return failed("the caret could not be read");
+            return std::nullopt;
         }
-        range = {toUtf16Offset(text, *caret, unit), 0};
+        range = {*caret, *caret};
+    }
+    range.first = std::max(range.first, 0);
+    range.second = std::max(range.second, range.first);
+    return reading(entry).selection = range;
+}
+
+std::optional<int> AtspiAccessibility::characterCount(Entry& entry) {
+    if (const auto known = reading(entry).count) {
+        return known;
+    }
+    Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
+    if (!text) {
+        return std::nullopt;
+    }
+    const auto count = attempt(
+        worstCall_, [&](GError** e) { return atspi_text_get_character_count(text.get(), e); });
+    if (!count || *count < 0) {
+        return std::nullopt;
+    }
+    return reading(entry).count = *count;
+}
+
+bool AtspiAccessibility::fetchPrefix(Entry& entry, int toolkitEnd) {
+    {
+        const auto& known = reading(entry);
+        // (-1: all of it)
+        if (known.prefixWhole || (toolkitEnd >= 0 && known.prefixEnd >= toolkitEnd)) {
+            return true;
+        }
+    }
+    auto text = fetchText(entry, 0, toolkitEnd);
+    if (!text) {
+        return false;
+    }
+    auto& r = reading(entry);
+    r.prefix = std::move(*text);
+    const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
+    const auto units =
+        fromUtf16Offset(r.prefix, static_cast<std::int64_t>(r.prefix.size()), unit);
+    r.prefixEnd = toolkitEnd;
+    // Fewer units than asked for: that is all there is.
+    r.prefixWhole = toolkitEnd < 0 || units < toolkitEnd;
+    return true;
+}
+
+std::optional<std::u16string> AtspiAccessibility::wholeText(Entry& entry) {
+    if (!reading(entry).prefixWhole && !fetchPrefix(entry, -1)) {
+        return std::nullopt;
+    }
+    return reading(entry).prefix;
+}
+
+std::optional<std::int64_t> AtspiAccessibility::utf16Offset(Entry& entry, int offset) {
+    if (usesUtf16(entry)) {
+        return std::max(offset, 0);
+    }
+    // Code points: the text before the offset tells how many of them take two units.
+    if (!fetchPrefix(entry, offset)) {
+        return std::nullopt;
+    }
+    return toUtf16Offset(reading(entry).prefix, offset, OffsetUnit::codePoints);
+}
+
+std::optional<int> AtspiAccessibility::toolkitOffset(Entry& entry, std::int64_t offset) {
+    if (offset < 0 || offset > std::numeric_limits<int>::max()) {
+        return std::nullopt;
+    }
+    if (usesUtf16(entry)) {
+        const auto count = characterCount(entry);
+        if (!count || offset > *count) {
+            return std::nullopt;
+        }
+        return static_cast<int>(offset);
+    }
+    // As many code points as units asked for cover at least that many units.
+    if (!fetchPrefix(entry, static_cast<int>(offset))) {
+        return std::nullopt;
+    }
+    const auto& prefix = reading(entry).prefix;
+    if (offset > static_cast<std::int64_t>(prefix.size())) {
+        return std::nullopt;
+    }
+    return static_cast<int>(fromUtf16Offset(prefix, offset, OffsetUnit::codePoints));
+}
+
+std::optional<std::u16string> AtspiAccessibility::textBetween(Entry& entry, int start, int end) {
+    if (end <= start) {
+        return std::u16string();
+    }
+    const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
+    if (const auto& known = reading(entry); known.prefixWhole || known.prefixEnd >= end) {
+        const auto a = toUtf16Offset(known.prefix, start, unit);
+        const auto b = toUtf16Offset(known.prefix, end, unit);
+        return known.prefix.substr(static_cast<std::size_t>(a), static_cast<std::size_t>(b - a));
+    }
+    return fetchText(entry, start, end);
+}
+
+std::optional<std::u16string> AtspiAccessibility::fetchText(Entry& entry, int start, int end) {
+    Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
+    if (!text) {
+        return std::nullopt;
+    }
+    auto* raw = attempt(worstCall_, [&](GError** e) {
+                    return atspi_text_get_text(text.get(), start, end, e);
+                }).value_or(nullptr);
+    if (raw == nullptr) {
+        return std::nullopt;
+    }
+    std::optional<std::u16string> fetched;
+    if (std::strlen(raw) <= maxTextBytes) {
+        fetched = fromUtf8(raw);
+    }
+    g_free(raw);
+    return fetched;
+}
+
+Expected<AttributeValue> AtspiAccessibility::readText(Entry& entry, std::string_view name) {
+    {
+        Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
+        if (!text) {
+            return noValue(name);
+        }
+    }
+    if (name == ax::value) {
+        if (auto text = wholeText(entry)) {
+            return AttributeValue(std::move(*text));
+        }
+        return failed("the text could not be read");
+    }
+    if (name == ax::numberOfCharacters) {
+        // Code points do not tell UTF-16 units: those toolkits' texts are counted whole.
+        const auto count = usesUtf16(entry) ? characterCount(entry) : std::nullopt;
+        if (count) {
+            return AttributeValue(static_cast<double>(*count));
+        }
+        if (const auto text = wholeText(entry)) {
+            return AttributeValue(static_cast<double>(text->size()));
+        }
+        return failed("the text could not be read");
+    }
+    const auto selection = toolkitSelection(entry);
+    if (!selection) {
+        return failed("the selection could not be read");
     }
     if (name == ax::selectedTextRange) {
-        return AttributeValue(range);
+        const auto a = utf16Offset(entry, selection->first);
+        const auto b = utf16Offset(entry, selection->second);
+        if (!a || !b) {
+            return failed("the text could not be read");
+        }
+        return AttributeValue(text::Utf16Range{*a, std::max<std::int64_t>(*b - *a, 0)});
     }
-    return AttributeValue(text.substr(static_cast<std::size_t>(range.location),
-                                      static_cast<std::size_t>(range.length)));
+    if (auto selected = textBetween(entry, selection->first, selection->second)) {
+        return AttributeValue(std::move(*selected));
+    }
+    return failed("the selection could not be read");
 }
 
 Expected<AttributeValue> AtspiAccessibility::read(Entry& entry, std::string_view name) {
     AtspiAccessible* object = entry.object;
-    const auto role =
-        attempt(worstCall_, [&](GError** e) { return atspi_accessible_get_role(object, e); });
+    const auto role = this->role(entry);
     if (!role) {
         return failed("the element does not answer");
     }
@@ -568,20 +784,24 @@ Expected<AttributeValue> AtspiAccessibility::read(Entry& entry, std::string_view
         return AttributeValue(std::move(value));
     }
     if (name == ax::position || name == ax::size) {
-        Held<AtspiComponent> component(atspi_accessible_get_component_iface(object));
-        if (!component) {
-            return noValue(name);
+        auto rect = reading(entry).extents;
+        if (!rect) {
+            Held<AtspiComponent> component(atspi_accessible_get_component_iface(object));
+            if (!component) {
+                return noValue(name);
+            }
+            AtspiRect* extents = attempt(worstCall_, [&](GError** e) {
+                                     return atspi_component_get_extents(
+                                         component.get(), ATSPI_COORD_TYPE_SCREEN, e);
+                                 }).value_or(nullptr);
+            if (extents == nullptr) {
+                return failed("no extents");
+            }
+            rect = makeRect(extents->x, extents->y, extents->width, extents->height);
+            g_free(extents);
+            reading(entry).extents = rect;
         }
-        AtspiRect* extents =
-            attempt(worstCall_, [&](GError** e) {
-                return atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_SCREEN, e);
-            }).value_or(nullptr);
-        if (extents == nullptr) {
-            return failed("no extents");
-        }
-        const Rect rect = makeRect(extents->x, extents->y, extents->width, extents->height);
-        g_free(extents);
-        return name == ax::position ? AttributeValue(rect.origin) : AttributeValue(rect.size);
+        return name == ax::position ? AttributeValue(rect->origin) : AttributeValue(rect->size);
     }
     if (name == ax::focused) {
         return AttributeValue(hasState(object, ATSPI_STATE_FOCUSED));
@@ -659,7 +879,12 @@ Expected<AttributeValue> AtspiAccessibility::read(Entry& entry, std::string_view
     }
     if (*role == ATSPI_ROLE_APPLICATION) {
         if (name == ax::focusedUIElement) {
+            if (AtspiAccessible* known = rememberedFocus(entry.pid)) {
+                return AttributeValue(
+                    remember(static_cast<AtspiAccessible*>(g_object_ref(known)), entry.pid));
+            }
             if (AtspiAccessible* found = focusedIn(object)) {
+                rememberFocus(static_cast<AtspiAccessible*>(g_object_ref(found)), entry.pid);
                 return AttributeValue(remember(found, entry.pid));
             }
             return noValue(name);
@@ -694,9 +919,7 @@ Expected<AttributeValue> AtspiAccessibility::attribute(ElementRef element, std::
         if (!found) {
             return found.error();
         }
-        const auto pid = attempt(
-            worstCall_, [&](GError** e) { return atspi_accessible_get_process_id(*found, e); });
-        return AttributeValue(remember(*found, static_cast<ProcessID>(pid.value_or(0))));
+        return AttributeValue(remember(found->first, found->second));
     }
     auto entry = lookup(element);
     if (!entry) {
@@ -725,34 +948,30 @@ Expected<AttributeValue> AtspiAccessibility::parameterizedAttribute(
     if (range == nullptr || range->location < 0 || range->length < 0) {
         return Error{ErrorCode::invalidArgument, "a range is needed"};
     }
-    const auto role =
-        attempt(worstCall_, [&](GError** e) { return atspi_accessible_get_role(entry.object, e); });
-    if (role == ATSPI_ROLE_PASSWORD_TEXT) {
+    if (role(entry) == ATSPI_ROLE_PASSWORD_TEXT) {
         return secret();
     }
-    auto value = readText(entry, ax::value);
-    if (!value) {
-        return value.error();
+    Held<AtspiText> textInterface(atspi_accessible_get_text_iface(entry.object));
+    if (!textInterface) {
+        return noValue(name);
     }
-    const auto& text = std::get<std::u16string>(*value);
-    if (range->location > static_cast<std::int64_t>(text.size()) ||
-        range->length > static_cast<std::int64_t>(text.size()) - range->location) {
+    const auto start = toolkitOffset(entry, range->location);
+    const auto end = toolkitOffset(entry, range->end());
+    if (!start || !end) {
         return Error{ErrorCode::invalidArgument, "range outside the text"};
     }
     if (name == ax::stringForRange) {
-        return AttributeValue(text.substr(static_cast<std::size_t>(range->location),
-                                          static_cast<std::size_t>(range->length)));
+        if (auto between = textBetween(entry, *start, *end)) {
+            return AttributeValue(std::move(*between));
+        }
+        return failed("the text could not be read");
     }
-    const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
-    const auto start = static_cast<int>(fromUtf16Offset(text, range->location, unit));
-    const auto end = static_cast<int>(fromUtf16Offset(text, range->end(), unit));
-    Held<AtspiText> textInterface(atspi_accessible_get_text_iface(entry.object));
     AtspiRect* extents =
         attempt(worstCall_, [&](GError** e) {
             return range->length == 0
-                       ? atspi_text_get_character_extents(textInterface.get(), start,
+                       ? atspi_text_get_character_extents(textInterface.get(), *start,
                                                           ATSPI_COORD_TYPE_SCREEN, e)
-                       : atspi_text_get_range_extents(textInterface.get(), start, end,
+                       : atspi_text_get_range_extents(textInterface.get(), *start, *end,
                                                       ATSPI_COORD_TYPE_SCREEN, e);
         }).value_or(nullptr);
     if (extents == nullptr) {
@@ -775,8 +994,7 @@ Expected<bool> AtspiAccessibility::isAttributeSettable(ElementRef element, std::
     if ((*found)->pid == self_) {
         return false;
     }
-    const auto role =
-        attempt(worstCall_, [&](GError** e) { return atspi_accessible_get_role(object, e); });
+    const auto role = this->role(**found);
     if (!role) {
         return Error{ErrorCode::failed, "the element does not answer"};
     }
@@ -798,33 +1016,28 @@ Expected<bool> AtspiAccessibility::isAttributeSettable(ElementRef element, std::
 }
 
 Status AtspiAccessibility::writeSelection(Entry& entry, text::Utf16Range range) {
-    auto value = readText(entry, ax::value);
-    if (!value) {
-        return value.error();
-    }
-    const auto& text = std::get<std::u16string>(*value);
-    if (range.location > static_cast<std::int64_t>(text.size()) ||
-        range.length > static_cast<std::int64_t>(text.size()) - range.location) {
+    const auto start = toolkitOffset(entry, range.location);
+    const auto end = toolkitOffset(entry, range.end());
+    if (!start || !end) {
         return Status::failure(ErrorCode::invalidArgument, "range outside the text");
     }
-    const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
-    const auto start = static_cast<int>(fromUtf16Offset(text, range.location, unit));
-    const auto end = static_cast<int>(fromUtf16Offset(text, range.end(), unit));
     Held<AtspiText> textInterface(atspi_accessible_get_text_iface(entry.object));
     std::optional<gboolean> done;
     if (range.length == 0) {
         done = attempt(worstCall_, [&](GError** e) {
-            return atspi_text_set_caret_offset(textInterface.get(), start, e);
+            return atspi_text_set_caret_offset(textInterface.get(), *start, e);
         });
     } else {
         const auto selections = attempt(worstCall_, [&](GError** e) {
                                     return atspi_text_get_n_selections(textInterface.get(), e);
                                 }).value_or(0);
         done = attempt(worstCall_, [&](GError** e) {
-            return selections > 0 ? atspi_text_set_selection(textInterface.get(), 0, start, end, e)
-                                  : atspi_text_add_selection(textInterface.get(), start, end, e);
+            return selections > 0
+                       ? atspi_text_set_selection(textInterface.get(), 0, *start, *end, e)
+                       : atspi_text_add_selection(textInterface.get(), *start, *end, e);
         });
     }
+    forgetReadings();
     if (!done || *done == FALSE) {
         return Status::failure(ErrorCode::failed, "the application refused the selection");
     }
@@ -832,17 +1045,19 @@ Status AtspiAccessibility::writeSelection(Entry& entry, text::Utf16Range range) 
 }
 
 Status AtspiAccessibility::writeSelectedText(Entry& entry, const std::u16string& replacement) {
-    auto before = readText(entry, ax::value);
-    auto selection = readText(entry, ax::selectedTextRange);
+    const auto before = wholeText(entry);
+    const auto selection = toolkitSelection(entry);
     if (!before || !selection) {
         return Status::failure(ErrorCode::failed, "the text could not be read");
     }
-    const auto& text = std::get<std::u16string>(*before);
-    const auto range = std::get<text::Utf16Range>(*selection);
+    const auto& text = *before;
     const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
-    const auto start = static_cast<int>(fromUtf16Offset(text, range.location, unit));
-    const auto end = static_cast<int>(fromUtf16Offset(text, range.end(), unit));
+    const int start = selection->first;
+    const int end = selection->second;
+    const auto location = toUtf16Offset(text, start, unit);
+    const auto length = toUtf16Offset(text, end, unit) - location;
     Held<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(entry.object));
+    forgetReadings();
     if (end > start) {
         const auto deleted = attempt(worstCall_, [&](GError** e) {
             return atspi_editable_text_delete_text(editable.get(), start, end, e);
@@ -854,43 +1069,49 @@ Status AtspiAccessibility::writeSelectedText(Entry& entry, const std::u16string&
     if (!replacement.empty()) {
         const auto utf8 = text::toUtf8(replacement);
         // GTK counts the inserted text in bytes, Qt in UTF-16 units.
-        const int length = unit == OffsetUnit::utf16 ? static_cast<int>(replacement.size())
-                                                     : static_cast<int>(utf8.size());
-        const auto inserted = attempt(worstCall_, [&](GError** e) {
-            return atspi_editable_text_insert_text(editable.get(), start, utf8.c_str(), length, e);
+        const int inserted = unit == OffsetUnit::utf16 ? static_cast<int>(replacement.size())
+                                                       : static_cast<int>(utf8.size());
+        const auto done = attempt(worstCall_, [&](GError** e) {
+            return atspi_editable_text_insert_text(editable.get(), start, utf8.c_str(), inserted,
+                                                   e);
         });
-        if (!inserted || *inserted == FALSE) {
+        if (!done || *done == FALSE) {
             return Status::failure(ErrorCode::failed, "the application refused the insert");
         }
     }
     std::u16string expected = text;
-    expected.replace(static_cast<std::size_t>(range.location),
-                     static_cast<std::size_t>(range.length), replacement);
+    expected.replace(static_cast<std::size_t>(location), static_cast<std::size_t>(length),
+                     replacement);
     // Applications answer yes to writes they ignore: only the text itself tells.
-    auto after = readText(entry, ax::value);
-    if (!after || std::get<std::u16string>(*after) != expected) {
+    forgetReadings();
+    const auto after = wholeText(entry);
+    if (!after || *after != expected) {
         return Status::failure(ErrorCode::failed, "the application did not apply the write");
     }
-    const auto caret = range.location + static_cast<std::int64_t>(replacement.size());
+    const auto caret = location + static_cast<std::int64_t>(replacement.size());
     Held<AtspiText> textInterface(atspi_accessible_get_text_iface(entry.object));
     (void)attempt(worstCall_, [&](GError** e) {
         return atspi_text_set_caret_offset(
             textInterface.get(), static_cast<int>(fromUtf16Offset(expected, caret, unit)), e);
     });
+    forgetReadings();
     return {};
 }
 
 Status AtspiAccessibility::writeValue(Entry& entry, const std::u16string& text) {
     Held<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(entry.object));
     const auto utf8 = text::toUtf8(text);
+    forgetReadings();
     const auto done = attempt(worstCall_, [&](GError** e) {
         return atspi_editable_text_set_text_contents(editable.get(), utf8.c_str(), e);
     });
     if (!done || *done == FALSE) {
         return Status::failure(ErrorCode::failed, "the application refused the text");
     }
-    auto after = readText(entry, ax::value);
-    if (!after || std::get<std::u16string>(*after) != text) {
+    forgetReadings();
+    const auto after = wholeText(entry);
+    forgetReadings();
+    if (!after || *after != text) {
         return Status::failure(ErrorCode::failed, "the application did not apply the write");
     }
     return {};
@@ -917,6 +1138,7 @@ Status AtspiAccessibility::setAttribute(ElementRef element, std::string_view nam
         if (value != AttributeValue(true)) {
             return {};
         }
+        forgetReadings();
         Held<AtspiComponent> component(atspi_accessible_get_component_iface(entry.object));
         const auto done = attempt(
             worstCall_, [&](GError** e) { return atspi_component_grab_focus(component.get(), e); });

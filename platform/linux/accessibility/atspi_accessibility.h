@@ -6,6 +6,15 @@
 // Every call has a short time limit, so a hung application cannot freeze us; a call that fails
 // or times out is an absent value. Our own accessibles are never asked anything: this process
 // cannot answer its own calls while it waits for them, so each would cost the full time limit.
+//
+// The element last found focused in an application is asked first whether it still has the
+// focus: one call, where looking for it costs a call or two per element of the application.
+// (No event listener tells us where the focus went: while anyone listens for events, every Qt
+// program sends each of its key presses through the accessibility registry first.)
+//
+// A reading (the attribute reads one synchronous pass makes) fetches only what it needs: a
+// selection's text by its range, counts from the count call; what it fetched is kept until the
+// event loop turns or the element is written to, so the reads of one pass ask once.
 
 #include <chrono>
 #include <cstdint>
@@ -13,6 +22,8 @@
 #include <functional>
 #include <optional>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "platform/accessibility.h"
 #include "platform/secure_input.h"
@@ -55,27 +66,68 @@ class AtspiAccessibility final : public Accessibility {
                         const AttributeValue& value) override;
     void release(ElementRef element) override;
 
-    // Whether the active application's focused element is a password field.
-    [[nodiscard]] bool focusedIsPassword();
+    // Secure input: on while the active application's focused element is a password field,
+    // off while it is another element. When no focused element can be found (a key grab hides
+    // it, the application does not say): on when the element the bus last reported focused in
+    // the active application is a password field, else unknown.
+    [[nodiscard]] SecureInput::State secureInputState();
     // The longest single call to another application so far.
     [[nodiscard]] std::chrono::microseconds worstCall() const { return worstCall_; }
 
+    // Applications whose last focused element is remembered, at most.
+    static constexpr std::size_t maxRememberedFocus = 64;
+
   private:
     static constexpr ElementRef systemWide{1};
+    // What the current reading fetched of one element (see above). Offsets in the toolkit's
+    // units.
+    struct Reading {
+        std::uint64_t turn = 0;
+        std::optional<int> role;
+        std::optional<std::uint64_t> states;  // the state set's bits
+        std::optional<std::pair<int, int>> selection;  // start <= end; equal: the caret
+        std::optional<int> count;
+        // The text from its start, in UTF-16, as far as fetched (`prefixEnd` toolkit units, or
+        // all of it).
+        std::u16string prefix;
+        int prefixEnd = 0;
+        bool prefixWhole = false;
+        std::optional<Rect> extents;
+    };
     struct Entry {
         _AtspiAccessible* object = nullptr;
         ProcessID pid = 0;
         std::optional<bool> utf16Offsets;
+        Reading reading;
     };
 
     ElementRef remember(_AtspiAccessible* object, ProcessID pid);
     [[nodiscard]] Expected<Entry*> lookup(ElementRef element);
-    [[nodiscard]] Expected<_AtspiAccessible*> focused();
+    // The focused element of the active application (held) and its process.
+    [[nodiscard]] Expected<std::pair<_AtspiAccessible*, ProcessID>> focused();
     [[nodiscard]] _AtspiAccessible* application(ProcessID pid);
     [[nodiscard]] _AtspiAccessible* focusedIn(_AtspiAccessible* application);
     [[nodiscard]] Expected<AttributeValue> read(Entry& entry, std::string_view name);
     [[nodiscard]] Expected<AttributeValue> readText(Entry& entry, std::string_view name);
     [[nodiscard]] bool usesUtf16(Entry& entry);
+    // The reading of an element in this turn of the event loop.
+    Reading& reading(Entry& entry);
+    void forgetReadings();
+    [[nodiscard]] std::optional<int> role(Entry& entry);
+    [[nodiscard]] std::optional<std::pair<int, int>> toolkitSelection(Entry& entry);
+    [[nodiscard]] std::optional<int> characterCount(Entry& entry);
+    // The text's start at least `toolkitEnd` units long (or all of it); false when unreadable.
+    [[nodiscard]] bool fetchPrefix(Entry& entry, int toolkitEnd);
+    [[nodiscard]] std::optional<std::u16string> wholeText(Entry& entry);
+    [[nodiscard]] std::optional<std::int64_t> utf16Offset(Entry& entry, int toolkitOffset);
+    // None when the offset lies beyond the text.
+    [[nodiscard]] std::optional<int> toolkitOffset(Entry& entry, std::int64_t utf16Offset);
+    [[nodiscard]] std::optional<std::u16string> textBetween(Entry& entry, int start, int end);
+    // One fetch of [start, end) in toolkit units (end -1: to the end); none when unreadable or
+    // too long.
+    [[nodiscard]] std::optional<std::u16string> fetchText(Entry& entry, int start, int end);
+    [[nodiscard]] _AtspiAccessible* rememberedFocus(ProcessID pid);
+    void rememberFocus(_AtspiAccessible* object, ProcessID pid);
     [[nodiscard]] bool isEditable(_AtspiAccessible* object);
     Status writeSelectedText(Entry& entry, const std::u16string& text);
     Status writeValue(Entry& entry, const std::u16string& text);
@@ -97,6 +149,11 @@ class AtspiAccessibility final : public Accessibility {
 
     _AtspiEventListener* focusListener_ = nullptr;
     CallbackList<ElementRef> focusObservers_;
+    // The element last found focused in each application (held), newest last.
+    std::vector<std::pair<ProcessID, _AtspiAccessible*>> lastFocus_;
+    // Readings belong to one turn of the event loop; its end is marked by an idle callback.
+    std::uint64_t turn_ = 1;
+    unsigned turnEnd_ = 0;
     std::chrono::microseconds worstCall_{0};
 };
 
@@ -105,7 +162,7 @@ class AtspiSecureInput final : public SecureInput {
   public:
     explicit AtspiSecureInput(std::shared_ptr<AtspiAccessibility> accessibility)
         : accessibility_(std::move(accessibility)) {}
-    bool isSecureInputEnabled() override { return accessibility_->focusedIsPassword(); }
+    State state() override { return accessibility_->secureInputState(); }
 
   private:
     std::shared_ptr<AtspiAccessibility> accessibility_;

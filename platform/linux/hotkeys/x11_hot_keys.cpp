@@ -1,5 +1,9 @@
 #include "platform/linux/hotkeys/x11_hot_keys.h"
 
+#include <QTimer>
+#include <algorithm>
+#include <array>
+
 #include <X11/XKBlib.h>
 
 #include "platform/linux/keys/keycodes.h"
@@ -26,6 +30,7 @@ X11HotKeys::X11HotKeys(std::shared_ptr<x11::Connection> connection)
 }
 
 X11HotKeys::~X11HotKeys() {
+    releaseWatch_.reset();
     events_.reset();
     for (const auto& [number, grab] : *grabs_) {
         ungrab(grab);
@@ -113,10 +118,50 @@ Expected<Subscription> X11HotKeys::registerHotKey(KeyChord chord, std::uint32_t 
     });
 }
 
+bool X11HotKeys::isHeld() const {
+    return std::ranges::any_of(*grabs_, [](const auto& entry) { return entry.second.held; });
+}
+
 void X11HotKeys::ungrab(const Grab& grab) {
     for (const unsigned variant : grab.variants) {
         XUngrabKey(connection_->display(), static_cast<int>(grab.keyCode), variant,
                    connection_->root());
+    }
+}
+
+void X11HotKeys::releaseKeyboard() {
+    if (connection_->keyboardCaptured()) {
+        return;
+    }
+    XUngrabKeyboard(connection_->display(), CurrentTime);
+    XFlush(connection_->display());
+}
+
+void X11HotKeys::watchRelease() {
+    heldSince_ = std::chrono::steady_clock::now();
+    if (!releaseWatch_) {
+        releaseWatch_ = std::make_unique<QTimer>();
+        releaseWatch_->setInterval(releasePollInterval);
+        QObject::connect(releaseWatch_.get(), &QTimer::timeout, [this] { checkRelease(); });
+    }
+    releaseWatch_->start();
+}
+
+void X11HotKeys::checkRelease() {
+    std::array<char, 32> keys{};
+    XQueryKeymap(connection_->display(), keys.data());
+    connection_->drainSoon();
+    const bool overdue = std::chrono::steady_clock::now() - heldSince_ > releasePollLimit;
+    bool anyHeld = false;
+    for (auto& [number, grab] : *grabs_) {
+        const bool down = grab.keyCode < 256 &&
+                          (static_cast<unsigned char>(keys[grab.keyCode / 8]) &
+                           (1U << (grab.keyCode % 8))) != 0;
+        grab.held = grab.held && down && !overdue;
+        anyHeld = anyHeld || grab.held;
+    }
+    if (!anyHeld) {
+        releaseWatch_->stop();
     }
 }
 
@@ -139,11 +184,15 @@ void X11HotKeys::handle(x11::XEvent* event) {
         if ((key.state & modifierBits & ~grab.locks) != grab.modifiers) {
             continue;
         }
-        // A second press without a release between is the key repeating.
+        // A second press without a release between is the key repeating: dropped, and the
+        // keyboard given back again.
         if (grab.held) {
+            releaseKeyboard();
             return;
         }
         grab.held = true;
+        releaseKeyboard();
+        watchRelease();
         const auto onPress = grab.onPress;  // the callback may unregister
         (*onPress)();
         return;

@@ -1,9 +1,9 @@
 #pragma once
 
-// The one table between the application's key codes (macOS virtual key codes, named by their
-// position on the US ANSI keyboard), Linux evdev codes and X keycodes (evdev + 8). Codes are
-// positions, not characters: the key at the US "E" position is 14 / 18 / 26 whatever the layout
-// types there.
+// The key table (platform/key_table.h) in X terms: application key codes (macOS virtual key
+// codes, named by their position on the US ANSI keyboard) to X keycodes (evdev + 8) and back.
+// Codes are positions, not characters: the key at the US "E" position is 14 / 18 / 26 whatever
+// the layout types there.
 
 #include <cstdint>
 #include <optional>

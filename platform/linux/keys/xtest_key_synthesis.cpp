@@ -103,7 +103,7 @@ constexpr std::array<std::pair<std::uint32_t, unsigned long>, 108> keyTable{{
     {100, XK_F8},
     {101, XK_F9},
     {103, XK_F11},
-    {105, XK_F13},
+    {105, XK_Print},
     {106, XK_F16},
     {107, XK_F14},
     {109, XK_F10},

@@ -54,6 +54,7 @@ X11KeyTaps::~X11KeyTaps() {
     mapChanges_.reset();
     if (capture_) {
         XUngrabKeyboard(connection_->display(), CurrentTime);
+        connection_->setKeyboardCaptured(false);
     }
     if (listening()) {
         select(false);
@@ -107,6 +108,7 @@ Expected<KeyTap> X11KeyTaps::startCapture(Handler handler) {
             ErrorCode::failed, status == AlreadyGrabbed ? "another client holds the keyboard"
                                                         : "the keyboard cannot be grabbed now");
     }
+    connection_->setKeyboardCaptured(true);
     if (!listening()) {
         listen(true);
     }
@@ -122,6 +124,7 @@ Expected<KeyTap> X11KeyTaps::startCapture(Handler handler) {
         }
         capture_.reset();
         XUngrabKeyboard(connection->display(), CurrentTime);
+        connection->setKeyboardCaptured(false);
         if (!listening()) {
             listen(false);
         } else {

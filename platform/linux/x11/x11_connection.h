@@ -60,6 +60,10 @@ class Connection {
     [[nodiscard]] unsigned long serverTime();
     // Errors seen since the last call, then the count starts again.
     [[nodiscard]] int takeErrorCount();
+    // Whether this client holds the whole keyboard (an exclusive key capture runs): the hot keys
+    // leave the keyboard's grab alone then.
+    [[nodiscard]] bool keyboardCaptured() const { return keyboardCaptured_; }
+    void setKeyboardCaptured(bool captured) { keyboardCaptured_ = captured; }
 
   private:
     explicit Connection(Display* display);
@@ -68,6 +72,7 @@ class Connection {
     Window clock_ = 0;  // an unmapped window whose property changes tell the time
     std::unique_ptr<QSocketNotifier> notifier_;
     bool drainQueued_ = false;
+    bool keyboardCaptured_ = false;
     CallbackList<XEvent*> observers_;
 };
 

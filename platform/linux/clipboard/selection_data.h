@@ -1,0 +1,88 @@
+#pragma once
+
+// What an X11 selection holds, as its owner gave it: the owner's list of targets and, for each
+// target that carries contents, the bytes with the property type and unit size they came with.
+// Kept exactly, so that whoever serves them again (this program, or the keeper it leaves behind
+// when it ends) answers every request as the first owner did.
+//
+// Plain values, no X connection: the reading and serving live in x11_selections.h.
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ravlin::platform::x11 {
+
+struct SelectionValue {
+    std::string target;
+    std::string type;                 // the property type of the owner's reply
+    std::uint8_t format = 8;          // 8, 16 or 32: the size of the units in `bytes`
+    std::vector<std::uint8_t> bytes;  // 32-bit units in this machine's order, as X gives them
+
+    friend bool operator==(const SelectionValue&, const SelectionValue&) = default;
+};
+
+struct SelectionData {
+    // The owner's answer to TARGETS, in its order (duplicates and protocol targets included),
+    // and the property type it came with.
+    std::vector<std::string> targets;
+    std::string targetsType = "ATOM";
+    // Every target of `targets` that carries contents, read, in the order of `targets`.
+    std::vector<SelectionValue> values;
+
+    [[nodiscard]] std::size_t byteCount() const;
+    [[nodiscard]] const SelectionValue* find(std::string_view target) const;
+    friend bool operator==(const SelectionData&, const SelectionData&) = default;
+};
+
+// Targets of the selection protocol itself, never read as contents: TARGETS and TIMESTAMP are
+// answered by whoever owns the selection, MULTIPLE asks for several targets at once,
+// SAVE_TARGETS is the clipboard manager's, and DELETE, INSERT_SELECTION and INSERT_PROPERTY ask
+// the owner to change something.
+[[nodiscard]] bool isProtocolTarget(std::string_view target);
+
+// What one read of a selection may take.
+struct SelectionLimits {
+    std::chrono::milliseconds total{1000};         // the whole read, whatever the owner does
+    std::size_t maxTargets = 256;                  // entries of the owner's TARGETS answer
+    std::size_t maxBytes = std::size_t{64} << 20;  // bytes of all the contents together
+};
+
+// The text targets, in the order plain text is looked for.
+inline constexpr std::array<std::string_view, 4> textTargets = {
+    "UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "STRING"};
+
+// A text of this program's own as the selection offers it: UTF-8 under UTF8_STRING,
+// text/plain;charset=utf-8, text/plain and TEXT, and Latin-1 under STRING when every character
+// has one.
+[[nodiscard]] SelectionData textSelection(std::u16string_view text);
+// The plain text the data holds: the first text target present (STRING as Latin-1, the others
+// as UTF-8), without the terminating NULs some owners add.
+[[nodiscard]] std::optional<std::u16string> plainText(const SelectionData& data);
+[[nodiscard]] std::u16string decodeText(const SelectionValue& value);
+
+// What a program that ends hands to the keeper that serves its selection on: the selection's
+// name, the time its ownership began and the data.
+struct SelectionHandOff {
+    std::string selection;
+    std::uint32_t time = 0;
+    SelectionData data;
+
+    friend bool operator==(const SelectionHandOff&, const SelectionHandOff&) = default;
+};
+
+[[nodiscard]] std::vector<std::uint8_t> encodeHandOff(const SelectionHandOff& handOff);
+// None for anything malformed, truncated, followed by more bytes, or holding more than the
+// limits allow.
+[[nodiscard]] std::optional<SelectionHandOff> decodeHandOff(std::span<const std::uint8_t> bytes,
+                                                            const SelectionLimits& limits);
+// The most bytes an encoded hand-off within `limits` can take.
+[[nodiscard]] std::size_t maxHandOffBytes(const SelectionLimits& limits);
+
+}  // namespace ravlin::platform::x11

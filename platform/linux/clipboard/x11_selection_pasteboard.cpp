@@ -1,0 +1,308 @@
+#include "platform/linux/clipboard/x11_selection_pasteboard.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <future>
+#include <utility>
+
+#include "platform/linux/clipboard/clipboard_keeper.h"
+
+namespace ravlin::platform {
+namespace {
+
+const x11::SelectionLimits limits{};
+// A wait for the read of a caller that cannot wait otherwise: the read's own limit, and a
+// little for the answer to come back.
+const auto syncWait = limits.total + std::chrono::milliseconds(200);
+
+// Runs `task` on the main thread, unless `alive` has expired by then (the pasteboard is gone).
+void onMain(std::weak_ptr<const int> alive, std::function<void()> task) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [alive = std::move(alive), task = std::move(task)] {
+            if (!alive.expired()) {
+                task();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace
+
+X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> selections,
+                                               std::string selection)
+    : selections_(std::move(selections)), selection_(std::move(selection)) {
+    selections_->onForeignChange([this, alive = std::weak_ptr<const int>(alive_)](
+                                     const std::string& which, std::uint32_t time) {
+        onMain(alive, [this, which, time] {
+            if (which == selection_) {
+                onForeignChange(time);
+            } else if (primary_ && which == primary_->selection_) {
+                primary_->onForeignChange(time);
+            }
+        });
+    });
+}
+
+X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> selections,
+                                               std::string selection, Sibling)
+    : selections_(std::move(selections)), selection_(std::move(selection)), listens_(false) {}
+
+X11SelectionPasteboard::~X11SelectionPasteboard() {
+    if (listens_) {
+        selections_->onForeignChange(nullptr);
+    }
+}
+
+std::shared_ptr<Pasteboard> X11SelectionPasteboard::primarySelection() {
+    if (!listens_) {
+        return nullptr;
+    }
+    if (!primary_) {
+        primary_ = std::shared_ptr<X11SelectionPasteboard>(
+            new X11SelectionPasteboard(selections_, "PRIMARY", Sibling{}));
+        primary_->keeperProgram_ = keeperProgram_;
+    }
+    return primary_;
+}
+
+void X11SelectionPasteboard::bump() {
+    ++changeCount_;
+    observers_.notify(changeCount_);
+}
+
+void X11SelectionPasteboard::onForeignChange(std::uint32_t time) {
+    // News of a change that our own later write or clear has already replaced.
+    if (time != 0 && time <= lastOwnChange_) {
+        return;
+    }
+    bump();
+}
+
+PasteboardContents X11SelectionPasteboard::contentsOf(const x11::SelectionData& data,
+                                                      PasteboardSaveFailure failure) {
+    PasteboardContents contents;
+    contents.failure = failure;
+    if (failure != PasteboardSaveFailure::none) {
+        return contents;
+    }
+    contents.offer.types = data.targets;
+    if (!data.targets.empty()) {
+        contents.offer.forms.emplace("TARGETS", PasteboardForm{data.targetsType, 32});
+    }
+    PasteboardItem item;
+    for (const auto& value : data.values) {
+        item.emplace(value.target, value.bytes);
+        contents.offer.forms.insert_or_assign(value.target,
+                                              PasteboardForm{value.type, value.format});
+    }
+    if (!item.empty()) {
+        contents.items.push_back(std::move(item));
+    }
+    return contents;
+}
+
+x11::SelectionData X11SelectionPasteboard::dataOf(const PasteboardContents& contents) {
+    x11::SelectionData data;
+    const auto& forms = contents.offer.forms;
+    if (!contents.offer.types.empty()) {
+        data.targets = contents.offer.types;
+        if (const auto form = forms.find("TARGETS"); form != forms.end()) {
+            data.targetsType = form->second.propertyType;
+        }
+    } else {
+        data.targets = {"TARGETS", "TIMESTAMP", "MULTIPLE"};
+    }
+    if (contents.items.empty()) {
+        return data;
+    }
+    // One item on X11: the first one's types, in the owner's order, then any it did not list.
+    const auto& item = contents.items.front();
+    std::vector<std::string> order;
+    for (const auto& target : data.targets) {
+        if (item.contains(target) && std::ranges::find(order, target) == order.end()) {
+            order.push_back(target);
+        }
+    }
+    for (const auto& [type, bytes] : item) {
+        if (std::ranges::find(order, type) == order.end()) {
+            order.push_back(type);
+            if (contents.offer.types.empty()) {
+                data.targets.push_back(type);
+            }
+        }
+    }
+    for (const auto& type : order) {
+        x11::SelectionValue value{type, type, 8, item.at(type)};
+        if (const auto form = forms.find(type); form != forms.end()) {
+            value.type = form->second.propertyType;
+            value.format = form->second.unitBits;
+        } else if (type == "TEXT") {
+            value.type = "UTF8_STRING";
+        }
+        if (value.format != 8 && value.format != 16 && value.format != 32) {
+            value.format = 8;
+        }
+        value.bytes.resize(value.bytes.size() / (value.format / 8) * (value.format / 8));
+        data.values.push_back(std::move(value));
+    }
+    return data;
+}
+
+std::vector<PasteboardItem> X11SelectionPasteboard::items() {
+    if (clearPending_) {
+        lastReadComplete_ = true;
+        return {};
+    }
+    if (const auto mine = selections_->owned(selection_)) {
+        lastReadComplete_ = true;
+        return contentsOf(*mine, PasteboardSaveFailure::none).items;
+    }
+    auto promise = std::make_shared<std::promise<x11::Selections::Read>>();
+    auto answer = promise->get_future();
+    selections_->read(selection_, limits, [promise](x11::Selections::Read read) {
+        promise->set_value(std::move(read));
+    });
+    if (answer.wait_for(syncWait) != std::future_status::ready) {
+        lastReadComplete_ = false;
+        return {};
+    }
+    const auto read = answer.get();
+    lastReadComplete_ = read.failure == PasteboardSaveFailure::none;
+    return contentsOf(read.data, read.failure).items;
+}
+
+std::optional<std::u16string> X11SelectionPasteboard::string() {
+    if (clearPending_) {
+        return std::nullopt;
+    }
+    if (const auto mine = selections_->owned(selection_)) {
+        return x11::plainText(*mine);
+    }
+    auto promise = std::make_shared<std::promise<std::optional<std::u16string>>>();
+    auto answer = promise->get_future();
+    selections_->readText(selection_, limits, [promise](std::optional<std::u16string> text) {
+        promise->set_value(std::move(text));
+    });
+    if (answer.wait_for(syncWait) != std::future_status::ready) {
+        return std::nullopt;
+    }
+    return answer.get();
+}
+
+void X11SelectionPasteboard::readContents(std::function<void(PasteboardContents)> done) {
+    if (clearPending_) {
+        done({});
+        return;
+    }
+    if (const auto mine = selections_->owned(selection_)) {
+        done(contentsOf(*mine, PasteboardSaveFailure::none));
+        return;
+    }
+    selections_->read(
+        selection_, limits,
+        [alive = std::weak_ptr<const int>(alive_),
+         done = std::move(done)](x11::Selections::Read read) mutable {
+            auto contents = contentsOf(read.data, read.failure);
+            onMain(alive, [done = std::move(done), contents = std::move(contents)]() mutable {
+                done(std::move(contents));
+            });
+        });
+}
+
+void X11SelectionPasteboard::readString(std::function<void(std::optional<std::u16string>)> done) {
+    if (clearPending_) {
+        done(std::nullopt);
+        return;
+    }
+    if (const auto mine = selections_->owned(selection_)) {
+        done(x11::plainText(*mine));
+        return;
+    }
+    selections_->readText(selection_, limits,
+                          [alive = std::weak_ptr<const int>(alive_),
+                           done = std::move(done)](std::optional<std::u16string> text) mutable {
+                              onMain(alive,
+                                     [done = std::move(done), text = std::move(text)]() mutable {
+                                         done(std::move(text));
+                                     });
+                          });
+}
+
+std::int64_t X11SelectionPasteboard::clear() {
+    // Given to nobody on the next turn of the loop, unless a write of ours comes first (as it
+    // does after nearly every clear): a clipboard manager that fills an empty clipboard at once
+    // must not see it empty between the two.
+    lastWrite_.reset();
+    if (!clearPending_) {
+        clearPending_ = true;
+        onMain(alive_, [this] {
+            if (clearPending_) {
+                clearPending_ = false;
+                if (const auto time = selections_->clear(selection_)) {
+                    lastOwnChange_ = *time;
+                }
+            }
+        });
+    }
+    bump();
+    return changeCount_;
+}
+
+Status X11SelectionPasteboard::own(std::shared_ptr<const x11::SelectionData> data) {
+    clearPending_ = false;
+    const auto time = selections_->own(selection_, data);
+    bump();
+    if (!time) {
+        lastWrite_.reset();
+        return Status::failure(ErrorCode::failed, "the clipboard was not taken");
+    }
+    lastOwnChange_ = *time;
+    lastWrite_ = std::move(data);
+    return {};
+}
+
+Status X11SelectionPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
+    if (items.empty()) {
+        return {};
+    }
+    return writeContents(PasteboardContents{items, {}, PasteboardSaveFailure::none});
+}
+
+Status X11SelectionPasteboard::writeContents(const PasteboardContents& contents) {
+    if (contents.items.empty()) {
+        return {};
+    }
+    return own(std::make_shared<const x11::SelectionData>(dataOf(contents)));
+}
+
+Status X11SelectionPasteboard::setString(std::u16string_view text) {
+    return own(std::make_shared<const x11::SelectionData>(x11::textSelection(text)));
+}
+
+bool X11SelectionPasteboard::lastWriteUnfetched() {
+    return lastWrite_ && selections_->owned(selection_) == lastWrite_ &&
+           !selections_->fetched(selection_);
+}
+
+Subscription X11SelectionPasteboard::observeChanges(std::function<void(std::int64_t)> onChange) {
+    return observers_.add(std::move(onChange));
+}
+
+void X11SelectionPasteboard::keepContentsAfterExit() {
+    if (primary_) {
+        primary_->keepContentsAfterExit();
+    }
+    const auto mine = selections_->owned(selection_);
+    if (!mine || clearPending_) {
+        return;
+    }
+    if (selections_->saveToManager(selection_, managerWait)) {
+        return;
+    }
+    startClipboardKeeper(
+        keeperProgram_,
+        x11::SelectionHandOff{selection_, selections_->ownedSince(selection_), *mine}, keeperWait);
+}
+
+}  // namespace ravlin::platform

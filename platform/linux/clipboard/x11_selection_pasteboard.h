@@ -1,0 +1,99 @@
+#pragma once
+
+// The pasteboard as the X11 CLIPBOARD selection, read and served byte for byte by our own
+// selection layer (x11_selections.h), one item whose types are the owner's targets. This is what
+// the program borrows the user's clipboard through: nothing is converted on the way, the owner's
+// list of targets and the property type of each come back as they were, and no read holds up the
+// program (the asynchronous reads answer on the main thread within the read's time limit).
+//
+// The change count is our own: it moves once for each write or clear of ours and once for each
+// change another client makes (a copy, the owner going away), never for our own selection
+// events. When the program ends while it serves the clipboard, keepContentsAfterExit hands the
+// contents to the clipboard manager, or else to a keeper process (clipboard_keeper.h).
+//
+// Main thread only (the layer's thread posts its answers here through Qt's event loop).
+
+#include <QObject>
+#include <memory>
+#include <string>
+
+#include "platform/linux/clipboard/x11_selections.h"
+#include "platform/pasteboard.h"
+
+namespace ravlin::platform {
+
+class X11SelectionPasteboard final : public QObject, public Pasteboard {
+  public:
+    // How long the program waits at its end for a clipboard manager, then for the keeper.
+    static constexpr auto managerWait = std::chrono::milliseconds(2000);
+    static constexpr auto keeperWait = std::chrono::milliseconds(2000);
+
+    explicit X11SelectionPasteboard(std::shared_ptr<x11::Selections> selections,
+                                    std::string selection = "CLIPBOARD");
+    ~X11SelectionPasteboard() override;
+
+    std::int64_t changeCount() override { return changeCount_; }
+    // Waits for the read (at most its time limit): for callers that cannot wait otherwise.
+    std::vector<PasteboardItem> items() override;
+    std::int64_t clear() override;
+    Status writeItems(const std::vector<PasteboardItem>& items) override;
+    Status setString(std::u16string_view text) override;
+    // Waits for the read (at most its time limit).
+    std::optional<std::u16string> string() override;
+    bool lastWriteUnfetched() override;
+    bool lastReadComplete() override { return lastReadComplete_; }
+    Subscription observeChanges(std::function<void(std::int64_t)> onChange) override;
+
+    void readContents(std::function<void(PasteboardContents)> done) override;
+    Status writeContents(const PasteboardContents& contents) override;
+    void readString(std::function<void(std::optional<std::u16string>)> done) override;
+    // Hands on PRIMARY's too, when this is the clipboard and the program served that as well.
+    void keepContentsAfterExit() override;
+    // The clipboard's sibling over PRIMARY, on the same connection (made on first use).
+    std::shared_ptr<Pasteboard> primarySelection() override;
+
+    // The program started as the keeper (`program` clipboardKeeperOption); this program's own
+    // executable unless set.
+    void setKeeperProgram(std::string program) {
+        keeperProgram_ = std::move(program);
+        if (primary_) {
+            primary_->keeperProgram_ = keeperProgram_;
+        }
+    }
+    [[nodiscard]] const std::shared_ptr<x11::Selections>& selections() const { return selections_; }
+
+    // Between the owner's answer and our contents: one item of the owner's targets, its list and
+    // forms kept; and back.
+    [[nodiscard]] static PasteboardContents contentsOf(const x11::SelectionData& data,
+                                                       PasteboardSaveFailure failure);
+    [[nodiscard]] static x11::SelectionData dataOf(const PasteboardContents& contents);
+
+  private:
+    // A sibling on the same connection: the clipboard's instance tells it of its changes.
+    struct Sibling {};
+    X11SelectionPasteboard(std::shared_ptr<x11::Selections> selections, std::string selection,
+                           Sibling);
+
+    Status own(std::shared_ptr<const x11::SelectionData> data);
+    void bump();
+    void onForeignChange(std::uint32_t time);
+
+    std::shared_ptr<x11::Selections> selections_;
+    std::string selection_;
+    std::string keeperProgram_ = "/proc/self/exe";
+    std::int64_t changeCount_ = 0;
+    // The server time of our last write or clear: news of a change older than it is stale.
+    std::uint32_t lastOwnChange_ = 0;
+    std::shared_ptr<const x11::SelectionData> lastWrite_;
+    bool clearPending_ = false;
+    bool lastReadComplete_ = true;
+    CallbackList<std::int64_t> observers_;
+    // The connection tells one listener of changes: the clipboard's instance, which passes
+    // PRIMARY's on to this.
+    bool listens_ = true;
+    std::shared_ptr<X11SelectionPasteboard> primary_;
+    // Answers from the layer's thread reach the main thread only while this is alive.
+    std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
+};
+
+}  // namespace ravlin::platform

@@ -1,0 +1,95 @@
+#pragma once
+
+// The X11 selections (CLIPBOARD, PRIMARY, ...) read and served byte for byte, over an xcb
+// connection of our own, as ICCCM describes: a read asks the owner for TARGETS, then for each
+// target that carries contents, taking large answers in INCR steps; while we own a selection we
+// answer TARGETS with exactly the saved list, each target with exactly its saved bytes and
+// property type, TIMESTAMP with the time our ownership began, MULTIPLE target by target, and
+// large answers in INCR steps. Which selection is a parameter of every call.
+//
+// The connection has a thread of its own that does all its X traffic. Reads never hold up the
+// caller: their answer comes through a callback on that thread, within the read's time limit
+// whatever the owner does. Our own answers do not wait for the caller either, so another
+// program's paste is served even while the caller's thread is busy, and a toolkit in this
+// process that reads the selection the blocking way (Qt does) gets its answer too. Taking and
+// clearing a selection wait only for the X server's round trips (bounded).
+//
+// Changes of the owner made by other clients are told through a callback on the thread; the
+// changes we make ourselves are not.
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/linux/clipboard/selection_data.h"
+#include "platform/pasteboard.h"
+
+namespace ravlin::platform::x11 {
+
+class Selections {
+  public:
+    // A connection to the display named by DISPLAY, with its thread; none when there is none.
+    [[nodiscard]] static std::shared_ptr<Selections> open();
+    // Ends the thread and the connection: what we own is given up (the selections go to
+    // nobody), INCR answers in progress end.
+    ~Selections();
+    Selections(const Selections&) = delete;
+    Selections& operator=(const Selections&) = delete;
+
+    struct Read {
+        SelectionData data;
+        PasteboardSaveFailure failure = PasteboardSaveFailure::none;
+    };
+    // Reads everything `selection` holds: `done` runs once, on the connection's thread, at most
+    // `limits.total` later. A selection nobody owns is read as empty; one we own answers from
+    // what we serve. Nothing is kept of a read that fails.
+    void read(std::string selection, SelectionLimits limits, std::function<void(Read)> done);
+    // Reads only the plain text (the first text target the owner offers); none when there is
+    // none or the read fails.
+    void readText(std::string selection, SelectionLimits limits,
+                  std::function<void(std::optional<std::u16string>)> done);
+
+    // Takes `selection` at the server's time now and serves `data` until another client takes
+    // it; the server time it was taken at, or none when it could not be.
+    std::optional<std::uint32_t> own(const std::string& selection,
+                                     std::shared_ptr<const SelectionData> data);
+    // Takes `selection` as of `time`: only while nobody has taken it since then (the server
+    // ignores an ownership older than the selection's last change), so a keeper carrying on
+    // another program's ownership never pushes aside a newer one.
+    bool ownAsOf(const std::string& selection, std::shared_ptr<const SelectionData> data,
+                 std::uint32_t time);
+    // Gives `selection` to nobody (its contents are gone); the server time of the change.
+    std::optional<std::uint32_t> clear(const std::string& selection);
+
+    // What we serve for `selection` now; none when we do not own it.
+    [[nodiscard]] std::shared_ptr<const SelectionData> owned(const std::string& selection) const;
+    // When our ownership of `selection` began (0 when we do not own it).
+    [[nodiscard]] std::uint32_t ownedSince(const std::string& selection) const;
+    // Whether another client has asked for any of the contents we own for `selection` (a target
+    // other than TARGETS and TIMESTAMP) since we took it.
+    [[nodiscard]] bool fetched(const std::string& selection) const;
+
+    // Another client took `selection`, or its owner went away: (selection, server time).
+    // Runs on the connection's thread; set before use, cleared with nullptr.
+    void onForeignChange(std::function<void(const std::string&, std::uint32_t)> callback);
+
+    // Offers what we own of `selection` to the running clipboard manager (CLIPBOARD_MANAGER,
+    // SAVE_TARGETS) and serves its reads; true once it reported them saved, false when there is
+    // no manager, it refused, or `limit` passed.
+    bool saveToManager(const std::string& selection, std::chrono::milliseconds limit);
+
+    // False once the connection to the display is broken.
+    [[nodiscard]] bool connected() const;
+
+  private:
+    class Thread;
+    explicit Selections(std::unique_ptr<Thread> thread);
+    void submit(std::string selection, SelectionLimits limits, bool textOnly,
+                std::function<void(Read)> done);
+    std::unique_ptr<Thread> thread_;
+};
+
+}  // namespace ravlin::platform::x11

@@ -1,0 +1,33 @@
+#include "platform/pasteboard.h"
+
+#include <utility>
+
+namespace ravlin::platform {
+
+std::string_view toString(PasteboardSaveFailure failure) {
+    switch (failure) {
+        case PasteboardSaveFailure::none:
+            return "none";
+        case PasteboardSaveFailure::ownerNotAnswering:
+            return "owner-not-answering";
+        case PasteboardSaveFailure::tooLarge:
+            return "too-large";
+        case PasteboardSaveFailure::tooManyTypes:
+            return "too-many-types";
+        case PasteboardSaveFailure::typeFailed:
+            return "type-failed";
+    }
+    return "none";
+}
+
+void Pasteboard::readContents(std::function<void(PasteboardContents)> done) {
+    PasteboardContents contents;
+    contents.items = items();
+    if (!lastReadComplete()) {
+        contents.items.clear();
+        contents.failure = PasteboardSaveFailure::ownerNotAnswering;
+    }
+    done(std::move(contents));
+}
+
+}  // namespace ravlin::platform

@@ -1,0 +1,261 @@
+// The user's clipboard as owners that are not Qt make it, borrowed by the real flows on the
+// headless desktop: after each borrow another client reads the same TARGETS and the same bytes
+// and type for every target; what cannot be saved whole is left alone, without holding the
+// program up; and the contents outlive the program through its keeper.
+
+#include <gtest/gtest.h>
+#include <qcoro/qcorotask.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/target/focus_snapshot.h"
+#include "app/target/pasteboard_snapshot.h"
+#include "app/target/quick_fix_pasteboard_manager.h"
+#include "core/text/unicode.h"
+#include "desktop_fixture.h"
+#include "platform/linux/clipboard/clipboard_keeper.h"
+#include "platform/linux/clipboard/x11_selection_pasteboard.h"
+#include "tests/support/clipboard_tool.h"
+
+namespace ravlin::testing {
+namespace {
+
+QString hex(const QByteArray& bytes) {
+    return QStringLiteral("hex:") + QString::fromLatin1(bytes.toHex());
+}
+
+QString line(const QString& target, const QString& type, int format, const QString& contents) {
+    return target + QLatin1Char('\t') + type + QLatin1Char('\t') + QString::number(format) +
+           QLatin1Char('\t') + contents;
+}
+
+// What the issue names: UTF8_STRING ending in NUL, UTF-16LE text/html with a byte-order mark, a
+// PNG image, a custom type, 32-bit data, and 70 custom targets.
+QStringList richSpec() {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImage image(4, 3, QImage::Format_RGB32);
+    image.fill(qRgb(10, 220, 40));
+    image.save(&buffer, "PNG");
+    QByteArray html("\xff\xfe", 2);
+    for (const char16_t unit : std::u16string(u"<b>b\u00f6ld</b>")) {
+        html.append(static_cast<char>(unit & 0xff)).append(static_cast<char>(unit >> 8));
+    }
+    QStringList spec{
+        line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8,
+             hex(QByteArray("h\xc3\xa9llo w\xc3\xb6rld", 13) + QByteArray(1, '\0'))),
+        line(QStringLiteral("text/html"), QStringLiteral("text/html"), 8, hex(html)),
+        line(QStringLiteral("image/png"), QStringLiteral("image/png"), 8, hex(png)),
+        line(QStringLiteral("application/x-ravlin-note"), QStringLiteral("RAVLIN_NOTE_TYPE"), 8,
+             hex("a note")),
+        line(QStringLiteral("x-ravlin/words"), QStringLiteral("CARDINAL"), 32,
+             hex(QByteArray("\x01\x00\x00\x00\xff\xff\xff\x7f", 8))),
+    };
+    for (int part = 0; part < 70; ++part) {
+        const QString name = QStringLiteral("x-ravlin/part-%1").arg(part, 2, 10, QLatin1Char('0'));
+        spec << line(name, name, 8, hex(QByteArray(part + 1, static_cast<char>('A' + part % 26))));
+    }
+    return spec;
+}
+
+QCoro::Task<> keepSaved(QCoro::Task<QNModelPasteboardSnapshot> task,
+                        std::shared_ptr<std::optional<QNModelPasteboardSnapshot>> into) {
+    *into = co_await std::move(task);
+}
+
+class ExactClipboard : public ::testing::Test {
+  protected:
+    Desktop& desktop = Desktop::get();
+    TargetSeams seams = TargetSeams::from(desktop.seams, desktop.executor);
+
+    // The GTK target in front, its line field holding "start end" with "end" selected.
+    platform::RunningApplication focusField() {
+        field_ = desktop.focus(*desktop.gtk, QStringLiteral("line"));
+        EXPECT_TRUE(field_);
+        EXPECT_TRUE(desktop.gtk->command(QStringLiteral("text line start end")));
+        EXPECT_TRUE(desktop.gtk->command(QStringLiteral("select 6 9")));
+        const auto front = desktop.seams.workspace->frontmostApplication();
+        EXPECT_TRUE(front);
+        return front.value_or(platform::RunningApplication{});
+    }
+    std::u16string fieldText() { return desktop.value(field_); }
+    // The field's first text back, which the fixture knows it by.
+    void TearDown() override {
+        if (field_) {
+            (void)desktop.seams.accessibility->setAttribute(
+                field_, platform::ax::value,
+                platform::AttributeValue(std::u16string(u"h\u00e9llo \U0001F600 w\u00f6rld teh")));
+        }
+    }
+
+  private:
+    platform::ElementRef field_;
+};
+
+TEST_F(ExactClipboard, EveryTargetComesBackExactlyAfterEachBorrow) {
+    ClipboardOwner owner(richSpec());
+    ASSERT_TRUE(owner.owning());
+    const QString before = readClipboardExactly();
+    ASSERT_TRUE(before.contains(QStringLiteral("x-ravlin/part-69"))) << before.toStdString();
+    ASSERT_FALSE(before.contains(QStringLiteral("refused"))) << before.toStdString();
+    const auto target = focusField();
+
+    EXPECT_EQ(runToEnd(QNModelPasteboardSnapshot::paste(seams, u"[p]", target, {})),
+              QNPasteResult::pasted);
+    EXPECT_TRUE(waitUntil([&] { return fieldText() == u"start [p]"; }))
+        << text::toUtf8(fieldText());
+    EXPECT_TRUE(owner.lost()) << "the put-back is served by this program";
+    EXPECT_EQ(readClipboardExactly().toStdString(), before.toStdString()) << "after a paste";
+
+    ASSERT_TRUE(desktop.gtk->command(QStringLiteral("select 0 5")));
+    EXPECT_EQ(
+        runToEnd(QNModelFocusSnapshot::copySelectionViaPasteboard(seams, target, "AXTextField", {})),
+        u"start");
+    EXPECT_EQ(readClipboardExactly().toStdString(), before.toStdString()) << "after a copy";
+}
+
+TEST_F(ExactClipboard, ContentsOverTheCapAreRefusedAndLeftWithTheirOwner) {
+    ClipboardOwner owner(
+        {line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8, hex("kept")),
+         line(QStringLiteral("x-ravlin/large"), QStringLiteral("x-ravlin/large"), 8,
+              QStringLiteral("text:73400320:3"))});
+    ASSERT_TRUE(owner.owning());
+    const auto target = focusField();
+    QElapsedTimer took;
+    took.start();
+    EXPECT_EQ(runToEnd(QNModelPasteboardSnapshot::paste(seams, u"[p]", target, {})),
+              QNPasteResult::pasteFailed);
+    EXPECT_LT(took.elapsed(), 1200);
+    EXPECT_EQ(fieldText(), u"start end");
+    EXPECT_FALSE(owner.lost());
+    EXPECT_EQ(clipboardOwnerPid(), owner.pid());
+}
+
+TEST_F(ExactClipboard, A25MegabyteTextRoundTripsByteForByte) {
+    ClipboardOwner owner(
+        {line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8,
+              QStringLiteral("text:26214400:7")),
+         line(QStringLiteral("text/plain"), QStringLiteral("text/plain"), 8, hex("small"))});
+    ASSERT_TRUE(owner.owning());
+    const QString before = readClipboardExactly();
+    ASSERT_TRUE(before.contains(QStringLiteral("UTF8_STRING UTF8_STRING 8 26214400")))
+        << before.toStdString();
+    QElapsedTimer took;
+    took.start();
+    auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
+    auto saving = keepSaved(QNModelPasteboardSnapshot::capture(seams), saved);
+    ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+    std::printf("note: saving a 25 MB clipboard took %lld ms\n",
+                static_cast<long long>(took.elapsed()));
+    EXPECT_TRUE((*saved)->complete());
+    const auto target = focusField();
+    took.restart();
+    EXPECT_EQ(runToEnd(QNModelPasteboardSnapshot::paste(seams, u"[p]", target, {})),
+              QNPasteResult::pasted);
+    std::printf("note: a paste with a 25 MB clipboard took %lld ms in all\n",
+                static_cast<long long>(took.elapsed()));
+    EXPECT_TRUE(owner.lost());
+    EXPECT_EQ(readClipboardExactly().toStdString(), before.toStdString());
+}
+
+TEST_F(ExactClipboard, AnOwnerThatDoesNotAnswerHoldsNothingUpAndKeepsItsClipboard) {
+    ClipboardOwner owner(
+        {line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8, hex("kept"))}, true);
+    ASSERT_TRUE(owner.owning());
+    auto manager = QNQuickFixPasteboardManager::create(desktop.seams.pasteboard, desktop.executor);
+    std::vector<platform::PasteboardSaveFailure> told;
+    manager->onSaveRefused = [&](platform::PasteboardSaveFailure failure) {
+        told.push_back(failure);
+    };
+    auto borrowing = TargetSeams::from(desktop.seams, desktop.executor, manager);
+
+    // A timer of the program's keeps firing while the save waits.
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> ticks;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ticks.push_back(clock.elapsed()); });
+    timer.start(10);
+    auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
+    auto saving = keepSaved(QNModelPasteboardSnapshot::capture(borrowing), saved);
+    ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+    const qint64 took = clock.elapsed();
+    timer.stop();
+    std::printf("note: one save against an owner that does not answer took %lld ms\n",
+                static_cast<long long>(took));
+    EXPECT_LT(took, 1200);
+    EXPECT_EQ((*saved)->failure, platform::PasteboardSaveFailure::ownerNotAnswering);
+    EXPECT_TRUE((*saved)->items.empty());
+    qint64 longestGap = 0;
+    for (std::size_t i = 1; i < ticks.size(); ++i) {
+        longestGap = std::max(longestGap, ticks[i] - ticks[i - 1]);
+    }
+    std::printf("note: meanwhile a 10 ms timer fired %zu times, %lld ms apart at most\n",
+                ticks.size(), static_cast<long long>(longestGap));
+    EXPECT_GE(ticks.size(), 20u);
+    EXPECT_LT(longestGap, 250);
+    EXPECT_EQ(told, std::vector{platform::PasteboardSaveFailure::ownerNotAnswering});
+
+    // The same flow goes on: the paste is refused at once, nothing is claimed or cleared.
+    const auto target = focusField();
+    clock.restart();
+    EXPECT_EQ(runToEnd(QNModelPasteboardSnapshot::paste(borrowing, u"[p]", target, {})),
+              QNPasteResult::pasteFailed);
+    EXPECT_LT(clock.elapsed(), 300) << "the refused save is not waited for again";
+    EXPECT_EQ(fieldText(), u"start end");
+    EXPECT_FALSE(owner.lost());
+    EXPECT_EQ(clipboardOwnerPid(), owner.pid());
+}
+
+bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {
+    int status = 0;
+    return waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit);
+}
+
+TEST_F(ExactClipboard, TheContentsOutliveTheProgramInItsKeeperUntilAnotherClientCopies) {
+    ClipboardOwner owner(richSpec());
+    ASSERT_TRUE(owner.owning());
+    const QString before = readClipboardExactly();
+    qint64 keeper = 0;
+    {
+        // A program of its own that borrowed the clipboard and put it back, then ends.
+        auto pasteboard =
+            std::make_shared<platform::X11SelectionPasteboard>(platform::x11::Selections::open());
+        pasteboard->setKeeperProgram(RAVLIN_PROGRAM);
+        auto local = TargetSeams::from(desktop.seams, desktop.executor);
+        local.pasteboard = pasteboard;
+        auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
+        auto saving = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
+        ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+        pasteboard->clear();
+        ASSERT_TRUE(pasteboard->setString(u"borrowed"));
+        (*saved)->restore(*pasteboard);
+        ASSERT_TRUE(waitUntil([&] { return owner.lost(); }));
+        pasteboard->keepContentsAfterExit();
+    }
+    keeper = clipboardOwnerPid();
+    EXPECT_NE(keeper, 0);
+    EXPECT_NE(keeper, ::getpid());
+    EXPECT_EQ(readClipboardExactly().toStdString(), before.toStdString());
+
+    ClipboardOwner taker(
+        {line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8, hex("newer"))});
+    ASSERT_TRUE(taker.owning());
+    EXPECT_TRUE(endsWithin(static_cast<pid_t>(keeper), 1s)) << "the keeper lingers";
+
+    // A keeper told of contents older than the clipboard's owner leaves it alone and ends.
+    platform::x11::SelectionHandOff stale{"CLIPBOARD", 1, platform::x11::textSelection(u"old")};
+    EXPECT_FALSE(platform::startClipboardKeeper(RAVLIN_PROGRAM, stale, 2s));
+    EXPECT_FALSE(taker.lost());
+    EXPECT_EQ(clipboardOwnerPid(), taker.pid());
+}
+
+}  // namespace
+}  // namespace ravlin::testing

@@ -1,0 +1,94 @@
+// The values of the X11 selection layer without a display: the hand-off to the keeper, the texts
+// we offer and read, and the way between an owner's answer and the pasteboard's contents.
+
+#include <gtest/gtest.h>
+
+#include "platform/linux/clipboard/selection_data.h"
+#include "platform/linux/clipboard/x11_selection_pasteboard.h"
+
+namespace ravlin::platform::x11 {
+namespace {
+
+std::vector<std::uint8_t> bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+// An owner's answer as it comes: its list in its order (a duplicate and protocol targets in it),
+// a NUL-terminated UTF8_STRING, UTF-16 with a byte-order mark, 32-bit data.
+SelectionData answer() {
+    SelectionData data;
+    data.targets = {"TIMESTAMP", "TARGETS", "UTF8_STRING", "text/html", "x-words", "UTF8_STRING"};
+    data.values = {
+        {"UTF8_STRING", "UTF8_STRING", 8, {'h', 'i', 0}},
+        {"text/html", "text/html", 8, {0xff, 0xfe, 'h', 0}},
+        {"x-words", "CARDINAL", 32, {1, 0, 0, 0, 2, 0, 0, 0}},
+    };
+    return data;
+}
+
+TEST(SelectionHandOff, RoundTripsAndRefusesAnythingMalformedOrOverTheCaps) {
+    const SelectionHandOff handOff{"CLIPBOARD", 12345, answer()};
+    const auto encoded = encodeHandOff(handOff);
+    const SelectionLimits limits;
+    EXPECT_EQ(decodeHandOff(encoded, limits), handOff);
+    for (std::size_t cut = 0; cut < encoded.size(); ++cut) {
+        EXPECT_FALSE(decodeHandOff(std::span(encoded).first(cut), limits)) << cut;
+    }
+    auto longer = encoded;
+    longer.push_back(0);
+    EXPECT_FALSE(decodeHandOff(longer, limits));
+    EXPECT_FALSE(decodeHandOff(encoded, SelectionLimits{.maxTargets = 5}));
+    EXPECT_FALSE(decodeHandOff(encoded, SelectionLimits{.maxBytes = 14}));
+    EXPECT_TRUE(decodeHandOff(encoded, SelectionLimits{.maxBytes = 15}));
+    EXPECT_LE(encoded.size(), maxHandOffBytes(limits));
+    for (const auto& [format, size] : {std::pair{24, 3}, std::pair{32, 6}, std::pair{16, 3}}) {
+        SelectionHandOff odd = handOff;
+        odd.data.values = {{"x", "x", static_cast<std::uint8_t>(format),
+                            std::vector<std::uint8_t>(static_cast<std::size_t>(size))}};
+        EXPECT_FALSE(decodeHandOff(encodeHandOff(odd), limits)) << format << " " << size;
+    }
+}
+
+TEST(SelectionText, OurTextIsOfferedInEveryTextFormAndReadBackWithoutItsNul) {
+    const auto latin = textSelection(u"caf\u00e9");
+    EXPECT_EQ(latin.find("STRING")->bytes, (std::vector<std::uint8_t>{'c', 'a', 'f', 0xe9}));
+    EXPECT_EQ(latin.find("UTF8_STRING")->bytes, bytes("caf\xc3\xa9"));
+    EXPECT_EQ(latin.find("TEXT")->type, "UTF8_STRING");
+    EXPECT_EQ(latin.targets.front(), "TARGETS");
+    EXPECT_EQ(plainText(latin), u"caf\u00e9");
+    EXPECT_EQ(textSelection(u"\u20ac").find("STRING"), nullptr) << "no Latin-1 form";
+
+    SelectionData owners;
+    owners.values = {{"STRING", "STRING", 8, {'n', 0xe9, 0}}};
+    EXPECT_EQ(plainText(owners), u"n\u00e9");
+    owners.values.push_back({"UTF8_STRING", "UTF8_STRING", 8, {'u', 0, 0}});
+    EXPECT_EQ(plainText(owners), u"u") << "UTF8_STRING first, its NULs dropped";
+    EXPECT_EQ(plainText(SelectionData{{"image/png"}, "ATOM", {{"image/png", "image/png", 8, {1}}}}),
+              std::nullopt);
+}
+
+TEST(SelectionPasteboardContents, AnOwnersAnswerGoesBackAsItCame) {
+    const auto data = answer();
+    const auto contents = X11SelectionPasteboard::contentsOf(data, PasteboardSaveFailure::none);
+    ASSERT_EQ(contents.items.size(), 1u);
+    EXPECT_EQ(contents.items.front().at("text/html"), data.values[1].bytes);
+    EXPECT_EQ(contents.offer.types, data.targets);
+    EXPECT_EQ(X11SelectionPasteboard::dataOf(contents), data);
+
+    const auto refused =
+        X11SelectionPasteboard::contentsOf(data, PasteboardSaveFailure::ownerNotAnswering);
+    EXPECT_TRUE(refused.items.empty());
+    EXPECT_FALSE(refused.complete());
+
+    // Items without an offer (the simulated desktop's, a test's): listed after the protocol's
+    // own targets, each under its own name as its type.
+    const PasteboardContents plain{{{{"image/png", {1, 2}}, {"TEXT", {'t'}}}}, {}, {}};
+    const auto made = X11SelectionPasteboard::dataOf(plain);
+    EXPECT_EQ(made.targets, (std::vector<std::string>{"TARGETS", "TIMESTAMP", "MULTIPLE",
+                                                      "TEXT", "image/png"}));
+    EXPECT_EQ(made.find("image/png")->type, "image/png");
+    EXPECT_EQ(made.find("TEXT")->type, "UTF8_STRING");
+}
+
+}  // namespace
+}  // namespace ravlin::platform::x11

@@ -1,0 +1,83 @@
+#pragma once
+
+// The desktop suite's plain xcb clipboard client (tests/desktop/targets/clipboard_tool.cpp),
+// driven from a test: an owner serving exact bytes per target, a reader that reads the clipboard
+// as any requestor does, and who owns it. This process's event loop turns while the tool works:
+// it may be the owner that must answer.
+
+#include <signal.h>
+#include <sys/types.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryFile>
+#include <memory>
+
+#include "tests/support/clipboard_targets.h"
+
+namespace ravlin::testing {
+
+// Runs the tool with `arguments` to its end (at most `limitMs`); its standard output, or an
+// empty text when it did not end in time.
+[[nodiscard]] inline QString runClipboardTool(const QStringList& arguments, int limitMs = 20'000) {
+    return outputTurningTheLoop(QStringLiteral(RAVLIN_CLIPBOARD_TOOL), arguments, limitMs);
+}
+
+// The clipboard as a plain requestor reads it: "TARGETS <type> <names...>", then one line per
+// target that carries contents ("<name> <type> <format> <size> <hash> <first bytes>").
+[[nodiscard]] inline QString readClipboardExactly() {
+    return runClipboardTool({QStringLiteral("read")});
+}
+
+// The process whose window owns the clipboard; 0 when nobody owns it or it names none.
+[[nodiscard]] inline qint64 clipboardOwnerPid() {
+    return runClipboardTool({QStringLiteral("owner")}).trimmed().toLongLong();
+}
+
+// An owner of the clipboard serving `spec` (one "<name>\t<type>\t<format>\t<contents>" per
+// target, see the tool), or never answering when `silent`.
+class ClipboardOwner {
+  public:
+    explicit ClipboardOwner(const QStringList& spec, bool silent = false) {
+        spec_.open();
+        spec_.write(spec.join(QLatin1Char('\n')).toUtf8() + '\n');
+        spec_.flush();
+        QStringList arguments{QStringLiteral("serve"), spec_.fileName()};
+        if (silent) {
+            arguments << QStringLiteral("silent");
+        }
+        process_.start(QStringLiteral(RAVLIN_CLIPBOARD_TOOL), arguments);
+        QElapsedTimer waited;
+        waited.start();
+        while (!output_.contains("owning") && waited.elapsed() < 10'000 &&
+               process_.state() != QProcess::NotRunning) {
+            process_.waitForReadyRead(20);
+            output_ += process_.readAllStandardOutput();
+        }
+    }
+    ~ClipboardOwner() {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    ClipboardOwner(const ClipboardOwner&) = delete;
+    ClipboardOwner& operator=(const ClipboardOwner&) = delete;
+
+    [[nodiscard]] bool owning() const { return output_.contains("owning"); }
+    // Whether another client has taken the clipboard from it.
+    [[nodiscard]] bool lost() {
+        process_.waitForReadyRead(10);
+        output_ += process_.readAllStandardOutput();
+        return output_.contains("lost");
+    }
+    [[nodiscard]] qint64 pid() const { return process_.processId(); }
+
+  private:
+    QTemporaryFile spec_;
+    QProcess process_;
+    QByteArray output_;
+};
+
+}  // namespace ravlin::testing
