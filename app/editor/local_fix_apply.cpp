@@ -187,11 +187,15 @@ QNModelLocalFixResult QNControllerAutoCorrectingText::applyLocalFixesBeforeCaret
     if (evaluation != nullptr) {
         *evaluation = std::move(run);
     }
+    quietRun_.reset();
     if (!pass.didChange) {
-        quietRun_ = QuietRun{stable, enabledRules, &tierPolicy, pass};
+        // Kept only for the shared policy, which lives as long as the program: another policy
+        // may be gone, or another one in its place, by the next keystroke.
+        if (&tierPolicy == &TierPolicy::defaultPolicy()) {
+            quietRun_ = QuietRun{stable, enabledRules, &tierPolicy, pass};
+        }
         return pass;
     }
-    quietRun_.reset();
     const auto p = static_cast<std::int64_t>(settledPrefix.size());
     const auto w = static_cast<std::int64_t>(stable.size());
     const std::u16string& fixed = pass.text;
