@@ -66,6 +66,12 @@ TargetApp::TargetApp(std::string name, const QString& program, const QStringList
     : name_(std::move(name)) {
     process_.setProcessChannelMode(QProcess::SeparateChannels);
     process_.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+    // A target that ends before the suite does says why (the tests that follow fail).
+    QObject::connect(&process_, &QProcess::finished, [this](int code, QProcess::ExitStatus how) {
+        std::fprintf(stderr, "target %s ended: %s %d; its last errors:\n%s\n", name_.c_str(),
+                     how == QProcess::CrashExit ? "signal" : "exit status", code,
+                     process_.readAllStandardError().right(4000).constData());
+    });
     process_.start(program, arguments);
     if (!process_.waitForStarted(10000)) {
         return;
@@ -81,6 +87,7 @@ TargetApp::TargetApp(std::string name, const QString& program, const QStringList
 }
 
 TargetApp::~TargetApp() {
+    QObject::disconnect(&process_, &QProcess::finished, nullptr, nullptr);
     if (process_.state() != QProcess::NotRunning) {
         process_.terminate();
         if (!process_.waitForFinished(3000)) {
@@ -140,17 +147,76 @@ Desktop& Desktop::get() {
     return *desktop;
 }
 
+namespace {
+
+// The process whose window (or an ancestor of it) holds the X input focus; 0 for none.
+long focusOwner(Display* display) {
+    Window window = 0;
+    int revert = 0;
+    XGetInputFocus(display, &window, &revert);
+    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+    while (window > 1) {
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
+                               &count, &after, &data) == Success &&
+            data != nullptr) {
+            const long pid = count == 1 ? static_cast<long>(*reinterpret_cast<unsigned long*>(data)) : 0;
+            XFree(data);
+            if (pid != 0) {
+                return pid;
+            }
+        }
+        Window root = 0;
+        Window parent = 0;
+        Window* children = nullptr;
+        unsigned int childCount = 0;
+        if (XQueryTree(display, window, &root, &parent, &children, &childCount) == 0) {
+            break;
+        }
+        if (children != nullptr) {
+            XFree(children);
+        }
+        window = parent;
+    }
+    return 0;
+}
+
+}  // namespace
+
 bool Desktop::bringToFront(platform::ProcessID pid, std::chrono::milliseconds limit) {
     auto& workspace = *seams.workspace;
     if (!workspace.activate(pid)) {
         return false;
     }
+    Display* display = XOpenDisplay(nullptr);
+    std::vector<std::pair<platform::ProcessID, long>> seen;
     const bool ok = waitUntil(
         [&] {
             const auto front = workspace.frontmostApplication();
-            return front && front->pid == pid;
+            const platform::ProcessID now = front ? front->pid : 0;
+            const long focus = display != nullptr ? focusOwner(display) : 0;
+            if (seen.empty() || seen.back() != std::pair{now, focus}) {
+                seen.emplace_back(now, focus);
+            }
+            return now == pid;
         },
         limit);
+    if (display != nullptr) {
+        XCloseDisplay(display);
+    }
+    if (!ok) {
+        // What happened instead, for the failure's reader: (frontmost, X input focus) in turn.
+        std::string fronts;
+        for (const auto& [front, focus] : seen) {
+            fronts += " (" + std::to_string(front) + ", " + std::to_string(focus) + ")";
+        }
+        std::fprintf(stderr, "bringToFront %d: the frontmost and the focus were%s\n", pid,
+                     fronts.c_str());
+    }
     return ok;
 }
 
