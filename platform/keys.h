@@ -29,6 +29,7 @@ inline constexpr std::uint32_t rightOption = 61;
 inline constexpr std::uint32_t rightControl = 62;
 inline constexpr std::uint32_t function = 63;  // Fn
 inline constexpr std::uint32_t keypadEnter = 76;
+inline constexpr std::uint32_t insert = 114;  // Help on Apple keyboards, Insert on PC ones
 }  // namespace keycode
 
 // The Carbon modifier mask.

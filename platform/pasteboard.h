@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -111,6 +112,11 @@ class Pasteboard {
     // process) are handed to someone who outlives it, so the user keeps them. Returns when that
     // is done or has failed, within a bounded time. Nothing to do where the desktop keeps them.
     virtual void keepContentsAfterExit() {}
+
+    // The desktop's other text selection, as a pasteboard of its own (X11's PRIMARY: the text
+    // last selected, which some programs paste with Shift+Insert); none where there is none. The
+    // same one on every call; it goes with this pasteboard.
+    [[nodiscard]] virtual std::shared_ptr<Pasteboard> primarySelection() { return nullptr; }
 };
 
 }  // namespace ravlin::platform

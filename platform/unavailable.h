@@ -65,7 +65,7 @@ class UnavailableWorkspace final : public Workspace {
 
 class UnavailableSecureInput final : public SecureInput {
   public:
-    bool isSecureInputEnabled() override { return false; }
+    State state() override { return State::off; }
 };
 
 class UnavailableScreens final : public Screens {

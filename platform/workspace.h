@@ -6,6 +6,7 @@
 // An application's identity stands where a bundle identifier would: the window's class (else
 // the executable's name); compare identities case-insensitively.
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -34,6 +35,9 @@ class Workspace {
     // Asks the application to come to the front. True when the request was accepted, which does
     // not mean it is frontmost yet (or ever): poll frontmostApplication().
     virtual bool activate(ProcessID pid) = 0;
+    // The window that has the focus now (X11: the active window), as a number that names it for
+    // as long as it exists; none where the desktop does not tell.
+    [[nodiscard]] virtual std::optional<std::uint64_t> frontmostWindow() { return std::nullopt; }
     virtual Status openURL(std::string_view url) = 0;
     // Told whenever another application (or none) becomes frontmost.
     virtual Subscription observeFrontmost(

@@ -165,6 +165,7 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
 
     // --- Trigger registration and Accessibility changes
     [[nodiscard]] std::unique_ptr<QNHandleHotKey> makeHotKey(const QNConfigHotKey& config);
+    [[nodiscard]] std::unique_ptr<QNTriggerDoubleTap> makeDoubleTap(std::uint32_t keyCode);
     bool updateHotKey(const QNConfigHotKey& config);
     void setDoubleTapEnabled(std::optional<std::uint32_t> keyCode, std::optional<bool> isEnabled);
     void setQuickFixEnabled(std::optional<std::uint32_t> keyCode, std::optional<bool> isEnabled);

@@ -66,7 +66,8 @@ struct QNCoordinatorApp::SessionFlows {
     // No session any more: no identifier, none in the composer's log lines.
     static void endSession(QNCoordinatorApp& app);
     static void clearQuickFixAutoCommit(QNCoordinatorApp& app, const std::string& sessionID);
-    static void showQuickFixHUD(QNCoordinatorApp& app, QNQuickFixHUDKind kind);
+    static void showQuickFixHUD(QNCoordinatorApp& app, QNQuickFixHUDKind kind,
+                                std::optional<std::string> title = std::nullopt);
     static TargetSeams targetSeams(QNCoordinatorApp& app);
     // "?" for a missing or empty identity or role.
     static std::string orUnknown(const std::optional<std::string>& value);

@@ -215,17 +215,29 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
         auto paste = QNModelPasteboardSnapshot::paste(targetSeams(*self), commitText, *target, {},
                                                       std::move(replacing));
         self.reset();
-        const QNPasteResult result = co_await paste;
+        const QNPasteOutcome outcome = co_await paste;
         self = weak.lock();
         if (!self) {
             co_return;
         }
+        // The draft goes only once the text is known to have arrived.
+        const QNPasteResult result = outcome.result;
         if (result == QNPasteResult::pasted) {
             if (ours()) {
                 clearDraft(*self);
             }
             self->logSession(QNKindLog::applied,
                              prefix + " state=committed method=paste pasteboard_restore=success");
+        } else if (result == QNPasteResult::leftOnClipboard) {
+            // The text waits on the clipboard for the user to paste, and in the draft.
+            if (ours()) {
+                preserveDraft(*self, commitText);
+            }
+            showQuickFixHUD(*self, QNQuickFixHUDKind::pasteOnClipboard,
+                            pasteTitle(outcome.chordName));
+            self->logSession(QNKindLog::error, prefix + " state=commit_failed reason=" +
+                                                   std::string(outcome.reason) +
+                                                   " pasteboard_restore=deferred");
         } else {
             if (ours()) {
                 preserveDraft(*self, commitText);

@@ -80,7 +80,10 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
     if (!session) {
         QNQuickFixHUDKind kind = QNQuickFixHUDKind::noTarget;
         std::string reason = "no-target-text";
-        switch (QNServiceQuickFixHost::route(snapshot.appBundleID, snapshot.focusedRole)) {
+        // Secure input may be known without a focused element's role (the field last reported).
+        switch (snapshot.isSecureInput
+                    ? QNQuickFixRoute::secureInput
+                    : QNServiceQuickFixHost::route(snapshot.appBundleID, snapshot.focusedRole)) {
             case QNQuickFixRoute::terminal:
                 kind = QNQuickFixHUDKind::terminalRefused;
                 reason = "terminal-not-supported";
@@ -271,13 +274,14 @@ void QNCoordinatorApp::SessionFlows::clearQuickFixAutoCommit(QNCoordinatorApp& a
 }
 
 void QNCoordinatorApp::SessionFlows::showQuickFixHUD(QNCoordinatorApp& app,
-                                                     QNQuickFixHUDKind kind) {
+                                                     QNQuickFixHUDKind kind,
+                                                     std::optional<std::string> title) {
     if (!app.quickFixHUD_) {
         app.quickFixHUD_ =
             std::make_shared<QNQuickFixHUDController>(app.env_.executor, app.env_.seams.screens,
                                                       app.env_.seams.desktopSession);
     }
-    app.quickFixHUD_->show(kind);
+    app.quickFixHUD_->show(kind, std::move(title));
 }
 
 }  // namespace ravlin

@@ -37,6 +37,26 @@ std::unique_ptr<QNHandleHotKey> QNCoordinatorApp::makeHotKey(const QNConfigHotKe
                                             env_.seams.hotKeys, env_.executor);
 }
 
+std::unique_ptr<QNTriggerDoubleTap> QNCoordinatorApp::makeDoubleTap(std::uint32_t keyCode) {
+    return std::make_unique<QNTriggerDoubleTap>(
+        keyCode,
+        [weak = weak_from_this()] {
+            if (const auto self = weak.lock()) {
+                self->toggleHotkey("double-tap");
+            }
+        },
+        env_.seams, env_.executor, env_.ownPid,
+        [weak = weak_from_this()](std::string_view reason) {
+            // Nothing was sent: the taps stay in the field.
+            if (const auto self = weak.lock()) {
+                self->logSession(
+                    QNKindLog::skipped,
+                    "sid=- state=ignored trigger=double-tap reason=" + std::string(reason),
+                    QNLogIssuePolicy::always);
+            }
+        });
+}
+
 bool QNCoordinatorApp::freshTrustCheck() {
     return permissions->update(env_.seams.accessibility->isTrusted(false));
 }
@@ -62,14 +82,7 @@ void QNCoordinatorApp::registerTriggersAtStartUp() {
 
     // The typed double tap: built whether or not it is switched on.
     const auto doubleTapConfig = stores->doubleTap->config().get();
-    doubleTap = std::make_unique<QNTriggerDoubleTap>(
-        doubleTapConfig.keyCode,
-        [weak = weak_from_this()] {
-            if (const auto self = weak.lock()) {
-                self->toggleHotkey("double-tap");
-            }
-        },
-        env_.seams, env_.executor, env_.ownPid);
+    doubleTap = makeDoubleTap(doubleTapConfig.keyCode);
     if (doubleTapConfig.isEnabled) {
         if (!trusted) {
             logSystem(LogLevel::info,
@@ -178,14 +191,7 @@ void QNCoordinatorApp::setDoubleTapEnabled(std::optional<std::uint32_t> keyCode,
         return;
     }
     if (!doubleTap) {
-        doubleTap = std::make_unique<QNTriggerDoubleTap>(
-            next.keyCode,
-            [weak = weak_from_this()] {
-                if (const auto self = weak.lock()) {
-                    self->toggleHotkey("double-tap");
-                }
-            },
-            env_.seams, env_.executor, env_.ownPid);
+        doubleTap = makeDoubleTap(next.keyCode);
     }
     const auto label = QNConfigDoubleTap::keyLabel(next.keyCode, *env_.seams.keyboardLayout);
     if (!freshTrustCheck()) {

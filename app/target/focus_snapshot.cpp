@@ -330,7 +330,8 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
     snapshot.app =
         seams.workspace->frontmostApplication().value_or(seams.workspace->currentApplication());
     snapshot.appBundleID = identityOf(snapshot.app);
-    const bool secureInput = seams.secureInput->isSecureInputEnabled();
+    const auto secureState = seams.secureInput->state();
+    const bool secureInput = secureState == platform::SecureInput::State::on;
     const bool trusted = checkTrust(accessibility);
 
     const auto layout = QNScreenLayout::read(*seams.screens);
@@ -341,6 +342,8 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
     };
     snapshot.isSecureInput = secureInput;
     snapshot.anchor = mouseAnchor(std::nullopt);
+    // Without the focused element only the desktop's answer tells secure input.
+    snapshot.isSecureInputUnknown = secureState == platform::SecureInput::State::unknown;
     if (!trusted) {
         return snapshot;
     }
@@ -348,6 +351,7 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
     if (!element) {
         return snapshot;
     }
+    snapshot.isSecureInputUnknown = false;
     snapshot.focusedRole = utf8(Driver::stringAttribute(accessibility, ax::role, *element, true));
     if (secureInput || Driver::isSecureTextElement(accessibility, *element, snapshot.focusedRole)) {
         snapshot.anchor = mouseAnchor(snapshot.focusedRole);
@@ -386,7 +390,8 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
 // --- The capture with its fallbacks
 
 bool QNModelFocusSnapshot::needsCopyFallback() const {
-    if (isSecureInput) {
+    // A copy chord goes only where no password field can be.
+    if (isSecureInput || isSecureInputUnknown) {
         return false;
     }
     const bool hasText = selectionText && !text::isBlank(*selectionText);

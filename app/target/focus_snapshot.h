@@ -79,6 +79,10 @@ struct QNModelFocusSnapshot {
     std::optional<std::int64_t> selectionLength;    // of "AXSelectedTextRange"; 0 for a caret
     std::optional<std::int64_t> selectionLocation;  // of "AXSelectedTextRange"
     bool isSecureInput = false;
+    // No focused element was found and the desktop could not tell secure input either (on Linux
+    // it is a property of the focused field): the field may be a password field, so nothing is
+    // copied from it or typed into it.
+    bool isSecureInputUnknown = false;
 
     friend bool operator==(const QNModelFocusSnapshot&, const QNModelFocusSnapshot&) = default;
 

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "app/target/focus_snapshot.h"
+#include "app/target/paste_check.h"
 #include "app/target/quick_fix_host_driver.h"
 #include "app/target/quick_fix_pasteboard_manager.h"
 #include "app/target/quick_fix_route.h"
@@ -10,6 +11,47 @@
 #include "core/text/unicode.h"
 
 namespace ravlin {
+namespace {
+
+// The focused element of `target` now: its role, and what a paste into it is checked against.
+struct FocusedField {
+    std::optional<platform::ElementRef> element;
+    std::optional<std::string> role;
+    QNPasteWitness witness;
+};
+
+FocusedField focusedField(const TargetSeams& seams, const platform::RunningApplication& target) {
+    using Driver = QNQuickFixHostLiveDriver;
+    auto& accessibility = *seams.accessibility;
+    FocusedField field;
+    field.witness.window = seams.workspace->frontmostWindow();
+    field.element = Driver::focusedElementRef(accessibility, target.pid);
+    if (!field.element) {
+        return field;
+    }
+    if (const auto read = Driver::stringAttribute(accessibility, platform::ax::role,
+                                                  *field.element, true)) {
+        field.role = text::toUtf8(*read);
+    }
+    // Never read back: a password field, nor a terminal, whose text is a screen the program in
+    // it draws (echoed or not, wrapped, scrolled).
+    const auto identity =
+        target.identity.empty() ? std::nullopt : std::optional<std::string>(target.identity);
+    if (Driver::isSecureTextElement(accessibility, *field.element, field.role) ||
+        terminalPaste(identity, field.role)) {
+        return field;
+    }
+    field.witness.value =
+        Driver::stringAttribute(accessibility, platform::ax::value, *field.element, false);
+    field.witness.selection = Driver::selectedTextRange(accessibility, *field.element);
+    return field;
+}
+
+QCoro::Task<> pauseFor(std::shared_ptr<Executor> executor, std::chrono::milliseconds duration) {
+    co_await sleepFor(*executor, duration, std::stop_token());
+}
+
+}  // namespace
 
 std::string_view toString(QNPasteResult result) {
     switch (result) {
@@ -21,6 +63,8 @@ std::string_view toString(QNPasteResult result) {
             return "pasteFailed";
         case QNPasteResult::selectionLost:
             return "selectionLost";
+        case QNPasteResult::leftOnClipboard:
+            return "leftOnClipboard";
     }
     return "pasted";
 }
@@ -36,14 +80,27 @@ std::optional<QNPasteSelection> QNPasteSelection::seededBy(const QNModelFocusSna
     return selection;
 }
 
-platform::KeyChord pasteChord(const platform::RunningApplication& target,
-                              const std::optional<std::string>& focusedRole) {
+QNPasteRoute pasteRoute(const platform::RunningApplication& target,
+                        const std::optional<std::string>& focusedRole) {
+    using platform::modifier::command;
+    using platform::modifier::shift;
     const auto identity =
         target.identity.empty() ? std::nullopt : std::optional<std::string>(target.identity);
-    if (quickFixRoute(identity, focusedRole) == QNQuickFixRoute::terminal) {
-        return {platform::keycode::v, platform::modifier::command | platform::modifier::shift};
+    const auto terminal = terminalPaste(identity, focusedRole);
+    if (!terminal) {
+        return {platform::KeyChord{platform::keycode::v, command}, "Ctrl+V", false};
     }
-    return {platform::keycode::v, platform::modifier::command};
+    switch (*terminal) {
+        case QNTerminalPaste::clipboardChord:
+            return {platform::KeyChord{platform::keycode::v, command | shift}, "Ctrl+Shift+V",
+                    false};
+        case QNTerminalPaste::primaryShiftInsert:
+            return {platform::KeyChord{platform::keycode::insert, shift}, "Shift+Insert", true};
+        case QNTerminalPaste::unknown:
+            break;
+    }
+    // Nothing is sent; the heads-up names the chord most terminals paste the clipboard with.
+    return {std::nullopt, "Ctrl+Shift+V", false};
 }
 
 AnswerAwaiter<std::optional<std::u16string>> pasteboardText(
@@ -142,20 +199,6 @@ void QNModelPasteboardSnapshot::restoreAfterCopy(const TargetSeams& seams,
     }
 }
 
-bool QNModelPasteboardSnapshot::sendPasteKeystroke(const TargetSeams& seams,
-                                                   platform::RunningApplication target) {
-    auto& accessibility = *seams.accessibility;
-    std::optional<std::string> role;
-    if (const auto focused =
-            QNQuickFixHostLiveDriver::focusedElementRef(accessibility, target.pid)) {
-        if (const auto read = QNQuickFixHostLiveDriver::stringAttribute(
-                accessibility, platform::ax::role, *focused, true)) {
-            role = text::toUtf8(*read);
-        }
-    }
-    return seams.keySynthesis->postKeyPress(pasteChord(target, role)).ok();
-}
-
 QCoro::Task<bool> QNModelPasteboardSnapshot::waitUntilFrontmost(TargetSeams seams,
                                                                 platform::RunningApplication target,
                                                                 bool activationRequested,
@@ -224,25 +267,38 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
     co_return copied == selection.text;
 }
 
-QCoro::Task<QNPasteResult> QNModelPasteboardSnapshot::paste(
+QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     TargetSeams seams, std::u16string text, platform::RunningApplication target,
     std::stop_token stop, std::optional<QNPasteSelection> replacing) {
     if (text.empty()) {
-        co_return QNPasteResult::pasted;
+        co_return QNPasteOutcome{};
     }
+    const auto failed = [](QNPasteResult result) { return QNPasteOutcome{result}; };
+    // The user's contents, saved before the target is brought forward (saving lets the
+    // program's events run). A target that pastes the text last selected gets ours there too:
+    // that selection is the user's as well, saved and put back like the clipboard.
     const auto snapshot = std::make_shared<const QNModelPasteboardSnapshot>(co_await capture(seams));
     if (!snapshot->complete()) {
-        co_return QNPasteResult::pasteFailed;
+        co_return failed(QNPasteResult::pasteFailed);
     }
     auto& pasteboard = *seams.pasteboard;
+    std::optional<TargetSeams> primarySeams;
+    std::shared_ptr<const QNModelPasteboardSnapshot> primarySaved;
+    if (pasteRoute(target).fromPrimary) {
+        primarySeams = seams.primarySelection();
+    }
+    if (primarySeams) {
+        primarySaved =
+            std::make_shared<const QNModelPasteboardSnapshot>(co_await capture(*primarySeams));
+        if (!primarySaved->complete()) {
+            snapshot->release(pasteboard);
+            co_return failed(QNPasteResult::pasteFailed);
+        }
+    }
 
     bool activationAccepted = false;
     if (target.pid != seams.workspace->currentApplication().pid) {
         activationAccepted = seams.workspace->activate(target.pid);
-    }
-    if (!co_await waitUntilFrontmost(seams, target, activationAccepted, stop)) {
-        snapshot->restore(pasteboard);
-        co_return QNPasteResult::activationFailed;
     }
     // Put back at the end; after a selection check, one that watches for its copy landing late.
     const auto restore = [&] {
@@ -251,37 +307,96 @@ QCoro::Task<QNPasteResult> QNModelPasteboardSnapshot::paste(
         } else {
             snapshot->restore(pasteboard);
         }
+        if (primarySaved) {
+            primarySaved->restore(*primarySeams->pasteboard);
+        }
     };
+    if (!co_await waitUntilFrontmost(seams, target, activationAccepted, stop)) {
+        snapshot->restore(pasteboard);
+        if (primarySaved) {
+            primarySaved->restore(*primarySeams->pasteboard);
+        }
+        co_return failed(QNPasteResult::activationFailed);
+    }
     // Pasting over anything but the selection the session was seeded from would leave that text
     // in place beside the new one, or overwrite other text of the user's.
     if (replacing && !co_await reselect(seams, target, *replacing, stop, snapshot)) {
         restore();
-        co_return QNPasteResult::selectionLost;
+        co_return failed(QNPasteResult::selectionLost);
     }
 
     // A stopped paste must not go on: its pauses would end at once and the restore would land
     // before the target fetched the text, pasting the user's previous contents instead.
     if (stop.stop_requested()) {
         restore();
-        co_return QNPasteResult::pasteFailed;
+        co_return failed(QNPasteResult::pasteFailed);
+    }
+    auto field = focusedField(seams, target);
+    auto route = pasteRoute(target, field.role);
+    if (route.fromPrimary && !primarySaved) {
+        route = pasteRoute({}, "AXTerminal");  // no selection to paste from: no chord
     }
     pasteboard.clear();
-    if (!pasteboard.setString(text)) {
+    bool written = pasteboard.setString(text).ok();
+    if (written && route.fromPrimary) {
+        primarySeams->pasteboard->clear();
+        written = primarySeams->pasteboard->setString(text).ok();
+    }
+    if (!written) {
         restore();
-        co_return QNPasteResult::pasteFailed;
+        co_return failed(QNPasteResult::pasteFailed);
+    }
+    // The text is left for the user to paste; their contents come back later.
+    const auto leaveOnClipboard = [&](std::string_view reason) {
+        const auto manager = seams.pasteboardManager.lock();
+        if (!manager) {
+            restore();
+            return failed(QNPasteResult::pasteFailed);
+        }
+        manager->scheduleRestore(*snapshot, deferredRestoreSeconds);
+        if (primarySaved) {
+            if (const auto primaryManager = primarySeams->pasteboardManager.lock()) {
+                primaryManager->scheduleRestore(*primarySaved, deferredRestoreSeconds);
+            } else {
+                primarySaved->restore(*primarySeams->pasteboard);
+            }
+        }
+        return QNPasteOutcome{QNPasteResult::leftOnClipboard, reason, route.chordName};
+    };
+    if (!route.chord) {
+        co_return leaveOnClipboard("no-paste-chord");
     }
     co_await sleepFor(*seams.executor, pauseBeforePasteChord, stop);
-    if (stop.stop_requested() || !sendPasteKeystroke(seams, target)) {
+    if (stop.stop_requested() || !seams.keySynthesis->postKeyPress(*route.chord).ok()) {
         restore();
-        co_return QNPasteResult::pasteFailed;
+        co_return failed(QNPasteResult::pasteFailed);
     }
 
     // The chord is out: the target reads the pasteboard from its own event loop, and on X11
     // fetches the text from us. Nothing shortens this.
+    const TargetSeams& pastedFrom = route.fromPrimary ? *primarySeams : seams;
     co_await sleepFor(*seams.executor, pauseAfterPasteChord, std::stop_token());
-    co_await waitForFetch(seams);
+    co_await waitForFetch(pastedFrom);
+    const auto check = co_await checkPaste(
+        field.witness, text,
+        [&] {
+            QNPasteLook look;
+            const auto front = seams.workspace->frontmostApplication();
+            look.inFront = front && front->pid == target.pid;
+            look.window = seams.workspace->frontmostWindow();
+            look.fetched = !pastedFrom.pasteboard->lastWriteUnfetched();
+            if (field.element && field.witness.readable()) {
+                look.value = QNQuickFixHostLiveDriver::stringAttribute(
+                    *seams.accessibility, platform::ax::value, *field.element, false);
+            }
+            return look;
+        },
+        [executor = seams.executor] { return pauseFor(executor, pasteLookInterval); });
+    if (!arrived(check)) {
+        co_return leaveOnClipboard(toString(check));
+    }
     restore();
-    co_return QNPasteResult::pasted;
+    co_return QNPasteOutcome{};
 }
 
 WaitUntilAwaiter QNModelPasteboardSnapshot::waitForFetch(const TargetSeams& seams) {

@@ -24,20 +24,40 @@
 namespace ravlin {
 
 enum class QNPasteResult {
-    pasted,            // pasted, or there was nothing to paste
+    pasted,            // pasted (and seen to arrive where that can be seen), or nothing to paste
     activationFailed,  // the target did not come to the front in time
     pasteFailed,       // the text could not be written, the chord could not be sent, or the
                        // paste was cancelled before the chord went out
     selectionLost,     // the selection the text was to replace could not be made certain again
+    leftOnClipboard,   // the paste did not arrive, or no chord pastes there: the text stays on
+                       // the clipboard, the user's contents come back through the deferred restore
 };
 
 [[nodiscard]] std::string_view toString(QNPasteResult result);
 
-// The chord that pastes into `target` whose focused element has `focusedRole`: Command+V (the
-// key-synthesis seam sends Ctrl+V), or Command+Shift+V (Ctrl+Shift+V) when the route is a
-// terminal, where Ctrl+V would type a control character.
-[[nodiscard]] platform::KeyChord pasteChord(const platform::RunningApplication& target,
-                                            const std::optional<std::string>& focusedRole = {});
+struct QNPasteOutcome {
+    QNPasteResult result = QNPasteResult::pasted;
+    // leftOnClipboard: why, in the session log's words ("paste-not-seen", "paste-not-fetched",
+    // "target-gone", "no-paste-chord"), and the chord that pastes the text there ("Ctrl+V").
+    std::string_view reason;
+    std::string_view chordName;
+
+    friend bool operator==(const QNPasteOutcome&, const QNPasteOutcome&) = default;
+};
+
+// How a paste reaches `target` whose focused element has `focusedRole`: Command+V (the
+// key-synthesis seam sends Ctrl+V); in a terminal, the chord of its family (terminalPaste): Ctrl+Shift+V
+// (where Ctrl+V would type a control character), or Shift+Insert from the text last selected,
+// which then holds the text too; no chord for a terminal whose chord we do not know.
+struct QNPasteRoute {
+    std::optional<platform::KeyChord> chord;
+    std::string_view chordName;  // as a person reads it: "Ctrl+V", "Ctrl+Shift+V", "Shift+Insert"
+    bool fromPrimary = false;
+
+    friend bool operator==(const QNPasteRoute&, const QNPasteRoute&) = default;
+};
+[[nodiscard]] QNPasteRoute pasteRoute(const platform::RunningApplication& target,
+                                      const std::optional<std::string>& focusedRole = {});
 
 struct QNModelFocusSnapshot;
 
@@ -100,6 +120,10 @@ struct QNModelPasteboardSnapshot {
     // Checks, this far apart, that a selection set again has taken.
     static constexpr int selectionChecks = 8;
     static constexpr auto selectionCheckInterval = std::chrono::milliseconds(25);
+    // Between two looks for the pasted text in a field that can be read back (checkPaste).
+    static constexpr auto pasteLookInterval = std::chrono::milliseconds(50);
+    // A text left on the clipboard stays this long before the user's contents come back.
+    static constexpr std::int64_t deferredRestoreSeconds = 60;
 
     // The user's pasteboard contents. While a deferred restore is pending and the pasteboard
     // still holds only the text it was scheduled for, those are the pending snapshot's (the
@@ -128,11 +152,6 @@ struct QNModelPasteboardSnapshot {
     // back again (QNQuickFixPasteboardManager::watchForLateCopy).
     void restoreAfterCopy(const TargetSeams& seams, std::optional<std::u16string> copied) const;
 
-    // Posts the paste chord for `target` and the role of its focused element now (key down, key
-    // up); false when it could not be sent.
-    [[nodiscard]] static bool sendPasteKeystroke(const TargetSeams& seams,
-                                                 platform::RunningApplication target);
-
     // True once `target` is the frontmost application: tested at once, then after each of up to
     // 24 pauses of 50 ms when `activationRequested` (an activation request was accepted), else
     // 6. A stop ends the pauses early; the tests go on.
@@ -141,15 +160,20 @@ struct QNModelPasteboardSnapshot {
                                                               bool activationRequested,
                                                               std::stop_token stop);
 
-    // Pastes `text` into `target` and puts the user's pasteboard back before returning, on every
-    // path. Empty text: `pasted` without touching anything. A stop before the pasteboard write or
-    // before the paste chord restores and answers `pasteFailed` (the caller keeps the text); once
-    // the chord is out, the pauses after it run in full. User's contents that cannot be saved:
-    // `pasteFailed` without touching anything. With `replacing`, once the target is in
-    // front its selection must be that one again (see `reselect`) before anything is written;
-    // else `selectionLost`, nothing pasted; a copy made to check it may land late, so the
-    // put-back then watches for it (restoreAfterCopy).
-    [[nodiscard]] static QCoro::Task<QNPasteResult> paste(
+    // Pastes `text` into `target` with its chord (pasteRoute; the text last selected is saved,
+    // set and put back beside the clipboard for a terminal that pastes from it), then checks that
+    // the paste arrived (paste_check.h) before the user's pasteboard goes back. Empty text:
+    // `pasted` without touching anything. A stop before the pasteboard write or before the paste
+    // chord restores and answers `pasteFailed` (the caller keeps the text); once the chord is out,
+    // the pauses after it run in full. User's contents that cannot be saved: `pasteFailed`
+    // without touching anything. With `replacing`, once the target is in front its selection must
+    // be that one again (see `reselect`) before anything is written; else `selectionLost`,
+    // nothing pasted; a copy made to check it may land late, so the put-back then watches for it
+    // (restoreAfterCopy). A paste that did not arrive, or a terminal with no chord we know:
+    // `leftOnClipboard`, the text on the clipboard for the user to paste and the user's contents
+    // back through the deferred restore (none set up: put back now, `pasteFailed`). Every other
+    // path puts the user's contents back before returning.
+    [[nodiscard]] static QCoro::Task<QNPasteOutcome> paste(
         TargetSeams seams, std::u16string text, platform::RunningApplication target,
         std::stop_token stop, std::optional<QNPasteSelection> replacing = std::nullopt);
 

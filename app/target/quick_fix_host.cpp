@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/target/paste_check.h"
 #include "core/text/search.h"
 #include "core/text/unicode.h"
 
@@ -22,8 +23,9 @@ namespace ax = platform::ax;
 constexpr std::array<std::string_view, 6> methodNames = {
     "selectedText", "selectedRange", "copy", "selectAllAndCopy", "focusedValue", "descendantValue"};
 constexpr std::array<std::string_view, 2> replacementNames = {"accessibility", "paste"};
-constexpr std::array<std::string_view, 4> clipboardNames = {
-    "ax-write-rejected", "ax-verify-failed", "routed-to-paste", "paste-after-ax-failure"};
+constexpr std::array<std::string_view, 7> clipboardNames = {
+    "ax-write-rejected", "ax-verify-failed",  "routed-to-paste", "paste-after-ax-failure",
+    "paste-not-seen",    "paste-not-fetched", "target-gone"};
 constexpr std::array<std::string_view, 9> failureNames = {
     "no-target",      "activate-target", "restore-target-selection", "send-paste-keystroke",
     "unchanged-text", "secure-input",    "terminal-not-supported",   "pasteboard-write-failed",
@@ -335,7 +337,9 @@ QCoro::Task<PreparedSelection> prepareSelection(
 
 // The corrected text stays on the clipboard; the user's contents come back later.
 Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboardManager> manager,
-                        const QNModelPasteboardSnapshot& saved) {
+                        const QNModelPasteboardSnapshot& saved,
+                        QNQuickFixClipboardReason reason =
+                            QNQuickFixClipboardReason::pasteAfterAXFailure) {
     if (!manager) {
         manager = driver->pasteboardManager();
     }
@@ -345,7 +349,34 @@ Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboa
         return Result::failed(QNQuickFixCommitFailure::pasteboardWriteFailed);
     }
     manager->scheduleRestore(saved, Host::deferredRestoreSeconds);
-    return Result::pasteOnClipboard(QNQuickFixClipboardReason::pasteAfterAXFailure);
+    return Result::pasteOnClipboard(reason);
+}
+
+// The focused field just before the paste chord (its token, where it can be read back).
+QNPasteWitness pasteWitness(QNQuickFixHostDriver& driver, const platform::RunningApplication& app,
+                            std::optional<Token>& field) {
+    QNPasteWitness witness;
+    witness.window = driver.frontmostWindow();
+    const auto focused = driver.focusedElement(app);
+    if (!focused || focused->isSecure) {
+        return witness;
+    }
+    field = focused->token;
+    witness.value = driver.value(*field);
+    witness.selection = driver.selectedTextRange(*field);
+    return witness;
+}
+
+QNQuickFixClipboardReason clipboardReason(QNPasteCheck check) {
+    switch (check) {
+        case QNPasteCheck::notFetched:
+            return QNQuickFixClipboardReason::pasteNotFetched;
+        case QNPasteCheck::targetGone:
+            return QNQuickFixClipboardReason::targetGone;
+        default:
+            break;
+    }
+    return QNQuickFixClipboardReason::pasteNotSeen;
 }
 
 }  // namespace
@@ -483,13 +514,39 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
     if (prepared.canAttemptPaste) {
         co_await driver->sleep(pauseBeforePaste, stop);
         // A stop before the chord: not posted. Once it is out, the target reads the pasteboard
-        // from its own event loop: nothing shortens the pauses after it.
-        if (!stop.stop_requested() && driver->isFrontmostOther(session.app) &&
-            driver->postPaste()) {
-            co_await driver->sleep(pauseAfterPaste, std::stop_token());
-            co_await driver->waitForPasteboardFetch();
-            restore();
-            co_return Result::committed(QNQuickFixReplacementMethod::paste);
+        // from its own event loop: nothing shortens the pauses after it. Then the paste must be
+        // seen to arrive before the text leaves the clipboard.
+        std::optional<Token> field;
+        if (!stop.stop_requested() && driver->isFrontmostOther(session.app)) {
+            const auto witness = pasteWitness(*driver, session.app, field);
+            if (driver->postPaste()) {
+                co_await driver->sleep(pauseAfterPaste, std::stop_token());
+                co_await driver->waitForPasteboardFetch();
+                const auto check = co_await checkPaste(
+                    witness, correctedText,
+                    [&] {
+                        QNPasteLook look;
+                        look.inFront = driver->isFrontmostOther(session.app);
+                        look.window = driver->frontmostWindow();
+                        look.fetched = driver->pasteboardTextFetched();
+                        if (field && witness.readable()) {
+                            look.value = driver->value(*field);
+                        }
+                        return look;
+                    },
+                    [driver] {
+                        return driver->sleep(static_cast<int>(
+                                                 QNModelPasteboardSnapshot::pasteLookInterval
+                                                     .count()),
+                                             std::stop_token());
+                    });
+                if (arrived(check)) {
+                    restore();
+                    co_return Result::committed(QNQuickFixReplacementMethod::paste);
+                }
+                co_return leaveOnClipboard(driver, std::move(manager), *saved,
+                                           clipboardReason(check));
+            }
         }
     }
     co_return leaveOnClipboard(driver, std::move(manager), *saved);

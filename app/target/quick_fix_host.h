@@ -79,6 +79,11 @@ enum class QNQuickFixClipboardReason {
     axVerifyFailed,
     routedToPaste,
     pasteAfterAXFailure,
+    // The paste chord went out but the paste did not arrive (QNPasteCheck): "paste-not-seen",
+    // "paste-not-fetched", "target-gone".
+    pasteNotSeen,
+    pasteNotFetched,
+    targetGone,
 };
 
 enum class QNQuickFixCommitFailure {
@@ -151,7 +156,8 @@ struct QNServiceQuickFixHost {
     static constexpr int pauseAfterAccessibilityWrite = 80;
     static constexpr int pauseBeforePaste = 40;
     static constexpr int pauseAfterPaste = 800;
-    static constexpr std::int64_t deferredRestoreSeconds = 60;
+    static constexpr std::int64_t deferredRestoreSeconds =
+        QNModelPasteboardSnapshot::deferredRestoreSeconds;
 
     [[nodiscard]] static QNQuickFixRoute route(const std::optional<std::string>& bundleID,
                                                const std::optional<std::string>& role) {

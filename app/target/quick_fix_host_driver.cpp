@@ -304,6 +304,10 @@ QCoro::Task<bool> QNQuickFixHostLiveDriver::waitForFrontmost(Application app, in
                         intervalMilliseconds, std::move(stop));
 }
 
+std::optional<std::uint64_t> QNQuickFixHostLiveDriver::frontmostWindow() {
+    return seams_.workspace->frontmostWindow();
+}
+
 bool QNQuickFixHostLiveDriver::postCopy() {
     return postCommandKey(*seams_.keySynthesis, platform::keycode::c);
 }
@@ -344,6 +348,10 @@ std::shared_ptr<QNQuickFixPasteboardManager> QNQuickFixHostLiveDriver::pasteboar
 QCoro::Task<> QNQuickFixHostLiveDriver::waitForPasteboardFetch() {
     // The wait holds the seams, not the driver.
     return waitForFetchOf(seams_);
+}
+
+bool QNQuickFixHostLiveDriver::pasteboardTextFetched() {
+    return !seams_.pasteboard->lastWriteUnfetched();
 }
 
 bool QNQuickFixHostLiveDriver::writePasteboardString(std::u16string_view text) {

@@ -94,6 +94,8 @@ class QNQuickFixHostDriver {
     [[nodiscard]] virtual QCoro::Task<bool> waitForFrontmost(Application app, int attempts,
                                                              int intervalMilliseconds,
                                                              std::stop_token stop) = 0;
+    // The window with the focus now, where the desktop says (Workspace::frontmostWindow).
+    [[nodiscard]] virtual std::optional<std::uint64_t> frontmostWindow() = 0;
 
     // --- Keys (Command+C, Command+A, Command+V); false when the chord could not be sent
     virtual bool postCopy() = 0;
@@ -117,6 +119,9 @@ class QNQuickFixHostDriver {
     [[nodiscard]] virtual std::shared_ptr<QNQuickFixPasteboardManager> pasteboardManager() = 0;
     // After a paste chord and its pause: waits while the target has not fetched our text yet.
     [[nodiscard]] virtual QCoro::Task<> waitForPasteboardFetch() = 0;
+    // Whether another program has fetched what was last written to the pasteboard (true where
+    // the desktop cannot tell).
+    [[nodiscard]] virtual bool pasteboardTextFetched() = 0;
     // Clears the pasteboard and puts `text` on it; false when the write was refused.
     virtual bool writePasteboardString(std::u16string_view text) = 0;
     [[nodiscard]] virtual std::int64_t pasteboardChangeCount() = 0;
@@ -151,6 +156,7 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     bool activate(Application app) override;
     QCoro::Task<bool> waitForFrontmost(Application app, int attempts, int intervalMilliseconds,
                                        std::stop_token stop) override;
+    std::optional<std::uint64_t> frontmostWindow() override;
 
     bool postCopy() override;
     bool postSelectAll() override;
@@ -164,6 +170,7 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     void releasePasteboard(const QNModelPasteboardSnapshot& snapshot) override;
     std::shared_ptr<QNQuickFixPasteboardManager> pasteboardManager() override;
     QCoro::Task<> waitForPasteboardFetch() override;
+    bool pasteboardTextFetched() override;
     bool writePasteboardString(std::u16string_view text) override;
     std::int64_t pasteboardChangeCount() override;
     QCoro::Task<std::optional<std::u16string>> pasteboardString() override;

@@ -92,6 +92,10 @@ std::string hudText(std::string_view literal) {
     return std::string(literal);
 }
 
+std::string pasteTitle(std::string_view chordName) {
+    return "Press " + std::string(chordName) + " to paste";
+}
+
 std::string hudTitle(QNQuickFixHUDKind kind) {
     return hudText(texts(kind).title);
 }
@@ -335,13 +339,13 @@ QNQuickFixHUDController::QNQuickFixHUDController(const AppContext& context)
     : QNQuickFixHUDController(context.executor, context.seams.screens,
                               context.seams.desktopSession) {}
 
-void QNQuickFixHUDController::show(QNQuickFixHUDKind kind) {
+void QNQuickFixHUDController::show(QNQuickFixHUDKind kind, std::optional<std::string> title) {
     auto& panel = *panel_;
     if (panel.dismissTask) {
         panel.dismissTask->request_stop();
         panel.dismissTask.reset();
     }
-    panel.hostingView()->setContent(kind, QString::fromStdString(hudTitle(kind)),
+    panel.hostingView()->setContent(kind, QString::fromStdString(title.value_or(hudTitle(kind))),
                                     QString::fromStdString(hudMessage(kind)));
     panel.setContentSize(panel.hostingView()->fittingSize().expandedTo(kMinimumContentSize));
     const QString platform = QGuiApplication::platformName();

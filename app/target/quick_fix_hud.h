@@ -41,6 +41,9 @@ enum class QNQuickFixHUDKind {
 // The text shown for a literal of the table: this desktop's wording where one differs, else
 // the literal itself.
 [[nodiscard]] std::string hudText(std::string_view literal);
+// The pasteOnClipboard title for a text that `chordName` pastes where it was going: "Press
+// Ctrl+Shift+V to paste" (the table's own title for "Ctrl+V").
+[[nodiscard]] std::string pasteTitle(std::string_view chordName);
 
 // Where the card's frame goes: centred on the main screen's visible frame (else the first
 // screen's), 80 points above its bottom; none without screens (it stays where it is).
@@ -139,8 +142,9 @@ class QNQuickFixHUDController {
     static constexpr QSize kMinimumContentSize{280, 56};
 
     // The show steps: cancel the pending dismissal, set the content, size it (at least 280 x 56),
-    // place it, show it without activation and schedule the dismissal four seconds on.
-    void show(QNQuickFixHUDKind kind);
+    // place it, show it without activation and schedule the dismissal four seconds on. `title`
+    // stands for the kind's title when given.
+    void show(QNQuickFixHUDKind kind, std::optional<std::string> title = std::nullopt);
 
   private:
     std::unique_ptr<QNQuickFixHUDPanel> panel_;

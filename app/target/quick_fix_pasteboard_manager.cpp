@@ -68,7 +68,25 @@ void QNQuickFixPasteboardManager::settle(std::uint64_t loan) {
     loans_.erase(loan);
 }
 
+std::shared_ptr<QNQuickFixPasteboardManager> QNQuickFixPasteboardManager::primarySelection() {
+    if (!primary_) {
+        if (auto selection = pasteboard_->primarySelection()) {
+            primary_ = create(std::move(selection), executor_);
+            primary_->onSaveRefused = [weak = weak_from_this()](auto failure) {
+                const auto self = weak.lock();
+                if (self && self->onSaveRefused) {
+                    self->onSaveRefused(failure);
+                }
+            };
+        }
+    }
+    return primary_;
+}
+
 void QNQuickFixPasteboardManager::restoreBeforeExit() {
+    if (primary_) {
+        primary_->restoreBeforeExit();
+    }
     endWatch();
     if (!loans_.empty()) {
         const Loan& oldest = loans_.begin()->second;
@@ -156,8 +174,8 @@ void QNQuickFixPasteboardManager::restorePending() {
     if (pendingSnapshot_) {
         pendingSnapshot_->restore(*pasteboard_);
     }
-    pendingSnapshot_.reset();
-    pendingTask_.reset();
+    // Restored before its time (the program leaving): the countdown ends at once.
+    cancelPendingRestore();
 }
 
 QCoro::Task<> QNQuickFixPasteboardManager::countdown(

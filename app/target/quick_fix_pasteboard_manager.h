@@ -90,6 +90,11 @@ class QNQuickFixPasteboardManager
     // Told of each save refused (the flow leaves the pasteboard alone).
     std::function<void(platform::PasteboardSaveFailure)> onSaveRefused;
 
+    // The same for the text last selected (X11's PRIMARY), made on first use; none where the
+    // desktop has none. Its refusals are told through this one's onSaveRefused, and it is
+    // restored before exit with this one.
+    [[nodiscard]] std::shared_ptr<QNQuickFixPasteboardManager> primarySelection();
+
     [[nodiscard]] bool hasPendingRestore() const { return pendingTask_.has_value(); }
     [[nodiscard]] const std::optional<QNModelPasteboardSnapshot>& pendingSnapshot() const {
         return pendingSnapshot_;
@@ -130,6 +135,7 @@ class QNQuickFixPasteboardManager
     };
     std::optional<Refusal> refusal_;
     std::map<std::uint64_t, Loan> loans_;  // by number: the oldest first
+    std::shared_ptr<QNQuickFixPasteboardManager> primary_;
     std::uint64_t nextLoan_ = 1;
 };
 

@@ -35,29 +35,27 @@ struct AppSet {
     }
 };
 
-const AppSet terminals{{"com.apple.Terminal", "com.googlecode.iterm2", "dev.warp.Warp-Stable"},
-                       {"gnome-terminal",
-                        "gnome-terminal-server",
-                        "org.gnome.Console",
-                        "konsole",
-                        "xterm",
-                        "uxterm",
-                        "kitty",
-                        "alacritty",
-                        "xfce4-terminal",
-                        "tilix",
-                        "terminator",
-                        "urxvt",
-                        "st",
-                        "wezterm",
-                        "org.wezfurlong.wezterm",
-                        "foot",
-                        "lxterminal",
-                        "mate-terminal",
-                        "qterminal",
-                        "terminology",
-                        "guake",
-                        "yakuake"}};
+// Every terminal we know, and how each takes a paste. The macOS rows keep them terminals; their
+// own desktop's chord means nothing here.
+struct TerminalRow {
+    AppSet identities;
+    QNTerminalPaste paste;
+};
+const std::array<TerminalRow, 3> terminals{{
+    {{{"com.apple.Terminal", "com.googlecode.iterm2", "dev.warp.Warp-Stable"}, {}},
+     QNTerminalPaste::unknown},
+    {{{},
+      {// VTE
+       "gnome-terminal", "gnome-terminal-server", "org.gnome.Console", "kgx", "xfce4-terminal",
+       "tilix", "terminator", "mate-terminal", "lxterminal", "sakura", "guake",
+       // Konsole
+       "konsole", "yakuake",
+       // their own
+       "kitty", "alacritty", "wezterm", "org.wezfurlong.wezterm", "st", "foot", "qterminal",
+       "terminology"}},
+     QNTerminalPaste::clipboardChord},
+    {{{}, {"xterm", "uxterm", "urxvt", "rxvt-unicode"}}, QNTerminalPaste::primaryShiftInsert},
+}};
 
 const AppSet electronApps{
     {"com.tinyspeck.slackmacgap", "com.microsoft.VSCode", "com.microsoft.VSCodeInsiders",
@@ -92,20 +90,32 @@ std::optional<QNQuickFixRoute> quickFixRouteFromString(std::string_view raw) {
     return static_cast<QNQuickFixRoute>(found - routeNames.begin());
 }
 
+std::optional<QNTerminalPaste> terminalPaste(const std::optional<std::string>& bundleID,
+                                             const std::optional<std::string>& role) {
+    if (bundleID) {
+        for (const auto& row : terminals) {
+            if (row.identities.contains(*bundleID)) {
+                return row.paste;
+            }
+        }
+    }
+    if (role == terminalRole) {
+        return QNTerminalPaste::unknown;
+    }
+    return std::nullopt;
+}
+
 QNQuickFixRoute quickFixRoute(const std::optional<std::string>& bundleID,
                               const std::optional<std::string>& role) {
     namespace ax = platform::ax;
     if (role == ax::secureTextFieldRole) {
         return QNQuickFixRoute::secureInput;
     }
-    if (role == terminalRole) {
+    if (terminalPaste(bundleID, role)) {
         return QNQuickFixRoute::terminal;
     }
     if (!bundleID) {
         return QNQuickFixRoute::unknown;
-    }
-    if (terminals.contains(*bundleID)) {
-        return QNQuickFixRoute::terminal;
     }
     if (electronApps.contains(*bundleID)) {
         return QNQuickFixRoute::electron;

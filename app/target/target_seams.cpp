@@ -1,5 +1,7 @@
 #include "app/target/target_seams.h"
 
+#include "app/target/quick_fix_pasteboard_manager.h"
+
 namespace ravlin {
 
 TargetSeams TargetSeams::from(const platform::Seams& seams, std::shared_ptr<Executor> executor,
@@ -18,6 +20,18 @@ TargetSeams TargetSeams::from(const platform::Seams& seams, std::shared_ptr<Exec
 TargetSeams TargetSeams::from(const AppContext& context,
                               std::weak_ptr<QNQuickFixPasteboardManager> manager) {
     return from(context.seams, context.executor, std::move(manager));
+}
+
+std::optional<TargetSeams> TargetSeams::primarySelection() const {
+    auto primary = pasteboard->primarySelection();
+    if (!primary) {
+        return std::nullopt;
+    }
+    TargetSeams seams = *this;
+    seams.pasteboard = std::move(primary);
+    const auto manager = pasteboardManager.lock();
+    seams.pasteboardManager = manager ? manager->primarySelection() : nullptr;
+    return seams;
 }
 
 }  // namespace ravlin

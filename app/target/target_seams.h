@@ -7,6 +7,7 @@
 // desktop in tests.
 
 #include <memory>
+#include <optional>
 
 #include "app/support/app_context.h"
 #include "core/support/executor.h"
@@ -37,6 +38,10 @@ struct TargetSeams {
                                           std::weak_ptr<QNQuickFixPasteboardManager> manager = {});
     [[nodiscard]] static TargetSeams from(const AppContext& context,
                                           std::weak_ptr<QNQuickFixPasteboardManager> manager = {});
+
+    // The same seams over the text last selected (X11's PRIMARY) and its own deferred restore, for
+    // a paste that goes through it; none where the desktop has no such selection.
+    [[nodiscard]] std::optional<TargetSeams> primarySelection() const;
 };
 
 }  // namespace ravlin

@@ -148,6 +148,12 @@ void FakeDesktop::setSelection(ElementRef element, text::Utf16Range selection) {
                             std::clamp<std::int64_t>(selection.length, 0, length - location)};
 }
 
+void FakeDesktop::setReadOnly(ElementRef element, bool readOnly) {
+    if (auto* node = model_->element(element)) {
+        node->spec.readOnly = readOnly;
+    }
+}
+
 void FakeDesktop::setTrusted(bool trusted) {
     if (std::exchange(model_->trusted, trusted) != trusted) {
         model_->trustObservers.notify(trusted);
@@ -162,6 +168,10 @@ void FakeDesktop::setSecureInput(bool enabled) {
     model_->secureInput = enabled;
 }
 
+void FakeDesktop::setSecureInputFromFocus(bool fromFocus) {
+    model_->secureInputFromFocus = fromFocus;
+}
+
 void FakeDesktop::setScreens(std::vector<Screen> screens, std::size_t mainIndex) {
     model_->screens = std::move(screens);
     model_->mainScreen = mainIndex;
@@ -172,21 +182,30 @@ void FakeDesktop::setMouseLocation(Point location) {
 }
 
 void FakeDesktop::copyToPasteboard(std::vector<PasteboardItem> items) {
-    model_->clearPasteboard();
-    model_->pasteboard = std::move(items);
+    model_->clear(model_->clipboard);
+    model_->clipboard.items = std::move(items);
 }
 
 void FakeDesktop::copyToPasteboard(std::u16string_view text) {
-    model_->clearPasteboard();
-    model_->putString(text);
+    model_->clear(model_->clipboard);
+    model_->clipboard.putString(text);
+}
+
+void FakeDesktop::selectText(std::u16string_view text) {
+    model_->clear(model_->primary);
+    model_->primary.putString(text);
+}
+
+std::optional<std::u16string> FakeDesktop::primarySelection() const {
+    return model_->primary.string();
 }
 
 void FakeDesktop::setPasteboardWritesFail(bool fail) {
-    model_->pasteboardWritesFail = fail;
+    model_->clipboard.writesFail = fail;
 }
 
 void FakeDesktop::setPasteboardOwnerSilent(bool silent) {
-    model_->pasteboardOwnerSilent = silent;
+    model_->clipboard.ownerSilent = silent;
 }
 
 const std::vector<PostedKey>& FakeDesktop::postedKeys() const {

@@ -55,6 +55,8 @@ struct ElementSpec {
     // Whether the text attributes report themselves settable.
     bool settable = true;
     WriteBehaviour writes = WriteBehaviour::apply;
+    // Whether typed keys and pastes leave the text as it is (a paste still reads the pasteboard).
+    bool readOnly = false;
     // Whether a write of "AXSelectedTextRange" is refused (whatever `writes` says).
     bool refusesRangeWrites = false;
     // Whether "AXSelectedTextRange" follows what is typed: when not, it keeps answering the
@@ -90,7 +92,8 @@ struct ApplicationSpec {
     // Whether the system-wide element reports this application's focused element (some
     // applications only answer through their own application element).
     bool reportsFocusSystemWide = true;
-    // Whether it acts on keys at all (copy, select all, paste, typing, Backspace).
+    // Whether it acts on keys at all (copy, select all, paste (Shift+Insert pastes the text last
+    // selected), typing, Backspace).
     bool handlesKeys = true;
     // Ctrl/Command+C: the selection reaches the pasteboard this long after the key.
     std::chrono::milliseconds copyDelay{10};
@@ -149,11 +152,18 @@ class FakeDesktop {
     // The user edits: the text and the selection (clamped to the text).
     void setValue(ElementRef element, std::u16string value, text::Utf16Range selection);
     void setSelection(ElementRef element, text::Utf16Range selection);
+    // The application stops (or starts again) taking typed keys and pastes into the element.
+    void setReadOnly(ElementRef element, bool readOnly);
 
     // --- Trust, secure input, screens, mouse
     void setTrusted(bool trusted);
     [[nodiscard]] int trustPrompts() const;
     void setSecureInput(bool enabled);
+    // Secure input as Linux tells it, where no flag says it: on while the front application's
+    // focused element is a password field (also the one it last reported while a grab hides
+    // it), off for another element it reports, unknown otherwise (no trust, no focused element,
+    // another element hidden by a grab). The flag above still turns it on.
+    void setSecureInputFromFocus(bool fromFocus);
     void setScreens(std::vector<Screen> screens, std::size_t mainIndex = 0);
     void setMouseLocation(Point location);
 
@@ -161,6 +171,9 @@ class FakeDesktop {
     // Another program copies: clear, then the items.
     void copyToPasteboard(std::vector<PasteboardItem> items);
     void copyToPasteboard(std::u16string_view text);
+    // Another program's text is selected (X11's PRIMARY), and what it holds now.
+    void selectText(std::u16string_view text);
+    [[nodiscard]] std::optional<std::u16string> primarySelection() const;
     void setPasteboardWritesFail(bool fail);
     // The program that copied stops answering: the pasteboard reads as incomplete and empty.
     void setPasteboardOwnerSilent(bool silent);

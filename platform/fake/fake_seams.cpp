@@ -260,40 +260,55 @@ class FakeAccessibility final : public Accessibility {
 
 class FakePasteboard final : public Pasteboard {
   public:
-    explicit FakePasteboard(ModelPtr model) : model_(std::move(model)) {}
+    // Over the clipboard, or (`selection`) another of the model's selections.
+    explicit FakePasteboard(ModelPtr model, SelectionState Model::*selection = &Model::clipboard)
+        : model_(std::move(model)), selection_(selection) {}
 
-    std::int64_t changeCount() override { return model_->changeCount; }
+    std::int64_t changeCount() override { return state().changeCount; }
     std::vector<PasteboardItem> items() override {
-        return model_->pasteboardOwnerSilent ? std::vector<PasteboardItem>{} : model_->pasteboard;
+        return state().ownerSilent ? std::vector<PasteboardItem>{} : state().items;
     }
-    bool lastReadComplete() override { return !model_->pasteboardOwnerSilent; }
-    std::int64_t clear() override { return model_->clearPasteboard(); }
+    bool lastReadComplete() override { return !state().ownerSilent; }
+    std::int64_t clear() override { return model_->clear(state()); }
     Status writeItems(const std::vector<PasteboardItem>& items) override {
-        if (model_->pasteboardWritesFail) {
+        if (state().writesFail) {
             return Error{ErrorCode::failed, "pasteboard refused the write"};
         }
-        model_->pasteboard.insert(model_->pasteboard.end(), items.begin(), items.end());
-        model_->ownWriteUnfetched = model_->ownWriteUnfetched || !items.empty();
+        state().items.insert(state().items.end(), items.begin(), items.end());
+        state().ownWriteUnfetched = state().ownWriteUnfetched || !items.empty();
         return {};
     }
     Status setString(std::u16string_view text) override {
-        if (model_->pasteboardWritesFail) {
+        if (state().writesFail) {
             return Error{ErrorCode::failed, "pasteboard refused the write"};
         }
-        model_->putString(text);
-        model_->ownWriteUnfetched = true;
+        state().putString(text);
+        state().ownWriteUnfetched = true;
         return {};
     }
     std::optional<std::u16string> string() override {
-        return model_->pasteboardOwnerSilent ? std::nullopt : model_->pasteboardString();
+        return state().ownerSilent ? std::nullopt : state().string();
     }
-    bool lastWriteUnfetched() override { return model_->ownWriteUnfetched; }
+    bool lastWriteUnfetched() override { return state().ownWriteUnfetched; }
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override {
-        return model_->pasteboardObservers.add(std::move(onChange));
+        return state().observers.add(std::move(onChange));
+    }
+    std::shared_ptr<Pasteboard> primarySelection() override {
+        if (selection_ != &Model::clipboard) {
+            return nullptr;
+        }
+        if (!primary_) {
+            primary_ = std::make_shared<FakePasteboard>(model_, &Model::primary);
+        }
+        return primary_;
     }
 
   private:
+    SelectionState& state() { return (*model_).*selection_; }
+
     ModelPtr model_;
+    SelectionState Model::*selection_;
+    std::shared_ptr<FakePasteboard> primary_;
 };
 
 class FakeKeySynthesis final : public KeySynthesis {
@@ -344,6 +359,10 @@ class FakeWorkspace final : public Workspace {
         return *model_->runningApplication(model_->ownPid);
     }
     bool activate(ProcessID pid) override { return model_->activate(pid); }
+    std::optional<std::uint64_t> frontmostWindow() override {
+        const auto window = model_->frontmostWindow();
+        return window ? std::optional(window.id) : std::nullopt;
+    }
     Status openURL(std::string_view url) override {
         if (model_->openURLFails) {
             return Error{ErrorCode::failed, "no handler for the URL"};
@@ -363,7 +382,27 @@ class FakeWorkspace final : public Workspace {
 class FakeSecureInput final : public SecureInput {
   public:
     explicit FakeSecureInput(ModelPtr model) : model_(std::move(model)) {}
-    bool isSecureInputEnabled() override { return model_->secureInput; }
+    State state() override {
+        auto& model = *model_;
+        if (model.secureInput) {
+            return State::on;
+        }
+        if (!model.secureInputFromFocus) {
+            return State::off;
+        }
+        const auto* app = model.frontmost ? model.application(*model.frontmost) : nullptr;
+        const auto* focused = app != nullptr ? model.element(app->focused) : nullptr;
+        if (!model.trusted || focused == nullptr) {
+            return State::unknown;
+        }
+        const bool password = focused->spec.role == ax::secureTextFieldRole ||
+                              focused->spec.subrole == ax::secureTextFieldRole;
+        if (password) {
+            return State::on;
+        }
+        // Hidden by a grab, the field last reported proves only a password field.
+        return model.focusHiddenByGrab ? State::unknown : State::off;
+    }
 
   private:
     ModelPtr model_;

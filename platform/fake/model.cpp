@@ -174,32 +174,34 @@ void Model::deleteBackward(ElementRef ref) {
     node->spec.selection = {range.location, 0};
 }
 
-std::int64_t Model::clearPasteboard() {
-    pasteboard.clear();
-    ++changeCount;
-    ownWriteUnfetched = false;
+std::int64_t Model::clear(SelectionState& selection) {
+    selection.items.clear();
+    ++selection.changeCount;
+    selection.ownWriteUnfetched = false;
     // Observers hear once the writer has written what follows the clear.
-    if (!pasteboardNotificationPending) {
-        pasteboardNotificationPending = true;
-        schedule(std::chrono::nanoseconds::zero(), [](Model& model) {
-            model.pasteboardNotificationPending = false;
-            model.pasteboardObservers.notify(model.changeCount);
+    if (!selection.notificationPending) {
+        selection.notificationPending = true;
+        const bool isPrimary = &selection == &primary;
+        schedule(std::chrono::nanoseconds::zero(), [isPrimary](Model& model) {
+            auto& changed = isPrimary ? model.primary : model.clipboard;
+            changed.notificationPending = false;
+            changed.observers.notify(changed.changeCount);
         });
     }
-    return changeCount;
+    return selection.changeCount;
 }
 
-void Model::putString(std::u16string_view text) {
+void SelectionState::putString(std::u16string_view text) {
     const auto utf8 = text::toUtf8(text);
     std::vector<std::uint8_t> bytes(utf8.begin(), utf8.end());
-    if (pasteboard.empty()) {
-        pasteboard.emplace_back();
+    if (items.empty()) {
+        items.emplace_back();
     }
-    pasteboard.front()[std::string(plainTextType)] = std::move(bytes);
+    items.front()[std::string(plainTextType)] = std::move(bytes);
 }
 
-std::optional<std::u16string> Model::pasteboardString() const {
-    for (const auto& item : pasteboard) {
+std::optional<std::u16string> SelectionState::string() const {
+    for (const auto& item : items) {
         const auto found = item.find(std::string(plainTextType));
         if (found != item.end()) {
             return text::toUtf16(std::string_view(
@@ -207,6 +209,37 @@ std::optional<std::u16string> Model::pasteboardString() const {
         }
     }
     return std::nullopt;
+}
+
+void Model::pasteLater(ProcessID pid, std::chrono::milliseconds delay,
+                       SelectionState Model::*selection) {
+    schedule(delay, [pid, selection](Model& model) {
+        auto* app = model.application(pid);
+        auto& from = model.*selection;
+        const auto text = from.string();
+        from.ownWriteUnfetched = false;
+        auto* node = app != nullptr ? model.element(app->focused) : nullptr;
+        if (node != nullptr && text && !node->spec.readOnly) {
+            model.replaceSelection(app->focused, *text);
+        }
+    });
+}
+
+ElementRef Model::frontmostWindow() const {
+    const auto found = frontmost ? applications.find(*frontmost) : applications.end();
+    if (found == applications.end()) {
+        return {};
+    }
+    const ElementRef top = found->second.element;
+    for (auto at = elements.find(found->second.focused); at != elements.end();
+         at = elements.find(at->second.parent)) {
+        if (at->second.parent == top) {
+            return at->first;
+        }
+    }
+    const auto app = elements.find(top);
+    return app == elements.end() || app->second.children.empty() ? ElementRef{}
+                                                                  : app->second.children.front();
 }
 
 double Model::timestamp() const {
@@ -272,8 +305,8 @@ void Model::applicationHandlesKeyDown(const InputEvent& event) {
                     if (!selected || selected->empty()) {
                         return;
                     }
-                    model.clearPasteboard();
-                    model.putString(*selected);
+                    model.clear(model.clipboard);
+                    model.clipboard.putString(*selected);
                 });
                 break;
             case keycode::a:
@@ -282,21 +315,23 @@ void Model::applicationHandlesKeyDown(const InputEvent& event) {
                 }
                 break;
             case keycode::v:
-                schedule(app->spec.pasteDelay, [pid](Model& model) {
-                    auto* app = model.application(pid);
-                    const auto text = model.pasteboardString();
-                    model.ownWriteUnfetched = false;
-                    if (app != nullptr && text) {
-                        model.replaceSelection(app->focused, *text);
-                    }
-                });
+                pasteLater(pid, app->spec.pasteDelay, &Model::clipboard);
                 break;
             default:
                 break;
         }
         return;
     }
-    if (auto* node = element(app->focused);
+    // Shift+Insert pastes the text last selected.
+    if (event.keyCode == keycode::insert && (event.modifiers & modifier::shift) != 0) {
+        pasteLater(pid, app->spec.pasteDelay, &Model::primary);
+        return;
+    }
+    auto* focusedNode = element(app->focused);
+    if (focusedNode != nullptr && focusedNode->spec.readOnly) {
+        return;
+    }
+    if (auto* node = focusedNode;
         node != nullptr && !node->spec.reportsTypedCaret && !node->reportedSelection) {
         node->reportedSelection = node->spec.selection;
     }

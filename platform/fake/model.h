@@ -44,6 +44,23 @@ struct HotKeyRegistration {
     std::function<void()> onPress;
 };
 
+// One of the desktop's selections: the clipboard, or the text last selected (X11's PRIMARY,
+// which Shift+Insert pastes).
+struct SelectionState {
+    std::vector<PasteboardItem> items;
+    std::int64_t changeCount = 0;
+    bool writesFail = false;
+    // The owner of what another program copied does not answer: nothing can be read.
+    bool ownerSilent = false;
+    bool notificationPending = false;
+    // This program's last write is on it and no application has read it yet.
+    bool ownWriteUnfetched = false;
+    CallbackList<std::int64_t> observers;
+
+    void putString(std::u16string_view text);
+    [[nodiscard]] std::optional<std::u16string> string() const;
+};
+
 struct Model : std::enable_shared_from_this<Model> {
     explicit Model(std::shared_ptr<Executor> executor);
 
@@ -64,19 +81,13 @@ struct Model : std::enable_shared_from_this<Model> {
     int trustPrompts = 0;
     CallbackList<bool> trustObservers;
     bool secureInput = false;
+    bool secureInputFromFocus = false;
     std::vector<Screen> screens;
     std::size_t mainScreen = 0;
     Point mouse{720, 450};
 
-    std::vector<PasteboardItem> pasteboard;
-    std::int64_t changeCount = 0;
-    bool pasteboardWritesFail = false;
-    // The owner of what another program copied does not answer: nothing can be read.
-    bool pasteboardOwnerSilent = false;
-    bool pasteboardNotificationPending = false;
-    // This program's last write is on the pasteboard and no application has read it yet.
-    bool ownWriteUnfetched = false;
-    CallbackList<std::int64_t> pasteboardObservers;
+    SelectionState clipboard;
+    SelectionState primary;
 
     std::vector<PostedKey> posted;
     std::map<std::pair<ProcessID, std::uint32_t>, std::function<void()>> shortcutScripts;
@@ -133,10 +144,12 @@ struct Model : std::enable_shared_from_this<Model> {
     void replaceSelection(ElementRef ref, std::u16string_view text);
     void deleteBackward(ElementRef ref);
 
-    // The pasteboard.
-    std::int64_t clearPasteboard();
-    void putString(std::u16string_view text);
-    std::optional<std::u16string> pasteboardString() const;
+    // Empties a selection (observers hear of it on the next turn); the new change count.
+    std::int64_t clear(SelectionState& selection);
+    // The focused application reads `selection` `delay` from now and pastes it at its focus.
+    void pasteLater(ProcessID pid, std::chrono::milliseconds delay, SelectionState Model::*selection);
+    // The frontmost application's window that holds its focus (else its first window).
+    [[nodiscard]] ElementRef frontmostWindow() const;
 
     // Input: through the taps, then to the frontmost application.
     void deliver(const InputEvent& event);

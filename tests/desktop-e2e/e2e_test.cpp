@@ -6,15 +6,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
 #include <array>
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "core/providers/remote/remote_provider.h"
 #include "core/text/unicode.h"
@@ -28,6 +32,15 @@ namespace {
 namespace ax = platform::ax;
 
 constexpr auto kSettle = 5s;  // how long a result may take to show
+
+// How often `part` stands in `text`.
+std::size_t occurrences(const std::string& text, std::string_view part) {
+    std::size_t found = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++found;
+    }
+    return found;
+}
 
 // What stderr must never hold, whatever the scenario.
 void expectNoSanitizerReport(RavlinProgram& program) {
@@ -833,12 +846,77 @@ TEST_F(ComposerScenarios, APasswordFieldIsRefused) {
         EXPECT_EQ(service.requestCount(), 0u);
     }
     const std::string log = sessionLog(program);
-    std::size_t refusals = 0;
-    for (auto at = log.find("reason=secure-input"); at != std::string::npos;
-         at = log.find("reason=secure-input", at + 1)) {
-        ++refusals;
+    EXPECT_EQ(occurrences(log, "reason=secure-input"), 2u) << log;
+}
+
+// A passphrase typed into a password field as a person types one: keys held 40-70 ms, a pause
+// before each word that starts with "ee" (one short, one past the double tap's idle time). The
+// typed double tap never acts there: the field holds exactly what was typed and got no
+// BackSpace (the targets say what their password fields hold and which keys they get), no
+// Composer opens, and the session log says why for each pair. The same in a GTK entry still
+// opens the Composer and takes both taps back.
+TEST_F(ComposerScenarios, TypedPairsLeaveAPasswordFieldAsTyped) {
+    const auto typePassphrase = [&] {
+        bool typed = keyboard.type(u"my ");
+        pause(800ms);
+        typed = typed && keyboard.type(u"eel is green see ");
+        pause(2500ms);
+        return typed && keyboard.type(u"eeyore") && keyboard.waitForRelease();
+    };
+    for (TargetApp* app : {desktop.gtk.get(), desktop.qt.get()}) {
+        SCOPED_TRACE(app->name());
+        ASSERT_TRUE(app->command(QStringLiteral("text password")));
+        ASSERT_TRUE(focus(*app, QStringLiteral("password")));
+        ASSERT_TRUE(typePassphrase());
+        EXPECT_FALSE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 800ms))
+            << "the Composer opened over the password field";
+        EXPECT_TRUE(app->printed(QStringLiteral("password: my eel is green see eeyore")));
+        EXPECT_FALSE(app->printed(QStringLiteral("password key: BackSpace")));
     }
-    EXPECT_EQ(refusals, 2u) << log;
+
+    ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text line")));
+    const auto line = focus(*desktop.gtk, QStringLiteral("line"));
+    ASSERT_TRUE(line);
+    ASSERT_TRUE(keyboard.type(u"my "));
+    pause(800ms);
+    ASSERT_TRUE(keyboard.type(u"ee"));
+    EXPECT_TRUE(programInFront(program) &&
+                waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, kSettle))
+        << "no Composer after the double tap in the GTK entry";
+    ASSERT_TRUE(keyboard.tap("Escape"));
+    ASSERT_TRUE(composerClosedInto(*desktop.gtk));
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(line) == u"my "; }))
+        << text::toUtf8(desktop.value(line));
+
+    const std::string log = sessionLog(program);
+    screenshot(QStringLiteral("session-log-double-tap-refusals"));
+    EXPECT_EQ(occurrences(log, "state=ignored trigger=double-tap reason=password-field"), 4u)
+        << log;
+}
+
+// Super+E held as people hold it over a GTK and a Qt password field: refused every time with
+// the blocked line; no Composer, no copy chord reaches the field, the clipboard never changes
+// hands.
+TEST_F(ComposerScenarios, SuperEOverAPasswordFieldIsRefusedEveryTime) {
+    ClipboardWatch clipboard;
+    std::size_t presses = 0;
+    for (TargetApp* app : {desktop.gtk.get(), desktop.qt.get()}) {
+        SCOPED_TRACE(app->name());
+        ASSERT_TRUE(focus(*app, QStringLiteral("password")));
+        for (const auto hold : {80ms, 150ms, 300ms}) {
+            SCOPED_TRACE(std::to_string(hold.count()) + " ms");
+            ASSERT_TRUE(keyboard.chord("Super_L+e", hold));
+            ++presses;
+            EXPECT_FALSE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 800ms))
+                << "the Composer opened over the password field";
+        }
+        EXPECT_FALSE(app->printed(QStringLiteral("password key: Ctrl+c")));
+    }
+    EXPECT_EQ(clipboard.changes(), 0) << "the clipboard changed hands";
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=blocked trigger=hotkey"), presses) << log;
+    EXPECT_EQ(occurrences(log, "secure_input=true reason=secure-input"), presses) << log;
+    EXPECT_EQ(occurrences(log, "state=opened"), 0u) << log;
 }
 
 TEST_F(ComposerScenarios, ATargetSwitchedAwayBeforeCommitLosesNothing) {
@@ -1015,6 +1093,152 @@ TEST_F(EndToEnd, TheTrayMenuOpensFromTheTrayIcon) {
     EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
     expectNoSanitizerReport(program);
     endChild(trayer);
+}
+
+// --- A commit that tells the truth: terminals, and a window that ignores keys
+
+// A terminal emulator running `cat > FILE` in a folder of its own: what reaches the terminal as
+// input is what cat writes to the file once the line is ended (Ctrl+D flushes it, a second one
+// ends cat and with it the terminal).
+class CatTerminal {
+  public:
+    // `program` with `execute` (its option that runs one command line) and the command.
+    CatTerminal(const QString& program, const QString& execute) {
+        process_.setStandardInputFile(QProcess::nullDevice());
+        process_.setStandardOutputFile(QProcess::nullDevice());
+        process_.setStandardErrorFile(QProcess::nullDevice());
+        process_.start(program, {execute, QStringLiteral("sh -c 'exec cat > %1'").arg(file())});
+        if (!process_.waitForStarted(10000)) {
+            return;
+        }
+        pid_ = static_cast<platform::ProcessID>(process_.processId());
+        ready_ = waitUntil([&] { return Desktop::get().bringToFrontPersistently(pid_); }, 20s);
+    }
+    ~CatTerminal() { endChild(process_); }
+    CatTerminal(const CatTerminal&) = delete;
+    CatTerminal& operator=(const CatTerminal&) = delete;
+
+    [[nodiscard]] bool ready() const { return ready_; }
+    [[nodiscard]] platform::ProcessID pid() const { return pid_; }
+    // Whether the terminal has ended within `limit`.
+    bool ends(std::chrono::milliseconds limit) {
+        return waitUntil([&] { return process_.state() == QProcess::NotRunning; }, limit);
+    }
+    // What cat wrote.
+    [[nodiscard]] QByteArray written() const {
+        QFile out(file());
+        return out.open(QIODevice::ReadOnly) ? out.readAll() : QByteArray("<no file>");
+    }
+
+  private:
+    [[nodiscard]] QString file() const { return folder_.path() + QStringLiteral("/typed.txt"); }
+
+    QTemporaryDir folder_;
+    QProcess process_;
+    platform::ProcessID pid_ = 0;
+    bool ready_ = false;
+};
+
+// xterm has no chord for the clipboard: it gets the text in the selection it pastes with
+// Shift+Insert (PRIMARY), which is the user's too and theirs again afterwards. A VTE terminal
+// (sakura, the smallest one Debian packages) takes Ctrl+Shift+V. Either way cat writes exactly the
+// committed text, and the clipboard is the user's afterwards.
+TEST_F(ComposerScenarios, ACommitIntoATerminalRunningCatReachesItsFileExactly) {
+    ASSERT_TRUE(openLog(program));  // it records while it is open
+    const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
+    auto* clipboard = QGuiApplication::clipboard();
+    clipboard->setText(QStringLiteral("the user's selection"), QClipboard::Selection);
+    const auto primary = [&] { return clipboard->text(QClipboard::Selection); };
+    ASSERT_EQ(primary(), QStringLiteral("the user's selection"));
+    for (const auto& [name, command, execute] :
+         {std::tuple{"xterm", QStringLiteral("xterm"), QStringLiteral("-e")},
+          std::tuple{"sakura", QStringLiteral("sakura"), QStringLiteral("-x")}}) {
+        SCOPED_TRACE(name);
+        CatTerminal terminal(command, execute);
+        ASSERT_TRUE(terminal.ready());
+        ASSERT_TRUE(openComposer());
+        ASSERT_TRUE(keyboard.type(u"teh end"));
+        ASSERT_TRUE(keyboard.waitForRelease());
+        EXPECT_TRUE(focusedValueBecomes(programPid(), u"The end"));
+        ASSERT_TRUE(keyboard.chord("Return"));
+        // The commit borrows the clipboard for its text, then gives it back: it is over once the
+        // user's clipboard and selection are back, with the terminal in front.
+        EXPECT_TRUE(waitUntil(
+            [&] { return readClipboard()[QStringLiteral("text/plain")] == QByteArray("The end"); },
+            kSettle));
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const auto front = desktop.seams.workspace->frontmostApplication();
+                return front && front->pid == terminal.pid() &&
+                       clipboardDifference(before, readClipboard()).empty() &&
+                       primary() == QStringLiteral("the user's selection");
+            },
+            kSettle))
+            << clipboardDifference(before, readClipboard()) << primary().toStdString();
+        waitUntil([] { return false; }, 300ms);
+        ASSERT_TRUE(keyboard.chord("Control_L+d"));
+        ASSERT_TRUE(keyboard.chord("Control_L+d"));
+        EXPECT_TRUE(terminal.ends(kSettle));
+        EXPECT_EQ(terminal.written().toStdString(), "The end");
+    }
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=committed method=paste"), 2u) << log;
+}
+
+// A window that takes no key at all: the paste chord goes nowhere, and nothing is reported as
+// pasted. The text waits on the clipboard with the heads-up saying how to paste it, the draft is
+// kept (the next Super+E reopens it), and a minute later the clipboard is the user's again.
+TEST_F(ComposerScenarios, ACommitIntoAWindowThatIgnoresKeysLeavesTheTextOnTheClipboard) {
+    ASSERT_TRUE(openLog(program));  // it records while it is open
+    const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
+    TargetApp deaf("deaf GTK", QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral(RAVLIN_GTK_TARGET), QStringLiteral("--deaf")});
+    ASSERT_TRUE(deaf.pid());
+    ASSERT_TRUE(waitUntil(
+        [&] { return desktop.seams.accessibility->applicationElement(deaf.pid()).hasValue(); },
+        20s));
+    ASSERT_TRUE(deaf.command(QStringLiteral("text line untouched")));
+    ASSERT_TRUE(focus(deaf, QStringLiteral("line")));
+    ASSERT_TRUE(openComposer());
+    ASSERT_TRUE(keyboard.chord("Control_L+a"));  // over the field's text it was seeded with
+    ASSERT_TRUE(keyboard.type(u"teh words"));
+    ASSERT_TRUE(keyboard.waitForRelease());
+    EXPECT_TRUE(focusedValueBecomes(programPid(), u"The words"));
+    ASSERT_TRUE(keyboard.chord("Return"));
+    QElapsedTimer sinceCommit;
+    sinceCommit.start();
+    EXPECT_TRUE(waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle))
+        << "no heads-up on screen";
+    EXPECT_TRUE(waitUntil(
+        [&] { return readClipboard()[QStringLiteral("text/plain")] == QByteArray("The words"); },
+        kSettle));
+    waitUntil([] { return false; }, 300ms);  // the heads-up draws itself
+    screenshot(QStringLiteral("heads-up-text-left-on-clipboard"));
+    EXPECT_EQ(desktop.value(desktop.focusedOf(deaf.pid())), u"untouched");
+
+    ASSERT_TRUE(composerClosedInto(deaf));
+    // Nothing selected in the field (the toolkit selected all of it as it took the focus back),
+    // so the Composer opens on the draft.
+    ASSERT_TRUE(deaf.command(QStringLiteral("select 9 9")));
+    ASSERT_TRUE(openComposer());
+    EXPECT_TRUE(focusedValueBecomes(programPid(), u"The words"))
+        << text::toUtf8(desktop.value(desktop.focusedOf(programPid())));
+    ASSERT_TRUE(keyboard.chord("Escape"));
+    ASSERT_TRUE(composerClosedInto(deaf));
+    EXPECT_EQ(readClipboard()[QStringLiteral("text/plain")], QByteArray("The words"));
+    // The deferred restore, a minute after the commit.
+    EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); },
+                          70s))
+        << clipboardDifference(before, readClipboard());
+    EXPECT_GE(sinceCommit.elapsed(), 59'000);
+
+    const std::string log = sessionLog(program);
+    for (const auto* line :
+         {"state=commit_failed reason=paste-not-fetched pasteboard_restore=deferred",
+          "state=reopened"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
+    EXPECT_EQ(log.find("state=committed"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -36,9 +36,9 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 namespace {
 
 // Not a template: clang 14 cannot emit a coroutine that is a template or inline.
-QCoro::Task<> keep(QCoro::Task<QNPasteResult> task,
+QCoro::Task<> keep(QCoro::Task<QNPasteOutcome> task,
                    std::shared_ptr<std::optional<QNPasteResult>> into) {
-    *into = co_await std::move(task);
+    *into = (co_await std::move(task)).result;
 }
 
 QCoro::Task<> keep(QCoro::Task<std::optional<std::u16string>> task,
@@ -48,7 +48,7 @@ QCoro::Task<> keep(QCoro::Task<std::optional<std::u16string>> task,
 
 }  // namespace
 
-std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteResult> task) {
+std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteOutcome> task) {
     auto result = std::make_shared<std::optional<QNPasteResult>>();
     auto running = keep(std::move(task), result);
     waitUntil([&] { return result->has_value(); }, 10s);

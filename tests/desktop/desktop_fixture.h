@@ -26,7 +26,7 @@ bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
 
 // Runs a paste to its end on the event loop (at most 10 s); its result.
-std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteResult> task);
+std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteOutcome> task);
 // The same for a copy: the copied text (none too when it did not end in time).
 std::optional<std::u16string> runToEnd(QCoro::Task<std::optional<std::u16string>> task);
 

@@ -15,6 +15,7 @@
 #include "app/target/target_seams.h"
 #include "desktop_fixture.h"
 #include "platform/linux/screens/qt_screens.h"
+#include "platform/linux/x11/xlib.h"
 #include "platform/unavailable.h"
 
 namespace ravlin::testing {
@@ -134,13 +135,39 @@ TEST_P(DesktopTest, PasswordFieldIsSecureAndNeverRead) {
     const auto field = desktop.focus(app, "password");
     ASSERT_TRUE(field);
     EXPECT_EQ(platform::textAttribute(accessibility, field, ax::role), u"AXSecureTextField");
-    EXPECT_TRUE(desktop.seams.secureInput->isSecureInputEnabled());
+    EXPECT_EQ(desktop.seams.secureInput->state(), platform::SecureInput::State::on);
     EXPECT_EQ(accessibility.attribute(field, ax::value).code(), ErrorCode::notPermitted);
     EXPECT_EQ(accessibility.attribute(field, ax::selectedText).code(), ErrorCode::notPermitted);
     EXPECT_EQ(accessibility.isAttributeSettable(field, ax::value).toOptional(), false);
 
     ASSERT_TRUE(desktop.focus(app, "line"));
-    EXPECT_FALSE(desktop.seams.secureInput->isSecureInputEnabled());
+    EXPECT_EQ(desktop.seams.secureInput->state(), platform::SecureInput::State::off);
+}
+
+// While another client holds the keyboard (as the shortcut's grab does), the toolkits stop
+// showing their focused field: secure input is then told by the field last found focused, which
+// can only prove a password field.
+TEST_P(DesktopTest, SecureInputWhileAGrabHidesTheFocusedField) {
+    using State = platform::SecureInput::State;
+    auto& secureInput = *desktop.seams.secureInput;
+    for (const auto& [field, hidden] :
+         {std::pair{"password", State::on}, std::pair{"line", State::unknown}}) {
+        SCOPED_TRACE(field);
+        ASSERT_TRUE(desktop.focus(app, field));
+        EXPECT_EQ(secureInput.state(), hidden == State::on ? State::on : State::off);
+        Display* holder = XOpenDisplay(nullptr);
+        ASSERT_EQ(XGrabKeyboard(holder, DefaultRootWindow(holder), False, GrabModeAsync,
+                                GrabModeAsync, CurrentTime),
+                  GrabSuccess);
+        XSync(holder, False);
+        const bool hides = waitUntil([&] { return !desktop.focusedOf(app.pid()); }, 2s);
+        const auto state = secureInput.state();
+        XUngrabKeyboard(holder, CurrentTime);
+        XCloseDisplay(holder);
+        ASSERT_TRUE(hides) << "the focused field stayed visible through the grab";
+        EXPECT_EQ(state, hidden);
+        EXPECT_TRUE(waitUntil([&] { return bool(desktop.focusedOf(app.pid())); }));
+    }
 }
 
 TEST_P(DesktopTest, CopyChordMovesTheChangeCountAndAFetchDoesNot) {
@@ -319,7 +346,8 @@ TEST(DesktopAccessibility, OwnWindowInFrontAnswersAtOnce) {
     EXPECT_EQ(focused.code(), ErrorCode::notFound);
     // Asking our own accessibles would have cost the whole call limit.
     EXPECT_LT(elapsed, platform::AtspiAccessibility::callTimeout);
-    EXPECT_FALSE(desktop.seams.secureInput->isSecureInputEnabled());
+    // Nothing of ours is asked, so nothing tells.
+    EXPECT_EQ(desktop.seams.secureInput->state(), platform::SecureInput::State::unknown);
 }
 
 TEST(DesktopAccessibility, TrustedWhileTheDesktopSwitchIsOn) {

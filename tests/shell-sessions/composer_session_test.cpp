@@ -180,24 +180,89 @@ TEST_F(ComposerSession, AShortcutHeldAsAPersonHoldsItOpensBesideTheSelection) {
     }
 }
 
+// Secure input told by the focused field, as on Linux, while the shortcut's grab hides the field
+// (E held 80 ms). A password field is refused, whether it shows again after the release or only
+// the field last reported tells (it never shows again); another field that never shows again
+// opens the Composer empty, with nothing copied from the field or typed into it.
+TEST_F(ComposerSession, SecureInputFailsClosedWhileTheGrabHidesTheField) {
+    const platform::KeyChord shortcut{14, platform::modifier::command};
+    desktop.setSecureInputFromFocus(true);
+    struct Case {
+        const char* name;
+        std::string role;
+        bool showsAgain;
+        std::string line;
+    };
+    for (const Case& c : {
+             Case{"password field shown again", "AXSecureTextField", true,
+                  "sid=s001 state=blocked trigger=hotkey source=gedit secure_input=true "
+                  "reason=secure-input"},
+             Case{"password field never shown again", "AXSecureTextField", false,
+                  "sid=s001 state=blocked trigger=hotkey source=gedit secure_input=true "
+                  "reason=secure-input"},
+             Case{"text field never shown again", "AXTextField", false,
+                  "sid=s001 state=opened trigger=hotkey source=gedit secure_input=false role=? "
+                  "selection_source=none selection_chars=0"},
+         }) {
+        SCOPED_TRACE(c.name);
+        startApp();
+        desktop.setFocusReturnAfterGrab(c.showsAgain ? 10ms : 10s);
+        openTarget(u"Hi teh cat", {3, 3}, "gedit", c.role);
+        const auto keys = desktop.postedKeys().size();
+        ASSERT_TRUE(desktop.holdHotKey(shortcut));
+        drive(80ms);
+        desktop.releaseHotKey();
+        drive(800ms);
+        EXPECT_EQ(linesWith("sid=s001 state="), std::vector<std::string>{c.line});
+        EXPECT_EQ(desktop.postedKeys().size(), keys) << "a key reached the field";
+        app->dismissPanel("dismiss-key");
+    }
+}
+
 TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
-    enum class Fault { none, blank, noTarget, activation, keystroke, silentOwner };
+    enum class Fault {
+        none,
+        blank,
+        noTarget,
+        activation,
+        keystroke,
+        silentOwner,
+        pasteIgnored,
+        unknownTerminal
+    };
     // Spaces round the text are the user's and are pasted as they are; counts are characters.
     const std::u16string typed = u" Je\u0301\U0001F44D\U0001F3FD ";
-    for (const auto& [fault, last] : std::vector<std::pair<Fault, std::string>>{
-             {Fault::none, "committed method=paste pasteboard_restore=success"},
-             {Fault::blank, "commit_skipped reason=empty-text"},
-             {Fault::noTarget, "commit_failed reason=no-target-app"},
-             {Fault::activation, "commit_failed reason=activate-target pasteboard_restore=success"},
+    struct Case {
+        Fault fault;
+        std::string last;
+        std::optional<std::string> headsUp;  // the heads-up's title
+    };
+    for (const auto& [fault, last, headsUp] : std::vector<Case>{
+             {Fault::none, "committed method=paste pasteboard_restore=success", {}},
+             {Fault::blank, "commit_skipped reason=empty-text", {}},
+             {Fault::noTarget, "commit_failed reason=no-target-app", {}},
+             {Fault::activation, "commit_failed reason=activate-target pasteboard_restore=success",
+              {}},
              {Fault::keystroke,
-              "commit_failed reason=send-paste-keystroke pasteboard_restore=success"},
+              "commit_failed reason=send-paste-keystroke pasteboard_restore=success",
+              {}},
              // The user's clipboard could not be saved: neither claimed nor cleared, and said.
              {Fault::silentOwner,
-              "commit_failed reason=send-paste-keystroke pasteboard_restore=success"},
+              "commit_failed reason=send-paste-keystroke pasteboard_restore=success",
+              {}},
+             // A field that kept its text: the text waits on the clipboard and in the draft.
+             {Fault::pasteIgnored, "commit_failed reason=paste-not-seen pasteboard_restore=deferred",
+              "Press Ctrl+V to paste"},
+             // A terminal whose chord is not known gets none.
+             {Fault::unknownTerminal,
+              "commit_failed reason=no-paste-chord pasteboard_restore=deferred",
+              "Press Ctrl+Shift+V to paste"},
          }) {
         SCOPED_TRACE(last);
         startApp();
-        const auto target = openTarget(u"");
+        const auto target = fault == Fault::unknownTerminal
+                                ? openTarget(u"", {}, "gedit", "AXTerminal")
+                                : openTarget(u"");
         desktop.copyToPasteboard(u"user's own");
         open();
         app->textController->setText(fault == Fault::blank ? u"  \n " : typed,
@@ -208,6 +273,9 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         }
         if (fault == Fault::activation) {
             desktop.setActivation(target.app.pid, platform::fake::Activation::refuse());
+        }
+        if (fault == Fault::pasteIgnored) {
+            desktop.setReadOnly(target.field, true);
         }
         desktop.setKeySynthesisFails(fault == Fault::keystroke);
         desktop.setPasteboardOwnerSilent(fault == Fault::silentOwner);
@@ -229,10 +297,16 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         EXPECT_EQ(lines().back(), "sid=s001 state=" + last);
         EXPECT_EQ(written("sid=s001 state=committing 5 chars target=gedit method=paste"),
                   fault != Fault::blank && fault != Fault::noTarget);
+        EXPECT_EQ(headsUpTitle(), headsUp);
         EXPECT_FALSE(app->isPanelOpen || app->isCommitting || app->panel->isVisible());
         EXPECT_EQ(app->panelSessionID, std::nullopt);
         EXPECT_EQ(fieldValue(target.field), fault == Fault::none ? typed : u"");
-        EXPECT_EQ(desktop.seams().pasteboard->string(), u"user's own");
+        const bool leftOnClipboard = headsUp.has_value();
+        EXPECT_EQ(desktop.seams().pasteboard->string(), leftOnClipboard ? typed : u"user's own");
+        if (leftOnClipboard) {
+            drive(60s);
+            EXPECT_EQ(desktop.seams().pasteboard->string(), u"user's own");
+        }
         const bool kept = fault != Fault::none && fault != Fault::blank;
         EXPECT_EQ(app->preservedDraft, kept ? std::optional(typed) : std::nullopt);
         if (kept) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <algorithm>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 #include "app/editor/panel_composition.h"
 #include "app/shell/triggers/double_tap_trigger.h"
 #include "app/shell/triggers/quick_fix_double_tap_trigger.h"
+#include "app/target/quick_fix_hud.h"
 #include "tests/support/coordinator_fixture.h"
 #include "tests/support/scripted_provider.h"
 
@@ -96,6 +98,15 @@ class SessionsFixture : public CoordinatorFixture {
         return found;
     }
     [[nodiscard]] std::u16string panelText() const { return app->textController->string(); }
+    // The title of the heads-up on screen, if one is.
+    [[nodiscard]] static std::optional<std::string> headsUpTitle() {
+        for (auto* widget : QApplication::topLevelWidgets()) {
+            if (auto* hud = dynamic_cast<QNQuickFixHUDPanel*>(widget); hud && hud->isVisible()) {
+                return hud->hostingView()->title().toStdString();
+            }
+        }
+        return std::nullopt;
+    }
     [[nodiscard]] std::u16string fieldValue(platform::ElementRef field) const {
         return desktop.value(field).value_or(u"<none>");
     }

@@ -7,8 +7,8 @@ QCoro::Task<> keepBool(QCoro::Task<bool> task, std::shared_ptr<std::optional<boo
     *into = co_await std::move(task);
 }
 
-QCoro::Task<> keepPasteResult(QCoro::Task<QNPasteResult> task,
-                              std::shared_ptr<std::optional<QNPasteResult>> into) {
+QCoro::Task<> keepPasteResult(QCoro::Task<QNPasteOutcome> task,
+                              std::shared_ptr<std::optional<QNPasteOutcome>> into) {
     *into = co_await std::move(task);
 }
 
@@ -80,8 +80,8 @@ std::shared_ptr<std::optional<bool>> start(QCoro::Task<bool> task) {
     return result;
 }
 
-std::shared_ptr<std::optional<QNPasteResult>> start(QCoro::Task<QNPasteResult> task) {
-    auto result = std::make_shared<std::optional<QNPasteResult>>();
+std::shared_ptr<std::optional<QNPasteOutcome>> start(QCoro::Task<QNPasteOutcome> task) {
+    auto result = std::make_shared<std::optional<QNPasteOutcome>>();
     keepPasteResult(std::move(task), result);
     return result;
 }

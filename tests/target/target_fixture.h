@@ -27,6 +27,9 @@ namespace ravlin {
 inline void PrintTo(const QNQuickFixCommitResult& result, std::ostream* out) {
     *out << toString(result);
 }
+inline void PrintTo(const QNPasteOutcome& outcome, std::ostream* out) {
+    *out << toString(outcome.result) << ' ' << outcome.reason << ' ' << outcome.chordName;
+}
 }  // namespace ravlin
 
 namespace ravlin::testing {
@@ -47,6 +50,7 @@ class CountingWorkspace final : public platform::Workspace {
     }
     RunningApplication currentApplication() override { return inner_->currentApplication(); }
     bool activate(ProcessID pid) override { return inner_->activate(pid); }
+    std::optional<std::uint64_t> frontmostWindow() override { return inner_->frontmostWindow(); }
     platform::Status openURL(std::string_view url) override { return inner_->openURL(url); }
     Subscription observeFrontmost(
         std::function<void(const std::optional<RunningApplication>&)> onChange) override {
@@ -117,7 +121,7 @@ class ScriptedAccessibility final : public platform::Accessibility {
 // Runs a task to its end, keeping what it gives. (Defined in the .cpp: clang 14 cannot emit a
 // coroutine that is a template or inline.)
 std::shared_ptr<std::optional<bool>> start(QCoro::Task<bool> task);
-std::shared_ptr<std::optional<QNPasteResult>> start(QCoro::Task<QNPasteResult> task);
+std::shared_ptr<std::optional<QNPasteOutcome>> start(QCoro::Task<QNPasteOutcome> task);
 std::shared_ptr<std::optional<QNModelPasteboardSnapshot>> start(
     QCoro::Task<QNModelPasteboardSnapshot> task);
 std::shared_ptr<std::optional<QNModelFocusSnapshot>> start(QCoro::Task<QNModelFocusSnapshot> task);

@@ -40,8 +40,10 @@ class DoubleTapTrigger : public testing::TriggerDesktop {
     platform::ProcessID watchedApp = desktop.addApplication(
         {.identity = "org.example.Watched", .name = "Watched", .handlesKeys = false});
     platform::ElementRef watchedWindow = desktop.addWindow(watchedApp, {});
+    std::vector<std::string> refusals;
     std::unique_ptr<QNTriggerDoubleTap> trigger = std::make_unique<QNTriggerDoubleTap>(
-        kE, [this] { ++fires; }, desktop.seams(), executor, desktop.ownPid());
+        kE, [this] { ++fires; }, desktop.seams(), executor, desktop.ownPid(),
+        [this](std::string_view reason) { refusals.emplace_back(reason); });
 };
 
 TEST_F(DoubleTapTrigger, SwallowedPairErasesFirstTapWithOneDeleteThenFires20msLater) {
@@ -223,6 +225,79 @@ TEST_F(DoubleTapTrigger, AWatchedPairIsCheckedOnceTheFieldShowsIt) {
         EXPECT_EQ(deletesPosted() - deletes, 2 * expected);
         desktop.removeElement(target);
         after(100);
+    }
+}
+
+// Every pair, on a typed boundary or one only the field can tell, with the second tap held back
+// or only watched, acts only on a field identified as editable text that is neither a password
+// field nor a terminal. Otherwise nothing is sent (the taps stay) and the reason is told.
+TEST_F(DoubleTapTrigger, OnlyAnEditableTextFieldThatIsNoPasswordOrTerminalIsActedOn) {
+    struct Field {
+        const char* name;
+        std::string identity = "org.example.Notes";
+        std::optional<platform::fake::ElementSpec> focused = platform::fake::ElementSpec{};
+        std::string refusal;  // empty: acted on
+        bool secureInput = false;
+        bool trusted = true;
+    };
+    const auto spec = [](std::string role, std::string subrole = {}, bool settable = true) {
+        return platform::fake::ElementSpec{
+            .role = std::move(role), .subrole = std::move(subrole), .settable = settable};
+    };
+    const Field fields[] = {
+        {"text field", .focused = spec("AXTextField")},
+        {"text area", .focused = spec("AXTextArea")},
+        {"password field", .focused = spec("AXSecureTextField"), .refusal = "password-field"},
+        {"password subrole", .focused = spec("AXTextField", "AXSecureTextField"),
+         .refusal = "password-field"},
+        {"secure input on", .refusal = "password-field", .secureInput = true},
+        {"terminal element", "code", spec("AXTerminal"), "terminal"},
+        {"terminal application", "gnome-terminal", spec("AXTextArea"), "terminal"},
+        {"terminal showing no focus", "xterm", std::nullopt, "terminal"},
+        {"no focused element", .focused = std::nullopt, .refusal = "focus-unknown"},
+        {"not trusted", .refusal = "focus-unknown", .trusted = false},
+        {"read-only field", .focused = spec("AXTextField", {}, false), .refusal = "not-editable"},
+    };
+    for (const bool canSwallow : {true, false}) {
+        for (const bool typedBoundary : {true, false}) {
+            for (const auto& f : fields) {
+                SCOPED_TRACE(std::string(f.name) + (canSwallow ? ", held back" : ", watched") +
+                             (typedBoundary ? ", after a space" : ", after a click"));
+                desktop.setTapsCanSwallow(canSwallow);
+                // The test keeps the field's text as the application would have it.
+                const auto pid = desktop.addApplication(
+                    {.identity = f.identity, .name = f.identity, .handlesKeys = false});
+                platform::ElementRef target;
+                if (f.focused) {
+                    target = desktop.addElement(desktop.addWindow(pid, {}), *f.focused);
+                    desktop.focus(target);
+                }
+                desktop.setFrontmost(pid);
+                fires = 0;
+                refusals.clear();
+                const int deletes = deletesPosted();
+                after(3000);
+                typedBoundary ? press(49, u" ") : click();
+                after(100);
+                press(kE, u"e");
+                after(100);
+                if (target) {
+                    desktop.setValue(target, canSwallow ? u"a e" : u"a ee",
+                                     {canSwallow ? 3 : 4, 0});
+                }
+                desktop.setSecureInput(f.secureInput);
+                desktop.setTrusted(f.trusted);
+                press(kE, u"e");
+                after(QNTriggerDoubleTap::fieldWaitLimit.count() + 50);
+                desktop.setSecureInput(false);
+                desktop.setTrusted(true);
+                const bool acted = f.refusal.empty();
+                EXPECT_EQ(fires, acted ? 1 : 0);
+                EXPECT_EQ(deletesPosted() - deletes, acted ? (canSwallow ? 1 : 2) : 0);
+                EXPECT_EQ(refusals,
+                          acted ? std::vector<std::string>{} : std::vector<std::string>{f.refusal});
+            }
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include "app/preferences/hot_key.h"
 #include "app/target/quick_fix_host_driver.h"
+#include "app/target/quick_fix_route.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {
@@ -31,8 +32,10 @@ const char* boolText(bool value) {
 
 QNTriggerDoubleTap::QNTriggerDoubleTap(std::uint32_t triggerKeyCode, std::function<void()> onFire,
                                        platform::Seams seams, std::shared_ptr<Executor> executor,
-                                       platform::ProcessID ownPid)
+                                       platform::ProcessID ownPid,
+                                       std::function<void(std::string_view reason)> onRefuse)
     : onFire_(std::move(onFire)),
+      onRefuse_(std::move(onRefuse)),
       seams_(std::move(seams)),
       executor_(std::move(executor)),
       ownPid_(ownPid),
@@ -227,24 +230,25 @@ TapVerdict QNTriggerDoubleTap::handleKeyDown(const InputEvent& event) {
     MatchTrace trace{kc, std::u16string(characters), dt, priorWasTrigger, priorAtBoundary, false};
 
     if (priorWasTrigger && windowOpen) {
-        if (s.armedTriggerNeedsVerification) {
-            // Until the field says otherwise the taps stand on no boundary.
-            s.atBoundary = false;
-            s.boundaryNeedsVerification = false;
-            s.lastWasTrigger = false;
-            s.armedTriggerNeedsVerification = false;
-            const auto events = eventsSeen_;
-            lock.unlock();
-            if (!seams_.keyTaps->canSwallow()) {
-                // The key is on its way to the application, which the field is read after.
-                postVerifiedFire(trace, events);
-                return TapVerdict::pass;
-            }
-            if (!armedTapPassesAccessibilityCheck(characters)) {
-                return TapVerdict::pass;
-            }
-            lock.lock();
+        const bool boundaryUnverified = s.armedTriggerNeedsVerification;
+        // Until the field says otherwise the taps stand on no boundary.
+        s.atBoundary = false;
+        s.boundaryNeedsVerification = false;
+        s.lastWasTrigger = false;
+        s.armedTriggerNeedsVerification = false;
+        const auto events = eventsSeen_;
+        lock.unlock();
+        if (!seams_.keyTaps->canSwallow()) {
+            // The key is on its way to the application, which the field is read after.
+            postCheckedFire(trace, events, boundaryUnverified);
+            return TapVerdict::pass;
         }
+        const auto check = checkFocusedField(characters, boundaryUnverified);
+        if (!check.passes) {
+            postRefusal(check.refusal);
+            return TapVerdict::pass;
+        }
+        lock.lock();
         s.atBoundary = true;
         s.boundaryNeedsVerification = true;
         s.lastWasTrigger = false;
@@ -266,13 +270,15 @@ TapVerdict QNTriggerDoubleTap::handleKeyDown(const InputEvent& event) {
     return TapVerdict::pass;
 }
 
-void QNTriggerDoubleTap::postVerifiedFire(const MatchTrace& trace, std::uint64_t events) {
+void QNTriggerDoubleTap::postCheckedFire(const MatchTrace& trace, std::uint64_t events,
+                                         bool boundaryUnverified) {
     struct Pending {
         MatchTrace trace;
         std::uint64_t events = 0;
+        bool boundaryUnverified = false;
         std::chrono::milliseconds waited{0};
     };
-    auto pending = std::make_shared<Pending>(Pending{trace, events});
+    auto pending = std::make_shared<Pending>(Pending{trace, events, boundaryUnverified});
     auto step = std::make_shared<std::function<void()>>();
     std::weak_ptr<QNTriggerDoubleTap*> weak = self_;
     *step = [weak, pending, weakStep = std::weak_ptr(step)] {
@@ -290,12 +296,15 @@ void QNTriggerDoubleTap::postVerifiedFire(const MatchTrace& trace, std::uint64_t
                 return;
             }
         }
-        if (!trigger.fieldShowsBothTaps(characters) && pending->waited < fieldWaitLimit) {
+        if (pending->boundaryUnverified && !trigger.fieldShowsBothTaps(characters) &&
+            pending->waited < fieldWaitLimit) {
             pending->waited += fieldPollInterval;
             trigger.executor_->postAfter(fieldPollInterval, [again] { (*again)(); });
             return;
         }
-        if (!trigger.armedTapPassesAccessibilityCheck(characters)) {
+        const auto check = trigger.checkFocusedField(characters, pending->boundaryUnverified);
+        if (!check.passes) {
+            trigger.postRefusal(check.refusal);
             return;
         }
         {
@@ -365,29 +374,54 @@ bool QNTriggerDoubleTap::fieldShowsBothTaps(std::u16string_view characters) cons
            isTriggerText(triggers, both.substr(half));
 }
 
-bool QNTriggerDoubleTap::armedTapPassesAccessibilityCheck(std::u16string_view characters) const {
+QNTriggerDoubleTap::FieldCheck QNTriggerDoubleTap::checkFocusedField(
+    std::u16string_view characters, bool boundaryUnverified) const {
+    using State = platform::SecureInput::State;
+    auto& accessibility = *seams_.accessibility;
+    const auto refuse = [](std::string_view reason) { return FieldCheck{false, reason}; };
+    if (seams_.secureInput->state() == State::on) {
+        return refuse(refusedPasswordField);
+    }
+    const auto front = seams_.workspace->frontmostApplication();
+    std::optional<std::string> identity;
+    if (front && !front->identity.empty()) {
+        identity = front->identity;
+    }
+    const auto focused = accessibility.isTrusted(false) ? focusedElementElsewhere() : std::nullopt;
+    if (!focused) {
+        // A terminal that does not show its focus over accessibility is still a terminal.
+        return refuse(quickFixRoute(identity, std::nullopt) == QNQuickFixRoute::terminal
+                          ? refusedTerminal
+                          : refusedFocusUnknown);
+    }
+    const auto read = QNQuickFixHostLiveDriver::stringAttribute(accessibility, platform::ax::role,
+                                                                *focused, true);
+    const auto role = read ? std::optional<std::string>(text::toUtf8(*read)) : std::nullopt;
+    if (QNQuickFixHostLiveDriver::isSecureTextElement(accessibility, *focused, role)) {
+        return refuse(refusedPasswordField);
+    }
+    if (quickFixRoute(identity, role) == QNQuickFixRoute::terminal) {
+        return refuse(refusedTerminal);
+    }
+    if (accessibility.isAttributeSettable(*focused, platform::ax::value).toOptional() != true) {
+        return refuse(refusedNotEditable);
+    }
+    if (boundaryUnverified && !boundaryBeforeTaps(*focused, characters)) {
+        return {};
+    }
+    return {true, {}};
+}
+
+bool QNTriggerDoubleTap::boundaryBeforeTaps(platform::ElementRef field,
+                                            std::u16string_view characters) const {
     const auto triggers = triggerCharacters();
     auto& accessibility = *seams_.accessibility;
-    if (seams_.secureInput->isSecureInputEnabled() || !accessibility.isTrusted(false)) {
-        return false;
-    }
-    const auto focused = focusedElementElsewhere();
-    if (!focused) {
-        return false;
-    }
-    const auto role = QNQuickFixHostLiveDriver::stringAttribute(accessibility, platform::ax::role,
-                                                                *focused, true);
-    if (QNQuickFixHostLiveDriver::isSecureTextElement(
-            accessibility, *focused,
-            role ? std::optional<std::string>(text::toUtf8(*role)) : std::nullopt)) {
-        return false;
-    }
-    const auto range = QNQuickFixHostLiveDriver::selectedTextRange(accessibility, *focused);
+    const auto range = QNQuickFixHostLiveDriver::selectedTextRange(accessibility, field);
     if (!range || range->length != 0) {
         return false;
     }
-    const auto value = QNQuickFixHostLiveDriver::stringAttribute(accessibility, platform::ax::value,
-                                                                 *focused, false);
+    const auto value =
+        QNQuickFixHostLiveDriver::stringAttribute(accessibility, platform::ax::value, field, false);
     if (!value) {
         return false;
     }
@@ -408,6 +442,24 @@ bool QNTriggerDoubleTap::armedTapPassesAccessibilityCheck(std::u16string_view ch
         }
     }
     return Matcher::hasBoundaryBeforeInsertedTrigger(*value, caret, length);
+}
+
+void QNTriggerDoubleTap::postRefusal(std::string_view reason) {
+    if (reason.empty()) {
+        return;  // no boundary before the taps: ordinary typing
+    }
+    std::weak_ptr<QNTriggerDoubleTap*> weak = self_;
+    executor_->post([weak, reason] {
+        const auto self = weak.lock();
+        if (!self) {
+            return;
+        }
+        (*self)->log(platform::LogLevel::notice,
+                     "DOUBLE-TAP not acted on: reason=" + std::string(reason));
+        if ((*self)->onRefuse_) {
+            (*self)->onRefuse_(reason);
+        }
+    });
 }
 
 void QNTriggerDoubleTap::postLog(const MatchTrace& trace) {

@@ -9,6 +9,12 @@
 // Where the tap can hold the second tap back, one Delete erases the first; where it cannot (X11
 // taps only watch), both taps reached the application and two BackSpaces erase them.
 //
+// Every pair goes through one check of the focused field before anything is sent: it must be
+// identified through accessibility as an editable text field that is neither a password field
+// nor a terminal (whose prompts may ask for a password unseen). Otherwise the taps stay where
+// they are and `onRefuse` is told why: "password-field", "terminal", "focus-unknown",
+// "not-editable".
+//
 // Runs on the main sequence: the tap's handler, the coordinator's writes and every posted task.
 
 #include <chrono>
@@ -19,6 +25,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 
 #include "app/shell/triggers/double_tap_matcher.h"
 #include "core/support/executor.h"
@@ -65,11 +72,18 @@ class QNTriggerDoubleTap {
         bool didFire = false;
     };
 
+    // Why a pair was not acted on (the session log's words).
+    static constexpr std::string_view refusedPasswordField = "password-field";
+    static constexpr std::string_view refusedTerminal = "terminal";
+    static constexpr std::string_view refusedFocusUnknown = "focus-unknown";
+    static constexpr std::string_view refusedNotEditable = "not-editable";
+
     // `ownPid` is this process: its own elements are never asked (such a call would wait on the
     // process's own event loop).
     QNTriggerDoubleTap(std::uint32_t triggerKeyCode, std::function<void()> onFire,
                        platform::Seams seams, std::shared_ptr<Executor> executor,
-                       platform::ProcessID ownPid);
+                       platform::ProcessID ownPid,
+                       std::function<void(std::string_view reason)> onRefuse = {});
     ~QNTriggerDoubleTap();
     QNTriggerDoubleTap(const QNTriggerDoubleTap&) = delete;
     QNTriggerDoubleTap& operator=(const QNTriggerDoubleTap&) = delete;
@@ -96,10 +110,19 @@ class QNTriggerDoubleTap {
 
   private:
     platform::TapVerdict handleKeyDown(const platform::InputEvent& event);
-    // The one check of the focused field before a pair on an unverified boundary fires: a
-    // readable field, not a password, a caret, and a word boundary before the taps. Without
-    // the lock.
-    bool armedTapPassesAccessibilityCheck(std::u16string_view characters) const;
+    struct FieldCheck {
+        bool passes = false;
+        // Why the field was refused; empty where it only showed no boundary before the taps.
+        std::string_view refusal;
+    };
+    // The one check of the focused field before a pair acts (see above); where the pair stands
+    // on an unverified boundary, also a caret with whitespace or the text's start before the
+    // taps. Without the lock.
+    [[nodiscard]] FieldCheck checkFocusedField(std::u16string_view characters,
+                                               bool boundaryUnverified) const;
+    // The boundary part of the check, on the identified field.
+    [[nodiscard]] bool boundaryBeforeTaps(platform::ElementRef field,
+                                          std::u16string_view characters) const;
     // Whether the focused field shows both taps before its caret (the application has them).
     bool fieldShowsBothTaps(std::u16string_view characters) const;
     // The focused element, unless it is none or this program's own.
@@ -107,15 +130,17 @@ class QNTriggerDoubleTap {
     [[nodiscard]] std::set<std::u16string> triggerCharacters() const;
     [[nodiscard]] static bool isTriggerText(const std::set<std::u16string>& triggers,
                                             std::u16string_view text);
-    // The watched pair on an unverified boundary: the check once the field shows the taps (or
+    // The watched pair: the check (on an unverified boundary once the field shows the taps, or
     // the wait is over), then the fire, unless another key came or the trigger was suspended.
-    void postVerifiedFire(const MatchTrace& trace, std::uint64_t events);
+    void postCheckedFire(const MatchTrace& trace, std::uint64_t events, bool boundaryUnverified);
     static void resetBoundary(SharedState& state);
     void postLog(const MatchTrace& trace);
+    void postRefusal(std::string_view reason);
     void postFire();
     void log(platform::LogLevel level, std::string message) const;
 
     std::function<void()> onFire_;
+    std::function<void(std::string_view)> onRefuse_;
     platform::Seams seams_;
     std::shared_ptr<Executor> executor_;
     platform::ProcessID ownPid_;

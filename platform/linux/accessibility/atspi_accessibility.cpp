@@ -441,15 +441,29 @@ Expected<ProcessID> AtspiAccessibility::processID(ElementRef element) {
     return (*entry)->pid;
 }
 
-bool AtspiAccessibility::focusedIsPassword() {
-    auto found = focused();
-    if (!found) {
-        return false;
+SecureInput::State AtspiAccessibility::secureInputState() {
+    using State = SecureInput::State;
+    const auto isPassword = [this](AtspiAccessible* object) -> std::optional<bool> {
+        const auto role =
+            attempt(worstCall_, [&](GError** e) { return atspi_accessible_get_role(object, e); });
+        return role ? std::optional(*role == ATSPI_ROLE_PASSWORD_TEXT) : std::nullopt;
+    };
+    if (auto found = focused()) {
+        Held<AtspiAccessible> object(found->first);
+        const auto password = isPassword(object.get());
+        return !password ? State::unknown : *password ? State::on : State::off;
     }
-    Held<AtspiAccessible> object(found->first);
-    const auto role =
-        attempt(worstCall_, [&](GError** e) { return atspi_accessible_get_role(object.get(), e); });
-    return role == ATSPI_ROLE_PASSWORD_TEXT;
+    // Not found now: the field last reported focused in that application may still have the
+    // focus. It can only tell a password field: another one may have lost the focus since.
+    const auto active = activeProcess_ ? activeProcess_() : std::nullopt;
+    if (active && *active != self_) {
+        const auto known =
+            std::ranges::find(lastFocus_, *active, &std::pair<ProcessID, AtspiAccessible*>::first);
+        if (known != lastFocus_.end() && isPassword(known->second) == true) {
+            return State::on;
+        }
+    }
+    return State::unknown;
 }
 
 Subscription AtspiAccessibility::observeFocus(std::function<void(ElementRef)> onFocus) {

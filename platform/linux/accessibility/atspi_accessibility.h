@@ -66,8 +66,11 @@ class AtspiAccessibility final : public Accessibility {
                         const AttributeValue& value) override;
     void release(ElementRef element) override;
 
-    // Whether the active application's focused element is a password field.
-    [[nodiscard]] bool focusedIsPassword();
+    // Secure input: on while the active application's focused element is a password field,
+    // off while it is another element. When no focused element can be found (a key grab hides
+    // it, the application does not say): on when the element the bus last reported focused in
+    // the active application is a password field, else unknown.
+    [[nodiscard]] SecureInput::State secureInputState();
     // The longest single call to another application so far.
     [[nodiscard]] std::chrono::microseconds worstCall() const { return worstCall_; }
 
@@ -159,7 +162,7 @@ class AtspiSecureInput final : public SecureInput {
   public:
     explicit AtspiSecureInput(std::shared_ptr<AtspiAccessibility> accessibility)
         : accessibility_(std::move(accessibility)) {}
-    bool isSecureInputEnabled() override { return accessibility_->focusedIsPassword(); }
+    State state() override { return accessibility_->secureInputState(); }
 
   private:
     std::shared_ptr<AtspiAccessibility> accessibility_;

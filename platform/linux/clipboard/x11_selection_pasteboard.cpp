@@ -34,14 +34,36 @@ X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> 
     : selections_(std::move(selections)), selection_(std::move(selection)) {
     selections_->onForeignChange([this, alive = std::weak_ptr<const int>(alive_)](
                                      const std::string& which, std::uint64_t ourChanges) {
-        if (which == selection_) {
-            onMain(alive, [this, ourChanges] { onForeignChange(ourChanges); });
-        }
+        onMain(alive, [this, which, ourChanges] {
+            if (which == selection_) {
+                onForeignChange(ourChanges);
+            } else if (primary_ && which == primary_->selection_) {
+                primary_->onForeignChange(ourChanges);
+            }
+        });
     });
 }
 
+X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> selections,
+                                               std::string selection, Sibling)
+    : selections_(std::move(selections)), selection_(std::move(selection)), listens_(false) {}
+
 X11SelectionPasteboard::~X11SelectionPasteboard() {
-    selections_->onForeignChange(nullptr);
+    if (listens_) {
+        selections_->onForeignChange(nullptr);
+    }
+}
+
+std::shared_ptr<Pasteboard> X11SelectionPasteboard::primarySelection() {
+    if (!listens_) {
+        return nullptr;
+    }
+    if (!primary_) {
+        primary_ = std::shared_ptr<X11SelectionPasteboard>(
+            new X11SelectionPasteboard(selections_, "PRIMARY", Sibling{}));
+        primary_->keeperProgram_ = keeperProgram_;
+    }
+    return primary_;
 }
 
 void X11SelectionPasteboard::bump() {
@@ -253,6 +275,9 @@ Subscription X11SelectionPasteboard::observeChanges(std::function<void(std::int6
 }
 
 void X11SelectionPasteboard::keepContentsAfterExit() {
+    if (primary_) {
+        primary_->keepContentsAfterExit();
+    }
     const auto mine = selections_->owned(selection_);
     if (!mine || clearPending_) {
         return;

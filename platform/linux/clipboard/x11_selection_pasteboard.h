@@ -47,11 +47,19 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     void readContents(std::function<void(PasteboardContents)> done) override;
     Status writeContents(const PasteboardContents& contents) override;
     void readString(std::function<void(std::optional<std::u16string>)> done) override;
+    // Hands on PRIMARY's too, when this is the clipboard and the program served that as well.
     void keepContentsAfterExit() override;
+    // The clipboard's sibling over PRIMARY, on the same connection (made on first use).
+    std::shared_ptr<Pasteboard> primarySelection() override;
 
     // The program started as the keeper (`program` clipboardKeeperOption); this program's own
     // executable unless set.
-    void setKeeperProgram(std::string program) { keeperProgram_ = std::move(program); }
+    void setKeeperProgram(std::string program) {
+        keeperProgram_ = std::move(program);
+        if (primary_) {
+            primary_->keeperProgram_ = keeperProgram_;
+        }
+    }
     [[nodiscard]] const std::shared_ptr<x11::Selections>& selections() const { return selections_; }
 
     // Between the owner's answer and our contents: one item of the owner's targets, its list and
@@ -61,6 +69,11 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     [[nodiscard]] static x11::SelectionData dataOf(const PasteboardContents& contents);
 
   private:
+    // A sibling on the same connection: the clipboard's instance tells it of its changes.
+    struct Sibling {};
+    X11SelectionPasteboard(std::shared_ptr<x11::Selections> selections, std::string selection,
+                           Sibling);
+
     Status own(std::shared_ptr<const x11::SelectionData> data);
     void bump();
     void onForeignChange(std::uint64_t ourChanges);
@@ -76,6 +89,10 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     bool clearPending_ = false;
     bool lastReadComplete_ = true;
     CallbackList<std::int64_t> observers_;
+    // The connection tells one listener of changes: the clipboard's instance, which passes
+    // PRIMARY's on to this.
+    bool listens_ = true;
+    std::shared_ptr<X11SelectionPasteboard> primary_;
     // Answers from the layer's thread reach the main thread only while this is alive.
     std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
 };

@@ -66,6 +66,11 @@ std::optional<RunningApplication> EwmhWorkspace::frontmostApplication() {
     return RunningApplication{.pid = *pid, .identity = std::move(identity), .name = executable};
 }
 
+std::optional<std::uint64_t> EwmhWorkspace::frontmostWindow() {
+    const auto window = activeWindow();
+    return window ? std::optional<std::uint64_t>(*window) : std::nullopt;
+}
+
 RunningApplication EwmhWorkspace::currentApplication() {
     return current_;
 }

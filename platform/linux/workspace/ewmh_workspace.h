@@ -20,6 +20,7 @@ class EwmhWorkspace final : public Workspace {
     std::optional<RunningApplication> frontmostApplication() override;
     RunningApplication currentApplication() override;
     bool activate(ProcessID pid) override;
+    std::optional<std::uint64_t> frontmostWindow() override;
     Status openURL(std::string_view url) override;
     Subscription observeFrontmost(
         std::function<void(const std::optional<RunningApplication>&)> onChange) override;

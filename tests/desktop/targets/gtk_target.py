@@ -1,18 +1,21 @@
 #!/usr/bin/python3
 # A GTK 3 window for the desktop tests: a single-line field, a password field, a read-only
-# field and a multi-line field. Prints "<field>: <text>" whenever a text changes and obeys lines
-# on standard input:
+# field and a multi-line field. Prints "<field>: <text>" whenever a text changes (the password
+# field's too), "password key: <key>" for each key press the password field gets ("e",
+# "BackSpace", "Ctrl+c"), and obeys lines on standard input:
 #   focus <line|password|readonly|area>    give that field the keyboard focus
 #   select <start> <end>                   select in the focused field (GTK offsets: code points)
 #   text <field> <words...>                replace that field's text ("\n" is a line break)
-# It says "READY pid=N" once shown and "OK <command>" after each command.
+# It says "READY pid=N" once shown and "OK <command>" after each command. Started with --deaf, its
+# window ignores every key event (nothing typed or pasted reaches a field).
 import os
 import sys
 
 import gi
 
+gi.require_version('Gdk', '3.0')
 gi.require_version('Gtk', '3.0')
-from gi.repository import GLib, Gtk  # noqa: E402
+from gi.repository import Gdk, GLib, Gtk  # noqa: E402
 
 window = Gtk.Window(title='gtk-target')
 window.set_default_size(500, 300)
@@ -32,6 +35,11 @@ for widget in (line, password, readonly, area):
     box.pack_start(widget, widget is area, widget is area, 0)
 window.add(box)
 window.connect('destroy', Gtk.main_quit)
+if '--deaf' in sys.argv:
+    window.set_title('gtk-target deaf')
+    window.move(300, 420)
+    window.connect('key-press-event', lambda *args: True)
+    window.connect('key-release-event', lambda *args: True)
 fields = {'line': line, 'password': password, 'readonly': readonly, 'area': area}
 
 
@@ -40,6 +48,17 @@ def say(text):
 
 
 line.connect('changed', lambda e: say('line: ' + e.get_text()))
+password.connect('changed', lambda e: say('password: ' + e.get_text()))
+
+
+def password_key(widget, event):
+    name = Gdk.keyval_name(Gdk.keyval_to_lower(event.keyval)) or '?'
+    control = event.state & Gdk.ModifierType.CONTROL_MASK
+    say('password key: ' + ('Ctrl+' if control else '') + name)
+    return False
+
+
+password.connect('key-press-event', password_key)
 buffer = area.get_buffer()
 buffer.connect('changed', lambda b: say(
     'area: ' + b.get_text(b.get_start_iter(), b.get_end_iter(), True).replace('\n', '\\n')))

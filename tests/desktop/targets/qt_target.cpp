@@ -1,6 +1,7 @@
 // A Qt window for the desktop tests: a single-line field, a password field, a read-only field
-// and a multi-line field. Prints "<field>: <text>" whenever a text changes and obeys lines on
-// standard input:
+// and a multi-line field. Prints "<field>: <text>" whenever a text changes (the password field's
+// too), "password key: <key>" for each key press the password field gets ("e", "BackSpace",
+// "Ctrl+c"), and obeys lines on standard input:
 //   focus <line|password|readonly|area>    give that field the keyboard focus
 //   select <start> <end>                   select in the focused field (Qt offsets: UTF-16)
 //   copy <words...>                        own the clipboard: the words as text/plain and a
@@ -14,6 +15,8 @@
 #include <QBuffer>
 #include <QClipboard>
 #include <QImage>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QMap>
 #include <QMimeData>
@@ -32,6 +35,26 @@ void say(const QString& text) {
     std::printf("%s\n", text.toUtf8().constData());
     std::fflush(stdout);
 }
+
+// Says each key press its field gets, named as the GTK target names them.
+class KeyLog final : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            const QString name = key->key() == Qt::Key_Backspace
+                                     ? QStringLiteral("BackSpace")
+                                     : QKeySequence(key->key()).toString().toLower();
+            const bool control = key->modifiers().testFlag(Qt::ControlModifier);
+            say(QStringLiteral("password key: ") + (control ? QStringLiteral("Ctrl+") : QString()) +
+                name);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 }  // namespace
 
@@ -56,6 +79,10 @@ int main(int argc, char** argv) {
         {"line", line}, {"password", password}, {"readonly", readonly}, {"area", area}};
     QObject::connect(line, &QLineEdit::textChanged,
                      [](const QString& text) { say(QStringLiteral("line: ") + text); });
+    QObject::connect(password, &QLineEdit::textChanged,
+                     [](const QString& text) { say(QStringLiteral("password: ") + text); });
+    KeyLog keyLog;
+    password->installEventFilter(&keyLog);
     QObject::connect(area, &QPlainTextEdit::textChanged, [area] {
         say(QStringLiteral("area: ") +
             area->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\\n")));
