@@ -4,9 +4,7 @@
 
 #include <QDesktopServices>
 #include <QUrl>
-#include <chrono>
 #include <climits>
-#include <thread>
 
 #include "platform/linux/x11/xlib.h"
 
@@ -75,20 +73,6 @@ RunningApplication EwmhWorkspace::currentApplication() {
     return current_;
 }
 
-unsigned long EwmhWorkspace::activationTime() {
-    // Later than our previous activation's: the server takes a focus change made at the time of
-    // the last one, so a window still answering an activation of the same millisecond (GTK
-    // takes the focus at the time the window manager's WM_TAKE_FOCUS carries) would take it
-    // back from the window activated after it.
-    unsigned long time = connection_->serverTime();
-    for (int wait = 0; wait < 20 && time != CurrentTime && time <= lastActivation_; ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        time = connection_->serverTime();
-    }
-    lastActivation_ = time;
-    return time;
-}
-
 bool EwmhWorkspace::activate(ProcessID pid) {
     if (pid <= 0) {
         return false;
@@ -108,7 +92,7 @@ bool EwmhWorkspace::activate(ProcessID pid) {
         event.xclient.data.l[0] = 2;  // source: a pager, exempt from focus-stealing prevention
         // A real time: the window's toolkit takes the focus with it, and the server ignores a
         // focus request older than the last focus change.
-        event.xclient.data.l[1] = static_cast<long>(activationTime());
+        event.xclient.data.l[1] = static_cast<long>(connection_->serverTime());
         const auto accepted =
             XSendEvent(connection_->display(), connection_->root(), False,
                        SubstructureRedirectMask | SubstructureNotifyMask, &event) != 0;

@@ -29,8 +29,6 @@ class EwmhWorkspace final : public Workspace {
     [[nodiscard]] std::optional<ProcessID> activeProcess();
 
   private:
-    // The server time for an activation request (see activate).
-    unsigned long activationTime();
     [[nodiscard]] std::optional<x11::Window> activeWindow();
     [[nodiscard]] std::optional<ProcessID> windowProcess(x11::Window window);
     void onEvent(const x11::XEvent& event);
@@ -42,7 +40,6 @@ class EwmhWorkspace final : public Workspace {
     RunningApplication current_;
     CallbackList<std::optional<RunningApplication>> frontmostObservers_;
     std::optional<ProcessID> lastFrontmost_;
-    unsigned long lastActivation_ = 0;  // the server time our last activation carried
     Subscription events_;
 };
 
