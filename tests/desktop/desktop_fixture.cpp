@@ -185,30 +185,66 @@ long focusOwner(Display* display) {
     return 0;
 }
 
+// The X server's time now: a property change on a window of ours carries it (0 if none came).
+Time serverTimeNow(Display* display) {
+    const Window clock = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
+    XSelectInput(display, clock, PropertyChangeMask);
+    const Atom name = XInternAtom(display, "_RAVLIN_TEST_TIME", False);
+    XChangeProperty(display, clock, name, XA_INTEGER, 32, PropModeAppend, nullptr, 0);
+    XSync(display, False);
+    Time time = 0;
+    XEvent event;
+    while (XCheckTypedWindowEvent(display, clock, PropertyNotify, &event)) {
+        time = event.xproperty.time;
+    }
+    XDestroyWindow(display, clock);
+    XSync(display, False);
+    return time;
+}
+
 }  // namespace
 
 bool Desktop::bringToFront(platform::ProcessID pid, std::chrono::milliseconds limit) {
     auto& workspace = *seams.workspace;
-    if (!workspace.activate(pid)) {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
         return false;
     }
-    Display* display = XOpenDisplay(nullptr);
+    const auto frontmost = [&] {
+        const auto front = workspace.frontmostApplication();
+        return front ? front->pid : 0;
+    };
+    // Already in front with the keyboard: no request. One would only leave the window manager
+    // an offer of the focus for the window to answer later, perhaps after another window has
+    // been brought forward in the very same millisecond (the server takes a focus change as
+    // late as the last one), taking the focus back from it.
+    bool ok = frontmost() == pid && focusOwner(display) == pid;
     std::vector<std::pair<platform::ProcessID, long>> seen;
-    const bool ok = waitUntil(
-        [&] {
-            const auto front = workspace.frontmostApplication();
-            const platform::ProcessID now = front ? front->pid : 0;
-            const long focus = display != nullptr ? focusOwner(display) : 0;
-            if (seen.empty() || seen.back() != std::pair{now, focus}) {
-                seen.emplace_back(now, focus);
-            }
-            return now == pid;
-        },
-        limit);
-    if (display != nullptr) {
-        XCloseDisplay(display);
-    }
     if (!ok) {
+        // A late answer to an earlier activation carries a time no later than the moment it
+        // settled: asked at a later server time, the window manager focuses this window at a
+        // later one, and the server refuses that answer.
+        QElapsedTimer waited;
+        waited.start();
+        while (lastSettled != 0 && serverTimeNow(display) <= lastSettled &&
+               waited.elapsed() < 100) {
+            QThread::usleep(200);
+        }
+        ok = workspace.activate(pid) &&
+             waitUntil(
+                 [&] {
+                     const platform::ProcessID now = frontmost();
+                     const long focus = focusOwner(display);
+                     if (seen.empty() || seen.back() != std::pair{now, focus}) {
+                         seen.emplace_back(now, focus);
+                     }
+                     return now == pid && focus == pid;
+                 },
+                 limit);
+    }
+    if (ok) {
+        lastSettled = serverTimeNow(display);
+    } else {
         // What happened instead, for the failure's reader: (frontmost, X input focus) in turn.
         std::string fronts;
         for (const auto& [front, focus] : seen) {
@@ -217,6 +253,7 @@ bool Desktop::bringToFront(platform::ProcessID pid, std::chrono::milliseconds li
         std::fprintf(stderr, "bringToFront %d: the frontmost and the focus were%s\n", pid,
                      fronts.c_str());
     }
+    XCloseDisplay(display);
     return ok;
 }
 
