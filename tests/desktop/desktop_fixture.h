@@ -59,6 +59,8 @@ struct Desktop {
     std::shared_ptr<QtExecutor> executor = std::make_shared<QtExecutor>();
     std::unique_ptr<TargetApp> gtk;
     std::unique_ptr<TargetApp> qt;
+    // The X server's time when the last window brought to the front had the keyboard.
+    unsigned long lastSettled = 0;
 
     // Started on first use, ended at exit.
     static Desktop& get();
@@ -69,6 +71,7 @@ struct Desktop {
     platform::ElementRef focus(TargetApp& app, const QString& field);
     // The element the system-wide lookup answers now, if it belongs to `pid`.
     platform::ElementRef focusedOf(platform::ProcessID pid);
+    // Brings a window of `pid` to the front and waits until it has the X input focus too.
     bool bringToFront(platform::ProcessID pid, std::chrono::milliseconds limit = 5s);
     // The same, asking again each second: a window that has only just appeared may not take the
     // focus on its first activation (Qt answers the window manager's focus offer only once it is

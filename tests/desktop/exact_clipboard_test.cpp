@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QTimer>
 #include <cstdio>
+#include <future>
 
 #include "app/target/focus_snapshot.h"
 #include "app/target/pasteboard_snapshot.h"
@@ -212,6 +213,43 @@ TEST_F(ExactClipboard, AnOwnerThatDoesNotAnswerHoldsNothingUpAndKeepsItsClipboar
     EXPECT_EQ(fieldText(), u"start end");
     EXPECT_FALSE(owner.lost());
     EXPECT_EQ(clipboardOwnerPid(), owner.pid());
+}
+
+// Another client may copy in the very millisecond of our own write, with that same time (the
+// time of a key press that came just after it): the copy is a change all the same, and what we
+// read at once is theirs. Our own clear and the write right after it leave us serving the write.
+TEST_F(ExactClipboard, ACopyInTheMillisecondOfOurOwnWriteIsAChangeAndIsReadAtOnce) {
+    auto& pasteboard = dynamic_cast<platform::X11SelectionPasteboard&>(*desktop.seams.pasteboard);
+    const auto other = platform::x11::Selections::open();
+    ASSERT_TRUE(other);
+    const auto readElsewhere = [&] {
+        std::promise<std::optional<std::u16string>> promise;
+        auto answer = promise.get_future();
+        other->readText("CLIPBOARD", {}, [&](std::optional<std::u16string> text) {
+            promise.set_value(std::move(text));
+        });
+        return answer.wait_for(3s) == std::future_status::ready ? answer.get() : std::nullopt;
+    };
+    for (int round = 0; round < 20; ++round) {
+        const std::u16string number = text::toUtf16(std::to_string(round));
+        ASSERT_TRUE(pasteboard.setString(u"first " + number).ok());
+        pasteboard.clear();
+        QCoreApplication::processEvents();  // the clear goes out on the loop's next turn
+        ASSERT_TRUE(pasteboard.setString(u"ours " + number).ok());
+        EXPECT_EQ(readElsewhere(), u"ours " + number);
+
+        const auto count = pasteboard.changeCount();
+        ASSERT_TRUE(other->ownAsOf("CLIPBOARD",
+                                   std::make_shared<const platform::x11::SelectionData>(
+                                       platform::x11::textSelection(u"theirs " + number)),
+                                   pasteboard.selections()->ownedSince("CLIPBOARD")));
+        std::optional<std::optional<std::u16string>> read;
+        pasteboard.readString([&](std::optional<std::u16string> text) { read = std::move(text); });
+        ASSERT_TRUE(waitUntil([&] { return read.has_value(); }, 3s));
+        EXPECT_EQ(*read, u"theirs " + number) << "round " << round;
+        EXPECT_TRUE(waitUntil([&] { return pasteboard.changeCount() > count; }, 2s))
+            << "round " << round;
+    }
 }
 
 bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {

@@ -178,12 +178,12 @@ TEST(Selections, WhatOneConnectionServesAnotherReadsExactlyAndOnlyOthersChangesA
     std::condition_variable told;
     int ownerTold = 0;
     int readerTold = 0;
-    owner->onForeignChange([&](const std::string& which, std::uint32_t) {
+    owner->onForeignChange([&](const std::string& which, std::uint64_t) {
         std::lock_guard lock(mutex);
         ownerTold += which == "CLIPBOARD";
         told.notify_all();
     });
-    reader->onForeignChange([&](const std::string& which, std::uint32_t) {
+    reader->onForeignChange([&](const std::string& which, std::uint64_t) {
         std::lock_guard lock(mutex);
         readerTold += which == "CLIPBOARD";
         told.notify_all();

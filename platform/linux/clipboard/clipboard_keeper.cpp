@@ -179,7 +179,7 @@ int runClipboardKeeper() {
     std::mutex mutex;
     std::condition_variable changed;
     bool taken = false;
-    selections->onForeignChange([&](const std::string& which, std::uint32_t) {
+    selections->onForeignChange([&](const std::string& which, std::uint64_t) {
         if (which == handOff->selection) {
             std::lock_guard lock(mutex);
             taken = true;

@@ -33,12 +33,12 @@ X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> 
                                                std::string selection)
     : selections_(std::move(selections)), selection_(std::move(selection)) {
     selections_->onForeignChange([this, alive = std::weak_ptr<const int>(alive_)](
-                                     const std::string& which, std::uint32_t time) {
-        onMain(alive, [this, which, time] {
+                                     const std::string& which, std::uint64_t ourChanges) {
+        onMain(alive, [this, which, ourChanges] {
             if (which == selection_) {
-                onForeignChange(time);
+                onForeignChange(ourChanges);
             } else if (primary_ && which == primary_->selection_) {
-                primary_->onForeignChange(time);
+                primary_->onForeignChange(ourChanges);
             }
         });
     });
@@ -71,9 +71,9 @@ void X11SelectionPasteboard::bump() {
     observers_.notify(changeCount_);
 }
 
-void X11SelectionPasteboard::onForeignChange(std::uint32_t time) {
+void X11SelectionPasteboard::onForeignChange(std::uint64_t ourChanges) {
     // News of a change that our own later write or clear has already replaced.
-    if (time != 0 && time <= lastOwnChange_) {
+    if (ourChanges < ownChanges_) {
         return;
     }
     bump();
@@ -154,10 +154,6 @@ std::vector<PasteboardItem> X11SelectionPasteboard::items() {
         lastReadComplete_ = true;
         return {};
     }
-    if (const auto mine = selections_->owned(selection_)) {
-        lastReadComplete_ = true;
-        return contentsOf(*mine, PasteboardSaveFailure::none).items;
-    }
     auto promise = std::make_shared<std::promise<x11::Selections::Read>>();
     auto answer = promise->get_future();
     selections_->read(selection_, limits, [promise](x11::Selections::Read read) {
@@ -176,9 +172,6 @@ std::optional<std::u16string> X11SelectionPasteboard::string() {
     if (clearPending_) {
         return std::nullopt;
     }
-    if (const auto mine = selections_->owned(selection_)) {
-        return x11::plainText(*mine);
-    }
     auto promise = std::make_shared<std::promise<std::optional<std::u16string>>>();
     auto answer = promise->get_future();
     selections_->readText(selection_, limits, [promise](std::optional<std::u16string> text) {
@@ -195,10 +188,6 @@ void X11SelectionPasteboard::readContents(std::function<void(PasteboardContents)
         done({});
         return;
     }
-    if (const auto mine = selections_->owned(selection_)) {
-        done(contentsOf(*mine, PasteboardSaveFailure::none));
-        return;
-    }
     selections_->read(
         selection_, limits,
         [alive = std::weak_ptr<const int>(alive_),
@@ -213,10 +202,6 @@ void X11SelectionPasteboard::readContents(std::function<void(PasteboardContents)
 void X11SelectionPasteboard::readString(std::function<void(std::optional<std::u16string>)> done) {
     if (clearPending_) {
         done(std::nullopt);
-        return;
-    }
-    if (const auto mine = selections_->owned(selection_)) {
-        done(x11::plainText(*mine));
         return;
     }
     selections_->readText(selection_, limits,
@@ -239,8 +224,8 @@ std::int64_t X11SelectionPasteboard::clear() {
         onMain(alive_, [this] {
             if (clearPending_) {
                 clearPending_ = false;
-                if (const auto time = selections_->clear(selection_)) {
-                    lastOwnChange_ = *time;
+                if (selections_->clear(selection_)) {
+                    ownChanges_ = selections_->ownChanges(selection_);
                 }
             }
         });
@@ -257,7 +242,7 @@ Status X11SelectionPasteboard::own(std::shared_ptr<const x11::SelectionData> dat
         lastWrite_.reset();
         return Status::failure(ErrorCode::failed, "the clipboard was not taken");
     }
-    lastOwnChange_ = *time;
+    ownChanges_ = selections_->ownChanges(selection_);
     lastWrite_ = std::move(data);
     return {};
 }

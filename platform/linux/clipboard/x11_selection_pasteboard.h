@@ -76,14 +76,15 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
 
     Status own(std::shared_ptr<const x11::SelectionData> data);
     void bump();
-    void onForeignChange(std::uint32_t time);
+    void onForeignChange(std::uint64_t ourChanges);
 
     std::shared_ptr<x11::Selections> selections_;
     std::string selection_;
     std::string keeperProgram_ = "/proc/self/exe";
     std::int64_t changeCount_ = 0;
-    // The server time of our last write or clear: news of a change older than it is stale.
-    std::uint32_t lastOwnChange_ = 0;
+    // Our writes and clears so far (the layer's count): news of another client's change found
+    // before the last of them is stale.
+    std::uint64_t ownChanges_ = 0;
     std::shared_ptr<const x11::SelectionData> lastWrite_;
     bool clearPending_ = false;
     bool lastReadComplete_ = true;

@@ -45,6 +45,11 @@ constexpr int readProperties = 64;
 constexpr auto serverWait = 1s;
 constexpr std::size_t maxNameBytes = 1024;
 
+// Whether request sequence number `a` came before `b` (they wrap around).
+bool sentBefore(std::uint32_t a, std::uint32_t b) {
+    return static_cast<std::int32_t>(a - b) < 0;
+}
+
 }  // namespace
 
 class Selections::Thread {
@@ -66,7 +71,9 @@ class Selections::Thread {
         bool fetched = false;
     };
     std::map<std::string, Mirror> mirrors_;
-    std::function<void(const std::string&, std::uint32_t)> onForeign_;
+    // How many times we have taken or cleared each selection.
+    std::map<std::string, std::uint64_t> ownChanges_;
+    std::function<void(const std::string&, std::uint64_t)> onForeign_;
     std::atomic<bool> connected_{true};
 
     // --- Everything below runs on the thread
@@ -116,6 +123,7 @@ class Selections::Thread {
     struct Ownership {
         std::shared_ptr<const SelectionData> data;
         std::uint32_t time = 0;
+        std::uint32_t request = 0;  // the sequence number of our SetSelectionOwner
         xcb_atom_t targetsType = XCB_ATOM_ATOM;
         std::vector<xcb_atom_t> targets;
         std::vector<xcb_atom_t> types;  // of data->values, by index
@@ -150,7 +158,8 @@ class Selections::Thread {
     void onTransferStep(xcb_window_t window, xcb_atom_t property);
     void dropTransfers(xcb_window_t requestor);
     void forgetRequestor(xcb_window_t requestor);
-    void lost(xcb_atom_t selection, std::uint32_t time);
+    void lost(xcb_atom_t selection, std::uint32_t sequence, std::uint32_t time);
+    void changedByUs(xcb_atom_t selection, std::uint32_t request, bool cleared);
     void foreignChange(xcb_atom_t selection, std::uint32_t time);
     void watch(xcb_atom_t selection);
 
@@ -167,7 +176,13 @@ class Selections::Thread {
     int nextProperty_ = 0;
     std::map<xcb_atom_t, Ownership> owned_;
     std::vector<Transfer> transfers_;
-    std::map<xcb_atom_t, std::uint32_t> ourLastChange_;
+    // Our last SetSelectionOwner of each selection: its request's sequence number, and whether
+    // it gave the selection to nobody.
+    struct OwnChange {
+        std::uint32_t request = 0;
+        bool cleared = false;
+    };
+    std::map<xcb_atom_t, OwnChange> ourLastChange_;
     std::map<xcb_atom_t, std::uint32_t> lastToldChange_;
     std::unordered_set<xcb_atom_t> watched_;
 
@@ -377,7 +392,7 @@ void Selections::Thread::handle(xcb_generic_event_t* event) {
             return;
         case XCB_SELECTION_CLEAR: {
             const auto& clear = *reinterpret_cast<xcb_selection_clear_event_t*>(event);
-            lost(clear.selection, clear.time);
+            lost(clear.selection, event->full_sequence, clear.time);
             return;
         }
         case XCB_PROPERTY_NOTIFY: {
@@ -413,11 +428,17 @@ void Selections::Thread::handle(xcb_generic_event_t* event) {
         if (notify.owner == window_) {
             return;
         }
-        // Our own clear, or a change older than our own last one, is not another client's.
-        const auto ours = ourLastChange_.find(notify.selection);
-        if (ours != ourLastChange_.end() && notify.selection_timestamp <= ours->second &&
-            notify.subtype == XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER) {
-            return;
+        // An event carries the sequence number of the last request of ours the server had taken
+        // when it made it: a change made before our own last one was replaced by ours, and the
+        // change our clear made (to nobody) is ours. Not told by the time: another client may
+        // take the selection in the very millisecond we did, with that same time.
+        if (const auto ours = ourLastChange_.find(notify.selection); ours != ourLastChange_.end()) {
+            const std::uint32_t sequence = event->full_sequence;
+            if (sentBefore(sequence, ours->second.request) ||
+                (sequence == ours->second.request && ours->second.cleared &&
+                 notify.owner == XCB_NONE)) {
+                return;
+            }
         }
         foreignChange(notify.selection, notify.selection_timestamp);
     }
@@ -799,7 +820,7 @@ bool Selections::Thread::ownAt(xcb_atom_t selection, std::shared_ptr<const Selec
         }
     }
     owning.data = std::move(data);
-    xcb_set_selection_owner(c_, window_, selection, time);
+    owning.request = xcb_set_selection_owner(c_, window_, selection, time).sequence;
     Reply<xcb_get_selection_owner_reply_t> owner(
         xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
     const auto selectionName = name(selection).value_or(std::string());
@@ -809,8 +830,7 @@ bool Selections::Thread::ownAt(xcb_atom_t selection, std::shared_ptr<const Selec
         mirrors_.erase(selectionName);
         return false;
     }
-    auto& previous = ourLastChange_[selection];
-    previous = std::max(previous, time);
+    changedByUs(selection, owning.request, false);
     {
         std::lock_guard lock(mutex_);
         mirrors_[selectionName] = Mirror{owning.data, time, false};
@@ -824,18 +844,25 @@ std::optional<std::uint32_t> Selections::Thread::clear(xcb_atom_t selection) {
     if (!time) {
         return std::nullopt;
     }
-    ourLastChange_[selection] = *time;
-    xcb_set_selection_owner(c_, XCB_NONE, selection, *time);
+    changedByUs(selection, xcb_set_selection_owner(c_, XCB_NONE, selection, *time).sequence, true);
     owned_.erase(selection);
     std::lock_guard lock(mutex_);
     mirrors_.erase(name(selection).value_or(std::string()));
     return time;
 }
 
-void Selections::Thread::lost(xcb_atom_t selection, std::uint32_t time) {
+void Selections::Thread::changedByUs(xcb_atom_t selection, std::uint32_t request, bool cleared) {
+    ourLastChange_[selection] = OwnChange{request, cleared};
+    lastToldChange_.erase(selection);  // a change after ours is news even at the same time
+    std::lock_guard lock(mutex_);
+    ++ownChanges_[name(selection).value_or(std::string())];
+}
+
+void Selections::Thread::lost(xcb_atom_t selection, std::uint32_t sequence, std::uint32_t time) {
     const auto mine = owned_.find(selection);
-    // A clear older than our current ownership was for an ownership we have since replaced.
-    if (mine == owned_.end() || time < mine->second.time) {
+    // A clear the server sent before it took our current ownership was for one we have since
+    // replaced (our own clear's among them), whatever its time says.
+    if (mine == owned_.end() || sentBefore(sequence, mine->second.request)) {
         return;
     }
     owned_.erase(mine);
@@ -853,13 +880,16 @@ void Selections::Thread::foreignChange(xcb_atom_t selection, std::uint32_t time)
         return;
     }
     told = time;
-    std::function<void(const std::string&, std::uint32_t)> callback;
+    const std::string selectionName = name(selection).value_or(std::string());
+    std::function<void(const std::string&, std::uint64_t)> callback;
+    std::uint64_t ours = 0;
     {
         std::lock_guard lock(mutex_);
         callback = onForeign_;
+        ours = ownChanges_[selectionName];
     }
     if (callback) {
-        callback(name(selection).value_or(std::string()), time);
+        callback(selectionName, ours);
     }
 }
 
@@ -1147,7 +1177,13 @@ bool Selections::fetched(const std::string& selection) const {
     return found != thread_->mirrors_.end() && found->second.fetched;
 }
 
-void Selections::onForeignChange(std::function<void(const std::string&, std::uint32_t)> callback) {
+std::uint64_t Selections::ownChanges(const std::string& selection) const {
+    std::lock_guard lock(thread_->mutex_);
+    const auto found = thread_->ownChanges_.find(selection);
+    return found == thread_->ownChanges_.end() ? 0 : found->second;
+}
+
+void Selections::onForeignChange(std::function<void(const std::string&, std::uint64_t)> callback) {
     std::lock_guard lock(thread_->mutex_);
     thread_->onForeign_ = std::move(callback);
 }

@@ -44,8 +44,8 @@ class Selections {
         PasteboardSaveFailure failure = PasteboardSaveFailure::none;
     };
     // Reads everything `selection` holds: `done` runs once, on the connection's thread, at most
-    // `limits.total` later. A selection nobody owns is read as empty; one we own answers from
-    // what we serve. Nothing is kept of a read that fails.
+    // `limits.total` later. The server says who owns the selection: nobody, and it is read as
+    // empty; we, and it answers from what we serve. Nothing is kept of a read that fails.
     void read(std::string selection, SelectionLimits limits, std::function<void(Read)> done);
     // Reads only the plain text (the first text target the owner offers); none when there is
     // none or the read fails.
@@ -64,7 +64,8 @@ class Selections {
     // Gives `selection` to nobody (its contents are gone); the server time of the change.
     std::optional<std::uint32_t> clear(const std::string& selection);
 
-    // What we serve for `selection` now; none when we do not own it.
+    // What we serve for `selection` now; none when we do not own it. Our own view: another
+    // client may have taken it a moment ago without our knowing yet (a read asks the server).
     [[nodiscard]] std::shared_ptr<const SelectionData> owned(const std::string& selection) const;
     // When our ownership of `selection` began (0 when we do not own it).
     [[nodiscard]] std::uint32_t ownedSince(const std::string& selection) const;
@@ -72,9 +73,12 @@ class Selections {
     // other than TARGETS and TIMESTAMP) since we took it.
     [[nodiscard]] bool fetched(const std::string& selection) const;
 
-    // Another client took `selection`, or its owner went away: (selection, server time).
+    // How many times we have taken or cleared `selection` through this connection.
+    [[nodiscard]] std::uint64_t ownChanges(const std::string& selection) const;
+    // Another client took `selection`, or its owner went away: (selection, ownChanges as the
+    // change found them: a caller that has changed the selection since knows the news is stale).
     // Runs on the connection's thread; set before use, cleared with nullptr.
-    void onForeignChange(std::function<void(const std::string&, std::uint32_t)> callback);
+    void onForeignChange(std::function<void(const std::string&, std::uint64_t)> callback);
 
     // Offers what we own of `selection` to the running clipboard manager (CLIPBOARD_MANAGER,
     // SAVE_TARGETS) and serves its reads; true once it reported them saved, false when there is

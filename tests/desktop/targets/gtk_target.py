@@ -3,7 +3,7 @@
 # field and a multi-line field. Prints "<field>: <text>" whenever a text changes (the password
 # field's too), "password key: <key>" for each key press the password field gets ("e",
 # "BackSpace", "Ctrl+c"), and obeys lines on standard input:
-#   focus <line|password|readonly|area>    give that field the keyboard focus
+#   focus <line|password|readonly|area>    give that field the keyboard focus (in its window)
 #   select <start> <end>                   select in the focused field (GTK offsets: code points)
 #   text <field> <words...>                replace that field's text ("\n" is a line break)
 # It says "READY pid=N" once shown and "OK <command>" after each command. Started with --deaf, its
@@ -71,7 +71,8 @@ def obey(source, condition):
         return False
     words = command.split()
     if words and words[0] == 'focus' and len(words) == 2 and words[1] in fields:
-        window.present()
+        # Within the window only: whoever sends this brings the window forward first (an
+        # activation of its own here would reach the window manager after that, whenever).
         fields[words[1]].grab_focus()
     elif words and words[0] == 'text' and len(words) >= 2 and words[1] in fields:
         content = command.rstrip('\n').split(' ', 2)[2] if len(words) > 2 else ''

@@ -2,7 +2,7 @@
 // and a multi-line field. Prints "<field>: <text>" whenever a text changes (the password field's
 // too), "password key: <key>" for each key press the password field gets ("e", "BackSpace",
 // "Ctrl+c"), and obeys lines on standard input:
-//   focus <line|password|readonly|area>    give that field the keyboard focus
+//   focus <line|password|readonly|area>    give that field the keyboard focus (in its window)
 //   select <start> <end>                   select in the focused field (Qt offsets: UTF-16)
 //   copy <words...>                        own the clipboard: the words as text/plain and a
 //                                          4 x 3 PNG image as image/png
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
         const QStringList words =
             QString::fromStdString(command).split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (words.size() == 2 && words[0] == QLatin1String("focus") && fields.contains(words[1])) {
-            window.activateWindow();
+            // Within the window only: whoever sends this brings the window forward first.
             fields[words[1]]->setFocus();
         } else if (!words.isEmpty() && words[0] == QLatin1String("copy")) {
             QImage image(4, 3, QImage::Format_RGB32);
