@@ -7,12 +7,16 @@
 #include <poll.h>
 #include <xcb/xcb.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <future>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "platform/linux/clipboard/x11_selections.h"
 
@@ -21,6 +25,19 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+
+// The server starts over whenever its last client leaves, refusing connections meanwhile: one
+// stays connected for the whole suite.
+class ServerKeptUp : public ::testing::Environment {
+  public:
+    void SetUp() override { c_ = xcb_connect(nullptr, nullptr); }
+    void TearDown() override { xcb_disconnect(c_); }
+
+  private:
+    xcb_connection_t* c_ = nullptr;
+};
+[[maybe_unused]] const auto* const serverKeptUp =
+    ::testing::AddGlobalTestEnvironment(new ServerKeptUp);
 
 // A requestor of its own, on its own connection, answering nothing.
 class Requestor {
@@ -112,10 +129,136 @@ class Requestor {
         ADD_FAILURE() << "no answer";
         return answer;
     }
+    // Asks CLIPBOARD for `target` into `property` and takes nothing: the property of the
+    // owner's answer (None: refused).
+    xcb_atom_t answerOnly(xcb_atom_t target, xcb_atom_t property) {
+        xcb_convert_selection(c_, window_, atom("CLIPBOARD"), target, property, XCB_CURRENT_TIME);
+        xcb_flush(c_);
+        const auto until = Clock::now() + 5s;
+        while (Clock::now() < until) {
+            xcb_generic_event_t* event = xcb_poll_for_event(c_);
+            if (event == nullptr) {
+                pollfd fd{xcb_get_file_descriptor(c_), POLLIN, 0};
+                ::poll(&fd, 1, 50);
+                continue;
+            }
+            const bool notify = (event->response_type & 0x7f) == XCB_SELECTION_NOTIFY;
+            const xcb_atom_t answered =
+                notify ? reinterpret_cast<xcb_selection_notify_event_t*>(event)->property : 0;
+            std::free(event);
+            if (notify) {
+                return answered;
+            }
+        }
+        ADD_FAILURE() << "no answer";
+        return XCB_NONE;
+    }
 
   private:
     xcb_connection_t* c_;
     xcb_window_t window_ = 0;
+};
+
+// Another client, on a connection of its own, whose events a thread of its own hands to
+// `onEvent` (without one it answers nothing).
+class Client {
+  public:
+    using OnEvent = std::function<void(Client&, const xcb_generic_event_t&)>;
+    explicit Client(OnEvent onEvent = nullptr) : c_(xcb_connect(nullptr, nullptr)) {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+        window_ = xcb_generate_id(c_);
+        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        xcb_flush(c_);
+        if (onEvent) {
+            thread_ = std::jthread([this, onEvent = std::move(onEvent)](std::stop_token stop) {
+                while (!stop.stop_requested()) {
+                    xcb_generic_event_t* event = xcb_poll_for_event(c_);
+                    if (event == nullptr) {
+                        pollfd fd{xcb_get_file_descriptor(c_), POLLIN, 0};
+                        ::poll(&fd, 1, 20);
+                        continue;
+                    }
+                    onEvent(*this, *event);
+                    xcb_flush(c_);
+                    std::free(event);
+                }
+            });
+        }
+    }
+    ~Client() {
+        thread_ = {};
+        xcb_disconnect(c_);
+    }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    xcb_connection_t* connection() const { return c_; }
+    xcb_window_t window() const { return window_; }
+    xcb_atom_t atom(const char* name) {
+        auto* reply = xcb_intern_atom_reply(
+            c_, xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+            nullptr);
+        const xcb_atom_t value = reply->atom;
+        std::free(reply);
+        return value;
+    }
+    // Takes `selection` now; whether the server names this client its owner.
+    bool own(const char* selection) {
+        xcb_set_selection_owner(c_, window_, atom(selection), XCB_CURRENT_TIME);
+        return owner(selection) == window_;
+    }
+    xcb_window_t owner(const char* selection) {
+        auto* reply =
+            xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, atom(selection)), nullptr);
+        const xcb_window_t owner = reply != nullptr ? reply->owner : XCB_NONE;
+        std::free(reply);
+        return owner;
+    }
+    // Tells the requestor of `request` its answer is in `property` (None: refused).
+    void answer(const xcb_selection_request_event_t& request, xcb_atom_t property) {
+        xcb_selection_notify_event_t notify{};
+        notify.response_type = XCB_SELECTION_NOTIFY;
+        notify.time = request.time;
+        notify.requestor = request.requestor;
+        notify.selection = request.selection;
+        notify.target = request.target;
+        notify.property = property;
+        xcb_send_event(c_, 0, request.requestor, XCB_EVENT_MASK_NO_EVENT,
+                       reinterpret_cast<const char*>(&notify));
+    }
+
+  private:
+    xcb_connection_t* c_;
+    xcb_window_t window_ = 0;
+    std::jthread thread_;
+};
+
+// Counts another client's changes of CLIPBOARD and PRIMARY that a connection tells.
+class Told {
+  public:
+    explicit Told(Selections& selections) : selections_(selections) {
+        selections_.onForeignChange([this](const std::string& which, std::uint64_t) {
+            std::lock_guard lock(mutex_);
+            ++counts_[which];
+            changed_.notify_all();
+        });
+    }
+    ~Told() { selections_.onForeignChange(nullptr); }
+    int count(const std::string& selection) {
+        std::lock_guard lock(mutex_);
+        return counts_[selection];
+    }
+    bool waitFor(const std::string& selection, int count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, 2s, [&] { return counts_[selection] >= count; });
+    }
+
+  private:
+    Selections& selections_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::string, int> counts_;
 };
 
 SelectionData served() {
@@ -202,7 +345,7 @@ TEST(Selections, WhatOneConnectionServesAnotherReadsExactlyAndOnlyOthersChangesA
     EXPECT_EQ(got.failure, PasteboardSaveFailure::none);
     EXPECT_EQ(got.data, data);
 
-    ASSERT_TRUE(reader->clear("CLIPBOARD"));
+    ASSERT_TRUE(reader->clear("CLIPBOARD", reader->changedAt("CLIPBOARD")));
     std::unique_lock lock(mutex);
     EXPECT_TRUE(told.wait_for(lock, 2s, [&] { return ownerTold == 1; }));
     EXPECT_EQ(readerTold, 1) << "our own clear is not told";
@@ -210,6 +353,151 @@ TEST(Selections, WhatOneConnectionServesAnotherReadsExactlyAndOnlyOthersChangesA
     lock.unlock();
     owner->onForeignChange(nullptr);
     reader->onForeignChange(nullptr);
+}
+
+// A clear gives away the change it knows of (another client's copy among them), never a copy
+// made after it.
+TEST(Selections, AClearLeavesACopyMadeAfterTheChangeItKnewOf) {
+    auto reader = Selections::open();
+    ASSERT_TRUE(reader);
+    Told told(*reader);
+    Client first;
+    ASSERT_TRUE(first.own("CLIPBOARD"));
+    ASSERT_TRUE(told.waitFor("CLIPBOARD", 1));
+    const auto known = reader->changedAt("CLIPBOARD");
+    ASSERT_NE(known, 0u);
+    std::this_thread::sleep_for(5ms);  // the server tells changes apart by their time
+    Client second;
+    ASSERT_TRUE(second.own("CLIPBOARD"));
+    EXPECT_FALSE(reader->clear("CLIPBOARD", known));
+    EXPECT_EQ(second.owner("CLIPBOARD"), second.window());
+
+    ASSERT_TRUE(told.waitFor("CLIPBOARD", 2));
+    EXPECT_TRUE(reader->clear("CLIPBOARD", reader->changedAt("CLIPBOARD")));
+    EXPECT_EQ(second.owner("CLIPBOARD"), static_cast<xcb_window_t>(XCB_NONE));
+}
+
+TEST(Selections, AnOwnerGoingAwayIsToldOnceAsAChange) {
+    auto watcher = Selections::open();
+    ASSERT_TRUE(watcher);
+    Told told(*watcher);
+    for (const bool disconnects : {false, true}) {
+        SCOPED_TRACE(disconnects ? "the owner disconnects" : "the owner's window is destroyed");
+        const int before = told.count("CLIPBOARD");
+        auto owner = std::make_unique<Client>();
+        ASSERT_TRUE(owner->own("CLIPBOARD"));
+        ASSERT_TRUE(told.waitFor("CLIPBOARD", before + 1));
+        if (disconnects) {
+            owner.reset();
+        } else {
+            xcb_destroy_window(owner->connection(), owner->window());
+            xcb_flush(owner->connection());
+        }
+        EXPECT_TRUE(told.waitFor("CLIPBOARD", before + 2));
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(told.count("CLIPBOARD"), before + 2);
+    }
+}
+
+// The clipboard manager saves CLIPBOARD alone: asked for another selection it would read
+// CLIPBOARD and say it saved.
+TEST(Selections, OnlyTheClipboardIsOfferedToTheClipboardManager) {
+    std::atomic<int> asked = 0;
+    Client manager([&](Client& self, const xcb_generic_event_t& event) {
+        if ((event.response_type & 0x7f) == XCB_SELECTION_REQUEST) {
+            const auto& request = reinterpret_cast<const xcb_selection_request_event_t&>(event);
+            ++asked;
+            self.answer(request, request.property);
+        }
+    });
+    ASSERT_TRUE(manager.own("CLIPBOARD_MANAGER"));
+    auto owner = Selections::open();
+    ASSERT_TRUE(owner);
+    const auto data = std::make_shared<const SelectionData>(textSelection(u"kept"));
+    ASSERT_TRUE(owner->own("PRIMARY", data));
+    ASSERT_TRUE(owner->own("CLIPBOARD", data));
+    EXPECT_FALSE(owner->saveToManager("PRIMARY", 2s));
+    EXPECT_EQ(asked, 0);
+    EXPECT_TRUE(owner->saveToManager("CLIPBOARD", 2s));
+    EXPECT_EQ(asked, 1);
+}
+
+// A caller that stopped waiting was told the selection was not taken: it is not taken later.
+TEST(Selections, ATakeTheCallerGaveUpOnDoesNotHappenLater) {
+    Client manager;  // never answers
+    ASSERT_TRUE(manager.own("CLIPBOARD_MANAGER"));
+    auto owner = Selections::open();
+    ASSERT_TRUE(owner);
+    const auto data = std::make_shared<const SelectionData>(textSelection(u"kept"));
+    ASSERT_TRUE(owner->own("CLIPBOARD", data));
+    // The connection's thread waits for the manager meanwhile, longer than a take waits.
+    auto saving =
+        std::async(std::launch::async, [&] { return owner->saveToManager("CLIPBOARD", 3s); });
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(owner->own("PRIMARY", data));
+    EXPECT_FALSE(saving.get());
+    ASSERT_TRUE(owner->own("CLIPBOARD", data));  // done after anything still queued before it
+    EXPECT_FALSE(owner->owned("PRIMARY"));
+    EXPECT_EQ(manager.owner("PRIMARY"), static_cast<xcb_window_t>(XCB_NONE));
+}
+
+// An owner whose INCR list of targets never ends: refused once the steps pass the cap, not
+// read on until the read's time runs out.
+TEST(Selections, AListOfTargetsGrowingStepByStepIsRefusedAtTheCap) {
+    std::atomic<int> steps = 0;
+    std::pair<xcb_window_t, xcb_atom_t> into{XCB_NONE, XCB_NONE};  // the owner's thread only
+    Client owner([&](Client& self, const xcb_generic_event_t& event) {
+        xcb_connection_t* c = self.connection();
+        const int kind = event.response_type & 0x7f;
+        if (kind == XCB_SELECTION_REQUEST) {
+            const auto& request = reinterpret_cast<const xcb_selection_request_event_t&>(event);
+            const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+            xcb_change_window_attributes(c, request.requestor, XCB_CW_EVENT_MASK, &mask);
+            const std::uint32_t announced = 4;
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, request.property,
+                                self.atom("INCR"), 32, 1, &announced);
+            into = {request.requestor, request.property};
+            self.answer(request, request.property);
+        } else if (kind == XCB_PROPERTY_NOTIFY) {
+            const auto& change = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+            if (change.state == XCB_PROPERTY_DELETE && change.window == into.first &&
+                change.atom == into.second) {
+                const std::vector<std::uint32_t> listed(256, XCB_ATOM_STRING);
+                xcb_change_property(c, XCB_PROP_MODE_REPLACE, change.window, change.atom,
+                                    XCB_ATOM_ATOM, 32, 256, listed.data());
+                ++steps;
+            }
+        }
+    });
+    ASSERT_TRUE(owner.own("CLIPBOARD"));
+    auto reader = Selections::open();
+    ASSERT_TRUE(reader);
+    std::promise<Selections::Read> read;
+    reader->read("CLIPBOARD", {}, [&](Selections::Read answer) { read.set_value(answer); });
+    auto answer = read.get_future();
+    ASSERT_EQ(answer.wait_for(3s), std::future_status::ready);
+    EXPECT_EQ(answer.get().failure, PasteboardSaveFailure::tooManyTypes);
+    EXPECT_LE(steps, 3);
+}
+
+// A requestor that asks for large answers and never takes them holds a bounded number of them.
+TEST(Selections, LargeAnswersInProgressAreBoundedPerRequestor) {
+    auto owner = Selections::open();
+    ASSERT_TRUE(owner);
+    ASSERT_TRUE(owner->own("CLIPBOARD", std::make_shared<const SelectionData>(served())));
+    Requestor requestor;
+    int given = 0;
+    int refused = 0;
+    for (int i = 0; i < 70; ++i) {
+        const auto property = requestor.atom(("LARGE_" + std::to_string(i)).c_str());
+        const auto answered = requestor.answerOnly(requestor.atom("x-large"), property);
+        (answered == property ? given : refused) += 1;
+    }
+    EXPECT_EQ(given, 64);
+    EXPECT_EQ(refused, 6);
+    const auto small = requestor.ask(requestor.atom("UTF8_STRING"), requestor.atom("SMALL"),
+                                     requestor.atom("SMALL"));
+    EXPECT_EQ(small.bytes, (std::vector<std::uint8_t>{'o', 'k', 0}));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/process/unique_fd.h"
 #include "platform/linux/clipboard/x11_selections.h"
 
 extern char** environ;  // NOLINT: POSIX
@@ -30,24 +31,6 @@ int remainingMs(Clock::time_point until) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
     return static_cast<int>(std::max<std::int64_t>(left, 0));
 }
-
-class Fd {
-  public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    [[nodiscard]] int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-        fd_ = -1;
-    }
-
-  private:
-    int fd_;
-};
 
 bool sendAll(int fd, const std::vector<std::uint8_t>& bytes, Clock::time_point until) {
     std::size_t sent = 0;
@@ -85,8 +68,8 @@ bool startClipboardKeeper(const std::string& program, const x11::SelectionHandOf
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
         return false;
     }
-    Fd ours(ends[0]);
-    Fd theirs(ends[1]);
+    process::UniqueFd ours(ends[0]);
+    process::UniqueFd theirs(ends[1]);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -172,13 +155,14 @@ int runClipboardKeeper() {
     if (!handOff) {
         return 2;
     }
+    // Before the connection: its thread may still be telling a change when it is closed.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool taken = false;
     auto selections = x11::Selections::open();
     if (!selections) {
         return 1;
     }
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool taken = false;
     selections->onForeignChange([&](const std::string& which, std::uint64_t) {
         if (which == handOff->selection) {
             std::lock_guard lock(mutex);

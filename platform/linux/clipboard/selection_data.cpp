@@ -13,8 +13,6 @@ constexpr std::array<std::string_view, 7> protocolTargets = {
     "DELETE",  "INSERT_SELECTION", "INSERT_PROPERTY"};
 
 constexpr std::string_view handOffMagic = "RVLCLIP1";
-// Atom names longer than this are refused (the protocol allows more; no toolkit uses it).
-constexpr std::size_t maxNameBytes = 1024;
 
 class Writer {
   public:

@@ -54,6 +54,10 @@ struct SelectionLimits {
     std::size_t maxBytes = std::size_t{64} << 20;  // bytes of all the contents together
 };
 
+// Names of targets and types longer than this are refused (the protocol allows more; no toolkit
+// uses it).
+inline constexpr std::size_t maxNameBytes = 1024;
+
 // The text targets, in the order plain text is looked for.
 inline constexpr std::array<std::string_view, 4> textTargets = {
     "UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "STRING"};

@@ -217,14 +217,16 @@ void X11SelectionPasteboard::readString(std::function<void(std::optional<std::u1
 std::int64_t X11SelectionPasteboard::clear() {
     // Given to nobody on the next turn of the loop, unless a write of ours comes first (as it
     // does after nearly every clear): a clipboard manager that fills an empty clipboard at once
-    // must not see it empty between the two.
+    // must not see it empty between the two. What is cleared then is the clipboard as it is now
+    // (ours, or the copy we were last told of): a copy another client makes in between stays.
     lastWrite_.reset();
+    clearAsOf_ = selections_->changedAt(selection_);
     if (!clearPending_) {
         clearPending_ = true;
         onMain(alive_, [this] {
             if (clearPending_) {
                 clearPending_ = false;
-                if (selections_->clear(selection_)) {
+                if (selections_->clear(selection_, clearAsOf_)) {
                     ownChanges_ = selections_->ownChanges(selection_);
                 }
             }

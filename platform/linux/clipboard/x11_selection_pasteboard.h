@@ -8,7 +8,8 @@
 //
 // The change count is our own: it moves once for each write or clear of ours and once for each
 // change another client makes (a copy, the owner going away), never for our own selection
-// events. When the program ends while it serves the clipboard, keepContentsAfterExit hands the
+// events. A clear gives away the clipboard as the last change we know of left it, never a copy
+// made after that. When the program ends while it serves the clipboard, keepContentsAfterExit hands the
 // contents to the clipboard manager, or else to a keeper process (clipboard_keeper.h).
 //
 // Main thread only (the layer's thread posts its answers here through Qt's event loop).
@@ -87,6 +88,8 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     std::uint64_t ownChanges_ = 0;
     std::shared_ptr<const x11::SelectionData> lastWrite_;
     bool clearPending_ = false;
+    // The change of the clipboard the pending clear gives away (the layer's changedAt).
+    std::uint32_t clearAsOf_ = 0;
     bool lastReadComplete_ = true;
     CallbackList<std::int64_t> observers_;
     // The connection tells one listener of changes: the clipboard's instance, which passes

@@ -11,7 +11,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
-#include <future>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -34,6 +33,9 @@ using Reply = std::unique_ptr<T, FreeDeleter<T>>;
 
 // An INCR answer that the requestor stops taking is dropped after this long.
 constexpr auto transferIdleLimit = 5s;
+// INCR answers in progress, for one requestor and in all: a request beyond is refused.
+constexpr std::size_t maxTransfersPerRequestor = 64;
+constexpr std::size_t maxTransfers = 256;
 // A MULTIPLE request names at most this many targets.
 constexpr std::size_t maxMultiplePairs = 256;
 // Answers larger than this go in INCR steps of this size.
@@ -43,7 +45,6 @@ constexpr std::size_t preferredChunk = 256 * 1024;
 constexpr int readProperties = 64;
 // Waits for the X server alone (a round trip, a property change coming back).
 constexpr auto serverWait = 1s;
-constexpr std::size_t maxNameBytes = 1024;
 
 // Whether request sequence number `a` came before `b` (they wrap around).
 bool sentBefore(std::uint32_t a, std::uint32_t b) {
@@ -73,6 +74,8 @@ class Selections::Thread {
     std::map<std::string, Mirror> mirrors_;
     // How many times we have taken or cleared each selection.
     std::map<std::string, std::uint64_t> ownChanges_;
+    // The server time of the latest change of each selection we know of (ours or told).
+    std::map<std::string, std::uint32_t> changedAt_;
     std::function<void(const std::string&, std::uint64_t)> onForeign_;
     std::atomic<bool> connected_{true};
 
@@ -96,7 +99,7 @@ class Selections::Thread {
     void startRead(std::shared_ptr<ReadJob> job);
 
   private:
-    Thread(xcb_connection_t* connection, xcb_window_t root, xcb_window_t window);
+    Thread(xcb_connection_t* connection, xcb_window_t window, const int (&wake)[2]);
     void run();
     void runCommands();
     void drainEvents();
@@ -143,7 +146,7 @@ class Selections::Thread {
   public:
     std::optional<std::uint32_t> serverTime();
     bool ownAt(xcb_atom_t selection, std::shared_ptr<const SelectionData> data, std::uint32_t time);
-    std::optional<std::uint32_t> clear(xcb_atom_t selection);
+    bool clear(xcb_atom_t selection, std::uint32_t time);
     bool saveToManager(xcb_atom_t selection, std::chrono::milliseconds limit);
     xcb_atom_t selectionAtom(const std::string& name) { return atom(name); }
 
@@ -153,18 +156,25 @@ class Selections::Thread {
                   xcb_atom_t target, xcb_atom_t property);
     bool serveMultiple(Ownership& owned, const std::string& selectionName, xcb_window_t requestor,
                        xcb_atom_t property);
-    void sendValue(const Ownership& owned, std::size_t index, xcb_window_t requestor,
+    bool sendValue(const Ownership& owned, std::size_t index, xcb_window_t requestor,
                    xcb_atom_t property);
     void onTransferStep(xcb_window_t window, xcb_atom_t property);
     void dropTransfers(xcb_window_t requestor);
     void forgetRequestor(xcb_window_t requestor);
     void lost(xcb_atom_t selection, std::uint32_t sequence, std::uint32_t time);
-    void changedByUs(xcb_atom_t selection, std::uint32_t request, bool cleared);
-    void foreignChange(xcb_atom_t selection, std::uint32_t time);
+    void changedByUs(xcb_atom_t selection, std::uint32_t request, bool cleared,
+                     std::uint32_t time);
+    // A change of a selection's owner another client made, as an event tells it.
+    struct Change {
+        std::uint32_t sequence = 0;  // of our last request the server had taken then
+        std::uint32_t time = 0;      // of the change that made the owner
+        bool ownerGone = false;
+        bool operator==(const Change&) const = default;
+    };
+    void foreignChange(xcb_atom_t selection, Change change);
     void watch(xcb_atom_t selection);
 
     xcb_connection_t* c_;
-    xcb_window_t root_;
     xcb_window_t window_;
     std::uint8_t xfixesFirstEvent_ = 0;
     bool xfixes_ = false;
@@ -183,7 +193,7 @@ class Selections::Thread {
         bool cleared = false;
     };
     std::map<xcb_atom_t, OwnChange> ourLastChange_;
-    std::map<xcb_atom_t, std::uint32_t> lastToldChange_;
+    std::map<xcb_atom_t, Change> lastToldChange_;
     std::unordered_set<xcb_atom_t> watched_;
 
     std::optional<std::uint32_t> timeSeen_;
@@ -213,6 +223,12 @@ std::unique_ptr<Selections::Thread> Selections::Thread::connect() {
         xcb_disconnect(connection);
         return nullptr;
     }
+    // The thread's wake-up for posted commands: without it they would wait for an X event.
+    int wake[2] = {-1, -1};
+    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        xcb_disconnect(connection);
+        return nullptr;
+    }
     const xcb_screen_t* screen = screens.data;
     // An unmapped window of our own: it owns the selections, receives their answers in its
     // properties and tells the time through its property changes.
@@ -221,11 +237,12 @@ std::unique_ptr<Selections::Thread> Selections::Thread::connect() {
     xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, -10, -10, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
                       XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK, values);
-    return std::unique_ptr<Thread>(new Thread(connection, screen->root, window));
+    return std::unique_ptr<Thread>(new Thread(connection, window, wake));
 }
 
-Selections::Thread::Thread(xcb_connection_t* connection, xcb_window_t root, xcb_window_t window)
-    : c_(connection), root_(root), window_(window) {
+Selections::Thread::Thread(xcb_connection_t* connection, xcb_window_t window,
+                           const int (&wake)[2])
+    : c_(connection), window_(window), wake_{wake[0], wake[1]} {
     // Whoever reads the owner of a selection can tell which program serves it.
     const auto pid = static_cast<std::uint32_t>(::getpid());
     xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL,
@@ -250,9 +267,6 @@ Selections::Thread::Thread(xcb_connection_t* connection, xcb_window_t root, xcb_
     watch(atom("CLIPBOARD"));
     watch(atom("PRIMARY"));
     xcb_flush(c_);
-    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
-        wake_[0] = wake_[1] = -1;
-    }
     thread_ = std::thread([this] { run(); });
 }
 
@@ -290,13 +304,39 @@ void Selections::Thread::post(std::function<void()> command) {
 template <class T>
 std::optional<T> Selections::Thread::call(std::function<T()> command,
                                           std::chrono::milliseconds limit) {
-    auto promise = std::make_shared<std::promise<T>>();
-    auto answer = promise->get_future();
-    post([promise, command = std::move(command)] { promise->set_value(command()); });
-    if (answer.wait_for(limit) != std::future_status::ready) {
-        return std::nullopt;
+    // A command the caller stopped waiting for never runs: the caller was told it did not. One
+    // that has begun is waited for to its end (its own waits are bounded), so that what the
+    // caller is told is what happened.
+    struct Call {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool begun = false;
+        bool abandoned = false;
+        std::optional<T> answer;
+    };
+    auto shared = std::make_shared<Call>();
+    post([shared, command = std::move(command)] {
+        {
+            std::lock_guard lock(shared->mutex);
+            if (shared->abandoned) {
+                return;
+            }
+            shared->begun = true;
+        }
+        auto answer = command();
+        std::lock_guard lock(shared->mutex);
+        shared->answer = std::move(answer);
+        shared->done.notify_all();
+    });
+    std::unique_lock lock(shared->mutex);
+    if (!shared->done.wait_for(lock, limit, [&] { return shared->answer.has_value(); })) {
+        if (!shared->begun) {
+            shared->abandoned = true;
+            return std::nullopt;
+        }
+        shared->done.wait(lock, [&] { return shared->answer.has_value(); });
     }
-    return answer.get();
+    return std::move(shared->answer);
 }
 
 void Selections::Thread::run() {
@@ -309,8 +349,10 @@ void Selections::Thread::run() {
         }
         runCommands();
         if (connected_) {
-            drainEvents();
+            // Last: whatever reached xcb's queue during the round trips above is handled before
+            // the wait, which only hears the socket.
             expire();
+            drainEvents();
             xcb_flush(c_);
             if (xcb_connection_has_error(c_) != 0) {
                 // The display is gone: every read ends now; commands go on answering (with
@@ -425,22 +467,25 @@ void Selections::Thread::handle(xcb_generic_event_t* event) {
     }
     if (xfixes_ && type == xfixesFirstEvent_ + XCB_XFIXES_SELECTION_NOTIFY) {
         const auto& notify = *reinterpret_cast<xcb_xfixes_selection_notify_event_t*>(event);
-        if (notify.owner == window_) {
+        // The owner's window or connection going away leaves the selection to nobody; the event
+        // carries the time of the change that made it the owner.
+        const bool ownerGone = notify.subtype != XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER;
+        if (!ownerGone && notify.owner == window_) {
             return;
         }
         // An event carries the sequence number of the last request of ours the server had taken
         // when it made it: a change made before our own last one was replaced by ours, and the
         // change our clear made (to nobody) is ours. Not told by the time: another client may
         // take the selection in the very millisecond we did, with that same time.
+        const std::uint32_t sequence = event->full_sequence;
         if (const auto ours = ourLastChange_.find(notify.selection); ours != ourLastChange_.end()) {
-            const std::uint32_t sequence = event->full_sequence;
             if (sentBefore(sequence, ours->second.request) ||
-                (sequence == ours->second.request && ours->second.cleared &&
+                (!ownerGone && sequence == ours->second.request && ours->second.cleared &&
                  notify.owner == XCB_NONE)) {
                 return;
             }
         }
-        foreignChange(notify.selection, notify.selection_timestamp);
+        foreignChange(notify.selection, Change{sequence, notify.selection_timestamp, ownerGone});
     }
 }
 
@@ -635,11 +680,11 @@ void Selections::Thread::onSelectionNotify(const xcb_selection_notify_event_t& e
 }
 
 void Selections::Thread::takeProperty(const std::shared_ptr<ReadJob>& job, bool first) {
-    // The owner's list of targets is bounded by its count, the contents by their bytes.
+    // The owner's list of targets is bounded by its count, the contents by their bytes, over
+    // all the steps of an INCR answer.
     const bool listing = job->asking == atom("TARGETS");
-    const std::size_t room =
-        listing ? job->limits.maxTargets * 4
-                : job->limits.maxBytes - std::min(job->bytes, job->limits.maxBytes);
+    const std::size_t limit = listing ? job->limits.maxTargets * 4 : job->limits.maxBytes;
+    const std::size_t room = limit - std::min(job->bytes, limit);
     const auto longs = static_cast<std::uint32_t>(std::min<std::size_t>(room / 4 + 1, UINT32_MAX));
     Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
         c_, xcb_get_property(c_, 1, window_, job->property, XCB_GET_PROPERTY_TYPE_ANY, 0, longs),
@@ -674,25 +719,8 @@ void Selections::Thread::takeProperty(const std::shared_ptr<ReadJob>& job, bool 
         finish(job, PasteboardSaveFailure::typeFailed);
         return;
     }
-    if (job->incr) {
-        if (size == 0) {
-            valueRead(job);
-            return;
-        }
-        if (job->current.type.empty()) {
-            const auto type = name(reply->type);
-            if (!type) {
-                finish(job, PasteboardSaveFailure::typeFailed);
-                return;
-            }
-            job->current.type = *type;
-            job->current.format = reply->format;
-        } else if (job->current.format != reply->format) {
-            finish(job, PasteboardSaveFailure::typeFailed);
-            return;
-        }
-        job->current.bytes.insert(job->current.bytes.end(), value, value + size);
-        job->bytes += size;
+    if (job->incr && size == 0) {
+        valueRead(job);  // the closing empty step
         return;
     }
     const auto type = name(reply->type);
@@ -700,11 +728,18 @@ void Selections::Thread::takeProperty(const std::shared_ptr<ReadJob>& job, bool 
         finish(job, PasteboardSaveFailure::typeFailed);
         return;
     }
-    job->current.type = *type;
-    job->current.format = reply->format;
-    job->current.bytes.assign(value, value + size);
+    if (job->current.type.empty()) {
+        job->current.type = *type;
+        job->current.format = reply->format;
+    } else if (job->current.format != reply->format) {
+        finish(job, PasteboardSaveFailure::typeFailed);
+        return;
+    }
+    job->current.bytes.insert(job->current.bytes.end(), value, value + size);
     job->bytes += size;
-    valueRead(job);
+    if (!job->incr) {
+        valueRead(job);
+    }
 }
 
 void Selections::Thread::valueRead(const std::shared_ptr<ReadJob>& job) {
@@ -830,7 +865,7 @@ bool Selections::Thread::ownAt(xcb_atom_t selection, std::shared_ptr<const Selec
         mirrors_.erase(selectionName);
         return false;
     }
-    changedByUs(selection, owning.request, false);
+    changedByUs(selection, owning.request, false, time);
     {
         std::lock_guard lock(mutex_);
         mirrors_[selectionName] = Mirror{owning.data, time, false};
@@ -839,23 +874,39 @@ bool Selections::Thread::ownAt(xcb_atom_t selection, std::shared_ptr<const Selec
     return true;
 }
 
-std::optional<std::uint32_t> Selections::Thread::clear(xcb_atom_t selection) {
-    const auto time = serverTime();
-    if (!time) {
-        return std::nullopt;
+bool Selections::Thread::clear(xcb_atom_t selection, std::uint32_t time) {
+    const auto selectionName = name(selection).value_or(std::string());
+    {
+        // A change told since is newer than the one the caller meant to undo.
+        std::lock_guard lock(mutex_);
+        const auto known = changedAt_.find(selectionName);
+        if (time == XCB_CURRENT_TIME || known == changedAt_.end() || known->second != time) {
+            return false;
+        }
     }
-    changedByUs(selection, xcb_set_selection_owner(c_, XCB_NONE, selection, *time).sequence, true);
+    // The server ignores it when the selection changed after `time` (another client's copy):
+    // then the selection still has an owner, and the change is not ours.
+    const auto request = xcb_set_selection_owner(c_, XCB_NONE, selection, time).sequence;
+    Reply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
+    if (!owner || owner->owner != XCB_NONE) {
+        return false;
+    }
+    changedByUs(selection, request, true, time);
     owned_.erase(selection);
     std::lock_guard lock(mutex_);
-    mirrors_.erase(name(selection).value_or(std::string()));
-    return time;
+    mirrors_.erase(selectionName);
+    return true;
 }
 
-void Selections::Thread::changedByUs(xcb_atom_t selection, std::uint32_t request, bool cleared) {
+void Selections::Thread::changedByUs(xcb_atom_t selection, std::uint32_t request, bool cleared,
+                                     std::uint32_t time) {
     ourLastChange_[selection] = OwnChange{request, cleared};
     lastToldChange_.erase(selection);  // a change after ours is news even at the same time
     std::lock_guard lock(mutex_);
-    ++ownChanges_[name(selection).value_or(std::string())];
+    const auto selectionName = name(selection).value_or(std::string());
+    ++ownChanges_[selectionName];
+    changedAt_[selectionName] = time;
 }
 
 void Selections::Thread::lost(xcb_atom_t selection, std::uint32_t sequence, std::uint32_t time) {
@@ -870,21 +921,26 @@ void Selections::Thread::lost(xcb_atom_t selection, std::uint32_t sequence, std:
         std::lock_guard lock(mutex_);
         mirrors_.erase(name(selection).value_or(std::string()));
     }
-    foreignChange(selection, time);
+    foreignChange(selection, Change{sequence, time, false});
 }
 
-void Selections::Thread::foreignChange(xcb_atom_t selection, std::uint32_t time) {
-    // Our losing a selection and the extension's word of the new owner are one change.
-    auto& told = lastToldChange_[selection];
-    if (time != 0 && told == time) {
+void Selections::Thread::foreignChange(xcb_atom_t selection, Change change) {
+    // Our losing a selection and the extension's word of the new owner are one change: the
+    // server makes both events while it handles the one request, so they carry the same
+    // sequence number and time. The owner going away later is another change (same time).
+    const auto told = lastToldChange_.find(selection);
+    if (change.time != 0 && told != lastToldChange_.end() && told->second == change) {
         return;
     }
-    told = time;
+    lastToldChange_.insert_or_assign(selection, change);
     const std::string selectionName = name(selection).value_or(std::string());
     std::function<void(const std::string&, std::uint64_t)> callback;
     std::uint64_t ours = 0;
     {
         std::lock_guard lock(mutex_);
+        if (change.time != 0) {
+            changedAt_[selectionName] = change.time;
+        }
         callback = onForeign_;
         ours = ownChanges_[selectionName];
     }
@@ -954,8 +1010,7 @@ bool Selections::Thread::serveOne(Ownership& owned, const std::string& selection
             mirror->second.fetched = true;
         }
     }
-    sendValue(owned, found->second, requestor, property);
-    return true;
+    return sendValue(owned, found->second, requestor, property);
 }
 
 bool Selections::Thread::serveMultiple(Ownership& owned, const std::string& selectionName,
@@ -985,7 +1040,7 @@ bool Selections::Thread::serveMultiple(Ownership& owned, const std::string& sele
     return true;
 }
 
-void Selections::Thread::sendValue(const Ownership& owned, std::size_t index,
+bool Selections::Thread::sendValue(const Ownership& owned, std::size_t index,
                                    xcb_window_t requestor, xcb_atom_t property) {
     const auto& value = owned.data->values[index];
     const std::size_t unit = value.format / 8;
@@ -993,13 +1048,18 @@ void Selections::Thread::sendValue(const Ownership& owned, std::size_t index,
         xcb_change_property(c_, XCB_PROP_MODE_REPLACE, requestor, property, owned.types[index],
                             value.format, static_cast<std::uint32_t>(value.bytes.size() / unit),
                             value.bytes.data());
-        return;
+        return true;
     }
     // Too large for one property: INCR. We announce the size, and write each step once the
     // requestor has deleted the last (it deletes the INCR announcement first).
     std::erase_if(transfers_, [&](const Transfer& transfer) {
         return transfer.requestor == requestor && transfer.property == property;
     });
+    if (transfers_.size() >= maxTransfers ||
+        static_cast<std::size_t>(std::ranges::count(transfers_, requestor, &Transfer::requestor)) >=
+            maxTransfersPerRequestor) {
+        return false;
+    }
     const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(c_, requestor, XCB_CW_EVENT_MASK, &events);
     const auto announced =
@@ -1008,6 +1068,7 @@ void Selections::Thread::sendValue(const Ownership& owned, std::size_t index,
                         &announced);
     transfers_.push_back(Transfer{requestor, property, owned.data, index, owned.types[index], 0,
                                   false, Clock::now()});
+    return true;
 }
 
 void Selections::Thread::onTransferStep(xcb_window_t window, xcb_atom_t property) {
@@ -1052,8 +1113,10 @@ void Selections::Thread::forgetRequestor(xcb_window_t requestor) {
 }
 
 bool Selections::Thread::saveToManager(xcb_atom_t selection, std::chrono::milliseconds limit) {
+    // A manager saves CLIPBOARD alone: asked while we serve another selection, it would read
+    // CLIPBOARD (whoever owns it) and answer that it saved.
     const auto mine = owned_.find(selection);
-    if (mine == owned_.end()) {
+    if (selection != atom("CLIPBOARD") || mine == owned_.end()) {
         return false;
     }
     const xcb_atom_t manager = atom("CLIPBOARD_MANAGER");
@@ -1150,13 +1213,19 @@ bool Selections::ownAsOf(const std::string& selection, std::shared_ptr<const Sel
         .value_or(false);
 }
 
-std::optional<std::uint32_t> Selections::clear(const std::string& selection) {
+bool Selections::clear(const std::string& selection, std::uint32_t time) {
     auto* thread = thread_.get();
     return thread
-        ->call<std::optional<std::uint32_t>>(
-            [thread, selection] { return thread->clear(thread->selectionAtom(selection)); },
-            2 * serverWait)
-        .value_or(std::nullopt);
+        ->call<bool>(
+            [thread, selection, time] { return thread->clear(thread->selectionAtom(selection), time); },
+            serverWait)
+        .value_or(false);
+}
+
+std::uint32_t Selections::changedAt(const std::string& selection) const {
+    std::lock_guard lock(thread_->mutex_);
+    const auto found = thread_->changedAt_.find(selection);
+    return found == thread_->changedAt_.end() ? 0 : found->second;
 }
 
 std::shared_ptr<const SelectionData> Selections::owned(const std::string& selection) const {

@@ -61,8 +61,14 @@ class Selections {
     // another program's ownership never pushes aside a newer one.
     bool ownAsOf(const std::string& selection, std::shared_ptr<const SelectionData> data,
                  std::uint32_t time);
-    // Gives `selection` to nobody (its contents are gone); the server time of the change.
-    std::optional<std::uint32_t> clear(const std::string& selection);
+    // Gives `selection` to nobody (its contents are gone) as of `time`, the latest change of it
+    // we know of (changedAt), whoever made that change: never a change made after it, which the
+    // server keeps (it ignores a change older than the selection's last), nor one we have not
+    // been told of. False when the selection was not cleared.
+    bool clear(const std::string& selection, std::uint32_t time);
+    // The server time of the latest change of `selection` we know of: our own, or another
+    // client's as told (onForeignChange); 0 when none is known.
+    [[nodiscard]] std::uint32_t changedAt(const std::string& selection) const;
 
     // What we serve for `selection` now; none when we do not own it. Our own view: another
     // client may have taken it a moment ago without our knowing yet (a read asks the server).
