@@ -66,6 +66,16 @@ QStringList richSpec() {
     return spec;
 }
 
+// The clipboard's text as another connection reads it; none when nobody owns it.
+std::optional<std::u16string> textElsewhere(platform::x11::Selections& other) {
+    std::promise<std::optional<std::u16string>> promise;
+    auto answer = promise.get_future();
+    other.readText("CLIPBOARD", {}, [&](std::optional<std::u16string> text) {
+        promise.set_value(std::move(text));
+    });
+    return answer.wait_for(3s) == std::future_status::ready ? answer.get() : std::nullopt;
+}
+
 QCoro::Task<> keepSaved(QCoro::Task<QNModelPasteboardSnapshot> task,
                         std::shared_ptr<std::optional<QNModelPasteboardSnapshot>> into) {
     *into = co_await std::move(task);
@@ -222,14 +232,7 @@ TEST_F(ExactClipboard, ACopyInTheMillisecondOfOurOwnWriteIsAChangeAndIsReadAtOnc
     auto& pasteboard = dynamic_cast<platform::X11SelectionPasteboard&>(*desktop.seams.pasteboard);
     const auto other = platform::x11::Selections::open();
     ASSERT_TRUE(other);
-    const auto readElsewhere = [&] {
-        std::promise<std::optional<std::u16string>> promise;
-        auto answer = promise.get_future();
-        other->readText("CLIPBOARD", {}, [&](std::optional<std::u16string> text) {
-            promise.set_value(std::move(text));
-        });
-        return answer.wait_for(3s) == std::future_status::ready ? answer.get() : std::nullopt;
-    };
+    const auto readElsewhere = [&] { return textElsewhere(*other); };
     for (int round = 0; round < 20; ++round) {
         const std::u16string number = text::toUtf16(std::to_string(round));
         ASSERT_TRUE(pasteboard.setString(u"first " + number).ok());
@@ -250,6 +253,36 @@ TEST_F(ExactClipboard, ACopyInTheMillisecondOfOurOwnWriteIsAChangeAndIsReadAtOnc
         EXPECT_TRUE(waitUntil([&] { return pasteboard.changeCount() > count; }, 2s))
             << "round " << round;
     }
+}
+
+// A clear goes out on the loop's next turn: it undoes the clipboard as it was when asked for
+// (our own write, or the copy we were last told of, as after a target's copy), never a copy
+// another client made in between.
+TEST_F(ExactClipboard, AClearUndoesTheClipboardItWasAskedForNeverALaterCopy) {
+    auto& pasteboard = dynamic_cast<platform::X11SelectionPasteboard&>(*desktop.seams.pasteboard);
+    const auto other = platform::x11::Selections::open();
+    ASSERT_TRUE(other);
+    const auto text = [](std::u16string_view words) {
+        return std::make_shared<const platform::x11::SelectionData>(
+            platform::x11::textSelection(words));
+    };
+
+    // Our write, then another client's copy we are told of: the clear undoes that copy.
+    ASSERT_TRUE(pasteboard.setString(u"ours").ok());
+    const auto count = pasteboard.changeCount();
+    ASSERT_TRUE(other->own("CLIPBOARD", text(u"the target's copy")));
+    ASSERT_TRUE(waitUntil([&] { return pasteboard.changeCount() > count; }));
+    pasteboard.clear();
+    QCoreApplication::processEvents();  // the clear goes out
+    EXPECT_EQ(textElsewhere(*other), std::nullopt);
+    EXPECT_TRUE(waitUntil([&] { return !other->owned("CLIPBOARD"); }));
+
+    // Our write, cleared; a copy comes before the loop turns: it stays.
+    ASSERT_TRUE(pasteboard.setString(u"ours").ok());
+    pasteboard.clear();
+    ASSERT_TRUE(other->own("CLIPBOARD", text(u"copied meanwhile")));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(textElsewhere(*other), u"copied meanwhile");
 }
 
 bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {

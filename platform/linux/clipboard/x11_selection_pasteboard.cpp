@@ -220,7 +220,7 @@ std::int64_t X11SelectionPasteboard::clear() {
     // must not see it empty between the two. What is cleared then is the clipboard as it is now
     // (ours, or the copy we were last told of): a copy another client makes in between stays.
     lastWrite_.reset();
-    clearAsOf_ = selections_->changedAt(selection_);
+    clearAsOf_ = selections_->lastChange(selection_);
     if (!clearPending_) {
         clearPending_ = true;
         onMain(alive_, [this] {

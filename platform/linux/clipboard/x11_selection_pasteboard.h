@@ -88,8 +88,8 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     std::uint64_t ownChanges_ = 0;
     std::shared_ptr<const x11::SelectionData> lastWrite_;
     bool clearPending_ = false;
-    // The change of the clipboard the pending clear gives away (the layer's changedAt).
-    std::uint32_t clearAsOf_ = 0;
+    // The change of the clipboard the pending clear undoes: the last we knew of when asked.
+    x11::Selections::KnownChange clearAsOf_;
     bool lastReadComplete_ = true;
     CallbackList<std::int64_t> observers_;
     // The connection tells one listener of changes: the clipboard's instance, which passes

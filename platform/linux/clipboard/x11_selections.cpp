@@ -74,8 +74,8 @@ class Selections::Thread {
     std::map<std::string, Mirror> mirrors_;
     // How many times we have taken or cleared each selection.
     std::map<std::string, std::uint64_t> ownChanges_;
-    // The server time of the latest change of each selection we know of (ours or told).
-    std::map<std::string, std::uint32_t> changedAt_;
+    // The latest change of each selection we know of (ours or told).
+    std::map<std::string, KnownChange> lastChange_;
     std::function<void(const std::string&, std::uint64_t)> onForeign_;
     std::atomic<bool> connected_{true};
 
@@ -146,7 +146,7 @@ class Selections::Thread {
   public:
     std::optional<std::uint32_t> serverTime();
     bool ownAt(xcb_atom_t selection, std::shared_ptr<const SelectionData> data, std::uint32_t time);
-    bool clear(xcb_atom_t selection, std::uint32_t time);
+    bool clear(xcb_atom_t selection, KnownChange change);
     bool saveToManager(xcb_atom_t selection, std::chrono::milliseconds limit);
     xcb_atom_t selectionAtom(const std::string& name) { return atom(name); }
 
@@ -164,14 +164,9 @@ class Selections::Thread {
     void lost(xcb_atom_t selection, std::uint32_t sequence, std::uint32_t time);
     void changedByUs(xcb_atom_t selection, std::uint32_t request, bool cleared,
                      std::uint32_t time);
-    // A change of a selection's owner another client made, as an event tells it.
-    struct Change {
-        std::uint32_t sequence = 0;  // of our last request the server had taken then
-        std::uint32_t time = 0;      // of the change that made the owner
-        bool ownerGone = false;
-        bool operator==(const Change&) const = default;
-    };
-    void foreignChange(xcb_atom_t selection, Change change);
+    // Counts a change of the selection we now know of (under mutex_).
+    void learnt(const std::string& selectionName, std::uint32_t time);
+    void foreignChange(xcb_atom_t selection, std::uint32_t time);
     void watch(xcb_atom_t selection);
 
     xcb_connection_t* c_;
@@ -193,7 +188,6 @@ class Selections::Thread {
         bool cleared = false;
     };
     std::map<xcb_atom_t, OwnChange> ourLastChange_;
-    std::map<xcb_atom_t, Change> lastToldChange_;
     std::unordered_set<xcb_atom_t> watched_;
 
     std::optional<std::uint32_t> timeSeen_;
@@ -467,8 +461,9 @@ void Selections::Thread::handle(xcb_generic_event_t* event) {
     }
     if (xfixes_ && type == xfixesFirstEvent_ + XCB_XFIXES_SELECTION_NOTIFY) {
         const auto& notify = *reinterpret_cast<xcb_xfixes_selection_notify_event_t*>(event);
-        // The owner's window or connection going away leaves the selection to nobody; the event
-        // carries the time of the change that made it the owner.
+        // Each event is one change, the owner's window or connection going away among them (it
+        // leaves the selection to nobody, and carries the time of the change that made the
+        // owner).
         const bool ownerGone = notify.subtype != XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER;
         if (!ownerGone && notify.owner == window_) {
             return;
@@ -485,7 +480,7 @@ void Selections::Thread::handle(xcb_generic_event_t* event) {
                 return;
             }
         }
-        foreignChange(notify.selection, Change{sequence, notify.selection_timestamp, ownerGone});
+        foreignChange(notify.selection, notify.selection_timestamp);
     }
 }
 
@@ -874,25 +869,30 @@ bool Selections::Thread::ownAt(xcb_atom_t selection, std::shared_ptr<const Selec
     return true;
 }
 
-bool Selections::Thread::clear(xcb_atom_t selection, std::uint32_t time) {
+bool Selections::Thread::clear(xcb_atom_t selection, KnownChange change) {
     const auto selectionName = name(selection).value_or(std::string());
+    // The news of every change the server made before this round trip is in by its answer: a
+    // change after the caller's is newer than the one it meant to undo, even in its millisecond.
+    Reply<xcb_get_selection_owner_reply_t> before(
+        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
+    drainEvents();
     {
-        // A change told since is newer than the one the caller meant to undo.
         std::lock_guard lock(mutex_);
-        const auto known = changedAt_.find(selectionName);
-        if (time == XCB_CURRENT_TIME || known == changedAt_.end() || known->second != time) {
+        const auto known = lastChange_.find(selectionName);
+        if (!before || change.time == XCB_CURRENT_TIME || known == lastChange_.end() ||
+            known->second.number != change.number) {
             return false;
         }
     }
-    // The server ignores it when the selection changed after `time` (another client's copy):
-    // then the selection still has an owner, and the change is not ours.
-    const auto request = xcb_set_selection_owner(c_, XCB_NONE, selection, time).sequence;
+    // The server ignores it when the selection changed after the caller's change (a copy made
+    // since): then the selection still has an owner, and the change is not ours.
+    const auto request = xcb_set_selection_owner(c_, XCB_NONE, selection, change.time).sequence;
     Reply<xcb_get_selection_owner_reply_t> owner(
         xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
     if (!owner || owner->owner != XCB_NONE) {
         return false;
     }
-    changedByUs(selection, request, true, time);
+    changedByUs(selection, request, true, change.time);
     owned_.erase(selection);
     std::lock_guard lock(mutex_);
     mirrors_.erase(selectionName);
@@ -902,11 +902,15 @@ bool Selections::Thread::clear(xcb_atom_t selection, std::uint32_t time) {
 void Selections::Thread::changedByUs(xcb_atom_t selection, std::uint32_t request, bool cleared,
                                      std::uint32_t time) {
     ourLastChange_[selection] = OwnChange{request, cleared};
-    lastToldChange_.erase(selection);  // a change after ours is news even at the same time
     std::lock_guard lock(mutex_);
     const auto selectionName = name(selection).value_or(std::string());
     ++ownChanges_[selectionName];
-    changedAt_[selectionName] = time;
+    learnt(selectionName, time);
+}
+
+void Selections::Thread::learnt(const std::string& selectionName, std::uint32_t time) {
+    auto& known = lastChange_[selectionName];
+    known = KnownChange{known.number + 1, time};
 }
 
 void Selections::Thread::lost(xcb_atom_t selection, std::uint32_t sequence, std::uint32_t time) {
@@ -921,26 +925,20 @@ void Selections::Thread::lost(xcb_atom_t selection, std::uint32_t sequence, std:
         std::lock_guard lock(mutex_);
         mirrors_.erase(name(selection).value_or(std::string()));
     }
-    foreignChange(selection, Change{sequence, time, false});
+    // Our losing a selection and the extension's word of the new owner are one change: the
+    // extension tells it for the selections it watches.
+    if (!watched_.contains(selection)) {
+        foreignChange(selection, time);
+    }
 }
 
-void Selections::Thread::foreignChange(xcb_atom_t selection, Change change) {
-    // Our losing a selection and the extension's word of the new owner are one change: the
-    // server makes both events while it handles the one request, so they carry the same
-    // sequence number and time. The owner going away later is another change (same time).
-    const auto told = lastToldChange_.find(selection);
-    if (change.time != 0 && told != lastToldChange_.end() && told->second == change) {
-        return;
-    }
-    lastToldChange_.insert_or_assign(selection, change);
+void Selections::Thread::foreignChange(xcb_atom_t selection, std::uint32_t time) {
     const std::string selectionName = name(selection).value_or(std::string());
     std::function<void(const std::string&, std::uint64_t)> callback;
     std::uint64_t ours = 0;
     {
         std::lock_guard lock(mutex_);
-        if (change.time != 0) {
-            changedAt_[selectionName] = change.time;
-        }
+        learnt(selectionName, time);
         callback = onForeign_;
         ours = ownChanges_[selectionName];
     }
@@ -1213,19 +1211,21 @@ bool Selections::ownAsOf(const std::string& selection, std::shared_ptr<const Sel
         .value_or(false);
 }
 
-bool Selections::clear(const std::string& selection, std::uint32_t time) {
+bool Selections::clear(const std::string& selection, KnownChange change) {
     auto* thread = thread_.get();
     return thread
         ->call<bool>(
-            [thread, selection, time] { return thread->clear(thread->selectionAtom(selection), time); },
+            [thread, selection, change] {
+                return thread->clear(thread->selectionAtom(selection), change);
+            },
             serverWait)
         .value_or(false);
 }
 
-std::uint32_t Selections::changedAt(const std::string& selection) const {
+Selections::KnownChange Selections::lastChange(const std::string& selection) const {
     std::lock_guard lock(thread_->mutex_);
-    const auto found = thread_->changedAt_.find(selection);
-    return found == thread_->changedAt_.end() ? 0 : found->second;
+    const auto found = thread_->lastChange_.find(selection);
+    return found == thread_->lastChange_.end() ? KnownChange{} : found->second;
 }
 
 std::shared_ptr<const SelectionData> Selections::owned(const std::string& selection) const {

@@ -61,14 +61,18 @@ class Selections {
     // another program's ownership never pushes aside a newer one.
     bool ownAsOf(const std::string& selection, std::shared_ptr<const SelectionData> data,
                  std::uint32_t time);
-    // Gives `selection` to nobody (its contents are gone) as of `time`, the latest change of it
-    // we know of (changedAt), whoever made that change: never a change made after it, which the
-    // server keeps (it ignores a change older than the selection's last), nor one we have not
-    // been told of. False when the selection was not cleared.
-    bool clear(const std::string& selection, std::uint32_t time);
-    // The server time of the latest change of `selection` we know of: our own, or another
-    // client's as told (onForeignChange); 0 when none is known.
-    [[nodiscard]] std::uint32_t changedAt(const std::string& selection) const;
+    // A change of a selection we know of: our own, or another client's as told
+    // (onForeignChange). Numbered in the order we learnt of them, from 1 (0: none known).
+    struct KnownChange {
+        std::uint64_t number = 0;
+        std::uint32_t time = 0;  // the server time of the change
+    };
+    [[nodiscard]] KnownChange lastChange(const std::string& selection) const;
+    // Gives `selection` to nobody (its contents are gone), undoing `change` whoever made it,
+    // only while it is still the selection's last change: a change made after it stays,
+    // whether we heard of it already or not (the server ignores a change older than the
+    // selection's last). False when the selection was not cleared.
+    bool clear(const std::string& selection, KnownChange change);
 
     // What we serve for `selection` now; none when we do not own it. Our own view: another
     // client may have taken it a moment ago without our knowing yet (a read asks the server).
