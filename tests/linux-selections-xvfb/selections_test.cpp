@@ -39,136 +39,18 @@ class ServerKeptUp : public ::testing::Environment {
 [[maybe_unused]] const auto* const serverKeptUp =
     ::testing::AddGlobalTestEnvironment(new ServerKeptUp);
 
-// A requestor of its own, on its own connection, answering nothing.
-class Requestor {
-  public:
-    Requestor() : c_(xcb_connect(nullptr, nullptr)) {
-        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
-        window_ = xcb_generate_id(c_);
-        const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
-        xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, 0, 0, 1, 1, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_EVENT_MASK,
-                          &events);
-        xcb_flush(c_);
-    }
-    ~Requestor() { xcb_disconnect(c_); }
-
-    xcb_atom_t atom(const char* name) {
-        auto* reply = xcb_intern_atom_reply(
-            c_, xcb_intern_atom(c_, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
-            nullptr);
-        const xcb_atom_t value = reply->atom;
-        std::free(reply);
-        return value;
-    }
-    void setProperty(xcb_atom_t property, xcb_atom_t type, std::vector<std::uint32_t> values) {
-        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, window_, property, type, 32,
-                            static_cast<std::uint32_t>(values.size()), values.data());
-    }
-
-    struct Answer {
-        xcb_atom_t property = XCB_NONE;  // of the SelectionNotify
-        xcb_atom_t type = XCB_NONE;
-        int format = 0;
-        std::vector<std::uint8_t> bytes;
-        bool incremental = false;
-    };
-    // Asks CLIPBOARD for `target` into `property` and reads `read` (INCR followed).
-    Answer ask(xcb_atom_t target, xcb_atom_t property, xcb_atom_t read) {
-        Answer answer;
-        xcb_convert_selection(c_, window_, atom("CLIPBOARD"), target, property, XCB_CURRENT_TIME);
-        xcb_flush(c_);
-        bool notified = false;
-        const auto until = Clock::now() + 5s;
-        while (Clock::now() < until) {
-            xcb_generic_event_t* event = xcb_poll_for_event(c_);
-            if (event == nullptr) {
-                pollfd fd{xcb_get_file_descriptor(c_), POLLIN, 0};
-                ::poll(&fd, 1, 50);
-                continue;
-            }
-            const int kind = event->response_type & 0x7f;
-            bool take = false;
-            if (kind == XCB_SELECTION_NOTIFY && !notified) {
-                notified = true;
-                answer.property = reinterpret_cast<xcb_selection_notify_event_t*>(event)->property;
-                take = answer.property != XCB_NONE;
-                if (!take) {
-                    std::free(event);
-                    return answer;
-                }
-            } else if (kind == XCB_PROPERTY_NOTIFY && answer.incremental) {
-                const auto* change = reinterpret_cast<xcb_property_notify_event_t*>(event);
-                take = change->atom == read && change->state == XCB_PROPERTY_NEW_VALUE;
-            }
-            std::free(event);
-            if (!take) {
-                continue;
-            }
-            auto* reply = xcb_get_property_reply(
-                c_, xcb_get_property(c_, 1, window_, read, XCB_GET_PROPERTY_TYPE_ANY, 0, 1 << 24),
-                nullptr);
-            const auto* data = static_cast<const std::uint8_t*>(xcb_get_property_value(reply));
-            const auto size = static_cast<std::size_t>(xcb_get_property_value_length(reply));
-            if (!answer.incremental && reply->type == atom("INCR")) {
-                answer.incremental = true;
-            } else if (answer.incremental && size == 0) {
-                std::free(reply);
-                return answer;
-            } else {
-                answer.type = reply->type;
-                answer.format = reply->format;
-                answer.bytes.insert(answer.bytes.end(), data, data + size);
-                if (!answer.incremental) {
-                    std::free(reply);
-                    return answer;
-                }
-            }
-            std::free(reply);
-        }
-        ADD_FAILURE() << "no answer";
-        return answer;
-    }
-    // Asks CLIPBOARD for `target` into `property` and takes nothing: the property of the
-    // owner's answer (None: refused).
-    xcb_atom_t answerOnly(xcb_atom_t target, xcb_atom_t property) {
-        xcb_convert_selection(c_, window_, atom("CLIPBOARD"), target, property, XCB_CURRENT_TIME);
-        xcb_flush(c_);
-        const auto until = Clock::now() + 5s;
-        while (Clock::now() < until) {
-            xcb_generic_event_t* event = xcb_poll_for_event(c_);
-            if (event == nullptr) {
-                pollfd fd{xcb_get_file_descriptor(c_), POLLIN, 0};
-                ::poll(&fd, 1, 50);
-                continue;
-            }
-            const bool notify = (event->response_type & 0x7f) == XCB_SELECTION_NOTIFY;
-            const xcb_atom_t answered =
-                notify ? reinterpret_cast<xcb_selection_notify_event_t*>(event)->property : 0;
-            std::free(event);
-            if (notify) {
-                return answered;
-            }
-        }
-        ADD_FAILURE() << "no answer";
-        return XCB_NONE;
-    }
-
-  private:
-    xcb_connection_t* c_;
-    xcb_window_t window_ = 0;
-};
-
 // Another client, on a connection of its own, whose events a thread of its own hands to
 // `onEvent` (without one it answers nothing).
 class Client {
   public:
     using OnEvent = std::function<void(Client&, const xcb_generic_event_t&)>;
-    explicit Client(OnEvent onEvent = nullptr) : c_(xcb_connect(nullptr, nullptr)) {
+    explicit Client(OnEvent onEvent = nullptr, std::uint32_t events = XCB_EVENT_MASK_NO_EVENT)
+        : c_(xcb_connect(nullptr, nullptr)) {
         const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
         window_ = xcb_generate_id(c_);
         xcb_create_window(c_, XCB_COPY_FROM_PARENT, window_, screen->root, 0, 0, 1, 1, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_EVENT_MASK,
+                          &events);
         xcb_flush(c_);
         if (onEvent) {
             thread_ = std::jthread([this, onEvent = std::move(onEvent)](std::stop_token stop) {
@@ -232,6 +114,111 @@ class Client {
     xcb_connection_t* c_;
     xcb_window_t window_ = 0;
     std::jthread thread_;
+};
+
+// A requestor of its own, answering nothing.
+class Requestor : public Client {
+  public:
+    Requestor() : Client(nullptr, XCB_EVENT_MASK_PROPERTY_CHANGE) {}
+
+    void setProperty(xcb_atom_t property, xcb_atom_t type, std::vector<std::uint32_t> values) {
+        xcb_change_property(connection(), XCB_PROP_MODE_REPLACE, window(), property, type, 32,
+                            static_cast<std::uint32_t>(values.size()), values.data());
+    }
+
+    struct Answer {
+        xcb_atom_t property = XCB_NONE;  // of the SelectionNotify
+        xcb_atom_t type = XCB_NONE;
+        int format = 0;
+        std::vector<std::uint8_t> bytes;
+        bool incremental = false;
+    };
+    // Asks CLIPBOARD for `target` into `property` and reads `read` (INCR followed).
+    Answer ask(xcb_atom_t target, xcb_atom_t property, xcb_atom_t read) {
+        Answer answer;
+        convert(target, property);
+        bool notified = false;
+        const auto until = Clock::now() + 5s;
+        while (xcb_generic_event_t* event = nextEvent(until)) {
+            const int kind = event->response_type & 0x7f;
+            bool take = false;
+            if (kind == XCB_SELECTION_NOTIFY && !notified) {
+                notified = true;
+                answer.property = reinterpret_cast<xcb_selection_notify_event_t*>(event)->property;
+                take = answer.property != XCB_NONE;
+                if (!take) {
+                    std::free(event);
+                    return answer;
+                }
+            } else if (kind == XCB_PROPERTY_NOTIFY && answer.incremental) {
+                const auto* change = reinterpret_cast<xcb_property_notify_event_t*>(event);
+                take = change->atom == read && change->state == XCB_PROPERTY_NEW_VALUE;
+            }
+            std::free(event);
+            if (!take) {
+                continue;
+            }
+            auto* reply = xcb_get_property_reply(
+                connection(),
+                xcb_get_property(connection(), 1, window(), read, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                                 1 << 24),
+                nullptr);
+            const auto* data = static_cast<const std::uint8_t*>(xcb_get_property_value(reply));
+            const auto size = static_cast<std::size_t>(xcb_get_property_value_length(reply));
+            if (!answer.incremental && reply->type == atom("INCR")) {
+                answer.incremental = true;
+            } else if (answer.incremental && size == 0) {
+                std::free(reply);
+                return answer;
+            } else {
+                answer.type = reply->type;
+                answer.format = reply->format;
+                answer.bytes.insert(answer.bytes.end(), data, data + size);
+                if (!answer.incremental) {
+                    std::free(reply);
+                    return answer;
+                }
+            }
+            std::free(reply);
+        }
+        ADD_FAILURE() << "no answer";
+        return answer;
+    }
+    // Asks CLIPBOARD for `target` into `property` and takes nothing: the property of the
+    // owner's answer (None: refused).
+    xcb_atom_t answerOnly(xcb_atom_t target, xcb_atom_t property) {
+        convert(target, property);
+        const auto until = Clock::now() + 5s;
+        while (xcb_generic_event_t* event = nextEvent(until)) {
+            const bool notify = (event->response_type & 0x7f) == XCB_SELECTION_NOTIFY;
+            const xcb_atom_t answered =
+                notify ? reinterpret_cast<xcb_selection_notify_event_t*>(event)->property : 0;
+            std::free(event);
+            if (notify) {
+                return answered;
+            }
+        }
+        ADD_FAILURE() << "no answer";
+        return XCB_NONE;
+    }
+
+  private:
+    void convert(xcb_atom_t target, xcb_atom_t property) {
+        xcb_convert_selection(connection(), window(), atom("CLIPBOARD"), target, property,
+                              XCB_CURRENT_TIME);
+        xcb_flush(connection());
+    }
+    // The next event, or none once `until` has passed.
+    xcb_generic_event_t* nextEvent(Clock::time_point until) {
+        while (Clock::now() < until) {
+            if (xcb_generic_event_t* event = xcb_poll_for_event(connection())) {
+                return event;
+            }
+            pollfd fd{xcb_get_file_descriptor(connection()), POLLIN, 0};
+            ::poll(&fd, 1, 50);
+        }
+        return nullptr;
+    }
 };
 
 // Counts another client's changes of CLIPBOARD and PRIMARY that a connection tells.
