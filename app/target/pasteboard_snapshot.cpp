@@ -47,6 +47,11 @@ FocusedField focusedField(const TargetSeams& seams, const platform::RunningAppli
     return field;
 }
 
+bool isInFront(const TargetSeams& seams, const platform::RunningApplication& target) {
+    const auto front = seams.workspace->frontmostApplication();
+    return front && front->pid == target.pid;
+}
+
 QCoro::Task<> pauseFor(std::shared_ptr<Executor> executor, std::chrono::milliseconds duration) {
     co_await sleepFor(*executor, duration, std::stop_token());
 }
@@ -203,10 +208,7 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::waitUntilFrontmost(TargetSeams seam
                                                                 platform::RunningApplication target,
                                                                 bool activationRequested,
                                                                 std::stop_token stop) {
-    const auto isFrontmost = [&] {
-        const auto front = seams.workspace->frontmostApplication();
-        return front && front->pid == target.pid;
-    };
+    const auto isFrontmost = [&] { return isInFront(seams, target); };
     if (isFrontmost()) {
         co_return true;
     }
@@ -248,8 +250,7 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
         }
         if (range && Driver::setSelectedTextRange(accessibility, *range, *element)) {
             for (int check = 0; check < selectionChecks && !stop.stop_requested(); ++check) {
-                const auto front = seams.workspace->frontmostApplication();
-                if (!front || front->pid != target.pid) {
+                if (!isInFront(seams, target)) {
                     co_return false;
                 }
                 if (Driver::selectedText(accessibility, *element) == selection.text) {
@@ -367,7 +368,9 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         co_return leaveOnClipboard("no-paste-chord");
     }
     co_await sleepFor(*seams.executor, pauseBeforePasteChord, stop);
-    if (stop.stop_requested() || !seams.keySynthesis->postKeyPress(*route.chord).ok()) {
+    // The chord goes to whatever has the focus: never to a window the user has moved to.
+    if (stop.stop_requested() || !isInFront(seams, target) ||
+        !seams.keySynthesis->postKeyPress(*route.chord).ok()) {
         restore();
         co_return failed(QNPasteResult::pasteFailed);
     }
@@ -381,8 +384,7 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         field.witness, text,
         [&] {
             QNPasteLook look;
-            const auto front = seams.workspace->frontmostApplication();
-            look.inFront = front && front->pid == target.pid;
+            look.inFront = isInFront(seams, target);
             look.window = seams.workspace->frontmostWindow();
             look.fetched = !pastedFrom.pasteboard->lastWriteUnfetched();
             if (field.element && field.witness.readable()) {
