@@ -298,19 +298,21 @@ Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboa
     return Result::pasteOnClipboard(reason);
 }
 
-// The focused field just before the paste chord (its token, where it can be read back).
-QNPasteWitness pasteWitness(QNQuickFixHostDriver& driver, const platform::RunningApplication& app,
-                            std::optional<Token>& field) {
-    QNPasteWitness witness;
-    witness.window = driver.frontmostWindow();
-    const auto focused = driver.focusedElement(app);
-    if (!focused || focused->isSecure) {
-        return witness;
+// The target as the paste check reads it; its focused field read back unless it is secure.
+QNPasteTarget pasteTarget(const Driver& driver, const platform::RunningApplication& app) {
+    QNPasteTarget target{
+        .inFront = [driver, app] { return driver->isFrontmostOther(app); },
+        .window = [driver] { return driver->frontmostWindow(); },
+        .fetched = [driver] { return driver->pasteboardTextFetched(); },
+    };
+    const auto focused = driver->focusedElement(app);
+    if (focused && !focused->isSecure) {
+        target.value = [driver, token = focused->token] { return driver->value(token); };
+        target.selection = [driver, token = focused->token] {
+            return driver->selectedTextRange(token);
+        };
     }
-    field = focused->token;
-    witness.value = driver.value(*field);
-    witness.selection = driver.selectedTextRange(*field);
-    return witness;
+    return target;
 }
 
 QNQuickFixClipboardReason clipboardReason(QNPasteCheck check) {
@@ -462,24 +464,14 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         // A stop before the chord: not posted. Once it is out, the target reads the pasteboard
         // from its own event loop: nothing shortens the pauses after it. Then the paste must be
         // seen to arrive before the text leaves the clipboard.
-        std::optional<Token> field;
         if (!stop.stop_requested() && driver->isFrontmostOther(session.app)) {
-            const auto witness = pasteWitness(*driver, session.app, field);
+            const auto checked = pasteTarget(driver, session.app);
+            const auto witness = checked.witness();
             if (driver->postPaste()) {
                 co_await driver->sleep(pauseAfterPaste, std::stop_token());
                 co_await driver->waitForPasteboardFetch();
                 const auto check = co_await checkPaste(
-                    witness, correctedText,
-                    [&] {
-                        QNPasteLook look;
-                        look.inFront = driver->isFrontmostOther(session.app);
-                        look.window = driver->frontmostWindow();
-                        look.fetched = driver->pasteboardTextFetched();
-                        if (field && witness.readable()) {
-                            look.value = driver->value(*field);
-                        }
-                        return look;
-                    },
+                    witness, correctedText, [&] { return checked.look(witness); },
                     [driver] {
                         return driver->sleep(static_cast<int>(
                                                  QNModelPasteboardSnapshot::pasteLookInterval
