@@ -1,7 +1,7 @@
 // Feeds arbitrary (answer, input, context) triples through the answer-cleaning steps: the
 // context clamp, the sanitizer, the echoed-context strip, the partial trim, every misbehavior
 // rule, the progress display and the parser of the disabled-rules variable. Nothing may crash,
-// and valid UTF-16 in must give valid UTF-16 out.
+// valid UTF-16 in must give valid UTF-16 out, and the notes stay within the answer's length.
 
 #include <cstddef>
 #include <cstdint>
@@ -85,6 +85,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const auto sanitized = sanitizeModelOutput(answer, input);
     check(strict, sanitized.cleaned);
+    // A stream's text so far is cleaned the same way, less the final mark put back.
+    const auto partial = sanitizeModelPartial(answer, input);
+    check(strict, partial.cleaned);
+    if (partial.structuredNotes.size() > answer.size() + 2) {
+        __builtin_trap();  // one note per change, and every change takes something off
+    }
 
     std::u16string clean = sanitized.cleaned;
     if (const auto stripped = engine::removeEchoedContext(sanitized.cleaned, clamped)) {

@@ -130,7 +130,8 @@ void QNServiceComposer::resyncToView() {
 
 // --- Edit intake
 
-bool QNServiceComposer::stopWorkInFlight(bool* partialOnScreen) {
+bool QNServiceComposer::stopWorkInFlight(std::string_view reason,
+                                         std::optional<AbandonedStream>* abandoned) {
     bool inFlight = false;
     for (auto* task : {&pendingDispatchTask, &correctionTask}) {
         if (*task) {
@@ -141,46 +142,48 @@ bool QNServiceComposer::stopWorkInFlight(bool* partialOnScreen) {
     }
     pendingCorrectionJob.reset();
     pendingPolishBoundary_.reset();
+    std::optional<QNCorrectionDecision> decision;
     if (run_) {
+        decision = std::move(run_->decision);
         run_.reset();
         waveShown_ = true;
     }
     if (activeStreamApply) {
         inFlight = true;
-        const bool shown =
-            activeStreamApply->currentReplacement != activeStreamApply->originalVisibleReplacement;
-        if (shown) {
-            markStreamEventsRolledBack(activeStreamApply->canonicalRange);
+        auto state = std::move(activeStreamApply);
+        if (state->currentReplacement != state->originalVisibleReplacement) {
+            const auto span = shownStreamSpan(*state);
+            if (abandoned && span) {
+                *abandoned = AbandonedStream{std::move(state), *span, std::move(decision), {}};
+                return true;
+            }
+            // Someone else's text stands where the stream wrote: it stays.
+            markStreamEventsRolledBack(state->canonicalRange);
+            needsResync_ = true;
         }
-        if (partialOnScreen) {
-            *partialOnScreen = shown;
-        }
-        activeStreamApply.reset();
+    }
+    if (decision) {
+        const std::u16string input = decision->input;
+        recordStoppedDecision(std::move(*decision), reason, input);
     }
     return inFlight;
 }
 
-void QNServiceComposer::onUserEdit(const QNUserEdit& edit) {
-    bool partialOnScreen = false;
-    if (stopWorkInFlight(&partialOnScreen)) {
-        log(QNKindLog::skipped, " state=cancelled reason=superseded-by-input");
-    }
-    requestID_.reset();
-    if (partialOnScreen) {
-        // The view holds the stream's partial text and now the user's edit on top of it.
-        needsResync_ = true;
-    }
-    const text::Utf16Range before = edit.range;
-    const auto inserted = utf16Length(edit.replacement);
-    if (!buffers.recordUserEdit(edit)) {
-        needsResync_ = true;
-    }
-    ++userEditCount_;
+void QNServiceComposer::recordStoppedDecision(QNCorrectionDecision decision,
+                                              std::string_view reason, std::u16string output) {
+    const Instant now = clock->now();
+    const std::string why(reason);
+    decision.finish(std::move(output), QNModelCorrectionOutcome::skipped(why),
+                    QNCorrectionDecisionStatus::skipped(why), {},
+                    millisecondsBetween(decision.startedAt, now), std::nullopt, now);
+    recordDecision(std::move(decision));
+}
 
-    text::Utf16Range grown{before.location, inserted};
+void QNServiceComposer::growDirtySpan(text::Utf16Range range, std::int64_t inserted) {
+    text::Utf16Range grown{range.location, inserted};
     if (dirtySpan) {
-        const auto start = movedByEdit(dirtySpan->range.location, before, inserted, false);
-        const auto end = movedByEdit(dirtySpan->range.end(), before, inserted, true);
+        const auto start = movedByEdit(dirtySpan->range.location, range, inserted, false);
+        const auto end = movedByEdit(dirtySpan->range.end(), range, inserted, true);
         const auto from = std::min(start, grown.location);
         grown = {from, std::max(end, grown.end()) - from};
     }
@@ -188,15 +191,157 @@ void QNServiceComposer::onUserEdit(const QNUserEdit& edit) {
     grown.location = std::clamp<std::int64_t>(grown.location, 0, length);
     grown.length = std::clamp<std::int64_t>(grown.length, 0, length - grown.location);
     dirtySpan = QNDirtySpan{grown, buffers.revision, clock->now()};
+}
 
-    if (!needsResync_) {
-        chunkLedger.applyCanonicalEdit(before, edit.replacement, buffers.canonicalText);
+void QNServiceComposer::takeInEdit(const QNUserEdit& edit) {
+    if (!buffers.recordUserEdit(edit)) {
+        needsResync_ = true;
     }
+    growDirtySpan(edit.range, utf16Length(edit.replacement));
+    if (!needsResync_) {
+        chunkLedger.applyCanonicalEdit(edit.range, edit.replacement, buffers.canonicalText);
+    }
+}
+
+void QNServiceComposer::onUserEdit(const QNUserEdit& edit) {
+    std::optional<AbandonedStream> abandoned;
+    if (stopWorkInFlight("superseded-by-input", abandonedStream_ ? nullptr : &abandoned)) {
+        log(QNKindLog::skipped, " state=cancelled reason=superseded-by-input");
+    }
+    requestID_.reset();
+    if (abandoned) {
+        abandonedStream_ = std::move(abandoned);
+    }
+    ++userEditCount_;
     existingTextQuietBaseline.reset();
     existingTextInitialWholeDidComplete = false;
+    if (abandonedStream_) {
+        // The view still shows the stream's text; the edit is taken in once the stream is
+        // settled.
+        abandonedStream_->edits.push_back(edit);
+        return;
+    }
+    takeInEdit(edit);
+}
+
+namespace {
+
+// Whether an edit of `range` changes the text inside `span`: a non-empty range overlapping it,
+// or an insertion strictly inside it (one at either end lands beside it).
+bool landsInside(text::Utf16Range range, text::Utf16Range span) {
+    if (range.length > 0) {
+        return range.location < span.end() && span.location < range.end();
+    }
+    return span.location < range.location && range.location < span.end();
+}
+
+}  // namespace
+
+void QNServiceComposer::settleAbandonedStream() {
+    AbandonedStream abandoned = std::move(*abandonedStream_);
+    abandonedStream_.reset();
+    const QNStreamApplyState& state = *abandoned.state;
+    const std::u16string& partial = state.currentReplacement;
+    const std::u16string& original = state.originalVisibleReplacement;
+
+    // Where the streamed text stands after each edit, and whether one landed inside it.
+    text::Utf16Range span = abandoned.span;
+    bool inside = false;
+    for (const QNUserEdit& edit : abandoned.edits) {
+        const auto delta = utf16Length(edit.replacement) - edit.range.length;
+        if (inside || landsInside(edit.range, span)) {
+            const auto start = std::min(span.location, edit.range.location);
+            const auto end = std::max(span.end(), edit.range.end()) + delta;
+            span = {start, end - start};
+            inside = true;
+        } else if (edit.range.end() <= span.location) {
+            span.location += delta;
+        }
+    }
+    const std::u16string view = viewString();
+    const bool shown = !inside && span.end() <= utf16Length(view) &&
+                       std::u16string_view(view).substr(static_cast<std::size_t>(span.location),
+                                                        static_cast<std::size_t>(span.length)) ==
+                           partial;
+
+    if (inside) {
+        // The user edited the streamed text as they saw it: it is theirs now. One event of the
+        // user's takes the place of the stream's.
+        buffers.reset(view);
+        lastLocalVisibleText = view;
+        chunkLedger.resetSealedChunks();
+        for (const QNUserEdit& edit : abandoned.edits) {
+            growDirtySpan(edit.range, utf16Length(edit.replacement));
+        }
+        span.length = std::clamp<std::int64_t>(span.length, 0, utf16Length(view) - span.location);
+        QNCorrectionEvent event;
+        event.id = Uuid::random();
+        event.canonicalRange = span;
+        event.visibleRangeAtApply = span;
+        event.original = original;
+        event.replacement = view.substr(static_cast<std::size_t>(span.location),
+                                        static_cast<std::size_t>(span.length));
+        event.tier = ConfidenceTier::eager;
+        event.source = QNCorrectionEventSource::of(QNCorrectionEventSource::Kind::userEdit);
+        event.createdAt = clock->now();
+        if (abandoned.decision) {
+            event.decisionID = abandoned.decision->id;
+        }
+        recordUserAcceptedStream(std::move(event));
+        if (abandoned.decision) {
+            recordStoppedDecision(std::move(*abandoned.decision), "superseded-by-input", partial);
+        }
+        return;
+    }
+
+    markStreamEventsRolledBack(state.canonicalRange);
+    if (!shown) {
+        // Someone else's text stands where the stream wrote: it stays, and the buffers follow it.
+        resyncToView();
+        for (const QNUserEdit& edit : abandoned.edits) {
+            growDirtySpan(edit.range, utf16Length(edit.replacement));
+        }
+    } else {
+        // The buffers take the text that stood in the range before the stream back, then each
+        // edit where it falls once that text is back.
+        if (!buffers.projection.applyVisibleReplacement(state.canonicalRange,
+                                                        utf16Length(original))) {
+            buffers.rebuildProjection(utf16Length(view) - utf16Length(partial) +
+                                      utf16Length(original));
+        }
+        text::Utf16Range at = abandoned.span;
+        const auto shift = utf16Length(original) - utf16Length(partial);
+        for (QNUserEdit edit : abandoned.edits) {
+            const auto delta = utf16Length(edit.replacement) - edit.range.length;
+            if (edit.range.end() <= at.location) {
+                at.location += delta;
+            } else {
+                edit.range.location += shift;
+            }
+            takeInEdit(edit);
+        }
+        const std::int64_t caret = controller ? controller->caretOffset() : 0;
+        if (controller) {
+            controller->replaceText(span, original,
+                                    caret <= span.location ? caret
+                                    : caret >= span.end()  ? caret + shift
+                                                           : span.location + utf16Length(original));
+        }
+        noteOwnWrite();
+        if (needsResync_ || buffers.canonicalText != lastLocalVisibleText) {
+            resyncToView();
+        }
+    }
+    if (abandoned.decision) {
+        const std::u16string input = abandoned.decision->input;
+        recordStoppedDecision(std::move(*abandoned.decision), "superseded-by-input", input);
+    }
 }
 
 void QNServiceComposer::onUserType() {
+    if (abandonedStream_) {
+        settleAbandonedStream();
+    }
     if (needsResync_ || utf16Length(viewString()) != buffers.projection.visibleUTF16Length) {
         resyncToView();
     }
@@ -222,12 +367,16 @@ void QNServiceComposer::applyLocalFixesToWholeText(std::string_view source) {
         stablePrefixBoundary(std::u16string_view(beforeCaret).substr(settled.size()));
     const auto offset = utf16Length(settled);
 
-    const auto result = controller->applyLocalFixesBeforeCaret(settled, QNModelLocalFixRules::all,
-                                                               TierPolicy::defaultPolicy());
+    std::optional<LocalRuleEvaluation> evaluated;
+    const auto result = controller->applyLocalFixesBeforeCaret(
+        settled, QNModelLocalFixRules::all, TierPolicy::defaultPolicy(), &evaluated);
     if (result.didChange) {
+        // The rules run once a keystroke: their run in the controller is the one recorded.
         const auto evaluation =
-            evaluateLocalFixes(segment, QNModelLocalFixRules::all, QNCorrectionStageID::unknown,
-                               TierPolicy::defaultPolicy());
+            evaluated && evaluated->input == segment
+                ? std::move(*evaluated)
+                : evaluateLocalFixes(segment, QNModelLocalFixRules::all,
+                                     QNCorrectionStageID::unknown, TierPolicy::defaultPolicy());
         const bool held = std::u16string_view(buffers.canonicalText)
                               .substr(std::min(buffers.canonicalText.size(), settled.size()))
                               .starts_with(segment);

@@ -92,7 +92,7 @@ void QNServiceComposer::recordLocalApplication(const LocalRuleApplication& appli
     event.decisionID = decision.id;
     // A new id, the live events the range touches superseded, the event appended, the log
     // trimmed.
-    recordAppliedEvent(std::move(event), false);
+    appendAppliedEvent(std::move(event), false);
     trimEvents();
     recordDecision(std::move(decision));
 }
@@ -112,8 +112,7 @@ void QNServiceComposer::applyEagerLocalApplications(const LocalRuleEvaluation& e
         const text::Utf16Range segment{range.location, segmentLength};
         if (range.location != NSNotFound &&
             nsRangeLiesWithin(segment, utf16Length(buffers.canonicalText))) {
-            if (auto rewritten = replacing(buffers.canonicalText, segment, application.output)) {
-                buffers.canonicalText = std::move(*rewritten);
+            if (replaceInPlace(buffers.canonicalText, segment, application.output)) {
                 segmentLength = utf16Length(application.output);
                 if (!buffers.projection.applying(segment, segmentLength)) {
                     buffers.rebuildProjection(utf16Length(buffers.authoredText));

@@ -42,6 +42,38 @@ std::string outcomeWord(OutcomeKind kind) {
     return "unknown";
 }
 
+// Moves every instant of `decision` and its descendants by `shift`; the root's start too when
+// `withStart`.
+void shiftInstants(QNCorrectionDecision& decision, std::chrono::nanoseconds shift,
+                   bool withStart) {
+    if (withStart) {
+        decision.startedAt += shift;
+    }
+    if (decision.finishedAt) {
+        *decision.finishedAt += shift;
+    }
+    for (auto& stage : decision.stages) {
+        stage.startedAt += shift;
+        if (stage.finishedAt) {
+            *stage.finishedAt += shift;
+        }
+    }
+    for (auto& child : decision.children) {
+        shiftInstants(child, shift, true);
+    }
+}
+
+// The engine stamps its decisions on its own clock; the service compares them with its
+// executor's (the coverage window). The engine's instants move onto the executor's clock so that
+// the answer finished `answeredAt`; the root's start was stamped by the service already.
+void onServiceClock(QNCorrectionDecision& decision, Instant answeredAt) {
+    if (!decision.finishedAt) {
+        decision.finishedAt = answeredAt;
+        return;
+    }
+    shiftInstants(decision, answeredAt - *decision.finishedAt, false);
+}
+
 std::u16string prefixOf(std::u16string_view text, std::int64_t length) {
     return std::u16string(text.substr(
         0, static_cast<std::size_t>(std::clamp<std::int64_t>(length, 0, utf16Length(text)))));
@@ -89,19 +121,24 @@ void QNServiceComposer::receivePartial(std::int64_t runNumber, std::u16string pa
     }
 }
 
-std::optional<text::Utf16Range> QNServiceComposer::streamSpanIfIntact(const Run& run) const {
-    if (userEditCount_ != run.editCount || !activeStreamApply) {
-        return std::nullopt;
-    }
-    const auto visible = buffers.projection.visibleRange(activeStreamApply->canonicalRange);
+std::optional<text::Utf16Range> QNServiceComposer::shownStreamSpan(
+    const QNStreamApplyState& state) const {
+    const auto visible = buffers.projection.visibleRange(state.canonicalRange);
     const auto view = viewString();
     if (!visible || visible->end() > utf16Length(view) ||
         std::u16string_view(view).substr(static_cast<std::size_t>(visible->location),
                                          static_cast<std::size_t>(visible->length)) !=
-            activeStreamApply->currentReplacement) {
+            state.currentReplacement) {
         return std::nullopt;
     }
     return visible;
+}
+
+std::optional<text::Utf16Range> QNServiceComposer::streamSpanIfIntact(const Run& run) const {
+    if (userEditCount_ != run.editCount || !activeStreamApply) {
+        return std::nullopt;
+    }
+    return shownStreamSpan(*activeStreamApply);
 }
 
 void QNServiceComposer::rollBackStream() {
@@ -109,13 +146,7 @@ void QNServiceComposer::rollBackStream() {
         return;
     }
     auto state = std::move(activeStreamApply);
-    const auto visible = buffers.projection.visibleRange(state->canonicalRange);
-    const auto view = viewString();
-    const bool intact = visible && visible->end() <= utf16Length(view) &&
-                        std::u16string_view(view).substr(
-                            static_cast<std::size_t>(visible->location),
-                            static_cast<std::size_t>(visible->length)) == state->currentReplacement;
-    if (intact) {
+    if (shownStreamSpan(*state)) {
         syncTextView(*state);
         noteOwnWrite();
         return;
@@ -201,6 +232,7 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
         .startedAt = startedAt,
     });
     run->decisionID = decision.id;
+    run->decision = decision;
     service->jobKeys_.emplace_back(decision.id, key);
 
     // The partial handler runs on the worker: it only hands the text to the sequence.
@@ -236,6 +268,7 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
     }
     auto& [result, answered] = answer;
     decision = std::move(answered);
+    onServiceClock(decision, clock->now());
     // The engine keeps the context's end only; coverage needs where the target really starts.
     decision.contextBefore = job.contextPrefix;
     decision.refreshTraceFields();
@@ -287,8 +320,9 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
             const std::u16string to = prefixOf(string, span->location) + output;
             QNAnimatedApplyResult applied{true, 1, 0};
             if (from != to && view) {
+                // Model text is shown without pulses; only the instant local fixes pulse.
                 applied =
-                    co_await view->applyCorrectionAnimated(from, to, 180, 4, true, guard.stop());
+                    co_await view->applyCorrectionAnimated(from, to, 180, 4, false, guard.stop());
                 if (guard.ended()) {
                     co_return;
                 }
@@ -424,8 +458,11 @@ void QNServiceComposer::cancelCorrections(std::string_view reason) {
         idleBackstopTask->cancel();
         idleBackstopTask.reset();
     }
+    if (abandonedStream_) {
+        settleAbandonedStream();
+    }
     rollBackStream();
-    stopWorkInFlight();
+    stopWorkInFlight(reason);
     unavailableStreak_ = 0;
     if (controller) {
         controller->stopPrefixWave(true);

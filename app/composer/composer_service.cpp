@@ -154,10 +154,33 @@ std::vector<Uuid> QNServiceComposer::supersedeEvents(text::Utf16Range range, con
         }
         return !superseded.empty();
     });
-    for (const auto& id : superseded) {
-        recordSupersession(id, newEventID);
-    }
+    recordSupersessions(superseded, newEventID);
     return superseded;
+}
+
+void QNServiceComposer::recordSupersessions(const std::vector<Uuid>& superseded,
+                                            const Uuid& newEventID) {
+    if (superseded.empty()) {
+        return;
+    }
+    // One walk over the decisions for all of them (the list is long and each entry large).
+    mutate(recentDecisions, [&](std::vector<QNCorrectionDecision>& decisions) {
+        bool changed = false;
+        for (auto& decision : decisions) {
+            const auto& applied = decision.appliedEventIDs;
+            if (applied.empty() || std::ranges::none_of(superseded, [&](const Uuid& id) {
+                    return std::ranges::find(applied, id) != applied.end();
+                })) {
+                continue;
+            }
+            auto& by = decision.supersededByEventIDs;
+            if (std::ranges::find(by, newEventID) == by.end()) {
+                by.push_back(newEventID);
+                changed = true;
+            }
+        }
+        return changed;
+    });
 }
 
 std::vector<Uuid> QNServiceComposer::supersedeStreamingEvents(text::Utf16Range range,
@@ -171,19 +194,7 @@ std::vector<Uuid> QNServiceComposer::supersedeLiveEvents(text::Utf16Range range,
 }
 
 void QNServiceComposer::recordSupersession(const Uuid& superseded, const Uuid& newEventID) {
-    mutate(recentDecisions, [&](std::vector<QNCorrectionDecision>& decisions) {
-        bool changed = false;
-        for (auto& decision : decisions) {
-            auto& by = decision.supersededByEventIDs;
-            if (std::ranges::find(decision.appliedEventIDs, superseded) !=
-                    decision.appliedEventIDs.end() &&
-                std::ranges::find(by, newEventID) == by.end()) {
-                by.push_back(newEventID);
-                changed = true;
-            }
-        }
-        return changed;
-    });
+    recordSupersessions({superseded}, newEventID);
 }
 
 void QNServiceComposer::trimEvents() {
@@ -192,15 +203,39 @@ void QNServiceComposer::trimEvents() {
 
 QNCorrectionEvent QNServiceComposer::recordAppliedEvent(QNCorrectionEvent event,
                                                         bool streamedPartial) {
+    appendAppliedEvent(std::move(event), streamedPartial);
+    return events.get().back();
+}
+
+void QNServiceComposer::appendAppliedEvent(QNCorrectionEvent event, bool streamedPartial) {
     event.id = Uuid::random();
     event.supersedes = streamedPartial ? supersedeStreamingEvents(event.canonicalRange, event.id)
                                        : supersedeLiveEvents(event.canonicalRange, event.id);
     event.status = QNCorrectionEventStatus::live();
     mutate(events, [&](std::vector<QNCorrectionEvent>& log) {
+        log.push_back(std::move(event));
+        keepNewest(log, kEventLimit);
+        return true;
+    });
+}
+
+QNCorrectionEvent QNServiceComposer::recordUserAcceptedStream(QNCorrectionEvent event) {
+    event.id = Uuid::random();
+    event.status = QNCorrectionEventStatus::live();
+    event.supersedes.clear();
+    mutate(events, [&](std::vector<QNCorrectionEvent>& log) {
+        for (auto& streamed : log) {
+            if (event.decisionID && streamed.decisionID == event.decisionID &&
+                isLiveStreamed(streamed)) {
+                event.supersedes.push_back(streamed.id);
+                streamed.status = QNCorrectionEventStatus::superseded(event.id);
+            }
+        }
         log.push_back(event);
         keepNewest(log, kEventLimit);
         return true;
     });
+    recordSupersessions(event.supersedes, event.id);
     return event;
 }
 
@@ -238,7 +273,12 @@ void QNServiceComposer::trimRecentDecisions() {
 
 void QNServiceComposer::recordDecision(QNCorrectionDecision decision) {
     linkEvents(decision);
-    auto flattened = decision.flattened();
+    std::vector<QNCorrectionDecision> flattened;
+    if (decision.children.empty()) {
+        flattened.push_back(std::move(decision));  // a local decision: no copy of its texts
+    } else {
+        flattened = decision.flattened();
+    }
     mutate(recentDecisions, [&](std::vector<QNCorrectionDecision>& list) {
         list.insert(list.end(), std::make_move_iterator(flattened.begin()),
                     std::make_move_iterator(flattened.end()));

@@ -306,6 +306,11 @@ class QNServiceComposer {
     // (streamed partial text supersedes only streaming events), the event appended live, the log
     // trimmed. Returns the event as recorded.
     QNCorrectionEvent recordAppliedEvent(QNCorrectionEvent event, bool streamedPartial);
+    // The same without handing the event back.
+    void appendAppliedEvent(QNCorrectionEvent event, bool streamedPartial);
+    // The user kept a stream's text by editing inside it: `event` (source userEdit) supersedes
+    // the live streamed events of its decision and is appended like an applied one.
+    QNCorrectionEvent recordUserAcceptedStream(QNCorrectionEvent event);
 
     // --- Decisions
     // Links the decision and each descendant to the events it produced.
@@ -353,11 +358,39 @@ class QNServiceComposer {
     [[nodiscard]] std::string logPrefix() const;
     void log(QNKindLog kind, const std::string& message,
              std::optional<std::u16string> detail = std::nullopt) const;
+    // A stream whose partial text was on screen when a user edit cancelled it. The edits, in the
+    // view's coordinates, are taken in on the turn after them, once the view holds them: the
+    // stream's range gets the text that stood there before (the edits kept where they were
+    // made), or, when an edit landed inside the streamed text, the user keeps what they see.
+    struct AbandonedStream {
+        std::shared_ptr<QNStreamApplyState> state;
+        // Where the partial text stood in the view at the first edit.
+        text::Utf16Range span;
+        std::optional<QNCorrectionDecision> decision;
+        std::vector<QNUserEdit> edits;
+    };
     // Stops the tasks, the job and the stream without touching the view; true when anything was
-    // in flight. `partialOnScreen` tells whether a stream had written partial text.
-    bool stopWorkInFlight(bool* partialOnScreen = nullptr);
+    // in flight. The run's decision is recorded as skipped for `reason`, unless a stream with
+    // partial text on screen goes to `abandoned` (with the decision) to be settled later.
+    bool stopWorkInFlight(std::string_view reason,
+                          std::optional<AbandonedStream>* abandoned = nullptr);
+    // The abandoned stream's edits taken in, its range rolled back around them or kept, its
+    // events and decision recorded as it went.
+    void settleAbandonedStream();
+    // A user edit recorded in the buffers (ranges as the canonical text has them), the dirty
+    // span grown over it and the chunk ledger moved.
+    void takeInEdit(const QNUserEdit& edit);
+    void growDirtySpan(text::Utf16Range range, std::int64_t inserted);
+    // A stopped run's decision, finished as skipped for `reason` with `output`, recorded.
+    void recordStoppedDecision(QNCorrectionDecision decision, std::string_view reason,
+                               std::u16string output);
+    // Where a stream's text stands in the view, when the view still shows it there.
+    [[nodiscard]] std::optional<text::Utf16Range> shownStreamSpan(
+        const QNStreamApplyState& state) const;
     std::vector<Uuid> supersedeEvents(text::Utf16Range range, const Uuid& newEventID,
                                       bool streamingOnly);
+    // recordSupersession for each of `superseded`, in one walk over the decisions.
+    void recordSupersessions(const std::vector<Uuid>& superseded, const Uuid& newEventID);
 
     // One correction run: what it sent and what its stream has done.
     struct Run {
@@ -370,6 +403,8 @@ class QNServiceComposer {
         // An animated write was refused: the run's result is stale.
         bool refused = false;
         std::string decisionID;
+        // The decision as it went out, recorded should the run be stopped.
+        std::optional<QNCorrectionDecision> decision;
     };
     static QCoro::Task<> correctionRun(QNServiceComposer* service, std::shared_ptr<Run> run,
                                        FlowGuard guard);
@@ -381,6 +416,7 @@ class QNServiceComposer {
     void rollBackStream();
 
     std::shared_ptr<Run> run_;
+    std::optional<AbandonedStream> abandonedStream_;
     // A run's prefix wave may still be on screen.
     bool waveShown_ = false;
     std::int64_t runCounter_ = 0;

@@ -6,6 +6,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -39,13 +40,32 @@ class QNComposerTextView {
     // Writes `text` as the program's own write (never reported back as a user edit).
     virtual void setText(std::u16string text, QNPlacementCaret caretPlacement) = 0;
 
+    // Writes `replacement` over `range` as the program's own write and puts the caret at `caret`
+    // of the new text; the rest of the text is not rewritten. By default through setText.
+    virtual void replaceText(text::Utf16Range range, std::u16string_view replacement,
+                             std::int64_t caret) {
+        auto text = string();
+        const auto start = static_cast<std::size_t>(
+            std::clamp<std::int64_t>(range.location, 0, static_cast<std::int64_t>(text.size())));
+        const auto length = static_cast<std::size_t>(std::clamp<std::int64_t>(
+            range.length, 0, static_cast<std::int64_t>(text.size() - start)));
+        text.replace(start, length, replacement);
+        (void)caret;
+        setText(std::move(text), QNPlacementCaret::visibleEnd);
+    }
     // The text from the start to the caret; by default the whole text.
     [[nodiscard]] virtual std::u16string textBeforeCaret() { return string(); }
+    // Where the caret is; by default at the end of textBeforeCaret().
+    [[nodiscard]] virtual std::int64_t caretOffset() {
+        return static_cast<std::int64_t>(textBeforeCaret().size());
+    }
     // Fixes the words finished since `settledPrefix` in place before the caret; by default
-    // nothing changes.
-    virtual QNModelLocalFixResult applyLocalFixesBeforeCaret(std::u16string /*settledPrefix*/,
-                                                             QNModelLocalFixRules /*enabledRules*/,
-                                                             const TierPolicy& /*tierPolicy*/) {
+    // nothing changes. When the rules ran, `evaluation` (if given) receives their run, so that
+    // the caller records the applications without running them again.
+    virtual QNModelLocalFixResult applyLocalFixesBeforeCaret(
+        std::u16string /*settledPrefix*/, QNModelLocalFixRules /*enabledRules*/,
+        const TierPolicy& /*tierPolicy*/,
+        std::optional<LocalRuleEvaluation>* /*evaluation*/ = nullptr) {
         return QNModelLocalFixResult(string(), {}, false, std::vector<QNCorrectionNote>{});
     }
     // Installs the receivers of the user's edits (each edit, from inside the view's change

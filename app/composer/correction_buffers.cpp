@@ -7,9 +7,24 @@ namespace {
 
 __extension__ using Wide = __int128;
 
-// a * b / c, truncated, without overflow in the product (c > 0, the quotient fits).
-std::int64_t mulDiv(std::int64_t a, std::int64_t b, std::int64_t c) {
-    return static_cast<std::int64_t>(static_cast<Wide>(a) * b / c);
+// Appends start + floor(i * span / steps) for i = 0...steps (steps > 0, span >= 0): the straight
+// line, stepped without a division per entry (a keystroke rebuilds a table as long as the text).
+void appendLine(std::vector<std::int64_t>& table, std::int64_t start, std::int64_t span,
+                std::int64_t steps) {
+    const std::int64_t whole = span / steps;
+    const std::int64_t rest = span % steps;
+    std::int64_t value = start;
+    std::int64_t carried = 0;
+    table.push_back(value);
+    for (std::int64_t i = 1; i <= steps; ++i) {
+        value += whole;
+        carried += rest;
+        if (carried >= steps) {
+            carried -= steps;
+            ++value;
+        }
+        table.push_back(value);
+    }
 }
 
 bool isHighSurrogate(char16_t unit) {
@@ -40,16 +55,42 @@ std::optional<std::int64_t> changedLength(std::int64_t old, std::int64_t removed
 
 }  // namespace
 
+namespace {
+
+// Whether `range` may be replaced in `text`: inside it, cutting no surrogate pair.
+bool replaceable(std::u16string_view text, text::Utf16Range range) {
+    return nsRangeLiesWithin(range, utf16Length(text)) &&
+           !splitsPair(text, static_cast<std::size_t>(range.location)) &&
+           !splitsPair(text, static_cast<std::size_t>(range.end()));
+}
+
+// An empty table in storage kept from the table it replaced last time: a replacement builds a
+// table as long as the text, on every keystroke that brings a fix.
+std::vector<std::int64_t>& scratchTable() {
+    thread_local std::vector<std::int64_t> table;
+    table.clear();
+    return table;
+}
+
+}  // namespace
+
+bool replaceInPlace(std::u16string& text, text::Utf16Range range,
+                    std::u16string_view replacement) {
+    if (!replaceable(text, range)) {
+        return false;
+    }
+    text.replace(static_cast<std::size_t>(range.location), static_cast<std::size_t>(range.length),
+                 replacement);
+    return true;
+}
+
 std::optional<std::u16string> replacing(std::u16string_view text, text::Utf16Range range,
                                         std::u16string_view replacement) {
-    if (!nsRangeLiesWithin(range, utf16Length(text))) {
+    if (!replaceable(text, range)) {
         return std::nullopt;
     }
     const auto start = static_cast<std::size_t>(range.location);
     const auto end = static_cast<std::size_t>(range.end());
-    if (splitsPair(text, start) || splitsPair(text, end)) {
-        return std::nullopt;
-    }
     std::u16string result;
     result.reserve(text.size() - (end - start) + replacement.size());
     result.append(text.substr(0, start));
@@ -63,9 +104,15 @@ std::vector<std::int64_t> QNBufferProjection::linearOffsets(std::int64_t canonic
     if (canonicalLength < 1) {
         return {0};
     }
-    std::vector<std::int64_t> offsets(static_cast<std::size_t>(canonicalLength) + 1);
+    std::vector<std::int64_t> offsets;
+    offsets.reserve(static_cast<std::size_t>(canonicalLength) + 1);
+    if (visibleLength >= 0) {
+        appendLine(offsets, 0, visibleLength, canonicalLength);
+        return offsets;
+    }
     for (std::int64_t i = 0; i <= canonicalLength; ++i) {
-        offsets[static_cast<std::size_t>(i)] = mulDiv(i, visibleLength, canonicalLength);
+        offsets.push_back(static_cast<std::int64_t>(static_cast<Wide>(i) * visibleLength /
+                                                    canonicalLength));
     }
     return offsets;
 }
@@ -112,7 +159,16 @@ bool QNBufferProjection::applyUserEdit(text::Utf16Range range, std::int64_t repl
     if (!canonical || !visible) {
         return false;
     }
-    *this = linear(*canonical, *visible);
+    // The straight line again, in the table's own storage (a table as long as the text is
+    // rebuilt on every keystroke).
+    canonicalUTF16Length = *canonical;
+    visibleUTF16Length = *visible;
+    canonicalToVisibleOffsets.clear();
+    if (*canonical < 1) {
+        canonicalToVisibleOffsets.push_back(0);
+    } else {
+        appendLine(canonicalToVisibleOffsets, 0, *visible, *canonical);
+    }
     return true;
 }
 
@@ -130,18 +186,16 @@ bool QNBufferProjection::applying(text::Utf16Range replacement, std::int64_t rep
     const auto& old = canonicalToVisibleOffsets;
     const auto s = old[static_cast<std::size_t>(replacement.location)];
     const auto e = old[static_cast<std::size_t>(replacement.end())];
-    std::vector<std::int64_t> table;
+    auto& table = scratchTable();
     table.reserve(static_cast<std::size_t>(*newLength) + 1);
     table.insert(table.end(), old.begin(), old.begin() + replacement.location);
     if (k > 0) {
-        for (std::int64_t i = 0; i <= k; ++i) {
-            table.push_back(s + mulDiv(e - s, i, k));
-        }
+        appendLine(table, s, e - s, k);
     } else {
         table.push_back(e);
     }
     table.insert(table.end(), old.begin() + replacement.end() + 1, old.end());
-    canonicalToVisibleOffsets = std::move(table);
+    canonicalToVisibleOffsets.swap(table);
     canonicalUTF16Length = *newLength;
     return satisfiesInvariants();
 }
@@ -161,20 +215,18 @@ bool QNBufferProjection::applyVisibleReplacement(text::Utf16Range range,
         return false;
     }
     const auto d = k - (e - s);
-    std::vector<std::int64_t> table;
+    auto& table = scratchTable();
     table.reserve(old.size());
     table.insert(table.end(), old.begin(), old.begin() + range.location);
     if (range.length > 0) {
-        for (std::int64_t i = 0; i <= range.length; ++i) {
-            table.push_back(s + mulDiv(k, i, range.length));
-        }
+        appendLine(table, s, k, range.length);
     } else {
         table.push_back(s);
     }
     for (auto it = old.begin() + range.end() + 1; it != old.end(); ++it) {
         table.push_back(*it + d);
     }
-    canonicalToVisibleOffsets = std::move(table);
+    canonicalToVisibleOffsets.swap(table);
     visibleUTF16Length = *newVisible;
     return satisfiesInvariants();
 }
@@ -189,16 +241,11 @@ void QNCorrectionBuffers::reset(std::u16string text) {
 }
 
 bool QNCorrectionBuffers::recordUserEdit(const QNUserEdit& edit) {
-    auto authored = replacing(authoredText, edit.range, edit.replacement);
-    if (!authored) {
+    if (!replaceable(authoredText, edit.range) || !replaceable(canonicalText, edit.range)) {
         return false;
     }
-    auto canonical = replacing(canonicalText, edit.range, edit.replacement);
-    if (!canonical) {
-        return false;
-    }
-    authoredText = std::move(*authored);
-    canonicalText = std::move(*canonical);
+    replaceInPlace(authoredText, edit.range, edit.replacement);
+    replaceInPlace(canonicalText, edit.range, edit.replacement);
     edits.push_back(edit);
     ++revision;
     if (!projection.applyUserEdit(edit.range, utf16Length(edit.replacement))) {

@@ -25,6 +25,10 @@ namespace ravlin {
                                                       text::Utf16Range range,
                                                       std::u16string_view replacement);
 
+// The same replacement made in `text` itself; false, changing nothing, where `replacing` gives
+// none.
+bool replaceInPlace(std::u16string& text, text::Utf16Range range, std::u16string_view replacement);
+
 struct QNBufferProjection {
     // Operations refuse to make either text longer than this (no real draft comes near it).
     static constexpr std::int64_t kMaximumLength = std::int64_t{1} << 30;

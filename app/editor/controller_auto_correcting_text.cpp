@@ -76,6 +76,7 @@ QNControllerAutoCorrectingText::~QNControllerAutoCorrectingText() {
         view->handleCommand = nullptr;
         view->handleMarginDrag = nullptr;
         view->markedTextDidChange = nullptr;
+        view->typeText = nullptr;
         delete view;
     }
 }
@@ -97,6 +98,7 @@ void QNControllerAutoCorrectingText::configureView() {
     view->handleKeyDown = [this](QKeyEvent* event) { return handleKeyDown(event); };
     view->handleCommand = [this](QNTextViewCommand command) { return textViewDoCommand(command); };
     view->markedTextDidChange = [this] { markedTextDidChange(); };
+    view->typeText = [this](const QString& typed) { return typeText(typed); };
     if (interactionMode == QNModelTextEditorInteractionMode::composer) {
         view->handleMarginDrag = [this](QNWindowDragPhase phase) { handleWindowDrag(phase); };
     }
@@ -153,6 +155,24 @@ std::u16string QNControllerAutoCorrectingText::textBeforeCaret() {
     return shadow_.substr(0, std::min<std::size_t>(selection.location, shadow_.size()));
 }
 
+std::int64_t QNControllerAutoCorrectingText::caretOffset() {
+    return std::min<std::int64_t>(clampSelection().location,
+                                  static_cast<std::int64_t>(shadow_.size()));
+}
+
+void QNControllerAutoCorrectingText::replaceText(text::Utf16Range range,
+                                                 std::u16string_view replacement,
+                                                 std::int64_t caret) {
+    if (!textView_ || isReportingEdit_ || !shouldChangeText()) {
+        return;
+    }
+    ++fadePulseGeneration_;
+    clearFadePulses(std::nullopt);
+    writeProgrammatically(range, replacement);
+    setSelection({caret, 0});
+    scheduleHeightNotification();
+}
+
 void QNControllerAutoCorrectingText::setText(std::u16string text, QNPlacementCaret caretPlacement) {
     assert(!isReportingEdit_ && "the editor takes no write from inside an edit report");
     if (!textView_ || isReportingEdit_) {
@@ -193,6 +213,13 @@ void QNControllerAutoCorrectingText::documentContentsChange(int position, int re
     if (view == nullptr) {
         return;
     }
+    if (deferringChanges_) {
+        // The changes of a typed key's edit, reported and followed as they were made.
+        if (static_cast<std::int64_t>(shadow_.size()) != view->textLength()) {
+            resyncShadow();
+        }
+        return;
+    }
     // An input method marks its whole block changed while its preedit changes; only a change of
     // the text counts.
     auto change = editor::deriveChange(
@@ -210,7 +237,7 @@ void QNControllerAutoCorrectingText::documentContentsChange(int position, int re
 }
 
 void QNControllerAutoCorrectingText::reportUserEdit(text::Utf16Range range,
-                                                    std::u16string replacement) {
+                                                    std::u16string replacement, bool followUpNow) {
     if (range.length <= 0 && replacement.empty()) {
         return;
     }
@@ -231,11 +258,70 @@ void QNControllerAutoCorrectingText::reportUserEdit(text::Utf16Range range,
         FlagScope reporting(isReportingEdit_);
         onUserEdit(QNUserEdit{range, std::move(replacement), kind, executor_->now()});
     }
+    if (followUpNow) {
+        return;
+    }
     executor_->post([this, alive = std::weak_ptr<const int>(alive_)] {
         if (!alive.expired() && onUserType) {
             onUserType();
         }
     });
+}
+
+bool QNControllerAutoCorrectingText::typeText(const QString& typed) {
+    QNTextViewCommitAware* view = textView_.data();
+    const auto endsWord = [&] {
+        return std::any_of(typed.begin(), typed.end(), [](QChar c) {
+            return text::isWhitespaceOrNewline(c.unicode());
+        });
+    };
+    // Only a key that may end a word can be followed by a fix; the rest keep the editor's own
+    // typing, which merges runs of typed characters into one step of undo. A tab that moves the
+    // focus, and typing over text, stay the editor's.
+    if (view == nullptr || !onUserType || isApplyingCorrection_ || isReportingEdit_ ||
+        deferringChanges_ || view->hasMarkedText() || view->isReadOnly() ||
+        view->overwriteMode() || (view->tabChangesFocus() && typed.contains(u'\t')) ||
+        !endsWord()) {
+        return false;
+    }
+    const text::Utf16Range selection = view->selectedRange();
+    const std::int64_t before = view->textLength();
+    if (static_cast<std::int64_t>(shadow_.size()) != before) {
+        return false;
+    }
+    const std::u16string text(reinterpret_cast<const char16_t*>(typed.utf16()),
+                              static_cast<std::size_t>(typed.size()));
+    const auto length = static_cast<std::int64_t>(text.size());
+
+    // The key types its text as the editor would, over the selection, but inside one document
+    // edit that stays open until the edit has been followed up: the document reports nothing,
+    // and nothing is laid out, until it closes.
+    QTextCursor block(view->document());
+    block.beginEditBlock();
+    view->textCursor().insertText(typed);
+    const text::Utf16Range caret = view->selectedRange();
+    const bool typedAsText = view->textLength() == before - selection.length + length &&
+                             caret.length == 0 && caret.location == selection.location + length &&
+                             readDocument(selection.location, caret.location) == text;
+    if (typedAsText) {
+        deferringChanges_ = true;
+        reportUserEdit(selection, text, true);
+        shadow_.replace(static_cast<std::size_t>(selection.location),
+                        static_cast<std::size_t>(selection.length), text);
+        if (onUserType) {
+            onUserType();
+        }
+    }
+    block.endEditBlock();
+    deferringChanges_ = false;
+    if (std::exchange(decorationsPending_, false)) {
+        redrawDecorations();
+    }
+    if (textView_) {
+        // Shows the caret at once and brings the view to it, as the editor does after a key.
+        textView_->setTextCursor(textView_->textCursor());
+    }
+    return true;
 }
 
 void QNControllerAutoCorrectingText::markedTextDidChange() {
@@ -328,7 +414,9 @@ bool QNControllerAutoCorrectingText::handleKeyDown(QKeyEvent* event) {
                 return false;
             }
             if (shift) {
-                view->insertNewline();
+                if (!typeText(QStringLiteral("\n"))) {
+                    view->insertNewline();
+                }
             } else if (onCommit) {
                 onCommit();
             }
@@ -420,6 +508,14 @@ void QNControllerAutoCorrectingText::redrawDecorations() {
     if (decorations_.isEmpty() && !decorationsShown_) {
         return;  // the common case while typing: nothing drawn, nothing to take away
     }
+    if (deferringChanges_) {
+        // Not laid out yet: drawn once the typed key's edit closes.
+        decorationsPending_ = true;
+        return;
+    }
+    // Backgrounds (the pulses) go under the text; colours of the text itself (the wave) are
+    // extra selections, set only when they change.
+    std::vector<QNTextViewCommitAware::Underlay> underlay;
     QList<QTextEdit::ExtraSelection> selections;
     const std::int64_t length = view->textLength();
     for (const QNDecorationLayer::Run& run : decorations_.runs()) {
@@ -427,22 +523,26 @@ void QNControllerAutoCorrectingText::redrawDecorations() {
         if (range.length == 0) {
             continue;
         }
+        if (run.key == QNDecorationKey::background) {
+            underlay.push_back({range, run.color});
+            continue;
+        }
         QTextEdit::ExtraSelection selection;
         selection.cursor = QTextCursor(view->document());
         selection.cursor.setPosition(static_cast<int>(range.location));
         selection.cursor.setPosition(static_cast<int>(range.end()), QTextCursor::KeepAnchor);
-        if (run.key == QNDecorationKey::background) {
-            selection.format.setBackground(run.color);
-        } else {
-            selection.format.setForeground(run.color);
-            // Qt skips a text-only selection whose area touches one drawn before it, leaving the
-            // text's own colour there; a transparent background keeps every run drawn.
-            selection.format.setBackground(Qt::transparent);
-        }
+        selection.format.setForeground(run.color);
+        // Qt skips a text-only selection whose area touches one drawn before it, leaving the
+        // text's own colour there; a transparent background keeps every run drawn.
+        selection.format.setBackground(Qt::transparent);
         selections.push_back(selection);
     }
-    decorationsShown_ = !selections.isEmpty();
-    view->setExtraSelections(selections);
+    decorationsShown_ = !underlay.empty() || !selections.isEmpty();
+    view->setUnderlay(std::move(underlay));
+    if (!selections.isEmpty() || foregroundShown_) {
+        foregroundShown_ = !selections.isEmpty();
+        view->setExtraSelections(selections);
+    }
 }
 
 // --- The view's update rule

@@ -30,6 +30,7 @@
 #include "app/composer/composer_text_view.h"
 #include "app/composer/correction_buffers.h"
 #include "app/editor/decoration_layer.h"
+#include "app/editor/edit_reporting.h"
 #include "app/editor/placement_caret.h"
 #include "app/editor/text_view_commit_aware.h"
 #include "core/rules/local_fixes.h"
@@ -104,6 +105,11 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     void setText(std::u16string text, QNPlacementCaret caretPlacement) override;
     // The text from the start to the caret.
     [[nodiscard]] std::u16string textBeforeCaret() override;
+    [[nodiscard]] std::int64_t caretOffset() override;
+    // Writes `replacement` over `range` as the program's own write (not reported, not
+    // undoable) and puts the caret at `caret`.
+    void replaceText(text::Utf16Range range, std::u16string_view replacement,
+                     std::int64_t caret) override;
     void setEditHandlers(std::function<void(const QNUserEdit&)> userEdit,
                          std::function<void()> userType) override {
         onUserEdit = std::move(userEdit);
@@ -122,9 +128,12 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     // --- Program writes
     // Runs the local rules over the words finished since `settledPrefix` and writes the fixes in
     // place before the caret, keeping the caret and the text after it; pulses each change.
-    QNModelLocalFixResult applyLocalFixesBeforeCaret(std::u16string settledPrefix,
-                                                     QNModelLocalFixRules enabledRules,
-                                                     const TierPolicy& tierPolicy) override;
+    // Only the parts the rules changed are rewritten, each changed line on its own, so the
+    // paragraphs stay as they are.
+    QNModelLocalFixResult applyLocalFixesBeforeCaret(
+        std::u16string settledPrefix, QNModelLocalFixRules enabledRules,
+        const TierPolicy& tierPolicy,
+        std::optional<LocalRuleEvaluation>* evaluation = nullptr) override;
     // Whether the editor takes a program write now (false when read-only or gone).
     [[nodiscard]] bool shouldChangeText() const;
     // Writes `replacement` over `range` as the program's own write. False when nothing was
@@ -199,11 +208,21 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     void configureView();
     void documentContentsChange(int position, int removed, int added);
     void documentContentsChanged();
-    void reportUserEdit(text::Utf16Range range, std::u16string replacement);
+    // Reports the edit; `onUserType` follows on the next turn unless `followUpNow` (the caller
+    // calls it).
+    void reportUserEdit(text::Utf16Range range, std::u16string replacement,
+                        bool followUpNow = false);
     void markedTextDidChange();
     void scheduleHeightNotification();
     // Writes through one edit block with undo suspended and emptied before and after.
     void writeProgrammatically(text::Utf16Range range, std::u16string_view replacement);
+    // The same for several ranges of the current text, in ascending order and apart.
+    void writeProgrammatically(const std::vector<editor::TextChange>& changes);
+    // Types `typed` (a key's text, or a line break) into the editor as the user's edit when it
+    // may end a word, and follows the edit up inside the same document edit: the key, the
+    // instant local fix and anything else the owner writes then are laid out in one pass.
+    // False, doing nothing, when the editor should handle the key itself.
+    bool typeText(const QString& typed);
     // The shadow read afresh from the document.
     void resyncShadow();
     [[nodiscard]] std::u16string readDocument(std::int64_t from, std::int64_t to) const;
@@ -227,6 +246,11 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     std::u16string shadow_;
     bool isApplyingCorrection_ = false;
     bool isReportingEdit_ = false;
+    // A typed key's document edit is open and its change was reported by hand: the document
+    // reports the changes made meanwhile once, when the edit closes, and the shadow follows each
+    // of them as they are made; decorations are drawn once the edit closes.
+    bool deferringChanges_ = false;
+    bool decorationsPending_ = false;
     bool textChangedByUser_ = false;
     std::optional<text::Utf16Range> pendingMarkedTextRange_;
     bool suppressHeightNotifications_ = false;
@@ -246,6 +270,15 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     std::optional<QPoint> windowDragStartWindowOrigin_;
     QNDecorationLayer decorations_;
     bool decorationsShown_ = false;
+    // The last run of the local rules that changed nothing, and over what.
+    struct QuietRun {
+        std::u16string text;
+        QNModelLocalFixRules rules;
+        const TierPolicy* policy = nullptr;
+        QNModelLocalFixResult result;
+    };
+    std::optional<QuietRun> quietRun_;
+    bool foregroundShown_ = false;
     // Tasks the controller starts hold this weakly and do nothing once it is gone.
     std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
 };

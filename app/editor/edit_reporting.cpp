@@ -31,8 +31,8 @@ bool isLowSurrogate(char16_t unit) {
     return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
-// Common head and tail of two texts that never cut a surrogate pair of `a`, with the head at
-// most `headLimit` and the two together at most the shorter length.
+}  // namespace
+
 std::pair<std::size_t, std::size_t> commonEnds(std::u16string_view a, std::u16string_view b,
                                                std::size_t headLimit) {
     const std::size_t shorter = std::min(a.size(), b.size());
@@ -52,8 +52,6 @@ std::pair<std::size_t, std::size_t> commonEnds(std::u16string_view a, std::u16st
     }
     return {head, tail};
 }
-
-}  // namespace
 
 text::Utf16Range clampRange(text::Utf16Range range, std::int64_t textLength) {
     const std::int64_t length = std::max<std::int64_t>(textLength, 0);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "app/composer/correction_buffers.h"
 #include "app/composer/ns_range.h"
@@ -42,6 +43,12 @@ struct EditFacts {
 // pending marked text; a deletion or replacement of a non-empty range; an insertion of two or
 // more units (a pasted run, or one character needing a surrogate pair) or of one unit.
 [[nodiscard]] QNUserEditKind classifyEdit(const EditFacts& facts);
+
+// The lengths of the common head and tail of two texts, never cutting a surrogate pair, the
+// head at most `headLimit` and the two together at most the shorter length.
+[[nodiscard]] std::pair<std::size_t, std::size_t> commonEnds(std::u16string_view a,
+                                                             std::u16string_view b,
+                                                             std::size_t headLimit);
 
 // A change of the text: `range` of the text before it replaced by `replacement`.
 struct TextChange {

@@ -6,6 +6,7 @@
 
 #include <QTextCursor>
 #include <QTextDocument>
+#include <algorithm>
 #include <cassert>
 
 #include "app/editor/controller_auto_correcting_text.h"
@@ -54,18 +55,35 @@ bool QNControllerAutoCorrectingText::replaceTextProgrammatically(text::Utf16Rang
 
 void QNControllerAutoCorrectingText::writeProgrammatically(text::Utf16Range range,
                                                            std::u16string_view replacement) {
+    writeProgrammatically({editor::TextChange{range, std::u16string(replacement)}});
+}
+
+void QNControllerAutoCorrectingText::writeProgrammatically(
+    const std::vector<editor::TextChange>& changes) {
     QTextDocument* document = textView_->document();
     const bool wasApplying = std::exchange(isApplyingCorrection_, true);
     const bool switchedOff = suspendUndoRegistration();
     suppressHeightNotifications_ = true;
 
-    const text::Utf16Range target = editor::clampRange(range, textView_->textLength());
     QTextCursor cursor(document);
     cursor.beginEditBlock();
-    cursor.setPosition(static_cast<int>(target.location));
-    cursor.setPosition(static_cast<int>(target.end()), QTextCursor::KeepAnchor);
-    cursor.insertText(QString(reinterpret_cast<const QChar*>(replacement.data()),
-                              static_cast<qsizetype>(replacement.size())));
+    // From the last to the first, so that each range still means what it meant.
+    for (auto change = changes.rbegin(); change != changes.rend(); ++change) {
+        const std::int64_t before = textView_->textLength();
+        const text::Utf16Range target = editor::clampRange(change->range, before);
+        cursor.setPosition(static_cast<int>(target.location));
+        cursor.setPosition(static_cast<int>(target.end()), QTextCursor::KeepAnchor);
+        cursor.insertText(QString(reinterpret_cast<const QChar*>(change->replacement.data()),
+                                  static_cast<qsizetype>(change->replacement.size())));
+        if (deferringChanges_) {
+            // The document reports nothing until the typed key's edit closes: the shadow takes
+            // the text as the document stored it.
+            const std::int64_t written = textView_->textLength() - before + target.length;
+            shadow_.replace(static_cast<std::size_t>(target.location),
+                            static_cast<std::size_t>(target.length),
+                            readDocument(target.location, target.location + written));
+        }
+    }
     cursor.endEditBlock();
 
     suppressHeightNotifications_ = false;
@@ -77,8 +95,48 @@ void QNControllerAutoCorrectingText::writeProgrammatically(text::Utf16Range rang
     isApplyingCorrection_ = wasApplying;
 }
 
+namespace {
+
+// The parts of `fixed` that differ from `text`, as changes of `text` at `offset`: the changed
+// span between their common ends, split at its line breaks when both have the same number there
+// (each line changed on its own, so no paragraph is taken apart), else whole.
+std::vector<editor::TextChange> changedParts(std::u16string_view text, std::u16string_view fixed,
+                                             std::int64_t offset) {
+    const auto [head, tail] = editor::commonEnds(text, fixed, text.size());
+    const std::u16string_view from = text.substr(head, text.size() - head - tail);
+    const std::u16string_view to = fixed.substr(head, fixed.size() - head - tail);
+    const auto at = offset + static_cast<std::int64_t>(head);
+    std::vector<editor::TextChange> parts;
+    if (std::ranges::count(from, u'\n') == 0 ||
+        std::ranges::count(from, u'\n') != std::ranges::count(to, u'\n')) {
+        parts.push_back({{at, static_cast<std::int64_t>(from.size())}, std::u16string(to)});
+        return parts;
+    }
+    std::size_t oldStart = 0;
+    std::size_t newStart = 0;
+    while (oldStart <= from.size()) {
+        const auto oldEnd = std::min(from.find(u'\n', oldStart), from.size());
+        const auto newEnd = std::min(to.find(u'\n', newStart), to.size());
+        const auto oldLine = from.substr(oldStart, oldEnd - oldStart);
+        const auto newLine = to.substr(newStart, newEnd - newStart);
+        if (oldLine != newLine) {
+            const auto [lineHead, lineTail] = editor::commonEnds(oldLine, newLine, oldLine.size());
+            parts.push_back(
+                {{at + static_cast<std::int64_t>(oldStart + lineHead),
+                  static_cast<std::int64_t>(oldLine.size() - lineHead - lineTail)},
+                 std::u16string(newLine.substr(lineHead, newLine.size() - lineHead - lineTail))});
+        }
+        oldStart = oldEnd + 1;
+        newStart = newEnd + 1;
+    }
+    return parts;
+}
+
+}  // namespace
+
 QNModelLocalFixResult QNControllerAutoCorrectingText::applyLocalFixesBeforeCaret(
-    std::u16string settledPrefix, QNModelLocalFixRules enabledRules, const TierPolicy& tierPolicy) {
+    std::u16string settledPrefix, QNModelLocalFixRules enabledRules, const TierPolicy& tierPolicy,
+    std::optional<LocalRuleEvaluation>* evaluation) {
     const auto unchanged = [this] {
         return QNModelLocalFixResult(string(), {}, false, std::vector<QNCorrectionNote>{});
     };
@@ -111,9 +169,31 @@ QNModelLocalFixResult QNControllerAutoCorrectingText::applyLocalFixesBeforeCaret
         return unchanged();
     }
 
-    QNModelLocalFixResult pass =
-        applyLocalFixes(stable, enabledRules, QNCorrectionStageID::unknown, tierPolicy);
+    // Words the rules left as they were a keystroke ago are left so again without a run (a
+    // letter typed inside the next word changes nothing before it).
+    if (quietRun_ && quietRun_->rules == enabledRules && quietRun_->policy == &tierPolicy &&
+        quietRun_->text == stable) {
+        return quietRun_->result;
+    }
+    // The rules' run, kept for the caller; the pass's result as the local pass gives it.
+    LocalRuleEvaluation run =
+        evaluateLocalFixes(stable, enabledRules, QNCorrectionStageID::unknown, tierPolicy);
+    std::vector<QNCorrectionNote> notes =
+        legacyNotes(run.structuredDetails(), QNCorrectionStageID::unknown);
+    const bool changed = run.didChange();
+    QNModelLocalFixResult pass(changed ? run.text : stable,
+                               changed ? run.changedRanges() : std::vector<text::Utf16Range>{},
+                               changed, std::move(notes));
+    if (evaluation != nullptr) {
+        *evaluation = std::move(run);
+    }
+    quietRun_.reset();
     if (!pass.didChange) {
+        // Kept only for the shared policy, which lives as long as the program: another policy
+        // may be gone, or another one in its place, by the next keystroke.
+        if (&tierPolicy == &TierPolicy::defaultPolicy()) {
+            quietRun_ = QuietRun{stable, enabledRules, &tierPolicy, pass};
+        }
         return pass;
     }
     const auto p = static_cast<std::int64_t>(settledPrefix.size());
@@ -129,7 +209,7 @@ QNModelLocalFixResult QNControllerAutoCorrectingText::applyLocalFixesBeforeCaret
     ++fadePulseGeneration_;
     clearFadePulses(std::nullopt);
     const std::int64_t generation = fadePulseGeneration_;
-    writeProgrammatically({p, w}, fixed);
+    writeProgrammatically(changedParts(stable, fixed, p));
 
     const auto length = static_cast<std::int64_t>(shadow_.size());
     const std::int64_t newCaret =

@@ -1,10 +1,18 @@
 #include "app/editor/text_view_commit_aware.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QInputMethodEvent>
+#include <QPaintEvent>
+#include <QResizeEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <algorithm>
 #include <utility>
 
 #include "app/editor/edit_reporting.h"
@@ -76,6 +84,95 @@ void QNTextViewCommitAware::insertNewline() {
     ensureCursorVisible();
 }
 
+QPoint QNTextViewCommitAware::scrollOffset() const {
+    return {isRightToLeft() ? horizontalScrollBar()->maximum() - horizontalScrollBar()->value()
+                            : horizontalScrollBar()->value(),
+            verticalScrollBar()->value()};
+}
+
+QRegion QNTextViewCommitAware::regionOf(text::Utf16Range range) const {
+    QRegion region;
+    const QTextDocument* document = this->document();
+    QAbstractTextDocumentLayout* layout = document->documentLayout();
+    const auto end = static_cast<int>(range.end());
+    for (QTextBlock block = document->findBlock(static_cast<int>(range.location));
+         block.isValid() && block.position() < end; block = block.next()) {
+        const QTextLayout* lines = block.layout();
+        if (lines == nullptr) {
+            continue;
+        }
+        const QPointF origin = layout->blockBoundingRect(block).topLeft();
+        const int from = std::max(static_cast<int>(range.location), block.position()) -
+                         block.position();
+        const int to = std::min(end, block.position() + block.length() - 1) - block.position();
+        for (int i = 0; i < lines->lineCount(); ++i) {
+            const QTextLine line = lines->lineAt(i);
+            const int start = std::max(from, line.textStart());
+            const int stop = std::min(to, line.textStart() + line.textLength());
+            if (start >= stop) {
+                continue;
+            }
+            const qreal x1 = line.cursorToX(start);
+            const qreal x2 = line.cursorToX(stop);
+            region += QRectF(std::min(x1, x2), line.y(), std::abs(x2 - x1), line.height())
+                          .translated(origin)
+                          .toAlignedRect();
+        }
+    }
+    return region;
+}
+
+void QNTextViewCommitAware::setUnderlay(std::vector<Underlay> runs) {
+    if (runs == underlay_) {
+        return;
+    }
+    std::vector<QRegion> regions;
+    regions.reserve(runs.size());
+    QRegion changed;
+    for (const Underlay& run : runs) {
+        const auto kept = std::ranges::find(underlay_, run.range, &Underlay::range);
+        const auto index = static_cast<std::size_t>(kept - underlay_.begin());
+        regions.push_back(kept != underlay_.end() && index < underlayRegions_.size()
+                              ? underlayRegions_[index]
+                              : regionOf(run.range));
+        if (kept == underlay_.end() || !(*kept == run)) {
+            changed += regions.back();
+        }
+    }
+    for (std::size_t i = 0; i < underlay_.size() && i < underlayRegions_.size(); ++i) {
+        if (std::ranges::find(runs, underlay_[i].range, &Underlay::range) == runs.end()) {
+            changed += underlayRegions_[i];
+        }
+    }
+    underlay_ = std::move(runs);
+    underlayRegions_ = std::move(regions);
+    if (!changed.isEmpty()) {
+        viewport()->update(changed.translated(-scrollOffset()));
+    }
+}
+
+void QNTextViewCommitAware::resizeEvent(QResizeEvent* event) {
+    QTextEdit::resizeEvent(event);
+    // The text wraps anew: the regions are measured again.
+    for (std::size_t i = 0; i < underlay_.size() && i < underlayRegions_.size(); ++i) {
+        underlayRegions_[i] = regionOf(underlay_[i].range);
+    }
+}
+
+void QNTextViewCommitAware::paintEvent(QPaintEvent* event) {
+    if (!underlay_.empty()) {
+        QPainter painter(viewport());
+        painter.setClipRegion(event->region());
+        painter.translate(-scrollOffset());
+        for (std::size_t i = 0; i < underlay_.size() && i < underlayRegions_.size(); ++i) {
+            for (const QRect& rect : underlayRegions_[i]) {
+                painter.fillRect(rect, underlay_[i].color);
+            }
+        }
+    }
+    QTextEdit::paintEvent(event);
+}
+
 void QNTextViewCommitAware::keyPressEvent(QKeyEvent* event) {
     activeKeyDownModifierFlags = event->modifiers();
     setSelectedRange(selectedRange());
@@ -94,6 +191,12 @@ void QNTextViewCommitAware::keyPressEvent(QKeyEvent* event) {
         } else {
             QTextEdit::keyPressEvent(event);
         }
+    } else if (typeText && !event->text().isEmpty() &&
+               (event->text().front().isPrint() || event->text().front() == u'\t') &&
+               !(event->modifiers() &
+                 (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
+               typeText(event->text())) {
+        event->accept();
     } else {
         QTextEdit::keyPressEvent(event);
     }

@@ -7,9 +7,12 @@
 // preedit, and the commit of a preedit. The preedit never enters the document; the view keeps
 // where it shows.
 
+#include <QColor>
+#include <QRegion>
 #include <QTextEdit>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "core/text/range.h"
 
@@ -38,6 +41,9 @@ class QNTextViewCommitAware final : public QTextEdit {
     std::function<void(QNWindowDragPhase)> handleMarginDrag;
     // Called after each input-method event, once the preedit it carries is showing.
     std::function<void()> markedTextDidChange;
+    // Offered the text of a key that types as the base class would (printable or a tab, no
+    // Control, Alt or Meta held) before the base class handles it; true when the owner typed it.
+    std::function<bool(const QString& text)> typeText;
 
     std::optional<Qt::KeyboardModifiers> activeKeyDownModifierFlags;
     bool isPerformingPaste = false;
@@ -60,15 +66,40 @@ class QNTextViewCommitAware final : public QTextEdit {
     // Inserts a line break through the document (read back as "\n").
     void insertNewline();
 
+    // A colour painted behind a range of the text.
+    struct Underlay {
+        text::Utf16Range range;
+        QColor color;
+
+        friend bool operator==(const Underlay&, const Underlay&) = default;
+    };
+    // What is painted behind the text (the fade pulses), repainting only where it changes. It is
+    // drawn under the text rather than as extra selections, which make the editor draw every
+    // line of a selected paragraph twice, clipped.
+    void setUnderlay(std::vector<Underlay> runs);
+    [[nodiscard]] const std::vector<Underlay>& underlay() const { return underlay_; }
+
   protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     void insertFromMimeData(const QMimeData* source) override;
     void dropEvent(QDropEvent* event) override;
     bool event(QEvent* event) override;
 
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
+
   private:
+    // The rectangles that show `range`, line by line, in the document's coordinates.
+    [[nodiscard]] QRegion regionOf(text::Utf16Range range) const;
+    // Where the document's coordinates stand in the viewport.
+    [[nodiscard]] QPoint scrollOffset() const;
+
     QString preedit_;
+    std::vector<Underlay> underlay_;
+    // Each run's region, kept while the layout stands (a run whose range is unchanged keeps it).
+    std::vector<QRegion> underlayRegions_;
     bool isDropping_ = false;
     bool isMarginDragging_ = false;
 };

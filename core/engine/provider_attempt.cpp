@@ -44,7 +44,7 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
         if (in.stop.stop_requested()) {
             return;  // stopped: the answer is no longer wanted, nor cleaned
         }
-        const QNModelSanitizeResult sanitized = sanitizeModelOutput(*raw, in.input);
+        const QNModelSanitizeResult sanitized = sanitizeModelPartial(*raw, in.input);
         const auto stripped = engine::removeEchoedContext(sanitized.cleaned, in.contextBefore);
         if (!stripped) {
             return;

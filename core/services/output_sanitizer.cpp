@@ -188,13 +188,10 @@ class Cleaning {
         return found < end ? found : std::u16string_view::npos;
     }
 
-    // A note of each kind once, where that kind of change was first made.
+    // One note per change, in the order the changes were made: a wrapping stripped on three
+    // passes gives three notes. Each change removes at least one unit of the text, so there are
+    // never more notes than the answer has units.
     void note(NoteKind kind) {
-        for (const auto& existing : notes_) {
-            if (existing.ruleID == kind.ruleID) {
-                return;
-            }
-        }
         notes_.push_back(QNCorrectionNote::plain(kind.value, QNCorrectionStageID::sanitize,
                                                  std::string(kind.ruleID)));
     }
@@ -279,12 +276,15 @@ bool stripMarkdownPrefix(Cleaning& cleaning, bool inputHasPrefix) {
     return true;
 }
 
-// Step 4: final punctuation follows the input's. Returns the mark to put back, if any.
-std::u16string_view matchFinalPunctuation(Cleaning& cleaning, std::u16string_view inputLower) {
+// Step 4: final punctuation follows the input's. Returns the mark to put back, if any; a part of
+// an answer gets none, since its end is not the answer's end.
+std::u16string_view matchFinalPunctuation(Cleaning& cleaning, std::u16string_view inputLower,
+                                          bool wholeAnswer) {
     std::u16string_view text = cleaning.text();
     const auto inputLast = engine::detail::lastCharacter(inputLower);
     if (isSentencePunctuation(inputLast)) {
-        if (!text.empty() && !isSentencePunctuation(engine::detail::lastCharacter(text))) {
+        if (wholeAnswer && !text.empty() &&
+            !isSentencePunctuation(engine::detail::lastCharacter(text))) {
             cleaning.note(sanitizeNote("sanitize.trailing-punctuation-restore",
                                        "restored trailing punctuation"));
             return inputLast;
@@ -339,7 +339,10 @@ std::string QNModelSanitizeResult::summary() const {
     return joined;
 }
 
-QNModelSanitizeResult sanitizeModelOutput(std::u16string_view output, std::u16string_view input) {
+namespace {
+
+QNModelSanitizeResult sanitize(std::u16string_view output, std::u16string_view input,
+                               bool wholeAnswer) {
     const std::u16string_view inputTrimmed = engine::detail::trimmedView(input);
     const std::u16string inputLower = engine::detail::lower(inputTrimmed);
     Cleaning cleaning(engine::detail::trimmedView(output));
@@ -352,7 +355,7 @@ QNModelSanitizeResult sanitizeModelOutput(std::u16string_view output, std::u16st
            stripMarkdownPrefix(cleaning, inputHasPrefix)) {
     }
 
-    const std::u16string_view restored = matchFinalPunctuation(cleaning, inputLower);
+    const std::u16string_view restored = matchFinalPunctuation(cleaning, inputLower, wholeAnswer);
 
     const auto [inputLead, inputTrail] = boundaryWhitespace(input);
     const auto [outputLead, outputTrail] = boundaryWhitespace(output);
@@ -365,6 +368,16 @@ QNModelSanitizeResult sanitizeModelOutput(std::u16string_view output, std::u16st
             sanitizeNote("sanitize.whitespace-boundary-match", "matched whitespace to input"));
     }
     return QNModelSanitizeResult{std::move(cleaned), cleaning.takeNotes()};
+}
+
+}  // namespace
+
+QNModelSanitizeResult sanitizeModelOutput(std::u16string_view output, std::u16string_view input) {
+    return sanitize(output, input, true);
+}
+
+QNModelSanitizeResult sanitizeModelPartial(std::u16string_view output, std::u16string_view input) {
+    return sanitize(output, input, false);
 }
 
 }  // namespace ravlin

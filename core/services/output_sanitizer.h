@@ -34,4 +34,11 @@ struct QNModelSanitizeResult {
 [[nodiscard]] QNModelSanitizeResult sanitizeModelOutput(std::u16string_view output,
                                                         std::u16string_view input);
 
+// The same for the text a stream has produced so far. Its end is not the answer's end, so the
+// input's final mark is not put back there: a partial "Hello," of an answer that will read
+// "Hello, world." shows "Hello,", not "Hello,.". An added mark is still taken off, so a partial
+// shows no mark that the whole answer, cleaned, would not keep.
+[[nodiscard]] QNModelSanitizeResult sanitizeModelPartial(std::u16string_view output,
+                                                         std::u16string_view input);
+
 }  // namespace ravlin

@@ -107,9 +107,9 @@ TEST_F(CorrectionRun, FinishedSentenceIsPolishedPartialByPartial) {
     type("hello there. ");
     settle();
 
-    // The engine's clean partials keep the sentence's end.
-    EXPECT_EQ(shown[0], u"Hello,. ");
-    EXPECT_EQ(shown[1], u"Hello, there. ");
+    // A partial shows no stop of its own: the sentence's stop comes with the whole answer.
+    EXPECT_EQ(shown[0], u"Hello, ");
+    EXPECT_EQ(shown[1], u"Hello, there ");
     EXPECT_TRUE(waved);
     EXPECT_EQ(controller->string(), u"Hello, there. ");
     EXPECT_EQ(composer->buffers.canonicalText, u"Hello, there. ");
@@ -127,6 +127,50 @@ TEST_F(CorrectionRun, FinishedSentenceIsPolishedPartialByPartial) {
     EXPECT_FALSE(composer->correctionTask);
 }
 
+// Model text lands without pulses; the instant local fixes keep theirs.
+TEST_F(CorrectionRun, ModelTextLandsWithoutPulsesAndLocalFixesPulse) {
+    provider->setStreamScript({Event::partial(u"Hello,"),
+                               ScriptedProvider::completed(u"Hello there.", u"Hello, there.")});
+    type("teh ");
+    EXPECT_EQ(controller->string(), u"The ");
+    EXPECT_FALSE(controller->fadePulses().empty()) << "the local fix pulses";
+    type("hello there. ");
+    executor->advance(200ms);
+    runner->runAll();
+    for (int step = 0; step < 2000 && controller->string() != u"Hello, there. "; ++step) {
+        if (controller->string() != u"The hello there. ") {
+            ASSERT_TRUE(controller->fadePulses().empty()) << "model text pulsed at " << step;
+        }
+        executor->advance(1ms);
+    }
+    EXPECT_EQ(controller->string(), u"Hello, there. ");
+    EXPECT_TRUE(controller->fadePulses().empty());
+}
+
+// The engine stamps its own clock; a decision is kept on the service's, so the coverage window
+// runs on the executor's time.
+TEST_F(CorrectionRun, DecisionsAndTheirCoverageUseTheExecutorsClock) {
+    provider->setStreamScript({ScriptedProvider::completed(u"Hello there.", u"Hello, there.")});
+    type("hello there. ");
+    settle();
+    const auto decision = composer->recentDecisions.get().back();
+    ASSERT_EQ(decision.status.kind, QNCorrectionDecisionStatus::Kind::accepted);
+    ASSERT_TRUE(decision.finishedAt);
+    EXPECT_GE(*decision.finishedAt, decision.startedAt);
+    EXPECT_LE(*decision.finishedAt, executor->now());
+    EXPECT_LT(executor->now() - *decision.finishedAt, 10s);
+
+    QNModelCorrectionJob job;
+    job.scope = QNModelCorrectionJob::Scope::sentencePolish;
+    job.targetPrefix = u"Hello there.";
+    job.targetRange = {0, 12};
+    const auto key = composer->dedupeKey(job);
+    executor->advance(*decision.finishedAt + 10s - executor->now());
+    EXPECT_TRUE(composer->recentDecisionsCover(job, key, executor->now()));
+    executor->advance(1ms);
+    EXPECT_FALSE(composer->recentDecisionsCover(job, key, executor->now()));
+}
+
 TEST_F(CorrectionRun, StreamFailingAfterPartialsRollsBackToTheTypedText) {
     provider->setStreamScript({Event::partial(u"Hello,"), Event::failed("HTTP 500")});
     provider->setAfterEvent([&](std::size_t, const Event&) {
@@ -136,7 +180,7 @@ TEST_F(CorrectionRun, StreamFailingAfterPartialsRollsBackToTheTypedText) {
     type("hello there. ");
     settle();
 
-    EXPECT_EQ(shown.front(), u"Hello,. ");
+    EXPECT_EQ(shown.front(), u"Hello, ");
     EXPECT_EQ(controller->string(), u"Hello there. ");
     EXPECT_EQ(composer->buffers.canonicalText, u"Hello there. ");
     const auto streamed = eventKinds(QNCorrectionEventSource::Kind::modelStream);
@@ -148,27 +192,99 @@ TEST_F(CorrectionRun, StreamFailingAfterPartialsRollsBackToTheTypedText) {
     EXPECT_TRUE(composer->correctionIssue.get().has_value());
 }
 
-TEST_F(CorrectionRun, TypingDuringTheStreamCancelsItAndTheLateResultWritesNothing) {
-    provider->setStreamScript({Event::partial(u"Hello,"), Event::partial(u"Hello, there"),
+struct TypingCase {
+    const char* name;
+    std::int64_t caret;  // where the user puts the caret in "Hi there. Hello, "
+    const char* keys;
+    std::u16string text;
+    std::int64_t caretAfter;
+    bool kept;
+    std::u16string resent;  // what goes out next; nothing while the sentence is unfinished
+};
+
+void PrintTo(const TypingCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TypingDuringTheStream : public CorrectionRun,
+                              public ::testing::WithParamInterface<TypingCase> {};
+
+// The user types while a sentence streams: the stream stops and its late answer writes nothing.
+// A key beside the streamed text puts back what the user had written there, keeping the key
+// where it was pressed (the space through the key's own follow-up, the letters on the next
+// turn); a key inside the streamed text keeps it as the user sees it, as the user's. The next
+// polish is scheduled as after any edit.
+TEST_P(TypingDuringTheStream, RollsBackAroundTheKeyOrKeepsWhatTheKeyEdited) {
+    using S = QNCorrectionEventStatus::Kind;
+    const TypingCase& c = GetParam();
+    provider->setStreamScript({Event::partial(u"Hello,"),
                                ScriptedProvider::completed(u"Hello there.", u"Hello, there.")});
+    bool typed = false;
     provider->setAfterEvent([&](std::size_t index, const Event&) {
         executor->advance(300ms);
-        if (index == 0) {
-            type("I");
+        if (index == 0 && !typed) {
+            typed = true;
             shown.push_back(controller->string());
+            view->setSelectedRange({c.caret, 0});
+            type(c.keys);
         }
     });
+    type("hi there. ");
+    composer->sealedContextPrefix = u"Hi there. ";  // the first sentence was polished
     type("hello there. ");
     executor->advance(200ms);
     runner->runAll();  // the stopped call ends at its next step; its result comes back late
     executor->advance(500ms);
 
-    EXPECT_EQ(shown.front(), u"Hello,. I");
-    EXPECT_EQ(controller->string(), u"Hello,. I");
+    EXPECT_EQ(shown.at(0), u"Hi there. Hello, ");
+    EXPECT_EQ(controller->string(), c.text);
+    EXPECT_EQ(view->selectedRange(), (text::Utf16Range{c.caretAfter, 0}));
+    EXPECT_EQ(composer->buffers.canonicalText, c.text);
     EXPECT_TRUE(logged("state=cancelled reason=superseded-by-input"));
     EXPECT_FALSE(logged("state=applied"));
     EXPECT_TRUE(eventKinds(QNCorrectionEventSource::Kind::modelSentencePolish).empty());
+    const auto streamed = eventKinds(QNCorrectionEventSource::Kind::modelStream);
+    ASSERT_FALSE(streamed.empty());
+    for (const auto kind : streamed) {
+        EXPECT_EQ(kind, c.kept ? S::superseded : S::rolledBack);
+    }
+    const auto& events = composer->events.get();
+    const auto user = std::ranges::find_if(events, [](const auto& event) {
+        return event.source.kind == QNCorrectionEventSource::Kind::userEdit;
+    });
+    ASSERT_EQ(user != events.end(), c.kept);
+    const auto& decision = composer->recentDecisions.get().back();
+    EXPECT_EQ(decision.status, QNCorrectionDecisionStatus::skipped("superseded-by-input"));
+    if (c.kept) {
+        EXPECT_EQ(user->status.kind, S::live);
+        EXPECT_EQ(user->original, u"Hello there.");
+        EXPECT_EQ(user->replacement, u"Helxlo,");
+        EXPECT_EQ(decision.appliedEventIDs, std::vector{user->id});
+        EXPECT_EQ(decision.output, u"Hello,");
+    } else {
+        EXPECT_TRUE(decision.appliedEventIDs.empty());
+    }
+
+    // The sentence goes out again at its next boundary.
+    provider->setStreamScript({Event::unavailable("Service offline")});
+    settle();
+    const auto requests = provider->streamRequests();
+    if (c.resent.empty()) {
+        EXPECT_EQ(requests.size(), 1u);
+    } else {
+        ASSERT_GE(requests.size(), 2u);
+        EXPECT_EQ(requests[1].text, c.resent);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    KeyBesideOrInside, TypingDuringTheStream,
+    ::testing::Values(
+        TypingCase{"after", 17, "I", u"Hi there. Hello there. I", 24, false, u"Hello there."},
+        TypingCase{"before", 8, " ", u"Hi there . Hello there. ", 9, false,
+                   u"Hi there . Hello there."},
+        TypingCase{"inside", 13, "x", u"Hi there. Helxlo, ", 14, true, u""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CorrectionRun, TextChangedUnderTheStreamIsNeitherOverwrittenNorRolledBackOver) {
     provider->setStreamScript({Event::partial(u"Hello,"),

@@ -73,8 +73,9 @@ TEST(FaultMatrix, ServerFaultsEndInEachOnlineProvidersOwnWords) {
     const Timing shortHead{.request = 0.3};
     const Timing shortIdle{.idle = 0.3};
     const Timing shortTotal{.idle = 1, .total = 0.6};
-    // The engine cleans a partial like an answer: the text's final full stop is put back.
-    const std::vector<std::u16string> firstPartial{u"The cat."};
+    // The engine cleans a partial like an answer, but puts back no final full stop: the partial
+    // does not end where the answer ends.
+    const std::vector<std::u16string> firstPartial{u"The cat"};
 
     std::vector<Row> rows;
     for (const Online& online : streamingProviders()) {
@@ -717,7 +718,7 @@ TEST(FaultMatrix, UnavailableProvidersAndModelErrors) {
                         return alone(rig.onDevice());
                     },
                     {.outcome = Outcome::failed("The generation failed."),
-                     .partials = std::vector<std::u16string>{u"The cat."}}});
+                     .partials = std::vector<std::u16string>{u"The cat"}}});
     rows.push_back(
         {"hosted not configured, the Codex fallback corrects without a request",
          [](Rig& rig) {

@@ -30,9 +30,10 @@ TEST(ThroughTheEngine, TheHostedServiceGetsTheTextAndItsContextAndStreamsTheAnsw
 
         EXPECT_EQ(seen.result.outcome, Outcome::corrected());
         EXPECT_EQ(seen.result.output, kCorrected);
-        // Each partial is cleaned like an answer: the text's final full stop is put back.
+        // Each partial is cleaned like an answer, without the final full stop the whole answer
+        // gets: it shows no stop where the sentence goes on.
         EXPECT_EQ(seen.partials, (std::vector<std::u16string>{
-                                     u"The cat.", u"The cat qzcanary4417 sat.", kCorrected}));
+                                     u"The cat", u"The cat qzcanary4417 sat", kCorrected}));
         ASSERT_TRUE(seen.result.usage.has_value());
         EXPECT_EQ(seen.result.usage->inputTokens, 21);
         EXPECT_EQ(seen.result.usage->outputTokens, 9);
@@ -66,7 +67,7 @@ TEST(ThroughTheEngine, OpenAIGetsTheTextWithTheUsersKeyAndStreamsTheAnswer) {
 
         EXPECT_EQ(seen.result.outcome, Outcome::corrected());
         EXPECT_EQ(seen.result.output, kCorrected);
-        EXPECT_EQ(seen.partials, (std::vector<std::u16string>{u"The cat.", kCorrected}));
+        EXPECT_EQ(seen.partials, (std::vector<std::u16string>{u"The cat", kCorrected}));
         EXPECT_EQ(seen.result.decision->provider->providerName, "OpenAI");
 
         ASSERT_EQ(rig.server.requestCount(), 1u);
@@ -145,7 +146,7 @@ TEST(ThroughTheEngine, TheOnDeviceModelStreamsDistinctSnapshots) {
 
         EXPECT_EQ(seen.result.outcome, Outcome::corrected());
         EXPECT_EQ(seen.result.output, kCorrected);
-        EXPECT_EQ(seen.partials, (std::vector<std::u16string>{u"The.", u"The cat.", kCorrected}));
+        EXPECT_EQ(seen.partials, (std::vector<std::u16string>{u"The", u"The cat", kCorrected}));
         const auto sessions = rig.model->sessions();
         ASSERT_FALSE(sessions.empty());
         ASSERT_EQ(sessions[0].prompts.size(), 1u);

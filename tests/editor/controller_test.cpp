@@ -7,6 +7,7 @@
 #include <QInputMethodEvent>
 #include <QMimeData>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextDocument>
 #include <functional>
 
@@ -408,6 +409,24 @@ std::optional<double> pulseAlpha(const QNControllerAutoCorrectingText& controlle
     return std::nullopt;
 }
 
+// A fix rewrites only what changed, line by line: the paragraphs around it are the same blocks.
+TEST_F(ControllerTest, ALocalFixRewritesOnlyTheChangedWordsAndKeepsTheParagraphs) {
+    seed(u"we recieve\nteh cat ", {19, 0});
+    QTextDocument* document = view->document();
+    document->firstBlock().setUserState(7);
+    document->lastBlock().setUserState(8);
+    int changes = 0;
+    QObject::connect(document, &QTextDocument::contentsChange, [&] { ++changes; });
+    ASSERT_TRUE(controller->applyLocalFixesBeforeCaret(u"", kTypos, policy()).didChange);
+    EXPECT_EQ(controller->string(), u"we receive\nthe cat ");
+    EXPECT_EQ(changes, 1) << "one edit";
+    ASSERT_EQ(document->blockCount(), 2);
+    EXPECT_EQ(document->firstBlock().userState(), 7);
+    EXPECT_EQ(document->lastBlock().userState(), 8);
+    EXPECT_EQ(view->selectedRange(), (Utf16Range{19, 0}));
+    executor->advance(1s);  // the pulses end
+}
+
 TEST_F(ControllerTest, ALocalFixPulsesRisesHoldsFallsAndEnds) {
     seed(u"x teh y", {7, 0});
     const auto result = controller->applyLocalFixesBeforeCaret(u"", kTypos, policy());
@@ -416,7 +435,9 @@ TEST_F(ControllerTest, ALocalFixPulsesRisesHoldsFallsAndEnds) {
     EXPECT_EQ(pulseAlpha(*controller, word), std::nullopt);  // the task starts on a later turn
     executor->runUntilIdle();
     EXPECT_NEAR(pulseAlpha(*controller, word).value_or(0), 0.55, 0.01);
-    EXPECT_EQ(view->extraSelections().size(), 1);
+    ASSERT_EQ(view->underlay().size(), 1u) << "painted under the text";
+    EXPECT_EQ(view->underlay()[0].range, word);
+    EXPECT_TRUE(view->extraSelections().isEmpty());
     executor->advance(65ms);  // rise 30, hold 35: the first fall frame
     EXPECT_NEAR(pulseAlpha(*controller, word).value_or(0), 0.55 * 5 / 6, 0.01);
     executor->advance(100ms);  // the last fall frame draws transparent
@@ -425,7 +446,7 @@ TEST_F(ControllerTest, ALocalFixPulsesRisesHoldsFallsAndEnds) {
     executor->advance(20ms);  // 185 ms after the fix
     EXPECT_TRUE(controller->fadePulses().empty());
     EXPECT_TRUE(controller->decorations().isEmpty());
-    EXPECT_TRUE(view->extraSelections().isEmpty());
+    EXPECT_TRUE(view->underlay().empty());
     EXPECT_EQ(controller->string(), u"x the y");
 }
 
@@ -438,7 +459,7 @@ TEST_F(ControllerTest, TypingClearsEveryPulse) {
     QTest::keyClicks(view, "z");
     EXPECT_EQ(controller->fadePulseGeneration(), generation + 1);
     EXPECT_TRUE(controller->fadePulses().empty());
-    EXPECT_TRUE(view->extraSelections().isEmpty());
+    EXPECT_TRUE(view->underlay().empty());
     executor->advance(300ms);
     EXPECT_TRUE(controller->decorations().isEmpty()) << "no stale pulse draws again";
 }

@@ -57,8 +57,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{
             u"```text\r\nHello world\r\n```", u"hello world", u"Hello world", {"code-fence-strip"}},
         Case{u"```Hello```", u"hello", u"Hello", {"code-fence-strip"}},
-        // Too short for a fence: the backtick row strips one pair per pass down to two.
-        Case{u"``````", u"x", u"``", {"backtick-strip"}},
+        // Too short for a fence: the backtick row strips one pair per pass down to two, and
+        // notes each pass.
+        Case{u"``````", u"x", u"``", {"backtick-strip", "backtick-strip"}},
         Case{u"```a```", u"```b```", u"```a```", {}}));
 
 INSTANTIATE_TEST_SUITE_P(
@@ -130,28 +131,58 @@ std::u16string nested(std::u16string_view open, std::u16string_view middle,
     return text;
 }
 
-// Thousands of wrappings around a non-ASCII answer: each kind of strip is noted once, where it
-// was first made, and every layer comes off.
+// `pattern` repeated `count` times.
+std::vector<std::string> times(int count, const std::vector<std::string>& pattern) {
+    std::vector<std::string> out;
+    for (int i = 0; i < count; ++i) {
+        out.insert(out.end(), pattern.begin(), pattern.end());
+    }
+    return out;
+}
+
+// Thousands of wrappings around a non-ASCII answer: every layer comes off, and each strip is
+// noted as often as it was made ("***" takes three stars a pass).
 INSTANTIATE_TEST_SUITE_P(
     DeepNesting, Sanitizer,
     testing::Values(
-        Case{nested(u"> ", u"\u00e9", u"", 3000), u"x", u"\u00e9", {"markdown-prefix-strip"}},
-        Case{nested(u"*", u"\u00e9", u"*", 3000), u"x", u"\u00e9", {"markdown-wrapper-strip"}},
-        Case{nested(u"```x\n", u"e\u0301", u"\r\n```", 1000),
-             u"x",
-             u"e\u0301",
-             {"code-fence-strip"}},
-        Case{nested(u"```", u"\u00e9", u"```", 1000), u"x", u"\u00e9", {"code-fence-strip"}},
-        Case{nested(u"\"**", u"\u00e9", u"**\"", 1000),
-             u"x",
-             u"\u00e9",
-             {"quote-strip", "markdown-wrapper-strip"}},
-        Case{
-            nested(u"1. - [x] ", u"\u00e9", u"", 1000), u"x", u"\u00e9", {"markdown-prefix-strip"}},
+        Case{nested(u"> ", u"\u00e9", u"", 3000), u"x", u"\u00e9",
+             times(3000, {"markdown-prefix-strip"})},
+        Case{nested(u"*", u"\u00e9", u"*", 3000), u"x", u"\u00e9",
+             times(1000, {"markdown-wrapper-strip"})},
+        Case{nested(u"```x\n", u"e\u0301", u"\r\n```", 1000), u"x", u"e\u0301",
+             times(1000, {"code-fence-strip"})},
+        Case{nested(u"```", u"\u00e9", u"```", 1000), u"x", u"\u00e9",
+             times(1000, {"code-fence-strip"})},
+        Case{nested(u"\"**", u"\u00e9", u"**\"", 1000), u"x", u"\u00e9",
+             times(1000, {"quote-strip", "markdown-wrapper-strip"})},
+        Case{nested(u"1. - [x] ", u"\u00e9", u"", 1000), u"x", u"\u00e9",
+             times(2000, {"markdown-prefix-strip"})},
         Case{nested(u"", u"\u00e9", u".\u3000", 3000),
              u"x",
              u"\u00e9",
              {"trailing-punctuation-strip", "whitespace-boundary-match"}}));
+
+// A stream's text so far is cleaned like the whole answer, except that its end gets no final mark
+// from the input: a stop shown mid-stream is one the whole answer keeps.
+TEST(SanitizePartial, PutsBackNoFinalMarkAndStillTakesAnAddedOneOff) {
+    struct PartialCase {
+        std::u16string partial;
+        std::u16string input;
+        std::u16string shown;
+    };
+    for (const PartialCase& c : std::vector<PartialCase>{
+             {u"Hello,", u"hello, world.", u"Hello,"},
+             {u"\"Hello, wor", u"hello, world.", u"\"Hello, wor"},
+             {u"**Hello, world**", u"hello, world.", u"Hello, world"},
+             {u"Hello, world.", u"hello, world.", u"Hello, world."},
+             {u"Hello.", u"hello", u"Hello"},
+         }) {
+        EXPECT_EQ(sanitizeModelPartial(c.partial, c.input).cleaned, c.shown)
+            << testing::PrintToString(c.partial);
+    }
+    // The whole answer still gets the input's stop.
+    EXPECT_EQ(sanitizeModelOutput(u"Hello, world", u"hello, world.").cleaned, u"Hello, world.");
+}
 
 TEST(SanitizeResult, SummaryJoinsTheNoteTexts) {
     EXPECT_EQ(sanitizeModelOutput(u"Hello", u"hello").summary(), "no changes");
