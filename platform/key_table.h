@@ -157,11 +157,13 @@ inline constexpr Row rows[] = {
     return false;
 }
 
+// F1 to F20, in order.
+inline constexpr std::uint8_t functionKeys[] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
+                                                103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
+
 // F1-F20.
 [[nodiscard]] constexpr bool isFunctionKey(std::uint32_t keyCode) {
-    constexpr std::uint8_t keys[] = {122, 120, 99,  118, 96,  97,  98, 100, 101, 109,
-                                     103, 111, 105, 107, 113, 106, 64, 79,  80,  90};
-    for (const auto key : keys) {
+    for (const auto key : functionKeys) {
         if (key == keyCode) {
             return true;
         }

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -12,6 +11,7 @@
 #include <cmath>
 
 #include "app/support/qt_screens.h"
+#include "app/support/rounded_windows.h"
 
 namespace ravlin {
 
@@ -27,8 +27,7 @@ QNPanelComposition::QNPanelComposition(std::shared_ptr<platform::Screens> screen
 }
 
 bool QNPanelComposition::cutsCornersByDefault() {
-    const QString platform = QGuiApplication::platformName();
-    return platform == QLatin1String("xcb") || platform == QLatin1String("offscreen");
+    return cutsCornersOnThisPlatform();
 }
 
 QNPanelComposition::~QNPanelComposition() = default;

@@ -34,6 +34,7 @@ constexpr const char* kCannotSave = "Settings cannot be saved: ";
 constexpr const char* kUntilQuit = "; changes last until Ravlin quits";
 constexpr const char* kOnDefaults = "; using the defaults until Ravlin quits";
 constexpr const char* kNoWorkFolder = "no private folder to work in";
+constexpr const char* kChangeNotWritten = "the change could not be written in the private folder";
 
 }  // namespace
 
@@ -86,19 +87,20 @@ struct QSettingsDefaults::State {
     }
 
     // QSettings parses `from` (and applies `change`, when given) in a private copy that lives
-    // only for this call; its text and values become the table's. False, the table unchanged,
-    // when no private folder can be made.
-    bool work(const QByteArray& from, const std::function<void(QSettings&)>& change) {
+    // only for this call; its text and values become the table's. The problem, the table
+    // unchanged, when no private folder can be made or the change could not be written there.
+    std::optional<std::string> work(const QByteArray& from,
+                                    const std::function<void(QSettings&)>& change) {
         const QString folderTemplate = workFolderTemplate();
         if (folderTemplate.isEmpty()) {
-            return false;
+            return kNoWorkFolder;
         }
         const QTemporaryDir folder(folderTemplate);
         const QString path = folder.filePath(QStringLiteral("ravlin.ini"));
         QFile copy(path);
         if (!folder.isValid() || !copy.open(QIODevice::WriteOnly) ||
             copy.write(from) != from.size()) {
-            return false;
+            return kNoWorkFolder;
         }
         copy.close();
         QVariantMap read;
@@ -107,17 +109,23 @@ struct QSettingsDefaults::State {
             if (change) {
                 change(settings);
                 settings.sync();
+                // The copy still holds the text from before the change: it must not be taken
+                // for the change's. (A format error only says the text read was not all INI;
+                // the change is written all the same.)
+                if (settings.status() == QSettings::AccessError) {
+                    return kChangeNotWritten;
+                }
             }
             for (const QString& key : settings.allKeys()) {
                 read.insert(key, settings.value(key));
             }
         }
         if (!copy.open(QIODevice::ReadOnly)) {
-            return false;
+            return kNoWorkFolder;
         }
         content = copy.readAll();
         values = std::move(read);
-        return true;
+        return std::nullopt;
     }
 
     std::optional<QString> text(std::string_view key) const {
@@ -141,9 +149,9 @@ QSettingsDefaults::QSettingsDefaults(const QString& path) : state_(std::make_uni
         return;
     }
     state_->onDisk = std::get<QByteArray>(std::move(content));
-    if (!state_->work(state_->onDisk, {})) {
+    if (auto problem = state_->work(state_->onDisk, {})) {
         state_->mayWrite = false;
-        reportSaveProblem(std::string(kCannotSave) + kNoWorkFolder + kOnDefaults);
+        reportSaveProblem(kCannotSave + *problem + kOnDefaults);
         return;
     }
     if (auto lock = state_->file.lockProblem()) {
@@ -166,14 +174,14 @@ void QSettingsDefaults::change(const QString& key, const std::optional<QString>&
             state_->content = std::move(now);
         }
     }
-    const bool parsed = state_->work(state_->content, [&](QSettings& settings) {
+    const auto problem = state_->work(state_->content, [&](QSettings& settings) {
         if (value) {
             settings.setValue(key, *value);
         } else {
             settings.remove(key);
         }
     });
-    if (!parsed) {
+    if (problem) {
         // The change still holds for this run.
         if (value) {
             state_->values.insert(key, *value);
@@ -181,7 +189,7 @@ void QSettingsDefaults::change(const QString& key, const std::optional<QString>&
             state_->values.remove(key);
         }
         state_->mayWrite = false;
-        reportSaveProblem(std::string(kCannotSave) + kNoWorkFolder + kUntilQuit);
+        reportSaveProblem(kCannotSave + *problem + kUntilQuit);
         return;
     }
     if (!state_->mayWrite || state_->content == state_->onDisk) {

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstring>
 
+#include "core/process/replace_file.h"
 #include "core/process/unique_fd.h"
 
 namespace ravlin {
@@ -198,50 +199,33 @@ std::optional<std::string> SettingsFile::write(const QByteArray& content) const 
 
     // A new file beside the target, then renamed over it: a reader sees the old content or the
     // new, and a link to the target stays as it is.
-    std::string temporary = target.path + ".XXXXXX";
-    process::UniqueFd file(::mkostemp(temporary.data(), O_CLOEXEC));
-    if (file.get() < 0) {
-        return folderOf(target.path) + ": " + errorText(errno);
-    }
-    const auto fail = [&](int error) -> std::optional<std::string> {
-        file.reset();
-        ::unlink(temporary.c_str());
-        return target.path + ": " + errorText(error);
-    };
+    process::ReplaceFileSteps steps;
     if (target.status) {
-        if (::geteuid() == 0) {
-            // Run as root over someone's file: it stays theirs.
-            (void)::fchown(file.get(), target.status->st_uid, target.status->st_gid);
-        }
-        if (::fchmod(file.get(), target.status->st_mode & 07777) != 0) {
-            return fail(errno);
-        }
-    }
-    for (qsizetype written = 0; written < content.size();) {
-        const ssize_t put = ::write(file.get(), content.constData() + written,
-                                    static_cast<std::size_t>(content.size() - written));
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put < 0) {
-            return fail(errno);
-        }
-        written += put;
-    }
-    if (::fsync(file.get()) != 0) {
-        return fail(errno);
-    }
-    if (::close(file.release()) != 0) {
-        return fail(errno);
+        steps.prepare = [&](int descriptor) {
+            if (::geteuid() == 0) {
+                // Run as root over someone's file: it stays theirs.
+                (void)::fchown(descriptor, target.status->st_uid, target.status->st_gid);
+            }
+            return ::fchmod(descriptor, target.status->st_mode & 07777) != 0 ? errno : 0;
+        };
     }
     // The rename replaces a name: what stands there must still be a regular file or nothing.
-    struct stat now {};
-    if (::lstat(target.path.c_str(), &now) == 0 && !S_ISREG(now.st_mode)) {
-        ::unlink(temporary.c_str());
-        return notRegular(path_, target.path, now.st_mode);
-    }
-    if (::rename(temporary.c_str(), target.path.c_str()) != 0) {
-        return fail(errno);
+    steps.beforeRename = [&]() -> std::optional<std::string> {
+        struct stat now {};
+        if (::lstat(target.path.c_str(), &now) == 0 && !S_ISREG(now.st_mode)) {
+            return notRegular(path_, target.path, now.st_mode);
+        }
+        return std::nullopt;
+    };
+    if (auto failure = process::replaceFileByRename(
+            target.path, target.path + ".XXXXXX",
+            std::string_view(content.constData(), static_cast<std::size_t>(content.size())),
+            steps)) {
+        if (failure->refusal) {
+            return failure->refusal;
+        }
+        return (failure->creating ? folderOf(target.path) : target.path) + ": " +
+               errorText(failure->error);
     }
     return std::nullopt;
 }

@@ -162,8 +162,7 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
                                         : QNConfigHotKey::noKeyCode;
                       });
     }
-    // The recorders share one width, set by refresh() to fit the widest of them.
-    const auto recorderFrame = [](QWidget* recorder) { return recorder; };
+    // (The recorders share one width, set by refresh() to fit the widest of them.)
     const auto previewText = [](QWidget*& slot) {
         auto* label = new QLabel;
         label->setFont(monospacedBodyFont());
@@ -187,7 +186,7 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
             },
             [this] { clearHotKey(); }, context);
         hotKeyRecorder_->setObjectName(QStringLiteral("settings.hotkeys.recorder"));
-        row->addWidget(recorderFrame(hotKeyRecorder_));
+        row->addWidget(hotKeyRecorder_);
     } else {
         QWidget* slot = nullptr;
         row->addWidget(previewText(slot));
@@ -240,7 +239,7 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
             false, false, [this](bool recording) { doubleTapRecordingChanged(recording); },
             [this](std::uint32_t keyCode) { captureDoubleTapKey(keyCode); }, context);
         doubleTapRecorder_->setObjectName(QStringLiteral("settings.hotkeys.doubleTapRecorder"));
-        doubleTapRow->addWidget(recorderFrame(doubleTapRecorder_));
+        doubleTapRow->addWidget(doubleTapRecorder_);
     } else {
         QWidget* slot = nullptr;
         doubleTapRow->addWidget(previewText(slot));
@@ -269,7 +268,7 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
             false, true, [this](bool recording) { quickFixRecordingChanged(recording); },
             [this](std::uint32_t keyCode) { captureQuickFixKey(keyCode); }, context);
         quickFixRecorder_->setObjectName(QStringLiteral("settings.hotkeys.quickFixRecorder"));
-        quickFixRow->addWidget(recorderFrame(quickFixRecorder_));
+        quickFixRow->addWidget(quickFixRecorder_);
     }
     quickFixRow->addWidget(quickFixReset_);
     quickFixSection_->setFooter(makeFootnote(
@@ -360,13 +359,13 @@ void QNPaneShortcuts::refresh() {
     quickFixRecorder_->setRecording(capture == QNModeKeyCapture::quickFix);
     quickFixReset_->setEnabled(!(quickFix.keyCode == defaultQuickFixKeyCode && quickFix.isEnabled));
     // One column of recorders, as wide as the widest needs: no key name or prompt is cut.
+    const std::initializer_list<QWidget*> recorders{hotKeyRecorder_, doubleTapRecorder_,
+                                                    quickFixRecorder_};
     int width = recorderWidth;
-    for (QWidget* recorder : std::initializer_list<QWidget*>{hotKeyRecorder_, doubleTapRecorder_,
-                                                             quickFixRecorder_}) {
+    for (QWidget* recorder : recorders) {
         width = std::max(width, recorder->minimumSizeHint().width());
     }
-    for (QWidget* recorder : std::initializer_list<QWidget*>{hotKeyRecorder_, doubleTapRecorder_,
-                                                             quickFixRecorder_}) {
+    for (QWidget* recorder : recorders) {
         recorder->setFixedWidth(width);
     }
     refreshing_ = false;

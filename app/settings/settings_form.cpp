@@ -173,8 +173,4 @@ QString desktopText(const char* text) {
     return QString::fromStdString(forThisDesktop(text));
 }
 
-QString desktopButtonText(std::string_view text) {
-    return QString::fromStdString(withoutMnemonics(forThisDesktop(text)));
-}
-
 }  // namespace ravlin

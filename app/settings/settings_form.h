@@ -13,6 +13,8 @@
 #include <QString>
 #include <QWidget>
 
+#include "app/support/desktop_wording.h"  // desktopButtonText, for the panes
+
 class QBoxLayout;
 class QHBoxLayout;
 class QLabel;
@@ -75,8 +77,5 @@ enum class QNSettingsTextStyle { body, secondary, red, green, orange };
 void applyTextStyle(QWidget& widget, QNSettingsTextStyle style);
 // `text` in this desktop's words, as a QString.
 [[nodiscard]] QString desktopText(const char* text);
-// The same for a button, check box or toolbar item: every "&" shows as written instead of
-// marking a mnemonic.
-[[nodiscard]] QString desktopButtonText(std::string_view text);
 
 }  // namespace ravlin

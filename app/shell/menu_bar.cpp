@@ -20,11 +20,6 @@
 namespace ravlin {
 namespace {
 
-// An item's text: this desktop's words, every "&" shown as written.
-QString wording(std::string_view text) {
-    return QString::fromStdString(withoutMnemonics(forThisDesktop(text)));
-}
-
 // The icon's drawing at `size` pixels, painted in `color` where the drawing is opaque.
 QPixmap paintedIcon(int size, const QColor& color) {
     QPixmap pixmap(size, size);
@@ -85,12 +80,12 @@ QNControllerMenuBar::~QNControllerMenuBar() {
 
 void QNControllerMenuBar::buildMenu() {
     statusItem_->setIcon(menuBarIcon(QNMenuBarTint::none));
-    statusItem_->setToolTip(wording("Ravlin"));
+    statusItem_->setToolTip(desktopButtonText("Ravlin"));
     menu_ = std::make_unique<QMenu>();
     connect(menu_.get(), &QMenu::aboutToShow, this, [this] { refresh(); });
 
     const auto add = [this](std::string_view title, void (QNControllerMenuBar::*action)()) {
-        QAction* item = menu_->addAction(wording(title));
+        QAction* item = menu_->addAction(desktopButtonText(title));
         connect(item, &QAction::triggered, this, [this, action] { (this->*action)(); });
         return item;
     };
@@ -150,7 +145,7 @@ void QNControllerMenuBar::refresh() {
                              callbacks_.isAccessibilityTrusted());
     // The shortcut goes after a tab: the menu draws it in its shortcut column, aligned with
     // the other items' Ctrl+, and Ctrl+Q.
-    QString title = wording("Open Composer");
+    QString title = desktopButtonText("Open Composer");
     if (callbacks_.hotKeyConfig && dependencies_.keyboardLayout) {
         const QNConfigHotKey config = callbacks_.hotKeyConfig();
         if (config.keyCode != QNConfigHotKey::noKeyCode || config.modifiers != 0) {
@@ -164,7 +159,7 @@ void QNControllerMenuBar::refresh() {
                              dependencies_.correctionModelModeStore->mode().get() ==
                                  QNCorrectionModelMode::online);
 
-    updateItem_->setText(wording("Check for Updates…"));
+    updateItem_->setText(desktopButtonText("Check for Updates…"));
     updateItem_->setEnabled(dependencies_.updateChecker &&
                             dependencies_.updateChecker->updaterController().canCheckForUpdates());
 }
@@ -190,7 +185,7 @@ void QNControllerMenuBar::applyCorrectionIssue(const std::optional<QNModelCorrec
         correctionIssueItem_->setIconText(QString());
         correctionIssueItem_->setToolTip(QString());
         correctionIssueItem_->setIcon(QIcon());
-        statusItem_->setToolTip(wording("Ravlin"));
+        statusItem_->setToolTip(desktopButtonText("Ravlin"));
         setTint(QNMenuBarTint::none);
     }
 }

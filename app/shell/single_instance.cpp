@@ -94,9 +94,7 @@ bool tell(const QByteArray& path, bool abstract) {
 
 struct SingleInstance::Listener {
     process::UniqueFd socket;
-    std::unique_ptr<QSocketNotifier> notifier;
-
-    ~Listener() { notifier.reset(); }
+    std::unique_ptr<QSocketNotifier> notifier;  // after the socket: goes before it is closed
 
     static std::unique_ptr<Listener> at(const Address& address) {
         process::UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));

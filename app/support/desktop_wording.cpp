@@ -57,4 +57,8 @@ std::string withoutMnemonics(std::string_view text) {
     return result;
 }
 
+QString desktopButtonText(std::string_view text) {
+    return QString::fromStdString(withoutMnemonics(forThisDesktop(text)));
+}
+
 }  // namespace ravlin

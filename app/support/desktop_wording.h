@@ -6,6 +6,7 @@
 // sentence word for word. One table for the whole program. Log lines, stored keys and
 // identifiers never pass through it.
 
+#include <QString>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -25,5 +26,8 @@ desktopWordingTable();
 // as the keyboard mnemonic (drawn underlined, or as "_" by some styles): every "&" doubled, so
 // the text shows as written.
 [[nodiscard]] std::string withoutMnemonics(std::string_view text);
+
+// Both, as Qt takes it: the text of a button, a check box or a menu item in this desktop's words.
+[[nodiscard]] QString desktopButtonText(std::string_view text);
 
 }  // namespace ravlin

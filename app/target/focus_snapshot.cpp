@@ -94,6 +94,15 @@ std::optional<std::string> identityOf(const platform::RunningApplication& app) {
     return app.identity.empty() ? std::nullopt : std::optional(app.identity);
 }
 
+// Whether the application may report its focus once the shortcut's grab is over: never without
+// trust, in a terminal (its screen is no field), or in an application that does not show itself
+// to accessibility at all.
+bool mayShowFocusLater(const TargetSeams& seams, const platform::RunningApplication& app) {
+    auto& accessibility = *seams.accessibility;
+    return checkTrust(accessibility) && !terminalPaste(identityOf(app), std::nullopt) &&
+           accessibility.applicationElement(app.pid).hasValue();
+}
+
 }  // namespace
 
 // --- Values and descriptions
@@ -429,7 +438,8 @@ QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::capture(TargetSeams seam
                                                                 std::stop_token stop,
                                                                 bool afterShortcut) {
     auto snapshot = captureNow(seams);
-    if (afterShortcut && !snapshot.hasFocusedElement() && seams.hotKeys) {
+    if (afterShortcut && !snapshot.hasFocusedElement() && seams.hotKeys &&
+        mayShowFocusLater(seams, snapshot.app)) {
         snapshot = co_await captureAfterKeyRelease(seams, std::move(snapshot), stop);
     }
     if (snapshot.isSecureInput) {
@@ -457,6 +467,7 @@ QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::captureAfterKeyRelease(
     TargetSeams seams, QNModelFocusSnapshot first, std::stop_token stop) {
     auto& executor = *seams.executor;
     const auto hotKeys = seams.hotKeys;
+    const bool heldAtEntry = hotKeys->isHeld();
     std::optional<QNModelFocusSnapshot> found;
     const auto readFocused = [&seams, &found] {
         found = captureNow(seams);
@@ -466,6 +477,10 @@ QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::captureAfterKeyRelease(
     if (co_await waitUntil(executor, readFocused, focusReturnPollInterval, focusSettleLimit,
                            stop)) {
         co_return std::move(*found);
+    }
+    // Up already: no grab ended after the reading, so no focus is coming back.
+    if (!heldAtEntry) {
+        co_return found ? std::move(*found) : std::move(first);
     }
     // Held: the grab may keep the focus from the application until the key is up.
     if (!co_await waitUntil(
@@ -486,58 +501,73 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copySelectionVi
     if (quickFixRoute(identityOf(target), focusedRole) == QNQuickFixRoute::terminal) {
         co_return std::nullopt;
     }
-    auto& workspace = *seams.workspace;
-    const auto isTargetInFront = [&] {
-        const auto front = workspace.frontmostApplication();
-        return front && front->pid == target.pid;
+    co_return co_await copyFromFront(std::make_shared<Driver>(std::move(seams)), std::move(target),
+                                     false, std::move(stop), std::move(saved));
+}
+
+QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
+    std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
+    bool selectAll, std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved) {
+    const auto milliseconds = [](std::chrono::milliseconds duration) {
+        return static_cast<int>(duration.count());
     };
-    if (target.pid == workspace.currentApplication().pid || !isTargetInFront()) {
+    if (!driver->isFrontmostOther(target)) {
         co_return std::nullopt;
     }
-    auto& pasteboard = *seams.pasteboard;
     const bool own = !saved;
     if (own) {
         saved = std::make_shared<const QNModelPasteboardSnapshot>(
-            co_await QNModelPasteboardSnapshot::capture(seams));
+            co_await driver->capturePasteboard());
     }
     if (!saved->complete()) {
         co_return std::nullopt;  // the user's contents could not be saved
     }
-    // Put back: our own save restored and watched for a late copy, a caller's only put back.
-    const auto putBack = [&](std::optional<std::u16string> copied) {
+    // No chord went out: our own save is simply restored.
+    const auto giveUp = [&] {
         if (own) {
-            saved->restoreAfterCopy(seams, std::move(copied));
-        } else {
-            saved->putBack(pasteboard);
+            driver->restorePasteboard(*saved);
         }
     };
-    const auto baseline = pasteboard.changeCount();
-    // Nothing is sent after a stop (the save may have taken a while).
-    if (stop.stop_requested() || !isTargetInFront()) {
-        if (own) {
-            saved->restore(pasteboard);
-        }
+    const auto mayCopy = [&] { return !stop.stop_requested() && driver->isFrontmostOther(target); };
+    const auto baseline = driver->pasteboardChangeCount();
+    if (!mayCopy()) {
+        giveUp();
         co_return std::nullopt;
     }
-    if (!Driver::postCommandKey(*seams.keySynthesis, platform::keycode::c)) {
-        if (own) {
-            saved->restore(pasteboard);
+    if (selectAll) {
+        if (!driver->postSelectAll()) {
+            giveUp();
+            co_return std::nullopt;
         }
+        co_await driver->sleep(milliseconds(pauseAfterSelectAllBeforeCopy), stop);
+        if (!mayCopy()) {
+            giveUp();
+            co_return std::nullopt;
+        }
+    }
+    if (!driver->postCopy()) {
+        giveUp();
         co_return std::nullopt;
     }
     // The chord is out: the polls run out whatever happens, or the target's copy could land
     // after the put-back and take the user's contents.
     bool left = false;
-    for (int polls = 0; polls < copyPolls && pasteboard.changeCount() == baseline; ++polls) {
-        co_await sleepFor(*seams.executor, copyPollInterval, std::stop_token());
-        left = left || !isTargetInFront();
+    for (int poll = 0; poll < copyPolls && driver->pasteboardChangeCount() == baseline; ++poll) {
+        co_await driver->sleep(milliseconds(copyPollInterval), std::stop_token());
+        left = left || !driver->isFrontmostOther(target);
     }
     std::optional<std::u16string> copied;
-    if (pasteboard.changeCount() != baseline && !left) {
-        copied = co_await pasteboardText(seams.pasteboard, *seams.executor);
+    if (!left && driver->pasteboardChangeCount() != baseline) {
+        copied = co_await driver->pasteboardString();
     }
-    putBack(copied);
-    if (left || stop.stop_requested() || (copied && text::isBlank(*copied))) {
+    if (!own) {
+        driver->putBackPasteboard(*saved);
+    } else if (left) {
+        driver->restorePasteboard(*saved);
+    } else {
+        driver->restorePasteboardAfterCopy(*saved, copied);
+    }
+    if (left || stop.stop_requested() || !copied || text::isBlank(*copied)) {
         co_return std::nullopt;
     }
     co_return copied;

@@ -30,6 +30,7 @@
 namespace ravlin {
 
 struct QNModelPasteboardSnapshot;
+class QNQuickFixHostDriver;
 
 enum class QNSelectionSource {
     accessibilitySelectedText,  // "accessibility-selected-text"
@@ -93,6 +94,7 @@ struct QNModelFocusSnapshot {
     // The synthetic keys' pauses and counts.
     static constexpr auto copyPollInterval = std::chrono::milliseconds(25);
     static constexpr int copyPolls = 12;
+    static constexpr auto pauseAfterSelectAllBeforeCopy = std::chrono::milliseconds(30);
     static constexpr auto probeReadInterval = std::chrono::milliseconds(30);
     static constexpr int probeReads = 5;
     static constexpr char16_t probeCharacter = u'\u200B';
@@ -165,6 +167,17 @@ struct QNModelFocusSnapshot {
     [[nodiscard]] static QCoro::Task<std::optional<std::u16string>> copySelectionViaPasteboard(
         TargetSeams seams, platform::RunningApplication target,
         std::optional<std::string> focusedRole, std::stop_token stop,
+        std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr);
+    // The copy itself, for every caller (the Quick Fix host's too): Ctrl+C (after Ctrl+A with
+    // `selectAll`) into `target`, which must be in front, and not this application, before the
+    // save, after it (a save may take a while: the user may have moved on) and before each chord.
+    // Nothing is sent after a stop. The user's contents are put back on every path once saved;
+    // after the chord, restored and watched for the copy landing late, unless the target left the
+    // front meanwhile (what changes the clipboard then may be the user's own copy elsewhere). A
+    // blank copy gives nothing. With `saved` as above.
+    [[nodiscard]] static QCoro::Task<std::optional<std::u16string>> copyFromFront(
+        std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
+        bool selectAll, std::stop_token stop,
         std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr);
     [[nodiscard]] QNModelFocusSnapshot applyingCopiedSelection(
         const std::optional<std::u16string>& copied, bool attempted) const;

@@ -20,6 +20,27 @@ std::string_view toString(QNPasteCheck check) {
     return "paste-not-seen";
 }
 
+QNPasteWitness QNPasteTarget::witness() const {
+    QNPasteWitness witness;
+    witness.window = window();
+    if (value && selection) {
+        witness.value = value();
+        witness.selection = selection();
+    }
+    return witness;
+}
+
+QNPasteLook QNPasteTarget::look(const QNPasteWitness& before) const {
+    QNPasteLook look;
+    look.inFront = inFront();
+    look.window = window();
+    look.fetched = fetched();
+    if (value && before.readable()) {
+        look.value = value();
+    }
+    return look;
+}
+
 bool pastedTextSeen(std::u16string_view before, text::Utf16Range selection,
                     std::u16string_view after, std::u16string_view text) {
     const auto size = static_cast<std::int64_t>(before.size());

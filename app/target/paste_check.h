@@ -54,6 +54,21 @@ struct QNPasteLook {
     std::optional<std::u16string> value;  // the same field's text now
 };
 
+// How a flow reads its target for the check, whichever way it reaches it. `value` and
+// `selection` read the field focused just before the chord; unset where it cannot be read back.
+struct QNPasteTarget {
+    std::function<bool()> inFront;
+    std::function<std::optional<std::uint64_t>()> window;
+    std::function<bool()> fetched;
+    std::function<std::optional<std::u16string>()> value;
+    std::function<std::optional<text::Utf16Range>()> selection;
+
+    // Just before the chord.
+    [[nodiscard]] QNPasteWitness witness() const;
+    // Once the pause after it is over; the field's text only where `before` could read it.
+    [[nodiscard]] QNPasteLook look(const QNPasteWitness& before) const;
+};
+
 // Whether `after` holds `text` pasted over `selection` of `before`: the text (harmless
 // reformatting allowed: newlines at its end dropped, or text the field adds after it) starts at
 // the selection's start, and the field changed, unless the text equals what it replaced. A field

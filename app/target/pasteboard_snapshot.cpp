@@ -13,18 +13,18 @@
 namespace ravlin {
 namespace {
 
-// The focused element of `target` now: its role, and what a paste into it is checked against.
+// The focused element of `target` now, and its role; `readable` when a paste into it may be
+// checked by reading it back.
 struct FocusedField {
     std::optional<platform::ElementRef> element;
     std::optional<std::string> role;
-    QNPasteWitness witness;
+    bool readable = false;
 };
 
 FocusedField focusedField(const TargetSeams& seams, const platform::RunningApplication& target) {
     using Driver = QNQuickFixHostLiveDriver;
     auto& accessibility = *seams.accessibility;
     FocusedField field;
-    field.witness.window = seams.workspace->frontmostWindow();
     field.element = Driver::focusedElementRef(accessibility, target.pid);
     if (!field.element) {
         return field;
@@ -37,14 +37,20 @@ FocusedField focusedField(const TargetSeams& seams, const platform::RunningAppli
     // it draws (echoed or not, wrapped, scrolled).
     const auto identity =
         target.identity.empty() ? std::nullopt : std::optional<std::string>(target.identity);
-    if (Driver::isSecureTextElement(accessibility, *field.element, field.role) ||
-        terminalPaste(identity, field.role)) {
-        return field;
-    }
-    field.witness.value =
-        Driver::stringAttribute(accessibility, platform::ax::value, *field.element, false);
-    field.witness.selection = Driver::selectedTextRange(accessibility, *field.element);
+    field.readable = !Driver::isSecureTextElement(accessibility, *field.element, field.role) &&
+                     !terminalPaste(identity, field.role);
     return field;
+}
+
+// A terminal whose paste chord is not known: nothing is sent, and the heads-up names the chord
+// most terminals paste the clipboard with.
+QNPasteRoute noChordRoute() {
+    return {std::nullopt, "Ctrl+Shift+V", false};
+}
+
+bool isInFront(const TargetSeams& seams, const platform::RunningApplication& target) {
+    const auto front = seams.workspace->frontmostApplication();
+    return front && front->pid == target.pid;
 }
 
 QCoro::Task<> pauseFor(std::shared_ptr<Executor> executor, std::chrono::milliseconds duration) {
@@ -99,8 +105,7 @@ QNPasteRoute pasteRoute(const platform::RunningApplication& target,
         case QNTerminalPaste::unknown:
             break;
     }
-    // Nothing is sent; the heads-up names the chord most terminals paste the clipboard with.
-    return {std::nullopt, "Ctrl+Shift+V", false};
+    return noChordRoute();
 }
 
 AnswerAwaiter<std::optional<std::u16string>> pasteboardText(
@@ -143,20 +148,19 @@ QCoro::Task<QNModelPasteboardSnapshot> QNModelPasteboardSnapshot::capture(Target
                 pasteboard->readContents(std::move(done));
             }));
     }
-    const auto manager = seams.pasteboardManager.lock();
     snapshot.changeCountWhenSaved = pasteboard.changeCount();
+    const auto manager = seams.pasteboardManager.lock();
     if (!manager) {
         co_return snapshot;
     }
     if (!snapshot.complete()) {
         if (!refused) {
-            manager->noteRefusal(snapshot.failure, pasteboard.changeCount());
+            manager->noteRefusal(snapshot.failure, snapshot.changeCountWhenSaved);
         }
         co_return snapshot;
     }
     // In the ledger until restored, so that an exit in between still puts it back; contents
     // that could not be saved are never put back, so they are not lent either.
-    snapshot.changeCountWhenSaved = pasteboard.changeCount();
     snapshot.loan = manager->lend(snapshot.contents(), snapshot.changeCountWhenSaved);
     snapshot.lender = manager;
     co_return snapshot;
@@ -203,10 +207,7 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::waitUntilFrontmost(TargetSeams seam
                                                                 platform::RunningApplication target,
                                                                 bool activationRequested,
                                                                 std::stop_token stop) {
-    const auto isFrontmost = [&] {
-        const auto front = seams.workspace->frontmostApplication();
-        return front && front->pid == target.pid;
-    };
+    const auto isFrontmost = [&] { return isInFront(seams, target); };
     if (isFrontmost()) {
         co_return true;
     }
@@ -248,8 +249,7 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
         }
         if (range && Driver::setSelectedTextRange(accessibility, *range, *element)) {
             for (int check = 0; check < selectionChecks && !stop.stop_requested(); ++check) {
-                const auto front = seams.workspace->frontmostApplication();
-                if (!front || front->pid != target.pid) {
+                if (!isInFront(seams, target)) {
                     co_return false;
                 }
                 if (Driver::selectedText(accessibility, *element) == selection.text) {
@@ -331,11 +331,28 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         restore();
         co_return failed(QNPasteResult::pasteFailed);
     }
-    auto field = focusedField(seams, target);
+    const auto field = focusedField(seams, target);
     auto route = pasteRoute(target, field.role);
     if (route.fromPrimary && !primarySaved) {
-        route = pasteRoute({}, "AXTerminal");  // no selection to paste from: no chord
+        route = noChordRoute();  // no selection to paste from
     }
+    const TargetSeams& pastedFrom = route.fromPrimary ? *primarySeams : seams;
+    QNPasteTarget checked{
+        .inFront = [&] { return isInFront(seams, target); },
+        .window = [&] { return seams.workspace->frontmostWindow(); },
+        .fetched = [&] { return !pastedFrom.pasteboard->lastWriteUnfetched(); },
+    };
+    if (field.readable) {
+        using Driver = QNQuickFixHostLiveDriver;
+        checked.value = [&] {
+            return Driver::stringAttribute(*seams.accessibility, platform::ax::value,
+                                           *field.element, false);
+        };
+        checked.selection = [&] {
+            return Driver::selectedTextRange(*seams.accessibility, *field.element);
+        };
+    }
+    const auto witness = checked.witness();
     pasteboard.clear();
     bool written = pasteboard.setString(text).ok();
     if (written && route.fromPrimary) {
@@ -367,30 +384,19 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         co_return leaveOnClipboard("no-paste-chord");
     }
     co_await sleepFor(*seams.executor, pauseBeforePasteChord, stop);
-    if (stop.stop_requested() || !seams.keySynthesis->postKeyPress(*route.chord).ok()) {
+    // The chord goes to whatever has the focus: never to a window the user has moved to.
+    if (stop.stop_requested() || !isInFront(seams, target) ||
+        !seams.keySynthesis->postKeyPress(*route.chord).ok()) {
         restore();
         co_return failed(QNPasteResult::pasteFailed);
     }
 
     // The chord is out: the target reads the pasteboard from its own event loop, and on X11
     // fetches the text from us. Nothing shortens this.
-    const TargetSeams& pastedFrom = route.fromPrimary ? *primarySeams : seams;
     co_await sleepFor(*seams.executor, pauseAfterPasteChord, std::stop_token());
     co_await waitForFetch(pastedFrom);
     const auto check = co_await checkPaste(
-        field.witness, text,
-        [&] {
-            QNPasteLook look;
-            const auto front = seams.workspace->frontmostApplication();
-            look.inFront = front && front->pid == target.pid;
-            look.window = seams.workspace->frontmostWindow();
-            look.fetched = !pastedFrom.pasteboard->lastWriteUnfetched();
-            if (field.element && field.witness.readable()) {
-                look.value = QNQuickFixHostLiveDriver::stringAttribute(
-                    *seams.accessibility, platform::ax::value, *field.element, false);
-            }
-            return look;
-        },
+        witness, text, [&] { return checked.look(witness); },
         [executor = seams.executor] { return pauseFor(executor, pasteLookInterval); });
     if (!arrived(check)) {
         co_return leaveOnClipboard(toString(check));

@@ -68,67 +68,13 @@ QNQuickFixHostSession makeSession(const QNModelFocusSnapshot& snapshot, Token to
                                  .snapshot = snapshot};
 }
 
-// Ctrl+C (after Ctrl+A with `selectAll`) and the text that reached the pasteboard; the user's
-// pasteboard is back on every path once saved. Nothing is sent after a stop; once Ctrl+C is out,
-// the polls run out before the put-back (a copy landing after it would take the user's contents),
-// which then watches for a copy landing later still, and a stop gives nothing. With `saved`, the
-// user's contents the caller holds are put back instead of saved again (the caller restores them
-// at its own end).
+// Ctrl+C (after Ctrl+A with `selectAll`) and the text that reached the pasteboard
+// (QNModelFocusSnapshot::copyFromFront).
 QCoro::Task<std::optional<std::u16string>> copyCapture(
     Driver driver, platform::RunningApplication app, bool selectAll, std::stop_token stop,
     std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr) {
-    if (!driver->isFrontmostOther(app)) {
-        co_return std::nullopt;
-    }
-    const bool own = !saved;
-    if (own) {
-        saved = std::make_shared<const QNModelPasteboardSnapshot>(
-            co_await driver->capturePasteboard());
-    }
-    if (!saved->complete()) {
-        co_return std::nullopt;  // the user's contents could not be saved
-    }
-    const auto baseline = driver->pasteboardChangeCount();
-    const auto giveUp = [&] {
-        if (own) {
-            driver->restorePasteboard(*saved);
-        }
-    };
-    if (selectAll) {
-        if (stop.stop_requested() || !driver->postSelectAll()) {
-            giveUp();
-            co_return std::nullopt;
-        }
-        co_await driver->sleep(Host::pauseAfterSelectAllBeforeCopy, stop);
-        if (!driver->isFrontmostOther(app)) {
-            giveUp();
-            co_return std::nullopt;
-        }
-    }
-    if (stop.stop_requested() || !driver->postCopy()) {
-        giveUp();
-        co_return std::nullopt;
-    }
-    bool left = false;
-    bool changed = false;
-    for (int poll = 0; poll < Host::copyPolls && !changed; ++poll) {
-        co_await driver->sleep(Host::copyPollMilliseconds, std::stop_token());
-        left = left || !driver->isFrontmostOther(app);
-        changed = driver->pasteboardChangeCount() != baseline;
-    }
-    std::optional<std::u16string> copied;
-    if ((changed || driver->pasteboardChangeCount() != baseline) && !left) {
-        copied = co_await driver->pasteboardString();
-    }
-    if (own) {
-        driver->restorePasteboardAfterCopy(*saved, copied);
-    } else {
-        driver->putBackPasteboard(*saved);
-    }
-    if (left || stop.stop_requested()) {
-        co_return std::nullopt;
-    }
-    co_return copied;
+    return QNModelFocusSnapshot::copyFromFront(std::move(driver), std::move(app), selectAll,
+                                               std::move(stop), std::move(saved));
 }
 
 QCoro::Task<std::optional<QNQuickFixHostSession>> selectionCapture(QNModelFocusSnapshot snapshot,
@@ -352,19 +298,21 @@ Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboa
     return Result::pasteOnClipboard(reason);
 }
 
-// The focused field just before the paste chord (its token, where it can be read back).
-QNPasteWitness pasteWitness(QNQuickFixHostDriver& driver, const platform::RunningApplication& app,
-                            std::optional<Token>& field) {
-    QNPasteWitness witness;
-    witness.window = driver.frontmostWindow();
-    const auto focused = driver.focusedElement(app);
-    if (!focused || focused->isSecure) {
-        return witness;
+// The target as the paste check reads it; its focused field read back unless it is secure.
+QNPasteTarget pasteTarget(const Driver& driver, const platform::RunningApplication& app) {
+    QNPasteTarget target{
+        .inFront = [driver, app] { return driver->isFrontmostOther(app); },
+        .window = [driver] { return driver->frontmostWindow(); },
+        .fetched = [driver] { return driver->pasteboardTextFetched(); },
+    };
+    const auto focused = driver->focusedElement(app);
+    if (focused && !focused->isSecure) {
+        target.value = [driver, token = focused->token] { return driver->value(token); };
+        target.selection = [driver, token = focused->token] {
+            return driver->selectedTextRange(token);
+        };
     }
-    field = focused->token;
-    witness.value = driver.value(*field);
-    witness.selection = driver.selectedTextRange(*field);
-    return witness;
+    return target;
 }
 
 QNQuickFixClipboardReason clipboardReason(QNPasteCheck check) {
@@ -516,24 +464,14 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         // A stop before the chord: not posted. Once it is out, the target reads the pasteboard
         // from its own event loop: nothing shortens the pauses after it. Then the paste must be
         // seen to arrive before the text leaves the clipboard.
-        std::optional<Token> field;
         if (!stop.stop_requested() && driver->isFrontmostOther(session.app)) {
-            const auto witness = pasteWitness(*driver, session.app, field);
+            const auto checked = pasteTarget(driver, session.app);
+            const auto witness = checked.witness();
             if (driver->postPaste()) {
                 co_await driver->sleep(pauseAfterPaste, std::stop_token());
                 co_await driver->waitForPasteboardFetch();
                 const auto check = co_await checkPaste(
-                    witness, correctedText,
-                    [&] {
-                        QNPasteLook look;
-                        look.inFront = driver->isFrontmostOther(session.app);
-                        look.window = driver->frontmostWindow();
-                        look.fetched = driver->pasteboardTextFetched();
-                        if (field && witness.readable()) {
-                            look.value = driver->value(*field);
-                        }
-                        return look;
-                    },
+                    witness, correctedText, [&] { return checked.look(witness); },
                     [driver] {
                         return driver->sleep(static_cast<int>(
                                                  QNModelPasteboardSnapshot::pasteLookInterval

@@ -143,9 +143,6 @@ struct QNServiceQuickFixHost {
     QNServiceQuickFixHost() = delete;
 
     // The pauses and counts the targets rely on.
-    static constexpr int copyPolls = 12;
-    static constexpr int copyPollMilliseconds = 25;
-    static constexpr int pauseAfterSelectAllBeforeCopy = 30;
     static constexpr int descendantDepth = 3;
     static constexpr int activationPollMilliseconds = 50;
     static constexpr int selectionChecks = 8;

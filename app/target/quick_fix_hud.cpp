@@ -13,6 +13,7 @@
 
 #include "app/support/app_context.h"
 #include "app/support/qt_screens.h"
+#include "app/support/rounded_windows.h"
 #include "core/support/async.h"
 
 namespace ravlin {
@@ -348,9 +349,8 @@ void QNQuickFixHUDController::show(QNQuickFixHUDKind kind, std::optional<std::st
     panel.hostingView()->setContent(kind, QString::fromStdString(title.value_or(hudTitle(kind))),
                                     QString::fromStdString(hudMessage(kind)));
     panel.setContentSize(panel.hostingView()->fittingSize().expandedTo(kMinimumContentSize));
-    const QString platform = QGuiApplication::platformName();
-    const bool x11 = platform == QLatin1String("xcb") || platform == QLatin1String("offscreen");
-    panel.setCutsCornersWithMask(x11 && !(desktop_ && desktop_->hasCompositor()));
+    panel.setCutsCornersWithMask(cutsCornersOnThisPlatform() &&
+                                 !(desktop_ && desktop_->hasCompositor()));
     panel.positionAtBottomCenter();
     panel.orderFrontRegardless();
     auto task = std::make_shared<std::stop_source>();

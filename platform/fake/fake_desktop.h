@@ -99,6 +99,9 @@ struct ApplicationSpec {
     std::chrono::milliseconds copyDelay{10};
     // Ctrl/Command+V: the pasteboard is read (and inserted at the selection) this long after.
     std::chrono::milliseconds pasteDelay{20};
+    // Whether it shows itself to accessibility at all (xterm does not): without, it has no
+    // application element and reports no focus.
+    bool accessible = true;
 };
 
 // One synthetic keyboard event posted through the key-synthesis seam.

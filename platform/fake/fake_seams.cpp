@@ -40,7 +40,7 @@ class FakeAccessibility final : public Accessibility {
     ElementRef systemWideElement() override { return Model::systemWide; }
     Expected<ElementRef> applicationElement(ProcessID pid) override {
         const auto* app = model_->application(pid);
-        if (app == nullptr) {
+        if (app == nullptr || !app->spec.accessible) {
             return Error{ErrorCode::notFound, "no such application"};
         }
         return app->element;
@@ -65,7 +65,8 @@ class FakeAccessibility final : public Accessibility {
                 return noValue(name);
             }
             const auto* app = model_->application(*model_->frontmost);
-            if (app == nullptr || !app->spec.reportsFocusSystemWide || !app->focused ||
+            if (app == nullptr || !app->spec.accessible || !app->spec.reportsFocusSystemWide ||
+                !app->focused ||
                 model_->focusHiddenByGrab) {
                 return noValue(name);
             }

@@ -11,6 +11,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "core/process/replace_file.h"
+
 namespace ravlin::platform {
 namespace {
 
@@ -174,40 +176,12 @@ Status XdgAutostartLoginItem::registerItem() {
           << "X-GNOME-Autostart-enabled=true\n";
     const std::string contents = entry.str();
 
-    std::string temporary = (path.parent_path() / ".ravlin.desktop.XXXXXX").string();
-    const int descriptor = ::mkstemp(temporary.data());
-    if (descriptor < 0) {
-        return systemFailure(path.parent_path().string(), errno);
-    }
-    const auto abandon = [&](int number) {
-        ::close(descriptor);
-        ::unlink(temporary.c_str());
-        return systemFailure(path.string(), number);
-    };
-    std::size_t written = 0;
-    while (written < contents.size()) {
-        const ssize_t count =
-            ::write(descriptor, contents.data() + written, contents.size() - written);
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return abandon(errno);
-        }
-        written += static_cast<std::size_t>(count);
-    }
-    if (::fchmod(descriptor, 0644) != 0 || ::fsync(descriptor) != 0) {
-        return abandon(errno);
-    }
-    if (::close(descriptor) != 0) {
-        const int number = errno;
-        ::unlink(temporary.c_str());
-        return systemFailure(path.string(), number);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int number = errno;
-        ::unlink(temporary.c_str());
-        return systemFailure(path.string(), number);
+    const auto failure = process::replaceFileByRename(
+        path.string(), (path.parent_path() / ".ravlin.desktop.XXXXXX").string(), contents,
+        {.prepare = [](int descriptor) { return ::fchmod(descriptor, 0644) != 0 ? errno : 0; }});
+    if (failure) {
+        return systemFailure(failure->creating ? path.parent_path().string() : path.string(),
+                             failure->error);
     }
     return {};
 }

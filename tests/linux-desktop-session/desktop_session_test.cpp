@@ -4,7 +4,13 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "platform/linux/desktop/linux_desktop_session.h"
 #include "platform/linux/desktop/xsettings.h"
@@ -90,6 +96,41 @@ TEST(GnomeInterface, AnimationsAndAccessibilityGoThroughItsSettings) {
     EXPECT_FALSE(session.hasCompositor());
     session.showOnEveryDesktop(42);
     g_object_unref(settings);
+}
+
+// Outside a session nothing announces a bus: no bus is found (nor launched), whatever is at the
+// runtime folder's "bus" that is no socket.
+TEST(SessionBus, WithoutAnAnnouncedBusThereIsNone) {
+    const auto saved = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+    };
+    const auto address = saved("DBUS_SESSION_BUS_ADDRESS");
+    const auto runtime = saved("XDG_RUNTIME_DIR");
+    char folder[] = "/tmp/ravlin-bus-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string bus = std::string(folder) + "/bus";
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    for (const bool file : {false, true}) {
+        SCOPED_TRACE(file ? "a plain file named bus" : "nothing named bus");
+        if (file) {
+            std::FILE* made = std::fopen(bus.c_str(), "w");
+            ASSERT_NE(made, nullptr);
+            std::fclose(made);
+        }
+        setenv("XDG_RUNTIME_DIR", folder, 1);
+        EXPECT_FALSE(LinuxDesktopSession(nullptr).hasSessionBus());
+        unsetenv("XDG_RUNTIME_DIR");
+        EXPECT_FALSE(LinuxDesktopSession(nullptr).hasSessionBus());
+    }
+    std::remove(bus.c_str());
+    ::rmdir(folder);
+    for (const auto& [name, value] : {std::pair{"DBUS_SESSION_BUS_ADDRESS", address},
+                                      std::pair{"XDG_RUNTIME_DIR", runtime}}) {
+        if (value) {
+            setenv(name, value->c_str(), 1);
+        }
+    }
 }
 
 }  // namespace

@@ -132,6 +132,50 @@ TEST_F(CaptureTest, SecureTargetsGetNoKeysAndUntrustedOnesOnlyTheCopy) {
     EXPECT_EQ(untrusted.anchor->source, Source::mouse);
 }
 
+// After the Composer shortcut, with the key's grab hiding the focus: the reading waits for the
+// focus to come back only where it can (trusted, no terminal, an application accessibility
+// knows), and after the key's release only when the key was still down when it began.
+TEST_F(CaptureTest, AfterTheShortcutTheReadingWaitsOnlyWhereTheFocusCanComeBack) {
+    desktop.setSecureInputFromFocus(true);  // as on Linux: no field seen, no copy into it
+    struct Case {
+        const char* name;
+        ApplicationSpec app;
+        bool trusted;
+        bool heldAtStart;
+        std::chrono::milliseconds took;
+        bool found;
+    };
+    for (const Case& c : {
+             Case{"held 80 ms, focus back 10 ms after", {.identity = "gedit"}, true, true, 90ms,
+                  true},
+             Case{"terminal", {.identity = "xterm"}, true, true, 0ms, false},
+             Case{"no accessibility", {.identity = "notes", .accessible = false}, true, true, 0ms,
+                  false},
+             Case{"not trusted", {.identity = "gedit"}, false, true, 0ms, false},
+             // (the first reading's short settle only)
+             Case{"up already, focus never back", {.identity = "gedit"}, true, false,
+                  Snapshot::focusSettleLimit, false},
+         }) {
+        SCOPED_TRACE(c.name);
+        open(c.app, {.value = u"abc", .selection = {1, 0}, .frame = makeRect(100, 200, 300, 20)});
+        desktop.setTrusted(c.trusted);
+        desktop.setFocusReturnAfterGrab(c.found ? 10ms : 10s);
+        desktop.holdHotKey({14, platform::modifier::command});
+        if (c.heldAtStart) {
+            executor->postAfter(80ms, [&] { desktop.releaseHotKey(); });
+        } else {
+            desktop.releaseHotKey();
+        }
+        const auto result = start(Snapshot::capture(seams(), {}, true));
+        EXPECT_EQ(runUntil([&] { return result->has_value(); }), c.took);
+        ASSERT_TRUE(result->has_value());
+        EXPECT_EQ((*result)->hasFocusedElement(), c.found);
+        EXPECT_EQ(desktop.postedKeys().size(), keysBefore) << "nothing typed or copied";
+        executor->advance(11s);  // the focus back, for the next case
+        desktop.setTrusted(true);
+    }
+}
+
 TEST_F(CaptureTest, ProbeTypesOnlyIntoAReadableValueAndDeletesOnlyItsOwnCharacter) {
     struct Case {
         const char* name;

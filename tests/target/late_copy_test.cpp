@@ -14,13 +14,63 @@ namespace {
 using platform::fake::PostedKey;
 namespace keycode = platform::keycode;
 
+// The simulated desktop's pasteboard, whose owner takes 300 ms to hand the user's contents over.
+struct SlowOwner final : platform::Pasteboard {
+    SlowOwner(std::shared_ptr<platform::Pasteboard> inner, std::shared_ptr<ManualExecutor> executor)
+        : inner(std::move(inner)), executor(std::move(executor)) {}
+    std::shared_ptr<platform::Pasteboard> inner;
+    std::shared_ptr<ManualExecutor> executor;
+    std::int64_t changeCount() override { return inner->changeCount(); }
+    std::vector<platform::PasteboardItem> items() override { return inner->items(); }
+    std::int64_t clear() override { return inner->clear(); }
+    platform::Status writeItems(const std::vector<platform::PasteboardItem>& items) override {
+        return inner->writeItems(items);
+    }
+    platform::Status writeContents(const platform::PasteboardContents& contents) override {
+        return inner->writeContents(contents);
+    }
+    platform::Status setString(std::u16string_view text) override { return inner->setString(text); }
+    std::optional<std::u16string> string() override { return inner->string(); }
+    bool lastWriteUnfetched() override { return inner->lastWriteUnfetched(); }
+    Subscription observeChanges(std::function<void(std::int64_t)> f) override {
+        return inner->observeChanges(std::move(f));
+    }
+    void readContents(std::function<void(platform::PasteboardContents)> done) override {
+        executor->postAfter(300ms, [inner = inner, done = std::move(done)] {
+            inner->readContents(done);
+        });
+    }
+};
+
 struct LateCopyTest : ::testing::Test, TargetFixture {
     std::shared_ptr<QNQuickFixPasteboardManager> manager =
         QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+    ProcessID other = desktop.addApplication({.identity = "other"});
+
+    enum class Path { copyFallback, selectAllAndCopy };
+    // A target with "pick these words" whose copy lands `copyDelay` after Ctrl+C.
+    Target openTarget(Path path, std::chrono::milliseconds copyDelay) {
+        const bool all = path == Path::selectAllAndCopy;
+        return open({.identity = all ? "firefox" : "notes", .copyDelay = copyDelay},
+                    {.role = all ? "AXWebArea" : "AXTextField",
+                     .value = u"pick these words",
+                     .selection = all ? text::Utf16Range{0, 0} : text::Utf16Range{5, 5}});
+    }
+    // The copy of `path` (the Quick Fix capture for select-all-and-copy); what it gave.
+    std::optional<std::u16string> copy(Path path, const Target& target, TargetSeams targetSeams,
+                                       std::stop_token stop = {}) {
+        if (path == Path::selectAllAndCopy) {
+            auto driver = std::make_shared<QNQuickFixHostLiveDriver>(targetSeams);
+            const auto session = finish(start(QNServiceQuickFixHost::beginSession(
+                QNModelFocusSnapshot::captureNow(targetSeams), driver, std::move(stop))));
+            return session ? std::optional(session->originalText) : std::nullopt;
+        }
+        return finish(start(QNModelFocusSnapshot::copySelectionViaPasteboard(
+            targetSeams, target.app, "AXTextField", std::move(stop))));
+    }
 };
 
 TEST_F(LateCopyTest, AStoppedOrLateCopyEndsWithTheUsersClipboard) {
-    enum class Path { copyFallback, selectAllAndCopy };
     struct Case {
         const char* name;
         std::optional<std::chrono::milliseconds> stopAt;  // negative: before the call
@@ -48,11 +98,7 @@ TEST_F(LateCopyTest, AStoppedOrLateCopyEndsWithTheUsersClipboard) {
                       u"theirs"},
              }) {
             SCOPED_TRACE(std::string(all ? "select all and copy: " : "copy fallback: ") + c.name);
-            const auto target =
-                open({.identity = all ? "firefox" : "notes", .copyDelay = c.copyDelay},
-                     {.role = all ? "AXWebArea" : "AXTextField",
-                      .value = u"pick these words",
-                      .selection = all ? text::Utf16Range{0, 0} : text::Utf16Range{5, 5}});
+            const auto target = openTarget(path, c.copyDelay);
             std::stop_source stop;
             if (c.stopAt && *c.stopAt < 0ms) {
                 stop.request_stop();
@@ -62,23 +108,46 @@ TEST_F(LateCopyTest, AStoppedOrLateCopyEndsWithTheUsersClipboard) {
             if (c.userCopiesAt400ms) {
                 executor->postAfter(400ms, [&] { desktop.copyToPasteboard(*c.userCopiesAt400ms); });
             }
-            std::optional<std::u16string> captured;
-            if (all) {
-                auto driver = std::make_shared<QNQuickFixHostLiveDriver>(seams(manager));
-                const auto session = finish(start(QNServiceQuickFixHost::beginSession(
-                    QNModelFocusSnapshot::captureNow(seams(manager)), driver, stop.get_token())));
-                if (session) {
-                    captured = session->originalText;
-                }
-            } else {
-                captured = finish(start(QNModelFocusSnapshot::copySelectionViaPasteboard(
-                    seams(manager), target.app, "AXTextField", stop.get_token())));
-            }
-            EXPECT_EQ(captured, c.captured);
+            EXPECT_EQ(copy(path, target, seams(manager), stop.get_token()), c.captured);
             EXPECT_EQ(count(PostedKey::Kind::down, keycode::c), c.copies);
             EXPECT_EQ(count(PostedKey::Kind::down, keycode::a), all ? c.copies : 0);
             executor->advance(1500ms);  // every late copy has landed, every watch has ended
             EXPECT_EQ(clipboard(), c.clipboardAfter);
+            EXPECT_FALSE(manager->isWatching());
+        }
+    }
+}
+
+// The user moves to another application while the target is asked to copy: during a save that
+// takes a while (nothing is sent then), or once Ctrl+C is out (the user's contents come back
+// without a watch, so a copy of their own there afterwards stays).
+TEST_F(LateCopyTest, AUserWhoMovesOnGetsNothingSentAndKeepsTheirOwnCopy) {
+    struct Case {
+        const char* name;
+        bool slowSave;
+        std::chrono::milliseconds leaveAt;
+        int copies;
+    };
+    for (const Path path : {Path::copyFallback, Path::selectAllAndCopy}) {
+        for (const Case& c : {
+                 Case{"during a 300 ms save", true, 100ms, 0},
+                 Case{"after the chord", false, 40ms, 1},
+             }) {
+            SCOPED_TRACE(std::string(path == Path::selectAllAndCopy ? "select all: " : "copy: ") +
+                         c.name);
+            const auto target = openTarget(path, 100ms);
+            auto targetSeams = seams(manager);
+            if (c.slowSave) {
+                targetSeams.pasteboard = std::make_shared<SlowOwner>(fakeSeams.pasteboard, executor);
+            }
+            desktop.setFrontmostAfter(c.leaveAt, other);
+            executor->postAfter(400ms, [&] { desktop.copyToPasteboard(u"theirs"); });
+            EXPECT_EQ(copy(path, target, targetSeams), std::nullopt);
+            EXPECT_EQ(count(PostedKey::Kind::down, keycode::c), c.copies);
+            EXPECT_EQ(count(PostedKey::Kind::down, keycode::a),
+                      path == Path::selectAllAndCopy ? c.copies : 0);
+            executor->advance(1500ms);
+            EXPECT_EQ(clipboard(), u"theirs");
             EXPECT_FALSE(manager->isWatching());
         }
     }

@@ -56,10 +56,11 @@ TEST_F(PasteTest, UnderEachActivationPolicyTestsTheFrontAsOftenAsAllowedAndResto
     };
     const ProcessID own = desktop.ownPid();
     for (const Case& c : {
-             // (A paste that went out is checked with the target in front once more.)
-             Case{"accepted at once", Activation::immediately(), false, other, 2, 1,
+             // (The target is tested in front again just before the chord and once the paste
+             // went out.)
+             Case{"accepted at once", Activation::immediately(), false, other, 3, 1,
                   QNPasteResult::pasted},
-             Case{"in front after 300 ms", Activation::after(300ms), false, other, 8, 1,
+             Case{"in front after 300 ms", Activation::after(300ms), false, other, 9, 1,
                   QNPasteResult::pasted},
              Case{"in front after 1.5 s", Activation::after(1500ms), false, other, 25, 1,
                   QNPasteResult::activationFailed},
@@ -67,7 +68,7 @@ TEST_F(PasteTest, UnderEachActivationPolicyTestsTheFrontAsOftenAsAllowedAndResto
                   1, QNPasteResult::activationFailed},
              Case{"refused", Activation::refuse(), false, other, 7, 1,
                   QNPasteResult::activationFailed},
-             Case{"this application, in front", {}, true, own, 2, 0, QNPasteResult::pasted},
+             Case{"this application, in front", {}, true, own, 3, 0, QNPasteResult::pasted},
              Case{"this application, another in front",
                   {},
                   true,
@@ -203,6 +204,21 @@ TEST_F(PasteTest, AStopBeforeTheChordFailsAndAfterItThePasteRunsInFull) {
         EXPECT_EQ(desktop.value(field), pasted ? u"Hi corrected" : u"Hi ");
         EXPECT_EQ(clipboard(), u"user's secret");
     }
+}
+
+// The user moves to another window in the pause before the chord: nothing is pasted there, the
+// text is kept (the paste failed) and the user's clipboard is back.
+TEST_F(PasteTest, AWindowTheUserMovedToBeforeTheChordGetsNothing) {
+    const ElementRef elsewhere = desktop.addElement(desktop.addWindow(other, {}), {.value = u"mine"});
+    desktop.focus(elsewhere);
+    prepare(editorPid);
+    desktop.setFrontmostAfter(20ms, other);
+    EXPECT_EQ(paste(seams(), editor).first, QNPasteResult::pasteFailed);
+    EXPECT_EQ(desktop.postedKeys().size(), keysBefore);
+    EXPECT_EQ(changeCountMoves(), 2);  // our write, then the restore
+    EXPECT_EQ(clipboard(), u"user's secret");
+    EXPECT_EQ(desktop.value(elsewhere), u"mine");
+    EXPECT_EQ(desktop.value(field), u"Hi ");
 }
 
 // A session seeded from "end" in "start end": its paste replaces that text, selected again when

@@ -1,7 +1,11 @@
 #include "app/shell/recorders/reserved_shortcuts.h"
 
 #include <functional>
+#include <span>
 #include <unordered_set>
+
+#include "platform/key_table.h"
+#include "platform/keys.h"
 
 namespace ravlin {
 
@@ -9,10 +13,10 @@ namespace {
 
 using ChordSet = std::unordered_set<QNModelHotKeyChord, QNModelHotKeyChord::Hash>;
 
-constexpr std::uint32_t ctrl = 0x1000;
-constexpr std::uint32_t alt = 0x800;
-constexpr std::uint32_t shift = 0x200;
-constexpr std::uint32_t super = 0x100;
+constexpr std::uint32_t ctrl = platform::modifier::control;
+constexpr std::uint32_t alt = platform::modifier::option;
+constexpr std::uint32_t shift = platform::modifier::shift;
+constexpr std::uint32_t super = platform::modifier::command;
 
 // The chords the program itself sends and every application relies on, and the desktop's window
 // and session keys (key codes by their place on the US keyboard).
@@ -36,8 +40,7 @@ const ChordSet& reservedChords() {
             {super, 37},            // Super+L
         };
         // Ctrl+Alt+F1 to F12: the virtual consoles.
-        for (std::uint32_t key : {122u, 120u, 99u, 118u, 96u, 97u, 98u, 100u, 101u, 109u, 103u,
-                                  111u}) {
+        for (const std::uint32_t key : std::span(platform::keytable::functionKeys).first(12)) {
             set.insert({ctrl | alt, key});
         }
         return set;

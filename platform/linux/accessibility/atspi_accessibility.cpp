@@ -297,21 +297,15 @@ AtspiAccessible* AtspiAccessibility::focusedIn(AtspiAccessible* app) {
             return nullptr;
         }
         if (depth > 0) {
-            const auto states = attempt(worstCall_, [&](GError** e) {
-                (void)e;
-                return atspi_accessible_get_state_set(node);
-            });
-            if (!states || *states == nullptr) {
+            const auto states = focusStates(node);
+            if (!states) {
                 stalled = true;
                 return nullptr;
             }
-            const bool focused = atspi_state_set_contains(*states, ATSPI_STATE_FOCUSED) != 0;
-            const bool showing = atspi_state_set_contains(*states, ATSPI_STATE_SHOWING) != 0;
-            g_object_unref(*states);
-            if (focused) {
+            if (states->focused) {
                 return static_cast<AtspiAccessible*>(g_object_ref(node));
             }
-            if (!showing) {
+            if (!states->showing) {
                 return nullptr;
             }
         }
@@ -348,17 +342,26 @@ AtspiAccessible* AtspiAccessibility::rememberedFocus(ProcessID pid) {
     AtspiAccessible* object = known->second;
     // Its states as they are now (the cache may hold those of an earlier event).
     atspi_accessible_clear_cache(object);
-    const auto states = attempt(worstCall_, [&](GError** e) {
+    const auto states = focusStates(object);
+    return states && states->focused && !states->defunct ? object : nullptr;
+}
+
+std::optional<AtspiAccessibility::FocusStates> AtspiAccessibility::focusStates(
+    AtspiAccessible* object) {
+    const auto set = attempt(worstCall_, [&](GError** e) {
         (void)e;
         return atspi_accessible_get_state_set(object);
     });
-    if (!states || *states == nullptr) {
-        return nullptr;
+    if (!set || *set == nullptr) {
+        return std::nullopt;
     }
-    const bool focused = atspi_state_set_contains(*states, ATSPI_STATE_FOCUSED) != 0 &&
-                         atspi_state_set_contains(*states, ATSPI_STATE_DEFUNCT) == 0;
-    g_object_unref(*states);
-    return focused ? object : nullptr;
+    const FocusStates states{
+        .focused = atspi_state_set_contains(*set, ATSPI_STATE_FOCUSED) != 0,
+        .showing = atspi_state_set_contains(*set, ATSPI_STATE_SHOWING) != 0,
+        .defunct = atspi_state_set_contains(*set, ATSPI_STATE_DEFUNCT) != 0,
+    };
+    g_object_unref(*set);
+    return states;
 }
 
 void AtspiAccessibility::rememberFocus(AtspiAccessible* object, ProcessID pid) {

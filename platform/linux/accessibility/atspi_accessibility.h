@@ -84,7 +84,6 @@ class AtspiAccessibility final : public Accessibility {
     struct Reading {
         std::uint64_t turn = 0;
         std::optional<int> role;
-        std::optional<std::uint64_t> states;  // the state set's bits
         std::optional<std::pair<int, int>> selection;  // start <= end; equal: the caret
         std::optional<int> count;
         // The text from its start, in UTF-16, as far as fetched (`prefixEnd` toolkit units, or
@@ -107,6 +106,13 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] Expected<std::pair<_AtspiAccessible*, ProcessID>> focused();
     [[nodiscard]] _AtspiAccessible* application(ProcessID pid);
     [[nodiscard]] _AtspiAccessible* focusedIn(_AtspiAccessible* application);
+    // The states a focus search asks of an object; none when it does not answer.
+    struct FocusStates {
+        bool focused = false;
+        bool showing = false;
+        bool defunct = false;
+    };
+    [[nodiscard]] std::optional<FocusStates> focusStates(_AtspiAccessible* object);
     [[nodiscard]] Expected<AttributeValue> read(Entry& entry, std::string_view name);
     [[nodiscard]] Expected<AttributeValue> readText(Entry& entry, std::string_view name);
     [[nodiscard]] bool usesUtf16(Entry& entry);

@@ -1,7 +1,10 @@
 #include "platform/linux/desktop/linux_desktop_session.h"
 
 #include <gio/gio.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -22,18 +25,21 @@ std::string screenSelection(x11::Connection& connection, const char* prefix) {
     return prefix + std::to_string(DefaultScreen(connection.display()));
 }
 
-void sendToRoot(x11::Connection& connection, x11::Window window, x11::Atom type,
-                const std::vector<long>& data) {
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = type;
-    event.xclient.format = 32;
-    for (std::size_t i = 0; i < data.size() && i < 5; ++i) {
-        event.xclient.data.l[i] = data[i];
+// Where a session announces its bus: the address in the environment, or the socket at
+// $XDG_RUNTIME_DIR/bus. Without either there is no session bus to find (GIO would launch a bus
+// of its own, which no desktop service listens on).
+bool sessionBusAnnounced() {
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address != nullptr && *address != '\0') {
+        return true;
     }
-    XSendEvent(connection.display(), connection.root(), False,
-               SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || *runtime == '\0') {
+        return false;
+    }
+    struct stat status {};
+    return ::stat((std::string(runtime) + "/bus").c_str(), &status) == 0 &&
+           S_ISSOCK(status.st_mode);
 }
 
 }  // namespace
@@ -48,6 +54,9 @@ LinuxDesktopSession::~LinuxDesktopSession() {
 }
 
 bool LinuxDesktopSession::hasSessionBus() {
+    if (!sessionBus_ && !sessionBusAnnounced()) {
+        sessionBus_ = false;
+    }
     if (!sessionBus_) {
         GError* error = nullptr;
         GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
@@ -165,28 +174,12 @@ void LinuxDesktopSession::showOnEveryDesktop(std::uint64_t window) {
     const bool mapped =
         XGetWindowAttributes(display, id, &attributes) != 0 && attributes.map_state != IsUnmapped;
     if (mapped) {
-        sendToRoot(connection, id, state, {stateAdd, long(sticky), 0, sourceApplication});
-        sendToRoot(connection, id, desktop, {long(everyDesktop), sourceApplication});
+        (void)connection.sendToRoot(id, state, {stateAdd, long(sticky), 0, sourceApplication});
+        (void)connection.sendToRoot(id, desktop, {long(everyDesktop), sourceApplication});
     } else {
         // Added to the state the window already asks for (a toolkit keeps what it finds there).
-        Atom type = None;
-        int format = 0;
-        unsigned long count = 0;
-        unsigned long left = 0;
-        unsigned char* data = nullptr;
-        bool present = false;
-        if (XGetWindowProperty(display, id, state, 0, 64, False, XA_ATOM, &type, &format, &count,
-                               &left, &data) == Success &&
-            data != nullptr && format == 32) {
-            const auto* atoms = reinterpret_cast<const long*>(data);
-            for (unsigned long i = 0; i < count; ++i) {
-                present = present || static_cast<x11::Atom>(atoms[i]) == sticky;
-            }
-        }
-        if (data != nullptr) {
-            XFree(data);
-        }
-        if (!present) {
+        const auto asked = connection.list(id, state, XA_ATOM);
+        if (std::ranges::find(asked, sticky) == asked.end()) {
             const long value = long(sticky);
             XChangeProperty(display, id, state, XA_ATOM, 32, PropModeAppend,
                             reinterpret_cast<const unsigned char*>(&value), 1);

@@ -23,6 +23,7 @@ class LinuxDesktopSession final : public DesktopSession {
     LinuxDesktopSession(const LinuxDesktopSession&) = delete;
     LinuxDesktopSession& operator=(const LinuxDesktopSession&) = delete;
 
+    // Asked of the bus only where a session announces one (its address, or $XDG_RUNTIME_DIR/bus).
     bool hasSessionBus() override;
     // GNOME's toolkit-accessibility key, where the schema has it.
     bool switchAccessibilityOn() override;

@@ -84,18 +84,11 @@ bool EwmhWorkspace::activate(ProcessID pid) {
         if (windowProcess(window) != pid) {
             continue;
         }
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = window;
-        event.xclient.message_type = activeWindow_;
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = 2;  // source: a pager, exempt from focus-stealing prevention
-        // A real time: the window's toolkit takes the focus with it, and the server ignores a
-        // focus request older than the last focus change.
-        event.xclient.data.l[1] = static_cast<long>(connection_->serverTime());
-        const auto accepted =
-            XSendEvent(connection_->display(), connection_->root(), False,
-                       SubstructureRedirectMask | SubstructureNotifyMask, &event) != 0;
+        // Source 2: a pager, exempt from focus-stealing prevention. A real time: the window's
+        // toolkit takes the focus with it, and the server ignores a focus request older than
+        // the last focus change.
+        const bool accepted = connection_->sendToRoot(
+            window, activeWindow_, {2, static_cast<long>(connection_->serverTime())});
         XFlush(connection_->display());
         return accepted;
     }

@@ -77,23 +77,41 @@ std::optional<long> Connection::cardinal(Window window, Atom property, Atom type
 }
 
 std::vector<Window> Connection::windowList(Window window, Atom property) {
+    return list(window, property, XA_WINDOW);
+}
+
+std::vector<unsigned long> Connection::list(Window window, Atom property, Atom type) {
     Atom actualType = None;
     int format = 0;
     unsigned long count = 0;
     unsigned long left = 0;
     unsigned char* data = nullptr;
-    std::vector<Window> windows;
-    if (XGetWindowProperty(display_, window, property, 0, maxListLength, False, XA_WINDOW,
-                           &actualType, &format, &count, &left, &data) == Success &&
+    std::vector<unsigned long> values;
+    if (XGetWindowProperty(display_, window, property, 0, maxListLength, False, type, &actualType,
+                           &format, &count, &left, &data) == Success &&
         data != nullptr && format == 32) {
-        const auto* values = reinterpret_cast<long*>(data);
-        windows.assign(values, values + count);
+        // Format 32 comes back as an array of long.
+        const auto* longs = reinterpret_cast<long*>(data);
+        values.assign(longs, longs + count);
     }
     if (data != nullptr) {
         XFree(data);
     }
     drainSoon();
-    return windows;
+    return values;
+}
+
+bool Connection::sendToRoot(Window window, Atom type, const std::vector<long>& data) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = type;
+    event.xclient.format = 32;
+    for (std::size_t i = 0; i < data.size() && i < 5; ++i) {
+        event.xclient.data.l[i] = data[i];
+    }
+    return XSendEvent(display_, root(), False, SubstructureRedirectMask | SubstructureNotifyMask,
+                      &event) != 0;
 }
 
 std::string Connection::windowClass(Window window) {

@@ -41,6 +41,11 @@ class Connection {
     // Property readers; none when the window has no such property (or is gone).
     [[nodiscard]] std::optional<long> cardinal(Window window, Atom property, Atom type);
     [[nodiscard]] std::vector<Window> windowList(Window window, Atom property);
+    // A list of 32-bit values of `type` (atoms, windows...), at most 4096 of them.
+    [[nodiscard]] std::vector<unsigned long> list(Window window, Atom property, Atom type);
+    // A client message about `window` to the window manager (sent to the root window, as EWMH
+    // asks), with up to five values; false when it could not be sent.
+    bool sendToRoot(Window window, Atom type, const std::vector<long>& data);
     // WM_CLASS's class part, empty when unset.
     [[nodiscard]] std::string windowClass(Window window);
 
