@@ -63,6 +63,8 @@ struct QNCoordinatorApp::SessionFlows {
     // Resign handler removed, anchor edge cleared, panel ordered out.
     static void closePanelWindow(QNCoordinatorApp& app);
     static void liftDoubleTapSuspension(QNCoordinatorApp& app);
+    // After our write-back keys: the typed double tap's next boundary is read from the field.
+    static void forgetTypedBoundary(QNCoordinatorApp& app);
     // No session any more: no identifier, none in the composer's log lines.
     static void endSession(QNCoordinatorApp& app);
     static void clearQuickFixAutoCommit(QNCoordinatorApp& app, const std::string& sessionID);

@@ -220,6 +220,9 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
         if (!self) {
             co_return;
         }
+        // The paste chord reached the tap as a shortcut, which says "no boundary"; the caret
+        // now stands after the text, which may well end in one.
+        forgetTypedBoundary(*self);
         // The draft goes only once the text is known to have arrived.
         const QNPasteResult result = outcome.result;
         if (result == QNPasteResult::pasted) {
@@ -362,6 +365,12 @@ void QNCoordinatorApp::SessionFlows::liftDoubleTapSuspension(QNCoordinatorApp& a
     }
     if (app.quickFixDoubleTap) {
         app.quickFixDoubleTap->resume();
+    }
+}
+
+void QNCoordinatorApp::SessionFlows::forgetTypedBoundary(QNCoordinatorApp& app) {
+    if (app.doubleTap) {
+        app.doubleTap->forgetBoundary();
     }
 }
 

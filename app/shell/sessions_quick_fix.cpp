@@ -202,6 +202,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
             co_return;
         }
         auto& app = *self;
+        forgetTypedBoundary(app);
         // A newer session keeps its panel, its identifier and its draft.
         const bool ours = app.panelSessionID == sessionID;
         const auto closeSession = [&] {

@@ -300,6 +300,9 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         EXPECT_EQ(headsUpTitle(), headsUp);
         EXPECT_FALSE(app->isPanelOpen || app->isCommitting || app->panel->isVisible());
         EXPECT_EQ(app->panelSessionID, std::nullopt);
+        // Whatever our keys did to the field, the next double tap asks it for the boundary.
+        const auto tap = app->doubleTap->state();
+        EXPECT_TRUE(tap.atBoundary && tap.boundaryNeedsVerification);
         EXPECT_EQ(fieldValue(target.field), fault == Fault::none ? typed : u"");
         const bool leftOnClipboard = headsUp.has_value();
         EXPECT_EQ(desktop.seams().pasteboard->string(), leftOnClipboard ? typed : u"user's own");

@@ -130,6 +130,11 @@ void QNTriggerDoubleTap::suspend() {
     state_.isSuspended = true;
 }
 
+void QNTriggerDoubleTap::forgetBoundary() {
+    std::lock_guard lock(stateLock_);
+    resetBoundary(state_);
+}
+
 void QNTriggerDoubleTap::resume() {
     std::lock_guard lock(stateLock_);
     state_.isSuspended = false;

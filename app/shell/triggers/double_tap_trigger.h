@@ -102,6 +102,9 @@ class QNTriggerDoubleTap {
     void setTriggerKey(std::uint32_t keyCode);
     void suspend();
     void resume();
+    // Our own keys (a paste, a select-all) went to the field: where its caret now stands only
+    // the field can tell, as after a click.
+    void forgetBoundary();
 
     [[nodiscard]] SharedState state() const;
 
