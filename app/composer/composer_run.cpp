@@ -272,6 +272,8 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
     // The engine keeps the context's end only; coverage needs where the target really starts.
     decision.contextBefore = job.contextPrefix;
     decision.refreshTraceFields();
+    // A user edit from here on (the animated apply) stops the run with the answered decision.
+    run->decision = decision;
 
     std::string state;
     const auto kind = result.outcome.kind;

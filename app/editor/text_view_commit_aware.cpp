@@ -3,7 +3,6 @@
 #include <QAbstractTextDocumentLayout>
 #include <QInputMethodEvent>
 #include <QPaintEvent>
-#include <QResizeEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QTextBlock>
@@ -151,20 +150,15 @@ void QNTextViewCommitAware::setUnderlay(std::vector<Underlay> runs) {
     }
 }
 
-void QNTextViewCommitAware::resizeEvent(QResizeEvent* event) {
-    QTextEdit::resizeEvent(event);
-    // The text wraps anew: the regions are measured again.
-    for (std::size_t i = 0; i < underlay_.size() && i < underlayRegions_.size(); ++i) {
-        underlayRegions_[i] = regionOf(underlay_[i].range);
-    }
-}
-
 void QNTextViewCommitAware::paintEvent(QPaintEvent* event) {
     if (!underlay_.empty()) {
         QPainter painter(viewport());
         painter.setClipRegion(event->region());
         painter.translate(-scrollOffset());
         for (std::size_t i = 0; i < underlay_.size() && i < underlayRegions_.size(); ++i) {
+            // Measured at each paint: the text under a run can move while its range stays (a
+            // fix earlier on the line, a rewrap, a scroll bar coming or going).
+            underlayRegions_[i] = regionOf(underlay_[i].range);
             for (const QRect& rect : underlayRegions_[i]) {
                 painter.fillRect(rect, underlay_[i].color);
             }

@@ -88,7 +88,6 @@ class QNTextViewCommitAware final : public QTextEdit {
     bool event(QEvent* event) override;
 
   protected:
-    void resizeEvent(QResizeEvent* event) override;
 
   private:
     // The rectangles that show `range`, line by line, in the document's coordinates.
