@@ -43,6 +43,7 @@ namespace ravlin::testing {
         QStringLiteral("/usr/bin/python3"),
         {QStringLiteral("-c"),
          QStringLiteral("import gi\n"
+                        "gi.require_version('Gdk', '3.0')\n"
                         "gi.require_version('Gtk', '3.0')\n"
                         "from gi.repository import Gdk, Gtk\n"
                         "ok, atoms = Gtk.Clipboard.get(Gdk.SELECTION_CLIPBOARD)"
