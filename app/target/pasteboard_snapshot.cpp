@@ -166,22 +166,31 @@ QCoro::Task<QNModelPasteboardSnapshot> QNModelPasteboardSnapshot::capture(Target
     co_return snapshot;
 }
 
-void QNModelPasteboardSnapshot::restore(platform::Pasteboard& pasteboard) const {
+bool QNModelPasteboardSnapshot::restore(platform::Pasteboard& pasteboard,
+                                        QNPutBackOver over) const {
     if (const auto manager = lender.lock()) {
         manager->settle(loan);
     }
-    putBack(pasteboard);
+    return putBack(pasteboard, over);
 }
 
-void QNModelPasteboardSnapshot::putBack(platform::Pasteboard& pasteboard) const {
+bool QNModelPasteboardSnapshot::putBack(platform::Pasteboard& pasteboard,
+                                        QNPutBackOver over) const {
     if (!complete()) {
-        return;
+        return false;
+    }
+    if (over == QNPutBackOver::ownChange) {
+        return pasteboard.putBackOverOwnChange(contents());
     }
     pasteboard.clear();
-    if (items.empty()) {
-        return;
+    if (!items.empty()) {
+        (void)pasteboard.writeContents(contents());
     }
-    (void)pasteboard.writeContents(contents());
+    return true;
+}
+
+bool QNModelPasteboardSnapshot::stillOn(platform::Pasteboard& pasteboard) const {
+    return pasteboard.changeCount() == changeCountWhenSaved || pasteboard.holdsOwnChange();
 }
 
 void QNModelPasteboardSnapshot::release(platform::Pasteboard& pasteboard) const {
@@ -193,8 +202,9 @@ void QNModelPasteboardSnapshot::release(platform::Pasteboard& pasteboard) const 
 }
 
 void QNModelPasteboardSnapshot::restoreAfterCopy(const TargetSeams& seams,
-                                                 std::optional<std::u16string> copied) const {
-    restore(*seams.pasteboard);
+                                                 std::optional<std::u16string> copied,
+                                                 QNPutBackOver over) const {
+    restore(*seams.pasteboard, over);
     if (!complete()) {
         return;
     }
@@ -303,7 +313,7 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     // Put back at the end; after a selection check, one that watches for its copy landing late.
     const auto restore = [&] {
         if (replacing) {
-            snapshot->restoreAfterCopy(seams, replacing->text);
+            snapshot->restoreAfterCopy(seams, replacing->text, QNPutBackOver::ownChange);
         } else {
             snapshot->restore(pasteboard);
         }
@@ -353,6 +363,12 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         };
     }
     const auto witness = checked.witness();
+    // A copy the user made since the save is theirs and newer: nothing is written over it.
+    if (!snapshot->stillOn(pasteboard) ||
+        (primarySaved && !primarySaved->stillOn(*primarySeams->pasteboard))) {
+        restore();
+        co_return failed(QNPasteResult::pasteFailed);
+    }
     pasteboard.clear();
     bool written = pasteboard.setString(text).ok();
     if (written && route.fromPrimary) {
@@ -363,10 +379,11 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         restore();
         co_return failed(QNPasteResult::pasteFailed);
     }
-    // The text is left for the user to paste; their contents come back later.
+    // The text is left for the user to paste; their contents come back later. Not where the
+    // user has copied something since: that stands, and the text is kept by the caller.
     const auto leaveOnClipboard = [&](std::string_view reason) {
         const auto manager = seams.pasteboardManager.lock();
-        if (!manager) {
+        if (!manager || !pastedFrom.pasteboard->holdsOwnChange()) {
             restore();
             return failed(QNPasteResult::pasteFailed);
         }
@@ -384,8 +401,11 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         co_return leaveOnClipboard("no-paste-chord");
     }
     co_await sleepFor(*seams.executor, pauseBeforePasteChord, stop);
-    // The chord goes to whatever has the focus: never to a window the user has moved to.
+    // The chord goes to whatever has the focus: never to a window the user has moved to, nor
+    // while the clipboard holds anything but our text (the user's copy made meanwhile would be
+    // pasted in its place; it stands, and the text is kept by the caller).
     if (stop.stop_requested() || !isInFront(seams, target) ||
+        !pastedFrom.pasteboard->holdsOwnChange() ||
         !seams.keySynthesis->postKeyPress(*route.chord).ok()) {
         restore();
         co_return failed(QNPasteResult::pasteFailed);

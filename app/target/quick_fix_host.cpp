@@ -289,9 +289,11 @@ Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboa
     if (!manager) {
         manager = driver->pasteboardManager();
     }
-    if (!manager) {
-        // Nobody could bring the user's contents back: put them back now and keep the text.
-        driver->restorePasteboard(saved);
+    if (!manager || !driver->pasteboardHoldsOwnChange()) {
+        // Nobody could bring the user's contents back, or the text is no longer on the
+        // clipboard (the user copied something since, which stands): put them back now where
+        // the text still is, and keep the text.
+        driver->restorePasteboard(saved, QNPutBackOver::ownChange);
         return Result::failed(QNQuickFixCommitFailure::pasteboardWriteFailed);
     }
     manager->scheduleRestore(saved, Host::deferredRestoreSeconds);
@@ -433,9 +435,10 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
     // late (the captured text is what it would carry).
     const auto restore = [&] {
         if (prepared.copied) {
-            driver->restorePasteboardAfterCopy(*saved, session.originalText);
+            driver->restorePasteboardAfterCopy(*saved, session.originalText,
+                                               QNPutBackOver::ownChange);
         } else {
-            driver->restorePasteboard(*saved);
+            driver->restorePasteboard(*saved, QNPutBackOver::ownChange);
         }
     };
 
@@ -454,8 +457,11 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         }
     }
 
-    // The user's contents could not be saved: the pasteboard is not borrowed.
-    if (!saved->complete() || !driver->writePasteboardString(correctedText)) {
+    // The user's contents could not be saved: the pasteboard is not borrowed. Nor is it over a
+    // copy the user made since the save, which is theirs and newer.
+    const bool copiedSince = driver->pasteboardChangeCount() != saved->changeCountWhenSaved &&
+                             !driver->pasteboardHoldsOwnChange();
+    if (!saved->complete() || copiedSince || !driver->writePasteboardString(correctedText)) {
         restore();
         co_return Result::failed(Failure::pasteboardWriteFailed);
     }
@@ -464,7 +470,10 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         // A stop before the chord: not posted. Once it is out, the target reads the pasteboard
         // from its own event loop: nothing shortens the pauses after it. Then the paste must be
         // seen to arrive before the text leaves the clipboard.
-        if (!stop.stop_requested() && driver->isFrontmostOther(session.app)) {
+        // Never while the clipboard holds anything but our text: the target would paste the
+        // user's new copy in its place.
+        if (!stop.stop_requested() && driver->isFrontmostOther(session.app) &&
+            driver->pasteboardHoldsOwnChange()) {
             const auto checked = pasteTarget(driver, session.app);
             const auto witness = checked.witness();
             if (driver->postPaste()) {

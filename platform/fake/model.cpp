@@ -178,6 +178,7 @@ std::int64_t Model::clear(SelectionState& selection) {
     selection.items.clear();
     ++selection.changeCount;
     selection.ownWriteUnfetched = false;
+    selection.ownChange = false;
     // Observers hear once the writer has written what follows the clear.
     if (!selection.notificationPending) {
         selection.notificationPending = true;
