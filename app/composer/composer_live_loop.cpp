@@ -528,8 +528,10 @@ void QNServiceComposer::maybeDispatchSentencePolish(QNBoundaryEvent boundary) {
     if (text::isBlank(job.targetPrefix)) {
         return skip("blank-target");
     }
+    // The same words asked about again (a commit takes the space typed after them too).
     if (lastRefusal_ && now - lastRefusal_->at < kRefusalMemory &&
-        lastRefusal_->target == job.targetPrefix && lastRefusal_->context == job.contextPrefix) {
+        lastRefusal_->context == job.contextPrefix &&
+        text::trimmed(lastRefusal_->target) == text::trimmed(job.targetPrefix)) {
         return skip(lastRefusal_->reason);
     }
     const auto key = dedupeKey(job);

@@ -493,13 +493,13 @@ TEST_F(CorrectionRun, PolishBeforeCommitGivesUpOnAStalledStreamAtItsDeadline) {
 // commit takes the text at once.
 TEST_F(CorrectionRun, ReturnAfterAFailedPolishDoesNotSendItAgain) {
     provider->setStreamScript({Event::failed("HTTP 500")});
-    type("hello there");
+    type("hello there. ");
     settle();
     ASSERT_EQ(provider->streamRequests().size(), 1u);
     std::optional<std::u16string> committed;
     commitInto(composer.get(), &committed);
     ASSERT_TRUE(committed) << "the commit waited";
-    EXPECT_EQ(*committed, u"Hello there");
+    EXPECT_EQ(*committed, u"Hello there. ");
     EXPECT_EQ(provider->streamRequests().size(), 1u);
     EXPECT_TRUE(logged("state=skipped reason=recently-failed boundary=commit"));
 }
