@@ -26,10 +26,10 @@ constexpr std::array<std::string_view, 2> replacementNames = {"accessibility", "
 constexpr std::array<std::string_view, 7> clipboardNames = {
     "ax-write-rejected", "ax-verify-failed",  "routed-to-paste", "paste-after-ax-failure",
     "paste-not-seen",    "paste-not-fetched", "target-gone"};
-constexpr std::array<std::string_view, 9> failureNames = {
+constexpr std::array<std::string_view, 10> failureNames = {
     "no-target",      "activate-target", "restore-target-selection", "send-paste-keystroke",
     "unchanged-text", "secure-input",    "terminal-not-supported",   "pasteboard-write-failed",
-    "driver-rejected"};
+    "driver-rejected", "pasteboard-unsaved"};
 
 bool isTextRole(const std::optional<std::string>& role) {
     return role == ax::textAreaRole || role == ax::textFieldRole || role == ax::comboBoxRole;
@@ -299,11 +299,13 @@ Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboa
 }
 
 // The target as the paste check reads it; its focused field read back unless it is secure.
-QNPasteTarget pasteTarget(const Driver& driver, const platform::RunningApplication& app) {
+// `taker` is the target as the paste reaches it (its window in front at the chord).
+QNPasteTarget pasteTarget(const Driver& driver, const platform::RunningApplication& app,
+                          platform::FetchTarget taker) {
     QNPasteTarget target{
         .inFront = [driver, app] { return driver->isFrontmostOther(app); },
         .window = [driver] { return driver->frontmostWindow(); },
-        .fetched = [driver] { return driver->pasteboardTextFetched(); },
+        .fetch = [driver, taker] { return driver->pasteboardFetchedBy(taker); },
     };
     const auto focused = driver->focusedElement(app);
     if (focused && !focused->isSecure) {
@@ -359,10 +361,15 @@ std::string toString(const QNQuickFixCommitResult& result) {
             return "committed " + std::string(toString(result.method));
         case Result::Kind::pasteOnClipboard:
             return "pasteOnClipboard " + std::string(toString(result.reason));
+        case Result::Kind::partial:
+            return "partial " + std::string(result.detail);
+        case Result::Kind::unconfirmed:
+            return "unconfirmed " + std::string(result.detail);
         case Result::Kind::failed:
             break;
     }
-    return "failed " + std::string(toString(result.failure));
+    return "failed " + std::string(toString(result.failure)) +
+           (result.detail.empty() ? "" : " " + std::string(result.detail));
 }
 
 QCoro::Task<std::optional<QNQuickFixHostSession>> QNServiceQuickFixHost::beginSession(
@@ -455,7 +462,10 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
     }
 
     // The user's contents could not be saved: the pasteboard is not borrowed.
-    if (!saved->complete() || !driver->writePasteboardString(correctedText)) {
+    if (!saved->complete()) {
+        co_return Result::failed(Failure::pasteboardUnsaved, platform::toString(saved->failure));
+    }
+    if (!driver->writePasteboardString(correctedText)) {
         restore();
         co_return Result::failed(Failure::pasteboardWriteFailed);
     }
@@ -465,13 +475,14 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         // from its own event loop: nothing shortens the pauses after it. Then the paste must be
         // seen to arrive before the text leaves the clipboard.
         if (!stop.stop_requested() && driver->isFrontmostOther(session.app)) {
-            const auto checked = pasteTarget(driver, session.app);
+            const platform::FetchTarget taker{session.app.pid, driver->frontmostWindow()};
+            const auto checked = pasteTarget(driver, session.app, taker);
             const auto witness = checked.witness();
             if (driver->postPaste()) {
                 co_await driver->sleep(pauseAfterPaste, std::stop_token());
-                co_await driver->waitForPasteboardFetch();
+                co_await driver->waitForPasteboardFetch(taker);
                 const auto check = co_await checkPaste(
-                    witness, correctedText, [&] { return checked.look(witness); },
+                    witness, correctedText, false, [&] { return checked.look(witness); },
                     [driver] {
                         return driver->sleep(static_cast<int>(
                                                  QNModelPasteboardSnapshot::pasteLookInterval
@@ -481,6 +492,12 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
                 if (arrived(check)) {
                     restore();
                     co_return Result::committed(QNQuickFixReplacementMethod::paste);
+                }
+                if (mayHaveArrived(check)) {
+                    // Never to be pasted again; the text stays in the draft.
+                    restore();
+                    co_return check == QNPasteCheck::partial ? Result::partial(toString(check))
+                                                             : Result::unconfirmed(toString(check));
                 }
                 co_return leaveOnClipboard(driver, std::move(manager), *saved,
                                            clipboardReason(check));
