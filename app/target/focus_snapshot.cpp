@@ -408,7 +408,9 @@ bool QNModelFocusSnapshot::needsCopyFallback() const {
         focusedRole == ax::webAreaRole) {
         return true;
     }
-    if (selectionLength == 0) {
+    // Only a selection the field shows is copied: without one, some editors (KWrite, code
+    // editors) copy the whole line the caret is on, which would then be taken for the selection.
+    if (!selectionLength || *selectionLength == 0) {
         return false;
     }
     return !hasText;

@@ -232,39 +232,48 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
     std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved) {
     using Driver = QNQuickFixHostLiveDriver;
     auto& accessibility = *seams.accessibility;
+    // A field that cannot be seen may be a password field, or a terminal where Ctrl+C interrupts
+    // what runs: nothing is sent to it, and a selection that cannot be seen is never certain.
+    const auto element = Driver::focusedElementRef(accessibility, target.pid);
+    if (!element || seams.secureInput->state() == platform::SecureInput::State::on) {
+        co_return false;
+    }
     std::optional<std::string> role;
-    if (const auto element = Driver::focusedElementRef(accessibility, target.pid)) {
-        if (const auto read =
-                Driver::stringAttribute(accessibility, platform::ax::role, *element, true)) {
-            role = text::toUtf8(*read);
-        }
-        if (Driver::selectedText(accessibility, *element) == selection.text) {
-            co_return true;
-        }
-        std::optional<text::Utf16Range> range;
-        if (const auto value =
-                Driver::stringAttribute(accessibility, platform::ax::value, *element, true)) {
-            if (selection.range && Driver::substring(*value, selection.range->location,
-                                                     selection.range->length) == selection.text) {
-                range = selection.range;
-            } else if (const auto at = text::findFirst(*value, selection.text)) {
-                range = text::Utf16Range{static_cast<std::int64_t>(*at),
-                                         static_cast<std::int64_t>(selection.text.size())};
-            }
-        }
-        if (range && Driver::setSelectedTextRange(accessibility, *range, *element)) {
-            for (int check = 0; check < selectionChecks && !stop.stop_requested(); ++check) {
-                if (!isInFront(seams, target)) {
-                    co_return false;
-                }
-                if (Driver::selectedText(accessibility, *element) == selection.text) {
-                    co_return true;
-                }
-                co_await sleepFor(*seams.executor, selectionCheckInterval, stop);
-            }
+    if (const auto read = Driver::stringAttribute(accessibility, platform::ax::role, *element, true)) {
+        role = text::toUtf8(*read);
+    }
+    if (Driver::isSecureTextElement(accessibility, *element, role)) {
+        co_return false;
+    }
+    if (Driver::selectedText(accessibility, *element) == selection.text) {
+        co_return true;
+    }
+    std::optional<text::Utf16Range> range;
+    if (const auto value =
+            Driver::stringAttribute(accessibility, platform::ax::value, *element, true)) {
+        if (selection.range && Driver::substring(*value, selection.range->location,
+                                                 selection.range->length) == selection.text) {
+            range = selection.range;
+        } else if (const auto at = text::findFirst(*value, selection.text)) {
+            range = text::Utf16Range{static_cast<std::int64_t>(*at),
+                                     static_cast<std::int64_t>(selection.text.size())};
         }
     }
-    if (stop.stop_requested()) {
+    if (range && Driver::setSelectedTextRange(accessibility, *range, *element)) {
+        for (int check = 0; check < selectionChecks && !stop.stop_requested(); ++check) {
+            if (!isInFront(seams, target)) {
+                co_return false;
+            }
+            if (Driver::selectedText(accessibility, *element) == selection.text) {
+                co_return true;
+            }
+            co_await sleepFor(*seams.executor, selectionCheckInterval, stop);
+        }
+    }
+    // A copy tells what is selected only while something is: without a selection some editors
+    // copy the whole line the caret is on.
+    const auto selected = Driver::selectedTextRange(accessibility, *element);
+    if (stop.stop_requested() || !selected || selected->length < 1) {
         co_return false;
     }
     const auto copied = co_await QNModelFocusSnapshot::copySelectionViaPasteboard(

@@ -188,9 +188,10 @@ struct QNModelPasteboardSnapshot {
     // With `target` in front: whether its focused field's selection is `selection`. When it reads
     // otherwise, the range is selected again over accessibility (the recorded range when it still
     // holds the text, else the text's first occurrence) and read back up to 8 times, 25 ms apart;
-    // failing that, a copy of the selection (Ctrl+C, `saved` put back: the user's contents the
-    // caller holds) must give the text. Never true for a selection that is not certainly the
-    // text.
+    // failing that, while the field shows a selection, a copy of it (Ctrl+C, `saved` put back:
+    // the user's contents the caller holds) must give the text. Never true for a selection that
+    // is not certainly the text; no key goes to a field that cannot be seen, nor to a password
+    // field.
     [[nodiscard]] static QCoro::Task<bool> reselect(
         TargetSeams seams, platform::RunningApplication target, QNPasteSelection selection,
         std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved);
