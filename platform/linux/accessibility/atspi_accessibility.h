@@ -28,12 +28,24 @@
 #include "platform/accessibility.h"
 #include "platform/secure_input.h"
 
+// The backend is spread over files by what they read (one class):
+//   atspi_accessibility.cpp  trust, tokens, and the attribute calls' dispatch
+//   atspi_focus.cpp          applications, the focused element, secure input
+//   atspi_elements.cpp       an element's role, name, place and neighbours
+//   atspi_text.cpp           text, selection and offsets, fetched once per reading
+//   atspi_writes.cpp         text, selection and focus written
+// What differs between toolkits is in toolkit_<name>.cpp (see toolkit.h).
+
 // libatspi's and GDBus's types, without their headers in ours.
 struct _AtspiAccessible;
 struct _AtspiEventListener;
 struct _GDBusConnection;
 
 namespace ravlin::platform {
+namespace atspi {
+class Toolkit;
+struct States;
+}  // namespace atspi
 
 class AtspiAccessibility final : public Accessibility {
   public:
@@ -96,7 +108,8 @@ class AtspiAccessibility final : public Accessibility {
     struct Entry {
         _AtspiAccessible* object = nullptr;
         ProcessID pid = 0;
-        std::optional<bool> utf16Offsets;
+        // Its application's toolkit, once asked.
+        const atspi::Toolkit* toolkit = nullptr;
         Reading reading;
     };
 
@@ -106,14 +119,22 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] Expected<std::pair<_AtspiAccessible*, ProcessID>> focused();
     [[nodiscard]] _AtspiAccessible* application(ProcessID pid);
     [[nodiscard]] _AtspiAccessible* focusedIn(_AtspiAccessible* application);
-    // The states a focus search asks of an object; none when it does not answer.
-    struct FocusStates {
-        bool focused = false;
-        bool showing = false;
-        bool defunct = false;
-    };
-    [[nodiscard]] std::optional<FocusStates> focusStates(_AtspiAccessible* object);
+    // The states of an object; none when it does not answer.
+    [[nodiscard]] std::optional<atspi::States> states(_AtspiAccessible* object);
+    // The rules of the toolkit an application element names.
+    [[nodiscard]] const atspi::Toolkit& toolkitOf(_AtspiAccessible* application);
+    // The rules of the toolkit of an element's application.
+    [[nodiscard]] const atspi::Toolkit& toolkit(Entry& entry);
     [[nodiscard]] Expected<AttributeValue> read(Entry& entry, std::string_view name);
+    [[nodiscard]] Expected<AttributeValue> readRole(Entry& entry, int role);
+    [[nodiscard]] Expected<AttributeValue> readTitle(Entry& entry);
+    [[nodiscard]] Expected<AttributeValue> readGeometry(Entry& entry, std::string_view name);
+    [[nodiscard]] Expected<AttributeValue> readChildren(Entry& entry, std::string_view name,
+                                                        int role);
+    [[nodiscard]] Expected<AttributeValue> readParent(Entry& entry);
+    [[nodiscard]] Expected<AttributeValue> readWindow(Entry& entry);
+    // "AXFocusedUIElement" and "AXFocusedWindow" of an application element.
+    [[nodiscard]] Expected<AttributeValue> readApplication(Entry& entry, std::string_view name);
     [[nodiscard]] Expected<AttributeValue> readText(Entry& entry, std::string_view name);
     [[nodiscard]] bool usesUtf16(Entry& entry);
     // The reading of an element in this turn of the event loop.
@@ -129,12 +150,19 @@ class AtspiAccessibility final : public Accessibility {
     // None when the offset lies beyond the text.
     [[nodiscard]] std::optional<int> toolkitOffset(Entry& entry, std::int64_t utf16Offset);
     [[nodiscard]] std::optional<std::u16string> textBetween(Entry& entry, int start, int end);
+    // The screen rectangle (y down) of [start, end) in toolkit units; of the character at
+    // `start` when the range is empty. As the toolkit gives it, empty rectangles included.
+    [[nodiscard]] std::optional<Rect> boundsOf(Entry& entry, int start, int end);
     // One fetch of [start, end) in toolkit units (end -1: to the end); none when unreadable or
     // too long.
     [[nodiscard]] std::optional<std::u16string> fetchText(Entry& entry, int start, int end);
     [[nodiscard]] _AtspiAccessible* rememberedFocus(ProcessID pid);
     void rememberFocus(_AtspiAccessible* object, ProcessID pid);
-    [[nodiscard]] bool isEditable(_AtspiAccessible* object);
+    // Whether it is a password field by its toolkit's rule; none when it does not answer.
+    [[nodiscard]] std::optional<bool> isPasswordField(Entry& entry);
+    // Whether its text can be written over AT-SPI: editable by the toolkit's rule and offering
+    // the editable-text interface.
+    [[nodiscard]] bool takesWrites(Entry& entry);
     Status writeSelectedText(Entry& entry, const std::u16string& text);
     Status writeValue(Entry& entry, const std::u16string& text);
     Status writeSelection(Entry& entry, text::Utf16Range range);

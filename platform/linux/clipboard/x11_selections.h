@@ -99,11 +99,13 @@ class Selections {
     [[nodiscard]] bool connected() const;
 
   private:
-    class Thread;
-    explicit Selections(std::unique_ptr<Thread> thread);
+    // The connection with its pump, and what runs on it: selection_connection.h,
+    // selection_reader.h, selection_owner.h, incr_transfers.h.
+    struct Parts;
+    explicit Selections(std::unique_ptr<Parts> parts);
     void submit(std::string selection, SelectionLimits limits, bool textOnly,
                 std::function<void(Read)> done);
-    std::unique_ptr<Thread> thread_;
+    std::unique_ptr<Parts> parts_;
 };
 
 }  // namespace ravlin::platform::x11
