@@ -192,9 +192,15 @@ TEST_F(PolishScenarios, WhileAnAnswerStreamsTheTextAfterItStaysOnScreen) {
         openOverEmptyArea();
         ASSERT_TRUE(keyboard.type(row.typed));
         std::vector<std::u16string> seen;
+        bool captured = false;
         waitUntil(
             [&] {
                 seen.push_back(composerText());
+                if (!captured && seen.back() != row.typed && seen.back() != row.final) {
+                    captured = true;  // an answer half in
+                    screenshot(QStringLiteral("composer-streaming-") +
+                               QString::number(&row - rows.data()));
+                }
                 return seen.back() == row.final;
             },
             kSettle);
