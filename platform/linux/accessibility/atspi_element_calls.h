@@ -16,6 +16,7 @@ class AtspiAccessibility::Calls final : public atspi::ElementCalls {
   public:
     Calls(AtspiAccessibility& backend, Entry& entry);
 
+    std::optional<atspi::States> states() override;
     std::optional<std::u16string> displayedLine(int offset) override;
     std::optional<Rect> textExtents(int start, int end, AtspiCoordType coordinates) override;
     std::optional<std::pair<int, int>> lineAt(int offset) override;

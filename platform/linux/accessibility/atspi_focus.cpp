@@ -234,13 +234,12 @@ std::optional<bool> AtspiAccessibility::isPasswordField(Entry& entry) {
         return known;
     }
     const auto known = role(entry);
-    const auto now = known ? stateSet(entry) : std::nullopt;
-    if (!now) {
+    if (!known) {
         return std::nullopt;
     }
     Calls calls(*this, entry);
     return reading(entry).password =
-               toolkit(entry).isPassword(static_cast<AtspiRole>(*known), *now, calls);
+               toolkit(entry).isPassword(static_cast<AtspiRole>(*known), calls);
 }
 
 SecureInput::State AtspiAccessibility::secureInputState() {

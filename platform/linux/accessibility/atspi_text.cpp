@@ -227,6 +227,10 @@ std::optional<std::u16string> AtspiAccessibility::fetchText(Entry& entry, int st
 AtspiAccessibility::Calls::Calls(AtspiAccessibility& backend, Entry& entry)
     : backend_(backend), entry_(entry) {}
 
+std::optional<States> AtspiAccessibility::Calls::states() {
+    return backend_.stateSet(entry_);
+}
+
 std::optional<std::u16string> AtspiAccessibility::Calls::displayedLine(int offset) {
     const auto line = lineRange(offset);
     return line ? std::optional(line->content) : std::nullopt;

@@ -23,6 +23,7 @@ namespace ravlin::platform::atspi {
 class ElementCalls {
   public:
     virtual ~ElementCalls() = default;
+    [[nodiscard]] virtual std::optional<States> states() = 0;
     // The line as the element displays it around a toolkit offset: a password field shows its
     // mask there, never its text.
     [[nodiscard]] virtual std::optional<std::u16string> displayedLine(int offset) = 0;
@@ -68,10 +69,8 @@ class Toolkit {
         return states.editable && !states.readOnly;
     }
 
-    // Password: whether an element of this role and these states is a password field.
-    [[nodiscard]] virtual bool isPassword(AtspiRole role, const States& states,
-                                          ElementCalls& element) const {
-        (void)states;
+    // Password: whether an element of this role is a password field.
+    [[nodiscard]] virtual bool isPassword(AtspiRole role, ElementCalls& element) const {
         (void)element;
         return role == ATSPI_ROLE_PASSWORD_TEXT;
     }

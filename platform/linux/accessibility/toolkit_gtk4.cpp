@@ -25,11 +25,12 @@ class Gtk4 final : public Toolkit {
 
     AtspiCoordType coordinates() const override { return ATSPI_COORD_TYPE_WINDOW; }
 
-    bool isPassword(AtspiRole role, const States& states, ElementCalls& element) const override {
+    bool isPassword(AtspiRole role, ElementCalls& element) const override {
         if (role == ATSPI_ROLE_PASSWORD_TEXT) {
             return true;
         }
-        if (role != ATSPI_ROLE_TEXT || states.multiLine) {
+        const auto states = role == ATSPI_ROLE_TEXT ? element.states() : std::nullopt;
+        if (!states || states->multiLine) {
             return false;
         }
         const auto shown = element.displayedLine(0);
