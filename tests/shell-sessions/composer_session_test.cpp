@@ -340,5 +340,35 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
     }
 }
 
+// Into a terminal the text cannot be read back; taken by the terminal itself it arrived, unless
+// its paste guard may hold it back (a line break in it): then it was sent, not seen to arrive,
+// and it stays as the draft, with no advice to paste it again.
+TEST_F(ComposerSession, ATextATerminalMayHoldBackIsToldAsSentAndKeptAsTheDraft) {
+    struct Case {
+        std::u16string text;
+        std::string last;
+        bool kept;
+    };
+    for (const Case& c : {
+             Case{u"ls -l", "committed method=paste pasteboard_restore=success", false},
+             Case{u"ls -l\nls",
+                  "commit_sent method=paste reason=arrival-unconfirmed pasteboard_restore=success",
+                  true},
+         }) {
+        SCOPED_TRACE(c.last);
+        startApp();
+        openTarget(u"", {}, "st-256color", "AXTerminal");
+        desktop.copyToPasteboard(u"user's own");
+        open();
+        app->textController->setText(c.text, QNPlacementCaret::end);
+        app->requestCommit();
+        drive(3s);
+        EXPECT_EQ(lines().back(), "sid=s001 state=" + c.last);
+        EXPECT_EQ(headsUpTitle(), std::nullopt);
+        EXPECT_EQ(desktop.seams().pasteboard->string(), u"user's own");
+        EXPECT_EQ(app->preservedDraft, c.kept ? std::optional(c.text) : std::nullopt);
+    }
+}
+
 }  // namespace
 }  // namespace ravlin::testing
