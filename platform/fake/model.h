@@ -57,6 +57,8 @@ struct SelectionState {
     bool ownWriteUnfetched = false;
     // The last change was this program's own (a write or a clear), no other's since.
     bool ownChange = false;
+    // The processes that have read this program's last write while it is on it.
+    std::vector<ProcessID> fetchedBy;
     CallbackList<std::int64_t> observers;
 
     void putString(std::u16string_view text);
@@ -90,6 +92,12 @@ struct Model : std::enable_shared_from_this<Model> {
 
     SelectionState clipboard;
     SelectionState primary;
+    std::optional<ProcessID> clipboardManager;
+    std::chrono::milliseconds clipboardManagerDelay{5};
+    // This program wrote to `selection`: a clipboard manager fetches it.
+    void ownWrite(SelectionState Model::*selection);
+    // `pid` reads this program's write on `selection`.
+    static void fetch(SelectionState& selection, ProcessID pid);
 
     std::vector<PostedKey> posted;
     std::map<std::pair<ProcessID, std::uint32_t>, std::function<void()>> shortcutScripts;

@@ -1,5 +1,6 @@
 #include "platform/linux/clipboard/selection_owner.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ravlin::platform::x11 {
@@ -11,7 +12,10 @@ constexpr std::size_t maxMultiplePairs = 256;
 }  // namespace
 
 SelectionOwner::SelectionOwner(SelectionConnection& connection, IncrTransfers& transfers)
-    : connection_(connection), c_(connection.xcb()), transfers_(transfers) {}
+    : connection_(connection),
+      c_(connection.xcb()),
+      transfers_(transfers),
+      identities_(connection.xcb()) {}
 
 void SelectionOwner::watch(xcb_atom_t selection) {
     if (!connection_.xfixes() || selection == XCB_NONE || !watched_.insert(selection).second) {
@@ -230,14 +234,33 @@ bool SelectionOwner::serveOne(Ownership& owned, const std::string& selectionName
     if (found == owned.values.end()) {
         return false;
     }
-    {
-        std::lock_guard lock(mutex_);
-        if (const auto mirror = mirrors_.find(selectionName); mirror != mirrors_.end()) {
-            mirror->second.fetched = true;
-        }
-    }
+    noteRequestor(selectionName, requestor);
     return transfers_.send(owned.data, found->second, owned.types[found->second], requestor,
                            property);
+}
+
+void SelectionOwner::noteRequestor(const std::string& selectionName, xcb_window_t requestor) {
+    {
+        std::lock_guard lock(mutex_);
+        const auto mirror = mirrors_.find(selectionName);
+        if (mirror == mirrors_.end()) {
+            return;
+        }
+        mirror->second.fetched = true;
+        if (mirror->second.requestors.size() >= maxRequestors) {
+            return;
+        }
+    }
+    // Asked at each request, while the requestor's window exists (a reader may destroy it once
+    // served), since the server gives a gone client's resource base to the next one to connect.
+    const auto identity = identities_.of(requestor);
+    std::lock_guard lock(mutex_);
+    if (const auto mirror = mirrors_.find(selectionName); mirror != mirrors_.end()) {
+        auto& known = mirror->second.requestors;
+        if (known.size() < maxRequestors && std::ranges::find(known, identity) == known.end()) {
+            known.push_back(identity);
+        }
+    }
 }
 
 bool SelectionOwner::serveMultiple(Ownership& owned, const std::string& selectionName,
@@ -335,6 +358,12 @@ bool SelectionOwner::fetched(const std::string& selection) const {
     std::lock_guard lock(mutex_);
     const auto found = mirrors_.find(selection);
     return found != mirrors_.end() && found->second.fetched;
+}
+
+std::vector<ClientIdentity> SelectionOwner::requestors(const std::string& selection) const {
+    std::lock_guard lock(mutex_);
+    const auto found = mirrors_.find(selection);
+    return found == mirrors_.end() ? std::vector<ClientIdentity>{} : found->second.requestors;
 }
 
 std::uint64_t SelectionOwner::ownChanges(const std::string& selection) const {

@@ -21,6 +21,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/linux/clipboard/client_identity.h"
 #include "platform/linux/clipboard/incr_transfers.h"
 #include "platform/linux/clipboard/selection_connection.h"
 #include "platform/linux/clipboard/x11_selections.h"
@@ -65,6 +66,10 @@ class SelectionOwner {
     [[nodiscard]] std::shared_ptr<const SelectionData> owned(const std::string& selection) const;
     [[nodiscard]] std::uint32_t ownedSince(const std::string& selection) const;
     [[nodiscard]] bool fetched(const std::string& selection) const;
+    [[nodiscard]] std::vector<ClientIdentity> requestors(const std::string& selection) const;
+    [[nodiscard]] std::uint32_t clientBaseOf(std::uint32_t window) const {
+        return identities_.baseOf(window);
+    }
     [[nodiscard]] std::uint64_t ownChanges(const std::string& selection) const;
     void onForeignChange(std::function<void(const std::string&, std::uint64_t)> callback);
 
@@ -88,10 +93,13 @@ class SelectionOwner {
     void learnt(const std::string& selectionName, std::uint32_t time);
     void foreignChange(xcb_atom_t selection, std::uint32_t time);
     void forget(xcb_atom_t selection);
+    // A client asked for contents we own of the selection: kept once per client.
+    void noteRequestor(const std::string& selectionName, xcb_window_t requestor);
 
     SelectionConnection& connection_;
     xcb_connection_t* c_;
     IncrTransfers& transfers_;
+    ClientIdentities identities_;
 
     std::map<xcb_atom_t, Ownership> owned_;
     // Our last SetSelectionOwner of each selection: its request's sequence number, and whether
@@ -110,7 +118,11 @@ class SelectionOwner {
         std::shared_ptr<const SelectionData> data;
         std::uint32_t time = 0;
         bool fetched = false;
+        // Who fetched (at most maxRequestors clients; one that asks for many targets counts
+        // once).
+        std::vector<ClientIdentity> requestors;
     };
+    static constexpr std::size_t maxRequestors = 16;
     std::map<std::string, Mirror> mirrors_;
     // How many times we have taken or cleared each selection.
     std::map<std::string, std::uint64_t> ownChanges_;

@@ -44,6 +44,9 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     bool lastWriteUnfetched() override;
     bool holdsOwnChange() override;
     bool putBackOverOwnChange(const PasteboardContents& contents) override;
+    // By the target's own X client (the one that made its window, or another connection of its
+    // process); a clipboard manager's fetch is another client's.
+    WriteFetch lastWriteFetchedBy(const FetchTarget& target) override;
     bool lastReadComplete() override { return lastReadComplete_; }
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override;
 

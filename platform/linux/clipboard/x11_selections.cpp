@@ -221,6 +221,14 @@ bool Selections::fetched(const std::string& selection) const {
     return parts_->owner.fetched(selection);
 }
 
+std::vector<ClientIdentity> Selections::requestors(const std::string& selection) const {
+    return parts_->owner.requestors(selection);
+}
+
+std::uint32_t Selections::clientBaseOf(std::uint32_t window) const {
+    return parts_->owner.clientBaseOf(window);
+}
+
 std::uint64_t Selections::ownChanges(const std::string& selection) const {
     return parts_->owner.ownChanges(selection);
 }

@@ -23,7 +23,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "platform/linux/clipboard/client_identity.h"
 #include "platform/linux/clipboard/selection_data.h"
 #include "platform/pasteboard.h"
 
@@ -91,6 +93,11 @@ class Selections {
     // Whether another client has asked for any of the contents we own for `selection` (a target
     // other than TARGETS and TIMESTAMP) since we took it.
     [[nodiscard]] bool fetched(const std::string& selection) const;
+    // The clients that asked for those contents (each once, at most 16), as the server told
+    // them when they asked.
+    [[nodiscard]] std::vector<ClientIdentity> requestors(const std::string& selection) const;
+    // The resource base of the client that created `window` (ClientIdentities::baseOf).
+    [[nodiscard]] std::uint32_t clientBaseOf(std::uint32_t window) const;
 
     // How many times we have taken or cleared `selection` through this connection.
     [[nodiscard]] std::uint64_t ownChanges(const std::string& selection) const;
