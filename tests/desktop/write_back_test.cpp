@@ -8,7 +8,6 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <future>
 
 #include "app/target/focus_snapshot.h"
 #include "app/target/paste_check.h"
@@ -27,17 +26,6 @@ namespace {
 using platform::WriteFetch;
 namespace keycode = platform::keycode;
 namespace modifier = platform::modifier;
-
-// The clipboard's text as `reader` (a connection of its own) fetches it.
-std::optional<std::u16string> fetchedBy(platform::x11::Selections& reader) {
-    std::promise<std::optional<std::u16string>> promise;
-    auto answer = promise.get_future();
-    reader.readText("CLIPBOARD", {}, [&](std::optional<std::u16string> text) {
-        promise.set_value(std::move(text));
-    });
-    // The owner answers from its own thread; this one only waits.
-    return answer.wait_for(3s) == std::future_status::ready ? answer.get() : std::nullopt;
-}
 
 // Only the target's own fetch says a paste took the text: another program's (a clipboard
 // manager fetches every copy at once) does not, another connection of the target's process does.
@@ -64,7 +52,7 @@ TEST(FetchedBy, OnlyTheTargetsOwnClientsFetchCounts) {
     // A second connection of this process: the same program.
     const auto second = platform::x11::Selections::open();
     ASSERT_TRUE(second);
-    EXPECT_EQ(fetchedBy(*second), u"ours");
+    EXPECT_EQ(clipboardTextThrough(*second), u"ours");
     EXPECT_EQ(fetches(), std::pair(WriteFetch::byOthers, WriteFetch::byTarget));
 
     // The GTK target pastes it itself.
