@@ -88,16 +88,21 @@ QCoro::Task<std::optional<std::u16string>> copyCapture(
 }
 
 // Ctrl+A then Ctrl+C of the element's whole text, only where its caret and selection can be put
-// back afterwards (they are read, and written back as they are, first); put back at the end.
+// back afterwards: a text element (another element's own range says nothing of where the
+// application's caret is) whose caret is read, and written back as it is, first. Put back at
+// the end.
 QCoro::Task<std::optional<std::u16string>> selectAllAndCopy(Driver driver,
                                                             platform::RunningApplication app,
-                                                            Token element, std::stop_token stop) {
-    const auto before = driver->selectedTextRange(element);
-    if (!before || !driver->setSelectedTextRange(*before, element)) {
+                                                            QNQuickFixElementInfo element,
+                                                            std::stop_token stop) {
+    const auto& token = element.token;
+    const auto before = driver->selectedTextRange(token);
+    if ((!isTextRole(element.role) && element.role != ax::webAreaRole) || !before ||
+        !driver->setSelectedTextRange(*before, token)) {
         co_return std::nullopt;
     }
-    auto copied = co_await copyCapture(driver, app, element, true, stop);
-    (void)driver->setSelectedTextRange(*before, element);
+    auto copied = co_await copyCapture(driver, app, token, true, stop);
+    (void)driver->setSelectedTextRange(*before, token);
     co_return copied;
 }
 
@@ -170,7 +175,7 @@ QCoro::Task<std::optional<QNQuickFixHostSession>> focusedValueCapture(QNModelFoc
             }
         }
     }
-    auto copied = co_await selectAllAndCopy(driver, snapshot.app, element.token, stop);
+    auto copied = co_await selectAllAndCopy(driver, snapshot.app, element, stop);
     if (isNonBlank(copied)) {
         co_return session(element, std::move(*copied), Method::selectAllAndCopy);
     }

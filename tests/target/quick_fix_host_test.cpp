@@ -518,7 +518,7 @@ TEST_F(HostTest, TheUsersOwnCopyDuringThePasteStandsAndIsNeverPasted) {
 // was captured, once. Where the selection cannot be seen, or the caret not put back, no copy is
 // made at all.
 TEST_F(HostTest, AWholeLineCopyingEditorIsCapturedWholeAndWrittenOnceOrLeftAlone) {
-    enum class Editor { selectsAll, ctrlAMovesTheCaret, caretCannotBePutBack };
+    enum class Editor { selectsAll, ctrlAMovesTheCaret, caretCannotBePutBack, notATextElement };
     struct Case {
         const char* name;
         Editor editor;
@@ -530,11 +530,13 @@ TEST_F(HostTest, AWholeLineCopyingEditorIsCapturedWholeAndWrittenOnceOrLeftAlone
              Case{"Ctrl+A selects all", Editor::selectsAll, true, 2, 1},
              Case{"Ctrl+A moves to the line's start", Editor::ctrlAMovesTheCaret, false, 1, 0},
              Case{"a caret that cannot be put back", Editor::caretCannotBePutBack, false, 0, 0},
+             // Its range says nothing of where the application's caret is.
+             Case{"not a text element", Editor::notATextElement, false, 0, 0},
          }) {
         SCOPED_TRACE(c.name);
         const auto target = open(
             {.identity = "kwrite"},
-            {.role = "AXGroup",
+            {.role = c.editor == Editor::notATextElement ? "AXGroup" : "AXTextArea",
              .value = document,
              .selection = {12, 0},
              .refusesRangeWrites = c.editor == Editor::caretCannotBePutBack});
