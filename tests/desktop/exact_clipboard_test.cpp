@@ -168,7 +168,8 @@ TEST_F(ExactClipboard, A25MegabyteTextRoundTripsByteForByte) {
 
 TEST_F(ExactClipboard, AnOwnerThatDoesNotAnswerHoldsNothingUpAndKeepsItsClipboard) {
     ClipboardOwner owner(
-        {line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8, hex("kept"))}, true);
+        {line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8, hex("kept"))},
+        ClipboardOwner::Start::silent);
     ASSERT_TRUE(owner.owning());
     auto manager = QNQuickFixPasteboardManager::create(desktop.seams.pasteboard, desktop.executor);
     std::vector<platform::PasteboardSaveFailure> told;

@@ -487,6 +487,31 @@ TEST_F(HostTest, CommitWritesVerifiedElsePastesConfirmedTextElseLeavesItOnTheCli
     }
 }
 
+// The user copies something of their own while the correction is on the clipboard: their copy
+// stands (nothing is put back over it, now or a minute later) and the target never gets it in
+// place of the correction, which the session keeps.
+TEST_F(HostTest, TheUsersOwnCopyDuringThePasteStandsAndIsNeverPasted) {
+    struct Case {
+        std::chrono::milliseconds copyAt;  // after the commit began
+        Result expected;
+        std::u16string valueAfter;
+    };
+    for (const Case& c : {
+             Case{20ms, Result::failed(QNQuickFixCommitFailure::pasteboardWriteFailed), u"teh cat"},
+             Case{500ms, Result::committed(QNQuickFixReplacementMethod::paste), u"the cat"},
+         }) {
+        SCOPED_TRACE(c.copyAt.count());
+        const auto target = open({.identity = "firefox"}, {.value = u"teh cat", .selection = {0, 3}});
+        const auto session = beginNow().value();
+        executor->postAfter(c.copyAt, [this] { desktop.copyToPasteboard(u"mine"); });
+        EXPECT_EQ(commit(session, u"the"), c.expected);
+        executor->advance(61s);
+        EXPECT_EQ(desktop.value(target.field), c.valueAfter);
+        EXPECT_EQ(clipboard(), u"mine");
+        EXPECT_FALSE(manager->hasPendingRestore());
+    }
+}
+
 // An editor whose text accessibility does not give, and which copies the caret's whole line when
 // nothing is selected (KWrite, code editors): the capture selects everything first and copies
 // only once that is seen selected, puts the caret back, and the write-back replaces exactly what
