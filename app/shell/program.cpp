@@ -47,6 +47,9 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     SingleInstance instance(SingleInstance::defaultFolder(), QStringLiteral("ravlin"));
     switch (instance.claim()) {
         case SingleInstance::Claim::First:
+            if (const auto& stale = instance.takenOver()) {
+                say("took over the lock of an earlier start (" + *stale + ")");
+            }
             break;
         case SingleInstance::Claim::Told:
             say("already running; asked it to come forward");
