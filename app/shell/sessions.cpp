@@ -2,6 +2,7 @@
 // shares with it.
 
 #include <cstdio>
+#include <utility>
 
 #include "app/composer/composer_service.h"
 #include "app/editor/controller_auto_correcting_text.h"
@@ -31,11 +32,6 @@ std::string characters(std::u16string_view text) {
 // --- Entry points
 
 void QNCoordinatorApp::toggleHotkey(std::string trigger) {
-    // A commit pastes into the application the session came from: a new panel would take the
-    // focus the paste is aimed at, and the commit's end would close a session not its own.
-    if (isCommitting) {
-        return;
-    }
     if (trigger != "menu" && env_.isDocumentWindow && env_.isDocumentWindow()) {
         logSession(QNKindLog::skipped,
                    "sid=- state=ignored trigger=" + trigger + " reason=ravlin-document-focused",
@@ -45,6 +41,15 @@ void QNCoordinatorApp::toggleHotkey(std::string trigger) {
     logSystem(platform::LogLevel::notice, std::string("toggleHotkey: isPanelOpen=") +
                                               boolWord(isPanelOpen) +
                                               " isOpeningPanel=" + boolWord(isOpeningPanel));
+    // A commit pastes into the application the session came from: a new panel now would take
+    // the focus the paste is aimed at, and the commit's end would close a session not its own.
+    // The person asked for the Composer all the same: it opens once the commit has ended.
+    if (isCommitting) {
+        openAfterCommit = trigger;
+        logSystem(platform::LogLevel::notice,
+                  "toggleHotkey: a commit is under way; the Composer opens once it has ended");
+        return;
+    }
     if (isPanelOpen) {
         dismissPanel("toggle-" + trigger);
     } else if (!isOpeningPanel) {
@@ -175,7 +180,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
         co_return;
     }
     if (!self->composer) {
-        self->isCommitting = false;
+        endCommit(*self);
         co_return;
     }
     const std::optional<std::string> sessionID = self->panelSessionID;
@@ -256,7 +261,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
     if (ours()) {
         endSession(*self);
     }
-    self->isCommitting = false;
+    endCommit(*self);
 }
 
 // --- Shared steps
@@ -366,6 +371,17 @@ void QNCoordinatorApp::SessionFlows::liftDoubleTapSuspension(QNCoordinatorApp& a
     if (app.quickFixDoubleTap) {
         app.quickFixDoubleTap->resume();
     }
+}
+
+void QNCoordinatorApp::SessionFlows::endCommit(QNCoordinatorApp& app) {
+    app.isCommitting = false;
+    const auto trigger = std::exchange(app.openAfterCommit, std::nullopt);
+    if (!trigger || app.isPanelOpen || app.isOpeningPanel) {
+        return;
+    }
+    app.logSystem(platform::LogLevel::notice,
+                  "openPanel: the commit has ended; opening for trigger=" + *trigger);
+    post(app, [weak = app.weak_from_this(), trigger = *trigger] { openPanel(weak, trigger); });
 }
 
 void QNCoordinatorApp::SessionFlows::forgetTypedBoundary(QNCoordinatorApp& app) {
