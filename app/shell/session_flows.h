@@ -61,6 +61,11 @@ struct QNCoordinatorApp::SessionFlows {
     // This application and the panel to the front, the text view focused (a failed write-back).
     static void bringPanelBack(QNCoordinatorApp& app);
     static void focusTextViewSoon(QNCoordinatorApp& app);
+    // Once the panel's text view has the keyboard (or the panel is gone, or `heldKeysLimit` has
+    // passed), the keys held since a typed pair's BackSpaces go to it.
+    static void handHeldKeysToPanel(QNCoordinatorApp& app);
+    static constexpr std::chrono::milliseconds heldKeysPoll{5};
+    static constexpr std::chrono::milliseconds heldKeysLimit{500};
     // Resign handler removed, anchor edge cleared, panel ordered out.
     static void closePanelWindow(QNCoordinatorApp& app);
     static void liftDoubleTapSuspension(QNCoordinatorApp& app);
