@@ -17,6 +17,7 @@
 #include "app/shell/single_instance.h"
 #include "app/shell/status_window.h"
 #include "app/support/app_context.h"
+#include "app/support/start_up_activation.h"
 #include "app/support/qt_executor.h"
 #include "core/support/executor.h"
 #include "platform/unavailable.h"
@@ -159,8 +160,13 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         const bool hasTray = QSystemTrayIcon::isSystemTrayAvailable();
         if (!hasTray) {
             window.bringForward();
+            startUpActivation::mark(&window);
         }
         coordinator->start();
+        if (auto* settings = QNControllerSettingsWindow::shared().window();
+            settings != nullptr && settings->isVisible()) {
+            startUpActivation::mark(settings);  // shown because accessibility is missing
+        }
         if (coordinator->menuBar) {
             // The running window offers the tray's menu as well: without a tray it is the way
             // to it.
