@@ -20,6 +20,20 @@ std::string_view toString(PasteboardSaveFailure failure) {
     return "none";
 }
 
+std::string_view toString(WriteFetch fetch) {
+    switch (fetch) {
+        case WriteFetch::none:
+            return "none";
+        case WriteFetch::byTarget:
+            return "by-target";
+        case WriteFetch::byOthers:
+            return "by-others";
+        case WriteFetch::unknown:
+            break;
+    }
+    return "unknown";
+}
+
 void Pasteboard::readContents(std::function<void(PasteboardContents)> done) {
     PasteboardContents contents;
     contents.items = items();

@@ -79,6 +79,7 @@ struct QNCoordinatorApp::SessionFlows {
     static void clearQuickFixAutoCommit(QNCoordinatorApp& app, const std::string& sessionID);
     static void showQuickFixHUD(QNCoordinatorApp& app, QNQuickFixHUDKind kind,
                                 std::optional<std::string> title = std::nullopt);
+    static void showHeadsUp(QNCoordinatorApp& app, const QNHeadsUp& headsUp);
     static TargetSeams targetSeams(QNCoordinatorApp& app);
     // "?" for a missing or empty identity or role.
     static std::string orUnknown(const std::optional<std::string>& value);

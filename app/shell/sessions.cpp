@@ -287,6 +287,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
         forgetTypedBoundary(*self);
         // The draft goes only once the text is known to have arrived.
         const QNPasteResult result = outcome.result;
+        const std::string reason(outcome.reason);
         if (result == QNPasteResult::pasted) {
             if (ours()) {
                 clearDraft(*self);
@@ -298,11 +299,33 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
             if (ours()) {
                 preserveDraft(*self, commitText);
             }
-            showQuickFixHUD(*self, QNQuickFixHUDKind::pasteOnClipboard,
-                            pasteTitle(outcome.chordName));
-            self->logSession(QNKindLog::error, prefix + " state=commit_failed reason=" +
-                                                   std::string(outcome.reason) +
+            showHeadsUp(*self, textOnClipboardHeadsUp(outcome.chordName));
+            self->logSession(QNKindLog::error, prefix + " state=commit_failed reason=" + reason +
                                                    " pasteboard_restore=deferred");
+        } else if (result == QNPasteResult::pastedInPart ||
+                   result == QNPasteResult::sentUnconfirmed) {
+            // The target has the text, or may have it: never to be pasted again, yet kept.
+            if (ours()) {
+                preserveDraft(*self, commitText);
+            }
+            if (result == QNPasteResult::pastedInPart) {
+                showHeadsUp(*self, pastedInPartHeadsUp());
+                self->logSession(QNKindLog::error,
+                                 prefix + " state=commit_partial method=paste reason=" + reason +
+                                     " pasteboard_restore=success");
+            } else {
+                self->logSession(QNKindLog::system,
+                                 prefix + " state=commit_sent method=paste reason=" + reason +
+                                     " pasteboard_restore=success");
+            }
+        } else if (result == QNPasteResult::clipboardUnsaved) {
+            // The user's clipboard was never touched: nothing was pasted, and they are told.
+            if (ours()) {
+                preserveDraft(*self, commitText);
+            }
+            showHeadsUp(*self, clipboardUnsavedHeadsUp(reason));
+            self->logSession(QNKindLog::error, prefix + " state=commit_failed reason=" + reason +
+                                                   " pasteboard_restore=untouched");
         } else {
             if (ours()) {
                 preserveDraft(*self, commitText);

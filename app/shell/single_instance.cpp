@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -13,6 +14,7 @@
 #include <QSocketNotifier>
 #include <QSysInfo>
 #include <QThread>
+#include <QTimer>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -29,8 +31,6 @@ namespace {
 constexpr QByteArrayView kActivate = "activate\n";
 // A client that says nothing useful in this time is dropped.
 constexpr int kClientTimeoutMs = 2000;
-// How often the socket file is looked at.
-constexpr int kPathCheckMs = 2000;
 // A lock of ours is a few short lines; anything longer is not one.
 constexpr qsizetype kMaxLockBytes = 4096;
 
@@ -218,11 +218,15 @@ struct SingleInstance::Listener {
     }
 };
 
+// The folder's inotify watch. Raw inotify rather than QFileSystemWatcher, which falls back to
+// polling the folder every second where a watch cannot be had.
+struct SingleInstance::FolderWatch {
+    process::UniqueFd fd;
+    std::unique_ptr<QSocketNotifier> notifier;  // after the descriptor: goes before it is closed
+};
+
 SingleInstance::SingleInstance(QString folder, QString name, QObject* parent)
-    : QObject(parent), folder_(std::move(folder)), name_(std::move(name)) {
-    pathCheck_.setInterval(kPathCheckMs);
-    connect(&pathCheck_, &QTimer::timeout, this, [this] { checkPath(); });
-}
+    : QObject(parent), folder_(std::move(folder)), name_(std::move(name)) {}
 
 SingleInstance::~SingleInstance() {
     // The socket file goes only while it is still the one made here.
@@ -283,8 +287,43 @@ SingleInstance::Claim SingleInstance::claim(int waitMs) {
     if (!pathListener_ && !abstractListener_) {
         qWarning("ravlin: cannot listen on %s", qPrintable(socketPath()));
     }
-    pathCheck_.start();
+    watchFolder();
     return Claim::First;
+}
+
+void SingleInstance::watchFolder() {
+    process::UniqueFd fd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!fd || ::inotify_add_watch(fd.get(), QFile::encodeName(folder_).constData(),
+                                   IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                       IN_ONLYDIR) < 0) {
+        // The abstract socket still answers; only the socket file is not made again.
+        qWarning("ravlin: cannot watch %s", qPrintable(folder_));
+        return;
+    }
+    folderWatch_ = std::make_unique<FolderWatch>();
+    folderWatch_->fd = std::move(fd);
+    folderWatch_->notifier =
+        std::make_unique<QSocketNotifier>(folderWatch_->fd.get(), QSocketNotifier::Read);
+    const QByteArray socketName = QFile::encodeName(name_ + ".socket");
+    connect(folderWatch_->notifier.get(), &QSocketNotifier::activated, this, [this, socketName] {
+        // Any change of the name, or a queue that overflowed and may have lost one, is looked
+        // at; the folder's other entries are none of ours.
+        bool ours = false;
+        alignas(inotify_event) char buffer[4096];
+        ssize_t size = 0;
+        while ((size = ::read(folderWatch_->fd.get(), buffer, sizeof buffer)) > 0) {
+            for (ssize_t at = 0; at < size;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+                ours = ours || (event->mask & IN_Q_OVERFLOW) != 0 ||
+                       (event->len > 0 && socketName == event->name);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        if (ours) {
+            checkPath();
+        }
+    });
+    checkPath();  // whatever happened before the watch began
 }
 
 void SingleInstance::listenOnPath(bool replaceStaleSocket) {

@@ -7,10 +7,11 @@
 // of the same user.
 //
 // The socket file is the running program's own only while its device and inode are the ones it
-// made. When it disappears the program makes it again; when something else stands in its place
-// (a file, a link) that is left alone, the abstract socket still answers, and the socket file
-// comes back once the name is free. On exit the program removes the socket file only if it is
-// still the one it made.
+// made. The folder is watched (inotify), never polled: when the file disappears the program
+// makes it again at once; when something else stands in its place (a file, a link, another
+// socket) that is left alone, the abstract socket still answers, and the socket file comes back
+// once the name is free. On exit the program removes the socket file only if it is still the
+// one it made.
 //
 // A crash leaves the lock and the socket behind: the lock names a process that no longer
 // exists, so the next start takes it over and replaces the stale socket (a socket only). Any
@@ -23,7 +24,6 @@
 #include <QLockFile>
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <memory>
 #include <optional>
 #include <string>
@@ -70,10 +70,13 @@ class SingleInstance final : public QObject {
 
   private:
     struct Listener;
+    struct FolderWatch;
     bool tellRunning(int waitMs);
     // Removes a stale lock at `path` unless its owner holds it; why it was stale when removed.
     static std::optional<std::string> removeIfStale(const QString& path);
     void listenOnPath(bool replaceStaleSocket);
+    // Watches the folder for the socket file's name coming and going.
+    void watchFolder();
     // Keeps the socket file this process's own, or makes it again once the name is free.
     void checkPath();
     void accept(Listener& listener);
@@ -88,7 +91,7 @@ class SingleInstance final : public QObject {
     std::unique_ptr<Listener> abstractListener_;
     // The socket file this process made, by device and inode.
     std::optional<std::pair<dev_t, ino_t>> made_;
-    QTimer pathCheck_;
+    std::unique_ptr<FolderWatch> folderWatch_;
 };
 
 }  // namespace ravlin

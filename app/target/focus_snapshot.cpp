@@ -408,7 +408,9 @@ bool QNModelFocusSnapshot::needsCopyFallback() const {
         focusedRole == ax::webAreaRole) {
         return true;
     }
-    if (selectionLength == 0) {
+    // Only a selection the field shows is copied: without one, some editors (KWrite, code
+    // editors) copy the whole line the caret is on, which would then be taken for the selection.
+    if (!selectionLength || *selectionLength == 0) {
         return false;
     }
     return !hasText;
@@ -507,7 +509,8 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copySelectionVi
 
 QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
     std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
-    bool selectAll, std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved) {
+    bool selectAll, std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved,
+    std::function<bool()> selectionShown) {
     const auto milliseconds = [](std::chrono::milliseconds duration) {
         return static_cast<int>(duration.count());
     };
@@ -545,7 +548,7 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
             co_return std::nullopt;
         }
     }
-    if (!driver->postCopy()) {
+    if ((selectionShown && !selectionShown()) || !driver->postCopy()) {
         giveUp();
         co_return std::nullopt;
     }

@@ -50,8 +50,8 @@ QCoro::Task<bool> waitForFront(std::shared_ptr<platform::Workspace> workspace,
     co_return false;
 }
 
-QCoro::Task<> waitForFetchOf(TargetSeams seams) {
-    co_await QNModelPasteboardSnapshot::waitForFetch(seams);
+QCoro::Task<> waitForFetchOf(TargetSeams seams, platform::FetchTarget target) {
+    co_await QNModelPasteboardSnapshot::waitForFetch(seams, target);
 }
 
 QCoro::Task<std::optional<std::u16string>> readPasteboardString(TargetSeams seams) {
@@ -345,13 +345,13 @@ std::shared_ptr<QNQuickFixPasteboardManager> QNQuickFixHostLiveDriver::pasteboar
     return seams_.pasteboardManager.lock();
 }
 
-QCoro::Task<> QNQuickFixHostLiveDriver::waitForPasteboardFetch() {
+QCoro::Task<> QNQuickFixHostLiveDriver::waitForPasteboardFetch(platform::FetchTarget target) {
     // The wait holds the seams, not the driver.
-    return waitForFetchOf(seams_);
+    return waitForFetchOf(seams_, target);
 }
 
-bool QNQuickFixHostLiveDriver::pasteboardTextFetched() {
-    return !seams_.pasteboard->lastWriteUnfetched();
+platform::WriteFetch QNQuickFixHostLiveDriver::pasteboardFetchedBy(platform::FetchTarget target) {
+    return seams_.pasteboard->lastWriteFetchedBy(target);
 }
 
 bool QNQuickFixHostLiveDriver::writePasteboardString(std::u16string_view text) {

@@ -117,11 +117,11 @@ class QNQuickFixHostDriver {
     virtual void releasePasteboard(const QNModelPasteboardSnapshot& snapshot) = 0;
     // The process's deferred restore, when one is set up.
     [[nodiscard]] virtual std::shared_ptr<QNQuickFixPasteboardManager> pasteboardManager() = 0;
-    // After a paste chord and its pause: waits while the target has not fetched our text yet.
-    [[nodiscard]] virtual QCoro::Task<> waitForPasteboardFetch() = 0;
-    // Whether another program has fetched what was last written to the pasteboard (true where
-    // the desktop cannot tell).
-    [[nodiscard]] virtual bool pasteboardTextFetched() = 0;
+    // After a paste chord and its pause: waits while `target` has not fetched our text yet.
+    [[nodiscard]] virtual QCoro::Task<> waitForPasteboardFetch(platform::FetchTarget target) = 0;
+    // Who has fetched what was last written to the pasteboard (Pasteboard::lastWriteFetchedBy).
+    [[nodiscard]] virtual platform::WriteFetch pasteboardFetchedBy(
+        platform::FetchTarget target) = 0;
     // Clears the pasteboard and puts `text` on it; false when the write was refused.
     virtual bool writePasteboardString(std::u16string_view text) = 0;
     [[nodiscard]] virtual std::int64_t pasteboardChangeCount() = 0;
@@ -169,8 +169,8 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     void putBackPasteboard(const QNModelPasteboardSnapshot& snapshot) override;
     void releasePasteboard(const QNModelPasteboardSnapshot& snapshot) override;
     std::shared_ptr<QNQuickFixPasteboardManager> pasteboardManager() override;
-    QCoro::Task<> waitForPasteboardFetch() override;
-    bool pasteboardTextFetched() override;
+    QCoro::Task<> waitForPasteboardFetch(platform::FetchTarget target) override;
+    platform::WriteFetch pasteboardFetchedBy(platform::FetchTarget target) override;
     bool writePasteboardString(std::u16string_view text) override;
     std::int64_t pasteboardChangeCount() override;
     QCoro::Task<std::optional<std::u16string>> pasteboardString() override;

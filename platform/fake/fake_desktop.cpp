@@ -204,6 +204,12 @@ void FakeDesktop::setPasteboardWritesFail(bool fail) {
     model_->clipboard.writesFail = fail;
 }
 
+void FakeDesktop::setClipboardManager(std::optional<ProcessID> pid,
+                                      std::chrono::milliseconds delay) {
+    model_->clipboardManager = pid;
+    model_->clipboardManagerDelay = delay;
+}
+
 void FakeDesktop::setPasteboardOwnerSilent(bool silent) {
     model_->clipboard.ownerSilent = silent;
 }

@@ -278,6 +278,7 @@ class FakePasteboard final : public Pasteboard {
         }
         state().items.insert(state().items.end(), items.begin(), items.end());
         state().ownWriteUnfetched = state().ownWriteUnfetched || !items.empty();
+        model_->ownWrite(selection_);
         return {};
     }
     Status setString(std::u16string_view text) override {
@@ -286,12 +287,21 @@ class FakePasteboard final : public Pasteboard {
         }
         state().putString(text);
         state().ownWriteUnfetched = true;
+        model_->ownWrite(selection_);
         return {};
     }
     std::optional<std::u16string> string() override {
         return state().ownerSilent ? std::nullopt : state().string();
     }
     bool lastWriteUnfetched() override { return state().ownWriteUnfetched; }
+    WriteFetch lastWriteFetchedBy(const FetchTarget& target) override {
+        const auto& fetchers = state().fetchedBy;
+        if (fetchers.empty()) {
+            return WriteFetch::none;
+        }
+        return std::ranges::find(fetchers, target.pid) != fetchers.end() ? WriteFetch::byTarget
+                                                                         : WriteFetch::byOthers;
+    }
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override {
         return state().observers.add(std::move(onChange));
     }

@@ -55,6 +55,8 @@ struct SelectionState {
     bool notificationPending = false;
     // This program's last write is on it and no application has read it yet.
     bool ownWriteUnfetched = false;
+    // The processes that have read this program's last write while it is on it.
+    std::vector<ProcessID> fetchedBy;
     CallbackList<std::int64_t> observers;
 
     void putString(std::u16string_view text);
@@ -88,6 +90,12 @@ struct Model : std::enable_shared_from_this<Model> {
 
     SelectionState clipboard;
     SelectionState primary;
+    std::optional<ProcessID> clipboardManager;
+    std::chrono::milliseconds clipboardManagerDelay{5};
+    // This program wrote to `selection`: a clipboard manager fetches it.
+    void ownWrite(SelectionState Model::*selection);
+    // `pid` reads this program's write on `selection`.
+    static void fetch(SelectionState& selection, ProcessID pid);
 
     std::vector<PostedKey> posted;
     std::map<std::pair<ProcessID, std::uint32_t>, std::function<void()>> shortcutScripts;

@@ -110,7 +110,7 @@ TEST(BorrowedClipboard, ContentsWhoseOwnerDoesNotAnswerAreNeitherBorrowedNorClea
     const auto pasted = runToEnd(QNModelPasteboardSnapshot::paste(seams, u"!", *target, {}));
     ASSERT_EQ(::kill(owner.pid(), SIGCONT), 0);
     EXPECT_EQ(copied, std::nullopt);
-    EXPECT_EQ(pasted, QNPasteResult::pasteFailed);
+    EXPECT_EQ(pasted, QNPasteResult::clipboardUnsaved);
     EXPECT_EQ(desktop.value(field), lineText);
     EXPECT_TRUE(waitUntil([&] { return pasteboard.string() == u"kept by a busy owner"; }));
     EXPECT_EQ(clipboardTargetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());

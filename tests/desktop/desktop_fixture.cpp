@@ -112,6 +112,16 @@ bool TargetApp::printed(const QString& line) {
     return (QLatin1Char('\n') + output_).contains(QLatin1Char('\n') + line + QLatin1Char('\n'));
 }
 
+std::optional<QString> TargetApp::printedAfter(const QString& start) {
+    readOutput();
+    for (const auto& line : output_.split(QLatin1Char('\n'))) {
+        if (line.startsWith(start)) {
+            return line.mid(start.size());
+        }
+    }
+    return std::nullopt;
+}
+
 Desktop& Desktop::get() {
     static Desktop* desktop = [] {
         static int argc = 1;
@@ -123,10 +133,12 @@ Desktop& Desktop::get() {
             std::dynamic_pointer_cast<platform::AtspiAccessibility>(made->seams.accessibility);
         made->gtk = std::make_unique<TargetApp>("GTK", QStringLiteral("/usr/bin/python3"),
                                                 QStringList{QStringLiteral(RAVLIN_GTK_TARGET)});
+        made->gtk4 = std::make_unique<TargetApp>("GTK 4", QStringLiteral("/usr/bin/python3"),
+                                                 QStringList{QStringLiteral(RAVLIN_GTK4_TARGET)});
         made->qt =
             std::make_unique<TargetApp>("Qt", QStringLiteral(RAVLIN_QT_TARGET), QStringList{});
-        // Both applications on the accessibility bus before any test asks for them.
-        for (auto* app : {made->gtk.get(), made->qt.get()}) {
+        // Every application on the accessibility bus before any test asks for them.
+        for (auto* app : {made->gtk.get(), made->gtk4.get(), made->qt.get()}) {
             waitUntil(
                 [&] {
                     return made->seams.accessibility->applicationElement(app->pid()).hasValue();
@@ -134,12 +146,13 @@ Desktop& Desktop::get() {
                 20s);
         }
         // Each target once in front before the tests start.
-        for (auto* app : {made->gtk.get(), made->qt.get(), made->gtk.get()}) {
+        for (auto* app : {made->gtk4.get(), made->gtk.get(), made->qt.get(), made->gtk.get()}) {
             made->bringToFrontPersistently(app->pid());
         }
         std::atexit([] {
             // The targets end before the seams and the application go.
             Desktop::get().gtk.reset();
+            Desktop::get().gtk4.reset();
             Desktop::get().qt.reset();
         });
         return made;
@@ -282,9 +295,10 @@ platform::ElementRef Desktop::focus(TargetApp& app, const QString& field) {
         return {};
     }
     // The fields' names are not exposed: their roles and contents tell them apart.
-    const std::u16string role = field == QLatin1String("password") ? u"AXSecureTextField"
-                                : field == QLatin1String("area")   ? u"AXTextArea"
-                                                                   : u"AXTextField";
+    const bool password = field == QLatin1String("password") || field == QLatin1String("hidden");
+    const std::u16string role = password                          ? u"AXSecureTextField"
+                                : field == QLatin1String("area") ? u"AXTextArea"
+                                                                 : u"AXTextField";
     const std::u16string start = field == QLatin1String("readonly") ? u"read only"
                                  : field == QLatin1String("line")   ? u"h\u00e9llo"
                                                                     : u"";

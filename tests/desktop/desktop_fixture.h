@@ -1,8 +1,8 @@
 #pragma once
 
 // The desktop suite's world: this process as a Qt program on the session's X display with the
-// Linux seams, and two real applications to reach into, a GTK one and a Qt one, each started
-// once for the whole suite.
+// Linux seams, and three real applications to reach into, a GTK 3, a GTK 4 and a Qt one, each
+// started once for the whole suite.
 
 #include <QApplication>
 #include <QLineEdit>
@@ -41,6 +41,8 @@ class TargetApp {
     bool command(const QString& line);
     // Whether the application printed `line` (a whole line) since the last forget().
     bool printed(const QString& line);
+    // The rest of the first line since the last forget() that starts with `start`.
+    std::optional<QString> printedAfter(const QString& start);
     void forget() { output_.clear(); }
 
   private:
@@ -58,6 +60,7 @@ struct Desktop {
     std::shared_ptr<platform::AtspiAccessibility> accessibility;
     std::shared_ptr<QtExecutor> executor = std::make_shared<QtExecutor>();
     std::unique_ptr<TargetApp> gtk;
+    std::unique_ptr<TargetApp> gtk4;
     std::unique_ptr<TargetApp> qt;
     // The X server's time when the last window brought to the front had the keyboard.
     unsigned long lastSettled = 0;
@@ -65,9 +68,12 @@ struct Desktop {
     // Started on first use, ended at exit.
     static Desktop& get();
 
-    TargetApp& target(const std::string& name) { return name == "GTK" ? *gtk : *qt; }
+    TargetApp& target(const std::string& name) {
+        return name == "GTK" ? *gtk : name == "GTK 4" ? *gtk4 : *qt;
+    }
     // Brings `app` to the front, focuses one of its fields ("line", "password", "readonly",
-    // "area") and answers the focused element as the seams see it.
+    // "area"; the GTK 4 target's "hidden" too) and answers the focused element as the seams see
+    // it.
     platform::ElementRef focus(TargetApp& app, const QString& field);
     // The element the system-wide lookup answers now, if it belongs to `pid`.
     platform::ElementRef focusedOf(platform::ProcessID pid);

@@ -287,7 +287,9 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         keystroke,
         silentOwner,
         pasteIgnored,
-        unknownTerminal
+        unknownTerminal,
+        cutShort,
+        ignoredUnderAClipboardManager,
     };
     // Spaces round the text are the user's and are pasted as they are; counts are characters.
     const std::u16string typed = u" Je\u0301\U0001F44D\U0001F3FD ";
@@ -295,8 +297,10 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         Fault fault;
         std::string last;
         std::optional<std::string> headsUp;  // the heads-up's title
+        bool leftOnClipboard = false;
     };
-    for (const auto& [fault, last, headsUp] : std::vector<Case>{
+    const std::string onClipboard = "Your text is on the clipboard";
+    for (const auto& [fault, last, headsUp, leftOnClipboard] : std::vector<Case>{
              {Fault::none, "committed method=paste pasteboard_restore=success", {}},
              {Fault::blank, "commit_skipped reason=empty-text", {}},
              {Fault::noTarget, "commit_failed reason=no-target-app", {}},
@@ -307,21 +311,30 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
               {}},
              // The user's clipboard could not be saved: neither claimed nor cleared, and said.
              {Fault::silentOwner,
-              "commit_failed reason=send-paste-keystroke pasteboard_restore=success",
-              {}},
-             // A field that kept its text: the text waits on the clipboard and in the draft.
+              "commit_failed reason=owner-not-answering pasteboard_restore=untouched",
+              "Nothing was pasted"},
+             // A field that kept its text: the text waits on the clipboard and in the draft; the
+             // chord that just failed there is not named.
              {Fault::pasteIgnored, "commit_failed reason=paste-not-seen pasteboard_restore=deferred",
-              "Press Ctrl+V to paste"},
-             // A terminal whose chord is not known gets none.
+              onClipboard, true},
+             {Fault::ignoredUnderAClipboardManager,
+              "commit_failed reason=paste-not-fetched pasteboard_restore=deferred", onClipboard,
+              true},
+             // A terminal whose chord is not known gets none, and none is named.
              {Fault::unknownTerminal,
-              "commit_failed reason=no-paste-chord pasteboard_restore=deferred",
-              "Press Ctrl+Shift+V to paste"},
+              "commit_failed reason=no-paste-chord pasteboard_restore=deferred", onClipboard,
+              true},
+             // Only the beginning arrived: never to be pasted again, yet kept.
+             {Fault::cutShort,
+              "commit_partial method=paste reason=paste-cut-short pasteboard_restore=success",
+              "Only part of the text was pasted"},
          }) {
         SCOPED_TRACE(last);
         startApp();
         const auto target = fault == Fault::unknownTerminal
                                 ? openTarget(u"", {}, "gedit", "AXTerminal")
-                                : openTarget(u"");
+                                : openTarget(u"", {}, "gedit", "AXTextField", true,
+                                             fault == Fault::cutShort ? std::optional(2) : std::nullopt);
         desktop.copyToPasteboard(u"user's own");
         open();
         app->textController->setText(fault == Fault::blank ? u"  \n " : typed,
@@ -335,6 +348,11 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         }
         if (fault == Fault::pasteIgnored) {
             desktop.setReadOnly(target.field, true);
+        }
+        if (fault == Fault::ignoredUnderAClipboardManager) {
+            desktop.setClipboardManager(desktop.addApplication({.identity = "parcellite"}));
+            desktop.setReadOnly(target.field, true);
+            desktop.scriptShortcut(target.app.pid, platform::keycode::v, [] {});
         }
         desktop.setKeySynthesisFails(fault == Fault::keystroke);
         desktop.setPasteboardOwnerSilent(fault == Fault::silentOwner);
@@ -362,8 +380,9 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         // Whatever our keys did to the field, the next double tap asks it for the boundary.
         const auto tap = app->doubleTap->state();
         EXPECT_TRUE(tap.atBoundary && tap.boundaryNeedsVerification);
-        EXPECT_EQ(fieldValue(target.field), fault == Fault::none ? typed : u"");
-        const bool leftOnClipboard = headsUp.has_value();
+        EXPECT_EQ(fieldValue(target.field), fault == Fault::none       ? typed
+                                            : fault == Fault::cutShort ? typed.substr(0, 2)
+                                                                       : u"");
         EXPECT_EQ(desktop.seams().pasteboard->string(), leftOnClipboard ? typed : u"user's own");
         if (leftOnClipboard) {
             drive(60s);
@@ -377,6 +396,36 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
             EXPECT_EQ(linesWith("sid=s002 state=reopened").size(), 1u);
             EXPECT_EQ(panelText(), typed);
         }
+    }
+}
+
+// Into a terminal the text cannot be read back; taken by the terminal itself it arrived, unless
+// its paste guard may hold it back (a line break in it): then it was sent, not seen to arrive,
+// and it stays as the draft, with no advice to paste it again.
+TEST_F(ComposerSession, ATextATerminalMayHoldBackIsToldAsSentAndKeptAsTheDraft) {
+    struct Case {
+        std::u16string text;
+        std::string last;
+        bool kept;
+    };
+    for (const Case& c : {
+             Case{u"ls -l", "committed method=paste pasteboard_restore=success", false},
+             Case{u"ls -l\nls",
+                  "commit_sent method=paste reason=arrival-unconfirmed pasteboard_restore=success",
+                  true},
+         }) {
+        SCOPED_TRACE(c.last);
+        startApp();
+        openTarget(u"", {}, "st-256color", "AXTerminal");
+        desktop.copyToPasteboard(u"user's own");
+        open();
+        app->textController->setText(c.text, QNPlacementCaret::end);
+        app->requestCommit();
+        drive(3s);
+        EXPECT_EQ(lines().back(), "sid=s001 state=" + c.last);
+        EXPECT_EQ(headsUpTitle(), std::nullopt);
+        EXPECT_EQ(desktop.seams().pasteboard->string(), u"user's own");
+        EXPECT_EQ(app->preservedDraft, c.kept ? std::optional(c.text) : std::nullopt);
     }
 }
 

@@ -116,6 +116,9 @@ struct RefusingString final : platform::Pasteboard {
     }
     std::optional<std::u16string> string() override { return inner->string(); }
     bool lastWriteUnfetched() override { return inner->lastWriteUnfetched(); }
+    platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
+        return inner->lastWriteFetchedBy(target);
+    }
     Subscription observeChanges(std::function<void(std::int64_t)>) override { return {}; }
 };
 
@@ -151,6 +154,9 @@ struct UnansweredOwner final : platform::Pasteboard {
     platform::Status setString(std::u16string_view text) override { return inner->setString(text); }
     std::optional<std::u16string> string() override { return inner->string(); }
     bool lastWriteUnfetched() override { return inner->lastWriteUnfetched(); }
+    platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
+        return inner->lastWriteFetchedBy(target);
+    }
     Subscription observeChanges(std::function<void(std::int64_t)>) override { return {}; }
 };
 
@@ -159,7 +165,8 @@ TEST_F(PasteTest, ContentsThatCouldNotBeSavedAreNeitherBorrowedNorCleared) {
     desktop.setValue(field, u"Hi there", {3, 5});
     auto targetSeams = seams();
     targetSeams.pasteboard = std::make_shared<UnansweredOwner>(fakeSeams.pasteboard);
-    EXPECT_EQ(paste(targetSeams, editor).first, QNPasteResult::pasteFailed);
+    EXPECT_EQ(paste(targetSeams, editor).first, QNPasteResult::clipboardUnsaved);
+    EXPECT_EQ(outcome.reason, "owner-not-answering");
     const auto copied = start(
         QNModelFocusSnapshot::copySelectionViaPasteboard(targetSeams, editor, "AXTextField", {}));
     runUntil([&] { return copied->has_value(); });
@@ -222,40 +229,76 @@ TEST_F(PasteTest, AWindowTheUserMovedToBeforeTheChordGetsNothing) {
 }
 
 // A session seeded from "end" in "start end": its paste replaces that text, selected again when
-// the field dropped its selection meanwhile, and never lands anywhere else.
+// the field dropped its selection meanwhile, and never lands anywhere else. A copy checks the
+// selection only while the field shows one; a field that cannot be seen, or a password field,
+// gets no key at all.
 TEST_F(PasteTest, OverASeededSelectionSelectsItAgainOrPastesNothing) {
-    const std::set<std::string, std::less<>> unread{"AXSelectedText", "AXSelectedTextRange",
-                                                    "AXValue"};
+    using Names = std::set<std::string, std::less<>>;
+    const Names textUnread{"AXSelectedText", "AXValue"};
+    const Names nothingRead{"AXSelectedText", "AXSelectedTextRange", "AXValue"};
+    enum class Focus { field, none, password };
     struct Case {
         const char* name;
         std::u16string value;
         text::Utf16Range selection;  // the field's when the paste begins
-        bool readable, refusesRangeWrites;
+        Names hidden;
+        bool refusesRangeWrites;
+        Focus focus;
         QNPasteResult expected;
         std::u16string after;
+        int copies;
     };
     const auto pasted = QNPasteResult::pasted;
     const auto lost = QNPasteResult::selectionLost;
     for (const Case& c : {
-             Case{"still selected", u"start end", {6, 3}, true, false, pasted, u"start corrected"},
-             Case{"dropped", u"start end", {9, 0}, true, false, pasted, u"start corrected"},
-             Case{"moved", u"the end, start", {0, 0}, true, false, pasted, u"the corrected, start"},
-             Case{"not selectable", u"start end", {9, 0}, true, true, lost, u"start end"},
-             Case{"gone", u"start", {5, 0}, true, false, lost, u"start"},
-             Case{"unread, copied", u"start end", {6, 3}, false, false, pasted, u"start corrected"},
-             Case{"unread, dropped", u"start end", {9, 0}, false, false, lost, u"start end"},
+             Case{"still selected", u"start end", {6, 3}, {}, false, Focus::field, pasted,
+                  u"start corrected", 0},
+             Case{"dropped", u"start end", {9, 0}, {}, false, Focus::field, pasted,
+                  u"start corrected", 0},
+             Case{"moved", u"the end, start", {0, 0}, {}, false, Focus::field, pasted,
+                  u"the corrected, start", 0},
+             Case{"not selectable", u"start end", {9, 0}, {}, true, Focus::field, lost,
+                  u"start end", 0},
+             Case{"gone", u"start", {5, 0}, {}, false, Focus::field, lost, u"start", 0},
+             Case{"text unread, copied", u"start end", {6, 3}, textUnread, false, Focus::field,
+                  pasted, u"start corrected", 1},
+             Case{"text unread, a caret only", u"start end", {9, 0}, textUnread, false,
+                  Focus::field, lost, u"start end", 0},
+             Case{"nothing readable", u"start end", {6, 3}, nothingRead, false, Focus::field, lost,
+                  u"start end", 0},
+             Case{"no focused field to be seen", u"start end", {6, 3}, {}, false, Focus::none,
+                  lost, u"start end", 0},
+             Case{"a password field", u"start end", {6, 3}, {}, false, Focus::password, lost,
+                  u"start end", 0},
          }) {
         SCOPED_TRACE(c.name);
-        field = desktop.addElement(window, {.refusesRangeWrites = c.refusesRangeWrites});
+        field = desktop.addElement(window, {.role = c.focus == Focus::password ? "AXSecureTextField"
+                                                                               : "AXTextField",
+                                            .parameterizedReads = c.hidden.empty(),
+                                            .refusesRangeWrites = c.refusesRangeWrites});
         prepare(editorPid);
         desktop.setValue(field, c.value, c.selection);
-        accessibility->hidden = c.readable ? std::set<std::string, std::less<>>{} : unread;
+        if (c.focus == Focus::none) {
+            desktop.focus(desktop.addElement(window, {.role = "AXGroup", .value = std::nullopt}));
+            desktop.removeElement(desktop.addElement(window, {}));
+        }
+        accessibility->hidden = c.hidden;
+        if (c.focus == Focus::none) {
+            accessibility->hidden.insert("AXFocusedUIElement");
+        }
         EXPECT_EQ(paste(seams(), editor, {}, u"corrected",
                         QNPasteSelection{u"end", text::Utf16Range{6, 3}})
                       .first,
                   c.expected);
         EXPECT_EQ(desktop.value(field), c.after);
         EXPECT_EQ(clipboard(), u"user's secret");
+        int copies = 0;
+        for (auto key = desktop.postedKeys().begin() + static_cast<std::ptrdiff_t>(keysBefore);
+             key != desktop.postedKeys().end(); ++key) {
+            copies += key->kind == platform::fake::PostedKey::Kind::down &&
+                      key->chord.keyCode == platform::keycode::c;
+        }
+        EXPECT_EQ(copies, c.copies);
     }
 }
 
@@ -304,7 +347,7 @@ TEST_F(PasteTest, EachTerminalFamilyIsPastedWithItsChordAndAnUnknownOneGetsNone)
     };
     const QNPasteRoute ctrlShiftV{platform::KeyChord{key::v, command | shift}, "Ctrl+Shift+V"};
     const QNPasteRoute shiftInsert{platform::KeyChord{key::insert, shift}, "Shift+Insert", true};
-    const QNPasteRoute none{std::nullopt, "Ctrl+Shift+V"};
+    const QNPasteRoute none{std::nullopt, ""};
     const auto pasted = QNPasteResult::pasted;
     const auto left = QNPasteResult::leftOnClipboard;
     for (const Case& c : {
@@ -318,6 +361,9 @@ TEST_F(PasteTest, EachTerminalFamilyIsPastedWithItsChordAndAnUnknownOneGetsNone)
              Case{"XTerm", "AXTerminal", shiftInsert, pasted},
              Case{"UXTerm", "AXTerminal", shiftInsert, pasted},
              Case{"URxvt", "AXTerminal", shiftInsert, pasted},
+             // Debian's st and mlterm, whose classes are not their programs' names.
+             Case{"st-256color", "AXTextArea", ctrlShiftV, pasted},
+             Case{"mlterm", "AXTextArea", shiftInsert, pasted},
              // A terminal element in an application not in the table; a terminal of another
              // desktop.
              Case{"code", "AXTerminal", none, left},
@@ -344,7 +390,7 @@ TEST_F(PasteTest, EachTerminalFamilyIsPastedWithItsChordAndAnUnknownOneGetsNone)
         EXPECT_EQ(desktop.value(field), c.result == pasted ? u"Hi corrected" : u"Hi ");
         EXPECT_EQ(desktop.primarySelection(), u"user's selection");
         if (c.result == left) {
-            EXPECT_EQ(outcome, (QNPasteOutcome{left, "no-paste-chord", "Ctrl+Shift+V"}));
+            EXPECT_EQ(outcome, (QNPasteOutcome{left, "no-paste-chord", ""}));
             EXPECT_EQ(clipboard(), u"corrected");
             executor->advance(61s);
         }

@@ -26,7 +26,17 @@
 #include <vector>
 
 #include "platform/accessibility.h"
+#include "platform/linux/accessibility/element_states.h"
+#include "platform/linux/window_place.h"
 #include "platform/secure_input.h"
+
+// The backend is spread over files by what they read (one class):
+//   atspi_accessibility.cpp  trust, tokens, and the attribute calls' dispatch
+//   atspi_focus.cpp          applications, the focused element, secure input
+//   atspi_elements.cpp       an element's role, name, place and neighbours
+//   atspi_text.cpp           text, selection and offsets, fetched once per reading
+//   atspi_writes.cpp         text, selection and focus written
+// What differs between toolkits is in toolkit_<name>.cpp (see toolkit.h).
 
 // libatspi's and GDBus's types, without their headers in ours.
 struct _AtspiAccessible;
@@ -34,6 +44,9 @@ struct _AtspiEventListener;
 struct _GDBusConnection;
 
 namespace ravlin::platform {
+namespace atspi {
+class Toolkit;
+}  // namespace atspi
 
 class AtspiAccessibility final : public Accessibility {
   public:
@@ -46,8 +59,11 @@ class AtspiAccessibility final : public Accessibility {
     static constexpr std::size_t maxTokens = 4096;
     static constexpr std::size_t maxTextBytes = 16u << 20;
 
-    // `activeProcess` answers the process of the active window, if any.
-    explicit AtspiAccessibility(std::function<std::optional<ProcessID>()> activeProcess);
+    // `activeProcess` answers the process of the active window, if any; `activeWindow` where that
+    // window stands (for toolkits that give positions inside their windows only).
+    explicit AtspiAccessibility(
+        std::function<std::optional<ProcessID>()> activeProcess,
+        std::function<std::optional<WindowPlace>()> activeWindow = {});
     ~AtspiAccessibility() override;
     AtspiAccessibility(const AtspiAccessibility&) = delete;
     AtspiAccessibility& operator=(const AtspiAccessibility&) = delete;
@@ -92,11 +108,18 @@ class AtspiAccessibility final : public Accessibility {
         int prefixEnd = 0;
         bool prefixWhole = false;
         std::optional<Rect> extents;
+        std::optional<atspi::States> states;
+        std::optional<bool> password;
+        // Where its window's content starts on the screen (toolkits in window coordinates).
+        std::optional<Point> windowOrigin;
     };
+    // A toolkit rule's calls on one element (see toolkit.h).
+    class Calls;
     struct Entry {
         _AtspiAccessible* object = nullptr;
         ProcessID pid = 0;
-        std::optional<bool> utf16Offsets;
+        // Its application's toolkit, once asked.
+        const atspi::Toolkit* toolkit = nullptr;
         Reading reading;
     };
 
@@ -106,20 +129,29 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] Expected<std::pair<_AtspiAccessible*, ProcessID>> focused();
     [[nodiscard]] _AtspiAccessible* application(ProcessID pid);
     [[nodiscard]] _AtspiAccessible* focusedIn(_AtspiAccessible* application);
-    // The states a focus search asks of an object; none when it does not answer.
-    struct FocusStates {
-        bool focused = false;
-        bool showing = false;
-        bool defunct = false;
-    };
-    [[nodiscard]] std::optional<FocusStates> focusStates(_AtspiAccessible* object);
+    // The states of an object; none when it does not answer.
+    [[nodiscard]] std::optional<atspi::States> states(_AtspiAccessible* object);
+    // The rules of the toolkit an application element names.
+    [[nodiscard]] const atspi::Toolkit& toolkitOf(_AtspiAccessible* application);
+    // The rules of the toolkit of an element's application.
+    [[nodiscard]] const atspi::Toolkit& toolkit(Entry& entry);
     [[nodiscard]] Expected<AttributeValue> read(Entry& entry, std::string_view name);
+    [[nodiscard]] Expected<AttributeValue> readRole(Entry& entry, int role);
+    [[nodiscard]] Expected<AttributeValue> readTitle(Entry& entry);
+    [[nodiscard]] Expected<AttributeValue> readGeometry(Entry& entry, std::string_view name);
+    [[nodiscard]] Expected<AttributeValue> readChildren(Entry& entry, std::string_view name,
+                                                        int role);
+    [[nodiscard]] Expected<AttributeValue> readParent(Entry& entry);
+    [[nodiscard]] Expected<AttributeValue> readWindow(Entry& entry);
+    // "AXFocusedUIElement" and "AXFocusedWindow" of an application element.
+    [[nodiscard]] Expected<AttributeValue> readApplication(Entry& entry, std::string_view name);
     [[nodiscard]] Expected<AttributeValue> readText(Entry& entry, std::string_view name);
     [[nodiscard]] bool usesUtf16(Entry& entry);
     // The reading of an element in this turn of the event loop.
     Reading& reading(Entry& entry);
     void forgetReadings();
     [[nodiscard]] std::optional<int> role(Entry& entry);
+    [[nodiscard]] std::optional<atspi::States> stateSet(Entry& entry);
     [[nodiscard]] std::optional<std::pair<int, int>> toolkitSelection(Entry& entry);
     [[nodiscard]] std::optional<int> characterCount(Entry& entry);
     // The text's start at least `toolkitEnd` units long (or all of it); false when unreadable.
@@ -129,12 +161,27 @@ class AtspiAccessibility final : public Accessibility {
     // None when the offset lies beyond the text.
     [[nodiscard]] std::optional<int> toolkitOffset(Entry& entry, std::int64_t utf16Offset);
     [[nodiscard]] std::optional<std::u16string> textBetween(Entry& entry, int start, int end);
+    // The screen rectangle (y down) of [start, end) in toolkit units; of the character at
+    // `start` when the range is empty. As the toolkit gives it, empty rectangles included.
+    [[nodiscard]] std::optional<Rect> boundsOf(Entry& entry, int start, int end);
+    // A rectangle in the toolkit's coordinates on the screen (y down); none when its window's
+    // place cannot be told.
+    [[nodiscard]] std::optional<Rect> onScreen(Entry& entry, const Rect& rect);
+    // Where the content of the element's window starts on the screen, for toolkits that give
+    // window coordinates: the active window's, when it is the element's application's.
+    [[nodiscard]] std::optional<Point> windowOrigin(Entry& entry);
+    // The size an application gives its active window, in its own (window) coordinates.
+    [[nodiscard]] std::optional<Size> activeWindowSize(_AtspiAccessible* application);
     // One fetch of [start, end) in toolkit units (end -1: to the end); none when unreadable or
     // too long.
     [[nodiscard]] std::optional<std::u16string> fetchText(Entry& entry, int start, int end);
     [[nodiscard]] _AtspiAccessible* rememberedFocus(ProcessID pid);
     void rememberFocus(_AtspiAccessible* object, ProcessID pid);
-    [[nodiscard]] bool isEditable(_AtspiAccessible* object);
+    // Whether it is a password field by its toolkit's rule; none when it does not answer.
+    [[nodiscard]] std::optional<bool> isPasswordField(Entry& entry);
+    // Whether its text can be written over AT-SPI: editable by the toolkit's rule and offering
+    // the editable-text interface.
+    [[nodiscard]] bool takesWrites(Entry& entry);
     Status writeSelectedText(Entry& entry, const std::u16string& text);
     Status writeValue(Entry& entry, const std::u16string& text);
     Status writeSelection(Entry& entry, text::Utf16Range range);
@@ -142,6 +189,7 @@ class AtspiAccessibility final : public Accessibility {
     void onFocusEvent(_AtspiAccessible* source);
 
     std::function<std::optional<ProcessID>()> activeProcess_;
+    std::function<std::optional<WindowPlace>()> activeWindow_;
     ProcessID self_;
     std::unordered_map<std::uint64_t, Entry> entries_;
     std::unordered_map<_AtspiAccessible*, std::uint64_t> ids_;

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <algorithm>
+#include <cstdint>
 #include <future>
 #include <utility>
 
@@ -270,6 +272,24 @@ Status X11SelectionPasteboard::setString(std::u16string_view text) {
 bool X11SelectionPasteboard::lastWriteUnfetched() {
     return lastWrite_ && selections_->owned(selection_) == lastWrite_ &&
            !selections_->fetched(selection_);
+}
+
+WriteFetch X11SelectionPasteboard::lastWriteFetchedBy(const FetchTarget& target) {
+    if (!lastWrite_ || selections_->owned(selection_) != lastWrite_) {
+        return WriteFetch::none;
+    }
+    const auto requestors = selections_->requestors(selection_);
+    if (requestors.empty()) {
+        return WriteFetch::none;
+    }
+    std::optional<std::uint32_t> targetBase;
+    if (target.window && *target.window <= UINT32_MAX) {
+        targetBase = selections_->clientBaseOf(static_cast<std::uint32_t>(*target.window));
+    }
+    return std::ranges::any_of(requestors,
+                               [&](const auto& r) { return x11::isClientOf(r, targetBase, target.pid); })
+               ? WriteFetch::byTarget
+               : WriteFetch::byOthers;
 }
 
 Subscription X11SelectionPasteboard::observeChanges(std::function<void(std::int64_t)> onChange) {

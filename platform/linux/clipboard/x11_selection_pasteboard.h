@@ -42,6 +42,9 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     // Waits for the read (at most its time limit).
     std::optional<std::u16string> string() override;
     bool lastWriteUnfetched() override;
+    // By the target's own X client (the one that made its window, or another connection of its
+    // process); a clipboard manager's fetch is another client's.
+    WriteFetch lastWriteFetchedBy(const FetchTarget& target) override;
     bool lastReadComplete() override { return lastReadComplete_; }
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override;
 

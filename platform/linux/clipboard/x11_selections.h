@@ -23,7 +23,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "platform/linux/clipboard/client_identity.h"
 #include "platform/linux/clipboard/selection_data.h"
 #include "platform/pasteboard.h"
 
@@ -82,6 +84,11 @@ class Selections {
     // Whether another client has asked for any of the contents we own for `selection` (a target
     // other than TARGETS and TIMESTAMP) since we took it.
     [[nodiscard]] bool fetched(const std::string& selection) const;
+    // The clients that asked for those contents (each once, at most 16), as the server told
+    // them when they asked.
+    [[nodiscard]] std::vector<ClientIdentity> requestors(const std::string& selection) const;
+    // The resource base of the client that created `window` (ClientIdentities::baseOf).
+    [[nodiscard]] std::uint32_t clientBaseOf(std::uint32_t window) const;
 
     // How many times we have taken or cleared `selection` through this connection.
     [[nodiscard]] std::uint64_t ownChanges(const std::string& selection) const;
@@ -99,11 +106,13 @@ class Selections {
     [[nodiscard]] bool connected() const;
 
   private:
-    class Thread;
-    explicit Selections(std::unique_ptr<Thread> thread);
+    // The connection with its pump, and what runs on it: selection_connection.h,
+    // selection_reader.h, selection_owner.h, incr_transfers.h.
+    struct Parts;
+    explicit Selections(std::unique_ptr<Parts> parts);
     void submit(std::string selection, SelectionLimits limits, bool textOnly,
                 std::function<void(Read)> done);
-    std::unique_ptr<Thread> thread_;
+    std::unique_ptr<Parts> parts_;
 };
 
 }  // namespace ravlin::platform::x11

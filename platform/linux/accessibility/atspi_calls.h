@@ -1,0 +1,84 @@
+#pragma once
+
+// What every file of the AT-SPI backend shares: a bounded libatspi call, a held GObject
+// reference, the state flags the backend reads, and the errors it answers with.
+
+#include <atspi/atspi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/linux/accessibility/element_states.h"
+#include "platform/outcome.h"
+
+namespace ravlin::platform::atspi {
+
+// Runs one libatspi call that reports failure through a GError, keeping the longest call time.
+// The answer is absent when the call failed or timed out.
+template <class Function>
+auto attempt(std::chrono::microseconds& worst, Function&& function) {
+    using Clock = std::chrono::steady_clock;
+    GError* error = nullptr;
+    const auto start = Clock::now();
+    auto result = function(&error);
+    worst = std::max(worst,
+                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start));
+    using Result = decltype(result);
+    if (error != nullptr) {
+        // libatspi answers nothing (null, 0) along with an error.
+        g_error_free(error);
+        return std::optional<Result>();
+    }
+    return std::optional<Result>(result);
+}
+
+// The same for a call that answers memory of its own, which it may hand out along with an
+// error: `release` frees it then.
+template <class Function, class Release>
+auto attemptOwned(std::chrono::microseconds& worst, Function&& function, Release&& release) {
+    using Clock = std::chrono::steady_clock;
+    GError* error = nullptr;
+    const auto start = Clock::now();
+    auto result = function(&error);
+    worst = std::max(worst,
+                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start));
+    using Result = decltype(result);
+    if (error != nullptr) {
+        g_error_free(error);
+        if (result != nullptr) {
+            release(result);
+        }
+        return Result{};
+    }
+    return result;
+}
+
+// A reference on a GObject, dropped at scope exit.
+template <class T>
+struct Held {
+    T* object = nullptr;
+    explicit Held(T* held) : object(held) {}
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    ~Held() {
+        if (object != nullptr) {
+            g_object_unref(object);
+        }
+    }
+    T* get() const { return object; }
+    explicit operator bool() const { return object != nullptr; }
+};
+
+[[nodiscard]] States statesOf(AtspiStateSet* set);
+
+[[nodiscard]] bool hasState(AtspiAccessible* object, AtspiStateType state);
+[[nodiscard]] std::u16string fromUtf8(const gchar* text);
+
+[[nodiscard]] Error failed(std::string message);
+[[nodiscard]] Error noValue(std::string_view name);
+[[nodiscard]] Error secret();
+
+}  // namespace ravlin::platform::atspi

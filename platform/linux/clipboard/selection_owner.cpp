@@ -1,0 +1,362 @@
+#include "platform/linux/clipboard/selection_owner.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace ravlin::platform::x11 {
+namespace {
+
+// A MULTIPLE request names at most this many targets.
+constexpr std::size_t maxMultiplePairs = 256;
+
+}  // namespace
+
+SelectionOwner::SelectionOwner(SelectionConnection& connection, IncrTransfers& transfers)
+    : connection_(connection),
+      c_(connection.xcb()),
+      transfers_(transfers),
+      identities_(connection.xcb()) {}
+
+void SelectionOwner::watch(xcb_atom_t selection) {
+    if (!connection_.xfixes() || selection == XCB_NONE || !watched_.insert(selection).second) {
+        return;
+    }
+    xcb_xfixes_select_selection_input(c_, connection_.window(), selection,
+                                      XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
+                                          XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+}
+
+// --- Taking and giving away
+
+bool SelectionOwner::ownAt(xcb_atom_t selection, std::shared_ptr<const SelectionData> data,
+                           std::uint32_t time) {
+    Ownership owning;
+    owning.time = time;
+    owning.targets = connection_.atoms(data->targets);
+    owning.targetsType = connection_.atom(data->targetsType);
+    std::vector<std::string> valueTargets;
+    std::vector<std::string> valueTypes;
+    for (const auto& value : data->values) {
+        valueTargets.push_back(value.target);
+        valueTypes.push_back(value.type);
+    }
+    const auto targets = connection_.atoms(valueTargets);
+    owning.types = connection_.atoms(valueTypes);
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (targets[i] != XCB_NONE) {
+            owning.values.try_emplace(targets[i], i);
+        }
+    }
+    owning.data = std::move(data);
+    owning.request = xcb_set_selection_owner(c_, connection_.window(), selection, time).sequence;
+    Reply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
+    if (!owner || owner->owner != connection_.window()) {
+        forget(selection);
+        return false;
+    }
+    changedByUs(selection, owning.request, false, time);
+    {
+        std::lock_guard lock(mutex_);
+        mirrors_[connection_.name(selection).value_or(std::string())] =
+            Mirror{owning.data, time, false};
+    }
+    owned_[selection] = std::move(owning);
+    return true;
+}
+
+bool SelectionOwner::clear(xcb_atom_t selection, KnownChange change) {
+    const auto selectionName = connection_.name(selection).value_or(std::string());
+    // The news of every change the server made before this round trip is in by its answer: a
+    // change after the caller's is newer than the one it meant to undo, even in its millisecond.
+    Reply<xcb_get_selection_owner_reply_t> before(
+        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
+    connection_.drainEvents();
+    {
+        std::lock_guard lock(mutex_);
+        const auto known = lastChange_.find(selectionName);
+        if (!before || change.time == XCB_CURRENT_TIME || known == lastChange_.end() ||
+            known->second.number != change.number) {
+            return false;
+        }
+    }
+    // The server ignores it when the selection changed after the caller's change (a copy made
+    // since): then the selection still has an owner, and the change is not ours.
+    const auto request = xcb_set_selection_owner(c_, XCB_NONE, selection, change.time).sequence;
+    Reply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
+    if (!owner || owner->owner != XCB_NONE) {
+        return false;
+    }
+    changedByUs(selection, request, true, change.time);
+    forget(selection);
+    return true;
+}
+
+void SelectionOwner::forget(xcb_atom_t selection) {
+    owned_.erase(selection);
+    std::lock_guard lock(mutex_);
+    mirrors_.erase(connection_.name(selection).value_or(std::string()));
+}
+
+std::shared_ptr<const SelectionData> SelectionOwner::served(xcb_atom_t selection) const {
+    const auto mine = owned_.find(selection);
+    return mine == owned_.end() ? nullptr : mine->second.data;
+}
+
+// --- Changes: ours, and those we are told of
+
+void SelectionOwner::changedByUs(xcb_atom_t selection, std::uint32_t request, bool cleared,
+                                 std::uint32_t time) {
+    ourLastChange_[selection] = OwnChange{request, cleared};
+    const auto selectionName = connection_.name(selection).value_or(std::string());
+    std::lock_guard lock(mutex_);
+    ++ownChanges_[selectionName];
+    learnt(selectionName, time);
+}
+
+void SelectionOwner::learnt(const std::string& selectionName, std::uint32_t time) {
+    auto& known = lastChange_[selectionName];
+    known = KnownChange{known.number + 1, time};
+}
+
+void SelectionOwner::onSelectionClear(const xcb_selection_clear_event_t& event,
+                                      std::uint32_t sequence) {
+    const auto mine = owned_.find(event.selection);
+    // A clear the server sent before it took our current ownership was for one we have since
+    // replaced (our own clear's among them), whatever its time says.
+    if (mine == owned_.end() || sentBefore(sequence, mine->second.request)) {
+        return;
+    }
+    forget(event.selection);
+    // Our losing a selection and the extension's word of the new owner are one change: the
+    // extension tells it for the selections it watches.
+    if (!watched_.contains(event.selection)) {
+        foreignChange(event.selection, event.time);
+    }
+}
+
+void SelectionOwner::onOwnerChange(const xcb_xfixes_selection_notify_event_t& event,
+                                   std::uint32_t sequence) {
+    // Each event is one change, the owner's window or connection going away among them (it
+    // leaves the selection to nobody, and carries the time of the change that made the owner).
+    const bool ownerGone = event.subtype != XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER;
+    if (!ownerGone && event.owner == connection_.window()) {
+        return;
+    }
+    // An event carries the sequence number of the last request of ours the server had taken
+    // when it made it: a change made before our own last one was replaced by ours, and the
+    // change our clear made (to nobody) is ours. Not told by the time: another client may take
+    // the selection in the very millisecond we did, with that same time.
+    if (const auto ours = ourLastChange_.find(event.selection); ours != ourLastChange_.end()) {
+        if (sentBefore(sequence, ours->second.request) ||
+            (!ownerGone && sequence == ours->second.request && ours->second.cleared &&
+             event.owner == XCB_NONE)) {
+            return;
+        }
+    }
+    foreignChange(event.selection, event.selection_timestamp);
+}
+
+void SelectionOwner::foreignChange(xcb_atom_t selection, std::uint32_t time) {
+    const std::string selectionName = connection_.name(selection).value_or(std::string());
+    std::function<void(const std::string&, std::uint64_t)> callback;
+    std::uint64_t ours = 0;
+    {
+        std::lock_guard lock(mutex_);
+        learnt(selectionName, time);
+        callback = onForeign_;
+        ours = ownChanges_[selectionName];
+    }
+    if (callback) {
+        callback(selectionName, ours);
+    }
+}
+
+// --- Answering requests
+
+void SelectionOwner::onSelectionRequest(const xcb_selection_request_event_t& event) {
+    xcb_atom_t answered = XCB_NONE;
+    const auto mine = owned_.find(event.selection);
+    if (event.owner == connection_.window() && mine != owned_.end() &&
+        (event.time == XCB_CURRENT_TIME || event.time >= mine->second.time)) {
+        // Requestors from before ICCCM name no property: the target's name stands for it.
+        const xcb_atom_t property = event.property != XCB_NONE ? event.property : event.target;
+        const auto selectionName = connection_.name(event.selection).value_or(std::string());
+        if (event.target == connection_.atom("MULTIPLE")) {
+            if (event.property != XCB_NONE &&
+                serveMultiple(mine->second, selectionName, event.requestor, event.property)) {
+                answered = event.property;
+            }
+        } else if (serveOne(mine->second, selectionName, event.requestor, event.target, property)) {
+            answered = property;
+        }
+    }
+    xcb_selection_notify_event_t notify{};
+    notify.response_type = XCB_SELECTION_NOTIFY;
+    notify.time = event.time;
+    notify.requestor = event.requestor;
+    notify.selection = event.selection;
+    notify.target = event.target;
+    notify.property = answered;
+    char wire[32] = {};
+    std::memcpy(wire, &notify, sizeof notify);
+    xcb_send_event(c_, 0, event.requestor, XCB_EVENT_MASK_NO_EVENT, wire);
+}
+
+bool SelectionOwner::serveOne(Ownership& owned, const std::string& selectionName,
+                              xcb_window_t requestor, xcb_atom_t target, xcb_atom_t property) {
+    if (target == connection_.atom("TARGETS")) {
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, requestor, property, owned.targetsType, 32,
+                            static_cast<std::uint32_t>(owned.targets.size()), owned.targets.data());
+        return true;
+    }
+    if (target == connection_.atom("TIMESTAMP")) {
+        xcb_change_property(c_, XCB_PROP_MODE_REPLACE, requestor, property, XCB_ATOM_INTEGER, 32, 1,
+                            &owned.time);
+        return true;
+    }
+    const auto found = owned.values.find(target);
+    if (found == owned.values.end()) {
+        return false;
+    }
+    noteRequestor(selectionName, requestor);
+    return transfers_.send(owned.data, found->second, owned.types[found->second], requestor,
+                           property);
+}
+
+void SelectionOwner::noteRequestor(const std::string& selectionName, xcb_window_t requestor) {
+    {
+        std::lock_guard lock(mutex_);
+        const auto mirror = mirrors_.find(selectionName);
+        if (mirror == mirrors_.end()) {
+            return;
+        }
+        mirror->second.fetched = true;
+        if (mirror->second.requestors.size() >= maxRequestors) {
+            return;
+        }
+    }
+    // Asked at each request, while the requestor's window exists (a reader may destroy it once
+    // served), since the server gives a gone client's resource base to the next one to connect.
+    const auto identity = identities_.of(requestor);
+    std::lock_guard lock(mutex_);
+    if (const auto mirror = mirrors_.find(selectionName); mirror != mirrors_.end()) {
+        auto& known = mirror->second.requestors;
+        if (known.size() < maxRequestors && std::ranges::find(known, identity) == known.end()) {
+            known.push_back(identity);
+        }
+    }
+}
+
+bool SelectionOwner::serveMultiple(Ownership& owned, const std::string& selectionName,
+                                   xcb_window_t requestor, xcb_atom_t property) {
+    Reply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(c_,
+                               xcb_get_property(c_, 0, requestor, property,
+                                                XCB_GET_PROPERTY_TYPE_ANY, 0, maxMultiplePairs * 2),
+                               nullptr));
+    if (!reply || reply->format != 32 || reply->type == XCB_NONE) {
+        return false;
+    }
+    const auto count = static_cast<std::size_t>(xcb_get_property_value_length(reply.get())) / 8;
+    std::vector<xcb_atom_t> pairs(count * 2);
+    std::memcpy(pairs.data(), xcb_get_property_value(reply.get()), pairs.size() * 4);
+    for (std::size_t i = 0; i < count; ++i) {
+        const xcb_atom_t target = pairs[2 * i];
+        const xcb_atom_t into = pairs[2 * i + 1];
+        // A target that cannot be given is marked None in the list, as ICCCM asks.
+        if (into == XCB_NONE || target == connection_.atom("MULTIPLE") ||
+            !serveOne(owned, selectionName, requestor, target, into)) {
+            pairs[2 * i] = XCB_NONE;
+        }
+    }
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, requestor, property, reply->type, 32,
+                        static_cast<std::uint32_t>(pairs.size()), pairs.data());
+    return true;
+}
+
+// --- The clipboard manager
+
+bool SelectionOwner::saveToManager(xcb_atom_t selection, std::chrono::milliseconds limit) {
+    // A manager saves CLIPBOARD alone: asked while we serve another selection, it would read
+    // CLIPBOARD (whoever owns it) and answer that it saved.
+    const auto mine = owned_.find(selection);
+    if (selection != connection_.atom("CLIPBOARD") || mine == owned_.end()) {
+        return false;
+    }
+    const xcb_atom_t manager = connection_.atom("CLIPBOARD_MANAGER");
+    Reply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, manager), nullptr));
+    if (!owner || owner->owner == XCB_NONE) {
+        return false;
+    }
+    // The targets to save: those that carry contents.
+    std::vector<xcb_atom_t> targets;
+    for (const auto& [target, index] : mine->second.values) {
+        targets.push_back(target);
+    }
+    const xcb_atom_t property = connection_.atom("_RAVLIN_SAVE_TARGETS");
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, connection_.window(), property, XCB_ATOM_ATOM,
+                        32, static_cast<std::uint32_t>(targets.size()), targets.data());
+    const auto time = connection_.serverTime();
+    managerAnswer_.reset();
+    xcb_convert_selection(c_, connection_.window(), manager, connection_.atom("SAVE_TARGETS"),
+                          property, time.value_or(XCB_CURRENT_TIME));
+    // The manager reads every target from us meanwhile: this loop serves it.
+    const auto until = Clock::now() + limit;
+    while (!managerAnswer_ && connection_.waitForEvents(until)) {
+    }
+    return managerAnswer_.value_or(false);
+}
+
+void SelectionOwner::onManagerAnswer(const xcb_selection_notify_event_t& event) {
+    managerAnswer_ = event.property != XCB_NONE;
+}
+
+// --- What callers read
+
+Selections::KnownChange SelectionOwner::lastChange(const std::string& selection) const {
+    std::lock_guard lock(mutex_);
+    const auto found = lastChange_.find(selection);
+    return found == lastChange_.end() ? KnownChange{} : found->second;
+}
+
+std::shared_ptr<const SelectionData> SelectionOwner::owned(const std::string& selection) const {
+    std::lock_guard lock(mutex_);
+    const auto found = mirrors_.find(selection);
+    return found == mirrors_.end() ? nullptr : found->second.data;
+}
+
+std::uint32_t SelectionOwner::ownedSince(const std::string& selection) const {
+    std::lock_guard lock(mutex_);
+    const auto found = mirrors_.find(selection);
+    return found == mirrors_.end() ? 0 : found->second.time;
+}
+
+bool SelectionOwner::fetched(const std::string& selection) const {
+    std::lock_guard lock(mutex_);
+    const auto found = mirrors_.find(selection);
+    return found != mirrors_.end() && found->second.fetched;
+}
+
+std::vector<ClientIdentity> SelectionOwner::requestors(const std::string& selection) const {
+    std::lock_guard lock(mutex_);
+    const auto found = mirrors_.find(selection);
+    return found == mirrors_.end() ? std::vector<ClientIdentity>{} : found->second.requestors;
+}
+
+std::uint64_t SelectionOwner::ownChanges(const std::string& selection) const {
+    std::lock_guard lock(mutex_);
+    const auto found = ownChanges_.find(selection);
+    return found == ownChanges_.end() ? 0 : found->second;
+}
+
+void SelectionOwner::onForeignChange(
+    std::function<void(const std::string&, std::uint64_t)> callback) {
+    std::lock_guard lock(mutex_);
+    onForeign_ = std::move(callback);
+}
+
+}  // namespace ravlin::platform::x11

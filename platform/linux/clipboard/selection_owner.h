@@ -1,0 +1,127 @@
+#pragma once
+
+// Owning selections, as ICCCM's owner: SetSelectionOwner at a server time we know (never
+// CurrentTime), answering each SelectionRequest (TARGETS with exactly the saved list, TIMESTAMP
+// with the time our ownership began, MULTIPLE target by target, every other target with exactly
+// its saved bytes and property type) and telling the requestor with a SelectionNotify; giving a
+// selection to nobody; learning of SelectionClear and, through XFIXES, of every change another
+// client makes. Runs on the pump's thread; what callers may read of it (what we serve, the
+// changes known) is under its own lock.
+
+#include <xcb/xcb.h>
+#include <xcb/xfixes.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/linux/clipboard/client_identity.h"
+#include "platform/linux/clipboard/incr_transfers.h"
+#include "platform/linux/clipboard/selection_connection.h"
+#include "platform/linux/clipboard/x11_selections.h"
+
+namespace ravlin::platform::x11 {
+
+class SelectionOwner {
+  public:
+    using KnownChange = Selections::KnownChange;
+
+    SelectionOwner(SelectionConnection& connection, IncrTransfers& transfers);
+
+    // --- On the pump's thread
+    // Asks XFIXES to tell every change of `selection`.
+    void watch(xcb_atom_t selection);
+    // Takes `selection` as of `time` (the server ignores it when the selection changed after
+    // `time`) and serves `data`; whether the server made us the owner.
+    bool ownAt(xcb_atom_t selection, std::shared_ptr<const SelectionData> data, std::uint32_t time);
+    // Gives `selection` to nobody, undoing `change` only while it is the selection's last.
+    bool clear(xcb_atom_t selection, KnownChange change);
+    // Offers what we own of `selection` to the clipboard manager and serves its reads.
+    bool saveToManager(xcb_atom_t selection, std::chrono::milliseconds limit);
+    // What we serve for `selection` (none when we do not own it).
+    [[nodiscard]] std::shared_ptr<const SelectionData> served(xcb_atom_t selection) const;
+
+    // Events.
+    void onSelectionRequest(const xcb_selection_request_event_t& event);
+    void onSelectionClear(const xcb_selection_clear_event_t& event, std::uint32_t sequence);
+    void onOwnerChange(const xcb_xfixes_selection_notify_event_t& event, std::uint32_t sequence);
+    // The clipboard manager's answer to SAVE_TARGETS.
+    void onManagerAnswer(const xcb_selection_notify_event_t& event);
+
+    // --- Any thread
+    [[nodiscard]] KnownChange lastChange(const std::string& selection) const;
+    [[nodiscard]] std::shared_ptr<const SelectionData> owned(const std::string& selection) const;
+    [[nodiscard]] std::uint32_t ownedSince(const std::string& selection) const;
+    [[nodiscard]] bool fetched(const std::string& selection) const;
+    [[nodiscard]] std::vector<ClientIdentity> requestors(const std::string& selection) const;
+    [[nodiscard]] std::uint32_t clientBaseOf(std::uint32_t window) const {
+        return identities_.baseOf(window);
+    }
+    [[nodiscard]] std::uint64_t ownChanges(const std::string& selection) const;
+    void onForeignChange(std::function<void(const std::string&, std::uint64_t)> callback);
+
+  private:
+    struct Ownership {
+        std::shared_ptr<const SelectionData> data;
+        std::uint32_t time = 0;
+        std::uint32_t request = 0;  // the sequence number of our SetSelectionOwner
+        xcb_atom_t targetsType = XCB_ATOM_ATOM;
+        std::vector<xcb_atom_t> targets;
+        std::vector<xcb_atom_t> types;  // of data->values, by index
+        std::unordered_map<xcb_atom_t, std::size_t> values;
+    };
+    bool serveOne(Ownership& owned, const std::string& selectionName, xcb_window_t requestor,
+                  xcb_atom_t target, xcb_atom_t property);
+    bool serveMultiple(Ownership& owned, const std::string& selectionName, xcb_window_t requestor,
+                       xcb_atom_t property);
+    void changedByUs(xcb_atom_t selection, std::uint32_t request, bool cleared,
+                     std::uint32_t time);
+    // Counts a change of the selection we now know of (under mutex_).
+    void learnt(const std::string& selectionName, std::uint32_t time);
+    void foreignChange(xcb_atom_t selection, std::uint32_t time);
+    void forget(xcb_atom_t selection);
+    // A client asked for contents we own of the selection: kept once per client.
+    void noteRequestor(const std::string& selectionName, xcb_window_t requestor);
+
+    SelectionConnection& connection_;
+    xcb_connection_t* c_;
+    IncrTransfers& transfers_;
+    ClientIdentities identities_;
+
+    std::map<xcb_atom_t, Ownership> owned_;
+    // Our last SetSelectionOwner of each selection: its request's sequence number, and whether
+    // it gave the selection to nobody.
+    struct OwnChange {
+        std::uint32_t request = 0;
+        bool cleared = false;
+    };
+    std::map<xcb_atom_t, OwnChange> ourLastChange_;
+    std::unordered_set<xcb_atom_t> watched_;
+    std::optional<bool> managerAnswer_;
+
+    // --- Shared with callers (under mutex_)
+    mutable std::mutex mutex_;
+    struct Mirror {
+        std::shared_ptr<const SelectionData> data;
+        std::uint32_t time = 0;
+        bool fetched = false;
+        // Who fetched (at most maxRequestors clients; one that asks for many targets counts
+        // once).
+        std::vector<ClientIdentity> requestors;
+    };
+    static constexpr std::size_t maxRequestors = 16;
+    std::map<std::string, Mirror> mirrors_;
+    // How many times we have taken or cleared each selection.
+    std::map<std::string, std::uint64_t> ownChanges_;
+    // The latest change of each selection we know of (ours or told).
+    std::map<std::string, KnownChange> lastChange_;
+    std::function<void(const std::string&, std::uint64_t)> onForeign_;
+};
+
+}  // namespace ravlin::platform::x11

@@ -1,0 +1,270 @@
+#include "platform/linux/clipboard/selection_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace ravlin::platform::x11 {
+namespace {
+
+// Our reads use one property per read, taken in turn from this many names.
+constexpr int readProperties = 64;
+
+}  // namespace
+
+SelectionReader::SelectionReader(SelectionConnection& connection, Served served)
+    : connection_(connection), c_(connection.xcb()), served_(std::move(served)) {}
+
+void SelectionReader::start(std::shared_ptr<Job> job) {
+    auto& queue = reads_[job->selection];
+    queue.push_back(job);
+    if (queue.size() == 1) {
+        advance(job);
+    }
+}
+
+void SelectionReader::advance(std::shared_ptr<Job> job) {
+    if (!job->started) {
+        job->started = true;
+        if (Clock::now() >= job->deadline) {
+            finish(job, PasteboardSaveFailure::ownerNotAnswering);
+            return;
+        }
+        job->property = connection_.atom("_RAVLIN_READ_" + std::to_string(nextProperty_));
+        nextProperty_ = (nextProperty_ + 1) % readProperties;
+        Reply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
+            c_, xcb_get_selection_owner(c_, job->selection), nullptr));
+        if (!owner) {
+            finish(job, PasteboardSaveFailure::ownerNotAnswering);
+            return;
+        }
+        if (owner->owner == XCB_NONE) {
+            finish(job, PasteboardSaveFailure::none);  // nobody owns it: empty
+            return;
+        }
+        if (owner->owner == connection_.window()) {
+            if (const auto mine = served_(job->selection)) {
+                job->result.data = *mine;
+                finish(job, PasteboardSaveFailure::none);
+                return;
+            }
+        }
+        ask(job, connection_.atom("TARGETS"));
+        return;
+    }
+    if (job->pending.empty()) {
+        finish(job, PasteboardSaveFailure::none);
+        return;
+    }
+    const xcb_atom_t next = job->pending.front();
+    job->pending.erase(job->pending.begin());
+    ask(job, next);
+}
+
+void SelectionReader::ask(const std::shared_ptr<Job>& job, xcb_atom_t target) {
+    job->asking = target;
+    job->awaitingNotify = true;
+    job->incr = false;
+    job->current = SelectionValue{};
+    xcb_delete_property(c_, connection_.window(), job->property);
+    xcb_convert_selection(c_, connection_.window(), job->selection, target, job->property,
+                          XCB_CURRENT_TIME);
+}
+
+void SelectionReader::onSelectionNotify(const xcb_selection_notify_event_t& event) {
+    const auto queue = reads_.find(event.selection);
+    if (queue == reads_.end() || queue->second.empty()) {
+        return;
+    }
+    const auto job = queue->second.front();
+    if (!job->awaitingNotify || event.target != job->asking ||
+        (event.property != XCB_NONE && event.property != job->property)) {
+        return;  // an answer to a read that gave up
+    }
+    job->awaitingNotify = false;
+    if (event.property == XCB_NONE) {
+        finish(job, PasteboardSaveFailure::typeFailed);  // the owner refused a target it offered
+        return;
+    }
+    takeProperty(job, true);
+}
+
+void SelectionReader::onNewValue(xcb_atom_t property) {
+    for (auto& [selection, queue] : reads_) {
+        if (!queue.empty() && queue.front()->incr && queue.front()->property == property) {
+            const auto job = queue.front();
+            takeProperty(job, false);
+            return;
+        }
+    }
+}
+
+void SelectionReader::takeProperty(const std::shared_ptr<Job>& job, bool first) {
+    // The owner's list of targets is bounded by its count, the contents by their bytes, over
+    // all the steps of an INCR answer.
+    const bool listing = job->asking == connection_.atom("TARGETS");
+    const std::size_t limit = listing ? job->limits.maxTargets * 4 : job->limits.maxBytes;
+    const std::size_t room = limit - std::min(job->bytes, limit);
+    const auto longs = static_cast<std::uint32_t>(std::min<std::size_t>(room / 4 + 1, UINT32_MAX));
+    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        c_,
+        xcb_get_property(c_, 1, connection_.window(), job->property, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                         longs),
+        nullptr));
+    if (!reply || reply->type == XCB_NONE) {
+        finish(job, PasteboardSaveFailure::typeFailed);
+        return;
+    }
+    const auto* value = static_cast<const std::uint8_t*>(xcb_get_property_value(reply.get()));
+    const auto size = static_cast<std::size_t>(xcb_get_property_value_length(reply.get()));
+    if (first && reply->type == connection_.atom("INCR")) {
+        // The owner sends it in steps, each when we have taken the last; it announces at least
+        // this many bytes.
+        std::uint32_t announced = 0;
+        if (reply->format == 32 && size >= 4) {
+            std::memcpy(&announced, value, 4);
+        }
+        if (announced > room) {
+            finish(job,
+                   listing ? PasteboardSaveFailure::tooManyTypes : PasteboardSaveFailure::tooLarge);
+            return;
+        }
+        job->incr = true;
+        return;
+    }
+    if (reply->bytes_after > 0 || size > room) {
+        finish(job,
+               listing ? PasteboardSaveFailure::tooManyTypes : PasteboardSaveFailure::tooLarge);
+        return;
+    }
+    if (reply->format != 8 && reply->format != 16 && reply->format != 32) {
+        finish(job, PasteboardSaveFailure::typeFailed);
+        return;
+    }
+    if (job->incr && size == 0) {
+        valueRead(job);  // the closing empty step
+        return;
+    }
+    const auto type = connection_.name(reply->type);
+    if (!type) {
+        finish(job, PasteboardSaveFailure::typeFailed);
+        return;
+    }
+    if (job->current.type.empty()) {
+        job->current.type = *type;
+        job->current.format = reply->format;
+    } else if (job->current.format != reply->format) {
+        finish(job, PasteboardSaveFailure::typeFailed);
+        return;
+    }
+    job->current.bytes.insert(job->current.bytes.end(), value, value + size);
+    job->bytes += size;
+    if (!job->incr) {
+        valueRead(job);
+    }
+}
+
+void SelectionReader::valueRead(const std::shared_ptr<Job>& job) {
+    job->incr = false;
+    auto value = std::move(job->current);
+    if (job->asking == connection_.atom("TARGETS")) {
+        // The owner's list: atoms, 32 bits each.
+        job->bytes = 0;
+        if (value.format != 32) {
+            finish(job, PasteboardSaveFailure::typeFailed);
+            return;
+        }
+        std::vector<xcb_atom_t> listed(value.bytes.size() / 4);
+        std::memcpy(listed.data(), value.bytes.data(), listed.size() * 4);
+        if (listed.size() > job->limits.maxTargets) {
+            finish(job, PasteboardSaveFailure::tooManyTypes);
+            return;
+        }
+        if (!connection_.resolveNames(listed)) {
+            finish(job, PasteboardSaveFailure::typeFailed);
+            return;
+        }
+        auto& data = job->result.data;
+        data.targetsType = value.type;
+        std::vector<xcb_atom_t> contents;
+        for (const auto target : listed) {
+            data.targets.push_back(connection_.name(target).value_or(std::string()));
+            if (target != XCB_NONE && !isProtocolTarget(data.targets.back()) &&
+                std::ranges::find(contents, target) == contents.end()) {
+                contents.push_back(target);
+            }
+        }
+        if (job->textOnly) {
+            job->pending.clear();
+            for (const auto text : textTargets) {
+                const auto found = std::ranges::find(data.targets, text);
+                if (found != data.targets.end()) {
+                    job->pending.push_back(connection_.atom(std::string(text)));
+                    break;
+                }
+            }
+        } else {
+            job->pending = std::move(contents);
+        }
+        advance(job);
+        return;
+    }
+    const auto target = connection_.name(job->asking);
+    if (!target) {
+        finish(job, PasteboardSaveFailure::typeFailed);
+        return;
+    }
+    value.target = *target;
+    job->result.data.values.push_back(std::move(value));
+    advance(job);
+}
+
+void SelectionReader::finish(std::shared_ptr<Job> job, PasteboardSaveFailure failure) {
+    auto& queue = reads_[job->selection];
+    if (queue.empty() || queue.front() != job) {
+        return;
+    }
+    queue.pop_front();
+    if (job->property != XCB_NONE) {
+        xcb_delete_property(c_, connection_.window(), job->property);
+    }
+    job->result.failure = failure;
+    if (failure != PasteboardSaveFailure::none) {
+        job->result.data = SelectionData{};  // nothing of a read that failed is kept
+    }
+    if (job->done) {
+        auto done = std::move(job->done);
+        done(std::move(job->result));
+    }
+    if (!queue.empty()) {
+        advance(queue.front());
+    }
+}
+
+std::optional<Clock::time_point> SelectionReader::nextDeadline() const {
+    std::optional<Clock::time_point> due;
+    for (const auto& [selection, queue] : reads_) {
+        if (!queue.empty() && (!due || queue.front()->deadline < *due)) {
+            due = queue.front()->deadline;
+        }
+    }
+    return due;
+}
+
+void SelectionReader::expire(Clock::time_point now) {
+    for (auto& [selection, queue] : reads_) {
+        while (!queue.empty() && queue.front()->deadline <= now) {
+            finish(queue.front(), PasteboardSaveFailure::ownerNotAnswering);
+        }
+    }
+}
+
+void SelectionReader::failAll() {
+    for (auto& [selection, queue] : reads_) {
+        while (!queue.empty()) {
+            finish(queue.front(), PasteboardSaveFailure::ownerNotAnswering);
+        }
+    }
+}
+
+}  // namespace ravlin::platform::x11

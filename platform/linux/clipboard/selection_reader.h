@@ -1,0 +1,75 @@
+#pragma once
+
+// Reading a selection as an ICCCM requestor: ConvertSelection of TARGETS into a property of our
+// window, then of each target that carries contents, each answer taken from the property (in
+// INCR steps when the owner sends it so: we delete the property, the owner writes the next step,
+// until an empty one). One read at a time per selection, each within its own deadline whatever
+// the owner does; a property per read, taken in turn from a set of names, so that an owner still
+// answering a read that gave up cannot write into a later one. Runs on the pump's thread.
+
+#include <xcb/xcb.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/linux/clipboard/selection_connection.h"
+#include "platform/linux/clipboard/x11_selections.h"
+
+namespace ravlin::platform::x11 {
+
+class SelectionReader {
+  public:
+    // What we serve ourselves for a selection (none when we do not own it): a read of a
+    // selection our window owns answers from it.
+    using Served = std::function<std::shared_ptr<const SelectionData>(xcb_atom_t selection)>;
+
+    struct Job {
+        xcb_atom_t selection = XCB_NONE;
+        xcb_atom_t property = XCB_NONE;
+        SelectionLimits limits;
+        Clock::time_point deadline;
+        bool textOnly = false;
+        std::function<void(Selections::Read)> done;
+        bool started = false;
+        bool awaitingNotify = false;
+        bool incr = false;
+        xcb_atom_t asking = XCB_NONE;
+        std::vector<xcb_atom_t> pending;  // content targets still to read
+        SelectionValue current;
+        Selections::Read result;
+        std::size_t bytes = 0;
+    };
+
+    SelectionReader(SelectionConnection& connection, Served served);
+
+    // Queues `job` behind the reads of its selection already in progress.
+    void start(std::shared_ptr<Job> job);
+
+    // Events for our window.
+    void onSelectionNotify(const xcb_selection_notify_event_t& event);
+    void onNewValue(xcb_atom_t property);
+
+    [[nodiscard]] std::optional<Clock::time_point> nextDeadline() const;
+    void expire(Clock::time_point now);
+    // The display is gone: every read ends now.
+    void failAll();
+
+  private:
+    void advance(std::shared_ptr<Job> job);
+    void ask(const std::shared_ptr<Job>& job, xcb_atom_t target);
+    void takeProperty(const std::shared_ptr<Job>& job, bool first);
+    void valueRead(const std::shared_ptr<Job>& job);
+    void finish(std::shared_ptr<Job> job, PasteboardSaveFailure failure);
+
+    SelectionConnection& connection_;
+    xcb_connection_t* c_;
+    Served served_;
+    std::map<xcb_atom_t, std::deque<std::shared_ptr<Job>>> reads_;
+    int nextProperty_ = 0;
+};
+
+}  // namespace ravlin::platform::x11
