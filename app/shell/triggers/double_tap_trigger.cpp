@@ -505,10 +505,9 @@ bool QNTriggerDoubleTap::takeBackTaps() {
     // BackSpaces would lose a character to them.
     const bool caughtUp = seams_.keyTaps->catchUp();
     {
+        // (The keys that followed have set the boundary as they are.)
         std::lock_guard lock(stateLock_);
         if (!caughtUp || state_.isSuspended || eventsSeen_ != *pending->eventsAtPair) {
-            state_.atBoundary = false;
-            state_.boundaryNeedsVerification = false;
             pending.reset();
         }
     }
@@ -516,11 +515,10 @@ bool QNTriggerDoubleTap::takeBackTaps() {
         log(platform::LogLevel::notice, "DOUBLE-TAP not acted on: a key followed the taps");
         return false;
     }
-    for (int i = 0; i < 2; ++i) {
-        if (!seams_.keySynthesis->postKeyPress({deleteKeyCode, 0})) {
-            log(platform::LogLevel::error, "DOUBLE-TAP: the taps could not be erased");
-            return false;
-        }
+    // Both in one burst: no key of the person's can come between them.
+    if (!seams_.keySynthesis->postKeyPresses({deleteKeyCode, 0}, 2)) {
+        log(platform::LogLevel::error, "DOUBLE-TAP: the taps could not be erased");
+        return false;
     }
     return true;
 }

@@ -279,6 +279,31 @@ Status XTestKeySynthesis::sendKeys(const std::vector<unsigned char>& keys, bool 
     return {};
 }
 
+Status XTestKeySynthesis::postKeyPresses(KeyChord chord, int times) {
+    const auto keys = chordKeys(chord);
+    if (!keys) {
+        return keys.status();
+    }
+    waitForModifierRelease();
+    auto* display = connection_->display();
+    connection_->sync();
+    (void)connection_->takeErrorCount();
+    letGoOfOwnGrab();
+    for (int i = 0; i < times; ++i) {
+        for (const auto key : *keys) {
+            XTestFakeKeyEvent(display, key, True, CurrentTime);
+        }
+        for (auto it = keys->rbegin(); it != keys->rend(); ++it) {
+            XTestFakeKeyEvent(display, *it, False, CurrentTime);
+        }
+    }
+    connection_->sync();
+    if (connection_->takeErrorCount() > 0) {
+        return Status::failure(ErrorCode::failed, "the X server refused the key event");
+    }
+    return {};
+}
+
 Status XTestKeySynthesis::postKeyDown(KeyChord chord) {
     const auto keys = chordKeys(chord);
     if (!keys) {

@@ -49,6 +49,8 @@ class XTestKeySynthesis final : public KeySynthesis {
 
     Status postKeyDown(KeyChord chord) override;
     Status postKeyUp(KeyChord chord) override;
+    // One request after the other, without a round trip between them.
+    Status postKeyPresses(KeyChord chord, int times) override;
     Status postText(std::u16string_view text) override;
 
   private:
