@@ -271,7 +271,11 @@ class FakePasteboard final : public Pasteboard {
         return state().ownerSilent ? std::vector<PasteboardItem>{} : state().items;
     }
     bool lastReadComplete() override { return !state().ownerSilent; }
-    std::int64_t clear() override { return model_->clear(state()); }
+    std::int64_t clear() override {
+        const auto count = model_->clear(state());
+        state().ownChange = true;
+        return count;
+    }
     Status writeItems(const std::vector<PasteboardItem>& items) override {
         if (state().writesFail) {
             return Error{ErrorCode::failed, "pasteboard refused the write"};
@@ -290,6 +294,7 @@ class FakePasteboard final : public Pasteboard {
         model_->ownWrite(selection_);
         return {};
     }
+    bool holdsOwnChange() override { return state().ownChange; }
     std::optional<std::u16string> string() override {
         return state().ownerSilent ? std::nullopt : state().string();
     }

@@ -55,6 +55,8 @@ struct SelectionState {
     bool notificationPending = false;
     // This program's last write is on it and no application has read it yet.
     bool ownWriteUnfetched = false;
+    // The last change was this program's own (a write or a clear), no other's since.
+    bool ownChange = false;
     // The processes that have read this program's last write while it is on it.
     std::vector<ProcessID> fetchedBy;
     CallbackList<std::int64_t> observers;

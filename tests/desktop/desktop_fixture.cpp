@@ -6,9 +6,11 @@
 #include <QThread>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 
 #include "core/text/unicode.h"
 
+#include "platform/linux/clipboard/x11_selections.h"
 #include "platform/linux/linux_seams.h"
 #include "platform/linux/x11/xlib.h"
 
@@ -31,6 +33,15 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         }
         QThread::msleep(2);
     }
+}
+
+std::optional<std::u16string> clipboardTextThrough(platform::x11::Selections& reader) {
+    std::promise<std::optional<std::u16string>> promise;
+    auto answer = promise.get_future();
+    reader.readText("CLIPBOARD", {}, [&](std::optional<std::u16string> text) {
+        promise.set_value(std::move(text));
+    });
+    return answer.wait_for(3s) == std::future_status::ready ? answer.get() : std::nullopt;
 }
 
 namespace {

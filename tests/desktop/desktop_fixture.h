@@ -17,6 +17,10 @@
 #include "platform/linux/accessibility/atspi_accessibility.h"
 #include "platform/seams.h"
 
+namespace ravlin::platform::x11 {
+class Selections;
+}
+
 namespace ravlin::testing {
 
 using namespace std::chrono_literals;
@@ -24,6 +28,10 @@ using namespace std::chrono_literals;
 // Runs the event loop until `condition` holds or `limit` passes; whether it held.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
+// The clipboard's text as `reader`, a selection connection of its own, fetches it; none when
+// nobody owns it, or it did not answer within 3 s. (The owner answers from its own thread.)
+std::optional<std::u16string> clipboardTextThrough(platform::x11::Selections& reader);
 
 // Runs a paste to its end on the event loop (at most 10 s); its result.
 std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteOutcome> task);

@@ -8,12 +8,14 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <future>
 
+#include "app/target/focus_snapshot.h"
 #include "app/target/paste_check.h"
+#include "app/target/quick_fix_host.h"
 #include "app/target/pasteboard_snapshot.h"
 #include "app/target/quick_fix_pasteboard_manager.h"
 #include "core/text/unicode.h"
+#include "desktop_apps.h"
 #include "desktop_fixture.h"
 #include "platform/linux/clipboard/x11_selections.h"
 #include "tests/support/clipboard_tool.h"
@@ -24,17 +26,6 @@ namespace {
 using platform::WriteFetch;
 namespace keycode = platform::keycode;
 namespace modifier = platform::modifier;
-
-// The clipboard's text as `reader` (a connection of its own) fetches it.
-std::optional<std::u16string> fetchedBy(platform::x11::Selections& reader) {
-    std::promise<std::optional<std::u16string>> promise;
-    auto answer = promise.get_future();
-    reader.readText("CLIPBOARD", {}, [&](std::optional<std::u16string> text) {
-        promise.set_value(std::move(text));
-    });
-    // The owner answers from its own thread; this one only waits.
-    return answer.wait_for(3s) == std::future_status::ready ? answer.get() : std::nullopt;
-}
 
 // Only the target's own fetch says a paste took the text: another program's (a clipboard
 // manager fetches every copy at once) does not, another connection of the target's process does.
@@ -61,7 +52,7 @@ TEST(FetchedBy, OnlyTheTargetsOwnClientsFetchCounts) {
     // A second connection of this process: the same program.
     const auto second = platform::x11::Selections::open();
     ASSERT_TRUE(second);
-    EXPECT_EQ(fetchedBy(*second), u"ours");
+    EXPECT_EQ(clipboardTextThrough(*second), u"ours");
     EXPECT_EQ(fetches(), std::pair(WriteFetch::byOthers, WriteFetch::byTarget));
 
     // The GTK target pastes it itself.
@@ -83,6 +74,55 @@ TEST(FetchedBy, OnlyTheTargetsOwnClientsFetchCounts) {
 QCoro::Task<> keepOutcome(QCoro::Task<QNPasteOutcome> task,
                           std::shared_ptr<std::optional<QNPasteOutcome>> into) {
     *into = co_await std::move(task);
+}
+
+QCoro::Task<> keepSnapshot(QCoro::Task<QNModelFocusSnapshot> task,
+                           std::shared_ptr<std::optional<QNModelFocusSnapshot>> into) {
+    *into = co_await std::move(task);
+}
+
+QCoro::Task<> keepSession(QCoro::Task<std::optional<QNQuickFixHostSession>> task,
+                          std::shared_ptr<std::optional<QNQuickFixHostSession>> into,
+                          std::shared_ptr<bool> done) {
+    *into = co_await std::move(task);
+    *done = true;
+}
+
+QCoro::Task<> keepCommit(QCoro::Task<QNQuickFixCommitResult> task,
+                         std::shared_ptr<std::optional<QNQuickFixCommitResult>> into) {
+    *into = co_await std::move(task);
+}
+
+// A Quick Fix's capture of the application in front: its focus snapshot, then the host's session
+// (none when it refused), each run to its end.
+std::optional<QNQuickFixHostSession> quickFixCapture(
+    const TargetSeams& seams, const std::shared_ptr<QNQuickFixHostDriver>& driver) {
+    auto snapshot = std::make_shared<std::optional<QNModelFocusSnapshot>>();
+    auto capturing = keepSnapshot(QNModelFocusSnapshot::capture(seams, {}), snapshot);
+    waitUntil([&] { return snapshot->has_value(); }, 10s);
+    EXPECT_TRUE(snapshot->has_value());
+    if (!snapshot->has_value()) {
+        return std::nullopt;
+    }
+    auto session = std::make_shared<std::optional<QNQuickFixHostSession>>();
+    auto done = std::make_shared<bool>(false);
+    auto beginning =
+        keepSession(QNServiceQuickFixHost::beginSession(**snapshot, driver, {}), session, done);
+    waitUntil([&] { return *done; }, 10s);
+    EXPECT_TRUE(*done);
+    return *session;
+}
+
+std::optional<QNQuickFixCommitResult> quickFixCommit(
+    const QNQuickFixHostSession& session, std::u16string corrected,
+    const std::shared_ptr<QNQuickFixHostDriver>& driver,
+    std::shared_ptr<QNQuickFixPasteboardManager> manager) {
+    auto result = std::make_shared<std::optional<QNQuickFixCommitResult>>();
+    auto committing = keepCommit(
+        QNServiceQuickFixHost::commit(session, std::move(corrected), driver, std::move(manager), {}),
+        result);
+    waitUntil([&] { return result->has_value(); }, 10s);
+    return *result;
 }
 
 // The Composer's paste of `text` into the application in front, run to its end (at most 10 s).
@@ -112,6 +152,10 @@ void userCopies(const QString& text) {
 // Keys by their virtual codes (the ANSI layout's positions).
 constexpr std::uint32_t virtualKeyD = 2;
 constexpr std::uint32_t virtualKeyN = 45;
+constexpr std::uint32_t virtualKeyX = 7;
+constexpr std::uint32_t virtualKeyDown = 125;
+constexpr std::uint32_t virtualKeyEnd = 119;
+constexpr std::uint32_t virtualKeyHome = 115;
 
 // How often `part` stands in `text`.
 std::size_t occurrences(std::u16string_view text, std::u16string_view part) {
@@ -246,6 +290,8 @@ TEST(WriteBack, TerminalsWithAClipboardManagerRunning) {
     };
     for (const Case& c : {
              Case{"st, in the table", QStringLiteral("stterm"), {}, u"echo one", {}, "echo one"},
+             Case{"mlterm, from the text last selected", QStringLiteral("mlterm"), {},
+                  u"echo one", {}, "echo one"},
              Case{"xterm under a class outside the table", QStringLiteral("xterm"),
                   {QStringLiteral("-class"), QStringLiteral("Unlisted")}, u"echo one",
                   {QNPasteResult::leftOnClipboard, "paste-not-fetched", ""}, {}},
@@ -274,6 +320,157 @@ TEST(WriteBack, TerminalsWithAClipboardManagerRunning) {
     }
     manager.terminate();
     EXPECT_TRUE(manager.waitForFinished(3000));
+}
+
+// --- Applications people use
+
+using Kind = DesktopApplication::Kind;
+
+bool press(std::uint32_t key, std::uint32_t modifiers = 0) {
+    const bool sent = Desktop::get().seams.keySynthesis->postKeyPress({key, modifiers}).ok();
+    waitUntil([] { return false; }, 120ms);  // as a person's next key
+    return sent;
+}
+
+// The whole document of the application in front, as it copies it (Ctrl+A, Ctrl+C): what the
+// person sees, whatever its accessibility shows. The selection is left covering it.
+std::optional<std::u16string> documentText() {
+    auto& pasteboard = *Desktop::get().seams.pasteboard;
+    const auto before = pasteboard.changeCount();
+    if (!press(platform::keycode::a, modifier::command) ||
+        !press(platform::keycode::c, modifier::command) ||
+        !waitUntil([&] { return pasteboard.changeCount() != before; }, 3s)) {
+        return std::nullopt;
+    }
+    return pasteboard.string();
+}
+
+// The document replaced by `text` with the keys a person uses (all selected, pasted over; again
+// where an application just brought forward missed the first keys), then the caret put on the
+// start of its second line, nothing selected.
+bool typeDocument(DesktopApplication& app, const std::u16string& text) {
+    auto& desktop = Desktop::get();
+    if (!desktop.bringToFrontPersistently(app.pid())) {
+        return false;
+    }
+    std::optional<std::u16string> copied;
+    for (int attempt = 0; attempt < 3 && copied != text; ++attempt) {
+        if (!desktop.seams.pasteboard->setString(text).ok() ||
+            !press(platform::keycode::a, modifier::command) ||
+            !press(platform::keycode::v, modifier::command)) {
+            return false;
+        }
+        waitUntil([&] { return (copied = documentText()) == text; }, 2s);
+    }
+    if (copied != text) {
+        std::fprintf(stderr, "%s: the document copies as \"%s\"\n", app.name().c_str(),
+                     text::toUtf8(copied.value_or(u"<nothing>")).c_str());
+        return false;
+    }
+    return press(virtualKeyHome, modifier::command) && press(virtualKeyDown);
+}
+
+// Return in the Composer over a caret in each application: the two-line text arrives once, shaped
+// as the field shapes it, and is never left to be pasted again.
+TEST(WriteBackInApplications, ReturnDeliversTheTextOnce) {
+    auto& desktop = Desktop::get();
+    auto manager = QNQuickFixPasteboardManager::create(desktop.seams.pasteboard, desktop.executor);
+    const std::u16string text = u"Line one.\nLine two.";
+    for (const Kind kind : {Kind::chromium, Kind::textEditor, Kind::kwrite, Kind::writer}) {
+        auto& app = DesktopApplication::get(kind);
+        SCOPED_TRACE(app.name());
+        ASSERT_TRUE(app.ready());
+        if (kind == Kind::chromium || kind == Kind::textEditor) {
+            ASSERT_TRUE(app.prepare(u"Say:", {4, 0},
+                                    kind == Kind::chromium ? QStringLiteral("line")
+                                                           : QStringLiteral("document")));
+        } else {
+            ASSERT_TRUE(typeDocument(app, u"Say:"));
+            ASSERT_TRUE(press(virtualKeyEnd, modifier::command));
+        }
+        const auto outcome = commit(text, manager);
+        ASSERT_TRUE(outcome);
+        std::printf("measure: %s return: %s %s\n", app.name().c_str(),
+                    std::string(toString(outcome->result)).c_str(),
+                    std::string(outcome->reason).c_str());
+        // Arrived, or perhaps arrived: never to be pasted again; the user's clipboard back.
+        EXPECT_TRUE(outcome->result == QNPasteResult::pasted ||
+                    outcome->result == QNPasteResult::sentUnconfirmed)
+            << toString(outcome->result) << " " << outcome->reason;
+        EXPECT_FALSE(manager->hasPendingRestore());
+        const auto document = kind == Kind::chromium
+                                  ? std::optional(desktop.value(desktop.focusedOf(app.pid())))
+                                  : documentText();
+        ASSERT_TRUE(document);
+        EXPECT_EQ(occurrences(*document, u"Line one."), 1u) << text::toUtf8(*document);
+        EXPECT_EQ(occurrences(*document, u"Line two."), 1u) << text::toUtf8(*document);
+        if (kind == Kind::chromium) {
+            EXPECT_EQ(*document, u"Say:Line one. Line two.");  // a single line: a space
+        }
+    }
+}
+
+// Quick Fix over a three-line document with nothing selected, and over a text with nothing to
+// correct: the fix appears once, or the document is left as it was (the heads-up says why); and
+// whatever the capture selected to copy, caret and selection are as they were afterwards, so the
+// next key the person types goes where it would have.
+TEST(WriteBackInApplications, QuickFixIsExactOrLeavesTheDocumentAsItWas) {
+    auto& desktop = Desktop::get();
+    const std::u16string document = u"first line\nteh second line\nthird line";
+    const std::u16string fixed = u"first line\nthe second line\nthird line";
+    for (const Kind kind : {Kind::kwrite, Kind::writer, Kind::textEditor, Kind::chromium}) {
+        auto& app = DesktopApplication::get(kind);
+        for (const bool nothingToFix : {false, true}) {
+            SCOPED_TRACE(app.name() + (nothingToFix ? ", nothing to fix" : ", a typo"));
+            ASSERT_TRUE(app.ready());
+            const std::u16string before = kind == Kind::chromium
+                                              ? (nothingToFix ? u"all good" : u"teh line")
+                                              : (nothingToFix ? fixed : document);
+            if (kind == Kind::chromium) {
+                ASSERT_TRUE(app.prepare(
+                    before, {static_cast<std::int64_t>(before.size()), 0}, QStringLiteral("line")));
+            } else {
+                ASSERT_TRUE(typeDocument(app, before));
+            }
+            auto manager =
+                QNQuickFixPasteboardManager::create(desktop.seams.pasteboard, desktop.executor);
+            const auto seams = TargetSeams::from(desktop.seams, desktop.executor, manager);
+            const std::shared_ptr<QNQuickFixHostDriver> driver =
+                std::make_shared<QNQuickFixHostLiveDriver>(seams);
+            const auto session = quickFixCapture(seams, driver);
+            std::optional<QNQuickFixCommitResult> result;
+            if (session && !nothingToFix) {
+                std::u16string corrected = session->originalText;
+                for (auto at = corrected.find(u"teh"); at != std::u16string::npos;
+                     at = corrected.find(u"teh")) {
+                    corrected.replace(at, 3, u"the");
+                }
+                result = quickFixCommit(*session, corrected, driver, manager);
+                ASSERT_TRUE(result);
+                EXPECT_NE(result->kind, QNQuickFixCommitResult::Kind::pasteOnClipboard)
+                    << toString(*result);
+            }
+            std::printf("measure: %s quick fix %s: capture %s, %s\n", app.name().c_str(),
+                        nothingToFix ? "nothing to fix" : "a typo",
+                        session ? std::string(toString(session->captureMethod)).c_str() : "none",
+                        result ? toString(*result).c_str() : "no write");
+            // No write: the next key lands where the caret was, replacing nothing.
+            if (!result) {
+                ASSERT_TRUE(press(virtualKeyX));
+            }
+            const auto after = kind == Kind::chromium
+                                   ? std::optional(desktop.value(desktop.focusedOf(app.pid())))
+                                   : documentText();
+            ASSERT_TRUE(after);
+            const bool written = result && result->kind == QNQuickFixCommitResult::Kind::committed;
+            std::u16string expected = written ? (kind == Kind::chromium ? u"the line" : fixed)
+                                              : before;
+            if (!result) {
+                expected.insert(kind == Kind::chromium ? before.size() : 11, u"x");
+            }
+            EXPECT_EQ(*after, expected) << text::toUtf8(*after);
+        }
+    }
 }
 
 }  // namespace
