@@ -902,48 +902,6 @@ TEST_F(EndToEnd, TheTrayMenuOpensFromTheTrayIcon) {
 
 // --- A commit that tells the truth: terminals, and a window that ignores keys
 
-// A terminal emulator running `cat > FILE` in a folder of its own: what reaches the terminal as
-// input is what cat writes to the file once the line is ended (Ctrl+D flushes it, a second one
-// ends cat and with it the terminal).
-class CatTerminal {
-  public:
-    // `program` with `execute` (its option that runs one command line) and the command.
-    CatTerminal(const QString& program, const QString& execute) {
-        process_.setStandardInputFile(QProcess::nullDevice());
-        process_.setStandardOutputFile(QProcess::nullDevice());
-        process_.setStandardErrorFile(QProcess::nullDevice());
-        process_.start(program, {execute, QStringLiteral("sh -c 'exec cat > %1'").arg(file())});
-        if (!process_.waitForStarted(10000)) {
-            return;
-        }
-        pid_ = static_cast<platform::ProcessID>(process_.processId());
-        ready_ = waitUntil([&] { return Desktop::get().bringToFrontPersistently(pid_); }, 20s);
-    }
-    ~CatTerminal() { endChild(process_); }
-    CatTerminal(const CatTerminal&) = delete;
-    CatTerminal& operator=(const CatTerminal&) = delete;
-
-    [[nodiscard]] bool ready() const { return ready_; }
-    [[nodiscard]] platform::ProcessID pid() const { return pid_; }
-    // Whether the terminal has ended within `limit`.
-    bool ends(std::chrono::milliseconds limit) {
-        return waitUntil([&] { return process_.state() == QProcess::NotRunning; }, limit);
-    }
-    // What cat wrote.
-    [[nodiscard]] QByteArray written() const {
-        QFile out(file());
-        return out.open(QIODevice::ReadOnly) ? out.readAll() : QByteArray("<no file>");
-    }
-
-  private:
-    [[nodiscard]] QString file() const { return folder_.path() + QStringLiteral("/typed.txt"); }
-
-    QTemporaryDir folder_;
-    QProcess process_;
-    platform::ProcessID pid_ = 0;
-    bool ready_ = false;
-};
-
 // xterm has no chord for the clipboard: it gets the text in the selection it pastes with
 // Shift+Insert (PRIMARY), which is the user's too and theirs again afterwards. A VTE terminal
 // (sakura, the smallest one Debian packages) takes Ctrl+Shift+V. Either way cat writes exactly the
@@ -959,7 +917,7 @@ TEST_F(ComposerScenarios, ACommitIntoATerminalRunningCatReachesItsFileExactly) {
          {std::tuple{"xterm", QStringLiteral("xterm"), QStringLiteral("-e")},
           std::tuple{"sakura", QStringLiteral("sakura"), QStringLiteral("-x")}}) {
         SCOPED_TRACE(name);
-        CatTerminal terminal(command, execute);
+        CatTerminal terminal(command, {}, execute, true);
         ASSERT_TRUE(terminal.ready());
         ASSERT_TRUE(openComposer());
         ASSERT_TRUE(keyboard.type(u"teh end"));

@@ -1,6 +1,7 @@
 #include "desktop_fixture.h"
 
 #include <QCursor>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
@@ -10,6 +11,7 @@
 
 #include "core/text/unicode.h"
 
+#include "platform/keys.h"
 #include "platform/linux/clipboard/x11_selections.h"
 #include "platform/linux/linux_seams.h"
 #include "platform/linux/x11/xlib.h"
@@ -338,6 +340,61 @@ platform::ElementRef Desktop::focus(TargetApp& app, const QString& field) {
 std::u16string Desktop::value(platform::ElementRef element) {
     return platform::textAttribute(*seams.accessibility, element, platform::ax::value)
         .value_or(u"<none>");
+}
+
+CatTerminal::CatTerminal(const QString& program, QStringList options, const QString& execute,
+                         bool asOneLine) {
+    process_.setStandardInputFile(QProcess::nullDevice());
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.setStandardErrorFile(QProcess::nullDevice());
+    const QString command = QStringLiteral("exec cat > '%1'").arg(file());
+    options << execute;
+    if (asOneLine) {
+        options << QStringLiteral("sh -c \"%1\"").arg(command);
+    } else {
+        options << QStringLiteral("sh") << QStringLiteral("-c") << command;
+    }
+    process_.start(program, options);
+    if (!process_.waitForStarted(10000)) {
+        return;
+    }
+    pid_ = static_cast<platform::ProcessID>(process_.processId());
+    ready_ = waitUntil([&] { return Desktop::get().bringToFrontPersistently(pid_); }, 20s);
+}
+
+CatTerminal::~CatTerminal() {
+    if (process_.state() == QProcess::NotRunning) {
+        return;
+    }
+    process_.terminate();
+    if (!process_.waitForFinished(3000)) {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+}
+
+bool CatTerminal::ends(std::chrono::milliseconds limit) {
+    return waitUntil([&] { return process_.state() == QProcess::NotRunning; }, limit);
+}
+
+QString CatTerminal::file() const {
+    return folder_.path() + QStringLiteral("/typed.txt");
+}
+
+QByteArray CatTerminal::written() const {
+    QFile out(file());
+    return out.open(QIODevice::ReadOnly) ? out.readAll() : QByteArray("<no file>");
+}
+
+QByteArray CatTerminal::flushed() {
+    auto& keys = *Desktop::get().seams.keySynthesis;
+    constexpr std::uint32_t keyD = 2;  // D's virtual code
+    for (int i = 0; i < 2; ++i) {
+        (void)keys.postKeyPress({keyD, platform::modifier::command});  // Ctrl+D
+        waitUntil([] { return false; }, 150ms);
+    }
+    ends(3s);
+    return written();
 }
 
 OwnKeyboardFocus::OwnKeyboardFocus() {

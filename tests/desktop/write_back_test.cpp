@@ -6,8 +6,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <QFile>
-#include <QTemporaryDir>
 
 #include "app/target/focus_snapshot.h"
 #include "app/target/paste_check.h"
@@ -150,7 +148,6 @@ void userCopies(const QString& text) {
 }
 
 // Keys by their virtual codes (the ANSI layout's positions).
-constexpr std::uint32_t virtualKeyD = 2;
 constexpr std::uint32_t virtualKeyN = 45;
 constexpr std::uint32_t virtualKeyX = 7;
 constexpr std::uint32_t virtualKeyDown = 125;
@@ -218,56 +215,6 @@ TEST(WriteBack, APasteIsJudgedByWhatTheFieldMadeOfIt) {
     }
 }
 
-// A terminal emulator running `cat > FILE`: what reaches the terminal as input is what cat
-// writes to the file once a line ends or Ctrl+D flushes it.
-class CatTerminal {
-  public:
-    CatTerminal(const QString& program, QStringList options) {
-        process_.setStandardOutputFile(QProcess::nullDevice());
-        process_.setStandardErrorFile(QProcess::nullDevice());
-        options << QStringLiteral("-e") << QStringLiteral("sh") << QStringLiteral("-c")
-                << QStringLiteral("exec cat > '%1'").arg(file());
-        process_.start(program, options);
-        if (process_.waitForStarted(10000)) {
-            pid_ = static_cast<platform::ProcessID>(process_.processId());
-            ready_ = waitUntil([&] { return Desktop::get().bringToFrontPersistently(pid_); }, 20s);
-        }
-    }
-    ~CatTerminal() { endChild(); }
-    CatTerminal(const CatTerminal&) = delete;
-    CatTerminal& operator=(const CatTerminal&) = delete;
-
-    [[nodiscard]] bool ready() const { return ready_; }
-    // What cat wrote, after Ctrl+D twice (the line, then the end).
-    QByteArray flushed() {
-        auto& keys = *Desktop::get().seams.keySynthesis;
-        for (int i = 0; i < 2; ++i) {
-            (void)keys.postKeyPress({virtualKeyD, platform::modifier::command});  // Ctrl+D
-            waitUntil([] { return false; }, 150ms);
-        }
-        waitUntil([&] { return process_.state() == QProcess::NotRunning; }, 3s);
-        QFile out(file());
-        return out.open(QIODevice::ReadOnly) ? out.readAll() : QByteArray("<no file>");
-    }
-
-  private:
-    [[nodiscard]] QString file() const { return folder_.path() + QStringLiteral("/typed.txt"); }
-    void endChild() {
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            if (!process_.waitForFinished(3000)) {
-                process_.kill();
-                process_.waitForFinished(3000);
-            }
-        }
-    }
-
-    QTemporaryDir folder_;
-    QProcess process_;
-    platform::ProcessID pid_ = 0;
-    bool ready_ = false;
-};
-
 // With a clipboard manager running (it fetches every copy at once): a terminal in the table takes
 // the text with its own chord and is seen to take it; one outside the table gets Ctrl+V, takes
 // nothing, and nothing is claimed: the text waits on the clipboard, no chord named; a terminal
@@ -303,7 +250,7 @@ TEST(WriteBack, TerminalsWithAClipboardManagerRunning) {
         userCopies(QStringLiteral("the user's own"));
         auto restorer =
             QNQuickFixPasteboardManager::create(desktop.seams.pasteboard, desktop.executor);
-        CatTerminal terminal(c.program, c.options);
+        CatTerminal terminal(c.program, c.options, QStringLiteral("-e"));
         ASSERT_TRUE(terminal.ready());
         EXPECT_EQ(commit(c.text, restorer), std::optional(c.outcome));
         const bool left = c.outcome.result == QNPasteResult::leftOnClipboard;
