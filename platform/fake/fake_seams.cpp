@@ -1,6 +1,7 @@
 // The seam objects over the simulated desktop's model.
 
 #include <algorithm>
+#include <utility>
 
 #include "core/text/unicode.h"
 #include "platform/fake/model.h"
@@ -508,6 +509,30 @@ class FakeKeyTaps final : public KeyTaps {
     }
     bool canSwallow() override { return model_->tapsCanSwallow; }
     bool seesFn() override { return model_->tapsSeeFn; }
+    bool catchUp() override {
+        model_->catchUpTaps();
+        return true;
+    }
+    std::unique_ptr<KeyHold> holdKeys() override {
+        if (model_->keysHeld) {
+            return nullptr;
+        }
+        model_->keysHeld = true;
+        struct Hold final : KeyHold {
+            explicit Hold(ModelPtr model) : model(std::move(model)) {}
+            ~Hold() override {
+                for (const auto& event : release()) {
+                    model->deliver(event);
+                }
+            }
+            std::vector<InputEvent> release() override {
+                model->keysHeld = false;
+                return std::exchange(model->heldKeys, {});
+            }
+            ModelPtr model;
+        };
+        return std::make_unique<Hold>(model_);
+    }
 
   private:
     ModelPtr model_;

@@ -107,6 +107,13 @@ struct Model : std::enable_shared_from_this<Model> {
     bool tapsRefused = false;
     bool tapsCanSwallow = true;
     bool tapsSeeFn = true;
+    // The taps see events a turn late (X11's queue): what the application got already and the
+    // taps not yet, handed over on the next turn of the executor or at a catch-up.
+    bool tapsLag = false;
+    std::vector<InputEvent> tapBacklog;
+    // A hold of the program's: key events wait here, then go through as typed.
+    bool keysHeld = false;
+    std::vector<InputEvent> heldKeys;
     std::vector<HotKeyRegistration> hotKeys;
     std::uint64_t nextHotKeySerial = 1;
     std::vector<KeyChord> reservedHotKeys;
@@ -163,6 +170,8 @@ struct Model : std::enable_shared_from_this<Model> {
 
     // Input: through the taps, then to the frontmost application.
     void deliver(const InputEvent& event);
+    // Hands the lagging taps what they have not seen yet.
+    void catchUpTaps();
     void applicationHandlesKeyDown(const InputEvent& event);
     InputEvent keyEvent(InputEventType type, KeyChord chord, std::u16string characters,
                         bool synthetic) const;
