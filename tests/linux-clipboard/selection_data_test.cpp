@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/linux/clipboard/selection_connection.h"
 #include "platform/linux/clipboard/selection_data.h"
 #include "platform/linux/clipboard/x11_selection_pasteboard.h"
 
@@ -24,6 +25,25 @@ SelectionData answer() {
         {"x-words", "CARDINAL", 32, {1, 0, 0, 0, 2, 0, 0, 0}},
     };
     return data;
+}
+
+// Server times and sequence numbers wrap around: after about 49.7 days of uptime a request's
+// time is a small number, and still later than our ownership's large one.
+TEST(ServerTimes, OrderSurvivesTheWrap) {
+    struct Case {
+        std::uint32_t a, b;
+        bool before;
+    };
+    for (const Case& c : {
+             Case{100, 200, true},
+             Case{200, 100, false},
+             Case{200, 200, false},
+             Case{0xFFFFFF00u, 0x10u, true},  // just before the wrap, then just after
+             Case{0x10u, 0xFFFFFF00u, false},
+         }) {
+        SCOPED_TRACE(std::to_string(c.a) + " " + std::to_string(c.b));
+        EXPECT_EQ(cameBefore(c.a, c.b), c.before);
+    }
 }
 
 TEST(SelectionHandOff, RoundTripsAndRefusesAnythingMalformedOrOverTheCaps) {
