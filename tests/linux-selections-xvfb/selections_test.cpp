@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "platform/linux/clipboard/x11_selections.h"
+#include "platform/linux/clipboard/selection_text.h"
 
 namespace ravlin::platform::x11 {
 namespace {

@@ -25,6 +25,21 @@ void SelectionOwner::watch(xcb_atom_t selection) {
                                       XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    // The owner now; the news of every change from here on follows (news of changes before this
+    // answer, handled after it, ends in the same owner).
+    Reply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
+    currentOwner_[selection] = owner ? owner->owner : XCB_NONE;
+}
+
+std::optional<Selections::KnownChange> SelectionOwner::deputyChange(xcb_atom_t selection) {
+    Reply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
+    connection_.drainEvents();
+    if (!owner || deputy_ == XCB_NONE || owner->owner != deputy_) {
+        return std::nullopt;
+    }
+    return lastOwnChange(connection_.name(selection).value_or(std::string()));
 }
 
 // --- Taking and giving away
@@ -155,6 +170,13 @@ void SelectionOwner::onOwnerChange(const xcb_xfixes_selection_notify_event_t& ev
     // Each event is one change, the owner's window or connection going away among them (it
     // leaves the selection to nobody, and carries the time of the change that made the owner).
     const bool ownerGone = event.subtype != XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER;
+    auto& current = currentOwner_[event.selection];
+    const xcb_window_t previous = current;
+    current = ownerGone ? XCB_NONE : event.owner;
+    if (onOwnerChanged) {
+        onOwnerChanged({connection_.name(event.selection).value_or(std::string()), previous,
+                        current, ownerGone, event.selection_timestamp});
+    }
     if (!ownerGone && event.owner == connection_.window()) {
         return;
     }
@@ -168,6 +190,10 @@ void SelectionOwner::onOwnerChange(const xcb_xfixes_selection_notify_event_t& ev
              event.owner == XCB_NONE)) {
             return;
         }
+    }
+    if (!ownerGone && deputy_ != XCB_NONE && event.owner == deputy_) {
+        changedByUs(event.selection, sequence, false, event.selection_timestamp);  // for us
+        return;
     }
     foreignChange(event.selection, event.selection_timestamp);
 }
