@@ -11,6 +11,8 @@
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QProcess>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <cstdio>
 #include <future>
@@ -164,6 +166,54 @@ TEST_F(ExactClipboard, A25MegabyteTextRoundTripsByteForByte) {
                 static_cast<long long>(took.elapsed()));
     EXPECT_TRUE(owner.lost());
     EXPECT_EQ(readClipboardExactly().toStdString(), before.toStdString());
+}
+
+// xclip serves one requestor at a time and waits for each INCR step of its answer: a save that
+// refuses its 70 MB in the middle still takes the rest, so that every other client reads the
+// clipboard afterwards.
+TEST_F(ExactClipboard, XclipOwning70MegabytesIsStillReadableAfterARefusedSave) {
+    QTemporaryFile contents;
+    ASSERT_TRUE(contents.open());
+    const QByteArray block(1 << 20, 'y');
+    for (int megabyte = 0; megabyte < 70; ++megabyte) {
+        contents.write(block);
+    }
+    contents.flush();
+    QProcess xclip;
+    xclip.setStandardInputFile(contents.fileName());
+    xclip.start(QStringLiteral("xclip"),
+                {QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                 QStringLiteral("-i")});
+    ASSERT_TRUE(waitUntil(
+        [] { return runClipboardTool({QStringLiteral("owner")}).trimmed() == QLatin1String("?"); },
+        10s));
+    auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
+    auto saving = keepSaved(QNModelPasteboardSnapshot::capture(seams), saved);
+    ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+    EXPECT_EQ((*saved)->failure, platform::PasteboardSaveFailure::tooLarge);
+    // A second after the refusal (xclip drops a request that comes while it is still sending).
+    waitUntil([] { return false; }, 1s);
+    {
+        QElapsedTimer took;
+        took.start();
+        QProcess reader;
+        reader.start(QStringLiteral("xclip"),
+                     {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
+        qint64 bytes = 0;
+        while (reader.state() != QProcess::NotRunning && took.elapsed() < 20'000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            reader.waitForReadyRead(10);
+            bytes += reader.readAllStandardOutput().size();
+        }
+        bytes += reader.readAllStandardOutput().size();
+        std::printf("note: reading 70 MB from xclip a second after the refused save took %lld ms\n",
+                    static_cast<long long>(took.elapsed()));
+        EXPECT_EQ(bytes, 70 * block.size());
+        reader.kill();
+        reader.waitForFinished();
+    }
+    xclip.kill();
+    xclip.waitForFinished();
 }
 
 TEST_F(ExactClipboard, AnOwnerThatDoesNotAnswerHoldsNothingUpAndKeepsItsClipboard) {

@@ -73,6 +73,9 @@ class SelectionOwner {
     [[nodiscard]] std::uint64_t ownChanges(const std::string& selection) const;
     void onForeignChange(std::function<void(const std::string&, std::uint64_t)> callback);
 
+    // What went wrong (Selections::onTrouble), on the pump's thread.
+    std::function<void(std::string)> onTrouble;
+
   private:
     struct Ownership {
         std::shared_ptr<const SelectionData> data;

@@ -44,6 +44,18 @@ X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> 
             }
         });
     });
+    selections_->onTrouble([this, alive = std::weak_ptr<const int>(alive_)](const std::string& line) {
+        onMain(alive, [this, line] { tellTrouble(line); });
+    });
+}
+
+void X11SelectionPasteboard::tellTrouble(std::string line) {
+    troubleObservers_.notify(line);
+}
+
+Subscription X11SelectionPasteboard::observeTrouble(
+    std::function<void(const std::string&)> onTrouble) {
+    return troubleObservers_.add(std::move(onTrouble));
 }
 
 X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> selections,
@@ -53,6 +65,7 @@ X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> 
 X11SelectionPasteboard::~X11SelectionPasteboard() {
     if (listens_) {
         selections_->onForeignChange(nullptr);
+        selections_->onTrouble(nullptr);
     }
 }
 

@@ -49,6 +49,7 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     WriteFetch lastWriteFetchedBy(const FetchTarget& target) override;
     bool lastReadComplete() override { return lastReadComplete_; }
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override;
+    Subscription observeTrouble(std::function<void(const std::string&)> onTrouble) override;
 
     void readContents(std::function<void(PasteboardContents)> done) override;
     Status writeContents(const PasteboardContents& contents) override;
@@ -102,6 +103,9 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     x11::Selections::KnownChange clearAsOf_;
     bool lastReadComplete_ = true;
     CallbackList<std::int64_t> observers_;
+    CallbackList<std::string> troubleObservers_;
+    // Tells the trouble observers, on the main thread.
+    void tellTrouble(std::string line);
     // The connection tells one listener of changes: the clipboard's instance, which passes
     // PRIMARY's on to this.
     bool listens_ = true;

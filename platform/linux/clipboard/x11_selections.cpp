@@ -2,6 +2,7 @@
 
 #include <xcb/xfixes.h>
 
+#include <mutex>
 #include <utility>
 
 #include "platform/linux/clipboard/incr_transfers.h"
@@ -18,6 +19,10 @@ struct Selections::Parts final : SelectionConnection::Handler {
           transfers(*connection),
           owner(*connection, transfers),
           reader(*connection, [this](xcb_atom_t selection) { return owner.served(selection); }) {
+        const auto tellTrouble = [this](std::string line) { tell(std::move(line)); };
+        reader.onTrouble = tellTrouble;
+        transfers.onTrouble = tellTrouble;
+        owner.onTrouble = tellTrouble;
         owner.watch(connection->atom("CLIPBOARD"));
         owner.watch(connection->atom("PRIMARY"));
         connection->start(*this);
@@ -88,7 +93,24 @@ struct Selections::Parts final : SelectionConnection::Handler {
         transfers.expire(now);
     }
 
-    void disconnected() override { reader.failAll(); }
+    void disconnected() override {
+        reader.failAll();
+        tell("display_connection_lost");
+    }
+
+    void tell(std::string line) {
+        std::function<void(const std::string&)> told;
+        {
+            std::lock_guard lock(troubleMutex);
+            told = onTrouble;
+        }
+        if (told) {
+            told(line);
+        }
+    }
+
+    std::mutex troubleMutex;
+    std::function<void(const std::string&)> onTrouble;  // under troubleMutex
 
     std::unique_ptr<SelectionConnection> connection;
     IncrTransfers transfers;
@@ -246,6 +268,11 @@ bool Selections::saveToManager(const std::string& selection, std::chrono::millis
             },
             limit + serverWait)
         .value_or(false);
+}
+
+void Selections::onTrouble(std::function<void(const std::string&)> callback) {
+    std::lock_guard lock(parts_->troubleMutex);
+    parts_->onTrouble = std::move(callback);
 }
 
 bool Selections::connected() const {

@@ -111,6 +111,11 @@ class Selections {
     // no manager, it refused, or `limit` passed.
     bool saveToManager(const std::string& selection, std::chrono::milliseconds limit);
 
+    // What went wrong out of sight of any caller (another client's transfer refused or cut, the
+    // rest of an answer we refused given up, the display gone), as one "key=value" line without
+    // any contents. Runs on the connection's thread; cleared with nullptr.
+    void onTrouble(std::function<void(const std::string&)> callback);
+
     // False once the connection to the display is broken.
     [[nodiscard]] bool connected() const;
 
