@@ -353,6 +353,14 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
                 const auto server = clipboardOwnerPid();
                 EXPECT_NE(server, 0);
                 EXPECT_NE(server, ::getpid()) << "served by the keeper, not by the program";
+                // A second borrow reads them from the keeper, and the same keeper serves them.
+                saved->reset();
+                auto again = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
+                ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+                pasteboard->clear();
+                ASSERT_TRUE(pasteboard->setString(u"borrowed again"));
+                EXPECT_TRUE((*saved)->restore(*pasteboard));
+                EXPECT_EQ(clipboardOwnerPid(), server) << "one keeper at a time";
             }
         }
         ASSERT_TRUE(waitUntil([] { return clipboardOwnerPid() != 0; }, 3s));
