@@ -20,6 +20,20 @@ std::string_view toString(PasteboardSaveFailure failure) {
     return "none";
 }
 
+std::string_view toString(WriteFetch fetch) {
+    switch (fetch) {
+        case WriteFetch::none:
+            return "none";
+        case WriteFetch::byTarget:
+            return "by-target";
+        case WriteFetch::byOthers:
+            return "by-others";
+        case WriteFetch::unknown:
+            break;
+    }
+    return "unknown";
+}
+
 void Pasteboard::readContents(std::function<void(PasteboardContents)> done) {
     PasteboardContents contents;
     contents.items = items();
@@ -28,6 +42,17 @@ void Pasteboard::readContents(std::function<void(PasteboardContents)> done) {
         contents.failure = PasteboardSaveFailure::ownerNotAnswering;
     }
     done(std::move(contents));
+}
+
+bool Pasteboard::putBackOverOwnChange(const PasteboardContents& contents) {
+    if (!holdsOwnChange()) {
+        return false;
+    }
+    clear();
+    if (!contents.items.empty()) {
+        (void)writeContents(contents);
+    }
+    return true;
 }
 
 }  // namespace ravlin::platform

@@ -64,6 +64,24 @@ struct PasteboardContents {
     friend bool operator==(const PasteboardContents&, const PasteboardContents&) = default;
 };
 
+// Who has fetched what this program last wrote to the pasteboard, as far as the desktop tells
+// (on X11 a paste takes the text from its writer, so each fetch has a requestor).
+enum class WriteFetch {
+    none,      // nobody yet, or the contents are no longer this program's
+    byTarget,  // the program asked about took it (its own connection to the desktop)
+    byOthers,  // only other programs took it (a clipboard manager takes every new copy)
+    unknown,   // taken, by whom the desktop does not tell
+};
+
+[[nodiscard]] std::string_view toString(WriteFetch fetch);
+
+// The program a fetch is asked about: its process and, where the desktop names one, the window
+// that had the focus when the paste was asked for (X11: its client is the program's connection).
+struct FetchTarget {
+    std::int32_t pid = 0;
+    std::optional<std::uint64_t> window;
+};
+
 // The type under which plain text travels (UTF-8).
 inline constexpr std::string_view plainTextType = "text/plain;charset=utf-8";
 
@@ -87,11 +105,32 @@ class Pasteboard {
     // clipboard's owner while its event loop runs, so a writer that puts something else back
     // before the target has fetched its text makes the target paste that instead.
     [[nodiscard]] virtual bool lastWriteUnfetched() = 0;
+    // Whether `target` has fetched what this program last wrote. A clipboard manager fetches
+    // every new copy at once, so only the target's own fetch tells that a paste took the text.
+    // Where the desktop cannot name who fetched: unknown once anyone did.
+    [[nodiscard]] virtual WriteFetch lastWriteFetchedBy(const FetchTarget& target) {
+        (void)target;
+        return lastWriteUnfetched() ? WriteFetch::none : WriteFetch::unknown;
+    }
     // False when the last items() could not read everything the owner offers (the owner did not
     // answer in time): what it gave is then not the pasteboard's contents.
     [[nodiscard]] virtual bool lastReadComplete() { return true; }
+    // True while what this program last did to the pasteboard (a write or a clear of its own) is
+    // still its state: no other program has copied since. Asked of the desktop where it can tell
+    // (within a bounded time); false when this program has changed nothing, or cannot tell.
+    [[nodiscard]] virtual bool holdsOwnChange() { return false; }
+    // Puts `contents` back (no items: leaves the pasteboard empty) in place of this program's own
+    // last change, only while that is still the pasteboard's state (holdsOwnChange): a copy
+    // another program made since stands. Whether they were put back.
+    virtual bool putBackOverOwnChange(const PasteboardContents& contents);
     // Told with the new change count when the contents change.
     virtual Subscription observeChanges(std::function<void(std::int64_t)> onChange) = 0;
+    // Told, on the main sequence, of what went wrong out of sight of any flow (another program's
+    // transfer refused or cut, the user's contents that could not be handed on): one
+    // "key=value" line without any contents. Nothing where nothing can go wrong so.
+    virtual Subscription observeTrouble(std::function<void(const std::string&)> onTrouble) {
+        return {};
+    }
 
     // --- Borrowing without holding up the program
     // Saves everything on the pasteboard: `done` gets it once, on the main sequence (possibly

@@ -128,6 +128,52 @@ std::optional<std::string> QNServiceComposer::firstHostedFailureReason(
     return std::nullopt;
 }
 
+std::optional<std::string> QNServiceComposer::failureCause(const QNModelCorrectionResult& result) {
+    using Outcome = QNModelCorrectionOutcome::Kind;
+    using Status = QNCorrectionDecisionStatus::Kind;
+    std::optional<std::string> message;
+    std::string handedOver;  // "<provider> failed: " and the like, before a provider's words
+    if (result.decision) {
+        for (const auto& each : result.decision->flattened()) {
+            if (each.status.kind == Status::fallback) {
+                message = each.status.reason;
+                if (each.provider) {
+                    handedOver = each.provider->providerID;
+                }
+                break;
+            }
+        }
+    }
+    const auto kind = result.outcome.kind;
+    if (!message && kind != Outcome::corrected && kind != Outcome::unchanged) {
+        message = result.outcome.reason;
+    }
+    if (!message || message->empty()) {
+        return std::nullopt;
+    }
+    std::string_view cause = *message;
+    for (const std::string_view marker : {" failed: ", " unavailable: ", " rejected: "}) {
+        const std::string lead = handedOver + std::string(marker);
+        if (!handedOver.empty() && cause.starts_with(lead)) {
+            cause.remove_prefix(lead.size());
+            break;
+        }
+    }
+    // After the first ": " come words from outside: an error body, a tool's output, the
+    // platform's description. They stay out of the line.
+    cause = cause.substr(0, cause.find(": "));
+    std::string line;
+    for (const char c : cause) {
+        line += c == '{' || c == '}' || c == '\n' || c == '\r' ? ' ' : c;
+    }
+    line = text::toUtf8(
+        text::prefixCharacters(text::toUtf16(text::trimmed(std::string_view(line))), 80));
+    if (line.empty()) {
+        return std::nullopt;
+    }
+    return line;
+}
+
 void QNServiceComposer::updateCorrectionIssue(const QNModelCorrectionResult& result) {
     if (!result.decision) {
         return;

@@ -110,6 +110,10 @@ bool QNServiceComposer::hasQuietExistingTextBaseline() const {
 
 void QNServiceComposer::noteOwnWrite() {
     lastLocalVisibleText = viewString();
+    // While a stream shows its text the projection is straight outside the stream's range only.
+    if (activeStreamApply && alignStreamProjection()) {
+        return;
+    }
     if (buffers.projection.visibleUTF16Length != utf16Length(lastLocalVisibleText)) {
         buffers.rebuildProjection(utf16Length(lastLocalVisibleText));
     }
@@ -194,6 +198,14 @@ void QNServiceComposer::growDirtySpan(text::Utf16Range range, std::int64_t inser
 }
 
 void QNServiceComposer::takeInEdit(const QNUserEdit& edit) {
+    if (!replacing(buffers.authoredText, edit.range, u"") &&
+        replacing(buffers.canonicalText, edit.range, u"")) {
+        // A fix or an answer changed a length, so the typed text no longer lines up with the
+        // corrected one: it starts again from the corrected text, as a resync would make it,
+        // and the edit is taken in where it was made (a resync would lose it from the dirty
+        // span, and with a stream on screen take the stream's text for the user's).
+        buffers.authoredText = buffers.canonicalText;
+    }
     if (!buffers.recordUserEdit(edit)) {
         needsResync_ = true;
     }
@@ -204,6 +216,13 @@ void QNServiceComposer::takeInEdit(const QNUserEdit& edit) {
 }
 
 void QNServiceComposer::onUserEdit(const QNUserEdit& edit) {
+    if (takeInEditBesideWorkInFlight(edit)) {
+        // The next sentence typed while the last one is out: that one goes on.
+        ++userEditCount_;
+        existingTextQuietBaseline.reset();
+        existingTextInitialWholeDidComplete = false;
+        return;
+    }
     std::optional<AbandonedStream> abandoned;
     if (stopWorkInFlight("superseded-by-input", abandonedStream_ ? nullptr : &abandoned)) {
         log(QNKindLog::skipped, " state=cancelled reason=superseded-by-input");
@@ -342,6 +361,9 @@ void QNServiceComposer::onUserType() {
     if (abandonedStream_) {
         settleAbandonedStream();
     }
+    if (activeStreamApply) {
+        alignStreamProjection();
+    }
     if (needsResync_ || utf16Length(viewString()) != buffers.projection.visibleUTF16Length) {
         resyncToView();
     }
@@ -361,11 +383,25 @@ void QNServiceComposer::applyLocalFixesToWholeText(std::string_view source) {
         return;
     }
     const std::u16string beforeCaret = controller->textBeforeCaret();
-    const std::u16string settled = knownAppliedPrefix(beforeCaret);
+    std::u16string settled = knownAppliedPrefix(beforeCaret);
+    // Where the settled prefix ends in the canonical text.
+    auto offset = utf16Length(settled);
+    if (const QNModelCorrectionJob* job = jobInFlight()) {
+        // The text going out to a model is left as it was sent (or as its stream shows it):
+        // only what follows it is fixed.
+        const auto span = visibleSpanOf(job->targetRange, viewString());
+        if (!span || span->end() > utf16Length(beforeCaret)) {
+            noteOwnWrite();
+            return;
+        }
+        if (span->end() > utf16Length(settled)) {
+            settled = beforeCaret.substr(0, static_cast<std::size_t>(span->end()));
+            offset = job->targetRange.end();
+        }
+    }
     // The segment the controller fixes: the finished words after the settled prefix.
     const std::u16string segment =
         stablePrefixBoundary(std::u16string_view(beforeCaret).substr(settled.size()));
-    const auto offset = utf16Length(settled);
 
     std::optional<LocalRuleEvaluation> evaluated;
     const auto result = controller->applyLocalFixesBeforeCaret(
@@ -377,9 +413,10 @@ void QNServiceComposer::applyLocalFixesToWholeText(std::string_view source) {
                 ? std::move(*evaluated)
                 : evaluateLocalFixes(segment, QNModelLocalFixRules::all,
                                      QNCorrectionStageID::unknown, TierPolicy::defaultPolicy());
-        const bool held = std::u16string_view(buffers.canonicalText)
-                              .substr(std::min(buffers.canonicalText.size(), settled.size()))
-                              .starts_with(segment);
+        const bool held =
+            std::u16string_view(buffers.canonicalText)
+                .substr(std::min(buffers.canonicalText.size(), static_cast<std::size_t>(offset)))
+                .starts_with(segment);
         const text::Utf16Range range =
             held ? text::Utf16Range{offset, utf16Length(segment)} : text::Utf16Range{NSNotFound, 0};
         applyEagerLocalApplications(evaluation, range);
@@ -464,7 +501,11 @@ QNModelCorrectionJob QNServiceComposer::sentencePolishJob(QNBoundaryEvent bounda
 }
 
 void QNServiceComposer::rememberRefusal(const QNModelCorrectionJob& job) {
-    lastRefusal_ = Refusal{job.targetPrefix, job.contextPrefix, clock->now()};
+    lastRefusal_ = Refusal{job.targetPrefix, job.contextPrefix, clock->now(), "recently-rejected"};
+}
+
+void QNServiceComposer::rememberFailure(const QNModelCorrectionJob& job) {
+    lastRefusal_ = Refusal{job.targetPrefix, job.contextPrefix, clock->now(), "recently-failed"};
 }
 
 void QNServiceComposer::noteUnavailableResult() {
@@ -487,12 +528,19 @@ void QNServiceComposer::maybeDispatchSentencePolish(QNBoundaryEvent boundary) {
             status.set(QNStateComposer::idle());
         }
     };
+    // One request a sentence: the same text already going out is not sent again, and nothing
+    // goes out while a run is out: its end looks for the next boundary.
+    if (isJobInFlight(job) || (run_ && correctionTask)) {
+        return;
+    }
     if (text::isBlank(job.targetPrefix)) {
         return skip("blank-target");
     }
+    // The same words asked about again (a commit takes the space typed after them too).
     if (lastRefusal_ && now - lastRefusal_->at < kRefusalMemory &&
-        lastRefusal_->target == job.targetPrefix && lastRefusal_->context == job.contextPrefix) {
-        return skip("recently-rejected");
+        lastRefusal_->context == job.contextPrefix &&
+        text::trimmed(lastRefusal_->target) == text::trimmed(job.targetPrefix)) {
+        return skip(lastRefusal_->reason);
     }
     const auto key = dedupeKey(job);
     // Keys of decisions no longer among the recent ones are forgotten.
@@ -500,14 +548,18 @@ void QNServiceComposer::maybeDispatchSentencePolish(QNBoundaryEvent boundary) {
         return std::ranges::none_of(recentDecisions.get(),
                                     [&](const auto& d) { return d.id == entry.first; });
     });
+    // A duplicate is a request of this session whose answer was applied or found the text
+    // unchanged; one that failed, or an earlier session's, says nothing about the text now.
     for (const auto& [id, jobKey] : jobKeys_) {
         if (!(jobKey == key)) {
             continue;
         }
         for (const auto& decision : recentDecisions.get()) {
             const auto kind = decision.status.kind;
-            if (decision.id == id && (kind == QNCorrectionDecisionStatus::Kind::accepted ||
-                                      kind == QNCorrectionDecisionStatus::Kind::noChange)) {
+            if (decision.id == id && decision.sessionID == logSessionID_ &&
+                ((kind == QNCorrectionDecisionStatus::Kind::accepted &&
+                  !decision.appliedEventIDs.empty()) ||
+                 kind == QNCorrectionDecisionStatus::Kind::noChange)) {
                 return skip("duplicate");
             }
         }

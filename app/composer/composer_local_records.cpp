@@ -220,11 +220,8 @@ std::int64_t QNServiceComposer::idleBackstopDelayMs() const {
 void QNServiceComposer::rescheduleAfterEdit() {
     refreshAppliedPrefixes();
 
-    if (pendingDispatchTask) {
-        pendingDispatchTask->cancel();
-        pendingDispatchTask.reset();
-    }
-    pendingCorrectionJob.reset();
+    // A dispatch still pending was left alone by the edit (one that changed its text cancelled
+    // it): it goes out as scheduled, or is replaced by the gate below.
     if (idleBackstopTask) {
         idleBackstopTask->cancel();
         idleBackstopTask.reset();

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/composer/composer_service.h"
+#include "core/services/correction_progress.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {
@@ -101,7 +102,7 @@ void QNServiceComposer::startCorrectionRun(QNModelCorrectionJob job) {
     auto run = std::make_shared<Run>();
     run->number = ++runCounter_;
     run->job = std::move(job);
-    run->editCount = userEditCount_;
+    run->editsAtStart = userEditCount_;
     run_ = run;
     correctionTask.emplace();
     char id[24];
@@ -121,21 +122,8 @@ void QNServiceComposer::receivePartial(std::int64_t runNumber, std::u16string pa
     }
 }
 
-std::optional<text::Utf16Range> QNServiceComposer::shownStreamSpan(
-    const QNStreamApplyState& state) const {
-    const auto visible = buffers.projection.visibleRange(state.canonicalRange);
-    const auto view = viewString();
-    if (!visible || visible->end() > utf16Length(view) ||
-        std::u16string_view(view).substr(static_cast<std::size_t>(visible->location),
-                                         static_cast<std::size_t>(visible->length)) !=
-            state.currentReplacement) {
-        return std::nullopt;
-    }
-    return visible;
-}
-
-std::optional<text::Utf16Range> QNServiceComposer::streamSpanIfIntact(const Run& run) const {
-    if (userEditCount_ != run.editCount || !activeStreamApply) {
+std::optional<text::Utf16Range> QNServiceComposer::streamSpanIfIntact() const {
+    if (!activeStreamApply) {
         return std::nullopt;
     }
     return shownStreamSpan(*activeStreamApply);
@@ -145,6 +133,7 @@ void QNServiceComposer::rollBackStream() {
     if (!activeStreamApply) {
         return;
     }
+    alignStreamProjection();
     auto state = std::move(activeStreamApply);
     if (shownStreamSpan(*state)) {
         syncTextView(*state);
@@ -161,19 +150,28 @@ QCoro::Task<> QNServiceComposer::showPartials(QNServiceComposer* service, std::s
     run->animating = true;
     auto view = service->controller;
     while (run->waitingPartial && !run->refused) {
-        std::u16string partial = std::move(*run->waitingPartial);
+        const std::u16string partial = std::move(*run->waitingPartial);
         run->waitingPartial.reset();
+        // The answer so far, then the typed text it has not reached yet: the sentence neither
+        // shrinks nor loses its end while the answer streams, and what follows it stays.
+        const std::u16string shownText =
+            QNModelCorrectionProgress::displayText(run->job.targetPrefix, partial)
+                .value_or(run->job.targetPrefix);
         if (!service->activeStreamApply) {
             service->activeStreamApply = service->makeStreamApplyState(run->job.targetRange);
         }
-        const auto span = service->streamSpanIfIntact(*run);
+        const auto span = service->streamSpanIfIntact();
         if (!span || !view) {
             run->refused = true;
             break;
         }
+        auto& current = *service->activeStreamApply;
+        if (current.currentReplacement == shownText) {
+            continue;  // nothing new to show
+        }
         const auto string = service->viewString();
         std::u16string from = prefixOf(string, span->end());
-        std::u16string to = prefixOf(string, span->location) + partial;
+        std::u16string to = prefixOf(string, span->location) + shownText;
         const auto result =
             co_await view->applyCorrectionAnimated(from, to, 90, 1, false, guard.stop());
         if (guard.ended()) {
@@ -184,16 +182,19 @@ QCoro::Task<> QNServiceComposer::showPartials(QNServiceComposer* service, std::s
             break;
         }
         auto& state = *service->activeStreamApply;
-        state.currentReplacement = partial;
+        state.currentReplacement = shownText;
         state.visibleFullPrefix = to;
         ++state.appliedEdits;
-        service->buffers.applyReplacement(state.canonicalRange, partial, service->viewString());
+        if (!service->alignStreamProjection()) {
+            service->buffers.applyReplacement(state.canonicalRange, shownText,
+                                              service->viewString());
+        }
         service->noteOwnWrite();
         QNCorrectionEvent event;
         event.canonicalRange = state.canonicalRange;
-        event.visibleRangeAtApply = {span->location, utf16Length(partial)};
+        event.visibleRangeAtApply = {span->location, utf16Length(shownText)};
         event.original = state.originalVisibleReplacement;
-        event.replacement = partial;
+        event.replacement = shownText;
         event.tier = ConfidenceTier::streaming;
         event.source = QNCorrectionEventSource::of(QNCorrectionEventSource::Kind::modelStream);
         event.createdAt = service->clock->now();
@@ -286,16 +287,17 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
                 .substr(std::min<std::size_t>(service->buffers.canonicalText.size(),
                                               static_cast<std::size_t>(job.targetRange.location)))
                 .starts_with(job.targetPrefix);
+        // Edits after the sentence left the run going; the sentence itself must still stand as
+        // it went out (or as the stream shows it).
         std::optional<text::Utf16Range> span;
         if (service->activeStreamApply) {
-            span = service->streamSpanIfIntact(*run);
-        } else if (service->userEditCount_ == run->editCount) {
-            span = service->buffers.projection.visibleRange(job.targetRange);
+            span = service->streamSpanIfIntact();
+        } else {
             const auto string = service->viewString();
-            if (span && (span->end() > utf16Length(string) ||
-                         std::u16string_view(string).substr(
-                             static_cast<std::size_t>(span->location),
-                             static_cast<std::size_t>(span->length)) != job.targetPrefix)) {
+            span = service->visibleSpanOf(job.targetRange, string);
+            if (span && std::u16string_view(string).substr(
+                            static_cast<std::size_t>(span->location),
+                            static_cast<std::size_t>(span->length)) != job.targetPrefix) {
                 span.reset();
             }
         }
@@ -329,7 +331,7 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
                     co_return;
                 }
             }
-            if (!applied.applied || service->userEditCount_ != run->editCount) {
+            if (!applied.applied) {
                 service->rollBackStream();
                 if (view) {
                     view->stopPrefixWave(true);
@@ -377,6 +379,11 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
         }
     } else {
         service->rollBackStream();
+        if (kind == OutcomeKind::failed || kind == OutcomeKind::unavailable) {
+            service->rememberFailure(job);
+        } else if (kind == OutcomeKind::rejected) {
+            service->rememberRefusal(job);
+        }
         if (kind == OutcomeKind::unavailable) {
             const bool holding = service->holdUntil_.has_value();
             service->noteUnavailableResult();
@@ -415,11 +422,19 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
         view->stopPrefixWave(false);
     }
     service->waveShown_ = false;
+    // A polish that was not used says why, and what the menu shows for it.
+    std::string why;
+    if (const auto cause = failureCause(result)) {
+        why = " reason={" + *cause + "}";
+        if (const auto& issue = service->correctionIssue.get()) {
+            why += " issue={" + issue->menuDetail + "}";
+        }
+    }
     service->log(state == "applied"                        ? QNKindLog::applied
                  : state == "stale" || state == "degraded" ? QNKindLog::rejected
                  : kind == OutcomeKind::failed             ? QNKindLog::error
                                                            : QNKindLog::info,
-                 " state=" + state + " outcome=" + outcomeWord(kind) +
+                 " state=" + state + " outcome=" + outcomeWord(kind) + why +
                      " input_len=" + std::to_string(job.targetPrefix.size()) +
                      " input_hash=" + hashOf(job.targetPrefix) +
                      " output_len=" + std::to_string(result.output.size()) +
@@ -427,22 +442,32 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
                      correctionNotesSummary(decision) + logFallbackApplied(decision),
                  result.output);
 
-    // The attempted span is no longer dirty; what follows it stays.
+    // The attempted span is no longer dirty; what follows it (the next sentence, typed while
+    // this one was out) stays, moved by the answer's change of length.
     if (service->dirtySpan) {
-        const auto attemptedEnd = state == "applied" || state == "no-change"
-                                      ? job.targetRange.location + utf16Length(result.output)
-                                      : job.targetRange.end();
+        const bool replaced = state == "applied" || state == "no-change";
+        const auto shift = replaced ? utf16Length(result.output) - job.targetRange.length : 0;
+        const auto attemptedEnd = job.targetRange.end() + shift;
         auto& range = service->dirtySpan->range;
-        const auto end = range.end();
-        if (end <= attemptedEnd) {
+        const auto moved = [&](std::int64_t at) {
+            return at >= job.targetRange.end() ? at + shift : at;
+        };
+        const auto end = moved(range.end());
+        const auto start = std::max(moved(range.location), attemptedEnd);
+        const auto rest = text::substring(service->buffers.canonicalText, {start, end - start});
+        if (end <= attemptedEnd || !rest || text::isBlank(*rest)) {
+            // Nothing, or only the space after the sentence: nothing left to polish.
             service->dirtySpan.reset();
-        } else if (range.location < attemptedEnd) {
-            range = {attemptedEnd, end - attemptedEnd};
+        } else {
+            range = {start, end - start};
         }
     }
     if (wholePrefix) {
         service->existingTextInitialWholeDidComplete = true;
-        service->existingTextQuietBaseline = service->viewString();
+        // Typed into while it ran (after the text, so it went on): the text is not quiet.
+        if (service->userEditCount_ == run->editsAtStart) {
+            service->existingTextQuietBaseline = service->viewString();
+        }
     }
     service->requestID_.reset();
     service->run_.reset();
@@ -549,10 +574,17 @@ QCoro::Task<std::u16string> QNServiceComposer::polishBeforeCommit(
     std::weak_ptr<const int> alive = lifetime_;
     auto clock = this->clock;
     const Instant deadline = clock->now() + timeout;
-    if (!correctionTask) {
-        maybeDispatchSentencePolish(QNBoundaryEvent::commit);
-    }
-    while (!alive.expired() && correctionTask && clock->now() < deadline) {
+    // The unfinished text goes out once nothing else is out: a sentence still being polished
+    // is waited for first, then what follows it is asked about.
+    bool asked = false;
+    while (!alive.expired() && clock->now() < deadline) {
+        if (!correctionTask && !asked) {
+            asked = true;
+            maybeDispatchSentencePolish(QNBoundaryEvent::commit);
+        }
+        if (!correctionTask) {
+            break;
+        }
         co_await sleepFor(
             *clock, std::min<std::chrono::nanoseconds>(kSleepStep, deadline - clock->now()), {});
     }
@@ -561,6 +593,12 @@ QCoro::Task<std::u16string> QNServiceComposer::polishBeforeCommit(
     }
     if (correctionTask) {
         cancelCorrections("commit-timeout");
+    } else if (pendingDispatchTask) {
+        // The commit did not go out (nothing new to ask about): a dispatch still waiting would
+        // ask about text already on its way into the other application.
+        pendingDispatchTask->cancel();
+        pendingDispatchTask.reset();
+        pendingCorrectionJob.reset();
     }
     co_return viewString();
 }

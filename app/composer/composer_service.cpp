@@ -323,7 +323,8 @@ bool QNServiceComposer::recentDecisionsCover(const QNModelCorrectionJob& job,
         const Instant since = decision.finishedAt.value_or(decision.startedAt);
         const auto age = std::chrono::duration_cast<std::chrono::milliseconds>(now - since);
         const auto status = decision.status.kind;
-        if (age > kCoverageWindow ||
+        // Offsets of an earlier session's text say nothing about this one's.
+        if (age > kCoverageWindow || decision.sessionID != logSessionID_ ||
             (status != QNCorrectionDecisionStatus::Kind::accepted &&
              status != QNCorrectionDecisionStatus::Kind::noChange) ||
             !countsTowardCoverage(decision.source) || decision.policyVersion != key.policyVersion) {
@@ -370,8 +371,21 @@ std::string QNServiceComposer::correctionNotesSummary(const QNCorrectionDecision
     const auto accepted = decision.acceptedDecision();
     const QNCorrectionDecision& handling =
         accepted ? *accepted : (decision.children.empty() ? decision : decision.children.back());
-    std::string summary = handling.provider ? "handled_by={" + handling.provider->logSummary() + "}"
-                                            : std::string("handled_by=unknown");
+    // A route that gave no answer handled nothing: the text stands as the local rules left it.
+    using Status = QNCorrectionDecisionStatus::Kind;
+    const auto status = handling.status.kind;
+    const bool answered = status != Status::unavailable && status != Status::failed &&
+                          status != Status::rejected && status != Status::skipped &&
+                          status != Status::fallback;
+    static const QNModelCorrectionProviderDiagnostics localRules{
+        .providerID = "local-rules",
+        .route = QNModelCorrectionRoute::local,
+        .providerName = "Local rules",
+    };
+    std::string summary =
+        !answered && handling.provider ? "handled_by={" + localRules.logSummary() + "}"
+        : handling.provider            ? "handled_by={" + handling.provider->logSummary() + "}"
+                                       : std::string("handled_by=unknown");
     if (!decision.children.empty() && decision.provider && decision.children.front().provider) {
         summary += " fallback_happened={" + decision.provider->readableLogDescription() + " -> " +
                    decision.children.front().provider->readableLogDescription() + "}";

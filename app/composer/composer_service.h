@@ -176,6 +176,10 @@ class QNServiceComposer {
     // The answer for this target and context was refused: the same request is skipped for a
     // while.
     void rememberRefusal(const QNModelCorrectionJob& job);
+    // The request for this target and context failed (the service, or every route, could not
+    // answer): the same request is skipped for a while too, so a commit right after does not
+    // wait for it to fail again.
+    void rememberFailure(const QNModelCorrectionJob& job);
     // One more unavailable result in a row; the third starts the hold.
     void noteUnavailableResult();
     [[nodiscard]] std::int64_t sentencePolishCount() const { return sentencePolishCount_; }
@@ -245,6 +249,12 @@ class QNServiceComposer {
     // The title, menu line and detail for a cloud failure message.
     [[nodiscard]] static QNCloudFailureTexts cloudFailureTexts(std::string_view message,
                                                                bool isPersistent);
+    // Why a finished correction's answer was not used, in the words of whoever refused or
+    // failed it (the first route's, when another took over): its failure text up to the first
+    // ": ", which is where a service's, a tool's or the platform's own words would begin. One
+    // line, at most 80 characters; none for a used answer.
+    [[nodiscard]] static std::optional<std::string> failureCause(
+        const QNModelCorrectionResult& result);
     // Sets, clears or leaves the issue after one finished correction.
     void updateCorrectionIssue(const QNModelCorrectionResult& result);
     // The reason of the first decision, the given one or a descendant, in which the hosted
@@ -327,7 +337,9 @@ class QNServiceComposer {
     // The longest (in characters) of the sealed context prefix and the last whole-applied
     // prefix that begins `text`; the sealed one on a tie; empty when neither does.
     [[nodiscard]] std::u16string knownAppliedPrefix(std::u16string_view text) const;
-    // "handled_by={...}" or "handled_by=unknown", plus " fallback_happened={... -> ...}".
+    // "handled_by={...}" or "handled_by=unknown", plus " fallback_happened={... -> ...}". A
+    // route that gave no answer (unavailable, failed, refused) handled nothing: the local rules
+    // are named instead.
     [[nodiscard]] static std::string correctionNotesSummary(const QNCorrectionDecision& decision);
     // " apply_outcome=fallback-applied via=fallback" when the fallback's answer was accepted.
     [[nodiscard]] static std::string logFallbackApplied(const QNCorrectionDecision& decision);
@@ -387,6 +399,27 @@ class QNServiceComposer {
     // Where a stream's text stands in the view, when the view still shows it there.
     [[nodiscard]] std::optional<text::Utf16Range> shownStreamSpan(
         const QNStreamApplyState& state) const;
+    // --- Work in flight beside the user's typing
+    // The job going out: the run's, else the pending dispatch's; none when nothing is.
+    [[nodiscard]] const QNModelCorrectionJob* jobInFlight() const;
+    // Whether that job asks about the same text, in the same place, after the same context.
+    [[nodiscard]] bool isJobInFlight(const QNModelCorrectionJob& job) const;
+    // Where canonical `range` shows in `view`: the view holds the canonical text before the
+    // range and after it, and what stands between them shows the range (the typed text, or a
+    // stream's text). None when the view does not hold both.
+    [[nodiscard]] std::optional<text::Utf16Range> visibleSpanOf(text::Utf16Range range,
+                                                                std::u16string_view view) const;
+    // The edit in canonical offsets when it lands wholly after the text going out and does not
+    // continue its last word; none when it changes that text or comes before it (the work is
+    // then superseded), or when nothing is going out.
+    [[nodiscard]] std::optional<QNUserEdit> editBesideWorkInFlight(const QNUserEdit& edit) const;
+    // Takes in an edit beside the work in flight, which goes on; false, doing nothing, when the
+    // edit supersedes that work.
+    bool takeInEditBesideWorkInFlight(const QNUserEdit& edit);
+    // The projection while a stream shows `shownLength` units for its range: straight outside it.
+    void projectStream(std::int64_t shownLength);
+    // The same from where the view shows the stream's range now; false when it does not.
+    bool alignStreamProjection();
     std::vector<Uuid> supersedeEvents(text::Utf16Range range, const Uuid& newEventID,
                                       bool streamingOnly);
     // recordSupersession for each of `superseded`, in one walk over the decisions.
@@ -396,7 +429,8 @@ class QNServiceComposer {
     struct Run {
         std::int64_t number = 0;
         QNModelCorrectionJob job;
-        std::int64_t editCount = 0;
+        // The user edits taken in when it began (edits after its text leave it going).
+        std::int64_t editsAtStart = 0;
         // The newest partial text not yet shown.
         std::optional<std::u16string> waitingPartial;
         bool animating = false;
@@ -412,7 +446,7 @@ class QNServiceComposer {
                                       FlowGuard guard);
     void receivePartial(std::int64_t runNumber, std::u16string partial);
     // The visible span of the stream's range still holds what the run put or found there.
-    [[nodiscard]] std::optional<text::Utf16Range> streamSpanIfIntact(const Run& run) const;
+    [[nodiscard]] std::optional<text::Utf16Range> streamSpanIfIntact() const;
     void rollBackStream();
 
     std::shared_ptr<Run> run_;
@@ -430,10 +464,12 @@ class QNServiceComposer {
     std::int64_t requestCounter_ = 0;
     std::int64_t unavailableStreak_ = 0;
     std::optional<Instant> holdUntil_;
+    // The last request refused or failed: the same one is skipped for kRefusalMemory.
     struct Refusal {
         std::u16string target;
         std::u16string context;
         Instant at;
+        std::string_view reason;  // "recently-rejected" or "recently-failed"
     };
     std::optional<Refusal> lastRefusal_;
     // The dedupe key of each dispatched job, by its decision's id, while the decision is among

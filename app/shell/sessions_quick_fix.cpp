@@ -42,6 +42,8 @@ void QNCoordinatorApp::handleQuickFixTrigger(std::string source) {
         return;
     }
     if (isPanelOpen || isOpeningPanel || isCommitting) {
+        logSystem(platform::LogLevel::notice,
+                  "handleQuickFixTrigger: a session is open or under way; nothing started");
         return;
     }
     isOpeningPanel = true;
@@ -221,18 +223,41 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
                                                        std::string(toString(outcome.method)) +
                                                        " pasteboard_restore=success");
                 break;
-            case QNQuickFixCommitResult::Kind::pasteOnClipboard:
+            case QNQuickFixCommitResult::Kind::pasteOnClipboard: {
                 if (ours) {
                     preserveDraft(app, text);
                     closeSession();
                     endSession(app);
                 }
-                showQuickFixHUD(app, QNQuickFixHUDKind::pasteOnClipboard);
+                // A paste chord that went out and did not paste is not named again.
+                const bool chordFailed =
+                    outcome.reason == QNQuickFixClipboardReason::pasteNotSeen ||
+                    outcome.reason == QNQuickFixClipboardReason::pasteNotFetched;
+                showHeadsUp(app, textOnClipboardHeadsUp(chordFailed ? "" : "Ctrl+V"));
                 app.logSession(QNKindLog::system,
                                prefix + " state=quick_fix_paste_on_clipboard reason=" +
                                    std::string(toString(outcome.reason)) +
                                    " pasteboard_restore=deferred");
                 break;
+            }
+            case QNQuickFixCommitResult::Kind::partial:
+            case QNQuickFixCommitResult::Kind::unconfirmed: {
+                // The field has the text, or may have it: never to be pasted again, yet kept.
+                if (ours) {
+                    preserveDraft(app, text);
+                    closeSession();
+                    endSession(app);
+                }
+                const bool partial = outcome.kind == QNQuickFixCommitResult::Kind::partial;
+                if (partial) {
+                    showHeadsUp(app, pastedInPartHeadsUp());
+                }
+                app.logSession(partial ? QNKindLog::error : QNKindLog::system,
+                               prefix + (partial ? " state=quick_fix_partial" : " state=quick_fix_sent") +
+                                   " method=paste reason=" + std::string(outcome.detail) +
+                                   " pasteboard_restore=success");
+                break;
+            }
             case QNQuickFixCommitResult::Kind::failed:
                 if (ours) {
                     preserveDraft(app, text);
@@ -250,18 +275,35 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
                     case QNQuickFixCommitFailure::terminalNotSupported:
                         showQuickFixHUD(app, QNQuickFixHUDKind::terminalRefused);
                         break;
+                    case QNQuickFixCommitFailure::pasteboardUnsaved:
+                        if (ours) {
+                            bringPanelBack(app);
+                        }
+                        showHeadsUp(app, clipboardUnsavedHeadsUp(outcome.detail));
+                        break;
+                    case QNQuickFixCommitFailure::restoreTargetSelection:
+                        if (ours) {
+                            bringPanelBack(app);
+                        }
+                        showHeadsUp(app, selectionUncertainHeadsUp());
+                        break;
                     default:
                         if (ours) {
                             bringPanelBack(app);
                         }
                         break;
                 }
-                app.logSession(QNKindLog::error, prefix + " state=quick_fix_commit_failed reason=" +
-                                                     std::string(toString(outcome.failure)) +
-                                                     " pasteboard_restore=success");
+                // A clipboard that could not be saved was never touched.
+                app.logSession(
+                    QNKindLog::error,
+                    prefix + " state=quick_fix_commit_failed reason=" +
+                        (outcome.failure == QNQuickFixCommitFailure::pasteboardUnsaved
+                             ? std::string(outcome.detail) + " pasteboard_restore=untouched"
+                             : std::string(toString(outcome.failure)) +
+                                   " pasteboard_restore=success"));
                 break;
         }
-        app.isCommitting = false;
+        endCommit(app);
     }
     clearQuickFixAutoCommit(*self, sessionID);
 }
@@ -277,12 +319,16 @@ void QNCoordinatorApp::SessionFlows::clearQuickFixAutoCommit(QNCoordinatorApp& a
 void QNCoordinatorApp::SessionFlows::showQuickFixHUD(QNCoordinatorApp& app,
                                                      QNQuickFixHUDKind kind,
                                                      std::optional<std::string> title) {
+    showHeadsUp(app, QNHeadsUp{kind, title.value_or(hudTitle(kind)), hudMessage(kind)});
+}
+
+void QNCoordinatorApp::SessionFlows::showHeadsUp(QNCoordinatorApp& app, const QNHeadsUp& headsUp) {
     if (!app.quickFixHUD_) {
         app.quickFixHUD_ =
             std::make_shared<QNQuickFixHUDController>(app.env_.executor, app.env_.seams.screens,
                                                       app.env_.seams.desktopSession);
     }
-    app.quickFixHUD_->show(kind, std::move(title));
+    app.quickFixHUD_->show(headsUp);
 }
 
 }  // namespace ravlin

@@ -408,7 +408,9 @@ bool QNModelFocusSnapshot::needsCopyFallback() const {
         focusedRole == ax::webAreaRole) {
         return true;
     }
-    if (selectionLength == 0) {
+    // Only a selection the field shows is copied: without one, some editors (KWrite, code
+    // editors) copy the whole line the caret is on, which would then be taken for the selection.
+    if (!selectionLength || *selectionLength == 0) {
         return false;
     }
     return !hasText;
@@ -507,7 +509,8 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copySelectionVi
 
 QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
     std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
-    bool selectAll, std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved) {
+    bool selectAll, std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved,
+    std::function<bool()> selectionShown) {
     const auto milliseconds = [](std::chrono::milliseconds duration) {
         return static_cast<int>(duration.count());
     };
@@ -522,10 +525,11 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
     if (!saved->complete()) {
         co_return std::nullopt;  // the user's contents could not be saved
     }
-    // No chord went out: our own save is simply restored.
+    // No chord went out: our own save is simply settled (nothing of ours is on the pasteboard,
+    // unless it held a text left there, which the save took over).
     const auto giveUp = [&] {
         if (own) {
-            driver->restorePasteboard(*saved);
+            driver->restorePasteboard(*saved, QNPutBackOver::ownChange);
         }
     };
     const auto mayCopy = [&] { return !stop.stop_requested() && driver->isFrontmostOther(target); };
@@ -545,7 +549,7 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
             co_return std::nullopt;
         }
     }
-    if (!driver->postCopy()) {
+    if ((selectionShown && !selectionShown()) || !driver->postCopy()) {
         giveUp();
         co_return std::nullopt;
     }
@@ -563,9 +567,9 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
     if (!own) {
         driver->putBackPasteboard(*saved);
     } else if (left) {
-        driver->restorePasteboard(*saved);
+        driver->restorePasteboard(*saved, QNPutBackOver::targetsCopy);
     } else {
-        driver->restorePasteboardAfterCopy(*saved, copied);
+        driver->restorePasteboardAfterCopy(*saved, copied, QNPutBackOver::targetsCopy);
     }
     if (left || stop.stop_requested() || !copied || text::isBlank(*copied)) {
         co_return std::nullopt;

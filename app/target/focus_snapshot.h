@@ -174,11 +174,14 @@ struct QNModelFocusSnapshot {
     // Nothing is sent after a stop. The user's contents are put back on every path once saved;
     // after the chord, restored and watched for the copy landing late, unless the target left the
     // front meanwhile (what changes the clipboard then may be the user's own copy elsewhere). A
-    // blank copy gives nothing. With `saved` as above.
+    // blank copy gives nothing. With `saved` as above. With `selectionShown`, Ctrl+C goes out
+    // only while it answers true (asked just before the chord): what is to be copied must be
+    // seen selected first, since without a selection some editors copy the caret's whole line.
     [[nodiscard]] static QCoro::Task<std::optional<std::u16string>> copyFromFront(
         std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
         bool selectAll, std::stop_token stop,
-        std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr);
+        std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr,
+        std::function<bool()> selectionShown = nullptr);
     [[nodiscard]] QNModelFocusSnapshot applyingCopiedSelection(
         const std::optional<std::u16string>& copied, bool attempted) const;
     [[nodiscard]] static QCoro::Task<std::optional<platform::Rect>> probedCaretRect(

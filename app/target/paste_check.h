@@ -1,13 +1,16 @@
 #pragma once
 
 // Whether a paste arrived. A paste chord is only a request: the target may ignore it, fetch
-// nothing, or have gone meanwhile, and the text must then stay where the user can still get it.
-// So, once the pause after the chord is over, the paste is checked before anything of it is
-// thrown away: the window that took the chord must still exist and have the focus; the target
-// must have fetched the text from us (on X11 a paste takes it from the clipboard's owner, which
-// is us); and where the focused field can be read, the text must be in it where it went. A
-// field that cannot be read (a password field, a terminal, a program without accessibility)
-// passes on the first two.
+// nothing, take only part of the text, hold it back for a confirmation, or have gone meanwhile,
+// and the text must then stay where the user can still get it. So, once the pause after the
+// chord is over, the paste is judged before anything of it is thrown away:
+// - where the focused field can be read, by what changed in it at the place the text went,
+//   tolerant of how targets shape pasted text (line breaks made spaces or dropped in a single
+//   line, quotes and dashes substituted, indentation and other white space added, CRLF, object
+//   replacement characters) but never of a change that is not the text;
+// - where it cannot (a password field, a terminal, a program without accessibility), by the
+//   target itself having taken the text from us (on X11 a paste fetches it from the clipboard's
+//   owner; a clipboard manager fetches every copy, so only the target's own fetch counts).
 
 #include <qcoro/qcorotask.h>
 
@@ -18,22 +21,54 @@
 #include <string_view>
 
 #include "core/text/range.h"
+#include "platform/pasteboard.h"
 
 namespace ravlin {
 
-enum class QNPasteCheck {
-    seen,        // the text is in the field where it went
-    delivered,   // the field cannot be read; the window took the text and still has the focus
-    notSeen,     // the field can be read, and the text is not in it where it went
-    notFetched,  // the target never fetched the text from the clipboard
-    targetGone,  // the window that took the chord is gone, or another one has the focus
+// How a field's text after a paste compares with the text pasted over its selection.
+enum class QNPastedText {
+    arrived,        // the text, as the field shaped it, replaced the selection, once
+    arrivedInPart,  // only its beginning did: the field took no more (a length limit)
+    // The field holds the text, but not as the paste would have put it: beside the old text,
+    // somewhere else, or running on past what the field shows (a document that makes each line
+    // a paragraph of its own).
+    mayHaveArrived,
+    notArrived,
 };
 
-// The session log's reason for a paste that did not arrive ("paste-not-seen",
-// "paste-not-fetched", "target-gone"); "seen" and "delivered" for the others.
+// The field's text `before` the paste with `selection` (where the text went) and `after` it.
+// A field that still holds its old text never passes, unless the text equals what it replaced.
+// What the person types meanwhile (a few characters beside the text) is allowed for.
+[[nodiscard]] QNPastedText pastedText(std::u16string_view before, text::Utf16Range selection,
+                                      std::u16string_view after, std::u16string_view text);
+
+// A text as compared above: canonically decomposed, white space, format characters and object
+// replacement characters left out, quotes and dashes as their ASCII forms (a run of dashes as
+// one), an ellipsis as three dots.
+[[nodiscard]] std::u16string shapeInsensitive(std::u16string_view text);
+
+enum class QNPasteCheck {
+    seen,         // the text is in the field where it went
+    delivered,    // the field cannot be read; the window took the text and still has the focus
+    partial,      // only the text's beginning is in the field where it went
+    misplaced,    // the field holds the text, but not where it went (see mayHaveArrived)
+    unconfirmed,  // the target may have it, but that cannot be told: a paste guard may hold it,
+                  // the target took it and then lost the focus, or nobody can tell who took it
+    notSeen,      // the field can be read, and the text is not in it
+    notFetched,   // the target never fetched the text from the clipboard
+    targetGone,   // the window that took the chord is gone, or another one has the focus
+};
+
+// The session log's reason ("paste-cut-short", "paste-misplaced", "arrival-unconfirmed",
+// "paste-not-seen", "paste-not-fetched", "target-gone"); "seen" and "delivered" for the others.
 [[nodiscard]] std::string_view toString(QNPasteCheck check);
 [[nodiscard]] constexpr bool arrived(QNPasteCheck check) {
     return check == QNPasteCheck::seen || check == QNPasteCheck::delivered;
+}
+// Not arrived, yet perhaps in the target: never to be pasted again by the person.
+[[nodiscard]] constexpr bool mayHaveArrived(QNPasteCheck check) {
+    return check == QNPasteCheck::partial || check == QNPasteCheck::misplaced ||
+           check == QNPasteCheck::unconfirmed;
 }
 
 // The target just before the paste chord.
@@ -50,8 +85,8 @@ struct QNPasteWitness {
 struct QNPasteLook {
     bool inFront = false;  // the target application still has the focus
     std::optional<std::uint64_t> window;
-    bool fetched = true;                 // the target has taken the text (true where unknown)
-    std::optional<std::u16string> value;  // the same field's text now
+    platform::WriteFetch fetch = platform::WriteFetch::unknown;  // who took our text
+    std::optional<std::u16string> value;                        // the same field's text now
 };
 
 // How a flow reads its target for the check, whichever way it reaches it. `value` and
@@ -59,7 +94,7 @@ struct QNPasteLook {
 struct QNPasteTarget {
     std::function<bool()> inFront;
     std::function<std::optional<std::uint64_t>()> window;
-    std::function<bool()> fetched;
+    std::function<platform::WriteFetch()> fetch;
     std::function<std::optional<std::u16string>()> value;
     std::function<std::optional<text::Utf16Range>()> selection;
 
@@ -69,22 +104,21 @@ struct QNPasteTarget {
     [[nodiscard]] QNPasteLook look(const QNPasteWitness& before) const;
 };
 
-// Whether `after` holds `text` pasted over `selection` of `before`: the text (harmless
-// reformatting allowed: newlines at its end dropped, or text the field adds after it) starts at
-// the selection's start, and the field changed, unless the text equals what it replaced. A field
-// that still holds its old text never passes.
-[[nodiscard]] bool pastedTextSeen(std::u16string_view before, text::Utf16Range selection,
-                                  std::u16string_view after, std::u16string_view text);
+// Whether a target that took the text may still hold it back: a terminal asks before it passes
+// on a paste with control characters (rxvt-unicode does for any line break or tab).
+[[nodiscard]] bool pasteGuardMayHold(bool terminal, std::u16string_view text);
 
-// The check of one look: the window first, then the fetch, then the field's text.
+// The check of one look. A readable field is judged by its text; an unreadable one by who took
+// the text (`mayBeHeld`: a paste guard may hold it, see pasteGuardMayHold).
 [[nodiscard]] QNPasteCheck judgePaste(const QNPasteWitness& before, const QNPasteLook& now,
-                                      std::u16string_view text);
+                                      std::u16string_view text, bool mayBeHeld = false);
 
-// Looks at the target (`look`) and judges; while only the text is missing from a readable field,
-// looks again after `pause` (a target may fetch the text at once and show it a little later),
-// up to `pasteLooks` times in all.
+// Looks at the target (`look`) and judges; while a readable field does not show the whole text
+// where it went, looks again after `pause` (a target may fetch the text at once and show it a
+// little later), up to `pasteLooks` times in all.
 inline constexpr int pasteLooks = 6;
 [[nodiscard]] QCoro::Task<QNPasteCheck> checkPaste(QNPasteWitness before, std::u16string text,
+                                                   bool mayBeHeld,
                                                    std::function<QNPasteLook()> look,
                                                    std::function<QCoro::Task<>()> pause);
 

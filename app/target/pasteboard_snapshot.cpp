@@ -13,6 +13,10 @@
 namespace ravlin {
 namespace {
 
+std::optional<std::string> identityOrNone(const platform::RunningApplication& app) {
+    return app.identity.empty() ? std::nullopt : std::optional<std::string>(app.identity);
+}
+
 // The focused element of `target` now, and its role; `readable` when a paste into it may be
 // checked by reading it back.
 struct FocusedField {
@@ -35,17 +39,14 @@ FocusedField focusedField(const TargetSeams& seams, const platform::RunningAppli
     }
     // Never read back: a password field, nor a terminal, whose text is a screen the program in
     // it draws (echoed or not, wrapped, scrolled).
-    const auto identity =
-        target.identity.empty() ? std::nullopt : std::optional<std::string>(target.identity);
     field.readable = !Driver::isSecureTextElement(accessibility, *field.element, field.role) &&
-                     !terminalPaste(identity, field.role);
+                     !terminalPaste(identityOrNone(target), field.role);
     return field;
 }
 
-// A terminal whose paste chord is not known: nothing is sent, and the heads-up names the chord
-// most terminals paste the clipboard with.
+// A terminal whose paste chord is not known: nothing is sent, and no chord is named.
 QNPasteRoute noChordRoute() {
-    return {std::nullopt, "Ctrl+Shift+V", false};
+    return {std::nullopt, "", false};
 }
 
 bool isInFront(const TargetSeams& seams, const platform::RunningApplication& target) {
@@ -71,6 +72,12 @@ std::string_view toString(QNPasteResult result) {
             return "selectionLost";
         case QNPasteResult::leftOnClipboard:
             return "leftOnClipboard";
+        case QNPasteResult::pastedInPart:
+            return "pastedInPart";
+        case QNPasteResult::sentUnconfirmed:
+            return "sentUnconfirmed";
+        case QNPasteResult::clipboardUnsaved:
+            return "clipboardUnsaved";
     }
     return "pasted";
 }
@@ -90,9 +97,7 @@ QNPasteRoute pasteRoute(const platform::RunningApplication& target,
                         const std::optional<std::string>& focusedRole) {
     using platform::modifier::command;
     using platform::modifier::shift;
-    const auto identity =
-        target.identity.empty() ? std::nullopt : std::optional<std::string>(target.identity);
-    const auto terminal = terminalPaste(identity, focusedRole);
+    const auto terminal = terminalPaste(identityOrNone(target), focusedRole);
     if (!terminal) {
         return {platform::KeyChord{platform::keycode::v, command}, "Ctrl+V", false};
     }
@@ -166,22 +171,31 @@ QCoro::Task<QNModelPasteboardSnapshot> QNModelPasteboardSnapshot::capture(Target
     co_return snapshot;
 }
 
-void QNModelPasteboardSnapshot::restore(platform::Pasteboard& pasteboard) const {
+bool QNModelPasteboardSnapshot::restore(platform::Pasteboard& pasteboard,
+                                        QNPutBackOver over) const {
     if (const auto manager = lender.lock()) {
         manager->settle(loan);
     }
-    putBack(pasteboard);
+    return putBack(pasteboard, over);
 }
 
-void QNModelPasteboardSnapshot::putBack(platform::Pasteboard& pasteboard) const {
+bool QNModelPasteboardSnapshot::putBack(platform::Pasteboard& pasteboard,
+                                        QNPutBackOver over) const {
     if (!complete()) {
-        return;
+        return false;
+    }
+    if (over == QNPutBackOver::ownChange) {
+        return pasteboard.putBackOverOwnChange(contents());
     }
     pasteboard.clear();
-    if (items.empty()) {
-        return;
+    if (!items.empty()) {
+        (void)pasteboard.writeContents(contents());
     }
-    (void)pasteboard.writeContents(contents());
+    return true;
+}
+
+bool QNModelPasteboardSnapshot::stillOn(platform::Pasteboard& pasteboard) const {
+    return pasteboard.changeCount() == changeCountWhenSaved || pasteboard.holdsOwnChange();
 }
 
 void QNModelPasteboardSnapshot::release(platform::Pasteboard& pasteboard) const {
@@ -193,8 +207,9 @@ void QNModelPasteboardSnapshot::release(platform::Pasteboard& pasteboard) const 
 }
 
 void QNModelPasteboardSnapshot::restoreAfterCopy(const TargetSeams& seams,
-                                                 std::optional<std::u16string> copied) const {
-    restore(*seams.pasteboard);
+                                                 std::optional<std::u16string> copied,
+                                                 QNPutBackOver over) const {
+    restore(*seams.pasteboard, over);
     if (!complete()) {
         return;
     }
@@ -227,39 +242,48 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
     std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved) {
     using Driver = QNQuickFixHostLiveDriver;
     auto& accessibility = *seams.accessibility;
+    // A field that cannot be seen may be a password field, or a terminal where Ctrl+C interrupts
+    // what runs: nothing is sent to it, and a selection that cannot be seen is never certain.
+    const auto element = Driver::focusedElementRef(accessibility, target.pid);
+    if (!element || seams.secureInput->state() == platform::SecureInput::State::on) {
+        co_return false;
+    }
     std::optional<std::string> role;
-    if (const auto element = Driver::focusedElementRef(accessibility, target.pid)) {
-        if (const auto read =
-                Driver::stringAttribute(accessibility, platform::ax::role, *element, true)) {
-            role = text::toUtf8(*read);
-        }
-        if (Driver::selectedText(accessibility, *element) == selection.text) {
-            co_return true;
-        }
-        std::optional<text::Utf16Range> range;
-        if (const auto value =
-                Driver::stringAttribute(accessibility, platform::ax::value, *element, true)) {
-            if (selection.range && Driver::substring(*value, selection.range->location,
-                                                     selection.range->length) == selection.text) {
-                range = selection.range;
-            } else if (const auto at = text::findFirst(*value, selection.text)) {
-                range = text::Utf16Range{static_cast<std::int64_t>(*at),
-                                         static_cast<std::int64_t>(selection.text.size())};
-            }
-        }
-        if (range && Driver::setSelectedTextRange(accessibility, *range, *element)) {
-            for (int check = 0; check < selectionChecks && !stop.stop_requested(); ++check) {
-                if (!isInFront(seams, target)) {
-                    co_return false;
-                }
-                if (Driver::selectedText(accessibility, *element) == selection.text) {
-                    co_return true;
-                }
-                co_await sleepFor(*seams.executor, selectionCheckInterval, stop);
-            }
+    if (const auto read = Driver::stringAttribute(accessibility, platform::ax::role, *element, true)) {
+        role = text::toUtf8(*read);
+    }
+    if (Driver::isSecureTextElement(accessibility, *element, role)) {
+        co_return false;
+    }
+    if (Driver::selectedText(accessibility, *element) == selection.text) {
+        co_return true;
+    }
+    std::optional<text::Utf16Range> range;
+    if (const auto value =
+            Driver::stringAttribute(accessibility, platform::ax::value, *element, true)) {
+        if (selection.range && Driver::substring(*value, selection.range->location,
+                                                 selection.range->length) == selection.text) {
+            range = selection.range;
+        } else if (const auto at = text::findFirst(*value, selection.text)) {
+            range = text::Utf16Range{static_cast<std::int64_t>(*at),
+                                     static_cast<std::int64_t>(selection.text.size())};
         }
     }
-    if (stop.stop_requested()) {
+    if (range && Driver::setSelectedTextRange(accessibility, *range, *element)) {
+        for (int check = 0; check < selectionChecks && !stop.stop_requested(); ++check) {
+            if (!isInFront(seams, target)) {
+                co_return false;
+            }
+            if (Driver::selectedText(accessibility, *element) == selection.text) {
+                co_return true;
+            }
+            co_await sleepFor(*seams.executor, selectionCheckInterval, stop);
+        }
+    }
+    // A copy tells what is selected only while something is: without a selection some editors
+    // copy the whole line the caret is on.
+    const auto selected = Driver::selectedTextRange(accessibility, *element);
+    if (stop.stop_requested() || !selected || selected->length < 1) {
         co_return false;
     }
     const auto copied = co_await QNModelFocusSnapshot::copySelectionViaPasteboard(
@@ -274,12 +298,15 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         co_return QNPasteOutcome{};
     }
     const auto failed = [](QNPasteResult result) { return QNPasteOutcome{result}; };
+    const auto unsaved = [](const QNModelPasteboardSnapshot& saved) {
+        return QNPasteOutcome{QNPasteResult::clipboardUnsaved, platform::toString(saved.failure)};
+    };
     // The user's contents, saved before the target is brought forward (saving lets the
     // program's events run). A target that pastes the text last selected gets ours there too:
     // that selection is the user's as well, saved and put back like the clipboard.
     const auto snapshot = std::make_shared<const QNModelPasteboardSnapshot>(co_await capture(seams));
     if (!snapshot->complete()) {
-        co_return failed(QNPasteResult::pasteFailed);
+        co_return unsaved(*snapshot);
     }
     auto& pasteboard = *seams.pasteboard;
     std::optional<TargetSeams> primarySeams;
@@ -292,7 +319,7 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
             std::make_shared<const QNModelPasteboardSnapshot>(co_await capture(*primarySeams));
         if (!primarySaved->complete()) {
             snapshot->release(pasteboard);
-            co_return failed(QNPasteResult::pasteFailed);
+            co_return unsaved(*primarySaved);
         }
     }
 
@@ -303,7 +330,7 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     // Put back at the end; after a selection check, one that watches for its copy landing late.
     const auto restore = [&] {
         if (replacing) {
-            snapshot->restoreAfterCopy(seams, replacing->text);
+            snapshot->restoreAfterCopy(seams, replacing->text, QNPutBackOver::ownChange);
         } else {
             snapshot->restore(pasteboard);
         }
@@ -337,10 +364,11 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         route = noChordRoute();  // no selection to paste from
     }
     const TargetSeams& pastedFrom = route.fromPrimary ? *primarySeams : seams;
+    const platform::FetchTarget taker{target.pid, seams.workspace->frontmostWindow()};
     QNPasteTarget checked{
         .inFront = [&] { return isInFront(seams, target); },
         .window = [&] { return seams.workspace->frontmostWindow(); },
-        .fetched = [&] { return !pastedFrom.pasteboard->lastWriteUnfetched(); },
+        .fetch = [&] { return pastedFrom.pasteboard->lastWriteFetchedBy(taker); },
     };
     if (field.readable) {
         using Driver = QNQuickFixHostLiveDriver;
@@ -353,6 +381,12 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         };
     }
     const auto witness = checked.witness();
+    // A copy the user made since the save is theirs and newer: nothing is written over it.
+    if (!snapshot->stillOn(pasteboard) ||
+        (primarySaved && !primarySaved->stillOn(*primarySeams->pasteboard))) {
+        restore();
+        co_return failed(QNPasteResult::pasteFailed);
+    }
     pasteboard.clear();
     bool written = pasteboard.setString(text).ok();
     if (written && route.fromPrimary) {
@@ -363,10 +397,12 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         restore();
         co_return failed(QNPasteResult::pasteFailed);
     }
-    // The text is left for the user to paste; their contents come back later.
-    const auto leaveOnClipboard = [&](std::string_view reason) {
+    // The text is left for the user to paste (with `chordName` where one is known to work);
+    // their contents come back later. Not where the user has copied something since: that
+    // stands, and the text is kept by the caller.
+    const auto leaveOnClipboard = [&](std::string_view reason, std::string_view chordName) {
         const auto manager = seams.pasteboardManager.lock();
-        if (!manager) {
+        if (!manager || !pastedFrom.pasteboard->holdsOwnChange()) {
             restore();
             return failed(QNPasteResult::pasteFailed);
         }
@@ -378,14 +414,17 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
                 primarySaved->restore(*primarySeams->pasteboard);
             }
         }
-        return QNPasteOutcome{QNPasteResult::leftOnClipboard, reason, route.chordName};
+        return QNPasteOutcome{QNPasteResult::leftOnClipboard, reason, chordName};
     };
     if (!route.chord) {
-        co_return leaveOnClipboard("no-paste-chord");
+        co_return leaveOnClipboard("no-paste-chord", route.chordName);
     }
     co_await sleepFor(*seams.executor, pauseBeforePasteChord, stop);
-    // The chord goes to whatever has the focus: never to a window the user has moved to.
+    // The chord goes to whatever has the focus: never to a window the user has moved to, nor
+    // while the clipboard holds anything but our text (the user's copy made meanwhile would be
+    // pasted in its place; it stands, and the text is kept by the caller).
     if (stop.stop_requested() || !isInFront(seams, target) ||
+        !pastedFrom.pasteboard->holdsOwnChange() ||
         !seams.keySynthesis->postKeyPress(*route.chord).ok()) {
         restore();
         co_return failed(QNPasteResult::pasteFailed);
@@ -394,21 +433,36 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     // The chord is out: the target reads the pasteboard from its own event loop, and on X11
     // fetches the text from us. Nothing shortens this.
     co_await sleepFor(*seams.executor, pauseAfterPasteChord, std::stop_token());
-    co_await waitForFetch(pastedFrom);
+    co_await waitForFetch(pastedFrom, taker);
+    const bool terminal = terminalPaste(identityOrNone(target), field.role).has_value();
     const auto check = co_await checkPaste(
-        witness, text, [&] { return checked.look(witness); },
+        witness, text, pasteGuardMayHold(terminal, text), [&] { return checked.look(witness); },
         [executor = seams.executor] { return pauseFor(executor, pasteLookInterval); });
-    if (!arrived(check)) {
-        co_return leaveOnClipboard(toString(check));
+    if (arrived(check)) {
+        restore();
+        co_return QNPasteOutcome{};
     }
-    restore();
-    co_return QNPasteOutcome{};
+    if (mayHaveArrived(check)) {
+        // Never to be pasted again: the text stays in the draft, the user's contents come back.
+        restore();
+        co_return QNPasteOutcome{check == QNPasteCheck::partial ? QNPasteResult::pastedInPart
+                                                                : QNPasteResult::sentUnconfirmed,
+                                 toString(check)};
+    }
+    // The chord went out and did not paste: it is not named again. Only a target that lost
+    // the front before it could paste still takes it.
+    co_return leaveOnClipboard(toString(check),
+                               check == QNPasteCheck::targetGone ? route.chordName : "");
 }
 
-WaitUntilAwaiter QNModelPasteboardSnapshot::waitForFetch(const TargetSeams& seams) {
+WaitUntilAwaiter QNModelPasteboardSnapshot::waitForFetch(const TargetSeams& seams,
+                                                          platform::FetchTarget target) {
     return waitUntil(
         *seams.executor,
-        [pasteboard = seams.pasteboard] { return !pasteboard->lastWriteUnfetched(); },
+        [pasteboard = seams.pasteboard, target] {
+            const auto fetch = pasteboard->lastWriteFetchedBy(target);
+            return fetch != platform::WriteFetch::none && fetch != platform::WriteFetch::byOthers;
+        },
         fetchPollInterval, fetchWaitLimit, std::stop_token());
 }
 

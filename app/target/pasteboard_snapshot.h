@@ -24,22 +24,29 @@
 namespace ravlin {
 
 enum class QNPasteResult {
-    pasted,            // pasted (and seen to arrive where that can be seen), or nothing to paste
+    pasted,            // seen to arrive (or, where the field cannot be read, taken by the target
+                       // itself), or nothing to paste
     activationFailed,  // the target did not come to the front in time
     pasteFailed,       // the text could not be written, the chord could not be sent, or the
                        // paste was cancelled before the chord went out
     selectionLost,     // the selection the text was to replace could not be made certain again
     leftOnClipboard,   // the paste did not arrive, or no chord pastes there: the text stays on
                        // the clipboard, the user's contents come back through the deferred restore
+    pastedInPart,      // only the text's beginning arrived (the field took no more)
+    sentUnconfirmed,   // the target may have the text, but its arrival cannot be told
+    clipboardUnsaved,  // the user's clipboard could not be saved whole: it was not touched
 };
 
 [[nodiscard]] std::string_view toString(QNPasteResult result);
 
 struct QNPasteOutcome {
     QNPasteResult result = QNPasteResult::pasted;
-    // leftOnClipboard: why, in the session log's words ("paste-not-seen", "paste-not-fetched",
-    // "target-gone", "no-paste-chord"), and the chord that pastes the text there ("Ctrl+V").
+    // Why, in the session log's words: for leftOnClipboard "paste-not-seen", "paste-not-fetched",
+    // "target-gone", "no-paste-chord"; for pastedInPart and sentUnconfirmed the paste check's
+    // (QNPasteCheck); for clipboardUnsaved the save's failure ("too-large"...).
     std::string_view reason;
+    // leftOnClipboard: the chord that pastes the text there ("Ctrl+V"); empty where none is
+    // known, or where the one sent just failed.
     std::string_view chordName;
 
     friend bool operator==(const QNPasteOutcome&, const QNPasteOutcome&) = default;
@@ -60,6 +67,15 @@ struct QNPasteRoute {
                                       const std::optional<std::string>& focusedRole = {});
 
 struct QNModelFocusSnapshot;
+
+// What a put-back of the user's contents may go over.
+enum class QNPutBackOver {
+    // Only this program's own last change of the pasteboard (its text, its put-back, its
+    // clear): a copy anyone else made since stands.
+    ownChange,
+    // Whatever is there: right after a copy chord of ours, the target's copy.
+    targetsCopy,
+};
 
 // The plain text on the pasteboard, read without holding up the program (within the pasteboard's
 // own time bound): `co_await pasteboardText(seams.pasteboard, *seams.executor)`.
@@ -135,22 +151,30 @@ struct QNModelPasteboardSnapshot {
     // flow never waits twice on an owner that does not answer. Empty pasteboard, empty snapshot.
     [[nodiscard]] static QCoro::Task<QNModelPasteboardSnapshot> capture(TargetSeams seams);
 
-    // Clears the pasteboard, always; then, unless the snapshot is empty, writes the saved
-    // contents back in one write (the owner's types in its order, each with its bytes and form).
-    // The write's outcome is not reported. Moves the change count. Settles the loan. An
-    // incomplete snapshot touches nothing: clearing would destroy contents it could not save.
-    void restore(platform::Pasteboard& pasteboard) const;
+    // Puts the saved contents back in one write (the owner's types in its order, each with its
+    // bytes and form; an empty snapshot leaves the pasteboard empty) in place of what `over`
+    // allows: normally only this program's own last change, so that a copy the user (or anyone)
+    // made since stands and nothing is written over it. Moves the change count when it writes.
+    // Settles the loan. An incomplete snapshot touches nothing: clearing would destroy contents
+    // it could not save. Whether the contents went back.
+    bool restore(platform::Pasteboard& pasteboard,
+                 QNPutBackOver over = QNPutBackOver::ownChange) const;
     // The same without settling the loan: for a flow that uses the pasteboard again afterwards
     // and restores at its own end.
-    void putBack(platform::Pasteboard& pasteboard) const;
+    bool putBack(platform::Pasteboard& pasteboard,
+                 QNPutBackOver over = QNPutBackOver::ownChange) const;
+    // Whether the pasteboard still holds what was saved (or this program's own put-back of it):
+    // nobody else has copied since.
+    [[nodiscard]] bool stillOn(platform::Pasteboard& pasteboard) const;
     // For a borrower that wrote nothing: settles the loan, and puts the contents back only where
     // the pasteboard no longer holds them (it changed since the save, or they were a pending
     // deferred restore's); otherwise the pasteboard is not touched.
     void release(platform::Pasteboard& pasteboard) const;
-    // restore(), after a copy chord went to the target: then, for a short time, a copy landing
+    // restore(), where a copy chord went to the target: then, for a short time, a copy landing
     // late with `copied` on it (with anything, when `copied` is none) puts the user's contents
     // back again (QNQuickFixPasteboardManager::watchForLateCopy).
-    void restoreAfterCopy(const TargetSeams& seams, std::optional<std::u16string> copied) const;
+    void restoreAfterCopy(const TargetSeams& seams, std::optional<std::u16string> copied,
+                          QNPutBackOver over) const;
 
     // True once `target` is the frontmost application: tested at once, then after each of up to
     // 24 pauses of 50 ms when `activationRequested` (an activation request was accepted), else
@@ -165,8 +189,9 @@ struct QNModelPasteboardSnapshot {
     // the paste arrived (paste_check.h) before the user's pasteboard goes back. Empty text:
     // `pasted` without touching anything. A stop before the pasteboard write or before the paste
     // chord restores and answers `pasteFailed` (the caller keeps the text); once the chord is out,
-    // the pauses after it run in full. User's contents that cannot be saved: `pasteFailed`
-    // without touching anything. With `replacing`, once the target is in front its selection must
+    // the pauses after it run in full. User's contents that cannot be saved: `clipboardUnsaved`
+    // without touching anything. A paste that arrived in part, or may have arrived: the user's
+    // contents back, `pastedInPart` or `sentUnconfirmed`. With `replacing`, once the target is in front its selection must
     // be that one again (see `reselect`) before anything is written; else `selectionLost`,
     // nothing pasted; a copy made to check it may land late, so the put-back then watches for it
     // (restoreAfterCopy). A paste that did not arrive, or a terminal with no chord we know:
@@ -180,17 +205,20 @@ struct QNModelPasteboardSnapshot {
     // With `target` in front: whether its focused field's selection is `selection`. When it reads
     // otherwise, the range is selected again over accessibility (the recorded range when it still
     // holds the text, else the text's first occurrence) and read back up to 8 times, 25 ms apart;
-    // failing that, a copy of the selection (Ctrl+C, `saved` put back: the user's contents the
-    // caller holds) must give the text. Never true for a selection that is not certainly the
-    // text.
+    // failing that, while the field shows a selection, a copy of it (Ctrl+C, `saved` put back:
+    // the user's contents the caller holds) must give the text. Never true for a selection that
+    // is not certainly the text; no key goes to a field that cannot be seen, nor to a password
+    // field.
     [[nodiscard]] static QCoro::Task<bool> reselect(
         TargetSeams seams, platform::RunningApplication target, QNPasteSelection selection,
         std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved);
 
-    // After the paste chord and its pause: waits while the target has not fetched our last write
-    // yet, in 50 ms steps, at most 1 s. Not stoppable: restoring earlier would paste the user's
-    // previous contents into the target.
-    [[nodiscard]] static WaitUntilAwaiter waitForFetch(const TargetSeams& seams);
+    // After the paste chord and its pause: waits while `target` has not fetched our last write
+    // yet (another program's fetch, a clipboard manager's, does not count), in 50 ms steps, at
+    // most 1 s. Not stoppable: restoring earlier would paste the user's previous contents into
+    // the target.
+    [[nodiscard]] static WaitUntilAwaiter waitForFetch(const TargetSeams& seams,
+                                                       platform::FetchTarget target);
 
     friend bool operator==(const QNModelPasteboardSnapshot& a, const QNModelPasteboardSnapshot& b) {
         return a.contents() == b.contents();

@@ -26,10 +26,10 @@ constexpr std::array<std::string_view, 2> replacementNames = {"accessibility", "
 constexpr std::array<std::string_view, 7> clipboardNames = {
     "ax-write-rejected", "ax-verify-failed",  "routed-to-paste", "paste-after-ax-failure",
     "paste-not-seen",    "paste-not-fetched", "target-gone"};
-constexpr std::array<std::string_view, 9> failureNames = {
+constexpr std::array<std::string_view, 10> failureNames = {
     "no-target",      "activate-target", "restore-target-selection", "send-paste-keystroke",
     "unchanged-text", "secure-input",    "terminal-not-supported",   "pasteboard-write-failed",
-    "driver-rejected"};
+    "driver-rejected", "pasteboard-unsaved"};
 
 bool isTextRole(const std::optional<std::string>& role) {
     return role == ax::textAreaRole || role == ax::textFieldRole || role == ax::comboBoxRole;
@@ -68,13 +68,42 @@ QNQuickFixHostSession makeSession(const QNModelFocusSnapshot& snapshot, Token to
                                  .snapshot = snapshot};
 }
 
-// Ctrl+C (after Ctrl+A with `selectAll`) and the text that reached the pasteboard
-// (QNModelFocusSnapshot::copyFromFront).
+// Whether the element shows a selection (of one unit or more) now.
+std::function<bool()> selectionShownIn(const Driver& driver, Token token) {
+    return [driver, token] {
+        const auto range = driver->selectedTextRange(token);
+        return range && range->length >= 1;
+    };
+}
+
+// Ctrl+C (after Ctrl+A with `selectAll`) and the text that reached the pasteboard, the chord
+// sent only while the element shows a selection (QNModelFocusSnapshot::copyFromFront).
 QCoro::Task<std::optional<std::u16string>> copyCapture(
-    Driver driver, platform::RunningApplication app, bool selectAll, std::stop_token stop,
-    std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr) {
+    Driver driver, platform::RunningApplication app, Token element, bool selectAll,
+    std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr) {
+    auto shown = selectionShownIn(driver, element);
     return QNModelFocusSnapshot::copyFromFront(std::move(driver), std::move(app), selectAll,
-                                               std::move(stop), std::move(saved));
+                                               std::move(stop), std::move(saved),
+                                               std::move(shown));
+}
+
+// Ctrl+A then Ctrl+C of the element's whole text, only where its caret and selection can be put
+// back afterwards: a text element (another element's own range says nothing of where the
+// application's caret is) whose caret is read, and written back as it is, first. Put back at
+// the end.
+QCoro::Task<std::optional<std::u16string>> selectAllAndCopy(Driver driver,
+                                                            platform::RunningApplication app,
+                                                            QNQuickFixElementInfo element,
+                                                            std::stop_token stop) {
+    const auto& token = element.token;
+    const auto before = driver->selectedTextRange(token);
+    if ((!isTextRole(element.role) && element.role != ax::webAreaRole) || !before ||
+        !driver->setSelectedTextRange(*before, token)) {
+        co_return std::nullopt;
+    }
+    auto copied = co_await copyCapture(driver, app, token, true, stop);
+    (void)driver->setSelectedTextRange(*before, token);
+    co_return copied;
 }
 
 QCoro::Task<std::optional<QNQuickFixHostSession>> selectionCapture(QNModelFocusSnapshot snapshot,
@@ -109,7 +138,11 @@ QCoro::Task<std::optional<QNQuickFixHostSession>> selectionCapture(QNModelFocusS
             co_return session(*snapshot.selectionText, *method);
         }
     }
-    auto copied = co_await copyCapture(driver, snapshot.app, false, stop);
+    // Only a selection the element shows is copied.
+    if (!hasRange) {
+        co_return std::nullopt;
+    }
+    auto copied = co_await copyCapture(driver, snapshot.app, element.token, false, stop);
     if (isNonBlank(copied)) {
         co_return session(std::move(*copied), Method::copy);
     }
@@ -142,7 +175,7 @@ QCoro::Task<std::optional<QNQuickFixHostSession>> focusedValueCapture(QNModelFoc
             }
         }
     }
-    auto copied = co_await copyCapture(driver, snapshot.app, true, stop);
+    auto copied = co_await selectAllAndCopy(driver, snapshot.app, element, stop);
     if (isNonBlank(copied)) {
         co_return session(element, std::move(*copied), Method::selectAllAndCopy);
     }
@@ -170,6 +203,9 @@ struct PreparedSelection {
     bool canAttemptAccessibilityWrite = false;
     bool canAttemptPaste = false;
     bool copied = false;  // a copy probe sent Ctrl+C
+    // The element's caret and selection before the commit selected anything: put back when the
+    // commit ends without writing.
+    std::optional<text::Utf16Range> before;
 };
 
 // Up to 8 checks, 25 ms apart, each with the target in front, that the element's selection reads
@@ -235,7 +271,23 @@ QCoro::Task<PreparedSelection> prepareSelection(
             !focused->isSecure && !isRefusedRoute(quickFixRoute(session.bundleID, focused->role));
     }
     const auto& original = session.originalText;
-    const auto confirmed = [&] { return PreparedSelection{token, true, chordsAllowed}; };
+    PreparedSelection prepared{.elementToken = token, .before = driver->selectedTextRange(token)};
+    const auto confirmed = [&] {
+        prepared.canAttemptAccessibilityWrite = true;
+        prepared.canAttemptPaste = chordsAllowed;
+        return prepared;
+    };
+    // Paste over the selection only when it is certainly the captured text: anything else would
+    // overwrite or duplicate text of the user's. Where accessibility does not say so, a copy of
+    // the selection the element shows must give the text.
+    const auto copyIsOriginal = [&]() -> QCoro::Task<bool> {
+        if (!chordsAllowed) {
+            co_return false;
+        }
+        prepared.copied = true;
+        co_return co_await copyCapture(driver, session.app, token, false, stop, saved) ==
+            std::optional(original);
+    };
 
     if (session.strategy.kind == Strategy::Kind::focusedValue) {
         const auto value = driver->value(token);
@@ -245,11 +297,14 @@ QCoro::Task<PreparedSelection> prepareSelection(
             co_await verifySelection(driver, token, session.app, original, stop)) {
             co_return confirmed();
         }
+        // The whole field, selected by Ctrl+A, must be the text captured: a field the person has
+        // typed in since is not pasted over.
         if (chordsAllowed && driver->isFrontmostOther(session.app) && driver->postSelectAll()) {
             co_await driver->sleep(Host::pauseAfterSelectAll, stop);
-            co_return PreparedSelection{token, false, true};
+            prepared.canAttemptPaste = driver->selectedText(token) == std::optional(original) ||
+                                       co_await copyIsOriginal();
         }
-        co_return PreparedSelection{token, false, false};
+        co_return prepared;
     }
 
     if (driver->selectedText(token) == original) {
@@ -271,14 +326,8 @@ QCoro::Task<PreparedSelection> prepareSelection(
             co_return confirmed();
         }
     }
-    // Paste over the selection only when it is certainly the captured text: anything else would
-    // overwrite or duplicate text of the user's.
-    bool selectionIsOriginal = false;
-    if (chordsAllowed) {
-        selectionIsOriginal = co_await copyCapture(driver, session.app, false, stop, saved) ==
-                              std::optional(original);
-    }
-    co_return PreparedSelection{token, false, selectionIsOriginal, chordsAllowed};
+    prepared.canAttemptPaste = co_await copyIsOriginal();
+    co_return prepared;
 }
 
 // The corrected text stays on the clipboard; the user's contents come back later.
@@ -289,9 +338,11 @@ Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboa
     if (!manager) {
         manager = driver->pasteboardManager();
     }
-    if (!manager) {
-        // Nobody could bring the user's contents back: put them back now and keep the text.
-        driver->restorePasteboard(saved);
+    if (!manager || !driver->pasteboardHoldsOwnChange()) {
+        // Nobody could bring the user's contents back, or the text is no longer on the
+        // clipboard (the user copied something since, which stands): put them back now where
+        // the text still is, and keep the text.
+        driver->restorePasteboard(saved, QNPutBackOver::ownChange);
         return Result::failed(QNQuickFixCommitFailure::pasteboardWriteFailed);
     }
     manager->scheduleRestore(saved, Host::deferredRestoreSeconds);
@@ -299,11 +350,13 @@ Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboa
 }
 
 // The target as the paste check reads it; its focused field read back unless it is secure.
-QNPasteTarget pasteTarget(const Driver& driver, const platform::RunningApplication& app) {
+// `taker` is the target as the paste reaches it (its window in front at the chord).
+QNPasteTarget pasteTarget(const Driver& driver, const platform::RunningApplication& app,
+                          platform::FetchTarget taker) {
     QNPasteTarget target{
         .inFront = [driver, app] { return driver->isFrontmostOther(app); },
         .window = [driver] { return driver->frontmostWindow(); },
-        .fetched = [driver] { return driver->pasteboardTextFetched(); },
+        .fetch = [driver, taker] { return driver->pasteboardFetchedBy(taker); },
     };
     const auto focused = driver->focusedElement(app);
     if (focused && !focused->isSecure) {
@@ -359,10 +412,15 @@ std::string toString(const QNQuickFixCommitResult& result) {
             return "committed " + std::string(toString(result.method));
         case Result::Kind::pasteOnClipboard:
             return "pasteOnClipboard " + std::string(toString(result.reason));
+        case Result::Kind::partial:
+            return "partial " + std::string(result.detail);
+        case Result::Kind::unconfirmed:
+            return "unconfirmed " + std::string(result.detail);
         case Result::Kind::failed:
             break;
     }
-    return "failed " + std::string(toString(result.failure));
+    return "failed " + std::string(toString(result.failure)) +
+           (result.detail.empty() ? "" : " " + std::string(result.detail));
 }
 
 QCoro::Task<std::optional<QNQuickFixHostSession>> QNServiceQuickFixHost::beginSession(
@@ -433,10 +491,18 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
     // late (the captured text is what it would carry).
     const auto restore = [&] {
         if (prepared.copied) {
-            driver->restorePasteboardAfterCopy(*saved, session.originalText);
+            driver->restorePasteboardAfterCopy(*saved, session.originalText,
+                                               QNPutBackOver::ownChange);
         } else {
-            driver->restorePasteboard(*saved);
+            driver->restorePasteboard(*saved, QNPutBackOver::ownChange);
         }
+    };
+    // Nothing written: the element's caret and selection as they were before the commit.
+    const auto unwritten = [&](Result result) {
+        if (prepared.before && prepared.elementToken) {
+            (void)driver->setSelectedTextRange(*prepared.before, *prepared.elementToken);
+        }
+        return result;
     };
 
     if (session.route == QNQuickFixRoute::nativeAppKit && prepared.canAttemptAccessibilityWrite) {
@@ -454,37 +520,59 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         }
     }
 
-    // The user's contents could not be saved: the pasteboard is not borrowed.
-    if (!saved->complete() || !driver->writePasteboardString(correctedText)) {
-        restore();
-        co_return Result::failed(Failure::pasteboardWriteFailed);
+    // What would be replaced is not certainly the text captured: nothing is pasted, nor left to
+    // be pasted over it.
+    if (!prepared.canAttemptPaste) {
+        if (saved->complete()) {
+            restore();
+        }
+        co_return unwritten(Result::failed(Failure::restoreTargetSelection));
     }
-    if (prepared.canAttemptPaste) {
-        co_await driver->sleep(pauseBeforePaste, stop);
-        // A stop before the chord: not posted. Once it is out, the target reads the pasteboard
-        // from its own event loop: nothing shortens the pauses after it. Then the paste must be
-        // seen to arrive before the text leaves the clipboard.
-        if (!stop.stop_requested() && driver->isFrontmostOther(session.app)) {
-            const auto checked = pasteTarget(driver, session.app);
-            const auto witness = checked.witness();
-            if (driver->postPaste()) {
-                co_await driver->sleep(pauseAfterPaste, std::stop_token());
-                co_await driver->waitForPasteboardFetch();
-                const auto check = co_await checkPaste(
-                    witness, correctedText, [&] { return checked.look(witness); },
-                    [driver] {
-                        return driver->sleep(static_cast<int>(
-                                                 QNModelPasteboardSnapshot::pasteLookInterval
-                                                     .count()),
-                                             std::stop_token());
-                    });
-                if (arrived(check)) {
-                    restore();
-                    co_return Result::committed(QNQuickFixReplacementMethod::paste);
-                }
-                co_return leaveOnClipboard(driver, std::move(manager), *saved,
-                                           clipboardReason(check));
+    // The user's contents could not be saved: the pasteboard is not borrowed.
+    if (!saved->complete()) {
+        co_return unwritten(
+            Result::failed(Failure::pasteboardUnsaved, platform::toString(saved->failure)));
+    }
+    // Nor over a copy the user made since the save, which is theirs and newer.
+    const bool copiedSince = driver->pasteboardChangeCount() != saved->changeCountWhenSaved &&
+                             !driver->pasteboardHoldsOwnChange();
+    if (copiedSince || !driver->writePasteboardString(correctedText)) {
+        restore();
+        co_return unwritten(Result::failed(Failure::pasteboardWriteFailed));
+    }
+    co_await driver->sleep(pauseBeforePaste, stop);
+    // A stop before the chord: not posted. Once it is out, the target reads the pasteboard
+    // from its own event loop: nothing shortens the pauses after it. Then the paste must be
+    // seen to arrive before the text leaves the clipboard. Never while the clipboard holds
+    // anything but our text: the target would paste the user's new copy in its place.
+    if (!stop.stop_requested() && driver->isFrontmostOther(session.app) &&
+        driver->pasteboardHoldsOwnChange()) {
+        const platform::FetchTarget taker{session.app.pid, driver->frontmostWindow()};
+        const auto checked = pasteTarget(driver, session.app, taker);
+        const auto witness = checked.witness();
+        if (driver->postPaste()) {
+            co_await driver->sleep(pauseAfterPaste, std::stop_token());
+            co_await driver->waitForPasteboardFetch(taker);
+            const auto check = co_await checkPaste(
+                witness, correctedText, false, [&] { return checked.look(witness); },
+                [driver] {
+                    return driver->sleep(static_cast<int>(
+                                             QNModelPasteboardSnapshot::pasteLookInterval
+                                                 .count()),
+                                         std::stop_token());
+                });
+            if (arrived(check)) {
+                restore();
+                co_return Result::committed(QNQuickFixReplacementMethod::paste);
             }
+            if (mayHaveArrived(check)) {
+                // Never to be pasted again; the text stays in the draft.
+                restore();
+                co_return check == QNPasteCheck::partial ? Result::partial(toString(check))
+                                                         : Result::unconfirmed(toString(check));
+            }
+            co_return leaveOnClipboard(driver, std::move(manager), *saved,
+                                       clipboardReason(check));
         }
     }
     co_return leaveOnClipboard(driver, std::move(manager), *saved);

@@ -96,6 +96,9 @@ enum class QNQuickFixCommitFailure {
     terminalNotSupported,
     pasteboardWriteFailed,
     driverRejected,  // for the coordinator's outcome table; the commit never returns it
+    // The user's clipboard could not be saved whole, so it was not borrowed (the result's
+    // `detail` says why: "too-large"...).
+    pasteboardUnsaved,
 };
 
 // Log words: "accessibility", "paste"; "ax-write-rejected", ...; "no-target", ...
@@ -104,11 +107,17 @@ enum class QNQuickFixCommitFailure {
 [[nodiscard]] std::string_view toString(QNQuickFixCommitFailure failure);
 
 struct QNQuickFixCommitResult {
-    enum class Kind { committed, pasteOnClipboard, failed };
+    // Beside the three outcomes a write-back always had, two for a paste that may have
+    // arrived and must never be pasted again: `partial` (only the text's beginning arrived) and
+    // `unconfirmed` (the target may have it, but that cannot be told).
+    enum class Kind { committed, pasteOnClipboard, failed, partial, unconfirmed };
     Kind kind = Kind::failed;
     QNQuickFixReplacementMethod method = QNQuickFixReplacementMethod::accessibility;
     QNQuickFixClipboardReason reason = QNQuickFixClipboardReason::pasteAfterAXFailure;
     QNQuickFixCommitFailure failure = QNQuickFixCommitFailure::noTarget;
+    // The log's reason for `partial` and `unconfirmed` (the paste check's words) and for the
+    // failure `pasteboardUnsaved` (the save's).
+    std::string_view detail;
 
     [[nodiscard]] static QNQuickFixCommitResult committed(QNQuickFixReplacementMethod method) {
         return {.kind = Kind::committed, .method = method};
@@ -116,8 +125,17 @@ struct QNQuickFixCommitResult {
     [[nodiscard]] static QNQuickFixCommitResult pasteOnClipboard(QNQuickFixClipboardReason reason) {
         return {.kind = Kind::pasteOnClipboard, .reason = reason};
     }
-    [[nodiscard]] static QNQuickFixCommitResult failed(QNQuickFixCommitFailure failure) {
-        return {.kind = Kind::failed, .failure = failure};
+    [[nodiscard]] static QNQuickFixCommitResult failed(QNQuickFixCommitFailure failure,
+                                                       std::string_view detail = {}) {
+        return {.kind = Kind::failed, .failure = failure, .detail = detail};
+    }
+    [[nodiscard]] static QNQuickFixCommitResult partial(std::string_view detail) {
+        return {.kind = Kind::partial, .method = QNQuickFixReplacementMethod::paste,
+                .detail = detail};
+    }
+    [[nodiscard]] static QNQuickFixCommitResult unconfirmed(std::string_view detail) {
+        return {.kind = Kind::unconfirmed, .method = QNQuickFixReplacementMethod::paste,
+                .detail = detail};
     }
     // Only the payload of the case counts.
     friend bool operator==(const QNQuickFixCommitResult& a, const QNQuickFixCommitResult& b) {
@@ -129,14 +147,18 @@ struct QNQuickFixCommitResult {
                 return a.method == b.method;
             case Kind::pasteOnClipboard:
                 return a.reason == b.reason;
+            case Kind::partial:
+            case Kind::unconfirmed:
+                return a.detail == b.detail;
             case Kind::failed:
                 break;
         }
-        return a.failure == b.failure;
+        return a.failure == b.failure && a.detail == b.detail;
     }
 };
 
-// "committed accessibility", "pasteOnClipboard paste-after-ax-failure", "failed no-target".
+// "committed accessibility", "pasteOnClipboard paste-after-ax-failure", "failed no-target",
+// "partial paste-cut-short".
 [[nodiscard]] std::string toString(const QNQuickFixCommitResult& result);
 
 struct QNServiceQuickFixHost {

@@ -50,8 +50,8 @@ QCoro::Task<bool> waitForFront(std::shared_ptr<platform::Workspace> workspace,
     co_return false;
 }
 
-QCoro::Task<> waitForFetchOf(TargetSeams seams) {
-    co_await QNModelPasteboardSnapshot::waitForFetch(seams);
+QCoro::Task<> waitForFetchOf(TargetSeams seams, platform::FetchTarget target) {
+    co_await QNModelPasteboardSnapshot::waitForFetch(seams, target);
 }
 
 QCoro::Task<std::optional<std::u16string>> readPasteboardString(TargetSeams seams) {
@@ -324,17 +324,19 @@ QCoro::Task<QNModelPasteboardSnapshot> QNQuickFixHostLiveDriver::capturePasteboa
     return QNModelPasteboardSnapshot::capture(seams_);
 }
 
-void QNQuickFixHostLiveDriver::restorePasteboard(const QNModelPasteboardSnapshot& snapshot) {
-    snapshot.restore(*seams_.pasteboard);
+void QNQuickFixHostLiveDriver::restorePasteboard(const QNModelPasteboardSnapshot& snapshot,
+                                                 QNPutBackOver over) {
+    snapshot.restore(*seams_.pasteboard, over);
 }
 
 void QNQuickFixHostLiveDriver::restorePasteboardAfterCopy(const QNModelPasteboardSnapshot& snapshot,
-                                                          std::optional<std::u16string> copied) {
-    snapshot.restoreAfterCopy(seams_, std::move(copied));
+                                                          std::optional<std::u16string> copied,
+                                                          QNPutBackOver over) {
+    snapshot.restoreAfterCopy(seams_, std::move(copied), over);
 }
 
 void QNQuickFixHostLiveDriver::putBackPasteboard(const QNModelPasteboardSnapshot& snapshot) {
-    snapshot.putBack(*seams_.pasteboard);
+    snapshot.putBack(*seams_.pasteboard, QNPutBackOver::targetsCopy);
 }
 
 void QNQuickFixHostLiveDriver::releasePasteboard(const QNModelPasteboardSnapshot& snapshot) {
@@ -345,18 +347,22 @@ std::shared_ptr<QNQuickFixPasteboardManager> QNQuickFixHostLiveDriver::pasteboar
     return seams_.pasteboardManager.lock();
 }
 
-QCoro::Task<> QNQuickFixHostLiveDriver::waitForPasteboardFetch() {
+QCoro::Task<> QNQuickFixHostLiveDriver::waitForPasteboardFetch(platform::FetchTarget target) {
     // The wait holds the seams, not the driver.
-    return waitForFetchOf(seams_);
+    return waitForFetchOf(seams_, target);
 }
 
-bool QNQuickFixHostLiveDriver::pasteboardTextFetched() {
-    return !seams_.pasteboard->lastWriteUnfetched();
+platform::WriteFetch QNQuickFixHostLiveDriver::pasteboardFetchedBy(platform::FetchTarget target) {
+    return seams_.pasteboard->lastWriteFetchedBy(target);
 }
 
 bool QNQuickFixHostLiveDriver::writePasteboardString(std::u16string_view text) {
     seams_.pasteboard->clear();
     return seams_.pasteboard->setString(text).ok();
+}
+
+bool QNQuickFixHostLiveDriver::pasteboardHoldsOwnChange() {
+    return seams_.pasteboard->holdsOwnChange();
 }
 
 std::int64_t QNQuickFixHostLiveDriver::pasteboardChangeCount() {

@@ -97,6 +97,37 @@ std::string pasteTitle(std::string_view chordName) {
     return "Press " + std::string(chordName) + " to paste";
 }
 
+QNHeadsUp textOnClipboardHeadsUp(std::string_view chordName) {
+    if (chordName.empty()) {
+        return {QNQuickFixHUDKind::pasteOnClipboard, "Your text is on the clipboard",
+                "Ravlin couldn't paste into this window. Paste it there with the window's own "
+                "paste command."};
+    }
+    return {QNQuickFixHUDKind::pasteOnClipboard, pasteTitle(chordName),
+            hudMessage(QNQuickFixHUDKind::pasteOnClipboard)};
+}
+
+QNHeadsUp pastedInPartHeadsUp() {
+    return {QNQuickFixHUDKind::activationFailed, "Only part of the text was pasted",
+            "The field took only part of it. The whole text is kept in the composer."};
+}
+
+QNHeadsUp clipboardUnsavedHeadsUp(std::string_view failure) {
+    const std::string_view why =
+        failure == "owner-not-answering" ? "The app holding your clipboard didn't answer"
+        : failure == "too-large"         ? "Your clipboard holds too much to set aside"
+        : failure == "too-many-types"    ? "Your clipboard holds too many formats to set aside"
+                                         : "Your clipboard couldn't be set aside whole";
+    return {QNQuickFixHUDKind::activationFailed, "Nothing was pasted",
+            std::string(why) + ", so Ravlin left it alone. Your text is in the composer."};
+}
+
+QNHeadsUp selectionUncertainHeadsUp() {
+    return {QNQuickFixHUDKind::noTarget, "Quick Fix left the field as it was",
+            "Ravlin couldn't be sure which text it would replace. The corrected text is in the "
+            "composer."};
+}
+
 std::string hudTitle(QNQuickFixHUDKind kind) {
     return hudText(texts(kind).title);
 }
@@ -341,13 +372,17 @@ QNQuickFixHUDController::QNQuickFixHUDController(const AppContext& context)
                               context.seams.desktopSession) {}
 
 void QNQuickFixHUDController::show(QNQuickFixHUDKind kind, std::optional<std::string> title) {
+    show(QNHeadsUp{kind, title.value_or(hudTitle(kind)), hudMessage(kind)});
+}
+
+void QNQuickFixHUDController::show(const QNHeadsUp& headsUp) {
     auto& panel = *panel_;
     if (panel.dismissTask) {
         panel.dismissTask->request_stop();
         panel.dismissTask.reset();
     }
-    panel.hostingView()->setContent(kind, QString::fromStdString(title.value_or(hudTitle(kind))),
-                                    QString::fromStdString(hudMessage(kind)));
+    panel.hostingView()->setContent(headsUp.kind, QString::fromStdString(headsUp.title),
+                                    QString::fromStdString(headsUp.message));
     panel.setContentSize(panel.hostingView()->fittingSize().expandedTo(kMinimumContentSize));
     panel.setCutsCornersWithMask(cutsCornersOnThisPlatform() &&
                                  !(desktop_ && desktop_->hasCompositor()));

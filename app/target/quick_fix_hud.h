@@ -45,6 +45,24 @@ enum class QNQuickFixHUDKind {
 // Ctrl+Shift+V to paste" (the table's own title for "Ctrl+V").
 [[nodiscard]] std::string pasteTitle(std::string_view chordName);
 
+// A heads-up beside the table's: the kind whose symbol it shows, its title and message.
+struct QNHeadsUp {
+    QNQuickFixHUDKind kind = QNQuickFixHUDKind::pasteOnClipboard;
+    std::string title;
+    std::string message;
+
+    friend bool operator==(const QNHeadsUp&, const QNHeadsUp&) = default;
+};
+// The text waits on the clipboard: the table's heads-up with the chord that pastes there, or,
+// where none is known (or the one sent just failed), one that names no chord.
+[[nodiscard]] QNHeadsUp textOnClipboardHeadsUp(std::string_view chordName);
+// Only the text's beginning arrived; the whole text is kept.
+[[nodiscard]] QNHeadsUp pastedInPartHeadsUp();
+// The user's clipboard could not be saved (`failure`, the save's word), so nothing was pasted.
+[[nodiscard]] QNHeadsUp clipboardUnsavedHeadsUp(std::string_view failure);
+// A Quick Fix could not be sure which text it would replace, and left the field alone.
+[[nodiscard]] QNHeadsUp selectionUncertainHeadsUp();
+
 // Where the card's frame goes: centred on the main screen's visible frame (else the first
 // screen's), 80 points above its bottom; none without screens (it stays where it is).
 [[nodiscard]] std::optional<platform::Point> hudBottomCenterOrigin(
@@ -145,6 +163,7 @@ class QNQuickFixHUDController {
     // place it, show it without activation and schedule the dismissal four seconds on. `title`
     // stands for the kind's title when given.
     void show(QNQuickFixHUDKind kind, std::optional<std::string> title = std::nullopt);
+    void show(const QNHeadsUp& headsUp);
 
   private:
     std::unique_ptr<QNQuickFixHUDPanel> panel_;

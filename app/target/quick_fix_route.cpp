@@ -35,26 +35,36 @@ struct AppSet {
     }
 };
 
-// Every terminal we know, and how each takes a paste. The macOS rows keep them terminals; their
-// own desktop's chord means nothing here.
+// Every terminal we know, and how each takes a paste. The Linux rows are the window classes the
+// terminals Debian packages set (WM_CLASS's class; xterm-like ones often keep "XTerm", mlterm
+// names its instance "xterm"). The macOS rows keep those terminals terminals; their own
+// desktop's chord means nothing here.
 struct TerminalRow {
     AppSet identities;
     QNTerminalPaste paste;
 };
 const std::array<TerminalRow, 3> terminals{{
-    {{{"com.apple.Terminal", "com.googlecode.iterm2", "dev.warp.Warp-Stable"}, {}},
+    {{{"com.apple.Terminal", "com.googlecode.iterm2", "dev.warp.Warp-Stable"},
+      // Their paste chord is not one we can be sure of.
+      {"pterm", "eterm", "aterm", "zutty", "lilyterm", "xiterm", "tabby", "hyper"}},
      QNTerminalPaste::unknown},
     {{{},
       {// VTE
        "gnome-terminal", "gnome-terminal-server", "org.gnome.Console", "kgx", "xfce4-terminal",
-       "tilix", "terminator", "mate-terminal", "lxterminal", "sakura", "guake",
+       "tilix", "terminator", "mate-terminal", "lxterminal", "sakura", "guake", "roxterm",
+       "tilda", "termit", "termite", "germinal", "deepin-terminal",
        // Konsole
        "konsole", "yakuake",
        // their own
-       "kitty", "alacritty", "wezterm", "org.wezfurlong.wezterm", "st", "foot", "qterminal",
-       "terminology"}},
+       "kitty", "alacritty", "wezterm", "org.wezfurlong.wezterm", "foot", "footclient",
+       "qterminal", "terminology", "cool-retro-term", "ghostty", "com.mitchellh.ghostty",
+       // st (Debian's stterm): Ctrl+Shift+V pastes the clipboard, Shift+Insert the selection
+       "st", "st-256color", "stterm", "stterm-256color"}},
      QNTerminalPaste::clipboardChord},
-    {{{}, {"xterm", "uxterm", "urxvt", "rxvt-unicode"}}, QNTerminalPaste::primaryShiftInsert},
+    // No clipboard chord unless configured: Shift+Insert pastes the text last selected.
+    {{{}, {"xterm", "uxterm", "koi8rxterm", "lxterm", "urxvt", "rxvt-unicode", "rxvt", "mrxvt",
+           "mlterm", "kterm"}},
+     QNTerminalPaste::primaryShiftInsert},
 }};
 
 const AppSet electronApps{

@@ -30,9 +30,10 @@ enum class QNQuickFixRoute {
                                             const std::optional<std::string>& role);
 
 // How a terminal takes a paste: the clipboard with Ctrl+Shift+V (the VTE terminals, Konsole,
-// kitty, Alacritty, WezTerm...), the text last selected (X11's PRIMARY) with Shift+Insert (xterm,
-// uxterm, rxvt-unicode, which have no clipboard chord unless configured), or no chord we know
-// (a terminal element in an application not in the table, or a terminal of another desktop).
+// kitty, Alacritty, WezTerm, st...), the text last selected (X11's PRIMARY) with Shift+Insert
+// (xterm, uxterm, rxvt-unicode, mlterm, which have no clipboard chord unless configured), or no
+// chord we know (a terminal element in an application not in the table, a terminal whose chord
+// is not certain, or a terminal of another desktop).
 enum class QNTerminalPaste { clipboardChord, primaryShiftInsert, unknown };
 
 // The terminal an application identity and the role of its focused element name, from the one

@@ -16,13 +16,17 @@ namespace {
 using engine::detail::endsWith;
 using engine::detail::startsWith;
 
-constexpr std::array<std::u16string_view, 10> kPreamblePhrases{
+constexpr std::array<std::u16string_view, 13> kPreamblePhrases{
     u"the corrected text is",
     u"here is the corrected version",
     u"here is the polished version",
     u"here is the rewrite",
     u"here's the rewrite",
     u"here's the polished version",
+    // What chat models say as often as the phrases above.
+    u"here is the corrected text",
+    u"here's the corrected text",
+    u"here's the corrected version",
     u"corrected",
     u"polished",
     u"output",
@@ -204,21 +208,60 @@ class Cleaning {
     std::vector<QNCorrectionNote> notes_;
 };
 
-// Step 2: at most one preamble ("here is the corrected version:") the input does not share.
+// Words a chatty answer opens with before its preamble ("Sure! Here is the corrected text:").
+constexpr std::array<std::u16string_view, 7> kInterjections{
+    u"sure", u"certainly", u"of course", u"okay", u"ok", u"absolutely", u"alright",
+};
+
+// How many units an interjection takes at the start of a lower-cased text: the word, one mark
+// ("!", "." or ",") and the whitespace after it; 0 when the text does not open with one. Not
+// when `inputLower` opens with the same word: then the user wrote it.
+std::size_t interjectionLength(std::u16string_view lower, std::u16string_view inputLower) {
+    for (const std::u16string_view word : kInterjections) {
+        const std::size_t mark = word.size();
+        if (!startsWith(lower, word) || mark >= lower.size() ||
+            (lower[mark] != u'!' && lower[mark] != u'.' && lower[mark] != u',')) {
+            continue;
+        }
+        if (startsWith(inputLower, word) &&
+            (inputLower.size() == mark ||
+             !u_isalpha(static_cast<UChar32>(text::codePointAt(inputLower, mark))))) {
+            return 0;
+        }
+        const auto space = engine::detail::leadingWhitespace(lower.substr(mark + 1)).size();
+        return space > 0 ? mark + 1 + space : 0;
+    }
+    return 0;
+}
+
+// Step 2: at most one preamble ("here is the corrected version:") the input does not share. A
+// phrase of several words may come after an interjection, which goes with it; the one-word
+// phrases ("result:") never do, since an answer may well begin "OK, result:" of its own.
 void stripPreamble(Cleaning& cleaning, std::u16string_view inputLower) {
     const std::u16string_view text = cleaning.text();
-    // Only the start of the text can match; no candidate is longer than 30 characters.
+    // Only the start of the text can match; no candidate is longer than 50 characters.
     const std::u16string lowerStart =
         engine::detail::lower(text.substr(0, std::min<std::size_t>(text.size(), 64)));
+    const std::size_t interjection = interjectionLength(lowerStart, inputLower);
     for (std::u16string_view phrase : kPreamblePhrases) {
         std::u16string candidate(phrase);
         candidate += u':';
-        if (!startsWith(lowerStart, candidate) || startsWith(inputLower, candidate)) {
+        if (startsWith(inputLower, candidate)) {
             continue;
         }
+        std::size_t lead = 0;
+        if (!startsWith(lowerStart, candidate)) {
+            lead = interjection;
+            if (lead == 0 || phrase.find(u' ') == std::u16string_view::npos ||
+                !startsWith(std::u16string_view(lowerStart).substr(lead), candidate)) {
+                continue;
+            }
+        }
+        // The interjection matched letters that are one unit each, and whitespace as it is.
+        const std::u16string_view after = text.substr(lead);
         const engine::detail::LeadingCharacters removed(
-            text, static_cast<std::int64_t>(candidate.size()));
-        const auto rest = text.substr(static_cast<std::size_t>(removed.offset(removed.size())));
+            after, static_cast<std::int64_t>(candidate.size()));
+        const auto rest = after.substr(static_cast<std::size_t>(removed.offset(removed.size())));
         cleaning.setText(rest.substr(engine::detail::leadingWhitespace(rest).size()));
         cleaning.note(sanitizeNote("sanitize.preamble-strip", "stripped preamble"));
         return;

@@ -204,6 +204,12 @@ void FakeDesktop::setPasteboardWritesFail(bool fail) {
     model_->clipboard.writesFail = fail;
 }
 
+void FakeDesktop::setClipboardManager(std::optional<ProcessID> pid,
+                                      std::chrono::milliseconds delay) {
+    model_->clipboardManager = pid;
+    model_->clipboardManagerDelay = delay;
+}
+
 void FakeDesktop::setPasteboardOwnerSilent(bool silent) {
     model_->clipboard.ownerSilent = silent;
 }
@@ -341,6 +347,15 @@ void FakeDesktop::setTapsSeeFn(bool seeFn) {
 
 void FakeDesktop::setTapsCanSwallow(bool canSwallow) {
     model_->tapsCanSwallow = canSwallow;
+}
+
+bool FakeDesktop::keysHeld() const {
+    return model_->keysHeld;
+}
+
+void FakeDesktop::setTapsLag(bool lag) {
+    model_->tapsLag = lag;
+    model_->catchUpTaps();
 }
 
 void FakeDesktop::disableTaps(InputEventType reason) {

@@ -57,6 +57,11 @@ struct ElementSpec {
     WriteBehaviour writes = WriteBehaviour::apply;
     // Whether typed keys and pastes leave the text as it is (a paste still reads the pasteboard).
     bool readOnly = false;
+    // How the field reshapes a pasted text before inserting it (a single line making its line
+    // breaks spaces, an editor typing curly quotes...); none: as it is.
+    std::function<std::u16string(std::u16string_view)> pasteShape;
+    // The most UTF-16 units the field holds: typing and pastes beyond it are cut short.
+    std::optional<std::int64_t> maxLength;
     // Whether a write of "AXSelectedTextRange" is refused (whatever `writes` says).
     bool refusesRangeWrites = false;
     // Whether "AXSelectedTextRange" follows what is typed: when not, it keeps answering the
@@ -178,6 +183,10 @@ class FakeDesktop {
     void selectText(std::u16string_view text);
     [[nodiscard]] std::optional<std::u16string> primarySelection() const;
     void setPasteboardWritesFail(bool fail);
+    // A clipboard manager (a process of its own) that fetches every copy this program writes,
+    // `delay` after the write; none: no manager runs.
+    void setClipboardManager(std::optional<ProcessID> pid,
+                             std::chrono::milliseconds delay = std::chrono::milliseconds(5));
     // The program that copied stops answering: the pasteboard reads as incomplete and empty.
     void setPasteboardOwnerSilent(bool silent);
 
@@ -218,6 +227,11 @@ class FakeDesktop {
     void setTapsRefused(bool refused);
     // Whether a swallow verdict holds the event back (not on X11).
     void setTapsCanSwallow(bool canSwallow);
+    // Where taps cannot swallow: whether they see events a turn late, as X11's taps do (the
+    // application has the key at once; the taps on the program's next turn, or at a catch-up).
+    void setTapsLag(bool lag);
+    // Whether the program holds the keys back (KeyTaps::holdKeys) now.
+    [[nodiscard]] bool keysHeld() const;
     // Whether taps see the Fn key (not on X11).
     void setTapsSeeFn(bool seeFn);
     // The desktop disables every enabled tap and tells it (tapDisabledByTimeout/ByUserInput).

@@ -1,6 +1,7 @@
 // The seam objects over the simulated desktop's model.
 
 #include <algorithm>
+#include <utility>
 
 #include "core/text/unicode.h"
 #include "platform/fake/model.h"
@@ -270,13 +271,18 @@ class FakePasteboard final : public Pasteboard {
         return state().ownerSilent ? std::vector<PasteboardItem>{} : state().items;
     }
     bool lastReadComplete() override { return !state().ownerSilent; }
-    std::int64_t clear() override { return model_->clear(state()); }
+    std::int64_t clear() override {
+        const auto count = model_->clear(state());
+        state().ownChange = true;
+        return count;
+    }
     Status writeItems(const std::vector<PasteboardItem>& items) override {
         if (state().writesFail) {
             return Error{ErrorCode::failed, "pasteboard refused the write"};
         }
         state().items.insert(state().items.end(), items.begin(), items.end());
         state().ownWriteUnfetched = state().ownWriteUnfetched || !items.empty();
+        model_->ownWrite(selection_);
         return {};
     }
     Status setString(std::u16string_view text) override {
@@ -285,12 +291,22 @@ class FakePasteboard final : public Pasteboard {
         }
         state().putString(text);
         state().ownWriteUnfetched = true;
+        model_->ownWrite(selection_);
         return {};
     }
+    bool holdsOwnChange() override { return state().ownChange; }
     std::optional<std::u16string> string() override {
         return state().ownerSilent ? std::nullopt : state().string();
     }
     bool lastWriteUnfetched() override { return state().ownWriteUnfetched; }
+    WriteFetch lastWriteFetchedBy(const FetchTarget& target) override {
+        const auto& fetchers = state().fetchedBy;
+        if (fetchers.empty()) {
+            return WriteFetch::none;
+        }
+        return std::ranges::find(fetchers, target.pid) != fetchers.end() ? WriteFetch::byTarget
+                                                                         : WriteFetch::byOthers;
+    }
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override {
         return state().observers.add(std::move(onChange));
     }
@@ -493,6 +509,30 @@ class FakeKeyTaps final : public KeyTaps {
     }
     bool canSwallow() override { return model_->tapsCanSwallow; }
     bool seesFn() override { return model_->tapsSeeFn; }
+    bool catchUp() override {
+        model_->catchUpTaps();
+        return true;
+    }
+    std::unique_ptr<KeyHold> holdKeys() override {
+        if (model_->keysHeld) {
+            return nullptr;
+        }
+        model_->keysHeld = true;
+        struct Hold final : KeyHold {
+            explicit Hold(ModelPtr model) : model(std::move(model)) {}
+            ~Hold() override {
+                for (const auto& event : release()) {
+                    model->deliver(event);
+                }
+            }
+            std::vector<InputEvent> release() override {
+                model->keysHeld = false;
+                return std::exchange(model->heldKeys, {});
+            }
+            ModelPtr model;
+        };
+        return std::make_unique<Hold>(model_);
+    }
 
   private:
     ModelPtr model_;

@@ -151,6 +151,12 @@ void Model::replaceSelection(ElementRef ref, std::u16string_view text) {
     }
     auto& value = *node->spec.value;
     const auto range = clamped(node->spec.selection, static_cast<std::int64_t>(value.size()));
+    if (const auto limit = node->spec.maxLength) {
+        const auto room = std::max<std::int64_t>(
+            0, *limit - static_cast<std::int64_t>(value.size()) + range.length);
+        text = text.substr(0, static_cast<std::size_t>(
+                                  std::min<std::int64_t>(room, static_cast<std::int64_t>(text.size()))));
+    }
     value.replace(static_cast<std::size_t>(range.location), static_cast<std::size_t>(range.length),
                   text);
     node->spec.selection = {range.location + static_cast<std::int64_t>(text.size()), 0};
@@ -178,6 +184,8 @@ std::int64_t Model::clear(SelectionState& selection) {
     selection.items.clear();
     ++selection.changeCount;
     selection.ownWriteUnfetched = false;
+    selection.ownChange = false;
+    selection.fetchedBy.clear();
     // Observers hear once the writer has written what follows the clear.
     if (!selection.notificationPending) {
         selection.notificationPending = true;
@@ -217,10 +225,31 @@ void Model::pasteLater(ProcessID pid, std::chrono::milliseconds delay,
         auto* app = model.application(pid);
         auto& from = model.*selection;
         const auto text = from.string();
-        from.ownWriteUnfetched = false;
+        fetch(from, pid);
         auto* node = app != nullptr ? model.element(app->focused) : nullptr;
         if (node != nullptr && text && !node->spec.readOnly) {
-            model.replaceSelection(app->focused, *text);
+            model.replaceSelection(app->focused,
+                                   node->spec.pasteShape ? node->spec.pasteShape(*text) : *text);
+        }
+    });
+}
+
+void Model::fetch(SelectionState& selection, ProcessID pid) {
+    if (selection.ownWriteUnfetched || !selection.fetchedBy.empty()) {
+        selection.fetchedBy.push_back(pid);
+    }
+    selection.ownWriteUnfetched = false;
+}
+
+void Model::ownWrite(SelectionState Model::*selection) {
+    if (selection != &Model::clipboard || !clipboardManager) {
+        return;
+    }
+    const auto changeCount = (this->*selection).changeCount;
+    schedule(clipboardManagerDelay, [selection, changeCount](Model& model) {
+        auto& state = model.*selection;
+        if (model.clipboardManager && state.changeCount == changeCount) {
+            fetch(state, *model.clipboardManager);
         }
     });
 }
@@ -260,6 +289,27 @@ InputEvent Model::keyEvent(InputEventType type, KeyChord chord, std::u16string c
 void Model::deliver(const InputEvent& event) {
     const bool disabledNotice = event.type == InputEventType::tapDisabledByTimeout ||
                                 event.type == InputEventType::tapDisabledByUserInput;
+    const bool key = event.type == InputEventType::keyDown ||
+                     event.type == InputEventType::keyUp ||
+                     event.type == InputEventType::flagsChanged;
+    if (keysHeld && key) {
+        heldKeys.push_back(event);
+        return;
+    }
+    if (tapsLag && !tapsCanSwallow && !disabledNotice) {
+        if (tapBacklog.empty()) {
+            executor->post([weak = weak_from_this()] {
+                if (const auto model = weak.lock()) {
+                    model->catchUpTaps();
+                }
+            });
+        }
+        tapBacklog.push_back(event);
+        if (event.type == InputEventType::keyDown) {
+            applicationHandlesKeyDown(event);
+        }
+        return;
+    }
     // Newest tap first, as taps inserted at the head see events first.
     const auto snapshot = taps;
     for (auto it = snapshot.rbegin(); it != snapshot.rend(); ++it) {
@@ -273,6 +323,20 @@ void Model::deliver(const InputEvent& event) {
     }
     if (event.type == InputEventType::keyDown) {
         applicationHandlesKeyDown(event);
+    }
+}
+
+void Model::catchUpTaps() {
+    while (!tapBacklog.empty()) {
+        const auto event = tapBacklog.front();
+        tapBacklog.erase(tapBacklog.begin());
+        const auto snapshot = taps;  // a handler may stop taps
+        for (auto it = snapshot.rbegin(); it != snapshot.rend(); ++it) {
+            const auto& tap = *it;
+            if (tap->alive && tap->enabled && (tap->mask & eventMaskBit(event.type)) != 0) {
+                (void)tap->handler(event);
+            }
+        }
     }
 }
 

@@ -55,6 +55,10 @@ struct SelectionState {
     bool notificationPending = false;
     // This program's last write is on it and no application has read it yet.
     bool ownWriteUnfetched = false;
+    // The last change was this program's own (a write or a clear), no other's since.
+    bool ownChange = false;
+    // The processes that have read this program's last write while it is on it.
+    std::vector<ProcessID> fetchedBy;
     CallbackList<std::int64_t> observers;
 
     void putString(std::u16string_view text);
@@ -88,6 +92,12 @@ struct Model : std::enable_shared_from_this<Model> {
 
     SelectionState clipboard;
     SelectionState primary;
+    std::optional<ProcessID> clipboardManager;
+    std::chrono::milliseconds clipboardManagerDelay{5};
+    // This program wrote to `selection`: a clipboard manager fetches it.
+    void ownWrite(SelectionState Model::*selection);
+    // `pid` reads this program's write on `selection`.
+    static void fetch(SelectionState& selection, ProcessID pid);
 
     std::vector<PostedKey> posted;
     std::map<std::pair<ProcessID, std::uint32_t>, std::function<void()>> shortcutScripts;
@@ -97,6 +107,13 @@ struct Model : std::enable_shared_from_this<Model> {
     bool tapsRefused = false;
     bool tapsCanSwallow = true;
     bool tapsSeeFn = true;
+    // The taps see events a turn late (X11's queue): what the application got already and the
+    // taps not yet, handed over on the next turn of the executor or at a catch-up.
+    bool tapsLag = false;
+    std::vector<InputEvent> tapBacklog;
+    // A hold of the program's: key events wait here, then go through as typed.
+    bool keysHeld = false;
+    std::vector<InputEvent> heldKeys;
     std::vector<HotKeyRegistration> hotKeys;
     std::uint64_t nextHotKeySerial = 1;
     std::vector<KeyChord> reservedHotKeys;
@@ -153,6 +170,8 @@ struct Model : std::enable_shared_from_this<Model> {
 
     // Input: through the taps, then to the frontmost application.
     void deliver(const InputEvent& event);
+    // Hands the lagging taps what they have not seen yet.
+    void catchUpTaps();
     void applicationHandlesKeyDown(const InputEvent& event);
     InputEvent keyEvent(InputEventType type, KeyChord chord, std::u16string characters,
                         bool synthetic) const;

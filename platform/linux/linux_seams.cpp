@@ -34,7 +34,8 @@ Seams linuxSeams() {
         if (auto connection = display) {
             auto workspace = std::make_shared<EwmhWorkspace>(connection);
             auto accessibility = std::make_shared<AtspiAccessibility>(
-                [workspace] { return workspace->activeProcess(); });
+                [workspace] { return workspace->activeProcess(); },
+                [workspace] { return workspace->activeWindowPlace(); });
             auto keys = std::make_shared<XTestKeySynthesis>(connection);
             if (keys->available()) {
                 seams.keySynthesis = keys;

@@ -196,6 +196,12 @@ TEST_F(CodexCLIProviderTest, FailuresBecomeTextsAPersonUnderstands) {
          "Codex CLI failed: only out"},
         {"no output at all", "exit 3", "Codex CLI failed with exit code 3"},
         {"killed by a signal", "kill -9 $$", "Codex CLI failed with exit code 137"},
+        // A final message is the answer only when the tool says it finished (status 0): one
+        // written before the tool was stopped or failed is not.
+        {"killed after writing part of its message", "printf 'The cat' > \"$OUT\"\nkill -9 $$",
+         "Codex CLI failed with exit code 137"},
+        {"failing after writing its message", "printf 'The cat sat.' > \"$OUT\"\nexit 1",
+         "Codex CLI failed with exit code 1"},
         {"long coloured error", "cat '" + colourFile.string() + "' >&2\nexit 1",
          "Codex CLI failed: " + condensedColourful},
         {"exit 0 without a final message", "exit 0", "Codex returned an empty response"},

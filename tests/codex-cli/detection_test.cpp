@@ -260,10 +260,13 @@ TEST_F(CodexCLIDetectorTest, SearchPathFallbacks) {
         {{{"SHELL", "/bin/zsh"}, {"PATH", "/a"}}, {}, "/a"},
         // An empty environment has no search path of its own.
         {{}, {}, std::nullopt},
-        // The provider wins when it answers.
+        // The provider wins when it answers; the environment's own folders follow its.
         {{{"PATH", "/a"}},
          [] { return std::optional<std::string>("/from/provider"); },
-         "/from/provider"},
+         "/from/provider:/a"},
+        {{{"PATH", "/a::/from/provider:/b:/a"}},
+         [] { return std::optional<std::string>("/from/provider"); },
+         "/from/provider:/a:/b"},
         // A provider without an answer falls back to the login shell's path.
         {{{"PATH", "/a"}}, [] { return std::optional<std::string>(); }, "/a"},
     };
@@ -324,6 +327,22 @@ TEST(CodexCLIDetectorEndToEnd, FindsAStandInToolAtAStandardPlace) {
     EXPECT_EQ(QNCodexCLIDetector(config).detect(),
               (QNCodexCLIDetection{dir.file("home/.cargo/bin/codex"), "codex-cli 0.118.2",
                                    Status::supported, Login::loggedIn}));
+}
+
+// A login profile that sets the path afresh (as Debian's does) does not hide a tool on the path
+// the program was started with.
+TEST(CodexCLIDetectorEndToEnd, FindsAStandInToolOnTheProgramsOwnPathBesideTheLoginShells) {
+    FakeExecutableDirectory dir;
+    dir.writeScript("own/codex", "echo 'codex-cli 0.116.0'");
+    dir.writeScript("shell", "PATH='/usr/bin:/bin'\nexport PATH\nexec /bin/sh -c \"$3\"");
+    auto config = QNCodexCLIDetector::Configuration::standard();
+    config.homeDirectoryPath = dir.file("home");
+    config.standardExecutablePaths = {dir.file("home/.cargo/bin/codex")};
+    config.environment = {{"SHELL", dir.file("shell")},
+                          {"PATH", dir.file("own") + ":/usr/bin:/bin"}};
+    EXPECT_EQ(QNCodexCLIDetector(config).detect(),
+              (QNCodexCLIDetection{dir.file("own/codex"), "codex-cli 0.116.0", Status::supported,
+                                   Login::notLoggedIn}));
 }
 
 TEST(CodexCLIDetectorEndToEnd, FindsAStandInToolThroughTheLoginShellsSearchPath) {

@@ -168,5 +168,80 @@ TEST(DecisionSummary, NamesTheHandlerAndTheFallback) {
               " apply_outcome=fallback-applied via=fallback");
 }
 
+// A route that gave no answer handled nothing: the text stayed as the local rules left it.
+TEST(DecisionSummary, ARouteThatGaveNoAnswerLeavesTheTextToTheLocalRules) {
+    const QNModelCorrectionProviderDiagnostics hosted{.providerID = "hosted",
+                                                      .route = QNModelCorrectionRoute::remote};
+    const QNModelCorrectionProviderDiagnostics onDevice{.providerID = "foundation-models",
+                                                        .route = QNModelCorrectionRoute::local};
+    const std::string localRules =
+        "handled_by={model_kind=LOCAL route=local provider=local-rules name=Local_rules}";
+    using Status = QNCorrectionDecisionStatus;
+    for (const Status& status : {Status::unavailable("Device Not Eligible"), Status::failed("x"),
+                                 Status::rejected("schema leak"), Status::skipped("Cancelled")}) {
+        SCOPED_TRACE(status.reason);
+        auto child = decision("c");
+        child.provider = onDevice;
+        child.status = status;
+        auto parent = decision("p", {child});
+        parent.provider = hosted;
+        parent.status = Status::fallback("hosted failed: Hosted proxy HTTP 500");
+        EXPECT_EQ(QNServiceComposer::correctionNotesSummary(parent),
+                  localRules + " fallback_happened={" + hosted.readableLogDescription() + " -> " +
+                      onDevice.readableLogDescription() + "}");
+        auto alone = decision("a");
+        alone.provider = hosted;
+        alone.status = status;
+        EXPECT_EQ(QNServiceComposer::correctionNotesSummary(alone), localRules);
+    }
+}
+
+// The log's reason for an answer not used: the failing route's own fixed words, never what a
+// service, a tool or the platform put after them.
+TEST(DecisionSummary, FailureCauseKeepsOnlyTheRoutesOwnWords) {
+    using Outcome = QNModelCorrectionOutcome;
+    const auto withFallback = [](std::string reason) {
+        auto parent = decision("p", {decision("c")});
+        parent.provider = QNModelCorrectionProviderDiagnostics{.providerID = "hosted-proxy"};
+        parent.status = QNCorrectionDecisionStatus::fallback(std::move(reason));
+        return parent;
+    };
+    struct Row {
+        const char* name;
+        QNModelCorrectionResult result;
+        std::optional<std::string> cause;
+    };
+    const std::vector<Row> rows{
+        {"handed over after an HTTP error",
+         QNModelCorrectionResult(u"a", u"a", Outcome::unavailable("Device Not Eligible"))
+             .withDecision(withFallback(
+                 "hosted-proxy failed: Hosted proxy HTTP 500: overloaded: typed words")),
+         "Hosted proxy HTTP 500"},
+        {"handed over after a cut stream",
+         QNModelCorrectionResult(u"a", u"a", Outcome::unavailable("Device Not Eligible"))
+             .withDecision(withFallback("hosted-proxy failed: Hosted proxy response incomplete")),
+         "Hosted proxy response incomplete"},
+        {"a tool's output after its failure",
+         QNModelCorrectionResult(u"a", u"a",
+                                 Outcome::failed("Codex CLI failed: {\"text\":\"typed\"}")),
+         "Codex CLI failed"},
+        {"a fixed text", QNModelCorrectionResult(u"a", u"a", Outcome::failed("OpenAI idle timeout")),
+         "OpenAI idle timeout"},
+        {"a refusal", QNModelCorrectionResult(u"a", u"b", Outcome::rejected("echoed context")),
+         "echoed context"},
+        {"a long service text, one line",
+         QNModelCorrectionResult(u"a", u"a", Outcome::failed(std::string(50, 'x') + "{\n}" +
+                                                               std::string(50, 'y'))),
+         std::string(50, 'x') + "   " + std::string(27, 'y')},
+        {"an answer used", QNModelCorrectionResult(u"a", u"b", Outcome::corrected()),
+         std::nullopt},
+        {"no change", QNModelCorrectionResult(u"a", u"a", Outcome::unchanged()), std::nullopt},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(QNServiceComposer::failureCause(row.result), row.cause);
+    }
+}
+
 }  // namespace
 }  // namespace ravlin

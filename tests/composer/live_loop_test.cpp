@@ -102,14 +102,14 @@ TEST_F(LiveLoop, EditAfterTheStreamedTextWasChangedUnderItFollowsTheView) {
     composer->activeStreamApply = stream;
     composer->correctionTask.emplace();
     auto stop = composer->correctionTask->stop.get_token();
-    controller->setText(u"Hello world", QNPlacementCaret::end);  // not through the buffers
+    controller->setText(u"Hullo world", QNPlacementCaret::end);  // not through the buffers
 
     type("!");
     EXPECT_TRUE(stop.stop_requested());
     EXPECT_FALSE(composer->activeStreamApply);
-    EXPECT_EQ(controller->string(), u"Hello world!");
-    EXPECT_EQ(composer->buffers.canonicalText, u"Hello world!");
-    EXPECT_EQ(composer->buffers.authoredText, u"Hello world!");
+    EXPECT_EQ(controller->string(), u"Hullo world!");
+    EXPECT_EQ(composer->buffers.canonicalText, u"Hullo world!");
+    EXPECT_EQ(composer->buffers.authoredText, u"Hullo world!");
     EXPECT_EQ(composer->buffers.projection.visibleUTF16Length, 12);
     const auto lines = logLines();
     EXPECT_EQ(std::ranges::count(lines, "sid=s001 state=cancelled reason=superseded-by-input"), 1);

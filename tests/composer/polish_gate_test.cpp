@@ -32,6 +32,14 @@ class PolishGate : public ::testing::Test {
                         1,
                         executor->now()};
     }
+    // The pending dispatch goes without going out.
+    void dropPending() {
+        ASSERT_TRUE(composer.pendingDispatchTask);
+        composer.pendingDispatchTask->cancel();
+        composer.pendingDispatchTask.reset();
+        composer.pendingCorrectionJob.reset();
+        executor->runUntilIdle();
+    }
     [[nodiscard]] std::string lastLine() const {
         return log->entries().empty() ? std::string() : log->entries().back().message;
     }
@@ -104,14 +112,42 @@ TEST_F(PolishGate, BlankTargetIsSkippedAndLeavesStatusIdle) {
     EXPECT_FALSE(composer.pendingDispatchTask);
 }
 
-TEST_F(PolishGate, RefusedRequestIsSkippedForTenSeconds) {
-    seed(u"Helo there");
-    composer.rememberRefusal(composer.sentencePolishJob(B::idle));
-    composer.maybeDispatchSentencePolish(B::idle);
-    EXPECT_NE(lastLine().find("reason=recently-rejected"), std::string::npos);
-    executor->advance(10s);
-    composer.maybeDispatchSentencePolish(B::idle);
-    EXPECT_TRUE(composer.pendingDispatchTask);
+// A request refused or failed a moment ago is not made again, at a pause or at Return, unless
+// its text or context changed.
+TEST_F(PolishGate, RefusedOrFailedRequestIsSkippedForTenSeconds) {
+    using Remember = void (QNServiceComposer::*)(const QNModelCorrectionJob&);
+    const std::pair<Remember, const char*> rows[] = {
+        {&QNServiceComposer::rememberRefusal, "reason=recently-rejected"},
+        {&QNServiceComposer::rememberFailure, "reason=recently-failed"},
+    };
+    for (const auto& [remember, reason] : rows) {
+        SCOPED_TRACE(reason);
+        seed(u"Helo there");
+        (composer.*remember)(composer.sentencePolishJob(B::idle));
+        for (const B boundary : {B::idle, B::commit}) {
+            composer.maybeDispatchSentencePolish(boundary);
+            EXPECT_NE(lastLine().find(reason), std::string::npos) << lastLine();
+        }
+        seed(u"Helo there!");
+        composer.maybeDispatchSentencePolish(B::idle);
+        dropPending();  // another text goes out
+        seed(u"Helo there");
+        executor->advance(10s);
+        composer.maybeDispatchSentencePolish(B::idle);
+        dropPending();
+    }
+}
+
+// The text already waiting to go out is not scheduled again by the next key's boundary.
+TEST_F(PolishGate, TheJobAlreadyPendingIsNotScheduledAgain) {
+    seed(u"One. Two");
+    composer.maybeDispatchSentencePolish(B::terminator);
+    const auto lines = log->entries().size();
+    composer.maybeDispatchSentencePolish(B::terminator);
+    EXPECT_EQ(log->entries().size(), lines);
+    EXPECT_EQ(composer.sentencePolishCount(), 1);
+    executor->advance(120ms);
+    EXPECT_EQ(composer.followUps.startedRuns.size(), 1u);
 }
 
 TEST_F(PolishGate, ThirdUnavailableResultHoldsDispatchForAMinute) {
@@ -120,6 +156,7 @@ TEST_F(PolishGate, ThirdUnavailableResultHoldsDispatchForAMinute) {
     composer.noteUnavailableResult();
     composer.maybeDispatchSentencePolish(B::idle);
     EXPECT_TRUE(composer.pendingDispatchTask);
+    executor->advance(200ms);  // it went out
     composer.noteUnavailableResult();
     composer.maybeDispatchSentencePolish(B::idle);
     EXPECT_NE(lastLine().find("reason=unavailable-hold"), std::string::npos);

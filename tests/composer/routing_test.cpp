@@ -271,7 +271,9 @@ TEST_F(Routing, HostedAddressAndKeyComeFromTheBuildFirstAndABlankValueCountsAsAb
 TEST_F(Routing, HostedProviderSendsThePublicKeyOneSessionTokenAndANewRequestIDEachTime) {
     LoopbackHttpServer server;
     for (int i = 0; i < 3; ++i) {
-        server.enqueue(ScriptedReply::eventStream().event(testing::deltaEvent("Fixed.")));
+        server.enqueue(ScriptedReply::eventStream()
+                           .event(testing::deltaEvent("Fixed."))
+                           .event(testing::doneEvent("Fixed.")));
     }
     mode->setMode(QNCorrectionModelMode::online);
     configureHosted(server.url("/functions/v1"));

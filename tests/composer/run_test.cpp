@@ -96,35 +96,67 @@ class CorrectionRun : public ::testing::Test {
 };
 
 TEST_F(CorrectionRun, FinishedSentenceIsPolishedPartialByPartial) {
-    provider->setStreamScript({Event::partial(u"Hello,"), Event::partial(u"Hello, there"),
-                               ScriptedProvider::completed(u"Hello there.", u"Hello, there.")});
+    provider->setStreamScript({Event::partial(u"I will"), Event::partial(u"I will mail"),
+                               ScriptedProvider::completed(u"I will send the parcel.",
+                                                           u"I will mail the package.")});
     bool waved = false;
-    provider->setAfterEvent([&](std::size_t, const Event&) {
+    provider->setAfterEvent([&](std::size_t, const Event& event) {
         executor->advance(300ms);
-        shown.push_back(controller->string());
+        if (event.kind() == Event::Kind::partial) {
+            shown.push_back(controller->string());
+        }
         waved = waved || controller->hasPrefixWaveTask();
     });
-    type("hello there. ");
+    type("i will send the parcel. ");
     settle();
 
-    // A partial shows no stop of its own: the sentence's stop comes with the whole answer.
-    EXPECT_EQ(shown[0], u"Hello, ");
-    EXPECT_EQ(shown[1], u"Hello, there ");
+    // Each partial shows with the typed words it has not reached yet: nothing shrinks, nothing
+    // after the answer so far goes, and a partial that changes nothing writes nothing.
+    EXPECT_EQ(shown, (std::vector<std::u16string>{u"I will send the parcel. ",
+                                                  u"I will mail the parcel. "}));
     EXPECT_TRUE(waved);
-    EXPECT_EQ(controller->string(), u"Hello, there. ");
-    EXPECT_EQ(composer->buffers.canonicalText, u"Hello, there. ");
+    EXPECT_EQ(controller->string(), u"I will mail the package. ");
+    EXPECT_EQ(composer->buffers.canonicalText, u"I will mail the package. ");
     EXPECT_EQ(composer->status.get(), QNStateComposer::applied());
     using S = QNCorrectionEventStatus::Kind;
-    EXPECT_EQ(eventKinds(QNCorrectionEventSource::Kind::modelStream),
-              (std::vector{S::superseded, S::superseded}));
+    EXPECT_EQ(eventKinds(QNCorrectionEventSource::Kind::modelStream), std::vector{S::superseded});
     EXPECT_EQ(eventKinds(QNCorrectionEventSource::Kind::modelSentencePolish), std::vector{S::live});
     const auto& decision = composer->recentDecisions.get().back();
     EXPECT_EQ(decision.status.kind, QNCorrectionDecisionStatus::Kind::accepted);
     EXPECT_EQ(decision.contextBefore, u"");
-    EXPECT_EQ(composer->sealedContextPrefix, u"Hello, there.");
+    EXPECT_EQ(composer->sealedContextPrefix, u"I will mail the package.");
     EXPECT_TRUE(logged("sid=s001 state=scheduled boundary=terminator"));
     EXPECT_TRUE(logged("sid=s001 req=r001 state=applied outcome=corrected"));
     EXPECT_FALSE(composer->correctionTask);
+    EXPECT_FALSE(composer->dirtySpan) << "only the space after the sentence was left";
+}
+
+// A pause sends the whole unfinished text; its streamed answer shows over the words it has
+// reached, and the rest of what was typed stays on screen until the answer gets there.
+TEST_F(CorrectionRun, AStreamedAnswerNeverTakesTheTypedTextAfterIt) {
+    provider->setStreamScript(
+        {Event::partial(u"I"), Event::partial(u"I mailed it. We"),
+         Event::partial(u"I mailed it. We meet"),
+         ScriptedProvider::completed(u"I sent it. We meet at noon", u"I mailed it. We meet at noon")});
+    provider->setAfterEvent([&](std::size_t, const Event& event) {
+        executor->advance(300ms);
+        if (event.kind() == Event::Kind::partial) {
+            shown.push_back(controller->string());
+        }
+    });
+    // Too short before its full stop for a sentence boundary: the pause sends it all.
+    type("i sent it. we meet at noon");
+    settle();
+
+    ASSERT_EQ(provider->streamRequests().size(), 1u);
+    EXPECT_EQ(provider->streamRequests()[0].text, u"I sent it. We meet at noon");
+    EXPECT_EQ(shown, (std::vector<std::u16string>{
+                         u"I sent it. We meet at noon",
+                         u"I mailed it. We meet at noon",
+                         u"I mailed it. We meet at noon",
+                     }));
+    EXPECT_EQ(controller->string(), u"I mailed it. We meet at noon");
+    EXPECT_TRUE(logged("state=scheduled boundary=idle"));
 }
 
 // Model text lands without pulses; the instant local fixes keep theirs.
@@ -180,8 +212,13 @@ TEST_F(CorrectionRun, StreamFailingAfterPartialsRollsBackToTheTypedText) {
     type("hello there. ");
     settle();
 
-    EXPECT_EQ(shown.front(), u"Hello, ");
+    EXPECT_EQ(shown.front(), u"Hello, there. ");
     EXPECT_EQ(controller->string(), u"Hello there. ");
+    // The line says why, in the menu's words too, and that the local rules had the text.
+    EXPECT_TRUE(logged("state=failed outcome=failed reason={HTTP 500} "
+                       "issue={Cloud failed - using local} input_len=12"));
+    EXPECT_TRUE(logged("handled_by={model_kind=LOCAL route=local provider=local-rules "
+                       "name=Local_rules}"));
     EXPECT_EQ(composer->buffers.canonicalText, u"Hello there. ");
     const auto streamed = eventKinds(QNCorrectionEventSource::Kind::modelStream);
     EXPECT_FALSE(streamed.empty());
@@ -194,7 +231,7 @@ TEST_F(CorrectionRun, StreamFailingAfterPartialsRollsBackToTheTypedText) {
 
 struct TypingCase {
     const char* name;
-    std::int64_t caret;  // where the user puts the caret in "Hi there. Hello, "
+    std::int64_t caret;  // where the user puts the caret in "Hi there. Hello, there. "
     const char* keys;
     std::u16string text;
     std::int64_t caretAfter;
@@ -206,15 +243,15 @@ void PrintTo(const TypingCase& c, std::ostream* os) {
     *os << c.name;
 }
 
-class TypingDuringTheStream : public CorrectionRun,
-                              public ::testing::WithParamInterface<TypingCase> {};
+class TypingIntoTheStream : public CorrectionRun,
+                            public ::testing::WithParamInterface<TypingCase> {};
 
-// The user types while a sentence streams: the stream stops and its late answer writes nothing.
-// A key beside the streamed text puts back what the user had written there, keeping the key
-// where it was pressed (the space through the key's own follow-up, the letters on the next
-// turn); a key inside the streamed text keeps it as the user sees it, as the user's. The next
-// polish is scheduled as after any edit.
-TEST_P(TypingDuringTheStream, RollsBackAroundTheKeyOrKeepsWhatTheKeyEdited) {
+// The user changes the streamed sentence, or what it was asked about, while it streams: the
+// stream stops and its late answer writes nothing. A key beside the streamed text puts back what
+// the user had written there, keeping the key where it was pressed (the space through the key's
+// own follow-up, the letters on the next turn); a key inside the streamed text keeps it as the
+// user sees it, as the user's. The next polish is scheduled as after any edit.
+TEST_P(TypingIntoTheStream, RollsBackAroundTheKeyOrKeepsWhatTheKeyEdited) {
     using S = QNCorrectionEventStatus::Kind;
     const TypingCase& c = GetParam();
     provider->setStreamScript({Event::partial(u"Hello,"),
@@ -236,7 +273,7 @@ TEST_P(TypingDuringTheStream, RollsBackAroundTheKeyOrKeepsWhatTheKeyEdited) {
     runner->runAll();  // the stopped call ends at its next step; its result comes back late
     executor->advance(500ms);
 
-    EXPECT_EQ(shown.at(0), u"Hi there. Hello, ");
+    EXPECT_EQ(shown.at(0), u"Hi there. Hello, there. ");
     EXPECT_EQ(controller->string(), c.text);
     EXPECT_EQ(view->selectedRange(), (text::Utf16Range{c.caretAfter, 0}));
     EXPECT_EQ(composer->buffers.canonicalText, c.text);
@@ -258,9 +295,9 @@ TEST_P(TypingDuringTheStream, RollsBackAroundTheKeyOrKeepsWhatTheKeyEdited) {
     if (c.kept) {
         EXPECT_EQ(user->status.kind, S::live);
         EXPECT_EQ(user->original, u"Hello there.");
-        EXPECT_EQ(user->replacement, u"Helxlo,");
+        EXPECT_EQ(user->replacement, u"Helxlo, there.");
         EXPECT_EQ(decision.appliedEventIDs, std::vector{user->id});
-        EXPECT_EQ(decision.output, u"Hello,");
+        EXPECT_EQ(decision.output, u"Hello, there.");
     } else {
         EXPECT_TRUE(decision.appliedEventIDs.empty());
     }
@@ -278,13 +315,89 @@ TEST_P(TypingDuringTheStream, RollsBackAroundTheKeyOrKeepsWhatTheKeyEdited) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    KeyBesideOrInside, TypingDuringTheStream,
-    ::testing::Values(
-        TypingCase{"after", 17, "I", u"Hi there. Hello there. I", 24, false, u"Hello there."},
-        TypingCase{"before", 8, " ", u"Hi there . Hello there. ", 9, false,
-                   u"Hi there . Hello there."},
-        TypingCase{"inside", 13, "x", u"Hi there. Helxlo, ", 14, true, u""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    KeyBesideOrInside, TypingIntoTheStream,
+    ::testing::Values(TypingCase{"before", 8, " ", u"Hi there . Hello there. ", 9, false,
+                                 u"Hi there . Hello there."},
+                      TypingCase{"inside", 13, "x", u"Hi there. Helxlo, there. ", 14, true,
+                                 u"Helxlo, there."},
+                      // Letters right after its full stop make it no sentence end after all.
+                      TypingCase{"continuing its last word", 23, "x", u"Hi there. Hello there.x ",
+                                 23, false, u""}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        std::ranges::replace(name, ' ', '_');
+        return name;
+    });
+
+// The person types on after a finished sentence while its answer streams: the request goes on
+// and its answer lands, the next words stay as typed (their own local fixes made, one of them
+// longer than what was typed), the sentence goes out once.
+TEST_F(CorrectionRun, TypingTheNextSentenceLeavesTheStreamedOneGoing) {
+    provider->setStreamScript({Event::partial(u"Hello,"),
+                               ScriptedProvider::completed(u"Hello there.", u"Hello, there.")});
+    provider->setAfterEvent([&](std::size_t index, const Event&) {
+        executor->advance(300ms);
+        if (index == 0) {
+            shown.push_back(controller->string());
+            type("i dont k");
+            shown.push_back(controller->string());
+        }
+    });
+    type("hello there. ");
+    executor->advance(200ms);
+    runner->runAll();
+    executor->advance(500ms);
+
+    EXPECT_EQ(shown,
+              (std::vector<std::u16string>{u"Hello, there. ", u"Hello, there. I don't k"}));
+    EXPECT_EQ(controller->string(), u"Hello, there. I don't k");
+    EXPECT_EQ(composer->buffers.canonicalText, u"Hello, there. I don't k");
+    EXPECT_EQ(view->selectedRange(), (text::Utf16Range{23, 0}));
+    EXPECT_FALSE(logged("superseded-by-input"));
+    EXPECT_TRUE(logged("req=r001 state=applied outcome=corrected"));
+    ASSERT_TRUE(composer->dirtySpan);
+    EXPECT_EQ(composer->dirtySpan->range, (text::Utf16Range{13, 10}));
+
+    // The next sentence goes out alone, after the polished one as its context.
+    provider->setStreamScript(
+        {ScriptedProvider::completed(u" I don't know.", u" I don't know.")});
+    provider->setAfterEvent({});
+    type("now. ");
+    settle();
+    EXPECT_TRUE(logged("state=scheduled boundary=terminator input_len=14"))
+        << "the full stop typed right after a longer answer ends the sentence";
+    const auto requests = provider->streamRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].text, u"Hello there.");
+    EXPECT_EQ(requests[1].text, u" I don't know.");
+    EXPECT_EQ(requests[1].contextBefore, u"Hello, there.");
+}
+
+// Keys typed after a finished sentence during its debounce do not put its dispatch off: it goes
+// out once, 120 ms after the boundary, however fast the next words come. A key that changes
+// the sentence (its full stop taken back) cancels it instead.
+TEST_F(CorrectionRun, TypingOnDoesNotPutTheDispatchOffButChangingTheSentenceDoes) {
+    provider->setStreamScript({ScriptedProvider::completed(u"Hello there.", u"Hello, there.")});
+    type("hello there.");
+    for (const char* key : {" ", "h", "o", "w", " ", "a"}) {
+        executor->advance(30ms);
+        type(key);
+    }
+    EXPECT_EQ(composer->followUps.startedRuns.size(), 1u);
+    runner->runAll();
+    executor->advance(500ms);
+    EXPECT_EQ(controller->string(), u"Hello, there. How a");
+    EXPECT_EQ(provider->streamRequests().size(), 1u);
+
+    composer->reset();
+    type("good night.");
+    executor->advance(30ms);
+    QTest::keyClick(view, Qt::Key_Backspace);
+    executor->runUntilIdle();
+    executor->advance(500ms);
+    EXPECT_EQ(composer->followUps.startedRuns.size(), 1u) << "the changed sentence went out";
+    EXPECT_TRUE(logged("state=cancelled reason=superseded-by-input"));
+}
 
 TEST_F(CorrectionRun, TextChangedUnderTheStreamIsNeitherOverwrittenNorRolledBackOver) {
     provider->setStreamScript({Event::partial(u"Hello,"),
@@ -322,6 +435,7 @@ TEST_F(CorrectionRun, ThreeUnavailableResultsHoldPolishAndRaiseAPersistentIssue)
     type("hello there. ");
     settle();
     for (int again = 0; again < 3; ++again) {
+        executor->advance(10s);  // past the memory of the last failure
         composer->maybeDispatchSentencePolish(QNBoundaryEvent::terminator);
         settle();
     }
@@ -344,6 +458,35 @@ TEST_F(CorrectionRun, AcceptedSentenceIsNotSentAgain) {
     EXPECT_EQ(composer->status.get(), QNStateComposer::idle());
 }
 
+// A session's duplicates are its own: the same sentence typed again in the next session is
+// polished again, whatever became of it before (applied, found unchanged or failed).
+TEST_F(CorrectionRun, ASentenceTypedAgainInANewSessionIsPolishedAgain) {
+    const std::vector<std::pair<const char*, Event>> earlier{
+        {"applied", ScriptedProvider::completed(u"Hello there.", u"Hello, there.")},
+        {"unchanged", ScriptedProvider::completed(u"Hello there.", u"Hello there.")},
+        {"failed", Event::failed("HTTP 500")},
+    };
+    int session = 1;
+    for (const auto& [name, answer] : earlier) {
+        SCOPED_TRACE(name);
+        const auto before = provider->streamRequests().size();
+        provider->setStreamScript({answer});
+        composer->reset();
+        composer->setLogSessionID("s10" + std::to_string(session++));
+        type("hello there. ");
+        settle();
+        provider->setStreamScript({ScriptedProvider::completed(u"Hello there.", u"Hello, there.")});
+        composer->reset();
+        composer->setLogSessionID("s10" + std::to_string(session++));
+        type("hello there. ");
+        settle();
+        EXPECT_EQ(provider->streamRequests().size(), before + 2);
+        EXPECT_EQ(controller->string(), u"Hello, there. ");
+    }
+    EXPECT_FALSE(logged("reason=duplicate"));
+    EXPECT_FALSE(logged("reason=covered"));
+}
+
 TEST_F(CorrectionRun, PolishBeforeCommitGivesUpOnAStalledStreamAtItsDeadline) {
     provider->setStreamScript({Event::partial(u"Hello,"), ScriptedProvider::WaitForStop{}});
     std::optional<std::u16string> committed;
@@ -359,6 +502,45 @@ TEST_F(CorrectionRun, PolishBeforeCommitGivesUpOnAStalledStreamAtItsDeadline) {
     ASSERT_TRUE(committed);
     EXPECT_EQ(*committed, u"Hello there");
     EXPECT_TRUE(logged("state=cancelled reason=commit-timeout"));
+}
+
+// Return right after a sentence's polish failed: the same text is not sent again, and the
+// commit takes the text at once.
+TEST_F(CorrectionRun, ReturnAfterAFailedPolishDoesNotSendItAgain) {
+    provider->setStreamScript({Event::failed("HTTP 500")});
+    type("hello there. ");
+    settle();
+    ASSERT_EQ(provider->streamRequests().size(), 1u);
+    std::optional<std::u16string> committed;
+    commitInto(composer.get(), &committed);
+    ASSERT_TRUE(committed) << "the commit waited";
+    EXPECT_EQ(*committed, u"Hello there. ");
+    EXPECT_EQ(provider->streamRequests().size(), 1u);
+    EXPECT_TRUE(logged("state=skipped reason=recently-failed boundary=commit"));
+}
+
+// Return while a finished sentence is out: the commit waits for it, then asks about what was
+// typed after it, alone.
+TEST_F(CorrectionRun, ReturnWaitsForTheSentenceOutThenSendsTheRest) {
+    provider->enqueueStreamScript(
+        {ScriptedProvider::completed(u"Hello there.", u"Hello, there.")});
+    provider->enqueueStreamScript({ScriptedProvider::completed(u" How ar", u" How are")});
+    type("hello there. ");
+    executor->advance(200ms);  // the sentence went out
+    type("how ar");
+    std::optional<std::u16string> committed;
+    commitInto(composer.get(), &committed);
+    runner->runAll();
+    executor->advance(200ms);
+    EXPECT_FALSE(committed);
+    runner->runAll();
+    executor->advance(300ms);
+    ASSERT_TRUE(committed);
+    EXPECT_EQ(*committed, u"Hello, there. How are");
+    const auto requests = provider->streamRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].text, u"Hello there.");
+    EXPECT_EQ(requests[1].text, u" How ar");
 }
 
 TEST_F(CorrectionRun, QuickFixBeginSettlesWithAnUnavailableEngine) {

@@ -272,9 +272,9 @@ TEST(FaultMatrix, ServerFaultsEndInEachOnlineProvidersOwnWords) {
                          .status = Status::fallback(id + " failed: " + online.network),
                          .output = kCorrected}});
     }
-    // OpenAI ends every answer with a completion or failure event: a body that ends cleanly
-    // after text without one was cut short, and the fallback corrects instead. The hosted
-    // service names no such event, so there the end of the body ends the answer.
+    // OpenAI ends every answer with a completion or failure event, and the hosted service with
+    // its done event or "[DONE]": a body that ends cleanly after text without one was cut short,
+    // and the fallback corrects instead.
     const auto cutShort = [](std::string_view text) {
         return ScriptedReply::eventStream().event(textDelta(text)).chunk("data: [DONE]\n\n");
     };
@@ -300,6 +300,17 @@ TEST(FaultMatrix, ServerFaultsEndInEachOnlineProvidersOwnWords) {
                         return alone(rig.hosted());
                     },
                     {.outcome = Outcome::corrected(), .output = kCorrected}});
+    rows.push_back({"hosted: ends cleanly after half the text, the fallback corrects",
+                    [=](Rig& rig) {
+                        rig.server.enqueue(
+                            ScriptedReply::eventStream().event(textDelta("I have bought three")));
+                        rig.model->enqueue(snapshotsOf({kCorrected}));
+                        return std::pair{rig.hosted(), rig.onDevice()};
+                    },
+                    {.outcome = Outcome::corrected(),
+                     .status = Status::fallback(
+                         "hosted-proxy failed: Hosted proxy response incomplete"),
+                     .output = kCorrected}});
     runMatrix("server faults", rows);
 }
 

@@ -1,5 +1,6 @@
 #include "correction_service.h"
 
+#include <algorithm>
 #include <chrono>
 #include <nlohmann/json.hpp>
 
@@ -10,13 +11,19 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The answer goes out in this many pieces, this far apart, as a service streams it.
-constexpr std::size_t kPieces = 3;
-constexpr auto kPieceGap = 40ms;
+// What the program asks about: the model input is the text itself, or, when context goes with
+// it, the context and then the text after this heading.
+constexpr std::string_view kTextHeading =
+    "\n\nText to correct. Return only the corrected version of this text:\n";
 
-std::vector<std::string> pieces(const std::string& text) {
+std::string textAskedAbout(const std::string& input) {
+    const auto heading = input.rfind(kTextHeading);
+    return heading == std::string::npos ? input : input.substr(heading + kTextHeading.size());
+}
+
+std::vector<std::string> pieces(const std::string& text, std::size_t count) {
     std::vector<std::string> parts;
-    const std::size_t size = (text.size() + kPieces - 1) / kPieces;
+    const std::size_t size = std::max<std::size_t>(1, (text.size() + count - 1) / count);
     for (std::size_t at = 0; at < text.size();) {
         // Never cut a UTF-8 sequence in two.
         std::size_t end = std::min(text.size(), at + size);
@@ -45,6 +52,34 @@ void CorrectionService::replace(std::string wrong, std::string right) {
     replacements_.insert_or_assign(std::move(wrong), std::move(right));
 }
 
+void CorrectionService::setDelay(std::chrono::milliseconds delay) {
+    const std::lock_guard lock(mutex_);
+    delay_ = delay;
+}
+
+void CorrectionService::setPacing(std::size_t pieces, std::chrono::milliseconds gap) {
+    const std::lock_guard lock(mutex_);
+    pieces_ = std::max<std::size_t>(1, pieces);
+    gap_ = gap;
+}
+
+void CorrectionService::setPreamble(std::string preamble) {
+    const std::lock_guard lock(mutex_);
+    preamble_ = std::move(preamble);
+}
+
+std::vector<std::string> CorrectionService::hostedTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& request : server_.requests()) {
+        const auto body = nlohmann::json::parse(request.body, nullptr, false);
+        if (request.method == "POST" && request.target.ends_with("/ravlin-cloud") &&
+            body.is_object() && body.contains("input") && body["input"].is_string()) {
+            texts.push_back(textAskedAbout(body["input"].get<std::string>()));
+        }
+    }
+    return texts;
+}
+
 std::string CorrectionService::corrected(std::string input) const {
     const std::lock_guard lock(mutex_);
     for (const auto& [wrong, right] : replacements_) {
@@ -70,9 +105,17 @@ void CorrectionService::configure(RavlinProgram& program) const {
 
 ScriptedReply CorrectionService::reply(const RecordedRequest& request) const {
     Behaviour behaviour;
+    std::chrono::milliseconds delay;
+    std::size_t count;
+    std::chrono::milliseconds gap;
+    std::string preamble;
     {
         const std::lock_guard lock(mutex_);
         behaviour = behaviour_;
+        delay = delay_;
+        count = pieces_;
+        gap = gap_;
+        preamble = preamble_;
     }
     if (behaviour == Behaviour::stall) {
         return ScriptedReply(200).stallBeforeHead();
@@ -87,24 +130,34 @@ ScriptedReply CorrectionService::reply(const RecordedRequest& request) const {
         !body["input"].is_string()) {
         return ScriptedReply(400).header("Content-Type", "application/json").chunk("{}");
     }
-    const std::string answer = corrected(body["input"].get<std::string>());
     const bool hosted = request.target.ends_with("/ravlin-cloud");
+    const std::string input = body["input"].get<std::string>();
+    const std::string answer = hosted ? preamble + corrected(textAskedAbout(input))
+                                      : corrected(input);
     ScriptedReply reply = hosted ? ScriptedReply::eventStream()
                                  : ScriptedReply(200).header("Content-Type", "application/json");
+    reply.pause(delay);
     if (hosted) {
-        for (const std::string& piece : pieces(answer)) {
+        auto deltas = pieces(answer, count);
+        if (behaviour == Behaviour::cut) {
+            deltas.resize(std::max<std::size_t>(1, deltas.size() / 2));
+        }
+        for (const std::string& piece : deltas) {
             reply
                 .event(
                     nlohmann::json{{"type", "response.output_text.delta"}, {"delta", piece}}.dump())
-                .pause(kPieceGap);
+                .pause(gap);
+        }
+        if (behaviour == Behaviour::cut) {
+            return reply;
         }
         reply.event(nlohmann::json{{"type", "response.output_text.done"}, {"text", answer}}.dump())
             .event("[DONE]");
         return reply;
     }
     const std::string json = nlohmann::json{{"correctedText", answer}}.dump();
-    for (const std::string& piece : pieces(json)) {
-        reply.chunk(piece).pause(kPieceGap);
+    for (const std::string& piece : pieces(json, count)) {
+        reply.chunk(piece).pause(gap);
     }
     return reply;
 }

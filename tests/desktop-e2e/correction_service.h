@@ -2,14 +2,17 @@
 
 // The online correction service as the program meets it, on 127.0.0.1: the generic endpoint
 // (one JSON reply, {"correctedText": ...}, sent in pieces) at url(), and the hosted service's
-// streamed reply (server-sent events of output-text deltas) under hostedBase() +
-// "/ravlin-cloud". It corrects by a table of replacements, or fails, or stalls, as the test
-// says.
+// streamed reply (server-sent events of output-text deltas, then the done event and "[DONE]")
+// under hostedBase() + "/ravlin-cloud". It corrects the text it is asked about (not the context
+// sent with it) by a table of replacements, or fails, stalls or cuts its answer short, as the
+// test says; it may take its time before answering, stream slowly, or chat before the text.
 
+#include <chrono>
 #include <cstddef>
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "tests/support/loopback_http_server.h"
 
@@ -23,6 +26,8 @@ class CorrectionService {
         correct,  // the input with the replacements made, in pieces
         fail,     // HTTP 500 with an error body
         stall,    // accepts the request and never answers
+        cut,      // the first half of the answer's deltas, then the body ends: no done event,
+                  // no "[DONE]", as when the connection is cut (hosted service only)
     };
 
     CorrectionService();
@@ -30,6 +35,14 @@ class CorrectionService {
     void setBehaviour(Behaviour behaviour);
     // Every occurrence of `wrong` in an input becomes `right` in the answer.
     void replace(std::string wrong, std::string right);
+    // How long the service thinks before its first delta (the head goes out at once).
+    void setDelay(std::chrono::milliseconds delay);
+    // The answer goes out in this many deltas, `gap` apart (3 and 40 ms unless told).
+    void setPacing(std::size_t pieces, std::chrono::milliseconds gap);
+    // What the hosted answer says before the corrected text, as a chatty model does.
+    void setPreamble(std::string preamble);
+    // The text each correction request to the hosted service asked about, in order.
+    [[nodiscard]] std::vector<std::string> hostedTexts() const;
 
     // The generic endpoint's address.
     [[nodiscard]] std::string url() const { return server_.url("/v1/correct"); }
@@ -51,6 +64,10 @@ class CorrectionService {
     mutable std::mutex mutex_;
     Behaviour behaviour_ = Behaviour::correct;
     std::map<std::string, std::string> replacements_;
+    std::chrono::milliseconds delay_{0};
+    std::size_t pieces_ = 3;
+    std::chrono::milliseconds gap_{40};
+    std::string preamble_;
     LoopbackHttpServer server_;  // last: its thread stops before the state above goes
 };
 

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <array>
 #include <functional>
+#include <map>
 #include <string>
 #include <tuple>
 
@@ -24,164 +25,11 @@
 #include "core/text/unicode.h"
 #include "correction_service.h"
 #include "e2e_harness.h"
+#include "scenarios.h"
 #include "tests/desktop/desktop_fixture.h"
 
 namespace ravlin::testing {
 namespace {
-
-namespace ax = platform::ax;
-
-constexpr auto kSettle = 5s;  // how long a result may take to show
-
-// How often `part` stands in `text`.
-std::size_t occurrences(const std::string& text, std::string_view part) {
-    std::size_t found = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++found;
-    }
-    return found;
-}
-
-// What stderr must never hold, whatever the scenario.
-void expectNoSanitizerReport(RavlinProgram& program) {
-    for (const char* report :
-         {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:"}) {
-        EXPECT_FALSE(program.errors().contains(report)) << program.errors().toStdString();
-    }
-}
-
-class EndToEnd : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(desktop.gtk->pid() && desktop.qt->pid()) << "the targets did not start";
-    }
-
-    // Puts text and an image on the clipboard from the Qt target, as a person copies in another
-    // application, and reads it back.
-    ClipboardContents copyElsewhere(const QString& text) {
-        EXPECT_TRUE(desktop.qt->command(QStringLiteral("copy ") + text));
-        ClipboardContents contents;
-        waitUntil([&] {
-            contents = readClipboard();
-            return contents[QStringLiteral("text/plain")] == text.toUtf8();
-        });
-        return contents;
-    }
-
-    // Brings the target to the front (asking again while it does not come: a window manager
-    // may pass over one activation after another program's window went) and focuses its field.
-    // (Desktop::focus also checks the fields' first texts, which these scenarios replace.)
-    platform::ElementRef focus(TargetApp& app, const QString& field) {
-        if (!desktop.bringToFrontPersistently(app.pid()) ||
-            !app.command(QStringLiteral("focus ") + field)) {
-            return {};
-        }
-        const std::u16string role = field == QLatin1String("password") ? u"AXSecureTextField"
-                                    : field == QLatin1String("area")   ? u"AXTextArea"
-                                                                       : u"AXTextField";
-        platform::ElementRef found;
-        waitUntil([&] {
-            found = desktop.focusedOf(app.pid());
-            return found &&
-                   platform::textAttribute(*desktop.seams.accessibility, found, ax::role) == role;
-        });
-        return found;
-    }
-
-    std::u16string fieldValue(TargetApp& app, const QString& field) {
-        return desktop.value(focus(app, field));
-    }
-
-    // Whether `pid`'s focused element holds `text` within `limit`.
-    bool focusedValueBecomes(platform::ProcessID pid, const std::u16string& text,
-                             std::chrono::milliseconds limit = kSettle) {
-        return waitUntil([&] { return desktop.value(desktop.focusedOf(pid)) == text; }, limit);
-    }
-
-    // Whether the program has a window in front (the Composer, the heads-up...).
-    bool programInFront(RavlinProgram& program) {
-        return waitUntil(
-            [&] {
-                const auto front = desktop.seams.workspace->frontmostApplication();
-                return front && front->pid == program.pid();
-            },
-            kSettle);
-    }
-
-    // Whether any element of the program's windows names or holds `text` (a bounded walk).
-    bool programShows(RavlinProgram& program, const std::u16string& text) {
-        auto& accessibility = *desktop.seams.accessibility;
-        return static_cast<bool>(findInProgramWhere(
-                   program.pid(),
-                   [&](platform::ElementRef element) {
-                       return std::ranges::any_of(
-                           std::array{ax::title, ax::value}, [&](const auto name) {
-                               return platform::textAttribute(accessibility, element, name)
-                                          .value_or(u"")
-                                          .find(text) != std::u16string::npos;
-                           });
-                   },
-                   kSettle));
-    }
-
-    // Opens the program's menu as a person does where the desktop has no tray: the running
-    // window's "Menu" button (its window shows when the program is started again). The menu
-    // is a popup of its own on screen.
-    bool openMenu(RavlinProgram& program) {
-        const auto popups = unmanagedWindowsOf(program.pid()).size();
-        auto button = findInProgram(program.pid(), "push button", u"Menu");
-        if (!clickElement(button)) {
-            if (!program.startAgain()) {
-                return false;
-            }
-            button = findInProgram(program.pid(), "push button", u"Menu");
-            if (!clickElement(button)) {
-                return false;
-            }
-        }
-        return waitUntil([&] { return unmanagedWindowsOf(program.pid()).size() > popups; }, 3s);
-    }
-
-    // Opens the session log's window from the menu: with no correction issue on its first
-    // line, "Open Log" is the third item ("Open Composer", "Use Cloud AI Correction", "Open
-    // Log"), reached from the keyboard. (The menu's popup is not on the accessibility bus.)
-    bool openLog(RavlinProgram& program) {
-        if (findInProgram(program.pid(), "push button", u"Export", 100ms)) {
-            return true;
-        }
-        if (!openMenu(program)) {
-            return false;
-        }
-        for (int step = 0; step < 3; ++step) {
-            if (!keyboard.tap("Down")) {
-                return false;
-            }
-        }
-        return keyboard.tap("Return") &&
-               bool(findInProgram(program.pid(), "push button", u"Export", kSettle));
-    }
-
-    // The session log as its window shows it, through its "Export" button (which puts exactly
-    // the text on screen on the clipboard); the window is opened from the menu the first time.
-    std::string sessionLog(RavlinProgram& program) {
-        if (!openLog(program)) {
-            return {};
-        }
-        const QByteArray before = readClipboard()[QStringLiteral("text/plain")];
-        if (!clickElement(findInProgram(program.pid(), "push button", u"Export"))) {
-            return {};
-        }
-        QByteArray text;
-        waitUntil([&] {
-            text = readClipboard()[QStringLiteral("text/plain")];
-            return text != before && !text.isEmpty();
-        });
-        return text.toStdString();
-    }
-
-    Desktop& desktop = Desktop::get();
-    Keyboard keyboard;
-};
 
 // --- What runs today: the program in the session, the harness's own senses
 
@@ -368,160 +216,7 @@ TEST_F(EndToEnd, TheStandInServiceCorrectsFailsAndStallsAsTold) {
     }
 }
 
-// --- The program at work
-
-class ComposerScenarios : public EndToEnd {
-  protected:
-    void SetUp() override {
-        EndToEnd::SetUp();
-        service.replace("recieve", "receive");
-        service.configure(program);
-        program.writeSettings(settings);
-        ASSERT_TRUE(program.start()) << program.errors().toStdString();
-        // The triggers are registered once the coordinator has started.
-        ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"))
-            << program.errors().toStdString();
-        // Where the desktop has no tray the running window opens at start; it takes the front
-        // once mapped, and a person uses another window only after it came up.
-        findInProgram(program.pid(), "push button", u"Quit", 5s);
-        programInFront(program);
-        pause(500ms);
-    }
-    void TearDown() override {
-        EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
-        expectNoSanitizerReport(program);
-    }
-
-    // Super+E as a person presses it (E held `hold`), then waits until the Composer's editor has
-    // the keyboard focus (keys typed before that would go nowhere) and looks at it for a moment,
-    // as a person does before typing: a panel that does not open, or goes away by itself, fails
-    // the scenario.
-    // (Another window of the program, the session log's, may hold a focus of its own: the
-    // Composer's is a new one.)
-    bool openComposer(std::chrono::milliseconds hold = Keyboard::shortcutHold) {
-        const auto before = desktop.focusedOf(programPid());
-        const bool opened = keyboard.chord("Super_L+e", hold) && programInFront(program) &&
-                            waitUntil(
-                                [&] {
-                                    const auto focused = desktop.focusedOf(programPid());
-                                    return focused && focused != before;
-                                },
-                                kSettle);
-        const bool stayed =
-            opened && !waitUntil([&] { return !desktop.focusedOf(programPid()); }, 400ms);
-        if (!stayed) {
-            // What there is to see of it: the screen, what the program said, its session log.
-            screenshot(QStringLiteral("composer-did-not-open-") +
-                       QString::number(QDateTime::currentMSecsSinceEpoch()));
-            ADD_FAILURE() << (opened ? "the Composer went away by itself after Super+E\n"
-                                     : "the Composer did not take the focus after Super+E\n")
-                          << program.errors().toStdString() << "\nsession log:\n"
-                          << sessionLog(program);
-        }
-        return stayed;
-    }
-    platform::ProcessID programPid() { return static_cast<platform::ProcessID>(program.pid()); }
-
-    // Waits until the Composer has let the focus go and `pid` has it back: a session is over
-    // only then, and a shortcut pressed before that belongs to the closing one. Then a
-    // person's pause between two sessions.
-    bool composerClosedInto(platform::ProcessID pid) {
-        const bool closed = waitUntil([&] { return !desktop.focusedOf(programPid()); }, kSettle) &&
-                            waitUntil([&] { return bool(desktop.focusedOf(pid)); }, kSettle);
-        pause(300ms);
-        return closed;
-    }
-    bool composerClosedInto(TargetApp& app) { return composerClosedInto(app.pid()); }
-
-    // The Composer's window on screen (y down), as the program's accessibility says.
-    std::optional<platform::Rect> composerWindow() {
-        auto& accessibility = *desktop.seams.accessibility;
-        const auto window = platform::elementAttribute(
-            accessibility, desktop.focusedOf(programPid()), ax::window);
-        return window ? frameOf(*window) : std::nullopt;
-    }
-    std::optional<platform::Rect> frameOf(platform::ElementRef element) {
-        auto& accessibility = *desktop.seams.accessibility;
-        const auto position = accessibility.attribute(element, ax::position);
-        const auto size = accessibility.attribute(element, ax::size);
-        if (!position.hasValue() || !size.hasValue()) {
-            return std::nullopt;
-        }
-        const auto* origin = std::get_if<platform::Point>(&position.value());
-        const auto* extent = std::get_if<platform::Size>(&size.value());
-        return origin && extent ? std::optional(platform::Rect{*origin, *extent}) : std::nullopt;
-    }
-    // The selected text's bounds in a field (y down), as the field's application reports them.
-    std::optional<platform::Rect> selectionBounds(platform::ElementRef field) {
-        auto& accessibility = *desktop.seams.accessibility;
-        const auto range = platform::rangeAttribute(accessibility, field, ax::selectedTextRange);
-        if (!range) {
-            return std::nullopt;
-        }
-        const auto bounds = accessibility.parameterizedAttribute(
-            field, ax::boundsForRange, platform::AttributeValue(*range));
-        const auto* rect = bounds.hasValue() ? std::get_if<platform::Rect>(&bounds.value())
-                                             : nullptr;
-        return rect ? std::optional(*rect) : std::nullopt;
-    }
-    static std::string describe(const platform::Rect& rect) {
-        return std::to_string(rect.minX()) + "," + std::to_string(rect.minY()) + " " +
-               std::to_string(rect.width()) + "x" + std::to_string(rect.height());
-    }
-    // Whether the panel stands against the selection: its top edge just under it or its bottom
-    // edge just over it, its left edge near the selection's (the anchor's inset and the
-    // caret's place at the selection's end allowed for).
-    static bool besideSelection(const platform::Rect& panel, const platform::Rect& selection) {
-        constexpr double near = 8;
-        const bool below = std::abs(panel.minY() - selection.maxY()) <= near;
-        const bool above = std::abs(panel.maxY() - selection.minY()) <= near;
-        return (below || above) && panel.minX() >= selection.minX() - 12 - near &&
-               panel.minX() <= selection.maxX() + near;
-    }
-
-    // One Composer round: "end" selected in the field seeds the Composer; its text replaced by
-    // typing is corrected by the local rules and pasted over the selection by Return; the
-    // user's clipboard is back afterwards.
-    void composerRoundWithSelection(TargetApp& app, const QString& field) {
-        const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
-        ASSERT_TRUE(app.command(QStringLiteral("text ") + field + QStringLiteral(" start end")));
-        ASSERT_TRUE(focus(app, field));
-        ASSERT_TRUE(app.command(QStringLiteral("select 6 9")));
-        ASSERT_TRUE(openComposer());
-        EXPECT_TRUE(focusedValueBecomes(programPid(), u"end"));
-        screenshot(QStringLiteral("composer-beside-caret-") + QString::fromStdString(app.name()) +
-                   QLatin1Char('-') + field);
-        ASSERT_TRUE(keyboard.chord("Control_L+a"));
-        ASSERT_TRUE(keyboard.type(u"teh finish"));
-        EXPECT_TRUE(focusedValueBecomes(programPid(), u"The finish"));
-        ASSERT_TRUE(keyboard.waitForRelease());
-        ASSERT_TRUE(keyboard.tap("Return"));
-        EXPECT_TRUE(focusedValueBecomes(app.pid(), u"start The finish", 3s))
-            << text::toUtf8(desktop.value(desktop.focusedOf(app.pid())));
-        EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }))
-            << clipboardDifference(before, readClipboard());
-    }
-
-    std::map<std::string, std::string> settings;  // stored before the start
-    // The hosted service's requests that carried text.
-    std::size_t hostedPosts() const {
-        std::size_t posts = 0;
-        for (const auto& request : service.requests()) {
-            posts += request.method == "POST" && request.target.ends_with("/ravlin-cloud");
-        }
-        return posts;
-    }
-
-    CorrectionService service;
-    RavlinProgram program;
-};
-
-// The online mode on, as the tray's "Use Cloud AI Correction" leaves it: the polish goes to
-// the hosted service (the stand-in).
-class OnlineScenarios : public ComposerScenarios {
-  protected:
-    OnlineScenarios() { settings = {{"correctionModelMode", "online"}}; }
-};
+// --- The program at work (the fixtures are in scenarios.h)
 
 TEST_F(ComposerScenarios, ComposerByTheShortcutWritesOverTheSelectionInQtFields) {
     for (const QString& field : {QStringLiteral("line"), QStringLiteral("area")}) {
@@ -689,6 +384,112 @@ TEST_F(ComposerScenarios, TheTypedDoubleTapOpensTheComposerAndLeavesNeitherTap) 
     }
 }
 
+// "an eel" typed fast in the stock editor, the L rolled over from the second E: pressed 0-50 ms
+// after that E's press, or after its release (each E held as typed). However each try comes out,
+// no character is lost or split: the word stays as typed and no Composer opens, or both E's are
+// gone and the Composer holds the L (the local rules may capitalize it).
+TEST_F(ComposerScenarios, ALetterRolledOverFromTheDoubleTapIsNeverLostOrSplit) {
+    StockEditor editor(QStringLiteral(""));
+    ASSERT_TRUE(editor.ready());
+    ASSERT_TRUE(desktop.bringToFrontPersistently(editor.pid()));
+    platform::ElementRef document;
+    ASSERT_TRUE(waitUntil([&] { return bool(document = desktop.focusedOf(editor.pid())); }));
+    constexpr auto held = 60ms;
+    std::map<std::string, int> outcomes;
+    for (const bool fromRelease : {false, true}) {
+        for (const auto offset : {0ms, 10ms, 20ms, 30ms, 50ms}) {
+            const std::string name = std::to_string(offset.count()) + " ms after the second E's " +
+                                     (fromRelease ? "release" : "press");
+            SCOPED_TRACE(name);
+            ASSERT_TRUE(keyboard.chord("Control_L+a", 60ms) && keyboard.tap("BackSpace"));
+            ASSERT_TRUE(waitUntil([&] { return desktop.value(document).empty(); }));
+            ASSERT_TRUE(keyboard.type(u"an e"));
+            // The second E and the L as a fast typist rolls them, timed from the E's press.
+            const auto lDown = offset + (fromRelease ? held : 0ms);
+            std::vector<std::tuple<std::chrono::milliseconds, const char*, bool>> keys = {
+                {0ms, "e", true}, {held, "e", false}, {lDown, "l", true}, {lDown + 50ms, "l", false}};
+            std::stable_sort(keys.begin(), keys.end(),
+                             [](const auto& a, const auto& b) { return std::get<0>(a) < std::get<0>(b); });
+            QElapsedTimer clock;
+            clock.start();
+            for (const auto& [at, key, down] : keys) {
+                pause(std::max(0ms, at - std::chrono::milliseconds(clock.elapsed())));
+                ASSERT_TRUE(keyboard.key(key, down));
+            }
+            pause(1200ms);
+            const auto composer = desktop.focusedOf(programPid());
+            const auto field = desktop.value(document);
+            const std::u16string typedThere =
+                composer ? text::lowercased(desktop.value(composer)) : u"";
+            const std::string outcome = !composer && field == u"an eel" ? "kept"
+                                        : composer && field == u"an " && typedThere == u"l"
+                                            ? "taken"
+                                            : "wrong";
+            ++outcomes[outcome];
+            EXPECT_NE(outcome, "wrong") << "the document holds \"" << text::toUtf8(field)
+                                        << "\", the Composer "
+                                        << (composer ? "\"" + text::toUtf8(typedThere) + "\""
+                                                     : "none");
+            std::printf("note: rollover %s: %s\n", name.c_str(), outcome.c_str());
+            if (composer) {
+                ASSERT_TRUE(keyboard.chord("Control_L+a", 60ms) && keyboard.tap("BackSpace") &&
+                            keyboard.tap("Escape"));
+                ASSERT_TRUE(composerClosedInto(editor.pid()));
+            }
+        }
+    }
+    std::printf("note: rollover kept=%d taken=%d wrong=%d\n", outcomes["kept"], outcomes["taken"],
+                outcomes["wrong"]);
+}
+
+// Super+E pressed 200, 400 and 700 ms after Return, while the commit still pastes and checks its
+// paste: the Composer opens once the commit has ended, each time after the committed text has
+// reached the stock editor, and every committed text is there in the end.
+TEST_F(ComposerScenarios, SuperEDuringACommitOpensTheComposerOnceItHasEnded) {
+    StockEditor editor(QStringLiteral(""));
+    ASSERT_TRUE(editor.ready());
+    ASSERT_TRUE(desktop.bringToFrontPersistently(editor.pid()));
+    platform::ElementRef document;
+    ASSERT_TRUE(waitUntil([&] { return bool(document = desktop.focusedOf(editor.pid())); }));
+    ASSERT_TRUE(openComposer());
+    std::u16string committed;
+    for (const auto delay : {200ms, 400ms, 700ms}) {
+        SCOPED_TRACE(std::to_string(delay.count()) + " ms after Return");
+        const std::u16string words = u"cycle " + text::toUtf16(std::to_string(delay.count())) + u" done ";
+        ASSERT_TRUE(keyboard.type(words));
+        ASSERT_TRUE(keyboard.waitForRelease());
+        pause(200ms);
+        committed += words;
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(keyboard.key("Return", true));
+        pause(60ms);
+        ASSERT_TRUE(keyboard.key("Return", false));
+        pause(delay - std::chrono::milliseconds(clock.elapsed()));
+        ASSERT_TRUE(keyboard.chord("Super_L+e"));
+        // Which comes first: the text in the editor, or the Composer taking the keyboard.
+        bool arrived = false;
+        bool opened = false;
+        bool openedFirst = false;
+        waitUntil(
+            [&] {
+                arrived = arrived || text::lowercased(desktop.value(document)) == committed;
+                opened = bool(desktop.focusedOf(programPid()));
+                openedFirst = openedFirst || (opened && !arrived);
+                return arrived && opened;
+            },
+            3s);
+        EXPECT_TRUE(opened) << "the press during the commit opened nothing\n"
+                            << program.errors().toStdString();
+        EXPECT_TRUE(arrived) << text::toUtf8(desktop.value(document));
+        EXPECT_FALSE(openedFirst) << "the Composer opened before the commit had ended";
+        pause(300ms);  // a person looks before typing
+    }
+    ASSERT_TRUE(keyboard.tap("Escape"));
+    ASSERT_TRUE(composerClosedInto(editor.pid()));
+    EXPECT_EQ(text::lowercased(desktop.value(document)), committed);
+}
+
 // Quick Fix by two taps of right Shift, each held as people hold it.
 TEST_F(ComposerScenarios, QuickFixByHeldShiftTaps) {
     for (const auto hold : {80ms, 200ms}) {
@@ -720,13 +521,16 @@ TEST_F(ComposerScenarios, EscapeKeepsTheDraftAndTheNextOpeningShowsIt) {
 }
 
 // Ctrl+comma in the Composer: the settings window comes to the front (the running window stays
-// behind it).
+// behind it) and keeps the keyboard, though the Composer opened only a moment ago.
 TEST_F(ComposerScenarios, CtrlCommaInTheComposerBringsTheSettingsForward) {
     ASSERT_TRUE(focus(*desktop.gtk, QStringLiteral("line")));
     ASSERT_TRUE(openComposer());
+    const auto editor = desktop.focusedOf(programPid());
     ASSERT_TRUE(keyboard.chord("Control_L+comma"));
     EXPECT_TRUE(findInProgram(program.pid(), "filler", u"Settings", kSettle));
     EXPECT_TRUE(programInFront(program));
+    pause(1500ms);
+    EXPECT_NE(desktop.focusedOf(programPid()), editor) << "the Composer took the keyboard back";
     waitUntil([] { return false; }, 400ms);  // the window manager stacks it
     screenshot(QStringLiteral("settings-from-the-composer"));
 }
@@ -853,8 +657,8 @@ TEST_F(ComposerScenarios, APasswordFieldIsRefused) {
 // before each word that starts with "ee" (one short, one past the double tap's idle time). The
 // typed double tap never acts there: the field holds exactly what was typed and got no
 // BackSpace (the targets say what their password fields hold and which keys they get), no
-// Composer opens, and the session log says why for each pair. The same in a GTK entry still
-// opens the Composer and takes both taps back.
+// Composer opens, and the session log keeps no trace of the pairs (nor of the kind of field they
+// were typed in). The same in a GTK entry still opens the Composer and takes both taps back.
 TEST_F(ComposerScenarios, TypedPairsLeaveAPasswordFieldAsTyped) {
     const auto typePassphrase = [&] {
         bool typed = keyboard.type(u"my ");
@@ -890,8 +694,9 @@ TEST_F(ComposerScenarios, TypedPairsLeaveAPasswordFieldAsTyped) {
 
     const std::string log = sessionLog(program);
     screenshot(QStringLiteral("session-log-double-tap-refusals"));
-    EXPECT_EQ(occurrences(log, "state=ignored trigger=double-tap reason=password-field"), 4u)
-        << log;
+    // (Opened only now, the log holds the recent issues alone: none for the pairs.)
+    EXPECT_EQ(occurrences(log, "trigger=double-tap"), 0u) << log;
+    EXPECT_EQ(occurrences(log, "password"), 0u) << log;
 }
 
 // Super+E held as people hold it over a GTK and a Qt password field: refused every time with
@@ -1097,48 +902,6 @@ TEST_F(EndToEnd, TheTrayMenuOpensFromTheTrayIcon) {
 
 // --- A commit that tells the truth: terminals, and a window that ignores keys
 
-// A terminal emulator running `cat > FILE` in a folder of its own: what reaches the terminal as
-// input is what cat writes to the file once the line is ended (Ctrl+D flushes it, a second one
-// ends cat and with it the terminal).
-class CatTerminal {
-  public:
-    // `program` with `execute` (its option that runs one command line) and the command.
-    CatTerminal(const QString& program, const QString& execute) {
-        process_.setStandardInputFile(QProcess::nullDevice());
-        process_.setStandardOutputFile(QProcess::nullDevice());
-        process_.setStandardErrorFile(QProcess::nullDevice());
-        process_.start(program, {execute, QStringLiteral("sh -c 'exec cat > %1'").arg(file())});
-        if (!process_.waitForStarted(10000)) {
-            return;
-        }
-        pid_ = static_cast<platform::ProcessID>(process_.processId());
-        ready_ = waitUntil([&] { return Desktop::get().bringToFrontPersistently(pid_); }, 20s);
-    }
-    ~CatTerminal() { endChild(process_); }
-    CatTerminal(const CatTerminal&) = delete;
-    CatTerminal& operator=(const CatTerminal&) = delete;
-
-    [[nodiscard]] bool ready() const { return ready_; }
-    [[nodiscard]] platform::ProcessID pid() const { return pid_; }
-    // Whether the terminal has ended within `limit`.
-    bool ends(std::chrono::milliseconds limit) {
-        return waitUntil([&] { return process_.state() == QProcess::NotRunning; }, limit);
-    }
-    // What cat wrote.
-    [[nodiscard]] QByteArray written() const {
-        QFile out(file());
-        return out.open(QIODevice::ReadOnly) ? out.readAll() : QByteArray("<no file>");
-    }
-
-  private:
-    [[nodiscard]] QString file() const { return folder_.path() + QStringLiteral("/typed.txt"); }
-
-    QTemporaryDir folder_;
-    QProcess process_;
-    platform::ProcessID pid_ = 0;
-    bool ready_ = false;
-};
-
 // xterm has no chord for the clipboard: it gets the text in the selection it pastes with
 // Shift+Insert (PRIMARY), which is the user's too and theirs again afterwards. A VTE terminal
 // (sakura, the smallest one Debian packages) takes Ctrl+Shift+V. Either way cat writes exactly the
@@ -1154,7 +917,7 @@ TEST_F(ComposerScenarios, ACommitIntoATerminalRunningCatReachesItsFileExactly) {
          {std::tuple{"xterm", QStringLiteral("xterm"), QStringLiteral("-e")},
           std::tuple{"sakura", QStringLiteral("sakura"), QStringLiteral("-x")}}) {
         SCOPED_TRACE(name);
-        CatTerminal terminal(command, execute);
+        CatTerminal terminal(command, {}, execute, true);
         ASSERT_TRUE(terminal.ready());
         ASSERT_TRUE(openComposer());
         ASSERT_TRUE(keyboard.type(u"teh end"));

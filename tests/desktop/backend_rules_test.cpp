@@ -6,6 +6,7 @@
 
 #include "platform/keys.h"
 #include "platform/linux/accessibility/text_offsets.h"
+#include "platform/linux/accessibility/toolkit.h"
 #include "platform/linux/keys/xtest_key_synthesis.h"
 #include "platform/linux/screens/qt_screens.h"
 
@@ -60,6 +61,38 @@ TEST(ToolkitRoles, MapToTheApplicationsRoleNames) {
     }
     // Anything else is no role of the application's tables.
     EXPECT_FALSE(axRoleName(ATSPI_ROLE_PUSH_BUTTON, false, false).starts_with("AX"));
+}
+
+TEST(ToolkitRules, ChosenByTheNameAndVersionTheApplicationGives) {
+    struct Case {
+        std::string_view name;
+        std::string_view version;
+        std::string_view rules;
+    };
+    for (const auto& c : {Case{"GTK", "4.8.3", "GTK 4"}, Case{"gtk", "4.12.1", "GTK 4"},
+                          Case{"gtk", "3.24.38", "ATK"}, Case{"GTK", "3.24.36", "ATK"},
+                          Case{"Qt", "5.15.8", "Qt"}, Case{"Qt", "6.4.2", "Qt"},
+                          Case{"Gecko", "115", "ATK"}, Case{"", "", "ATK"}}) {
+        EXPECT_EQ(atspi::toolkitNamed(c.name, c.version).name(), c.rules)
+            << c.name << " " << c.version;
+    }
+}
+
+TEST(ToolkitRules, AMaskIsOneSymbolForEveryCharacter) {
+    struct Case {
+        std::u16string line;
+        bool mask;
+    };
+    for (const auto& c : {Case{u"\u25CF\u25CF\u25CF\u25CF", true}, Case{u"\u2022\u2022", true},
+                          Case{u"***", true}, Case{u"\u2731", true},
+                          Case{u"\u25CF\u25CF\u25CF\n", true},
+                          // text a person can read, or nothing to tell by
+                          Case{u"", false}, Case{u"\n", false}, Case{u"aaaa", false},
+                          Case{u"1111", false}, Case{u"    ", false},
+                          Case{u"\u25CF\u25CFx", false}, Case{u"**\u2022", false},
+                          Case{u"\U0001F600\U0001F600", false}}) {
+        EXPECT_EQ(atspi::isMask(c.line), c.mask) << c.line.size();
+    }
 }
 
 TEST(XKeys, VirtualKeysAndChordModifiers) {

@@ -1,14 +1,18 @@
 #include "desktop_fixture.h"
 
 #include <QCursor>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 
 #include "core/text/unicode.h"
 
+#include "platform/keys.h"
+#include "platform/linux/clipboard/x11_selections.h"
 #include "platform/linux/linux_seams.h"
 #include "platform/linux/x11/xlib.h"
 
@@ -31,6 +35,15 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         }
         QThread::msleep(2);
     }
+}
+
+std::optional<std::u16string> clipboardTextThrough(platform::x11::Selections& reader) {
+    std::promise<std::optional<std::u16string>> promise;
+    auto answer = promise.get_future();
+    reader.readText("CLIPBOARD", {}, [&](std::optional<std::u16string> text) {
+        promise.set_value(std::move(text));
+    });
+    return answer.wait_for(3s) == std::future_status::ready ? answer.get() : std::nullopt;
 }
 
 namespace {
@@ -112,6 +125,16 @@ bool TargetApp::printed(const QString& line) {
     return (QLatin1Char('\n') + output_).contains(QLatin1Char('\n') + line + QLatin1Char('\n'));
 }
 
+std::optional<QString> TargetApp::printedAfter(const QString& start) {
+    readOutput();
+    for (const auto& line : output_.split(QLatin1Char('\n'))) {
+        if (line.startsWith(start)) {
+            return line.mid(start.size());
+        }
+    }
+    return std::nullopt;
+}
+
 Desktop& Desktop::get() {
     static Desktop* desktop = [] {
         static int argc = 1;
@@ -123,10 +146,12 @@ Desktop& Desktop::get() {
             std::dynamic_pointer_cast<platform::AtspiAccessibility>(made->seams.accessibility);
         made->gtk = std::make_unique<TargetApp>("GTK", QStringLiteral("/usr/bin/python3"),
                                                 QStringList{QStringLiteral(RAVLIN_GTK_TARGET)});
+        made->gtk4 = std::make_unique<TargetApp>("GTK 4", QStringLiteral("/usr/bin/python3"),
+                                                 QStringList{QStringLiteral(RAVLIN_GTK4_TARGET)});
         made->qt =
             std::make_unique<TargetApp>("Qt", QStringLiteral(RAVLIN_QT_TARGET), QStringList{});
-        // Both applications on the accessibility bus before any test asks for them.
-        for (auto* app : {made->gtk.get(), made->qt.get()}) {
+        // Every application on the accessibility bus before any test asks for them.
+        for (auto* app : {made->gtk.get(), made->gtk4.get(), made->qt.get()}) {
             waitUntil(
                 [&] {
                     return made->seams.accessibility->applicationElement(app->pid()).hasValue();
@@ -134,12 +159,13 @@ Desktop& Desktop::get() {
                 20s);
         }
         // Each target once in front before the tests start.
-        for (auto* app : {made->gtk.get(), made->qt.get(), made->gtk.get()}) {
+        for (auto* app : {made->gtk4.get(), made->gtk.get(), made->qt.get(), made->gtk.get()}) {
             made->bringToFrontPersistently(app->pid());
         }
         std::atexit([] {
             // The targets end before the seams and the application go.
             Desktop::get().gtk.reset();
+            Desktop::get().gtk4.reset();
             Desktop::get().qt.reset();
         });
         return made;
@@ -282,9 +308,10 @@ platform::ElementRef Desktop::focus(TargetApp& app, const QString& field) {
         return {};
     }
     // The fields' names are not exposed: their roles and contents tell them apart.
-    const std::u16string role = field == QLatin1String("password") ? u"AXSecureTextField"
-                                : field == QLatin1String("area")   ? u"AXTextArea"
-                                                                   : u"AXTextField";
+    const bool password = field == QLatin1String("password") || field == QLatin1String("hidden");
+    const std::u16string role = password                          ? u"AXSecureTextField"
+                                : field == QLatin1String("area") ? u"AXTextArea"
+                                                                 : u"AXTextField";
     const std::u16string start = field == QLatin1String("readonly") ? u"read only"
                                  : field == QLatin1String("line")   ? u"h\u00e9llo"
                                                                     : u"";
@@ -313,6 +340,61 @@ platform::ElementRef Desktop::focus(TargetApp& app, const QString& field) {
 std::u16string Desktop::value(platform::ElementRef element) {
     return platform::textAttribute(*seams.accessibility, element, platform::ax::value)
         .value_or(u"<none>");
+}
+
+CatTerminal::CatTerminal(const QString& program, QStringList options, const QString& execute,
+                         bool asOneLine) {
+    process_.setStandardInputFile(QProcess::nullDevice());
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.setStandardErrorFile(QProcess::nullDevice());
+    const QString command = QStringLiteral("exec cat > '%1'").arg(file());
+    options << execute;
+    if (asOneLine) {
+        options << QStringLiteral("sh -c \"%1\"").arg(command);
+    } else {
+        options << QStringLiteral("sh") << QStringLiteral("-c") << command;
+    }
+    process_.start(program, options);
+    if (!process_.waitForStarted(10000)) {
+        return;
+    }
+    pid_ = static_cast<platform::ProcessID>(process_.processId());
+    ready_ = waitUntil([&] { return Desktop::get().bringToFrontPersistently(pid_); }, 20s);
+}
+
+CatTerminal::~CatTerminal() {
+    if (process_.state() == QProcess::NotRunning) {
+        return;
+    }
+    process_.terminate();
+    if (!process_.waitForFinished(3000)) {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+}
+
+bool CatTerminal::ends(std::chrono::milliseconds limit) {
+    return waitUntil([&] { return process_.state() == QProcess::NotRunning; }, limit);
+}
+
+QString CatTerminal::file() const {
+    return folder_.path() + QStringLiteral("/typed.txt");
+}
+
+QByteArray CatTerminal::written() const {
+    QFile out(file());
+    return out.open(QIODevice::ReadOnly) ? out.readAll() : QByteArray("<no file>");
+}
+
+QByteArray CatTerminal::flushed() {
+    auto& keys = *Desktop::get().seams.keySynthesis;
+    constexpr std::uint32_t keyD = 2;  // D's virtual code
+    for (int i = 0; i < 2; ++i) {
+        (void)keys.postKeyPress({keyD, platform::modifier::command});  // Ctrl+D
+        waitUntil([] { return false; }, 150ms);
+    }
+    ends(3s);
+    return written();
 }
 
 OwnKeyboardFocus::OwnKeyboardFocus() {

@@ -1,12 +1,13 @@
 #pragma once
 
 // The desktop suite's world: this process as a Qt program on the session's X display with the
-// Linux seams, and two real applications to reach into, a GTK one and a Qt one, each started
-// once for the whole suite.
+// Linux seams, and three real applications to reach into, a GTK 3, a GTK 4 and a Qt one, each
+// started once for the whole suite.
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -17,6 +18,10 @@
 #include "platform/linux/accessibility/atspi_accessibility.h"
 #include "platform/seams.h"
 
+namespace ravlin::platform::x11 {
+class Selections;
+}
+
 namespace ravlin::testing {
 
 using namespace std::chrono_literals;
@@ -24,6 +29,10 @@ using namespace std::chrono_literals;
 // Runs the event loop until `condition` holds or `limit` passes; whether it held.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
+// The clipboard's text as `reader`, a selection connection of its own, fetches it; none when
+// nobody owns it, or it did not answer within 3 s. (The owner answers from its own thread.)
+std::optional<std::u16string> clipboardTextThrough(platform::x11::Selections& reader);
 
 // Runs a paste to its end on the event loop (at most 10 s); its result.
 std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteOutcome> task);
@@ -41,6 +50,8 @@ class TargetApp {
     bool command(const QString& line);
     // Whether the application printed `line` (a whole line) since the last forget().
     bool printed(const QString& line);
+    // The rest of the first line since the last forget() that starts with `start`.
+    std::optional<QString> printedAfter(const QString& start);
     void forget() { output_.clear(); }
 
   private:
@@ -58,6 +69,7 @@ struct Desktop {
     std::shared_ptr<platform::AtspiAccessibility> accessibility;
     std::shared_ptr<QtExecutor> executor = std::make_shared<QtExecutor>();
     std::unique_ptr<TargetApp> gtk;
+    std::unique_ptr<TargetApp> gtk4;
     std::unique_ptr<TargetApp> qt;
     // The X server's time when the last window brought to the front had the keyboard.
     unsigned long lastSettled = 0;
@@ -65,9 +77,12 @@ struct Desktop {
     // Started on first use, ended at exit.
     static Desktop& get();
 
-    TargetApp& target(const std::string& name) { return name == "GTK" ? *gtk : *qt; }
+    TargetApp& target(const std::string& name) {
+        return name == "GTK" ? *gtk : name == "GTK 4" ? *gtk4 : *qt;
+    }
     // Brings `app` to the front, focuses one of its fields ("line", "password", "readonly",
-    // "area") and answers the focused element as the seams see it.
+    // "area"; the GTK 4 target's "hidden" too) and answers the focused element as the seams see
+    // it.
     platform::ElementRef focus(TargetApp& app, const QString& field);
     // The element the system-wide lookup answers now, if it belongs to `pid`.
     platform::ElementRef focusedOf(platform::ProcessID pid);
@@ -78,6 +93,37 @@ struct Desktop {
     // fully up).
     bool bringToFrontPersistently(platform::ProcessID pid);
     std::u16string value(platform::ElementRef element);
+};
+
+// A terminal emulator running `cat > FILE` in a folder of its own, brought to the front: what
+// reaches the terminal as input is what cat writes to the file once the line is ended (Ctrl+D
+// flushes it, a second one ends cat and with it the terminal). Ended at the latest with it.
+class CatTerminal {
+  public:
+    // `program` with `options`, then `execute` (its option that runs a command) and the command,
+    // word by word, or as one command line where `execute` takes one (sakura's -x).
+    CatTerminal(const QString& program, QStringList options, const QString& execute,
+                bool asOneLine = false);
+    ~CatTerminal();
+    CatTerminal(const CatTerminal&) = delete;
+    CatTerminal& operator=(const CatTerminal&) = delete;
+
+    [[nodiscard]] bool ready() const { return ready_; }
+    [[nodiscard]] platform::ProcessID pid() const { return pid_; }
+    // Whether the terminal has ended within `limit`.
+    bool ends(std::chrono::milliseconds limit);
+    // What cat wrote.
+    [[nodiscard]] QByteArray written() const;
+    // What cat wrote once Ctrl+D went in twice (the line, then the end).
+    QByteArray flushed();
+
+  private:
+    [[nodiscard]] QString file() const;
+
+    QTemporaryDir folder_;
+    QProcess process_;
+    platform::ProcessID pid_ = 0;
+    bool ready_ = false;
 };
 
 // For tests that post keys and clicks: while alive, a window of this process's own is in front

@@ -36,6 +36,11 @@ struct Toolkit {
     std::string name;
     // The line field's "😀 " in the toolkit's own offsets: GTK counts code points, Qt UTF-16.
     QString selectEmoji;
+    // Whether its single-line field tells where its characters are (GTK 4's entries do not:
+    // its text views do).
+    bool lineHasCharacterBounds = true;
+    // Its password fields: GTK 4's hidden Entry is one too, though its role says plain text.
+    std::vector<QString> passwordFields = {QStringLiteral("password")};
 };
 
 class DesktopTest : public ::testing::TestWithParam<Toolkit> {
@@ -71,6 +76,10 @@ TEST_P(DesktopTest, ReadsTheFocusedFieldInUtf16) {
     const auto size = std::get<platform::Size>(*accessibility.attribute(field, ax::size));
     const auto bounds = accessibility.parameterizedAttribute(field, ax::boundsForRange,
                                                              AttributeValue(Utf16Range{6, 2}));
+    if (!GetParam().lineHasCharacterBounds) {
+        EXPECT_FALSE(bounds.hasValue());
+        return;
+    }
     ASSERT_TRUE(bounds.hasValue());
     const auto rect = std::get<platform::Rect>(*bounds);
     EXPECT_GT(rect.width(), 0);
@@ -132,16 +141,30 @@ TEST_P(DesktopTest, RefusesWritesToAReadOnlyField) {
 }
 
 TEST_P(DesktopTest, PasswordFieldIsSecureAndNeverRead) {
-    const auto field = desktop.focus(app, "password");
-    ASSERT_TRUE(field);
-    EXPECT_EQ(platform::textAttribute(accessibility, field, ax::role), u"AXSecureTextField");
-    EXPECT_EQ(desktop.seams.secureInput->state(), platform::SecureInput::State::on);
-    EXPECT_EQ(accessibility.attribute(field, ax::value).code(), ErrorCode::notPermitted);
-    EXPECT_EQ(accessibility.attribute(field, ax::selectedText).code(), ErrorCode::notPermitted);
-    EXPECT_EQ(accessibility.isAttributeSettable(field, ax::value).toOptional(), false);
+    for (const auto& name : GetParam().passwordFields) {
+        SCOPED_TRACE(name.toStdString());
+        const auto field = desktop.focus(app, name);
+        ASSERT_TRUE(field);
+        EXPECT_EQ(platform::textAttribute(accessibility, field, ax::role), u"AXSecureTextField");
+        EXPECT_EQ(desktop.seams.secureInput->state(), platform::SecureInput::State::on);
+        for (const auto attribute : {ax::value, ax::selectedText, ax::selectedTextRange,
+                                     ax::numberOfCharacters}) {
+            EXPECT_EQ(accessibility.attribute(field, attribute).code(), ErrorCode::notPermitted)
+                << attribute;
+        }
+        EXPECT_EQ(accessibility
+                      .parameterizedAttribute(field, ax::stringForRange,
+                                              AttributeValue(Utf16Range{0, 2}))
+                      .code(),
+                  ErrorCode::notPermitted);
+        EXPECT_EQ(accessibility.isAttributeSettable(field, ax::value).toOptional(), false);
+        EXPECT_EQ(accessibility.setAttribute(field, ax::value, AttributeValue(std::u16string(u"x")))
+                      .code(),
+                  ErrorCode::notSupported);
 
-    ASSERT_TRUE(desktop.focus(app, "line"));
-    EXPECT_EQ(desktop.seams.secureInput->state(), platform::SecureInput::State::off);
+        ASSERT_TRUE(desktop.focus(app, "line"));
+        EXPECT_EQ(desktop.seams.secureInput->state(), platform::SecureInput::State::off);
+    }
 }
 
 // While another client holds the keyboard (as the shortcut's grab does), the toolkits stop
@@ -245,18 +268,21 @@ TEST_P(DesktopTest, TypedZeroWidthSpaceArrivesAndIsRemoved) {
 }
 
 TEST_P(DesktopTest, CaptureNowReadsTheFieldWithItsCaretInsideTheWindow) {
-    const auto field = desktop.focus(app, "line");
+    // (where a single-line field tells no caret, the multi-line one)
+    const bool line = GetParam().lineHasCharacterBounds;
+    const auto field = desktop.focus(app, line ? "line" : "area");
+    const std::u16string& text = line ? lineText : areaText;
     ASSERT_TRUE(field);
     const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
     // The caret in the text and at its end (where Qt answers an empty rectangle).
-    for (const std::int64_t caret : {std::int64_t{3}, static_cast<std::int64_t>(lineText.size())}) {
+    for (const std::int64_t caret : {std::int64_t{3}, static_cast<std::int64_t>(text.size())}) {
         ASSERT_TRUE(
             accessibility
                 .setAttribute(field, ax::selectedTextRange, AttributeValue(Utf16Range{caret, 0}))
                 .ok());
         const auto snapshot = QNModelFocusSnapshot::captureNow(seams);
         EXPECT_EQ(snapshot.app.pid, app.pid());
-        EXPECT_EQ(snapshot.focusedRole, "AXTextField");
+        EXPECT_EQ(snapshot.focusedRole, line ? "AXTextField" : "AXTextArea");
         EXPECT_EQ(snapshot.selectionLength, 0);
         EXPECT_FALSE(snapshot.isSecureInput);
         ASSERT_TRUE(snapshot.caretRect.has_value()) << caret;
@@ -281,7 +307,7 @@ TEST_P(DesktopTest, CaptureNowReadsTheFieldWithItsCaretInsideTheWindow) {
         accessibility.setAttribute(field, ax::selectedTextRange, AttributeValue(Utf16Range{6, 3}))
             .ok());
     const auto selected = QNModelFocusSnapshot::captureNow(seams);
-    EXPECT_EQ(selected.selectionText, u"\U0001F600 ");
+    EXPECT_EQ(selected.selectionText, text.substr(6, 3));
     EXPECT_EQ(selected.selectionLength, 3);
 
     // Measured, not asserted: a hundred readings.
@@ -309,10 +335,53 @@ TEST_P(DesktopTest, FocusEventsNameTheNewlyFocusedField) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Toolkits, DesktopTest,
-                         ::testing::Values(Toolkit{"GTK", "select 6 8"},
-                                           Toolkit{"Qt", "select 6 9"}),
-                         [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Toolkits, DesktopTest,
+    ::testing::Values(Toolkit{"GTK", "select 6 8"},
+                      Toolkit{"GTK 4", "select 6 8", false,
+                              {QStringLiteral("password"), QStringLiteral("hidden")}},
+                      Toolkit{"Qt", "select 6 9"}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        std::erase(name, ' ');
+        return name;
+    });
+
+// GTK 4 tells positions inside its window only: its fields must still stand on the screen where
+// GTK draws them in its X window (whatever it draws around its content).
+TEST(DesktopGtk4, FieldsStandWhereGtkDrawsThem) {
+    auto& desktop = Desktop::get();
+    auto& app = *desktop.gtk4;
+    auto& accessibility = *desktop.seams.accessibility;
+    for (const QString field : {QStringLiteral("line"), QStringLiteral("area")}) {
+        SCOPED_TRACE(field.toStdString());
+        const auto element = desktop.focus(app, field);
+        ASSERT_TRUE(element);
+        ASSERT_TRUE(app.command(QStringLiteral("where ") + field));
+        const auto drawn = app.printedAfter(QStringLiteral("where ") + field + QStringLiteral(": "));
+        ASSERT_TRUE(drawn.has_value());
+        const auto numbers = drawn->split(QLatin1Char(' '));
+        ASSERT_EQ(numbers.size(), 4);
+
+        Display* display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr);
+        Window window = 0;
+        int revert = 0;
+        XGetInputFocus(display, &window, &revert);
+        int x = 0;
+        int y = 0;
+        Window child = 0;
+        XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
+        XCloseDisplay(display);
+
+        const auto origin = std::get<platform::Point>(*accessibility.attribute(element, ax::position));
+        const auto size = std::get<platform::Size>(*accessibility.attribute(element, ax::size));
+        EXPECT_NEAR(origin.x, x + numbers[0].toDouble(), 1);
+        EXPECT_NEAR(origin.y, y + numbers[1].toDouble(), 1);
+        EXPECT_NEAR(size.width, numbers[2].toDouble(), 1);
+        EXPECT_NEAR(size.height, numbers[3].toDouble(), 1);
+    }
+}
 
 TEST(DesktopWorkspace, FrontmostFollowsActivationBetweenTheTargets) {
     auto& desktop = Desktop::get();

@@ -11,6 +11,8 @@
 #include <QBuffer>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QProcess>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <cstdio>
 #include <future>
@@ -64,16 +66,6 @@ QStringList richSpec() {
         spec << line(name, name, 8, hex(QByteArray(part + 1, static_cast<char>('A' + part % 26))));
     }
     return spec;
-}
-
-// The clipboard's text as another connection reads it; none when nobody owns it.
-std::optional<std::u16string> textElsewhere(platform::x11::Selections& other) {
-    std::promise<std::optional<std::u16string>> promise;
-    auto answer = promise.get_future();
-    other.readText("CLIPBOARD", {}, [&](std::optional<std::u16string> text) {
-        promise.set_value(std::move(text));
-    });
-    return answer.wait_for(3s) == std::future_status::ready ? answer.get() : std::nullopt;
 }
 
 QCoro::Task<> keepSaved(QCoro::Task<QNModelPasteboardSnapshot> task,
@@ -142,7 +134,7 @@ TEST_F(ExactClipboard, ContentsOverTheCapAreRefusedAndLeftWithTheirOwner) {
     QElapsedTimer took;
     took.start();
     EXPECT_EQ(runToEnd(QNModelPasteboardSnapshot::paste(seams, u"[p]", target, {})),
-              QNPasteResult::pasteFailed);
+              QNPasteResult::clipboardUnsaved);
     EXPECT_LT(took.elapsed(), 1200);
     EXPECT_EQ(fieldText(), u"start end");
     EXPECT_FALSE(owner.lost());
@@ -176,9 +168,58 @@ TEST_F(ExactClipboard, A25MegabyteTextRoundTripsByteForByte) {
     EXPECT_EQ(readClipboardExactly().toStdString(), before.toStdString());
 }
 
+// xclip serves one requestor at a time and waits for each INCR step of its answer: a save that
+// refuses its 70 MB in the middle still takes the rest, so that every other client reads the
+// clipboard afterwards.
+TEST_F(ExactClipboard, XclipOwning70MegabytesIsStillReadableAfterARefusedSave) {
+    QTemporaryFile contents;
+    ASSERT_TRUE(contents.open());
+    const QByteArray block(1 << 20, 'y');
+    for (int megabyte = 0; megabyte < 70; ++megabyte) {
+        contents.write(block);
+    }
+    contents.flush();
+    QProcess xclip;
+    xclip.setStandardInputFile(contents.fileName());
+    xclip.start(QStringLiteral("xclip"),
+                {QStringLiteral("-quiet"), QStringLiteral("-selection"), QStringLiteral("clipboard"),
+                 QStringLiteral("-i")});
+    ASSERT_TRUE(waitUntil(
+        [] { return runClipboardTool({QStringLiteral("owner")}).trimmed() == QLatin1String("?"); },
+        10s));
+    auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
+    auto saving = keepSaved(QNModelPasteboardSnapshot::capture(seams), saved);
+    ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+    EXPECT_EQ((*saved)->failure, platform::PasteboardSaveFailure::tooLarge);
+    // A second after the refusal (xclip drops a request that comes while it is still sending).
+    waitUntil([] { return false; }, 1s);
+    {
+        QElapsedTimer took;
+        took.start();
+        QProcess reader;
+        reader.start(QStringLiteral("xclip"),
+                     {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
+        qint64 bytes = 0;
+        while (reader.state() != QProcess::NotRunning && took.elapsed() < 20'000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            reader.waitForReadyRead(10);
+            bytes += reader.readAllStandardOutput().size();
+        }
+        bytes += reader.readAllStandardOutput().size();
+        std::printf("note: reading 70 MB from xclip a second after the refused save took %lld ms\n",
+                    static_cast<long long>(took.elapsed()));
+        EXPECT_EQ(bytes, 70 * block.size());
+        reader.kill();
+        reader.waitForFinished();
+    }
+    xclip.kill();
+    xclip.waitForFinished();
+}
+
 TEST_F(ExactClipboard, AnOwnerThatDoesNotAnswerHoldsNothingUpAndKeepsItsClipboard) {
     ClipboardOwner owner(
-        {line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8, hex("kept"))}, true);
+        {line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8, hex("kept"))},
+        ClipboardOwner::Start::silent);
     ASSERT_TRUE(owner.owning());
     auto manager = QNQuickFixPasteboardManager::create(desktop.seams.pasteboard, desktop.executor);
     std::vector<platform::PasteboardSaveFailure> told;
@@ -218,7 +259,7 @@ TEST_F(ExactClipboard, AnOwnerThatDoesNotAnswerHoldsNothingUpAndKeepsItsClipboar
     const auto target = focusField();
     clock.restart();
     EXPECT_EQ(runToEnd(QNModelPasteboardSnapshot::paste(borrowing, u"[p]", target, {})),
-              QNPasteResult::pasteFailed);
+              QNPasteResult::clipboardUnsaved);
     EXPECT_LT(clock.elapsed(), 300) << "the refused save is not waited for again";
     EXPECT_EQ(fieldText(), u"start end");
     EXPECT_FALSE(owner.lost());
@@ -232,7 +273,7 @@ TEST_F(ExactClipboard, ACopyInTheMillisecondOfOurOwnWriteIsAChangeAndIsReadAtOnc
     auto& pasteboard = dynamic_cast<platform::X11SelectionPasteboard&>(*desktop.seams.pasteboard);
     const auto other = platform::x11::Selections::open();
     ASSERT_TRUE(other);
-    const auto readElsewhere = [&] { return textElsewhere(*other); };
+    const auto readElsewhere = [&] { return clipboardTextThrough(*other); };
     for (int round = 0; round < 20; ++round) {
         const std::u16string number = text::toUtf16(std::to_string(round));
         ASSERT_TRUE(pasteboard.setString(u"first " + number).ok());
@@ -274,7 +315,7 @@ TEST_F(ExactClipboard, AClearUndoesTheClipboardItWasAskedForNeverALaterCopy) {
     ASSERT_TRUE(waitUntil([&] { return pasteboard.changeCount() > count; }));
     pasteboard.clear();
     QCoreApplication::processEvents();  // the clear goes out
-    EXPECT_EQ(textElsewhere(*other), std::nullopt);
+    EXPECT_EQ(clipboardTextThrough(*other), std::nullopt);
     EXPECT_TRUE(waitUntil([&] { return !other->owned("CLIPBOARD"); }));
 
     // Our write, cleared; a copy comes before the loop turns: it stays.
@@ -282,7 +323,7 @@ TEST_F(ExactClipboard, AClearUndoesTheClipboardItWasAskedForNeverALaterCopy) {
     pasteboard.clear();
     ASSERT_TRUE(other->own("CLIPBOARD", text(u"copied meanwhile")));
     QCoreApplication::processEvents();
-    EXPECT_EQ(textElsewhere(*other), u"copied meanwhile");
+    EXPECT_EQ(clipboardTextThrough(*other), u"copied meanwhile");
 }
 
 bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {

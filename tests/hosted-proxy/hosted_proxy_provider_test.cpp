@@ -117,9 +117,58 @@ TEST(HostedProxyProvider, StreamsDeltasIntoPartialsAndCompletes) {
     EXPECT_EQ(nlohmann::json::parse(recorded.body).size(), 7u);
 }
 
+// An answer is whole only when the service says so: its "response.output_text.done", a
+// "response.completed" or a "[DONE]" line. A body that ends after text without any of them was
+// cut short (a connection closed mid-answer ends a body like any other), and its text must not
+// stand in for the answer; the partials stay with the consumer as they came.
+TEST(HostedProxyProvider, OnlyAnAnswerTheServiceEndedCompletes) {
+    struct Row {
+        const char* name;
+        ScriptedReply reply;
+        std::string failure;  // empty: completed with "We should bring."
+    };
+    const auto deltas = [] {
+        return ScriptedReply::eventStream()
+            .event(deltaEvent("We should "))
+            .event(deltaEvent("bring."));
+    };
+    const std::vector<Row> rows{
+        {"deltas, then the body ends", deltas(), "Hosted proxy response incomplete"},
+        {"deltas and a usage report without type", deltas().event(R"({"credits_remaining":4})"),
+         "Hosted proxy response incomplete"},
+        {"deltas and [DONE]", deltas().chunk("data:[DONE]\n\n"), ""},
+        {"deltas and the done event", deltas().event(testing::doneEvent("We should bring.")), ""},
+        {"deltas and response.completed",
+         deltas().event(R"({"type":"response.completed","tokens_prompt":3})"), ""},
+        {"[DONE] before the last delta",
+         ScriptedReply::eventStream()
+             .event(deltaEvent("We should "))
+             .chunk("data: [DONE]\n\n")
+             .event(deltaEvent("bring.")),
+         ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        LoopbackHttpServer server;
+        server.enqueue(row.reply);
+        auto provider = makeProvider(server.url(), {});
+        const auto events = streamEvents(*provider, requestFor(u"we shoud bring"));
+        EXPECT_EQ(partials(events),
+                  (std::vector<std::u16string>{u"We should", u"We should bring."}));
+        if (row.failure.empty()) {
+            ASSERT_EQ(terminal(events).kind(), Kind::completed);
+            EXPECT_EQ(terminal(events).response()->output, u"We should bring.");
+        } else {
+            EXPECT_EQ(failureOf(events), row.failure);
+        }
+    }
+}
+
 TEST(HostedProxyProvider, SendsTheWrappedInputWithContextAndAnswersWithThePlainText) {
     LoopbackHttpServer server;
-    server.enqueue(ScriptedReply::eventStream().event(deltaEvent("Fixed.")));
+    server.enqueue(ScriptedReply::eventStream()
+                       .event(deltaEvent("Fixed."))
+                       .event(testing::doneEvent("Fixed.")));
     ProviderSetup setup;
     setup.promptVersion = "online-v9";  // not deployable: left out
     auto provider = makeProvider(server.url(), setup);
@@ -244,7 +293,7 @@ TEST(HostedProxyProvider, TimesOutTheHeadTheIdleGapAndTheWholeExchange) {
 TEST(HostedProxyProvider, CapsTheAnswerByTheResponseBudget) {
     testing::expectAnswerCap([](const LoopbackHttpServer& server, double, double,
                                 double) { return makeProvider(server.url(), ProviderSetup{}); },
-                             "Hosted proxy event payload too large", "");
+                             "Hosted proxy event payload too large", "[DONE]");
 }
 
 TEST(HostedProxyProvider, ParsesTheSameStreamCutAtEveryByte) {
@@ -299,7 +348,10 @@ TEST(HostedProxyProvider, ACancelledCallerIsToldCancelled) {
 
 TEST(HostedProxyProvider, OneShotDrainsTheStream) {
     LoopbackHttpServer server;
-    server.enqueue(ScriptedReply::eventStream().event(deltaEvent("Fix")).event(deltaEvent("ed")));
+    server.enqueue(ScriptedReply::eventStream()
+                       .event(deltaEvent("Fix"))
+                       .event(deltaEvent("ed"))
+                       .chunk("data: [DONE]\n\n"));
     server.enqueue(ScriptedReply(401).chunk("Unauthorized"));
     auto provider = makeProvider(server.url(), {});
     const auto result = provider->generateCorrection(requestFor(u"fixd"), {});

@@ -50,6 +50,43 @@ INSTANTIATE_TEST_SUITE_P(
                     // Only one preamble is removed.
                     Case{u"Output: Result: Hi", u"hi", u"Result: Hi", {"preamble-strip"}}));
 
+// What chat models put before the text: an interjection before a preamble goes with it, and
+// "the corrected text" is a preamble too. Still measured against the input, and never before a
+// one-word phrase, which an answer may begin with of its own.
+INSTANTIATE_TEST_SUITE_P(
+    ChattyPreamble, Sanitizer,
+    testing::Values(Case{u"Sure! Here is the corrected text: Whats the plan for today.",
+                         u"whats the plan for today",
+                         u"Whats the plan for today",
+                         {"preamble-strip", "trailing-punctuation-strip"}},
+                    Case{u"Certainly. Here's the corrected version:\nI am here.", u"i am here.",
+                         u"I am here.", {"preamble-strip"}},
+                    Case{u"Of course, here is the polished version: Fine.", u"fine.", u"Fine.",
+                         {"preamble-strip"}},
+                    Case{u"Here's the corrected text: Fine.", u"fine.", u"Fine.",
+                         {"preamble-strip"}},
+                    // The user wrote the interjection, or the preamble: it stays.
+                    Case{u"Sure! Here is the corrected text: fine.",
+                         u"sure! here is the corrected text: fine.",
+                         u"Sure! Here is the corrected text: fine.",
+                         {}},
+                    Case{u"Sure, here is the corrected text: fine.",
+                         u"sure here is the corrected text: fine.",
+                         u"Sure, here is the corrected text: fine.",
+                         {}},
+                    Case{u"Sure! Here is the corrected text: Fine.",
+                         u"here is the corrected text: fine.",
+                         u"Sure! Here is the corrected text: Fine.",
+                         {}},
+                    // A one-word phrase after an interjection is the user's sentence.
+                    Case{u"OK, result: we won.", u"ok result: we won.", u"OK, result: we won.",
+                         {}},
+                    // An interjection alone is no preamble.
+                    Case{u"Sure! I am here.", u"i am here.", u"Sure! I am here.", {}},
+                    // Without its mark or its space the word is not an interjection.
+                    Case{u"Surely here is the corrected text: x.", u"x.",
+                         u"Surely here is the corrected text: x.", {}}));
+
 INSTANTIATE_TEST_SUITE_P(
     CodeFence, Sanitizer,
     testing::Values(

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include "app/target/focus_snapshot.h"
+#include "core/text/unicode.h"
 #include "tests/shell-sessions/sessions_fixture.h"
 
 namespace ravlin::testing {
@@ -127,6 +130,62 @@ TEST_F(ComposerSession, TriggersInOneTurnOpenOneSession) {
     EXPECT_EQ(app->panelSessionCounter, 1);
 }
 
+// The typed pair where the taps only watch (X11): its letters go only as the panel opens, and
+// only while no key has followed them. A key rolled over from the taps ("an eel" typed fast)
+// keeps the word as typed, starts no session and says so without the text; a key typed once
+// they went, before the panel has the keyboard, is held for the panel and typed there.
+TEST_F(ComposerSession, ATypedPairIsTakenBackAsThePanelOpensUnlessAKeyFollowed) {
+    enum class Letter { none, beforeTheOpen, afterTheTaps };
+    for (const Letter letter : {Letter::none, Letter::beforeTheOpen, Letter::afterTheTaps}) {
+        SCOPED_TRACE(static_cast<int>(letter));
+        startApp();
+        desktop.setTapsCanSwallow(false);
+        desktop.setTapsLag(true);
+        const auto target = openTarget(u"an", {2, 0});
+        const auto key = [&](std::uint32_t keyCode, std::u16string characters) {
+            desktop.sendUserEvent({.type = platform::InputEventType::keyDown,
+                                   .keyCode = keyCode,
+                                   .characters = std::move(characters)});
+        };
+        key(49, u" ");
+        drive(80ms);
+        key(14, u"e");
+        drive(90ms);
+        key(14, u"e");
+        if (letter == Letter::beforeTheOpen) {
+            drive(10ms);
+            key(37, u"l");
+        } else if (letter == Letter::afterTheTaps) {
+            for (int step = 0; step < 500 && !desktop.keysHeld(); ++step) {
+                while (workRunner->runNext() || executor->runUntilIdle() > 0) {
+                }
+                executor->advance(1ms);
+            }
+            ASSERT_TRUE(desktop.keysHeld());
+            key(37, u"l");
+        }
+        // The panel takes the keyboard as Qt reports it: its events run too.
+        for (int step = 0; step < 200; ++step) {
+            QCoreApplication::processEvents();
+            drive(5ms);
+        }
+        const bool kept = letter == Letter::beforeTheOpen;
+        EXPECT_EQ(app->isPanelOpen, !kept);
+        EXPECT_EQ(fieldValue(target.field), kept ? u"an eel" : u"an ");
+        EXPECT_FALSE(desktop.keysHeld());
+        if (letter == Letter::afterTheTaps) {
+            EXPECT_EQ(text::lowercased(panelText()), u"l");
+        }
+        EXPECT_EQ(written("sid=- state=ignored trigger=double-tap reason=key-followed"),
+                  kept ? 1 : 0);
+        EXPECT_EQ(app->panelSessionCounter, kept ? 0 : 1);
+        if (app->isPanelOpen) {
+            app->dismissPanel("dismiss-key");
+        }
+        drive(100ms);
+    }
+}
+
 // While the shortcut's key is down the desktop holds the keyboard, and the field's application
 // reports no focus (as GTK and Qt do under X11's grab): the reading waits for the key to go up
 // and for the focus to come back, each wait bounded, and never borrows the clipboard for it.
@@ -228,7 +287,9 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         keystroke,
         silentOwner,
         pasteIgnored,
-        unknownTerminal
+        unknownTerminal,
+        cutShort,
+        ignoredUnderAClipboardManager,
     };
     // Spaces round the text are the user's and are pasted as they are; counts are characters.
     const std::u16string typed = u" Je\u0301\U0001F44D\U0001F3FD ";
@@ -236,8 +297,10 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         Fault fault;
         std::string last;
         std::optional<std::string> headsUp;  // the heads-up's title
+        bool leftOnClipboard = false;
     };
-    for (const auto& [fault, last, headsUp] : std::vector<Case>{
+    const std::string onClipboard = "Your text is on the clipboard";
+    for (const auto& [fault, last, headsUp, leftOnClipboard] : std::vector<Case>{
              {Fault::none, "committed method=paste pasteboard_restore=success", {}},
              {Fault::blank, "commit_skipped reason=empty-text", {}},
              {Fault::noTarget, "commit_failed reason=no-target-app", {}},
@@ -248,21 +311,30 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
               {}},
              // The user's clipboard could not be saved: neither claimed nor cleared, and said.
              {Fault::silentOwner,
-              "commit_failed reason=send-paste-keystroke pasteboard_restore=success",
-              {}},
-             // A field that kept its text: the text waits on the clipboard and in the draft.
+              "commit_failed reason=owner-not-answering pasteboard_restore=untouched",
+              "Nothing was pasted"},
+             // A field that kept its text: the text waits on the clipboard and in the draft; the
+             // chord that just failed there is not named.
              {Fault::pasteIgnored, "commit_failed reason=paste-not-seen pasteboard_restore=deferred",
-              "Press Ctrl+V to paste"},
-             // A terminal whose chord is not known gets none.
+              onClipboard, true},
+             {Fault::ignoredUnderAClipboardManager,
+              "commit_failed reason=paste-not-fetched pasteboard_restore=deferred", onClipboard,
+              true},
+             // A terminal whose chord is not known gets none, and none is named.
              {Fault::unknownTerminal,
-              "commit_failed reason=no-paste-chord pasteboard_restore=deferred",
-              "Press Ctrl+Shift+V to paste"},
+              "commit_failed reason=no-paste-chord pasteboard_restore=deferred", onClipboard,
+              true},
+             // Only the beginning arrived: never to be pasted again, yet kept.
+             {Fault::cutShort,
+              "commit_partial method=paste reason=paste-cut-short pasteboard_restore=success",
+              "Only part of the text was pasted"},
          }) {
         SCOPED_TRACE(last);
         startApp();
         const auto target = fault == Fault::unknownTerminal
                                 ? openTarget(u"", {}, "gedit", "AXTerminal")
-                                : openTarget(u"");
+                                : openTarget(u"", {}, "gedit", "AXTextField", true,
+                                             fault == Fault::cutShort ? std::optional(2) : std::nullopt);
         desktop.copyToPasteboard(u"user's own");
         open();
         app->textController->setText(fault == Fault::blank ? u"  \n " : typed,
@@ -276,6 +348,11 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         }
         if (fault == Fault::pasteIgnored) {
             desktop.setReadOnly(target.field, true);
+        }
+        if (fault == Fault::ignoredUnderAClipboardManager) {
+            desktop.setClipboardManager(desktop.addApplication({.identity = "parcellite"}));
+            desktop.setReadOnly(target.field, true);
+            desktop.scriptShortcut(target.app.pid, platform::keycode::v, [] {});
         }
         desktop.setKeySynthesisFails(fault == Fault::keystroke);
         desktop.setPasteboardOwnerSilent(fault == Fault::silentOwner);
@@ -303,8 +380,9 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         // Whatever our keys did to the field, the next double tap asks it for the boundary.
         const auto tap = app->doubleTap->state();
         EXPECT_TRUE(tap.atBoundary && tap.boundaryNeedsVerification);
-        EXPECT_EQ(fieldValue(target.field), fault == Fault::none ? typed : u"");
-        const bool leftOnClipboard = headsUp.has_value();
+        EXPECT_EQ(fieldValue(target.field), fault == Fault::none       ? typed
+                                            : fault == Fault::cutShort ? typed.substr(0, 2)
+                                                                       : u"");
         EXPECT_EQ(desktop.seams().pasteboard->string(), leftOnClipboard ? typed : u"user's own");
         if (leftOnClipboard) {
             drive(60s);
@@ -318,6 +396,36 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
             EXPECT_EQ(linesWith("sid=s002 state=reopened").size(), 1u);
             EXPECT_EQ(panelText(), typed);
         }
+    }
+}
+
+// Into a terminal the text cannot be read back; taken by the terminal itself it arrived, unless
+// its paste guard may hold it back (a line break in it): then it was sent, not seen to arrive,
+// and it stays as the draft, with no advice to paste it again.
+TEST_F(ComposerSession, ATextATerminalMayHoldBackIsToldAsSentAndKeptAsTheDraft) {
+    struct Case {
+        std::u16string text;
+        std::string last;
+        bool kept;
+    };
+    for (const Case& c : {
+             Case{u"ls -l", "committed method=paste pasteboard_restore=success", false},
+             Case{u"ls -l\nls",
+                  "commit_sent method=paste reason=arrival-unconfirmed pasteboard_restore=success",
+                  true},
+         }) {
+        SCOPED_TRACE(c.last);
+        startApp();
+        openTarget(u"", {}, "st-256color", "AXTerminal");
+        desktop.copyToPasteboard(u"user's own");
+        open();
+        app->textController->setText(c.text, QNPlacementCaret::end);
+        app->requestCommit();
+        drive(3s);
+        EXPECT_EQ(lines().back(), "sid=s001 state=" + c.last);
+        EXPECT_EQ(headsUpTitle(), std::nullopt);
+        EXPECT_EQ(desktop.seams().pasteboard->string(), u"user's own");
+        EXPECT_EQ(app->preservedDraft, c.kept ? std::optional(c.text) : std::nullopt);
     }
 }
 

@@ -118,12 +118,13 @@ TEST_F(QuickFixSession, TheAutoCommitStopsWithoutWritingBack) {
 }
 
 TEST_F(QuickFixSession, EachOutcomeClosesOrKeepsThePanelAndTheDraft) {
-    enum class Setup { none, valueChangedMeanwhile, activationRefused };
+    enum class Setup { none, valueChangedMeanwhile, activationRefused, pasteIgnored };
     struct Case {
         Setup setup;
         std::string line;
-        std::optional<QNQuickFixHUDKind> headsUp;
-        std::optional<std::u16string> draft;  // the panel stays open exactly when "Hi the cat"
+        std::optional<std::string> headsUp;
+        std::optional<std::u16string> draft;
+        bool panelOpen;
         std::u16string field;
     };
     for (const Case& c : {
@@ -131,44 +132,59 @@ TEST_F(QuickFixSession, EachOutcomeClosesOrKeepsThePanelAndTheDraft) {
                   "quick_fix_committed method=accessibility pasteboard_restore=success",
                   {},
                   {},
+                  false,
                   u"Hi the cat"},
+             // What would be replaced is no longer the text captured: nothing is pasted, nor
+             // left to be pasted over it.
              Case{Setup::valueChangedMeanwhile,
-                  "quick_fix_paste_on_clipboard reason=paste-after-ax-failure "
-                  "pasteboard_restore=deferred",
-                  QNQuickFixHUDKind::pasteOnClipboard, u"the", u"Hi tex cat"},
+                  "quick_fix_commit_failed reason=restore-target-selection "
+                  "pasteboard_restore=success",
+                  "Quick Fix left the field as it was", u"the", true, u"Hi tex cat"},
              Case{Setup::activationRefused,
                   "quick_fix_commit_failed reason=activate-target pasteboard_restore=success",
-                  QNQuickFixHUDKind::activationFailed, u"Hi the cat", u"Hi teh cat"},
+                  hudTitle(QNQuickFixHUDKind::activationFailed), u"Hi the cat", true,
+                  u"Hi teh cat"},
+             // The chord that just failed there is not named.
+             Case{Setup::pasteIgnored,
+                  "quick_fix_paste_on_clipboard reason=paste-not-seen pasteboard_restore=deferred",
+                  "Your text is on the clipboard", u"Hi the cat", false, u"Hi teh cat"},
          }) {
         SCOPED_TRACE(c.line);
         startApp();
         const bool part = c.setup == Setup::valueChangedMeanwhile;
         const auto target =
-            openTarget(u"Hi teh cat", part ? text::Utf16Range{3, 3} : text::Utf16Range{10, 0});
+            openTarget(u"Hi teh cat", part ? text::Utf16Range{3, 3} : text::Utf16Range{10, 0},
+                       "gedit", "AXTextField", c.setup != Setup::pasteIgnored);
         openHeld();
         if (part) {
             desktop.setValue(target.field, u"Hi tex cat", {0, 3});
         } else if (c.setup == Setup::activationRefused) {
             desktop.setActivation(target.app.pid, platform::fake::Activation::refuse());
+        } else if (c.setup == Setup::pasteIgnored) {
+            desktop.setReadOnly(target.field, true);
         }
         drive(3s);
         EXPECT_EQ(written("sid=s001 state=" + c.line), 1);
         EXPECT_EQ(linesWith("state=quick_fix_auto_committing").size(), 1u);
-        EXPECT_EQ(headsUpTitle(), c.headsUp ? std::optional(hudTitle(*c.headsUp)) : std::nullopt);
-        const bool open = c.draft == u"Hi the cat";
-        EXPECT_EQ(app->isPanelOpen, open);
-        EXPECT_EQ(app->panel->isVisible(), open);
-        EXPECT_EQ(app->panelSessionID, open ? std::optional<std::string>("s001") : std::nullopt);
-        EXPECT_EQ(app->quickFixDoubleTap->state().isSuspended, open);
+        EXPECT_EQ(headsUpTitle(), c.headsUp);
+        EXPECT_EQ(app->isPanelOpen, c.panelOpen);
+        EXPECT_EQ(app->panel->isVisible(), c.panelOpen);
+        EXPECT_EQ(app->panelSessionID,
+                  c.panelOpen ? std::optional<std::string>("s001") : std::nullopt);
+        EXPECT_EQ(app->quickFixDoubleTap->state().isSuspended, c.panelOpen);
         EXPECT_EQ(app->preservedDraft, c.draft);
         EXPECT_FALSE(app->isCommitting);
         EXPECT_EQ(fieldValue(target.field), c.field);
+        app->dismissPanel("test");
+        drive(61s);
     }
 }
 
 // While a commit or a write-back runs, no trigger opens or closes a panel and the session ends
-// as it would have; an outcome that finds another session leaves that one alone.
-TEST_F(QuickFixSession, TriggersDuringACommitChangeNothing) {
+// as it would have; a Composer trigger meanwhile is answered once it has ended: the panel opens
+// then (for the last trigger pressed), after the text has reached the target. An outcome that
+// finds another session leaves that one alone, and no second panel opens over it.
+TEST_F(QuickFixSession, ComposerTriggersDuringACommitOpenItOnceItHasEnded) {
     enum class Phase { composerPolish, composerPaste, quickFixWriteBack };
     for (const Phase phase :
          {Phase::composerPolish, Phase::composerPaste, Phase::quickFixWriteBack}) {
@@ -203,7 +219,18 @@ TEST_F(QuickFixSession, TriggersDuringACommitChangeNothing) {
             app->handleQuickFixTrigger(kTrigger);
             drive(0ms);
             EXPECT_EQ(lines().size(), before);
-            EXPECT_EQ(systemLines().size(), unified);
+            // Every press is answered in the system log.
+            const auto system = systemLines();
+            const std::vector<std::string> answered(
+                system.begin() + static_cast<std::ptrdiff_t>(unified), system.end());
+            EXPECT_EQ(std::ranges::count(answered, "toggleHotkey: a commit is under way; the "
+                                                   "Composer opens once it has ended"),
+                      2);
+            EXPECT_EQ(std::ranges::count_if(answered,
+                                            [](const std::string& line) {
+                                                return line.starts_with("handleQuickFixTrigger:");
+                                            }),
+                      1);
             if (otherSession) {
                 app->isPanelOpen = true;
                 app->panelSessionID = "s999";
@@ -211,7 +238,7 @@ TEST_F(QuickFixSession, TriggersDuringACommitChangeNothing) {
             }
             drive(3s);
             EXPECT_FALSE(app->isCommitting);
-            EXPECT_EQ(app->panelSessionCounter, 1);
+            EXPECT_EQ(app->panelSessionCounter, otherSession ? 1 : 2);
             const auto ended = linesWith("sid=s001 state=", before);
             ASSERT_EQ(ended.size(), 1u);
             EXPECT_NE(ended[0].find(phase == Phase::quickFixWriteBack ? "state=quick_fix_committed"
@@ -219,13 +246,15 @@ TEST_F(QuickFixSession, TriggersDuringACommitChangeNothing) {
                       std::string::npos);
             EXPECT_EQ(fieldValue(target.field),
                       phase == Phase::quickFixWriteBack ? u"Hi the cat" : u"Hi teh catHello there");
-            EXPECT_EQ(app->isPanelOpen, otherSession);
-            EXPECT_EQ(app->panelSessionID,
-                      otherSession ? std::optional<std::string>("s999") : std::nullopt);
-            EXPECT_EQ(app->preservedDraft,
-                      otherSession ? std::optional<std::u16string>(u"The other session's")
-                                   : std::nullopt);
-            app->isPanelOpen = false;
+            EXPECT_EQ(app->isPanelOpen, true);
+            EXPECT_EQ(app->panelSessionID, std::optional<std::string>(otherSession ? "s999" : "s002"));
+            const auto opened = linesWith("sid=s002 state=opened trigger=menu", before);
+            EXPECT_EQ(opened.size(), otherSession ? 0u : 1u);
+            if (otherSession) {
+                EXPECT_EQ(app->preservedDraft, std::optional<std::u16string>(u"The other session's"));
+            }
+            app->dismissPanel("dismiss-key");
+            drive(100ms);
         }
     }
 }

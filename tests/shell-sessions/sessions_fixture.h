@@ -69,13 +69,14 @@ class SessionsFixture : public CoordinatorFixture {
     };
     Target openTarget(std::u16string value, text::Utf16Range selection = {},
                       std::string identity = "gedit", std::string role = "AXTextField",
-                      bool settable = true) {
+                      bool settable = true, std::optional<std::int64_t> maxLength = std::nullopt) {
         const auto pid = desktop.addApplication({.identity = identity, .name = identity});
         const auto field = desktop.addElement(desktop.addWindow(pid, {100, 100, 600, 400}),
                                               {.role = std::move(role),
                                                .value = std::move(value),
                                                .selection = selection,
                                                .settable = settable,
+                                               .maxLength = maxLength,
                                                .frame = platform::Rect{120, 140, 400, 24}});
         desktop.focus(field);
         desktop.setFrontmost(pid);

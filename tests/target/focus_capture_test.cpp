@@ -119,17 +119,20 @@ TEST_F(CaptureTest, NoCopyChordEverReachesATerminal) {
     }
 }
 
-TEST_F(CaptureTest, SecureTargetsGetNoKeysAndUntrustedOnesOnlyTheCopy) {
+// A copy is sent only over a selection the field shows: without trust none is seen, and an
+// editor copies the caret's whole line when nothing is selected.
+TEST_F(CaptureTest, SecureAndUntrustedTargetsGetNoKeys) {
     open({.identity = "notes"}, {.role = "AXSecureTextField", .value = u"pw", .selection = {2, 0}});
     EXPECT_TRUE(capture().isSecureInput);
     EXPECT_EQ(desktop.postedKeys().size(), keysBefore);
 
-    open({.identity = "notes"}, {.value = u"abc", .selection = {1, 0}});
+    open({.identity = "notes"}, {.value = u"abc", .selection = {1, 1}});
     desktop.setTrusted(false);
     const auto untrusted = capture();
-    EXPECT_EQ(count(PostedKey::Kind::down, keycode::c), 1);
+    EXPECT_EQ(count(PostedKey::Kind::down, keycode::c), 0);
     EXPECT_EQ(count(PostedKey::Kind::text), 0) << "the probe needs trust";
     EXPECT_EQ(untrusted.anchor->source, Source::mouse);
+    EXPECT_EQ(untrusted.selectionText, std::nullopt);
 }
 
 // After the Composer shortcut, with the key's grab hiding the focus: the reading waits for the

@@ -17,6 +17,39 @@ using platform::fake::ElementSpec;
 using Source = QNModelFocusAnchor::QNSourceFocusAnchor;
 using Snapshot = QNModelFocusSnapshot;
 
+// The copy fallback goes only where no password field can be, and only over a selection the
+// field shows (a web area's own selected text is checked by a copy too).
+TEST(FocusSnapshot, TheCopyFallbackNeedsAShownSelectionAndNoPasswordField) {
+    struct Case {
+        const char* name;
+        std::optional<std::u16string> text;
+        std::optional<std::int64_t> length;
+        std::optional<std::string> role;
+        bool secure, secureUnknown, copies;
+    };
+    for (const Case& c : {
+             Case{"a selection without its text", {}, 4, "AXTextField", false, false, true},
+             Case{"a blank selected text", u"  ", 2, "AXTextField", false, false, true},
+             Case{"its text read", u"word", 4, "AXTextField", false, false, false},
+             Case{"a caret", {}, 0, "AXTextField", false, false, false},
+             Case{"nothing known of the selection", {}, {}, "AXTextField", false, false, false},
+             Case{"a web area's selected text", u"word", {}, "AXWebArea", false, false, true},
+             Case{"secure input", {}, 4, "AXTextField", true, false, false},
+             Case{"secure input unknown", {}, 4, {}, false, true, false},
+         }) {
+        SCOPED_TRACE(c.name);
+        QNModelFocusSnapshot snapshot;
+        snapshot.selectionText = c.text;
+        snapshot.selectionSource = c.text ? QNSelectionSource::accessibilitySelectedText
+                                          : QNSelectionSource::none;
+        snapshot.selectionLength = c.length;
+        snapshot.focusedRole = c.role;
+        snapshot.isSecureInput = c.secure;
+        snapshot.isSecureInputUnknown = c.secureUnknown;
+        EXPECT_EQ(snapshot.needsCopyFallback(), c.copies);
+    }
+}
+
 // The default screen: 1440 x 900 at the origin; a y-down rectangle flips to 900 - y - height.
 struct SnapshotTest : ::testing::Test, TargetFixture {
     std::vector<bool> trustReports;

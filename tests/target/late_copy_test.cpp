@@ -32,6 +32,9 @@ struct SlowOwner final : platform::Pasteboard {
     platform::Status setString(std::u16string_view text) override { return inner->setString(text); }
     std::optional<std::u16string> string() override { return inner->string(); }
     bool lastWriteUnfetched() override { return inner->lastWriteUnfetched(); }
+    platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
+        return inner->lastWriteFetchedBy(target);
+    }
     Subscription observeChanges(std::function<void(std::int64_t)> f) override {
         return inner->observeChanges(std::move(f));
     }

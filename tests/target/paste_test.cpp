@@ -85,7 +85,9 @@ TEST_F(PasteTest, UnderEachActivationPolicyTestsTheFrontAsOftenAsAllowedAndResto
         EXPECT_EQ(workspace->frontmostTests, c.frontmostTests);
         EXPECT_EQ(desktop.activationRequests(editorPid) - requestsBefore, c.activationRequests);
         const bool pasted = c.expected == QNPasteResult::pasted;
-        EXPECT_EQ(changeCountMoves(), pasted ? 2 : 1);  // our write, then exactly one restore
+        // Our write, then exactly one restore; nothing at all when nothing was written (the
+        // user's own application keeps serving its clipboard).
+        EXPECT_EQ(changeCountMoves(), pasted ? 2 : 0);
         EXPECT_EQ(clipboard(), u"user's secret");
         EXPECT_EQ(desktop.value(field), pasted && !c.targetIsSelf ? u"Hi corrected" : u"Hi ");
     }
@@ -116,6 +118,10 @@ struct RefusingString final : platform::Pasteboard {
     }
     std::optional<std::u16string> string() override { return inner->string(); }
     bool lastWriteUnfetched() override { return inner->lastWriteUnfetched(); }
+    bool holdsOwnChange() override { return inner->holdsOwnChange(); }
+    platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
+        return inner->lastWriteFetchedBy(target);
+    }
     Subscription observeChanges(std::function<void(std::int64_t)>) override { return {}; }
 };
 
@@ -151,6 +157,10 @@ struct UnansweredOwner final : platform::Pasteboard {
     platform::Status setString(std::u16string_view text) override { return inner->setString(text); }
     std::optional<std::u16string> string() override { return inner->string(); }
     bool lastWriteUnfetched() override { return inner->lastWriteUnfetched(); }
+    bool holdsOwnChange() override { return inner->holdsOwnChange(); }
+    platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
+        return inner->lastWriteFetchedBy(target);
+    }
     Subscription observeChanges(std::function<void(std::int64_t)>) override { return {}; }
 };
 
@@ -159,7 +169,8 @@ TEST_F(PasteTest, ContentsThatCouldNotBeSavedAreNeitherBorrowedNorCleared) {
     desktop.setValue(field, u"Hi there", {3, 5});
     auto targetSeams = seams();
     targetSeams.pasteboard = std::make_shared<UnansweredOwner>(fakeSeams.pasteboard);
-    EXPECT_EQ(paste(targetSeams, editor).first, QNPasteResult::pasteFailed);
+    EXPECT_EQ(paste(targetSeams, editor).first, QNPasteResult::clipboardUnsaved);
+    EXPECT_EQ(outcome.reason, "owner-not-answering");
     const auto copied = start(
         QNModelFocusSnapshot::copySelectionViaPasteboard(targetSeams, editor, "AXTextField", {}));
     runUntil([&] { return copied->has_value(); });
@@ -178,12 +189,12 @@ TEST_F(PasteTest, AStopBeforeTheChordFailsAndAfterItThePasteRunsInFull) {
         ProcessID front;
         QNPasteResult expected;
         std::chrono::milliseconds took;
-        std::int64_t changeCountMoves;  // 1: restored without ever holding the text
+        std::int64_t changeCountMoves;  // 0: the text never went on the clipboard
     };
     for (const Case& c : {
-             Case{"before the call", -1ms, editorPid, QNPasteResult::pasteFailed, 0ms, 1},
+             Case{"before the call", -1ms, editorPid, QNPasteResult::pasteFailed, 0ms, 0},
              // The stopped wait tests on without pauses; the target is not there yet.
-             Case{"waiting for the front", 100ms, other, QNPasteResult::activationFailed, 100ms, 1},
+             Case{"waiting for the front", 100ms, other, QNPasteResult::activationFailed, 100ms, 0},
              Case{"between write and chord", 20ms, editorPid, QNPasteResult::pasteFailed, 20ms, 2},
              Case{"after the chord", 100ms, editorPid, QNPasteResult::pasted, 840ms, 2},
          }) {
@@ -221,41 +232,117 @@ TEST_F(PasteTest, AWindowTheUserMovedToBeforeTheChordGetsNothing) {
     EXPECT_EQ(desktop.value(field), u"Hi ");
 }
 
+// The user copies something of their own while the text is on the clipboard: their copy stands
+// (nothing is put back over it, now or a minute later), and the target never gets it in place of
+// the text: copied before the chord, no chord goes out; copied before the target read, the paste
+// is not reported as done.
+TEST_F(PasteTest, TheUsersOwnCopyDuringTheBorrowStandsAndIsNeverPasted) {
+    struct Case {
+        std::chrono::milliseconds copyAt;  // after the paste began
+        QNPasteResult expected;
+        std::u16string field;
+    };
+    for (const Case& c : {
+             // Before our write, while the target comes to the front.
+             Case{-100ms, QNPasteResult::pasteFailed, u"Hi "},
+             // Between our write and the chord (40 ms later).
+             Case{20ms, QNPasteResult::pasteFailed, u"Hi "},
+             // After the chord, before the target read the clipboard (20 ms after the chord):
+             // no clipboard of ours to leave the text on.
+             Case{50ms, QNPasteResult::pasteFailed, u"Hi mine"},
+             // In the pause after the paste arrived.
+             Case{300ms, QNPasteResult::pasted, u"Hi corrected"},
+             Case{600ms, QNPasteResult::pasted, u"Hi corrected"},
+         }) {
+        SCOPED_TRACE(c.copyAt.count());
+        // (Negative: the target comes to the front 200 ms after the paste began, and the copy is
+        // made at half that.)
+        const bool early = c.copyAt < 0ms;
+        desktop.setActivation(editorPid, early ? Activation::after(200ms) : Activation::immediately());
+        prepare(other);
+        auto manager = QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+        executor->postAfter(early ? -c.copyAt : c.copyAt,
+                            [this] { desktop.copyToPasteboard(u"mine"); });
+        EXPECT_EQ(paste(seams(manager), editor).first, c.expected);
+        executor->advance(61s);
+        EXPECT_EQ(clipboard(), u"mine");
+        EXPECT_EQ(desktop.value(field), c.field);
+        EXPECT_FALSE(manager->hasPendingRestore());
+        EXPECT_EQ(manager->openLoans(), 0u);
+    }
+}
+
 // A session seeded from "end" in "start end": its paste replaces that text, selected again when
-// the field dropped its selection meanwhile, and never lands anywhere else.
+// the field dropped its selection meanwhile, and never lands anywhere else. A copy checks the
+// selection only while the field shows one; a field that cannot be seen, or a password field,
+// gets no key at all.
 TEST_F(PasteTest, OverASeededSelectionSelectsItAgainOrPastesNothing) {
-    const std::set<std::string, std::less<>> unread{"AXSelectedText", "AXSelectedTextRange",
-                                                    "AXValue"};
+    using Names = std::set<std::string, std::less<>>;
+    const Names textUnread{"AXSelectedText", "AXValue"};
+    const Names nothingRead{"AXSelectedText", "AXSelectedTextRange", "AXValue"};
+    enum class Focus { field, none, password };
     struct Case {
         const char* name;
         std::u16string value;
         text::Utf16Range selection;  // the field's when the paste begins
-        bool readable, refusesRangeWrites;
+        Names hidden;
+        bool refusesRangeWrites;
+        Focus focus;
         QNPasteResult expected;
         std::u16string after;
+        int copies;
     };
     const auto pasted = QNPasteResult::pasted;
     const auto lost = QNPasteResult::selectionLost;
     for (const Case& c : {
-             Case{"still selected", u"start end", {6, 3}, true, false, pasted, u"start corrected"},
-             Case{"dropped", u"start end", {9, 0}, true, false, pasted, u"start corrected"},
-             Case{"moved", u"the end, start", {0, 0}, true, false, pasted, u"the corrected, start"},
-             Case{"not selectable", u"start end", {9, 0}, true, true, lost, u"start end"},
-             Case{"gone", u"start", {5, 0}, true, false, lost, u"start"},
-             Case{"unread, copied", u"start end", {6, 3}, false, false, pasted, u"start corrected"},
-             Case{"unread, dropped", u"start end", {9, 0}, false, false, lost, u"start end"},
+             Case{"still selected", u"start end", {6, 3}, {}, false, Focus::field, pasted,
+                  u"start corrected", 0},
+             Case{"dropped", u"start end", {9, 0}, {}, false, Focus::field, pasted,
+                  u"start corrected", 0},
+             Case{"moved", u"the end, start", {0, 0}, {}, false, Focus::field, pasted,
+                  u"the corrected, start", 0},
+             Case{"not selectable", u"start end", {9, 0}, {}, true, Focus::field, lost,
+                  u"start end", 0},
+             Case{"gone", u"start", {5, 0}, {}, false, Focus::field, lost, u"start", 0},
+             Case{"text unread, copied", u"start end", {6, 3}, textUnread, false, Focus::field,
+                  pasted, u"start corrected", 1},
+             Case{"text unread, a caret only", u"start end", {9, 0}, textUnread, false,
+                  Focus::field, lost, u"start end", 0},
+             Case{"nothing readable", u"start end", {6, 3}, nothingRead, false, Focus::field, lost,
+                  u"start end", 0},
+             Case{"no focused field to be seen", u"start end", {6, 3}, {}, false, Focus::none,
+                  lost, u"start end", 0},
+             Case{"a password field", u"start end", {6, 3}, {}, false, Focus::password, lost,
+                  u"start end", 0},
          }) {
         SCOPED_TRACE(c.name);
-        field = desktop.addElement(window, {.refusesRangeWrites = c.refusesRangeWrites});
+        field = desktop.addElement(window, {.role = c.focus == Focus::password ? "AXSecureTextField"
+                                                                               : "AXTextField",
+                                            .parameterizedReads = c.hidden.empty(),
+                                            .refusesRangeWrites = c.refusesRangeWrites});
         prepare(editorPid);
         desktop.setValue(field, c.value, c.selection);
-        accessibility->hidden = c.readable ? std::set<std::string, std::less<>>{} : unread;
+        if (c.focus == Focus::none) {
+            desktop.focus(desktop.addElement(window, {.role = "AXGroup", .value = std::nullopt}));
+            desktop.removeElement(desktop.addElement(window, {}));
+        }
+        accessibility->hidden = c.hidden;
+        if (c.focus == Focus::none) {
+            accessibility->hidden.insert("AXFocusedUIElement");
+        }
         EXPECT_EQ(paste(seams(), editor, {}, u"corrected",
                         QNPasteSelection{u"end", text::Utf16Range{6, 3}})
                       .first,
                   c.expected);
         EXPECT_EQ(desktop.value(field), c.after);
         EXPECT_EQ(clipboard(), u"user's secret");
+        int copies = 0;
+        for (auto key = desktop.postedKeys().begin() + static_cast<std::ptrdiff_t>(keysBefore);
+             key != desktop.postedKeys().end(); ++key) {
+            copies += key->kind == platform::fake::PostedKey::Kind::down &&
+                      key->chord.keyCode == platform::keycode::c;
+        }
+        EXPECT_EQ(copies, c.copies);
     }
 }
 
@@ -304,7 +391,7 @@ TEST_F(PasteTest, EachTerminalFamilyIsPastedWithItsChordAndAnUnknownOneGetsNone)
     };
     const QNPasteRoute ctrlShiftV{platform::KeyChord{key::v, command | shift}, "Ctrl+Shift+V"};
     const QNPasteRoute shiftInsert{platform::KeyChord{key::insert, shift}, "Shift+Insert", true};
-    const QNPasteRoute none{std::nullopt, "Ctrl+Shift+V"};
+    const QNPasteRoute none{std::nullopt, ""};
     const auto pasted = QNPasteResult::pasted;
     const auto left = QNPasteResult::leftOnClipboard;
     for (const Case& c : {
@@ -318,6 +405,9 @@ TEST_F(PasteTest, EachTerminalFamilyIsPastedWithItsChordAndAnUnknownOneGetsNone)
              Case{"XTerm", "AXTerminal", shiftInsert, pasted},
              Case{"UXTerm", "AXTerminal", shiftInsert, pasted},
              Case{"URxvt", "AXTerminal", shiftInsert, pasted},
+             // Debian's st and mlterm, whose classes are not their programs' names.
+             Case{"st-256color", "AXTextArea", ctrlShiftV, pasted},
+             Case{"mlterm", "AXTextArea", shiftInsert, pasted},
              // A terminal element in an application not in the table; a terminal of another
              // desktop.
              Case{"code", "AXTerminal", none, left},
@@ -344,7 +434,7 @@ TEST_F(PasteTest, EachTerminalFamilyIsPastedWithItsChordAndAnUnknownOneGetsNone)
         EXPECT_EQ(desktop.value(field), c.result == pasted ? u"Hi corrected" : u"Hi ");
         EXPECT_EQ(desktop.primarySelection(), u"user's selection");
         if (c.result == left) {
-            EXPECT_EQ(outcome, (QNPasteOutcome{left, "no-paste-chord", "Ctrl+Shift+V"}));
+            EXPECT_EQ(outcome, (QNPasteOutcome{left, "no-paste-chord", ""}));
             EXPECT_EQ(clipboard(), u"corrected");
             executor->advance(61s);
         }

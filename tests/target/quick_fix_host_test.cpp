@@ -196,6 +196,8 @@ TEST_F(HostTest, BeginSessionTakesTheFirstMethodThatWorksAndPutsThePasteboardBac
     }
 }
 
+// Only the first qualifying descendant is tried; where it is blank, the group's whole text is
+// copied only when its caret can be put back afterwards (a group without one gets no key).
 TEST_F(HostTest, DescendantsOnlyTheFirstQualifyingOneIsTried) {
     for (const bool firstBlank : {false, true}) {
         SCOPED_TRACE(firstBlank ? "first blank" : "first with text");
@@ -207,11 +209,13 @@ TEST_F(HostTest, DescendantsOnlyTheFirstQualifyingOneIsTried) {
         desktop.scriptShortcut(desktop.frontmostPid().value(), keycode::c,
                                [&] { desktop.copyToPasteboard(u"all copied"); });
         const auto session = beginNow();
-        ASSERT_TRUE(session);
-        EXPECT_EQ(session->captureMethod,
-                  firstBlank ? Method::selectAllAndCopy : Method::descendantValue);
-        EXPECT_EQ(session->originalText, firstBlank ? u"all copied" : u"first");
-        EXPECT_EQ(session->role, firstBlank ? "AXGroup" : "AXTextField");
+        EXPECT_EQ(session.has_value(), !firstBlank);
+        if (session) {
+            EXPECT_EQ(session->captureMethod, Method::descendantValue);
+            EXPECT_EQ(session->originalText, u"first");
+            EXPECT_EQ(session->role, "AXTextField");
+        }
+        EXPECT_EQ(desktop.postedKeys().size(), keysBefore);
         EXPECT_EQ(clipboard(), u"user's secret");
     }
 }
@@ -298,6 +302,7 @@ TEST_F(HostTest, CommitWritesVerifiedElsePastesConfirmedTextElseLeavesItOnTheCli
     const auto pasted = Result::committed(QNQuickFixReplacementMethod::paste);
     const auto onClipboard =
         Result::pasteOnClipboard(QNQuickFixClipboardReason::pasteAfterAXFailure);
+    const auto uncertain = Result::failed(QNQuickFixCommitFailure::restoreTargetSelection);
     const ElementSpec tehCat{.value = u"teh cat", .selection = {0, 3}};
     const auto with = [&](WriteBehaviour writes) {
         auto spec = tehCat;
@@ -350,15 +355,17 @@ TEST_F(HostTest, CommitWritesVerifiedElsePastesConfirmedTextElseLeavesItOnTheCli
                   onClipboard,
                   u"teh cat",
                   0},
-             Case{"whole value changed since capture: all selected and pasted",
+             // Selected by Ctrl+A, the field is not the text captured: what the person added is
+             // not pasted over.
+             Case{"whole value changed since capture: not pasted over",
                   "gedit",
                   {.value = u"teh cat", .selection = {2, 0}},
                   Before::changeValue,
                   {},
                   {},
-                  pasted,
-                  u"the cat",
-                  1},
+                  uncertain,
+                  u"teh cat!",
+                  0},
              Case{"whole value unchanged: selected by range and written",
                   "gedit",
                   {.value = u"teh cat", .selection = {2, 0}},
@@ -374,25 +381,26 @@ TEST_F(HostTest, CommitWritesVerifiedElsePastesConfirmedTextElseLeavesItOnTheCli
                   Before::changeSelection,
                   {},
                   {},
-                  onClipboard,
+                  uncertain,
                   u"tex cat",
                   0},
-             Case{"no element known: pasted once the copy matches",
+             // No selection to be seen: no copy to check it with, no paste.
+             Case{"no element known: left as it was",
                   "gedit",
                   tehCat,
                   Before::hideFocus,
                   {},
                   {},
-                  pasted,
-                  u"the cat",
-                  1},
+                  uncertain,
+                  u"teh cat",
+                  0},
              Case{"focus moved into a terminal: no chord at all",
                   "code",
                   tehCat,
                   Before::focusTerminal,
                   {},
                   {},
-                  onClipboard,
+                  uncertain,
                   u"teh cat",
                   0},
              // A paste reported as done while the field kept its text lost the correction.
@@ -456,7 +464,12 @@ TEST_F(HostTest, CommitWritesVerifiedElsePastesConfirmedTextElseLeavesItOnTheCli
         if (c.stopAt) {
             executor->postAfter(*c.stopAt, [&] { stop.request_stop(); });
         }
+        const auto selectionBefore = desktop.selection(target.field);
         EXPECT_EQ(commit(session, corrected, stop.get_token()), c.expected);
+        if (c.expected.kind == Result::Kind::failed) {
+            EXPECT_EQ(desktop.selection(target.field), selectionBefore)
+                << "caret and selection as they were";
+        }
         executor->advance(1s);  // late reads by the target
         EXPECT_EQ(desktop.value(target.field), c.valueAfter);
         EXPECT_EQ(count(PostedKey::Kind::down, keycode::v), c.pastes);
@@ -469,6 +482,96 @@ TEST_F(HostTest, CommitWritesVerifiedElsePastesConfirmedTextElseLeavesItOnTheCli
         EXPECT_EQ(clipboard(), deferred ? corrected : u"user's secret");
         EXPECT_EQ(manager->hasPendingRestore(), deferred);
         executor->advance(61s);
+        EXPECT_EQ(clipboard(), u"user's secret");
+        accessibility->hidden.clear();
+    }
+}
+
+// The user copies something of their own while the correction is on the clipboard: their copy
+// stands (nothing is put back over it, now or a minute later) and the target never gets it in
+// place of the correction, which the session keeps.
+TEST_F(HostTest, TheUsersOwnCopyDuringThePasteStandsAndIsNeverPasted) {
+    struct Case {
+        std::chrono::milliseconds copyAt;  // after the commit began
+        Result expected;
+        std::u16string valueAfter;
+    };
+    for (const Case& c : {
+             Case{20ms, Result::failed(QNQuickFixCommitFailure::pasteboardWriteFailed), u"teh cat"},
+             Case{500ms, Result::committed(QNQuickFixReplacementMethod::paste), u"the cat"},
+         }) {
+        SCOPED_TRACE(c.copyAt.count());
+        const auto target = open({.identity = "firefox"}, {.value = u"teh cat", .selection = {0, 3}});
+        const auto session = beginNow().value();
+        executor->postAfter(c.copyAt, [this] { desktop.copyToPasteboard(u"mine"); });
+        EXPECT_EQ(commit(session, u"the"), c.expected);
+        executor->advance(61s);
+        EXPECT_EQ(desktop.value(target.field), c.valueAfter);
+        EXPECT_EQ(clipboard(), u"mine");
+        EXPECT_FALSE(manager->hasPendingRestore());
+    }
+}
+
+// An editor whose text accessibility does not give, and which copies the caret's whole line when
+// nothing is selected (KWrite, code editors): the capture selects everything first and copies
+// only once that is seen selected, puts the caret back, and the write-back replaces exactly what
+// was captured, once. Where the selection cannot be seen, or the caret not put back, no copy is
+// made at all.
+TEST_F(HostTest, AWholeLineCopyingEditorIsCapturedWholeAndWrittenOnceOrLeftAlone) {
+    enum class Editor { selectsAll, ctrlAMovesTheCaret, caretCannotBePutBack, notATextElement };
+    struct Case {
+        const char* name;
+        Editor editor;
+        bool captured;
+        int selectAlls, copies;
+    };
+    const std::u16string document = u"line one\nteh two\nline three";
+    for (const Case& c : {
+             Case{"Ctrl+A selects all", Editor::selectsAll, true, 2, 1},
+             Case{"Ctrl+A moves to the line's start", Editor::ctrlAMovesTheCaret, false, 1, 0},
+             Case{"a caret that cannot be put back", Editor::caretCannotBePutBack, false, 0, 0},
+             // Its range says nothing of where the application's caret is.
+             Case{"not a text element", Editor::notATextElement, false, 0, 0},
+         }) {
+        SCOPED_TRACE(c.name);
+        const auto target = open(
+            {.identity = "kwrite"},
+            {.role = c.editor == Editor::notATextElement ? "AXGroup" : "AXTextArea",
+             .value = document,
+             .selection = {12, 0},
+             .refusesRangeWrites = c.editor == Editor::caretCannotBePutBack});
+        accessibility->hidden = {"AXValue", "AXSelectedText"};
+        const auto copyLineOrSelection = [&, field = target.field] {
+            const auto selection = desktop.selection(field);
+            const auto value = desktop.value(field).value_or(u"");
+            if (selection.length > 0) {
+                desktop.copyToPasteboard(value.substr(static_cast<std::size_t>(selection.location),
+                                                      static_cast<std::size_t>(selection.length)));
+            } else {
+                desktop.copyToPasteboard(u"teh two\n");  // the caret's line
+            }
+        };
+        desktop.scriptShortcut(target.app.pid, keycode::c, copyLineOrSelection);
+        if (c.editor == Editor::ctrlAMovesTheCaret) {
+            desktop.scriptShortcut(target.app.pid, keycode::a,
+                                   [&, field = target.field] { desktop.setSelection(field, {9, 0}); });
+        }
+        const auto session = beginNow();
+        ASSERT_EQ(session.has_value(), c.captured);
+        EXPECT_EQ(desktop.selection(target.field), (text::Utf16Range{12, 0}))
+            << "the caret is back where it was";
+        EXPECT_EQ(clipboard(), u"user's secret");
+        if (session) {
+            EXPECT_EQ(session->captureMethod, Method::selectAllAndCopy);
+            EXPECT_EQ(session->originalText, document);
+            EXPECT_EQ(commit(*session, u"line one\nthe two\nline three"),
+                      Result::committed(QNQuickFixReplacementMethod::paste));
+            executor->advance(1s);
+        }
+        EXPECT_EQ(desktop.value(target.field),
+                  c.captured ? u"line one\nthe two\nline three" : document);
+        EXPECT_EQ(count(PostedKey::Kind::down, keycode::a), c.selectAlls);
+        EXPECT_EQ(count(PostedKey::Kind::down, keycode::c), c.copies);
         EXPECT_EQ(clipboard(), u"user's secret");
         accessibility->hidden.clear();
     }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <utility>
@@ -323,9 +324,39 @@ process::Environment QNCodexCLIDetector::commandEnvironment() const {
         searchPath = loginShellPath();
     }
     if (searchPath && !searchPath->empty()) {
-        environment["PATH"] = *searchPath;
+        environment["PATH"] = withOwnSearchPath(*searchPath);
     }
     return environment;
+}
+
+std::string QNCodexCLIDetector::withOwnSearchPath(const std::string& searchPath) const {
+    // A login shell's profile may set the path afresh (Debian's does), dropping the folders the
+    // program was started with; a tool the user put there is still theirs. Those folders follow
+    // the login shell's, which keep their order and win.
+    const auto own = configuration_.environment.find("PATH");
+    if (own == configuration_.environment.end()) {
+        return searchPath;
+    }
+    const auto folders = [](std::string_view path) {
+        std::vector<std::string_view> parts;
+        for (std::size_t start = 0; start <= path.size();) {
+            const auto end = std::min(path.find(':', start), path.size());
+            if (end > start) {
+                parts.push_back(path.substr(start, end - start));
+            }
+            start = end + 1;
+        }
+        return parts;
+    };
+    auto known = folders(searchPath);
+    std::string merged = searchPath;
+    for (const std::string_view folder : folders(own->second)) {
+        if (std::ranges::find(known, folder) == known.end()) {
+            known.push_back(folder);
+            (merged += ':') += folder;
+        }
+    }
+    return merged;
 }
 
 std::optional<std::string> QNCodexCLIDetector::loginShellPath() const {

@@ -139,6 +139,8 @@ class QNCodexCLIDetector {
     [[nodiscard]] QNCodexCLIDetection searchPathDetection(QNCodexCLILoginState login) const;
     [[nodiscard]] process::Environment commandEnvironment() const;
     [[nodiscard]] std::optional<std::string> loginShellPath() const;
+    // `searchPath` followed by the folders of the environment's own PATH it lacks, in order.
+    [[nodiscard]] std::string withOwnSearchPath(const std::string& searchPath) const;
 
     mutable std::mutex cacheLock_;
     std::optional<QNCodexCLIDetection> cachedValue_;

@@ -239,6 +239,13 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
                     return QNModelCorrectionStreamEvent::failed(
                         "Hosted proxy returned empty response");
                 }
+                // Text but no word that it is whole: the rest of the answer was lost (a cut
+                // connection ends a body like any other), and the text so far must not stand in
+                // for the answer.
+                if (!parser.answerEnded) {
+                    return QNModelCorrectionStreamEvent::failed(
+                        std::string(kHostedProxyIncompleteText));
+                }
                 const double latency = millisecondsBetween(start, clock_->now());
                 return QNModelCorrectionStreamEvent::completed(
                     QNModelCorrectionResponse(request.text, text::toUtf16(published()), latency,
@@ -261,6 +268,7 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
 
         const auto payload = hostedProxyEventPayload(line);
         if (!payload) {
+            parser.answerEnded = parser.answerEnded || hostedProxyIsDoneLine(line);
             continue;
         }
         QNModelHostedProxyStreamEvent event;

@@ -42,6 +42,7 @@ std::optional<QNErrorHostedProxyStreaming> QNParserHostedProxyStreamEvent::consu
         return std::nullopt;
     }
     if (typed && type == "response.output_text.done") {
+        answerEnded = true;
         if (event.text && !event.text->empty() &&
             (output.empty() || std::string_view(*event.text).starts_with(output))) {
             output = *event.text;
@@ -66,7 +67,7 @@ std::optional<QNErrorHostedProxyStreaming> QNParserHostedProxyStreamEvent::consu
             return QNErrorHostedProxyStreaming::failed(
                 condensedFailureText("Hosted proxy response incomplete: " + *text));
         }
-        return QNErrorHostedProxyStreaming::failed("Hosted proxy response incomplete");
+        return QNErrorHostedProxyStreaming::failed(std::string(kHostedProxyIncompleteText));
     }
     if (typed && type == "error") {
         if (const auto message = shownMessage(event.message)) {
@@ -76,6 +77,9 @@ std::optional<QNErrorHostedProxyStreaming> QNParserHostedProxyStreamEvent::consu
             return QNErrorHostedProxyStreaming::failed(*message);
         }
         return QNErrorHostedProxyStreaming::failed("Hosted proxy stream error");
+    }
+    if (typed && type == "response.completed") {
+        answerEnded = true;
     }
     // Any other type, or none: a usage report when it carries a figure.
     if (event.tokensPrompt || event.tokensCompletion || event.tokensCached ||

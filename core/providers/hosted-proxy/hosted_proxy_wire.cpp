@@ -124,16 +124,29 @@ QNModelHostedProxyHTTPErrorPayload QNModelHostedProxyHTTPErrorPayload::decode(
     return payload;
 }
 
-std::optional<std::string_view> hostedProxyEventPayload(std::string_view line) {
+namespace {
+
+// The payload of a "data:" line, "[DONE]" included.
+std::optional<std::string_view> dataPayload(std::string_view line) {
     const std::string_view trimmed = text::trimmedWhitespaceAndNewlines(line);
     if (trimmed.empty() || !trimmed.starts_with("data:")) {
         return std::nullopt;
     }
-    const std::string_view payload = text::trimmedHorizontalWhitespace(trimmed.substr(5));
-    if (payload == "[DONE]") {
+    return text::trimmedHorizontalWhitespace(trimmed.substr(5));
+}
+
+}  // namespace
+
+std::optional<std::string_view> hostedProxyEventPayload(std::string_view line) {
+    const auto payload = dataPayload(line);
+    if (!payload || *payload == "[DONE]") {
         return std::nullopt;
     }
     return payload;
+}
+
+bool hostedProxyIsDoneLine(std::string_view line) {
+    return dataPayload(line) == std::optional<std::string_view>("[DONE]");
 }
 
 std::string hostedProxyHTTPErrorText(int status, std::string_view body, bool cutAtLimit) {

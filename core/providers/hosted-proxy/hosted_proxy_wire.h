@@ -93,6 +93,9 @@ inline constexpr std::array<std::string_view, 4> kHostedProxyDeployablePromptVer
 // "[DONE]". The payload is the rest after "data:" with spaces and tabs trimmed. "data:" lines
 // are never joined: each is a whole event.
 [[nodiscard]] std::optional<std::string_view> hostedProxyEventPayload(std::string_view line);
+// Whether the line is the "data:" line whose payload is "[DONE]": the service's word that the
+// answer is whole.
+[[nodiscard]] bool hostedProxyIsDoneLine(std::string_view line);
 
 // The most bytes of an error body that are read.
 inline constexpr std::size_t kHostedProxyErrorBodyLimit = 4096;

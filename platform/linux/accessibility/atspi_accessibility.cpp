@@ -19,8 +19,11 @@ constexpr const char* statusInterface = "org.a11y.Status";
 
 }  // namespace
 
-AtspiAccessibility::AtspiAccessibility(std::function<std::optional<ProcessID>()> activeProcess)
-    : activeProcess_(std::move(activeProcess)), self_(static_cast<ProcessID>(::getpid())) {
+AtspiAccessibility::AtspiAccessibility(std::function<std::optional<ProcessID>()> activeProcess,
+                                       std::function<std::optional<WindowPlace>()> activeWindow)
+    : activeProcess_(std::move(activeProcess)),
+      activeWindow_(std::move(activeWindow)),
+      self_(static_cast<ProcessID>(::getpid())) {
     atspi_init();
     const auto limit = static_cast<gint>(callTimeout.count());
     atspi_set_timeout(limit, limit * 4);

@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "platform/accessibility.h"
+#include "platform/linux/accessibility/element_states.h"
+#include "platform/linux/window_place.h"
 #include "platform/secure_input.h"
 
 // The backend is spread over files by what they read (one class):
@@ -44,7 +46,6 @@ struct _GDBusConnection;
 namespace ravlin::platform {
 namespace atspi {
 class Toolkit;
-struct States;
 }  // namespace atspi
 
 class AtspiAccessibility final : public Accessibility {
@@ -58,8 +59,11 @@ class AtspiAccessibility final : public Accessibility {
     static constexpr std::size_t maxTokens = 4096;
     static constexpr std::size_t maxTextBytes = 16u << 20;
 
-    // `activeProcess` answers the process of the active window, if any.
-    explicit AtspiAccessibility(std::function<std::optional<ProcessID>()> activeProcess);
+    // `activeProcess` answers the process of the active window, if any; `activeWindow` where that
+    // window stands (for toolkits that give positions inside their windows only).
+    explicit AtspiAccessibility(
+        std::function<std::optional<ProcessID>()> activeProcess,
+        std::function<std::optional<WindowPlace>()> activeWindow = {});
     ~AtspiAccessibility() override;
     AtspiAccessibility(const AtspiAccessibility&) = delete;
     AtspiAccessibility& operator=(const AtspiAccessibility&) = delete;
@@ -104,7 +108,13 @@ class AtspiAccessibility final : public Accessibility {
         int prefixEnd = 0;
         bool prefixWhole = false;
         std::optional<Rect> extents;
+        std::optional<atspi::States> states;
+        std::optional<bool> password;
+        // Where its window's content starts on the screen (toolkits in window coordinates).
+        std::optional<Point> windowOrigin;
     };
+    // A toolkit rule's calls on one element (see toolkit.h).
+    class Calls;
     struct Entry {
         _AtspiAccessible* object = nullptr;
         ProcessID pid = 0;
@@ -141,6 +151,7 @@ class AtspiAccessibility final : public Accessibility {
     Reading& reading(Entry& entry);
     void forgetReadings();
     [[nodiscard]] std::optional<int> role(Entry& entry);
+    [[nodiscard]] std::optional<atspi::States> stateSet(Entry& entry);
     [[nodiscard]] std::optional<std::pair<int, int>> toolkitSelection(Entry& entry);
     [[nodiscard]] std::optional<int> characterCount(Entry& entry);
     // The text's start at least `toolkitEnd` units long (or all of it); false when unreadable.
@@ -153,6 +164,14 @@ class AtspiAccessibility final : public Accessibility {
     // The screen rectangle (y down) of [start, end) in toolkit units; of the character at
     // `start` when the range is empty. As the toolkit gives it, empty rectangles included.
     [[nodiscard]] std::optional<Rect> boundsOf(Entry& entry, int start, int end);
+    // A rectangle in the toolkit's coordinates on the screen (y down); none when its window's
+    // place cannot be told.
+    [[nodiscard]] std::optional<Rect> onScreen(Entry& entry, const Rect& rect);
+    // Where the content of the element's window starts on the screen, for toolkits that give
+    // window coordinates: the active window's, when it is the element's application's.
+    [[nodiscard]] std::optional<Point> windowOrigin(Entry& entry);
+    // The size an application gives its active window, in its own (window) coordinates.
+    [[nodiscard]] std::optional<Size> activeWindowSize(_AtspiAccessible* application);
     // One fetch of [start, end) in toolkit units (end -1: to the end); none when unreadable or
     // too long.
     [[nodiscard]] std::optional<std::u16string> fetchText(Entry& entry, int start, int end);
@@ -170,6 +189,7 @@ class AtspiAccessibility final : public Accessibility {
     void onFocusEvent(_AtspiAccessible* source);
 
     std::function<std::optional<ProcessID>()> activeProcess_;
+    std::function<std::optional<WindowPlace>()> activeWindow_;
     ProcessID self_;
     std::unordered_map<std::uint64_t, Entry> entries_;
     std::unordered_map<_AtspiAccessible*, std::uint64_t> ids_;

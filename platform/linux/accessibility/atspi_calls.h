@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/linux/accessibility/element_states.h"
 #include "platform/outcome.h"
 
 namespace ravlin::platform::atspi {
@@ -34,6 +35,27 @@ auto attempt(std::chrono::microseconds& worst, Function&& function) {
     return std::optional<Result>(result);
 }
 
+// The same for a call that answers memory of its own, which it may hand out along with an
+// error: `release` frees it then.
+template <class Function, class Release>
+auto attemptOwned(std::chrono::microseconds& worst, Function&& function, Release&& release) {
+    using Clock = std::chrono::steady_clock;
+    GError* error = nullptr;
+    const auto start = Clock::now();
+    auto result = function(&error);
+    worst = std::max(worst,
+                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start));
+    using Result = decltype(result);
+    if (error != nullptr) {
+        g_error_free(error);
+        if (result != nullptr) {
+            release(result);
+        }
+        return Result{};
+    }
+    return result;
+}
+
 // A reference on a GObject, dropped at scope exit.
 template <class T>
 struct Held {
@@ -50,18 +72,6 @@ struct Held {
     explicit operator bool() const { return object != nullptr; }
 };
 
-// The states the backend decides on, read from one state set.
-struct States {
-    bool focused = false;
-    bool focusable = false;
-    bool showing = false;
-    bool visible = false;
-    bool defunct = false;
-    bool editable = false;
-    bool readOnly = false;
-    bool singleLine = false;
-    bool multiLine = false;
-};
 [[nodiscard]] States statesOf(AtspiStateSet* set);
 
 [[nodiscard]] bool hasState(AtspiAccessible* object, AtspiStateType state);

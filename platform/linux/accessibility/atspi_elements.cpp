@@ -7,6 +7,7 @@
 #include "core/text/unicode.h"
 #include "platform/linux/accessibility/atspi_accessibility.h"
 #include "platform/linux/accessibility/atspi_calls.h"
+#include "platform/linux/accessibility/atspi_element_calls.h"
 #include "platform/linux/accessibility/text_offsets.h"
 #include "platform/linux/accessibility/toolkit.h"
 
@@ -24,7 +25,7 @@ Expected<AttributeValue> AtspiAccessibility::read(Entry& entry, std::string_view
     }
     if (name == ax::value || name == ax::selectedText || name == ax::selectedTextRange ||
         name == ax::numberOfCharacters) {
-        if (toolkit(entry).isPassword(static_cast<AtspiRole>(*role))) {
+        if (isPasswordField(entry) != false) {
             return secret();
         }
         return readText(entry, name);
@@ -54,10 +55,15 @@ Expected<AttributeValue> AtspiAccessibility::read(Entry& entry, std::string_view
 }
 
 Expected<AttributeValue> AtspiAccessibility::readRole(Entry& entry, int role) {
+    const bool text =
+        role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY || role == ATSPI_ROLE_PASSWORD_TEXT;
+    if (text && isPasswordField(entry) == true) {
+        return AttributeValue(std::u16string(u"AXSecureTextField"));
+    }
     bool singleLine = false;
     bool multiLine = false;
     if (role == ATSPI_ROLE_TEXT) {
-        if (const auto known = states(entry.object)) {
+        if (const auto known = stateSet(entry)) {
             singleLine = known->singleLine;
             multiLine = known->multiLine;
         }
@@ -84,15 +90,21 @@ Expected<AttributeValue> AtspiAccessibility::readGeometry(Entry& entry, std::str
         if (!component) {
             return noValue(name);
         }
-        AtspiRect* extents = attempt(worstCall_, [&](GError** e) {
-                                 return atspi_component_get_extents(
-                                     component.get(), ATSPI_COORD_TYPE_SCREEN, e);
-                             }).value_or(nullptr);
+        const auto coordinates = toolkit(entry).coordinates();
+        AtspiRect* extents = attemptOwned(
+            worstCall_,
+            [&](GError** e) {
+                return atspi_component_get_extents(component.get(), coordinates, e);
+            },
+            [](AtspiRect* made) { g_free(made); });
         if (extents == nullptr) {
             return failed("no extents");
         }
-        rect = makeRect(extents->x, extents->y, extents->width, extents->height);
+        rect = onScreen(entry, makeRect(extents->x, extents->y, extents->width, extents->height));
         g_free(extents);
+        if (!rect) {
+            return failed("the window's place is not known");
+        }
         reading(entry).extents = rect;
     }
     return name == ax::position ? AttributeValue(rect->origin) : AttributeValue(rect->size);

@@ -8,6 +8,7 @@
 
 #include "platform/linux/accessibility/atspi_accessibility.h"
 #include "platform/linux/accessibility/atspi_calls.h"
+#include "platform/linux/accessibility/atspi_element_calls.h"
 #include "platform/linux/accessibility/toolkit.h"
 
 namespace ravlin::platform {
@@ -229,9 +230,16 @@ Expected<ProcessID> AtspiAccessibility::processID(ElementRef element) {
 }
 
 std::optional<bool> AtspiAccessibility::isPasswordField(Entry& entry) {
+    if (const auto known = reading(entry).password) {
+        return known;
+    }
     const auto known = role(entry);
-    return known ? std::optional(toolkit(entry).isPassword(static_cast<AtspiRole>(*known)))
-                 : std::nullopt;
+    if (!known) {
+        return std::nullopt;
+    }
+    Calls calls(*this, entry);
+    return reading(entry).password =
+               toolkit(entry).isPassword(static_cast<AtspiRole>(*known), calls);
 }
 
 SecureInput::State AtspiAccessibility::secureInputState() {

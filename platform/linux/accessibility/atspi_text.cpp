@@ -9,6 +9,7 @@
 
 #include "platform/linux/accessibility/atspi_accessibility.h"
 #include "platform/linux/accessibility/atspi_calls.h"
+#include "platform/linux/accessibility/atspi_element_calls.h"
 #include "platform/linux/accessibility/text_offsets.h"
 #include "platform/linux/accessibility/toolkit.h"
 
@@ -45,6 +46,17 @@ void AtspiAccessibility::forgetReadings() {
     ++turn_;
 }
 
+std::optional<States> AtspiAccessibility::stateSet(Entry& entry) {
+    if (const auto known = reading(entry).states) {
+        return known;
+    }
+    const auto now = states(entry.object);
+    if (now) {
+        reading(entry).states = now;
+    }
+    return now;
+}
+
 std::optional<int> AtspiAccessibility::role(Entry& entry) {
     if (const auto known = reading(entry).role) {
         return known;
@@ -69,9 +81,9 @@ std::optional<std::pair<int, int>> AtspiAccessibility::toolkitSelection(Entry& e
         worstCall_, [&](GError** e) { return atspi_text_get_n_selections(text.get(), e); });
     std::pair<int, int> range;
     if (selections && *selections > 0) {
-        AtspiRange* selected = attempt(worstCall_, [&](GError** e) {
-                                   return atspi_text_get_selection(text.get(), 0, e);
-                               }).value_or(nullptr);
+        AtspiRange* selected = attemptOwned(
+            worstCall_, [&](GError** e) { return atspi_text_get_selection(text.get(), 0, e); },
+            [](AtspiRange* made) { g_free(made); });
         if (selected == nullptr) {
             return std::nullopt;
         }
@@ -114,7 +126,16 @@ bool AtspiAccessibility::fetchPrefix(Entry& entry, int toolkitEnd) {
             return true;
         }
     }
-    auto text = fetchText(entry, 0, toolkitEnd);
+    const bool whole = toolkitEnd < 0;
+    int end = toolkitEnd;
+    if (whole && toolkit(entry).readsTextToItsCount()) {
+        const auto count = characterCount(entry);
+        if (!count) {
+            return false;
+        }
+        end = *count;
+    }
+    auto text = fetchText(entry, 0, end);
     if (!text) {
         return false;
     }
@@ -123,9 +144,9 @@ bool AtspiAccessibility::fetchPrefix(Entry& entry, int toolkitEnd) {
     const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
     const auto units =
         fromUtf16Offset(r.prefix, static_cast<std::int64_t>(r.prefix.size()), unit);
-    r.prefixEnd = toolkitEnd;
+    r.prefixEnd = end;
     // Fewer units than asked for: that is all there is.
-    r.prefixWhole = toolkitEnd < 0 || units < toolkitEnd;
+    r.prefixWhole = whole || units < end;
     return true;
 }
 
@@ -187,9 +208,9 @@ std::optional<std::u16string> AtspiAccessibility::fetchText(Entry& entry, int st
     if (!text) {
         return std::nullopt;
     }
-    auto* raw = attempt(worstCall_, [&](GError** e) {
-                    return atspi_text_get_text(text.get(), start, end, e);
-                }).value_or(nullptr);
+    auto* raw = attemptOwned(
+        worstCall_, [&](GError** e) { return atspi_text_get_text(text.get(), start, end, e); },
+        [](gchar* made) { g_free(made); });
     if (raw == nullptr) {
         return std::nullopt;
     }
@@ -201,25 +222,148 @@ std::optional<std::u16string> AtspiAccessibility::fetchText(Entry& entry, int st
     return fetched;
 }
 
-std::optional<Rect> AtspiAccessibility::boundsOf(Entry& entry, int start, int end) {
-    Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
+// --- What a toolkit's rule may ask of an element
+
+AtspiAccessibility::Calls::Calls(AtspiAccessibility& backend, Entry& entry)
+    : backend_(backend), entry_(entry) {}
+
+std::optional<States> AtspiAccessibility::Calls::states() {
+    return backend_.stateSet(entry_);
+}
+
+std::optional<std::u16string> AtspiAccessibility::Calls::displayedLine(int offset) {
+    const auto line = lineRange(offset);
+    return line ? std::optional(line->content) : std::nullopt;
+}
+
+std::optional<std::pair<int, int>> AtspiAccessibility::Calls::lineAt(int offset) {
+    const auto line = lineRange(offset);
+    return line ? std::optional(std::pair{line->start, line->end}) : std::nullopt;
+}
+
+std::optional<AtspiAccessibility::Calls::Line> AtspiAccessibility::Calls::lineRange(int offset) {
+    Held<AtspiText> text(atspi_accessible_get_text_iface(entry_.object));
     if (!text) {
         return std::nullopt;
     }
-    AtspiRect* extents = attempt(worstCall_, [&](GError** e) {
-                             return end == start
-                                        ? atspi_text_get_character_extents(
-                                              text.get(), start, ATSPI_COORD_TYPE_SCREEN, e)
-                                        : atspi_text_get_range_extents(
-                                              text.get(), start, end, ATSPI_COORD_TYPE_SCREEN, e);
-                         }).value_or(nullptr);
+    auto* range = attemptOwned(
+        backend_.worstCall_,
+        [&](GError** e) {
+            return atspi_text_get_string_at_offset(text.get(), offset, ATSPI_TEXT_GRANULARITY_LINE,
+                                                   e);
+        },
+        [](AtspiTextRange* made) { g_boxed_free(ATSPI_TYPE_TEXT_RANGE, made); });
+    if (range == nullptr) {
+        return std::nullopt;
+    }
+    std::optional<Line> line;
+    if (range->content != nullptr && std::strlen(range->content) <= maxTextBytes &&
+        range->start_offset >= 0 && range->end_offset >= range->start_offset) {
+        line = Line{fromUtf8(range->content), range->start_offset, range->end_offset};
+    }
+    g_boxed_free(ATSPI_TYPE_TEXT_RANGE, range);
+    return line;
+}
+
+std::optional<Rect> AtspiAccessibility::Calls::textExtents(int start, int end,
+                                                           AtspiCoordType coordinates) {
+    Held<AtspiText> text(atspi_accessible_get_text_iface(entry_.object));
+    if (!text) {
+        return std::nullopt;
+    }
+    AtspiRect* extents = attemptOwned(
+        backend_.worstCall_,
+        [&](GError** e) {
+            return end == start
+                       ? atspi_text_get_character_extents(text.get(), start, coordinates, e)
+                       : atspi_text_get_range_extents(text.get(), start, end, coordinates, e);
+        },
+        [](AtspiRect* made) { g_free(made); });
     if (extents == nullptr) {
         return std::nullopt;
     }
-    // Passed on as the toolkit gives them (y down), empty rectangles included.
     const Rect rect = makeRect(extents->x, extents->y, extents->width, extents->height);
     g_free(extents);
     return rect;
+}
+
+// --- Places
+
+std::optional<Rect> AtspiAccessibility::boundsOf(Entry& entry, int start, int end) {
+    Calls calls(*this, entry);
+    const auto rect = toolkit(entry).textBounds(calls, start, end);
+    // Passed on as the toolkit gives them (y down), empty rectangles included.
+    return rect ? onScreen(entry, *rect) : std::nullopt;
+}
+
+std::optional<Rect> AtspiAccessibility::onScreen(Entry& entry, const Rect& rect) {
+    if (toolkit(entry).coordinates() != ATSPI_COORD_TYPE_WINDOW) {
+        return rect;
+    }
+    const auto origin = windowOrigin(entry);
+    if (!origin) {
+        return std::nullopt;
+    }
+    return makeRect(origin->x + rect.minX(), origin->y + rect.minY(), rect.width(),
+                    rect.height());
+}
+
+std::optional<Point> AtspiAccessibility::windowOrigin(Entry& entry) {
+    if (const auto known = reading(entry).windowOrigin) {
+        return known;
+    }
+    const auto place = activeWindow_ ? activeWindow_() : std::nullopt;
+    if (!place || place->pid != entry.pid) {
+        return std::nullopt;
+    }
+    Point origin = place->frame.origin;
+    if (place->clientFrame) {
+        origin.x += (*place->clientFrame)[0];
+        origin.y += (*place->clientFrame)[2];
+    } else {
+        // Without the margins said, the toolkit's own size of the window tells them: what the X
+        // window has beyond it, the same on both sides.
+        Held<AtspiAccessible> app(attempt(worstCall_, [&](GError** e) {
+                                      return atspi_accessible_get_application(entry.object, e);
+                                  }).value_or(nullptr));
+        const auto content = app ? activeWindowSize(app.get()) : std::nullopt;
+        if (content) {
+            origin.x += std::max(0.0, (place->frame.width() - content->width) / 2);
+            origin.y += std::max(0.0, (place->frame.height() - content->height) / 2);
+        }
+    }
+    return reading(entry).windowOrigin = origin;
+}
+
+std::optional<Size> AtspiAccessibility::activeWindowSize(AtspiAccessible* app) {
+    const auto count = attempt(worstCall_, [&](GError** e) {
+                           return atspi_accessible_get_child_count(app, e);
+                       }).value_or(0);
+    for (int i = 0; i < std::min(count, maxChildren); ++i) {
+        Held<AtspiAccessible> window(attempt(worstCall_, [&](GError** e) {
+                                         return atspi_accessible_get_child_at_index(app, i, e);
+                                     }).value_or(nullptr));
+        if (!window || !hasState(window.get(), ATSPI_STATE_ACTIVE)) {
+            continue;
+        }
+        Held<AtspiComponent> component(atspi_accessible_get_component_iface(window.get()));
+        AtspiRect* extents =
+            component ? attemptOwned(
+                            worstCall_,
+                            [&](GError** e) {
+                                return atspi_component_get_extents(component.get(),
+                                                                   ATSPI_COORD_TYPE_WINDOW, e);
+                            },
+                            [](AtspiRect* made) { g_free(made); })
+                      : nullptr;
+        if (extents == nullptr) {
+            return std::nullopt;
+        }
+        const Size size{static_cast<double>(extents->width), static_cast<double>(extents->height)};
+        g_free(extents);
+        return size;
+    }
+    return std::nullopt;
 }
 
 Expected<AttributeValue> AtspiAccessibility::readText(Entry& entry, std::string_view name) {

@@ -15,7 +15,7 @@ using namespace atspi;
 
 bool AtspiAccessibility::takesWrites(Entry& entry) {
     Held<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(entry.object));
-    const auto now = editable ? states(entry.object) : std::nullopt;
+    const auto now = editable ? stateSet(entry) : std::nullopt;
     return now && toolkit(entry).isEditable(*now);
 }
 
@@ -32,7 +32,7 @@ Expected<bool> AtspiAccessibility::isAttributeSettable(ElementRef element, std::
     if (!role) {
         return Error{ErrorCode::failed, "the element does not answer"};
     }
-    if (toolkit(**found).isPassword(static_cast<AtspiRole>(*role))) {
+    if (isPasswordField(**found) != false) {
         return false;
     }
     if (name == ax::selectedText || name == ax::value) {
@@ -55,24 +55,45 @@ Status AtspiAccessibility::writeSelection(Entry& entry, text::Utf16Range range) 
     if (!start || !end) {
         return Status::failure(ErrorCode::invalidArgument, "range outside the text");
     }
-    Held<AtspiText> textInterface(atspi_accessible_get_text_iface(entry.object));
-    std::optional<gboolean> done;
+    Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
+    const auto holds = [&] {
+        forgetReadings();
+        return toolkitSelection(entry) == std::pair{*start, *end};
+    };
+    // Answers do not tell (GTK 4 moves only the caret on SetSelection, and selects on
+    // AddSelection with a reply of the wrong type; Qt keeps a selection when the caret moves):
+    // the selection read back does. The first way, then the other.
+    const auto call = [&](auto&& write) {
+        (void)attempt(worstCall_, [&](GError** e) { return write(e); });
+        return holds();
+    };
+    const auto selections = [&] {
+        return attempt(worstCall_, [&](GError** e) {
+                   return atspi_text_get_n_selections(text.get(), e);
+               }).value_or(0);
+    };
+    const auto caret = [&](GError** e) {
+        return atspi_text_set_caret_offset(text.get(), *start, e);
+    };
+    const auto unselect = [&](GError** e) {
+        return atspi_text_remove_selection(text.get(), 0, e);
+    };
+    const auto set = [&](GError** e) {
+        return atspi_text_set_selection(text.get(), 0, *start, *end, e);
+    };
+    const auto add = [&](GError** e) {
+        return atspi_text_add_selection(text.get(), *start, *end, e);
+    };
+    bool done = false;
     if (range.length == 0) {
-        done = attempt(worstCall_, [&](GError** e) {
-            return atspi_text_set_caret_offset(textInterface.get(), *start, e);
-        });
+        done = call(caret) || (call(unselect), call(caret));
+    } else if (selections() > 0) {
+        done = call(set) || (call(unselect), call(add));
     } else {
-        const auto selections = attempt(worstCall_, [&](GError** e) {
-                                    return atspi_text_get_n_selections(textInterface.get(), e);
-                                }).value_or(0);
-        done = attempt(worstCall_, [&](GError** e) {
-            return selections > 0
-                       ? atspi_text_set_selection(textInterface.get(), 0, *start, *end, e)
-                       : atspi_text_add_selection(textInterface.get(), *start, *end, e);
-        });
+        done = call(add) || call(set);
     }
     forgetReadings();
-    if (!done || *done == FALSE) {
+    if (!done) {
         return Status::failure(ErrorCode::failed, "the application refused the selection");
     }
     return {};

@@ -2,22 +2,44 @@
 
 // Where toolkits show the same things differently over AT-SPI. Each toolkit's rules live in a
 // file of their own beside this one (toolkit_<name>.cpp), one rule each for how it shows the
-// focus, the selection (the unit of its offsets), the caret, what can be edited and what is a
-// password field. The backend asks the rules of the element's application and stays the same
-// for every toolkit: a new toolkit is a new file and a line in toolkitNamed().
+// focus, the selection (the unit of its offsets, how far its text goes), the caret (where its
+// rectangles stand), what can be edited and what is a password field. The backend asks the rules
+// of the element's application and stays the same for every toolkit: a new toolkit is a new
+// file and a line in toolkitNamed().
 
+#include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 
+#include "platform/geometry.h"
 #include "platform/linux/accessibility/atspi_calls.h"
 #include "platform/linux/accessibility/text_offsets.h"
 
 namespace ravlin::platform::atspi {
 
+// What a rule may ask of the element it judges, beyond what it is handed: each one bounded call
+// to the application (or none where the element does not answer).
+class ElementCalls {
+  public:
+    virtual ~ElementCalls() = default;
+    [[nodiscard]] virtual std::optional<States> states() = 0;
+    // The line as the element displays it around a toolkit offset: a password field shows its
+    // mask there, never its text.
+    [[nodiscard]] virtual std::optional<std::u16string> displayedLine(int offset) = 0;
+    // The rectangle of [start, end) in toolkit offsets, of the character at `start` when the
+    // range is empty, in `coordinates` as the toolkit gives it (y down).
+    [[nodiscard]] virtual std::optional<Rect> textExtents(int start, int end,
+                                                          AtspiCoordType coordinates) = 0;
+    // The toolkit offsets where the line holding `offset` starts and ends.
+    [[nodiscard]] virtual std::optional<std::pair<int, int>> lineAt(int offset) = 0;
+};
+
 class Toolkit {
   public:
     virtual ~Toolkit() = default;
 
-    // As the session log and the tests name it.
+    // As the tests name it.
     [[nodiscard]] virtual std::string_view name() const = 0;
 
     // Focus: whether a walk looking for the focused element goes below an element in these
@@ -28,14 +50,28 @@ class Toolkit {
 
     // Selection: the unit its text offsets count.
     [[nodiscard]] virtual OffsetUnit offsetUnit() const { return OffsetUnit::codePoints; }
+    // Selection: whether the whole text is asked up to the character count (some elements
+    // answer nothing to the usual "to the end").
+    [[nodiscard]] virtual bool readsTextToItsCount() const { return false; }
+
+    // Caret: the coordinates its positions are asked in. Window coordinates are relative to the
+    // element's window, whose place on the screen the backend adds.
+    [[nodiscard]] virtual AtspiCoordType coordinates() const { return ATSPI_COORD_TYPE_SCREEN; }
+    // Caret: the rectangle of [start, end) (of the character at `start` when empty), in
+    // coordinates(), as the toolkit gives it; empty rectangles are passed on as they are.
+    [[nodiscard]] virtual std::optional<Rect> textBounds(ElementCalls& element, int start,
+                                                         int end) const {
+        return element.textExtents(start, end, coordinates());
+    }
 
     // Editable: whether the user can type into an element in these states.
     [[nodiscard]] virtual bool isEditable(const States& states) const {
         return states.editable && !states.readOnly;
     }
 
-    // Password: whether an element of this AT-SPI role is a password field.
-    [[nodiscard]] virtual bool isPassword(AtspiRole role) const {
+    // Password: whether an element of this role is a password field.
+    [[nodiscard]] virtual bool isPassword(AtspiRole role, ElementCalls& element) const {
+        (void)element;
         return role == ATSPI_ROLE_PASSWORD_TEXT;
     }
 };
@@ -46,6 +82,11 @@ class Toolkit {
 
 // Each toolkit's rules (toolkit_<name>.cpp).
 [[nodiscard]] const Toolkit& atkToolkit();
+[[nodiscard]] const Toolkit& gtk4Toolkit();
 [[nodiscard]] const Toolkit& qtToolkit();
+
+// Whether a displayed line is a mask: one character, not a letter or a digit, shown for each
+// character of the text (a password field's bullets or stars).
+[[nodiscard]] bool isMask(std::u16string_view line);
 
 }  // namespace ravlin::platform::atspi

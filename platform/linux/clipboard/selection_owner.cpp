@@ -1,5 +1,6 @@
 #include "platform/linux/clipboard/selection_owner.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ravlin::platform::x11 {
@@ -11,7 +12,10 @@ constexpr std::size_t maxMultiplePairs = 256;
 }  // namespace
 
 SelectionOwner::SelectionOwner(SelectionConnection& connection, IncrTransfers& transfers)
-    : connection_(connection), c_(connection.xcb()), transfers_(transfers) {}
+    : connection_(connection),
+      c_(connection.xcb()),
+      transfers_(transfers),
+      identities_(connection.xcb()) {}
 
 void SelectionOwner::watch(xcb_atom_t selection) {
     if (!connection_.xfixes() || selection == XCB_NONE || !watched_.insert(selection).second) {
@@ -62,20 +66,32 @@ bool SelectionOwner::ownAt(xcb_atom_t selection, std::shared_ptr<const Selection
     return true;
 }
 
-bool SelectionOwner::clear(xcb_atom_t selection, KnownChange change) {
+bool SelectionOwner::isLastChange(xcb_atom_t selection, KnownChange change) {
     const auto selectionName = connection_.name(selection).value_or(std::string());
     // The news of every change the server made before this round trip is in by its answer: a
-    // change after the caller's is newer than the one it meant to undo, even in its millisecond.
+    // change after the caller's is newer than it, even in its millisecond.
     Reply<xcb_get_selection_owner_reply_t> before(
         xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
     connection_.drainEvents();
-    {
-        std::lock_guard lock(mutex_);
-        const auto known = lastChange_.find(selectionName);
-        if (!before || change.time == XCB_CURRENT_TIME || known == lastChange_.end() ||
-            known->second.number != change.number) {
-            return false;
-        }
+    std::lock_guard lock(mutex_);
+    const auto known = lastChange_.find(selectionName);
+    return before && change.time != XCB_CURRENT_TIME && known != lastChange_.end() &&
+           known->second.number == change.number;
+}
+
+bool SelectionOwner::replace(xcb_atom_t selection, KnownChange change,
+                             std::shared_ptr<const SelectionData> data) {
+    if (!data) {
+        return clear(selection, change);
+    }
+    // Taken as of the change it replaces: the server ignores it should another client have
+    // taken the selection since the check.
+    return isLastChange(selection, change) && ownAt(selection, std::move(data), change.time);
+}
+
+bool SelectionOwner::clear(xcb_atom_t selection, KnownChange change) {
+    if (!isLastChange(selection, change)) {
+        return false;
     }
     // The server ignores it when the selection changed after the caller's change (a copy made
     // since): then the selection still has an owner, and the change is not ours.
@@ -110,6 +126,7 @@ void SelectionOwner::changedByUs(xcb_atom_t selection, std::uint32_t request, bo
     std::lock_guard lock(mutex_);
     ++ownChanges_[selectionName];
     learnt(selectionName, time);
+    lastOwnChange_[selectionName] = lastChange_[selectionName];
 }
 
 void SelectionOwner::learnt(const std::string& selectionName, std::uint32_t time) {
@@ -217,14 +234,33 @@ bool SelectionOwner::serveOne(Ownership& owned, const std::string& selectionName
     if (found == owned.values.end()) {
         return false;
     }
-    {
-        std::lock_guard lock(mutex_);
-        if (const auto mirror = mirrors_.find(selectionName); mirror != mirrors_.end()) {
-            mirror->second.fetched = true;
-        }
-    }
+    noteRequestor(selectionName, requestor);
     return transfers_.send(owned.data, found->second, owned.types[found->second], requestor,
                            property);
+}
+
+void SelectionOwner::noteRequestor(const std::string& selectionName, xcb_window_t requestor) {
+    {
+        std::lock_guard lock(mutex_);
+        const auto mirror = mirrors_.find(selectionName);
+        if (mirror == mirrors_.end()) {
+            return;
+        }
+        mirror->second.fetched = true;
+        if (mirror->second.requestors.size() >= maxRequestors) {
+            return;
+        }
+    }
+    // Asked at each request, while the requestor's window exists (a reader may destroy it once
+    // served), since the server gives a gone client's resource base to the next one to connect.
+    const auto identity = identities_.of(requestor);
+    std::lock_guard lock(mutex_);
+    if (const auto mirror = mirrors_.find(selectionName); mirror != mirrors_.end()) {
+        auto& known = mirror->second.requestors;
+        if (known.size() < maxRequestors && std::ranges::find(known, identity) == known.end()) {
+            known.push_back(identity);
+        }
+    }
 }
 
 bool SelectionOwner::serveMultiple(Ownership& owned, const std::string& selectionName,
@@ -300,6 +336,12 @@ Selections::KnownChange SelectionOwner::lastChange(const std::string& selection)
     return found == lastChange_.end() ? KnownChange{} : found->second;
 }
 
+Selections::KnownChange SelectionOwner::lastOwnChange(const std::string& selection) const {
+    std::lock_guard lock(mutex_);
+    const auto found = lastOwnChange_.find(selection);
+    return found == lastOwnChange_.end() ? KnownChange{} : found->second;
+}
+
 std::shared_ptr<const SelectionData> SelectionOwner::owned(const std::string& selection) const {
     std::lock_guard lock(mutex_);
     const auto found = mirrors_.find(selection);
@@ -316,6 +358,12 @@ bool SelectionOwner::fetched(const std::string& selection) const {
     std::lock_guard lock(mutex_);
     const auto found = mirrors_.find(selection);
     return found != mirrors_.end() && found->second.fetched;
+}
+
+std::vector<ClientIdentity> SelectionOwner::requestors(const std::string& selection) const {
+    std::lock_guard lock(mutex_);
+    const auto found = mirrors_.find(selection);
+    return found == mirrors_.end() ? std::vector<ClientIdentity>{} : found->second.requestors;
 }
 
 std::uint64_t SelectionOwner::ownChanges(const std::string& selection) const {

@@ -21,6 +21,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/linux/clipboard/client_identity.h"
 #include "platform/linux/clipboard/incr_transfers.h"
 #include "platform/linux/clipboard/selection_connection.h"
 #include "platform/linux/clipboard/x11_selections.h"
@@ -41,6 +42,12 @@ class SelectionOwner {
     bool ownAt(xcb_atom_t selection, std::shared_ptr<const SelectionData> data, std::uint32_t time);
     // Gives `selection` to nobody, undoing `change` only while it is the selection's last.
     bool clear(xcb_atom_t selection, KnownChange change);
+    // Whether `change` is still the selection's last change (a round trip: the news of every
+    // change the server made before it is in).
+    bool isLastChange(xcb_atom_t selection, KnownChange change);
+    // Serves `data` (none: nobody) in place of `change`, only while that is the last change.
+    bool replace(xcb_atom_t selection, KnownChange change,
+                 std::shared_ptr<const SelectionData> data);
     // Offers what we own of `selection` to the clipboard manager and serves its reads.
     bool saveToManager(xcb_atom_t selection, std::chrono::milliseconds limit);
     // What we serve for `selection` (none when we do not own it).
@@ -55,11 +62,19 @@ class SelectionOwner {
 
     // --- Any thread
     [[nodiscard]] KnownChange lastChange(const std::string& selection) const;
+    [[nodiscard]] KnownChange lastOwnChange(const std::string& selection) const;
     [[nodiscard]] std::shared_ptr<const SelectionData> owned(const std::string& selection) const;
     [[nodiscard]] std::uint32_t ownedSince(const std::string& selection) const;
     [[nodiscard]] bool fetched(const std::string& selection) const;
+    [[nodiscard]] std::vector<ClientIdentity> requestors(const std::string& selection) const;
+    [[nodiscard]] std::uint32_t clientBaseOf(std::uint32_t window) const {
+        return identities_.baseOf(window);
+    }
     [[nodiscard]] std::uint64_t ownChanges(const std::string& selection) const;
     void onForeignChange(std::function<void(const std::string&, std::uint64_t)> callback);
+
+    // What went wrong (Selections::onTrouble), on the pump's thread.
+    std::function<void(std::string)> onTrouble;
 
   private:
     struct Ownership {
@@ -81,10 +96,13 @@ class SelectionOwner {
     void learnt(const std::string& selectionName, std::uint32_t time);
     void foreignChange(xcb_atom_t selection, std::uint32_t time);
     void forget(xcb_atom_t selection);
+    // A client asked for contents we own of the selection: kept once per client.
+    void noteRequestor(const std::string& selectionName, xcb_window_t requestor);
 
     SelectionConnection& connection_;
     xcb_connection_t* c_;
     IncrTransfers& transfers_;
+    ClientIdentities identities_;
 
     std::map<xcb_atom_t, Ownership> owned_;
     // Our last SetSelectionOwner of each selection: its request's sequence number, and whether
@@ -103,12 +121,18 @@ class SelectionOwner {
         std::shared_ptr<const SelectionData> data;
         std::uint32_t time = 0;
         bool fetched = false;
+        // Who fetched (at most maxRequestors clients; one that asks for many targets counts
+        // once).
+        std::vector<ClientIdentity> requestors;
     };
+    static constexpr std::size_t maxRequestors = 16;
     std::map<std::string, Mirror> mirrors_;
     // How many times we have taken or cleared each selection.
     std::map<std::string, std::uint64_t> ownChanges_;
     // The latest change of each selection we know of (ours or told).
     std::map<std::string, KnownChange> lastChange_;
+    // The latest change of each selection we made ourselves.
+    std::map<std::string, KnownChange> lastOwnChange_;
     std::function<void(const std::string&, std::uint64_t)> onForeign_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <algorithm>
+#include <cstdint>
 #include <future>
 #include <utility>
 
@@ -42,6 +44,18 @@ X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> 
             }
         });
     });
+    selections_->onTrouble([this, alive = std::weak_ptr<const int>(alive_)](const std::string& line) {
+        onMain(alive, [this, line] { tellTrouble(line); });
+    });
+}
+
+void X11SelectionPasteboard::tellTrouble(std::string line) {
+    troubleObservers_.notify(line);
+}
+
+Subscription X11SelectionPasteboard::observeTrouble(
+    std::function<void(const std::string&)> onTrouble) {
+    return troubleObservers_.add(std::move(onTrouble));
 }
 
 X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> selections,
@@ -51,6 +65,7 @@ X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> 
 X11SelectionPasteboard::~X11SelectionPasteboard() {
     if (listens_) {
         selections_->onForeignChange(nullptr);
+        selections_->onTrouble(nullptr);
     }
 }
 
@@ -223,29 +238,65 @@ std::int64_t X11SelectionPasteboard::clear() {
     clearAsOf_ = selections_->lastChange(selection_);
     if (!clearPending_) {
         clearPending_ = true;
-        onMain(alive_, [this] {
-            if (clearPending_) {
-                clearPending_ = false;
-                if (selections_->clear(selection_, clearAsOf_)) {
-                    ownChanges_ = selections_->ownChanges(selection_);
-                }
-            }
-        });
+        onMain(alive_, [this] { settlePendingClear(); });
     }
     bump();
     return changeCount_;
 }
 
+void X11SelectionPasteboard::settlePendingClear() {
+    if (!clearPending_) {
+        return;
+    }
+    clearPending_ = false;
+    if (selections_->clear(selection_, clearAsOf_)) {
+        ownChanges_ = selections_->ownChanges(selection_);
+        ownChange_ = selections_->lastOwnChange(selection_);
+    } else {
+        ownChange_ = {};
+    }
+}
+
+bool X11SelectionPasteboard::holdsOwnChange() {
+    settlePendingClear();
+    return ownChange_.number != 0 && selections_->isLastChange(selection_, ownChange_);
+}
+
+bool X11SelectionPasteboard::putBackOverOwnChange(const PasteboardContents& contents) {
+    settlePendingClear();
+    if (ownChange_.number == 0) {
+        return false;
+    }
+    std::shared_ptr<const x11::SelectionData> data;
+    if (!contents.items.empty()) {
+        data = std::make_shared<const x11::SelectionData>(dataOf(contents));
+    }
+    if (!selections_->replace(selection_, ownChange_, data)) {
+        // Another client's copy stands; what we knew of our own is over.
+        lastWrite_.reset();
+        ownChange_ = {};
+        return false;
+    }
+    ownChanges_ = selections_->ownChanges(selection_);
+    ownChange_ = selections_->lastOwnChange(selection_);
+    lastWrite_ = std::move(data);
+    bump();
+    return true;
+}
+
 Status X11SelectionPasteboard::own(std::shared_ptr<const x11::SelectionData> data) {
     clearPending_ = false;
     const auto time = selections_->own(selection_, data);
-    bump();
     if (!time) {
         lastWrite_.reset();
+        ownChange_ = {};
+        bump();
         return Status::failure(ErrorCode::failed, "the clipboard was not taken");
     }
     ownChanges_ = selections_->ownChanges(selection_);
+    ownChange_ = selections_->lastOwnChange(selection_);
     lastWrite_ = std::move(data);
+    bump();
     return {};
 }
 
@@ -270,6 +321,24 @@ Status X11SelectionPasteboard::setString(std::u16string_view text) {
 bool X11SelectionPasteboard::lastWriteUnfetched() {
     return lastWrite_ && selections_->owned(selection_) == lastWrite_ &&
            !selections_->fetched(selection_);
+}
+
+WriteFetch X11SelectionPasteboard::lastWriteFetchedBy(const FetchTarget& target) {
+    if (!lastWrite_ || selections_->owned(selection_) != lastWrite_) {
+        return WriteFetch::none;
+    }
+    const auto requestors = selections_->requestors(selection_);
+    if (requestors.empty()) {
+        return WriteFetch::none;
+    }
+    std::optional<std::uint32_t> targetBase;
+    if (target.window && *target.window <= UINT32_MAX) {
+        targetBase = selections_->clientBaseOf(static_cast<std::uint32_t>(*target.window));
+    }
+    return std::ranges::any_of(requestors,
+                               [&](const auto& r) { return x11::isClientOf(r, targetBase, target.pid); })
+               ? WriteFetch::byTarget
+               : WriteFetch::byOthers;
 }
 
 Subscription X11SelectionPasteboard::observeChanges(std::function<void(std::int64_t)> onChange) {

@@ -42,8 +42,14 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     // Waits for the read (at most its time limit).
     std::optional<std::u16string> string() override;
     bool lastWriteUnfetched() override;
+    bool holdsOwnChange() override;
+    bool putBackOverOwnChange(const PasteboardContents& contents) override;
+    // By the target's own X client (the one that made its window, or another connection of its
+    // process); a clipboard manager's fetch is another client's.
+    WriteFetch lastWriteFetchedBy(const FetchTarget& target) override;
     bool lastReadComplete() override { return lastReadComplete_; }
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override;
+    Subscription observeTrouble(std::function<void(const std::string&)> onTrouble) override;
 
     void readContents(std::function<void(PasteboardContents)> done) override;
     Status writeContents(const PasteboardContents& contents) override;
@@ -76,6 +82,8 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
                            Sibling);
 
     Status own(std::shared_ptr<const x11::SelectionData> data);
+    // Runs a clear still waiting for the next turn of the loop now.
+    void settlePendingClear();
     void bump();
     void onForeignChange(std::uint64_t ourChanges);
 
@@ -87,11 +95,17 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     // before the last of them is stale.
     std::uint64_t ownChanges_ = 0;
     std::shared_ptr<const x11::SelectionData> lastWrite_;
+    // Our last change of the selection (a write or a clear) as the layer knows it; none when we
+    // have made none, or the last one failed.
+    x11::Selections::KnownChange ownChange_;
     bool clearPending_ = false;
     // The change of the clipboard the pending clear undoes: the last we knew of when asked.
     x11::Selections::KnownChange clearAsOf_;
     bool lastReadComplete_ = true;
     CallbackList<std::int64_t> observers_;
+    CallbackList<std::string> troubleObservers_;
+    // Tells the trouble observers, on the main thread.
+    void tellTrouble(std::string line);
     // The connection tells one listener of changes: the clipboard's instance, which passes
     // PRIMARY's on to this.
     bool listens_ = true;

@@ -2,6 +2,7 @@
 
 #include <xcb/xfixes.h>
 
+#include <mutex>
 #include <utility>
 
 #include "platform/linux/clipboard/incr_transfers.h"
@@ -18,6 +19,10 @@ struct Selections::Parts final : SelectionConnection::Handler {
           transfers(*connection),
           owner(*connection, transfers),
           reader(*connection, [this](xcb_atom_t selection) { return owner.served(selection); }) {
+        const auto tellTrouble = [this](std::string line) { tell(std::move(line)); };
+        reader.onTrouble = tellTrouble;
+        transfers.onTrouble = tellTrouble;
+        owner.onTrouble = tellTrouble;
         owner.watch(connection->atom("CLIPBOARD"));
         owner.watch(connection->atom("PRIMARY"));
         connection->start(*this);
@@ -88,7 +93,24 @@ struct Selections::Parts final : SelectionConnection::Handler {
         transfers.expire(now);
     }
 
-    void disconnected() override { reader.failAll(); }
+    void disconnected() override {
+        reader.failAll();
+        tell("display_connection_lost");
+    }
+
+    void tell(std::string line) {
+        std::function<void(const std::string&)> told;
+        {
+            std::lock_guard lock(troubleMutex);
+            told = onTrouble;
+        }
+        if (told) {
+            told(line);
+        }
+    }
+
+    std::mutex troubleMutex;
+    std::function<void(const std::string&)> onTrouble;  // under troubleMutex
 
     std::unique_ptr<SelectionConnection> connection;
     IncrTransfers transfers;
@@ -178,8 +200,35 @@ bool Selections::clear(const std::string& selection, KnownChange change) {
         .value_or(false);
 }
 
+bool Selections::isLastChange(const std::string& selection, KnownChange change) {
+    auto* parts = parts_.get();
+    return parts->connection
+        ->call<bool>(
+            [parts, selection, change] {
+                return parts->owner.isLastChange(parts->connection->atom(selection), change);
+            },
+            serverWait)
+        .value_or(false);
+}
+
+bool Selections::replace(const std::string& selection, KnownChange change,
+                         std::shared_ptr<const SelectionData> data) {
+    auto* parts = parts_.get();
+    return parts->connection
+        ->call<bool>(
+            [parts, selection, change, data = std::move(data)] {
+                return parts->owner.replace(parts->connection->atom(selection), change, data);
+            },
+            serverWait)
+        .value_or(false);
+}
+
 Selections::KnownChange Selections::lastChange(const std::string& selection) const {
     return parts_->owner.lastChange(selection);
+}
+
+Selections::KnownChange Selections::lastOwnChange(const std::string& selection) const {
+    return parts_->owner.lastOwnChange(selection);
 }
 
 std::shared_ptr<const SelectionData> Selections::owned(const std::string& selection) const {
@@ -192,6 +241,14 @@ std::uint32_t Selections::ownedSince(const std::string& selection) const {
 
 bool Selections::fetched(const std::string& selection) const {
     return parts_->owner.fetched(selection);
+}
+
+std::vector<ClientIdentity> Selections::requestors(const std::string& selection) const {
+    return parts_->owner.requestors(selection);
+}
+
+std::uint32_t Selections::clientBaseOf(std::uint32_t window) const {
+    return parts_->owner.clientBaseOf(window);
 }
 
 std::uint64_t Selections::ownChanges(const std::string& selection) const {
@@ -211,6 +268,11 @@ bool Selections::saveToManager(const std::string& selection, std::chrono::millis
             },
             limit + serverWait)
         .value_or(false);
+}
+
+void Selections::onTrouble(std::function<void(const std::string&)> callback) {
+    std::lock_guard lock(parts_->troubleMutex);
+    parts_->onTrouble = std::move(callback);
 }
 
 bool Selections::connected() const {

@@ -23,7 +23,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "platform/linux/clipboard/client_identity.h"
 #include "platform/linux/clipboard/selection_data.h"
 #include "platform/pasteboard.h"
 
@@ -68,11 +70,20 @@ class Selections {
         std::uint32_t time = 0;  // the server time of the change
     };
     [[nodiscard]] KnownChange lastChange(const std::string& selection) const;
+    // The last change of `selection` made through this connection (none: {}).
+    [[nodiscard]] KnownChange lastOwnChange(const std::string& selection) const;
     // Gives `selection` to nobody (its contents are gone), undoing `change` whoever made it,
     // only while it is still the selection's last change: a change made after it stays,
     // whether we heard of it already or not (the server ignores a change older than the
     // selection's last). False when the selection was not cleared.
     bool clear(const std::string& selection, KnownChange change);
+    // Whether `change` is still the selection's last change, asked of the server: the news of
+    // every change it made before its answer is in.
+    bool isLastChange(const std::string& selection, KnownChange change);
+    // Serves `data` for `selection` in place of `change` (a change of ours), only while that is
+    // still the selection's last change; none gives the selection to nobody. Whether it did.
+    bool replace(const std::string& selection, KnownChange change,
+                 std::shared_ptr<const SelectionData> data);
 
     // What we serve for `selection` now; none when we do not own it. Our own view: another
     // client may have taken it a moment ago without our knowing yet (a read asks the server).
@@ -82,6 +93,11 @@ class Selections {
     // Whether another client has asked for any of the contents we own for `selection` (a target
     // other than TARGETS and TIMESTAMP) since we took it.
     [[nodiscard]] bool fetched(const std::string& selection) const;
+    // The clients that asked for those contents (each once, at most 16), as the server told
+    // them when they asked.
+    [[nodiscard]] std::vector<ClientIdentity> requestors(const std::string& selection) const;
+    // The resource base of the client that created `window` (ClientIdentities::baseOf).
+    [[nodiscard]] std::uint32_t clientBaseOf(std::uint32_t window) const;
 
     // How many times we have taken or cleared `selection` through this connection.
     [[nodiscard]] std::uint64_t ownChanges(const std::string& selection) const;
@@ -94,6 +110,11 @@ class Selections {
     // SAVE_TARGETS) and serves its reads; true once it reported them saved, false when there is
     // no manager, it refused, or `limit` passed.
     bool saveToManager(const std::string& selection, std::chrono::milliseconds limit);
+
+    // What went wrong out of sight of any caller (another client's transfer refused or cut, the
+    // rest of an answer we refused given up, the display gone), as one "key=value" line without
+    // any contents. Runs on the connection's thread; cleared with nullptr.
+    void onTrouble(std::function<void(const std::string&)> callback);
 
     // False once the connection to the display is broken.
     [[nodiscard]] bool connected() const;

@@ -4,6 +4,7 @@
 
 #include <QDesktopServices>
 #include <QUrl>
+#include <algorithm>
 #include <climits>
 
 #include "platform/linux/x11/xlib.h"
@@ -14,7 +15,8 @@ EwmhWorkspace::EwmhWorkspace(std::shared_ptr<x11::Connection> connection)
     : connection_(std::move(connection)),
       activeWindow_(connection_->atom("_NET_ACTIVE_WINDOW")),
       pidAtom_(connection_->atom("_NET_WM_PID")),
-      stacking_(connection_->atom("_NET_CLIENT_LIST_STACKING")) {
+      stacking_(connection_->atom("_NET_CLIENT_LIST_STACKING")),
+      gtkFrameExtents_(connection_->atom("_GTK_FRAME_EXTENTS")) {
     const auto self = static_cast<ProcessID>(::getpid());
     const auto executable = x11::executableName(self);
     current_ = RunningApplication{.pid = self, .identity = executable, .name = executable};
@@ -42,6 +44,42 @@ std::optional<ProcessID> EwmhWorkspace::windowProcess(Window window) {
 std::optional<ProcessID> EwmhWorkspace::activeProcess() {
     const auto window = activeWindow();
     return window ? windowProcess(*window) : std::nullopt;
+}
+
+std::optional<WindowPlace> EwmhWorkspace::activeWindowPlace() {
+    const auto window = activeWindow();
+    const auto pid = window ? windowProcess(*window) : std::nullopt;
+    if (!pid) {
+        return std::nullopt;
+    }
+    Display* display = connection_->display();
+    Window root = 0;
+    int x = 0;
+    int y = 0;
+    unsigned width = 0;
+    unsigned height = 0;
+    unsigned border = 0;
+    unsigned depth = 0;
+    Window child = 0;
+    const bool placed =
+        XGetGeometry(display, *window, &root, &x, &y, &width, &height, &border, &depth) != 0 &&
+        XTranslateCoordinates(display, *window, root, 0, 0, &x, &y, &child) != 0;
+    connection_->drainSoon();
+    if (!placed) {
+        return std::nullopt;
+    }
+    WindowPlace place{.pid = *pid, .frame = makeRect(x, y, width, height)};
+    if (const auto extents = connection_->list(*window, gtkFrameExtents_, XA_CARDINAL);
+        extents.size() == 4) {
+        std::array<double, 4> insets{};
+        for (std::size_t i = 0; i < insets.size(); ++i) {
+            // A margin wider than the window is no margin of it.
+            insets[i] = std::min<double>(static_cast<double>(extents[i]),
+                                         i < 2 ? width : height);
+        }
+        place.clientFrame = insets;
+    }
+    return place;
 }
 
 std::optional<RunningApplication> EwmhWorkspace::frontmostApplication() {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include "platform/linux/window_place.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/workspace.h"
 
@@ -28,6 +29,9 @@ class EwmhWorkspace final : public Workspace {
     // The active window's process, without the application's names.
     [[nodiscard]] std::optional<ProcessID> activeProcess();
 
+    // Where the active window stands on the screen.
+    [[nodiscard]] std::optional<WindowPlace> activeWindowPlace();
+
   private:
     [[nodiscard]] std::optional<x11::Window> activeWindow();
     [[nodiscard]] std::optional<ProcessID> windowProcess(x11::Window window);
@@ -37,6 +41,7 @@ class EwmhWorkspace final : public Workspace {
     x11::Atom activeWindow_;
     x11::Atom pidAtom_;
     x11::Atom stacking_;
+    x11::Atom gtkFrameExtents_;
     RunningApplication current_;
     CallbackList<std::optional<RunningApplication>> frontmostObservers_;
     std::optional<ProcessID> lastFrontmost_;

@@ -1,0 +1,20 @@
+#pragma once
+
+// The states of an element the AT-SPI backend decides on, read from one state set
+// (atspi::statesOf).
+
+namespace ravlin::platform::atspi {
+
+struct States {
+    bool focused = false;
+    bool focusable = false;
+    bool showing = false;
+    bool visible = false;
+    bool defunct = false;
+    bool editable = false;
+    bool readOnly = false;
+    bool singleLine = false;
+    bool multiLine = false;
+};
+
+}  // namespace ravlin::platform::atspi

@@ -1,0 +1,290 @@
+// Sentence polish as a person meets it: typed at a person's speed into the Composer while the
+// stand-in service (or a stand-in Codex tool) answers, read back over AT-SPI as it shows, and
+// committed into the Qt target's text area. Each scenario prints what it measured on a line
+// starting "[ figure ]".
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "scenarios.h"
+#include "tests/support/fake_executable.h"
+
+namespace ravlin::testing {
+namespace {
+
+using std::chrono::duration_cast;
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+
+// Changes only the service makes: the local rules know nothing of them.
+constexpr std::u16string_view kFirst = u"I will send the parcel today.";
+constexpr std::u16string_view kFirstPolished = u"I will send the package today.";
+constexpr std::u16string_view kSecond = u" We should bring the report tomorrow.";
+constexpr std::u16string_view kSecondPolished = u" We should bring the summary tomorrow.";
+
+class PolishScenarios : public OnlineScenarios {
+  protected:
+    PolishScenarios() {
+        service.replace("parcel", "package");
+        service.replace("report", "summary");
+    }
+
+    // What the Composer's editor holds now.
+    std::u16string composerText() { return desktop.value(desktop.focusedOf(programPid())); }
+
+    void SetUp() override {
+        OnlineScenarios::SetUp();
+        // Open from the start, the log keeps every line of the session, not its errors only.
+        ASSERT_TRUE(openLog(program));
+    }
+
+    // The Qt target's text area, emptied and focused, and the Composer open over it; the
+    // clipboard holds something of the user's.
+    void openOverEmptyArea() {
+        kept = copyElsewhere(QStringLiteral("kept clipboard"));
+        ASSERT_TRUE(desktop.qt->command(QStringLiteral("text area")));
+        ASSERT_TRUE(focus(*desktop.qt, QStringLiteral("area")));
+        ASSERT_TRUE(openComposer());
+    }
+
+    // Return, and the area holds `text` (the commit pastes it untrimmed); then the commit has
+    // put the user's clipboard back and the Composer has closed.
+    void commitExpecting(const std::u16string& text) {
+        ASSERT_TRUE(keyboard.waitForRelease());
+        ASSERT_TRUE(keyboard.tap("Return"));
+        EXPECT_TRUE(focusedValueBecomes(desktop.qt->pid(), text))
+            << text::toUtf8(desktop.value(desktop.focusedOf(desktop.qt->pid())));
+        EXPECT_TRUE(waitUntil([&] { return clipboardDifference(kept, readClipboard()).empty(); }))
+            << clipboardDifference(kept, readClipboard());
+        ASSERT_TRUE(composerClosedInto(*desktop.qt));
+    }
+
+    // How many requests asked about text holding `part`.
+    std::size_t requestsAbout(std::string_view part) const {
+        std::size_t count = 0;
+        for (const auto& asked : service.hostedTexts()) {
+            count += asked.find(part) != std::string::npos;
+        }
+        return count;
+    }
+
+    ClipboardContents kept;
+};
+
+// The uptime in milliseconds of the first session-log line holding `part`.
+std::optional<long long> uptimeOf(const std::string& log, std::string_view part) {
+    const auto at = log.find(part);
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    const auto line = log.rfind('\n', at);
+    const auto uptime = log.find("uptime=", line == std::string::npos ? 0 : line);
+    if (uptime == std::string::npos || uptime > at) {
+        return std::nullopt;
+    }
+    return std::stoll(log.substr(uptime + 7));
+}
+
+// Sentence after sentence at a person's speed against a service that takes 0.3 s to answer:
+// each sentence goes out once, and the first shows polished while the second is still typed.
+TEST_F(PolishScenarios, EachSentenceGoesOutOnceAndShowsPolishedWhileTheNextIsTyped) {
+    constexpr auto serviceDelay = 300ms;
+    service.setDelay(serviceDelay);
+    openOverEmptyArea();
+    ASSERT_TRUE(keyboard.type(kFirst.substr(0, kFirst.size() - 1)));
+    const auto fullStop = steady_clock::now();
+    ASSERT_TRUE(keyboard.type(kFirst.substr(kFirst.size() - 1)));
+    std::optional<milliseconds> shownAfter;
+    std::size_t keysTyped = 0;
+    for (std::size_t at = 0; at < kSecond.size(); ++at) {
+        ASSERT_TRUE(keyboard.type(kSecond.substr(at, 1)));
+        if (!shownAfter && composerText().starts_with(kFirstPolished)) {
+            shownAfter = duration_cast<milliseconds>(steady_clock::now() - fullStop);
+            keysTyped = at + 1;
+        }
+    }
+    ASSERT_TRUE(shownAfter) << "the first sentence was not polished while the next was typed: "
+                            << text::toUtf8(composerText());
+    const std::u16string polished = std::u16string(kFirstPolished) + std::u16string(kSecondPolished);
+    EXPECT_TRUE(waitUntil([&] { return composerText() == polished; }, kSettle))
+        << text::toUtf8(composerText());
+    EXPECT_EQ(requestsAbout("parcel"), 1u);
+    EXPECT_EQ(requestsAbout("report"), 1u);
+    std::printf("[ figure ] first sentence polished on screen %lld ms after its full stop was "
+                "pressed (service delay %lld ms; %zu of %zu keys of the next sentence typed by "
+                "then); requests: %zu for the first sentence, %zu for the second, %zu in all\n",
+                static_cast<long long>(shownAfter->count()),
+                static_cast<long long>(serviceDelay.count()), keysTyped, kSecond.size(),
+                requestsAbout("parcel"), requestsAbout("report"), service.hostedTexts().size());
+    commitExpecting(polished);
+
+    // The program's own clock: from the sentence's boundary to its answer applied.
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=cancelled reason=superseded-by-input"), 0u) << log;
+    EXPECT_EQ(occurrences(log, "state=scheduled boundary=terminator"), 2u) << log;
+    EXPECT_EQ(occurrences(log, "state=applied outcome=corrected"), 2u) << log;
+    const auto scheduled = uptimeOf(log, "state=scheduled boundary=terminator");
+    const auto applied = uptimeOf(log, "state=applied outcome=corrected");
+    ASSERT_TRUE(scheduled && applied) << log;
+    std::printf("[ figure ] session log: first sentence applied %lld ms after its boundary\n",
+                static_cast<long long>(*applied - *scheduled));
+}
+
+// An answer that does not end as the service ends its answers (cut midway), or an error: the
+// typed sentence stays, Return pastes it at once without asking again, and the log says why
+// and that the local rules had the text.
+TEST_F(PolishScenarios, AnAnswerThatDidNotFinishIsNeverAppliedNorAskedAgainAtReturn) {
+    service.setDelay(200ms);
+    const std::u16string typed = u"I will send the parcel today. ";
+    for (const auto behaviour :
+         {CorrectionService::Behaviour::cut, CorrectionService::Behaviour::fail}) {
+        SCOPED_TRACE(static_cast<int>(behaviour));
+        service.setBehaviour(behaviour);
+        const auto before = service.hostedTexts().size();
+        openOverEmptyArea();
+        ASSERT_TRUE(keyboard.type(typed));
+        ASSERT_TRUE(waitUntil([&] { return service.hostedTexts().size() > before; }, kSettle));
+        // Whatever showed while it streamed, the end puts the typed text back.
+        pause(1500ms);
+        EXPECT_EQ(composerText(), typed);
+        const auto asked = service.hostedTexts().size();
+        commitExpecting(typed);
+        EXPECT_EQ(service.hostedTexts().size(), asked) << "asked again at Return";
+    }
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "outcome=corrected"), 0u) << log;
+    EXPECT_EQ(occurrences(log, "reason={Hosted proxy response incomplete} issue={"), 1u) << log;
+    EXPECT_EQ(occurrences(log, "reason={Hosted proxy HTTP 500} issue={"), 1u) << log;
+    EXPECT_EQ(occurrences(log, "state=skipped reason=recently-failed boundary=commit"), 2u)
+        << log;
+    EXPECT_EQ(occurrences(log, "handled_by={model_kind=LOCAL route=local provider=local-rules"),
+              2u)
+        << log;
+}
+
+// A slow stream: while the answer comes in, the Composer never loses what follows the text
+// being answered, neither the next sentence's words typed after it nor, for a pause's answer
+// over two sentences, the typed words the answer has not reached yet.
+TEST_F(PolishScenarios, WhileAnAnswerStreamsTheTextAfterItStaysOnScreen) {
+    service.setPacing(8, 120ms);
+    service.replace("sent it", "mailed it");
+    struct Row {
+        const char* name;
+        std::u16string typed;
+        std::u16string tail;  // every look at the Composer ends with it
+        std::u16string final;
+    };
+    const std::vector<Row> rows{
+        {"the next sentence begun", std::u16string(kFirst) + u" We", u" We",
+         std::u16string(kFirstPolished) + u" We"},
+        // Too short before its full stop for a boundary: the pause sends both sentences.
+        {"two sentences after a pause", u"I sent it. We meet at noon", u"meet at noon",
+         u"I mailed it. We meet at noon"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        openOverEmptyArea();
+        ASSERT_TRUE(keyboard.type(row.typed));
+        std::vector<std::u16string> seen;
+        bool captured = false;
+        waitUntil(
+            [&] {
+                seen.push_back(composerText());
+                if (!captured && seen.back() != row.typed && seen.back() != row.final) {
+                    captured = true;  // an answer half in
+                    screenshot(QStringLiteral("composer-streaming-") +
+                               QString::number(&row - rows.data()));
+                }
+                return seen.back() == row.final;
+            },
+            kSettle);
+        ASSERT_EQ(seen.back(), row.final);
+        for (const auto& text : seen) {
+            EXPECT_TRUE(text.ends_with(row.tail)) << text::toUtf8(text);
+        }
+        std::printf("[ figure ] %s: %zu looks at the Composer while the answer streamed, all "
+                    "ending with the typed tail\n",
+                    row.name, seen.size());
+        commitExpecting(row.final);
+    }
+}
+
+// An answer that chats before the text ("Sure! Here is the corrected text: ...") is cleaned
+// before it lands: only the sentence is pasted.
+TEST_F(PolishScenarios, AChattyAnswerIsNotPasted) {
+    service.setPreamble("Sure! Here is the corrected text: ");
+    openOverEmptyArea();
+    ASSERT_TRUE(keyboard.type(kFirst));
+    ASSERT_TRUE(waitUntil([&] { return composerText() == kFirstPolished; }, kSettle))
+        << text::toUtf8(composerText());
+    commitExpecting(std::u16string(kFirstPolished));
+}
+
+// The Codex route as a person sets it up: a `codex` on the search path the program is started
+// with (here a stand-in), signed in, chosen as the own-key provider with cloud correction on.
+class CodexScenarios : public PolishScenarios {
+  protected:
+    CodexScenarios() {
+        settings = {{"correctionModelMode", "online"},
+                    {"BYOK.isEnabled", "true"},
+                    {"BYOK.providerKind", "codexCLI"}};
+        // Answers what it was asked about, as the tool would, and notes each question.
+        tools.writeFile("bin/codex", R"(#!/usr/bin/python3
+import json, os, sys
+args = sys.argv[1:]
+if args == ["--version"]:
+    print("codex-cli 0.116.0")
+    sys.exit(0)
+asked = sys.stdin.read()
+heading = "Text to correct. Return only the corrected version of this text:\n"
+text = asked.split(heading)[-1] if heading in asked else asked.split("\n\n")[-1]
+with open(os.path.join(os.path.dirname(__file__), "asked"), "a") as log:
+    log.write(json.dumps(text) + "\n")
+print(json.dumps({"type": "turn.started"}), flush=True)
+with open(args[args.index("--output-last-message") + 1], "w") as out:
+    out.write(text.replace("parcel", "package"))
+print(json.dumps({"type": "turn.completed"}), flush=True)
+)",
+                        std::filesystem::perms::owner_all);
+        program.setEnvironment(QStringLiteral("PATH"),
+                               QString::fromStdString(tools.file("bin")) + QLatin1Char(':') +
+                                   qEnvironmentVariable("PATH"));
+        QDir(program.home()).mkpath(QStringLiteral(".codex"));
+        QFile auth(program.home() + QStringLiteral("/.codex/auth.json"));
+        auth.open(QIODevice::WriteOnly);
+        auth.write("{}");
+    }
+    std::size_t questions() const {
+        const auto asked = tools.read("bin/asked");
+        return asked ? static_cast<std::size_t>(std::ranges::count(*asked, '\n')) : 0;
+    }
+
+    FakeExecutableDirectory tools;
+};
+
+TEST_F(CodexScenarios, ASentenceIsPolishedByTheCodexToolOnThePath) {
+    openOverEmptyArea();
+    ASSERT_TRUE(keyboard.type(kFirst.substr(0, kFirst.size() - 1)));
+    const auto fullStop = steady_clock::now();
+    ASSERT_TRUE(keyboard.type(kFirst.substr(kFirst.size() - 1)));
+    ASSERT_TRUE(waitUntil([&] { return composerText().starts_with(kFirstPolished); }, kSettle))
+        << text::toUtf8(composerText()) << "\n"
+        << sessionLog(program);
+    std::printf("[ figure ] codex stand-in: polished on screen %lld ms after the full stop was "
+                "pressed, %zu run(s)\n",
+                static_cast<long long>(
+                    duration_cast<milliseconds>(steady_clock::now() - fullStop).count()),
+                questions());
+    commitExpecting(std::u16string(kFirstPolished));
+    EXPECT_EQ(questions(), 1u);
+    EXPECT_EQ(service.hostedTexts().size(), 0u);
+}
+
+}  // namespace
+}  // namespace ravlin::testing

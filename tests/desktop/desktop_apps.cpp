@@ -1,0 +1,350 @@
+#include "desktop_apps.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <memory>
+
+#include "core/text/unicode.h"
+#include "desktop_fixture.h"
+#include "platform/keys.h"
+#include "platform/linux/x11/xlib.h"
+
+namespace ravlin::testing {
+namespace {
+
+namespace ax = platform::ax;
+
+// LibreOffice's first start without its tips, its "what's new" and its setup questions.
+constexpr const char* writerSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
+<oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="ShowTipOfTheDay" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Office.Common/Misc"><prop oor:name="FirstRun" oor:op="fuse"><value>false</value></prop></item>
+<item oor:path="/org.openoffice.Setup/Office"><prop oor:name="ooSetupInstCompleted" oor:op="fuse"><value>true</value></prop></item>
+<item oor:path="/org.openoffice.Setup/Product"><prop oor:name="ooSetupLastVersion" oor:op="fuse"><value>99.0</value></prop></item>
+</oor:items>
+)";
+
+// The page Chromium shows: each field named by its label, as the accessibility bus names it.
+constexpr const char* page = R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>ravlin test page</title></head>
+<body style="font: 16px sans-serif">
+<p><textarea aria-label="area" rows="4" cols="50">hello world</textarea></p>
+<p><input aria-label="line" type="text" size="50" value="hello world"></p>
+<p><input aria-label="password" type="password" size="50" value="secret"></p>
+</body></html>
+)";
+
+bool write(const QString& path, const QByteArray& contents) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
+}
+
+// A window of the process group `group` on screen: the first one the window manager lists.
+std::optional<std::pair<Window, platform::ProcessID>> windowOfGroup(Display* display,
+                                                                     pid_t group) {
+    const Atom clients = XInternAtom(display, "_NET_CLIENT_LIST", False);
+    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+    const auto cardinals = [&](Window window, Atom property, Atom type) {
+        std::vector<unsigned long> values;
+        Atom actual = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, window, property, 0, 1024, False, type, &actual, &format,
+                               &count, &after, &data) == Success &&
+            data != nullptr && format == 32) {
+            const auto* longs = reinterpret_cast<unsigned long*>(data);
+            values.assign(longs, longs + count);
+        }
+        if (data != nullptr) {
+            XFree(data);
+        }
+        return values;
+    };
+    for (const auto window : cardinals(DefaultRootWindow(display), clients, XA_WINDOW)) {
+        const auto pid = cardinals(window, pidAtom, XA_CARDINAL);
+        if (pid.size() == 1 && ::getpgid(static_cast<pid_t>(pid.front())) == group) {
+            return std::pair{static_cast<Window>(window), static_cast<platform::ProcessID>(pid.front())};
+        }
+    }
+    return std::nullopt;
+}
+
+bool isTextRole(const std::optional<std::u16string>& role) {
+    return role == u"AXTextArea" || role == u"AXTextField" || role == u"AXSecureTextField";
+}
+
+}  // namespace
+
+DesktopApplication& DesktopApplication::get(Kind kind) {
+    static std::map<Kind, std::unique_ptr<DesktopApplication>>* started = [] {
+        auto* made = new std::map<Kind, std::unique_ptr<DesktopApplication>>();
+        std::atexit([] {
+            // Before the desktop's seams go.
+            for (auto& [kind, application] : *started) {
+                application.reset();
+            }
+        });
+        return made;
+    }();
+    auto& slot = (*started)[kind];
+    if (!slot) {
+        slot.reset(new DesktopApplication(kind));
+    }
+    return *slot;
+}
+
+DesktopApplication::DesktopApplication(Kind kind) : kind_(kind) {
+    static const std::map<Kind, std::string> names = {
+        {Kind::textEditor, "GNOME Text Editor"},
+        {Kind::kwrite, "KWrite"},
+        {Kind::writer, "LibreOffice Writer"},
+        {Kind::plainWriter, "LibreOffice Writer without its GTK plugin"},
+        {Kind::chromium, "Chromium"},
+    };
+    name_ = names.at(kind);
+    QElapsedTimer clock;
+    clock.start();
+    const bool up = start();
+    std::printf("measure: %s up in %lld ms\n", name_.c_str(),
+                static_cast<long long>(clock.elapsed()));
+    if (!up) {
+        std::fprintf(stderr, "%s did not come up: %s\n", name_.c_str(),
+                     process_.readAllStandardError().right(2000).constData());
+        pid_ = 0;
+    }
+}
+
+DesktopApplication::~DesktopApplication() {
+    if (process_.state() == QProcess::NotRunning) {
+        return;
+    }
+    // The whole group: launchers leave the application in a child of theirs.
+    const auto group = static_cast<pid_t>(process_.processId());
+    ::kill(-group, SIGTERM);
+    if (!process_.waitForFinished(5000) ||
+        !waitUntil([&] { return ::kill(-group, 0) != 0; }, 3s)) {
+        ::kill(-group, SIGKILL);
+        process_.waitForFinished(3000);
+    }
+}
+
+bool DesktopApplication::start() {
+    if (!folder_.isValid()) {
+        return false;
+    }
+    const QString folder = folder_.path();
+    const QString document = folder + QStringLiteral("/document.txt");
+    if (!write(document, "hello world\n")) {
+        return false;
+    }
+    QString program;
+    QStringList arguments;
+    auto environment = QProcessEnvironment::systemEnvironment();
+    switch (kind_) {
+        case Kind::textEditor:
+            program = QStringLiteral("gnome-text-editor");
+            arguments = {QStringLiteral("--standalone"), document};
+            break;
+        case Kind::kwrite:
+            program = QStringLiteral("kwrite");
+            arguments = {document};
+            break;
+        case Kind::writer:
+        case Kind::plainWriter: {
+            const QString profile = folder + QStringLiteral("/profile");
+            if (!QDir().mkpath(profile + QStringLiteral("/user")) ||
+                !write(profile + QStringLiteral("/user/registrymodifications.xcu"),
+                       writerSettings)) {
+                return false;
+            }
+            program = QStringLiteral("lowriter");
+            arguments = {QStringLiteral("--norestore"), QStringLiteral("--nologo"),
+                         QStringLiteral("-env:UserInstallation=file://") + profile, document};
+            environment.insert(QStringLiteral("SAL_USE_VCLPLUGIN"),
+                               kind_ == Kind::writer ? QStringLiteral("gtk3")
+                                                     : QStringLiteral("gen"));
+            break;
+        }
+        case Kind::chromium: {
+            const QString html = folder + QStringLiteral("/page.html");
+            if (!write(html, page)) {
+                return false;
+            }
+            program = QStringLiteral("chromium");
+            // Chromium shows a page's elements on the accessibility bus only where told to (a
+            // screen reader tells it; here, the switch).
+            arguments = {QStringLiteral("--force-renderer-accessibility"),
+                         QStringLiteral("--no-sandbox"),
+                         QStringLiteral("--user-data-dir=") + folder + QStringLiteral("/chromium"),
+                         QStringLiteral("--no-first-run"),
+                         QStringLiteral("--no-default-browser-check"),
+                         QStringLiteral("--disable-gpu"),
+                         QStringLiteral("--password-store=basic"),
+                         QStringLiteral("--disable-background-networking"),
+                         QStringLiteral("--disable-component-update"),
+                         QStringLiteral("--window-position=40,40"),
+                         QStringLiteral("--window-size=900,700"),
+                         QStringLiteral("file://") + html};
+            break;
+        }
+    }
+    process_.setProcessEnvironment(environment);
+    process_.setStandardInputFile(QProcess::nullDevice());
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.setChildProcessModifier([] { ::setpgid(0, 0); });
+    process_.start(program, arguments);
+    if (!process_.waitForStarted(10000)) {
+        return false;
+    }
+    const auto group = static_cast<pid_t>(process_.processId());
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return false;
+    }
+    std::optional<std::pair<Window, platform::ProcessID>> window;
+    waitUntil([&] { return bool(window = windowOfGroup(display, group)); }, 60s);
+    XCloseDisplay(display);
+    if (!window) {
+        return false;
+    }
+    pid_ = window->second;
+    auto& desktop = Desktop::get();
+    if (kind_ != Kind::plainWriter &&
+        !waitUntil(
+            [&] { return desktop.seams.accessibility->applicationElement(pid_).hasValue(); },
+            30s)) {
+        return false;
+    }
+    return desktop.bringToFrontPersistently(pid_);
+}
+
+std::optional<platform::Rect> DesktopApplication::windowFrame() const {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return std::nullopt;
+    }
+    std::optional<platform::Rect> frame;
+    if (const auto window = windowOfGroup(display, static_cast<pid_t>(process_.processId()))) {
+        Window root = 0;
+        Window child = 0;
+        int x = 0;
+        int y = 0;
+        unsigned width = 0;
+        unsigned height = 0;
+        unsigned border = 0;
+        unsigned depth = 0;
+        if (XGetGeometry(display, window->first, &root, &x, &y, &width, &height, &border,
+                         &depth) != 0 &&
+            XTranslateCoordinates(display, window->first, root, 0, 0, &x, &y, &child) != 0) {
+            frame = platform::makeRect(x, y, width, height);
+        }
+    }
+    XCloseDisplay(display);
+    return frame;
+}
+
+platform::ElementRef DesktopApplication::pageField(const QString& field) {
+    if (const auto known = fields_.find(field); known != fields_.end()) {
+        return known->second;
+    }
+    auto& accessibility = *Desktop::get().seams.accessibility;
+    const auto app = accessibility.applicationElement(pid_);
+    if (!app) {
+        return {};
+    }
+    // Breadth first through the browser's elements, bounded: the page lies a few levels down.
+    std::deque<platform::ElementRef> waiting{*app};
+    const std::u16string label = field.toStdU16String();
+    for (int visited = 0; !waiting.empty() && visited < 5000; ++visited) {
+        const auto element = waiting.front();
+        waiting.pop_front();
+        if (platform::textAttribute(accessibility, element, ax::title) == label &&
+            isTextRole(platform::textAttribute(accessibility, element, ax::role))) {
+            return fields_[field] = element;
+        }
+        for (const auto child : platform::elementListAttribute(accessibility, element, ax::children)) {
+            waiting.push_back(child);
+        }
+    }
+    return {};
+}
+
+platform::ElementRef DesktopApplication::focus(const QString& field) {
+    auto& desktop = Desktop::get();
+    auto& accessibility = *desktop.seams.accessibility;
+    if (!ready() || !desktop.bringToFrontPersistently(pid_)) {
+        return {};
+    }
+    if (kind_ == Kind::chromium) {
+        const auto element = pageField(field);
+        if (!element) {
+            std::fprintf(stderr, "%s: no field \"%s\" on the page\n", name_.c_str(),
+                         field.toUtf8().constData());
+            return {};
+        }
+        if (desktop.focusedOf(pid_) != element &&
+            !accessibility.setAttribute(element, ax::focused, platform::AttributeValue(true)).ok()) {
+            return {};
+        }
+        return waitUntil([&] { return desktop.focusedOf(pid_) == element; }) ? element
+                                                                              : platform::ElementRef{};
+    }
+    platform::ElementRef found;
+    const bool focused = waitUntil([&] {
+        found = desktop.focusedOf(pid_);
+        return found && isTextRole(platform::textAttribute(accessibility, found, ax::role));
+    });
+    if (!focused) {
+        const auto last = desktop.focusedOf(pid_);
+        std::fprintf(stderr, "%s: the focused element is %s\n", name_.c_str(),
+                     last ? text::toUtf8(platform::textAttribute(accessibility, last, ax::role)
+                                             .value_or(u"without a role"))
+                                .c_str()
+                          : "none");
+    }
+    return focused ? found : platform::ElementRef{};
+}
+
+platform::ElementRef DesktopApplication::prepare(const std::u16string& text,
+                                                 text::Utf16Range selection,
+                                                 const QString& field) {
+    auto& desktop = Desktop::get();
+    auto& accessibility = *desktop.seams.accessibility;
+    const auto element = focus(field);
+    if (!element) {
+        return {};
+    }
+    namespace keycode = platform::keycode;
+    namespace modifier = platform::modifier;
+    auto& keys = *desktop.seams.keySynthesis;
+    if (desktop.value(element) != text) {
+        if (!desktop.seams.pasteboard->setString(text).ok() ||
+            !keys.postKeyPress({keycode::a, modifier::command}).ok() ||
+            !keys.postKeyPress({keycode::v, modifier::command}).ok() ||
+            !waitUntil([&] { return desktop.value(element) == text; })) {
+            std::fprintf(stderr, "%s: the field holds \"%s\"\n", name_.c_str(),
+                         text::toUtf8(desktop.value(element)).c_str());
+            return {};
+        }
+    }
+    const bool selected =
+        accessibility
+            .setAttribute(element, ax::selectedTextRange, platform::AttributeValue(selection))
+            .ok() &&
+        waitUntil([&] {
+            return platform::rangeAttribute(accessibility, element, ax::selectedTextRange) ==
+                   selection;
+        });
+    return selected ? element : platform::ElementRef{};
+}
+
+}  // namespace ravlin::testing

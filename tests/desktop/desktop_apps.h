@@ -1,0 +1,66 @@
+#pragma once
+
+// Applications people use that nobody here wrote, for the suites that reach into them: GNOME's
+// text editor (GTK 4), KWrite (KDE Frameworks), LibreOffice Writer (with its GTK 3 plugin, and
+// without any), and Chromium on a page of ours (a text area, a text field, a password field).
+// Each is started at most once per test program, on first use, in a process group of its own
+// with its files in a temporary folder, and ended with that group at exit.
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "core/text/range.h"
+#include "platform/accessibility.h"
+
+namespace ravlin::testing {
+
+class DesktopApplication {
+  public:
+    enum class Kind {
+        textEditor,  // gnome-text-editor
+        kwrite,
+        writer,       // LibreOffice Writer, its GTK 3 plugin
+        plainWriter,  // LibreOffice Writer without a toolkit plugin (no accessibility)
+        chromium,
+    };
+
+    // Started on first use (at most once), ended at exit.
+    static DesktopApplication& get(Kind kind);
+    ~DesktopApplication();
+    DesktopApplication(const DesktopApplication&) = delete;
+    DesktopApplication& operator=(const DesktopApplication&) = delete;
+
+    [[nodiscard]] const std::string& name() const { return name_; }
+    // The process that owns its windows (a launcher may have started it).
+    [[nodiscard]] platform::ProcessID pid() const { return pid_; }
+    // Whether its window came up (and, but for the plain Writer, it is on the accessibility bus).
+    [[nodiscard]] bool ready() const { return pid_ != 0; }
+
+    // Brings it to the front with one of its fields focused and answers that field as the seams
+    // see it: "document" in the editors and Writer; "area", "line" and "password" on Chromium's
+    // page. Empty when it could not.
+    platform::ElementRef focus(const QString& field = QStringLiteral("document"));
+    // The same, the field holding `text` (pasted over all it held) with `selection` selected.
+    platform::ElementRef prepare(const std::u16string& text, text::Utf16Range selection,
+                                 const QString& field = QStringLiteral("document"));
+    // Its window's place on the screen (y down), as the X server has it.
+    [[nodiscard]] std::optional<platform::Rect> windowFrame() const;
+
+  private:
+    explicit DesktopApplication(Kind kind);
+    bool start();
+    // The element of the web page named `field` (its label), found once.
+    platform::ElementRef pageField(const QString& field);
+
+    Kind kind_;
+    std::string name_;
+    QTemporaryDir folder_;
+    QProcess process_;
+    platform::ProcessID pid_ = 0;
+    std::map<QString, platform::ElementRef> fields_;
+};
+
+}  // namespace ravlin::testing

@@ -1,0 +1,121 @@
+#!/usr/bin/python3
+# A GTK 4 window for the desktop tests, the GTK 3 target's twin: a single-line field, a password
+# field (Gtk.PasswordEntry), a hidden field (a Gtk.Entry with its visibility off, which the
+# accessibility bus shows as plain text), a read-only field and a multi-line field. Prints
+# "<field>: <text>" whenever a text changes (the password fields' too), "<field> key: <key>" for
+# each key press the password and hidden fields get ("e", "BackSpace", "Ctrl+c"), and obeys
+# lines on standard input:
+#   focus <line|password|hidden|readonly|area>   give that field the keyboard focus
+#   select <start> <end>                         select in the focused field (code points)
+#   text <field> <words...>                      replace that field's text ("\n": a line break)
+#   where <field>                                say where GTK draws that field in its X window:
+#                                                "where <field>: x y width height"
+# It says "READY pid=N" once shown and "OK <command>" after each command.
+import os
+import sys
+
+import gi
+
+gi.require_version('Gdk', '4.0')
+gi.require_version('Gtk', '4.0')
+from gi.repository import Gdk, Gio, GLib, Gtk  # noqa: E402
+
+
+def say(text):
+    print(text, flush=True)
+
+
+def build(application):
+    window = Gtk.ApplicationWindow(application=application, title='gtk4-target')
+    window.set_default_size(500, 320)
+    box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=6)
+    line = Gtk.Entry()
+    line.set_text('héllo 😀 wörld teh')
+    password = Gtk.PasswordEntry()
+    password.set_text('secret')
+    hidden = Gtk.Entry()
+    hidden.set_visibility(False)
+    hidden.set_text('hidden')
+    readonly = Gtk.Entry()
+    readonly.set_text('read only')
+    readonly.set_editable(False)
+    area = Gtk.TextView()
+    area.set_vexpand(True)
+    buffer = area.get_buffer()
+    buffer.set_text('line one 😀\nsecond líne teh')
+    for widget in (line, password, hidden, readonly, area):
+        box.append(widget)
+    window.set_child(box)
+    fields = {'line': line, 'password': password, 'hidden': hidden, 'readonly': readonly,
+              'area': area}
+
+    for name in ('line', 'password', 'hidden'):
+        fields[name].connect('changed', lambda e, n=name: say(n + ': ' + e.get_text()))
+    buffer.connect('changed', lambda b: say(
+        'area: ' + b.get_text(b.get_start_iter(), b.get_end_iter(), True).replace('\n', '\\n')))
+
+    def watch_keys(name):
+        keys = Gtk.EventControllerKey()
+        keys.set_propagation_phase(Gtk.PropagationPhase.CAPTURE)
+
+        def pressed(controller, keyval, keycode, state):
+            key = Gdk.keyval_name(Gdk.keyval_to_lower(keyval)) or '?'
+            control = state & Gdk.ModifierType.CONTROL_MASK
+            say(name + ' key: ' + ('Ctrl+' if control else '') + key)
+            return False
+
+        keys.connect('key-pressed', pressed)
+        fields[name].add_controller(keys)
+
+    watch_keys('password')
+    watch_keys('hidden')
+
+    def obey(source, condition):
+        command = sys.stdin.readline()
+        if not command:
+            application.quit()
+            return False
+        words = command.split()
+        if words and words[0] == 'focus' and len(words) == 2 and words[1] in fields:
+            fields[words[1]].grab_focus()
+        elif words and words[0] == 'text' and len(words) >= 2 and words[1] in fields:
+            content = command.rstrip('\n').split(' ', 2)[2] if len(words) > 2 else ''
+            content = content.replace('\\n', '\n')
+            if fields[words[1]] is area:
+                buffer.set_text(content)
+            else:
+                fields[words[1]].set_text(content)
+        elif words and words[0] == 'where' and len(words) == 2 and words[1] in fields:
+            # (an entry's text is drawn by its inner text widget, inside its frame)
+            widget = fields[words[1]]
+            if isinstance(widget, Gtk.Editable) and widget.get_delegate() is not None:
+                widget = widget.get_delegate()
+            found, bounds = widget.compute_bounds(window)
+            shift_x, shift_y = window.get_surface_transform()
+            if found:
+                say('where %s: %d %d %d %d' % (
+                    words[1], round(bounds.origin.x + shift_x), round(bounds.origin.y + shift_y),
+                    round(bounds.size.width), round(bounds.size.height)))
+        elif words and words[0] == 'select' and len(words) == 3:
+            start, end = int(words[1]), int(words[2])
+            focus = window.get_focus()
+            if focus is area:
+                buffer.select_range(buffer.get_iter_at_offset(start),
+                                    buffer.get_iter_at_offset(end))
+            else:
+                # (the focus is the entry's inner text widget)
+                for name in ('line', 'password', 'hidden', 'readonly'):
+                    if focus is not None and focus.is_ancestor(fields[name]):
+                        fields[name].select_region(start, end)
+        say('OK ' + command.strip())
+        return True
+
+    GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, obey)
+    window.present()
+    say('READY pid=%d' % os.getpid())
+
+
+application = Gtk.Application(application_id='org.ravlin.Gtk4Target',
+                              flags=Gio.ApplicationFlags.NON_UNIQUE)
+application.connect('activate', build)
+application.run([])
