@@ -16,6 +16,7 @@
 
 #include "core/support/subscription.h"
 #include "platform/outcome.h"
+#include "platform/pasteboard_save_failure.h"
 
 namespace ravlin::platform {
 
@@ -40,16 +41,6 @@ struct PasteboardOffer {
     std::map<std::string, PasteboardForm> forms;
 
     friend bool operator==(const PasteboardOffer&, const PasteboardOffer&) = default;
-};
-
-// Why a save of the pasteboard's contents is not whole. A save never keeps part of them: what
-// it could not take whole it refuses.
-enum class PasteboardSaveFailure {
-    none,
-    ownerNotAnswering,  // the owner did not answer in time, or stopped answering
-    tooLarge,           // more bytes than a save keeps
-    tooManyTypes,       // more types than a save keeps
-    typeFailed,         // the owner refused, or sent something unreadable for, a type it offered
 };
 
 [[nodiscard]] std::string_view toString(PasteboardSaveFailure failure);

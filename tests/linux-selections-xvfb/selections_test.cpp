@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "platform/linux/clipboard/x11_selections.h"
+#include "platform/linux/clipboard/selection_text.h"
 
 namespace ravlin::platform::x11 {
 namespace {
@@ -294,6 +295,15 @@ TEST(Selections, TimestampMultipleAndIncrAreAnsweredAsIccmAsks) {
     std::memcpy(pairs, multiple.bytes.data(), 16);
     EXPECT_EQ(pairs[0], requestor.atom("UTF8_STRING"));
     EXPECT_EQ(pairs[2], static_cast<std::uint32_t>(XCB_NONE));
+    // More pairs than answered at once: refused whole, never cut short as if complete.
+    std::vector<std::uint32_t> many;
+    for (int i = 0; i < 300; ++i) {
+        many.push_back(requestor.atom("UTF8_STRING"));
+        many.push_back(requestor.atom(("M" + std::to_string(i)).c_str()));
+    }
+    requestor.setProperty(list, requestor.atom("ATOM_PAIR"), many);
+    EXPECT_EQ(requestor.answerOnly(requestor.atom("MULTIPLE"), list),
+              static_cast<xcb_atom_t>(XCB_NONE));
     EXPECT_EQ(requestor.ask(requestor.atom("TARGETS"), requestor.atom("P4"), requestor.atom("P4"))
                   .bytes.size(),
               data.targets.size() * 4);
@@ -425,6 +435,27 @@ TEST(Selections, ATakeTheCallerGaveUpOnDoesNotHappenLater) {
     ASSERT_TRUE(owner->own("CLIPBOARD", data));  // done after anything still queued before it
     EXPECT_FALSE(owner->owned("PRIMARY"));
     EXPECT_EQ(manager.owner("PRIMARY"), static_cast<xcb_window_t>(XCB_NONE));
+}
+
+// Another client holds a server grab: the server answers nobody else. No call holds its caller
+// up past its bound, and closing the connection does not wait for the server either.
+TEST(Selections, AServerThatStopsAnsweringHoldsNoCallerUp) {
+    auto owner = Selections::open();
+    ASSERT_TRUE(owner);
+    ASSERT_TRUE(owner->own("CLIPBOARD", std::make_shared<const SelectionData>(served())));
+    const auto change = owner->lastOwnChange("CLIPBOARD");
+    Client grabber;
+    xcb_grab_server(grabber.connection());
+    std::free(xcb_get_input_focus_reply(grabber.connection(),
+                                        xcb_get_input_focus(grabber.connection()), nullptr));
+    auto took = Clock::now();
+    EXPECT_FALSE(owner->clear("CLIPBOARD", change));
+    EXPECT_LT(Clock::now() - took, 2s);
+    took = Clock::now();
+    owner.reset();
+    EXPECT_LT(Clock::now() - took, 1s);
+    xcb_ungrab_server(grabber.connection());
+    xcb_flush(grabber.connection());
 }
 
 // An owner whose INCR list of targets never ends: refused once the steps pass the cap, not

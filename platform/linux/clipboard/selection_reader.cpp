@@ -1,4 +1,5 @@
 #include "platform/linux/clipboard/selection_reader.h"
+#include "platform/linux/clipboard/selection_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -44,6 +45,7 @@ void SelectionReader::advance(std::shared_ptr<Job> job) {
             finish(job, PasteboardSaveFailure::ownerNotAnswering);
             return;
         }
+        job->result.owner = owner->owner;
         if (owner->owner == XCB_NONE) {
             finish(job, PasteboardSaveFailure::none);  // nobody owns it: empty
             return;

@@ -136,13 +136,6 @@ void Selections::read(std::string selection, SelectionLimits limits,
     submit(std::move(selection), limits, false, std::move(done));
 }
 
-void Selections::readText(std::string selection, SelectionLimits limits,
-                          std::function<void(std::optional<std::u16string>)> done) {
-    submit(std::move(selection), limits, true, [done = std::move(done)](Read read) {
-        done(read.failure == PasteboardSaveFailure::none ? plainText(read.data) : std::nullopt);
-    });
-}
-
 void Selections::submit(std::string selection, SelectionLimits limits, bool textOnly,
                         std::function<void(Read)> done) {
     auto job = std::make_shared<SelectionReader::Job>();
@@ -268,6 +261,49 @@ bool Selections::saveToManager(const std::string& selection, std::chrono::millis
             },
             limit + serverWait)
         .value_or(false);
+}
+
+std::uint32_t Selections::window() const {
+    return parts_->connection->window();
+}
+
+void Selections::onOwnerChange(std::function<void(const OwnerChange&)> callback) {
+    auto* parts = parts_.get();
+    (void)parts->connection->call<bool>(
+        [parts, callback = std::move(callback)] {
+            parts->owner.onOwnerChanged = callback;
+            return true;
+        },
+        serverWait);
+}
+
+void Selections::setDeputy(std::uint32_t window) {
+    // Done before the caller goes on: the deputy's next change must find it known.
+    auto* parts = parts_.get();
+    (void)parts->connection->call<bool>(
+        [parts, window] {
+            parts->owner.setDeputy(window);
+            return true;
+        },
+        serverWait);
+}
+
+std::optional<Selections::KnownChange> Selections::deputyChange(const std::string& selection) {
+    auto* parts = parts_.get();
+    return parts->connection
+        ->call<std::optional<KnownChange>>(
+            [parts, selection] {
+                return parts->owner.deputyChange(parts->connection->atom(selection));
+            },
+            serverWait)
+        .value_or(std::nullopt);
+}
+
+std::size_t Selections::transfersInProgress() {
+    auto* parts = parts_.get();
+    return parts->connection
+        ->call<std::size_t>([parts] { return parts->transfers.inProgress(); }, serverWait)
+        .value_or(0);
 }
 
 void Selections::onTrouble(std::function<void(const std::string&)> callback) {
