@@ -1,5 +1,6 @@
 #include "platform/linux/clipboard/keeper_protocol.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ravlin::platform::x11 {
@@ -34,56 +35,44 @@ std::vector<std::uint8_t> encodeFrame(KeeperMessage kind, std::span<const std::u
 }
 
 void KeeperFrameReader::feed(std::span<const std::uint8_t> bytes) {
-    if (broken_) {
-        return;
-    }
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(consumed_));
-    consumed_ = 0;
-    // Room for the whole of a frame once its length is known, and no more: large contents are
-    // kept in as few copies as can be.
-    if (buffer_.size() < headerBytes && buffer_.size() + bytes.size() >= headerBytes) {
-        std::uint64_t size = 0;
-        std::vector<std::uint8_t> header(buffer_);
-        header.insert(header.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(
-                                                                      headerBytes - buffer_.size()));
-        std::memcpy(&size, header.data() + 1, sizeof size);
-        if (size <= maxPayload_) {
-            buffer_.reserve(headerBytes + static_cast<std::size_t>(size));
+    while (!bytes.empty() && !broken_) {
+        if (!gathering_) {
+            const auto take = std::min(headerBytes - header_.size(), bytes.size());
+            header_.insert(header_.end(), bytes.begin(),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(take));
+            bytes = bytes.subspan(take);
+            if (header_.size() < headerBytes) {
+                return;
+            }
+            std::uint64_t size = 0;
+            std::memcpy(&size, header_.data() + 1, sizeof size);
+            if (!knownKind(header_[0]) || size > maxPayload_) {
+                broken_ = true;
+                return;
+            }
+            gathering_ = KeeperFrame{static_cast<KeeperMessage>(header_[0]), {}};
+            payloadSize_ = static_cast<std::size_t>(size);
+            gathering_->payload.reserve(payloadSize_);
+            header_.clear();
+        }
+        auto& payload = gathering_->payload;
+        const auto take = std::min(payloadSize_ - payload.size(), bytes.size());
+        payload.insert(payload.end(), bytes.begin(),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(take));
+        bytes = bytes.subspan(take);
+        if (payload.size() == payloadSize_) {
+            whole_.push_back(std::move(*gathering_));
+            gathering_.reset();
         }
     }
-    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
 }
 
 std::optional<KeeperFrame> KeeperFrameReader::next() {
-    const std::size_t left = buffer_.size() - consumed_;
-    if (broken_ || left < headerBytes) {
+    if (whole_.empty()) {
         return std::nullopt;
     }
-    const std::uint8_t* at = buffer_.data() + consumed_;
-    std::uint64_t size = 0;
-    std::memcpy(&size, at + 1, sizeof size);
-    if (!knownKind(at[0]) || size > maxPayload_) {
-        broken_ = true;
-        return std::nullopt;
-    }
-    if (left - headerBytes < size) {
-        return std::nullopt;
-    }
-    if (consumed_ == 0 && left == headerBytes + size) {
-        // The frame is all there is: its bytes move out rather than being copied.
-        const auto kind = static_cast<KeeperMessage>(at[0]);
-        buffer_.erase(buffer_.begin(), buffer_.begin() + headerBytes);
-        KeeperFrame frame{kind, std::move(buffer_)};
-        buffer_ = {};
-        return frame;
-    }
-    KeeperFrame frame{static_cast<KeeperMessage>(at[0]),
-                      std::vector<std::uint8_t>(at + headerBytes, at + headerBytes + size)};
-    consumed_ += headerBytes + static_cast<std::size_t>(size);
-    if (consumed_ == buffer_.size()) {
-        buffer_ = {};  // its memory too: a keeper holds on to the contents alone
-        consumed_ = 0;
-    }
+    auto frame = std::move(whole_.front());
+    whole_.pop_front();
     return frame;
 }
 
