@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace ravlin::platform::x11 {
 namespace {
@@ -102,37 +103,46 @@ std::optional<std::uint32_t> decodeWord(std::span<const std::uint8_t> bytes) {
     return word;
 }
 
-std::vector<std::uint8_t> encodeMoment(const KeeperMoment& moment) {
-    std::vector<std::uint8_t> bytes(8);
-    std::memcpy(bytes.data(), &moment.fingerprint, 8);
-    bytes.insert(bytes.end(), moment.selection.begin(), moment.selection.end());
+namespace {
+
+// A message of a number of fixed size, then a selection's name (not empty, at most
+// maxNameBytes).
+template <typename Number>
+std::vector<std::uint8_t> numberThenName(Number number, const std::string& name) {
+    std::vector<std::uint8_t> bytes(sizeof number);
+    std::memcpy(bytes.data(), &number, sizeof number);
+    bytes.insert(bytes.end(), name.begin(), name.end());
     return bytes;
+}
+
+template <typename Number>
+std::optional<std::pair<Number, std::string>> numberAndName(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() <= sizeof(Number) || bytes.size() > sizeof(Number) + maxNameBytes) {
+        return std::nullopt;
+    }
+    Number number{};
+    std::memcpy(&number, bytes.data(), sizeof number);
+    return std::pair{number, std::string(bytes.begin() + sizeof number, bytes.end())};
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> encodeMoment(const KeeperMoment& moment) {
+    return numberThenName(moment.fingerprint, moment.selection);
 }
 
 std::optional<KeeperMoment> decodeMoment(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < 9 || bytes.size() > 8 + maxNameBytes) {
-        return std::nullopt;
-    }
-    KeeperMoment moment;
-    std::memcpy(&moment.fingerprint, bytes.data(), 8);
-    moment.selection.assign(bytes.begin() + 8, bytes.end());
-    return moment;
+    const auto decoded = numberAndName<std::uint64_t>(bytes);
+    return decoded ? std::optional(KeeperMoment{decoded->second, decoded->first}) : std::nullopt;
 }
 
 std::vector<std::uint8_t> encodeTake(const KeeperTake& take) {
-    auto bytes = encodeWord(take.time);
-    bytes.insert(bytes.end(), take.selection.begin(), take.selection.end());
-    return bytes;
+    return numberThenName(take.time, take.selection);
 }
 
 std::optional<KeeperTake> decodeTake(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < 5 || bytes.size() > 4 + maxNameBytes) {
-        return std::nullopt;
-    }
-    KeeperTake take;
-    take.time = *decodeWord(bytes.first(4));
-    take.selection.assign(bytes.begin() + 4, bytes.end());
-    return take;
+    const auto decoded = numberAndName<std::uint32_t>(bytes);
+    return decoded ? std::optional(KeeperTake{decoded->second, decoded->first}) : std::nullopt;
 }
 
 }  // namespace ravlin::platform::x11
