@@ -285,18 +285,34 @@ platform::ElementRef DesktopApplication::focus(const QString& field) {
         return {};
     }
     if (kind_ == Kind::chromium) {
-        const auto element = pageField(field);
+        // (the page may still be loading)
+        platform::ElementRef element;
+        waitUntil([&] { return bool(element = pageField(field)); }, 10s);
         if (!element) {
             std::fprintf(stderr, "%s: no field \"%s\" on the page\n", name_.c_str(),
                          field.toUtf8().constData());
             return {};
         }
-        if (desktop.focusedOf(pid_) != element &&
-            !accessibility.setAttribute(element, ax::focused, platform::AttributeValue(true)).ok()) {
+        if (desktop.focusedOf(pid_) != element) {
+            const auto grabbed =
+                accessibility.setAttribute(element, ax::focused, platform::AttributeValue(true));
+            if (!grabbed.ok()) {
+                std::fprintf(stderr, "%s: the field \"%s\" took no focus: %s\n", name_.c_str(),
+                             field.toUtf8().constData(), grabbed.error().message.c_str());
+                return {};
+            }
+        }
+        if (!waitUntil([&] { return desktop.focusedOf(pid_) == element; })) {
+            const auto last = desktop.focusedOf(pid_);
+            std::fprintf(stderr, "%s: the field \"%s\" did not show the focus; %s has it\n",
+                         name_.c_str(), field.toUtf8().constData(),
+                         last ? text::toUtf8(platform::textAttribute(accessibility, last, ax::role)
+                                                 .value_or(u"an element without a role"))
+                                    .c_str()
+                              : "nothing");
             return {};
         }
-        return waitUntil([&] { return desktop.focusedOf(pid_) == element; }) ? element
-                                                                              : platform::ElementRef{};
+        return element;
     }
     platform::ElementRef found;
     const bool focused = waitUntil([&] {
@@ -344,7 +360,14 @@ platform::ElementRef DesktopApplication::prepare(const std::u16string& text,
             return platform::rangeAttribute(accessibility, element, ax::selectedTextRange) ==
                    selection;
         });
-    return selected ? element : platform::ElementRef{};
+    if (!selected) {
+        const auto now = platform::rangeAttribute(accessibility, element, ax::selectedTextRange);
+        std::fprintf(stderr, "%s: the selection is %lld+%lld\n", name_.c_str(),
+                     static_cast<long long>(now ? now->location : -1),
+                     static_cast<long long>(now ? now->length : -1));
+        return {};
+    }
+    return element;
 }
 
 }  // namespace ravlin::testing

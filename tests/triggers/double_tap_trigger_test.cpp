@@ -257,6 +257,11 @@ TEST_F(DoubleTapTrigger, OnlyAnEditableTextFieldThatIsNoPasswordOrTerminalIsActe
         {"no focused element", .focused = std::nullopt, .refusal = "focus-unknown"},
         {"not trusted", .refusal = "focus-unknown", .trusted = false},
         {"read-only field", .focused = spec("AXTextField", {}, false), .refusal = "not-editable"},
+        // Typed into, though accessibility writes nothing into it (a web page's text area, KDE's
+        // editor).
+        {"editable field that takes no writes",
+         .focused = platform::fake::ElementSpec{.role = "AXTextArea", .settable = false,
+                                                .editable = true}},
     };
     for (const bool canSwallow : {true, false}) {
         for (const bool typedBoundary : {true, false}) {

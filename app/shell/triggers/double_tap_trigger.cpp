@@ -408,7 +408,7 @@ QNTriggerDoubleTap::FieldCheck QNTriggerDoubleTap::checkFocusedField(
     if (quickFixRoute(identity, role) == QNQuickFixRoute::terminal) {
         return refuse(refusedTerminal);
     }
-    if (accessibility.isAttributeSettable(*focused, platform::ax::value).toOptional() != true) {
+    if (platform::booleanAttribute(accessibility, *focused, platform::ax::editable) != true) {
         return refuse(refusedNotEditable);
     }
     if (boundaryUnverified && !boundaryBeforeTaps(*focused, characters)) {

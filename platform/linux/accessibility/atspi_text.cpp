@@ -246,13 +246,26 @@ std::optional<AtspiAccessibility::Calls::Line> AtspiAccessibility::Calls::lineRa
     if (!text) {
         return std::nullopt;
     }
+    const auto release = [](AtspiTextRange* made) { g_boxed_free(ATSPI_TYPE_TEXT_RANGE, made); };
     auto* range = attemptOwned(
         backend_.worstCall_,
         [&](GError** e) {
             return atspi_text_get_string_at_offset(text.get(), offset, ATSPI_TEXT_GRANULARITY_LINE,
                                                    e);
         },
-        [](AtspiTextRange* made) { g_boxed_free(ATSPI_TYPE_TEXT_RANGE, made); });
+        release);
+    if (range == nullptr) {
+        // Qt 5 knows only the call AT-SPI had before.
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        range = attemptOwned(
+            backend_.worstCall_,
+            [&](GError** e) {
+                return atspi_text_get_text_at_offset(text.get(), offset,
+                                                     ATSPI_TEXT_BOUNDARY_LINE_START, e);
+            },
+            release);
+        G_GNUC_END_IGNORE_DEPRECATIONS
+    }
     if (range == nullptr) {
         return std::nullopt;
     }

@@ -1,7 +1,9 @@
 // GTK 4's own accessibility (no ATK bridge). Checked against GTK 4.8:
 // - Focus: no element is ever "showing"; "visible" is what tells an element on screen.
 // - Selection: offsets count code points; an entry answers an empty text when asked "to the
-//   end", so its text is asked up to its character count.
+//   end", so its text is asked up to its character count. Its answers to selection writes do not
+//   tell: SetSelection says yes and only moves the caret, AddSelection selects and answers with
+//   a reply of the wrong type. The selection is read back.
 // - Caret: every position is relative to the element's window (screen coordinates are not
 //   supported: asked for them, it answers window ones with a warning).
 // - Editable: the common states.
@@ -22,6 +24,7 @@ class Gtk4 final : public Toolkit {
     }
 
     bool readsTextToItsCount() const override { return true; }
+    bool readsSelectionWritesBack() const override { return true; }
 
     AtspiCoordType coordinates() const override { return ATSPI_COORD_TYPE_WINDOW; }
 
