@@ -249,6 +249,9 @@ Expected<AttributeValue> AtspiAccessibility::parameterizedAttribute(
         return Error{ErrorCode::invalidArgument, "range outside the text"};
     }
     if (name == ax::stringForRange) {
+        if (selectionCrosses(entry)) {
+            return failed("a selection crosses the element's bounds");
+        }
         if (auto between = textBetween(entry, *start, *end)) {
             return AttributeValue(std::move(*between));
         }

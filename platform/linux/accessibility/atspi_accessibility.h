@@ -110,6 +110,7 @@ class AtspiAccessibility final : public Accessibility {
         std::optional<Rect> extents;
         std::optional<atspi::States> states;
         std::optional<bool> password;
+        std::optional<bool> selectionCrosses;
         // Where its window's content starts on the screen (toolkits in window coordinates).
         std::optional<Point> windowOrigin;
     };
@@ -157,6 +158,13 @@ class AtspiAccessibility final : public Accessibility {
     // The text's start at least `toolkitEnd` units long (or all of it); false when unreadable.
     [[nodiscard]] bool fetchPrefix(Entry& entry, int toolkitEnd);
     [[nodiscard]] std::optional<std::u16string> wholeText(Entry& entry);
+    // Whether a selection (toolkit offsets) goes on in the element the text flows to or comes
+    // from (a paragraph's in a document of paragraphs): only part of it is here.
+    [[nodiscard]] bool selectionFlowsOn(Entry& entry, std::pair<int, int> selection);
+    // Whether the element's selection does. Then its range is told (what is selected of it) but
+    // none of its text, which would be taken for all that is selected or all there is; nor is
+    // any written over it.
+    [[nodiscard]] bool selectionCrosses(Entry& entry);
     [[nodiscard]] std::optional<std::int64_t> utf16Offset(Entry& entry, int toolkitOffset);
     // None when the offset lies beyond the text.
     [[nodiscard]] std::optional<int> toolkitOffset(Entry& entry, std::int64_t utf16Offset);

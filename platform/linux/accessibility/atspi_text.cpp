@@ -379,12 +379,100 @@ std::optional<Size> AtspiAccessibility::activeWindowSize(AtspiAccessible* app) {
     return std::nullopt;
 }
 
+namespace {
+
+// The selection in a text, [start, end) in its toolkit's offsets, and its length.
+struct Selected {
+    int start = 0;
+    int end = 0;
+    int count = 0;
+};
+
+}  // namespace
+
+bool AtspiAccessibility::selectionCrosses(Entry& entry) {
+    if (const auto known = reading(entry).selectionCrosses) {
+        return *known;
+    }
+    const auto selection = toolkitSelection(entry);
+    const bool crosses = selection && selectionFlowsOn(entry, *selection);
+    reading(entry).selectionCrosses = crosses;
+    return crosses;
+}
+
+bool AtspiAccessibility::selectionFlowsOn(Entry& entry, std::pair<int, int> selection) {
+    if (selection.first == selection.second) {
+        return false;
+    }
+    const auto count = characterCount(entry);
+    const bool atStart = selection.first == 0;
+    const bool atEnd = count && selection.second >= *count;
+    if (!atStart && !atEnd) {
+        return false;
+    }
+    const auto selectedIn = [&](AtspiAccessible* other) -> std::optional<Selected> {
+        Held<AtspiText> text(atspi_accessible_get_text_iface(other));
+        if (!text) {
+            return std::nullopt;
+        }
+        const auto selections = attempt(worstCall_, [&](GError** e) {
+                                    return atspi_text_get_n_selections(text.get(), e);
+                                }).value_or(0);
+        AtspiRange* range =
+            selections > 0
+                ? attemptOwned(
+                      worstCall_,
+                      [&](GError** e) { return atspi_text_get_selection(text.get(), 0, e); },
+                      [](AtspiRange* made) { g_free(made); })
+                : nullptr;
+        const auto length = attempt(worstCall_, [&](GError** e) {
+                                return atspi_text_get_character_count(text.get(), e);
+                            }).value_or(-1);
+        if (range == nullptr) {
+            return std::nullopt;
+        }
+        const int start = std::min(range->start_offset, range->end_offset);
+        const int end = std::max(range->start_offset, range->end_offset);
+        g_free(range);
+        return Selected{start, end, length};
+    };
+    GArray* relations = attemptOwned(
+        worstCall_, [&](GError** e) { return atspi_accessible_get_relation_set(entry.object, e); },
+        [](GArray* made) { g_array_free(made, TRUE); });
+    if (relations == nullptr) {
+        return false;
+    }
+    bool flows = false;
+    for (guint i = 0; i < relations->len && !flows; ++i) {
+        auto* relation = g_array_index(relations, AtspiRelation*, i);
+        const auto type = atspi_relation_get_relation_type(relation);
+        const bool onward = type == ATSPI_RELATION_FLOWS_TO && atEnd;
+        const bool back = type == ATSPI_RELATION_FLOWS_FROM && atStart;
+        if ((onward || back) && atspi_relation_get_n_targets(relation) > 0) {
+            Held<AtspiAccessible> other(atspi_relation_get_target(relation, 0));
+            const auto there = other ? selectedIn(other.get()) : std::nullopt;
+            // The selection there must meet this one: from its start onward, up to its end back.
+            flows = there && there->end > there->start &&
+                    (onward ? there->start == 0 : there->end >= there->count);
+        }
+    }
+    for (guint i = 0; i < relations->len; ++i) {
+        g_object_unref(g_array_index(relations, AtspiRelation*, i));
+    }
+    g_array_free(relations, TRUE);
+    return flows;
+}
+
 Expected<AttributeValue> AtspiAccessibility::readText(Entry& entry, std::string_view name) {
     {
         Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
         if (!text) {
             return noValue(name);
         }
+    }
+    if (name != ax::numberOfCharacters && name != ax::selectedTextRange &&
+        selectionCrosses(entry)) {
+        return failed("a selection crosses the element's bounds");
     }
     if (name == ax::value) {
         if (auto text = wholeText(entry)) {

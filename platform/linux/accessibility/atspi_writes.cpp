@@ -40,7 +40,7 @@ Expected<bool> AtspiAccessibility::isAttributeSettable(ElementRef element, std::
         return false;
     }
     if (name == ax::selectedText || name == ax::value) {
-        return takesWrites(**found);
+        return takesWrites(**found) && !selectionCrosses(**found);
     }
     if (name == ax::selectedTextRange) {
         Held<AtspiText> text(atspi_accessible_get_text_iface(object));
