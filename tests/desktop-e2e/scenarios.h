@@ -68,9 +68,12 @@ class EndToEnd : public ::testing::Test {
             !app.command(QStringLiteral("focus ") + field)) {
             return {};
         }
-        const std::u16string role = field == QLatin1String("password") ? u"AXSecureTextField"
-                                    : field == QLatin1String("area")   ? u"AXTextArea"
-                                                                       : u"AXTextField";
+        // (the GTK 4 window's hidden field is a password field too)
+        const bool password =
+            field == QLatin1String("password") || field == QLatin1String("hidden");
+        const std::u16string role = password                          ? u"AXSecureTextField"
+                                    : field == QLatin1String("area") ? u"AXTextArea"
+                                                                     : u"AXTextField";
         platform::ElementRef found;
         waitUntil([&] {
             found = desktop.focusedOf(app.pid());

@@ -32,12 +32,15 @@ constexpr const char* writerSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
 )";
 
 // The page Chromium shows: each field named by its label, as the accessibility bus names it.
+// The title says how many characters the password field holds (the only thing a test may know
+// of it): "password N".
 constexpr const char* page = R"(<!doctype html>
-<html><head><meta charset="utf-8"><title>ravlin test page</title></head>
+<html><head><meta charset="utf-8"><title>password 0</title></head>
 <body style="font: 16px sans-serif">
 <p><textarea aria-label="area" rows="4" cols="50">hello world</textarea></p>
 <p><input aria-label="line" type="text" size="50" value="hello world"></p>
-<p><input aria-label="password" type="password" size="50" value="secret"></p>
+<p><input aria-label="password" type="password" size="50"
+          oninput="document.title = 'password ' + this.value.length"></p>
 </body></html>
 )";
 
@@ -225,6 +228,34 @@ bool DesktopApplication::start() {
         return false;
     }
     return desktop.bringToFrontPersistently(pid_);
+}
+
+QString DesktopApplication::windowTitle() const {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return {};
+    }
+    QString title;
+    if (const auto window = windowOfGroup(display, static_cast<pid_t>(process_.processId()))) {
+        const Atom name = XInternAtom(display, "_NET_WM_NAME", False);
+        const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, window->first, name, 0, 1024, False, utf8, &type, &format,
+                               &count, &after, &data) == Success &&
+            data != nullptr && format == 8) {
+            title = QString::fromUtf8(reinterpret_cast<const char*>(data),
+                                      static_cast<qsizetype>(count));
+        }
+        if (data != nullptr) {
+            XFree(data);
+        }
+    }
+    XCloseDisplay(display);
+    return title;
 }
 
 std::optional<platform::Rect> DesktopApplication::windowFrame() const {
