@@ -27,6 +27,16 @@ class KeySynthesis {
         }
         return postKeyUp(chord);
     }
+    // `times` presses as one burst: where the desktop allows, nothing another keyboard sends can
+    // come between them.
+    virtual Status postKeyPresses(KeyChord chord, int times) {
+        for (int i = 0; i < times; ++i) {
+            if (auto pressed = postKeyPress(chord); !pressed) {
+                return pressed;
+            }
+        }
+        return {};
+    }
 };
 
 }  // namespace ravlin::platform

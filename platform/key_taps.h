@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/support/subscription.h"
 #include "platform/keys.h"
@@ -55,6 +56,17 @@ struct InputEvent {
 
 enum class TapVerdict { pass, swallow };
 
+// Keys held back from every application (see KeyTaps::holdKeys).
+class KeyHold {
+  public:
+    // Lets go of the keyboard; keys held and not taken by release() go on, as well as the
+    // desktop allows, to whatever has the keyboard focus.
+    virtual ~KeyHold() = default;
+    // Lets go of the keyboard and gives the key events held meanwhile (downs, ups and modifier
+    // changes, each with what it types), in order, for the caller to deliver. Once.
+    virtual std::vector<InputEvent> release() = 0;
+};
+
 // A running tap. Dropping it (or stop()) removes the tap.
 class KeyTap {
   public:
@@ -98,6 +110,10 @@ class KeyTaps {
     // where the desktop allows it (canSwallow()), else it is only advisory.
     virtual Expected<KeyTap> startTap(std::uint64_t mask, Handler handler) = 0;
     [[nodiscard]] virtual bool canSwallow() = 0;
+    // Hands the taps, now, every event the desktop has produced so far (where taps learn of
+    // events only when the program's loop comes round to them). False when that cannot be
+    // vouched for; then an event may still be on its way.
+    virtual bool catchUp() { return true; }
     // Whether taps see the Fn key at all (X11 has no keycode for it).
     [[nodiscard]] virtual bool seesFn() { return true; }
 
@@ -109,6 +125,12 @@ class KeyTaps {
         (void)handler;
         return Error{ErrorCode::unavailable, "no exclusive keyboard capture here"};
     }
+    // Holds every key pressed or released from now on back from the applications (and from the
+    // taps) until the hold is released: for the moment between keys of ours that must reach one
+    // window and a window of ours taking the keyboard, whose keys they are. None where the
+    // desktop cannot hold keys, another program holds the keyboard, or a capture or another hold
+    // runs.
+    virtual std::unique_ptr<KeyHold> holdKeys() { return nullptr; }
     // Starts a monitor of the keys addressed to this process's own windows (key down, key up and
     // flag changes, in the taps' shape); a swallow verdict keeps the key from the window.
     virtual Expected<KeyTap> startLocalMonitor(Handler handler) {

@@ -44,4 +44,15 @@ void Pasteboard::readContents(std::function<void(PasteboardContents)> done) {
     done(std::move(contents));
 }
 
+bool Pasteboard::putBackOverOwnChange(const PasteboardContents& contents) {
+    if (!holdsOwnChange()) {
+        return false;
+    }
+    clear();
+    if (!contents.items.empty()) {
+        (void)writeContents(contents);
+    }
+    return true;
+}
+
 }  // namespace ravlin::platform

@@ -115,6 +115,14 @@ class Pasteboard {
     // False when the last items() could not read everything the owner offers (the owner did not
     // answer in time): what it gave is then not the pasteboard's contents.
     [[nodiscard]] virtual bool lastReadComplete() { return true; }
+    // True while what this program last did to the pasteboard (a write or a clear of its own) is
+    // still its state: no other program has copied since. Asked of the desktop where it can tell
+    // (within a bounded time); false when this program has changed nothing, or cannot tell.
+    [[nodiscard]] virtual bool holdsOwnChange() { return false; }
+    // Puts `contents` back (no items: leaves the pasteboard empty) in place of this program's own
+    // last change, only while that is still the pasteboard's state (holdsOwnChange): a copy
+    // another program made since stands. Whether they were put back.
+    virtual bool putBackOverOwnChange(const PasteboardContents& contents);
     // Told with the new change count when the contents change.
     virtual Subscription observeChanges(std::function<void(std::int64_t)> onChange) = 0;
 

@@ -198,6 +198,14 @@ void QNServiceComposer::growDirtySpan(text::Utf16Range range, std::int64_t inser
 }
 
 void QNServiceComposer::takeInEdit(const QNUserEdit& edit) {
+    if (!replacing(buffers.authoredText, edit.range, u"") &&
+        replacing(buffers.canonicalText, edit.range, u"")) {
+        // A fix or an answer changed a length, so the typed text no longer lines up with the
+        // corrected one: it starts again from the corrected text, as a resync would make it,
+        // and the edit is taken in where it was made (a resync would lose it from the dirty
+        // span, and with a stream on screen take the stream's text for the user's).
+        buffers.authoredText = buffers.canonicalText;
+    }
     if (!buffers.recordUserEdit(edit)) {
         needsResync_ = true;
     }

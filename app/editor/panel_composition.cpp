@@ -12,6 +12,7 @@
 
 #include "app/support/qt_screens.h"
 #include "app/support/rounded_windows.h"
+#include "app/support/start_up_activation.h"
 
 namespace ravlin {
 
@@ -75,7 +76,6 @@ void QNPanelComposition::positionNear(const std::optional<platform::Rect>& ancho
 }
 
 void QNPanelComposition::makeKeyAndOrderFront() {
-    shown_.start();
     if (!isVisible() && onWillShow) {
         onWillShow();
     }
@@ -92,9 +92,7 @@ void QNPanelComposition::settleResign() {
     if (!resignHandler || !isVisible() || isActiveWindow()) {
         return;  // closed meanwhile, or the keyboard came back
     }
-    const QWidget* active = QApplication::activeWindow();
-    if (active != nullptr && active != this && shown_.isValid() &&
-        shown_.elapsed() < ownWindowGrace.count()) {
+    if (startUpActivation::tookTheKeyboardByItself(QApplication::activeWindow())) {
         activate();
         return;
     }

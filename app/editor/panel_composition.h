@@ -6,7 +6,6 @@
 // callbacks the host installs. Geometry is worked out in y-up screen coordinates
 // (panel_geometry.h) and converted at the window's edge.
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QWidget>
 #include <chrono>
@@ -35,13 +34,12 @@ class QNPanelComposition final : public QWidget {
 
     // Called when the panel has stopped being the active window for good: a deactivation is
     // looked at again `resignSettle` later, and counts only if the panel has not got the
-    // keyboard back meanwhile (X hands it away and back around key grabs and mapping). In the
-    // first `ownWindowGrace` after the panel showed, a window of this program that took the
-    // keyboard by itself (one shown at start-up is activated once it is mapped, however late)
-    // is not the person leaving: the panel takes the keyboard back.
+    // keyboard back meanwhile (X hands it away and back around key grabs and mapping). A window
+    // of this program shown at start-up that took the keyboard by itself (it is activated once
+    // it is mapped, however late) is not the person leaving: the panel takes the keyboard back.
+    // Any other window, ours too (the settings the person asked for), is.
     std::function<void()> resignHandler;
     static constexpr auto resignSettle = std::chrono::milliseconds(50);
-    static constexpr auto ownWindowGrace = std::chrono::milliseconds(1000);
     std::function<void()> onDismissKey;
     std::function<void()> onCommitKey;
     // Ctrl+comma: shows the settings window with its pane unchanged.
@@ -93,7 +91,6 @@ class QNPanelComposition final : public QWidget {
     double panelMinHeight_ = M::panelInitialMinHeight;
     QPointer<QWidget> container_;
     bool cutsCorners_ = false;
-    QElapsedTimer shown_;
 };
 
 }  // namespace ravlin

@@ -17,6 +17,7 @@
 #include "app/settings/settings_view.h"
 #include "app/shell/coordinator.h"
 #include "app/shell/recorders/recorder_symbols.h"
+#include "app/support/start_up_activation.h"
 
 namespace ravlin {
 
@@ -247,6 +248,8 @@ void QNControllerSettingsWindow::show(std::optional<QNModelSettingsPane> pane) {
     if (activate_) {
         activate_();
     }
+    // Asked for: its activation is the person's (start-up marks it again when it was start-up's).
+    startUpActivation::clear(window_);
     window_->show();
     window_->raise();
     window_->activateWindow();

@@ -53,6 +53,8 @@ QNCoordinatorApp::~QNCoordinatorApp() {
 }
 
 void QNCoordinatorApp::willTerminate() {
+    // Keys held for a panel go to whatever has the keyboard.
+    heldKeys_.reset();
     if (quickFixPasteboardManager_) {
         quickFixPasteboardManager_->restoreBeforeExit();
     }

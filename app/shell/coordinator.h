@@ -150,6 +150,9 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     // The selection the open session was seeded from, which its commit pastes over.
     std::optional<QNPasteSelection> sourceSelection;
     bool isCommitting = false;
+    // A Composer trigger came while a commit or a Quick Fix write-back ran (a new panel would
+    // take the focus the paste is aimed at): its word, the Composer opens once that has ended.
+    std::optional<std::string> openAfterCommit;
     std::optional<std::u16string> preservedDraft;
     QNComposerCorrectionPolicy preservedDraftCorrectionPolicy =
         QNComposerCorrectionPolicy::liveTyping;
@@ -227,6 +230,9 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     // Made on first use: the Quick Fix heads-up and the deferred pasteboard restore.
     std::shared_ptr<QNQuickFixHUDController> quickFixHUD_;
     std::shared_ptr<QNQuickFixPasteboardManager> quickFixPasteboardManager_;
+    // From a typed pair's BackSpaces until the panel has the keyboard: the keys typed meanwhile,
+    // held for the panel.
+    std::unique_ptr<platform::KeyHold> heldKeys_;
 };
 
 }  // namespace ravlin

@@ -17,6 +17,7 @@
 #include "app/shell/single_instance.h"
 #include "app/shell/status_window.h"
 #include "app/support/app_context.h"
+#include "app/support/start_up_activation.h"
 #include "app/support/qt_executor.h"
 #include "core/support/executor.h"
 #include "platform/unavailable.h"
@@ -47,6 +48,9 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     SingleInstance instance(SingleInstance::defaultFolder(), QStringLiteral("ravlin"));
     switch (instance.claim()) {
         case SingleInstance::Claim::First:
+            if (const auto& stale = instance.takenOver()) {
+                say("took over the lock of an earlier start (" + *stale + ")");
+            }
             break;
         case SingleInstance::Claim::Told:
             say("already running; asked it to come forward");
@@ -156,8 +160,13 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         const bool hasTray = QSystemTrayIcon::isSystemTrayAvailable();
         if (!hasTray) {
             window.bringForward();
+            startUpActivation::mark(&window);
         }
         coordinator->start();
+        if (auto* settings = QNControllerSettingsWindow::shared().window();
+            settings != nullptr && settings->isVisible()) {
+            startUpActivation::mark(settings);  // shown because accessibility is missing
+        }
         if (coordinator->menuBar) {
             // The running window offers the tray's menu as well: without a tray it is the way
             // to it.

@@ -6,8 +6,9 @@
 // Every flow is a coroutine on the main sequence that takes its arguments by value and holds the
 // coordinator weakly: it locks it to work, lets go of it before each wait and locks it again
 // after, ending when it is gone. Nothing that opens or closes a panel runs while a commit or a
-// Quick Fix write-back is under way (`isCommitting`); a commit's or write-back's last steps touch
-// the session only while `panelSessionID` still names the session they were made for.
+// Quick Fix write-back is under way (`isCommitting`): a Composer trigger meanwhile opens the
+// panel once it has ended. A commit's or write-back's last steps touch the session only while
+// `panelSessionID` still names the session they were made for.
 
 #include <qcoro/qcorotask.h>
 
@@ -60,9 +61,17 @@ struct QNCoordinatorApp::SessionFlows {
     // This application and the panel to the front, the text view focused (a failed write-back).
     static void bringPanelBack(QNCoordinatorApp& app);
     static void focusTextViewSoon(QNCoordinatorApp& app);
+    // Once the panel's text view has the keyboard (or the panel is gone, or `heldKeysLimit` has
+    // passed), the keys held since a typed pair's BackSpaces go to it.
+    static void handHeldKeysToPanel(QNCoordinatorApp& app);
+    static constexpr std::chrono::milliseconds heldKeysPoll{5};
+    static constexpr std::chrono::milliseconds heldKeysLimit{500};
     // Resign handler removed, anchor edge cleared, panel ordered out.
     static void closePanelWindow(QNCoordinatorApp& app);
     static void liftDoubleTapSuspension(QNCoordinatorApp& app);
+    // A commit or write-back is over: `isCommitting` false, and the open a trigger asked for
+    // meanwhile starts (unless a panel shows again).
+    static void endCommit(QNCoordinatorApp& app);
     // After our write-back keys: the typed double tap's next boundary is read from the field.
     static void forgetTypedBoundary(QNCoordinatorApp& app);
     // No session any more: no identifier, none in the composer's log lines.

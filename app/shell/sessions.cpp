@@ -1,7 +1,12 @@
 // The Composer session: toggle, open, dismiss and commit, and the steps the Quick Fix session
 // shares with it.
 
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <utility>
 
 #include "app/composer/composer_service.h"
 #include "app/editor/controller_auto_correcting_text.h"
@@ -26,16 +31,49 @@ std::string characters(std::u16string_view text) {
     return std::to_string(text::characterCount(text));
 }
 
+// A tap's key down as Qt's key press, for a widget of ours; none for other events.
+std::unique_ptr<QKeyEvent> qtKeyPress(const platform::InputEvent& event) {
+    namespace flag = platform::eventflag;
+    if (event.type != platform::InputEventType::keyDown) {
+        return nullptr;
+    }
+    Qt::KeyboardModifiers modifiers;
+    for (const auto& [bit, modifier] : {std::pair{flag::shift, Qt::ShiftModifier},
+                                        std::pair{flag::control, Qt::ControlModifier},
+                                        std::pair{flag::option, Qt::AltModifier},
+                                        std::pair{flag::command, Qt::MetaModifier}}) {
+        if ((event.flags & bit) != 0) {
+            modifiers |= modifier;
+        }
+    }
+    // The keys that type nothing, by their key codes; the others by what they type.
+    static constexpr std::pair<std::uint32_t, Qt::Key> named[] = {
+        {36, Qt::Key_Return}, {76, Qt::Key_Enter},  {48, Qt::Key_Tab},    {51, Qt::Key_Backspace},
+        {117, Qt::Key_Delete}, {53, Qt::Key_Escape}, {115, Qt::Key_Home}, {119, Qt::Key_End},
+        {123, Qt::Key_Left},  {124, Qt::Key_Right}, {125, Qt::Key_Down}, {126, Qt::Key_Up},
+    };
+    const QString text = QString::fromStdU16String(event.characters);
+    int key = Qt::Key_unknown;
+    if (const auto* found = std::ranges::find(named, event.keyCode,
+                                              &std::pair<std::uint32_t, Qt::Key>::first);
+        found != std::end(named)) {
+        key = found->second;
+    } else if (text.size() == 1 && text[0].unicode() < 0x80) {
+        key = text[0].toUpper().unicode();  // Qt's keys for ASCII are its upper-case codes
+    } else if (text.isEmpty()) {
+        return nullptr;  // a modifier, a function key: nothing the editor takes
+    }
+    const bool typesText = key != Qt::Key_Backspace && key != Qt::Key_Delete &&
+                           key != Qt::Key_Escape && !(key >= Qt::Key_Home && key <= Qt::Key_Down);
+    return std::make_unique<QKeyEvent>(QEvent::KeyPress, key, modifiers,
+                                       typesText ? text : QString());
+}
+
 }  // namespace
 
 // --- Entry points
 
 void QNCoordinatorApp::toggleHotkey(std::string trigger) {
-    // A commit pastes into the application the session came from: a new panel would take the
-    // focus the paste is aimed at, and the commit's end would close a session not its own.
-    if (isCommitting) {
-        return;
-    }
     if (trigger != "menu" && env_.isDocumentWindow && env_.isDocumentWindow()) {
         logSession(QNKindLog::skipped,
                    "sid=- state=ignored trigger=" + trigger + " reason=ravlin-document-focused",
@@ -45,6 +83,15 @@ void QNCoordinatorApp::toggleHotkey(std::string trigger) {
     logSystem(platform::LogLevel::notice, std::string("toggleHotkey: isPanelOpen=") +
                                               boolWord(isPanelOpen) +
                                               " isOpeningPanel=" + boolWord(isOpeningPanel));
+    // A commit pastes into the application the session came from: a new panel now would take
+    // the focus the paste is aimed at, and the commit's end would close a session not its own.
+    // The person asked for the Composer all the same: it opens once the commit has ended.
+    if (isCommitting) {
+        openAfterCommit = trigger;
+        logSystem(platform::LogLevel::notice,
+                  "toggleHotkey: a commit is under way; the Composer opens once it has ended");
+        return;
+    }
     if (isPanelOpen) {
         dismissPanel("toggle-" + trigger);
     } else if (!isOpeningPanel) {
@@ -123,6 +170,18 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
         platform::LogLevel::notice,
         "openPanel: snapshot app=" + bundle + " isSecureInput=" + boolWord(snapshot.isSecureInput));
 
+    // The typed pair's letters go only now, as late as they can before the panel takes the
+    // keyboard, and only if no key has followed them (that key was the word going on). What is
+    // typed from the BackSpaces on is the panel's: held until it has the keyboard.
+    if (trigger == "double-tap" && !snapshot.isSecureInput) {
+        if (!(app.doubleTap && app.doubleTap->takeBackTaps())) {
+            app.logSession(QNKindLog::skipped,
+                           "sid=- state=ignored trigger=double-tap reason=key-followed");
+            app.isOpeningPanel = false;
+            co_return;
+        }
+        app.heldKeys_ = app.env_.seams.keyTaps->holdKeys();
+    }
     const std::string sessionID = nextSessionID(app);
     const std::string prefix = "sid=" + sessionID;
     if (snapshot.isSecureInput) {
@@ -164,6 +223,9 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
         app.logSession(QNKindLog::system, prefix + " state=opened" + opened + " selection_chars=0");
     }
     presentPanel(app, prefix, snapshot, "panel-dismiss");
+    if (app.heldKeys_) {
+        handHeldKeysToPanel(app);
+    }
     app.isOpeningPanel = false;
 }
 
@@ -175,7 +237,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
         co_return;
     }
     if (!self->composer) {
-        self->isCommitting = false;
+        endCommit(*self);
         co_return;
     }
     const std::optional<std::string> sessionID = self->panelSessionID;
@@ -279,7 +341,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
     if (ours()) {
         endSession(*self);
     }
-    self->isCommitting = false;
+    endCommit(*self);
 }
 
 // --- Shared steps
@@ -375,6 +437,41 @@ void QNCoordinatorApp::SessionFlows::focusTextViewSoon(QNCoordinatorApp& app) {
     });
 }
 
+void QNCoordinatorApp::SessionFlows::handHeldKeysToPanel(QNCoordinatorApp& app) {
+    auto waited = std::make_shared<std::chrono::milliseconds>(0);
+    auto check = std::make_shared<std::function<void()>>();
+    *check = [weak = app.weak_from_this(), waited, weakCheck = std::weak_ptr(check)] {
+        const auto self = weak.lock();
+        const auto again = weakCheck.lock();
+        if (!self || !again || !self->heldKeys_) {
+            return;
+        }
+        const auto* view = self->textController ? self->textController->textView() : nullptr;
+        const bool ready = self->panel->isActiveWindow() && view != nullptr && view->hasFocus();
+        if (!ready && self->isPanelOpen && *waited < heldKeysLimit) {
+            *waited += heldKeysPoll;
+            self->env_.executor->postAfter(heldKeysPoll, [again] { (*again)(); });
+            return;
+        }
+        if (!ready) {
+            // No panel to take them: on, as well as the desktop can, to wherever the keyboard is.
+            self->heldKeys_.reset();
+            return;
+        }
+        const auto events = self->heldKeys_->release();
+        self->heldKeys_.reset();
+        // Typed into the editor as if they had come to it.
+        auto* editor = self->textController->textView();
+        for (const auto& event : events) {
+            if (const auto key = qtKeyPress(event)) {
+                QCoreApplication::sendEvent(editor, key.get());
+            }
+        }
+    };
+    // Held by the posted tasks only: it goes with the last of them.
+    post(app, [check] { (*check)(); });
+}
+
 void QNCoordinatorApp::SessionFlows::closePanelWindow(QNCoordinatorApp& app) {
     // Removed first: ordering out gives up the focus, which would call it.
     app.panel->resignHandler = nullptr;
@@ -389,6 +486,17 @@ void QNCoordinatorApp::SessionFlows::liftDoubleTapSuspension(QNCoordinatorApp& a
     if (app.quickFixDoubleTap) {
         app.quickFixDoubleTap->resume();
     }
+}
+
+void QNCoordinatorApp::SessionFlows::endCommit(QNCoordinatorApp& app) {
+    app.isCommitting = false;
+    const auto trigger = std::exchange(app.openAfterCommit, std::nullopt);
+    if (!trigger || app.isPanelOpen || app.isOpeningPanel) {
+        return;
+    }
+    app.logSystem(platform::LogLevel::notice,
+                  "openPanel: the commit has ended; opening for trigger=" + *trigger);
+    post(app, [weak = app.weak_from_this(), trigger = *trigger] { openPanel(weak, trigger); });
 }
 
 void QNCoordinatorApp::SessionFlows::forgetTypedBoundary(QNCoordinatorApp& app) {

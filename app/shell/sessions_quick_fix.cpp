@@ -42,6 +42,8 @@ void QNCoordinatorApp::handleQuickFixTrigger(std::string source) {
         return;
     }
     if (isPanelOpen || isOpeningPanel || isCommitting) {
+        logSystem(platform::LogLevel::notice,
+                  "handleQuickFixTrigger: a session is open or under way; nothing started");
         return;
     }
     isOpeningPanel = true;
@@ -301,7 +303,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
                                    " pasteboard_restore=success"));
                 break;
         }
-        app.isCommitting = false;
+        endCommit(app);
     }
     clearQuickFixAutoCommit(*self, sessionID);
 }

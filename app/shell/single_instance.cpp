@@ -1,5 +1,7 @@
 #include "app/shell/single_instance.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -10,9 +12,12 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QSocketNotifier>
+#include <QSysInfo>
 #include <QThread>
 #include <QTimer>
 #include <cerrno>
+#include <charconv>
+#include <climits>
 #include <cstddef>
 #include <cstring>
 
@@ -26,6 +31,8 @@ namespace {
 constexpr QByteArrayView kActivate = "activate\n";
 // A client that says nothing useful in this time is dropped.
 constexpr int kClientTimeoutMs = 2000;
+// A lock of ours is a few short lines; anything longer is not one.
+constexpr qsizetype kMaxLockBytes = 4096;
 
 // The socket file's path, or the same name in the abstract namespace (after a leading NUL).
 struct Address {
@@ -90,7 +97,110 @@ bool tell(const QByteArray& path, bool abstract) {
                   MSG_NOSIGNAL) == kActivate.size();
 }
 
+// At most `limit` + 1 bytes of the regular file at `path` (links followed); nothing when it
+// cannot be read.
+std::optional<QByteArray> readBounded(const QString& path, qsizetype limit) {
+    const process::UniqueFd fd(
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return std::nullopt;
+    }
+    QByteArray content(limit + 1, Qt::Uninitialized);
+    qsizetype filled = 0;
+    while (filled < content.size()) {
+        const auto got = ::read(fd.get(), content.data() + filled,
+                                static_cast<std::size_t>(content.size() - filled));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        filled += got;
+    }
+    content.truncate(filled);
+    return content;
+}
+
+// The file name of the executable a process runs ("ravlin"), empty when it cannot be told.
+QByteArray executableOf(const QByteArray& pid) {
+    char buffer[PATH_MAX];
+    const QByteArray link = "/proc/" + pid + "/exe";
+    const auto length = ::readlink(link.constData(), buffer, sizeof buffer);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer) {
+        return {};
+    }
+    QByteArray path(buffer, length);
+    // The executable was replaced on disk while it ran.
+    if (constexpr QByteArrayView deleted = " (deleted)"; path.endsWith(deleted)) {
+        path.chop(deleted.size());
+    }
+    return path.mid(path.lastIndexOf('/') + 1);
+}
+
 }  // namespace
+
+std::optional<std::string> SingleInstance::staleness(const QByteArray& content) {
+    if (content.isEmpty()) {
+        return "it is empty";
+    }
+    // What QLockFile writes: the process id, its executable's name, the host name, the machine
+    // and boot ids, one a line.
+    const QList<QByteArray> lines = content.split('\n');
+    const QByteArray& pidText = lines[0];
+    int pid = 0;
+    const auto parsed = std::from_chars(pidText.data(), pidText.data() + pidText.size(), pid);
+    if (content.size() > kMaxLockBytes || lines.size() < 4 || parsed.ec != std::errc() ||
+        parsed.ptr != pidText.data() + pidText.size() || pid <= 0) {
+        return "it is not a lock this program writes";
+    }
+    const auto line = [&](qsizetype index) {
+        return index < lines.size() ? lines[index] : QByteArray();
+    };
+    const QByteArray machine = QSysInfo::machineUniqueId();
+    const bool otherHost = !line(3).isEmpty() && !machine.isEmpty()
+                               ? line(3) != machine
+                               : !line(2).isEmpty() && line(2) != QSysInfo::machineHostName().toUtf8();
+    if (otherHost) {
+        return "it was written on another host";
+    }
+    const QByteArray boot = QSysInfo::bootUniqueId();
+    if (!line(4).isEmpty() && !boot.isEmpty() && line(4) != boot) {
+        return "it was written before the system last started";
+    }
+    if (::kill(pid, 0) != 0) {
+        return errno == ESRCH ? "the process it names has ended"
+                              : "the process it names is not this user's";
+    }
+    const QByteArray own = executableOf("self");
+    const QByteArray named = executableOf(pidText);
+    if (!own.isEmpty() && !named.isEmpty() && own != named) {
+        return "the process it names is not " + own.toStdString();
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> SingleInstance::removeIfStale(const QString& path) {
+    // As QLockFile does: one remover at a time, and the lock read again under that.
+    QLockFile removal(path + ".rmlock");
+    removal.setStaleLockTime(kClientTimeoutMs);
+    if (!removal.tryLock(0)) {
+        return std::nullopt;
+    }
+    const auto content = readBounded(path, kMaxLockBytes);
+    if (!content) {
+        return std::nullopt;  // gone, or not a regular file (said elsewhere)
+    }
+    auto stale = staleness(*content);
+    // Removing takes the lock's own file lock first: it fails while the owner holds the lock,
+    // whatever the file says.
+    QLockFile lock(path);
+    if (!stale || !lock.removeStaleLockFile()) {
+        return std::nullopt;
+    }
+    return stale;
+}
 
 struct SingleInstance::Listener {
     process::UniqueFd socket;
@@ -153,9 +263,13 @@ SingleInstance::Claim SingleInstance::claim(int waitMs) {
         return Claim::Unusable;
     }
     auto lock = std::make_unique<QLockFile>(lockPath);
-    // Staleness only by a dead owner, never by age: the program runs for days.
+    // Staleness only by what the lock names, never by age: the program runs for days.
     lock->setStaleLockTime(0);
+    if (QFile::exists(lockPath)) {
+        takenOver_ = removeIfStale(lockPath);
+    }
     if (!lock->tryLock(0)) {
+        takenOver_.reset();
         return tellRunning(waitMs) ? Claim::Told : Claim::Unreachable;
     }
     lock_ = std::move(lock);

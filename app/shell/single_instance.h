@@ -14,7 +14,10 @@
 // one it made.
 //
 // A crash leaves the lock and the socket behind: the lock names a process that no longer
-// exists, so the next start takes it over and replaces the stale socket (a socket only).
+// exists, so the next start takes it over and replaces the stale socket (a socket only). Any
+// lock that does not name a live copy of this program on this machine is as stale (empty,
+// unreadable, written on another host or in an earlier boot, or naming another program): it is
+// taken over and `takenOver()` says why. A lock its owner still holds is never removed.
 
 #include <sys/types.h>
 
@@ -54,6 +57,12 @@ class SingleInstance final : public QObject {
     [[nodiscard]] QString socketPath() const;
     // Why the claim was Unusable.
     [[nodiscard]] const std::string& problem() const { return problem_; }
+    // Why the lock found at the claim was stale, when this process took it over.
+    [[nodiscard]] const std::optional<std::string>& takenOver() const { return takenOver_; }
+
+    // Why a lock with `content` does not name a live copy of this program on this machine;
+    // nothing when it does. The process named is looked up in /proc.
+    [[nodiscard]] static std::optional<std::string> staleness(const QByteArray& content);
 
   signals:
     // Another start asked this one to come forward.
@@ -63,6 +72,8 @@ class SingleInstance final : public QObject {
     struct Listener;
     struct FolderWatch;
     bool tellRunning(int waitMs);
+    // Removes a stale lock at `path` unless its owner holds it; why it was stale when removed.
+    static std::optional<std::string> removeIfStale(const QString& path);
     void listenOnPath(bool replaceStaleSocket);
     // Watches the folder for the socket file's name coming and going.
     void watchFolder();
@@ -74,6 +85,7 @@ class SingleInstance final : public QObject {
     QString folder_;
     QString name_;
     std::string problem_;
+    std::optional<std::string> takenOver_;
     std::unique_ptr<QLockFile> lock_;
     std::unique_ptr<Listener> pathListener_;
     std::unique_ptr<Listener> abstractListener_;

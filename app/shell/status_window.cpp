@@ -11,6 +11,8 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include "app/support/start_up_activation.h"
+
 namespace ravlin {
 
 StatusWindow::StatusWindow(const QString& notice, QWidget* parent)
@@ -73,6 +75,7 @@ StatusWindow::StatusWindow(const QString& notice, QWidget* parent)
 }
 
 void StatusWindow::bringForward() {
+    startUpActivation::clear(this);
     show();
     raise();
     activateWindow();

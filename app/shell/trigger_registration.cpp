@@ -45,16 +45,7 @@ std::unique_ptr<QNTriggerDoubleTap> QNCoordinatorApp::makeDoubleTap(std::uint32_
                 self->toggleHotkey("double-tap");
             }
         },
-        env_.seams, env_.executor, env_.ownPid,
-        [weak = weak_from_this()](std::string_view reason) {
-            // Nothing was sent: the taps stay in the field.
-            if (const auto self = weak.lock()) {
-                self->logSession(
-                    QNKindLog::skipped,
-                    "sid=- state=ignored trigger=double-tap reason=" + std::string(reason),
-                    QNLogIssuePolicy::always);
-            }
-        });
+        env_.seams, env_.executor, env_.ownPid);
 }
 
 bool QNCoordinatorApp::freshTrustCheck() {

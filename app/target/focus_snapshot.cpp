@@ -525,10 +525,11 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
     if (!saved->complete()) {
         co_return std::nullopt;  // the user's contents could not be saved
     }
-    // No chord went out: our own save is simply restored.
+    // No chord went out: our own save is simply settled (nothing of ours is on the pasteboard,
+    // unless it held a text left there, which the save took over).
     const auto giveUp = [&] {
         if (own) {
-            driver->restorePasteboard(*saved);
+            driver->restorePasteboard(*saved, QNPutBackOver::ownChange);
         }
     };
     const auto mayCopy = [&] { return !stop.stop_requested() && driver->isFrontmostOther(target); };
@@ -566,9 +567,9 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
     if (!own) {
         driver->putBackPasteboard(*saved);
     } else if (left) {
-        driver->restorePasteboard(*saved);
+        driver->restorePasteboard(*saved, QNPutBackOver::targetsCopy);
     } else {
-        driver->restorePasteboardAfterCopy(*saved, copied);
+        driver->restorePasteboardAfterCopy(*saved, copied, QNPutBackOver::targetsCopy);
     }
     if (left || stop.stop_requested() || !copied || text::isBlank(*copied)) {
         co_return std::nullopt;

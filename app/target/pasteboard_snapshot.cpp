@@ -171,22 +171,31 @@ QCoro::Task<QNModelPasteboardSnapshot> QNModelPasteboardSnapshot::capture(Target
     co_return snapshot;
 }
 
-void QNModelPasteboardSnapshot::restore(platform::Pasteboard& pasteboard) const {
+bool QNModelPasteboardSnapshot::restore(platform::Pasteboard& pasteboard,
+                                        QNPutBackOver over) const {
     if (const auto manager = lender.lock()) {
         manager->settle(loan);
     }
-    putBack(pasteboard);
+    return putBack(pasteboard, over);
 }
 
-void QNModelPasteboardSnapshot::putBack(platform::Pasteboard& pasteboard) const {
+bool QNModelPasteboardSnapshot::putBack(platform::Pasteboard& pasteboard,
+                                        QNPutBackOver over) const {
     if (!complete()) {
-        return;
+        return false;
+    }
+    if (over == QNPutBackOver::ownChange) {
+        return pasteboard.putBackOverOwnChange(contents());
     }
     pasteboard.clear();
-    if (items.empty()) {
-        return;
+    if (!items.empty()) {
+        (void)pasteboard.writeContents(contents());
     }
-    (void)pasteboard.writeContents(contents());
+    return true;
+}
+
+bool QNModelPasteboardSnapshot::stillOn(platform::Pasteboard& pasteboard) const {
+    return pasteboard.changeCount() == changeCountWhenSaved || pasteboard.holdsOwnChange();
 }
 
 void QNModelPasteboardSnapshot::release(platform::Pasteboard& pasteboard) const {
@@ -198,8 +207,9 @@ void QNModelPasteboardSnapshot::release(platform::Pasteboard& pasteboard) const 
 }
 
 void QNModelPasteboardSnapshot::restoreAfterCopy(const TargetSeams& seams,
-                                                 std::optional<std::u16string> copied) const {
-    restore(*seams.pasteboard);
+                                                 std::optional<std::u16string> copied,
+                                                 QNPutBackOver over) const {
+    restore(*seams.pasteboard, over);
     if (!complete()) {
         return;
     }
@@ -320,7 +330,7 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     // Put back at the end; after a selection check, one that watches for its copy landing late.
     const auto restore = [&] {
         if (replacing) {
-            snapshot->restoreAfterCopy(seams, replacing->text);
+            snapshot->restoreAfterCopy(seams, replacing->text, QNPutBackOver::ownChange);
         } else {
             snapshot->restore(pasteboard);
         }
@@ -371,6 +381,12 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         };
     }
     const auto witness = checked.witness();
+    // A copy the user made since the save is theirs and newer: nothing is written over it.
+    if (!snapshot->stillOn(pasteboard) ||
+        (primarySaved && !primarySaved->stillOn(*primarySeams->pasteboard))) {
+        restore();
+        co_return failed(QNPasteResult::pasteFailed);
+    }
     pasteboard.clear();
     bool written = pasteboard.setString(text).ok();
     if (written && route.fromPrimary) {
@@ -382,10 +398,11 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         co_return failed(QNPasteResult::pasteFailed);
     }
     // The text is left for the user to paste (with `chordName` where one is known to work);
-    // their contents come back later.
+    // their contents come back later. Not where the user has copied something since: that
+    // stands, and the text is kept by the caller.
     const auto leaveOnClipboard = [&](std::string_view reason, std::string_view chordName) {
         const auto manager = seams.pasteboardManager.lock();
-        if (!manager) {
+        if (!manager || !pastedFrom.pasteboard->holdsOwnChange()) {
             restore();
             return failed(QNPasteResult::pasteFailed);
         }
@@ -403,8 +420,11 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         co_return leaveOnClipboard("no-paste-chord", route.chordName);
     }
     co_await sleepFor(*seams.executor, pauseBeforePasteChord, stop);
-    // The chord goes to whatever has the focus: never to a window the user has moved to.
+    // The chord goes to whatever has the focus: never to a window the user has moved to, nor
+    // while the clipboard holds anything but our text (the user's copy made meanwhile would be
+    // pasted in its place; it stands, and the text is kept by the caller).
     if (stop.stop_requested() || !isInFront(seams, target) ||
+        !pastedFrom.pasteboard->holdsOwnChange() ||
         !seams.keySynthesis->postKeyPress(*route.chord).ok()) {
         restore();
         co_return failed(QNPasteResult::pasteFailed);

@@ -68,6 +68,15 @@ struct QNPasteRoute {
 
 struct QNModelFocusSnapshot;
 
+// What a put-back of the user's contents may go over.
+enum class QNPutBackOver {
+    // Only this program's own last change of the pasteboard (its text, its put-back, its
+    // clear): a copy anyone else made since stands.
+    ownChange,
+    // Whatever is there: right after a copy chord of ours, the target's copy.
+    targetsCopy,
+};
+
 // The plain text on the pasteboard, read without holding up the program (within the pasteboard's
 // own time bound): `co_await pasteboardText(seams.pasteboard, *seams.executor)`.
 [[nodiscard]] AnswerAwaiter<std::optional<std::u16string>> pasteboardText(
@@ -142,22 +151,30 @@ struct QNModelPasteboardSnapshot {
     // flow never waits twice on an owner that does not answer. Empty pasteboard, empty snapshot.
     [[nodiscard]] static QCoro::Task<QNModelPasteboardSnapshot> capture(TargetSeams seams);
 
-    // Clears the pasteboard, always; then, unless the snapshot is empty, writes the saved
-    // contents back in one write (the owner's types in its order, each with its bytes and form).
-    // The write's outcome is not reported. Moves the change count. Settles the loan. An
-    // incomplete snapshot touches nothing: clearing would destroy contents it could not save.
-    void restore(platform::Pasteboard& pasteboard) const;
+    // Puts the saved contents back in one write (the owner's types in its order, each with its
+    // bytes and form; an empty snapshot leaves the pasteboard empty) in place of what `over`
+    // allows: normally only this program's own last change, so that a copy the user (or anyone)
+    // made since stands and nothing is written over it. Moves the change count when it writes.
+    // Settles the loan. An incomplete snapshot touches nothing: clearing would destroy contents
+    // it could not save. Whether the contents went back.
+    bool restore(platform::Pasteboard& pasteboard,
+                 QNPutBackOver over = QNPutBackOver::ownChange) const;
     // The same without settling the loan: for a flow that uses the pasteboard again afterwards
     // and restores at its own end.
-    void putBack(platform::Pasteboard& pasteboard) const;
+    bool putBack(platform::Pasteboard& pasteboard,
+                 QNPutBackOver over = QNPutBackOver::ownChange) const;
+    // Whether the pasteboard still holds what was saved (or this program's own put-back of it):
+    // nobody else has copied since.
+    [[nodiscard]] bool stillOn(platform::Pasteboard& pasteboard) const;
     // For a borrower that wrote nothing: settles the loan, and puts the contents back only where
     // the pasteboard no longer holds them (it changed since the save, or they were a pending
     // deferred restore's); otherwise the pasteboard is not touched.
     void release(platform::Pasteboard& pasteboard) const;
-    // restore(), after a copy chord went to the target: then, for a short time, a copy landing
+    // restore(), where a copy chord went to the target: then, for a short time, a copy landing
     // late with `copied` on it (with anything, when `copied` is none) puts the user's contents
     // back again (QNQuickFixPasteboardManager::watchForLateCopy).
-    void restoreAfterCopy(const TargetSeams& seams, std::optional<std::u16string> copied) const;
+    void restoreAfterCopy(const TargetSeams& seams, std::optional<std::u16string> copied,
+                          QNPutBackOver over) const;
 
     // True once `target` is the frontmost application: tested at once, then after each of up to
     // 24 pauses of 50 ms when `activationRequested` (an activation request was accepted), else

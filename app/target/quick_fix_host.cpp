@@ -88,16 +88,21 @@ QCoro::Task<std::optional<std::u16string>> copyCapture(
 }
 
 // Ctrl+A then Ctrl+C of the element's whole text, only where its caret and selection can be put
-// back afterwards (they are read, and written back as they are, first); put back at the end.
+// back afterwards: a text element (another element's own range says nothing of where the
+// application's caret is) whose caret is read, and written back as it is, first. Put back at
+// the end.
 QCoro::Task<std::optional<std::u16string>> selectAllAndCopy(Driver driver,
                                                             platform::RunningApplication app,
-                                                            Token element, std::stop_token stop) {
-    const auto before = driver->selectedTextRange(element);
-    if (!before || !driver->setSelectedTextRange(*before, element)) {
+                                                            QNQuickFixElementInfo element,
+                                                            std::stop_token stop) {
+    const auto& token = element.token;
+    const auto before = driver->selectedTextRange(token);
+    if ((!isTextRole(element.role) && element.role != ax::webAreaRole) || !before ||
+        !driver->setSelectedTextRange(*before, token)) {
         co_return std::nullopt;
     }
-    auto copied = co_await copyCapture(driver, app, element, true, stop);
-    (void)driver->setSelectedTextRange(*before, element);
+    auto copied = co_await copyCapture(driver, app, token, true, stop);
+    (void)driver->setSelectedTextRange(*before, token);
     co_return copied;
 }
 
@@ -170,7 +175,7 @@ QCoro::Task<std::optional<QNQuickFixHostSession>> focusedValueCapture(QNModelFoc
             }
         }
     }
-    auto copied = co_await selectAllAndCopy(driver, snapshot.app, element.token, stop);
+    auto copied = co_await selectAllAndCopy(driver, snapshot.app, element, stop);
     if (isNonBlank(copied)) {
         co_return session(element, std::move(*copied), Method::selectAllAndCopy);
     }
@@ -333,9 +338,11 @@ Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboa
     if (!manager) {
         manager = driver->pasteboardManager();
     }
-    if (!manager) {
-        // Nobody could bring the user's contents back: put them back now and keep the text.
-        driver->restorePasteboard(saved);
+    if (!manager || !driver->pasteboardHoldsOwnChange()) {
+        // Nobody could bring the user's contents back, or the text is no longer on the
+        // clipboard (the user copied something since, which stands): put them back now where
+        // the text still is, and keep the text.
+        driver->restorePasteboard(saved, QNPutBackOver::ownChange);
         return Result::failed(QNQuickFixCommitFailure::pasteboardWriteFailed);
     }
     manager->scheduleRestore(saved, Host::deferredRestoreSeconds);
@@ -484,9 +491,10 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
     // late (the captured text is what it would carry).
     const auto restore = [&] {
         if (prepared.copied) {
-            driver->restorePasteboardAfterCopy(*saved, session.originalText);
+            driver->restorePasteboardAfterCopy(*saved, session.originalText,
+                                               QNPutBackOver::ownChange);
         } else {
-            driver->restorePasteboard(*saved);
+            driver->restorePasteboard(*saved, QNPutBackOver::ownChange);
         }
     };
     // Nothing written: the element's caret and selection as they were before the commit.
@@ -525,15 +533,20 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         co_return unwritten(
             Result::failed(Failure::pasteboardUnsaved, platform::toString(saved->failure)));
     }
-    if (!driver->writePasteboardString(correctedText)) {
+    // Nor over a copy the user made since the save, which is theirs and newer.
+    const bool copiedSince = driver->pasteboardChangeCount() != saved->changeCountWhenSaved &&
+                             !driver->pasteboardHoldsOwnChange();
+    if (copiedSince || !driver->writePasteboardString(correctedText)) {
         restore();
         co_return unwritten(Result::failed(Failure::pasteboardWriteFailed));
     }
     co_await driver->sleep(pauseBeforePaste, stop);
     // A stop before the chord: not posted. Once it is out, the target reads the pasteboard
     // from its own event loop: nothing shortens the pauses after it. Then the paste must be
-    // seen to arrive before the text leaves the clipboard.
-    if (!stop.stop_requested() && driver->isFrontmostOther(session.app)) {
+    // seen to arrive before the text leaves the clipboard. Never while the clipboard holds
+    // anything but our text: the target would paste the user's new copy in its place.
+    if (!stop.stop_requested() && driver->isFrontmostOther(session.app) &&
+        driver->pasteboardHoldsOwnChange()) {
         const platform::FetchTarget taker{session.app.pid, driver->frontmostWindow()};
         const auto checked = pasteTarget(driver, session.app, taker);
         const auto witness = checked.witness();

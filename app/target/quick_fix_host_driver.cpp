@@ -324,17 +324,19 @@ QCoro::Task<QNModelPasteboardSnapshot> QNQuickFixHostLiveDriver::capturePasteboa
     return QNModelPasteboardSnapshot::capture(seams_);
 }
 
-void QNQuickFixHostLiveDriver::restorePasteboard(const QNModelPasteboardSnapshot& snapshot) {
-    snapshot.restore(*seams_.pasteboard);
+void QNQuickFixHostLiveDriver::restorePasteboard(const QNModelPasteboardSnapshot& snapshot,
+                                                 QNPutBackOver over) {
+    snapshot.restore(*seams_.pasteboard, over);
 }
 
 void QNQuickFixHostLiveDriver::restorePasteboardAfterCopy(const QNModelPasteboardSnapshot& snapshot,
-                                                          std::optional<std::u16string> copied) {
-    snapshot.restoreAfterCopy(seams_, std::move(copied));
+                                                          std::optional<std::u16string> copied,
+                                                          QNPutBackOver over) {
+    snapshot.restoreAfterCopy(seams_, std::move(copied), over);
 }
 
 void QNQuickFixHostLiveDriver::putBackPasteboard(const QNModelPasteboardSnapshot& snapshot) {
-    snapshot.putBack(*seams_.pasteboard);
+    snapshot.putBack(*seams_.pasteboard, QNPutBackOver::targetsCopy);
 }
 
 void QNQuickFixHostLiveDriver::releasePasteboard(const QNModelPasteboardSnapshot& snapshot) {
@@ -357,6 +359,10 @@ platform::WriteFetch QNQuickFixHostLiveDriver::pasteboardFetchedBy(platform::Fet
 bool QNQuickFixHostLiveDriver::writePasteboardString(std::u16string_view text) {
     seams_.pasteboard->clear();
     return seams_.pasteboard->setString(text).ok();
+}
+
+bool QNQuickFixHostLiveDriver::pasteboardHoldsOwnChange() {
+    return seams_.pasteboard->holdsOwnChange();
 }
 
 std::int64_t QNQuickFixHostLiveDriver::pasteboardChangeCount() {

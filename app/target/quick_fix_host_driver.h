@@ -106,12 +106,16 @@ class QNQuickFixHostDriver {
     // The user's contents, to be put back on every path (QNModelPasteboardSnapshot::capture,
     // which takes over a pending deferred restore and never holds up the program).
     [[nodiscard]] virtual QCoro::Task<QNModelPasteboardSnapshot> capturePasteboard() = 0;
-    virtual void restorePasteboard(const QNModelPasteboardSnapshot& snapshot) = 0;
-    // After a copy chord: restored, then watched for the copy landing late with `copied`
-    // (QNModelPasteboardSnapshot::restoreAfterCopy).
+    // Put back in place of what `over` allows (QNModelPasteboardSnapshot::restore).
+    virtual void restorePasteboard(const QNModelPasteboardSnapshot& snapshot,
+                                   QNPutBackOver over) = 0;
+    // Where a copy chord went to the target: restored, then watched for the copy landing late
+    // with `copied` (QNModelPasteboardSnapshot::restoreAfterCopy).
     virtual void restorePasteboardAfterCopy(const QNModelPasteboardSnapshot& snapshot,
-                                            std::optional<std::u16string> copied) = 0;
-    // Put back without closing the borrow (QNModelPasteboardSnapshot::putBack).
+                                            std::optional<std::u16string> copied,
+                                            QNPutBackOver over) = 0;
+    // Right after a copy chord, put back over the target's copy without closing the borrow
+    // (QNModelPasteboardSnapshot::putBack).
     virtual void putBackPasteboard(const QNModelPasteboardSnapshot& snapshot) = 0;
     // The borrow ends without anything written (QNModelPasteboardSnapshot::release).
     virtual void releasePasteboard(const QNModelPasteboardSnapshot& snapshot) = 0;
@@ -124,6 +128,9 @@ class QNQuickFixHostDriver {
         platform::FetchTarget target) = 0;
     // Clears the pasteboard and puts `text` on it; false when the write was refused.
     virtual bool writePasteboardString(std::u16string_view text) = 0;
+    // Whether our last write (or put-back) is still what the pasteboard holds
+    // (Pasteboard::holdsOwnChange).
+    [[nodiscard]] virtual bool pasteboardHoldsOwnChange() = 0;
     [[nodiscard]] virtual std::int64_t pasteboardChangeCount() = 0;
     // The plain text on the pasteboard, read without holding up the program.
     [[nodiscard]] virtual QCoro::Task<std::optional<std::u16string>> pasteboardString() = 0;
@@ -163,15 +170,17 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     bool postPaste() override;
 
     QCoro::Task<QNModelPasteboardSnapshot> capturePasteboard() override;
-    void restorePasteboard(const QNModelPasteboardSnapshot& snapshot) override;
+    void restorePasteboard(const QNModelPasteboardSnapshot& snapshot, QNPutBackOver over) override;
     void restorePasteboardAfterCopy(const QNModelPasteboardSnapshot& snapshot,
-                                    std::optional<std::u16string> copied) override;
+                                    std::optional<std::u16string> copied,
+                                    QNPutBackOver over) override;
     void putBackPasteboard(const QNModelPasteboardSnapshot& snapshot) override;
     void releasePasteboard(const QNModelPasteboardSnapshot& snapshot) override;
     std::shared_ptr<QNQuickFixPasteboardManager> pasteboardManager() override;
     QCoro::Task<> waitForPasteboardFetch(platform::FetchTarget target) override;
     platform::WriteFetch pasteboardFetchedBy(platform::FetchTarget target) override;
     bool writePasteboardString(std::u16string_view text) override;
+    bool pasteboardHoldsOwnChange() override;
     std::int64_t pasteboardChangeCount() override;
     QCoro::Task<std::optional<std::u16string>> pasteboardString() override;
 

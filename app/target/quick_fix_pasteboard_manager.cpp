@@ -161,7 +161,7 @@ QCoro::Task<> QNQuickFixPasteboardManager::watchLateCopy(
         if (copied && now != copied) {
             break;  // something else was copied: the user's, and newer than their old contents
         }
-        snapshot.putBack(*pasteboard);
+        snapshot.putBack(*pasteboard, QNPutBackOver::targetsCopy);
         recorded = pasteboard->changeCount();
         ++restores;
     }

@@ -349,6 +349,15 @@ void FakeDesktop::setTapsCanSwallow(bool canSwallow) {
     model_->tapsCanSwallow = canSwallow;
 }
 
+bool FakeDesktop::keysHeld() const {
+    return model_->keysHeld;
+}
+
+void FakeDesktop::setTapsLag(bool lag) {
+    model_->tapsLag = lag;
+    model_->catchUpTaps();
+}
+
 void FakeDesktop::disableTaps(InputEventType reason) {
     const auto snapshot = model_->taps;
     for (const auto& tap : snapshot) {

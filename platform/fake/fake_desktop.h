@@ -229,6 +229,11 @@ class FakeDesktop {
     void setTapsRefused(bool refused);
     // Whether a swallow verdict holds the event back (not on X11).
     void setTapsCanSwallow(bool canSwallow);
+    // Where taps cannot swallow: whether they see events a turn late, as X11's taps do (the
+    // application has the key at once; the taps on the program's next turn, or at a catch-up).
+    void setTapsLag(bool lag);
+    // Whether the program holds the keys back (KeyTaps::holdKeys) now.
+    [[nodiscard]] bool keysHeld() const;
     // Whether taps see the Fn key (not on X11).
     void setTapsSeeFn(bool seeFn);
     // The desktop disables every enabled tap and tells it (tapDisabledByTimeout/ByUserInput).

@@ -1,6 +1,7 @@
 // The seam objects over the simulated desktop's model.
 
 #include <algorithm>
+#include <utility>
 
 #include "core/text/unicode.h"
 #include "platform/fake/model.h"
@@ -273,7 +274,11 @@ class FakePasteboard final : public Pasteboard {
         return state().ownerSilent ? std::vector<PasteboardItem>{} : state().items;
     }
     bool lastReadComplete() override { return !state().ownerSilent; }
-    std::int64_t clear() override { return model_->clear(state()); }
+    std::int64_t clear() override {
+        const auto count = model_->clear(state());
+        state().ownChange = true;
+        return count;
+    }
     Status writeItems(const std::vector<PasteboardItem>& items) override {
         if (state().writesFail) {
             return Error{ErrorCode::failed, "pasteboard refused the write"};
@@ -292,6 +297,7 @@ class FakePasteboard final : public Pasteboard {
         model_->ownWrite(selection_);
         return {};
     }
+    bool holdsOwnChange() override { return state().ownChange; }
     std::optional<std::u16string> string() override {
         return state().ownerSilent ? std::nullopt : state().string();
     }
@@ -506,6 +512,30 @@ class FakeKeyTaps final : public KeyTaps {
     }
     bool canSwallow() override { return model_->tapsCanSwallow; }
     bool seesFn() override { return model_->tapsSeeFn; }
+    bool catchUp() override {
+        model_->catchUpTaps();
+        return true;
+    }
+    std::unique_ptr<KeyHold> holdKeys() override {
+        if (model_->keysHeld) {
+            return nullptr;
+        }
+        model_->keysHeld = true;
+        struct Hold final : KeyHold {
+            explicit Hold(ModelPtr model) : model(std::move(model)) {}
+            ~Hold() override {
+                for (const auto& event : release()) {
+                    model->deliver(event);
+                }
+            }
+            std::vector<InputEvent> release() override {
+                model->keysHeld = false;
+                return std::exchange(model->heldKeys, {});
+            }
+            ModelPtr model;
+        };
+        return std::make_unique<Hold>(model_);
+    }
 
   private:
     ModelPtr model_;

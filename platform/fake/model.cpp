@@ -184,6 +184,7 @@ std::int64_t Model::clear(SelectionState& selection) {
     selection.items.clear();
     ++selection.changeCount;
     selection.ownWriteUnfetched = false;
+    selection.ownChange = false;
     selection.fetchedBy.clear();
     // Observers hear once the writer has written what follows the clear.
     if (!selection.notificationPending) {
@@ -288,6 +289,27 @@ InputEvent Model::keyEvent(InputEventType type, KeyChord chord, std::u16string c
 void Model::deliver(const InputEvent& event) {
     const bool disabledNotice = event.type == InputEventType::tapDisabledByTimeout ||
                                 event.type == InputEventType::tapDisabledByUserInput;
+    const bool key = event.type == InputEventType::keyDown ||
+                     event.type == InputEventType::keyUp ||
+                     event.type == InputEventType::flagsChanged;
+    if (keysHeld && key) {
+        heldKeys.push_back(event);
+        return;
+    }
+    if (tapsLag && !tapsCanSwallow && !disabledNotice) {
+        if (tapBacklog.empty()) {
+            executor->post([weak = weak_from_this()] {
+                if (const auto model = weak.lock()) {
+                    model->catchUpTaps();
+                }
+            });
+        }
+        tapBacklog.push_back(event);
+        if (event.type == InputEventType::keyDown) {
+            applicationHandlesKeyDown(event);
+        }
+        return;
+    }
     // Newest tap first, as taps inserted at the head see events first.
     const auto snapshot = taps;
     for (auto it = snapshot.rbegin(); it != snapshot.rend(); ++it) {
@@ -301,6 +323,20 @@ void Model::deliver(const InputEvent& event) {
     }
     if (event.type == InputEventType::keyDown) {
         applicationHandlesKeyDown(event);
+    }
+}
+
+void Model::catchUpTaps() {
+    while (!tapBacklog.empty()) {
+        const auto event = tapBacklog.front();
+        tapBacklog.erase(tapBacklog.begin());
+        const auto snapshot = taps;  // a handler may stop taps
+        for (auto it = snapshot.rbegin(); it != snapshot.rend(); ++it) {
+            const auto& tap = *it;
+            if (tap->alive && tap->enabled && (tap->mask & eventMaskBit(event.type)) != 0) {
+                (void)tap->handler(event);
+            }
+        }
     }
 }
 

@@ -55,6 +55,8 @@ struct SelectionState {
     bool notificationPending = false;
     // This program's last write is on it and no application has read it yet.
     bool ownWriteUnfetched = false;
+    // The last change was this program's own (a write or a clear), no other's since.
+    bool ownChange = false;
     // The processes that have read this program's last write while it is on it.
     std::vector<ProcessID> fetchedBy;
     CallbackList<std::int64_t> observers;
@@ -105,6 +107,13 @@ struct Model : std::enable_shared_from_this<Model> {
     bool tapsRefused = false;
     bool tapsCanSwallow = true;
     bool tapsSeeFn = true;
+    // The taps see events a turn late (X11's queue): what the application got already and the
+    // taps not yet, handed over on the next turn of the executor or at a catch-up.
+    bool tapsLag = false;
+    std::vector<InputEvent> tapBacklog;
+    // A hold of the program's: key events wait here, then go through as typed.
+    bool keysHeld = false;
+    std::vector<InputEvent> heldKeys;
     std::vector<HotKeyRegistration> hotKeys;
     std::uint64_t nextHotKeySerial = 1;
     std::vector<KeyChord> reservedHotKeys;
@@ -161,6 +170,8 @@ struct Model : std::enable_shared_from_this<Model> {
 
     // Input: through the taps, then to the frontmost application.
     void deliver(const InputEvent& event);
+    // Hands the lagging taps what they have not seen yet.
+    void catchUpTaps();
     void applicationHandlesKeyDown(const InputEvent& event);
     InputEvent keyEvent(InputEventType type, KeyChord chord, std::u16string characters,
                         bool synthetic) const;

@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QThread>
 #include <functional>
@@ -261,6 +263,65 @@ TEST_F(ProgramTest, ASecondStartReachesTheFirstWhateverBecameOfItsSocketFile) {
             EXPECT_EQ(fileEntryAt(target), targetBefore);
         }
     }
+}
+
+// A lock that names no live copy of the program on this machine blocks nothing: the start takes
+// it over and says why in one line, and a later start reaches it. A lock its owner still holds
+// is never taken over, whatever it has come to say.
+TEST_F(ProgramTest, ALockThatNamesNoLiveCopyIsTakenOverWithOneLine) {
+    const QByteArray self = QByteArray::number(QCoreApplication::applicationPid());
+    const QByteArray host = QSysInfo::machineHostName().toUtf8();
+    const QByteArray ids = QSysInfo::machineUniqueId() + "\n" + QSysInfo::bootUniqueId() + "\n";
+    const struct {
+        const char* name;
+        QByteArray content;
+        QByteArray reason;
+    } cases[] = {
+        {"empty", "", "it is empty"},
+        {"junk", "\x01\x7f not a lock\n\n\xff", "it is not a lock this program writes"},
+        {"too long", QByteArray(64 * 1024, '7'), "it is not a lock this program writes"},
+        {"another host", self + "\nravlin\nsome-other-host.example\n\n\n",
+         "it was written on another host"},
+        {"an earlier boot", self + "\nravlin\n" + host + "\n" + QSysInfo::machineUniqueId() +
+                                "\nnot-this-boot\n",
+         "it was written before the system last started"},
+        // This test's own process: alive, but no copy of the program.
+        {"another program", self + "\nravlin\n" + host + "\n" + ids,
+         "the process it names is not ravlin"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        QFile lock(folder.filePath("ravlin.lock"));
+        ASSERT_TRUE(lock.open(QIODevice::WriteOnly) && lock.write(c.content) == c.content.size());
+        lock.close();
+        Ravlin ravlin(folder.path());
+        ASSERT_TRUE(ravlin.waitForLine("running")) << ravlin.errors().toStdString();
+        EXPECT_EQ(ravlin.errors().count("ravlin: took over the lock of an earlier start (" +
+                                        c.reason + ")"),
+                  1)
+            << ravlin.errors().toStdString();
+        if (&c == &cases[0]) {
+            Ravlin second(folder.path());
+            EXPECT_EQ(second.exitStatus(), 0);
+            EXPECT_TRUE(ravlin.waitForLine("asked to come forward"));
+        }
+        ravlin.signal(SIGTERM);
+        EXPECT_EQ(ravlin.exitStatus(), 0);
+    }
+
+    // The running copy's lock overwritten with junk: still its own.
+    Ravlin first(runtime.path());
+    ASSERT_TRUE(first.waitForLine("running")) << first.errors().toStdString();
+    QFile lock(runtime.filePath("ravlin.lock"));
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly | QIODevice::Truncate) && lock.write("junk") == 4);
+    lock.close();
+    Ravlin second(runtime.path());
+    EXPECT_EQ(second.exitStatus(), 0);
+    EXPECT_TRUE(second.waitForLine("already running; asked it to come forward"))
+        << second.errors().toStdString();
+    EXPECT_FALSE(second.errors().contains("took over")) << second.errors().toStdString();
+    EXPECT_TRUE(first.waitForLine("asked to come forward"));
 }
 
 // A FIFO where the instance lock goes ends the start at once, with the reason.

@@ -330,7 +330,8 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 // The person types on after a finished sentence while its answer streams: the request goes on
-// and its answer lands, the next words stay exactly as typed, the sentence goes out once.
+// and its answer lands, the next words stay as typed (their own local fixes made, one of them
+// longer than what was typed), the sentence goes out once.
 TEST_F(CorrectionRun, TypingTheNextSentenceLeavesTheStreamedOneGoing) {
     provider->setStreamScript({Event::partial(u"Hello,"),
                                ScriptedProvider::completed(u"Hello there.", u"Hello, there.")});
@@ -338,7 +339,7 @@ TEST_F(CorrectionRun, TypingTheNextSentenceLeavesTheStreamedOneGoing) {
         executor->advance(300ms);
         if (index == 0) {
             shown.push_back(controller->string());
-            type("how ar");
+            type("i dont k");
             shown.push_back(controller->string());
         }
     });
@@ -347,30 +348,35 @@ TEST_F(CorrectionRun, TypingTheNextSentenceLeavesTheStreamedOneGoing) {
     runner->runAll();
     executor->advance(500ms);
 
-    EXPECT_EQ(shown, (std::vector<std::u16string>{u"Hello, there. ", u"Hello, there. How ar"}));
-    EXPECT_EQ(controller->string(), u"Hello, there. How ar");
-    EXPECT_EQ(composer->buffers.canonicalText, u"Hello, there. How ar");
-    EXPECT_EQ(view->selectedRange(), (text::Utf16Range{20, 0}));
+    EXPECT_EQ(shown,
+              (std::vector<std::u16string>{u"Hello, there. ", u"Hello, there. I don't k"}));
+    EXPECT_EQ(controller->string(), u"Hello, there. I don't k");
+    EXPECT_EQ(composer->buffers.canonicalText, u"Hello, there. I don't k");
+    EXPECT_EQ(view->selectedRange(), (text::Utf16Range{23, 0}));
     EXPECT_FALSE(logged("superseded-by-input"));
     EXPECT_TRUE(logged("req=r001 state=applied outcome=corrected"));
     ASSERT_TRUE(composer->dirtySpan);
-    EXPECT_EQ(composer->dirtySpan->range, (text::Utf16Range{13, 7}));
+    EXPECT_EQ(composer->dirtySpan->range, (text::Utf16Range{13, 10}));
 
     // The next sentence goes out alone, after the polished one as its context.
-    provider->setStreamScript({ScriptedProvider::completed(u" How are you?", u" How are you?")});
+    provider->setStreamScript(
+        {ScriptedProvider::completed(u" I don't know.", u" I don't know.")});
     provider->setAfterEvent({});
-    type("e you? ");
+    type("now. ");
     settle();
+    EXPECT_TRUE(logged("state=scheduled boundary=terminator input_len=14"))
+        << "the full stop typed right after a longer answer ends the sentence";
     const auto requests = provider->streamRequests();
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].text, u"Hello there.");
-    EXPECT_EQ(requests[1].text, u" How are you?");
+    EXPECT_EQ(requests[1].text, u" I don't know.");
     EXPECT_EQ(requests[1].contextBefore, u"Hello, there.");
 }
 
 // Keys typed after a finished sentence during its debounce do not put its dispatch off: it goes
-// out once, 120 ms after the boundary, however fast the next words come.
-TEST_F(CorrectionRun, TypingOnDoesNotPutTheDispatchOff) {
+// out once, 120 ms after the boundary, however fast the next words come. A key that changes
+// the sentence (its full stop taken back) cancels it instead.
+TEST_F(CorrectionRun, TypingOnDoesNotPutTheDispatchOffButChangingTheSentenceDoes) {
     provider->setStreamScript({ScriptedProvider::completed(u"Hello there.", u"Hello, there.")});
     type("hello there.");
     for (const char* key : {" ", "h", "o", "w", " ", "a"}) {
@@ -382,6 +388,15 @@ TEST_F(CorrectionRun, TypingOnDoesNotPutTheDispatchOff) {
     executor->advance(500ms);
     EXPECT_EQ(controller->string(), u"Hello, there. How a");
     EXPECT_EQ(provider->streamRequests().size(), 1u);
+
+    composer->reset();
+    type("good night.");
+    executor->advance(30ms);
+    QTest::keyClick(view, Qt::Key_Backspace);
+    executor->runUntilIdle();
+    executor->advance(500ms);
+    EXPECT_EQ(composer->followUps.startedRuns.size(), 1u) << "the changed sentence went out";
+    EXPECT_TRUE(logged("state=cancelled reason=superseded-by-input"));
 }
 
 TEST_F(CorrectionRun, TextChangedUnderTheStreamIsNeitherOverwrittenNorRolledBackOver) {

@@ -204,6 +204,11 @@ bool Keyboard::press(unsigned long keysym, bool down) {
     return true;
 }
 
+bool Keyboard::key(const std::string& name, bool down) {
+    const KeySym symbol = XStringToKeysym(name.c_str());
+    return display_ != nullptr && symbol != NoSymbol && press(symbol, down);
+}
+
 void pause(std::chrono::milliseconds duration) {
     waitUntil([] { return false; }, duration);
 }

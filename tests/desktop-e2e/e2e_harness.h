@@ -112,6 +112,8 @@ class Keyboard {
     bool type(std::u16string_view text);
     // Waits (at most `limit`) until no key is held down on the server.
     bool waitForRelease(std::chrono::milliseconds limit = 2s);
+    // One key going down or up, by its keysym name, when a scenario times the keys itself.
+    bool key(const std::string& name, bool down);
 
   private:
     bool press(unsigned long keysym, bool down);

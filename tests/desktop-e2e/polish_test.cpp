@@ -192,9 +192,15 @@ TEST_F(PolishScenarios, WhileAnAnswerStreamsTheTextAfterItStaysOnScreen) {
         openOverEmptyArea();
         ASSERT_TRUE(keyboard.type(row.typed));
         std::vector<std::u16string> seen;
+        bool captured = false;
         waitUntil(
             [&] {
                 seen.push_back(composerText());
+                if (!captured && seen.back() != row.typed && seen.back() != row.final) {
+                    captured = true;  // an answer half in
+                    screenshot(QStringLiteral("composer-streaming-") +
+                               QString::number(&row - rows.data()));
+                }
                 return seen.back() == row.final;
             },
             kSettle);
@@ -264,14 +270,16 @@ print(json.dumps({"type": "turn.completed"}), flush=True)
 
 TEST_F(CodexScenarios, ASentenceIsPolishedByTheCodexToolOnThePath) {
     openOverEmptyArea();
-    const auto typed = steady_clock::now();
-    ASSERT_TRUE(keyboard.type(kFirst));
+    ASSERT_TRUE(keyboard.type(kFirst.substr(0, kFirst.size() - 1)));
+    const auto fullStop = steady_clock::now();
+    ASSERT_TRUE(keyboard.type(kFirst.substr(kFirst.size() - 1)));
     ASSERT_TRUE(waitUntil([&] { return composerText().starts_with(kFirstPolished); }, kSettle))
         << text::toUtf8(composerText()) << "\n"
         << sessionLog(program);
-    std::printf("[ figure ] codex stand-in: polished %lld ms after the sentence began, %zu run(s)\n",
+    std::printf("[ figure ] codex stand-in: polished on screen %lld ms after the full stop was "
+                "pressed, %zu run(s)\n",
                 static_cast<long long>(
-                    duration_cast<milliseconds>(steady_clock::now() - typed).count()),
+                    duration_cast<milliseconds>(steady_clock::now() - fullStop).count()),
                 questions());
     commitExpecting(std::u16string(kFirstPolished));
     EXPECT_EQ(questions(), 1u);

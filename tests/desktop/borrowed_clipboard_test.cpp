@@ -9,12 +9,13 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QTimer>
 
 #include "app/target/focus_snapshot.h"
 #include "app/target/pasteboard_snapshot.h"
 #include "core/text/unicode.h"
 #include "desktop_fixture.h"
-#include "tests/support/clipboard_targets.h"
+#include "tests/support/clipboard_tool.h"
 
 namespace ravlin::testing {
 namespace {
@@ -86,6 +87,49 @@ TEST_P(BorrowedClipboardTest, APasteGivesBackExactlyTheFormatsOfTheUsersClipboar
               QNPasteResult::pasted);
     EXPECT_EQ(clipboardTargetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
     EXPECT_EQ(pasteboard.items(), items);
+    putBack(field);
+}
+
+// The user copies in another program while a paste borrows the clipboard: right after our text
+// went on it (before the paste chord), and 0.3 s and 0.6 s into the paste (after the chord).
+// Their copy stands, now and after the paste, and the field gets our text or nothing, never
+// theirs.
+TEST_P(BorrowedClipboardTest, TheUsersCopyDuringTheBorrowStandsAndIsNeverPasted) {
+    const auto field = desktop.focus(app, "line");
+    ASSERT_TRUE(field);
+    const auto target = desktop.seams.workspace->frontmostApplication();
+    ASSERT_TRUE(target);
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
+    for (const auto delay : {-1ms, 300ms, 600ms}) {
+        SCOPED_TRACE(delay.count());
+        putBack(field);
+        ClipboardOwner before(plainTextSpec("before"));
+        ClipboardOwner mine(plainTextSpec("mine"), ClipboardOwner::Start::later);
+        ASSERT_TRUE(before.owning());
+        Subscription onWrite;
+        QTimer copy;
+        copy.setSingleShot(true);
+        QObject::connect(&copy, &QTimer::timeout, [&] { EXPECT_TRUE(mine.take()); });
+        if (delay < 0ms) {
+            // The copy follows our write at once.
+            onWrite = pasteboard.observeChanges([&](std::int64_t) {
+                if (!mine.owning() && pasteboard.lastWriteUnfetched()) {
+                    EXPECT_TRUE(mine.take());
+                }
+            });
+        } else {
+            copy.start(delay);
+        }
+        const auto result = runToEnd(QNModelPasteboardSnapshot::paste(seams, u" [q]", *target, {}));
+        EXPECT_EQ(result, delay < 0ms ? QNPasteResult::pasteFailed : QNPasteResult::pasted);
+        waitUntil([] { return false; }, 1500ms);  // a put-back would have come by now
+        EXPECT_TRUE(before.lost());
+        EXPECT_EQ(pasteboard.string(), u"mine");
+        const auto value = desktop.value(field);
+        EXPECT_EQ(value.find(u"mine"), std::u16string::npos) << text::toUtf8(value);
+        EXPECT_EQ(value.find(u"[q]") != std::u16string::npos, delay >= 0ms)
+            << text::toUtf8(value);
+    }
     putBack(field);
 }
 

@@ -1,14 +1,18 @@
 #include "desktop_fixture.h"
 
 #include <QCursor>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 
 #include "core/text/unicode.h"
 
+#include "platform/keys.h"
+#include "platform/linux/clipboard/x11_selections.h"
 #include "platform/linux/linux_seams.h"
 #include "platform/linux/x11/xlib.h"
 
@@ -31,6 +35,15 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
         }
         QThread::msleep(2);
     }
+}
+
+std::optional<std::u16string> clipboardTextThrough(platform::x11::Selections& reader) {
+    std::promise<std::optional<std::u16string>> promise;
+    auto answer = promise.get_future();
+    reader.readText("CLIPBOARD", {}, [&](std::optional<std::u16string> text) {
+        promise.set_value(std::move(text));
+    });
+    return answer.wait_for(3s) == std::future_status::ready ? answer.get() : std::nullopt;
 }
 
 namespace {
@@ -327,6 +340,61 @@ platform::ElementRef Desktop::focus(TargetApp& app, const QString& field) {
 std::u16string Desktop::value(platform::ElementRef element) {
     return platform::textAttribute(*seams.accessibility, element, platform::ax::value)
         .value_or(u"<none>");
+}
+
+CatTerminal::CatTerminal(const QString& program, QStringList options, const QString& execute,
+                         bool asOneLine) {
+    process_.setStandardInputFile(QProcess::nullDevice());
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.setStandardErrorFile(QProcess::nullDevice());
+    const QString command = QStringLiteral("exec cat > '%1'").arg(file());
+    options << execute;
+    if (asOneLine) {
+        options << QStringLiteral("sh -c \"%1\"").arg(command);
+    } else {
+        options << QStringLiteral("sh") << QStringLiteral("-c") << command;
+    }
+    process_.start(program, options);
+    if (!process_.waitForStarted(10000)) {
+        return;
+    }
+    pid_ = static_cast<platform::ProcessID>(process_.processId());
+    ready_ = waitUntil([&] { return Desktop::get().bringToFrontPersistently(pid_); }, 20s);
+}
+
+CatTerminal::~CatTerminal() {
+    if (process_.state() == QProcess::NotRunning) {
+        return;
+    }
+    process_.terminate();
+    if (!process_.waitForFinished(3000)) {
+        process_.kill();
+        process_.waitForFinished(3000);
+    }
+}
+
+bool CatTerminal::ends(std::chrono::milliseconds limit) {
+    return waitUntil([&] { return process_.state() == QProcess::NotRunning; }, limit);
+}
+
+QString CatTerminal::file() const {
+    return folder_.path() + QStringLiteral("/typed.txt");
+}
+
+QByteArray CatTerminal::written() const {
+    QFile out(file());
+    return out.open(QIODevice::ReadOnly) ? out.readAll() : QByteArray("<no file>");
+}
+
+QByteArray CatTerminal::flushed() {
+    auto& keys = *Desktop::get().seams.keySynthesis;
+    constexpr std::uint32_t keyD = 2;  // D's virtual code
+    for (int i = 0; i < 2; ++i) {
+        (void)keys.postKeyPress({keyD, platform::modifier::command});  // Ctrl+D
+        waitUntil([] { return false; }, 150ms);
+    }
+    ends(3s);
+    return written();
 }
 
 OwnKeyboardFocus::OwnKeyboardFocus() {

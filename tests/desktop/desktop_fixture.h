@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -17,6 +18,10 @@
 #include "platform/linux/accessibility/atspi_accessibility.h"
 #include "platform/seams.h"
 
+namespace ravlin::platform::x11 {
+class Selections;
+}
+
 namespace ravlin::testing {
 
 using namespace std::chrono_literals;
@@ -24,6 +29,10 @@ using namespace std::chrono_literals;
 // Runs the event loop until `condition` holds or `limit` passes; whether it held.
 bool waitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
+// The clipboard's text as `reader`, a selection connection of its own, fetches it; none when
+// nobody owns it, or it did not answer within 3 s. (The owner answers from its own thread.)
+std::optional<std::u16string> clipboardTextThrough(platform::x11::Selections& reader);
 
 // Runs a paste to its end on the event loop (at most 10 s); its result.
 std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteOutcome> task);
@@ -84,6 +93,37 @@ struct Desktop {
     // fully up).
     bool bringToFrontPersistently(platform::ProcessID pid);
     std::u16string value(platform::ElementRef element);
+};
+
+// A terminal emulator running `cat > FILE` in a folder of its own, brought to the front: what
+// reaches the terminal as input is what cat writes to the file once the line is ended (Ctrl+D
+// flushes it, a second one ends cat and with it the terminal). Ended at the latest with it.
+class CatTerminal {
+  public:
+    // `program` with `options`, then `execute` (its option that runs a command) and the command,
+    // word by word, or as one command line where `execute` takes one (sakura's -x).
+    CatTerminal(const QString& program, QStringList options, const QString& execute,
+                bool asOneLine = false);
+    ~CatTerminal();
+    CatTerminal(const CatTerminal&) = delete;
+    CatTerminal& operator=(const CatTerminal&) = delete;
+
+    [[nodiscard]] bool ready() const { return ready_; }
+    [[nodiscard]] platform::ProcessID pid() const { return pid_; }
+    // Whether the terminal has ended within `limit`.
+    bool ends(std::chrono::milliseconds limit);
+    // What cat wrote.
+    [[nodiscard]] QByteArray written() const;
+    // What cat wrote once Ctrl+D went in twice (the line, then the end).
+    QByteArray flushed();
+
+  private:
+    [[nodiscard]] QString file() const;
+
+    QTemporaryDir folder_;
+    QProcess process_;
+    platform::ProcessID pid_ = 0;
+    bool ready_ = false;
 };
 
 // For tests that post keys and clicks: while alive, a window of this process's own is in front

@@ -66,16 +66,6 @@ QStringList richSpec() {
     return spec;
 }
 
-// The clipboard's text as another connection reads it; none when nobody owns it.
-std::optional<std::u16string> textElsewhere(platform::x11::Selections& other) {
-    std::promise<std::optional<std::u16string>> promise;
-    auto answer = promise.get_future();
-    other.readText("CLIPBOARD", {}, [&](std::optional<std::u16string> text) {
-        promise.set_value(std::move(text));
-    });
-    return answer.wait_for(3s) == std::future_status::ready ? answer.get() : std::nullopt;
-}
-
 QCoro::Task<> keepSaved(QCoro::Task<QNModelPasteboardSnapshot> task,
                         std::shared_ptr<std::optional<QNModelPasteboardSnapshot>> into) {
     *into = co_await std::move(task);
@@ -178,7 +168,8 @@ TEST_F(ExactClipboard, A25MegabyteTextRoundTripsByteForByte) {
 
 TEST_F(ExactClipboard, AnOwnerThatDoesNotAnswerHoldsNothingUpAndKeepsItsClipboard) {
     ClipboardOwner owner(
-        {line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8, hex("kept"))}, true);
+        {line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8, hex("kept"))},
+        ClipboardOwner::Start::silent);
     ASSERT_TRUE(owner.owning());
     auto manager = QNQuickFixPasteboardManager::create(desktop.seams.pasteboard, desktop.executor);
     std::vector<platform::PasteboardSaveFailure> told;
@@ -232,7 +223,7 @@ TEST_F(ExactClipboard, ACopyInTheMillisecondOfOurOwnWriteIsAChangeAndIsReadAtOnc
     auto& pasteboard = dynamic_cast<platform::X11SelectionPasteboard&>(*desktop.seams.pasteboard);
     const auto other = platform::x11::Selections::open();
     ASSERT_TRUE(other);
-    const auto readElsewhere = [&] { return textElsewhere(*other); };
+    const auto readElsewhere = [&] { return clipboardTextThrough(*other); };
     for (int round = 0; round < 20; ++round) {
         const std::u16string number = text::toUtf16(std::to_string(round));
         ASSERT_TRUE(pasteboard.setString(u"first " + number).ok());
@@ -274,7 +265,7 @@ TEST_F(ExactClipboard, AClearUndoesTheClipboardItWasAskedForNeverALaterCopy) {
     ASSERT_TRUE(waitUntil([&] { return pasteboard.changeCount() > count; }));
     pasteboard.clear();
     QCoreApplication::processEvents();  // the clear goes out
-    EXPECT_EQ(textElsewhere(*other), std::nullopt);
+    EXPECT_EQ(clipboardTextThrough(*other), std::nullopt);
     EXPECT_TRUE(waitUntil([&] { return !other->owned("CLIPBOARD"); }));
 
     // Our write, cleared; a copy comes before the loop turns: it stays.
@@ -282,7 +273,7 @@ TEST_F(ExactClipboard, AClearUndoesTheClipboardItWasAskedForNeverALaterCopy) {
     pasteboard.clear();
     ASSERT_TRUE(other->own("CLIPBOARD", text(u"copied meanwhile")));
     QCoreApplication::processEvents();
-    EXPECT_EQ(textElsewhere(*other), u"copied meanwhile");
+    EXPECT_EQ(clipboardTextThrough(*other), u"copied meanwhile");
 }
 
 bool endsWithin(pid_t pid, std::chrono::milliseconds limit) {

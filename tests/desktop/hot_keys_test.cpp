@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <memory>
 
+#include "core/text/unicode.h"
 #include "desktop_fixture.h"
 #include "platform/linux/keys/keycodes.h"
 #include "platform/linux/x11/xlib.h"
@@ -162,6 +164,33 @@ TEST(DesktopHotKeys, AHeldChordLeavesTheFocusWhereItWasUntilReleased) {
     other.press(xSuper, false);
     EXPECT_TRUE(waitUntil([&] { return !hotKeys.isHeld(); }, 1s));
     EXPECT_EQ(desktop.value(field), before);
+}
+
+// Our own keys sent at the moment a person presses the shortcut (Super already let go, E still
+// down, the press not yet read here: the grab it started is still ours) reach the field, not
+// this program.
+TEST(DesktopHotKeys, KeysSentWhileTheShortcutsGrabIsUnreadReachTheField) {
+    auto& desktop = Desktop::get();
+    const auto field = desktop.focus(*desktop.gtk, "line");
+    ASSERT_TRUE(field);
+    // The line as the other scenarios find it, however this one ends.
+    const std::shared_ptr<void> restore(nullptr, [&](void*) {
+        desktop.gtk->command(QStringLiteral("text line h\u00e9llo \U0001F600 w\u00f6rld teh"));
+    });
+    ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text line")));
+    ASSERT_TRUE(waitUntil([&] { return desktop.value(field).empty(); }));
+    OtherClient other;
+    auto hotKey = desktop.seams.hotKeys->registerHotKey(KeyChord{keycode::e, modifier::command}, 9,
+                                                        [] {});
+    ASSERT_TRUE(hotKey.hasValue()) << hotKey.error().message;
+    other.press(xSuper, true);
+    other.press(xE, true);
+    other.press(xSuper, false);
+    // No turn of the event loop since: the press that took the keyboard is unread.
+    EXPECT_TRUE(desktop.seams.keySynthesis->postKeyPress({7, 0}).ok());  // X
+    other.press(xE, false);
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == u"x"; }, 2s))
+        << text::toUtf8(desktop.value(field));
 }
 
 TEST(DesktopHotKeys, ChordHeldElsewhereFailsAndLeavesNoVariantGrabbed) {

@@ -207,6 +207,75 @@ TEST(DesktopKeyCapture, WhileHeldKeysReachNeitherTheTargetNorTheTapsAndAfterStop
     EXPECT_TRUE(waitUntil([&] { return desktop.value(area) == before; }));
 }
 
+// A key another program typed a moment ago reaches the taps at a catch-up, without a turn of the
+// event loop; a key's release is seen as such.
+TEST(DesktopKeyTaps, ACatchUpHandsOverWhatTheServerSentByNow) {
+    OwnKeyboardFocus focus;
+    ASSERT_TRUE(focus.ready());
+    Recorder recorder;
+    Typist typist;
+    typist.tap(xE);
+    EXPECT_TRUE(recorder.events.empty());
+    EXPECT_TRUE(Desktop::get().seams.keyTaps->catchUp());
+    ASSERT_EQ(recorder.events.size(), 2U);
+    EXPECT_EQ(recorder.events[0].type, InputEventType::keyDown);
+    EXPECT_EQ(recorder.events[1].type, InputEventType::keyUp);
+}
+
+// Held keys reach neither the field nor the taps nor a hot key of ours; released, they come back
+// in order with what they type (Shift held over the release too). A hold dropped unreleased
+// posts the keys that were let go meanwhile to the field.
+TEST(DesktopKeyHold, HeldKeysAreGivenBackInOrderOrPostedWhenDropped) {
+    auto& desktop = Desktop::get();
+    auto& taps = *desktop.seams.keyTaps;
+    const auto area = desktop.focus(*desktop.gtk, QStringLiteral("area"));
+    ASSERT_TRUE(area);
+    const auto before = desktop.value(area);
+    Recorder passive;
+    int shortcuts = 0;
+    auto hotKey = desktop.seams.hotKeys->registerHotKey({keycode::e, platform::modifier::command},
+                                                        10, [&] { ++shortcuts; });
+    ASSERT_TRUE(hotKey.hasValue());
+    Typist typist;
+    {
+        auto hold = taps.holdKeys();
+        ASSERT_TRUE(hold);
+        EXPECT_FALSE(taps.holdKeys()) << "one hold at a time";
+        typist.key(xShiftL, true);
+        typist.tap(xE);
+        typist.key(xShiftL, false);
+        typist.key(xSuperL, true);
+        typist.tap(xE);
+        typist.key(xSuperL, false);
+        waitUntil([] { return false; }, 200ms);
+        EXPECT_EQ(desktop.value(area), before);
+        EXPECT_TRUE(passive.events.empty());
+        EXPECT_EQ(shortcuts, 0);
+        const auto held = hold->release();
+        std::vector<std::pair<InputEventType, std::u16string>> seen;
+        for (const auto& event : held) {
+            seen.emplace_back(event.type, event.characters);
+        }
+        EXPECT_EQ(seen.size(), 8U);
+        ASSERT_GE(seen.size(), 3U);
+        EXPECT_EQ(seen[1], std::pair(InputEventType::keyDown, std::u16string(u"E")));
+        EXPECT_EQ(hold->release().size(), 0U) << "once";
+    }
+    waitUntil([] { return false; }, 200ms);
+    EXPECT_EQ(desktop.value(area), before) << "released: the caller delivers them";
+    EXPECT_EQ(shortcuts, 0);
+    {
+        auto hold = taps.holdKeys();
+        ASSERT_TRUE(hold);
+        typist.tap(xE);
+        waitUntil([] { return false; }, 100ms);
+    }
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(area) == before + u"e"; }));
+    constexpr unsigned xBackSpace = 22;
+    typist.tap(xBackSpace);
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(area) == before; }));
+}
+
 TEST(DesktopKeyCapture, AKeyboardHeldElsewhereFailsStart) {
     auto& taps = *Desktop::get().seams.keyTaps;
     Display* holder = XOpenDisplay(nullptr);

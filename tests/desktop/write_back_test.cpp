@@ -2,10 +2,18 @@
 // by what changed in real applications' fields.
 
 #include <gtest/gtest.h>
+#include <qcoro/qcorotask.h>
+#include <signal.h>
 #include <unistd.h>
 
-#include <future>
 
+#include "app/target/focus_snapshot.h"
+#include "app/target/paste_check.h"
+#include "app/target/quick_fix_host.h"
+#include "app/target/pasteboard_snapshot.h"
+#include "app/target/quick_fix_pasteboard_manager.h"
+#include "core/text/unicode.h"
+#include "desktop_apps.h"
 #include "desktop_fixture.h"
 #include "platform/linux/clipboard/x11_selections.h"
 #include "tests/support/clipboard_tool.h"
@@ -16,17 +24,6 @@ namespace {
 using platform::WriteFetch;
 namespace keycode = platform::keycode;
 namespace modifier = platform::modifier;
-
-// The clipboard's text as `reader` (a connection of its own) fetches it.
-std::optional<std::u16string> fetchedBy(platform::x11::Selections& reader) {
-    std::promise<std::optional<std::u16string>> promise;
-    auto answer = promise.get_future();
-    reader.readText("CLIPBOARD", {}, [&](std::optional<std::u16string> text) {
-        promise.set_value(std::move(text));
-    });
-    // The owner answers from its own thread; this one only waits.
-    return answer.wait_for(3s) == std::future_status::ready ? answer.get() : std::nullopt;
-}
 
 // Only the target's own fetch says a paste took the text: another program's (a clipboard
 // manager fetches every copy at once) does not, another connection of the target's process does.
@@ -53,7 +50,7 @@ TEST(FetchedBy, OnlyTheTargetsOwnClientsFetchCounts) {
     // A second connection of this process: the same program.
     const auto second = platform::x11::Selections::open();
     ASSERT_TRUE(second);
-    EXPECT_EQ(fetchedBy(*second), u"ours");
+    EXPECT_EQ(clipboardTextThrough(*second), u"ours");
     EXPECT_EQ(fetches(), std::pair(WriteFetch::byOthers, WriteFetch::byTarget));
 
     // The GTK target pastes it itself.
@@ -70,6 +67,357 @@ TEST(FetchedBy, OnlyTheTargetsOwnClientsFetchCounts) {
                                    platform::AttributeValue(std::u16string(
                                        u"h\u00e9llo \U0001F600 w\u00f6rld teh")))
                     .ok());
+}
+
+QCoro::Task<> keepOutcome(QCoro::Task<QNPasteOutcome> task,
+                          std::shared_ptr<std::optional<QNPasteOutcome>> into) {
+    *into = co_await std::move(task);
+}
+
+QCoro::Task<> keepSnapshot(QCoro::Task<QNModelFocusSnapshot> task,
+                           std::shared_ptr<std::optional<QNModelFocusSnapshot>> into) {
+    *into = co_await std::move(task);
+}
+
+QCoro::Task<> keepSession(QCoro::Task<std::optional<QNQuickFixHostSession>> task,
+                          std::shared_ptr<std::optional<QNQuickFixHostSession>> into,
+                          std::shared_ptr<bool> done) {
+    *into = co_await std::move(task);
+    *done = true;
+}
+
+QCoro::Task<> keepCommit(QCoro::Task<QNQuickFixCommitResult> task,
+                         std::shared_ptr<std::optional<QNQuickFixCommitResult>> into) {
+    *into = co_await std::move(task);
+}
+
+// A Quick Fix's capture of the application in front: its focus snapshot, then the host's session
+// (none when it refused), each run to its end.
+std::optional<QNQuickFixHostSession> quickFixCapture(
+    const TargetSeams& seams, const std::shared_ptr<QNQuickFixHostDriver>& driver) {
+    auto snapshot = std::make_shared<std::optional<QNModelFocusSnapshot>>();
+    auto capturing = keepSnapshot(QNModelFocusSnapshot::capture(seams, {}), snapshot);
+    waitUntil([&] { return snapshot->has_value(); }, 10s);
+    EXPECT_TRUE(snapshot->has_value());
+    if (!snapshot->has_value()) {
+        return std::nullopt;
+    }
+    auto session = std::make_shared<std::optional<QNQuickFixHostSession>>();
+    auto done = std::make_shared<bool>(false);
+    auto beginning =
+        keepSession(QNServiceQuickFixHost::beginSession(**snapshot, driver, {}), session, done);
+    waitUntil([&] { return *done; }, 10s);
+    EXPECT_TRUE(*done);
+    return *session;
+}
+
+std::optional<QNQuickFixCommitResult> quickFixCommit(
+    const QNQuickFixHostSession& session, std::u16string corrected,
+    const std::shared_ptr<QNQuickFixHostDriver>& driver,
+    std::shared_ptr<QNQuickFixPasteboardManager> manager) {
+    auto result = std::make_shared<std::optional<QNQuickFixCommitResult>>();
+    auto committing = keepCommit(
+        QNServiceQuickFixHost::commit(session, std::move(corrected), driver, std::move(manager), {}),
+        result);
+    waitUntil([&] { return result->has_value(); }, 10s);
+    return *result;
+}
+
+// The Composer's paste of `text` into the application in front, run to its end (at most 10 s).
+std::optional<QNPasteOutcome> commit(const std::u16string& text,
+                                     std::shared_ptr<QNQuickFixPasteboardManager> manager) {
+    auto& desktop = Desktop::get();
+    const auto target = desktop.seams.workspace->frontmostApplication();
+    if (!target) {
+        return std::nullopt;
+    }
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor, manager);
+    auto result = std::make_shared<std::optional<QNPasteOutcome>>();
+    auto running = keepOutcome(QNModelPasteboardSnapshot::paste(seams, text, *target, {}), result);
+    waitUntil([&] { return result->has_value(); }, 10s);
+    return *result;
+}
+
+// The user's clipboard, copied in another program (the Qt target).
+void userCopies(const QString& text) {
+    auto& desktop = Desktop::get();
+    ASSERT_TRUE(desktop.qt->command(QStringLiteral("copy ") + text));
+    ASSERT_TRUE(waitUntil([&] {
+        return desktop.seams.pasteboard->string() == std::optional(text.toStdU16String());
+    }));
+}
+
+// Keys by their virtual codes (the ANSI layout's positions).
+constexpr std::uint32_t virtualKeyN = 45;
+constexpr std::uint32_t virtualKeyX = 7;
+constexpr std::uint32_t virtualKeyDown = 125;
+constexpr std::uint32_t virtualKeyEnd = 119;
+constexpr std::uint32_t virtualKeyHome = 115;
+
+// How often `part` stands in `text`.
+std::size_t occurrences(std::u16string_view text, std::u16string_view part) {
+    std::size_t found = 0;
+    for (auto at = text.find(part); at != std::u16string_view::npos; at = text.find(part, at + 1)) {
+        ++found;
+    }
+    return found;
+}
+
+// A Composer text pasted into fields that shape it: arrived once where the field shows all of it
+// in its own shape (never to be pasted again), in part where the field took no more; the user's
+// clipboard back either way.
+TEST(WriteBack, APasteIsJudgedByWhatTheFieldMadeOfIt) {
+    auto& desktop = Desktop::get();
+    auto& gtk = *desktop.gtk;
+    auto manager = QNQuickFixPasteboardManager::create(desktop.seams.pasteboard, desktop.executor);
+    struct Case {
+        const char* name;
+        QString field;
+        QString setUp;  // a command to the GTK target
+        std::u16string text;
+        QNPasteOutcome outcome;
+        std::u16string after;
+    };
+    const std::u16string twoLines = u"Line one.\nLine two.";
+    for (const Case& c : {
+             Case{"curly quotes and indented lines", QStringLiteral("area"),
+                  QStringLiteral("shaping on"), u"He said \"it's\" done.\nNext line.",
+                  {}, u"Say:He said \u201cit\u2019s\u201d done.\n    Next line."},
+             Case{"a single line", QStringLiteral("line"), QStringLiteral("maxlength 0"), twoLines,
+                  {}, {}},
+             Case{"a length limit", QStringLiteral("line"), QStringLiteral("maxlength 15"),
+                  twoLines, {QNPasteResult::pastedInPart, "paste-cut-short"}, u"Say:Line one.\nL"},
+         }) {
+        SCOPED_TRACE(c.name);
+        userCopies(QStringLiteral("the user's own"));
+        ASSERT_TRUE(desktop.focus(gtk, c.field));
+        ASSERT_TRUE(gtk.command(c.setUp));
+        ASSERT_TRUE(gtk.command(QStringLiteral("text ") + c.field + QStringLiteral(" Say:")));
+        ASSERT_TRUE(gtk.command(QStringLiteral("select 4 4")));
+        const auto field = desktop.focusedOf(gtk.pid());
+        EXPECT_EQ(commit(c.text, manager), std::optional(c.outcome));
+        const auto value = desktop.value(field);
+        if (!c.after.empty()) {
+            EXPECT_EQ(value, c.after);
+        } else {
+            EXPECT_EQ(pastedText(u"Say:", {4, 0}, value, c.text), QNPastedText::arrived)
+                << text::toUtf8(value);
+        }
+        EXPECT_EQ(occurrences(value, u"Line one"), c.text == twoLines ? 1u : 0u);
+        EXPECT_EQ(desktop.seams.pasteboard->string(), u"the user's own");
+        EXPECT_FALSE(manager->hasPendingRestore());
+        // The target as the suite knows it.
+        ASSERT_TRUE(gtk.command(QStringLiteral("shaping off")));
+        ASSERT_TRUE(gtk.command(QStringLiteral("maxlength 0")));
+        ASSERT_TRUE(gtk.command(QStringLiteral("text line h\u00e9llo \U0001F600 w\u00f6rld teh")));
+        ASSERT_TRUE(
+            gtk.command(QStringLiteral("text area line one \U0001F600\\nsecond l\u00edne teh")));
+    }
+}
+
+// With a clipboard manager running (it fetches every copy at once): a terminal in the table takes
+// the text with its own chord and is seen to take it; one outside the table gets Ctrl+V, takes
+// nothing, and nothing is claimed: the text waits on the clipboard, no chord named; a terminal
+// whose paste guard may hold a text with line breaks is told as sent, not as arrived.
+TEST(WriteBack, TerminalsWithAClipboardManagerRunning) {
+    auto& desktop = Desktop::get();
+    QProcess manager;
+    manager.setStandardOutputFile(QProcess::nullDevice());
+    manager.setStandardErrorFile(QProcess::nullDevice());
+    manager.start(QStringLiteral("parcellite"), {QStringLiteral("-n")});
+    ASSERT_TRUE(manager.waitForStarted(10000));
+    waitUntil([] { return false; }, 1500ms);  // up and watching the clipboard
+    struct Case {
+        const char* name;
+        QString program;
+        QStringList options;
+        std::u16string text;
+        QNPasteOutcome outcome;
+        QByteArray written;  // what reached the program in the terminal
+    };
+    for (const Case& c : {
+             Case{"st, in the table", QStringLiteral("stterm"), {}, u"echo one", {}, "echo one"},
+             Case{"mlterm, from the text last selected", QStringLiteral("mlterm"), {},
+                  u"echo one", {}, "echo one"},
+             Case{"xterm under a class outside the table", QStringLiteral("xterm"),
+                  {QStringLiteral("-class"), QStringLiteral("Unlisted")}, u"echo one",
+                  {QNPasteResult::leftOnClipboard, "paste-not-fetched", ""}, {}},
+             Case{"rxvt-unicode, whose guard asks before line breaks", QStringLiteral("urxvt"), {},
+                  u"echo one\necho two", {QNPasteResult::sentUnconfirmed, "arrival-unconfirmed"},
+                  {}},
+         }) {
+        SCOPED_TRACE(c.name);
+        userCopies(QStringLiteral("the user's own"));
+        auto restorer =
+            QNQuickFixPasteboardManager::create(desktop.seams.pasteboard, desktop.executor);
+        CatTerminal terminal(c.program, c.options, QStringLiteral("-e"));
+        ASSERT_TRUE(terminal.ready());
+        EXPECT_EQ(commit(c.text, restorer), std::optional(c.outcome));
+        const bool left = c.outcome.result == QNPasteResult::leftOnClipboard;
+        EXPECT_EQ(desktop.seams.pasteboard->string(),
+                  left ? std::optional(c.text) : u"the user's own");
+        EXPECT_EQ(restorer->hasPendingRestore(), left);
+        // Declined at the guard's question: nothing arrives (the text is still the draft).
+        if (c.outcome.result == QNPasteResult::sentUnconfirmed) {
+            (void)desktop.seams.keySynthesis->postKeyPress({virtualKeyN, 0});
+        }
+        if (!c.written.isEmpty()) {
+            EXPECT_EQ(terminal.flushed(), c.written);
+        }
+    }
+    manager.terminate();
+    EXPECT_TRUE(manager.waitForFinished(3000));
+}
+
+// --- Applications people use
+
+using Kind = DesktopApplication::Kind;
+
+bool press(std::uint32_t key, std::uint32_t modifiers = 0) {
+    const bool sent = Desktop::get().seams.keySynthesis->postKeyPress({key, modifiers}).ok();
+    waitUntil([] { return false; }, 120ms);  // as a person's next key
+    return sent;
+}
+
+// The whole document of the application in front, as it copies it (Ctrl+A, Ctrl+C): what the
+// person sees, whatever its accessibility shows. The selection is left covering it.
+std::optional<std::u16string> documentText() {
+    auto& pasteboard = *Desktop::get().seams.pasteboard;
+    const auto before = pasteboard.changeCount();
+    if (!press(platform::keycode::a, modifier::command) ||
+        !press(platform::keycode::c, modifier::command) ||
+        !waitUntil([&] { return pasteboard.changeCount() != before; }, 3s)) {
+        return std::nullopt;
+    }
+    return pasteboard.string();
+}
+
+// The document replaced by `text` with the keys a person uses (all selected, pasted over; again
+// where an application just brought forward missed the first keys), then the caret put on the
+// start of its second line, nothing selected.
+bool typeDocument(DesktopApplication& app, const std::u16string& text) {
+    auto& desktop = Desktop::get();
+    if (!desktop.bringToFrontPersistently(app.pid())) {
+        return false;
+    }
+    std::optional<std::u16string> copied;
+    for (int attempt = 0; attempt < 3 && copied != text; ++attempt) {
+        if (!desktop.seams.pasteboard->setString(text).ok() ||
+            !press(platform::keycode::a, modifier::command) ||
+            !press(platform::keycode::v, modifier::command)) {
+            return false;
+        }
+        waitUntil([&] { return (copied = documentText()) == text; }, 2s);
+    }
+    if (copied != text) {
+        std::fprintf(stderr, "%s: the document copies as \"%s\"\n", app.name().c_str(),
+                     text::toUtf8(copied.value_or(u"<nothing>")).c_str());
+        return false;
+    }
+    return press(virtualKeyHome, modifier::command) && press(virtualKeyDown);
+}
+
+// Return in the Composer over a caret in each application: the two-line text arrives once, shaped
+// as the field shapes it, and is never left to be pasted again.
+TEST(WriteBackInApplications, ReturnDeliversTheTextOnce) {
+    auto& desktop = Desktop::get();
+    auto manager = QNQuickFixPasteboardManager::create(desktop.seams.pasteboard, desktop.executor);
+    const std::u16string text = u"Line one.\nLine two.";
+    for (const Kind kind : {Kind::chromium, Kind::textEditor, Kind::kwrite, Kind::writer}) {
+        auto& app = DesktopApplication::get(kind);
+        SCOPED_TRACE(app.name());
+        ASSERT_TRUE(app.ready());
+        if (kind == Kind::chromium || kind == Kind::textEditor) {
+            ASSERT_TRUE(app.prepare(u"Say:", {4, 0},
+                                    kind == Kind::chromium ? QStringLiteral("line")
+                                                           : QStringLiteral("document")));
+        } else {
+            ASSERT_TRUE(typeDocument(app, u"Say:"));
+            ASSERT_TRUE(press(virtualKeyEnd, modifier::command));
+        }
+        const auto outcome = commit(text, manager);
+        ASSERT_TRUE(outcome);
+        std::printf("measure: %s return: %s %s\n", app.name().c_str(),
+                    std::string(toString(outcome->result)).c_str(),
+                    std::string(outcome->reason).c_str());
+        // Arrived, or perhaps arrived: never to be pasted again; the user's clipboard back.
+        EXPECT_TRUE(outcome->result == QNPasteResult::pasted ||
+                    outcome->result == QNPasteResult::sentUnconfirmed)
+            << toString(outcome->result) << " " << outcome->reason;
+        EXPECT_FALSE(manager->hasPendingRestore());
+        const auto document = kind == Kind::chromium
+                                  ? std::optional(desktop.value(desktop.focusedOf(app.pid())))
+                                  : documentText();
+        ASSERT_TRUE(document);
+        EXPECT_EQ(occurrences(*document, u"Line one."), 1u) << text::toUtf8(*document);
+        EXPECT_EQ(occurrences(*document, u"Line two."), 1u) << text::toUtf8(*document);
+        if (kind == Kind::chromium) {
+            EXPECT_EQ(*document, u"Say:Line one. Line two.");  // a single line: a space
+        }
+    }
+}
+
+// Quick Fix over a three-line document with nothing selected, and over a text with nothing to
+// correct: the fix appears once, or the document is left as it was (the heads-up says why); and
+// whatever the capture selected to copy, caret and selection are as they were afterwards, so the
+// next key the person types goes where it would have.
+TEST(WriteBackInApplications, QuickFixIsExactOrLeavesTheDocumentAsItWas) {
+    auto& desktop = Desktop::get();
+    const std::u16string document = u"first line\nteh second line\nthird line";
+    const std::u16string fixed = u"first line\nthe second line\nthird line";
+    for (const Kind kind : {Kind::kwrite, Kind::writer, Kind::textEditor, Kind::chromium}) {
+        auto& app = DesktopApplication::get(kind);
+        for (const bool nothingToFix : {false, true}) {
+            SCOPED_TRACE(app.name() + (nothingToFix ? ", nothing to fix" : ", a typo"));
+            ASSERT_TRUE(app.ready());
+            const std::u16string before = kind == Kind::chromium
+                                              ? (nothingToFix ? u"all good" : u"teh line")
+                                              : (nothingToFix ? fixed : document);
+            if (kind == Kind::chromium) {
+                ASSERT_TRUE(app.prepare(
+                    before, {static_cast<std::int64_t>(before.size()), 0}, QStringLiteral("line")));
+            } else {
+                ASSERT_TRUE(typeDocument(app, before));
+            }
+            auto manager =
+                QNQuickFixPasteboardManager::create(desktop.seams.pasteboard, desktop.executor);
+            const auto seams = TargetSeams::from(desktop.seams, desktop.executor, manager);
+            const std::shared_ptr<QNQuickFixHostDriver> driver =
+                std::make_shared<QNQuickFixHostLiveDriver>(seams);
+            const auto session = quickFixCapture(seams, driver);
+            std::optional<QNQuickFixCommitResult> result;
+            if (session && !nothingToFix) {
+                std::u16string corrected = session->originalText;
+                for (auto at = corrected.find(u"teh"); at != std::u16string::npos;
+                     at = corrected.find(u"teh")) {
+                    corrected.replace(at, 3, u"the");
+                }
+                result = quickFixCommit(*session, corrected, driver, manager);
+                ASSERT_TRUE(result);
+                EXPECT_NE(result->kind, QNQuickFixCommitResult::Kind::pasteOnClipboard)
+                    << toString(*result);
+            }
+            std::printf("measure: %s quick fix %s: capture %s, %s\n", app.name().c_str(),
+                        nothingToFix ? "nothing to fix" : "a typo",
+                        session ? std::string(toString(session->captureMethod)).c_str() : "none",
+                        result ? toString(*result).c_str() : "no write");
+            // No write: the next key lands where the caret was, replacing nothing.
+            if (!result) {
+                ASSERT_TRUE(press(virtualKeyX));
+            }
+            const auto after = kind == Kind::chromium
+                                   ? std::optional(desktop.value(desktop.focusedOf(app.pid())))
+                                   : documentText();
+            ASSERT_TRUE(after);
+            const bool written = result && result->kind == QNQuickFixCommitResult::Kind::committed;
+            std::u16string expected = written ? (kind == Kind::chromium ? u"the line" : fixed)
+                                              : before;
+            if (!result) {
+                expected.insert(kind == Kind::chromium ? before.size() : 11, u"x");
+            }
+            EXPECT_EQ(*after, expected) << text::toUtf8(*after);
+        }
+    }
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "app/shell/recorders/hot_key_recorder.h"
 #include "app/shell/recorders/recorder_symbols.h"
 #include "app/editor/panel_composition.h"
+#include "app/support/start_up_activation.h"
 #include "app/editor/view_composition.h"
 #include "app/support/qt_screens.h"
 #include "app/target/quick_fix_hud.h"
@@ -184,9 +185,10 @@ TEST(PanelOnX, OpensByTheCaretWhereTheServerPutsIt) {
     }
 }
 
-// The keyboard going to another window of this program in the first moment after the panel
-// showed (as a window shown at start-up does once it is mapped) is not the person leaving: the
-// panel takes it back. Another program's window taking it, or one of ours later on, is.
+// The keyboard going to a window of this program shown at start-up, by the activation it asked
+// for then (granted once it is mapped, however late), is not the person leaving: the panel takes
+// it back. Another program's window taking it is; so is any other window of ours, even at once
+// (the settings the person asked for from the panel).
 TEST(PanelOnX, ResignsOnlyWhenThePersonLeftIt) {
     ASSERT_TRUE(environment->opened);
     QNPanelComposition panel(std::make_shared<QtScreens>());
@@ -197,32 +199,43 @@ TEST(PanelOnX, ResignsOnlyWhenThePersonLeftIt) {
         return QTest::qWaitFor([&] { return xserver::inputFocus() == window; }, 2000);
     };
     const auto settled = QNPanelComposition::resignSettle + 500ms;  // Qt's own wait included
-    QWidget own;
-    own.resize(200, 100);
-    own.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&own));
+    QWidget startUp;
+    startUp.resize(200, 100);
+    startUp.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&startUp));
+    QWidget asked;
+    asked.resize(200, 100);
+    asked.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&asked));
 
     panel.makeKeyAndOrderFront();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
     ASSERT_TRUE(keyboardAt(panelWindow));
-    own.activateWindow();
+    startUpActivation::mark(&startUp);
+    startUp.activateWindow();
     QTest::qWait(int(settled.count()));
     EXPECT_EQ(resigned, 0);
     EXPECT_TRUE(keyboardAt(panelWindow));
-
-    const auto foreign = xserver::createForeignWindow();
-    xserver::setInputFocus(foreign);
+    // Spent: the same window taking the keyboard again is the person's doing.
+    xserver::setInputFocus((unsigned long)startUp.winId());
     QTest::qWait(int(settled.count()));
     EXPECT_EQ(resigned, 1);
 
     panel.makeKeyAndOrderFront();
-    xserver::setInputFocus(panelWindow);  // (the foreign window's focus is newer than Qt's time)
+    xserver::setInputFocus(panelWindow);  // (the focus set above is newer than Qt's time)
     ASSERT_TRUE(keyboardAt(panelWindow));
-    QTest::qWait(int(QNPanelComposition::ownWindowGrace.count()));
-    // Qt's own activation would carry a time older than the focus set above, and X ignores it.
-    xserver::setInputFocus((unsigned long)own.winId());
+    xserver::setInputFocus((unsigned long)asked.winId());
     QTest::qWait(int(settled.count()));
     EXPECT_EQ(resigned, 2);
+    EXPECT_TRUE(keyboardAt((unsigned long)asked.winId()));
+
+    const auto foreign = xserver::createForeignWindow();
+    panel.makeKeyAndOrderFront();
+    xserver::setInputFocus(panelWindow);
+    ASSERT_TRUE(keyboardAt(panelWindow));
+    xserver::setInputFocus(foreign);
+    QTest::qWait(int(settled.count()));
+    EXPECT_EQ(resigned, 3);
     xserver::destroyWindow(foreign);
 }
 

@@ -77,6 +77,23 @@ TEST_F(HudTest, AtLeast280By56AndTwoLinesOfMessage) {
               QNViewQuickFixHUD::kMaximumTextWidth + 16 * 2 + 24 + 12);
 }
 
+// The write-back's own heads-ups say everything in two lines: none is cut.
+TEST_F(HudTest, TheWriteBackHeadsUpsAreSaidWhole) {
+    QNQuickFixHUDController controller(executor, screens);
+    for (const QNHeadsUp& headsUp :
+         {textOnClipboardHeadsUp(""), textOnClipboardHeadsUp("Shift+Insert"),
+          pastedInPartHeadsUp(), clipboardUnsavedHeadsUp("owner-not-answering"),
+          clipboardUnsavedHeadsUp("too-large"), clipboardUnsavedHeadsUp("too-many-types"),
+          clipboardUnsavedHeadsUp("type-failed"), selectionUncertainHeadsUp()}) {
+        SCOPED_TRACE(headsUp.title);
+        controller.show(headsUp);
+        const QStringList lines = controller.panel().hostingView()->messageLines();
+        EXPECT_LE(lines.size(), 2);
+        EXPECT_EQ(lines.join(QLatin1Char(' ')).toStdString(), headsUp.message);
+    }
+    EXPECT_EQ(textOnClipboardHeadsUp("Shift+Insert").title, "Press Shift+Insert to paste");
+}
+
 TEST_F(HudTest, PlacedAtTheBottomCentreElseLeftWhereItIs) {
     const double edge = qtFlipEdge();
     screens->list = {testing_panel::screen(0, 0, 800, edge, 10)};

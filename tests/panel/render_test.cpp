@@ -122,6 +122,8 @@ TEST(Render, HeadsUpCard) {
     auto screens = std::make_shared<testing_panel::StubScreens>();
     QNQuickFixHUDController controller(executor, screens);
     controller.panel().setPalette(appearance(false));
+    controller.show(clipboardUnsavedHeadsUp("owner-not-answering"));
+    save(controller.panel().grab().toImage(), "heads-up-nothing-pasted.png");
     controller.show(QNQuickFixHUDKind::pasteOnClipboard);
     const QImage card = controller.panel().grab().toImage();
     save(card, "quick-fix-heads-up.png");

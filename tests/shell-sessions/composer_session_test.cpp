@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include "app/target/focus_snapshot.h"
+#include "core/text/unicode.h"
 #include "tests/shell-sessions/sessions_fixture.h"
 
 namespace ravlin::testing {
@@ -125,6 +128,62 @@ TEST_F(ComposerSession, TriggersInOneTurnOpenOneSession) {
     drive(1500ms);
     EXPECT_TRUE(app->isPanelOpen);
     EXPECT_EQ(app->panelSessionCounter, 1);
+}
+
+// The typed pair where the taps only watch (X11): its letters go only as the panel opens, and
+// only while no key has followed them. A key rolled over from the taps ("an eel" typed fast)
+// keeps the word as typed, starts no session and says so without the text; a key typed once
+// they went, before the panel has the keyboard, is held for the panel and typed there.
+TEST_F(ComposerSession, ATypedPairIsTakenBackAsThePanelOpensUnlessAKeyFollowed) {
+    enum class Letter { none, beforeTheOpen, afterTheTaps };
+    for (const Letter letter : {Letter::none, Letter::beforeTheOpen, Letter::afterTheTaps}) {
+        SCOPED_TRACE(static_cast<int>(letter));
+        startApp();
+        desktop.setTapsCanSwallow(false);
+        desktop.setTapsLag(true);
+        const auto target = openTarget(u"an", {2, 0});
+        const auto key = [&](std::uint32_t keyCode, std::u16string characters) {
+            desktop.sendUserEvent({.type = platform::InputEventType::keyDown,
+                                   .keyCode = keyCode,
+                                   .characters = std::move(characters)});
+        };
+        key(49, u" ");
+        drive(80ms);
+        key(14, u"e");
+        drive(90ms);
+        key(14, u"e");
+        if (letter == Letter::beforeTheOpen) {
+            drive(10ms);
+            key(37, u"l");
+        } else if (letter == Letter::afterTheTaps) {
+            for (int step = 0; step < 500 && !desktop.keysHeld(); ++step) {
+                while (workRunner->runNext() || executor->runUntilIdle() > 0) {
+                }
+                executor->advance(1ms);
+            }
+            ASSERT_TRUE(desktop.keysHeld());
+            key(37, u"l");
+        }
+        // The panel takes the keyboard as Qt reports it: its events run too.
+        for (int step = 0; step < 200; ++step) {
+            QCoreApplication::processEvents();
+            drive(5ms);
+        }
+        const bool kept = letter == Letter::beforeTheOpen;
+        EXPECT_EQ(app->isPanelOpen, !kept);
+        EXPECT_EQ(fieldValue(target.field), kept ? u"an eel" : u"an ");
+        EXPECT_FALSE(desktop.keysHeld());
+        if (letter == Letter::afterTheTaps) {
+            EXPECT_EQ(text::lowercased(panelText()), u"l");
+        }
+        EXPECT_EQ(written("sid=- state=ignored trigger=double-tap reason=key-followed"),
+                  kept ? 1 : 0);
+        EXPECT_EQ(app->panelSessionCounter, kept ? 0 : 1);
+        if (app->isPanelOpen) {
+            app->dismissPanel("dismiss-key");
+        }
+        drive(100ms);
+    }
 }
 
 // While the shortcut's key is down the desktop holds the keyboard, and the field's application
@@ -337,6 +396,36 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
             EXPECT_EQ(linesWith("sid=s002 state=reopened").size(), 1u);
             EXPECT_EQ(panelText(), typed);
         }
+    }
+}
+
+// Into a terminal the text cannot be read back; taken by the terminal itself it arrived, unless
+// its paste guard may hold it back (a line break in it): then it was sent, not seen to arrive,
+// and it stays as the draft, with no advice to paste it again.
+TEST_F(ComposerSession, ATextATerminalMayHoldBackIsToldAsSentAndKeptAsTheDraft) {
+    struct Case {
+        std::u16string text;
+        std::string last;
+        bool kept;
+    };
+    for (const Case& c : {
+             Case{u"ls -l", "committed method=paste pasteboard_restore=success", false},
+             Case{u"ls -l\nls",
+                  "commit_sent method=paste reason=arrival-unconfirmed pasteboard_restore=success",
+                  true},
+         }) {
+        SCOPED_TRACE(c.last);
+        startApp();
+        openTarget(u"", {}, "st-256color", "AXTerminal");
+        desktop.copyToPasteboard(u"user's own");
+        open();
+        app->textController->setText(c.text, QNPlacementCaret::end);
+        app->requestCommit();
+        drive(3s);
+        EXPECT_EQ(lines().back(), "sid=s001 state=" + c.last);
+        EXPECT_EQ(headsUpTitle(), std::nullopt);
+        EXPECT_EQ(desktop.seams().pasteboard->string(), u"user's own");
+        EXPECT_EQ(app->preservedDraft, c.kept ? std::optional(c.text) : std::nullopt);
     }
 }
 

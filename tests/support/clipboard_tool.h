@@ -37,26 +37,35 @@ namespace ravlin::testing {
     return runClipboardTool({QStringLiteral("owner")}).trimmed().toLongLong();
 }
 
+// A spec of plain text alone, as UTF8_STRING.
+[[nodiscard]] inline QStringList plainTextSpec(const QByteArray& utf8) {
+    return {QStringLiteral("UTF8_STRING\tUTF8_STRING\t8\thex:") + QString::fromLatin1(utf8.toHex())};
+}
+
 // An owner of the clipboard serving `spec` (one "<name>\t<type>\t<format>\t<contents>" per
-// target, see the tool), or never answering when `silent`.
+// target, see the tool): it takes the clipboard at once, or with `Start::later` when take() says
+// so; with `Start::silent` it never answers.
 class ClipboardOwner {
   public:
-    explicit ClipboardOwner(const QStringList& spec, bool silent = false) {
+    enum class Start { now, silent, later };
+    explicit ClipboardOwner(const QStringList& spec, Start start = Start::now) {
         spec_.open();
         spec_.write(spec.join(QLatin1Char('\n')).toUtf8() + '\n');
         spec_.flush();
         QStringList arguments{QStringLiteral("serve"), spec_.fileName()};
-        if (silent) {
+        if (start == Start::silent) {
             arguments << QStringLiteral("silent");
+        } else if (start == Start::later) {
+            arguments << QStringLiteral("later");
         }
         process_.start(QStringLiteral(RAVLIN_CLIPBOARD_TOOL), arguments);
-        QElapsedTimer waited;
-        waited.start();
-        while (!output_.contains("owning") && waited.elapsed() < 10'000 &&
-               process_.state() != QProcess::NotRunning) {
-            process_.waitForReadyRead(20);
-            output_ += process_.readAllStandardOutput();
-        }
+        waitFor(start == Start::later ? "ready" : "owning");
+    }
+    // Takes the clipboard now (a copy the user makes), and returns once it owns it.
+    bool take() {
+        process_.write("take\n");
+        process_.waitForBytesWritten(1000);
+        return waitFor("owning");
     }
     ~ClipboardOwner() {
         process_.kill();
@@ -75,6 +84,17 @@ class ClipboardOwner {
     [[nodiscard]] qint64 pid() const { return process_.processId(); }
 
   private:
+    bool waitFor(const char* word) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!output_.contains(word) && waited.elapsed() < 10'000 &&
+               process_.state() != QProcess::NotRunning) {
+            process_.waitForReadyRead(20);
+            output_ += process_.readAllStandardOutput();
+        }
+        return output_.contains(word);
+    }
+
     QTemporaryFile spec_;
     QProcess process_;
     QByteArray output_;

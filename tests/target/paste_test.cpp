@@ -85,7 +85,9 @@ TEST_F(PasteTest, UnderEachActivationPolicyTestsTheFrontAsOftenAsAllowedAndResto
         EXPECT_EQ(workspace->frontmostTests, c.frontmostTests);
         EXPECT_EQ(desktop.activationRequests(editorPid) - requestsBefore, c.activationRequests);
         const bool pasted = c.expected == QNPasteResult::pasted;
-        EXPECT_EQ(changeCountMoves(), pasted ? 2 : 1);  // our write, then exactly one restore
+        // Our write, then exactly one restore; nothing at all when nothing was written (the
+        // user's own application keeps serving its clipboard).
+        EXPECT_EQ(changeCountMoves(), pasted ? 2 : 0);
         EXPECT_EQ(clipboard(), u"user's secret");
         EXPECT_EQ(desktop.value(field), pasted && !c.targetIsSelf ? u"Hi corrected" : u"Hi ");
     }
@@ -116,6 +118,7 @@ struct RefusingString final : platform::Pasteboard {
     }
     std::optional<std::u16string> string() override { return inner->string(); }
     bool lastWriteUnfetched() override { return inner->lastWriteUnfetched(); }
+    bool holdsOwnChange() override { return inner->holdsOwnChange(); }
     platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
         return inner->lastWriteFetchedBy(target);
     }
@@ -154,6 +157,7 @@ struct UnansweredOwner final : platform::Pasteboard {
     platform::Status setString(std::u16string_view text) override { return inner->setString(text); }
     std::optional<std::u16string> string() override { return inner->string(); }
     bool lastWriteUnfetched() override { return inner->lastWriteUnfetched(); }
+    bool holdsOwnChange() override { return inner->holdsOwnChange(); }
     platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
         return inner->lastWriteFetchedBy(target);
     }
@@ -185,12 +189,12 @@ TEST_F(PasteTest, AStopBeforeTheChordFailsAndAfterItThePasteRunsInFull) {
         ProcessID front;
         QNPasteResult expected;
         std::chrono::milliseconds took;
-        std::int64_t changeCountMoves;  // 1: restored without ever holding the text
+        std::int64_t changeCountMoves;  // 0: the text never went on the clipboard
     };
     for (const Case& c : {
-             Case{"before the call", -1ms, editorPid, QNPasteResult::pasteFailed, 0ms, 1},
+             Case{"before the call", -1ms, editorPid, QNPasteResult::pasteFailed, 0ms, 0},
              // The stopped wait tests on without pauses; the target is not there yet.
-             Case{"waiting for the front", 100ms, other, QNPasteResult::activationFailed, 100ms, 1},
+             Case{"waiting for the front", 100ms, other, QNPasteResult::activationFailed, 100ms, 0},
              Case{"between write and chord", 20ms, editorPid, QNPasteResult::pasteFailed, 20ms, 2},
              Case{"after the chord", 100ms, editorPid, QNPasteResult::pasted, 840ms, 2},
          }) {
@@ -226,6 +230,46 @@ TEST_F(PasteTest, AWindowTheUserMovedToBeforeTheChordGetsNothing) {
     EXPECT_EQ(clipboard(), u"user's secret");
     EXPECT_EQ(desktop.value(elsewhere), u"mine");
     EXPECT_EQ(desktop.value(field), u"Hi ");
+}
+
+// The user copies something of their own while the text is on the clipboard: their copy stands
+// (nothing is put back over it, now or a minute later), and the target never gets it in place of
+// the text: copied before the chord, no chord goes out; copied before the target read, the paste
+// is not reported as done.
+TEST_F(PasteTest, TheUsersOwnCopyDuringTheBorrowStandsAndIsNeverPasted) {
+    struct Case {
+        std::chrono::milliseconds copyAt;  // after the paste began
+        QNPasteResult expected;
+        std::u16string field;
+    };
+    for (const Case& c : {
+             // Before our write, while the target comes to the front.
+             Case{-100ms, QNPasteResult::pasteFailed, u"Hi "},
+             // Between our write and the chord (40 ms later).
+             Case{20ms, QNPasteResult::pasteFailed, u"Hi "},
+             // After the chord, before the target read the clipboard (20 ms after the chord):
+             // no clipboard of ours to leave the text on.
+             Case{50ms, QNPasteResult::pasteFailed, u"Hi mine"},
+             // In the pause after the paste arrived.
+             Case{300ms, QNPasteResult::pasted, u"Hi corrected"},
+             Case{600ms, QNPasteResult::pasted, u"Hi corrected"},
+         }) {
+        SCOPED_TRACE(c.copyAt.count());
+        // (Negative: the target comes to the front 200 ms after the paste began, and the copy is
+        // made at half that.)
+        const bool early = c.copyAt < 0ms;
+        desktop.setActivation(editorPid, early ? Activation::after(200ms) : Activation::immediately());
+        prepare(other);
+        auto manager = QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+        executor->postAfter(early ? -c.copyAt : c.copyAt,
+                            [this] { desktop.copyToPasteboard(u"mine"); });
+        EXPECT_EQ(paste(seams(manager), editor).first, c.expected);
+        executor->advance(61s);
+        EXPECT_EQ(clipboard(), u"mine");
+        EXPECT_EQ(desktop.value(field), c.field);
+        EXPECT_FALSE(manager->hasPendingRestore());
+        EXPECT_EQ(manager->openLoans(), 0u);
+    }
 }
 
 // A session seeded from "end" in "start end": its paste replaces that text, selected again when

@@ -487,13 +487,38 @@ TEST_F(HostTest, CommitWritesVerifiedElsePastesConfirmedTextElseLeavesItOnTheCli
     }
 }
 
+// The user copies something of their own while the correction is on the clipboard: their copy
+// stands (nothing is put back over it, now or a minute later) and the target never gets it in
+// place of the correction, which the session keeps.
+TEST_F(HostTest, TheUsersOwnCopyDuringThePasteStandsAndIsNeverPasted) {
+    struct Case {
+        std::chrono::milliseconds copyAt;  // after the commit began
+        Result expected;
+        std::u16string valueAfter;
+    };
+    for (const Case& c : {
+             Case{20ms, Result::failed(QNQuickFixCommitFailure::pasteboardWriteFailed), u"teh cat"},
+             Case{500ms, Result::committed(QNQuickFixReplacementMethod::paste), u"the cat"},
+         }) {
+        SCOPED_TRACE(c.copyAt.count());
+        const auto target = open({.identity = "firefox"}, {.value = u"teh cat", .selection = {0, 3}});
+        const auto session = beginNow().value();
+        executor->postAfter(c.copyAt, [this] { desktop.copyToPasteboard(u"mine"); });
+        EXPECT_EQ(commit(session, u"the"), c.expected);
+        executor->advance(61s);
+        EXPECT_EQ(desktop.value(target.field), c.valueAfter);
+        EXPECT_EQ(clipboard(), u"mine");
+        EXPECT_FALSE(manager->hasPendingRestore());
+    }
+}
+
 // An editor whose text accessibility does not give, and which copies the caret's whole line when
 // nothing is selected (KWrite, code editors): the capture selects everything first and copies
 // only once that is seen selected, puts the caret back, and the write-back replaces exactly what
 // was captured, once. Where the selection cannot be seen, or the caret not put back, no copy is
 // made at all.
 TEST_F(HostTest, AWholeLineCopyingEditorIsCapturedWholeAndWrittenOnceOrLeftAlone) {
-    enum class Editor { selectsAll, ctrlAMovesTheCaret, caretCannotBePutBack };
+    enum class Editor { selectsAll, ctrlAMovesTheCaret, caretCannotBePutBack, notATextElement };
     struct Case {
         const char* name;
         Editor editor;
@@ -505,11 +530,13 @@ TEST_F(HostTest, AWholeLineCopyingEditorIsCapturedWholeAndWrittenOnceOrLeftAlone
              Case{"Ctrl+A selects all", Editor::selectsAll, true, 2, 1},
              Case{"Ctrl+A moves to the line's start", Editor::ctrlAMovesTheCaret, false, 1, 0},
              Case{"a caret that cannot be put back", Editor::caretCannotBePutBack, false, 0, 0},
+             // Its range says nothing of where the application's caret is.
+             Case{"not a text element", Editor::notATextElement, false, 0, 0},
          }) {
         SCOPED_TRACE(c.name);
         const auto target = open(
             {.identity = "kwrite"},
-            {.role = "AXGroup",
+            {.role = c.editor == Editor::notATextElement ? "AXGroup" : "AXTextArea",
              .value = document,
              .selection = {12, 0},
              .refusesRangeWrites = c.editor == Editor::caretCannotBePutBack});

@@ -32,10 +32,8 @@ const char* boolText(bool value) {
 
 QNTriggerDoubleTap::QNTriggerDoubleTap(std::uint32_t triggerKeyCode, std::function<void()> onFire,
                                        platform::Seams seams, std::shared_ptr<Executor> executor,
-                                       platform::ProcessID ownPid,
-                                       std::function<void(std::string_view reason)> onRefuse)
+                                       platform::ProcessID ownPid)
     : onFire_(std::move(onFire)),
-      onRefuse_(std::move(onRefuse)),
       seams_(std::move(seams)),
       executor_(std::move(executor)),
       ownPid_(ownPid),
@@ -114,6 +112,7 @@ void QNTriggerDoubleTap::unregisterTap() {
     }
     std::lock_guard lock(stateLock_);
     resetBoundary(state_);
+    pendingTakeBack_.reset();
 }
 
 void QNTriggerDoubleTap::setTriggerKey(std::uint32_t keyCode) {
@@ -122,17 +121,20 @@ void QNTriggerDoubleTap::setTriggerKey(std::uint32_t keyCode) {
     state_.triggerKeyCode = keyCode;
     state_.triggerCharacters = std::move(characters);
     resetBoundary(state_);
+    pendingTakeBack_.reset();
 }
 
 void QNTriggerDoubleTap::suspend() {
     std::lock_guard lock(stateLock_);
     resetBoundary(state_);
     state_.isSuspended = true;
+    pendingTakeBack_.reset();
 }
 
 void QNTriggerDoubleTap::forgetBoundary() {
     std::lock_guard lock(stateLock_);
     resetBoundary(state_);
+    pendingTakeBack_.reset();
 }
 
 void QNTriggerDoubleTap::resume() {
@@ -171,6 +173,11 @@ TapVerdict QNTriggerDoubleTap::handleEvent(const InputEvent& event) {
         }
         case InputEventType::keyDown:
             return handleKeyDown(event);
+        case InputEventType::flagsChanged: {
+            std::lock_guard lock(stateLock_);
+            ++eventsSeen_;
+            return TapVerdict::pass;
+        }
         default:
             return TapVerdict::pass;
     }
@@ -248,9 +255,7 @@ TapVerdict QNTriggerDoubleTap::handleKeyDown(const InputEvent& event) {
             postCheckedFire(trace, events, boundaryUnverified);
             return TapVerdict::pass;
         }
-        const auto check = checkFocusedField(characters, boundaryUnverified);
-        if (!check.passes) {
-            postRefusal(check.refusal);
+        if (!checkFocusedField(characters, boundaryUnverified)) {
             return TapVerdict::pass;
         }
         lock.lock();
@@ -307,9 +312,7 @@ void QNTriggerDoubleTap::postCheckedFire(const MatchTrace& trace, std::uint64_t 
             trigger.executor_->postAfter(fieldPollInterval, [again] { (*again)(); });
             return;
         }
-        const auto check = trigger.checkFocusedField(characters, pending->boundaryUnverified);
-        if (!check.passes) {
-            trigger.postRefusal(check.refusal);
+        if (!trigger.checkFocusedField(characters, pending->boundaryUnverified)) {
             return;
         }
         {
@@ -319,11 +322,12 @@ void QNTriggerDoubleTap::postCheckedFire(const MatchTrace& trace, std::uint64_t 
             }
             trigger.state_.atBoundary = true;
             trigger.state_.boundaryNeedsVerification = true;
+            trigger.pendingTakeBack_ = PendingTakeBack{pending->events};
         }
         auto fired = pending->trace;
         fired.didFire = true;
         trigger.postLog(fired);
-        trigger.postFire();
+        trigger.postWatchedFire();
     };
     // Held by the posted tasks only: it goes with the last of them.
     executor_->post([step] { (*step)(); });
@@ -379,42 +383,35 @@ bool QNTriggerDoubleTap::fieldShowsBothTaps(std::u16string_view characters) cons
            isTriggerText(triggers, both.substr(half));
 }
 
-QNTriggerDoubleTap::FieldCheck QNTriggerDoubleTap::checkFocusedField(
-    std::u16string_view characters, bool boundaryUnverified) const {
+bool QNTriggerDoubleTap::checkFocusedField(std::u16string_view characters,
+                                           bool boundaryUnverified) const {
     using State = platform::SecureInput::State;
     auto& accessibility = *seams_.accessibility;
-    const auto refuse = [](std::string_view reason) { return FieldCheck{false, reason}; };
     if (seams_.secureInput->state() == State::on) {
-        return refuse(refusedPasswordField);
+        return false;
+    }
+    const auto focused = accessibility.isTrusted(false) ? focusedElementElsewhere() : std::nullopt;
+    if (!focused) {
+        return false;
+    }
+    const auto read = QNQuickFixHostLiveDriver::stringAttribute(accessibility, platform::ax::role,
+                                                                *focused, true);
+    const auto role = read ? std::optional<std::string>(text::toUtf8(*read)) : std::nullopt;
+    if (QNQuickFixHostLiveDriver::isSecureTextElement(accessibility, *focused, role)) {
+        return false;
     }
     const auto front = seams_.workspace->frontmostApplication();
     std::optional<std::string> identity;
     if (front && !front->identity.empty()) {
         identity = front->identity;
     }
-    const auto focused = accessibility.isTrusted(false) ? focusedElementElsewhere() : std::nullopt;
-    if (!focused) {
-        // A terminal that does not show its focus over accessibility is still a terminal.
-        return refuse(quickFixRoute(identity, std::nullopt) == QNQuickFixRoute::terminal
-                          ? refusedTerminal
-                          : refusedFocusUnknown);
-    }
-    const auto read = QNQuickFixHostLiveDriver::stringAttribute(accessibility, platform::ax::role,
-                                                                *focused, true);
-    const auto role = read ? std::optional<std::string>(text::toUtf8(*read)) : std::nullopt;
-    if (QNQuickFixHostLiveDriver::isSecureTextElement(accessibility, *focused, role)) {
-        return refuse(refusedPasswordField);
-    }
     if (quickFixRoute(identity, role) == QNQuickFixRoute::terminal) {
-        return refuse(refusedTerminal);
+        return false;
     }
     if (platform::booleanAttribute(accessibility, *focused, platform::ax::editable) != true) {
-        return refuse(refusedNotEditable);
+        return false;
     }
-    if (boundaryUnverified && !boundaryBeforeTaps(*focused, characters)) {
-        return {};
-    }
-    return {true, {}};
+    return !boundaryUnverified || boundaryBeforeTaps(*focused, characters);
 }
 
 bool QNTriggerDoubleTap::boundaryBeforeTaps(platform::ElementRef field,
@@ -449,24 +446,6 @@ bool QNTriggerDoubleTap::boundaryBeforeTaps(platform::ElementRef field,
     return Matcher::hasBoundaryBeforeInsertedTrigger(*value, caret, length);
 }
 
-void QNTriggerDoubleTap::postRefusal(std::string_view reason) {
-    if (reason.empty()) {
-        return;  // no boundary before the taps: ordinary typing
-    }
-    std::weak_ptr<QNTriggerDoubleTap*> weak = self_;
-    executor_->post([weak, reason] {
-        const auto self = weak.lock();
-        if (!self) {
-            return;
-        }
-        (*self)->log(platform::LogLevel::notice,
-                     "DOUBLE-TAP not acted on: reason=" + std::string(reason));
-        if ((*self)->onRefuse_) {
-            (*self)->onRefuse_(reason);
-        }
-    });
-}
-
 void QNTriggerDoubleTap::postLog(const MatchTrace& trace) {
     std::weak_ptr<QNTriggerDoubleTap*> weak = self_;
     executor_->post([weak, trace] {
@@ -486,24 +465,62 @@ void QNTriggerDoubleTap::postLog(const MatchTrace& trace) {
 }
 
 void QNTriggerDoubleTap::postFire() {
+    {
+        std::lock_guard lock(stateLock_);
+        pendingTakeBack_ = PendingTakeBack{};  // erased here
+    }
     std::weak_ptr<QNTriggerDoubleTap*> weak = self_;
-    executor_->post([weak, executor = executor_, onFire = onFire_] {
+    executor_->post([weak] {
         if (const auto self = weak.lock()) {
-            auto& synthesis = *(*self)->seams_.keySynthesis;
-            // Held back: only the first tap reached the application. Watched only: both did.
-            const int presses = (*self)->seams_.keyTaps->canSwallow() ? 1 : 2;
-            for (int i = 0; i < presses; ++i) {
-                if (!synthesis.postKeyPress({deleteKeyCode, 0})) {
-                    break;
-                }
-            }
+            // Held back: only the first tap reached the application.
+            (void)(*self)->seams_.keySynthesis->postKeyPress({deleteKeyCode, 0});
+            (*self)->postWatchedFire();
         }
-        executor->postAfter(std::chrono::milliseconds(20), [onFire] {
-            if (onFire) {
-                onFire();
-            }
-        });
     });
+}
+
+void QNTriggerDoubleTap::postWatchedFire() {
+    executor_->postAfter(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::duration<double>(firingDelaySeconds)),
+                         [onFire = onFire_] {
+                             if (onFire) {
+                                 onFire();
+                             }
+                         });
+}
+
+bool QNTriggerDoubleTap::takeBackTaps() {
+    std::optional<PendingTakeBack> pending;
+    {
+        std::lock_guard lock(stateLock_);
+        pending = std::exchange(pendingTakeBack_, std::nullopt);
+    }
+    if (!pending) {
+        return false;
+    }
+    if (!pending->eventsAtPair) {
+        return true;
+    }
+    // Whatever the desktop has delivered by now counts: a key that reached the field before the
+    // BackSpaces would lose a character to them.
+    const bool caughtUp = seams_.keyTaps->catchUp();
+    {
+        // (The keys that followed have set the boundary as they are.)
+        std::lock_guard lock(stateLock_);
+        if (!caughtUp || state_.isSuspended || eventsSeen_ != *pending->eventsAtPair) {
+            pending.reset();
+        }
+    }
+    if (!pending) {
+        log(platform::LogLevel::notice, "DOUBLE-TAP not acted on: a key followed the taps");
+        return false;
+    }
+    // Both in one burst: no key of the person's can come between them.
+    if (!seams_.keySynthesis->postKeyPresses({deleteKeyCode, 0}, 2)) {
+        log(platform::LogLevel::error, "DOUBLE-TAP: the taps could not be erased");
+        return false;
+    }
+    return true;
 }
 
 void QNTriggerDoubleTap::log(platform::LogLevel level, std::string message) const {

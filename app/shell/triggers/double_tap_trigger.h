@@ -6,14 +6,16 @@
 // calls `onFire` 20 ms later. Where the boundary is uncertain (after a click, a cursor key or a
 // fire) it reads the focused field through accessibility before firing.
 //
-// Where the tap can hold the second tap back, one Delete erases the first; where it cannot (X11
-// taps only watch), both taps reached the application and two BackSpaces erase them.
+// Where the tap can hold the second tap back, one Delete erases the first before `onFire`. Where
+// it cannot (X11 taps only watch), both taps reached the application, and the two BackSpaces
+// that erase them go out only when the Composer's open asks for them (takeBackTaps()), as late
+// as it can: only while no other key has been pressed since the second tap, so that a key rolled
+// over from the taps (a fast "eel") never loses a character to them.
 //
 // Every pair goes through one check of the focused field before anything is sent: it must be
 // identified through accessibility as an editable text field that is neither a password field
 // nor a terminal (whose prompts may ask for a password unseen). Otherwise the taps stay where
-// they are and `onRefuse` is told why: "password-field", "terminal", "focus-unknown",
-// "not-editable".
+// they are and nothing is said: no log line tells which kind of field held the letters.
 //
 // Runs on the main sequence: the tap's handler, the coordinator's writes and every posted task.
 
@@ -37,8 +39,9 @@ class QNTriggerDoubleTap {
   public:
     static constexpr std::uint32_t deleteKeyCode = 51;
     static constexpr double firingDelaySeconds = 0.020;
-    // Left, right and other mouse down, key down.
-    static constexpr std::uint64_t eventMask = 0x200040A;
+    // Left, right and other mouse down, key down, and modifier changes (a modifier pressed after
+    // a pair is a key that followed it).
+    static constexpr std::uint64_t eventMask = 0x200140A;
     static constexpr const char* logSubsystem = "io.quen.ravlin.AppRavlinInput";
     static constexpr const char* logCategory = "DoubleTap";
     // Characters read from an event, at most.
@@ -72,18 +75,11 @@ class QNTriggerDoubleTap {
         bool didFire = false;
     };
 
-    // Why a pair was not acted on (the session log's words).
-    static constexpr std::string_view refusedPasswordField = "password-field";
-    static constexpr std::string_view refusedTerminal = "terminal";
-    static constexpr std::string_view refusedFocusUnknown = "focus-unknown";
-    static constexpr std::string_view refusedNotEditable = "not-editable";
-
     // `ownPid` is this process: its own elements are never asked (such a call would wait on the
     // process's own event loop).
     QNTriggerDoubleTap(std::uint32_t triggerKeyCode, std::function<void()> onFire,
                        platform::Seams seams, std::shared_ptr<Executor> executor,
-                       platform::ProcessID ownPid,
-                       std::function<void(std::string_view reason)> onRefuse = {});
+                       platform::ProcessID ownPid);
     ~QNTriggerDoubleTap();
     QNTriggerDoubleTap(const QNTriggerDoubleTap&) = delete;
     QNTriggerDoubleTap& operator=(const QNTriggerDoubleTap&) = delete;
@@ -103,8 +99,15 @@ class QNTriggerDoubleTap {
     void suspend();
     void resume();
     // Our own keys (a paste, a select-all) went to the field: where its caret now stands only
-    // the field can tell, as after a click.
+    // the field can tell, as after a click. A pair not taken back yet stays in the field.
     void forgetBoundary();
+
+    // The open that the last fire started goes ahead: erases the pair's taps unless a key (a
+    // modifier too) was pressed or the mouse clicked since the second tap, as the taps see the
+    // desktop's events up to this moment; then they stay, and the open must not go on. True
+    // when the taps are gone (or were erased at the fire already); false when they stay, or
+    // when no fire waits for its open.
+    bool takeBackTaps();
 
     [[nodiscard]] SharedState state() const;
 
@@ -112,17 +115,18 @@ class QNTriggerDoubleTap {
     platform::TapVerdict handleEvent(const platform::InputEvent& event);
 
   private:
-    platform::TapVerdict handleKeyDown(const platform::InputEvent& event);
-    struct FieldCheck {
-        bool passes = false;
-        // Why the field was refused; empty where it only showed no boundary before the taps.
-        std::string_view refusal;
+    // A fire whose taps are not taken back yet: the events seen at the second tap, or none when
+    // they were erased at the fire.
+    struct PendingTakeBack {
+        std::optional<std::uint64_t> eventsAtPair;
     };
+
+    platform::TapVerdict handleKeyDown(const platform::InputEvent& event);
     // The one check of the focused field before a pair acts (see above); where the pair stands
     // on an unverified boundary, also a caret with whitespace or the text's start before the
     // taps. Without the lock.
-    [[nodiscard]] FieldCheck checkFocusedField(std::u16string_view characters,
-                                               bool boundaryUnverified) const;
+    [[nodiscard]] bool checkFocusedField(std::u16string_view characters,
+                                         bool boundaryUnverified) const;
     // The boundary part of the check, on the identified field.
     [[nodiscard]] bool boundaryBeforeTaps(platform::ElementRef field,
                                           std::u16string_view characters) const;
@@ -138,20 +142,23 @@ class QNTriggerDoubleTap {
     void postCheckedFire(const MatchTrace& trace, std::uint64_t events, bool boundaryUnverified);
     static void resetBoundary(SharedState& state);
     void postLog(const MatchTrace& trace);
-    void postRefusal(std::string_view reason);
+    // The Delete of a held-back pair, then `onFire` after the firing delay.
     void postFire();
+    // `onFire` after the firing delay; the taps wait for takeBackTaps().
+    void postWatchedFire();
     void log(platform::LogLevel level, std::string message) const;
 
     std::function<void()> onFire_;
-    std::function<void(std::string_view)> onRefuse_;
     platform::Seams seams_;
     std::shared_ptr<Executor> executor_;
     platform::ProcessID ownPid_;
     std::optional<platform::KeyTap> eventTap_;
     mutable std::mutex stateLock_;
     SharedState state_;
-    // Key downs and clicks seen, under the lock: a pending check knows whether one came since.
+    // Key downs, modifier changes and clicks seen, under the lock: a pending check or take-back
+    // knows whether one came since.
     std::uint64_t eventsSeen_ = 0;
+    std::optional<PendingTakeBack> pendingTakeBack_;  // under the lock
     // Posted tasks hold this weakly: they do nothing once the trigger is gone.
     std::shared_ptr<QNTriggerDoubleTap*> self_;
 };

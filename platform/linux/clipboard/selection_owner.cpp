@@ -66,20 +66,32 @@ bool SelectionOwner::ownAt(xcb_atom_t selection, std::shared_ptr<const Selection
     return true;
 }
 
-bool SelectionOwner::clear(xcb_atom_t selection, KnownChange change) {
+bool SelectionOwner::isLastChange(xcb_atom_t selection, KnownChange change) {
     const auto selectionName = connection_.name(selection).value_or(std::string());
     // The news of every change the server made before this round trip is in by its answer: a
-    // change after the caller's is newer than the one it meant to undo, even in its millisecond.
+    // change after the caller's is newer than it, even in its millisecond.
     Reply<xcb_get_selection_owner_reply_t> before(
         xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
     connection_.drainEvents();
-    {
-        std::lock_guard lock(mutex_);
-        const auto known = lastChange_.find(selectionName);
-        if (!before || change.time == XCB_CURRENT_TIME || known == lastChange_.end() ||
-            known->second.number != change.number) {
-            return false;
-        }
+    std::lock_guard lock(mutex_);
+    const auto known = lastChange_.find(selectionName);
+    return before && change.time != XCB_CURRENT_TIME && known != lastChange_.end() &&
+           known->second.number == change.number;
+}
+
+bool SelectionOwner::replace(xcb_atom_t selection, KnownChange change,
+                             std::shared_ptr<const SelectionData> data) {
+    if (!data) {
+        return clear(selection, change);
+    }
+    // Taken as of the change it replaces: the server ignores it should another client have
+    // taken the selection since the check.
+    return isLastChange(selection, change) && ownAt(selection, std::move(data), change.time);
+}
+
+bool SelectionOwner::clear(xcb_atom_t selection, KnownChange change) {
+    if (!isLastChange(selection, change)) {
+        return false;
     }
     // The server ignores it when the selection changed after the caller's change (a copy made
     // since): then the selection still has an owner, and the change is not ours.
@@ -114,6 +126,7 @@ void SelectionOwner::changedByUs(xcb_atom_t selection, std::uint32_t request, bo
     std::lock_guard lock(mutex_);
     ++ownChanges_[selectionName];
     learnt(selectionName, time);
+    lastOwnChange_[selectionName] = lastChange_[selectionName];
 }
 
 void SelectionOwner::learnt(const std::string& selectionName, std::uint32_t time) {
@@ -321,6 +334,12 @@ Selections::KnownChange SelectionOwner::lastChange(const std::string& selection)
     std::lock_guard lock(mutex_);
     const auto found = lastChange_.find(selection);
     return found == lastChange_.end() ? KnownChange{} : found->second;
+}
+
+Selections::KnownChange SelectionOwner::lastOwnChange(const std::string& selection) const {
+    std::lock_guard lock(mutex_);
+    const auto found = lastOwnChange_.find(selection);
+    return found == lastOwnChange_.end() ? KnownChange{} : found->second;
 }
 
 std::shared_ptr<const SelectionData> SelectionOwner::owned(const std::string& selection) const {

@@ -42,6 +42,12 @@ class SelectionOwner {
     bool ownAt(xcb_atom_t selection, std::shared_ptr<const SelectionData> data, std::uint32_t time);
     // Gives `selection` to nobody, undoing `change` only while it is the selection's last.
     bool clear(xcb_atom_t selection, KnownChange change);
+    // Whether `change` is still the selection's last change (a round trip: the news of every
+    // change the server made before it is in).
+    bool isLastChange(xcb_atom_t selection, KnownChange change);
+    // Serves `data` (none: nobody) in place of `change`, only while that is the last change.
+    bool replace(xcb_atom_t selection, KnownChange change,
+                 std::shared_ptr<const SelectionData> data);
     // Offers what we own of `selection` to the clipboard manager and serves its reads.
     bool saveToManager(xcb_atom_t selection, std::chrono::milliseconds limit);
     // What we serve for `selection` (none when we do not own it).
@@ -56,6 +62,7 @@ class SelectionOwner {
 
     // --- Any thread
     [[nodiscard]] KnownChange lastChange(const std::string& selection) const;
+    [[nodiscard]] KnownChange lastOwnChange(const std::string& selection) const;
     [[nodiscard]] std::shared_ptr<const SelectionData> owned(const std::string& selection) const;
     [[nodiscard]] std::uint32_t ownedSince(const std::string& selection) const;
     [[nodiscard]] bool fetched(const std::string& selection) const;
@@ -121,6 +128,8 @@ class SelectionOwner {
     std::map<std::string, std::uint64_t> ownChanges_;
     // The latest change of each selection we know of (ours or told).
     std::map<std::string, KnownChange> lastChange_;
+    // The latest change of each selection we made ourselves.
+    std::map<std::string, KnownChange> lastOwnChange_;
     std::function<void(const std::string&, std::uint64_t)> onForeign_;
 };
 

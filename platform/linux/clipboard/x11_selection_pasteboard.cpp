@@ -225,29 +225,65 @@ std::int64_t X11SelectionPasteboard::clear() {
     clearAsOf_ = selections_->lastChange(selection_);
     if (!clearPending_) {
         clearPending_ = true;
-        onMain(alive_, [this] {
-            if (clearPending_) {
-                clearPending_ = false;
-                if (selections_->clear(selection_, clearAsOf_)) {
-                    ownChanges_ = selections_->ownChanges(selection_);
-                }
-            }
-        });
+        onMain(alive_, [this] { settlePendingClear(); });
     }
     bump();
     return changeCount_;
 }
 
+void X11SelectionPasteboard::settlePendingClear() {
+    if (!clearPending_) {
+        return;
+    }
+    clearPending_ = false;
+    if (selections_->clear(selection_, clearAsOf_)) {
+        ownChanges_ = selections_->ownChanges(selection_);
+        ownChange_ = selections_->lastOwnChange(selection_);
+    } else {
+        ownChange_ = {};
+    }
+}
+
+bool X11SelectionPasteboard::holdsOwnChange() {
+    settlePendingClear();
+    return ownChange_.number != 0 && selections_->isLastChange(selection_, ownChange_);
+}
+
+bool X11SelectionPasteboard::putBackOverOwnChange(const PasteboardContents& contents) {
+    settlePendingClear();
+    if (ownChange_.number == 0) {
+        return false;
+    }
+    std::shared_ptr<const x11::SelectionData> data;
+    if (!contents.items.empty()) {
+        data = std::make_shared<const x11::SelectionData>(dataOf(contents));
+    }
+    if (!selections_->replace(selection_, ownChange_, data)) {
+        // Another client's copy stands; what we knew of our own is over.
+        lastWrite_.reset();
+        ownChange_ = {};
+        return false;
+    }
+    ownChanges_ = selections_->ownChanges(selection_);
+    ownChange_ = selections_->lastOwnChange(selection_);
+    lastWrite_ = std::move(data);
+    bump();
+    return true;
+}
+
 Status X11SelectionPasteboard::own(std::shared_ptr<const x11::SelectionData> data) {
     clearPending_ = false;
     const auto time = selections_->own(selection_, data);
-    bump();
     if (!time) {
         lastWrite_.reset();
+        ownChange_ = {};
+        bump();
         return Status::failure(ErrorCode::failed, "the clipboard was not taken");
     }
     ownChanges_ = selections_->ownChanges(selection_);
+    ownChange_ = selections_->lastOwnChange(selection_);
     lastWrite_ = std::move(data);
+    bump();
     return {};
 }
 

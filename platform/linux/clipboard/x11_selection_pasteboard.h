@@ -42,6 +42,8 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     // Waits for the read (at most its time limit).
     std::optional<std::u16string> string() override;
     bool lastWriteUnfetched() override;
+    bool holdsOwnChange() override;
+    bool putBackOverOwnChange(const PasteboardContents& contents) override;
     // By the target's own X client (the one that made its window, or another connection of its
     // process); a clipboard manager's fetch is another client's.
     WriteFetch lastWriteFetchedBy(const FetchTarget& target) override;
@@ -79,6 +81,8 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
                            Sibling);
 
     Status own(std::shared_ptr<const x11::SelectionData> data);
+    // Runs a clear still waiting for the next turn of the loop now.
+    void settlePendingClear();
     void bump();
     void onForeignChange(std::uint64_t ourChanges);
 
@@ -90,6 +94,9 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     // before the last of them is stale.
     std::uint64_t ownChanges_ = 0;
     std::shared_ptr<const x11::SelectionData> lastWrite_;
+    // Our last change of the selection (a write or a clear) as the layer knows it; none when we
+    // have made none, or the last one failed.
+    x11::Selections::KnownChange ownChange_;
     bool clearPending_ = false;
     // The change of the clipboard the pending clear undoes: the last we knew of when asked.
     x11::Selections::KnownChange clearAsOf_;

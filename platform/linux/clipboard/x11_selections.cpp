@@ -178,8 +178,35 @@ bool Selections::clear(const std::string& selection, KnownChange change) {
         .value_or(false);
 }
 
+bool Selections::isLastChange(const std::string& selection, KnownChange change) {
+    auto* parts = parts_.get();
+    return parts->connection
+        ->call<bool>(
+            [parts, selection, change] {
+                return parts->owner.isLastChange(parts->connection->atom(selection), change);
+            },
+            serverWait)
+        .value_or(false);
+}
+
+bool Selections::replace(const std::string& selection, KnownChange change,
+                         std::shared_ptr<const SelectionData> data) {
+    auto* parts = parts_.get();
+    return parts->connection
+        ->call<bool>(
+            [parts, selection, change, data = std::move(data)] {
+                return parts->owner.replace(parts->connection->atom(selection), change, data);
+            },
+            serverWait)
+        .value_or(false);
+}
+
 Selections::KnownChange Selections::lastChange(const std::string& selection) const {
     return parts_->owner.lastChange(selection);
+}
+
+Selections::KnownChange Selections::lastOwnChange(const std::string& selection) const {
+    return parts_->owner.lastOwnChange(selection);
 }
 
 std::shared_ptr<const SelectionData> Selections::owned(const std::string& selection) const {

@@ -70,11 +70,20 @@ class Selections {
         std::uint32_t time = 0;  // the server time of the change
     };
     [[nodiscard]] KnownChange lastChange(const std::string& selection) const;
+    // The last change of `selection` made through this connection (none: {}).
+    [[nodiscard]] KnownChange lastOwnChange(const std::string& selection) const;
     // Gives `selection` to nobody (its contents are gone), undoing `change` whoever made it,
     // only while it is still the selection's last change: a change made after it stays,
     // whether we heard of it already or not (the server ignores a change older than the
     // selection's last). False when the selection was not cleared.
     bool clear(const std::string& selection, KnownChange change);
+    // Whether `change` is still the selection's last change, asked of the server: the news of
+    // every change it made before its answer is in.
+    bool isLastChange(const std::string& selection, KnownChange change);
+    // Serves `data` for `selection` in place of `change` (a change of ours), only while that is
+    // still the selection's last change; none gives the selection to nobody. Whether it did.
+    bool replace(const std::string& selection, KnownChange change,
+                 std::shared_ptr<const SelectionData> data);
 
     // What we serve for `selection` now; none when we do not own it. Our own view: another
     // client may have taken it a moment ago without our knowing yet (a read asks the server).

@@ -170,7 +170,9 @@ void X11HotKeys::handle(x11::XEvent* event) {
         return;
     }
     const auto& key = event->xkey;
-    if (key.window != connection_->root()) {
+    // While this program holds the whole keyboard (a capture, a hold), its keys are the
+    // grab's: no passive grab of ours took them.
+    if (key.window != connection_->root() || connection_->keyboardCaptured()) {
         return;
     }
     for (auto& [number, grab] : *grabs_) {

@@ -224,6 +224,14 @@ void XTestKeySynthesis::waitForModifierRelease() {
     }
 }
 
+void XTestKeySynthesis::letGoOfOwnGrab() {
+    // A hot key pressed this moment (its press still unread here) holds the keyboard for this
+    // program until its key is up: the keys would come back to us instead of the application.
+    if (!connection_->keyboardCaptured()) {
+        XUngrabKeyboard(connection_->display(), CurrentTime);
+    }
+}
+
 Expected<std::vector<unsigned char>> XTestKeySynthesis::chordKeys(KeyChord chord) {
     if (!available_) {
         return Expected<std::vector<unsigned char>>::failure(ErrorCode::unavailable, "no XTest");
@@ -254,12 +262,38 @@ Status XTestKeySynthesis::sendKeys(const std::vector<unsigned char>& keys, bool 
     // Errors that other users of the shared connection left behind are not this call's.
     connection_->sync();
     (void)connection_->takeErrorCount();
+    letGoOfOwnGrab();
     if (press) {
         for (const auto key : keys) {
             XTestFakeKeyEvent(display, key, True, CurrentTime);
         }
     } else {
         for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
+            XTestFakeKeyEvent(display, *it, False, CurrentTime);
+        }
+    }
+    connection_->sync();
+    if (connection_->takeErrorCount() > 0) {
+        return Status::failure(ErrorCode::failed, "the X server refused the key event");
+    }
+    return {};
+}
+
+Status XTestKeySynthesis::postKeyPresses(KeyChord chord, int times) {
+    const auto keys = chordKeys(chord);
+    if (!keys) {
+        return keys.status();
+    }
+    waitForModifierRelease();
+    auto* display = connection_->display();
+    connection_->sync();
+    (void)connection_->takeErrorCount();
+    letGoOfOwnGrab();
+    for (int i = 0; i < times; ++i) {
+        for (const auto key : *keys) {
+            XTestFakeKeyEvent(display, key, True, CurrentTime);
+        }
+        for (auto it = keys->rbegin(); it != keys->rend(); ++it) {
             XTestFakeKeyEvent(display, *it, False, CurrentTime);
         }
     }
@@ -340,6 +374,7 @@ Status XTestKeySynthesis::postText(std::u16string_view text) {
     }
     auto* display = connection_->display();
     waitForModifierRelease();
+    letGoOfOwnGrab();
     std::size_t next = 0;
     while (next < keysyms.size()) {
         // One batch: every spare that is free now gets one character.

@@ -3,7 +3,9 @@
 // Synthetic keys over XTest. A chord into another application is the Linux one: Ctrl stands for
 // Command (plus Shift, Alt, Ctrl where asked). Before a chord goes out the backend waits, briefly
 // and boundedly, until no modifier is physically held: a shortcut that started the flow is often
-// still down, and a held Shift or Super would turn Ctrl+V into another chord.
+// still down, and a held Shift or Super would turn Ctrl+V into another chord. A keyboard grab a
+// hot key of ours took (a press not handled yet) is let go first, or the keys would come back
+// to this program.
 //
 // Unicode text is typed by binding spare keycodes (ones without symbols) to the characters'
 // keysyms; the bindings are undone once the target has had time to translate the keys.
@@ -47,6 +49,8 @@ class XTestKeySynthesis final : public KeySynthesis {
 
     Status postKeyDown(KeyChord chord) override;
     Status postKeyUp(KeyChord chord) override;
+    // One request after the other, without a round trip between them.
+    Status postKeyPresses(KeyChord chord, int times) override;
     Status postText(std::u16string_view text) override;
 
   private:
@@ -57,6 +61,8 @@ class XTestKeySynthesis final : public KeySynthesis {
     };
 
     void waitForModifierRelease();
+    // Ends a keyboard grab of this program's (not an exclusive capture).
+    void letGoOfOwnGrab();
     // The X keys of a chord, modifiers first.
     Expected<std::vector<unsigned char>> chordKeys(KeyChord chord);
     // Presses the keys in order, or releases them in reverse; fails when the server refused any.

@@ -3,7 +3,9 @@
 #include <X11/extensions/XInput2.h>
 
 #include <X11/XKBlib.h>
+#include <X11/extensions/XTest.h>
 
+#include <array>
 #include <cstring>
 
 #include "platform/linux/taps/local_key_monitor.h"
@@ -134,6 +136,84 @@ Expected<KeyTap> X11KeyTaps::startCapture(Handler handler) {
     return KeyTap(std::move(subscription), std::make_shared<Control>(capture));
 }
 
+struct X11KeyTaps::Hold final : KeyHold {
+    ~Hold() override {
+        const bool replay = !released;
+        end();
+        if (!replay) {
+            return;
+        }
+        auto* display = connection->display();
+        std::array<bool, 256> pressed{};
+        for (const auto& key : held->keys) {
+            const bool press = key.kind == x11::RawInput::Kind::keyPress;
+            if (key.detail >= pressed.size() || (!press && !pressed[key.detail])) {
+                continue;  // the release of a key pressed before the hold: its press went out
+            }
+            pressed[key.detail] = press;
+            XTestFakeKeyEvent(display, key.detail, press ? True : False, CurrentTime);
+        }
+        connection->sync();
+    }
+    std::vector<InputEvent> release() override {
+        std::vector<InputEvent> events;
+        if (released) {
+            return events;
+        }
+        end();
+        released = true;
+        const auto taps = alive.lock() ? owner : nullptr;
+        for (const auto& key : held->keys) {
+            auto translated = taps ? taps->translator_.translate(key) : std::nullopt;
+            if (translated) {
+                translated->characters = translated->typed();
+                translated->characterSource = nullptr;
+                events.push_back(std::move(*translated));
+            }
+        }
+        return events;
+    }
+    void end() {
+        if (ended) {
+            return;
+        }
+        ended = true;
+        if (alive.lock() && owner->held_ == held) {
+            owner->held_.reset();
+        }
+        XUngrabKeyboard(connection->display(), CurrentTime);
+        connection->setKeyboardCaptured(false);
+        connection->sync();
+    }
+    X11KeyTaps* owner = nullptr;
+    std::weak_ptr<std::vector<std::shared_ptr<Tap>>> alive;  // ends with the taps
+    std::shared_ptr<x11::Connection> connection;
+    std::shared_ptr<HeldKeys> held;
+    bool ended = false;
+    bool released = false;
+};
+
+std::unique_ptr<KeyHold> X11KeyTaps::holdKeys() {
+    if (capture_ || held_ || connection_->keyboardCaptured()) {
+        return nullptr;
+    }
+    auto* display = connection_->display();
+    const int status = XGrabKeyboard(display, connection_->root(), False, GrabModeAsync,
+                                     GrabModeAsync, CurrentTime);
+    connection_->drainSoon();
+    if (status != GrabSuccess) {
+        return nullptr;
+    }
+    connection_->setKeyboardCaptured(true);
+    held_ = std::make_shared<HeldKeys>();
+    auto hold = std::make_unique<Hold>();
+    hold->owner = this;
+    hold->alive = taps_;
+    hold->connection = connection_;
+    hold->held = held_;
+    return hold;
+}
+
 Expected<KeyTap> X11KeyTaps::startLocalMonitor(Handler handler) {
     auto map =
         std::make_shared<const x11::ModifierMap>(x11::ModifierMap::read(connection_->display()));
@@ -259,6 +339,18 @@ void X11KeyTaps::lockStateAfterKey() {
 }
 
 void X11KeyTaps::handle(x11::XEvent* event) {
+    if (held_ && (event->type == KeyPress || event->type == KeyRelease)) {
+        // The hold's grab: kept for its holder (bounded: a key held down repeats).
+        if (held_->keys.size() < maxHeldKeys) {
+            x11::RawInput input;
+            input.kind = event->type == KeyPress ? x11::RawInput::Kind::keyPress
+                                                 : x11::RawInput::Kind::keyRelease;
+            input.detail = event->xkey.keycode;
+            input.time = event->xkey.time;
+            held_->keys.push_back(input);
+        }
+        return;
+    }
     if (capture_ && (event->type == KeyPress || event->type == KeyRelease)) {
         // The grab's own key events: the server sends the grabbing client no raw ones.
         x11::RawInput input;
@@ -296,7 +388,7 @@ void X11KeyTaps::handle(x11::XEvent* event) {
     input.detail = static_cast<unsigned>(raw->detail);
     input.time = raw->time;
     input.repeat = (raw->flags & XIKeyRepeat) != 0;
-    if (capture_ && input.kind != x11::RawInput::Kind::buttonPress) {
+    if ((capture_ || held_) && input.kind != x11::RawInput::Kind::buttonPress) {
         return;  // keys come from the grab while it is held
     }
     input.synthetic = isSynthetic(raw->sourceid);

@@ -7,7 +7,8 @@
 // "XTEST" slave devices and are marked synthetic.
 // An exclusive capture grabs the keyboard on the root window: the applications get no keys, and
 // the grab's key events go to the capture's handler alone (not synthetic: they name no source
-// device); the taps still see mouse presses.
+// device); the taps still see mouse presses. A hold grabs it the same way and keeps the keys for
+// the application that has the focus once it ends.
 
 #include <map>
 #include <memory>
@@ -32,11 +33,17 @@ class X11KeyTaps final : public KeyTaps {
 
     Expected<KeyTap> startTap(std::uint64_t mask, Handler handler) override;
     bool canSwallow() override { return false; }
+    // What the server sent by now reaches the taps (a round trip, then the queued events).
+    bool catchUp() override { return connection_->catchUp(); }
     bool seesFn() override { return false; }
     // Fails when another client holds the keyboard (or it is frozen), or a capture runs already.
     Expected<KeyTap> startCapture(Handler handler) override;
     // Keys addressed to this process's windows, through the Qt application's event filter.
     Expected<KeyTap> startLocalMonitor(Handler handler) override;
+    // Grabs the keyboard and keeps the grab's key events; release() translates them as the taps
+    // would. A hold dropped unreleased posts them again through XTest (a release only where its
+    // press was kept; a key still down at that moment may not arrive).
+    std::unique_ptr<KeyHold> holdKeys() override;
 
     // While held back (an exclusive capture has the keyboard), key downs and ups reach no tap.
     void holdBackKeys(bool held) { keysHeldBack_ = held; }
@@ -49,6 +56,12 @@ class X11KeyTaps final : public KeyTaps {
         bool alive = true;
     };
     struct Control;
+    struct Hold;
+    // What a running hold kept, in order.
+    struct HeldKeys {
+        std::vector<x11::RawInput> keys;
+    };
+    static constexpr std::size_t maxHeldKeys = 256;
 
     [[nodiscard]] bool listening() const { return !taps_->empty() || capture_ != nullptr; }
     void listen(bool on);
@@ -67,6 +80,7 @@ class X11KeyTaps final : public KeyTaps {
     std::map<int, bool> synthetic_;  // by source device id
     bool keysHeldBack_ = false;
     std::shared_ptr<Tap> capture_;
+    std::shared_ptr<HeldKeys> held_;
     Subscription events_;
     Subscription mapChanges_;
 };

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <climits>
 #include <string>
+#include <utility>
 
 #include "platform/linux/x11/xlib.h"
 
@@ -137,6 +138,7 @@ Subscription Connection::observeEvents(std::function<void(XEvent*)> task) {
 }
 
 void Connection::dispatchEvents() {
+    const bool outer = std::exchange(dispatching_, true);
     // Bounded: a flood of events waits for the next turn of the loop.
     for (int handled = 0; handled < 256 && XPending(display_) > 0; ++handled) {
         XEvent event{};
@@ -147,10 +149,23 @@ void Connection::dispatchEvents() {
             XFreeEventData(display_, &event.xcookie);
         }
     }
+    dispatching_ = outer;
     // What the bound left behind is already read from the socket: nothing would wake us for it.
     if (XEventsQueued(display_, QueuedAlready) > 0) {
         drainSoon();
     }
+}
+
+bool Connection::catchUp() {
+    if (dispatching_) {
+        return false;
+    }
+    XSync(display_, False);
+    // A few rounds of the bounded dispatch; a flood beyond them is not vouched for.
+    for (int round = 0; round < 4 && XEventsQueued(display_, QueuedAlready) > 0; ++round) {
+        dispatchEvents();
+    }
+    return XEventsQueued(display_, QueuedAlready) == 0;
 }
 
 void Connection::sync() {

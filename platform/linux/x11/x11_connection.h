@@ -60,6 +60,9 @@ class Connection {
     // for a reply should be followed by drainSoon().
     void sync();
     void drainSoon();
+    // XSync, then every event received hands to the observers now. False when that cannot be
+    // done here (called from an observer) or a flood leaves events over.
+    bool catchUp();
     // The X server's time now, for requests that must not look older than the last focus
     // change (a stale time makes the server ignore an application's own focus request).
     [[nodiscard]] unsigned long serverTime();
@@ -77,6 +80,7 @@ class Connection {
     Window clock_ = 0;  // an unmapped window whose property changes tell the time
     std::unique_ptr<QSocketNotifier> notifier_;
     bool drainQueued_ = false;
+    bool dispatching_ = false;
     bool keyboardCaptured_ = false;
     CallbackList<XEvent*> observers_;
 };

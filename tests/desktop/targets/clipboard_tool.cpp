@@ -1,10 +1,13 @@
 // A plain X client for the clipboard tests, written straight on xcb and apart from the program's
 // own selection layer, so that the two cannot share a mistake.
 //
-//   clipboard_tool serve SPEC [silent]   owns CLIPBOARD and serves each target of SPEC exactly
-//                                        (INCR above 256 KiB); "silent" never answers. Prints
-//                                        "owning" once it owns, "lost" when another client takes
-//                                        the clipboard, and ends then.
+//   clipboard_tool serve SPEC [silent|later]
+//                                        owns CLIPBOARD and serves each target of SPEC exactly
+//                                        (INCR above 256 KiB); "silent" never answers; "later"
+//                                        prints "ready" and takes the clipboard only once a line
+//                                        arrives on standard input. Prints "owning" once it owns,
+//                                        "lost" when another client takes the clipboard, and ends
+//                                        then.
 //   clipboard_tool read                  reads CLIPBOARD as a requestor does (INCR included):
 //                                        first "TARGETS <type> <name>...", then one line per
 //                                        target that carries contents: "<name> <type> <format>
@@ -147,7 +150,7 @@ struct Sending {
     bool done = false;
 };
 
-int serve(const char* spec, bool silent) {
+int serve(const char* spec, bool silent, bool later) {
     const auto targets = readSpec(spec);
     const xcb_atom_t clipboard = atom("CLIPBOARD");
     const xcb_atom_t targetsAtom = atom("TARGETS");
@@ -158,6 +161,14 @@ int serve(const char* spec, bool silent) {
     for (const auto& target : targets) {
         list.push_back(atom(target.name));
         byAtom.emplace(list.back(), &target);
+    }
+    if (later) {
+        std::puts("ready");
+        std::fflush(stdout);
+        char line[16];
+        if (std::fgets(line, sizeof line, stdin) == nullptr) {
+            return 1;
+        }
     }
     const std::uint32_t time = serverTime();
     xcb_set_selection_owner(c, window, clipboard, time);
@@ -397,7 +408,8 @@ int main(int argc, char** argv) {
     const std::string mode = argv[1];
     int status = 2;
     if (mode == "serve" && argc >= 3) {
-        status = serve(argv[2], argc >= 4 && std::string(argv[3]) == "silent");
+        const std::string option = argc >= 4 ? argv[3] : "";
+        status = serve(argv[2], option == "silent", option == "later");
     } else if (mode == "read") {
         status = read();
     } else if (mode == "owner") {

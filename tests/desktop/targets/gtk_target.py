@@ -6,6 +6,9 @@
 #   focus <line|password|readonly|area>    give that field the keyboard focus (in its window)
 #   select <start> <end>                   select in the focused field (GTK offsets: code points)
 #   text <field> <words...>                replace that field's text ("\n" is a line break)
+#   maxlength <n>                          the single-line field takes at most n characters (0: any)
+#   shaping <on|off>                       the multi-line field types curly quotes and indents each
+#                                          new line by four spaces, as some editors do
 # It says "READY pid=N" once shown and "OK <command>" after each command. Started with --deaf, its
 # window ignores every key event (nothing typed or pasted reaches a field).
 import os
@@ -62,6 +65,34 @@ password.connect('key-press-event', password_key)
 buffer = area.get_buffer()
 buffer.connect('changed', lambda b: say(
     'area: ' + b.get_text(b.get_start_iter(), b.get_end_iter(), True).replace('\n', '\\n')))
+shaping = {'on': False, 'busy': False}
+
+
+def shaped(text):
+    out, double = [], True
+    for character in text:
+        if character == '"':
+            out.append('\u201c' if double else '\u201d')
+            double = not double
+        elif character == "'":
+            out.append('\u2019')
+        elif character == '\n':
+            out.append('\n    ')
+        else:
+            out.append(character)
+    return ''.join(out)
+
+
+def shape_insert(b, where, text, length):
+    if not shaping['on'] or shaping['busy'] or shaped(text) == text:
+        return
+    b.stop_emission_by_name('insert-text')
+    shaping['busy'] = True
+    b.insert(where, shaped(text))
+    shaping['busy'] = False
+
+
+buffer.connect('insert-text', shape_insert)
 
 
 def obey(source, condition):
@@ -81,6 +112,10 @@ def obey(source, condition):
             buffer.set_text(content)
         else:
             fields[words[1]].set_text(content)
+    elif words and words[0] == 'maxlength' and len(words) == 2:
+        line.set_max_length(int(words[1]))
+    elif words and words[0] == 'shaping' and len(words) == 2:
+        shaping['on'] = words[1] == 'on'
     elif words and words[0] == 'select' and len(words) == 3:
         start, end = int(words[1]), int(words[2])
         focus = window.get_focus()
