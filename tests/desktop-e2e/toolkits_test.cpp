@@ -160,6 +160,35 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// LibreOffice without a toolkit plugin of its desktop's has no accessibility at all (its own
+// X11 backend offers none): the program treats it as any application without it. Super+E opens
+// the Composer empty, by the pointer, after no copy (nothing tells whether the field is a
+// password field); Quick Fix says it could not read the field.
+TEST_F(ComposerScenarios, WriterWithoutItsToolkitPluginIsAnApplicationWithoutAccessibility) {
+    ASSERT_TRUE(openLog(program));  // (it keeps what it is shown from now on)
+    auto& writer = DesktopApplication::get(Kind::plainWriter);
+    ASSERT_TRUE(writer.ready());
+    ASSERT_FALSE(desktop.seams.accessibility->applicationElement(writer.pid()).hasValue());
+    ASSERT_TRUE(desktop.bringToFrontPersistently(writer.pid()));
+    const ClipboardWatch clipboard;
+    ASSERT_TRUE(openComposer());
+    EXPECT_TRUE(focusedValueBecomes(programPid(), u""));
+    ASSERT_TRUE(keyboard.tap("Escape"));
+    EXPECT_TRUE(waitUntil([&] { return !desktop.focusedOf(programPid()); }, kSettle));
+    ASSERT_TRUE(desktop.bringToFrontPersistently(writer.pid()));
+    waitUntil([&] { return unmanagedWindowsOf(program.pid()).empty(); }, kSettle);
+    ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+    EXPECT_TRUE(waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle))
+        << "no heads-up on screen";
+    EXPECT_EQ(clipboard.changes(), 0) << "the clipboard changed hands";
+    pause(1s);
+    ASSERT_TRUE(desktop.bringToFrontPersistently(programPid()));
+    const std::string log = sessionLog(program);
+    EXPECT_NE(log.find("role=? selection_source=none"), std::string::npos) << log;
+    EXPECT_NE(log.find("anchor: mouse fallback"), std::string::npos) << log;
+    EXPECT_NE(log.find("state=quick_fix_"), std::string::npos) << log;
+}
+
 // The password fields of GTK 4 (a PasswordEntry, and an Entry with its visibility off, which the
 // bus shows as plain text) and of a web page, typed into as a person types a passphrase: Super+E
 // opens no Composer over them, the typed pair "ee" is left as typed (no BackSpace), Quick Fix is

@@ -121,6 +121,9 @@ class ScriptedElement final : public atspi::ElementCalls {
         ++calls;
         return shown;
     }
+    std::optional<Rect> frame(AtspiCoordType) override { return frameGiven; }
+    std::optional<Rect> frameGiven;
+    bool noExtents = false;
     std::optional<std::pair<int, int>> lineAt(int offset) override {
         for (const auto& line : lines) {
             if (offset >= line.first && offset < line.second) {
@@ -132,6 +135,9 @@ class ScriptedElement final : public atspi::ElementCalls {
     std::optional<Rect> textExtents(int start, int, AtspiCoordType) override {
         if (nowhere) {
             return Rect{};
+        }
+        if (noExtents) {
+            return std::nullopt;
         }
         for (std::size_t i = 0; i < lines.size(); ++i) {
             const bool last = i + 1 == lines.size();
@@ -181,6 +187,27 @@ TEST(ToolkitRules, KdeEditorsCharactersTakeTheirLinesHeight) {
         }
         EXPECT_EQ(rect->minY(), c.offset >= 10 ? c.tops[1] : c.tops[0]);
     }
+}
+
+TEST(ToolkitRules, Gtk4EntriesCharactersStandOnTheirLine) {
+    const auto& gtk4 = atspi::gtk4Toolkit();
+    ScriptedElement element;
+    element.lines = {{0, 10}};
+    element.tops = {50};
+    element.height = 17;
+    element.frameGiven = makeRect(20, 40, 400, 30);
+    // A text view tells where its characters are.
+    element.states_ = {.multiLine = true};
+    EXPECT_EQ(gtk4.textBounds(element, 3, 3), makeRect(124, 50, 8, 17));
+    // An entry tells nothing: its line, from its start; a text view that tells nothing, nothing.
+    element.noExtents = true;
+    element.states_ = {.singleLine = true};
+    EXPECT_EQ(gtk4.textBounds(element, 3, 3), makeRect(20, 40, 0, 30));
+    element.states_ = {.multiLine = true};
+    EXPECT_EQ(gtk4.textBounds(element, 3, 3), std::nullopt);
+    // The ATK bridge's toolkits give what they give.
+    element.states_ = {.singleLine = true};
+    EXPECT_EQ(atspi::atkToolkit().textBounds(element, 3, 3), std::nullopt);
 }
 
 TEST(ToolkitRules, Gtk4PasswordFieldsByRoleOrByTheirMask) {

@@ -366,22 +366,32 @@ platform::ElementRef DesktopApplication::prepare(const std::u16string& text,
                                                  const QString& field) {
     auto& desktop = Desktop::get();
     auto& accessibility = *desktop.seams.accessibility;
-    const auto element = focus(field);
+    auto element = focus(field);
     if (!element) {
         return {};
     }
+    // The field as the application has it now (Writer makes its paragraphs anew when text is
+    // pasted over several of them).
+    const auto current = [&] {
+        return kind_ == Kind::chromium ? element : desktop.focusedOf(pid_);
+    };
     namespace keycode = platform::keycode;
     namespace modifier = platform::modifier;
     auto& keys = *desktop.seams.keySynthesis;
-    if (desktop.value(element) != text) {
+    // (again where the application missed the keys, or pasted what it held itself)
+    for (int attempt = 0; attempt < 3 && desktop.value(current()) != text; ++attempt) {
         if (!desktop.seams.pasteboard->setString(text).ok() ||
             !keys.postKeyPress({keycode::a, modifier::command}).ok() ||
-            !keys.postKeyPress({keycode::v, modifier::command}).ok() ||
-            !waitUntil([&] { return desktop.value(element) == text; })) {
-            std::fprintf(stderr, "%s: the field holds \"%s\"\n", name_.c_str(),
-                         text::toUtf8(desktop.value(element)).c_str());
+            !keys.postKeyPress({keycode::v, modifier::command}).ok()) {
             return {};
         }
+        waitUntil([&] { return desktop.value(current()) == text; }, 2s);
+    }
+    element = current();
+    if (desktop.value(element) != text) {
+        std::fprintf(stderr, "%s: the field holds \"%s\"\n", name_.c_str(),
+                     text::toUtf8(desktop.value(element)).c_str());
+        return {};
     }
     const bool selected =
         accessibility

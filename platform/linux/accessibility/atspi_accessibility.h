@@ -59,11 +59,11 @@ class AtspiAccessibility final : public Accessibility {
     static constexpr std::size_t maxTokens = 4096;
     static constexpr std::size_t maxTextBytes = 16u << 20;
 
-    // `activeProcess` answers the process of the active window, if any; `activeWindow` where that
-    // window stands (for toolkits that give positions inside their windows only).
+    // `activeProcess` answers the process of the active window, if any; `windowOf` where a
+    // process's window stands (for toolkits that give positions inside their windows only).
     explicit AtspiAccessibility(
         std::function<std::optional<ProcessID>()> activeProcess,
-        std::function<std::optional<WindowPlace>()> activeWindow = {});
+        std::function<std::optional<WindowPlace>(ProcessID)> windowOf = {});
     ~AtspiAccessibility() override;
     AtspiAccessibility(const AtspiAccessibility&) = delete;
     AtspiAccessibility& operator=(const AtspiAccessibility&) = delete;
@@ -176,9 +176,10 @@ class AtspiAccessibility final : public Accessibility {
     // place cannot be told.
     [[nodiscard]] std::optional<Rect> onScreen(Entry& entry, const Rect& rect);
     // Where the content of the element's window starts on the screen, for toolkits that give
-    // window coordinates: the active window's, when it is the element's application's.
+    // window coordinates: the application's active window's, else its topmost one's.
     [[nodiscard]] std::optional<Point> windowOrigin(Entry& entry);
-    // The size an application gives its active window, in its own (window) coordinates.
+    // The size an application gives its active window (else its first one), in its own (window)
+    // coordinates.
     [[nodiscard]] std::optional<Size> activeWindowSize(_AtspiAccessible* application);
     // One fetch of [start, end) in toolkit units (end -1: to the end); none when unreadable or
     // too long.
@@ -197,7 +198,7 @@ class AtspiAccessibility final : public Accessibility {
     void onFocusEvent(_AtspiAccessible* source);
 
     std::function<std::optional<ProcessID>()> activeProcess_;
-    std::function<std::optional<WindowPlace>()> activeWindow_;
+    std::function<std::optional<WindowPlace>(ProcessID)> windowOf_;
     ProcessID self_;
     std::unordered_map<std::uint64_t, Entry> entries_;
     std::unordered_map<_AtspiAccessible*, std::uint64_t> ids_;

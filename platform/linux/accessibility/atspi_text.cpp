@@ -300,6 +300,24 @@ std::optional<Rect> AtspiAccessibility::Calls::textExtents(int start, int end,
     return rect;
 }
 
+std::optional<Rect> AtspiAccessibility::Calls::frame(AtspiCoordType coordinates) {
+    Held<AtspiComponent> component(atspi_accessible_get_component_iface(entry_.object));
+    AtspiRect* extents =
+        component ? attemptOwned(
+                        backend_.worstCall_,
+                        [&](GError** e) {
+                            return atspi_component_get_extents(component.get(), coordinates, e);
+                        },
+                        [](AtspiRect* made) { g_free(made); })
+                  : nullptr;
+    if (extents == nullptr) {
+        return std::nullopt;
+    }
+    const Rect rect = makeRect(extents->x, extents->y, extents->width, extents->height);
+    g_free(extents);
+    return rect;
+}
+
 // --- Places
 
 std::optional<Rect> AtspiAccessibility::boundsOf(Entry& entry, int start, int end) {
@@ -325,8 +343,8 @@ std::optional<Point> AtspiAccessibility::windowOrigin(Entry& entry) {
     if (const auto known = reading(entry).windowOrigin) {
         return known;
     }
-    const auto place = activeWindow_ ? activeWindow_() : std::nullopt;
-    if (!place || place->pid != entry.pid) {
+    const auto place = windowOf_ ? windowOf_(entry.pid) : std::nullopt;
+    if (!place) {
         return std::nullopt;
     }
     Point origin = place->frame.origin;
@@ -352,14 +370,13 @@ std::optional<Size> AtspiAccessibility::activeWindowSize(AtspiAccessible* app) {
     const auto count = attempt(worstCall_, [&](GError** e) {
                            return atspi_accessible_get_child_count(app, e);
                        }).value_or(0);
+    std::optional<Size> first;
     for (int i = 0; i < std::min(count, maxChildren); ++i) {
         Held<AtspiAccessible> window(attempt(worstCall_, [&](GError** e) {
                                          return atspi_accessible_get_child_at_index(app, i, e);
                                      }).value_or(nullptr));
-        if (!window || !hasState(window.get(), ATSPI_STATE_ACTIVE)) {
-            continue;
-        }
-        Held<AtspiComponent> component(atspi_accessible_get_component_iface(window.get()));
+        Held<AtspiComponent> component(
+            window ? atspi_accessible_get_component_iface(window.get()) : nullptr);
         AtspiRect* extents =
             component ? attemptOwned(
                             worstCall_,
@@ -370,13 +387,18 @@ std::optional<Size> AtspiAccessibility::activeWindowSize(AtspiAccessible* app) {
                             [](AtspiRect* made) { g_free(made); })
                       : nullptr;
         if (extents == nullptr) {
-            return std::nullopt;
+            continue;
         }
         const Size size{static_cast<double>(extents->width), static_cast<double>(extents->height)};
         g_free(extents);
-        return size;
+        if (hasState(window.get(), ATSPI_STATE_ACTIVE)) {
+            return size;
+        }
+        if (!first) {
+            first = size;
+        }
     }
-    return std::nullopt;
+    return first;
 }
 
 namespace {
@@ -404,9 +426,15 @@ bool AtspiAccessibility::selectionFlowsOn(Entry& entry, std::pair<int, int> sele
     if (selection.first == selection.second) {
         return false;
     }
-    const auto count = characterCount(entry);
     const bool atStart = selection.first == 0;
-    const bool atEnd = count && selection.second >= *count;
+    // (the length told by the text itself, fetched for the reading anyway)
+    const auto text = wholeText(entry);
+    if (!text) {
+        return false;
+    }
+    const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
+    const bool atEnd = selection.second >=
+                       fromUtf16Offset(*text, static_cast<std::int64_t>(text->size()), unit);
     if (!atStart && !atEnd) {
         return false;
     }

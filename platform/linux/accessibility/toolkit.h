@@ -31,6 +31,8 @@ class ElementCalls {
     // range is empty, in `coordinates` as the toolkit gives it (y down).
     [[nodiscard]] virtual std::optional<Rect> textExtents(int start, int end,
                                                           AtspiCoordType coordinates) = 0;
+    // The element's own rectangle in `coordinates` as the toolkit gives it (y down).
+    [[nodiscard]] virtual std::optional<Rect> frame(AtspiCoordType coordinates) = 0;
     // The toolkit offsets where the line holding `offset` starts and ends.
     [[nodiscard]] virtual std::optional<std::pair<int, int>> lineAt(int offset) = 0;
 };
