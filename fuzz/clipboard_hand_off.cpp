@@ -1,11 +1,13 @@
-// The keeper's reader of the hand-off it is given on standard input: never crashes, never takes
-// more than the caps, and what it accepts encodes back to the same bytes.
+// The keeper's readers of what the program sends it: the messages as they come in pieces, and
+// the contents handed over in them. Never crash, never take more than the caps, and what they
+// accept encodes back to the same bytes.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 
+#include "platform/linux/clipboard/keeper_protocol.h"
 #include "platform/linux/clipboard/selection_data.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -20,6 +22,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto again = encodeHandOff(*handOff);
         if (again.size() != size || !std::equal(again.begin(), again.end(), data)) {
             std::abort();
+        }
+    }
+    // The same bytes as a stream of messages, fed in pieces of 7.
+    KeeperFrameReader frames(maxHandOffBytes(limits));
+    std::size_t framed = 0;
+    for (std::size_t at = 0; at < size; at += 7) {
+        frames.feed(std::span(data + at, std::min<std::size_t>(7, size - at)));
+        while (const auto frame = frames.next()) {
+            const auto again = encodeFrame(frame->kind, frame->payload);
+            if (framed + again.size() > size ||
+                !std::equal(again.begin(), again.end(), data + framed)) {
+                std::abort();
+            }
+            framed += again.size();
+            (void)decodeTake(frame->payload);
         }
     }
     return 0;

@@ -16,6 +16,7 @@
 
 #include "core/support/subscription.h"
 #include "platform/outcome.h"
+#include "platform/pasteboard_save_failure.h"
 
 namespace ravlin::platform {
 
@@ -40,16 +41,6 @@ struct PasteboardOffer {
     std::map<std::string, PasteboardForm> forms;
 
     friend bool operator==(const PasteboardOffer&, const PasteboardOffer&) = default;
-};
-
-// Why a save of the pasteboard's contents is not whole. A save never keeps part of them: what
-// it could not take whole it refuses.
-enum class PasteboardSaveFailure {
-    none,
-    ownerNotAnswering,  // the owner did not answer in time, or stopped answering
-    tooLarge,           // more bytes than a save keeps
-    tooManyTypes,       // more types than a save keeps
-    typeFailed,         // the owner refused, or sent something unreadable for, a type it offered
 };
 
 [[nodiscard]] std::string_view toString(PasteboardSaveFailure failure);
@@ -125,6 +116,12 @@ class Pasteboard {
     virtual bool putBackOverOwnChange(const PasteboardContents& contents);
     // Told with the new change count when the contents change.
     virtual Subscription observeChanges(std::function<void(std::int64_t)> onChange) = 0;
+    // Told, on the main sequence, of what went wrong out of sight of any flow (another program's
+    // transfer refused or cut, the user's contents that could not be handed on): one
+    // "key=value" line without any contents. Nothing where nothing can go wrong so.
+    virtual Subscription observeTrouble(std::function<void(const std::string&)> onTrouble) {
+        return {};
+    }
 
     // --- Borrowing without holding up the program
     // Saves everything on the pasteboard: `done` gets it once, on the main sequence (possibly

@@ -117,8 +117,8 @@ std::optional<std::string> lockTrouble(const QLockFile& lock, const std::string&
 
 SettingsFile::SettingsFile(std::string path) : path_(std::move(path)) {}
 
-std::variant<QByteArray, std::string> SettingsFile::read() const {
-    auto checked = regularOrAbsent(path_);
+std::variant<QByteArray, std::string> readRegularFile(const std::string& path, qsizetype limit) {
+    auto checked = regularOrAbsent(path);
     if (auto* problem = std::get_if<std::string>(&checked)) {
         return std::move(*problem);
     }
@@ -131,16 +131,16 @@ std::variant<QByteArray, std::string> SettingsFile::read() const {
     const process::UniqueFd file(
         ::open(target.path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
     if (file.get() < 0) {
-        return path_ + ": " + errorText(errno);
+        return path + ": " + errorText(errno);
     }
     struct stat status {};
     if (::fstat(file.get(), &status) != 0) {
-        return path_ + ": " + errorText(errno);
+        return path + ": " + errorText(errno);
     }
     if (!S_ISREG(status.st_mode)) {
-        return notRegular(path_, target.path, status.st_mode);
+        return notRegular(path, target.path, status.st_mode);
     }
-    QByteArray content(maxBytes + 1, Qt::Uninitialized);
+    QByteArray content(limit + 1, Qt::Uninitialized);
     qsizetype size = 0;
     while (size < content.size()) {
         const ssize_t got = ::read(file.get(), content.data() + size,
@@ -149,18 +149,24 @@ std::variant<QByteArray, std::string> SettingsFile::read() const {
             continue;
         }
         if (got < 0) {
-            return path_ + ": " + errorText(errno);
+            return path + ": " + errorText(errno);
         }
         if (got == 0) {
             break;
         }
         size += got;
     }
-    if (size > maxBytes) {
-        return path_ + " is larger than 1 MiB";
-    }
     content.truncate(size);
     return content;
+}
+
+std::variant<QByteArray, std::string> SettingsFile::read() const {
+    auto read = readRegularFile(path_, maxBytes);
+    if (const auto* content = std::get_if<QByteArray>(&read);
+        content != nullptr && content->size() > maxBytes) {
+        return path_ + " is larger than 1 MiB";
+    }
+    return read;
 }
 
 std::optional<std::string> regularFileProblem(const std::string& path) {

@@ -22,6 +22,11 @@ namespace ravlin {
 // Nothing when `path`, after following links, is a regular file or absent; else why not, as
 // "/x/ravlin.ini is a FIFO, not a regular file".
 [[nodiscard]] std::optional<std::string> regularFileProblem(const std::string& path);
+// What `path` holds when it is, after following links, a regular file: at most `limit` + 1
+// bytes (the one over tells a longer file), empty when there is no file; else why not. Never
+// waits on what another program put there.
+[[nodiscard]] std::variant<QByteArray, std::string> readRegularFile(const std::string& path,
+                                                                    qsizetype limit);
 
 class SettingsFile {
   public:

@@ -230,6 +230,8 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     // Made on first use: the Quick Fix heads-up and the deferred pasteboard restore.
     std::shared_ptr<QNQuickFixHUDController> quickFixHUD_;
     std::shared_ptr<QNQuickFixPasteboardManager> quickFixPasteboardManager_;
+    // What goes wrong with the clipboard out of sight of any flow, into the session log.
+    Subscription clipboardTrouble_;
     // From a typed pair's BackSpaces until the panel has the keyboard: the keys typed meanwhile,
     // held for the panel.
     std::unique_ptr<platform::KeyHold> heldKeys_;

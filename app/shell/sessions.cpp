@@ -527,6 +527,12 @@ TargetSeams QNCoordinatorApp::SessionFlows::targetSeams(QNCoordinatorApp& app) {
                                          " pasteboard_restore=untouched");
                 }
             };
+        app.clipboardTrouble_ = app.env_.seams.pasteboard->observeTrouble(
+            [weak = app.weak_from_this()](const std::string& line) {
+                if (const auto self = weak.lock()) {
+                    self->logSession(QNKindLog::system, "sid=- state=clipboard_trouble " + line);
+                }
+            });
     }
     return TargetSeams::from(app.context(), app.quickFixPasteboardManager_);
 }

@@ -1,6 +1,5 @@
 #include "app/shell/single_instance.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
@@ -97,32 +96,6 @@ bool tell(const QByteArray& path, bool abstract) {
                   MSG_NOSIGNAL) == kActivate.size();
 }
 
-// At most `limit` + 1 bytes of the regular file at `path` (links followed); nothing when it
-// cannot be read.
-std::optional<QByteArray> readBounded(const QString& path, qsizetype limit) {
-    const process::UniqueFd fd(
-        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat status {};
-    if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        return std::nullopt;
-    }
-    QByteArray content(limit + 1, Qt::Uninitialized);
-    qsizetype filled = 0;
-    while (filled < content.size()) {
-        const auto got = ::read(fd.get(), content.data() + filled,
-                                static_cast<std::size_t>(content.size() - filled));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        filled += got;
-    }
-    content.truncate(filled);
-    return content;
-}
-
 // The file name of the executable a process runs ("ravlin"), empty when it cannot be told.
 QByteArray executableOf(const QByteArray& pid) {
     char buffer[PATH_MAX];
@@ -188,9 +161,10 @@ std::optional<std::string> SingleInstance::removeIfStale(const QString& path) {
     if (!removal.tryLock(0)) {
         return std::nullopt;
     }
-    const auto content = readBounded(path, kMaxLockBytes);
-    if (!content) {
-        return std::nullopt;  // gone, or not a regular file (said elsewhere)
+    const auto read = readRegularFile(QFile::encodeName(path).toStdString(), kMaxLockBytes);
+    const auto* content = std::get_if<QByteArray>(&read);
+    if (content == nullptr) {
+        return std::nullopt;  // not a regular file: said by the claim
     }
     auto stale = staleness(*content);
     // Removing takes the lock's own file lock first: it fails while the owner holds the lock,

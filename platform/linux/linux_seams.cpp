@@ -3,7 +3,6 @@
 #include <QGuiApplication>
 
 #include "platform/linux/accessibility/atspi_accessibility.h"
-#include "platform/linux/clipboard/qt_clipboard_pasteboard.h"
 #include "platform/linux/clipboard/x11_selection_pasteboard.h"
 #include "platform/linux/desktop/linux_desktop_session.h"
 #include "platform/linux/hotkeys/x11_hot_keys.h"
@@ -52,12 +51,10 @@ Seams linuxSeams() {
             seams.accessibility = std::move(accessibility);
             seams.workspace = std::move(workspace);
         }
-        // The clipboard through our own selection layer, byte for byte; Qt's view of it (which
-        // converts formats) only where our own connection cannot be had.
+        // The clipboard through our own selection layer, byte for byte (none where our own
+        // connection cannot be had: the pasteboard is then unavailable, and said so).
         if (auto selections = x11::Selections::open()) {
             seams.pasteboard = std::make_shared<X11SelectionPasteboard>(std::move(selections));
-        } else {
-            seams.pasteboard = std::make_shared<QtClipboardPasteboard>();
         }
         seams.screens = std::make_shared<QtScreens>();
     }

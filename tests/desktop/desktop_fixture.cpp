@@ -12,6 +12,7 @@
 #include "core/text/unicode.h"
 
 #include "platform/keys.h"
+#include "platform/linux/clipboard/x11_selection_pasteboard.h"
 #include "platform/linux/clipboard/x11_selections.h"
 #include "platform/linux/linux_seams.h"
 #include "platform/linux/x11/xlib.h"
@@ -142,6 +143,11 @@ Desktop& Desktop::get() {
         static char* argv[] = {name, nullptr};
         auto* made = new Desktop{.application = new QApplication(argc, argv)};
         made->seams = platform::linuxSeams();
+        // The keeper beside the program, not beside this test.
+        if (const auto clipboard =
+                std::dynamic_pointer_cast<platform::X11SelectionPasteboard>(made->seams.pasteboard)) {
+            clipboard->setKeeperProgram(RAVLIN_CLIPBOARD_KEEPER);
+        }
         made->accessibility =
             std::dynamic_pointer_cast<platform::AtspiAccessibility>(made->seams.accessibility);
         made->gtk = std::make_unique<TargetApp>("GTK", QStringLiteral("/usr/bin/python3"),

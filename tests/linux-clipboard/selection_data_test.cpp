@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/linux/clipboard/keeper_protocol.h"
+#include "platform/linux/clipboard/selection_connection.h"
 #include "platform/linux/clipboard/selection_data.h"
+#include "platform/linux/clipboard/selection_text.h"
 #include "platform/linux/clipboard/x11_selection_pasteboard.h"
 
 namespace ravlin::platform::x11 {
@@ -24,6 +27,72 @@ SelectionData answer() {
         {"x-words", "CARDINAL", 32, {1, 0, 0, 0, 2, 0, 0, 0}},
     };
     return data;
+}
+
+// Server times and sequence numbers wrap around: after about 49.7 days of uptime a request's
+// time is a small number, and still later than our ownership's large one.
+TEST(ServerTimes, OrderSurvivesTheWrap) {
+    struct Case {
+        std::uint32_t a, b;
+        bool before;
+    };
+    for (const Case& c : {
+             Case{100, 200, true},
+             Case{200, 100, false},
+             Case{200, 200, false},
+             Case{0xFFFFFF00u, 0x10u, true},  // just before the wrap, then just after
+             Case{0x10u, 0xFFFFFF00u, false},
+         }) {
+        SCOPED_TRACE(std::to_string(c.a) + " " + std::to_string(c.b));
+        EXPECT_EQ(cameBefore(c.a, c.b), c.before);
+    }
+}
+
+// The program's messages to its keeper come through whole however the stream cuts them; a kind
+// the keeper does not know, or a length over its cap, breaks the stream for good.
+TEST(KeeperMessages, ComeThroughInAnyPiecesAndABadHeaderBreaksTheStream) {
+    const std::vector<KeeperFrame> sent = {
+        {KeeperMessage::program, encodeWord(0x00a00001)},
+        {KeeperMessage::hold, encodeHandOff({"PRIMARY", 0, answer()})},
+        {KeeperMessage::take, encodeTake({"CLIPBOARD", 123456})},
+        {KeeperMessage::taken, {}},
+    };
+    std::vector<std::uint8_t> stream;
+    for (const auto& frame : sent) {
+        const auto bytes = encodeFrame(frame.kind, frame.payload);
+        stream.insert(stream.end(), bytes.begin(), bytes.end());
+    }
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{5}, stream.size()}) {
+        SCOPED_TRACE(piece);
+        KeeperFrameReader reader(1 << 20);
+        std::vector<KeeperFrame> received;
+        for (std::size_t at = 0; at < stream.size(); at += piece) {
+            reader.feed(std::span(stream).subspan(at, std::min(piece, stream.size() - at)));
+            while (auto frame = reader.next()) {
+                received.push_back(std::move(*frame));
+            }
+        }
+        EXPECT_EQ(received, sent);
+    }
+    EXPECT_EQ(decodeTake(sent[2].payload), (KeeperTake{"CLIPBOARD", 123456}));
+
+    struct Bad {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+    };
+    auto unknown = encodeFrame(KeeperMessage::take, encodeTake({"CLIPBOARD", 1}));
+    unknown[0] = 'X';
+    for (const Bad& bad : {
+             Bad{"an unknown kind", unknown},
+             Bad{"over the cap", encodeFrame(KeeperMessage::hold, std::vector<std::uint8_t>(65))},
+         }) {
+        SCOPED_TRACE(bad.name);
+        KeeperFrameReader reader(64);
+        reader.feed(bad.bytes);
+        reader.feed(encodeFrame(KeeperMessage::taken, {}));
+        EXPECT_EQ(reader.next(), std::nullopt);
+        EXPECT_TRUE(reader.broken());
+    }
 }
 
 TEST(SelectionHandOff, RoundTripsAndRefusesAnythingMalformedOrOverTheCaps) {

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "platform/linux/clipboard/x11_selections.h"
+#include "platform/linux/clipboard/selection_text.h"
 
 namespace ravlin::platform::x11 {
 namespace {
@@ -294,6 +295,15 @@ TEST(Selections, TimestampMultipleAndIncrAreAnsweredAsIccmAsks) {
     std::memcpy(pairs, multiple.bytes.data(), 16);
     EXPECT_EQ(pairs[0], requestor.atom("UTF8_STRING"));
     EXPECT_EQ(pairs[2], static_cast<std::uint32_t>(XCB_NONE));
+    // More pairs than answered at once: refused whole, never cut short as if complete.
+    std::vector<std::uint32_t> many;
+    for (int i = 0; i < 300; ++i) {
+        many.push_back(requestor.atom("UTF8_STRING"));
+        many.push_back(requestor.atom(("M" + std::to_string(i)).c_str()));
+    }
+    requestor.setProperty(list, requestor.atom("ATOM_PAIR"), many);
+    EXPECT_EQ(requestor.answerOnly(requestor.atom("MULTIPLE"), list),
+              static_cast<xcb_atom_t>(XCB_NONE));
     EXPECT_EQ(requestor.ask(requestor.atom("TARGETS"), requestor.atom("P4"), requestor.atom("P4"))
                   .bytes.size(),
               data.targets.size() * 4);
@@ -427,6 +437,27 @@ TEST(Selections, ATakeTheCallerGaveUpOnDoesNotHappenLater) {
     EXPECT_EQ(manager.owner("PRIMARY"), static_cast<xcb_window_t>(XCB_NONE));
 }
 
+// Another client holds a server grab: the server answers nobody else. No call holds its caller
+// up past its bound, and closing the connection does not wait for the server either.
+TEST(Selections, AServerThatStopsAnsweringHoldsNoCallerUp) {
+    auto owner = Selections::open();
+    ASSERT_TRUE(owner);
+    ASSERT_TRUE(owner->own("CLIPBOARD", std::make_shared<const SelectionData>(served())));
+    const auto change = owner->lastOwnChange("CLIPBOARD");
+    Client grabber;
+    xcb_grab_server(grabber.connection());
+    std::free(xcb_get_input_focus_reply(grabber.connection(),
+                                        xcb_get_input_focus(grabber.connection()), nullptr));
+    auto took = Clock::now();
+    EXPECT_FALSE(owner->clear("CLIPBOARD", change));
+    EXPECT_LT(Clock::now() - took, 2s);
+    took = Clock::now();
+    owner.reset();
+    EXPECT_LT(Clock::now() - took, 1s);
+    xcb_ungrab_server(grabber.connection());
+    xcb_flush(grabber.connection());
+}
+
 // An owner whose INCR list of targets never ends: refused once the steps pass the cap, not
 // read on until the read's time runs out.
 TEST(Selections, AListOfTargetsGrowingStepByStepIsRefusedAtTheCap) {
@@ -466,24 +497,137 @@ TEST(Selections, AListOfTargetsGrowingStepByStepIsRefusedAtTheCap) {
     EXPECT_LE(steps, 3);
 }
 
-// A requestor that asks for large answers and never takes them holds a bounded number of them.
-TEST(Selections, LargeAnswersInProgressAreBoundedPerRequestor) {
-    auto owner = Selections::open();
-    ASSERT_TRUE(owner);
-    ASSERT_TRUE(owner->own("CLIPBOARD", std::make_shared<const SelectionData>(served())));
-    Requestor requestor;
-    int given = 0;
-    int refused = 0;
-    for (int i = 0; i < 70; ++i) {
-        const auto property = requestor.atom(("LARGE_" + std::to_string(i)).c_str());
-        const auto answered = requestor.answerOnly(requestor.atom("x-large"), property);
-        (answered == property ? given : refused) += 1;
+// An owner that sends a large answer in INCR steps, to one requestor at a time (as xclip does):
+// until the requestor has taken its last, empty step it answers nobody else.
+class IncrOwner : public Client {
+  public:
+    IncrOwner(std::uint32_t announced, std::size_t steps, std::chrono::milliseconds pause)
+        : Client([this](Client& self, const xcb_generic_event_t& event) { onEvent(self, event); }),
+          announced_(announced),
+          steps_(steps),
+          pause_(pause) {}
+    // Whether the requestor took the whole answer, the closing step included.
+    bool finished(std::chrono::milliseconds within) {
+        const auto until = Clock::now() + within;
+        while (!finished_ && Clock::now() < until) {
+            std::this_thread::sleep_for(10ms);
+        }
+        return finished_;
     }
-    EXPECT_EQ(given, 64);
-    EXPECT_EQ(refused, 6);
-    const auto small = requestor.ask(requestor.atom("UTF8_STRING"), requestor.atom("SMALL"),
-                                     requestor.atom("SMALL"));
-    EXPECT_EQ(small.bytes, (std::vector<std::uint8_t>{'o', 'k', 0}));
+
+  private:
+    static constexpr std::size_t stepBytes = 64 * 1024;
+    void onEvent(Client& self, const xcb_generic_event_t& event) {
+        xcb_connection_t* c = self.connection();
+        const int kind = event.response_type & 0x7f;
+        if (kind == XCB_SELECTION_REQUEST) {
+            const auto& request = reinterpret_cast<const xcb_selection_request_event_t&>(event);
+            if (into_.first != XCB_NONE) {
+                return;  // busy with the answer in progress
+            }
+            const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+            xcb_change_window_attributes(c, request.requestor, XCB_CW_EVENT_MASK, &mask);
+            if (request.target == self.atom("TARGETS")) {
+                const std::uint32_t listed[] = {self.atom("TARGETS"), self.atom("x-big")};
+                xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, request.property,
+                                    XCB_ATOM_ATOM, 32, 2, listed);
+            } else {
+                xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, request.property,
+                                    self.atom("INCR"), 32, 1, &announced_);
+                into_ = {request.requestor, request.property};
+            }
+            self.answer(request, request.property);
+        } else if (kind == XCB_PROPERTY_NOTIFY) {
+            const auto& change = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+            if (change.state != XCB_PROPERTY_DELETE || change.window != into_.first ||
+                change.atom != into_.second) {
+                return;
+            }
+            if (sent_ > steps_) {
+                finished_ = true;
+                into_ = {XCB_NONE, XCB_NONE};
+                return;
+            }
+            std::this_thread::sleep_for(pause_);
+            const std::vector<std::uint8_t> step(sent_ < steps_ ? stepBytes : 0, 'x');
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, change.window, change.atom,
+                                self.atom("x-big"), 8, static_cast<std::uint32_t>(step.size()),
+                                step.data());
+            ++sent_;
+        }
+    }
+
+    std::uint32_t announced_;
+    std::size_t steps_;
+    std::chrono::milliseconds pause_;
+    std::pair<xcb_window_t, xcb_atom_t> into_{XCB_NONE, XCB_NONE};  // the owner's thread only
+    std::size_t sent_ = 0;
+    std::atomic<bool> finished_ = false;
+};
+
+// A read that refuses or gives up in the middle of an INCR answer still takes its remaining
+// steps, so that an owner serving one requestor at a time is free again for the next.
+TEST(Selections, ARefusedOrAbandonedIncrAnswerIsTakenToItsEndForTheOwner) {
+    struct Case {
+        const char* name;
+        std::uint32_t announced;
+        std::chrono::milliseconds pause, readLimit;
+        PasteboardSaveFailure failure;
+    };
+    for (const Case& c : {
+             Case{"announced over the cap", 40 * 65536, 0ms, 1000ms, PasteboardSaveFailure::tooLarge},
+             Case{"over the cap only step by step", 4, 0ms, 1000ms, PasteboardSaveFailure::tooLarge},
+             Case{"too slow for the read", 4, 20ms, 300ms, PasteboardSaveFailure::ownerNotAnswering},
+         }) {
+        SCOPED_TRACE(c.name);
+        IncrOwner owner(c.announced, 40, c.pause);
+        ASSERT_TRUE(owner.own("CLIPBOARD"));
+        auto reader = Selections::open();
+        ASSERT_TRUE(reader);
+        std::promise<Selections::Read> read;
+        reader->read("CLIPBOARD", {.total = c.readLimit, .maxBytes = 1 << 20},
+                     [&](Selections::Read answer) { read.set_value(answer); });
+        auto answer = read.get_future();
+        ASSERT_EQ(answer.wait_for(3s), std::future_status::ready);
+        EXPECT_EQ(answer.get().failure, c.failure);
+        EXPECT_TRUE(owner.finished(3s));
+    }
+}
+
+// Requestors that ask for large answers and never take them hold a bounded number of them, and
+// never starve a fresh one: the answer that has waited longest gives way.
+TEST(Selections, StalledLargeAnswersGiveWayToAFreshRequestor) {
+    const auto data = served();
+    for (const int requestors : {1, 5}) {
+        SCOPED_TRACE(requestors);
+        auto owner = Selections::open();
+        ASSERT_TRUE(owner);
+        ASSERT_TRUE(owner->own("CLIPBOARD", std::make_shared<const SelectionData>(data)));
+        std::atomic<int> dropped = 0;
+        owner->onTrouble([&](const std::string& line) {
+            dropped += line.starts_with("incr_answer_dropped");
+        });
+        std::vector<std::unique_ptr<Requestor>> stalled;
+        int given = 0;
+        for (int r = 0; r < requestors; ++r) {
+            auto& requestor = *stalled.emplace_back(std::make_unique<Requestor>());
+            for (int i = 0; i < 70; ++i) {
+                const auto property = requestor.atom(("LARGE_" + std::to_string(i)).c_str());
+                given += requestor.answerOnly(requestor.atom("x-large"), property) == property;
+            }
+        }
+        EXPECT_EQ(given, 70 * requestors);
+        // Within both bounds: 64 for each requestor, 256 in all.
+        EXPECT_EQ(dropped, requestors == 1 ? 6 : 5 * 6 + (5 * 64 - 256));
+        Requestor fresh;
+        const auto large = fresh.ask(fresh.atom("x-large"), fresh.atom("FRESH"), fresh.atom("FRESH"));
+        EXPECT_EQ(large.bytes, data.values[1].bytes);
+        const auto small = stalled.front()->ask(stalled.front()->atom("UTF8_STRING"),
+                                                stalled.front()->atom("SMALL"),
+                                                stalled.front()->atom("SMALL"));
+        EXPECT_EQ(small.bytes, (std::vector<std::uint8_t>{'o', 'k', 0}));
+        owner->onTrouble(nullptr);
+    }
 }
 
 }  // namespace

@@ -10,10 +10,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryFile>
+#include <chrono>
 #include <memory>
 
 #include "tests/support/clipboard_targets.h"
@@ -35,6 +37,25 @@ namespace ravlin::testing {
 // The process whose window owns the clipboard; 0 when nobody owns it or it names none.
 [[nodiscard]] inline qint64 clipboardOwnerPid() {
     return runClipboardTool({QStringLiteral("owner")}).trimmed().toLongLong();
+}
+
+// Whether the process `pid` has ended within `limit`: gone, or a zombie (not reaped yet).
+[[nodiscard]] inline bool processEnds(qint64 pid, std::chrono::milliseconds limit) {
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < limit.count()) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly)) {
+            return true;
+        }
+        const QByteArray fields = stat.readAll();
+        const auto close = fields.lastIndexOf(')');
+        if (close >= 0 && fields.mid(close + 2, 1) == "Z") {
+            return true;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return false;
 }
 
 // A spec of plain text alone, as UTF8_STRING.

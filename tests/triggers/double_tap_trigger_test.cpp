@@ -128,11 +128,7 @@ TEST_F(DoubleTapTrigger, AnythingPressedAfterThePairKeepsItsLetters) {
         takeBacks.clear();
         desktop.setValue(field, u"an", {2, 0});
         after(3000);
-        press(49, u" ");
-        after(80);
-        press(kE, u"e");
-        after(90);
-        press(kE, u"e");
+        spaceThenTwice(90);
         after(c.afterMs);
         switch (c.then) {
             case Then::nothing:
@@ -168,11 +164,7 @@ TEST_F(DoubleTapTrigger, TheTakeBackCountsAKeyTheTapsHaveNotSeenYet) {
     takeBackOnFire = false;
     const auto logged = desktop.logRecords().size();
     desktop.setValue(field, u"an", {2, 0});
-    press(49, u" ");
-    after(80);
-    press(kE, u"e");
-    after(90);
-    press(kE, u"e");
+    spaceThenTwice(90);
     after(20);
     ASSERT_EQ(fires, 1);
     press(37, u"l");  // reaches the field; the taps hear of it on the next turn

@@ -1,187 +1,232 @@
 #include "platform/linux/clipboard/clipboard_keeper.h"
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
-#include <spawn.h>
-#include <sys/socket.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
-#include <condition_variable>
+#include <chrono>
 #include <csignal>
-#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <vector>
+#include <string>
 
-#include "core/process/unique_fd.h"
+#include "platform/linux/clipboard/keeper_protocol.h"
 #include "platform/linux/clipboard/x11_selections.h"
-
-extern char** environ;  // NOLINT: POSIX
 
 namespace ravlin::platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using x11::KeeperMessage;
 
-// How long the keeper waits for its hand-off to arrive whole.
-constexpr auto handOffWait = 5s;
+// Started for nothing: how long it waits for its first contents.
+constexpr auto firstHoldWait = 5s;
+// Holding nothing more: how long its answers in progress may take to end.
+constexpr auto transfersWait = 10s;
 
-int remainingMs(Clock::time_point until) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
-    return static_cast<int>(std::max<std::int64_t>(left, 0));
+void say(const std::string& line) {
+    std::fprintf(stderr, "ravlin %s: %s\n", clipboardKeeperOption.data(), line.c_str());
 }
 
-bool sendAll(int fd, const std::vector<std::uint8_t>& bytes, Clock::time_point until) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
+class Keeper {
+  public:
+    explicit Keeper(std::shared_ptr<x11::Selections> selections)
+        : selections_(std::move(selections)) {
+        ::pipe2(wake_, O_CLOEXEC | O_NONBLOCK);
+        selections_->onOwnerChange([this](const x11::Selections::OwnerChange& change) {
+            {
+                std::lock_guard lock(mutex_);
+                changes_.push_back(change);
+            }
+            [[maybe_unused]] const auto written = ::write(wake_[1], "x", 1);
+        });
+    }
+    ~Keeper() {
+        selections_->onOwnerChange(nullptr);
+        ::close(wake_[0]);
+        ::close(wake_[1]);
+    }
+    Keeper(const Keeper&) = delete;
+    Keeper& operator=(const Keeper&) = delete;
+
+    int run() {
+        send(KeeperMessage::ready, x11::encodeWord(selections_->window()));
+        const auto started = Clock::now();
+        std::optional<Clock::time_point> emptySince;
+        while (selections_->connected()) {
+            if (held_.empty() && (everHeld_ || Clock::now() - started >= firstHoldWait)) {
+                // Nothing more to keep: the answers still going out end first.
+                emptySince = emptySince.value_or(Clock::now());
+                if (selections_->transfersInProgress() == 0 ||
+                    Clock::now() - *emptySince >= transfersWait) {
+                    return 0;
+                }
+            } else {
+                emptySince.reset();
+            }
+            pollfd fds[2] = {{program_ ? 0 : -1, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+            ::poll(fds, 2, 200);
+            if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !readProgram()) {
+                return 2;
+            }
+            if ((fds[1].revents & POLLIN) != 0) {
+                char drained[64];
+                while (::read(wake_[0], drained, sizeof drained) > 0) {
+                }
+            }
+            handleChanges();
         }
-        if (n < 0 && errno != EAGAIN && errno != EINTR) {
-            return false;
+        return 0;
+    }
+
+  private:
+    // False when the program broke the protocol.
+    bool readProgram() {
+        std::uint8_t buffer[1 << 16];
+        const ssize_t n = ::read(0, buffer, sizeof buffer);
+        if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN)) {
+            program_ = false;  // the program has gone, or closed its end: the keeper goes on
+            return true;
         }
-        pollfd out{fd, POLLOUT, 0};
-        if (remainingMs(until) == 0 || ::poll(&out, 1, remainingMs(until)) < 0) {
-            return false;
+        if (n < 0) {
+            return true;
+        }
+        frames_.feed(std::span(buffer, static_cast<std::size_t>(n)));
+        bool handled = false;
+        while (const auto frame = frames_.next()) {
+            if (!handle(*frame)) {
+                return false;
+            }
+            handled = true;
+        }
+        if (handled) {
+            // The copies a message went through on its way in go back to the system: the keeper
+            // keeps the contents alone.
+            ::malloc_trim(0);
+        }
+        return !frames_.broken();
+    }
+
+    bool handle(const x11::KeeperFrame& frame) {
+        switch (frame.kind) {
+            case KeeperMessage::program: {
+                const auto window = x11::decodeWord(frame.payload);
+                programWindow_ = window.value_or(0);
+                return window.has_value();
+            }
+            case KeeperMessage::hold: {
+                auto handOff = x11::decodeHandOff(frame.payload, {});
+                if (!handOff) {
+                    return false;
+                }
+                auto data = std::make_shared<const x11::SelectionData>(std::move(handOff->data));
+                // Serving the selection already: what it serves from now on.
+                if (selections_->owned(handOff->selection)) {
+                    (void)selections_->ownAsOf(handOff->selection, data,
+                                               selections_->ownedSince(handOff->selection));
+                }
+                held_[handOff->selection] = std::move(data);
+                everHeld_ = true;
+                return true;
+            }
+            case KeeperMessage::take: {
+                const auto take = x11::decodeTake(frame.payload);
+                if (!take) {
+                    return false;
+                }
+                const auto found = held_.find(take->selection);
+                bool taken = false;
+                if (found != held_.end()) {
+                    taken = take->time != 0
+                                ? selections_->ownAsOf(take->selection, found->second, take->time)
+                                : selections_->own(take->selection, found->second).has_value();
+                }
+                send(KeeperMessage::taken, std::vector<std::uint8_t>{taken ? std::uint8_t{1}
+                                                                           : std::uint8_t{0}});
+                return true;
+            }
+            case KeeperMessage::ready:
+            case KeeperMessage::taken:
+                return false;  // the keeper's own words
+        }
+        return false;
+    }
+
+    void handleChanges() {
+        std::deque<x11::Selections::OwnerChange> changes;
+        {
+            std::lock_guard lock(mutex_);
+            changes.swap(changes_);
+        }
+        for (const auto& change : changes) {
+            const auto held = held_.find(change.selection);
+            if (held == held_.end()) {
+                continue;
+            }
+            const bool programs = programWindow_ != 0 && change.previous == programWindow_;
+            if (change.ownerGone && programs) {
+                // The program went while its own text was on the selection: the user's contents
+                // come back, unless something newer was copied meanwhile.
+                if (selections_->ownAsOf(change.selection, held->second, change.time)) {
+                    say("the program ended during a borrow: " + change.selection +
+                        " holds the user's contents again");
+                } else {
+                    held_.erase(held);
+                }
+            } else if (change.ownerGone || (change.owner != programWindow_ &&
+                                            change.owner != selections_->window())) {
+                held_.erase(held);  // another client's copy, or nobody's: not ours to keep
+            }
         }
     }
-    return true;
-}
+
+    void send(KeeperMessage kind, const std::vector<std::uint8_t>& payload) {
+        if (!program_) {
+            return;
+        }
+        const auto frame = x11::encodeFrame(kind, payload);
+        std::size_t sent = 0;
+        while (sent < frame.size()) {
+            const ssize_t n = ::write(1, frame.data() + sent, frame.size() - sent);
+            if (n <= 0 && errno != EINTR) {
+                return;
+            }
+            sent += n > 0 ? static_cast<std::size_t>(n) : 0;
+        }
+    }
+
+    std::shared_ptr<x11::Selections> selections_;
+    int wake_[2] = {-1, -1};
+    std::mutex mutex_;
+    std::deque<x11::Selections::OwnerChange> changes_;  // under mutex_
+    x11::KeeperFrameReader frames_{x11::maxHandOffBytes({})};
+    std::map<std::string, std::shared_ptr<const x11::SelectionData>> held_;
+    std::uint32_t programWindow_ = 0;
+    bool program_ = true;  // its end of the socket is open
+    bool everHeld_ = false;
+};
 
 }  // namespace
 
-bool startClipboardKeeper(const std::string& program, const x11::SelectionHandOff& handOff,
-                          std::chrono::milliseconds limit) {
-    const x11::SelectionLimits limits;
-    if (handOff.data.byteCount() > limits.maxBytes ||
-        handOff.data.targets.size() > limits.maxTargets) {
-        return false;
-    }
-    const auto until = Clock::now() + limit;
-    const auto bytes = x11::encodeHandOff(handOff);
-    // One socket for both ways: the hand-off goes in on the keeper's standard input, its word
-    // that it serves the selection comes back on its standard output.
-    int ends[2] = {-1, -1};
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-        return false;
-    }
-    process::UniqueFd ours(ends[0]);
-    process::UniqueFd theirs(ends[1]);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, theirs.get(), 0);
-    posix_spawn_file_actions_adddup2(&actions, theirs.get(), 1);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    // Its own session, nothing blocked, the usual signal actions: it outlives us on its own.
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (const int number : {SIGTERM, SIGINT, SIGHUP, SIGPIPE}) {
-        sigaddset(&defaults, number);
-    }
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    std::string option(clipboardKeeperOption);
-    char* argv[] = {const_cast<char*>(program.c_str()), option.data(), nullptr};
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    theirs.reset();
-    if (spawned != 0) {
-        return false;
-    }
-    ::fcntl(ours.get(), F_SETFL, ::fcntl(ours.get(), F_GETFL) | O_NONBLOCK);
-    if (!sendAll(ours.get(), bytes, until)) {
-        return false;
-    }
-    ::shutdown(ours.get(), SHUT_WR);
-    while (true) {
-        char word = 0;
-        const ssize_t n = ::recv(ours.get(), &word, 1, 0);
-        if (n == 1) {
-            return word == '1';
-        }
-        if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
-            return false;
-        }
-        pollfd in{ours.get(), POLLIN, 0};
-        if (remainingMs(until) == 0 || ::poll(&in, 1, remainingMs(until)) < 0) {
-            return false;
-        }
-    }
-}
-
 int runClipboardKeeper() {
     std::signal(SIGPIPE, SIG_IGN);
-    const x11::SelectionLimits limits;
-    const std::size_t cap = x11::maxHandOffBytes(limits);
-    const auto until = Clock::now() + handOffWait;
-    std::vector<std::uint8_t> bytes;
-    std::vector<std::uint8_t> buffer(1 << 16);
-    while (true) {
-        pollfd in{0, POLLIN, 0};
-        if (remainingMs(until) == 0 || ::poll(&in, 1, remainingMs(until)) <= 0) {
-            return 2;
-        }
-        const ssize_t n = ::read(0, buffer.data(), buffer.size());
-        if (n == 0) {
-            break;
-        }
-        if (n < 0) {
-            if (errno == EINTR || errno == EAGAIN) {
-                continue;
-            }
-            return 2;
-        }
-        if (bytes.size() + static_cast<std::size_t>(n) > cap) {
-            return 2;  // more than a hand-off within the caps can be
-        }
-        bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + n);
-    }
-    buffer = {};
-    auto handOff = x11::decodeHandOff(bytes, limits);
-    bytes = {};
-    if (!handOff) {
-        return 2;
-    }
-    // Before the connection: its thread may still be telling a change when it is closed.
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool taken = false;
+    ::prctl(PR_SET_NAME, clipboardKeeperName.data(), 0, 0, 0);
     auto selections = x11::Selections::open();
     if (!selections) {
+        say("no display");
         return 1;
     }
-    selections->onForeignChange([&](const std::string& which, std::uint64_t) {
-        if (which == handOff->selection) {
-            std::lock_guard lock(mutex);
-            taken = true;
-            changed.notify_all();
-        }
-    });
-    const bool serving = selections->ownAsOf(
-        handOff->selection, std::make_shared<const x11::SelectionData>(std::move(handOff->data)),
-        handOff->time);
-    if (serving) {
-        [[maybe_unused]] const auto written = ::write(1, "1", 1);
-        std::unique_lock lock(mutex);
-        while (!taken && selections->connected()) {
-            changed.wait_for(lock, 1s);
-        }
+    const int status = Keeper(selections).run();
+    if (status == 2) {
+        say("the program's messages could not be read");
     }
-    selections->onForeignChange(nullptr);
-    return 0;
+    return status;
 }
 
 }  // namespace ravlin::platform

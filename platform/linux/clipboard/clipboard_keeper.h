@@ -1,31 +1,33 @@
 #pragma once
 
-// What keeps the user's clipboard alive once the program has ended. On X11 the contents of a
-// selection live in the process that owns it; when no clipboard manager takes them, the program
-// hands them to a keeper: its own executable started again, detached, with clipboardKeeperOption.
-// The keeper is no second instance of the program (it starts nothing of the application: no
-// tray, no triggers, no single-instance claim). It reads the hand-off on standard input, takes
-// the selection as of the time the program's ownership began (so it never pushes aside a copy
-// made since), says so with one byte on standard output, and serves exactly those targets and
-// bytes until another client takes the selection; then it ends.
+// The keeper: a small process of the program's own, with nothing of the application in it (no
+// Qt, no tray, no triggers, no single-instance claim), that serves the user's clipboard from
+// the moment the program puts it back, so that it outlives the program however the program ends.
+// It is started detached (a session of its own) with the other end of one socket as its standard
+// input and output (keeper_protocol.h), and it:
+//   - holds the user's contents of a selection in reserve while the program's own text is on it
+//     (a borrow), and takes the selection back with them should the program's window go away
+//     before it has put them back (a crash, a kill): as of the time of the program's ownership,
+//     so never over a copy made since;
+//   - takes the selection when the program puts the contents back, as of the time the program
+//     says (its own change, which the server then replaces only if it still stands), and serves
+//     exactly those targets and bytes;
+//   - lets go of a selection once another client takes it (a copy), and ends once it holds
+//     nothing and its answers in progress are done.
+// One keeper serves both CLIPBOARD and PRIMARY.
 
-#include <chrono>
-#include <string>
 #include <string_view>
-
-#include "platform/linux/clipboard/selection_data.h"
 
 namespace ravlin::platform {
 
+// `ps` shows the keeper as `ravlin --keep-clipboard`.
 inline constexpr std::string_view clipboardKeeperOption = "--keep-clipboard";
+inline constexpr std::string_view clipboardKeeperName = "ravlin";
+// Its executable, installed beside the program's.
+inline constexpr std::string_view clipboardKeeperExecutable = "ravlin-clipboard-keeper";
 
-// Starts `program` as the keeper of `handOff` and waits (at most `limit`) until it serves the
-// selection; whether it does. Contents over the size cap are not handed over.
-bool startClipboardKeeper(const std::string& program, const x11::SelectionHandOff& handOff,
-                          std::chrono::milliseconds limit);
-
-// The keeper's whole life, called from main before anything else: its exit status (0 once it
-// has let go of the selection, or found it taken; 2 for a hand-off it refused).
+// The keeper's whole life: its exit status (0 once it holds nothing more, 1 without a display,
+// 2 for a program that broke the protocol).
 int runClipboardKeeper();
 
 }  // namespace ravlin::platform

@@ -10,7 +10,8 @@ using namespace std::chrono_literals;
 
 // An INCR answer that the requestor stops taking is dropped after this long.
 constexpr auto transferIdleLimit = 5s;
-// INCR answers in progress, for one requestor and in all: a request beyond is refused.
+// INCR answers in progress, for one requestor and in all: a request beyond takes the place of the
+// one that has waited longest for its requestor's next step.
 constexpr std::size_t maxTransfersPerRequestor = 64;
 constexpr std::size_t maxTransfers = 256;
 // Answers larger than this go in INCR steps of this size.
@@ -39,10 +40,21 @@ bool IncrTransfers::send(const std::shared_ptr<const SelectionData>& data, std::
     std::erase_if(transfers_, [&](const Transfer& transfer) {
         return transfer.requestor == requestor && transfer.property == property;
     });
-    if (transfers_.size() >= maxTransfers ||
-        static_cast<std::size_t>(std::ranges::count(transfers_, requestor, &Transfer::requestor)) >=
-            maxTransfersPerRequestor) {
-        return false;
+    const auto stalledLongest = [&](bool sameRequestor) {
+        auto oldest = transfers_.end();
+        for (auto transfer = transfers_.begin(); transfer != transfers_.end(); ++transfer) {
+            if ((!sameRequestor || transfer->requestor == requestor) &&
+                (oldest == transfers_.end() || transfer->lastActivity < oldest->lastActivity)) {
+                oldest = transfer;
+            }
+        }
+        return oldest;
+    };
+    if (static_cast<std::size_t>(std::ranges::count(transfers_, requestor, &Transfer::requestor)) >=
+        maxTransfersPerRequestor) {
+        drop(stalledLongest(true), "requestor-cap");
+    } else if (transfers_.size() >= maxTransfers) {
+        drop(stalledLongest(false), "cap");
     }
     const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(c_, requestor, XCB_CW_EVENT_MASK, &events);
@@ -79,9 +91,14 @@ void IncrTransfers::onPropertyDeleted(xcb_window_t window, xcb_atom_t property) 
     transfer->lastActivity = Clock::now();
 }
 
-void IncrTransfers::dropTransfers(xcb_window_t requestor) {
-    std::erase_if(transfers_,
-                  [&](const Transfer& transfer) { return transfer.requestor == requestor; });
+void IncrTransfers::drop(std::vector<Transfer>::iterator transfer, const char* why) {
+    const xcb_window_t requestor = transfer->requestor;
+    if (onTrouble) {
+        onTrouble(std::string("incr_answer_dropped reason=") + why + " sent=" +
+                  std::to_string(transfer->offset) + " of=" +
+                  std::to_string(transfer->data->values[transfer->value].bytes.size()));
+    }
+    transfers_.erase(transfer);
     forgetRequestor(requestor);
 }
 
@@ -107,14 +124,13 @@ std::optional<Clock::time_point> IncrTransfers::nextDeadline() const {
 }
 
 void IncrTransfers::expire(Clock::time_point now) {
-    std::vector<xcb_window_t> idle;
-    for (const auto& transfer : transfers_) {
-        if (now - transfer.lastActivity >= transferIdleLimit) {
-            idle.push_back(transfer.requestor);
+    for (auto transfer = transfers_.begin(); transfer != transfers_.end();) {
+        if (now - transfer->lastActivity >= transferIdleLimit) {
+            drop(transfer, "requestor-stalled");
+            transfer = transfers_.begin();
+        } else {
+            ++transfer;
         }
-    }
-    for (const auto requestor : idle) {
-        dropTransfers(requestor);
     }
 }
 

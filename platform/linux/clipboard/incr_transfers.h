@@ -4,11 +4,14 @@
 // a request, else INCR: we announce the size under the type INCR, and write each step once the
 // requestor has deleted the last (it deletes the announcement first), then an empty step. The
 // steps in progress are bounded, for one requestor and in all, and one the requestor stops
-// taking is dropped after a while. Runs on the pump's thread.
+// taking is dropped after a while; when the bounds are reached, the answer that has waited
+// longest for its requestor gives way to the new one. Runs on the pump's thread.
 
 #include <xcb/xcb.h>
 
+#include <functional>
 #include <memory>
+#include <string>
 #include <optional>
 #include <vector>
 
@@ -30,6 +33,10 @@ class IncrTransfers {
 
     [[nodiscard]] std::optional<Clock::time_point> nextDeadline() const;
     void expire(Clock::time_point now);
+    [[nodiscard]] std::size_t inProgress() const { return transfers_.size(); }
+
+    // What went wrong (Selections::onTrouble).
+    std::function<void(std::string)> onTrouble;
 
   private:
     struct Transfer {
@@ -42,7 +49,7 @@ class IncrTransfers {
         bool finished = false;
         Clock::time_point lastActivity;
     };
-    void dropTransfers(xcb_window_t requestor);
+    void drop(std::vector<Transfer>::iterator transfer, const char* why);
     void forgetRequestor(xcb_window_t requestor);
 
     SelectionConnection& connection_;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <xcb/xfixes.h>
 
@@ -81,7 +82,12 @@ SelectionConnection::~SelectionConnection() {
 void SelectionConnection::start(Handler& handler) {
     handler_ = &handler;
     xcb_flush(c_);
-    thread_ = std::thread([this] { run(); });
+    thread_ = std::thread([this] {
+        run();
+        std::lock_guard lock(endedMutex_);
+        ended_ = true;
+        endedChanged_.notify_all();
+    });
 }
 
 void SelectionConnection::stop() {
@@ -90,9 +96,18 @@ void SelectionConnection::stop() {
         stopping_ = true;
     }
     wake();
-    if (thread_.joinable()) {
-        thread_.join();
+    if (!thread_.joinable()) {
+        return;
     }
+    {
+        // A pump waiting for a server that no longer answers would never end: its connection is
+        // cut under it, so that the wait fails.
+        std::unique_lock lock(endedMutex_);
+        if (!endedChanged_.wait_for(lock, stopWait, [this] { return ended_; })) {
+            ::shutdown(xcb_get_file_descriptor(c_), SHUT_RDWR);
+        }
+    }
+    thread_.join();
 }
 
 void SelectionConnection::wake() {

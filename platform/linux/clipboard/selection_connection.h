@@ -38,9 +38,14 @@ using Reply = std::unique_ptr<T, FreeDeleter<T>>;
 
 // Waits for the X server alone (a round trip, a property change coming back).
 inline constexpr auto serverWait = std::chrono::milliseconds(1000);
+// How much longer a caller waits for a command that has begun but not ended in its time.
+inline constexpr auto overrunGrace = std::chrono::milliseconds(250);
+// How long the pump is given to end before its connection is cut under it.
+inline constexpr auto stopWait = std::chrono::milliseconds(300);
 
-// Whether request sequence number `a` came before `b` (they wrap around).
-[[nodiscard]] inline bool sentBefore(std::uint32_t a, std::uint32_t b) {
+// Whether `a` came before `b`, for the 32-bit counts X keeps that wrap around: request sequence
+// numbers, and server times (milliseconds, which wrap after about 49.7 days of uptime).
+[[nodiscard]] inline bool cameBefore(std::uint32_t a, std::uint32_t b) {
     return static_cast<std::int32_t>(a - b) < 0;
 }
 
@@ -71,7 +76,8 @@ class SelectionConnection {
 
     // Runs `command` on the pump's thread, in order.
     void post(std::function<void()> command);
-    // Runs `command` on the pump's thread and waits (at most `limit`) for its answer.
+    // Runs `command` on the pump's thread and waits (at most `limit`, whatever the server does)
+    // for its answer; none when it did not come in time.
     template <class T>
     std::optional<T> call(std::function<T()> command, std::chrono::milliseconds limit);
 
@@ -126,14 +132,19 @@ class SelectionConnection {
     std::deque<std::function<void()>> commands_;  // under mutex_
     bool stopping_ = false;                       // under mutex_
     std::thread thread_;
+    std::mutex endedMutex_;
+    std::condition_variable endedChanged_;
+    bool ended_ = false;  // under endedMutex_: the pump's loop has returned
 };
 
 template <class T>
 std::optional<T> SelectionConnection::call(std::function<T()> command,
                                            std::chrono::milliseconds limit) {
-    // A command the caller stopped waiting for never runs: the caller was told it did not. One
-    // that has begun is waited for to its end (its own waits are bounded), so that what the
-    // caller is told is what happened.
+    // A command the caller stopped waiting for before it began never runs: the caller was told
+    // it did not. One that has begun is waited for a little longer, since its own waits are
+    // bounded; but a round trip to a server that has stopped answering (another client holds a
+    // server grab) is not, and the caller is never held up for it: past that, the caller is told
+    // nothing happened, and what the command does later is seen only as the layer's own state.
     struct Call {
         std::mutex mutex;
         std::condition_variable done;
@@ -157,11 +168,12 @@ std::optional<T> SelectionConnection::call(std::function<T()> command,
     });
     std::unique_lock lock(shared->mutex);
     if (!shared->done.wait_for(lock, limit, [&] { return shared->answer.has_value(); })) {
-        if (!shared->begun) {
+        if (!shared->begun ||
+            !shared->done.wait_for(lock, overrunGrace,
+                                   [&] { return shared->answer.has_value(); })) {
             shared->abandoned = true;
             return std::nullopt;
         }
-        shared->done.wait(lock, [&] { return shared->answer.has_value(); });
     }
     return std::move(shared->answer);
 }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "core/text/unicode.h"
 
 namespace ravlin::platform::x11 {
 namespace {
@@ -70,10 +69,6 @@ class Reader {
     std::size_t at_ = 0;
 };
 
-std::vector<std::uint8_t> bytesOf(std::string_view text) {
-    return {text.begin(), text.end()};
-}
-
 }  // namespace
 
 std::size_t SelectionData::byteCount() const {
@@ -91,50 +86,6 @@ const SelectionValue* SelectionData::find(std::string_view target) const {
 
 bool isProtocolTarget(std::string_view target) {
     return std::ranges::find(protocolTargets, target) != protocolTargets.end();
-}
-
-SelectionData textSelection(std::u16string_view text) {
-    const std::string utf8 = text::toUtf8(text);
-    SelectionData data;
-    data.targets = {"TARGETS", "TIMESTAMP", "MULTIPLE"};
-    const auto offer = [&](std::string target, std::string type, std::vector<std::uint8_t> bytes) {
-        data.targets.push_back(target);
-        data.values.push_back({std::move(target), std::move(type), 8, std::move(bytes)});
-    };
-    offer("UTF8_STRING", "UTF8_STRING", bytesOf(utf8));
-    offer("text/plain;charset=utf-8", "text/plain;charset=utf-8", bytesOf(utf8));
-    offer("text/plain", "text/plain", bytesOf(utf8));
-    offer("TEXT", "UTF8_STRING", bytesOf(utf8));
-    if (std::ranges::all_of(text, [](char16_t unit) { return unit < 0x100; })) {
-        std::vector<std::uint8_t> latin1(text.begin(), text.end());
-        offer("STRING", "STRING", std::move(latin1));
-    }
-    return data;
-}
-
-std::u16string decodeText(const SelectionValue& value) {
-    auto bytes =
-        std::string_view(reinterpret_cast<const char*>(value.bytes.data()), value.bytes.size());
-    while (!bytes.empty() && bytes.back() == '\0') {
-        bytes.remove_suffix(1);
-    }
-    if (value.target == "STRING" || value.type == "STRING") {
-        std::u16string latin1;  // one code unit per byte
-        for (const char byte : bytes) {
-            latin1.push_back(static_cast<unsigned char>(byte));
-        }
-        return latin1;
-    }
-    return text::toUtf16(bytes);
-}
-
-std::optional<std::u16string> plainText(const SelectionData& data) {
-    for (const auto target : textTargets) {
-        if (const auto* value = data.find(target); value && value->format == 8) {
-            return decodeText(*value);
-        }
-    }
-    return std::nullopt;
 }
 
 std::vector<std::uint8_t> encodeHandOff(const SelectionHandOff& handOff) {

@@ -58,19 +58,6 @@ struct SelectionLimits {
 // uses it).
 inline constexpr std::size_t maxNameBytes = 1024;
 
-// The text targets, in the order plain text is looked for.
-inline constexpr std::array<std::string_view, 4> textTargets = {
-    "UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "STRING"};
-
-// A text of this program's own as the selection offers it: UTF-8 under UTF8_STRING,
-// text/plain;charset=utf-8, text/plain and TEXT, and Latin-1 under STRING when every character
-// has one.
-[[nodiscard]] SelectionData textSelection(std::u16string_view text);
-// The plain text the data holds: the first text target present (STRING as Latin-1, the others
-// as UTF-8), without the terminating NULs some owners add.
-[[nodiscard]] std::optional<std::u16string> plainText(const SelectionData& data);
-[[nodiscard]] std::u16string decodeText(const SelectionValue& value);
-
 // What a program that ends hands to the keeper that serves its selection on: the selection's
 // name, the time its ownership began and the data.
 struct SelectionHandOff {

@@ -25,6 +25,21 @@ void SelectionOwner::watch(xcb_atom_t selection) {
                                       XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY |
                                           XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    // The owner now; the news of every change from here on follows (news of changes before this
+    // answer, handled after it, ends in the same owner).
+    Reply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
+    currentOwner_[selection] = owner ? owner->owner : XCB_NONE;
+}
+
+std::optional<Selections::KnownChange> SelectionOwner::deputyChange(xcb_atom_t selection) {
+    Reply<xcb_get_selection_owner_reply_t> owner(
+        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
+    connection_.drainEvents();
+    if (!owner || deputy_ == XCB_NONE || owner->owner != deputy_) {
+        return std::nullopt;
+    }
+    return lastOwnChange(connection_.name(selection).value_or(std::string()));
 }
 
 // --- Taking and giving away
@@ -139,7 +154,7 @@ void SelectionOwner::onSelectionClear(const xcb_selection_clear_event_t& event,
     const auto mine = owned_.find(event.selection);
     // A clear the server sent before it took our current ownership was for one we have since
     // replaced (our own clear's among them), whatever its time says.
-    if (mine == owned_.end() || sentBefore(sequence, mine->second.request)) {
+    if (mine == owned_.end() || cameBefore(sequence, mine->second.request)) {
         return;
     }
     forget(event.selection);
@@ -155,6 +170,13 @@ void SelectionOwner::onOwnerChange(const xcb_xfixes_selection_notify_event_t& ev
     // Each event is one change, the owner's window or connection going away among them (it
     // leaves the selection to nobody, and carries the time of the change that made the owner).
     const bool ownerGone = event.subtype != XCB_XFIXES_SELECTION_EVENT_SET_SELECTION_OWNER;
+    auto& current = currentOwner_[event.selection];
+    const xcb_window_t previous = current;
+    current = ownerGone ? XCB_NONE : event.owner;
+    if (onOwnerChanged) {
+        onOwnerChanged({connection_.name(event.selection).value_or(std::string()), previous,
+                        current, ownerGone, event.selection_timestamp});
+    }
     if (!ownerGone && event.owner == connection_.window()) {
         return;
     }
@@ -163,11 +185,15 @@ void SelectionOwner::onOwnerChange(const xcb_xfixes_selection_notify_event_t& ev
     // change our clear made (to nobody) is ours. Not told by the time: another client may take
     // the selection in the very millisecond we did, with that same time.
     if (const auto ours = ourLastChange_.find(event.selection); ours != ourLastChange_.end()) {
-        if (sentBefore(sequence, ours->second.request) ||
+        if (cameBefore(sequence, ours->second.request) ||
             (!ownerGone && sequence == ours->second.request && ours->second.cleared &&
              event.owner == XCB_NONE)) {
             return;
         }
+    }
+    if (!ownerGone && deputy_ != XCB_NONE && event.owner == deputy_) {
+        changedByUs(event.selection, sequence, false, event.selection_timestamp);  // for us
+        return;
     }
     foreignChange(event.selection, event.selection_timestamp);
 }
@@ -193,7 +219,7 @@ void SelectionOwner::onSelectionRequest(const xcb_selection_request_event_t& eve
     xcb_atom_t answered = XCB_NONE;
     const auto mine = owned_.find(event.selection);
     if (event.owner == connection_.window() && mine != owned_.end() &&
-        (event.time == XCB_CURRENT_TIME || event.time >= mine->second.time)) {
+        (event.time == XCB_CURRENT_TIME || !cameBefore(event.time, mine->second.time))) {
         // Requestors from before ICCCM name no property: the target's name stands for it.
         const xcb_atom_t property = event.property != XCB_NONE ? event.property : event.target;
         const auto selectionName = connection_.name(event.selection).value_or(std::string());
@@ -271,6 +297,14 @@ bool SelectionOwner::serveMultiple(Ownership& owned, const std::string& selectio
                                                 XCB_GET_PROPERTY_TYPE_ANY, 0, maxMultiplePairs * 2),
                                nullptr));
     if (!reply || reply->format != 32 || reply->type == XCB_NONE) {
+        return false;
+    }
+    if (reply->bytes_after > 0) {
+        // Answering only the first pairs would look like an answer to all of them: refused whole.
+        if (onTrouble) {
+            onTrouble("multiple_refused reason=more-than-" + std::to_string(maxMultiplePairs) +
+                      "-targets");
+        }
         return false;
     }
     const auto count = static_cast<std::size_t>(xcb_get_property_value_length(reply.get())) / 8;

@@ -53,6 +53,13 @@ class SelectionOwner {
     // What we serve for `selection` (none when we do not own it).
     [[nodiscard]] std::shared_ptr<const SelectionData> served(xcb_atom_t selection) const;
 
+    // Someone who takes selections on our behalf (Selections::setDeputy).
+    void setDeputy(xcb_window_t window) { deputy_ = window; }
+    // The deputy's change of `selection` as ours, once its news is in (a round trip).
+    std::optional<KnownChange> deputyChange(xcb_atom_t selection);
+    // Told of every change of a watched selection's owner.
+    std::function<void(const Selections::OwnerChange&)> onOwnerChanged;
+
     // Events.
     void onSelectionRequest(const xcb_selection_request_event_t& event);
     void onSelectionClear(const xcb_selection_clear_event_t& event, std::uint32_t sequence);
@@ -72,6 +79,9 @@ class SelectionOwner {
     }
     [[nodiscard]] std::uint64_t ownChanges(const std::string& selection) const;
     void onForeignChange(std::function<void(const std::string&, std::uint64_t)> callback);
+
+    // What went wrong (Selections::onTrouble), on the pump's thread.
+    std::function<void(std::string)> onTrouble;
 
   private:
     struct Ownership {
@@ -110,6 +120,9 @@ class SelectionOwner {
     };
     std::map<xcb_atom_t, OwnChange> ourLastChange_;
     std::unordered_set<xcb_atom_t> watched_;
+    // The owner of each watched selection, as the server's news tells it.
+    std::map<xcb_atom_t, xcb_window_t> currentOwner_;
+    xcb_window_t deputy_ = XCB_NONE;
     std::optional<bool> managerAnswer_;
 
     // --- Shared with callers (under mutex_)

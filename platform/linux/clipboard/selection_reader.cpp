@@ -1,4 +1,5 @@
 #include "platform/linux/clipboard/selection_reader.h"
+#include "platform/linux/clipboard/selection_text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,8 +8,15 @@
 namespace ravlin::platform::x11 {
 namespace {
 
+using namespace std::chrono_literals;
+
 // Our reads use one property per read, taken in turn from this many names.
 constexpr int readProperties = 64;
+// The rest of an INCR answer we no longer want: each step within this long of the last, all of
+// it within the total, and at most this many at once (the oldest gives way).
+constexpr auto drainStepLimit = 5s;
+constexpr auto drainTotalLimit = 30s;
+constexpr std::size_t maxDrains = 8;
 
 }  // namespace
 
@@ -30,14 +38,14 @@ void SelectionReader::advance(std::shared_ptr<Job> job) {
             finish(job, PasteboardSaveFailure::ownerNotAnswering);
             return;
         }
-        job->property = connection_.atom("_RAVLIN_READ_" + std::to_string(nextProperty_));
-        nextProperty_ = (nextProperty_ + 1) % readProperties;
+        job->property = nextReadProperty();
         Reply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
             c_, xcb_get_selection_owner(c_, job->selection), nullptr));
         if (!owner) {
             finish(job, PasteboardSaveFailure::ownerNotAnswering);
             return;
         }
+        job->result.owner = owner->owner;
         if (owner->owner == XCB_NONE) {
             finish(job, PasteboardSaveFailure::none);  // nobody owns it: empty
             return;
@@ -89,7 +97,23 @@ void SelectionReader::onSelectionNotify(const xcb_selection_notify_event_t& even
     takeProperty(job, true);
 }
 
+xcb_atom_t SelectionReader::nextReadProperty() {
+    // Never one an owner is still writing the rest of an answer into.
+    for (int tried = 0; tried < readProperties; ++tried) {
+        const auto property = connection_.atom("_RAVLIN_READ_" + std::to_string(nextProperty_));
+        nextProperty_ = (nextProperty_ + 1) % readProperties;
+        if (std::ranges::none_of(drains_,
+                                 [&](const Drain& drain) { return drain.property == property; })) {
+            return property;
+        }
+    }
+    return connection_.atom("_RAVLIN_READ_" + std::to_string(nextProperty_));
+}
+
 void SelectionReader::onNewValue(xcb_atom_t property) {
+    if (drainStep(property)) {
+        return;
+    }
     for (auto& [selection, queue] : reads_) {
         if (!queue.empty() && queue.front()->incr && queue.front()->property == property) {
             const auto job = queue.front();
@@ -124,12 +148,11 @@ void SelectionReader::takeProperty(const std::shared_ptr<Job>& job, bool first) 
         if (reply->format == 32 && size >= 4) {
             std::memcpy(&announced, value, 4);
         }
+        job->incr = true;
         if (announced > room) {
             finish(job,
                    listing ? PasteboardSaveFailure::tooManyTypes : PasteboardSaveFailure::tooLarge);
-            return;
         }
-        job->incr = true;
         return;
     }
     if (reply->bytes_after > 0 || size > room) {
@@ -226,7 +249,11 @@ void SelectionReader::finish(std::shared_ptr<Job> job, PasteboardSaveFailure fai
     }
     queue.pop_front();
     if (job->property != XCB_NONE) {
+        // Taking the property is also the owner's cue for the next step of an INCR answer.
         xcb_delete_property(c_, connection_.window(), job->property);
+        if (job->incr && failure != PasteboardSaveFailure::none) {
+            drain(job->property);
+        }
     }
     job->result.failure = failure;
     if (failure != PasteboardSaveFailure::none) {
@@ -241,12 +268,61 @@ void SelectionReader::finish(std::shared_ptr<Job> job, PasteboardSaveFailure fai
     }
 }
 
+void SelectionReader::drain(xcb_atom_t property) {
+    if (drains_.size() >= maxDrains) {
+        endDrain(drains_.begin(), "too-many");
+    }
+    const auto now = Clock::now();
+    drains_.push_back(Drain{property, now, now, 0});
+}
+
+bool SelectionReader::drainStep(xcb_atom_t property) {
+    const auto drain = std::ranges::find(drains_, property, &Drain::property);
+    if (drain == drains_.end()) {
+        return false;
+    }
+    // The step's size without its bytes; an empty step ends the answer.
+    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        c_,
+        xcb_get_property(c_, 0, connection_.window(), property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0),
+        nullptr));
+    xcb_delete_property(c_, connection_.window(), property);
+    if (!reply || reply->bytes_after == 0) {
+        drains_.erase(drain);
+        return true;
+    }
+    drain->bytes += reply->bytes_after;
+    drain->lastStep = Clock::now();
+    return true;
+}
+
+void SelectionReader::endDrain(std::vector<Drain>::iterator drain, const char* why) {
+    tell(std::string("incr_drain_given_up reason=") + why + " bytes=" +
+         std::to_string(drain->bytes));
+    xcb_delete_property(c_, connection_.window(), drain->property);
+    drains_.erase(drain);
+}
+
+void SelectionReader::tell(std::string line) {
+    if (onTrouble) {
+        onTrouble(std::move(line));
+    }
+}
+
 std::optional<Clock::time_point> SelectionReader::nextDeadline() const {
     std::optional<Clock::time_point> due;
-    for (const auto& [selection, queue] : reads_) {
-        if (!queue.empty() && (!due || queue.front()->deadline < *due)) {
-            due = queue.front()->deadline;
+    const auto consider = [&](Clock::time_point at) {
+        if (!due || at < *due) {
+            due = at;
         }
+    };
+    for (const auto& [selection, queue] : reads_) {
+        if (!queue.empty()) {
+            consider(queue.front()->deadline);
+        }
+    }
+    for (const auto& drain : drains_) {
+        consider(std::min(drain.lastStep + drainStepLimit, drain.started + drainTotalLimit));
     }
     return due;
 }
@@ -255,6 +331,14 @@ void SelectionReader::expire(Clock::time_point now) {
     for (auto& [selection, queue] : reads_) {
         while (!queue.empty() && queue.front()->deadline <= now) {
             finish(queue.front(), PasteboardSaveFailure::ownerNotAnswering);
+        }
+    }
+    for (auto drain = drains_.begin(); drain != drains_.end();) {
+        if (now - drain->lastStep >= drainStepLimit || now - drain->started >= drainTotalLimit) {
+            endDrain(drain, now - drain->lastStep >= drainStepLimit ? "owner-stalled" : "too-long");
+            drain = drains_.begin();
+        } else {
+            ++drain;
         }
     }
 }

@@ -5,7 +5,10 @@
 // INCR steps when the owner sends it so: we delete the property, the owner writes the next step,
 // until an empty one). One read at a time per selection, each within its own deadline whatever
 // the owner does; a property per read, taken in turn from a set of names, so that an owner still
-// answering a read that gave up cannot write into a later one. Runs on the pump's thread.
+// answering a read that gave up cannot write into a later one. A read that gives up or refuses in
+// the middle of an INCR answer still takes the owner's remaining steps, without keeping them, so
+// that an owner serving one requestor at a time goes on serving everyone else. Runs on the
+// pump's thread.
 
 #include <xcb/xcb.h>
 
@@ -14,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/linux/clipboard/selection_connection.h"
@@ -36,7 +40,7 @@ class SelectionReader {
         std::function<void(Selections::Read)> done;
         bool started = false;
         bool awaitingNotify = false;
-        bool incr = false;
+        bool incr = false;  // the owner has announced an INCR answer we have not seen the end of
         xcb_atom_t asking = XCB_NONE;
         std::vector<xcb_atom_t> pending;  // content targets still to read
         SelectionValue current;
@@ -58,18 +62,35 @@ class SelectionReader {
     // The display is gone: every read ends now.
     void failAll();
 
+    // What went wrong (Selections::onTrouble).
+    std::function<void(std::string)> onTrouble;
+    [[nodiscard]] std::size_t drainsInProgress() const { return drains_.size(); }
+
   private:
     void advance(std::shared_ptr<Job> job);
     void ask(const std::shared_ptr<Job>& job, xcb_atom_t target);
     void takeProperty(const std::shared_ptr<Job>& job, bool first);
     void valueRead(const std::shared_ptr<Job>& job);
     void finish(std::shared_ptr<Job> job, PasteboardSaveFailure failure);
+    // The rest of an INCR answer on `property`, taken step by step and dropped.
+    struct Drain {
+        xcb_atom_t property = XCB_NONE;
+        Clock::time_point started;
+        Clock::time_point lastStep;
+        std::size_t bytes = 0;
+    };
+    void drain(xcb_atom_t property);
+    bool drainStep(xcb_atom_t property);
+    void endDrain(std::vector<Drain>::iterator drain, const char* why);
+    [[nodiscard]] xcb_atom_t nextReadProperty();
+    void tell(std::string line);
 
     SelectionConnection& connection_;
     xcb_connection_t* c_;
     Served served_;
     std::map<xcb_atom_t, std::deque<std::shared_ptr<Job>>> reads_;
     int nextProperty_ = 0;
+    std::vector<Drain> drains_;  // oldest first
 };
 
 }  // namespace ravlin::platform::x11

@@ -4,10 +4,13 @@
 #include <QMetaObject>
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
 #include <future>
 #include <utility>
 
 #include "platform/linux/clipboard/clipboard_keeper.h"
+#include "platform/linux/clipboard/keeper_link.h"
+#include "platform/linux/clipboard/selection_text.h"
 
 namespace ravlin::platform {
 namespace {
@@ -29,11 +32,20 @@ void onMain(std::weak_ptr<const int> alive, std::function<void()> task) {
         Qt::QueuedConnection);
 }
 
+// `name` in the folder of this program's executable.
+std::string besideThisProgram(std::string_view name) {
+    std::error_code failed;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", failed);
+    return failed ? std::string() : (self.parent_path() / name).string();
+}
+
 }  // namespace
 
 X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> selections,
                                                std::string selection)
-    : selections_(std::move(selections)), selection_(std::move(selection)) {
+    : selections_(std::move(selections)),
+      selection_(std::move(selection)),
+      keeperProgram_(besideThisProgram(clipboardKeeperExecutable)) {
     selections_->onForeignChange([this, alive = std::weak_ptr<const int>(alive_)](
                                      const std::string& which, std::uint64_t ourChanges) {
         onMain(alive, [this, which, ourChanges] {
@@ -44,6 +56,18 @@ X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> 
             }
         });
     });
+    selections_->onTrouble([this, alive = std::weak_ptr<const int>(alive_)](const std::string& line) {
+        onMain(alive, [this, line] { tellTrouble(line); });
+    });
+}
+
+void X11SelectionPasteboard::tellTrouble(std::string line) {
+    troubleObservers_.notify(line);
+}
+
+Subscription X11SelectionPasteboard::observeTrouble(
+    std::function<void(const std::string&)> onTrouble) {
+    return troubleObservers_.add(std::move(onTrouble));
 }
 
 X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> selections,
@@ -53,6 +77,7 @@ X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> 
 X11SelectionPasteboard::~X11SelectionPasteboard() {
     if (listens_) {
         selections_->onForeignChange(nullptr);
+        selections_->onTrouble(nullptr);
     }
 }
 
@@ -64,6 +89,7 @@ std::shared_ptr<Pasteboard> X11SelectionPasteboard::primarySelection() {
         primary_ = std::shared_ptr<X11SelectionPasteboard>(
             new X11SelectionPasteboard(selections_, "PRIMARY", Sibling{}));
         primary_->keeperProgram_ = keeperProgram_;
+        primary_->keeper_ = keeper();
     }
     return primary_;
 }
@@ -192,10 +218,20 @@ void X11SelectionPasteboard::readContents(std::function<void(PasteboardContents)
     }
     selections_->read(
         selection_, limits,
-        [alive = std::weak_ptr<const int>(alive_),
+        [this, alive = std::weak_ptr<const int>(alive_),
          done = std::move(done)](x11::Selections::Read read) mutable {
             auto contents = contentsOf(read.data, read.failure);
-            onMain(alive, [done = std::move(done), contents = std::move(contents)]() mutable {
+            std::optional<LastRead> found;
+            if (read.failure == PasteboardSaveFailure::none && !read.data.values.empty()) {
+                found = LastRead{std::make_shared<const x11::SelectionData>(std::move(read.data)),
+                                 0, read.owner};
+            }
+            onMain(alive, [this, done = std::move(done), contents = std::move(contents),
+                           found = std::move(found)]() mutable {
+                lastRead_ = std::move(found);
+                if (lastRead_) {
+                    lastRead_->change = selections_->lastChange(selection_).number;
+                }
                 done(std::move(contents));
             });
         });
@@ -258,7 +294,16 @@ bool X11SelectionPasteboard::putBackOverOwnChange(const PasteboardContents& cont
     if (!contents.items.empty()) {
         data = std::make_shared<const x11::SelectionData>(dataOf(contents));
     }
-    if (!selections_->replace(selection_, ownChange_, data)) {
+    // The keeper serves the user's contents from now on, so that they outlive the program.
+    const bool ours = selections_->isLastChange(selection_, ownChange_);
+    if (const auto kept = ours && data ? handToKeeper(data, ownChange_.time,
+                                                      std::chrono::steady_clock::now() +
+                                                          KeeperLink::exchangeWait)
+                                       : std::nullopt;
+        kept && *kept) {
+        return true;
+    }
+    if (!ours || !selections_->replace(selection_, ownChange_, data)) {
         // Another client's copy stands; what we knew of our own is over.
         lastWrite_.reset();
         ownChange_ = {};
@@ -298,10 +343,20 @@ Status X11SelectionPasteboard::writeContents(const PasteboardContents& contents)
     if (contents.items.empty()) {
         return {};
     }
-    return own(std::make_shared<const x11::SelectionData>(dataOf(contents)));
+    // The user's contents (nothing else is written so): the keeper serves them from now on.
+    auto data = std::make_shared<const x11::SelectionData>(dataOf(contents));
+    clearPending_ = false;
+    if (const auto kept = handToKeeper(
+            data, 0, std::chrono::steady_clock::now() + KeeperLink::exchangeWait);
+        kept && *kept) {
+        return {};
+    }
+    return own(std::move(data));
 }
 
 Status X11SelectionPasteboard::setString(std::u16string_view text) {
+    // Our own text goes over the user's contents: the keeper holds them meanwhile.
+    reserveLastRead();
     return own(std::make_shared<const x11::SelectionData>(x11::textSelection(text)));
 }
 
@@ -333,19 +388,7 @@ Subscription X11SelectionPasteboard::observeChanges(std::function<void(std::int6
 }
 
 void X11SelectionPasteboard::keepContentsAfterExit() {
-    if (primary_) {
-        primary_->keepContentsAfterExit();
-    }
-    const auto mine = selections_->owned(selection_);
-    if (!mine || clearPending_) {
-        return;
-    }
-    if (selections_->saveToManager(selection_, managerWait)) {
-        return;
-    }
-    startClipboardKeeper(
-        keeperProgram_,
-        x11::SelectionHandOff{selection_, selections_->ownedSince(selection_), *mine}, keeperWait);
+    keepAfterExit(std::chrono::steady_clock::now() + exitWait);
 }
 
 }  // namespace ravlin::platform

@@ -23,11 +23,14 @@
 
 namespace ravlin::platform {
 
+class KeeperLink;
+
 class X11SelectionPasteboard final : public QObject, public Pasteboard {
   public:
-    // How long the program waits at its end for a clipboard manager, then for the keeper.
-    static constexpr auto managerWait = std::chrono::milliseconds(2000);
-    static constexpr auto keeperWait = std::chrono::milliseconds(2000);
+    // How long the program's end may take to hand on what it still serves, both selections
+    // together: to the keeper, else to the clipboard manager; its answers in progress end
+    // within it too.
+    static constexpr auto exitWait = std::chrono::milliseconds(1000);
 
     explicit X11SelectionPasteboard(std::shared_ptr<x11::Selections> selections,
                                     std::string selection = "CLIPBOARD");
@@ -49,6 +52,7 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     WriteFetch lastWriteFetchedBy(const FetchTarget& target) override;
     bool lastReadComplete() override { return lastReadComplete_; }
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override;
+    Subscription observeTrouble(std::function<void(const std::string&)> onTrouble) override;
 
     void readContents(std::function<void(PasteboardContents)> done) override;
     Status writeContents(const PasteboardContents& contents) override;
@@ -58,14 +62,9 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     // The clipboard's sibling over PRIMARY, on the same connection (made on first use).
     std::shared_ptr<Pasteboard> primarySelection() override;
 
-    // The program started as the keeper (`program` clipboardKeeperOption); this program's own
-    // executable unless set.
-    void setKeeperProgram(std::string program) {
-        keeperProgram_ = std::move(program);
-        if (primary_) {
-            primary_->keeperProgram_ = keeperProgram_;
-        }
-    }
+    // The keeper's executable (clipboard_keeper.h); the one beside this program's unless set;
+    // an empty one: no keeper, the contents are served here.
+    void setKeeperProgram(std::string program);
     [[nodiscard]] const std::shared_ptr<x11::Selections>& selections() const { return selections_; }
 
     // Between the owner's answer and our contents: one item of the owner's targets, its list and
@@ -81,6 +80,20 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
                            Sibling);
 
     Status own(std::shared_ptr<const x11::SelectionData> data);
+    // --- The keeper (x11_selection_keeping.cpp)
+    // The link to the keeper, shared with the sibling; none when there is to be no keeper.
+    std::shared_ptr<KeeperLink> keeper();
+    // Hands the user's contents last read to the keeper in reserve, before our own text goes
+    // over them.
+    void reserveLastRead();
+    // Has the keeper serve `data` in place of our own last change (`asOf` its time), or now;
+    // none when no keeper could do it (the caller serves it), else whether it was taken.
+    std::optional<bool> handToKeeper(std::shared_ptr<const x11::SelectionData> data,
+                                     std::uint32_t asOf,
+                                     std::chrono::steady_clock::time_point until);
+    // Whether the keeper still holds `data`, handed to it since the last copy of another client.
+    bool keeperHolds(const x11::SelectionData& data);
+    void keepAfterExit(std::chrono::steady_clock::time_point until);
     // Runs a clear still waiting for the next turn of the loop now.
     void settlePendingClear();
     void bump();
@@ -88,7 +101,21 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
 
     std::shared_ptr<x11::Selections> selections_;
     std::string selection_;
-    std::string keeperProgram_ = "/proc/self/exe";
+    std::string keeperProgram_;
+    std::shared_ptr<KeeperLink> keeper_;
+    // The user's contents as the last full read found them, for the keeper's reserve: the
+    // selection's last change known then, and the window that served them.
+    struct LastRead {
+        std::shared_ptr<const x11::SelectionData> data;
+        std::uint64_t change = 0;
+        std::uint32_t owner = 0;
+    };
+    std::optional<LastRead> lastRead_;
+    // What the keeper was last handed for this selection, and the count of other clients'
+    // changes then (another's copy since makes the keeper let go of it).
+    std::shared_ptr<const x11::SelectionData> keeperHeld_;
+    std::uint64_t foreignChangesAtHold_ = 0;
+    [[nodiscard]] std::uint64_t foreignChanges() const;
     std::int64_t changeCount_ = 0;
     // Our writes and clears so far (the layer's count): news of another client's change found
     // before the last of them is stale.
@@ -102,6 +129,9 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     x11::Selections::KnownChange clearAsOf_;
     bool lastReadComplete_ = true;
     CallbackList<std::int64_t> observers_;
+    CallbackList<std::string> troubleObservers_;
+    // Tells the trouble observers, on the main thread.
+    void tellTrouble(std::string line);
     // The connection tells one listener of changes: the clipboard's instance, which passes
     // PRIMARY's on to this.
     bool listens_ = true;

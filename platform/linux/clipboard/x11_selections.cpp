@@ -2,6 +2,7 @@
 
 #include <xcb/xfixes.h>
 
+#include <mutex>
 #include <utility>
 
 #include "platform/linux/clipboard/incr_transfers.h"
@@ -18,6 +19,10 @@ struct Selections::Parts final : SelectionConnection::Handler {
           transfers(*connection),
           owner(*connection, transfers),
           reader(*connection, [this](xcb_atom_t selection) { return owner.served(selection); }) {
+        const auto tellTrouble = [this](std::string line) { tell(std::move(line)); };
+        reader.onTrouble = tellTrouble;
+        transfers.onTrouble = tellTrouble;
+        owner.onTrouble = tellTrouble;
         owner.watch(connection->atom("CLIPBOARD"));
         owner.watch(connection->atom("PRIMARY"));
         connection->start(*this);
@@ -88,7 +93,24 @@ struct Selections::Parts final : SelectionConnection::Handler {
         transfers.expire(now);
     }
 
-    void disconnected() override { reader.failAll(); }
+    void disconnected() override {
+        reader.failAll();
+        tell("display_connection_lost");
+    }
+
+    void tell(std::string line) {
+        std::function<void(const std::string&)> told;
+        {
+            std::lock_guard lock(troubleMutex);
+            told = onTrouble;
+        }
+        if (told) {
+            told(line);
+        }
+    }
+
+    std::mutex troubleMutex;
+    std::function<void(const std::string&)> onTrouble;  // under troubleMutex
 
     std::unique_ptr<SelectionConnection> connection;
     IncrTransfers transfers;
@@ -112,13 +134,6 @@ Selections::~Selections() = default;
 void Selections::read(std::string selection, SelectionLimits limits,
                       std::function<void(Read)> done) {
     submit(std::move(selection), limits, false, std::move(done));
-}
-
-void Selections::readText(std::string selection, SelectionLimits limits,
-                          std::function<void(std::optional<std::u16string>)> done) {
-    submit(std::move(selection), limits, true, [done = std::move(done)](Read read) {
-        done(read.failure == PasteboardSaveFailure::none ? plainText(read.data) : std::nullopt);
-    });
 }
 
 void Selections::submit(std::string selection, SelectionLimits limits, bool textOnly,
@@ -246,6 +261,54 @@ bool Selections::saveToManager(const std::string& selection, std::chrono::millis
             },
             limit + serverWait)
         .value_or(false);
+}
+
+std::uint32_t Selections::window() const {
+    return parts_->connection->window();
+}
+
+void Selections::onOwnerChange(std::function<void(const OwnerChange&)> callback) {
+    auto* parts = parts_.get();
+    (void)parts->connection->call<bool>(
+        [parts, callback = std::move(callback)] {
+            parts->owner.onOwnerChanged = callback;
+            return true;
+        },
+        serverWait);
+}
+
+void Selections::setDeputy(std::uint32_t window) {
+    // Done before the caller goes on: the deputy's next change must find it known.
+    auto* parts = parts_.get();
+    (void)parts->connection->call<bool>(
+        [parts, window] {
+            parts->owner.setDeputy(window);
+            return true;
+        },
+        serverWait);
+}
+
+std::optional<Selections::KnownChange> Selections::deputyChange(const std::string& selection) {
+    auto* parts = parts_.get();
+    return parts->connection
+        ->call<std::optional<KnownChange>>(
+            [parts, selection] {
+                return parts->owner.deputyChange(parts->connection->atom(selection));
+            },
+            serverWait)
+        .value_or(std::nullopt);
+}
+
+std::size_t Selections::transfersInProgress() {
+    auto* parts = parts_.get();
+    return parts->connection
+        ->call<std::size_t>([parts] { return parts->transfers.inProgress(); }, serverWait)
+        .value_or(0);
+}
+
+void Selections::onTrouble(std::function<void(const std::string&)> callback) {
+    std::lock_guard lock(parts_->troubleMutex);
+    parts_->onTrouble = std::move(callback);
 }
 
 bool Selections::connected() const {

@@ -27,7 +27,7 @@
 
 #include "platform/linux/clipboard/client_identity.h"
 #include "platform/linux/clipboard/selection_data.h"
-#include "platform/pasteboard.h"
+#include "platform/pasteboard_save_failure.h"
 
 namespace ravlin::platform::x11 {
 
@@ -44,6 +44,7 @@ class Selections {
     struct Read {
         SelectionData data;
         PasteboardSaveFailure failure = PasteboardSaveFailure::none;
+        std::uint32_t owner = 0;  // the window that owned the selection when read (0: nobody)
     };
     // Reads everything `selection` holds: `done` runs once, on the connection's thread, at most
     // `limits.total` later. The server says who owns the selection: nobody, and it is read as
@@ -106,10 +107,37 @@ class Selections {
     // Runs on the connection's thread; set before use, cleared with nullptr.
     void onForeignChange(std::function<void(const std::string&, std::uint64_t)> callback);
 
+    // Our window: the owner of what we serve.
+    [[nodiscard]] std::uint32_t window() const;
+    // Every change of the owner of CLIPBOARD or PRIMARY, ours included, as the server tells it:
+    // the owner before and after (a window that went away, or its client, leaves nobody).
+    struct OwnerChange {
+        std::string selection;
+        std::uint32_t previous = 0;
+        std::uint32_t owner = 0;
+        bool ownerGone = false;
+        std::uint32_t time = 0;  // of the change that made the owner
+    };
+    // Runs on the connection's thread; cleared with nullptr.
+    void onOwnerChange(std::function<void(const OwnerChange&)> callback);
+    // A window that takes selections on our behalf (our keeper's): its taking one is a change of
+    // ours, never news of another client's. 0: none.
+    void setDeputy(std::uint32_t window);
+    // After our deputy took `selection`: that change, as ours, once the server's news of it is
+    // in; none unless the deputy owns the selection.
+    std::optional<KnownChange> deputyChange(const std::string& selection);
+    // Answers of ours still going out in INCR steps.
+    [[nodiscard]] std::size_t transfersInProgress();
+
     // Offers what we own of `selection` to the running clipboard manager (CLIPBOARD_MANAGER,
     // SAVE_TARGETS) and serves its reads; true once it reported them saved, false when there is
     // no manager, it refused, or `limit` passed.
     bool saveToManager(const std::string& selection, std::chrono::milliseconds limit);
+
+    // What went wrong out of sight of any caller (another client's transfer refused or cut, the
+    // rest of an answer we refused given up, the display gone), as one "key=value" line without
+    // any contents. Runs on the connection's thread; cleared with nullptr.
+    void onTrouble(std::function<void(const std::string&)> callback);
 
     // False once the connection to the display is broken.
     [[nodiscard]] bool connected() const;

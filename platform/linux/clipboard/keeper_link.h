@@ -1,0 +1,68 @@
+#pragma once
+
+// The program's end of its clipboard keeper (clipboard_keeper.h): started on first need,
+// detached, one at a time; started again when the last one has ended. Every exchange is bounded
+// in time; a keeper that cannot be started or reached is said once, and the caller serves the
+// contents itself instead.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "core/process/unique_fd.h"
+#include "platform/linux/clipboard/keeper_protocol.h"
+#include "platform/linux/clipboard/selection_data.h"
+
+namespace ravlin::platform {
+
+class KeeperLink {
+  public:
+    using Clock = std::chrono::steady_clock;
+    // How long a start, or one exchange, may take.
+    static constexpr auto startWait = std::chrono::milliseconds(1000);
+    static constexpr auto exchangeWait = std::chrono::milliseconds(1000);
+
+    // `program`: the keeper's executable; `ownWindow`: the window of the program's selections.
+    KeeperLink(std::string program, std::uint32_t ownWindow);
+    ~KeeperLink();
+    KeeperLink(const KeeperLink&) = delete;
+    KeeperLink& operator=(const KeeperLink&) = delete;
+
+    // The running keeper's window, starting one if none runs; none when none can be had by
+    // `until`.
+    std::optional<std::uint32_t> ensure(Clock::time_point until);
+    // The running keeper's window (0: none known to run), without starting one.
+    [[nodiscard]] std::uint32_t window();
+    // Hands the keeper `data` for `selection` (see the protocol); false when it could not.
+    bool hold(const std::string& selection, const x11::SelectionData& data,
+              Clock::time_point until);
+    // Asks the keeper to take `selection` with what it holds, as of `time` (0: now); whether it
+    // did.
+    bool take(const std::string& selection, std::uint32_t time, Clock::time_point until);
+
+    // Told of what went wrong (a keeper that cannot be started, that stopped answering).
+    std::function<void(const std::string&)> onTrouble;
+
+  private:
+    bool start(Clock::time_point until);
+    bool send(x11::KeeperMessage kind, const std::vector<std::uint8_t>& payload,
+              Clock::time_point until);
+    std::optional<x11::KeeperFrame> receive(Clock::time_point until);
+    // Whether the keeper's end is still open (its going away is read, and it is reaped).
+    bool alive();
+    void drop(const std::string& why);
+
+    std::string program_;
+    std::uint32_t ownWindow_;
+    process::UniqueFd socket_;
+    pid_t pid_ = 0;
+    std::uint32_t window_ = 0;
+    x11::KeeperFrameReader frames_{64};
+    bool toldCannotStart_ = false;
+};
+
+}  // namespace ravlin::platform

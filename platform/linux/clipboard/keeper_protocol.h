@@ -1,0 +1,72 @@
+#pragma once
+
+// Between the program and its clipboard keeper, over one stream socket (the keeper's standard
+// input and output): messages of a kind byte, a 64-bit length and that many bytes.
+//
+//   program -> keeper   program  our selection window (u32): its ownership is the borrow the
+//                                keeper stands behind
+//                       hold     a selection's contents (a hand-off, see selection_data.h): the
+//                                user's, kept in reserve, or served in place of what it serves
+//                       take     a selection's name and a server time (0: now): take it with what
+//                                is held, as of that time
+//   keeper -> program   ready    the keeper's window (u32)
+//                       taken    whether the take took (one byte)
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/linux/clipboard/selection_data.h"
+
+namespace ravlin::platform::x11 {
+
+enum class KeeperMessage : std::uint8_t {
+    program = 'P',
+    hold = 'H',
+    take = 'T',
+    ready = 'R',
+    taken = 't',
+};
+
+struct KeeperFrame {
+    KeeperMessage kind = KeeperMessage::ready;
+    std::vector<std::uint8_t> payload;
+
+    friend bool operator==(const KeeperFrame&, const KeeperFrame&) = default;
+};
+
+[[nodiscard]] std::vector<std::uint8_t> encodeFrame(KeeperMessage kind,
+                                                    std::span<const std::uint8_t> payload);
+
+// Frames out of a byte stream, as it comes in pieces. Broken for good at a kind it does not
+// know or a length over `maxPayload`.
+class KeeperFrameReader {
+  public:
+    explicit KeeperFrameReader(std::size_t maxPayload) : maxPayload_(maxPayload) {}
+    void feed(std::span<const std::uint8_t> bytes);
+    // The next whole frame, if one is in.
+    [[nodiscard]] std::optional<KeeperFrame> next();
+    [[nodiscard]] bool broken() const { return broken_; }
+
+  private:
+    std::size_t maxPayload_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t consumed_ = 0;
+    bool broken_ = false;
+};
+
+struct KeeperTake {
+    std::string selection;
+    std::uint32_t time = 0;  // 0: the server's time now
+
+    friend bool operator==(const KeeperTake&, const KeeperTake&) = default;
+};
+
+[[nodiscard]] std::vector<std::uint8_t> encodeTake(const KeeperTake& take);
+[[nodiscard]] std::optional<KeeperTake> decodeTake(std::span<const std::uint8_t> bytes);
+[[nodiscard]] std::vector<std::uint8_t> encodeWord(std::uint32_t word);
+[[nodiscard]] std::optional<std::uint32_t> decodeWord(std::span<const std::uint8_t> bytes);
+
+}  // namespace ravlin::platform::x11
