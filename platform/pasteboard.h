@@ -89,6 +89,12 @@ class Pasteboard {
     virtual Status writeItems(const std::vector<PasteboardItem>& items) = 0;
     // Puts `text` on the pasteboard as plain text (normally right after clear()).
     virtual Status setString(std::u16string_view text) = 0;
+    // The same for a text that is to stay only a moment (a paste's): marked, where the desktop
+    // has marks, so that clipboard managers that honour them keep it out of their history.
+    virtual Status setTransientString(std::u16string_view text) { return setString(text); }
+    // The moment's text this program last put there is left for the user to paste by hand: it
+    // becomes an ordinary copy, only while it is still there. Whether it is there.
+    virtual bool makeTransientOrdinary() { return holdsOwnChange(); }
     // The plain text on the pasteboard, if any.
     [[nodiscard]] virtual std::optional<std::u16string> string() = 0;
     // True while the contents this program last wrote (setString, writeItems) are still on the

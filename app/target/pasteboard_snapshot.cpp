@@ -387,11 +387,12 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         restore();
         co_return failed(QNPasteResult::pasteFailed);
     }
+    // The text is there for the paste only: kept out of clipboard managers' history.
     pasteboard.clear();
-    bool written = pasteboard.setString(text).ok();
+    bool written = pasteboard.setTransientString(text).ok();
     if (written && route.fromPrimary) {
         primarySeams->pasteboard->clear();
-        written = primarySeams->pasteboard->setString(text).ok();
+        written = primarySeams->pasteboard->setTransientString(text).ok();
     }
     if (!written) {
         restore();
@@ -401,10 +402,14 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     // their contents come back later. Not where the user has copied something since: that
     // stands, and the text is kept by the caller.
     const auto leaveOnClipboard = [&](std::string_view reason, std::string_view chordName) {
+        // Left for the user to paste by hand, it is an ordinary copy.
         const auto manager = seams.pasteboardManager.lock();
-        if (!manager || !pastedFrom.pasteboard->holdsOwnChange()) {
+        if (!manager || !pastedFrom.pasteboard->makeTransientOrdinary()) {
             restore();
             return failed(QNPasteResult::pasteFailed);
+        }
+        if (route.fromPrimary) {
+            (void)pasteboard.makeTransientOrdinary();
         }
         manager->scheduleRestore(*snapshot, deferredRestoreSeconds);
         if (primarySaved) {

@@ -338,10 +338,10 @@ Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboa
     if (!manager) {
         manager = driver->pasteboardManager();
     }
-    if (!manager || !driver->pasteboardHoldsOwnChange()) {
+    if (!manager || !driver->makePasteboardTextOrdinary()) {
         // Nobody could bring the user's contents back, or the text is no longer on the
         // clipboard (the user copied something since, which stands): put them back now where
-        // the text still is, and keep the text.
+        // the text still is, and keep the text. Otherwise it stays as an ordinary copy.
         driver->restorePasteboard(saved, QNPutBackOver::ownChange);
         return Result::failed(QNQuickFixCommitFailure::pasteboardWriteFailed);
     }

@@ -358,7 +358,11 @@ platform::WriteFetch QNQuickFixHostLiveDriver::pasteboardFetchedBy(platform::Fet
 
 bool QNQuickFixHostLiveDriver::writePasteboardString(std::u16string_view text) {
     seams_.pasteboard->clear();
-    return seams_.pasteboard->setString(text).ok();
+    return seams_.pasteboard->setTransientString(text).ok();
+}
+
+bool QNQuickFixHostLiveDriver::makePasteboardTextOrdinary() {
+    return seams_.pasteboard->makeTransientOrdinary();
 }
 
 bool QNQuickFixHostLiveDriver::pasteboardHoldsOwnChange() {

@@ -126,8 +126,12 @@ class QNQuickFixHostDriver {
     // Who has fetched what was last written to the pasteboard (Pasteboard::lastWriteFetchedBy).
     [[nodiscard]] virtual platform::WriteFetch pasteboardFetchedBy(
         platform::FetchTarget target) = 0;
-    // Clears the pasteboard and puts `text` on it; false when the write was refused.
+    // Clears the pasteboard and puts `text` on it for the paste, kept out of clipboard managers'
+    // history (Pasteboard::setTransientString); false when the write was refused.
     virtual bool writePasteboardString(std::u16string_view text) = 0;
+    // That text is left for the user to paste by hand: an ordinary copy from now on, while it is
+    // still there; whether it is (Pasteboard::makeTransientOrdinary).
+    virtual bool makePasteboardTextOrdinary() = 0;
     // Whether our last write (or put-back) is still what the pasteboard holds
     // (Pasteboard::holdsOwnChange).
     [[nodiscard]] virtual bool pasteboardHoldsOwnChange() = 0;
@@ -180,6 +184,7 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     QCoro::Task<> waitForPasteboardFetch(platform::FetchTarget target) override;
     platform::WriteFetch pasteboardFetchedBy(platform::FetchTarget target) override;
     bool writePasteboardString(std::u16string_view text) override;
+    bool makePasteboardTextOrdinary() override;
     bool pasteboardHoldsOwnChange() override;
     std::int64_t pasteboardChangeCount() override;
     QCoro::Task<std::optional<std::u16string>> pasteboardString() override;

@@ -200,6 +200,10 @@ std::optional<std::u16string> FakeDesktop::primarySelection() const {
     return model_->primary.string();
 }
 
+bool FakeDesktop::clipboardMarkedTransient() const {
+    return model_->clipboard.transient;
+}
+
 void FakeDesktop::setPasteboardWritesFail(bool fail) {
     model_->clipboard.writesFail = fail;
 }

@@ -185,6 +185,9 @@ class FakeDesktop {
     void selectText(std::u16string_view text);
     [[nodiscard]] std::optional<std::u16string> primarySelection() const;
     void setPasteboardWritesFail(bool fail);
+    // Whether what the clipboard holds carries the marks of a moment's text (what a clipboard
+    // manager that honours them keeps out of its history).
+    [[nodiscard]] bool clipboardMarkedTransient() const;
     // A clipboard manager (a process of its own) that fetches every copy this program writes,
     // `delay` after the write; none: no manager runs.
     void setClipboardManager(std::optional<ProcessID> pid,

@@ -298,6 +298,18 @@ class FakePasteboard final : public Pasteboard {
         return {};
     }
     bool holdsOwnChange() override { return state().ownChange; }
+    Status setTransientString(std::u16string_view text) override {
+        auto written = setString(text);
+        state().transient = written.ok();
+        return written;
+    }
+    bool makeTransientOrdinary() override {
+        if (!state().ownChange) {
+            return false;
+        }
+        state().transient = false;
+        return true;
+    }
     std::optional<std::u16string> string() override {
         return state().ownerSilent ? std::nullopt : state().string();
     }

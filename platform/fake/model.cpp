@@ -185,6 +185,7 @@ std::int64_t Model::clear(SelectionState& selection) {
     ++selection.changeCount;
     selection.ownWriteUnfetched = false;
     selection.ownChange = false;
+    selection.transient = false;
     selection.fetchedBy.clear();
     // Observers hear once the writer has written what follows the clear.
     if (!selection.notificationPending) {

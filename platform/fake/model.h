@@ -57,6 +57,8 @@ struct SelectionState {
     bool ownWriteUnfetched = false;
     // The last change was this program's own (a write or a clear), no other's since.
     bool ownChange = false;
+    // That write carries the marks of a moment's text (kept out of clipboard managers' history).
+    bool transient = false;
     // The processes that have read this program's last write while it is on it.
     std::vector<ProcessID> fetchedBy;
     CallbackList<std::int64_t> observers;

@@ -160,6 +160,62 @@ TEST(BorrowedClipboard, ContentsWhoseOwnerDoesNotAnswerAreNeitherBorrowedNorClea
     EXPECT_EQ(clipboardTargetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
 }
 
+// A clipboard manager that keeps marked texts out of its history (CopyQ; parcellite and
+// xfce4-clipman honour no mark): the text a paste borrows the clipboard for never reaches it,
+// while the user's copies do, and so does a text left for the user to paste by hand.
+TEST(BorrowedClipboard, AClipboardManagersHistoryHoldsNoBorrowedText) {
+    Desktop& desktop = Desktop::get();
+    auto& pasteboard = *desktop.seams.pasteboard;
+    QProcess manager;
+    manager.setStandardOutputFile(QProcess::nullDevice());
+    manager.setStandardErrorFile(QProcess::nullDevice());
+    manager.start(QStringLiteral("copyq"), {});
+    ASSERT_TRUE(manager.waitForStarted(10000));
+    const auto history = [] {
+        return outputTurningTheLoop(
+            QStringLiteral("copyq"),
+            {QStringLiteral("eval"), QStringLiteral("--"),
+             QStringLiteral("var all = ''; for (var i = 0; i < size(); i += 1) all += "
+                            "str(read(i)) + '\\n'; all")},
+            10'000);
+    };
+    // Up and watching the clipboard once it answers.
+    ASSERT_TRUE(waitUntil(
+        [] {
+            return !outputTurningTheLoop(QStringLiteral("copyq"),
+                                         {QStringLiteral("eval"), QStringLiteral("--"),
+                                          QStringLiteral("size()")},
+                                         2'000)
+                        .trimmed()
+                        .isEmpty();
+        },
+        15s));
+    waitUntil([] { return false; }, 3s);  // its clipboard monitor starts after it answers
+    ClipboardOwner mine(plainTextSpec("the user's own copy"));
+    ASSERT_TRUE(mine.owning());
+    ASSERT_TRUE(waitUntil([&] { return history().contains(QStringLiteral("the user's own copy")); },
+                          10s));
+    const auto field = desktop.focus(*desktop.gtk, "line");
+    ASSERT_TRUE(field);
+    const auto target = desktop.seams.workspace->frontmostApplication();
+    ASSERT_TRUE(target);
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
+    EXPECT_EQ(runToEnd(QNModelPasteboardSnapshot::paste(seams, u" [borrowed]", *target, {})),
+              QNPasteResult::pasted);
+    // A text left for the user to paste is an ordinary copy.
+    pasteboard.clear();
+    ASSERT_TRUE(pasteboard.setTransientString(u"left for you"));
+    ASSERT_TRUE(pasteboard.makeTransientOrdinary());
+    EXPECT_TRUE(waitUntil([&] { return history().contains(QStringLiteral("left for you")); }, 5s));
+    const QString kept = history();
+    EXPECT_FALSE(kept.contains(QStringLiteral("[borrowed]"))) << kept.toStdString();
+    EXPECT_TRUE(kept.contains(QStringLiteral("the user's own copy"))) << kept.toStdString();
+    (void)outputTurningTheLoop(QStringLiteral("copyq"), {QStringLiteral("exit")}, 10'000);
+    manager.waitForFinished(5000);
+    (void)desktop.seams.accessibility->setAttribute(field, platform::ax::value,
+                                                   platform::AttributeValue(lineText));
+}
+
 INSTANTIATE_TEST_SUITE_P(Toolkits, BorrowedClipboardTest, ::testing::Values("GTK", "Qt"),
                          [](const auto& info) { return info.param; });
 

@@ -272,6 +272,35 @@ TEST_F(PasteTest, TheUsersOwnCopyDuringTheBorrowStandsAndIsNeverPasted) {
     }
 }
 
+// The text is on the clipboard for the paste only: marked so that clipboard managers keep it out
+// of their history. Left there for the user to paste by hand, it is an ordinary copy.
+TEST_F(PasteTest, ThePastesTextIsMarkedForTheMomentAndALeftOneIsAnOrdinaryCopy) {
+    struct Case {
+        std::string identity, role;
+        QNPasteResult result;
+    };
+    for (const Case& c : {
+             Case{"gedit", "AXTextField", QNPasteResult::pasted},
+             Case{"code", "AXTerminal", QNPasteResult::leftOnClipboard},
+         }) {
+        SCOPED_TRACE(c.identity);
+        const ProcessID pid = desktop.addApplication({.identity = c.identity});
+        field = desktop.addElement(desktop.addWindow(pid, {}), {.role = c.role});
+        prepare(pid);
+        auto manager = QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+        bool markedWhileWritten = false;
+        executor->postAfter(20ms, [&] { markedWhileWritten = desktop.clipboardMarkedTransient(); });
+        EXPECT_EQ(paste(seams(manager), {pid, c.identity, ""}).first, c.result);
+        EXPECT_EQ(markedWhileWritten, c.result == QNPasteResult::pasted);
+        if (c.result == QNPasteResult::leftOnClipboard) {
+            EXPECT_EQ(clipboard(), u"corrected");
+            EXPECT_FALSE(desktop.clipboardMarkedTransient());
+            executor->advance(61s);
+        }
+        EXPECT_EQ(clipboard(), u"user's secret");
+    }
+}
+
 // A session seeded from "end" in "start end": its paste replaces that text, selected again when
 // the field dropped its selection meanwhile, and never lands anywhere else. A copy checks the
 // selection only while the field shows one; a field that cannot be seen, or a password field,

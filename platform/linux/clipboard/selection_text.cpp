@@ -33,6 +33,17 @@ SelectionData textSelection(std::u16string_view text) {
     return data;
 }
 
+SelectionData transientTextSelection(std::u16string_view text) {
+    auto data = textSelection(text);
+    const auto mark = [&](std::string target, std::string_view value) {
+        data.targets.push_back(target);
+        data.values.push_back({target, target, 8, bytesOf(value)});
+    };
+    mark("x-kde-passwordManagerHint", "secret");
+    mark("application/x-copyq-hidden", "1");
+    return data;
+}
+
 std::u16string decodeText(const SelectionValue& value) {
     auto bytes =
         std::string_view(reinterpret_cast<const char*>(value.bytes.data()), value.bytes.size());

@@ -20,6 +20,10 @@ inline constexpr std::array<std::string_view, 4> textTargets = {
 // text/plain;charset=utf-8, text/plain and TEXT, and Latin-1 under STRING when every character
 // has one.
 [[nodiscard]] SelectionData textSelection(std::u16string_view text);
+// The same for a text that stays only a moment (a paste's): with the marks that keep it out of
+// clipboard managers' history, as each understands them: "x-kde-passwordManagerHint" holding
+// "secret" (KDE's Klipper and others), "application/x-copyq-hidden" holding "1" (CopyQ).
+[[nodiscard]] SelectionData transientTextSelection(std::u16string_view text);
 // The plain text the data holds: the first text target present (STRING as Latin-1, the others
 // as UTF-8), without the terminating NULs some owners add.
 [[nodiscard]] std::optional<std::u16string> plainText(const SelectionData& data);

@@ -88,6 +88,7 @@ std::optional<bool> X11SelectionPasteboard::handToKeeper(
         return false;  // taken, and taken from it again at once
     }
     clearPending_ = false;
+    transientText_.reset();
     ownChanges_ = selections_->ownChanges(selection_);
     ownChange_ = *change;
     lastWrite_ = std::move(data);

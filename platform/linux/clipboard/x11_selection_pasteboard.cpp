@@ -272,6 +272,7 @@ void X11SelectionPasteboard::settlePendingClear() {
         return;
     }
     clearPending_ = false;
+    transientText_.reset();
     if (selections_->clear(selection_, clearAsOf_)) {
         ownChanges_ = selections_->ownChanges(selection_);
         ownChange_ = selections_->lastOwnChange(selection_);
@@ -303,6 +304,7 @@ bool X11SelectionPasteboard::putBackOverOwnChange(const PasteboardContents& cont
         kept && *kept) {
         return true;
     }
+    transientText_.reset();
     if (!ours || !selections_->replace(selection_, ownChange_, data)) {
         // Another client's copy stands; what we knew of our own is over.
         lastWrite_.reset();
@@ -318,6 +320,7 @@ bool X11SelectionPasteboard::putBackOverOwnChange(const PasteboardContents& cont
 
 Status X11SelectionPasteboard::own(std::shared_ptr<const x11::SelectionData> data) {
     clearPending_ = false;
+    transientText_.reset();
     const auto time = selections_->own(selection_, data);
     if (!time) {
         lastWrite_.reset();
@@ -358,6 +361,32 @@ Status X11SelectionPasteboard::setString(std::u16string_view text) {
     // Our own text goes over the user's contents: the keeper holds them meanwhile.
     reserveLastRead();
     return own(std::make_shared<const x11::SelectionData>(x11::textSelection(text)));
+}
+
+Status X11SelectionPasteboard::setTransientString(std::u16string_view text) {
+    reserveLastRead();
+    auto written = own(std::make_shared<const x11::SelectionData>(x11::transientTextSelection(text)));
+    if (written.ok()) {
+        transientText_ = std::u16string(text);
+    }
+    return written;
+}
+
+bool X11SelectionPasteboard::makeTransientOrdinary() {
+    settlePendingClear();
+    if (!transientText_) {
+        return holdsOwnChange();
+    }
+    auto data = std::make_shared<const x11::SelectionData>(x11::textSelection(*transientText_));
+    if (ownChange_.number == 0 || !selections_->replace(selection_, ownChange_, data)) {
+        return false;
+    }
+    transientText_.reset();
+    ownChanges_ = selections_->ownChanges(selection_);
+    ownChange_ = selections_->lastOwnChange(selection_);
+    lastWrite_ = std::move(data);
+    bump();
+    return true;
 }
 
 bool X11SelectionPasteboard::lastWriteUnfetched() {

@@ -42,6 +42,8 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     std::int64_t clear() override;
     Status writeItems(const std::vector<PasteboardItem>& items) override;
     Status setString(std::u16string_view text) override;
+    Status setTransientString(std::u16string_view text) override;
+    bool makeTransientOrdinary() override;
     // Waits for the read (at most its time limit).
     std::optional<std::u16string> string() override;
     bool lastWriteUnfetched() override;
@@ -121,6 +123,8 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     // before the last of them is stale.
     std::uint64_t ownChanges_ = 0;
     std::shared_ptr<const x11::SelectionData> lastWrite_;
+    // The text of our last write when it was a moment's (marked), else none.
+    std::optional<std::u16string> transientText_;
     // Our last change of the selection (a write or a clear) as the layer knows it; none when we
     // have made none, or the last one failed.
     x11::Selections::KnownChange ownChange_;
