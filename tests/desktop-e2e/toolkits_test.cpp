@@ -102,7 +102,7 @@ TEST_P(Toolkits, TheComposerQuickFixAndTheDoubleTapWorkThere) {
         ASSERT_TRUE(against);
         EXPECT_TRUE(besideSelection(*panel, *against))
             << "panel " << describe(*panel) << ", selection " << describe(*against);
-        EXPECT_EQ(clipboard.changes(), 0) << "the clipboard changed hands";
+        EXPECT_EQ(clipboard.changes(), 0) << "the clipboard changed hands\n" << program.errors().toStdString();
         screenshot(QStringLiteral("composer-beside-selection-") +
                    QString::fromLatin1(GetParam().name).replace(QLatin1Char(' '), QLatin1Char('-')));
         ASSERT_TRUE(keyboard.chord("Control_L+a"));
