@@ -330,14 +330,17 @@ TEST_F(ExactClipboard, AClearUndoesTheClipboardItWasAskedForNeverALaterCopy) {
 // are served by the keeper from then on; a program gone in the middle of a borrow (its window
 // with it, as a crash or a kill leaves it) finds the keeper taking them back over its own text,
 // also where a clipboard manager fills an emptied clipboard with the last text it saw
-// (xfce4-clipman, which then serves the user's contents it saved itself). Either way they come
-// back, never the borrow's text, and the keeper ends once another client copies.
+// (xfce4-clipman), or with a list of targets it then refuses (xfce4-clipman again, when it was
+// saving the borrow as the program went; here a stand-in). Either way they come back, never the
+// borrow's text, and the keeper ends once another client copies.
 TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds) {
-    enum class End { afterPutBack, midBorrow, midBorrowWithClipman };
-    for (const End end : {End::afterPutBack, End::midBorrow, End::midBorrowWithClipman}) {
-        SCOPED_TRACE(end == End::afterPutBack ? "put back, then the program ends"
-                     : end == End::midBorrow  ? "the program ends mid-borrow"
-                                              : "mid-borrow, xfce4-clipman running");
+    enum class End { afterPutBack, midBorrow, midBorrowWithClipman, midBorrowRefilledUnreadable };
+    for (const End end : {End::afterPutBack, End::midBorrow, End::midBorrowWithClipman,
+                          End::midBorrowRefilledUnreadable}) {
+        SCOPED_TRACE(end == End::afterPutBack           ? "put back, then the program ends"
+                     : end == End::midBorrow            ? "the program ends mid-borrow"
+                     : end == End::midBorrowWithClipman ? "mid-borrow, xfce4-clipman running"
+                                                        : "mid-borrow, refilled with refusals");
         QProcess manager;
         if (end == End::midBorrowWithClipman) {
             manager.start(QStringLiteral("xfce4-clipman"), {});
@@ -379,20 +382,45 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
             }
         }
         ASSERT_TRUE(waitUntil([] { return clipboardOwnerPid() != 0; }, 3s));
-        // (A manager's refill, and the keeper's taking back after it, come within this.)
-        waitUntil([] { return false; }, end == End::midBorrowWithClipman ? 1500ms : 300ms);
-        const QString after = readClipboardExactly();
-        EXPECT_FALSE(after.contains(QStringLiteral("626f72726f776564"))) << "the borrow's text";
-        if (end == End::midBorrowWithClipman) {
+        std::optional<ClipboardOwner> refill;
+        if (end == End::midBorrowRefilledUnreadable) {
+            refill.emplace(QStringList{
+                line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8,
+                     QStringLiteral("refused")),
+                line(QStringLiteral("x-kde-passwordManagerHint"),
+                     QStringLiteral("x-kde-passwordManagerHint"), 8, QStringLiteral("refused"))});
+            ASSERT_TRUE(refill->owning());
+        }
+        if (end == End::midBorrowWithClipman || end == End::midBorrowRefilledUnreadable) {
+            // The manager's refill and the keeper's taking back after it; then what stands once
+            // the keeper has stopped watching for a refill (2 s).
             const auto text = [](const QString& read) {
                 const auto from = read.indexOf(QStringLiteral("\nUTF8_STRING "));
                 return read.mid(from, read.indexOf(QLatin1Char('\n'), from + 1) - from);
             };
-            EXPECT_EQ(text(after).toStdString(), text(before).toStdString());
+            QString after;
+            EXPECT_TRUE(waitUntil(
+                [&] {
+                    after = readClipboardExactly();
+                    return text(after) == text(before);
+                },
+                5s))
+                << after.toStdString();
+            waitUntil([] { return false; }, 2500ms);
+            after = readClipboardExactly();
+            EXPECT_EQ(text(after).toStdString(), text(before).toStdString())
+                << "owner " << clipboardOwnerPid() << ", manager " << manager.processId() << "\n"
+                << after.toStdString();
+            if (refill) {
+                EXPECT_TRUE(refill->lost());
+            }
             manager.kill();
             manager.waitForFinished(5000);
             continue;
         }
+        waitUntil([] { return false; }, 300ms);
+        const QString after = readClipboardExactly();
+        EXPECT_FALSE(after.contains(QStringLiteral("626f72726f776564"))) << "the borrow's text";
         const qint64 keeper = clipboardOwnerPid();
         EXPECT_NE(keeper, ::getpid());
         EXPECT_EQ(after.toStdString(), before.toStdString());

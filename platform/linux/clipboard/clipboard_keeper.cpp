@@ -55,8 +55,13 @@ struct Inbox {
     int wake[2] = {-1, -1};
     std::mutex mutex;
     std::deque<x11::Selections::OwnerChange> changes;  // under mutex
-    // Looks at what another client put on a selection: (selection, fingerprint of its text).
-    std::deque<std::pair<std::string, std::uint64_t>> looks;  // under mutex
+    // Looks at what another client put on a selection.
+    struct Look {
+        std::string selection;
+        std::uint64_t fingerprint = 0;  // of its text; 0: none
+        bool refused = false;           // it offers text and does not give it
+    };
+    std::deque<Look> looks;  // under mutex
 };
 
 class Keeper {
@@ -243,41 +248,50 @@ class Keeper {
                moments_.contains(selection);
     }
 
-    // Reads what another client has just put on `selection`, for handleLooks.
+    // Reads the text another client has just put on `selection`, for handleLooks.
     void look(const std::string& selection) {
-        selections_->read(selection, {.total = refillLook},
-                          [inbox = inbox_, selection](x11::Selections::Read read) {
-                              const auto* text = read.data.find("UTF8_STRING");
-                              const bool whole = read.failure == PasteboardSaveFailure::none;
-                              {
-                                  std::lock_guard lock(inbox->mutex);
-                                  inbox->looks.emplace_back(
-                                      selection, text != nullptr && whole
-                                                     ? x11::textFingerprint(text->bytes)
-                                                     : 0);
-                              }
-                              inbox->ring();
-                          });
+        selections_->readTextOnly(
+            selection, {.total = refillLook}, [inbox = inbox_, selection](x11::Selections::Read read) {
+                Inbox::Look look{selection};
+                if (read.failure == PasteboardSaveFailure::none) {
+                    // The text it offers first, as its bytes (UTF8_STRING where it offers it).
+                    if (!read.data.values.empty()) {
+                        look.fingerprint = x11::textFingerprint(read.data.values.front().bytes);
+                    }
+                } else {
+                    look.refused = read.failure == PasteboardSaveFailure::typeFailed;
+                }
+                {
+                    std::lock_guard lock(inbox->mutex);
+                    inbox->looks.push_back(std::move(look));
+                }
+                inbox->ring();
+            });
     }
 
+    // A clipboard manager that fills the emptied selection once the program has gone puts back
+    // the last contents it saw: the borrow's text, or, saved from an owner going away in the
+    // middle, a list of targets it cannot give. The user's contents go back over either; any
+    // other copy stands.
     void handleLooks() {
-        std::deque<std::pair<std::string, std::uint64_t>> looks;
+        std::deque<Inbox::Look> looks;
         {
             std::lock_guard lock(inbox_->mutex);
             looks.swap(inbox_->looks);
         }
-        for (const auto& [selection, fingerprint] : looks) {
-            const auto held = held_.find(selection);
-            const auto moment = moments_.find(selection);
+        for (const auto& look : looks) {
+            const auto held = held_.find(look.selection);
             if (held == held_.end()) {
                 continue;
             }
-            if (moment != moments_.end() && fingerprint == moment->second &&
-                selections_->own(selection, held->second)) {
-                // A clipboard manager filled the emptied selection with the borrow's text.
-                say("the program ended during a borrow and a clipboard manager put its text back: " +
-                    selection + " holds the user's contents again");
-                refills_.erase(selection);
+            const auto moment = moments_.find(look.selection);
+            const bool borrowsText = moment != moments_.end() && look.fingerprint != 0 &&
+                                     look.fingerprint == moment->second;
+            if ((borrowsText || look.refused) && selections_->own(look.selection, held->second)) {
+                say("the program ended during a borrow and a clipboard manager put " +
+                    std::string(borrowsText ? "its text" : "contents it cannot give") +
+                    " back: " + look.selection + " holds the user's contents again");
+                refills_.erase(look.selection);
             } else {
                 drop(held);
             }

@@ -71,7 +71,7 @@ std::optional<std::u16string> plainText(const SelectionData& data) {
 
 void Selections::readText(std::string selection, SelectionLimits limits,
                           std::function<void(std::optional<std::u16string>)> done) {
-    submit(std::move(selection), limits, true, [done = std::move(done)](Read read) {
+    readTextOnly(std::move(selection), limits, [done = std::move(done)](Read read) {
         done(read.failure == PasteboardSaveFailure::none ? plainText(read.data) : std::nullopt);
     });
 }

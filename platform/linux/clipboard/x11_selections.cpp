@@ -136,6 +136,11 @@ void Selections::read(std::string selection, SelectionLimits limits,
     submit(std::move(selection), limits, false, std::move(done));
 }
 
+void Selections::readTextOnly(std::string selection, SelectionLimits limits,
+                              std::function<void(Read)> done) {
+    submit(std::move(selection), limits, true, std::move(done));
+}
+
 void Selections::submit(std::string selection, SelectionLimits limits, bool textOnly,
                         std::function<void(Read)> done) {
     auto job = std::make_shared<SelectionReader::Job>();

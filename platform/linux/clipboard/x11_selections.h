@@ -54,6 +54,10 @@ class Selections {
     // none or the read fails.
     void readText(std::string selection, SelectionLimits limits,
                   std::function<void(std::optional<std::u16string>)> done);
+    // The same as a read: its data holds that one target, or none when the owner offers no
+    // text; a failure when the owner offers text and does not give it.
+    void readTextOnly(std::string selection, SelectionLimits limits,
+                      std::function<void(Read)> done);
 
     // Takes `selection` at the server's time now and serves `data` until another client takes
     // it; the server time it was taken at, or none when it could not be.

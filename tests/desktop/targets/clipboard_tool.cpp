@@ -16,7 +16,8 @@
 //                                        "none" when nobody owns it, "?" when it has no pid.
 //
 // SPEC has one target per line: "<name>\t<type>\t<format>\t<contents>", contents "hex:<bytes>"
-// or "text:<size>:<seed>" (that many printable bytes from a fixed generator).
+// or "text:<size>:<seed>" (that many printable bytes from a fixed generator), or "refused" (listed,
+// and every request for it refused).
 // TARGETS is answered with the names in SPEC's order after TARGETS and TIMESTAMP.
 
 #include <poll.h>
@@ -45,6 +46,7 @@ struct Target {
     std::string type;
     int format = 8;
     std::vector<std::uint8_t> bytes;
+    bool refused = false;
 };
 
 xcb_connection_t* c = nullptr;
@@ -106,6 +108,8 @@ std::vector<Target> readSpec(const char* path) {
             const auto colon = contents.find(':', 5);
             target.bytes = generated(std::stoull(contents.substr(5, colon - 5)),
                                      std::stoull(contents.substr(colon + 1)));
+        } else {
+            target.refused = contents == "refused";
         }
         targets.push_back(std::move(target));
     }
@@ -205,7 +209,8 @@ int serve(const char* spec, bool silent, bool later) {
             } else if (request.target == timestamp) {
                 xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property,
                                     XCB_ATOM_INTEGER, 32, 1, &time);
-            } else if (const auto found = byAtom.find(request.target); found != byAtom.end()) {
+            } else if (const auto found = byAtom.find(request.target);
+                       found != byAtom.end() && !found->second->refused) {
                 const Target& target = *found->second;
                 const std::size_t unit = static_cast<std::size_t>(target.format / 8);
                 if (target.bytes.size() <= chunk) {
