@@ -151,6 +151,15 @@ void SelectionConnection::run() {
                 std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count(), 0,
                 60'000));
         }
+        // A flush may read what the server sent meanwhile into xcb's queue, where the wait
+        // below would not hear it (a requestor would wait on us until the next wake).
+        if (connected_) {
+            if (xcb_generic_event_t* queued = xcb_poll_for_queued_event(c_)) {
+                handle(queued);
+                std::free(queued);  // NOLINT: xcb allocates with malloc
+                continue;
+            }
+        }
         pollfd fds[2] = {{wake_[0], POLLIN, 0},
                          {connected_ ? xcb_get_file_descriptor(c_) : -1, POLLIN, 0}};
         ::poll(fds, 2, timeout);
