@@ -336,14 +336,13 @@ platform::ElementRef DesktopApplication::prepare(const std::u16string& text,
             return {};
         }
     }
-    const bool selected =
-        accessibility
-            .setAttribute(element, ax::selectedTextRange, platform::AttributeValue(selection))
-            .ok() &&
-        waitUntil([&] {
-            return platform::rangeAttribute(accessibility, element, ax::selectedTextRange) ==
-                   selection;
-        });
+    // A web page applies the write after it has been answered (the answer then reads as
+    // refused): the selection read back tells.
+    (void)accessibility.setAttribute(element, ax::selectedTextRange,
+                                     platform::AttributeValue(selection));
+    const bool selected = waitUntil([&] {
+        return platform::rangeAttribute(accessibility, element, ax::selectedTextRange) == selection;
+    });
     return selected ? element : platform::ElementRef{};
 }
 
