@@ -37,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             framed += again.size();
             (void)decodeTake(frame->payload);
+            (void)decodeMoment(frame->payload);
         }
     }
     return 0;

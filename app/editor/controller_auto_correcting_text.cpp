@@ -77,6 +77,7 @@ QNControllerAutoCorrectingText::~QNControllerAutoCorrectingText() {
         view->handleMarginDrag = nullptr;
         view->markedTextDidChange = nullptr;
         view->typeText = nullptr;
+        view->pasteText = nullptr;
         delete view;
     }
 }
@@ -99,6 +100,17 @@ void QNControllerAutoCorrectingText::configureView() {
     view->handleCommand = [this](QNTextViewCommand command) { return textViewDoCommand(command); };
     view->markedTextDidChange = [this] { markedTextDidChange(); };
     view->typeText = [this](const QString& typed) { return typeText(typed); };
+    view->pasteText = [this](const std::function<void()>& paste) {
+        return followInOneEdit(paste);
+    };
+    view->setUnderlaySource([this](text::Utf16Range range) {
+        std::vector<QNTextViewCommitAware::Underlay> runs;
+        for (const QNDecorationLayer::Run& run :
+             decorations_.runs(QNDecorationKey::background, range)) {
+            runs.push_back({run.range, run.color});
+        }
+        return runs;
+    });
     if (interactionMode == QNModelTextEditorInteractionMode::composer) {
         view->handleMarginDrag = [this](QNWindowDragPhase phase) { handleWindowDrag(phase); };
     }
@@ -277,11 +289,18 @@ bool QNControllerAutoCorrectingText::typeText(const QString& typed) {
     };
     // Only a key that may end a word can be followed by a fix; the rest keep the editor's own
     // typing, which merges runs of typed characters into one step of undo. A tab that moves the
-    // focus, and typing over text, stay the editor's.
+    // focus stays the editor's.
+    if (view == nullptr || (view->tabChangesFocus() && typed.contains(u'\t')) || !endsWord()) {
+        return false;
+    }
+    return followInOneEdit([view, &typed] { view->textCursor().insertText(typed); });
+}
+
+bool QNControllerAutoCorrectingText::followInOneEdit(const std::function<void()>& insert) {
+    QNTextViewCommitAware* view = textView_.data();
     if (view == nullptr || !onUserType || isApplyingCorrection_ || isReportingEdit_ ||
         deferringChanges_ || view->hasMarkedText() || view->isReadOnly() ||
-        view->overwriteMode() || (view->tabChangesFocus() && typed.contains(u'\t')) ||
-        !endsWord()) {
+        view->overwriteMode()) {
         return false;
     }
     const text::Utf16Range selection = view->selectedRange();
@@ -289,21 +308,19 @@ bool QNControllerAutoCorrectingText::typeText(const QString& typed) {
     if (static_cast<std::int64_t>(shadow_.size()) != before) {
         return false;
     }
-    const std::u16string text(reinterpret_cast<const char16_t*>(typed.utf16()),
-                              static_cast<std::size_t>(typed.size()));
-    const auto length = static_cast<std::int64_t>(text.size());
 
-    // The key types its text as the editor would, over the selection, but inside one document
-    // edit that stays open until the edit has been followed up: the document reports nothing,
-    // and nothing is laid out, until it closes.
+    // The edit is made as the editor makes it, over the selection, but inside one document edit
+    // that stays open until the edit has been followed up: the document reports nothing, and
+    // nothing is laid out, until it closes.
     QTextCursor block(view->document());
     block.beginEditBlock();
-    view->textCursor().insertText(typed);
+    insert();
     const text::Utf16Range caret = view->selectedRange();
-    const bool typedAsText = view->textLength() == before - selection.length + length &&
-                             caret.length == 0 && caret.location == selection.location + length &&
-                             readDocument(selection.location, caret.location) == text;
-    if (typedAsText) {
+    const std::int64_t inserted = caret.location - selection.location;
+    if (caret.length == 0 && inserted >= 0 &&
+        view->textLength() == before - selection.length + inserted) {
+        // What the editor stored (a pasted "\r\n" is one line break), reported as written.
+        const std::u16string text = readDocument(selection.location, caret.location);
         deferringChanges_ = true;
         reportUserEdit(selection, text, true);
         shadow_.replace(static_cast<std::size_t>(selection.location),
@@ -312,9 +329,10 @@ bool QNControllerAutoCorrectingText::typeText(const QString& typed) {
             onUserType();
         }
     }
+    // Otherwise the document reports the edit as it closes, as any other.
     block.endEditBlock();
     deferringChanges_ = false;
-    if (std::exchange(decorationsPending_, false)) {
+    if (std::exchange(decorationsPending_, false) || underlayPending_) {
         redrawDecorations();
     }
     if (textView_) {
@@ -500,31 +518,40 @@ void QNControllerAutoCorrectingText::handleWindowDrag(QNWindowDragPhase phase) {
 
 // --- Decorations
 
-void QNControllerAutoCorrectingText::redrawDecorations() {
+void QNControllerAutoCorrectingText::redrawUnderlay(text::Utf16Range range) {
     QNTextViewCommitAware* view = textView_.data();
     if (view == nullptr) {
         return;
     }
-    if (decorations_.isEmpty() && !decorationsShown_) {
-        return;  // the common case while typing: nothing drawn, nothing to take away
+    if (deferringChanges_) {
+        // Not laid out yet: painted once the typed key's edit closes.
+        underlayPending_ = true;
+        return;
+    }
+    view->underlayChanged(range);
+}
+
+void QNControllerAutoCorrectingText::redrawDecorations() {
+    QNTextViewCommitAware* view = textView_.data();
+    if (view == nullptr) {
+        return;
     }
     if (deferringChanges_) {
         // Not laid out yet: drawn once the typed key's edit closes.
         decorationsPending_ = true;
         return;
     }
-    // Backgrounds (the pulses) go under the text; colours of the text itself (the wave) are
-    // extra selections, set only when they change.
-    std::vector<QNTextViewCommitAware::Underlay> underlay;
+    if (std::exchange(underlayPending_, false)) {
+        view->viewport()->update();
+    }
+    // Colours of the text itself (the wave) are extra selections, set only when they change;
+    // the backgrounds (the pulses) are painted under the text from the layer as it stands.
     QList<QTextEdit::ExtraSelection> selections;
     const std::int64_t length = view->textLength();
-    for (const QNDecorationLayer::Run& run : decorations_.runs()) {
+    for (const QNDecorationLayer::Run& run :
+         decorations_.runs(QNDecorationKey::foreground, {0, length})) {
         const text::Utf16Range range = editor::clampRange(run.range, length);
         if (range.length == 0) {
-            continue;
-        }
-        if (run.key == QNDecorationKey::background) {
-            underlay.push_back({range, run.color});
             continue;
         }
         QTextEdit::ExtraSelection selection;
@@ -537,8 +564,6 @@ void QNControllerAutoCorrectingText::redrawDecorations() {
         selection.format.setBackground(Qt::transparent);
         selections.push_back(selection);
     }
-    decorationsShown_ = !underlay.empty() || !selections.isEmpty();
-    view->setUnderlay(std::move(underlay));
     if (!selections.isEmpty() || foregroundShown_) {
         foregroundShown_ = !selections.isEmpty();
         view->setExtraSelections(selections);

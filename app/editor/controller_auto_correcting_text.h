@@ -219,14 +219,22 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     // The same for several ranges of the current text, in ascending order and apart.
     void writeProgrammatically(const std::vector<editor::TextChange>& changes);
     // Types `typed` (a key's text, or a line break) into the editor as the user's edit when it
-    // may end a word, and follows the edit up inside the same document edit: the key, the
-    // instant local fix and anything else the owner writes then are laid out in one pass.
-    // False, doing nothing, when the editor should handle the key itself.
+    // may end a word, through followInOneEdit(). False, doing nothing, when the editor should
+    // handle the key itself.
     bool typeText(const QString& typed);
+    // Makes `insert` (the editor's own typing or paste over the selection) the user's edit and
+    // follows it up inside the same document edit: the insertion, the instant local fix and
+    // anything else the owner writes then are laid out and painted in one pass. False, doing
+    // nothing, when the editor should make the edit itself (a preedit showing, a write of the
+    // program's own under way, read-only, overwrite mode).
+    bool followInOneEdit(const std::function<void()>& insert);
     // The shadow read afresh from the document.
     void resyncShadow();
     [[nodiscard]] std::u16string readDocument(std::int64_t from, std::int64_t to) const;
+    // Draws the text colours (the wave) as they stand in the layer.
     void redrawDecorations();
+    // Repaints what shows of the backgrounds (the pulses) over `range`.
+    void redrawUnderlay(text::Utf16Range range);
     void setSelection(text::Utf16Range range);
     QCoro::Task<> fadePulseTask(std::int64_t id, std::int64_t generation, text::Utf16Range range,
                                 std::chrono::milliseconds rise, double peakOpacity,
@@ -251,6 +259,7 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     // of them as they are made; decorations are drawn once the edit closes.
     bool deferringChanges_ = false;
     bool decorationsPending_ = false;
+    bool underlayPending_ = false;
     bool textChangedByUser_ = false;
     std::optional<text::Utf16Range> pendingMarkedTextRange_;
     bool suppressHeightNotifications_ = false;
@@ -269,7 +278,6 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     std::optional<QPoint> windowDragStartMouseLocation_;
     std::optional<QPoint> windowDragStartWindowOrigin_;
     QNDecorationLayer decorations_;
-    bool decorationsShown_ = false;
     // The last run of the local rules that changed nothing, and over what.
     struct QuietRun {
         std::u16string text;

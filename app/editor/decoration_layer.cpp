@@ -1,10 +1,15 @@
 #include "app/editor/decoration_layer.h"
 
+#include <cstdint>
 #include <iterator>
 
 namespace ravlin {
 
 QNDecorationLayer::Spans& QNDecorationLayer::spans(QNDecorationKey key) {
+    return key == QNDecorationKey::background ? background_ : foreground_;
+}
+
+const QNDecorationLayer::Spans& QNDecorationLayer::spans(QNDecorationKey key) const {
     return key == QNDecorationKey::background ? background_ : foreground_;
 }
 
@@ -59,19 +64,53 @@ bool QNDecorationLayer::isEmpty() const {
     return background_.empty() && foreground_.empty();
 }
 
+void QNDecorationLayer::appendRuns(std::vector<Run>& out, QNDecorationKey key,
+                                   Spans::const_iterator from, Spans::const_iterator end,
+                                   std::int64_t to) {
+    const auto continuesLast = [&](std::int64_t start, const Span& span) {
+        return !out.empty() && out.back().key == key && out.back().range.end() == start &&
+               out.back().color == span.color;
+    };
+    for (auto it = from; it != end; ++it) {
+        const auto& [start, span] = *it;
+        if (continuesLast(start, span)) {
+            out.back().range.length = span.end - out.back().range.location;
+            continue;
+        }
+        if (start >= to) {
+            break;  // (a run that reached the range is followed to its end)
+        }
+        out.push_back({key, {start, span.end - start}, span.color});
+    }
+}
+
 std::vector<QNDecorationLayer::Run> QNDecorationLayer::runs() const {
     std::vector<Run> out;
     for (const auto key : {QNDecorationKey::background, QNDecorationKey::foreground}) {
-        const Spans& map = key == QNDecorationKey::background ? background_ : foreground_;
-        for (const auto& [start, span] : map) {
-            if (!out.empty() && out.back().key == key && out.back().range.end() == start &&
-                out.back().color == span.color) {
-                out.back().range.length = span.end - out.back().range.location;
-                continue;
-            }
-            out.push_back({key, {start, span.end - start}, span.color});
-        }
+        const Spans& map = spans(key);
+        appendRuns(out, key, map.begin(), map.end(), INT64_MAX);
     }
+    return out;
+}
+
+std::vector<QNDecorationLayer::Run> QNDecorationLayer::runs(QNDecorationKey key,
+                                                            text::Utf16Range range) const {
+    std::vector<Run> out;
+    if (range.length <= 0) {
+        return out;
+    }
+    const Spans& map = spans(key);
+    auto first = map.upper_bound(range.location);
+    if (first != map.begin() && std::prev(first)->second.end > range.location) {
+        --first;  // the span that reaches into the range from before it
+    }
+    // A run begins with the first of the touching spans of its colour.
+    while (first != map.begin() && first != map.end() &&
+           std::prev(first)->second.end == first->first &&
+           std::prev(first)->second.color == first->second.color) {
+        --first;
+    }
+    appendRuns(out, key, first, map.end(), range.end());
     return out;
 }
 

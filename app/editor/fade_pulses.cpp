@@ -88,21 +88,21 @@ void QNControllerAutoCorrectingText::renderFadePulse(std::int64_t id, double pro
     if (pulse.renderedRange) {
         const text::Utf16Range drawn = editor::clampRange(*pulse.renderedRange, length);
         if (drawn.length > 0) {
-            decorations_.remove(QNDecorationKey::background,
-                                QNDecorationLayer::widenToCodePoints(drawn, shadow_));
+            const text::Utf16Range whole = QNDecorationLayer::widenToCodePoints(drawn, shadow_);
+            decorations_.remove(QNDecorationKey::background, whole);
+            redrawUnderlay(whole);
         }
     }
     const text::Utf16Range target = editor::clampRange(range, length);
     if (target.length == 0) {
         pulse.renderedRange.reset();
-        redrawDecorations();
         return;
     }
     QColor color = kSystemBlue;
     color.setAlphaF(static_cast<float>(peakOpacity * std::clamp(progress, 0.0, 1.0)));
-    decorations_.add(QNDecorationKey::background,
-                     QNDecorationLayer::widenToCodePoints(target, shadow_), color);
-    redrawDecorations();
+    const text::Utf16Range whole = QNDecorationLayer::widenToCodePoints(target, shadow_);
+    decorations_.add(QNDecorationKey::background, whole, color);
+    redrawUnderlay(whole);
     pulse.activeRange = target;
     pulse.renderedRange = target;
 }
@@ -117,7 +117,6 @@ void QNControllerAutoCorrectingText::clearFadePulses(std::optional<std::int64_t>
         }
     }
     const auto length = static_cast<std::int64_t>(shadow_.size());
-    bool erased = false;
     for (const std::int64_t key : ids) {
         const auto entry = fadePulses_.find(key);
         if (entry == fadePulses_.end()) {
@@ -126,18 +125,16 @@ void QNControllerAutoCorrectingText::clearFadePulses(std::optional<std::int64_t>
         if (textView_ && entry->second.renderedRange) {
             const text::Utf16Range drawn = editor::clampRange(*entry->second.renderedRange, length);
             if (drawn.length > 0) {
-                decorations_.remove(QNDecorationKey::background,
-                                    QNDecorationLayer::widenToCodePoints(drawn, shadow_));
-                erased = true;
+                const text::Utf16Range whole =
+                    QNDecorationLayer::widenToCodePoints(drawn, shadow_);
+                decorations_.remove(QNDecorationKey::background, whole);
+                redrawUnderlay(whole);
             }
         }
         if (entry->second.task) {
             entry->second.task->request_stop();
         }
         fadePulses_.erase(entry);
-    }
-    if (erased) {
-        redrawDecorations();
     }
 }
 

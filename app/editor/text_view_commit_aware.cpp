@@ -49,6 +49,18 @@ QNTextViewCommitAware::QNTextViewCommitAware(QWidget* parent) : QTextEdit(parent
     clear.setColor(QPalette::Base, Qt::transparent);
     clear.setColor(QPalette::Window, Qt::transparent);
     setPalette(clear);
+    // A paragraph's layout keeps its shaped text: without that, each paint of any of its lines
+    // (a pulse's frame, the caret) itemizes and shapes the whole paragraph again. Set on the
+    // blocks a change touches, before the document lays them out.
+    connect(document(), &QTextDocument::contentsChange, this, [this](int from, int, int added) {
+        const QTextDocument* document = this->document();
+        for (QTextBlock block = document->findBlock(from);
+             block.isValid() && block.position() <= from + added; block = block.next()) {
+            if (QTextLayout* lines = block.layout()) {
+                lines->setCacheEnabled(true);
+            }
+        }
+    });
 }
 
 text::Utf16Range QNTextViewCommitAware::markedRange() const {
@@ -89,23 +101,49 @@ QPoint QNTextViewCommitAware::scrollOffset() const {
             verticalScrollBar()->value()};
 }
 
+namespace {
+
+// A plain text's blocks all stand in the root frame, so a block's layout is placed in the
+// document's coordinates. (The layout's blockBoundingRect() is the same corner, found by measuring
+// every line of the block.)
+//
+// The index of the line of `lines` that holds `position` (a position in its block), found by
+// halving: the last line that starts at or before it.
+int lineIndexAt(const QTextLayout& lines, int position) {
+    int low = 0;
+    int high = lines.lineCount();
+    while (high - low > 1) {
+        const int middle = low + (high - low) / 2;
+        if (lines.lineAt(middle).textStart() <= position) {
+            low = middle;
+        } else {
+            high = middle;
+        }
+    }
+    return low;
+}
+
+}  // namespace
+
 QRegion QNTextViewCommitAware::regionOf(text::Utf16Range range) const {
     QRegion region;
     const QTextDocument* document = this->document();
-    QAbstractTextDocumentLayout* layout = document->documentLayout();
     const auto end = static_cast<int>(range.end());
     for (QTextBlock block = document->findBlock(static_cast<int>(range.location));
          block.isValid() && block.position() < end; block = block.next()) {
         const QTextLayout* lines = block.layout();
-        if (lines == nullptr) {
+        if (lines == nullptr || lines->lineCount() == 0) {
             continue;
         }
-        const QPointF origin = layout->blockBoundingRect(block).topLeft();
+        const QPointF origin = lines->position();
         const int from = std::max(static_cast<int>(range.location), block.position()) -
                          block.position();
         const int to = std::min(end, block.position() + block.length() - 1) - block.position();
-        for (int i = 0; i < lines->lineCount(); ++i) {
+        for (int i = lineIndexAt(*lines, from); i < lines->lineCount(); ++i) {
             const QTextLine line = lines->lineAt(i);
+            if (line.textStart() >= to) {
+                break;
+            }
             const int start = std::max(from, line.textStart());
             const int stop = std::min(to, line.textStart() + line.textLength());
             if (start >= stop) {
@@ -121,46 +159,91 @@ QRegion QNTextViewCommitAware::regionOf(text::Utf16Range range) const {
     return region;
 }
 
-void QNTextViewCommitAware::setUnderlay(std::vector<Underlay> runs) {
-    if (runs == underlay_) {
+std::optional<QRectF> QNTextViewCommitAware::lineRectAt(std::int64_t position) const {
+    const QTextDocument* document = this->document();
+    const auto at = static_cast<int>(std::clamp<std::int64_t>(position, 0, textLength()));
+    const QTextBlock block = document->findBlock(at);
+    const QTextLayout* lines = block.isValid() ? block.layout() : nullptr;
+    if (lines == nullptr || lines->lineCount() == 0) {
+        return std::nullopt;
+    }
+    const QTextLine line = lines->lineAt(lineIndexAt(*lines, at - block.position()));
+    return line.rect().translated(lines->position());
+}
+
+text::Utf16Range QNTextViewCommitAware::characterRangeIn(const QRect& area) const {
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    const std::int64_t length = textLength();
+    const auto first = std::clamp<std::int64_t>(
+        layout->hitTest(QPointF(area.left(), area.top()), Qt::FuzzyHit), 0, length);
+    const auto last = std::clamp<std::int64_t>(
+        layout->hitTest(QPointF(area.right() + 1, area.bottom() + 1), Qt::FuzzyHit), 0, length);
+    // A line cut at the area's corners still shows its ends.
+    return {std::max<std::int64_t>(0, first - 1), std::min(length, last + 1) -
+                                                      std::max<std::int64_t>(0, first - 1)};
+}
+
+void QNTextViewCommitAware::setUnderlaySource(UnderlaySource source) {
+    underlaySource_ = std::move(source);
+    viewport()->update();
+}
+
+void QNTextViewCommitAware::underlayChanged(text::Utf16Range range) {
+    if (range.length <= 0 || !isVisible()) {
         return;
     }
-    std::vector<QRegion> regions;
-    regions.reserve(runs.size());
-    QRegion changed;
-    for (const Underlay& run : runs) {
-        const auto kept = std::ranges::find(underlay_, run.range, &Underlay::range);
-        const auto index = static_cast<std::size_t>(kept - underlay_.begin());
-        regions.push_back(kept != underlay_.end() && index < underlayRegions_.size()
-                              ? underlayRegions_[index]
-                              : regionOf(run.range));
-        if (kept == underlay_.end() || !(*kept == run)) {
-            changed += regions.back();
-        }
+    const QRect shown(QPoint(0, 0) + scrollOffset(), viewport()->size());
+    const auto top = lineRectAt(range.location);
+    const auto bottom = lineRectAt(range.end());
+    if (!top || !bottom) {
+        viewport()->update();
+        return;
     }
-    for (std::size_t i = 0; i < underlay_.size() && i < underlayRegions_.size(); ++i) {
-        if (std::ranges::find(runs, underlay_[i].range, &Underlay::range) == runs.end()) {
-            changed += underlayRegions_[i];
-        }
-    }
-    underlay_ = std::move(runs);
-    underlayRegions_ = std::move(regions);
-    if (!changed.isEmpty()) {
-        viewport()->update(changed.translated(-scrollOffset()));
+    // Whole lines: cheaper to find than the runs' own extents, and painted at once anyway.
+    const QRect lines = QRectF(shown.left(), top->top(), shown.width(),
+                               bottom->bottom() - top->top())
+                            .toAlignedRect() &
+                        shown;
+    if (!lines.isEmpty()) {
+        viewport()->update(lines.translated(-scrollOffset()));
     }
 }
 
+std::vector<QNTextViewCommitAware::Underlay> QNTextViewCommitAware::underlay() const {
+    std::vector<Underlay> runs;
+    const std::int64_t length = textLength();
+    if (!underlaySource_ || length == 0) {
+        return runs;
+    }
+    for (Underlay& run : underlaySource_({0, length})) {
+        run.range = editor::clampRange(run.range, length);
+        if (run.range.length > 0) {
+            runs.push_back(std::move(run));
+        }
+    }
+    return runs;
+}
+
 void QNTextViewCommitAware::paintEvent(QPaintEvent* event) {
-    if (!underlay_.empty()) {
-        QPainter painter(viewport());
-        painter.setClipRegion(event->region());
-        painter.translate(-scrollOffset());
-        for (std::size_t i = 0; i < underlay_.size() && i < underlayRegions_.size(); ++i) {
-            // Measured at each paint: the text under a run can move while its range stays (a
-            // fix earlier on the line, a rewrap, a scroll bar coming or going).
-            underlayRegions_[i] = regionOf(underlay_[i].range);
-            for (const QRect& rect : underlayRegions_[i]) {
-                painter.fillRect(rect, underlay_[i].color);
+    if (underlaySource_ && textLength() > 0) {
+        const QRect area = event->rect().translated(scrollOffset());
+        const text::Utf16Range shown = characterRangeIn(area);
+        const std::vector<Underlay> runs = underlaySource_(shown);
+        if (!runs.empty()) {
+            QPainter painter(viewport());
+            painter.setClipRegion(event->region());
+            painter.translate(-scrollOffset());
+            for (const Underlay& run : runs) {
+                // Measured at each paint, over what shows only: the text under a run can move
+                // while its range stays (a fix earlier on the line, a rewrap, a scroll bar).
+                const auto from = std::max(run.range.location, shown.location);
+                const auto to = std::min(run.range.end(), shown.end());
+                if (to <= from) {
+                    continue;
+                }
+                for (const QRect& rect : regionOf({from, to - from})) {
+                    painter.fillRect(rect, run.color);
+                }
             }
         }
     }
@@ -225,7 +308,10 @@ void QNTextViewCommitAware::insertFromMimeData(const QMimeData* source) {
         return;
     }
     FlagScope pasting(isPerformingPaste);
-    QTextEdit::insertFromMimeData(source);
+    const auto paste = [this, source] { QTextEdit::insertFromMimeData(source); };
+    if (!pasteText || !pasteText(paste)) {
+        paste();
+    }
 }
 
 void QNTextViewCommitAware::dropEvent(QDropEvent* event) {

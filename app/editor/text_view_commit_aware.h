@@ -44,6 +44,9 @@ class QNTextViewCommitAware final : public QTextEdit {
     // Offered the text of a key that types as the base class would (printable or a tab, no
     // Control, Alt or Meta held) before the base class handles it; true when the owner typed it.
     std::function<bool(const QString& text)> typeText;
+    // Offered each paste (not a drop) with the base class's own insertion as `paste`; true when
+    // the owner pasted, by calling it.
+    std::function<bool(const std::function<void()>& paste)> pasteText;
 
     std::optional<Qt::KeyboardModifiers> activeKeyDownModifierFlags;
     bool isPerformingPaste = false;
@@ -73,11 +76,17 @@ class QNTextViewCommitAware final : public QTextEdit {
 
         friend bool operator==(const Underlay&, const Underlay&) = default;
     };
-    // What is painted behind the text (the fade pulses), repainting only where it changes. It is
-    // drawn under the text rather than as extra selections, which make the editor draw every
-    // line of a selected paragraph twice, clipped.
-    void setUnderlay(std::vector<Underlay> runs);
-    [[nodiscard]] const std::vector<Underlay>& underlay() const { return underlay_; }
+    // What is painted behind the text (the fade pulses), drawn under the text rather than as
+    // extra selections, which make the editor draw every line of a selected paragraph twice,
+    // clipped. At each paint the view asks the source for the runs that meet what it paints;
+    // the owner tells it where runs changed, and only the lines of those that show are painted
+    // again. However many runs there are, a paint or a change costs what shows.
+    using UnderlaySource = std::function<std::vector<Underlay>(text::Utf16Range)>;
+    void setUnderlaySource(UnderlaySource source);
+    // Repaints the visible lines that `range` covers.
+    void underlayChanged(text::Utf16Range range);
+    // Every run behind the text, clamped to it.
+    [[nodiscard]] std::vector<Underlay> underlay() const;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -92,13 +101,16 @@ class QNTextViewCommitAware final : public QTextEdit {
   private:
     // The rectangles that show `range`, line by line, in the document's coordinates.
     [[nodiscard]] QRegion regionOf(text::Utf16Range range) const;
+    // The laid-out line that shows `position` in the document's coordinates; none before the
+    // layout has it.
+    [[nodiscard]] std::optional<QRectF> lineRectAt(std::int64_t position) const;
+    // The text that `area` (document coordinates) shows.
+    [[nodiscard]] text::Utf16Range characterRangeIn(const QRect& area) const;
     // Where the document's coordinates stand in the viewport.
     [[nodiscard]] QPoint scrollOffset() const;
 
     QString preedit_;
-    std::vector<Underlay> underlay_;
-    // Each run's region, kept while the layout stands (a run whose range is unchanged keeps it).
-    std::vector<QRegion> underlayRegions_;
+    UnderlaySource underlaySource_;
     bool isDropping_ = false;
     bool isMarginDragging_ = false;
 };

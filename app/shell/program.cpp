@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QKeySequence>
 #include <QMenu>
+#include <QPixmapCache>
 #include <QShortcut>
 #include <QSystemTrayIcon>
 #include <cstdio>
@@ -44,6 +45,11 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     QApplication application(argc, argv);
     // A tray program: closing its window does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Nothing wakes the program while nothing happens. Qt's pixmap cache trims itself on a timer
+    // (30 s after a pixmap is kept, then every 10 s until it is empty), so every paint of a
+    // styled widget or an icon would be followed by wake-ups; our few small windows draw those
+    // pieces again at no cost that shows.
+    QPixmapCache::setCacheLimit(0);
 
     SingleInstance instance(SingleInstance::defaultFolder(), QStringLiteral("ravlin"));
     switch (instance.claim()) {

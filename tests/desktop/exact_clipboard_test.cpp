@@ -328,13 +328,27 @@ TEST_F(ExactClipboard, AClearUndoesTheClipboardItWasAskedForNeverALaterCopy) {
 
 // The user's contents outlive the program that borrowed them, however it ends. Put back, they
 // are served by the keeper from then on; a program gone in the middle of a borrow (its window
-// with it, as a crash or a kill leaves it) finds the keeper taking them back over its own text.
-// Either way they come back as they were, and the keeper ends once another client copies.
+// with it, as a crash or a kill leaves it) finds the keeper taking them back over its own text,
+// also where a clipboard manager fills an emptied clipboard with the last text it saw
+// (xfce4-clipman, which then serves the user's contents it saved itself). Either way they come
+// back, never the borrow's text, and the keeper ends once another client copies.
 TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds) {
-    for (const bool putBack : {true, false}) {
-        SCOPED_TRACE(putBack ? "put back, then the program ends" : "the program ends mid-borrow");
+    enum class End { afterPutBack, midBorrow, midBorrowWithClipman };
+    for (const End end : {End::afterPutBack, End::midBorrow, End::midBorrowWithClipman}) {
+        SCOPED_TRACE(end == End::afterPutBack ? "put back, then the program ends"
+                     : end == End::midBorrow  ? "the program ends mid-borrow"
+                                              : "mid-borrow, xfce4-clipman running");
+        QProcess manager;
+        if (end == End::midBorrowWithClipman) {
+            manager.start(QStringLiteral("xfce4-clipman"), {});
+            ASSERT_TRUE(manager.waitForStarted(10000));
+            waitUntil([] { return false; }, 2s);  // up and watching the clipboard
+        }
         ClipboardOwner owner(richSpec());
         ASSERT_TRUE(owner.owning());
+        if (end == End::midBorrowWithClipman) {
+            waitUntil([] { return false; }, 1s);  // the manager has taken the copy over
+        }
         const QString before = readClipboardExactly();
         {
             auto pasteboard = std::make_shared<platform::X11SelectionPasteboard>(
@@ -346,19 +360,42 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
             auto saving = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
             ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
             pasteboard->clear();
-            ASSERT_TRUE(pasteboard->setString(u"borrowed"));
-            ASSERT_TRUE(waitUntil([&] { return owner.lost(); }));
-            if (putBack) {
+            ASSERT_TRUE(pasteboard->setTransientString(u"borrowed"));
+            ASSERT_TRUE(waitUntil([&] { return clipboardOwnerPid() == ::getpid(); }));
+            waitUntil([] { return false; }, 300ms);  // a clipboard manager has seen the text
+            if (end == End::afterPutBack) {
                 EXPECT_TRUE((*saved)->restore(*pasteboard));
                 const auto server = clipboardOwnerPid();
                 EXPECT_NE(server, 0);
                 EXPECT_NE(server, ::getpid()) << "served by the keeper, not by the program";
+                // A second borrow reads them from the keeper, and the same keeper serves them.
+                saved->reset();
+                auto again = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
+                ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+                pasteboard->clear();
+                ASSERT_TRUE(pasteboard->setTransientString(u"borrowed again"));
+                EXPECT_TRUE((*saved)->restore(*pasteboard));
+                EXPECT_EQ(clipboardOwnerPid(), server) << "one keeper at a time";
             }
         }
         ASSERT_TRUE(waitUntil([] { return clipboardOwnerPid() != 0; }, 3s));
+        // (A manager's refill, and the keeper's taking back after it, come within this.)
+        waitUntil([] { return false; }, end == End::midBorrowWithClipman ? 1500ms : 300ms);
+        const QString after = readClipboardExactly();
+        EXPECT_FALSE(after.contains(QStringLiteral("626f72726f776564"))) << "the borrow's text";
+        if (end == End::midBorrowWithClipman) {
+            const auto text = [](const QString& read) {
+                const auto from = read.indexOf(QStringLiteral("\nUTF8_STRING "));
+                return read.mid(from, read.indexOf(QLatin1Char('\n'), from + 1) - from);
+            };
+            EXPECT_EQ(text(after).toStdString(), text(before).toStdString());
+            manager.kill();
+            manager.waitForFinished(5000);
+            continue;
+        }
         const qint64 keeper = clipboardOwnerPid();
         EXPECT_NE(keeper, ::getpid());
-        EXPECT_EQ(readClipboardExactly().toStdString(), before.toStdString());
+        EXPECT_EQ(after.toStdString(), before.toStdString());
 
         ClipboardOwner taker(
             {line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8, hex("newer"))});

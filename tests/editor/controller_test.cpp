@@ -99,6 +99,8 @@ TEST_F(ControllerTest, ReportsEachUserEditWithItsKind) {
         std::function<void(ControllerTest&)> act;
         std::vector<Reported> expected;
         std::u16string after;
+        // A paste is followed up inside its own document edit, as a word-ending key is.
+        bool followedUpInTheEdit = false;
     };
     const auto keys = [](const char* typed) {
         return [typed](ControllerTest& t) { QTest::keyClicks(t.view, typed); };
@@ -145,7 +147,8 @@ TEST_F(ControllerTest, ReportsEachUserEditWithItsKind) {
                   QTest::keyClick(t.view, Qt::Key_V, Qt::ControlModifier);
               },
               {{{1, 0}, u"P\n\u00A0Q", K::pasteInsert}},
-              u"aP\n\u00A0Qb"},
+              u"aP\n\u00A0Qb",
+              true},
              {"undo of typing",
               u"ab",
               {2, 0},
@@ -200,7 +203,8 @@ TEST_F(ControllerTest, ReportsEachUserEditWithItsKind) {
         EXPECT_EQ(edits, c.expected) << c.name;
         EXPECT_EQ(controller->string(), c.after) << c.name;
         EXPECT_EQ(controller->string(), documentText()) << c.name;
-        EXPECT_EQ(typed, 0) << c.name << ": onUserType waits for the next turn";
+        EXPECT_EQ(typed, c.followedUpInTheEdit ? static_cast<int>(c.expected.size()) : 0)
+            << c.name << ": onUserType waits for the next turn, or came inside the edit";
         executor->runUntilIdle();
         EXPECT_EQ(typed, static_cast<int>(c.expected.size())) << c.name;
         EXPECT_EQ(textChanges > 0, !c.expected.empty()) << c.name;
@@ -425,6 +429,48 @@ TEST_F(ControllerTest, ALocalFixRewritesOnlyTheChangedWordsAndKeepsTheParagraphs
     EXPECT_EQ(document->lastBlock().userState(), 8);
     EXPECT_EQ(view->selectedRange(), (Utf16Range{19, 0}));
     executor->advance(1s);  // the pulses end
+}
+
+// A paste is followed up inside its own document edit: the pasted text and the local fixes of
+// it reach the document, its layout and its paint as one change. Where the paste cannot be
+// followed so (a preedit showing), the document reports it afterwards as any edit.
+TEST_F(ControllerTest, APasteAndItsLocalFixesAreOneChange) {
+    controller->onUserType = [this] {
+        ++typed;
+        controller->applyLocalFixesBeforeCaret(u"", kTypos, policy());
+    };
+    for (const bool preedit : {false, true}) {
+        SCOPED_TRACE(preedit);
+        seed(u"I ", {2, 0});
+        if (preedit) {
+            sendInputMethod("k", "");
+        }
+        int changes = 0;
+        const auto counting = QObject::connect(view->document(), &QTextDocument::contentsChange,
+                                               [&] { ++changes; });
+        QApplication::clipboard()->setText(QStringLiteral("recieve teh news "));
+        QTest::keyClick(view, Qt::Key_V, Qt::ControlModifier);
+        QObject::disconnect(counting);
+        ASSERT_EQ(edits.size(), 1u);
+        EXPECT_EQ(edits[0].range, (Utf16Range{2, 0}));
+        EXPECT_EQ(edits[0].replacement, u"recieve teh news ");
+        if (preedit) {
+            EXPECT_EQ(typed, 0) << "followed on the next turn";
+            executor->runUntilIdle();
+            sendInputMethod("", "");
+        } else {
+            EXPECT_EQ(edits[0].kind, K::pasteInsert);
+            EXPECT_EQ(changes, 1) << "one change, laid out once";
+            EXPECT_EQ(typed, 1);
+            EXPECT_EQ(controller->string(), u"I receive the news ");
+            EXPECT_EQ(view->selectedRange(), (Utf16Range{19, 0}));
+            EXPECT_FALSE(controller->fadePulses().empty());
+            EXPECT_FALSE(view->document()->isUndoAvailable()) << "a fix leaves nothing to undo";
+        }
+        EXPECT_EQ(controller->string(), documentText());
+        executor->advance(1s);
+        typed = 0;
+    }
 }
 
 TEST_F(ControllerTest, ALocalFixPulsesRisesHoldsFallsAndEnds) {

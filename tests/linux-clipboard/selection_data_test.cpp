@@ -55,6 +55,7 @@ TEST(KeeperMessages, ComeThroughInAnyPiecesAndABadHeaderBreaksTheStream) {
         {KeeperMessage::program, encodeWord(0x00a00001)},
         {KeeperMessage::hold, encodeHandOff({"PRIMARY", 0, answer()})},
         {KeeperMessage::take, encodeTake({"CLIPBOARD", 123456})},
+        {KeeperMessage::moment, encodeMoment({"PRIMARY", 0x0123456789abcdefULL})},
         {KeeperMessage::taken, {}},
     };
     std::vector<std::uint8_t> stream;
@@ -75,6 +76,11 @@ TEST(KeeperMessages, ComeThroughInAnyPiecesAndABadHeaderBreaksTheStream) {
         EXPECT_EQ(received, sent);
     }
     EXPECT_EQ(decodeTake(sent[2].payload), (KeeperTake{"CLIPBOARD", 123456}));
+    EXPECT_EQ(decodeMoment(sent[3].payload), (KeeperMoment{"PRIMARY", 0x0123456789abcdefULL}));
+    // A text's fingerprint leaves out the NULs some owners end it with.
+    const std::vector<std::uint8_t> plain{'h', 'i'};
+    const std::vector<std::uint8_t> ended{'h', 'i', 0};
+    EXPECT_EQ(textFingerprint(ended), textFingerprint(plain));
 
     struct Bad {
         const char* name;

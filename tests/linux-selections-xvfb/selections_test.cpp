@@ -185,6 +185,40 @@ class Requestor : public Client {
         ADD_FAILURE() << "no answer";
         return answer;
     }
+    // After an INCR announcement in `property`: takes every step (deleting the announcement
+    // first), and returns the bytes.
+    std::vector<std::uint8_t> takeIncr(xcb_atom_t property) {
+        std::vector<std::uint8_t> bytes;
+        xcb_delete_property(connection(), window(), property);
+        xcb_flush(connection());
+        const auto until = Clock::now() + 5s;
+        while (xcb_generic_event_t* event = nextEvent(until)) {
+            const bool step =
+                (event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY &&
+                reinterpret_cast<xcb_property_notify_event_t*>(event)->atom == property &&
+                reinterpret_cast<xcb_property_notify_event_t*>(event)->state ==
+                    XCB_PROPERTY_NEW_VALUE;
+            std::free(event);
+            if (!step) {
+                continue;
+            }
+            auto* reply = xcb_get_property_reply(
+                connection(),
+                xcb_get_property(connection(), 1, window(), property, XCB_GET_PROPERTY_TYPE_ANY,
+                                 0, 1 << 24),
+                nullptr);
+            const auto* data = static_cast<const std::uint8_t*>(xcb_get_property_value(reply));
+            const auto size = static_cast<std::size_t>(xcb_get_property_value_length(reply));
+            bytes.insert(bytes.end(), data, data + size);
+            std::free(reply);
+            xcb_flush(connection());
+            if (size == 0) {
+                return bytes;
+            }
+        }
+        ADD_FAILURE() << "the answer did not end";
+        return bytes;
+    }
     // Asks CLIPBOARD for `target` into `property` and takes nothing: the property of the
     // owner's answer (None: refused).
     xcb_atom_t answerOnly(xcb_atom_t target, xcb_atom_t property) {
@@ -456,6 +490,21 @@ TEST(Selections, AServerThatStopsAnsweringHoldsNoCallerUp) {
     EXPECT_LT(Clock::now() - took, 1s);
     xcb_ungrab_server(grabber.connection());
     xcb_flush(grabber.connection());
+}
+
+// A requestor in the middle of a large answer when the selection changes hands (the keeper
+// taking it over, another client's copy) still gets the whole of what it asked for.
+TEST(Selections, AnAnswerInProgressEndsWholeAfterTheSelectionChangesHands) {
+    auto owner = Selections::open();
+    ASSERT_TRUE(owner);
+    const auto data = served();
+    ASSERT_TRUE(owner->own("CLIPBOARD", std::make_shared<const SelectionData>(data)));
+    Requestor requestor;
+    const xcb_atom_t property = requestor.atom("MIDWAY");
+    ASSERT_EQ(requestor.answerOnly(requestor.atom("x-large"), property), property);
+    Client taker;
+    ASSERT_TRUE(taker.own("CLIPBOARD"));
+    EXPECT_EQ(requestor.takeIncr(property), data.values[1].bytes);
 }
 
 // An owner whose INCR list of targets never ends: refused once the steps pass the cap, not

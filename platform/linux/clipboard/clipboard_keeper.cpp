@@ -17,6 +17,7 @@
 
 #include "platform/linux/clipboard/keeper_protocol.h"
 #include "platform/linux/clipboard/x11_selections.h"
+#include "platform/pasteboard_save_failure.h"
 
 namespace ravlin::platform {
 namespace {
@@ -29,29 +30,48 @@ using x11::KeeperMessage;
 constexpr auto firstHoldWait = 5s;
 // Holding nothing more: how long its answers in progress may take to end.
 constexpr auto transfersWait = 10s;
+// After the program went in the middle of a borrow: how long a clipboard manager that fills the
+// emptied clipboard with the last text it saw (the borrow's) is watched for, and how long a look
+// at what it put there may take.
+constexpr auto refillWatch = 2s;
+constexpr auto refillLook = std::chrono::milliseconds(500);
 
 void say(const std::string& line) {
     std::fprintf(stderr, "ravlin %s: %s\n", clipboardKeeperOption.data(), line.c_str());
 }
 
+// What the layer's thread tells the keeper's: the changes of owner, and the looks asked for.
+// Shared with the layer's callbacks, so that one that comes late finds it still there.
+struct Inbox {
+    Inbox() { ::pipe2(wake, O_CLOEXEC | O_NONBLOCK); }
+    ~Inbox() {
+        ::close(wake[0]);
+        ::close(wake[1]);
+    }
+    Inbox(const Inbox&) = delete;
+    Inbox& operator=(const Inbox&) = delete;
+    void ring() { [[maybe_unused]] const auto written = ::write(wake[1], "x", 1); }
+
+    int wake[2] = {-1, -1};
+    std::mutex mutex;
+    std::deque<x11::Selections::OwnerChange> changes;  // under mutex
+    // Looks at what another client put on a selection: (selection, fingerprint of its text).
+    std::deque<std::pair<std::string, std::uint64_t>> looks;  // under mutex
+};
+
 class Keeper {
   public:
     explicit Keeper(std::shared_ptr<x11::Selections> selections)
         : selections_(std::move(selections)) {
-        ::pipe2(wake_, O_CLOEXEC | O_NONBLOCK);
-        selections_->onOwnerChange([this](const x11::Selections::OwnerChange& change) {
+        selections_->onOwnerChange([inbox = inbox_](const x11::Selections::OwnerChange& change) {
             {
-                std::lock_guard lock(mutex_);
-                changes_.push_back(change);
+                std::lock_guard lock(inbox->mutex);
+                inbox->changes.push_back(change);
             }
-            [[maybe_unused]] const auto written = ::write(wake_[1], "x", 1);
+            inbox->ring();
         });
     }
-    ~Keeper() {
-        selections_->onOwnerChange(nullptr);
-        ::close(wake_[0]);
-        ::close(wake_[1]);
-    }
+    ~Keeper() { selections_->onOwnerChange(nullptr); }
     Keeper(const Keeper&) = delete;
     Keeper& operator=(const Keeper&) = delete;
 
@@ -70,14 +90,14 @@ class Keeper {
             } else {
                 emptySince.reset();
             }
-            pollfd fds[2] = {{program_ ? 0 : -1, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+            pollfd fds[2] = {{program_ ? 0 : -1, POLLIN, 0}, {inbox_->wake[0], POLLIN, 0}};
             ::poll(fds, 2, 200);
             if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !readProgram()) {
                 return 2;
             }
             if ((fds[1].revents & POLLIN) != 0) {
                 char drained[64];
-                while (::read(wake_[0], drained, sizeof drained) > 0) {
+                while (::read(inbox_->wake[0], drained, sizeof drained) > 0) {
                 }
             }
             handleChanges();
@@ -118,6 +138,9 @@ class Keeper {
             case KeeperMessage::program: {
                 const auto window = x11::decodeWord(frame.payload);
                 programWindow_ = window.value_or(0);
+                for (const auto& [selection, data] : held_) {
+                    selections_->standBy(selection, data, programWindow_);
+                }
                 return window.has_value();
             }
             case KeeperMessage::hold: {
@@ -131,8 +154,7 @@ class Keeper {
                     (void)selections_->ownAsOf(handOff->selection, data,
                                                selections_->ownedSince(handOff->selection));
                 }
-                held_[handOff->selection] = std::move(data);
-                everHeld_ = true;
+                keep(handOff->selection, std::move(data));
                 return true;
             }
             case KeeperMessage::take: {
@@ -151,6 +173,18 @@ class Keeper {
                                                                            : std::uint8_t{0}});
                 return true;
             }
+            case KeeperMessage::moment: {
+                const auto moment = x11::decodeMoment(frame.payload);
+                if (!moment) {
+                    return false;
+                }
+                if (moment->fingerprint != 0) {
+                    moments_[moment->selection] = moment->fingerprint;
+                } else {
+                    moments_.erase(moment->selection);
+                }
+                return true;
+            }
             case KeeperMessage::ready:
             case KeeperMessage::taken:
                 return false;  // the keeper's own words
@@ -161,8 +195,8 @@ class Keeper {
     void handleChanges() {
         std::deque<x11::Selections::OwnerChange> changes;
         {
-            std::lock_guard lock(mutex_);
-            changes.swap(changes_);
+            std::lock_guard lock(inbox_->mutex);
+            changes.swap(inbox_->changes);
         }
         for (const auto& change : changes) {
             const auto held = held_.find(change.selection);
@@ -171,19 +205,94 @@ class Keeper {
             }
             const bool programs = programWindow_ != 0 && change.previous == programWindow_;
             if (change.ownerGone && programs) {
-                // The program went while its own text was on the selection: the user's contents
-                // come back, unless something newer was copied meanwhile.
-                if (selections_->ownAsOf(change.selection, held->second, change.time)) {
+                // The program went while its own text was on the selection: the layer has taken
+                // it back with the user's contents already (standBy), unless something newer was
+                // copied meanwhile, or a clipboard manager got there first (watched for below).
+                if (selections_->owned(change.selection)) {
                     say("the program ended during a borrow: " + change.selection +
                         " holds the user's contents again");
-                } else {
-                    held_.erase(held);
                 }
+                refills_[change.selection] = Clock::now();
             } else if (change.ownerGone || (change.owner != programWindow_ &&
                                             change.owner != selections_->window())) {
-                held_.erase(held);  // another client's copy, or nobody's: not ours to keep
+                if (watchesRefill(change.selection)) {
+                    look(change.selection);  // the borrow's text put back, or a copy?
+                } else {
+                    drop(held);  // another client's copy, or nobody's: not ours to keep
+                }
             }
         }
+        handleLooks();
+        // A refill watched for long enough: what is there now stands.
+        for (auto refill = refills_.begin(); refill != refills_.end();) {
+            if (Clock::now() - refill->second < refillWatch) {
+                ++refill;
+                continue;
+            }
+            const auto held = held_.find(refill->first);
+            if (held != held_.end() && !selections_->owned(refill->first)) {
+                drop(held);
+            }
+            refill = refills_.erase(refill);
+        }
+    }
+
+    [[nodiscard]] bool watchesRefill(const std::string& selection) const {
+        const auto refill = refills_.find(selection);
+        return refill != refills_.end() && Clock::now() - refill->second < refillWatch &&
+               moments_.contains(selection);
+    }
+
+    // Reads what another client has just put on `selection`, for handleLooks.
+    void look(const std::string& selection) {
+        selections_->read(selection, {.total = refillLook},
+                          [inbox = inbox_, selection](x11::Selections::Read read) {
+                              const auto* text = read.data.find("UTF8_STRING");
+                              const bool read_ = read.failure == PasteboardSaveFailure::none;
+                              {
+                                  std::lock_guard lock(inbox->mutex);
+                                  inbox->looks.emplace_back(
+                                      selection, text != nullptr && read_
+                                                     ? x11::textFingerprint(text->bytes)
+                                                     : 0);
+                              }
+                              inbox->ring();
+                          });
+    }
+
+    void handleLooks() {
+        std::deque<std::pair<std::string, std::uint64_t>> looks;
+        {
+            std::lock_guard lock(inbox_->mutex);
+            looks.swap(inbox_->looks);
+        }
+        for (const auto& [selection, fingerprint] : looks) {
+            const auto held = held_.find(selection);
+            const auto moment = moments_.find(selection);
+            if (held == held_.end()) {
+                continue;
+            }
+            if (moment != moments_.end() && fingerprint == moment->second &&
+                selections_->own(selection, held->second)) {
+                // A clipboard manager filled the emptied selection with the borrow's text.
+                say("the program ended during a borrow and a clipboard manager put its text back: " +
+                    selection + " holds the user's contents again");
+                refills_.erase(selection);
+            } else {
+                drop(held);
+            }
+        }
+    }
+
+    void keep(const std::string& selection, std::shared_ptr<const x11::SelectionData> data) {
+        selections_->standBy(selection, data, programWindow_);
+        held_[selection] = std::move(data);
+        everHeld_ = true;
+    }
+
+    void drop(std::map<std::string, std::shared_ptr<const x11::SelectionData>>::iterator held) {
+        selections_->standBy(held->first, nullptr, 0);
+        held_.erase(held);
     }
 
     void send(KeeperMessage kind, const std::vector<std::uint8_t>& payload) {
@@ -202,9 +311,11 @@ class Keeper {
     }
 
     std::shared_ptr<x11::Selections> selections_;
-    int wake_[2] = {-1, -1};
-    std::mutex mutex_;
-    std::deque<x11::Selections::OwnerChange> changes_;  // under mutex_
+    std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
+    // The fingerprint of the moment's text the program has on each selection.
+    std::map<std::string, std::uint64_t> moments_;
+    // Since when each selection is watched for a refill of the borrow's text.
+    std::map<std::string, Clock::time_point> refills_;
     x11::KeeperFrameReader frames_{x11::maxHandOffBytes({})};
     std::map<std::string, std::shared_ptr<const x11::SelectionData>> held_;
     std::uint32_t programWindow_ = 0;

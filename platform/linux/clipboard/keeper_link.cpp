@@ -71,6 +71,13 @@ bool KeeperLink::take(const std::string& selection, std::uint32_t time, Clock::t
     return answer->payload[0] == 1;
 }
 
+void KeeperLink::moment(const std::string& selection, std::uint64_t fingerprint) {
+    if (alive() && !send(x11::KeeperMessage::moment, x11::encodeMoment({selection, fingerprint}),
+                         Clock::now() + exchangeWait)) {
+        drop("moment-not-sent");
+    }
+}
+
 bool KeeperLink::start(Clock::time_point until) {
     int ends[2] = {-1, -1};
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {

@@ -44,6 +44,11 @@ class KeeperLink {
     // did.
     bool take(const std::string& selection, std::uint32_t time, Clock::time_point until);
 
+    // Tells a running keeper the fingerprint of the moment's text now on `selection` (0: none
+    // any more), so that it knows that text should a clipboard manager put it back after the
+    // program is gone. Starts no keeper.
+    void moment(const std::string& selection, std::uint64_t fingerprint);
+
     // Told of what went wrong (a keeper that cannot be started, that stopped answering).
     std::function<void(const std::string&)> onTrouble;
 

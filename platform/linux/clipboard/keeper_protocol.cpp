@@ -12,6 +12,7 @@ bool knownKind(std::uint8_t kind) {
         case KeeperMessage::program:
         case KeeperMessage::hold:
         case KeeperMessage::take:
+        case KeeperMessage::moment:
         case KeeperMessage::ready:
         case KeeperMessage::taken:
             return true;
@@ -86,6 +87,17 @@ std::optional<KeeperFrame> KeeperFrameReader::next() {
     return frame;
 }
 
+std::uint64_t textFingerprint(std::span<const std::uint8_t> utf8) {
+    while (!utf8.empty() && utf8.back() == 0) {
+        utf8 = utf8.first(utf8.size() - 1);
+    }
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const auto byte : utf8) {
+        hash = (hash ^ byte) * 0x100000001b3ULL;
+    }
+    return hash;
+}
+
 std::vector<std::uint8_t> encodeWord(std::uint32_t word) {
     std::vector<std::uint8_t> bytes(4);
     std::memcpy(bytes.data(), &word, 4);
@@ -99,6 +111,23 @@ std::optional<std::uint32_t> decodeWord(std::span<const std::uint8_t> bytes) {
     std::uint32_t word = 0;
     std::memcpy(&word, bytes.data(), 4);
     return word;
+}
+
+std::vector<std::uint8_t> encodeMoment(const KeeperMoment& moment) {
+    std::vector<std::uint8_t> bytes(8);
+    std::memcpy(bytes.data(), &moment.fingerprint, 8);
+    bytes.insert(bytes.end(), moment.selection.begin(), moment.selection.end());
+    return bytes;
+}
+
+std::optional<KeeperMoment> decodeMoment(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < 9 || bytes.size() > 8 + maxNameBytes) {
+        return std::nullopt;
+    }
+    KeeperMoment moment;
+    std::memcpy(&moment.fingerprint, bytes.data(), 8);
+    moment.selection.assign(bytes.begin() + 8, bytes.end());
+    return moment;
 }
 
 std::vector<std::uint8_t> encodeTake(const KeeperTake& take) {

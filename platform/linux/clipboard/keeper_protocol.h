@@ -9,6 +9,8 @@
 //                                user's, kept in reserve, or served in place of what it serves
 //                       take     a selection's name and a server time (0: now): take it with what
 //                                is held, as of that time
+//                       moment   a selection's name and the fingerprint of the moment's text the
+//                                program has put on it (0: none any more)
 //   keeper -> program   ready    the keeper's window (u32)
 //                       taken    whether the take took (one byte)
 
@@ -26,6 +28,7 @@ enum class KeeperMessage : std::uint8_t {
     program = 'P',
     hold = 'H',
     take = 'T',
+    moment = 'M',
     ready = 'R',
     taken = 't',
 };
@@ -66,6 +69,17 @@ struct KeeperTake {
 
 [[nodiscard]] std::vector<std::uint8_t> encodeTake(const KeeperTake& take);
 [[nodiscard]] std::optional<KeeperTake> decodeTake(std::span<const std::uint8_t> bytes);
+struct KeeperMoment {
+    std::string selection;
+    std::uint64_t fingerprint = 0;  // of the text's UTF-8 (textFingerprint); 0: none
+
+    friend bool operator==(const KeeperMoment&, const KeeperMoment&) = default;
+};
+
+[[nodiscard]] std::vector<std::uint8_t> encodeMoment(const KeeperMoment& moment);
+[[nodiscard]] std::optional<KeeperMoment> decodeMoment(std::span<const std::uint8_t> bytes);
+// The 64-bit FNV-1a fingerprint of a text's UTF-8 bytes (trailing NULs left out).
+[[nodiscard]] std::uint64_t textFingerprint(std::span<const std::uint8_t> utf8);
 [[nodiscard]] std::vector<std::uint8_t> encodeWord(std::uint32_t word);
 [[nodiscard]] std::optional<std::uint32_t> decodeWord(std::span<const std::uint8_t> bytes);
 

@@ -32,6 +32,15 @@ void SelectionOwner::watch(xcb_atom_t selection) {
     currentOwner_[selection] = owner ? owner->owner : XCB_NONE;
 }
 
+void SelectionOwner::standBy(xcb_atom_t selection, std::shared_ptr<const SelectionData> data,
+                             xcb_window_t window) {
+    if (data && window != XCB_NONE) {
+        standBy_[selection] = StandBy{prepare(std::move(data)), window};
+    } else {
+        standBy_.erase(selection);
+    }
+}
+
 std::optional<Selections::KnownChange> SelectionOwner::deputyChange(xcb_atom_t selection) {
     Reply<xcb_get_selection_owner_reply_t> owner(
         xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
@@ -44,10 +53,8 @@ std::optional<Selections::KnownChange> SelectionOwner::deputyChange(xcb_atom_t s
 
 // --- Taking and giving away
 
-bool SelectionOwner::ownAt(xcb_atom_t selection, std::shared_ptr<const SelectionData> data,
-                           std::uint32_t time) {
+SelectionOwner::Ownership SelectionOwner::prepare(std::shared_ptr<const SelectionData> data) {
     Ownership owning;
-    owning.time = time;
     owning.targets = connection_.atoms(data->targets);
     owning.targetsType = connection_.atom(data->targetsType);
     std::vector<std::string> valueTargets;
@@ -64,6 +71,16 @@ bool SelectionOwner::ownAt(xcb_atom_t selection, std::shared_ptr<const Selection
         }
     }
     owning.data = std::move(data);
+    return owning;
+}
+
+bool SelectionOwner::ownAt(xcb_atom_t selection, std::shared_ptr<const SelectionData> data,
+                           std::uint32_t time) {
+    return take(selection, prepare(std::move(data)), time);
+}
+
+bool SelectionOwner::take(xcb_atom_t selection, Ownership owning, std::uint32_t time) {
+    owning.time = time;
     owning.request = xcb_set_selection_owner(c_, connection_.window(), selection, time).sequence;
     Reply<xcb_get_selection_owner_reply_t> owner(
         xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
@@ -173,6 +190,14 @@ void SelectionOwner::onOwnerChange(const xcb_xfixes_selection_notify_event_t& ev
     auto& current = currentOwner_[event.selection];
     const xcb_window_t previous = current;
     current = ownerGone ? XCB_NONE : event.owner;
+    if (const auto standing = standBy_.find(event.selection);
+        ownerGone && standing != standBy_.end() && previous == standing->second.window) {
+        // At once, before anyone who fills an empty selection with what it last saw (the text
+        // of the borrow) does (with its names known beforehand, the request goes out before
+        // anything else): as of the time of the ownership that went, so never over a change
+        // made since.
+        (void)take(event.selection, standing->second.owning, event.selection_timestamp);
+    }
     if (onOwnerChanged) {
         onOwnerChanged({connection_.name(event.selection).value_or(std::string()), previous,
                         current, ownerGone, event.selection_timestamp});

@@ -59,6 +59,10 @@ class SelectionOwner {
     std::optional<KnownChange> deputyChange(xcb_atom_t selection);
     // Told of every change of a watched selection's owner.
     std::function<void(const Selections::OwnerChange&)> onOwnerChanged;
+    // Selections.standBy: taken at once, in the handling of the news, should `window` go away
+    // while it owns `selection`.
+    void standBy(xcb_atom_t selection, std::shared_ptr<const SelectionData> data,
+                 xcb_window_t window);
 
     // Events.
     void onSelectionRequest(const xcb_selection_request_event_t& event);
@@ -93,6 +97,9 @@ class SelectionOwner {
         std::vector<xcb_atom_t> types;  // of data->values, by index
         std::unordered_map<xcb_atom_t, std::size_t> values;
     };
+    // What serving `data` takes: its names as atoms (round trips, done before the taking).
+    Ownership prepare(std::shared_ptr<const SelectionData> data);
+    bool take(xcb_atom_t selection, Ownership owning, std::uint32_t time);
     bool serveOne(Ownership& owned, const std::string& selectionName, xcb_window_t requestor,
                   xcb_atom_t target, xcb_atom_t property);
     bool serveMultiple(Ownership& owned, const std::string& selectionName, xcb_window_t requestor,
@@ -123,6 +130,11 @@ class SelectionOwner {
     // The owner of each watched selection, as the server's news tells it.
     std::map<xcb_atom_t, xcb_window_t> currentOwner_;
     xcb_window_t deputy_ = XCB_NONE;
+    struct StandBy {
+        Ownership owning;
+        xcb_window_t window = XCB_NONE;
+    };
+    std::map<xcb_atom_t, StandBy> standBy_;
     std::optional<bool> managerAnswer_;
 
     // --- Shared with callers (under mutex_)

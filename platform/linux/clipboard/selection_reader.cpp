@@ -286,6 +286,9 @@ bool SelectionReader::drainStep(xcb_atom_t property) {
         c_,
         xcb_get_property(c_, 0, connection_.window(), property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0),
         nullptr));
+    if (reply && reply->type == XCB_NONE) {
+        return true;  // news of a step already taken (the read's own last take of it)
+    }
     xcb_delete_property(c_, connection_.window(), property);
     if (!reply || reply->bytes_after == 0) {
         drains_.erase(drain);

@@ -365,9 +365,15 @@ Status X11SelectionPasteboard::setString(std::u16string_view text) {
 
 Status X11SelectionPasteboard::setTransientString(std::u16string_view text) {
     reserveLastRead();
-    auto written = own(std::make_shared<const x11::SelectionData>(x11::transientTextSelection(text)));
+    auto data = std::make_shared<const x11::SelectionData>(x11::transientTextSelection(text));
+    const auto* utf8 = data->find("UTF8_STRING");
+    const auto fingerprint = utf8 != nullptr ? x11::textFingerprint(utf8->bytes) : 0;
+    auto written = own(std::move(data));
     if (written.ok()) {
         transientText_ = std::u16string(text);
+        if (keeper_) {
+            keeper_->moment(selection_, fingerprint);
+        }
     }
     return written;
 }
@@ -382,6 +388,9 @@ bool X11SelectionPasteboard::makeTransientOrdinary() {
         return false;
     }
     transientText_.reset();
+    if (keeper_) {
+        keeper_->moment(selection_, 0);
+    }
     ownChanges_ = selections_->ownChanges(selection_);
     ownChange_ = selections_->lastOwnChange(selection_);
     lastWrite_ = std::move(data);

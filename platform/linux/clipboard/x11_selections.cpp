@@ -299,6 +299,17 @@ std::optional<Selections::KnownChange> Selections::deputyChange(const std::strin
         .value_or(std::nullopt);
 }
 
+void Selections::standBy(const std::string& selection, std::shared_ptr<const SelectionData> data,
+                         std::uint32_t window) {
+    auto* parts = parts_.get();
+    (void)parts->connection->call<bool>(
+        [parts, selection, data = std::move(data), window] {
+            parts->owner.standBy(parts->connection->atom(selection), data, window);
+            return true;
+        },
+        serverWait);
+}
+
 std::size_t Selections::transfersInProgress() {
     auto* parts = parts_.get();
     return parts->connection

@@ -126,6 +126,11 @@ class Selections {
     // After our deputy took `selection`: that change, as ours, once the server's news of it is
     // in; none unless the deputy owns the selection.
     std::optional<KnownChange> deputyChange(const std::string& selection);
+    // Should `window` own `selection` and then go away (a program ended in the middle of a
+    // borrow), `selection` is taken at once with `data`, as of the time of that ownership: never
+    // over a change made since. Data none: no longer.
+    void standBy(const std::string& selection, std::shared_ptr<const SelectionData> data,
+                 std::uint32_t window);
     // Answers of ours still going out in INCR steps.
     [[nodiscard]] std::size_t transfersInProgress();
 
