@@ -22,6 +22,11 @@ std::optional<std::u16string> textAttribute(Accessibility& accessibility, Elemen
     return typed<std::u16string>(accessibility, element, name);
 }
 
+std::optional<bool> booleanAttribute(Accessibility& accessibility, ElementRef element,
+                                     std::string_view name) {
+    return typed<bool>(accessibility, element, name);
+}
+
 std::optional<text::Utf16Range> rangeAttribute(Accessibility& accessibility, ElementRef element,
                                                std::string_view name) {
     return typed<text::Utf16Range>(accessibility, element, name);

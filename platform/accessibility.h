@@ -58,6 +58,10 @@ inline constexpr std::string_view windows = "AXWindows";
 inline constexpr std::string_view focused = "AXFocused";
 inline constexpr std::string_view focusedWindow = "AXFocusedWindow";
 inline constexpr std::string_view focusedUIElement = "AXFocusedUIElement";
+// Whether the user can type into the element (Boolean). Ours: an element can be edited by
+// typing yet take no text written through accessibility (a web page's fields, KDE's editor), so
+// whether "AXValue" is settable does not tell.
+inline constexpr std::string_view editable = "AXEditable";
 // An opaque marker range; no Linux accessibility layer has one, the backend answers none.
 inline constexpr std::string_view selectedTextMarkerRange = "AXSelectedTextMarkerRange";
 // Parameterized.
@@ -117,6 +121,8 @@ class Accessibility {
 [[nodiscard]] std::optional<std::u16string> textAttribute(Accessibility& accessibility,
                                                           ElementRef element,
                                                           std::string_view name);
+[[nodiscard]] std::optional<bool> booleanAttribute(Accessibility& accessibility,
+                                                   ElementRef element, std::string_view name);
 [[nodiscard]] std::optional<text::Utf16Range> rangeAttribute(Accessibility& accessibility,
                                                              ElementRef element,
                                                              std::string_view name);

@@ -54,6 +54,8 @@ struct ElementSpec {
     bool parameterizedReads = true;
     // Whether the text attributes report themselves settable.
     bool settable = true;
+    // Whether "AXEditable" answers true; none: as `settable` (and not `readOnly`).
+    std::optional<bool> editable;
     WriteBehaviour writes = WriteBehaviour::apply;
     // Whether typed keys and pastes leave the text as it is (a paste still reads the pasteboard).
     bool readOnly = false;

@@ -217,6 +217,9 @@ class FakeAccessibility final : public Accessibility {
                     text::substring(*spec.value, spec.selection).value_or(std::u16string()));
             }
         }
+        if (spec.value && name == ax::editable) {
+            return AttributeValue(spec.editable.value_or(spec.settable && !spec.readOnly));
+        }
         if (spec.textMarkerBounds && name == ax::selectedTextMarkerRange) {
             return AttributeValue(spec.selection);  // stands for an opaque marker range
         }

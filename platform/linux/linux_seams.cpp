@@ -34,7 +34,7 @@ Seams linuxSeams() {
             auto workspace = std::make_shared<EwmhWorkspace>(connection);
             auto accessibility = std::make_shared<AtspiAccessibility>(
                 [workspace] { return workspace->activeProcess(); },
-                [workspace] { return workspace->activeWindowPlace(); });
+                [workspace](ProcessID pid) { return workspace->windowPlace(pid); });
             auto keys = std::make_shared<XTestKeySynthesis>(connection);
             if (keys->available()) {
                 seams.keySynthesis = keys;

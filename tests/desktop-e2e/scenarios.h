@@ -49,14 +49,16 @@ class EndToEnd : public ::testing::Test {
     }
 
     // Puts text and an image on the clipboard from the Qt target, as a person copies in another
-    // application, and reads it back.
+    // application, and reads it back once this process has also had the news of it (a watch
+    // started afterwards would otherwise count the copy as a change of hands).
     ClipboardContents copyElsewhere(const QString& text) {
+        const ClipboardWatch news;
         EXPECT_TRUE(desktop.qt->command(QStringLiteral("copy ") + text));
         ClipboardContents contents;
-        waitUntil([&] {
+        EXPECT_TRUE(waitUntil([&] {
             contents = readClipboard();
-            return contents[QStringLiteral("text/plain")] == text.toUtf8();
-        });
+            return news.changes() > 0 && contents[QStringLiteral("text/plain")] == text.toUtf8();
+        }));
         return contents;
     }
 
@@ -68,9 +70,12 @@ class EndToEnd : public ::testing::Test {
             !app.command(QStringLiteral("focus ") + field)) {
             return {};
         }
-        const std::u16string role = field == QLatin1String("password") ? u"AXSecureTextField"
-                                    : field == QLatin1String("area")   ? u"AXTextArea"
-                                                                       : u"AXTextField";
+        // (the GTK 4 window's hidden field is a password field too)
+        const bool password =
+            field == QLatin1String("password") || field == QLatin1String("hidden");
+        const std::u16string role = password                          ? u"AXSecureTextField"
+                                    : field == QLatin1String("area") ? u"AXTextArea"
+                                                                     : u"AXTextField";
         platform::ElementRef found;
         waitUntil([&] {
             found = desktop.focusedOf(app.pid());

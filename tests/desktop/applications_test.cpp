@@ -23,7 +23,14 @@ struct Field {
     QString field;
     std::string role;
     std::string name;
+    // "stands" selected in it
+    std::u16string text = u"Harbour stands here";
+    Utf16Range stands{8, 6};
 };
+
+void PrintTo(const Field& field, std::ostream* out) {
+    *out << field.name;
+}
 
 class ApplicationTest : public ::testing::TestWithParam<Field> {
   protected:
@@ -32,15 +39,17 @@ class ApplicationTest : public ::testing::TestWithParam<Field> {
     DesktopApplication& app = DesktopApplication::get(GetParam().kind);
 };
 
-// "stands" selected in "Harbour stands here": the field, its text and selection read as they
-// are, and the caret (the selection's end) found inside the application's window.
+// "stands" selected: the field, its text and selection read as they are, and the caret (the
+// selection's end) found inside the application's window.
 TEST_P(ApplicationTest, ReadsTheFocusedFieldItsSelectionAndItsCaret) {
     ASSERT_TRUE(app.ready()) << app.name();
-    const auto field = app.prepare(u"Harbour stands here", Utf16Range{8, 6}, GetParam().field);
+    const auto field = app.prepare(GetParam().text, GetParam().stands, GetParam().field);
     ASSERT_TRUE(field);
     EXPECT_EQ(platform::textAttribute(accessibility, field, ax::role),
               text::toUtf16(GetParam().role));
     EXPECT_EQ(platform::textAttribute(accessibility, field, ax::selectedText), u"stands");
+    // Typed into (whether or not accessibility can write into it).
+    EXPECT_EQ(platform::booleanAttribute(accessibility, field, ax::editable), true);
 
     const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
     const auto snapshot = QNModelFocusSnapshot::captureNow(seams);
@@ -69,9 +78,36 @@ TEST_P(ApplicationTest, ReadsTheFocusedFieldItsSelectionAndItsCaret) {
 
 INSTANTIATE_TEST_SUITE_P(
     People, ApplicationTest,
-    ::testing::Values(Field{Kind::textEditor, QStringLiteral("document"), "AXTextArea",
-                            "GnomeTextEditor"}),
+    ::testing::Values(
+        Field{Kind::textEditor, QStringLiteral("document"), "AXTextArea", "GnomeTextEditor"},
+        Field{Kind::chromium, QStringLiteral("area"), "AXTextArea", "ChromiumTextArea"},
+        Field{Kind::chromium, QStringLiteral("line"), "AXTextField", "ChromiumTextField"},
+        Field{Kind::kwrite, QStringLiteral("document"), "AXTextArea", "KWrite"},
+        Field{Kind::kwrite, QStringLiteral("document"), "AXTextArea", "KWriteSecondLine",
+              u"Harbour stands here\nLantern stands here", Utf16Range{28, 6}},
+        Field{Kind::writer, QStringLiteral("document"), "AXTextArea", "LibreOfficeWriter"}),
     [](const auto& info) { return info.param.name; });
+
+// A web page's password field: one by its role, never read, and secure input while it has the
+// focus.
+TEST(PeoplePasswords, ChromiumPasswordFieldIsSecureAndNeverRead) {
+    auto& desktop = Desktop::get();
+    auto& accessibility = *desktop.seams.accessibility;
+    auto& chromium = DesktopApplication::get(Kind::chromium);
+    ASSERT_TRUE(chromium.ready());
+    const auto field = chromium.focus(QStringLiteral("password"));
+    ASSERT_TRUE(field);
+    EXPECT_EQ(platform::textAttribute(accessibility, field, ax::role), u"AXSecureTextField");
+    EXPECT_EQ(desktop.seams.secureInput->state(), platform::SecureInput::State::on);
+    for (const auto attribute :
+         {ax::value, ax::selectedText, ax::selectedTextRange, ax::numberOfCharacters}) {
+        EXPECT_EQ(accessibility.attribute(field, attribute).code(),
+                  platform::ErrorCode::notPermitted)
+            << attribute;
+    }
+    ASSERT_TRUE(chromium.focus(QStringLiteral("line")));
+    EXPECT_EQ(desktop.seams.secureInput->state(), platform::SecureInput::State::off);
+}
 
 }  // namespace
 }  // namespace ravlin::testing

@@ -42,25 +42,34 @@ TEST(ToolkitOffsets, OutOfRangeAndMidPairClamp) {
 }
 
 TEST(ToolkitRoles, MapToTheApplicationsRoleNames) {
+    const atspi::States single{.editable = true, .singleLine = true};
+    const atspi::States multi{.editable = true, .multiLine = true};
+    const atspi::States unsaid{.editable = true};
+    const atspi::States shown{.multiLine = true};  // multi-line, not editable
     struct Case {
         AtspiRole role;
-        bool singleLine;
-        bool multiLine;
+        atspi::States states;
         std::string name;
     };
-    for (const auto& c : {Case{ATSPI_ROLE_PASSWORD_TEXT, true, false, "AXSecureTextField"},
-                          Case{ATSPI_ROLE_ENTRY, false, true, "AXTextField"},
-                          Case{ATSPI_ROLE_TEXT, true, false, "AXTextField"},
-                          Case{ATSPI_ROLE_TEXT, false, false, "AXTextField"},
-                          Case{ATSPI_ROLE_TEXT, false, true, "AXTextArea"},
-                          Case{ATSPI_ROLE_DOCUMENT_WEB, false, false, "AXWebArea"},
-                          Case{ATSPI_ROLE_COMBO_BOX, false, false, "AXComboBox"},
-                          Case{ATSPI_ROLE_TERMINAL, false, true, "AXTerminal"},
-                          Case{ATSPI_ROLE_FRAME, false, false, "AXWindow"}}) {
-        EXPECT_EQ(axRoleName(c.role, c.singleLine, c.multiLine), c.name) << c.role;
+    for (const auto& c : {Case{ATSPI_ROLE_PASSWORD_TEXT, single, "AXSecureTextField"},
+                          Case{ATSPI_ROLE_ENTRY, single, "AXTextField"},
+                          Case{ATSPI_ROLE_ENTRY, unsaid, "AXTextField"},
+                          Case{ATSPI_ROLE_ENTRY, multi, "AXTextArea"},  // a web text area
+                          Case{ATSPI_ROLE_TEXT, single, "AXTextField"},
+                          Case{ATSPI_ROLE_TEXT, unsaid, "AXTextField"},
+                          Case{ATSPI_ROLE_TEXT, multi, "AXTextArea"},
+                          Case{ATSPI_ROLE_PARAGRAPH, multi, "AXTextArea"},  // LibreOffice
+                          Case{ATSPI_ROLE_SECTION, multi, "AXTextArea"},  // contenteditable
+                          Case{ATSPI_ROLE_DOCUMENT_WEB, multi, "AXWebArea"},
+                          Case{ATSPI_ROLE_COMBO_BOX, single, "AXComboBox"},
+                          Case{ATSPI_ROLE_TERMINAL, multi, "AXTerminal"},
+                          Case{ATSPI_ROLE_FRAME, unsaid, "AXWindow"}}) {
+        EXPECT_EQ(axRoleName(c.role, c.states), c.name) << c.role;
     }
-    // Anything else is no role of the application's tables.
-    EXPECT_FALSE(axRoleName(ATSPI_ROLE_PUSH_BUTTON, false, false).starts_with("AX"));
+    // A paragraph of text that cannot be edited, or anything else, is no role of the
+    // application's tables.
+    EXPECT_FALSE(axRoleName(ATSPI_ROLE_PARAGRAPH, shown).starts_with("AX"));
+    EXPECT_FALSE(axRoleName(ATSPI_ROLE_PUSH_BUTTON, unsaid).starts_with("AX"));
 }
 
 TEST(ToolkitRules, ChosenByTheNameAndVersionTheApplicationGives) {
@@ -92,6 +101,146 @@ TEST(ToolkitRules, AMaskIsOneSymbolForEveryCharacter) {
                           Case{u"\u25CF\u25CFx", false}, Case{u"**\u2022", false},
                           Case{u"\U0001F600\U0001F600", false}}) {
         EXPECT_EQ(atspi::isMask(c.line), c.mask) << c.line.size();
+    }
+}
+
+// An element as a rule sees it: lines of text (offset ranges), each with its top, characters
+// 8 wide and of the height given (KDE's editor: none).
+class ScriptedElement final : public atspi::ElementCalls {
+  public:
+    std::vector<std::pair<int, int>> lines;
+    std::vector<double> tops;
+    double height = 0;
+    bool nowhere = false;  // every character at the zero rectangle
+    atspi::States states_;
+    std::u16string shown;
+    int calls = 0;
+
+    std::optional<atspi::States> states() override { return states_; }
+    std::optional<std::u16string> displayedLine(int) override {
+        ++calls;
+        return shown;
+    }
+    std::optional<Rect> frame(AtspiCoordType) override { return frameGiven; }
+    std::optional<Rect> frameGiven;
+    bool noExtents = false;
+    std::optional<std::pair<int, int>> lineAt(int offset) override {
+        for (const auto& line : lines) {
+            if (offset >= line.first && offset < line.second) {
+                return line;
+            }
+        }
+        return std::nullopt;
+    }
+    std::optional<Rect> textExtents(int start, int, AtspiCoordType) override {
+        if (nowhere) {
+            return Rect{};
+        }
+        if (noExtents) {
+            return std::nullopt;
+        }
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const bool last = i + 1 == lines.size();
+            if (start >= lines[i].first && (start < lines[i].second || (last && start == lines[i].second))) {
+                return makeRect(100 + 8 * (start - lines[i].first), tops[i], 8, height);
+            }
+        }
+        return std::nullopt;
+    }
+};
+
+TEST(ToolkitRules, KdeEditorsCharactersTakeTheirLinesHeight) {
+    const auto& qt = atspi::qtToolkit();
+    struct Case {
+        const char* name;
+        std::vector<std::pair<int, int>> lines;
+        std::vector<double> tops;
+        double height;
+        int offset;
+        std::optional<double> expected;  // the height given; none: no rectangle
+        bool nowhere = false;
+    };
+    for (const auto& c : {
+             Case{"a toolkit that gives heights", {{0, 10}}, {50}, 17, 3, 17},
+             Case{"the next line's top", {{0, 10}, {10, 20}}, {50, 67}, 0, 3, 17},
+             Case{"the last line: the one before", {{0, 10}, {10, 20}}, {50, 68}, 0, 13, 18},
+             Case{"one line: twice the width", {{0, 10}}, {50}, 0, 3, 16},
+             Case{"no line told: as it is", {}, {}, 0, 3, std::nullopt},
+             Case{"the zero rectangle: as it is", {{0, 10}}, {50}, 0, 3, 0, true},
+         }) {
+        SCOPED_TRACE(c.name);
+        ScriptedElement element;
+        element.lines = c.lines;
+        element.tops = c.tops;
+        element.height = c.height;
+        element.nowhere = c.nowhere;
+        const auto rect = qt.textBounds(element, c.offset, c.offset);
+        if (!c.expected) {
+            EXPECT_FALSE(rect.has_value());
+            continue;
+        }
+        ASSERT_TRUE(rect.has_value());
+        EXPECT_EQ(rect->height(), *c.expected);
+        if (c.nowhere) {
+            EXPECT_EQ(*rect, Rect{});
+            continue;
+        }
+        EXPECT_EQ(rect->minY(), c.offset >= 10 ? c.tops[1] : c.tops[0]);
+    }
+}
+
+TEST(ToolkitRules, Gtk4EntriesCharactersStandOnTheirLine) {
+    const auto& gtk4 = atspi::gtk4Toolkit();
+    ScriptedElement element;
+    element.lines = {{0, 10}};
+    element.tops = {50};
+    element.height = 17;
+    element.frameGiven = makeRect(20, 40, 400, 30);
+    // A text view tells where its characters are.
+    element.states_ = {.multiLine = true};
+    EXPECT_EQ(gtk4.textBounds(element, 3, 3), makeRect(124, 50, 8, 17));
+    // An entry tells nothing: its line, from its start; a text view that tells nothing, nothing.
+    element.noExtents = true;
+    element.states_ = {.singleLine = true};
+    EXPECT_EQ(gtk4.textBounds(element, 3, 3), makeRect(20, 40, 0, 30));
+    element.states_ = {.multiLine = true};
+    EXPECT_EQ(gtk4.textBounds(element, 3, 3), std::nullopt);
+    // The ATK bridge's toolkits give what they give.
+    element.states_ = {.singleLine = true};
+    EXPECT_EQ(atspi::atkToolkit().textBounds(element, 3, 3), std::nullopt);
+}
+
+TEST(ToolkitRules, Gtk4PasswordFieldsByRoleOrByTheirMask) {
+    const auto& gtk4 = atspi::gtk4Toolkit();
+    struct Case {
+        const char* name;
+        AtspiRole role;
+        atspi::States states;
+        std::u16string shown;
+        bool password;
+        bool asksWhatItShows;
+    };
+    for (const auto& c : {
+             Case{"PasswordEntry", ATSPI_ROLE_PASSWORD_TEXT, {}, u"", true, false},
+             Case{"hidden Entry", ATSPI_ROLE_TEXT, {.singleLine = true}, u"\u25CF\u25CF", true,
+                  true},
+             Case{"Entry", ATSPI_ROLE_TEXT, {}, u"hidden", false, true},
+             Case{"empty hidden Entry", ATSPI_ROLE_TEXT, {}, u"", false, true},
+             Case{"text view of stars", ATSPI_ROLE_TEXT, {.multiLine = true}, u"***", false, false},
+             Case{"button", ATSPI_ROLE_PUSH_BUTTON, {}, u"***", false, false},
+         }) {
+        SCOPED_TRACE(c.name);
+        ScriptedElement element;
+        element.states_ = c.states;
+        element.shown = c.shown;
+        EXPECT_EQ(gtk4.isPassword(c.role, element), c.password);
+        EXPECT_EQ(element.calls > 0, c.asksWhatItShows);
+        // The ATK bridge's toolkits have a role for it and never ask.
+        ScriptedElement other = element;
+        other.calls = 0;
+        EXPECT_EQ(atspi::atkToolkit().isPassword(c.role, other),
+                  c.role == ATSPI_ROLE_PASSWORD_TEXT);
+        EXPECT_EQ(other.calls, 0);
     }
 }
 

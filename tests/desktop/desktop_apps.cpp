@@ -32,12 +32,15 @@ constexpr const char* writerSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
 )";
 
 // The page Chromium shows: each field named by its label, as the accessibility bus names it.
+// The title says how many characters the password field holds (the only thing a test may know
+// of it): "password N".
 constexpr const char* page = R"(<!doctype html>
-<html><head><meta charset="utf-8"><title>ravlin test page</title></head>
+<html><head><meta charset="utf-8"><title>password 0</title></head>
 <body style="font: 16px sans-serif">
 <p><textarea aria-label="area" rows="4" cols="50">hello world</textarea></p>
 <p><input aria-label="line" type="text" size="50" value="hello world"></p>
-<p><input aria-label="password" type="password" size="50" value="secret"></p>
+<p><input aria-label="password" type="password" size="50"
+          oninput="document.title = 'password ' + this.value.length"></p>
 </body></html>
 )";
 
@@ -227,6 +230,34 @@ bool DesktopApplication::start() {
     return desktop.bringToFrontPersistently(pid_);
 }
 
+QString DesktopApplication::windowTitle() const {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return {};
+    }
+    QString title;
+    if (const auto window = windowOfGroup(display, static_cast<pid_t>(process_.processId()))) {
+        const Atom name = XInternAtom(display, "_NET_WM_NAME", False);
+        const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
+        Atom type = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* data = nullptr;
+        if (XGetWindowProperty(display, window->first, name, 0, 1024, False, utf8, &type, &format,
+                               &count, &after, &data) == Success &&
+            data != nullptr && format == 8) {
+            title = QString::fromUtf8(reinterpret_cast<const char*>(data),
+                                      static_cast<qsizetype>(count));
+        }
+        if (data != nullptr) {
+            XFree(data);
+        }
+    }
+    XCloseDisplay(display);
+    return title;
+}
+
 std::optional<platform::Rect> DesktopApplication::windowFrame() const {
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {
@@ -285,18 +316,34 @@ platform::ElementRef DesktopApplication::focus(const QString& field) {
         return {};
     }
     if (kind_ == Kind::chromium) {
-        const auto element = pageField(field);
+        // (the page may still be loading)
+        platform::ElementRef element;
+        waitUntil([&] { return bool(element = pageField(field)); }, 10s);
         if (!element) {
             std::fprintf(stderr, "%s: no field \"%s\" on the page\n", name_.c_str(),
                          field.toUtf8().constData());
             return {};
         }
-        if (desktop.focusedOf(pid_) != element &&
-            !accessibility.setAttribute(element, ax::focused, platform::AttributeValue(true)).ok()) {
+        if (desktop.focusedOf(pid_) != element) {
+            const auto grabbed =
+                accessibility.setAttribute(element, ax::focused, platform::AttributeValue(true));
+            if (!grabbed.ok()) {
+                std::fprintf(stderr, "%s: the field \"%s\" took no focus: %s\n", name_.c_str(),
+                             field.toUtf8().constData(), grabbed.error().message.c_str());
+                return {};
+            }
+        }
+        if (!waitUntil([&] { return desktop.focusedOf(pid_) == element; })) {
+            const auto last = desktop.focusedOf(pid_);
+            std::fprintf(stderr, "%s: the field \"%s\" did not show the focus; %s has it\n",
+                         name_.c_str(), field.toUtf8().constData(),
+                         last ? text::toUtf8(platform::textAttribute(accessibility, last, ax::role)
+                                                 .value_or(u"an element without a role"))
+                                    .c_str()
+                              : "nothing");
             return {};
         }
-        return waitUntil([&] { return desktop.focusedOf(pid_) == element; }) ? element
-                                                                              : platform::ElementRef{};
+        return element;
     }
     platform::ElementRef found;
     const bool focused = waitUntil([&] {
@@ -319,31 +366,49 @@ platform::ElementRef DesktopApplication::prepare(const std::u16string& text,
                                                  const QString& field) {
     auto& desktop = Desktop::get();
     auto& accessibility = *desktop.seams.accessibility;
-    const auto element = focus(field);
+    auto element = focus(field);
     if (!element) {
         return {};
     }
+    // The field as the application has it now (Writer makes its paragraphs anew when text is
+    // pasted over several of them).
+    const auto current = [&] {
+        return kind_ == Kind::chromium ? element : desktop.focusedOf(pid_);
+    };
     namespace keycode = platform::keycode;
     namespace modifier = platform::modifier;
     auto& keys = *desktop.seams.keySynthesis;
-    if (desktop.value(element) != text) {
+    // (again where the application missed the keys, or pasted what it held itself)
+    for (int attempt = 0; attempt < 3 && desktop.value(current()) != text; ++attempt) {
         if (!desktop.seams.pasteboard->setString(text).ok() ||
             !keys.postKeyPress({keycode::a, modifier::command}).ok() ||
-            !keys.postKeyPress({keycode::v, modifier::command}).ok() ||
-            !waitUntil([&] { return desktop.value(element) == text; })) {
-            std::fprintf(stderr, "%s: the field holds \"%s\"\n", name_.c_str(),
-                         text::toUtf8(desktop.value(element)).c_str());
+            !keys.postKeyPress({keycode::v, modifier::command}).ok()) {
             return {};
         }
+        waitUntil([&] { return desktop.value(current()) == text; }, 2s);
     }
-    // A web page applies the write after it has been answered (the answer then reads as
-    // refused): the selection read back tells.
-    (void)accessibility.setAttribute(element, ax::selectedTextRange,
-                                     platform::AttributeValue(selection));
-    const bool selected = waitUntil([&] {
-        return platform::rangeAttribute(accessibility, element, ax::selectedTextRange) == selection;
-    });
-    return selected ? element : platform::ElementRef{};
+    element = current();
+    if (desktop.value(element) != text) {
+        std::fprintf(stderr, "%s: the field holds \"%s\"\n", name_.c_str(),
+                     text::toUtf8(desktop.value(element)).c_str());
+        return {};
+    }
+    const bool selected =
+        accessibility
+            .setAttribute(element, ax::selectedTextRange, platform::AttributeValue(selection))
+            .ok() &&
+        waitUntil([&] {
+            return platform::rangeAttribute(accessibility, element, ax::selectedTextRange) ==
+                   selection;
+        });
+    if (!selected) {
+        const auto now = platform::rangeAttribute(accessibility, element, ax::selectedTextRange);
+        std::fprintf(stderr, "%s: the selection is %lld+%lld\n", name_.c_str(),
+                     static_cast<long long>(now ? now->location : -1),
+                     static_cast<long long>(now ? now->length : -1));
+        return {};
+    }
+    return element;
 }
 
 }  // namespace ravlin::testing

@@ -48,6 +48,8 @@ class DesktopApplication {
                                  const QString& field = QStringLiteral("document"));
     // Its window's place on the screen (y down), as the X server has it.
     [[nodiscard]] std::optional<platform::Rect> windowFrame() const;
+    // Its window's title (Chromium's page says in it how long its password is).
+    [[nodiscard]] QString windowTitle() const;
 
   private:
     explicit DesktopApplication(Kind kind);

@@ -359,6 +359,11 @@ TEST_F(DoubleTapTrigger, OnlyAnEditableTextFieldThatIsNoPasswordOrTerminalIsActe
         {"no focused element", .focused = std::nullopt, .refused = true},
         {"not trusted", .refused = true, .trusted = false},
         {"read-only field", .focused = spec("AXTextField", {}, false), .refused = true},
+        // Typed into, though accessibility writes nothing into it (a web page's text area, KDE's
+        // editor).
+        {"editable field that takes no writes",
+         .focused = platform::fake::ElementSpec{.role = "AXTextArea", .settable = false,
+                                                .editable = true}},
     };
     const std::size_t logged = desktop.logRecords().size();
     for (const bool canSwallow : {true, false}) {

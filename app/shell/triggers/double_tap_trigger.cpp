@@ -408,7 +408,7 @@ bool QNTriggerDoubleTap::checkFocusedField(std::u16string_view characters,
     if (quickFixRoute(identity, role) == QNQuickFixRoute::terminal) {
         return false;
     }
-    if (accessibility.isAttributeSettable(*focused, platform::ax::value).toOptional() != true) {
+    if (platform::booleanAttribute(accessibility, *focused, platform::ax::editable) != true) {
         return false;
     }
     return !boundaryUnverified || boundaryBeforeTaps(*focused, characters);

@@ -19,10 +19,11 @@ constexpr const char* statusInterface = "org.a11y.Status";
 
 }  // namespace
 
-AtspiAccessibility::AtspiAccessibility(std::function<std::optional<ProcessID>()> activeProcess,
-                                       std::function<std::optional<WindowPlace>()> activeWindow)
+AtspiAccessibility::AtspiAccessibility(
+    std::function<std::optional<ProcessID>()> activeProcess,
+    std::function<std::optional<WindowPlace>(ProcessID)> windowOf)
     : activeProcess_(std::move(activeProcess)),
-      activeWindow_(std::move(activeWindow)),
+      windowOf_(std::move(windowOf)),
       self_(static_cast<ProcessID>(::getpid())) {
     atspi_init();
     const auto limit = static_cast<gint>(callTimeout.count());
@@ -249,6 +250,9 @@ Expected<AttributeValue> AtspiAccessibility::parameterizedAttribute(
         return Error{ErrorCode::invalidArgument, "range outside the text"};
     }
     if (name == ax::stringForRange) {
+        if (selectionCrosses(entry)) {
+            return failed("a selection crosses the element's bounds");
+        }
         if (auto between = textBetween(entry, *start, *end)) {
             return AttributeValue(std::move(*between));
         }

@@ -59,11 +59,11 @@ class AtspiAccessibility final : public Accessibility {
     static constexpr std::size_t maxTokens = 4096;
     static constexpr std::size_t maxTextBytes = 16u << 20;
 
-    // `activeProcess` answers the process of the active window, if any; `activeWindow` where that
-    // window stands (for toolkits that give positions inside their windows only).
+    // `activeProcess` answers the process of the active window, if any; `windowOf` where a
+    // process's window stands (for toolkits that give positions inside their windows only).
     explicit AtspiAccessibility(
         std::function<std::optional<ProcessID>()> activeProcess,
-        std::function<std::optional<WindowPlace>()> activeWindow = {});
+        std::function<std::optional<WindowPlace>(ProcessID)> windowOf = {});
     ~AtspiAccessibility() override;
     AtspiAccessibility(const AtspiAccessibility&) = delete;
     AtspiAccessibility& operator=(const AtspiAccessibility&) = delete;
@@ -110,6 +110,7 @@ class AtspiAccessibility final : public Accessibility {
         std::optional<Rect> extents;
         std::optional<atspi::States> states;
         std::optional<bool> password;
+        std::optional<bool> selectionCrosses;
         // Where its window's content starts on the screen (toolkits in window coordinates).
         std::optional<Point> windowOrigin;
     };
@@ -157,6 +158,13 @@ class AtspiAccessibility final : public Accessibility {
     // The text's start at least `toolkitEnd` units long (or all of it); false when unreadable.
     [[nodiscard]] bool fetchPrefix(Entry& entry, int toolkitEnd);
     [[nodiscard]] std::optional<std::u16string> wholeText(Entry& entry);
+    // Whether a selection (toolkit offsets) goes on in the element the text flows to or comes
+    // from (a paragraph's in a document of paragraphs): only part of it is here.
+    [[nodiscard]] bool selectionFlowsOn(Entry& entry, std::pair<int, int> selection);
+    // Whether the element's selection does. Then its range is told (what is selected of it) but
+    // none of its text, which would be taken for all that is selected or all there is; nor is
+    // any written over it.
+    [[nodiscard]] bool selectionCrosses(Entry& entry);
     [[nodiscard]] std::optional<std::int64_t> utf16Offset(Entry& entry, int toolkitOffset);
     // None when the offset lies beyond the text.
     [[nodiscard]] std::optional<int> toolkitOffset(Entry& entry, std::int64_t utf16Offset);
@@ -168,9 +176,10 @@ class AtspiAccessibility final : public Accessibility {
     // place cannot be told.
     [[nodiscard]] std::optional<Rect> onScreen(Entry& entry, const Rect& rect);
     // Where the content of the element's window starts on the screen, for toolkits that give
-    // window coordinates: the active window's, when it is the element's application's.
+    // window coordinates: the application's active window's, else its topmost one's.
     [[nodiscard]] std::optional<Point> windowOrigin(Entry& entry);
-    // The size an application gives its active window, in its own (window) coordinates.
+    // The size an application gives its active window (else its first one), in its own (window)
+    // coordinates.
     [[nodiscard]] std::optional<Size> activeWindowSize(_AtspiAccessible* application);
     // One fetch of [start, end) in toolkit units (end -1: to the end); none when unreadable or
     // too long.
@@ -189,7 +198,7 @@ class AtspiAccessibility final : public Accessibility {
     void onFocusEvent(_AtspiAccessible* source);
 
     std::function<std::optional<ProcessID>()> activeProcess_;
-    std::function<std::optional<WindowPlace>()> activeWindow_;
+    std::function<std::optional<WindowPlace>(ProcessID)> windowOf_;
     ProcessID self_;
     std::unordered_map<std::uint64_t, Entry> entries_;
     std::unordered_map<_AtspiAccessible*, std::uint64_t> ids_;

@@ -39,6 +39,13 @@ Expected<AttributeValue> AtspiAccessibility::read(Entry& entry, std::string_view
     if (name == ax::focused) {
         return AttributeValue(hasState(entry.object, ATSPI_STATE_FOCUSED));
     }
+    if (name == ax::editable) {
+        const auto known = stateSet(entry);
+        if (!known) {
+            return failed("the element does not answer");
+        }
+        return AttributeValue(toolkit(entry).isEditable(*known));
+    }
     if (name == ax::parent) {
         return readParent(entry);
     }
@@ -60,15 +67,10 @@ Expected<AttributeValue> AtspiAccessibility::readRole(Entry& entry, int role) {
     if (text && isPasswordField(entry) == true) {
         return AttributeValue(std::u16string(u"AXSecureTextField"));
     }
-    bool singleLine = false;
-    bool multiLine = false;
-    if (role == ATSPI_ROLE_TEXT) {
-        if (const auto known = stateSet(entry)) {
-            singleLine = known->singleLine;
-            multiLine = known->multiLine;
-        }
-    }
-    return AttributeValue(text::toUtf16(axRoleName(role, singleLine, multiLine)));
+    // (the states tell only text roles apart)
+    const bool stated = text || role == ATSPI_ROLE_PARAGRAPH || role == ATSPI_ROLE_SECTION;
+    const auto known = stated ? stateSet(entry) : std::nullopt;
+    return AttributeValue(text::toUtf16(axRoleName(role, known.value_or(States{}))));
 }
 
 Expected<AttributeValue> AtspiAccessibility::readTitle(Entry& entry) {

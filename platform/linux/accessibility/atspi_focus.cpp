@@ -53,6 +53,9 @@ AtspiAccessible* AtspiAccessibility::focusedIn(AtspiAccessible* app) {
     const Toolkit& rules = toolkitOf(app);
     int visited = 0;
     bool stalled = false;
+    // The first element that says it is focused without holding the keyboard (see
+    // Toolkit::focusClaim), should nothing else be found.
+    Held<AtspiAccessible> standIn(nullptr);
     std::function<AtspiAccessible*(AtspiAccessible*, int)> search =
         [&](AtspiAccessible* node, int depth) -> AtspiAccessible* {
         if (stalled || depth > maxDepth || ++visited > maxVisited) {
@@ -65,7 +68,13 @@ AtspiAccessible* AtspiAccessibility::focusedIn(AtspiAccessible* app) {
                 return nullptr;
             }
             if (found->focused) {
-                return static_cast<AtspiAccessible*>(g_object_ref(node));
+                Held<AtspiText> text(atspi_accessible_get_text_iface(node));
+                if (rules.focusClaim(*found, static_cast<bool>(text)) == FocusClaim::holds) {
+                    return static_cast<AtspiAccessible*>(g_object_ref(node));
+                }
+                if (!standIn) {
+                    standIn.object = static_cast<AtspiAccessible*>(g_object_ref(node));
+                }
             }
             if (!rules.showsChildren(*found)) {
                 return nullptr;
@@ -93,7 +102,10 @@ AtspiAccessible* AtspiAccessibility::focusedIn(AtspiAccessible* app) {
         }
         return nullptr;
     };
-    return search(app, 0);
+    if (AtspiAccessible* found = search(app, 0)) {
+        return found;
+    }
+    return standIn ? static_cast<AtspiAccessible*>(g_object_ref(standIn.get())) : nullptr;
 }
 
 AtspiAccessible* AtspiAccessibility::rememberedFocus(ProcessID pid) {

@@ -246,13 +246,26 @@ std::optional<AtspiAccessibility::Calls::Line> AtspiAccessibility::Calls::lineRa
     if (!text) {
         return std::nullopt;
     }
+    const auto release = [](AtspiTextRange* made) { g_boxed_free(ATSPI_TYPE_TEXT_RANGE, made); };
     auto* range = attemptOwned(
         backend_.worstCall_,
         [&](GError** e) {
             return atspi_text_get_string_at_offset(text.get(), offset, ATSPI_TEXT_GRANULARITY_LINE,
                                                    e);
         },
-        [](AtspiTextRange* made) { g_boxed_free(ATSPI_TYPE_TEXT_RANGE, made); });
+        release);
+    if (range == nullptr) {
+        // Qt 5 knows only the call AT-SPI had before.
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        range = attemptOwned(
+            backend_.worstCall_,
+            [&](GError** e) {
+                return atspi_text_get_text_at_offset(text.get(), offset,
+                                                     ATSPI_TEXT_BOUNDARY_LINE_START, e);
+            },
+            release);
+        G_GNUC_END_IGNORE_DEPRECATIONS
+    }
     if (range == nullptr) {
         return std::nullopt;
     }
@@ -287,6 +300,24 @@ std::optional<Rect> AtspiAccessibility::Calls::textExtents(int start, int end,
     return rect;
 }
 
+std::optional<Rect> AtspiAccessibility::Calls::frame(AtspiCoordType coordinates) {
+    Held<AtspiComponent> component(atspi_accessible_get_component_iface(entry_.object));
+    AtspiRect* extents =
+        component ? attemptOwned(
+                        backend_.worstCall_,
+                        [&](GError** e) {
+                            return atspi_component_get_extents(component.get(), coordinates, e);
+                        },
+                        [](AtspiRect* made) { g_free(made); })
+                  : nullptr;
+    if (extents == nullptr) {
+        return std::nullopt;
+    }
+    const Rect rect = makeRect(extents->x, extents->y, extents->width, extents->height);
+    g_free(extents);
+    return rect;
+}
+
 // --- Places
 
 std::optional<Rect> AtspiAccessibility::boundsOf(Entry& entry, int start, int end) {
@@ -312,8 +343,8 @@ std::optional<Point> AtspiAccessibility::windowOrigin(Entry& entry) {
     if (const auto known = reading(entry).windowOrigin) {
         return known;
     }
-    const auto place = activeWindow_ ? activeWindow_() : std::nullopt;
-    if (!place || place->pid != entry.pid) {
+    const auto place = windowOf_ ? windowOf_(entry.pid) : std::nullopt;
+    if (!place) {
         return std::nullopt;
     }
     Point origin = place->frame.origin;
@@ -339,14 +370,13 @@ std::optional<Size> AtspiAccessibility::activeWindowSize(AtspiAccessible* app) {
     const auto count = attempt(worstCall_, [&](GError** e) {
                            return atspi_accessible_get_child_count(app, e);
                        }).value_or(0);
+    std::optional<Size> first;
     for (int i = 0; i < std::min(count, maxChildren); ++i) {
         Held<AtspiAccessible> window(attempt(worstCall_, [&](GError** e) {
                                          return atspi_accessible_get_child_at_index(app, i, e);
                                      }).value_or(nullptr));
-        if (!window || !hasState(window.get(), ATSPI_STATE_ACTIVE)) {
-            continue;
-        }
-        Held<AtspiComponent> component(atspi_accessible_get_component_iface(window.get()));
+        Held<AtspiComponent> component(
+            window ? atspi_accessible_get_component_iface(window.get()) : nullptr);
         AtspiRect* extents =
             component ? attemptOwned(
                             worstCall_,
@@ -357,13 +387,108 @@ std::optional<Size> AtspiAccessibility::activeWindowSize(AtspiAccessible* app) {
                             [](AtspiRect* made) { g_free(made); })
                       : nullptr;
         if (extents == nullptr) {
-            return std::nullopt;
+            continue;
         }
         const Size size{static_cast<double>(extents->width), static_cast<double>(extents->height)};
         g_free(extents);
-        return size;
+        if (hasState(window.get(), ATSPI_STATE_ACTIVE)) {
+            return size;
+        }
+        if (!first) {
+            first = size;
+        }
     }
-    return std::nullopt;
+    return first;
+}
+
+namespace {
+
+// The selection in a text, [start, end) in its toolkit's offsets, and its length.
+struct Selected {
+    int start = 0;
+    int end = 0;
+    int count = 0;
+};
+
+}  // namespace
+
+bool AtspiAccessibility::selectionCrosses(Entry& entry) {
+    if (const auto known = reading(entry).selectionCrosses) {
+        return *known;
+    }
+    const auto selection = toolkitSelection(entry);
+    const bool crosses = selection && selectionFlowsOn(entry, *selection);
+    reading(entry).selectionCrosses = crosses;
+    return crosses;
+}
+
+bool AtspiAccessibility::selectionFlowsOn(Entry& entry, std::pair<int, int> selection) {
+    if (selection.first == selection.second) {
+        return false;
+    }
+    const bool atStart = selection.first == 0;
+    // (the length told by the text itself, fetched for the reading anyway)
+    const auto text = wholeText(entry);
+    if (!text) {
+        return false;
+    }
+    const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
+    const bool atEnd = selection.second >=
+                       fromUtf16Offset(*text, static_cast<std::int64_t>(text->size()), unit);
+    if (!atStart && !atEnd) {
+        return false;
+    }
+    const auto selectedIn = [&](AtspiAccessible* other) -> std::optional<Selected> {
+        Held<AtspiText> text(atspi_accessible_get_text_iface(other));
+        if (!text) {
+            return std::nullopt;
+        }
+        const auto selections = attempt(worstCall_, [&](GError** e) {
+                                    return atspi_text_get_n_selections(text.get(), e);
+                                }).value_or(0);
+        AtspiRange* range =
+            selections > 0
+                ? attemptOwned(
+                      worstCall_,
+                      [&](GError** e) { return atspi_text_get_selection(text.get(), 0, e); },
+                      [](AtspiRange* made) { g_free(made); })
+                : nullptr;
+        const auto length = attempt(worstCall_, [&](GError** e) {
+                                return atspi_text_get_character_count(text.get(), e);
+                            }).value_or(-1);
+        if (range == nullptr) {
+            return std::nullopt;
+        }
+        const int start = std::min(range->start_offset, range->end_offset);
+        const int end = std::max(range->start_offset, range->end_offset);
+        g_free(range);
+        return Selected{start, end, length};
+    };
+    GArray* relations = attemptOwned(
+        worstCall_, [&](GError** e) { return atspi_accessible_get_relation_set(entry.object, e); },
+        [](GArray* made) { g_array_free(made, TRUE); });
+    if (relations == nullptr) {
+        return false;
+    }
+    bool flows = false;
+    for (guint i = 0; i < relations->len && !flows; ++i) {
+        auto* relation = g_array_index(relations, AtspiRelation*, i);
+        const auto type = atspi_relation_get_relation_type(relation);
+        const bool onward = type == ATSPI_RELATION_FLOWS_TO && atEnd;
+        const bool back = type == ATSPI_RELATION_FLOWS_FROM && atStart;
+        if ((onward || back) && atspi_relation_get_n_targets(relation) > 0) {
+            Held<AtspiAccessible> other(atspi_relation_get_target(relation, 0));
+            const auto there = other ? selectedIn(other.get()) : std::nullopt;
+            // The selection there must meet this one: from its start onward, up to its end back.
+            flows = there && there->end > there->start &&
+                    (onward ? there->start == 0 : there->end >= there->count);
+        }
+    }
+    for (guint i = 0; i < relations->len; ++i) {
+        g_object_unref(g_array_index(relations, AtspiRelation*, i));
+    }
+    g_array_free(relations, TRUE);
+    return flows;
 }
 
 Expected<AttributeValue> AtspiAccessibility::readText(Entry& entry, std::string_view name) {
@@ -372,6 +497,10 @@ Expected<AttributeValue> AtspiAccessibility::readText(Entry& entry, std::string_
         if (!text) {
             return noValue(name);
         }
+    }
+    if (name != ax::numberOfCharacters && name != ax::selectedTextRange &&
+        selectionCrosses(entry)) {
+        return failed("a selection crosses the element's bounds");
     }
     if (name == ax::value) {
         if (auto text = wholeText(entry)) {

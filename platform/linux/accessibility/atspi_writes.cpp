@@ -3,6 +3,8 @@
 
 #include <atspi/atspi.h>
 
+#include <functional>
+
 #include "core/text/unicode.h"
 #include "platform/linux/accessibility/atspi_accessibility.h"
 #include "platform/linux/accessibility/atspi_calls.h"
@@ -32,11 +34,13 @@ Expected<bool> AtspiAccessibility::isAttributeSettable(ElementRef element, std::
     if (!role) {
         return Error{ErrorCode::failed, "the element does not answer"};
     }
-    if (isPasswordField(**found) != false) {
+    const bool textual =
+        name == ax::selectedText || name == ax::value || name == ax::selectedTextRange;
+    if (textual && isPasswordField(**found) != false) {
         return false;
     }
     if (name == ax::selectedText || name == ax::value) {
-        return takesWrites(**found);
+        return takesWrites(**found) && !selectionCrosses(**found);
     }
     if (name == ax::selectedTextRange) {
         Held<AtspiText> text(atspi_accessible_get_text_iface(object));
@@ -56,17 +60,6 @@ Status AtspiAccessibility::writeSelection(Entry& entry, text::Utf16Range range) 
         return Status::failure(ErrorCode::invalidArgument, "range outside the text");
     }
     Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
-    const auto holds = [&] {
-        forgetReadings();
-        return toolkitSelection(entry) == std::pair{*start, *end};
-    };
-    // Answers do not tell (GTK 4 moves only the caret on SetSelection, and selects on
-    // AddSelection with a reply of the wrong type; Qt keeps a selection when the caret moves):
-    // the selection read back does. The first way, then the other.
-    const auto call = [&](auto&& write) {
-        (void)attempt(worstCall_, [&](GError** e) { return write(e); });
-        return holds();
-    };
     const auto selections = [&] {
         return attempt(worstCall_, [&](GError** e) {
                    return atspi_text_get_n_selections(text.get(), e);
@@ -84,22 +77,39 @@ Status AtspiAccessibility::writeSelection(Entry& entry, text::Utf16Range range) 
     const auto add = [&](GError** e) {
         return atspi_text_add_selection(text.get(), *start, *end, e);
     };
-    const auto caretAtStart = [&] {
-        return attempt(worstCall_, [&](GError** e) {
-                   return atspi_text_get_caret_offset(text.get(), e);
-               }) == *start;
-    };
     bool done = false;
-    if (range.length == 0) {
-        // A selection kept beside a caret that moved (Qt keeps one) is taken off, then the
-        // caret set again; not while the caret has not moved: a web page applies the write after
-        // answering, and taking off the selection it still shows would put its caret at that
-        // selection's end, after ours.
-        done = call(caret) || (caretAtStart() && (call(unselect), call(caret)));
-    } else if (selections() > 0) {
-        done = call(set) || (call(unselect), call(add));
+    if (!toolkit(entry).readsSelectionWritesBack()) {
+        // The answer tells (and the selection may show only a moment later).
+        const auto answered = [&](auto&& write) {
+            return attempt(worstCall_, [&](GError** e) { return write(e); }).value_or(FALSE) !=
+                   FALSE;
+        };
+        done = range.length == 0 ? answered(caret)
+                                 : answered(selections() > 0 ? std::function(set)
+                                                             : std::function(add));
     } else {
-        done = call(add) || call(set);
+        // The answer does not tell: the selection read back does, the first way, then the
+        // other.
+        const auto took = [&](auto&& write) {
+            (void)attempt(worstCall_, [&](GError** e) { return write(e); });
+            forgetReadings();
+            return toolkitSelection(entry) == std::pair{*start, *end};
+        };
+        if (range.length == 0) {
+            done = took(caret);
+            if (!done) {
+                (void)took(unselect);
+                done = took(caret);
+            }
+        } else if (selections() > 0) {
+            done = took(set);
+            if (!done) {
+                (void)took(unselect);
+                done = took(add);
+            }
+        } else {
+            done = took(add) || took(set);
+        }
     }
     forgetReadings();
     if (!done) {

@@ -53,14 +53,20 @@ std::int64_t fromUtf16Offset(std::u16string_view text, std::int64_t offset, Offs
     return points;
 }
 
-std::string axRoleName(int atspiRole, bool singleLine, bool multiLine) {
+std::string axRoleName(int atspiRole, const atspi::States& states) {
+    const bool area = states.multiLine && !states.singleLine;
     switch (static_cast<AtspiRole>(atspiRole)) {
         case ATSPI_ROLE_PASSWORD_TEXT:
             return "AXSecureTextField";
         case ATSPI_ROLE_ENTRY:
-            return "AXTextField";
         case ATSPI_ROLE_TEXT:
-            return singleLine || !multiLine ? "AXTextField" : "AXTextArea";
+            return area ? "AXTextArea" : "AXTextField";
+        case ATSPI_ROLE_PARAGRAPH:
+        case ATSPI_ROLE_SECTION:
+            if (area && states.editable) {
+                return "AXTextArea";
+            }
+            break;
         case ATSPI_ROLE_DOCUMENT_WEB:
             return "AXWebArea";
         case ATSPI_ROLE_COMBO_BOX:

@@ -31,8 +31,19 @@ class ElementCalls {
     // range is empty, in `coordinates` as the toolkit gives it (y down).
     [[nodiscard]] virtual std::optional<Rect> textExtents(int start, int end,
                                                           AtspiCoordType coordinates) = 0;
+    // The element's own rectangle in `coordinates` as the toolkit gives it (y down).
+    [[nodiscard]] virtual std::optional<Rect> frame(AtspiCoordType coordinates) = 0;
     // The toolkit offsets where the line holding `offset` starts and ends.
     [[nodiscard]] virtual std::optional<std::pair<int, int>> lineAt(int offset) = 0;
+};
+
+// What an element that says it is focused is to a walk looking for the focus.
+enum class FocusClaim {
+    // It has the keyboard: the walk ends there.
+    holds,
+    // It only stands in the focus's way (a container or a proxy of the element that has it):
+    // the walk looks inside it, then on, and takes it only when it finds nothing else.
+    standsIn,
 };
 
 class Toolkit {
@@ -48,11 +59,24 @@ class Toolkit {
         return states.showing;
     }
 
+    // Focus: what a focused element in these states is, `takesText` whether it offers text.
+    // An element that cannot take the focus can only say it has it because something inside it
+    // does (LibreOffice's document around the paragraph with the caret) or out of turn
+    // (Chromium's empty documents of its other frames).
+    [[nodiscard]] virtual FocusClaim focusClaim(const States& states, bool takesText) const {
+        (void)takesText;
+        return states.focusable ? FocusClaim::holds : FocusClaim::standsIn;
+    }
+
     // Selection: the unit its text offsets count.
     [[nodiscard]] virtual OffsetUnit offsetUnit() const { return OffsetUnit::codePoints; }
     // Selection: whether the whole text is asked up to the character count (some elements
     // answer nothing to the usual "to the end").
     [[nodiscard]] virtual bool readsTextToItsCount() const { return false; }
+
+    // Selection: whether a selection written is read back to know it took, rather than trusting
+    // the answer (which then says it at once, and the selection may show a moment later).
+    [[nodiscard]] virtual bool readsSelectionWritesBack() const { return false; }
 
     // Caret: the coordinates its positions are asked in. Window coordinates are relative to the
     // element's window, whose place on the screen the backend adds.

@@ -46,10 +46,17 @@ std::optional<ProcessID> EwmhWorkspace::activeProcess() {
     return window ? windowProcess(*window) : std::nullopt;
 }
 
-std::optional<WindowPlace> EwmhWorkspace::activeWindowPlace() {
-    const auto window = activeWindow();
-    const auto pid = window ? windowProcess(*window) : std::nullopt;
-    if (!pid) {
+std::optional<WindowPlace> EwmhWorkspace::windowPlace(ProcessID pid) {
+    auto window = activeWindow();
+    if (!window || windowProcess(*window) != pid) {
+        // The stacking list runs bottom to top.
+        const auto windows = connection_->windowList(connection_->root(), stacking_);
+        const auto topmost = std::find_if(windows.rbegin(), windows.rend(), [&](Window each) {
+            return windowProcess(each) == pid;
+        });
+        window = topmost != windows.rend() ? std::optional<Window>(*topmost) : std::nullopt;
+    }
+    if (!window) {
         return std::nullopt;
     }
     Display* display = connection_->display();
@@ -68,7 +75,7 @@ std::optional<WindowPlace> EwmhWorkspace::activeWindowPlace() {
     if (!placed) {
         return std::nullopt;
     }
-    WindowPlace place{.pid = *pid, .frame = makeRect(x, y, width, height)};
+    WindowPlace place{.pid = pid, .frame = makeRect(x, y, width, height)};
     if (const auto extents = connection_->list(*window, gtkFrameExtents_, XA_CARDINAL);
         extents.size() == 4) {
         std::array<double, 4> insets{};

@@ -29,8 +29,9 @@ class EwmhWorkspace final : public Workspace {
     // The active window's process, without the application's names.
     [[nodiscard]] std::optional<ProcessID> activeProcess();
 
-    // Where the active window stands on the screen.
-    [[nodiscard]] std::optional<WindowPlace> activeWindowPlace();
+    // Where a process's window stands on the screen: the active window when it is that
+    // process's, else its topmost one.
+    [[nodiscard]] std::optional<WindowPlace> windowPlace(ProcessID pid);
 
   private:
     [[nodiscard]] std::optional<x11::Window> activeWindow();

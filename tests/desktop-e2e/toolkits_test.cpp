@@ -1,0 +1,274 @@
+// Every toolkit a Linux desktop has, in applications people use, driven as a person drives
+// them: Super+E over a selection opens the Composer beside it holding its text, Return writes
+// exactly what the Composer holds over it, Quick Fix corrects the field in place, the typed
+// double tap opens the Composer and leaves no E behind; and their password fields are refused
+// every way, with no key of ours reaching them. Each application is started once for the suite.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "core/text/unicode.h"
+#include "scenarios.h"
+#include "tests/desktop/desktop_apps.h"
+
+namespace ravlin::testing {
+namespace {
+
+using Kind = DesktopApplication::Kind;
+using text::Utf16Range;
+
+// A text field of one toolkit: in an application people use, or the suite's GTK 4 window.
+struct Field {
+    const char* name;
+    std::optional<Kind> kind;  // none: the GTK 4 window
+    QString field;
+};
+
+void PrintTo(const Field& field, std::ostream* out) {
+    *out << field.name;
+}
+
+class Toolkits : public ComposerScenarios, public ::testing::WithParamInterface<Field> {
+  protected:
+    platform::ProcessID pid() {
+        return GetParam().kind ? DesktopApplication::get(*GetParam().kind).pid()
+                               : desktop.gtk4->pid();
+    }
+
+    // The field in front, holding `text` with `selection` selected.
+    platform::ElementRef prepare(const std::u16string& text, Utf16Range selection) {
+        if (GetParam().kind) {
+            return DesktopApplication::get(*GetParam().kind)
+                .prepare(text, selection, GetParam().field);
+        }
+        auto& app = *desktop.gtk4;
+        const QString field = GetParam().field;
+        if (!app.command(QStringLiteral("text %1 %2").arg(field, QString::fromStdU16String(text)))) {
+            return {};
+        }
+        const auto found = focus(app, field);
+        return found && app.command(QStringLiteral("select %1 %2")
+                                        .arg(selection.location)
+                                        .arg(selection.end()))
+                   ? found
+                   : platform::ElementRef{};
+    }
+
+    std::u16string value() { return desktop.value(desktop.focusedOf(pid())); }
+
+    // Where the field's selection stands on the screen (y down): the selected text's bounds; where
+    // a toolkit gives no bounds for a range (GTK 4), the caret's at its end; where it gives none
+    // for characters at all (GTK 4's entries), the field's.
+    std::optional<platform::Rect> placeOfSelection(platform::ElementRef field) {
+        if (const auto bounds = selectionBounds(field)) {
+            return bounds;
+        }
+        auto& accessibility = *desktop.seams.accessibility;
+        const auto range = platform::rangeAttribute(accessibility, field, ax::selectedTextRange);
+        const auto caret =
+            range ? accessibility.parameterizedAttribute(
+                        field, ax::boundsForRange,
+                        platform::AttributeValue(Utf16Range{range->end(), 0}))
+                  : platform::Expected<platform::AttributeValue>(platform::Error{});
+        if (caret.hasValue()) {
+            return std::get<platform::Rect>(*caret);
+        }
+        return frameOf(field);
+    }
+};
+
+TEST_P(Toolkits, TheComposerQuickFixAndTheDoubleTapWorkThere) {
+    if (GetParam().kind) {
+        ASSERT_TRUE(DesktopApplication::get(*GetParam().kind).ready());
+    }
+    {
+        SCOPED_TRACE("Super+E beside the selection, Return exact");
+        const auto field = prepare(u"Harbour stands here", Utf16Range{8, 6});
+        ASSERT_TRUE(field);
+        const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
+        ASSERT_TRUE(movePointerTo(1270, 1010));  // far from every field
+        const ClipboardWatch clipboard;
+        ASSERT_TRUE(openComposer());
+        EXPECT_TRUE(focusedValueBecomes(programPid(), u"stands"))
+            << text::toUtf8(desktop.value(desktop.focusedOf(programPid())));
+        const auto panel = composerWindow();
+        ASSERT_TRUE(panel);
+        // (read while the panel shows: LibreOffice tells its paragraphs' places afresh only once
+        // its window has moved or lost the front)
+        const auto against = placeOfSelection(field);
+        ASSERT_TRUE(against);
+        EXPECT_TRUE(besideSelection(*panel, *against))
+            << "panel " << describe(*panel) << ", selection " << describe(*against);
+        EXPECT_EQ(clipboard.changes(), 0) << "the clipboard changed hands\n" << program.errors().toStdString();
+        screenshot(QStringLiteral("composer-beside-selection-") +
+                   QString::fromLatin1(GetParam().name).replace(QLatin1Char(' '), QLatin1Char('-')));
+        ASSERT_TRUE(keyboard.chord("Control_L+a"));
+        ASSERT_TRUE(keyboard.type(u"teh finish"));
+        EXPECT_TRUE(focusedValueBecomes(programPid(), u"The finish"));
+        ASSERT_TRUE(keyboard.waitForRelease());
+        ASSERT_TRUE(keyboard.tap("Return"));
+        EXPECT_TRUE(focusedValueBecomes(pid(), u"Harbour The finish here", 3s))
+            << text::toUtf8(value()) << "\n"
+            << program.errors().toStdString();
+        EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }))
+            << clipboardDifference(before, readClipboard());
+        ASSERT_TRUE(composerClosedInto(pid()));
+    }
+    {
+        SCOPED_TRACE("Quick Fix");
+        ASSERT_TRUE(prepare(u"I recieve teh mail", Utf16Range{18, 0}));
+        ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+        EXPECT_TRUE(focusedValueBecomes(pid(), u"I receive the mail", 3s))
+            << text::toUtf8(value()) << "\n"
+            << program.errors().toStdString();
+        pause(2s);  // the Quick Fix flow's end (see QuickFixCorrectsAFieldInPlace...)
+    }
+    {
+        SCOPED_TRACE("the typed double tap");
+        const auto field = prepare(u"Harbour", Utf16Range{7, 0});
+        ASSERT_TRUE(field);
+        ASSERT_TRUE(keyboard.tap("space"));
+        ASSERT_TRUE(waitUntil([&] { return desktop.value(field) == u"Harbour "; }));
+        ASSERT_TRUE(keyboard.tap("e"));
+        ASSERT_TRUE(keyboard.tap("e"));
+        EXPECT_TRUE(programInFront(program) &&
+                    waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, kSettle))
+            << "no Composer after the double tap; the field holds \""
+            << text::toUtf8(desktop.value(field)) << "\"\n"
+            << program.errors().toStdString();
+        ASSERT_TRUE(keyboard.tap("Escape"));
+        ASSERT_TRUE(composerClosedInto(pid()));
+        EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == u"Harbour "; }))
+            << text::toUtf8(desktop.value(field));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    People, Toolkits,
+    ::testing::Values(Field{"GNOME Text Editor", Kind::textEditor, QStringLiteral("document")},
+                      Field{"GTK 4 Entry", std::nullopt, QStringLiteral("line")},
+                      Field{"KWrite", Kind::kwrite, QStringLiteral("document")},
+                      Field{"LibreOffice Writer", Kind::writer, QStringLiteral("document")},
+                      Field{"Chromium textarea", Kind::chromium, QStringLiteral("area")},
+                      Field{"Chromium input", Kind::chromium, QStringLiteral("line")}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        std::erase(name, ' ');
+        return name;
+    });
+
+// LibreOffice without a toolkit plugin of its desktop's has no accessibility at all (its own
+// X11 backend offers none): the program treats it as any application without it. Super+E opens
+// the Composer empty, by the pointer, after no copy (nothing tells whether the field is a
+// password field); Quick Fix says it could not read the field.
+TEST_F(ComposerScenarios, WriterWithoutItsToolkitPluginIsAnApplicationWithoutAccessibility) {
+    ASSERT_TRUE(openLog(program));  // (it keeps what it is shown from now on)
+    auto& writer = DesktopApplication::get(Kind::plainWriter);
+    ASSERT_TRUE(writer.ready());
+    ASSERT_FALSE(desktop.seams.accessibility->applicationElement(writer.pid()).hasValue());
+    ASSERT_TRUE(desktop.bringToFrontPersistently(writer.pid()));
+    const ClipboardWatch clipboard;
+    ASSERT_TRUE(openComposer());
+    EXPECT_TRUE(focusedValueBecomes(programPid(), u""));
+    ASSERT_TRUE(keyboard.tap("Escape"));
+    EXPECT_TRUE(waitUntil([&] { return !desktop.focusedOf(programPid()); }, kSettle));
+    ASSERT_TRUE(desktop.bringToFrontPersistently(writer.pid()));
+    waitUntil([&] { return unmanagedWindowsOf(program.pid()).empty(); }, kSettle);
+    ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+    EXPECT_TRUE(waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle))
+        << "no heads-up on screen";
+    EXPECT_EQ(clipboard.changes(), 0) << "the clipboard changed hands";
+    pause(1s);
+    ASSERT_TRUE(desktop.bringToFrontPersistently(programPid()));
+    const std::string log = sessionLog(program);
+    EXPECT_NE(log.find("role=? selection_source=none"), std::string::npos) << log;
+    EXPECT_NE(log.find("anchor: mouse fallback"), std::string::npos) << log;
+    EXPECT_NE(log.find("state=quick_fix_"), std::string::npos) << log;
+}
+
+// The password fields of GTK 4 (a PasswordEntry, and an Entry with its visibility off, which the
+// bus shows as plain text) and of a web page, typed into as a person types a passphrase: Super+E
+// opens no Composer over them, the typed pair "ee" is left as typed (no BackSpace), Quick Fix is
+// refused with the heads-up, and no copy chord reaches them (the clipboard never changes hands).
+TEST_F(ComposerScenarios, PasswordFieldsOfEveryToolkitAreRefused) {
+    auto& chromium = DesktopApplication::get(Kind::chromium);
+    ASSERT_TRUE(chromium.ready());
+    struct Password {
+        const char* name;
+        platform::ProcessID pid;
+        // Focused with something in it, selected, so that typing replaces it (an empty GTK 4
+        // Entry with its visibility off shows nothing that tells it: see the README).
+        std::function<bool()> focusFilled;
+        // What the field holds, as the application says it (never read over accessibility).
+        std::function<bool(const QString& typed)> holds;
+        // Whether a BackSpace or a copy chord reached it.
+        std::function<bool()> gotOurKeys;
+    };
+    const auto gtk4Field = [&](const char* field) {
+        const QString name = QString::fromLatin1(field);
+        return Password{
+            field == std::string("password") ? "GTK 4 PasswordEntry" : "GTK 4 hidden Entry",
+            desktop.gtk4->pid(),
+            [this, name] {
+                // (focused, GTK selects its whole text)
+                return desktop.gtk4->command(QStringLiteral("text ") + name +
+                                             QStringLiteral(" pass")) &&
+                       bool(focus(*desktop.gtk4, name));
+            },
+            [this, name](const QString& typed) {
+                return desktop.gtk4->printed(name + QStringLiteral(": ") + typed);
+            },
+            [this, name] {
+                return desktop.gtk4->printed(name + QStringLiteral(" key: BackSpace")) ||
+                       desktop.gtk4->printed(name + QStringLiteral(" key: Ctrl+c"));
+            }};
+    };
+    const std::vector<Password> fields = {
+        gtk4Field("password"),
+        gtk4Field("hidden"),
+        {"Chromium password input", chromium.pid(),
+         [&] {
+             return bool(chromium.focus(QStringLiteral("password"))) &&
+                    keyboard.chord("Control_L+a");
+         },
+         [&](const QString& typed) {
+             return chromium.windowTitle().startsWith(QStringLiteral("password %1").arg(typed.size()));
+         },
+         [] { return false; }},
+    };
+    const ClipboardWatch clipboard;
+    for (const auto& field : fields) {
+        SCOPED_TRACE(field.name);
+        ASSERT_TRUE(field.focusFilled());
+        desktop.gtk4->forget();
+        ASSERT_TRUE(keyboard.chord("Super_L+e"));
+        EXPECT_FALSE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 800ms))
+            << "the Composer opened over the password field";
+        ASSERT_TRUE(keyboard.type(u"my "));
+        pause(800ms);
+        ASSERT_TRUE(keyboard.type(u"ee"));
+        ASSERT_TRUE(keyboard.waitForRelease());
+        EXPECT_FALSE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 800ms))
+            << "the Composer opened after the typed pair";
+        EXPECT_TRUE(waitUntil([&] { return field.holds(QStringLiteral("my ee")); }));
+        waitUntil([&] { return unmanagedWindowsOf(program.pid()).empty(); }, kSettle);
+        ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+        EXPECT_TRUE(waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle))
+            << "no heads-up on screen";
+        EXPECT_FALSE(field.gotOurKeys());
+    }
+    EXPECT_EQ(clipboard.changes(), 0) << "the clipboard changed hands";
+    EXPECT_EQ(service.requestCount(), 0u);
+    ASSERT_TRUE(desktop.bringToFrontPersistently(programPid()));
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=blocked trigger=hotkey"), fields.size()) << log;
+    // (a refused pair says nothing: no line tells which kind of field held the letters)
+    EXPECT_EQ(occurrences(log, "trigger=double-tap"), 0u) << log;
+    EXPECT_EQ(occurrences(log, "state=opened"), 0u) << log;
+}
+
+}  // namespace
+}  // namespace ravlin::testing
