@@ -1,8 +1,9 @@
 // The user's clipboard after the program ends. A Composer commit borrows the clipboard of an
 // owner that is not Qt and puts it back, which the program's keeper then serves; then the program
 // ends, as a person quits it, as the session stops it, or killed outright, with no clipboard
-// manager running. Another client still reads the same targets and bytes from the keeper; and the
-// keeper ends once something else is copied.
+// manager running; or it is killed in the middle of the commit, while its own text is on the
+// clipboard. Another client still reads the same targets and bytes (the user's, never the
+// Composer's text) from the keeper; and the keeper ends once something else is copied.
 
 #include <gtest/gtest.h>
 
@@ -29,11 +30,12 @@ TEST(ClipboardAfterExit, TheKeeperServesTheSameTargetsAndBytesUntilSomethingElse
     Keyboard keyboard;
     ASSERT_TRUE(keyboard.ready());
     TargetApp& app = *desktop.gtk;
-    enum class End { quitButton, sigterm, sigkill };
-    for (const End end : {End::sigterm, End::quitButton, End::sigkill}) {
+    enum class End { quitButton, sigterm, sigkill, sigkillMidPaste };
+    for (const End end : {End::sigterm, End::quitButton, End::sigkill, End::sigkillMidPaste}) {
         SCOPED_TRACE(end == End::quitButton ? "Quit in the running window"
                      : end == End::sigterm  ? "SIGTERM"
-                                            : "SIGKILL");
+                     : end == End::sigkill  ? "SIGKILL"
+                                            : "SIGKILL while the Composer's text is on the clipboard");
         ClipboardOwner owner({
             line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8,
                  QByteArray("kept\xc3\xa9", 6) + QByteArray(1, '\0')),
@@ -84,6 +86,26 @@ TEST(ClipboardAfterExit, TheKeeperServesTheSameTargetsAndBytesUntilSomethingElse
             return text::canonicallyEqual(text::lowercased(value), u"fine");
         }));
         ASSERT_TRUE(keyboard.tap("Return"));
+        if (end == End::sigkillMidPaste) {
+            // The program serves its own text only in the paste's pause: the user's contents
+            // are the keeper's before and after it.
+            ASSERT_TRUE(waitUntil([&] { return clipboardOwnerPid() == pid; }, 5s));
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+            EXPECT_TRUE(waitUntil([&] { return !program.running(); }, 5s));
+            ASSERT_TRUE(waitUntil(
+                [&] {
+                    const auto server = clipboardOwnerPid();
+                    return server != 0 && server != pid;
+                },
+                3s));
+            const qint64 keeper = clipboardOwnerPid();
+            EXPECT_EQ(readClipboardExactly().toStdString(), before.toStdString());
+            ClipboardOwner taker({line(QStringLiteral("UTF8_STRING"),
+                                       QStringLiteral("UTF8_STRING"), 8, "newer")});
+            ASSERT_TRUE(taker.owning());
+            EXPECT_TRUE(processEnds(keeper, 1s)) << "the keeper lingers after another client copied";
+            continue;
+        }
         EXPECT_TRUE(waitUntil(
             [&] {
                 const auto value = desktop.value(desktop.focusedOf(app.pid()));

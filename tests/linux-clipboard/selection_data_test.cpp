@@ -70,6 +70,8 @@ TEST(KeeperMessages, ComeThroughInAnyPiecesAndABadHeaderBreaksTheStream) {
         for (std::size_t at = 0; at < stream.size(); at += piece) {
             reader.feed(std::span(stream).subspan(at, std::min(piece, stream.size() - at)));
             while (auto frame = reader.next()) {
+                // In a buffer of its own size: a keeper holds large contents once.
+                EXPECT_EQ(frame->payload.capacity(), frame->payload.size());
                 received.push_back(std::move(*frame));
             }
         }

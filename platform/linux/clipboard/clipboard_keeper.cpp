@@ -248,11 +248,11 @@ class Keeper {
         selections_->read(selection, {.total = refillLook},
                           [inbox = inbox_, selection](x11::Selections::Read read) {
                               const auto* text = read.data.find("UTF8_STRING");
-                              const bool read_ = read.failure == PasteboardSaveFailure::none;
+                              const bool whole = read.failure == PasteboardSaveFailure::none;
                               {
                                   std::lock_guard lock(inbox->mutex);
                                   inbox->looks.emplace_back(
-                                      selection, text != nullptr && read_
+                                      selection, text != nullptr && whole
                                                      ? x11::textFingerprint(text->bytes)
                                                      : 0);
                               }

@@ -1,6 +1,8 @@
 #include "platform/linux/clipboard/keeper_protocol.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace ravlin::platform::x11 {
 namespace {
@@ -34,56 +36,44 @@ std::vector<std::uint8_t> encodeFrame(KeeperMessage kind, std::span<const std::u
 }
 
 void KeeperFrameReader::feed(std::span<const std::uint8_t> bytes) {
-    if (broken_) {
-        return;
-    }
-    buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(consumed_));
-    consumed_ = 0;
-    // Room for the whole of a frame once its length is known, and no more: large contents are
-    // kept in as few copies as can be.
-    if (buffer_.size() < headerBytes && buffer_.size() + bytes.size() >= headerBytes) {
-        std::uint64_t size = 0;
-        std::vector<std::uint8_t> header(buffer_);
-        header.insert(header.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(
-                                                                      headerBytes - buffer_.size()));
-        std::memcpy(&size, header.data() + 1, sizeof size);
-        if (size <= maxPayload_) {
-            buffer_.reserve(headerBytes + static_cast<std::size_t>(size));
+    while (!bytes.empty() && !broken_) {
+        if (!gathering_) {
+            const auto take = std::min(headerBytes - header_.size(), bytes.size());
+            header_.insert(header_.end(), bytes.begin(),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(take));
+            bytes = bytes.subspan(take);
+            if (header_.size() < headerBytes) {
+                return;
+            }
+            std::uint64_t size = 0;
+            std::memcpy(&size, header_.data() + 1, sizeof size);
+            if (!knownKind(header_[0]) || size > maxPayload_) {
+                broken_ = true;
+                return;
+            }
+            gathering_ = KeeperFrame{static_cast<KeeperMessage>(header_[0]), {}};
+            payloadSize_ = static_cast<std::size_t>(size);
+            gathering_->payload.reserve(payloadSize_);
+            header_.clear();
+        }
+        auto& payload = gathering_->payload;
+        const auto take = std::min(payloadSize_ - payload.size(), bytes.size());
+        payload.insert(payload.end(), bytes.begin(),
+                       bytes.begin() + static_cast<std::ptrdiff_t>(take));
+        bytes = bytes.subspan(take);
+        if (payload.size() == payloadSize_) {
+            whole_.push_back(std::move(*gathering_));
+            gathering_.reset();
         }
     }
-    buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
 }
 
 std::optional<KeeperFrame> KeeperFrameReader::next() {
-    const std::size_t left = buffer_.size() - consumed_;
-    if (broken_ || left < headerBytes) {
+    if (whole_.empty()) {
         return std::nullopt;
     }
-    const std::uint8_t* at = buffer_.data() + consumed_;
-    std::uint64_t size = 0;
-    std::memcpy(&size, at + 1, sizeof size);
-    if (!knownKind(at[0]) || size > maxPayload_) {
-        broken_ = true;
-        return std::nullopt;
-    }
-    if (left - headerBytes < size) {
-        return std::nullopt;
-    }
-    if (consumed_ == 0 && left == headerBytes + size) {
-        // The frame is all there is: its bytes move out rather than being copied.
-        const auto kind = static_cast<KeeperMessage>(at[0]);
-        buffer_.erase(buffer_.begin(), buffer_.begin() + headerBytes);
-        KeeperFrame frame{kind, std::move(buffer_)};
-        buffer_ = {};
-        return frame;
-    }
-    KeeperFrame frame{static_cast<KeeperMessage>(at[0]),
-                      std::vector<std::uint8_t>(at + headerBytes, at + headerBytes + size)};
-    consumed_ += headerBytes + static_cast<std::size_t>(size);
-    if (consumed_ == buffer_.size()) {
-        buffer_ = {};  // its memory too: a keeper holds on to the contents alone
-        consumed_ = 0;
-    }
+    auto frame = std::move(whole_.front());
+    whole_.pop_front();
     return frame;
 }
 
@@ -113,37 +103,46 @@ std::optional<std::uint32_t> decodeWord(std::span<const std::uint8_t> bytes) {
     return word;
 }
 
-std::vector<std::uint8_t> encodeMoment(const KeeperMoment& moment) {
-    std::vector<std::uint8_t> bytes(8);
-    std::memcpy(bytes.data(), &moment.fingerprint, 8);
-    bytes.insert(bytes.end(), moment.selection.begin(), moment.selection.end());
+namespace {
+
+// A message of a number of fixed size, then a selection's name (not empty, at most
+// maxNameBytes).
+template <typename Number>
+std::vector<std::uint8_t> numberThenName(Number number, const std::string& name) {
+    std::vector<std::uint8_t> bytes(sizeof number);
+    std::memcpy(bytes.data(), &number, sizeof number);
+    bytes.insert(bytes.end(), name.begin(), name.end());
     return bytes;
+}
+
+template <typename Number>
+std::optional<std::pair<Number, std::string>> numberAndName(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() <= sizeof(Number) || bytes.size() > sizeof(Number) + maxNameBytes) {
+        return std::nullopt;
+    }
+    Number number{};
+    std::memcpy(&number, bytes.data(), sizeof number);
+    return std::pair{number, std::string(bytes.begin() + sizeof number, bytes.end())};
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> encodeMoment(const KeeperMoment& moment) {
+    return numberThenName(moment.fingerprint, moment.selection);
 }
 
 std::optional<KeeperMoment> decodeMoment(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < 9 || bytes.size() > 8 + maxNameBytes) {
-        return std::nullopt;
-    }
-    KeeperMoment moment;
-    std::memcpy(&moment.fingerprint, bytes.data(), 8);
-    moment.selection.assign(bytes.begin() + 8, bytes.end());
-    return moment;
+    const auto decoded = numberAndName<std::uint64_t>(bytes);
+    return decoded ? std::optional(KeeperMoment{decoded->second, decoded->first}) : std::nullopt;
 }
 
 std::vector<std::uint8_t> encodeTake(const KeeperTake& take) {
-    auto bytes = encodeWord(take.time);
-    bytes.insert(bytes.end(), take.selection.begin(), take.selection.end());
-    return bytes;
+    return numberThenName(take.time, take.selection);
 }
 
 std::optional<KeeperTake> decodeTake(std::span<const std::uint8_t> bytes) {
-    if (bytes.size() < 5 || bytes.size() > 4 + maxNameBytes) {
-        return std::nullopt;
-    }
-    KeeperTake take;
-    take.time = *decodeWord(bytes.first(4));
-    take.selection.assign(bytes.begin() + 4, bytes.end());
-    return take;
+    const auto decoded = numberAndName<std::uint32_t>(bytes);
+    return decoded ? std::optional(KeeperTake{decoded->second, decoded->first}) : std::nullopt;
 }
 
 }  // namespace ravlin::platform::x11

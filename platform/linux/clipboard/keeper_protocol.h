@@ -15,6 +15,7 @@
 //                       taken    whether the take took (one byte)
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <span>
 #include <string>
@@ -43,8 +44,10 @@ struct KeeperFrame {
 [[nodiscard]] std::vector<std::uint8_t> encodeFrame(KeeperMessage kind,
                                                     std::span<const std::uint8_t> payload);
 
-// Frames out of a byte stream, as it comes in pieces. Broken for good at a kind it does not
-// know or a length over `maxPayload`.
+// Frames out of a byte stream, as it comes in pieces. Each frame's payload is gathered in one
+// buffer of exactly its size, apart from the bytes that follow it, so that large contents are
+// never held twice once their frame is taken. Broken for good at a kind it does not know or a
+// length over `maxPayload`.
 class KeeperFrameReader {
   public:
     explicit KeeperFrameReader(std::size_t maxPayload) : maxPayload_(maxPayload) {}
@@ -55,8 +58,11 @@ class KeeperFrameReader {
 
   private:
     std::size_t maxPayload_;
-    std::vector<std::uint8_t> buffer_;
-    std::size_t consumed_ = 0;
+    // The frame being gathered: its header so far, then its payload.
+    std::vector<std::uint8_t> header_;
+    std::optional<KeeperFrame> gathering_;
+    std::size_t payloadSize_ = 0;
+    std::deque<KeeperFrame> whole_;
     bool broken_ = false;
 };
 
