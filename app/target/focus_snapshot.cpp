@@ -549,7 +549,13 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
             co_return std::nullopt;
         }
     }
-    if ((selectionShown && !selectionShown()) || !driver->postCopy()) {
+    if (selectionShown &&
+        !(selectAll ? co_await waitForSelectAll(driver, target, selectionShown, stop)
+                    : selectionShown())) {
+        giveUp();
+        co_return std::nullopt;
+    }
+    if (!mayCopy() || !driver->postCopy()) {
         giveUp();
         co_return std::nullopt;
     }
@@ -575,6 +581,19 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
         co_return std::nullopt;
     }
     co_return copied;
+}
+
+QCoro::Task<bool> QNModelFocusSnapshot::waitForSelectAll(
+    std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
+    std::function<bool()> selectionShown, std::stop_token stop) {
+    for (int poll = 0; !selectionShown(); ++poll) {
+        if (poll == selectionShownPolls || stop.stop_requested() ||
+            !driver->isFrontmostOther(target)) {
+            co_return false;
+        }
+        co_await driver->sleep(static_cast<int>(copyPollInterval.count()), stop);
+    }
+    co_return true;
 }
 
 QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probedCaretRect(

@@ -95,6 +95,7 @@ struct QNModelFocusSnapshot {
     static constexpr auto copyPollInterval = std::chrono::milliseconds(25);
     static constexpr int copyPolls = 12;
     static constexpr auto pauseAfterSelectAllBeforeCopy = std::chrono::milliseconds(30);
+    static constexpr int selectionShownPolls = 40;  // of copyPollInterval, after the pause
     static constexpr auto probeReadInterval = std::chrono::milliseconds(30);
     static constexpr int probeReads = 5;
     static constexpr char16_t probeCharacter = u'\u200B';
@@ -175,13 +176,21 @@ struct QNModelFocusSnapshot {
     // after the chord, restored and watched for the copy landing late, unless the target left the
     // front meanwhile (what changes the clipboard then may be the user's own copy elsewhere). A
     // blank copy gives nothing. With `saved` as above. With `selectionShown`, Ctrl+C goes out
-    // only while it answers true (asked just before the chord): what is to be copied must be
-    // seen selected first, since without a selection some editors copy the caret's whole line.
+    // only while it answers true (asked just before the chord; after Ctrl+A, waited for as
+    // below): what is to be copied must be seen selected first, since without a selection some
+    // editors copy the caret's whole line.
     [[nodiscard]] static QCoro::Task<std::optional<std::u16string>> copyFromFront(
         std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
         bool selectAll, std::stop_token stop,
         std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr,
         std::function<bool()> selectionShown = nullptr);
+    // After Ctrl+A into `target`: whether `selectionShown` answered true, asked every
+    // `copyPollInterval` up to `selectionShownPolls` times while the target stays in front and
+    // nothing stops. An application slow under load shows its select-all late; a caret put back
+    // before it shows is overtaken by it, and the person's next key replaces the whole text.
+    [[nodiscard]] static QCoro::Task<bool> waitForSelectAll(
+        std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
+        std::function<bool()> selectionShown, std::stop_token stop);
     [[nodiscard]] QNModelFocusSnapshot applyingCopiedSelection(
         const std::optional<std::u16string>& copied, bool attempted) const;
     [[nodiscard]] static QCoro::Task<std::optional<platform::Rect>> probedCaretRect(

@@ -87,6 +87,51 @@ QCoro::Task<std::optional<std::u16string>> copyCapture(
                                                std::move(shown));
 }
 
+// Whether the element shows the whole of its text selected (what Ctrl+A makes of it).
+bool wholeTextSelected(const Driver& driver, Token token, std::optional<text::Utf16Range> range) {
+    if (!range || range->location != 0 || range->length < 1) {
+        return false;
+    }
+    const auto value = driver->value(token);
+    return value && static_cast<std::int64_t>(value->size()) == range->length;
+}
+
+// Writes the element's caret and selection back as `before` and waits until the element reads
+// them steadily. A browser's page applies the write on a thread of its own after the call has
+// been answered, and applies keys on another path: a select-all still on its way overtakes the
+// write, and the person's next key would replace the whole text. So the whole text seen selected
+// again is written over again (the person does not select all while the flow runs). With
+// `afterSelectAll` and the element still reading `before` when this starts, the Ctrl+A sent has
+// not shown yet: steady reads say nothing then, and the whole wait is watched for it. Whatever
+// stops the flow, the wait runs to its end.
+QCoro::Task<> putBackSelection(Driver driver, Token token, text::Utf16Range before,
+                               bool afterSelectAll = false) {
+    bool selectAllUnseen =
+        afterSelectAll && driver->selectedTextRange(token) == std::optional(before);
+    (void)driver->setSelectedTextRange(before, token);  // answered before applied: reads tell
+    int steady = 0;
+    int sinceWrite = 0;
+    for (int check = 0; check < Host::putBackChecks; ++check, ++sinceWrite) {
+        if (check > 0) {
+            co_await driver->sleep(Host::putBackCheckMilliseconds, std::stop_token());
+        }
+        const auto range = driver->selectedTextRange(token);
+        if (range == std::optional(before)) {
+            if (++steady >= Host::putBackSteadyReads && !selectAllUnseen) {
+                co_return;
+            }
+            continue;
+        }
+        steady = 0;
+        if (sinceWrite >= Host::putBackSteadyReads && wholeTextSelected(driver, token, range) &&
+            !wholeTextSelected(driver, token, before)) {
+            selectAllUnseen = false;
+            sinceWrite = 0;
+            (void)driver->setSelectedTextRange(before, token);
+        }
+    }
+}
+
 // Ctrl+A then Ctrl+C of the element's whole text, only where its caret and selection can be put
 // back afterwards: a text element (another element's own range says nothing of where the
 // application's caret is) whose caret is read, and written back as it is, first. Put back at
@@ -102,7 +147,7 @@ QCoro::Task<std::optional<std::u16string>> selectAllAndCopy(Driver driver,
         co_return std::nullopt;
     }
     auto copied = co_await copyCapture(driver, app, token, true, stop);
-    (void)driver->setSelectedTextRange(*before, token);
+    co_await putBackSelection(driver, token, *before, true);
     co_return copied;
 }
 
@@ -202,7 +247,8 @@ struct PreparedSelection {
     std::optional<Token> elementToken;
     bool canAttemptAccessibilityWrite = false;
     bool canAttemptPaste = false;
-    bool copied = false;  // a copy probe sent Ctrl+C
+    bool copied = false;       // a copy probe sent Ctrl+C
+    bool selectedAll = false;  // Ctrl+A went out
     // The element's caret and selection before the commit selected anything: put back when the
     // commit ends without writing.
     std::optional<text::Utf16Range> before;
@@ -300,9 +346,15 @@ QCoro::Task<PreparedSelection> prepareSelection(
         // The whole field, selected by Ctrl+A, must be the text captured: a field the person has
         // typed in since is not pasted over.
         if (chordsAllowed && driver->isFrontmostOther(session.app) && driver->postSelectAll()) {
+            prepared.selectedAll = true;
             co_await driver->sleep(Host::pauseAfterSelectAll, stop);
-            prepared.canAttemptPaste = driver->selectedText(token) == std::optional(original) ||
-                                       co_await copyIsOriginal();
+            const auto allSelected = [&] {
+                return driver->selectedText(token) == std::optional(original);
+            };
+            const auto shown = selectionShownIn(driver, token);
+            (void)co_await QNModelFocusSnapshot::waitForSelectAll(
+                driver, session.app, [&] { return allSelected() || shown(); }, stop);
+            prepared.canAttemptPaste = allSelected() || co_await copyIsOriginal();
         }
         co_return prepared;
     }
@@ -328,6 +380,14 @@ QCoro::Task<PreparedSelection> prepareSelection(
     }
     prepared.canAttemptPaste = co_await copyIsOriginal();
     co_return prepared;
+}
+
+// Nothing written: the element's caret and selection as they were before the commit.
+QCoro::Task<> putBackUnwritten(Driver driver, PreparedSelection prepared) {
+    if (prepared.before && prepared.elementToken) {
+        co_await putBackSelection(std::move(driver), *prepared.elementToken, *prepared.before,
+                                  prepared.selectedAll);
+    }
 }
 
 // The corrected text stays on the clipboard; the user's contents come back later.
@@ -497,13 +557,6 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
             driver->restorePasteboard(*saved, QNPutBackOver::ownChange);
         }
     };
-    // Nothing written: the element's caret and selection as they were before the commit.
-    const auto unwritten = [&](Result result) {
-        if (prepared.before && prepared.elementToken) {
-            (void)driver->setSelectedTextRange(*prepared.before, *prepared.elementToken);
-        }
-        return result;
-    };
 
     if (session.route == QNQuickFixRoute::nativeAppKit && prepared.canAttemptAccessibilityWrite) {
         const auto token = prepared.elementToken.value_or(session.elementToken);
@@ -526,19 +579,21 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         if (saved->complete()) {
             restore();
         }
-        co_return unwritten(Result::failed(Failure::restoreTargetSelection));
+        co_await putBackUnwritten(driver, prepared);
+        co_return Result::failed(Failure::restoreTargetSelection);
     }
     // The user's contents could not be saved: the pasteboard is not borrowed.
     if (!saved->complete()) {
-        co_return unwritten(
-            Result::failed(Failure::pasteboardUnsaved, platform::toString(saved->failure)));
+        co_await putBackUnwritten(driver, prepared);
+        co_return Result::failed(Failure::pasteboardUnsaved, platform::toString(saved->failure));
     }
     // Nor over a copy the user made since the save, which is theirs and newer.
     const bool copiedSince = driver->pasteboardChangeCount() != saved->changeCountWhenSaved &&
                              !driver->pasteboardHoldsOwnChange();
     if (copiedSince || !driver->writePasteboardString(correctedText)) {
         restore();
-        co_return unwritten(Result::failed(Failure::pasteboardWriteFailed));
+        co_await putBackUnwritten(driver, prepared);
+        co_return Result::failed(Failure::pasteboardWriteFailed);
     }
     co_await driver->sleep(pauseBeforePaste, stop);
     // A stop before the chord: not posted. Once it is out, the target reads the pasteboard

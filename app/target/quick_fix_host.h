@@ -172,6 +172,11 @@ struct QNServiceQuickFixHost {
     static constexpr int valueChecks = 6;
     static constexpr int valueCheckMilliseconds = 20;
     static constexpr int pauseAfterSelectAll = 60;
+    // A caret and selection put back are read until seen this many times in a row, 25 ms
+    // apart, at most 1 s.
+    static constexpr int putBackChecks = 40;
+    static constexpr int putBackCheckMilliseconds = 25;
+    static constexpr int putBackSteadyReads = 4;
     static constexpr int pauseAfterAccessibilityWrite = 80;
     static constexpr int pauseBeforePaste = 40;
     static constexpr int pauseAfterPaste = 800;

@@ -66,6 +66,9 @@ struct ElementSpec {
     std::optional<std::int64_t> maxLength;
     // Whether a write of "AXSelectedTextRange" is refused (whatever `writes` says).
     bool refusesRangeWrites = false;
+    // How long after it is answered a write of "AXSelectedTextRange" takes effect (a browser's
+    // page applies it on a thread of its own; keys typed meanwhile act on the selection before).
+    std::chrono::milliseconds rangeWriteDelay{0};
     // Whether "AXSelectedTextRange" follows what is typed: when not, it keeps answering the
     // selection from before the typing until the selection is set otherwise.
     bool reportsTypedCaret = true;

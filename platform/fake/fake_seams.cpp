@@ -165,6 +165,15 @@ class FakeAccessibility final : public Accessibility {
         if (node->spec.writes == WriteBehaviour::ignore) {
             return {};
         }
+        if (name == ax::selectedTextRange && node->spec.rangeWriteDelay.count() > 0) {
+            model_->schedule(node->spec.rangeWriteDelay, [element, range = *range](Model& model) {
+                if (auto* late = model.element(element)) {
+                    late->reportedSelection.reset();
+                    late->spec.selection = range;
+                }
+            });
+            return {};
+        }
         node->reportedSelection.reset();
         if (name == ax::selectedTextRange) {
             node->spec.selection = *range;

@@ -27,6 +27,8 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+#include "tests/support/x_properties.h"
+
 namespace ravlin::testing {
 
 QString outputFolder() {
@@ -437,19 +439,9 @@ std::vector<ScreenWindow> unmanagedWindowsOf(qint64 pid) {
                 !attributes.override_redirect || attributes.map_state != IsViewable) {
                 continue;
             }
-            Atom type = 0;
-            int format = 0;
-            unsigned long items = 0;
-            unsigned long after = 0;
-            unsigned char* data = nullptr;
-            if (XGetWindowProperty(display, children[i], pidAtom, 0, 1, False, XA_CARDINAL, &type,
-                                   &format, &items, &after, &data) == Success &&
-                data && format == 32 && items == 1 &&
-                static_cast<qint64>(*reinterpret_cast<unsigned long*>(data)) == pid) {
+            if (const auto owner = cardinalsOf(display, children[i], pidAtom, XA_CARDINAL, 1);
+                owner.size() == 1 && static_cast<qint64>(owner.front()) == pid) {
                 found.push_back({attributes.x, attributes.y, attributes.width, attributes.height});
-            }
-            if (data) {
-                XFree(data);
             }
         }
         XFree(children);

@@ -15,6 +15,7 @@
 #include "desktop_fixture.h"
 #include "platform/keys.h"
 #include "platform/linux/x11/xlib.h"
+#include "tests/support/x_properties.h"
 
 namespace ravlin::testing {
 namespace {
@@ -54,26 +55,8 @@ std::optional<std::pair<Window, platform::ProcessID>> windowOfGroup(Display* dis
                                                                      pid_t group) {
     const Atom clients = XInternAtom(display, "_NET_CLIENT_LIST", False);
     const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
-    const auto cardinals = [&](Window window, Atom property, Atom type) {
-        std::vector<unsigned long> values;
-        Atom actual = 0;
-        int format = 0;
-        unsigned long count = 0;
-        unsigned long after = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(display, window, property, 0, 1024, False, type, &actual, &format,
-                               &count, &after, &data) == Success &&
-            data != nullptr && format == 32) {
-            const auto* longs = reinterpret_cast<unsigned long*>(data);
-            values.assign(longs, longs + count);
-        }
-        if (data != nullptr) {
-            XFree(data);
-        }
-        return values;
-    };
-    for (const auto window : cardinals(DefaultRootWindow(display), clients, XA_WINDOW)) {
-        const auto pid = cardinals(window, pidAtom, XA_CARDINAL);
+    for (const auto window : cardinalsOf(display, DefaultRootWindow(display), clients, XA_WINDOW)) {
+        const auto pid = cardinalsOf(display, window, pidAtom, XA_CARDINAL);
         if (pid.size() == 1 && ::getpgid(static_cast<pid_t>(pid.front())) == group) {
             return std::pair{static_cast<Window>(window), static_cast<platform::ProcessID>(pid.front())};
         }

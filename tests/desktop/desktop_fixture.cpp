@@ -16,6 +16,7 @@
 #include "platform/linux/clipboard/x11_selections.h"
 #include "platform/linux/linux_seams.h"
 #include "platform/linux/x11/xlib.h"
+#include "tests/support/x_properties.h"
 
 // From XKBlib.h, which needs Xlib's macros that xlib.h puts away.
 extern "C" int XkbLockModifiers(Display* display, unsigned device, unsigned affect,
@@ -188,19 +189,9 @@ long focusOwner(Display* display) {
     XGetInputFocus(display, &window, &revert);
     const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
     while (window > 1) {
-        Atom type = 0;
-        int format = 0;
-        unsigned long count = 0;
-        unsigned long after = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(display, window, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
-                               &count, &after, &data) == Success &&
-            data != nullptr) {
-            const long pid = count == 1 ? static_cast<long>(*reinterpret_cast<unsigned long*>(data)) : 0;
-            XFree(data);
-            if (pid != 0) {
-                return pid;
-            }
+        if (const auto pid = cardinalsOf(display, window, pidAtom, XA_CARDINAL, 1);
+            pid.size() == 1 && pid.front() != 0) {
+            return static_cast<long>(pid.front());
         }
         Window root = 0;
         Window parent = 0;

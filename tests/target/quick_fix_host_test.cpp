@@ -577,6 +577,60 @@ TEST_F(HostTest, AWholeLineCopyingEditorIsCapturedWholeAndWrittenOnceOrLeftAlone
     }
 }
 
+// A browser's page applies a caret written through accessibility a moment after the write is
+// answered, and under load shows Ctrl+A's select-all late too, even after the capture has given
+// up on it. Whatever the Quick Fix selects to capture, or to replace and then does not write
+// over, is seen back in place before the flow ends: the person's next key lands at their caret
+// instead of replacing the whole text.
+TEST_F(HostTest, ASelectionMadeAndNotWrittenOverIsSeenPutBackBeforeTheFlowEnds) {
+    struct Case {
+        const char* name;
+        std::chrono::milliseconds selectAllShownAfter;
+        bool commit;  // the person types before it: it finds another text and writes nothing
+        bool captured;
+        std::u16string valueAfterNextKey;
+    };
+    for (const Case& c : {
+             Case{"capture, the caret applied late", 0ms, false, true, u"all xgood"},
+             Case{"capture, the select-all shown late too", 150ms, false, true, u"all xgood"},
+             Case{"capture, the select-all shown after it was given up", 1200ms, false, false,
+                  u"all xgood"},
+             Case{"commit over a text changed since", 150ms, true, true, u"all !xgood"},
+         }) {
+        SCOPED_TRACE(c.name);
+        const auto target =
+            open({.identity = "firefox"},
+                 {.value = u"all good", .selection = {4, 0}, .rangeWriteDelay = 100ms});
+        const auto selectAllLate = [&, field = target.field] {
+            desktop.scriptShortcut(target.app.pid, keycode::a, [&, field] {
+                executor->postAfter(c.selectAllShownAfter, [&, field] {
+                    const auto size = static_cast<std::int64_t>(desktop.value(field)->size());
+                    desktop.setSelection(field, {0, size});
+                });
+            });
+        };
+        if (!c.commit && c.selectAllShownAfter > 0ms) {
+            selectAllLate();
+        }
+        const auto session = beginNow();
+        ASSERT_EQ(session.has_value(), c.captured);
+        if (session) {
+            EXPECT_EQ(session->captureMethod, Method::selectAllAndCopy);
+        }
+        if (c.commit) {
+            selectAllLate();
+            ASSERT_TRUE(fakeSeams.keySynthesis->postText(u"!").ok());
+            EXPECT_EQ(commit(*session, u"all good."),
+                      Result::failed(QNQuickFixCommitFailure::restoreTargetSelection));
+        }
+        ASSERT_TRUE(fakeSeams.keySynthesis->postText(u"x").ok());
+        executor->advance(1s);
+        EXPECT_EQ(desktop.value(target.field), c.valueAfterNextKey);
+        EXPECT_EQ(desktop.selection(target.field).length, 0) << "nothing left selected";
+        EXPECT_EQ(clipboard(), u"user's secret");
+    }
+}
+
 TEST_F(HostTest, EndToEndThroughAccessibilityAndThroughAPaste) {
     for (const std::string identity : {"gedit", "code"}) {
         SCOPED_TRACE(identity);

@@ -10,22 +10,30 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/linux/accessibility/element_states.h"
 #include "platform/outcome.h"
 
 namespace ravlin::platform::atspi {
 
+// Runs one libatspi call with a place for its GError, keeping the longest call time.
+template <class Function>
+auto timed(std::chrono::microseconds& worst, GError** error, Function&& function) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    auto result = function(error);
+    worst = std::max(worst,
+                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start));
+    return result;
+}
+
 // Runs one libatspi call that reports failure through a GError, keeping the longest call time.
 // The answer is absent when the call failed or timed out.
 template <class Function>
 auto attempt(std::chrono::microseconds& worst, Function&& function) {
-    using Clock = std::chrono::steady_clock;
     GError* error = nullptr;
-    const auto start = Clock::now();
-    auto result = function(&error);
-    worst = std::max(worst,
-                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start));
+    auto result = timed(worst, &error, std::forward<Function>(function));
     using Result = decltype(result);
     if (error != nullptr) {
         // libatspi answers nothing (null, 0) along with an error.
@@ -39,12 +47,8 @@ auto attempt(std::chrono::microseconds& worst, Function&& function) {
 // error: `release` frees it then.
 template <class Function, class Release>
 auto attemptOwned(std::chrono::microseconds& worst, Function&& function, Release&& release) {
-    using Clock = std::chrono::steady_clock;
     GError* error = nullptr;
-    const auto start = Clock::now();
-    auto result = function(&error);
-    worst = std::max(worst,
-                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start));
+    auto result = timed(worst, &error, std::forward<Function>(function));
     using Result = decltype(result);
     if (error != nullptr) {
         g_error_free(error);
