@@ -19,6 +19,9 @@ class KeySynthesis {
     virtual Status postKeyUp(KeyChord chord) = 0;
     // Types `text` (UTF-16) at the focus; invalidArgument for an empty text.
     virtual Status postText(std::u16string_view text) = 0;
+    // Whether the user holds a modifier key down now: a key posted meanwhile would reach the
+    // application with it (a posting waits a short while for it to be let go).
+    [[nodiscard]] virtual bool modifiersHeld() { return false; }
 
     // Key down then key up, back to back; nothing more is posted once one fails.
     Status postKeyPress(KeyChord chord) {

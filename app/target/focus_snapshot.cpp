@@ -615,6 +615,14 @@ QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probeCaret(TargetSeams se
                                                                   std::optional<Rect> hint) {
     auto& accessibility = *seams.accessibility;
     auto& workspace = *seams.workspace;
+    // The character must not reach the application along with keys the user still holds (the
+    // shortcut's). Their release is awaited here, not in the posting, which would hold up
+    // everything else meanwhile: this program's windows and its answers to other programs.
+    const auto keysUp = [&seams] {
+        return !(seams.hotKeys && seams.hotKeys->isHeld()) && !seams.keySynthesis->modifiersHeld();
+    };
+    (void)co_await waitUntil(*seams.executor, keysUp, keyReleasePollInterval, keyReleaseLimit,
+                             std::stop_token());
     if (!frontmostOther(workspace, app)) {
         co_return std::nullopt;
     }

@@ -296,7 +296,7 @@ bool FakeDesktop::holdHotKey(KeyChord chord) {
         model.pendingFocusReturn = 0;
     }
     model.hotKeyHeld = true;
-    model.focusHiddenByGrab = true;
+    model.focusHiddenByGrab = model.grabHidesFocus;
     return pressHotKey(chord);
 }
 
@@ -310,6 +310,10 @@ void FakeDesktop::releaseHotKey() {
         model.pendingFocusReturn = 0;
         model.focusHiddenByGrab = false;
     });
+}
+
+void FakeDesktop::setGrabHidesFocus(bool hides) {
+    model_->grabHidesFocus = hides;
 }
 
 void FakeDesktop::setFocusReturnAfterGrab(std::chrono::milliseconds focusReturn) {

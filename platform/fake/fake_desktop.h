@@ -226,6 +226,8 @@ class FakeDesktop {
     bool holdHotKey(KeyChord chord);
     void releaseHotKey();
     void setFocusReturnAfterGrab(std::chrono::milliseconds focusReturn);
+    // Whether the grab hides the focus; some applications (mousepad) keep showing it.
+    void setGrabHidesFocus(bool hides);
     // Another program holds the chord: registering it fails.
     void reserveHotKey(KeyChord chord);
     // Chords with the Fn modifier cannot be registered (as on X11).

@@ -370,6 +370,8 @@ class FakeKeySynthesis final : public KeySynthesis {
         model_->deliver(model_->keyEvent(InputEventType::keyUp, {}, std::u16string(text), true));
         return {};
     }
+    // The held shortcut's modifier is down as long as its key.
+    bool modifiersHeld() override { return model_->hotKeyHeld; }
 
   private:
     Status post(PostedKey::Kind kind, KeyChord chord) {

@@ -124,6 +124,8 @@ struct Model : std::enable_shared_from_this<Model> {
     bool hotKeyHeld = false;
     // While set, no application reports a focused element (the toolkits' answer to a grab).
     bool focusHiddenByGrab = false;
+    // Whether a hot key's grab hides the focus at all (some applications keep showing it).
+    bool grabHidesFocus = true;
     std::chrono::milliseconds focusReturnAfterGrab{10};
     Executor::TaskID pendingFocusReturn = 0;
 

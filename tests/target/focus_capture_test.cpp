@@ -232,5 +232,37 @@ TEST_F(CaptureTest, ProbeTypesOnlyIntoAReadableValueAndDeletesOnlyItsOwnCharacte
     }
 }
 
+// An application that keeps showing its focus through the shortcut's grab but gives no caret
+// yet (mousepad just after opening a long paragraph): the probe types only once the shortcut's
+// keys are up, and waits for that without holding up the loop.
+TEST_F(CaptureTest, AfterTheShortcutTheProbeTypesOnlyOnceTheKeysAreUp) {
+    const auto target =
+        open({.identity = "mousepad"}, {.value = u"hello", .frame = makeRect(100, 200, 300, 20)});
+    accessibility->parameterized =
+        [&](std::string_view,
+            const platform::AttributeValue&) -> std::optional<ScriptedAccessibility::Answer> {
+        if (desktop.value(target.field)->find(zwsp) == std::u16string::npos) {
+            return platform::Error{platform::ErrorCode::notSupported};
+        }
+        return std::nullopt;
+    };
+    desktop.setGrabHidesFocus(false);
+    desktop.holdHotKey({14, platform::modifier::command});
+    int typedWhileHeld = -1;
+    executor->postAfter(150ms, [&] {
+        typedWhileHeld = count(PostedKey::Kind::text);
+        desktop.releaseHotKey();
+    });
+    const auto result = start(Snapshot::capture(seams(), {}, true));
+    runUntil([&] { return result->has_value(); });
+    ASSERT_TRUE(result->has_value());
+    EXPECT_EQ(typedWhileHeld, 0);
+    EXPECT_EQ(count(PostedKey::Kind::text), 1);
+    EXPECT_EQ(count(PostedKey::Kind::down, keycode::deleteKey), 1);
+    EXPECT_EQ(desktop.value(target.field), u"hello");
+    ASSERT_TRUE((*result)->anchor);
+    EXPECT_EQ((*result)->anchor->source, Source::caretProbed);
+}
+
 }  // namespace
 }  // namespace ravlin::testing

@@ -52,6 +52,7 @@ class XTestKeySynthesis final : public KeySynthesis {
     // One request after the other, without a round trip between them.
     Status postKeyPresses(KeyChord chord, int times) override;
     Status postText(std::u16string_view text) override;
+    bool modifiersHeld() override { return modifierHeld(); }
 
   private:
     struct Spare {
