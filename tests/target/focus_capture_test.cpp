@@ -22,6 +22,17 @@ struct CaptureTest : ::testing::Test, TargetFixture {
     Snapshot capture(std::stop_token stop = {}) {
         return finish(start(Snapshot::capture(seams(), std::move(stop))));
     }
+    // No bounds until the probe's character is in the text: the reading finds no caret.
+    void noCaretUntilProbed(ElementRef field) {
+        accessibility->parameterized =
+            [this, field](std::string_view, const platform::AttributeValue&)
+            -> std::optional<ScriptedAccessibility::Answer> {
+            if (desktop.value(field)->find(zwsp) == std::u16string::npos) {
+                return platform::Error{platform::ErrorCode::notSupported};
+            }
+            return std::nullopt;
+        };
+    }
 };
 
 // A selection of "these" whose text accessibility does not give: the copy fallback runs.
@@ -212,15 +223,7 @@ TEST_F(CaptureTest, ProbeTypesOnlyIntoAReadableValueAndDeletesOnlyItsOwnCharacte
         if (c.valueHidden) {
             accessibility->hidden = {"AXValue"};
         }
-        // No bounds until the probe's character is in the text: the reading finds no caret.
-        accessibility->parameterized =
-            [&](std::string_view,
-                const platform::AttributeValue&) -> std::optional<ScriptedAccessibility::Answer> {
-            if (desktop.value(target.field)->find(zwsp) == std::u16string::npos) {
-                return platform::Error{platform::ErrorCode::notSupported};
-            }
-            return std::nullopt;
-        };
+        noCaretUntilProbed(target.field);
         const auto snapshot = capture();
         EXPECT_EQ(count(PostedKey::Kind::text), c.typed);
         EXPECT_EQ(count(PostedKey::Kind::down, keycode::deleteKey), c.deletes);
@@ -238,14 +241,7 @@ TEST_F(CaptureTest, ProbeTypesOnlyIntoAReadableValueAndDeletesOnlyItsOwnCharacte
 TEST_F(CaptureTest, AfterTheShortcutTheProbeTypesOnlyOnceTheKeysAreUp) {
     const auto target =
         open({.identity = "mousepad"}, {.value = u"hello", .frame = makeRect(100, 200, 300, 20)});
-    accessibility->parameterized =
-        [&](std::string_view,
-            const platform::AttributeValue&) -> std::optional<ScriptedAccessibility::Answer> {
-        if (desktop.value(target.field)->find(zwsp) == std::u16string::npos) {
-            return platform::Error{platform::ErrorCode::notSupported};
-        }
-        return std::nullopt;
-    };
+    noCaretUntilProbed(target.field);
     desktop.setGrabHidesFocus(false);
     desktop.holdHotKey({14, platform::modifier::command});
     int typedWhileHeld = -1;
