@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "platform/linux/clipboard/keeper_protocol.h"
 #include "platform/linux/clipboard/x11_selections.h"
@@ -51,6 +52,12 @@ struct Inbox {
     Inbox(const Inbox&) = delete;
     Inbox& operator=(const Inbox&) = delete;
     void ring() { [[maybe_unused]] const auto written = ::write(wake[1], "x", 1); }
+    // What the selection thread has left in `queue`, taken whole.
+    template <typename T>
+    std::deque<T> take(std::deque<T>& queue) {
+        std::lock_guard lock(mutex);
+        return std::exchange(queue, {});
+    }
 
     int wake[2] = {-1, -1};
     std::mutex mutex;
@@ -198,12 +205,7 @@ class Keeper {
     }
 
     void handleChanges() {
-        std::deque<x11::Selections::OwnerChange> changes;
-        {
-            std::lock_guard lock(inbox_->mutex);
-            changes.swap(inbox_->changes);
-        }
-        for (const auto& change : changes) {
+        for (const auto& change : inbox_->take(inbox_->changes)) {
             const auto held = held_.find(change.selection);
             if (held == held_.end()) {
                 continue;
@@ -274,12 +276,7 @@ class Keeper {
     // middle, a list of targets it cannot give. The user's contents go back over either; any
     // other copy stands.
     void handleLooks() {
-        std::deque<Inbox::Look> looks;
-        {
-            std::lock_guard lock(inbox_->mutex);
-            looks.swap(inbox_->looks);
-        }
-        for (const auto& look : looks) {
+        for (const auto& look : inbox_->take(inbox_->looks)) {
             const auto held = held_.find(look.selection);
             if (held == held_.end()) {
                 continue;
