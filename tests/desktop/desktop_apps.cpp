@@ -32,9 +32,10 @@ constexpr const char* writerSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
 </oor:items>
 )";
 
-// The page Chromium shows: each field named by its label, as the accessibility bus names it.
+// The page the browsers show: each field named by its label, as the accessibility bus names it.
 // The title says how many characters the password field holds (the only thing a test may know
-// of it): "password N".
+// of it), "password N", and, once the message changed, its markup: "message <p>...</p>". F9 puts
+// the message back as it first stood and focuses it (its caret at its start).
 constexpr const char* page = R"(<!doctype html>
 <html><head><meta charset="utf-8"><title>password 0</title></head>
 <body style="font: 16px sans-serif">
@@ -42,8 +43,68 @@ constexpr const char* page = R"(<!doctype html>
 <p><input aria-label="line" type="text" size="50" value="hello world"></p>
 <p><input aria-label="password" type="password" size="50"
           oninput="document.title = 'password ' + this.value.length"></p>
+<div aria-label="message" role="textbox" aria-multiline="true" contenteditable="true"
+     style="border: 1px solid #888; padding: 2px 4px"></div>
+<script>
+const message = document.querySelector('[aria-label="message"]');
+const first = '<p>We will <b>recieve</b> the parcel.</p><p>It is <i>realy</i> late.</p>';
+message.innerHTML = first;
+new MutationObserver(() => { document.title = 'message ' + message.innerHTML; })
+    .observe(message, {subtree: true, childList: true, characterData: true});
+document.addEventListener('keydown', (event) => {
+  if (event.key === 'F9') {
+    event.preventDefault();
+    message.innerHTML = first;
+    message.focus();
+    document.getSelection().collapse(message.firstChild, 0);
+  }
+});
+</script>
 </body></html>
 )";
+
+// Firefox's preferences for a profile of the suite's: the page's elements on the accessibility
+// bus (as a screen reader would have them), and nothing that goes out to the network or opens
+// a window of its own (first-run pages, updates, telemetry, default-browser questions); every
+// connection goes to a closed port on this machine.
+constexpr const char* firefoxPreferences = R"(
+user_pref("accessibility.force_disabled", -1);
+user_pref("app.normandy.enabled", false);
+user_pref("app.update.disabledForTesting", true);
+user_pref("browser.aboutwelcome.enabled", false);
+user_pref("browser.newtab.preload", false);
+user_pref("browser.newtabpage.enabled", false);
+user_pref("browser.safebrowsing.malware.enabled", false);
+user_pref("browser.safebrowsing.phishing.enabled", false);
+user_pref("browser.sessionstore.resume_from_crash", false);
+user_pref("browser.shell.checkDefaultBrowser", false);
+user_pref("browser.startup.firstrunSkipsHomepage", true);
+user_pref("browser.startup.homepage_override.mstone", "ignore");
+user_pref("browser.startup.page", 0);
+user_pref("browser.tabs.warnOnClose", false);
+user_pref("datareporting.healthreport.uploadEnabled", false);
+user_pref("datareporting.policy.dataSubmissionEnabled", false);
+user_pref("datareporting.policy.firstRunURL", "");
+user_pref("extensions.update.enabled", false);
+user_pref("network.captive-portal-service.enabled", false);
+user_pref("network.connectivity-service.enabled", false);
+user_pref("network.proxy.type", 1);
+user_pref("network.proxy.http", "127.0.0.1");
+user_pref("network.proxy.http_port", 9);
+user_pref("network.proxy.ssl", "127.0.0.1");
+user_pref("network.proxy.ssl_port", 9);
+user_pref("network.proxy.no_proxies_on", "");
+user_pref("startup.homepage_welcome_url", "");
+user_pref("startup.homepage_welcome_url.additional", "");
+user_pref("toolkit.startup.max_resumed_crashes", -1);
+user_pref("toolkit.telemetry.enabled", false);
+user_pref("toolkit.telemetry.reportingpolicy.firstRun", false);
+)";
+
+// Where Firefox's window first stands, as it keeps it in its profile.
+constexpr const char* firefoxWindow =
+    R"({"chrome://browser/content/browser.xhtml":{"main-window":)"
+    R"({"screenX":"40","screenY":"40","width":"900","height":"700","sizemode":"normal"}}})";
 
 bool write(const QString& path, const QByteArray& contents) {
     QFile file(path);
@@ -63,6 +124,9 @@ std::optional<std::pair<Window, platform::ProcessID>> windowOfGroup(Display* dis
     }
     return std::nullopt;
 }
+
+// F9 (its virtual key code), the page's key that puts the message back.
+constexpr std::uint32_t f9KeyCode = 101;
 
 bool isTextRole(const std::optional<std::u16string>& role) {
     return role == u"AXTextArea" || role == u"AXTextField" || role == u"AXSecureTextField";
@@ -95,6 +159,7 @@ DesktopApplication::DesktopApplication(Kind kind) : kind_(kind) {
         {Kind::writer, "LibreOffice Writer"},
         {Kind::plainWriter, "LibreOffice Writer without its GTK plugin"},
         {Kind::chromium, "Chromium"},
+        {Kind::firefox, "Firefox"},
     };
     name_ = names.at(kind);
     QElapsedTimer clock;
@@ -182,6 +247,22 @@ bool DesktopApplication::start() {
                          QStringLiteral("file://") + html};
             break;
         }
+        case Kind::firefox: {
+            const QString html = folder + QStringLiteral("/page.html");
+            const QString profile = folder + QStringLiteral("/firefox");
+            if (!write(html, page) || !QDir().mkpath(profile) ||
+                !write(profile + QStringLiteral("/user.js"), firefoxPreferences) ||
+                !write(profile + QStringLiteral("/xulstore.json"), firefoxWindow)) {
+                return false;
+            }
+            program = QStringLiteral("firefox-esr");
+            arguments = {QStringLiteral("--no-remote"), QStringLiteral("--new-instance"),
+                         QStringLiteral("--profile"), profile, QStringLiteral("file://") + html};
+            // (GTK's switch for accessibility, which Firefox reads too)
+            environment.insert(QStringLiteral("GNOME_ACCESSIBILITY"), QStringLiteral("1"));
+            environment.insert(QStringLiteral("MOZ_CRASHREPORTER_DISABLE"), QStringLiteral("1"));
+            break;
+        }
     }
     process_.setProcessEnvironment(environment);
     process_.setStandardInputFile(QProcess::nullDevice());
@@ -210,7 +291,29 @@ bool DesktopApplication::start() {
             30s)) {
         return false;
     }
+    if (kind_ == Kind::firefox && !warmUpPlaces()) {
+        return false;
+    }
     return desktop.bringToFrontPersistently(pid_);
+}
+
+bool DesktopApplication::warmUpPlaces() {
+    // Firefox gathers where its elements and their characters stand only once someone asks:
+    // the first question of each kind is answered with nothing (as a person's first shortcut
+    // after Firefox started would be).
+    auto& accessibility = *Desktop::get().seams.accessibility;
+    platform::ElementRef line;
+    return waitUntil([&] { return bool(line = pageField(QStringLiteral("line"))); }, 20s) &&
+           waitUntil(
+               [&] {
+                   return accessibility.attribute(line, ax::position).hasValue() &&
+                          accessibility
+                              .parameterizedAttribute(
+                                  line, ax::boundsForRange,
+                                  platform::AttributeValue(text::Utf16Range{0, 1}))
+                              .hasValue();
+               },
+               10s);
 }
 
 QString DesktopApplication::windowTitle() const {
@@ -239,6 +342,42 @@ QString DesktopApplication::windowTitle() const {
     }
     XCloseDisplay(display);
     return title;
+}
+
+QString DesktopApplication::messageMarkup() const {
+    const QString title = windowTitle();
+    const QString start = QStringLiteral("message ");
+    const auto end = title.lastIndexOf(QStringLiteral("</p>"));
+    if (!title.startsWith(start) || end < 0) {
+        return {};
+    }
+    return title.mid(start.size(), end + 4 - start.size());
+}
+
+platform::ElementRef DesktopApplication::resetMessage() {
+    auto& desktop = Desktop::get();
+    const auto field = focus(QStringLiteral("message"));
+    if (!field) {
+        return {};
+    }
+    // The page's own key: a markup written anew (the same markup too) shows in the title.
+    const QString before = windowTitle();
+    const QString first = QString::fromLatin1(firstMessage);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!desktop.seams.keySynthesis->postKeyPress({f9KeyCode, 0}).ok()) {
+            return {};
+        }
+        if (waitUntil([&] { return messageMarkup() == first && windowTitle() != before; }, 2s) ||
+            (before == QStringLiteral("message ") + first && messageMarkup() == first)) {
+            break;
+        }
+    }
+    if (messageMarkup() != first || !waitUntil([&] { return desktop.focusedOf(pid_) == field; })) {
+        std::fprintf(stderr, "%s: the message is \"%s\"\n", name_.c_str(),
+                     messageMarkup().toUtf8().constData());
+        return {};
+    }
+    return field;
 }
 
 std::optional<platform::Rect> DesktopApplication::windowFrame() const {
@@ -298,7 +437,7 @@ platform::ElementRef DesktopApplication::focus(const QString& field) {
     if (!ready() || !desktop.bringToFrontPersistently(pid_)) {
         return {};
     }
-    if (kind_ == Kind::chromium) {
+    if (isBrowser()) {
         // (the page may still be loading)
         platform::ElementRef element;
         waitUntil([&] { return bool(element = pageField(field)); }, 10s);
@@ -355,9 +494,7 @@ platform::ElementRef DesktopApplication::prepare(const std::u16string& text,
     }
     // The field as the application has it now (Writer makes its paragraphs anew when text is
     // pasted over several of them).
-    const auto current = [&] {
-        return kind_ == Kind::chromium ? element : desktop.focusedOf(pid_);
-    };
+    const auto current = [&] { return isBrowser() ? element : desktop.focusedOf(pid_); };
     namespace keycode = platform::keycode;
     namespace modifier = platform::modifier;
     auto& keys = *desktop.seams.keySynthesis;

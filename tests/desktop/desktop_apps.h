@@ -2,7 +2,8 @@
 
 // Applications people use that nobody here wrote, for the suites that reach into them: GNOME's
 // text editor (GTK 4), KWrite (KDE Frameworks), LibreOffice Writer (with its GTK 3 plugin, and
-// without any), and Chromium on a page of ours (a text area, a text field, a password field).
+// without any), and Chromium and Firefox on a page of ours (a text area, a text field, a password
+// field, and a message of two paragraphs with a bold and an italic word, as web mail composes).
 // Each is started at most once per test program, on first use, in a process group of its own
 // with its files in a temporary folder, and ended with that group at exit.
 
@@ -25,6 +26,7 @@ class DesktopApplication {
         writer,       // LibreOffice Writer, its GTK 3 plugin
         plainWriter,  // LibreOffice Writer without a toolkit plugin (no accessibility)
         chromium,
+        firefox,  // Firefox ESR, a fresh profile of its own, offline
     };
 
     // Started on first use (at most once), ended at exit.
@@ -40,20 +42,32 @@ class DesktopApplication {
     [[nodiscard]] bool ready() const { return pid_ != 0; }
 
     // Brings it to the front with one of its fields focused and answers that field as the seams
-    // see it: "document" in the editors and Writer; "area", "line" and "password" on Chromium's
-    // page. Empty when it could not.
+    // see it: "document" in the editors and Writer; "area", "line", "password" and "message" on
+    // the browsers' page. Empty when it could not.
     platform::ElementRef focus(const QString& field = QStringLiteral("document"));
     // The same, the field holding `text` (pasted over all it held) with `selection` selected.
     platform::ElementRef prepare(const std::u16string& text, text::Utf16Range selection,
                                  const QString& field = QStringLiteral("document"));
     // Its window's place on the screen (y down), as the X server has it.
     [[nodiscard]] std::optional<platform::Rect> windowFrame() const;
-    // Its window's title (Chromium's page says in it how long its password is).
+    // Its window's title (the browsers' page says in it how long its password is, and what the
+    // message holds).
     [[nodiscard]] QString windowTitle() const;
+
+    // The browsers' page: the message as it first stood, focused, its caret at its start.
+    platform::ElementRef resetMessage();
+    // The message's markup as the page says it in its title once it changed: "<p>We will
+    // <b>recieve</b> the parcel.</p><p>It is <i>realy</i> late.</p>" at first.
+    [[nodiscard]] QString messageMarkup() const;
+    static constexpr const char* firstMessage =
+        "<p>We will <b>recieve</b> the parcel.</p><p>It is <i>realy</i> late.</p>";
 
   private:
     explicit DesktopApplication(Kind kind);
     bool start();
+    // Has Firefox gather where its elements stand (see the definition).
+    bool warmUpPlaces();
+    [[nodiscard]] bool isBrowser() const { return kind_ == Kind::chromium || kind_ == Kind::firefox; }
     // The element of the web page named `field` (its label), found once.
     platform::ElementRef pageField(const QString& field);
 
