@@ -139,13 +139,29 @@ bool AtspiAccessibility::fetchPrefix(Entry& entry, int toolkitEnd) {
     if (!text) {
         return false;
     }
+    const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
+    const auto unitsOf = [unit](const std::u16string& fetched) {
+        return fromUtf16Offset(fetched, static_cast<std::int64_t>(fetched.size()), unit);
+    };
+    auto units = unitsOf(*text);
+    if (!whole && units < end) {
+        // Fewer units than asked for: that is all there is, where the toolkit answers what there
+        // is; Firefox answers nothing at all for a range past the end. The count tells.
+        const auto count = characterCount(entry);
+        if (!count) {
+            return false;
+        }
+        if (*count > units) {
+            text = fetchText(entry, 0, std::min(*count, end));
+            if (!text) {
+                return false;
+            }
+            units = unitsOf(*text);
+        }
+    }
     auto& r = reading(entry);
     r.prefix = std::move(*text);
-    const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
-    const auto units =
-        fromUtf16Offset(r.prefix, static_cast<std::int64_t>(r.prefix.size()), unit);
     r.prefixEnd = end;
-    // Fewer units than asked for: that is all there is.
     r.prefixWhole = whole || units < end;
     return true;
 }
