@@ -632,44 +632,79 @@ QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probeCaret(TargetSeams se
     if (!before || before->length != 0 || !valueBefore) {
         co_return std::nullopt;
     }
-    const auto l0 = before->location;
     const std::u16string probe(1, probeCharacter);
     if (!postUnicodeText(seams, probe)) {
         co_return std::nullopt;
     }
-    std::optional<std::int64_t> l1;
-    for (int read = 0; read < probeReads && !l1; ++read) {
+    // Where the character stands once the field shows it: the field's text is the old one with
+    // it inserted (a caret said to have moved proves nothing: it may be told late, or early).
+    std::optional<std::int64_t> at;
+    for (int read = 0; read < probeReads && !at; ++read) {
         co_await sleepFor(*seams.executor, probeReadInterval, std::stop_token());
-        const auto now = platform::rangeAttribute(accessibility, element, ax::selectedTextRange);
-        if (now && now->location >= 0 && now->length >= 0 && now->location > l0) {
-            l1 = now->location;
+        if (const auto now = Driver::stringAttribute(accessibility, ax::value, element, false)) {
+            at = insertedAt(*valueBefore, *now, probe);
         }
     }
-    if (!l1) {
-        // The caret was not seen to move, but the character may have landed: delete it only when
-        // it is certainly ours and selected, never a character of the user's.
-        const auto valueAfter = Driver::stringAttribute(accessibility, ax::value, element, false);
-        if (l0 <= static_cast<std::int64_t>(valueBefore->size()) && valueAfter) {
-            auto expected = *valueBefore;
-            expected.insert(static_cast<std::size_t>(l0), probe);
-            if (*valueAfter == expected &&
-                Driver::setSelectedTextRange(accessibility, {l0, 1}, element) &&
-                Driver::selectedText(accessibility, element) == probe &&
-                frontmostOther(workspace, app)) {
-                postDeleteKey(seams);
-            }
-        }
+    if (!at) {
+        // Never seen: nothing is taken back (a Delete would take the user's character instead).
         co_return std::nullopt;
     }
-    const auto typed = *l1 > 0 ? bounds(accessibility, *l1 - 1, 1, element) : std::nullopt;
-    if (frontmostOther(workspace, app)) {
-        postDeleteKey(seams);
-    }
+    const auto typed = bounds(accessibility, *at, 1, element);
+    co_await takeBackProbe(seams, element, app, *valueBefore, *at);
     if (!typed) {
         co_return std::nullopt;
     }
     co_return screenRect(makeRect(typed->maxX(), typed->minY(), 1, typed->height()), hint,
                          QNScreenLayout::read(*seams.screens));
+}
+
+std::optional<std::int64_t> QNModelFocusSnapshot::insertedAt(std::u16string_view before,
+                                                             std::u16string_view after,
+                                                             std::u16string_view typed) {
+    if (typed.empty() || after.size() != before.size() + typed.size()) {
+        return std::nullopt;
+    }
+    const auto common = static_cast<std::size_t>(
+        std::ranges::mismatch(before, after).in1 - before.begin());
+    // (within a run of the typed text any place of it is the same)
+    if (after.substr(common, typed.size()) != typed ||
+        after.substr(common + typed.size()) != before.substr(common)) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(common);
+}
+
+QCoro::Task<> QNModelFocusSnapshot::takeBackProbe(TargetSeams seams, ElementRef element,
+                                                  platform::RunningApplication app,
+                                                  std::u16string valueBefore, std::int64_t at) {
+    auto& accessibility = *seams.accessibility;
+    const std::u16string probe(1, probeCharacter);
+    // Still the text with the character where it was seen, in the application still in front.
+    const auto unchanged = [&] {
+        const auto now = Driver::stringAttribute(accessibility, ax::value, element, false);
+        return now && insertedAt(valueBefore, *now, probe) == at &&
+               frontmostOther(*seams.workspace, app);
+    };
+    if (!unchanged()) {
+        co_return;
+    }
+    // The character alone selected: a BackSpace takes exactly it. (A browser shows a selection
+    // written a moment later.)
+    if (Driver::setSelectedTextRange(accessibility, {at, 1}, element) &&
+        co_await waitUntil(
+            *seams.executor,
+            [&] { return Driver::selectedText(accessibility, element) == probe; },
+            probeReadInterval, probeReadInterval * probeReads, std::stop_token()) &&
+        unchanged()) {
+        postDeleteKey(seams);
+        co_return;
+    }
+    // A field whose selection cannot be written: the caret right after the character (nothing
+    // selected) tells the same.
+    const auto caret = Driver::selectedTextRange(accessibility, element);
+    if (caret && caret->length == 0 && caret->location == at + 1 && unchanged()) {
+        postDeleteKey(seams);
+    }
 }
 
 bool QNModelFocusSnapshot::postUnicodeText(const TargetSeams& seams, std::u16string_view text) {

@@ -195,12 +195,25 @@ struct QNModelFocusSnapshot {
         const std::optional<std::u16string>& copied, bool attempted) const;
     [[nodiscard]] static QCoro::Task<std::optional<platform::Rect>> probedCaretRect(
         TargetSeams seams, QNModelFocusSnapshot snapshot);
-    // Types U+200B at the caret of `element` and gives the right edge of where it landed, in
-    // screen coordinates; the character is deleted again only when it is certain to be the one
-    // selected or just typed. Not stoppable: it runs its reads to the end.
+    // Types U+200B at the caret of `element` (only into a field whose text can be read) and
+    // gives the right edge of where it landed, in screen coordinates. It is taken back only
+    // once the field's text shows it, by its place: selected alone, else standing right before
+    // the caret, then one BackSpace; never by a Delete sent blind, which would take one of the
+    // user's characters where it did not land. Not stoppable: it runs its reads to the end.
     [[nodiscard]] static QCoro::Task<std::optional<platform::Rect>> probeCaret(
         TargetSeams seams, platform::ElementRef element, platform::RunningApplication app,
         std::optional<platform::Rect> hint);
+    // Where `typed` stands in `after` when `after` is `before` with it inserted once; none
+    // otherwise.
+    [[nodiscard]] static std::optional<std::int64_t> insertedAt(std::u16string_view before,
+                                                                std::u16string_view after,
+                                                                std::u16string_view typed);
+    // The probe's character, seen at `at`, taken back as said above, while the field still holds
+    // it there and nothing else changed.
+    [[nodiscard]] static QCoro::Task<> takeBackProbe(TargetSeams seams,
+                                                     platform::ElementRef element,
+                                                     platform::RunningApplication app,
+                                                     std::u16string valueBefore, std::int64_t at);
     static bool postUnicodeText(const TargetSeams& seams, std::u16string_view text);
     static bool postDeleteKey(const TargetSeams& seams);
 };

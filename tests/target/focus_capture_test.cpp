@@ -190,48 +190,70 @@ TEST_F(CaptureTest, AfterTheShortcutTheReadingWaitsOnlyWhereTheFocusCanComeBack)
     }
 }
 
-TEST_F(CaptureTest, ProbeTypesOnlyIntoAReadableValueAndDeletesOnlyItsOwnCharacter) {
+// The probe's character is taken back only where the field's text shows it, by its place: a
+// caret said to have moved (or said to stand elsewhere) proves nothing, and a BackSpace sent on
+// its word would take one of the user's characters.
+TEST_F(CaptureTest, ProbeTypesOnlyIntoAReadableValueAndTakesBackOnlyItsOwnCharacter) {
+    // How the field tells its caret: as it is; from before the typing until a selection is
+    // written; somewhere else before the typing (told late); moved after a typing it ignored.
+    enum class Caret { asTyped, lagging, staleBefore, movedWithoutText };
     struct Case {
         const char* name;
-        ElementSpec spec;
-        bool handlesKeys, valueHidden;
+        Caret caret;
+        bool handlesKeys, refusesRangeWrites, valueHidden;
         int typed, deletes;
-        std::u16string valueAfter;
-        std::optional<QNModelFocusAnchor> anchor;
+        bool left, probed;
     };
-    const ElementSpec caret{.value = u"hello", .frame = makeRect(100, 200, 300, 20)};
-    auto lagging = caret;
-    lagging.reportsTypedCaret = false;
-    auto laggingRefusingRanges = lagging;
-    laggingRefusingRanges.refusesRangeWrites = true;
-    const QNModelFocusAnchor fieldAnchor{Source::focusedElement, makeRect(100, 680, 300, 20),
-                                         "AXTextField"};
     for (const Case& c : {
-             Case{
-                 "caret moves past it", caret, true, false, 1, 1, u"hello",
-                 QNModelFocusAnchor{Source::caretProbed, makeRect(108, 684, 1, 16), "AXTextField"}},
-             Case{"caret not reported: selected, confirmed, deleted", lagging, true, false, 1, 1,
-                  u"hello", fieldAnchor},
-             Case{"caret not reported, cannot be selected: left alone", laggingRefusingRanges, true,
-                  false, 1, 0, std::u16string(1, zwsp) + u"hello", fieldAnchor},
-             Case{"keys ignored", lagging, false, false, 1, 0, u"hello", fieldAnchor},
-             Case{"value unreadable", caret, true, true, 0, 0, u"hello", fieldAnchor},
+             Case{"shown, caret after it", Caret::asTyped, true, false, false, 1, 1, false, true},
+             Case{"shown, caret not told: selected alone", Caret::lagging, true, false, false, 1,
+                  1, false, true},
+             Case{"shown where the caret was not said to be", Caret::staleBefore, true, false,
+                  false, 1, 1, false, true},
+             Case{"shown, caret after it, no selection writes", Caret::asTyped, true, true, false,
+                  1, 1, false, true},
+             Case{"shown, neither selectable nor before the caret: left", Caret::lagging, true,
+                  true, false, 1, 0, true, true},
+             Case{"never shown, caret said to move", Caret::movedWithoutText, false, false, false,
+                  1, 0, false, false},
+             Case{"value unreadable", Caret::asTyped, true, false, true, 0, 0, false, false},
          }) {
         SCOPED_TRACE(c.name);
-        const auto target = open({.identity = "notes", .handlesKeys = c.handlesKeys}, c.spec);
+        const auto target = open(
+            {.identity = "notes", .handlesKeys = c.handlesKeys},
+            {.value = u"hello",
+             .refusesRangeWrites = c.refusesRangeWrites,
+             .reportsTypedCaret = c.caret != Caret::lagging,
+             .frame = makeRect(100, 200, 300, 20)});
         accessibility->hidden.clear();
         if (c.valueHidden) {
             accessibility->hidden = {"AXValue"};
         }
+        accessibility->attributes =
+            [&](std::string_view name) -> std::optional<ScriptedAccessibility::Answer> {
+            const bool typed = count(PostedKey::Kind::text) > 0;
+            if (name == "AXSelectedTextRange" &&
+                ((c.caret == Caret::staleBefore && !typed) ||
+                 (c.caret == Caret::movedWithoutText && typed))) {
+                return platform::AttributeValue(text::Utf16Range{typed ? 1 : 3, 0});
+            }
+            return std::nullopt;
+        };
         noCaretUntilProbed(target.field);
         const auto snapshot = capture();
+        accessibility->attributes = nullptr;
         EXPECT_EQ(count(PostedKey::Kind::text), c.typed);
         EXPECT_EQ(count(PostedKey::Kind::down, keycode::deleteKey), c.deletes);
-        EXPECT_EQ(desktop.value(target.field), c.valueAfter);
-        EXPECT_EQ(snapshot.anchor, c.anchor);
-        EXPECT_EQ(snapshot.caretRect, c.anchor->source == Source::caretProbed
-                                          ? std::optional(c.anchor->rect)
-                                          : std::nullopt);
+        EXPECT_EQ(desktop.value(target.field), c.left ? std::u16string(1, zwsp) + u"hello"
+                                                      : std::u16string(u"hello"));
+        const auto anchor =
+            c.probed ? QNModelFocusAnchor{Source::caretProbed, makeRect(108, 684, 1, 16),
+                                          "AXTextField"}
+                     : QNModelFocusAnchor{Source::focusedElement, makeRect(100, 680, 300, 20),
+                                          "AXTextField"};
+        EXPECT_EQ(snapshot.anchor, anchor);
+        EXPECT_EQ(snapshot.caretRect,
+                  c.probed ? std::optional(anchor.rect) : std::optional<platform::Rect>());
     }
 }
 

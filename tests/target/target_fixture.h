@@ -71,7 +71,8 @@ class ScriptedAccessibility final : public platform::Accessibility {
 
     // Attribute names answered notFound, for every element.
     std::set<std::string, std::less<>> hidden;
-    // When it gives an answer, that answer stands for the desktop's.
+    // When they give an answer, that answer stands for the desktop's.
+    std::function<std::optional<Answer>(std::string_view)> attributes;
     std::function<std::optional<Answer>(std::string_view, const platform::AttributeValue&)>
         parameterized;
     std::vector<std::string> reads;  // attribute names, parameterized ones included
@@ -92,6 +93,11 @@ class ScriptedAccessibility final : public platform::Accessibility {
         reads.emplace_back(name);
         if (hidden.contains(name)) {
             return platform::Error{platform::ErrorCode::notFound};
+        }
+        if (attributes) {
+            if (auto answer = attributes(name)) {
+                return *answer;
+            }
         }
         return inner_->attribute(element, name);
     }
