@@ -46,6 +46,7 @@ struct InputEvent {
     std::function<std::u16string()> characterSource;
     double timestamp = 0;      // seconds on the monotonic clock
     bool isSynthetic = false;  // posted by a program rather than typed
+    bool isOwn = false;        // posted by this program's own key synthesis
     bool isRepeat = false;     // an auto-repeat key down
 
     // What the key types with its modifiers, however the backend supplies it.

@@ -284,7 +284,9 @@ InputEvent Model::keyEvent(InputEventType type, KeyChord chord, std::u16string c
                       .flags = flagsFor(chord.modifiers),
                       .characters = std::move(characters),
                       .timestamp = timestamp(),
-                      .isSynthetic = synthetic};
+                      .isSynthetic = synthetic,
+                      // (only the program's own key synthesis posts here)
+                      .isOwn = synthetic};
 }
 
 void Model::deliver(const InputEvent& event) {

@@ -153,7 +153,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Field{"KWrite", Kind::kwrite, QStringLiteral("document")},
                       Field{"LibreOffice Writer", Kind::writer, QStringLiteral("document")},
                       Field{"Chromium textarea", Kind::chromium, QStringLiteral("area")},
-                      Field{"Chromium input", Kind::chromium, QStringLiteral("line")}),
+                      Field{"Chromium input", Kind::chromium, QStringLiteral("line")},
+                      Field{"Firefox textarea", Kind::firefox, QStringLiteral("area")},
+                      Field{"Firefox input", Kind::firefox, QStringLiteral("line")}),
     [](const auto& info) {
         std::string name = info.param.name;
         std::erase(name, ' ');

@@ -114,6 +114,39 @@ TEST(DesktopKeyTaps, KeysGiveTheirCodesFlagsRisingTimesAndSynthetic) {
     EXPECT_EQ(recorder.events[8].typed(), u"e");
 }
 
+// Another program's XTest keys (a test's, xdotool's) come through the same device as ours: ours
+// are known by the sequence we sent, whatever comes between, and only while a tap watches (a
+// key of ours sent unwatched is never waited for).
+TEST(DesktopKeyTaps, TheProgramsOwnKeysAreToldFromAnotherProgramsSyntheticKeys) {
+    OwnKeyboardFocus focus;
+    ASSERT_TRUE(focus.ready());
+    auto& keys = *Desktop::get().seams.keySynthesis;
+    ASSERT_TRUE(keys.postKeyPress({keycode::e, 0}).ok());  // unwatched
+    ASSERT_TRUE(waitUntil([&] { return focus.field().text() == QStringLiteral("e"); }));
+    Recorder recorder;
+    Typist typist;
+    typist.tap(xE);
+    ASSERT_TRUE(keys.postKeyPress({keycode::deleteKey, 0}).ok());
+    typist.key(xE, true);
+    ASSERT_TRUE(keys.postText(u"\u200B").ok());
+    typist.key(xE, false);
+    ASSERT_TRUE(keys.postKeyPress({keycode::e, platform::modifier::shift}).ok());
+    ASSERT_TRUE(recorder.await(12));
+    std::vector<std::pair<std::uint32_t, bool>> seen;  // key code, whether ours, of key downs
+    for (const auto& event : recorder.events) {
+        EXPECT_TRUE(event.isSynthetic);
+        if (event.type != InputEventType::keyUp) {
+            seen.emplace_back(event.keyCode, event.isOwn);
+        }
+    }
+    const std::vector<std::pair<std::uint32_t, bool>> expected = {
+        {keycode::e, false},     {keycode::deleteKey, true}, {keycode::e, false},
+        {recorder.events[5].keyCode, true},  // the character's borrowed key
+        {keycode::shift, true},  {keycode::e, true},         {keycode::shift, true},
+    };
+    EXPECT_EQ(seen, expected);
+}
+
 TEST(DesktopKeyTaps, ReleasingOneShiftWhileTheOtherIsHeldKeepsShift) {
     OwnKeyboardFocus focus;
     ASSERT_TRUE(focus.ready());

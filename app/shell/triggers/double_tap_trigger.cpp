@@ -148,6 +148,12 @@ QNTriggerDoubleTap::SharedState QNTriggerDoubleTap::state() const {
 }
 
 TapVerdict QNTriggerDoubleTap::handleEvent(const InputEvent& event) {
+    // Keys this program sent (the caret probe's, the taps' BackSpaces, its chords) are not the
+    // person's typing: they neither make nor break a pair, nor follow one. Where they move the
+    // caret, whoever sent them says so (forgetBoundary).
+    if (event.isOwn) {
+        return TapVerdict::pass;
+    }
     switch (event.type) {
         case InputEventType::leftMouseDown:
         case InputEventType::rightMouseDown:

@@ -102,9 +102,10 @@ class QNTriggerDoubleTap {
     // the field can tell, as after a click. A pair not taken back yet stays in the field.
     void forgetBoundary();
 
-    // The open that the last fire started goes ahead: erases the pair's taps unless a key (a
-    // modifier too) was pressed or the mouse clicked since the second tap, as the taps see the
-    // desktop's events up to this moment; then they stay, and the open must not go on. True
+    // The open that the last fire started goes ahead: erases the pair's taps unless a key of the
+    // person's (a modifier too; the program's own keys are none) was pressed or the mouse
+    // clicked since the second tap, as the taps see the desktop's events up to this moment;
+    // then they stay, and the open must not go on. True
     // when the taps are gone (or were erased at the fire already); false when they stay, or
     // when no fire waits for its open.
     bool takeBackTaps();

@@ -257,19 +257,23 @@ Expected<std::vector<unsigned char>> XTestKeySynthesis::chordKeys(KeyChord chord
     return keys;
 }
 
+void XTestKeySynthesis::fakeKey(unsigned char key, bool press) {
+    connection_->ownKeyEvents().sent(key, press);
+    XTestFakeKeyEvent(connection_->display(), key, press ? True : False, CurrentTime);
+}
+
 Status XTestKeySynthesis::sendKeys(const std::vector<unsigned char>& keys, bool press) {
-    auto* display = connection_->display();
     // Errors that other users of the shared connection left behind are not this call's.
     connection_->sync();
     (void)connection_->takeErrorCount();
     letGoOfOwnGrab();
     if (press) {
         for (const auto key : keys) {
-            XTestFakeKeyEvent(display, key, True, CurrentTime);
+            fakeKey(key, true);
         }
     } else {
         for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
-            XTestFakeKeyEvent(display, *it, False, CurrentTime);
+            fakeKey(*it, false);
         }
     }
     connection_->sync();
@@ -285,16 +289,15 @@ Status XTestKeySynthesis::postKeyPresses(KeyChord chord, int times) {
         return keys.status();
     }
     waitForModifierRelease();
-    auto* display = connection_->display();
     connection_->sync();
     (void)connection_->takeErrorCount();
     letGoOfOwnGrab();
     for (int i = 0; i < times; ++i) {
         for (const auto key : *keys) {
-            XTestFakeKeyEvent(display, key, True, CurrentTime);
+            fakeKey(key, true);
         }
         for (auto it = keys->rbegin(); it != keys->rend(); ++it) {
-            XTestFakeKeyEvent(display, *it, False, CurrentTime);
+            fakeKey(*it, false);
         }
     }
     connection_->sync();
@@ -399,8 +402,8 @@ Status XTestKeySynthesis::postText(std::u16string_view text) {
         }
         connection_->sync();
         for (std::size_t i = 0; i < batch; ++i) {
-            XTestFakeKeyEvent(display, free[i]->keyCode, True, CurrentTime);
-            XTestFakeKeyEvent(display, free[i]->keyCode, False, CurrentTime);
+            fakeKey(free[i]->keyCode, true);
+            fakeKey(free[i]->keyCode, false);
         }
         connection_->sync();
         now = Clock::now();

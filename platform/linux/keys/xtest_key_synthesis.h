@@ -66,6 +66,8 @@ class XTestKeySynthesis final : public KeySynthesis {
     void letGoOfOwnGrab();
     // The X keys of a chord, modifiers first.
     Expected<std::vector<unsigned char>> chordKeys(KeyChord chord);
+    // One key event, remembered as ours for the key taps (see OwnKeyEvents).
+    void fakeKey(unsigned char key, bool press);
     // Presses the keys in order, or releases them in reverse; fails when the server refused any.
     Status sendKeys(const std::vector<unsigned char>& keys, bool press);
     [[nodiscard]] bool modifierHeld();

@@ -83,6 +83,7 @@ std::optional<InputEvent> RawKeyTranslator::translate(const RawInput& input) {
     InputEvent event;
     event.timestamp = seconds(input.time);
     event.isSynthetic = input.synthetic;
+    event.isOwn = input.own;
     if (input.kind == RawInput::Kind::buttonPress) {
         if (input.detail >= 4 && input.detail <= 7) {
             return std::nullopt;  // the wheel

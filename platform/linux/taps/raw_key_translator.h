@@ -26,6 +26,7 @@ struct RawInput {
     unsigned long time = 0;  // server milliseconds (wraps after 49.7 days)
     bool repeat = false;
     bool synthetic = false;
+    bool own = false;  // one of this program's (see OwnKeyEvents)
 };
 
 class RawKeyTranslator {

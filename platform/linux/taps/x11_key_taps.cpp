@@ -226,6 +226,8 @@ void X11KeyTaps::listen(bool on) {
         resetState();
     }
     select(on);
+    // Our own keys are known by their coming back only while the raw events are watched.
+    connection_->ownKeyEvents().setWatched(on);
 }
 
 void X11KeyTaps::select(bool on) {
@@ -388,10 +390,15 @@ void X11KeyTaps::handle(x11::XEvent* event) {
     input.detail = static_cast<unsigned>(raw->detail);
     input.time = raw->time;
     input.repeat = (raw->flags & XIKeyRepeat) != 0;
+    input.synthetic = isSynthetic(raw->sourceid);
+    if (input.synthetic && input.kind != x11::RawInput::Kind::buttonPress) {
+        // (seen during a grab too, or the keys of ours after it would be taken for others')
+        input.own = connection_->ownKeyEvents().take(
+            input.detail, input.kind == x11::RawInput::Kind::keyPress);
+    }
     if ((capture_ || held_) && input.kind != x11::RawInput::Kind::buttonPress) {
         return;  // keys come from the grab while it is held
     }
-    input.synthetic = isSynthetic(raw->sourceid);
     deliver(input);
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/support/subscription.h"
+#include "platform/linux/x11/own_key_events.h"
 
 class QSocketNotifier;
 struct _XDisplay;
@@ -72,6 +73,8 @@ class Connection {
     // leave the keyboard's grab alone then.
     [[nodiscard]] bool keyboardCaptured() const { return keyboardCaptured_; }
     void setKeyboardCaptured(bool captured) { keyboardCaptured_ = captured; }
+    // The key events this program sent through XTest and the taps have not seen yet.
+    [[nodiscard]] OwnKeyEvents& ownKeyEvents() { return ownKeyEvents_; }
 
   private:
     explicit Connection(Display* display);
@@ -82,6 +85,7 @@ class Connection {
     bool drainQueued_ = false;
     bool dispatching_ = false;
     bool keyboardCaptured_ = false;
+    OwnKeyEvents ownKeyEvents_;
     CallbackList<XEvent*> observers_;
 };
 
