@@ -120,6 +120,26 @@ INSTANTIATE_TEST_SUITE_P(
         Field{Kind::writer, QStringLiteral("document"), "AXTextArea", "LibreOfficeWriter"}),
     [](const auto& info) { return info.param.name; });
 
+// Where the caret probe is still typed (a field that tells no place yet), it costs no character:
+// its own is taken back alone, and the text is as it was.
+TEST_P(CaretAtTheEnd, TheProbeLeavesTheTextAsItWas) {
+    ASSERT_TRUE(app.ready()) << app.name();
+    const auto& text = GetParam().text;
+    const auto end = static_cast<std::int64_t>(text.size());
+    const auto field = app.prepare(text, Utf16Range{end, 0}, GetParam().field);
+    ASSERT_TRUE(field);
+    const auto front = desktop.seams.workspace->frontmostApplication();
+    ASSERT_TRUE(front && front->pid == app.pid());
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
+    const auto probed = runToEnd(QNModelFocusSnapshot::probeCaret(seams, field, *front, {}));
+    EXPECT_TRUE(probed.has_value());
+    EXPECT_TRUE(waitUntil([&] {
+        return platform::textAttribute(accessibility, field, ax::value) == text &&
+               platform::rangeAttribute(accessibility, field, ax::selectedTextRange) ==
+                   Utf16Range{end, 0};
+    })) << text::toUtf8(platform::textAttribute(accessibility, field, ax::value).value_or(u"?"));
+}
+
 INSTANTIATE_TEST_SUITE_P(
     People, CaretAtTheEnd,
     ::testing::Values(

@@ -61,7 +61,19 @@ QCoro::Task<> keep(QCoro::Task<std::optional<std::u16string>> task,
     *into = co_await std::move(task);
 }
 
+QCoro::Task<> keep(QCoro::Task<std::optional<platform::Rect>> task,
+                   std::shared_ptr<std::optional<std::optional<platform::Rect>>> into) {
+    *into = co_await std::move(task);
+}
+
 }  // namespace
+
+std::optional<platform::Rect> runToEnd(QCoro::Task<std::optional<platform::Rect>> task) {
+    auto result = std::make_shared<std::optional<std::optional<platform::Rect>>>();
+    auto running = keep(std::move(task), result);
+    waitUntil([&] { return result->has_value(); }, 10s);
+    return result->value_or(std::nullopt);
+}
 
 std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteOutcome> task) {
     auto result = std::make_shared<std::optional<QNPasteResult>>();

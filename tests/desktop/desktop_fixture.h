@@ -38,6 +38,8 @@ std::optional<std::u16string> clipboardTextThrough(platform::x11::Selections& re
 std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteOutcome> task);
 // The same for a copy: the copied text (none too when it did not end in time).
 std::optional<std::u16string> runToEnd(QCoro::Task<std::optional<std::u16string>> task);
+// The same for a place (the caret probe's).
+std::optional<platform::Rect> runToEnd(QCoro::Task<std::optional<platform::Rect>> task);
 
 class TargetApp {
   public:
