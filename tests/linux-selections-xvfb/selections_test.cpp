@@ -242,8 +242,7 @@ class Requestor : public Client {
     }
 
   private:
-    void convert(xcb_atom_t target, xcb_atom_t property,
-                 xcb_timestamp_t time = XCB_CURRENT_TIME) {
+    void convert(xcb_atom_t target, xcb_atom_t property, xcb_timestamp_t time = XCB_CURRENT_TIME) {
         xcb_convert_selection(connection(), window(), atom("CLIPBOARD"), target, property, time);
         xcb_flush(connection());
     }
@@ -683,9 +682,12 @@ TEST(Selections, ARefusedOrAbandonedIncrAnswerIsTakenToItsEndForTheOwner) {
         PasteboardSaveFailure failure;
     };
     for (const Case& c : {
-             Case{"announced over the cap", 40 * 65536, 0ms, kHangs, PasteboardSaveFailure::tooLarge},
-             Case{"over the cap only step by step", 4, 0ms, kHangs, PasteboardSaveFailure::tooLarge},
-             Case{"too slow for the read", 4, 20ms, 300ms, PasteboardSaveFailure::ownerNotAnswering},
+             Case{"announced over the cap", 40 * 65536, 0ms, kHangs,
+                  PasteboardSaveFailure::tooLarge},
+             Case{"over the cap only step by step", 4, 0ms, kHangs,
+                  PasteboardSaveFailure::tooLarge},
+             Case{"too slow for the read", 4, 20ms, 300ms,
+                  PasteboardSaveFailure::ownerNotAnswering},
          }) {
         SCOPED_TRACE(c.name);
         IncrOwner owner(c.announced, 40, c.pause);
