@@ -62,6 +62,9 @@ inline constexpr std::string_view focusedUIElement = "AXFocusedUIElement";
 // typing yet take no text written through accessibility (a web page's fields, KDE's editor), so
 // whether "AXValue" is settable does not tell.
 inline constexpr std::string_view editable = "AXEditable";
+// Whether the field holds formatted text (Boolean): a web page's editor, whose paragraphs, bold
+// words and links a plain text pasted over the whole of it would lose. Ours.
+inline constexpr std::string_view richText = "AXRichText";
 // An opaque marker range; no Linux accessibility layer has one, the backend answers none.
 inline constexpr std::string_view selectedTextMarkerRange = "AXSelectedTextMarkerRange";
 // Parameterized.

@@ -244,6 +244,9 @@ Expected<AttributeValue> AtspiAccessibility::parameterizedAttribute(
     if (!textInterface) {
         return noValue(name);
     }
+    if (const auto rich = richText(entry)) {
+        return readRichRange(entry, *rich, name, *range);
+    }
     const auto start = toolkitOffset(entry, range->location);
     const auto end = toolkitOffset(entry, range->end());
     if (!start || !end) {

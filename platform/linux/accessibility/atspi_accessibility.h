@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -35,6 +36,7 @@
 //   atspi_focus.cpp          applications, the focused element, secure input
 //   atspi_elements.cpp       an element's role, name, place and neighbours
 //   atspi_text.cpp           text, selection and offsets, fetched once per reading
+//   atspi_rich_text.cpp      the same for an element that holds its parts as objects
 //   atspi_writes.cpp         text, selection and focus written
 // What differs between toolkits is in toolkit_<name>.cpp (see toolkit.h).
 
@@ -95,6 +97,9 @@ class AtspiAccessibility final : public Accessibility {
 
   private:
     static constexpr ElementRef systemWide{1};
+    // The text of an element that holds its parts as objects (a web page's editor), read through
+    // its parts (see rich_text.h), with the references to the parts it holds.
+    struct RichReading;
     // What the current reading fetched of one element (see above). Offsets in the toolkit's
     // units.
     struct Reading {
@@ -113,6 +118,9 @@ class AtspiAccessibility final : public Accessibility {
         std::optional<bool> selectionCrosses;
         // Where its window's content starts on the screen (toolkits in window coordinates).
         std::optional<Point> windowOrigin;
+        // Whether its text holds parts as objects, read through them (null: it does not, or
+        // they cannot be read).
+        std::optional<std::shared_ptr<const RichReading>> rich;
     };
     // A toolkit rule's calls on one element (see toolkit.h).
     class Calls;
@@ -122,6 +130,11 @@ class AtspiAccessibility final : public Accessibility {
         // Its application's toolkit, once asked.
         const atspi::Toolkit* toolkit = nullptr;
         Reading reading;
+    };
+    struct RichPart {
+        Entry part;
+        int start = 0;  // the part's own toolkit offsets
+        int end = 0;
     };
 
     ElementRef remember(_AtspiAccessible* object, ProcessID pid);
@@ -194,6 +207,26 @@ class AtspiAccessibility final : public Accessibility {
     Status writeSelectedText(Entry& entry, const std::u16string& text);
     Status writeValue(Entry& entry, const std::u16string& text);
     Status writeSelection(Entry& entry, text::Utf16Range range);
+    // The same in the toolkit's offsets.
+    Status writeToolkitSelection(Entry& entry, int start, int end);
+    // --- An element that holds its parts as objects (atspi_rich_text.cpp)
+    [[nodiscard]] std::shared_ptr<const RichReading> richText(Entry& entry);
+    [[nodiscard]] Expected<AttributeValue> readRichText(Entry& entry, const RichReading& rich,
+                                                        std::string_view name);
+    // "AXStringForRange" and "AXBoundsForRange" of its whole text.
+    [[nodiscard]] Expected<AttributeValue> readRichRange(Entry& entry, const RichReading& rich,
+                                                         std::string_view name,
+                                                         text::Utf16Range range);
+    // Its selection (or caret) in its whole text: told by the part that holds it.
+    [[nodiscard]] std::optional<text::Utf16Range> richSelection(Entry& entry,
+                                                                const RichReading& rich);
+    // A range of its whole text as the part that holds it: an entry of that part (valid while
+    // the reading is kept) and the range in its own offsets; none for a range over two parts.
+    [[nodiscard]] std::optional<RichPart> richPart(const Entry& entry, const RichReading& rich,
+                                                   text::Utf16Range range);
+    // Whether a plain text written over the whole of it would lose its formatting: it holds
+    // parts as objects, or it is a web page's editor (of any tag but a form field's).
+    [[nodiscard]] bool holdsFormattedText(Entry& entry);
     [[nodiscard]] bool readTrust();
     void onFocusEvent(_AtspiAccessible* source);
 

@@ -33,6 +33,9 @@ Expected<AttributeValue> AtspiAccessibility::read(Entry& entry, std::string_view
     if (name == ax::title) {
         return readTitle(entry);
     }
+    if (name == ax::richText) {
+        return AttributeValue(isPasswordField(entry) == false && holdsFormattedText(entry));
+    }
     if (name == ax::position || name == ax::size) {
         return readGeometry(entry, name);
     }

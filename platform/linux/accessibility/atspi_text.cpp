@@ -514,6 +514,9 @@ Expected<AttributeValue> AtspiAccessibility::readText(Entry& entry, std::string_
             return noValue(name);
         }
     }
+    if (const auto rich = richText(entry)) {
+        return readRichText(entry, *rich, name);
+    }
     if (name != ax::numberOfCharacters && name != ax::selectedTextRange &&
         selectionCrosses(entry)) {
         return failed("a selection crosses the element's bounds");

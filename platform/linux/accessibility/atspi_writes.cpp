@@ -40,7 +40,8 @@ Expected<bool> AtspiAccessibility::isAttributeSettable(ElementRef element, std::
         return false;
     }
     if (name == ax::selectedText || name == ax::value) {
-        return takesWrites(**found) && !selectionCrosses(**found);
+        // (a plain text written into an element of parts would lose their shapes)
+        return takesWrites(**found) && !selectionCrosses(**found) && !richText(**found);
     }
     if (name == ax::selectedTextRange) {
         Held<AtspiText> text(atspi_accessible_get_text_iface(object));
@@ -54,11 +55,32 @@ Expected<bool> AtspiAccessibility::isAttributeSettable(ElementRef element, std::
 }
 
 Status AtspiAccessibility::writeSelection(Entry& entry, text::Utf16Range range) {
+    if (const auto rich = richText(entry)) {
+        // Written in the part that holds the range (kept by the reading held here).
+        auto part = richPart(entry, *rich, range);
+        if (!part) {
+            return Status::failure(ErrorCode::invalidArgument,
+                                   "the range runs over parts of the element");
+        }
+        // The caret put there first: a selection in another part would stay beside a new one.
+        if (part->start != part->end) {
+            if (auto moved = writeToolkitSelection(part->part, part->start, part->start);
+                !moved.ok()) {
+                return moved;
+            }
+        }
+        return writeToolkitSelection(part->part, part->start, part->end);
+    }
     const auto start = toolkitOffset(entry, range.location);
     const auto end = toolkitOffset(entry, range.end());
     if (!start || !end) {
         return Status::failure(ErrorCode::invalidArgument, "range outside the text");
     }
+    return writeToolkitSelection(entry, *start, *end);
+}
+
+Status AtspiAccessibility::writeToolkitSelection(Entry& entry, int start, int end) {
+    const bool empty = start == end;
     Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
     const auto selections = [&] {
         return attempt(worstCall_, [&](GError** e) {
@@ -66,16 +88,16 @@ Status AtspiAccessibility::writeSelection(Entry& entry, text::Utf16Range range) 
                }).value_or(0);
     };
     const auto caret = [&](GError** e) {
-        return atspi_text_set_caret_offset(text.get(), *start, e);
+        return atspi_text_set_caret_offset(text.get(), start, e);
     };
     const auto unselect = [&](GError** e) {
         return atspi_text_remove_selection(text.get(), 0, e);
     };
     const auto set = [&](GError** e) {
-        return atspi_text_set_selection(text.get(), 0, *start, *end, e);
+        return atspi_text_set_selection(text.get(), 0, start, end, e);
     };
     const auto add = [&](GError** e) {
-        return atspi_text_add_selection(text.get(), *start, *end, e);
+        return atspi_text_add_selection(text.get(), start, end, e);
     };
     bool done = false;
     if (!toolkit(entry).readsSelectionWritesBack()) {
@@ -84,18 +106,17 @@ Status AtspiAccessibility::writeSelection(Entry& entry, text::Utf16Range range) 
             return attempt(worstCall_, [&](GError** e) { return write(e); }).value_or(FALSE) !=
                    FALSE;
         };
-        done = range.length == 0 ? answered(caret)
-                                 : answered(selections() > 0 ? std::function(set)
-                                                             : std::function(add));
+        done = empty ? answered(caret)
+                     : answered(selections() > 0 ? std::function(set) : std::function(add));
     } else {
         // The answer does not tell: the selection read back does, the first way, then the
         // other.
         const auto took = [&](auto&& write) {
             (void)attempt(worstCall_, [&](GError** e) { return write(e); });
             forgetReadings();
-            return toolkitSelection(entry) == std::pair{*start, *end};
+            return toolkitSelection(entry) == std::pair{start, end};
         };
-        if (range.length == 0) {
+        if (empty) {
             done = took(caret);
             if (!done) {
                 (void)took(unselect);

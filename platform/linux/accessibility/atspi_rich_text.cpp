@@ -1,0 +1,280 @@
+// An element whose text holds its parts as objects (a web page's editor: one object replacement
+// character per paragraph, link or image), read as the text a person sees and written through
+// the part that holds the range (see rich_text.h). Its parts are asked through the hypertext
+// interface once per reading, bounded.
+
+#include <atspi/atspi.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "platform/linux/accessibility/atspi_accessibility.h"
+#include "platform/linux/accessibility/atspi_calls.h"
+#include "platform/linux/accessibility/rich_text.h"
+#include "platform/linux/accessibility/toolkit.h"
+
+namespace ravlin::platform {
+
+using namespace atspi;
+
+struct AtspiAccessibility::RichReading {
+    RichText text;
+    std::vector<AtspiAccessible*> held;  // one reference per part below the element
+
+    RichReading(RichText text, std::vector<AtspiAccessible*> held)
+        : text(std::move(text)), held(std::move(held)) {}
+    RichReading(const RichReading&) = delete;
+    RichReading& operator=(const RichReading&) = delete;
+    ~RichReading() {
+        for (auto* part : held) {
+            g_object_unref(part);
+        }
+    }
+};
+
+namespace {
+
+AtspiAccessible* asObject(RichText::Node node) {
+    return const_cast<AtspiAccessible*>(static_cast<const AtspiAccessible*>(node));
+}
+
+// Parts that stand on lines of their own.
+bool isBlockRole(AtspiRole role) {
+    static constexpr std::array blocks = {
+        ATSPI_ROLE_PARAGRAPH,   ATSPI_ROLE_HEADING,         ATSPI_ROLE_SECTION,
+        ATSPI_ROLE_LIST,        ATSPI_ROLE_LIST_ITEM,       ATSPI_ROLE_BLOCK_QUOTE,
+        ATSPI_ROLE_TABLE,       ATSPI_ROLE_TABLE_ROW,       ATSPI_ROLE_FORM,
+        ATSPI_ROLE_PANEL,       ATSPI_ROLE_ARTICLE,         ATSPI_ROLE_HEADER,
+        ATSPI_ROLE_FOOTER,      ATSPI_ROLE_CAPTION,         ATSPI_ROLE_DOCUMENT_FRAME,
+        ATSPI_ROLE_DESCRIPTION_LIST, ATSPI_ROLE_DESCRIPTION_TERM,
+        ATSPI_ROLE_DESCRIPTION_VALUE, ATSPI_ROLE_SEPARATOR, ATSPI_ROLE_LANDMARK,
+    };
+    return std::ranges::find(blocks, role) != blocks.end();
+}
+
+// The parts as the bus tells them.
+class PartsOnTheBus final : public RichText::Source {
+  public:
+    explicit PartsOnTheBus(std::chrono::microseconds& worst) : worst_(worst) {}
+    ~PartsOnTheBus() override {
+        for (auto* part : held_) {
+            g_object_unref(part);
+        }
+    }
+    std::vector<AtspiAccessible*> takeHeld() { return std::exchange(held_, {}); }
+
+    std::optional<std::u16string> text(RichText::Node node) override {
+        Held<AtspiText> text(atspi_accessible_get_text_iface(asObject(node)));
+        if (!text) {
+            return std::u16string();  // (an image: nothing to show)
+        }
+        auto* raw = attemptOwned(
+            worst_, [&](GError** e) { return atspi_text_get_text(text.get(), 0, -1, e); },
+            [](gchar* made) { g_free(made); });
+        if (raw == nullptr) {
+            return std::nullopt;
+        }
+        std::optional<std::u16string> read;
+        if (std::strlen(raw) <= AtspiAccessibility::maxTextBytes) {
+            read = fromUtf8(raw);
+        }
+        g_free(raw);
+        return read;
+    }
+
+    std::optional<RichText::Node> embedded(RichText::Node node, int offset) override {
+        Held<AtspiHypertext> hypertext(atspi_accessible_get_hypertext_iface(asObject(node)));
+        if (!hypertext) {
+            return std::nullopt;
+        }
+        const auto index = attempt(worst_, [&](GError** e) {
+            return atspi_hypertext_get_link_index(hypertext.get(), offset, e);
+        });
+        if (!index || *index < 0) {
+            return std::nullopt;
+        }
+        Held<AtspiHyperlink> link(attemptOwned(
+            worst_, [&](GError** e) { return atspi_hypertext_get_link(hypertext.get(), *index, e); },
+            [](AtspiHyperlink* made) { g_object_unref(made); }));
+        if (!link) {
+            return std::nullopt;
+        }
+        auto* object = attemptOwned(
+            worst_, [&](GError** e) { return atspi_hyperlink_get_object(link.get(), 0, e); },
+            [](AtspiAccessible* made) { g_object_unref(made); });
+        if (object == nullptr) {
+            return std::nullopt;
+        }
+        held_.push_back(object);
+        return object;
+    }
+
+    bool isBlock(RichText::Node node) override {
+        const auto role = attempt(
+            worst_, [&](GError** e) { return atspi_accessible_get_role(asObject(node), e); });
+        return role && isBlockRole(*role);
+    }
+
+  private:
+    std::chrono::microseconds& worst_;
+    std::vector<AtspiAccessible*> held_;
+};
+
+}  // namespace
+
+std::shared_ptr<const AtspiAccessibility::RichReading> AtspiAccessibility::richText(
+    Entry& entry) {
+    if (const auto& known = reading(entry).rich) {
+        return *known;
+    }
+    std::shared_ptr<const RichReading> rich;
+    const auto own = wholeText(entry);
+    Held<AtspiHypertext> hypertext(atspi_accessible_get_hypertext_iface(entry.object));
+    if (own && hypertext && RichText::holdsObjects(*own)) {
+        PartsOnTheBus parts(worstCall_);
+        const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
+        if (auto read = RichText::read(entry.object, *own, parts, unit)) {
+            rich = std::make_shared<const RichReading>(std::move(*read), parts.takeHeld());
+        }
+    }
+    reading(entry).rich = rich;
+    return rich;
+}
+
+Expected<AttributeValue> AtspiAccessibility::readRichText(Entry& entry, const RichReading& rich,
+                                                          std::string_view name) {
+    const auto& text = rich.text.text();
+    if (name == ax::value) {
+        return AttributeValue(text);
+    }
+    if (name == ax::numberOfCharacters) {
+        return AttributeValue(static_cast<double>(text.size()));
+    }
+    const auto selection = richSelection(entry, rich);
+    if (!selection) {
+        return failed("the selection could not be read");
+    }
+    if (name == ax::selectedTextRange) {
+        return AttributeValue(*selection);
+    }
+    return AttributeValue(text.substr(static_cast<std::size_t>(selection->location),
+                                      static_cast<std::size_t>(selection->length)));
+}
+
+Expected<AttributeValue> AtspiAccessibility::readRichRange(Entry& entry, const RichReading& rich,
+                                                           std::string_view name,
+                                                           text::Utf16Range range) {
+    const auto& shown = rich.text.text();
+    if (range.end() > static_cast<std::int64_t>(shown.size())) {
+        return Error{ErrorCode::invalidArgument, "range outside the text"};
+    }
+    if (name == ax::stringForRange) {
+        return AttributeValue(shown.substr(static_cast<std::size_t>(range.location),
+                                           static_cast<std::size_t>(range.length)));
+    }
+    auto part = richPart(entry, rich, range);
+    if (!part) {
+        return failed("the range runs over parts of the element");
+    }
+    if (auto bounds = boundsOf(part->part, part->start, part->end)) {
+        return AttributeValue(*bounds);
+    }
+    return failed("no bounds for the range");
+}
+
+std::optional<text::Utf16Range> AtspiAccessibility::richSelection(Entry& entry,
+                                                                  const RichReading& rich) {
+    const auto selection = toolkitSelection(entry);
+    if (!selection) {
+        return std::nullopt;
+    }
+    // A part's own selection, else its caret; none when it holds neither.
+    const auto selectionIn = [this](AtspiAccessible* part) -> std::optional<std::pair<int, int>> {
+        Held<AtspiText> text(atspi_accessible_get_text_iface(part));
+        if (!text) {
+            return std::nullopt;
+        }
+        const auto count = attempt(worstCall_, [&](GError** e) {
+                               return atspi_text_get_n_selections(text.get(), e);
+                           }).value_or(0);
+        if (count > 0) {
+            AtspiRange* range = attemptOwned(
+                worstCall_, [&](GError** e) { return atspi_text_get_selection(text.get(), 0, e); },
+                [](AtspiRange* made) { g_free(made); });
+            if (range != nullptr) {
+                const int start = std::min(range->start_offset, range->end_offset);
+                const int end = std::max(range->start_offset, range->end_offset);
+                g_free(range);
+                return std::pair{start, end};
+            }
+        }
+        const auto caret = attempt(worstCall_, [&](GError** e) {
+            return atspi_text_get_caret_offset(text.get(), e);
+        });
+        if (!caret || *caret < 0) {
+            return std::nullopt;
+        }
+        return std::pair{*caret, *caret};
+    };
+    // Where an end of the selection stands: an object character it takes in stands for the part
+    // that holds that end, which tells where in it.
+    const auto point = [&](RichText::Node node, int offset, bool end) {
+        std::optional<std::int64_t> found;
+        for (int depth = 0; depth <= RichText::maxDepth && !found; ++depth) {
+            const int at = end ? offset - 1 : offset;
+            const auto part = rich.text.embedded(node, at);
+            if (!part) {
+                found = rich.text.position(node, offset);
+                break;
+            }
+            const auto inPart = selectionIn(asObject(*part));
+            if (!inPart) {
+                found = end ? rich.text.end(*part) : rich.text.position(node, at);
+                break;
+            }
+            node = *part;
+            offset = end ? inPart->second : inPart->first;
+        }
+        return found;
+    };
+    const auto start = point(entry.object, selection->first, false);
+    const auto end = selection->first == selection->second
+                         ? start
+                         : point(entry.object, selection->second, true);
+    if (!start || !end || *end < *start) {
+        return std::nullopt;
+    }
+    return text::Utf16Range{*start, *end - *start};
+}
+
+std::optional<AtspiAccessibility::RichPart> AtspiAccessibility::richPart(
+    const Entry& entry, const RichReading& rich, text::Utf16Range range) {
+    const auto place = rich.text.place(range);
+    if (!place) {
+        return std::nullopt;
+    }
+    // (held by the reading, which the caller keeps)
+    return RichPart{Entry{.object = asObject(place->node), .pid = entry.pid,
+                          .toolkit = entry.toolkit},
+                    place->start, place->end};
+}
+
+bool AtspiAccessibility::holdsFormattedText(Entry& entry) {
+    const auto known = stateSet(entry);
+    if (!known || !toolkit(entry).isEditable(*known)) {
+        return false;
+    }
+    GHashTable* attributes = attemptOwned(
+        worstCall_, [&](GError** e) { return atspi_accessible_get_attributes(entry.object, e); },
+        [](GHashTable* made) { g_hash_table_unref(made); });
+    bool editor = false;
+    if (attributes != nullptr) {
+        const auto* tag = static_cast<const gchar*>(g_hash_table_lookup(attributes, "tag"));
+        editor = tag != nullptr && std::strcmp(tag, "input") != 0 && std::strcmp(tag, "textarea") != 0;
+        g_hash_table_unref(attributes);
+    }
+    return editor || richText(entry) != nullptr;
+}
+
+}  // namespace ravlin::platform

@@ -1,0 +1,99 @@
+// A web mail's message (two paragraphs, a bold and an italic word) in Chromium and Firefox, as
+// the accessibility backend reads and selects it: the text a person sees, not one invisible
+// character per paragraph, and each range selected in the paragraph that holds it.
+
+#include <gtest/gtest.h>
+
+#include "app/target/focus_snapshot.h"
+#include "app/target/target_seams.h"
+#include "core/text/unicode.h"
+#include "desktop_apps.h"
+#include "desktop_fixture.h"
+
+namespace ravlin::testing {
+namespace {
+
+using platform::AttributeValue;
+using text::Utf16Range;
+namespace ax = platform::ax;
+using Kind = DesktopApplication::Kind;
+
+constexpr std::u16string_view message = u"We will recieve the parcel.\nIt is realy late.";
+
+class WebEditor : public ::testing::TestWithParam<Kind> {
+  protected:
+    Desktop& desktop = Desktop::get();
+    platform::Accessibility& accessibility = *desktop.seams.accessibility;
+    DesktopApplication& browser = DesktopApplication::get(GetParam());
+
+    bool select(platform::ElementRef field, Utf16Range range) {
+        return accessibility.setAttribute(field, ax::selectedTextRange, AttributeValue(range))
+                   .ok() &&
+               waitUntil([&] {
+                   return platform::rangeAttribute(accessibility, field, ax::selectedTextRange) ==
+                          range;
+               });
+    }
+};
+
+TEST_P(WebEditor, ReadsTheMessageAsShownAndSelectsInItsParagraphs) {
+    ASSERT_TRUE(browser.ready()) << browser.name();
+    const auto field = browser.resetMessage();
+    ASSERT_TRUE(field);
+    EXPECT_EQ(platform::textAttribute(accessibility, field, ax::role), u"AXTextArea");
+    EXPECT_EQ(platform::booleanAttribute(accessibility, field, ax::richText), true);
+    EXPECT_EQ(platform::textAttribute(accessibility, field, ax::value), message);
+    const auto count = accessibility.attribute(field, ax::numberOfCharacters);
+    ASSERT_TRUE(count.hasValue());
+    EXPECT_EQ(std::get<double>(*count), static_cast<double>(message.size()));
+
+    // The bold word, then the italic one in the second paragraph: selected there, and read back
+    // through the paragraph that holds the selection.
+    for (const auto& [range, word] : {std::pair{Utf16Range{8, 7}, u"recieve"},
+                                      std::pair{Utf16Range{34, 5}, u"realy"}}) {
+        ASSERT_TRUE(select(field, range));
+        EXPECT_EQ(platform::textAttribute(accessibility, field, ax::selectedText), word);
+        const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
+        const auto snapshot = QNModelFocusSnapshot::captureNow(seams);
+        EXPECT_EQ(snapshot.selectionText, word);
+        ASSERT_TRUE(snapshot.anchor.has_value());
+        EXPECT_EQ(snapshot.anchor->source, QNModelFocusAnchor::QNSourceFocusAnchor::caret)
+            << snapshot.anchor->logDescription();
+    }
+    // A caret at the message's end; the text of a range; a range over both paragraphs is read
+    // but is no one paragraph's to select.
+    ASSERT_TRUE(select(field, Utf16Range{45, 0}));
+    EXPECT_EQ(platform::textAttribute(accessibility, field, ax::selectedText), u"");
+    const auto words = accessibility.parameterizedAttribute(field, ax::stringForRange,
+                                                            AttributeValue(Utf16Range{20, 14}));
+    ASSERT_TRUE(words.hasValue());
+    EXPECT_EQ(std::get<std::u16string>(*words), u"parcel.\nIt is ");
+    EXPECT_FALSE(accessibility
+                     .setAttribute(field, ax::selectedTextRange, AttributeValue(Utf16Range{20, 14}))
+                     .ok());
+    EXPECT_TRUE(accessibility
+                    .parameterizedAttribute(field, ax::boundsForRange,
+                                            AttributeValue(Utf16Range{34, 5}))
+                    .hasValue());
+    // Nothing is written over it through accessibility: the text would lose its shapes.
+    const auto settable = accessibility.isAttributeSettable(field, ax::selectedText);
+    EXPECT_TRUE(settable.hasValue() && !*settable);
+    EXPECT_EQ(browser.messageMarkup(), QString::fromLatin1(DesktopApplication::firstMessage));
+}
+
+TEST_P(WebEditor, FormFieldsHoldNoFormattedText) {
+    ASSERT_TRUE(browser.ready()) << browser.name();
+    for (const auto* name : {"line", "area"}) {
+        const auto field = browser.focus(QString::fromLatin1(name));
+        ASSERT_TRUE(field) << name;
+        EXPECT_EQ(platform::booleanAttribute(accessibility, field, ax::richText), false) << name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Browsers, WebEditor, ::testing::Values(Kind::chromium, Kind::firefox),
+                         [](const auto& info) {
+                             return info.param == Kind::chromium ? "Chromium" : "Firefox";
+                         });
+
+}  // namespace
+}  // namespace ravlin::testing
