@@ -196,8 +196,14 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
     app.sourceApp = snapshot.app;
     app.sourceSelection = QNPasteSelection::seededBy(snapshot);
     std::optional<std::u16string> seed;
-    if (snapshot.selectionText && !text::isBlank(*snapshot.selectionText)) {
-        seed = *snapshot.selectionText;
+    if (snapshot.selectionText) {
+        // What the person sees of it: an object the selection takes in (an image; a part some
+        // fields show only as an object replacement character) has no text to seed with.
+        std::u16string shown = *snapshot.selectionText;
+        std::erase(shown, u'\uFFFC');
+        if (!text::isBlank(shown)) {
+            seed = std::move(shown);
+        }
     }
     app.composer->reset();
     app.composer->setLogSessionID(sessionID);
