@@ -254,7 +254,8 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
                 }
                 app.logSession(partial ? QNKindLog::error : QNKindLog::system,
                                prefix + (partial ? " state=quick_fix_partial" : " state=quick_fix_sent") +
-                                   " method=paste reason=" + std::string(outcome.detail) +
+                                   " method=" + std::string(toString(outcome.method)) +
+                                   " reason=" + std::string(outcome.detail) +
                                    " pasteboard_restore=success");
                 break;
             }

@@ -165,6 +165,11 @@ QNPastedText pastedText(std::u16string_view before, text::Utf16Range selection,
                 return endsALine(middle.size()) ? QNPastedText::mayHaveArrived
                                                  : QNPastedText::arrivedInPart;
             }
+            // The text with its letters' case changed where it went (an editor that capitalises
+            // a sentence's first letter): it is there, perhaps, and never to be pasted again.
+            if (!middle.empty() && text::lowercased(middle) == text::lowercased(text)) {
+                return QNPastedText::mayHaveArrived;
+            }
         }
         // The field ends with a whole line of the text, what followed moved on with the rest.
         if (!rest.empty() && rest.size() < text.size() && text.starts_with(rest) &&

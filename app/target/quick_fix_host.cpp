@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/target/paste_check.h"
+#include "app/target/quick_fix_edits.h"
 #include "core/text/search.h"
 #include "core/text/unicode.h"
 
@@ -22,7 +23,7 @@ namespace ax = platform::ax;
 
 constexpr std::array<std::string_view, 6> methodNames = {
     "selectedText", "selectedRange", "copy", "selectAllAndCopy", "focusedValue", "descendantValue"};
-constexpr std::array<std::string_view, 2> replacementNames = {"accessibility", "paste"};
+constexpr std::array<std::string_view, 3> replacementNames = {"accessibility", "paste", "typed"};
 constexpr std::array<std::string_view, 7> clipboardNames = {
     "ax-write-rejected", "ax-verify-failed",  "routed-to-paste", "paste-after-ax-failure",
     "paste-not-seen",    "paste-not-fetched", "target-gone"};
@@ -162,9 +163,14 @@ QCoro::Task<std::optional<QNQuickFixHostSession>> selectionCapture(QNModelFocusS
     if (!hasRange && !hasSnapshotText) {
         co_return std::nullopt;
     }
+    // In a formatted field only what the correction changes is written back, where the
+    // selection stands.
+    const bool changedText = hasRange && driver->holdsRichText(element.token);
     const auto session = [&](std::u16string text, Method method) {
         return makeSession(snapshot, element.token, element.role, std::move(text),
-                           Strategy::currentSelection(range), method, route);
+                           changedText ? Strategy::changedText(*range)
+                                       : Strategy::currentSelection(range),
+                           method, route);
     };
     // A web area's own selected text is not trusted: it comes from the copy below.
     const bool webArea = element.role == ax::webAreaRole;
@@ -204,6 +210,15 @@ QCoro::Task<std::optional<QNQuickFixHostSession>> focusedValueCapture(QNModelFoc
         return makeSession(snapshot, from.token, from.role, std::move(text),
                            Strategy::focusedValue(), method, route);
     };
+    // A formatted field (a web mail's message) is read as it shows; only what the correction
+    // changes is written back (no Ctrl+A: with nothing to fix, the field stays as it was).
+    if (driver->holdsRichText(element.token)) {
+        if (auto value = driver->value(element.token); isNonBlank(value)) {
+            const text::Utf16Range all{0, static_cast<std::int64_t>(value->size())};
+            co_return makeSession(snapshot, element.token, element.role, std::move(*value),
+                                  Strategy::changedText(all), Method::focusedValue, route);
+        }
+    }
     if (route != QNQuickFixRoute::webArea) {
         if (auto value = driver->value(element.token);
             isNonBlank(value) && isTextRole(element.role)) {
@@ -428,6 +443,21 @@ QNPasteTarget pasteTarget(const Driver& driver, const platform::RunningApplicati
     return target;
 }
 
+// Asks the target to come to the front and waits for it: 24 checks 50 ms apart when it accepted,
+// else 6.
+QCoro::Task<bool> bringToFront(Driver driver, platform::RunningApplication app,
+                               std::stop_token stop) {
+    bool activationAccepted = false;
+    if (app.pid != driver->currentApplication().pid) {
+        activationAccepted = driver->activate(app);
+    }
+    const int attempts = activationAccepted
+                             ? QNModelPasteboardSnapshot::frontmostPollsAfterAcceptedActivation
+                             : QNModelPasteboardSnapshot::frontmostPollsOtherwise;
+    co_return co_await driver->waitForFrontmost(app, attempts, Host::activationPollMilliseconds,
+                                                stop);
+}
+
 QNQuickFixClipboardReason clipboardReason(QNPasteCheck check) {
     switch (check) {
         case QNPasteCheck::notFetched:
@@ -534,17 +564,15 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
     // and the write.
     const auto saved =
         std::make_shared<const QNModelPasteboardSnapshot>(co_await driver->capturePasteboard());
-    bool activationAccepted = false;
-    if (session.app.pid != driver->currentApplication().pid) {
-        activationAccepted = driver->activate(session.app);
-    }
-    const int attempts = activationAccepted
-                             ? QNModelPasteboardSnapshot::frontmostPollsAfterAcceptedActivation
-                             : QNModelPasteboardSnapshot::frontmostPollsOtherwise;
-    if (!co_await driver->waitForFrontmost(session.app, attempts, activationPollMilliseconds,
-                                           stop)) {
+    if (!co_await bringToFront(driver, session.app, stop)) {
         driver->releasePasteboard(*saved);  // nothing was written
         co_return Result::failed(Failure::activateTarget);
+    }
+    // Each change typed over: the clipboard is not borrowed after all.
+    if (session.strategy.kind == Strategy::Kind::changedText) {
+        driver->releasePasteboard(*saved);
+        co_return co_await commitChangedText(std::move(session), std::move(correctedText),
+                                             std::move(driver), std::move(stop));
     }
     const auto prepared = co_await prepareSelection(session, driver, saved, stop);
     // The user's contents back at the end; after a copy probe, watched for its copy landing

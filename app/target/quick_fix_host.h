@@ -39,11 +39,13 @@ enum class QNQuickFixCaptureMethod {
 [[nodiscard]] std::optional<QNQuickFixCaptureMethod> captureMethodFromString(std::string_view raw);
 
 // What the commit replaces: the selection (with its range when one was read), or the element's
-// whole value.
+// whole value; in a field whose formatting a plain text would lose, only what the correction
+// changed, where the text stands in the element's value (`range`: all of it, or the selection
+// it was).
 struct QNQuickFixReplacementStrategy {
-    enum class Kind { currentSelection, focusedValue };
+    enum class Kind { currentSelection, focusedValue, changedText };
     Kind kind = Kind::currentSelection;
-    std::optional<text::Utf16Range> range;  // currentSelection only
+    std::optional<text::Utf16Range> range;  // currentSelection and changedText
 
     [[nodiscard]] static QNQuickFixReplacementStrategy currentSelection(
         std::optional<text::Utf16Range> range) {
@@ -51,6 +53,9 @@ struct QNQuickFixReplacementStrategy {
     }
     [[nodiscard]] static QNQuickFixReplacementStrategy focusedValue() {
         return {Kind::focusedValue, std::nullopt};
+    }
+    [[nodiscard]] static QNQuickFixReplacementStrategy changedText(text::Utf16Range range) {
+        return {Kind::changedText, range};
     }
     friend bool operator==(const QNQuickFixReplacementStrategy& a,
                            const QNQuickFixReplacementStrategy& b) {
@@ -72,7 +77,8 @@ struct QNQuickFixHostSession {
     friend bool operator==(const QNQuickFixHostSession&, const QNQuickFixHostSession&) = default;
 };
 
-enum class QNQuickFixReplacementMethod { accessibility, paste };
+// `typed`: each change selected and typed over (a formatted field's changed text).
+enum class QNQuickFixReplacementMethod { accessibility, paste, typed };
 
 enum class QNQuickFixClipboardReason {
     axWriteRejected,
@@ -101,14 +107,14 @@ enum class QNQuickFixCommitFailure {
     pasteboardUnsaved,
 };
 
-// Log words: "accessibility", "paste"; "ax-write-rejected", ...; "no-target", ...
+// Log words: "accessibility", "paste", "typed"; "ax-write-rejected", ...; "no-target", ...
 [[nodiscard]] std::string_view toString(QNQuickFixReplacementMethod method);
 [[nodiscard]] std::string_view toString(QNQuickFixClipboardReason reason);
 [[nodiscard]] std::string_view toString(QNQuickFixCommitFailure failure);
 
 struct QNQuickFixCommitResult {
-    // Beside the three outcomes a write-back always had, two for a paste that may have
-    // arrived and must never be pasted again: `partial` (only the text's beginning arrived) and
+    // Beside the three outcomes a write-back always had, two for a write that may have
+    // arrived and must never be made again: `partial` (only part of it arrived) and
     // `unconfirmed` (the target may have it, but that cannot be told).
     enum class Kind { committed, pasteOnClipboard, failed, partial, unconfirmed };
     Kind kind = Kind::failed;
@@ -129,13 +135,15 @@ struct QNQuickFixCommitResult {
                                                        std::string_view detail = {}) {
         return {.kind = Kind::failed, .failure = failure, .detail = detail};
     }
-    [[nodiscard]] static QNQuickFixCommitResult partial(std::string_view detail) {
-        return {.kind = Kind::partial, .method = QNQuickFixReplacementMethod::paste,
-                .detail = detail};
+    [[nodiscard]] static QNQuickFixCommitResult partial(
+        std::string_view detail,
+        QNQuickFixReplacementMethod method = QNQuickFixReplacementMethod::paste) {
+        return {.kind = Kind::partial, .method = method, .detail = detail};
     }
-    [[nodiscard]] static QNQuickFixCommitResult unconfirmed(std::string_view detail) {
-        return {.kind = Kind::unconfirmed, .method = QNQuickFixReplacementMethod::paste,
-                .detail = detail};
+    [[nodiscard]] static QNQuickFixCommitResult unconfirmed(
+        std::string_view detail,
+        QNQuickFixReplacementMethod method = QNQuickFixReplacementMethod::paste) {
+        return {.kind = Kind::unconfirmed, .method = method, .detail = detail};
     }
     // Only the payload of the case counts.
     friend bool operator==(const QNQuickFixCommitResult& a, const QNQuickFixCommitResult& b) {

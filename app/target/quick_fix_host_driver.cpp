@@ -282,6 +282,12 @@ bool QNQuickFixHostLiveDriver::setSelectedTextRange(text::Utf16Range range, cons
     return found && setSelectedTextRange(*seams_.accessibility, range, *found);
 }
 
+bool QNQuickFixHostLiveDriver::holdsRichText(const Token& token) {
+    const auto found = element(token);
+    return found &&
+           platform::booleanAttribute(*seams_.accessibility, *found, platform::ax::richText) == true;
+}
+
 // --- Applications, keys, pasteboard, pauses
 
 platform::RunningApplication QNQuickFixHostLiveDriver::currentApplication() {
@@ -318,6 +324,14 @@ bool QNQuickFixHostLiveDriver::postSelectAll() {
 
 bool QNQuickFixHostLiveDriver::postPaste() {
     return postCommandKey(*seams_.keySynthesis, platform::keycode::v);
+}
+
+bool QNQuickFixHostLiveDriver::typeText(std::u16string_view text) {
+    return seams_.keySynthesis->postText(text).ok();
+}
+
+bool QNQuickFixHostLiveDriver::postBackSpace() {
+    return seams_.keySynthesis->postKeyPress({platform::keycode::deleteKey, 0}).ok();
 }
 
 QCoro::Task<QNModelPasteboardSnapshot> QNQuickFixHostLiveDriver::capturePasteboard() {

@@ -82,6 +82,9 @@ class QNQuickFixHostDriver {
     [[nodiscard]] virtual bool canSetSelectedText(const Token& token) = 0;
     virtual bool setSelectedText(std::u16string_view text, const Token& token) = 0;
     virtual bool setSelectedTextRange(text::Utf16Range range, const Token& token) = 0;
+    // Whether the element holds formatted text a plain text over the whole of it would lose
+    // ("AXRichText").
+    [[nodiscard]] virtual bool holdsRichText(const Token& token) = 0;
 
     // --- Applications
     [[nodiscard]] virtual Application currentApplication() = 0;
@@ -101,6 +104,9 @@ class QNQuickFixHostDriver {
     virtual bool postCopy() = 0;
     virtual bool postSelectAll() = 0;
     virtual bool postPaste() = 0;
+    // Types `text` at the focus (over its selection); one BackSpace.
+    virtual bool typeText(std::u16string_view text) = 0;
+    virtual bool postBackSpace() = 0;
 
     // --- Pasteboard
     // The user's contents, to be put back on every path (QNModelPasteboardSnapshot::capture,
@@ -161,6 +167,7 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     bool canSetSelectedText(const Token& token) override;
     bool setSelectedText(std::u16string_view text, const Token& token) override;
     bool setSelectedTextRange(text::Utf16Range range, const Token& token) override;
+    bool holdsRichText(const Token& token) override;
 
     Application currentApplication() override;
     bool isFrontmostOther(Application app) override;
@@ -172,6 +179,8 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     bool postCopy() override;
     bool postSelectAll() override;
     bool postPaste() override;
+    bool typeText(std::u16string_view text) override;
+    bool postBackSpace() override;
 
     QCoro::Task<QNModelPasteboardSnapshot> capturePasteboard() override;
     void restorePasteboard(const QNModelPasteboardSnapshot& snapshot, QNPutBackOver over) override;

@@ -77,6 +77,8 @@ struct ElementSpec {
     std::optional<Rect> textMarkerBounds;
     // Accessibility coordinates (y-down); none for an element that reports no position.
     std::optional<Rect> frame;
+    // Whether it holds formatted text ("AXRichText": a web page's editor).
+    bool richText = false;
 };
 
 // How an application answers a request to come to the front.

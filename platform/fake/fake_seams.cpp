@@ -220,6 +220,9 @@ class FakeAccessibility final : public Accessibility {
         if (spec.value && name == ax::editable) {
             return AttributeValue(spec.editable.value_or(spec.settable && !spec.readOnly));
         }
+        if (spec.value && name == ax::richText) {
+            return AttributeValue(spec.richText);
+        }
         if (spec.textMarkerBounds && name == ax::selectedTextMarkerRange) {
             return AttributeValue(spec.selection);  // stands for an opaque marker range
         }

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/text/unicode.h"
 #include "scenarios.h"
 #include "tests/desktop/desktop_apps.h"
@@ -59,6 +61,109 @@ TEST_F(ComposerScenarios, FirefoxFieldsWithTheCaretAtTheEnd) {
     EXPECT_EQ(occurrences(log, "trigger=double-tap source=firefox-esr"), 2u * tries) << log;
     EXPECT_EQ(occurrences(log, "reason=key-followed"), 0u) << log;
 }
+
+// A web mail's message, two paragraphs with a bold and an italic word, in each browser: Super+E
+// over the bold word (double-clicked) opens the Composer holding the word, not an invisible
+// character; Return puts the Composer's text over it once and the log says it arrived (no
+// heads-up to paste again). Quick Fix corrects the message keeping its bold and italic words and
+// its two paragraphs, its caret where it was; with nothing left to fix the message and its caret
+// stay as they are.
+class WebMail : public ComposerScenarios, public ::testing::WithParamInterface<Kind> {
+  protected:
+    platform::Accessibility& accessibility = *desktop.seams.accessibility;
+
+    bool select(platform::ElementRef field, Utf16Range range) {
+        return accessibility
+                   .setAttribute(field, ax::selectedTextRange, platform::AttributeValue(range))
+                   .ok() &&
+               waitUntil([&] { return selection(field) == range; });
+    }
+    std::optional<Utf16Range> selection(platform::ElementRef field) {
+        return platform::rangeAttribute(accessibility, field, ax::selectedTextRange);
+    }
+    // The field's text, a space the browser made a no-break space (beside a paste) a space.
+    std::u16string shown(platform::ElementRef field) {
+        auto text = desktop.value(field);
+        std::ranges::replace(text, u'\u00A0', u' ');
+        return text;
+    }
+};
+
+TEST_P(WebMail, TheComposerAndQuickFixKeepTheMessageAsItWas) {
+    ASSERT_TRUE(openLog(program));  // (it keeps what it is shown from now on)
+    auto& browser = DesktopApplication::get(GetParam());
+    ASSERT_TRUE(browser.ready());
+    {
+        SCOPED_TRACE("Super+E over the bold word, then Return");
+        const auto field = browser.resetMessage();
+        ASSERT_TRUE(field);
+        const auto bounds = accessibility.parameterizedAttribute(
+            field, ax::boundsForRange, platform::AttributeValue(Utf16Range{8, 7}));
+        ASSERT_TRUE(bounds.hasValue());
+        const auto word = std::get<platform::Rect>(*bounds);
+        ASSERT_TRUE(doubleClickAt(static_cast<int>(word.minX() + word.width() / 2),
+                                  static_cast<int>(word.minY() + word.height() / 2)));
+        ASSERT_TRUE(waitUntil([&] {
+            return platform::textAttribute(accessibility, field, ax::selectedText) == u"recieve";
+        }));
+        const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
+        ASSERT_TRUE(openComposer());
+        EXPECT_TRUE(focusedValueBecomes(programPid(), u"recieve") ||
+                    focusedValueBecomes(programPid(), u"receive"))
+            << text::toUtf8(desktop.value(desktop.focusedOf(programPid())));
+        ASSERT_TRUE(keyboard.chord("Control_L+a"));
+        ASSERT_TRUE(keyboard.type(u"gladly take"));
+        EXPECT_TRUE(focusedValueBecomes(programPid(), u"Gladly take"));
+        ASSERT_TRUE(keyboard.waitForRelease());
+        ASSERT_TRUE(keyboard.tap("Return"));
+        const std::u16string taken = u"We will Gladly take the parcel.\nIt is realy late.";
+        EXPECT_TRUE(waitUntil([&] { return shown(field) == taken; }, 3s))
+            << text::toUtf8(desktop.value(field)) << "\n"
+            << program.errors().toStdString();
+        EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }))
+            << clipboardDifference(before, readClipboard());
+        ASSERT_TRUE(composerClosedInto(browser.pid()));
+        pause(1s);
+        EXPECT_EQ(shown(field), taken) << "pasted once";
+        EXPECT_EQ(browser.messageMarkup().count(QStringLiteral("<p>")), 2);
+    }
+    const QString fixed = QStringLiteral(
+        "<p>We will <b>receive</b> the parcel.</p><p>It is <i>really</i> late.</p>");
+    {
+        SCOPED_TRACE("Quick Fix keeps the formatting");
+        const auto field = browser.resetMessage();
+        ASSERT_TRUE(field);
+        ASSERT_TRUE(select(field, Utf16Range{45, 0}));
+        ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+        EXPECT_TRUE(waitUntil([&] { return browser.messageMarkup() == fixed; }, kSettle))
+            << browser.messageMarkup().toStdString() << "\n"
+            << program.errors().toStdString();
+        pause(2s);  // the Quick Fix flow's end
+        EXPECT_EQ(browser.messageMarkup(), fixed);
+        EXPECT_EQ(selection(field), (Utf16Range{46, 0})) << "the caret where it was";
+    }
+    {
+        SCOPED_TRACE("Quick Fix with nothing to fix");
+        const auto field = desktop.focusedOf(browser.pid());
+        ASSERT_TRUE(field);
+        ASSERT_TRUE(select(field, Utf16Range{20, 0}));
+        ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+        pause(3s);
+        EXPECT_EQ(browser.messageMarkup(), fixed);
+        EXPECT_EQ(selection(field), (Utf16Range{20, 0})) << "the caret where it was";
+    }
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=committed method=paste"), 1u) << log;
+    EXPECT_EQ(occurrences(log, "state=quick_fix_committed method=typed"), 1u) << log;
+    EXPECT_EQ(occurrences(log, "reason=unchanged-text"), 1u) << log;
+    EXPECT_EQ(occurrences(log, "paste-not-seen"), 0u) << log;
+    EXPECT_EQ(occurrences(log, "state=commit_failed"), 0u) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Browsers, WebMail, ::testing::Values(Kind::chromium, Kind::firefox),
+                         [](const auto& info) {
+                             return info.param == Kind::chromium ? "Chromium" : "Firefox";
+                         });
 
 }  // namespace
 }  // namespace ravlin::testing

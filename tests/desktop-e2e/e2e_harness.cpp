@@ -399,6 +399,25 @@ bool clickAt(int x, int y) {
     return true;
 }
 
+bool doubleClickAt(int x, int y) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return false;
+    }
+    XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
+    XSync(display, False);
+    for (int click = 0; click < 2; ++click) {
+        pause(60ms);
+        XTestFakeButtonEvent(display, 1, True, CurrentTime);
+        XSync(display, False);
+        pause(70ms);
+        XTestFakeButtonEvent(display, 1, False, CurrentTime);
+        XSync(display, False);
+    }
+    XCloseDisplay(display);
+    return true;
+}
+
 bool movePointerTo(int x, int y) {
     Display* display = XOpenDisplay(nullptr);
     if (!display) {

@@ -137,6 +137,9 @@ void pause(std::chrono::milliseconds duration);
 bool clickAt(int x, int y);
 // Moves the pointer to (x, y), clicking nothing.
 bool movePointerTo(int x, int y);
+// Double-clicks the left button at (x, y) as a person does (each press held a moment, a short
+// pause between the two), selecting the word there.
+bool doubleClickAt(int x, int y);
 
 // Counts the times the clipboard changes hands (a program takes it: a copy, a paste's borrow)
 // while alive, as this X client is told of them.

@@ -54,6 +54,8 @@ TEST(PasteCheck, AFieldIsJudgedByWhatChangedWhereTheTextWent) {
              Case{"far more typed beside it than a person types meanwhile", u"", {0, 0},
                   u"fine and then a whole paragraph that nobody types in two seconds", u"fine",
                   mayHaveArrived},
+             // Its letters' case changed by the editor: perhaps the text, never pasted again.
+             Case{"a capital letter", u"", {0, 0}, u"There", u"there", mayHaveArrived},
              // Not there.
              Case{"nothing changed", u"Hi ", {3, 0}, u"Hi ", u"there", notArrived},
              Case{"the old text, the new one there already", u"fine", {4, 0}, u"fine", u"fine",
@@ -62,8 +64,11 @@ TEST(PasteCheck, AFieldIsJudgedByWhatChangedWhereTheTextWent) {
                   notArrived},
              Case{"only the selection went", u"start end", {6, 3}, u"start ", u"fine",
                   notArrived},
-             Case{"other letters, same shape", u"", {0, 0}, u"There", u"there", notArrived},
              Case{"the field emptied", u"Hi ", {3, 0}, u"", u"there", notArrived},
+             // A web editor's message as the reader shows it (a line between paragraphs), the
+             // paste within the first paragraph, spaces beside it made no-break ones.
+             Case{"in a web editor's paragraph", u"We will recieve it.\nIt is late.", {8, 7},
+                  u"We will gladly take\u00A0it.\nIt is late.", u"gladly take", arrived},
          }) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(pastedText(c.before, c.selection, c.after, c.text), c.judged);

@@ -1,0 +1,318 @@
+#include "app/target/quick_fix_edits.h"
+
+#include <unicode/uchar.h>
+
+#include <algorithm>
+
+#include "core/text/unicode.h"
+
+namespace ravlin {
+namespace {
+
+using Result = QNQuickFixCommitResult;
+using Token = QNQuickFixElementToken;
+using Driver = std::shared_ptr<QNQuickFixHostDriver>;
+using text::Utf16Range;
+
+// Checks that a typed change shows in the field: this many, this far apart.
+constexpr int typedChecks = 20;
+constexpr int typedCheckMilliseconds = 25;
+
+// A word (letters, digits and the marks on them) or any other single character.
+struct Token16 {
+    std::size_t at = 0;
+    std::size_t size = 0;
+};
+
+std::vector<Token16> tokensOf(std::u16string_view text) {
+    std::vector<Token16> tokens;
+    const auto isWordPart = [](char32_t c) {
+        return u_isalnum(static_cast<UChar32>(c)) || u_getCombiningClass(static_cast<UChar32>(c)) != 0 ||
+               u_charType(static_cast<UChar32>(c)) == U_NON_SPACING_MARK;
+    };
+    for (std::size_t at = 0; at < text.size();) {
+        const auto width = [&](std::size_t i) {
+            return text::codePointAt(text, static_cast<std::int64_t>(i)) > 0xFFFF ? 2u : 1u;
+        };
+        std::size_t end = at + width(at);
+        if (isWordPart(text::codePointAt(text, static_cast<std::int64_t>(at)))) {
+            while (end < text.size() &&
+                   isWordPart(text::codePointAt(text, static_cast<std::int64_t>(end)))) {
+                end += width(end);
+            }
+        }
+        tokens.push_back({at, end - at});
+        at = end;
+    }
+    return tokens;
+}
+
+// The pairs of tokens the two texts share, in order (Myers' shortest edit script); none beyond
+// `maxSteps` insertions and deletions.
+std::optional<std::vector<std::pair<std::size_t, std::size_t>>> sharedTokens(
+    std::u16string_view a, const std::vector<Token16>& as, std::u16string_view b,
+    const std::vector<Token16>& bs, std::size_t maxSteps) {
+    const auto n = static_cast<std::ptrdiff_t>(as.size());
+    const auto m = static_cast<std::ptrdiff_t>(bs.size());
+    const auto same = [&](std::ptrdiff_t i, std::ptrdiff_t j) {
+        return a.substr(as[i].at, as[i].size) == b.substr(bs[j].at, bs[j].size);
+    };
+    const auto most = std::min<std::ptrdiff_t>(n + m, static_cast<std::ptrdiff_t>(maxSteps));
+    const std::ptrdiff_t offset = most + 1;
+    std::vector<std::ptrdiff_t> v(static_cast<std::size_t>(2 * offset + 1), 0);
+    std::vector<std::vector<std::ptrdiff_t>> trace;
+    const auto at = [&](std::vector<std::ptrdiff_t>& row, std::ptrdiff_t k) -> std::ptrdiff_t& {
+        return row[static_cast<std::size_t>(k + offset)];
+    };
+    std::optional<std::ptrdiff_t> steps;
+    for (std::ptrdiff_t d = 0; d <= most && !steps; ++d) {
+        trace.push_back(v);
+        for (std::ptrdiff_t k = -d; k <= d; k += 2) {
+            std::ptrdiff_t x = (k == -d || (k != d && at(v, k - 1) < at(v, k + 1)))
+                                   ? at(v, k + 1)
+                                   : at(v, k - 1) + 1;
+            std::ptrdiff_t y = x - k;
+            while (x < n && y < m && same(x, y)) {
+                ++x;
+                ++y;
+            }
+            at(v, k) = x;
+            if (x >= n && y >= m) {
+                steps = d;
+                break;
+            }
+        }
+    }
+    if (!steps) {
+        return std::nullopt;
+    }
+    std::vector<std::pair<std::size_t, std::size_t>> shared;
+    std::ptrdiff_t x = n;
+    std::ptrdiff_t y = m;
+    for (std::ptrdiff_t d = *steps; d >= 0; --d) {
+        auto& row = trace[static_cast<std::size_t>(d)];
+        const std::ptrdiff_t k = x - y;
+        const std::ptrdiff_t previousK =
+            (k == -d || (k != d && at(row, k - 1) < at(row, k + 1))) ? k + 1 : k - 1;
+        const std::ptrdiff_t previousX = at(row, previousK);
+        const std::ptrdiff_t previousY = previousX - previousK;
+        while (x > previousX && y > previousY) {
+            --x;
+            --y;
+            shared.emplace_back(static_cast<std::size_t>(x), static_cast<std::size_t>(y));
+        }
+        if (d > 0) {
+            x = previousX;
+            y = previousY;
+        }
+    }
+    std::ranges::reverse(shared);
+    return shared;
+}
+
+bool holdsLineBreak(std::u16string_view text) {
+    return std::ranges::any_of(text, [](char16_t c) {
+        return c == u'\n' || c == u'\r' || c == 0x2028 || c == 0x2029 || c == 0x0B || c == 0x0C;
+    });
+}
+
+// A field may show a typed space as a no-break space.
+std::u16string spacesPlain(std::u16string text) {
+    std::ranges::replace(text, u'\u00A0', u' ');
+    return text;
+}
+
+// Selects `range` in the element and waits until it reads so, the target in front throughout.
+QCoro::Task<bool> selectAlone(Driver driver, Token token, platform::RunningApplication app,
+                              Utf16Range range, std::stop_token stop) {
+    if (!driver->isFrontmostOther(app) || !driver->setSelectedTextRange(range, token)) {
+        co_return false;
+    }
+    for (int check = 0; check < QNServiceQuickFixHost::selectionChecks; ++check) {
+        if (!driver->isFrontmostOther(app) || stop.stop_requested()) {
+            co_return false;
+        }
+        if (driver->selectedTextRange(token) == std::optional(range)) {
+            co_return true;
+        }
+        co_await driver->sleep(QNServiceQuickFixHost::selectionCheckMilliseconds, stop);
+    }
+    co_return false;
+}
+
+QCoro::Task<bool> valueShows(Driver driver, Token token, std::u16string expected,
+                             std::stop_token stop) {
+    const auto wanted = spacesPlain(std::move(expected));
+    for (int check = 0; check < typedChecks; ++check) {
+        if (check > 0) {
+            co_await driver->sleep(typedCheckMilliseconds, stop);
+        }
+        if (const auto value = driver->value(token); value && spacesPlain(*value) == wanted) {
+            co_return true;
+        }
+    }
+    co_return false;
+}
+
+// The caret and selection `before` (none: left as they are) where they stand after `edits`.
+QCoro::Task<> putBack(Driver driver, Token token, platform::RunningApplication app,
+                      std::optional<Utf16Range> before, std::vector<QNTextEdit> edits) {
+    if (!before) {
+        co_return;
+    }
+    const auto start = placeAfterEdits(edits, before->location);
+    const auto end = placeAfterEdits(edits, before->end());
+    (void)co_await selectAlone(std::move(driver), token, std::move(app),
+                               Utf16Range{start, std::max<std::int64_t>(end - start, 0)},
+                               std::stop_token());
+}
+
+}  // namespace
+
+std::optional<std::vector<QNTextEdit>> textEdits(std::u16string_view original,
+                                                 std::u16string_view corrected,
+                                                 std::size_t maxSteps) {
+    const auto as = tokensOf(original);
+    const auto bs = tokensOf(corrected);
+    const auto shared = sharedTokens(original, as, corrected, bs, maxSteps);
+    if (!shared) {
+        return std::nullopt;
+    }
+    const auto startA = [&](std::size_t i) { return i < as.size() ? as[i].at : original.size(); };
+    const auto startB = [&](std::size_t j) { return j < bs.size() ? bs[j].at : corrected.size(); };
+    std::vector<QNTextEdit> edits;
+    const auto addEdit = [&](std::size_t i0, std::size_t i1, std::size_t j0, std::size_t j1) {
+        if (i0 == i1 && j0 == j1) {
+            return;
+        }
+        std::size_t from = startA(i0);
+        std::size_t to = startA(i1);
+        std::u16string_view replaced = original.substr(from, to - from);
+        std::u16string_view replacement =
+            corrected.substr(startB(j0), startB(j1) - startB(j0));
+        // Cut down to the characters that differ, at character boundaries of both.
+        std::size_t head = 0;
+        while (head < replaced.size() && head < replacement.size() &&
+               replaced[head] == replacement[head]) {
+            ++head;
+        }
+        while (head > 0 && !(text::isCharacterBoundary(replaced, static_cast<std::int64_t>(head)) &&
+                             text::isCharacterBoundary(replacement,
+                                                       static_cast<std::int64_t>(head)))) {
+            --head;
+        }
+        replaced.remove_prefix(head);
+        replacement.remove_prefix(head);
+        from += head;
+        std::size_t tail = 0;
+        while (tail < replaced.size() && tail < replacement.size() &&
+               replaced[replaced.size() - 1 - tail] == replacement[replacement.size() - 1 - tail]) {
+            ++tail;
+        }
+        while (tail > 0 &&
+               !(text::isCharacterBoundary(replaced,
+                                           static_cast<std::int64_t>(replaced.size() - tail)) &&
+                 text::isCharacterBoundary(
+                     replacement, static_cast<std::int64_t>(replacement.size() - tail)))) {
+            --tail;
+        }
+        replaced.remove_suffix(tail);
+        replacement.remove_suffix(tail);
+        edits.push_back({Utf16Range{static_cast<std::int64_t>(from),
+                                    static_cast<std::int64_t>(replaced.size())},
+                         std::u16string(replacement)});
+    };
+    std::size_t i = 0;
+    std::size_t j = 0;
+    for (const auto& [si, sj] : *shared) {
+        addEdit(i, si, j, sj);
+        i = si + 1;
+        j = sj + 1;
+    }
+    addEdit(i, as.size(), j, bs.size());
+    return edits;
+}
+
+std::int64_t placeAfterEdits(const std::vector<QNTextEdit>& edits, std::int64_t place) {
+    std::int64_t shift = 0;
+    for (const auto& edit : edits) {
+        const auto grown = static_cast<std::int64_t>(edit.replacement.size()) - edit.range.length;
+        if (edit.range.end() <= place) {
+            shift += grown;
+        } else if (edit.range.location < place) {
+            return edit.range.location + shift + static_cast<std::int64_t>(edit.replacement.size());
+        }
+    }
+    return place + shift;
+}
+
+QCoro::Task<QNQuickFixCommitResult> commitChangedText(QNQuickFixHostSession session,
+                                                      std::u16string correctedText,
+                                                      std::shared_ptr<QNQuickFixHostDriver> driver,
+                                                      std::stop_token stop) {
+    const auto refused = Result::failed(QNQuickFixCommitFailure::restoreTargetSelection);
+    Token token = session.elementToken;
+    if (const auto focused = driver->focusedElement(session.app);
+        focused && !focused->isSecure && focused->role == session.role) {
+        token = focused->token;
+    }
+    const auto& original = session.originalText;
+    const auto base = session.strategy.range.value_or(
+        Utf16Range{0, static_cast<std::int64_t>(original.size())});
+    // The field as it was captured, or nothing is written: the person may have typed since.
+    const auto value = driver->value(token);
+    if (!value || QNQuickFixHostLiveDriver::substring(*value, base.location, base.length) !=
+                      std::optional(original)) {
+        co_return refused;
+    }
+    auto edits = textEdits(original, correctedText);
+    if (!edits || edits->empty() ||
+        std::ranges::any_of(*edits, [&](const QNTextEdit& edit) {
+            return holdsLineBreak(edit.replacement) ||
+                   holdsLineBreak(std::u16string_view(original).substr(
+                       static_cast<std::size_t>(edit.range.location),
+                       static_cast<std::size_t>(edit.range.length)));
+        })) {
+        co_return refused;
+    }
+    for (auto& edit : *edits) {
+        edit.range.location += base.location;
+    }
+    const auto before = driver->selectedTextRange(token);
+    // Each range selectable alone before anything is typed: one part of the field holds it.
+    for (const auto& edit : *edits) {
+        if (!co_await selectAlone(driver, token, session.app, edit.range, stop)) {
+            co_await putBack(driver, token, session.app, before, {});
+            co_return refused;
+        }
+    }
+    // Last first: the places of the earlier ones stay as they were.
+    std::u16string expected = *value;
+    std::vector<QNTextEdit> written;
+    for (auto last = edits->rbegin(); last != edits->rend(); ++last) {
+        const QNTextEdit& edit = *last;
+        const bool sent = co_await selectAlone(driver, token, session.app, edit.range, stop) &&
+                          driver->isFrontmostOther(session.app) &&
+                          (edit.replacement.empty() ? driver->postBackSpace()
+                                                    : driver->typeText(edit.replacement));
+        if (sent) {
+            expected.replace(static_cast<std::size_t>(edit.range.location),
+                             static_cast<std::size_t>(edit.range.length), edit.replacement);
+        }
+        if (!sent || !co_await valueShows(driver, token, expected, stop)) {
+            co_await putBack(driver, token, session.app, before, written);
+            // Keys that went out may yet show: the field is not said to be as it was.
+            if (written.empty() && !sent) {
+                co_return refused;
+            }
+            constexpr auto typed = QNQuickFixReplacementMethod::typed;
+            co_return written.empty() ? Result::unconfirmed("change-not-seen", typed)
+                                      : Result::partial("change-not-seen", typed);
+        }
+        written.insert(written.begin(), edit);
+    }
+    co_await putBack(driver, token, session.app, before, written);
+    co_return Result::committed(QNQuickFixReplacementMethod::typed);
+}
+
+}  // namespace ravlin

@@ -1,0 +1,56 @@
+#pragma once
+
+// A Quick Fix written back change by change, for a field whose formatting a plain text pasted over
+// the whole of it would lose (a web mail's message: its paragraphs, its bold and italic words).
+// Only what the correction changed is replaced: words compared as wholes, then each change cut
+// down to the characters that differ ("recieve" -> "receive" replaces "ie" by "ei"), each range
+// selected alone in the field and typed over. Where that cannot be done safely (the field
+// changed since the capture, a change would take in a line break between paragraphs or run
+// over two parts of the field, a range cannot be selected) nothing is written at all.
+
+#include <qcoro/qcorotask.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/target/quick_fix_host.h"
+#include "core/text/range.h"
+
+namespace ravlin {
+
+struct QNTextEdit {
+    text::Utf16Range range;  // of the original text
+    std::u16string replacement;
+
+    friend bool operator==(const QNTextEdit&, const QNTextEdit&) = default;
+};
+
+// The changes that make `corrected` of `original`, in order of place, as above; none when the
+// texts are equal. Nothing when they differ in more than `maxSteps` words and separators (too
+// different to be changed piece by piece).
+inline constexpr std::size_t maxEditSteps = 512;
+[[nodiscard]] std::optional<std::vector<QNTextEdit>> textEdits(std::u16string_view original,
+                                                               std::u16string_view corrected,
+                                                               std::size_t maxSteps = maxEditSteps);
+
+// Where a place of the original text stands once the edits are made; a place inside a changed
+// stretch goes to the end of its replacement.
+[[nodiscard]] std::int64_t placeAfterEdits(const std::vector<QNTextEdit>& edits,
+                                           std::int64_t place);
+
+// The commit of a session whose strategy is `changedText`, the target in front already: the
+// edits written into the field's text where the session's range stands, last first; the field's
+// caret and selection put back where they were (mapped through the edits). `committed` with
+// method `typed`; `failed` with `restoreTargetSelection` when nothing was written; `partial`
+// when a change after the first written did not show.
+[[nodiscard]] QCoro::Task<QNQuickFixCommitResult> commitChangedText(
+    QNQuickFixHostSession session, std::u16string correctedText,
+    std::shared_ptr<QNQuickFixHostDriver> driver, std::stop_token stop);
+
+}  // namespace ravlin

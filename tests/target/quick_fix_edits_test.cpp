@@ -1,0 +1,164 @@
+// A Quick Fix in a formatted field written back change by change: the changes themselves, and the
+// write on the simulated desktop's virtual time.
+
+#include "app/target/quick_fix_edits.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/target/target_fixture.h"
+
+namespace ravlin::testing {
+namespace {
+
+using platform::fake::ElementSpec;
+using platform::fake::PostedKey;
+using text::Utf16Range;
+using Result = QNQuickFixCommitResult;
+using Strategy = QNQuickFixReplacementStrategy;
+namespace keycode = platform::keycode;
+
+constexpr std::u16string_view message = u"We will recieve the parcel.\nIt is realy late.";
+constexpr std::u16string_view fixed = u"We will receive the parcel.\nIt is really late.";
+
+TEST(QuickFixEdits, OnlyTheCharactersThatDifferChange) {
+    struct Case {
+        const char* name;
+        std::u16string original, corrected;
+        std::vector<QNTextEdit> edits;
+    };
+    for (const Case& c : {
+             Case{"two words in two paragraphs",
+                  std::u16string(message),
+                  std::u16string(fixed),
+                  {{Utf16Range{11, 2}, u"ei"}, {Utf16Range{38, 0}, u"l"}}},
+             Case{"nothing to fix", u"all well", u"all well", {}},
+             Case{"a word added", u"the cat", u"the big cat", {{Utf16Range{4, 0}, u"big "}}},
+             Case{"a doubled word dropped", u"a very very good day", u"a very good day",
+                  {{Utf16Range{7, 5}, u""}}},
+             Case{"a word with a different start", u"teh cat", u"the cat",
+                  {{Utf16Range{1, 2}, u"he"}}},
+             Case{"an accent kept whole", u"cafe\u0301 noir", u"cafe noir",
+                  {{Utf16Range{3, 2}, u"e"}}},
+             Case{"a sentence's end", u"we met", u"We met.",
+                  {{Utf16Range{0, 1}, u"W"}, {Utf16Range{6, 0}, u"."}}},
+         }) {
+        SCOPED_TRACE(c.name);
+        const auto edits = textEdits(c.original, c.corrected);
+        ASSERT_TRUE(edits.has_value());
+        EXPECT_EQ(*edits, c.edits);
+        // Made from the last, they give the corrected text.
+        std::u16string made = c.original;
+        for (auto edit = edits->rbegin(); edit != edits->rend(); ++edit) {
+            made.replace(static_cast<std::size_t>(edit->range.location),
+                         static_cast<std::size_t>(edit->range.length), edit->replacement);
+        }
+        EXPECT_EQ(made, c.corrected);
+    }
+    EXPECT_FALSE(textEdits(u"one two three four", u"five six seven eight", 4).has_value())
+        << "too different to change piece by piece";
+}
+
+TEST(QuickFixEdits, APlaceMovesWithTheEditsBeforeIt) {
+    const std::vector<QNTextEdit> edits = {{Utf16Range{11, 2}, u"ei"}, {Utf16Range{38, 0}, u"l"}};
+    EXPECT_EQ(placeAfterEdits(edits, 0), 0);
+    EXPECT_EQ(placeAfterEdits(edits, 12), 13) << "inside a change: after its replacement";
+    EXPECT_EQ(placeAfterEdits(edits, 38), 39) << "where a word was typed";
+    EXPECT_EQ(placeAfterEdits(edits, 45), 46);
+    EXPECT_EQ(placeAfterEdits({{Utf16Range{2, 3}, u""}}, 9), 6);
+}
+
+struct ChangedTextTest : ::testing::Test, TargetFixture {
+    std::shared_ptr<QNQuickFixPasteboardManager> manager =
+        QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+    std::shared_ptr<QNQuickFixHostLiveDriver> driver =
+        std::make_shared<QNQuickFixHostLiveDriver>(seams(manager));
+
+    std::optional<QNQuickFixHostSession> begin() {
+        return finish(start(QNServiceQuickFixHost::beginSession(
+            QNModelFocusSnapshot::captureNow(seams(manager)), driver, {})));
+    }
+    Result commit(const QNQuickFixHostSession& session, std::u16string corrected) {
+        return finish(start(
+            QNServiceQuickFixHost::commit(session, std::move(corrected), driver, nullptr, {})));
+    }
+    static ElementSpec messageField(Utf16Range selection = {45, 0}) {
+        return {.role = "AXTextArea",
+                .value = std::u16string(message),
+                .selection = selection,
+                .richText = true};
+    }
+};
+
+// The whole message with the caret at its end: read as it is (no Ctrl+A), each change typed
+// over alone, the caret back at the end; the clipboard never borrowed.
+TEST_F(ChangedTextTest, TheFieldsChangesAreTypedAloneAndTheCaretPutBack) {
+    const auto target = open({.identity = "firefox-esr"}, messageField());
+    const auto session = begin();
+    ASSERT_TRUE(session.has_value());
+    EXPECT_EQ(session->strategy, Strategy::changedText(Utf16Range{0, 45}));
+    EXPECT_EQ(session->captureMethod, QNQuickFixCaptureMethod::focusedValue);
+    EXPECT_EQ(count(PostedKey::Kind::down, keycode::a), 0);
+
+    EXPECT_EQ(commit(*session, std::u16string(fixed)),
+              Result::committed(QNQuickFixReplacementMethod::typed));
+    EXPECT_EQ(desktop.value(target.field), fixed);
+    EXPECT_EQ(desktop.selection(target.field), (Utf16Range{46, 0}));
+    EXPECT_EQ(count(PostedKey::Kind::text), 2);
+    EXPECT_EQ(count(PostedKey::Kind::down, keycode::v), 0);
+    EXPECT_EQ(fakeSeams.pasteboard->changeCount(), countBefore);
+
+    // A selection in it: only the selection is corrected, where it stands.
+    desktop.setValue(target.field, std::u16string(message), Utf16Range{8, 11});
+    const auto selected = begin();
+    ASSERT_TRUE(selected.has_value());
+    EXPECT_EQ(selected->strategy, Strategy::changedText(Utf16Range{8, 11}));
+    EXPECT_EQ(commit(*selected, u"receive the"),
+              Result::committed(QNQuickFixReplacementMethod::typed));
+    EXPECT_EQ(desktop.value(target.field), u"We will receive the parcel.\nIt is realy late.");
+    EXPECT_EQ(desktop.selection(target.field), (Utf16Range{8, 11}));
+}
+
+// Where the changes cannot be made safely nothing is typed; keys that went out and did not show
+// are never said to have left the field as it was.
+TEST_F(ChangedTextTest, WhatCannotBeChangedSafelyIsNotTouched) {
+    enum class Then { typedSince, rangesRefused, paragraphsJoined, keysIgnored };
+    struct Case {
+        const char* name;
+        Then then;
+        Result result;
+        int typed;
+    };
+    const auto refused = Result::failed(QNQuickFixCommitFailure::restoreTargetSelection);
+    for (const Case& c : {
+             Case{"the person typed since the capture", Then::typedSince, refused, 0},
+             Case{"no range can be selected", Then::rangesRefused, refused, 0},
+             Case{"a change over the line break", Then::paragraphsJoined, refused, 0},
+             Case{"typed keys ignored",
+                  Then::keysIgnored,
+                  Result::unconfirmed("change-not-seen", QNQuickFixReplacementMethod::typed),
+                  1},
+         }) {
+        SCOPED_TRACE(c.name);
+        auto spec = messageField();
+        spec.refusesRangeWrites = c.then == Then::rangesRefused;
+        const auto target =
+            open({.identity = "firefox-esr", .handlesKeys = c.then != Then::keysIgnored}, spec);
+        const auto session = begin();
+        ASSERT_TRUE(session.has_value());
+        std::u16string corrected(fixed);
+        std::u16string after(message);
+        if (c.then == Then::typedSince) {
+            after.insert(26, u"s");  // "parcels."
+            desktop.setValue(target.field, after, Utf16Range{27, 0});
+        } else if (c.then == Then::paragraphsJoined) {
+            corrected = u"We will receive the parcel. It is really late.";
+        }
+        EXPECT_EQ(commit(*session, corrected), c.result);
+        EXPECT_EQ(desktop.value(target.field), after);
+        EXPECT_EQ(count(PostedKey::Kind::text), c.typed);
+        EXPECT_EQ(fakeSeams.pasteboard->changeCount(), countBefore);
+    }
+}
+
+}  // namespace
+}  // namespace ravlin::testing
