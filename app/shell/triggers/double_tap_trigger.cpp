@@ -141,6 +141,12 @@ void QNTriggerDoubleTap::ownKeysToField() {
     (void)seams_.keyTaps->catchUp();
     std::lock_guard lock(stateLock_);
     ownKeysAt_ = eventsSeen_;
+    // (The keys themselves pass the taps unseen, being ours: a first tap before them is no
+    // longer the one before the caret, and what now stands there only the field can tell.)
+    state_.lastWasTrigger = false;
+    state_.armedTriggerNeedsVerification = false;
+    state_.atBoundary = true;
+    state_.boundaryNeedsVerification = true;
 }
 
 void QNTriggerDoubleTap::resume() {
