@@ -14,9 +14,10 @@ using Token = QNQuickFixElementToken;
 using Driver = std::shared_ptr<QNQuickFixHostDriver>;
 using text::Utf16Range;
 
-// Checks that a typed change shows in the field: this many, this far apart.
-constexpr int typedChecks = 20;
-constexpr int typedCheckMilliseconds = 25;
+// Checks that a selection written, or a change typed, shows in the field: this many, this far
+// apart (a browser answers from its copy of the page, late under load: a second at most).
+constexpr int shownChecks = 40;
+constexpr int shownCheckMilliseconds = 25;
 
 // A word (letters, digits and the marks on them) or any other single character.
 struct Token16 {
@@ -128,14 +129,14 @@ QCoro::Task<bool> selectAlone(Driver driver, Token token, platform::RunningAppli
     if (!driver->isFrontmostOther(app) || !driver->setSelectedTextRange(range, token)) {
         co_return false;
     }
-    for (int check = 0; check < QNServiceQuickFixHost::selectionChecks; ++check) {
+    for (int check = 0; check < shownChecks; ++check) {
         if (!driver->isFrontmostOther(app) || stop.stop_requested()) {
             co_return false;
         }
         if (driver->selectedTextRange(token) == std::optional(range)) {
             co_return true;
         }
-        co_await driver->sleep(QNServiceQuickFixHost::selectionCheckMilliseconds, stop);
+        co_await driver->sleep(shownCheckMilliseconds, stop);
     }
     co_return false;
 }
@@ -143,9 +144,9 @@ QCoro::Task<bool> selectAlone(Driver driver, Token token, platform::RunningAppli
 QCoro::Task<bool> valueShows(Driver driver, Token token, std::u16string expected,
                              std::stop_token stop) {
     const auto wanted = spacesPlain(std::move(expected));
-    for (int check = 0; check < typedChecks; ++check) {
+    for (int check = 0; check < shownChecks; ++check) {
         if (check > 0) {
-            co_await driver->sleep(typedCheckMilliseconds, stop);
+            co_await driver->sleep(shownCheckMilliseconds, stop);
         }
         if (const auto value = driver->value(token); value && spacesPlain(*value) == wanted) {
             co_return true;
