@@ -67,7 +67,7 @@ TEST_F(ComposerScenarios, FirefoxFieldsWithTheCaretAtTheEnd) {
 // character; Return puts the Composer's text over it once and the log says it arrived (no
 // heads-up to paste again). Quick Fix corrects the message keeping its bold and italic words and
 // its two paragraphs, its caret where it was; with nothing left to fix the message and its caret
-// stay as they are.
+// stay as they are. The typed double tap at the message's end opens the Composer, no E left.
 class WebMail : public ComposerScenarios, public ::testing::WithParamInterface<Kind> {
   protected:
     platform::Accessibility& accessibility = *desktop.seams.accessibility;
@@ -152,12 +152,37 @@ TEST_P(WebMail, TheComposerAndQuickFixKeepTheMessageAsItWas) {
         EXPECT_EQ(browser.messageMarkup(), fixed);
         EXPECT_EQ(selection(field), (Utf16Range{20, 0})) << "the caret where it was";
     }
+    {
+        SCOPED_TRACE("the typed double tap at the message's end");
+        // (the Composer shows what Quick Fix found nothing to fix in: put away)
+        if (desktop.focusedOf(programPid())) {
+            ASSERT_TRUE(keyboard.tap("Escape"));
+            ASSERT_TRUE(composerClosedInto(browser.pid()));
+        }
+        const auto field = desktop.focusedOf(browser.pid());
+        ASSERT_TRUE(field);
+        ASSERT_TRUE(select(field, Utf16Range{46, 0}));
+        ASSERT_TRUE(keyboard.tap("space"));
+        const std::u16string spaced = u"We will receive the parcel.\nIt is really late. ";
+        ASSERT_TRUE(waitUntil([&] { return shown(field) == spaced; }));
+        ASSERT_TRUE(keyboard.tap("e"));
+        ASSERT_TRUE(keyboard.tap("e"));
+        EXPECT_TRUE(programInFront(program) &&
+                    waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, kSettle))
+            << "no Composer after the double tap; the message holds \""
+            << text::toUtf8(desktop.value(field)) << "\"\n"
+            << program.errors().toStdString();
+        ASSERT_TRUE(keyboard.tap("Escape"));
+        ASSERT_TRUE(composerClosedInto(browser.pid()));
+        EXPECT_TRUE(waitUntil([&] { return shown(field) == spaced; })) << text::toUtf8(shown(field));
+    }
     const std::string log = sessionLog(program);
     EXPECT_EQ(occurrences(log, "state=committed method=paste"), 1u) << log;
     EXPECT_EQ(occurrences(log, "state=quick_fix_committed method=typed"), 1u) << log;
     EXPECT_EQ(occurrences(log, "reason=unchanged-text"), 1u) << log;
     EXPECT_EQ(occurrences(log, "paste-not-seen"), 0u) << log;
     EXPECT_EQ(occurrences(log, "state=commit_failed"), 0u) << log;
+    EXPECT_EQ(occurrences(log, "reason=key-followed"), 0u) << log;
 }
 
 INSTANTIATE_TEST_SUITE_P(Browsers, WebMail, ::testing::Values(Kind::chromium, Kind::firefox),
