@@ -43,17 +43,7 @@ TEST_F(ComposerScenarios, FirefoxFieldsWithTheCaretAtTheEnd) {
             ASSERT_TRUE(element);
             ASSERT_TRUE(keyboard.tap("space"));
             ASSERT_TRUE(waitUntil([&] { return desktop.value(element) == u"Harbour "; }));
-            ASSERT_TRUE(keyboard.tap("e"));
-            ASSERT_TRUE(keyboard.tap("e"));
-            EXPECT_TRUE(programInFront(program) &&
-                        waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, kSettle))
-                << "no Composer after the double tap; the field holds \""
-                << text::toUtf8(desktop.value(element)) << "\"\n"
-                << program.errors().toStdString();
-            ASSERT_TRUE(keyboard.tap("Escape"));
-            ASSERT_TRUE(composerClosedInto(firefox.pid()));
-            EXPECT_TRUE(waitUntil([&] { return desktop.value(element) == u"Harbour "; }))
-                << text::toUtf8(desktop.value(element));
+            doubleTapOpensTheComposer(firefox.pid(), [&] { return desktop.value(element); });
         }
     }
     const std::string log = sessionLog(program);
@@ -165,16 +155,7 @@ TEST_P(WebMail, TheComposerAndQuickFixKeepTheMessageAsItWas) {
         ASSERT_TRUE(keyboard.tap("space"));
         const std::u16string spaced = u"We will receive the parcel.\nIt is really late. ";
         ASSERT_TRUE(waitUntil([&] { return shown(field) == spaced; }));
-        ASSERT_TRUE(keyboard.tap("e"));
-        ASSERT_TRUE(keyboard.tap("e"));
-        EXPECT_TRUE(programInFront(program) &&
-                    waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, kSettle))
-            << "no Composer after the double tap; the message holds \""
-            << text::toUtf8(desktop.value(field)) << "\"\n"
-            << program.errors().toStdString();
-        ASSERT_TRUE(keyboard.tap("Escape"));
-        ASSERT_TRUE(composerClosedInto(browser.pid()));
-        EXPECT_TRUE(waitUntil([&] { return shown(field) == spaced; })) << text::toUtf8(shown(field));
+        doubleTapOpensTheComposer(browser.pid(), [&] { return shown(field); });
     }
     const std::string log = sessionLog(program);
     EXPECT_EQ(occurrences(log, "state=committed method=paste"), 1u) << log;

@@ -370,18 +370,7 @@ TEST_F(ComposerScenarios, TheTypedDoubleTapOpensTheComposerAndLeavesNeitherTap) 
             ASSERT_TRUE(keyboard.tap("space"));
         }
         ASSERT_TRUE(waitUntil([&] { return !desktop.value(element).starts_with(u"<"); }));
-        const auto before = desktop.value(element);
-        ASSERT_TRUE(keyboard.tap("e"));
-        ASSERT_TRUE(keyboard.tap("e"));
-        EXPECT_TRUE(programInFront(program) &&
-                    waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, kSettle))
-            << "no Composer after the double tap; the field holds \""
-            << text::toUtf8(desktop.value(element)) << "\"\n"
-            << program.errors().toStdString();
-        ASSERT_TRUE(keyboard.tap("Escape"));
-        ASSERT_TRUE(composerClosedInto(field.pid));
-        EXPECT_TRUE(waitUntil([&] { return desktop.value(element) == before; }))
-            << text::toUtf8(desktop.value(element));
+        doubleTapOpensTheComposer(field.pid, [&] { return desktop.value(element); });
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -233,6 +234,23 @@ class ComposerScenarios : public EndToEnd {
         return stayed;
     }
     platform::ProcessID programPid() { return static_cast<platform::ProcessID>(program.pid()); }
+
+    // The typed double tap ("e", "e") into the field `value` reads, of `pid`'s: the Composer
+    // opens, Escape puts it away, and the field holds what it held before the pair.
+    void doubleTapOpensTheComposer(platform::ProcessID pid,
+                                   const std::function<std::u16string()>& value) {
+        const auto before = value();
+        ASSERT_TRUE(keyboard.tap("e"));
+        ASSERT_TRUE(keyboard.tap("e"));
+        EXPECT_TRUE(programInFront(program) &&
+                    waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, kSettle))
+            << "no Composer after the double tap; the field holds \"" << text::toUtf8(value())
+            << "\"\n"
+            << program.errors().toStdString();
+        ASSERT_TRUE(keyboard.tap("Escape"));
+        ASSERT_TRUE(composerClosedInto(pid));
+        EXPECT_TRUE(waitUntil([&] { return value() == before; })) << text::toUtf8(value());
+    }
 
     // Waits until the Composer has let the focus go and `pid` has it back: a session is over
     // only then, and a shortcut pressed before that belongs to the closing one. Then a

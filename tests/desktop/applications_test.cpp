@@ -80,13 +80,18 @@ TEST_P(ApplicationTest, ReadsTheFocusedFieldItsSelectionAndItsCaret) {
 // last character's right edge), and the field's text still read whole however far past its end
 // a reading asked (Firefox answers nothing at all for a range past the end). In the fields whose
 // characters tell their places (GTK 4's do not; Writer's paragraph end takes no caret written).
-class CaretAtTheEnd : public ApplicationTest {};
+class CaretAtTheEnd : public ApplicationTest {
+  protected:
+    const std::u16string& text = GetParam().text;
+    const std::int64_t end = static_cast<std::int64_t>(text.size());
+
+    // The field holding the text, its caret at the end.
+    platform::ElementRef prepare() { return app.prepare(text, Utf16Range{end, 0}, GetParam().field); }
+};
 
 TEST_P(CaretAtTheEnd, IsFoundWithoutTyping) {
     ASSERT_TRUE(app.ready()) << app.name();
-    const auto& text = GetParam().text;
-    const auto end = static_cast<std::int64_t>(text.size());
-    const auto field = app.prepare(text, Utf16Range{end, 0}, GetParam().field);
+    const auto field = prepare();
     ASSERT_TRUE(field);
     const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
     const auto snapshot = QNModelFocusSnapshot::captureNow(seams);
@@ -124,9 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
 // its own is taken back alone, and the text is as it was.
 TEST_P(CaretAtTheEnd, TheProbeLeavesTheTextAsItWas) {
     ASSERT_TRUE(app.ready()) << app.name();
-    const auto& text = GetParam().text;
-    const auto end = static_cast<std::int64_t>(text.size());
-    const auto field = app.prepare(text, Utf16Range{end, 0}, GetParam().field);
+    const auto field = prepare();
     ASSERT_TRUE(field);
     const auto front = desktop.seams.workspace->frontmostApplication();
     ASSERT_TRUE(front && front->pid == app.pid());

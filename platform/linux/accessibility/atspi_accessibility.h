@@ -167,6 +167,9 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] std::optional<int> role(Entry& entry);
     [[nodiscard]] std::optional<atspi::States> stateSet(Entry& entry);
     [[nodiscard]] std::optional<std::pair<int, int>> toolkitSelection(Entry& entry);
+    // An object's first selection (start <= end), else its caret as it tells it (-1: it holds
+    // none); none when it does not answer.
+    [[nodiscard]] std::optional<std::pair<int, int>> selectionOrCaret(_AtspiAccessible* object);
     [[nodiscard]] std::optional<int> characterCount(Entry& entry);
     // The text's start at least `toolkitEnd` units long (or all of it); false when unreadable.
     [[nodiscard]] bool fetchPrefix(Entry& entry, int toolkitEnd);

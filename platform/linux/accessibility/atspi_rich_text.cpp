@@ -191,31 +191,8 @@ std::optional<text::Utf16Range> AtspiAccessibility::richSelection(Entry& entry,
     }
     // A part's own selection, else its caret; none when it holds neither.
     const auto selectionIn = [this](AtspiAccessible* part) -> std::optional<std::pair<int, int>> {
-        Held<AtspiText> text(atspi_accessible_get_text_iface(part));
-        if (!text) {
-            return std::nullopt;
-        }
-        const auto count = attempt(worstCall_, [&](GError** e) {
-                               return atspi_text_get_n_selections(text.get(), e);
-                           }).value_or(0);
-        if (count > 0) {
-            AtspiRange* range = attemptOwned(
-                worstCall_, [&](GError** e) { return atspi_text_get_selection(text.get(), 0, e); },
-                [](AtspiRange* made) { g_free(made); });
-            if (range != nullptr) {
-                const int start = std::min(range->start_offset, range->end_offset);
-                const int end = std::max(range->start_offset, range->end_offset);
-                g_free(range);
-                return std::pair{start, end};
-            }
-        }
-        const auto caret = attempt(worstCall_, [&](GError** e) {
-            return atspi_text_get_caret_offset(text.get(), e);
-        });
-        if (!caret || *caret < 0) {
-            return std::nullopt;
-        }
-        return std::pair{*caret, *caret};
+        const auto found = selectionOrCaret(part);
+        return found && found->first >= 0 ? found : std::nullopt;
     };
     // Where an end of the selection stands: an object character it takes in stands for the part
     // that holds that end, which tells where in it.

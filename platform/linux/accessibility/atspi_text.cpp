@@ -69,17 +69,13 @@ std::optional<int> AtspiAccessibility::role(Entry& entry) {
     return reading(entry).role = static_cast<int>(*answer);
 }
 
-std::optional<std::pair<int, int>> AtspiAccessibility::toolkitSelection(Entry& entry) {
-    if (const auto known = reading(entry).selection) {
-        return known;
-    }
-    Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
+std::optional<std::pair<int, int>> AtspiAccessibility::selectionOrCaret(AtspiAccessible* object) {
+    Held<AtspiText> text(atspi_accessible_get_text_iface(object));
     if (!text) {
         return std::nullopt;
     }
     const auto selections = attempt(
         worstCall_, [&](GError** e) { return atspi_text_get_n_selections(text.get(), e); });
-    std::pair<int, int> range;
     if (selections && *selections > 0) {
         AtspiRange* selected = attemptOwned(
             worstCall_, [&](GError** e) { return atspi_text_get_selection(text.get(), 0, e); },
@@ -87,18 +83,28 @@ std::optional<std::pair<int, int>> AtspiAccessibility::toolkitSelection(Entry& e
         if (selected == nullptr) {
             return std::nullopt;
         }
-        range = std::minmax(selected->start_offset, selected->end_offset);
+        const std::pair<int, int> range = std::minmax(selected->start_offset, selected->end_offset);
         g_free(selected);
-    } else {
-        const auto caret = attempt(
-            worstCall_, [&](GError** e) { return atspi_text_get_caret_offset(text.get(), e); });
-        if (!caret) {
-            return std::nullopt;
-        }
-        range = {*caret, *caret};
+        return range;
     }
-    range.first = std::max(range.first, 0);
-    range.second = std::max(range.second, range.first);
+    const auto caret = attempt(
+        worstCall_, [&](GError** e) { return atspi_text_get_caret_offset(text.get(), e); });
+    if (!caret) {
+        return std::nullopt;
+    }
+    return std::pair{*caret, *caret};
+}
+
+std::optional<std::pair<int, int>> AtspiAccessibility::toolkitSelection(Entry& entry) {
+    if (const auto known = reading(entry).selection) {
+        return known;
+    }
+    auto range = selectionOrCaret(entry.object);
+    if (!range) {
+        return std::nullopt;
+    }
+    range->first = std::max(range->first, 0);
+    range->second = std::max(range->second, range->first);
     return reading(entry).selection = range;
 }
 

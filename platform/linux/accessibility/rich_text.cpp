@@ -2,17 +2,9 @@
 
 #include <algorithm>
 
+#include "core/text/unicode.h"
+
 namespace ravlin::platform::atspi {
-namespace {
-
-bool isHigh(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool isLow(char16_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-}  // namespace
 
 bool RichText::holdsObjects(std::u16string_view text) {
     return text.find(objectCharacter) != std::u16string_view::npos;
@@ -53,7 +45,8 @@ bool RichText::readPart(Node node, std::u16string own, Source& source, int depth
     bool afterBlock = false;
     int offset = 0;  // toolkit units
     for (std::size_t i = 0; i < own.size();) {
-        const std::size_t width = isHigh(own[i]) && i + 1 < own.size() && isLow(own[i + 1]) ? 2 : 1;
+        const std::size_t width =
+            text::codePointAt(own, static_cast<std::int64_t>(i)) > 0xFFFF ? 2 : 1;
         const int step = unit_ == OffsetUnit::utf16 ? static_cast<int>(width) : 1;
         if (own[i] == objectCharacter) {
             endRun();
