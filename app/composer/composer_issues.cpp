@@ -42,16 +42,22 @@ constexpr std::string_view kNotSetUpMenu = "Cloud not set up - using local";
 constexpr std::string_view kNotSetUpDetail =
     "No cloud correction is set up. Add your OpenAI key or the Codex tool in Settings, "
     "Correction; local correction is used meanwhile.";
+// The Codex command runs here: its time-out is no connection's.
+constexpr std::string_view kSlowCommandTitle = "Codex Took Too Long";
+constexpr std::string_view kSlowCommandMenu = "Codex too slow - using local";
+constexpr std::string_view kSlowCommandDetail =
+    "The Codex command took too long to answer. Local correction will be used when available.";
 constexpr std::string_view kUnfinishedDetail =
     "Cloud correction did not finish. Ravlin is using local correction when available.";
 
 // Tried in order on the normalised message; the first phrase found decides.
-constexpr std::array<Row, 18> kRows{{
+constexpr std::array<Row, 19> kRows{{
     {"too_many_concurrent_requests", kBusyTitle, kBusyMenu, kBusyDetail},
     {"duplicate_request_in_progress", kBusyTitle, kBusyMenu, kBusyDetail},
     {"cloud correction is busy", kBusyTitle, kBusyMenu, kBusyDetail},
     {"invalid_session", kSessionTitle, kSessionMenu, kSessionDetail},
     {"session", kSessionTitle, kSessionMenu, kSessionDetail},
+    {"codex cli timed out", kSlowCommandTitle, kSlowCommandMenu, kSlowCommandDetail},
     {"timed out", kConnectionTitle, kConnectionMenu, kConnectionDetail},
     {"timeout", kConnectionTitle, kConnectionMenu, kConnectionDetail},
     {"network", kConnectionTitle, kConnectionMenu, kConnectionDetail},

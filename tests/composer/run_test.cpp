@@ -229,6 +229,76 @@ TEST_F(CorrectionRun, StreamFailingAfterPartialsRollsBackToTheTypedText) {
     EXPECT_TRUE(composer->correctionIssue.get().has_value());
 }
 
+// The route as it stands here: the service first, an on-device model that is not there behind
+// it. Each call answers by `answer` from the text it was asked about.
+class RefusingRun : public CorrectionRun {
+  public:
+    void SetUp() override {
+        CorrectionRun::SetUp();
+        auto onDevice = ScriptedProvider::make("foundation-models");
+        onDevice->setDiagnostics(
+            {.providerID = "foundation-models", .route = QNModelCorrectionRoute::local});
+        onDevice->setAvailability({false, "Device Not Eligible", "No on-device model."});
+        composer->polishEngine = std::make_shared<QNEngineCorrection>("prompt", provider, onDevice);
+        provider->setGenerateHandler([this](const QNModelCorrectionRequest& request, auto) {
+            return ScriptedProvider::success(request.text, answer(request.text));
+        });
+    }
+    std::function<std::u16string(const std::u16string&)> answer;
+};
+
+// Answers that are no correction of the sentence: each is refused, the typed sentence stays as
+// it stood, the log says why, and no cloud failure is shown or counted towards the hold.
+TEST_F(RefusingRun, AnAnswerThatIsNoCorrectionLeavesTheTypedText) {
+    const std::u16string polished = u"We should bring the report tomorrow.";
+    const std::vector<std::pair<std::u16string, std::string>> answers{
+        {u"We.", "far shorter"},
+        {u"The meeting has been cancelled and nobody needs to bring anything.",
+         "most words replaced"},
+        {u"Wir sollten den Bericht morgen mitbringen.", "most words replaced"},
+        {u"\u660e\u65e5\u30ec\u30dd\u30fc\u30c8\u3092\u6301\u3063\u3066\u304f\u308b\u3002",
+         "another script"},
+        {polished + u" " + polished, "sentence repeated"},
+        {std::u16string(1049, u'x'), "far longer"},
+    };
+    for (const auto& [reply, reason] : answers) {
+        SCOPED_TRACE(reason);
+        composer->reset();
+        answer = [text = reply](const std::u16string&) { return text; };
+        type("we shoud bring teh report tomorow. ");
+        const std::u16string typed = controller->string();
+        settle();
+        EXPECT_EQ(controller->string(), typed);
+        EXPECT_EQ(composer->buffers.canonicalText, typed);
+        EXPECT_TRUE(logged("state=rejected outcome=rejected reason={not a correction (" + reason +
+                           ")}"));
+    }
+    EXPECT_FALSE(composer->correctionIssue.get());
+    EXPECT_EQ(composer->consecutiveHostedFallbackDispatchCount.get(), 0);
+    EXPECT_FALSE(composer->unavailableHoldUntil());
+    EXPECT_FALSE(logged("fallback_happened"));
+}
+
+// A sentence typed again is polished like any other, not refused as an echo of the first.
+TEST_F(RefusingRun, ASentenceTypedTwiceIsPolishedBothTimes) {
+    answer = [](std::u16string text) {
+        if (const auto at = text.find(u"shoud"); at != std::u16string::npos) {
+            text.replace(at, 5, u"should");
+        }
+        return text;
+    };
+    type("we shoud go now. ");
+    settle();
+    type("we shoud go now. ");
+    settle();
+    EXPECT_EQ(controller->string(), u"We should go now. We should go now. ");
+    EXPECT_FALSE(logged("state=rejected"));
+    EXPECT_FALSE(composer->correctionIssue.get());
+    const auto requests = provider->generateRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].contextBefore, u"We should go now.");
+}
+
 struct TypingCase {
     const char* name;
     std::int64_t caret;  // where the user puts the caret in "Hi there. Hello, there. "

@@ -29,7 +29,8 @@ QNModelCorrectionStreamEvent failed(const QNErrorHostedProxyStreaming::Kind kind
 
 QNModelCorrectionStreamEvent failedForTransport(const net::HttpError& error) {
     return QNModelCorrectionStreamEvent::from(transportFailureResult(
-        error, "Hosted proxy request timed out", "Hosted proxy network error: "));
+        error, "Hosted proxy request timed out", "Hosted proxy network error: ",
+        "Hosted proxy could not connect"));
 }
 
 }  // namespace
@@ -221,6 +222,7 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
     };
     net::ResponseByteSource bytes(response);
     net::SseLineReader reader(bytes, net::SseLineReader::kDefaultMaxLineBytes);
+    std::string firstLine;  // the reply's first line that is not blank, its start
     while (true) {
         if (stopToken.stop_requested()) {
             return QNModelCorrectionStreamEvent::cancelled();
@@ -236,6 +238,10 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
                     return QNModelCorrectionStreamEvent::cancelled();
                 }
                 if (!publishedStart) {
+                    if (const auto kind = unexpectedReplyKind(response.headers(), firstLine)) {
+                        return QNModelCorrectionStreamEvent::failed(
+                            "Hosted proxy returned an unexpected response (" + *kind + ")");
+                    }
                     return QNModelCorrectionStreamEvent::failed(
                         "Hosted proxy returned empty response");
                 }
@@ -266,6 +272,7 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
             return QNModelCorrectionStreamEvent::cancelled();
         }
 
+        rememberFirstLine(firstLine, line);
         const auto payload = hostedProxyEventPayload(line);
         if (!payload) {
             parser.answerEnded = parser.answerEnded || hostedProxyIsDoneLine(line);

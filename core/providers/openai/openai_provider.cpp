@@ -22,7 +22,8 @@ QNModelCorrectionStreamEvent failed(QNErrorOpenAIStreaming::Kind kind) {
 
 QNModelCorrectionStreamEvent failedForTransport(const net::HttpError& error) {
     return QNModelCorrectionStreamEvent::from(
-        transportFailureResult(error, "OpenAI request timed out", "OpenAI network error: "));
+        transportFailureResult(error, "OpenAI request timed out", "OpenAI network error: ",
+                               "OpenAI could not connect"));
 }
 
 }  // namespace
@@ -175,6 +176,7 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
     const std::size_t answerLimit = streamedAnswerByteLimit(request);
     net::ResponseByteSource bytes(response);
     net::SseLineReader reader(bytes, QNParserOpenAIStreamEvent::kMaxEventByteSize);
+    std::string firstLine;  // the reply's first line that is not blank, its start
     while (true) {
         if (stopToken.stop_requested()) {
             return QNModelCorrectionStreamEvent::cancelled();
@@ -191,6 +193,10 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
                 }
                 const double latency = millisecondsBetween(start, clock_->now());
                 if (!yielded) {
+                    if (const auto kind = unexpectedReplyKind(response.headers(), firstLine)) {
+                        return QNModelCorrectionStreamEvent::failed(
+                            "OpenAI returned an unexpected response (" + *kind + ")");
+                    }
                     return QNModelCorrectionStreamEvent::failed("OpenAI returned empty response");
                 }
                 // Text but no word that it is whole: the rest of the answer was lost, and the
@@ -217,6 +223,7 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
             return QNModelCorrectionStreamEvent::cancelled();
         }
 
+        rememberFirstLine(firstLine, line);
         const auto parsed = parser.parseLine(line);
         switch (parsed.kind) {
             case QNParserOpenAIStreamEvent::Line::Kind::none:

@@ -19,7 +19,8 @@ constexpr const char* kMalformed = "Online correction malformed response";
 
 QNModelCorrectionProviderResult failedForTransport(const net::HttpError& error) {
     return transportFailureResult(error, "Online correction timed out",
-                                  "Online correction network error: ");
+                                  "Online correction network error: ",
+                                  "Online correction could not connect");
 }
 
 }  // namespace
