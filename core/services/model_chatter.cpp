@@ -49,8 +49,11 @@ std::size_t unitsOf(char32_t c) {
     return c > 0xFFFF ? 2 : 1;
 }
 
-// The tokens of `text` from `from`, at most `limit` of them.
-std::vector<Token> tokenize(std::u16string_view text, std::size_t from, std::size_t limit) {
+// The tokens of `text` from `from`, at most `limit` of them. With `openEnd` (a part of an
+// answer), an apostrophe that ends the text after a word stays with the word, which may go on
+// ("Here\u2019" of "Here\u2019s").
+std::vector<Token> tokenize(std::u16string_view text, std::size_t from, std::size_t limit,
+                            bool openEnd = false) {
     std::vector<Token> tokens;
     bool space = true;
     std::size_t at = from;
@@ -91,8 +94,10 @@ std::vector<Token> tokenize(std::u16string_view text, std::size_t from, std::siz
                 continue;
             }
             // An apostrophe between two word characters belongs to the word ("here's").
-            if (isApostrophe(next) && end + 1 < text.size() &&
-                isWordCharacter(text::codePointAt(text, static_cast<std::int64_t>(end + 1)))) {
+            if (isApostrophe(next) &&
+                ((end + 1 < text.size() &&
+                  isWordCharacter(text::codePointAt(text, static_cast<std::int64_t>(end + 1)))) ||
+                 (openEnd && end + 1 == text.size()))) {
                 end += 1;
                 continue;
             }
@@ -331,7 +336,8 @@ struct LeadIn {
 };
 
 LeadIn findLeadIn(std::u16string_view answer, std::u16string_view input, QNAnswerExtent extent) {
-    const std::vector<Token> tokens = tokenize(answer, 0, kLeadInTokens);
+    const std::vector<Token> tokens =
+        tokenize(answer, 0, kLeadInTokens, extent == QNAnswerExtent::partialInsideWord);
     const std::vector<Token> typedTokens = tokenize(input, 0, kLeadInTokens);
     const std::vector<std::u16string_view> typed = wordsOf(typedTokens, 0, typedTokens.size());
     Reader reader(tokens, extent);
@@ -443,7 +449,8 @@ std::size_t windowStart(std::u16string_view text) {
 std::size_t findSignOffs(std::u16string_view answer, std::size_t from,
                          std::u16string_view input, QNAnswerExtent extent) {
     const std::size_t window = std::max(from, windowStart(answer));
-    const std::vector<Token> tokens = tokenize(answer, window, kSignOffWindow);
+    const std::vector<Token> tokens = tokenize(answer, window, kSignOffWindow,
+                                               extent == QNAnswerExtent::partialInsideWord);
     const std::vector<std::size_t> starts = sentenceStarts(tokens, window == from);
     const std::size_t typedWindow = windowStart(input);
     const std::vector<Token> typedTokens = tokenize(input, typedWindow, kSignOffWindow);

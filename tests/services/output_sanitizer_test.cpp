@@ -291,6 +291,8 @@ TEST(SanitizePartial, HoldsBackWhatMayStillBeChatter) {
              {u"Sure! Here is the corrected text: We", u"We"},
              {u"Sure! We ", u"We"},
              {u"Here\u2019s the", u""},
+             {u"Sure! Here\u2019", u""},
+             {u"Sure! Here'", u""},
              {u"We", u"We"},
              {u"We should go. L", u"We should go."},
              {u"We should go. Let me know", u"We should go."},

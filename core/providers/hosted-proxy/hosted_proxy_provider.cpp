@@ -7,6 +7,7 @@
 #include "core/net/response_lines.h"
 #include "core/net/sse_line_reader.h"
 #include "core/providers/online_provider_support.h"
+#include "core/providers/retry_after.h"
 #include "core/records/raw_value.h"
 #include "core/support/uuid.h"
 #include "core/text/unicode.h"
@@ -191,6 +192,11 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
             "correct format.");
     }
 
+    // The service asked to be left alone for a while: nothing goes out until then.
+    auto& gate = QNRetryAfterGate::shared();
+    if (const auto left = gate.remaining(providerID_)) {
+        return QNModelCorrectionStreamEvent::failed(retryAfterWaitText("Hosted proxy", *left));
+    }
     const Instant start = clock_->now();
     const Instant deadline = std::chrono::steady_clock::now() + total;
     auto opened = httpClient_->open(http, stopToken);
@@ -198,6 +204,7 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
         return failedForTransport(opened.error);
     }
     net::HttpResponse& response = *opened.response;
+    gate.noteReply(providerID_, response.status(), response.headers());
 
     if (!response.isSuccess()) {
         const auto prefix = response.readPrefix(kHostedProxyErrorBodyLimit,

@@ -6,6 +6,7 @@
 #include "core/net/response_lines.h"
 #include "core/net/sse_line_reader.h"
 #include "core/providers/online_provider_support.h"
+#include "core/providers/retry_after.h"
 #include "core/records/prompt_catalogue.h"
 #include "core/text/unicode.h"
 #include "core/text/utf8.h"
@@ -144,6 +145,11 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
             "format.");
     }
 
+    // The service asked to be left alone for a while: nothing goes out until then.
+    auto& gate = QNRetryAfterGate::shared();
+    if (const auto left = gate.remaining(providerID_)) {
+        return QNModelCorrectionStreamEvent::failed(retryAfterWaitText("OpenAI", *left));
+    }
     const Instant start = clock_->now();
     const Instant deadline = std::chrono::steady_clock::now() + total;
     auto opened = httpClient_->open(http, stopToken);
@@ -151,6 +157,7 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
         return failedForTransport(opened.error);
     }
     net::HttpResponse& response = *opened.response;
+    gate.noteReply(providerID_, response.status(), response.headers());
 
     if (response.status() < 100) {
         return QNModelCorrectionStreamEvent::failed("OpenAI returned a non-HTTP response");
