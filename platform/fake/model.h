@@ -107,7 +107,9 @@ struct Model : std::enable_shared_from_this<Model> {
     std::map<std::uint32_t, std::u16string> layout;
     std::vector<std::shared_ptr<Tap>> taps;
     bool tapsRefused = false;
-    bool tapsCanSwallow = true;
+    // As on X11, where taps only watch: a swallow verdict is advisory unless a test says
+    // otherwise.
+    bool tapsCanSwallow = false;
     bool tapsSeeFn = true;
     // The taps see events a turn late (X11's queue): what the application got already and the
     // taps not yet, handed over on the next turn of the executor or at a catch-up.
@@ -116,6 +118,9 @@ struct Model : std::enable_shared_from_this<Model> {
     // A hold of the program's: key events wait here, then go through as typed.
     bool keysHeld = false;
     std::vector<InputEvent> heldKeys;
+    // Runs once, right after the next catch-up the program asks for (a key reaching the desktop
+    // in the moment after it).
+    std::function<void()> afterCatchUp;
     std::vector<HotKeyRegistration> hotKeys;
     std::uint64_t nextHotKeySerial = 1;
     std::vector<KeyChord> reservedHotKeys;
@@ -177,6 +182,8 @@ struct Model : std::enable_shared_from_this<Model> {
     // Hands the lagging taps what they have not seen yet.
     void catchUpTaps();
     void applicationHandlesKeyDown(const InputEvent& event);
+    // A key event posted by the program (KeySynthesis).
+    Status postKey(PostedKey::Kind kind, KeyChord chord);
     InputEvent keyEvent(InputEventType type, KeyChord chord, std::u16string characters,
                         bool synthetic) const;
     double timestamp() const;
