@@ -220,31 +220,52 @@ bool repeatsTheText(const std::vector<std::u16string>& answerWords,
     return inAnswer >= 2 && inAnswer > occurrences(typedWords, head);
 }
 
-bool farLonger(std::int64_t answerLength, std::int64_t typedLength) {
-    return answerLength > Bounds::kLongerFactor * typedLength + Bounds::kLongerSlack;
+// The answer and the typed text, trimmed, with their lengths and words.
+struct Texts {
+    Texts(std::u16string_view answerText, std::u16string_view typedText)
+        : answer(text::trimmed(answerText)),
+          typed(text::trimmed(typedText)),
+          answerLength(text::characterCount(answer)),
+          typedLength(text::characterCount(typed)),
+          answerWords(wordsOf(answer)),
+          typedWords(wordsOf(typed)) {}
+
+    std::u16string answer;
+    std::u16string typed;
+    std::int64_t answerLength;
+    std::int64_t typedLength;
+    std::vector<std::u16string> answerWords;
+    std::vector<std::u16string> typedWords;
+};
+
+// What more text cannot mend: another script, far longer already, the sentence said again.
+std::optional<std::string> beyondMending(const Texts& t) {
+    if (inAnotherScript(t.answer, t.typed)) {
+        return because("another script");
+    }
+    if (t.answerLength > Bounds::kLongerFactor * t.typedLength + Bounds::kLongerSlack) {
+        return because("far longer");
+    }
+    if (repeatsTheText(t.answerWords, t.typedWords)) {
+        return because("sentence repeated");
+    }
+    return std::nullopt;
 }
 
 }  // namespace
 
 std::optional<std::string> notACorrection(std::u16string_view answer, std::u16string_view input) {
-    const std::u16string a = text::trimmed(answer);
-    const std::u16string i = text::trimmed(input);
-    if (i.empty()) {
+    const Texts t(answer, input);
+    if (t.typed.empty()) {
         return std::nullopt;
     }
-    if (inAnotherScript(a, i)) {
-        return because("another script");
+    if (auto reason = beyondMending(t)) {
+        return reason;
     }
-    const std::int64_t answerLength = text::characterCount(a);
-    const std::int64_t typedLength = text::characterCount(i);
-    if (farLonger(answerLength, typedLength)) {
-        return because("far longer");
-    }
-    const auto answerWords = wordsOf(a);
-    const auto typedWords = wordsOf(i);
-    if (repeatsTheText(answerWords, typedWords)) {
-        return because("sentence repeated");
-    }
+    const std::u16string& i = t.typed;
+    const std::int64_t answerLength = t.answerLength;
+    const auto& answerWords = t.answerWords;
+    const auto& typedWords = t.typedWords;
     // Chinese and Japanese are written without spaces and shrink when kana become kanji: their
     // length and words say little.
     if (isMostlyHan(i)) {
@@ -295,21 +316,8 @@ bool holdsWordsOf(std::u16string_view text, std::u16string_view part) {
 
 std::optional<std::string> notACorrectionSoFar(std::u16string_view partial,
                                                std::u16string_view input) {
-    const std::u16string a = text::trimmed(partial);
-    const std::u16string i = text::trimmed(input);
-    if (i.empty()) {
-        return std::nullopt;
-    }
-    if (inAnotherScript(a, i)) {
-        return because("another script");
-    }
-    if (farLonger(text::characterCount(a), text::characterCount(i))) {
-        return because("far longer");
-    }
-    if (repeatsTheText(wordsOf(a), wordsOf(i))) {
-        return because("sentence repeated");
-    }
-    return std::nullopt;
+    const Texts t(partial, input);
+    return t.typed.empty() ? std::nullopt : beyondMending(t);
 }
 
 }  // namespace ravlin
