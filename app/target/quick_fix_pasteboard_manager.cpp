@@ -89,18 +89,19 @@ void QNQuickFixPasteboardManager::restoreBeforeExit() {
     }
     endWatch();
     if (!loans_.empty()) {
-        const Loan& oldest = loans_.begin()->second;
-        if (pasteboard_->changeCount() != oldest.changeCount) {
-            QNModelPasteboardSnapshot::of(oldest.contents).restore(*pasteboard_);
-        }
+        const auto oldest = std::move(loans_.begin()->second);
         loans_.clear();
         cancelPendingRestore();
+        if (pasteboard_->changeCount() != oldest.changeCount) {
+            (void)QNModelPasteboardSnapshot::of(oldest.contents).putBack(*pasteboard_);
+        }
         return;
     }
-    if (pendingSnapshot_ && pasteboard_->changeCount() == recordedChangeCount_) {
-        restorePending();
-    }
+    auto pending = std::exchange(pendingSnapshot_, std::nullopt);
     cancelPendingRestore();
+    if (pending && pasteboard_->changeCount() == recordedChangeCount_) {
+        (void)pending->putBack(*pasteboard_);
+    }
 }
 
 void QNQuickFixPasteboardManager::noteRefusal(platform::PasteboardSaveFailure failure,
@@ -171,11 +172,13 @@ QCoro::Task<> QNQuickFixPasteboardManager::watchLateCopy(
 }
 
 void QNQuickFixPasteboardManager::restorePending() {
-    if (pendingSnapshot_) {
-        pendingSnapshot_->restore(*pasteboard_);
-    }
-    // Restored before its time (the program leaving): the countdown ends at once.
+    // Restored before its time (the program leaving): the countdown ends at once. A restore that
+    // cannot be confirmed schedules itself again.
+    auto snapshot = std::exchange(pendingSnapshot_, std::nullopt);
     cancelPendingRestore();
+    if (snapshot) {
+        snapshot->restore(*pasteboard_);
+    }
 }
 
 QCoro::Task<> QNQuickFixPasteboardManager::countdown(

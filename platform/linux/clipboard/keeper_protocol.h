@@ -11,6 +11,9 @@
 //                                is held, as of that time
 //                       moment   a selection's name and the fingerprint of the moment's text the
 //                                program has put on it (0: none any more)
+//                       fetcher  a selection's name and a client (resource base, process) that
+//                                fetched that text from aside, not where it was pasted: a
+//                                clipboard manager, whose putting it back is no copy of the user's
 //   keeper -> program   ready    the keeper's window (u32)
 //                       taken    whether the take took (one byte)
 
@@ -30,6 +33,7 @@ enum class KeeperMessage : std::uint8_t {
     hold = 'H',
     take = 'T',
     moment = 'M',
+    fetcher = 'F',
     ready = 'R',
     taken = 't',
 };
@@ -83,6 +87,16 @@ struct KeeperMoment {
 };
 
 [[nodiscard]] std::vector<std::uint8_t> encodeMoment(const KeeperMoment& moment);
+struct KeeperFetcher {
+    std::string selection;
+    std::uint32_t base = 0;  // the client's resource base
+    std::int32_t pid = 0;    // its process (0: not known)
+
+    friend bool operator==(const KeeperFetcher&, const KeeperFetcher&) = default;
+};
+
+[[nodiscard]] std::vector<std::uint8_t> encodeFetcher(const KeeperFetcher& fetcher);
+[[nodiscard]] std::optional<KeeperFetcher> decodeFetcher(std::span<const std::uint8_t> bytes);
 [[nodiscard]] std::optional<KeeperMoment> decodeMoment(std::span<const std::uint8_t> bytes);
 // The 64-bit FNV-1a fingerprint of a text's UTF-8 bytes (trailing NULs left out).
 [[nodiscard]] std::uint64_t textFingerprint(std::span<const std::uint8_t> utf8);
