@@ -56,6 +56,7 @@ TEST(KeeperMessages, ComeThroughInAnyPiecesAndABadHeaderBreaksTheStream) {
         {KeeperMessage::hold, encodeHandOff({"PRIMARY", 0, answer()})},
         {KeeperMessage::take, encodeTake({"CLIPBOARD", 123456})},
         {KeeperMessage::moment, encodeMoment({"PRIMARY", 0x0123456789abcdefULL})},
+        {KeeperMessage::fetcher, encodeFetcher({"CLIPBOARD", 0x03a00000, -1})},
         {KeeperMessage::taken, {}},
     };
     std::vector<std::uint8_t> stream;
@@ -79,6 +80,7 @@ TEST(KeeperMessages, ComeThroughInAnyPiecesAndABadHeaderBreaksTheStream) {
     }
     EXPECT_EQ(decodeTake(sent[2].payload), (KeeperTake{"CLIPBOARD", 123456}));
     EXPECT_EQ(decodeMoment(sent[3].payload), (KeeperMoment{"PRIMARY", 0x0123456789abcdefULL}));
+    EXPECT_EQ(decodeFetcher(sent[4].payload), (KeeperFetcher{"CLIPBOARD", 0x03a00000, -1}));
     // A text's fingerprint leaves out the NULs some owners end it with.
     const std::vector<std::uint8_t> plain{'h', 'i'};
     const std::vector<std::uint8_t> ended{'h', 'i', 0};
@@ -151,6 +153,16 @@ TEST(SelectionPasteboardContents, AnOwnersAnswerGoesBackAsItCame) {
     EXPECT_EQ(contents.items.front().at("text/html"), data.values[1].bytes);
     EXPECT_EQ(contents.offer.types, data.targets);
     EXPECT_EQ(X11SelectionPasteboard::dataOf(contents), data);
+
+    // A target the owner listed and refused goes back listed and refused.
+    auto refuses = data;
+    refuses.targets.push_back("FILE_NAME");
+    EXPECT_TRUE(refuses.refuses("FILE_NAME"));
+    EXPECT_FALSE(refuses.refuses("TIMESTAMP"));
+    EXPECT_FALSE(refuses.refuses("text/html"));
+    EXPECT_EQ(X11SelectionPasteboard::dataOf(
+                  X11SelectionPasteboard::contentsOf(refuses, PasteboardSaveFailure::none)),
+              refuses);
 
     const auto refused =
         X11SelectionPasteboard::contentsOf(data, PasteboardSaveFailure::ownerNotAnswering);

@@ -203,10 +203,16 @@ void SelectionConnection::drainEvents() {
     }
 }
 
-void SelectionConnection::drainQueued() {
+void SelectionConnection::drainQueued(std::uint32_t upTo) {
+    // An event carries the sequence number of the last request of ours the server had taken when
+    // it made it: one made before `upTo` was taken carries an earlier one.
     while (xcb_generic_event_t* event = xcb_poll_for_queued_event(c_)) {
+        const bool last = !cameBefore(event->full_sequence, upTo);
         handle(event);
         std::free(event);  // NOLINT: xcb allocates with malloc
+        if (last) {
+            return;
+        }
     }
 }
 

@@ -98,9 +98,10 @@ class SelectionConnection {
     std::optional<std::string> name(xcb_atom_t atom);
     // Learns the names of every atom of `atoms` in one round trip; false when one is not known.
     bool resolveNames(const std::vector<xcb_atom_t>& atoms);
-    // Handles the events xcb has already read (all those the server sent before the reply a
-    // round trip just waited for), without reading more.
-    void drainQueued();
+    // Handles the events xcb has already read that the server sent before the reply to our
+    // request `upTo` (all of them are in once that reply is), without reading more; those after
+    // it wait for the pump.
+    void drainQueued(std::uint32_t upTo);
     // Handles one event, or waits (until `until` at the latest) for the socket to have some;
     // false once `until` has passed or the connection is broken.
     bool waitForEvents(Clock::time_point until);

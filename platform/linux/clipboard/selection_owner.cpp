@@ -41,10 +41,16 @@ void SelectionOwner::standBy(xcb_atom_t selection, std::shared_ptr<const Selecti
     }
 }
 
-std::optional<Selections::KnownChange> SelectionOwner::deputyChange(xcb_atom_t selection) {
+Reply<xcb_get_selection_owner_reply_t> SelectionOwner::ownerAfterNews(xcb_atom_t selection) {
+    const auto cookie = xcb_get_selection_owner(c_, selection);
     Reply<xcb_get_selection_owner_reply_t> owner(
-        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
-    connection_.drainQueued();
+        xcb_get_selection_owner_reply(c_, cookie, nullptr));
+    connection_.drainQueued(cookie.sequence);
+    return owner;
+}
+
+std::optional<Selections::KnownChange> SelectionOwner::deputyChange(xcb_atom_t selection) {
+    const auto owner = ownerAfterNews(selection);
     if (!owner || deputy_ == XCB_NONE || owner->owner != deputy_) {
         return std::nullopt;
     }
@@ -82,8 +88,9 @@ bool SelectionOwner::ownAt(xcb_atom_t selection, std::shared_ptr<const Selection
 bool SelectionOwner::take(xcb_atom_t selection, Ownership owning, std::uint32_t time) {
     owning.time = time;
     owning.request = xcb_set_selection_owner(c_, connection_.window(), selection, time).sequence;
-    Reply<xcb_get_selection_owner_reply_t> owner(
-        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
+    const auto look = xcb_get_selection_owner(c_, selection);
+    lastLook_ = look.sequence;
+    Reply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(c_, look, nullptr));
     if (!owner || owner->owner != connection_.window()) {
         forget(selection);
         return false;
@@ -103,9 +110,7 @@ bool SelectionOwner::isLastChange(xcb_atom_t selection, KnownChange change) {
     const auto selectionName = connection_.name(selection).value_or(std::string());
     // The news of every change the server made before this round trip is in by its answer: a
     // change after the caller's is newer than it, even in its millisecond.
-    Reply<xcb_get_selection_owner_reply_t> before(
-        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
-    connection_.drainQueued();
+    const auto before = ownerAfterNews(selection);
     std::lock_guard lock(mutex_);
     const auto known = lastChange_.find(selectionName);
     return before && change.time != XCB_CURRENT_TIME && known != lastChange_.end() &&
@@ -113,9 +118,7 @@ bool SelectionOwner::isLastChange(xcb_atom_t selection, KnownChange change) {
 }
 
 bool SelectionOwner::lastChangeIs(xcb_atom_t selection, std::uint64_t number) {
-    Reply<xcb_get_selection_owner_reply_t> before(
-        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
-    connection_.drainQueued();
+    const auto before = ownerAfterNews(selection);
     return before && lastChange(connection_.name(selection).value_or(std::string())).number == number;
 }
 
@@ -140,7 +143,7 @@ Selections::Taken SelectionOwner::takeOver(xcb_atom_t selection,
     if (!take(selection, owning, *time)) {
         // Ignored: another change came after the look (its news is in now), or the time we were
         // given was not the ownership's own.
-        connection_.drainQueued();
+        connection_.drainQueued(lastLook_);
         if (lastChange(connection_.name(selection).value_or(std::string())).number !=
             basis.number) {
             return {Take::changed};
@@ -152,7 +155,7 @@ Selections::Taken SelectionOwner::takeOver(xcb_atom_t selection,
     }
     // Another client's change the server made between the look and the take was replaced by
     // ours: their copy is gone, and ours must not stand in its place.
-    connection_.drainQueued();
+    connection_.drainQueued(lastLook_);
     if (replacedUnseen_[selection] != replacedBefore) {
         (void)clear(selection, lastOwnChange(connection_.name(selection).value_or(std::string())));
         return {Take::changed};

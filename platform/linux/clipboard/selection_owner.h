@@ -118,6 +118,9 @@ class SelectionOwner {
     // Whether the last change of `selection` we know of, once the news of every change before a
     // round trip is in, is the `number`th.
     bool lastChangeIs(xcb_atom_t selection, std::uint64_t number);
+    // The owner of `selection` as the server says now, with the news of every change it made
+    // before handled (not to be called while an event is being handled).
+    Reply<xcb_get_selection_owner_reply_t> ownerAfterNews(xcb_atom_t selection);
     // Counts a change of the selection we now know of (under mutex_).
     void learnt(const std::string& selectionName, std::uint32_t time);
     void foreignChange(xcb_atom_t selection, std::uint32_t time);
@@ -151,6 +154,8 @@ class SelectionOwner {
     // Changes of other clients the server made between our look and a take of ours, which the
     // take then replaced (counted for takeOver).
     std::map<xcb_atom_t, std::uint64_t> replacedUnseen_;
+    // The request of the look that ended our last take (for the news before its answer).
+    std::uint32_t lastLook_ = 0;
 
     // --- Shared with callers (under mutex_)
     mutable std::mutex mutex_;

@@ -45,8 +45,8 @@ void SelectionReader::advance(std::shared_ptr<Job> job) {
             return;
         }
         job->property = nextReadProperty();
-        Reply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
-            c_, xcb_get_selection_owner(c_, job->selection), nullptr));
+        const auto look = xcb_get_selection_owner(c_, job->selection);
+        Reply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(c_, look, nullptr));
         if (!owner) {
             finish(job, PasteboardSaveFailure::ownerNotAnswering);
             return;
@@ -54,7 +54,7 @@ void SelectionReader::advance(std::shared_ptr<Job> job) {
         job->result.owner = owner->owner;
         // The news of every change the server made before its answer is in by now: what is read
         // is the last of them, unless another follows before the read ends.
-        connection_.drainQueued();
+        connection_.drainQueued(look.sequence);
         job->result.change = known_(job->selection);
         if (owner->owner == XCB_NONE) {
             finish(job, PasteboardSaveFailure::none);  // nobody owns it: empty
