@@ -188,7 +188,7 @@ platform::PutBack QNModelPasteboardSnapshot::restore(platform::Pasteboard& paste
     if (putBackNow == platform::PutBack::failed && manager) {
         // Not known to be back (the desktop did not answer): tried again shortly, and by the
         // next borrower or at exit meanwhile.
-        manager->scheduleRestore(*this, retryAfterFailedRestoreSeconds);
+        manager->retryRestore(*this, retryAfterFailedRestoreSeconds);
     }
     return putBackNow;
 }

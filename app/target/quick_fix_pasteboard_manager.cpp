@@ -26,11 +26,27 @@ QNQuickFixPasteboardManager::~QNQuickFixPasteboardManager() {
 
 void QNQuickFixPasteboardManager::scheduleRestore(QNModelPasteboardSnapshot snapshot,
                                                   std::int64_t afterSeconds) {
+    schedule(std::move(snapshot), afterSeconds, true);
+}
+
+void QNQuickFixPasteboardManager::retryRestore(QNModelPasteboardSnapshot snapshot,
+                                               std::int64_t afterSeconds) {
+    schedule(std::move(snapshot), afterSeconds, false);
+}
+
+void QNQuickFixPasteboardManager::schedule(QNModelPasteboardSnapshot snapshot,
+                                           std::int64_t afterSeconds, bool textLeftForUser) {
     cancelPendingRestore();
     endWatch();
     // The pending restore answers for the snapshot from now on.
     settle(snapshot.loan);
     pendingSnapshot_ = std::move(snapshot);
+    // Where the desktop can, a text left for the person stays for the rest of its time even
+    // should the program end first, and the user's contents come back after it all the same.
+    leftBeyondExit_ =
+        textLeftForUser &&
+        pasteboard_->leaveForUser(pendingSnapshot_->contents(),
+                                  std::chrono::seconds(std::max<std::int64_t>(afterSeconds, 0)));
     recordedChangeCount_ = pasteboard_->changeCount();
     pendingTask_.emplace();
     const std::int64_t ticks = std::max<std::int64_t>(afterSeconds, 0) * ticksPerSecond;
@@ -45,6 +61,7 @@ void QNQuickFixPasteboardManager::cancelPendingRestore() {
     }
     pendingTask_.reset();
     pendingSnapshot_.reset();
+    leftBeyondExit_ = false;
 }
 
 std::optional<QNModelPasteboardSnapshot> QNQuickFixPasteboardManager::takePendingSnapshot() {
@@ -98,8 +115,9 @@ void QNQuickFixPasteboardManager::restoreBeforeExit() {
         return;
     }
     auto pending = std::exchange(pendingSnapshot_, std::nullopt);
+    const bool keptBeyondExit = leftBeyondExit_;
     cancelPendingRestore();
-    if (pending && pasteboard_->changeCount() == recordedChangeCount_) {
+    if (pending && pasteboard_->changeCount() == recordedChangeCount_ && !keptBeyondExit) {
         (void)pending->putBack(*pasteboard_);
     }
 }

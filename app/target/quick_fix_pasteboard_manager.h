@@ -53,6 +53,10 @@ class QNQuickFixPasteboardManager
     // the count move first, something newer was copied: the snapshot is dropped, since writing it
     // back would destroy the newer contents.
     void scheduleRestore(QNModelPasteboardSnapshot snapshot, std::int64_t afterSeconds);
+    // A put-back of `snapshot` that could not be confirmed (the desktop did not answer): tried
+    // again as the pending restore after `afterSeconds`, by the next borrower, or at exit. What is
+    // on the pasteboard meanwhile is no text left for the user.
+    void retryRestore(QNModelPasteboardSnapshot snapshot, std::int64_t afterSeconds);
     // Drops the pending restore, if any, without restoring it.
     void cancelPendingRestore();
 
@@ -71,7 +75,8 @@ class QNQuickFixPasteboardManager
     // The program is leaving: the user's contents go back now. With borrowers in flight, those
     // the oldest of them saved, unless the pasteboard has not changed since it saved them (its
     // own text never went out); otherwise the pending restore, unless something newer was
-    // copied. Nothing is pending or watched afterwards.
+    // copied, or the pasteboard sees to it beyond the program's life (Pasteboard::leaveForUser:
+    // the text then stays for the rest of its time). Nothing is pending or watched afterwards.
     void restoreBeforeExit();
     [[nodiscard]] std::size_t openLoans() const { return loans_.size(); }
 
@@ -108,6 +113,8 @@ class QNQuickFixPasteboardManager
                                    std::shared_ptr<platform::Pasteboard> pasteboard,
                                    std::shared_ptr<Executor> executor, std::int64_t ticks,
                                    std::int64_t recordedChangeCount, std::stop_token stop);
+    void schedule(QNModelPasteboardSnapshot snapshot, std::int64_t afterSeconds,
+                  bool textLeftForUser);
     void restorePending();
     void endWatch();
     static QCoro::Task<> watchLateCopy(std::weak_ptr<QNQuickFixPasteboardManager> weakManager,
@@ -123,6 +130,8 @@ class QNQuickFixPasteboardManager
     std::optional<std::stop_source> pendingTask_;
     std::optional<QNModelPasteboardSnapshot> pendingSnapshot_;
     std::int64_t recordedChangeCount_ = 0;
+    // The pending restore is seen to beyond the program's life by the pasteboard.
+    bool leftBeyondExit_ = false;
     struct Loan {
         platform::PasteboardContents contents;
         std::int64_t changeCount = 0;

@@ -98,7 +98,8 @@ class Keeper {
         std::optional<Clock::time_point> emptySince;
         while (selections_->connected()) {
             std::optional<Clock::time_point> wake;
-            if (held_.empty() && (everHeld_ || Clock::now() - started >= firstHoldWait)) {
+            if (held_.empty() && left_.empty() &&
+                (everHeld_ || Clock::now() - started >= firstHoldWait)) {
                 // Nothing more to keep: the answers still going out end first (looked at now
                 // and then: this lasts a few seconds at most).
                 emptySince = emptySince.value_or(Clock::now());
@@ -118,6 +119,9 @@ class Keeper {
             for (const auto& [selection, since] : refills_) {
                 wake = std::min(wake.value_or(since + refillWatch), since + refillWatch);
             }
+            for (const auto& [selection, left] : left_) {
+                wake = std::min(wake.value_or(left.until), left.until);
+            }
             int timeout = -1;
             if (wake) {
                 timeout = static_cast<int>(std::clamp<std::int64_t>(
@@ -135,6 +139,7 @@ class Keeper {
                 }
             }
             handleChanges();
+            endLeftTexts();
         }
         return 0;
     }
@@ -173,7 +178,7 @@ class Keeper {
                 const auto window = x11::decodeWord(frame.payload);
                 programWindow_ = window.value_or(0);
                 for (const auto& [selection, data] : held_) {
-                    selections_->standBy(selection, data, programWindow_);
+                    selections_->standBy(selection, servedFor(selection), programWindow_);
                 }
                 return window.has_value();
             }
@@ -183,6 +188,8 @@ class Keeper {
                     return false;
                 }
                 auto data = std::make_shared<const x11::SelectionData>(std::move(handOff->data));
+                // What the program hands over now comes in place of any text it left there.
+                forgetLeft(handOff->selection);
                 // Serving the selection already: what it serves from now on.
                 if (selections_->owned(handOff->selection)) {
                     (void)selections_->ownAsOf(handOff->selection, data,
@@ -196,12 +203,13 @@ class Keeper {
                 if (!take) {
                     return false;
                 }
-                const auto found = held_.find(take->selection);
+                // The text left for the person while its time runs, else the contents held.
+                const auto data = servedFor(take->selection);
                 bool taken = false;
-                if (found != held_.end()) {
+                if (data) {
                     taken = take->time != 0
-                                ? selections_->ownAsOf(take->selection, found->second, take->time)
-                                : selections_->own(take->selection, found->second).has_value();
+                                ? selections_->ownAsOf(take->selection, data, take->time)
+                                : selections_->own(take->selection, data).has_value();
                 }
                 send(KeeperMessage::taken, std::vector<std::uint8_t>{taken ? std::uint8_t{1}
                                                                            : std::uint8_t{0}});
@@ -237,6 +245,32 @@ class Keeper {
                 }
                 return true;
             }
+            case KeeperMessage::leave: {
+                auto leave = x11::decodeLeave(frame.payload);
+                if (!leave) {
+                    return false;
+                }
+                const std::string selection = leave->text.selection;
+                if (leave->milliseconds == 0) {
+                    forgetLeft(selection);
+                    selections_->standBy(selection, servedFor(selection), programWindow_);
+                    return true;
+                }
+                auto text = std::make_shared<const x11::SelectionData>(std::move(leave->text.data));
+                if (!leave->thenHeld) {
+                    held_.erase(selection);  // the person's clipboard was empty
+                }
+                // Should a clipboard manager fill the emptied selection with it once the program
+                // has gone, the text is served again in its place, for the rest of its time.
+                const auto* utf8 = text->find("UTF8_STRING");
+                moments_[selection] = utf8 != nullptr ? x11::textFingerprint(utf8->bytes) : 0;
+                left_[selection] =
+                    Left{text, Clock::now() + std::chrono::milliseconds(leave->milliseconds)};
+                everHeld_ = true;
+                selections_->standBy(selection, std::move(text), programWindow_);
+                send(KeeperMessage::taken, std::vector<std::uint8_t>{1});
+                return true;
+            }
             case KeeperMessage::ready:
             case KeeperMessage::taken:
                 return false;  // the keeper's own words
@@ -246,8 +280,7 @@ class Keeper {
 
     void handleChanges() {
         for (const auto& change : inbox_->take(inbox_->changes)) {
-            const auto held = held_.find(change.selection);
-            if (held == held_.end()) {
+            if (!keeps(change.selection)) {
                 continue;
             }
             const bool programs = programWindow_ != 0 && change.previous == programWindow_;
@@ -256,8 +289,11 @@ class Keeper {
                 // it back with the user's contents already (standBy), unless something newer was
                 // copied meanwhile, or a clipboard manager got there first (watched for below).
                 if (selections_->owned(change.selection)) {
-                    say("the program ended during a borrow: " + change.selection +
-                        " holds the user's contents again");
+                    say(left_.contains(change.selection)
+                            ? "the program ended: " + change.selection +
+                                  " holds the text left for the person until its time is up"
+                            : "the program ended during a borrow: " + change.selection +
+                                  " holds the user's contents again");
                 }
                 refills_[change.selection] = Clock::now();
             } else if (change.ownerGone || (change.owner != programWindow_ &&
@@ -266,7 +302,7 @@ class Keeper {
                     byManager(change.selection, change.owner)) {
                     look(change.selection);  // the borrow's text put back, or another copy?
                 } else {
-                    drop(held);  // another client's copy, or nobody's: not ours to keep
+                    drop(change.selection);  // another client's copy, or nobody's: not ours
                 }
             }
         }
@@ -277,9 +313,8 @@ class Keeper {
                 ++refill;
                 continue;
             }
-            const auto held = held_.find(refill->first);
-            if (held != held_.end() && !selections_->owned(refill->first)) {
-                drop(held);
+            if (keeps(refill->first) && !selections_->owned(refill->first)) {
+                drop(refill->first);
             }
             refill = refills_.erase(refill);
         }
@@ -336,20 +371,22 @@ class Keeper {
     // other copy, and any copy of another client, stands.
     void handleLooks() {
         for (const auto& look : inbox_->take(inbox_->looks)) {
-            const auto held = held_.find(look.selection);
-            if (held == held_.end()) {
+            const auto data = servedFor(look.selection);
+            if (!data) {
                 continue;
             }
             const auto moment = moments_.find(look.selection);
             const bool borrowsText = moment != moments_.end() && look.fingerprint != 0 &&
                                      look.fingerprint == moment->second;
-            if ((borrowsText || look.refused) && selections_->own(look.selection, held->second)) {
+            if ((borrowsText || look.refused) && selections_->own(look.selection, data)) {
                 say("the program ended during a borrow and a clipboard manager put " +
                     std::string(borrowsText ? "its text" : "contents it cannot give") +
-                    " back: " + look.selection + " holds the user's contents again");
+                    " back: " + look.selection + " holds " +
+                    (left_.contains(look.selection) ? "the text left for the person again"
+                                                    : "the user's contents again"));
                 refills_.erase(look.selection);
             } else {
-                drop(held);
+                drop(look.selection);
             }
         }
     }
@@ -360,9 +397,61 @@ class Keeper {
         everHeld_ = true;
     }
 
-    void drop(std::map<std::string, std::shared_ptr<const x11::SelectionData>>::iterator held) {
-        selections_->standBy(held->first, nullptr, 0);
-        held_.erase(held);
+    void drop(const std::string& selection) {
+        selections_->standBy(selection, nullptr, 0);
+        held_.erase(selection);
+        forgetLeft(selection);
+    }
+
+    [[nodiscard]] bool keeps(const std::string& selection) const {
+        return held_.contains(selection) || left_.contains(selection);
+    }
+
+    // What the keeper serves for `selection` should it take it now: the text left for the
+    // person while its time runs, else the contents it holds; none: nothing.
+    [[nodiscard]] std::shared_ptr<const x11::SelectionData> servedFor(
+        const std::string& selection) const {
+        if (const auto left = left_.find(selection); left != left_.end()) {
+            return left->second.text;
+        }
+        const auto held = held_.find(selection);
+        return held != held_.end() ? held->second : nullptr;
+    }
+
+    void forgetLeft(const std::string& selection) {
+        const auto left = left_.find(selection);
+        if (left == left_.end()) {
+            return;
+        }
+        moments_.erase(selection);
+        left_.erase(left);
+    }
+
+    // Texts left for the person whose time is up: where the keeper serves one (the program has
+    // gone), the user's contents take its place, or the selection goes to nobody when theirs
+    // was empty; only while the keeper still has it, so never over a copy made since.
+    void endLeftTexts() {
+        for (auto left = left_.begin(); left != left_.end();) {
+            if (Clock::now() < left->second.until) {
+                ++left;
+                continue;
+            }
+            const std::string selection = left->first;
+            const bool serving = selections_->owned(selection) == left->second.text;
+            moments_.erase(selection);
+            left = left_.erase(left);
+            const auto held = servedFor(selection);
+            if (serving) {
+                if (held) {
+                    (void)selections_->ownAsOf(selection, held, selections_->ownedSince(selection));
+                } else {
+                    (void)selections_->clear(selection, selections_->lastOwnChange(selection));
+                }
+                say("the text left for the person on " + selection + " has had its time: " +
+                    (held ? "the user's contents are back" : "it is empty again, as it was"));
+            }
+            selections_->standBy(selection, held, programWindow_);
+        }
     }
 
     void send(KeeperMessage kind, const std::vector<std::uint8_t>& payload) {
@@ -389,8 +478,14 @@ class Keeper {
     std::map<std::string, std::vector<x11::ClientIdentity>> fetchers_;
     // Since when each selection is watched for a refill of the borrow's text.
     std::map<std::string, Clock::time_point> refills_;
-    x11::KeeperFrameReader frames_{x11::maxHandOffBytes({})};
+    x11::KeeperFrameReader frames_{x11::maxProgramPayload()};
     std::map<std::string, std::shared_ptr<const x11::SelectionData>> held_;
+    // The text the program left on each selection for the person, until when.
+    struct Left {
+        std::shared_ptr<const x11::SelectionData> text;
+        Clock::time_point until;
+    };
+    std::map<std::string, Left> left_;
     std::uint32_t programWindow_ = 0;
     bool program_ = true;  // its end of the socket is open
     bool everHeld_ = false;

@@ -16,6 +16,7 @@ bool knownKind(std::uint8_t kind) {
         case KeeperMessage::take:
         case KeeperMessage::moment:
         case KeeperMessage::fetcher:
+        case KeeperMessage::leave:
         case KeeperMessage::ready:
         case KeeperMessage::taken:
             return true;
@@ -150,6 +151,40 @@ std::optional<KeeperFetcher> decodeFetcher(std::span<const std::uint8_t> bytes) 
     }
     return KeeperFetcher{decoded->second, static_cast<std::uint32_t>(decoded->first >> 32),
                          static_cast<std::int32_t>(decoded->first & 0xffffffffU)};
+}
+
+namespace {
+
+constexpr std::size_t leaveHeaderBytes = sizeof(std::uint32_t) + 1;
+
+}  // namespace
+
+std::vector<std::uint8_t> encodeLeave(const KeeperLeave& leave) {
+    std::vector<std::uint8_t> bytes(leaveHeaderBytes);
+    std::memcpy(bytes.data(), &leave.milliseconds, sizeof leave.milliseconds);
+    bytes[sizeof leave.milliseconds] = leave.thenHeld ? 1 : 0;
+    const auto text = encodeHandOff(leave.text);
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    return bytes;
+}
+
+std::optional<KeeperLeave> decodeLeave(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < leaveHeaderBytes || bytes[sizeof(std::uint32_t)] > 1) {
+        return std::nullopt;
+    }
+    KeeperLeave leave;
+    std::memcpy(&leave.milliseconds, bytes.data(), sizeof leave.milliseconds);
+    leave.thenHeld = bytes[sizeof(std::uint32_t)] == 1;
+    auto text = decodeHandOff(bytes.subspan(leaveHeaderBytes), {});
+    if (!text) {
+        return std::nullopt;
+    }
+    leave.text = std::move(*text);
+    return leave;
+}
+
+std::size_t maxProgramPayload() {
+    return maxHandOffBytes({}) + leaveHeaderBytes;
 }
 
 std::vector<std::uint8_t> encodeTake(const KeeperTake& take) {

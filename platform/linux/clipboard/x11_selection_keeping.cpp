@@ -70,7 +70,7 @@ void X11SelectionPasteboard::keeperEnded() {
     keeperWatch_.reset();
     keeperWatched_ = 0;
     for (auto* pasteboard : {this, primary_.get()}) {
-        if (pasteboard == nullptr || !pasteboard->reserve_) {
+        if (pasteboard == nullptr || (!pasteboard->reserve_ && !pasteboard->leftWithKeeper_)) {
             continue;
         }
         // In the middle of a borrow (our text still on the selection) the user's contents must
@@ -99,7 +99,7 @@ bool X11SelectionPasteboard::keeperHolds(const x11::SelectionData& data) {
 
 bool X11SelectionPasteboard::holdReserve(SteadyClock::time_point until) {
     const auto link = keeper();
-    if (!link || !reserve_) {
+    if (!link || (!reserve_ && !leftWithKeeper_)) {
         return false;
     }
     const auto window = link->ensure(until);
@@ -108,7 +108,7 @@ bool X11SelectionPasteboard::holdReserve(SteadyClock::time_point until) {
     }
     watchKeeper();
     selections_->setDeputy(*window);
-    if (!keeperHolds(*reserve_)) {
+    if (reserve_ && !keeperHolds(*reserve_)) {
         if (!link->hold(selection_, *reserve_, until)) {
             return false;
         }
@@ -120,6 +120,27 @@ bool X11SelectionPasteboard::holdReserve(SteadyClock::time_point until) {
         link->moment(selection_, momentFingerprint_);
         for (const auto& fetcher : momentFetchers_) {
             link->fetcher(selection_, fetcher.base, fetcher.pid.value_or(0));
+        }
+    }
+    // A text left for the person stays for the rest of its time, whatever keeper stands by.
+    if (leftWithKeeper_) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(leftUntil_ -
+                                                                        SteadyClock::now());
+        const auto user = userAfterLeft_ ? userAfterLeft_ : reserve_;
+        if (left.count() > 0 && user && !keeperHolds(*user)) {
+            if (!link->hold(selection_, *user, until)) {
+                return false;
+            }
+            keeperHeld_ = user;
+            keeperHeldBy_ = link->generation();
+            foreignChangesAtHold_ = foreignChanges();
+        }
+        if (left.count() > 0 &&
+            !link->leave({static_cast<std::uint32_t>(
+                              std::min<std::int64_t>(left.count(), UINT32_MAX)),
+                          user != nullptr, {selection_, ownChange_.time, *leftWithKeeper_}},
+                         until)) {
+            return false;
         }
     }
     return true;
@@ -199,11 +220,76 @@ std::optional<bool> X11SelectionPasteboard::handToKeeper(
     return true;
 }
 
+bool X11SelectionPasteboard::leaveForUser(const PasteboardContents& userContents,
+                                          std::chrono::milliseconds duration) {
+    settlePendingClear();
+    const auto link = keeper();
+    if (!link || !lastWrite_ || !userContents.complete() || duration.count() <= 0 ||
+        !holdsOwnChange()) {
+        return false;
+    }
+    const auto until = std::chrono::steady_clock::now() + KeeperLink::exchangeWait;
+    const auto window = link->ensure(until);
+    if (!window) {
+        return false;
+    }
+    selections_->setDeputy(*window);
+    std::shared_ptr<const x11::SelectionData> user;
+    if (!userContents.items.empty()) {
+        user = std::make_shared<const x11::SelectionData>(dataOf(userContents));
+        if (!keeperHolds(*user)) {
+            if (!link->hold(selection_, *user, until)) {
+                return false;
+            }
+            keeperHeld_ = user;
+            keeperHeldBy_ = link->generation();
+            foreignChangesAtHold_ = foreignChanges();
+        }
+    }
+    const auto milliseconds =
+        static_cast<std::uint32_t>(std::min<std::int64_t>(duration.count(), UINT32_MAX));
+    if (!link->leave({milliseconds, user != nullptr, {selection_, ownChange_.time, *lastWrite_}},
+                     until)) {
+        return false;
+    }
+    leftWithKeeper_ = lastWrite_;
+    userAfterLeft_ = std::move(user);
+    leftUntil_ = SteadyClock::now() + duration;
+    watchKeeper();
+    return true;
+}
+
+void X11SelectionPasteboard::endLeft() {
+    if (!std::exchange(leftWithKeeper_, nullptr)) {
+        return;
+    }
+    userAfterLeft_.reset();
+    if (keeper_) {
+        (void)keeper_->leave({0, false, {selection_, 0, {}}},
+                             std::chrono::steady_clock::now() + KeeperLink::exchangeWait);
+    }
+}
+
 void X11SelectionPasteboard::keepAfterExit(SteadyClock::time_point until) {
     if (primary_) {
         primary_->keepAfterExit(until);
     }
-    const auto mine = clearPending_ ? nullptr : selections_->owned(selection_);
+    auto mine = clearPending_ ? nullptr : selections_->owned(selection_);
+    if (mine && mine == leftWithKeeper_) {
+        // The text left for the person: the keeper serves it for the rest of its time, then
+        // the user's contents. Should it not take it, the user's contents go back now, as the
+        // put-back at its end would have put them.
+        const auto link = keeper();
+        if (link && link->take(selection_, selections_->ownedSince(selection_), until)) {
+            mine = nullptr;
+        } else {
+            const auto user = userAfterLeft_;
+            endLeft();
+            mine = selections_->replace(selection_, ownChange_, user) == x11::Selections::Verdict::yes
+                       ? user
+                       : nullptr;
+        }
+    }
     if (mine && transientText_ && mine == lastWrite_) {
         // The moment's text of a borrow that could not be put back: never handed on. The keeper
         // holding the user's contents in reserve takes the selection back with them once our

@@ -311,6 +311,7 @@ void X11SelectionPasteboard::settlePendingClear() {
     }
     clearPending_ = false;
     transientText_.reset();
+    endLeft();
     if (selections_->clear(selection_, clearAsOf_)) {
         ownChanged();
     } else {
@@ -345,6 +346,7 @@ PutBack X11SelectionPasteboard::putBackOverOwnChange(const PasteboardContents& c
     if (ownChange_.number == 0) {
         return PutBack::newerCopy;
     }
+    endLeft();
     const auto data = servedFrom(contents);
     const auto ours = selections_->isLastChange(selection_, ownChange_);
     if (ours != Verdict::yes) {
@@ -381,6 +383,7 @@ PutBack X11SelectionPasteboard::putBackOverOwnChange(const PasteboardContents& c
 Status X11SelectionPasteboard::own(std::shared_ptr<const x11::SelectionData> data) {
     clearPending_ = false;
     transientText_.reset();
+    endLeft();
     const auto time = selections_->own(selection_, data);
     if (!time) {
         lastWrite_.reset();
@@ -430,6 +433,7 @@ Status X11SelectionPasteboard::writeContents(const PasteboardContents& contents)
     // The user's contents (nothing else is written so): the keeper serves them from now on.
     lastRead_.reset();
     clearPending_ = false;
+    endLeft();
     if (const auto kept = handToKeeper(
             data, 0, std::chrono::steady_clock::now() + KeeperLink::exchangeWait);
         kept && *kept) {
