@@ -59,7 +59,8 @@ struct PasteboardContents {
 // Who has fetched what this program last wrote to the pasteboard, as far as the desktop tells
 // (on X11 a paste takes the text from its writer, so each fetch has a requestor).
 enum class WriteFetch {
-    none,      // nobody yet, or the contents are no longer this program's
+    none,      // nobody (while the contents were this program's: who took them then is still
+               // told once another program has copied)
     byTarget,  // the program asked about took it (its own connection to the desktop)
     byOthers,  // only other programs took it (a clipboard manager takes every new copy)
     unknown,   // taken, by whom the desktop does not tell

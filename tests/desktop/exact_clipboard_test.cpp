@@ -21,6 +21,7 @@
 #include "app/target/quick_fix_pasteboard_manager.h"
 #include "core/text/unicode.h"
 #include "desktop_fixture.h"
+#include "line_field_fixture.h"
 #include "platform/linux/clipboard/clipboard_keeper.h"
 #include "platform/linux/clipboard/x11_selection_pasteboard.h"
 #include "platform/linux/clipboard/selection_text.h"
@@ -68,39 +69,7 @@ QStringList richSpec() {
     return spec;
 }
 
-QCoro::Task<> keepSaved(QCoro::Task<QNModelPasteboardSnapshot> task,
-                        std::shared_ptr<std::optional<QNModelPasteboardSnapshot>> into) {
-    *into = co_await std::move(task);
-}
-
-class ExactClipboard : public ::testing::Test {
-  protected:
-    Desktop& desktop = Desktop::get();
-    TargetSeams seams = TargetSeams::from(desktop.seams, desktop.executor);
-
-    // The GTK target in front, its line field holding "start end" with "end" selected.
-    platform::RunningApplication focusField() {
-        field_ = desktop.focus(*desktop.gtk, QStringLiteral("line"));
-        EXPECT_TRUE(field_);
-        EXPECT_TRUE(desktop.gtk->command(QStringLiteral("text line start end")));
-        EXPECT_TRUE(desktop.gtk->command(QStringLiteral("select 6 9")));
-        const auto front = desktop.seams.workspace->frontmostApplication();
-        EXPECT_TRUE(front);
-        return front.value_or(platform::RunningApplication{});
-    }
-    std::u16string fieldText() { return desktop.value(field_); }
-    // The field's first text back, which the fixture knows it by.
-    void TearDown() override {
-        if (field_) {
-            (void)desktop.seams.accessibility->setAttribute(
-                field_, platform::ax::value,
-                platform::AttributeValue(std::u16string(u"h\u00e9llo \U0001F600 w\u00f6rld teh")));
-        }
-    }
-
-  private:
-    platform::ElementRef field_;
-};
+using ExactClipboard = LineFieldTest;
 
 TEST_F(ExactClipboard, EveryTargetComesBackExactlyAfterEachBorrow) {
     ClipboardOwner owner(richSpec());

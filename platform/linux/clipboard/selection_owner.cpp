@@ -352,17 +352,19 @@ void SelectionOwner::noteRequestor(const std::string& selectionName, xcb_window_
         std::lock_guard lock(mutex_);
         auto& fetches = fetches_[selectionName];
         fetches.any = true;
-        // A client known already costs nothing more: a flood of requests is answered without a
-        // round trip each.
-        const auto base = identities_.baseOf(requestor);
+        // A window that has asked already costs nothing more: a flood of requests is answered
+        // without a round trip each. (Not its client's base: the server gives a gone client's
+        // base, and so its first window's id, to the next one to connect; within one ownership,
+        // a second or so, only such a newcomer could be taken for the one before it.)
         if (fetches.requestors.size() >= maxRequestors ||
-            std::ranges::any_of(fetches.requestors,
-                                [&](const ClientIdentity& known) { return known.base == base; })) {
+            std::ranges::find(fetches.windows, requestor) != fetches.windows.end()) {
             return;
         }
+        if (fetches.windows.size() < maxRequestorWindows) {
+            fetches.windows.push_back(requestor);
+        }
     }
-    // Asked while the requestor's window exists (a reader may destroy it once served), since the
-    // server gives a gone client's resource base to the next one to connect.
+    // Asked while the requestor's window exists (a reader may destroy it once served).
     const auto identity = identities_.of(requestor);
     {
         std::lock_guard lock(mutex_);

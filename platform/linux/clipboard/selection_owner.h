@@ -170,8 +170,10 @@ class SelectionOwner {
     struct Fetches {
         bool any = false;
         std::vector<ClientIdentity> requestors;
+        std::vector<xcb_window_t> windows;  // that asked (at most maxRequestorWindows)
     };
     static constexpr std::size_t maxRequestors = 16;
+    static constexpr std::size_t maxRequestorWindows = 64;
     std::map<std::string, Fetches> fetches_;
     // How many times we have taken or cleared each selection.
     std::map<std::string, std::uint64_t> ownChanges_;
