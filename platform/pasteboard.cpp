@@ -36,16 +36,6 @@ std::string_view toString(WriteFetch fetch) {
     return "unknown";
 }
 
-void Pasteboard::readContents(std::function<void(PasteboardContents)> done) {
-    PasteboardContents contents;
-    contents.items = items();
-    if (!lastReadComplete()) {
-        contents.items.clear();
-        contents.failure = PasteboardSaveFailure::ownerNotAnswering;
-    }
-    done(std::move(contents));
-}
-
 std::string_view toString(PutBack putBack) {
     switch (putBack) {
         case PutBack::done:

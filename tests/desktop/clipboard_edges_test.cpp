@@ -37,11 +37,7 @@ class WatchedPasteboard final : public platform::Pasteboard {
     std::function<void()> onTake;
 
     std::int64_t changeCount() override { return inner_->changeCount(); }
-    std::vector<platform::PasteboardItem> items() override { return inner_->items(); }
     std::int64_t clear() override { return inner_->clear(); }
-    platform::Status writeItems(const std::vector<platform::PasteboardItem>& items) override {
-        return inner_->writeItems(items);
-    }
     platform::Status setString(std::u16string_view text) override {
         return inner_->setString(text);
     }
@@ -53,8 +49,6 @@ class WatchedPasteboard final : public platform::Pasteboard {
         return written;
     }
     bool makeTransientOrdinary() override { return inner_->makeTransientOrdinary(); }
-    std::optional<std::u16string> string() override { return inner_->string(); }
-    bool lastWriteUnfetched() override { return inner_->lastWriteUnfetched(); }
     platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
         return inner_->lastWriteFetchedBy(target);
     }
