@@ -226,8 +226,8 @@ class Keeper {
                     }
                     moments_[moment->selection] = moment->fingerprint;
                 } else {
+                    // (Who fetched it stays known: the text may be left for the person.)
                     moments_.erase(moment->selection);
-                    fetchers_.erase(moment->selection);
                 }
                 return true;
             }

@@ -118,9 +118,6 @@ bool X11SelectionPasteboard::holdReserve(SteadyClock::time_point until) {
     }
     if (momentFingerprint_ != 0) {
         link->moment(selection_, momentFingerprint_);
-        for (const auto& fetcher : momentFetchers_) {
-            link->fetcher(selection_, fetcher.base, fetcher.pid.value_or(0));
-        }
     }
     // A text left for the person stays for the rest of its time, whatever keeper stands by.
     if (leftWithKeeper_) {
@@ -142,6 +139,9 @@ bool X11SelectionPasteboard::holdReserve(SteadyClock::time_point until) {
                          until)) {
             return false;
         }
+    }
+    for (const auto& fetcher : momentFetchers_) {
+        link->fetcher(selection_, fetcher.base, fetcher.pid.value_or(0));
     }
     return true;
 }

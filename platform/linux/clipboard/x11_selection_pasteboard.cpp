@@ -81,7 +81,7 @@ X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> 
 void X11SelectionPasteboard::fetchedFromAside(const x11::ClientIdentity& client, bool inFront) {
     // A client that takes the moment's text from aside (not where it is pasted) is a clipboard
     // manager: the keeper knows it, should it put the text back once the program has gone.
-    if (inFront || momentFingerprint_ == 0 || momentFetchers_.size() >= 16 ||
+    if (inFront || (momentFingerprint_ == 0 && !leftWithKeeper_) || momentFetchers_.size() >= 16 ||
         std::ranges::find(momentFetchers_, client) != momentFetchers_.end()) {
         return;
     }
