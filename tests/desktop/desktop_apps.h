@@ -2,8 +2,9 @@
 
 // Applications people use that nobody here wrote, for the suites that reach into them: GNOME's
 // text editor (GTK 4), KWrite (KDE Frameworks), LibreOffice Writer (with its GTK 3 plugin, and
-// without any), and Chromium and Firefox on a page of ours (a text area, a text field, a password
-// field, and a message of two paragraphs with a bold and an italic word, as web mail composes).
+// without any) and Calc, and Chromium and Firefox on a page of ours (a text area, a text field, a
+// password field, a field masked by its style, and a message of two paragraphs with a bold and
+// an italic word, as web mail composes).
 // Each is started at most once per test program, on first use, in a process group of its own
 // with its files in a temporary folder, and ended with that group at exit.
 
@@ -25,6 +26,7 @@ class DesktopApplication {
         kwrite,
         writer,       // LibreOffice Writer, its GTK 3 plugin
         plainWriter,  // LibreOffice Writer without a toolkit plugin (no accessibility)
+        calc,         // LibreOffice Calc, its GTK 3 plugin, on a new sheet
         chromium,
         firefox,  // Firefox ESR, a fresh profile of its own, offline
     };
@@ -42,8 +44,9 @@ class DesktopApplication {
     [[nodiscard]] bool ready() const { return pid_ != 0; }
 
     // Brings it to the front with one of its fields focused and answers that field as the seams
-    // see it: "document" in the editors and Writer; "area", "line", "password" and "message" on
-    // the browsers' page. Empty when it could not.
+    // see it: "document" in the editors and Writer; "area", "line", "password", "pin" and
+    // "message" on the browsers' page. Empty when it could not. (Calc: use bringToFront and its
+    // keys.)
     platform::ElementRef focus(const QString& field = QStringLiteral("document"));
     // The same, the field holding `text` (pasted over all it held) with `selection` selected.
     platform::ElementRef prepare(const std::u16string& text, text::Utf16Range selection,
