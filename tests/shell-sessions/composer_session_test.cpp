@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QTest>
+#include <QTextDocument>
 
 #include "app/target/focus_snapshot.h"
 #include "core/text/unicode.h"
@@ -78,6 +80,40 @@ TEST_F(ComposerSession, TheSeedIsTheSelectionElseTheKeptDraftAndASecondTriggerDi
         app->dismissPanel("dismiss-key");  // nothing open: nothing written
         EXPECT_EQ(lines().back(), "sid=s001 state=cancelled reason=toggle-hotkey");
     }
+}
+
+// The panel keeps the text it was dismissed with: opening on that draft again writes nothing
+// into the editor (a long draft would be laid out again at every opening), and still gives a
+// fresh session: the caret at the end, nothing to undo. A selection replaces it as ever.
+TEST_F(ComposerSession, TheKeptDraftTheEditorStillHoldsIsNotWrittenAgain) {
+    startApp();
+    const auto target = openTarget(u"", {0, 0});
+    open();
+    auto* view = app->textController->textView();
+    QTest::keyClicks(view, "kept words");
+    drive(2s);
+    app->toggleHotkey("hotkey");
+    const auto draft = app->preservedDraft;
+    ASSERT_TRUE(draft);
+
+    int writes = 0;
+    const auto counted = QObject::connect(view->document(), &QTextDocument::contentsChange,
+                                          [&] { ++writes; });
+    desktop.setFrontmost(target.app.pid);
+    open();
+    EXPECT_EQ(writes, 0);
+    EXPECT_EQ(panelText(), *draft);
+    EXPECT_EQ(view->selectedRange(),
+              (text::Utf16Range{static_cast<std::int64_t>(draft->size()), 0}));
+    EXPECT_FALSE(view->document()->isUndoAvailable());
+    app->toggleHotkey("hotkey");
+
+    desktop.setValue(target.field, u"Hi teh cat", {0, 10});
+    desktop.setFrontmost(target.app.pid);
+    open();
+    EXPECT_GT(writes, 0);
+    EXPECT_EQ(panelText(), u"Hi the cat");
+    QObject::disconnect(counted);
 }
 
 TEST_F(ComposerSession, RefusedOpens) {
