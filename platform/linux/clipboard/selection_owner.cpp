@@ -291,6 +291,7 @@ bool SelectionOwner::serveOne(Ownership& owned, const std::string& selectionName
 }
 
 void SelectionOwner::noteRequestor(const std::string& selectionName, xcb_window_t requestor) {
+    bool full = false;
     {
         std::lock_guard lock(mutex_);
         const auto mirror = mirrors_.find(selectionName);
@@ -298,19 +299,28 @@ void SelectionOwner::noteRequestor(const std::string& selectionName, xcb_window_
             return;
         }
         mirror->second.fetched = true;
-        if (mirror->second.requestors.size() >= maxRequestors) {
-            return;
+        full = mirror->second.requestors.size() >= maxRequestors;
+    }
+    if (!full) {
+        // Asked at each request, while the requestor's window exists (a reader may destroy it
+        // once served), since the server gives a gone client's resource base to the next one to
+        // connect.
+        const auto identity = identities_.of(requestor);
+        std::lock_guard lock(mutex_);
+        if (const auto mirror = mirrors_.find(selectionName); mirror != mirrors_.end()) {
+            auto& known = mirror->second.requestors;
+            if (known.size() < maxRequestors && std::ranges::find(known, identity) == known.end()) {
+                known.push_back(identity);
+            }
         }
     }
-    // Asked at each request, while the requestor's window exists (a reader may destroy it once
-    // served), since the server gives a gone client's resource base to the next one to connect.
-    const auto identity = identities_.of(requestor);
-    std::lock_guard lock(mutex_);
-    if (const auto mirror = mirrors_.find(selectionName); mirror != mirrors_.end()) {
-        auto& known = mirror->second.requestors;
-        if (known.size() < maxRequestors && std::ranges::find(known, identity) == known.end()) {
-            known.push_back(identity);
-        }
+    std::function<void(const std::string&)> told;
+    {
+        std::lock_guard lock(mutex_);
+        told = onFetch_;
+    }
+    if (told) {
+        told(selectionName);  // once the requestor is known
     }
 }
 
@@ -435,6 +445,11 @@ void SelectionOwner::onForeignChange(
     std::function<void(const std::string&, std::uint64_t)> callback) {
     std::lock_guard lock(mutex_);
     onForeign_ = std::move(callback);
+}
+
+void SelectionOwner::onFetch(std::function<void(const std::string&)> callback) {
+    std::lock_guard lock(mutex_);
+    onFetch_ = std::move(callback);
 }
 
 }  // namespace ravlin::platform::x11

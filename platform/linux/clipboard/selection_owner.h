@@ -83,6 +83,9 @@ class SelectionOwner {
     }
     [[nodiscard]] std::uint64_t ownChanges(const std::string& selection) const;
     void onForeignChange(std::function<void(const std::string&, std::uint64_t)> callback);
+    // Told (on the pump's thread, with the selection's name) once a client has asked for the
+    // contents we own, before they are sent.
+    void onFetch(std::function<void(const std::string&)> callback);
 
     // What went wrong (Selections::onTrouble), on the pump's thread.
     std::function<void(std::string)> onTrouble;
@@ -156,6 +159,7 @@ class SelectionOwner {
     // The latest change of each selection we made ourselves.
     std::map<std::string, KnownChange> lastOwnChange_;
     std::function<void(const std::string&, std::uint64_t)> onForeign_;
+    std::function<void(const std::string&)> onFetch_;
 };
 
 }  // namespace ravlin::platform::x11

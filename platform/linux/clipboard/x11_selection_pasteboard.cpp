@@ -59,6 +59,15 @@ X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> 
     selections_->onTrouble([this, alive = std::weak_ptr<const int>(alive_)](const std::string& line) {
         onMain(alive, [this, line] { tellTrouble(line); });
     });
+    selections_->onFetch([this, alive = std::weak_ptr<const int>(alive_)](const std::string& which) {
+        onMain(alive, [this, which] {
+            if (which == selection_) {
+                fetchObservers_.notify();
+            } else if (primary_ && which == primary_->selection_) {
+                primary_->fetchObservers_.notify();
+            }
+        });
+    });
 }
 
 void X11SelectionPasteboard::tellTrouble(std::string line) {
@@ -78,6 +87,7 @@ X11SelectionPasteboard::~X11SelectionPasteboard() {
     if (listens_) {
         selections_->onForeignChange(nullptr);
         selections_->onTrouble(nullptr);
+        selections_->onFetch(nullptr);
     }
 }
 
@@ -419,6 +429,10 @@ WriteFetch X11SelectionPasteboard::lastWriteFetchedBy(const FetchTarget& target)
                                [&](const auto& r) { return x11::isClientOf(r, targetBase, target.pid); })
                ? WriteFetch::byTarget
                : WriteFetch::byOthers;
+}
+
+Subscription X11SelectionPasteboard::observeFetches(std::function<void()> onFetch) {
+    return fetchObservers_.add([onFetch = std::move(onFetch)] { onFetch(); });
 }
 
 Subscription X11SelectionPasteboard::observeChanges(std::function<void(std::int64_t)> onChange) {

@@ -257,6 +257,10 @@ void Selections::onForeignChange(std::function<void(const std::string&, std::uin
     parts_->owner.onForeignChange(std::move(callback));
 }
 
+void Selections::onFetch(std::function<void(const std::string&)> callback) {
+    parts_->owner.onFetch(std::move(callback));
+}
+
 bool Selections::saveToManager(const std::string& selection, std::chrono::milliseconds limit) {
     auto* parts = parts_.get();
     return parts->connection

@@ -110,6 +110,9 @@ class Selections {
     // change found them: a caller that has changed the selection since knows the news is stale).
     // Runs on the connection's thread; set before use, cleared with nullptr.
     void onForeignChange(std::function<void(const std::string&, std::uint64_t)> callback);
+    // A client asked for contents we own of a selection (named): lastWriteFetchedBy may have
+    // changed. Runs on the connection's thread; set before use, cleared with nullptr.
+    void onFetch(std::function<void(const std::string&)> callback);
 
     // Our window: the owner of what we serve.
     [[nodiscard]] std::uint32_t window() const;
