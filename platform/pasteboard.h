@@ -5,6 +5,7 @@
 // every writer does before writing, so a caller can tell whether anything was copied since it
 // last looked. Reading never changes the count.
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -154,6 +155,18 @@ class Pasteboard {
     // process) are handed to someone who outlives it, so the user keeps them. Returns when that
     // is done or has failed, within a bounded time. Nothing to do where the desktop keeps them.
     virtual void keepContentsAfterExit() {}
+    // The text this program last put there stays for the person to paste for `duration`; then
+    // `userContents` (the person's own, saved before; no items: an empty pasteboard) come back in
+    // its place, unless something else was copied meanwhile. Where the desktop can see to that
+    // beyond this program's life, it does so should the program end (quit, crash) first, and
+    // this says true: the caller need not put the contents back before exit. False where it
+    // cannot (the caller restores them itself, at the latest before exit).
+    virtual bool leaveForUser(const PasteboardContents& userContents,
+                              std::chrono::milliseconds duration) {
+        (void)userContents;
+        (void)duration;
+        return false;
+    }
 
     // The desktop's other text selection, as a pasteboard of its own (X11's PRIMARY: the text
     // last selected, which some programs paste with Shift+Insert); none where there is none. The

@@ -62,7 +62,15 @@ std::variant<Target, std::string> follow(const std::string& path) {
     return path + ": " + errorText(ELOOP);
 }
 
+}  // namespace
+
 const char* kindOf(mode_t mode) {
+    if (S_ISREG(mode)) {
+        return "a regular file";
+    }
+    if (S_ISLNK(mode)) {
+        return "a link";
+    }
     if (S_ISFIFO(mode)) {
         return "a FIFO";
     }
@@ -80,6 +88,8 @@ const char* kindOf(mode_t mode) {
     }
     return "a special file";
 }
+
+namespace {
 
 // "/x/ravlin.ini is a FIFO, not a regular file"; through a link, "/x/ravlin.ini is a link to
 // /dev/zero, a character device, not a regular file".

@@ -12,6 +12,8 @@
 // and owner. Writing holds the lock for the length of the write and gives up at once when
 // another process holds it.
 
+#include <sys/types.h>
+
 #include <QByteArray>
 #include <optional>
 #include <string>
@@ -19,6 +21,8 @@
 
 namespace ravlin {
 
+// What a file's mode says it is, for a person: "a regular file", "a link", "a FIFO", "a folder".
+[[nodiscard]] const char* kindOf(mode_t mode);
 // Nothing when `path`, after following links, is a regular file or absent; else why not, as
 // "/x/ravlin.ini is a FIFO, not a regular file".
 [[nodiscard]] std::optional<std::string> regularFileProblem(const std::string& path);

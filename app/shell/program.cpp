@@ -55,16 +55,16 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     switch (instance.claim()) {
         case SingleInstance::Claim::First:
             if (const auto& stale = instance.takenOver()) {
-                say("took over the lock of an earlier start (" + *stale + ")");
+                say("took over " + instance.lockPath().toStdString() + " (" + *stale + ")");
+            }
+            if (const auto& socket = instance.socketProblem()) {
+                say(*socket);
             }
             break;
         case SingleInstance::Claim::Told:
             say("already running; asked it to come forward");
             return 0;
         case SingleInstance::Claim::Unreachable:
-            say("another copy holds " + instance.socketPath().toStdString() +
-                " but does not answer");
-            return 1;
         case SingleInstance::Claim::Unusable:
             say("cannot start: " + instance.problem());
             return 1;

@@ -4,6 +4,7 @@
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/un.h>
 #include <unistd.h>
 #include <QDeadlineTimer>
@@ -96,6 +97,49 @@ bool tell(const QByteArray& path, bool abstract) {
                   MSG_NOSIGNAL) == kActivate.size();
 }
 
+// Where the link at `path` points, as written in it.
+std::optional<std::string> linkTarget(const QByteArray& path) {
+    char buffer[PATH_MAX];
+    const auto length = ::readlink(path.constData(), buffer, sizeof buffer);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof buffer) {
+        return std::nullopt;
+    }
+    return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+// Where the link at `path` points, when it leads nowhere: its target, followed, does not exist.
+std::optional<std::string> danglingLinkTarget(const QByteArray& path) {
+    const auto entry = entryAt(path);
+    struct stat followed {};
+    if (!entry || !S_ISLNK(entry->st_mode) || ::stat(path.constData(), &followed) == 0 ||
+        (errno != ENOENT && errno != ENOTDIR)) {
+        return std::nullopt;
+    }
+    return linkTarget(path);
+}
+
+// Why nothing can be made in `folder` where the folder itself says: gone, read-only, full, not
+// writable. Nothing when it looks usable.
+std::optional<std::string> folderProblem(const QString& folder) {
+    const QByteArray path = QFile::encodeName(folder);
+    const std::string name = folder.toStdString();
+    struct statvfs status {};
+    if (::statvfs(path.constData(), &status) != 0) {
+        return name + ": " + std::strerror(errno);
+    }
+    if ((status.f_flag & ST_RDONLY) != 0) {
+        return name + " is on a read-only file system";
+    }
+    // Room for nothing more, or no more names (where the file system counts them).
+    if (status.f_bavail == 0 || (status.f_files > 0 && status.f_favail == 0)) {
+        return name + " is full";
+    }
+    if (::access(path.constData(), W_OK | X_OK) != 0) {
+        return name + ": " + std::strerror(errno);
+    }
+    return std::nullopt;
+}
+
 // The file name of the executable a process runs ("ravlin"), empty when it cannot be told.
 QByteArray executableOf(const QByteArray& pid) {
     char buffer[PATH_MAX];
@@ -176,10 +220,55 @@ std::optional<std::string> SingleInstance::removeIfStale(const QString& path) {
     return stale;
 }
 
+std::optional<std::string> SingleInstance::removeIfDanglingLink(const QString& path) {
+    // A link is never a lock anyone holds: only a regular file is. One remover at a time, as for
+    // a stale lock, and the link looked at again under that.
+    const QByteArray file = QFile::encodeName(path);
+    if (!danglingLinkTarget(file)) {
+        return std::nullopt;
+    }
+    QLockFile removal(path + ".rmlock");
+    removal.setStaleLockTime(kClientTimeoutMs);
+    if (!removal.tryLock(0)) {
+        return std::nullopt;
+    }
+    const auto target = danglingLinkTarget(file);
+    if (!target || ::unlink(file.constData()) != 0) {
+        return std::nullopt;
+    }
+    return "it was a link to " + *target + ", which does not exist";
+}
+
+std::string SingleInstance::whyUnreachable() const {
+    const QString path = lockPath();
+    const std::string lock = path.toStdString();
+    std::string found;
+    if (const auto target = danglingLinkTarget(QFile::encodeName(path))) {
+        found = lock + " is a link to " + *target + ", which does not exist,";
+    } else {
+        const auto read = readRegularFile(QFile::encodeName(path).toStdString(), kMaxLockBytes);
+        if (const auto* problem = std::get_if<std::string>(&read)) {
+            return *problem;
+        }
+        const auto& content = std::get<QByteArray>(read);
+        const auto stale = staleness(content);
+        if (!stale) {
+            return "another copy (pid " + content.left(content.indexOf('\n')).toStdString() +
+                   ") holds " + lock + " but does not answer on " + socketPath().toStdString();
+        }
+        found = lock + " is stale (" + *stale + ")";
+    }
+    if (const auto folder = folderProblem(folder_)) {
+        return found + " but cannot be replaced: " + *folder;
+    }
+    return found + " but another process holds it";
+}
+
 struct SingleInstance::Listener {
     process::UniqueFd socket;
     std::unique_ptr<QSocketNotifier> notifier;  // after the socket: goes before it is closed
 
+    // A listener at `address`; none when it cannot be had (errno says why).
     static std::unique_ptr<Listener> at(const Address& address) {
         process::UniqueFd socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
         if (!socket || ::bind(socket.get(), asSocketAddress(address), address.length) != 0 ||
@@ -229,26 +318,41 @@ QString SingleInstance::socketPath() const {
     return folder_ + QLatin1Char('/') + name_ + ".socket";
 }
 
+QString SingleInstance::lockPath() const {
+    return folder_ + QLatin1Char('/') + name_ + ".lock";
+}
+
 SingleInstance::Claim SingleInstance::claim(int waitMs) {
-    const QString lockPath = folder_ + QLatin1Char('/') + name_ + ".lock";
+    const QString path = lockPath();
+    takenOver_ = removeIfDanglingLink(path);
     // QLockFile reads a lock it finds, and would wait forever on a FIFO there.
-    if (auto problem = regularFileProblem(lockPath.toStdString())) {
+    if (auto problem = regularFileProblem(path.toStdString())) {
         problem_ = std::move(*problem);
         return Claim::Unusable;
     }
-    auto lock = std::make_unique<QLockFile>(lockPath);
+    auto lock = std::make_unique<QLockFile>(path);
     // Staleness only by what the lock names, never by age: the program runs for days.
     lock->setStaleLockTime(0);
-    if (QFile::exists(lockPath)) {
-        takenOver_ = removeIfStale(lockPath);
+    if (QFile::exists(path)) {
+        takenOver_ = removeIfStale(path);
     }
     if (!lock->tryLock(0)) {
         takenOver_.reset();
-        return tellRunning(waitMs) ? Claim::Told : Claim::Unreachable;
+        if (lock->error() != QLockFile::LockFailedError) {
+            // Not held by anyone: it could not be made.
+            const auto folder = folderProblem(folder_);
+            problem_ = path.toStdString() + " cannot be made" + (folder ? ": " + *folder : "");
+            return Claim::Unusable;
+        }
+        if (tellRunning(waitMs)) {
+            return Claim::Told;
+        }
+        problem_ = whyUnreachable();
+        return Claim::Unreachable;
     }
     lock_ = std::move(lock);
     // Whatever socket is there belongs to a process that no longer holds the lock.
-    listenOnPath(true);
+    auto pathProblem = listenOnPath(true);
     if (const auto address = addressOf(QFile::encodeName(socketPath()), true)) {
         abstractListener_ = Listener::at(*address);
         if (abstractListener_) {
@@ -258,8 +362,10 @@ SingleInstance::Claim SingleInstance::claim(int waitMs) {
                     [this] { accept(*abstractListener_); });
         }
     }
-    if (!pathListener_ && !abstractListener_) {
-        qWarning("ravlin: cannot listen on %s", qPrintable(socketPath()));
+    if (pathProblem) {
+        socketProblem_ = "cannot listen on " + socketPath().toStdString() + ": " + *pathProblem +
+                         (abstractListener_ ? "; a later start reaches this one all the same"
+                                            : "; a later start cannot reach this one");
     }
     watchFolder();
     return Claim::First;
@@ -300,18 +406,33 @@ void SingleInstance::watchFolder() {
     checkPath();  // whatever happened before the watch began
 }
 
-void SingleInstance::listenOnPath(bool replaceStaleSocket) {
+std::optional<std::string> SingleInstance::listenOnPath(bool replaceStaleSocket) {
     const QByteArray path = QFile::encodeName(socketPath());
     if (const auto entry = entryAt(path)) {
         if (!replaceStaleSocket || !S_ISSOCK(entry->st_mode) || ::unlink(path.constData()) != 0) {
-            return;  // not ours to remove
+            // Not ours to remove.
+            const auto target = S_ISLNK(entry->st_mode) ? linkTarget(path) : std::nullopt;
+            return std::string("it is ") + kindOf(entry->st_mode) +
+                   (target ? " to " + *target : std::string());
         }
     }
     const auto address = addressOf(path, false);
-    auto listener = address ? Listener::at(*address) : nullptr;
+    if (!address) {
+        return "the path is too long for a socket";
+    }
+    auto listener = Listener::at(*address);
+    if (!listener) {
+        const int error = errno;
+        if (error == ENOSPC || error == EDQUOT) {
+            if (auto full = folderProblem(folder_)) {
+                return full;
+            }
+        }
+        return std::strerror(error);
+    }
     const auto entry = entryAt(path);
-    if (!listener || !entry || !S_ISSOCK(entry->st_mode)) {
-        return;
+    if (!entry || !S_ISSOCK(entry->st_mode)) {
+        return "it was taken away as it was made";
     }
     made_ = std::pair{entry->st_dev, entry->st_ino};
     pathListener_ = std::move(listener);
@@ -319,6 +440,7 @@ void SingleInstance::listenOnPath(bool replaceStaleSocket) {
         std::make_unique<QSocketNotifier>(pathListener_->socket.get(), QSocketNotifier::Read);
     connect(pathListener_->notifier.get(), &QSocketNotifier::activated, this,
             [this] { accept(*pathListener_); });
+    return std::nullopt;
 }
 
 void SingleInstance::checkPath() {
@@ -332,7 +454,7 @@ void SingleInstance::checkPath() {
     pathListener_.reset();
     made_.reset();
     if (!entry) {
-        listenOnPath(false);
+        (void)listenOnPath(false);
     }
 }
 

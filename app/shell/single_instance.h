@@ -16,8 +16,14 @@
 // A crash leaves the lock and the socket behind: the lock names a process that no longer
 // exists, so the next start takes it over and replaces the stale socket (a socket only). Any
 // lock that does not name a live copy of this program on this machine is as stale (empty,
-// unreadable, written on another host or in an earlier boot, or naming another program): it is
-// taken over and `takenOver()` says why. A lock its owner still holds is never removed.
+// unreadable, written on another host or in an earlier boot, or naming another program), and so
+// is a link in the lock's place that leads nowhere: it is taken over and `takenOver()` says why.
+// A lock its owner still holds is never removed.
+//
+// A start that can neither take the lock nor reach the running program says what it found: the
+// copy that holds the lock and does not answer, a stale lock another process holds, a folder so
+// full that no lock can be made in it. A first start whose socket file cannot be made says why,
+// and whether a later start can still reach it.
 
 #include <sys/types.h>
 
@@ -40,8 +46,8 @@ class SingleInstance final : public QObject {
     enum class Claim {
         First,        // this process is the running program; activationRequested() will fire
         Told,         // another process is the running program and was told to come forward
-        Unreachable,  // another process holds the lock but could not be told
-        Unusable      // the lock's path holds something other than a regular file: problem()
+        Unreachable,  // another process holds the lock but could not be told: problem()
+        Unusable      // no lock can be had at the lock's path: problem()
     };
 
     // `folder` holds the lock and the socket; `name` names both.
@@ -55,8 +61,12 @@ class SingleInstance final : public QObject {
     // before it listens).
     Claim claim(int waitMs = 2000);
     [[nodiscard]] QString socketPath() const;
-    // Why the claim was Unusable.
+    [[nodiscard]] QString lockPath() const;
+    // Why the claim was Unreachable or Unusable, as what was found.
     [[nodiscard]] const std::string& problem() const { return problem_; }
+    // After a First claim: why the socket file could not be made, and whether a later start can
+    // reach this one all the same; nothing when it was made.
+    [[nodiscard]] const std::optional<std::string>& socketProblem() const { return socketProblem_; }
     // Why the lock found at the claim was stale, when this process took it over.
     [[nodiscard]] const std::optional<std::string>& takenOver() const { return takenOver_; }
 
@@ -74,7 +84,12 @@ class SingleInstance final : public QObject {
     bool tellRunning(int waitMs);
     // Removes a stale lock at `path` unless its owner holds it; why it was stale when removed.
     static std::optional<std::string> removeIfStale(const QString& path);
-    void listenOnPath(bool replaceStaleSocket);
+    // Removes a link at `path` that leads nowhere; what it was when removed.
+    static std::optional<std::string> removeIfDanglingLink(const QString& path);
+    // What stands in the way when the lock is held and nobody answers.
+    [[nodiscard]] std::string whyUnreachable() const;
+    // Listens on the socket file; why not, when it cannot.
+    std::optional<std::string> listenOnPath(bool replaceStaleSocket);
     // Watches the folder for the socket file's name coming and going.
     void watchFolder();
     // Keeps the socket file this process's own, or makes it again once the name is free.
@@ -86,6 +101,7 @@ class SingleInstance final : public QObject {
     QString name_;
     std::string problem_;
     std::optional<std::string> takenOver_;
+    std::optional<std::string> socketProblem_;
     std::unique_ptr<QLockFile> lock_;
     std::unique_ptr<Listener> pathListener_;
     std::unique_ptr<Listener> abstractListener_;

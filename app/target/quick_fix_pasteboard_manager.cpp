@@ -31,6 +31,11 @@ void QNQuickFixPasteboardManager::scheduleRestore(QNModelPasteboardSnapshot snap
     // The pending restore answers for the snapshot from now on.
     settle(snapshot.loan);
     pendingSnapshot_ = std::move(snapshot);
+    // Where the desktop can, the text stays for the rest of its time even should the program
+    // end first, and the user's contents come back after it all the same.
+    leftBeyondExit_ =
+        pasteboard_->leaveForUser(pendingSnapshot_->contents(),
+                                  std::chrono::seconds(std::max<std::int64_t>(afterSeconds, 0)));
     recordedChangeCount_ = pasteboard_->changeCount();
     pendingTask_.emplace();
     const std::int64_t ticks = std::max<std::int64_t>(afterSeconds, 0) * ticksPerSecond;
@@ -45,6 +50,7 @@ void QNQuickFixPasteboardManager::cancelPendingRestore() {
     }
     pendingTask_.reset();
     pendingSnapshot_.reset();
+    leftBeyondExit_ = false;
 }
 
 std::optional<QNModelPasteboardSnapshot> QNQuickFixPasteboardManager::takePendingSnapshot() {
@@ -97,7 +103,8 @@ void QNQuickFixPasteboardManager::restoreBeforeExit() {
         cancelPendingRestore();
         return;
     }
-    if (pendingSnapshot_ && pasteboard_->changeCount() == recordedChangeCount_) {
+    if (pendingSnapshot_ && pasteboard_->changeCount() == recordedChangeCount_ &&
+        !leftBeyondExit_) {
         restorePending();
     }
     cancelPendingRestore();

@@ -71,7 +71,8 @@ class QNQuickFixPasteboardManager
     // The program is leaving: the user's contents go back now. With borrowers in flight, those
     // the oldest of them saved, unless the pasteboard has not changed since it saved them (its
     // own text never went out); otherwise the pending restore, unless something newer was
-    // copied. Nothing is pending or watched afterwards.
+    // copied, or the pasteboard sees to it beyond the program's life (Pasteboard::leaveForUser:
+    // the text then stays for the rest of its time). Nothing is pending or watched afterwards.
     void restoreBeforeExit();
     [[nodiscard]] std::size_t openLoans() const { return loans_.size(); }
 
@@ -123,6 +124,8 @@ class QNQuickFixPasteboardManager
     std::optional<std::stop_source> pendingTask_;
     std::optional<QNModelPasteboardSnapshot> pendingSnapshot_;
     std::int64_t recordedChangeCount_ = 0;
+    // The pending restore is seen to beyond the program's life by the pasteboard.
+    bool leftBeyondExit_ = false;
     struct Loan {
         platform::PasteboardContents contents;
         std::int64_t changeCount = 0;

@@ -109,7 +109,9 @@ struct Model : std::enable_shared_from_this<Model> {
     std::map<std::uint32_t, std::u16string> layout;
     std::vector<std::shared_ptr<Tap>> taps;
     bool tapsRefused = false;
-    bool tapsCanSwallow = true;
+    // As on X11, where taps only watch: a swallow verdict is advisory unless a test says
+    // otherwise.
+    bool tapsCanSwallow = false;
     bool tapsSeeFn = true;
     // The taps see events a turn late (X11's queue): what the application got already and the
     // taps not yet, handed over on the next turn of the executor or at a catch-up.

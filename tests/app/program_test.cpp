@@ -1,9 +1,11 @@
 // The real `ravlin` binary in an offscreen session: one instance per runtime folder, a clean
-// stop on signals, a stale lock and socket taken over, hostile clients ignored, a socket file
-// replaced behind its back, and settings files that are no regular files.
+// stop on signals, a stale lock and socket taken over, what stands in the lock's or the socket's
+// way said, hostile clients ignored, a socket file replaced behind its back, and settings files
+// that are no regular files.
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +22,7 @@
 #include <memory>
 #include <string>
 
+#include "core/process/unique_fd.h"
 #include "tests/support/file_entries.h"
 
 namespace {
@@ -28,7 +31,9 @@ using ravlin::testing::fileEntryAt;
 
 class Ravlin {
   public:
-    explicit Ravlin(const QString& runtimeFolder, const QString& previews = {}) {
+    // Started through `wrapper` (a command that ends by running the program given last), if any.
+    explicit Ravlin(const QString& runtimeFolder, const QString& previews = {},
+                    const QStringList& wrapper = {}) {
         auto environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", runtimeFolder);
         environment.insert("XDG_CONFIG_HOME", runtimeFolder);
@@ -39,7 +44,11 @@ class Ravlin {
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         process_.setProcessEnvironment(environment);
         process_.setProcessChannelMode(QProcess::SeparateChannels);
-        process_.start(RAVLIN_PROGRAM, {});
+        if (wrapper.isEmpty()) {
+            process_.start(RAVLIN_PROGRAM, {});
+        } else {
+            process_.start(wrapper.front(), wrapper.mid(1) << RAVLIN_PROGRAM);
+        }
     }
     ~Ravlin() {
         if (process_.state() != QProcess::NotRunning) {
@@ -71,6 +80,7 @@ class Ravlin {
         return process_.exitCode();
     }
     void signal(int number) { ::kill(static_cast<pid_t>(process_.processId()), number); }
+    [[nodiscard]] qint64 pid() const { return process_.processId(); }
     [[nodiscard]] bool running() const { return process_.state() == QProcess::Running; }
     [[nodiscard]] const QByteArray& errors() const { return errors_; }
 
@@ -297,9 +307,10 @@ TEST_F(ProgramTest, ALockThatNamesNoLiveCopyIsTakenOverWithOneLine) {
         lock.close();
         Ravlin ravlin(folder.path());
         ASSERT_TRUE(ravlin.waitForLine("running")) << ravlin.errors().toStdString();
-        EXPECT_EQ(ravlin.errors().count("ravlin: took over the lock of an earlier start (" +
-                                        c.reason + ")"),
-                  1)
+        EXPECT_EQ(
+            ravlin.errors().count("ravlin: took over " + folder.filePath("ravlin.lock").toUtf8() +
+                                  " (" + c.reason + ")"),
+            1)
             << ravlin.errors().toStdString();
         if (&c == &cases[0]) {
             Ravlin second(folder.path());
@@ -322,6 +333,133 @@ TEST_F(ProgramTest, ALockThatNamesNoLiveCopyIsTakenOverWithOneLine) {
         << second.errors().toStdString();
     EXPECT_FALSE(second.errors().contains("took over")) << second.errors().toStdString();
     EXPECT_TRUE(first.waitForLine("asked to come forward"));
+}
+
+// A lock written as QLockFile writes one, naming `pid`, and held as its owner holds it.
+ravlin::process::UniqueFd heldLock(const QString& path, const QByteArray& pid) {
+    const QByteArray content = pid + "\nravlin\n" + QSysInfo::machineHostName().toUtf8() + "\n" +
+                               QSysInfo::machineUniqueId() + "\n" + QSysInfo::bootUniqueId() + "\n";
+    ravlin::process::UniqueFd fd(
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!fd || ::write(fd.get(), content.constData(), content.size()) != content.size() ||
+        ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        return {};
+    }
+    return fd;
+}
+
+// A link in the lock's place that leads nowhere is no lock: taken over, and said. A lock held
+// by another process is never taken: the start ends saying who holds it, and why the lock did
+// not name a copy that answers where it does not.
+TEST_F(ProgramTest, WhatStandsInTheLocksWayIsSaidAndTakenOverOnlyWhereNobodyHoldsIt) {
+    {
+        SCOPED_TRACE("a link that leads nowhere");
+        QTemporaryDir folder;
+        const QString lock = folder.filePath("ravlin.lock");
+        ASSERT_EQ(::symlink("gone/ravlin.lock", QFile::encodeName(lock).constData()), 0);
+        Ravlin ravlin(folder.path());
+        ASSERT_TRUE(ravlin.waitForLine("running")) << ravlin.errors().toStdString();
+        EXPECT_TRUE(
+            ravlin.errors().contains("ravlin: took over " + lock.toUtf8() +
+                                     " (it was a link to gone/ravlin.lock, which does not exist)"))
+            << ravlin.errors().toStdString();
+        const auto entry = fileEntryAt(lock.toStdString());
+        EXPECT_TRUE(entry && S_ISREG(entry->mode));
+        EXPECT_FALSE(QFile::exists(folder.filePath("gone"))) << "nothing made where it pointed";
+        Ravlin second(folder.path());
+        EXPECT_EQ(second.exitStatus(), 0);
+        EXPECT_TRUE(ravlin.waitForLine("asked to come forward"));
+    }
+
+    // A copy that runs elsewhere, for a lock that names a live copy of the program.
+    Ravlin elsewhere(runtime.path());
+    ASSERT_TRUE(elsewhere.waitForLine("running")) << elsewhere.errors().toStdString();
+    const auto copy = QByteArray::number(static_cast<qint64>(elsewhere.pid()));
+    const auto self = QByteArray::number(QCoreApplication::applicationPid());
+    const struct {
+        const char* name;
+        QByteArray pid;  // named by the held lock
+        QByteArray said;
+    } held[] = {
+        {"naming a live copy", copy,
+         "another copy (pid " + copy + ") holds %1 but does not answer on %2"},
+        {"naming another program", self,
+         "%1 is stale (the process it names is not ravlin) but another process holds it"},
+    };
+    for (const auto& c : held) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        const QString lock = folder.filePath("ravlin.lock");
+        const auto holder = heldLock(lock, c.pid);
+        ASSERT_TRUE(holder);
+        Ravlin ravlin(folder.path());
+        EXPECT_EQ(ravlin.exitStatus(), 1);
+        const QString said = QString::fromUtf8(c.said).arg(lock, folder.filePath("ravlin.socket"));
+        EXPECT_TRUE(ravlin.waitForLine("cannot start: " + said.toUtf8()))
+            << ravlin.errors().toStdString();
+    }
+}
+
+// A runtime folder with no room left: no lock can be made in it, nor can a stale one be
+// replaced, and the start says so. The folder is a small file system of the start's own, filled
+// before it runs (in a user and mount namespace of its own).
+TEST_F(ProgramTest, AFullRuntimeFolderIsSaid) {
+    if (QProcess::execute("unshare", {"--user", "--map-root-user", "--mount", "true"}) != 0) {
+        GTEST_SKIP() << "this system gives no user and mount namespaces to fill a folder in";
+    }
+    const struct {
+        const char* name;
+        std::optional<QByteArray> lock;  // left there before the folder filled
+        QByteArray said;
+    } cases[] = {
+        {"empty", std::nullopt, "%1 cannot be made: %2 is full"},
+        {"with a stale lock", QByteArray(),
+         "%1 is stale (it is empty) but cannot be replaced: %2 is full"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        const QStringList wrapper = {"unshare",
+                                     "--user",
+                                     "--map-root-user",
+                                     "--mount",
+                                     "sh",
+                                     "-c",
+                                     "mount -t tmpfs -o size=16k ravlin-full \"$1\" || exit 99\n"
+                                     "[ \"$2\" = none ] || printf %s \"$2\" > \"$1/ravlin.lock\"\n"
+                                     "head -c 1048576 /dev/zero > \"$1/fill\" 2>/dev/null\n"
+                                     "shift 2\nexec \"$@\"",
+                                     "sh",
+                                     folder.path(),
+                                     c.lock ? QString::fromUtf8(*c.lock) : QStringLiteral("none")};
+        Ravlin ravlin(folder.path(), {}, wrapper);
+        EXPECT_EQ(ravlin.exitStatus(), 1);
+        const QString said =
+            QString::fromUtf8(c.said).arg(folder.filePath("ravlin.lock"), folder.path());
+        EXPECT_TRUE(ravlin.waitForLine("cannot start: " + said.toUtf8()))
+            << ravlin.errors().toStdString();
+    }
+}
+
+// Something of someone else's where the socket file goes: left alone, and said; a later start
+// reaches the program all the same.
+TEST_F(ProgramTest, WhatStandsWhereTheSocketGoesIsSaidAndLeftAlone) {
+    const QString socket = runtime.filePath("ravlin.socket");
+    {
+        QFile file(socket);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write("mine") == 4);
+    }
+    const auto put = fileEntryAt(socket.toStdString());
+    Ravlin first(runtime.path());
+    ASSERT_TRUE(first.waitForLine("running")) << first.errors().toStdString();
+    EXPECT_TRUE(first.errors().contains("ravlin: cannot listen on " + socket.toUtf8() +
+                                        ": it is a regular file; a later start reaches this one "
+                                        "all the same"))
+        << first.errors().toStdString();
+    Ravlin second(runtime.path());
+    EXPECT_EQ(second.exitStatus(), 0);
+    EXPECT_TRUE(first.waitForLine("asked to come forward"));
+    EXPECT_EQ(fileEntryAt(socket.toStdString()), put);
 }
 
 // A FIFO where the instance lock goes ends the start at once, with the reason.

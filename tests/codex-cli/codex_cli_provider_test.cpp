@@ -389,7 +389,7 @@ TEST_F(CodexCLIProviderTest, CancellationStopsTheToolAndReportsCancelled) {
 
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].kind(), QNModelCorrectionStreamEvent::Kind::cancelled);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, testing::kHangWatchdog);
     const auto sleeper = testing::waitForPidFile(fake_.file("sleeper.pid"));
     ASSERT_TRUE(sleeper.has_value());
     EXPECT_TRUE(testing::waitUntilEnded(*sleeper));

@@ -14,6 +14,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::FakeExecutableDirectory;
+using testing::kHangWatchdog;
 using testing::numberedLines;
 using testing::since;
 
@@ -76,7 +77,7 @@ TEST(CodexCLICommandRunner, TimesOutWithAMessageNamingTheCommand) {
     const auto start = std::chrono::steady_clock::now();
     const auto result =
         runCodexCLICommand("/usr/bin/env", {"codex", "--version"}, environment, 0.2, 65536);
-    EXPECT_LT(since(start), 2s);
+    EXPECT_LT(since(start), kHangWatchdog);
     EXPECT_EQ(result.terminationStatus, 124);
     EXPECT_EQ(result.stdout, "");
     EXPECT_EQ(result.stderr,
@@ -104,10 +105,9 @@ TEST(CodexCLICommandRunner, StopsABackgroundChildLeftBehind) {
     FakeExecutableDirectory dir;
     const std::string script = dir.writeScript(
         "tool.sh", "sleep 30 &\necho $! > \"$FAKE_DIR/pid\"\necho codex-cli 0.120.0");
-    const auto start = std::chrono::steady_clock::now();
-    const auto result = runCodexCLICommand(script, {}, std::nullopt, 2.0, 65536);
+    // Waiting for the child's end of the pipes would end in the time-out (124).
+    const auto result = runCodexCLICommand(script, {}, std::nullopt, 10.0, 65536);
     EXPECT_EQ(result, (QNCodexCLICommandResult{0, "codex-cli 0.120.0\n", ""}));
-    EXPECT_LT(since(start), 1500ms);
     const auto pid = testing::waitForPidFile(dir.file("pid"));
     ASSERT_TRUE(pid);
     EXPECT_FALSE(testing::processIsRunning(*pid));

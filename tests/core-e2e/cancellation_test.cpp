@@ -17,8 +17,12 @@ namespace {
 using ondevice::StreamEnd;
 using testing::snapshotsOf;
 
-// Far beyond any phase's prompt answer, far below any time-out in play.
-constexpr std::chrono::milliseconds kPrompt{3000};
+// Every time limit in play is long, and the stand-ins' hangs last 30 s or more: only a stop ends
+// a call before that.
+constexpr Timing kLong{60, 60, 120};
+// Far beyond any phase's prompt answer on a loaded machine, far below any time-out or hang in
+// play: a watchdog, not a measurement (the latency is printed).
+constexpr std::chrono::milliseconds kPrompt{15000};
 
 struct Phase {
     std::string name;
@@ -55,7 +59,7 @@ TEST(Cancellation, EveryPhaseAnswersCancelledPromptly) {
     phases.push_back({"before the call",
                       [](Rig& rig) {
                           rig.server.enqueue(hostedAnswer({"The cat"}));
-                          return std::pair<Provider, Provider>{rig.hosted(), nullptr};
+                          return std::pair<Provider, Provider>{rig.hosted(kLong), nullptr};
                       },
                       [](Rig&, std::stop_source& source, StopWatch& watch, Call&) {
                           watch.stop(source);
@@ -64,7 +68,7 @@ TEST(Cancellation, EveryPhaseAnswersCancelledPromptly) {
     phases.push_back({"hosted: waiting for the head",
                       [](Rig& rig) {
                           rig.server.enqueue(ScriptedReply::eventStream().stallBeforeHead());
-                          return std::pair<Provider, Provider>{rig.hosted(), nullptr};
+                          return std::pair<Provider, Provider>{rig.hosted(kLong), nullptr};
                       },
                       [](Rig& rig, std::stop_source& source, StopWatch& watch, Call&) {
                           return stopAfter(requestsReached(rig, 1), source, watch);
@@ -72,7 +76,7 @@ TEST(Cancellation, EveryPhaseAnswersCancelledPromptly) {
     phases.push_back({"hosted: reading an error body",
                       [](Rig& rig) {
                           rig.server.enqueue(ScriptedReply(500).chunk("Internal").stall());
-                          return std::pair<Provider, Provider>{rig.hosted(), nullptr};
+                          return std::pair<Provider, Provider>{rig.hosted(kLong), nullptr};
                       },
                       [](Rig& rig, std::stop_source& source, StopWatch& watch, Call&) {
                           return stopAfter(requestsReached(rig, 1), source, watch, 150ms);
@@ -81,7 +85,7 @@ TEST(Cancellation, EveryPhaseAnswersCancelledPromptly) {
         {"hosted: waiting for the next line",
          [](Rig& rig) {
              rig.server.enqueue(ScriptedReply::eventStream().event(textDelta("The cat")).stall());
-             return std::pair<Provider, Provider>{rig.hosted(), nullptr};
+             return std::pair<Provider, Provider>{rig.hosted(kLong), nullptr};
          },
          [](Rig&, std::stop_source& source, StopWatch& watch, Call& call) {
              auto partialSeen = std::make_shared<std::atomic<bool>>(false);
@@ -103,7 +107,7 @@ TEST(Cancellation, EveryPhaseAnswersCancelledPromptly) {
                               reply.pause(20ms).event(textDelta(" sat"));
                           }
                           rig.server.enqueue(std::move(reply));
-                          return std::pair<Provider, Provider>{rig.hosted(), nullptr};
+                          return std::pair<Provider, Provider>{rig.hosted(kLong), nullptr};
                       },
                       [](Rig&, std::stop_source& source, StopWatch& watch, Call& call) {
                           call.onPartial = [&source, &watch](const std::u16string&) {
@@ -116,7 +120,7 @@ TEST(Cancellation, EveryPhaseAnswersCancelledPromptly) {
     phases.push_back({"openai: waiting for the head",
                       [](Rig& rig) {
                           rig.server.enqueue(ScriptedReply::eventStream().stallBeforeHead());
-                          return std::pair<Provider, Provider>{rig.openai(), nullptr};
+                          return std::pair<Provider, Provider>{rig.openai(kLong), nullptr};
                       },
                       [](Rig& rig, std::stop_source& source, StopWatch& watch, Call&) {
                           return stopAfter(requestsReached(rig, 1), source, watch);
@@ -125,7 +129,7 @@ TEST(Cancellation, EveryPhaseAnswersCancelledPromptly) {
                       [](Rig& rig) {
                           rig.server.enqueue(
                               ScriptedReply::eventStream().event(textDelta("The cat")).stall());
-                          return std::pair<Provider, Provider>{rig.openai(), nullptr};
+                          return std::pair<Provider, Provider>{rig.openai(kLong), nullptr};
                       },
                       [](Rig& rig, std::stop_source& source, StopWatch& watch, Call&) {
                           return stopAfter(requestsReached(rig, 1), source, watch, 150ms);
@@ -133,7 +137,7 @@ TEST(Cancellation, EveryPhaseAnswersCancelledPromptly) {
     phases.push_back({"generic endpoint: waiting for the head",
                       [](Rig& rig) {
                           rig.server.enqueue(ScriptedReply(200).stallBeforeHead());
-                          return std::pair<Provider, Provider>{rig.remote(), nullptr};
+                          return std::pair<Provider, Provider>{rig.remote(kLong.request), nullptr};
                       },
                       [](Rig& rig, std::stop_source& source, StopWatch& watch, Call&) {
                           return stopAfter(requestsReached(rig, 1), source, watch);
@@ -148,24 +152,26 @@ TEST(Cancellation, EveryPhaseAnswersCancelledPromptly) {
                  reply.pause(20ms).chunk("x");
              }
              rig.server.enqueue(std::move(reply));
-             return std::pair<Provider, Provider>{rig.remote(), nullptr};
+             return std::pair<Provider, Provider>{rig.remote(kLong.request), nullptr};
          },
          [](Rig& rig, std::stop_source& source, StopWatch& watch, Call&) {
              return stopAfter(requestsReached(rig, 1), source, watch, 300ms);
          }});
-    phases.push_back({"codex: the tool is running",
-                      [hangingTool](Rig& rig) {
-                          return std::pair<Provider, Provider>{rig.codex(hangingTool), nullptr};
-                      },
-                      [](Rig& rig, std::stop_source& source, StopWatch& watch, Call&) {
-                          return stopAfter(pidFileOf(rig, "tool.pid"), source, watch);
-                      }});
+    phases.push_back(
+        {"codex: the tool is running",
+         [hangingTool](Rig& rig) {
+             return std::pair<Provider, Provider>{rig.codex(hangingTool, kLong.request), nullptr};
+         },
+         [](Rig& rig, std::stop_source& source, StopWatch& watch, Call&) {
+             return stopAfter(pidFileOf(rig, "tool.pid"), source, watch);
+         }});
     phases.push_back(
         {"codex: the tool ignores SIGTERM",
          [](Rig& rig) {
              return std::pair<Provider, Provider>{
                  rig.codex("trap '' TERM\necho $$ > \"$FAKE_DIR/tool.pid\"\ncat > /dev/null\n"
-                           "sleep 30\n"),
+                           "sleep 30\n",
+                           kLong.request),
                  nullptr};
          },
          [](Rig& rig, std::stop_source& source, StopWatch& watch, Call&) {
@@ -176,8 +182,8 @@ TEST(Cancellation, EveryPhaseAnswersCancelledPromptly) {
                           // The tool never reads its input, and the input is far larger than a pipe
                           // holds.
                           return std::pair<Provider, Provider>{
-                              rig.codex("echo $$ > \"$FAKE_DIR/tool.pid\"\nsleep 30\n", 10,
-                                        std::string(1 << 20, 'p')),
+                              rig.codex("echo $$ > \"$FAKE_DIR/tool.pid\"\nsleep 30\n",
+                                        kLong.request, std::string(1 << 20, 'p')),
                               nullptr};
                       },
                       [](Rig& rig, std::stop_source& source, StopWatch& watch, Call&) {
@@ -188,7 +194,8 @@ TEST(Cancellation, EveryPhaseAnswersCancelledPromptly) {
          [](Rig& rig) {
              return std::pair<Provider, Provider>{
                  rig.codex("(trap '' TERM; exec sleep 30) &\n"
-                           "echo $! > \"$FAKE_DIR/grandchild.pid\"\ncat > /dev/null\nsleep 30\n"),
+                           "echo $! > \"$FAKE_DIR/grandchild.pid\"\ncat > /dev/null\nsleep 30\n",
+                           kLong.request),
                  nullptr};
          },
          [](Rig& rig, std::stop_source& source, StopWatch& watch, Call&) {
@@ -224,7 +231,8 @@ TEST(Cancellation, EveryPhaseAnswersCancelledPromptly) {
     phases.push_back({"fallback: the Codex fallback is running",
                       [hangingTool](Rig& rig) {
                           rig.server.enqueue(ScriptedReply(500));
-                          return std::pair{rig.hosted(), rig.codex(hangingTool)};
+                          return std::pair{rig.hosted(kLong),
+                                           rig.codex(hangingTool, kLong.request)};
                       },
                       [](Rig& rig, std::stop_source& source, StopWatch& watch, Call&) {
                           return stopAfter(pidFileOf(rig, "tool.pid"), source, watch);
@@ -235,7 +243,7 @@ TEST(Cancellation, EveryPhaseAnswersCancelledPromptly) {
                           rig.model->enqueue(snapshotsOf(
                               {u"The cat"}, StreamEnd::error("The generation failed.")));
                           rig.server.enqueue(ScriptedReply::eventStream().stallBeforeHead());
-                          return std::pair{rig.onDevice(), rig.hosted()};
+                          return std::pair{rig.onDevice(), rig.hosted(kLong)};
                       },
                       [](Rig& rig, std::stop_source& source, StopWatch& watch, Call&) {
                           return stopAfter(requestsReached(rig, 1), source, watch);

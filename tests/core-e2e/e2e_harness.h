@@ -3,8 +3,8 @@
 // The bench every end-to-end case runs on: the real engine over real providers, each provider
 // facing a real stand-in (a loopback HTTP server, a shell script in place of the Codex tool, the
 // scripted on-device model). A case builds its providers on a fresh `Rig`, runs one correction
-// through the engine's full entry point, then checks the outcome, the time taken, that no
-// failure text or privacy-log event carries the person's text, and, once the rig is gone, that
+// through the engine's full entry point, then checks the outcome, that the call did not hang, that
+// no failure text or privacy-log event carries the person's text, and, once the rig is gone, that
 // no descriptor, thread or process was left behind.
 //
 // Every text the person "types" carries a canary word; a failure text or privacy-log event that
@@ -42,9 +42,11 @@ extern const std::u16string kUserText;   // what the person typed, with two typo
 extern const std::u16string kCorrected;  // the answer every well-behaved model gives
 extern const std::u16string kContext;    // text before it in the document
 
-// Slack added to every deadline: the suite runs under sanitizers beside every other suite, so a
-// bound is a check that the deadline was kept, not a measurement.
-inline constexpr std::chrono::milliseconds kMargin{2500};
+// Slack added to every deadline: a watchdog against a call that hangs, never a measurement. The
+// outcome tells which deadline ended a call; this only has to tell a call that ended from one
+// that waits on a stand-in's 30-second sleep or endless stall, on a machine as loaded as it gets
+// (the suite runs under sanitizers beside every other suite).
+inline constexpr std::chrono::milliseconds kMargin{15000};
 
 // Time limits of an online provider, in seconds.
 struct Timing {

@@ -433,5 +433,69 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
     }
 }
 
+// A text left on the clipboard for the person to paste stays there for the rest of its time
+// however the program ends (asked to, or gone at once, as a crash leaves it), served by the
+// keeper, and the user's contents then come back byte for byte, as the program would have put
+// them back. A copy made meanwhile stands, and the keeper goes.
+TEST_F(ExactClipboard, ATextLeftForThePersonOutlivesTheProgramForTheRestOfItsTime) {
+    enum class End { quit, crash, crashThenCopy };
+    constexpr auto stays = 4s;
+    const auto leftText = [](const QString& read) {
+        return read.contains(QString::fromLatin1(QByteArray("left for you").toHex()));
+    };
+    for (const End end : {End::quit, End::crash, End::crashThenCopy}) {
+        SCOPED_TRACE(end == End::quit    ? "the program quits"
+                     : end == End::crash ? "the program is gone at once"
+                                         : "gone at once, then the person copies");
+        ClipboardOwner owner(richSpec());
+        ASSERT_TRUE(owner.owning());
+        const QString before = readClipboardExactly();
+        QElapsedTimer sinceLeft;
+        {
+            auto pasteboard = std::make_shared<platform::X11SelectionPasteboard>(
+                platform::x11::Selections::open());
+            pasteboard->setKeeperProgram(RAVLIN_CLIPBOARD_KEEPER);
+            auto local = TargetSeams::from(desktop.seams, desktop.executor);
+            local.pasteboard = pasteboard;
+            auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
+            auto saving = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
+            ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+            pasteboard->clear();
+            ASSERT_TRUE(pasteboard->setTransientString(u"left for you"));
+            ASSERT_TRUE(pasteboard->makeTransientOrdinary());
+            ASSERT_TRUE(pasteboard->leaveForUser((*saved)->contents(), stays));
+            sinceLeft.start();
+            if (end == End::quit) {
+                pasteboard->keepContentsAfterExit();
+            }
+        }
+        ASSERT_TRUE(waitUntil(
+            [] {
+                const auto server = clipboardOwnerPid();
+                return server != 0 && server != ::getpid();
+            },
+            3s));
+        const qint64 keeper = clipboardOwnerPid();
+        EXPECT_TRUE(leftText(readClipboardExactly()));
+        if (end == End::crashThenCopy) {
+            ClipboardOwner taker(plainTextSpec("newer"));
+            ASSERT_TRUE(taker.owning());
+            EXPECT_TRUE(processEnds(keeper, 1s)) << "the keeper lingers";
+            waitUntil([] { return false; }, stays);
+            EXPECT_FALSE(taker.lost());
+            continue;
+        }
+        QString after;
+        EXPECT_TRUE(
+            waitUntil([&] { return !leftText(after = readClipboardExactly()); }, stays + 5s));
+        EXPECT_GE(sinceLeft.elapsed(), std::chrono::milliseconds(stays).count());
+        EXPECT_EQ(after.toStdString(), before.toStdString());
+        EXPECT_EQ(clipboardOwnerPid(), keeper);
+        ClipboardOwner taker(plainTextSpec("newer"));
+        ASSERT_TRUE(taker.owning());
+        EXPECT_TRUE(processEnds(keeper, 1s)) << "the keeper lingers";
+    }
+}
+
 }  // namespace
 }  // namespace ravlin::testing

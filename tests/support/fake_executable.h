@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 
+#include "tests/support/watchdog.h"
+
 namespace ravlin::testing {
 
 class FakeExecutableDirectory {
@@ -46,19 +48,13 @@ class FakeExecutableDirectory {
 // Waits up to `timeout` for `path` to hold a process id (written by a script, for example
 // `echo $! > file`) and returns it.
 [[nodiscard]] std::optional<pid_t> waitForPidFile(
-    const std::string& path, std::chrono::milliseconds timeout = std::chrono::seconds(3));
+    const std::string& path, std::chrono::milliseconds timeout = kHangWatchdog);
 
 // Whether `pid` is a process that has not ended (zombies count as ended).
 [[nodiscard]] bool processIsRunning(pid_t pid);
 
-// Script lines that start `sleep 30` in a session of its own (outside the script's process
-// group, still holding the script's output pipes), wait until it has written its pid to
-// $FAKE_DIR/`pidFile`, and exit 0.
-[[nodiscard]] std::string startOutsiderScript(const std::string& pidFile);
-
 // Waits up to `timeout` for `pid` to end; true when it has.
-[[nodiscard]] bool waitUntilEnded(pid_t pid,
-                                  std::chrono::milliseconds timeout = std::chrono::seconds(2));
+[[nodiscard]] bool waitUntilEnded(pid_t pid, std::chrono::milliseconds timeout = kHangWatchdog);
 
 // Kills `pid` (if it still runs) and waits for it to end; for cleaning up after a test.
 void killAndForget(pid_t pid);
@@ -66,7 +62,8 @@ void killAndForget(pid_t pid);
 // Number of descriptors this process has open.
 [[nodiscard]] int openDescriptorCount();
 
-// Time on the steady clock since `start`, for checking that a deadline was kept.
+// Time on the steady clock since `start`, for the watchdog and for checking that a wait was
+// not cut short.
 [[nodiscard]] std::chrono::milliseconds since(std::chrono::steady_clock::time_point start);
 // `bytes` bytes of numbered lines: every stretch of the pattern is easy to tell apart.
 [[nodiscard]] std::string numberedLines(std::size_t bytes);

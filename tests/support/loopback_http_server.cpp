@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "tests/support/watchdog.h"
+
 namespace ravlin::testing {
 
 namespace {
@@ -242,7 +244,7 @@ bool LoopbackHttpServer::waitForRequests(std::size_t count,
 std::jthread LoopbackHttpServer::stopAfterRequests(std::size_t count, std::stop_source& stop,
                                                    std::chrono::milliseconds delay) const {
     return std::jthread([this, count, &stop, delay] {
-        waitForRequests(count, std::chrono::seconds(2));
+        waitForRequests(count, kHangWatchdog);
         if (delay > std::chrono::milliseconds::zero()) {
             std::this_thread::sleep_for(delay);
         }

@@ -48,11 +48,10 @@ void expectStreamTimeLimits(const StreamingProviderFactory& makeProvider,
         }
         server.enqueue(std::move(reply));
         auto provider = makeProvider(server, 1.0, 0.3, 0.4);
-        const auto started = std::chrono::steady_clock::now();
         const auto events = streamEvents(*provider, textRequest());
         EXPECT_EQ(partials(events), std::vector<std::u16string>{u"Hi"});
+        // Unchecked, the reply would end by itself, without a failure.
         EXPECT_EQ(failureOf(events), texts.totalDeadlineExceeded);
-        EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
     }
     {
         SCOPED_TRACE("dropped connection");

@@ -65,6 +65,7 @@ class DoubleTapTrigger : public testing::TriggerDesktop {
 };
 
 TEST_F(DoubleTapTrigger, SwallowedPairErasesFirstTapWithOneDeleteThenFires20msLater) {
+    desktop.setTapsCanSwallow(true);
     desktop.setValue(field, u"a", {1, 0});
     spaceThenTwice();
     EXPECT_EQ(fires, 0);
@@ -78,7 +79,6 @@ TEST_F(DoubleTapTrigger, SwallowedPairErasesFirstTapWithOneDeleteThenFires20msLa
 }
 
 TEST_F(DoubleTapTrigger, WatchedPairIsErasedByTwoBackSpacesOnlyWhenItsOpenAsks) {
-    desktop.setTapsCanSwallow(false);
     desktop.setValue(field, u"a", {1, 0});
     takeBackOnFire = false;
     spaceThenTwice();
@@ -104,7 +104,6 @@ TEST_F(DoubleTapTrigger, WatchedPairIsErasedByTwoBackSpacesOnlyWhenItsOpenAsks) 
 // out only while no key, modifier or click has come since the second tap. A key's release is no
 // key, and a key after the BackSpaces only follows the erased taps.
 TEST_F(DoubleTapTrigger, AnythingPressedAfterThePairKeepsItsLetters) {
-    desktop.setTapsCanSwallow(false);
     desktop.setTapsLag(true);
     enum class Then { nothing, letter, release, shift, click };
     const struct {
@@ -159,7 +158,6 @@ TEST_F(DoubleTapTrigger, AnythingPressedAfterThePairKeepsItsLetters) {
 // The take-back asks the taps to catch up first: a key the application already has counts even
 // when the taps have not been handed it yet.
 TEST_F(DoubleTapTrigger, TheTakeBackCountsAKeyTheTapsHaveNotSeenYet) {
-    desktop.setTapsCanSwallow(false);
     desktop.setTapsLag(true);
     takeBackOnFire = false;
     const auto logged = desktop.logRecords().size();
@@ -292,7 +290,6 @@ TEST_F(DoubleTapTrigger, UnverifiedBoundaryIsReadThroughAccessibility) {
 // Where the tap only watches, the application gets each key as the tap does and inserts it a
 // moment later: the field is read once it shows both taps, within a bound.
 TEST_F(DoubleTapTrigger, AWatchedPairIsCheckedOnceTheFieldShowsIt) {
-    desktop.setTapsCanSwallow(false);
     desktop.setFrontmost(watchedApp);
     enum class Then { shown, neverShown, anotherKey, click };
     for (const auto& [name, then, expected] : std::vector<std::tuple<const char*, Then, int>>{

@@ -112,6 +112,7 @@ TEST_F(KeyCapture, TapSequences) {
 }
 
 TEST_F(KeyCapture, TapSwallowsKeysAndReenables) {
+    desktop.setTapsCanSwallow(true);
     desktop.setValue(field, u"x", {1, 0});
     start();
     key(0, 0);
@@ -179,7 +180,6 @@ namespace ravlin {
 namespace {
 
 TEST_F(KeyCapture, WatchingTapKeepsKeysFromOwnWidgetsWithoutDeliveringTwice) {
-    desktop.setTapsCanSwallow(false);
     start();
     EXPECT_TRUE(session->usesTap());
     ASSERT_TRUE(session->usesLocalMonitor());

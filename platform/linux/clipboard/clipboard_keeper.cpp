@@ -92,7 +92,8 @@ class Keeper {
         const auto started = Clock::now();
         std::optional<Clock::time_point> emptySince;
         while (selections_->connected()) {
-            if (held_.empty() && (everHeld_ || Clock::now() - started >= firstHoldWait)) {
+            if (held_.empty() && left_.empty() &&
+                (everHeld_ || Clock::now() - started >= firstHoldWait)) {
                 // Nothing more to keep: the answers still going out end first.
                 emptySince = emptySince.value_or(Clock::now());
                 if (selections_->transfersInProgress() == 0 ||
@@ -103,7 +104,7 @@ class Keeper {
                 emptySince.reset();
             }
             pollfd fds[2] = {{program_ ? 0 : -1, POLLIN, 0}, {inbox_->wake[0], POLLIN, 0}};
-            ::poll(fds, 2, 200);
+            ::poll(fds, 2, pollTimeout());
             if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !readProgram()) {
                 return 2;
             }
@@ -113,6 +114,7 @@ class Keeper {
                 }
             }
             handleChanges();
+            endLeftTexts();
         }
         return 0;
     }
@@ -151,7 +153,7 @@ class Keeper {
                 const auto window = x11::decodeWord(frame.payload);
                 programWindow_ = window.value_or(0);
                 for (const auto& [selection, data] : held_) {
-                    selections_->standBy(selection, data, programWindow_);
+                    selections_->standBy(selection, servedFor(selection), programWindow_);
                 }
                 return window.has_value();
             }
@@ -161,6 +163,8 @@ class Keeper {
                     return false;
                 }
                 auto data = std::make_shared<const x11::SelectionData>(std::move(handOff->data));
+                // What the program hands over now comes in place of any text it left there.
+                forgetLeft(handOff->selection);
                 // Serving the selection already: what it serves from now on.
                 if (selections_->owned(handOff->selection)) {
                     (void)selections_->ownAsOf(handOff->selection, data,
@@ -174,12 +178,13 @@ class Keeper {
                 if (!take) {
                     return false;
                 }
-                const auto found = held_.find(take->selection);
+                // The text left for the person while its time runs, else the contents held.
+                const auto data = servedFor(take->selection);
                 bool taken = false;
-                if (found != held_.end()) {
+                if (data) {
                     taken = take->time != 0
-                                ? selections_->ownAsOf(take->selection, found->second, take->time)
-                                : selections_->own(take->selection, found->second).has_value();
+                                ? selections_->ownAsOf(take->selection, data, take->time)
+                                : selections_->own(take->selection, data).has_value();
                 }
                 send(KeeperMessage::taken, std::vector<std::uint8_t>{taken ? std::uint8_t{1}
                                                                            : std::uint8_t{0}});
@@ -197,6 +202,32 @@ class Keeper {
                 }
                 return true;
             }
+            case KeeperMessage::leave: {
+                auto leave = x11::decodeLeave(frame.payload);
+                if (!leave) {
+                    return false;
+                }
+                const std::string selection = leave->text.selection;
+                if (leave->milliseconds == 0) {
+                    forgetLeft(selection);
+                    selections_->standBy(selection, servedFor(selection), programWindow_);
+                    return true;
+                }
+                auto text = std::make_shared<const x11::SelectionData>(std::move(leave->text.data));
+                if (!leave->thenHeld) {
+                    held_.erase(selection);  // the person's clipboard was empty
+                }
+                // Should a clipboard manager fill the emptied selection with it once the program
+                // has gone, the text is served again in its place, for the rest of its time.
+                const auto* utf8 = text->find("UTF8_STRING");
+                moments_[selection] = utf8 != nullptr ? x11::textFingerprint(utf8->bytes) : 0;
+                left_[selection] =
+                    Left{text, Clock::now() + std::chrono::milliseconds(leave->milliseconds)};
+                everHeld_ = true;
+                selections_->standBy(selection, std::move(text), programWindow_);
+                send(KeeperMessage::taken, std::vector<std::uint8_t>{1});
+                return true;
+            }
             case KeeperMessage::ready:
             case KeeperMessage::taken:
                 return false;  // the keeper's own words
@@ -206,8 +237,7 @@ class Keeper {
 
     void handleChanges() {
         for (const auto& change : inbox_->take(inbox_->changes)) {
-            const auto held = held_.find(change.selection);
-            if (held == held_.end()) {
+            if (!keeps(change.selection)) {
                 continue;
             }
             const bool programs = programWindow_ != 0 && change.previous == programWindow_;
@@ -216,8 +246,11 @@ class Keeper {
                 // it back with the user's contents already (standBy), unless something newer was
                 // copied meanwhile, or a clipboard manager got there first (watched for below).
                 if (selections_->owned(change.selection)) {
-                    say("the program ended during a borrow: " + change.selection +
-                        " holds the user's contents again");
+                    say(left_.contains(change.selection)
+                            ? "the program ended: " + change.selection +
+                                  " holds the text left for the person until its time is up"
+                            : "the program ended during a borrow: " + change.selection +
+                                  " holds the user's contents again");
                 }
                 refills_[change.selection] = Clock::now();
             } else if (change.ownerGone || (change.owner != programWindow_ &&
@@ -225,7 +258,7 @@ class Keeper {
                 if (watchesRefill(change.selection)) {
                     look(change.selection);  // the borrow's text put back, or a copy?
                 } else {
-                    drop(held);  // another client's copy, or nobody's: not ours to keep
+                    drop(change.selection);  // another client's copy, or nobody's: not ours
                 }
             }
         }
@@ -236,9 +269,8 @@ class Keeper {
                 ++refill;
                 continue;
             }
-            const auto held = held_.find(refill->first);
-            if (held != held_.end() && !selections_->owned(refill->first)) {
-                drop(held);
+            if (keeps(refill->first) && !selections_->owned(refill->first)) {
+                drop(refill->first);
             }
             refill = refills_.erase(refill);
         }
@@ -277,20 +309,22 @@ class Keeper {
     // other copy stands.
     void handleLooks() {
         for (const auto& look : inbox_->take(inbox_->looks)) {
-            const auto held = held_.find(look.selection);
-            if (held == held_.end()) {
+            const auto data = servedFor(look.selection);
+            if (!data) {
                 continue;
             }
             const auto moment = moments_.find(look.selection);
             const bool borrowsText = moment != moments_.end() && look.fingerprint != 0 &&
                                      look.fingerprint == moment->second;
-            if ((borrowsText || look.refused) && selections_->own(look.selection, held->second)) {
+            if ((borrowsText || look.refused) && selections_->own(look.selection, data)) {
                 say("the program ended during a borrow and a clipboard manager put " +
                     std::string(borrowsText ? "its text" : "contents it cannot give") +
-                    " back: " + look.selection + " holds the user's contents again");
+                    " back: " + look.selection + " holds " +
+                    (left_.contains(look.selection) ? "the text left for the person again"
+                                                    : "the user's contents again"));
                 refills_.erase(look.selection);
             } else {
-                drop(held);
+                drop(look.selection);
             }
         }
     }
@@ -301,9 +335,71 @@ class Keeper {
         everHeld_ = true;
     }
 
-    void drop(std::map<std::string, std::shared_ptr<const x11::SelectionData>>::iterator held) {
-        selections_->standBy(held->first, nullptr, 0);
-        held_.erase(held);
+    void drop(const std::string& selection) {
+        selections_->standBy(selection, nullptr, 0);
+        held_.erase(selection);
+        forgetLeft(selection);
+    }
+
+    [[nodiscard]] bool keeps(const std::string& selection) const {
+        return held_.contains(selection) || left_.contains(selection);
+    }
+
+    // What the keeper serves for `selection` should it take it now: the text left for the
+    // person while its time runs, else the contents it holds; none: nothing.
+    [[nodiscard]] std::shared_ptr<const x11::SelectionData> servedFor(
+        const std::string& selection) const {
+        if (const auto left = left_.find(selection); left != left_.end()) {
+            return left->second.text;
+        }
+        const auto held = held_.find(selection);
+        return held != held_.end() ? held->second : nullptr;
+    }
+
+    void forgetLeft(const std::string& selection) {
+        const auto left = left_.find(selection);
+        if (left == left_.end()) {
+            return;
+        }
+        moments_.erase(selection);
+        left_.erase(left);
+    }
+
+    // Texts left for the person whose time is up: where the keeper serves one (the program has
+    // gone), the user's contents take its place, or the selection goes to nobody when theirs
+    // was empty; only while the keeper still has it, so never over a copy made since.
+    void endLeftTexts() {
+        for (auto left = left_.begin(); left != left_.end();) {
+            if (Clock::now() < left->second.until) {
+                ++left;
+                continue;
+            }
+            const std::string selection = left->first;
+            const bool serving = selections_->owned(selection) == left->second.text;
+            moments_.erase(selection);
+            left = left_.erase(left);
+            const auto held = servedFor(selection);
+            if (serving) {
+                if (held) {
+                    (void)selections_->ownAsOf(selection, held, selections_->ownedSince(selection));
+                } else {
+                    (void)selections_->clear(selection, selections_->lastOwnChange(selection));
+                }
+                say("the text left for the person on " + selection + " has had its time: " +
+                    (held ? "the user's contents are back" : "it is empty again, as it was"));
+            }
+            selections_->standBy(selection, held, programWindow_);
+        }
+    }
+
+    // Until the next thing to do without news: a text left whose time is up, else a while.
+    [[nodiscard]] int pollTimeout() const {
+        auto wait = std::chrono::milliseconds(200);
+        for (const auto& [selection, left] : left_) {
+            wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(
+                                      std::max(left.until - Clock::now(), Clock::duration{})));
+        }
+        return static_cast<int>(wait.count());
     }
 
     void send(KeeperMessage kind, const std::vector<std::uint8_t>& payload) {
@@ -327,8 +423,14 @@ class Keeper {
     std::map<std::string, std::uint64_t> moments_;
     // Since when each selection is watched for a refill of the borrow's text.
     std::map<std::string, Clock::time_point> refills_;
-    x11::KeeperFrameReader frames_{x11::maxHandOffBytes({})};
+    x11::KeeperFrameReader frames_{x11::maxProgramPayload()};
     std::map<std::string, std::shared_ptr<const x11::SelectionData>> held_;
+    // The text the program left on each selection for the person, until when.
+    struct Left {
+        std::shared_ptr<const x11::SelectionData> text;
+        Clock::time_point until;
+    };
+    std::map<std::string, Left> left_;
     std::uint32_t programWindow_ = 0;
     bool program_ = true;  // its end of the socket is open
     bool everHeld_ = false;

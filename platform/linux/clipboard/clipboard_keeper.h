@@ -12,6 +12,9 @@
 //   - takes the selection when the program puts the contents back, as of the time the program
 //     says (its own change, which the server then replaces only if it still stands), and serves
 //     exactly those targets and bytes;
+//   - serves a text the program has left on a selection for the person to paste, should the
+//     program go before its time is up (a quit, a crash), and then puts the user's contents back
+//     in its place, as the program would have: only while nobody has copied since;
 //   - lets go of a selection once another client takes it (a copy), and ends once it holds
 //     nothing and its answers in progress are done.
 // One keeper serves both CLIPBOARD and PRIMARY.

@@ -71,6 +71,27 @@ bool KeeperLink::take(const std::string& selection, std::uint32_t time, Clock::t
     return answer->payload[0] == 1;
 }
 
+bool KeeperLink::leave(const x11::KeeperLeave& leave, Clock::time_point until) {
+    const bool over = leave.milliseconds == 0;
+    if (over ? !alive() : !ensure(until)) {
+        return false;
+    }
+    if (!send(x11::KeeperMessage::leave, x11::encodeLeave(leave), until)) {
+        drop("leave-not-sent");
+        return false;
+    }
+    if (over) {
+        return true;
+    }
+    // Once it answers, it stands by with the text: a crash from then on leaves it there.
+    const auto answer = receive(until);
+    if (!answer || answer->kind != x11::KeeperMessage::taken || answer->payload.size() != 1) {
+        drop("no-answer");
+        return false;
+    }
+    return answer->payload[0] == 1;
+}
+
 void KeeperLink::moment(const std::string& selection, std::uint64_t fingerprint) {
     if (alive() && !send(x11::KeeperMessage::moment, x11::encodeMoment({selection, fingerprint}),
                          Clock::now() + exchangeWait)) {

@@ -44,6 +44,11 @@ class KeeperLink {
     // did.
     bool take(const std::string& selection, std::uint32_t time, Clock::time_point until);
 
+    // Tells the keeper of the text the program has left on a selection for the person (see
+    // KeeperLeave), and waits until it stands by with it; with 0 milliseconds that none is left
+    // there any more (no keeper is started, no answer awaited). False when it could not.
+    bool leave(const x11::KeeperLeave& leave, Clock::time_point until);
+
     // Tells a running keeper the fingerprint of the moment's text now on `selection` (0: none
     // any more), so that it knows that text should a clipboard manager put it back after the
     // program is gone. Starts no keeper.

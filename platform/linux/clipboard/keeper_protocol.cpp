@@ -15,6 +15,7 @@ bool knownKind(std::uint8_t kind) {
         case KeeperMessage::hold:
         case KeeperMessage::take:
         case KeeperMessage::moment:
+        case KeeperMessage::leave:
         case KeeperMessage::ready:
         case KeeperMessage::taken:
             return true;
@@ -134,6 +135,40 @@ std::vector<std::uint8_t> encodeMoment(const KeeperMoment& moment) {
 std::optional<KeeperMoment> decodeMoment(std::span<const std::uint8_t> bytes) {
     const auto decoded = numberAndName<std::uint64_t>(bytes);
     return decoded ? std::optional(KeeperMoment{decoded->second, decoded->first}) : std::nullopt;
+}
+
+namespace {
+
+constexpr std::size_t leaveHeaderBytes = sizeof(std::uint32_t) + 1;
+
+}  // namespace
+
+std::vector<std::uint8_t> encodeLeave(const KeeperLeave& leave) {
+    std::vector<std::uint8_t> bytes(leaveHeaderBytes);
+    std::memcpy(bytes.data(), &leave.milliseconds, sizeof leave.milliseconds);
+    bytes[sizeof leave.milliseconds] = leave.thenHeld ? 1 : 0;
+    const auto text = encodeHandOff(leave.text);
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    return bytes;
+}
+
+std::optional<KeeperLeave> decodeLeave(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < leaveHeaderBytes || bytes[sizeof(std::uint32_t)] > 1) {
+        return std::nullopt;
+    }
+    KeeperLeave leave;
+    std::memcpy(&leave.milliseconds, bytes.data(), sizeof leave.milliseconds);
+    leave.thenHeld = bytes[sizeof(std::uint32_t)] == 1;
+    auto text = decodeHandOff(bytes.subspan(leaveHeaderBytes), {});
+    if (!text) {
+        return std::nullopt;
+    }
+    leave.text = std::move(*text);
+    return leave;
+}
+
+std::size_t maxProgramPayload() {
+    return maxHandOffBytes({}) + leaveHeaderBytes;
 }
 
 std::vector<std::uint8_t> encodeTake(const KeeperTake& take) {

@@ -11,8 +11,13 @@
 //                                is held, as of that time
 //                       moment   a selection's name and the fingerprint of the moment's text the
 //                                program has put on it (0: none any more)
+//                       leave    the text the program has left on a selection for the person
+//                                to paste: how long it stays, what comes back after it, and the
+//                                text (a hand-off); should the program go before then, it is
+//                                served until then (KeeperLeave); answered with `taken`
 //   keeper -> program   ready    the keeper's window (u32)
-//                       taken    whether the take took (one byte)
+//                       taken    whether the take took, or the keeper stands by with the text
+//                                left (one byte)
 
 #include <cstdint>
 #include <deque>
@@ -30,6 +35,7 @@ enum class KeeperMessage : std::uint8_t {
     hold = 'H',
     take = 'T',
     moment = 'M',
+    leave = 'L',
     ready = 'R',
     taken = 't',
 };
@@ -84,6 +90,23 @@ struct KeeperMoment {
 
 [[nodiscard]] std::vector<std::uint8_t> encodeMoment(const KeeperMoment& moment);
 [[nodiscard]] std::optional<KeeperMoment> decodeMoment(std::span<const std::uint8_t> bytes);
+// A text left on a selection for the person to paste, for `milliseconds` from now; after them
+// the contents the keeper holds for the selection come back (`thenHeld`), or the selection goes
+// to nobody (the person's clipboard was empty). Zero milliseconds: no text is left there any
+// more (the program has changed the selection itself since).
+struct KeeperLeave {
+    std::uint32_t milliseconds = 0;
+    bool thenHeld = true;
+    SelectionHandOff text;
+
+    friend bool operator==(const KeeperLeave&, const KeeperLeave&) = default;
+};
+
+[[nodiscard]] std::vector<std::uint8_t> encodeLeave(const KeeperLeave& leave);
+[[nodiscard]] std::optional<KeeperLeave> decodeLeave(std::span<const std::uint8_t> bytes);
+// The most bytes a message from the program can hold (a hand-off, or a left text).
+[[nodiscard]] std::size_t maxProgramPayload();
+
 // The 64-bit FNV-1a fingerprint of a text's UTF-8 bytes (trailing NULs left out).
 [[nodiscard]] std::uint64_t textFingerprint(std::span<const std::uint8_t> utf8);
 [[nodiscard]] std::vector<std::uint8_t> encodeWord(std::uint32_t word);

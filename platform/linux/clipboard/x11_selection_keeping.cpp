@@ -96,11 +96,71 @@ std::optional<bool> X11SelectionPasteboard::handToKeeper(
     return true;
 }
 
+bool X11SelectionPasteboard::leaveForUser(const PasteboardContents& userContents,
+                                          std::chrono::milliseconds duration) {
+    settlePendingClear();
+    const auto link = keeper();
+    if (!link || !lastWrite_ || !userContents.complete() || duration.count() <= 0 ||
+        !holdsOwnChange()) {
+        return false;
+    }
+    const auto until = std::chrono::steady_clock::now() + KeeperLink::exchangeWait;
+    const auto window = link->ensure(until);
+    if (!window) {
+        return false;
+    }
+    selections_->setDeputy(*window);
+    std::shared_ptr<const x11::SelectionData> user;
+    if (!userContents.items.empty()) {
+        user = std::make_shared<const x11::SelectionData>(dataOf(userContents));
+        if (!keeperHolds(*user)) {
+            if (!link->hold(selection_, *user, until)) {
+                return false;
+            }
+            keeperHeld_ = user;
+            foreignChangesAtHold_ = foreignChanges();
+        }
+    }
+    const auto milliseconds =
+        static_cast<std::uint32_t>(std::min<std::int64_t>(duration.count(), UINT32_MAX));
+    if (!link->leave({milliseconds, user != nullptr, {selection_, ownChange_.time, *lastWrite_}},
+                     until)) {
+        return false;
+    }
+    leftWithKeeper_ = lastWrite_;
+    userAfterLeft_ = std::move(user);
+    return true;
+}
+
+void X11SelectionPasteboard::endLeft() {
+    if (!std::exchange(leftWithKeeper_, nullptr)) {
+        return;
+    }
+    userAfterLeft_.reset();
+    if (keeper_) {
+        (void)keeper_->leave({0, false, {selection_, 0, {}}},
+                             std::chrono::steady_clock::now() + KeeperLink::exchangeWait);
+    }
+}
+
 void X11SelectionPasteboard::keepAfterExit(std::chrono::steady_clock::time_point until) {
     if (primary_) {
         primary_->keepAfterExit(until);
     }
-    const auto mine = clearPending_ ? nullptr : selections_->owned(selection_);
+    auto mine = clearPending_ ? nullptr : selections_->owned(selection_);
+    if (mine && mine == leftWithKeeper_) {
+        // The text left for the person: the keeper serves it for the rest of its time, then
+        // the user's contents. Should it not take it, the user's contents go back now, as the
+        // put-back at its end would have put them.
+        const auto link = keeper();
+        if (link && link->take(selection_, selections_->ownedSince(selection_), until)) {
+            mine = nullptr;
+        } else {
+            const auto user = userAfterLeft_;
+            endLeft();
+            mine = selections_->replace(selection_, ownChange_, user) ? user : nullptr;
+        }
+    }
     if (mine) {
         const auto kept = handToKeeper(mine, selections_->ownedSince(selection_), until);
         if (!kept) {

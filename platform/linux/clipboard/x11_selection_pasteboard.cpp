@@ -283,6 +283,7 @@ void X11SelectionPasteboard::settlePendingClear() {
     }
     clearPending_ = false;
     transientText_.reset();
+    endLeft();
     if (selections_->clear(selection_, clearAsOf_)) {
         ownChanges_ = selections_->ownChanges(selection_);
         ownChange_ = selections_->lastOwnChange(selection_);
@@ -301,6 +302,7 @@ bool X11SelectionPasteboard::putBackOverOwnChange(const PasteboardContents& cont
     if (ownChange_.number == 0) {
         return false;
     }
+    endLeft();
     std::shared_ptr<const x11::SelectionData> data;
     if (!contents.items.empty()) {
         data = std::make_shared<const x11::SelectionData>(dataOf(contents));
@@ -331,6 +333,7 @@ bool X11SelectionPasteboard::putBackOverOwnChange(const PasteboardContents& cont
 Status X11SelectionPasteboard::own(std::shared_ptr<const x11::SelectionData> data) {
     clearPending_ = false;
     transientText_.reset();
+    endLeft();
     const auto time = selections_->own(selection_, data);
     if (!time) {
         lastWrite_.reset();
@@ -359,6 +362,7 @@ Status X11SelectionPasteboard::writeContents(const PasteboardContents& contents)
     // The user's contents (nothing else is written so): the keeper serves them from now on.
     auto data = std::make_shared<const x11::SelectionData>(dataOf(contents));
     clearPending_ = false;
+    endLeft();
     if (const auto kept = handToKeeper(
             data, 0, std::chrono::steady_clock::now() + KeeperLink::exchangeWait);
         kept && *kept) {

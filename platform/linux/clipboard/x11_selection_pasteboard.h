@@ -62,6 +62,10 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     void readString(std::function<void(std::optional<std::u16string>)> done) override;
     // Hands on PRIMARY's too, when this is the clipboard and the program served that as well.
     void keepContentsAfterExit() override;
+    // The keeper serves a text left for the person for the rest of its time should the program
+    // end first, then the user's contents.
+    bool leaveForUser(const PasteboardContents& userContents,
+                      std::chrono::milliseconds duration) override;
     // The clipboard's sibling over PRIMARY, on the same connection (made on first use).
     std::shared_ptr<Pasteboard> primarySelection() override;
 
@@ -97,6 +101,8 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     // Whether the keeper still holds `data`, handed to it since the last copy of another client.
     bool keeperHolds(const x11::SelectionData& data);
     void keepAfterExit(std::chrono::steady_clock::time_point until);
+    // A change of ours replaces the text left for the person: the keeper is told it is over.
+    void endLeft();
     // Runs a clear still waiting for the next turn of the loop now.
     void settlePendingClear();
     void bump();
@@ -118,6 +124,10 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     // changes then (another's copy since makes the keeper let go of it).
     std::shared_ptr<const x11::SelectionData> keeperHeld_;
     std::uint64_t foreignChangesAtHold_ = 0;
+    // The text left for the person (leaveForUser) with the keeper, while it is our last write,
+    // and the user's contents that come back after it (none: an empty clipboard).
+    std::shared_ptr<const x11::SelectionData> leftWithKeeper_;
+    std::shared_ptr<const x11::SelectionData> userAfterLeft_;
     [[nodiscard]] std::uint64_t foreignChanges() const;
     std::int64_t changeCount_ = 0;
     // Our writes and clears so far (the layer's count): news of another client's change found
