@@ -191,6 +191,14 @@ void FakeDesktop::copyToPasteboard(std::u16string_view text) {
     model_->clipboard.putString(text);
 }
 
+std::vector<PasteboardItem> FakeDesktop::pasteboardItems() const {
+    return model_->clipboard.ownerSilent ? std::vector<PasteboardItem>{} : model_->clipboard.items;
+}
+
+std::optional<std::u16string> FakeDesktop::pasteboardString() const {
+    return model_->clipboard.ownerSilent ? std::nullopt : model_->clipboard.string();
+}
+
 void FakeDesktop::selectText(std::u16string_view text) {
     model_->clear(model_->primary);
     model_->primary.putString(text);
@@ -359,6 +367,10 @@ void FakeDesktop::setTapsCanSwallow(bool canSwallow) {
 
 bool FakeDesktop::keysHeld() const {
     return model_->keysHeld;
+}
+
+void FakeDesktop::afterNextCatchUp(std::function<void()> then) {
+    model_->afterCatchUp = std::move(then);
 }
 
 void FakeDesktop::setTapsLag(bool lag) {

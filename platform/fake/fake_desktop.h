@@ -184,6 +184,10 @@ class FakeDesktop {
     // Another program copies: clear, then the items.
     void copyToPasteboard(std::vector<PasteboardItem> items);
     void copyToPasteboard(std::u16string_view text);
+    // What the clipboard holds, as another program pastes it: its items, its plain text (nothing
+    // while its owner is silent).
+    [[nodiscard]] std::vector<PasteboardItem> pasteboardItems() const;
+    [[nodiscard]] std::optional<std::u16string> pasteboardString() const;
     // Another program's text is selected (X11's PRIMARY), and what it holds now.
     void selectText(std::u16string_view text);
     [[nodiscard]] std::optional<std::u16string> primarySelection() const;
@@ -240,6 +244,9 @@ class FakeDesktop {
     // Where taps cannot swallow: whether they see events a turn late, as X11's taps do (the
     // application has the key at once; the taps on the program's next turn, or at a catch-up).
     void setTapsLag(bool lag);
+    // Runs `then` once, right after the next catch-up the program asks the taps for: what it does
+    // (a key typed) reaches the desktop in the moment after the program last looked.
+    void afterNextCatchUp(std::function<void()> then);
     // Whether the program holds the keys back (KeyTaps::holdKeys) now.
     [[nodiscard]] bool keysHeld() const;
     // Whether taps see the Fn key (not on X11).

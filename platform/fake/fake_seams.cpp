@@ -279,23 +279,32 @@ class FakePasteboard final : public Pasteboard {
         : model_(std::move(model)), selection_(selection) {}
 
     std::int64_t changeCount() override { return state().changeCount; }
-    std::vector<PasteboardItem> items() override {
-        return state().ownerSilent ? std::vector<PasteboardItem>{} : state().items;
-    }
-    bool lastReadComplete() override { return !state().ownerSilent; }
     std::int64_t clear() override {
         const auto count = model_->clear(state());
         state().ownChange = true;
         return count;
     }
-    Status writeItems(const std::vector<PasteboardItem>& items) override {
+    void readContents(std::function<void(PasteboardContents)> done) override {
+        PasteboardContents contents;
+        if (state().ownerSilent) {
+            contents.failure = PasteboardSaveFailure::ownerNotAnswering;
+        } else {
+            contents.items = state().items;
+        }
+        done(std::move(contents));
+    }
+    Status writeContents(const PasteboardContents& contents) override {
         if (state().writesFail) {
             return Error{ErrorCode::failed, "pasteboard refused the write"};
         }
+        const auto& items = contents.items;
         state().items.insert(state().items.end(), items.begin(), items.end());
         state().ownWriteUnfetched = state().ownWriteUnfetched || !items.empty();
         model_->ownWrite(selection_);
         return {};
+    }
+    void readString(std::function<void(std::optional<std::u16string>)> done) override {
+        done(state().ownerSilent ? std::nullopt : state().string());
     }
     Status setString(std::u16string_view text) override {
         if (state().writesFail) {
@@ -319,10 +328,6 @@ class FakePasteboard final : public Pasteboard {
         state().transient = false;
         return true;
     }
-    std::optional<std::u16string> string() override {
-        return state().ownerSilent ? std::nullopt : state().string();
-    }
-    bool lastWriteUnfetched() override { return state().ownWriteUnfetched; }
     WriteFetch lastWriteFetchedBy(const FetchTarget& target) override {
         const auto& fetchers = state().fetchedBy;
         if (fetchers.empty()) {
@@ -377,19 +382,7 @@ class FakeKeySynthesis final : public KeySynthesis {
     bool modifiersHeld() override { return model_->hotKeyHeld; }
 
   private:
-    Status post(PostedKey::Kind kind, KeyChord chord) {
-        if (model_->synthesisFails) {
-            return Error{ErrorCode::failed, "event could not be created"};
-        }
-        model_->posted.push_back({kind, chord, {}});
-        const auto found = model_->layout.find(chord.keyCode);
-        const bool types = found != model_->layout.end() &&
-                           (chord.modifiers & (modifier::command | modifier::control)) == 0;
-        model_->deliver(model_->keyEvent(
-            kind == PostedKey::Kind::down ? InputEventType::keyDown : InputEventType::keyUp, chord,
-            types ? found->second : std::u16string(), true));
-        return {};
-    }
+    Status post(PostedKey::Kind kind, KeyChord chord) { return model_->postKey(kind, chord); }
 
     ModelPtr model_;
 };
@@ -540,6 +533,9 @@ class FakeKeyTaps final : public KeyTaps {
     bool seesFn() override { return model_->tapsSeeFn; }
     bool catchUp() override {
         model_->catchUpTaps();
+        if (auto then = std::exchange(model_->afterCatchUp, nullptr)) {
+            then();
+        }
         return true;
     }
     std::unique_ptr<KeyHold> holdKeys() override {
@@ -557,6 +553,19 @@ class FakeKeyTaps final : public KeyTaps {
             std::vector<InputEvent> release() override {
                 model->keysHeld = false;
                 return std::exchange(model->heldKeys, {});
+            }
+            PressedThrough pressThrough(KeyChord chord, int times) override {
+                if (!model->keysHeld) {
+                    return {};
+                }
+                model->keysHeld = false;
+                bool posted = true;
+                for (int i = 0; i < times && posted; ++i) {
+                    posted = model->postKey(PostedKey::Kind::down, chord).ok() &&
+                             model->postKey(PostedKey::Kind::up, chord).ok();
+                }
+                model->keysHeld = posted;
+                return {.posted = posted};
             }
             ModelPtr model;
         };
