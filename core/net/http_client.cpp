@@ -274,7 +274,7 @@ struct HttpTransfer {
         switch (code) {
             case CURLE_COULDNT_CONNECT: {
                 long error = 0;
-                curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &error);
+                curl()->easy_getinfo(easy, CURLINFO_OS_ERRNO, &error);
                 return error == ECONNREFUSED ? Connection::refused : Connection::unreachable;
             }
             case CURLE_COULDNT_RESOLVE_HOST:
