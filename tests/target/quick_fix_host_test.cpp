@@ -505,7 +505,7 @@ TEST_F(HostTest, TheUsersOwnCopyDuringThePasteStandsAndIsNeverPasted) {
     };
     for (const Case& c : {
              // While the chord waits for the person to let go of their keys (until 50 ms).
-             Case{20ms, Result::failed(QNQuickFixCommitFailure::pasteboardWriteFailed), u"teh cat"},
+             Case{20ms, Result::failed(QNQuickFixCommitFailure::clipboardChanged), u"teh cat"},
              Case{500ms, Result::committed(QNQuickFixReplacementMethod::paste), u"the cat"},
          }) {
         SCOPED_TRACE(c.copyAt.count());
