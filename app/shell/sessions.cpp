@@ -245,7 +245,8 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
             seed = std::move(shown);
         }
     }
-    app.composer->reset();
+    app.composer->reset(seed || app.preservedDraft ? QNServiceComposer::ViewText::beginFollows
+                                                   : QNServiceComposer::ViewText::emptied);
     app.composer->setLogSessionID(sessionID);
     app.panelSessionID = sessionID;
 

@@ -360,6 +360,9 @@ QCoro::Task<PreparedSelection> prepareSelection(
         }
         // The whole field, selected by Ctrl+A, must be the text captured: a field the person has
         // typed in since is not pasted over.
+        if (chordsAllowed) {
+            co_await driver->waitForKeysUp(stop);
+        }
         if (chordsAllowed && driver->isFrontmostOther(session.app) && driver->postSelectAll()) {
             prepared.selectedAll = true;
             co_await driver->sleep(Host::pauseAfterSelectAll, stop);
@@ -445,21 +448,6 @@ QNPasteTarget pasteTarget(const Driver& driver, const platform::RunningApplicati
         };
     }
     return target;
-}
-
-// Asks the target to come to the front and waits for it: 24 checks 50 ms apart when it accepted,
-// else 6.
-QCoro::Task<bool> bringToFront(Driver driver, platform::RunningApplication app,
-                               std::stop_token stop) {
-    bool activationAccepted = false;
-    if (app.pid != driver->currentApplication().pid) {
-        activationAccepted = driver->activate(app);
-    }
-    const int attempts = activationAccepted
-                             ? QNModelPasteboardSnapshot::frontmostPollsAfterAcceptedActivation
-                             : QNModelPasteboardSnapshot::frontmostPollsOtherwise;
-    co_return co_await driver->waitForFrontmost(app, attempts, Host::activationPollMilliseconds,
-                                                stop);
 }
 
 QNQuickFixClipboardReason clipboardReason(QNPasteCheck check) {
@@ -568,7 +556,15 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
     // and the write.
     const auto saved =
         std::make_shared<const QNModelPasteboardSnapshot>(co_await driver->capturePasteboard());
-    if (!co_await bringToFront(driver, session.app, stop)) {
+    bool activationAccepted = false;
+    if (session.app.pid != driver->currentApplication().pid) {
+        activationAccepted = driver->activate(session.app);
+    }
+    if (!co_await driver->waitForFrontmost(
+            session.app,
+            activationAccepted ? QNModelPasteboardSnapshot::frontmostWaitAfterAcceptedActivation
+                               : QNModelPasteboardSnapshot::frontmostWaitOtherwise,
+            stop)) {
         driver->releasePasteboard(*saved);  // nothing was written
         co_return Result::failed(Failure::activateTarget);
     }
@@ -636,9 +632,9 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
                                            ? Failure::clipboardChanged
                                            : Failure::pasteboardWriteFailed));
     }
-    co_await driver->sleep(pauseBeforePaste, stop);
+    co_await driver->waitForKeysUp(stop);
     // A stop before the chord: not posted. Once it is out, the target reads the pasteboard
-    // from its own event loop: nothing shortens the pauses after it. Then the paste must be
+    // from its own event loop: nothing shortens the wait for its fetch. Then the paste must be
     // seen to arrive before the text leaves the clipboard. Never while the clipboard holds
     // anything but our text: the target would paste the user's new copy in its place.
     if (!stop.stop_requested() && driver->isFrontmostOther(session.app)) {
@@ -650,7 +646,6 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         const auto checked = pasteTarget(driver, session.app, taker);
         const auto witness = checked.witness();
         if (driver->postPaste()) {
-            co_await driver->sleep(pauseAfterPaste, std::stop_token());
             co_await driver->waitForPasteboardFetch(taker);
             const auto check = co_await checkPaste(
                 witness, correctedText, false, [&] { return checked.look(witness); },
