@@ -41,7 +41,7 @@ QString line(const QString& target, const QString& type, int format, const QStri
 
 // What the issue names: UTF8_STRING ending in NUL, UTF-16LE text/html with a byte-order mark, a
 // PNG image, a custom type, 32-bit data, and 70 custom targets.
-QStringList richSpec() {
+QStringList richOffer() {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
@@ -72,7 +72,7 @@ QStringList richSpec() {
 using ExactClipboard = LineFieldTest;
 
 TEST_F(ExactClipboard, EveryTargetComesBackExactlyAfterEachBorrow) {
-    ClipboardOwner owner(richSpec());
+    ClipboardOwner owner(richOffer());
     ASSERT_TRUE(owner.owning());
     const QString before = readClipboardExactly();
     ASSERT_TRUE(before.contains(QStringLiteral("x-ravlin/part-69"))) << before.toStdString();
@@ -317,7 +317,7 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
             ASSERT_TRUE(manager.waitForStarted(10000));
             waitUntil([] { return false; }, 2s);  // up and watching the clipboard
         }
-        ClipboardOwner owner(richSpec());
+        ClipboardOwner owner(richOffer());
         ASSERT_TRUE(owner.owning());
         if (end == End::midBorrowWithClipman) {
             waitUntil([] { return false; }, 1s);  // the manager has taken the copy over
@@ -422,7 +422,7 @@ TEST_F(ExactClipboard, ATextLeftForThePersonOutlivesTheProgramForTheRestOfItsTim
         SCOPED_TRACE(end == End::quit    ? "the program quits"
                      : end == End::crash ? "the program is gone at once"
                                          : "gone at once, then the person copies");
-        ClipboardOwner owner(richSpec());
+        ClipboardOwner owner(richOffer());
         ASSERT_TRUE(owner.owning());
         const QString before = readClipboardExactly();
         QElapsedTimer sinceLeft;
@@ -453,7 +453,7 @@ TEST_F(ExactClipboard, ATextLeftForThePersonOutlivesTheProgramForTheRestOfItsTim
         const qint64 keeper = clipboardOwnerPid();
         EXPECT_TRUE(leftText(readClipboardExactly()));
         if (end == End::crashThenCopy) {
-            ClipboardOwner taker(plainTextSpec("newer"));
+            ClipboardOwner taker(plainTextOffer("newer"));
             ASSERT_TRUE(taker.owning());
             EXPECT_TRUE(processEnds(keeper, 1s)) << "the keeper lingers";
             waitUntil([] { return false; }, stays);
@@ -466,7 +466,7 @@ TEST_F(ExactClipboard, ATextLeftForThePersonOutlivesTheProgramForTheRestOfItsTim
         EXPECT_GE(sinceLeft.elapsed(), std::chrono::milliseconds(stays).count());
         EXPECT_EQ(after.toStdString(), before.toStdString());
         EXPECT_EQ(clipboardOwnerPid(), keeper);
-        ClipboardOwner taker(plainTextSpec("newer"));
+        ClipboardOwner taker(plainTextOffer("newer"));
         ASSERT_TRUE(taker.owning());
         EXPECT_TRUE(processEnds(keeper, 1s)) << "the keeper lingers";
     }

@@ -59,7 +59,7 @@ namespace ravlin::testing {
 }
 
 // A spec of plain text alone, as UTF8_STRING.
-[[nodiscard]] inline QStringList plainTextSpec(const QByteArray& utf8) {
+[[nodiscard]] inline QStringList plainTextOffer(const QByteArray& utf8) {
     return {QStringLiteral("UTF8_STRING\tUTF8_STRING\t8\thex:") + QString::fromLatin1(utf8.toHex())};
 }
 
