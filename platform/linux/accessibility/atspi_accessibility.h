@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "platform/accessibility.h"
+#include "platform/linux/accessibility/call_record.h"
 #include "platform/linux/accessibility/element_states.h"
 #include "platform/linux/window_place.h"
 #include "platform/secure_input.h"
@@ -94,7 +95,11 @@ class AtspiAccessibility final : public Accessibility {
     // the active application is a password field, else unknown.
     [[nodiscard]] SecureInput::State secureInputState();
     // The longest single call to another application so far.
-    [[nodiscard]] std::chrono::microseconds worstCall() const { return worstCall_; }
+    [[nodiscard]] std::chrono::microseconds worstCall() const { return worstCall_.worst; }
+    // Calls to other applications that failed so far (each told to `log` once per element and
+    // call, when a log is given).
+    [[nodiscard]] std::size_t failedCalls() const { return worstCall_.failures(); }
+    void setLog(std::shared_ptr<SystemLog> log) { worstCall_.setLog(std::move(log)); }
 
     // Applications whose last focused element is remembered, at most.
     static constexpr std::size_t maxRememberedFocus = 64;
@@ -260,7 +265,8 @@ class AtspiAccessibility final : public Accessibility {
     // Readings belong to one turn of the event loop; its end is marked by an idle callback.
     std::uint64_t turn_ = 1;
     unsigned turnEnd_ = 0;
-    std::chrono::microseconds worstCall_{0};
+    // The longest call so far, and the failures (call_record.h).
+    atspi::CallRecord worstCall_;
 };
 
 // Secure input is on while the active application's focused element is a password field.

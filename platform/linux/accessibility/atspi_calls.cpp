@@ -4,6 +4,78 @@
 
 namespace ravlin::platform::atspi {
 
+namespace {
+
+// "AtspiAccessibility::focusIn" of a function's full name as the compiler gives it.
+std::string_view shortName(std::string_view function) {
+    function = function.substr(0, function.find('('));
+    if (const auto space = function.rfind(' '); space != std::string_view::npos) {
+        function.remove_prefix(space + 1);
+    }
+    for (const std::string_view prefix : {"ravlin::platform::atspi::", "ravlin::platform::"}) {
+        if (function.starts_with(prefix)) {
+            function.remove_prefix(prefix.size());
+        }
+    }
+    return function;
+}
+
+// Where an object is on the bus: its application's connection and its path. Neither carries
+// anything the person typed or the application named.
+std::string placeOf(const void* element) {
+    auto* object = static_cast<GObject*>(const_cast<void*>(element));
+    if (object == nullptr || !ATSPI_IS_OBJECT(object)) {
+        return "an element";
+    }
+    const auto* atspiObject = ATSPI_OBJECT(object);
+    std::string place = atspiObject->app != nullptr && atspiObject->app->bus_name != nullptr
+                            ? atspiObject->app->bus_name
+                            : "?";
+    place += ' ';
+    place += atspiObject->path != nullptr ? atspiObject->path : "?";
+    return place;
+}
+
+// libatspi's own errors: the application gone, or the call over the bus failed (an error
+// answered, or no answer within the limit).
+std::string kindOf(const GError& error) {
+    const char* domain = g_quark_to_string(error.domain);
+    if (domain != nullptr && std::string_view(domain) == "atspi_error") {
+        switch (error.code) {
+            case 0:
+                return "the application is gone";
+            case 1:
+                return "no answer (an error, or none within the time limit)";
+            default:
+                break;
+        }
+    }
+    return std::string(domain != nullptr ? domain : "unknown") + " error " +
+           std::to_string(error.code);
+}
+
+}  // namespace
+
+void CallRecord::failed(const void* element, const _GError& error,
+                        const std::source_location& where) {
+    ++failures_;
+    if (!log_) {
+        return;
+    }
+    const std::string call =
+        std::string(shortName(where.function_name())) + " line " + std::to_string(where.line());
+    const std::string place = placeOf(element);
+    if (told_.size() >= maxTold) {
+        told_.clear();
+    }
+    if (!told_.insert(place + '|' + call).second) {
+        return;
+    }
+    log_->write({"io.quen.ravlin.AppRavlin", "Accessibility", LogLevel::info,
+                 "an accessibility call failed: " + call + " on " + place + ": " + kindOf(error) +
+                     " (told once for this element and call)"});
+}
+
 States statesOf(AtspiStateSet* set) {
     const auto has = [set](AtspiStateType state) {
         return atspi_state_set_contains(set, state) != 0;

@@ -8,10 +8,12 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <source_location>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "platform/linux/accessibility/call_record.h"
 #include "platform/linux/accessibility/element_states.h"
 #include "platform/outcome.h"
 
@@ -51,6 +53,38 @@ auto attemptOwned(std::chrono::microseconds& worst, Function&& function, Release
     auto result = timed(worst, &error, std::forward<Function>(function));
     using Result = decltype(result);
     if (error != nullptr) {
+        g_error_free(error);
+        if (result != nullptr) {
+            release(result);
+        }
+        return Result{};
+    }
+    return result;
+}
+
+// The same, a failure told to `record` as one of a call on `element`.
+template <class Function>
+auto attempt(CallRecord& record, const void* element, Function&& function,
+             std::source_location where = std::source_location::current()) {
+    GError* error = nullptr;
+    auto result = timed(record.worst, &error, std::forward<Function>(function));
+    using Result = decltype(result);
+    if (error != nullptr) {
+        record.failed(element, *error, where);
+        g_error_free(error);
+        return std::optional<Result>();
+    }
+    return std::optional<Result>(result);
+}
+
+template <class Function, class Release>
+auto attemptOwned(CallRecord& record, const void* element, Function&& function, Release&& release,
+                  std::source_location where = std::source_location::current()) {
+    GError* error = nullptr;
+    auto result = timed(record.worst, &error, std::forward<Function>(function));
+    using Result = decltype(result);
+    if (error != nullptr) {
+        record.failed(element, *error, where);
         g_error_free(error);
         if (result != nullptr) {
             release(result);

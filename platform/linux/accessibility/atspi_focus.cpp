@@ -26,19 +26,20 @@ AtspiAccessible* AtspiAccessibility::application(ProcessID pid) {
     if (!desktop) {
         return nullptr;
     }
-    const auto count = attempt(worstCall_, [&](GError** e) {
+    const auto count = attempt(worstCall_, desktop.get(), [&](GError** e) {
                            return atspi_accessible_get_child_count(desktop.get(), e);
                        }).value_or(0);
     for (int i = 0; i < std::min(count, maxChildren); ++i) {
-        auto child = attempt(worstCall_, [&](GError** e) {
+        auto child = attempt(worstCall_, desktop.get(), [&](GError** e) {
                          return atspi_accessible_get_child_at_index(desktop.get(), i, e);
                      }).value_or(nullptr);
         if (child == nullptr) {
             continue;
         }
         // The bus daemon answers this, never the application itself.
-        const auto owner = attempt(
-            worstCall_, [&](GError** e) { return atspi_accessible_get_process_id(child, e); });
+        const auto owner = attempt(worstCall_, child, [&](GError** e) {
+            return atspi_accessible_get_process_id(child, e);
+        });
         if (owner == static_cast<guint>(pid)) {
             return child;
         }
@@ -94,19 +95,20 @@ Expected<std::pair<AtspiAccessible*, ProcessID>> AtspiAccessibility::searchFocus
     if (!desktop) {
         return failed("no accessibility desktop");
     }
-    const auto count = attempt(worstCall_, [&](GError** e) {
+    const auto count = attempt(worstCall_, desktop.get(), [&](GError** e) {
                            return atspi_accessible_get_child_count(desktop.get(), e);
                        }).value_or(0);
     for (int i = 0; i < std::min(count, maxChildren); ++i) {
-        Held<AtspiAccessible> app(attempt(worstCall_, [&](GError** e) {
+        Held<AtspiAccessible> app(attempt(worstCall_, desktop.get(), [&](GError** e) {
                                       return atspi_accessible_get_child_at_index(desktop.get(), i,
                                                                                  e);
                                   }).value_or(nullptr));
         if (!app) {
             continue;
         }
-        const auto pid = attempt(
-            worstCall_, [&](GError** e) { return atspi_accessible_get_process_id(app.get(), e); });
+        const auto pid = attempt(worstCall_, app.get(), [&](GError** e) {
+            return atspi_accessible_get_process_id(app.get(), e);
+        });
         if (!pid || static_cast<ProcessID>(*pid) == self_) {
             continue;
         }
@@ -126,11 +128,11 @@ AtspiAccessible* AtspiAccessibility::focusIn(AtspiAccessible* app, ProcessID pid
     // Its windows, with what tells them apart: their names (titles), which one is active.
     std::vector<AtspiAccessible*> windows;
     std::vector<BusWindow> shown;
-    const auto count = attempt(worstCall_, [&](GError** e) {
+    const auto count = attempt(worstCall_, app, [&](GError** e) {
                            return atspi_accessible_get_child_count(app, e);
                        }).value_or(0);
     for (int i = 0; i < std::min(count, maxChildren); ++i) {
-        auto* window = attempt(worstCall_, [&](GError** e) {
+        auto* window = attempt(worstCall_, app, [&](GError** e) {
                            return atspi_accessible_get_child_at_index(app, i, e);
                        }).value_or(nullptr);
         if (window == nullptr) {
@@ -138,7 +140,7 @@ AtspiAccessible* AtspiAccessibility::focusIn(AtspiAccessible* app, ProcessID pid
         }
         BusWindow each{.active = states(window).value_or(States{}).active};
         if (active != nullptr) {
-            auto* name = attempt(worstCall_, [&](GError** e) {
+            auto* name = attempt(worstCall_, window, [&](GError** e) {
                              return atspi_accessible_get_name(window, e);
                          }).value_or(nullptr);
             each.name = name != nullptr ? name : "";
@@ -195,7 +197,7 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
             candidate.takesText = static_cast<bool>(text);
             candidate.claim = rules.focusClaim(now, candidate.takesText);
             if (candidate.claim == FocusClaim::holds && text) {
-                candidate.caret = attempt(worstCall_, [&](GError** e) {
+                candidate.caret = attempt(worstCall_, text.get(), [&](GError** e) {
                     return atspi_text_get_caret_offset(text.get(), e);
                 });
             }
@@ -203,7 +205,7 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
         } else {
             // (text fields only: a spin button or a list claims no focus it does not hold)
             const auto role = attempt(
-                worstCall_, [&](GError** e) { return atspi_accessible_get_role(node, e); });
+                worstCall_, node, [&](GError** e) { return atspi_accessible_get_role(node, e); });
             if (role != ATSPI_ROLE_TEXT && role != ATSPI_ROLE_ENTRY) {
                 return;
             }
@@ -231,8 +233,9 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
         if (ended || !rules.showsChildren(*now)) {
             return;
         }
-        const auto count = attempt(
-            worstCall_, [&](GError** e) { return atspi_accessible_get_child_count(node, e); });
+        const auto count = attempt(worstCall_, node, [&](GError** e) {
+            return atspi_accessible_get_child_count(node, e);
+        });
         if (!count) {
             // A target that does not answer gets no further calls in this search.
             stalled = true;
@@ -244,7 +247,7 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
             return;
         }
         for (int i = 0; i < *count && !ended && !stalled; ++i) {
-            Held<AtspiAccessible> child(attempt(worstCall_, [&](GError** e) {
+            Held<AtspiAccessible> child(attempt(worstCall_, node, [&](GError** e) {
                                             return atspi_accessible_get_child_at_index(node, i, e);
                                         }).value_or(nullptr));
             if (child) {
@@ -272,14 +275,13 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
 AtspiAccessible* AtspiAccessibility::windowOf(AtspiAccessible* element) {
     auto* node = static_cast<AtspiAccessible*>(g_object_ref(element));
     for (int depth = 0; depth < maxDepth; ++depth) {
-        Held<AtspiAccessible> parent(attempt(worstCall_, [&](GError** e) {
+        Held<AtspiAccessible> parent(attempt(worstCall_, node, [&](GError** e) {
                                          return atspi_accessible_get_parent(node, e);
                                      }).value_or(nullptr));
-        const auto role = parent ? attempt(worstCall_,
-                                           [&](GError** e) {
-                                               return atspi_accessible_get_role(parent.get(), e);
-                                           })
-                                 : std::nullopt;
+        const auto role =
+            parent ? attempt(worstCall_, parent.get(),
+                             [&](GError** e) { return atspi_accessible_get_role(parent.get(), e); })
+                   : std::nullopt;
         if (!role) {
             break;
         }
@@ -318,11 +320,10 @@ bool AtspiAccessibility::stillHasFocus(Remembered& known,
     // Only a field with its caret there ends a search: another element may be the one that has
     // the keyboard beside an element that only claims it.
     Held<AtspiText> text(atspi_accessible_get_text_iface(known.element));
-    const auto caret = text ? attempt(worstCall_,
-                                      [&](GError** e) {
-                                          return atspi_text_get_caret_offset(text.get(), e);
-                                      })
-                            : std::nullopt;
+    const auto caret =
+        text ? attempt(worstCall_, text.get(),
+                       [&](GError** e) { return atspi_text_get_caret_offset(text.get(), e); })
+             : std::nullopt;
     return caret && *caret >= 0;
 }
 
@@ -350,7 +351,7 @@ void AtspiAccessibility::rememberFocus(AtspiAccessible* object, ProcessID pid,
 // --- Applications and their toolkits
 
 std::optional<States> AtspiAccessibility::states(AtspiAccessible* object) {
-    const auto set = attempt(worstCall_, [&](GError** e) {
+    const auto set = attempt(worstCall_, object, [&](GError** e) {
         (void)e;
         return atspi_accessible_get_state_set(object);
     });
@@ -363,16 +364,15 @@ std::optional<States> AtspiAccessibility::states(AtspiAccessible* object) {
 }
 
 const Toolkit& AtspiAccessibility::toolkitOf(AtspiAccessible* app) {
-    auto* name = attempt(worstCall_, [&](GError** e) {
+    auto* name = attempt(worstCall_, app, [&](GError** e) {
                      return atspi_accessible_get_toolkit_name(app, e);
                  }).value_or(nullptr);
-    auto* version = name != nullptr ? attempt(worstCall_,
-                                              [&](GError** e) {
-                                                  return atspi_accessible_get_toolkit_version(
-                                                      app, e);
-                                              })
-                                          .value_or(nullptr)
-                                    : nullptr;
+    auto* version =
+        name != nullptr
+            ? attempt(worstCall_, app,
+                      [&](GError** e) { return atspi_accessible_get_toolkit_version(app, e); })
+                  .value_or(nullptr)
+            : nullptr;
     const Toolkit& rules = toolkitNamed(name != nullptr ? name : "", version != nullptr ? version : "");
     g_free(name);
     g_free(version);
@@ -382,7 +382,7 @@ const Toolkit& AtspiAccessibility::toolkitOf(AtspiAccessible* app) {
 const Toolkit& AtspiAccessibility::toolkit(Entry& entry) {
     if (entry.toolkit == nullptr) {
         // The application knows its toolkit; its elements need not.
-        Held<AtspiAccessible> app(attempt(worstCall_, [&](GError** e) {
+        Held<AtspiAccessible> app(attempt(worstCall_, entry.object, [&](GError** e) {
                                       return atspi_accessible_get_application(entry.object, e);
                                   }).value_or(nullptr));
         entry.toolkit = app ? &toolkitOf(app.get()) : &atkToolkit();
@@ -463,8 +463,8 @@ Subscription AtspiAccessibility::observeFocus(std::function<void(ElementRef)> on
 
 void AtspiAccessibility::onFocusEvent(AtspiAccessible* source) {
     // Our own events go first, before anything could ask our own accessibles a question.
-    const auto pid =
-        attempt(worstCall_, [&](GError** e) { return atspi_accessible_get_process_id(source, e); });
+    const auto pid = attempt(
+        worstCall_, source, [&](GError** e) { return atspi_accessible_get_process_id(source, e); });
     if (!pid || static_cast<ProcessID>(*pid) == self_) {
         return;
     }

@@ -65,8 +65,9 @@ std::optional<int> AtspiAccessibility::role(Entry& entry) {
     if (const auto known = reading(entry).role) {
         return known;
     }
-    const auto answer =
-        attempt(worstCall_, [&](GError** e) { return atspi_accessible_get_role(entry.object, e); });
+    const auto answer = attempt(worstCall_, entry.object, [&](GError** e) {
+        return atspi_accessible_get_role(entry.object, e);
+    });
     if (!answer) {
         return std::nullopt;
     }
@@ -81,12 +82,14 @@ std::optional<std::pair<int, int>> AtspiAccessibility::toolkitSelection(Entry& e
     if (!text) {
         return std::nullopt;
     }
-    const auto selections = attempt(
-        worstCall_, [&](GError** e) { return atspi_text_get_n_selections(text.get(), e); });
+    const auto selections = attempt(worstCall_, text.get(), [&](GError** e) {
+        return atspi_text_get_n_selections(text.get(), e);
+    });
     std::pair<int, int> range;
     if (selections && *selections > 0) {
         AtspiRange* selected = attemptOwned(
-            worstCall_, [&](GError** e) { return atspi_text_get_selection(text.get(), 0, e); },
+            worstCall_, text.get(),
+            [&](GError** e) { return atspi_text_get_selection(text.get(), 0, e); },
             [](AtspiRange* made) { g_free(made); });
         if (selected == nullptr) {
             return std::nullopt;
@@ -94,8 +97,9 @@ std::optional<std::pair<int, int>> AtspiAccessibility::toolkitSelection(Entry& e
         range = std::minmax(selected->start_offset, selected->end_offset);
         g_free(selected);
     } else {
-        const auto caret = attempt(
-            worstCall_, [&](GError** e) { return atspi_text_get_caret_offset(text.get(), e); });
+        const auto caret = attempt(worstCall_, text.get(), [&](GError** e) {
+            return atspi_text_get_caret_offset(text.get(), e);
+        });
         if (!caret) {
             return std::nullopt;
         }
@@ -114,8 +118,9 @@ std::optional<int> AtspiAccessibility::characterCount(Entry& entry) {
     if (!text) {
         return std::nullopt;
     }
-    const auto count = attempt(
-        worstCall_, [&](GError** e) { return atspi_text_get_character_count(text.get(), e); });
+    const auto count = attempt(worstCall_, text.get(), [&](GError** e) {
+        return atspi_text_get_character_count(text.get(), e);
+    });
     if (!count || *count < 0) {
         return std::nullopt;
     }
@@ -213,7 +218,8 @@ std::optional<std::u16string> AtspiAccessibility::fetchText(Entry& entry, int st
         return std::nullopt;
     }
     auto* raw = attemptOwned(
-        worstCall_, [&](GError** e) { return atspi_text_get_text(text.get(), start, end, e); },
+        worstCall_, text.get(),
+        [&](GError** e) { return atspi_text_get_text(text.get(), start, end, e); },
         [](gchar* made) { g_free(made); });
     if (raw == nullptr) {
         return std::nullopt;
@@ -358,7 +364,7 @@ std::optional<Point> AtspiAccessibility::windowOrigin(Entry& entry) {
     } else {
         // Without the margins said, the toolkit's own size of the window tells them: what the X
         // window has beyond it, the same on both sides.
-        Held<AtspiAccessible> app(attempt(worstCall_, [&](GError** e) {
+        Held<AtspiAccessible> app(attempt(worstCall_, entry.object, [&](GError** e) {
                                       return atspi_accessible_get_application(entry.object, e);
                                   }).value_or(nullptr));
         const auto content = app ? activeWindowSize(app.get()) : std::nullopt;
@@ -371,19 +377,19 @@ std::optional<Point> AtspiAccessibility::windowOrigin(Entry& entry) {
 }
 
 std::optional<Size> AtspiAccessibility::activeWindowSize(AtspiAccessible* app) {
-    const auto count = attempt(worstCall_, [&](GError** e) {
+    const auto count = attempt(worstCall_, app, [&](GError** e) {
                            return atspi_accessible_get_child_count(app, e);
                        }).value_or(0);
     std::optional<Size> first;
     for (int i = 0; i < std::min(count, maxChildren); ++i) {
-        Held<AtspiAccessible> window(attempt(worstCall_, [&](GError** e) {
+        Held<AtspiAccessible> window(attempt(worstCall_, app, [&](GError** e) {
                                          return atspi_accessible_get_child_at_index(app, i, e);
                                      }).value_or(nullptr));
         Held<AtspiComponent> component(
             window ? atspi_accessible_get_component_iface(window.get()) : nullptr);
         AtspiRect* extents =
             component ? attemptOwned(
-                            worstCall_,
+                            worstCall_, component.get(),
                             [&](GError** e) {
                                 return atspi_component_get_extents(component.get(),
                                                                    ATSPI_COORD_TYPE_WINDOW, e);
@@ -447,17 +453,17 @@ bool AtspiAccessibility::selectionFlowsOn(Entry& entry, std::pair<int, int> sele
         if (!text) {
             return std::nullopt;
         }
-        const auto selections = attempt(worstCall_, [&](GError** e) {
+        const auto selections = attempt(worstCall_, text.get(), [&](GError** e) {
                                     return atspi_text_get_n_selections(text.get(), e);
                                 }).value_or(0);
         AtspiRange* range =
             selections > 0
                 ? attemptOwned(
-                      worstCall_,
+                      worstCall_, text.get(),
                       [&](GError** e) { return atspi_text_get_selection(text.get(), 0, e); },
                       [](AtspiRange* made) { g_free(made); })
                 : nullptr;
-        const auto length = attempt(worstCall_, [&](GError** e) {
+        const auto length = attempt(worstCall_, text.get(), [&](GError** e) {
                                 return atspi_text_get_character_count(text.get(), e);
                             }).value_or(-1);
         if (range == nullptr) {
@@ -469,7 +475,8 @@ bool AtspiAccessibility::selectionFlowsOn(Entry& entry, std::pair<int, int> sele
         return Selected{start, end, length};
     };
     GArray* relations = attemptOwned(
-        worstCall_, [&](GError** e) { return atspi_accessible_get_relation_set(entry.object, e); },
+        worstCall_, entry.object,
+        [&](GError** e) { return atspi_accessible_get_relation_set(entry.object, e); },
         [](GArray* made) { g_array_free(made, TRUE); });
     if (relations == nullptr) {
         return false;
