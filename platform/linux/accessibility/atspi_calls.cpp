@@ -6,20 +6,6 @@ namespace ravlin::platform::atspi {
 
 namespace {
 
-// "AtspiAccessibility::focusIn" of a function's full name as the compiler gives it.
-std::string_view shortName(std::string_view function) {
-    function = function.substr(0, function.find('('));
-    if (const auto space = function.rfind(' '); space != std::string_view::npos) {
-        function.remove_prefix(space + 1);
-    }
-    for (const std::string_view prefix : {"ravlin::platform::atspi::", "ravlin::platform::"}) {
-        if (function.starts_with(prefix)) {
-            function.remove_prefix(prefix.size());
-        }
-    }
-    return function;
-}
-
 // Where an object is on the bus: its application's connection and its path. Neither carries
 // anything the person typed or the application named.
 std::string placeOf(const void* element) {
@@ -56,14 +42,13 @@ std::string kindOf(const GError& error) {
 
 }  // namespace
 
-void CallRecord::failed(const void* element, const _GError& error,
-                        const std::source_location& where) {
+void CallRecord::failed(const void* element, const _GError& error, const char* function,
+                        unsigned line) {
     ++failures_;
     if (!log_) {
         return;
     }
-    const std::string call =
-        std::string(shortName(where.function_name())) + " line " + std::to_string(where.line());
+    const std::string call = std::string(function) + " line " + std::to_string(line);
     const std::string place = placeOf(element);
     if (told_.size() >= maxTold) {
         told_.clear();

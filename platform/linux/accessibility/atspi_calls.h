@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
-#include <source_location>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -65,12 +64,12 @@ auto attemptOwned(std::chrono::microseconds& worst, Function&& function, Release
 // The same, a failure told to `record` as one of a call on `element`.
 template <class Function>
 auto attempt(CallRecord& record, const void* element, Function&& function,
-             std::source_location where = std::source_location::current()) {
+             const char* caller = __builtin_FUNCTION(), unsigned line = __builtin_LINE()) {
     GError* error = nullptr;
     auto result = timed(record.worst, &error, std::forward<Function>(function));
     using Result = decltype(result);
     if (error != nullptr) {
-        record.failed(element, *error, where);
+        record.failed(element, *error, caller, line);
         g_error_free(error);
         return std::optional<Result>();
     }
@@ -79,12 +78,12 @@ auto attempt(CallRecord& record, const void* element, Function&& function,
 
 template <class Function, class Release>
 auto attemptOwned(CallRecord& record, const void* element, Function&& function, Release&& release,
-                  std::source_location where = std::source_location::current()) {
+                  const char* caller = __builtin_FUNCTION(), unsigned line = __builtin_LINE()) {
     GError* error = nullptr;
     auto result = timed(record.worst, &error, std::forward<Function>(function));
     using Result = decltype(result);
     if (error != nullptr) {
-        record.failed(element, *error, where);
+        record.failed(element, *error, caller, line);
         g_error_free(error);
         if (result != nullptr) {
             release(result);

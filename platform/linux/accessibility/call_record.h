@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
-#include <source_location>
 #include <string>
 #include <unordered_set>
 
@@ -24,8 +23,9 @@ class CallRecord {
     static constexpr std::size_t maxTold = 1024;
 
     void setLog(std::shared_ptr<SystemLog> log) { log_ = std::move(log); }
-    // A call on `element` (any libatspi object, or none) failed with `error`.
-    void failed(const void* element, const _GError& error, const std::source_location& where);
+    // A call on `element` (any libatspi object, or none) failed with `error`; the call made in
+    // the backend's `function` at `line`.
+    void failed(const void* element, const _GError& error, const char* function, unsigned line);
     // Failures so far, told or not.
     [[nodiscard]] std::size_t failures() const { return failures_; }
 
