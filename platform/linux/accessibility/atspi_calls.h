@@ -61,36 +61,32 @@ auto attemptOwned(std::chrono::microseconds& worst, Function&& function, Release
     return result;
 }
 
-// The same, a failure told to `record` as one of a call on `element`.
+// `function` with its failure told to `record` as one of a call on `element`, made in `caller`
+// at `line`.
+template <class Function>
+auto telling(CallRecord& record, const void* element, Function& function, const char* caller,
+             unsigned line) {
+    return [&record, element, &function, caller, line](GError** error) {
+        auto result = function(error);
+        if (*error != nullptr) {
+            record.failed(element, **error, caller, line);
+        }
+        return result;
+    };
+}
+
+// attempt() and attemptOwned(), each failure told to `record`.
 template <class Function>
 auto attempt(CallRecord& record, const void* element, Function&& function,
              const char* caller = __builtin_FUNCTION(), unsigned line = __builtin_LINE()) {
-    GError* error = nullptr;
-    auto result = timed(record.worst, &error, std::forward<Function>(function));
-    using Result = decltype(result);
-    if (error != nullptr) {
-        record.failed(element, *error, caller, line);
-        g_error_free(error);
-        return std::optional<Result>();
-    }
-    return std::optional<Result>(result);
+    return attempt(record.worst, telling(record, element, function, caller, line));
 }
 
 template <class Function, class Release>
 auto attemptOwned(CallRecord& record, const void* element, Function&& function, Release&& release,
                   const char* caller = __builtin_FUNCTION(), unsigned line = __builtin_LINE()) {
-    GError* error = nullptr;
-    auto result = timed(record.worst, &error, std::forward<Function>(function));
-    using Result = decltype(result);
-    if (error != nullptr) {
-        record.failed(element, *error, caller, line);
-        g_error_free(error);
-        if (result != nullptr) {
-            release(result);
-        }
-        return Result{};
-    }
-    return result;
+    return attemptOwned(record.worst, telling(record, element, function, caller, line),
+                        std::forward<Release>(release));
 }
 
 // A reference on a GObject, dropped at scope exit.
