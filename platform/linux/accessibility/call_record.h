@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -12,11 +13,11 @@ struct _GError;
 
 namespace ravlin::platform::atspi {
 
-// What the calls to other applications leave behind: the longest one so far, and their failures.
-// A failure goes to the system log once per element and call, so that a toolkit that stops
-// answering leaves a trace without flooding the log: the element by its place on the bus, the
-// call by the backend's function and line that made it, the error by its kind. Never a text,
-// a name or anything else the application said.
+// What the calls to other applications have cost so far, and their failures. A failure goes to
+// the system log once per element and call, so that a toolkit that stops answering leaves a
+// trace without flooding the log: the element by its place on the bus, the call by the
+// backend's function and line that made it, the error by its kind. Never a text, a name or
+// anything else the application said.
 class CallRecord {
   public:
     // Failures told, remembered at most (then forgotten all at once, and told again).
@@ -29,9 +30,10 @@ class CallRecord {
     // Failures so far, told or not.
     [[nodiscard]] std::size_t failures() const { return failures_; }
 
+    // The longest single call.
     std::chrono::microseconds worst{0};
-    // (where only the longest call is wanted)
-    operator std::chrono::microseconds&() { return worst; }
+    // How many were made (answered from libatspi's own cache or over the bus).
+    std::uint64_t count = 0;
 
   private:
     std::shared_ptr<SystemLog> log_;
