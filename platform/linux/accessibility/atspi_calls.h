@@ -70,13 +70,6 @@ auto attemptOwned(CallRecord& record, const void* element, Function&& function, 
     return result;
 }
 
-// A call whose object is not at hand: a failure is told as one on no particular element.
-template <class Function>
-auto attempt(CallRecord& record, Function&& function, const char* caller = __builtin_FUNCTION(),
-             unsigned line = __builtin_LINE()) {
-    return attempt(record, nullptr, std::forward<Function>(function), caller, line);
-}
-
 // A reference on a GObject, dropped at scope exit.
 template <class T>
 struct Held {

@@ -257,7 +257,7 @@ std::optional<AtspiAccessibility::Calls::Line> AtspiAccessibility::Calls::lineRa
     }
     const auto release = [](AtspiTextRange* made) { g_boxed_free(ATSPI_TYPE_TEXT_RANGE, made); };
     auto* range = attemptOwned(
-        backend_.calls_,
+        backend_.calls_, text.get(),
         [&](GError** e) {
             return atspi_text_get_string_at_offset(text.get(), offset, ATSPI_TEXT_GRANULARITY_LINE,
                                                    e);
@@ -267,7 +267,7 @@ std::optional<AtspiAccessibility::Calls::Line> AtspiAccessibility::Calls::lineRa
         // Qt 5 knows only the call AT-SPI had before.
         G_GNUC_BEGIN_IGNORE_DEPRECATIONS
         range = attemptOwned(
-            backend_.calls_,
+            backend_.calls_, text.get(),
             [&](GError** e) {
                 return atspi_text_get_text_at_offset(text.get(), offset,
                                                      ATSPI_TEXT_BOUNDARY_LINE_START, e);
@@ -294,7 +294,7 @@ std::optional<Rect> AtspiAccessibility::Calls::textExtents(int start, int end,
         return std::nullopt;
     }
     AtspiRect* extents = attemptOwned(
-        backend_.calls_,
+        backend_.calls_, text.get(),
         [&](GError** e) {
             return end == start
                        ? atspi_text_get_character_extents(text.get(), start, coordinates, e)
@@ -313,7 +313,7 @@ std::optional<Rect> AtspiAccessibility::Calls::frame(AtspiCoordType coordinates)
     Held<AtspiComponent> component(atspi_accessible_get_component_iface(entry_.object));
     AtspiRect* extents =
         component ? attemptOwned(
-                        backend_.calls_,
+                        backend_.calls_, component.get(),
                         [&](GError** e) {
                             return atspi_component_get_extents(component.get(), coordinates, e);
                         },
