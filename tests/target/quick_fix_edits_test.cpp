@@ -10,7 +10,7 @@
 namespace ravlin::testing {
 namespace {
 
-using platform::fake::ElementSpec;
+using platform::fake::ElementDescription;
 using platform::fake::PostedKey;
 using text::Utf16Range;
 using Result = QNQuickFixCommitResult;
@@ -81,7 +81,7 @@ struct ChangedTextTest : ::testing::Test, TargetFixture {
         return finish(start(
             QNServiceQuickFixHost::commit(session, std::move(corrected), driver, nullptr, {})));
     }
-    static ElementSpec messageField(Utf16Range selection = {45, 0}) {
+    static ElementDescription messageField(Utf16Range selection = {45, 0}) {
         return {.role = "AXTextArea",
                 .value = std::u16string(message),
                 .selection = selection,

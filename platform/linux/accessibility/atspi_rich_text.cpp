@@ -56,7 +56,7 @@ bool isBlockRole(AtspiRole role) {
 // The parts as the bus tells them.
 class PartsOnTheBus final : public RichText::Source {
   public:
-    explicit PartsOnTheBus(std::chrono::microseconds& worst) : worst_(worst) {}
+    explicit PartsOnTheBus(CallRecord& calls) : calls_(calls) {}
     ~PartsOnTheBus() override {
         for (auto* part : held_) {
             g_object_unref(part);
@@ -70,7 +70,8 @@ class PartsOnTheBus final : public RichText::Source {
             return std::u16string();  // (an image: nothing to show)
         }
         auto* raw = attemptOwned(
-            worst_, [&](GError** e) { return atspi_text_get_text(text.get(), 0, -1, e); },
+            calls_, text.get(),
+            [&](GError** e) { return atspi_text_get_text(text.get(), 0, -1, e); },
             [](gchar* made) { g_free(made); });
         if (raw == nullptr) {
             return std::nullopt;
@@ -88,20 +89,22 @@ class PartsOnTheBus final : public RichText::Source {
         if (!hypertext) {
             return std::nullopt;
         }
-        const auto index = attempt(worst_, [&](GError** e) {
+        const auto index = attempt(calls_, hypertext.get(), [&](GError** e) {
             return atspi_hypertext_get_link_index(hypertext.get(), offset, e);
         });
         if (!index || *index < 0) {
             return std::nullopt;
         }
         Held<AtspiHyperlink> link(attemptOwned(
-            worst_, [&](GError** e) { return atspi_hypertext_get_link(hypertext.get(), *index, e); },
+            calls_, hypertext.get(),
+            [&](GError** e) { return atspi_hypertext_get_link(hypertext.get(), *index, e); },
             [](AtspiHyperlink* made) { g_object_unref(made); }));
         if (!link) {
             return std::nullopt;
         }
         auto* object = attemptOwned(
-            worst_, [&](GError** e) { return atspi_hyperlink_get_object(link.get(), 0, e); },
+            calls_, link.get(),
+            [&](GError** e) { return atspi_hyperlink_get_object(link.get(), 0, e); },
             [](AtspiAccessible* made) { g_object_unref(made); });
         if (object == nullptr) {
             return std::nullopt;
@@ -111,13 +114,14 @@ class PartsOnTheBus final : public RichText::Source {
     }
 
     bool isBlock(RichText::Node node) override {
-        const auto role = attempt(
-            worst_, [&](GError** e) { return atspi_accessible_get_role(asObject(node), e); });
+        const auto role = attempt(calls_, asObject(node), [&](GError** e) {
+            return atspi_accessible_get_role(asObject(node), e);
+        });
         return role && isBlockRole(*role);
     }
 
   private:
-    std::chrono::microseconds& worst_;
+    CallRecord& calls_;
     std::vector<AtspiAccessible*> held_;
 };
 
@@ -132,7 +136,7 @@ std::shared_ptr<const AtspiAccessibility::RichReading> AtspiAccessibility::richT
     const auto own = wholeText(entry);
     Held<AtspiHypertext> hypertext(atspi_accessible_get_hypertext_iface(entry.object));
     if (own && hypertext && RichText::holdsObjects(*own)) {
-        PartsOnTheBus parts(worstCall_);
+        PartsOnTheBus parts(calls_);
         const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
         if (auto read = RichText::read(entry.object, *own, parts, unit)) {
             rich = std::make_shared<const RichReading>(std::move(*read), parts.takeHeld());
@@ -243,7 +247,8 @@ bool AtspiAccessibility::holdsFormattedText(Entry& entry) {
         return false;
     }
     GHashTable* attributes = attemptOwned(
-        worstCall_, [&](GError** e) { return atspi_accessible_get_attributes(entry.object, e); },
+        calls_, entry.object,
+        [&](GError** e) { return atspi_accessible_get_attributes(entry.object, e); },
         [](GHashTable* made) { g_hash_table_unref(made); });
     bool editor = false;
     if (attributes != nullptr) {
