@@ -220,6 +220,9 @@ QNPasteLook QNPasteTarget::look(const QNPasteWitness& before) const {
     look.fetch = fetch();
     if (value && before.readable()) {
         look.value = value();
+        if (look.value && runOn) {
+            look.runOn = runOn();
+        }
     }
     return look;
 }
@@ -234,7 +237,14 @@ QNPasteCheck judgePaste(const QNPasteWitness& before, const QNPasteLook& now,
     const bool moved = !now.inFront || (before.window && now.window != before.window);
     const bool takenByTarget = now.fetch == WriteFetch::byTarget;
     if (before.readable() && now.value) {
-        switch (pastedText(*before.value, *before.selection, *now.value, text)) {
+        auto shape = pastedText(*before.value, *before.selection, *now.value, text);
+        // (never where the field itself is as it was: the focus may just have moved on)
+        if (shape != QNPastedText::arrived && now.runOn && *now.value != *before.value &&
+            pastedText(*before.value, *before.selection, *now.value + *now.runOn, text) ==
+                QNPastedText::arrived) {
+            shape = QNPastedText::arrived;
+        }
+        switch (shape) {
             case QNPastedText::arrived:
                 return QNPasteCheck::seen;
             case QNPastedText::arrivedInPart:

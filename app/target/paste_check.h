@@ -86,7 +86,10 @@ struct QNPasteLook {
     bool inFront = false;  // the target application still has the focus
     std::optional<std::uint64_t> window;
     platform::WriteFetch fetch = platform::WriteFetch::unknown;  // who took our text
-    std::optional<std::u16string> value;                        // the same field's text now
+    std::optional<std::u16string> value;  // the same field's text now
+    // What the paste ran on into past the field (QNPasteTarget::runOn): the text arrived where
+    // the field and it together show it, though the field alone does not.
+    std::optional<std::u16string> runOn;
 };
 
 // How a flow reads its target for the check, whichever way it reaches it. `value` and
@@ -97,6 +100,10 @@ struct QNPasteTarget {
     std::function<platform::WriteFetch()> fetch;
     std::function<std::optional<std::u16string>()> value;
     std::function<std::optional<text::Utf16Range>()> selection;
+    // Once the pause is over, the text the paste ran on into past that field, a line break
+    // before each part (a document that makes each pasted line a paragraph of its own and
+    // takes the focus to the last); unset or none where there is none to be read.
+    std::function<std::optional<std::u16string>()> runOn;
 
     // Just before the chord.
     [[nodiscard]] QNPasteWitness witness() const;

@@ -394,6 +394,13 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         };
     }
     const auto witness = checked.witness();
+    if (witness.readable()) {
+        // (no longer than the field with the whole text in it can be, and a little typed)
+        checked.runOn = [&, most = witness.value->size() + text.size() + 64] {
+            return QNQuickFixHostLiveDriver::textRunOnInto(*seams.accessibility, *field.element,
+                                                          target.pid, most);
+        };
+    }
     // A copy the user made since the save is theirs and newer: nothing is written over it. The
     // write itself goes only over what was saved, as the desktop orders events.
     if (!snapshot->stillOn(pasteboard) ||

@@ -158,6 +158,35 @@ std::vector<ElementRef> QNQuickFixHostLiveDriver::children(platform::Accessibili
     return list;
 }
 
+std::optional<std::u16string> QNQuickFixHostLiveDriver::textRunOnInto(
+    platform::Accessibility& accessibility, ElementRef field, platform::ProcessID pid,
+    std::size_t maxLength) {
+    const auto now = focusedElementRef(accessibility, pid);
+    if (!now || *now == field) {
+        return std::nullopt;
+    }
+    const auto parent = copyAttribute(accessibility, ax::parent, field);
+    if (!parent || copyAttribute(accessibility, ax::parent, *now) != parent) {
+        return std::nullopt;
+    }
+    const auto siblings = children(accessibility, *parent);
+    const auto from = std::ranges::find(siblings, field);
+    const auto to = std::ranges::find(siblings, *now);
+    if (from == siblings.end() || to == siblings.end() || to <= from) {
+        return std::nullopt;
+    }
+    std::u16string text;
+    for (auto at = from + 1; at <= to; ++at) {
+        const auto part = stringAttribute(accessibility, ax::value, *at, false);
+        if (!part || text.size() + 1 + part->size() > maxLength) {
+            return std::nullopt;
+        }
+        text += u'\n';
+        text += *part;
+    }
+    return text;
+}
+
 bool QNQuickFixHostLiveDriver::postCommandKey(platform::KeySynthesis& keySynthesis,
                                               std::uint32_t keyCode) {
     return keySynthesis.postKeyPress({keyCode, platform::modifier::command}).ok();

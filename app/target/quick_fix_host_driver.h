@@ -246,6 +246,13 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     // "AXChildren" without empty entries; an empty list when it is no element list.
     [[nodiscard]] static std::vector<platform::ElementRef> children(
         platform::Accessibility& accessibility, platform::ElementRef element);
+    // The text a paste ran on into past `field`, in a document that makes each pasted line a
+    // paragraph of its own: each element after `field` under the same parent, up to and with
+    // the one focused in `pid` now, a line break before each. None where the focus is still
+    // in `field` or elsewhere, where an element cannot be read, or past `maxLength` units.
+    [[nodiscard]] static std::optional<std::u16string> textRunOnInto(
+        platform::Accessibility& accessibility, platform::ElementRef field,
+        platform::ProcessID pid, std::size_t maxLength);
     // Key down then key up of the virtual key with exactly Command held.
     static bool postCommandKey(platform::KeySynthesis& keySynthesis, std::uint32_t keyCode);
 

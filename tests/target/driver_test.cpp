@@ -198,6 +198,40 @@ TEST_F(DriverTest, CollectsTextDescendantsAtDepthsOneToThreeInPreOrder) {
               (std::vector<std::string>{"AXTextField", "AXTextArea", "AXWebArea", "AXComboBox"}));
 }
 
+// A document of paragraphs: what a paste ran on into after the field, up to the paragraph
+// focused now; nothing where the focus is still in the field, went back, or left the document.
+TEST_F(DriverTest, ReadsTheParagraphsAPasteRanOnInto) {
+    const auto document = desktop.addElement(window, {.role = "AXGroup", .value = {}});
+    std::vector<platform::ElementRef> paragraphs;
+    for (const auto* text : {u"Say:Line one.", u"Line two.", u"Line three. end", u"after"}) {
+        paragraphs.push_back(desktop.addElement(document, {.role = "AXTextArea", .value = text}));
+    }
+    const auto elsewhere = desktop.addElement(window, {});
+    auto& accessibility = *seams().accessibility;
+    const auto field = paragraphs[0];
+    struct Case {
+        const char* name;
+        platform::ElementRef focused;
+        std::size_t maxLength;
+        std::optional<std::u16string> expected;
+    };
+    for (const Case& c : {
+             Case{"run on to the focused paragraph", paragraphs[2], 100,
+                  u"\nLine two.\nLine three. end"},
+             Case{"the next one only", paragraphs[1], 100, u"\nLine two."},
+             Case{"longer than the most", paragraphs[2], 20, std::nullopt},
+             Case{"still in the field", field, 100, std::nullopt},
+             Case{"outside the document", elsewhere, 100, std::nullopt},
+         }) {
+        SCOPED_TRACE(c.name);
+        desktop.focus(c.focused);
+        EXPECT_EQ(Driver::textRunOnInto(accessibility, field, editor.pid, c.maxLength), c.expected);
+    }
+    desktop.focus(paragraphs[1]);
+    EXPECT_EQ(Driver::textRunOnInto(accessibility, paragraphs[2], editor.pid, 100), std::nullopt)
+        << "the focus went back";
+}
+
 // The wait ends the moment the target comes to the front (the desktop tells), not at a poll.
 TEST_F(DriverTest, WaitsForTheTargetInFrontAndNeverCountsThisApplication) {
     struct Case {

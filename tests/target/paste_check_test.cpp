@@ -120,6 +120,37 @@ TEST(PasteCheck, TheFieldFirstThenWhoTookTheText) {
     }
 }
 
+// A document that makes each pasted line a paragraph of its own keeps the first in the field and
+// takes the focus to the last: the paragraphs after the field, up to the focused one, show the
+// rest; never where the field is as it was (the focus may have moved on without the paste).
+TEST(PasteCheck, AParagraphPerLineIsReadOnIntoTheParagraphsAfter) {
+    using platform::WriteFetch;
+    const QNPasteWitness before{7, u"Say: end", text::Utf16Range{4, 0}};
+    const std::u16string_view text = u"Line one.\nLine two.\nLine three.";
+    const auto look = [](std::u16string value, std::optional<std::u16string> runOn) {
+        return QNPasteLook{true, 7, WriteFetch::byTarget, std::move(value), std::move(runOn)};
+    };
+    struct Case {
+        const char* name;
+        QNPasteLook now;
+        QNPasteCheck check;
+    };
+    for (const Case& c : {
+             Case{"the rest in the paragraphs after", look(u"Say:Line one.",
+                                                           u"\nLine two.\nLine three. end"),
+                  QNPasteCheck::seen},
+             Case{"the paragraphs not told", look(u"Say:Line one.", std::nullopt),
+                  QNPasteCheck::misplaced},
+             Case{"a paragraph missing", look(u"Say:Line one.", u"\nLine three. end"),
+                  QNPasteCheck::misplaced},
+             Case{"the field as it was", look(u"Say: end", u"\nLine one.\nLine two.\nLine three."),
+                  QNPasteCheck::notSeen},
+         }) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(judgePaste(before, c.now, text), c.check);
+    }
+}
+
 TEST(PasteCheck, OnlyATerminalsPasteOfControlCharactersMayBeHeldBack) {
     EXPECT_TRUE(pasteGuardMayHold(true, u"ls\n"));
     EXPECT_TRUE(pasteGuardMayHold(true, u"a\tb"));
