@@ -317,5 +317,46 @@ TEST_F(ClipboardEdges, AKeeperKilledInTheBorrowIsReplacedAndTheContentsOutliveTh
     }
 }
 
+// The program ends in the middle of a borrow, and within the keeper's watch for a clipboard
+// manager's refill the person copies: the very text that was being pasted, or an image whose
+// owner also lists a text it refuses. Neither owner fetched the borrow's text as a manager does,
+// so neither is a refill: the person's copy stands, and the keeper goes.
+TEST_F(ClipboardEdges, APersonsCopyJustAfterTheProgramEndsMidBorrowStandsWhateverItHolds) {
+    const QStringList image{QStringLiteral("image/png\timage/png\t8\thex:89504e470d0a1a0a"),
+                            QStringLiteral("UTF8_STRING\tUTF8_STRING\t8\trefused")};
+    for (const auto& [name, copy] :
+         {std::pair{"the very text being pasted", plainTextSpec("borrowed")},
+          std::pair{"an image listing a text it refuses", image}}) {
+        SCOPED_TRACE(name);
+        ClipboardOwner owner({hexLine(QStringLiteral("UTF8_STRING"), "the user's own")});
+        ASSERT_TRUE(owner.owning());
+        const auto earlier = keepersOfOurs();
+        {
+            auto pasteboard = std::make_shared<platform::X11SelectionPasteboard>(
+                platform::x11::Selections::open());
+            pasteboard->setKeeperProgram(RAVLIN_CLIPBOARD_KEEPER);
+            auto local = TargetSeams::from(desktop.seams, desktop.executor);
+            local.pasteboard = pasteboard;
+            auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
+            auto saving = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
+            ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }));
+            pasteboard->clear();
+            ASSERT_TRUE(pasteboard->setTransientString(u"borrowed").ok());
+        }  // gone with its text on the clipboard, as a crash leaves it
+        ASSERT_TRUE(waitUntil(
+            [] {
+                const auto server = clipboardOwnerPid();
+                return server != 0 && server != ::getpid();
+            },
+            3s))
+            << "the keeper takes the user's contents back";
+        ClipboardOwner person(copy);
+        ASSERT_TRUE(person.owning());
+        waitUntil([] { return false; }, 2500ms);  // past the keeper's watch for a refill
+        EXPECT_FALSE(person.lost());
+        EXPECT_TRUE(waitUntil([&] { return keepersOfOurs(earlier).empty(); }, 10s));
+    }
+}
+
 }  // namespace
 }  // namespace ravlin::testing
