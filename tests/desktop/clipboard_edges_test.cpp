@@ -113,6 +113,31 @@ bool reaped(pid_t pid) {
     return !QFile::exists(QStringLiteral("/proc/%1").arg(pid));
 }
 
+// A program of its own (its own connection to the server, its own keeper) in the middle of a
+// borrow: the clipboard saved, then "borrowed" on it in the user's contents' place. It ends, as
+// a crash leaves it unless it was told to keep them, when this goes.
+struct BorrowingProgram {
+    std::shared_ptr<platform::X11SelectionPasteboard> pasteboard;
+    std::shared_ptr<std::optional<QNModelPasteboardSnapshot>> saved =
+        std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
+    std::optional<QCoro::Task<>> saving;
+
+    // Whether the save and the borrow's text went through.
+    bool borrow(const TargetSeams& seams) {
+        pasteboard =
+            std::make_shared<platform::X11SelectionPasteboard>(platform::x11::Selections::open());
+        pasteboard->setKeeperProgram(RAVLIN_CLIPBOARD_KEEPER);
+        auto local = seams;
+        local.pasteboard = pasteboard;
+        saving.emplace(keepSaved(QNModelPasteboardSnapshot::capture(local), saved));
+        if (!waitUntil([&] { return saved->has_value(); })) {
+            return false;
+        }
+        pasteboard->clear();
+        return pasteboard->setTransientString(u"borrowed").ok();
+    }
+};
+
 using ClipboardEdges = LineFieldTest;
 
 // Emacs lists targets it has nothing for (FILE_NAME, CHARACTER_POSITION, LINE_NUMBER,
@@ -276,16 +301,8 @@ TEST_F(ClipboardEdges, AKeeperKilledInTheBorrowIsReplacedAndTheContentsOutliveTh
         const auto earlier = keepersOfOurs();
         pid_t killed = 0;
         {
-            auto pasteboard = std::make_shared<platform::X11SelectionPasteboard>(
-                platform::x11::Selections::open());
-            pasteboard->setKeeperProgram(RAVLIN_CLIPBOARD_KEEPER);
-            auto local = TargetSeams::from(desktop.seams, desktop.executor);
-            local.pasteboard = pasteboard;
-            auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
-            auto saving = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
-            ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }));
-            pasteboard->clear();
-            ASSERT_TRUE(pasteboard->setTransientString(u"borrowed").ok());
+            BorrowingProgram program;
+            ASSERT_TRUE(program.borrow(TargetSeams::from(desktop.seams, desktop.executor)));
             const auto keepers = keepersOfOurs(earlier);
             ASSERT_EQ(keepers.size(), 1u);
             killed = keepers.front();
@@ -295,10 +312,10 @@ TEST_F(ClipboardEdges, AKeeperKilledInTheBorrowIsReplacedAndTheContentsOutliveTh
                 return now.size() == 1 && now.front() != killed;
             }));
             if (putBack) {
-                EXPECT_EQ((*saved)->restore(*pasteboard), platform::PutBack::done);
+                EXPECT_EQ((*program.saved)->restore(*program.pasteboard), platform::PutBack::done);
                 EXPECT_EQ(readClipboardExactly().toStdString(), before.toStdString());
             }
-            pasteboard->keepContentsAfterExit();
+            program.pasteboard->keepContentsAfterExit();
         }
         EXPECT_TRUE(waitUntil([&] { return reaped(killed); }, 3s)) << "a zombie keeper";
         QString after;
@@ -332,16 +349,8 @@ TEST_F(ClipboardEdges, APersonsCopyJustAfterTheProgramEndsMidBorrowStandsWhateve
         ASSERT_TRUE(owner.owning());
         const auto earlier = keepersOfOurs();
         {
-            auto pasteboard = std::make_shared<platform::X11SelectionPasteboard>(
-                platform::x11::Selections::open());
-            pasteboard->setKeeperProgram(RAVLIN_CLIPBOARD_KEEPER);
-            auto local = TargetSeams::from(desktop.seams, desktop.executor);
-            local.pasteboard = pasteboard;
-            auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
-            auto saving = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
-            ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }));
-            pasteboard->clear();
-            ASSERT_TRUE(pasteboard->setTransientString(u"borrowed").ok());
+            BorrowingProgram program;
+            ASSERT_TRUE(program.borrow(TargetSeams::from(desktop.seams, desktop.executor)));
         }  // gone with its text on the clipboard, as a crash leaves it
         ASSERT_TRUE(waitUntil(
             [] {
