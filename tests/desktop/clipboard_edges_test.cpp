@@ -342,7 +342,7 @@ TEST_F(ClipboardEdges, APersonsCopyJustAfterTheProgramEndsMidBorrowStandsWhateve
     const QStringList image{QStringLiteral("image/png\timage/png\t8\thex:89504e470d0a1a0a"),
                             QStringLiteral("UTF8_STRING\tUTF8_STRING\t8\trefused")};
     for (const auto& [name, copy] :
-         {std::pair{"the very text being pasted", plainTextSpec("borrowed")},
+         {std::pair{"the very text being pasted", plainTextOffer("borrowed")},
           std::pair{"an image listing a text it refuses", image}}) {
         SCOPED_TRACE(name);
         ClipboardOwner owner({hexLine(QStringLiteral("UTF8_STRING"), "the user's own")});
