@@ -116,6 +116,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
             ? session->strategy.range
             : std::optional(text::Utf16Range{
                   0, static_cast<std::int64_t>(session->originalText.size())})};
+    app.quickFixCapturedText = session->originalText;
     clearDraft(app);
     app.composer->reset();
     app.composer->setLogSessionID(sessionID);

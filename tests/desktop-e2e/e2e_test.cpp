@@ -577,6 +577,28 @@ TEST_F(ComposerScenarios, ReturnOnAnEmptyComposerCommitsNothing) {
     EXPECT_EQ(clipboardDifference(before, readClipboard()), "");
 }
 
+// Return ends the last word as a space would: the local rules fix it (and a word before the full
+// stop the text ends with) before the text is pasted.
+TEST_F(ComposerScenarios, ReturnFinishesTheLastWordBeforeThePaste) {
+    for (const auto& [typed, expected] : std::vector<std::pair<std::u16string, std::u16string>>{
+             {u"i dont know teh answer realy", u"I don't know the answer really"},
+             {u"it was realy teh.", u"It was really the."},
+         }) {
+        SCOPED_TRACE(text::toUtf8(typed));
+        ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text line")));
+        ASSERT_TRUE(focus(*desktop.gtk, QStringLiteral("line")));
+        ASSERT_TRUE(openComposer());
+        ASSERT_TRUE(keyboard.type(typed));
+        ASSERT_TRUE(keyboard.waitForRelease());
+        pause(200ms);
+        ASSERT_TRUE(keyboard.tap("Return"));
+        EXPECT_TRUE(focusedValueBecomes(desktop.gtk->pid(), expected, 3s))
+            << text::toUtf8(desktop.value(desktop.focusedOf(desktop.gtk->pid())));
+        ASSERT_TRUE(composerClosedInto(*desktop.gtk));
+        pause(1500ms);  // the commit's end
+    }
+}
+
 // The session log is read in its window, opened from the running window's menu ("Open Log"):
 // it records every entry while it is open.
 TEST_F(ComposerScenarios, TheSessionLogRecordsEachCommit) {
@@ -648,6 +670,29 @@ TEST_F(ComposerScenarios, QuickFixCorrectsAFieldInPlaceThroughAccessibility) {
     // animations); a program stopped in the middle of it leaves their frames behind, which
     // LeakSanitizer reports at exit. A person does not quit within that moment either.
     pause(2s);
+}
+
+// Quick Fix over a field with nothing to correct: the Composer stays open on the field's text;
+// closed with Escape it keeps nothing, so the next Super+E opens empty and what is typed there
+// and committed goes in beside the field's text, which the field holds once.
+TEST_F(ComposerScenarios, QuickFixWithNothingToFixKeepsNoCopyOfTheField) {
+    ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text line Nothing to fix here.")));
+    const auto line = focus(*desktop.gtk, QStringLiteral("line"));
+    ASSERT_TRUE(line && desktop.gtk->command(QStringLiteral("select 21 21")));
+    ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+    ASSERT_TRUE(programInFront(program) && focusedValueBecomes(programPid(), u"Nothing to fix here.", 3s))
+        << "no Composer on the field's text";
+    pause(1s);  // a person reads it
+    ASSERT_TRUE(keyboard.tap("Escape"));
+    ASSERT_TRUE(composerClosedInto(*desktop.gtk));
+    ASSERT_TRUE(openComposer());
+    EXPECT_EQ(desktop.value(desktop.focusedOf(programPid())), u"") << "the field's text came back";
+    ASSERT_TRUE(keyboard.type(u" Done"));
+    ASSERT_TRUE(keyboard.waitForRelease());
+    ASSERT_TRUE(keyboard.tap("Return"));
+    EXPECT_TRUE(focusedValueBecomes(desktop.gtk->pid(), u"Nothing to fix here. Done", 3s))
+        << text::toUtf8(desktop.value(line));
+    pause(1500ms);  // the commit's end
 }
 
 // The heads-up is a tool-tip window of the program's own (no focus, no window manager): seen on
