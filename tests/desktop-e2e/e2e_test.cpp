@@ -621,7 +621,8 @@ TEST_F(ComposerScenarios, TheSessionLogRecordsEachCommit) {
     ASSERT_TRUE(keyboard.type(u"words"));
     ASSERT_TRUE(keyboard.waitForRelease());
     ASSERT_TRUE(keyboard.tap("Return"));
-    ASSERT_TRUE(focusedValueBecomes(desktop.qt->pid(), u"words", 3s))
+    // (Return ends the word: the local rules begin the text with a capital)
+    ASSERT_TRUE(focusedValueBecomes(desktop.qt->pid(), u"Words", 3s))
         << text::toUtf8(desktop.value(desktop.focusedOf(desktop.qt->pid())));
     pause(1500ms);  // the clipboard put back, then the commit's line
     const std::string log = sessionLog(program);
@@ -671,6 +672,34 @@ TEST_F(ComposerScenarios, QuickFixCorrectsAFieldInPlaceThroughAccessibility) {
     // animations); a program stopped in the middle of it leaves their frames behind, which
     // LeakSanitizer reports at exit. A person does not quit within that moment either.
     pause(2s);
+}
+
+// Quick Fix in the stock editor with the caret at the end of the first of three lines: once the
+// document is corrected, the words typed next go where the caret was, not after the last line.
+TEST_F(ComposerScenarios, AfterAQuickFixTheCaretStandsWhereItWas) {
+    StockEditor editor(QStringLiteral("teh first line\nsecond line\nthird realy line"));
+    ASSERT_TRUE(editor.ready());
+    ASSERT_TRUE(desktop.bringToFrontPersistently(editor.pid()));
+    platform::ElementRef document;
+    ASSERT_TRUE(waitUntil([&] { return bool(document = desktop.focusedOf(editor.pid())); }));
+    ASSERT_TRUE(keyboard.chord("Control_L+Home", 60ms) && keyboard.tap("End"));
+    pause(300ms);
+    ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+    std::u16string corrected;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            corrected = desktop.value(document);
+            return corrected.find(u"teh") == std::u16string::npos &&
+                   corrected.find(u"realy") == std::u16string::npos;
+        },
+        3s))
+        << text::toUtf8(corrected);
+    pause(2s);  // the Quick Fix flow's end
+    ASSERT_TRUE(keyboard.type(u" NEXT"));
+    std::u16string expected = corrected;
+    expected.insert(expected.find(u'\n'), u" NEXT");
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(document) == expected; }))
+        << text::toUtf8(desktop.value(document));
 }
 
 // Quick Fix over a field with nothing to correct: the Composer stays open on the field's text;
