@@ -231,6 +231,11 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
         app.isOpeningPanel = false;
         co_return;
     }
+    // A person goes on typing straight after the shortcut: from here on what is typed is the
+    // panel's, held until it has the keyboard (before, the focused field had to be read).
+    if (trigger == "hotkey" && !app.heldKeys_) {
+        app.heldKeys_ = app.env_.seams.keyTaps->holdKeys();
+    }
 
     app.sourceApp = snapshot.app;
     app.sourceSelection = QNPasteSelection::seededBy(snapshot);
