@@ -234,6 +234,9 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
             closePanelWindow(app);
             liftDoubleTapSuspension(app);
         };
+        // Only what was done to the user's clipboard.
+        const std::string restored =
+            " pasteboard_restore=" + std::string(platform::toString(outcome.pasteboardRestore));
         switch (outcome.kind) {
             case QNQuickFixCommitResult::Kind::committed:
                 if (ours) {
@@ -243,7 +246,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
                 }
                 app.logSession(QNKindLog::applied, prefix + " state=quick_fix_committed method=" +
                                                        std::string(toString(outcome.method)) +
-                                                       " pasteboard_restore=success");
+                                                       restored);
                 break;
             case QNQuickFixCommitResult::Kind::pasteOnClipboard: {
                 if (ours) {
@@ -277,7 +280,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
                 app.logSession(partial ? QNKindLog::error : QNKindLog::system,
                                prefix + (partial ? " state=quick_fix_partial" : " state=quick_fix_sent") +
                                    " method=paste reason=" + std::string(outcome.detail) +
-                                   " pasteboard_restore=success");
+                                   restored);
                 break;
             }
             case QNQuickFixCommitResult::Kind::failed:
@@ -309,6 +312,12 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
                         }
                         showHeadsUp(app, selectionUncertainHeadsUp());
                         break;
+                    case QNQuickFixCommitFailure::clipboardChanged:
+                        if (ours) {
+                            bringPanelBack(app);
+                        }
+                        showHeadsUp(app, clipboardChangedHeadsUp());
+                        break;
                     default:
                         if (ours) {
                             bringPanelBack(app);
@@ -321,8 +330,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
                     prefix + " state=quick_fix_commit_failed reason=" +
                         (outcome.failure == QNQuickFixCommitFailure::pasteboardUnsaved
                              ? std::string(outcome.detail) + " pasteboard_restore=untouched"
-                             : std::string(toString(outcome.failure)) +
-                                   " pasteboard_restore=success"));
+                             : std::string(toString(outcome.failure)) + restored));
                 break;
         }
         endCommit(app);
