@@ -118,7 +118,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
                   0, static_cast<std::int64_t>(session->originalText.size())})};
     app.quickFixCapturedText = session->originalText;
     clearDraft(app);
-    app.composer->reset();
+    app.composer->reset(QNServiceComposer::ViewText::beginFollows);
     app.composer->setLogSessionID(sessionID);
     app.panelSessionID = sessionID;
     app.composer->begin(session->originalText, true, QNPlacementCaret::visibleEnd,
