@@ -107,7 +107,9 @@ Status AtspiAccessibility::writeToolkitSelection(Entry& entry, int start, int en
                        return write(e);
                    }).value_or(FALSE) != FALSE;
         };
-        done = empty ? answered(caret)
+        // A caret over a selection: some take the caret and keep the selection (LibreOffice),
+        // so the selection goes first.
+        done = empty ? (selections() == 0 || answered(unselect)) && answered(caret)
                      : answered(selections() > 0 ? std::function(set) : std::function(add));
     } else {
         // The answer does not tell: the selection read back does, the first way, then the
