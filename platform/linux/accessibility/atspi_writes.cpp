@@ -108,9 +108,16 @@ Status AtspiAccessibility::writeToolkitSelection(Entry& entry, int start, int en
                    }).value_or(FALSE) != FALSE;
         };
         // A caret over a selection: some take the caret and keep the selection (LibreOffice),
-        // so the selection goes first.
-        done = empty ? (selections() == 0 || answered(unselect)) && answered(caret)
-                     : answered(selections() > 0 ? std::function(set) : std::function(add));
+        // so the selection goes first (where it can: Firefox refuses to remove a selection
+        // that another part of its editor holds, and takes the caret all the same).
+        if (empty) {
+            if (selections() > 0) {
+                (void)answered(unselect);
+            }
+            done = answered(caret);
+        } else {
+            done = answered(selections() > 0 ? std::function(set) : std::function(add));
+        }
     } else {
         // The answer does not tell: the selection read back does, the first way, then the
         // other.
