@@ -590,14 +590,17 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
 QCoro::Task<bool> QNModelFocusSnapshot::waitForSelectAll(
     std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
     std::function<bool()> selectionShown, std::stop_token stop) {
-    constexpr int polls = static_cast<int>(selectAllWaitLimit / settlePollInterval);
-    for (int poll = 0; !selectionShown(); ++poll) {
-        if (poll == polls || stop.stop_requested() || !driver->isFrontmostOther(target)) {
-            co_return false;
-        }
-        co_await driver->sleep(static_cast<int>(settlePollInterval.count()), stop);
-    }
-    co_return true;
+    bool left = false;
+    const bool shown = co_await driver->waitUntil(
+        [&] {
+            if (selectionShown()) {
+                return true;
+            }
+            left = !driver->isFrontmostOther(target);
+            return left;
+        },
+        settlePollInterval, selectAllWaitLimit, stop);
+    co_return shown && !left;
 }
 
 QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probedCaretRect(
