@@ -4,10 +4,10 @@
 
 namespace ravlin::platform::atspi {
 
-States statesOf(AtspiStateSet* set) {
-    const auto has = [set](AtspiStateType state) {
-        return atspi_state_set_contains(set, state) != 0;
-    };
+namespace {
+
+template <class Has>
+States statesWith(Has has) {
     return States{
         .focused = has(ATSPI_STATE_FOCUSED),
         .focusable = has(ATSPI_STATE_FOCUSABLE),
@@ -20,6 +20,20 @@ States statesOf(AtspiStateSet* set) {
         .singleLine = has(ATSPI_STATE_SINGLE_LINE),
         .multiLine = has(ATSPI_STATE_MULTI_LINE),
     };
+}
+
+}  // namespace
+
+States statesOf(AtspiStateSet* set) {
+    return statesWith(
+        [set](AtspiStateType state) { return atspi_state_set_contains(set, state) != 0; });
+}
+
+States statesOfBits(std::uint64_t bits) {
+    return statesWith([bits](AtspiStateType state) {
+        const auto bit = static_cast<unsigned>(state);
+        return bit < 64 && ((bits >> bit) & 1u) != 0;
+    });
 }
 
 bool hasState(AtspiAccessible* object, AtspiStateType state) {
