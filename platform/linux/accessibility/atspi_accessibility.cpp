@@ -118,7 +118,7 @@ bool AtspiAccessibility::readTrust() {
     }
     // The registry answers on the accessibility bus.
     Held<AtspiAccessible> desktop(atspi_get_desktop(0));
-    return desktop && attempt(calls_, [&](GError** e) {
+    return desktop && attempt(calls_, desktop.get(), [&](GError** e) {
                           return atspi_accessible_get_child_count(desktop.get(), e);
                       }).has_value();
 }

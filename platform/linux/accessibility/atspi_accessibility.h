@@ -98,6 +98,10 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] std::chrono::microseconds worstCall() const { return calls_.worst; }
     // How many calls to other applications were made so far.
     [[nodiscard]] std::uint64_t callCount() const { return calls_.count; }
+    // Calls to other applications that failed so far (each told to `log` once per element and
+    // call, when a log is given).
+    [[nodiscard]] std::size_t failedCalls() const { return calls_.failures(); }
+    void setLog(std::shared_ptr<SystemLog> log) { calls_.setLog(std::move(log)); }
 
     // Applications whose last focused element is remembered, at most.
     static constexpr std::size_t maxRememberedFocus = 64;

@@ -35,12 +35,15 @@ void AtspiAccessibility::refreshApplications() {
     // is a call (to the bus daemon), made once while the application lives.
     Held<AtspiAccessible> desktop(atspi_get_desktop(0));
     std::vector<KnownApplication> now;
-    const auto count = desktop ? attempt(calls_, [&](GError** e) {
-                                     return atspi_accessible_get_child_count(desktop.get(), e);
-                                 }).value_or(0)
-                               : 0;
+    const auto count = desktop
+                           ? attempt(calls_, desktop.get(),
+                                     [&](GError** e) {
+                                         return atspi_accessible_get_child_count(desktop.get(), e);
+                                     })
+                                 .value_or(0)
+                           : 0;
     for (int i = 0; i < std::min(count, maxChildren); ++i) {
-        auto* child = attempt(calls_, [&](GError** e) {
+        auto* child = attempt(calls_, desktop.get(), [&](GError** e) {
                           return atspi_accessible_get_child_at_index(desktop.get(), i, e);
                       }).value_or(nullptr);
         if (child == nullptr) {
@@ -54,13 +57,14 @@ void AtspiAccessibility::refreshApplications() {
             g_object_unref(child);
             continue;
         }
-        const auto owner =
-            attempt(calls_, [&](GError** e) { return atspi_accessible_get_process_id(child, e); });
+        const auto owner = attempt(
+            calls_, child, [&](GError** e) { return atspi_accessible_get_process_id(child, e); });
         if (!owner) {
             g_object_unref(child);
             continue;
         }
-        now.push_back(KnownApplication{.application = child, .pid = static_cast<ProcessID>(*owner)});
+        now.push_back(
+            KnownApplication{.application = child, .pid = static_cast<ProcessID>(*owner)});
     }
     // Those gone from the bus are forgotten.
     for (auto& gone : applications_) {
@@ -143,11 +147,11 @@ AtspiAccessible* AtspiAccessibility::focusIn(AtspiAccessible* app, ProcessID pid
     // Its windows, with what tells them apart: their names (titles), which one is active.
     std::vector<AtspiAccessible*> windows;
     std::vector<BusWindow> shown;
-    const auto count = attempt(calls_, [&](GError** e) {
+    const auto count = attempt(calls_, app, [&](GError** e) {
                            return atspi_accessible_get_child_count(app, e);
                        }).value_or(0);
     for (int i = 0; i < std::min(count, maxChildren); ++i) {
-        auto* window = attempt(calls_, [&](GError** e) {
+        auto* window = attempt(calls_, app, [&](GError** e) {
                            return atspi_accessible_get_child_at_index(app, i, e);
                        }).value_or(nullptr);
         if (window == nullptr) {
@@ -155,7 +159,7 @@ AtspiAccessible* AtspiAccessibility::focusIn(AtspiAccessible* app, ProcessID pid
         }
         BusWindow each{.active = states(window).value_or(States{}).active};
         if (active != nullptr) {
-            auto* name = attempt(calls_, [&](GError** e) {
+            auto* name = attempt(calls_, window, [&](GError** e) {
                              return atspi_accessible_get_name(window, e);
                          }).value_or(nullptr);
             each.name = name != nullptr ? name : "";
@@ -212,7 +216,7 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
             candidate.takesText = static_cast<bool>(text);
             candidate.claim = rules.focusClaim(now, candidate.takesText);
             if (candidate.claim == FocusClaim::holds && text) {
-                candidate.caret = attempt(calls_, [&](GError** e) {
+                candidate.caret = attempt(calls_, text.get(), [&](GError** e) {
                     return atspi_text_get_caret_offset(text.get(), e);
                 });
             }
@@ -220,7 +224,7 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
         } else {
             // (text fields only: a spin button or a list claims no focus it does not hold)
             const auto role = attempt(
-                calls_, [&](GError** e) { return atspi_accessible_get_role(node, e); });
+                calls_, node, [&](GError** e) { return atspi_accessible_get_role(node, e); });
             if (role != ATSPI_ROLE_TEXT && role != ATSPI_ROLE_ENTRY) {
                 return;
             }
@@ -249,7 +253,7 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
             return;
         }
         const auto count = attempt(
-            calls_, [&](GError** e) { return atspi_accessible_get_child_count(node, e); });
+            calls_, node, [&](GError** e) { return atspi_accessible_get_child_count(node, e); });
         if (!count) {
             // A target that does not answer gets no further calls in this search.
             stalled = true;
@@ -261,7 +265,7 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
             return;
         }
         for (int i = 0; i < *count && !ended && !stalled; ++i) {
-            Held<AtspiAccessible> child(attempt(calls_, [&](GError** e) {
+            Held<AtspiAccessible> child(attempt(calls_, node, [&](GError** e) {
                                             return atspi_accessible_get_child_at_index(node, i, e);
                                         }).value_or(nullptr));
             if (child) {
@@ -334,14 +338,13 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
 AtspiAccessible* AtspiAccessibility::windowOf(AtspiAccessible* element) {
     auto* node = static_cast<AtspiAccessible*>(g_object_ref(element));
     for (int depth = 0; depth < maxDepth; ++depth) {
-        Held<AtspiAccessible> parent(attempt(calls_, [&](GError** e) {
+        Held<AtspiAccessible> parent(attempt(calls_, node, [&](GError** e) {
                                          return atspi_accessible_get_parent(node, e);
                                      }).value_or(nullptr));
-        const auto role = parent ? attempt(calls_,
-                                           [&](GError** e) {
-                                               return atspi_accessible_get_role(parent.get(), e);
-                                           })
-                                 : std::nullopt;
+        const auto role =
+            parent ? attempt(calls_, parent.get(),
+                             [&](GError** e) { return atspi_accessible_get_role(parent.get(), e); })
+                   : std::nullopt;
         if (!role) {
             break;
         }
@@ -380,11 +383,10 @@ bool AtspiAccessibility::stillHasFocus(Remembered& known,
     // Only a field with its caret there ends a search: another element may be the one that has
     // the keyboard beside an element that only claims it.
     Held<AtspiText> text(atspi_accessible_get_text_iface(known.element));
-    const auto caret = text ? attempt(calls_,
-                                      [&](GError** e) {
-                                          return atspi_text_get_caret_offset(text.get(), e);
-                                      })
-                            : std::nullopt;
+    const auto caret =
+        text ? attempt(calls_, text.get(),
+                       [&](GError** e) { return atspi_text_get_caret_offset(text.get(), e); })
+             : std::nullopt;
     return caret && *caret >= 0;
 }
 
@@ -412,7 +414,7 @@ void AtspiAccessibility::rememberFocus(AtspiAccessible* object, ProcessID pid,
 // --- Applications and their toolkits
 
 std::optional<States> AtspiAccessibility::states(AtspiAccessible* object) {
-    const auto set = attempt(calls_, [&](GError** e) {
+    const auto set = attempt(calls_, object, [&](GError** e) {
         (void)e;
         return atspi_accessible_get_state_set(object);
     });
@@ -429,16 +431,15 @@ const Toolkit& AtspiAccessibility::toolkitOf(AtspiAccessible* app) {
     if (known != applications_.end() && known->toolkit != nullptr) {
         return *known->toolkit;
     }
-    auto* name = attempt(calls_, [&](GError** e) {
+    auto* name = attempt(calls_, app, [&](GError** e) {
                      return atspi_accessible_get_toolkit_name(app, e);
                  }).value_or(nullptr);
-    auto* version = name != nullptr ? attempt(calls_,
-                                              [&](GError** e) {
-                                                  return atspi_accessible_get_toolkit_version(
-                                                      app, e);
-                                              })
-                                          .value_or(nullptr)
-                                    : nullptr;
+    auto* version =
+        name != nullptr
+            ? attempt(calls_, app,
+                      [&](GError** e) { return atspi_accessible_get_toolkit_version(app, e); })
+                  .value_or(nullptr)
+            : nullptr;
     const Toolkit& rules = toolkitNamed(name != nullptr ? name : "", version != nullptr ? version : "");
     // (an application that did not answer is asked again)
     if (known != applications_.end() && name != nullptr) {
@@ -457,7 +458,7 @@ const Toolkit& AtspiAccessibility::toolkit(Entry& entry) {
             return *entry.toolkit;
         }
         // The application knows its toolkit; its elements need not.
-        Held<AtspiAccessible> app(attempt(calls_, [&](GError** e) {
+        Held<AtspiAccessible> app(attempt(calls_, entry.object, [&](GError** e) {
                                       return atspi_accessible_get_application(entry.object, e);
                                   }).value_or(nullptr));
         entry.toolkit = app ? &toolkitOf(app.get()) : &atkToolkit();
@@ -538,8 +539,8 @@ Subscription AtspiAccessibility::observeFocus(std::function<void(ElementRef)> on
 
 void AtspiAccessibility::onFocusEvent(AtspiAccessible* source) {
     // Our own events go first, before anything could ask our own accessibles a question.
-    const auto pid =
-        attempt(calls_, [&](GError** e) { return atspi_accessible_get_process_id(source, e); });
+    const auto pid = attempt(
+        calls_, source, [&](GError** e) { return atspi_accessible_get_process_id(source, e); });
     if (!pid || static_cast<ProcessID>(*pid) == self_) {
         return;
     }

@@ -264,7 +264,7 @@ AtspiAccessible* elementOf(AtspiAccessible* window, const std::vector<TreeNode>&
     }
     auto* element = static_cast<AtspiAccessible*>(g_object_ref(window));
     for (auto place = places.rbegin(); place != places.rend(); ++place) {
-        auto* child = attempt(calls, [&](GError** e) {
+        auto* child = attempt(calls, element, [&](GError** e) {
                           return atspi_accessible_get_child_at_index(element, *place, e);
                       }).value_or(nullptr);
         g_object_unref(element);
