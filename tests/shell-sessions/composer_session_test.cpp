@@ -517,8 +517,8 @@ TEST_F(ComposerSession, ATextATerminalMayHoldBackIsToldAsSentAndKeptAsTheDraft) 
         bool kept;
     };
     for (const Case& c : {
-             Case{u"ls -l", "committed method=paste pasteboard_restore=success", false},
-             Case{u"ls -l\nls",
+             Case{u"./run -l", "committed method=paste pasteboard_restore=success", false},
+             Case{u"./run -l\n./run",
                   "commit_sent method=paste reason=arrival-unconfirmed pasteboard_restore=success",
                   true},
          }) {
