@@ -450,9 +450,11 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     if (mayHaveArrived(check)) {
         // Never to be pasted again: the text stays in the draft, the user's contents come back.
         restore();
-        co_return QNPasteOutcome{check == QNPasteCheck::partial ? QNPasteResult::pastedInPart
-                                                                : QNPasteResult::sentUnconfirmed,
-                                 toString(check)};
+        if (check == QNPasteCheck::partial) {
+            co_return QNPasteOutcome{QNPasteResult::pastedInPart, toString(check)};
+        }
+        co_return QNPasteOutcome{QNPasteResult::sentUnconfirmed, toString(check), "",
+                                 takenByTarget(check)};
     }
     // The chord went out and did not paste: it is not named again. Only a target that lost
     // the front before it could paste still takes it.

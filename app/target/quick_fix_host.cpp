@@ -623,8 +623,9 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
             if (mayHaveArrived(check)) {
                 // Never to be pasted again; the text stays in the draft.
                 restore();
-                co_return check == QNPasteCheck::partial ? Result::partial(toString(check))
-                                                         : Result::unconfirmed(toString(check));
+                co_return check == QNPasteCheck::partial
+                    ? Result::partial(toString(check))
+                    : Result::unconfirmed(toString(check), takenByTarget(check));
             }
             co_return leaveOnClipboard(driver, std::move(manager), *saved,
                                        clipboardReason(check));
