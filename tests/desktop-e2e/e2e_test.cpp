@@ -1000,8 +1000,12 @@ TEST_F(ComposerScenarios, ACommitIntoAWindowThatIgnoresKeysLeavesTheTextOnTheCli
     }
     EXPECT_TRUE(leftOnClipboard());
 
-    // Quit, four seconds after the commit (the running window's Quit, as a person quits).
+    // Quit, four seconds after the commit, as a person quits where there is no tray: the
+    // running window brought forward (starting the program again does), then its Quit.
     waitUntil([&] { return sinceCommit.elapsed() >= 4000; }, 10s);
+    ASSERT_TRUE(program.startAgain());
+    ASSERT_TRUE(programInFront(program));
+    pause(300ms);
     const auto quit = findInProgram(program.pid(), "push button", u"Quit");
     ASSERT_TRUE(quit) << "the running window (no tray here) offers no Quit button";
     ASSERT_TRUE(clickElement(quit));
