@@ -65,6 +65,18 @@ class KeyHold {
     // Lets go of the keyboard and gives the key events held meanwhile (downs, ups and modifier
     // changes, each with what it types), in order, for the caller to deliver. Once.
     virtual std::vector<InputEvent> release() = 0;
+
+    struct PressedThrough {
+        bool posted = false;  // the presses went out and the keyboard is held again
+        // A key of someone else's reached the applications in the moment the keyboard was let
+        // go for the presses, before or after them (as good as never: the moment is one burst).
+        bool keyPassed = false;
+    };
+    // Presses `chord` `times` times at whatever has the keyboard focus, as one burst: the hold
+    // lets go of the keyboard for the presses and takes it back at once. Where the keys cannot be
+    // posted or the keyboard not be taken back, the hold has ended (keys pressed from then on go
+    // to the applications).
+    virtual PressedThrough pressThrough(KeyChord chord, int times) = 0;
 };
 
 // A running tap. Dropping it (or stop()) removes the tap.

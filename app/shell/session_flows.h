@@ -81,6 +81,9 @@ struct QNCoordinatorApp::SessionFlows {
                                 std::optional<std::string> title = std::nullopt);
     static void showHeadsUp(QNCoordinatorApp& app, const QNHeadsUp& headsUp);
     static TargetSeams targetSeams(QNCoordinatorApp& app);
+    // The same, for a write into the field while the typed double tap is live: each key sent
+    // is noted with it first (QNTriggerDoubleTap::ownKeysToField).
+    static TargetSeams writingSeams(QNCoordinatorApp& app);
     // "?" for a missing or empty identity or role.
     static std::string orUnknown(const std::optional<std::string>& value);
 };

@@ -69,6 +69,34 @@ std::unique_ptr<QKeyEvent> qtKeyPress(const platform::InputEvent& event) {
                                        typesText ? text : QString());
 }
 
+// Keys into the target, each noted first by `note`.
+class NotingKeySynthesis final : public platform::KeySynthesis {
+  public:
+    NotingKeySynthesis(std::shared_ptr<platform::KeySynthesis> keys, std::function<void()> note)
+        : keys_(std::move(keys)), note_(std::move(note)) {}
+
+    platform::Status postKeyDown(platform::KeyChord chord) override {
+        note_();
+        return keys_->postKeyDown(chord);
+    }
+    platform::Status postKeyUp(platform::KeyChord chord) override {
+        return keys_->postKeyUp(chord);
+    }
+    platform::Status postText(std::u16string_view text) override {
+        note_();
+        return keys_->postText(text);
+    }
+    bool modifiersHeld() override { return keys_->modifiersHeld(); }
+    platform::Status postKeyPresses(platform::KeyChord chord, int times) override {
+        note_();
+        return keys_->postKeyPresses(chord, times);
+    }
+
+  private:
+    std::shared_ptr<platform::KeySynthesis> keys_;
+    std::function<void()> note_;
+};
+
 }  // namespace
 
 // --- Entry points
@@ -174,13 +202,20 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
     // keyboard, and only if no key has followed them (that key was the word going on). What is
     // typed from the BackSpaces on is the panel's: held until it has the keyboard.
     if (trigger == "double-tap" && !snapshot.isSecureInput) {
-        if (!(app.doubleTap && app.doubleTap->takeBackTaps())) {
-            app.logSession(QNKindLog::skipped,
-                           "sid=- state=ignored trigger=double-tap reason=key-followed");
+        using Outcome = QNTriggerDoubleTap::TakeBack::Outcome;
+        auto back = app.doubleTap ? app.doubleTap->takeBackTaps() : QNTriggerDoubleTap::TakeBack{};
+        if (back.outcome != Outcome::taken) {
+            // Only a key of the person's is worth a line: the other refusals leave the letters
+            // where the person sees them, as a refused pair always does.
+            if (back.outcome == Outcome::keyFollowed) {
+                app.logSession(QNKindLog::skipped,
+                               "sid=- state=ignored trigger=double-tap reason=key-followed");
+            }
             app.isOpeningPanel = false;
             co_return;
         }
-        app.heldKeys_ = app.env_.seams.keyTaps->holdKeys();
+        app.heldKeys_ =
+            back.heldKeys ? std::move(back.heldKeys) : app.env_.seams.keyTaps->holdKeys();
     }
     const std::string sessionID = nextSessionID(app);
     const std::string prefix = "sid=" + sessionID;
@@ -281,8 +316,8 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
         self->logSession(QNKindLog::system, prefix + " state=committing " + characters(commitText) +
                                                 " chars target=" + orUnknown(target->identity) +
                                                 " method=paste");
-        auto paste = QNModelPasteboardSnapshot::paste(targetSeams(*self), commitText, *target, {},
-                                                      std::move(replacing));
+        auto paste = QNModelPasteboardSnapshot::paste(writingSeams(*self), commitText, *target,
+                                                      {}, std::move(replacing));
         self.reset();
         const QNPasteOutcome outcome = co_await paste;
         self = weak.lock();
@@ -552,6 +587,17 @@ TargetSeams QNCoordinatorApp::SessionFlows::targetSeams(QNCoordinatorApp& app) {
             });
     }
     return TargetSeams::from(app.context(), app.quickFixPasteboardManager_);
+}
+
+TargetSeams QNCoordinatorApp::SessionFlows::writingSeams(QNCoordinatorApp& app) {
+    TargetSeams seams = targetSeams(app);
+    seams.keySynthesis = std::make_shared<NotingKeySynthesis>(
+        std::move(seams.keySynthesis), [weak = app.weak_from_this()] {
+            if (const auto self = weak.lock(); self && self->doubleTap) {
+                self->doubleTap->ownKeysToField();
+            }
+        });
+    return seams;
 }
 
 std::string QNCoordinatorApp::SessionFlows::orUnknown(const std::optional<std::string>& value) {

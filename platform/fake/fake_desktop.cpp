@@ -361,6 +361,10 @@ bool FakeDesktop::keysHeld() const {
     return model_->keysHeld;
 }
 
+void FakeDesktop::afterNextCatchUp(std::function<void()> then) {
+    model_->afterCatchUp = std::move(then);
+}
+
 void FakeDesktop::setTapsLag(bool lag) {
     model_->tapsLag = lag;
     model_->catchUpTaps();

@@ -240,6 +240,9 @@ class FakeDesktop {
     // Where taps cannot swallow: whether they see events a turn late, as X11's taps do (the
     // application has the key at once; the taps on the program's next turn, or at a catch-up).
     void setTapsLag(bool lag);
+    // Runs `then` once, right after the next catch-up the program asks the taps for: what it does
+    // (a key typed) reaches the desktop in the moment after the program last looked.
+    void afterNextCatchUp(std::function<void()> then);
     // Whether the program holds the keys back (KeyTaps::holdKeys) now.
     [[nodiscard]] bool keysHeld() const;
     // Whether taps see the Fn key (not on X11).

@@ -374,19 +374,7 @@ class FakeKeySynthesis final : public KeySynthesis {
     bool modifiersHeld() override { return model_->hotKeyHeld; }
 
   private:
-    Status post(PostedKey::Kind kind, KeyChord chord) {
-        if (model_->synthesisFails) {
-            return Error{ErrorCode::failed, "event could not be created"};
-        }
-        model_->posted.push_back({kind, chord, {}});
-        const auto found = model_->layout.find(chord.keyCode);
-        const bool types = found != model_->layout.end() &&
-                           (chord.modifiers & (modifier::command | modifier::control)) == 0;
-        model_->deliver(model_->keyEvent(
-            kind == PostedKey::Kind::down ? InputEventType::keyDown : InputEventType::keyUp, chord,
-            types ? found->second : std::u16string(), true));
-        return {};
-    }
+    Status post(PostedKey::Kind kind, KeyChord chord) { return model_->postKey(kind, chord); }
 
     ModelPtr model_;
 };
@@ -537,6 +525,9 @@ class FakeKeyTaps final : public KeyTaps {
     bool seesFn() override { return model_->tapsSeeFn; }
     bool catchUp() override {
         model_->catchUpTaps();
+        if (auto then = std::exchange(model_->afterCatchUp, nullptr)) {
+            then();
+        }
         return true;
     }
     std::unique_ptr<KeyHold> holdKeys() override {
@@ -554,6 +545,19 @@ class FakeKeyTaps final : public KeyTaps {
             std::vector<InputEvent> release() override {
                 model->keysHeld = false;
                 return std::exchange(model->heldKeys, {});
+            }
+            PressedThrough pressThrough(KeyChord chord, int times) override {
+                if (!model->keysHeld) {
+                    return {};
+                }
+                model->keysHeld = false;
+                bool posted = true;
+                for (int i = 0; i < times && posted; ++i) {
+                    posted = model->postKey(PostedKey::Kind::down, chord).ok() &&
+                             model->postKey(PostedKey::Kind::up, chord).ok();
+                }
+                model->keysHeld = posted;
+                return {.posted = posted};
             }
             ModelPtr model;
         };

@@ -287,6 +287,19 @@ InputEvent Model::keyEvent(InputEventType type, KeyChord chord, std::u16string c
                       .isSynthetic = synthetic};
 }
 
+Status Model::postKey(PostedKey::Kind kind, KeyChord chord) {
+    if (synthesisFails) {
+        return Error{ErrorCode::failed, "event could not be created"};
+    }
+    posted.push_back({kind, chord, {}});
+    const auto found = layout.find(chord.keyCode);
+    const bool types = found != layout.end() &&
+                       (chord.modifiers & (modifier::command | modifier::control)) == 0;
+    deliver(keyEvent(kind == PostedKey::Kind::down ? InputEventType::keyDown : InputEventType::keyUp,
+                     chord, types ? found->second : std::u16string(), true));
+    return {};
+}
+
 void Model::deliver(const InputEvent& event) {
     const bool disabledNotice = event.type == InputEventType::tapDisabledByTimeout ||
                                 event.type == InputEventType::tapDisabledByUserInput;

@@ -118,6 +118,9 @@ struct Model : std::enable_shared_from_this<Model> {
     // A hold of the program's: key events wait here, then go through as typed.
     bool keysHeld = false;
     std::vector<InputEvent> heldKeys;
+    // Runs once, right after the next catch-up the program asks for (a key reaching the desktop
+    // in the moment after it).
+    std::function<void()> afterCatchUp;
     std::vector<HotKeyRegistration> hotKeys;
     std::uint64_t nextHotKeySerial = 1;
     std::vector<KeyChord> reservedHotKeys;
@@ -179,6 +182,8 @@ struct Model : std::enable_shared_from_this<Model> {
     // Hands the lagging taps what they have not seen yet.
     void catchUpTaps();
     void applicationHandlesKeyDown(const InputEvent& event);
+    // A key event posted by the program (KeySynthesis).
+    Status postKey(PostedKey::Kind kind, KeyChord chord);
     InputEvent keyEvent(InputEventType type, KeyChord chord, std::u16string characters,
                         bool synthetic) const;
     double timestamp() const;

@@ -491,6 +491,36 @@ TEST_F(ComposerScenarios, SuperEDuringACommitOpensTheComposerOnceItHasEnded) {
     EXPECT_EQ(text::lowercased(desktop.value(document)), committed);
 }
 
+// The typed double tap right after the committed text has reached the stock editor, while the
+// commit still checks its paste: it waits for the commit, as Super+E does, then takes its letters
+// back and opens the Composer; no key of the person's is blamed in the session log.
+TEST_F(ComposerScenarios, ATypedDoubleTapDuringACommitOpensTheComposerOnceItHasEnded) {
+    StockEditor editor(QStringLiteral(""));
+    ASSERT_TRUE(editor.ready());
+    ASSERT_TRUE(desktop.bringToFrontPersistently(editor.pid()));
+    platform::ElementRef document;
+    ASSERT_TRUE(waitUntil([&] { return bool(document = desktop.focusedOf(editor.pid())); }));
+    ASSERT_TRUE(openComposer());
+    ASSERT_TRUE(keyboard.type(u"some words"));
+    ASSERT_TRUE(keyboard.waitForRelease());
+    pause(200ms);
+    ASSERT_TRUE(keyboard.tap("Return"));
+    ASSERT_TRUE(waitUntil([&] {
+        return text::lowercased(desktop.value(document)) == u"some words";
+    }, 3s)) << text::toUtf8(desktop.value(document));
+    const auto committed = desktop.value(document);
+    ASSERT_TRUE(keyboard.type(u" ee"));
+    EXPECT_TRUE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 3s))
+        << "no Composer after the double tap; the editor holds \""
+        << text::toUtf8(desktop.value(document)) << "\"";
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(document) == committed + u" "; }))
+        << text::toUtf8(desktop.value(document));
+    ASSERT_TRUE(keyboard.tap("Escape"));
+    ASSERT_TRUE(composerClosedInto(editor.pid()));
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "reason=key-followed"), 0u) << log;
+}
+
 // Quick Fix by two taps of right Shift, each held as people hold it.
 TEST_F(ComposerScenarios, QuickFixByHeldShiftTaps) {
     for (const auto hold : {80ms, 200ms}) {

@@ -51,7 +51,8 @@ TEST(DesktopTriggers, TypedDoubleTapInAGtkEntryFiresOnceAndLeavesNeitherTap) {
         platform::keycode::e,
         [&] {
             ++fires;
-            takenBack += self->takeBackTaps() ? 1 : 0;
+            takenBack += self->takeBackTaps().outcome ==
+                                 QNTriggerDoubleTap::TakeBack::Outcome::taken;
         },
         desktop.seams, desktop.executor, static_cast<platform::ProcessID>(getpid()));
     self = &trigger;

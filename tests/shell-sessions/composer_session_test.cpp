@@ -185,6 +185,61 @@ TEST_F(ComposerSession, ATypedPairIsTakenBackAsThePanelOpensUnlessAKeyFollowed) 
     }
 }
 
+// A typed pair during a commit waits for it, as the shortcut does: typed once the text has
+// arrived, its letters go and the Composer opens when the commit has ended; typed before the
+// paste chord went out, the text lands after its letters, which then stay where they are, and no
+// key of the person's is blamed for it.
+TEST_F(ComposerSession, ATypedPairDuringACommitOpensOnceItHasEnded) {
+    for (const bool afterThePaste : {true, false}) {
+        SCOPED_TRACE(afterThePaste);
+        startApp();
+        desktop.setTapsCanSwallow(false);
+        desktop.setTapsLag(true);
+        const auto target = openTarget(u"", {});
+        open();
+        app->textController->setText(u"Hi", QNPlacementCaret::end);
+        const auto pastes = [&] {
+            return std::ranges::count_if(desktop.postedKeys(), [](const auto& key) {
+                return key.kind == platform::fake::PostedKey::Kind::down &&
+                       key.chord.keyCode == platform::keycode::v;
+            });
+        };
+        const auto before = pastes();
+        app->requestCommit();
+        const auto key = [&](std::uint32_t keyCode, std::u16string characters) {
+            desktop.sendUserEvent({.type = platform::InputEventType::keyDown,
+                                   .keyCode = keyCode,
+                                   .characters = std::move(characters)});
+            drive(20ms);
+        };
+        for (int step = 0; step < 3000; ++step) {
+            const bool ready = afterThePaste
+                                   ? fieldValue(target.field) == u"Hi"
+                                   : !app->isPanelOpen && desktop.frontmostPid() == target.app.pid;
+            if (ready) {
+                break;
+            }
+            while (workRunner->runNext() || executor->runUntilIdle() > 0) {
+            }
+            executor->advance(1ms);
+        }
+        ASSERT_EQ(pastes(), afterThePaste ? before + 1 : before);
+        ASSERT_TRUE(app->isCommitting);
+        key(49, u" ");
+        key(14, u"e");
+        key(14, u"e");
+        drive(3s);
+        EXPECT_EQ(written("sid=s001 state=committed method=paste pasteboard_restore=success"), 1);
+        EXPECT_EQ(written("sid=- state=ignored trigger=double-tap reason=key-followed"), 0);
+        EXPECT_EQ(app->isPanelOpen, afterThePaste);
+        EXPECT_EQ(app->panelSessionCounter, afterThePaste ? 2 : 1);
+        EXPECT_EQ(fieldValue(target.field), afterThePaste ? u"Hi " : u" eeHi");
+        if (app->isPanelOpen) {
+            app->dismissPanel("dismiss-key");
+        }
+    }
+}
+
 // While the shortcut's key is down the desktop holds the keyboard, and the field's application
 // reports no focus (as GTK and Qt do under X11's grab): the reading waits for the key to go up
 // and for the focus to come back, each wait bounded, and never borrows the clipboard for it.

@@ -28,6 +28,11 @@ class DoubleTapTrigger : public testing::TriggerDesktop {
         press(kE, (secondFlags & (shift | capsLock)) ? u"E" : u"e", secondFlags);
     }
     void settle() { after(100); }
+    // As the Composer's open asks: whether the taps are gone. The keys held for the Composer go
+    // on to the field.
+    bool takeBack() {
+        return trigger->takeBackTaps().outcome == QNTriggerDoubleTap::TakeBack::Outcome::taken;
+    }
     [[nodiscard]] int deletesPosted() const {
         int count = 0;
         for (const auto& key : desktop.postedKeys()) {
@@ -58,7 +63,7 @@ class DoubleTapTrigger : public testing::TriggerDesktop {
         [this] {
             ++fires;
             if (takeBackOnFire) {
-                takeBacks.push_back(trigger->takeBackTaps());
+                takeBacks.push_back(takeBack());
             }
         },
         desktop.seams(), executor, desktop.ownPid());
@@ -86,11 +91,11 @@ TEST_F(DoubleTapTrigger, WatchedPairIsErasedByTwoBackSpacesOnlyWhenItsOpenAsks) 
     EXPECT_EQ(fires, 1);
     EXPECT_EQ(deletesPosted(), 0);
     EXPECT_EQ(text(), u"a ee");
-    EXPECT_TRUE(trigger->takeBackTaps());
+    EXPECT_TRUE(takeBack());
     EXPECT_EQ(text(), u"a ");
     EXPECT_EQ(deletesPosted(), 2);
     // Once: a second ask finds no pair waiting.
-    EXPECT_FALSE(trigger->takeBackTaps());
+    EXPECT_FALSE(takeBack());
     EXPECT_EQ(deletesPosted(), 2);
     executor->runUntilIdle();
     // The BackSpaces came back through the tap as cursor movers.
@@ -166,12 +171,78 @@ TEST_F(DoubleTapTrigger, TheTakeBackCountsAKeyTheTapsHaveNotSeenYet) {
     after(20);
     ASSERT_EQ(fires, 1);
     press(37, u"l");  // reaches the field; the taps hear of it on the next turn
-    EXPECT_FALSE(trigger->takeBackTaps());
+    EXPECT_FALSE(takeBack());
     EXPECT_EQ(text(), u"an eel");
     EXPECT_EQ(deletesPosted(), 0);
     const auto lines = logSince(logged);
     EXPECT_NE(std::ranges::find(lines, "DOUBLE-TAP not acted on: a key followed the taps"),
               lines.end());
+}
+
+// The keyboard is held before the take-back looks at what came since the pair: a key (Shift
+// with it) that reaches the desktop in the moment after that look is held for the Composer with
+// its modifier, never typed into the field after the BackSpaces.
+TEST_F(DoubleTapTrigger, AKeyRightAfterTheTakeBacksLookIsHeldWithItsModifiers) {
+    desktop.setTapsCanSwallow(false);
+    desktop.setTapsLag(true);
+    takeBackOnFire = false;
+    desktop.setValue(field, u"an", {2, 0});
+    spaceThenTwice(90);
+    after(20);
+    ASSERT_EQ(fires, 1);
+    desktop.afterNextCatchUp([&] {
+        desktop.userFlagsChanged(56, shift);
+        press(37, u"L", shift);
+    });
+    auto back = trigger->takeBackTaps();
+    EXPECT_EQ(back.outcome, QNTriggerDoubleTap::TakeBack::Outcome::taken);
+    EXPECT_EQ(text(), u"an ");
+    ASSERT_TRUE(back.heldKeys);
+    const auto held = back.heldKeys->release();
+    ASSERT_EQ(held.size(), 2U);
+    EXPECT_EQ(held[0].type, platform::InputEventType::flagsChanged);
+    EXPECT_EQ(held[1].characters, u"L");
+    EXPECT_EQ(held[1].flags & shift, shift);
+    EXPECT_EQ(text(), u"an ") << "released: the Composer types them";
+}
+
+// Keys of the program's own that change the field (a commit's paste) after the pair leave the
+// letters where they are, and no key of the person's is blamed; a pair typed after them is taken
+// back, even once our keys have reset the boundary.
+TEST_F(DoubleTapTrigger, OwnKeysToTheFieldAfterThePairKeepItsLetters) {
+    desktop.setTapsCanSwallow(false);
+    desktop.setTapsLag(true);
+    takeBackOnFire = false;
+    for (const bool pairFirst : {true, false}) {
+        SCOPED_TRACE(pairFirst);
+        fires = 0;
+        desktop.setValue(field, u"an", {2, 0});
+        after(3000);
+        const auto logged = desktop.logRecords().size();
+        const auto paste = [&] {
+            trigger->ownKeysToField();
+            (void)desktop.seams().keySynthesis->postKeyPress({9, platform::modifier::command});
+            after(10);
+            trigger->forgetBoundary();
+        };
+        if (!pairFirst) {
+            paste();
+        }
+        spaceThenTwice(90);
+        after(20);
+        ASSERT_EQ(fires, 1);
+        if (pairFirst) {
+            paste();
+        }
+        auto back = trigger->takeBackTaps();
+        EXPECT_EQ(back.outcome, pairFirst ? QNTriggerDoubleTap::TakeBack::Outcome::overtaken
+                                          : QNTriggerDoubleTap::TakeBack::Outcome::taken);
+        EXPECT_EQ(text(), pairFirst ? u"an ee" : u"an ");
+        const auto lines = logSince(logged);
+        EXPECT_EQ(std::ranges::find(lines, "DOUBLE-TAP not acted on: a key followed the taps"),
+                  lines.end());
+        after(100);
+    }
 }
 
 TEST_F(DoubleTapTrigger, TypedSequences) {

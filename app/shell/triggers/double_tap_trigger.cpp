@@ -134,7 +134,13 @@ void QNTriggerDoubleTap::suspend() {
 void QNTriggerDoubleTap::forgetBoundary() {
     std::lock_guard lock(stateLock_);
     resetBoundary(state_);
-    pendingTakeBack_.reset();
+}
+
+void QNTriggerDoubleTap::ownKeysToField() {
+    // A pair the desktop has delivered by now counts as typed before these keys.
+    (void)seams_.keyTaps->catchUp();
+    std::lock_guard lock(stateLock_);
+    ownKeysAt_ = eventsSeen_;
 }
 
 void QNTriggerDoubleTap::resume() {
@@ -489,38 +495,64 @@ void QNTriggerDoubleTap::postWatchedFire() {
                          });
 }
 
-bool QNTriggerDoubleTap::takeBackTaps() {
+QNTriggerDoubleTap::TakeBack QNTriggerDoubleTap::takeBackTaps() {
+    using Outcome = TakeBack::Outcome;
     std::optional<PendingTakeBack> pending;
     {
         std::lock_guard lock(stateLock_);
         pending = std::exchange(pendingTakeBack_, std::nullopt);
     }
     if (!pending) {
-        return false;
+        return {};
     }
     if (!pending->eventsAtPair) {
-        return true;
+        return {Outcome::taken};
     }
+    // The keyboard is held first: a key pressed from now on waits for the Composer, and one
+    // pressed before has reached the field, where the look below sees it (where no hold can be
+    // had, a key may still come between the look and the BackSpaces).
+    auto held = seams_.keyTaps->holdKeys();
     // Whatever the desktop has delivered by now counts: a key that reached the field before the
     // BackSpaces would lose a character to them.
     const bool caughtUp = seams_.keyTaps->catchUp();
+    Outcome refused = Outcome::taken;
     {
         // (The keys that followed have set the boundary as they are.)
         std::lock_guard lock(stateLock_);
-        if (!caughtUp || state_.isSuspended || eventsSeen_ != *pending->eventsAtPair) {
-            pending.reset();
+        if (ownKeysAt_ && *ownKeysAt_ >= *pending->eventsAtPair) {
+            refused = Outcome::overtaken;
+        } else if (!caughtUp || state_.isSuspended || eventsSeen_ != *pending->eventsAtPair) {
+            refused = Outcome::keyFollowed;
         }
     }
-    if (!pending) {
+    if (refused == Outcome::overtaken) {
+        log(platform::LogLevel::notice,
+            "DOUBLE-TAP not acted on: keys of ours went to the field after the taps");
+        return {refused};  // the hold ends: what it held goes on to the field, after the taps
+    }
+    if (refused == Outcome::keyFollowed) {
         log(platform::LogLevel::notice, "DOUBLE-TAP not acted on: a key followed the taps");
-        return false;
+        return {refused};
+    }
+    const platform::KeyChord backSpace{deleteKeyCode, 0};
+    if (held) {
+        const auto through = held->pressThrough(backSpace, 2);
+        if (!through.posted) {
+            log(platform::LogLevel::error, "DOUBLE-TAP: the taps could not be erased");
+            return {Outcome::failed};
+        }
+        if (through.keyPassed) {
+            log(platform::LogLevel::notice,
+                "DOUBLE-TAP: a key reached the field in the moment the taps were erased");
+        }
+        return {Outcome::taken, std::move(held)};
     }
     // Both in one burst: no key of the person's can come between them.
-    if (!seams_.keySynthesis->postKeyPresses({deleteKeyCode, 0}, 2)) {
+    if (!seams_.keySynthesis->postKeyPresses(backSpace, 2)) {
         log(platform::LogLevel::error, "DOUBLE-TAP: the taps could not be erased");
-        return false;
+        return {Outcome::failed};
     }
-    return true;
+    return {Outcome::taken};
 }
 
 void QNTriggerDoubleTap::log(platform::LogLevel level, std::string message) const {

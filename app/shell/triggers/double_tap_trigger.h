@@ -10,7 +10,9 @@
 // it cannot (X11 taps only watch), both taps reached the application, and the two BackSpaces
 // that erase them go out only when the Composer's open asks for them (takeBackTaps()), as late
 // as it can: only while no other key has been pressed since the second tap, so that a key rolled
-// over from the taps (a fast "eel") never loses a character to them.
+// over from the taps (a fast "eel") never loses a character to them, and only while no key of
+// the program's own (a paste) has gone to the field since, after which the letters no longer
+// stand before the caret.
 //
 // Every pair goes through one check of the focused field before anything is sent: it must be
 // identified through accessibility as an editable text field that is neither a password field
@@ -99,15 +101,32 @@ class QNTriggerDoubleTap {
     void suspend();
     void resume();
     // Our own keys (a paste, a select-all) went to the field: where its caret now stands only
-    // the field can tell, as after a click. A pair not taken back yet stays in the field.
+    // the field can tell, as after a click. A pair waiting for its open is left to it.
     void forgetBoundary();
+    // Keys of the program's own that change the field (a paste chord) go out now: a pair typed
+    // before them, fired or not, no longer stands before the caret and is not taken back.
+    void ownKeysToField();
 
+    struct TakeBack {
+        enum class Outcome {
+            taken,        // the taps are gone (or were erased at the fire already)
+            keyFollowed,  // a key, a modifier or a click came since the second tap
+            overtaken,    // keys of ours went to the field after the taps
+            failed,       // the BackSpaces could not be sent
+            none,         // no fire waits for its open
+        };
+        Outcome outcome = Outcome::none;
+        // The keys pressed from the BackSpaces on, held back for the Composer (none where the
+        // desktop cannot hold them, or the taps were erased at the fire).
+        std::unique_ptr<platform::KeyHold> heldKeys;
+    };
     // The open that the last fire started goes ahead: erases the pair's taps unless a key (a
     // modifier too) was pressed or the mouse clicked since the second tap, as the taps see the
-    // desktop's events up to this moment; then they stay, and the open must not go on. True
-    // when the taps are gone (or were erased at the fire already); false when they stay, or
-    // when no fire waits for its open.
-    bool takeBackTaps();
+    // desktop's events up to this moment, or keys of ours went to the field meanwhile; then they
+    // stay, and the open must not go on. The keyboard is held from before that look on, so that
+    // a key pressed in any moment of it is either seen by the look (the letters stay) or held
+    // for the Composer, never typed after the BackSpaces.
+    TakeBack takeBackTaps();
 
     [[nodiscard]] SharedState state() const;
 
@@ -158,6 +177,8 @@ class QNTriggerDoubleTap {
     // Key downs, modifier changes and clicks seen, under the lock: a pending check or take-back
     // knows whether one came since.
     std::uint64_t eventsSeen_ = 0;
+    // The events seen when keys of ours last went to the field (ownKeysToField), under the lock.
+    std::optional<std::uint64_t> ownKeysAt_;
     std::optional<PendingTakeBack> pendingTakeBack_;  // under the lock
     // Posted tasks hold this weakly: they do nothing once the trigger is gone.
     std::shared_ptr<QNTriggerDoubleTap*> self_;

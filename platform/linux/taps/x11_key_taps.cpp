@@ -5,9 +5,11 @@
 #include <X11/XKBlib.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
+#include "platform/linux/keys/xtest_key_synthesis.h"
 #include "platform/linux/taps/local_key_monitor.h"
 #include "platform/linux/x11/modifier_map.h"
 #include "platform/linux/x11/xlib.h"
@@ -173,6 +175,51 @@ struct X11KeyTaps::Hold final : KeyHold {
         }
         return events;
     }
+    PressedThrough pressThrough(KeyChord chord, int times) override {
+        if (ended) {
+            return {};
+        }
+        auto* display = connection->display();
+        std::vector<unsigned char> keys;
+        for (const auto keysym : modifierKeysyms(chord.modifiers)) {
+            if (const KeyCode code = XKeysymToKeycode(display, keysym); code != 0) {
+                keys.push_back(code);
+            }
+        }
+        const auto keysym = keysymForKeyCode(chord.keyCode);
+        const KeyCode key = keysym ? XKeysymToKeycode(display, *keysym) : 0;
+        if (key == 0) {
+            end();
+            return {};
+        }
+        keys.push_back(key);
+        // One burst, no round trip inside it: the server takes the requests one after the other
+        // and another client's between them only if it stops reading ours.
+        held->openFrom = NextRequest(display);
+        XUngrabKeyboard(display, CurrentTime);
+        for (int i = 0; i < times; ++i) {
+            for (const auto code : keys) {
+                XTestFakeKeyEvent(display, code, True, CurrentTime);
+            }
+            for (auto it = keys.rbegin(); it != keys.rend(); ++it) {
+                XTestFakeKeyEvent(display, *it, False, CurrentTime);
+            }
+        }
+        held->pressed = keys;
+        held->openUntil = NextRequest(display);
+        const int status = XGrabKeyboard(display, connection->root(), False, GrabModeAsync,
+                                         GrabModeAsync, CurrentTime);
+        if (status != GrabSuccess) {
+            end();
+            return {.posted = true};
+        }
+        // The moment's events are read by now (they came before the grab's answer).
+        if (alive.lock()) {
+            (void)connection->catchUp();
+        }
+        connection->drainSoon();
+        return {.posted = true, .keyPassed = held->keyPassed};
+    }
     void end() {
         if (ended) {
             return;
@@ -198,6 +245,7 @@ std::unique_ptr<KeyHold> X11KeyTaps::holdKeys() {
         return nullptr;
     }
     auto* display = connection_->display();
+    const unsigned long since = NextRequest(display);
     const int status = XGrabKeyboard(display, connection_->root(), False, GrabModeAsync,
                                      GrabModeAsync, CurrentTime);
     connection_->drainSoon();
@@ -206,6 +254,7 @@ std::unique_ptr<KeyHold> X11KeyTaps::holdKeys() {
     }
     connection_->setKeyboardCaptured(true);
     held_ = std::make_shared<HeldKeys>();
+    held_->since = since;
     auto hold = std::make_unique<Hold>();
     hold->owner = this;
     hold->alive = taps_;
@@ -388,10 +437,16 @@ void X11KeyTaps::handle(x11::XEvent* event) {
     input.detail = static_cast<unsigned>(raw->detail);
     input.time = raw->time;
     input.repeat = (raw->flags & XIKeyRepeat) != 0;
-    if ((capture_ || held_) && input.kind != x11::RawInput::Kind::buttonPress) {
+    const bool key = input.kind != x11::RawInput::Kind::buttonPress;
+    if (key && (capture_ || (held_ && !held_->reachedApplications(cookie.serial)))) {
         return;  // keys come from the grab while it is held
     }
     input.synthetic = isSynthetic(raw->sourceid);
+    if (key && held_ && cookie.serial >= held_->openFrom && cookie.serial < held_->openUntil &&
+        !(input.synthetic && std::ranges::find(held_->pressed, input.detail) !=
+                                 held_->pressed.end())) {
+        held_->keyPassed = true;
+    }
     deliver(input);
 }
 

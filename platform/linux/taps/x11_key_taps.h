@@ -8,7 +8,9 @@
 // An exclusive capture grabs the keyboard on the root window: the applications get no keys, and
 // the grab's key events go to the capture's handler alone (not synthetic: they name no source
 // device); the taps still see mouse presses. A hold grabs it the same way and keeps the keys for
-// the application that has the focus once it ends.
+// the application that has the focus once it ends. Which key events the server sent before a
+// grab (they reached the applications: the taps see them) and which after (the grab has them)
+// is told by the request serial each event carries, not by when the program reads them.
 
 #include <map>
 #include <memory>
@@ -60,6 +62,20 @@ class X11KeyTaps final : public KeyTaps {
     // What a running hold kept, in order.
     struct HeldKeys {
         std::vector<x11::RawInput> keys;
+        // The serial of the grab's request: key events the server sent before it reached the
+        // applications.
+        unsigned long since = 0;
+        // A pressThrough's moment without the grab: from the request letting it go to the one
+        // taking it back; the keys it pressed (X keycodes) and whether another key came then.
+        unsigned long openFrom = 0;
+        unsigned long openUntil = 0;
+        std::vector<unsigned char> pressed;
+        bool keyPassed = false;
+
+        // Whether a key event of this serial went to the applications rather than the grab.
+        [[nodiscard]] bool reachedApplications(unsigned long serial) const {
+            return serial < since || (serial >= openFrom && serial < openUntil);
+        }
     };
     static constexpr std::size_t maxHeldKeys = 256;
 
