@@ -1046,7 +1046,7 @@ TEST_F(ComposerScenarios, ACommitIntoAWindowThatIgnoresKeysLeavesTheTextOnTheCli
     // The deferred restore, a minute after the commit: the keeper's now.
     EXPECT_TRUE(waitUntil([&] { return !leftOnClipboard(); }, 70s));
     EXPECT_GE(sinceCommit.elapsed(), 59'000);
-    EXPECT_EQ(clipboardDifference(before, readClipboard()), "");
+    EXPECT_EQ(clipboardDifference(before, readClipboard()), "") << program.errors().toStdString();
     EXPECT_EQ(clipboardOwnerPid(), keeper);
 }
 
