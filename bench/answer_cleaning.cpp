@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_input.h"
+#include "core/services/correction_bounds.h"
 #include "core/services/correction_progress.h"
 #include "core/services/misbehavior_rules.h"
 #include "core/services/output_sanitizer.h"
@@ -30,6 +31,9 @@ std::u16string cleanAnswer(const std::u16string& answer, const std::u16string& i
     if (QNModelMisbehaviorRegistry::defaultRegistry().detect(stripped->text, input)) {
         return {};
     }
+    if (notACorrection(stripped->text, input)) {
+        return {};
+    }
     return stripped->text;
 }
 
@@ -52,6 +56,24 @@ void BM_CleanDraftAnswer(benchmark::State& state) {
     state.SetLabel(bench::benchTextSource());
 }
 BENCHMARK(BM_CleanDraftAnswer)->Arg(2000)->Arg(20000);
+
+// The correction bounds at their slowest: an answer as long as the draft whose every word differs
+// from the draft's (each letter moved one on), so that each typed word is looked for among all of
+// the answer's words.
+void BM_BoundsAgainstOtherWords(benchmark::State& state) {
+    const auto input = bench::benchText(static_cast<std::size_t>(state.range(0)));
+    std::u16string answer = input;
+    for (auto& unit : answer) {
+        if (unit >= u'a' && unit < u'z') {
+            ++unit;
+        }
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(notACorrection(answer, input));
+    }
+    state.SetLabel(bench::benchTextSource());
+}
+BENCHMARK(BM_BoundsAgainstOtherWords)->Arg(2000)->Arg(20000);
 
 // Answers built to make cleaning work hard: thousands of nested wrappings or markers, each of
 // which the sanitizer strips in its own pass, around a non-ASCII character so that no ASCII

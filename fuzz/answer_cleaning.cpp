@@ -10,11 +10,13 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include "core/services/correction_bounds.h"
 #include "core/services/correction_progress.h"
 #include "core/services/misbehavior_rules.h"
 #include "core/services/output_sanitizer.h"
 #include "core/services/text_operations.h"
 #include "core/services/token_budget.h"
+#include "core/text/terminal_controls.h"
 #include "core/text/unicode.h"
 
 namespace {
@@ -100,6 +102,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         (void)engine::rejectedOutputNote(sanitized.cleaned, input);
     }
+
+    // A sentence the person typed again is no echo: the answer is then kept whole.
+    if (const auto kept = engine::removeEchoedContext(sanitized.cleaned, clamped, input)) {
+        check(strict, kept->text);
+    }
+    (void)notACorrection(clean, input);
+    (void)notACorrectionSoFar(partial.cleaned, input);
+    check(strict, text::withoutTerminalControls(answer));
 
     (void)QNModelMisbehaviorRegistry::defaultRegistry().detect(clean, input);
     (void)everyRule().detect(clean, input);

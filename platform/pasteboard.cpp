@@ -34,16 +34,6 @@ std::string_view toString(WriteFetch fetch) {
     return "unknown";
 }
 
-void Pasteboard::readContents(std::function<void(PasteboardContents)> done) {
-    PasteboardContents contents;
-    contents.items = items();
-    if (!lastReadComplete()) {
-        contents.items.clear();
-        contents.failure = PasteboardSaveFailure::ownerNotAnswering;
-    }
-    done(std::move(contents));
-}
-
 bool Pasteboard::putBackOverOwnChange(const PasteboardContents& contents) {
     if (!holdsOwnChange()) {
         return false;

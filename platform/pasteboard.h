@@ -82,12 +82,8 @@ class Pasteboard {
     virtual ~Pasteboard() = default;
 
     [[nodiscard]] virtual std::int64_t changeCount() = 0;
-    // Every item with every type it offers data for, in the pasteboard's order.
-    [[nodiscard]] virtual std::vector<PasteboardItem> items() = 0;
     // Empties the pasteboard; returns the new change count.
     virtual std::int64_t clear() = 0;
-    // Adds items after those already there (normally right after clear()).
-    virtual Status writeItems(const std::vector<PasteboardItem>& items) = 0;
     // Puts `text` on the pasteboard as plain text (normally right after clear()).
     virtual Status setString(std::u16string_view text) = 0;
     // The same for a text that is to stay only a moment (a paste's): marked, where the desktop
@@ -96,23 +92,13 @@ class Pasteboard {
     // The moment's text this program last put there is left for the user to paste by hand: it
     // becomes an ordinary copy, only while it is still there. Whether it is there.
     virtual bool makeTransientOrdinary() { return holdsOwnChange(); }
-    // The plain text on the pasteboard, if any.
-    [[nodiscard]] virtual std::optional<std::u16string> string() = 0;
-    // True while the contents this program last wrote (setString, writeItems) are still on the
-    // pasteboard and no other program has fetched them yet. On X11 a paste is served by the
-    // clipboard's owner while its event loop runs, so a writer that puts something else back
-    // before the target has fetched its text makes the target paste that instead.
-    [[nodiscard]] virtual bool lastWriteUnfetched() = 0;
-    // Whether `target` has fetched what this program last wrote. A clipboard manager fetches
-    // every new copy at once, so only the target's own fetch tells that a paste took the text.
-    // Where the desktop cannot name who fetched: unknown once anyone did.
-    [[nodiscard]] virtual WriteFetch lastWriteFetchedBy(const FetchTarget& target) {
-        (void)target;
-        return lastWriteUnfetched() ? WriteFetch::none : WriteFetch::unknown;
-    }
-    // False when the last items() could not read everything the owner offers (the owner did not
-    // answer in time): what it gave is then not the pasteboard's contents.
-    [[nodiscard]] virtual bool lastReadComplete() { return true; }
+    // Whether `target` has fetched what this program last wrote (setString, writeContents) while
+    // it is still on the pasteboard. On X11 a paste is served by the clipboard's owner while its
+    // event loop runs, so a writer that puts something else back before the target has fetched
+    // its text makes the target paste that instead. A clipboard manager fetches every new copy
+    // at once, so only the target's own fetch tells that a paste took the text. Where the
+    // desktop cannot name who fetched: unknown once anyone did.
+    [[nodiscard]] virtual WriteFetch lastWriteFetchedBy(const FetchTarget& target) = 0;
     // True while what this program last did to the pasteboard (a write or a clear of its own) is
     // still its state: no other program has copied since. Asked of the desktop where it can tell
     // (within a bounded time); false when this program has changed nothing, or cannot tell.
@@ -130,21 +116,17 @@ class Pasteboard {
         return {};
     }
 
-    // --- Borrowing without holding up the program
+    // --- Borrowing without holding up the program: no call waits on another program
     // Saves everything on the pasteboard: `done` gets it once, on the main sequence (possibly
     // before this returns), within a bounded time whatever the owner does; contents that could
     // not be taken whole come with their failure and no items.
-    virtual void readContents(std::function<void(PasteboardContents)> done);
+    virtual void readContents(std::function<void(PasteboardContents)> done) = 0;
     // Puts saved contents back as they were saved: the same types in the owner's order, each
     // with its bytes and its form (normally right after clear()).
-    virtual Status writeContents(const PasteboardContents& contents) {
-        return writeItems(contents.items);
-    }
+    virtual Status writeContents(const PasteboardContents& contents) = 0;
     // The plain text on the pasteboard, if any: `done` gets it once, on the main sequence
     // (possibly before this returns), within a bounded time.
-    virtual void readString(std::function<void(std::optional<std::u16string>)> done) {
-        done(string());
-    }
+    virtual void readString(std::function<void(std::optional<std::u16string>)> done) = 0;
     // The program is ending: contents it still serves on the pasteboard (on X11 they live in its
     // process) are handed to someone who outlives it, so the user keeps them. Returns when that
     // is done or has failed, within a bounded time. Nothing to do where the desktop keeps them.

@@ -66,7 +66,7 @@ Status UnavailableAccessibility::setAttribute(ElementRef, std::string_view, cons
     return unavailable("accessibility");
 }
 
-Status UnavailablePasteboard::writeItems(const std::vector<PasteboardItem>&) {
+Status UnavailablePasteboard::writeContents(const PasteboardContents&) {
     return unavailable("pasteboard");
 }
 Status UnavailablePasteboard::setString(std::u16string_view) {

@@ -30,13 +30,15 @@ class UnavailableAccessibility final : public Accessibility {
 class UnavailablePasteboard final : public Pasteboard {
   public:
     std::int64_t changeCount() override { return 0; }
-    std::vector<PasteboardItem> items() override { return {}; }
     std::int64_t clear() override { return 0; }
-    Status writeItems(const std::vector<PasteboardItem>&) override;
     Status setString(std::u16string_view) override;
-    std::optional<std::u16string> string() override { return std::nullopt; }
-    bool lastWriteUnfetched() override { return false; }
+    WriteFetch lastWriteFetchedBy(const FetchTarget&) override { return WriteFetch::none; }
     Subscription observeChanges(std::function<void(std::int64_t)>) override { return {}; }
+    void readContents(std::function<void(PasteboardContents)> done) override { done({}); }
+    Status writeContents(const PasteboardContents&) override;
+    void readString(std::function<void(std::optional<std::u16string>)> done) override {
+        done(std::nullopt);
+    }
 };
 
 class UnavailableKeySynthesis final : public KeySynthesis {

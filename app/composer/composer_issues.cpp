@@ -5,6 +5,7 @@
 #include <array>
 
 #include "app/composer/composer_service.h"
+#include "core/providers/retry_after.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {
@@ -42,16 +43,29 @@ constexpr std::string_view kNotSetUpMenu = "Cloud not set up - using local";
 constexpr std::string_view kNotSetUpDetail =
     "No cloud correction is set up. Add your OpenAI key or the Codex tool in Settings, "
     "Correction; local correction is used meanwhile.";
+// The service asked to be left alone for a while (Retry-After).
+constexpr std::string_view kWaitingTitle = "Cloud Correction Waiting";
+constexpr std::string_view kWaitingMenu = "Waiting to try again - using local";
+constexpr std::string_view kWaitingDetail =
+    "The cloud service asked Ravlin to wait before its next request. Local correction will be "
+    "used until then.";
+// The Codex command runs here: its time-out is no connection's.
+constexpr std::string_view kSlowCommandTitle = "Codex Took Too Long";
+constexpr std::string_view kSlowCommandMenu = "Codex too slow - using local";
+constexpr std::string_view kSlowCommandDetail =
+    "The Codex command took too long to answer. Local correction will be used when available.";
 constexpr std::string_view kUnfinishedDetail =
     "Cloud correction did not finish. Ravlin is using local correction when available.";
 
 // Tried in order on the normalised message; the first phrase found decides.
-constexpr std::array<Row, 18> kRows{{
+constexpr std::array<Row, 20> kRows{{
     {"too_many_concurrent_requests", kBusyTitle, kBusyMenu, kBusyDetail},
     {"duplicate_request_in_progress", kBusyTitle, kBusyMenu, kBusyDetail},
     {"cloud correction is busy", kBusyTitle, kBusyMenu, kBusyDetail},
+    {"waiting before trying again", kWaitingTitle, kWaitingMenu, kWaitingDetail},
     {"invalid_session", kSessionTitle, kSessionMenu, kSessionDetail},
     {"session", kSessionTitle, kSessionMenu, kSessionDetail},
+    {"codex cli timed out", kSlowCommandTitle, kSlowCommandMenu, kSlowCommandDetail},
     {"timed out", kConnectionTitle, kConnectionMenu, kConnectionDetail},
     {"timeout", kConnectionTitle, kConnectionMenu, kConnectionDetail},
     {"network", kConnectionTitle, kConnectionMenu, kConnectionDetail},
@@ -172,6 +186,21 @@ std::optional<std::string> QNServiceComposer::failureCause(const QNModelCorrecti
         return std::nullopt;
     }
     return line;
+}
+
+std::optional<std::chrono::seconds> QNServiceComposer::routeWait() const {
+    if (!polishEngine) {
+        return std::nullopt;
+    }
+    const auto route = polishEngine->diagnosticsSummary().primary;
+    if (route.route != QNModelCorrectionRoute::remote) {
+        return std::nullopt;
+    }
+    return QNRetryAfterGate::shared().remaining(route.providerID);
+}
+
+void QNServiceComposer::showRouteWaiting(std::chrono::seconds left) {
+    setCorrectionIssue(connectionIssue(retryAfterWaitText("Cloud correction", left), false));
 }
 
 void QNServiceComposer::updateCorrectionIssue(const QNModelCorrectionResult& result) {

@@ -42,7 +42,35 @@ std::u16string cutBackToSentenceEnd(std::u16string_view prefix, std::u16string_v
     return cut;
 }
 
+// A mark that ends a chunk: a sentence's end, a line break, a comma or a semicolon.
+bool isChunkMark(char16_t unit) {
+    return unit == u'.' || unit == u'!' || unit == u'?' || unit == u';' || unit == u',' ||
+           unit == u'\n';
+}
+
+bool holdsChunkMark(std::u16string_view text) {
+    return std::ranges::any_of(text, isChunkMark);
+}
+
+bool endsASentence(std::u16string_view text) {
+    const std::u16string trimmed = text::trimmed(text);
+    return !trimmed.empty() && (trimmed.back() == u'.' || trimmed.back() == u'!' ||
+                                trimmed.back() == u'?' || text.back() == u'\n');
+}
+
 }  // namespace
+
+bool composer::deletesWholeSentences(const QNUserEdit& edit, std::u16string_view text) {
+    const auto& range = edit.range;
+    if (!edit.replacement.empty() || range.length <= 0 || range.location < 0 ||
+        range.end() > utf16Length(text)) {
+        return false;
+    }
+    const auto before = text.substr(0, static_cast<std::size_t>(range.location));
+    const auto taken = text.substr(static_cast<std::size_t>(range.location),
+                                   static_cast<std::size_t>(range.length));
+    return (text::isBlank(before) || endsASentence(before)) && endsASentence(taken);
+}
 
 QNServiceComposer::QNServiceComposer(Construction parts) : QNServiceComposer(parts.clock) {
     controller = std::move(parts.controller);
@@ -185,6 +213,12 @@ void QNServiceComposer::recordStoppedDecision(QNCorrectionDecision decision,
 
 void QNServiceComposer::growDirtySpan(text::Utf16Range range, std::int64_t inserted) {
     text::Utf16Range grown{range.location, inserted};
+    const std::u16string_view canonical = buffers.canonicalText;
+    const auto part = [&](std::int64_t from, std::int64_t to) {
+        from = std::clamp<std::int64_t>(from, 0, utf16Length(canonical));
+        to = std::clamp<std::int64_t>(to, from, utf16Length(canonical));
+        return canonical.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from));
+    };
     if (dirtySpan) {
         const auto start = movedByEdit(dirtySpan->range.location, range, inserted, false);
         const auto end = movedByEdit(dirtySpan->range.end(), range, inserted, true);
@@ -195,9 +229,47 @@ void QNServiceComposer::growDirtySpan(text::Utf16Range range, std::int64_t inser
     grown.location = std::clamp<std::int64_t>(grown.location, 0, length);
     grown.length = std::clamp<std::int64_t>(grown.length, 0, length - grown.location);
     dirtySpan = QNDirtySpan{grown, buffers.revision, clock->now()};
+    // A key that ends nothing, pressed before a mark that ends a chunk already.
+    const auto editEnd = range.location + inserted;
+    lastEditInsideSentence_ =
+        !holdsChunkMark(part(range.location, editEnd)) && holdsChunkMark(part(editEnd, grown.end()));
+}
+
+void QNServiceComposer::shiftDirtySpan(text::Utf16Range range, std::int64_t inserted) {
+    if (!dirtySpan) {
+        return;
+    }
+    const auto start = movedByEdit(dirtySpan->range.location, range, inserted, false);
+    const auto end = movedByEdit(dirtySpan->range.end(), range, inserted, false);
+    if (end <= start) {
+        dirtySpan.reset();
+        return;
+    }
+    dirtySpan->range = {start, end - start};
+}
+
+void QNServiceComposer::takeSentencesOutOfAppliedPrefixes(text::Utf16Range range) {
+    const std::u16string_view canonical = buffers.canonicalText;
+    const auto takeOut = [&](std::u16string& prefix) {
+        if (range.end() <= utf16Length(prefix) && canonical.starts_with(prefix)) {
+            prefix.erase(static_cast<std::size_t>(range.location),
+                         static_cast<std::size_t>(range.length));
+        }
+    };
+    takeOut(lastAppliedPrefix);
+    takeOut(sealedContextPrefix);
+    if (lastWholeAppliedPrefix) {
+        takeOut(*lastWholeAppliedPrefix);
+    }
 }
 
 void QNServiceComposer::takeInEdit(const QNUserEdit& edit) {
+    // Whole sentences taken out change nothing of the others: what was polished stays so, and
+    // nothing new is left to polish.
+    const bool sentencesOut = composer::deletesWholeSentences(edit, buffers.canonicalText);
+    if (sentencesOut) {
+        takeSentencesOutOfAppliedPrefixes(edit.range);
+    }
     if (!replacing(buffers.authoredText, edit.range, u"") &&
         replacing(buffers.canonicalText, edit.range, u"")) {
         // A fix or an answer changed a length, so the typed text no longer lines up with the
@@ -209,7 +281,12 @@ void QNServiceComposer::takeInEdit(const QNUserEdit& edit) {
     if (!buffers.recordUserEdit(edit)) {
         needsResync_ = true;
     }
-    growDirtySpan(edit.range, utf16Length(edit.replacement));
+    if (sentencesOut) {
+        shiftDirtySpan(edit.range, 0);
+        lastEditInsideSentence_ = false;
+    } else {
+        growDirtySpan(edit.range, utf16Length(edit.replacement));
+    }
     if (!needsResync_) {
         chunkLedger.applyCanonicalEdit(edit.range, edit.replacement, buffers.canonicalText);
     }
@@ -574,6 +651,11 @@ void QNServiceComposer::maybeDispatchSentencePolish(QNBoundaryEvent boundary) {
         return skip("unavailable-hold");
     }
     holdUntil_.reset();
+    // The route asked to be left alone for a while: nothing goes to it until then.
+    if (const auto left = routeWait()) {
+        showRouteWaiting(*left);
+        return skip("retry-after");
+    }
 
     if (polishRerouting) {
         const auto route =
@@ -607,6 +689,10 @@ QCoro::Task<> QNServiceComposer::pendingDispatch(QNServiceComposer* service,
         co_return;
     }
     service->pendingDispatchTask.reset();
+    // The job as it stands now: whole sentences taken out before it move it up.
+    if (service->pendingCorrectionJob) {
+        job = std::move(*service->pendingCorrectionJob);
+    }
     service->startCorrectionRun(std::move(job));
 }
 

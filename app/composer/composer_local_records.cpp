@@ -199,10 +199,16 @@ std::optional<QNBoundaryEvent> QNServiceComposer::evaluateBoundary(Instant now) 
     if (!dirtySpan) {
         return std::nullopt;
     }
+    const bool paused = now - dirtySpan->lastEditAt >= kIdleBackstop;
     if (const auto boundary = boundaryDetector.evaluate(buffers.canonicalText, *dirtySpan)) {
+        // A key inside a finished sentence finds the sentence's end standing already: the
+        // sentence goes out once the person pauses, not at every key of the change.
+        if (lastEditInsideSentence_ && !paused) {
+            return std::nullopt;
+        }
         return boundary;
     }
-    if (now - dirtySpan->lastEditAt >= kIdleBackstop) {
+    if (paused) {
         return QNBoundaryEvent::idle;
     }
     return std::nullopt;

@@ -75,6 +75,21 @@ void onServiceClock(QNCorrectionDecision& decision, Instant answeredAt) {
     shiftInstants(decision, answeredAt - *decision.finishedAt, false);
 }
 
+// The answer with the leading whitespace of the text it now stands for: whole sentences taken
+// out before a request may take the space before its text with them.
+std::u16string withLeadingWhitespaceOf(std::u16string_view answer, std::u16string_view target) {
+    const auto lead = [](std::u16string_view text) {
+        std::size_t at = 0;
+        while (at < text.size() && text::isWhitespaceOrNewline(text[at])) {
+            ++at;
+        }
+        return at;
+    };
+    std::u16string fitted(target.substr(0, lead(target)));
+    fitted.append(answer.substr(lead(answer)));
+    return fitted;
+}
+
 std::u16string prefixOf(std::u16string_view text, std::int64_t length) {
     return std::u16string(text.substr(
         0, static_cast<std::size_t>(std::clamp<std::int64_t>(length, 0, utf16Length(text)))));
@@ -116,7 +131,7 @@ void QNServiceComposer::receivePartial(std::int64_t runNumber, std::u16string pa
     if (!run_ || run_->number != runNumber || !correctionTask || run_->refused) {
         return;  // a finished or replaced run's text
     }
-    run_->waitingPartial = std::move(partial);
+    run_->waitingPartial = withLeadingWhitespaceOf(partial, run_->job.targetPrefix);
     if (!run_->animating) {
         showPartials(this, run_, FlowGuard(lifetime_, correctionTask->stop.get_token()));
     }
@@ -209,25 +224,25 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
     auto clock = service->clock;
     auto view = service->controller;
     auto engine = service->polishEngine;
-    const QNModelCorrectionJob job = run->job;
-    const bool wholePrefix = job.scope == QNModelCorrectionJob::Scope::wholePrefix;
-    const auto key = service->dedupeKey(job);
+    const QNModelCorrectionJob sent = run->job;
+    const bool wholePrefix = sent.scope == QNModelCorrectionJob::Scope::wholePrefix;
+    const auto key = service->dedupeKey(sent);
     const Instant startedAt = clock->now();
 
     if (view) {
-        if (const auto visible = service->buffers.projection.visibleRange(job.targetRange)) {
+        if (const auto visible = service->buffers.projection.visibleRange(sent.targetRange)) {
             view->startPrefixWave(visible->end());
             service->waveShown_ = true;
         }
     }
     const auto chunk =
-        service->chunkLedger.prepareSealedChunk(job.targetRange, job.targetPrefix, startedAt);
+        service->chunkLedger.prepareSealedChunk(sent.targetRange, sent.targetPrefix, startedAt);
     QNCorrectionDecision decision(QNCorrectionDecision::Init{
         .sessionID = service->logSessionID_,
-        .trigger = job.trigger,
+        .trigger = sent.trigger,
         .scope = key.scope,
-        .input = job.targetPrefix,
-        .contextBefore = job.contextPrefix,
+        .input = sent.targetPrefix,
+        .contextBefore = sent.contextPrefix,
         .policyVersion = key.policyVersion,
         .chunkID = chunk.id,
         .startedAt = startedAt,
@@ -248,9 +263,9 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
     };
     auto answer = co_await runBlocking(
         *service->workRunner, *clock,
-        [engine, job, decision, onPartial](std::stop_token stop) mutable {
+        [engine, sent, decision, onPartial](std::stop_token stop) mutable {
             auto result =
-                engine->correct(job.targetPrefix, job.contextPrefix, decision, onPartial, stop);
+                engine->correct(sent.targetPrefix, sent.contextPrefix, decision, onPartial, stop);
             return std::make_pair(std::move(result), std::move(decision));
         },
         guard.stop());
@@ -267,6 +282,8 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
             co_return;
         }
     }
+    // Whole sentences taken out before it while it ran moved it up: where it stands now.
+    const QNModelCorrectionJob job = run->job;
     auto& [result, answered] = answer;
     decision = std::move(answered);
     onServiceClock(decision, clock->now());
@@ -281,7 +298,7 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
     if (kind == OutcomeKind::corrected || kind == OutcomeKind::unchanged) {
         service->unavailableStreak_ = 0;
         service->correctionUnavailableWarning.set(std::nullopt);
-        const std::u16string output = result.output;
+        const std::u16string output = withLeadingWhitespaceOf(result.output, job.targetPrefix);
         const bool canonicalHolds =
             std::u16string_view(service->buffers.canonicalText)
                 .substr(std::min<std::size_t>(service->buffers.canonicalText.size(),
@@ -407,6 +424,9 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
     service->recordDecision(decision);
     result.decision = decision;
     service->updateCorrectionIssue(result);
+    if (const auto left = service->routeWait()) {
+        service->showRouteWaiting(*left);  // the answer was a "wait" with a Retry-After
+    }
     if (state == "hold") {
         auto texts = cloudFailureTexts(result.outcome.reason, true);
         service->setCorrectionIssue(QNModelCorrectionIssue{

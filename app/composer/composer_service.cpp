@@ -387,8 +387,13 @@ std::string QNServiceComposer::correctionNotesSummary(const QNCorrectionDecision
         : handling.provider            ? "handled_by={" + handling.provider->logSummary() + "}"
                                        : std::string("handled_by=unknown");
     if (!decision.children.empty() && decision.provider && decision.children.front().provider) {
+        // A fallback that is not there (no on-device model on this computer) took nothing
+        // over: the text went to the local rules.
+        const QNCorrectionDecision& child = decision.children.front();
+        const auto& fallback =
+            child.status.kind == Status::unavailable ? localRules : *child.provider;
         summary += " fallback_happened={" + decision.provider->readableLogDescription() + " -> " +
-                   decision.children.front().provider->readableLogDescription() + "}";
+                   fallback.readableLogDescription() + "}";
     }
     return summary;
 }

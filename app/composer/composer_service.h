@@ -257,6 +257,11 @@ class QNServiceComposer {
         const QNModelCorrectionResult& result);
     // Sets, clears or leaves the issue after one finished correction.
     void updateCorrectionIssue(const QNModelCorrectionResult& result);
+    // What is left of the wait the polish route asked for (Retry-After); none when it may be
+    // asked now.
+    [[nodiscard]] std::optional<std::chrono::seconds> routeWait() const;
+    // The issue says the route is waiting before it tries again.
+    void showRouteWaiting(std::chrono::seconds left);
     // The reason of the first decision, the given one or a descendant, in which the hosted
     // route was unavailable or failed.
     [[nodiscard]] static std::optional<std::string> firstHostedFailureReason(
@@ -393,6 +398,12 @@ class QNServiceComposer {
     // span grown over it and the chunk ledger moved.
     void takeInEdit(const QNUserEdit& edit);
     void growDirtySpan(text::Utf16Range range, std::int64_t inserted);
+    // The dirty span moved past an edit that leaves nothing to polish (whole sentences taken
+    // out); gone when nothing of it is left.
+    void shiftDirtySpan(text::Utf16Range range, std::int64_t inserted);
+    // The applied prefixes without whole sentences taken out of them: what stood after those
+    // sentences stays polished.
+    void takeSentencesOutOfAppliedPrefixes(text::Utf16Range range);
     // A stopped run's decision, finished as skipped for `reason` with `output`, recorded.
     void recordStoppedDecision(QNCorrectionDecision decision, std::string_view reason,
                                std::u16string output);
@@ -460,6 +471,9 @@ class QNServiceComposer {
     std::optional<std::string> logSessionID_;
     std::optional<std::string> requestID_;
     std::optional<QNBoundaryEvent> pendingPolishBoundary_;
+    // The last edit was made before a chunk's end that stood already (inside a finished
+    // sentence): its boundary waits for the pause, as new typing does.
+    bool lastEditInsideSentence_ = false;
     std::int64_t sentencePolishCount_ = 0;
     std::int64_t requestCounter_ = 0;
     std::int64_t unavailableStreak_ = 0;
@@ -490,6 +504,11 @@ namespace composer {
 // limit is certain.
 [[nodiscard]] std::int64_t boundedEditDistance(std::u16string_view a, std::u16string_view b,
                                                std::int64_t limit);
+
+// Whether `edit` of `text` takes out whole sentences: nothing is typed, it starts where a
+// sentence starts (the text's start, or after a sentence's end and the space after it) and what
+// it takes ends at a sentence's end ("." "!" "?" or a line break, and the space after it).
+[[nodiscard]] bool deletesWholeSentences(const QNUserEdit& edit, std::u16string_view text);
 
 }  // namespace composer
 

@@ -68,8 +68,25 @@ std::optional<QNUserEdit> QNServiceComposer::editBesideWorkInFlight(const QNUser
     }
     const auto view = viewString();
     const auto span = visibleSpanOf(job->targetRange, view);
-    if (!span || edit.range.location < span->end() || edit.range.length < 0 ||
-        edit.range.end() > utf16Length(view)) {
+    if (!span || edit.range.length < 0 || edit.range.end() > utf16Length(view)) {
+        return std::nullopt;
+    }
+    // Whole sentences taken out before it leave its text as it was asked about (the space
+    // before it may go with them, while none of its answer shows).
+    const auto lead = [&] {
+        std::int64_t at = span->location;
+        while (at < span->end() &&
+               text::isWhitespaceOrNewline(view[static_cast<std::size_t>(at)])) {
+            ++at;
+        }
+        return at;
+    };
+    const auto reach = activeStreamApply ? span->location : lead();
+    if (edit.range.location <= span->location && edit.range.end() <= reach &&
+        composer::deletesWholeSentences(edit, view)) {
+        return edit;
+    }
+    if (edit.range.location < span->end()) {
         return std::nullopt;
     }
     // Letters typed right after the text going out continue its last word (a full stop that
@@ -117,6 +134,31 @@ bool QNServiceComposer::takeInEditBesideWorkInFlight(const QNUserEdit& edit) {
                            ? visibleSpanOf(activeStreamApply->canonicalRange, viewString())
                            : std::nullopt;
     takeInEdit(*mapped);
+    if (const auto* job = jobInFlight(); job && mapped->range.location <= job->targetRange.location) {
+        // What went out now stands further up, after a shorter context (and maybe without the
+        // space before it).
+        const auto moveUp = [&](QNModelCorrectionJob& moved) {
+            const auto eaten = std::clamp<std::int64_t>(
+                mapped->range.end() - moved.targetRange.location, 0, moved.targetRange.length);
+            const auto before = mapped->range.length - eaten;
+            moved.contextPrefix.erase(
+                static_cast<std::size_t>(std::min(mapped->range.location,
+                                                  utf16Length(moved.contextPrefix))),
+                static_cast<std::size_t>(before));
+            moved.targetPrefix.erase(0, static_cast<std::size_t>(eaten));
+            moved.targetRange = {moved.targetRange.location - before,
+                                 moved.targetRange.length - eaten};
+        };
+        if (run_) {
+            moveUp(run_->job);
+        }
+        if (pendingCorrectionJob) {
+            moveUp(*pendingCorrectionJob);
+        }
+        if (activeStreamApply) {
+            activeStreamApply->canonicalRange.location -= mapped->range.length;
+        }
+    }
     if (shown && !needsResync_) {
         projectStream(shown->length);
     }

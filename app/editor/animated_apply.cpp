@@ -43,7 +43,6 @@ QCoro::Task<QNAnimatedApplyResult> QNControllerAutoCorrectingText::applyCorrecti
         co_return refused;
     }
     const std::int64_t n = units(from);
-    const std::int64_t m = units(to);
     const text::Utf16Range selection = clampSelection();
     const bool caretAtVisibleEnd =
         selection.length == 0 && selection.location == editor::visibleEndOffset(from);
@@ -53,17 +52,22 @@ QCoro::Task<QNAnimatedApplyResult> QNControllerAutoCorrectingText::applyCorrecti
     const QNAnimatedApplyResult done{true, 1,
                                      text::characterCount(to) - text::characterCount(from)};
 
-    // The caret goes where the snapshot says only when nothing but the run's own writes changed
-    // the text or moved the selection meanwhile; otherwise it stays where the user has it.
+    // Each write keeps the person's selection (or caret) on the text it stood on, also while
+    // they drag it with the mouse. A caret at the text's visible end, typing on, follows the end
+    // of the corrected text, unless the person moved it meanwhile.
+    const auto write = [&](text::Utf16Range range, std::u16string_view replacement) {
+        const editor::SelectionEnds before = textView_->selectionEnds();
+        if (!replaceTextProgrammatically(range, replacement)) {
+            return false;
+        }
+        textView_->setSelectionEnds(
+            editor::mapSelection(before, range, static_cast<std::int64_t>(replacement.size())));
+        return true;
+    };
     const auto placeCaret = [&](bool userActed) {
-        if (!userActed) {
-            std::int64_t caret = selection.location;
-            if (caretAtVisibleEnd) {
-                caret = editor::visibleEndOffset(to);
-            } else if (selection.location >= n) {
-                caret = selection.location + (m - n);
-            }
-            setSelection({std::clamp<std::int64_t>(caret, 0, units(shadow_)), 0});
+        if (!userActed && caretAtVisibleEnd) {
+            setSelection(
+                {std::clamp<std::int64_t>(editor::visibleEndOffset(to), 0, units(shadow_)), 0});
         }
         clampSelection();
         scheduleHeightNotification();
@@ -77,7 +81,10 @@ QCoro::Task<QNAnimatedApplyResult> QNControllerAutoCorrectingText::applyCorrecti
         ++fadePulseGeneration_;
         clearFadePulses(std::nullopt);
         const std::int64_t generation = fadePulseGeneration_;
-        replaceTextProgrammatically({0, n}, to);
+        const editor::Rewrite rewrite = editor::rewriteBetween(from, to);
+        write(rewrite.range, std::u16string_view(to).substr(
+                                 static_cast<std::size_t>(rewrite.range.location),
+                                 static_cast<std::size_t>(rewrite.newLength)));
         if (pulses) {
             if (const auto changed = editor::changedRange(from, to)) {
                 const text::Utf16Range range = editor::clampRange(*changed, units(shadow_));
@@ -131,7 +138,7 @@ QCoro::Task<QNAnimatedApplyResult> QNControllerAutoCorrectingText::applyCorrecti
             clearFadePulses(std::nullopt);
             generation = fadePulseGeneration_;
         }
-        if (!replaceTextProgrammatically({position, oldLength}, op.newText)) {
+        if (!write({position, oldLength}, op.newText)) {
             co_return abort();
         }
         ownGeneration = fadePulseGeneration_;

@@ -153,4 +153,45 @@ std::optional<TextChange> deriveChange(std::u16string_view before, std::int64_t 
     return change;
 }
 
+SelectionEnds mapSelection(SelectionEnds ends, text::Utf16Range range, std::int64_t newLength) {
+    const std::int64_t start = std::min(ends.anchor, ends.position);
+    const auto map = [&](std::int64_t at) {
+        if (at <= range.location) {
+            return at;
+        }
+        if (at >= range.end()) {
+            return at + newLength - range.length;
+        }
+        return at == start && ends.anchor != ends.position ? range.location
+                                                           : range.location + newLength;
+    };
+    return {map(ends.anchor), map(ends.position)};
+}
+
+Rewrite rewriteBetween(std::u16string_view from, std::u16string_view to) {
+    const auto isLowSurrogate = [](char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; };
+    std::size_t prefix = 0;
+    const std::size_t shorter = std::min(from.size(), to.size());
+    while (prefix < shorter && from[prefix] == to[prefix]) {
+        ++prefix;
+    }
+    // Not between the two halves of a character.
+    if (prefix > 0 && prefix < from.size() && isLowSurrogate(from[prefix])) {
+        --prefix;
+    }
+    std::size_t suffix = 0;
+    while (suffix < shorter - prefix &&
+           from[from.size() - 1 - suffix] == to[to.size() - 1 - suffix]) {
+        ++suffix;
+    }
+    if (suffix > 0 && suffix < from.size() && isLowSurrogate(from[from.size() - suffix])) {
+        --suffix;
+    }
+    const auto n = static_cast<std::int64_t>(from.size());
+    const auto m = static_cast<std::int64_t>(to.size());
+    const auto p = static_cast<std::int64_t>(prefix);
+    const auto s = static_cast<std::int64_t>(suffix);
+    return {{p, n - s - p}, m - s - p};
+}
+
 }  // namespace ravlin::editor

@@ -26,6 +26,30 @@ namespace ravlin::editor {
 // U+0085, U+2028, U+2029); trailing spaces and tabs stay.
 [[nodiscard]] std::int64_t visibleEndOffset(std::u16string_view text);
 
+// A selection as the person made it: where it began (the anchor) and where the cursor is; both
+// equal for a caret.
+struct SelectionEnds {
+    std::int64_t anchor = 0;
+    std::int64_t position = 0;
+
+    friend bool operator==(const SelectionEnds&, const SelectionEnds&) = default;
+};
+
+// Where a selection's ends stand once `range` of the text was replaced by `newLength` units: an
+// end before the range stays, an end after it moves by the change of length, and an end inside
+// it goes to the range's start when it is the selection's start, else to the new text's end (a
+// caret in a rewritten word ends up after the new word).
+[[nodiscard]] SelectionEnds mapSelection(SelectionEnds ends, text::Utf16Range range,
+                                         std::int64_t newLength);
+
+// The part of `from` that `to` rewrites, as a range of `from` on whole characters' code units
+// (the units the two share at both ends left out), and the length of what replaces it.
+struct Rewrite {
+    text::Utf16Range range;
+    std::int64_t newLength = 0;
+};
+[[nodiscard]] Rewrite rewriteBetween(std::u16string_view from, std::u16string_view to);
+
 // Same start; or both non-empty and sharing a unit; or one empty and one ending where the other
 // starts. Ranges at NSNotFound touch nothing.
 [[nodiscard]] bool rangesTouch(text::Utf16Range a, text::Utf16Range b);

@@ -86,6 +86,25 @@ void QNTextViewCommitAware::setSelectedRange(text::Utf16Range range) {
     setTextCursor(cursor);
 }
 
+editor::SelectionEnds QNTextViewCommitAware::selectionEnds() const {
+    const QTextCursor cursor = textCursor();
+    return {cursor.anchor(), cursor.position()};
+}
+
+void QNTextViewCommitAware::setSelectionEnds(editor::SelectionEnds ends) {
+    const std::int64_t length = textLength();
+    const auto clamp = [&](std::int64_t at) {
+        return static_cast<int>(std::clamp<std::int64_t>(at, 0, length));
+    };
+    QTextCursor cursor = textCursor();
+    if (cursor.anchor() == clamp(ends.anchor) && cursor.position() == clamp(ends.position)) {
+        return;
+    }
+    cursor.setPosition(clamp(ends.anchor));
+    cursor.setPosition(clamp(ends.position), QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
+}
+
 std::int64_t QNTextViewCommitAware::textLength() const {
     return std::max(document()->characterCount() - 1, 0);
 }

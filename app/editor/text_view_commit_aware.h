@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "app/editor/edit_reporting.h"
 #include "core/text/range.h"
 
 namespace ravlin {
@@ -63,6 +64,10 @@ class QNTextViewCommitAware final : public QTextEdit {
     [[nodiscard]] text::Utf16Range selectedRange() const;
     // Selects `range` clamped to the document.
     void setSelectedRange(text::Utf16Range range);
+    // The selection's anchor and cursor, and both set (clamped to the document) keeping which
+    // end the person moves.
+    [[nodiscard]] editor::SelectionEnds selectionEnds() const;
+    void setSelectionEnds(editor::SelectionEnds ends);
     // The document's length in UTF-16 units, without its final block separator.
     [[nodiscard]] std::int64_t textLength() const;
 

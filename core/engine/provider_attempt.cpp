@@ -1,5 +1,6 @@
 #include "core/engine/provider_attempt.h"
 
+#include "core/services/correction_bounds.h"
 #include "core/services/misbehavior_rules.h"
 #include "core/services/output_sanitizer.h"
 #include "core/services/text_operations.h"
@@ -45,12 +46,14 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
             return;  // stopped: the answer is no longer wanted, nor cleaned
         }
         const QNModelSanitizeResult sanitized = sanitizeModelPartial(*raw, in.input);
-        const auto stripped = engine::removeEchoedContext(sanitized.cleaned, in.contextBefore);
+        const auto stripped =
+            engine::removeEchoedContext(sanitized.cleaned, in.contextBefore, in.input);
         if (!stripped) {
             return;
         }
         std::u16string clean = engine::preservingTrailingWhitespace(stripped->text, *raw, in.input);
-        if (wouldEraseText(clean, in.input) || registry.detect(clean, in.input)) {
+        if (wouldEraseText(clean, in.input) || registry.detect(clean, in.input) ||
+            notACorrectionSoFar(clean, in.input)) {
             return;
         }
         if (lastForwarded && text::canonicallyEqual(*lastForwarded, clean)) {
@@ -144,12 +147,15 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
                    response.usage);
     };
 
-    const auto stripped = engine::removeEchoedContext(sanitized.cleaned, in.contextBefore);
+    // A model that echoes the context answered, and would answer so again: no fallback, and no
+    // failure of the route.
+    const auto stripped =
+        engine::removeEchoedContext(sanitized.cleaned, in.contextBefore, in.input);
     if (!stripped) {
         notes.push_back(
             QNCorrectionNote::plain(engine::rejectedOutputNote(sanitized.cleaned, in.input),
                                     QNCorrectionStageID::echoStrip, "echo-strip.context-reject"));
-        return rejection(std::string(kEchoedContextReason), sanitized.cleaned, in.canFallBack);
+        return rejection(std::string(kEchoedContextReason), sanitized.cleaned, false);
     }
     notes.insert(notes.end(), stripped->notes.begin(), stripped->notes.end());
     const std::u16string& clean = stripped->text;
@@ -166,6 +172,15 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
             in.additionalFallbackMisbehaviorRuleIDs.contains(misbehavior->note.ruleID.value_or(""));
         return rejection(misbehavior->reason, clean,
                          in.canFallBack && (misbehavior->triggersFallback || namedByCaller));
+    }
+
+    // Something in place of the text (a reply, a summary, a translation, the text cut short or
+    // said again) is no correction of it: refused like an echo.
+    if (auto reason = notACorrection(clean, in.input)) {
+        notes.push_back(QNCorrectionNote::plain(*reason, QNCorrectionStageID::misbehaviorDetect,
+                                                "misbehavior.not-a-correction"));
+        notes.push_back(QNCorrectionNote::plain(engine::rejectedOutputNote(clean, in.input)));
+        return rejection(*reason, clean, false);
     }
 
     if (text::canonicallyEqual(clean, in.sourceText)) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <functional>
 #include <utility>
 
@@ -196,7 +197,28 @@ struct HttpTransfer {
             case CURLE_ABORTED_BY_CALLBACK:
                 return HttpError::cancelled();
             default:
-                return {HttpError::Kind::network, std::move(description)};
+                return {HttpError::Kind::network, std::move(description), connectionFailure(code)};
+        }
+    }
+
+    [[nodiscard]] HttpError::Connection connectionFailure(CURLcode code) const {
+        using Connection = HttpError::Connection;
+        switch (code) {
+            case CURLE_COULDNT_CONNECT: {
+                long error = 0;
+                curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &error);
+                return error == ECONNREFUSED ? Connection::refused : Connection::unreachable;
+            }
+            case CURLE_COULDNT_RESOLVE_HOST:
+                return Connection::hostNotFound;
+            case CURLE_SSL_CONNECT_ERROR:
+                return Connection::tls;
+            case CURLE_PEER_FAILED_VERIFICATION:
+            case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+            case CURLE_SSL_INVALIDCERTSTATUS:
+                return Connection::certificate;
+            default:
+                return Connection::other;
         }
     }
 

@@ -49,9 +49,19 @@ struct HttpError {
         unsupportedURL,  // not an http(s) URL, or plain http to another computer
         network,         // connection, protocol or transfer failure
     };
+    // Why no connection was made, for `network`: the person can act on each differently.
+    enum class Connection {
+        other,          // made, or failed for another reason (cut, protocol, transfer)
+        refused,        // nothing listens at the address
+        unreachable,    // no route to the address, or no answer to the connection
+        hostNotFound,   // the name does not resolve
+        tls,            // the secure handshake failed (a plain port, an old protocol)
+        certificate,    // the server's certificate is not trusted for its name
+    };
     Kind kind = Kind::network;
     // A short human-readable text from the transport; never holds header values or bodies.
     std::string description;
+    Connection connection = Connection::other;
 
     [[nodiscard]] static HttpError cancelled() { return {Kind::cancelled, "cancelled"}; }
     [[nodiscard]] static HttpError timedOut() { return {Kind::timedOut, "The request timed out."}; }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/providers/failure_text.h"
+#include "core/text/unicode.h"
 #include "core/text/utf8.h"
 
 namespace ravlin {
@@ -43,7 +44,8 @@ std::size_t streamedAnswerByteLimit(const QNModelCorrectionRequest& request) {
 
 QNModelCorrectionProviderResult transportFailureResult(const net::HttpError& error,
                                                        std::string_view timedOutText,
-                                                       std::string_view networkErrorPrefix) {
+                                                       std::string_view networkErrorPrefix,
+                                                       std::string_view couldNotConnectText) {
     switch (error.kind) {
         case net::HttpError::Kind::cancelled:
             return QNModelCorrectionProviderResult::cancelled();
@@ -53,8 +55,54 @@ QNModelCorrectionProviderResult transportFailureResult(const net::HttpError& err
         case net::HttpError::Kind::network:
             break;
     }
+    using Connection = net::HttpError::Connection;
+    const auto why = [&]() -> std::string_view {
+        switch (error.connection) {
+            case Connection::refused:
+                return "connection refused";
+            case Connection::unreachable:
+                return "server unreachable";
+            case Connection::hostNotFound:
+                return "host not found";
+            case Connection::tls:
+                return "TLS handshake failed";
+            case Connection::certificate:
+                return "certificate not trusted";
+            case Connection::other:
+                break;
+        }
+        return {};
+    }();
+    if (!why.empty()) {
+        return QNModelCorrectionProviderResult::failed(std::string(couldNotConnectText) + " (" +
+                                                       std::string(why) + ")");
+    }
     return QNModelCorrectionProviderResult::failed(
         condensedFailureText(std::string(networkErrorPrefix) + error.description));
+}
+
+void rememberFirstLine(std::string& first, std::string_view line) {
+    if (first.empty()) {
+        first = text::trimmedWhitespaceAndNewlines(line).substr(0, 64);
+    }
+}
+
+std::optional<std::string> unexpectedReplyKind(const std::vector<net::HttpHeaderField>& headers,
+                                               std::string_view firstLine) {
+    std::string type;
+    for (const auto& field : headers) {
+        if (text::lowercased(std::string_view(field.name)) == "content-type") {
+            type = text::lowercased(std::string_view(field.value));
+        }
+    }
+    const std::string_view line = text::trimmedWhitespaceAndNewlines(firstLine);
+    if (type.find("html") != std::string::npos || line.starts_with('<')) {
+        return "a web page";
+    }
+    if (!type.empty() && type.find("event-stream") == std::string::npos) {
+        return "not an event stream";
+    }
+    return std::nullopt;
 }
 
 }  // namespace ravlin

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/net/http_client.h"
 #include "core/records/provider_records.h"
@@ -40,10 +41,23 @@ inline constexpr std::size_t kStreamedAnswerByteCeiling = 1024 * 1024;
 [[nodiscard]] std::size_t streamedAnswerByteLimit(const QNModelCorrectionRequest& request);
 
 // How a request the transport gave up on ends: `cancelled` for a stop request, failed with
-// `timedOutText` for a time-out, else failed with `networkErrorPrefix` and the transport's
-// description, condensed to one line.
+// `timedOutText` for a time-out, with `couldNotConnectText` and why in brackets when no
+// connection was made for a reason the person can act on ("... could not connect (connection
+// refused)", "(host not found)", "(TLS handshake failed)", "(certificate not trusted)", "(server
+// unreachable)"), else with `networkErrorPrefix` and the transport's description, condensed to
+// one line.
 [[nodiscard]] QNModelCorrectionProviderResult transportFailureResult(
     const net::HttpError& error, std::string_view timedOutText,
-    std::string_view networkErrorPrefix);
+    std::string_view networkErrorPrefix, std::string_view couldNotConnectText);
+
+// What a successful reply that gave no answer was instead: "a web page" when it is HTML (by its
+// type, or a first line opening a tag), "not an event stream" when its type says another kind of
+// text, none when it may be an event stream with nothing in it. `firstLine` is its first line
+// that is not blank.
+// Keeps the start of `line` in `first` when `first` is still empty and the line is not blank.
+void rememberFirstLine(std::string& first, std::string_view line);
+
+[[nodiscard]] std::optional<std::string> unexpectedReplyKind(
+    const std::vector<net::HttpHeaderField>& headers, std::string_view firstLine);
 
 }  // namespace ravlin

@@ -8,6 +8,7 @@
 #include <unicode/uchar.h>
 
 #include "core/services/character_view.h"
+#include "core/services/model_chatter.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {
@@ -15,23 +16,6 @@ namespace {
 
 using engine::detail::endsWith;
 using engine::detail::startsWith;
-
-constexpr std::array<std::u16string_view, 13> kPreamblePhrases{
-    u"the corrected text is",
-    u"here is the corrected version",
-    u"here is the polished version",
-    u"here is the rewrite",
-    u"here's the rewrite",
-    u"here's the polished version",
-    // What chat models say as often as the phrases above.
-    u"here is the corrected text",
-    u"here's the corrected text",
-    u"here's the corrected version",
-    u"corrected",
-    u"polished",
-    u"output",
-    u"result",
-};
 
 enum class WrapperKind { markdown, backticks, quotes };
 
@@ -77,8 +61,14 @@ NoteKind wrapperNote(WrapperKind kind) {
     return sanitizeNote("sanitize.markdown-wrapper-strip", "stripped markdown wrapper");
 }
 
+// The marks that end a sentence: the Latin ones, the ellipsis and the doubled marks, the
+// full-width and half-width ones of East Asian text, and those of the Devanagari, Arabic,
+// Armenian, Ethiopic, Myanmar and Khmer scripts.
 bool isSentencePunctuation(std::u16string_view character) {
-    return character == u"." || character == u"!" || character == u"?";
+    static constexpr std::u16string_view kMarks =
+        u".!?\u2026\u203C\u2047\u2048\u2049\u3002\uFF61\uFF0E\uFF01\uFF1F\u0964\u0965"
+        u"\u061F\u06D4\u0589\u1362\u104B\u17D4";
+    return character.size() == 1 && kMarks.find(character[0]) != std::u16string_view::npos;
 }
 
 bool isNumericCharacter(std::u16string_view character) {
@@ -208,63 +198,26 @@ class Cleaning {
     std::vector<QNCorrectionNote> notes_;
 };
 
-// Words a chatty answer opens with before its preamble ("Sure! Here is the corrected text:").
-constexpr std::array<std::u16string_view, 7> kInterjections{
-    u"sure", u"certainly", u"of course", u"okay", u"ok", u"absolutely", u"alright",
-};
-
-// How many units an interjection takes at the start of a lower-cased text: the word, one mark
-// ("!", "." or ",") and the whitespace after it; 0 when the text does not open with one. Not
-// when `inputLower` opens with the same word: then the user wrote it.
-std::size_t interjectionLength(std::u16string_view lower, std::u16string_view inputLower) {
-    for (const std::u16string_view word : kInterjections) {
-        const std::size_t mark = word.size();
-        if (!startsWith(lower, word) || mark >= lower.size() ||
-            (lower[mark] != u'!' && lower[mark] != u'.' && lower[mark] != u',')) {
-            continue;
-        }
-        if (startsWith(inputLower, word) &&
-            (inputLower.size() == mark ||
-             !u_isalpha(static_cast<UChar32>(text::codePointAt(inputLower, mark))))) {
-            return 0;
-        }
-        const auto space = engine::detail::leadingWhitespace(lower.substr(mark + 1)).size();
-        return space > 0 ? mark + 1 + space : 0;
-    }
-    return 0;
-}
-
-// Step 2: at most one preamble ("here is the corrected version:") the input does not share. A
-// phrase of several words may come after an interjection, which goes with it; the one-word
-// phrases ("result:") never do, since an answer may well begin "OK, result:" of its own.
-void stripPreamble(Cleaning& cleaning, std::u16string_view inputLower) {
+// Step 2: what a chatty model says around the text (a lead-in, sign-offs), unless the person
+// wrote it. A part of an answer whose start may still grow into a lead-in shows nothing yet.
+void stripChatter(Cleaning& cleaning, std::u16string_view inputTrimmed,
+                  engine::QNAnswerExtent extent) {
     const std::u16string_view text = cleaning.text();
-    // Only the start of the text can match; no candidate is longer than 50 characters.
-    const std::u16string lowerStart =
-        engine::detail::lower(text.substr(0, std::min<std::size_t>(text.size(), 64)));
-    const std::size_t interjection = interjectionLength(lowerStart, inputLower);
-    for (std::u16string_view phrase : kPreamblePhrases) {
-        std::u16string candidate(phrase);
-        candidate += u':';
-        if (startsWith(inputLower, candidate)) {
-            continue;
-        }
-        std::size_t lead = 0;
-        if (!startsWith(lowerStart, candidate)) {
-            lead = interjection;
-            if (lead == 0 || phrase.find(u' ') == std::u16string_view::npos ||
-                !startsWith(std::u16string_view(lowerStart).substr(lead), candidate)) {
-                continue;
-            }
-        }
-        // The interjection matched letters that are one unit each, and whitespace as it is.
-        const std::u16string_view after = text.substr(lead);
-        const engine::detail::LeadingCharacters removed(
-            after, static_cast<std::int64_t>(candidate.size()));
-        const auto rest = after.substr(static_cast<std::size_t>(removed.offset(removed.size())));
-        cleaning.setText(rest.substr(engine::detail::leadingWhitespace(rest).size()));
-        cleaning.note(sanitizeNote("sanitize.preamble-strip", "stripped preamble"));
+    const engine::QNModelChatter chatter = engine::findModelChatter(text, inputTrimmed, extent);
+    if (chatter.undecided) {
+        cleaning.setText(text.substr(text.size()));
         return;
+    }
+    if (!chatter.leadIn && !chatter.signOff) {
+        return;
+    }
+    cleaning.setText(engine::detail::trimmedView(
+        text.substr(chatter.keepFrom, chatter.keepTo - chatter.keepFrom)));
+    if (chatter.leadIn) {
+        cleaning.note(sanitizeNote("sanitize.preamble-strip", "stripped preamble"));
+    }
+    if (chatter.signOff) {
+        cleaning.note(sanitizeNote("sanitize.sign-off-strip", "stripped sign-off"));
     }
 }
 
@@ -321,10 +274,9 @@ bool stripMarkdownPrefix(Cleaning& cleaning, bool inputHasPrefix) {
 
 // Step 4: final punctuation follows the input's. Returns the mark to put back, if any; a part of
 // an answer gets none, since its end is not the answer's end.
-std::u16string_view matchFinalPunctuation(Cleaning& cleaning, std::u16string_view inputLower,
+std::u16string_view matchFinalPunctuation(Cleaning& cleaning, std::u16string_view inputLast,
                                           bool wholeAnswer) {
     std::u16string_view text = cleaning.text();
-    const auto inputLast = engine::detail::lastCharacter(inputLower);
     if (isSentencePunctuation(inputLast)) {
         if (wholeAnswer && !text.empty() &&
             !isSentencePunctuation(engine::detail::lastCharacter(text))) {
@@ -387,10 +339,16 @@ namespace {
 QNModelSanitizeResult sanitize(std::u16string_view output, std::u16string_view input,
                                bool wholeAnswer) {
     const std::u16string_view inputTrimmed = engine::detail::trimmedView(input);
-    const std::u16string inputLower = engine::detail::lower(inputTrimmed);
+    const std::u16string inputLast =
+        engine::detail::lower(engine::detail::lastCharacter(inputTrimmed));
     Cleaning cleaning(engine::detail::trimmedView(output));
 
-    stripPreamble(cleaning, inputLower);
+    const auto extent =
+        wholeAnswer ? engine::QNAnswerExtent::whole
+        : !output.empty() && isWhitespaceCharacter(engine::detail::lastCharacter(output))
+            ? engine::QNAnswerExtent::partial
+            : engine::QNAnswerExtent::partialInsideWord;
+    stripChatter(cleaning, inputTrimmed, extent);
 
     const bool inputFenced = wrappedIn(inputTrimmed, kFence);
     const bool inputHasPrefix = markdownPrefix(inputTrimmed).has_value();
@@ -398,7 +356,7 @@ QNModelSanitizeResult sanitize(std::u16string_view output, std::u16string_view i
            stripMarkdownPrefix(cleaning, inputHasPrefix)) {
     }
 
-    const std::u16string_view restored = matchFinalPunctuation(cleaning, inputLower, wholeAnswer);
+    const std::u16string_view restored = matchFinalPunctuation(cleaning, inputLast, wholeAnswer);
 
     const auto [inputLead, inputTrail] = boundaryWhitespace(input);
     const auto [outputLead, outputTrail] = boundaryWhitespace(output);

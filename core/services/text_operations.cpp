@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "core/services/character_view.h"
+#include "core/services/correction_bounds.h"
 #include "core/services/edit_distance.h"
 #include "core/services/token_budget.h"
 #include "core/text/unicode.h"
@@ -89,12 +90,17 @@ std::optional<std::u16string> boundedContextBefore(const std::optional<std::u16s
 }
 
 std::optional<EchoStripResult> removeEchoedContext(
-    std::u16string_view output, const std::optional<std::u16string>& contextBefore) {
+    std::u16string_view output, const std::optional<std::u16string>& contextBefore,
+    std::u16string_view input) {
     if (!contextBefore || contextBefore->empty()) {
         return EchoStripResult{std::u16string(output), {}};
     }
     const std::u16string_view context = *contextBefore;
+    const auto typedAgain = [&] { return !input.empty() && holdsWordsOf(input, context); };
     if (detail::startsWith(output, context)) {
+        if (typedAgain()) {
+            return EchoStripResult{std::u16string(output), {}};
+        }
         std::u16string rest(output.substr(context.size()));
         if (text::isBlank(rest)) {
             return std::nullopt;
@@ -104,7 +110,8 @@ std::optional<EchoStripResult> removeEchoedContext(
             {QNCorrectionNote::plain("stripped echoed context", QNCorrectionStageID::echoStrip,
                                      "echo-strip.context-prefix-strip")}};
     }
-    if (detail::countCharacters(context) >= 4 && detail::contains(output, context)) {
+    if (detail::countCharacters(context) >= 4 && detail::contains(output, context) &&
+        !typedAgain()) {
         return std::nullopt;
     }
     return EchoStripResult{std::u16string(output), {}};

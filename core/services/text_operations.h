@@ -45,9 +45,13 @@ struct EchoStripResult {
 };
 
 // Removes the context when the answer starts with it; absent when the answer must be refused
-// (nothing but the context, or a context of 4+ characters repeated elsewhere).
+// (nothing but the context, or a context of 4+ characters repeated elsewhere). Given the text the
+// model was asked about, an answer holds the context because the person wrote it again (a
+// sentence typed twice, as in "We should go now. We shoud go now.") when that text holds the
+// context's words too, typo for word: the answer is then neither cut nor refused.
 [[nodiscard]] std::optional<EchoStripResult> removeEchoedContext(
-    std::u16string_view output, const std::optional<std::u16string>& contextBefore);
+    std::u16string_view output, const std::optional<std::u16string>& contextBefore,
+    std::u16string_view input = {});
 
 // "rejected_output: hash=<fingerprint> len_delta=<characters of output - characters of input>".
 // Names the refused answer without including any of its text.

@@ -191,6 +191,14 @@ void FakeDesktop::copyToPasteboard(std::u16string_view text) {
     model_->clipboard.putString(text);
 }
 
+std::vector<PasteboardItem> FakeDesktop::pasteboardItems() const {
+    return model_->clipboard.ownerSilent ? std::vector<PasteboardItem>{} : model_->clipboard.items;
+}
+
+std::optional<std::u16string> FakeDesktop::pasteboardString() const {
+    return model_->clipboard.ownerSilent ? std::nullopt : model_->clipboard.string();
+}
+
 void FakeDesktop::selectText(std::u16string_view text) {
     model_->clear(model_->primary);
     model_->primary.putString(text);

@@ -184,6 +184,10 @@ class FakeDesktop {
     // Another program copies: clear, then the items.
     void copyToPasteboard(std::vector<PasteboardItem> items);
     void copyToPasteboard(std::u16string_view text);
+    // What the clipboard holds, as another program pastes it: its items, its plain text (nothing
+    // while its owner is silent).
+    [[nodiscard]] std::vector<PasteboardItem> pasteboardItems() const;
+    [[nodiscard]] std::optional<std::u16string> pasteboardString() const;
     // Another program's text is selected (X11's PRIMARY), and what it holds now.
     void selectText(std::u16string_view text);
     [[nodiscard]] std::optional<std::u16string> primarySelection() const;

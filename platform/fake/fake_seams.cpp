@@ -279,23 +279,32 @@ class FakePasteboard final : public Pasteboard {
         : model_(std::move(model)), selection_(selection) {}
 
     std::int64_t changeCount() override { return state().changeCount; }
-    std::vector<PasteboardItem> items() override {
-        return state().ownerSilent ? std::vector<PasteboardItem>{} : state().items;
-    }
-    bool lastReadComplete() override { return !state().ownerSilent; }
     std::int64_t clear() override {
         const auto count = model_->clear(state());
         state().ownChange = true;
         return count;
     }
-    Status writeItems(const std::vector<PasteboardItem>& items) override {
+    void readContents(std::function<void(PasteboardContents)> done) override {
+        PasteboardContents contents;
+        if (state().ownerSilent) {
+            contents.failure = PasteboardSaveFailure::ownerNotAnswering;
+        } else {
+            contents.items = state().items;
+        }
+        done(std::move(contents));
+    }
+    Status writeContents(const PasteboardContents& contents) override {
         if (state().writesFail) {
             return Error{ErrorCode::failed, "pasteboard refused the write"};
         }
+        const auto& items = contents.items;
         state().items.insert(state().items.end(), items.begin(), items.end());
         state().ownWriteUnfetched = state().ownWriteUnfetched || !items.empty();
         model_->ownWrite(selection_);
         return {};
+    }
+    void readString(std::function<void(std::optional<std::u16string>)> done) override {
+        done(state().ownerSilent ? std::nullopt : state().string());
     }
     Status setString(std::u16string_view text) override {
         if (state().writesFail) {
@@ -319,10 +328,6 @@ class FakePasteboard final : public Pasteboard {
         state().transient = false;
         return true;
     }
-    std::optional<std::u16string> string() override {
-        return state().ownerSilent ? std::nullopt : state().string();
-    }
-    bool lastWriteUnfetched() override { return state().ownWriteUnfetched; }
     WriteFetch lastWriteFetchedBy(const FetchTarget& target) override {
         const auto& fetchers = state().fetchedBy;
         if (fetchers.empty()) {

@@ -144,6 +144,17 @@ TEST_F(CodexCLIProviderTest, SuccessSendsInstructionsAndTextAndCleansTheFinalMes
     expectNothingLeft();
 }
 
+// A tool that colours its message for a terminal: the answer is its plain text, and the final
+// mark is judged on that text, so none is added after the colour codes.
+TEST_F(CodexCLIProviderTest, ColourCodesAreNoPartOfTheAnswer) {
+    auto provider = providerRunning(
+        "printf '\\033[1mThe cat sat\\033[0m.\\033]0;title\\007\\n' > \"$OUT\"\nexit 0");
+    const auto events = streamEvents(*provider, requestWithContext());
+    ASSERT_EQ(events.size(), 1u);
+    ASSERT_EQ(events[0].kind(), QNModelCorrectionStreamEvent::Kind::completed);
+    EXPECT_EQ(events[0].response()->output, u"The cat sat");
+}
+
 TEST_F(CodexCLIProviderTest, TextThatIsNotWellFormedIsSentWithReplacementCharacters) {
     auto provider = providerRunning("printf 'fixed' > \"$OUT\"", 10, std::nullopt);
     std::u16string broken = u"caf";
@@ -255,15 +266,18 @@ TEST_F(CodexCLIProviderTest, TheAnswerFileMustBeAPlainFileWithinTheOutputLimit) 
         const char* name;
         std::string scenario;
         bool answered;
+        const char* failure = "Codex returned an empty response";
     };
+    constexpr const char* kTooLarge = "Codex returned an unexpected response (too large)";
     const Case cases[] = {
         {"a pipe nobody writes to", "mkfifo \"$OUT\"", false},
         {"a link to an endless device", "ln -s /dev/zero \"$OUT\"", false},
         {"a link to a good answer",
          "printf 'The cat sat' > \"$FAKE_DIR/real\"\nln -s \"$FAKE_DIR/real\" \"$OUT\"", false},
         {"a directory", "mkdir \"$OUT\"", false},
-        {"a sparse 256 MB file", "truncate -s 256M \"$OUT\"", false},
-        {"one byte over the limit", "head -c 524289 /dev/zero | tr '\\0' a > \"$OUT\"", false},
+        {"a sparse 256 MB file", "truncate -s 256M \"$OUT\"", false, kTooLarge},
+        {"one byte over the limit", "head -c 524289 /dev/zero | tr '\\0' a > \"$OUT\"", false,
+         kTooLarge},
         {"exactly the limit", "head -c 524288 /dev/zero | tr '\\0' a > \"$OUT\"", true},
         {"a plain answer", "printf 'The cat sat' > \"$OUT\"", true},
     };
@@ -294,7 +308,7 @@ TEST_F(CodexCLIProviderTest, TheAnswerFileMustBeAPlainFileWithinTheOutputLimit) 
             } else if (c.answered) {
                 EXPECT_EQ(event.kind(), QNModelCorrectionStreamEvent::Kind::completed);
             } else {
-                EXPECT_EQ(messageOf(event), "Codex returned an empty response");
+                EXPECT_EQ(messageOf(event), c.failure);
             }
             expectNothingLeft();
         }

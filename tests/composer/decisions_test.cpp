@@ -186,9 +186,13 @@ TEST(DecisionSummary, ARouteThatGaveNoAnswerLeavesTheTextToTheLocalRules) {
         auto parent = decision("p", {child});
         parent.provider = hosted;
         parent.status = Status::fallback("hosted failed: Hosted proxy HTTP 500");
+        // A fallback that is not there (unavailable) is not named: the local rules had it.
+        const std::string fallback = status.kind == Status::Kind::unavailable
+                                         ? "LOCAL model provider=local-rules Local rules"
+                                         : onDevice.readableLogDescription();
         EXPECT_EQ(QNServiceComposer::correctionNotesSummary(parent),
                   localRules + " fallback_happened={" + hosted.readableLogDescription() + " -> " +
-                      onDevice.readableLogDescription() + "}");
+                      fallback + "}");
         auto alone = decision("a");
         alone.provider = hosted;
         alone.status = status;

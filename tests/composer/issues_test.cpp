@@ -43,6 +43,20 @@ TEST(CloudFailureTexts, FirstMatchingRowOfTheNormalisedMessageDecides) {
              Case{"Codex CLI Not Configured", "Cloud Correction Not Set Up",
                   "Cloud not set up - using local"},
              Case{"connection\r\nlost", "Using Local Correction", "Cloud failed - using local"},
+             // Each distinct failure of the routes, as a person reads it in the menu.
+             Case{"Hosted proxy could not connect (connection refused)", "Connection Problem",
+                  "Connection - using local"},
+             Case{"OpenAI could not connect (TLS handshake failed)", "Connection Problem",
+                  "Connection - using local"},
+             Case{"Hosted proxy could not connect (certificate not trusted)",
+                  "Connection Problem", "Connection - using local"},
+             Case{"Hosted proxy returned an unexpected response (a web page)",
+                  "Cloud Correction Problem", "Cloud failed - using local"},
+             Case{"Codex returned an unexpected response (too large)", "Cloud Correction Problem",
+                  "Cloud failed - using local"},
+             // The command runs here: its time-out is no connection's.
+             Case{"Codex CLI timed out after 30s", "Codex Took Too Long",
+                  "Codex too slow - using local"},
              Case{"", "Using Local Correction", "Cloud failed - using local"},
          }) {
         const auto texts = QNServiceComposer::cloudFailureTexts(c.message, false);

@@ -8,6 +8,7 @@
 #include "app/composer/composer_service.h"
 #include "app/editor/controller_auto_correcting_text.h"
 #include "app/preferences/defaults.h"
+#include "core/providers/retry_after.h"
 #include "core/text/unicode.h"
 #include "tests/support/manual_work_runner.h"
 #include "tests/support/scripted_provider.h"
@@ -227,6 +228,169 @@ TEST_F(CorrectionRun, StreamFailingAfterPartialsRollsBackToTheTypedText) {
     }
     EXPECT_EQ(composer->status.get().kind, Kind::error);
     EXPECT_TRUE(composer->correctionIssue.get().has_value());
+}
+
+// The route as it stands here: the service first, an on-device model that is not there behind
+// it. Each call answers by `answer` from the text it was asked about.
+class RefusingRun : public CorrectionRun {
+  public:
+    void SetUp() override {
+        CorrectionRun::SetUp();
+        auto onDevice = ScriptedProvider::make("foundation-models");
+        onDevice->setDiagnostics(
+            {.providerID = "foundation-models", .route = QNModelCorrectionRoute::local});
+        onDevice->setAvailability({false, "Device Not Eligible", "No on-device model."});
+        composer->polishEngine = std::make_shared<QNEngineCorrection>("prompt", provider, onDevice);
+        provider->setGenerateHandler([this](const QNModelCorrectionRequest& request, auto) {
+            return ScriptedProvider::success(request.text, answer(request.text));
+        });
+    }
+    std::function<std::u16string(const std::u16string&)> answer;
+};
+
+// Answers that are no correction of the sentence: each is refused, the typed sentence stays as
+// it stood, the log says why, and no cloud failure is shown or counted towards the hold.
+TEST_F(RefusingRun, AnAnswerThatIsNoCorrectionLeavesTheTypedText) {
+    const std::u16string polished = u"We should bring the report tomorrow.";
+    const std::vector<std::pair<std::u16string, std::string>> answers{
+        {u"We.", "far shorter"},
+        {u"The meeting has been cancelled and nobody needs to bring anything.",
+         "most words replaced"},
+        {u"Wir sollten den Bericht morgen mitbringen.", "most words replaced"},
+        {u"\u660e\u65e5\u30ec\u30dd\u30fc\u30c8\u3092\u6301\u3063\u3066\u304f\u308b\u3002",
+         "another script"},
+        {polished + u" " + polished, "sentence repeated"},
+        {std::u16string(1049, u'x'), "far longer"},
+    };
+    for (const auto& [reply, reason] : answers) {
+        SCOPED_TRACE(reason);
+        composer->reset();
+        answer = [text = reply](const std::u16string&) { return text; };
+        type("we shoud bring teh report tomorow. ");
+        const std::u16string typed = controller->string();
+        settle();
+        EXPECT_EQ(controller->string(), typed);
+        EXPECT_EQ(composer->buffers.canonicalText, typed);
+        EXPECT_TRUE(logged("state=rejected outcome=rejected reason={not a correction (" + reason +
+                           ")}"));
+    }
+    EXPECT_FALSE(composer->correctionIssue.get());
+    EXPECT_EQ(composer->consecutiveHostedFallbackDispatchCount.get(), 0);
+    EXPECT_FALSE(composer->unavailableHoldUntil());
+    EXPECT_FALSE(logged("fallback_happened"));
+}
+
+// A sentence typed again is polished like any other, not refused as an echo of the first.
+TEST_F(RefusingRun, ASentenceTypedTwiceIsPolishedBothTimes) {
+    answer = [](std::u16string text) {
+        if (const auto at = text.find(u"shoud"); at != std::u16string::npos) {
+            text.replace(at, 5, u"should");
+        }
+        return text;
+    };
+    type("we shoud go now. ");
+    settle();
+    type("we shoud go now. ");
+    settle();
+    EXPECT_EQ(controller->string(), u"We should go now. We should go now. ");
+    EXPECT_FALSE(logged("state=rejected"));
+    EXPECT_FALSE(composer->correctionIssue.get());
+    const auto requests = provider->generateRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].contextBefore, u"We should go now.");
+}
+
+// A person mends a word of a sentence already polished, key by key, while the next one is half
+// typed: the sentence's end stands already, so nothing goes out until they pause; then it goes
+// out once.
+TEST_F(CorrectionRun, EditsInsideAFinishedSentenceGoOutOnceAfterThePause) {
+    provider->setGenerateHandler(
+        [](const QNModelCorrectionRequest& request, auto) {
+            return ScriptedProvider::success(request.text, request.text);
+        });
+    type("i zorp it. ");
+    settle();
+    ASSERT_EQ(provider->generateRequests().size(), 1u);
+    type("we go");
+    view->setSelectedRange({5, 0});  // "I zor|p it."
+    for (const char* key : {"i", "e", "v"}) {
+        executor->advance(200ms);
+        type(key);
+        runner->runAll();
+    }
+    QTest::keyClick(view, Qt::Key_Delete);
+    executor->runUntilIdle();
+    executor->advance(1000ms);
+    runner->runAll();
+    EXPECT_EQ(provider->generateRequests().size(), 1u) << "a request went out before the pause";
+    settle();
+    const auto requests = provider->generateRequests();
+    ASSERT_GE(requests.size(), 2u);
+    // The pause sends the mended sentence with what follows it.
+    EXPECT_EQ(requests[1].text, u"I zoriev it. We go");
+    EXPECT_FALSE(logged("superseded-by-input"));
+}
+
+// Whole sentences taken out leave the others as they were: a polished one is not asked about
+// again, nor is one still going out, which goes on from its new place.
+TEST_F(CorrectionRun, TakingOutASentenceSendsNoOtherAgain) {
+    provider->setGenerateHandler([](const QNModelCorrectionRequest& request, auto) {
+        return ScriptedProvider::success(request.text, request.text);
+    });
+    type("hello there. ");
+    settle();
+    type("good night. ");
+    settle();
+    ASSERT_EQ(provider->generateRequests().size(), 2u);
+    view->setSelectedRange({0, 13});  // "Hello there. "
+    QTest::keyClick(view, Qt::Key_Backspace);
+    executor->runUntilIdle();
+    settle();
+    EXPECT_EQ(controller->string(), u"Good night. ");
+    EXPECT_EQ(provider->generateRequests().size(), 2u);
+    EXPECT_FALSE(composer->dirtySpan);
+
+    composer->begin({}, false, QNPlacementCaret::end, QNComposerCorrectionPolicy::liveTyping);
+    provider->setGenerateHandler([](const QNModelCorrectionRequest& request, auto) {
+        std::u16string text = request.text;
+        if (const auto at = text.find(u"zorp"); at != std::u16string::npos) {
+            text.replace(at, 4, u"zap");
+        }
+        return ScriptedProvider::success(request.text, text);
+    });
+    type("hello there. ");
+    settle();
+    type("we will zorp at noon. ");
+    executor->advance(200ms);  // its request is out, its answer not yet in
+    ASSERT_TRUE(composer->correctionTask);
+    view->setSelectedRange({0, 13});
+    QTest::keyClick(view, Qt::Key_Backspace);
+    executor->runUntilIdle();
+    settle();
+    EXPECT_EQ(controller->string(), u"We will zap at noon. ");
+    EXPECT_EQ(provider->generateRequests().size(), 4u);
+    EXPECT_FALSE(logged("superseded-by-input"));
+}
+
+// A route that asked to be left alone (Retry-After) gets nothing until the wait is over, and the
+// menu says it is waiting.
+TEST_F(CorrectionRun, ARouteThatAskedToWaitGetsNothingMeanwhile) {
+    QNRetryAfterGate::shared().hold("cloud", 30s);
+    provider->setGenerateHandler([](const QNModelCorrectionRequest& request, auto) {
+        return ScriptedProvider::success(request.text, request.text);
+    });
+    type("hello there. ");
+    settle();
+    EXPECT_EQ(provider->generateRequests().size(), 0u);
+    EXPECT_TRUE(logged("state=skipped reason=retry-after"));
+    ASSERT_TRUE(composer->correctionIssue.get());
+    EXPECT_EQ(composer->correctionIssue.get()->menuDetail, "Waiting to try again - using local");
+
+    QNRetryAfterGate::shared().clear();
+    type("good night. ");
+    settle();
+    EXPECT_EQ(provider->generateRequests().size(), 1u);
+    EXPECT_FALSE(composer->correctionIssue.get()) << "an answer clears it";
 }
 
 struct TypingCase {

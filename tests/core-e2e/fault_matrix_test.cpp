@@ -42,7 +42,7 @@ struct Online {
     std::string providerID;
     // The provider sending to the server at `origin` ("http://127.0.0.1:<port>").
     std::function<Provider(Rig&, const std::string& origin, Timing)> makeAt;
-    std::string timedOut, idle, total, network, tooLarge, malformedStream;
+    std::string timedOut, idle, total, network, refused, tls, webPage, tooLarge, malformedStream;
     std::string http401WithText, http404, http503WithJson, http500;
 };
 
@@ -55,6 +55,9 @@ std::vector<Online> streamingProviders() {
          },
          "Hosted proxy request timed out", "Hosted proxy idle timeout",
          "Hosted proxy total stream deadline exceeded", "Hosted proxy network error: ",
+         "Hosted proxy could not connect (connection refused)",
+         "Hosted proxy could not connect (TLS handshake failed)",
+         "Hosted proxy returned an unexpected response (a web page)",
          "Hosted proxy event payload too large", "Hosted proxy malformed stream",
          "Hosted proxy HTTP 401: Unauthorized key revoked", "Hosted proxy HTTP 404",
          "Hosted proxy HTTP 503: overloaded: Try again later", "Hosted proxy HTTP 500"},
@@ -63,7 +66,9 @@ std::vector<Online> streamingProviders() {
              return rig.openaiAt(origin, timing);
          },
          "OpenAI request timed out", "OpenAI idle timeout", "OpenAI total stream deadline exceeded",
-         "OpenAI network error: ", "OpenAI event payload too large", "OpenAI malformed stream",
+         "OpenAI network error: ", "OpenAI could not connect (connection refused)",
+         "OpenAI could not connect (TLS handshake failed)",
+         "OpenAI returned an unexpected response (a web page)", "OpenAI event payload too large", "OpenAI malformed stream",
          "Invalid API key", "OpenAI HTTP 404", "OpenAI is unavailable " + dash + " try again later",
          "OpenAI is unavailable " + dash + " try again later"},
     };
@@ -88,7 +93,23 @@ TEST(FaultMatrix, ServerFaultsEndInEachOnlineProvidersOwnWords) {
 
         rows.push_back({named("refuses the connection"),
                         [=](Rig& rig) { return alone(makeAt(rig, refusedOrigin(), {})); },
-                        {.outcome = Outcome::failed(online.network), .reasonIsPrefix = true}});
+                        {.outcome = Outcome::failed(online.refused)}});
+        rows.push_back({named("speaks plain HTTP to a secure address"),
+                        [=](Rig& rig) {
+                            auto origin = rig.server.url("");
+                            origin.replace(0, 4, "https");
+                            return alone(makeAt(rig, origin, {}));
+                        },
+                        {.outcome = Outcome::failed(online.tls)}});
+        rows.push_back({named("answers with a web page"),
+                        [=](Rig& rig) {
+                            rig.server.enqueue(
+                                ScriptedReply(200)
+                                    .header("Content-Type", "text/html; charset=utf-8")
+                                    .chunk("<!DOCTYPE html>\n<html><body>Sign in</body></html>\n"));
+                            return alone(make(rig, {}));
+                        },
+                        {.outcome = Outcome::failed(online.webPage)}});
         rows.push_back({named("stalls before the head"),
                         [=](Rig& rig) {
                             rig.server.enqueue(ScriptedReply::eventStream().stallBeforeHead());
@@ -268,8 +289,7 @@ TEST(FaultMatrix, ServerFaultsEndInEachOnlineProvidersOwnWords) {
                                              rig.codex(codexAnswer(kCorrectedUtf8))};
                         },
                         {.outcome = Outcome::corrected(),
-                         .reasonIsPrefix = true,
-                         .status = Status::fallback(id + " failed: " + online.network),
+                         .status = Status::fallback(id + " failed: " + online.refused),
                          .output = kCorrected}});
     }
     // OpenAI ends every answer with a completion or failure event, and the hosted service with
@@ -321,8 +341,8 @@ TEST(FaultMatrix, ServerFaultsEndInTheGenericEndpointsOwnWords) {
     std::vector<Row> rows;
     rows.push_back({"refuses the connection",
                     [](Rig& rig) { return alone(rig.remoteAt(refusedOrigin())); },
-                    {.outcome = Outcome::failed("Online correction network error: "),
-                     .reasonIsPrefix = true}});
+                    {.outcome = Outcome::failed(
+                         "Online correction could not connect (connection refused)")}});
     rows.push_back({"stalls before the head",
                     [=](Rig& rig) {
                         rig.server.enqueue(ScriptedReply(200).stallBeforeHead());
@@ -640,14 +660,13 @@ TEST(FaultMatrix, AnswersAreJudgedTheSameWhicheverProviderGaveThem) {
                         [=](Rig& rig) { return alone(answering(rig, echoed)); },
                         {.outcome = Outcome::rejected("echoed context")},
                         kContext});
+        // An echo is the route's answer, not its failure: no fallback is asked.
         rows.push_back({kind.name + ": echoed context, fallback",
                         [=](Rig& rig) {
                             auto primary = answering(rig, echoed);
                             return std::pair{primary, fallback(rig, kCorrectedUtf8)};
                         },
-                        {.outcome = Outcome::corrected(),
-                         .status = Status::fallback(id + " rejected: echoed context"),
-                         .output = kCorrected},
+                        {.outcome = Outcome::rejected("echoed context")},
                         kContext});
         rows.push_back({kind.name + ": a leaked schema",
                         [=](Rig& rig) { return alone(answering(rig, schemaLeak)); },

@@ -146,7 +146,8 @@ TEST(ThroughTheEngine, TheOnDeviceModelStreamsDistinctSnapshots) {
 
         EXPECT_EQ(seen.result.outcome, Outcome::corrected());
         EXPECT_EQ(seen.result.output, kCorrected);
-        EXPECT_EQ(seen.partials, (std::vector<std::u16string>{u"The", u"The cat", kCorrected}));
+        // "The" alone may still begin "The corrected text:": it shows with the next word.
+        EXPECT_EQ(seen.partials, (std::vector<std::u16string>{u"The cat", kCorrected}));
         const auto sessions = rig.model->sessions();
         ASSERT_FALSE(sessions.empty());
         ASSERT_EQ(sessions[0].prompts.size(), 1u);

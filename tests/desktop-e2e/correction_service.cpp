@@ -120,6 +120,12 @@ ScriptedReply CorrectionService::reply(const RecordedRequest& request) const {
     if (behaviour == Behaviour::stall) {
         return ScriptedReply(200).stallBeforeHead();
     }
+    if (behaviour == Behaviour::rateLimit) {
+        return ScriptedReply(429)
+            .header("Content-Type", "application/json")
+            .header("Retry-After", "30")
+            .chunk(R"({"error":"rate_limited","message":"too many requests"})");
+    }
     if (behaviour == Behaviour::fail) {
         return ScriptedReply(500)
             .header("Content-Type", "application/json")

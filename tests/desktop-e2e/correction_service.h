@@ -28,6 +28,7 @@ class CorrectionService {
         stall,    // accepts the request and never answers
         cut,      // the first half of the answer's deltas, then the body ends: no done event,
                   // no "[DONE]", as when the connection is cut (hosted service only)
+        rateLimit,  // HTTP 429 with "Retry-After: 30": too many requests, ask again later
     };
 
     CorrectionService();

@@ -215,15 +215,94 @@ TEST_F(PolishScenarios, WhileAnAnswerStreamsTheTextAfterItStaysOnScreen) {
     }
 }
 
-// An answer that chats before the text ("Sure! Here is the corrected text: ...") is cleaned
-// before it lands: only the sentence is pasted.
+// An answer that chats before the text ("Sure! Here's the corrected text: ...") is cleaned
+// before it lands, and its lead-in never shows while it streams in: only the sentence is pasted.
 TEST_F(PolishScenarios, AChattyAnswerIsNotPasted) {
-    service.setPreamble("Sure! Here is the corrected text: ");
+    service.setPreamble("Sure! Here\u2019s the corrected text: ");
+    service.setPacing(12, 60ms);
     openOverEmptyArea();
     ASSERT_TRUE(keyboard.type(kFirst));
+    std::size_t looks = 0;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const auto shown = composerText();
+            ++looks;
+            EXPECT_EQ(shown.find(u"Here"), std::u16string::npos) << text::toUtf8(shown);
+            EXPECT_EQ(shown.find(u"Sure"), std::u16string::npos) << text::toUtf8(shown);
+            return shown == kFirstPolished;
+        },
+        kSettle))
+        << text::toUtf8(composerText());
+    std::printf("[ figure ] a chatty answer streamed in 12 pieces: %zu looks at the Composer, none "
+                "showing its lead-in\n",
+                looks);
+    commitExpecting(std::u16string(kFirstPolished));
+}
+
+// The person selects the sentence (Shift+Home) while its polish is out: the polish lands and the
+// selection is still the whole sentence, polished; Delete takes all of it.
+TEST_F(PolishScenarios, ASelectionHeldWhileThePolishLandsStaysOnItsText) {
+    service.setDelay(800ms);
+    openOverEmptyArea();
+    ASSERT_TRUE(keyboard.type(kFirst));
+    ASSERT_TRUE(keyboard.chord("Shift_L+Home"));
     ASSERT_TRUE(waitUntil([&] { return composerText() == kFirstPolished; }, kSettle))
         << text::toUtf8(composerText());
+    auto& accessibility = *desktop.seams.accessibility;
+    const auto editor = desktop.focusedOf(programPid());
+    EXPECT_EQ(platform::textAttribute(accessibility, editor, ax::selectedText), kFirstPolished);
+    ASSERT_TRUE(keyboard.tap("Delete"));
+    EXPECT_TRUE(waitUntil([&] { return composerText().empty(); }, kSettle))
+        << text::toUtf8(composerText());
+    ASSERT_TRUE(keyboard.type(kFirst));
+    ASSERT_TRUE(waitUntil([&] { return composerText() == kFirstPolished; }, kSettle));
     commitExpecting(std::u16string(kFirstPolished));
+}
+
+// The person goes back into a polished sentence and types a word into it, key by key, while the
+// next sentence is half typed: the sentence is asked about once, after they pause.
+TEST_F(PolishScenarios, EditsInsideASentenceGoOutOnceAfterThePause) {
+    openOverEmptyArea();
+    ASSERT_TRUE(keyboard.type(kFirst));
+    ASSERT_TRUE(waitUntil([&] { return composerText() == kFirstPolished; }, kSettle));
+    ASSERT_TRUE(keyboard.type(u" We shoud"));
+    ASSERT_TRUE(keyboard.tap("Home"));
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_TRUE(keyboard.tap("Right"));  // "I will|"
+    }
+    ASSERT_TRUE(keyboard.type(u" not"));
+    const std::u16string edited = u"I will not send the package today. We shoud";
+    ASSERT_TRUE(waitUntil([&] { return requestsAbout("will not") > 0; }, kSettle))
+        << text::toUtf8(composerText());
+    pause(2500ms);  // a second pause's worth: nothing more goes out
+    EXPECT_EQ(requestsAbout("will not"), 1u);
+    EXPECT_EQ(requestsAbout("will n"), 1u) << "a request went out for a key of the word";
+    EXPECT_EQ(composerText(), edited);
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=cancelled reason=superseded-by-input"), 0u) << log;
+    std::printf("[ figure ] a word typed into a polished sentence: %zu request(s) for it, %zu in "
+                "all\n",
+                requestsAbout("will not"), service.hostedTexts().size());
+}
+
+// The service says "too many requests, ask again in 30 s": the next sentence is not sent to it
+// meanwhile, the log says the route is waiting and what the menu shows, and Return pastes the
+// typed text at once.
+TEST_F(PolishScenarios, ARetryAfterKeepsTheNextSentenceBack) {
+    service.setBehaviour(CorrectionService::Behaviour::rateLimit);
+    openOverEmptyArea();
+    ASSERT_TRUE(keyboard.type(kFirst));
+    ASSERT_TRUE(waitUntil([&] { return service.hostedTexts().size() == 1; }, kSettle));
+    ASSERT_TRUE(keyboard.type(kSecond));
+    pause(2000ms);
+    EXPECT_EQ(service.hostedTexts().size(), 1u) << "asked again within the wait";
+    const std::u16string typed = std::u16string(kFirst) + std::u16string(kSecond);
+    EXPECT_EQ(composerText(), typed);
+    commitExpecting(typed);
+    EXPECT_EQ(service.hostedTexts().size(), 1u);
+    const std::string log = sessionLog(program);
+    EXPECT_GE(occurrences(log, "state=skipped reason=retry-after"), 1u) << log;
+    EXPECT_GE(occurrences(log, "issue={Waiting to try again - using local}"), 1u) << log;
 }
 
 // The Codex route as a person sets it up: a `codex` on the search path the program is started

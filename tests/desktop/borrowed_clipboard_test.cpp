@@ -15,6 +15,8 @@
 #include "app/target/pasteboard_snapshot.h"
 #include "core/text/unicode.h"
 #include "desktop_fixture.h"
+#include "platform/linux/clipboard/x11_selection_pasteboard.h"
+#include "platform/linux/clipboard/x11_selections.h"
 #include "tests/support/clipboard_tool.h"
 
 namespace ravlin::testing {
@@ -35,7 +37,7 @@ class BorrowedClipboardTest : public ::testing::TestWithParam<std::string> {
     // another client sees them.
     QStringList copyWithAnImage(const QString& text) {
         EXPECT_TRUE(desktop.qt->command(QStringLiteral("copy ") + text));
-        EXPECT_TRUE(waitUntil([&] { return pasteboard.string() == text.toStdU16String(); }));
+        EXPECT_TRUE(waitUntil([&] { return readString(pasteboard) == text.toStdU16String(); }));
         return clipboardTargetsSeenElsewhere();
     }
     void putBack(platform::ElementRef field) {
@@ -77,7 +79,7 @@ TEST_P(BorrowedClipboardTest, ACommitPastesOverTheSelectionItsSessionWasSeededFr
 TEST_P(BorrowedClipboardTest, APasteGivesBackExactlyTheFormatsOfTheUsersClipboard) {
     const QStringList offered = copyWithAnImage(QStringLiteral("kept with an image"));
     ASSERT_TRUE(offered.contains(QStringLiteral("image/png"))) << offered.join(' ').toStdString();
-    const auto items = pasteboard.items();
+    const auto items = readContents(pasteboard).items;
     const auto field = desktop.focus(app, "line");
     ASSERT_TRUE(field);
     const auto target = desktop.seams.workspace->frontmostApplication();
@@ -86,7 +88,7 @@ TEST_P(BorrowedClipboardTest, APasteGivesBackExactlyTheFormatsOfTheUsersClipboar
     EXPECT_EQ(runToEnd(QNModelPasteboardSnapshot::paste(seams, u" [p]", *target, {})),
               QNPasteResult::pasted);
     EXPECT_EQ(clipboardTargetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
-    EXPECT_EQ(pasteboard.items(), items);
+    EXPECT_EQ(readContents(pasteboard).items, items);
     putBack(field);
 }
 
@@ -111,9 +113,12 @@ TEST_P(BorrowedClipboardTest, TheUsersCopyDuringTheBorrowStandsAndIsNeverPasted)
         copy.setSingleShot(true);
         QObject::connect(&copy, &QTimer::timeout, [&] { EXPECT_TRUE(mine.take()); });
         if (delay < 0ms) {
-            // The copy follows our write at once.
+            // The copy follows our write at once, before anyone has fetched it.
+            const auto& selections =
+                *dynamic_cast<platform::X11SelectionPasteboard&>(pasteboard).selections();
             onWrite = pasteboard.observeChanges([&](std::int64_t) {
-                if (!mine.owning() && pasteboard.lastWriteUnfetched()) {
+                if (!mine.owning() && selections.owned("CLIPBOARD") &&
+                    !selections.fetched("CLIPBOARD")) {
                     EXPECT_TRUE(mine.take());
                 }
             });
@@ -124,7 +129,7 @@ TEST_P(BorrowedClipboardTest, TheUsersCopyDuringTheBorrowStandsAndIsNeverPasted)
         EXPECT_EQ(result, delay < 0ms ? QNPasteResult::pasteFailed : QNPasteResult::pasted);
         waitUntil([] { return false; }, 1500ms);  // a put-back would have come by now
         EXPECT_TRUE(before.lost());
-        EXPECT_EQ(pasteboard.string(), u"mine");
+        EXPECT_EQ(readString(pasteboard), u"mine");
         const auto value = desktop.value(field);
         EXPECT_EQ(value.find(u"mine"), std::u16string::npos) << text::toUtf8(value);
         EXPECT_EQ(value.find(u"[q]") != std::u16string::npos, delay >= 0ms)
@@ -140,7 +145,7 @@ TEST(BorrowedClipboard, ContentsWhoseOwnerDoesNotAnswerAreNeitherBorrowedNorClea
     auto& pasteboard = *desktop.seams.pasteboard;
     TargetApp& owner = *desktop.qt;
     ASSERT_TRUE(owner.command(QStringLiteral("copy kept by a busy owner")));
-    ASSERT_TRUE(waitUntil([&] { return pasteboard.string() == u"kept by a busy owner"; }));
+    ASSERT_TRUE(waitUntil([&] { return readString(pasteboard) == u"kept by a busy owner"; }));
     const QStringList offered = clipboardTargetsSeenElsewhere();
     const auto field = desktop.focus(*desktop.gtk, "line");
     ASSERT_TRUE(field);
@@ -156,7 +161,7 @@ TEST(BorrowedClipboard, ContentsWhoseOwnerDoesNotAnswerAreNeitherBorrowedNorClea
     EXPECT_EQ(copied, std::nullopt);
     EXPECT_EQ(pasted, QNPasteResult::clipboardUnsaved);
     EXPECT_EQ(desktop.value(field), lineText);
-    EXPECT_TRUE(waitUntil([&] { return pasteboard.string() == u"kept by a busy owner"; }));
+    EXPECT_TRUE(waitUntil([&] { return readString(pasteboard) == u"kept by a busy owner"; }));
     EXPECT_EQ(clipboardTargetsSeenElsewhere().join(' ').toStdString(), offered.join(' ').toStdString());
 }
 

@@ -39,6 +39,23 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     }
 }
 
+std::optional<std::u16string> readString(platform::Pasteboard& pasteboard) {
+    // Shared with the callback, which may come after a wait that gave up.
+    auto text = std::make_shared<std::optional<std::optional<std::u16string>>>();
+    pasteboard.readString([text](std::optional<std::u16string> read) { *text = std::move(read); });
+    waitUntil([&] { return text->has_value(); }, 10s);
+    return text->value_or(std::nullopt);
+}
+
+platform::PasteboardContents readContents(platform::Pasteboard& pasteboard) {
+    auto contents = std::make_shared<std::optional<platform::PasteboardContents>>();
+    pasteboard.readContents(
+        [contents](platform::PasteboardContents read) { *contents = std::move(read); });
+    waitUntil([&] { return contents->has_value(); }, 10s);
+    return contents->value_or(
+        platform::PasteboardContents{{}, {}, platform::PasteboardSaveFailure::ownerNotAnswering});
+}
+
 std::optional<std::u16string> clipboardTextThrough(platform::x11::Selections& reader) {
     std::promise<std::optional<std::u16string>> promise;
     auto answer = promise.get_future();

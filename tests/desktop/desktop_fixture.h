@@ -34,6 +34,11 @@ bool waitUntil(const std::function<bool()>& condition,
 // nobody owns it, or it did not answer within 3 s. (The owner answers from its own thread.)
 std::optional<std::u16string> clipboardTextThrough(platform::x11::Selections& reader);
 
+// What `pasteboard` holds, read as the program reads it, on the event loop (at most 10 s): its
+// plain text; everything on it (a read that did not end is one whose owner did not answer).
+std::optional<std::u16string> readString(platform::Pasteboard& pasteboard);
+platform::PasteboardContents readContents(platform::Pasteboard& pasteboard);
+
 // Runs a paste to its end on the event loop (at most 10 s); its result.
 std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteOutcome> task);
 // The same for a copy: the copied text (none too when it did not end in time).

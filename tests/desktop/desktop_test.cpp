@@ -210,17 +210,18 @@ TEST_P(DesktopTest, CopyChordMovesTheChangeCountAndAFetchDoesNot) {
     ASSERT_TRUE(keys.postKeyPress({keycode::a, modifier::command}).ok());
     ASSERT_TRUE(keys.postKeyPress({keycode::c, modifier::command}).ok());
     ASSERT_TRUE(waitUntil([&] { return pasteboard.changeCount() > before; }));
-    EXPECT_EQ(pasteboard.string(), lineText);
+    EXPECT_EQ(readString(pasteboard), lineText);
 
     // Our own text: one step for the write, none for the target pasting it.
     const auto counted = pasteboard.changeCount();
     ASSERT_TRUE(pasteboard.setString(u"ours").ok());
     const auto written = pasteboard.changeCount();
     EXPECT_EQ(written, counted + 1);
-    EXPECT_TRUE(pasteboard.lastWriteUnfetched());
+    const platform::FetchTarget fetcher{app.pid(), std::nullopt};
+    EXPECT_EQ(pasteboard.lastWriteFetchedBy(fetcher), platform::WriteFetch::none);
     ASSERT_TRUE(keys.postKeyPress({keycode::v, modifier::command}).ok());
     EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == u"ours"; }));
-    EXPECT_FALSE(pasteboard.lastWriteUnfetched());
+    EXPECT_NE(pasteboard.lastWriteFetchedBy(fetcher), platform::WriteFetch::none);
     EXPECT_EQ(pasteboard.changeCount(), written);
     restore(field, lineText);
 }
@@ -236,7 +237,7 @@ TEST_P(DesktopTest, PasteCycleInsertsTheTextAndPutsTheClipboardBack) {
     ASSERT_TRUE(keys.postKeyPress({keycode::a, modifier::command}).ok());
     ASSERT_TRUE(keys.postKeyPress({keycode::c, modifier::command}).ok());
     ASSERT_TRUE(waitUntil(
-        [&] { return pasteboard.changeCount() > before && pasteboard.string() == lineText; }));
+        [&] { return pasteboard.changeCount() > before && readString(pasteboard) == lineText; }));
     const auto end = static_cast<std::int64_t>(lineText.size());
     ASSERT_TRUE(
         accessibility.setAttribute(field, ax::selectedTextRange, AttributeValue(Utf16Range{end, 0}))
@@ -255,7 +256,7 @@ TEST_P(DesktopTest, PasteCycleInsertsTheTextAndPutsTheClipboardBack) {
     EXPECT_EQ(result, QNPasteResult::pasted);
     EXPECT_EQ(desktop.value(field), lineText + u" [p]");
     EXPECT_TRUE(app.printed(QString::fromUtf8("line: héllo 😀 wörld teh [p]")));
-    EXPECT_EQ(pasteboard.string(), lineText);
+    EXPECT_EQ(readString(pasteboard), lineText);
     restore(field, lineText);
 }
 

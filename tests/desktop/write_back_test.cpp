@@ -150,7 +150,7 @@ void userCopies(const QString& text) {
     auto& desktop = Desktop::get();
     ASSERT_TRUE(desktop.qt->command(QStringLiteral("copy ") + text));
     ASSERT_TRUE(waitUntil([&] {
-        return desktop.seams.pasteboard->string() == std::optional(text.toStdU16String());
+        return readString(*desktop.seams.pasteboard) == std::optional(text.toStdU16String());
     }));
 }
 
@@ -211,7 +211,7 @@ TEST(WriteBack, APasteIsJudgedByWhatTheFieldMadeOfIt) {
                 << text::toUtf8(value);
         }
         EXPECT_EQ(occurrences(value, u"Line one"), c.text == twoLines ? 1u : 0u);
-        EXPECT_EQ(desktop.seams.pasteboard->string(), u"the user's own");
+        EXPECT_EQ(readString(*desktop.seams.pasteboard), u"the user's own");
         EXPECT_FALSE(manager->hasPendingRestore());
         // The target as the suite knows it.
         ASSERT_TRUE(gtk.command(QStringLiteral("shaping off")));
@@ -262,7 +262,7 @@ TEST(WriteBack, TerminalsWithAClipboardManagerRunning) {
         ASSERT_TRUE(terminal.ready());
         EXPECT_EQ(commit(c.text, restorer), std::optional(c.outcome));
         const bool left = c.outcome.result == QNPasteResult::leftOnClipboard;
-        EXPECT_EQ(desktop.seams.pasteboard->string(),
+        EXPECT_EQ(readString(*desktop.seams.pasteboard),
                   left ? std::optional(c.text) : u"the user's own");
         EXPECT_EQ(restorer->hasPendingRestore(), left);
         // Declined at the guard's question: nothing arrives (the text is still the draft).
@@ -297,7 +297,7 @@ std::optional<std::u16string> documentText() {
         !waitUntil([&] { return pasteboard.changeCount() != before; }, 3s)) {
         return std::nullopt;
     }
-    return pasteboard.string();
+    return readString(pasteboard);
 }
 
 // The document replaced by `text` with the keys a person uses (all selected, pasted over; again

@@ -76,7 +76,10 @@ TEST_F(AnimationTest, StepsRunLeftToRightAndTheCaretKeepsItsPlace) {
              {"caret at the visible end", u"\n\n", {9, 0}, {11, 0}},
              {"caret inside the prefix", u" tail", {2, 0}, {2, 0}},
              {"caret after the prefix", u" tail", {12, 0}, {14, 0}},
-             {"a selection collapses to its start", u" tail", {10, 3}, {12, 0}},
+             {"a selection after the prefix keeps its text", u" tail", {10, 3}, {12, 3}},
+             // Over a rewritten word: its ends go to the new word's ends.
+             {"a selection over the prefix grows with it", u" tail", {0, 9}, {0, 11}},
+             {"a selection from inside a word", u" tail", {6, 6}, {7, 7}},
          }) {
         seed(u"Helo wrld" + c.tail, c.selection);
         const auto result = apply(u"Helo wrld", u"Hello world");
@@ -153,6 +156,42 @@ TEST_F(AnimationTest, TypingAfterThePrefixLetsTheRunGoOnAndKeepsTheUsersCaret) {
     executor->advance(4ms);
     EXPECT_EQ(*moved, kApplied);
     EXPECT_EQ(view->selectedRange(), (Utf16Range{13, 0})) << "shifted by the later step only";
+}
+
+// The person holds a selection while a correction lands: it stays on its text, made backwards or
+// forwards, through the steps or a whole replacement; a mouse still dragging it drags on from
+// where its anchor now stands.
+TEST_F(AnimationTest, ASelectionStaysOnItsTextThroughTheWrites) {
+    seed(u"Helo wrld. Next.", {0, 0});
+    view->setSelectionEnds({16, 0});  // made backwards, from the end
+    const auto stepped = apply(u"Helo wrld.", u"Hello world.");
+    executor->advance(4ms);
+    EXPECT_EQ(*stepped, kApplied);
+    EXPECT_EQ(view->selectionEnds(), (editor::SelectionEnds{18, 0}));
+
+    const std::u16string longer = u"An entirely different sentence written out here.";
+    seed(u"short words. Next.", {0, 0});
+    view->setSelectionEnds({13, 18});
+    ASSERT_TRUE(apply(u"short words.", longer)->has_value());
+    EXPECT_EQ(controller->string(), longer + u" Next.");
+    const auto shift = static_cast<std::int64_t>(longer.size()) - 12;
+    EXPECT_EQ(view->selectionEnds(), (editor::SelectionEnds{13 + shift, 18 + shift}));
+
+    seed(u"Helo wrld tail end", {0, 0});
+    const auto at = [&](int position) {
+        QTextCursor cursor(view->document());
+        cursor.setPosition(position);
+        return view->cursorRect(cursor).center();
+    };
+    const auto dragged = apply(u"Helo wrld", u"Hello world");  // the first step is written
+    QTest::mousePress(view->viewport(), Qt::LeftButton, {}, at(11));
+    QTest::mouseMove(view->viewport(), at(14));
+    executor->advance(4ms);  // the second step lands mid-drag
+    EXPECT_EQ(*dragged, kApplied);
+    QTest::mouseMove(view->viewport(), at(20));
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, at(20));
+    EXPECT_EQ(controller->string(), u"Hello world tail end");
+    EXPECT_EQ(view->selectionEnds(), (editor::SelectionEnds{12, 20}));
 }
 
 TEST_F(AnimationTest, PulsesOnlyOverWrittenNewText) {

@@ -462,7 +462,7 @@ TEST(EngineCancellation, AStopIsHeardBetweenPartialsOfAHugeAnswer) {
     Engine e(true);
     std::stop_source stop;
     e.primary->setHonoursStop(false);
-    e.primary->setStreamScript({Event::partial(u"The"), Event::partial(heavy + u" cat"),
+    e.primary->setStreamScript({Event::partial(u"The cat"), Event::partial(heavy + u" cat"),
                                 Event::partial(heavy + u" cat sat"),
                                 ScriptedProvider::completed(u"x", heavy)});
     e.primary->setAfterEvent([&](std::size_t index, const Event&) {
@@ -471,7 +471,7 @@ TEST(EngineCancellation, AStopIsHeardBetweenPartialsOfAHugeAnswer) {
     });
     const auto result = e.run(u"teh cat sat", std::nullopt, {}, stop.get_token());
     EXPECT_EQ(result.outcome, Outcome::skipped("Cancelled"));
-    EXPECT_EQ(e.partials, std::vector<std::u16string>{u"The"});
+    EXPECT_EQ(e.partials, std::vector<std::u16string>{u"The cat"});
     EXPECT_EQ(e.fallback->streamCalls(), 0);
 }
 
@@ -481,16 +481,36 @@ TEST(EngineCancellation, AStopIsHeardBetweenPartialsOfAHugeAnswer) {
 TEST(EnginePartials, ForwardsCleanChangedPartialsFromThePrimaryOnly) {
     Engine e;
     e.primary->setStreamScript({
-        Event::partial(u"The"),
-        Event::partial(u"\"The\""),  // cleans to the same text: not forwarded again
-        Event::partial(u"The cat"),
+        Event::partial(u"Cat"),
+        Event::partial(u"\"Cat\""),  // cleans to the same text: not forwarded again
+        Event::partial(u"Cat sat"),
         Event::partial(u"QNModelCorrectedOutput"),  // misbehaves: dropped
         Event::partial(u"   "),                     // would blank the text: dropped
-        Event::partial(u"The"),                     // differs from the last forwarded
-        ScriptedProvider::completed(u"x", u"The cat sat"),
+        Event::partial(u"Cat sat sat sat sat sat sat sat sat sat"),  // far longer: dropped
+        Event::partial(u"Cat"),                     // differs from the last forwarded
+        ScriptedProvider::completed(u"x", u"Cat sat"),
     });
-    EXPECT_EQ(e.run(u"teh cat sat").outcome, Outcome::corrected());
-    EXPECT_EQ(e.partials, (std::vector<std::u16string>{u"The", u"The cat", u"The"}));
+    EXPECT_EQ(e.run(u"cta sat").outcome, Outcome::corrected());
+    EXPECT_EQ(e.partials, (std::vector<std::u16string>{u"Cat", u"Cat sat", u"Cat"}));
+}
+
+// A chatty answer streams its lead-in first: nothing of it is shown while it may still be one,
+// and the text after it shows without it.
+TEST(EnginePartials, ALeadInIsHeldBackUntilItIsKnown) {
+    Engine e;
+    e.primary->setStreamScript({
+        Event::partial(u"Sure"),
+        Event::partial(u"Sure! Here is the"),
+        Event::partial(u"Sure! Here is the corrected text:"),
+        Event::partial(u"Sure! Here is the corrected text: We should"),
+        Event::partial(u"Sure! Here is the corrected text: We should go. Let me"),
+        ScriptedProvider::completed(
+            u"x", u"Sure! Here is the corrected text: We should go. Let me know!"),
+    });
+    const auto result = e.run(u"we shoud go.");
+    EXPECT_EQ(result.outcome, Outcome::corrected());
+    EXPECT_EQ(result.output, u"We should go.");
+    EXPECT_EQ(e.partials, (std::vector<std::u16string>{u"We should", u"We should go."}));
 }
 
 TEST(EnginePartials, TrailingSpacesOfTheInputFollowTheRawPartial) {
@@ -509,12 +529,12 @@ TEST(EnginePartials, TrailingSpacesOfTheInputFollowTheRawPartial) {
 TEST(EngineEntryPoints, SimpleCallsMakeTheirOwnDecisionAndForwardContext) {
     Engine e;
     e.primary->setStreamScript(
-        {Event::partial(u"The"), ScriptedProvider::completed(u"x", u"The cat")});
+        {Event::partial(u"The cat"), ScriptedProvider::completed(u"x", u"The cat")});
     std::vector<std::u16string> seen;
     const auto result =
         e.engine->correct(u"teh cat", u"Context here.",
                           [&](const std::u16string& text) { seen.push_back(text); }, {});
-    EXPECT_EQ(seen, std::vector<std::u16string>{u"The"});
+    EXPECT_EQ(seen, std::vector<std::u16string>{u"The cat"});
     EXPECT_EQ(result.decision->contextBefore, u"Context here.");
     EXPECT_EQ(result.decision->id.rfind("decision-", 0), 0u);
     EXPECT_EQ(e.primary->streamRequests().at(0).contextBefore, u"Context here.");

@@ -1,4 +1,5 @@
 #include "core/providers/hosted-proxy/hosted_proxy_provider.h"
+#include "core/providers/retry_after.h"
 
 #include <gtest/gtest.h>
 
@@ -260,6 +261,22 @@ TEST(HostedProxyProvider, EndsEveryStreamWithItsOwnFailureText) {
         EXPECT_EQ(partials(events), c.partials);
         EXPECT_EQ(server.requestCount(), 1u);
     }
+}
+
+// A "wait" with a Retry-After holds the route: the next call sends nothing until it has passed,
+// and says why.
+TEST(HostedProxyProvider, ARetryAfterKeepsTheNextCallsBackUntilItHasPassed) {
+    QNRetryAfterGate::shared().clear();
+    LoopbackHttpServer server;
+    server.enqueue(ScriptedReply(429).header("Retry-After", "30").chunk("slow down"));
+    auto provider = makeProvider(server.url(), {});
+    EXPECT_EQ(failureOf(streamEvents(*provider, requestFor(u"text"))),
+              "Hosted proxy HTTP 429: slow down");
+    // The route is built again for the next sentence; the wait stays.
+    const auto events = streamEvents(*makeProvider(server.url(), {}), requestFor(u"text"));
+    EXPECT_EQ(failureOf(events), "Hosted proxy waiting before trying again (30 s left)");
+    EXPECT_EQ(server.requestCount(), 1u);
+    QNRetryAfterGate::shared().clear();
 }
 
 TEST(HostedProxyProvider, ABadTenthEventEndsTheStreamAfterNinePartials) {

@@ -141,7 +141,7 @@ TEST_F(SessionLog, WindowCapturesWhileOpenExportsWhatItShowsAndDropsDetailsOnClo
     EXPECT_EQ(window->visibleText(), expected);
 
     QTest::mouseClick(window->exportButton(), Qt::LeftButton);
-    EXPECT_EQ(desktop.seams().pasteboard->string(), expected.toStdU16String());
+    EXPECT_EQ(desktop.pasteboardString(), expected.toStdU16String());
 
     // Past the cap the oldest entries leave the top of the screen as new ones arrive.
     logger->log(QNKindLog::info, "two\nlines");

@@ -8,6 +8,15 @@
 #include <string>
 #include <thread>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/fake_executable.h"
 #include "tests/support/loopback_http_server.h"
 
 namespace ravlin::net {
@@ -192,6 +201,90 @@ TEST(HttpClient, ReportsTransportFailuresAsNetworkErrors) {
     const auto refused = HttpClient().open(post(closedURL), {});
     EXPECT_FALSE(refused.response);
     EXPECT_EQ(refused.error.kind, HttpError::Kind::network);
+}
+
+// A secure server on 127.0.0.1 whose certificate it made itself, as a misconfigured or
+// intercepting server shows one.
+class UntrustedServer {
+  public:
+    UntrustedServer() {
+        const std::string script = tools_.writeScript(
+            "serve",
+            "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+            "-keyout \"$FAKE_DIR/key.pem\" -out \"$FAKE_DIR/cert.pem\" -days 1 -subj /CN=localhost "
+            "2>/dev/null\n"
+            "exec openssl s_server -accept 127.0.0.1:0 -cert \"$FAKE_DIR/cert.pem\" "
+            "-key \"$FAKE_DIR/key.pem\" -www > \"$FAKE_DIR/out\" 2>&1\n");
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        char* const arguments[] = {const_cast<char*>(script.c_str()), nullptr};
+        if (posix_spawn(&child_, script.c_str(), nullptr, &attributes, arguments, environ) != 0) {
+            child_ = -1;
+        }
+        posix_spawnattr_destroy(&attributes);
+    }
+    ~UntrustedServer() {
+        if (child_ > 0) {
+            ::kill(-child_, SIGKILL);
+            ::waitpid(child_, nullptr, 0);
+        }
+    }
+    // The address once the server listens; empty when it did not come up.
+    std::string url() {
+        constexpr std::string_view kAccept = "ACCEPT 127.0.0.1:";
+        for (int attempt = 0; attempt < 600 && child_ > 0; ++attempt) {
+            const auto out = tools_.read("out").value_or("");
+            if (const auto at = out.find(kAccept); at != std::string::npos) {
+                std::istringstream port(out.substr(at + kAccept.size()));
+                int number = 0;
+                if (port >> number) {
+                    return "https://127.0.0.1:" + std::to_string(number) + "/";
+                }
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        return {};
+    }
+
+  private:
+    testing::FakeExecutableDirectory tools_;
+    pid_t child_ = -1;
+};
+
+// Why no connection was made, each as the person can act on it.
+TEST(HttpClient, ConnectionFailuresSayWhy) {
+    std::string refusedURL;
+    {
+        LoopbackHttpServer gone;
+        refusedURL = gone.url();
+    }
+    LoopbackHttpServer plain;
+    std::string plainAsSecure = plain.url();
+    plainAsSecure.replace(0, 4, "https");
+    UntrustedServer untrusted;
+    const std::string untrustedURL = untrusted.url();
+    ASSERT_FALSE(untrustedURL.empty()) << "openssl s_server did not start";
+
+    struct Case {
+        std::string url;
+        HttpError::Connection connection;
+    };
+    for (const Case& c : std::vector<Case>{
+             {refusedURL, HttpError::Connection::refused},
+             {plainAsSecure, HttpError::Connection::tls},
+             {untrustedURL, HttpError::Connection::certificate},
+             {"https://nonexistent.invalid/", HttpError::Connection::hostNotFound},
+         }) {
+        SCOPED_TRACE(c.url);
+        HttpRequest request = post(c.url);
+        request.timeout = 20s;  // a watchdog: each fails at once
+        const auto opened = HttpClient().open(request, {});
+        ASSERT_FALSE(opened.response);
+        EXPECT_EQ(opened.error.kind, HttpError::Kind::network);
+        EXPECT_EQ(opened.error.connection, c.connection) << opened.error.description;
+    }
 }
 
 TEST(HttpClient, ReadsAnErrorBodyUpToALimitAndATime) {

@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <nlohmann/json.hpp>
 #include <thread>
 
 #include "core/records/prompt_catalogue.h"
 #include "core/services/token_budget.h"
+#include "core/providers/retry_after.h"
 #include "core/text/unicode.h"
 #include "tests/support/loopback_http_server.h"
 #include "tests/support/stream_events.h"
@@ -281,6 +283,24 @@ TEST(OpenAIProvider, HttpErrorsAreToldByStatus) {
         EXPECT_EQ(events.size(), 1u);
         EXPECT_EQ(failureOf(events), c.failure);
     }
+}
+
+// "Rate limited" with a Retry-After date: nothing more goes out until it has passed.
+TEST(OpenAIProvider, ARetryAfterKeepsTheNextCallsBack) {
+    QNRetryAfterGate::shared().clear();
+    LoopbackHttpServer server;
+    const auto inAMinute = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() +
+                                                                std::chrono::seconds(62));
+    char date[64];
+    std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", std::gmtime(&inAMinute));
+    server.enqueue(ScriptedReply(429).header("Retry-After", date));
+    auto [provider, keyCalls] = makeProvider(server);
+    EXPECT_EQ(failureOf(streamEvents(*provider, requestFor(u"text"))),
+              "Rate limited \xE2\x80\x94 try again later");
+    const auto waiting = failureOf(streamEvents(*provider, requestFor(u"text")));
+    EXPECT_TRUE(waiting.starts_with("OpenAI waiting before trying again (")) << waiting;
+    EXPECT_EQ(server.requestCount(), 1u);
+    QNRetryAfterGate::shared().clear();
 }
 
 TEST(OpenAIProvider, TimesOutTheHeadTheIdleGapAndTheWholeExchange) {

@@ -46,12 +46,12 @@ TEST_F(FakeDesktopTest, PasteReadsThePasteboardAfterTheApplicationsDelayAndInser
 TEST_F(FakeDesktopTest, APasteboardRestoredBeforeTheApplicationReadsItPastesTheOldContents) {
     const auto field = focusedField({.value = u""});
     desktop.copyToPasteboard(u"user's clip");
-    const auto saved = seams.pasteboard->items();
+    const PasteboardContents saved{desktop.pasteboardItems()};
     seams.pasteboard->clear();
     ASSERT_TRUE(seams.pasteboard->setString(u"corrected"));
     ASSERT_TRUE(seams.keySynthesis->postKeyPress({keycode::v, modifier::control}));
     seams.pasteboard->clear();
-    ASSERT_TRUE(seams.pasteboard->writeItems(saved));
+    ASSERT_TRUE(seams.pasteboard->writeContents(saved));
     executor->advance(1s);
     EXPECT_EQ(desktop.value(field), u"user's clip");
 }
@@ -82,10 +82,10 @@ TEST_F(FakeDesktopTest, SelectAllThenCopyPutsTheWholeTextOnThePasteboardWithEith
         const auto count = seams.pasteboard->changeCount();
         ASSERT_TRUE(seams.keySynthesis->postKeyPress({keycode::a, shortcut}));
         ASSERT_TRUE(seams.keySynthesis->postKeyPress({keycode::c, shortcut}));
-        EXPECT_EQ(seams.pasteboard->string(), u"before");
+        EXPECT_EQ(desktop.pasteboardString(), u"before");
         executor->advance(10ms);
         EXPECT_EQ(desktop.selection(field), (Utf16Range{0, 10}));
-        EXPECT_EQ(seams.pasteboard->string(), u"every word");
+        EXPECT_EQ(desktop.pasteboardString(), u"every word");
         EXPECT_EQ(seams.pasteboard->changeCount(), count + 1);
     }
 }
@@ -97,7 +97,7 @@ TEST_F(FakeDesktopTest, CopyWithNothingSelectedLeavesThePasteboardAlone) {
     ASSERT_TRUE(seams.keySynthesis->postKeyPress({keycode::c, modifier::control}));
     executor->advance(1s);
     EXPECT_EQ(seams.pasteboard->changeCount(), count);
-    EXPECT_EQ(seams.pasteboard->string(), u"kept");
+    EXPECT_EQ(desktop.pasteboardString(), u"kept");
 }
 
 TEST_F(FakeDesktopTest, TypedTextAndBackspaceEditAtTheCaret) {
@@ -146,16 +146,16 @@ TEST_F(FakeDesktopTest, ActivationFollowsTheApplicationsPolicyOnVirtualTime) {
 TEST_F(FakeDesktopTest, TheChangeCountMovesOnEveryClearAndObserversHearOnceTheWriteIsDone) {
     std::vector<std::pair<std::int64_t, std::optional<std::u16string>>> heard;
     auto watching = seams.pasteboard->observeChanges(
-        [&](std::int64_t count) { heard.emplace_back(count, seams.pasteboard->string()); });
+        [&](std::int64_t count) { heard.emplace_back(count, desktop.pasteboardString()); });
     const auto start = seams.pasteboard->changeCount();
     EXPECT_EQ(seams.pasteboard->clear(), start + 1);
     ASSERT_TRUE(seams.pasteboard->setString(u"text"));
-    ASSERT_TRUE(seams.pasteboard->writeItems({{{"image/png", {1, 2, 3}}}}));
-    (void)seams.pasteboard->string();
-    (void)seams.pasteboard->items();
+    ASSERT_TRUE(seams.pasteboard->writeContents({{{{"image/png", {1, 2, 3}}}}}));
+    seams.pasteboard->readString([](const auto&) {});
+    seams.pasteboard->readContents([](const auto&) {});
     EXPECT_EQ(seams.pasteboard->changeCount(), start + 1);
     EXPECT_EQ(seams.pasteboard->clear(), start + 2);
-    EXPECT_TRUE(seams.pasteboard->items().empty());
+    EXPECT_TRUE(desktop.pasteboardItems().empty());
     ASSERT_TRUE(seams.pasteboard->setString(u"second"));
     executor->runUntilIdle();
     ASSERT_EQ(heard.size(), 1u);
@@ -163,7 +163,7 @@ TEST_F(FakeDesktopTest, TheChangeCountMovesOnEveryClearAndObserversHearOnceTheWr
 
     desktop.setPasteboardWritesFail(true);
     EXPECT_EQ(seams.pasteboard->setString(u"x").code(), ErrorCode::failed);
-    EXPECT_EQ(seams.pasteboard->writeItems({}).code(), ErrorCode::failed);
+    EXPECT_EQ(seams.pasteboard->writeContents({}).code(), ErrorCode::failed);
 }
 
 TEST_F(FakeDesktopTest, TrustChangesAreAnnouncedOnceAndGateEveryAccessibilityCall) {

@@ -74,18 +74,69 @@ INSTANTIATE_TEST_SUITE_P(
                          u"sure here is the corrected text: fine.",
                          u"Sure, here is the corrected text: fine.",
                          {}},
+                    // The person wrote the phrase, the model put the interjection before it.
                     Case{u"Sure! Here is the corrected text: Fine.",
                          u"here is the corrected text: fine.",
-                         u"Sure! Here is the corrected text: Fine.",
-                         {}},
+                         u"Here is the corrected text: Fine.",
+                         {"preamble-strip"}},
                     // A one-word phrase after an interjection is the user's sentence.
                     Case{u"OK, result: we won.", u"ok result: we won.", u"OK, result: we won.",
                          {}},
-                    // An interjection alone is no preamble.
-                    Case{u"Sure! I am here.", u"i am here.", u"Sure! I am here.", {}},
+                    // An interjection alone is chatter too, unless the person began so.
+                    Case{u"Sure! I am here.", u"i am here.", u"I am here.", {"preamble-strip"}},
+                    Case{u"OK, I am here.", u"ok i am here.", u"OK, I am here.", {}},
                     // Without its mark or its space the word is not an interjection.
                     Case{u"Surely here is the corrected text: x.", u"x.",
                          u"Surely here is the corrected text: x.", {}}));
+
+// What chat models say around the text, in the forms they use, against texts that do not say it
+// themselves; and the same words kept where the person typed them.
+INSTANTIATE_TEST_SUITE_P(
+    ChatAroundTheText, Sanitizer,
+    testing::Values(
+        Case{u"Here\u2019s the corrected text: We should go.", u"we shoud go.", u"We should go.",
+             {"preamble-strip"}},
+        Case{u"Sure! We should go.", u"we shoud go.", u"We should go.", {"preamble-strip"}},
+        Case{u"The corrected sentence: We should go.", u"we shoud go.", u"We should go.",
+             {"preamble-strip"}},
+        Case{u"Here you go:\n\nWe should go.", u"we shoud go.", u"We should go.",
+             {"preamble-strip"}},
+        // Without a colon: a line break, a full stop, or only the space before the text.
+        Case{u"Here is the corrected text\nWe should go.", u"we shoud go.", u"We should go.",
+             {"preamble-strip"}},
+        Case{u"Here you go! We should go.", u"we shoud go.", u"We should go.",
+             {"preamble-strip"}},
+        Case{u"Here is the corrected text We should go.", u"we shoud go.", u"We should go.",
+             {"preamble-strip"}},
+        Case{u"We should go.\n\nLet me know if you need anything else!", u"we shoud go.",
+             u"We should go.", {"sign-off-strip"}},
+        Case{u"Sure! Here's the corrected version: We should go. I hope this helps! Let me know "
+             u"if you'd like any other changes.",
+             u"we shoud go.", u"We should go.", {"preamble-strip", "sign-off-strip"}},
+        // The person's own words, typos and all.
+        Case{u"Sure! Here is the corrected text: Sure! Here is the plan.",
+             u"sure! here is the plan.", u"Sure! Here is the plan.", {"preamble-strip"}},
+        Case{u"Sure! Here is the plan.", u"sure! here is teh plan.", u"Sure! Here is the plan.",
+             {}},
+        Case{u"Here is the corected text: done.", u"here is teh corected text: done.",
+             u"Here is the corected text: done.", {}},
+        Case{u"We will go. Let me know when.", u"we will go. let me knwo when.",
+             u"We will go. Let me know when.", {}},
+        Case{u"Hope this helps.", u"hope this helsp.", u"Hope this helps.", {}},
+        // A lead-in with nothing after it is the whole answer.
+        Case{u"Here you go.", u"here you go", u"Here you go", {"trailing-punctuation-strip"}}));
+
+// The end of a sentence in other scripts: no "." is put after a mark the answer already ends
+// with, and a mark the person did not type comes off.
+INSTANTIATE_TEST_SUITE_P(
+    SentenceEnds, Sanitizer,
+    testing::Values(
+        Case{u"\u4eca\u65e5\u306f\u96e8\u3067\u3059\u3002", u"\u304d\u3087\u3046\u306f.",
+             u"\u4eca\u65e5\u306f\u96e8\u3067\u3059\u3002", {}},
+        Case{u"Is it\uFF1F", u"is it?", u"Is it\uFF1F", {}},
+        Case{u"\u0915\u094d\u092f\u093e \u0939\u0948\u0964", u"\u0915\u094d\u092f\u093e",
+             u"\u0915\u094d\u092f\u093e \u0939\u0948", {"trailing-punctuation-strip"}},
+        Case{u"\u0647\u0644\u061F", u"\u0647\u0644.", u"\u0647\u0644\u061F", {}}));
 
 INSTANTIATE_TEST_SUITE_P(
     CodeFence, Sanitizer,
@@ -219,6 +270,40 @@ TEST(SanitizePartial, PutsBackNoFinalMarkAndStillTakesAnAddedOneOff) {
     }
     // The whole answer still gets the input's stop.
     EXPECT_EQ(sanitizeModelOutput(u"Hello, world", u"hello, world.").cleaned, u"Hello, world.");
+}
+
+// While an answer streams, a start that may still become a lead-in shows nothing, and a last
+// sentence that is or may become a sign-off is left off; once the start is known, the text
+// after a lead-in shows at once.
+TEST(SanitizePartial, HoldsBackWhatMayStillBeChatter) {
+    struct PartialCase {
+        std::u16string partial;
+        std::u16string shown;
+    };
+    const std::u16string input = u"we shoud go. see you.";
+    for (const PartialCase& c : std::vector<PartialCase>{
+             {u"Su", u""},
+             {u"Sure", u""},
+             {u"Sure!", u""},
+             {u"Sure! Here is the", u""},
+             {u"Sure! Here is the corrected text", u""},
+             {u"Sure! Here is the corrected text:", u""},
+             {u"Sure! Here is the corrected text: We", u"We"},
+             {u"Sure! We ", u"We"},
+             {u"Here\u2019s the", u""},
+             {u"Sure! Here\u2019", u""},
+             {u"Sure! Here'", u""},
+             {u"We", u"We"},
+             {u"We should go. L", u"We should go."},
+             {u"We should go. Let me know", u"We should go."},
+             {u"We should go. See", u"We should go. See"},
+         }) {
+        EXPECT_EQ(sanitizeModelPartial(c.partial, input).cleaned, c.shown)
+            << testing::PrintToString(c.partial);
+    }
+    // The person began the same way: nothing is held for it.
+    EXPECT_EQ(sanitizeModelPartial(u"Sure! Here is", u"sure! here is teh plan.").cleaned,
+              u"Sure! Here is");
 }
 
 TEST(SanitizeResult, SummaryJoinsTheNoteTexts) {

@@ -96,6 +96,25 @@ TEST(EchoStrip, RemovesAContextPrefixAndRefusesEchoes) {
     }
 }
 
+// A sentence the person typed twice stands in the answer twice, once where the context has it:
+// no echo, whether it leads the answer or stands inside it. A true echo is still stripped or
+// refused with the text it was asked about given.
+TEST(EchoStrip, ASentenceTypedAgainIsNoEcho) {
+    const std::u16string context = u"We should go now.";
+    const std::u16string typed = u" We shoud go now.";
+    EXPECT_EQ(removeEchoedContext(u" We should go now.", context, typed),
+              (engine::EchoStripResult{u" We should go now.", {}}));
+    EXPECT_EQ(removeEchoedContext(u"We should go now.", context, u"we shuold go now."),
+              (engine::EchoStripResult{u"We should go now.", {}}));
+    EXPECT_EQ(removeEchoedContext(u"We met. We should go now.", context, u" we met. we shoud go now"),
+              (engine::EchoStripResult{u"We met. We should go now.", {}}));
+    // Echoes of a context the person did not type again.
+    EXPECT_EQ(removeEchoedContext(u"We should go now. Bring it.", context, u" bring it")->text,
+              u" Bring it.");
+    EXPECT_EQ(removeEchoedContext(u"Bring it. We should go now.", context, u" bring it"),
+              std::nullopt);
+}
+
 TEST(EchoStrip, PrefixMustEndOnACharacterBoundary) {
     // The context "cafe" is not a prefix of "café" written with a combining accent.
     const auto result = removeEchoedContext(u"cafe\u0301 ok", u"cafe");

@@ -443,10 +443,10 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         EXPECT_EQ(fieldValue(target.field), fault == Fault::none       ? typed
                                             : fault == Fault::cutShort ? typed.substr(0, 2)
                                                                        : u"");
-        EXPECT_EQ(desktop.seams().pasteboard->string(), leftOnClipboard ? typed : u"user's own");
+        EXPECT_EQ(desktop.pasteboardString(), leftOnClipboard ? typed : u"user's own");
         if (leftOnClipboard) {
             drive(60s);
-            EXPECT_EQ(desktop.seams().pasteboard->string(), u"user's own");
+            EXPECT_EQ(desktop.pasteboardString(), u"user's own");
         }
         const bool kept = fault != Fault::none && fault != Fault::blank;
         EXPECT_EQ(app->preservedDraft, kept ? std::optional(typed) : std::nullopt);
@@ -479,7 +479,7 @@ TEST_F(ComposerSession, ATextATerminalTookIsNeverKeptToBeSentAgain) {
         drive(3s);
         EXPECT_EQ(lines().back(), "sid=s001 state=" + last);
         EXPECT_EQ(headsUpTitle(), std::nullopt);
-        EXPECT_EQ(desktop.seams().pasteboard->string(), u"user's own");
+        EXPECT_EQ(desktop.pasteboardString(), u"user's own");
         EXPECT_EQ(app->preservedDraft, std::nullopt);
         desktop.setFrontmost(terminal.app.pid);
         open();

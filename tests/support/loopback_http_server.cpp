@@ -373,6 +373,13 @@ void LoopbackHttpServer::serve(int fd) {
         if (data.size() > kMaxRequestHead || !readMore()) {
             return;
         }
+        // A secure handshake sent to this plain server (its first byte opens a TLS record): it
+        // answers as plain servers do, and the client's handshake fails on the answer.
+        if (data.front() == '\x16') {
+            constexpr std::string_view kBadRequest = "HTTP/1.1 400 Bad Request\r\n\r\n";
+            (void)send(fd, kBadRequest.data(), kBadRequest.size(), MSG_NOSIGNAL);
+            return;
+        }
     }
     RecordedRequest request;
     const std::string_view head = std::string_view(data).substr(0, headEnd);

@@ -3,8 +3,8 @@
 // An HTTP/1.1 server on 127.0.0.1 for tests of network clients. Every connection answers one
 // request with a scripted reply: any status and headers, a body sent in pieces (chunked or with
 // a Content-Length) with pauses between them, a stall that sends nothing, an abrupt close or
-// reset, or
-// raw bytes instead of HTTP. Every request is recorded, its header fields in the order they
+// reset, or raw bytes instead of HTTP. A secure handshake gets the plain "400 Bad Request" any
+// plain server sends it. Every request is recorded, its header fields in the order they
 // arrived, for assertions.
 //
 // The server speaks HTTP on plain sockets rather than through cpp-httplib: the packaged

@@ -15,29 +15,10 @@ using platform::fake::PostedKey;
 namespace keycode = platform::keycode;
 
 // The simulated desktop's pasteboard, whose owner takes 300 ms to hand the user's contents over.
-struct SlowOwner final : platform::Pasteboard {
+struct SlowOwner final : ForwardingPasteboard {
     SlowOwner(std::shared_ptr<platform::Pasteboard> inner, std::shared_ptr<ManualExecutor> executor)
-        : inner(std::move(inner)), executor(std::move(executor)) {}
-    std::shared_ptr<platform::Pasteboard> inner;
+        : ForwardingPasteboard(std::move(inner)), executor(std::move(executor)) {}
     std::shared_ptr<ManualExecutor> executor;
-    std::int64_t changeCount() override { return inner->changeCount(); }
-    std::vector<platform::PasteboardItem> items() override { return inner->items(); }
-    std::int64_t clear() override { return inner->clear(); }
-    platform::Status writeItems(const std::vector<platform::PasteboardItem>& items) override {
-        return inner->writeItems(items);
-    }
-    platform::Status writeContents(const platform::PasteboardContents& contents) override {
-        return inner->writeContents(contents);
-    }
-    platform::Status setString(std::u16string_view text) override { return inner->setString(text); }
-    std::optional<std::u16string> string() override { return inner->string(); }
-    bool lastWriteUnfetched() override { return inner->lastWriteUnfetched(); }
-    platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
-        return inner->lastWriteFetchedBy(target);
-    }
-    Subscription observeChanges(std::function<void(std::int64_t)> f) override {
-        return inner->observeChanges(std::move(f));
-    }
     void readContents(std::function<void(platform::PasteboardContents)> done) override {
         executor->postAfter(300ms, [inner = inner, done = std::move(done)] {
             inner->readContents(done);

@@ -103,24 +103,10 @@ TEST_F(PasteTest, EmptyTextTouchesNothing) {
 }
 
 // Refuses plain text; everything else goes to the simulated desktop's pasteboard.
-struct RefusingString final : platform::Pasteboard {
-    explicit RefusingString(std::shared_ptr<platform::Pasteboard> inner)
-        : inner(std::move(inner)) {}
-    std::shared_ptr<platform::Pasteboard> inner;
-    std::int64_t changeCount() override { return inner->changeCount(); }
-    std::vector<platform::PasteboardItem> items() override { return inner->items(); }
-    std::int64_t clear() override { return inner->clear(); }
-    platform::Status writeItems(const std::vector<platform::PasteboardItem>& items) override {
-        return inner->writeItems(items);
-    }
+struct RefusingString final : ForwardingPasteboard {
+    using ForwardingPasteboard::ForwardingPasteboard;
     platform::Status setString(std::u16string_view) override {
         return platform::Status::failure(platform::ErrorCode::failed);
-    }
-    std::optional<std::u16string> string() override { return inner->string(); }
-    bool lastWriteUnfetched() override { return inner->lastWriteUnfetched(); }
-    bool holdsOwnChange() override { return inner->holdsOwnChange(); }
-    platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
-        return inner->lastWriteFetchedBy(target);
     }
     Subscription observeChanges(std::function<void(std::int64_t)>) override { return {}; }
 };
@@ -143,23 +129,10 @@ TEST_F(PasteTest, ARefusedWriteOrAKeystrokeThatCannotBeMadeFailsAndRestores) {
 }
 
 // Reads as the simulated desktop's pasteboard, but its owner never answers in full.
-struct UnansweredOwner final : platform::Pasteboard {
-    explicit UnansweredOwner(std::shared_ptr<platform::Pasteboard> inner)
-        : inner(std::move(inner)) {}
-    std::shared_ptr<platform::Pasteboard> inner;
-    std::int64_t changeCount() override { return inner->changeCount(); }
-    std::vector<platform::PasteboardItem> items() override { return {}; }
-    bool lastReadComplete() override { return false; }
-    std::int64_t clear() override { return inner->clear(); }
-    platform::Status writeItems(const std::vector<platform::PasteboardItem>& items) override {
-        return inner->writeItems(items);
-    }
-    platform::Status setString(std::u16string_view text) override { return inner->setString(text); }
-    std::optional<std::u16string> string() override { return inner->string(); }
-    bool lastWriteUnfetched() override { return inner->lastWriteUnfetched(); }
-    bool holdsOwnChange() override { return inner->holdsOwnChange(); }
-    platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
-        return inner->lastWriteFetchedBy(target);
+struct UnansweredOwner final : ForwardingPasteboard {
+    using ForwardingPasteboard::ForwardingPasteboard;
+    void readContents(std::function<void(platform::PasteboardContents)> done) override {
+        done({{}, {}, platform::PasteboardSaveFailure::ownerNotAnswering});
     }
     Subscription observeChanges(std::function<void(std::int64_t)>) override { return {}; }
 };
@@ -482,7 +455,7 @@ TEST(PasteboardSnapshot, RoundTripsEveryItemWithItsTypesAndLeavesAnEmptyOneEmpty
         ASSERT_TRUE(f.fakeSeams.pasteboard->setString(u"corrected"));
         const auto before = f.fakeSeams.pasteboard->changeCount();
         snapshot.restore(*f.fakeSeams.pasteboard);
-        EXPECT_EQ(f.fakeSeams.pasteboard->items(), saved);
+        EXPECT_EQ(f.desktop.pasteboardItems(), saved);
         EXPECT_EQ(f.fakeSeams.pasteboard->changeCount(), before + 1);
     }
 }

@@ -119,8 +119,7 @@ TEST_F(ManagerTest, AnyBorrowerWithinTheMinuteGetsTheUsersOwnContentsBack) {
     // Once something newer was copied, a borrower saves that instead.
     leaveOnClipboard(u"fix four");
     desktop.copyToPasteboard(u"newer");
-    EXPECT_EQ(captured(seams(manager)).items,
-              fakeSeams.pasteboard->items());
+    EXPECT_EQ(captured(seams(manager)).items, desktop.pasteboardItems());
     executor->advance(2min);
     EXPECT_EQ(clipboard(), u"newer");
 }

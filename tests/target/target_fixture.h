@@ -61,6 +61,34 @@ class CountingWorkspace final : public platform::Workspace {
     std::shared_ptr<platform::Workspace> inner_;
 };
 
+// Another pasteboard (the simulated desktop's), passed through: a test's double overrides what
+// it changes.
+struct ForwardingPasteboard : platform::Pasteboard {
+    explicit ForwardingPasteboard(std::shared_ptr<platform::Pasteboard> inner)
+        : inner(std::move(inner)) {}
+    std::shared_ptr<platform::Pasteboard> inner;
+
+    std::int64_t changeCount() override { return inner->changeCount(); }
+    std::int64_t clear() override { return inner->clear(); }
+    platform::Status setString(std::u16string_view text) override { return inner->setString(text); }
+    bool holdsOwnChange() override { return inner->holdsOwnChange(); }
+    platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
+        return inner->lastWriteFetchedBy(target);
+    }
+    Subscription observeChanges(std::function<void(std::int64_t)> onChange) override {
+        return inner->observeChanges(std::move(onChange));
+    }
+    void readContents(std::function<void(platform::PasteboardContents)> done) override {
+        inner->readContents(std::move(done));
+    }
+    platform::Status writeContents(const platform::PasteboardContents& contents) override {
+        return inner->writeContents(contents);
+    }
+    void readString(std::function<void(std::optional<std::u16string>)> done) override {
+        inner->readString(std::move(done));
+    }
+};
+
 // The simulated desktop's accessibility, with attributes hidden from the code under test and
 // parameterized reads answered by the test; every read is logged.
 class ScriptedAccessibility final : public platform::Accessibility {
@@ -194,9 +222,7 @@ struct TargetFixture {
     [[nodiscard]] QNModelPasteboardSnapshot captured(const TargetSeams& seams) {
         return finish(start(QNModelPasteboardSnapshot::capture(seams)));
     }
-    [[nodiscard]] std::optional<std::u16string> clipboard() {
-        return fakeSeams.pasteboard->string();
-    }
+    [[nodiscard]] std::optional<std::u16string> clipboard() { return desktop.pasteboardString(); }
     // Runs virtual time task by task until `done`; the time that took.
     template <class Done>
     std::chrono::nanoseconds runUntil(Done done) {

@@ -18,6 +18,7 @@
 #include "core/providers/failure_text.h"
 #include "core/records/prompt_catalogue.h"
 #include "core/services/output_sanitizer.h"
+#include "core/text/terminal_controls.h"
 #include "core/support/uuid.h"
 #include "core/text/unicode.h"
 
@@ -32,6 +33,7 @@ constexpr std::string_view kNotConfiguredDetail =
     "Install Codex CLI and run codex login to use Codex correction.";
 constexpr std::string_view kNotLoggedInMessage = "Codex CLI not logged in - run `codex login`";
 constexpr std::string_view kEmptyResponseMessage = "Codex returned an empty response";
+constexpr std::string_view kTooLargeMessage = "Codex returned an unexpected response (too large)";
 constexpr std::string_view kDirectoryFailureMessage =
     "Codex CLI failed to create a temporary directory";
 
@@ -96,7 +98,7 @@ bool isWellFormedUtf8(std::string_view bytes) {
 
 // The final message the tool left behind, or why there is none.
 struct AnswerFile {
-    enum class Status { read, unreadable, stopped };
+    enum class Status { read, unreadable, tooLarge, stopped };
     Status status = Status::unreadable;
     std::string content;
 };
@@ -124,10 +126,13 @@ AnswerFile readAnswerFile(const fs::path& path, std::size_t limit, const std::st
         return answer;
     }
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0 ||
-        static_cast<std::uint64_t>(status.st_size) > limit) {
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size < 0) {
         ::close(fd);
         return answer;
+    }
+    if (static_cast<std::uint64_t>(status.st_size) > limit) {
+        ::close(fd);
+        return {AnswerFile::Status::tooLarge, {}};
     }
     std::string& content = answer.content;
     content.reserve(static_cast<std::size_t>(status.st_size));
@@ -153,7 +158,7 @@ AnswerFile readAnswerFile(const fs::path& path, std::size_t limit, const std::st
         content.append(buffer.data(), static_cast<std::size_t>(count));
         if (content.size() > limit) {
             ::close(fd);
-            return {};
+            return {AnswerFile::Status::tooLarge, {}};
         }
     }
     ::close(fd);
@@ -422,12 +427,15 @@ QNProviderCodexCLICorrection::RunOutcome QNProviderCodexCLICorrection::runOnce(
     } else {
         const AnswerFile file = readAnswerFile(
             outputFile, static_cast<std::size_t>(kCodexCLIMaxOutputBytes), stopToken);
+        // The tool may colour its message for a terminal: the answer is its plain text.
         std::u16string answer;
         if (file.status == AnswerFile::Status::read && isWellFormedUtf8(file.content)) {
-            answer = text::trimmed(text::toUtf16(file.content));
+            answer = text::trimmed(text::withoutTerminalControls(text::toUtf16(file.content)));
         }
         if (file.status == AnswerFile::Status::stopped) {
             outcome = {RunOutcome::Kind::cancelled, {}, {}, 0};
+        } else if (file.status == AnswerFile::Status::tooLarge) {
+            outcome = RunOutcome::failure(kTooLargeMessage);
         } else if (answer.empty()) {
             outcome = RunOutcome::failure(kEmptyResponseMessage);
             failureMayRetry = true;

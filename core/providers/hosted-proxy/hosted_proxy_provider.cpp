@@ -7,6 +7,7 @@
 #include "core/net/response_lines.h"
 #include "core/net/sse_line_reader.h"
 #include "core/providers/online_provider_support.h"
+#include "core/providers/retry_after.h"
 #include "core/records/raw_value.h"
 #include "core/support/uuid.h"
 #include "core/text/unicode.h"
@@ -29,7 +30,8 @@ QNModelCorrectionStreamEvent failed(const QNErrorHostedProxyStreaming::Kind kind
 
 QNModelCorrectionStreamEvent failedForTransport(const net::HttpError& error) {
     return QNModelCorrectionStreamEvent::from(transportFailureResult(
-        error, "Hosted proxy request timed out", "Hosted proxy network error: "));
+        error, "Hosted proxy request timed out", "Hosted proxy network error: ",
+        "Hosted proxy could not connect"));
 }
 
 }  // namespace
@@ -190,6 +192,11 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
             "correct format.");
     }
 
+    // The service asked to be left alone for a while: nothing goes out until then.
+    auto& gate = QNRetryAfterGate::shared();
+    if (const auto left = gate.remaining(providerID_)) {
+        return QNModelCorrectionStreamEvent::failed(retryAfterWaitText("Hosted proxy", *left));
+    }
     const Instant start = clock_->now();
     const Instant deadline = std::chrono::steady_clock::now() + total;
     auto opened = httpClient_->open(http, stopToken);
@@ -197,6 +204,7 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
         return failedForTransport(opened.error);
     }
     net::HttpResponse& response = *opened.response;
+    gate.noteReply(providerID_, response.status(), response.headers());
 
     if (!response.isSuccess()) {
         const auto prefix = response.readPrefix(kHostedProxyErrorBodyLimit,
@@ -221,6 +229,7 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
     };
     net::ResponseByteSource bytes(response);
     net::SseLineReader reader(bytes, net::SseLineReader::kDefaultMaxLineBytes);
+    std::string firstLine;  // the reply's first line that is not blank, its start
     while (true) {
         if (stopToken.stop_requested()) {
             return QNModelCorrectionStreamEvent::cancelled();
@@ -236,6 +245,10 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
                     return QNModelCorrectionStreamEvent::cancelled();
                 }
                 if (!publishedStart) {
+                    if (const auto kind = unexpectedReplyKind(response.headers(), firstLine)) {
+                        return QNModelCorrectionStreamEvent::failed(
+                            "Hosted proxy returned an unexpected response (" + *kind + ")");
+                    }
                     return QNModelCorrectionStreamEvent::failed(
                         "Hosted proxy returned empty response");
                 }
@@ -266,6 +279,7 @@ QNModelCorrectionStreamEvent QNProviderHostedProxyCorrection::runStream(
             return QNModelCorrectionStreamEvent::cancelled();
         }
 
+        rememberFirstLine(firstLine, line);
         const auto payload = hostedProxyEventPayload(line);
         if (!payload) {
             parser.answerEnded = parser.answerEnded || hostedProxyIsDoneLine(line);

@@ -6,6 +6,7 @@
 #include "core/net/response_lines.h"
 #include "core/net/sse_line_reader.h"
 #include "core/providers/online_provider_support.h"
+#include "core/providers/retry_after.h"
 #include "core/records/prompt_catalogue.h"
 #include "core/text/unicode.h"
 #include "core/text/utf8.h"
@@ -22,7 +23,8 @@ QNModelCorrectionStreamEvent failed(QNErrorOpenAIStreaming::Kind kind) {
 
 QNModelCorrectionStreamEvent failedForTransport(const net::HttpError& error) {
     return QNModelCorrectionStreamEvent::from(
-        transportFailureResult(error, "OpenAI request timed out", "OpenAI network error: "));
+        transportFailureResult(error, "OpenAI request timed out", "OpenAI network error: ",
+                               "OpenAI could not connect"));
 }
 
 }  // namespace
@@ -143,6 +145,11 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
             "format.");
     }
 
+    // The service asked to be left alone for a while: nothing goes out until then.
+    auto& gate = QNRetryAfterGate::shared();
+    if (const auto left = gate.remaining(providerID_)) {
+        return QNModelCorrectionStreamEvent::failed(retryAfterWaitText("OpenAI", *left));
+    }
     const Instant start = clock_->now();
     const Instant deadline = std::chrono::steady_clock::now() + total;
     auto opened = httpClient_->open(http, stopToken);
@@ -150,6 +157,7 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
         return failedForTransport(opened.error);
     }
     net::HttpResponse& response = *opened.response;
+    gate.noteReply(providerID_, response.status(), response.headers());
 
     if (response.status() < 100) {
         return QNModelCorrectionStreamEvent::failed("OpenAI returned a non-HTTP response");
@@ -175,6 +183,7 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
     const std::size_t answerLimit = streamedAnswerByteLimit(request);
     net::ResponseByteSource bytes(response);
     net::SseLineReader reader(bytes, QNParserOpenAIStreamEvent::kMaxEventByteSize);
+    std::string firstLine;  // the reply's first line that is not blank, its start
     while (true) {
         if (stopToken.stop_requested()) {
             return QNModelCorrectionStreamEvent::cancelled();
@@ -191,6 +200,10 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
                 }
                 const double latency = millisecondsBetween(start, clock_->now());
                 if (!yielded) {
+                    if (const auto kind = unexpectedReplyKind(response.headers(), firstLine)) {
+                        return QNModelCorrectionStreamEvent::failed(
+                            "OpenAI returned an unexpected response (" + *kind + ")");
+                    }
                     return QNModelCorrectionStreamEvent::failed("OpenAI returned empty response");
                 }
                 // Text but no word that it is whole: the rest of the answer was lost, and the
@@ -217,6 +230,7 @@ QNModelCorrectionStreamEvent QNProviderOpenAICorrection::runStream(
             return QNModelCorrectionStreamEvent::cancelled();
         }
 
+        rememberFirstLine(firstLine, line);
         const auto parsed = parser.parseLine(line);
         switch (parsed.kind) {
             case QNParserOpenAIStreamEvent::Line::Kind::none:

@@ -5,6 +5,7 @@
 
 #include "core/net/response_lines.h"
 #include "core/providers/online_provider_support.h"
+#include "core/providers/retry_after.h"
 #include "core/records/prompt_catalogue.h"
 #include "core/records/raw_value.h"
 #include "core/text/unicode.h"
@@ -19,7 +20,8 @@ constexpr const char* kMalformed = "Online correction malformed response";
 
 QNModelCorrectionProviderResult failedForTransport(const net::HttpError& error) {
     return transportFailureResult(error, "Online correction timed out",
-                                  "Online correction network error: ");
+                                  "Online correction network error: ",
+                                  "Online correction could not connect");
 }
 
 }  // namespace
@@ -111,12 +113,19 @@ QNModelCorrectionProviderResult QNProviderRemoteCorrection::send(
             "correct format.");
     }
 
+    // The service asked to be left alone for a while: nothing goes out until then.
+    auto& gate = QNRetryAfterGate::shared();
+    if (const auto left = gate.remaining(configuration_.providerID)) {
+        return QNModelCorrectionProviderResult::failed(
+            retryAfterWaitText("Online correction", *left));
+    }
     const Instant start = clock_->now();
     auto opened = httpClient_->open(http, stopToken);
     if (!opened.response) {
         return failedForTransport(opened.error);
     }
     net::HttpResponse& response = *opened.response;
+    gate.noteReply(configuration_.providerID, response.status(), response.headers());
     if (response.status() < 100) {
         return QNModelCorrectionProviderResult::failed(
             "Online correction returned a non-HTTP response");

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <future>
 #include <utility>
 
 #include "platform/linux/clipboard/clipboard_keeper.h"
@@ -16,9 +15,6 @@ namespace ravlin::platform {
 namespace {
 
 const x11::SelectionLimits limits{};
-// A wait for the read of a caller that cannot wait otherwise: the read's own limit, and a
-// little for the answer to come back.
-const auto syncWait = limits.total + std::chrono::milliseconds(200);
 
 // Runs `task` on the main thread, unless `alive` has expired by then (the pasteboard is gone).
 void onMain(std::weak_ptr<const int> alive, std::function<void()> task) {
@@ -177,40 +173,6 @@ x11::SelectionData X11SelectionPasteboard::dataOf(const PasteboardContents& cont
     return data;
 }
 
-std::vector<PasteboardItem> X11SelectionPasteboard::items() {
-    if (clearPending_) {
-        lastReadComplete_ = true;
-        return {};
-    }
-    auto promise = std::make_shared<std::promise<x11::Selections::Read>>();
-    auto answer = promise->get_future();
-    selections_->read(selection_, limits, [promise](x11::Selections::Read read) {
-        promise->set_value(std::move(read));
-    });
-    if (answer.wait_for(syncWait) != std::future_status::ready) {
-        lastReadComplete_ = false;
-        return {};
-    }
-    const auto read = answer.get();
-    lastReadComplete_ = read.failure == PasteboardSaveFailure::none;
-    return contentsOf(read.data, read.failure).items;
-}
-
-std::optional<std::u16string> X11SelectionPasteboard::string() {
-    if (clearPending_) {
-        return std::nullopt;
-    }
-    auto promise = std::make_shared<std::promise<std::optional<std::u16string>>>();
-    auto answer = promise->get_future();
-    selections_->readText(selection_, limits, [promise](std::optional<std::u16string> text) {
-        promise->set_value(std::move(text));
-    });
-    if (answer.wait_for(syncWait) != std::future_status::ready) {
-        return std::nullopt;
-    }
-    return answer.get();
-}
-
 void X11SelectionPasteboard::readContents(std::function<void(PasteboardContents)> done) {
     if (clearPending_) {
         done({});
@@ -338,13 +300,6 @@ Status X11SelectionPasteboard::own(std::shared_ptr<const x11::SelectionData> dat
     return {};
 }
 
-Status X11SelectionPasteboard::writeItems(const std::vector<PasteboardItem>& items) {
-    if (items.empty()) {
-        return {};
-    }
-    return writeContents(PasteboardContents{items, {}, PasteboardSaveFailure::none});
-}
-
 Status X11SelectionPasteboard::writeContents(const PasteboardContents& contents) {
     if (contents.items.empty()) {
         return {};
@@ -400,11 +355,6 @@ bool X11SelectionPasteboard::makeTransientOrdinary() {
     lastWrite_ = std::move(data);
     bump();
     return true;
-}
-
-bool X11SelectionPasteboard::lastWriteUnfetched() {
-    return lastWrite_ && selections_->owned(selection_) == lastWrite_ &&
-           !selections_->fetched(selection_);
 }
 
 WriteFetch X11SelectionPasteboard::lastWriteFetchedBy(const FetchTarget& target) {

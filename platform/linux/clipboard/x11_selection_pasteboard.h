@@ -37,22 +37,15 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     ~X11SelectionPasteboard() override;
 
     std::int64_t changeCount() override { return changeCount_; }
-    // Waits for the read (at most its time limit): for callers that cannot wait otherwise.
-    std::vector<PasteboardItem> items() override;
     std::int64_t clear() override;
-    Status writeItems(const std::vector<PasteboardItem>& items) override;
     Status setString(std::u16string_view text) override;
     Status setTransientString(std::u16string_view text) override;
     bool makeTransientOrdinary() override;
-    // Waits for the read (at most its time limit).
-    std::optional<std::u16string> string() override;
-    bool lastWriteUnfetched() override;
     bool holdsOwnChange() override;
     bool putBackOverOwnChange(const PasteboardContents& contents) override;
     // By the target's own X client (the one that made its window, or another connection of its
     // process); a clipboard manager's fetch is another client's.
     WriteFetch lastWriteFetchedBy(const FetchTarget& target) override;
-    bool lastReadComplete() override { return lastReadComplete_; }
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override;
     Subscription observeTrouble(std::function<void(const std::string&)> onTrouble) override;
 
@@ -141,7 +134,6 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     bool clearPending_ = false;
     // The change of the clipboard the pending clear undoes: the last we knew of when asked.
     x11::Selections::KnownChange clearAsOf_;
-    bool lastReadComplete_ = true;
     CallbackList<std::int64_t> observers_;
     CallbackList<std::string> troubleObservers_;
     // Tells the trouble observers, on the main thread.

@@ -1,0 +1,47 @@
+#pragma once
+
+// What a chatty model says around the corrected text: a lead-in before it ("Sure! Here is the
+// corrected text:", "Here you go:", "The corrected sentence:", a bare "Sure!") and sign-offs
+// after it ("Let me know if you need anything else!"). Neither is ever the person's: a form
+// counts only when the text they typed does not itself begin (or end) with the same words,
+// compared word by word with room for their typos, so "sure! here is the plan." keeps its own
+// "Sure! Here is".
+//
+// Words compare lower-cased, with the typographic apostrophes read as the straight one.
+
+#include <cstddef>
+#include <string_view>
+
+namespace ravlin::engine {
+
+// How much of the answer the text is.
+enum class QNAnswerExtent {
+    whole,
+    // A part of an answer still streaming that ends after whitespace or a mark.
+    partial,
+    // A part that ends inside a word, which may still grow ("Her" of "Here").
+    partialInsideWord,
+};
+
+struct QNModelChatter {
+    // The answer's text without its chatter: units [keepFrom, keepTo) of the text given.
+    std::size_t keepFrom = 0;
+    std::size_t keepTo = 0;
+    bool leadIn = false;
+    bool signOff = false;
+    // Only for a part of an answer: its start may still grow into a lead-in ("Sure! Here is
+    // the"), so none of it may be shown yet.
+    bool undecided = false;
+};
+
+// The chatter of `answer` (trimmed) measured against the person's `input`. For a part of an
+// answer, a last sentence that is, or may grow into, a sign-off is left out too, and a start
+// that may grow into a lead-in is `undecided`. Looks at a bounded number of words at each end.
+[[nodiscard]] QNModelChatter findModelChatter(std::u16string_view answer,
+                                              std::u16string_view input, QNAnswerExtent extent);
+
+// Whether two words are one typist's slip apart: equal, or for words of three characters and
+// more one edit (an exchange of neighbours counts as one), two from six characters on.
+[[nodiscard]] bool isTypoOf(std::u16string_view typed, std::u16string_view word);
+
+}  // namespace ravlin::engine
