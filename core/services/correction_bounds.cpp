@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <map>
-#include <unordered_set>
 #include <vector>
 
 #include <unicode/uchar.h>
 #include <unicode/uscript.h>
 
+#include "core/services/character_view.h"
 #include "core/services/edit_distance.h"
 #include "core/services/misbehavior_context.h"
 #include "core/text/unicode.h"
@@ -46,15 +46,25 @@ std::optional<int> scriptOf(char32_t c) {
     }
 }
 
-// Letters by script.
+// Letters by script. ASCII letters, most of any text here, are Latin without asking ICU.
 std::map<int, std::int64_t> lettersByScript(std::u16string_view text) {
     std::map<int, std::int64_t> letters;
+    std::int64_t latin = 0;
     for (std::size_t at = 0; at < text.size();) {
+        const char16_t unit = text[at];
+        if (unit < 0x80) {
+            latin += (unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z') ? 1 : 0;
+            ++at;
+            continue;
+        }
         const char32_t c = text::codePointAt(text, static_cast<std::int64_t>(at));
         at += c > 0xFFFF ? 2 : 1;
         if (const auto script = scriptOf(c)) {
             ++letters[*script];
         }
+    }
+    if (latin > 0) {
+        letters[USCRIPT_LATIN] += latin;
     }
     return letters;
 }
@@ -100,6 +110,14 @@ std::vector<std::u16string> wordsOf(std::u16string_view text) {
 
 bool hasLetter(std::u16string_view word) {
     for (std::size_t at = 0; at < word.size();) {
+        const char16_t unit = word[at];
+        if (unit < 0x80) {
+            if ((unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z')) {
+                return true;
+            }
+            ++at;
+            continue;
+        }
         const char32_t c = text::codePointAt(word, static_cast<std::int64_t>(at));
         at += c > 0xFFFF ? 2 : 1;
         if (u_isalpha(static_cast<UChar32>(c))) {
@@ -138,42 +156,46 @@ bool abbreviates(std::u16string_view typed, std::u16string_view word) {
     return found * 3 >= typed.size() * 2;
 }
 
-// Distinct words, in first-seen order.
-std::vector<std::u16string> distinct(const std::vector<std::u16string>& words) {
-    std::vector<std::u16string> out;
-    std::unordered_set<std::u16string> seen;
-    for (const auto& word : words) {
-        if (seen.insert(word).second) {
-            out.push_back(word);
-        }
-    }
+// Distinct words, sorted (views into `words`).
+std::vector<std::u16string_view> distinct(const std::vector<std::u16string>& words) {
+    std::vector<std::u16string_view> out(words.begin(), words.end());
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
     return out;
 }
 
-// Whether `word` stands in `among` (a set of distinct words): as it is, within a slip of one of
-// them, or as two of them run together ("alot" for "a lot").
+// Whether a word stands among `words`: as it is, within a slip of one of them, as two of them
+// run together ("alot" for "a lot"), or as a chat short form of one. Holds views into `words`.
 class WordIndex {
   public:
-    explicit WordIndex(const std::vector<std::u16string>& words)
-        : words_(distinct(words)), exact_(words_.begin(), words_.end()) {
-        for (std::size_t i = 0; i + 1 < words.size(); ++i) {
-            joined_.insert(words[i] + words[i + 1]);
-        }
-    }
+    // `unique` is `distinct(words)`.
+    WordIndex(const std::vector<std::u16string>& words,
+              const std::vector<std::u16string_view>& unique)
+        : words_(words), distinct_(unique) {}
 
-    [[nodiscard]] bool holds(const std::u16string& word) const {
-        if (exact_.contains(word) || joined_.contains(word)) {
+    [[nodiscard]] bool holds(std::u16string_view word) {
+        if (std::binary_search(distinct_.begin(), distinct_.end(), word)) {
             return true;
         }
-        return std::ranges::any_of(words_, [&](const std::u16string& w) {
+        if (!joined_) {
+            joined_.emplace();
+            for (std::size_t i = 0; i + 1 < words_.size(); ++i) {
+                joined_->push_back(words_[i] + words_[i + 1]);
+            }
+            std::sort(joined_->begin(), joined_->end());
+        }
+        if (std::binary_search(joined_->begin(), joined_->end(), word)) {
+            return true;
+        }
+        return std::ranges::any_of(distinct_, [&](std::u16string_view w) {
             return near(word, w) || abbreviates(word, w);
         });
     }
 
   private:
-    std::vector<std::u16string> words_;
-    std::unordered_set<std::u16string> exact_;
-    std::unordered_set<std::u16string> joined_;
+    const std::vector<std::u16string>& words_;
+    const std::vector<std::u16string_view>& distinct_;
+    std::optional<std::vector<std::u16string>> joined_;  // made at the first word not found
 };
 
 // The text's length in characters with each word typed again right after itself counted once
@@ -184,10 +206,10 @@ std::int64_t lengthWithoutRepeats(std::u16string_view text) {
     // Each repeat takes its word's characters and one space off.
     for (std::size_t i = 1; i < words.size(); ++i) {
         if (words[i] == words[i - 1]) {
-            repeated += text::characterCount(words[i]) + 1;
+            repeated += engine::detail::countCharacters(words[i]) + 1;
         }
     }
-    return std::max<std::int64_t>(0, text::characterCount(text) - repeated);
+    return std::max<std::int64_t>(0, engine::detail::countCharacters(text) - repeated);
 }
 
 // How often the first words of `head` stand in a row in `words`.
@@ -225,8 +247,8 @@ struct Texts {
     Texts(std::u16string_view answerText, std::u16string_view typedText)
         : answer(text::trimmed(answerText)),
           typed(text::trimmed(typedText)),
-          answerLength(text::characterCount(answer)),
-          typedLength(text::characterCount(typed)),
+          answerLength(engine::detail::countCharacters(answer)),
+          typedLength(engine::detail::countCharacters(typed)),
           answerWords(wordsOf(answer)),
           typedWords(wordsOf(typed)) {}
 
@@ -276,27 +298,29 @@ std::optional<std::string> notACorrection(std::u16string_view answer, std::u16st
         return because("far shorter");
     }
 
+    const auto typedUnique = distinct(typedWords);
+    const auto answerUnique = distinct(answerWords);
     // Words of one character ("u", "r", "i") say too little to count either way.
-    std::vector<std::u16string> typedDistinct;
-    for (auto& word : distinct(typedWords)) {
-        if (hasLetter(word) && text::characterCount(word) > 1) {
-            typedDistinct.push_back(std::move(word));
+    std::vector<std::u16string_view> typedDistinct;
+    for (const auto word : typedUnique) {
+        if (hasLetter(word) && engine::detail::countCharacters(word) > 1) {
+            typedDistinct.push_back(word);
         }
     }
-    const WordIndex answerIndex(answerWords);
+    WordIndex answerIndex(answerWords, answerUnique);
     const auto kept = std::ranges::count_if(
-        typedDistinct, [&](const std::u16string& word) { return answerIndex.holds(word); });
+        typedDistinct, [&](std::u16string_view word) { return answerIndex.holds(word); });
     if (!typedDistinct.empty() && static_cast<double>(kept) < Bounds::kKeptWordsMinimum *
                                                                   static_cast<double>(
                                                                       typedDistinct.size())) {
         return because("most words replaced");
     }
 
-    const WordIndex typedIndex(typedWords);
+    WordIndex typedIndex(typedWords, typedUnique);
     std::int64_t content = 0;
     std::int64_t added = 0;
-    for (const auto& word : distinct(answerWords)) {
-        if (text::characterCount(word) < 4 || !hasLetter(word)) {
+    for (const auto word : answerUnique) {
+        if (engine::detail::countCharacters(word) < 4 || !hasLetter(word)) {
             continue;
         }
         ++content;

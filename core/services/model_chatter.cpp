@@ -41,6 +41,9 @@ bool isApostrophe(char32_t c) {
 }
 
 bool isWordCharacter(char32_t c) {
+    if (c < 0x80) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+    }
     const auto category = U_GET_GC_MASK(static_cast<UChar32>(c));
     return u_isalnum(static_cast<UChar32>(c)) || (category & U_GC_M_MASK) != 0;
 }
@@ -55,6 +58,7 @@ std::size_t unitsOf(char32_t c) {
 std::vector<Token> tokenize(std::u16string_view text, std::size_t from, std::size_t limit,
                             bool openEnd = false) {
     std::vector<Token> tokens;
+    tokens.reserve(std::min<std::size_t>(limit, 32));
     bool space = true;
     std::size_t at = from;
     while (at < text.size() && tokens.size() < limit) {
@@ -338,8 +342,16 @@ struct LeadIn {
 LeadIn findLeadIn(std::u16string_view answer, std::u16string_view input, QNAnswerExtent extent) {
     const std::vector<Token> tokens =
         tokenize(answer, 0, kLeadInTokens, extent == QNAnswerExtent::partialInsideWord);
-    const std::vector<Token> typedTokens = tokenize(input, 0, kLeadInTokens);
-    const std::vector<std::u16string_view> typed = wordsOf(typedTokens, 0, typedTokens.size());
+    // The person's first words, read only when the answer opens like a lead-in.
+    std::optional<std::vector<Token>> typedTokens;
+    std::vector<std::u16string_view> typedWords;
+    const auto typed = [&]() -> const std::vector<std::u16string_view>& {
+        if (!typedTokens) {
+            typedTokens = tokenize(input, 0, kLeadInTokens);
+            typedWords = wordsOf(*typedTokens, 0, typedTokens->size());
+        }
+        return typedWords;
+    };
     Reader reader(tokens, extent);
 
     // The longest interjection, with the mark after it, if any.
@@ -382,7 +394,7 @@ LeadIn findLeadIn(std::u16string_view answer, std::u16string_view input, QNAnswe
         const std::vector<std::u16string_view> phrase = wordsOf(tokens, phraseStart, *phraseEnd);
         std::vector<std::u16string_view> whole = interjection;
         whole.insert(whole.end(), phrase.begin(), phrase.end());
-        if (beginsWith(typed, whole)) {
+        if (beginsWith(typed(), whole)) {
             return leadIn;  // the person wrote it all
         }
         // Nothing after it: it is the answer, not a lead-in to one.
@@ -391,11 +403,11 @@ LeadIn findLeadIn(std::u16string_view answer, std::u16string_view input, QNAnswe
         }
         leadIn.found = true;
         // The person wrote the phrase, the model put the interjection before it.
-        leadIn.keepFrom = !interjection.empty() && beginsWith(typed, phrase)
+        leadIn.keepFrom = !interjection.empty() && beginsWith(typed(), phrase)
                               ? startOf(phraseStart)
                               : startOf(*textStart);
     } else if (!interjection.empty() && interjectionMarked && phraseStart < tokens.size() &&
-               tokens[phraseStart].spaceBefore && !beginsWith(typed, interjection)) {
+               tokens[phraseStart].spaceBefore && !beginsWith(typed(), interjection)) {
         leadIn.found = true;
         leadIn.keepFrom = startOf(phraseStart);
     }
@@ -405,7 +417,7 @@ LeadIn findLeadIn(std::u16string_view answer, std::u16string_view input, QNAnswe
         const bool lastWordOpen = extent == QNAnswerExtent::partialInsideWord && !tokens.empty() &&
                                   tokens.back().kind == Token::Kind::word;
         const auto sofar = wordsOf(tokens, 0, tokens.size() - (lastWordOpen ? 1 : 0));
-        leadIn.undecided = sofar.empty() || !beginsWith(typed, sofar);
+        leadIn.undecided = sofar.empty() || !beginsWith(typed(), sofar);
     }
     return leadIn;
 }
@@ -452,9 +464,21 @@ std::size_t findSignOffs(std::u16string_view answer, std::size_t from,
     const std::vector<Token> tokens = tokenize(answer, window, kSignOffWindow,
                                                extent == QNAnswerExtent::partialInsideWord);
     const std::vector<std::size_t> starts = sentenceStarts(tokens, window == from);
-    const std::size_t typedWindow = windowStart(input);
-    const std::vector<Token> typedTokens = tokenize(input, typedWindow, kSignOffWindow);
-    const std::vector<std::size_t> typedStarts = sentenceStarts(typedTokens, typedWindow == 0);
+    // The person's last sentences, read only when the answer ends with a sign-off.
+    std::optional<std::vector<Token>> typedTokens;
+    std::vector<std::size_t> typedStarts;
+    const auto typedSentence = [&](std::size_t fromEnd) -> std::vector<std::u16string_view> {
+        if (!typedTokens) {
+            const std::size_t typedWindow = windowStart(input);
+            typedTokens = tokenize(input, typedWindow, kSignOffWindow);
+            typedStarts = sentenceStarts(*typedTokens, typedWindow == 0);
+        }
+        if (fromEnd >= typedStarts.size()) {
+            return {};
+        }
+        return wordsOf(*typedTokens, typedStarts[typedStarts.size() - 1 - fromEnd],
+                       typedTokens->size());
+    };
 
     std::size_t keepTo = answer.size();
     for (std::size_t k = 0; k < starts.size(); ++k) {
@@ -476,12 +500,8 @@ std::size_t findSignOffs(std::u16string_view answer, std::size_t from,
             break;
         }
         // The person ended the same way: it is theirs.
-        if (matched && k < typedStarts.size()) {
-            const auto typed = wordsOf(typedTokens, typedStarts[typedStarts.size() - 1 - k],
-                                       typedTokens.size());
-            if (beginsWith(typed, {matched->begin(), matched->end()})) {
-                break;
-            }
+        if (matched && beginsWith(typedSentence(k), {matched->begin(), matched->end()})) {
+            break;
         }
         keepTo = tokens[start].start;
     }

@@ -33,7 +33,7 @@ Seams linuxSeams() {
         if (auto connection = display) {
             auto workspace = std::make_shared<EwmhWorkspace>(connection);
             auto accessibility = std::make_shared<AtspiAccessibility>(
-                [workspace] { return workspace->activeProcess(); },
+                [workspace] { return workspace->keyboardWindow(); },
                 [workspace](ProcessID pid) { return workspace->windowPlace(pid); });
             auto keys = std::make_shared<XTestKeySynthesis>(connection);
             if (keys->available()) {

@@ -6,6 +6,8 @@
 
 #include <array>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/accessibility.h"
 #include "platform/geometry.h"
@@ -20,6 +22,15 @@ struct WindowPlace {
     // What the client draws around its content itself (a GTK window's shadow and resize
     // margins: _GTK_FRAME_EXTENTS), left, right, top, bottom; none where it says nothing.
     std::optional<std::array<double, 4>> clientFrame;
+};
+
+// The window that has the keyboard, as the window system tells it: its process, its title and
+// the titles of that process's dialogs that stand over it (transient for it). Titles in UTF-8,
+// empty where a window has none.
+struct ActiveWindow {
+    ProcessID pid = 0;
+    std::string title;
+    std::vector<std::string> dialogTitles;
 };
 
 }  // namespace ravlin::platform

@@ -27,6 +27,7 @@
 #include "tests/support/recording_privacy_logger.h"
 #include "tests/support/resource_watch.h"
 #include "tests/support/scripted_language_model.h"
+#include "tests/support/watchdog.h"
 
 namespace ravlin::e2e {
 
@@ -46,7 +47,7 @@ extern const std::u16string kContext;    // text before it in the document
 // outcome tells which deadline ended a call; this only has to tell a call that ended from one
 // that waits on a stand-in's 30-second sleep or endless stall, on a machine as loaded as it gets
 // (the suite runs under sanitizers beside every other suite).
-inline constexpr std::chrono::milliseconds kMargin{15000};
+inline constexpr std::chrono::milliseconds kMargin = testing::kHangWatchdog;
 
 // Time limits of an online provider, in seconds.
 struct Timing {

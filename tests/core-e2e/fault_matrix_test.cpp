@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/providers/codex-cli/codex_cli_provider.h"
+#include "core/providers/codex-cli/correction_process.h"
 #include "core/providers/openai/openai_provider.h"
 #include "core/text/unicode.h"
 #include "tests/core-e2e/e2e_harness.h"
@@ -466,10 +467,11 @@ TEST(FaultMatrix, ToolFaultsEndInTheCodexProvidersOwnWordsAndLeaveNoProcess) {
         floodFailure += "flood err ";
     }
     floodFailure = "Codex CLI failed: " + floodFailure.substr(0, floodFailure.size() - 1) + "...";
-    const std::string flood =
-        "(yes 'flood out' | head -c 1000000) &\n"
-        "(yes 'flood err' | head -c 1000000 >&2) &\n"
-        "wait\n";
+    // Past what the provider keeps of each stream, and no more: the work stays small on a loaded
+    // machine.
+    const std::string floodBytes = std::to_string(kCodexCLIMaxOutputBytes + 65536);
+    const std::string flood = "(yes 'flood out' | head -c " + floodBytes + ") &\n" +
+                              "(yes 'flood err' | head -c " + floodBytes + " >&2) &\n" + "wait\n";
 
     std::vector<Row> rows;
     rows.push_back(

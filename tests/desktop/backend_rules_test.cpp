@@ -1,10 +1,14 @@
-// The backends' translation rules, table by table: toolkit offsets, roles, keys, coordinates.
+// The backends' translation rules, table by table: toolkit offsets, roles, keys, coordinates,
+// and which element has the keyboard.
 
 #include <X11/keysym.h>
 #include <atspi/atspi-constants.h>
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "platform/keys.h"
+#include "platform/linux/accessibility/focus_choice.h"
 #include "platform/linux/accessibility/text_offsets.h"
 #include "platform/linux/accessibility/toolkit.h"
 #include "platform/linux/keys/xtest_key_synthesis.h"
@@ -101,6 +105,17 @@ TEST(ToolkitRules, AMaskIsOneSymbolForEveryCharacter) {
                           Case{u"\u25CF\u25CFx", false}, Case{u"**\u2022", false},
                           Case{u"\U0001F600\U0001F600", false}}) {
         EXPECT_EQ(atspi::isMask(c.line), c.mask) << c.line.size();
+        // Any mask is one character repeated; so is a line of one letter, which a hidden field
+        // shows with a letter for its mask.
+        if (c.mask) {
+            EXPECT_TRUE(atspi::isOneCharacterRepeated(c.line));
+        }
+    }
+    for (const auto* line : {u"xxxx", u"x", u"1111", u"aaa\n"}) {
+        EXPECT_TRUE(atspi::isOneCharacterRepeated(line));
+    }
+    for (const auto* line : {u"", u"xxy", u"\U0001F600\U0001F600"}) {
+        EXPECT_FALSE(atspi::isOneCharacterRepeated(line));
     }
 }
 
@@ -113,7 +128,7 @@ class ScriptedElement final : public atspi::ElementCalls {
     double height = 0;
     bool nowhere = false;  // every character at the zero rectangle
     atspi::States states_;
-    std::u16string shown;
+    std::optional<std::u16string> shown;  // none: it does not answer
     int calls = 0;
 
     std::optional<atspi::States> states() override { return states_; }
@@ -210,38 +225,133 @@ TEST(ToolkitRules, Gtk4EntriesCharactersStandOnTheirLine) {
     EXPECT_EQ(atspi::atkToolkit().textBounds(element, 3, 3), std::nullopt);
 }
 
-TEST(ToolkitRules, Gtk4PasswordFieldsByRoleOrByTheirMask) {
-    const auto& gtk4 = atspi::gtk4Toolkit();
+// Told from the role, the states and the displayed line alone (the rules get no text to ask).
+TEST(ToolkitRules, PasswordFieldsByRoleOrByWhatTheyShow) {
     struct Case {
         const char* name;
         AtspiRole role;
         atspi::States states;
-        std::u16string shown;
-        bool password;
-        bool asksWhatItShows;
+        std::optional<std::u16string> shown;
+        bool gtk4;   // a password field to GTK 4's rules
+        bool other;  // to the ATK bridge's (and Qt's)
     };
+    constexpr auto text = ATSPI_ROLE_TEXT;
+    constexpr auto entry = ATSPI_ROLE_ENTRY;
+    constexpr auto password = ATSPI_ROLE_PASSWORD_TEXT;
     for (const auto& c : {
-             Case{"PasswordEntry", ATSPI_ROLE_PASSWORD_TEXT, {}, u"", true, false},
-             Case{"hidden Entry", ATSPI_ROLE_TEXT, {.singleLine = true}, u"\u25CF\u25CF", true,
-                  true},
-             Case{"Entry", ATSPI_ROLE_TEXT, {}, u"hidden", false, true},
-             Case{"empty hidden Entry", ATSPI_ROLE_TEXT, {}, u"", false, true},
-             Case{"text view of stars", ATSPI_ROLE_TEXT, {.multiLine = true}, u"***", false, false},
+             Case{"password role, bullets", password, {}, u"\u25CF\u25CF", true, true},
+             Case{"password role, nothing in it", password, {}, u"", true, true},
+             Case{"PasswordEntry peeked", password, {}, u"secret", false, true},
+             Case{"hidden Entry, bullets", text, {}, u"\u25CF\u25CF", true, true},
+             Case{"hidden Entry, a letter for its mask", text, {}, u"xxxxxxxxxx", true, false},
+             Case{"hidden Entry of one character", text, {}, u"x", true, false},
+             Case{"field masked by its style", entry, {.singleLine = true}, u"\u2022\u2022\u2022",
+                  true, true},
+             Case{"Entry", text, {}, u"see eeyore", false, false},
+             Case{"empty Entry", text, {}, u"", false, false},
+             Case{"Entry that does not say what it shows", text, {}, std::nullopt, true, false},
+             Case{"text view of stars", text, {.multiLine = true}, u"***", false, false},
              Case{"button", ATSPI_ROLE_PUSH_BUTTON, {}, u"***", false, false},
          }) {
         SCOPED_TRACE(c.name);
         ScriptedElement element;
         element.states_ = c.states;
         element.shown = c.shown;
-        EXPECT_EQ(gtk4.isPassword(c.role, element), c.password);
-        EXPECT_EQ(element.calls > 0, c.asksWhatItShows);
-        // The ATK bridge's toolkits have a role for it and never ask.
-        ScriptedElement other = element;
-        other.calls = 0;
-        EXPECT_EQ(atspi::atkToolkit().isPassword(c.role, other),
-                  c.role == ATSPI_ROLE_PASSWORD_TEXT);
-        EXPECT_EQ(other.calls, 0);
+        EXPECT_EQ(atspi::gtk4Toolkit().isPassword(c.role, element), c.gtk4);
+        EXPECT_EQ(atspi::atkToolkit().isPassword(c.role, element), c.other);
+        EXPECT_EQ(atspi::qtToolkit().isPassword(c.role, element), c.other);
     }
+}
+
+TEST(FocusSearch, WindowsNamedByTheirTitles) {
+    for (const auto& [name, title, names] : {
+             std::tuple{"Set Password", "Set Password", true},
+             std::tuple{"document.txt", "document.txt \u2014 KWrite", true},  // Qt adds its name
+             std::tuple{"Untitled 1", "Untitled 10 - LibreOffice Writer", false},
+             std::tuple{"", "", false},
+             std::tuple{"Save", "Set Password", false},
+         }) {
+        EXPECT_EQ(atspi::namesWindow(name, title), names) << name << " / " << title;
+    }
+}
+
+// The windows looked in first are those the window system says have the keyboard, told by
+// their titles; a dialog over a document comes before the document.
+TEST(FocusSearch, TheWindowThatHasTheKeyboardAndItsDialogsFirst) {
+    using Groups = std::vector<std::vector<std::size_t>>;
+    const ActiveWindow document{.pid = 1, .title = "Untitled 1 - LibreOffice Writer",
+                                .dialogTitles = {"Set Password"}};
+    const ActiveWindow dialog{.pid = 1, .title = "Set Password"};
+    struct Case {
+        const char* name;
+        std::vector<atspi::BusWindow> windows;
+        const ActiveWindow* active;
+        Groups groups;
+    };
+    const atspi::BusWindow writer{"Untitled 1 - LibreOffice Writer", false};
+    const atspi::BusWindow writerActive{"Untitled 1 - LibreOffice Writer", true};
+    const atspi::BusWindow calc{"Untitled 2 - LibreOffice Calc", false};
+    const atspi::BusWindow setPassword{"Set Password", false};
+    const atspi::BusWindow setPasswordActive{"Set Password", true};
+    const ActiveWindow panel{.pid = 1, .title = "Ravlin"};
+    for (const auto& c : {
+             Case{"the dialog in front: only it", {writer, setPasswordActive}, &dialog, {{1}}},
+             Case{"the dialog in front, not yet said active", {writer, setPassword}, &dialog,
+                  {{1}}},
+             Case{"the dialog in front, the document still said active",
+                  {writerActive, setPassword}, &dialog, {{1}}},
+             Case{"an unnamed window said active, titled by the application's name",
+                  {{"Ravlin", false}, {"", true}}, &panel, {{1}, {0}}},
+             Case{"the document in front, its dialog said active",
+                  {writerActive, calc, setPasswordActive}, &document, {{2}, {0}}},
+             Case{"the document in front, a dialog over it", {writer, setPassword}, &document,
+                  {{1}, {0}}},
+             Case{"no window by that title: the one said active", {writer, calc},
+                  &dialog, {{0, 1}}},
+             Case{"nothing told by the window system", {writer, setPasswordActive}, nullptr,
+                  {{1}}},
+             Case{"no windows", {}, &dialog, {}},
+         }) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(atspi::windowsToSearch(c.windows, c.active), c.groups);
+    }
+}
+
+// Of the elements claiming the focus, in the order met: the first that holds it with its caret
+// there; else the latest focus event's; else the first holder; else the first stand-in; else
+// the only field whose focus goes unsaid.
+TEST(FocusSearch, TheElementWithTheCaretAmongThoseClaimingTheFocus) {
+    using Claim = atspi::FocusClaim;
+    const atspi::FocusCandidate caretHere{.claim = Claim::holds, .takesText = true, .caret = 11};
+    const atspi::FocusCandidate caretElsewhere{.claim = Claim::holds, .takesText = true,
+                                               .caret = -1};
+    const atspi::FocusCandidate table{.claim = Claim::holds};
+    const atspi::FocusCandidate proxy{.claim = Claim::standsIn};
+    const atspi::FocusCandidate named{.claim = Claim::holds, .latestEvent = true};
+    const atspi::FocusCandidate unsaid{.takesText = true, .unsaid = true};
+    struct Case {
+        const char* name;
+        std::vector<atspi::FocusCandidate> met;
+        std::optional<std::size_t> taken;
+    };
+    for (const auto& c : {
+             Case{"Writer: the paragraph the caret left, then the caret's",
+                  {caretElsewhere, caretHere}, 1},
+             Case{"Calc: the sheet, then the edited cell's paragraph", {table, caretHere}, 1},
+             Case{"the latest focus event's", {table, named}, 1},
+             Case{"the first holder", {proxy, caretElsewhere, table}, 1},
+             Case{"a stand-in only", {proxy}, 0},
+             Case{"a field whose focus goes unsaid", {unsaid}, 0},
+             Case{"two of those: neither", {unsaid, unsaid}, std::nullopt},
+             Case{"a holder before an unsaid field", {unsaid, table}, 1},
+             Case{"nothing", {}, std::nullopt},
+         }) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(atspi::chooseFocus(c.met), c.taken);
+    }
+    EXPECT_TRUE(atspi::endsFocusSearch(caretHere));
+    EXPECT_FALSE(atspi::endsFocusSearch(caretElsewhere));
+    EXPECT_FALSE(atspi::endsFocusSearch(table));
 }
 
 TEST(XKeys, VirtualKeysAndChordModifiers) {

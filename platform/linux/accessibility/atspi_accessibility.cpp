@@ -20,9 +20,9 @@ constexpr const char* statusInterface = "org.a11y.Status";
 }  // namespace
 
 AtspiAccessibility::AtspiAccessibility(
-    std::function<std::optional<ProcessID>()> activeProcess,
+    std::function<std::optional<ActiveWindow>()> activeWindow,
     std::function<std::optional<WindowPlace>(ProcessID)> windowOf)
-    : activeProcess_(std::move(activeProcess)),
+    : activeWindow_(std::move(activeWindow)),
       windowOf_(std::move(windowOf)),
       self_(static_cast<ProcessID>(::getpid())) {
     atspi_init();
@@ -69,8 +69,11 @@ AtspiAccessibility::~AtspiAccessibility() {
         atspi_event_listener_deregister(focusListener_, "object:state-changed:focused", nullptr);
         g_object_unref(focusListener_);
     }
-    for (auto& [pid, object] : lastFocus_) {
-        g_object_unref(object);
+    for (auto& known : lastFocus_) {
+        forget(known);
+    }
+    if (focusAnswer_.element != nullptr) {
+        g_object_unref(focusAnswer_.element);
     }
     if (session_ != nullptr) {
         if (trustSignal_ != 0) {

@@ -7,10 +7,15 @@
 // or times out is an absent value. Our own accessibles are never asked anything: this process
 // cannot answer its own calls while it waits for them, so each would cost the full time limit.
 //
-// The element last found focused in an application is asked first whether it still has the
-// focus: one call, where looking for it costs a call or two per element of the application.
-// (No event listener tells us where the focus went: while anyone listens for events, every Qt
-// program sends each of its key presses through the accessibility registry first.)
+// The focused element is looked for only in the window that has the keyboard (the window
+// system's active window, with the dialogs over it), told on the bus by its title: an
+// application may leave elements of its other windows claiming the focus (LibreOffice's
+// document behind its Set Password dialog). Where several elements there claim it, the one with
+// a caret is taken (see focus_choice.h). The element last found focused in an application is
+// asked first whether it still has the focus there: a call or two, where looking for it costs a
+// call or two per element of the window; one search answers every read of one turn of the event
+// loop. (No event listener tells us where the focus went: while anyone listens for events,
+// every Qt program sends each of its key presses through the accessibility registry first.)
 //
 // A reading (the attribute reads one synchronous pass makes) fetches only what it needs: a
 // selection's text by its range, counts from the count call; what it fetched is kept until the
@@ -21,6 +26,7 @@
 #include <deque>
 #include <functional>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -59,10 +65,10 @@ class AtspiAccessibility final : public Accessibility {
     static constexpr std::size_t maxTokens = 4096;
     static constexpr std::size_t maxTextBytes = 16u << 20;
 
-    // `activeProcess` answers the process of the active window, if any; `windowOf` where a
+    // `activeWindow` answers the window that has the keyboard, if any; `windowOf` where a
     // process's window stands (for toolkits that give positions inside their windows only).
     explicit AtspiAccessibility(
-        std::function<std::optional<ProcessID>()> activeProcess,
+        std::function<std::optional<ActiveWindow>()> activeWindow,
         std::function<std::optional<WindowPlace>(ProcessID)> windowOf = {});
     ~AtspiAccessibility() override;
     AtspiAccessibility(const AtspiAccessibility&) = delete;
@@ -92,6 +98,8 @@ class AtspiAccessibility final : public Accessibility {
 
     // Applications whose last focused element is remembered, at most.
     static constexpr std::size_t maxRememberedFocus = 64;
+    // Elements claiming the focus kept for the choice among them, at most.
+    static constexpr std::size_t maxFocusCandidates = 32;
 
   private:
     static constexpr ElementRef systemWide{1};
@@ -128,8 +136,20 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] Expected<Entry*> lookup(ElementRef element);
     // The focused element of the active application (held) and its process.
     [[nodiscard]] Expected<std::pair<_AtspiAccessible*, ProcessID>> focused();
+    [[nodiscard]] Expected<std::pair<_AtspiAccessible*, ProcessID>> searchFocus();
     [[nodiscard]] _AtspiAccessible* application(ProcessID pid);
-    [[nodiscard]] _AtspiAccessible* focusedIn(_AtspiAccessible* application);
+    // The element that has the keyboard in an application (held), looked for in its windows in
+    // the order windowsToSearch() gives; `active` is the window system's active window when it
+    // is this application's.
+    [[nodiscard]] _AtspiAccessible* focusIn(_AtspiAccessible* application, ProcessID pid,
+                                            const ActiveWindow* active);
+    // The element taken among those of `windows` that claim the focus (held), and the window it
+    // is in.
+    [[nodiscard]] _AtspiAccessible* focusAmong(const atspi::Toolkit& rules,
+                                               std::span<_AtspiAccessible* const> windows,
+                                               ProcessID pid, _AtspiAccessible** window);
+    // The window an element is in: the ancestor just below its application (held).
+    [[nodiscard]] _AtspiAccessible* windowOf(_AtspiAccessible* element);
     // The states of an object; none when it does not answer.
     [[nodiscard]] std::optional<atspi::States> states(_AtspiAccessible* object);
     // The rules of the toolkit an application element names.
@@ -150,6 +170,8 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] bool usesUtf16(Entry& entry);
     // The reading of an element in this turn of the event loop.
     Reading& reading(Entry& entry);
+    // Marks this turn's end, when the loop turns next.
+    void endTurnSoon();
     void forgetReadings();
     [[nodiscard]] std::optional<int> role(Entry& entry);
     [[nodiscard]] std::optional<atspi::States> stateSet(Entry& entry);
@@ -184,8 +206,21 @@ class AtspiAccessibility final : public Accessibility {
     // One fetch of [start, end) in toolkit units (end -1: to the end); none when unreadable or
     // too long.
     [[nodiscard]] std::optional<std::u16string> fetchText(Entry& entry, int start, int end);
-    [[nodiscard]] _AtspiAccessible* rememberedFocus(ProcessID pid);
-    void rememberFocus(_AtspiAccessible* object, ProcessID pid);
+    // The element last found focused in an application, or last named by a focus event.
+    struct Remembered {
+        ProcessID pid = 0;
+        _AtspiAccessible* element = nullptr;  // held
+        _AtspiAccessible* window = nullptr;   // held; none until known
+        bool fromEvent = false;
+    };
+    [[nodiscard]] Remembered* remembered(ProcessID pid);
+    // Whether the element remembered still has the keyboard in one of `windows`: it still
+    // claims the focus, and it is a field with its caret there.
+    [[nodiscard]] bool stillHasFocus(Remembered& known, std::span<_AtspiAccessible* const> windows);
+    // Takes over the references given.
+    void rememberFocus(_AtspiAccessible* object, ProcessID pid, _AtspiAccessible* window,
+                       bool fromEvent);
+    void forget(Remembered& known);
     // Whether it is a password field by its toolkit's rule; none when it does not answer.
     [[nodiscard]] std::optional<bool> isPasswordField(Entry& entry);
     // Whether its text can be written over AT-SPI: editable by the toolkit's rule and offering
@@ -197,7 +232,7 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] bool readTrust();
     void onFocusEvent(_AtspiAccessible* source);
 
-    std::function<std::optional<ProcessID>()> activeProcess_;
+    std::function<std::optional<ActiveWindow>()> activeWindow_;
     std::function<std::optional<WindowPlace>(ProcessID)> windowOf_;
     ProcessID self_;
     std::unordered_map<std::uint64_t, Entry> entries_;
@@ -212,8 +247,16 @@ class AtspiAccessibility final : public Accessibility {
 
     _AtspiEventListener* focusListener_ = nullptr;
     CallbackList<ElementRef> focusObservers_;
-    // The element last found focused in each application (held), newest last.
-    std::vector<std::pair<ProcessID, _AtspiAccessible*>> lastFocus_;
+    // The element last found focused in each application, newest last.
+    std::vector<Remembered> lastFocus_;
+    // The answer of this turn's focus search, for the reads that follow it in the same turn.
+    struct FocusAnswer {
+        std::uint64_t turn = 0;
+        _AtspiAccessible* element = nullptr;  // held
+        ProcessID pid = 0;
+        Error error;
+    };
+    FocusAnswer focusAnswer_;
     // Readings belong to one turn of the event loop; its end is marked by an idle callback.
     std::uint64_t turn_ = 1;
     unsigned turnEnd_ = 0;

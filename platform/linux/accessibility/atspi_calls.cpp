@@ -11,6 +11,7 @@ States statesOf(AtspiStateSet* set) {
     return States{
         .focused = has(ATSPI_STATE_FOCUSED),
         .focusable = has(ATSPI_STATE_FOCUSABLE),
+        .active = has(ATSPI_STATE_ACTIVE),
         .showing = has(ATSPI_STATE_SHOWING),
         .visible = has(ATSPI_STATE_VISIBLE),
         .defunct = has(ATSPI_STATE_DEFUNCT),

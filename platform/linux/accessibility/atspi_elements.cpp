@@ -193,12 +193,10 @@ Expected<AttributeValue> AtspiAccessibility::readApplication(Entry& entry,
                                                              std::string_view name) {
     AtspiAccessible* object = entry.object;
     if (name == ax::focusedUIElement) {
-        if (AtspiAccessible* known = rememberedFocus(entry.pid)) {
-            return AttributeValue(
-                remember(static_cast<AtspiAccessible*>(g_object_ref(known)), entry.pid));
-        }
-        if (AtspiAccessible* found = focusedIn(object)) {
-            rememberFocus(static_cast<AtspiAccessible*>(g_object_ref(found)), entry.pid);
+        // Where the application has the keyboard, in the window that has it.
+        const auto active = activeWindow_ ? activeWindow_() : std::nullopt;
+        const ActiveWindow* scope = active && active->pid == entry.pid ? &*active : nullptr;
+        if (AtspiAccessible* found = focusIn(object, entry.pid, scope)) {
             return AttributeValue(remember(found, entry.pid));
         }
         return noValue(name);

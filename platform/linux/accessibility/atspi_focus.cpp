@@ -1,5 +1,5 @@
 // Which application is in front, which of its elements has the focus, and whether that is a
-// password field.
+// password field. Which element to take where several claim the focus: focus_choice.h.
 
 #include <atspi/atspi.h>
 
@@ -9,13 +9,14 @@
 #include "platform/linux/accessibility/atspi_accessibility.h"
 #include "platform/linux/accessibility/atspi_calls.h"
 #include "platform/linux/accessibility/atspi_element_calls.h"
+#include "platform/linux/accessibility/focus_choice.h"
 #include "platform/linux/accessibility/toolkit.h"
 
 namespace ravlin::platform {
 
 using namespace atspi;
 
-// --- Applications and focus
+// --- Applications
 
 AtspiAccessible* AtspiAccessibility::application(ProcessID pid) {
     if (pid == self_ || pid <= 0) {
@@ -46,79 +47,307 @@ AtspiAccessible* AtspiAccessibility::application(ProcessID pid) {
     return nullptr;
 }
 
-AtspiAccessible* AtspiAccessibility::focusedIn(AtspiAccessible* app) {
+// --- The focused element
+
+Expected<std::pair<AtspiAccessible*, ProcessID>> AtspiAccessibility::focused() {
+    // One search a turn: the reads of one pass ask where the focus is several times.
+    if (focusAnswer_.turn != turn_) {
+        if (focusAnswer_.element != nullptr) {
+            g_object_unref(focusAnswer_.element);
+        }
+        focusAnswer_ = FocusAnswer{.turn = turn_};
+        auto found = searchFocus();
+        if (found) {
+            focusAnswer_.element = found->first;
+            focusAnswer_.pid = found->second;
+        } else {
+            focusAnswer_.error = found.error();
+        }
+        endTurnSoon();
+    }
+    if (focusAnswer_.element == nullptr) {
+        return focusAnswer_.error;
+    }
+    return std::pair{static_cast<AtspiAccessible*>(g_object_ref(focusAnswer_.element)),
+                     focusAnswer_.pid};
+}
+
+Expected<std::pair<AtspiAccessible*, ProcessID>> AtspiAccessibility::searchFocus() {
+    const auto active = activeWindow_ ? activeWindow_() : std::nullopt;
+    if (active) {
+        // Only the active window's process: another application may still show a focus it
+        // lost a moment ago.
+        if (active->pid == self_) {
+            return Error{ErrorCode::notFound, "our own window is in front"};
+        }
+        Held<AtspiAccessible> app(application(active->pid));
+        if (!app) {
+            return Error{ErrorCode::notFound, "the active application is not accessible"};
+        }
+        if (AtspiAccessible* found = focusIn(app.get(), active->pid, &*active)) {
+            return std::pair{found, active->pid};
+        }
+        return Error{ErrorCode::notFound, "nothing has the focus"};
+    }
+    // No usable active window: the first focus of any other application.
+    Held<AtspiAccessible> desktop(atspi_get_desktop(0));
+    if (!desktop) {
+        return failed("no accessibility desktop");
+    }
+    const auto count = attempt(worstCall_, [&](GError** e) {
+                           return atspi_accessible_get_child_count(desktop.get(), e);
+                       }).value_or(0);
+    for (int i = 0; i < std::min(count, maxChildren); ++i) {
+        Held<AtspiAccessible> app(attempt(worstCall_, [&](GError** e) {
+                                      return atspi_accessible_get_child_at_index(desktop.get(), i,
+                                                                                 e);
+                                  }).value_or(nullptr));
+        if (!app) {
+            continue;
+        }
+        const auto pid = attempt(
+            worstCall_, [&](GError** e) { return atspi_accessible_get_process_id(app.get(), e); });
+        if (!pid || static_cast<ProcessID>(*pid) == self_) {
+            continue;
+        }
+        if (AtspiAccessible* found = focusIn(app.get(), static_cast<ProcessID>(*pid), nullptr)) {
+            return std::pair{found, static_cast<ProcessID>(*pid)};
+        }
+    }
+    return Error{ErrorCode::notFound, "nothing has the focus"};
+}
+
+AtspiAccessible* AtspiAccessibility::focusIn(AtspiAccessible* app, ProcessID pid,
+                                             const ActiveWindow* active) {
     // libatspi answers states from a cache kept fresh by events; read the application anew so
     // a focus that moved a moment ago is not missed.
     atspi_accessible_clear_cache(app);
     const Toolkit& rules = toolkitOf(app);
+    // Its windows, with what tells them apart: their names (titles), which one is active.
+    std::vector<AtspiAccessible*> windows;
+    std::vector<BusWindow> shown;
+    const auto count = attempt(worstCall_, [&](GError** e) {
+                           return atspi_accessible_get_child_count(app, e);
+                       }).value_or(0);
+    for (int i = 0; i < std::min(count, maxChildren); ++i) {
+        auto* window = attempt(worstCall_, [&](GError** e) {
+                           return atspi_accessible_get_child_at_index(app, i, e);
+                       }).value_or(nullptr);
+        if (window == nullptr) {
+            continue;
+        }
+        BusWindow each{.active = states(window).value_or(States{}).active};
+        if (active != nullptr) {
+            auto* name = attempt(worstCall_, [&](GError** e) {
+                             return atspi_accessible_get_name(window, e);
+                         }).value_or(nullptr);
+            each.name = name != nullptr ? name : "";
+            g_free(name);
+        }
+        windows.push_back(window);
+        shown.push_back(std::move(each));
+    }
+    const auto groups = windowsToSearch(shown, active);
+    const auto windowsOf = [&](const std::vector<std::size_t>& group) {
+        std::vector<AtspiAccessible*> chosen;
+        for (const auto index : group) {
+            chosen.push_back(windows[index]);
+        }
+        return chosen;
+    };
+    AtspiAccessible* found = nullptr;
+    Remembered* known = remembered(pid);
+    if (!groups.empty() && known != nullptr && stillHasFocus(*known, windowsOf(groups.front()))) {
+        // Where it was last found, it still is.
+        found = static_cast<AtspiAccessible*>(g_object_ref(known->element));
+    }
+    for (std::size_t i = 0; found == nullptr && i < groups.size(); ++i) {
+        AtspiAccessible* window = nullptr;
+        found = focusAmong(rules, windowsOf(groups[i]), pid, &window);
+        if (found != nullptr) {
+            rememberFocus(static_cast<AtspiAccessible*>(g_object_ref(found)), pid,
+                          static_cast<AtspiAccessible*>(g_object_ref(window)), false);
+        }
+    }
+    for (auto* window : windows) {
+        g_object_unref(window);
+    }
+    return found;
+}
+
+AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
+                                                std::span<AtspiAccessible* const> windows,
+                                                ProcessID pid, AtspiAccessible** window) {
+    // The element a focus event named last in this application, if that is what is remembered.
+    const Remembered* known = remembered(pid);
+    const AtspiAccessible* named = known != nullptr && known->fromEvent ? known->element : nullptr;
     int visited = 0;
     bool stalled = false;
-    // The first element that says it is focused without holding the keyboard (see
-    // Toolkit::focusClaim), should nothing else be found.
-    Held<AtspiAccessible> standIn(nullptr);
-    std::function<AtspiAccessible*(AtspiAccessible*, int)> search =
-        [&](AtspiAccessible* node, int depth) -> AtspiAccessible* {
-        if (stalled || depth > maxDepth || ++visited > maxVisited) {
-            return nullptr;
+    bool ended = false;
+    // Those met, in order, each held, with the window it is in.
+    std::vector<FocusCandidate> met;
+    std::vector<std::pair<AtspiAccessible*, AtspiAccessible*>> elements;
+    AtspiAccessible* searching = nullptr;
+    const auto meet = [&](AtspiAccessible* node, const States& now) {
+        FocusCandidate candidate;
+        if (now.focused) {
+            Held<AtspiText> text(atspi_accessible_get_text_iface(node));
+            candidate.takesText = static_cast<bool>(text);
+            candidate.claim = rules.focusClaim(now, candidate.takesText);
+            if (candidate.claim == FocusClaim::holds && text) {
+                candidate.caret = attempt(worstCall_, [&](GError** e) {
+                    return atspi_text_get_caret_offset(text.get(), e);
+                });
+            }
+            candidate.latestEvent = node == named;
+        } else {
+            // (text fields only: a spin button or a list claims no focus it does not hold)
+            const auto role = attempt(
+                worstCall_, [&](GError** e) { return atspi_accessible_get_role(node, e); });
+            if (role != ATSPI_ROLE_TEXT && role != ATSPI_ROLE_ENTRY) {
+                return;
+            }
+            candidate.unsaid = true;
+            candidate.takesText = true;
         }
-        if (depth > 0) {
-            const auto found = states(node);
-            if (!found) {
-                stalled = true;
-                return nullptr;
-            }
-            if (found->focused) {
-                Held<AtspiText> text(atspi_accessible_get_text_iface(node));
-                if (rules.focusClaim(*found, static_cast<bool>(text)) == FocusClaim::holds) {
-                    return static_cast<AtspiAccessible*>(g_object_ref(node));
-                }
-                if (!standIn) {
-                    standIn.object = static_cast<AtspiAccessible*>(g_object_ref(node));
-                }
-            }
-            if (!rules.showsChildren(*found)) {
-                return nullptr;
-            }
+        ended = endsFocusSearch(candidate);
+        if (ended || met.size() < maxFocusCandidates) {
+            met.push_back(candidate);
+            elements.emplace_back(static_cast<AtspiAccessible*>(g_object_ref(node)), searching);
+        }
+    };
+    std::function<void(AtspiAccessible*, int)> walk = [&](AtspiAccessible* node, int depth) {
+        if (ended || stalled || depth > maxDepth || ++visited > maxVisited) {
+            return;
+        }
+        const auto now = states(node);
+        if (!now) {
+            stalled = true;
+            return;
+        }
+        if (now->focused || rules.mayHoldFocusUnsaid(*now)) {
+            meet(node, *now);
+        }
+        if (ended || !rules.showsChildren(*now)) {
+            return;
         }
         const auto count = attempt(
             worstCall_, [&](GError** e) { return atspi_accessible_get_child_count(node, e); });
         if (!count) {
             // A target that does not answer gets no further calls in this search.
             stalled = true;
-            return nullptr;
+            return;
         }
-        for (int i = 0; i < std::min(*count, maxChildren); ++i) {
-            auto child = attempt(worstCall_, [&](GError** e) {
-                             return atspi_accessible_get_child_at_index(node, i, e);
-                         }).value_or(nullptr);
-            if (child == nullptr) {
-                continue;
-            }
-            AtspiAccessible* found = search(child, depth + 1);
-            g_object_unref(child);
-            if (found != nullptr || stalled) {
-                return found;
+        // Children too many to visit are not looked through (a spreadsheet's cells: the one
+        // being edited has its text elsewhere).
+        if (*count > maxChildren) {
+            return;
+        }
+        for (int i = 0; i < *count && !ended && !stalled; ++i) {
+            Held<AtspiAccessible> child(attempt(worstCall_, [&](GError** e) {
+                                            return atspi_accessible_get_child_at_index(node, i, e);
+                                        }).value_or(nullptr));
+            if (child) {
+                walk(child.get(), depth + 1);
             }
         }
-        return nullptr;
     };
-    if (AtspiAccessible* found = search(app, 0)) {
-        return found;
+    for (auto* each : windows) {
+        searching = each;
+        walk(each, 1);
     }
-    return standIn ? static_cast<AtspiAccessible*>(g_object_ref(standIn.get())) : nullptr;
+    const auto chosen = chooseFocus(met);
+    AtspiAccessible* found = nullptr;
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+        if (chosen == i) {
+            found = elements[i].first;
+            *window = elements[i].second;
+        } else {
+            g_object_unref(elements[i].first);
+        }
+    }
+    return found;
 }
 
-AtspiAccessible* AtspiAccessibility::rememberedFocus(ProcessID pid) {
-    const auto known = std::ranges::find(lastFocus_, pid, &std::pair<ProcessID, AtspiAccessible*>::first);
-    if (known == lastFocus_.end()) {
-        return nullptr;
+AtspiAccessible* AtspiAccessibility::windowOf(AtspiAccessible* element) {
+    auto* node = static_cast<AtspiAccessible*>(g_object_ref(element));
+    for (int depth = 0; depth < maxDepth; ++depth) {
+        Held<AtspiAccessible> parent(attempt(worstCall_, [&](GError** e) {
+                                         return atspi_accessible_get_parent(node, e);
+                                     }).value_or(nullptr));
+        const auto role = parent ? attempt(worstCall_,
+                                           [&](GError** e) {
+                                               return atspi_accessible_get_role(parent.get(), e);
+                                           })
+                                 : std::nullopt;
+        if (!role) {
+            break;
+        }
+        if (*role == ATSPI_ROLE_APPLICATION) {
+            return node;
+        }
+        g_object_unref(node);
+        node = static_cast<AtspiAccessible*>(g_object_ref(parent.get()));
     }
-    AtspiAccessible* object = known->second;
-    // Its states as they are now (the cache may hold those of an earlier event).
-    atspi_accessible_clear_cache(object);
-    const auto now = states(object);
-    return now && now->focused && !now->defunct ? object : nullptr;
+    g_object_unref(node);
+    return nullptr;
 }
+
+// --- The focus remembered
+
+AtspiAccessibility::Remembered* AtspiAccessibility::remembered(ProcessID pid) {
+    const auto known = std::ranges::find(lastFocus_, pid, &Remembered::pid);
+    return known != lastFocus_.end() ? &*known : nullptr;
+}
+
+bool AtspiAccessibility::stillHasFocus(Remembered& known,
+                                       std::span<AtspiAccessible* const> windows) {
+    if (known.window == nullptr) {
+        // (named by a focus event: where it stands is looked up once)
+        known.window = windowOf(known.element);
+    }
+    if (known.window == nullptr || std::ranges::find(windows, known.window) == windows.end()) {
+        return false;
+    }
+    // Its states as they are now (the cache may hold those of an earlier event).
+    atspi_accessible_clear_cache(known.element);
+    const auto now = states(known.element);
+    if (!now || !now->focused || now->defunct) {
+        return false;
+    }
+    // Only a field with its caret there ends a search: another element may be the one that has
+    // the keyboard beside an element that only claims it.
+    Held<AtspiText> text(atspi_accessible_get_text_iface(known.element));
+    const auto caret = text ? attempt(worstCall_,
+                                      [&](GError** e) {
+                                          return atspi_text_get_caret_offset(text.get(), e);
+                                      })
+                            : std::nullopt;
+    return caret && *caret >= 0;
+}
+
+void AtspiAccessibility::forget(Remembered& known) {
+    g_object_unref(known.element);
+    if (known.window != nullptr) {
+        g_object_unref(known.window);
+    }
+}
+
+void AtspiAccessibility::rememberFocus(AtspiAccessible* object, ProcessID pid,
+                                       AtspiAccessible* window, bool fromEvent) {
+    if (Remembered* known = remembered(pid)) {
+        forget(*known);
+        lastFocus_.erase(lastFocus_.begin() + (known - lastFocus_.data()));
+    }
+    if (lastFocus_.size() >= maxRememberedFocus) {
+        forget(lastFocus_.front());
+        lastFocus_.erase(lastFocus_.begin());
+    }
+    lastFocus_.push_back(
+        Remembered{.pid = pid, .element = object, .window = window, .fromEvent = fromEvent});
+}
+
+// --- Applications and their toolkits
 
 std::optional<States> AtspiAccessibility::states(AtspiAccessible* object) {
     const auto set = attempt(worstCall_, [&](GError** e) {
@@ -159,70 +388,6 @@ const Toolkit& AtspiAccessibility::toolkit(Entry& entry) {
         entry.toolkit = app ? &toolkitOf(app.get()) : &atkToolkit();
     }
     return *entry.toolkit;
-}
-
-void AtspiAccessibility::rememberFocus(AtspiAccessible* object, ProcessID pid) {
-    // Takes over the caller's reference.
-    if (const auto known =
-            std::ranges::find(lastFocus_, pid, &std::pair<ProcessID, AtspiAccessible*>::first);
-        known != lastFocus_.end()) {
-        g_object_unref(known->second);
-        lastFocus_.erase(known);
-    }
-    if (lastFocus_.size() >= maxRememberedFocus) {
-        g_object_unref(lastFocus_.front().second);
-        lastFocus_.erase(lastFocus_.begin());
-    }
-    lastFocus_.emplace_back(pid, object);
-}
-
-Expected<std::pair<AtspiAccessible*, ProcessID>> AtspiAccessibility::focused() {
-    const auto active = activeProcess_ ? activeProcess_() : std::nullopt;
-    if (active) {
-        // Only the active window's process: another application may still show a focus it
-        // lost a moment ago.
-        if (*active == self_) {
-            return Error{ErrorCode::notFound, "our own window is in front"};
-        }
-        if (AtspiAccessible* known = rememberedFocus(*active)) {
-            return std::pair{static_cast<AtspiAccessible*>(g_object_ref(known)), *active};
-        }
-        Held<AtspiAccessible> app(application(*active));
-        if (!app) {
-            return Error{ErrorCode::notFound, "the active application is not accessible"};
-        }
-        if (AtspiAccessible* found = focusedIn(app.get())) {
-            rememberFocus(static_cast<AtspiAccessible*>(g_object_ref(found)), *active);
-            return std::pair{found, *active};
-        }
-        return Error{ErrorCode::notFound, "nothing has the focus"};
-    }
-    // No usable active window: the first focus of any other application.
-    Held<AtspiAccessible> desktop(atspi_get_desktop(0));
-    if (!desktop) {
-        return failed("no accessibility desktop");
-    }
-    const auto count = attempt(worstCall_, [&](GError** e) {
-                           return atspi_accessible_get_child_count(desktop.get(), e);
-                       }).value_or(0);
-    for (int i = 0; i < std::min(count, maxChildren); ++i) {
-        Held<AtspiAccessible> app(attempt(worstCall_, [&](GError** e) {
-                                      return atspi_accessible_get_child_at_index(desktop.get(), i,
-                                                                                 e);
-                                  }).value_or(nullptr));
-        if (!app) {
-            continue;
-        }
-        const auto pid = attempt(
-            worstCall_, [&](GError** e) { return atspi_accessible_get_process_id(app.get(), e); });
-        if (!pid || static_cast<ProcessID>(*pid) == self_) {
-            continue;
-        }
-        if (AtspiAccessible* found = focusedIn(app.get())) {
-            return std::pair{found, static_cast<ProcessID>(*pid)};
-        }
-    }
-    return Error{ErrorCode::notFound, "nothing has the focus"};
 }
 
 Expected<ElementRef> AtspiAccessibility::applicationElement(ProcessID pid) {
@@ -267,13 +432,12 @@ SecureInput::State AtspiAccessibility::secureInputState() {
     }
     // Not found now: the field last reported focused in that application may still have the
     // focus. It can only tell a password field: another one may have lost the focus since.
-    const auto active = activeProcess_ ? activeProcess_() : std::nullopt;
-    if (active && *active != self_) {
-        const auto known =
-            std::ranges::find(lastFocus_, *active, &std::pair<ProcessID, AtspiAccessible*>::first);
-        if (known != lastFocus_.end() &&
-            isPassword(static_cast<AtspiAccessible*>(g_object_ref(known->second)), *active) ==
-                true) {
+    const auto active = activeWindow_ ? activeWindow_() : std::nullopt;
+    if (active && active->pid != self_) {
+        if (const Remembered* known = remembered(active->pid);
+            known != nullptr &&
+            isPassword(static_cast<AtspiAccessible*>(g_object_ref(known->element)),
+                       active->pid) == true) {
             return State::on;
         }
     }
@@ -305,7 +469,7 @@ void AtspiAccessibility::onFocusEvent(AtspiAccessible* source) {
         return;
     }
     rememberFocus(static_cast<AtspiAccessible*>(g_object_ref(source)),
-                  static_cast<ProcessID>(*pid));
+                  static_cast<ProcessID>(*pid), nullptr, true);
     const auto element =
         remember(static_cast<AtspiAccessible*>(g_object_ref(source)), static_cast<ProcessID>(*pid));
     focusObservers_.notify(element);

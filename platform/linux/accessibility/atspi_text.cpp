@@ -27,6 +27,11 @@ AtspiAccessibility::Reading& AtspiAccessibility::reading(Entry& entry) {
     if (entry.reading.turn != turn_) {
         entry.reading = Reading{.turn = turn_};
     }
+    endTurnSoon();
+    return entry.reading;
+}
+
+void AtspiAccessibility::endTurnSoon() {
     if (turnEnd_ == 0) {
         // Before anything else the next turn of the loop runs: what was read here is old then.
         turnEnd_ = g_idle_add_full(
@@ -39,7 +44,6 @@ AtspiAccessibility::Reading& AtspiAccessibility::reading(Entry& entry) {
             },
             this, nullptr);
     }
-    return entry.reading;
 }
 
 void AtspiAccessibility::forgetReadings() {

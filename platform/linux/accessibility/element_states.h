@@ -8,6 +8,8 @@ namespace ravlin::platform::atspi {
 struct States {
     bool focused = false;
     bool focusable = false;
+    // A window: the one of its application that has the keyboard.
+    bool active = false;
     bool showing = false;
     bool visible = false;
     bool defunct = false;

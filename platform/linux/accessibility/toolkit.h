@@ -68,6 +68,15 @@ class Toolkit {
         return states.focusable ? FocusClaim::holds : FocusClaim::standsIn;
     }
 
+    // Focus: whether an element in these states that claims no focus may have it all the same
+    // without saying so (an editable field whose focus is held by an inner widget the bus does
+    // not show). Taken only where nothing in the window claims the focus, and only when it is
+    // the one such text field there.
+    [[nodiscard]] virtual bool mayHoldFocusUnsaid(const States& states) const {
+        (void)states;
+        return false;
+    }
+
     // Selection: the unit its text offsets count.
     [[nodiscard]] virtual OffsetUnit offsetUnit() const { return OffsetUnit::codePoints; }
     // Selection: whether the whole text is asked up to the character count (some elements
@@ -93,11 +102,11 @@ class Toolkit {
         return states.editable && !states.readOnly;
     }
 
-    // Password: whether an element of this role is a password field.
-    [[nodiscard]] virtual bool isPassword(AtspiRole role, ElementCalls& element) const {
-        (void)element;
-        return role == ATSPI_ROLE_PASSWORD_TEXT;
-    }
+    // Password: whether an element of this role is a password field, told from its role, its
+    // states and the line it displays alone, never from its text (a hidden field may hand that
+    // out in clear). Its own role, or a single line shown as a mask (a web page's field hidden by
+    // its style alone).
+    [[nodiscard]] virtual bool isPassword(AtspiRole role, ElementCalls& element) const;
 };
 
 // The rules of the toolkit an application names (atspi_accessible_get_toolkit_name and _version
@@ -112,5 +121,10 @@ class Toolkit {
 // Whether a displayed line is a mask: one character, not a letter or a digit, shown for each
 // character of the text (a password field's bullets or stars).
 [[nodiscard]] bool isMask(std::u16string_view line);
+// Whether a displayed line is one character, whatever it is, shown once or more: what a field
+// shows of its text with any mask, a letter too.
+[[nodiscard]] bool isOneCharacterRepeated(std::u16string_view line);
+// Whether a field of one line (a text or entry role, not multi-line) shows its text as a mask.
+[[nodiscard]] bool showsMask(AtspiRole role, ElementCalls& element);
 
 }  // namespace ravlin::platform::atspi

@@ -1,5 +1,9 @@
 // GTK 4's own accessibility (no ATK bridge). Checked against GTK 4.8:
 // - Focus: no element is ever "showing"; "visible" is what tells an element on screen.
+// - Focus, unsaid: a field of an application's own that delegates its text to an inner text
+//   widget (GNOME Text Editor's search entry) shows neither the focus nor focusability: the
+//   inner widget that has the keyboard is not on the bus. Nothing in the window claims the
+//   focus then; that field, editable and not focusable itself, is where it is.
 // - Selection: offsets count code points; an entry answers an empty text when asked "to the
 //   end", so its text is asked up to its character count. Its answers to selection writes do not
 //   tell: SetSelection says yes and only moves the caret, AddSelection selects and answers with
@@ -9,8 +13,13 @@
 //   for its characters at all: they stand on its one line, which is given for each of them, from
 //   its start (where a caret probe could learn no more, and would type into the field for it).
 // - Editable: the common states.
-// - Password: a PasswordEntry has the password role, but an Entry with its visibility off is a
-//   plain "text"; what it displays, its mask, tells it (its text is never asked).
+// - Password: nothing over the bus tells an entry's visibility or its mask (no state, no
+//   attribute); only the line it displays does, drawn with the mask, while GetText answers the
+//   real text of every hidden entry, PasswordEntry included. An Entry with its visibility off
+//   is a plain "text" showing one character for each of its own, whatever the application made
+//   its mask (a letter too): a single line of one character repeated is taken for hidden (an
+//   entry that really holds "xxx" is refused with it). A PasswordEntry has the password role
+//   and is hidden unless its peek button shows its text. What cannot be told is hidden.
 
 #include "platform/linux/accessibility/toolkit.h"
 
@@ -23,6 +32,11 @@ class Gtk4 final : public Toolkit {
 
     bool showsChildren(const States& states) const override {
         return states.showing || states.visible;
+    }
+
+    bool mayHoldFocusUnsaid(const States& states) const override {
+        return states.editable && !states.focusable && !states.focused && !states.multiLine &&
+               (states.visible || states.showing);
     }
 
     bool readsTextToItsCount() const override { return true; }
@@ -46,15 +60,24 @@ class Gtk4 final : public Toolkit {
     }
 
     bool isPassword(AtspiRole role, ElementCalls& element) const override {
-        if (role == ATSPI_ROLE_PASSWORD_TEXT) {
-            return true;
-        }
-        const auto states = role == ATSPI_ROLE_TEXT ? element.states() : std::nullopt;
-        if (!states || states->multiLine) {
+        const bool password = role == ATSPI_ROLE_PASSWORD_TEXT;
+        if (!password && role != ATSPI_ROLE_TEXT && role != ATSPI_ROLE_ENTRY) {
             return false;
         }
+        const auto states = element.states();
+        if (!states) {
+            return true;
+        }
+        if (states->multiLine) {
+            return password;
+        }
         const auto shown = element.displayedLine(0);
-        return shown && isMask(*shown);
+        if (!shown) {
+            return true;
+        }
+        // (a PasswordEntry's peek shows its text: an ordinary field then)
+        return password ? shown->empty() || isOneCharacterRepeated(*shown)
+                        : isOneCharacterRepeated(*shown);
     }
 };
 

@@ -43,6 +43,8 @@ EwmhWorkspace::EwmhWorkspace(std::shared_ptr<x11::Connection> connection)
       activeWindow_(connection_->atom("_NET_ACTIVE_WINDOW")),
       pidAtom_(connection_->atom("_NET_WM_PID")),
       stacking_(connection_->atom("_NET_CLIENT_LIST_STACKING")),
+      clientList_(connection_->atom("_NET_CLIENT_LIST")),
+      transientFor_(connection_->atom("WM_TRANSIENT_FOR")),
       gtkFrameExtents_(connection_->atom("_GTK_FRAME_EXTENTS")) {
     const auto self = static_cast<ProcessID>(::getpid());
     const auto executable = x11::executableName(self);
@@ -75,6 +77,23 @@ std::optional<ProcessID> EwmhWorkspace::windowProcess(Window window) {
 std::optional<ProcessID> EwmhWorkspace::activeProcess() {
     const auto window = activeWindow();
     return window ? windowProcess(*window) : std::nullopt;
+}
+
+std::optional<ActiveWindow> EwmhWorkspace::keyboardWindow() {
+    const auto window = activeWindow();
+    const auto pid = window ? windowProcess(*window) : std::nullopt;
+    if (!pid) {
+        return std::nullopt;
+    }
+    ActiveWindow active{.pid = *pid, .title = connection_->windowTitle(*window)};
+    for (const auto each : connection_->windowList(connection_->root(), clientList_)) {
+        const auto over = connection_->cardinal(each, transientFor_, XA_WINDOW);
+        if (each != *window && over && static_cast<Window>(*over) == *window &&
+            windowProcess(each) == pid) {
+            active.dialogTitles.push_back(connection_->windowTitle(each));
+        }
+    }
+    return active;
 }
 
 std::optional<WindowPlace> EwmhWorkspace::windowPlace(ProcessID pid) {

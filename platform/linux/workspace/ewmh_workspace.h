@@ -29,6 +29,8 @@ class EwmhWorkspace final : public Workspace {
 
     // The active window's process, without the application's names.
     [[nodiscard]] std::optional<ProcessID> activeProcess();
+    // The active window with its title and the titles of its process's dialogs over it.
+    [[nodiscard]] std::optional<ActiveWindow> keyboardWindow();
 
     // Where a process's window stands on the screen: the active window when it is that
     // process's, else its topmost one.
@@ -45,6 +47,8 @@ class EwmhWorkspace final : public Workspace {
     x11::Atom activeWindow_;
     x11::Atom pidAtom_;
     x11::Atom stacking_;
+    x11::Atom clientList_;
+    x11::Atom transientFor_;
     x11::Atom gtkFrameExtents_;
     RunningApplication current_;
     CallbackList<std::optional<RunningApplication>> frontmostObservers_;

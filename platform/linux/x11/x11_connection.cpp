@@ -133,6 +133,45 @@ std::string Connection::windowClass(Window window) {
     return name;
 }
 
+std::string Connection::windowTitle(Window window) {
+    // (longs of four bytes each)
+    constexpr long maxTitleLongs = 1024;
+    const auto read = [&](Atom property, Atom type) -> std::optional<std::string> {
+        Atom actualType = None;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long left = 0;
+        unsigned char* data = nullptr;
+        std::optional<std::string> text;
+        if (XGetWindowProperty(display_, window, property, 0, maxTitleLongs, False, type,
+                               &actualType, &format, &count, &left, &data) == Success &&
+            data != nullptr && format == 8 && actualType == type) {
+            text.emplace(reinterpret_cast<const char*>(data), count);
+        }
+        if (data != nullptr) {
+            XFree(data);
+        }
+        return text;
+    };
+    auto title = read(atom("_NET_WM_NAME"), atom("UTF8_STRING"));
+    if (!title) {
+        // Latin-1, as ICCCM has it.
+        if (const auto latin = read(XA_WM_NAME, XA_STRING)) {
+            title.emplace();
+            for (const unsigned char c : *latin) {
+                if (c < 0x80) {
+                    title->push_back(static_cast<char>(c));
+                } else {
+                    title->push_back(static_cast<char>(0xC0 | (c >> 6)));
+                    title->push_back(static_cast<char>(0x80 | (c & 0x3F)));
+                }
+            }
+        }
+    }
+    drainSoon();
+    return title.value_or(std::string());
+}
+
 Subscription Connection::observeEvents(std::function<void(XEvent*)> task) {
     return observers_.add(std::move(task));
 }

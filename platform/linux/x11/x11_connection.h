@@ -48,6 +48,9 @@ class Connection {
     bool sendToRoot(Window window, Atom type, const std::vector<long>& data);
     // WM_CLASS's class part, empty when unset.
     [[nodiscard]] std::string windowClass(Window window);
+    // A window's title in UTF-8 (_NET_WM_NAME, else WM_NAME), at most 4 KiB of it; empty when it
+    // has none.
+    [[nodiscard]] std::string windowTitle(Window window);
 
     // Runs `task` with every X event this connection receives (root property changes and the
     // like), from the Qt event loop.
