@@ -232,8 +232,8 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     std::shared_ptr<QNQuickFixPasteboardManager> quickFixPasteboardManager_;
     // What goes wrong with the clipboard out of sight of any flow, into the session log.
     Subscription clipboardTrouble_;
-    // From a typed pair's BackSpaces until the panel has the keyboard: the keys typed meanwhile,
-    // held for the panel.
+    // From a typed pair's BackSpaces (or a shortcut's reading of the focused field) until the
+    // panel has the keyboard: the keys typed meanwhile, held for the panel.
     std::unique_ptr<platform::KeyHold> heldKeys_;
 };
 

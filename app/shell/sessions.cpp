@@ -227,6 +227,11 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
         app.isOpeningPanel = false;
         co_return;
     }
+    // A person goes on typing straight after the shortcut: from here on what is typed is the
+    // panel's, held until it has the keyboard (before, the focused field had to be read).
+    if (trigger == "hotkey" && !app.heldKeys_) {
+        app.heldKeys_ = app.env_.seams.keyTaps->holdKeys();
+    }
 
     // The program is never its own target: opened over a window it cannot tell the process of,
     // or over one of its own, the Composer has nowhere to paste.

@@ -462,6 +462,110 @@ bool trayHostPresent() {
     return present;
 }
 
+QString activeWindowTitle() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return {};
+    }
+    QString title;
+    const auto active = cardinalsOf(display, DefaultRootWindow(display),
+                                    XInternAtom(display, "_NET_ACTIVE_WINDOW", False), XA_WINDOW);
+    if (active.size() == 1 && active.front() != 0) {
+        title = QString::fromStdString(titleOf(display, active.front()));
+    }
+    XCloseDisplay(display);
+    return title;
+}
+
+namespace {
+
+// One gdbus call's printed answer; empty when it failed.
+QString gdbusCall(const QStringList& arguments) {
+    QProcess call;
+    call.start(QStringLiteral("gdbus"), QStringList{QStringLiteral("call")} + arguments);
+    if (!call.waitForFinished(5000) || call.exitCode() != 0) {
+        return {};
+    }
+    return QString::fromUtf8(call.readAllStandardOutput()).trimmed();
+}
+
+// The first quoted text of a gdbus answer: ('unix:path=...',) -> unix:path=...
+QString quoted(const QString& answer) {
+    const auto start = answer.indexOf(QLatin1Char('\''));
+    const auto end = answer.indexOf(QLatin1Char('\''), start + 1);
+    return start >= 0 && end > start ? answer.mid(start + 1, end - start - 1) : QString();
+}
+
+}  // namespace
+
+AccessibilityCalls::AccessibilityCalls(platform::ProcessID pid) {
+    bus_ = quoted(gdbusCall(
+        {QStringLiteral("--session"), QStringLiteral("--dest"), QStringLiteral("org.a11y.Bus"),
+         QStringLiteral("--object-path"), QStringLiteral("/org/a11y/bus"), QStringLiteral("--method"),
+         QStringLiteral("org.a11y.Bus.GetAddress")}));
+    if (bus_.isEmpty()) {
+        return;
+    }
+    const QStringList onBus = {QStringLiteral("--address"), bus_, QStringLiteral("--dest"),
+                               QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
+                               QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method")};
+    // The application's connection to the bus, by its process.
+    const QString names = gdbusCall(onBus + QStringList{QStringLiteral("org.freedesktop.DBus.ListNames")});
+    for (const auto& part : names.split(QLatin1Char('\''))) {
+        if (!part.startsWith(QLatin1Char(':'))) {
+            continue;
+        }
+        const QString owner = gdbusCall(
+            onBus + QStringList{QStringLiteral("org.freedesktop.DBus.GetConnectionUnixProcessID"), part});
+        if (owner == QStringLiteral("(uint32 %1,)").arg(pid)) {
+            name_ = part;
+            break;
+        }
+    }
+    if (name_.isEmpty()) {
+        return;
+    }
+    monitor_.setProcessChannelMode(QProcess::SeparateChannels);
+    QObject::connect(&monitor_, &QProcess::readyReadStandardOutput,
+                     [this] { output_ += monitor_.readAllStandardOutput(); });
+    // (line-buffered: what it saw is there before it is asked)
+    monitor_.start(QStringLiteral("stdbuf"),
+                   {QStringLiteral("-oL"), QStringLiteral("dbus-monitor"), QStringLiteral("--address"),
+                    bus_, QStringLiteral("type='method_call',destination='%1'").arg(name_)});
+    // Once it is a monitor, it has lost the name it had.
+    ready_ = monitor_.waitForStarted(5000) &&
+             waitUntil([&] { return output_.contains("member=NameLost"); }, 5s);
+}
+
+AccessibilityCalls::~AccessibilityCalls() {
+    endChild(monitor_);
+}
+
+std::vector<std::string> AccessibilityCalls::calls() {
+    // A call of our own after all those made so far: once the monitor shows it, it has shown
+    // those (the bus keeps the order of its messages).
+    ++pings_;
+    (void)gdbusCall({QStringLiteral("--address"), bus_, QStringLiteral("--dest"), name_,
+                     QStringLiteral("--object-path"), QStringLiteral("/org/a11y/atspi/accessible/root"),
+                     QStringLiteral("--method"), QStringLiteral("org.freedesktop.DBus.Peer.Ping")});
+    waitUntil([&] { return output_.count("member=Ping") >= pings_; }, 5s);
+    std::vector<std::string> seen;
+    for (const auto& line : output_.split('\n')) {
+        if (!line.startsWith("method call")) {
+            continue;
+        }
+        const auto interface = line.indexOf("interface=");
+        const auto member = line.indexOf("member=");
+        if (interface < 0 || member < 0) {
+            continue;
+        }
+        const auto interfaceEnd = line.indexOf(';', interface);
+        seen.push_back(line.mid(interface + 10, interfaceEnd - interface - 10).toStdString() + "." +
+                       line.mid(member + 7).trimmed().toStdString());
+    }
+    return seen;
+}
+
 platform::ElementRef findInProgramWhere(
     qint64 pid, const std::function<bool(platform::ElementRef)>& matches,
     std::chrono::milliseconds limit) {

@@ -167,6 +167,34 @@ std::vector<ScreenWindow> unmanagedWindowsOf(qint64 pid);
 // Whether a system tray (a tray host such as trayer) holds the screen's tray selection.
 bool trayHostPresent();
 
+// The title of the window the X server says is active; empty when there is none.
+QString activeWindowTitle();
+
+// The calls made to one application over the accessibility bus while alive, by anyone, as a bus
+// monitor sees them (dbus-monitor on the accessibility bus): "Interface.Member" for each, such
+// as "org.a11y.atspi.Text.GetText". Calls over an application's private connection (the ATK
+// bridge offers one to its clients) are not on the bus and not seen: GTK 4 has none.
+class AccessibilityCalls {
+  public:
+    explicit AccessibilityCalls(platform::ProcessID pid);
+    ~AccessibilityCalls();
+    AccessibilityCalls(const AccessibilityCalls&) = delete;
+    AccessibilityCalls& operator=(const AccessibilityCalls&) = delete;
+
+    // Whether the monitor runs and watches the application.
+    [[nodiscard]] bool ready() const { return ready_; }
+    // Those seen so far.
+    std::vector<std::string> calls();
+
+  private:
+    QString bus_;
+    QString name_;  // the application's on the bus
+    QProcess monitor_;
+    QByteArray output_;
+    int pings_ = 0;
+    bool ready_ = false;
+};
+
 // The first element of the program's windows `matches` accepts (a bounded walk, tried again
 // until `limit`); an empty reference when none did.
 platform::ElementRef findInProgramWhere(qint64 pid,

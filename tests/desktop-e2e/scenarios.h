@@ -70,9 +70,10 @@ class EndToEnd : public ::testing::Test {
             !app.command(QStringLiteral("focus ") + field)) {
             return {};
         }
-        // (the GTK 4 window's hidden field is a password field too)
+        // (the GTK 4 window's hidden fields are password fields too)
         const bool password =
-            field == QLatin1String("password") || field == QLatin1String("hidden");
+            field == QLatin1String("password") || field == QLatin1String("hidden") ||
+            field == QLatin1String("lettered");
         const std::u16string role = password                          ? u"AXSecureTextField"
                                     : field == QLatin1String("area") ? u"AXTextArea"
                                                                      : u"AXTextField";

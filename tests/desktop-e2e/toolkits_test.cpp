@@ -189,10 +189,13 @@ TEST_F(ComposerScenarios, WriterWithoutItsToolkitPluginIsAnApplicationWithoutAcc
     EXPECT_NE(log.find("state=quick_fix_"), std::string::npos) << log;
 }
 
-// The password fields of GTK 4 (a PasswordEntry, and an Entry with its visibility off, which the
-// bus shows as plain text) and of a web page, typed into as a person types a passphrase: Super+E
-// opens no Composer over them, the typed pair "ee" is left as typed (no BackSpace), Quick Fix is
-// refused with the heads-up, and no copy chord reaches them (the clipboard never changes hands).
+// The password fields of GTK 4 (a PasswordEntry, and Entries with their visibility off, which
+// the bus shows as plain text, masked with bullets and with a letter) and of a web page (a
+// password input, and a field masked by its style alone, as PIN pages do), typed into as a
+// person types a passphrase: Super+E opens no Composer over them, the typed pair "ee" is left as
+// typed (no BackSpace), Quick Fix is refused with the heads-up, no copy chord reaches them (the
+// clipboard never changes hands), and nothing that could answer with GTK 4's text is ever
+// asked of it: GTK 4 answers its hidden entries' real text to GetText.
 TEST_F(ComposerScenarios, PasswordFieldsOfEveryToolkitAreRefused) {
     auto& chromium = DesktopApplication::get(Kind::chromium);
     ASSERT_TRUE(chromium.ready());
@@ -207,10 +210,10 @@ TEST_F(ComposerScenarios, PasswordFieldsOfEveryToolkitAreRefused) {
         // Whether a BackSpace or a copy chord reached it.
         std::function<bool()> gotOurKeys;
     };
-    const auto gtk4Field = [&](const char* field) {
+    const auto gtk4Field = [&](const char* title, const char* field) {
         const QString name = QString::fromLatin1(field);
         return Password{
-            field == std::string("password") ? "GTK 4 PasswordEntry" : "GTK 4 hidden Entry",
+            title,
             desktop.gtk4->pid(),
             [this, name] {
                 // (focused, GTK selects its whole text)
@@ -226,20 +229,36 @@ TEST_F(ComposerScenarios, PasswordFieldsOfEveryToolkitAreRefused) {
                        desktop.gtk4->printed(name + QStringLiteral(" key: Ctrl+c"));
             }};
     };
+    const auto chromiumField = [&](const char* title, const char* field) {
+        const QString name = QString::fromLatin1(field);
+        return Password{
+            title, chromium.pid(),
+            // (filled as a person fills it: the field masked by its style shows nothing that
+            // tells it before it holds something)
+            [&, name] {
+                return bool(chromium.focus(name)) && keyboard.chord("Control_L+a") &&
+                       keyboard.type(u"pass") &&
+                       waitUntil([&] {
+                           return chromium.windowTitle().startsWith(name + QStringLiteral(" 4"));
+                       }) &&
+                       keyboard.chord("Control_L+a");
+            },
+            [&, name](const QString& typed) {
+                return chromium.windowTitle().startsWith(
+                    QStringLiteral("%1 %2").arg(name).arg(typed.size()));
+            },
+            [] { return false; }};
+    };
     const std::vector<Password> fields = {
-        gtk4Field("password"),
-        gtk4Field("hidden"),
-        {"Chromium password input", chromium.pid(),
-         [&] {
-             return bool(chromium.focus(QStringLiteral("password"))) &&
-                    keyboard.chord("Control_L+a");
-         },
-         [&](const QString& typed) {
-             return chromium.windowTitle().startsWith(QStringLiteral("password %1").arg(typed.size()));
-         },
-         [] { return false; }},
+        gtk4Field("GTK 4 PasswordEntry", "password"),
+        gtk4Field("GTK 4 hidden Entry", "hidden"),
+        gtk4Field("GTK 4 hidden Entry masked with a letter", "lettered"),
+        chromiumField("Chromium password input", "password"),
+        chromiumField("Chromium input masked by its style", "pin"),
     };
     const ClipboardWatch clipboard;
+    AccessibilityCalls gtk4Calls(desktop.gtk4->pid());
+    ASSERT_TRUE(gtk4Calls.ready()) << "no monitor of the accessibility bus";
     for (const auto& field : fields) {
         SCOPED_TRACE(field.name);
         ASSERT_TRUE(field.focusFilled());
@@ -262,6 +281,14 @@ TEST_F(ComposerScenarios, PasswordFieldsOfEveryToolkitAreRefused) {
     }
     EXPECT_EQ(clipboard.changes(), 0) << "the clipboard changed hands";
     EXPECT_EQ(service.requestCount(), 0u);
+    // Only the displayed line (GetStringAtOffset, by line) and what is not text.
+    for (const auto& call : gtk4Calls.calls()) {
+        for (const char* reading : {"Text.GetText", "Text.GetCharacterAtOffset",
+                                    "Text.GetAttributeRun", "Text.GetBoundedRanges",
+                                    "EditableText."}) {
+            EXPECT_EQ(call.find(reading), std::string::npos) << call;
+        }
+    }
     ASSERT_TRUE(desktop.bringToFrontPersistently(programPid()));
     const std::string log = sessionLog(program);
     EXPECT_EQ(occurrences(log, "state=blocked trigger=hotkey"), fields.size()) << log;

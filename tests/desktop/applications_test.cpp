@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
 #include "app/target/focus_snapshot.h"
 #include "app/target/target_seams.h"
 #include "core/text/unicode.h"
@@ -87,6 +92,57 @@ INSTANTIATE_TEST_SUITE_P(
               u"Harbour stands here\nLantern stands here", Utf16Range{28, 6}},
         Field{Kind::writer, QStringLiteral("document"), "AXTextArea", "LibreOfficeWriter"}),
     [](const auto& info) { return info.param.name; });
+
+// The median and the longest of `runs` synchronous readings, in milliseconds.
+std::pair<double, double> readingTimes(const TargetSeams& seams, int runs) {
+    std::vector<double> times;
+    for (int run = 0; run < runs; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        (void)QNModelFocusSnapshot::captureNow(seams);
+        times.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        waitUntil([] { return false; }, 20ms);  // (the next reading in another turn of the loop)
+    }
+    std::ranges::sort(times);
+    return {times[times.size() / 2], times.back()};
+}
+
+// A field that does not say it has the focus: GNOME Text Editor's search entry (neither focused
+// nor focusable on the bus: the inner widget that has the keyboard is not shown) is read as the
+// field, its selection and its caret inside it. (A Calc cell being edited: the end-to-end suite,
+// whose keys Calc takes.)
+TEST(PeopleFields, ThoseThatDoNotSayTheyHaveTheFocusAreFound) {
+    auto& desktop = Desktop::get();
+    auto& keys = *desktop.seams.keySynthesis;
+    auto& editor = DesktopApplication::get(Kind::textEditor);
+    ASSERT_TRUE(editor.ready());
+    constexpr std::uint32_t f = 3;
+    ASSERT_TRUE(editor.prepare(u"Harbour stands here", Utf16Range{0, 7}));
+    ASSERT_TRUE(keys.postKeyPress({f, platform::modifier::command}).ok());  // the search bar
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
+    QNModelFocusSnapshot snapshot;
+    EXPECT_TRUE(waitUntil([&] {
+        snapshot = QNModelFocusSnapshot::captureNow(seams);
+        return snapshot.selectionText == u"Harbour";
+    })) << snapshot.focusedRole.value_or("no role");
+    EXPECT_EQ(snapshot.app.pid, editor.pid());
+    EXPECT_EQ(snapshot.focusedRole, "AXTextField");
+    EXPECT_FALSE(snapshot.isSecureInput);
+    ASSERT_TRUE(snapshot.anchor.has_value());
+    EXPECT_NE(snapshot.anchor->source, QNModelFocusAnchor::QNSourceFocusAnchor::mouse)
+        << snapshot.anchor->logDescription();
+    ASSERT_TRUE(snapshot.focusedElementRect.has_value());
+    const auto& field = *snapshot.focusedElementRect;
+    const auto& anchor = snapshot.anchor->rect;
+    EXPECT_TRUE(anchor.minX() >= field.minX() - 1 && anchor.minX() <= field.maxX() + 1 &&
+                anchor.minY() >= field.minY() - 1 && anchor.maxY() <= field.maxY() + 1)
+        << snapshot.anchor->logDescription();
+    const auto [median, worst] = readingTimes(seams, 20);
+    std::printf("measure: GNOME Text Editor's search entry: focus reading median %.1f ms, worst "
+                "%.1f ms (20 readings)\n",
+                median, worst);
+    (void)keys.postKeyPress({platform::keycode::escape, 0});  // the search bar closes
+}
 
 // A web page's password field: one by its role, never read, and secure input while it has the
 // focus.

@@ -33,8 +33,8 @@ constexpr const char* writerSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
 )";
 
 // The page Chromium shows: each field named by its label, as the accessibility bus names it.
-// The title says how many characters the password field holds (the only thing a test may know
-// of it): "password N".
+// The title says how many characters the password field, or the field masked by its style (as
+// PIN pages do), holds (the only thing a test may know of them): "password N", "pin N".
 constexpr const char* page = R"(<!doctype html>
 <html><head><meta charset="utf-8"><title>password 0</title></head>
 <body style="font: 16px sans-serif">
@@ -42,6 +42,8 @@ constexpr const char* page = R"(<!doctype html>
 <p><input aria-label="line" type="text" size="50" value="hello world"></p>
 <p><input aria-label="password" type="password" size="50"
           oninput="document.title = 'password ' + this.value.length"></p>
+<p><input aria-label="pin" type="text" size="50" style="-webkit-text-security: disc"
+          oninput="document.title = 'pin ' + this.value.length"></p>
 </body></html>
 )";
 
@@ -94,6 +96,7 @@ DesktopApplication::DesktopApplication(Kind kind) : kind_(kind) {
         {Kind::kwrite, "KWrite"},
         {Kind::writer, "LibreOffice Writer"},
         {Kind::plainWriter, "LibreOffice Writer without its GTK plugin"},
+        {Kind::calc, "LibreOffice Calc"},
         {Kind::chromium, "Chromium"},
     };
     name_ = names.at(kind);
@@ -145,19 +148,24 @@ bool DesktopApplication::start() {
             arguments = {document};
             break;
         case Kind::writer:
-        case Kind::plainWriter: {
+        case Kind::plainWriter:
+        case Kind::calc: {
             const QString profile = folder + QStringLiteral("/profile");
             if (!QDir().mkpath(profile + QStringLiteral("/user")) ||
                 !write(profile + QStringLiteral("/user/registrymodifications.xcu"),
                        writerSettings)) {
                 return false;
             }
-            program = QStringLiteral("lowriter");
+            const bool calc = kind_ == Kind::calc;
+            program = calc ? QStringLiteral("localc") : QStringLiteral("lowriter");
             arguments = {QStringLiteral("--norestore"), QStringLiteral("--nologo"),
-                         QStringLiteral("-env:UserInstallation=file://") + profile, document};
+                         QStringLiteral("-env:UserInstallation=file://") + profile};
+            if (!calc) {
+                arguments << document;
+            }
             environment.insert(QStringLiteral("SAL_USE_VCLPLUGIN"),
-                               kind_ == Kind::writer ? QStringLiteral("gtk3")
-                                                     : QStringLiteral("gen"));
+                               kind_ == Kind::plainWriter ? QStringLiteral("gen")
+                                                          : QStringLiteral("gtk3"));
             break;
         }
         case Kind::chromium: {
@@ -220,22 +228,7 @@ QString DesktopApplication::windowTitle() const {
     }
     QString title;
     if (const auto window = windowOfGroup(display, static_cast<pid_t>(process_.processId()))) {
-        const Atom name = XInternAtom(display, "_NET_WM_NAME", False);
-        const Atom utf8 = XInternAtom(display, "UTF8_STRING", False);
-        Atom type = 0;
-        int format = 0;
-        unsigned long count = 0;
-        unsigned long after = 0;
-        unsigned char* data = nullptr;
-        if (XGetWindowProperty(display, window->first, name, 0, 1024, False, utf8, &type, &format,
-                               &count, &after, &data) == Success &&
-            data != nullptr && format == 8) {
-            title = QString::fromUtf8(reinterpret_cast<const char*>(data),
-                                      static_cast<qsizetype>(count));
-        }
-        if (data != nullptr) {
-            XFree(data);
-        }
+        title = QString::fromStdString(titleOf(display, window->first));
     }
     XCloseDisplay(display);
     return title;

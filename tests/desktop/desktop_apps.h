@@ -2,7 +2,8 @@
 
 // Applications people use that nobody here wrote, for the suites that reach into them: GNOME's
 // text editor (GTK 4), KWrite (KDE Frameworks), LibreOffice Writer (with its GTK 3 plugin, and
-// without any), and Chromium on a page of ours (a text area, a text field, a password field).
+// without any) and Calc, and Chromium on a page of ours (a text area, a text field, a password
+// field, a field masked by its style).
 // Each is started at most once per test program, on first use, in a process group of its own
 // with its files in a temporary folder, and ended with that group at exit.
 
@@ -24,6 +25,7 @@ class DesktopApplication {
         kwrite,
         writer,       // LibreOffice Writer, its GTK 3 plugin
         plainWriter,  // LibreOffice Writer without a toolkit plugin (no accessibility)
+        calc,         // LibreOffice Calc, its GTK 3 plugin, on a new sheet
         chromium,
     };
 
@@ -40,8 +42,8 @@ class DesktopApplication {
     [[nodiscard]] bool ready() const { return pid_ != 0; }
 
     // Brings it to the front with one of its fields focused and answers that field as the seams
-    // see it: "document" in the editors and Writer; "area", "line" and "password" on Chromium's
-    // page. Empty when it could not.
+    // see it: "document" in the editors and Writer; "area", "line", "password" and "pin" on
+    // Chromium's page. Empty when it could not. (Calc: use bringToFront and its keys.)
     platform::ElementRef focus(const QString& field = QStringLiteral("document"));
     // The same, the field holding `text` (pasted over all it held) with `selection` selected.
     platform::ElementRef prepare(const std::u16string& text, text::Utf16Range selection,

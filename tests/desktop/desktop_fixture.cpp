@@ -322,7 +322,8 @@ platform::ElementRef Desktop::focus(TargetApp& app, const QString& field) {
         return {};
     }
     // The fields' names are not exposed: their roles and contents tell them apart.
-    const bool password = field == QLatin1String("password") || field == QLatin1String("hidden");
+    const bool password = field == QLatin1String("password") || field == QLatin1String("hidden") ||
+                          field == QLatin1String("lettered");
     const std::u16string role = password                          ? u"AXSecureTextField"
                                 : field == QLatin1String("area") ? u"AXTextArea"
                                                                  : u"AXTextField";

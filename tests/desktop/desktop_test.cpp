@@ -39,7 +39,8 @@ struct Toolkit {
     // Whether its single-line field tells where its characters are (GTK 4's entries do not: its
     // text views do).
     bool lineHasCharacterBounds = true;
-    // Its password fields: GTK 4's hidden Entry is one too, though its role says plain text.
+    // Its password fields: GTK 4's hidden Entries are too, though their role says plain text
+    // (one masked with bullets, one with a letter).
     std::vector<QString> passwordFields = {QStringLiteral("password")};
 };
 
@@ -347,7 +348,8 @@ INSTANTIATE_TEST_SUITE_P(
     Toolkits, DesktopTest,
     ::testing::Values(Toolkit{"GTK", "select 6 8"},
                       Toolkit{"GTK 4", "select 6 8", false,
-                              {QStringLiteral("password"), QStringLiteral("hidden")}},
+                              {QStringLiteral("password"), QStringLiteral("hidden"),
+                               QStringLiteral("lettered")}},
                       Toolkit{"Qt", "select 6 9"}),
     [](const auto& info) {
         std::string name = info.param.name;

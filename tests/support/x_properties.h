@@ -3,6 +3,7 @@
 // A window's format-32 property as the tests' own X clients read it (Xlib hands the values back
 // as unsigned longs). Include it after every other header, as Xlib itself.
 
+#include <string>
 #include <vector>
 
 #include "platform/linux/x11/xlib.h"
@@ -29,6 +30,26 @@ inline std::vector<unsigned long> cardinalsOf(Display* display, Window window, A
         XFree(data);
     }
     return values;
+}
+
+// A window's title (_NET_WM_NAME, UTF-8); empty when it has none.
+inline std::string titleOf(Display* display, Window window) {
+    std::string title;
+    Atom actual = 0;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False), 0, 1024,
+                           False, XInternAtom(display, "UTF8_STRING", False), &actual, &format,
+                           &count, &after, &data) == Success &&
+        data != nullptr && format == 8) {
+        title.assign(reinterpret_cast<const char*>(data), count);
+    }
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return title;
 }
 
 }  // namespace ravlin::testing

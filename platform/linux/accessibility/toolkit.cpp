@@ -51,7 +51,9 @@ bool isMask(std::u16string_view line) {
 }
 
 bool isOneCharacterRepeated(std::u16string_view line) {
-    return repeated(line).has_value();
+    // (no mask is white space: a line of spaces is spaces)
+    const auto shown = repeated(line);
+    return shown && !u_isUWhiteSpace(*shown);
 }
 
 bool showsMask(AtspiRole role, ElementCalls& element) {

@@ -121,8 +121,8 @@ class Toolkit {
 // Whether a displayed line is a mask: one character, not a letter or a digit, shown for each
 // character of the text (a password field's bullets or stars).
 [[nodiscard]] bool isMask(std::u16string_view line);
-// Whether a displayed line is one character, whatever it is, shown once or more: what a field
-// shows of its text with any mask, a letter too.
+// Whether a displayed line is one character, whatever it is but white space, shown once or
+// more: what a field shows of its text with any mask, a letter too.
 [[nodiscard]] bool isOneCharacterRepeated(std::u16string_view line);
 // Whether a field of one line (a text or entry role, not multi-line) shows its text as a mask.
 [[nodiscard]] bool showsMask(AtspiRole role, ElementCalls& element);

@@ -1,11 +1,12 @@
 #!/usr/bin/python3
 # A GTK 4 window for the desktop tests, the GTK 3 target's twin: a single-line field, a password
 # field (Gtk.PasswordEntry), a hidden field (a Gtk.Entry with its visibility off, which the
-# accessibility bus shows as plain text), a read-only field and a multi-line field. Prints
+# accessibility bus shows as plain text), another one masked with a letter ("x" for each
+# character), a read-only field and a multi-line field. Prints
 # "<field>: <text>" whenever a text changes (the password fields' too), "<field> key: <key>" for
 # each key press the password and hidden fields get ("e", "BackSpace", "Ctrl+c"), and obeys
 # lines on standard input:
-#   focus <line|password|hidden|readonly|area>   give that field the keyboard focus
+#   focus <line|password|hidden|lettered|readonly|area>   give that field the keyboard focus
 #   select <start> <end>                         select in the focused field (code points)
 #   text <field> <words...>                      replace that field's text ("\n": a line break)
 #   where <field>                                say where GTK draws that field in its X window:
@@ -36,6 +37,10 @@ def build(application):
     hidden = Gtk.Entry()
     hidden.set_visibility(False)
     hidden.set_text('hidden')
+    lettered = Gtk.Entry()
+    lettered.set_visibility(False)
+    lettered.set_invisible_char('x')
+    lettered.set_text('lettered')
     readonly = Gtk.Entry()
     readonly.set_text('read only')
     readonly.set_editable(False)
@@ -43,13 +48,13 @@ def build(application):
     area.set_vexpand(True)
     buffer = area.get_buffer()
     buffer.set_text('line one 😀\nsecond líne teh')
-    for widget in (line, password, hidden, readonly, area):
+    for widget in (line, password, hidden, lettered, readonly, area):
         box.append(widget)
     window.set_child(box)
-    fields = {'line': line, 'password': password, 'hidden': hidden, 'readonly': readonly,
-              'area': area}
+    fields = {'line': line, 'password': password, 'hidden': hidden, 'lettered': lettered,
+              'readonly': readonly, 'area': area}
 
-    for name in ('line', 'password', 'hidden'):
+    for name in ('line', 'password', 'hidden', 'lettered'):
         fields[name].connect('changed', lambda e, n=name: say(n + ': ' + e.get_text()))
     buffer.connect('changed', lambda b: say(
         'area: ' + b.get_text(b.get_start_iter(), b.get_end_iter(), True).replace('\n', '\\n')))
@@ -69,6 +74,7 @@ def build(application):
 
     watch_keys('password')
     watch_keys('hidden')
+    watch_keys('lettered')
 
     def obey(source, condition):
         command = sys.stdin.readline()
@@ -104,7 +110,7 @@ def build(application):
                                     buffer.get_iter_at_offset(end))
             else:
                 # (the focus is the entry's inner text widget)
-                for name in ('line', 'password', 'hidden', 'readonly'):
+                for name in ('line', 'password', 'hidden', 'lettered', 'readonly'):
                     if focus is not None and focus.is_ancestor(fields[name]):
                         fields[name].select_region(start, end)
         say('OK ' + command.strip())

@@ -1,0 +1,279 @@
+// The field the person is typing in, where applications leave more than one element claiming the
+// focus or none: a dialog over a document, the paragraph a commit left behind, a field of GNOME
+// Text Editor's own, a spreadsheet cell being edited. Driven from outside as a person drives
+// them; each application is started once for the suite.
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "core/text/unicode.h"
+#include "scenarios.h"
+#include "tests/desktop/desktop_apps.h"
+
+namespace ravlin::testing {
+namespace {
+
+using Kind = DesktopApplication::Kind;
+using text::Utf16Range;
+
+bool activeWindowBecomes(const QString& start, std::chrono::milliseconds limit = kSettle) {
+    return waitUntil([&] { return activeWindowTitle().startsWith(start); }, limit);
+}
+
+class FocusedField : public ComposerScenarios {
+  protected:
+    // Puts `text` where the application's caret is, as pasted (no autocorrection of the
+    // application's own touches it).
+    bool pasteIntoFront(const std::u16string& text) {
+        namespace keycode = platform::keycode;
+        namespace modifier = platform::modifier;
+        return desktop.seams.pasteboard->setString(text).ok() &&
+               desktop.seams.keySynthesis->postKeyPress({keycode::v, modifier::command}).ok();
+    }
+
+    std::u16string focusedValue(platform::ProcessID pid) {
+        return desktop.value(desktop.focusedOf(pid));
+    }
+
+    // Whether the panel stands just under or over the field, across from part of it (a panel
+    // by a field near the screen's edge is kept on the screen).
+    static bool nextTo(const platform::Rect& panel, const platform::Rect& field) {
+        constexpr double near = 8;
+        const bool below = std::abs(panel.minY() - field.maxY()) <= near;
+        const bool above = std::abs(panel.maxY() - field.minY()) <= near;
+        return (below || above) && panel.minX() <= field.maxX() && panel.maxX() >= field.minX();
+    }
+
+    // Super+E over the field: the Composer opens by it, seeded with `seed`, and what is typed
+    // then goes to the Composer alone (the field still holds `fieldHolds`). Says how long the
+    // Composer took to have the keyboard after the shortcut.
+    void composerOpensByTheField(platform::ProcessID pid, const char* where,
+                                 const std::u16string& seed, const std::u16string& typed,
+                                 const std::u16string& fieldHolds) {
+        const auto field = desktop.focusedOf(pid);
+        ASSERT_TRUE(field);
+        ASSERT_TRUE(movePointerTo(1270, 1010));  // far from every field
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(keyboard.chord("Super_L+e"));
+        ASSERT_TRUE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, kSettle))
+            << program.errors().toStdString();
+        std::printf("measure: %s: Super+E to the Composer with the keyboard %lld ms (E held "
+                    "%lld ms)\n",
+                    where, static_cast<long long>(clock.elapsed()),
+                    static_cast<long long>(Keyboard::shortcutHold.count()));
+        EXPECT_TRUE(focusedValueBecomes(programPid(), seed))
+            << text::toUtf8(focusedValue(programPid()));
+        const auto panel = composerWindow();
+        ASSERT_TRUE(panel);
+        const auto against = frameOf(field);
+        ASSERT_TRUE(against);
+        EXPECT_TRUE(nextTo(*panel, *against))
+            << "panel " << describe(*panel) << ", field " << describe(*against);
+        ASSERT_TRUE(keyboard.type(typed));
+        EXPECT_TRUE(focusedValueBecomes(programPid(), seed + typed))
+            << text::toUtf8(focusedValue(programPid()));
+        EXPECT_EQ(desktop.value(field), fieldHolds);
+    }
+};
+
+// LibreOffice's Set Password dialog (File, Save As, "Save with password") over a new document
+// whose paragraph still says it is focused behind it, the passphrase typed into both of its
+// fields with a typed pair in it ("see eeyore"), then Super+E and the Quick Fix double tap. All
+// find the dialog's password field and are refused: no BackSpace reaches it (both entries still
+// match, and the document is saved with them), no Composer opens, nothing is copied, and the
+// document keeps its text. (LibreOffice answers its clients over a connection of its own, out of
+// a bus monitor's sight: its password field is refused by its role, before any text call.)
+TEST_F(FocusedField, LibreOfficesSetPasswordDialogRefusesEveryTrigger) {
+    ASSERT_TRUE(openLog(program));  // (it keeps what it is shown from now on)
+    auto& writer = DesktopApplication::get(Kind::writer);
+    ASSERT_TRUE(writer.ready());
+    ASSERT_TRUE(writer.focus());
+    // A new document saves in a format that takes a password.
+    ASSERT_TRUE(keyboard.chord("Control_L+n"));
+    ASSERT_TRUE(activeWindowBecomes(QStringLiteral("Untitled"), 10s))
+        << activeWindowTitle().toStdString();
+    // (again where the new window missed the keys)
+    for (int attempt = 0; attempt < 3 && focusedValue(writer.pid()) != u"Harbour"; ++attempt) {
+        ASSERT_TRUE(keyboard.chord("Control_L+a"));
+        ASSERT_TRUE(pasteIntoFront(u"Harbour"));
+        waitUntil([&] { return focusedValue(writer.pid()) == u"Harbour"; }, 2s);
+    }
+    ASSERT_EQ(focusedValue(writer.pid()), u"Harbour");
+    ASSERT_TRUE(keyboard.chord("Control_L+Shift_L+s"));
+    ASSERT_TRUE(activeWindowBecomes(QStringLiteral("Save")));
+    // (its name field has the focus, its text selected)
+    const QString name =
+        QStringLiteral("guarded%1").arg(QDateTime::currentMSecsSinceEpoch() % 1000000);
+    ASSERT_TRUE(keyboard.type(name.toStdU16String()));
+    ASSERT_TRUE(clickElement(findInProgram(writer.pid(), "check box", u"Save with password")));
+    ASSERT_TRUE(clickElement(findInProgram(writer.pid(), "push button", u"Save")));
+    ASSERT_TRUE(activeWindowBecomes(QStringLiteral("Set Password")))
+        << activeWindowTitle().toStdString();
+
+    const ClipboardWatch clipboard;
+    for (const char* field : {"password", "confirmation"}) {
+        SCOPED_TRACE(field);
+        ASSERT_TRUE(keyboard.type(u"see eeyore"));
+        ASSERT_TRUE(keyboard.waitForRelease());
+        EXPECT_FALSE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 800ms))
+            << "the Composer opened after the typed pair";
+        if (std::string(field) == "password") {
+            ASSERT_TRUE(keyboard.tap("Tab"));
+        }
+    }
+    ASSERT_TRUE(keyboard.chord("Super_L+e"));
+    EXPECT_FALSE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 800ms))
+        << "the Composer opened over the password field";
+    waitUntil([&] { return unmanagedWindowsOf(program.pid()).empty(); }, kSettle);
+    ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+    EXPECT_TRUE(waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle))
+        << "no heads-up on screen";
+    EXPECT_EQ(activeWindowTitle(), QStringLiteral("Set Password"));
+
+    // Both entries the same: the dialog takes them and the document is saved.
+    ASSERT_TRUE(keyboard.tap("Return"));
+    EXPECT_TRUE(activeWindowBecomes(name))
+        << "the entries no longer matched: " << activeWindowTitle().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return focusedValue(writer.pid()) == u"Harbour"; }))
+        << text::toUtf8(focusedValue(writer.pid()));
+    EXPECT_EQ(clipboard.changes(), 0) << "the clipboard changed hands";
+    EXPECT_EQ(service.requestCount(), 0u);
+    if (activeWindowTitle().startsWith(name)) {
+        ASSERT_TRUE(keyboard.chord("Control_L+w"));  // the saved document goes
+    }
+    pause(1s);
+    ASSERT_TRUE(desktop.bringToFrontPersistently(programPid()));
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=blocked trigger=hotkey"), 1u) << log;
+    EXPECT_EQ(occurrences(log, "state=quick_fix_skipped trigger=quick-fix-double-tap"), 1u)
+        << log;
+    EXPECT_NE(log.find("reason=secure-input"), std::string::npos) << log;
+    EXPECT_EQ(occurrences(log, "trigger=double-tap"), 0u) << log;
+    EXPECT_EQ(occurrences(log, "state=opened"), 0u) << log;
+}
+
+// Writer with two paragraphs, the caret gone on from the first (where the last reading found the
+// field) into a new one: the paragraph with the caret is the field. Quick Fix corrects it and
+// leaves the first as it was, and a commit's arrival is read from it (logged as made).
+TEST_F(FocusedField, WriterTheParagraphWithTheCaret) {
+    ASSERT_TRUE(openLog(program));  // (it keeps what it is shown from now on)
+    auto& writer = DesktopApplication::get(Kind::writer);
+    ASSERT_TRUE(writer.ready());
+    ASSERT_TRUE(writer.prepare(u"Harbour lights ", Utf16Range{15, 0}));
+    // A commit ends when the user's clipboard is back.
+    const auto commit = [&](const std::u16string& typed, const std::u16string& arrived) {
+        const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
+        ASSERT_TRUE(openComposer());
+        ASSERT_TRUE(keyboard.type(typed));
+        EXPECT_TRUE(focusedValueBecomes(programPid(), typed));
+        ASSERT_TRUE(keyboard.waitForRelease());
+        ASSERT_TRUE(keyboard.tap("Return"));
+        EXPECT_TRUE(focusedValueBecomes(writer.pid(), arrived, 3s))
+            << text::toUtf8(focusedValue(writer.pid())) << "\n"
+            << program.errors().toStdString();
+        EXPECT_TRUE(
+            waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }));
+        ASSERT_TRUE(composerClosedInto(writer.pid()));
+    };
+    commit(u"Calm seas", u"Harbour lights Calm seas");
+
+    // A new paragraph (its text pasted: Writer's own autocorrection would mend it as typed).
+    ASSERT_TRUE(keyboard.tap("Return"));
+    ASSERT_TRUE(pasteIntoFront(u"I recieve teh mail"));
+    ASSERT_TRUE(waitUntil([&] { return focusedValue(writer.pid()) == u"I recieve teh mail"; }))
+        << text::toUtf8(focusedValue(writer.pid()));
+    ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+    ASSERT_TRUE(focusedValueBecomes(writer.pid(), u"I receive the mail", kSettle))
+        << text::toUtf8(focusedValue(writer.pid())) << "\n"
+        << program.errors().toStdString() << "\n"
+        << sessionLog(program);
+    auto& accessibility = *desktop.seams.accessibility;
+    const auto document = platform::elementAttribute(accessibility, desktop.focusedOf(writer.pid()),
+                                                     platform::ax::parent);
+    ASSERT_TRUE(document);
+    const auto paragraphs =
+        platform::elementListAttribute(accessibility, *document, platform::ax::children);
+    ASSERT_GE(paragraphs.size(), 2u);
+    EXPECT_EQ(desktop.value(paragraphs.front()), u"Harbour lights Calm seas");
+    pause(2s);  // the Quick Fix flow's end (see QuickFixCorrectsAFieldInPlace...)
+
+    commit(u"Far away", u"I receive the mailFar away");
+    ASSERT_TRUE(desktop.bringToFrontPersistently(programPid()));
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=committed"), 2u) << log;
+    EXPECT_EQ(occurrences(log, "commit_sent"), 0u) << log;
+    EXPECT_EQ(occurrences(log, "commit_failed"), 0u) << log;
+    EXPECT_NE(log.find("state=quick_fix_opened"), std::string::npos) << log;
+    // The document as the suite found it: one paragraph.
+    EXPECT_TRUE(writer.prepare(u"hello world", Utf16Range{0, 0}));
+}
+
+// GNOME Text Editor's search entry (Ctrl+F) says neither that it is focused nor that it can be:
+// the inner widget that has the keyboard is not on the bus. Super+E finds it all the same and
+// puts the Composer beside it, seeded with what is selected there; the keys typed then go to the
+// Composer, none to the entry.
+TEST_F(FocusedField, GnomeTextEditorsSearchEntry) {
+    auto& editor = DesktopApplication::get(Kind::textEditor);
+    ASSERT_TRUE(editor.ready());
+    ASSERT_TRUE(editor.prepare(u"Harbour stands here", Utf16Range{0, 7}));
+    ASSERT_TRUE(keyboard.chord("Control_L+f"));
+    // The search entry opens with the selection in it, selected.
+    ASSERT_TRUE(waitUntil([&] { return focusedValue(editor.pid()) == u"Harbour"; }))
+        << text::toUtf8(focusedValue(editor.pid()));
+    composerOpensByTheField(editor.pid(), "GNOME Text Editor's search entry",
+                                             u"Harbour", u" and more", u"Harbour");
+    ASSERT_TRUE(keyboard.tap("Escape"));
+    ASSERT_TRUE(composerClosedInto(editor.pid()));
+    EXPECT_EQ(focusedValue(editor.pid()), u"Harbour");
+    ASSERT_TRUE(keyboard.tap("Escape"));  // the search bar closes
+}
+
+// A Calc cell being edited: its sheet says it is focused and has more cells than can be visited;
+// the paragraph of the edited cell beside it holds the caret. Super+E puts the Composer by the
+// cell, and the keys typed then go to the Composer alone; Return pastes at the caret; Quick Fix
+// corrects the cell. (Calc tells no selection inside a cell being edited.)
+TEST_F(FocusedField, ACalcCellBeingEdited) {
+    auto& calc = DesktopApplication::get(Kind::calc);
+    ASSERT_TRUE(calc.ready());
+    ASSERT_TRUE(desktop.bringToFrontPersistently(calc.pid()));
+    // (again where Calc, only just up, missed the keys)
+    for (int attempt = 0; attempt < 3 && focusedValue(calc.pid()) != u"Harbour lights"; ++attempt) {
+        ASSERT_TRUE(keyboard.tap("Escape"));
+        ASSERT_TRUE(keyboard.chord("Control_L+Home"));
+        ASSERT_TRUE(keyboard.type(u"Harbour lights"));
+        waitUntil([&] { return focusedValue(calc.pid()) == u"Harbour lights"; }, 2s);
+    }
+    ASSERT_EQ(focusedValue(calc.pid()), u"Harbour lights");
+    const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
+    composerOpensByTheField(calc.pid(), "a Calc cell", u"", u"Far away", u"Harbour lights");
+    ASSERT_TRUE(keyboard.waitForRelease());
+    ASSERT_TRUE(keyboard.tap("Return"));
+    EXPECT_TRUE(focusedValueBecomes(calc.pid(), u"Harbour lightsFar away", 3s))
+        << text::toUtf8(focusedValue(calc.pid())) << "\n"
+        << program.errors().toStdString();
+    // (the commit has ended once the user's clipboard is back)
+    EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }));
+    ASSERT_TRUE(composerClosedInto(calc.pid()));
+
+    // (pasted: Calc's own autocorrection would mend it as typed)
+    ASSERT_TRUE(pasteIntoFront(u" I recieve teh mail"));
+    ASSERT_TRUE(waitUntil(
+        [&] { return focusedValue(calc.pid()) == u"Harbour lightsFar away I recieve teh mail"; }));
+    ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+    EXPECT_TRUE(
+        focusedValueBecomes(calc.pid(), u"Harbour lightsFar away I receive the mail", kSettle))
+        << text::toUtf8(focusedValue(calc.pid())) << "\n"
+        << program.errors().toStdString();
+    pause(2s);  // the Quick Fix flow's end
+    ASSERT_TRUE(desktop.bringToFrontPersistently(calc.pid()));
+    ASSERT_TRUE(keyboard.tap("Escape"));  // the cell as it was: empty
+}
+
+}  // namespace
+}  // namespace ravlin::testing
