@@ -1,54 +1,47 @@
 // After the paste, as a person meets it: a text a terminal took is never offered again; a window
 // that names no process is a target like any other; a terminal that reports its caret where it
-// is not gets the Composer by its window all the same.
+// is not gets the Composer by its terminal all the same.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <QProcess>
+#include <optional>
 #include <string>
 
 #include "core/text/unicode.h"
 #include "e2e_harness.h"
 #include "scenarios.h"
 #include "tests/desktop/desktop_fixture.h"
+#include "tests/support/x_properties.h"  // last: Xlib
 
 namespace ravlin::testing {
 namespace {
 
-// The process a window names in _NET_WM_PID, as xprop reads it; none when it names none.
-std::optional<qint64> namedProcess(std::uint64_t window) {
-    QProcess xprop;
-    xprop.start(QStringLiteral("xprop"),
-                {QStringLiteral("-id"), QString::number(window), QStringLiteral("_NET_WM_PID")});
-    if (!xprop.waitForFinished(5000)) {
+// The process a window names in _NET_WM_PID, as the X server has it; none when it names none.
+std::optional<unsigned long> namedProcess(std::uint64_t window) {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
         return std::nullopt;
     }
-    const QString out = QString::fromUtf8(xprop.readAllStandardOutput());
-    const auto equals = out.indexOf(QLatin1Char('='));
-    bool number = false;
-    const qint64 pid = equals < 0 ? 0 : out.mid(equals + 1).trimmed().toLongLong(&number);
-    return number ? std::optional(pid) : std::nullopt;
+    const auto pid = cardinalsOf(display, static_cast<Window>(window),
+                                 XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 1);
+    XCloseDisplay(display);
+    return pid.size() == 1 ? std::optional(pid.front()) : std::nullopt;
 }
 
-// The title of the active window, as xprop reads it.
+// The title of the active window, as the X server has it.
 std::string activeWindowTitle() {
-    QProcess xprop;
-    xprop.start(QStringLiteral("xprop"),
-                {QStringLiteral("-root"), QStringLiteral("_NET_ACTIVE_WINDOW")});
-    if (!xprop.waitForFinished(5000)) {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
         return {};
     }
-    const QString active = QString::fromUtf8(xprop.readAllStandardOutput());
-    const QString window = active.mid(active.lastIndexOf(QLatin1Char(' ')) + 1).trimmed();
-    xprop.start(QStringLiteral("xprop"),
-                {QStringLiteral("-id"), window, QStringLiteral("_NET_WM_NAME")});
-    if (!xprop.waitForFinished(5000)) {
-        return {};
-    }
-    const QString name = QString::fromUtf8(xprop.readAllStandardOutput());
-    const auto quote = name.indexOf(QLatin1Char('"'));
-    return quote < 0 ? std::string() : name.mid(quote + 1).chopped(2).toStdString();
+    const auto active =
+        cardinalsOf(display, DefaultRootWindow(display),
+                    XInternAtom(display, "_NET_ACTIVE_WINDOW", False), XA_WINDOW, 1);
+    std::string title = active.size() == 1 ? titleOf(display, active.front()) : std::string();
+    XCloseDisplay(display);
+    return title;
 }
 
 // A two-line text committed into a terminal is in the terminal's hands once its own client has
