@@ -16,6 +16,8 @@ std::string_view toString(PasteboardSaveFailure failure) {
             return "too-many-types";
         case PasteboardSaveFailure::typeFailed:
             return "type-failed";
+        case PasteboardSaveFailure::ownerChanged:
+            return "owner-changed";
     }
     return "none";
 }
@@ -34,15 +36,27 @@ std::string_view toString(WriteFetch fetch) {
     return "unknown";
 }
 
-bool Pasteboard::putBackOverOwnChange(const PasteboardContents& contents) {
+std::string_view toString(PutBack putBack) {
+    switch (putBack) {
+        case PutBack::done:
+            return "success";
+        case PutBack::newerCopy:
+            return "newer-copy-kept";
+        case PutBack::failed:
+            break;
+    }
+    return "failed";
+}
+
+PutBack Pasteboard::putBackOverOwnChange(const PasteboardContents& contents) {
     if (!holdsOwnChange()) {
-        return false;
+        return PutBack::newerCopy;
     }
     clear();
     if (!contents.items.empty()) {
         (void)writeContents(contents);
     }
-    return true;
+    return PutBack::done;
 }
 
 }  // namespace ravlin::platform

@@ -59,7 +59,8 @@ struct PasteboardContents {
 // Who has fetched what this program last wrote to the pasteboard, as far as the desktop tells
 // (on X11 a paste takes the text from its writer, so each fetch has a requestor).
 enum class WriteFetch {
-    none,      // nobody yet, or the contents are no longer this program's
+    none,      // nobody (while the contents were this program's: who took them then is still
+               // told once another program has copied)
     byTarget,  // the program asked about took it (its own connection to the desktop)
     byOthers,  // only other programs took it (a clipboard manager takes every new copy)
     unknown,   // taken, by whom the desktop does not tell
@@ -74,6 +75,15 @@ struct FetchTarget {
     std::optional<std::uint64_t> window;
 };
 
+// What became of a put-back of the user's contents.
+enum class PutBack {
+    done,       // they are back (or never left)
+    newerCopy,  // another program copied since, and its copy stands: nothing was written over it
+    failed,     // not known to be back: the desktop did not answer in time
+};
+
+[[nodiscard]] std::string_view toString(PutBack putBack);
+
 // The type under which plain text travels (UTF-8).
 inline constexpr std::string_view plainTextType = "text/plain;charset=utf-8";
 
@@ -87,7 +97,10 @@ class Pasteboard {
     // Puts `text` on the pasteboard as plain text (normally right after clear()).
     virtual Status setString(std::u16string_view text) = 0;
     // The same for a text that is to stay only a moment (a paste's): marked, where the desktop
-    // has marks, so that clipboard managers that honour them keep it out of their history.
+    // has marks, so that clipboard managers that honour them keep it out of their history. It
+    // goes only over the contents last saved (readContents) or this program's own last change:
+    // should another program have copied since, as the desktop orders events, nothing is
+    // written and it fails with ErrorCode::invalidArgument (their copy stands).
     virtual Status setTransientString(std::u16string_view text) { return setString(text); }
     // The moment's text this program last put there is left for the user to paste by hand: it
     // becomes an ordinary copy, only while it is still there. Whether it is there.
@@ -105,8 +118,8 @@ class Pasteboard {
     [[nodiscard]] virtual bool holdsOwnChange() { return false; }
     // Puts `contents` back (no items: leaves the pasteboard empty) in place of this program's own
     // last change, only while that is still the pasteboard's state (holdsOwnChange): a copy
-    // another program made since stands. Whether they were put back.
-    virtual bool putBackOverOwnChange(const PasteboardContents& contents);
+    // another program made since stands.
+    virtual PutBack putBackOverOwnChange(const PasteboardContents& contents);
     // Told with the new change count when the contents change.
     virtual Subscription observeChanges(std::function<void(std::int64_t)> onChange) = 0;
     // Told, on the main sequence, of what went wrong out of sight of any flow (another program's

@@ -11,7 +11,8 @@ enum class PasteboardSaveFailure {
     ownerNotAnswering,  // the owner did not answer in time, or stopped answering
     tooLarge,           // more bytes than a save keeps
     tooManyTypes,       // more types than a save keeps
-    typeFailed,         // the owner refused, or sent something unreadable for, a type it offered
+    typeFailed,         // the owner refused its list of types, or sent something unreadable
+    ownerChanged,       // the contents changed hands during the save, and again when it began anew
 };
 
 }  // namespace ravlin::platform

@@ -335,12 +335,16 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
         // The draft goes only once the text is known to have arrived.
         const QNPasteResult result = outcome.result;
         const std::string reason(outcome.reason);
+        // Only what was done: the user's contents back, a newer copy of theirs left standing,
+        // or a put-back that could not be confirmed.
+        const std::string restored =
+            " pasteboard_restore=" + std::string(platform::toString(outcome.restore));
         if (result == QNPasteResult::pasted) {
             if (ours()) {
                 clearDraft(*self);
             }
             self->logSession(QNKindLog::applied,
-                             prefix + " state=committed method=paste pasteboard_restore=success");
+                             prefix + " state=committed method=paste" + restored);
         } else if (result == QNPasteResult::leftOnClipboard) {
             // The text waits on the clipboard for the user to paste, and in the draft.
             if (ours()) {
@@ -356,9 +360,9 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
                 preserveDraft(*self, commitText);
             }
             showHeadsUp(*self, pastedInPartHeadsUp());
-            self->logSession(QNKindLog::error,
-                             prefix + " state=commit_partial method=paste reason=" + reason +
-                                 " pasteboard_restore=success");
+            self->logSession(QNKindLog::error, prefix +
+                                                   " state=commit_partial method=paste reason=" +
+                                                   reason + restored);
         } else if (result == QNPasteResult::sentUnconfirmed) {
             // In the target's hands (what a terminal's paste guard then asks is the terminal's,
             // in front of the person): kept nowhere, so that it is never sent twice. Only where
@@ -373,8 +377,9 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
             if (!outcome.takenByTarget) {
                 showHeadsUp(*self, arrivalUnknownHeadsUp());
             }
-            self->logSession(QNKindLog::system, prefix + " state=commit_sent method=paste reason=" +
-                                                    reason + " pasteboard_restore=success");
+            self->logSession(QNKindLog::system, prefix +
+                                                    " state=commit_sent method=paste reason=" +
+                                                    reason + restored);
         } else if (result == QNPasteResult::clipboardUnsaved) {
             // The user's clipboard was never touched: nothing was pasted, and they are told.
             if (ours()) {
@@ -383,6 +388,14 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
             showHeadsUp(*self, clipboardUnsavedHeadsUp(reason));
             self->logSession(QNKindLog::error, prefix + " state=commit_failed reason=" + reason +
                                                    " pasteboard_restore=untouched");
+        } else if (result == QNPasteResult::clipboardChanged) {
+            // The user copied meanwhile: their copy stands, the text is kept.
+            if (ours()) {
+                preserveDraft(*self, commitText);
+            }
+            showHeadsUp(*self, clipboardChangedHeadsUp());
+            self->logSession(QNKindLog::error,
+                             prefix + " state=commit_failed reason=clipboard-changed" + restored);
         } else {
             if (ours()) {
                 preserveDraft(*self, commitText);
@@ -391,8 +404,8 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
                                  : result == QNPasteResult::selectionLost
                                      ? "restore-target-selection"
                                      : "send-paste-keystroke";
-            self->logSession(QNKindLog::error, prefix + " state=commit_failed reason=" + reason +
-                                                   " pasteboard_restore=success");
+            self->logSession(QNKindLog::error,
+                             prefix + " state=commit_failed reason=" + reason + restored);
         }
     }
     if (ours()) {

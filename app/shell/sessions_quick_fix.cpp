@@ -212,6 +212,9 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
             closePanelWindow(app);
             liftDoubleTapSuspension(app);
         };
+        // Only what was done to the user's clipboard.
+        const std::string restored =
+            " pasteboard_restore=" + std::string(platform::toString(outcome.pasteboardRestore));
         switch (outcome.kind) {
             case QNQuickFixCommitResult::Kind::committed:
                 if (ours) {
@@ -221,7 +224,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
                 }
                 app.logSession(QNKindLog::applied, prefix + " state=quick_fix_committed method=" +
                                                        std::string(toString(outcome.method)) +
-                                                       " pasteboard_restore=success");
+                                                       restored);
                 break;
             case QNQuickFixCommitResult::Kind::pasteOnClipboard: {
                 if (ours) {
@@ -263,7 +266,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
                 app.logSession(partial ? QNKindLog::error : QNKindLog::system,
                                prefix + (partial ? " state=quick_fix_partial" : " state=quick_fix_sent") +
                                    " method=paste reason=" + std::string(outcome.detail) +
-                                   " pasteboard_restore=success");
+                                   restored);
                 break;
             }
             case QNQuickFixCommitResult::Kind::failed:
@@ -295,6 +298,12 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
                         }
                         showHeadsUp(app, selectionUncertainHeadsUp());
                         break;
+                    case QNQuickFixCommitFailure::clipboardChanged:
+                        if (ours) {
+                            bringPanelBack(app);
+                        }
+                        showHeadsUp(app, clipboardChangedHeadsUp());
+                        break;
                     default:
                         if (ours) {
                             bringPanelBack(app);
@@ -307,8 +316,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
                     prefix + " state=quick_fix_commit_failed reason=" +
                         (outcome.failure == QNQuickFixCommitFailure::pasteboardUnsaved
                              ? std::string(outcome.detail) + " pasteboard_restore=untouched"
-                             : std::string(toString(outcome.failure)) +
-                                   " pasteboard_restore=success"));
+                             : std::string(toString(outcome.failure)) + restored));
                 break;
         }
         endCommit(app);

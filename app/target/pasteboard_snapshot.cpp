@@ -78,6 +78,8 @@ std::string_view toString(QNPasteResult result) {
             return "sentUnconfirmed";
         case QNPasteResult::clipboardUnsaved:
             return "clipboardUnsaved";
+        case QNPasteResult::clipboardChanged:
+            return "clipboardChanged";
     }
     return "pasted";
 }
@@ -171,27 +173,39 @@ QCoro::Task<QNModelPasteboardSnapshot> QNModelPasteboardSnapshot::capture(Target
     co_return snapshot;
 }
 
-bool QNModelPasteboardSnapshot::restore(platform::Pasteboard& pasteboard,
-                                        QNPutBackOver over) const {
-    if (const auto manager = lender.lock()) {
+platform::PutBack QNModelPasteboardSnapshot::restore(platform::Pasteboard& pasteboard,
+                                                     QNPutBackOver over) const {
+    const auto manager = lender.lock();
+    if (manager) {
         manager->settle(loan);
     }
-    return putBack(pasteboard, over);
+    // Nothing has changed since the save (nothing of ours was written): they never left.
+    if (complete() && over == QNPutBackOver::ownChange && !tookPendingRestore &&
+        pasteboard.changeCount() == changeCountWhenSaved) {
+        return platform::PutBack::done;
+    }
+    const auto putBackNow = putBack(pasteboard, over);
+    if (putBackNow == platform::PutBack::failed && manager) {
+        // Not known to be back (the desktop did not answer): tried again shortly, and by the
+        // next borrower or at exit meanwhile.
+        manager->retryRestore(*this, retryAfterFailedRestoreSeconds);
+    }
+    return putBackNow;
 }
 
-bool QNModelPasteboardSnapshot::putBack(platform::Pasteboard& pasteboard,
-                                        QNPutBackOver over) const {
+platform::PutBack QNModelPasteboardSnapshot::putBack(platform::Pasteboard& pasteboard,
+                                                     QNPutBackOver over) const {
     if (!complete()) {
-        return false;
+        return platform::PutBack::done;  // never borrowed, so never left
     }
     if (over == QNPutBackOver::ownChange) {
         return pasteboard.putBackOverOwnChange(contents());
     }
     pasteboard.clear();
-    if (!items.empty()) {
-        (void)pasteboard.writeContents(contents());
+    if (!pasteboard.writeContents(contents()).ok()) {
+        return platform::PutBack::failed;
     }
-    return true;
+    return platform::PutBack::done;
 }
 
 bool QNModelPasteboardSnapshot::stillOn(platform::Pasteboard& pasteboard) const {
@@ -206,16 +220,16 @@ void QNModelPasteboardSnapshot::release(platform::Pasteboard& pasteboard) const 
     }
 }
 
-void QNModelPasteboardSnapshot::restoreAfterCopy(const TargetSeams& seams,
-                                                 std::optional<std::u16string> copied,
-                                                 QNPutBackOver over) const {
-    restore(*seams.pasteboard, over);
+platform::PutBack QNModelPasteboardSnapshot::restoreAfterCopy(
+    const TargetSeams& seams, std::optional<std::u16string> copied, QNPutBackOver over) const {
+    const auto putBack = restore(*seams.pasteboard, over);
     if (!complete()) {
-        return;
+        return putBack;
     }
     if (const auto manager = seams.pasteboardManager.lock()) {
         manager->watchForLateCopy(of(contents()), std::move(copied));
     }
+    return putBack;
 }
 
 QCoro::Task<bool> QNModelPasteboardSnapshot::waitUntilFrontmost(TargetSeams seams,
@@ -297,7 +311,6 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     if (text.empty()) {
         co_return QNPasteOutcome{};
     }
-    const auto failed = [](QNPasteResult result) { return QNPasteOutcome{result}; };
     const auto unsaved = [](const QNModelPasteboardSnapshot& saved) {
         return QNPasteOutcome{QNPasteResult::clipboardUnsaved, platform::toString(saved.failure)};
     };
@@ -328,18 +341,26 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         activationAccepted = seams.workspace->activate(target.pid);
     }
     // Put back at the end; after a selection check, one that watches for its copy landing late.
+    // What became of the clipboard's contents is told with the outcome.
+    auto putBack = platform::PutBack::done;
     const auto restore = [&] {
         if (replacing) {
-            snapshot->restoreAfterCopy(seams, replacing->text, QNPutBackOver::ownChange);
+            putBack = snapshot->restoreAfterCopy(seams, replacing->text, QNPutBackOver::ownChange);
         } else {
-            snapshot->restore(pasteboard);
+            putBack = snapshot->restore(pasteboard);
         }
-        if (primarySaved) {
-            primarySaved->restore(*primarySeams->pasteboard);
+        if (primarySaved &&
+            primarySaved->restore(*primarySeams->pasteboard) == platform::PutBack::failed) {
+            putBack = platform::PutBack::failed;
         }
     };
+    const auto ended = [&](QNPasteOutcome outcome) {
+        outcome.restore = putBack;
+        return outcome;
+    };
+    const auto failed = [&](QNPasteResult result) { return ended(QNPasteOutcome{result}); };
     if (!co_await waitUntilFrontmost(seams, target, activationAccepted, stop)) {
-        snapshot->restore(pasteboard);
+        putBack = snapshot->restore(pasteboard);
         if (primarySaved) {
             primarySaved->restore(*primarySeams->pasteboard);
         }
@@ -381,22 +402,25 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         };
     }
     const auto witness = checked.witness();
-    // A copy the user made since the save is theirs and newer: nothing is written over it.
+    // A copy the user made since the save is theirs and newer: nothing is written over it. The
+    // write itself goes only over what was saved, as the desktop orders events.
     if (!snapshot->stillOn(pasteboard) ||
         (primarySaved && !primarySaved->stillOn(*primarySeams->pasteboard))) {
         restore();
-        co_return failed(QNPasteResult::pasteFailed);
+        co_return failed(QNPasteResult::clipboardChanged);
     }
     // The text is there for the paste only: kept out of clipboard managers' history.
     pasteboard.clear();
-    bool written = pasteboard.setTransientString(text).ok();
-    if (written && route.fromPrimary) {
+    auto written = pasteboard.setTransientString(text);
+    if (written.ok() && route.fromPrimary) {
         primarySeams->pasteboard->clear();
-        written = primarySeams->pasteboard->setTransientString(text).ok();
+        written = primarySeams->pasteboard->setTransientString(text);
     }
-    if (!written) {
+    if (!written.ok()) {
         restore();
-        co_return failed(QNPasteResult::pasteFailed);
+        co_return failed(written.error().code == platform::ErrorCode::invalidArgument
+                             ? QNPasteResult::clipboardChanged
+                             : QNPasteResult::pasteFailed);
     }
     // The text is left for the user to paste (with `chordName` where one is known to work);
     // their contents come back later. Not where the user has copied something since: that
@@ -406,7 +430,9 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         const auto manager = seams.pasteboardManager.lock();
         if (!manager || !pastedFrom.pasteboard->makeTransientOrdinary()) {
             restore();
-            return failed(QNPasteResult::pasteFailed);
+            return failed(manager && putBack == platform::PutBack::newerCopy
+                              ? QNPasteResult::clipboardChanged
+                              : QNPasteResult::pasteFailed);
         }
         if (route.fromPrimary) {
             (void)pasteboard.makeTransientOrdinary();
@@ -419,7 +445,7 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
                 primarySaved->restore(*primarySeams->pasteboard);
             }
         }
-        return QNPasteOutcome{QNPasteResult::leftOnClipboard, reason, chordName};
+        return ended(QNPasteOutcome{QNPasteResult::leftOnClipboard, reason, chordName});
     };
     if (!route.chord) {
         co_return leaveOnClipboard("no-paste-chord", route.chordName);
@@ -428,9 +454,15 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     // The chord goes to whatever has the focus: never to a window the user has moved to, nor
     // while the clipboard holds anything but our text (the user's copy made meanwhile would be
     // pasted in its place; it stands, and the text is kept by the caller).
-    if (stop.stop_requested() || !isInFront(seams, target) ||
-        !pastedFrom.pasteboard->holdsOwnChange() ||
-        !seams.keySynthesis->postKeyPress(*route.chord).ok()) {
+    if (stop.stop_requested() || !isInFront(seams, target)) {
+        restore();
+        co_return failed(QNPasteResult::pasteFailed);
+    }
+    if (!pastedFrom.pasteboard->holdsOwnChange()) {
+        restore();
+        co_return failed(QNPasteResult::clipboardChanged);
+    }
+    if (!seams.keySynthesis->postKeyPress(*route.chord).ok()) {
         restore();
         co_return failed(QNPasteResult::pasteFailed);
     }
@@ -445,16 +477,23 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         [executor = seams.executor] { return pauseFor(executor, pasteLookInterval); });
     if (arrived(check)) {
         restore();
-        co_return QNPasteOutcome{};
+        co_return ended(QNPasteOutcome{});
     }
     if (mayHaveArrived(check)) {
         // Never to be pasted again: the text stays in the draft, the user's contents come back.
         restore();
         if (check == QNPasteCheck::partial) {
-            co_return QNPasteOutcome{QNPasteResult::pastedInPart, toString(check)};
+            co_return ended(QNPasteOutcome{QNPasteResult::pastedInPart, toString(check)});
         }
-        co_return QNPasteOutcome{QNPasteResult::sentUnconfirmed, toString(check), "",
-                                 takenByTarget(check)};
+        co_return ended(QNPasteOutcome{QNPasteResult::sentUnconfirmed, toString(check), "",
+                                       takenByTarget(check)});
+    }
+    // Another program copied before the target fetched our text (the server's order: its copy
+    // took the clipboard from us first): the target was given theirs, which stands.
+    if (pastedFrom.pasteboard->lastWriteFetchedBy(taker) != platform::WriteFetch::byTarget &&
+        !pastedFrom.pasteboard->holdsOwnChange()) {
+        restore();
+        co_return failed(QNPasteResult::clipboardChanged);
     }
     // The chord went out and did not paste: it is not named again. Only a target that lost
     // the front before it could paste still takes it.

@@ -35,6 +35,8 @@ enum class QNPasteResult {
     pastedInPart,      // only the text's beginning arrived (the field took no more)
     sentUnconfirmed,   // the target may have the text, but its arrival cannot be told
     clipboardUnsaved,  // the user's clipboard could not be saved whole: it was not touched
+    clipboardChanged,  // another program copied before the paste: their copy stands, and the
+                       // target may have been given it in place of the text
 };
 
 [[nodiscard]] std::string_view toString(QNPasteResult result);
@@ -51,6 +53,9 @@ struct QNPasteOutcome {
     // sentUnconfirmed: the text is in the target's hands (its field shows it, or its own client
     // took it), not only perhaps.
     bool takenByTarget = false;
+    // What became of the user's contents (for leftOnClipboard: of those put back at once, where
+    // the text could not be left).
+    platform::PutBack restore = platform::PutBack::done;
 
     friend bool operator==(const QNPasteOutcome&, const QNPasteOutcome&) = default;
 };
@@ -143,6 +148,7 @@ struct QNModelPasteboardSnapshot {
     static constexpr auto pasteLookInterval = std::chrono::milliseconds(50);
     // A text left on the clipboard stays this long before the user's contents come back.
     static constexpr std::int64_t deferredRestoreSeconds = 60;
+    static constexpr std::int64_t retryAfterFailedRestoreSeconds = 1;
 
     // The user's pasteboard contents. While a deferred restore is pending and the pasteboard
     // still holds only the text it was scheduled for, those are the pending snapshot's (the
@@ -159,13 +165,15 @@ struct QNModelPasteboardSnapshot {
     // allows: normally only this program's own last change, so that a copy the user (or anyone)
     // made since stands and nothing is written over it. Moves the change count when it writes.
     // Settles the loan. An incomplete snapshot touches nothing: clearing would destroy contents
-    // it could not save. Whether the contents went back.
-    bool restore(platform::Pasteboard& pasteboard,
-                 QNPutBackOver over = QNPutBackOver::ownChange) const;
+    // it could not save. What became of them.
+    // One that cannot be confirmed (the desktop did not answer in time) is tried again after
+    // retryAfterFailedRestoreSeconds through the manager, whose pending restore it becomes.
+    platform::PutBack restore(platform::Pasteboard& pasteboard,
+                              QNPutBackOver over = QNPutBackOver::ownChange) const;
     // The same without settling the loan: for a flow that uses the pasteboard again afterwards
     // and restores at its own end.
-    bool putBack(platform::Pasteboard& pasteboard,
-                 QNPutBackOver over = QNPutBackOver::ownChange) const;
+    platform::PutBack putBack(platform::Pasteboard& pasteboard,
+                              QNPutBackOver over = QNPutBackOver::ownChange) const;
     // Whether the pasteboard still holds what was saved (or this program's own put-back of it):
     // nobody else has copied since.
     [[nodiscard]] bool stillOn(platform::Pasteboard& pasteboard) const;
@@ -176,8 +184,9 @@ struct QNModelPasteboardSnapshot {
     // restore(), where a copy chord went to the target: then, for a short time, a copy landing
     // late with `copied` on it (with anything, when `copied` is none) puts the user's contents
     // back again (QNQuickFixPasteboardManager::watchForLateCopy).
-    void restoreAfterCopy(const TargetSeams& seams, std::optional<std::u16string> copied,
-                          QNPutBackOver over) const;
+    platform::PutBack restoreAfterCopy(const TargetSeams& seams,
+                                       std::optional<std::u16string> copied,
+                                       QNPutBackOver over) const;
 
     // True once `target` is the frontmost application: tested at once, then after each of up to
     // 24 pauses of 50 ms when `activationRequested` (an activation request was accepted), else

@@ -26,10 +26,10 @@ constexpr std::array<std::string_view, 2> replacementNames = {"accessibility", "
 constexpr std::array<std::string_view, 7> clipboardNames = {
     "ax-write-rejected", "ax-verify-failed",  "routed-to-paste", "paste-after-ax-failure",
     "paste-not-seen",    "paste-not-fetched", "target-gone"};
-constexpr std::array<std::string_view, 10> failureNames = {
-    "no-target",      "activate-target", "restore-target-selection", "send-paste-keystroke",
-    "unchanged-text", "secure-input",    "terminal-not-supported",   "pasteboard-write-failed",
-    "driver-rejected", "pasteboard-unsaved"};
+constexpr std::array<std::string_view, 11> failureNames = {
+    "no-target",       "activate-target",    "restore-target-selection", "send-paste-keystroke",
+    "unchanged-text",  "secure-input",       "terminal-not-supported",   "pasteboard-write-failed",
+    "driver-rejected", "pasteboard-unsaved", "clipboard-changed"};
 
 bool isTextRole(const std::optional<std::string>& role) {
     return role == ax::textAreaRole || role == ax::textFieldRole || role == ax::comboBoxRole;
@@ -402,8 +402,12 @@ Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboa
         // Nobody could bring the user's contents back, or the text is no longer on the
         // clipboard (the user copied something since, which stands): put them back now where
         // the text still is, and keep the text. Otherwise it stays as an ordinary copy.
-        driver->restorePasteboard(saved, QNPutBackOver::ownChange);
-        return Result::failed(QNQuickFixCommitFailure::pasteboardWriteFailed);
+        const auto putBack = driver->restorePasteboard(saved, QNPutBackOver::ownChange);
+        auto failed = Result::failed(manager && putBack == platform::PutBack::newerCopy
+                                         ? QNQuickFixCommitFailure::clipboardChanged
+                                         : QNQuickFixCommitFailure::pasteboardWriteFailed);
+        failed.pasteboardRestore = putBack;
+        return failed;
     }
     manager->scheduleRestore(saved, Host::deferredRestoreSeconds);
     return Result::pasteOnClipboard(reason);
@@ -548,14 +552,17 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
     }
     const auto prepared = co_await prepareSelection(session, driver, saved, stop);
     // The user's contents back at the end; after a copy probe, watched for its copy landing
-    // late (the captured text is what it would carry).
+    // late (the captured text is what it would carry). What became of them goes with the result.
+    auto putBack = platform::PutBack::done;
     const auto restore = [&] {
-        if (prepared.copied) {
-            driver->restorePasteboardAfterCopy(*saved, session.originalText,
-                                               QNPutBackOver::ownChange);
-        } else {
-            driver->restorePasteboard(*saved, QNPutBackOver::ownChange);
-        }
+        putBack = prepared.copied
+                      ? driver->restorePasteboardAfterCopy(*saved, session.originalText,
+                                                           QNPutBackOver::ownChange)
+                      : driver->restorePasteboard(*saved, QNPutBackOver::ownChange);
+    };
+    const auto ended = [&](Result result) {
+        result.pasteboardRestore = putBack;
+        return result;
     };
 
     if (session.route == QNQuickFixRoute::nativeAppKit && prepared.canAttemptAccessibilityWrite) {
@@ -568,7 +575,7 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
                                      stop)) {
                 co_await driver->sleep(pauseAfterAccessibilityWrite, stop);
                 restore();
-                co_return Result::committed(QNQuickFixReplacementMethod::accessibility);
+                co_return ended(Result::committed(QNQuickFixReplacementMethod::accessibility));
             }
         }
     }
@@ -580,28 +587,37 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
             restore();
         }
         co_await putBackUnwritten(driver, prepared);
-        co_return Result::failed(Failure::restoreTargetSelection);
+        co_return ended(Result::failed(Failure::restoreTargetSelection));
     }
     // The user's contents could not be saved: the pasteboard is not borrowed.
     if (!saved->complete()) {
         co_await putBackUnwritten(driver, prepared);
         co_return Result::failed(Failure::pasteboardUnsaved, platform::toString(saved->failure));
     }
-    // Nor over a copy the user made since the save, which is theirs and newer.
+    // Nor over a copy the user made since the save, which is theirs and newer: the write goes
+    // only over what was saved, as the desktop orders events.
     const bool copiedSince = driver->pasteboardChangeCount() != saved->changeCountWhenSaved &&
                              !driver->pasteboardHoldsOwnChange();
-    if (copiedSince || !driver->writePasteboardString(correctedText)) {
+    const auto written = copiedSince ? platform::Status(platform::Error{
+                                           platform::ErrorCode::invalidArgument, "copied since"})
+                                     : driver->writePasteboardString(correctedText);
+    if (!written.ok()) {
         restore();
         co_await putBackUnwritten(driver, prepared);
-        co_return Result::failed(Failure::pasteboardWriteFailed);
+        co_return ended(Result::failed(written.error().code == platform::ErrorCode::invalidArgument
+                                           ? Failure::clipboardChanged
+                                           : Failure::pasteboardWriteFailed));
     }
     co_await driver->sleep(pauseBeforePaste, stop);
     // A stop before the chord: not posted. Once it is out, the target reads the pasteboard
     // from its own event loop: nothing shortens the pauses after it. Then the paste must be
     // seen to arrive before the text leaves the clipboard. Never while the clipboard holds
     // anything but our text: the target would paste the user's new copy in its place.
-    if (!stop.stop_requested() && driver->isFrontmostOther(session.app) &&
-        driver->pasteboardHoldsOwnChange()) {
+    if (!stop.stop_requested() && driver->isFrontmostOther(session.app)) {
+        if (!driver->pasteboardHoldsOwnChange()) {
+            restore();
+            co_return ended(Result::failed(Failure::clipboardChanged));
+        }
         const platform::FetchTarget taker{session.app.pid, driver->frontmostWindow()};
         const auto checked = pasteTarget(driver, session.app, taker);
         const auto witness = checked.witness();
@@ -618,14 +634,20 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
                 });
             if (arrived(check)) {
                 restore();
-                co_return Result::committed(QNQuickFixReplacementMethod::paste);
+                co_return ended(Result::committed(QNQuickFixReplacementMethod::paste));
             }
             if (mayHaveArrived(check)) {
                 // Never to be pasted again; the text stays in the draft.
                 restore();
-                co_return check == QNPasteCheck::partial
-                    ? Result::partial(toString(check))
-                    : Result::unconfirmed(toString(check), takenByTarget(check));
+                co_return ended(check == QNPasteCheck::partial
+                                    ? Result::partial(toString(check))
+                                    : Result::unconfirmed(toString(check), takenByTarget(check)));
+            }
+            // Another program copied before the target fetched our text: it was given theirs.
+            if (driver->pasteboardFetchedBy(taker) != platform::WriteFetch::byTarget &&
+                !driver->pasteboardHoldsOwnChange()) {
+                restore();
+                co_return ended(Result::failed(Failure::clipboardChanged));
             }
             co_return leaveOnClipboard(driver, std::move(manager), *saved,
                                        clipboardReason(check));

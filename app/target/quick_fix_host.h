@@ -99,6 +99,8 @@ enum class QNQuickFixCommitFailure {
     // The user's clipboard could not be saved whole, so it was not borrowed (the result's
     // `detail` says why: "too-large"...).
     pasteboardUnsaved,
+    // The user copied while it was borrowed, before the paste: their copy stands.
+    clipboardChanged,
 };
 
 // Log words: "accessibility", "paste"; "ax-write-rejected", ...; "no-target", ...
@@ -121,6 +123,9 @@ struct QNQuickFixCommitResult {
     // `unconfirmed`: the text is in the target's hands (its own client took it, or its field
     // shows it), not only perhaps.
     bool takenByTarget = false;
+    // What became of the user's contents (for `pasteOnClipboard`: of those put back at once,
+    // where the text could not be left). Not part of the outcome's equality.
+    platform::PutBack pasteboardRestore = platform::PutBack::done;
 
     [[nodiscard]] static QNQuickFixCommitResult committed(QNQuickFixReplacementMethod method) {
         return {.kind = Kind::committed, .method = method};

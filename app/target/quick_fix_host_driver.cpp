@@ -324,15 +324,15 @@ QCoro::Task<QNModelPasteboardSnapshot> QNQuickFixHostLiveDriver::capturePasteboa
     return QNModelPasteboardSnapshot::capture(seams_);
 }
 
-void QNQuickFixHostLiveDriver::restorePasteboard(const QNModelPasteboardSnapshot& snapshot,
-                                                 QNPutBackOver over) {
-    snapshot.restore(*seams_.pasteboard, over);
+platform::PutBack QNQuickFixHostLiveDriver::restorePasteboard(
+    const QNModelPasteboardSnapshot& snapshot, QNPutBackOver over) {
+    return snapshot.restore(*seams_.pasteboard, over);
 }
 
-void QNQuickFixHostLiveDriver::restorePasteboardAfterCopy(const QNModelPasteboardSnapshot& snapshot,
-                                                          std::optional<std::u16string> copied,
-                                                          QNPutBackOver over) {
-    snapshot.restoreAfterCopy(seams_, std::move(copied), over);
+platform::PutBack QNQuickFixHostLiveDriver::restorePasteboardAfterCopy(
+    const QNModelPasteboardSnapshot& snapshot, std::optional<std::u16string> copied,
+    QNPutBackOver over) {
+    return snapshot.restoreAfterCopy(seams_, std::move(copied), over);
 }
 
 void QNQuickFixHostLiveDriver::putBackPasteboard(const QNModelPasteboardSnapshot& snapshot) {
@@ -356,9 +356,9 @@ platform::WriteFetch QNQuickFixHostLiveDriver::pasteboardFetchedBy(platform::Fet
     return seams_.pasteboard->lastWriteFetchedBy(target);
 }
 
-bool QNQuickFixHostLiveDriver::writePasteboardString(std::u16string_view text) {
+platform::Status QNQuickFixHostLiveDriver::writePasteboardString(std::u16string_view text) {
     seams_.pasteboard->clear();
-    return seams_.pasteboard->setTransientString(text).ok();
+    return seams_.pasteboard->setTransientString(text);
 }
 
 bool QNQuickFixHostLiveDriver::makePasteboardTextOrdinary() {

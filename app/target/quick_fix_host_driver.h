@@ -107,13 +107,13 @@ class QNQuickFixHostDriver {
     // which takes over a pending deferred restore and never holds up the program).
     [[nodiscard]] virtual QCoro::Task<QNModelPasteboardSnapshot> capturePasteboard() = 0;
     // Put back in place of what `over` allows (QNModelPasteboardSnapshot::restore).
-    virtual void restorePasteboard(const QNModelPasteboardSnapshot& snapshot,
-                                   QNPutBackOver over) = 0;
+    virtual platform::PutBack restorePasteboard(const QNModelPasteboardSnapshot& snapshot,
+                                                QNPutBackOver over) = 0;
     // Where a copy chord went to the target: restored, then watched for the copy landing late
     // with `copied` (QNModelPasteboardSnapshot::restoreAfterCopy).
-    virtual void restorePasteboardAfterCopy(const QNModelPasteboardSnapshot& snapshot,
-                                            std::optional<std::u16string> copied,
-                                            QNPutBackOver over) = 0;
+    virtual platform::PutBack restorePasteboardAfterCopy(const QNModelPasteboardSnapshot& snapshot,
+                                                         std::optional<std::u16string> copied,
+                                                         QNPutBackOver over) = 0;
     // Right after a copy chord, put back over the target's copy without closing the borrow
     // (QNModelPasteboardSnapshot::putBack).
     virtual void putBackPasteboard(const QNModelPasteboardSnapshot& snapshot) = 0;
@@ -127,8 +127,9 @@ class QNQuickFixHostDriver {
     [[nodiscard]] virtual platform::WriteFetch pasteboardFetchedBy(
         platform::FetchTarget target) = 0;
     // Clears the pasteboard and puts `text` on it for the paste, kept out of clipboard managers'
-    // history (Pasteboard::setTransientString); false when the write was refused.
-    virtual bool writePasteboardString(std::u16string_view text) = 0;
+    // history (Pasteboard::setTransientString): invalidArgument when another program copied
+    // since the save (nothing written), another failure when the write was refused.
+    virtual platform::Status writePasteboardString(std::u16string_view text) = 0;
     // That text is left for the user to paste by hand: an ordinary copy from now on, while it is
     // still there; whether it is (Pasteboard::makeTransientOrdinary).
     virtual bool makePasteboardTextOrdinary() = 0;
@@ -174,8 +175,9 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     bool postPaste() override;
 
     QCoro::Task<QNModelPasteboardSnapshot> capturePasteboard() override;
-    void restorePasteboard(const QNModelPasteboardSnapshot& snapshot, QNPutBackOver over) override;
-    void restorePasteboardAfterCopy(const QNModelPasteboardSnapshot& snapshot,
+    platform::PutBack restorePasteboard(const QNModelPasteboardSnapshot& snapshot,
+                                        QNPutBackOver over) override;
+    platform::PutBack restorePasteboardAfterCopy(const QNModelPasteboardSnapshot& snapshot,
                                     std::optional<std::u16string> copied,
                                     QNPutBackOver over) override;
     void putBackPasteboard(const QNModelPasteboardSnapshot& snapshot) override;
@@ -183,7 +185,7 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     std::shared_ptr<QNQuickFixPasteboardManager> pasteboardManager() override;
     QCoro::Task<> waitForPasteboardFetch(platform::FetchTarget target) override;
     platform::WriteFetch pasteboardFetchedBy(platform::FetchTarget target) override;
-    bool writePasteboardString(std::u16string_view text) override;
+    platform::Status writePasteboardString(std::u16string_view text) override;
     bool makePasteboardTextOrdinary() override;
     bool pasteboardHoldsOwnChange() override;
     std::int64_t pasteboardChangeCount() override;

@@ -117,9 +117,15 @@ QNHeadsUp clipboardUnsavedHeadsUp(std::string_view failure) {
         failure == "owner-not-answering" ? "The app holding your clipboard didn't answer"
         : failure == "too-large"         ? "Your clipboard holds too much to set aside"
         : failure == "too-many-types"    ? "Your clipboard holds too many formats to set aside"
+        : failure == "owner-changed"     ? "Your clipboard kept changing while Ravlin set it aside"
                                          : "Your clipboard couldn't be set aside whole";
     return {QNQuickFixHUDKind::activationFailed, "Nothing was pasted",
             std::string(why) + ", so Ravlin left it alone. Your text is in the composer."};
+}
+
+QNHeadsUp clipboardChangedHeadsUp() {
+    return {QNQuickFixHUDKind::activationFailed, "Your clipboard changed before the paste",
+            "Ravlin left your new copy on the clipboard. Your text is in the composer."};
 }
 
 QNHeadsUp selectionUncertainHeadsUp() {

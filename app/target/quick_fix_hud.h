@@ -60,6 +60,9 @@ struct QNHeadsUp {
 [[nodiscard]] QNHeadsUp pastedInPartHeadsUp();
 // The user's clipboard could not be saved (`failure`, the save's word), so nothing was pasted.
 [[nodiscard]] QNHeadsUp clipboardUnsavedHeadsUp(std::string_view failure);
+// The user copied something while their clipboard was borrowed, before the paste: their copy
+// stands (a target that pasted at that moment may have been given it), the text is kept.
+[[nodiscard]] QNHeadsUp clipboardChangedHeadsUp();
 // A Quick Fix could not be sure which text it would replace, and left the field alone.
 [[nodiscard]] QNHeadsUp selectionUncertainHeadsUp();
 // A paste was taken, but the desktop cannot tell by whom; the text is kept.

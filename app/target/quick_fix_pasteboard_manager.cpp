@@ -26,14 +26,25 @@ QNQuickFixPasteboardManager::~QNQuickFixPasteboardManager() {
 
 void QNQuickFixPasteboardManager::scheduleRestore(QNModelPasteboardSnapshot snapshot,
                                                   std::int64_t afterSeconds) {
+    schedule(std::move(snapshot), afterSeconds, true);
+}
+
+void QNQuickFixPasteboardManager::retryRestore(QNModelPasteboardSnapshot snapshot,
+                                               std::int64_t afterSeconds) {
+    schedule(std::move(snapshot), afterSeconds, false);
+}
+
+void QNQuickFixPasteboardManager::schedule(QNModelPasteboardSnapshot snapshot,
+                                           std::int64_t afterSeconds, bool textLeftForUser) {
     cancelPendingRestore();
     endWatch();
     // The pending restore answers for the snapshot from now on.
     settle(snapshot.loan);
     pendingSnapshot_ = std::move(snapshot);
-    // Where the desktop can, the text stays for the rest of its time even should the program
-    // end first, and the user's contents come back after it all the same.
+    // Where the desktop can, a text left for the person stays for the rest of its time even
+    // should the program end first, and the user's contents come back after it all the same.
     leftBeyondExit_ =
+        textLeftForUser &&
         pasteboard_->leaveForUser(pendingSnapshot_->contents(),
                                   std::chrono::seconds(std::max<std::int64_t>(afterSeconds, 0)));
     recordedChangeCount_ = pasteboard_->changeCount();
@@ -95,19 +106,20 @@ void QNQuickFixPasteboardManager::restoreBeforeExit() {
     }
     endWatch();
     if (!loans_.empty()) {
-        const Loan& oldest = loans_.begin()->second;
-        if (pasteboard_->changeCount() != oldest.changeCount) {
-            QNModelPasteboardSnapshot::of(oldest.contents).restore(*pasteboard_);
-        }
+        const auto oldest = std::move(loans_.begin()->second);
         loans_.clear();
         cancelPendingRestore();
+        if (pasteboard_->changeCount() != oldest.changeCount) {
+            (void)QNModelPasteboardSnapshot::of(oldest.contents).putBack(*pasteboard_);
+        }
         return;
     }
-    if (pendingSnapshot_ && pasteboard_->changeCount() == recordedChangeCount_ &&
-        !leftBeyondExit_) {
-        restorePending();
-    }
+    auto pending = std::exchange(pendingSnapshot_, std::nullopt);
+    const bool keptBeyondExit = leftBeyondExit_;
     cancelPendingRestore();
+    if (pending && pasteboard_->changeCount() == recordedChangeCount_ && !keptBeyondExit) {
+        (void)pending->putBack(*pasteboard_);
+    }
 }
 
 void QNQuickFixPasteboardManager::noteRefusal(platform::PasteboardSaveFailure failure,
@@ -178,11 +190,13 @@ QCoro::Task<> QNQuickFixPasteboardManager::watchLateCopy(
 }
 
 void QNQuickFixPasteboardManager::restorePending() {
-    if (pendingSnapshot_) {
-        pendingSnapshot_->restore(*pasteboard_);
-    }
-    // Restored before its time (the program leaving): the countdown ends at once.
+    // Restored before its time (the program leaving): the countdown ends at once. A restore that
+    // cannot be confirmed schedules itself again.
+    auto snapshot = std::exchange(pendingSnapshot_, std::nullopt);
     cancelPendingRestore();
+    if (snapshot) {
+        snapshot->restore(*pasteboard_);
+    }
 }
 
 QCoro::Task<> QNQuickFixPasteboardManager::countdown(

@@ -53,6 +53,10 @@ class QNQuickFixPasteboardManager
     // the count move first, something newer was copied: the snapshot is dropped, since writing it
     // back would destroy the newer contents.
     void scheduleRestore(QNModelPasteboardSnapshot snapshot, std::int64_t afterSeconds);
+    // A put-back of `snapshot` that could not be confirmed (the desktop did not answer): tried
+    // again as the pending restore after `afterSeconds`, by the next borrower, or at exit. What is
+    // on the pasteboard meanwhile is no text left for the user.
+    void retryRestore(QNModelPasteboardSnapshot snapshot, std::int64_t afterSeconds);
     // Drops the pending restore, if any, without restoring it.
     void cancelPendingRestore();
 
@@ -109,6 +113,8 @@ class QNQuickFixPasteboardManager
                                    std::shared_ptr<platform::Pasteboard> pasteboard,
                                    std::shared_ptr<Executor> executor, std::int64_t ticks,
                                    std::int64_t recordedChangeCount, std::stop_token stop);
+    void schedule(QNModelPasteboardSnapshot snapshot, std::int64_t afterSeconds,
+                  bool textLeftForUser);
     void restorePending();
     void endWatch();
     static QCoro::Task<> watchLateCopy(std::weak_ptr<QNQuickFixPasteboardManager> weakManager,

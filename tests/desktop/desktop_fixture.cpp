@@ -69,8 +69,8 @@ namespace {
 
 // Not a template: clang 14 cannot emit a coroutine that is a template or inline.
 QCoro::Task<> keep(QCoro::Task<QNPasteOutcome> task,
-                   std::shared_ptr<std::optional<QNPasteResult>> into) {
-    *into = (co_await std::move(task)).result;
+                   std::shared_ptr<std::optional<QNPasteOutcome>> into) {
+    *into = co_await std::move(task);
 }
 
 QCoro::Task<> keep(QCoro::Task<std::optional<std::u16string>> task,
@@ -80,11 +80,21 @@ QCoro::Task<> keep(QCoro::Task<std::optional<std::u16string>> task,
 
 }  // namespace
 
-std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteOutcome> task) {
-    auto result = std::make_shared<std::optional<QNPasteResult>>();
+QCoro::Task<> keepSaved(QCoro::Task<QNModelPasteboardSnapshot> task,
+                        std::shared_ptr<std::optional<QNModelPasteboardSnapshot>> into) {
+    *into = co_await std::move(task);
+}
+
+std::optional<QNPasteOutcome> pasteToEnd(QCoro::Task<QNPasteOutcome> task) {
+    auto result = std::make_shared<std::optional<QNPasteOutcome>>();
     auto running = keep(std::move(task), result);
     waitUntil([&] { return result->has_value(); }, 10s);
     return *result;
+}
+
+std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteOutcome> task) {
+    const auto outcome = pasteToEnd(std::move(task));
+    return outcome ? std::optional(outcome->result) : std::nullopt;
 }
 
 std::optional<std::u16string> runToEnd(QCoro::Task<std::optional<std::u16string>> task) {

@@ -41,6 +41,11 @@ platform::PasteboardContents readContents(platform::Pasteboard& pasteboard);
 
 // Runs a paste to its end on the event loop (at most 10 s); its result.
 std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteOutcome> task);
+// The same, with all the paste says (why, what became of the user's contents).
+std::optional<QNPasteOutcome> pasteToEnd(QCoro::Task<QNPasteOutcome> task);
+// Keeps what a save of the clipboard gives in `into`, once it has.
+QCoro::Task<> keepSaved(QCoro::Task<QNModelPasteboardSnapshot> task,
+                        std::shared_ptr<std::optional<QNModelPasteboardSnapshot>> into);
 // The same for a copy: the copied text (none too when it did not end in time).
 std::optional<std::u16string> runToEnd(QCoro::Task<std::optional<std::u16string>> task);
 

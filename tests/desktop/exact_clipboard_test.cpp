@@ -21,6 +21,7 @@
 #include "app/target/quick_fix_pasteboard_manager.h"
 #include "core/text/unicode.h"
 #include "desktop_fixture.h"
+#include "line_field_fixture.h"
 #include "platform/linux/clipboard/clipboard_keeper.h"
 #include "platform/linux/clipboard/x11_selection_pasteboard.h"
 #include "platform/linux/clipboard/selection_text.h"
@@ -68,39 +69,7 @@ QStringList richSpec() {
     return spec;
 }
 
-QCoro::Task<> keepSaved(QCoro::Task<QNModelPasteboardSnapshot> task,
-                        std::shared_ptr<std::optional<QNModelPasteboardSnapshot>> into) {
-    *into = co_await std::move(task);
-}
-
-class ExactClipboard : public ::testing::Test {
-  protected:
-    Desktop& desktop = Desktop::get();
-    TargetSeams seams = TargetSeams::from(desktop.seams, desktop.executor);
-
-    // The GTK target in front, its line field holding "start end" with "end" selected.
-    platform::RunningApplication focusField() {
-        field_ = desktop.focus(*desktop.gtk, QStringLiteral("line"));
-        EXPECT_TRUE(field_);
-        EXPECT_TRUE(desktop.gtk->command(QStringLiteral("text line start end")));
-        EXPECT_TRUE(desktop.gtk->command(QStringLiteral("select 6 9")));
-        const auto front = desktop.seams.workspace->frontmostApplication();
-        EXPECT_TRUE(front);
-        return front.value_or(platform::RunningApplication{});
-    }
-    std::u16string fieldText() { return desktop.value(field_); }
-    // The field's first text back, which the fixture knows it by.
-    void TearDown() override {
-        if (field_) {
-            (void)desktop.seams.accessibility->setAttribute(
-                field_, platform::ax::value,
-                platform::AttributeValue(std::u16string(u"h\u00e9llo \U0001F600 w\u00f6rld teh")));
-        }
-    }
-
-  private:
-    platform::ElementRef field_;
-};
+using ExactClipboard = LineFieldTest;
 
 TEST_F(ExactClipboard, EveryTargetComesBackExactlyAfterEachBorrow) {
     ClipboardOwner owner(richSpec());
@@ -331,8 +300,9 @@ TEST_F(ExactClipboard, AClearUndoesTheClipboardItWasAskedForNeverALaterCopy) {
 // with it, as a crash or a kill leaves it) finds the keeper taking them back over its own text,
 // also where a clipboard manager fills an emptied clipboard with the last text it saw
 // (xfce4-clipman), or with a list of targets it then refuses (xfce4-clipman again, when it was
-// saving the borrow as the program went; here a stand-in). Either way they come back, never the
-// borrow's text, and the keeper ends once another client copies.
+// saving the borrow as the program went; here a stand-in that fetched the borrow's text as a
+// manager does). Either way they come back, never the borrow's text, and the keeper ends once
+// another client copies.
 TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds) {
     enum class End { afterPutBack, midBorrow, midBorrowWithClipman, midBorrowRefilledUnreadable };
     for (const End end : {End::afterPutBack, End::midBorrow, End::midBorrowWithClipman,
@@ -353,6 +323,7 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
             waitUntil([] { return false; }, 1s);  // the manager has taken the copy over
         }
         const QString before = readClipboardExactly();
+        std::optional<ClipboardOwner> refill;
         {
             auto pasteboard = std::make_shared<platform::X11SelectionPasteboard>(
                 platform::x11::Selections::open());
@@ -365,9 +336,19 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
             pasteboard->clear();
             ASSERT_TRUE(pasteboard->setTransientString(u"borrowed"));
             ASSERT_TRUE(waitUntil([&] { return clipboardOwnerPid() == ::getpid(); }));
+            if (end == End::midBorrowRefilledUnreadable) {
+                refill.emplace(
+                    QStringList{line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"),
+                                     8, QStringLiteral("refused")),
+                                line(QStringLiteral("x-kde-passwordManagerHint"),
+                                     QStringLiteral("x-kde-passwordManagerHint"), 8,
+                                     QStringLiteral("refused"))},
+                    ClipboardOwner::Start::later);
+                ASSERT_TRUE(refill->fetch());
+            }
             waitUntil([] { return false; }, 300ms);  // a clipboard manager has seen the text
             if (end == End::afterPutBack) {
-                EXPECT_TRUE((*saved)->restore(*pasteboard));
+                EXPECT_EQ((*saved)->restore(*pasteboard), platform::PutBack::done);
                 const auto server = clipboardOwnerPid();
                 EXPECT_NE(server, 0);
                 EXPECT_NE(server, ::getpid()) << "served by the keeper, not by the program";
@@ -377,19 +358,13 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
                 ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
                 pasteboard->clear();
                 ASSERT_TRUE(pasteboard->setTransientString(u"borrowed again"));
-                EXPECT_TRUE((*saved)->restore(*pasteboard));
+                EXPECT_EQ((*saved)->restore(*pasteboard), platform::PutBack::done);
                 EXPECT_EQ(clipboardOwnerPid(), server) << "one keeper at a time";
             }
         }
         ASSERT_TRUE(waitUntil([] { return clipboardOwnerPid() != 0; }, 3s));
-        std::optional<ClipboardOwner> refill;
-        if (end == End::midBorrowRefilledUnreadable) {
-            refill.emplace(QStringList{
-                line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8,
-                     QStringLiteral("refused")),
-                line(QStringLiteral("x-kde-passwordManagerHint"),
-                     QStringLiteral("x-kde-passwordManagerHint"), 8, QStringLiteral("refused"))});
-            ASSERT_TRUE(refill->owning());
+        if (refill) {
+            ASSERT_TRUE(refill->take());
         }
         if (end == End::midBorrowWithClipman || end == End::midBorrowRefilledUnreadable) {
             // The manager's refill and the keeper's taking back after it; then what stands once

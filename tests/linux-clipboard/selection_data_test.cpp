@@ -56,6 +56,7 @@ TEST(KeeperMessages, ComeThroughInAnyPiecesAndABadHeaderBreaksTheStream) {
         {KeeperMessage::hold, encodeHandOff({"PRIMARY", 0, answer()})},
         {KeeperMessage::take, encodeTake({"CLIPBOARD", 123456})},
         {KeeperMessage::moment, encodeMoment({"PRIMARY", 0x0123456789abcdefULL})},
+        {KeeperMessage::fetcher, encodeFetcher({"CLIPBOARD", 0x03a00000, -1})},
         {KeeperMessage::leave, encodeLeave({60'000, false, {"CLIPBOARD", 77, answer()}})},
         {KeeperMessage::taken, {}},
     };
@@ -80,14 +81,15 @@ TEST(KeeperMessages, ComeThroughInAnyPiecesAndABadHeaderBreaksTheStream) {
     }
     EXPECT_EQ(decodeTake(sent[2].payload), (KeeperTake{"CLIPBOARD", 123456}));
     EXPECT_EQ(decodeMoment(sent[3].payload), (KeeperMoment{"PRIMARY", 0x0123456789abcdefULL}));
-    EXPECT_EQ(decodeLeave(sent[4].payload),
+    EXPECT_EQ(decodeFetcher(sent[4].payload), (KeeperFetcher{"CLIPBOARD", 0x03a00000, -1}));
+    EXPECT_EQ(decodeLeave(sent[5].payload),
               (KeeperLeave{60'000, false, {"CLIPBOARD", 77, answer()}}));
-    EXPECT_LE(sent[4].payload.size(), maxProgramPayload());
+    EXPECT_LE(sent[5].payload.size(), maxProgramPayload());
     // A left text cut anywhere, or saying neither what comes back nor nothing, is refused.
-    for (std::size_t cut = 0; cut < sent[4].payload.size(); ++cut) {
-        EXPECT_FALSE(decodeLeave(std::span(sent[4].payload).first(cut))) << cut;
+    for (std::size_t cut = 0; cut < sent[5].payload.size(); ++cut) {
+        EXPECT_FALSE(decodeLeave(std::span(sent[5].payload).first(cut))) << cut;
     }
-    auto unclear = sent[4].payload;
+    auto unclear = sent[5].payload;
     unclear[4] = 2;
     EXPECT_FALSE(decodeLeave(unclear));
     // A text's fingerprint leaves out the NULs some owners end it with.
@@ -162,6 +164,16 @@ TEST(SelectionPasteboardContents, AnOwnersAnswerGoesBackAsItCame) {
     EXPECT_EQ(contents.items.front().at("text/html"), data.values[1].bytes);
     EXPECT_EQ(contents.offer.types, data.targets);
     EXPECT_EQ(X11SelectionPasteboard::dataOf(contents), data);
+
+    // A target the owner listed and refused goes back listed and refused.
+    auto refuses = data;
+    refuses.targets.push_back("FILE_NAME");
+    EXPECT_TRUE(refuses.refuses("FILE_NAME"));
+    EXPECT_FALSE(refuses.refuses("TIMESTAMP"));
+    EXPECT_FALSE(refuses.refuses("text/html"));
+    EXPECT_EQ(X11SelectionPasteboard::dataOf(
+                  X11SelectionPasteboard::contentsOf(refuses, PasteboardSaveFailure::none)),
+              refuses);
 
     const auto refused =
         X11SelectionPasteboard::contentsOf(data, PasteboardSaveFailure::ownerNotAnswering);

@@ -558,7 +558,8 @@ TEST(Selections, AnAnswerInProgressEndsWholeAfterTheSelectionChangesHands) {
 }
 
 // An owner whose INCR list of targets never ends: refused once the steps pass the cap, not
-// read on until the read's time runs out.
+// read on until the read's time runs out; the rest of its answer is taken for it only up to a
+// bound (a few steps), never for ever.
 TEST(Selections, AListOfTargetsGrowingStepByStepIsRefusedAtTheCap) {
     std::atomic<int> steps = 0;
     std::pair<xcb_window_t, xcb_atom_t> into{XCB_NONE, XCB_NONE};  // the owner's thread only
@@ -738,6 +739,190 @@ TEST(Selections, StalledLargeAnswersGiveWayToAFreshRequestor) {
         EXPECT_EQ(small.bytes, (std::vector<std::uint8_t>{'o', 'k', 0}));
         owner->onTrouble(nullptr);
     }
+}
+
+}  // namespace
+}  // namespace ravlin::platform::x11
+
+namespace ravlin::platform::x11 {
+namespace {
+
+// An owner of CLIPBOARD that lists `targets` (after TARGETS and TIMESTAMP) and answers each with
+// its text as UTF8_STRING, refusing those without one; `beforeAnswer` runs at each request for
+// contents, before the answer goes out.
+class TextOwner : public Client {
+  public:
+    TextOwner(std::vector<std::pair<std::string, std::optional<std::string>>> targets,
+              std::function<void()> beforeAnswer = nullptr)
+        : Client([this](Client& self, const xcb_generic_event_t& event) { onEvent(self, event); }),
+          targets_(std::move(targets)),
+          beforeAnswer_(std::move(beforeAnswer)) {}
+
+  private:
+    void onEvent(Client& self, const xcb_generic_event_t& event) {
+        if ((event.response_type & 0x7f) != XCB_SELECTION_REQUEST) {
+            return;
+        }
+        const auto& request = reinterpret_cast<const xcb_selection_request_event_t&>(event);
+        xcb_connection_t* c = self.connection();
+        if (request.target == self.atom("TARGETS")) {
+            std::vector<xcb_atom_t> listed{self.atom("TARGETS"), self.atom("TIMESTAMP")};
+            for (const auto& [name, text] : targets_) {
+                listed.push_back(self.atom(name.c_str()));
+            }
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, request.property,
+                                XCB_ATOM_ATOM, 32, static_cast<std::uint32_t>(listed.size()),
+                                listed.data());
+            self.answer(request, request.property);
+            return;
+        }
+        if (beforeAnswer_) {
+            beforeAnswer_();
+        }
+        for (const auto& [name, text] : targets_) {
+            if (request.target == self.atom(name.c_str()) && text) {
+                xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, request.property,
+                                    self.atom("UTF8_STRING"), 8,
+                                    static_cast<std::uint32_t>(text->size()), text->data());
+                self.answer(request, request.property);
+                return;
+            }
+        }
+        self.answer(request, XCB_NONE);
+    }
+
+    std::vector<std::pair<std::string, std::optional<std::string>>> targets_;
+    std::function<void()> beforeAnswer_;
+};
+
+Selections::Read readNow(Selections& reader) {
+    std::promise<Selections::Read> read;
+    reader.read("CLIPBOARD", {}, [&](Selections::Read answer) { read.set_value(answer); });
+    auto answer = read.get_future();
+    EXPECT_EQ(answer.wait_for(kHangs), std::future_status::ready);
+    return answer.get();
+}
+
+// An owner that lists targets it refuses (Emacs lists FILE_NAME, LINE_NUMBER, INTEGER...): the
+// read keeps them as refused instead of failing, and whoever serves the contents afterwards
+// refuses them as the owner did, giving every other target exactly.
+TEST(Selections, TargetsTheOwnerRefusesAreKeptAsRefusedAndRefusedAgain) {
+    TextOwner owner({{"UTF8_STRING", "kept"}, {"FILE_NAME", std::nullopt}, {"INTEGER", std::nullopt}});
+    ASSERT_TRUE(owner.own("CLIPBOARD"));
+    auto reader = Selections::open();
+    ASSERT_TRUE(reader);
+    const auto read = readNow(*reader);
+    ASSERT_EQ(read.failure, PasteboardSaveFailure::none);
+    EXPECT_EQ(read.data.targets, (std::vector<std::string>{"TARGETS", "TIMESTAMP", "UTF8_STRING",
+                                                           "FILE_NAME", "INTEGER"}));
+    EXPECT_TRUE(read.data.refuses("FILE_NAME"));
+    EXPECT_TRUE(read.data.refuses("INTEGER"));
+    ASSERT_TRUE(read.data.find("UTF8_STRING"));
+    EXPECT_EQ(read.data.find("UTF8_STRING")->bytes, (std::vector<std::uint8_t>{'k', 'e', 'p', 't'}));
+
+    ASSERT_TRUE(reader->own("CLIPBOARD", std::make_shared<const SelectionData>(read.data)));
+    Requestor requestor;
+    EXPECT_EQ(requestor.answerOnly(requestor.atom("FILE_NAME"), requestor.atom("R1")),
+              static_cast<xcb_atom_t>(XCB_NONE));
+    EXPECT_EQ(requestor.answerOnly(requestor.atom("INTEGER"), requestor.atom("R2")),
+              static_cast<xcb_atom_t>(XCB_NONE));
+    EXPECT_EQ(requestor.ask(requestor.atom("UTF8_STRING"), requestor.atom("R3"),
+                            requestor.atom("R3"))
+                  .bytes,
+              (std::vector<std::uint8_t>{'k', 'e', 'p', 't'}));
+}
+
+// Another client takes the clipboard in the middle of our read: what was read is never a mix of
+// the two owners' contents. The read begins again and reads the new owner whole; should the
+// owner change again, the read is refused.
+TEST(Selections, AnOwnerReplacedInTheMiddleOfAReadIsReadAgainWholeNeverMixed) {
+    for (const bool twice : {false, true}) {
+        SCOPED_TRACE(twice ? "replaced again during the second read" : "replaced once");
+        TextOwner third({{"UTF8_STRING", "third"}, {"text/plain", "third"}});
+        // Asked first for the rest of the first read, then by the read begun again.
+        std::atomic<int> secondAsked = 0;
+        TextOwner second({{"UTF8_STRING", "second"}, {"text/plain", "second"}}, [&] {
+            if (twice && ++secondAsked == 2) {
+                EXPECT_TRUE(third.own("CLIPBOARD"));
+            }
+        });
+        std::atomic<bool> firstReplaced = false;
+        TextOwner first({{"UTF8_STRING", "first"}, {"text/plain", "first"}}, [&] {
+            if (!firstReplaced.exchange(true)) {
+                EXPECT_TRUE(second.own("CLIPBOARD"));
+            }
+        });
+        ASSERT_TRUE(first.own("CLIPBOARD"));
+        auto reader = Selections::open();
+        ASSERT_TRUE(reader);
+        const auto read = readNow(*reader);
+        if (twice) {
+            EXPECT_EQ(read.failure, PasteboardSaveFailure::ownerChanged);
+            EXPECT_TRUE(read.data.values.empty());
+            continue;
+        }
+        ASSERT_EQ(read.failure, PasteboardSaveFailure::none);
+        EXPECT_EQ(read.owner, second.window());
+        for (const auto& value : read.data.values) {
+            EXPECT_EQ(std::string(value.bytes.begin(), value.bytes.end()), "second")
+                << value.target;
+        }
+        EXPECT_EQ(read.data.values.size(), 2u);
+    }
+}
+
+// Our own text goes on the clipboard only over the contents we read: a copy another client made
+// since stands, and the take says so; with no copy since, the take is made.
+TEST(Selections, ATakeGoesOnlyOverTheContentsRead) {
+    TextOwner owner({{"UTF8_STRING", std::optional<std::string>("the user's")}});
+    ASSERT_TRUE(owner.own("CLIPBOARD"));
+    auto borrower = Selections::open();
+    ASSERT_TRUE(borrower);
+    const auto ours = std::make_shared<const SelectionData>(textSelection(u"ours"));
+
+    const auto read = readNow(*borrower);
+    ASSERT_EQ(read.failure, PasteboardSaveFailure::none);
+    Client copier;
+    ASSERT_TRUE(copier.own("CLIPBOARD"));
+    EXPECT_EQ(borrower->takeOver("CLIPBOARD", ours, read.change).outcome,
+              Selections::Take::changed);
+    EXPECT_EQ(copier.owner("CLIPBOARD"), copier.window());
+
+    ASSERT_TRUE(owner.own("CLIPBOARD"));
+    const auto again = readNow(*borrower);
+    ASSERT_EQ(again.failure, PasteboardSaveFailure::none);
+    const auto taken = borrower->takeOver("CLIPBOARD", ours, again.change);
+    EXPECT_EQ(taken.outcome, Selections::Take::taken);
+    EXPECT_EQ(copier.owner("CLIPBOARD"), borrower->window());
+    EXPECT_EQ(borrower->isLastChange("CLIPBOARD", borrower->lastOwnChange("CLIPBOARD")),
+              Selections::Verdict::yes);
+}
+
+// A client that floods us with requests while we own the clipboard (10,000, never reading our
+// answers) holds none of our own commands up: the look at our change and the put-back are
+// answered, not given up on.
+TEST(Selections, AFloodOfRequestsHoldsUpNoneOfOurCommands) {
+    auto owner = Selections::open();
+    ASSERT_TRUE(owner);
+    ASSERT_TRUE(owner->own("CLIPBOARD",
+                           std::make_shared<const SelectionData>(textSelection(u"borrowed"))));
+    const auto ours = owner->lastOwnChange("CLIPBOARD");
+    Requestor flooder;
+    const xcb_atom_t clipboard = flooder.atom("CLIPBOARD");
+    const xcb_atom_t text = flooder.atom("UTF8_STRING");
+    for (int i = 0; i < 10'000; ++i) {
+        xcb_convert_selection(flooder.connection(), flooder.window(), clipboard, text,
+                              flooder.atom(("FLOOD_" + std::to_string(i % 64)).c_str()),
+                              XCB_CURRENT_TIME);
+    }
+    xcb_flush(flooder.connection());
+    EXPECT_EQ(owner->isLastChange("CLIPBOARD", ours), Selections::Verdict::yes);
+    EXPECT_EQ(owner->replace("CLIPBOARD", ours,
+                             std::make_shared<const SelectionData>(textSelection(u"the user's"))),
+              Selections::Verdict::yes);
+    Requestor reader;
+    EXPECT_EQ(reader.ask(reader.atom("UTF8_STRING"), reader.atom("R"), reader.atom("R")).bytes,
+              (std::vector<std::uint8_t>{'t', 'h', 'e', ' ', 'u', 's', 'e', 'r', '\'', 's'}));
 }
 
 }  // namespace

@@ -345,6 +345,7 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         unknownTerminal,
         cutShort,
         ignoredUnderAClipboardManager,
+        userCopiedAtTheChord,
     };
     // Spaces round the text are the user's and are pasted as they are; counts are characters.
     const std::u16string typed = u" Je\u0301\U0001F44D\U0001F3FD ";
@@ -385,6 +386,11 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
              {Fault::cutShort,
               "commit_partial method=paste reason=paste-cut-short pasteboard_restore=success",
               "Only part of the text was pasted"},
+             // The user copied as the chord went out: their copy stands (the user's older
+             // contents are not put back over it), the text is kept, and both are said.
+             {Fault::userCopiedAtTheChord,
+              "commit_failed reason=clipboard-changed pasteboard_restore=newer-copy-kept",
+              "Your clipboard changed before the paste"},
          }) {
         SCOPED_TRACE(last);
         startApp();
@@ -413,6 +419,10 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
             desktop.setClipboardManager(desktop.addApplication({.identity = "parcellite"}));
             desktop.setReadOnly(target.field, true);
             desktop.scriptShortcut(target.app.pid, platform::keycode::v, [] {});
+        }
+        if (fault == Fault::userCopiedAtTheChord) {
+            desktop.scriptShortcut(target.app.pid, platform::keycode::v,
+                                   [this] { desktop.copyToPasteboard(u"newer"); });
         }
         desktop.setKeySynthesisFails(fault == Fault::keystroke);
         desktop.setPasteboardOwnerSilent(fault == Fault::silentOwner);
@@ -443,7 +453,10 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         EXPECT_EQ(fieldValue(target.field), fault == Fault::none       ? typed
                                             : fault == Fault::cutShort ? typed.substr(0, 2)
                                                                        : u"");
-        EXPECT_EQ(desktop.pasteboardString(), leftOnClipboard ? typed : u"user's own");
+        EXPECT_EQ(desktop.pasteboardString(),
+                  leftOnClipboard                         ? typed
+                  : fault == Fault::userCopiedAtTheChord ? u"newer"
+                                                          : u"user's own");
         if (leftOnClipboard) {
             drive(60s);
             EXPECT_EQ(desktop.pasteboardString(), u"user's own");

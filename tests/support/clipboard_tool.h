@@ -88,6 +88,20 @@ class ClipboardOwner {
         process_.waitForBytesWritten(1000);
         return waitFor("owning");
     }
+    // The same without waiting for it: a copy made at this moment, whose owning is told later
+    // (owns()).
+    void takeSoon() {
+        process_.write("take\n");
+        process_.waitForBytesWritten(1000);
+    }
+    [[nodiscard]] bool owns() { return waitFor("owning"); }
+    // With Start::later, before take(): reads the clipboard's text as a requestor, as a
+    // clipboard manager does with every copy.
+    bool fetch() {
+        process_.write("fetch\n");
+        process_.waitForBytesWritten(1000);
+        return waitFor("fetched");
+    }
     ~ClipboardOwner() {
         process_.kill();
         process_.waitForFinished(5000);

@@ -497,7 +497,7 @@ TEST_F(HostTest, TheUsersOwnCopyDuringThePasteStandsAndIsNeverPasted) {
         std::u16string valueAfter;
     };
     for (const Case& c : {
-             Case{20ms, Result::failed(QNQuickFixCommitFailure::pasteboardWriteFailed), u"teh cat"},
+             Case{20ms, Result::failed(QNQuickFixCommitFailure::clipboardChanged), u"teh cat"},
              Case{500ms, Result::committed(QNQuickFixReplacementMethod::paste), u"the cat"},
          }) {
         SCOPED_TRACE(c.copyAt.count());

@@ -42,6 +42,26 @@ ClientIdentity ClientIdentities::of(xcb_window_t window) const {
     return identity;
 }
 
+std::optional<ClientIdentity> ClientIdentities::active() const {
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+    constexpr char name[] = "_NET_ACTIVE_WINDOW";
+    Reply<xcb_intern_atom_reply_t> atom(
+        xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 1, sizeof name - 1, name), nullptr));
+    if (!atom || atom->atom == XCB_NONE) {
+        return std::nullopt;
+    }
+    Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        c_, xcb_get_property(c_, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 1), nullptr));
+    if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) != 4) {
+        return std::nullopt;
+    }
+    const auto window = *static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
+    if (window == XCB_NONE) {
+        return std::nullopt;
+    }
+    return of(window);
+}
+
 bool isClientOf(const ClientIdentity& requestor, std::optional<std::uint32_t> targetBase,
                 std::int32_t targetPid) {
     return (targetBase && requestor.base == *targetBase) ||

@@ -30,6 +30,9 @@ class ClientIdentities {
     // The client of `window`: its base, and its process where the server says (one round trip,
     // on the connection's own thread).
     [[nodiscard]] ClientIdentity of(xcb_window_t window) const;
+    // The client of the active window (_NET_ACTIVE_WINDOW, as the window manager sets it); none
+    // when there is none (two round trips).
+    [[nodiscard]] std::optional<ClientIdentity> active() const;
 
   private:
     xcb_connection_t* c_;

@@ -6,6 +6,7 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -15,8 +16,10 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/linux/clipboard/keeper_protocol.h"
+#include "platform/linux/clipboard/selection_text.h"
 #include "platform/linux/clipboard/x11_selections.h"
 #include "platform/pasteboard_save_failure.h"
 
@@ -29,8 +32,10 @@ using x11::KeeperMessage;
 
 // Started for nothing: how long it waits for its first contents.
 constexpr auto firstHoldWait = 5s;
-// Holding nothing more: how long its answers in progress may take to end.
+// Holding nothing more: how long its answers in progress may take to end, and how often it looks
+// whether they have.
 constexpr auto transfersWait = 10s;
+constexpr auto transfersLook = std::chrono::milliseconds(200);
 // After the program went in the middle of a borrow: how long a clipboard manager that fills the
 // emptied clipboard with the last text it saw (the borrow's) is watched for, and how long a look
 // at what it put there may take.
@@ -92,19 +97,39 @@ class Keeper {
         const auto started = Clock::now();
         std::optional<Clock::time_point> emptySince;
         while (selections_->connected()) {
+            std::optional<Clock::time_point> wake;
             if (held_.empty() && left_.empty() &&
                 (everHeld_ || Clock::now() - started >= firstHoldWait)) {
-                // Nothing more to keep: the answers still going out end first.
+                // Nothing more to keep: the answers still going out end first (looked at now
+                // and then: this lasts a few seconds at most).
                 emptySince = emptySince.value_or(Clock::now());
                 if (selections_->transfersInProgress() == 0 ||
                     Clock::now() - *emptySince >= transfersWait) {
                     return 0;
                 }
+                wake = std::min(Clock::now() + transfersLook, *emptySince + transfersWait);
             } else {
                 emptySince.reset();
+                if (!everHeld_) {
+                    wake = started + firstHoldWait;
+                }
+            }
+            // Otherwise it sleeps until the program, the selections or a deadline of its own
+            // need it: holding the user's contents, nothing wakes it.
+            for (const auto& [selection, since] : refills_) {
+                wake = std::min(wake.value_or(since + refillWatch), since + refillWatch);
+            }
+            for (const auto& [selection, left] : left_) {
+                wake = std::min(wake.value_or(left.until), left.until);
+            }
+            int timeout = -1;
+            if (wake) {
+                timeout = static_cast<int>(std::clamp<std::int64_t>(
+                    std::chrono::ceil<std::chrono::milliseconds>(*wake - Clock::now()).count(), 0,
+                    60'000));
             }
             pollfd fds[2] = {{program_ ? 0 : -1, POLLIN, 0}, {inbox_->wake[0], POLLIN, 0}};
-            ::poll(fds, 2, pollTimeout());
+            ::poll(fds, 2, timeout);
             if ((fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0 && !readProgram()) {
                 return 2;
             }
@@ -196,9 +221,27 @@ class Keeper {
                     return false;
                 }
                 if (moment->fingerprint != 0) {
+                    if (moments_[moment->selection] != moment->fingerprint) {
+                        fetchers_.erase(moment->selection);  // a new borrow's text
+                    }
                     moments_[moment->selection] = moment->fingerprint;
                 } else {
+                    // (Who fetched it stays known: the text may be left for the person.)
                     moments_.erase(moment->selection);
+                }
+                return true;
+            }
+            case KeeperMessage::fetcher: {
+                const auto fetcher = x11::decodeFetcher(frame.payload);
+                if (!fetcher) {
+                    return false;
+                }
+                auto& known = fetchers_[fetcher->selection];
+                const x11::ClientIdentity client{
+                    fetcher->base,
+                    fetcher->pid > 0 ? std::optional(fetcher->pid) : std::nullopt};
+                if (known.size() < maxFetchers && std::ranges::find(known, client) == known.end()) {
+                    known.push_back(client);
                 }
                 return true;
             }
@@ -255,8 +298,9 @@ class Keeper {
                 refills_[change.selection] = Clock::now();
             } else if (change.ownerGone || (change.owner != programWindow_ &&
                                             change.owner != selections_->window())) {
-                if (watchesRefill(change.selection)) {
-                    look(change.selection);  // the borrow's text put back, or a copy?
+                if (!change.ownerGone && watchesRefill(change.selection) &&
+                    byManager(change.selection, change.owner)) {
+                    look(change.selection);  // the borrow's text put back, or another copy?
                 } else {
                     drop(change.selection);  // another client's copy, or nobody's: not ours
                 }
@@ -282,15 +326,33 @@ class Keeper {
                moments_.contains(selection);
     }
 
+    // Whether `owner` is a client that fetched the borrow's text from aside (a clipboard manager,
+    // never the application it was pasted into): only such a one puts it back on its own.
+    [[nodiscard]] bool byManager(const std::string& selection, std::uint32_t owner) {
+        const auto fetchers = fetchers_.find(selection);
+        if (fetchers == fetchers_.end() || fetchers->second.empty()) {
+            return false;
+        }
+        const auto client = selections_->clientOf(owner);
+        return std::ranges::any_of(fetchers->second, [&](const x11::ClientIdentity& fetcher) {
+            return x11::isClientOf(client, fetcher.base, fetcher.pid.value_or(0));
+        });
+    }
+
     // Reads the text another client has just put on `selection`, for handleLooks.
     void look(const std::string& selection) {
         selections_->readTextOnly(
             selection, {.total = refillLook}, [inbox = inbox_, selection](x11::Selections::Read read) {
                 Inbox::Look look{selection};
                 if (read.failure == PasteboardSaveFailure::none) {
-                    // The text it offers first, as its bytes (UTF8_STRING where it offers it).
+                    // The text it offers first, as its bytes (UTF8_STRING where it offers it),
+                    // or that it offers text and refuses it.
                     if (!read.data.values.empty()) {
                         look.fingerprint = x11::textFingerprint(read.data.values.front().bytes);
+                    } else {
+                        look.refused = std::ranges::any_of(x11::textTargets, [&](auto target) {
+                            return read.data.refuses(target);
+                        });
                     }
                 } else {
                     look.refused = read.failure == PasteboardSaveFailure::typeFailed;
@@ -306,7 +368,7 @@ class Keeper {
     // A clipboard manager that fills the emptied selection once the program has gone puts back
     // the last contents it saw: the borrow's text, or, saved from an owner going away in the
     // middle, a list of targets it cannot give. The user's contents go back over either; any
-    // other copy stands.
+    // other copy, and any copy of another client, stands.
     void handleLooks() {
         for (const auto& look : inbox_->take(inbox_->looks)) {
             const auto data = servedFor(look.selection);
@@ -396,16 +458,6 @@ class Keeper {
         }
     }
 
-    // Until the next thing to do without news: a text left whose time is up, else a while.
-    [[nodiscard]] int pollTimeout() const {
-        auto wait = std::chrono::milliseconds(200);
-        for (const auto& [selection, left] : left_) {
-            wait = std::min(wait, std::chrono::ceil<std::chrono::milliseconds>(
-                                      std::max(left.until - Clock::now(), Clock::duration{})));
-        }
-        return static_cast<int>(wait.count());
-    }
-
     void send(KeeperMessage kind, const std::vector<std::uint8_t>& payload) {
         if (!program_) {
             return;
@@ -423,8 +475,11 @@ class Keeper {
 
     std::shared_ptr<x11::Selections> selections_;
     std::shared_ptr<Inbox> inbox_ = std::make_shared<Inbox>();
-    // The fingerprint of the moment's text the program has on each selection.
+    // The fingerprint of the moment's text the program has on each selection, and the clients
+    // that fetched it from aside (at most maxFetchers).
     std::map<std::string, std::uint64_t> moments_;
+    static constexpr std::size_t maxFetchers = 16;
+    std::map<std::string, std::vector<x11::ClientIdentity>> fetchers_;
     // Since when each selection is watched for a refill of the borrow's text.
     std::map<std::string, Clock::time_point> refills_;
     x11::KeeperFrameReader frames_{x11::maxProgramPayload()};

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <utility>
 
 #include "platform/linux/clipboard/clipboard_keeper.h"
 
@@ -29,13 +30,19 @@ KeeperLink::KeeperLink(std::string program, std::uint32_t ownWindow)
     : program_(std::move(program)), ownWindow_(ownWindow) {}
 
 KeeperLink::~KeeperLink() {
-    // The keeper goes on without us; only one that has already ended is reaped.
+    // The running keeper goes on without us; those that have ended are reaped.
     if (pid_ > 0) {
         ::waitpid(pid_, nullptr, WNOHANG);
     }
+    reapEnded();
+}
+
+void KeeperLink::reapEnded() {
+    std::erase_if(ending_, [](pid_t pid) { return ::waitpid(pid, nullptr, WNOHANG) != 0; });
 }
 
 std::optional<std::uint32_t> KeeperLink::ensure(Clock::time_point until) {
+    reapEnded();
     if (alive() || start(until)) {
         return window_;
     }
@@ -99,6 +106,13 @@ void KeeperLink::moment(const std::string& selection, std::uint64_t fingerprint)
     }
 }
 
+void KeeperLink::fetcher(const std::string& selection, std::uint32_t base, std::int32_t pid) {
+    if (alive() && !send(x11::KeeperMessage::fetcher, x11::encodeFetcher({selection, base, pid}),
+                         Clock::now() + exchangeWait)) {
+        drop("fetcher-not-sent");
+    }
+}
+
 bool KeeperLink::start(Clock::time_point until) {
     int ends[2] = {-1, -1};
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
@@ -150,11 +164,11 @@ bool KeeperLink::start(Clock::time_point until) {
                             ? x11::decodeWord(ready->payload)
                             : std::nullopt;
     if (!window || !send(x11::KeeperMessage::program, x11::encodeWord(ownWindow_), until)) {
-        ::kill(pid_, SIGTERM);
         drop("not-ready");
         return false;
     }
     window_ = *window;
+    ++generation_;
     toldCannotStart_ = false;
     return true;
 }
@@ -213,11 +227,7 @@ bool KeeperLink::alive() {
     // The keeper says nothing unasked: anything readable is its end closing.
     pollfd in{socket_.get(), POLLIN, 0};
     if (::poll(&in, 1, 0) > 0) {
-        socket_.reset();
-        window_ = 0;
-        if (pid_ > 0) {
-            ::waitpid(pid_, nullptr, WNOHANG);
-        }
+        forget(false);
         return false;
     }
     return true;
@@ -227,11 +237,20 @@ void KeeperLink::drop(const std::string& why) {
     if (onTrouble) {
         onTrouble("keeper_lost reason=" + why);
     }
+    forget(true);
+}
+
+void KeeperLink::forget(bool end) {
     socket_.reset();
     window_ = 0;
     if (pid_ > 0) {
-        ::waitpid(pid_, nullptr, WNOHANG);
+        // One that no longer answers may still serve: ended, so that the next is the only one.
+        if (end) {
+            ::kill(pid_, SIGTERM);
+        }
+        ending_.push_back(std::exchange(pid_, 0));
     }
+    reapEnded();
 }
 
 }  // namespace ravlin::platform

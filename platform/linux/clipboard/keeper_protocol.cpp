@@ -15,6 +15,7 @@ bool knownKind(std::uint8_t kind) {
         case KeeperMessage::hold:
         case KeeperMessage::take:
         case KeeperMessage::moment:
+        case KeeperMessage::fetcher:
         case KeeperMessage::leave:
         case KeeperMessage::ready:
         case KeeperMessage::taken:
@@ -135,6 +136,21 @@ std::vector<std::uint8_t> encodeMoment(const KeeperMoment& moment) {
 std::optional<KeeperMoment> decodeMoment(std::span<const std::uint8_t> bytes) {
     const auto decoded = numberAndName<std::uint64_t>(bytes);
     return decoded ? std::optional(KeeperMoment{decoded->second, decoded->first}) : std::nullopt;
+}
+
+std::vector<std::uint8_t> encodeFetcher(const KeeperFetcher& fetcher) {
+    const std::uint64_t client = (std::uint64_t{fetcher.base} << 32) |
+                                 static_cast<std::uint32_t>(fetcher.pid);
+    return numberThenName(client, fetcher.selection);
+}
+
+std::optional<KeeperFetcher> decodeFetcher(std::span<const std::uint8_t> bytes) {
+    const auto decoded = numberAndName<std::uint64_t>(bytes);
+    if (!decoded) {
+        return std::nullopt;
+    }
+    return KeeperFetcher{decoded->second, static_cast<std::uint32_t>(decoded->first >> 32),
+                         static_cast<std::int32_t>(decoded->first & 0xffffffffU)};
 }
 
 namespace {

@@ -11,6 +11,9 @@
 //                                is held, as of that time
 //                       moment   a selection's name and the fingerprint of the moment's text the
 //                                program has put on it (0: none any more)
+//                       fetcher  a selection's name and a client (resource base, process) that
+//                                fetched that text from aside, not where it was pasted: a
+//                                clipboard manager, whose putting it back is no copy of the user's
 //                       leave    the text the program has left on a selection for the person
 //                                to paste: how long it stays, what comes back after it, and the
 //                                text (a hand-off); should the program go before then, it is
@@ -35,6 +38,7 @@ enum class KeeperMessage : std::uint8_t {
     hold = 'H',
     take = 'T',
     moment = 'M',
+    fetcher = 'F',
     leave = 'L',
     ready = 'R',
     taken = 't',
@@ -89,6 +93,16 @@ struct KeeperMoment {
 };
 
 [[nodiscard]] std::vector<std::uint8_t> encodeMoment(const KeeperMoment& moment);
+struct KeeperFetcher {
+    std::string selection;
+    std::uint32_t base = 0;  // the client's resource base
+    std::int32_t pid = 0;    // its process (0: not known)
+
+    friend bool operator==(const KeeperFetcher&, const KeeperFetcher&) = default;
+};
+
+[[nodiscard]] std::vector<std::uint8_t> encodeFetcher(const KeeperFetcher& fetcher);
+[[nodiscard]] std::optional<KeeperFetcher> decodeFetcher(std::span<const std::uint8_t> bytes);
 [[nodiscard]] std::optional<KeeperMoment> decodeMoment(std::span<const std::uint8_t> bytes);
 // A text left on a selection for the person to paste, for `milliseconds` from now; after them
 // the contents the keeper holds for the selection come back (`thenHeld`), or the selection goes

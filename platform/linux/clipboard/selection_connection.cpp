@@ -120,6 +120,7 @@ void SelectionConnection::post(std::function<void()> command) {
     {
         std::lock_guard lock(mutex_);
         commands_.push_back(std::move(command));
+        commandsWaiting_ = true;
     }
     wake();
 }
@@ -177,6 +178,7 @@ void SelectionConnection::runCommands() {
         {
             std::lock_guard lock(mutex_);
             if (commands_.empty()) {
+                commandsWaiting_ = false;
                 return;
             }
             command = std::move(commands_.front());
@@ -188,9 +190,29 @@ void SelectionConnection::runCommands() {
 }
 
 void SelectionConnection::drainEvents() {
-    while (xcb_generic_event_t* event = xcb_poll_for_event(c_)) {
+    // A client that floods us with requests must not hold up the commands of our own program:
+    // the pump goes back to them between batches.
+    constexpr int batch = 256;
+    for (int handled = 0; handled < batch && !commandsWaiting_; ++handled) {
+        xcb_generic_event_t* event = xcb_poll_for_event(c_);
+        if (event == nullptr) {
+            return;
+        }
         handle(event);
         std::free(event);  // NOLINT: xcb allocates with malloc
+    }
+}
+
+void SelectionConnection::drainQueued(std::uint32_t upTo) {
+    // An event carries the sequence number of the last request of ours the server had taken when
+    // it made it: one made before `upTo` was taken carries an earlier one.
+    while (xcb_generic_event_t* event = xcb_poll_for_queued_event(c_)) {
+        const bool last = !cameBefore(event->full_sequence, upTo);
+        handle(event);
+        std::free(event);  // NOLINT: xcb allocates with malloc
+        if (last) {
+            return;
+        }
     }
 }
 

@@ -98,8 +98,10 @@ class SelectionConnection {
     std::optional<std::string> name(xcb_atom_t atom);
     // Learns the names of every atom of `atoms` in one round trip; false when one is not known.
     bool resolveNames(const std::vector<xcb_atom_t>& atoms);
-    // Handles what has arrived, without waiting.
-    void drainEvents();
+    // Handles the events xcb has already read that the server sent before the reply to our
+    // request `upTo` (all of them are in once that reply is), without reading more; those after
+    // it wait for the pump.
+    void drainQueued(std::uint32_t upTo);
     // Handles one event, or waits (until `until` at the latest) for the socket to have some;
     // false once `until` has passed or the connection is broken.
     bool waitForEvents(Clock::time_point until);
@@ -111,6 +113,9 @@ class SelectionConnection {
     SelectionConnection(xcb_connection_t* connection, xcb_window_t window, const int (&wake)[2]);
     void run();
     void runCommands();
+    // Handles what has arrived, a batch at a time: returns once none is left, once commands are
+    // waiting (they go ahead of a backlog of requests), or after a batch.
+    void drainEvents();
     void handle(xcb_generic_event_t* event);
     void wake();
 
@@ -130,6 +135,7 @@ class SelectionConnection {
     int wake_[2] = {-1, -1};
     std::mutex mutex_;
     std::deque<std::function<void()>> commands_;  // under mutex_
+    std::atomic<bool> commandsWaiting_{false};
     bool stopping_ = false;                       // under mutex_
     std::thread thread_;
     std::mutex endedMutex_;

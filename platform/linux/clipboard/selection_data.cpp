@@ -84,6 +84,11 @@ const SelectionValue* SelectionData::find(std::string_view target) const {
     return found == values.end() ? nullptr : &*found;
 }
 
+bool SelectionData::refuses(std::string_view target) const {
+    return !isProtocolTarget(target) && find(target) == nullptr &&
+           std::ranges::find(targets, target) != targets.end();
+}
+
 bool isProtocolTarget(std::string_view target) {
     return std::ranges::find(protocolTargets, target) != protocolTargets.end();
 }

@@ -33,11 +33,15 @@ struct SelectionData {
     // and the property type it came with.
     std::vector<std::string> targets;
     std::string targetsType = "ATOM";
-    // Every target of `targets` that carries contents, read, in the order of `targets`.
+    // Every target of `targets` that carries contents, read, in the order of `targets`. A
+    // target listed that carries contents and has no value here is one the owner refused: it is
+    // refused again when served.
     std::vector<SelectionValue> values;
 
     [[nodiscard]] std::size_t byteCount() const;
     [[nodiscard]] const SelectionValue* find(std::string_view target) const;
+    // Whether `target` is listed and refused (see `values`).
+    [[nodiscard]] bool refuses(std::string_view target) const;
     friend bool operator==(const SelectionData&, const SelectionData&) = default;
 };
 

@@ -41,10 +41,16 @@ void SelectionOwner::standBy(xcb_atom_t selection, std::shared_ptr<const Selecti
     }
 }
 
-std::optional<Selections::KnownChange> SelectionOwner::deputyChange(xcb_atom_t selection) {
+Reply<xcb_get_selection_owner_reply_t> SelectionOwner::ownerAfterNews(xcb_atom_t selection) {
+    const auto cookie = xcb_get_selection_owner(c_, selection);
     Reply<xcb_get_selection_owner_reply_t> owner(
-        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
-    connection_.drainEvents();
+        xcb_get_selection_owner_reply(c_, cookie, nullptr));
+    connection_.drainQueued(cookie.sequence);
+    return owner;
+}
+
+std::optional<Selections::KnownChange> SelectionOwner::deputyChange(xcb_atom_t selection) {
+    const auto owner = ownerAfterNews(selection);
     if (!owner || deputy_ == XCB_NONE || owner->owner != deputy_) {
         return std::nullopt;
     }
@@ -82,8 +88,9 @@ bool SelectionOwner::ownAt(xcb_atom_t selection, std::shared_ptr<const Selection
 bool SelectionOwner::take(xcb_atom_t selection, Ownership owning, std::uint32_t time) {
     owning.time = time;
     owning.request = xcb_set_selection_owner(c_, connection_.window(), selection, time).sequence;
-    Reply<xcb_get_selection_owner_reply_t> owner(
-        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
+    const auto look = xcb_get_selection_owner(c_, selection);
+    lastLook_ = look.sequence;
+    Reply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(c_, look, nullptr));
     if (!owner || owner->owner != connection_.window()) {
         forget(selection);
         return false;
@@ -91,8 +98,9 @@ bool SelectionOwner::take(xcb_atom_t selection, Ownership owning, std::uint32_t 
     changedByUs(selection, owning.request, false, time);
     {
         std::lock_guard lock(mutex_);
-        mirrors_[connection_.name(selection).value_or(std::string())] =
-            Mirror{owning.data, time, false};
+        const auto selectionName = connection_.name(selection).value_or(std::string());
+        mirrors_[selectionName] = Mirror{owning.data, time};
+        fetches_[selectionName] = {};
     }
     owned_[selection] = std::move(owning);
     return true;
@@ -102,13 +110,57 @@ bool SelectionOwner::isLastChange(xcb_atom_t selection, KnownChange change) {
     const auto selectionName = connection_.name(selection).value_or(std::string());
     // The news of every change the server made before this round trip is in by its answer: a
     // change after the caller's is newer than it, even in its millisecond.
-    Reply<xcb_get_selection_owner_reply_t> before(
-        xcb_get_selection_owner_reply(c_, xcb_get_selection_owner(c_, selection), nullptr));
-    connection_.drainEvents();
+    const auto before = ownerAfterNews(selection);
     std::lock_guard lock(mutex_);
     const auto known = lastChange_.find(selectionName);
     return before && change.time != XCB_CURRENT_TIME && known != lastChange_.end() &&
            known->second.number == change.number;
+}
+
+bool SelectionOwner::lastChangeIs(xcb_atom_t selection, std::uint64_t number) {
+    const auto before = ownerAfterNews(selection);
+    return before && lastChange(connection_.name(selection).value_or(std::string())).number == number;
+}
+
+Selections::Taken SelectionOwner::takeOver(xcb_atom_t selection,
+                                           std::shared_ptr<const SelectionData> data,
+                                           KnownChange basis) {
+    using Take = Selections::Take;
+    auto owning = prepare(std::move(data));  // its round trips before the look
+    if (!lastChangeIs(selection, basis.number)) {
+        return {connection_.connected() ? Take::changed : Take::failed};
+    }
+    const auto replacedBefore = replacedUnseen_[selection];
+    // As of the time of the contents looked at: the server ignores the take should another
+    // client have taken the selection after them. Where nobody said when, the server's time now.
+    std::optional<std::uint32_t> time = basis.time;
+    if (*time == XCB_CURRENT_TIME) {
+        time = connection_.serverTime();
+        if (!time) {
+            return {Take::failed};
+        }
+    }
+    if (!take(selection, owning, *time)) {
+        // Ignored: another change came after the look (its news is in now), or the time we were
+        // given was not the ownership's own.
+        connection_.drainQueued(lastLook_);
+        if (lastChange(connection_.name(selection).value_or(std::string())).number !=
+            basis.number) {
+            return {Take::changed};
+        }
+        time = connection_.serverTime();
+        if (!time || !take(selection, owning, *time)) {
+            return {Take::failed};
+        }
+    }
+    // Another client's change the server made between the look and the take was replaced by
+    // ours: their copy is gone, and ours must not stand in its place.
+    connection_.drainQueued(lastLook_);
+    if (replacedUnseen_[selection] != replacedBefore) {
+        (void)clear(selection, lastOwnChange(connection_.name(selection).value_or(std::string())));
+        return {Take::changed};
+    }
+    return {Take::taken, *time};
 }
 
 bool SelectionOwner::replace(xcb_atom_t selection, KnownChange change,
@@ -210,9 +262,14 @@ void SelectionOwner::onOwnerChange(const xcb_xfixes_selection_notify_event_t& ev
     // change our clear made (to nobody) is ours. Not told by the time: another client may take
     // the selection in the very millisecond we did, with that same time.
     if (const auto ours = ourLastChange_.find(event.selection); ours != ourLastChange_.end()) {
-        if (cameBefore(sequence, ours->second.request) ||
-            (!ownerGone && sequence == ours->second.request && ours->second.cleared &&
-             event.owner == XCB_NONE)) {
+        if (cameBefore(sequence, ours->second.request)) {
+            if (!ownerGone && event.owner != XCB_NONE && event.owner != deputy_) {
+                ++replacedUnseen_[event.selection];
+            }
+            return;
+        }
+        if (!ownerGone && sequence == ours->second.request && ours->second.cleared &&
+            event.owner == XCB_NONE) {
             return;
         }
     }
@@ -293,24 +350,35 @@ bool SelectionOwner::serveOne(Ownership& owned, const std::string& selectionName
 void SelectionOwner::noteRequestor(const std::string& selectionName, xcb_window_t requestor) {
     {
         std::lock_guard lock(mutex_);
-        const auto mirror = mirrors_.find(selectionName);
-        if (mirror == mirrors_.end()) {
+        auto& fetches = fetches_[selectionName];
+        fetches.any = true;
+        // A window that has asked already costs nothing more: a flood of requests is answered
+        // without a round trip each. (Not its client's base: the server gives a gone client's
+        // base, and so its first window's id, to the next one to connect; within one ownership,
+        // a second or so, only such a newcomer could be taken for the one before it.)
+        if (fetches.requestors.size() >= maxRequestors ||
+            std::ranges::find(fetches.windows, requestor) != fetches.windows.end()) {
             return;
         }
-        mirror->second.fetched = true;
-        if (mirror->second.requestors.size() >= maxRequestors) {
-            return;
+        if (fetches.windows.size() < maxRequestorWindows) {
+            fetches.windows.push_back(requestor);
         }
     }
-    // Asked at each request, while the requestor's window exists (a reader may destroy it once
-    // served), since the server gives a gone client's resource base to the next one to connect.
+    // Asked while the requestor's window exists (a reader may destroy it once served).
     const auto identity = identities_.of(requestor);
-    std::lock_guard lock(mutex_);
-    if (const auto mirror = mirrors_.find(selectionName); mirror != mirrors_.end()) {
-        auto& known = mirror->second.requestors;
-        if (known.size() < maxRequestors && std::ranges::find(known, identity) == known.end()) {
-            known.push_back(identity);
+    {
+        std::lock_guard lock(mutex_);
+        auto& known = fetches_[selectionName].requestors;
+        if (known.size() >= maxRequestors || std::ranges::find(known, identity) != known.end()) {
+            return;
         }
+        known.push_back(identity);
+    }
+    if (onFetch) {
+        // Whether it is the client in front (where a paste goes), or one watching from aside.
+        const auto active = identities_.active();
+        onFetch(selectionName, identity,
+                active && isClientOf(identity, active->base, active->pid.value_or(0)));
     }
 }
 
@@ -415,14 +483,14 @@ std::uint32_t SelectionOwner::ownedSince(const std::string& selection) const {
 
 bool SelectionOwner::fetched(const std::string& selection) const {
     std::lock_guard lock(mutex_);
-    const auto found = mirrors_.find(selection);
-    return found != mirrors_.end() && found->second.fetched;
+    const auto found = fetches_.find(selection);
+    return found != fetches_.end() && found->second.any;
 }
 
 std::vector<ClientIdentity> SelectionOwner::requestors(const std::string& selection) const {
     std::lock_guard lock(mutex_);
-    const auto found = mirrors_.find(selection);
-    return found == mirrors_.end() ? std::vector<ClientIdentity>{} : found->second.requestors;
+    const auto found = fetches_.find(selection);
+    return found == fetches_.end() ? std::vector<ClientIdentity>{} : found->second.requestors;
 }
 
 std::uint64_t SelectionOwner::ownChanges(const std::string& selection) const {

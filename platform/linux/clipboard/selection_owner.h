@@ -45,6 +45,9 @@ class SelectionOwner {
     // Whether `change` is still the selection's last change (a round trip: the news of every
     // change the server made before it is in).
     bool isLastChange(xcb_atom_t selection, KnownChange change);
+    // Selections::takeOver.
+    Selections::Taken takeOver(xcb_atom_t selection, std::shared_ptr<const SelectionData> data,
+                               KnownChange basis);
     // Serves `data` (none: nobody) in place of `change`, only while that is the last change.
     bool replace(xcb_atom_t selection, KnownChange change,
                  std::shared_ptr<const SelectionData> data);
@@ -59,6 +62,8 @@ class SelectionOwner {
     std::optional<KnownChange> deputyChange(xcb_atom_t selection);
     // Told of every change of a watched selection's owner.
     std::function<void(const Selections::OwnerChange&)> onOwnerChanged;
+    // Told of each client that fetches contents of ours (Selections::onFetch).
+    std::function<void(const std::string&, const ClientIdentity&, bool)> onFetch;
     // Selections.standBy: taken at once, in the handling of the news, should `window` go away
     // while it owns `selection`.
     void standBy(xcb_atom_t selection, std::shared_ptr<const SelectionData> data,
@@ -80,6 +85,10 @@ class SelectionOwner {
     [[nodiscard]] std::vector<ClientIdentity> requestors(const std::string& selection) const;
     [[nodiscard]] std::uint32_t clientBaseOf(std::uint32_t window) const {
         return identities_.baseOf(window);
+    }
+    // On the pump's thread (a round trip).
+    [[nodiscard]] ClientIdentity clientOf(xcb_window_t window) const {
+        return identities_.of(window);
     }
     [[nodiscard]] std::uint64_t ownChanges(const std::string& selection) const;
     void onForeignChange(std::function<void(const std::string&, std::uint64_t)> callback);
@@ -106,6 +115,12 @@ class SelectionOwner {
                        xcb_atom_t property);
     void changedByUs(xcb_atom_t selection, std::uint32_t request, bool cleared,
                      std::uint32_t time);
+    // Whether the last change of `selection` we know of, once the news of every change before a
+    // round trip is in, is the `number`th.
+    bool lastChangeIs(xcb_atom_t selection, std::uint64_t number);
+    // The owner of `selection` as the server says now, with the news of every change it made
+    // before handled (not to be called while an event is being handled).
+    Reply<xcb_get_selection_owner_reply_t> ownerAfterNews(xcb_atom_t selection);
     // Counts a change of the selection we now know of (under mutex_).
     void learnt(const std::string& selectionName, std::uint32_t time);
     void foreignChange(xcb_atom_t selection, std::uint32_t time);
@@ -136,19 +151,30 @@ class SelectionOwner {
     };
     std::map<xcb_atom_t, StandBy> standBy_;
     std::optional<bool> managerAnswer_;
+    // Changes of other clients the server made between our look and a take of ours, which the
+    // take then replaced (counted for takeOver).
+    std::map<xcb_atom_t, std::uint64_t> replacedUnseen_;
+    // The request of the look that ended our last take (for the news before its answer).
+    std::uint32_t lastLook_ = 0;
 
     // --- Shared with callers (under mutex_)
     mutable std::mutex mutex_;
     struct Mirror {
         std::shared_ptr<const SelectionData> data;
         std::uint32_t time = 0;
-        bool fetched = false;
-        // Who fetched (at most maxRequestors clients; one that asks for many targets counts
-        // once).
+    };
+    std::map<std::string, Mirror> mirrors_;
+    // Who fetched contents of our last ownership of each selection (at most maxRequestors
+    // clients; one that asks for many targets counts once), kept once we have lost it: a paste
+    // fetches while we own the selection, whatever comes after.
+    struct Fetches {
+        bool any = false;
         std::vector<ClientIdentity> requestors;
+        std::vector<xcb_window_t> windows;  // that asked (at most maxRequestorWindows)
     };
     static constexpr std::size_t maxRequestors = 16;
-    std::map<std::string, Mirror> mirrors_;
+    static constexpr std::size_t maxRequestorWindows = 64;
+    std::map<std::string, Fetches> fetches_;
     // How many times we have taken or cleared each selection.
     std::map<std::string, std::uint64_t> ownChanges_;
     // The latest change of each selection we know of (ours or told).

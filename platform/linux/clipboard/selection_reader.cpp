@@ -12,16 +12,22 @@ using namespace std::chrono_literals;
 
 // Our reads use one property per read, taken in turn from this many names.
 constexpr int readProperties = 64;
-// The rest of an INCR answer we no longer want: each step within this long of the last, all of
-// it within the total, and at most this many at once (the oldest gives way).
+// The rest of an INCR answer we no longer want is taken to its end while its steps keep coming:
+// each within this long of the last, up to a number of bytes (this many times what the owner
+// announced, or what the read would have kept where it announced less), and at most this many
+// answers at once (the oldest gives way). A slow owner of a large clipboard is followed as long
+// as it sends; only one that stops, or sends without end, is left.
 constexpr auto drainStepLimit = 5s;
-constexpr auto drainTotalLimit = 30s;
+constexpr std::uint64_t drainBeyondAnnounced = 4;
 constexpr std::size_t maxDrains = 8;
 
 }  // namespace
 
-SelectionReader::SelectionReader(SelectionConnection& connection, Served served)
-    : connection_(connection), c_(connection.xcb()), served_(std::move(served)) {}
+SelectionReader::SelectionReader(SelectionConnection& connection, Served served, Known known)
+    : connection_(connection),
+      c_(connection.xcb()),
+      served_(std::move(served)),
+      known_(std::move(known)) {}
 
 void SelectionReader::start(std::shared_ptr<Job> job) {
     auto& queue = reads_[job->selection];
@@ -39,13 +45,17 @@ void SelectionReader::advance(std::shared_ptr<Job> job) {
             return;
         }
         job->property = nextReadProperty();
-        Reply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(
-            c_, xcb_get_selection_owner(c_, job->selection), nullptr));
+        const auto look = xcb_get_selection_owner(c_, job->selection);
+        Reply<xcb_get_selection_owner_reply_t> owner(xcb_get_selection_owner_reply(c_, look, nullptr));
         if (!owner) {
             finish(job, PasteboardSaveFailure::ownerNotAnswering);
             return;
         }
         job->result.owner = owner->owner;
+        // The news of every change the server made before its answer is in by now: what is read
+        // is the last of them, unless another follows before the read ends.
+        connection_.drainQueued(look.sequence);
+        job->result.change = known_(job->selection);
         if (owner->owner == XCB_NONE) {
             finish(job, PasteboardSaveFailure::none);  // nobody owns it: empty
             return;
@@ -67,6 +77,16 @@ void SelectionReader::advance(std::shared_ptr<Job> job) {
     const xcb_atom_t next = job->pending.front();
     job->pending.erase(job->pending.begin());
     ask(job, next);
+}
+
+void SelectionReader::beginLater(const std::shared_ptr<Job>& job) {
+    connection_.post([this, job] {
+        const auto queue = reads_.find(job->selection);
+        if (queue != reads_.end() && !queue->second.empty() && queue->second.front() == job &&
+            !job->started) {
+            advance(job);
+        }
+    });
 }
 
 void SelectionReader::ask(const std::shared_ptr<Job>& job, xcb_atom_t target) {
@@ -91,7 +111,14 @@ void SelectionReader::onSelectionNotify(const xcb_selection_notify_event_t& even
     }
     job->awaitingNotify = false;
     if (event.property == XCB_NONE) {
-        finish(job, PasteboardSaveFailure::typeFailed);  // the owner refused a target it offered
+        if (job->asking == connection_.atom("TARGETS")) {
+            finish(job, PasteboardSaveFailure::typeFailed);  // nothing known of what it holds
+            return;
+        }
+        // The owner lists a target it refuses (Emacs lists FILE_NAME, LINE_NUMBER and others it
+        // has nothing for): that is part of what it holds. Kept as listed without contents, it
+        // is refused again by whoever serves the contents after it.
+        advance(job);
         return;
     }
     takeProperty(job, true);
@@ -149,6 +176,7 @@ void SelectionReader::takeProperty(const std::shared_ptr<Job>& job, bool first) 
             std::memcpy(&announced, value, 4);
         }
         job->incr = true;
+        job->announced = announced;
         if (announced > room) {
             finish(job,
                    listing ? PasteboardSaveFailure::tooManyTypes : PasteboardSaveFailure::tooLarge);
@@ -217,6 +245,12 @@ void SelectionReader::valueRead(const std::shared_ptr<Job>& job) {
                 contents.push_back(target);
             }
         }
+        // Where we have heard of no change since it began, the owner says when its ownership
+        // did (what a take over these contents goes as of).
+        if (!job->textOnly && job->result.change.time == 0 &&
+            std::ranges::find(data.targets, "TIMESTAMP") != data.targets.end()) {
+            job->pending.insert(job->pending.begin(), connection_.atom("TIMESTAMP"));
+        }
         if (job->textOnly) {
             job->pending.clear();
             for (const auto text : textTargets) {
@@ -228,6 +262,13 @@ void SelectionReader::valueRead(const std::shared_ptr<Job>& job) {
             }
         } else {
             job->pending = std::move(contents);
+        }
+        advance(job);
+        return;
+    }
+    if (job->asking == connection_.atom("TIMESTAMP")) {
+        if (value.format == 32 && value.bytes.size() == 4) {
+            std::memcpy(&job->ownerTime, value.bytes.data(), 4);
         }
         advance(job);
         return;
@@ -247,13 +288,36 @@ void SelectionReader::finish(std::shared_ptr<Job> job, PasteboardSaveFailure fai
     if (queue.empty() || queue.front() != job) {
         return;
     }
-    queue.pop_front();
     if (job->property != XCB_NONE) {
         // Taking the property is also the owner's cue for the next step of an INCR answer.
         xcb_delete_property(c_, connection_.window(), job->property);
         if (job->incr && failure != PasteboardSaveFailure::none) {
-            drain(job->property);
+            const bool listing = job->asking == connection_.atom("TARGETS");
+            const std::uint64_t kept = listing ? job->limits.maxTargets * 4 : job->limits.maxBytes;
+            drain(job->property, drainBeyondAnnounced * std::max<std::uint64_t>(job->announced, kept));
         }
+    }
+    if (failure == PasteboardSaveFailure::none &&
+        known_(job->selection).number != job->result.change.number) {
+        // Another change came while the contents were read: some targets may be the new
+        // owner's. Never a mix: read again from the start, once.
+        if (!job->restarted && Clock::now() < job->deadline) {
+            const bool textOnly = job->textOnly;
+            auto done = std::move(job->done);
+            *job = Job{.selection = job->selection,
+                       .limits = job->limits,
+                       .deadline = job->deadline,
+                       .textOnly = textOnly,
+                       .done = std::move(done),
+                       .restarted = true};
+            beginLater(job);
+            return;
+        }
+        failure = PasteboardSaveFailure::ownerChanged;
+    }
+    queue.pop_front();
+    if (job->result.change.time == 0) {
+        job->result.change.time = job->ownerTime;
     }
     job->result.failure = failure;
     if (failure != PasteboardSaveFailure::none) {
@@ -264,16 +328,15 @@ void SelectionReader::finish(std::shared_ptr<Job> job, PasteboardSaveFailure fai
         done(std::move(job->result));
     }
     if (!queue.empty()) {
-        advance(queue.front());
+        beginLater(queue.front());
     }
 }
 
-void SelectionReader::drain(xcb_atom_t property) {
+void SelectionReader::drain(xcb_atom_t property, std::uint64_t limit) {
     if (drains_.size() >= maxDrains) {
         endDrain(drains_.begin(), "too-many");
     }
-    const auto now = Clock::now();
-    drains_.push_back(Drain{property, now, now, 0});
+    drains_.push_back(Drain{property, Clock::now(), 0, limit});
 }
 
 bool SelectionReader::drainStep(xcb_atom_t property) {
@@ -296,6 +359,9 @@ bool SelectionReader::drainStep(xcb_atom_t property) {
     }
     drain->bytes += reply->bytes_after;
     drain->lastStep = Clock::now();
+    if (drain->bytes >= drain->limit) {
+        endDrain(drain, "too-large");
+    }
     return true;
 }
 
@@ -325,7 +391,7 @@ std::optional<Clock::time_point> SelectionReader::nextDeadline() const {
         }
     }
     for (const auto& drain : drains_) {
-        consider(std::min(drain.lastStep + drainStepLimit, drain.started + drainTotalLimit));
+        consider(drain.lastStep + drainStepLimit);
     }
     return due;
 }
@@ -337,8 +403,8 @@ void SelectionReader::expire(Clock::time_point now) {
         }
     }
     for (auto drain = drains_.begin(); drain != drains_.end();) {
-        if (now - drain->lastStep >= drainStepLimit || now - drain->started >= drainTotalLimit) {
-            endDrain(drain, now - drain->lastStep >= drainStepLimit ? "owner-stalled" : "too-long");
+        if (now - drain->lastStep >= drainStepLimit) {
+            endDrain(drain, "owner-stalled");
             drain = drains_.begin();
         } else {
             ++drain;

@@ -30,6 +30,8 @@ class SelectionReader {
     // What we serve ourselves for a selection (none when we do not own it): a read of a
     // selection our window owns answers from it.
     using Served = std::function<std::shared_ptr<const SelectionData>(xcb_atom_t selection)>;
+    // The last change of a selection we know of (SelectionOwner::lastChange).
+    using Known = std::function<Selections::KnownChange(xcb_atom_t selection)>;
 
     struct Job {
         xcb_atom_t selection = XCB_NONE;
@@ -46,9 +48,12 @@ class SelectionReader {
         SelectionValue current;
         Selections::Read result;
         std::size_t bytes = 0;
+        std::uint32_t ownerTime = 0;  // its answer to TIMESTAMP (0: none)
+        std::uint32_t announced = 0;  // the size the owner announced for an INCR answer
+        bool restarted = false;
     };
 
-    SelectionReader(SelectionConnection& connection, Served served);
+    SelectionReader(SelectionConnection& connection, Served served, Known known);
 
     // Queues `job` behind the reads of its selection already in progress.
     void start(std::shared_ptr<Job> job);
@@ -68,6 +73,9 @@ class SelectionReader {
 
   private:
     void advance(std::shared_ptr<Job> job);
+    // Begins the read at the front of `job`'s queue on the pump's next turn, outside the
+    // handling of any event (beginning drains what xcb has read).
+    void beginLater(const std::shared_ptr<Job>& job);
     void ask(const std::shared_ptr<Job>& job, xcb_atom_t target);
     void takeProperty(const std::shared_ptr<Job>& job, bool first);
     void valueRead(const std::shared_ptr<Job>& job);
@@ -75,11 +83,11 @@ class SelectionReader {
     // The rest of an INCR answer on `property`, taken step by step and dropped.
     struct Drain {
         xcb_atom_t property = XCB_NONE;
-        Clock::time_point started;
         Clock::time_point lastStep;
-        std::size_t bytes = 0;
+        std::uint64_t bytes = 0;
+        std::uint64_t limit = 0;
     };
-    void drain(xcb_atom_t property);
+    void drain(xcb_atom_t property, std::uint64_t limit);
     bool drainStep(xcb_atom_t property);
     void endDrain(std::vector<Drain>::iterator drain, const char* why);
     [[nodiscard]] xcb_atom_t nextReadProperty();
@@ -88,6 +96,7 @@ class SelectionReader {
     SelectionConnection& connection_;
     xcb_connection_t* c_;
     Served served_;
+    Known known_;
     std::map<xcb_atom_t, std::deque<std::shared_ptr<Job>>> reads_;
     int nextProperty_ = 0;
     std::vector<Drain> drains_;  // oldest first

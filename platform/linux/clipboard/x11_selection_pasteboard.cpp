@@ -28,6 +28,16 @@ void onMain(std::weak_ptr<const int> alive, std::function<void()> task) {
         Qt::QueuedConnection);
 }
 
+// What putting `contents` back serves: none when they hold nothing (the selection then goes to
+// nobody). Targets the owner refused count: they are served as refused.
+std::shared_ptr<const x11::SelectionData> servedFrom(const PasteboardContents& contents) {
+    auto data = X11SelectionPasteboard::dataOf(contents);
+    if (std::ranges::all_of(data.targets, x11::isProtocolTarget)) {
+        return nullptr;
+    }
+    return std::make_shared<const x11::SelectionData>(std::move(data));
+}
+
 // `name` in the folder of this program's executable.
 std::string besideThisProgram(std::string_view name) {
     std::error_code failed;
@@ -55,6 +65,30 @@ X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> 
     selections_->onTrouble([this, alive = std::weak_ptr<const int>(alive_)](const std::string& line) {
         onMain(alive, [this, line] { tellTrouble(line); });
     });
+    selections_->onFetch([this, alive = std::weak_ptr<const int>(alive_)](
+                             const std::string& which, const x11::ClientIdentity& client,
+                             bool inFront) {
+        onMain(alive, [this, which, client, inFront] {
+            if (which == selection_) {
+                fetchedFromAside(client, inFront);
+            } else if (primary_ && which == primary_->selection_) {
+                primary_->fetchedFromAside(client, inFront);
+            }
+        });
+    });
+}
+
+void X11SelectionPasteboard::fetchedFromAside(const x11::ClientIdentity& client, bool inFront) {
+    // A client that takes the moment's text from aside (not where it is pasted) is a clipboard
+    // manager: the keeper knows it, should it put the text back once the program has gone.
+    if (inFront || (momentFingerprint_ == 0 && !leftWithKeeper_) || momentFetchers_.size() >= 16 ||
+        std::ranges::find(momentFetchers_, client) != momentFetchers_.end()) {
+        return;
+    }
+    momentFetchers_.push_back(client);
+    if (keeper_) {
+        keeper_->fetcher(selection_, client.base, client.pid.value_or(0));
+    }
 }
 
 void X11SelectionPasteboard::tellTrouble(std::string line) {
@@ -74,6 +108,7 @@ X11SelectionPasteboard::~X11SelectionPasteboard() {
     if (listens_) {
         selections_->onForeignChange(nullptr);
         selections_->onTrouble(nullptr);
+        selections_->onFetch(nullptr);
     }
 }
 
@@ -100,6 +135,8 @@ void X11SelectionPasteboard::onForeignChange(std::uint64_t ourChanges) {
     if (ourChanges < ownChanges_) {
         return;
     }
+    // Another client's copy: the keeper lets go of what it held in reserve, and so do we.
+    endBorrow();
     bump();
 }
 
@@ -184,15 +221,16 @@ void X11SelectionPasteboard::readContents(std::function<void(PasteboardContents)
          done = std::move(done)](x11::Selections::Read read) mutable {
             auto contents = contentsOf(read.data, read.failure);
             std::optional<LastRead> found;
-            if (read.failure == PasteboardSaveFailure::none && !read.data.values.empty()) {
+            const bool saved = read.failure == PasteboardSaveFailure::none;
+            if (saved && !read.data.values.empty()) {
                 found = LastRead{std::make_shared<const x11::SelectionData>(std::move(read.data)),
-                                 0, read.owner};
+                                 read.change.number, read.owner};
             }
             onMain(alive, [this, done = std::move(done), contents = std::move(contents),
-                           found = std::move(found)]() mutable {
+                           found = std::move(found), saved, change = read.change]() mutable {
                 lastRead_ = std::move(found);
-                if (lastRead_) {
-                    lastRead_->change = selections_->lastChange(selection_).number;
+                if (saved) {
+                    basis_ = change;
                 }
                 done(std::move(contents));
             });
@@ -237,49 +275,71 @@ void X11SelectionPasteboard::settlePendingClear() {
     transientText_.reset();
     endLeft();
     if (selections_->clear(selection_, clearAsOf_)) {
-        ownChanges_ = selections_->ownChanges(selection_);
-        ownChange_ = selections_->lastOwnChange(selection_);
+        ownChanged();
     } else {
         ownChange_ = {};
     }
 }
 
-bool X11SelectionPasteboard::holdsOwnChange() {
-    settlePendingClear();
-    return ownChange_.number != 0 && selections_->isLastChange(selection_, ownChange_);
-}
-
-bool X11SelectionPasteboard::putBackOverOwnChange(const PasteboardContents& contents) {
-    settlePendingClear();
-    if (ownChange_.number == 0) {
-        return false;
-    }
-    endLeft();
-    std::shared_ptr<const x11::SelectionData> data;
-    if (!contents.items.empty()) {
-        data = std::make_shared<const x11::SelectionData>(dataOf(contents));
-    }
-    // The keeper serves the user's contents from now on, so that they outlive the program.
-    const bool ours = selections_->isLastChange(selection_, ownChange_);
-    if (const auto kept = ours && data ? handToKeeper(data, ownChange_.time,
-                                                      std::chrono::steady_clock::now() +
-                                                          KeeperLink::exchangeWait)
-                                       : std::nullopt;
-        kept && *kept) {
-        return true;
-    }
-    transientText_.reset();
-    if (!ours || !selections_->replace(selection_, ownChange_, data)) {
-        // Another client's copy stands; what we knew of our own is over.
-        lastWrite_.reset();
-        ownChange_ = {};
-        return false;
-    }
+void X11SelectionPasteboard::ownChanged() {
     ownChanges_ = selections_->ownChanges(selection_);
     ownChange_ = selections_->lastOwnChange(selection_);
-    lastWrite_ = std::move(data);
+    basis_ = ownChange_;
+}
+
+void X11SelectionPasteboard::ownChangeOver() {
+    // Another client's copy stands; what we knew of our own is over, and so is the borrow.
+    lastWrite_.reset();
+    ownChange_ = {};
+    transientText_.reset();
+    endBorrow();
+}
+
+bool X11SelectionPasteboard::holdsOwnChange() {
+    settlePendingClear();
+    return ownChange_.number != 0 &&
+           selections_->isLastChange(selection_, ownChange_) == x11::Selections::Verdict::yes;
+}
+
+PutBack X11SelectionPasteboard::putBackOverOwnChange(const PasteboardContents& contents) {
+    using Verdict = x11::Selections::Verdict;
+    settlePendingClear();
+    lastRead_.reset();
+    if (ownChange_.number == 0) {
+        return PutBack::newerCopy;
+    }
+    endLeft();
+    const auto data = servedFrom(contents);
+    const auto ours = selections_->isLastChange(selection_, ownChange_);
+    if (ours != Verdict::yes) {
+        if (ours == Verdict::no) {
+            ownChangeOver();
+            return PutBack::newerCopy;
+        }
+        return PutBack::failed;
+    }
+    // The keeper serves the user's contents from now on, so that they outlive the program.
+    if (const auto kept = data ? handToKeeper(data, ownChange_.time,
+                                              std::chrono::steady_clock::now() +
+                                                  KeeperLink::exchangeWait)
+                               : std::nullopt;
+        kept && *kept) {
+        return PutBack::done;
+    }
+    transientText_.reset();
+    const auto replaced = selections_->replace(selection_, ownChange_, data);
+    if (replaced != Verdict::yes) {
+        if (replaced == Verdict::no) {
+            ownChangeOver();
+            return PutBack::newerCopy;
+        }
+        return PutBack::failed;
+    }
+    ownChanged();
+    lastWrite_ = data;
+    endBorrow();
     bump();
-    return true;
+    return PutBack::done;
 }
 
 Status X11SelectionPasteboard::own(std::shared_ptr<const x11::SelectionData> data) {
@@ -293,19 +353,40 @@ Status X11SelectionPasteboard::own(std::shared_ptr<const x11::SelectionData> dat
         bump();
         return Status::failure(ErrorCode::failed, "the clipboard was not taken");
     }
-    ownChanges_ = selections_->ownChanges(selection_);
-    ownChange_ = selections_->lastOwnChange(selection_);
+    ownChanged();
+    lastWrite_ = std::move(data);
+    bump();
+    return {};
+}
+
+Status X11SelectionPasteboard::takeOver(std::shared_ptr<const x11::SelectionData> data) {
+    using Take = x11::Selections::Take;
+    clearPending_ = false;
+    transientText_.reset();
+    const auto taken = selections_->takeOver(selection_, data, basis_);
+    if (taken.outcome != Take::taken) {
+        lastWrite_.reset();
+        ownChange_ = {};
+        bump();
+        if (taken.outcome == Take::changed) {
+            return Status::failure(ErrorCode::invalidArgument,
+                                   "the clipboard changed since it was saved");
+        }
+        return Status::failure(ErrorCode::failed, "the clipboard was not taken");
+    }
+    ownChanged();
     lastWrite_ = std::move(data);
     bump();
     return {};
 }
 
 Status X11SelectionPasteboard::writeContents(const PasteboardContents& contents) {
-    if (contents.items.empty()) {
+    auto data = servedFrom(contents);
+    if (!data) {
         return {};
     }
     // The user's contents (nothing else is written so): the keeper serves them from now on.
-    auto data = std::make_shared<const x11::SelectionData>(dataOf(contents));
+    lastRead_.reset();
     clearPending_ = false;
     endLeft();
     if (const auto kept = handToKeeper(
@@ -327,12 +408,16 @@ Status X11SelectionPasteboard::setTransientString(std::u16string_view text) {
     auto data = std::make_shared<const x11::SelectionData>(x11::transientTextSelection(text));
     const auto* utf8 = data->find("UTF8_STRING");
     const auto fingerprint = utf8 != nullptr ? x11::textFingerprint(utf8->bytes) : 0;
-    auto written = own(std::move(data));
+    auto written = takeOver(std::move(data));
     if (written.ok()) {
         transientText_ = std::u16string(text);
+        momentFingerprint_ = fingerprint;
+        momentFetchers_.clear();
         if (keeper_) {
             keeper_->moment(selection_, fingerprint);
         }
+    } else {
+        endBorrow();
     }
     return written;
 }
@@ -343,22 +428,25 @@ bool X11SelectionPasteboard::makeTransientOrdinary() {
         return holdsOwnChange();
     }
     auto data = std::make_shared<const x11::SelectionData>(x11::textSelection(*transientText_));
-    if (ownChange_.number == 0 || !selections_->replace(selection_, ownChange_, data)) {
+    if (ownChange_.number == 0 ||
+        selections_->replace(selection_, ownChange_, data) != x11::Selections::Verdict::yes) {
         return false;
     }
     transientText_.reset();
+    momentFingerprint_ = 0;
     if (keeper_) {
         keeper_->moment(selection_, 0);
     }
-    ownChanges_ = selections_->ownChanges(selection_);
-    ownChange_ = selections_->lastOwnChange(selection_);
+    ownChanged();
     lastWrite_ = std::move(data);
     bump();
     return true;
 }
 
 WriteFetch X11SelectionPasteboard::lastWriteFetchedBy(const FetchTarget& target) {
-    if (!lastWrite_ || selections_->owned(selection_) != lastWrite_) {
+    // Who fetched it while we served it, also once another client has taken the clipboard: a
+    // paste asks the owner of the moment.
+    if (!lastWrite_) {
         return WriteFetch::none;
     }
     const auto requestors = selections_->requestors(selection_);

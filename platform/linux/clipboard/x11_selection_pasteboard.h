@@ -15,6 +15,7 @@
 // Main thread only (the layer's thread posts its answers here through Qt's event loop).
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <memory>
 #include <string>
 
@@ -42,7 +43,7 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     Status setTransientString(std::u16string_view text) override;
     bool makeTransientOrdinary() override;
     bool holdsOwnChange() override;
-    bool putBackOverOwnChange(const PasteboardContents& contents) override;
+    PutBack putBackOverOwnChange(const PasteboardContents& contents) override;
     // By the target's own X client (the one that made its window, or another connection of its
     // process); a clipboard manager's fetch is another client's.
     WriteFetch lastWriteFetchedBy(const FetchTarget& target) override;
@@ -79,12 +80,27 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
                            Sibling);
 
     Status own(std::shared_ptr<const x11::SelectionData> data);
+    // Takes the selection for our own text only over the contents last saved or our own last
+    // change (`basis_`): invalidArgument when another client has copied since.
+    Status takeOver(std::shared_ptr<const x11::SelectionData> data);
+    // After a change of ours succeeded: it is what we know of our own, and what a take goes over.
+    void ownChanged();
+    // Our own change is no longer the selection's: another client's copy stands.
+    void ownChangeOver();
     // --- The keeper (x11_selection_keeping.cpp)
     // The link to the keeper, shared with the sibling; none when there is to be no keeper.
     std::shared_ptr<KeeperLink> keeper();
     // Hands the user's contents last read to the keeper in reserve, before our own text goes
     // over them.
     void reserveLastRead();
+    // The borrow is over (put back, or another client's copy stands): the contents held for it
+    // are let go of.
+    void endBorrow();
+    // The keeper ended: one in the middle of a borrow is replaced and given the reserve again.
+    void keeperEnded();
+    void watchKeeper();
+    // Hands `reserve_` to the running keeper (starting one); whether it holds it.
+    bool holdReserve(std::chrono::steady_clock::time_point until);
     // Has the keeper serve `data` in place of our own last change (`asOf` its time), or now;
     // none when no keeper could do it (the caller serves it), else whether it was taken.
     std::optional<bool> handToKeeper(std::shared_ptr<const x11::SelectionData> data,
@@ -112,14 +128,30 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
         std::uint32_t owner = 0;
     };
     std::optional<LastRead> lastRead_;
-    // What the keeper was last handed for this selection, and the count of other clients'
-    // changes then (another's copy since makes the keeper let go of it).
+    // What a take of ours may go over: the change that made the contents last saved, or our
+    // own last change, whichever came last.
+    x11::Selections::KnownChange basis_;
+    // The user's contents the keeper holds in reserve for the borrow in progress (none when
+    // there is none): given again to a keeper that replaces one that ended meanwhile.
+    std::shared_ptr<const x11::SelectionData> reserve_;
+    // The fingerprint of the moment's text now on the selection (0: none), and the clients that
+    // fetched it from aside.
+    std::uint64_t momentFingerprint_ = 0;
+    std::vector<x11::ClientIdentity> momentFetchers_;
+    void fetchedFromAside(const x11::ClientIdentity& client, bool inFront);
+    // What the keeper was last handed for this selection, the keeper it was handed to, and the
+    // count of other clients' changes then (another's copy since makes the keeper let go of it).
     std::shared_ptr<const x11::SelectionData> keeperHeld_;
+    std::uint64_t keeperHeldBy_ = 0;
     std::uint64_t foreignChangesAtHold_ = 0;
+    // Told when the keeper's end of the link closes (the clipboard's instance only).
+    std::unique_ptr<QSocketNotifier> keeperWatch_;
+    std::uint64_t keeperWatched_ = 0;
     // The text left for the person (leaveForUser) with the keeper, while it is our last write,
     // and the user's contents that come back after it (none: an empty clipboard).
     std::shared_ptr<const x11::SelectionData> leftWithKeeper_;
     std::shared_ptr<const x11::SelectionData> userAfterLeft_;
+    std::chrono::steady_clock::time_point leftUntil_;
     [[nodiscard]] std::uint64_t foreignChanges() const;
     std::int64_t changeCount_ = 0;
     // Our writes and clears so far (the layer's count): news of another client's change found

@@ -18,7 +18,11 @@ struct Selections::Parts final : SelectionConnection::Handler {
         : connection(std::move(link)),
           transfers(*connection),
           owner(*connection, transfers),
-          reader(*connection, [this](xcb_atom_t selection) { return owner.served(selection); }) {
+          reader(
+              *connection, [this](xcb_atom_t selection) { return owner.served(selection); },
+              [this](xcb_atom_t selection) {
+                  return owner.lastChange(connection->name(selection).value_or(std::string()));
+              }) {
         const auto tellTrouble = [this](std::string line) { tell(std::move(line)); };
         reader.onTrouble = tellTrouble;
         transfers.onTrouble = tellTrouble;
@@ -198,27 +202,51 @@ bool Selections::clear(const std::string& selection, KnownChange change) {
         .value_or(false);
 }
 
-bool Selections::isLastChange(const std::string& selection, KnownChange change) {
-    auto* parts = parts_.get();
-    return parts->connection
-        ->call<bool>(
-            [parts, selection, change] {
-                return parts->owner.isLastChange(parts->connection->atom(selection), change);
-            },
-            serverWait)
-        .value_or(false);
+namespace {
+
+Selections::Verdict verdictOf(std::optional<bool> answer, const SelectionConnection& connection) {
+    if (!answer || (!*answer && !connection.connected())) {
+        return Selections::Verdict::unknown;
+    }
+    return *answer ? Selections::Verdict::yes : Selections::Verdict::no;
 }
 
-bool Selections::replace(const std::string& selection, KnownChange change,
-                         std::shared_ptr<const SelectionData> data) {
+}  // namespace
+
+Selections::Verdict Selections::isLastChange(const std::string& selection, KnownChange change) {
+    auto* parts = parts_.get();
+    return verdictOf(parts->connection->call<bool>(
+                         [parts, selection, change] {
+                             return parts->owner.isLastChange(parts->connection->atom(selection),
+                                                              change);
+                         },
+                         serverWait),
+                     *parts->connection);
+}
+
+Selections::Verdict Selections::replace(const std::string& selection, KnownChange change,
+                                        std::shared_ptr<const SelectionData> data) {
+    auto* parts = parts_.get();
+    return verdictOf(parts->connection->call<bool>(
+                         [parts, selection, change, data = std::move(data)] {
+                             return parts->owner.replace(parts->connection->atom(selection),
+                                                         change, data);
+                         },
+                         2 * serverWait),
+                     *parts->connection);
+}
+
+Selections::Taken Selections::takeOver(const std::string& selection,
+                                       std::shared_ptr<const SelectionData> data,
+                                       KnownChange basis) {
     auto* parts = parts_.get();
     return parts->connection
-        ->call<bool>(
-            [parts, selection, change, data = std::move(data)] {
-                return parts->owner.replace(parts->connection->atom(selection), change, data);
+        ->call<Taken>(
+            [parts, selection, data = std::move(data), basis] {
+                return parts->owner.takeOver(parts->connection->atom(selection), data, basis);
             },
-            serverWait)
-        .value_or(false);
+            2 * serverWait)
+        .value_or(Taken{});
 }
 
 Selections::KnownChange Selections::lastChange(const std::string& selection) const {
@@ -280,6 +308,25 @@ void Selections::onOwnerChange(std::function<void(const OwnerChange&)> callback)
             return true;
         },
         serverWait);
+}
+
+void Selections::onFetch(
+    std::function<void(const std::string&, const ClientIdentity&, bool)> callback) {
+    auto* parts = parts_.get();
+    (void)parts->connection->call<bool>(
+        [parts, callback = std::move(callback)] {
+            parts->owner.onFetch = callback;
+            return true;
+        },
+        serverWait);
+}
+
+ClientIdentity Selections::clientOf(std::uint32_t window) {
+    auto* parts = parts_.get();
+    return parts->connection
+        ->call<ClientIdentity>([parts, window] { return parts->owner.clientOf(window); },
+                               serverWait)
+        .value_or(ClientIdentity{parts->owner.clientBaseOf(window), std::nullopt});
 }
 
 void Selections::setDeputy(std::uint32_t window) {

@@ -41,14 +41,27 @@ class Selections {
     Selections(const Selections&) = delete;
     Selections& operator=(const Selections&) = delete;
 
+    // A change of a selection we know of: our own, or another client's as told
+    // (onForeignChange). Numbered in the order we learnt of them, from 1 (0: none known).
+    struct KnownChange {
+        std::uint64_t number = 0;
+        std::uint32_t time = 0;  // the server time of the change
+    };
+
     struct Read {
         SelectionData data;
         PasteboardSaveFailure failure = PasteboardSaveFailure::none;
         std::uint32_t owner = 0;  // the window that owned the selection when read (0: nobody)
+        // The change that made what was read: the selection's last when the read began, and
+        // still its last when the read ended (one that changes hands in the middle is read again
+        // from the start, once). Its time is the owner's word (TIMESTAMP) where we heard of no
+        // change since we began; 0 where nobody says.
+        KnownChange change;
     };
     // Reads everything `selection` holds: `done` runs once, on the connection's thread, at most
     // `limits.total` later. The server says who owns the selection: nobody, and it is read as
-    // empty; we, and it answers from what we serve. Nothing is kept of a read that fails.
+    // empty; we, and it answers from what we serve. A target the owner lists and refuses is kept
+    // as refused (SelectionData::refuses). Nothing is kept of a read that fails.
     void read(std::string selection, SelectionLimits limits, std::function<void(Read)> done);
     // Reads only the plain text (the first text target the owner offers); none when there is
     // none or the read fails.
@@ -63,17 +76,23 @@ class Selections {
     // it; the server time it was taken at, or none when it could not be.
     std::optional<std::uint32_t> own(const std::string& selection,
                                      std::shared_ptr<const SelectionData> data);
+    // Takes `selection` over the contents `basis` made (a read's change, or our own) and serves
+    // `data`: only while that change is still the selection's last, as the server orders
+    // events. Taken as of the time of `basis` where it is known, so that the server itself
+    // refuses the take should another client take the selection after the look; the server
+    // time it was taken at.
+    enum class Take { taken, changed, failed };
+    struct Taken {
+        Take outcome = Take::failed;
+        std::uint32_t time = 0;
+    };
+    Taken takeOver(const std::string& selection, std::shared_ptr<const SelectionData> data,
+                   KnownChange basis);
     // Takes `selection` as of `time`: only while nobody has taken it since then (the server
     // ignores an ownership older than the selection's last change), so a keeper carrying on
     // another program's ownership never pushes aside a newer one.
     bool ownAsOf(const std::string& selection, std::shared_ptr<const SelectionData> data,
                  std::uint32_t time);
-    // A change of a selection we know of: our own, or another client's as told
-    // (onForeignChange). Numbered in the order we learnt of them, from 1 (0: none known).
-    struct KnownChange {
-        std::uint64_t number = 0;
-        std::uint32_t time = 0;  // the server time of the change
-    };
     [[nodiscard]] KnownChange lastChange(const std::string& selection) const;
     // The last change of `selection` made through this connection (none: {}).
     [[nodiscard]] KnownChange lastOwnChange(const std::string& selection) const;
@@ -82,21 +101,26 @@ class Selections {
     // whether we heard of it already or not (the server ignores a change older than the
     // selection's last). False when the selection was not cleared.
     bool clear(const std::string& selection, KnownChange change);
+    // What the server said, or that it did not say in time (another client holds a server grab,
+    // the display is gone).
+    enum class Verdict { yes, no, unknown };
     // Whether `change` is still the selection's last change, asked of the server: the news of
     // every change it made before its answer is in.
-    bool isLastChange(const std::string& selection, KnownChange change);
+    Verdict isLastChange(const std::string& selection, KnownChange change);
     // Serves `data` for `selection` in place of `change` (a change of ours), only while that is
-    // still the selection's last change; none gives the selection to nobody. Whether it did.
-    bool replace(const std::string& selection, KnownChange change,
-                 std::shared_ptr<const SelectionData> data);
+    // still the selection's last change; none gives the selection to nobody. Yes: done; no: a
+    // newer change stands; unknown: not known to be done.
+    Verdict replace(const std::string& selection, KnownChange change,
+                    std::shared_ptr<const SelectionData> data);
 
     // What we serve for `selection` now; none when we do not own it. Our own view: another
     // client may have taken it a moment ago without our knowing yet (a read asks the server).
     [[nodiscard]] std::shared_ptr<const SelectionData> owned(const std::string& selection) const;
     // When our ownership of `selection` began (0 when we do not own it).
     [[nodiscard]] std::uint32_t ownedSince(const std::string& selection) const;
-    // Whether another client has asked for any of the contents we own for `selection` (a target
-    // other than TARGETS and TIMESTAMP) since we took it.
+    // Whether another client has asked for any of the contents of our last ownership of
+    // `selection` (a target other than TARGETS and TIMESTAMP), while we owned it; told also once
+    // we have lost it.
     [[nodiscard]] bool fetched(const std::string& selection) const;
     // The clients that asked for those contents (each once, at most 16), as the server told
     // them when they asked.
@@ -110,6 +134,13 @@ class Selections {
     // change found them: a caller that has changed the selection since knows the news is stale).
     // Runs on the connection's thread; set before use, cleared with nullptr.
     void onForeignChange(std::function<void(const std::string&, std::uint64_t)> callback);
+
+    // Each client that fetches contents we serve, once per ownership: (selection, the client,
+    // whether it is the client of the active window, where a paste goes). Runs on the
+    // connection's thread; cleared with nullptr.
+    void onFetch(std::function<void(const std::string&, const ClientIdentity&, bool)> callback);
+    // The client of `window` (its base, and its process where the server tells).
+    [[nodiscard]] ClientIdentity clientOf(std::uint32_t window);
 
     // Our window: the owner of what we serve.
     [[nodiscard]] std::uint32_t window() const;

@@ -4,10 +4,12 @@
 //   clipboard_tool serve SPEC [silent|later]
 //                                        owns CLIPBOARD and serves each target of SPEC exactly
 //                                        (INCR above 256 KiB); "silent" never answers; "later"
-//                                        prints "ready" and takes the clipboard only once a line
-//                                        arrives on standard input. Prints "owning" once it owns,
-//                                        "lost" when another client takes the clipboard, and ends
-//                                        then.
+//                                        prints "ready" and takes the clipboard only once the
+//                                        line "take" arrives on standard input (a line "fetch"
+//                                        before it reads the clipboard's text as a requestor and
+//                                        prints "fetched", as a clipboard manager does). Prints
+//                                        "owning" once it owns, "lost" when another client takes
+//                                        the clipboard, and ends then.
 //   clipboard_tool read                  reads CLIPBOARD as a requestor does (INCR included):
 //                                        first "TARGETS <type> <name>...", then one line per
 //                                        target that carries contents: "<name> <type> <format>
@@ -154,6 +156,15 @@ struct Sending {
     bool done = false;
 };
 
+// One conversion, INCR included: the bytes with their type and format; none on refusal or time.
+struct Value {
+    xcb_atom_t type = XCB_NONE;
+    int format = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+std::optional<Value> convert(xcb_atom_t target, Clock::time_point until);
+
 int serve(const char* spec, bool silent, bool later) {
     const auto targets = readSpec(spec);
     const xcb_atom_t clipboard = atom("CLIPBOARD");
@@ -170,8 +181,16 @@ int serve(const char* spec, bool silent, bool later) {
         std::puts("ready");
         std::fflush(stdout);
         char line[16];
-        if (std::fgets(line, sizeof line, stdin) == nullptr) {
-            return 1;
+        while (true) {
+            if (std::fgets(line, sizeof line, stdin) == nullptr) {
+                return 1;
+            }
+            if (std::string(line) != "fetch\n") {
+                break;
+            }
+            (void)convert(atom("UTF8_STRING"), Clock::now() + std::chrono::seconds(5));
+            std::puts("fetched");
+            std::fflush(stdout);
         }
     }
     const std::uint32_t time = serverTime();
@@ -264,13 +283,6 @@ int serve(const char* spec, bool silent, bool later) {
         std::free(event);
     }
 }
-
-// One conversion, INCR included: the bytes with their type and format; none on refusal or time.
-struct Value {
-    xcb_atom_t type = XCB_NONE;
-    int format = 0;
-    std::vector<std::uint8_t> bytes;
-};
 
 std::optional<Value> convert(xcb_atom_t target, Clock::time_point until) {
     const xcb_atom_t clipboard = atom("CLIPBOARD");

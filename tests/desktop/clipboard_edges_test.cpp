@@ -1,0 +1,311 @@
+// The user's clipboard at the edges of a borrow, with real owners on the headless desktop: Emacs,
+// which lists targets it refuses; a person's copy landing just after our read or our take; a
+// flood of requests while the paste waits; the keeper killed in the middle of a borrow.
+
+#include <gtest/gtest.h>
+#include <qcoro/qcorotask.h>
+#include <signal.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QTimer>
+#include <atomic>
+#include <cstring>
+#include <cstdio>
+#include <thread>
+
+#include "app/target/pasteboard_snapshot.h"
+#include "app/target/quick_fix_pasteboard_manager.h"
+#include "core/text/unicode.h"
+#include "desktop_fixture.h"
+#include "line_field_fixture.h"
+#include "platform/linux/clipboard/x11_selection_pasteboard.h"
+#include "tests/support/clipboard_tool.h"
+
+namespace ravlin::testing {
+namespace {
+
+// The desktop's clipboard, told when a borrow has read it and when our text has gone on it.
+class WatchedPasteboard final : public platform::Pasteboard {
+  public:
+    explicit WatchedPasteboard(std::shared_ptr<platform::Pasteboard> inner)
+        : inner_(std::move(inner)) {}
+
+    std::function<void()> onRead;
+    std::function<void()> onTake;
+
+    std::int64_t changeCount() override { return inner_->changeCount(); }
+    std::int64_t clear() override { return inner_->clear(); }
+    platform::Status setString(std::u16string_view text) override {
+        return inner_->setString(text);
+    }
+    platform::Status setTransientString(std::u16string_view text) override {
+        auto written = inner_->setTransientString(text);
+        if (written.ok() && onTake) {
+            onTake();
+        }
+        return written;
+    }
+    bool makeTransientOrdinary() override { return inner_->makeTransientOrdinary(); }
+    platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
+        return inner_->lastWriteFetchedBy(target);
+    }
+    bool holdsOwnChange() override { return inner_->holdsOwnChange(); }
+    platform::PutBack putBackOverOwnChange(const platform::PasteboardContents& contents) override {
+        return inner_->putBackOverOwnChange(contents);
+    }
+    Subscription observeChanges(std::function<void(std::int64_t)> onChange) override {
+        return inner_->observeChanges(std::move(onChange));
+    }
+    void readContents(std::function<void(platform::PasteboardContents)> done) override {
+        inner_->readContents([this, done = std::move(done)](platform::PasteboardContents read) {
+            if (onRead) {
+                onRead();
+            }
+            done(std::move(read));
+        });
+    }
+    platform::Status writeContents(const platform::PasteboardContents& contents) override {
+        return inner_->writeContents(contents);
+    }
+    void readString(std::function<void(std::optional<std::u16string>)> done) override {
+        inner_->readString(std::move(done));
+    }
+
+  private:
+    std::shared_ptr<platform::Pasteboard> inner_;
+};
+
+QString hexLine(const QString& target, const QByteArray& bytes) {
+    return target + QStringLiteral("\tUTF8_STRING\t8\thex:") + QString::fromLatin1(bytes.toHex());
+}
+
+// The processes this one started whose name is the keeper's.
+std::vector<pid_t> keepersOfOurs() {
+    std::vector<pid_t> found;
+    for (const auto& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const int pid = entry.toInt(&number);
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!number || !stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        const QByteArray fields = stat.readAll();
+        const auto open = fields.indexOf('(');
+        const auto close = fields.lastIndexOf(')');
+        const auto rest = fields.mid(close + 2).split(' ');
+        if (open < 0 || close < 0 || rest.size() < 2 || fields.mid(open + 1, close - open - 1) != "ravlin" ||
+            rest[1].toInt() != ::getpid() || rest[0] == "Z") {
+            continue;
+        }
+        found.push_back(pid);
+    }
+    return found;
+}
+
+// Whether `pid` is gone and reaped (no zombie of it is left).
+bool reaped(pid_t pid) {
+    return !QFile::exists(QStringLiteral("/proc/%1").arg(pid));
+}
+
+using ClipboardEdges = LineFieldTest;
+
+// Emacs lists targets it has nothing for (FILE_NAME, CHARACTER_POSITION, LINE_NUMBER,
+// COLUMN_NUMBER, ATOM, INTEGER) and refuses them: the commit goes through, and afterwards every
+// target reads back as Emacs gave it, the refused ones still refused.
+TEST_F(ClipboardEdges, EmacsAsTheOwnerIsBorrowedAndGivenBackWithItsRefusals) {
+    QProcess emacs;
+    emacs.setStandardOutputFile(QProcess::nullDevice());
+    emacs.setStandardErrorFile(QProcess::nullDevice());
+    emacs.start(QStringLiteral("emacs"),
+                {QStringLiteral("-Q"), QStringLiteral("--eval"),
+                 QStringLiteral("(progn (insert \"copied in emacs\") (kill-new \"copied in "
+                                "emacs\"))")});
+    ASSERT_TRUE(emacs.waitForStarted(10000));
+    QString before;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            before = readClipboardExactly();
+            return before.contains(QStringLiteral("UTF8_STRING UTF8_STRING 8 15"));
+        },
+        20s))
+        << before.toStdString();
+    ASSERT_TRUE(before.contains(QStringLiteral("FILE_NAME refused"))) << before.toStdString();
+    const auto target = focusField();
+    EXPECT_EQ(runToEnd(QNModelPasteboardSnapshot::paste(seams, u"[p]", target, {})),
+              QNPasteResult::pasted);
+    EXPECT_TRUE(waitUntil([&] { return fieldText() == u"start [p]"; }))
+        << text::toUtf8(fieldText());
+    EXPECT_EQ(readClipboardExactly().toStdString(), before.toStdString());
+    emacs.kill();
+    emacs.waitForFinished(5000);
+}
+
+// The person copies in another program 0 to 50 ms after the paste read their clipboard, and 0 to
+// 50 ms after our text went on it (the paste chord goes 40 ms after that). Their copy stands every
+// time, and what the paste says is what happened: "pasted" only with our text in the field, "the
+// clipboard changed" otherwise. A copy the server takes before the chord is never pasted; one it
+// takes in the moment between the chord and the target's asking is what the target is given (X
+// gives a paste the owner of that moment), and then the paste says the clipboard changed.
+TEST_F(ClipboardEdges, APersonsCopyJustAfterOurReadOrOurTakeStandsAndIsNeverPasted) {
+    auto watched = std::make_shared<WatchedPasteboard>(desktop.seams.pasteboard);
+    auto manager = QNQuickFixPasteboardManager::create(watched, desktop.executor);
+    auto watching = TargetSeams::from(desktop.seams, desktop.executor, manager);
+    watching.pasteboard = watched;
+    const auto target = focusField();
+    int pasted = 0;
+    int changed = 0;
+    int theirsPasted = 0;
+    for (const bool afterTake : {false, true}) {
+        for (int delay = 0; delay <= 50; delay += 5) {
+            SCOPED_TRACE(std::string(afterTake ? "after the take " : "after the read ") +
+                         std::to_string(delay) + " ms");
+            ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text line start end")));
+            ASSERT_TRUE(desktop.gtk->command(QStringLiteral("select 6 9")));
+            ClipboardOwner before(plainTextSpec("the user's"));
+            ClipboardOwner mine({hexLine(QStringLiteral("UTF8_STRING"), "mine")},
+                                ClipboardOwner::Start::later);
+            ASSERT_TRUE(before.owning());
+            const auto copy = [&] {
+                QTimer::singleShot(std::chrono::milliseconds(delay), [&] { mine.takeSoon(); });
+            };
+            watched->onRead = afterTake ? std::function<void()>() : copy;
+            watched->onTake = afterTake ? copy : std::function<void()>();
+            auto outcome =
+                pasteToEnd(QNModelPasteboardSnapshot::paste(watching, u"[q]", target, {}));
+            watched->onRead = nullptr;
+            watched->onTake = nullptr;
+            ASSERT_TRUE(outcome);
+            ASSERT_TRUE(mine.owns());
+            waitUntil([] { return false; }, 1200ms);  // a put-back would have come by now
+            EXPECT_EQ(readClipboardExactly().count(QStringLiteral("6d696e65")), 1)
+                << "the person's copy stands";
+            const auto value = fieldText();
+            if (value.find(u"mine") != std::u16string::npos) {
+                ++theirsPasted;
+                EXPECT_TRUE(afterTake && delay >= 30) << text::toUtf8(value);
+            }
+            if (outcome->result == QNPasteResult::pasted) {
+                ++pasted;
+                EXPECT_EQ(value, u"start [q]");
+            } else {
+                ++changed;
+                EXPECT_EQ(outcome->result, QNPasteResult::clipboardChanged);
+                EXPECT_EQ(outcome->restore, platform::PutBack::newerCopy);
+                EXPECT_EQ(value.find(u"[q]"), std::u16string::npos) << text::toUtf8(value);
+            }
+        }
+    }
+    std::printf("note: of 22 copies 0-50 ms after the read or the take: pasted %d, the clipboard "
+                "changed %d (theirs given to the target in %d)\n",
+                pasted, changed, theirsPasted);
+}
+
+// Another client floods the clipboard's owner with 10,000 requests while the paste waits for the
+// target: the user's contents come back all the same, and the paste says so only because they
+// did.
+TEST_F(ClipboardEdges, AFloodOfRequestsInThePastePauseLeavesTheClipboardBack) {
+    ClipboardOwner owner({hexLine(QStringLiteral("UTF8_STRING"), "the user's"),
+                          hexLine(QStringLiteral("text/plain"), "the user's plain")});
+    ASSERT_TRUE(owner.owning());
+    const QString before = readClipboardExactly();
+    auto watched = std::make_shared<WatchedPasteboard>(desktop.seams.pasteboard);
+    auto watching = seams;
+    watching.pasteboard = watched;
+    const auto target = focusField();
+    std::jthread flood;
+    std::atomic<int> sent = 0;
+    watched->onTake = [&] {
+        flood = std::jthread([&] {
+            xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+            const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+            const xcb_window_t window = xcb_generate_id(c);
+            xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
+                              XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+            const auto atom = [&](const char* name) {
+                auto* reply = xcb_intern_atom_reply(
+                    c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name),
+                    nullptr);
+                const xcb_atom_t value = reply != nullptr ? reply->atom : XCB_NONE;
+                std::free(reply);
+                return value;
+            };
+            const xcb_atom_t clipboard = atom("CLIPBOARD");
+            const xcb_atom_t text = atom("UTF8_STRING");
+            const xcb_atom_t into = atom("FLOODED");
+            for (int i = 0; i < 10'000; ++i) {
+                xcb_convert_selection(c, window, clipboard, text, into, XCB_CURRENT_TIME);
+                ++sent;
+            }
+            xcb_flush(c);
+            std::this_thread::sleep_for(3s);  // keeps its requests' answers unread meanwhile
+            xcb_disconnect(c);
+        });
+    };
+    const auto outcome =
+        pasteToEnd(QNModelPasteboardSnapshot::paste(watching, u"[f]", target, {}));
+    watched->onTake = nullptr;
+    ASSERT_TRUE(outcome);
+    EXPECT_EQ(sent, 10'000);
+    EXPECT_EQ(outcome->result, QNPasteResult::pasted);
+    EXPECT_EQ(outcome->restore, platform::PutBack::done);
+    EXPECT_EQ(fieldText(), u"start [f]");
+    EXPECT_EQ(readClipboardExactly().toStdString(), before.toStdString());
+}
+
+// The keeper holding the user's contents in reserve is killed in the middle of a borrow: a new
+// one is started and given them, so that the program ending then (its window gone with our text
+// on the clipboard), or after putting them back, still leaves the user's contents byte for byte.
+// The killed keeper is reaped.
+TEST_F(ClipboardEdges, AKeeperKilledInTheBorrowIsReplacedAndTheContentsOutliveTheProgram) {
+    for (const bool putBack : {false, true}) {
+        SCOPED_TRACE(putBack ? "put back, then the program ends" : "the program ends mid-borrow");
+        ClipboardOwner owner({hexLine(QStringLiteral("UTF8_STRING"), "the user's own"),
+                              hexLine(QStringLiteral("x-ravlin/note"), "a note")});
+        ASSERT_TRUE(owner.owning());
+        const QString before = readClipboardExactly();
+        pid_t killed = 0;
+        {
+            auto pasteboard = std::make_shared<platform::X11SelectionPasteboard>(
+                platform::x11::Selections::open());
+            pasteboard->setKeeperProgram(RAVLIN_CLIPBOARD_KEEPER);
+            auto local = TargetSeams::from(desktop.seams, desktop.executor);
+            local.pasteboard = pasteboard;
+            auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
+            auto saving = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
+            ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }));
+            pasteboard->clear();
+            ASSERT_TRUE(pasteboard->setTransientString(u"borrowed").ok());
+            const auto keepers = keepersOfOurs();
+            ASSERT_EQ(keepers.size(), 1u);
+            killed = keepers.front();
+            ASSERT_EQ(::kill(killed, SIGKILL), 0);
+            ASSERT_TRUE(waitUntil([&] {
+                const auto now = keepersOfOurs();
+                return now.size() == 1 && now.front() != killed;
+            }));
+            if (putBack) {
+                EXPECT_EQ((*saved)->restore(*pasteboard), platform::PutBack::done);
+                EXPECT_EQ(readClipboardExactly().toStdString(), before.toStdString());
+            }
+            pasteboard->keepContentsAfterExit();
+        }
+        EXPECT_TRUE(waitUntil([&] { return reaped(killed); }, 3s)) << "a zombie keeper";
+        QString after;
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                after = readClipboardExactly();
+                return after == before;
+            },
+            3s))
+            << after.toStdString();
+        EXPECT_NE(clipboardOwnerPid(), ::getpid());
+        ClipboardOwner taker({hexLine(QStringLiteral("UTF8_STRING"), "newer")});
+        ASSERT_TRUE(taker.owning());
+    }
+}
+
+}  // namespace
+}  // namespace ravlin::testing
