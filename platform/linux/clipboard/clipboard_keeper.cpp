@@ -442,7 +442,8 @@ class Keeper {
             left = left_.erase(left);
             const auto held = servedFor(selection);
             const auto change = selections_->lastOwnChange(selection);
-            if (serving && selections_->isLastChange(selection, change)) {
+            if (serving &&
+                selections_->isLastChange(selection, change) == x11::Selections::Verdict::yes) {
                 // A change of its own at the server's time now, not a new answer under the old
                 // ownership: readers that keep the list of targets until the selection changes
                 // (Qt does) would go on offering the text's.
