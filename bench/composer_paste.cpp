@@ -1,4 +1,4 @@
-// A paste of a one-paragraph draft of about 20,000 and 100,000 characters (the benchmark draft
+// A paste of a one-paragraph draft of about 2,000, 20,000, 100,000 and 400,000 characters (the benchmark draft
 // repeated, its misspellings included) into an empty Composer (the real editor, service and
 // local rules, no polish engine), timed from Ctrl+V until the view is idle again: the local
 // fixes written, every fade pulse's frames drawn and painted, the service's pauses run, all on
@@ -52,14 +52,18 @@ void BM_PlainTextEditPaste(benchmark::State& state) {
 }
 
 BENCHMARK(BM_ComposerPaste)
+    ->Arg(2000)
     ->Arg(20000)
     ->Arg(100000)
+    ->Arg(400000)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->MinTime(0.5);
 BENCHMARK(BM_PlainTextEditPaste)
+    ->Arg(2000)
     ->Arg(20000)
     ->Arg(100000)
+    ->Arg(400000)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->MinTime(0.5);

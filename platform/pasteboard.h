@@ -122,6 +122,12 @@ class Pasteboard {
     virtual PutBack putBackOverOwnChange(const PasteboardContents& contents);
     // Told with the new change count when the contents change.
     virtual Subscription observeChanges(std::function<void(std::int64_t)> onChange) = 0;
+    // Told, on the main sequence, each time another program fetches what this program last
+    // wrote (lastWriteFetchedBy tells who); nothing where the desktop does not tell.
+    virtual Subscription observeFetches(std::function<void()> onFetch) {
+        (void)onFetch;
+        return {};
+    }
     // Told, on the main sequence, of what went wrong out of sight of any flow (another program's
     // transfer refused or cut, the user's contents that could not be handed on): one
     // "key=value" line without any contents. Nothing where nothing can go wrong so.

@@ -526,9 +526,9 @@ void QNServiceComposer::cancelCorrections(std::string_view reason) {
 
 // --- For the shell
 
-void QNServiceComposer::reset() {
+void QNServiceComposer::reset(ViewText view) {
     cancelCorrections("reset");
-    if (controller) {
+    if (controller && view == ViewText::emptied) {
         controller->setText({}, QNPlacementCaret::end);
     }
     buffers.reset({});

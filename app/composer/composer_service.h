@@ -199,7 +199,10 @@ class QNServiceComposer {
     void begin(std::u16string existingText, bool initialWholeCorrection,
                QNPlacementCaret caretPlacement, QNComposerCorrectionPolicy policy);
     // An empty view and empty buffers; nothing scheduled, nothing remembered of the old text.
-    void reset();
+    // With `beginFollows` the view's text is left for the begin() made right after, which
+    // writes only what differs: a draft the view still holds is not written again.
+    enum class ViewText { emptied, beginFollows };
+    void reset(ViewText view = ViewText::emptied);
     // Polishes the unfinished text (unless a run is going) and waits for it until `timeout`;
     // answers the view's text to commit.
     QCoro::Task<std::u16string> polishBeforeCommit(std::chrono::milliseconds timeout);

@@ -197,11 +197,21 @@ void QNControllerAutoCorrectingText::setText(std::u16string text, QNPlacementCar
     isApplyingCorrection_ = true;
     QTextDocument* document = textView_->document();
     const bool switchedOff = suspendUndoRegistration();
-    QTextCursor cursor(document);
-    cursor.beginEditBlock();
-    cursor.select(QTextCursor::Document);
-    cursor.insertText(toQString(text));
-    cursor.endEditBlock();
+    // Only what differs is written: a text the view already holds (a kept draft opened again)
+    // is neither inserted again nor laid out again, which would cost its whole length.
+    const auto [head, tail] = editor::commonEnds(shadow_, text, text.size());
+    const auto removed = static_cast<int>(shadow_.size() - head - tail);
+    const std::u16string_view inserted =
+        std::u16string_view(text).substr(head, text.size() - head - tail);
+    if (removed > 0 || !inserted.empty()) {
+        QTextCursor cursor(document);
+        cursor.beginEditBlock();
+        cursor.setPosition(static_cast<int>(head));
+        cursor.setPosition(static_cast<int>(head) + removed, QTextCursor::KeepAnchor);
+        cursor.insertText(
+            QString::fromUtf16(inserted.data(), static_cast<qsizetype>(inserted.size())));
+        cursor.endEditBlock();
+    }
     // The document may store a text differently ("\r\n" is one block separator): the caret is
     // placed in the text as stored.
     resyncShadow();

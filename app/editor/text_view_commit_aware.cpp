@@ -53,6 +53,7 @@ QNTextViewCommitAware::QNTextViewCommitAware(QWidget* parent) : QTextEdit(parent
     // (a pulse's frame, the caret) itemizes and shapes the whole paragraph again. Set on the
     // blocks a change touches, before the document lays them out.
     connect(document(), &QTextDocument::contentsChange, this, [this](int from, int, int added) {
+        shownCharacters_.reset();
         const QTextDocument* document = this->document();
         for (QTextBlock block = document->findBlock(from);
              block.isValid() && block.position() <= from + added; block = block.next()) {
@@ -61,6 +62,26 @@ QNTextViewCommitAware::QNTextViewCommitAware(QWidget* parent) : QTextEdit(parent
             }
         }
     });
+    // (the same text laid out again, for a new font or width, shows other characters)
+    connect(document()->documentLayout(), &QAbstractTextDocumentLayout::update, this,
+            [this] { shownCharacters_.reset(); });
+}
+
+void QNTextViewCommitAware::scrollContentsBy(int dx, int dy) {
+    shownCharacters_.reset();
+    QTextEdit::scrollContentsBy(dx, dy);
+}
+
+void QNTextViewCommitAware::resizeEvent(QResizeEvent* event) {
+    shownCharacters_.reset();
+    QTextEdit::resizeEvent(event);
+}
+
+text::Utf16Range QNTextViewCommitAware::shownCharacters() const {
+    if (!shownCharacters_) {
+        shownCharacters_ = characterRangeIn(QRect(QPoint(0, 0) + scrollOffset(), viewport()->size()));
+    }
+    return *shownCharacters_;
 }
 
 text::Utf16Range QNTextViewCommitAware::markedRange() const {
@@ -210,6 +231,10 @@ void QNTextViewCommitAware::setUnderlaySource(UnderlaySource source) {
 void QNTextViewCommitAware::underlayChanged(text::Utf16Range range) {
     if (range.length <= 0 || !isVisible()) {
         return;
+    }
+    if (const auto shown = shownCharacters();
+        range.end() < shown.location || range.location > shown.end()) {
+        return;  // none of it shows
     }
     const QRect shown(QPoint(0, 0) + scrollOffset(), viewport()->size());
     const auto top = lineRectAt(range.location);

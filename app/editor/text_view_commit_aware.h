@@ -100,6 +100,8 @@ class QNTextViewCommitAware final : public QTextEdit {
     void insertFromMimeData(const QMimeData* source) override;
     void dropEvent(QDropEvent* event) override;
     bool event(QEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   protected:
 
@@ -113,9 +115,13 @@ class QNTextViewCommitAware final : public QTextEdit {
     [[nodiscard]] text::Utf16Range characterRangeIn(const QRect& area) const;
     // Where the document's coordinates stand in the viewport.
     [[nodiscard]] QPoint scrollOffset() const;
+    // The text the viewport shows, found once for a scroll position, a size and a layout: a
+    // change of runs that are not in it (a pulse's frame far from what shows) costs nothing.
+    [[nodiscard]] text::Utf16Range shownCharacters() const;
 
     QString preedit_;
     UnderlaySource underlaySource_;
+    mutable std::optional<text::Utf16Range> shownCharacters_;
     bool isDropping_ = false;
     bool isMarginDragging_ = false;
 };

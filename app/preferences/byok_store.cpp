@@ -152,7 +152,15 @@ QNStoreBringYourOwnKey::QNStoreBringYourOwnKey(std::shared_ptr<Defaults> default
             codexDetection_.set(std::move(*detection));
         }
     }
-    refreshHasAPIKey();
+}
+
+const Observable<bool>& QNStoreBringYourOwnKey::hasAPIKey() const {
+    if (!hasAPIKeyKnown_) {
+        hasAPIKeyKnown_ = true;
+        const auto keychain = keychainFactory_ ? keychainFactory_() : std::nullopt;
+        hasAPIKey_.set(keychain && keychain->read().has_value());
+    }
+    return hasAPIKey_;
 }
 
 std::string QNStoreBringYourOwnKey::storedModel(QNBYOKProviderKind kind) const {
@@ -162,11 +170,6 @@ std::string QNStoreBringYourOwnKey::storedModel(QNBYOKProviderKind kind) const {
     return kind == QNBYOKProviderKind::openai ? std::string(defaultOpenAIModel) : std::string();
 }
 
-void QNStoreBringYourOwnKey::refreshHasAPIKey() {
-    const auto keychain = keychainFactory_ ? keychainFactory_() : std::nullopt;
-    hasAPIKey_.set(keychain && keychain->read().has_value());
-}
-
 bool QNStoreBringYourOwnKey::isConfigured() const {
     if (!isEnabled_.get()) {
         return false;
@@ -174,7 +177,7 @@ bool QNStoreBringYourOwnKey::isConfigured() const {
     if (providerKind_.get() == QNBYOKProviderKind::codexCLI) {
         return codexDetection_.get().isConfigured();
     }
-    return !text::isBlank(std::string_view(model_.get())) && hasAPIKey_.get();
+    return !text::isBlank(std::string_view(model_.get())) && hasAPIKey().get();
 }
 
 void QNStoreBringYourOwnKey::setEnabled(bool enabled) {
@@ -204,6 +207,7 @@ void QNStoreBringYourOwnKey::setProviderKind(QNBYOKProviderKind kind) {
 bool QNStoreBringYourOwnKey::setAPIKey(std::string_view key) {
     const std::string trimmedKey = text::trimmed(key);
     const auto keychain = keychainFactory_ ? keychainFactory_() : std::nullopt;
+    hasAPIKeyKnown_ = true;  // what follows says
     if (providerKind_.get() == QNBYOKProviderKind::codexCLI) {
         hasAPIKey_.set(false);
         return true;

@@ -55,7 +55,9 @@ class QNStoreBringYourOwnKey {
         return providerKind_;
     }
     [[nodiscard]] const Observable<std::string>& model() const { return model_; }
-    [[nodiscard]] const Observable<bool>& hasAPIKey() const { return hasAPIKey_; }
+    // Asked of the keyring on first use, not at start-up: most starts never need it, and the
+    // keyring's answer costs the start a bus round trip and its client library's set-up.
+    [[nodiscard]] const Observable<bool>& hasAPIKey() const;
     [[nodiscard]] const Observable<QNCodexCLIDetection>& codexDetection() const {
         return codexDetection_;
     }
@@ -83,7 +85,6 @@ class QNStoreBringYourOwnKey {
 
   private:
     [[nodiscard]] std::string storedModel(QNBYOKProviderKind kind) const;
-    void refreshHasAPIKey();
 
     std::shared_ptr<Defaults> defaults_;
     KeychainFactory keychainFactory_;
@@ -91,7 +92,8 @@ class QNStoreBringYourOwnKey {
     Observable<bool> isEnabled_;
     Observable<QNBYOKProviderKind> providerKind_;
     Observable<std::string> model_;
-    Observable<bool> hasAPIKey_;
+    mutable Observable<bool> hasAPIKey_;
+    mutable bool hasAPIKeyKnown_ = false;
     Observable<QNCodexCLIDetection> codexDetection_;
 };
 

@@ -234,7 +234,14 @@ QNStoreOnlineCorrectionConfig::QNStoreOnlineCorrectionConfig(
     std::shared_ptr<Defaults> defaults, std::optional<QNServiceKeychain> keychain)
     : endpoint_(defaults_read::text(*defaults, kOnlineEndpoint)),
       model_(defaults_read::text(*defaults, kOnlineModel)),
-      hasAPIKey_(keychain && keychain->read().has_value()) {}
+      keychain_(std::move(keychain)) {}
+
+bool QNStoreOnlineCorrectionConfig::hasAPIKey() const {
+    if (!hasAPIKey_) {
+        hasAPIKey_ = keychain_ && keychain_->read().has_value();
+    }
+    return *hasAPIKey_;
+}
 
 QNModelOnlineCorrectionConfigStatus::QNModelOnlineCorrectionConfigStatus(
     const QNStoreOnlineCorrectionConfig& config, const EnvironmentSnapshot& environment)

@@ -112,19 +112,21 @@ class QNStoreCorrectionModelMode {
 };
 
 // The generic online endpoint: "OnlineCorrection.endpoint", "OnlineCorrection.model" and whether
-// the keyring holds its key ("online-correction-api-key"), read once when made.
+// the keyring holds its key ("online-correction-api-key"), each read once: the settings when
+// made, the keyring when first asked (most starts never need it).
 class QNStoreOnlineCorrectionConfig {
   public:
     QNStoreOnlineCorrectionConfig(std::shared_ptr<Defaults> defaults,
                                   std::optional<QNServiceKeychain> keychain);
     [[nodiscard]] const std::optional<std::string>& endpoint() const { return endpoint_; }
     [[nodiscard]] const std::optional<std::string>& model() const { return model_; }
-    [[nodiscard]] bool hasAPIKey() const { return hasAPIKey_; }
+    [[nodiscard]] bool hasAPIKey() const;
 
   private:
     std::optional<std::string> endpoint_;
     std::optional<std::string> model_;
-    bool hasAPIKey_ = false;
+    std::optional<QNServiceKeychain> keychain_;
+    mutable std::optional<bool> hasAPIKey_;
 };
 
 // The online endpoint's settings with the environment filling what the store lacks.

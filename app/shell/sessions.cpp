@@ -243,7 +243,8 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
     if (snapshot.selectionText && !text::isBlank(*snapshot.selectionText)) {
         seed = *snapshot.selectionText;
     }
-    app.composer->reset();
+    app.composer->reset(seed || app.preservedDraft ? QNServiceComposer::ViewText::beginFollows
+                                                   : QNServiceComposer::ViewText::emptied);
     app.composer->setLogSessionID(sessionID);
     app.panelSessionID = sessionID;
 

@@ -117,7 +117,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
             : std::optional(text::Utf16Range{
                   0, static_cast<std::int64_t>(session->originalText.size())})};
     clearDraft(app);
-    app.composer->reset();
+    app.composer->reset(QNServiceComposer::ViewText::beginFollows);
     app.composer->setLogSessionID(sessionID);
     app.panelSessionID = sessionID;
     app.composer->begin(session->originalText, true, QNPlacementCaret::visibleEnd,

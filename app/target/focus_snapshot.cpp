@@ -541,6 +541,7 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
         saved = std::make_shared<const QNModelPasteboardSnapshot>(
             co_await driver->capturePasteboard());
     }
+    co_await driver->waitForKeysUp(stop);
     if (!saved->complete()) {
         co_return std::nullopt;  // the user's contents could not be saved
     }
@@ -637,13 +638,8 @@ QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probeCaret(TargetSeams se
     auto& accessibility = *seams.accessibility;
     auto& workspace = *seams.workspace;
     // The character must not reach the application along with keys the user still holds (the
-    // shortcut's). Their release is awaited here, not in the posting, which would hold up
-    // everything else meanwhile: this program's windows and its answers to other programs.
-    const auto keysUp = [&seams] {
-        return !(seams.hotKeys && seams.hotKeys->isHeld()) && !seams.keySynthesis->modifiersHeld();
-    };
-    (void)co_await waitUntil(*seams.executor, keysUp, keyReleasePollInterval, keyReleaseLimit,
-                             std::stop_token());
+    // shortcut's).
+    (void)co_await waitForKeysUp(seams, std::stop_token());
     if (!frontmostOther(workspace, app)) {
         co_return std::nullopt;
     }

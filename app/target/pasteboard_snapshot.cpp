@@ -236,19 +236,11 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::waitUntilFrontmost(TargetSeams seam
                                                                 platform::RunningApplication target,
                                                                 bool activationRequested,
                                                                 std::stop_token stop) {
-    const auto isFrontmost = [&] { return isInFront(seams, target); };
-    if (isFrontmost()) {
-        co_return true;
-    }
-    const int polls =
-        activationRequested ? frontmostPollsAfterAcceptedActivation : frontmostPollsOtherwise;
-    for (int poll = 0; poll < polls; ++poll) {
-        co_await sleepFor(*seams.executor, frontmostPollInterval, stop);
-        if (isFrontmost()) {
-            co_return true;
-        }
-    }
-    co_return false;
+    const auto isFrontmost = [seams, target] { return isInFront(seams, target); };
+    const bool inFront = co_await waitForFront(
+        seams, isFrontmost,
+        activationRequested ? frontmostWaitAfterAcceptedActivation : frontmostWaitOtherwise, stop);
+    co_return inFront || (stop.stop_requested() && isFrontmost());
 }
 
 QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
@@ -450,7 +442,7 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     if (!route.chord) {
         co_return leaveOnClipboard("no-paste-chord", route.chordName);
     }
-    co_await sleepFor(*seams.executor, pauseBeforePasteChord, stop);
+    (void)co_await waitForKeysUp(seams, stop);
     // The chord goes to whatever has the focus: never to a window the user has moved to, nor
     // while the clipboard holds anything but our text (the user's copy made meanwhile would be
     // pasted in its place; it stands, and the text is kept by the caller).
@@ -468,8 +460,7 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     }
 
     // The chord is out: the target reads the pasteboard from its own event loop, and on X11
-    // fetches the text from us. Nothing shortens this.
-    co_await sleepFor(*seams.executor, pauseAfterPasteChord, std::stop_token());
+    // fetches the text from us. Nothing is put back before it has (nor stops this wait).
     co_await waitForFetch(pastedFrom, taker);
     const bool terminal = terminalPaste(identityOrNone(target), field.role).has_value();
     const auto check = co_await checkPaste(
@@ -501,15 +492,31 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
                                check == QNPasteCheck::targetGone ? route.chordName : "");
 }
 
-WaitUntilAwaiter QNModelPasteboardSnapshot::waitForFetch(const TargetSeams& seams,
-                                                          platform::FetchTarget target) {
-    return waitUntil(
+WaitUntilNotifiedAwaiter QNModelPasteboardSnapshot::waitForFront(const TargetSeams& seams,
+                                                                  std::function<bool()> inFront,
+                                                                  std::chrono::milliseconds limit,
+                                                                  std::stop_token stop) {
+    return waitUntilNotified(
+        *seams.executor, std::move(inFront),
+        [workspace = seams.workspace](std::function<void()> changed) {
+            return workspace->observeFrontmost(
+                [changed = std::move(changed)](const auto&) { changed(); });
+        },
+        limit, std::move(stop));
+}
+
+WaitUntilNotifiedAwaiter QNModelPasteboardSnapshot::waitForFetch(const TargetSeams& seams,
+                                                                  platform::FetchTarget target) {
+    return waitUntilNotified(
         *seams.executor,
         [pasteboard = seams.pasteboard, target] {
             const auto fetch = pasteboard->lastWriteFetchedBy(target);
             return fetch != platform::WriteFetch::none && fetch != platform::WriteFetch::byOthers;
         },
-        fetchPollInterval, fetchWaitLimit, std::stop_token());
+        [pasteboard = seams.pasteboard](std::function<void()> fetched) {
+            return pasteboard->observeFetches(std::move(fetched));
+        },
+        fetchWaitLimit, std::stop_token());
 }
 
 }  // namespace ravlin

@@ -131,16 +131,12 @@ struct QNModelPasteboardSnapshot {
     [[nodiscard]] platform::PasteboardContents contents() const { return {items, offer, failure}; }
     [[nodiscard]] static QNModelPasteboardSnapshot of(platform::PasteboardContents contents);
 
-    // The pauses of a paste; the target applications rely on them.
-    static constexpr auto frontmostPollInterval = std::chrono::milliseconds(50);
-    static constexpr int frontmostPollsAfterAcceptedActivation = 24;
-    static constexpr int frontmostPollsOtherwise = 6;
-    static constexpr auto pauseBeforePasteChord = std::chrono::milliseconds(40);
-    static constexpr auto pauseAfterPasteChord = std::chrono::milliseconds(800);
-    // After that pause, while the target has not fetched our text yet, wait on in these steps up
-    // to this much longer before restoring.
-    static constexpr auto fetchPollInterval = std::chrono::milliseconds(50);
-    static constexpr auto fetchWaitLimit = std::chrono::seconds(1);
+    // How long a paste waits on its target: to come to the front after an accepted activation
+    // request (else), and to fetch our text once the chord is out. Each wait ends as soon as
+    // the desktop tells that what it waits for has happened; nothing is polled.
+    static constexpr auto frontmostWaitAfterAcceptedActivation = std::chrono::milliseconds(1200);
+    static constexpr auto frontmostWaitOtherwise = std::chrono::milliseconds(300);
+    static constexpr auto fetchWaitLimit = std::chrono::milliseconds(1800);
     // Checks, this far apart, that a selection set again has taken.
     static constexpr int selectionChecks = 8;
     static constexpr auto selectionCheckInterval = std::chrono::milliseconds(25);
@@ -188,9 +184,10 @@ struct QNModelPasteboardSnapshot {
                                        std::optional<std::u16string> copied,
                                        QNPutBackOver over) const;
 
-    // True once `target` is the frontmost application: tested at once, then after each of up to
-    // 24 pauses of 50 ms when `activationRequested` (an activation request was accepted), else
-    // 6. A stop ends the pauses early; the tests go on.
+    // True once `target` is the frontmost application: tested at once, then each time the
+    // desktop tells that another application came to the front, for up to 1.2 s when
+    // `activationRequested` (an activation request was accepted), else 0.3 s. A stop ends the
+    // wait early, after one more test.
     [[nodiscard]] static QCoro::Task<bool> waitUntilFrontmost(TargetSeams seams,
                                                               platform::RunningApplication target,
                                                               bool activationRequested,
@@ -201,7 +198,7 @@ struct QNModelPasteboardSnapshot {
     // the paste arrived (paste_check.h) before the user's pasteboard goes back. Empty text:
     // `pasted` without touching anything. A stop before the pasteboard write or before the paste
     // chord restores and answers `pasteFailed` (the caller keeps the text); once the chord is out,
-    // the pauses after it run in full. User's contents that cannot be saved: `clipboardUnsaved`
+    // the waits after it run in full. User's contents that cannot be saved: `clipboardUnsaved`
     // without touching anything. A paste that arrived in part, or may have arrived: the user's
     // contents back, `pastedInPart` or `sentUnconfirmed`. With `replacing`, once the target is in front its selection must
     // be that one again (see `reselect`) before anything is written; else `selectionLost`,
@@ -225,12 +222,18 @@ struct QNModelPasteboardSnapshot {
         TargetSeams seams, platform::RunningApplication target, QNPasteSelection selection,
         std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved);
 
-    // After the paste chord and its pause: waits while `target` has not fetched our last write
-    // yet (another program's fetch, a clipboard manager's, does not count), in 50 ms steps, at
-    // most 1 s. Not stoppable: restoring earlier would paste the user's previous contents into
-    // the target.
-    [[nodiscard]] static WaitUntilAwaiter waitForFetch(const TargetSeams& seams,
-                                                       platform::FetchTarget target);
+    // After the paste chord: waits until `target` has fetched our last write (another program's
+    // fetch, a clipboard manager's, does not count; each fetch the desktop tells of is looked
+    // at), at most 1.8 s. Not stoppable: restoring earlier would paste the user's previous
+    // contents into the target.
+    [[nodiscard]] static WaitUntilNotifiedAwaiter waitForFetch(const TargetSeams& seams,
+                                                               platform::FetchTarget target);
+    // Waits until `inFront` holds: tested at once and each time the desktop tells that another
+    // application came to the front, for up to `limit`; whether it held.
+    [[nodiscard]] static WaitUntilNotifiedAwaiter waitForFront(const TargetSeams& seams,
+                                                               std::function<bool()> inFront,
+                                                               std::chrono::milliseconds limit,
+                                                               std::stop_token stop);
 
     friend bool operator==(const QNModelPasteboardSnapshot& a, const QNModelPasteboardSnapshot& b) {
         return a.contents() == b.contents();

@@ -345,6 +345,9 @@ QCoro::Task<PreparedSelection> prepareSelection(
         }
         // The whole field, selected by Ctrl+A, must be the text captured: a field the person has
         // typed in since is not pasted over.
+        if (chordsAllowed) {
+            co_await driver->waitForKeysUp(stop);
+        }
         if (chordsAllowed && driver->isFrontmostOther(session.app) && driver->postSelectAll()) {
             prepared.selectedAll = true;
             co_await driver->sleep(Host::pauseAfterSelectAll, stop);
@@ -542,11 +545,11 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
     if (session.app.pid != driver->currentApplication().pid) {
         activationAccepted = driver->activate(session.app);
     }
-    const int attempts = activationAccepted
-                             ? QNModelPasteboardSnapshot::frontmostPollsAfterAcceptedActivation
-                             : QNModelPasteboardSnapshot::frontmostPollsOtherwise;
-    if (!co_await driver->waitForFrontmost(session.app, attempts, activationPollMilliseconds,
-                                           stop)) {
+    if (!co_await driver->waitForFrontmost(
+            session.app,
+            activationAccepted ? QNModelPasteboardSnapshot::frontmostWaitAfterAcceptedActivation
+                               : QNModelPasteboardSnapshot::frontmostWaitOtherwise,
+            stop)) {
         driver->releasePasteboard(*saved);  // nothing was written
         co_return Result::failed(Failure::activateTarget);
     }
@@ -608,9 +611,9 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
                                            ? Failure::clipboardChanged
                                            : Failure::pasteboardWriteFailed));
     }
-    co_await driver->sleep(pauseBeforePaste, stop);
+    co_await driver->waitForKeysUp(stop);
     // A stop before the chord: not posted. Once it is out, the target reads the pasteboard
-    // from its own event loop: nothing shortens the pauses after it. Then the paste must be
+    // from its own event loop: nothing shortens the wait for its fetch. Then the paste must be
     // seen to arrive before the text leaves the clipboard. Never while the clipboard holds
     // anything but our text: the target would paste the user's new copy in its place.
     if (!stop.stop_requested() && driver->isFrontmostOther(session.app)) {
@@ -622,7 +625,6 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         const auto checked = pasteTarget(driver, session.app, taker);
         const auto witness = checked.witness();
         if (driver->postPaste()) {
-            co_await driver->sleep(pauseAfterPaste, std::stop_token());
             co_await driver->waitForPasteboardFetch(taker);
             const auto check = co_await checkPaste(
                 witness, correctedText, false, [&] { return checked.look(witness); },

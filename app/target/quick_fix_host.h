@@ -178,7 +178,6 @@ struct QNServiceQuickFixHost {
 
     // The pauses and counts the targets rely on.
     static constexpr int descendantDepth = 3;
-    static constexpr int activationPollMilliseconds = 50;
     static constexpr int selectionChecks = 8;
     static constexpr int selectionCheckMilliseconds = 25;
     static constexpr int valueChecks = 6;
@@ -190,8 +189,6 @@ struct QNServiceQuickFixHost {
     static constexpr int putBackCheckMilliseconds = 25;
     static constexpr int putBackSteadyReads = 4;
     static constexpr int pauseAfterAccessibilityWrite = 80;
-    static constexpr int pauseBeforePaste = 40;
-    static constexpr int pauseAfterPaste = 800;
     static constexpr std::int64_t deferredRestoreSeconds =
         QNModelPasteboardSnapshot::deferredRestoreSeconds;
 

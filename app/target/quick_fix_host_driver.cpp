@@ -34,20 +34,17 @@ bool frontmostOther(platform::Workspace& workspace, const platform::RunningAppli
     return front && front->pid == app.pid && app.pid != workspace.currentApplication().pid;
 }
 
-QCoro::Task<bool> waitForFront(std::shared_ptr<platform::Workspace> workspace,
-                               std::shared_ptr<Executor> executor, platform::RunningApplication app,
-                               int attempts, int intervalMilliseconds, std::stop_token stop) {
-    if (frontmostOther(*workspace, app)) {
-        co_return true;
-    }
-    const auto interval = std::chrono::milliseconds(std::max(intervalMilliseconds, 0));
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        co_await sleepFor(*executor, interval, stop);
-        if (frontmostOther(*workspace, app)) {
-            co_return true;
-        }
-    }
-    co_return false;
+QCoro::Task<bool> waitForFront(TargetSeams seams, platform::RunningApplication app,
+                               std::chrono::milliseconds limit, std::stop_token stop) {
+    const auto inFront = [workspace = seams.workspace, app] {
+        return frontmostOther(*workspace, app);
+    };
+    const bool met = co_await QNModelPasteboardSnapshot::waitForFront(seams, inFront, limit, stop);
+    co_return met || (stop.stop_requested() && inFront());
+}
+
+QCoro::Task<> waitForKeysUpWith(TargetSeams seams, std::stop_token stop) {
+    (void)co_await waitForKeysUp(seams, std::move(stop));
 }
 
 QCoro::Task<> waitForFetchOf(TargetSeams seams, platform::FetchTarget target) {
@@ -296,16 +293,20 @@ bool QNQuickFixHostLiveDriver::activate(Application app) {
     return seams_.workspace->activate(app.pid);
 }
 
-QCoro::Task<bool> QNQuickFixHostLiveDriver::waitForFrontmost(Application app, int attempts,
-                                                             int intervalMilliseconds,
+QCoro::Task<bool> QNQuickFixHostLiveDriver::waitForFrontmost(Application app,
+                                                             std::chrono::milliseconds limit,
                                                              std::stop_token stop) {
     // The wait holds the seams, not the driver.
-    return waitForFront(seams_.workspace, seams_.executor, std::move(app), attempts,
-                        intervalMilliseconds, std::move(stop));
+    return waitForFront(seams_, std::move(app), limit, std::move(stop));
 }
 
 std::optional<std::uint64_t> QNQuickFixHostLiveDriver::frontmostWindow() {
     return seams_.workspace->frontmostWindow();
+}
+
+QCoro::Task<> QNQuickFixHostLiveDriver::waitForKeysUp(std::stop_token stop) {
+    // The wait holds the seams, not the driver.
+    return waitForKeysUpWith(seams_, std::move(stop));
 }
 
 bool QNQuickFixHostLiveDriver::postCopy() {

@@ -89,15 +89,18 @@ class QNQuickFixHostDriver {
     [[nodiscard]] virtual bool isFrontmostOther(Application app) = 0;
     // Asks `app` to come to the front; true when the request was accepted.
     virtual bool activate(Application app) = 0;
-    // Tests `isFrontmostOther` at once, then after each of `attempts` pauses of
-    // `intervalMilliseconds` (negative counts as 0). A stop ends the pauses early.
-    [[nodiscard]] virtual QCoro::Task<bool> waitForFrontmost(Application app, int attempts,
-                                                             int intervalMilliseconds,
+    // Tests `isFrontmostOther` at once, then each time the desktop tells that another
+    // application came to the front, for up to `limit`. A stop ends the wait early, after one
+    // more test.
+    [[nodiscard]] virtual QCoro::Task<bool> waitForFrontmost(Application app,
+                                                             std::chrono::milliseconds limit,
                                                              std::stop_token stop) = 0;
     // The window with the focus now, where the desktop says (Workspace::frontmostWindow).
     [[nodiscard]] virtual std::optional<std::uint64_t> frontmostWindow() = 0;
 
-    // --- Keys (Command+C, Command+A, Command+V); false when the chord could not be sent
+    // --- Keys (Command+C, Command+A, Command+V); false when the chord could not be sent. Sent at
+    // once: a caller first waits for the person's own keys to be up (waitForKeysUp).
+    [[nodiscard]] virtual QCoro::Task<> waitForKeysUp(std::stop_token stop) = 0;
     virtual bool postCopy() = 0;
     virtual bool postSelectAll() = 0;
     virtual bool postPaste() = 0;
@@ -121,7 +124,8 @@ class QNQuickFixHostDriver {
     virtual void releasePasteboard(const QNModelPasteboardSnapshot& snapshot) = 0;
     // The process's deferred restore, when one is set up.
     [[nodiscard]] virtual std::shared_ptr<QNQuickFixPasteboardManager> pasteboardManager() = 0;
-    // After a paste chord and its pause: waits while `target` has not fetched our text yet.
+    // After a paste chord: waits until `target` has fetched our text
+    // (QNModelPasteboardSnapshot::waitForFetch).
     [[nodiscard]] virtual QCoro::Task<> waitForPasteboardFetch(platform::FetchTarget target) = 0;
     // Who has fetched what was last written to the pasteboard (Pasteboard::lastWriteFetchedBy).
     [[nodiscard]] virtual platform::WriteFetch pasteboardFetchedBy(
@@ -166,9 +170,10 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     Application currentApplication() override;
     bool isFrontmostOther(Application app) override;
     bool activate(Application app) override;
-    QCoro::Task<bool> waitForFrontmost(Application app, int attempts, int intervalMilliseconds,
+    QCoro::Task<bool> waitForFrontmost(Application app, std::chrono::milliseconds limit,
                                        std::stop_token stop) override;
     std::optional<std::uint64_t> frontmostWindow() override;
+    QCoro::Task<> waitForKeysUp(std::stop_token stop) override;
 
     bool postCopy() override;
     bool postSelectAll() override;

@@ -22,6 +22,15 @@ TargetSeams TargetSeams::from(const AppContext& context,
     return from(context.seams, context.executor, std::move(manager));
 }
 
+WaitUntilAwaiter waitForKeysUp(const TargetSeams& seams, std::stop_token stop) {
+    return waitUntil(
+        *seams.executor,
+        [hotKeys = seams.hotKeys, keys = seams.keySynthesis] {
+            return !(hotKeys && hotKeys->isHeld()) && !keys->modifiersHeld();
+        },
+        keysUpPollInterval, keysUpLimit, std::move(stop));
+}
+
 std::optional<TargetSeams> TargetSeams::primarySelection() const {
     auto primary = pasteboard->primarySelection();
     if (!primary) {

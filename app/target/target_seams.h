@@ -6,10 +6,13 @@
 // to pass by value into every flow; built from the program's context, or from the simulated
 // desktop in tests.
 
+#include <chrono>
 #include <memory>
 #include <optional>
+#include <stop_token>
 
 #include "app/support/app_context.h"
+#include "core/support/async.h"
 #include "core/support/executor.h"
 #include "platform/seams.h"
 
@@ -43,5 +46,13 @@ struct TargetSeams {
     // a paste that goes through it; none where the desktop has no such selection.
     [[nodiscard]] std::optional<TargetSeams> primarySelection() const;
 };
+
+// Waits until the person has let go of every modifier and of the Composer shortcut's key: a key
+// sent while they are held reaches the application with them (Super or Shift turn Ctrl+V into
+// another chord). A suspension, looked at every 5 ms, at most 1 s (then the keys go anyway):
+// the program answers other programs and the person meanwhile. True when they were let go.
+inline constexpr auto keysUpPollInterval = std::chrono::milliseconds(5);
+inline constexpr auto keysUpLimit = std::chrono::milliseconds(1000);
+[[nodiscard]] WaitUntilAwaiter waitForKeysUp(const TargetSeams& seams, std::stop_token stop);
 
 }  // namespace ravlin

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cctype>
@@ -13,10 +14,73 @@ namespace ravlin::net {
 
 namespace {
 
-bool curlReady() {
-    // Once per process, before the first transfer.
-    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    return ready;
+// libcurl, loaded with the first address or transfer rather than with the program: it brings
+// its TLS, Kerberos, LDAP and RTMP libraries and their start-up work along (about 5 MB resident),
+// which a program that has not gone online yet does not need.
+struct Curl {
+    decltype(&::curl_global_init) global_init = nullptr;
+    decltype(&::curl_url) url = nullptr;
+    decltype(&::curl_url_set) url_set = nullptr;
+    decltype(&::curl_url_get) url_get = nullptr;
+    decltype(&::curl_free) free = nullptr;
+    decltype(&::curl_url_cleanup) url_cleanup = nullptr;
+    decltype(&::curl_multi_remove_handle) multi_remove_handle = nullptr;
+    decltype(&::curl_easy_cleanup) easy_cleanup = nullptr;
+    decltype(&::curl_multi_cleanup) multi_cleanup = nullptr;
+    decltype(&::curl_slist_free_all) slist_free_all = nullptr;
+    decltype(&::curl_easy_getinfo) easy_getinfo = nullptr;
+    decltype(&::curl_easy_strerror) easy_strerror = nullptr;
+    decltype(&::curl_multi_perform) multi_perform = nullptr;
+    decltype(&::curl_multi_info_read) multi_info_read = nullptr;
+    decltype(&::curl_multi_poll) multi_poll = nullptr;
+    decltype(&::curl_multi_init) multi_init = nullptr;
+    decltype(&::curl_easy_init) easy_init = nullptr;
+    decltype(&::curl_easy_setopt) easy_setopt = nullptr;
+    decltype(&::curl_slist_append) slist_append = nullptr;
+    decltype(&::curl_multi_add_handle) multi_add_handle = nullptr;
+    decltype(&::curl_multi_wakeup) multi_wakeup = nullptr;
+};
+
+// Loaded and initialised once per process, before the first use; none where it cannot be.
+const Curl* curl() {
+    static const Curl* const loaded = []() -> const Curl* {
+        void* library = ::dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) {
+            return nullptr;
+        }
+        static Curl table;
+        bool complete = true;
+        const auto bind = [&](auto& slot, const char* name) {
+            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(::dlsym(library, name));
+            complete = complete && slot != nullptr;
+        };
+        bind(table.global_init, "curl_global_init");
+        bind(table.url, "curl_url");
+        bind(table.url_set, "curl_url_set");
+        bind(table.url_get, "curl_url_get");
+        bind(table.free, "curl_free");
+        bind(table.url_cleanup, "curl_url_cleanup");
+        bind(table.multi_remove_handle, "curl_multi_remove_handle");
+        bind(table.easy_cleanup, "curl_easy_cleanup");
+        bind(table.multi_cleanup, "curl_multi_cleanup");
+        bind(table.slist_free_all, "curl_slist_free_all");
+        bind(table.easy_getinfo, "curl_easy_getinfo");
+        bind(table.easy_strerror, "curl_easy_strerror");
+        bind(table.multi_perform, "curl_multi_perform");
+        bind(table.multi_info_read, "curl_multi_info_read");
+        bind(table.multi_poll, "curl_multi_poll");
+        bind(table.multi_init, "curl_multi_init");
+        bind(table.easy_init, "curl_easy_init");
+        bind(table.easy_setopt, "curl_easy_setopt");
+        bind(table.slist_append, "curl_slist_append");
+        bind(table.multi_add_handle, "curl_multi_add_handle");
+        bind(table.multi_wakeup, "curl_multi_wakeup");
+        if (!complete || table.global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+            return nullptr;
+        }
+        return &table;
+    }();
+    return loaded;
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -47,30 +111,31 @@ struct UrlParts {
 };
 
 std::optional<UrlParts> parseURL(std::string_view url) {
-    if (!curlReady()) {
+    const Curl* const api = curl();
+    if (api == nullptr) {
         return std::nullopt;
     }
-    CURLU* handle = curl_url();
+    CURLU* handle = api->url();
     if (handle == nullptr) {
         return std::nullopt;
     }
     std::optional<UrlParts> parts;
     const std::string text(url);
-    if (curl_url_set(handle, CURLUPART_URL, text.c_str(), 0) == CURLUE_OK) {
+    if (api->url_set(handle, CURLUPART_URL, text.c_str(), 0) == CURLUE_OK) {
         char* scheme = nullptr;
         char* host = nullptr;
-        if (curl_url_get(handle, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK) {
+        if (api->url_get(handle, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK) {
             UrlParts found;
             found.scheme = scheme;
-            if (curl_url_get(handle, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
+            if (api->url_get(handle, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
                 found.host = host;
             }
             parts = std::move(found);
         }
-        curl_free(scheme);
-        curl_free(host);
+        api->free(scheme);
+        api->free(host);
     }
-    curl_url_cleanup(handle);
+    api->url_cleanup(handle);
     return parts;
 }
 
@@ -127,16 +192,19 @@ struct HttpTransfer {
 
     ~HttpTransfer() {
         wake.reset();  // waits for a wake-up running on another thread
+        const Curl* const api = curl();  // loaded, where any of these exist
         if (multi != nullptr && easy != nullptr) {
-            curl_multi_remove_handle(multi, easy);
+            api->multi_remove_handle(multi, easy);
         }
         if (easy != nullptr) {
-            curl_easy_cleanup(easy);
+            api->easy_cleanup(easy);
         }
         if (multi != nullptr) {
-            curl_multi_cleanup(multi);
+            api->multi_cleanup(multi);
         }
-        curl_slist_free_all(headerList);
+        if (headerList != nullptr) {
+            api->slist_free_all(headerList);
+        }
     }
 
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
@@ -154,7 +222,7 @@ struct HttpTransfer {
         }
         if (line == "\r\n" || line == "\n") {
             long code = 0;
-            curl_easy_getinfo(self.easy, CURLINFO_RESPONSE_CODE, &code);
+            curl()->easy_getinfo(self.easy, CURLINFO_RESPONSE_CODE, &code);
             if (code >= 200) {
                 self.status = static_cast<int>(code);
                 self.headComplete = true;
@@ -174,7 +242,7 @@ struct HttpTransfer {
         const std::size_t length = size * count;
         if (!self.headComplete) {
             long code = 0;
-            curl_easy_getinfo(self.easy, CURLINFO_RESPONSE_CODE, &code);
+            curl()->easy_getinfo(self.easy, CURLINFO_RESPONSE_CODE, &code);
             self.status = static_cast<int>(code);
             self.headComplete = true;
         }
@@ -188,7 +256,7 @@ struct HttpTransfer {
 
     [[nodiscard]] HttpError errorFor(CURLcode code) const {
         std::string description =
-            errorBuffer[0] != '\0' ? std::string(errorBuffer) : curl_easy_strerror(code);
+            errorBuffer[0] != '\0' ? std::string(errorBuffer) : curl()->easy_strerror(code);
         switch (code) {
             case CURLE_OPERATION_TIMEDOUT:
                 return HttpError::timedOut();
@@ -206,7 +274,7 @@ struct HttpTransfer {
         switch (code) {
             case CURLE_COULDNT_CONNECT: {
                 long error = 0;
-                curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &error);
+                curl()->easy_getinfo(easy, CURLINFO_OS_ERRNO, &error);
                 return error == ECONNREFUSED ? Connection::refused : Connection::unreachable;
             }
             case CURLE_COULDNT_RESOLVE_HOST:
@@ -238,9 +306,9 @@ struct HttpTransfer {
                 return Wait::timedOut;
             }
             int running = 0;
-            const CURLMcode performed = curl_multi_perform(multi, &running);
+            const CURLMcode performed = curl()->multi_perform(multi, &running);
             int queued = 0;
-            while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+            while (CURLMsg* message = curl()->multi_info_read(multi, &queued)) {
                 if (message->msg == CURLMSG_DONE) {
                     done = true;
                     result = message->data.result;
@@ -259,7 +327,7 @@ struct HttpTransfer {
             }
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
             const int waitMs = static_cast<int>(std::clamp<long long>(left, 0, 60'000));
-            curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
+            curl()->multi_poll(multi, nullptr, 0, waitMs, nullptr);
         }
     }
 };
@@ -375,9 +443,10 @@ HttpClient::Opened HttpClient::open(const HttpRequest& request, std::stop_token 
     }
 
     auto t = std::make_unique<HttpTransfer>();
-    if (curlReady()) {
-        t->multi = curl_multi_init();
-        t->easy = curl_easy_init();
+    const Curl* const api = curl();
+    if (api != nullptr) {
+        t->multi = api->multi_init();
+        t->easy = api->easy_init();
     }
     if (t->multi == nullptr || t->easy == nullptr) {
         opened.error = {HttpError::Kind::network, "could not start a transfer"};
@@ -386,49 +455,49 @@ HttpClient::Opened HttpClient::open(const HttpRequest& request, std::stop_token 
     CURL* easy = t->easy;
     const long timeoutMs =
         static_cast<long>(std::clamp<long long>(request.timeout.count(), 1, 24LL * 3600 * 1000));
-    curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(easy, CURLOPT_VERBOSE, 0L);
-    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    api->easy_setopt(easy, CURLOPT_URL, request.url.c_str());
+    api->easy_setopt(easy, CURLOPT_VERBOSE, 0L);
+    api->easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     // A transfer stopped while its host name is still being resolved lets the resolver thread
     // finish on its own instead of waiting for it, so a stop request is answered at once.
-    curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    api->easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
+    api->easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    api->easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    api->easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     // Exactly the hosts plain http may go to are never sent through a proxy: a proxy would
     // read the credential and the text of such a request in clear.
-    curl_easy_setopt(easy, CURLOPT_NOPROXY, kLoopbackHosts);
-    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
-    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t->errorBuffer);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &HttpTransfer::onHeader);
-    curl_easy_setopt(easy, CURLOPT_HEADERDATA, t.get());
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &HttpTransfer::onBody);
-    curl_easy_setopt(easy, CURLOPT_WRITEDATA, t.get());
+    api->easy_setopt(easy, CURLOPT_NOPROXY, kLoopbackHosts);
+    api->easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
+    api->easy_setopt(easy, CURLOPT_ERRORBUFFER, t->errorBuffer);
+    api->easy_setopt(easy, CURLOPT_HEADERFUNCTION, &HttpTransfer::onHeader);
+    api->easy_setopt(easy, CURLOPT_HEADERDATA, t.get());
+    api->easy_setopt(easy, CURLOPT_WRITEFUNCTION, &HttpTransfer::onBody);
+    api->easy_setopt(easy, CURLOPT_WRITEDATA, t.get());
 
     if (request.body) {
         t->body = *request.body;
     }
     if (request.method == "GET" && !request.body) {
-        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+        api->easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     } else if (request.method == "HEAD") {
-        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+        api->easy_setopt(easy, CURLOPT_NOBODY, 1L);
     } else {
         if (request.method == "POST") {
-            curl_easy_setopt(easy, CURLOPT_POST, 1L);
+            api->easy_setopt(easy, CURLOPT_POST, 1L);
         } else {
-            curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+            api->easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request.method.c_str());
         }
         if (request.body || request.method == "POST") {
-            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
+            api->easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE,
                              static_cast<curl_off_t>(t->body.size()));
-            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, t->body.c_str());
+            api->easy_setopt(easy, CURLOPT_POSTFIELDS, t->body.c_str());
         }
     }
 
     // Exactly the listed headers, in order; libcurl's own additions that the request did not
     // ask for are removed ("Name:" removes, "Name;" sends an empty value).
     auto append = [&](const std::string& line) {
-        curl_slist* next = curl_slist_append(t->headerList, line.c_str());
+        curl_slist* next = api->slist_append(t->headerList, line.c_str());
         if (next != nullptr) {
             t->headerList = next;
         }
@@ -452,15 +521,15 @@ HttpClient::Opened HttpClient::open(const HttpRequest& request, std::stop_token 
         opened.error = {HttpError::Kind::network, "could not start a transfer"};
         return opened;
     }
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t->headerList);
+    api->easy_setopt(easy, CURLOPT_HTTPHEADER, t->headerList);
 
-    if (curl_multi_add_handle(t->multi, easy) != CURLM_OK) {
+    if (api->multi_add_handle(t->multi, easy) != CURLM_OK) {
         opened.error = {HttpError::Kind::network, "could not start a transfer"};
         return opened;
     }
     t->stop = stopToken;
     CURLM* multi = t->multi;
-    t->wake.emplace(stopToken, std::function<void()>([multi] { curl_multi_wakeup(multi); }));
+    t->wake.emplace(stopToken, std::function<void()>([api, multi] { api->multi_wakeup(multi); }));
 
     const Instant until = std::chrono::steady_clock::now() + request.timeout;
     switch (t->drive(until, [&] { return t->headComplete; })) {

@@ -40,6 +40,7 @@
 #include <variant>
 
 #include "core/support/executor.h"
+#include "core/support/subscription.h"
 
 namespace ravlin {
 
@@ -241,6 +242,100 @@ class [[nodiscard]] WaitUntilAwaiter {
                                                 std::chrono::nanoseconds limit,
                                                 std::stop_token stop) {
     return WaitUntilAwaiter(executor, std::move(condition), pollInterval, limit, std::move(stop));
+}
+
+// `co_await waitUntilNotified(executor, condition, subscribe, limit, stop)`: as waitUntil, but
+// nothing is polled: `condition` is checked now, after each time the registration `subscribe`
+// makes is told of a change, and once more at the limit. `subscribe(changed)` registers
+// `changed` with whatever tells of the changes (on any thread) and returns its Subscription,
+// which is dropped on the sequence when the wait ends.
+class [[nodiscard]] WaitUntilNotifiedAwaiter {
+  public:
+    using Subscribe = std::function<Subscription(std::function<void()> changed)>;
+
+    WaitUntilNotifiedAwaiter(Executor& executor, std::function<bool()> condition,
+                             Subscribe subscribe, std::chrono::nanoseconds limit,
+                             std::stop_token stop)
+        : executor_(executor),
+          condition_(std::move(condition)),
+          subscribe_(std::move(subscribe)),
+          limit_(limit),
+          stop_(std::move(stop)) {}
+
+    [[nodiscard]] bool await_ready() {
+        if (stop_.stop_requested()) {
+            return true;
+        }
+        met_ = condition_();
+        return met_ || limit_ <= std::chrono::nanoseconds::zero();
+    }
+    void await_suspend(std::coroutine_handle<> waiter) {
+        auto wait = std::make_shared<Wait>(executor_);
+        wait_ = wait;
+        wait->waiter = waiter;
+        wait->condition = std::move(condition_);
+        wait->met = &met_;
+        wait->setTimer(executor_.postAfter(limit_, [wait] { finish(wait, wait->condition()); }));
+        // (weakly: the wait owns the subscription)
+        wait->subscription =
+            subscribe_([weak = std::weak_ptr<Wait>(wait), &executor = executor_] {
+                executor.post([weak] {
+                    if (const auto wait = weak.lock(); wait && !wait->hasEnded() &&
+                                                       wait->condition()) {
+                        finish(wait, true);
+                    }
+                });
+            });
+        onStop_.emplace(stop_, async_detail::StopWait{std::move(wait)});
+    }
+    bool await_resume() noexcept {
+        onStop_.reset();
+        if (wait_) {
+            wait_->subscription.reset();
+        }
+        return met_;
+    }
+
+  private:
+    struct Wait : async_detail::WaitState {
+        using WaitState::WaitState;
+        std::function<bool()> condition;
+        Subscription subscription;
+        bool* met = nullptr;  // the awaiter's, which lives until the coroutine resumes
+    };
+
+    static void finish(const std::shared_ptr<Wait>& wait, bool met) {
+        if (!wait->end()) {
+            return;
+        }
+        Executor::TaskID pending = 0;
+        {
+            std::lock_guard lock(wait->mutex);
+            pending = std::exchange(wait->timer, 0);
+        }
+        if (pending != 0) {
+            wait->executor.cancel(pending);
+        }
+        *wait->met = met;
+        wait->waiter.resume();
+    }
+
+    Executor& executor_;
+    std::function<bool()> condition_;
+    Subscribe subscribe_;
+    std::chrono::nanoseconds limit_;
+    std::stop_token stop_;
+    bool met_ = false;
+    std::shared_ptr<Wait> wait_;
+    std::optional<std::stop_callback<async_detail::StopWait>> onStop_;
+};
+
+[[nodiscard]] inline WaitUntilNotifiedAwaiter waitUntilNotified(
+    Executor& executor, std::function<bool()> condition,
+    WaitUntilNotifiedAwaiter::Subscribe subscribe, std::chrono::nanoseconds limit,
+    std::stop_token stop) {
+    return WaitUntilNotifiedAwaiter(executor, std::move(condition), std::move(subscribe), limit,
+                                    std::move(stop));
 }
 
 // `co_await whenAnswered<T>(executor, start)`: calls `start(done)`, which begins an operation that

@@ -339,6 +339,9 @@ class FakePasteboard final : public Pasteboard {
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override {
         return state().observers.add(std::move(onChange));
     }
+    Subscription observeFetches(std::function<void()> onFetch) override {
+        return state().fetchObservers.add([onFetch = std::move(onFetch)] { onFetch(); });
+    }
     std::shared_ptr<Pasteboard> primarySelection() override {
         if (selection_ != &Model::clipboard) {
             return nullptr;

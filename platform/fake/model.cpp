@@ -236,10 +236,14 @@ void Model::pasteLater(ProcessID pid, std::chrono::milliseconds delay,
 }
 
 void Model::fetch(SelectionState& selection, ProcessID pid) {
-    if (selection.ownWriteUnfetched || !selection.fetchedBy.empty()) {
+    const bool ours = selection.ownWriteUnfetched || !selection.fetchedBy.empty();
+    if (ours) {
         selection.fetchedBy.push_back(pid);
     }
     selection.ownWriteUnfetched = false;
+    if (ours) {
+        selection.fetchObservers.notify();
+    }
 }
 
 void Model::ownWrite(SelectionState Model::*selection) {

@@ -62,6 +62,8 @@ struct SelectionState {
     // The processes that have read this program's last write while it is on it.
     std::vector<ProcessID> fetchedBy;
     CallbackList<std::int64_t> observers;
+    // Told when a process reads this program's last write while it is on it.
+    CallbackList<> fetchObservers;
 
     void putString(std::u16string_view text);
     [[nodiscard]] std::optional<std::u16string> string() const;

@@ -118,6 +118,72 @@ TEST(WaitUntil, PollsUntilTheConditionHoldsOrTheLimitPasses) {
     }
 }
 
+QCoro::Task<> waitForNewsThenNote(Executor& executor, std::function<bool()> condition,
+                                  CallbackList<>& news, std::stop_token stop,
+                                  std::shared_ptr<Trace> trace) {
+    const Instant start = executor.now();
+    const bool met = co_await waitUntilNotified(
+        executor, std::move(condition), [&news](std::function<void()> changed) {
+            return news.add([changed = std::move(changed)] { changed(); });
+        },
+        200ms, stop);
+    trace->at = executor.now() - start;
+    trace->steps.push_back(met ? "met" : "not met");
+}
+
+// Checked at the start, after each piece of news (through the sequence), and at the limit;
+// never on a clock of its own in between, and the registration goes with the wait.
+TEST(WaitUntilNotified, ChecksOnNewsAndAtTheLimitOnly) {
+    struct Case {
+        const char* name;
+        std::vector<std::chrono::milliseconds> newsAt;
+        bool trueFromNews;   // the condition holds from the first news on
+        bool trueAtTheLimit; // ... or only from the limit on
+        bool stopAt60ms;
+        std::string step;
+        std::chrono::nanoseconds at;
+        int checks;
+    };
+    for (const Case& c : {
+             Case{"news that it holds", {30ms}, true, false, false, "met", 30ms, 2},
+             Case{"news, but it does not hold", {30ms, 70ms}, false, false, false, "not met",
+                  200ms, 4},
+             Case{"no news, holds at the limit", {}, false, true, false, "met", 200ms, 2},
+             Case{"news after a stop", {100ms}, true, false, true, "not met", 60ms, 1},
+         }) {
+        SCOPED_TRACE(c.name);
+        ManualExecutor executor;
+        CallbackList<> news;
+        std::stop_source stop;
+        auto trace = std::make_shared<Trace>();
+        auto checks = std::make_shared<int>(0);
+        auto holds = std::make_shared<bool>(false);
+        auto task = waitForNewsThenNote(
+            executor, [checks, holds] { return ++*checks, *holds; }, news, stop.get_token(),
+            trace);
+        for (const auto at : c.newsAt) {
+            executor.postAfter(at, [&news, holds, c] {
+                *holds = c.trueFromNews;
+                news.notify();
+            });
+        }
+        if (c.trueAtTheLimit) {
+            executor.postAfter(199ms, [holds] { *holds = true; });
+        }
+        if (c.stopAt60ms) {
+            executor.postAfter(60ms, [&stop] { stop.request_stop(); });
+        }
+        executor.advance(1s);
+        EXPECT_EQ(trace->steps, std::vector<std::string>{c.step});
+        EXPECT_EQ(trace->at, c.at);
+        EXPECT_EQ(*checks, c.checks);
+        EXPECT_EQ(executor.pendingCount(), 0u);
+        news.notify();  // the wait is over: nothing registered is told any more
+        executor.runUntilIdle();
+        EXPECT_EQ(*checks, c.checks);
+    }
+}
+
 QCoro::Task<> runThenNote(WorkRunner& runner, Executor& executor, bool fail,
                           std::shared_ptr<Trace> trace) {
     try {

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -113,6 +114,18 @@ TEST_F(ProgramTest, StopsWithStatusZeroOnSigtermAndSigint) {
         EXPECT_EQ(ravlin.exitStatus(), 0) << ravlin.errors().toStdString();
         EXPECT_TRUE(ravlin.waitForLine("stopping"));
     }
+}
+
+// What a start that has not gone online needs is all it loads: the HTTP library (with its TLS,
+// Kerberos and LDAP libraries) comes with the first request.
+TEST_F(ProgramTest, AStartLoadsNoHTTPLibrary) {
+    Ravlin ravlin(runtime.path());
+    ASSERT_TRUE(ravlin.waitForLine("Coordinator started")) << ravlin.errors().toStdString();
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(ravlin.pid()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(maps.readAll().contains("libcurl"));
+    ravlin.signal(SIGTERM);
+    EXPECT_EQ(ravlin.exitStatus(), 0) << ravlin.errors().toStdString();
 }
 
 TEST_F(ProgramTest, OnlyThePreviewValueOneSkipsTheCoordinator) {

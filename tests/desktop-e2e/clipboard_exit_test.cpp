@@ -85,12 +85,18 @@ TEST(ClipboardAfterExit, TheKeeperServesTheSameTargetsAndBytesUntilSomethingElse
         ASSERT_TRUE(composerShows([](const std::u16string& value) {
             return text::canonicallyEqual(text::lowercased(value), u"fine");
         }));
+        if (end == End::sigkillMidPaste) {
+            // Ctrl+Return, Ctrl still held: the paste waits for it to be let go (the chord would
+            // reach the target with it), with the text on the clipboard.
+            ASSERT_TRUE(keyboard.key("Control_L", true));
+        }
         ASSERT_TRUE(keyboard.tap("Return"));
         if (end == End::sigkillMidPaste) {
-            // The program serves its own text only in the paste's pause: the user's contents
-            // are the keeper's before and after it.
+            // The program serves its own text only while the paste is under way: the user's
+            // contents are the keeper's before and after it.
             ASSERT_TRUE(waitUntil([&] { return clipboardOwnerPid() == pid; }, 5s));
             ::kill(static_cast<pid_t>(pid), SIGKILL);
+            ASSERT_TRUE(keyboard.key("Control_L", false));
             EXPECT_TRUE(waitUntil([&] { return !program.running(); }, 5s));
             ASSERT_TRUE(waitUntil(
                 [&] {

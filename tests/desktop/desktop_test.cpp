@@ -256,7 +256,9 @@ TEST_P(DesktopTest, PasteCycleInsertsTheTextAndPutsTheClipboardBack) {
 
     EXPECT_EQ(result, QNPasteResult::pasted);
     EXPECT_EQ(desktop.value(field), lineText + u" [p]");
-    EXPECT_TRUE(app.printed(QString::fromUtf8("line: héllo 😀 wörld teh [p]")));
+    // (the application says so on its own output, which may come a moment after)
+    EXPECT_TRUE(
+        waitUntil([&] { return app.printed(QString::fromUtf8("line: héllo 😀 wörld teh [p]")); }));
     EXPECT_EQ(readString(pasteboard), lineText);
     restore(field, lineText);
 }

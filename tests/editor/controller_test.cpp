@@ -247,6 +247,57 @@ TEST_F(ControllerTest, ProgramWritesAreNeitherReportedNorUndoable) {
     EXPECT_EQ(controller->string(), documentText());
 }
 
+// A whole-text write changes the document only where the texts differ: the text it already
+// holds is not written again (nor laid out again), and paragraphs before and after the change
+// stay the document's own.
+TEST_F(ControllerTest, AWholeTextWriteChangesOnlyWhatDiffers) {
+    struct Case {
+        std::u16string before;
+        std::u16string after;
+        int changes;
+        bool firstKept;  // the first paragraph is still the document's own (else: either way)
+        bool lastKept;
+    };
+    const Case cases[] = {
+        {u"one\ntwo\nthree", u"one\ntwo\nthree", 0, true, true},
+        {u"one\ntwo\nthree", u"one\n2\nthree", 1, true, true},
+        {u"one\ntwo\nthree", u"one\ntwo\nthree!", 1, true, false},
+        {u"one\ntwo", u"", 1, false, false},
+        {u"", u"a\r\nb", 1, false, false},
+        {u"a\U0001F600\nz", u"a\U0001F601\nz", 1, false, true},  // pairs differing in one unit
+    };
+    for (const auto& [before, after, changes, firstKept, lastKept] : cases) {
+        SCOPED_TRACE(text::toUtf8(before) + " -> " + text::toUtf8(after));
+        seed(before, {0, 0});
+        QTextDocument* document = view->document();
+        document->firstBlock().setUserState(7);
+        document->lastBlock().setUserState(8);
+        int changed = 0;
+        const auto connection =
+            QObject::connect(document, &QTextDocument::contentsChange, [&] { ++changed; });
+        controller->setText(after, QNPlacementCaret::end);
+        QObject::disconnect(connection);
+        std::u16string expected = after;
+        for (auto at = expected.find(u"\r\n"); at != std::u16string::npos;
+             at = expected.find(u"\r\n")) {
+            expected.erase(at, 1);
+        }
+        std::replace(expected.begin(), expected.end(), u'\u2029', u'\n');
+        EXPECT_EQ(controller->string(), expected);
+        EXPECT_EQ(documentText(), expected);
+        EXPECT_EQ(changed, changes);
+        if (firstKept) {
+            EXPECT_EQ(document->firstBlock().userState(), 7);
+        }
+        if (lastKept) {
+            EXPECT_EQ(document->lastBlock().userState(), 8);
+        }
+        EXPECT_EQ(view->selectedRange(), (Utf16Range{static_cast<std::int64_t>(expected.size()), 0}));
+        EXPECT_FALSE(document->isUndoAvailable());
+        EXPECT_TRUE(edits.empty());
+    }
+}
+
 TEST_F(ControllerTest, HeightNotificationsCoalescePerTurn) {
     seed(u"", {0, 0});
     QTest::keyClicks(view, "abc");

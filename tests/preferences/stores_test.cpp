@@ -66,6 +66,47 @@ TEST_F(Stores, NothingStoredGivesTheDefaults) {
                                    QNCodexCLILoginState::notLoggedIn}));
 }
 
+// Counts the reads that reach the keyring.
+struct CountingKeychain final : platform::Keychain {
+    explicit CountingKeychain(std::shared_ptr<platform::Keychain> inner) : inner(std::move(inner)) {}
+    bool isAvailable() override { return inner->isAvailable(); }
+    platform::Expected<std::optional<std::string>> readPassword(std::string_view service,
+                                                                std::string_view account) override {
+        ++reads;
+        return inner->readPassword(service, account);
+    }
+    platform::Status replacePassword(std::string_view service, std::string_view account,
+                                     std::string_view secret) override {
+        return inner->replacePassword(service, account, secret);
+    }
+    platform::Status deletePassword(std::string_view service, std::string_view account) override {
+        return inner->deletePassword(service, account);
+    }
+    std::shared_ptr<platform::Keychain> inner;
+    int reads = 0;
+};
+
+// Making the stores asks the keyring nothing (a start-up would wait on it, and load its client
+// library, for a key most starts never need); the first question reads it, once.
+TEST_F(Stores, TheKeyringIsAskedWhenAKeyIsFirstNeededNotWhenTheStoresAreMade) {
+    auto counting = std::make_shared<CountingKeychain>(desktop.seams().keychain);
+    ASSERT_TRUE(counting->replacePassword(kKeychainService, kBYOKOpenAIAPIKeyAccount, "sk").ok());
+    const auto item = [counting](std::string_view account) {
+        return QNServiceKeychain(std::string(kKeychainService), std::string(account), counting);
+    };
+    const QNStoreBringYourOwnKey own(defaults, [&] {
+        return std::optional(item(kBYOKOpenAIAPIKeyAccount));
+    });
+    const QNStoreOnlineCorrectionConfig online(defaults, item(kOnlineCorrectionAPIKeyAccount));
+    EXPECT_EQ(counting->reads, 0);
+    EXPECT_TRUE(own.hasAPIKey().get());
+    EXPECT_FALSE(online.hasAPIKey());
+    EXPECT_EQ(counting->reads, 2);
+    EXPECT_TRUE(own.hasAPIKey().get());
+    EXPECT_FALSE(online.hasAPIKey());
+    EXPECT_EQ(counting->reads, 2);
+}
+
 TEST_F(Stores, UnreadableOrOutOfRangeValuesGiveTheDefault) {
     defaults->set("HotKey.keyCode", std::string("fourteen"));
     defaults->set("HotKey.modifiers", std::int64_t{0x1'0000'0000});

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QTest>
+#include <QTextDocument>
 
 #include "app/target/focus_snapshot.h"
 #include "core/text/unicode.h"
@@ -78,6 +80,40 @@ TEST_F(ComposerSession, TheSeedIsTheSelectionElseTheKeptDraftAndASecondTriggerDi
         app->dismissPanel("dismiss-key");  // nothing open: nothing written
         EXPECT_EQ(lines().back(), "sid=s001 state=cancelled reason=toggle-hotkey");
     }
+}
+
+// The panel keeps the text it was dismissed with: opening on that draft again writes nothing
+// into the editor (a long draft would be laid out again at every opening), and still gives a
+// fresh session: the caret at the end, nothing to undo. A selection replaces it as ever.
+TEST_F(ComposerSession, TheKeptDraftTheEditorStillHoldsIsNotWrittenAgain) {
+    startApp();
+    const auto target = openTarget(u"", {0, 0});
+    open();
+    auto* view = app->textController->textView();
+    QTest::keyClicks(view, "kept words");
+    drive(2s);
+    app->toggleHotkey("hotkey");
+    const auto draft = app->preservedDraft;
+    ASSERT_TRUE(draft);
+
+    int writes = 0;
+    const auto counted = QObject::connect(view->document(), &QTextDocument::contentsChange,
+                                          [&] { ++writes; });
+    desktop.setFrontmost(target.app.pid);
+    open();
+    EXPECT_EQ(writes, 0);
+    EXPECT_EQ(panelText(), *draft);
+    EXPECT_EQ(view->selectedRange(),
+              (text::Utf16Range{static_cast<std::int64_t>(draft->size()), 0}));
+    EXPECT_FALSE(view->document()->isUndoAvailable());
+    app->toggleHotkey("hotkey");
+
+    desktop.setValue(target.field, u"Hi teh cat", {0, 10});
+    desktop.setFrontmost(target.app.pid);
+    open();
+    EXPECT_GT(writes, 0);
+    EXPECT_EQ(panelText(), u"Hi the cat");
+    QObject::disconnect(counted);
 }
 
 TEST_F(ComposerSession, RefusedOpens) {
@@ -185,10 +221,10 @@ TEST_F(ComposerSession, ATypedPairIsTakenBackAsThePanelOpensUnlessAKeyFollowed) 
     }
 }
 
-// A typed pair during a commit waits for it, as the shortcut does: typed once the text has
-// arrived, its letters go and the Composer opens when the commit has ended; typed before the
-// paste chord went out, the text lands after its letters, which then stay where they are, and no
-// key of the person's is blamed for it.
+// A typed pair during a commit waits for it, as the shortcut does: typed before the paste chord
+// went out (here while the chord waits for the person's held key), the text lands after its
+// letters, which then stay where they are, and no key of the person's is blamed for it. Typed
+// once the text has arrived (the commit ends then), its letters go and the Composer opens.
 TEST_F(ComposerSession, ATypedPairDuringACommitOpensOnceItHasEnded) {
     for (const bool afterThePaste : {true, false}) {
         SCOPED_TRACE(afterThePaste);
@@ -205,6 +241,10 @@ TEST_F(ComposerSession, ATypedPairDuringACommitOpensOnceItHasEnded) {
             });
         };
         const auto before = pastes();
+        if (!afterThePaste) {
+            desktop.setGrabHidesFocus(false);
+            (void)desktop.holdHotKey({platform::keycode::e, platform::modifier::command});
+        }
         app->requestCommit();
         const auto key = [&](std::uint32_t keyCode, std::u16string characters) {
             desktop.sendUserEvent({.type = platform::InputEventType::keyDown,
@@ -224,10 +264,11 @@ TEST_F(ComposerSession, ATypedPairDuringACommitOpensOnceItHasEnded) {
             executor->advance(1ms);
         }
         ASSERT_EQ(pastes(), afterThePaste ? before + 1 : before);
-        ASSERT_TRUE(app->isCommitting);
+        ASSERT_EQ(app->isCommitting, !afterThePaste);
         key(49, u" ");
         key(14, u"e");
         key(14, u"e");
+        desktop.releaseHotKey();
         drive(3s);
         EXPECT_EQ(written("sid=s001 state=committed method=paste pasteboard_restore=success"), 1);
         EXPECT_EQ(written("sid=- state=ignored trigger=double-tap reason=key-followed"), 0);

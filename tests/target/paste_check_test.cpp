@@ -205,13 +205,15 @@ TEST_F(PasteCheckFlow, ThePasteIsCheckedBeforeTheTextLeavesTheClipboard) {
                                     : std::set<std::string, std::less<>>{};
         const auto other = desktop.addApplication({.identity = "other"});
         desktop.setClipboardManager(c.clipboardManager ? std::optional(other) : std::nullopt);
+        // (in the same moment as the target's fetch, 20 ms after the chord: the paste is judged
+        // as soon as the target has taken the text)
         if (c.meanwhile == Meanwhile::windowCloses) {
             const auto window =
                 platform::elementAttribute(*fakeSeams.accessibility, target.field, ax::window);
             ASSERT_TRUE(window);
-            executor->postAfter(400ms, [&, window] { desktop.removeElement(*window); });
+            executor->postAfter(20ms, [&, window] { desktop.removeElement(*window); });
         } else if (c.meanwhile == Meanwhile::otherAppInFront) {
-            executor->postAfter(400ms, [&] { desktop.setFrontmost(other); });
+            executor->postAfter(20ms, [&] { desktop.setFrontmost(other); });
         }
         const auto outcome = finish(start(
             QNModelPasteboardSnapshot::paste(seams(manager), text, target.app, {})));

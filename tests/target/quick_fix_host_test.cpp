@@ -427,7 +427,7 @@ TEST_F(HostTest, CommitWritesVerifiedElsePastesConfirmedTextElseLeavesItOnTheCli
                   tehCat,
                   Before::nothing,
                   {},
-                  100ms,
+                  10ms,
                   pasted,
                   u"the cat",
                   1},
@@ -459,6 +459,13 @@ TEST_F(HostTest, CommitWritesVerifiedElsePastesConfirmedTextElseLeavesItOnTheCli
         }
         if (c.loseFrontAt) {
             desktop.setFrontmostAfter(*c.loseFrontAt, editorPid);
+        }
+        // What happens "before the paste" happens while the chord waits for the person to let
+        // go of their keys.
+        if (c.expected == onClipboard && (c.loseFrontAt || c.stopAt)) {
+            desktop.setGrabHidesFocus(false);
+            (void)desktop.holdHotKey({keycode::e, platform::modifier::command});
+            executor->postAfter(200ms, [this] { desktop.releaseHotKey(); });
         }
         std::stop_source stop;
         if (c.stopAt) {
@@ -497,12 +504,16 @@ TEST_F(HostTest, TheUsersOwnCopyDuringThePasteStandsAndIsNeverPasted) {
         std::u16string valueAfter;
     };
     for (const Case& c : {
+             // While the chord waits for the person to let go of their keys (until 50 ms).
              Case{20ms, Result::failed(QNQuickFixCommitFailure::clipboardChanged), u"teh cat"},
              Case{500ms, Result::committed(QNQuickFixReplacementMethod::paste), u"the cat"},
          }) {
         SCOPED_TRACE(c.copyAt.count());
         const auto target = open({.identity = "firefox"}, {.value = u"teh cat", .selection = {0, 3}});
         const auto session = beginNow().value();
+        desktop.setGrabHidesFocus(false);
+        (void)desktop.holdHotKey({keycode::e, platform::modifier::command});
+        executor->postAfter(50ms, [this] { desktop.releaseHotKey(); });
         executor->postAfter(c.copyAt, [this] { desktop.copyToPasteboard(u"mine"); });
         EXPECT_EQ(commit(session, u"the"), c.expected);
         executor->advance(61s);

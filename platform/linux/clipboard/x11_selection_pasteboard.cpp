@@ -71,8 +71,10 @@ X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> 
         onMain(alive, [this, which, client, inFront] {
             if (which == selection_) {
                 fetchedFromAside(client, inFront);
+                fetchObservers_.notify();
             } else if (primary_ && which == primary_->selection_) {
                 primary_->fetchedFromAside(client, inFront);
+                primary_->fetchObservers_.notify();
             }
         });
     });
@@ -461,6 +463,10 @@ WriteFetch X11SelectionPasteboard::lastWriteFetchedBy(const FetchTarget& target)
                                [&](const auto& r) { return x11::isClientOf(r, targetBase, target.pid); })
                ? WriteFetch::byTarget
                : WriteFetch::byOthers;
+}
+
+Subscription X11SelectionPasteboard::observeFetches(std::function<void()> onFetch) {
+    return fetchObservers_.add([onFetch = std::move(onFetch)] { onFetch(); });
 }
 
 Subscription X11SelectionPasteboard::observeChanges(std::function<void(std::int64_t)> onChange) {

@@ -49,6 +49,7 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     WriteFetch lastWriteFetchedBy(const FetchTarget& target) override;
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override;
     Subscription observeTrouble(std::function<void(const std::string&)> onTrouble) override;
+    Subscription observeFetches(std::function<void()> onFetch) override;
 
     void readContents(std::function<void(PasteboardContents)> done) override;
     Status writeContents(const PasteboardContents& contents) override;
@@ -168,6 +169,7 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     x11::Selections::KnownChange clearAsOf_;
     CallbackList<std::int64_t> observers_;
     CallbackList<std::string> troubleObservers_;
+    CallbackList<> fetchObservers_;
     // Tells the trouble observers, on the main thread.
     void tellTrouble(std::string line);
     // The connection tells one listener of changes: the clipboard's instance, which passes

@@ -216,14 +216,6 @@ bool XTestKeySynthesis::modifierHeld() {
     });
 }
 
-void XTestKeySynthesis::waitForModifierRelease() {
-    // After the limit the chord goes out anyway: better a chord that may misfire than none.
-    const auto deadline = Clock::now() + releaseWaitLimit;
-    while (modifierHeld() && Clock::now() < deadline) {
-        std::this_thread::sleep_for(releasePoll);
-    }
-}
-
 void XTestKeySynthesis::letGoOfOwnGrab() {
     // A hot key pressed this moment (its press still unread here) holds the keyboard for this
     // program until its key is up: the keys would come back to us instead of the application.
@@ -284,7 +276,6 @@ Status XTestKeySynthesis::postKeyPresses(KeyChord chord, int times) {
     if (!keys) {
         return keys.status();
     }
-    waitForModifierRelease();
     auto* display = connection_->display();
     connection_->sync();
     (void)connection_->takeErrorCount();
@@ -309,7 +300,6 @@ Status XTestKeySynthesis::postKeyDown(KeyChord chord) {
     if (!keys) {
         return keys.status();
     }
-    waitForModifierRelease();
     Status sent = sendKeys(*keys, true);
     if (!sent) {
         // Whatever part of the chord went down must not stay held.
@@ -373,7 +363,6 @@ Status XTestKeySynthesis::postText(std::u16string_view text) {
         return Status::failure(ErrorCode::notSupported, "no spare keycode to type with");
     }
     auto* display = connection_->display();
-    waitForModifierRelease();
     letGoOfOwnGrab();
     std::size_t next = 0;
     while (next < keysyms.size()) {

@@ -1,11 +1,11 @@
 #pragma once
 
 // Synthetic keys over XTest. A chord into another application is the Linux one: Ctrl stands for
-// Command (plus Shift, Alt, Ctrl where asked). Before a chord goes out the backend waits, briefly
-// and boundedly, until no modifier is physically held: a shortcut that started the flow is often
-// still down, and a held Shift or Super would turn Ctrl+V into another chord. A keyboard grab a
-// hot key of ours took (a press not handled yet) is let go first, or the keys would come back
-// to this program.
+// Command (plus Shift, Alt, Ctrl where asked). Keys go out at once: a shortcut that started the
+// flow is often still down, and a held Shift or Super would turn Ctrl+V into another chord, so
+// callers wait for modifiersHeld() to turn false first, as a suspension (never here, asleep on
+// the thread that posts, which is the program's main thread). A keyboard grab a hot key of ours
+// took (a press not handled yet) is let go first, or the keys would come back to this program.
 //
 // Unicode text is typed by binding spare keycodes (ones without symbols) to the characters'
 // keysyms; the bindings are undone once the target has had time to translate the keys.
@@ -34,8 +34,6 @@ namespace ravlin::platform {
 
 class XTestKeySynthesis final : public KeySynthesis {
   public:
-    static constexpr auto releasePoll = std::chrono::milliseconds(5);
-    static constexpr auto releaseWaitLimit = std::chrono::milliseconds(500);
     // How long a borrowed keycode keeps its character after the key went out.
     static constexpr auto bindingLifetime = std::chrono::milliseconds(300);
     // Longest text typed in one call, in code points.
@@ -61,7 +59,6 @@ class XTestKeySynthesis final : public KeySynthesis {
         bool bound = false;
     };
 
-    void waitForModifierRelease();
     // Ends a keyboard grab of this program's (not an exclusive capture).
     void letGoOfOwnGrab();
     // The X keys of a chord, modifiers first.
