@@ -280,6 +280,13 @@ class Keeper {
 
     void handleChanges() {
         for (const auto& change : inbox_->take(inbox_->changes)) {
+            if (!program_ && programWindow_ != 0 && !change.ownerGone &&
+                change.owner == programWindow_ && programWindowReused()) {
+                // The program has gone, and the server has given its window's id to another
+                // client (it reuses those of clients that ended): whatever that one copies is
+                // its own, and its going away later is no end of the program's.
+                forgetProgramWindow();
+            }
             if (!keeps(change.selection)) {
                 continue;
             }
@@ -391,6 +398,24 @@ class Keeper {
         }
     }
 
+    // Whether the program's window id is now another process's. Told by the process the server
+    // gives for it: a change of the program's own made before it went may still be on its way
+    // here, with the id then still its own or nobody's.
+    [[nodiscard]] bool programWindowReused() {
+        const auto client = selections_->clientOf(programWindow_);
+        return programPid_ > 1 && client.pid && *client.pid != programPid_;
+    }
+
+    void forgetProgramWindow() {
+        programWindow_ = 0;
+        for (const auto& [selection, data] : held_) {
+            selections_->standBy(selection, nullptr, 0);
+        }
+        for (const auto& [selection, left] : left_) {
+            selections_->standBy(selection, nullptr, 0);
+        }
+    }
+
     void keep(const std::string& selection, std::shared_ptr<const x11::SelectionData> data) {
         selections_->standBy(selection, data, programWindow_);
         held_[selection] = std::move(data);
@@ -492,6 +517,7 @@ class Keeper {
     };
     std::map<std::string, Left> left_;
     std::uint32_t programWindow_ = 0;
+    const pid_t programPid_ = ::getppid();  // the program started the keeper
     bool program_ = true;  // its end of the socket is open
     bool everHeld_ = false;
 };
