@@ -1050,10 +1050,18 @@ TEST_F(ComposerScenarios, ACommitIntoAWindowThatIgnoresKeysLeavesTheTextOnTheCli
     EXPECT_TRUE(leftOnClipboard()) << "the text went with the program";
     const qint64 keeper = clipboardOwnerPid();
     EXPECT_NE(keeper, program.pid());
-    // The deferred restore, a minute after the commit: the keeper's now.
-    EXPECT_TRUE(waitUntil([&] { return !leftOnClipboard(); }, 70s));
+    // The deferred restore, a minute after the commit: the keeper's now. (A read in the very
+    // moment the keeper turns to the user's contents may see some of each: it asks for the
+    // targets one by one.)
+    std::string difference;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            difference = clipboardDifference(before, readClipboard());
+            return difference.empty();
+        },
+        70s))
+        << difference << program.errors().toStdString();
     EXPECT_GE(sinceCommit.elapsed(), 59'000);
-    EXPECT_EQ(clipboardDifference(before, readClipboard()), "") << program.errors().toStdString();
     EXPECT_EQ(clipboardOwnerPid(), keeper);
 }
 
