@@ -13,10 +13,10 @@ FakeDesktop::FakeDesktop(std::shared_ptr<Executor> executor)
     const ElementRef element{model_->nextElement++};
     model_->elements.emplace(
         element,
-        ElementNode{element, own, ElementSpec{.role = "AXApplication", .value = {}}, {}, {}});
+        ElementNode{element, own, ElementDescription{.role = "AXApplication", .value = {}}, {}, {}});
     model_->applications.emplace(
         own,
-        ApplicationNode{own, ApplicationSpec{.identity = "ravlin", .name = "Ravlin"}, element});
+        ApplicationNode{own, ApplicationDescription{.identity = "ravlin", .name = "Ravlin"}, element});
 }
 
 FakeDesktop::~FakeDesktop() = default;
@@ -29,13 +29,13 @@ ProcessID FakeDesktop::ownPid() const {
     return model_->ownPid;
 }
 
-ProcessID FakeDesktop::addApplication(ApplicationSpec spec) {
+ProcessID FakeDesktop::addApplication(ApplicationDescription spec) {
     const ProcessID pid = model_->nextPid++;
     const ElementRef element{model_->nextElement++};
     model_->elements.emplace(
         element, ElementNode{element,
                              pid,
-                             ElementSpec{.role = "AXApplication", .title = spec.name, .value = {}},
+                             ElementDescription{.role = "AXApplication", .title = spec.name, .value = {}},
                              {},
                              {}});
     model_->applications.emplace(pid, ApplicationNode{pid, std::move(spec), element});
@@ -56,10 +56,10 @@ ElementRef FakeDesktop::applicationElement(ProcessID pid) const {
 ElementRef FakeDesktop::addWindow(ProcessID pid, Rect frame, std::string title) {
     return addElement(
         applicationElement(pid),
-        ElementSpec{.role = "AXWindow", .title = std::move(title), .value = {}, .frame = frame});
+        ElementDescription{.role = "AXWindow", .title = std::move(title), .value = {}, .frame = frame});
 }
 
-ElementRef FakeDesktop::addElement(ElementRef parent, ElementSpec spec) {
+ElementRef FakeDesktop::addElement(ElementRef parent, ElementDescription spec) {
     auto* parentNode = model_->element(parent);
     if (parentNode == nullptr) {
         return {};

@@ -41,7 +41,7 @@ enum class WriteBehaviour {
     fail,    // the write reports failure
 };
 
-struct ElementSpec {
+struct ElementDescription {
     std::string role = "AXTextField";
     std::string subrole;
     std::string title;
@@ -95,7 +95,7 @@ struct Activation {
     }
 };
 
-struct ApplicationSpec {
+struct ApplicationDescription {
     std::string identity;
     std::string name;
     Activation activation = Activation::immediately();
@@ -142,12 +142,12 @@ class FakeDesktop {
     // --- Applications, windows, elements
     // This application (identity "ravlin"); it exists from the start and is not frontmost.
     [[nodiscard]] ProcessID ownPid() const;
-    ProcessID addApplication(ApplicationSpec spec);
+    ProcessID addApplication(ApplicationDescription spec);
     void setActivation(ProcessID pid, Activation activation);
     // The application element of a process.
     [[nodiscard]] ElementRef applicationElement(ProcessID pid) const;
     ElementRef addWindow(ProcessID pid, Rect frame, std::string title = {});
-    ElementRef addElement(ElementRef parent, ElementSpec spec);
+    ElementRef addElement(ElementRef parent, ElementDescription spec);
     // The element and its descendants disappear; their tokens turn stale.
     void removeElement(ElementRef element);
     // Makes the element its application's focused element.

@@ -14,7 +14,7 @@ namespace ravlin::platform::fake {
 struct ElementNode {
     ElementRef ref;
     ProcessID pid = 0;
-    ElementSpec spec;
+    ElementDescription spec;
     ElementRef parent;
     std::vector<ElementRef> children;
     // What "AXSelectedTextRange" answers while it lags behind typing (reportsTypedCaret false).
@@ -23,7 +23,7 @@ struct ElementNode {
 
 struct ApplicationNode {
     ProcessID pid = 0;
-    ApplicationSpec spec;
+    ApplicationDescription spec;
     ElementRef element;
     ElementRef focused;
     int activationRequests = 0;

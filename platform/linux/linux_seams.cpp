@@ -35,6 +35,7 @@ Seams linuxSeams() {
             auto accessibility = std::make_shared<AtspiAccessibility>(
                 [workspace] { return workspace->keyboardWindow(); },
                 [workspace](ProcessID pid) { return workspace->windowPlace(pid); });
+            accessibility->setLog(seams.systemLog);
             auto keys = std::make_shared<XTestKeySynthesis>(connection);
             if (keys->available()) {
                 seams.keySynthesis = keys;

@@ -105,8 +105,8 @@ TEST_P(BorrowedClipboardTest, TheUsersCopyDuringTheBorrowStandsAndIsNeverPasted)
     for (const auto delay : {-1ms, 300ms, 600ms}) {
         SCOPED_TRACE(delay.count());
         putBack(field);
-        ClipboardOwner before(plainTextSpec("before"));
-        ClipboardOwner mine(plainTextSpec("mine"), ClipboardOwner::Start::later);
+        ClipboardOwner before(plainTextOffer("before"));
+        ClipboardOwner mine(plainTextOffer("mine"), ClipboardOwner::Start::later);
         ASSERT_TRUE(before.owning());
         Subscription onWrite;
         QTimer copy;
@@ -196,7 +196,7 @@ TEST(BorrowedClipboard, AClipboardManagersHistoryHoldsNoBorrowedText) {
         },
         15s));
     waitUntil([] { return false; }, 3s);  // its clipboard monitor starts after it answers
-    ClipboardOwner mine(plainTextSpec("the user's own copy"));
+    ClipboardOwner mine(plainTextOffer("the user's own copy"));
     ASSERT_TRUE(mine.owning());
     ASSERT_TRUE(waitUntil([&] { return history().contains(QStringLiteral("the user's own copy")); },
                           10s));

@@ -168,7 +168,7 @@ TEST_F(ClipboardEdges, APersonsCopyJustAfterOurReadOrOurTakeStandsAndIsNeverPast
                          std::to_string(delay) + " ms");
             ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text line start end")));
             ASSERT_TRUE(desktop.gtk->command(QStringLiteral("select 6 9")));
-            ClipboardOwner before(plainTextSpec("the user's"));
+            ClipboardOwner before(plainTextOffer("the user's"));
             ClipboardOwner mine({hexLine(QStringLiteral("UTF8_STRING"), "mine")},
                                 ClipboardOwner::Start::later);
             ASSERT_TRUE(before.owning());

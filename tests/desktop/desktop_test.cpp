@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <qcoro/qcorotask.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -9,6 +10,7 @@
 #include <QTest>
 #include <QWidget>
 #include <cstdio>
+#include <set>
 
 #include "app/target/focus_snapshot.h"
 #include "app/target/pasteboard_snapshot.h"
@@ -419,16 +421,56 @@ TEST(DesktopAccessibility, OwnWindowInFrontAnswersAtOnce) {
     ASSERT_TRUE(desktop.bringToFrontPersistently(::getpid()));
 
     auto& accessibility = *desktop.seams.accessibility;
-    QElapsedTimer clock;
-    clock.start();
+    const auto failedBefore = desktop.accessibility->failedCalls();
     const auto focused =
         accessibility.attribute(accessibility.systemWideElement(), ax::focusedUIElement);
-    const auto elapsed = std::chrono::milliseconds(clock.elapsed());
     EXPECT_EQ(focused.code(), ErrorCode::notFound);
-    // Asking our own accessibles would have cost the whole call limit.
-    EXPECT_LT(elapsed, platform::AtspiAccessibility::callTimeout);
+    // Asking our own accessibles would have cost the whole call limit and failed: this process
+    // cannot answer while it waits.
+    EXPECT_EQ(desktop.accessibility->failedCalls(), failedBefore);
     // Nothing of ours is asked, so nothing tells.
     EXPECT_EQ(desktop.seams.secureInput->state(), platform::SecureInput::State::unknown);
+}
+
+// An application that stops answering leaves a trace in the log: each call that failed, once per
+// element and call, and nothing of the field's text.
+TEST(DesktopAccessibility, CallsToAnApplicationThatStopsAnsweringAreLoggedOncePerElementAndCall) {
+    struct Recorder final : platform::SystemLog {
+        std::vector<platform::LogRecord> records;
+        void write(const platform::LogRecord& record) override { records.push_back(record); }
+    };
+    auto& desktop = Desktop::get();
+    auto& app = *desktop.gtk;
+    const auto field = desktop.focus(app, "line");
+    ASSERT_TRUE(field);
+    auto recorder = std::make_shared<Recorder>();
+    desktop.accessibility->setLog(recorder);
+    const auto failedBefore = desktop.accessibility->failedCalls();
+    ASSERT_EQ(::kill(static_cast<pid_t>(app.pid()), SIGSTOP), 0);
+    std::vector<bool> read;
+    std::vector<std::size_t> failed;
+    std::vector<std::size_t> told;
+    for (int time = 0; time < 2; ++time) {
+        QCoreApplication::processEvents();  // (a reading lasts one turn of the loop)
+        read.push_back(desktop.accessibility->attribute(field, ax::value).hasValue());
+        failed.push_back(desktop.accessibility->failedCalls() - failedBefore);
+        told.push_back(recorder->records.size());
+    }
+    ::kill(static_cast<pid_t>(app.pid()), SIGCONT);
+    desktop.accessibility->setLog(desktop.seams.systemLog);
+    EXPECT_EQ(read, (std::vector{false, false}));
+    ASSERT_GT(told[0], 0u);
+    EXPECT_EQ(told[0], failed[0]) << "each call of the first reading told";
+    EXPECT_GT(failed[1], failed[0]);
+    EXPECT_EQ(told[1], told[0]) << "the second reading's failures told again";
+    std::set<std::string> lines;
+    for (const auto& record : recorder->records) {
+        EXPECT_EQ(record.category, "Accessibility");
+        EXPECT_TRUE(lines.insert(record.message).second) << record.message;
+        EXPECT_EQ(record.message.find("llo"), std::string::npos) << record.message;
+    }
+    // It answers again once it runs.
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == lineText; }));
 }
 
 TEST(DesktopAccessibility, TrustedWhileTheDesktopSwitchIsOn) {

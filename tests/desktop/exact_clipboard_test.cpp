@@ -26,6 +26,7 @@
 #include "platform/linux/clipboard/x11_selection_pasteboard.h"
 #include "platform/linux/clipboard/selection_text.h"
 #include "tests/support/clipboard_tool.h"
+#include "tests/support/watchdog.h"
 
 namespace ravlin::testing {
 namespace {
@@ -41,7 +42,7 @@ QString line(const QString& target, const QString& type, int format, const QStri
 
 // What the issue names: UTF8_STRING ending in NUL, UTF-16LE text/html with a byte-order mark, a
 // PNG image, a custom type, 32-bit data, and 70 custom targets.
-QStringList richSpec() {
+QStringList richOffer() {
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
@@ -72,7 +73,7 @@ QStringList richSpec() {
 using ExactClipboard = LineFieldTest;
 
 TEST_F(ExactClipboard, EveryTargetComesBackExactlyAfterEachBorrow) {
-    ClipboardOwner owner(richSpec());
+    ClipboardOwner owner(richOffer());
     ASSERT_TRUE(owner.owning());
     const QString before = readClipboardExactly();
     ASSERT_TRUE(before.contains(QStringLiteral("x-ravlin/part-69"))) << before.toStdString();
@@ -93,18 +94,25 @@ TEST_F(ExactClipboard, EveryTargetComesBackExactlyAfterEachBorrow) {
     EXPECT_EQ(readClipboardExactly().toStdString(), before.toStdString()) << "after a copy";
 }
 
+// The refusal comes from the size the owner announces: this owner never sends a step of its
+// 70 MB, so a save that went on to read them would end as an owner not answering instead.
 TEST_F(ExactClipboard, ContentsOverTheCapAreRefusedAndLeftWithTheirOwner) {
     ClipboardOwner owner(
         {line(QStringLiteral("UTF8_STRING"), QStringLiteral("UTF8_STRING"), 8, hex("kept")),
          line(QStringLiteral("x-ravlin/large"), QStringLiteral("x-ravlin/large"), 8,
-              QStringLiteral("text:73400320:3"))});
+              QStringLiteral("text:73400320:3"))},
+        ClipboardOwner::Start::stalling);
     ASSERT_TRUE(owner.owning());
+    auto manager = QNQuickFixPasteboardManager::create(desktop.seams.pasteboard, desktop.executor);
+    std::vector<platform::PasteboardSaveFailure> told;
+    manager->onSaveRefused = [&](platform::PasteboardSaveFailure failure) {
+        told.push_back(failure);
+    };
+    auto borrowing = TargetSeams::from(desktop.seams, desktop.executor, manager);
     const auto target = focusField();
-    QElapsedTimer took;
-    took.start();
-    EXPECT_EQ(runToEnd(QNModelPasteboardSnapshot::paste(seams, u"[p]", target, {})),
+    EXPECT_EQ(runToEnd(QNModelPasteboardSnapshot::paste(borrowing, u"[p]", target, {})),
               QNPasteResult::clipboardUnsaved);
-    EXPECT_LT(took.elapsed(), 1200);
+    EXPECT_EQ(told, std::vector{platform::PasteboardSaveFailure::tooLarge});
     EXPECT_EQ(fieldText(), u"start end");
     EXPECT_FALSE(owner.lost());
     EXPECT_EQ(clipboardOwnerPid(), owner.pid());
@@ -197,39 +205,44 @@ TEST_F(ExactClipboard, AnOwnerThatDoesNotAnswerHoldsNothingUpAndKeepsItsClipboar
     };
     auto borrowing = TargetSeams::from(desktop.seams, desktop.executor, manager);
 
-    // A timer of the program's keeps firing while the save waits.
+    // A timer of the program's keeps firing while the save waits. Qt fires due timers in the
+    // order they fell due, so even a loop held up past the save's limit ticks once before the
+    // save gives up; a save that held the loop for its whole wait answers before any tick.
     QElapsedTimer clock;
     clock.start();
     std::vector<qint64> ticks;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&] { ticks.push_back(clock.elapsed()); });
-    timer.start(10);
     auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
+    int ticksWhileWaiting = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ticks.push_back(clock.elapsed());
+        ticksWhileWaiting += saved->has_value() ? 0 : 1;
+    });
+    timer.start(10);
     auto saving = keepSaved(QNModelPasteboardSnapshot::capture(borrowing), saved);
-    ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, kHangWatchdog));
     const qint64 took = clock.elapsed();
     timer.stop();
-    std::printf("note: one save against an owner that does not answer took %lld ms\n",
-                static_cast<long long>(took));
-    EXPECT_LT(took, 1200);
     EXPECT_EQ((*saved)->failure, platform::PasteboardSaveFailure::ownerNotAnswering);
     EXPECT_TRUE((*saved)->items.empty());
+    EXPECT_GE(ticksWhileWaiting, 1);
     qint64 longestGap = 0;
     for (std::size_t i = 1; i < ticks.size(); ++i) {
         longestGap = std::max(longestGap, ticks[i] - ticks[i - 1]);
     }
-    std::printf("note: meanwhile a 10 ms timer fired %zu times, %lld ms apart at most\n",
-                ticks.size(), static_cast<long long>(longestGap));
-    EXPECT_GE(ticks.size(), 20u);
-    EXPECT_LT(longestGap, 250);
+    std::printf("note: one save against an owner that does not answer took %lld ms; meanwhile a "
+                "10 ms timer fired %zu times, %lld ms apart at most\n",
+                static_cast<long long>(took), ticks.size(), static_cast<long long>(longestGap));
     EXPECT_EQ(told, std::vector{platform::PasteboardSaveFailure::ownerNotAnswering});
 
-    // The same flow goes on: the paste is refused at once, nothing is claimed or cleared.
+    // The same flow goes on: the paste is refused without asking the owner again, nothing is
+    // claimed or cleared.
     const auto target = focusField();
-    clock.restart();
+    const auto askedBefore = owner.asked();
+    EXPECT_GT(askedBefore, 0);
     EXPECT_EQ(runToEnd(QNModelPasteboardSnapshot::paste(borrowing, u"[p]", target, {})),
               QNPasteResult::clipboardUnsaved);
-    EXPECT_LT(clock.elapsed(), 300) << "the refused save is not waited for again";
+    EXPECT_EQ(owner.asked(), askedBefore) << "the refused save is not waited for again";
     EXPECT_EQ(fieldText(), u"start end");
     EXPECT_FALSE(owner.lost());
     EXPECT_EQ(clipboardOwnerPid(), owner.pid());
@@ -317,7 +330,7 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
             ASSERT_TRUE(manager.waitForStarted(10000));
             waitUntil([] { return false; }, 2s);  // up and watching the clipboard
         }
-        ClipboardOwner owner(richSpec());
+        ClipboardOwner owner(richOffer());
         ASSERT_TRUE(owner.owning());
         if (end == End::midBorrowWithClipman) {
             waitUntil([] { return false; }, 1s);  // the manager has taken the copy over
@@ -423,7 +436,7 @@ TEST_F(ExactClipboard, ATextLeftForThePersonOutlivesTheProgramForTheRestOfItsTim
                      : end == End::quit  ? "the program quits"
                      : end == End::crash ? "the program is gone at once"
                                          : "gone at once, then the person copies");
-        ClipboardOwner owner(richSpec());
+        ClipboardOwner owner(richOffer());
         ASSERT_TRUE(owner.owning());
         const QString before = readClipboardExactly();
         QElapsedTimer sinceLeft;
@@ -461,7 +474,7 @@ TEST_F(ExactClipboard, ATextLeftForThePersonOutlivesTheProgramForTheRestOfItsTim
         const qint64 keeper = clipboardOwnerPid();
         if (end == End::crashThenCopy) {
             EXPECT_TRUE(leftText(readClipboardExactly()));
-            ClipboardOwner taker(plainTextSpec("newer"));
+            ClipboardOwner taker(plainTextOffer("newer"));
             ASSERT_TRUE(taker.owning());
             EXPECT_TRUE(processEnds(keeper, 1s)) << "the keeper lingers";
             waitUntil([] { return false; }, std::chrono::seconds(minute));
@@ -480,7 +493,7 @@ TEST_F(ExactClipboard, ATextLeftForThePersonOutlivesTheProgramForTheRestOfItsTim
         EXPECT_GE(sinceLeft.elapsed(), minute * 1000);
         EXPECT_EQ(after.toStdString(), before.toStdString());
         EXPECT_EQ(clipboardOwnerPid(), keeper);
-        ClipboardOwner taker(plainTextSpec("newer"));
+        ClipboardOwner taker(plainTextOffer("newer"));
         ASSERT_TRUE(taker.owning());
         EXPECT_TRUE(processEnds(keeper, 1s)) << "the keeper lingers";
     }

@@ -24,7 +24,7 @@ struct FakeDesktopTest : ::testing::Test {
     ProcessID editor = desktop.addApplication({.identity = "org.example.Editor", .name = "Editor"});
     ElementRef window = desktop.addWindow(editor, makeRect(100, 100, 400, 300));
 
-    ElementRef focusedField(ElementSpec spec) {
+    ElementRef focusedField(ElementDescription spec) {
         const auto field = desktop.addElement(window, std::move(spec));
         desktop.focus(field);
         desktop.setFrontmost(editor);

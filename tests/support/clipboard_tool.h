@@ -59,16 +59,17 @@ namespace ravlin::testing {
 }
 
 // A spec of plain text alone, as UTF8_STRING.
-[[nodiscard]] inline QStringList plainTextSpec(const QByteArray& utf8) {
+[[nodiscard]] inline QStringList plainTextOffer(const QByteArray& utf8) {
     return {QStringLiteral("UTF8_STRING\tUTF8_STRING\t8\thex:") + QString::fromLatin1(utf8.toHex())};
 }
 
 // An owner of the clipboard serving `spec` (one "<name>\t<type>\t<format>\t<contents>" per
 // target, see the tool): it takes the clipboard at once, or with `Start::later` when take() says
-// so; with `Start::silent` it never answers.
+// so; with `Start::silent` it never answers; with `Start::stalling` it announces each large
+// target's INCR answer and sends none of its steps.
 class ClipboardOwner {
   public:
-    enum class Start { now, silent, later };
+    enum class Start { now, silent, stalling, later };
     explicit ClipboardOwner(const QStringList& spec, Start start = Start::now) {
         spec_.open();
         spec_.write(spec.join(QLatin1Char('\n')).toUtf8() + '\n');
@@ -76,6 +77,8 @@ class ClipboardOwner {
         QStringList arguments{QStringLiteral("serve"), spec_.fileName()};
         if (start == Start::silent) {
             arguments << QStringLiteral("silent");
+        } else if (start == Start::stalling) {
+            arguments << QStringLiteral("stalling");
         } else if (start == Start::later) {
             arguments << QStringLiteral("later");
         }
@@ -117,6 +120,12 @@ class ClipboardOwner {
         return output_.contains("lost");
     }
     [[nodiscard]] qint64 pid() const { return process_.processId(); }
+    // How many requests it has been sent so far, answered or not.
+    [[nodiscard]] qsizetype asked() {
+        process_.waitForReadyRead(50);
+        output_ += process_.readAllStandardOutput();
+        return output_.count("asked\n");
+    }
 
   private:
     bool waitFor(const char* word) {

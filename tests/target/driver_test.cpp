@@ -11,7 +11,7 @@ namespace {
 
 using platform::AttributeValue;
 using platform::Expected;
-using platform::fake::ElementSpec;
+using platform::fake::ElementDescription;
 using ::testing::_;
 using ::testing::Return;
 using text::Utf16Range;
@@ -37,7 +37,7 @@ class MockAccessibility : public platform::Accessibility {
 struct DriverTest : ::testing::Test, TargetFixture {
     Driver driver{seams()};
 
-    QNQuickFixElementInfo focus(ElementSpec spec) {
+    QNQuickFixElementInfo focus(ElementDescription spec) {
         desktop.focus(desktop.addElement(window, std::move(spec)));
         auto info = driver.focusedElement(editor);
         EXPECT_TRUE(info.has_value());
@@ -48,7 +48,7 @@ struct DriverTest : ::testing::Test, TargetFixture {
 TEST_F(DriverTest, RegistersTheFocusedElementWithItsRoleSecurityAndValueLength) {
     struct Case {
         const char* name;
-        ElementSpec spec;
+        ElementDescription spec;
         bool reportsFocusSystemWide;
         QNQuickFixElementInfo expected;  // token aside
     };
@@ -90,7 +90,7 @@ TEST_F(DriverTest, RegistersTheFocusedElementWithItsRoleSecurityAndValueLength) 
 TEST_F(DriverTest, SelectedTextLadder) {
     struct Case {
         const char* name;
-        ElementSpec spec;
+        ElementDescription spec;
         std::optional<std::u16string> expected;
     };
     for (const Case& c : {

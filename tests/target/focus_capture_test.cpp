@@ -9,8 +9,8 @@ namespace ravlin::testing {
 namespace {
 
 using platform::makeRect;
-using platform::fake::ApplicationSpec;
-using platform::fake::ElementSpec;
+using platform::fake::ApplicationDescription;
+using platform::fake::ElementDescription;
 using platform::fake::PostedKey;
 using Source = QNModelFocusAnchor::QNSourceFocusAnchor;
 using Snapshot = QNModelFocusSnapshot;
@@ -36,7 +36,7 @@ struct CaptureTest : ::testing::Test, TargetFixture {
 };
 
 // A selection of "these" whose text accessibility does not give: the copy fallback runs.
-const ElementSpec hiddenSelection{
+const ElementDescription hiddenSelection{
     .value = u"pick these words", .selection = {5, 5}, .frame = makeRect(100, 200, 300, 20)};
 
 TEST_F(CaptureTest, CopyFallbackUsesOnlyNonBlankCopiedTextAndAlwaysPutsThePasteboardBack) {
@@ -153,7 +153,7 @@ TEST_F(CaptureTest, AfterTheShortcutTheReadingWaitsOnlyWhereTheFocusCanComeBack)
     desktop.setSecureInputFromFocus(true);  // as on Linux: no field seen, no copy into it
     struct Case {
         const char* name;
-        ApplicationSpec app;
+        ApplicationDescription app;
         bool trusted;
         bool heldAtStart;
         std::chrono::milliseconds took;
@@ -193,13 +193,13 @@ TEST_F(CaptureTest, AfterTheShortcutTheReadingWaitsOnlyWhereTheFocusCanComeBack)
 TEST_F(CaptureTest, ProbeTypesOnlyIntoAReadableValueAndDeletesOnlyItsOwnCharacter) {
     struct Case {
         const char* name;
-        ElementSpec spec;
+        ElementDescription spec;
         bool handlesKeys, valueHidden;
         int typed, deletes;
         std::u16string valueAfter;
         std::optional<QNModelFocusAnchor> anchor;
     };
-    const ElementSpec caret{.value = u"hello", .frame = makeRect(100, 200, 300, 20)};
+    const ElementDescription caret{.value = u"hello", .frame = makeRect(100, 200, 300, 20)};
     auto lagging = caret;
     lagging.reportsTypedCaret = false;
     auto laggingRefusingRanges = lagging;

@@ -13,7 +13,7 @@ namespace {
 using platform::makeRect;
 using platform::Rect;
 using platform::Screen;
-using platform::fake::ElementSpec;
+using platform::fake::ElementDescription;
 using Source = QNModelFocusAnchor::QNSourceFocusAnchor;
 using Snapshot = QNModelFocusSnapshot;
 
@@ -63,7 +63,7 @@ struct SnapshotTest : ::testing::Test, TargetFixture {
     }
     ~SnapshotTest() override { Snapshot::accessibilityTrustObserver = nullptr; }
 
-    ElementRef focus(ElementSpec spec) {
+    ElementRef focus(ElementDescription spec) {
         const auto element = desktop.addElement(window, std::move(spec));
         desktop.focus(element);
         return element;
@@ -77,7 +77,7 @@ TEST_F(SnapshotTest, UntrustedOrSecureGivesTheMouseAndNothingMore) {
     struct Case {
         const char* name;
         bool trusted, secureInput;
-        ElementSpec spec;
+        ElementDescription spec;
         std::optional<std::string> role;
         bool isSecure;
     };
@@ -129,7 +129,7 @@ TEST_F(SnapshotTest, WithoutAFrontmostApplicationTheAppIsThisOne) {
 TEST_F(SnapshotTest, SelectionComesFromSelectedTextElseTheValueRange) {
     struct Case {
         const char* name;
-        ElementSpec spec;
+        ElementDescription spec;
         std::optional<std::u16string> text;
         QNSelectionSource source;
         std::optional<std::int64_t> length;
@@ -247,7 +247,7 @@ TEST_F(SnapshotTest, AnchorIsTheCaretElseAUsableElementFrameElseTheMouse) {
     desktop.setScreens({Screen{makeRect(0, 0, 1600, 1000), makeRect(0, 0, 1600, 1000)}});
     struct Case {
         const char* name;
-        ElementSpec spec;
+        ElementDescription spec;
         QNModelFocusAnchor anchor;
     };
     for (const Case& c : {

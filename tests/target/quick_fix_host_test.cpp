@@ -9,7 +9,7 @@ namespace ravlin::testing {
 namespace {
 
 using platform::makeRect;
-using platform::fake::ElementSpec;
+using platform::fake::ElementDescription;
 using platform::fake::PostedKey;
 using platform::fake::WriteBehaviour;
 using Host = QNServiceQuickFixHost;
@@ -82,7 +82,7 @@ TEST_F(HostTest, BeginSessionTakesTheFirstMethodThatWorksAndPutsThePasteboardBac
     struct Case {
         const char* name;
         std::string identity;
-        ElementSpec spec;
+        ElementDescription spec;
         std::function<void(Snapshot&)> adjust;
         std::optional<Method> method;
         std::u16string text;
@@ -291,7 +291,7 @@ TEST_F(HostTest, CommitWritesVerifiedElsePastesConfirmedTextElseLeavesItOnTheCli
     struct Case {
         const char* name;
         std::string identity;
-        ElementSpec spec;
+        ElementDescription spec;
         Before before;
         std::optional<std::chrono::milliseconds> loseFrontAt, stopAt;
         Result expected;
@@ -303,7 +303,7 @@ TEST_F(HostTest, CommitWritesVerifiedElsePastesConfirmedTextElseLeavesItOnTheCli
     const auto onClipboard =
         Result::pasteOnClipboard(QNQuickFixClipboardReason::pasteAfterAXFailure);
     const auto uncertain = Result::failed(QNQuickFixCommitFailure::restoreTargetSelection);
-    const ElementSpec tehCat{.value = u"teh cat", .selection = {0, 3}};
+    const ElementDescription tehCat{.value = u"teh cat", .selection = {0, 3}};
     const auto with = [&](WriteBehaviour writes) {
         auto spec = tehCat;
         spec.writes = writes;

@@ -191,7 +191,7 @@ struct TargetFixture {
 
     // A new application in front with `spec` focused, the user's text on the clipboard; the keys
     // and the change count from here on are counted.
-    Target open(platform::fake::ApplicationSpec app, platform::fake::ElementSpec spec) {
+    Target open(platform::fake::ApplicationDescription app, platform::fake::ElementDescription spec) {
         const auto pid = desktop.addApplication(app);
         const auto field = desktop.addElement(desktop.addWindow(pid, {}), std::move(spec));
         desktop.focus(field);

@@ -405,13 +405,13 @@ TEST_F(DoubleTapTrigger, OnlyAnEditableTextFieldThatIsNoPasswordOrTerminalIsActe
     struct Field {
         const char* name;
         std::string identity = "org.example.Notes";
-        std::optional<platform::fake::ElementSpec> focused = platform::fake::ElementSpec{};
+        std::optional<platform::fake::ElementDescription> focused = platform::fake::ElementDescription{};
         bool refused = false;
         bool secureInput = false;
         bool trusted = true;
     };
     const auto spec = [](std::string role, std::string subrole = {}, bool settable = true) {
-        return platform::fake::ElementSpec{
+        return platform::fake::ElementDescription{
             .role = std::move(role), .subrole = std::move(subrole), .settable = settable};
     };
     const Field fields[] = {
@@ -430,7 +430,7 @@ TEST_F(DoubleTapTrigger, OnlyAnEditableTextFieldThatIsNoPasswordOrTerminalIsActe
         // Typed into, though accessibility writes nothing into it (a web page's text area, KDE's
         // editor).
         {"editable field that takes no writes",
-         .focused = platform::fake::ElementSpec{.role = "AXTextArea", .settable = false,
+         .focused = platform::fake::ElementDescription{.role = "AXTextArea", .settable = false,
                                                 .editable = true}},
     };
     const std::size_t logged = desktop.logRecords().size();

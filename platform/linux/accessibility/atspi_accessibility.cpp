@@ -72,6 +72,9 @@ AtspiAccessibility::~AtspiAccessibility() {
     for (auto& known : lastFocus_) {
         forget(known);
     }
+    for (auto& known : applications_) {
+        g_object_unref(known.application);
+    }
     if (focusAnswer_.element != nullptr) {
         g_object_unref(focusAnswer_.element);
     }
@@ -115,7 +118,7 @@ bool AtspiAccessibility::readTrust() {
     }
     // The registry answers on the accessibility bus.
     Held<AtspiAccessible> desktop(atspi_get_desktop(0));
-    return desktop && attempt(worstCall_, [&](GError** e) {
+    return desktop && attempt(calls_, desktop.get(), [&](GError** e) {
                           return atspi_accessible_get_child_count(desktop.get(), e);
                       }).has_value();
 }

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "platform/accessibility.h"
+#include "platform/linux/accessibility/call_record.h"
 #include "platform/linux/accessibility/element_states.h"
 #include "platform/linux/window_place.h"
 #include "platform/secure_input.h"
@@ -94,7 +95,13 @@ class AtspiAccessibility final : public Accessibility {
     // the active application is a password field, else unknown.
     [[nodiscard]] SecureInput::State secureInputState();
     // The longest single call to another application so far.
-    [[nodiscard]] std::chrono::microseconds worstCall() const { return worstCall_; }
+    [[nodiscard]] std::chrono::microseconds worstCall() const { return calls_.worst; }
+    // How many calls to other applications were made so far.
+    [[nodiscard]] std::uint64_t callCount() const { return calls_.count; }
+    // Calls to other applications that failed so far (each told to `log` once per element and
+    // call, when a log is given).
+    [[nodiscard]] std::size_t failedCalls() const { return calls_.failures(); }
+    void setLog(std::shared_ptr<SystemLog> log) { calls_.setLog(std::move(log)); }
 
     // Applications whose last focused element is remembered, at most.
     static constexpr std::size_t maxRememberedFocus = 64;
@@ -137,7 +144,11 @@ class AtspiAccessibility final : public Accessibility {
     // The focused element of the active application (held) and its process.
     [[nodiscard]] Expected<std::pair<_AtspiAccessible*, ProcessID>> focused();
     [[nodiscard]] Expected<std::pair<_AtspiAccessible*, ProcessID>> searchFocus();
+    // A process's application element (held), if it is on the bus.
     [[nodiscard]] _AtspiAccessible* application(ProcessID pid);
+    // The applications on the bus now in `applications_`, each process asked once for the
+    // application's life.
+    void refreshApplications();
     // The element that has the keyboard in an application (held), looked for in its windows in
     // the order windowsToSearch() gives; `active` is the window system's active window when it
     // is this application's.
@@ -247,6 +258,14 @@ class AtspiAccessibility final : public Accessibility {
 
     _AtspiEventListener* focusListener_ = nullptr;
     CallbackList<ElementRef> focusObservers_;
+    // The applications on the bus when last looked at, with what does not change while they
+    // live: their process and, once asked, their toolkit's rules.
+    struct KnownApplication {
+        _AtspiAccessible* application = nullptr;  // held
+        ProcessID pid = 0;
+        const atspi::Toolkit* toolkit = nullptr;
+    };
+    std::vector<KnownApplication> applications_;
     // The element last found focused in each application, newest last.
     std::vector<Remembered> lastFocus_;
     // The answer of this turn's focus search, for the reads that follow it in the same turn.
@@ -260,7 +279,7 @@ class AtspiAccessibility final : public Accessibility {
     // Readings belong to one turn of the event loop; its end is marked by an idle callback.
     std::uint64_t turn_ = 1;
     unsigned turnEnd_ = 0;
-    std::chrono::microseconds worstCall_{0};
+    atspi::CallRecord calls_;
 };
 
 // Secure input is on while the active application's focused element is a password field.

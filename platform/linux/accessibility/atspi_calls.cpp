@@ -4,6 +4,63 @@
 
 namespace ravlin::platform::atspi {
 
+namespace {
+
+// Where an object is on the bus: its application's connection and its path. Neither carries
+// anything the person typed or the application named.
+std::string placeOf(const void* element) {
+    auto* object = static_cast<GObject*>(const_cast<void*>(element));
+    if (object == nullptr || !ATSPI_IS_OBJECT(object)) {
+        return "an element";
+    }
+    const auto* atspiObject = ATSPI_OBJECT(object);
+    std::string place = atspiObject->app != nullptr && atspiObject->app->bus_name != nullptr
+                            ? atspiObject->app->bus_name
+                            : "?";
+    place += ' ';
+    place += atspiObject->path != nullptr ? atspiObject->path : "?";
+    return place;
+}
+
+// libatspi's own errors: the application gone, or the call over the bus failed (an error
+// answered, or no answer within the limit).
+std::string kindOf(const GError& error) {
+    const char* domain = g_quark_to_string(error.domain);
+    if (domain != nullptr && std::string_view(domain) == "atspi_error") {
+        switch (error.code) {
+            case 0:
+                return "the application is gone";
+            case 1:
+                return "no answer (an error, or none within the time limit)";
+            default:
+                break;
+        }
+    }
+    return std::string(domain != nullptr ? domain : "unknown") + " error " +
+           std::to_string(error.code);
+}
+
+}  // namespace
+
+void CallRecord::failed(const void* element, const _GError& error, const char* function,
+                        unsigned line) {
+    ++failures_;
+    if (!log_) {
+        return;
+    }
+    const std::string call = std::string(function) + " line " + std::to_string(line);
+    const std::string place = placeOf(element);
+    if (told_.size() >= maxTold) {
+        told_.clear();
+    }
+    if (!told_.insert(place + '|' + call).second) {
+        return;
+    }
+    log_->write({"io.quen.ravlin.AppRavlin", "Accessibility", LogLevel::info,
+                 "an accessibility call failed: " + call + " on " + place + ": " + kindOf(error) +
+                     " (told once for this element and call)"});
+}
+
 States statesOf(AtspiStateSet* set) {
     const auto has = [set](AtspiStateType state) {
         return atspi_state_set_contains(set, state) != 0;

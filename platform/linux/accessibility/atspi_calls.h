@@ -7,36 +7,44 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "platform/linux/accessibility/call_record.h"
 #include "platform/linux/accessibility/element_states.h"
 #include "platform/outcome.h"
 
 namespace ravlin::platform::atspi {
 
-// Runs one libatspi call with a place for its GError, keeping the longest call time.
+// Runs one libatspi call with a place for its GError, counting it and keeping the longest call
+// time.
 template <class Function>
-auto timed(std::chrono::microseconds& worst, GError** error, Function&& function) {
+auto timed(CallRecord& record, GError** error, Function&& function) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     auto result = function(error);
-    worst = std::max(worst,
-                     std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start));
+    record.worst = std::max(
+        record.worst, std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start));
+    ++record.count;
     return result;
 }
 
-// Runs one libatspi call that reports failure through a GError, keeping the longest call time.
-// The answer is absent when the call failed or timed out.
+// Runs one libatspi call on `element` (any libatspi object, or none) that reports failure
+// through a GError, counting it and keeping the longest call time; a failure is told to
+// `record` as one of that element and of the call made in `caller` at `line`. The answer is
+// absent when the call failed or timed out.
 template <class Function>
-auto attempt(std::chrono::microseconds& worst, Function&& function) {
+auto attempt(CallRecord& record, const void* element, Function&& function,
+             const char* caller = __builtin_FUNCTION(), unsigned line = __builtin_LINE()) {
     GError* error = nullptr;
-    auto result = timed(worst, &error, std::forward<Function>(function));
+    auto result = timed(record, &error, std::forward<Function>(function));
     using Result = decltype(result);
     if (error != nullptr) {
         // libatspi answers nothing (null, 0) along with an error.
+        record.failed(element, *error, caller, line);
         g_error_free(error);
         return std::optional<Result>();
     }
@@ -46,11 +54,13 @@ auto attempt(std::chrono::microseconds& worst, Function&& function) {
 // The same for a call that answers memory of its own, which it may hand out along with an
 // error: `release` frees it then.
 template <class Function, class Release>
-auto attemptOwned(std::chrono::microseconds& worst, Function&& function, Release&& release) {
+auto attemptOwned(CallRecord& record, const void* element, Function&& function, Release&& release,
+                  const char* caller = __builtin_FUNCTION(), unsigned line = __builtin_LINE()) {
     GError* error = nullptr;
-    auto result = timed(worst, &error, std::forward<Function>(function));
+    auto result = timed(record, &error, std::forward<Function>(function));
     using Result = decltype(result);
     if (error != nullptr) {
+        record.failed(element, *error, caller, line);
         g_error_free(error);
         if (result != nullptr) {
             release(result);

@@ -74,7 +74,7 @@ Expected<AttributeValue> AtspiAccessibility::readRole(Entry& entry, int role) {
 }
 
 Expected<AttributeValue> AtspiAccessibility::readTitle(Entry& entry) {
-    auto* title = attempt(worstCall_, [&](GError** e) {
+    auto* title = attempt(calls_, entry.object, [&](GError** e) {
                       return atspi_accessible_get_name(entry.object, e);
                   }).value_or(nullptr);
     auto value = fromUtf8(title);
@@ -94,7 +94,7 @@ Expected<AttributeValue> AtspiAccessibility::readGeometry(Entry& entry, std::str
         }
         const auto coordinates = toolkit(entry).coordinates();
         AtspiRect* extents = attemptOwned(
-            worstCall_,
+            calls_, component.get(),
             [&](GError** e) {
                 return atspi_component_get_extents(component.get(), coordinates, e);
             },
@@ -113,7 +113,7 @@ Expected<AttributeValue> AtspiAccessibility::readGeometry(Entry& entry, std::str
 }
 
 Expected<AttributeValue> AtspiAccessibility::readParent(Entry& entry) {
-    auto* parent = attempt(worstCall_, [&](GError** e) {
+    auto* parent = attempt(calls_, entry.object, [&](GError** e) {
                        return atspi_accessible_get_parent(entry.object, e);
                    }).value_or(nullptr);
     if (parent == nullptr) {
@@ -126,13 +126,13 @@ Expected<AttributeValue> AtspiAccessibility::readChildren(Entry& entry, std::str
                                                           int role) {
     AtspiAccessible* object = entry.object;
     const auto count = attempt(
-        worstCall_, [&](GError** e) { return atspi_accessible_get_child_count(object, e); });
+        calls_, object, [&](GError** e) { return atspi_accessible_get_child_count(object, e); });
     if (!count) {
         return failed("the children could not be read");
     }
     std::vector<ElementRef> children;
     for (int i = 0; i < std::min(*count, maxChildren); ++i) {
-        auto* child = attempt(worstCall_, [&](GError** e) {
+        auto* child = attempt(calls_, object, [&](GError** e) {
                           return atspi_accessible_get_child_at_index(object, i, e);
                       }).value_or(nullptr);
         if (child != nullptr) {
@@ -153,7 +153,7 @@ Expected<AttributeValue> AtspiAccessibility::readWindow(Entry& entry) {
     AtspiAccessible* below = nullptr;
     for (int depth = 0; node != nullptr && depth < maxDepth; ++depth) {
         const auto nodeRole =
-            attempt(worstCall_, [&](GError** e) { return atspi_accessible_get_role(node, e); });
+            attempt(calls_, node, [&](GError** e) { return atspi_accessible_get_role(node, e); });
         if (nodeRole == ATSPI_ROLE_FRAME || nodeRole == ATSPI_ROLE_WINDOW ||
             nodeRole == ATSPI_ROLE_DIALOG) {
             if (below != nullptr) {
@@ -164,7 +164,7 @@ Expected<AttributeValue> AtspiAccessibility::readWindow(Entry& entry) {
         if (!nodeRole || nodeRole == ATSPI_ROLE_APPLICATION) {
             break;
         }
-        auto* parent = attempt(worstCall_, [&](GError** e) {
+        auto* parent = attempt(calls_, node, [&](GError** e) {
                            return atspi_accessible_get_parent(node, e);
                        }).value_or(nullptr);
         if (below != nullptr) {
@@ -174,7 +174,7 @@ Expected<AttributeValue> AtspiAccessibility::readWindow(Entry& entry) {
         node = parent;
     }
     const bool topLevel = node != nullptr && below != nullptr && below != object &&
-                          attempt(worstCall_, [&](GError** e) {
+                          attempt(calls_, node, [&](GError** e) {
                               return atspi_accessible_get_role(node, e);
                           }) == ATSPI_ROLE_APPLICATION;
     if (node != nullptr) {
@@ -202,11 +202,11 @@ Expected<AttributeValue> AtspiAccessibility::readApplication(Entry& entry,
         return noValue(name);
     }
     if (name == ax::focusedWindow) {
-        const auto count = attempt(worstCall_, [&](GError** e) {
+        const auto count = attempt(calls_, object, [&](GError** e) {
                                return atspi_accessible_get_child_count(object, e);
                            }).value_or(0);
         for (int i = 0; i < std::min(count, maxChildren); ++i) {
-            auto* child = attempt(worstCall_, [&](GError** e) {
+            auto* child = attempt(calls_, object, [&](GError** e) {
                               return atspi_accessible_get_child_at_index(object, i, e);
                           }).value_or(nullptr);
             if (child == nullptr) {

@@ -22,29 +22,56 @@ AtspiAccessible* AtspiAccessibility::application(ProcessID pid) {
     if (pid == self_ || pid <= 0) {
         return nullptr;
     }
+    refreshApplications();
+    const auto known = std::ranges::find(applications_, pid, &KnownApplication::pid);
+    return known != applications_.end()
+               ? static_cast<AtspiAccessible*>(g_object_ref(known->application))
+               : nullptr;
+}
+
+void AtspiAccessibility::refreshApplications() {
+    // libatspi keeps the registry's list of applications itself; only an application's process
+    // is a call (to the bus daemon), made once while the application lives.
     Held<AtspiAccessible> desktop(atspi_get_desktop(0));
-    if (!desktop) {
-        return nullptr;
-    }
-    const auto count = attempt(worstCall_, [&](GError** e) {
-                           return atspi_accessible_get_child_count(desktop.get(), e);
-                       }).value_or(0);
+    std::vector<KnownApplication> now;
+    const auto count = desktop
+                           ? attempt(calls_, desktop.get(),
+                                     [&](GError** e) {
+                                         return atspi_accessible_get_child_count(desktop.get(), e);
+                                     })
+                                 .value_or(0)
+                           : 0;
     for (int i = 0; i < std::min(count, maxChildren); ++i) {
-        auto child = attempt(worstCall_, [&](GError** e) {
-                         return atspi_accessible_get_child_at_index(desktop.get(), i, e);
-                     }).value_or(nullptr);
+        auto* child = attempt(calls_, desktop.get(), [&](GError** e) {
+                          return atspi_accessible_get_child_at_index(desktop.get(), i, e);
+                      }).value_or(nullptr);
         if (child == nullptr) {
             continue;
         }
-        // The bus daemon answers this, never the application itself.
-        const auto owner = attempt(
-            worstCall_, [&](GError** e) { return atspi_accessible_get_process_id(child, e); });
-        if (owner == static_cast<guint>(pid)) {
-            return child;
+        const auto known = std::ranges::find(applications_, child, &KnownApplication::application);
+        if (known != applications_.end()) {
+            // (its reference moves over)
+            now.push_back(*known);
+            known->application = nullptr;
+            g_object_unref(child);
+            continue;
         }
-        g_object_unref(child);
+        const auto owner = attempt(
+            calls_, child, [&](GError** e) { return atspi_accessible_get_process_id(child, e); });
+        if (!owner) {
+            g_object_unref(child);
+            continue;
+        }
+        now.push_back(
+            KnownApplication{.application = child, .pid = static_cast<ProcessID>(*owner)});
     }
-    return nullptr;
+    // Those gone from the bus are forgotten.
+    for (auto& gone : applications_) {
+        if (gone.application != nullptr) {
+            g_object_unref(gone.application);
+        }
+    }
+    applications_ = std::move(now);
 }
 
 // --- The focused element
@@ -90,29 +117,22 @@ Expected<std::pair<AtspiAccessible*, ProcessID>> AtspiAccessibility::searchFocus
         return Error{ErrorCode::notFound, "nothing has the focus"};
     }
     // No usable active window: the first focus of any other application.
-    Held<AtspiAccessible> desktop(atspi_get_desktop(0));
-    if (!desktop) {
-        return failed("no accessibility desktop");
+    refreshApplications();
+    const auto running = applications_;
+    for (const auto& each : running) {
+        g_object_ref(each.application);
     }
-    const auto count = attempt(worstCall_, [&](GError** e) {
-                           return atspi_accessible_get_child_count(desktop.get(), e);
-                       }).value_or(0);
-    for (int i = 0; i < std::min(count, maxChildren); ++i) {
-        Held<AtspiAccessible> app(attempt(worstCall_, [&](GError** e) {
-                                      return atspi_accessible_get_child_at_index(desktop.get(), i,
-                                                                                 e);
-                                  }).value_or(nullptr));
-        if (!app) {
-            continue;
+    std::optional<std::pair<AtspiAccessible*, ProcessID>> first;
+    for (const auto& each : running) {
+        if (!first && each.pid != self_) {
+            if (AtspiAccessible* found = focusIn(each.application, each.pid, nullptr)) {
+                first = std::pair{found, each.pid};
+            }
         }
-        const auto pid = attempt(
-            worstCall_, [&](GError** e) { return atspi_accessible_get_process_id(app.get(), e); });
-        if (!pid || static_cast<ProcessID>(*pid) == self_) {
-            continue;
-        }
-        if (AtspiAccessible* found = focusIn(app.get(), static_cast<ProcessID>(*pid), nullptr)) {
-            return std::pair{found, static_cast<ProcessID>(*pid)};
-        }
+        g_object_unref(each.application);
+    }
+    if (first) {
+        return *first;
     }
     return Error{ErrorCode::notFound, "nothing has the focus"};
 }
@@ -126,11 +146,11 @@ AtspiAccessible* AtspiAccessibility::focusIn(AtspiAccessible* app, ProcessID pid
     // Its windows, with what tells them apart: their names (titles), which one is active.
     std::vector<AtspiAccessible*> windows;
     std::vector<BusWindow> shown;
-    const auto count = attempt(worstCall_, [&](GError** e) {
+    const auto count = attempt(calls_, app, [&](GError** e) {
                            return atspi_accessible_get_child_count(app, e);
                        }).value_or(0);
     for (int i = 0; i < std::min(count, maxChildren); ++i) {
-        auto* window = attempt(worstCall_, [&](GError** e) {
+        auto* window = attempt(calls_, app, [&](GError** e) {
                            return atspi_accessible_get_child_at_index(app, i, e);
                        }).value_or(nullptr);
         if (window == nullptr) {
@@ -138,7 +158,7 @@ AtspiAccessible* AtspiAccessibility::focusIn(AtspiAccessible* app, ProcessID pid
         }
         BusWindow each{.active = states(window).value_or(States{}).active};
         if (active != nullptr) {
-            auto* name = attempt(worstCall_, [&](GError** e) {
+            auto* name = attempt(calls_, window, [&](GError** e) {
                              return atspi_accessible_get_name(window, e);
                          }).value_or(nullptr);
             each.name = name != nullptr ? name : "";
@@ -195,7 +215,7 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
             candidate.takesText = static_cast<bool>(text);
             candidate.claim = rules.focusClaim(now, candidate.takesText);
             if (candidate.claim == FocusClaim::holds && text) {
-                candidate.caret = attempt(worstCall_, [&](GError** e) {
+                candidate.caret = attempt(calls_, text.get(), [&](GError** e) {
                     return atspi_text_get_caret_offset(text.get(), e);
                 });
             }
@@ -203,7 +223,7 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
         } else {
             // (text fields only: a spin button or a list claims no focus it does not hold)
             const auto role = attempt(
-                worstCall_, [&](GError** e) { return atspi_accessible_get_role(node, e); });
+                calls_, node, [&](GError** e) { return atspi_accessible_get_role(node, e); });
             if (role != ATSPI_ROLE_TEXT && role != ATSPI_ROLE_ENTRY) {
                 return;
             }
@@ -232,7 +252,7 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
             return;
         }
         const auto count = attempt(
-            worstCall_, [&](GError** e) { return atspi_accessible_get_child_count(node, e); });
+            calls_, node, [&](GError** e) { return atspi_accessible_get_child_count(node, e); });
         if (!count) {
             // A target that does not answer gets no further calls in this search.
             stalled = true;
@@ -244,7 +264,7 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
             return;
         }
         for (int i = 0; i < *count && !ended && !stalled; ++i) {
-            Held<AtspiAccessible> child(attempt(worstCall_, [&](GError** e) {
+            Held<AtspiAccessible> child(attempt(calls_, node, [&](GError** e) {
                                             return atspi_accessible_get_child_at_index(node, i, e);
                                         }).value_or(nullptr));
             if (child) {
@@ -272,14 +292,13 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
 AtspiAccessible* AtspiAccessibility::windowOf(AtspiAccessible* element) {
     auto* node = static_cast<AtspiAccessible*>(g_object_ref(element));
     for (int depth = 0; depth < maxDepth; ++depth) {
-        Held<AtspiAccessible> parent(attempt(worstCall_, [&](GError** e) {
+        Held<AtspiAccessible> parent(attempt(calls_, node, [&](GError** e) {
                                          return atspi_accessible_get_parent(node, e);
                                      }).value_or(nullptr));
-        const auto role = parent ? attempt(worstCall_,
-                                           [&](GError** e) {
-                                               return atspi_accessible_get_role(parent.get(), e);
-                                           })
-                                 : std::nullopt;
+        const auto role =
+            parent ? attempt(calls_, parent.get(),
+                             [&](GError** e) { return atspi_accessible_get_role(parent.get(), e); })
+                   : std::nullopt;
         if (!role) {
             break;
         }
@@ -318,11 +337,10 @@ bool AtspiAccessibility::stillHasFocus(Remembered& known,
     // Only a field with its caret there ends a search: another element may be the one that has
     // the keyboard beside an element that only claims it.
     Held<AtspiText> text(atspi_accessible_get_text_iface(known.element));
-    const auto caret = text ? attempt(worstCall_,
-                                      [&](GError** e) {
-                                          return atspi_text_get_caret_offset(text.get(), e);
-                                      })
-                            : std::nullopt;
+    const auto caret =
+        text ? attempt(calls_, text.get(),
+                       [&](GError** e) { return atspi_text_get_caret_offset(text.get(), e); })
+             : std::nullopt;
     return caret && *caret >= 0;
 }
 
@@ -350,7 +368,7 @@ void AtspiAccessibility::rememberFocus(AtspiAccessible* object, ProcessID pid,
 // --- Applications and their toolkits
 
 std::optional<States> AtspiAccessibility::states(AtspiAccessible* object) {
-    const auto set = attempt(worstCall_, [&](GError** e) {
+    const auto set = attempt(calls_, object, [&](GError** e) {
         (void)e;
         return atspi_accessible_get_state_set(object);
     });
@@ -363,17 +381,24 @@ std::optional<States> AtspiAccessibility::states(AtspiAccessible* object) {
 }
 
 const Toolkit& AtspiAccessibility::toolkitOf(AtspiAccessible* app) {
-    auto* name = attempt(worstCall_, [&](GError** e) {
+    const auto known = std::ranges::find(applications_, app, &KnownApplication::application);
+    if (known != applications_.end() && known->toolkit != nullptr) {
+        return *known->toolkit;
+    }
+    auto* name = attempt(calls_, app, [&](GError** e) {
                      return atspi_accessible_get_toolkit_name(app, e);
                  }).value_or(nullptr);
-    auto* version = name != nullptr ? attempt(worstCall_,
-                                              [&](GError** e) {
-                                                  return atspi_accessible_get_toolkit_version(
-                                                      app, e);
-                                              })
-                                          .value_or(nullptr)
-                                    : nullptr;
+    auto* version =
+        name != nullptr
+            ? attempt(calls_, app,
+                      [&](GError** e) { return atspi_accessible_get_toolkit_version(app, e); })
+                  .value_or(nullptr)
+            : nullptr;
     const Toolkit& rules = toolkitNamed(name != nullptr ? name : "", version != nullptr ? version : "");
+    // (an application that did not answer is asked again)
+    if (known != applications_.end() && name != nullptr) {
+        known->toolkit = &rules;
+    }
     g_free(name);
     g_free(version);
     return rules;
@@ -381,8 +406,13 @@ const Toolkit& AtspiAccessibility::toolkitOf(AtspiAccessible* app) {
 
 const Toolkit& AtspiAccessibility::toolkit(Entry& entry) {
     if (entry.toolkit == nullptr) {
+        const auto known = std::ranges::find(applications_, entry.pid, &KnownApplication::pid);
+        if (known != applications_.end() && known->toolkit != nullptr) {
+            entry.toolkit = known->toolkit;
+            return *entry.toolkit;
+        }
         // The application knows its toolkit; its elements need not.
-        Held<AtspiAccessible> app(attempt(worstCall_, [&](GError** e) {
+        Held<AtspiAccessible> app(attempt(calls_, entry.object, [&](GError** e) {
                                       return atspi_accessible_get_application(entry.object, e);
                                   }).value_or(nullptr));
         entry.toolkit = app ? &toolkitOf(app.get()) : &atkToolkit();
@@ -463,8 +493,8 @@ Subscription AtspiAccessibility::observeFocus(std::function<void(ElementRef)> on
 
 void AtspiAccessibility::onFocusEvent(AtspiAccessible* source) {
     // Our own events go first, before anything could ask our own accessibles a question.
-    const auto pid =
-        attempt(worstCall_, [&](GError** e) { return atspi_accessible_get_process_id(source, e); });
+    const auto pid = attempt(
+        calls_, source, [&](GError** e) { return atspi_accessible_get_process_id(source, e); });
     if (!pid || static_cast<ProcessID>(*pid) == self_) {
         return;
     }

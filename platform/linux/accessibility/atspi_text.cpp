@@ -65,8 +65,9 @@ std::optional<int> AtspiAccessibility::role(Entry& entry) {
     if (const auto known = reading(entry).role) {
         return known;
     }
-    const auto answer =
-        attempt(worstCall_, [&](GError** e) { return atspi_accessible_get_role(entry.object, e); });
+    const auto answer = attempt(calls_, entry.object, [&](GError** e) {
+        return atspi_accessible_get_role(entry.object, e);
+    });
     if (!answer) {
         return std::nullopt;
     }
@@ -82,11 +83,12 @@ std::optional<std::pair<int, int>> AtspiAccessibility::toolkitSelection(Entry& e
         return std::nullopt;
     }
     const auto selections = attempt(
-        worstCall_, [&](GError** e) { return atspi_text_get_n_selections(text.get(), e); });
+        calls_, text.get(), [&](GError** e) { return atspi_text_get_n_selections(text.get(), e); });
     std::pair<int, int> range;
     if (selections && *selections > 0) {
         AtspiRange* selected = attemptOwned(
-            worstCall_, [&](GError** e) { return atspi_text_get_selection(text.get(), 0, e); },
+            calls_, text.get(),
+            [&](GError** e) { return atspi_text_get_selection(text.get(), 0, e); },
             [](AtspiRange* made) { g_free(made); });
         if (selected == nullptr) {
             return std::nullopt;
@@ -94,8 +96,9 @@ std::optional<std::pair<int, int>> AtspiAccessibility::toolkitSelection(Entry& e
         range = std::minmax(selected->start_offset, selected->end_offset);
         g_free(selected);
     } else {
-        const auto caret = attempt(
-            worstCall_, [&](GError** e) { return atspi_text_get_caret_offset(text.get(), e); });
+        const auto caret = attempt(calls_, text.get(), [&](GError** e) {
+            return atspi_text_get_caret_offset(text.get(), e);
+        });
         if (!caret) {
             return std::nullopt;
         }
@@ -114,8 +117,9 @@ std::optional<int> AtspiAccessibility::characterCount(Entry& entry) {
     if (!text) {
         return std::nullopt;
     }
-    const auto count = attempt(
-        worstCall_, [&](GError** e) { return atspi_text_get_character_count(text.get(), e); });
+    const auto count = attempt(calls_, text.get(), [&](GError** e) {
+        return atspi_text_get_character_count(text.get(), e);
+    });
     if (!count || *count < 0) {
         return std::nullopt;
     }
@@ -213,7 +217,8 @@ std::optional<std::u16string> AtspiAccessibility::fetchText(Entry& entry, int st
         return std::nullopt;
     }
     auto* raw = attemptOwned(
-        worstCall_, [&](GError** e) { return atspi_text_get_text(text.get(), start, end, e); },
+        calls_, text.get(),
+        [&](GError** e) { return atspi_text_get_text(text.get(), start, end, e); },
         [](gchar* made) { g_free(made); });
     if (raw == nullptr) {
         return std::nullopt;
@@ -252,7 +257,7 @@ std::optional<AtspiAccessibility::Calls::Line> AtspiAccessibility::Calls::lineRa
     }
     const auto release = [](AtspiTextRange* made) { g_boxed_free(ATSPI_TYPE_TEXT_RANGE, made); };
     auto* range = attemptOwned(
-        backend_.worstCall_,
+        backend_.calls_, text.get(),
         [&](GError** e) {
             return atspi_text_get_string_at_offset(text.get(), offset, ATSPI_TEXT_GRANULARITY_LINE,
                                                    e);
@@ -262,7 +267,7 @@ std::optional<AtspiAccessibility::Calls::Line> AtspiAccessibility::Calls::lineRa
         // Qt 5 knows only the call AT-SPI had before.
         G_GNUC_BEGIN_IGNORE_DEPRECATIONS
         range = attemptOwned(
-            backend_.worstCall_,
+            backend_.calls_, text.get(),
             [&](GError** e) {
                 return atspi_text_get_text_at_offset(text.get(), offset,
                                                      ATSPI_TEXT_BOUNDARY_LINE_START, e);
@@ -289,7 +294,7 @@ std::optional<Rect> AtspiAccessibility::Calls::textExtents(int start, int end,
         return std::nullopt;
     }
     AtspiRect* extents = attemptOwned(
-        backend_.worstCall_,
+        backend_.calls_, text.get(),
         [&](GError** e) {
             return end == start
                        ? atspi_text_get_character_extents(text.get(), start, coordinates, e)
@@ -308,7 +313,7 @@ std::optional<Rect> AtspiAccessibility::Calls::frame(AtspiCoordType coordinates)
     Held<AtspiComponent> component(atspi_accessible_get_component_iface(entry_.object));
     AtspiRect* extents =
         component ? attemptOwned(
-                        backend_.worstCall_,
+                        backend_.calls_, component.get(),
                         [&](GError** e) {
                             return atspi_component_get_extents(component.get(), coordinates, e);
                         },
@@ -358,7 +363,7 @@ std::optional<Point> AtspiAccessibility::windowOrigin(Entry& entry) {
     } else {
         // Without the margins said, the toolkit's own size of the window tells them: what the X
         // window has beyond it, the same on both sides.
-        Held<AtspiAccessible> app(attempt(worstCall_, [&](GError** e) {
+        Held<AtspiAccessible> app(attempt(calls_, entry.object, [&](GError** e) {
                                       return atspi_accessible_get_application(entry.object, e);
                                   }).value_or(nullptr));
         const auto content = app ? activeWindowSize(app.get()) : std::nullopt;
@@ -371,19 +376,19 @@ std::optional<Point> AtspiAccessibility::windowOrigin(Entry& entry) {
 }
 
 std::optional<Size> AtspiAccessibility::activeWindowSize(AtspiAccessible* app) {
-    const auto count = attempt(worstCall_, [&](GError** e) {
+    const auto count = attempt(calls_, app, [&](GError** e) {
                            return atspi_accessible_get_child_count(app, e);
                        }).value_or(0);
     std::optional<Size> first;
     for (int i = 0; i < std::min(count, maxChildren); ++i) {
-        Held<AtspiAccessible> window(attempt(worstCall_, [&](GError** e) {
+        Held<AtspiAccessible> window(attempt(calls_, app, [&](GError** e) {
                                          return atspi_accessible_get_child_at_index(app, i, e);
                                      }).value_or(nullptr));
         Held<AtspiComponent> component(
             window ? atspi_accessible_get_component_iface(window.get()) : nullptr);
         AtspiRect* extents =
             component ? attemptOwned(
-                            worstCall_,
+                            calls_, component.get(),
                             [&](GError** e) {
                                 return atspi_component_get_extents(component.get(),
                                                                    ATSPI_COORD_TYPE_WINDOW, e);
@@ -447,17 +452,17 @@ bool AtspiAccessibility::selectionFlowsOn(Entry& entry, std::pair<int, int> sele
         if (!text) {
             return std::nullopt;
         }
-        const auto selections = attempt(worstCall_, [&](GError** e) {
+        const auto selections = attempt(calls_, text.get(), [&](GError** e) {
                                     return atspi_text_get_n_selections(text.get(), e);
                                 }).value_or(0);
         AtspiRange* range =
             selections > 0
                 ? attemptOwned(
-                      worstCall_,
+                      calls_, text.get(),
                       [&](GError** e) { return atspi_text_get_selection(text.get(), 0, e); },
                       [](AtspiRange* made) { g_free(made); })
                 : nullptr;
-        const auto length = attempt(worstCall_, [&](GError** e) {
+        const auto length = attempt(calls_, text.get(), [&](GError** e) {
                                 return atspi_text_get_character_count(text.get(), e);
                             }).value_or(-1);
         if (range == nullptr) {
@@ -469,7 +474,8 @@ bool AtspiAccessibility::selectionFlowsOn(Entry& entry, std::pair<int, int> sele
         return Selected{start, end, length};
     };
     GArray* relations = attemptOwned(
-        worstCall_, [&](GError** e) { return atspi_accessible_get_relation_set(entry.object, e); },
+        calls_, entry.object,
+        [&](GError** e) { return atspi_accessible_get_relation_set(entry.object, e); },
         [](GArray* made) { g_array_free(made, TRUE); });
     if (relations == nullptr) {
         return false;

@@ -61,9 +61,9 @@ Status AtspiAccessibility::writeSelection(Entry& entry, text::Utf16Range range) 
     }
     Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
     const auto selections = [&] {
-        return attempt(worstCall_, [&](GError** e) {
-                   return atspi_text_get_n_selections(text.get(), e);
-               }).value_or(0);
+        return attempt(calls_, text.get(),
+                       [&](GError** e) { return atspi_text_get_n_selections(text.get(), e); })
+            .value_or(0);
     };
     const auto caret = [&](GError** e) {
         return atspi_text_set_caret_offset(text.get(), *start, e);
@@ -81,8 +81,9 @@ Status AtspiAccessibility::writeSelection(Entry& entry, text::Utf16Range range) 
     if (!toolkit(entry).readsSelectionWritesBack()) {
         // The answer tells (and the selection may show only a moment later).
         const auto answered = [&](auto&& write) {
-            return attempt(worstCall_, [&](GError** e) { return write(e); }).value_or(FALSE) !=
-                   FALSE;
+            return attempt(calls_, text.get(), [&](GError** e) {
+                       return write(e);
+                   }).value_or(FALSE) != FALSE;
         };
         done = range.length == 0 ? answered(caret)
                                  : answered(selections() > 0 ? std::function(set)
@@ -91,7 +92,7 @@ Status AtspiAccessibility::writeSelection(Entry& entry, text::Utf16Range range) 
         // The answer does not tell: the selection read back does, the first way, then the
         // other.
         const auto took = [&](auto&& write) {
-            (void)attempt(worstCall_, [&](GError** e) { return write(e); });
+            (void)attempt(calls_, text.get(), [&](GError** e) { return write(e); });
             forgetReadings();
             return toolkitSelection(entry) == std::pair{*start, *end};
         };
@@ -133,7 +134,7 @@ Status AtspiAccessibility::writeSelectedText(Entry& entry, const std::u16string&
     Held<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(entry.object));
     forgetReadings();
     if (end > start) {
-        const auto deleted = attempt(worstCall_, [&](GError** e) {
+        const auto deleted = attempt(calls_, editable.get(), [&](GError** e) {
             return atspi_editable_text_delete_text(editable.get(), start, end, e);
         });
         if (!deleted || *deleted == FALSE) {
@@ -145,7 +146,7 @@ Status AtspiAccessibility::writeSelectedText(Entry& entry, const std::u16string&
         // GTK counts the inserted text in bytes, Qt in UTF-16 units.
         const int inserted = unit == OffsetUnit::utf16 ? static_cast<int>(replacement.size())
                                                        : static_cast<int>(utf8.size());
-        const auto done = attempt(worstCall_, [&](GError** e) {
+        const auto done = attempt(calls_, editable.get(), [&](GError** e) {
             return atspi_editable_text_insert_text(editable.get(), start, utf8.c_str(), inserted,
                                                    e);
         });
@@ -164,7 +165,7 @@ Status AtspiAccessibility::writeSelectedText(Entry& entry, const std::u16string&
     }
     const auto caret = location + static_cast<std::int64_t>(replacement.size());
     Held<AtspiText> textInterface(atspi_accessible_get_text_iface(entry.object));
-    (void)attempt(worstCall_, [&](GError** e) {
+    (void)attempt(calls_, textInterface.get(), [&](GError** e) {
         return atspi_text_set_caret_offset(
             textInterface.get(), static_cast<int>(fromUtf16Offset(expected, caret, unit)), e);
     });
@@ -176,7 +177,7 @@ Status AtspiAccessibility::writeValue(Entry& entry, const std::u16string& text) 
     Held<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(entry.object));
     const auto utf8 = text::toUtf8(text);
     forgetReadings();
-    const auto done = attempt(worstCall_, [&](GError** e) {
+    const auto done = attempt(calls_, editable.get(), [&](GError** e) {
         return atspi_editable_text_set_text_contents(editable.get(), utf8.c_str(), e);
     });
     if (!done || *done == FALSE) {
@@ -214,8 +215,9 @@ Status AtspiAccessibility::setAttribute(ElementRef element, std::string_view nam
         }
         forgetReadings();
         Held<AtspiComponent> component(atspi_accessible_get_component_iface(entry.object));
-        const auto done = attempt(
-            worstCall_, [&](GError** e) { return atspi_component_grab_focus(component.get(), e); });
+        const auto done = attempt(calls_, component.get(), [&](GError** e) {
+            return atspi_component_grab_focus(component.get(), e);
+        });
         return done && *done != FALSE
                    ? Status()
                    : Status::failure(ErrorCode::failed, "the application refused the focus");

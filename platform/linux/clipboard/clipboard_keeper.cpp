@@ -196,6 +196,8 @@ class Keeper {
                                                selections_->ownedSince(handOff->selection));
                 }
                 keep(handOff->selection, std::move(data));
+                // Standing by with them: the program going from now on leaves them there.
+                send(KeeperMessage::taken, std::vector<std::uint8_t>{1});
                 return true;
             }
             case KeeperMessage::take: {

@@ -58,12 +58,18 @@ bool KeeperLink::hold(const std::string& selection, const x11::SelectionData& da
     if (!ensure(until)) {
         return false;
     }
-    const bool sent = send(x11::KeeperMessage::hold,
-                           x11::encodeHandOff({selection, 0, data}), until);
-    if (!sent) {
+    if (!send(x11::KeeperMessage::hold, x11::encodeHandOff({selection, 0, data}), until)) {
         drop("hold-not-sent");
+        return false;
     }
-    return sent;
+    // Once it answers, it stands by with them: the program going from then on, even before its
+    // next message, leaves them on the selection.
+    const auto answer = receive(until);
+    if (!answer || answer->kind != x11::KeeperMessage::taken || answer->payload.size() != 1) {
+        drop("no-answer");
+        return false;
+    }
+    return answer->payload[0] == 1;
 }
 
 bool KeeperLink::take(const std::string& selection, std::uint32_t time, Clock::time_point until) {

@@ -6,7 +6,8 @@
 //   program -> keeper   program  our selection window (u32): its ownership is the borrow the
 //                                keeper stands behind
 //                       hold     a selection's contents (a hand-off, see selection_data.h): the
-//                                user's, kept in reserve, or served in place of what it serves
+//                                user's, kept in reserve, or served in place of what it serves;
+//                                answered with `taken` once the keeper stands by with them
 //                       take     a selection's name and a server time (0: now): take it with what
 //                                is held, as of that time
 //                       moment   a selection's name and the fingerprint of the moment's text the
@@ -19,8 +20,8 @@
 //                                text (a hand-off); should the program go before then, it is
 //                                served until then (KeeperLeave); answered with `taken`
 //   keeper -> program   ready    the keeper's window (u32)
-//                       taken    whether the take took, or the keeper stands by with the text
-//                                left (one byte)
+//                       taken    whether the take took, or the keeper stands by with the
+//                                contents held or the text left (one byte)
 
 #include <cstdint>
 #include <deque>

@@ -13,8 +13,8 @@
 namespace ravlin::platform::x11 {
 
 // The connection, and the parts that run on its pump, each event handed to the part it is for.
-struct Selections::Parts final : SelectionConnection::Handler {
-    explicit Parts(std::unique_ptr<SelectionConnection> link)
+struct Selections::Workings final : SelectionConnection::Handler {
+    explicit Workings(std::unique_ptr<SelectionConnection> link)
         : connection(std::move(link)),
           transfers(*connection),
           owner(*connection, transfers),
@@ -32,9 +32,9 @@ struct Selections::Parts final : SelectionConnection::Handler {
         connection->start(*this);
     }
     // The pump ends before the parts it calls.
-    ~Parts() override { connection->stop(); }
-    Parts(const Parts&) = delete;
-    Parts& operator=(const Parts&) = delete;
+    ~Workings() override { connection->stop(); }
+    Workings(const Workings&) = delete;
+    Workings& operator=(const Workings&) = delete;
 
     void handle(const xcb_generic_event_t& event) override {
         const std::uint8_t type = event.response_type & 0x7f;
@@ -128,10 +128,10 @@ std::shared_ptr<Selections> Selections::open() {
         return nullptr;
     }
     return std::shared_ptr<Selections>(
-        new Selections(std::make_unique<Parts>(std::move(connection))));
+        new Selections(std::make_unique<Workings>(std::move(connection))));
 }
 
-Selections::Selections(std::unique_ptr<Parts> parts) : parts_(std::move(parts)) {}
+Selections::Selections(std::unique_ptr<Workings> workings) : workings_(std::move(workings)) {}
 
 Selections::~Selections() = default;
 
@@ -151,26 +151,26 @@ void Selections::submit(std::string selection, SelectionLimits limits, bool text
     job->limits = limits;
     job->deadline = Clock::now() + limits.total;
     job->textOnly = textOnly;
-    if (!parts_->connection->connected()) {
+    if (!workings_->connection->connected()) {
         done(Read{{}, PasteboardSaveFailure::ownerNotAnswering});
         return;
     }
     job->done = std::move(done);
-    parts_->connection->post([parts = parts_.get(), job, selection = std::move(selection)] {
-        job->selection = parts->connection->atom(selection);
-        parts->reader.start(job);
+    workings_->connection->post([workings = workings_.get(), job, selection = std::move(selection)] {
+        job->selection = workings->connection->atom(selection);
+        workings->reader.start(job);
     });
 }
 
 std::optional<std::uint32_t> Selections::own(const std::string& selection,
                                              std::shared_ptr<const SelectionData> data) {
-    auto* parts = parts_.get();
-    return parts->connection
+    auto* workings = workings_.get();
+    return workings->connection
         ->call<std::optional<std::uint32_t>>(
-            [parts, selection, data = std::move(data)]() -> std::optional<std::uint32_t> {
-                const auto time = parts->connection->serverTime();
+            [workings, selection, data = std::move(data)]() -> std::optional<std::uint32_t> {
+                const auto time = workings->connection->serverTime();
                 if (!time ||
-                    !parts->owner.ownAt(parts->connection->atom(selection), data, *time)) {
+                    !workings->owner.ownAt(workings->connection->atom(selection), data, *time)) {
                     return std::nullopt;
                 }
                 return time;
@@ -181,22 +181,22 @@ std::optional<std::uint32_t> Selections::own(const std::string& selection,
 
 bool Selections::ownAsOf(const std::string& selection, std::shared_ptr<const SelectionData> data,
                          std::uint32_t time) {
-    auto* parts = parts_.get();
-    return parts->connection
+    auto* workings = workings_.get();
+    return workings->connection
         ->call<bool>(
-            [parts, selection, data = std::move(data), time] {
-                return parts->owner.ownAt(parts->connection->atom(selection), data, time);
+            [workings, selection, data = std::move(data), time] {
+                return workings->owner.ownAt(workings->connection->atom(selection), data, time);
             },
             serverWait)
         .value_or(false);
 }
 
 bool Selections::clear(const std::string& selection, KnownChange change) {
-    auto* parts = parts_.get();
-    return parts->connection
+    auto* workings = workings_.get();
+    return workings->connection
         ->call<bool>(
-            [parts, selection, change] {
-                return parts->owner.clear(parts->connection->atom(selection), change);
+            [workings, selection, change] {
+                return workings->owner.clear(workings->connection->atom(selection), change);
             },
             serverWait)
         .value_or(false);
@@ -214,97 +214,97 @@ Selections::Verdict verdictOf(std::optional<bool> answer, const SelectionConnect
 }  // namespace
 
 Selections::Verdict Selections::isLastChange(const std::string& selection, KnownChange change) {
-    auto* parts = parts_.get();
-    return verdictOf(parts->connection->call<bool>(
-                         [parts, selection, change] {
-                             return parts->owner.isLastChange(parts->connection->atom(selection),
+    auto* workings = workings_.get();
+    return verdictOf(workings->connection->call<bool>(
+                         [workings, selection, change] {
+                             return workings->owner.isLastChange(workings->connection->atom(selection),
                                                               change);
                          },
                          serverWait),
-                     *parts->connection);
+                     *workings->connection);
 }
 
 Selections::Verdict Selections::replace(const std::string& selection, KnownChange change,
                                         std::shared_ptr<const SelectionData> data) {
-    auto* parts = parts_.get();
-    return verdictOf(parts->connection->call<bool>(
-                         [parts, selection, change, data = std::move(data)] {
-                             return parts->owner.replace(parts->connection->atom(selection),
+    auto* workings = workings_.get();
+    return verdictOf(workings->connection->call<bool>(
+                         [workings, selection, change, data = std::move(data)] {
+                             return workings->owner.replace(workings->connection->atom(selection),
                                                          change, data);
                          },
                          2 * serverWait),
-                     *parts->connection);
+                     *workings->connection);
 }
 
 Selections::Taken Selections::takeOver(const std::string& selection,
                                        std::shared_ptr<const SelectionData> data,
                                        KnownChange basis) {
-    auto* parts = parts_.get();
-    return parts->connection
+    auto* workings = workings_.get();
+    return workings->connection
         ->call<Taken>(
-            [parts, selection, data = std::move(data), basis] {
-                return parts->owner.takeOver(parts->connection->atom(selection), data, basis);
+            [workings, selection, data = std::move(data), basis] {
+                return workings->owner.takeOver(workings->connection->atom(selection), data, basis);
             },
             2 * serverWait)
         .value_or(Taken{});
 }
 
 Selections::KnownChange Selections::lastChange(const std::string& selection) const {
-    return parts_->owner.lastChange(selection);
+    return workings_->owner.lastChange(selection);
 }
 
 Selections::KnownChange Selections::lastOwnChange(const std::string& selection) const {
-    return parts_->owner.lastOwnChange(selection);
+    return workings_->owner.lastOwnChange(selection);
 }
 
 std::shared_ptr<const SelectionData> Selections::owned(const std::string& selection) const {
-    return parts_->owner.owned(selection);
+    return workings_->owner.owned(selection);
 }
 
 std::uint32_t Selections::ownedSince(const std::string& selection) const {
-    return parts_->owner.ownedSince(selection);
+    return workings_->owner.ownedSince(selection);
 }
 
 bool Selections::fetched(const std::string& selection) const {
-    return parts_->owner.fetched(selection);
+    return workings_->owner.fetched(selection);
 }
 
 std::vector<ClientIdentity> Selections::requestors(const std::string& selection) const {
-    return parts_->owner.requestors(selection);
+    return workings_->owner.requestors(selection);
 }
 
 std::uint32_t Selections::clientBaseOf(std::uint32_t window) const {
-    return parts_->owner.clientBaseOf(window);
+    return workings_->owner.clientBaseOf(window);
 }
 
 std::uint64_t Selections::ownChanges(const std::string& selection) const {
-    return parts_->owner.ownChanges(selection);
+    return workings_->owner.ownChanges(selection);
 }
 
 void Selections::onForeignChange(std::function<void(const std::string&, std::uint64_t)> callback) {
-    parts_->owner.onForeignChange(std::move(callback));
+    workings_->owner.onForeignChange(std::move(callback));
 }
 
 bool Selections::saveToManager(const std::string& selection, std::chrono::milliseconds limit) {
-    auto* parts = parts_.get();
-    return parts->connection
+    auto* workings = workings_.get();
+    return workings->connection
         ->call<bool>(
-            [parts, selection, limit] {
-                return parts->owner.saveToManager(parts->connection->atom(selection), limit);
+            [workings, selection, limit] {
+                return workings->owner.saveToManager(workings->connection->atom(selection), limit);
             },
             limit + serverWait)
         .value_or(false);
 }
 
 std::uint32_t Selections::window() const {
-    return parts_->connection->window();
+    return workings_->connection->window();
 }
 
 void Selections::onOwnerChange(std::function<void(const OwnerChange&)> callback) {
-    auto* parts = parts_.get();
-    (void)parts->connection->call<bool>(
-        [parts, callback = std::move(callback)] {
-            parts->owner.onOwnerChanged = callback;
+    auto* workings = workings_.get();
+    (void)workings->connection->call<bool>(
+        [workings, callback = std::move(callback)] {
+            workings->owner.onOwnerChanged = callback;
             return true;
         },
         serverWait);
@@ -312,40 +312,40 @@ void Selections::onOwnerChange(std::function<void(const OwnerChange&)> callback)
 
 void Selections::onFetch(
     std::function<void(const std::string&, const ClientIdentity&, bool)> callback) {
-    auto* parts = parts_.get();
-    (void)parts->connection->call<bool>(
-        [parts, callback = std::move(callback)] {
-            parts->owner.onFetch = callback;
+    auto* workings = workings_.get();
+    (void)workings->connection->call<bool>(
+        [workings, callback = std::move(callback)] {
+            workings->owner.onFetch = callback;
             return true;
         },
         serverWait);
 }
 
 ClientIdentity Selections::clientOf(std::uint32_t window) {
-    auto* parts = parts_.get();
-    return parts->connection
-        ->call<ClientIdentity>([parts, window] { return parts->owner.clientOf(window); },
+    auto* workings = workings_.get();
+    return workings->connection
+        ->call<ClientIdentity>([workings, window] { return workings->owner.clientOf(window); },
                                serverWait)
-        .value_or(ClientIdentity{parts->owner.clientBaseOf(window), std::nullopt});
+        .value_or(ClientIdentity{workings->owner.clientBaseOf(window), std::nullopt});
 }
 
 void Selections::setDeputy(std::uint32_t window) {
     // Done before the caller goes on: the deputy's next change must find it known.
-    auto* parts = parts_.get();
-    (void)parts->connection->call<bool>(
-        [parts, window] {
-            parts->owner.setDeputy(window);
+    auto* workings = workings_.get();
+    (void)workings->connection->call<bool>(
+        [workings, window] {
+            workings->owner.setDeputy(window);
             return true;
         },
         serverWait);
 }
 
 std::optional<Selections::KnownChange> Selections::deputyChange(const std::string& selection) {
-    auto* parts = parts_.get();
-    return parts->connection
+    auto* workings = workings_.get();
+    return workings->connection
         ->call<std::optional<KnownChange>>(
-            [parts, selection] {
-                return parts->owner.deputyChange(parts->connection->atom(selection));
+            [workings, selection] {
+                return workings->owner.deputyChange(workings->connection->atom(selection));
             },
             serverWait)
         .value_or(std::nullopt);
@@ -353,29 +353,29 @@ std::optional<Selections::KnownChange> Selections::deputyChange(const std::strin
 
 void Selections::standBy(const std::string& selection, std::shared_ptr<const SelectionData> data,
                          std::uint32_t window) {
-    auto* parts = parts_.get();
-    (void)parts->connection->call<bool>(
-        [parts, selection, data = std::move(data), window] {
-            parts->owner.standBy(parts->connection->atom(selection), data, window);
+    auto* workings = workings_.get();
+    (void)workings->connection->call<bool>(
+        [workings, selection, data = std::move(data), window] {
+            workings->owner.standBy(workings->connection->atom(selection), data, window);
             return true;
         },
         serverWait);
 }
 
 std::size_t Selections::transfersInProgress() {
-    auto* parts = parts_.get();
-    return parts->connection
-        ->call<std::size_t>([parts] { return parts->transfers.inProgress(); }, serverWait)
+    auto* workings = workings_.get();
+    return workings->connection
+        ->call<std::size_t>([workings] { return workings->transfers.inProgress(); }, serverWait)
         .value_or(0);
 }
 
 void Selections::onTrouble(std::function<void(const std::string&)> callback) {
-    std::lock_guard lock(parts_->troubleMutex);
-    parts_->onTrouble = std::move(callback);
+    std::lock_guard lock(workings_->troubleMutex);
+    workings_->onTrouble = std::move(callback);
 }
 
 bool Selections::connected() const {
-    return parts_->connection->connected();
+    return workings_->connection->connected();
 }
 
 }  // namespace ravlin::platform::x11

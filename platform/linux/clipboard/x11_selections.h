@@ -185,11 +185,11 @@ class Selections {
   private:
     // The connection with its pump, and what runs on it: selection_connection.h,
     // selection_reader.h, selection_owner.h, incr_transfers.h.
-    struct Parts;
-    explicit Selections(std::unique_ptr<Parts> parts);
+    struct Workings;
+    explicit Selections(std::unique_ptr<Workings> workings);
     void submit(std::string selection, SelectionLimits limits, bool textOnly,
                 std::function<void(Read)> done);
-    std::unique_ptr<Parts> parts_;
+    std::unique_ptr<Workings> workings_;
 };
 
 }  // namespace ravlin::platform::x11

@@ -1,15 +1,18 @@
 // A plain X client for the clipboard tests, written straight on xcb and apart from the program's
 // own selection layer, so that the two cannot share a mistake.
 //
-//   clipboard_tool serve SPEC [silent|later]
+//   clipboard_tool serve SPEC [silent|stalling|later]
 //                                        owns CLIPBOARD and serves each target of SPEC exactly
-//                                        (INCR above 256 KiB); "silent" never answers; "later"
+//                                        (INCR above 256 KiB); "silent" never answers;
+//                                        "stalling" announces an INCR answer and sends none of
+//                                        its steps; "later"
 //                                        prints "ready" and takes the clipboard only once the
 //                                        line "take" arrives on standard input (a line "fetch"
 //                                        before it reads the clipboard's text as a requestor and
 //                                        prints "fetched", as a clipboard manager does). Prints
-//                                        "owning" once it owns, "lost" when another client takes
-//                                        the clipboard, and ends then.
+//                                        "owning" once it owns, "asked" for each request it gets
+//                                        (answered or not), "lost" when another client takes the
+//                                        clipboard, and ends then.
 //   clipboard_tool read                  reads CLIPBOARD as a requestor does (INCR included):
 //                                        first "TARGETS <type> <name>...", then one line per
 //                                        target that carries contents: "<name> <type> <format>
@@ -165,7 +168,7 @@ struct Value {
 
 std::optional<Value> convert(xcb_atom_t target, Clock::time_point until);
 
-int serve(const char* spec, bool silent, bool later) {
+int serve(const char* spec, bool silent, bool stalling, bool later) {
     const auto targets = readSpec(spec);
     const xcb_atom_t clipboard = atom("CLIPBOARD");
     const xcb_atom_t targetsAtom = atom("TARGETS");
@@ -218,6 +221,10 @@ int serve(const char* spec, bool silent, bool later) {
             std::fflush(stdout);
             return 0;
         }
+        if (type == XCB_SELECTION_REQUEST) {
+            std::puts("asked");
+            std::fflush(stdout);
+        }
         if (type == XCB_SELECTION_REQUEST && !silent) {
             const auto request = *reinterpret_cast<xcb_selection_request_event_t*>(event);
             xcb_atom_t property = request.property == XCB_NONE ? request.target : request.property;
@@ -243,7 +250,9 @@ int serve(const char* spec, bool silent, bool later) {
                     const auto size = static_cast<std::uint32_t>(target.bytes.size());
                     xcb_change_property(c, XCB_PROP_MODE_REPLACE, request.requestor, property, incr,
                                         32, 1, &size);
-                    sending[{request.requestor, property}] = Sending{&target};
+                    if (!stalling) {
+                        sending[{request.requestor, property}] = Sending{&target};
+                    }
                 }
             } else {
                 property = XCB_NONE;
@@ -426,7 +435,7 @@ int main(int argc, char** argv) {
     int status = 2;
     if (mode == "serve" && argc >= 3) {
         const std::string option = argc >= 4 ? argv[3] : "";
-        status = serve(argv[2], option == "silent", option == "later");
+        status = serve(argv[2], option == "silent", option == "stalling", option == "later");
     } else if (mode == "read") {
         status = read();
     } else if (mode == "owner") {
