@@ -136,7 +136,11 @@ void QNCoordinatorApp::dismissPanel(std::string reason) {
     cancelQuickFixAutoCommit();
     logSystem(platform::LogLevel::notice, "dismissPanel: reason=" + reason);
     const std::string prefix = "sid=" + panelSessionID.value_or("-");
-    SessionFlows::preserveDraft(*this, textController->string());
+    if (const auto text = textController->string(); text == quickFixCapturedText) {
+        SessionFlows::clearDraft(*this);
+    } else {
+        SessionFlows::preserveDraft(*this, text);
+    }
     isPanelOpen = false;
     SessionFlows::liftDoubleTapSuspension(*this);
     if (composer) {
@@ -239,6 +243,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
                         ? std::optional(snapshot.app)
                         : std::nullopt;
     app.sourceSelection = QNPasteSelection::seededBy(snapshot);
+    app.quickFixCapturedText.reset();
     std::optional<std::u16string> seed;
     if (snapshot.selectionText && !text::isBlank(*snapshot.selectionText)) {
         seed = *snapshot.selectionText;
@@ -578,6 +583,7 @@ void QNCoordinatorApp::SessionFlows::forgetTypedBoundary(QNCoordinatorApp& app) 
 
 void QNCoordinatorApp::SessionFlows::endSession(QNCoordinatorApp& app) {
     app.panelSessionID.reset();
+    app.quickFixCapturedText.reset();
     if (app.composer) {
         app.composer->setLogSessionID(std::nullopt);
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/target/paste_check.h"
+#include "app/target/position_map.h"
 #include "core/text/search.h"
 #include "core/text/unicode.h"
 
@@ -393,6 +394,29 @@ QCoro::Task<> putBackUnwritten(Driver driver, PreparedSelection prepared) {
     }
 }
 
+// Once the text is written: the element's caret and selection as they were before the commit
+// (`caret`), mapped through the change, so that the person's next key goes where it would have.
+// Only over the text as the write left it (`valueBefore` with `replaced` rewritten): a field
+// changed since (the person typed on) keeps its caret.
+QCoro::Task<> putBackAfterWrite(Driver driver, Token token, std::optional<text::Utf16Range> caret,
+                                std::optional<std::u16string> valueBefore,
+                                std::optional<text::Utf16Range> replaced, std::u16string corrected) {
+    if (!caret || !valueBefore || !replaced || replaced->location < 0 || replaced->length < 0 ||
+        replaced->end() > static_cast<std::int64_t>(valueBefore->size())) {
+        co_return;
+    }
+    std::u16string written = *valueBefore;
+    written.replace(static_cast<std::size_t>(replaced->location),
+                    static_cast<std::size_t>(replaced->length), corrected);
+    if (driver->value(token) != written) {
+        co_return;
+    }
+    const auto mapped = rangeAfterCorrection(*valueBefore, written, *caret);
+    if (driver->selectedTextRange(token) != std::optional(mapped)) {
+        co_await putBackSelection(std::move(driver), token, mapped);
+    }
+}
+
 // The corrected text stays on the clipboard; the user's contents come back later.
 Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboardManager> manager,
                         const QNModelPasteboardSnapshot& saved,
@@ -571,13 +595,14 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
     if (session.route == QNQuickFixRoute::nativeAppKit && prepared.canAttemptAccessibilityWrite) {
         const auto token = prepared.elementToken.value_or(session.elementToken);
         if (driver->canSetSelectedText(token)) {
-            auto before = driver->value(token);
-            auto selected = driver->selectedTextRange(token);
+            const auto before = driver->value(token);
+            const auto selected = driver->selectedTextRange(token);
             if (driver->setSelectedText(correctedText, token) &&
-                co_await verifyValue(driver, token, correctedText, std::move(before), selected,
-                                     stop)) {
+                co_await verifyValue(driver, token, correctedText, before, selected, stop)) {
                 co_await driver->sleep(pauseAfterAccessibilityWrite, stop);
                 restore();
+                co_await putBackAfterWrite(driver, token, prepared.before, before, selected,
+                                           correctedText);
                 co_return ended(Result::committed(QNQuickFixReplacementMethod::accessibility));
             }
         }
@@ -636,6 +661,10 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
                 });
             if (arrived(check)) {
                 restore();
+                if (prepared.elementToken) {
+                    co_await putBackAfterWrite(driver, *prepared.elementToken, prepared.before,
+                                               witness.value, witness.selection, correctedText);
+                }
                 co_return ended(Result::committed(QNQuickFixReplacementMethod::paste));
             }
             if (mayHaveArrived(check)) {

@@ -519,8 +519,8 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
 TEST_F(ComposerSession, ATextATerminalTookIsNeverKeptToBeSentAgain) {
     for (const auto& [text, last] : {
              std::pair<std::u16string, std::string>{
-                 u"ls -l", "committed method=paste pasteboard_restore=success"},
-             {u"ls -l\nls",
+                 u"./run -l", "committed method=paste pasteboard_restore=success"},
+             {u"./run -l\n./run",
               "commit_sent method=paste reason=arrival-unconfirmed pasteboard_restore=success"},
          }) {
         SCOPED_TRACE(last);

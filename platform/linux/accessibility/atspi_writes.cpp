@@ -85,7 +85,9 @@ Status AtspiAccessibility::writeSelection(Entry& entry, text::Utf16Range range) 
                        return write(e);
                    }).value_or(FALSE) != FALSE;
         };
-        done = range.length == 0 ? answered(caret)
+        // A caret over a selection: some take the caret and keep the selection (LibreOffice),
+        // so the selection goes first.
+        done = range.length == 0 ? (selections() == 0 || answered(unselect)) && answered(caret)
                                  : answered(selections() > 0 ? std::function(set)
                                                              : std::function(add));
     } else {
