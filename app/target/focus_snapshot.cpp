@@ -563,7 +563,9 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
             giveUp();
             co_return std::nullopt;
         }
-        co_await driver->sleep(milliseconds(pauseAfterSelectAllBeforeCopy), stop);
+        if (!selectionShown) {
+            co_await driver->sleep(milliseconds(pauseAfterSelectAllBeforeCopy), stop);
+        }
         if (!mayCopy()) {
             giveUp();
             co_return std::nullopt;
@@ -582,8 +584,9 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
     // The chord is out: the polls run out whatever happens, or the target's copy could land
     // after the put-back and take the user's contents.
     bool left = false;
+    constexpr int copyPolls = static_cast<int>(copyWaitLimit / settlePollInterval);
     for (int poll = 0; poll < copyPolls && driver->pasteboardChangeCount() == baseline; ++poll) {
-        co_await driver->sleep(milliseconds(copyPollInterval), std::stop_token());
+        co_await driver->sleep(milliseconds(settlePollInterval), std::stop_token());
         left = left || !driver->isFrontmostOther(target);
     }
     std::optional<std::u16string> copied;
@@ -606,14 +609,17 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
 QCoro::Task<bool> QNModelFocusSnapshot::waitForSelectAll(
     std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
     std::function<bool()> selectionShown, std::stop_token stop) {
-    for (int poll = 0; !selectionShown(); ++poll) {
-        if (poll == selectionShownPolls || stop.stop_requested() ||
-            !driver->isFrontmostOther(target)) {
-            co_return false;
-        }
-        co_await driver->sleep(static_cast<int>(copyPollInterval.count()), stop);
-    }
-    co_return true;
+    bool left = false;
+    const bool shown = co_await driver->waitUntil(
+        [&] {
+            if (selectionShown()) {
+                return true;
+            }
+            left = !driver->isFrontmostOther(target);
+            return left;
+        },
+        settlePollInterval, selectAllWaitLimit, stop);
+    co_return shown && !left;
 }
 
 QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probedCaretRect(

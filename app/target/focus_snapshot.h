@@ -91,11 +91,13 @@ struct QNModelFocusSnapshot {
     // acted on. Installed once by the application shell; main sequence only.
     static inline std::function<void(bool)> accessibilityTrustObserver;
 
-    // The synthetic keys' pauses and counts.
-    static constexpr auto copyPollInterval = std::chrono::milliseconds(25);
-    static constexpr int copyPolls = 12;
+    // What the synthetic keys did is looked for this often: the copy landing on the pasteboard
+    // (at most `copyWaitLimit`), Ctrl+A's selection showing (at most `selectAllWaitLimit`).
+    static constexpr auto settlePollInterval = std::chrono::milliseconds(5);
+    static constexpr auto copyWaitLimit = std::chrono::milliseconds(300);
+    static constexpr auto selectAllWaitLimit = std::chrono::milliseconds(1030);
+    // Where nothing tells whether Ctrl+A took, the pause before the copy.
     static constexpr auto pauseAfterSelectAllBeforeCopy = std::chrono::milliseconds(30);
-    static constexpr int selectionShownPolls = 40;  // of copyPollInterval, after the pause
     static constexpr auto probeReadInterval = std::chrono::milliseconds(30);
     static constexpr int probeReads = 5;
     static constexpr char16_t probeCharacter = u'\u200B';
@@ -189,8 +191,8 @@ struct QNModelFocusSnapshot {
         bool selectAll, std::stop_token stop,
         std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr,
         std::function<bool()> selectionShown = nullptr);
-    // After Ctrl+A into `target`: whether `selectionShown` answered true, asked every
-    // `copyPollInterval` up to `selectionShownPolls` times while the target stays in front and
+    // After Ctrl+A into `target`: whether `selectionShown` answered true, asked at once, then
+    // every `settlePollInterval` up to `selectAllWaitLimit` while the target stays in front and
     // nothing stops. An application slow under load shows its select-all late; a caret put back
     // before it shows is overtaken by it, and the person's next key replaces the whole text.
     [[nodiscard]] static QCoro::Task<bool> waitForSelectAll(

@@ -98,33 +98,33 @@ bool wholeTextSelected(const Driver& driver, Token token, std::optional<text::Ut
 }
 
 // Writes the element's caret and selection back as `before` and waits until the element reads
-// them steadily. A browser's page applies the write on a thread of its own after the call has
-// been answered, and applies keys on another path: a select-all still on its way overtakes the
-// write, and the person's next key would replace the whole text. So the whole text seen selected
-// again is written over again (the person does not select all while the flow runs). With
-// `afterSelectAll` and the element still reading `before` when this starts, the Ctrl+A sent has
-// not shown yet: steady reads say nothing then, and the whole wait is watched for it. Whatever
-// stops the flow, the wait runs to its end.
+// them so. A browser's page applies the write on a thread of its own after the call has been
+// answered, and applies keys on another path: a select-all still on its way overtakes the write,
+// and the person's next key would replace the whole text. So the whole text seen selected again
+// a while after the write is written over again (the person does not select all while the flow
+// runs). With `afterSelectAll` and the element still reading `before` when this starts, the
+// Ctrl+A sent has not shown yet: reading `before` says nothing then, and the whole wait is
+// watched for it. Whatever stops the flow, the wait runs to its end.
 QCoro::Task<> putBackSelection(Driver driver, Token token, text::Utf16Range before,
                                bool afterSelectAll = false) {
     bool selectAllUnseen =
         afterSelectAll && driver->selectedTextRange(token) == std::optional(before);
     (void)driver->setSelectedTextRange(before, token);  // answered before applied: reads tell
-    int steady = 0;
+    constexpr int checks = Host::putBackMilliseconds / Host::putBackCheckMilliseconds;
+    constexpr int rewriteAfter = Host::putBackRewriteMilliseconds / Host::putBackCheckMilliseconds;
     int sinceWrite = 0;
-    for (int check = 0; check < Host::putBackChecks; ++check, ++sinceWrite) {
+    for (int check = 0; check < checks; ++check, ++sinceWrite) {
         if (check > 0) {
             co_await driver->sleep(Host::putBackCheckMilliseconds, std::stop_token());
         }
         const auto range = driver->selectedTextRange(token);
         if (range == std::optional(before)) {
-            if (++steady >= Host::putBackSteadyReads && !selectAllUnseen) {
+            if (!selectAllUnseen) {
                 co_return;
             }
             continue;
         }
-        steady = 0;
-        if (sinceWrite >= Host::putBackSteadyReads && wholeTextSelected(driver, token, range) &&
+        if (sinceWrite >= rewriteAfter && wholeTextSelected(driver, token, range) &&
             !wholeTextSelected(driver, token, before)) {
             selectAllUnseen = false;
             sinceWrite = 0;
@@ -351,13 +351,17 @@ QCoro::Task<PreparedSelection> prepareSelection(
         }
         if (chordsAllowed && driver->isFrontmostOther(session.app) && driver->postSelectAll()) {
             prepared.selectedAll = true;
-            co_await driver->sleep(Host::pauseAfterSelectAll, stop);
             const auto allSelected = [&] {
                 return driver->selectedText(token) == std::optional(original);
             };
-            const auto shown = selectionShownIn(driver, token);
+            // Looked for until Ctrl+A shows: the whole text selected, or a selection other than
+            // the one before it.
+            const auto changed = [&] {
+                const auto range = driver->selectedTextRange(token);
+                return range && range->length >= 1 && range != prepared.before;
+            };
             (void)co_await QNModelFocusSnapshot::waitForSelectAll(
-                driver, session.app, [&] { return allSelected() || shown(); }, stop);
+                driver, session.app, [&] { return allSelected() || changed(); }, stop);
             prepared.canAttemptPaste = allSelected() || co_await copyIsOriginal();
         }
         co_return prepared;

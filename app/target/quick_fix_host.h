@@ -182,12 +182,11 @@ struct QNServiceQuickFixHost {
     static constexpr int selectionCheckMilliseconds = 25;
     static constexpr int valueChecks = 6;
     static constexpr int valueCheckMilliseconds = 20;
-    static constexpr int pauseAfterSelectAll = 60;
-    // A caret and selection put back are read until seen this many times in a row, 25 ms
-    // apart, at most 1 s.
-    static constexpr int putBackChecks = 40;
-    static constexpr int putBackCheckMilliseconds = 25;
-    static constexpr int putBackSteadyReads = 4;
+    // A caret and selection put back are read until seen, this often, at most this long; a
+    // select-all read this long after the write is written over.
+    static constexpr int putBackMilliseconds = 1000;
+    static constexpr int putBackCheckMilliseconds = 5;
+    static constexpr int putBackRewriteMilliseconds = 100;
     static constexpr int pauseAfterAccessibilityWrite = 80;
     static constexpr std::int64_t deferredRestoreSeconds =
         QNModelPasteboardSnapshot::deferredRestoreSeconds;

@@ -697,16 +697,17 @@ TEST_F(ComposerScenarios, AfterAQuickFixTheCaretStandsWhereItWas) {
     ASSERT_TRUE(keyboard.chord("Control_L+Home", 60ms) && keyboard.tap("End"));
     pause(300ms);
     ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
-    std::u16string corrected;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            corrected = desktop.value(document);
-            return corrected.find(u"teh") == std::u16string::npos &&
-                   corrected.find(u"realy") == std::u16string::npos;
-        },
-        3s))
-        << text::toUtf8(corrected);
+    // The three lines without their typos (a replacement written as a deletion and an insertion
+    // shows the document empty for a moment).
+    const auto correctedNow = [&] {
+        const auto value = desktop.value(document);
+        return std::ranges::count(value, u'\n') == 2 && value.find(u"teh") == std::u16string::npos &&
+               value.find(u"realy") == std::u16string::npos;
+    };
+    ASSERT_TRUE(waitUntil(correctedNow, 3s)) << text::toUtf8(desktop.value(document));
     pause(2s);  // the Quick Fix flow's end
+    ASSERT_TRUE(correctedNow()) << text::toUtf8(desktop.value(document));
+    const std::u16string corrected = desktop.value(document);
     ASSERT_TRUE(keyboard.type(u" NEXT"));
     std::u16string expected = corrected;
     expected.insert(expected.find(u'\n'), u" NEXT");

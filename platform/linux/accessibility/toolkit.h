@@ -86,6 +86,9 @@ class Toolkit {
     // Selection: whether a selection written is read back to know it took, rather than trusting
     // the answer (which then says it at once, and the selection may show a moment later).
     [[nodiscard]] virtual bool readsSelectionWritesBack() const { return false; }
+    // Selection: whether it answers a selection added at all (where it does not, the call is
+    // sent without waiting for an answer, and the selection read back).
+    [[nodiscard]] virtual bool answersSelectionAdds() const { return true; }
 
     // Caret: the coordinates its positions are asked in. Window coordinates are relative to the
     // element's window, whose place on the screen the backend adds.

@@ -7,7 +7,8 @@
 // - Selection: offsets count code points; an entry answers an empty text when asked "to the
 //   end", so its text is asked up to its character count. Its answers to selection writes do not
 //   tell: SetSelection says yes and only moves the caret, AddSelection selects and answers with
-//   a reply of the wrong type. The selection is read back.
+//   a reply of the wrong type, which never reaches the caller (who would wait out the call's
+//   time limit for it). AddSelection is sent without waiting; the selection is read back.
 // - Caret: every position is relative to the element's window (screen coordinates are not
 //   supported: asked for them, it answers window ones with a warning). An entry tells no place
 //   for its characters at all: they stand on its one line, which is given for each of them, from
@@ -41,6 +42,7 @@ class Gtk4 final : public Toolkit {
 
     bool readsTextToItsCount() const override { return true; }
     bool readsSelectionWritesBack() const override { return true; }
+    bool answersSelectionAdds() const override { return false; }
 
     AtspiCoordType coordinates() const override { return ATSPI_COORD_TYPE_WINDOW; }
 
