@@ -267,15 +267,23 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
             }
             case QNQuickFixCommitResult::Kind::partial:
             case QNQuickFixCommitResult::Kind::unconfirmed: {
-                // The field has the text, or may have it: never to be pasted again, yet kept.
+                // Only part arrived, or it is in the target's hands, or nobody can tell: never
+                // to be pasted again. Kept as the draft, and said, unless the target has it all.
+                const bool partial = outcome.kind == QNQuickFixCommitResult::Kind::partial;
+                const bool kept = partial || !outcome.takenByTarget;
                 if (ours) {
-                    preserveDraft(app, text);
+                    if (kept) {
+                        preserveDraft(app, text);
+                    } else {
+                        clearDraft(app);
+                    }
                     closeSession();
                     endSession(app);
                 }
-                const bool partial = outcome.kind == QNQuickFixCommitResult::Kind::partial;
                 if (partial) {
                     showHeadsUp(app, pastedInPartHeadsUp());
+                } else if (kept) {
+                    showHeadsUp(app, arrivalUnknownHeadsUp());
                 }
                 app.logSession(partial ? QNKindLog::error : QNKindLog::system,
                                prefix + (partial ? " state=quick_fix_partial" : " state=quick_fix_sent") +

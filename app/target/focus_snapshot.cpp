@@ -309,6 +309,22 @@ std::optional<platform::Screen> QNModelFocusSnapshot::screen(
     return best;
 }
 
+bool QNModelFocusSnapshot::isCaretOfElement(const Rect& caret,
+                                            const std::optional<Rect>& elementFrame) {
+    const Rect c = standardized(caret);
+    if (c.minX() == 0 && c.minY() == 0) {
+        return false;
+    }
+    if (!elementFrame) {
+        return true;
+    }
+    const Rect& e = *elementFrame;
+    const double slack = std::max(c.height(), 1.0);
+    const auto middle = midpoint(c);
+    return middle.x >= e.minX() - slack && middle.x <= e.maxX() + slack &&
+           middle.y >= e.minY() - slack && middle.y <= e.maxY() + slack;
+}
+
 bool QNModelFocusSnapshot::isUsableElementAnchor(const Rect& rect,
                                                  const std::optional<std::string>& role,
                                                  const QNScreenLayout& layout) {
@@ -375,11 +391,14 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
         snapshot.selectionLength = range->length;
         snapshot.selectionLocation = range->location;
     }
-    if (const auto elementFrame = frame(accessibility, *element)) {
+    const auto elementFrame = frame(accessibility, *element);
+    if (elementFrame) {
         snapshot.focusedElementRect = screenRect(*elementFrame, std::nullopt, layout);
     }
+    // A caret elsewhere is no caret: the panel goes by the element, as where none is reported.
     std::optional<Rect> caret;
-    if (const auto read = caretRectOf(accessibility, *element)) {
+    if (const auto read = caretRectOf(accessibility, *element);
+        read && isCaretOfElement(*read, elementFrame)) {
         caret = screenRect(*read, snapshot.focusedElementRect, layout);
     }
     if (caret) {
@@ -606,7 +625,9 @@ QCoro::Task<bool> QNModelFocusSnapshot::waitForSelectAll(
 QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probedCaretRect(
     TargetSeams seams, QNModelFocusSnapshot snapshot) {
     auto& accessibility = *seams.accessibility;
-    if (!checkTrust(accessibility)) {
+    // A terminal's screen is no field: a character typed there goes to the program in it.
+    if (!checkTrust(accessibility) ||
+        terminalPaste(identityOf(snapshot.app), snapshot.focusedRole)) {
         co_return std::nullopt;
     }
     const auto element = Driver::focusedElementRef(accessibility, snapshot.app.pid);

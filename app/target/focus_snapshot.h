@@ -144,6 +144,11 @@ struct QNModelFocusSnapshot {
     // The first screen holding the rectangle's midpoint, else the one it overlaps most.
     [[nodiscard]] static std::optional<platform::Screen> screen(
         const platform::Rect& rect, const std::vector<platform::Screen>& screens);
+    // Whether a caret an element reports can stand where its text is (both in accessibility
+    // coordinates): never at the screen's origin, where toolkits put a caret they cannot place,
+    // and, where the element's frame is known, within it (give or take the caret's height).
+    [[nodiscard]] static bool isCaretOfElement(const platform::Rect& caret,
+                                               const std::optional<platform::Rect>& elementFrame);
     // Whether the focused element's frame is small enough to place the panel against.
     [[nodiscard]] static bool isUsableElementAnchor(const platform::Rect& rect,
                                                     const std::optional<std::string>& role,

@@ -695,8 +695,9 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
             if (mayHaveArrived(check)) {
                 // Never to be pasted again; the text stays in the draft.
                 restore();
-                co_return ended(check == QNPasteCheck::partial ? Result::partial(toString(check))
-                                                               : Result::unconfirmed(toString(check)));
+                co_return ended(check == QNPasteCheck::partial
+                                    ? Result::partial(toString(check))
+                                    : Result::unconfirmed(toString(check), takenByTarget(check)));
             }
             // Another program copied before the target fetched our text: it was given theirs.
             if (driver->pasteboardFetchedBy(taker) != platform::WriteFetch::byTarget &&

@@ -77,6 +77,11 @@ class Toolkit {
         return false;
     }
 
+    // Focus: whether a walk asks the elements of a window a level at a time, the requests of a
+    // level sent together (see atspi_tree.h), rather than one call after another. For toolkits
+    // that answer over the bus themselves, whose children are all their own.
+    [[nodiscard]] virtual bool asksALevelAtATime() const { return false; }
+
     // Selection: the unit its text offsets count.
     [[nodiscard]] virtual OffsetUnit offsetUnit() const { return OffsetUnit::codePoints; }
     // Selection: whether the whole text is asked up to the character count (some elements
