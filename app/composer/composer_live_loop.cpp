@@ -455,7 +455,7 @@ void QNServiceComposer::onUserType() {
     rescheduleAfterEdit();  // refreshes the applied prefixes first
 }
 
-void QNServiceComposer::applyLocalFixesToWholeText(std::string_view source) {
+void QNServiceComposer::applyLocalFixesToWholeText(std::string_view source, bool wordFinished) {
     if (!controller) {
         return;
     }
@@ -477,19 +477,21 @@ void QNServiceComposer::applyLocalFixesToWholeText(std::string_view source) {
         }
     }
     // The segment the controller fixes: the finished words after the settled prefix.
-    const std::u16string segment =
-        stablePrefixBoundary(std::u16string_view(beforeCaret).substr(settled.size()));
+    const std::u16string_view rest = std::u16string_view(beforeCaret).substr(settled.size());
+    const std::u16string segment = wordFinished ? std::u16string(rest) : stablePrefixBoundary(rest);
 
     std::optional<LocalRuleEvaluation> evaluated;
-    const auto result = controller->applyLocalFixesBeforeCaret(
-        settled, QNModelLocalFixRules::all, TierPolicy::defaultPolicy(), &evaluated);
+    const auto result =
+        controller->applyLocalFixesBeforeCaret(settled, QNModelLocalFixRules::all,
+                                               TierPolicy::defaultPolicy(), &evaluated, wordFinished);
     if (result.didChange) {
         // The rules run once a keystroke: their run in the controller is the one recorded.
+        const auto evaluate = wordFinished ? evaluateLocalFixesOfFinishedText : evaluateLocalFixes;
         const auto evaluation =
             evaluated && evaluated->input == segment
                 ? std::move(*evaluated)
-                : evaluateLocalFixes(segment, QNModelLocalFixRules::all,
-                                     QNCorrectionStageID::unknown, TierPolicy::defaultPolicy());
+                : evaluate(segment, QNModelLocalFixRules::all, QNCorrectionStageID::unknown,
+                           TierPolicy::defaultPolicy());
         const bool held =
             std::u16string_view(buffers.canonicalText)
                 .substr(std::min(buffers.canonicalText.size(), static_cast<std::size_t>(offset)))

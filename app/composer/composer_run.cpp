@@ -594,6 +594,16 @@ QCoro::Task<std::u16string> QNServiceComposer::polishBeforeCommit(
     std::weak_ptr<const int> alive = lifetime_;
     auto clock = this->clock;
     const Instant deadline = clock->now() + timeout;
+    // Return ends the last word as a space would: the local rules fix it before anything goes.
+    // A dispatch still waiting would ask about the text as it stood; the commit asks anew.
+    if (instantLocalFixesOnUserEdits) {
+        if (pendingDispatchTask && !correctionTask) {
+            pendingDispatchTask->cancel();
+            pendingDispatchTask.reset();
+            pendingCorrectionJob.reset();
+        }
+        applyLocalFixesToWholeText("commit", true);
+    }
     // The unfinished text goes out once nothing else is out: a sentence still being polished
     // is waited for first, then what follows it is asked about.
     bool asked = false;

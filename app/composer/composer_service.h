@@ -160,8 +160,9 @@ class QNServiceComposer {
     // The turn after an edit: resync when the buffers lost the view, the instant local pass,
     // then the rescheduling.
     void onUserType();
-    // The instant local pass over the words finished since the known applied prefix, recorded.
-    void applyLocalFixesToWholeText(std::string_view source);
+    // The instant local pass over the words finished since the known applied prefix, recorded;
+    // with `wordFinished` the word at the caret too (the text goes out as it stands).
+    void applyLocalFixesToWholeText(std::string_view source, bool wordFinished = false);
     // Counts the user edits the service took in; stale checks compare it.
     [[nodiscard]] std::int64_t userEditCount() const { return userEditCount_; }
     // --- Dispatch

@@ -61,11 +61,13 @@ class QNComposerTextView {
     }
     // Fixes the words finished since `settledPrefix` in place before the caret; by default
     // nothing changes. When the rules ran, `evaluation` (if given) receives their run, so that
-    // the caller records the applications without running them again.
+    // the caller records the applications without running them again. With `wordFinished` the
+    // word at the caret counts as finished too (the text goes out as it stands).
     virtual QNModelLocalFixResult applyLocalFixesBeforeCaret(
         std::u16string /*settledPrefix*/, QNModelLocalFixRules /*enabledRules*/,
         const TierPolicy& /*tierPolicy*/,
-        std::optional<LocalRuleEvaluation>* /*evaluation*/ = nullptr) {
+        std::optional<LocalRuleEvaluation>* /*evaluation*/ = nullptr,
+        bool /*wordFinished*/ = false) {
         return QNModelLocalFixResult(string(), {}, false, std::vector<QNCorrectionNote>{});
     }
     // Installs the receivers of the user's edits (each edit, from inside the view's change

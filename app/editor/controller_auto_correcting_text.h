@@ -132,8 +132,8 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     // paragraphs stay as they are.
     QNModelLocalFixResult applyLocalFixesBeforeCaret(
         std::u16string settledPrefix, QNModelLocalFixRules enabledRules,
-        const TierPolicy& tierPolicy,
-        std::optional<LocalRuleEvaluation>* evaluation = nullptr) override;
+        const TierPolicy& tierPolicy, std::optional<LocalRuleEvaluation>* evaluation = nullptr,
+        bool wordFinished = false) override;
     // Whether the editor takes a program write now (false when read-only or gone).
     [[nodiscard]] bool shouldChangeText() const;
     // Writes `replacement` over `range` as the program's own write. False when nothing was

@@ -136,7 +136,7 @@ std::vector<editor::TextChange> changedParts(std::u16string_view text, std::u16s
 
 QNModelLocalFixResult QNControllerAutoCorrectingText::applyLocalFixesBeforeCaret(
     std::u16string settledPrefix, QNModelLocalFixRules enabledRules, const TierPolicy& tierPolicy,
-    std::optional<LocalRuleEvaluation>* evaluation) {
+    std::optional<LocalRuleEvaluation>* evaluation, bool wordFinished) {
     const auto unchanged = [this] {
         return QNModelLocalFixResult(string(), {}, false, std::vector<QNCorrectionNote>{});
     };
@@ -163,7 +163,8 @@ QNModelLocalFixResult QNControllerAutoCorrectingText::applyLocalFixesBeforeCaret
             text::leadingCharacterBoundaries(before, text::characterCount(settledPrefix));
         typed = before.substr(static_cast<std::size_t>(boundaries.back()));
     }
-    const std::u16string stable = stablePrefixBoundary(typed);
+    const std::u16string stable =
+        wordFinished ? std::u16string(typed) : stablePrefixBoundary(typed);
     const std::u16string settled = settledPrefix + stable;
     if (settled.empty()) {
         return unchanged();
@@ -171,13 +172,16 @@ QNModelLocalFixResult QNControllerAutoCorrectingText::applyLocalFixesBeforeCaret
 
     // Words the rules left as they were a keystroke ago are left so again without a run (a
     // letter typed inside the next word changes nothing before it).
-    if (quietRun_ && quietRun_->rules == enabledRules && quietRun_->policy == &tierPolicy &&
-        quietRun_->text == stable) {
+    if (!wordFinished && quietRun_ && quietRun_->rules == enabledRules &&
+        quietRun_->policy == &tierPolicy && quietRun_->text == stable) {
         return quietRun_->result;
     }
     // The rules' run, kept for the caller; the pass's result as the local pass gives it.
     LocalRuleEvaluation run =
-        evaluateLocalFixes(stable, enabledRules, QNCorrectionStageID::unknown, tierPolicy);
+        wordFinished ? evaluateLocalFixesOfFinishedText(stable, enabledRules,
+                                                        QNCorrectionStageID::unknown, tierPolicy)
+                     : evaluateLocalFixes(stable, enabledRules, QNCorrectionStageID::unknown,
+                                          tierPolicy);
     std::vector<QNCorrectionNote> notes =
         legacyNotes(run.structuredDetails(), QNCorrectionStageID::unknown);
     const bool changed = run.didChange();
@@ -191,7 +195,7 @@ QNModelLocalFixResult QNControllerAutoCorrectingText::applyLocalFixesBeforeCaret
     if (!pass.didChange) {
         // Kept only for the shared policy, which lives as long as the program: another policy
         // may be gone, or another one in its place, by the next keystroke.
-        if (&tierPolicy == &TierPolicy::defaultPolicy()) {
+        if (&tierPolicy == &TierPolicy::defaultPolicy() && !wordFinished) {
             quietRun_ = QuietRun{stable, enabledRules, &tierPolicy, pass};
         }
         return pass;

@@ -149,6 +149,9 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     std::optional<platform::RunningApplication> sourceApp;
     // The selection the open session was seeded from, which its commit pastes over.
     std::optional<QNPasteSelection> sourceSelection;
+    // The text the open Quick Fix session read from its field. The field still holds it: left
+    // unchanged in the panel it is no draft to keep.
+    std::optional<std::u16string> quickFixCapturedText;
     bool isCommitting = false;
     // A Composer trigger came while a commit or a Quick Fix write-back ran (a new panel would
     // take the focus the paste is aimed at): its word, the Composer opens once that has ended.

@@ -65,6 +65,10 @@ struct QNCoordinatorApp::SessionFlows {
     // passed), the keys held since a typed pair's BackSpaces go to it.
     static void handHeldKeysToPanel(QNCoordinatorApp& app);
     static constexpr std::chrono::milliseconds heldKeysPoll{5};
+    // How long a Quick Fix write-back waits for the panel's activation to land, and how often it
+    // looks.
+    static constexpr std::chrono::milliseconds panelActivationPoll{5};
+    static constexpr std::chrono::milliseconds panelActivationLimit{500};
     static constexpr std::chrono::milliseconds heldKeysLimit{500};
     // Resign handler removed, anchor edge cleared, panel ordered out.
     static void closePanelWindow(QNCoordinatorApp& app);

@@ -136,7 +136,11 @@ void QNCoordinatorApp::dismissPanel(std::string reason) {
     cancelQuickFixAutoCommit();
     logSystem(platform::LogLevel::notice, "dismissPanel: reason=" + reason);
     const std::string prefix = "sid=" + panelSessionID.value_or("-");
-    SessionFlows::preserveDraft(*this, textController->string());
+    if (const auto text = textController->string(); text == quickFixCapturedText) {
+        SessionFlows::clearDraft(*this);
+    } else {
+        SessionFlows::preserveDraft(*this, text);
+    }
     isPanelOpen = false;
     SessionFlows::liftDoubleTapSuspension(*this);
     if (composer) {
@@ -233,8 +237,13 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
         app.heldKeys_ = app.env_.seams.keyTaps->holdKeys();
     }
 
-    app.sourceApp = snapshot.app;
+    // The program is never its own target: opened over a window it cannot tell the process of,
+    // or over one of its own, the Composer has nowhere to paste.
+    app.sourceApp = snapshot.app.pid != app.env_.seams.workspace->currentApplication().pid
+                        ? std::optional(snapshot.app)
+                        : std::nullopt;
     app.sourceSelection = QNPasteSelection::seededBy(snapshot);
+    app.quickFixCapturedText.reset();
     std::optional<std::u16string> seed;
     if (snapshot.selectionText) {
         // What the person sees of it: an object the selection takes in (an image; a part some
@@ -311,6 +320,9 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
         if (ours()) {
             preserveDraft(*self, commitText);
         }
+        if (!commitText.empty()) {
+            showHeadsUp(*self, noTargetHeadsUp());
+        }
         self->logSession(QNKindLog::error, prefix + " state=commit_failed reason=no-target-app");
     } else if (commitText.empty()) {
         if (ours()) {
@@ -353,22 +365,33 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
             showHeadsUp(*self, textOnClipboardHeadsUp(outcome.chordName));
             self->logSession(QNKindLog::error, prefix + " state=commit_failed reason=" + reason +
                                                    " pasteboard_restore=deferred");
-        } else if (result == QNPasteResult::pastedInPart ||
-                   result == QNPasteResult::sentUnconfirmed) {
-            // The target has the text, or may have it: never to be pasted again, yet kept.
+        } else if (result == QNPasteResult::pastedInPart) {
+            // Only its beginning arrived: the whole text stays as the draft, and the person is
+            // told so; it is never offered for pasting again.
             if (ours()) {
                 preserveDraft(*self, commitText);
             }
-            if (result == QNPasteResult::pastedInPart) {
-                showHeadsUp(*self, pastedInPartHeadsUp());
-                self->logSession(QNKindLog::error,
-                                 prefix + " state=commit_partial method=paste reason=" + reason +
-                                     restored);
-            } else {
-                self->logSession(QNKindLog::system,
-                                 prefix + " state=commit_sent method=paste reason=" + reason +
-                                     restored);
+            showHeadsUp(*self, pastedInPartHeadsUp());
+            self->logSession(QNKindLog::error, prefix +
+                                                   " state=commit_partial method=paste reason=" +
+                                                   reason + restored);
+        } else if (result == QNPasteResult::sentUnconfirmed) {
+            // In the target's hands (what a terminal's paste guard then asks is the terminal's,
+            // in front of the person): kept nowhere, so that it is never sent twice. Only where
+            // nobody can tell who took it does it stay, and the person is told.
+            if (ours()) {
+                if (outcome.takenByTarget) {
+                    clearDraft(*self);
+                } else {
+                    preserveDraft(*self, commitText);
+                }
             }
+            if (!outcome.takenByTarget) {
+                showHeadsUp(*self, arrivalUnknownHeadsUp());
+            }
+            self->logSession(QNKindLog::system, prefix +
+                                                    " state=commit_sent method=paste reason=" +
+                                                    reason + restored);
         } else if (result == QNPasteResult::clipboardUnsaved) {
             // The user's clipboard was never touched: nothing was pasted, and they are told.
             if (ours()) {
@@ -566,6 +589,7 @@ void QNCoordinatorApp::SessionFlows::forgetTypedBoundary(QNCoordinatorApp& app) 
 
 void QNCoordinatorApp::SessionFlows::endSession(QNCoordinatorApp& app) {
     app.panelSessionID.reset();
+    app.quickFixCapturedText.reset();
     if (app.composer) {
         app.composer->setLogSessionID(std::nullopt);
     }

@@ -116,6 +116,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
             ? session->strategy.range
             : std::optional(text::Utf16Range{
                   0, static_cast<std::int64_t>(session->originalText.size())})};
+    app.quickFixCapturedText = session->originalText;
     clearDraft(app);
     app.composer->reset(QNServiceComposer::ViewText::beginFollows);
     app.composer->setLogSessionID(sessionID);
@@ -169,6 +170,27 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
         co_return;
     }
 
+    // The panel's own activation lands before the write-back brings the target forward: one
+    // still on its way (a correction that settled at once) would take the front back from the
+    // target in the moment before the paste, and no paste could go.
+    const auto panelInFront = [weak] {
+        const auto app = weak.lock();
+        if (!app || app->panel->isActiveWindow()) {
+            return true;
+        }
+        const auto front = app->env_.seams.workspace->frontmostApplication();
+        return front && front->pid == app->env_.seams.workspace->currentApplication().pid;
+    };
+    if (!panelInFront()) {
+        auto active = waitUntil(*self->env_.executor, panelInFront,
+            panelActivationPoll, panelActivationLimit, stop);
+        self.reset();
+        (void)co_await active;
+        self = weak.lock();
+        if (!self) {
+            co_return;
+        }
+    }
     const std::u16string text = self->textController->string();
     // The session this task was made for is gone.
     if (stop.stop_requested() || !self->isPanelOpen || !self->panelSessionID ||
@@ -245,15 +267,23 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
             }
             case QNQuickFixCommitResult::Kind::partial:
             case QNQuickFixCommitResult::Kind::unconfirmed: {
-                // The field has the text, or may have it: never to be pasted again, yet kept.
+                // Only part arrived, or it is in the target's hands, or nobody can tell: never
+                // to be pasted again. Kept as the draft, and said, unless the target has it all.
+                const bool partial = outcome.kind == QNQuickFixCommitResult::Kind::partial;
+                const bool kept = partial || !outcome.takenByTarget;
                 if (ours) {
-                    preserveDraft(app, text);
+                    if (kept) {
+                        preserveDraft(app, text);
+                    } else {
+                        clearDraft(app);
+                    }
                     closeSession();
                     endSession(app);
                 }
-                const bool partial = outcome.kind == QNQuickFixCommitResult::Kind::partial;
                 if (partial) {
                     showHeadsUp(app, pastedInPartHeadsUp());
+                } else if (kept) {
+                    showHeadsUp(app, arrivalUnknownHeadsUp());
                 }
                 app.logSession(partial ? QNKindLog::error : QNKindLog::system,
                                prefix + (partial ? " state=quick_fix_partial" : " state=quick_fix_sent") +

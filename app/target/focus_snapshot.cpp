@@ -309,6 +309,22 @@ std::optional<platform::Screen> QNModelFocusSnapshot::screen(
     return best;
 }
 
+bool QNModelFocusSnapshot::isCaretOfElement(const Rect& caret,
+                                            const std::optional<Rect>& elementFrame) {
+    const Rect c = standardized(caret);
+    if (c.minX() == 0 && c.minY() == 0) {
+        return false;
+    }
+    if (!elementFrame) {
+        return true;
+    }
+    const Rect& e = *elementFrame;
+    const double slack = std::max(c.height(), 1.0);
+    const auto middle = midpoint(c);
+    return middle.x >= e.minX() - slack && middle.x <= e.maxX() + slack &&
+           middle.y >= e.minY() - slack && middle.y <= e.maxY() + slack;
+}
+
 bool QNModelFocusSnapshot::isUsableElementAnchor(const Rect& rect,
                                                  const std::optional<std::string>& role,
                                                  const QNScreenLayout& layout) {
@@ -375,11 +391,14 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
         snapshot.selectionLength = range->length;
         snapshot.selectionLocation = range->location;
     }
-    if (const auto elementFrame = frame(accessibility, *element)) {
+    const auto elementFrame = frame(accessibility, *element);
+    if (elementFrame) {
         snapshot.focusedElementRect = screenRect(*elementFrame, std::nullopt, layout);
     }
+    // A caret elsewhere is no caret: the panel goes by the element, as where none is reported.
     std::optional<Rect> caret;
-    if (const auto read = caretRectOf(accessibility, *element)) {
+    if (const auto read = caretRectOf(accessibility, *element);
+        read && isCaretOfElement(*read, elementFrame)) {
         caret = screenRect(*read, snapshot.focusedElementRect, layout);
     }
     if (caret) {
@@ -544,7 +563,9 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
             giveUp();
             co_return std::nullopt;
         }
-        co_await driver->sleep(milliseconds(pauseAfterSelectAllBeforeCopy), stop);
+        if (!selectionShown) {
+            co_await driver->sleep(milliseconds(pauseAfterSelectAllBeforeCopy), stop);
+        }
         if (!mayCopy()) {
             giveUp();
             co_return std::nullopt;
@@ -563,8 +584,9 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
     // The chord is out: the polls run out whatever happens, or the target's copy could land
     // after the put-back and take the user's contents.
     bool left = false;
+    constexpr int copyPolls = static_cast<int>(copyWaitLimit / settlePollInterval);
     for (int poll = 0; poll < copyPolls && driver->pasteboardChangeCount() == baseline; ++poll) {
-        co_await driver->sleep(milliseconds(copyPollInterval), std::stop_token());
+        co_await driver->sleep(milliseconds(settlePollInterval), std::stop_token());
         left = left || !driver->isFrontmostOther(target);
     }
     std::optional<std::u16string> copied;
@@ -587,20 +609,25 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
 QCoro::Task<bool> QNModelFocusSnapshot::waitForSelectAll(
     std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
     std::function<bool()> selectionShown, std::stop_token stop) {
-    for (int poll = 0; !selectionShown(); ++poll) {
-        if (poll == selectionShownPolls || stop.stop_requested() ||
-            !driver->isFrontmostOther(target)) {
-            co_return false;
-        }
-        co_await driver->sleep(static_cast<int>(copyPollInterval.count()), stop);
-    }
-    co_return true;
+    bool left = false;
+    const bool shown = co_await driver->waitUntil(
+        [&] {
+            if (selectionShown()) {
+                return true;
+            }
+            left = !driver->isFrontmostOther(target);
+            return left;
+        },
+        settlePollInterval, selectAllWaitLimit, stop);
+    co_return shown && !left;
 }
 
 QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probedCaretRect(
     TargetSeams seams, QNModelFocusSnapshot snapshot) {
     auto& accessibility = *seams.accessibility;
-    if (!checkTrust(accessibility)) {
+    // A terminal's screen is no field: a character typed there goes to the program in it.
+    if (!checkTrust(accessibility) ||
+        terminalPaste(identityOf(snapshot.app), snapshot.focusedRole)) {
         co_return std::nullopt;
     }
     const auto element = Driver::focusedElementRef(accessibility, snapshot.app.pid);

@@ -91,11 +91,13 @@ struct QNModelFocusSnapshot {
     // acted on. Installed once by the application shell; main sequence only.
     static inline std::function<void(bool)> accessibilityTrustObserver;
 
-    // The synthetic keys' pauses and counts.
-    static constexpr auto copyPollInterval = std::chrono::milliseconds(25);
-    static constexpr int copyPolls = 12;
+    // What the synthetic keys did is looked for this often: the copy landing on the pasteboard
+    // (at most `copyWaitLimit`), Ctrl+A's selection showing (at most `selectAllWaitLimit`).
+    static constexpr auto settlePollInterval = std::chrono::milliseconds(5);
+    static constexpr auto copyWaitLimit = std::chrono::milliseconds(300);
+    static constexpr auto selectAllWaitLimit = std::chrono::milliseconds(1030);
+    // Where nothing tells whether Ctrl+A took, the pause before the copy.
     static constexpr auto pauseAfterSelectAllBeforeCopy = std::chrono::milliseconds(30);
-    static constexpr int selectionShownPolls = 40;  // of copyPollInterval, after the pause
     static constexpr auto probeReadInterval = std::chrono::milliseconds(30);
     static constexpr int probeReads = 5;
     static constexpr char16_t probeCharacter = u'\u200B';
@@ -142,6 +144,11 @@ struct QNModelFocusSnapshot {
     // The first screen holding the rectangle's midpoint, else the one it overlaps most.
     [[nodiscard]] static std::optional<platform::Screen> screen(
         const platform::Rect& rect, const std::vector<platform::Screen>& screens);
+    // Whether a caret an element reports can stand where its text is (both in accessibility
+    // coordinates): never at the screen's origin, where toolkits put a caret they cannot place,
+    // and, where the element's frame is known, within it (give or take the caret's height).
+    [[nodiscard]] static bool isCaretOfElement(const platform::Rect& caret,
+                                               const std::optional<platform::Rect>& elementFrame);
     // Whether the focused element's frame is small enough to place the panel against.
     [[nodiscard]] static bool isUsableElementAnchor(const platform::Rect& rect,
                                                     const std::optional<std::string>& role,
@@ -184,8 +191,8 @@ struct QNModelFocusSnapshot {
         bool selectAll, std::stop_token stop,
         std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr,
         std::function<bool()> selectionShown = nullptr);
-    // After Ctrl+A into `target`: whether `selectionShown` answered true, asked every
-    // `copyPollInterval` up to `selectionShownPolls` times while the target stays in front and
+    // After Ctrl+A into `target`: whether `selectionShown` answered true, asked at once, then
+    // every `settlePollInterval` up to `selectAllWaitLimit` while the target stays in front and
     // nothing stops. An application slow under load shows its select-all late; a caret put back
     // before it shows is overtaken by it, and the person's next key replaces the whole text.
     [[nodiscard]] static QCoro::Task<bool> waitForSelectAll(

@@ -192,6 +192,7 @@ std::string_view toString(QNPasteCheck check) {
         case QNPasteCheck::misplaced:
             return "paste-misplaced";
         case QNPasteCheck::unconfirmed:
+        case QNPasteCheck::unattributed:
             return "arrival-unconfirmed";
         case QNPasteCheck::notSeen:
             return "paste-not-seen";
@@ -235,7 +236,7 @@ QNPasteCheck judgePaste(const QNPasteWitness& before, const QNPasteLook& now,
                         std::u16string_view text, bool mayBeHeld) {
     using platform::WriteFetch;
     const bool moved = !now.inFront || (before.window && now.window != before.window);
-    const bool takenByTarget = now.fetch == WriteFetch::byTarget;
+    const bool taken = now.fetch == WriteFetch::byTarget;
     if (before.readable() && now.value) {
         auto shape = pastedText(*before.value, *before.selection, *now.value, text);
         // (never where the field itself is as it was: the focus may just have moved on)
@@ -256,7 +257,7 @@ QNPasteCheck judgePaste(const QNPasteWitness& before, const QNPasteLook& now,
         }
         if (moved) {
             // Taken, then the focus went on: it may have landed in the window that has it now.
-            return takenByTarget ? QNPasteCheck::unconfirmed : QNPasteCheck::targetGone;
+            return taken ? QNPasteCheck::unconfirmed : QNPasteCheck::targetGone;
         }
         return now.fetch == WriteFetch::none || now.fetch == WriteFetch::byOthers
                    ? QNPasteCheck::notFetched
@@ -266,7 +267,7 @@ QNPasteCheck judgePaste(const QNPasteWitness& before, const QNPasteLook& now,
         case WriteFetch::byTarget:
             return moved || mayBeHeld ? QNPasteCheck::unconfirmed : QNPasteCheck::delivered;
         case WriteFetch::unknown:
-            return QNPasteCheck::unconfirmed;
+            return QNPasteCheck::unattributed;
         case WriteFetch::none:
         case WriteFetch::byOthers:
             break;

@@ -48,15 +48,16 @@ enum class QNPastedText {
 [[nodiscard]] std::u16string shapeInsensitive(std::u16string_view text);
 
 enum class QNPasteCheck {
-    seen,         // the text is in the field where it went
-    delivered,    // the field cannot be read; the window took the text and still has the focus
-    partial,      // only the text's beginning is in the field where it went
-    misplaced,    // the field holds the text, but not where it went (see mayHaveArrived)
-    unconfirmed,  // the target may have it, but that cannot be told: a paste guard may hold it,
-                  // the target took it and then lost the focus, or nobody can tell who took it
-    notSeen,      // the field can be read, and the text is not in it
-    notFetched,   // the target never fetched the text from the clipboard
-    targetGone,   // the window that took the chord is gone, or another one has the focus
+    seen,          // the text is in the field where it went
+    delivered,     // the field cannot be read; the window took the text and still has the focus
+    partial,       // only the text's beginning is in the field where it went
+    misplaced,     // the field holds the text, but not where it went (see mayHaveArrived)
+    unconfirmed,   // the target took it, but its arrival cannot be told: a paste guard may hold
+                   // it, or the target lost the focus after taking it
+    unattributed,  // someone took it, but the desktop cannot tell who
+    notSeen,       // the field can be read, and the text is not in it
+    notFetched,    // the target never fetched the text from the clipboard
+    targetGone,    // the window that took the chord is gone, or another one has the focus
 };
 
 // The session log's reason ("paste-cut-short", "paste-misplaced", "arrival-unconfirmed",
@@ -68,7 +69,13 @@ enum class QNPasteCheck {
 // Not arrived, yet perhaps in the target: never to be pasted again by the person.
 [[nodiscard]] constexpr bool mayHaveArrived(QNPasteCheck check) {
     return check == QNPasteCheck::partial || check == QNPasteCheck::misplaced ||
-           check == QNPasteCheck::unconfirmed;
+           check == QNPasteCheck::unconfirmed || check == QNPasteCheck::unattributed;
+}
+// Not seen to arrive whole, yet certainly in the target's hands: its field shows the text, or
+// its own client took it. What the target does with it then (a terminal's paste guard asking the
+// person) is the target's.
+[[nodiscard]] constexpr bool takenByTarget(QNPasteCheck check) {
+    return mayHaveArrived(check) && check != QNPasteCheck::unattributed;
 }
 
 // The target just before the paste chord.

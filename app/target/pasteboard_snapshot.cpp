@@ -480,10 +480,11 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     if (mayHaveArrived(check)) {
         // Never to be pasted again: the text stays in the draft, the user's contents come back.
         restore();
-        co_return ended(QNPasteOutcome{check == QNPasteCheck::partial
-                                           ? QNPasteResult::pastedInPart
-                                           : QNPasteResult::sentUnconfirmed,
-                                       toString(check)});
+        if (check == QNPasteCheck::partial) {
+            co_return ended(QNPasteOutcome{QNPasteResult::pastedInPart, toString(check)});
+        }
+        co_return ended(QNPasteOutcome{QNPasteResult::sentUnconfirmed, toString(check), "",
+                                       takenByTarget(check)});
     }
     // Another program copied before the target fetched our text (the server's order: its copy
     // took the clipboard from us first): the target was given theirs, which stands.

@@ -50,6 +50,9 @@ struct QNPasteOutcome {
     // leftOnClipboard: the chord that pastes the text there ("Ctrl+V"); empty where none is
     // known, or where the one sent just failed.
     std::string_view chordName;
+    // sentUnconfirmed: the text is in the target's hands (its field shows it, or its own client
+    // took it), not only perhaps.
+    bool takenByTarget = false;
     // What became of the user's contents (for leftOnClipboard: of those put back at once, where
     // the text could not be left).
     platform::PutBack restore = platform::PutBack::done;

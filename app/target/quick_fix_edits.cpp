@@ -307,7 +307,7 @@ QCoro::Task<QNQuickFixCommitResult> commitChangedText(QNQuickFixHostSession sess
                 co_return refused;
             }
             constexpr auto typed = QNQuickFixReplacementMethod::typed;
-            co_return written.empty() ? Result::unconfirmed("change-not-seen", typed)
+            co_return written.empty() ? Result::unconfirmed("change-not-seen", false, typed)
                                       : Result::partial("change-not-seen", typed);
         }
         written.insert(written.begin(), edit);

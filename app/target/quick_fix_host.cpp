@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/target/paste_check.h"
+#include "app/target/position_map.h"
 #include "app/target/quick_fix_edits.h"
 #include "core/text/search.h"
 #include "core/text/unicode.h"
@@ -98,33 +99,33 @@ bool wholeTextSelected(const Driver& driver, Token token, std::optional<text::Ut
 }
 
 // Writes the element's caret and selection back as `before` and waits until the element reads
-// them steadily. A browser's page applies the write on a thread of its own after the call has
-// been answered, and applies keys on another path: a select-all still on its way overtakes the
-// write, and the person's next key would replace the whole text. So the whole text seen selected
-// again is written over again (the person does not select all while the flow runs). With
-// `afterSelectAll` and the element still reading `before` when this starts, the Ctrl+A sent has
-// not shown yet: steady reads say nothing then, and the whole wait is watched for it. Whatever
-// stops the flow, the wait runs to its end.
+// them so. A browser's page applies the write on a thread of its own after the call has been
+// answered, and applies keys on another path: a select-all still on its way overtakes the write,
+// and the person's next key would replace the whole text. So the whole text seen selected again
+// a while after the write is written over again (the person does not select all while the flow
+// runs). With `afterSelectAll` and the element still reading `before` when this starts, the
+// Ctrl+A sent has not shown yet: reading `before` says nothing then, and the whole wait is
+// watched for it. Whatever stops the flow, the wait runs to its end.
 QCoro::Task<> putBackSelection(Driver driver, Token token, text::Utf16Range before,
                                bool afterSelectAll = false) {
     bool selectAllUnseen =
         afterSelectAll && driver->selectedTextRange(token) == std::optional(before);
     (void)driver->setSelectedTextRange(before, token);  // answered before applied: reads tell
-    int steady = 0;
+    constexpr int checks = Host::putBackMilliseconds / Host::putBackCheckMilliseconds;
+    constexpr int rewriteAfter = Host::putBackRewriteMilliseconds / Host::putBackCheckMilliseconds;
     int sinceWrite = 0;
-    for (int check = 0; check < Host::putBackChecks; ++check, ++sinceWrite) {
+    for (int check = 0; check < checks; ++check, ++sinceWrite) {
         if (check > 0) {
             co_await driver->sleep(Host::putBackCheckMilliseconds, std::stop_token());
         }
         const auto range = driver->selectedTextRange(token);
         if (range == std::optional(before)) {
-            if (++steady >= Host::putBackSteadyReads && !selectAllUnseen) {
+            if (!selectAllUnseen) {
                 co_return;
             }
             continue;
         }
-        steady = 0;
-        if (sinceWrite >= Host::putBackSteadyReads && wholeTextSelected(driver, token, range) &&
+        if (sinceWrite >= rewriteAfter && wholeTextSelected(driver, token, range) &&
             !wholeTextSelected(driver, token, before)) {
             selectAllUnseen = false;
             sinceWrite = 0;
@@ -365,13 +366,17 @@ QCoro::Task<PreparedSelection> prepareSelection(
         }
         if (chordsAllowed && driver->isFrontmostOther(session.app) && driver->postSelectAll()) {
             prepared.selectedAll = true;
-            co_await driver->sleep(Host::pauseAfterSelectAll, stop);
             const auto allSelected = [&] {
                 return driver->selectedText(token) == std::optional(original);
             };
-            const auto shown = selectionShownIn(driver, token);
+            // Looked for until Ctrl+A shows: the whole text selected, or a selection other than
+            // the one before it.
+            const auto changed = [&] {
+                const auto range = driver->selectedTextRange(token);
+                return range && range->length >= 1 && range != prepared.before;
+            };
             (void)co_await QNModelFocusSnapshot::waitForSelectAll(
-                driver, session.app, [&] { return allSelected() || shown(); }, stop);
+                driver, session.app, [&] { return allSelected() || changed(); }, stop);
             prepared.canAttemptPaste = allSelected() || co_await copyIsOriginal();
         }
         co_return prepared;
@@ -405,6 +410,29 @@ QCoro::Task<> putBackUnwritten(Driver driver, PreparedSelection prepared) {
     if (prepared.before && prepared.elementToken) {
         co_await putBackSelection(std::move(driver), *prepared.elementToken, *prepared.before,
                                   prepared.selectedAll);
+    }
+}
+
+// Once the text is written: the element's caret and selection as they were before the commit
+// (`caret`), mapped through the change, so that the person's next key goes where it would have.
+// Only over the text as the write left it (`valueBefore` with `replaced` rewritten): a field
+// changed since (the person typed on) keeps its caret.
+QCoro::Task<> putBackAfterWrite(Driver driver, Token token, std::optional<text::Utf16Range> caret,
+                                std::optional<std::u16string> valueBefore,
+                                std::optional<text::Utf16Range> replaced, std::u16string corrected) {
+    if (!caret || !valueBefore || !replaced || replaced->location < 0 || replaced->length < 0 ||
+        replaced->end() > static_cast<std::int64_t>(valueBefore->size())) {
+        co_return;
+    }
+    std::u16string written = *valueBefore;
+    written.replace(static_cast<std::size_t>(replaced->location),
+                    static_cast<std::size_t>(replaced->length), corrected);
+    if (driver->value(token) != written) {
+        co_return;
+    }
+    const auto mapped = rangeAfterCorrection(*valueBefore, written, *caret);
+    if (driver->selectedTextRange(token) != std::optional(mapped)) {
+        co_await putBackSelection(std::move(driver), token, mapped);
     }
 }
 
@@ -592,13 +620,14 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
     if (session.route == QNQuickFixRoute::nativeAppKit && prepared.canAttemptAccessibilityWrite) {
         const auto token = prepared.elementToken.value_or(session.elementToken);
         if (driver->canSetSelectedText(token)) {
-            auto before = driver->value(token);
-            auto selected = driver->selectedTextRange(token);
+            const auto before = driver->value(token);
+            const auto selected = driver->selectedTextRange(token);
             if (driver->setSelectedText(correctedText, token) &&
-                co_await verifyValue(driver, token, correctedText, std::move(before), selected,
-                                     stop)) {
+                co_await verifyValue(driver, token, correctedText, before, selected, stop)) {
                 co_await driver->sleep(pauseAfterAccessibilityWrite, stop);
                 restore();
+                co_await putBackAfterWrite(driver, token, prepared.before, before, selected,
+                                           correctedText);
                 co_return ended(Result::committed(QNQuickFixReplacementMethod::accessibility));
             }
         }
@@ -657,13 +686,18 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
                 });
             if (arrived(check)) {
                 restore();
+                if (prepared.elementToken) {
+                    co_await putBackAfterWrite(driver, *prepared.elementToken, prepared.before,
+                                               witness.value, witness.selection, correctedText);
+                }
                 co_return ended(Result::committed(QNQuickFixReplacementMethod::paste));
             }
             if (mayHaveArrived(check)) {
                 // Never to be pasted again; the text stays in the draft.
                 restore();
-                co_return ended(check == QNPasteCheck::partial ? Result::partial(toString(check))
-                                                               : Result::unconfirmed(toString(check)));
+                co_return ended(check == QNPasteCheck::partial
+                                    ? Result::partial(toString(check))
+                                    : Result::unconfirmed(toString(check), takenByTarget(check)));
             }
             // Another program copied before the target fetched our text: it was given theirs.
             if (driver->pasteboardFetchedBy(taker) != platform::WriteFetch::byTarget &&

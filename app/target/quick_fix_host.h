@@ -126,6 +126,9 @@ struct QNQuickFixCommitResult {
     // The log's reason for `partial` and `unconfirmed` (the paste check's words) and for the
     // failure `pasteboardUnsaved` (the save's).
     std::string_view detail;
+    // `unconfirmed`: the text is in the target's hands (its own client took it, or its field
+    // shows it), not only perhaps.
+    bool takenByTarget = false;
     // What became of the user's contents (for `pasteOnClipboard`: of those put back at once,
     // where the text could not be left). Not part of the outcome's equality.
     platform::PutBack pasteboardRestore = platform::PutBack::done;
@@ -146,9 +149,12 @@ struct QNQuickFixCommitResult {
         return {.kind = Kind::partial, .method = method, .detail = detail};
     }
     [[nodiscard]] static QNQuickFixCommitResult unconfirmed(
-        std::string_view detail,
+        std::string_view detail, bool takenByTarget,
         QNQuickFixReplacementMethod method = QNQuickFixReplacementMethod::paste) {
-        return {.kind = Kind::unconfirmed, .method = method, .detail = detail};
+        return {.kind = Kind::unconfirmed,
+                .method = method,
+                .detail = detail,
+                .takenByTarget = takenByTarget};
     }
     // Only the payload of the case counts.
     friend bool operator==(const QNQuickFixCommitResult& a, const QNQuickFixCommitResult& b) {
@@ -161,8 +167,9 @@ struct QNQuickFixCommitResult {
             case Kind::pasteOnClipboard:
                 return a.reason == b.reason;
             case Kind::partial:
-            case Kind::unconfirmed:
                 return a.detail == b.detail;
+            case Kind::unconfirmed:
+                return a.detail == b.detail && a.takenByTarget == b.takenByTarget;
             case Kind::failed:
                 break;
         }
@@ -183,12 +190,11 @@ struct QNServiceQuickFixHost {
     static constexpr int selectionCheckMilliseconds = 25;
     static constexpr int valueChecks = 6;
     static constexpr int valueCheckMilliseconds = 20;
-    static constexpr int pauseAfterSelectAll = 60;
-    // A caret and selection put back are read until seen this many times in a row, 25 ms
-    // apart, at most 1 s.
-    static constexpr int putBackChecks = 40;
-    static constexpr int putBackCheckMilliseconds = 25;
-    static constexpr int putBackSteadyReads = 4;
+    // A caret and selection put back are read until seen, this often, at most this long; a
+    // select-all read this long after the write is written over.
+    static constexpr int putBackMilliseconds = 1000;
+    static constexpr int putBackCheckMilliseconds = 5;
+    static constexpr int putBackRewriteMilliseconds = 100;
     static constexpr int pauseAfterAccessibilityWrite = 80;
     static constexpr std::int64_t deferredRestoreSeconds =
         QNModelPasteboardSnapshot::deferredRestoreSeconds;

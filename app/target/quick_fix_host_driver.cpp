@@ -47,6 +47,13 @@ QCoro::Task<> waitForKeysUpWith(TargetSeams seams, std::stop_token stop) {
     (void)co_await waitForKeysUp(seams, std::move(stop));
 }
 
+QCoro::Task<bool> waitUntilWith(TargetSeams seams, std::function<bool()> condition,
+                                std::chrono::milliseconds interval,
+                                std::chrono::milliseconds limit, std::stop_token stop) {
+    co_return co_await ravlin::waitUntil(*seams.executor, std::move(condition), interval, limit,
+                                         std::move(stop));
+}
+
 QCoro::Task<> waitForFetchOf(TargetSeams seams, platform::FetchTarget target) {
     co_await QNModelPasteboardSnapshot::waitForFetch(seams, target);
 }
@@ -423,6 +430,13 @@ QCoro::Task<std::optional<std::u16string>> QNQuickFixHostLiveDriver::pasteboardS
 
 QCoro::Task<> QNQuickFixHostLiveDriver::sleep(int milliseconds, std::stop_token stop) {
     return pause(seams_.executor, milliseconds, std::move(stop));
+}
+
+QCoro::Task<bool> QNQuickFixHostLiveDriver::waitUntil(std::function<bool()> condition,
+                                                      std::chrono::milliseconds interval,
+                                                      std::chrono::milliseconds limit,
+                                                      std::stop_token stop) {
+    return waitUntilWith(seams_, std::move(condition), interval, limit, std::move(stop));
 }
 
 }  // namespace ravlin

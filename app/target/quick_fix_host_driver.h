@@ -11,6 +11,7 @@
 
 #include <qcoro/qcorotask.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -152,6 +153,13 @@ class QNQuickFixHostDriver {
 
     // A pause of `milliseconds` (negative counts as 0); a stop ends it early.
     [[nodiscard]] virtual QCoro::Task<> sleep(int milliseconds, std::stop_token stop) = 0;
+    // `condition` asked at once, then every `interval` until it holds, for at most `limit` on the
+    // program's clock (however long each asking takes); false when the limit passed without it
+    // or a stop came.
+    [[nodiscard]] virtual QCoro::Task<bool> waitUntil(std::function<bool()> condition,
+                                                      std::chrono::milliseconds interval,
+                                                      std::chrono::milliseconds limit,
+                                                      std::stop_token stop) = 0;
 };
 
 class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
@@ -206,6 +214,9 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     QCoro::Task<std::optional<std::u16string>> pasteboardString() override;
 
     QCoro::Task<> sleep(int milliseconds, std::stop_token stop) override;
+    QCoro::Task<bool> waitUntil(std::function<bool()> condition,
+                                std::chrono::milliseconds interval,
+                                std::chrono::milliseconds limit, std::stop_token stop) override;
 
     // --- Element-level functions: no token map; used without a driver too.
     // The focused element: "AXFocusedUIElement" of the system-wide element, else of the

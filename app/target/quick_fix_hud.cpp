@@ -134,6 +134,18 @@ QNHeadsUp selectionUncertainHeadsUp() {
             "composer."};
 }
 
+QNHeadsUp arrivalUnknownHeadsUp() {
+    return {QNQuickFixHUDKind::activationFailed, "The text may not have been pasted",
+            "Ravlin couldn't tell whether this window took it. Your text is kept in the "
+            "composer."};
+}
+
+QNHeadsUp noTargetHeadsUp() {
+    return {QNQuickFixHUDKind::activationFailed, "Nothing was pasted",
+            "Ravlin couldn't tell which window to paste into. Your text is kept in the "
+            "composer."};
+}
+
 std::string hudTitle(QNQuickFixHUDKind kind) {
     return hudText(texts(kind).title);
 }

@@ -65,6 +65,10 @@ struct QNHeadsUp {
 [[nodiscard]] QNHeadsUp clipboardChangedHeadsUp();
 // A Quick Fix could not be sure which text it would replace, and left the field alone.
 [[nodiscard]] QNHeadsUp selectionUncertainHeadsUp();
+// A paste was taken, but the desktop cannot tell by whom; the text is kept.
+[[nodiscard]] QNHeadsUp arrivalUnknownHeadsUp();
+// No window to paste into was found; the text is kept.
+[[nodiscard]] QNHeadsUp noTargetHeadsUp();
 
 // Where the card's frame goes: centred on the main screen's visible frame (else the first
 // screen's), 80 points above its bottom; none without screens (it stays where it is).

@@ -161,6 +161,25 @@ LocalRuleEvaluation evaluateLocalFixes(std::u16string_view text, QNModelLocalFix
     return LocalRuleRegistry(std::move(kept)).evaluateDetailed(text, context);
 }
 
+LocalRuleEvaluation evaluateLocalFixesOfFinishedText(std::u16string_view text,
+                                                     QNModelLocalFixRules enabledRules,
+                                                     QNCorrectionStageID stageID,
+                                                     const TierPolicy& tierPolicy) {
+    if (text.empty() || stablePrefixBoundary(text).size() == text.size()) {
+        return evaluateLocalFixes(text, enabledRules, stageID, tierPolicy);
+    }
+    std::u16string ended(text);
+    ended += u' ';
+    LocalRuleEvaluation run = evaluateLocalFixes(ended, enabledRules, stageID, tierPolicy);
+    if (!run.text.ends_with(u' ')) {
+        // A rule changed the space itself: the text is run as it stands.
+        return evaluateLocalFixes(text, enabledRules, stageID, tierPolicy);
+    }
+    run.input.pop_back();
+    run.text.pop_back();
+    return run;
+}
+
 QNModelLocalFixResult applyLocalFixes(std::u16string_view text, QNModelLocalFixRules enabledRules,
                                       QNCorrectionStageID stageID, const TierPolicy& tierPolicy) {
     if (text.empty() || text::isBlank(text)) {

@@ -101,6 +101,12 @@ struct QNModelLocalFixResult {
                                                      QNCorrectionStageID stageID,
                                                      const TierPolicy& tierPolicy);
 
+// The same run over a text that goes out as it stands: its last word counts as finished, as if
+// whitespace followed it (the rules leave a word alone until something ends it).
+[[nodiscard]] LocalRuleEvaluation evaluateLocalFixesOfFinishedText(
+    std::u16string_view text, QNModelLocalFixRules enabledRules, QNCorrectionStageID stageID,
+    const TierPolicy& tierPolicy);
+
 [[nodiscard]] QNModelLocalFixResult applyLocalFixes(std::u16string_view text,
                                                     QNModelLocalFixRules enabledRules,
                                                     QNCorrectionStageID stageID,

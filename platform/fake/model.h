@@ -112,10 +112,11 @@ struct Model : std::enable_shared_from_this<Model> {
     // As on X11, where taps only watch: a swallow verdict is advisory unless a test says
     // otherwise.
     bool tapsCanSwallow = false;
-    bool tapsSeeFn = true;
+    // As on X11: taps never see Fn (no key event carries it).
+    bool tapsSeeFn = false;
     // The taps see events a turn late (X11's queue): what the application got already and the
     // taps not yet, handed over on the next turn of the executor or at a catch-up.
-    bool tapsLag = false;
+    bool tapsLag = true;
     std::vector<InputEvent> tapBacklog;
     // A hold of the program's: key events wait here, then go through as typed.
     bool keysHeld = false;
@@ -126,7 +127,8 @@ struct Model : std::enable_shared_from_this<Model> {
     std::vector<HotKeyRegistration> hotKeys;
     std::uint64_t nextHotKeySerial = 1;
     std::vector<KeyChord> reservedHotKeys;
-    bool hotKeysRefuseFunctionKey = false;
+    // As on X11: no chord with Fn can be grabbed.
+    bool hotKeysRefuseFunctionKey = true;
     // A hot key's key is down: the desktop holds the keyboard for this program meanwhile.
     bool hotKeyHeld = false;
     // While set, no application reports a focused element (the toolkits' answer to a grab).

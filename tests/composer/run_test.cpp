@@ -707,6 +707,31 @@ TEST_F(CorrectionRun, ReturnWaitsForTheSentenceOutThenSendsTheRest) {
     EXPECT_EQ(requests[1].text, u" How ar");
 }
 
+// Return ends the last word as a space would: the local rules fix it (and a word before a full
+// stop the text ends with) before the text goes out, and the model is asked about it fixed.
+TEST_F(CorrectionRun, ReturnFinishesTheLastWordForTheLocalRules) {
+    for (const auto& [typed, expected] : std::vector<std::pair<const char*, std::u16string>>{
+             {"i dont know teh answer realy", u"I don't know the answer really"},
+             {"it was realy teh.", u"It was really the."},
+             {"see you ", u"See you "},
+         }) {
+        SCOPED_TRACE(typed);
+        composer->reset();
+        controller->setText(u"", QNPlacementCaret::end);
+        const auto asked = provider->streamRequests().size();
+        type(typed);
+        std::optional<std::u16string> committed;
+        commitInto(composer.get(), &committed);
+        runner->runAll();
+        settle();
+        ASSERT_TRUE(committed);
+        EXPECT_EQ(*committed, expected);
+        const auto requests = provider->streamRequests();
+        ASSERT_GT(requests.size(), asked);
+        EXPECT_EQ(requests.back().text.find(u"realy"), std::u16string::npos);
+    }
+}
+
 TEST_F(CorrectionRun, QuickFixBeginSettlesWithAnUnavailableEngine) {
     provider->setStreamScript({Event::unavailable("Service offline")});
     composer->begin(u"teh draft here", true, QNPlacementCaret::visibleEnd,

@@ -661,6 +661,19 @@ ClipboardContents readClipboard() {
     return contents;
 }
 
+bool leaveClipboardWithoutOwner() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return false;
+    }
+    const Atom clipboard = XInternAtom(display, "CLIPBOARD", False);
+    XSetSelectionOwner(display, clipboard, None, CurrentTime);
+    XSync(display, False);
+    const bool none = waitUntil([&] { return XGetSelectionOwner(display, clipboard) == None; });
+    XCloseDisplay(display);
+    return none;
+}
+
 QStringList clipboardTargets() {
     return clipboardTargetsSeenElsewhere();
 }

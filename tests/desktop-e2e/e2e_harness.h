@@ -217,6 +217,9 @@ using ClipboardContents = std::map<QString, QByteArray>;
 // Reads the clipboard, every format with its bytes. Put it there from another process (the Qt
 // target's "copy" command) so that it is read through the X selection as any program reads it.
 ClipboardContents readClipboard();
+// Leaves the clipboard with no owner at all, as after the program that copied has gone; false
+// when another client takes it at once.
+bool leaveClipboardWithoutOwner();
 // The targets the clipboard's owner offers, as another X client (a GTK one) sees them, sorted,
 // without the selection protocol's own (TARGETS, TIMESTAMP, MULTIPLE, SAVE_TARGETS). At most 10 s.
 QStringList clipboardTargets();

@@ -126,6 +126,40 @@ TEST_P(Toolkits, TheComposerQuickFixAndTheDoubleTapWorkThere) {
             << program.errors().toStdString();
         pause(2s);  // the Quick Fix flow's end (see QuickFixCorrectsAFieldInPlace...)
     }
+    if (GetParam().kind == Kind::textEditor) {
+        // The caret stands where it was once the line is corrected: the next key goes there.
+        SCOPED_TRACE("the caret after Quick Fix");
+        ASSERT_TRUE(prepare(u"I recieve teh mail", Utf16Range{2, 0}));
+        ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+        EXPECT_TRUE(focusedValueBecomes(pid(), u"I receive the mail", 3s))
+            << text::toUtf8(value()) << "\n"
+            << program.errors().toStdString();
+        pause(2s);  // the Quick Fix flow's end
+        ASSERT_TRUE(keyboard.type(u"X "));
+        EXPECT_TRUE(focusedValueBecomes(pid(), u"I X receive the mail")) << text::toUtf8(value());
+    }
+    if (GetParam().kind == Kind::kwrite || GetParam().kind == Kind::chromium) {
+        // As a person runs the program: the session log closed, the clipboard held by another
+        // program, or by nobody. Every try is corrected.
+        for (const bool owned : {true, false}) {
+            for (int attempt = 1; attempt <= 5; ++attempt) {
+                SCOPED_TRACE(std::string("Quick Fix, the clipboard ") +
+                             (owned ? "another program's" : "nobody's") + ", try " +
+                             std::to_string(attempt));
+                ASSERT_TRUE(prepare(u"I recieve teh mail", Utf16Range{18, 0}));
+                if (owned) {
+                    copyElsewhere(QStringLiteral("kept clipboard"));
+                } else {
+                    ASSERT_TRUE(leaveClipboardWithoutOwner());
+                }
+                ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+                EXPECT_TRUE(focusedValueBecomes(pid(), u"I receive the mail", 3s))
+                    << text::toUtf8(value()) << "\n"
+                    << program.errors().toStdString();
+                pause(2s);
+            }
+        }
+    }
     {
         SCOPED_TRACE("the typed double tap");
         const auto field = prepare(u"Harbour", Utf16Range{7, 0});

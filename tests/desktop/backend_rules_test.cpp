@@ -5,9 +5,12 @@
 #include <atspi/atspi-constants.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <tuple>
+#include <vector>
 
 #include "platform/keys.h"
+#include "platform/linux/accessibility/atspi_calls.h"
 #include "platform/linux/accessibility/focus_choice.h"
 #include "platform/linux/accessibility/text_offsets.h"
 #include "platform/linux/accessibility/toolkit.h"
@@ -261,6 +264,35 @@ TEST(ToolkitRules, PasswordFieldsByRoleOrByWhatTheyShow) {
         EXPECT_EQ(atspi::atkToolkit().isPassword(c.role, element), c.other);
         EXPECT_EQ(atspi::qtToolkit().isPassword(c.role, element), c.other);
     }
+}
+
+// A state set read from the bits the bus carries says what the same set says through libatspi,
+// states past the first word of bits included.
+TEST(ToolkitRules, StatesFromTheBusBitsAsFromLibatspisSet) {
+    const auto fields = [](const atspi::States& s) {
+        return std::tuple{s.focused, s.focusable, s.active,   s.showing,    s.visible,
+                          s.defunct, s.editable,  s.readOnly, s.singleLine, s.multiLine};
+    };
+    for (const auto& states : std::vector<std::vector<AtspiStateType>>{
+             {},
+             {ATSPI_STATE_FOCUSED, ATSPI_STATE_FOCUSABLE, ATSPI_STATE_SHOWING},
+             {ATSPI_STATE_EDITABLE, ATSPI_STATE_VISIBLE, ATSPI_STATE_SINGLE_LINE},
+             {ATSPI_STATE_ACTIVE, ATSPI_STATE_DEFUNCT, ATSPI_STATE_MULTI_LINE},
+             {ATSPI_STATE_READ_ONLY, ATSPI_STATE_EDITABLE},
+         }) {
+        std::uint64_t bits = 0;
+        GArray* array = g_array_new(FALSE, FALSE, sizeof(AtspiStateType));
+        for (auto state : states) {
+            bits |= std::uint64_t{1} << static_cast<unsigned>(state);
+            g_array_append_val(array, state);
+        }
+        AtspiStateSet* set = atspi_state_set_new(array);
+        EXPECT_EQ(fields(atspi::statesOfBits(bits)), fields(atspi::statesOf(set)));
+        g_object_unref(set);
+        g_array_free(array, TRUE);
+    }
+    // (read-only is a state of the second word)
+    EXPECT_TRUE(atspi::statesOfBits(std::uint64_t{1} << ATSPI_STATE_READ_ONLY).readOnly);
 }
 
 TEST(FocusSearch, WindowsNamedByTheirTitles) {

@@ -113,6 +113,31 @@ bool reaped(pid_t pid) {
     return !QFile::exists(QStringLiteral("/proc/%1").arg(pid));
 }
 
+// A program of its own (its own connection to the server, its own keeper) in the middle of a
+// borrow: the clipboard saved, then "borrowed" on it in the user's contents' place. It ends, as
+// a crash leaves it unless it was told to keep them, when this goes.
+struct BorrowingProgram {
+    std::shared_ptr<platform::X11SelectionPasteboard> pasteboard;
+    std::shared_ptr<std::optional<QNModelPasteboardSnapshot>> saved =
+        std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
+    std::optional<QCoro::Task<>> saving;
+
+    // Whether the save and the borrow's text went through.
+    bool borrow(const TargetSeams& seams) {
+        pasteboard =
+            std::make_shared<platform::X11SelectionPasteboard>(platform::x11::Selections::open());
+        pasteboard->setKeeperProgram(RAVLIN_CLIPBOARD_KEEPER);
+        auto local = seams;
+        local.pasteboard = pasteboard;
+        saving.emplace(keepSaved(QNModelPasteboardSnapshot::capture(local), saved));
+        if (!waitUntil([&] { return saved->has_value(); })) {
+            return false;
+        }
+        pasteboard->clear();
+        return pasteboard->setTransientString(u"borrowed").ok();
+    }
+};
+
 using ClipboardEdges = LineFieldTest;
 
 // Emacs lists targets it has nothing for (FILE_NAME, CHARACTER_POSITION, LINE_NUMBER,
@@ -276,16 +301,8 @@ TEST_F(ClipboardEdges, AKeeperKilledInTheBorrowIsReplacedAndTheContentsOutliveTh
         const auto earlier = keepersOfOurs();
         pid_t killed = 0;
         {
-            auto pasteboard = std::make_shared<platform::X11SelectionPasteboard>(
-                platform::x11::Selections::open());
-            pasteboard->setKeeperProgram(RAVLIN_CLIPBOARD_KEEPER);
-            auto local = TargetSeams::from(desktop.seams, desktop.executor);
-            local.pasteboard = pasteboard;
-            auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
-            auto saving = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
-            ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }));
-            pasteboard->clear();
-            ASSERT_TRUE(pasteboard->setTransientString(u"borrowed").ok());
+            BorrowingProgram program;
+            ASSERT_TRUE(program.borrow(TargetSeams::from(desktop.seams, desktop.executor)));
             const auto keepers = keepersOfOurs(earlier);
             ASSERT_EQ(keepers.size(), 1u);
             killed = keepers.front();
@@ -295,10 +312,10 @@ TEST_F(ClipboardEdges, AKeeperKilledInTheBorrowIsReplacedAndTheContentsOutliveTh
                 return now.size() == 1 && now.front() != killed;
             }));
             if (putBack) {
-                EXPECT_EQ((*saved)->restore(*pasteboard), platform::PutBack::done);
+                EXPECT_EQ((*program.saved)->restore(*program.pasteboard), platform::PutBack::done);
                 EXPECT_EQ(readClipboardExactly().toStdString(), before.toStdString());
             }
-            pasteboard->keepContentsAfterExit();
+            program.pasteboard->keepContentsAfterExit();
         }
         EXPECT_TRUE(waitUntil([&] { return reaped(killed); }, 3s)) << "a zombie keeper";
         QString after;
@@ -314,6 +331,39 @@ TEST_F(ClipboardEdges, AKeeperKilledInTheBorrowIsReplacedAndTheContentsOutliveTh
         ASSERT_TRUE(taker.owning());
         EXPECT_TRUE(waitUntil([&] { return keepersOfOurs(earlier).empty(); }, 10s))
             << "the keeper holding the user's contents goes on once another copy stands";
+    }
+}
+
+// The program ends in the middle of a borrow, and within the keeper's watch for a clipboard
+// manager's refill the person copies: the very text that was being pasted, or an image whose
+// owner also lists a text it refuses. Neither owner fetched the borrow's text as a manager does,
+// so neither is a refill: the person's copy stands, and the keeper goes.
+TEST_F(ClipboardEdges, APersonsCopyJustAfterTheProgramEndsMidBorrowStandsWhateverItHolds) {
+    const QStringList image{QStringLiteral("image/png\timage/png\t8\thex:89504e470d0a1a0a"),
+                            QStringLiteral("UTF8_STRING\tUTF8_STRING\t8\trefused")};
+    for (const auto& [name, copy] :
+         {std::pair{"the very text being pasted", plainTextOffer("borrowed")},
+          std::pair{"an image listing a text it refuses", image}}) {
+        SCOPED_TRACE(name);
+        ClipboardOwner owner({hexLine(QStringLiteral("UTF8_STRING"), "the user's own")});
+        ASSERT_TRUE(owner.owning());
+        const auto earlier = keepersOfOurs();
+        {
+            BorrowingProgram program;
+            ASSERT_TRUE(program.borrow(TargetSeams::from(desktop.seams, desktop.executor)));
+        }  // gone with its text on the clipboard, as a crash leaves it
+        ASSERT_TRUE(waitUntil(
+            [] {
+                const auto server = clipboardOwnerPid();
+                return server != 0 && server != ::getpid();
+            },
+            3s))
+            << "the keeper takes the user's contents back";
+        ClipboardOwner person(copy);
+        ASSERT_TRUE(person.owning());
+        waitUntil([] { return false; }, 2500ms);  // past the keeper's watch for a refill
+        EXPECT_FALSE(person.lost());
+        EXPECT_TRUE(waitUntil([&] { return keepersOfOurs(earlier).empty(); }, 10s));
     }
 }
 

@@ -421,18 +421,19 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
     }
 }
 
-// A text left on the clipboard for the person to paste stays there for the rest of its time
-// however the program ends (asked to, or gone at once, as a crash leaves it), served by the
-// keeper, and the user's contents then come back byte for byte, as the program would have put
-// them back. A copy made meanwhile stands, and the keeper goes.
+// A text left on the clipboard for the person to paste stays there for the rest of its time,
+// and then the user's contents come back byte for byte, served by the keeper: whether the program
+// stays (its own deferred restore), quits, or is gone at once (as a crash leaves it). A copy
+// made meanwhile stands, and the keeper goes.
 TEST_F(ExactClipboard, ATextLeftForThePersonOutlivesTheProgramForTheRestOfItsTime) {
-    enum class End { quit, crash, crashThenCopy };
-    constexpr auto stays = 4s;
+    enum class End { stays, quit, crash, crashThenCopy };
+    constexpr std::int64_t minute = 4;  // seconds: the test's minute
     const auto leftText = [](const QString& read) {
         return read.contains(QString::fromLatin1(QByteArray("left for you").toHex()));
     };
-    for (const End end : {End::quit, End::crash, End::crashThenCopy}) {
-        SCOPED_TRACE(end == End::quit    ? "the program quits"
+    for (const End end : {End::stays, End::quit, End::crash, End::crashThenCopy}) {
+        SCOPED_TRACE(end == End::stays   ? "the program stays"
+                     : end == End::quit  ? "the program quits"
                      : end == End::crash ? "the program is gone at once"
                                          : "gone at once, then the person copies");
         ClipboardOwner owner(richOffer());
@@ -445,15 +446,22 @@ TEST_F(ExactClipboard, ATextLeftForThePersonOutlivesTheProgramForTheRestOfItsTim
             pasteboard->setKeeperProgram(RAVLIN_CLIPBOARD_KEEPER);
             auto local = TargetSeams::from(desktop.seams, desktop.executor);
             local.pasteboard = pasteboard;
+            const auto manager = QNQuickFixPasteboardManager::create(pasteboard, desktop.executor);
             auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
             auto saving = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
             ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
             pasteboard->clear();
             ASSERT_TRUE(pasteboard->setTransientString(u"left for you"));
             ASSERT_TRUE(pasteboard->makeTransientOrdinary());
-            ASSERT_TRUE(pasteboard->leaveForUser((*saved)->contents(), stays));
+            manager->scheduleRestore(**saved, minute);
             sinceLeft.start();
-            if (end == End::quit) {
+            if (end == End::stays) {
+                EXPECT_EQ(clipboardOwnerPid(), ::getpid());
+                EXPECT_TRUE(waitUntil([&] { return !leftText(readClipboardExactly()); },
+                                      std::chrono::seconds(minute + 5)));
+            } else if (end == End::quit) {
+                // As the program ends: the deferred restore first, then the hand-over.
+                manager->restoreBeforeExit();
                 pasteboard->keepContentsAfterExit();
             }
         }
@@ -464,12 +472,12 @@ TEST_F(ExactClipboard, ATextLeftForThePersonOutlivesTheProgramForTheRestOfItsTim
             },
             3s));
         const qint64 keeper = clipboardOwnerPid();
-        EXPECT_TRUE(leftText(readClipboardExactly()));
         if (end == End::crashThenCopy) {
+            EXPECT_TRUE(leftText(readClipboardExactly()));
             ClipboardOwner taker(plainTextOffer("newer"));
             ASSERT_TRUE(taker.owning());
             EXPECT_TRUE(processEnds(keeper, 1s)) << "the keeper lingers";
-            waitUntil([] { return false; }, stays);
+            waitUntil([] { return false; }, std::chrono::seconds(minute));
             EXPECT_FALSE(taker.lost());
             continue;
         }
@@ -481,8 +489,8 @@ TEST_F(ExactClipboard, ATextLeftForThePersonOutlivesTheProgramForTheRestOfItsTim
                 after = readClipboardExactly();
                 return !leftText(after) && after == before;
             },
-            stays + 5s));
-        EXPECT_GE(sinceLeft.elapsed(), std::chrono::milliseconds(stays).count());
+            std::chrono::seconds(minute + 5)));
+        EXPECT_GE(sinceLeft.elapsed(), minute * 1000);
         EXPECT_EQ(after.toStdString(), before.toStdString());
         EXPECT_EQ(clipboardOwnerPid(), keeper);
         ClipboardOwner taker(plainTextOffer("newer"));

@@ -117,6 +117,44 @@ TEST_F(QuickFixSession, TheAutoCommitStopsWithoutWritingBack) {
     }
 }
 
+// With nothing to fix the panel stays open on the field's text. Closed unchanged it keeps
+// nothing (the field still holds that text): the next shortcut opens an empty Composer, and what
+// is typed there and committed goes into the field beside its text, never a second copy of it.
+// A text changed in the panel is the person's and is kept.
+TEST_F(QuickFixSession, TheFieldsOwnTextLeftUnchangedIsNoDraftToKeep) {
+    for (const bool edited : {false, true}) {
+        SCOPED_TRACE(edited);
+        startApp();
+        const auto target = openTarget(u"Hi the cat", {10, 0});
+        openHeld();
+        drive(3s);
+        ASSERT_EQ(written("sid=s001 state=quick_fix_auto_commit_skipped "
+                          "trigger=quick-fix-double-tap reason=unchanged-text"),
+                  1);
+        ASSERT_TRUE(app->isPanelOpen);
+        if (edited) {
+            app->textController->textView()->textCursor().insertText(QStringLiteral(" sat"));
+        }
+        app->dismissPanel("dismiss-key");
+        EXPECT_EQ(app->preservedDraft,
+                  edited ? std::optional<std::u16string>(u"Hi the cat sat") : std::nullopt);
+        desktop.setFrontmost(target.app.pid);
+        app->toggleHotkey("hotkey");
+        drive(1500ms);
+        ASSERT_TRUE(app->isPanelOpen);
+        desktop.setFrontmost(desktop.ownPid());
+        EXPECT_EQ(panelText(), edited ? u"Hi the cat sat" : u"");
+        if (!edited) {
+            app->textController->textView()->textCursor().insertText(QStringLiteral(" 42"));
+            app->requestCommit();
+            drive(3s);
+            EXPECT_EQ(fieldValue(target.field), u"Hi the cat 42");
+        } else {
+            app->dismissPanel("dismiss-key");
+        }
+    }
+}
+
 TEST_F(QuickFixSession, EachOutcomeClosesOrKeepsThePanelAndTheDraft) {
     enum class Setup { none, valueChangedMeanwhile, activationRefused, pasteIgnored };
     struct Case {

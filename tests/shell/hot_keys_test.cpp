@@ -146,6 +146,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(HotKeys, FnTapRegistersOnceAndComesBackAfterADisable) {
     desktop.setTrusted(true);
+    desktop.setTapsSeeFn(true);  // (not X11's: a desktop whose taps see Fn)
     QNHotKeyFn hotKey(63, 0x800000, count, desktop.seams().keyTaps, executor);
     EXPECT_TRUE(hotKey.registerKey());
     EXPECT_TRUE(hotKey.registerKey());

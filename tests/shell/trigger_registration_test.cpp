@@ -268,6 +268,7 @@ TEST_F(Triggers, TrustLossTearsDownTheFnHotKeyAndRestoresIt) {
     defaults->set("HotKey.modifiers", std::int64_t{0x800000});
     defaults->set("DoubleTap.enabled", false);
     defaults->set("QuickFix.enabled", false);
+    desktop.setTapsSeeFn(true);  // (not X11's: a desktop whose taps see Fn)
     start();
     ASSERT_EQ(desktop.tapCount(), 1u);
     trust(false);

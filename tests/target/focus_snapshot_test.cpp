@@ -268,6 +268,13 @@ TEST_F(SnapshotTest, AnchorIsTheCaretElseAUsableElementFrameElseTheMouse) {
              Case{"no frame",
                   {.value = u"abc", .parameterizedReads = false},
                   {Source::mouse, makeRect(300, 200, 1, 1), "AXTextField"}},
+             // A caret elsewhere (a terminal counting from its own corner) is no caret.
+             Case{"caret outside the field",
+                  {.value = u"abc",
+                  .parameterizedReads = false,
+                  .textMarkerBounds = makeRect(24, 34, 1, 17),
+                  .frame = makeRect(100, 100, 300, 40)},
+                  {Source::focusedElement, makeRect(100, 860, 300, 40), "AXTextField"}},
          }) {
         SCOPED_TRACE(c.name);
         focus(c.spec);
@@ -276,6 +283,31 @@ TEST_F(SnapshotTest, AnchorIsTheCaretElseAUsableElementFrameElseTheMouse) {
         EXPECT_EQ(snapshot.caretRect,
                   c.anchor.source == Source::caret ? std::optional(c.anchor.rect) : std::nullopt);
         EXPECT_FALSE(snapshot.isSecureInput);
+    }
+}
+
+// A caret stands where its element is: never at the screen's origin, and within the element's
+// frame give or take its own height (a caret at the end of a field's last line, on its edge).
+TEST(FocusGeometry, ACaretOutsideItsElementOrAtTheOriginIsNoCaret) {
+    const auto field = std::optional(makeRect(375, 74, 904, 478));
+    struct Case {
+        const char* name;
+        platform::Rect caret;
+        std::optional<platform::Rect> element;
+        bool plausible;
+    };
+    for (const Case& c : {
+             Case{"inside", makeRect(567, 176, 1, 17), field, true},
+             Case{"on the right edge", makeRect(1279, 176, 1, 17), field, true},
+             Case{"a line below the bottom", makeRect(400, 560, 1, 17), field, true},
+             Case{"from the element's own corner", makeRect(192, 102, 1, 17), field, false},
+             Case{"above the element", makeRect(400, 20, 1, 17), field, false},
+             Case{"at the origin", makeRect(0, 0, 1, 17), field, false},
+             Case{"at the origin, no frame", makeRect(0, 0, 1, 17), std::nullopt, false},
+             Case{"no frame to hold it to", makeRect(192, 102, 1, 17), std::nullopt, true},
+         }) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Snapshot::isCaretOfElement(c.caret, c.element), c.plausible);
     }
 }
 

@@ -107,7 +107,7 @@ TEST(PasteCheck, TheFieldFirstThenWhoTookTheText) {
              Case{"unreadable, a paste guard may hold it", unreadable,
                   {true, 7, WriteFetch::byTarget, {}}, true, QNPasteCheck::unconfirmed},
              Case{"unreadable, taken by someone", unreadable, {true, 7, WriteFetch::unknown, {}},
-                  false, QNPasteCheck::unconfirmed},
+                  false, QNPasteCheck::unattributed},
              Case{"unreadable, a clipboard manager took it", unreadable,
                   {true, 7, WriteFetch::byOthers, {}}, false, QNPasteCheck::notFetched},
              Case{"unreadable, not taken, another application", unreadable,
@@ -185,7 +185,8 @@ TEST_F(PasteCheckFlow, ThePasteIsCheckedBeforeTheTextLeavesTheClipboard) {
     const auto left = [](std::string_view reason, std::string_view chord = "") {
         return QNPasteOutcome{QNPasteResult::leftOnClipboard, reason, chord};
     };
-    const QNPasteOutcome unconfirmed{QNPasteResult::sentUnconfirmed, "arrival-unconfirmed"};
+    const QNPasteOutcome unconfirmed{QNPasteResult::sentUnconfirmed, "arrival-unconfirmed", "",
+                                     true};
     for (const Case& c : {
              Case{"seen", Field::readable, true, false, Meanwhile::nothing, pasted, u"Hi fine"},
              Case{"seen as a single line shapes it", Field::singleLine, true, false,

@@ -135,7 +135,7 @@ TEST_F(ChangedTextTest, WhatCannotBeChangedSafelyIsNotTouched) {
              Case{"a change over the line break", Then::paragraphsJoined, refused, 0},
              Case{"typed keys ignored",
                   Then::keysIgnored,
-                  Result::unconfirmed("change-not-seen", QNQuickFixReplacementMethod::typed),
+                  Result::unconfirmed("change-not-seen", false, QNQuickFixReplacementMethod::typed),
                   1},
          }) {
         SCOPED_TRACE(c.name);

@@ -642,6 +642,49 @@ TEST_F(HostTest, ASelectionMadeAndNotWrittenOverIsSeenPutBackBeforeTheFlowEnds) 
     }
 }
 
+// Once the text is written (through accessibility, or pasted over Ctrl+A's selection), the caret
+// and the selection stand where they were, mapped through the change: at the end of the first of
+// three lines the caret stays there (the next key goes there, not after the last line); a
+// selection of the captured text covers the corrected text.
+TEST_F(HostTest, AfterTheWriteTheCaretAndSelectionStandWhereTheyWere) {
+    const std::u16string lines = u"teh first\nsecond\nthird realy";
+    const auto fix = [](std::u16string text) {
+        for (const auto& [from, to] : {std::pair<std::u16string, std::u16string>{u"teh", u"the"},
+                                       {u"realy", u"really"},
+                                       {u"has", u"have"}}) {
+            if (const auto at = text.find(from); at != std::u16string::npos) {
+                text.replace(at, from.size(), to);
+            }
+        }
+        return text;
+    };
+    struct Case {
+        const char* name;
+        std::u16string value;
+        text::Utf16Range selection;
+        text::Utf16Range expected;
+    };
+    for (const std::string identity : {"gedit", "code"}) {
+        for (const Case& c : {
+                 Case{"end of line 1 of 3", lines, {9, 0}, {9, 0}},
+                 Case{"inside the last line", lines, {23, 0}, {23, 0}},
+                 Case{"end of the text", lines, {28, 0}, {29, 0}},
+                 Case{"the captured text selected", u"I has a cat", {0, 5}, {0, 6}},
+             }) {
+            SCOPED_TRACE(identity + ", " + c.name);
+            const auto target =
+                open({.identity = identity}, {.value = c.value, .selection = c.selection});
+            const auto session = beginNow();
+            ASSERT_TRUE(session);
+            const auto result = commit(*session, fix(session->originalText));
+            EXPECT_EQ(result.kind, Result::Kind::committed) << toString(result);
+            executor->advance(2s);
+            EXPECT_EQ(desktop.value(target.field), fix(c.value));
+            EXPECT_EQ(desktop.selection(target.field), c.expected);
+        }
+    }
+}
+
 TEST_F(HostTest, EndToEndThroughAccessibilityAndThroughAPaste) {
     for (const std::string identity : {"gedit", "code"}) {
         SCOPED_TRACE(identity);

@@ -40,6 +40,22 @@ std::string kindOf(const GError& error) {
            std::to_string(error.code);
 }
 
+template <class Has>
+States statesWith(Has has) {
+    return States{
+        .focused = has(ATSPI_STATE_FOCUSED),
+        .focusable = has(ATSPI_STATE_FOCUSABLE),
+        .active = has(ATSPI_STATE_ACTIVE),
+        .showing = has(ATSPI_STATE_SHOWING),
+        .visible = has(ATSPI_STATE_VISIBLE),
+        .defunct = has(ATSPI_STATE_DEFUNCT),
+        .editable = has(ATSPI_STATE_EDITABLE),
+        .readOnly = has(ATSPI_STATE_READ_ONLY),
+        .singleLine = has(ATSPI_STATE_SINGLE_LINE),
+        .multiLine = has(ATSPI_STATE_MULTI_LINE),
+    };
+}
+
 }  // namespace
 
 void CallRecord::failed(const void* element, const _GError& error, const char* function,
@@ -62,21 +78,15 @@ void CallRecord::failed(const void* element, const _GError& error, const char* f
 }
 
 States statesOf(AtspiStateSet* set) {
-    const auto has = [set](AtspiStateType state) {
-        return atspi_state_set_contains(set, state) != 0;
-    };
-    return States{
-        .focused = has(ATSPI_STATE_FOCUSED),
-        .focusable = has(ATSPI_STATE_FOCUSABLE),
-        .active = has(ATSPI_STATE_ACTIVE),
-        .showing = has(ATSPI_STATE_SHOWING),
-        .visible = has(ATSPI_STATE_VISIBLE),
-        .defunct = has(ATSPI_STATE_DEFUNCT),
-        .editable = has(ATSPI_STATE_EDITABLE),
-        .readOnly = has(ATSPI_STATE_READ_ONLY),
-        .singleLine = has(ATSPI_STATE_SINGLE_LINE),
-        .multiLine = has(ATSPI_STATE_MULTI_LINE),
-    };
+    return statesWith(
+        [set](AtspiStateType state) { return atspi_state_set_contains(set, state) != 0; });
+}
+
+States statesOfBits(std::uint64_t bits) {
+    return statesWith([bits](AtspiStateType state) {
+        const auto bit = static_cast<unsigned>(state);
+        return bit < 64 && ((bits >> bit) & 1u) != 0;
+    });
 }
 
 bool hasState(AtspiAccessible* object, AtspiStateType state) {

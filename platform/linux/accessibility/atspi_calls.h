@@ -87,6 +87,8 @@ struct Held {
 };
 
 [[nodiscard]] States statesOf(AtspiStateSet* set);
+// The same from the bits of a state set as the bus carries them (bit n: state n).
+[[nodiscard]] States statesOfBits(std::uint64_t bits);
 
 [[nodiscard]] bool hasState(AtspiAccessible* object, AtspiStateType state);
 [[nodiscard]] std::u16string fromUtf8(const gchar* text);

@@ -9,6 +9,7 @@
 #include "platform/linux/accessibility/atspi_accessibility.h"
 #include "platform/linux/accessibility/atspi_calls.h"
 #include "platform/linux/accessibility/atspi_element_calls.h"
+#include "platform/linux/accessibility/atspi_tree.h"
 #include "platform/linux/accessibility/focus_choice.h"
 #include "platform/linux/accessibility/toolkit.h"
 
@@ -272,9 +273,54 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
             }
         }
     };
+    // The same walk over a window's tree asked a level at a time.
+    const auto walkTree = [&](const std::vector<TreeNode>& tree) {
+        std::function<void(int)> visit = [&](int at) {
+            const auto& node = tree[at];
+            if (ended || stalled) {
+                return;
+            }
+            if (!node.states) {
+                stalled = true;
+                return;
+            }
+            const auto& now = *node.states;
+            if (now.focused || rules.mayHoldFocusUnsaid(now)) {
+                // (gone since it was asked: not met)
+                if (Held<AtspiAccessible> element(elementOf(searching, tree, at, calls_));
+                    element) {
+                    meet(element.get(), now);
+                }
+            }
+            if (ended || !rules.showsChildren(now)) {
+                return;
+            }
+            if (!node.childCount) {
+                stalled = true;
+                return;
+            }
+            for (const int child : node.children) {
+                visit(child);
+            }
+        };
+        visit(0);
+    };
     for (auto* each : windows) {
         searching = each;
-        walk(each, 1);
+        auto tree = rules.asksALevelAtATime()
+                        ? fetchTree(
+                              each, [&](const States& states) { return rules.showsChildren(states); },
+                              TreeBounds{.maxDepth = maxDepth,
+                                         .maxVisited = maxVisited,
+                                         .maxChildren = maxChildren,
+                                         .timeout = callTimeout},
+                              calls_)
+                        : std::vector<TreeNode>{};
+        if (!tree.empty()) {
+            walkTree(tree);
+        } else {
+            walk(each, 1);
+        }
     }
     const auto chosen = chooseFocus(met);
     AtspiAccessible* found = nullptr;

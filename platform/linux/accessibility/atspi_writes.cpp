@@ -15,6 +15,37 @@ namespace ravlin::platform {
 
 using namespace atspi;
 
+namespace {
+
+// AddSelection of [start, end) sent to the element's application without waiting for an answer,
+// on the connection libatspi's own calls to it take: a read sent afterwards is answered after it.
+bool addSelectionUnanswered(AtspiAccessible* object, int start, int end) {
+    const AtspiApplication* app = object->parent.app;
+    if (app == nullptr || app->bus == nullptr || app->bus_name == nullptr ||
+        object->parent.path == nullptr) {
+        return false;
+    }
+    DBusMessage* message = dbus_message_new_method_call(app->bus_name, object->parent.path,
+                                                        "org.a11y.atspi.Text", "AddSelection");
+    if (message == nullptr) {
+        return false;
+    }
+    const dbus_int32_t from = start;
+    const dbus_int32_t to = end;
+    const bool sent =
+        dbus_message_append_args(message, DBUS_TYPE_INT32, &from, DBUS_TYPE_INT32, &to,
+                                 DBUS_TYPE_INVALID) != 0 &&
+        (dbus_message_set_no_reply(message, TRUE), dbus_connection_send(app->bus, message,
+                                                                        nullptr) != 0);
+    dbus_message_unref(message);
+    if (sent) {
+        dbus_connection_flush(app->bus);
+    }
+    return sent;
+}
+
+}  // namespace
+
 bool AtspiAccessibility::takesWrites(Entry& entry) {
     Held<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(entry.object));
     const auto now = editable ? stateSet(entry) : std::nullopt;
@@ -97,6 +128,9 @@ Status AtspiAccessibility::writeToolkitSelection(Entry& entry, int start, int en
         return atspi_text_set_selection(text.get(), 0, start, end, e);
     };
     const auto add = [&](GError** e) {
+        if (!toolkit(entry).answersSelectionAdds()) {
+            return addSelectionUnanswered(entry.object, start, end) ? TRUE : FALSE;
+        }
         return atspi_text_add_selection(text.get(), start, end, e);
     };
     bool done = false;
@@ -107,8 +141,17 @@ Status AtspiAccessibility::writeToolkitSelection(Entry& entry, int start, int en
                        return write(e);
                    }).value_or(FALSE) != FALSE;
         };
-        done = empty ? answered(caret)
-                     : answered(selections() > 0 ? std::function(set) : std::function(add));
+        // A caret over a selection: some take the caret and keep the selection (LibreOffice),
+        // so the selection goes first (where it can: Firefox refuses to remove a selection
+        // that another part of its editor holds, and takes the caret all the same).
+        if (empty) {
+            if (selections() > 0) {
+                (void)answered(unselect);
+            }
+            done = answered(caret);
+        } else {
+            done = answered(selections() > 0 ? std::function(set) : std::function(add));
+        }
     } else {
         // The answer does not tell: the selection read back does, the first way, then the
         // other.

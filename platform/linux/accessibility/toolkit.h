@@ -77,6 +77,11 @@ class Toolkit {
         return false;
     }
 
+    // Focus: whether a walk asks the elements of a window a level at a time, the requests of a
+    // level sent together (see atspi_tree.h), rather than one call after another. For toolkits
+    // that answer over the bus themselves, whose children are all their own.
+    [[nodiscard]] virtual bool asksALevelAtATime() const { return false; }
+
     // Selection: the unit its text offsets count.
     [[nodiscard]] virtual OffsetUnit offsetUnit() const { return OffsetUnit::codePoints; }
     // Selection: whether the whole text is asked up to the character count (some elements
@@ -86,6 +91,9 @@ class Toolkit {
     // Selection: whether a selection written is read back to know it took, rather than trusting
     // the answer (which then says it at once, and the selection may show a moment later).
     [[nodiscard]] virtual bool readsSelectionWritesBack() const { return false; }
+    // Selection: whether it answers a selection added at all (where it does not, the call is
+    // sent without waiting for an answer, and the selection read back).
+    [[nodiscard]] virtual bool answersSelectionAdds() const { return true; }
 
     // Caret: the coordinates its positions are asked in. Window coordinates are relative to the
     // element's window, whose place on the screen the backend adds.

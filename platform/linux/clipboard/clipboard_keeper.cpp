@@ -468,11 +468,16 @@ class Keeper {
             moments_.erase(selection);
             left = left_.erase(left);
             const auto held = servedFor(selection);
-            if (serving) {
+            const auto change = selections_->lastOwnChange(selection);
+            if (serving &&
+                selections_->isLastChange(selection, change) == x11::Selections::Verdict::yes) {
+                // A change of its own at the server's time now, not a new answer under the old
+                // ownership: readers that keep the list of targets until the selection changes
+                // (Qt does) would go on offering the text's.
                 if (held) {
-                    (void)selections_->ownAsOf(selection, held, selections_->ownedSince(selection));
+                    (void)selections_->own(selection, held);
                 } else {
-                    (void)selections_->clear(selection, selections_->lastOwnChange(selection));
+                    (void)selections_->clear(selection, change);
                 }
                 say("the text left for the person on " + selection + " has had its time: " +
                     (held ? "the user's contents are back" : "it is empty again, as it was"));

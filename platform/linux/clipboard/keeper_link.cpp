@@ -64,6 +64,10 @@ bool KeeperLink::hold(const std::string& selection, const x11::SelectionData& da
     }
     // Once it answers, it stands by with them: the program going from then on, even before its
     // next message, leaves them on the selection.
+    return taken(until);
+}
+
+bool KeeperLink::taken(Clock::time_point until) {
     const auto answer = receive(until);
     if (!answer || answer->kind != x11::KeeperMessage::taken || answer->payload.size() != 1) {
         drop("no-answer");
@@ -76,12 +80,7 @@ bool KeeperLink::take(const std::string& selection, std::uint32_t time, Clock::t
     if (!alive() || !send(x11::KeeperMessage::take, x11::encodeTake({selection, time}), until)) {
         return false;
     }
-    const auto answer = receive(until);
-    if (!answer || answer->kind != x11::KeeperMessage::taken || answer->payload.size() != 1) {
-        drop("no-answer");
-        return false;
-    }
-    return answer->payload[0] == 1;
+    return taken(until);
 }
 
 bool KeeperLink::leave(const x11::KeeperLeave& leave, Clock::time_point until) {
@@ -97,12 +96,7 @@ bool KeeperLink::leave(const x11::KeeperLeave& leave, Clock::time_point until) {
         return true;
     }
     // Once it answers, it stands by with the text: a crash from then on leaves it there.
-    const auto answer = receive(until);
-    if (!answer || answer->kind != x11::KeeperMessage::taken || answer->payload.size() != 1) {
-        drop("no-answer");
-        return false;
-    }
-    return answer->payload[0] == 1;
+    return taken(until);
 }
 
 void KeeperLink::moment(const std::string& selection, std::uint64_t fingerprint) {

@@ -72,6 +72,9 @@ class KeeperLink {
     bool send(x11::KeeperMessage kind, const std::vector<std::uint8_t>& payload,
               Clock::time_point until);
     std::optional<x11::KeeperFrame> receive(Clock::time_point until);
+    // The keeper's `taken` answer to the message just sent: whether it took; a keeper that does
+    // not answer so is given up on.
+    bool taken(Clock::time_point until);
     // Whether the keeper's end is still open (its going away is read, and it is reaped).
     bool alive();
     // Gives up on the running keeper: ended (unless it has), and reaped once it has.

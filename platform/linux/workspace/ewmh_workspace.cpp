@@ -7,9 +7,36 @@
 #include <algorithm>
 #include <climits>
 
+#include "platform/linux/clipboard/client_identity.h"
 #include "platform/linux/x11/xlib.h"
 
 namespace ravlin::platform {
+
+// The process of the X client that made a window, as the X Resource extension tells it, on an
+// xcb connection of its own to the same display.
+class EwmhWorkspace::ClientProcesses {
+  public:
+    explicit ClientProcesses(const char* display) : c_(xcb_connect(display, nullptr)) {
+        if (xcb_connection_has_error(c_) == 0) {
+            identities_.emplace(c_);
+        }
+    }
+    ~ClientProcesses() { xcb_disconnect(c_); }
+    ClientProcesses(const ClientProcesses&) = delete;
+    ClientProcesses& operator=(const ClientProcesses&) = delete;
+
+    [[nodiscard]] std::optional<ProcessID> of(Window window) const {
+        if (!identities_ || window > UINT32_MAX) {
+            return std::nullopt;
+        }
+        const auto pid = identities_->of(static_cast<xcb_window_t>(window)).pid;
+        return pid && *pid > 0 ? std::optional<ProcessID>(*pid) : std::nullopt;
+    }
+
+  private:
+    xcb_connection_t* c_;
+    std::optional<x11::ClientIdentities> identities_;
+};
 
 EwmhWorkspace::EwmhWorkspace(std::shared_ptr<x11::Connection> connection)
     : connection_(std::move(connection)),
@@ -37,10 +64,14 @@ std::optional<x11::Window> EwmhWorkspace::activeWindow() {
 
 std::optional<ProcessID> EwmhWorkspace::windowProcess(Window window) {
     const auto pid = connection_->cardinal(window, pidAtom_, XA_CARDINAL);
-    if (!pid || *pid <= 0 || *pid > INT32_MAX) {
-        return std::nullopt;
+    if (pid && *pid > 0 && *pid <= INT32_MAX) {
+        return static_cast<ProcessID>(*pid);
     }
-    return static_cast<ProcessID>(*pid);
+    if (!clientProcesses_) {
+        clientProcesses_ =
+            std::make_shared<ClientProcesses>(XDisplayString(connection_->display()));
+    }
+    return clientProcesses_->of(window);
 }
 
 std::optional<ProcessID> EwmhWorkspace::activeProcess() {

@@ -1,9 +1,10 @@
 #pragma once
 
 // Running applications over the window manager's EWMH hints, on our own X connection: the
-// frontmost application is the owner (_NET_WM_PID) of _NET_ACTIVE_WINDOW; its identity is the
-// window's class, else the executable's name; activation asks the window manager, as a pager
-// would, to activate that process's topmost window.
+// frontmost application is the owner of _NET_ACTIVE_WINDOW, the process the window names
+// (_NET_WM_PID), else the one whose X client made it (the X Resource extension: some programs set
+// no _NET_WM_PID); its identity is the window's class, else the executable's name; activation asks
+// the window manager, as a pager would, to activate that process's topmost window.
 
 #include <memory>
 #include <optional>
@@ -36,6 +37,8 @@ class EwmhWorkspace final : public Workspace {
     [[nodiscard]] std::optional<WindowPlace> windowPlace(ProcessID pid);
 
   private:
+    class ClientProcesses;
+
     [[nodiscard]] std::optional<x11::Window> activeWindow();
     [[nodiscard]] std::optional<ProcessID> windowProcess(x11::Window window);
     void onEvent(const x11::XEvent& event);
@@ -50,6 +53,7 @@ class EwmhWorkspace final : public Workspace {
     RunningApplication current_;
     CallbackList<std::optional<RunningApplication>> frontmostObservers_;
     std::optional<ProcessID> lastFrontmost_;
+    std::shared_ptr<ClientProcesses> clientProcesses_;  // made on first need
     Subscription events_;
 };
 

@@ -10,7 +10,8 @@
 #   shaping <on|off>                       the multi-line field types curly quotes and indents each
 #                                          new line by four spaces, as some editors do
 # It says "READY pid=N" once shown and "OK <command>" after each command. Started with --deaf, its
-# window ignores every key event (nothing typed or pasted reaches a field).
+# window ignores every key event (nothing typed or pasted reaches a field); with --no-pid, its
+# window names no process (_NET_WM_PID), as some programs' windows do.
 import os
 import sys
 
@@ -128,6 +129,10 @@ def obey(source, condition):
 
 
 window.show_all()
+if '--no-pid' in sys.argv:
+    window.set_title('gtk-target without pid')
+    Gdk.property_delete(window.get_window(), Gdk.atom_intern('_NET_WM_PID', False))
+    Gdk.flush()
 GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, obey)
 say('READY pid=%d' % os.getpid())
 Gtk.main()

@@ -1,0 +1,55 @@
+#pragma once
+
+// A window's elements asked a level at a time: every element of a level is asked its states and
+// the number of its children together, then the children of those to look inside, each by its
+// place (as libatspi asks for them), together: the requests sent at once and their answers
+// awaited after. One by one, each element would cost
+// three round trips to the application (states, count, its place among its parent's children);
+// this way a window costs a few round trips a level, however many elements each level holds.
+
+#include <atspi/atspi.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/accessibility/call_record.h"
+#include "platform/linux/accessibility/element_states.h"
+
+namespace ravlin::platform::atspi {
+
+struct TreeNode {
+    std::string path;
+    int parent = -1;  // among the nodes; -1 for the window
+    int index = 0;    // among its parent's children
+    int depth = 1;
+    // None where the element did not answer.
+    std::optional<States> states;
+    std::optional<int> childCount;
+    std::vector<int> children;
+};
+
+struct TreeBounds {
+    int maxDepth;
+    int maxVisited;
+    int maxChildren;
+    std::chrono::milliseconds timeout;
+};
+
+// The window's tree as far as `looksInside` lets it go (an element in those states shows its
+// children), the window first; children lists longer than `maxChildren` are not asked. Nothing
+// below an element that did not answer is asked. Each request is counted in `calls`, and each
+// level's wait as one call's time. Empty when the window's application cannot be asked this way
+// (no connection known to libatspi).
+[[nodiscard]] std::vector<TreeNode> fetchTree(AtspiAccessible* window,
+                                              const std::function<bool(const States&)>& looksInside,
+                                              const TreeBounds& bounds, CallRecord& calls);
+
+// The element of a node (held), reached from the window by its place among its parent's
+// children; none when it is no longer there (the tree changed since it was asked).
+[[nodiscard]] AtspiAccessible* elementOf(AtspiAccessible* window, const std::vector<TreeNode>& tree,
+                                         int node, CallRecord& calls);
+
+}  // namespace ravlin::platform::atspi
