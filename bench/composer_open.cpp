@@ -14,14 +14,12 @@
 
 #include "app/editor/controller_auto_correcting_text.h"
 #include "app/editor/panel_composition.h"
-#include "app/preferences/defaults.h"
 #include "app/shell/coordinator.h"
 #include "bench/bench_application.h"
+#include "bench/bench_coordinator.h"
 #include "bench/bench_input.h"
 #include "bench/composer_fixture.h"
-#include "core/support/clock.h"
 #include "platform/fake/fake_desktop.h"
-#include "tests/support/coordinator_environment.h"
 
 namespace {
 
@@ -31,17 +29,7 @@ using Clock = std::chrono::steady_clock;
 struct Shell {
     std::shared_ptr<ManualExecutor> executor = std::make_shared<ManualExecutor>();
     platform::fake::FakeDesktop desktop{executor};
-    std::shared_ptr<QNCoordinatorApp> coordinator = [this] {
-        desktop.setTrusted(true);
-        QNCoordinatorEnvironment env = testing::simulatedDesktopEnvironment(
-            desktop, std::make_shared<MemoryDefaults>(), executor,
-            std::make_shared<ThreadWorkRunner>(), std::make_shared<SteadyClock>());
-        env.showSettingsWindow = [](std::optional<QNModelSettingsPane>) {};
-        env.quit = [] {};
-        auto app = QNCoordinatorApp::create(std::move(env));
-        app->start();
-        return app;
-    }();
+    std::shared_ptr<QNCoordinatorApp> coordinator = bench::startedCoordinator(desktop, executor);
     platform::ElementRef field = [this] {
         const auto pid = desktop.addApplication({.identity = "gedit", .name = "gedit"});
         const auto element =

@@ -4,16 +4,14 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_application.h"
+#include "bench/bench_coordinator.h"
 
 #include <QApplication>
 
-#include "app/preferences/defaults.h"
 #include "app/settings/settings_view.h"
 #include "app/settings/settings_window.h"
 #include "app/shell/coordinator.h"
-#include "core/support/clock.h"
 #include "platform/fake/fake_desktop.h"
-#include "tests/support/coordinator_environment.h"
 
 namespace {
 
@@ -22,17 +20,7 @@ using namespace ravlin;
 struct Bench {
     std::shared_ptr<ManualExecutor> executor = std::make_shared<ManualExecutor>();
     platform::fake::FakeDesktop desktop{executor};
-    std::shared_ptr<QNCoordinatorApp> coordinator = [this] {
-        desktop.setTrusted(true);
-        QNCoordinatorEnvironment env = testing::simulatedDesktopEnvironment(
-            desktop, std::make_shared<MemoryDefaults>(), executor,
-            std::make_shared<ThreadWorkRunner>(), std::make_shared<SteadyClock>());
-        env.showSettingsWindow = [](std::optional<QNModelSettingsPane>) {};
-        env.quit = [] {};
-        auto app = QNCoordinatorApp::create(std::move(env));
-        app->start();
-        return app;
-    }();
+    std::shared_ptr<QNCoordinatorApp> coordinator = bench::startedCoordinator(desktop, executor);
 
     [[nodiscard]] std::unique_ptr<QNControllerSettingsWindow> controller() {
         auto made = std::make_unique<QNControllerSettingsWindow>(
