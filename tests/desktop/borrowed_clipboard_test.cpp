@@ -211,7 +211,8 @@ TEST(BorrowedClipboard, AClipboardManagersHistoryHoldsNoBorrowedText) {
     pasteboard.clear();
     ASSERT_TRUE(pasteboard.setTransientString(u"left for you"));
     ASSERT_TRUE(pasteboard.makeTransientOrdinary());
-    EXPECT_TRUE(waitUntil([&] { return history().contains(QStringLiteral("left for you")); }, 5s));
+    EXPECT_TRUE(waitUntil([&] { return history().contains(QStringLiteral("left for you")); }, 20s))
+        << history().toStdString() << "| now: " << readString(pasteboard).value_or(u"(none)").size();
     const QString kept = history();
     EXPECT_FALSE(kept.contains(QStringLiteral("[borrowed]"))) << kept.toStdString();
     EXPECT_TRUE(kept.contains(QStringLiteral("the user's own copy"))) << kept.toStdString();
