@@ -14,28 +14,28 @@ using text::Utf16Range;
 
 constexpr char16_t object = RichText::objectCharacter;
 
-// Parts by name: their own text, the objects of their object characters by offset, blocks.
-struct Parts final : RichText::Source {
-    struct Part {
+// Pieces by name: their own text, the objects of their object characters by offset, blocks.
+struct Pieces final : RichText::Source {
+    struct Piece {
         std::optional<std::u16string> text;
         std::map<int, std::string> objects;
         bool block = true;
     };
-    std::map<std::string, Part> parts;
+    std::map<std::string, Piece> parts;
 
     RichText::Node node(const std::string& name) const { return &parts.at(name); }
     std::optional<std::u16string> text(RichText::Node node) override {
-        return static_cast<const Part*>(node)->text;
+        return static_cast<const Piece*>(node)->text;
     }
     std::optional<RichText::Node> embedded(RichText::Node node, int offset) override {
-        const auto& objects = static_cast<const Part*>(node)->objects;
+        const auto& objects = static_cast<const Piece*>(node)->objects;
         const auto found = objects.find(offset);
         if (found == objects.end()) {
             return std::nullopt;
         }
         return this->node(found->second);
     }
-    bool isBlock(RichText::Node node) override { return static_cast<const Part*>(node)->block; }
+    bool isBlock(RichText::Node node) override { return static_cast<const Piece*>(node)->block; }
 
     std::optional<RichText> read(OffsetUnit unit = OffsetUnit::codePoints) {
         return RichText::read(node("root"), *parts.at("root").text, *this, unit);
@@ -43,8 +43,8 @@ struct Parts final : RichText::Source {
 };
 
 // A mail's message: two paragraphs.
-Parts message() {
-    Parts parts;
+Pieces message() {
+    Pieces parts;
     parts.parts["root"] = {std::u16string(2, object), {{0, "first"}, {1, "second"}}};
     parts.parts["first"] = {u"We will recieve the parcel."};
     parts.parts["second"] = {u"It is realy late."};
@@ -54,7 +54,7 @@ Parts message() {
 TEST(RichText, ShowsEachObjectsTextInItsPlaceWithLineBreaksBetweenBlocks) {
     struct Case {
         const char* name;
-        std::map<std::string, Parts::Part> parts;
+        std::map<std::string, Pieces::Piece> parts;
         std::u16string shown;
     };
     const std::u16string two(2, object);
@@ -86,7 +86,7 @@ TEST(RichText, ShowsEachObjectsTextInItsPlaceWithLineBreaksBetweenBlocks) {
                   u"a\nb"},
          }) {
         SCOPED_TRACE(c.name);
-        Parts parts;
+        Pieces parts;
         parts.parts = c.parts;
         const auto rich = parts.read();
         ASSERT_TRUE(rich.has_value());
@@ -121,7 +121,7 @@ TEST(RichText, MapsThePartsOffsetsBothWays) {
 }
 
 TEST(RichText, CountsToolkitOffsetsInTheToolkitsUnit) {
-    Parts parts;
+    Pieces parts;
     parts.parts["root"] = {u"\U0001F600 " + std::u16string(1, object), {{2, "p"}}};
     parts.parts["p"] = {u"a\U0001F600b"};
     const auto points = parts.read(OffsetUnit::codePoints);
@@ -142,12 +142,12 @@ TEST(RichText, AnUnreadablePartALoopOrTooDeepPartsReadNothing) {
     unreadable.parts["second"].text.reset();
     EXPECT_FALSE(unreadable.read().has_value());
 
-    Parts loop;
+    Pieces loop;
     loop.parts["root"] = {std::u16string(1, object), {{0, "a"}}};
     loop.parts["a"] = {std::u16string(1, object), {{0, "root"}}};
     EXPECT_FALSE(loop.read().has_value());
 
-    Parts deep;
+    Pieces deep;
     deep.parts["root"] = {std::u16string(1, object), {{0, "0"}}};
     for (int level = 0; level <= RichText::maxDepth; ++level) {
         deep.parts[std::to_string(level)] = {std::u16string(1, object),

@@ -54,10 +54,10 @@ bool isBlockRole(AtspiRole role) {
 }
 
 // The parts as the bus tells them.
-class PartsOnTheBus final : public RichText::Source {
+class PiecesOnTheBus final : public RichText::Source {
   public:
-    explicit PartsOnTheBus(CallRecord& calls) : calls_(calls) {}
-    ~PartsOnTheBus() override {
+    explicit PiecesOnTheBus(CallRecord& calls) : calls_(calls) {}
+    ~PiecesOnTheBus() override {
         for (auto* part : held_) {
             g_object_unref(part);
         }
@@ -136,7 +136,7 @@ std::shared_ptr<const AtspiAccessibility::RichReading> AtspiAccessibility::richT
     const auto own = wholeText(entry);
     Held<AtspiHypertext> hypertext(atspi_accessible_get_hypertext_iface(entry.object));
     if (own && hypertext && RichText::holdsObjects(*own)) {
-        PartsOnTheBus parts(calls_);
+        PiecesOnTheBus parts(calls_);
         const auto unit = usesUtf16(entry) ? OffsetUnit::utf16 : OffsetUnit::codePoints;
         if (auto read = RichText::read(entry.object, *own, parts, unit)) {
             rich = std::make_shared<const RichReading>(std::move(*read), parts.takeHeld());

@@ -90,7 +90,7 @@ std::vector<std::uint8_t> generated(std::size_t size, std::uint64_t seed) {
     return bytes;
 }
 
-std::vector<Target> readSpec(const char* path) {
+std::vector<Target> readTargetList(const char* path) {
     std::vector<Target> targets;
     std::ifstream in(path);
     std::string line;
@@ -168,8 +168,8 @@ struct Value {
 
 std::optional<Value> convert(xcb_atom_t target, Clock::time_point until);
 
-int serve(const char* spec, bool silent, bool stalling, bool later) {
-    const auto targets = readSpec(spec);
+int serve(const char* listPath, bool silent, bool stalling, bool later) {
+    const auto targets = readTargetList(listPath);
     const xcb_atom_t clipboard = atom("CLIPBOARD");
     const xcb_atom_t targetsAtom = atom("TARGETS");
     const xcb_atom_t timestamp = atom("TIMESTAMP");
