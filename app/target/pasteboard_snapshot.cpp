@@ -188,7 +188,7 @@ platform::PutBack QNModelPasteboardSnapshot::restore(platform::Pasteboard& paste
     if (putBackNow == platform::PutBack::failed && manager) {
         // Not known to be back (the desktop did not answer): tried again shortly, and by the
         // next borrower or at exit meanwhile.
-        manager->retryRestore(*this, retryAfterFailedRestoreSeconds);
+        manager->retryRestore(*this, pasteBounds.retryAfterFailedRestore.count());
     }
     return putBackNow;
 }
@@ -237,9 +237,8 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::waitUntilFrontmost(TargetSeams seam
                                                                 bool activationRequested,
                                                                 std::stop_token stop) {
     const auto isFrontmost = [seams, target] { return isInFront(seams, target); };
-    const bool inFront = co_await waitForFront(
-        seams, isFrontmost,
-        activationRequested ? frontmostWaitAfterAcceptedActivation : frontmostWaitOtherwise, stop);
+    const bool inFront =
+        co_await waitForFront(seams, isFrontmost, pasteBounds.frontWait(activationRequested), stop);
     co_return inFront || (stop.stop_requested() && isFrontmost());
 }
 
@@ -276,14 +275,15 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
         }
     }
     if (range && Driver::setSelectedTextRange(accessibility, *range, *element)) {
-        for (int check = 0; check < selectionChecks && !stop.stop_requested(); ++check) {
+        for (int check = 0; check < pasteBounds.selectionChecks && !stop.stop_requested();
+             ++check) {
             if (!isInFront(seams, target)) {
                 co_return false;
             }
             if (Driver::selectedText(accessibility, *element) == selection.text) {
                 co_return true;
             }
-            co_await sleepFor(*seams.executor, selectionCheckInterval, stop);
+            co_await sleepFor(*seams.executor, pasteBounds.selectionCheckInterval, stop);
         }
     }
     // A copy tells what is selected only while something is: without a selection some editors
@@ -436,10 +436,10 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         if (route.fromPrimary) {
             (void)pasteboard.makeTransientOrdinary();
         }
-        manager->scheduleRestore(*snapshot, deferredRestoreSeconds);
+        manager->scheduleRestore(*snapshot, pasteBounds.deferredRestore.count());
         if (primarySaved) {
             if (const auto primaryManager = primarySeams->pasteboardManager.lock()) {
-                primaryManager->scheduleRestore(*primarySaved, deferredRestoreSeconds);
+                primaryManager->scheduleRestore(*primarySaved, pasteBounds.deferredRestore.count());
             } else {
                 primarySaved->restore(*primarySeams->pasteboard);
             }
@@ -472,7 +472,7 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     const bool terminal = terminalPaste(identityOrNone(target), field.role).has_value();
     const auto check = co_await checkPaste(
         witness, text, pasteGuardMayHold(terminal, text), [&] { return checked.look(witness); },
-        [executor = seams.executor] { return pauseFor(executor, pasteLookInterval); });
+        [executor = seams.executor] { return pauseFor(executor, pasteBounds.lookInterval); });
     if (arrived(check)) {
         restore();
         co_return ended(QNPasteOutcome{});
@@ -523,7 +523,7 @@ WaitUntilNotifiedAwaiter QNModelPasteboardSnapshot::waitForFetch(const TargetSea
         [pasteboard = seams.pasteboard](std::function<void()> fetched) {
             return pasteboard->observeFetches(std::move(fetched));
         },
-        fetchWaitLimit, std::stop_token());
+        pasteBounds.fetchLimit, std::stop_token());
 }
 
 }  // namespace ravlin

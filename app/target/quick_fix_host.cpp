@@ -111,12 +111,13 @@ QCoro::Task<> putBackSelection(Driver driver, Token token, text::Utf16Range befo
     bool selectAllUnseen =
         afterSelectAll && driver->selectedTextRange(token) == std::optional(before);
     (void)driver->setSelectedTextRange(before, token);  // answered before applied: reads tell
-    constexpr int checks = Host::putBackMilliseconds / Host::putBackCheckMilliseconds;
-    constexpr int rewriteAfter = Host::putBackRewriteMilliseconds / Host::putBackCheckMilliseconds;
-    int sinceWrite = 0;
-    for (int check = 0; check < checks; ++check, ++sinceWrite) {
+    constexpr auto checks = pasteBounds.putBackLimit / pasteBounds.putBackCheckInterval;
+    constexpr auto rewriteAfter =
+        pasteBounds.putBackRewriteAfter / pasteBounds.putBackCheckInterval;
+    std::int64_t sinceWrite = 0;
+    for (std::int64_t check = 0; check < checks; ++check, ++sinceWrite) {
         if (check > 0) {
-            co_await driver->sleep(Host::putBackCheckMilliseconds, std::stop_token());
+            co_await driver->sleep(pasteBounds.putBackCheckInterval, std::stop_token());
         }
         const auto range = driver->selectedTextRange(token);
         if (range == std::optional(before)) {
@@ -270,11 +271,11 @@ struct PreparedSelection {
     std::optional<text::Utf16Range> before;
 };
 
-// Up to 8 checks, 25 ms apart, each with the target in front, that the element's selection reads
-// as `expected`.
+// Up to pasteBounds.selectionChecks checks, each with the target in front, that the element's
+// selection reads as `expected`.
 QCoro::Task<bool> verifySelection(Driver driver, Token token, platform::RunningApplication app,
                                   std::u16string expected, std::stop_token stop) {
-    for (int check = 0; check < Host::selectionChecks; ++check) {
+    for (int check = 0; check < pasteBounds.selectionChecks; ++check) {
         if (!driver->isFrontmostOther(app)) {
             co_return false;
         }
@@ -284,13 +285,13 @@ QCoro::Task<bool> verifySelection(Driver driver, Token token, platform::RunningA
         if (stop.stop_requested()) {
             co_return false;
         }
-        co_await driver->sleep(Host::selectionCheckMilliseconds, stop);
+        co_await driver->sleep(pasteBounds.selectionCheckInterval, stop);
     }
     co_return false;
 }
 
-// Up to 6 reads, 20 ms apart, that the write took: the value is the one before with the range
-// that was selected replaced by `corrected`; when the value or the range before could not be
+// Up to pasteBounds.valueChecks reads that the write took: the value is the one before with the
+// range that was selected replaced by `corrected`; when the value or the range before could not be
 // read, a changed value holding `corrected`. A field that ignored the write never passes.
 QCoro::Task<bool> verifyValue(Driver driver, Token token, std::u16string corrected,
                               std::optional<std::u16string> before,
@@ -303,9 +304,9 @@ QCoro::Task<bool> verifyValue(Driver driver, Token token, std::u16string correct
         expected->replace(static_cast<std::size_t>(selected->location),
                           static_cast<std::size_t>(selected->length), corrected);
     }
-    for (int check = 0; check < Host::valueChecks; ++check) {
+    for (int check = 0; check < pasteBounds.valueChecks; ++check) {
         if (check > 0) {
-            co_await driver->sleep(Host::valueCheckMilliseconds, stop);
+            co_await driver->sleep(pasteBounds.valueCheckInterval, stop);
         }
         const auto value = driver->value(token);
         if (!value) {
@@ -455,7 +456,7 @@ Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboa
         failed.pasteboardRestore = putBack;
         return failed;
     }
-    manager->scheduleRestore(saved, Host::deferredRestoreSeconds);
+    manager->scheduleRestore(saved, pasteBounds.deferredRestore.count());
     return Result::pasteOnClipboard(reason);
 }
 
@@ -588,11 +589,8 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
     if (session.app.pid != driver->currentApplication().pid) {
         activationAccepted = driver->activate(session.app);
     }
-    if (!co_await driver->waitForFrontmost(
-            session.app,
-            activationAccepted ? QNModelPasteboardSnapshot::frontmostWaitAfterAcceptedActivation
-                               : QNModelPasteboardSnapshot::frontmostWaitOtherwise,
-            stop)) {
+    if (!co_await driver->waitForFrontmost(session.app, pasteBounds.frontWait(activationAccepted),
+                                           stop)) {
         driver->releasePasteboard(*saved);  // nothing was written
         co_return Result::failed(Failure::activateTarget);
     }
@@ -624,7 +622,7 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
             const auto selected = driver->selectedTextRange(token);
             if (driver->setSelectedText(correctedText, token) &&
                 co_await verifyValue(driver, token, correctedText, before, selected, stop)) {
-                co_await driver->sleep(pauseAfterAccessibilityWrite, stop);
+                co_await driver->sleep(pasteBounds.pauseAfterAccessibilityWrite, stop);
                 restore();
                 co_await putBackAfterWrite(driver, token, prepared.before, before, selected,
                                            correctedText);
@@ -678,12 +676,7 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
             co_await driver->waitForPasteboardFetch(taker);
             const auto check = co_await checkPaste(
                 witness, correctedText, false, [&] { return checked.look(witness); },
-                [driver] {
-                    return driver->sleep(static_cast<int>(
-                                             QNModelPasteboardSnapshot::pasteLookInterval
-                                                 .count()),
-                                         std::stop_token());
-                });
+                [driver] { return driver->sleep(pasteBounds.lookInterval, std::stop_token()); });
             if (arrived(check)) {
                 restore();
                 if (prepared.elementToken) {
