@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/target/paste_check.h"
+#include "app/target/paste_sequence.h"
 #include "app/target/position_map.h"
 #include "app/target/quick_fix_edits.h"
 #include "core/text/search.h"
@@ -479,6 +480,46 @@ QNPasteTarget pasteTarget(const Driver& driver, const platform::RunningApplicati
     return target;
 }
 
+// The paste's steps through the driver, into `app`, over the user's contents `saved`.
+class DriverPasteSteps final : public QNPasteSteps {
+  public:
+    DriverPasteSteps(Driver driver, platform::RunningApplication app,
+                     const QNModelPasteboardSnapshot& saved)
+        : driver_(std::move(driver)), app_(std::move(app)), saved_(saved) {}
+
+    bool stillSaved() override {
+        return driver_->pasteboardChangeCount() == saved_.changeCountWhenSaved ||
+               driver_->pasteboardHoldsOwnChange();
+    }
+    platform::Status write(std::u16string_view text) override {
+        return driver_->writePasteboardString(text);
+    }
+    QCoro::Task<> waitForKeysUp(std::stop_token stop) override {
+        return driver_->waitForKeysUp(std::move(stop));
+    }
+    bool inFront() override { return driver_->isFrontmostOther(app_); }
+    bool holdsOwnChange() override { return driver_->pasteboardHoldsOwnChange(); }
+    platform::FetchTarget taker() override { return {app_.pid, driver_->frontmostWindow()}; }
+    QNPasteTarget target(platform::FetchTarget taker) override {
+        return pasteTarget(driver_, app_, taker);
+    }
+    bool postChord() override { return driver_->postPaste(); }
+    QCoro::Task<> waitForFetch(platform::FetchTarget taker) override {
+        return driver_->waitForPasteboardFetch(taker);
+    }
+    platform::WriteFetch fetchedBy(platform::FetchTarget taker) override {
+        return driver_->pasteboardFetchedBy(taker);
+    }
+    QCoro::Task<> pause(std::chrono::milliseconds duration) override {
+        return driver_->sleep(duration, std::stop_token());
+    }
+
+  private:
+    Driver driver_;
+    platform::RunningApplication app_;
+    const QNModelPasteboardSnapshot& saved_;
+};
+
 QNQuickFixClipboardReason clipboardReason(QNPasteCheck check) {
     switch (check) {
         case QNPasteCheck::notFetched:
@@ -645,63 +686,42 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         co_await putBackUnwritten(driver, prepared);
         co_return Result::failed(Failure::pasteboardUnsaved, platform::toString(saved->failure));
     }
-    // Nor over a copy the user made since the save, which is theirs and newer: the write goes
-    // only over what was saved, as the desktop orders events.
-    const bool copiedSince = driver->pasteboardChangeCount() != saved->changeCountWhenSaved &&
-                             !driver->pasteboardHoldsOwnChange();
-    const auto written = copiedSince ? platform::Status(platform::Error{
-                                           platform::ErrorCode::invalidArgument, "copied since"})
-                                     : driver->writePasteboardString(correctedText);
-    if (!written.ok()) {
-        restore();
-        co_await putBackUnwritten(driver, prepared);
-        co_return ended(Result::failed(written.error().code == platform::ErrorCode::invalidArgument
-                                           ? Failure::clipboardChanged
-                                           : Failure::pasteboardWriteFailed));
-    }
-    co_await driver->waitForKeysUp(stop);
-    // A stop before the chord: not posted. Once it is out, the target reads the pasteboard
-    // from its own event loop: nothing shortens the wait for its fetch. Then the paste must be
-    // seen to arrive before the text leaves the clipboard. Never while the clipboard holds
-    // anything but our text: the target would paste the user's new copy in its place.
-    if (!stop.stop_requested() && driver->isFrontmostOther(session.app)) {
-        if (!driver->pasteboardHoldsOwnChange()) {
+    DriverPasteSteps steps(driver, session.app, *saved);
+    const auto verdict = co_await pasteAndCheck(steps, {correctedText}, stop);
+    using Kind = QNPasteVerdict::Kind;
+    switch (verdict.kind) {
+        case Kind::arrived:
             restore();
-            co_return ended(Result::failed(Failure::clipboardChanged));
-        }
-        const platform::FetchTarget taker{session.app.pid, driver->frontmostWindow()};
-        const auto checked = pasteTarget(driver, session.app, taker);
-        const auto witness = checked.witness();
-        if (driver->postPaste()) {
-            co_await driver->waitForPasteboardFetch(taker);
-            const auto check = co_await checkPaste(
-                witness, correctedText, false, [&] { return checked.look(witness); },
-                [driver] { return driver->sleep(pasteBounds.lookInterval, std::stop_token()); });
-            if (arrived(check)) {
-                restore();
-                if (prepared.elementToken) {
-                    co_await putBackAfterWrite(driver, *prepared.elementToken, prepared.before,
-                                               witness.value, witness.selection, correctedText);
-                }
-                co_return ended(Result::committed(QNQuickFixReplacementMethod::paste));
+            if (prepared.elementToken) {
+                co_await putBackAfterWrite(driver, *prepared.elementToken, prepared.before,
+                                           verdict.witness.value, verdict.witness.selection,
+                                           correctedText);
             }
-            if (mayHaveArrived(check)) {
-                // Never to be pasted again; the text stays in the draft.
-                restore();
-                co_return ended(check == QNPasteCheck::partial
-                                    ? Result::partial(toString(check))
-                                    : Result::unconfirmed(toString(check), takenByTarget(check)));
+            co_return ended(Result::committed(QNQuickFixReplacementMethod::paste));
+        case Kind::mayHaveArrived:
+            // Never to be pasted again; the text stays in the draft.
+            restore();
+            co_return ended(
+                verdict.check == QNPasteCheck::partial
+                    ? Result::partial(toString(verdict.check))
+                    : Result::unconfirmed(toString(verdict.check), takenByTarget(verdict.check)));
+        case Kind::clipboardChanged:
+        case Kind::writeFailed:
+            restore();
+            if (!verdict.written) {
+                co_await putBackUnwritten(driver, prepared);
             }
-            // Another program copied before the target fetched our text: it was given theirs.
-            if (driver->pasteboardFetchedBy(taker) != platform::WriteFetch::byTarget &&
-                !driver->pasteboardHoldsOwnChange()) {
-                restore();
-                co_return ended(Result::failed(Failure::clipboardChanged));
-            }
+            co_return ended(Result::failed(verdict.kind == Kind::clipboardChanged
+                                               ? Failure::clipboardChanged
+                                               : Failure::pasteboardWriteFailed));
+        case Kind::notPasted:
             co_return leaveOnClipboard(driver, std::move(manager), *saved,
-                                       clipboardReason(check));
-        }
+                                       clipboardReason(verdict.check));
+        case Kind::noChord:
+        case Kind::notSent:
+            break;
     }
+    // No chord went out (a stop, the target left the front, or the chord could not be sent).
     co_return leaveOnClipboard(driver, std::move(manager), *saved);
 }
 
