@@ -532,6 +532,99 @@ QNQuickFixClipboardReason clipboardReason(QNPasteCheck check) {
     return QNQuickFixClipboardReason::pasteNotSeen;
 }
 
+// The user's contents a write-back borrowed, put back at its end; after a copy probe, watched
+// for its copy landing late (`copied`: the captured text, what it would carry). What became of
+// them goes with the result.
+struct BorrowedContents {
+    Driver driver;
+    std::shared_ptr<const QNModelPasteboardSnapshot> saved;
+    std::optional<std::u16string> copied;
+    platform::PutBack putBack = platform::PutBack::done;
+
+    void restore() {
+        putBack =
+            copied ? driver->restorePasteboardAfterCopy(*saved, *copied, QNPutBackOver::ownChange)
+                   : driver->restorePasteboard(*saved, QNPutBackOver::ownChange);
+    }
+    [[nodiscard]] Result ended(Result result) const {
+        result.pasteboardRestore = putBack;
+        return result;
+    }
+    [[nodiscard]] Result restored(Result result) {
+        restore();
+        return ended(std::move(result));
+    }
+};
+
+// The corrected text written over the selection through accessibility, where the route allows
+// it, and read back: the commit's result once it took; none where the paste must try.
+QCoro::Task<std::optional<Result>> writeOverAccessibility(
+    const QNQuickFixHostSession& session, const std::u16string& corrected, Driver driver,
+    const PreparedSelection& prepared, BorrowedContents& borrowed, std::stop_token stop) {
+    if (session.route != QNQuickFixRoute::nativeAppKit || !prepared.canAttemptAccessibilityWrite) {
+        co_return std::nullopt;
+    }
+    const auto token = prepared.elementToken.value_or(session.elementToken);
+    if (!driver->canSetSelectedText(token)) {
+        co_return std::nullopt;
+    }
+    const auto before = driver->value(token);
+    const auto selected = driver->selectedTextRange(token);
+    if (!driver->setSelectedText(corrected, token) ||
+        !co_await verifyValue(driver, token, corrected, before, selected, stop)) {
+        co_return std::nullopt;
+    }
+    co_await driver->sleep(pasteBounds.pauseAfterAccessibilityWrite, stop);
+    borrowed.restore();
+    co_await putBackAfterWrite(driver, token, prepared.before, before, selected, corrected);
+    co_return borrowed.ended(Result::committed(QNQuickFixReplacementMethod::accessibility));
+}
+
+// The corrected text pasted over the selection prepared (paste_sequence.h), and what the
+// verdict makes of the write-back.
+QCoro::Task<Result> pasteOver(const QNQuickFixHostSession& session, const std::u16string& corrected,
+                              Driver driver, std::shared_ptr<QNQuickFixPasteboardManager> manager,
+                              const PreparedSelection& prepared, BorrowedContents& borrowed,
+                              std::stop_token stop) {
+    using Kind = QNPasteVerdict::Kind;
+    DriverPasteSteps steps(driver, session.app, *borrowed.saved);
+    const auto verdict = co_await pasteAndCheck(steps, {corrected}, stop);
+    switch (verdict.kind) {
+        case Kind::arrived:
+            borrowed.restore();
+            if (prepared.elementToken) {
+                co_await putBackAfterWrite(driver, *prepared.elementToken, prepared.before,
+                                           verdict.witness.value, verdict.witness.selection,
+                                           corrected);
+            }
+            co_return borrowed.ended(Result::committed(QNQuickFixReplacementMethod::paste));
+        case Kind::mayHaveArrived:
+            // Never to be pasted again; the text stays in the draft.
+            co_return borrowed.restored(
+                verdict.check == QNPasteCheck::partial
+                    ? Result::partial(toString(verdict.check))
+                    : Result::unconfirmed(toString(verdict.check), takenByTarget(verdict.check)));
+        case Kind::clipboardChanged:
+        case Kind::writeFailed:
+            borrowed.restore();
+            if (!verdict.written) {
+                co_await putBackUnwritten(driver, prepared);
+            }
+            co_return borrowed.ended(
+                Result::failed(verdict.kind == Kind::clipboardChanged
+                                   ? QNQuickFixCommitFailure::clipboardChanged
+                                   : QNQuickFixCommitFailure::pasteboardWriteFailed));
+        case Kind::notPasted:
+            co_return leaveOnClipboard(driver, std::move(manager), *borrowed.saved,
+                                       clipboardReason(verdict.check));
+        case Kind::noChord:
+        case Kind::notSent:
+            break;
+    }
+    // No chord went out (a stop, the target left the front, or the chord could not be sent).
+    co_return leaveOnClipboard(driver, std::move(manager), *borrowed.saved);
+}
+
 }  // namespace
 
 std::string_view toString(QNQuickFixCaptureMethod method) {
@@ -642,87 +735,31 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
                                              std::move(driver), std::move(stop));
     }
     const auto prepared = co_await prepareSelection(session, driver, saved, stop);
-    // The user's contents back at the end; after a copy probe, watched for its copy landing
-    // late (the captured text is what it would carry). What became of them goes with the result.
-    auto putBack = platform::PutBack::done;
-    const auto restore = [&] {
-        putBack = prepared.copied
-                      ? driver->restorePasteboardAfterCopy(*saved, session.originalText,
-                                                           QNPutBackOver::ownChange)
-                      : driver->restorePasteboard(*saved, QNPutBackOver::ownChange);
+    BorrowedContents borrowed{
+        .driver = driver,
+        .saved = saved,
+        .copied = prepared.copied ? std::optional(session.originalText) : std::nullopt,
     };
-    const auto ended = [&](Result result) {
-        result.pasteboardRestore = putBack;
-        return result;
-    };
-
-    if (session.route == QNQuickFixRoute::nativeAppKit && prepared.canAttemptAccessibilityWrite) {
-        const auto token = prepared.elementToken.value_or(session.elementToken);
-        if (driver->canSetSelectedText(token)) {
-            const auto before = driver->value(token);
-            const auto selected = driver->selectedTextRange(token);
-            if (driver->setSelectedText(correctedText, token) &&
-                co_await verifyValue(driver, token, correctedText, before, selected, stop)) {
-                co_await driver->sleep(pasteBounds.pauseAfterAccessibilityWrite, stop);
-                restore();
-                co_await putBackAfterWrite(driver, token, prepared.before, before, selected,
-                                           correctedText);
-                co_return ended(Result::committed(QNQuickFixReplacementMethod::accessibility));
-            }
-        }
+    if (auto written = co_await writeOverAccessibility(session, correctedText, driver, prepared,
+                                                       borrowed, stop)) {
+        co_return *written;
     }
-
     // What would be replaced is not certainly the text captured: nothing is pasted, nor left to
     // be pasted over it.
     if (!prepared.canAttemptPaste) {
         if (saved->complete()) {
-            restore();
+            borrowed.restore();
         }
         co_await putBackUnwritten(driver, prepared);
-        co_return ended(Result::failed(Failure::restoreTargetSelection));
+        co_return borrowed.ended(Result::failed(Failure::restoreTargetSelection));
     }
     // The user's contents could not be saved: the pasteboard is not borrowed.
     if (!saved->complete()) {
         co_await putBackUnwritten(driver, prepared);
         co_return Result::failed(Failure::pasteboardUnsaved, platform::toString(saved->failure));
     }
-    DriverPasteSteps steps(driver, session.app, *saved);
-    const auto verdict = co_await pasteAndCheck(steps, {correctedText}, stop);
-    using Kind = QNPasteVerdict::Kind;
-    switch (verdict.kind) {
-        case Kind::arrived:
-            restore();
-            if (prepared.elementToken) {
-                co_await putBackAfterWrite(driver, *prepared.elementToken, prepared.before,
-                                           verdict.witness.value, verdict.witness.selection,
-                                           correctedText);
-            }
-            co_return ended(Result::committed(QNQuickFixReplacementMethod::paste));
-        case Kind::mayHaveArrived:
-            // Never to be pasted again; the text stays in the draft.
-            restore();
-            co_return ended(
-                verdict.check == QNPasteCheck::partial
-                    ? Result::partial(toString(verdict.check))
-                    : Result::unconfirmed(toString(verdict.check), takenByTarget(verdict.check)));
-        case Kind::clipboardChanged:
-        case Kind::writeFailed:
-            restore();
-            if (!verdict.written) {
-                co_await putBackUnwritten(driver, prepared);
-            }
-            co_return ended(Result::failed(verdict.kind == Kind::clipboardChanged
-                                               ? Failure::clipboardChanged
-                                               : Failure::pasteboardWriteFailed));
-        case Kind::notPasted:
-            co_return leaveOnClipboard(driver, std::move(manager), *saved,
-                                       clipboardReason(verdict.check));
-        case Kind::noChord:
-        case Kind::notSent:
-            break;
-    }
-    // No chord went out (a stop, the target left the front, or the chord could not be sent).
-    co_return leaveOnClipboard(driver, std::move(manager), *saved);
+    co_return co_await pasteOver(session, correctedText, driver, std::move(manager), prepared,
+                                 borrowed, stop);
 }
 
 }  // namespace ravlin
