@@ -99,19 +99,7 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // none of it: no coordinator, no tray, no trigger.
     std::shared_ptr<QNCoordinatorApp> coordinator;
     Subscription settingsProblem;
-    std::shared_ptr<QSettingsDefaults> defaults;
     const bool previews = isRunningForPreviews(environment);
-    if (!previews) {
-        // Settings that cannot be saved are said here once, as in the session log.
-        defaults = std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath());
-        const auto sayProblem = [](const std::optional<std::string>& problem) {
-            if (problem) {
-                say(*problem);
-            }
-        };
-        sayProblem(defaults->saveProblem().get());
-        settingsProblem = defaults->saveProblem().observe(sayProblem);
-    }
 
     // Settings…: Ctrl+, while any of the program's windows is active (once the coordinator the
     // settings show is there).
@@ -172,6 +160,16 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         if (!looping || coordinator) {
             return;
         }
+        // Settings that cannot be saved are said here once, as in the session log.
+        const auto defaults =
+            std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath());
+        const auto sayProblem = [](const std::optional<std::string>& problem) {
+            if (problem) {
+                say(*problem);
+            }
+        };
+        sayProblem(defaults->saveProblem().get());
+        settingsProblem = defaults->saveProblem().observe(sayProblem);
         coordinator = QNCoordinatorApp::create(QNCoordinatorEnvironment{
             .seams = seams,
             .defaults = defaults,
