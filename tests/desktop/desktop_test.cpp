@@ -15,6 +15,7 @@
 #include "app/target/focus_snapshot.h"
 #include "app/target/pasteboard_snapshot.h"
 #include "app/target/target_seams.h"
+#include "core/text/unicode.h"
 #include "desktop_fixture.h"
 #include "platform/linux/screens/qt_screens.h"
 #include "platform/linux/x11/xlib.h"
@@ -395,6 +396,19 @@ TEST(DesktopGtk4, FieldsStandWhereGtkDrawsThem) {
         EXPECT_NEAR(size.width, numbers[2].toDouble(), 1);
         EXPECT_NEAR(size.height, numbers[3].toDouble(), 1);
     }
+}
+
+// A window's tree is kept from one reading to the next: a field added since the last reading is
+// found, and one taken away no longer stands in the way of the field after it.
+TEST(DesktopGtk4, TheFocusIsFoundAfterTheWindowChangedSinceTheLastReading) {
+    auto& desktop = Desktop::get();
+    auto& app = *desktop.gtk4;
+    ASSERT_TRUE(desktop.focus(app, "line"));
+    ASSERT_TRUE(app.command(QStringLiteral("add")));
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(desktop.focusedOf(app.pid())) == u"added"; }))
+        << text::toUtf8(desktop.value(desktop.focusedOf(app.pid())));
+    ASSERT_TRUE(app.command(QStringLiteral("remove")));
+    EXPECT_TRUE(desktop.focus(app, "area"));
 }
 
 TEST(DesktopWorkspace, FrontmostFollowsActivationBetweenTheTargets) {

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "platform/linux/accessibility/atspi_calls.h"
+#include "platform/linux/accessibility/atspi_tree.h"
 #include "platform/linux/accessibility/toolkit.h"
 
 namespace ravlin::platform {

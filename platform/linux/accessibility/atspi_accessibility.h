@@ -54,6 +54,7 @@ struct _GDBusConnection;
 
 namespace ravlin::platform {
 namespace atspi {
+class KeptTree;
 class Toolkit;
 }  // namespace atspi
 
@@ -109,6 +110,8 @@ class AtspiAccessibility final : public Accessibility {
     static constexpr std::size_t maxRememberedFocus = 64;
     // Elements claiming the focus kept for the choice among them, at most.
     static constexpr std::size_t maxFocusCandidates = 32;
+    // Windows whose tree is kept between readings (those asked a level at a time), at most.
+    static constexpr std::size_t maxKeptTrees = 8;
 
   private:
     static constexpr ElementRef systemWide{1};
@@ -172,6 +175,8 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] _AtspiAccessible* focusAmong(const atspi::Toolkit& rules,
                                                std::span<_AtspiAccessible* const> windows,
                                                ProcessID pid, _AtspiAccessible** window);
+    // The tree kept for a window (asked a level at a time), the newest last.
+    atspi::KeptTree& keptTree(_AtspiAccessible* window);
     // The window an element is in: the ancestor just below its application (held).
     [[nodiscard]] _AtspiAccessible* windowOf(_AtspiAccessible* element);
     // The states of an object; none when it does not answer.
@@ -180,6 +185,8 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] const atspi::Toolkit& toolkitOf(_AtspiAccessible* application);
     // The rules of the toolkit of an element's application.
     [[nodiscard]] const atspi::Toolkit& toolkit(Entry& entry);
+    // An element's application (held); none when it cannot be told.
+    [[nodiscard]] _AtspiAccessible* applicationOf(Entry& entry);
     [[nodiscard]] Expected<AttributeValue> read(Entry& entry, std::string_view name);
     [[nodiscard]] Expected<AttributeValue> readRole(Entry& entry, int role);
     [[nodiscard]] Expected<AttributeValue> readTitle(Entry& entry);
@@ -304,6 +311,8 @@ class AtspiAccessibility final : public Accessibility {
     std::vector<KnownApplication> applications_;
     // The element last found focused in each application, newest last.
     std::vector<Remembered> lastFocus_;
+    // The trees of the windows last searched a level at a time, newest last.
+    std::vector<std::unique_ptr<atspi::KeptTree>> keptTrees_;
     // The answer of this turn's focus search, for the reads that follow it in the same turn.
     struct FocusAnswer {
         std::uint64_t turn = 0;

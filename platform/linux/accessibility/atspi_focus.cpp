@@ -274,6 +274,7 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
         }
     };
     // The same walk over a window's tree asked a level at a time.
+    KeptTree* kept = nullptr;
     const auto walkTree = [&](const std::vector<TreeNode>& tree) {
         std::function<void(int)> visit = [&](int at) {
             const auto& node = tree[at];
@@ -287,8 +288,7 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
             const auto& now = *node.states;
             if (now.focused || rules.mayHoldFocusUnsaid(now)) {
                 // (gone since it was asked: not met)
-                if (Held<AtspiAccessible> element(elementOf(searching, tree, at, calls_));
-                    element) {
+                if (Held<AtspiAccessible> element(kept->element(at, calls_)); element) {
                     meet(element.get(), now);
                 }
             }
@@ -307,20 +307,21 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
     };
     for (auto* each : windows) {
         searching = each;
-        auto tree = rules.asksALevelAtATime()
-                        ? fetchTree(
-                              each, [&](const States& states) { return rules.showsChildren(states); },
-                              TreeBounds{.maxDepth = maxDepth,
-                                         .maxVisited = maxVisited,
-                                         .maxChildren = maxChildren,
-                                         .timeout = callTimeout},
-                              calls_)
-                        : std::vector<TreeNode>{};
-        if (!tree.empty()) {
-            walkTree(tree);
-        } else {
-            walk(each, 1);
+        if (rules.asksALevelAtATime()) {
+            kept = &keptTree(each);
+            const auto& tree = kept->now(
+                [&](const States& states) { return rules.showsChildren(states); },
+                TreeBounds{.maxDepth = maxDepth,
+                           .maxVisited = maxVisited,
+                           .maxChildren = maxChildren,
+                           .timeout = callTimeout},
+                calls_);
+            if (!tree.empty()) {
+                walkTree(tree);
+                continue;
+            }
         }
+        walk(each, 1);
     }
     const auto chosen = chooseFocus(met);
     AtspiAccessible* found = nullptr;
@@ -333,6 +334,19 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
         }
     }
     return found;
+}
+
+KeptTree& AtspiAccessibility::keptTree(AtspiAccessible* window) {
+    const auto known = std::ranges::find_if(
+        keptTrees_, [&](const auto& kept) { return kept->window() == window; });
+    if (known != keptTrees_.end()) {
+        std::rotate(known, known + 1, keptTrees_.end());
+        return *keptTrees_.back();
+    }
+    if (keptTrees_.size() >= maxKeptTrees) {
+        keptTrees_.erase(keptTrees_.begin());
+    }
+    return *keptTrees_.emplace_back(std::make_unique<KeptTree>(window));
 }
 
 AtspiAccessible* AtspiAccessibility::windowOf(AtspiAccessible* element) {
@@ -458,12 +472,22 @@ const Toolkit& AtspiAccessibility::toolkit(Entry& entry) {
             return *entry.toolkit;
         }
         // The application knows its toolkit; its elements need not.
-        Held<AtspiAccessible> app(attempt(calls_, entry.object, [&](GError** e) {
-                                      return atspi_accessible_get_application(entry.object, e);
-                                  }).value_or(nullptr));
+        Held<AtspiAccessible> app(applicationOf(entry));
         entry.toolkit = app ? &toolkitOf(app.get()) : &atkToolkit();
     }
     return *entry.toolkit;
+}
+
+AtspiAccessible* AtspiAccessibility::applicationOf(Entry& entry) {
+    // (libatspi finds it by asking each ancestor its parent in turn: a call for each level where
+    // the application answers over the bus itself)
+    const auto known = std::ranges::find(applications_, entry.pid, &KnownApplication::pid);
+    if (known != applications_.end()) {
+        return static_cast<AtspiAccessible*>(g_object_ref(known->application));
+    }
+    return attempt(calls_, entry.object, [&](GError** e) {
+               return atspi_accessible_get_application(entry.object, e);
+           }).value_or(nullptr);
 }
 
 Expected<ElementRef> AtspiAccessibility::applicationElement(ProcessID pid) {

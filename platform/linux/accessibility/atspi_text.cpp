@@ -385,9 +385,7 @@ std::optional<Point> AtspiAccessibility::windowOrigin(Entry& entry) {
     } else {
         // Without the margins said, the toolkit's own size of the window tells them: what the X
         // window has beyond it, the same on both sides.
-        Held<AtspiAccessible> app(attempt(calls_, entry.object, [&](GError** e) {
-                                      return atspi_accessible_get_application(entry.object, e);
-                                  }).value_or(nullptr));
+        Held<AtspiAccessible> app(applicationOf(entry));
         const auto content = app ? activeWindowSize(app.get()) : std::nullopt;
         if (content) {
             origin.x += std::max(0.0, (place->frame.width() - content->width) / 2);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "platform/linux/accessibility/atspi_calls.h"
 
@@ -171,6 +172,39 @@ std::optional<std::string> childIn(DBusMessage* reply, const char* name) {
     return std::string(path);
 }
 
+// Asks every node of `nodes` its states and its number of children, all at once, into the tree.
+void askStatesAndCounts(Peer peer, std::vector<TreeNode>& tree, const std::vector<int>& nodes,
+                        std::chrono::milliseconds timeout, CallRecord& calls) {
+    Batch batch(peer, timeout, calls);
+    std::vector<std::pair<std::size_t, std::size_t>> asked;
+    for (const int node : nodes) {
+        asked.emplace_back(batch.send(tree[node].path, accessibleInterface, "GetState"),
+                           batch.send(tree[node].path, DBUS_INTERFACE_PROPERTIES, "Get",
+                                      accessibleInterface, "ChildCount"));
+    }
+    batch.flush();
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+        auto& node = tree[nodes[i]];
+        node.states.reset();
+        node.childCount.reset();
+        if (DBusMessage* reply = batch.answer(asked[i].first)) {
+            node.states = statesIn(reply);
+            dbus_message_unref(reply);
+        }
+        if (DBusMessage* reply = batch.answer(asked[i].second)) {
+            node.childCount = countIn(reply);
+            dbus_message_unref(reply);
+        }
+    }
+}
+
+// Whether a walk looks inside the node, as it answered.
+bool opens(const TreeNode& node, const std::function<bool(const States&)>& looksInside,
+           const TreeBounds& bounds) {
+    return node.states && looksInside(*node.states) && node.childCount && *node.childCount > 0 &&
+           *node.childCount <= bounds.maxChildren && node.depth < bounds.maxDepth;
+}
+
 }  // namespace
 
 std::vector<TreeNode> fetchTree(AtspiAccessible* window,
@@ -183,36 +217,12 @@ std::vector<TreeNode> fetchTree(AtspiAccessible* window,
     std::vector<TreeNode> tree{TreeNode{.path = window->parent.path}};
     std::vector<int> level{0};
     while (!level.empty()) {
-        // Its states and its number of children, for every element of the level.
-        {
-            Batch batch(peer, bounds.timeout, calls);
-            std::vector<std::pair<std::size_t, std::size_t>> asked;
-            for (const int node : level) {
-                asked.emplace_back(
-                    batch.send(tree[node].path, accessibleInterface, "GetState"),
-                    batch.send(tree[node].path, DBUS_INTERFACE_PROPERTIES, "Get",
-                               accessibleInterface, "ChildCount"));
-            }
-            batch.flush();
-            for (std::size_t i = 0; i < level.size(); ++i) {
-                auto& node = tree[level[i]];
-                if (DBusMessage* reply = batch.answer(asked[i].first)) {
-                    node.states = statesIn(reply);
-                    dbus_message_unref(reply);
-                }
-                if (DBusMessage* reply = batch.answer(asked[i].second)) {
-                    node.childCount = countIn(reply);
-                    dbus_message_unref(reply);
-                }
-            }
-        }
+        askStatesAndCounts(peer, tree, level, bounds.timeout, calls);
         // Their children, where a walk would look.
         std::vector<int> opened;
         for (const int node : level) {
-            const auto& each = tree[node];
-            if (each.states && looksInside(*each.states) && each.childCount &&
-                *each.childCount > 0 && *each.childCount <= bounds.maxChildren &&
-                each.depth < bounds.maxDepth) {
+            if (opens(tree[node], looksInside, bounds)) {
+                tree[node].opened = true;
                 opened.push_back(node);
             }
         }
@@ -279,6 +289,85 @@ AtspiAccessible* elementOf(AtspiAccessible* window, const std::vector<TreeNode>&
         return nullptr;
     }
     return element;
+}
+
+KeptTree::KeptTree(AtspiAccessible* window)
+    : window_(static_cast<AtspiAccessible*>(g_object_ref(window))) {}
+
+KeptTree::KeptTree(KeptTree&& other) noexcept
+    : window_(std::exchange(other.window_, nullptr)),
+      tree_(std::move(other.tree_)),
+      elements_(std::move(other.elements_)) {}
+
+KeptTree& KeptTree::operator=(KeptTree&& other) noexcept {
+    if (this != &other) {
+        forgetElements();
+        if (window_ != nullptr) {
+            g_object_unref(window_);
+        }
+        window_ = std::exchange(other.window_, nullptr);
+        tree_ = std::move(other.tree_);
+        elements_ = std::move(other.elements_);
+    }
+    return *this;
+}
+
+KeptTree::~KeptTree() {
+    forgetElements();
+    if (window_ != nullptr) {
+        g_object_unref(window_);
+    }
+}
+
+void KeptTree::forgetElements() {
+    for (auto* element : elements_) {
+        if (element != nullptr) {
+            g_object_unref(element);
+        }
+    }
+    elements_.clear();
+}
+
+const std::vector<TreeNode>& KeptTree::now(const std::function<bool(const States&)>& looksInside,
+                                           const TreeBounds& bounds, CallRecord& calls) {
+    const Peer peer = peerOf(window_);
+    if (!tree_.empty() && peer.bus != nullptr) {
+        std::vector<int> all(tree_.size());
+        std::vector<std::optional<int>> before(tree_.size());
+        for (std::size_t node = 0; node < tree_.size(); ++node) {
+            all[node] = static_cast<int>(node);
+            before[node] = tree_[node].childCount;
+        }
+        askStatesAndCounts(peer, tree_, all, bounds.timeout, calls);
+        if (!tree_.front().states) {
+            // The window does not answer: nothing more is asked of it in this reading.
+            tree_.resize(1);
+            tree_.front().children.clear();
+            forgetElements();
+            elements_.assign(1, nullptr);
+            return tree_;
+        }
+        const bool unchanged = std::ranges::all_of(all, [&](int node) {
+            const auto& each = tree_[node];
+            return each.states && each.childCount && each.childCount == before[node] &&
+                   (each.opened || !opens(each, looksInside, bounds));
+        });
+        if (unchanged) {
+            return tree_;
+        }
+    }
+    forgetElements();
+    tree_ = fetchTree(window_, looksInside, bounds, calls);
+    elements_.assign(tree_.size(), nullptr);
+    return tree_;
+}
+
+AtspiAccessible* KeptTree::element(int node, CallRecord& calls) {
+    auto& known = elements_[node];
+    if (known == nullptr) {
+        known = elementOf(window_, tree_, node, calls);
+    }
+    return known != nullptr ? static_cast<AtspiAccessible*>(g_object_ref(known)) : nullptr;
 }
 
 }  // namespace ravlin::platform::atspi

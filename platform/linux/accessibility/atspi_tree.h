@@ -28,6 +28,8 @@ struct TreeNode {
     // None where the element did not answer.
     std::optional<States> states;
     std::optional<int> childCount;
+    // Its children were asked (a walk looks inside it).
+    bool opened = false;
     std::vector<int> children;
 };
 
@@ -51,5 +53,36 @@ struct TreeBounds {
 // children; none when it is no longer there (the tree changed since it was asked).
 [[nodiscard]] AtspiAccessible* elementOf(AtspiAccessible* window, const std::vector<TreeNode>& tree,
                                          int node, CallRecord& calls);
+
+// A window's tree kept between readings, with the elements reached in it. A tree rarely changes
+// between two readings: each reading asks only the states and the numbers of children of the
+// elements kept, all at once (one round trip), and fetches the tree anew when the window changed
+// since (an element gone, a number of children that differs, an element now shown whose
+// children were never asked).
+class KeptTree {
+  public:
+    // Holds the window.
+    explicit KeptTree(AtspiAccessible* window);
+    KeptTree(KeptTree&& other) noexcept;
+    KeptTree& operator=(KeptTree&& other) noexcept;
+    KeptTree(const KeptTree&) = delete;
+    KeptTree& operator=(const KeptTree&) = delete;
+    ~KeptTree();
+
+    [[nodiscard]] AtspiAccessible* window() const { return window_; }
+    // The window's tree as it is now (see fetchTree).
+    const std::vector<TreeNode>& now(const std::function<bool(const States&)>& looksInside,
+                                     const TreeBounds& bounds, CallRecord& calls);
+    // The element of a node of the tree now (held), as elementOf; the one reached before while
+    // the tree has not changed.
+    [[nodiscard]] AtspiAccessible* element(int node, CallRecord& calls);
+
+  private:
+    void forgetElements();
+
+    AtspiAccessible* window_;  // held
+    std::vector<TreeNode> tree_;
+    std::vector<AtspiAccessible*> elements_;  // held, per node; none until reached
+};
 
 }  // namespace ravlin::platform::atspi
