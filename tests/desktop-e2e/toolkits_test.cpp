@@ -104,12 +104,14 @@ class Toolkits : public ComposerScenarios, public ::testing::WithParamInterface<
 };
 
 TEST_P(Toolkits, TheComposerQuickFixAndTheDoubleTapWorkThere) {
-    if (GetParam().kind) {
-        ASSERT_TRUE(DesktopApplication::get(*GetParam().kind).ready());
-    }
+    // (the log's window opened before Writer first comes up: it keeps what it is shown from now
+    // on, and a window coming up takes the menu's keys)
     const bool writer = GetParam().kind == Kind::writer;
     if (writer) {
-        ASSERT_TRUE(openLog(program));  // (it keeps what it is shown from now on)
+        ASSERT_TRUE(openLog(program));
+    }
+    if (GetParam().kind) {
+        ASSERT_TRUE(DesktopApplication::get(*GetParam().kind).ready());
     }
     {
         SCOPED_TRACE("Super+E beside the selection, Return exact");
@@ -165,6 +167,7 @@ TEST_P(Toolkits, TheComposerQuickFixAndTheDoubleTapWorkThere) {
             EXPECT_EQ(occurrences(document, "Harbour The finish"), 1u) << document;
             EXPECT_EQ(occurrences(document, "Line two. here"), 1u) << document;
             // Seen arriving in its two paragraphs, not only taken.
+            ASSERT_TRUE(desktop.bringToFrontPersistently(programPid()));
             const std::string log = sessionLog(program);
             EXPECT_NE(log.find("state=committed method=paste"), std::string::npos) << log;
         }
