@@ -21,13 +21,12 @@ namespace ravlin {
 namespace {
 
 // The icon's drawing at `size` pixels, painted in `color` where the drawing is opaque.
-QPixmap paintedIcon(int size, const QColor& color) {
+QPixmap paintedIcon(QSvgRenderer& drawing, int size, const QColor& color) {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    QSvgRenderer renderer(QStringLiteral(":/MenuBarIcon.svg"));
-    renderer.render(&painter, QRectF(0, 0, size, size));
+    drawing.render(&painter, QRectF(0, 0, size, size));
     painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
     painter.fillRect(pixmap.rect(), color);
     painter.end();
@@ -58,8 +57,9 @@ QColor tintColor(QNMenuBarTint tint) {
 
 QIcon menuBarIcon(QNMenuBarTint tint) {
     QIcon icon;
+    QSvgRenderer drawing(QStringLiteral(":/MenuBarIcon.svg"));  // read once for every size
     for (const int size : {16, 18, 22, 24, 32, 36, 48}) {
-        icon.addPixmap(paintedIcon(size, tintColor(tint)));
+        icon.addPixmap(paintedIcon(drawing, size, tintColor(tint)));
     }
     // Without a tint the drawing is a mask the desktop may colour to suit its panel.
     icon.setIsMask(tint == QNMenuBarTint::none);

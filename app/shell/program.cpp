@@ -7,6 +7,7 @@
 #include <QPixmapCache>
 #include <QShortcut>
 #include <QSystemTrayIcon>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 
@@ -25,6 +26,10 @@
 
 namespace ravlin {
 namespace {
+
+// How long start-up waits for the running window to be drawn before it makes the coordinator all
+// the same.
+constexpr auto undrawnWindowLimit = std::chrono::seconds(1);
 
 void say(const std::string& line) {
     std::fprintf(stderr, "ravlin: %s\n", line.c_str());
@@ -90,21 +95,15 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // One settings window for the life of the process, made on first use (over the preview
     // snapshot when previewing); whoever asks for it gets it in front.
     const auto showSettingsWindow = settingsWindowShower();
-    // Settings…: Ctrl+, while any of the program's windows is active.
-    QShortcut settingsShortcut(QKeySequence(QStringLiteral("Ctrl+,")), &window);
-    settingsShortcut.setContext(Qt::ApplicationShortcut);
-    QObject::connect(&settingsShortcut, &QShortcut::activated, &window,
-                     [&] { showSettingsWindow(std::nullopt); });
-
-    // The coordinator makes every long-lived object and registers the triggers; it starts once
-    // the event loop runs. Previews get none of it: no coordinator, no tray, no trigger.
+    // The coordinator makes every long-lived object and registers the triggers. Previews get
+    // none of it: no coordinator, no tray, no trigger.
     std::shared_ptr<QNCoordinatorApp> coordinator;
     Subscription settingsProblem;
+    std::shared_ptr<QSettingsDefaults> defaults;
     const bool previews = isRunningForPreviews(environment);
     if (!previews) {
         // Settings that cannot be saved are said here once, as in the session log.
-        const auto defaults =
-            std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath());
+        defaults = std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath());
         const auto sayProblem = [](const std::optional<std::string>& problem) {
             if (problem) {
                 say(*problem);
@@ -112,21 +111,17 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         };
         sayProblem(defaults->saveProblem().get());
         settingsProblem = defaults->saveProblem().observe(sayProblem);
-        coordinator = QNCoordinatorApp::create(QNCoordinatorEnvironment{
-            .seams = seams,
-            .defaults = defaults,
-            .processEnvironment = environment,
-            .executor = executor,
-            .workRunner = std::make_shared<ThreadWorkRunner>(),
-            .clock = std::make_shared<SteadyClock>(),
-            .ownPid = static_cast<platform::ProcessID>(::getpid()),
-            .showSettingsWindow = showSettingsWindow,
-            // The program has no document windows.
-            .isDocumentWindow = [] { return false; },
-            .quit = [] { QApplication::quit(); },
-        });
-        QNCoordinatorApp::setShared(coordinator);
     }
+
+    // Settings…: Ctrl+, while any of the program's windows is active (once the coordinator the
+    // settings show is there).
+    QShortcut settingsShortcut(QKeySequence(QStringLiteral("Ctrl+,")), &window);
+    settingsShortcut.setContext(Qt::ApplicationShortcut);
+    QObject::connect(&settingsShortcut, &QShortcut::activated, &window, [&] {
+        if (coordinator || previews) {
+            showSettingsWindow(std::nullopt);
+        }
+    });
 
     // A provisional tray, only while the coordinator has built no menu of its own.
     std::unique_ptr<QSystemTrayIcon> tray;
@@ -151,22 +146,13 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         window.bringForward();
     });
 
-    executor->post([&, notice, connected] {
-        say("running (pid " + std::to_string(::getpid()) + ")");
-        say(connected);
-        if (!notice.empty()) {
-            say(notice);
-        }
-        if (previews) {
-            showSettingsWindow(std::nullopt);
+    // The coordinator is made, then started, each on a turn of the loop of its own: the loop
+    // answers the desktop between the two. None of the loop's turns after it ends start it.
+    bool looping = true;
+    bool hasTray = false;
+    const auto startCoordinator = [&] {
+        if (!looping) {
             return;
-        }
-        // Without a tray the running window is the program's face. It shows first, so the
-        // settings window start-up opens when accessibility is missing comes over it.
-        const bool hasTray = QSystemTrayIcon::isSystemTrayAvailable();
-        if (!hasTray) {
-            window.bringForward();
-            startUpActivation::mark(&window);
         }
         coordinator->start();
         if (auto* settings = QNControllerSettingsWindow::shared().window();
@@ -181,8 +167,55 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             showProvisionalTray();
         }
         say("Coordinator started");
+    };
+    const auto makeCoordinator = [&] {
+        if (!looping || coordinator) {
+            return;
+        }
+        coordinator = QNCoordinatorApp::create(QNCoordinatorEnvironment{
+            .seams = seams,
+            .defaults = defaults,
+            .processEnvironment = environment,
+            .executor = executor,
+            .workRunner = std::make_shared<ThreadWorkRunner>(),
+            .clock = std::make_shared<SteadyClock>(),
+            .ownPid = static_cast<platform::ProcessID>(::getpid()),
+            .showSettingsWindow = showSettingsWindow,
+            // The program has no document windows.
+            .isDocumentWindow = [] { return false; },
+            .quit = [] { QApplication::quit(); },
+        });
+        QNCoordinatorApp::setShared(coordinator);
+        executor->post(startCoordinator);
+    };
+
+    executor->post([&, notice, connected] {
+        say("running (pid " + std::to_string(::getpid()) + ")");
+        say(connected);
+        if (!notice.empty()) {
+            say(notice);
+        }
+        if (previews) {
+            showSettingsWindow(std::nullopt);
+            return;
+        }
+        // Without a tray the running window is the program's face. It shows first, so the
+        // settings window start-up opens when accessibility is missing comes over it; a person
+        // needs nothing of the coordinator to see it, which is made once the window is drawn
+        // (or a moment later should the desktop never draw it).
+        hasTray = QSystemTrayIcon::isSystemTrayAvailable();
+        if (hasTray) {
+            makeCoordinator();
+            return;
+        }
+        QObject::connect(&window, &StatusWindow::firstDrawn, &window,
+                         [&] { executor->post(makeCoordinator); });
+        executor->postAfter(undrawnWindowLimit, makeCoordinator);
+        window.bringForward();
+        startUpActivation::mark(&window);
     });
     const int status = QApplication::exec();
+    looping = false;
     // Whatever flow the loop left suspended, the user's clipboard goes back while the
     // application (and its clipboard) still exists.
     if (coordinator) {

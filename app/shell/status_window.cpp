@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <utility>
 
 #include "app/support/start_up_activation.h"
 
@@ -19,10 +20,11 @@ StatusWindow::StatusWindow(const QString& notice, QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint) {
     setWindowTitle(QStringLiteral("Ravlin"));
-    setWindowIcon(ravlinIcon());
+    const QIcon drawnIcon = ravlinIcon();
+    setWindowIcon(drawnIcon);
 
     auto* icon = new QLabel;
-    icon->setPixmap(ravlinIcon().pixmap(48, 48));
+    icon->setPixmap(drawnIcon.pixmap(48, 48));
     icon->setAlignment(Qt::AlignTop);
 
     auto* title = new QLabel(QStringLiteral("Ravlin is running."));
@@ -79,6 +81,13 @@ void StatusWindow::bringForward() {
     show();
     raise();
     activateWindow();
+}
+
+void StatusWindow::paintEvent(QPaintEvent* event) {
+    QWidget::paintEvent(event);
+    if (!std::exchange(drawn_, true)) {
+        emit firstDrawn();
+    }
 }
 
 void StatusWindow::setMenu(QMenu* menu) {

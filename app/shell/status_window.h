@@ -28,9 +28,15 @@ class StatusWindow final : public QWidget {
 
   signals:
     void quitRequested();
+    // The window was drawn for the first time: the desktop shows it.
+    void firstDrawn();
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
 
   private:
     QPushButton* menuButton_ = nullptr;
+    bool drawn_ = false;
 };
 
 // The program's icon, drawn rather than loaded so the binary needs no resource files.
