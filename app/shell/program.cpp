@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "app/settings/settings_view.h"
 #include "app/settings/settings_window.h"
@@ -99,19 +100,7 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // none of it: no coordinator, no tray, no trigger.
     std::shared_ptr<QNCoordinatorApp> coordinator;
     Subscription settingsProblem;
-    std::shared_ptr<QSettingsDefaults> defaults;
     const bool previews = isRunningForPreviews(environment);
-    if (!previews) {
-        // Settings that cannot be saved are said here once, as in the session log.
-        defaults = std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath());
-        const auto sayProblem = [](const std::optional<std::string>& problem) {
-            if (problem) {
-                say(*problem);
-            }
-        };
-        sayProblem(defaults->saveProblem().get());
-        settingsProblem = defaults->saveProblem().observe(sayProblem);
-    }
 
     // Settings…: Ctrl+, while any of the program's windows is active (once the coordinator the
     // settings show is there).
@@ -150,6 +139,7 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // answers the desktop between the two. None of the loop's turns after it ends start it.
     bool looping = true;
     bool hasTray = false;
+    Executor::TaskID undrawnWindowTask = 0;
     const auto startCoordinator = [&] {
         if (!looping) {
             return;
@@ -172,6 +162,17 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         if (!looping || coordinator) {
             return;
         }
+        executor->cancel(std::exchange(undrawnWindowTask, 0));
+        // Settings that cannot be saved are said here once, as in the session log.
+        const auto defaults =
+            std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath());
+        const auto sayProblem = [](const std::optional<std::string>& problem) {
+            if (problem) {
+                say(*problem);
+            }
+        };
+        sayProblem(defaults->saveProblem().get());
+        settingsProblem = defaults->saveProblem().observe(sayProblem);
         coordinator = QNCoordinatorApp::create(QNCoordinatorEnvironment{
             .seams = seams,
             .defaults = defaults,
@@ -210,7 +211,7 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         }
         QObject::connect(&window, &StatusWindow::firstDrawn, &window,
                          [&] { executor->post(makeCoordinator); });
-        executor->postAfter(undrawnWindowLimit, makeCoordinator);
+        undrawnWindowTask = executor->postAfter(undrawnWindowLimit, makeCoordinator);
         window.bringForward();
         startUpActivation::mark(&window);
     });
