@@ -225,31 +225,9 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
     auto view = service->controller;
     auto engine = service->polishEngine;
     const QNModelCorrectionJob sent = run->job;
-    const bool wholePrefix = sent.scope == QNModelCorrectionJob::Scope::wholePrefix;
     const auto key = service->dedupeKey(sent);
-    const Instant startedAt = clock->now();
-
-    if (view) {
-        if (const auto visible = service->buffers.projection.visibleRange(sent.targetRange)) {
-            view->startPrefixWave(visible->end());
-            service->waveShown_ = true;
-        }
-    }
-    const auto chunk =
-        service->chunkLedger.prepareSealedChunk(sent.targetRange, sent.targetPrefix, startedAt);
-    QNCorrectionDecision decision(QNCorrectionDecision::Init{
-        .sessionID = service->logSessionID_,
-        .trigger = sent.trigger,
-        .scope = key.scope,
-        .input = sent.targetPrefix,
-        .contextBefore = sent.contextPrefix,
-        .policyVersion = key.policyVersion,
-        .chunkID = chunk.id,
-        .startedAt = startedAt,
-    });
-    run->decisionID = decision.id;
-    run->decision = decision;
-    service->jobKeys_.emplace_back(decision.id, key);
+    const auto chunk = service->beginRun(*run, key);
+    QNCorrectionDecision decision = *run->decision;
 
     // The partial handler runs on the worker: it only hands the text to the sequence.
     std::weak_ptr<const int> alive = service->lifetime_;
@@ -299,42 +277,11 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
         service->unavailableStreak_ = 0;
         service->correctionUnavailableWarning.set(std::nullopt);
         const std::u16string output = withLeadingWhitespaceOf(result.output, job.targetPrefix);
-        const bool canonicalHolds =
-            std::u16string_view(service->buffers.canonicalText)
-                .substr(std::min<std::size_t>(service->buffers.canonicalText.size(),
-                                              static_cast<std::size_t>(job.targetRange.location)))
-                .starts_with(job.targetPrefix);
-        // Edits after the sentence left the run going; the sentence itself must still stand as
-        // it went out (or as the stream shows it).
-        std::optional<text::Utf16Range> span;
-        if (service->activeStreamApply) {
-            span = service->streamSpanIfIntact();
-        } else {
-            const auto string = service->viewString();
-            span = service->visibleSpanOf(job.targetRange, string);
-            if (span && std::u16string_view(string).substr(
-                            static_cast<std::size_t>(span->location),
-                            static_cast<std::size_t>(span->length)) != job.targetPrefix) {
-                span.reset();
-            }
-        }
-        if (run->refused || !canonicalHolds || !span) {
-            service->rollBackStream();
-            if (view) {
-                view->stopPrefixWave(true);
-            }
-            service->waveShown_ = false;
-            service->status.set(QNStateComposer::idle());
-            state = "stale";
+        const auto span = service->answeredSpan(*run, job);
+        if (!span) {
+            state = service->dropAnswer();
         } else if (service->isSingleWordDegradation(job.targetPrefix, output)) {
-            service->rollBackStream();
-            decision.appendStage(QNCorrectionStageID::degradationGuard,
-                                 QNCorrectionDecisionStatus::rejected("single-word-degradation"),
-                                 std::nullopt, {}, clock->now(), clock->now());
-            decision.status = QNCorrectionDecisionStatus::rejected("single-word-degradation");
-            service->rememberRefusal(job);
-            service->status.set(QNStateComposer::noChange());
-            state = "degraded";
+            state = service->refuseDegradation(job, decision);
         } else {
             const auto string = service->viewString();
             const std::u16string from = prefixOf(string, span->end());
@@ -348,88 +295,172 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
                     co_return;
                 }
             }
-            if (!applied.applied) {
-                service->rollBackStream();
-                if (view) {
-                    view->stopPrefixWave(true);
-                }
-                service->waveShown_ = false;
-                service->status.set(QNStateComposer::idle());
-                state = "stale";
-            } else {
-                service->appliedCorrectionCount_ += std::max<std::int64_t>(1, applied.appliedCount);
-                service->activeStreamApply.reset();
-                auto& buffers = service->buffers;
-                if (auto corrected = replacing(buffers.canonicalText, job.targetRange, output)) {
-                    buffers.canonicalText = std::move(*corrected);
-                    if (!buffers.projection.applying(job.targetRange, utf16Length(output))) {
-                        buffers.rebuildProjection(utf16Length(service->viewString()));
-                    }
-                }
-                service->noteOwnWrite();
-                const text::Utf16Range newRange{job.targetRange.location, utf16Length(output)};
-                QNCorrectionEvent event;
-                event.canonicalRange = newRange;
-                event.visibleRangeAtApply = {span->location, utf16Length(output)};
-                event.original = job.targetPrefix;
-                event.replacement = output;
-                event.tier = service->tierPolicy->tier(
-                    wholePrefix ? ModelSource::wholePrefixFinal : ModelSource::suffixFinal,
-                    TierPolicyContext{QNCorrectionStageID::unknown});
-                event.source = QNCorrectionEventSource::of(
-                    wholePrefix ? QNCorrectionEventSource::Kind::modelWhole
-                                : QNCorrectionEventSource::Kind::modelSentencePolish);
-                event.createdAt = clock->now();
-                event.decisionID = decision.id;
-                service->recordAppliedEvent(std::move(event), false);
-                service->chunkLedger.recordPolishSuccess(chunk.id, output, key.inputHash, newRange);
-                const auto through = prefixOf(service->buffers.canonicalText, newRange.end());
-                service->sealedContextPrefix = through;
-                if (wholePrefix) {
-                    service->lastWholeAppliedPrefix = through;
-                }
-                const bool same = output == job.targetPrefix;
-                service->status.set(same ? QNStateComposer::noChange()
-                                         : QNStateComposer::applied());
-                state = same ? "no-change" : "applied";
-            }
+            state = applied.applied
+                        ? service->recordAnswer(job, output, *span, applied.appliedCount, decision,
+                                                chunk.id, key.inputHash)
+                        : service->dropAnswer();
         }
     } else {
-        service->rollBackStream();
-        if (kind == OutcomeKind::failed || kind == OutcomeKind::unavailable) {
-            service->rememberFailure(job);
-        } else if (kind == OutcomeKind::rejected) {
-            service->rememberRefusal(job);
-        }
-        if (kind == OutcomeKind::unavailable) {
-            const bool holding = service->holdUntil_.has_value();
-            service->noteUnavailableResult();
-            service->correctionUnavailableWarning.set(result.outcome.reason);
-            if (!holding && service->holdUntil_ &&
-                engine->diagnosticsSummary().primary.route == QNModelCorrectionRoute::remote) {
-                // The issue is set below, after the result's own update.
-                state = "hold";
-            }
-        } else {
-            service->unavailableStreak_ = 0;
-        }
-        service->status.set(kind == OutcomeKind::failed
-                                ? QNStateComposer::error(result.outcome.reason)
-                                : QNStateComposer::idle());
-        if (state.empty()) {
-            state = outcomeWord(kind);
+        state = service->settleUnusedAnswer(job, result);
+    }
+    service->finishRun(*run, job, result, decision, state);
+}
+
+QNCorrectionChunk QNServiceComposer::beginRun(Run& run, const QNDecisionDedupeKey& key) {
+    const QNModelCorrectionJob& sent = run.job;
+    const Instant startedAt = clock->now();
+    if (controller) {
+        if (const auto visible = buffers.projection.visibleRange(sent.targetRange)) {
+            controller->startPrefixWave(visible->end());
+            waveShown_ = true;
         }
     }
+    auto chunk = chunkLedger.prepareSealedChunk(sent.targetRange, sent.targetPrefix, startedAt);
+    QNCorrectionDecision decision(QNCorrectionDecision::Init{
+        .sessionID = logSessionID_,
+        .trigger = sent.trigger,
+        .scope = key.scope,
+        .input = sent.targetPrefix,
+        .contextBefore = sent.contextPrefix,
+        .policyVersion = key.policyVersion,
+        .chunkID = chunk.id,
+        .startedAt = startedAt,
+    });
+    run.decisionID = decision.id;
+    jobKeys_.emplace_back(decision.id, key);
+    run.decision = std::move(decision);
+    return chunk;
+}
 
-    service->recordDecision(decision);
+std::optional<text::Utf16Range> QNServiceComposer::answeredSpan(const Run& run,
+                                                                const QNModelCorrectionJob& job) {
+    if (run.refused) {
+        return std::nullopt;
+    }
+    const bool canonicalHolds =
+        std::u16string_view(buffers.canonicalText)
+            .substr(std::min<std::size_t>(buffers.canonicalText.size(),
+                                          static_cast<std::size_t>(job.targetRange.location)))
+            .starts_with(job.targetPrefix);
+    if (!canonicalHolds) {
+        return std::nullopt;
+    }
+    if (activeStreamApply) {
+        return streamSpanIfIntact();
+    }
+    const auto string = viewString();
+    auto span = visibleSpanOf(job.targetRange, string);
+    if (span && std::u16string_view(string).substr(static_cast<std::size_t>(span->location),
+                                                   static_cast<std::size_t>(span->length)) !=
+                    job.targetPrefix) {
+        span.reset();
+    }
+    return span;
+}
+
+std::string QNServiceComposer::dropAnswer() {
+    rollBackStream();
+    if (controller) {
+        controller->stopPrefixWave(true);
+    }
+    waveShown_ = false;
+    status.set(QNStateComposer::idle());
+    return "stale";
+}
+
+std::string QNServiceComposer::refuseDegradation(const QNModelCorrectionJob& job,
+                                                 QNCorrectionDecision& decision) {
+    rollBackStream();
+    decision.appendStage(QNCorrectionStageID::degradationGuard,
+                         QNCorrectionDecisionStatus::rejected("single-word-degradation"),
+                         std::nullopt, {}, clock->now(), clock->now());
+    decision.status = QNCorrectionDecisionStatus::rejected("single-word-degradation");
+    rememberRefusal(job);
+    status.set(QNStateComposer::noChange());
+    return "degraded";
+}
+
+std::string QNServiceComposer::recordAnswer(const QNModelCorrectionJob& job,
+                                            const std::u16string& output, text::Utf16Range span,
+                                            std::int64_t appliedCount,
+                                            const QNCorrectionDecision& decision,
+                                            const Uuid& chunkID, std::uint64_t inputHash) {
+    const bool wholePrefix = job.scope == QNModelCorrectionJob::Scope::wholePrefix;
+    appliedCorrectionCount_ += std::max<std::int64_t>(1, appliedCount);
+    activeStreamApply.reset();
+    if (auto corrected = replacing(buffers.canonicalText, job.targetRange, output)) {
+        buffers.canonicalText = std::move(*corrected);
+        if (!buffers.projection.applying(job.targetRange, utf16Length(output))) {
+            buffers.rebuildProjection(utf16Length(viewString()));
+        }
+    }
+    noteOwnWrite();
+    const text::Utf16Range newRange{job.targetRange.location, utf16Length(output)};
+    QNCorrectionEvent event;
+    event.canonicalRange = newRange;
+    event.visibleRangeAtApply = {span.location, utf16Length(output)};
+    event.original = job.targetPrefix;
+    event.replacement = output;
+    event.tier =
+        tierPolicy->tier(wholePrefix ? ModelSource::wholePrefixFinal : ModelSource::suffixFinal,
+                         TierPolicyContext{QNCorrectionStageID::unknown});
+    event.source = QNCorrectionEventSource::of(
+        wholePrefix ? QNCorrectionEventSource::Kind::modelWhole
+                    : QNCorrectionEventSource::Kind::modelSentencePolish);
+    event.createdAt = clock->now();
+    event.decisionID = decision.id;
+    recordAppliedEvent(std::move(event), false);
+    chunkLedger.recordPolishSuccess(chunkID, output, inputHash, newRange);
+    const auto through = prefixOf(buffers.canonicalText, newRange.end());
+    sealedContextPrefix = through;
+    if (wholePrefix) {
+        lastWholeAppliedPrefix = through;
+    }
+    const bool same = output == job.targetPrefix;
+    status.set(same ? QNStateComposer::noChange() : QNStateComposer::applied());
+    return same ? "no-change" : "applied";
+}
+
+std::string QNServiceComposer::settleUnusedAnswer(const QNModelCorrectionJob& job,
+                                                  const QNModelCorrectionResult& result) {
+    const auto kind = result.outcome.kind;
+    rollBackStream();
+    if (kind == OutcomeKind::failed || kind == OutcomeKind::unavailable) {
+        rememberFailure(job);
+    } else if (kind == OutcomeKind::rejected) {
+        rememberRefusal(job);
+    }
+    std::string state;
+    if (kind == OutcomeKind::unavailable) {
+        const bool holding = holdUntil_.has_value();
+        noteUnavailableResult();
+        correctionUnavailableWarning.set(result.outcome.reason);
+        if (!holding && holdUntil_ &&
+            polishEngine->diagnosticsSummary().primary.route == QNModelCorrectionRoute::remote) {
+            // The issue is set at the run's end, after the result's own update.
+            state = "hold";
+        }
+    } else {
+        unavailableStreak_ = 0;
+    }
+    status.set(kind == OutcomeKind::failed ? QNStateComposer::error(result.outcome.reason)
+                                           : QNStateComposer::idle());
+    return state.empty() ? outcomeWord(kind) : state;
+}
+
+void QNServiceComposer::finishRun(const Run& run, const QNModelCorrectionJob& job,
+                                  QNModelCorrectionResult& result,
+                                  const QNCorrectionDecision& decision, std::string state) {
+    const auto kind = result.outcome.kind;
+    recordDecision(decision);
     result.decision = decision;
-    service->updateCorrectionIssue(result);
-    if (const auto left = service->routeWait()) {
-        service->showRouteWaiting(*left);  // the answer was a "wait" with a Retry-After
+    updateCorrectionIssue(result);
+    if (const auto left = routeWait()) {
+        showRouteWaiting(*left);  // the answer was a "wait" with a Retry-After
     }
     if (state == "hold") {
         auto texts = cloudFailureTexts(result.outcome.reason, true);
-        service->setCorrectionIssue(QNModelCorrectionIssue{
+        setCorrectionIssue(QNModelCorrectionIssue{
             .title = std::move(texts.title),
             .menuDetail = std::move(texts.menuDetail),
             .detail = std::move(texts.detail),
@@ -438,63 +469,66 @@ QCoro::Task<> QNServiceComposer::correctionRun(QNServiceComposer* service, std::
         });
         state = "unavailable";
     }
-    if (service->waveShown_ && view) {
-        view->stopPrefixWave(false);
+    if (waveShown_ && controller) {
+        controller->stopPrefixWave(false);
     }
-    service->waveShown_ = false;
+    waveShown_ = false;
     // A polish that was not used says why, and what the menu shows for it.
     std::string why;
     if (const auto cause = failureCause(result)) {
         why = " reason={" + *cause + "}";
-        if (const auto& issue = service->correctionIssue.get()) {
+        if (const auto& issue = correctionIssue.get()) {
             why += " issue={" + issue->menuDetail + "}";
         }
     }
-    service->log(state == "applied"                        ? QNKindLog::applied
-                 : state == "stale" || state == "degraded" ? QNKindLog::rejected
-                 : kind == OutcomeKind::failed             ? QNKindLog::error
-                                                           : QNKindLog::info,
-                 " state=" + state + " outcome=" + outcomeWord(kind) + why +
-                     " input_len=" + std::to_string(job.targetPrefix.size()) +
-                     " input_hash=" + hashOf(job.targetPrefix) +
-                     " output_len=" + std::to_string(result.output.size()) +
-                     " output_hash=" + hashOf(result.output) + " " +
-                     correctionNotesSummary(decision) + logFallbackApplied(decision),
-                 result.output);
+    log(state == "applied"                        ? QNKindLog::applied
+        : state == "stale" || state == "degraded" ? QNKindLog::rejected
+        : kind == OutcomeKind::failed             ? QNKindLog::error
+                                                  : QNKindLog::info,
+        " state=" + state + " outcome=" + outcomeWord(kind) + why + " input_len=" +
+            std::to_string(job.targetPrefix.size()) + " input_hash=" + hashOf(job.targetPrefix) +
+            " output_len=" + std::to_string(result.output.size()) +
+            " output_hash=" + hashOf(result.output) + " " + correctionNotesSummary(decision) +
+            logFallbackApplied(decision),
+        result.output);
 
+    const bool replaced = state == "applied" || state == "no-change";
+    moveDirtySpanPast(job, replaced ? utf16Length(result.output) - job.targetRange.length : 0);
+    if (job.scope == QNModelCorrectionJob::Scope::wholePrefix) {
+        existingTextInitialWholeDidComplete = true;
+        // Typed into while it ran (after the text, so it went on): the text is not quiet.
+        if (userEditCount_ == run.editsAtStart) {
+            existingTextQuietBaseline = viewString();
+        }
+    }
+    requestID_.reset();
+    run_.reset();
+    activeStreamApply.reset();
+    rescheduleAfterEdit();
+    if (correctionTask && !run_) {
+        correctionTask.reset();
+    }
+}
+
+void QNServiceComposer::moveDirtySpanPast(const QNModelCorrectionJob& job, std::int64_t shift) {
     // The attempted span is no longer dirty; what follows it (the next sentence, typed while
     // this one was out) stays, moved by the answer's change of length.
-    if (service->dirtySpan) {
-        const bool replaced = state == "applied" || state == "no-change";
-        const auto shift = replaced ? utf16Length(result.output) - job.targetRange.length : 0;
-        const auto attemptedEnd = job.targetRange.end() + shift;
-        auto& range = service->dirtySpan->range;
-        const auto moved = [&](std::int64_t at) {
-            return at >= job.targetRange.end() ? at + shift : at;
-        };
-        const auto end = moved(range.end());
-        const auto start = std::max(moved(range.location), attemptedEnd);
-        const auto rest = text::substring(service->buffers.canonicalText, {start, end - start});
-        if (end <= attemptedEnd || !rest || text::isBlank(*rest)) {
-            // Nothing, or only the space after the sentence: nothing left to polish.
-            service->dirtySpan.reset();
-        } else {
-            range = {start, end - start};
-        }
+    if (!dirtySpan) {
+        return;
     }
-    if (wholePrefix) {
-        service->existingTextInitialWholeDidComplete = true;
-        // Typed into while it ran (after the text, so it went on): the text is not quiet.
-        if (service->userEditCount_ == run->editsAtStart) {
-            service->existingTextQuietBaseline = service->viewString();
-        }
-    }
-    service->requestID_.reset();
-    service->run_.reset();
-    service->activeStreamApply.reset();
-    service->rescheduleAfterEdit();
-    if (service->correctionTask && !service->run_) {
-        service->correctionTask.reset();
+    const auto attemptedEnd = job.targetRange.end() + shift;
+    auto& range = dirtySpan->range;
+    const auto moved = [&](std::int64_t at) {
+        return at >= job.targetRange.end() ? at + shift : at;
+    };
+    const auto end = moved(range.end());
+    const auto start = std::max(moved(range.location), attemptedEnd);
+    const auto rest = text::substring(buffers.canonicalText, {start, end - start});
+    if (end <= attemptedEnd || !rest || text::isBlank(*rest)) {
+        // Nothing, or only the space after the sentence: nothing left to polish.
+        dirtySpan.reset();
+    } else {
+        range = {start, end - start};
     }
 }
 

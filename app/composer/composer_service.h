@@ -457,6 +457,31 @@ class QNServiceComposer {
     };
     static QCoro::Task<> correctionRun(QNServiceComposer* service, std::shared_ptr<Run> run,
                                        FlowGuard guard);
+    // The steps of a run. As it goes out: the wave over its sentence, its chunk and its decision
+    // (the run's), the chunk returned.
+    QNCorrectionChunk beginRun(Run& run, const QNDecisionDedupeKey& key);
+    // Once answered: where its sentence stands in the view, while it still stands as it went out
+    // (or as the stream shows it) and no animated write was refused.
+    [[nodiscard]] std::optional<text::Utf16Range> answeredSpan(const Run& run,
+                                                               const QNModelCorrectionJob& job);
+    // What the answer became, each giving the log's state word: rolled back as stale; refused
+    // as a one-word degradation; applied over `span` and recorded; an answer that cannot be
+    // used (failed, unavailable, rejected, skipped) settled.
+    std::string dropAnswer();
+    std::string refuseDegradation(const QNModelCorrectionJob& job, QNCorrectionDecision& decision);
+    std::string recordAnswer(const QNModelCorrectionJob& job, const std::u16string& output,
+                             text::Utf16Range span, std::int64_t appliedCount,
+                             const QNCorrectionDecision& decision, const Uuid& chunkID,
+                             std::uint64_t inputHash);
+    std::string settleUnusedAnswer(const QNModelCorrectionJob& job,
+                                   const QNModelCorrectionResult& result);
+    // The run's end: its decision recorded, the issue updated, the log line, the dirty span
+    // moved past the sentence, the next run scheduled.
+    void finishRun(const Run& run, const QNModelCorrectionJob& job, QNModelCorrectionResult& result,
+                   const QNCorrectionDecision& decision, std::string state);
+    // The dirty span no longer holds the attempted sentence; what follows it stays, moved by
+    // `shift` (the answer's change of length).
+    void moveDirtySpanPast(const QNModelCorrectionJob& job, std::int64_t shift);
     static QCoro::Task<> showPartials(QNServiceComposer* service, std::shared_ptr<Run> run,
                                       FlowGuard guard);
     void receivePartial(std::int64_t runNumber, std::u16string partial);

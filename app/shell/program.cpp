@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "app/settings/settings_view.h"
 #include "app/settings/settings_window.h"
@@ -138,6 +139,7 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // answers the desktop between the two. None of the loop's turns after it ends start it.
     bool looping = true;
     bool hasTray = false;
+    Executor::TaskID undrawnWindowTask = 0;
     const auto startCoordinator = [&] {
         if (!looping) {
             return;
@@ -160,6 +162,7 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         if (!looping || coordinator) {
             return;
         }
+        executor->cancel(std::exchange(undrawnWindowTask, 0));
         // Settings that cannot be saved are said here once, as in the session log.
         const auto defaults =
             std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath());
@@ -208,7 +211,7 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         }
         QObject::connect(&window, &StatusWindow::firstDrawn, &window,
                          [&] { executor->post(makeCoordinator); });
-        executor->postAfter(undrawnWindowLimit, makeCoordinator);
+        undrawnWindowTask = executor->postAfter(undrawnWindowLimit, makeCoordinator);
         window.bringForward();
         startUpActivation::mark(&window);
     });

@@ -18,6 +18,7 @@
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <string_view>
 
 #include "app/shell/coordinator.h"
 #include "app/target/quick_fix_host.h"
@@ -40,6 +41,24 @@ struct QNCoordinatorApp::SessionFlows {
                                                QNQuickFixHostSession session, std::string trigger,
                                                std::shared_ptr<QNQuickFixHostDriver> driver,
                                                std::stop_token stop, std::shared_ptr<bool> running);
+    // The steps of a Quick Fix write-back. Until the Composer has settled on the correction and
+    // the panel's own activation has landed; false (the task cleared where the correction was
+    // cancelled) when the write-back does not go on.
+    static QCoro::Task<bool> waitForQuickFixCorrection(Weak weak, std::string sessionID,
+                                                       std::string skipped, std::stop_token stop);
+    // True, and logged with `skipped`, when there is nothing to write back: the person edited in
+    // the Composer, the correction failed, the text is blank or unchanged.
+    static bool quickFixAutoCommitSkipped(QNCoordinatorApp& app,
+                                          const QNQuickFixHostSession& session,
+                                          const std::u16string& text, const std::string& skipped);
+    // The session ends by the outcome: the panel, the draft, the heads-up and the log line.
+    static void reportQuickFixWriteBack(QNCoordinatorApp& app, const std::string& sessionID,
+                                        const std::u16string& text,
+                                        const QNQuickFixCommitResult& outcome);
+    // The heads-up of a failed write-back; all but a refused target bring the panel back (only
+    // `ours`: a newer session keeps its own).
+    static void showQuickFixFailure(QNCoordinatorApp& app, QNQuickFixCommitFailure failure,
+                                    std::string_view detail, bool ours);
 
     // --- Shared steps
     // Runs `task` on the main sequence after what is queued there.

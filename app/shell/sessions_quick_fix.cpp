@@ -147,49 +147,15 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
     std::shared_ptr<QNQuickFixHostDriver> driver, std::stop_token stop,
     std::shared_ptr<bool> running) {
     const RunningFlag flag{running};
-    auto self = weak.lock();
-    if (!self || !self->composer) {
-        co_return;
-    }
     const std::string prefix = "sid=" + sessionID;
     const std::string skipped =
         prefix + " state=quick_fix_auto_commit_skipped trigger=" + trigger + " reason=";
-
-    auto wait = self->composer->waitUntilSettled(std::nullopt, stop);
-    self.reset();
-    const bool settled = co_await wait;
-    self = weak.lock();
+    if (!co_await waitForQuickFixCorrection(weak, sessionID, skipped, stop)) {
+        co_return;
+    }
+    auto self = weak.lock();
     if (!self) {
         co_return;
-    }
-    if (!settled) {
-        if (!stop.stop_requested()) {
-            self->logSession(QNKindLog::skipped, skipped + "correction-cancelled");
-        }
-        clearQuickFixAutoCommit(*self, sessionID);
-        co_return;
-    }
-
-    // The panel's own activation lands before the write-back brings the target forward: one
-    // still on its way (a correction that settled at once) would take the front back from the
-    // target in the moment before the paste, and no paste could go.
-    const auto panelInFront = [weak] {
-        const auto app = weak.lock();
-        if (!app || app->panel->isActiveWindow()) {
-            return true;
-        }
-        const auto front = app->env_.seams.workspace->frontmostApplication();
-        return front && front->pid == app->env_.seams.workspace->currentApplication().pid;
-    };
-    if (!panelInFront()) {
-        auto active = waitUntil(*self->env_.executor, panelInFront,
-            panelActivationPoll, panelActivationLimit, stop);
-        self.reset();
-        (void)co_await active;
-        self = weak.lock();
-        if (!self) {
-            co_return;
-        }
     }
     const std::u16string text = self->textController->string();
     // The session this task was made for is gone.
@@ -199,16 +165,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
         co_return;
     }
     // From here on a stop leaves the panel open as an ordinary Composer session.
-    const auto status = self->composer->status.get();
-    if (!self->composer->hasQuietExistingTextBaseline()) {
-        self->logSession(QNKindLog::skipped, skipped + "user-edited-composer");
-    } else if (status.kind == QNStateComposer::Kind::error) {
-        self->logSession(QNKindLog::error, skipped + "correction-error error=" + status.message);
-    } else if (text::isBlank(text)) {
-        self->logSession(QNKindLog::skipped, skipped + "empty-text");
-    } else if (text == session.originalText) {
-        self->logSession(QNKindLog::skipped, skipped + "unchanged-text");
-    } else {
+    if (!quickFixAutoCommitSkipped(*self, session, text, skipped)) {
         self->isCommitting = true;
         self->logSession(QNKindLog::system,
                          prefix + " state=quick_fix_auto_committing trigger=" + trigger + " " +
@@ -225,125 +182,193 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
         if (!self) {
             co_return;
         }
-        auto& app = *self;
-        forgetTypedBoundary(app);
-        // A newer session keeps its panel, its identifier and its draft.
-        const bool ours = app.panelSessionID == sessionID;
-        const auto closeSession = [&] {
-            app.isPanelOpen = false;
-            closePanelWindow(app);
-            liftDoubleTapSuspension(app);
-        };
-        // Only what was done to the user's clipboard.
-        const std::string restored =
-            " pasteboard_restore=" + std::string(platform::toString(outcome.pasteboardRestore));
-        switch (outcome.kind) {
-            case QNQuickFixCommitResult::Kind::committed:
-                if (ours) {
-                    closeSession();
-                    clearDraft(app);
-                    endSession(app);
-                }
-                app.logSession(QNKindLog::applied, prefix + " state=quick_fix_committed method=" +
-                                                       std::string(toString(outcome.method)) +
-                                                       restored);
-                break;
-            case QNQuickFixCommitResult::Kind::pasteOnClipboard: {
-                if (ours) {
-                    preserveDraft(app, text);
-                    closeSession();
-                    endSession(app);
-                }
-                // A paste chord that went out and did not paste is not named again.
-                const bool chordFailed =
-                    outcome.reason == QNQuickFixClipboardReason::pasteNotSeen ||
-                    outcome.reason == QNQuickFixClipboardReason::pasteNotFetched;
-                showHeadsUp(app, textOnClipboardHeadsUp(chordFailed ? "" : "Ctrl+V"));
-                app.logSession(QNKindLog::system,
-                               prefix + " state=quick_fix_paste_on_clipboard reason=" +
-                                   std::string(toString(outcome.reason)) +
-                                   " pasteboard_restore=deferred");
-                break;
-            }
-            case QNQuickFixCommitResult::Kind::partial:
-            case QNQuickFixCommitResult::Kind::unconfirmed: {
-                // Only part arrived, or it is in the target's hands, or nobody can tell: never
-                // to be pasted again. Kept as the draft, and said, unless the target has it all.
-                const bool partial = outcome.kind == QNQuickFixCommitResult::Kind::partial;
-                const bool kept = partial || !outcome.takenByTarget;
-                if (ours) {
-                    if (kept) {
-                        preserveDraft(app, text);
-                    } else {
-                        clearDraft(app);
-                    }
-                    closeSession();
-                    endSession(app);
-                }
-                if (partial) {
-                    showHeadsUp(app, pastedInPartHeadsUp());
-                } else if (kept) {
-                    showHeadsUp(app, arrivalUnknownHeadsUp());
-                }
-                app.logSession(partial ? QNKindLog::error : QNKindLog::system,
-                               prefix + (partial ? " state=quick_fix_partial" : " state=quick_fix_sent") +
-                                   " method=" + std::string(toString(outcome.method)) +
-                                   " reason=" + std::string(outcome.detail) + restored);
-                break;
-            }
-            case QNQuickFixCommitResult::Kind::failed:
-                if (ours) {
-                    preserveDraft(app, text);
-                }
-                switch (outcome.failure) {
-                    case QNQuickFixCommitFailure::activateTarget:
-                        if (ours) {
-                            bringPanelBack(app);
-                        }
-                        showQuickFixHUD(app, QNQuickFixHUDKind::activationFailed);
-                        break;
-                    case QNQuickFixCommitFailure::secureInput:
-                        showQuickFixHUD(app, QNQuickFixHUDKind::secureRefused);
-                        break;
-                    case QNQuickFixCommitFailure::terminalNotSupported:
-                        showQuickFixHUD(app, QNQuickFixHUDKind::terminalRefused);
-                        break;
-                    case QNQuickFixCommitFailure::pasteboardUnsaved:
-                        if (ours) {
-                            bringPanelBack(app);
-                        }
-                        showHeadsUp(app, clipboardUnsavedHeadsUp(outcome.detail));
-                        break;
-                    case QNQuickFixCommitFailure::restoreTargetSelection:
-                        if (ours) {
-                            bringPanelBack(app);
-                        }
-                        showHeadsUp(app, selectionUncertainHeadsUp());
-                        break;
-                    case QNQuickFixCommitFailure::clipboardChanged:
-                        if (ours) {
-                            bringPanelBack(app);
-                        }
-                        showHeadsUp(app, clipboardChangedHeadsUp());
-                        break;
-                    default:
-                        if (ours) {
-                            bringPanelBack(app);
-                        }
-                        break;
-                }
-                // A clipboard that could not be saved was never touched.
-                app.logSession(
-                    QNKindLog::error,
-                    prefix + " state=quick_fix_commit_failed reason=" +
-                        (outcome.failure == QNQuickFixCommitFailure::pasteboardUnsaved
-                             ? std::string(outcome.detail) + " pasteboard_restore=untouched"
-                             : std::string(toString(outcome.failure)) + restored));
-                break;
-        }
-        endCommit(app);
+        reportQuickFixWriteBack(*self, sessionID, text, outcome);
+        endCommit(*self);
     }
     clearQuickFixAutoCommit(*self, sessionID);
+}
+
+QCoro::Task<bool> QNCoordinatorApp::SessionFlows::waitForQuickFixCorrection(Weak weak,
+                                                                            std::string sessionID,
+                                                                            std::string skipped,
+                                                                            std::stop_token stop) {
+    auto self = weak.lock();
+    if (!self || !self->composer) {
+        co_return false;
+    }
+    auto wait = self->composer->waitUntilSettled(std::nullopt, stop);
+    self.reset();
+    const bool settled = co_await wait;
+    self = weak.lock();
+    if (!self) {
+        co_return false;
+    }
+    if (!settled) {
+        if (!stop.stop_requested()) {
+            self->logSession(QNKindLog::skipped, skipped + "correction-cancelled");
+        }
+        clearQuickFixAutoCommit(*self, sessionID);
+        co_return false;
+    }
+    // The panel's own activation lands before the write-back brings the target forward: one
+    // still on its way (a correction that settled at once) would take the front back from the
+    // target in the moment before the paste, and no paste could go.
+    const auto panelInFront = [weak] {
+        const auto app = weak.lock();
+        if (!app || app->panel->isActiveWindow()) {
+            return true;
+        }
+        const auto front = app->env_.seams.workspace->frontmostApplication();
+        return front && front->pid == app->env_.seams.workspace->currentApplication().pid;
+    };
+    if (!panelInFront()) {
+        auto active = waitUntil(*self->env_.executor, panelInFront, panelActivationPoll,
+                                panelActivationLimit, stop);
+        self.reset();
+        (void)co_await active;
+        if (!weak.lock()) {
+            co_return false;
+        }
+    }
+    co_return true;
+}
+
+bool QNCoordinatorApp::SessionFlows::quickFixAutoCommitSkipped(QNCoordinatorApp& app,
+                                                               const QNQuickFixHostSession& session,
+                                                               const std::u16string& text,
+                                                               const std::string& skipped) {
+    const auto status = app.composer->status.get();
+    if (!app.composer->hasQuietExistingTextBaseline()) {
+        app.logSession(QNKindLog::skipped, skipped + "user-edited-composer");
+    } else if (status.kind == QNStateComposer::Kind::error) {
+        app.logSession(QNKindLog::error, skipped + "correction-error error=" + status.message);
+    } else if (text::isBlank(text)) {
+        app.logSession(QNKindLog::skipped, skipped + "empty-text");
+    } else if (text == session.originalText) {
+        app.logSession(QNKindLog::skipped, skipped + "unchanged-text");
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void QNCoordinatorApp::SessionFlows::reportQuickFixWriteBack(
+    QNCoordinatorApp& app, const std::string& sessionID, const std::u16string& text,
+    const QNQuickFixCommitResult& outcome) {
+    const std::string prefix = "sid=" + sessionID;
+    forgetTypedBoundary(app);
+    // A newer session keeps its panel, its identifier and its draft.
+    const bool ours = app.panelSessionID == sessionID;
+    const auto closeSession = [&] {
+        app.isPanelOpen = false;
+        closePanelWindow(app);
+        liftDoubleTapSuspension(app);
+    };
+    // Only what was done to the user's clipboard.
+    const std::string restored =
+        " pasteboard_restore=" + std::string(platform::toString(outcome.pasteboardRestore));
+    switch (outcome.kind) {
+        case QNQuickFixCommitResult::Kind::committed:
+            if (ours) {
+                closeSession();
+                clearDraft(app);
+                endSession(app);
+            }
+            app.logSession(QNKindLog::applied, prefix + " state=quick_fix_committed method=" +
+                                                   std::string(toString(outcome.method)) +
+                                                   restored);
+            break;
+        case QNQuickFixCommitResult::Kind::pasteOnClipboard: {
+            if (ours) {
+                preserveDraft(app, text);
+                closeSession();
+                endSession(app);
+            }
+            // A paste chord that went out and did not paste is not named again.
+            const bool chordFailed = outcome.reason == QNQuickFixClipboardReason::pasteNotSeen ||
+                                     outcome.reason == QNQuickFixClipboardReason::pasteNotFetched;
+            showHeadsUp(app, textOnClipboardHeadsUp(chordFailed ? "" : "Ctrl+V"));
+            app.logSession(QNKindLog::system, prefix +
+                                                  " state=quick_fix_paste_on_clipboard reason=" +
+                                                  std::string(toString(outcome.reason)) +
+                                                  " pasteboard_restore=deferred");
+            break;
+        }
+        case QNQuickFixCommitResult::Kind::partial:
+        case QNQuickFixCommitResult::Kind::unconfirmed: {
+            // Only part arrived, or it is in the target's hands, or nobody can tell: never to be
+            // pasted again. Kept as the draft, and said, unless the target has it all.
+            const bool partial = outcome.kind == QNQuickFixCommitResult::Kind::partial;
+            const bool kept = partial || !outcome.takenByTarget;
+            if (ours) {
+                if (kept) {
+                    preserveDraft(app, text);
+                } else {
+                    clearDraft(app);
+                }
+                closeSession();
+                endSession(app);
+            }
+            if (partial) {
+                showHeadsUp(app, pastedInPartHeadsUp());
+            } else if (kept) {
+                showHeadsUp(app, arrivalUnknownHeadsUp());
+            }
+            app.logSession(partial ? QNKindLog::error : QNKindLog::system,
+                           prefix +
+                               (partial ? " state=quick_fix_partial" : " state=quick_fix_sent") +
+                               " method=" + std::string(toString(outcome.method)) +
+                               " reason=" + std::string(outcome.detail) + restored);
+            break;
+        }
+        case QNQuickFixCommitResult::Kind::failed:
+            if (ours) {
+                preserveDraft(app, text);
+            }
+            showQuickFixFailure(app, outcome.failure, outcome.detail, ours);
+            // A clipboard that could not be saved was never touched.
+            app.logSession(QNKindLog::error,
+                           prefix + " state=quick_fix_commit_failed reason=" +
+                               (outcome.failure == QNQuickFixCommitFailure::pasteboardUnsaved
+                                    ? std::string(outcome.detail) + " pasteboard_restore=untouched"
+                                    : std::string(toString(outcome.failure)) + restored));
+            break;
+    }
+}
+
+void QNCoordinatorApp::SessionFlows::showQuickFixFailure(QNCoordinatorApp& app,
+                                                         QNQuickFixCommitFailure failure,
+                                                         std::string_view detail, bool ours) {
+    switch (failure) {
+        case QNQuickFixCommitFailure::secureInput:
+            showQuickFixHUD(app, QNQuickFixHUDKind::secureRefused);
+            return;
+        case QNQuickFixCommitFailure::terminalNotSupported:
+            showQuickFixHUD(app, QNQuickFixHUDKind::terminalRefused);
+            return;
+        default:
+            break;
+    }
+    // Every other failure brings the panel back with the text (a newer session keeps its own).
+    if (ours) {
+        bringPanelBack(app);
+    }
+    switch (failure) {
+        case QNQuickFixCommitFailure::activateTarget:
+            showQuickFixHUD(app, QNQuickFixHUDKind::activationFailed);
+            break;
+        case QNQuickFixCommitFailure::pasteboardUnsaved:
+            showHeadsUp(app, clipboardUnsavedHeadsUp(detail));
+            break;
+        case QNQuickFixCommitFailure::restoreTargetSelection:
+            showHeadsUp(app, selectionUncertainHeadsUp());
+            break;
+        case QNQuickFixCommitFailure::clipboardChanged:
+            showHeadsUp(app, clipboardChangedHeadsUp());
+            break;
+        default:
+            break;
+    }
 }
 
 void QNCoordinatorApp::SessionFlows::clearQuickFixAutoCommit(QNCoordinatorApp& app,

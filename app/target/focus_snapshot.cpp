@@ -530,9 +530,6 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
     std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
     bool selectAll, std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved,
     std::function<bool()> selectionShown) {
-    const auto milliseconds = [](std::chrono::milliseconds duration) {
-        return static_cast<int>(duration.count());
-    };
     if (!driver->isFrontmostOther(target)) {
         co_return std::nullopt;
     }
@@ -564,7 +561,7 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
             co_return std::nullopt;
         }
         if (!selectionShown) {
-            co_await driver->sleep(milliseconds(pauseAfterSelectAllBeforeCopy), stop);
+            co_await driver->sleep(pauseAfterSelectAllBeforeCopy, stop);
         }
         if (!mayCopy()) {
             giveUp();
@@ -586,7 +583,7 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
     bool left = false;
     constexpr int copyPolls = static_cast<int>(copyWaitLimit / settlePollInterval);
     for (int poll = 0; poll < copyPolls && driver->pasteboardChangeCount() == baseline; ++poll) {
-        co_await driver->sleep(milliseconds(settlePollInterval), std::stop_token());
+        co_await driver->sleep(settlePollInterval, std::stop_token());
         left = left || !driver->isFrontmostOther(target);
     }
     std::optional<std::u16string> copied;

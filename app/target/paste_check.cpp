@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/target/paste_bounds.h"
 #include "core/text/search.h"
 #include "core/text/unicode.h"
 
@@ -284,7 +285,7 @@ QCoro::Task<QNPasteCheck> checkPaste(QNPasteWitness before, std::u16string text,
                (check == QNPasteCheck::notSeen || check == QNPasteCheck::partial ||
                 check == QNPasteCheck::misplaced);
     };
-    for (int again = 1; again < pasteLooks && unsettled(); ++again) {
+    for (int again = 1; again < pasteBounds.looks && unsettled(); ++again) {
         co_await pause();
         check = judgePaste(before, look(), text, mayBeHeld);
     }

@@ -129,9 +129,7 @@ struct QNPasteTarget {
 
 // Looks at the target (`look`) and judges; while a readable field does not show the whole text
 // where it went, looks again after `pause` (a target may fetch the text at once and show it a
-// little later), up to `pasteLooks` times in all. The first look comes as soon as the target has
-// fetched the text, so the looks after it give a target that shows it late about a second.
-inline constexpr int pasteLooks = 21;
+// little later), up to pasteBounds.looks times in all (paste_bounds.h).
 [[nodiscard]] QCoro::Task<QNPasteCheck> checkPaste(QNPasteWitness before, std::u16string text,
                                                    bool mayBeHeld,
                                                    std::function<QNPasteLook()> look,

@@ -1,9 +1,11 @@
 #include "app/target/pasteboard_snapshot.h"
 
 #include <utility>
+#include <variant>
 
 #include "app/target/focus_snapshot.h"
 #include "app/target/paste_check.h"
+#include "app/target/paste_sequence.h"
 #include "app/target/quick_fix_host_driver.h"
 #include "app/target/quick_fix_pasteboard_manager.h"
 #include "app/target/quick_fix_route.h"
@@ -52,10 +54,6 @@ QNPasteRoute noChordRoute() {
 bool isInFront(const TargetSeams& seams, const platform::RunningApplication& target) {
     const auto front = seams.workspace->frontmostApplication();
     return front && front->pid == target.pid;
-}
-
-QCoro::Task<> pauseFor(std::shared_ptr<Executor> executor, std::chrono::milliseconds duration) {
-    co_await sleepFor(*executor, duration, std::stop_token());
 }
 
 }  // namespace
@@ -188,7 +186,7 @@ platform::PutBack QNModelPasteboardSnapshot::restore(platform::Pasteboard& paste
     if (putBackNow == platform::PutBack::failed && manager) {
         // Not known to be back (the desktop did not answer): tried again shortly, and by the
         // next borrower or at exit meanwhile.
-        manager->retryRestore(*this, retryAfterFailedRestoreSeconds);
+        manager->retryRestore(*this, pasteBounds.retryAfterFailedRestore.count());
     }
     return putBackNow;
 }
@@ -237,9 +235,8 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::waitUntilFrontmost(TargetSeams seam
                                                                 bool activationRequested,
                                                                 std::stop_token stop) {
     const auto isFrontmost = [seams, target] { return isInFront(seams, target); };
-    const bool inFront = co_await waitForFront(
-        seams, isFrontmost,
-        activationRequested ? frontmostWaitAfterAcceptedActivation : frontmostWaitOtherwise, stop);
+    const bool inFront =
+        co_await waitForFront(seams, isFrontmost, pasteBounds.frontWait(activationRequested), stop);
     co_return inFront || (stop.stop_requested() && isFrontmost());
 }
 
@@ -276,14 +273,15 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
         }
     }
     if (range && Driver::setSelectedTextRange(accessibility, *range, *element)) {
-        for (int check = 0; check < selectionChecks && !stop.stop_requested(); ++check) {
+        for (int check = 0; check < pasteBounds.selectionChecks && !stop.stop_requested();
+             ++check) {
             if (!isInFront(seams, target)) {
                 co_return false;
             }
             if (Driver::selectedText(accessibility, *element) == selection.text) {
                 co_return true;
             }
-            co_await sleepFor(*seams.executor, selectionCheckInterval, stop);
+            co_await sleepFor(*seams.executor, pasteBounds.selectionCheckInterval, stop);
         }
     }
     // A copy tells what is selected only while something is: without a selection some editors
@@ -297,36 +295,186 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
     co_return copied == selection.text;
 }
 
+namespace {
+
+// The user's contents a Composer paste borrows: the clipboard's, and beside it the text last
+// selected's where the target pastes from that.
+struct Borrowed {
+    TargetSeams seams;
+    std::shared_ptr<const QNModelPasteboardSnapshot> clipboard;
+    std::optional<TargetSeams> primarySeams;
+    std::shared_ptr<const QNModelPasteboardSnapshot> primary;
+
+    // The user's contents, saved before the target is brought forward (saving lets the
+    // program's events run). A target that pastes the text last selected gets ours there too:
+    // that selection is the user's as well, saved and put back like the clipboard. Contents that
+    // cannot be saved whole: `clipboardUnsaved`, nothing touched.
+    [[nodiscard]] static QCoro::Task<std::variant<Borrowed, QNPasteOutcome>> save(
+        TargetSeams seams, platform::RunningApplication target) {
+        const auto unsaved = [](const QNModelPasteboardSnapshot& saved) {
+            return QNPasteOutcome{QNPasteResult::clipboardUnsaved,
+                                  platform::toString(saved.failure)};
+        };
+        Borrowed borrowed{.seams = seams};
+        borrowed.clipboard = std::make_shared<const QNModelPasteboardSnapshot>(
+            co_await QNModelPasteboardSnapshot::capture(seams));
+        if (!borrowed.clipboard->complete()) {
+            co_return unsaved(*borrowed.clipboard);
+        }
+        if (pasteRoute(target).fromPrimary) {
+            borrowed.primarySeams = seams.primarySelection();
+        }
+        if (borrowed.primarySeams) {
+            borrowed.primary = std::make_shared<const QNModelPasteboardSnapshot>(
+                co_await QNModelPasteboardSnapshot::capture(*borrowed.primarySeams));
+            if (!borrowed.primary->complete()) {
+                borrowed.clipboard->release(*seams.pasteboard);
+                co_return unsaved(*borrowed.primary);
+            }
+        }
+        co_return borrowed;
+    }
+
+    // The seams of the pasteboard a paste by `route` goes through.
+    [[nodiscard]] const TargetSeams& pastedFrom(const QNPasteRoute& route) const {
+        return route.fromPrimary ? *primarySeams : seams;
+    }
+
+    // The contents back, for a paste that ends here; after a selection check (`copied`: the
+    // text its copy carries), one that watches for that copy landing late. What became of the
+    // clipboard's contents.
+    [[nodiscard]] platform::PutBack restore(std::optional<std::u16string> copied) const {
+        auto putBack =
+            copied ? clipboard->restoreAfterCopy(seams, std::move(copied), QNPutBackOver::ownChange)
+                   : clipboard->restore(*seams.pasteboard);
+        if (primary && primary->restore(*primarySeams->pasteboard) == platform::PutBack::failed) {
+            putBack = platform::PutBack::failed;
+        }
+        return putBack;
+    }
+
+    // The text stays where `route` pasted it from, an ordinary copy for the person to paste;
+    // the contents come back after pasteBounds.deferredRestore. False where nobody could bring
+    // them back, or the text is no longer there (someone copied since): nothing is left then.
+    [[nodiscard]] bool leave(const QNPasteRoute& route) const {
+        const auto manager = seams.pasteboardManager.lock();
+        if (!manager || !pastedFrom(route).pasteboard->makeTransientOrdinary()) {
+            return false;
+        }
+        if (route.fromPrimary) {
+            (void)seams.pasteboard->makeTransientOrdinary();
+        }
+        const auto later = pasteBounds.deferredRestore.count();
+        manager->scheduleRestore(*clipboard, later);
+        if (primary) {
+            if (const auto primaryManager = primarySeams->pasteboardManager.lock()) {
+                primaryManager->scheduleRestore(*primary, later);
+            } else {
+                primary->restore(*primarySeams->pasteboard);
+            }
+        }
+        return true;
+    }
+};
+
+// The paste's steps over the desktop's seams, into `target` through the pasteboard `route`
+// pastes from (the clipboard takes the text too where that is the text last selected).
+class SeamsPasteSteps final : public QNPasteSteps {
+  public:
+    SeamsPasteSteps(const Borrowed& borrowed, platform::RunningApplication target,
+                    QNPasteRoute route, FocusedField field)
+        : borrowed_(borrowed),
+          seams_(borrowed.seams),
+          pastedFrom_(borrowed.pastedFrom(route)),
+          target_(std::move(target)),
+          route_(std::move(route)),
+          field_(std::move(field)) {}
+
+    bool stillSaved() override {
+        return borrowed_.clipboard->stillOn(*seams_.pasteboard) &&
+               (!borrowed_.primary ||
+                borrowed_.primary->stillOn(*borrowed_.primarySeams->pasteboard));
+    }
+    platform::Status write(std::u16string_view text) override {
+        // The text is there for the paste only: kept out of clipboard managers' history.
+        seams_.pasteboard->clear();
+        auto written = seams_.pasteboard->setTransientString(text);
+        if (written.ok() && route_.fromPrimary) {
+            pastedFrom_.pasteboard->clear();
+            written = pastedFrom_.pasteboard->setTransientString(text);
+        }
+        return written;
+    }
+    QCoro::Task<> waitForKeysUp(std::stop_token stop) override {
+        (void)co_await ravlin::waitForKeysUp(seams_, std::move(stop));
+    }
+    bool inFront() override { return isInFront(seams_, target_); }
+    bool holdsOwnChange() override { return pastedFrom_.pasteboard->holdsOwnChange(); }
+    platform::FetchTarget taker() override {
+        return {target_.pid, seams_.workspace->frontmostWindow()};
+    }
+    QNPasteTarget target(platform::FetchTarget taker) override {
+        QNPasteTarget checked{
+            .inFront = [seams = seams_, target = target_] { return isInFront(seams, target); },
+            .window = [workspace = seams_.workspace] { return workspace->frontmostWindow(); },
+            .fetch = [pasteboard = pastedFrom_.pasteboard,
+                      taker] { return pasteboard->lastWriteFetchedBy(taker); },
+        };
+        if (field_.readable) {
+            using Driver = QNQuickFixHostLiveDriver;
+            checked.value = [accessibility = seams_.accessibility, element = *field_.element] {
+                return Driver::stringAttribute(*accessibility, platform::ax::value, element, false);
+            };
+            checked.selection = [accessibility = seams_.accessibility, element = *field_.element] {
+                return Driver::selectedTextRange(*accessibility, element);
+            };
+        }
+        return checked;
+    }
+    std::function<std::optional<std::u16string>()> runOn(const QNPasteWitness& witness,
+                                                         std::u16string_view text) override {
+        if (!field_.readable) {
+            return {};
+        }
+        // No longer than the field with the whole text in it can be, and a little typed.
+        return [accessibility = seams_.accessibility, element = *field_.element, pid = target_.pid,
+                most = witness.value->size() + text.size() + 64] {
+            return QNQuickFixHostLiveDriver::textRunOnInto(*accessibility, element, pid, most);
+        };
+    }
+    bool postChord() override { return seams_.keySynthesis->postKeyPress(*route_.chord).ok(); }
+    QCoro::Task<> waitForFetch(platform::FetchTarget taker) override {
+        co_await QNModelPasteboardSnapshot::waitForFetch(pastedFrom_, taker);
+    }
+    platform::WriteFetch fetchedBy(platform::FetchTarget taker) override {
+        return pastedFrom_.pasteboard->lastWriteFetchedBy(taker);
+    }
+    QCoro::Task<> pause(std::chrono::milliseconds duration) override {
+        co_await sleepFor(*seams_.executor, duration, std::stop_token());
+    }
+
+  private:
+    const Borrowed& borrowed_;
+    const TargetSeams& seams_;
+    const TargetSeams& pastedFrom_;
+    platform::RunningApplication target_;
+    QNPasteRoute route_;
+    FocusedField field_;
+};
+
+}  // namespace
+
 QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     TargetSeams seams, std::u16string text, platform::RunningApplication target,
     std::stop_token stop, std::optional<QNPasteSelection> replacing) {
     if (text.empty()) {
         co_return QNPasteOutcome{};
     }
-    const auto unsaved = [](const QNModelPasteboardSnapshot& saved) {
-        return QNPasteOutcome{QNPasteResult::clipboardUnsaved, platform::toString(saved.failure)};
-    };
-    // The user's contents, saved before the target is brought forward (saving lets the
-    // program's events run). A target that pastes the text last selected gets ours there too:
-    // that selection is the user's as well, saved and put back like the clipboard.
-    const auto snapshot = std::make_shared<const QNModelPasteboardSnapshot>(co_await capture(seams));
-    if (!snapshot->complete()) {
-        co_return unsaved(*snapshot);
+    auto saved = co_await Borrowed::save(seams, target);
+    if (const auto* unsaved = std::get_if<QNPasteOutcome>(&saved)) {
+        co_return *unsaved;
     }
-    auto& pasteboard = *seams.pasteboard;
-    std::optional<TargetSeams> primarySeams;
-    std::shared_ptr<const QNModelPasteboardSnapshot> primarySaved;
-    if (pasteRoute(target).fromPrimary) {
-        primarySeams = seams.primarySelection();
-    }
-    if (primarySeams) {
-        primarySaved =
-            std::make_shared<const QNModelPasteboardSnapshot>(co_await capture(*primarySeams));
-        if (!primarySaved->complete()) {
-            snapshot->release(pasteboard);
-            co_return unsaved(*primarySaved);
-        }
-    }
+    const auto& borrowed = std::get<Borrowed>(saved);
 
     bool activationAccepted = false;
     if (target.pid != seams.workspace->currentApplication().pid) {
@@ -334,169 +482,82 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     }
     // Put back at the end; after a selection check, one that watches for its copy landing late.
     // What became of the clipboard's contents is told with the outcome.
+    const auto copied = replacing ? std::optional(replacing->text) : std::nullopt;
     auto putBack = platform::PutBack::done;
-    const auto restore = [&] {
-        if (replacing) {
-            putBack = snapshot->restoreAfterCopy(seams, replacing->text, QNPutBackOver::ownChange);
-        } else {
-            putBack = snapshot->restore(pasteboard);
-        }
-        if (primarySaved &&
-            primarySaved->restore(*primarySeams->pasteboard) == platform::PutBack::failed) {
-            putBack = platform::PutBack::failed;
-        }
-    };
     const auto ended = [&](QNPasteOutcome outcome) {
         outcome.restore = putBack;
         return outcome;
     };
-    const auto failed = [&](QNPasteResult result) { return ended(QNPasteOutcome{result}); };
+    const auto restored = [&](QNPasteOutcome outcome) {
+        putBack = borrowed.restore(copied);
+        return ended(std::move(outcome));
+    };
+    const auto failed = [&](QNPasteResult result) { return restored(QNPasteOutcome{result}); };
     if (!co_await waitUntilFrontmost(seams, target, activationAccepted, stop)) {
-        putBack = snapshot->restore(pasteboard);
-        if (primarySaved) {
-            primarySaved->restore(*primarySeams->pasteboard);
+        putBack = borrowed.clipboard->restore(*seams.pasteboard);
+        if (borrowed.primary) {
+            borrowed.primary->restore(*borrowed.primarySeams->pasteboard);
         }
-        co_return failed(QNPasteResult::activationFailed);
+        co_return ended(QNPasteOutcome{QNPasteResult::activationFailed});
     }
     // Pasting over anything but the selection the session was seeded from would leave that text
     // in place beside the new one, or overwrite other text of the user's.
-    if (replacing && !co_await reselect(seams, target, *replacing, stop, snapshot)) {
-        restore();
+    if (replacing && !co_await reselect(seams, target, *replacing, stop, borrowed.clipboard)) {
         co_return failed(QNPasteResult::selectionLost);
     }
-
     // A stopped paste must not go on: its pauses would end at once and the restore would land
     // before the target fetched the text, pasting the user's previous contents instead.
     if (stop.stop_requested()) {
-        restore();
         co_return failed(QNPasteResult::pasteFailed);
     }
     const auto field = focusedField(seams, target);
     auto route = pasteRoute(target, field.role);
-    if (route.fromPrimary && !primarySaved) {
+    if (route.fromPrimary && !borrowed.primary) {
         route = noChordRoute();  // no selection to paste from
     }
-    const TargetSeams& pastedFrom = route.fromPrimary ? *primarySeams : seams;
-    const platform::FetchTarget taker{target.pid, seams.workspace->frontmostWindow()};
-    QNPasteTarget checked{
-        .inFront = [&] { return isInFront(seams, target); },
-        .window = [&] { return seams.workspace->frontmostWindow(); },
-        .fetch = [&] { return pastedFrom.pasteboard->lastWriteFetchedBy(taker); },
-    };
-    if (field.readable) {
-        using Driver = QNQuickFixHostLiveDriver;
-        checked.value = [&] {
-            return Driver::stringAttribute(*seams.accessibility, platform::ax::value,
-                                           *field.element, false);
-        };
-        checked.selection = [&] {
-            return Driver::selectedTextRange(*seams.accessibility, *field.element);
-        };
-    }
-    const auto witness = checked.witness();
-    if (witness.readable()) {
-        // (no longer than the field with the whole text in it can be, and a little typed)
-        checked.runOn = [&, most = witness.value->size() + text.size() + 64] {
-            return QNQuickFixHostLiveDriver::textRunOnInto(*seams.accessibility, *field.element,
-                                                          target.pid, most);
-        };
-    }
-    // A copy the user made since the save is theirs and newer: nothing is written over it. The
-    // write itself goes only over what was saved, as the desktop orders events.
-    if (!snapshot->stillOn(pasteboard) ||
-        (primarySaved && !primarySaved->stillOn(*primarySeams->pasteboard))) {
-        restore();
-        co_return failed(QNPasteResult::clipboardChanged);
-    }
-    // The text is there for the paste only: kept out of clipboard managers' history.
-    pasteboard.clear();
-    auto written = pasteboard.setTransientString(text);
-    if (written.ok() && route.fromPrimary) {
-        primarySeams->pasteboard->clear();
-        written = primarySeams->pasteboard->setTransientString(text);
-    }
-    if (!written.ok()) {
-        restore();
-        co_return failed(written.error().code == platform::ErrorCode::invalidArgument
-                             ? QNPasteResult::clipboardChanged
-                             : QNPasteResult::pasteFailed);
-    }
-    // The text is left for the user to paste (with `chordName` where one is known to work);
-    // their contents come back later. Not where the user has copied something since: that
-    // stands, and the text is kept by the caller.
-    const auto leaveOnClipboard = [&](std::string_view reason, std::string_view chordName) {
-        // Left for the user to paste by hand, it is an ordinary copy.
-        const auto manager = seams.pasteboardManager.lock();
-        if (!manager || !pastedFrom.pasteboard->makeTransientOrdinary()) {
-            restore();
-            return failed(manager && putBack == platform::PutBack::newerCopy
-                              ? QNPasteResult::clipboardChanged
-                              : QNPasteResult::pasteFailed);
-        }
-        if (route.fromPrimary) {
-            (void)pasteboard.makeTransientOrdinary();
-        }
-        manager->scheduleRestore(*snapshot, deferredRestoreSeconds);
-        if (primarySaved) {
-            if (const auto primaryManager = primarySeams->pasteboardManager.lock()) {
-                primaryManager->scheduleRestore(*primarySaved, deferredRestoreSeconds);
-            } else {
-                primarySaved->restore(*primarySeams->pasteboard);
-            }
-        }
-        return ended(QNPasteOutcome{QNPasteResult::leftOnClipboard, reason, chordName});
-    };
-    if (!route.chord) {
-        co_return leaveOnClipboard("no-paste-chord", route.chordName);
-    }
-    (void)co_await waitForKeysUp(seams, stop);
-    // The chord goes to whatever has the focus: never to a window the user has moved to, nor
-    // while the clipboard holds anything but our text (the user's copy made meanwhile would be
-    // pasted in its place; it stands, and the text is kept by the caller).
-    if (stop.stop_requested() || !isInFront(seams, target)) {
-        restore();
-        co_return failed(QNPasteResult::pasteFailed);
-    }
-    if (!pastedFrom.pasteboard->holdsOwnChange()) {
-        restore();
-        co_return failed(QNPasteResult::clipboardChanged);
-    }
-    if (!seams.keySynthesis->postKeyPress(*route.chord).ok()) {
-        restore();
-        co_return failed(QNPasteResult::pasteFailed);
-    }
-
-    // The chord is out: the target reads the pasteboard from its own event loop, and on X11
-    // fetches the text from us. Nothing is put back before it has (nor stops this wait).
-    co_await waitForFetch(pastedFrom, taker);
     const bool terminal = terminalPaste(identityOrNone(target), field.role).has_value();
-    const auto check = co_await checkPaste(
-        witness, text, pasteGuardMayHold(terminal, text), [&] { return checked.look(witness); },
-        [executor = seams.executor] { return pauseFor(executor, pasteLookInterval); });
-    if (arrived(check)) {
-        restore();
-        co_return ended(QNPasteOutcome{});
-    }
-    if (mayHaveArrived(check)) {
-        // Never to be pasted again: the text stays in the draft, the user's contents come back.
-        restore();
-        if (check == QNPasteCheck::partial) {
-            co_return ended(QNPasteOutcome{QNPasteResult::pastedInPart, toString(check)});
+    SeamsPasteSteps steps(borrowed, target, route, field);
+    const auto verdict = co_await pasteAndCheck(
+        steps, {text, route.chord.has_value(), pasteGuardMayHold(terminal, text)}, stop);
+    // The text is left for the person to paste (with `chordName` where one is known to work);
+    // their contents come back later. Not where they have copied something since: that stands,
+    // and the text is kept by the caller.
+    const auto leftOnClipboard = [&](std::string_view reason, std::string_view chordName) {
+        if (borrowed.leave(route)) {
+            return ended(QNPasteOutcome{QNPasteResult::leftOnClipboard, reason, chordName});
         }
-        co_return ended(QNPasteOutcome{QNPasteResult::sentUnconfirmed, toString(check), "",
-                                       takenByTarget(check)});
+        const bool managed = !seams.pasteboardManager.expired();
+        putBack = borrowed.restore(copied);
+        return ended(QNPasteOutcome{managed && putBack == platform::PutBack::newerCopy
+                                        ? QNPasteResult::clipboardChanged
+                                        : QNPasteResult::pasteFailed});
+    };
+    using Kind = QNPasteVerdict::Kind;
+    switch (verdict.kind) {
+        case Kind::arrived:
+            co_return restored(QNPasteOutcome{});
+        case Kind::mayHaveArrived:
+            // Never to be pasted again: the text stays in the draft, the user's contents come
+            // back.
+            co_return restored(
+                verdict.check == QNPasteCheck::partial
+                    ? QNPasteOutcome{QNPasteResult::pastedInPart, toString(verdict.check)}
+                    : QNPasteOutcome{QNPasteResult::sentUnconfirmed, toString(verdict.check), "",
+                                     takenByTarget(verdict.check)});
+        case Kind::clipboardChanged:
+            co_return failed(QNPasteResult::clipboardChanged);
+        case Kind::writeFailed:
+        case Kind::notSent:
+            co_return failed(QNPasteResult::pasteFailed);
+        case Kind::noChord:
+            co_return leftOnClipboard("no-paste-chord", route.chordName);
+        case Kind::notPasted:
+            break;
     }
-    // Another program copied before the target fetched our text (the server's order: its copy
-    // took the clipboard from us first): the target was given theirs, which stands.
-    if (pastedFrom.pasteboard->lastWriteFetchedBy(taker) != platform::WriteFetch::byTarget &&
-        !pastedFrom.pasteboard->holdsOwnChange()) {
-        restore();
-        co_return failed(QNPasteResult::clipboardChanged);
-    }
-    // The chord went out and did not paste: it is not named again. Only a target that lost
-    // the front before it could paste still takes it.
-    co_return leaveOnClipboard(toString(check),
-                               check == QNPasteCheck::targetGone ? route.chordName : "");
+    // The chord went out and did not paste: it is not named again. Only a target that lost the
+    // front before it could paste still takes it.
+    co_return leftOnClipboard(toString(verdict.check),
+                              verdict.check == QNPasteCheck::targetGone ? route.chordName : "");
 }
 
 WaitUntilNotifiedAwaiter QNModelPasteboardSnapshot::waitForFront(const TargetSeams& seams,
@@ -523,7 +584,7 @@ WaitUntilNotifiedAwaiter QNModelPasteboardSnapshot::waitForFetch(const TargetSea
         [pasteboard = seams.pasteboard](std::function<void()> fetched) {
             return pasteboard->observeFetches(std::move(fetched));
         },
-        fetchWaitLimit, std::stop_token());
+        pasteBounds.fetchLimit, std::stop_token());
 }
 
 }  // namespace ravlin

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/target/paste_bounds.h"
 #include "app/target/target_seams.h"
 #include "core/support/async.h"
 #include "core/text/range.h"
@@ -131,21 +132,6 @@ struct QNModelPasteboardSnapshot {
     [[nodiscard]] platform::PasteboardContents contents() const { return {items, offer, failure}; }
     [[nodiscard]] static QNModelPasteboardSnapshot of(platform::PasteboardContents contents);
 
-    // How long a paste waits on its target: to come to the front after an accepted activation
-    // request (else), and to fetch our text once the chord is out. Each wait ends as soon as
-    // the desktop tells that what it waits for has happened; nothing is polled.
-    static constexpr auto frontmostWaitAfterAcceptedActivation = std::chrono::milliseconds(1200);
-    static constexpr auto frontmostWaitOtherwise = std::chrono::milliseconds(300);
-    static constexpr auto fetchWaitLimit = std::chrono::milliseconds(1800);
-    // Checks, this far apart, that a selection set again has taken.
-    static constexpr int selectionChecks = 8;
-    static constexpr auto selectionCheckInterval = std::chrono::milliseconds(25);
-    // Between two looks for the pasted text in a field that can be read back (checkPaste).
-    static constexpr auto pasteLookInterval = std::chrono::milliseconds(50);
-    // A text left on the clipboard stays this long before the user's contents come back.
-    static constexpr std::int64_t deferredRestoreSeconds = 60;
-    static constexpr std::int64_t retryAfterFailedRestoreSeconds = 1;
-
     // The user's pasteboard contents. While a deferred restore is pending and the pasteboard
     // still holds only the text it was scheduled for, those are the pending snapshot's (the
     // pending restore is then cancelled: the caller now restores them on its own path);
@@ -163,7 +149,7 @@ struct QNModelPasteboardSnapshot {
     // Settles the loan. An incomplete snapshot touches nothing: clearing would destroy contents
     // it could not save. What became of them.
     // One that cannot be confirmed (the desktop did not answer in time) is tried again after
-    // retryAfterFailedRestoreSeconds through the manager, whose pending restore it becomes.
+    // pasteBounds.retryAfterFailedRestore through the manager, whose pending restore it becomes.
     platform::PutBack restore(platform::Pasteboard& pasteboard,
                               QNPutBackOver over = QNPutBackOver::ownChange) const;
     // The same without settling the loan: for a flow that uses the pasteboard again afterwards
@@ -185,9 +171,9 @@ struct QNModelPasteboardSnapshot {
                                        QNPutBackOver over) const;
 
     // True once `target` is the frontmost application: tested at once, then each time the
-    // desktop tells that another application came to the front, for up to 1.2 s when
-    // `activationRequested` (an activation request was accepted), else 0.3 s. A stop ends the
-    // wait early, after one more test.
+    // desktop tells that another application came to the front, for up to
+    // pasteBounds.frontWait(`activationRequested`: an activation request was accepted). A stop ends
+    // the wait early, after one more test.
     [[nodiscard]] static QCoro::Task<bool> waitUntilFrontmost(TargetSeams seams,
                                                               platform::RunningApplication target,
                                                               bool activationRequested,
@@ -213,19 +199,19 @@ struct QNModelPasteboardSnapshot {
 
     // With `target` in front: whether its focused field's selection is `selection`. When it reads
     // otherwise, the range is selected again over accessibility (the recorded range when it still
-    // holds the text, else the text's first occurrence) and read back up to 8 times, 25 ms apart;
-    // failing that, while the field shows a selection, a copy of it (Ctrl+C, `saved` put back:
-    // the user's contents the caller holds) must give the text. Never true for a selection that
-    // is not certainly the text; no key goes to a field that cannot be seen, nor to a password
-    // field.
+    // holds the text, else the text's first occurrence) and read back
+    // (pasteBounds.selectionChecks); failing that, while the field shows a selection, a copy of it
+    // (Ctrl+C, `saved` put back: the user's contents the caller holds) must give the text. Never
+    // true for a selection that is not certainly the text; no key goes to a field that cannot be
+    // seen, nor to a password field.
     [[nodiscard]] static QCoro::Task<bool> reselect(
         TargetSeams seams, platform::RunningApplication target, QNPasteSelection selection,
         std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved);
 
     // After the paste chord: waits until `target` has fetched our last write (another program's
     // fetch, a clipboard manager's, does not count; each fetch the desktop tells of is looked
-    // at), at most 1.8 s. Not stoppable: restoring earlier would paste the user's previous
-    // contents into the target.
+    // at), at most pasteBounds.fetchLimit. Not stoppable: restoring earlier would paste the user's
+    // previous contents into the target.
     [[nodiscard]] static WaitUntilNotifiedAwaiter waitForFetch(const TargetSeams& seams,
                                                                platform::FetchTarget target);
     // Waits until `inFront` holds: tested at once and each time the desktop tells that another

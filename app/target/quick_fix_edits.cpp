@@ -3,6 +3,7 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "core/text/unicode.h"
 
@@ -17,7 +18,7 @@ using text::Utf16Range;
 // Checks that a selection written, or a change typed, shows in the field: this many, this far
 // apart (a browser answers from its copy of the page, late under load: a second at most).
 constexpr int shownChecks = 40;
-constexpr int shownCheckMilliseconds = 25;
+constexpr auto shownCheckInterval = std::chrono::milliseconds(25);
 
 // A word (letters, digits and the marks on them) or any other single character.
 struct Token16 {
@@ -136,7 +137,7 @@ QCoro::Task<bool> selectAlone(Driver driver, Token token, platform::RunningAppli
         if (driver->selectedTextRange(token) == std::optional(range)) {
             co_return true;
         }
-        co_await driver->sleep(shownCheckMilliseconds, stop);
+        co_await driver->sleep(shownCheckInterval, stop);
     }
     co_return false;
 }
@@ -146,7 +147,7 @@ QCoro::Task<bool> valueShows(Driver driver, Token token, std::u16string expected
     const auto wanted = spacesPlain(std::move(expected));
     for (int check = 0; check < shownChecks; ++check) {
         if (check > 0) {
-            co_await driver->sleep(shownCheckMilliseconds, stop);
+            co_await driver->sleep(shownCheckInterval, stop);
         }
         if (const auto value = driver->value(token); value && spacesPlain(*value) == wanted) {
             co_return true;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/target/paste_check.h"
+#include "app/target/paste_sequence.h"
 #include "app/target/position_map.h"
 #include "app/target/quick_fix_edits.h"
 #include "core/text/search.h"
@@ -111,12 +112,13 @@ QCoro::Task<> putBackSelection(Driver driver, Token token, text::Utf16Range befo
     bool selectAllUnseen =
         afterSelectAll && driver->selectedTextRange(token) == std::optional(before);
     (void)driver->setSelectedTextRange(before, token);  // answered before applied: reads tell
-    constexpr int checks = Host::putBackMilliseconds / Host::putBackCheckMilliseconds;
-    constexpr int rewriteAfter = Host::putBackRewriteMilliseconds / Host::putBackCheckMilliseconds;
-    int sinceWrite = 0;
-    for (int check = 0; check < checks; ++check, ++sinceWrite) {
+    constexpr auto checks = pasteBounds.putBackLimit / pasteBounds.putBackCheckInterval;
+    constexpr auto rewriteAfter =
+        pasteBounds.putBackRewriteAfter / pasteBounds.putBackCheckInterval;
+    std::int64_t sinceWrite = 0;
+    for (std::int64_t check = 0; check < checks; ++check, ++sinceWrite) {
         if (check > 0) {
-            co_await driver->sleep(Host::putBackCheckMilliseconds, std::stop_token());
+            co_await driver->sleep(pasteBounds.putBackCheckInterval, std::stop_token());
         }
         const auto range = driver->selectedTextRange(token);
         if (range == std::optional(before)) {
@@ -270,11 +272,11 @@ struct PreparedSelection {
     std::optional<text::Utf16Range> before;
 };
 
-// Up to 8 checks, 25 ms apart, each with the target in front, that the element's selection reads
-// as `expected`.
+// Up to pasteBounds.selectionChecks checks, each with the target in front, that the element's
+// selection reads as `expected`.
 QCoro::Task<bool> verifySelection(Driver driver, Token token, platform::RunningApplication app,
                                   std::u16string expected, std::stop_token stop) {
-    for (int check = 0; check < Host::selectionChecks; ++check) {
+    for (int check = 0; check < pasteBounds.selectionChecks; ++check) {
         if (!driver->isFrontmostOther(app)) {
             co_return false;
         }
@@ -284,13 +286,13 @@ QCoro::Task<bool> verifySelection(Driver driver, Token token, platform::RunningA
         if (stop.stop_requested()) {
             co_return false;
         }
-        co_await driver->sleep(Host::selectionCheckMilliseconds, stop);
+        co_await driver->sleep(pasteBounds.selectionCheckInterval, stop);
     }
     co_return false;
 }
 
-// Up to 6 reads, 20 ms apart, that the write took: the value is the one before with the range
-// that was selected replaced by `corrected`; when the value or the range before could not be
+// Up to pasteBounds.valueChecks reads that the write took: the value is the one before with the
+// range that was selected replaced by `corrected`; when the value or the range before could not be
 // read, a changed value holding `corrected`. A field that ignored the write never passes.
 QCoro::Task<bool> verifyValue(Driver driver, Token token, std::u16string corrected,
                               std::optional<std::u16string> before,
@@ -303,9 +305,9 @@ QCoro::Task<bool> verifyValue(Driver driver, Token token, std::u16string correct
         expected->replace(static_cast<std::size_t>(selected->location),
                           static_cast<std::size_t>(selected->length), corrected);
     }
-    for (int check = 0; check < Host::valueChecks; ++check) {
+    for (int check = 0; check < pasteBounds.valueChecks; ++check) {
         if (check > 0) {
-            co_await driver->sleep(Host::valueCheckMilliseconds, stop);
+            co_await driver->sleep(pasteBounds.valueCheckInterval, stop);
         }
         const auto value = driver->value(token);
         if (!value) {
@@ -455,7 +457,7 @@ Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboa
         failed.pasteboardRestore = putBack;
         return failed;
     }
-    manager->scheduleRestore(saved, Host::deferredRestoreSeconds);
+    manager->scheduleRestore(saved, pasteBounds.deferredRestore.count());
     return Result::pasteOnClipboard(reason);
 }
 
@@ -478,6 +480,46 @@ QNPasteTarget pasteTarget(const Driver& driver, const platform::RunningApplicati
     return target;
 }
 
+// The paste's steps through the driver, into `app`, over the user's contents `saved`.
+class DriverPasteSteps final : public QNPasteSteps {
+  public:
+    DriverPasteSteps(Driver driver, platform::RunningApplication app,
+                     const QNModelPasteboardSnapshot& saved)
+        : driver_(std::move(driver)), app_(std::move(app)), saved_(saved) {}
+
+    bool stillSaved() override {
+        return driver_->pasteboardChangeCount() == saved_.changeCountWhenSaved ||
+               driver_->pasteboardHoldsOwnChange();
+    }
+    platform::Status write(std::u16string_view text) override {
+        return driver_->writePasteboardString(text);
+    }
+    QCoro::Task<> waitForKeysUp(std::stop_token stop) override {
+        return driver_->waitForKeysUp(std::move(stop));
+    }
+    bool inFront() override { return driver_->isFrontmostOther(app_); }
+    bool holdsOwnChange() override { return driver_->pasteboardHoldsOwnChange(); }
+    platform::FetchTarget taker() override { return {app_.pid, driver_->frontmostWindow()}; }
+    QNPasteTarget target(platform::FetchTarget taker) override {
+        return pasteTarget(driver_, app_, taker);
+    }
+    bool postChord() override { return driver_->postPaste(); }
+    QCoro::Task<> waitForFetch(platform::FetchTarget taker) override {
+        return driver_->waitForPasteboardFetch(taker);
+    }
+    platform::WriteFetch fetchedBy(platform::FetchTarget taker) override {
+        return driver_->pasteboardFetchedBy(taker);
+    }
+    QCoro::Task<> pause(std::chrono::milliseconds duration) override {
+        return driver_->sleep(duration, std::stop_token());
+    }
+
+  private:
+    Driver driver_;
+    platform::RunningApplication app_;
+    const QNModelPasteboardSnapshot& saved_;
+};
+
 QNQuickFixClipboardReason clipboardReason(QNPasteCheck check) {
     switch (check) {
         case QNPasteCheck::notFetched:
@@ -488,6 +530,99 @@ QNQuickFixClipboardReason clipboardReason(QNPasteCheck check) {
             break;
     }
     return QNQuickFixClipboardReason::pasteNotSeen;
+}
+
+// The user's contents a write-back borrowed, put back at its end; after a copy probe, watched
+// for its copy landing late (`copied`: the captured text, what it would carry). What became of
+// them goes with the result.
+struct BorrowedContents {
+    Driver driver;
+    std::shared_ptr<const QNModelPasteboardSnapshot> saved;
+    std::optional<std::u16string> copied;
+    platform::PutBack putBack = platform::PutBack::done;
+
+    void restore() {
+        putBack =
+            copied ? driver->restorePasteboardAfterCopy(*saved, *copied, QNPutBackOver::ownChange)
+                   : driver->restorePasteboard(*saved, QNPutBackOver::ownChange);
+    }
+    [[nodiscard]] Result ended(Result result) const {
+        result.pasteboardRestore = putBack;
+        return result;
+    }
+    [[nodiscard]] Result restored(Result result) {
+        restore();
+        return ended(std::move(result));
+    }
+};
+
+// The corrected text written over the selection through accessibility, where the route allows
+// it, and read back: the commit's result once it took; none where the paste must try.
+QCoro::Task<std::optional<Result>> writeOverAccessibility(
+    const QNQuickFixHostSession& session, const std::u16string& corrected, Driver driver,
+    const PreparedSelection& prepared, BorrowedContents& borrowed, std::stop_token stop) {
+    if (session.route != QNQuickFixRoute::nativeAppKit || !prepared.canAttemptAccessibilityWrite) {
+        co_return std::nullopt;
+    }
+    const auto token = prepared.elementToken.value_or(session.elementToken);
+    if (!driver->canSetSelectedText(token)) {
+        co_return std::nullopt;
+    }
+    const auto before = driver->value(token);
+    const auto selected = driver->selectedTextRange(token);
+    if (!driver->setSelectedText(corrected, token) ||
+        !co_await verifyValue(driver, token, corrected, before, selected, stop)) {
+        co_return std::nullopt;
+    }
+    co_await driver->sleep(pasteBounds.pauseAfterAccessibilityWrite, stop);
+    borrowed.restore();
+    co_await putBackAfterWrite(driver, token, prepared.before, before, selected, corrected);
+    co_return borrowed.ended(Result::committed(QNQuickFixReplacementMethod::accessibility));
+}
+
+// The corrected text pasted over the selection prepared (paste_sequence.h), and what the
+// verdict makes of the write-back.
+QCoro::Task<Result> pasteOver(const QNQuickFixHostSession& session, const std::u16string& corrected,
+                              Driver driver, std::shared_ptr<QNQuickFixPasteboardManager> manager,
+                              const PreparedSelection& prepared, BorrowedContents& borrowed,
+                              std::stop_token stop) {
+    using Kind = QNPasteVerdict::Kind;
+    DriverPasteSteps steps(driver, session.app, *borrowed.saved);
+    const auto verdict = co_await pasteAndCheck(steps, {corrected}, stop);
+    switch (verdict.kind) {
+        case Kind::arrived:
+            borrowed.restore();
+            if (prepared.elementToken) {
+                co_await putBackAfterWrite(driver, *prepared.elementToken, prepared.before,
+                                           verdict.witness.value, verdict.witness.selection,
+                                           corrected);
+            }
+            co_return borrowed.ended(Result::committed(QNQuickFixReplacementMethod::paste));
+        case Kind::mayHaveArrived:
+            // Never to be pasted again; the text stays in the draft.
+            co_return borrowed.restored(
+                verdict.check == QNPasteCheck::partial
+                    ? Result::partial(toString(verdict.check))
+                    : Result::unconfirmed(toString(verdict.check), takenByTarget(verdict.check)));
+        case Kind::clipboardChanged:
+        case Kind::writeFailed:
+            borrowed.restore();
+            if (!verdict.written) {
+                co_await putBackUnwritten(driver, prepared);
+            }
+            co_return borrowed.ended(
+                Result::failed(verdict.kind == Kind::clipboardChanged
+                                   ? QNQuickFixCommitFailure::clipboardChanged
+                                   : QNQuickFixCommitFailure::pasteboardWriteFailed));
+        case Kind::notPasted:
+            co_return leaveOnClipboard(driver, std::move(manager), *borrowed.saved,
+                                       clipboardReason(verdict.check));
+        case Kind::noChord:
+        case Kind::notSent:
+            break;
+    }
+    // No chord went out (a stop, the target left the front, or the chord could not be sent).
+    co_return leaveOnClipboard(driver, std::move(manager), *borrowed.saved);
 }
 
 }  // namespace
@@ -588,11 +723,8 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
     if (session.app.pid != driver->currentApplication().pid) {
         activationAccepted = driver->activate(session.app);
     }
-    if (!co_await driver->waitForFrontmost(
-            session.app,
-            activationAccepted ? QNModelPasteboardSnapshot::frontmostWaitAfterAcceptedActivation
-                               : QNModelPasteboardSnapshot::frontmostWaitOtherwise,
-            stop)) {
+    if (!co_await driver->waitForFrontmost(session.app, pasteBounds.frontWait(activationAccepted),
+                                           stop)) {
         driver->releasePasteboard(*saved);  // nothing was written
         co_return Result::failed(Failure::activateTarget);
     }
@@ -603,113 +735,31 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
                                              std::move(driver), std::move(stop));
     }
     const auto prepared = co_await prepareSelection(session, driver, saved, stop);
-    // The user's contents back at the end; after a copy probe, watched for its copy landing
-    // late (the captured text is what it would carry). What became of them goes with the result.
-    auto putBack = platform::PutBack::done;
-    const auto restore = [&] {
-        putBack = prepared.copied
-                      ? driver->restorePasteboardAfterCopy(*saved, session.originalText,
-                                                           QNPutBackOver::ownChange)
-                      : driver->restorePasteboard(*saved, QNPutBackOver::ownChange);
+    BorrowedContents borrowed{
+        .driver = driver,
+        .saved = saved,
+        .copied = prepared.copied ? std::optional(session.originalText) : std::nullopt,
     };
-    const auto ended = [&](Result result) {
-        result.pasteboardRestore = putBack;
-        return result;
-    };
-
-    if (session.route == QNQuickFixRoute::nativeAppKit && prepared.canAttemptAccessibilityWrite) {
-        const auto token = prepared.elementToken.value_or(session.elementToken);
-        if (driver->canSetSelectedText(token)) {
-            const auto before = driver->value(token);
-            const auto selected = driver->selectedTextRange(token);
-            if (driver->setSelectedText(correctedText, token) &&
-                co_await verifyValue(driver, token, correctedText, before, selected, stop)) {
-                co_await driver->sleep(pauseAfterAccessibilityWrite, stop);
-                restore();
-                co_await putBackAfterWrite(driver, token, prepared.before, before, selected,
-                                           correctedText);
-                co_return ended(Result::committed(QNQuickFixReplacementMethod::accessibility));
-            }
-        }
+    if (auto written = co_await writeOverAccessibility(session, correctedText, driver, prepared,
+                                                       borrowed, stop)) {
+        co_return *written;
     }
-
     // What would be replaced is not certainly the text captured: nothing is pasted, nor left to
     // be pasted over it.
     if (!prepared.canAttemptPaste) {
         if (saved->complete()) {
-            restore();
+            borrowed.restore();
         }
         co_await putBackUnwritten(driver, prepared);
-        co_return ended(Result::failed(Failure::restoreTargetSelection));
+        co_return borrowed.ended(Result::failed(Failure::restoreTargetSelection));
     }
     // The user's contents could not be saved: the pasteboard is not borrowed.
     if (!saved->complete()) {
         co_await putBackUnwritten(driver, prepared);
         co_return Result::failed(Failure::pasteboardUnsaved, platform::toString(saved->failure));
     }
-    // Nor over a copy the user made since the save, which is theirs and newer: the write goes
-    // only over what was saved, as the desktop orders events.
-    const bool copiedSince = driver->pasteboardChangeCount() != saved->changeCountWhenSaved &&
-                             !driver->pasteboardHoldsOwnChange();
-    const auto written = copiedSince ? platform::Status(platform::Error{
-                                           platform::ErrorCode::invalidArgument, "copied since"})
-                                     : driver->writePasteboardString(correctedText);
-    if (!written.ok()) {
-        restore();
-        co_await putBackUnwritten(driver, prepared);
-        co_return ended(Result::failed(written.error().code == platform::ErrorCode::invalidArgument
-                                           ? Failure::clipboardChanged
-                                           : Failure::pasteboardWriteFailed));
-    }
-    co_await driver->waitForKeysUp(stop);
-    // A stop before the chord: not posted. Once it is out, the target reads the pasteboard
-    // from its own event loop: nothing shortens the wait for its fetch. Then the paste must be
-    // seen to arrive before the text leaves the clipboard. Never while the clipboard holds
-    // anything but our text: the target would paste the user's new copy in its place.
-    if (!stop.stop_requested() && driver->isFrontmostOther(session.app)) {
-        if (!driver->pasteboardHoldsOwnChange()) {
-            restore();
-            co_return ended(Result::failed(Failure::clipboardChanged));
-        }
-        const platform::FetchTarget taker{session.app.pid, driver->frontmostWindow()};
-        const auto checked = pasteTarget(driver, session.app, taker);
-        const auto witness = checked.witness();
-        if (driver->postPaste()) {
-            co_await driver->waitForPasteboardFetch(taker);
-            const auto check = co_await checkPaste(
-                witness, correctedText, false, [&] { return checked.look(witness); },
-                [driver] {
-                    return driver->sleep(static_cast<int>(
-                                             QNModelPasteboardSnapshot::pasteLookInterval
-                                                 .count()),
-                                         std::stop_token());
-                });
-            if (arrived(check)) {
-                restore();
-                if (prepared.elementToken) {
-                    co_await putBackAfterWrite(driver, *prepared.elementToken, prepared.before,
-                                               witness.value, witness.selection, correctedText);
-                }
-                co_return ended(Result::committed(QNQuickFixReplacementMethod::paste));
-            }
-            if (mayHaveArrived(check)) {
-                // Never to be pasted again; the text stays in the draft.
-                restore();
-                co_return ended(check == QNPasteCheck::partial
-                                    ? Result::partial(toString(check))
-                                    : Result::unconfirmed(toString(check), takenByTarget(check)));
-            }
-            // Another program copied before the target fetched our text: it was given theirs.
-            if (driver->pasteboardFetchedBy(taker) != platform::WriteFetch::byTarget &&
-                !driver->pasteboardHoldsOwnChange()) {
-                restore();
-                co_return ended(Result::failed(Failure::clipboardChanged));
-            }
-            co_return leaveOnClipboard(driver, std::move(manager), *saved,
-                                       clipboardReason(check));
-        }
-    }
-    co_return leaveOnClipboard(driver, std::move(manager), *saved);
+    co_return co_await pasteOver(session, correctedText, driver, std::move(manager), prepared,
+                                 borrowed, stop);
 }
 
 }  // namespace ravlin

@@ -184,20 +184,9 @@ struct QNQuickFixCommitResult {
 struct QNServiceQuickFixHost {
     QNServiceQuickFixHost() = delete;
 
-    // The pauses and counts the targets rely on.
+    // How deep the search for a text field under the focused element goes. The pauses and counts
+    // of the write-back are the paste's (pasteBounds, paste_bounds.h).
     static constexpr int descendantDepth = 3;
-    static constexpr int selectionChecks = 8;
-    static constexpr int selectionCheckMilliseconds = 25;
-    static constexpr int valueChecks = 6;
-    static constexpr int valueCheckMilliseconds = 20;
-    // A caret and selection put back are read until seen, this often, at most this long; a
-    // select-all read this long after the write is written over.
-    static constexpr int putBackMilliseconds = 1000;
-    static constexpr int putBackCheckMilliseconds = 5;
-    static constexpr int putBackRewriteMilliseconds = 100;
-    static constexpr int pauseAfterAccessibilityWrite = 80;
-    static constexpr std::int64_t deferredRestoreSeconds =
-        QNModelPasteboardSnapshot::deferredRestoreSeconds;
 
     [[nodiscard]] static QNQuickFixRoute route(const std::optional<std::string>& bundleID,
                                                const std::optional<std::string>& role) {

@@ -25,8 +25,9 @@ using platform::AttributeValue;
 using platform::ElementRef;
 namespace ax = platform::ax;
 
-QCoro::Task<> pause(std::shared_ptr<Executor> executor, int milliseconds, std::stop_token stop) {
-    co_await sleepFor(*executor, std::chrono::milliseconds(std::max(milliseconds, 0)), stop);
+QCoro::Task<> pause(std::shared_ptr<Executor> executor, std::chrono::milliseconds duration,
+                    std::stop_token stop) {
+    co_await sleepFor(*executor, std::max(duration, std::chrono::milliseconds(0)), stop);
 }
 
 bool frontmostOther(platform::Workspace& workspace, const platform::RunningApplication& app) {
@@ -428,8 +429,9 @@ QCoro::Task<std::optional<std::u16string>> QNQuickFixHostLiveDriver::pasteboardS
     return readPasteboardString(seams_);
 }
 
-QCoro::Task<> QNQuickFixHostLiveDriver::sleep(int milliseconds, std::stop_token stop) {
-    return pause(seams_.executor, milliseconds, std::move(stop));
+QCoro::Task<> QNQuickFixHostLiveDriver::sleep(std::chrono::milliseconds duration,
+                                              std::stop_token stop) {
+    return pause(seams_.executor, duration, std::move(stop));
 }
 
 QCoro::Task<bool> QNQuickFixHostLiveDriver::waitUntil(std::function<bool()> condition,

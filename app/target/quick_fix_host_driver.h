@@ -151,8 +151,9 @@ class QNQuickFixHostDriver {
     // The plain text on the pasteboard, read without holding up the program.
     [[nodiscard]] virtual QCoro::Task<std::optional<std::u16string>> pasteboardString() = 0;
 
-    // A pause of `milliseconds` (negative counts as 0); a stop ends it early.
-    [[nodiscard]] virtual QCoro::Task<> sleep(int milliseconds, std::stop_token stop) = 0;
+    // A pause of `duration` (negative counts as 0); a stop ends it early.
+    [[nodiscard]] virtual QCoro::Task<> sleep(std::chrono::milliseconds duration,
+                                              std::stop_token stop) = 0;
     // `condition` asked at once, then every `interval` until it holds, for at most `limit` on the
     // program's clock (however long each asking takes); false when the limit passed without it
     // or a stop came.
@@ -213,7 +214,7 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     std::int64_t pasteboardChangeCount() override;
     QCoro::Task<std::optional<std::u16string>> pasteboardString() override;
 
-    QCoro::Task<> sleep(int milliseconds, std::stop_token stop) override;
+    QCoro::Task<> sleep(std::chrono::milliseconds duration, std::stop_token stop) override;
     QCoro::Task<bool> waitUntil(std::function<bool()> condition,
                                 std::chrono::milliseconds interval,
                                 std::chrono::milliseconds limit, std::stop_token stop) override;

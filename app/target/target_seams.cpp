@@ -28,7 +28,7 @@ WaitUntilAwaiter waitForKeysUp(const TargetSeams& seams, std::stop_token stop) {
         [hotKeys = seams.hotKeys, keys = seams.keySynthesis] {
             return !(hotKeys && hotKeys->isHeld()) && !keys->modifiersHeld();
         },
-        keysUpPollInterval, keysUpLimit, std::move(stop));
+        pasteBounds.keysUpPoll, pasteBounds.keysUpLimit, std::move(stop));
 }
 
 std::optional<TargetSeams> TargetSeams::primarySelection() const {

@@ -6,12 +6,12 @@
 // to pass by value into every flow; built from the program's context, or from the simulated
 // desktop in tests.
 
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <stop_token>
 
 #include "app/support/app_context.h"
+#include "app/target/paste_bounds.h"
 #include "core/support/async.h"
 #include "core/support/executor.h"
 #include "platform/seams.h"
@@ -49,10 +49,9 @@ struct TargetSeams {
 
 // Waits until the person has let go of every modifier and of the Composer shortcut's key: a key
 // sent while they are held reaches the application with them (Super or Shift turn Ctrl+V into
-// another chord). A suspension, looked at every 5 ms, at most 1 s (then the keys go anyway):
-// the program answers other programs and the person meanwhile. True when they were let go.
-inline constexpr auto keysUpPollInterval = std::chrono::milliseconds(5);
-inline constexpr auto keysUpLimit = std::chrono::milliseconds(1000);
+// another chord). A suspension, looked at every pasteBounds.keysUpPoll, at most
+// pasteBounds.keysUpLimit (then the keys go anyway): the program answers other programs and the
+// person meanwhile. True when they were let go.
 [[nodiscard]] WaitUntilAwaiter waitForKeysUp(const TargetSeams& seams, std::stop_token stop);
 
 }  // namespace ravlin

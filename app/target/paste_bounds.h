@@ -1,0 +1,56 @@
+#pragma once
+
+// The bounds of a paste into another application, the Composer's and Quick Fix's alike: how long
+// each wait on the target, on the person's keys and on the pasteboard may last, and how often a
+// selection, a write or the pasted text is read back. Every wait ends as soon as what it waits
+// for has happened; these are only its limits.
+
+#include <chrono>
+
+namespace ravlin {
+
+struct QNPasteBounds {
+    using Milliseconds = std::chrono::milliseconds;
+
+    // The target in front: after an activation request it accepted, else (it may be in front
+    // already, or come of its own).
+    Milliseconds frontAfterAcceptedActivation{1200};
+    Milliseconds frontOtherwise{300};
+    // The person's modifiers and the Composer shortcut's key let go before a chord: looked at
+    // this often, at most this long (then the chord goes anyway).
+    Milliseconds keysUpPoll{5};
+    Milliseconds keysUpLimit{1000};
+    // A selection set again over accessibility, read back this many times, this far apart.
+    int selectionChecks = 8;
+    Milliseconds selectionCheckInterval{25};
+    // An accessibility write read back this many times, this far apart; once seen, this pause
+    // before the user's contents and the caret go back.
+    int valueChecks = 6;
+    Milliseconds valueCheckInterval{20};
+    Milliseconds pauseAfterAccessibilityWrite{80};
+    // Once the chord is out: the target fetching our text.
+    Milliseconds fetchLimit{1800};
+    // The looks for the pasted text in a field that can be read back (checkPaste): this many in
+    // all, this far apart. The first comes as soon as the target has fetched the text, so the
+    // looks after it give a target that shows it late about a second.
+    int looks = 21;
+    Milliseconds lookInterval{50};
+    // A caret and selection put back: read until seen, this often, at most this long; a
+    // select-all read this long after the write is written over.
+    Milliseconds putBackLimit{1000};
+    Milliseconds putBackCheckInterval{5};
+    Milliseconds putBackRewriteAfter{100};
+    // A text left on the clipboard stays this long before the user's contents come back; a
+    // put-back the desktop did not confirm is tried again after this.
+    std::chrono::seconds deferredRestore{60};
+    std::chrono::seconds retryAfterFailedRestore{1};
+
+    [[nodiscard]] constexpr Milliseconds frontWait(bool activationAccepted) const {
+        return activationAccepted ? frontAfterAcceptedActivation : frontOtherwise;
+    }
+};
+
+// The one set both flows use.
+inline constexpr QNPasteBounds pasteBounds{};
+
+}  // namespace ravlin

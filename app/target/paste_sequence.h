@@ -1,0 +1,104 @@
+#pragma once
+
+// The paste both write-backs end in, the Composer's commit and Quick Fix's: from the moment the
+// user's contents are saved, the target is in front and what the text replaces is certain, to
+// the verdict on the paste. Over what was saved only, the text goes on the pasteboard (kept out
+// of clipboard managers' history); once the person has let go of the keys they hold, with the
+// target still in front and our text still on the pasteboard, the chord goes out; the target's
+// fetch is waited for (nothing stops that wait: a put-back before it would paste the user's
+// previous contents); then the paste check (paste_check.h) tells whether the text arrived.
+//
+// Each flow keeps its own first half (the save, the front, the selection) and decides from the
+// verdict what becomes of the text and of the user's contents: put back, or the text left on
+// the clipboard for the person with the contents coming back later. The bounds of every wait
+// are pasteBounds (paste_bounds.h).
+
+#include <qcoro/qcorotask.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+
+#include "app/target/paste_bounds.h"
+#include "app/target/paste_check.h"
+#include "platform/outcome.h"
+#include "platform/pasteboard.h"
+
+namespace ravlin {
+
+// How the sequence reaches the target and the pasteboard, whichever way a flow does: over the
+// desktop's seams (the Composer) or through a Quick Fix driver.
+class QNPasteSteps {
+  public:
+    virtual ~QNPasteSteps() = default;
+
+    // Whether the pasteboard (each one the paste goes through) still holds what was saved, or
+    // this program's own put-back of it: nobody has copied since.
+    [[nodiscard]] virtual bool stillSaved() = 0;
+    // Clears the pasteboard and puts `text` on it for this paste only: invalidArgument when
+    // another program copied since the save (nothing written), another failure when refused.
+    virtual platform::Status write(std::u16string_view text) = 0;
+    // Until the person has let go of every modifier and of the Composer shortcut's key.
+    [[nodiscard]] virtual QCoro::Task<> waitForKeysUp(std::stop_token stop) = 0;
+    [[nodiscard]] virtual bool inFront() = 0;
+    // Whether our text is still what the pasteboard the chord pastes from holds.
+    [[nodiscard]] virtual bool holdsOwnChange() = 0;
+    // The target as the paste reaches it: its process, and its window in front now.
+    [[nodiscard]] virtual platform::FetchTarget taker() = 0;
+    // The target as the paste check reads it, for `taker`.
+    [[nodiscard]] virtual QNPasteTarget target(platform::FetchTarget taker) = 0;
+    // What the paste ran on into past a field read as `witness` just before the chord
+    // (QNPasteTarget::runOn); unset where no document runs a paste on so.
+    [[nodiscard]] virtual std::function<std::optional<std::u16string>()> runOn(
+        const QNPasteWitness& witness, std::u16string_view text);
+    // Sends the paste chord; false when it could not be sent.
+    virtual bool postChord() = 0;
+    // Until `taker` has fetched our last write (nobody else's fetch counts), at most
+    // pasteBounds.fetchLimit. Not stoppable.
+    [[nodiscard]] virtual QCoro::Task<> waitForFetch(platform::FetchTarget taker) = 0;
+    // Who has fetched what was last written (Pasteboard::lastWriteFetchedBy).
+    [[nodiscard]] virtual platform::WriteFetch fetchedBy(platform::FetchTarget taker) = 0;
+    // A pause nothing stops.
+    [[nodiscard]] virtual QCoro::Task<> pause(std::chrono::milliseconds duration) = 0;
+};
+
+struct QNPasteVerdict {
+    enum class Kind {
+        arrived,  // seen in the field, or (where it cannot be read) taken by the target itself
+        // In part, or perhaps (`check` says which): never to be pasted again.
+        mayHaveArrived,
+        // Another program copied (before the write, before the chord, or before the target
+        // fetched our text, which then got theirs): their copy stands.
+        clipboardChanged,
+        writeFailed,  // the text could not be put on the pasteboard
+        noChord,      // the text is on the pasteboard, and no chord is known to paste it there
+        // Written, and no chord went out: a stop, the target no longer in front, or the chord
+        // could not be sent.
+        notSent,
+        notPasted,  // the chord went out, and the paste did not arrive (`check` says why)
+    };
+    Kind kind = Kind::arrived;
+    // Whether our text went onto the pasteboard.
+    bool written = false;
+    // Once the chord is out: the check's word, and the target just before the chord.
+    QNPasteCheck check = QNPasteCheck::seen;
+    QNPasteWitness witness;
+};
+
+// What a paste sends: the text, whether a chord is known to paste it, and whether the target
+// may hold a paste it took back for the person (pasteGuardMayHold).
+struct QNPasteRequest {
+    std::u16string text;
+    bool chordKnown = true;
+    bool mayBeHeld = false;
+};
+
+// The sequence above, through `steps` (which must outlive the call). A stop before the chord
+// ends it without one (`notSent`); once the chord is out, the waits after it run in full.
+[[nodiscard]] QCoro::Task<QNPasteVerdict> pasteAndCheck(QNPasteSteps& steps, QNPasteRequest request,
+                                                        std::stop_token stop);
+
+}  // namespace ravlin
