@@ -399,14 +399,17 @@ TEST(DesktopGtk4, FieldsStandWhereGtkDrawsThem) {
 }
 
 // A window's tree is kept from one reading to the next: a field added since the last reading is
-// found, and one taken away no longer stands in the way of the field after it.
+// found, so is one put in the place of another (as many elements there as before), and one taken
+// away no longer stands in the way of the field after it.
 TEST(DesktopGtk4, TheFocusIsFoundAfterTheWindowChangedSinceTheLastReading) {
     auto& desktop = Desktop::get();
     auto& app = *desktop.gtk4;
     ASSERT_TRUE(desktop.focus(app, "line"));
-    ASSERT_TRUE(app.command(QStringLiteral("add")));
-    EXPECT_TRUE(waitUntil([&] { return desktop.value(desktop.focusedOf(app.pid())) == u"added"; }))
-        << text::toUtf8(desktop.value(desktop.focusedOf(app.pid())));
+    for (const std::u16string word : {u"added", u"replaced"}) {
+        ASSERT_TRUE(app.command(QStringLiteral("add ") + QString::fromStdU16String(word)));
+        EXPECT_TRUE(waitUntil([&] { return desktop.value(desktop.focusedOf(app.pid())) == word; }))
+            << text::toUtf8(desktop.value(desktop.focusedOf(app.pid())));
+    }
     ASSERT_TRUE(app.command(QStringLiteral("remove")));
     EXPECT_TRUE(desktop.focus(app, "area"));
 }

@@ -205,20 +205,13 @@ bool opens(const TreeNode& node, const std::function<bool(const States&)>& looks
            *node.childCount <= bounds.maxChildren && node.depth < bounds.maxDepth;
 }
 
-}  // namespace
-
-std::vector<TreeNode> fetchTree(AtspiAccessible* window,
-                                const std::function<bool(const States&)>& looksInside,
-                                const TreeBounds& bounds, CallRecord& calls) {
-    const Peer peer = peerOf(window);
-    if (peer.bus == nullptr || window->parent.path == nullptr) {
-        return {};
-    }
-    std::vector<TreeNode> tree{TreeNode{.path = window->parent.path}};
-    std::vector<int> level{0};
+// Asks the children of the nodes of `level` (their states and numbers of children known) that a
+// walk looks inside, then those children's states and numbers of children, and so on down, a
+// level at a time.
+void grow(Peer peer, std::vector<TreeNode>& tree, std::vector<int> level,
+          const std::function<bool(const States&)>& looksInside, const TreeBounds& bounds,
+          CallRecord& calls) {
     while (!level.empty()) {
-        askStatesAndCounts(peer, tree, level, bounds.timeout, calls);
-        // Their children, where a walk would look.
         std::vector<int> opened;
         for (const int node : level) {
             if (opens(tree[node], looksInside, bounds)) {
@@ -261,8 +254,23 @@ std::vector<TreeNode> fetchTree(AtspiAccessible* window,
                                     .index = index,
                                     .depth = tree[node].depth + 1});
         }
+        askStatesAndCounts(peer, tree, next, bounds.timeout, calls);
         level = std::move(next);
     }
+}
+
+}  // namespace
+
+std::vector<TreeNode> fetchTree(AtspiAccessible* window,
+                                const std::function<bool(const States&)>& looksInside,
+                                const TreeBounds& bounds, CallRecord& calls) {
+    const Peer peer = peerOf(window);
+    if (peer.bus == nullptr || window->parent.path == nullptr) {
+        return {};
+    }
+    std::vector<TreeNode> tree{TreeNode{.path = window->parent.path}};
+    askStatesAndCounts(peer, tree, {0}, bounds.timeout, calls);
+    grow(peer, tree, {0}, looksInside, bounds, calls);
     return tree;
 }
 
@@ -331,34 +339,84 @@ void KeptTree::forgetElements() {
 const std::vector<TreeNode>& KeptTree::now(const std::function<bool(const States&)>& looksInside,
                                            const TreeBounds& bounds, CallRecord& calls) {
     const Peer peer = peerOf(window_);
-    if (!tree_.empty() && peer.bus != nullptr) {
-        std::vector<int> all(tree_.size());
-        std::vector<std::optional<int>> before(tree_.size());
-        for (std::size_t node = 0; node < tree_.size(); ++node) {
-            all[node] = static_cast<int>(node);
-            before[node] = tree_[node].childCount;
-        }
-        askStatesAndCounts(peer, tree_, all, bounds.timeout, calls);
-        if (!tree_.front().states) {
-            // The window does not answer: nothing more is asked of it in this reading.
-            tree_.resize(1);
-            tree_.front().children.clear();
-            forgetElements();
-            elements_.assign(1, nullptr);
-            return tree_;
-        }
-        const bool unchanged = std::ranges::all_of(all, [&](int node) {
-            const auto& each = tree_[node];
-            return each.states && each.childCount && each.childCount == before[node] &&
-                   (each.opened || !opens(each, looksInside, bounds));
-        });
-        if (unchanged) {
-            return tree_;
+    if (tree_.empty() || peer.bus == nullptr) {
+        forgetElements();
+        tree_ = fetchTree(window_, looksInside, bounds, calls);
+        elements_.assign(tree_.size(), nullptr);
+        return tree_;
+    }
+    std::vector<int> all(tree_.size());
+    std::vector<std::optional<int>> before(tree_.size());
+    for (std::size_t node = 0; node < tree_.size(); ++node) {
+        all[node] = static_cast<int>(node);
+        before[node] = tree_[node].childCount;
+    }
+    askStatesAndCounts(peer, tree_, all, bounds.timeout, calls);
+    const auto answered = [&](int node) {
+        return tree_[node].states.has_value() && tree_[node].childCount.has_value();
+    };
+    if (!answered(0)) {
+        // The window does not answer: nothing more is asked of it in this reading.
+        tree_.resize(1);
+        tree_.front().children.clear();
+        tree_.front().opened = false;
+        forgetElements();
+        elements_.assign(1, nullptr);
+        return tree_;
+    }
+    // The elements whose children are asked anew: one whose number of children changed, one now
+    // shown whose children were never asked, the parent of one that no longer answers.
+    std::vector<bool> stale(tree_.size(), false);
+    bool changed = false;
+    for (std::size_t node = 1; node < tree_.size(); ++node) {
+        const auto& each = tree_[node];
+        if (!answered(static_cast<int>(node))) {
+            int up = each.parent;
+            while (up > 0 && !answered(up)) {
+                up = tree_[up].parent;
+            }
+            stale[up] = changed = true;
+        } else if (each.childCount != before[node] ||
+                   (!each.opened && opens(each, looksInside, bounds))) {
+            stale[node] = changed = true;
         }
     }
+    const auto& window = tree_.front();
+    if (window.childCount != before.front() ||
+        (!window.opened && opens(window, looksInside, bounds))) {
+        stale.front() = changed = true;
+    }
+    if (!changed) {
+        return tree_;
+    }
+    // The tree as kept without what lies below those, then their children asked anew.
+    std::vector<TreeNode> kept;
+    std::vector<AtspiAccessible*> keptElements;
+    std::vector<int> reopened;
+    std::function<void(int, int)> keep = [&](int node, int parent) {
+        const int at = static_cast<int>(kept.size());
+        kept.push_back(tree_[node]);
+        kept.back().parent = parent;
+        kept.back().children.clear();
+        keptElements.push_back(std::exchange(elements_[node], nullptr));
+        if (parent >= 0) {
+            kept[parent].children.push_back(at);
+        }
+        if (stale[node]) {
+            kept[at].opened = false;
+            reopened.push_back(at);
+            return;
+        }
+        for (const int child : tree_[node].children) {
+            keep(child, at);
+        }
+    };
+    keep(0, -1);
     forgetElements();
-    tree_ = fetchTree(window_, looksInside, bounds, calls);
-    elements_.assign(tree_.size(), nullptr);
+    tree_ = std::move(kept);
+    elements_ = std::move(keptElements);
+    grow(peer, tree_, std::move(reopened), looksInside, bounds, calls);
+    elements_.resize(tree_.size(), nullptr);
     return tree_;
 }
 

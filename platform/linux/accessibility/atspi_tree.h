@@ -56,9 +56,10 @@ struct TreeBounds {
 
 // A window's tree kept between readings, with the elements reached in it. A tree rarely changes
 // between two readings: each reading asks only the states and the numbers of children of the
-// elements kept, all at once (one round trip), and fetches the tree anew when the window changed
-// since (an element gone, a number of children that differs, an element now shown whose
-// children were never asked).
+// elements kept, all at once (one round trip). Where the window changed since, the children of
+// the elements concerned are asked anew, and below them as fetchTree does: an element whose
+// number of children differs, one now shown whose children were never asked, the parent of one
+// that no longer answers.
 class KeptTree {
   public:
     // Holds the window.

@@ -11,9 +11,10 @@
 #   text <field> <words...>                      replace that field's text ("\n": a line break)
 #   where <field>                                say where GTK draws that field in its X window:
 #                                                "where <field>: x y width height"
-#   add | remove                                 put a field holding "added" after the
-#                                                single-line field and give it the keyboard focus;
-#                                                take it away again
+#   add <word> | remove                          put a field holding the word after the
+#                                                single-line field (in place of the one added
+#                                                before) and give it the keyboard focus; take it
+#                                                away again
 # It says "READY pid=N" once shown and "OK <command>" after each command.
 import os
 import sys
@@ -105,9 +106,11 @@ def build(application):
                 say('where %s: %d %d %d %d' % (
                     words[1], round(bounds.origin.x + shift_x), round(bounds.origin.y + shift_y),
                     round(bounds.size.width), round(bounds.size.height)))
-        elif words == ['add'] and 'added' not in fields:
+        elif words and words[0] == 'add' and len(words) == 2:
+            if 'added' in fields:
+                box.remove(fields.pop('added'))
             fields['added'] = Gtk.Entry()
-            fields['added'].set_text('added')
+            fields['added'].set_text(words[1])
             box.insert_child_after(fields['added'], line)
             fields['added'].grab_focus()
         elif words == ['remove'] and 'added' in fields:
