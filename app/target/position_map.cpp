@@ -14,21 +14,13 @@ std::int64_t units(std::u16string_view text) {
 
 // Where `at` of the changed stretch `from` stands in its correction `to`.
 std::int64_t inChangedStretch(std::u16string_view from, std::u16string_view to, std::int64_t at) {
-    using Op = editor::QNEditOp;
-    if (const auto ops = editor::editOperations(editor::tokenize(from), editor::tokenize(to))) {
-        std::int64_t shift = 0;
-        for (const Op& op : *ops) {  // ascending
-            if (op.at > at || (op.at == at && op.kind != Op::Kind::insert)) {
-                break;
-            }
-            const auto length = units(op.newText);
-            if (op.at + op.oldLen <= at) {
-                shift += length - op.oldLen;
-                continue;
-            }
-            return op.at + shift + length;  // inside a word the correction rewrote
+    if (auto ops = editor::editOperations(editor::tokenize(from), editor::tokenize(to))) {
+        std::vector<QNTextEdit> edits;  // the word-by-word changes, ascending
+        edits.reserve(ops->size());
+        for (auto& op : *ops) {
+            edits.push_back({text::Utf16Range{op.at, op.oldLen}, std::move(op.newText)});
         }
-        return at + shift;
+        return placeAfterEdits(edits, at);
     }
     // Too long a stretch to compare word by word (changes far apart in a long text): line by
     // line, where the correction kept the lines.
@@ -55,6 +47,19 @@ std::int64_t inChangedStretch(std::u16string_view from, std::u16string_view to, 
 }
 
 }  // namespace
+
+std::int64_t placeAfterEdits(const std::vector<QNTextEdit>& edits, std::int64_t place) {
+    std::int64_t shift = 0;
+    for (const auto& edit : edits) {
+        const auto grown = static_cast<std::int64_t>(edit.replacement.size()) - edit.range.length;
+        if (edit.range.end() <= place) {
+            shift += grown;
+        } else if (edit.range.location < place) {
+            return edit.range.location + shift + static_cast<std::int64_t>(edit.replacement.size());
+        }
+    }
+    return place + shift;
+}
 
 std::int64_t positionAfterCorrection(std::u16string_view before, std::u16string_view after,
                                      std::int64_t at) {

@@ -235,19 +235,6 @@ std::optional<std::vector<QNTextEdit>> textEdits(std::u16string_view original,
     return edits;
 }
 
-std::int64_t placeAfterEdits(const std::vector<QNTextEdit>& edits, std::int64_t place) {
-    std::int64_t shift = 0;
-    for (const auto& edit : edits) {
-        const auto grown = static_cast<std::int64_t>(edit.replacement.size()) - edit.range.length;
-        if (edit.range.end() <= place) {
-            shift += grown;
-        } else if (edit.range.location < place) {
-            return edit.range.location + shift + static_cast<std::int64_t>(edit.replacement.size());
-        }
-    }
-    return place + shift;
-}
-
 QCoro::Task<QNQuickFixCommitResult> commitChangedText(QNQuickFixHostSession session,
                                                       std::u16string correctedText,
                                                       std::shared_ptr<QNQuickFixHostDriver> driver,

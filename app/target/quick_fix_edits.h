@@ -19,17 +19,11 @@
 #include <string_view>
 #include <vector>
 
+#include "app/target/position_map.h"
 #include "app/target/quick_fix_host.h"
 #include "core/text/range.h"
 
 namespace ravlin {
-
-struct QNTextEdit {
-    text::Utf16Range range;  // of the original text
-    std::u16string replacement;
-
-    friend bool operator==(const QNTextEdit&, const QNTextEdit&) = default;
-};
 
 // The changes that make `corrected` of `original`, in order of place, as above; none when the
 // texts are equal. Nothing when they differ in more than `maxSteps` words and separators (too
@@ -38,11 +32,6 @@ inline constexpr std::size_t maxEditSteps = 512;
 [[nodiscard]] std::optional<std::vector<QNTextEdit>> textEdits(std::u16string_view original,
                                                                std::u16string_view corrected,
                                                                std::size_t maxSteps = maxEditSteps);
-
-// Where a place of the original text stands once the edits are made; a place inside a changed
-// stretch goes to the end of its replacement.
-[[nodiscard]] std::int64_t placeAfterEdits(const std::vector<QNTextEdit>& edits,
-                                           std::int64_t place);
 
 // The commit of a session whose strategy is `changedText`, the target in front already: the
 // edits written into the field's text where the session's range stands, last first; the field's

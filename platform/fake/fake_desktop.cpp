@@ -345,10 +345,6 @@ void FakeDesktop::reserveHotKey(KeyChord chord) {
     model_->reservedHotKeys.push_back(chord);
 }
 
-void FakeDesktop::setHotKeysRefuseFunctionKey(bool refuse) {
-    model_->hotKeysRefuseFunctionKey = refuse;
-}
-
 std::size_t FakeDesktop::hotKeyCount() const {
     return model_->hotKeys.size();
 }
@@ -371,11 +367,6 @@ bool FakeDesktop::keysHeld() const {
 
 void FakeDesktop::afterNextCatchUp(std::function<void()> then) {
     model_->afterCatchUp = std::move(then);
-}
-
-void FakeDesktop::setTapsLag(bool lag) {
-    model_->tapsLag = lag;
-    model_->catchUpTaps();
 }
 
 void FakeDesktop::disableTaps(InputEventType reason) {

@@ -234,18 +234,16 @@ class FakeDesktop {
     void setFocusReturnAfterGrab(std::chrono::milliseconds focusReturn);
     // Whether the grab hides the focus; some applications (mousepad) keep showing it.
     void setGrabHidesFocus(bool hides);
-    // Another program holds the chord: registering it fails.
+    // Another program holds the chord: registering it fails. (A chord with Fn never registers, as
+    // on X11.)
     void reserveHotKey(KeyChord chord);
-    // Chords with the Fn modifier cannot be registered (as on X11).
-    void setHotKeysRefuseFunctionKey(bool refuse);
     [[nodiscard]] std::size_t hotKeyCount() const;
     // Starting a tap fails (taps also fail while accessibility is not trusted).
     void setTapsRefused(bool refused);
-    // Whether a swallow verdict holds the event back (not on X11).
+    // Whether a swallow verdict holds the event back (not on X11). Where taps cannot swallow they
+    // see events a turn late, as X11's taps do (the application has the key at once; the taps on
+    // the program's next turn, or at a catch-up).
     void setTapsCanSwallow(bool canSwallow);
-    // Where taps cannot swallow: whether they see events a turn late, as X11's taps do (the
-    // application has the key at once; the taps on the program's next turn, or at a catch-up).
-    void setTapsLag(bool lag);
     // Runs `then` once, right after the next catch-up the program asks the taps for: what it does
     // (a key typed) reaches the desktop in the moment after the program last looked.
     void afterNextCatchUp(std::function<void()> then);

@@ -472,7 +472,7 @@ class FakeHotKeys final : public HotKeys {
 
     Expected<Subscription> registerHotKey(KeyChord chord, std::uint32_t id,
                                           std::function<void()> onPress) override {
-        if ((chord.modifiers & modifier::function) != 0 && model_->hotKeysRefuseFunctionKey) {
+        if ((chord.modifiers & modifier::function) != 0) {  // as on X11: no chord with Fn
             return Error{ErrorCode::notSupported, "the Fn key cannot be grabbed"};
         }
         if (std::ranges::find(model_->reservedHotKeys, chord) != model_->reservedHotKeys.end()) {

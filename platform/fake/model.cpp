@@ -316,7 +316,7 @@ void Model::deliver(const InputEvent& event) {
         heldKeys.push_back(event);
         return;
     }
-    if (tapsLag && !tapsCanSwallow && !disabledNotice) {
+    if (!tapsCanSwallow && !disabledNotice) {
         if (tapBacklog.empty()) {
             executor->post([weak = weak_from_this()] {
                 if (const auto model = weak.lock()) {

@@ -114,9 +114,9 @@ struct Model : std::enable_shared_from_this<Model> {
     bool tapsCanSwallow = false;
     // As on X11: taps never see Fn (no key event carries it).
     bool tapsSeeFn = false;
-    // The taps see events a turn late (X11's queue): what the application got already and the
-    // taps not yet, handed over on the next turn of the executor or at a catch-up.
-    bool tapsLag = true;
+    // Where taps cannot swallow, they see events a turn late (X11's queue): what the application
+    // got already and the taps not yet, handed over on the next turn of the executor or at a
+    // catch-up.
     std::vector<InputEvent> tapBacklog;
     // A hold of the program's: key events wait here, then go through as typed.
     bool keysHeld = false;
@@ -127,8 +127,6 @@ struct Model : std::enable_shared_from_this<Model> {
     std::vector<HotKeyRegistration> hotKeys;
     std::uint64_t nextHotKeySerial = 1;
     std::vector<KeyChord> reservedHotKeys;
-    // As on X11: no chord with Fn can be grabbed.
-    bool hotKeysRefuseFunctionKey = true;
     // A hot key's key is down: the desktop holds the keyboard for this program meanwhile.
     bool hotKeyHeld = false;
     // While set, no application reports a focused element (the toolkits' answer to a grab).

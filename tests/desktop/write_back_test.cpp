@@ -165,7 +165,6 @@ void userCopies(const QString& text) {
 constexpr std::uint32_t virtualKeyN = 45;
 constexpr std::uint32_t virtualKeyX = 7;
 constexpr std::uint32_t virtualKeyDown = 125;
-constexpr std::uint32_t virtualKeyEnd = 119;
 constexpr std::uint32_t virtualKeyHome = 115;
 
 // How often `part` stands in `text`.
@@ -330,51 +329,6 @@ bool typeDocument(DesktopApplication& app, const std::u16string& text) {
         return false;
     }
     return press(virtualKeyHome, modifier::command) && press(virtualKeyDown);
-}
-
-// Return in the Composer over a caret in each application: the two-line text arrives once, shaped
-// as the field shapes it, and is never left to be pasted again.
-TEST(WriteBackInApplications, ReturnDeliversTheTextOnce) {
-    auto& desktop = Desktop::get();
-    auto manager = QNQuickFixPasteboardManager::create(desktop.seams.pasteboard, desktop.executor);
-    const std::u16string text = u"Line one.\nLine two.";
-    for (const Kind kind : {Kind::chromium, Kind::textEditor, Kind::kwrite, Kind::writer}) {
-        auto& app = DesktopApplication::get(kind);
-        SCOPED_TRACE(app.name());
-        ASSERT_TRUE(app.ready());
-        if (kind == Kind::chromium || kind == Kind::textEditor) {
-            ASSERT_TRUE(app.prepare(u"Say:", {4, 0},
-                                    kind == Kind::chromium ? QStringLiteral("line")
-                                                           : QStringLiteral("document")));
-        } else {
-            ASSERT_TRUE(typeDocument(app, u"Say:"));
-            ASSERT_TRUE(press(virtualKeyEnd, modifier::command));
-        }
-        const auto outcome = commit(text, manager);
-        ASSERT_TRUE(outcome);
-        std::printf("measure: %s return: %s %s\n", app.name().c_str(),
-                    std::string(toString(outcome->result)).c_str(),
-                    std::string(outcome->reason).c_str());
-        // Arrived, or in the application's hands: never to be pasted again; the user's
-        // clipboard back.
-        EXPECT_TRUE(outcome->result == QNPasteResult::pasted ||
-                    (outcome->result == QNPasteResult::sentUnconfirmed && outcome->takenByTarget))
-            << toString(outcome->result) << " " << outcome->reason;
-        if (kind == Kind::writer) {
-            // Its second line a paragraph of its own, where the caret went: seen there too.
-            EXPECT_EQ(outcome->result, QNPasteResult::pasted) << outcome->reason;
-        }
-        EXPECT_FALSE(manager->hasPendingRestore());
-        const auto document = kind == Kind::chromium
-                                  ? std::optional(desktop.value(desktop.focusedOf(app.pid())))
-                                  : documentText();
-        ASSERT_TRUE(document);
-        EXPECT_EQ(occurrences(*document, u"Line one."), 1u) << text::toUtf8(*document);
-        EXPECT_EQ(occurrences(*document, u"Line two."), 1u) << text::toUtf8(*document);
-        if (kind == Kind::chromium) {
-            EXPECT_EQ(*document, u"Say:Line one. Line two.");  // a single line: a space
-        }
-    }
 }
 
 // Quick Fix over a three-line document with nothing selected, and over a text with nothing to

@@ -320,7 +320,6 @@ TEST_F(FakeDesktopTest, DroppingAHandleEndsItsRegistration) {
 
 TEST_F(FakeDesktopTest, HotKeysHeldElsewhereOrUsingFnAreRefused) {
     desktop.reserveHotKey({keycode::space, modifier::option});
-    desktop.setHotKeysRefuseFunctionKey(true);
     EXPECT_EQ(seams.hotKeys->registerHotKey({keycode::space, modifier::option}, 1, [] {}).code(),
               ErrorCode::failed);
     EXPECT_EQ(

@@ -186,7 +186,6 @@ TEST_F(ComposerSession, ATypedPairIsTakenBackAsThePanelOpensUnlessAKeyFollowed) 
     for (const Letter letter : {Letter::none, Letter::beforeTheOpen, Letter::afterTheTaps}) {
         SCOPED_TRACE(static_cast<int>(letter));
         startApp();
-        desktop.setTapsLag(true);
         const auto target = openTarget(u"an", {2, 0});
         const auto key = [&](std::uint32_t keyCode, std::u16string characters) {
             desktop.sendUserEvent({.type = platform::InputEventType::keyDown,
@@ -240,8 +239,6 @@ TEST_F(ComposerSession, ATypedPairDuringACommitOpensOnceItHasEnded) {
     for (const bool afterThePaste : {true, false}) {
         SCOPED_TRACE(afterThePaste);
         startApp();
-        desktop.setTapsCanSwallow(false);
-        desktop.setTapsLag(true);
         const auto target = openTarget(u"", {});
         open();
         app->textController->setText(u"Hi", QNPlacementCaret::end);

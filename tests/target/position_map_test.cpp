@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace ravlin {
 namespace {
@@ -58,6 +59,17 @@ TEST(PositionAfterCorrection, ASelectionCoversTheSameWords) {
     EXPECT_EQ(rangeAfterCorrection(before, after, {14, 0}), (text::Utf16Range{15, 0}));
     // Out of the text: at its end.
     EXPECT_EQ(positionAfterCorrection(before, after, 99), 15);
+}
+
+// The same rule for changes given one by one (Quick Fix's changes typed into a formatted field).
+TEST(PositionAfterCorrection, APlaceMovesWithTheEditsBeforeIt) {
+    using text::Utf16Range;
+    const std::vector<QNTextEdit> edits = {{Utf16Range{11, 2}, u"ei"}, {Utf16Range{38, 0}, u"l"}};
+    EXPECT_EQ(placeAfterEdits(edits, 0), 0);
+    EXPECT_EQ(placeAfterEdits(edits, 12), 13) << "inside a change: after its replacement";
+    EXPECT_EQ(placeAfterEdits(edits, 38), 39) << "where a word was typed";
+    EXPECT_EQ(placeAfterEdits(edits, 45), 46);
+    EXPECT_EQ(placeAfterEdits({{Utf16Range{2, 3}, u""}}, 9), 6);
 }
 
 }  // namespace

@@ -58,15 +58,6 @@ TEST(QuickFixEdits, OnlyTheCharactersThatDifferChange) {
         << "too different to change piece by piece";
 }
 
-TEST(QuickFixEdits, APlaceMovesWithTheEditsBeforeIt) {
-    const std::vector<QNTextEdit> edits = {{Utf16Range{11, 2}, u"ei"}, {Utf16Range{38, 0}, u"l"}};
-    EXPECT_EQ(placeAfterEdits(edits, 0), 0);
-    EXPECT_EQ(placeAfterEdits(edits, 12), 13) << "inside a change: after its replacement";
-    EXPECT_EQ(placeAfterEdits(edits, 38), 39) << "where a word was typed";
-    EXPECT_EQ(placeAfterEdits(edits, 45), 46);
-    EXPECT_EQ(placeAfterEdits({{Utf16Range{2, 3}, u""}}, 9), 6);
-}
-
 struct ChangedTextTest : ::testing::Test, TargetFixture {
     std::shared_ptr<QNQuickFixPasteboardManager> manager =
         QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);

@@ -111,7 +111,6 @@ TEST_F(DoubleTapTrigger, WatchedPairIsErasedByTwoBackSpacesOnlyWhenItsOpenAsks) 
 // the open before it takes the taps back), and a key after the BackSpaces only follows the
 // erased taps.
 TEST_F(DoubleTapTrigger, AnythingPressedAfterThePairKeepsItsLetters) {
-    desktop.setTapsLag(true);
     enum class Then { nothing, letter, release, shift, click, ownKeys };
     const struct {
         const char* name;
@@ -172,7 +171,6 @@ TEST_F(DoubleTapTrigger, AnythingPressedAfterThePairKeepsItsLetters) {
 // The take-back asks the taps to catch up first: a key the application already has counts even
 // when the taps have not been handed it yet.
 TEST_F(DoubleTapTrigger, TheTakeBackCountsAKeyTheTapsHaveNotSeenYet) {
-    desktop.setTapsLag(true);
     takeBackOnFire = false;
     const auto logged = desktop.logRecords().size();
     desktop.setValue(field, u"an", {2, 0});
@@ -192,8 +190,6 @@ TEST_F(DoubleTapTrigger, TheTakeBackCountsAKeyTheTapsHaveNotSeenYet) {
 // with it) that reaches the desktop in the moment after that look is held for the Composer with
 // its modifier, never typed into the field after the BackSpaces.
 TEST_F(DoubleTapTrigger, AKeyRightAfterTheTakeBacksLookIsHeldWithItsModifiers) {
-    desktop.setTapsCanSwallow(false);
-    desktop.setTapsLag(true);
     takeBackOnFire = false;
     desktop.setValue(field, u"an", {2, 0});
     spaceThenTwice(90);
@@ -219,8 +215,6 @@ TEST_F(DoubleTapTrigger, AKeyRightAfterTheTakeBacksLookIsHeldWithItsModifiers) {
 // letters where they are, and no key of the person's is blamed; a pair typed after them is taken
 // back, even once our keys have reset the boundary.
 TEST_F(DoubleTapTrigger, OwnKeysToTheFieldAfterThePairKeepItsLetters) {
-    desktop.setTapsCanSwallow(false);
-    desktop.setTapsLag(true);
     takeBackOnFire = false;
     for (const bool pairFirst : {true, false}) {
         SCOPED_TRACE(pairFirst);
