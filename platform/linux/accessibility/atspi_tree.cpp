@@ -302,29 +302,9 @@ AtspiAccessible* elementOf(AtspiAccessible* window, const std::vector<TreeNode>&
 KeptTree::KeptTree(AtspiAccessible* window)
     : window_(static_cast<AtspiAccessible*>(g_object_ref(window))) {}
 
-KeptTree::KeptTree(KeptTree&& other) noexcept
-    : window_(std::exchange(other.window_, nullptr)),
-      tree_(std::move(other.tree_)),
-      elements_(std::move(other.elements_)) {}
-
-KeptTree& KeptTree::operator=(KeptTree&& other) noexcept {
-    if (this != &other) {
-        forgetElements();
-        if (window_ != nullptr) {
-            g_object_unref(window_);
-        }
-        window_ = std::exchange(other.window_, nullptr);
-        tree_ = std::move(other.tree_);
-        elements_ = std::move(other.elements_);
-    }
-    return *this;
-}
-
 KeptTree::~KeptTree() {
     forgetElements();
-    if (window_ != nullptr) {
-        g_object_unref(window_);
-    }
+    g_object_unref(window_);
 }
 
 void KeptTree::forgetElements() {

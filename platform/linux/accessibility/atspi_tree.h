@@ -64,8 +64,6 @@ class KeptTree {
   public:
     // Holds the window.
     explicit KeptTree(AtspiAccessible* window);
-    KeptTree(KeptTree&& other) noexcept;
-    KeptTree& operator=(KeptTree&& other) noexcept;
     KeptTree(const KeptTree&) = delete;
     KeptTree& operator=(const KeptTree&) = delete;
     ~KeptTree();
