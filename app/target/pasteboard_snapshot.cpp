@@ -93,6 +93,21 @@ std::optional<QNPasteSelection> QNPasteSelection::seededBy(const QNModelFocusSna
     return selection;
 }
 
+std::optional<text::Utf16Range> QNPasteSelection::in(std::u16string_view value) const {
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    if (range &&
+        QNQuickFixHostLiveDriver::substring(value, range->location, range->length) == text) {
+        return range;
+    }
+    if (const auto at = text::findFirst(value, text)) {
+        return text::Utf16Range{static_cast<std::int64_t>(*at),
+                                static_cast<std::int64_t>(text.size())};
+    }
+    return std::nullopt;
+}
+
 QNPasteRoute pasteRoute(const platform::RunningApplication& target,
                         const std::optional<std::string>& focusedRole) {
     using platform::modifier::command;
@@ -264,13 +279,7 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
     std::optional<text::Utf16Range> range;
     if (const auto value =
             Driver::stringAttribute(accessibility, platform::ax::value, *element, true)) {
-        if (selection.range && Driver::substring(*value, selection.range->location,
-                                                 selection.range->length) == selection.text) {
-            range = selection.range;
-        } else if (const auto at = text::findFirst(*value, selection.text)) {
-            range = text::Utf16Range{static_cast<std::int64_t>(*at),
-                                     static_cast<std::int64_t>(selection.text.size())};
-        }
+        range = selection.in(*value);
     }
     if (range && Driver::setSelectedTextRange(accessibility, *range, *element)) {
         for (int check = 0; check < pasteBounds.selectionChecks && !stop.stop_requested();

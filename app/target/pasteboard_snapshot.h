@@ -104,6 +104,10 @@ struct QNPasteSelection {
     [[nodiscard]] static std::optional<QNPasteSelection> seededBy(
         const QNModelFocusSnapshot& snapshot);
 
+    // Where the text stands in a field's `value` now: the recorded range while it still holds
+    // the text, else the text's first occurrence; none for an empty text or one not there.
+    [[nodiscard]] std::optional<text::Utf16Range> in(std::u16string_view value) const;
+
     friend bool operator==(const QNPasteSelection&, const QNPasteSelection&) = default;
 };
 

@@ -388,16 +388,8 @@ QCoro::Task<PreparedSelection> prepareSelection(
         co_return confirmed();
     }
     const auto value = driver->value(token);
-    if (value && !original.empty()) {
-        std::optional<text::Utf16Range> range;
-        if (const auto& stored = session.strategy.range;
-            stored && QNQuickFixHostLiveDriver::substring(*value, stored->location,
-                                                          stored->length) == original) {
-            range = stored;
-        } else if (const auto at = text::findFirst(*value, original)) {
-            range = text::Utf16Range{static_cast<std::int64_t>(*at),
-                                     static_cast<std::int64_t>(original.size())};
-        }
+    if (value) {
+        const auto range = QNPasteSelection{original, session.strategy.range}.in(*value);
         if (range && driver->setSelectedTextRange(*range, token) &&
             co_await verifySelection(driver, token, session.app, original, stop)) {
             co_return confirmed();
