@@ -4,12 +4,24 @@
 // chord's modifiers held exactly, whatever the keyboard holds) and a piece of Unicode text typed
 // as such. Each can fail (no event source, the desktop refused the event).
 
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/keys.h"
 #include "platform/outcome.h"
 
 namespace ravlin::platform {
+
+// What the desktop must show, in its own order of events, for a key to go out: the selection
+// named `selection` still owned by the window `owner` (X11: this program's selection window,
+// serving the text it put there).
+struct KeyCondition {
+    std::string selection;
+    std::uint64_t owner = 0;
+
+    friend bool operator==(const KeyCondition&, const KeyCondition&) = default;
+};
 
 class KeySynthesis {
   public:
@@ -23,22 +35,28 @@ class KeySynthesis {
     // application with it (a posting waits a short while for it to be let go).
     [[nodiscard]] virtual bool modifiersHeld() { return false; }
 
-    // Key down then key up, back to back; nothing more is posted once one fails.
-    Status postKeyPress(KeyChord chord) {
-        if (auto down = postKeyDown(chord); !down) {
-            return down;
-        }
-        return postKeyUp(chord);
-    }
+    // Key down then key up, back to back, as one burst (postKeyPresses): no key of the chord is
+    // left down between two calls, whatever happens to this program.
+    Status postKeyPress(KeyChord chord) { return postKeyPresses(chord, 1); }
     // `times` presses as one burst: where the desktop allows, nothing another keyboard sends can
-    // come between them.
+    // come between them. Nothing more is posted once one fails.
     virtual Status postKeyPresses(KeyChord chord, int times) {
         for (int i = 0; i < times; ++i) {
-            if (auto pressed = postKeyPress(chord); !pressed) {
-                return pressed;
+            if (auto down = postKeyDown(chord); !down) {
+                return down;
+            }
+            if (auto up = postKeyUp(chord); !up) {
+                return up;
             }
         }
         return {};
+    }
+    // One press of `chord`, only while `condition` holds, checked as late as the desktop allows
+    // with nothing of another program's between the check and the keys: invalidArgument, and
+    // nothing posted, when it does not. Where the desktop cannot check, the press goes out.
+    virtual Status postKeyPressIf(KeyChord chord, const KeyCondition& condition) {
+        (void)condition;
+        return postKeyPress(chord);
     }
 };
 

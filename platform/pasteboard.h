@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/support/subscription.h"
+#include "platform/key_synthesis.h"
 #include "platform/outcome.h"
 #include "platform/pasteboard_save_failure.h"
 
@@ -112,6 +113,17 @@ class Pasteboard {
     // at once, so only the target's own fetch tells that a paste took the text. Where the
     // desktop cannot name who fetched: unknown once anyone did.
     [[nodiscard]] virtual WriteFetch lastWriteFetchedBy(const FetchTarget& target) = 0;
+    // A paste chord goes out next: from here on, in the desktop's order of events, only the
+    // fetches that come after count for lastWriteFetchedBy (a program that read our text before
+    // the chord did not paste it). Nothing where the desktop does not tell who fetched.
+    virtual void markFetches() {}
+    // How many times anyone has asked for what this program last wrote, each request counted (a
+    // clipboard manager's too); observeFetches tells of each. 0 where the desktop does not tell.
+    [[nodiscard]] virtual std::uint64_t fetchRequests() { return 0; }
+    // What the desktop must still show for a paste chord to go out (KeySynthesis::postKeyPressIf):
+    // the text this program last put there for a moment (setTransientString), with no change
+    // since, its own (a put-back) or another program's. None once that is not so here.
+    [[nodiscard]] virtual std::optional<KeyCondition> ownWriteCondition() { return std::nullopt; }
     // True while what this program last did to the pasteboard (a write or a clear of its own) is
     // still its state: no other program has copied since. Asked of the desktop where it can tell
     // (within a bounded time); false when this program has changed nothing, or cannot tell.
@@ -122,8 +134,9 @@ class Pasteboard {
     virtual PutBack putBackOverOwnChange(const PasteboardContents& contents);
     // Told with the new change count when the contents change.
     virtual Subscription observeChanges(std::function<void(std::int64_t)> onChange) = 0;
-    // Told, on the main sequence, each time another program fetches what this program last
-    // wrote (lastWriteFetchedBy tells who); nothing where the desktop does not tell.
+    // Told, on the main sequence, after another program fetches what this program last wrote
+    // (lastWriteFetchedBy tells who, fetchRequests how often; several requests in a row may be
+    // told once); nothing where the desktop does not tell.
     virtual Subscription observeFetches(std::function<void()> onFetch) {
         (void)onFetch;
         return {};

@@ -38,6 +38,13 @@ class Workspace {
     // The window that has the focus now (X11: the active window), as a number that names it for
     // as long as it exists; none where the desktop does not tell.
     [[nodiscard]] virtual std::optional<std::uint64_t> frontmostWindow() { return std::nullopt; }
+    // Whether the keyboard's focus is in `window` (frontmostWindow's number) or a window inside
+    // it now: on X11 the window manager names the active window before the focus itself moves
+    // there (a toolkit may take it a moment later). None where the desktop does not tell.
+    [[nodiscard]] virtual std::optional<bool> keyboardFocusIn(std::uint64_t window) {
+        (void)window;
+        return std::nullopt;
+    }
     virtual Status openURL(std::string_view url) = 0;
     // Told whenever another application (or none) becomes frontmost.
     virtual Subscription observeFrontmost(

@@ -91,6 +91,11 @@ class NotingKeySynthesis final : public platform::KeySynthesis {
         note_();
         return keys_->postKeyPresses(chord, times);
     }
+    platform::Status postKeyPressIf(platform::KeyChord chord,
+                                    const platform::KeyCondition& condition) override {
+        note_();
+        return keys_->postKeyPressIf(chord, condition);
+    }
 
   private:
     std::shared_ptr<platform::KeySynthesis> keys_;
@@ -408,6 +413,15 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
             showHeadsUp(*self, clipboardChangedHeadsUp());
             self->logSession(QNKindLog::error,
                              prefix + " state=commit_failed reason=clipboard-changed" + restored);
+        } else if (result == QNPasteResult::notPasted) {
+            // The chord went out and the text did not arrive; the person's copy, made meanwhile,
+            // stands on the clipboard. The text is kept.
+            if (ours()) {
+                preserveDraft(*self, commitText);
+            }
+            showHeadsUp(*self, clipboardChangedHeadsUp());
+            self->logSession(QNKindLog::error,
+                             prefix + " state=commit_failed reason=" + reason + restored);
         } else {
             if (ours()) {
                 preserveDraft(*self, commitText);

@@ -28,8 +28,16 @@ struct QNPasteBounds {
     int valueChecks = 6;
     Milliseconds valueCheckInterval{20};
     Milliseconds pauseAfterAccessibilityWrite{80};
-    // Once the chord is out: the target fetching our text.
+    // The keyboard's focus itself in the target's window before a chord (the window manager
+    // names the window in front before the focus moves there): looked at this often (keysUpPoll),
+    // at most this long (then the chord goes anyway).
+    Milliseconds keyboardFocusLimit{500};
+    // Once the chord is out: the target fetching our text, all within this. A target may ask
+    // more than once (a terminal looks at the text, then pastes it), and a clipboard manager
+    // reads the marks after the text: once the target has fetched, our text stays until nobody
+    // has asked for it for this long.
     Milliseconds fetchLimit{1800};
+    Milliseconds fetchQuiet{200};
     // The looks for the pasted text in a field that can be read back (checkPaste): this many in
     // all, this far apart. The first comes as soon as the target has fetched the text, so the
     // looks after it give a target that shows it late about a second.

@@ -9,6 +9,21 @@ std::function<std::optional<std::u16string>()> QNPasteSteps::runOn(const QNPaste
     return {};
 }
 
+QNChordPost postChordOverOwnWrite(platform::Pasteboard& pasteboard, platform::KeySynthesis& keys,
+                                  platform::KeyChord chord) {
+    const auto condition = pasteboard.ownWriteCondition();
+    if (!condition) {
+        return QNChordPost::notOurs;
+    }
+    pasteboard.markFetches();
+    const auto posted = keys.postKeyPressIf(chord, *condition);
+    if (posted.ok()) {
+        return QNChordPost::sent;
+    }
+    return posted.error().code == platform::ErrorCode::invalidArgument ? QNChordPost::notOurs
+                                                                       : QNChordPost::failed;
+}
+
 QCoro::Task<QNPasteVerdict> pasteAndCheck(QNPasteSteps& steps, QNPasteRequest request,
                                           std::stop_token stop) {
     using Kind = QNPasteVerdict::Kind;
@@ -29,6 +44,7 @@ QCoro::Task<QNPasteVerdict> pasteAndCheck(QNPasteSteps& steps, QNPasteRequest re
         co_return QNPasteVerdict{.kind = Kind::noChord, .written = true};
     }
     co_await steps.waitForKeysUp(stop);
+    co_await steps.waitForKeyboardFocus(stop);
     // The chord goes to whatever has the focus: never to a window the person has moved to, nor
     // while the pasteboard holds anything but our text (a copy made meanwhile would be pasted in
     // its place; it stands).
@@ -44,8 +60,16 @@ QCoro::Task<QNPasteVerdict> pasteAndCheck(QNPasteSteps& steps, QNPasteRequest re
     if (verdict.witness.readable()) {
         target.runOn = steps.runOn(verdict.witness, text);
     }
-    if (!steps.postChord()) {
-        co_return verdict;
+    // Checked once more with the chord itself, in the desktop's order: a copy made, or a put-back
+    // of ours begun (the program ending), since the look above keeps the chord in.
+    switch (steps.postChord()) {
+        case QNChordPost::sent:
+            break;
+        case QNChordPost::notOurs:
+            verdict.kind = steps.holdsOwnChange() ? Kind::notSent : Kind::clipboardChanged;
+            co_return verdict;
+        case QNChordPost::failed:
+            co_return verdict;
     }
     // The chord is out: the target reads the pasteboard from its own event loop, and on X11
     // fetches the text from us. Nothing is put back before it has (nor stops this wait).
@@ -53,15 +77,13 @@ QCoro::Task<QNPasteVerdict> pasteAndCheck(QNPasteSteps& steps, QNPasteRequest re
     verdict.check = co_await checkPaste(
         verdict.witness, text, request.mayBeHeld, [&] { return target.look(verdict.witness); },
         [&] { return steps.pause(pasteBounds.lookInterval); });
+    // Once the chord is out, only what the target did is told: our text seen in the field or
+    // taken by its client, or not (a copy another program made before the target fetched went
+    // in its place: the paste did not arrive).
     if (arrived(verdict.check)) {
         verdict.kind = Kind::arrived;
     } else if (mayHaveArrived(verdict.check)) {
         verdict.kind = Kind::mayHaveArrived;
-    } else if (steps.fetchedBy(taker) != platform::WriteFetch::byTarget &&
-               !steps.holdsOwnChange()) {
-        // Another program copied before the target fetched our text (the server's order: its
-        // copy took the pasteboard from us first): the target was given theirs.
-        verdict.kind = Kind::clipboardChanged;
     } else {
         verdict.kind = Kind::notPasted;
     }

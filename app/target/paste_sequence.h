@@ -29,6 +29,13 @@
 
 namespace ravlin {
 
+// What became of a paste chord.
+enum class QNChordPost {
+    sent,
+    notOurs,  // not sent: the pasteboard no longer held our text (a copy, or a put-back of ours)
+    failed,   // not sent: the keys could not be posted
+};
+
 // How the sequence reaches the target and the pasteboard, whichever way a flow does: over the
 // desktop's seams (the Composer) or through a Quick Fix driver.
 class QNPasteSteps {
@@ -43,6 +50,9 @@ class QNPasteSteps {
     virtual platform::Status write(std::u16string_view text) = 0;
     // Until the person has let go of every modifier and of the Composer shortcut's key.
     [[nodiscard]] virtual QCoro::Task<> waitForKeysUp(std::stop_token stop) = 0;
+    // Until the keyboard's focus is in the target's window in front, at most
+    // pasteBounds.keyboardFocusLimit; at once where the desktop does not tell.
+    [[nodiscard]] virtual QCoro::Task<> waitForKeyboardFocus(std::stop_token stop) = 0;
     [[nodiscard]] virtual bool inFront() = 0;
     // Whether our text is still what the pasteboard the chord pastes from holds.
     [[nodiscard]] virtual bool holdsOwnChange() = 0;
@@ -54,13 +64,14 @@ class QNPasteSteps {
     // (QNPasteTarget::runOn); unset where no document runs a paste on so.
     [[nodiscard]] virtual std::function<std::optional<std::u16string>()> runOn(
         const QNPasteWitness& witness, std::u16string_view text);
-    // Sends the paste chord; false when it could not be sent.
-    virtual bool postChord() = 0;
-    // Until `taker` has fetched our last write (nobody else's fetch counts), at most
+    // Sends the paste chord, only while the pasteboard it pastes from still holds our text as
+    // the desktop orders events (KeySynthesis::postKeyPressIf); from just before it, only the
+    // fetches that follow count as the paste's (Pasteboard::markFetches).
+    virtual QNChordPost postChord() = 0;
+    // Until `taker` has fetched our last write since the chord (nobody else's fetch counts),
+    // then until nobody has asked for it for pasteBounds.fetchQuiet; all within
     // pasteBounds.fetchLimit. Not stoppable.
     [[nodiscard]] virtual QCoro::Task<> waitForFetch(platform::FetchTarget taker) = 0;
-    // Who has fetched what was last written (Pasteboard::lastWriteFetchedBy).
-    [[nodiscard]] virtual platform::WriteFetch fetchedBy(platform::FetchTarget taker) = 0;
     // A pause nothing stops.
     [[nodiscard]] virtual QCoro::Task<> pause(std::chrono::milliseconds duration) = 0;
 };
@@ -70,15 +81,17 @@ struct QNPasteVerdict {
         arrived,  // seen in the field, or (where it cannot be read) taken by the target itself
         // In part, or perhaps (`check` says which): never to be pasted again.
         mayHaveArrived,
-        // Another program copied (before the write, before the chord, or before the target
-        // fetched our text, which then got theirs): their copy stands.
+        // Another program copied before the write or before the chord: their copy stands, and
+        // no chord went out.
         clipboardChanged,
         writeFailed,  // the text could not be put on the pasteboard
         noChord,      // the text is on the pasteboard, and no chord is known to paste it there
         // Written, and no chord went out: a stop, the target no longer in front, or the chord
         // could not be sent.
         notSent,
-        notPasted,  // the chord went out, and the paste did not arrive (`check` says why)
+        // The chord went out, and the paste did not arrive (`check` says why); should another
+        // program have copied before the target fetched, the target got theirs.
+        notPasted,
     };
     Kind kind = Kind::arrived;
     // Whether our text went onto the pasteboard.
@@ -95,6 +108,12 @@ struct QNPasteRequest {
     bool chordKnown = true;
     bool mayBeHeld = false;
 };
+
+// The paste chord `chord` into whatever has the focus, through `keys`, only while `pasteboard`
+// still holds our text as the desktop orders events; the fetches counted from just before it.
+[[nodiscard]] QNChordPost postChordOverOwnWrite(platform::Pasteboard& pasteboard,
+                                                platform::KeySynthesis& keys,
+                                                platform::KeyChord chord);
 
 // The sequence above, through `steps` (which must outlive the call). A stop before the chord
 // ends it without one (`notSent`); once the chord is out, the waits after it run in full.

@@ -78,6 +78,8 @@ std::string_view toString(QNPasteResult result) {
             return "clipboardUnsaved";
         case QNPasteResult::clipboardChanged:
             return "clipboardChanged";
+        case QNPasteResult::notPasted:
+            return "notPasted";
     }
     return "pasted";
 }
@@ -451,12 +453,14 @@ class SeamsPasteSteps final : public QNPasteSteps {
             return QNQuickFixHostLiveDriver::textRunOnInto(*accessibility, element, pid, most);
         };
     }
-    bool postChord() override { return seams_.keySynthesis->postKeyPress(*route_.chord).ok(); }
+    QCoro::Task<> waitForKeyboardFocus(std::stop_token stop) override {
+        (void)co_await QNModelPasteboardSnapshot::waitForKeyboardFocus(seams_, std::move(stop));
+    }
+    QNChordPost postChord() override {
+        return postChordOverOwnWrite(*pastedFrom_.pasteboard, *seams_.keySynthesis, *route_.chord);
+    }
     QCoro::Task<> waitForFetch(platform::FetchTarget taker) override {
         co_await QNModelPasteboardSnapshot::waitForFetch(pastedFrom_, taker);
-    }
-    platform::WriteFetch fetchedBy(platform::FetchTarget taker) override {
-        return pastedFrom_.pasteboard->lastWriteFetchedBy(taker);
     }
     QCoro::Task<> pause(std::chrono::milliseconds duration) override {
         co_await sleepFor(*seams_.executor, duration, std::stop_token());
@@ -531,15 +535,20 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     // The text is left for the person to paste (with `chordName` where one is known to work);
     // their contents come back later. Not where they have copied something since: that stands,
     // and the text is kept by the caller.
-    const auto leftOnClipboard = [&](std::string_view reason, std::string_view chordName) {
+    // Once the chord went out, the outcome says what the paste did (`reason`), never that the
+    // clipboard changed before it.
+    const auto leftOnClipboard = [&](std::string_view reason, std::string_view chordName,
+                                     bool chordSent) {
         if (borrowed.leave(route)) {
             return ended(QNPasteOutcome{QNPasteResult::leftOnClipboard, reason, chordName});
         }
         const bool managed = !seams.pasteboardManager.expired();
         putBack = borrowed.restore(copied);
-        return ended(QNPasteOutcome{managed && putBack == platform::PutBack::newerCopy
-                                        ? QNPasteResult::clipboardChanged
-                                        : QNPasteResult::pasteFailed});
+        if (managed && putBack == platform::PutBack::newerCopy) {
+            return ended(chordSent ? QNPasteOutcome{QNPasteResult::notPasted, reason}
+                                   : QNPasteOutcome{QNPasteResult::clipboardChanged});
+        }
+        return ended(QNPasteOutcome{QNPasteResult::pasteFailed});
     };
     using Kind = QNPasteVerdict::Kind;
     switch (verdict.kind) {
@@ -559,14 +568,15 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         case Kind::notSent:
             co_return failed(QNPasteResult::pasteFailed);
         case Kind::noChord:
-            co_return leftOnClipboard("no-paste-chord", route.chordName);
+            co_return leftOnClipboard("no-paste-chord", route.chordName, false);
         case Kind::notPasted:
             break;
     }
     // The chord went out and did not paste: it is not named again. Only a target that lost the
     // front before it could paste still takes it.
     co_return leftOnClipboard(toString(verdict.check),
-                              verdict.check == QNPasteCheck::targetGone ? route.chordName : "");
+                              verdict.check == QNPasteCheck::targetGone ? route.chordName : "",
+                              true);
 }
 
 WaitUntilNotifiedAwaiter QNModelPasteboardSnapshot::waitForFront(const TargetSeams& seams,
@@ -582,18 +592,44 @@ WaitUntilNotifiedAwaiter QNModelPasteboardSnapshot::waitForFront(const TargetSea
         limit, std::move(stop));
 }
 
-WaitUntilNotifiedAwaiter QNModelPasteboardSnapshot::waitForFetch(const TargetSeams& seams,
-                                                                  platform::FetchTarget target) {
-    return waitUntilNotified(
-        *seams.executor,
-        [pasteboard = seams.pasteboard, target] {
+QCoro::Task<> QNModelPasteboardSnapshot::waitForFetch(TargetSeams seams,
+                                                      platform::FetchTarget target) {
+    auto& executor = *seams.executor;
+    const auto until = executor.now() + pasteBounds.fetchLimit;
+    const auto pasteboard = seams.pasteboard;
+    const auto observe = [pasteboard](std::function<void()> fetched) {
+        return pasteboard->observeFetches(std::move(fetched));
+    };
+    const bool taken = co_await waitUntilNotified(
+        executor,
+        [pasteboard, target] {
             const auto fetch = pasteboard->lastWriteFetchedBy(target);
             return fetch != platform::WriteFetch::none && fetch != platform::WriteFetch::byOthers;
         },
-        [pasteboard = seams.pasteboard](std::function<void()> fetched) {
-            return pasteboard->observeFetches(std::move(fetched));
+        observe, pasteBounds.fetchLimit, std::stop_token());
+    // The target may ask again for what it pastes, and a clipboard manager that read the text
+    // asks for its marks after it: the text stays while anyone keeps asking.
+    while (taken && executor.now() < until) {
+        const auto asked = pasteboard->fetchRequests();
+        const auto quiet = std::min<std::chrono::nanoseconds>(pasteBounds.fetchQuiet,
+                                                              until - executor.now());
+        if (!co_await waitUntilNotified(
+                executor, [pasteboard, asked] { return pasteboard->fetchRequests() != asked; },
+                observe, quiet, std::stop_token())) {
+            break;
+        }
+    }
+}
+
+WaitUntilAwaiter QNModelPasteboardSnapshot::waitForKeyboardFocus(const TargetSeams& seams,
+                                                                 std::stop_token stop) {
+    return waitUntil(
+        *seams.executor,
+        [workspace = seams.workspace] {
+            const auto window = workspace->frontmostWindow();
+            return !window || workspace->keyboardFocusIn(*window).value_or(true);
         },
-        pasteBounds.fetchLimit, std::stop_token());
+        pasteBounds.keysUpPoll, pasteBounds.keyboardFocusLimit, std::move(stop));
 }
 
 }  // namespace ravlin

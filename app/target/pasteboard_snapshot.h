@@ -36,16 +36,19 @@ enum class QNPasteResult {
     pastedInPart,      // only the text's beginning arrived (the field took no more)
     sentUnconfirmed,   // the target may have the text, but its arrival cannot be told
     clipboardUnsaved,  // the user's clipboard could not be saved whole: it was not touched
-    clipboardChanged,  // another program copied before the paste: their copy stands, and the
-                       // target may have been given it in place of the text
+    clipboardChanged,  // another program copied before the paste chord: their copy stands, and
+                       // no chord went out
+    notPasted,         // the chord went out and the paste did not arrive, and the text could
+                       // not be left on the clipboard: a copy made meanwhile stands there (the
+                       // target may have been given it)
 };
 
 [[nodiscard]] std::string_view toString(QNPasteResult result);
 
 struct QNPasteOutcome {
     QNPasteResult result = QNPasteResult::pasted;
-    // Why, in the session log's words: for leftOnClipboard "paste-not-seen", "paste-not-fetched",
-    // "target-gone", "no-paste-chord"; for pastedInPart and sentUnconfirmed the paste check's
+    // Why, in the session log's words: for leftOnClipboard and notPasted "paste-not-seen",
+    // "paste-not-fetched", "target-gone", and for leftOnClipboard "no-paste-chord"; for pastedInPart and sentUnconfirmed the paste check's
     // (QNPasteCheck); for clipboardUnsaved the save's failure ("too-large"...).
     std::string_view reason;
     // leftOnClipboard: the chord that pastes the text there ("Ctrl+V"); empty where none is
@@ -212,12 +215,17 @@ struct QNModelPasteboardSnapshot {
         TargetSeams seams, platform::RunningApplication target, QNPasteSelection selection,
         std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved);
 
-    // After the paste chord: waits until `target` has fetched our last write (another program's
-    // fetch, a clipboard manager's, does not count; each fetch the desktop tells of is looked
-    // at), at most pasteBounds.fetchLimit. Not stoppable: restoring earlier would paste the user's
+    // After the paste chord: waits until `target` has fetched our last write since the chord
+    // (another program's fetch, a clipboard manager's, does not count; each fetch the desktop
+    // tells of is looked at), then until nobody has asked for it for pasteBounds.fetchQuiet, all
+    // within pasteBounds.fetchLimit. Not stoppable: restoring earlier would paste the user's
     // previous contents into the target.
-    [[nodiscard]] static WaitUntilNotifiedAwaiter waitForFetch(const TargetSeams& seams,
-                                                               platform::FetchTarget target);
+    [[nodiscard]] static QCoro::Task<> waitForFetch(TargetSeams seams, platform::FetchTarget target);
+    // Before a chord: until the keyboard's focus is in the window in front (tested every
+    // pasteBounds.keysUpPoll, at most pasteBounds.keyboardFocusLimit; at once where the desktop
+    // does not tell); whether it is.
+    [[nodiscard]] static WaitUntilAwaiter waitForKeyboardFocus(const TargetSeams& seams,
+                                                              std::stop_token stop);
     // Waits until `inFront` holds: tested at once and each time the desktop tells that another
     // application came to the front, for up to `limit`; whether it held.
     [[nodiscard]] static WaitUntilNotifiedAwaiter waitForFront(const TargetSeams& seams,

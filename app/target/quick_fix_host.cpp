@@ -495,12 +495,12 @@ class DriverPasteSteps final : public QNPasteSteps {
     QNPasteTarget target(platform::FetchTarget taker) override {
         return pasteTarget(driver_, app_, taker);
     }
-    bool postChord() override { return driver_->postPaste(); }
+    QCoro::Task<> waitForKeyboardFocus(std::stop_token stop) override {
+        return driver_->waitForKeyboardFocus(std::move(stop));
+    }
+    QNChordPost postChord() override { return driver_->postPaste(); }
     QCoro::Task<> waitForFetch(platform::FetchTarget taker) override {
         return driver_->waitForPasteboardFetch(taker);
-    }
-    platform::WriteFetch fetchedBy(platform::FetchTarget taker) override {
-        return driver_->pasteboardFetchedBy(taker);
     }
     QCoro::Task<> pause(std::chrono::milliseconds duration) override {
         return driver_->sleep(duration, std::stop_token());

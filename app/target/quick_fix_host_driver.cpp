@@ -55,6 +55,10 @@ QCoro::Task<bool> waitUntilWith(TargetSeams seams, std::function<bool()> conditi
                                          std::move(stop));
 }
 
+QCoro::Task<> waitForKeyboardFocusWith(TargetSeams seams, std::stop_token stop) {
+    (void)co_await QNModelPasteboardSnapshot::waitForKeyboardFocus(seams, std::move(stop));
+}
+
 QCoro::Task<> waitForFetchOf(TargetSeams seams, platform::FetchTarget target) {
     co_await QNModelPasteboardSnapshot::waitForFetch(seams, target);
 }
@@ -352,6 +356,10 @@ QCoro::Task<> QNQuickFixHostLiveDriver::waitForKeysUp(std::stop_token stop) {
     return waitForKeysUpWith(seams_, std::move(stop));
 }
 
+QCoro::Task<> QNQuickFixHostLiveDriver::waitForKeyboardFocus(std::stop_token stop) {
+    return waitForKeyboardFocusWith(seams_, std::move(stop));
+}
+
 bool QNQuickFixHostLiveDriver::postCopy() {
     return postCommandKey(*seams_.keySynthesis, platform::keycode::c);
 }
@@ -360,8 +368,9 @@ bool QNQuickFixHostLiveDriver::postSelectAll() {
     return postCommandKey(*seams_.keySynthesis, platform::keycode::a);
 }
 
-bool QNQuickFixHostLiveDriver::postPaste() {
-    return postCommandKey(*seams_.keySynthesis, platform::keycode::v);
+QNChordPost QNQuickFixHostLiveDriver::postPaste() {
+    return postChordOverOwnWrite(*seams_.pasteboard, *seams_.keySynthesis,
+                                 {platform::keycode::v, platform::modifier::command});
 }
 
 bool QNQuickFixHostLiveDriver::typeText(std::u16string_view text) {

@@ -23,6 +23,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/target/paste_sequence.h"
 #include "app/target/pasteboard_snapshot.h"
 #include "app/target/target_seams.h"
 #include "core/support/uuid.h"
@@ -105,9 +106,14 @@ class QNQuickFixHostDriver {
     // --- Keys (Command+C, Command+A, Command+V); false when the chord could not be sent. Sent at
     // once: a caller first waits for the person's own keys to be up (waitForKeysUp).
     [[nodiscard]] virtual QCoro::Task<> waitForKeysUp(std::stop_token stop) = 0;
+    // Until the keyboard's focus is in the window in front
+    // (QNModelPasteboardSnapshot::waitForKeyboardFocus).
+    [[nodiscard]] virtual QCoro::Task<> waitForKeyboardFocus(std::stop_token stop) = 0;
     virtual bool postCopy() = 0;
     virtual bool postSelectAll() = 0;
-    virtual bool postPaste() = 0;
+    // Only while the pasteboard still holds the text written for the paste
+    // (postChordOverOwnWrite).
+    virtual QNChordPost postPaste() = 0;
     // Types `text` at the focus (over its selection); one BackSpace.
     virtual bool typeText(std::u16string_view text) = 0;
     virtual bool postBackSpace() = 0;
@@ -190,10 +196,11 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
                                        std::stop_token stop) override;
     std::optional<std::uint64_t> frontmostWindow() override;
     QCoro::Task<> waitForKeysUp(std::stop_token stop) override;
+    QCoro::Task<> waitForKeyboardFocus(std::stop_token stop) override;
 
     bool postCopy() override;
     bool postSelectAll() override;
-    bool postPaste() override;
+    QNChordPost postPaste() override;
     bool typeText(std::u16string_view text) override;
     bool postBackSpace() override;
 

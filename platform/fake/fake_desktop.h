@@ -111,6 +111,9 @@ struct ApplicationDescription {
     std::chrono::milliseconds copyDelay{10};
     // Ctrl/Command+V: the pasteboard is read (and inserted at the selection) this long after.
     std::chrono::milliseconds pasteDelay{20};
+    // Where set, a paste reads the pasteboard twice, this long apart, and inserts what the
+    // second read gave (a terminal that looks at the text before it pastes it).
+    std::optional<std::chrono::milliseconds> pasteReadAgainAfter;
     // Whether it shows itself to accessibility at all (xterm does not): without, it has no
     // application element and reports no focus.
     bool accessible = true;

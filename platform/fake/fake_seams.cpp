@@ -313,6 +313,7 @@ class FakePasteboard final : public Pasteboard {
         if (state().writesFail) {
             return Error{ErrorCode::failed, "pasteboard refused the write"};
         }
+        ++state().writeSerial;
         state().putString(text);
         state().ownWriteUnfetched = true;
         model_->ownWrite(selection_);
@@ -331,8 +332,20 @@ class FakePasteboard final : public Pasteboard {
         state().transient = false;
         return true;
     }
+    void markFetches() override {
+        state().marked = true;
+        state().fetchedSinceMark.clear();
+    }
+    std::uint64_t fetchRequests() override { return state().requests; }
+    std::optional<KeyCondition> ownWriteCondition() override {
+        if (!state().ownChange || !state().transient) {
+            return std::nullopt;
+        }
+        return KeyCondition{selection_ == &Model::clipboard ? "CLIPBOARD" : "PRIMARY",
+                            state().writeSerial};
+    }
     WriteFetch lastWriteFetchedBy(const FetchTarget& target) override {
-        const auto& fetchers = state().fetchedBy;
+        const auto& fetchers = state().marked ? state().fetchedSinceMark : state().fetchedBy;
         if (fetchers.empty()) {
             return WriteFetch::none;
         }
@@ -383,6 +396,15 @@ class FakeKeySynthesis final : public KeySynthesis {
     }
     // The held shortcut's modifier is down as long as its key.
     bool modifiersHeld() override { return model_->hotKeyHeld; }
+    // The condition as the fake pasteboard states it: this program's transient write, the one
+    // numbered `owner`, still its last change.
+    Status postKeyPressIf(KeyChord chord, const KeyCondition& condition) override {
+        const auto& state = condition.selection == "PRIMARY" ? model_->primary : model_->clipboard;
+        if (!state.ownChange || !state.transient || state.writeSerial != condition.owner) {
+            return Error{ErrorCode::invalidArgument, "the selection changed hands"};
+        }
+        return postKeyPress(chord);
+    }
 
   private:
     Status post(PostedKey::Kind kind, KeyChord chord) { return model_->postKey(kind, chord); }

@@ -187,6 +187,9 @@ std::int64_t Model::clear(SelectionState& selection) {
     selection.ownChange = false;
     selection.transient = false;
     selection.fetchedBy.clear();
+    selection.marked = false;
+    selection.fetchedSinceMark.clear();
+    selection.requests = 0;
     // Observers hear once the writer has written what follows the clear.
     if (!selection.notificationPending) {
         selection.notificationPending = true;
@@ -223,14 +226,23 @@ std::optional<std::u16string> SelectionState::string() const {
 void Model::pasteLater(ProcessID pid, std::chrono::milliseconds delay,
                        SelectionState Model::*selection) {
     schedule(delay, [pid, selection](Model& model) {
-        auto* app = model.application(pid);
-        auto& from = model.*selection;
-        const auto text = from.string();
-        fetch(from, pid);
-        auto* node = app != nullptr ? model.element(app->focused) : nullptr;
-        if (node != nullptr && text && !node->spec.readOnly) {
-            model.replaceSelection(app->focused,
-                                   node->spec.pasteShape ? node->spec.pasteShape(*text) : *text);
+        const auto insert = [pid, selection](Model& model) {
+            auto* app = model.application(pid);
+            auto& from = model.*selection;
+            const auto text = from.string();
+            fetch(from, pid);
+            auto* node = app != nullptr ? model.element(app->focused) : nullptr;
+            if (node != nullptr && text && !node->spec.readOnly) {
+                model.replaceSelection(
+                    app->focused, node->spec.pasteShape ? node->spec.pasteShape(*text) : *text);
+            }
+        };
+        const auto* app = model.application(pid);
+        if (app != nullptr && app->spec.pasteReadAgainAfter) {
+            fetch(model.*selection, pid);  // a first look at the text
+            model.schedule(*app->spec.pasteReadAgainAfter, insert);
+        } else {
+            insert(model);
         }
     });
 }
@@ -239,6 +251,10 @@ void Model::fetch(SelectionState& selection, ProcessID pid) {
     const bool ours = selection.ownWriteUnfetched || !selection.fetchedBy.empty();
     if (ours) {
         selection.fetchedBy.push_back(pid);
+        ++selection.requests;
+        if (selection.marked) {
+            selection.fetchedSinceMark.push_back(pid);
+        }
     }
     selection.ownWriteUnfetched = false;
     if (ours) {

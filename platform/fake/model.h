@@ -59,8 +59,14 @@ struct SelectionState {
     bool ownChange = false;
     // That write carries the marks of a moment's text (kept out of clipboard managers' history).
     bool transient = false;
-    // The processes that have read this program's last write while it is on it.
+    // The processes that have read this program's last write while it is on it; those that read
+    // it since the mark of a paste chord (`marked`); and the reads of it in all.
     std::vector<ProcessID> fetchedBy;
+    bool marked = false;
+    std::vector<ProcessID> fetchedSinceMark;
+    std::uint64_t requests = 0;
+    // Counts this program's writes: the write a paste chord may go out over.
+    std::uint64_t writeSerial = 0;
     CallbackList<std::int64_t> observers;
     // Told when a process reads this program's last write while it is on it.
     CallbackList<> fetchObservers;

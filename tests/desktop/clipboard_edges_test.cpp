@@ -53,6 +53,14 @@ class WatchedPasteboard final : public platform::Pasteboard {
     platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
         return inner_->lastWriteFetchedBy(target);
     }
+    void markFetches() override { inner_->markFetches(); }
+    std::uint64_t fetchRequests() override { return inner_->fetchRequests(); }
+    std::optional<platform::KeyCondition> ownWriteCondition() override {
+        return inner_->ownWriteCondition();
+    }
+    Subscription observeFetches(std::function<void()> onFetch) override {
+        return inner_->observeFetches(std::move(onFetch));
+    }
     bool holdsOwnChange() override { return inner_->holdsOwnChange(); }
     platform::PutBack putBackOverOwnChange(const platform::PasteboardContents& contents) override {
         return inner_->putBackOverOwnChange(contents);

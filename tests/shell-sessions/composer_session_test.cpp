@@ -234,7 +234,7 @@ TEST_F(ComposerSession, ATypedPairIsTakenBackAsThePanelOpensUnlessAKeyFollowed) 
 // A typed pair during a commit waits for it, as the shortcut does: typed before the paste chord
 // went out (here while the chord waits for the person's held key), the text lands after its
 // letters, which then stay where they are, and no key of the person's is blamed for it. Typed
-// once the text has arrived (the commit ends then), its letters go and the Composer opens.
+// once the text has arrived and the commit has ended, its letters go and the Composer opens.
 TEST_F(ComposerSession, ATypedPairDuringACommitOpensOnceItHasEnded) {
     for (const bool afterThePaste : {true, false}) {
         SCOPED_TRACE(afterThePaste);
@@ -262,7 +262,7 @@ TEST_F(ComposerSession, ATypedPairDuringACommitOpensOnceItHasEnded) {
         };
         for (int step = 0; step < 3000; ++step) {
             const bool ready = afterThePaste
-                                   ? fieldValue(target.field) == u"Hi"
+                                   ? fieldValue(target.field) == u"Hi" && !app->isCommitting
                                    : !app->isPanelOpen && desktop.frontmostPid() == target.app.pid;
             if (ready) {
                 break;
@@ -436,9 +436,10 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
               "commit_partial method=paste reason=paste-cut-short pasteboard_restore=success",
               "Only part of the text was pasted"},
              // The user copied as the chord went out: their copy stands (the user's older
-             // contents are not put back over it), the text is kept, and both are said.
+             // contents are not put back over it), the text is kept, and both are said; the
+             // chord went out, so what the target did is said, not that the clipboard changed.
              {Fault::userCopiedAtTheChord,
-              "commit_failed reason=clipboard-changed pasteboard_restore=newer-copy-kept",
+              "commit_failed reason=paste-not-fetched pasteboard_restore=newer-copy-kept",
               "Your clipboard changed before the paste"},
          }) {
         SCOPED_TRACE(last);

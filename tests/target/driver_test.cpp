@@ -269,7 +269,9 @@ TEST_F(DriverTest, WaitsForTheTargetInFrontAndNeverCountsThisApplication) {
 }
 
 TEST_F(DriverTest, PostsTheCommandChords) {
-    EXPECT_TRUE(driver.postSelectAll() && driver.postCopy() && driver.postPaste());
+    ASSERT_TRUE(driver.writePasteboardString(u"pasted").ok());
+    EXPECT_TRUE(driver.postSelectAll() && driver.postCopy());
+    EXPECT_EQ(driver.postPaste(), QNChordPost::sent);
     std::vector<platform::fake::PostedKey> expected;
     for (const std::uint32_t key : {0u, 8u, 9u}) {
         for (const auto kind :
@@ -280,6 +282,19 @@ TEST_F(DriverTest, PostsTheCommandChords) {
     EXPECT_EQ(desktop.postedKeys(), expected);
     desktop.setKeySynthesisFails(true);
     EXPECT_FALSE(driver.postCopy());
+    EXPECT_EQ(driver.postPaste(), QNChordPost::failed);
+}
+
+// The paste chord goes out only over the text written for it: not once another program has
+// copied, nor once the user's contents went back (a put-back of ours is a change of ours too).
+TEST_F(DriverTest, PostsThePasteOnlyWhileItsTextIsOnThePasteboard) {
+    ASSERT_TRUE(driver.writePasteboardString(u"pasted").ok());
+    desktop.copyToPasteboard(u"the person's copy");
+    EXPECT_EQ(driver.postPaste(), QNChordPost::notOurs);
+    ASSERT_TRUE(driver.writePasteboardString(u"pasted").ok());
+    (void)fakeSeams.pasteboard->putBackOverOwnChange({});
+    EXPECT_EQ(driver.postPaste(), QNChordPost::notOurs);
+    EXPECT_TRUE(desktop.postedKeys().empty());
 }
 
 }  // namespace

@@ -46,8 +46,9 @@ struct PasteTest : ::testing::Test, TargetFixture {
 };
 
 // The paste goes on the moment the target is in front (the desktop tells; nothing is polled) and
-// ends the moment the target has fetched the text (20 ms after the chord here), or gives up when
-// the target is not in front within 1.2 s of an accepted request, 0.3 s otherwise.
+// ends once the target has fetched the text (20 ms after the chord here) and nobody has asked for
+// it again for 200 ms, or gives up when the target is not in front within 1.2 s of an accepted
+// request, 0.3 s otherwise.
 TEST_F(PasteTest, UnderEachActivationPolicyWaitsForTheFrontAsLongAsAllowedAndRestoresOnce) {
     struct Case {
         const char* name;
@@ -60,9 +61,9 @@ TEST_F(PasteTest, UnderEachActivationPolicyWaitsForTheFrontAsLongAsAllowedAndRes
     };
     const ProcessID own = desktop.ownPid();
     for (const Case& c : {
-             Case{"accepted at once", Activation::immediately(), false, other, 20ms, 1,
+             Case{"accepted at once", Activation::immediately(), false, other, 220ms, 1,
                   QNPasteResult::pasted},
-             Case{"in front after 300 ms", Activation::after(300ms), false, other, 320ms, 1,
+             Case{"in front after 300 ms", Activation::after(300ms), false, other, 520ms, 1,
                   QNPasteResult::pasted},
              Case{"in front after 1.5 s", Activation::after(1500ms), false, other, 1200ms, 1,
                   QNPasteResult::activationFailed},
@@ -70,7 +71,7 @@ TEST_F(PasteTest, UnderEachActivationPolicyWaitsForTheFrontAsLongAsAllowedAndRes
                   1200ms, 1, QNPasteResult::activationFailed},
              Case{"refused", Activation::refuse(), false, other, 300ms, 1,
                   QNPasteResult::activationFailed},
-             Case{"this application, in front", {}, true, own, 20ms, 0, QNPasteResult::pasted},
+             Case{"this application, in front", {}, true, own, 220ms, 0, QNPasteResult::pasted},
              Case{"this application, another in front",
                   {},
                   true,
@@ -109,6 +110,9 @@ struct RefusingString final : ForwardingPasteboard {
     using ForwardingPasteboard::ForwardingPasteboard;
     platform::Status setString(std::u16string_view) override {
         return platform::Status::failure(platform::ErrorCode::failed);
+    }
+    platform::Status setTransientString(std::u16string_view text) override {
+        return setString(text);
     }
     Subscription observeChanges(std::function<void(std::int64_t)>) override { return {}; }
 };
@@ -173,8 +177,8 @@ TEST_F(PasteTest, AStopBeforeTheChordFailsAndAfterItThePasteRunsInFull) {
              // The stopped wait tests once more; the target is not there yet.
              Case{"waiting for the front", 100ms, other, QNPasteResult::activationFailed, 100ms, 0},
              Case{"waiting for the keys", 20ms, editorPid, QNPasteResult::pasteFailed, 20ms, 2},
-             Case{"never", 1h, editorPid, QNPasteResult::pasted, 70ms, 2},
-             Case{"after the chord", 60ms, editorPid, QNPasteResult::pasted, 70ms, 2},
+             Case{"never", 1h, editorPid, QNPasteResult::pasted, 270ms, 2},
+             Case{"after the chord", 60ms, editorPid, QNPasteResult::pasted, 270ms, 2},
          }) {
         SCOPED_TRACE(c.name);
         desktop.setActivation(editorPid, Activation::acceptButNeverFront());
@@ -220,9 +224,10 @@ TEST_F(PasteTest, AWindowTheUserMovedToBeforeTheChordGetsNothing) {
 }
 
 // The user copies something of their own while the text is on the clipboard: their copy stands
-// (nothing is put back over it, now or a minute later), and the target never gets it in place of
-// the text: copied before the chord, no chord goes out; copied before the target read, the paste
-// is not reported as done.
+// (nothing is put back over it, now or a minute later): copied before the chord, no chord goes
+// out and the paste says the clipboard changed; copied after it, before the target read, the
+// paste is not reported as done, and says what the target did (the chord went out: never that
+// the clipboard changed before it).
 TEST_F(PasteTest, TheUsersOwnCopyDuringTheBorrowStandsAndIsNeverPasted) {
     struct Case {
         std::chrono::milliseconds copyAt;  // after the paste began
@@ -235,8 +240,8 @@ TEST_F(PasteTest, TheUsersOwnCopyDuringTheBorrowStandsAndIsNeverPasted) {
              // Between our write and the chord (which waits for the person's keys until 50 ms).
              Case{20ms, QNPasteResult::clipboardChanged, u"Hi "},
              // After the chord, before the target read the clipboard (20 ms after the chord):
-             // it was given the copy, and the paste says the clipboard changed.
-             Case{60ms, QNPasteResult::clipboardChanged, u"Hi mine"},
+             // it was given the copy, and the paste did not arrive.
+             Case{60ms, QNPasteResult::notPasted, u"Hi mine"},
              // Once the paste arrived.
              Case{300ms, QNPasteResult::pasted, u"Hi corrected"},
          }) {
@@ -364,7 +369,7 @@ TEST_F(PasteTest, OverASeededSelectionSelectsItAgainOrPastesNothing) {
     }
 }
 
-// The paste is done the moment the target has fetched the text and shows it (the desktop tells
+// The paste is done 200 ms after the target has fetched the text and shows it (the desktop tells
 // of the fetch; nothing is polled), up to 1.8 s after the chord.
 TEST_F(PasteTest, ATargetThatFetchesLateIsWaitedForUpTo1Point8Seconds) {
     struct Case {
@@ -373,7 +378,7 @@ TEST_F(PasteTest, ATargetThatFetchesLateIsWaitedForUpTo1Point8Seconds) {
     };
     const auto pasted = QNPasteResult::pasted;
     for (const Case& c : {
-             Case{20ms, 20ms, pasted}, Case{1200ms, 1200ms, pasted}, Case{1800ms, 1800ms, pasted},
+             Case{20ms, 220ms, pasted}, Case{1200ms, 1400ms, pasted}, Case{1800ms, 1800ms, pasted},
              // Beyond the limit: the text stays on the clipboard, so that the late paste still
              // finds it (never the user's contents), and the user's come back later.
              Case{1900ms, 1800ms, QNPasteResult::leftOnClipboard},
@@ -476,6 +481,90 @@ TEST(PasteboardSnapshot, RoundTripsEveryItemWithItsTypesAndLeavesAnEmptyOneEmpty
         EXPECT_EQ(f.desktop.pasteboardItems(), saved);
         EXPECT_EQ(f.fakeSeams.pasteboard->changeCount(), before + 1);
     }
+}
+
+// A target that reads the clipboard twice for one paste (a terminal looks at the text, then
+// pastes it) gets our text both times: it stays until nobody has asked for it for 200 ms, and
+// the user's contents come back only then.
+TEST_F(PasteTest, ATargetThatReadsTwicePastesTheTextNeverTheUsersContents) {
+    for (const auto gap : {11ms, 150ms, 199ms}) {
+        SCOPED_TRACE(gap.count());
+        const ProcessID twice = desktop.addApplication(
+            {.identity = "twice", .pasteDelay = 20ms, .pasteReadAgainAfter = gap});
+        field = desktop.addElement(desktop.addWindow(twice, {}), {});
+        prepare(twice);
+        auto manager = QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+        EXPECT_EQ(paste(seams(manager), {twice, "twice", ""}),
+                  std::pair(std::optional(QNPasteResult::pasted),
+                            std::chrono::nanoseconds(20ms + gap + 200ms)));
+        EXPECT_EQ(desktop.value(field), u"Hi corrected");
+        EXPECT_EQ(clipboard(), u"user's secret");
+    }
+}
+
+// Only what the target asks for after the chord is the paste's: a target that read the text as
+// it went on the clipboard (a clipboard manager of its own process) and then ignores the chord
+// has not pasted it, and the text is left for the person.
+TEST_F(PasteTest, AFetchBeforeTheChordIsNoPaste) {
+    const ProcessID deaf =
+        desktop.addApplication({.identity = "deaf", .handlesKeys = false, .accessible = false});
+    (void)desktop.addWindow(deaf, {});
+    prepare(deaf);
+    desktop.setClipboardManager(deaf, 1ms);
+    desktop.setGrabHidesFocus(false);
+    (void)desktop.holdHotKey({platform::keycode::e, platform::modifier::command});
+    executor->postAfter(50ms, [this] { desktop.releaseHotKey(); });
+    auto manager = QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+    EXPECT_EQ(paste(seams(manager), {deaf, "deaf", ""}).first, QNPasteResult::leftOnClipboard);
+    EXPECT_EQ(outcome.reason, "paste-not-fetched");
+    EXPECT_EQ(desktop.postedKeys().size() - keysBefore, 2u);
+    desktop.setClipboardManager(std::nullopt);
+    executor->advance(61s);
+    EXPECT_EQ(clipboard(), u"user's secret");
+}
+
+// A copy by another program at any moment around the chord (it goes out at 50 ms, once the
+// person's key is up; the target reads 20 ms later): the copy stands, and the outcome says what
+// happened to the chord. No chord once the copy is there; a chord sent is never told as the
+// clipboard having changed before it.
+TEST_F(PasteTest, ACopyAroundTheChordStandsAndTheOutcomeTellsWhetherTheChordWent) {
+    for (auto copyAt = 30ms; copyAt <= 90ms; copyAt += 2ms) {
+        SCOPED_TRACE(copyAt.count());
+        desktop.setActivation(editorPid, Activation::immediately());
+        prepare(editorPid);
+        desktop.setGrabHidesFocus(false);
+        (void)desktop.holdHotKey({platform::keycode::e, platform::modifier::command});
+        executor->postAfter(50ms, [this] { desktop.releaseHotKey(); });
+        auto manager = QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+        executor->postAfter(copyAt, [this] { desktop.copyToPasteboard(u"mine"); });
+        const auto result = paste(seams(manager), editor).first;
+        const bool chord = desktop.postedKeys().size() > keysBefore;
+        EXPECT_EQ(result == QNPasteResult::clipboardChanged, !chord);
+        if (chord) {
+            EXPECT_TRUE(result == QNPasteResult::pasted || result == QNPasteResult::notPasted);
+            EXPECT_EQ(desktop.value(field) == u"Hi corrected", result == QNPasteResult::pasted);
+        } else {
+            EXPECT_EQ(desktop.value(field), u"Hi ");
+        }
+        executor->advance(61s);
+        EXPECT_EQ(clipboard(), u"mine");
+        EXPECT_EQ(manager->openLoans(), 0u);
+    }
+}
+
+// The program ending while the chord waits for the person's keys: the user's contents go back,
+// and no chord follows (it would paste the user's own clipboard into the field).
+TEST_F(PasteTest, NoChordOnceThePutBackAtExitHasBegun) {
+    prepare(editorPid);
+    desktop.setGrabHidesFocus(false);
+    (void)desktop.holdHotKey({platform::keycode::e, platform::modifier::command});
+    executor->postAfter(50ms, [this] { desktop.releaseHotKey(); });
+    auto manager = QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+    executor->postAfter(20ms, [&manager] { manager->restoreBeforeExit(); });
+    EXPECT_EQ(paste(seams(manager), editor).first, QNPasteResult::pasteFailed);
+    EXPECT_EQ(desktop.postedKeys().size(), keysBefore);
+    EXPECT_EQ(desktop.value(field), u"Hi ");
+    EXPECT_EQ(clipboard(), u"user's secret");
 }
 
 }  // namespace

@@ -71,6 +71,18 @@ struct ForwardingPasteboard : platform::Pasteboard {
     std::int64_t changeCount() override { return inner->changeCount(); }
     std::int64_t clear() override { return inner->clear(); }
     platform::Status setString(std::u16string_view text) override { return inner->setString(text); }
+    platform::Status setTransientString(std::u16string_view text) override {
+        return inner->setTransientString(text);
+    }
+    bool makeTransientOrdinary() override { return inner->makeTransientOrdinary(); }
+    void markFetches() override { inner->markFetches(); }
+    std::uint64_t fetchRequests() override { return inner->fetchRequests(); }
+    std::optional<platform::KeyCondition> ownWriteCondition() override {
+        return inner->ownWriteCondition();
+    }
+    Subscription observeFetches(std::function<void()> onFetch) override {
+        return inner->observeFetches(std::move(onFetch));
+    }
     bool holdsOwnChange() override { return inner->holdsOwnChange(); }
     platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
         return inner->lastWriteFetchedBy(target);

@@ -348,38 +348,72 @@ bool SelectionOwner::serveOne(Ownership& owned, const std::string& selectionName
 }
 
 void SelectionOwner::noteRequestor(const std::string& selectionName, xcb_window_t requestor) {
+    std::optional<ClientIdentity> identity;
+    bool counted = true;
     {
         std::lock_guard lock(mutex_);
         auto& fetches = fetches_[selectionName];
         fetches.any = true;
+        ++fetches.requests;
         // A window that has asked already costs nothing more: a flood of requests is answered
         // without a round trip each. (Not its client's base: the server gives a gone client's
         // base, and so its first window's id, to the next one to connect; within one ownership,
         // a second or so, only such a newcomer could be taken for the one before it.)
-        if (fetches.requestors.size() >= maxRequestors ||
-            std::ranges::find(fetches.windows, requestor) != fetches.windows.end()) {
-            return;
-        }
-        if (fetches.windows.size() < maxRequestorWindows) {
-            fetches.windows.push_back(requestor);
+        const auto known = std::ranges::find(fetches.windows, requestor,
+                                             &std::pair<xcb_window_t, ClientIdentity>::first);
+        if (known != fetches.windows.end()) {
+            identity = known->second;
+        } else if (fetches.windows.size() >= maxRequestorWindows) {
+            counted = false;
         }
     }
-    // Asked while the requestor's window exists (a reader may destroy it once served).
-    const auto identity = identities_.of(requestor);
-    {
+    const bool firstOfWindow = counted && !identity;
+    if (firstOfWindow) {
+        // Asked while the requestor's window exists (a reader may destroy it once served).
+        identity = identities_.of(requestor);
+    }
+    bool newClient = false;
+    if (identity) {
         std::lock_guard lock(mutex_);
-        auto& known = fetches_[selectionName].requestors;
-        if (known.size() >= maxRequestors || std::ranges::find(known, identity) != known.end()) {
-            return;
+        auto& fetches = fetches_[selectionName];
+        if (firstOfWindow && fetches.windows.size() < maxRequestorWindows) {
+            fetches.windows.emplace_back(requestor, *identity);
         }
-        known.push_back(identity);
+        auto& known = fetches.requestors;
+        if (known.size() < maxRequestors && std::ranges::find(known, *identity) == known.end()) {
+            known.push_back(*identity);
+            newClient = true;
+        }
+        auto& since = fetches.sinceMark;
+        if (fetches.marked && since.size() < maxRequestors &&
+            std::ranges::find(since, *identity) == since.end()) {
+            since.push_back(*identity);
+        }
     }
-    if (onFetch) {
+    if (newClient && onFetch) {
         // Whether it is the client in front (where a paste goes), or one watching from aside.
         const auto active = identities_.active();
-        onFetch(selectionName, identity,
-                active && isClientOf(identity, active->base, active->pid.value_or(0)));
+        onFetch(selectionName, *identity,
+                active && isClientOf(*identity, active->base, active->pid.value_or(0)));
     }
+    if (onRequest) {
+        onRequest(selectionName);
+    }
+}
+
+bool SelectionOwner::markFetches(xcb_atom_t selection) {
+    // Every request the server sent before this round trip's answer is handled by then: it came
+    // before the mark, whatever it was for.
+    (void)ownerAfterNews(selection);
+    const auto selectionName = connection_.name(selection).value_or(std::string());
+    std::lock_guard lock(mutex_);
+    if (!mirrors_.contains(selectionName)) {
+        return false;
+    }
+    auto& fetches = fetches_[selectionName];
+    fetches.marked = true;
+    fetches.sinceMark.clear();
+    return true;
 }
 
 bool SelectionOwner::serveMultiple(Ownership& owned, const std::string& selectionName,
@@ -491,6 +525,17 @@ std::vector<ClientIdentity> SelectionOwner::requestors(const std::string& select
     std::lock_guard lock(mutex_);
     const auto found = fetches_.find(selection);
     return found == fetches_.end() ? std::vector<ClientIdentity>{} : found->second.requestors;
+}
+
+Selections::Fetches SelectionOwner::fetches(const std::string& selection) const {
+    std::lock_guard lock(mutex_);
+    const auto found = fetches_.find(selection);
+    if (found == fetches_.end()) {
+        return {};
+    }
+    const auto& fetches = found->second;
+    return {fetches.marked ? fetches.sinceMark : fetches.requestors, fetches.marked,
+            fetches.requests};
 }
 
 std::uint64_t SelectionOwner::ownChanges(const std::string& selection) const {

@@ -64,6 +64,8 @@ class SelectionOwner {
     std::function<void(const Selections::OwnerChange&)> onOwnerChanged;
     // Told of each client that fetches contents of ours (Selections::onFetch).
     std::function<void(const std::string&, const ClientIdentity&, bool)> onFetch;
+    // Told of every request for contents of ours (Selections::onRequest).
+    std::function<void(const std::string&)> onRequest;
     // Selections.standBy: taken at once, in the handling of the news, should `window` go away
     // while it owns `selection`.
     void standBy(xcb_atom_t selection, std::shared_ptr<const SelectionData> data,
@@ -83,6 +85,10 @@ class SelectionOwner {
     [[nodiscard]] std::uint32_t ownedSince(const std::string& selection) const;
     [[nodiscard]] bool fetched(const std::string& selection) const;
     [[nodiscard]] std::vector<ClientIdentity> requestors(const std::string& selection) const;
+    [[nodiscard]] Selections::Fetches fetches(const std::string& selection) const;
+    // On the pump's thread: Selections::markFetches (a round trip first, so that every request
+    // the server sent before it is counted as before the mark).
+    bool markFetches(xcb_atom_t selection);
     [[nodiscard]] std::uint32_t clientBaseOf(std::uint32_t window) const {
         return identities_.baseOf(window);
     }
@@ -170,7 +176,13 @@ class SelectionOwner {
     struct Fetches {
         bool any = false;
         std::vector<ClientIdentity> requestors;
-        std::vector<xcb_window_t> windows;  // that asked (at most maxRequestorWindows)
+        // The windows that asked and their clients (at most maxRequestorWindows).
+        std::vector<std::pair<xcb_window_t, ClientIdentity>> windows;
+        // Since the mark (Selections::markFetches): the clients that asked (at most
+        // maxRequestors), and requests for contents by anyone during the ownership.
+        bool marked = false;
+        std::vector<ClientIdentity> sinceMark;
+        std::uint64_t requests = 0;
     };
     static constexpr std::size_t maxRequestors = 16;
     static constexpr std::size_t maxRequestorWindows = 64;

@@ -71,9 +71,27 @@ X11SelectionPasteboard::X11SelectionPasteboard(std::shared_ptr<x11::Selections> 
         onMain(alive, [this, which, client, inFront] {
             if (which == selection_) {
                 fetchedFromAside(client, inFront);
-                fetchObservers_.notify();
             } else if (primary_ && which == primary_->selection_) {
                 primary_->fetchedFromAside(client, inFront);
+            }
+        });
+    });
+    // Every request is told, a run of them once: a flood costs the main thread one turn.
+    selections_->onRequest([this, alive = std::weak_ptr<const int>(alive_)](const std::string& which) {
+        const bool clipboard = which == selection_;
+        if (!clipboard && which != "PRIMARY") {
+            return;
+        }
+        const auto& told = clipboard ? requestTold_ : primaryRequestTold_;
+        if (told->exchange(true)) {
+            return;
+        }
+        onMain(alive, [this, clipboard] {
+            if (clipboard) {
+                requestTold_->store(false);
+                fetchObservers_.notify();
+            } else if (primary_) {
+                primaryRequestTold_->store(false);
                 primary_->fetchObservers_.notify();
             }
         });
@@ -111,6 +129,7 @@ X11SelectionPasteboard::~X11SelectionPasteboard() {
         selections_->onForeignChange(nullptr);
         selections_->onTrouble(nullptr);
         selections_->onFetch(nullptr);
+        selections_->onRequest(nullptr);
     }
 }
 
@@ -446,12 +465,12 @@ bool X11SelectionPasteboard::makeTransientOrdinary() {
 }
 
 WriteFetch X11SelectionPasteboard::lastWriteFetchedBy(const FetchTarget& target) {
-    // Who fetched it while we served it, also once another client has taken the clipboard: a
-    // paste asks the owner of the moment.
+    // Who fetched it while we served it (since the mark, where a paste chord followed it), also
+    // once another client has taken the clipboard: a paste asks the owner of the moment.
     if (!lastWrite_) {
         return WriteFetch::none;
     }
-    const auto requestors = selections_->requestors(selection_);
+    const auto requestors = selections_->fetches(selection_).requestors;
     if (requestors.empty()) {
         return WriteFetch::none;
     }
@@ -463,6 +482,24 @@ WriteFetch X11SelectionPasteboard::lastWriteFetchedBy(const FetchTarget& target)
                                [&](const auto& r) { return x11::isClientOf(r, targetBase, target.pid); })
                ? WriteFetch::byTarget
                : WriteFetch::byOthers;
+}
+
+void X11SelectionPasteboard::markFetches() {
+    if (lastWrite_) {
+        (void)selections_->markFetches(selection_);
+    }
+}
+
+std::uint64_t X11SelectionPasteboard::fetchRequests() {
+    return lastWrite_ ? selections_->fetches(selection_).requests : 0;
+}
+
+std::optional<KeyCondition> X11SelectionPasteboard::ownWriteCondition() {
+    settlePendingClear();
+    if (!transientText_ || !lastWrite_ || ownChange_.number == 0) {
+        return std::nullopt;
+    }
+    return KeyCondition{selection_, selections_->window()};
 }
 
 Subscription X11SelectionPasteboard::observeFetches(std::function<void()> onFetch) {

@@ -16,6 +16,7 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -47,6 +48,10 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     // By the target's own X client (the one that made its window, or another connection of its
     // process); a clipboard manager's fetch is another client's.
     WriteFetch lastWriteFetchedBy(const FetchTarget& target) override;
+    void markFetches() override;
+    std::uint64_t fetchRequests() override;
+    // This selection owned by our selection window, while our moment's text is our last change.
+    std::optional<KeyCondition> ownWriteCondition() override;
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override;
     Subscription observeTrouble(std::function<void(const std::string&)> onTrouble) override;
     Subscription observeFetches(std::function<void()> onFetch) override;
@@ -170,6 +175,10 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     CallbackList<std::int64_t> observers_;
     CallbackList<std::string> troubleObservers_;
     CallbackList<> fetchObservers_;
+    // A telling of requests on its way to the main thread (requests in a row are told once).
+    std::shared_ptr<std::atomic<bool>> requestTold_ = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> primaryRequestTold_ =
+        std::make_shared<std::atomic<bool>>(false);
     // Tells the trouble observers, on the main thread.
     void tellTrouble(std::string line);
     // The connection tells one listener of changes: the clipboard's instance, which passes

@@ -273,6 +273,21 @@ std::vector<ClientIdentity> Selections::requestors(const std::string& selection)
     return workings_->owner.requestors(selection);
 }
 
+Selections::Fetches Selections::fetches(const std::string& selection) const {
+    return workings_->owner.fetches(selection);
+}
+
+bool Selections::markFetches(const std::string& selection) {
+    auto* workings = workings_.get();
+    return workings->connection
+        ->call<bool>(
+            [workings, selection] {
+                return workings->owner.markFetches(workings->connection->atom(selection));
+            },
+            serverWait)
+        .value_or(false);
+}
+
 std::uint32_t Selections::clientBaseOf(std::uint32_t window) const {
     return workings_->owner.clientBaseOf(window);
 }
@@ -316,6 +331,16 @@ void Selections::onFetch(
     (void)workings->connection->call<bool>(
         [workings, callback = std::move(callback)] {
             workings->owner.onFetch = callback;
+            return true;
+        },
+        serverWait);
+}
+
+void Selections::onRequest(std::function<void(const std::string&)> callback) {
+    auto* workings = workings_.get();
+    (void)workings->connection->call<bool>(
+        [workings, callback = std::move(callback)] {
+            workings->owner.onRequest = callback;
             return true;
         },
         serverWait);

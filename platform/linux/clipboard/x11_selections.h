@@ -125,6 +125,19 @@ class Selections {
     // The clients that asked for those contents (each once, at most 16), as the server told
     // them when they asked.
     [[nodiscard]] std::vector<ClientIdentity> requestors(const std::string& selection) const;
+    // Who asked for the contents of our last ownership of `selection`: the clients (each once, at
+    // most 16) that asked since the mark, or in all where there is none, and how many requests
+    // for contents anyone made (TARGETS and TIMESTAMP are no such request).
+    struct Fetches {
+        std::vector<ClientIdentity> requestors;
+        bool marked = false;
+        std::uint64_t requests = 0;
+    };
+    [[nodiscard]] Fetches fetches(const std::string& selection) const;
+    // From now on, in the server's order of events, only the clients that ask after this count
+    // as the requestors of our present ownership of `selection` (a paste chord goes out next:
+    // what was asked before it was no paste's). False when we do not own it.
+    bool markFetches(const std::string& selection);
     // The resource base of the client that created `window` (ClientIdentities::baseOf).
     [[nodiscard]] std::uint32_t clientBaseOf(std::uint32_t window) const;
 
@@ -139,6 +152,9 @@ class Selections {
     // whether it is the client of the active window, where a paste goes). Runs on the
     // connection's thread; cleared with nullptr.
     void onFetch(std::function<void(const std::string&, const ClientIdentity&, bool)> callback);
+    // Each request for contents we serve (selection), whoever makes it. Runs on the
+    // connection's thread; cleared with nullptr.
+    void onRequest(std::function<void(const std::string&)> callback);
     // The client of `window` (its base, and its process where the server tells).
     [[nodiscard]] ClientIdentity clientOf(std::uint32_t window);
 

@@ -298,6 +298,40 @@ Status XTestKeySynthesis::postKeyPresses(KeyChord chord, int times) {
     return {};
 }
 
+Status XTestKeySynthesis::postKeyPressIf(KeyChord chord, const KeyCondition& condition) {
+    const auto keys = chordKeys(chord);
+    if (!keys) {
+        return keys.status();
+    }
+    auto* display = connection_->display();
+    const Atom selection = XInternAtom(display, condition.selection.c_str(), False);
+    connection_->sync();
+    (void)connection_->takeErrorCount();
+    letGoOfOwnGrab();
+    // While the server is grabbed it takes requests from this connection alone: the owner read
+    // here is the owner when the keys are taken.
+    XGrabServer(display);
+    const Window owner = XGetSelectionOwner(display, selection);
+    const bool holds = owner != None && owner == condition.owner;
+    if (holds) {
+        for (const auto key : *keys) {
+            fakeKey(key, true);
+        }
+        for (auto it = keys->rbegin(); it != keys->rend(); ++it) {
+            fakeKey(*it, false);
+        }
+    }
+    XUngrabServer(display);
+    connection_->sync();
+    if (!holds) {
+        return Status::failure(ErrorCode::invalidArgument, "the selection changed hands");
+    }
+    if (connection_->takeErrorCount() > 0) {
+        return Status::failure(ErrorCode::failed, "the X server refused the key event");
+    }
+    return {};
+}
+
 Status XTestKeySynthesis::postKeyDown(KeyChord chord) {
     const auto keys = chordKeys(chord);
     if (!keys) {

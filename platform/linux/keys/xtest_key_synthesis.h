@@ -1,6 +1,8 @@
 #pragma once
 
-// Synthetic keys over XTest. A chord into another application is the Linux one: Ctrl stands for
+// Synthetic keys over XTest. A press goes out whole, key downs and key ups in one burst of
+// requests: no key of ours stays down in the server between two calls, whatever becomes of
+// this program. A chord into another application is the Linux one: Ctrl stands for
 // Command (plus Shift, Alt, Ctrl where asked). Keys go out at once: a shortcut that started the
 // flow is often still down, and a held Shift or Super would turn Ctrl+V into another chord, so
 // callers wait for modifiersHeld() to turn false first, as a suspension (never here, asleep on
@@ -49,6 +51,9 @@ class XTestKeySynthesis final : public KeySynthesis {
     Status postKeyUp(KeyChord chord) override;
     // One request after the other, without a round trip between them.
     Status postKeyPresses(KeyChord chord, int times) override;
+    // Under a server grab: the selection's owner asked, and the press sent only while it is the
+    // condition's, so that no other client's copy can come between the look and the keys.
+    Status postKeyPressIf(KeyChord chord, const KeyCondition& condition) override;
     Status postText(std::u16string_view text) override;
     bool modifiersHeld() override { return modifierHeld(); }
 

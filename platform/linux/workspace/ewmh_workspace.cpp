@@ -164,6 +164,33 @@ std::optional<std::uint64_t> EwmhWorkspace::frontmostWindow() {
     return window ? std::optional<std::uint64_t>(*window) : std::nullopt;
 }
 
+std::optional<bool> EwmhWorkspace::keyboardFocusIn(std::uint64_t window) {
+    auto* display = connection_->display();
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    // None, PointerRoot (1) or the root: the focus is in no application's window.
+    const Window root = connection_->root();
+    // A window manager's frame sits between a client window and the root: a few levels at most.
+    for (int level = 0; level < 16 && focus > 1 && focus != root; ++level) {
+        if (focus == window) {
+            return true;
+        }
+        Window treeRoot = None;
+        Window parent = None;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (XQueryTree(display, focus, &treeRoot, &parent, &children, &count) == 0) {
+            return false;  // gone meanwhile
+        }
+        if (children != nullptr) {
+            XFree(children);
+        }
+        focus = parent;
+    }
+    return false;
+}
+
 RunningApplication EwmhWorkspace::currentApplication() {
     return current_;
 }

@@ -23,6 +23,8 @@ class EwmhWorkspace final : public Workspace {
     RunningApplication currentApplication() override;
     bool activate(ProcessID pid) override;
     std::optional<std::uint64_t> frontmostWindow() override;
+    // The X input focus, asked of the server, and the windows above it up to the root.
+    std::optional<bool> keyboardFocusIn(std::uint64_t window) override;
     Status openURL(std::string_view url) override;
     Subscription observeFrontmost(
         std::function<void(const std::optional<RunningApplication>&)> onChange) override;
