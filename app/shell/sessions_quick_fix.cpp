@@ -326,12 +326,16 @@ void QNCoordinatorApp::SessionFlows::reportQuickFixWriteBack(
                 preserveDraft(app, text);
             }
             showQuickFixFailure(app, outcome.failure, outcome.detail, ours);
-            // A clipboard that could not be saved was never touched.
-            app.logSession(QNKindLog::error,
-                           prefix + " state=quick_fix_commit_failed reason=" +
-                               (outcome.failure == QNQuickFixCommitFailure::pasteboardUnsaved
-                                    ? std::string(outcome.detail) + " pasteboard_restore=untouched"
-                                    : std::string(toString(outcome.failure)) + restored));
+            // A clipboard that could not be saved was never touched; a paste that did not
+            // arrive is said in the check's words.
+            app.logSession(
+                QNKindLog::error,
+                prefix + " state=quick_fix_commit_failed reason=" +
+                    (outcome.failure == QNQuickFixCommitFailure::pasteboardUnsaved
+                         ? std::string(outcome.detail) + " pasteboard_restore=untouched"
+                     : outcome.failure == QNQuickFixCommitFailure::notPasted
+                         ? std::string(outcome.detail) + restored
+                         : std::string(toString(outcome.failure)) + restored));
             break;
     }
 }
@@ -364,6 +368,7 @@ void QNCoordinatorApp::SessionFlows::showQuickFixFailure(QNCoordinatorApp& app,
             showHeadsUp(app, selectionUncertainHeadsUp());
             break;
         case QNQuickFixCommitFailure::clipboardChanged:
+        case QNQuickFixCommitFailure::notPasted:
             showHeadsUp(app, clipboardChangedHeadsUp());
             break;
         default:

@@ -29,10 +29,10 @@ constexpr std::array<std::string_view, 3> replacementNames = {"accessibility", "
 constexpr std::array<std::string_view, 7> clipboardNames = {
     "ax-write-rejected", "ax-verify-failed",  "routed-to-paste", "paste-after-ax-failure",
     "paste-not-seen",    "paste-not-fetched", "target-gone"};
-constexpr std::array<std::string_view, 11> failureNames = {
+constexpr std::array<std::string_view, 12> failureNames = {
     "no-target",       "activate-target",    "restore-target-selection", "send-paste-keystroke",
     "unchanged-text",  "secure-input",       "terminal-not-supported",   "pasteboard-write-failed",
-    "driver-rejected", "pasteboard-unsaved", "clipboard-changed"};
+    "driver-rejected", "pasteboard-unsaved", "clipboard-changed",        "paste-not-arrived"};
 
 bool isTextRole(const std::optional<std::string>& role) {
     return role == ax::textAreaRole || role == ax::textFieldRole || role == ax::comboBoxRole;
@@ -431,10 +431,12 @@ QCoro::Task<> putBackAfterWrite(Driver driver, Token token, std::optional<text::
 }
 
 // The corrected text stays on the clipboard; the user's contents come back later.
+// `afterChord`: the check's word once a paste chord went out and the text did not arrive.
 Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboardManager> manager,
                         const QNModelPasteboardSnapshot& saved,
                         QNQuickFixClipboardReason reason =
-                            QNQuickFixClipboardReason::pasteAfterAXFailure) {
+                            QNQuickFixClipboardReason::pasteAfterAXFailure,
+                        std::string_view afterChord = {}) {
     if (!manager) {
         manager = driver->pasteboardManager();
     }
@@ -443,9 +445,13 @@ Result leaveOnClipboard(const Driver& driver, std::shared_ptr<QNQuickFixPasteboa
         // clipboard (the user copied something since, which stands): put them back now where
         // the text still is, and keep the text. Otherwise it stays as an ordinary copy.
         const auto putBack = driver->restorePasteboard(saved, QNPutBackOver::ownChange);
-        auto failed = Result::failed(manager && putBack == platform::PutBack::newerCopy
-                                         ? QNQuickFixCommitFailure::clipboardChanged
-                                         : QNQuickFixCommitFailure::pasteboardWriteFailed);
+        const bool newerCopy = manager && putBack == platform::PutBack::newerCopy;
+        // Once the chord went out, what the paste did is said, never that the clipboard changed
+        // before it.
+        auto failed = newerCopy && !afterChord.empty()
+                          ? Result::failed(QNQuickFixCommitFailure::notPasted, afterChord)
+                      : newerCopy ? Result::failed(QNQuickFixCommitFailure::clipboardChanged)
+                                  : Result::failed(QNQuickFixCommitFailure::pasteboardWriteFailed);
         failed.pasteboardRestore = putBack;
         return failed;
     }
@@ -608,7 +614,7 @@ QCoro::Task<Result> pasteOver(const QNQuickFixHostSession& session, const std::u
                                    : QNQuickFixCommitFailure::pasteboardWriteFailed));
         case Kind::notPasted:
             co_return leaveOnClipboard(driver, std::move(manager), *borrowed.saved,
-                                       clipboardReason(verdict.check));
+                                       clipboardReason(verdict.check), toString(verdict.check));
         case Kind::noChord:
         case Kind::notSent:
             break;

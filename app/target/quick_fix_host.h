@@ -107,6 +107,10 @@ enum class QNQuickFixCommitFailure {
     pasteboardUnsaved,
     // The user copied while it was borrowed, before the paste: their copy stands.
     clipboardChanged,
+    // The paste chord went out and the text did not arrive, and it could not be left on the
+    // clipboard: a copy made meanwhile stands there (the result's `detail` says what the check
+    // found: "paste-not-fetched"...).
+    notPasted,
 };
 
 // Log words: "accessibility", "paste", "typed"; "ax-write-rejected", ...; "no-target", ...
@@ -124,7 +128,7 @@ struct QNQuickFixCommitResult {
     QNQuickFixClipboardReason reason = QNQuickFixClipboardReason::pasteAfterAXFailure;
     QNQuickFixCommitFailure failure = QNQuickFixCommitFailure::noTarget;
     // The log's reason for `partial` and `unconfirmed` (the paste check's words) and for the
-    // failure `pasteboardUnsaved` (the save's).
+    // failures `pasteboardUnsaved` (the save's) and `notPasted` (the paste check's).
     std::string_view detail;
     // `unconfirmed`: the text is in the target's hands (its own client took it, or its field
     // shows it), not only perhaps.

@@ -182,10 +182,11 @@ TEST_F(ClipboardEdges, EmacsAsTheOwnerIsBorrowedAndGivenBackWithItsRefusals) {
 
 // The person copies in another program 0 to 50 ms after the paste read their clipboard, and 0 to
 // 50 ms after our text went on it. Their copy stands every time, and what the paste says is what
-// happened: "pasted" only with our text in the field, "the clipboard changed" otherwise. A copy
-// the server takes before the chord is never pasted; one it takes in the moment between the chord
-// and the target's asking is what the target is given (X gives a paste the owner of that moment),
-// and then the paste says the clipboard changed.
+// happened: "pasted" only with our text in the field; "the clipboard changed" only when no chord
+// went out (the server took the copy before the chord: the field is as it was); "not pasted"
+// when the chord went out and the text did not arrive (a copy the server takes in the moment
+// between the chord and the target's asking is what the target is given: X gives a paste the
+// owner of that moment).
 TEST_F(ClipboardEdges, APersonsCopyJustAfterOurReadOrOurTakeStandsAndIsNeverPasted) {
     auto watched = std::make_shared<WatchedPasteboard>(desktop.seams.pasteboard);
     auto manager = QNQuickFixPasteboardManager::create(watched, desktop.executor);
@@ -222,21 +223,26 @@ TEST_F(ClipboardEdges, APersonsCopyJustAfterOurReadOrOurTakeStandsAndIsNeverPast
             const auto value = fieldText();
             if (value.find(u"mine") != std::u16string::npos) {
                 ++theirsPasted;
-                EXPECT_EQ(outcome->result, QNPasteResult::clipboardChanged) << text::toUtf8(value);
+                EXPECT_EQ(outcome->result, QNPasteResult::notPasted) << text::toUtf8(value);
             }
             if (outcome->result == QNPasteResult::pasted) {
                 ++pasted;
                 EXPECT_EQ(value, u"start [q]");
             } else {
                 ++changed;
-                EXPECT_EQ(outcome->result, QNPasteResult::clipboardChanged);
+                EXPECT_TRUE(outcome->result == QNPasteResult::clipboardChanged ||
+                            outcome->result == QNPasteResult::notPasted)
+                    << toString(outcome->result);
                 EXPECT_EQ(outcome->restore, platform::PutBack::newerCopy);
                 EXPECT_EQ(value.find(u"[q]"), std::u16string::npos) << text::toUtf8(value);
+                if (outcome->result == QNPasteResult::clipboardChanged) {
+                    EXPECT_EQ(value, u"start end") << "a chord went out";
+                }
             }
         }
     }
-    std::printf("note: of 22 copies 0-50 ms after the read or the take: pasted %d, the clipboard "
-                "changed %d (theirs given to the target in %d)\n",
+    std::printf("note: of 22 copies 0-50 ms after the read or the take: pasted %d, not pasted "
+                "%d (theirs given to the target in %d)\n",
                 pasted, changed, theirsPasted);
 }
 

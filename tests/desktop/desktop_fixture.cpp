@@ -379,8 +379,39 @@ std::u16string Desktop::value(platform::ElementRef element) {
         .value_or(u"<none>");
 }
 
+namespace {
+
+// The process of the active window when its class (either part of WM_CLASS) is `windowClass`.
+platform::ProcessID activeWindowProcessOfClass(const QString& windowClass) {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return 0;
+    }
+    platform::ProcessID pid = 0;
+    const auto active = cardinalsOf(display, DefaultRootWindow(display),
+                                    XInternAtom(display, "_NET_ACTIVE_WINDOW", False), XA_WINDOW, 1);
+    XClassHint hint{};
+    if (active.size() == 1 && active.front() != 0 &&
+        XGetClassHint(display, static_cast<Window>(active.front()), &hint) != 0) {
+        const bool matches = windowClass == QLatin1String(hint.res_name ? hint.res_name : "") ||
+                             windowClass == QLatin1String(hint.res_class ? hint.res_class : "");
+        if (matches) {
+            const auto named = cardinalsOf(display, static_cast<Window>(active.front()),
+                                           XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL,
+                                           1);
+            pid = named.size() == 1 ? static_cast<platform::ProcessID>(named.front()) : 0;
+        }
+        XFree(hint.res_name);
+        XFree(hint.res_class);
+    }
+    XCloseDisplay(display);
+    return pid;
+}
+
+}  // namespace
+
 CatTerminal::CatTerminal(const QString& program, QStringList options, const QString& execute,
-                         bool asOneLine) {
+                         bool asOneLine, const QString& serverClass) {
     process_.setStandardInputFile(QProcess::nullDevice());
     process_.setStandardOutputFile(QProcess::nullDevice());
     process_.setStandardErrorFile(QProcess::nullDevice());
@@ -396,6 +427,10 @@ CatTerminal::CatTerminal(const QString& program, QStringList options, const QStr
         return;
     }
     pid_ = static_cast<platform::ProcessID>(process_.processId());
+    if (!serverClass.isEmpty() &&
+        !waitUntil([&] { return (pid_ = activeWindowProcessOfClass(serverClass)) != 0; }, 20s)) {
+        return;
+    }
     ready_ = waitUntil([&] { return Desktop::get().bringToFrontPersistently(pid_); }, 20s);
 }
 

@@ -113,9 +113,11 @@ struct Desktop {
 class CatTerminal {
   public:
     // `program` with `options`, then `execute` (its option that runs a command) and the command,
-    // word by word, or as one command line where `execute` takes one (sakura's -x).
+    // word by word, or as one command line where `execute` takes one (sakura's -x). Where the
+    // terminal's windows belong to a server of its own (GNOME Terminal's), `serverClass` names
+    // that server's window class: the terminal is the process of its new window.
     CatTerminal(const QString& program, QStringList options, const QString& execute,
-                bool asOneLine = false);
+                bool asOneLine = false, const QString& serverClass = {});
     ~CatTerminal();
     CatTerminal(const CatTerminal&) = delete;
     CatTerminal& operator=(const CatTerminal&) = delete;

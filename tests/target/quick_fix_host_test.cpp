@@ -495,8 +495,10 @@ TEST_F(HostTest, CommitWritesVerifiedElsePastesConfirmedTextElseLeavesItOnTheCli
 }
 
 // The user copies something of their own while the correction is on the clipboard: their copy
-// stands (nothing is put back over it, now or a minute later) and the target never gets it in
-// place of the correction, which the session keeps.
+// stands (nothing is put back over it, now or a minute later) and the session keeps the
+// correction. Copied before the chord, no chord goes out and the clipboard changed is said;
+// copied after it, before the target read, the target pastes the copy and the paste not
+// arriving is said (never that the clipboard changed before it).
 TEST_F(HostTest, TheUsersOwnCopyDuringThePasteStandsAndIsNeverPasted) {
     struct Case {
         std::chrono::milliseconds copyAt;  // after the commit began
@@ -506,6 +508,9 @@ TEST_F(HostTest, TheUsersOwnCopyDuringThePasteStandsAndIsNeverPasted) {
     for (const Case& c : {
              // While the chord waits for the person to let go of their keys (until 50 ms).
              Case{20ms, Result::failed(QNQuickFixCommitFailure::clipboardChanged), u"teh cat"},
+             // The chord goes out at 50 ms, the target reads 20 ms later.
+             Case{60ms, Result::failed(QNQuickFixCommitFailure::notPasted, "paste-not-fetched"),
+                  u"mine cat"},
              Case{500ms, Result::committed(QNQuickFixReplacementMethod::paste), u"the cat"},
          }) {
         SCOPED_TRACE(c.copyAt.count());

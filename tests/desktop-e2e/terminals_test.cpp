@@ -1,0 +1,281 @@
+// Commits into the VTE terminals people run most, Tilix and GNOME Terminal, each running cat:
+// Tilix reads the clipboard twice for one paste (a look, then the paste), and GNOME Terminal's
+// window belongs to a server started over the session bus, which takes the keyboard's focus a
+// moment after the window manager names its window active. What cat writes is what the paste
+// gave the terminal.
+
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QTimer>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "e2e_harness.h"
+#include "scenarios.h"
+#include "tests/desktop/desktop_fixture.h"
+#include "tests/support/clipboard_tool.h"
+
+namespace ravlin::testing {
+namespace {
+
+struct TerminalProgram {
+    const char* name;
+    QString program;
+    QStringList options;
+    QString execute;
+    bool asOneLine;
+    QString serverClass;
+};
+
+const std::vector<TerminalProgram>& terminalPrograms() {
+    static const std::vector<TerminalProgram> programs{
+        {"tilix", QStringLiteral("tilix"), {}, QStringLiteral("-e"), true, {}},
+        {"gnome-terminal", QStringLiteral("gnome-terminal"), {QStringLiteral("--wait")},
+         QStringLiteral("--"), false, QStringLiteral("gnome-terminal-server")},
+    };
+    return programs;
+}
+
+constexpr const char* kWords[] = {"one", "two",  "three", "four", "five", "six",  "seven",
+                                  "eight", "nine", "ten",  "eleven", "twelve", "thirteen"};
+
+// The session log's lines that end a commit, in order, without their session identifiers.
+std::vector<std::string> commitEnds(const std::string& log) {
+    std::vector<std::string> ends;
+    std::size_t at = 0;
+    while (at < log.size()) {
+        auto end = log.find('\n', at);
+        if (end == std::string::npos) {
+            end = log.size();
+        }
+        const std::string line = log.substr(at, end - at);
+        at = end + 1;
+        for (const char* state : {"state=committed ", "state=commit_failed ", "state=commit_sent ",
+                                  "state=commit_partial "}) {
+            if (const auto found = line.find(state); found != std::string::npos) {
+                ends.push_back(line.substr(found));
+            }
+        }
+    }
+    return ends;
+}
+
+class TerminalScenarios : public ComposerScenarios {
+  protected:
+    bool terminalInFront(const CatTerminal& terminal) {
+        return waitUntil(
+            [&] {
+                const auto front = desktop.seams.workspace->frontmostApplication();
+                return front && front->pid == terminal.pid();
+            },
+            kSettle);
+    }
+
+    // Types `lines` into a new Composer (Shift+Return between them; over a draft kept from a
+    // commit that did not paste) and waits until it holds them.
+    bool compose(const std::vector<std::u16string>& lines) {
+        if (!openComposer() || !keyboard.chord("Control_L+a")) {
+            return false;
+        }
+        std::u16string all;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (i > 0) {
+                if (!keyboard.chord("Shift_L+Return")) {
+                    return false;
+                }
+                all += u'\n';
+            }
+            if (!keyboard.type(lines[i])) {
+                return false;
+            }
+            all += lines[i];
+        }
+        return keyboard.waitForRelease() && focusedValueBecomes(programPid(), all);
+    }
+
+    // Ends the terminal's line (cat writes it) and waits until cat has written `expected` in
+    // all; what it wrote.
+    QByteArray endLine(const CatTerminal& terminal, const QByteArray& expected) {
+        pause(300ms);
+        EXPECT_TRUE(keyboard.tap("Return"));
+        QByteArray written;
+        waitUntil(
+            [&] {
+                written = terminal.written();
+                return written == expected;
+            },
+            3s);
+        return written;
+    }
+};
+
+// Ten one-line and three two-line commits into each terminal over an older two-line clipboard:
+// cat writes each text exactly once, never the older clipboard; the clipboard is the older one
+// after each commit; the log says committed for each one-line text (the terminal's own client
+// took it) and sent for each two-line one (a terminal may hold a paste with a line break to ask
+// the person), nothing else.
+TEST_F(TerminalScenarios, CommitsIntoTilixAndGnomeTerminalPasteTheTextNeverTheOlderClipboard) {
+    ASSERT_TRUE(openLog(program));  // it records while it is open
+    const QByteArray older = "older first line\nolder second line";
+    for (const auto& terminalProgram : terminalPrograms()) {
+        SCOPED_TRACE(terminalProgram.name);
+        ClipboardOwner olderClipboard(plainTextOffer(older));
+        ASSERT_TRUE(olderClipboard.owning());
+        CatTerminal terminal(terminalProgram.program, terminalProgram.options,
+                             terminalProgram.execute, terminalProgram.asOneLine,
+                             terminalProgram.serverClass);
+        ASSERT_TRUE(terminal.ready());
+        QByteArray expected;
+        int arrived = 0;
+        int olderPasted = 0;
+        for (int commit = 0; commit < 13; ++commit) {
+            SCOPED_TRACE(commit);
+            const std::u16string word = text::toUtf16(kWords[commit]);
+            const bool twoLines = commit % 5 == 4;  // the 5th, 10th and 13th... (4, 9, 14 > 12)
+            std::vector<std::u16string> lines =
+                twoLines ? std::vector<std::u16string>{u"Top " + word + u" line.",
+                                                       u"Bottom " + word + u" line."}
+                         : std::vector<std::u16string>{u"Line " + word + u" here."};
+            if (commit == 12) {
+                lines = {u"Top last line.", u"Bottom last line."};
+            }
+            ASSERT_TRUE(compose(lines));
+            const ClipboardWatch hands;
+            ASSERT_TRUE(keyboard.chord("Return"));
+            // Over once the clipboard has changed hands twice (our text, the older one back)
+            // and holds the older text, with the terminal in front.
+            EXPECT_TRUE(waitUntil(
+                [&] {
+                    return hands.changes() >= 2 &&
+                           readClipboard()[QStringLiteral("text/plain")] == older;
+                },
+                kSettle))
+                << program.errors().toStdString();
+            EXPECT_TRUE(terminalInFront(terminal));
+            std::u16string text;
+            for (std::size_t i = 0; i < lines.size(); ++i) {
+                text += (i > 0 ? u"\n" : u"") + lines[i];
+            }
+            const QByteArray before = expected;
+            expected += QByteArray::fromStdString(text::toUtf8(text)) + '\n';
+            const QByteArray written = endLine(terminal, expected);
+            arrived += written == expected;
+            olderPasted += written.mid(before.size()).contains("older");
+            EXPECT_EQ(written.toStdString(), expected.toStdString());
+            expected = written.startsWith(before) ? written : expected;
+            // (Line by line: a person's pause before the next Composer.)
+            pause(300ms);
+        }
+        ASSERT_TRUE(keyboard.chord("Control_L+d"));  // the line is empty: cat ends
+        EXPECT_TRUE(terminal.ends(kSettle));
+        EXPECT_EQ(terminal.written().toStdString(), expected.toStdString());
+        std::printf("note: %s: 13 commits over a two-line clipboard: arrived %d, older clipboard "
+                    "pasted %d\n",
+                    terminalProgram.name, arrived, olderPasted);
+    }
+    const auto ends = commitEnds(sessionLog(program));
+    ASSERT_EQ(ends.size(), 26u);
+    for (std::size_t i = 0; i < ends.size(); ++i) {
+        const bool twoLines = i % 13 == 4 || i % 13 == 9 || i % 13 == 12;
+        EXPECT_EQ(ends[i], twoLines ? "state=commit_sent method=paste reason=arrival-unconfirmed "
+                                      "pasteboard_restore=success"
+                                    : "state=committed method=paste pasteboard_restore=success")
+            << i;
+    }
+}
+
+// Another client copies 0 to 20 ms after the commit's text went on the clipboard (2 ms steps):
+// its copy stays on the clipboard every time, and the log says what became of the chord: the
+// text committed where cat wrote it; the paste not fetched where the terminal was given the copy
+// (the chord went out); the clipboard changed only where no chord went out and cat got nothing.
+TEST_F(TerminalScenarios, ACopyJustAfterTheTakeStandsAndTheLogSaysWhatTheChordDid) {
+    ASSERT_TRUE(openLog(program));  // it records while it is open
+    auto* clipboard = QGuiApplication::clipboard();
+    struct Step {
+        int delay;
+        std::string got;  // "ours", "theirs", "nothing"
+    };
+    std::vector<Step> steps;
+    for (const auto& terminalProgram : terminalPrograms()) {
+        SCOPED_TRACE(terminalProgram.name);
+        ClipboardOwner olderClipboard(plainTextOffer("older"));
+        ASSERT_TRUE(olderClipboard.owning());
+        CatTerminal terminal(terminalProgram.program, terminalProgram.options,
+                             terminalProgram.execute, terminalProgram.asOneLine,
+                             terminalProgram.serverClass);
+        ASSERT_TRUE(terminal.ready());
+        QByteArray expected;
+        for (int delay = 0; delay <= 20; delay += 2) {
+            SCOPED_TRACE(delay);
+            const QByteArray copied = "copy after " + QByteArray::number(delay) + " ms";
+            ClipboardOwner copy(plainTextOffer(copied), ClipboardOwner::Start::later);
+            const std::u16string word = text::toUtf16(kWords[delay / 2]);
+            const std::u16string line = u"Race " + word + u" here.";
+            ASSERT_TRUE(compose({line}));
+            bool scheduled = false;
+            const auto taken =
+                QObject::connect(clipboard, &QClipboard::changed, [&](QClipboard::Mode mode) {
+                    if (mode == QClipboard::Clipboard && !scheduled) {
+                        scheduled = true;
+                        QTimer::singleShot(std::chrono::milliseconds(delay), Qt::PreciseTimer,
+                                           [&copy] { copy.takeSoon(); });
+                    }
+                });
+            ASSERT_TRUE(keyboard.chord("Return"));
+            EXPECT_TRUE(waitUntil([&] { return scheduled; }, kSettle));
+            EXPECT_TRUE(copy.owns());
+            QObject::disconnect(taken);
+            EXPECT_TRUE(terminalInFront(terminal));
+            pause(2500ms);  // the commit's longest wait on the terminal is over by then
+            EXPECT_EQ(readClipboard()[QStringLiteral("text/plain")], copied) << "the copy stands";
+            const QByteArray before = expected;
+            pause(300ms);
+            EXPECT_TRUE(keyboard.tap("Return"));
+            QByteArray written;
+            waitUntil(
+                [&] {
+                    written = terminal.written();
+                    return written.size() > before.size() && written.endsWith('\n');
+                },
+                3s);
+            const QByteArray got = written.mid(before.size());
+            const std::string ours = text::toUtf8(line) + "\n";
+            steps.push_back({delay, got.toStdString() == ours                ? "ours"
+                                    : got == copied + '\n'                   ? "theirs"
+                                    : got == "\n"                            ? "nothing"
+                                                                             : got.toStdString()});
+            expected = written;
+            pause(300ms);
+        }
+        ASSERT_TRUE(keyboard.chord("Control_L+d"));  // the line is empty: cat ends
+        EXPECT_TRUE(terminal.ends(kSettle));
+    }
+    const auto ends = commitEnds(sessionLog(program));
+    ASSERT_EQ(ends.size(), steps.size());
+    std::map<std::string, int> seen;
+    for (std::size_t i = 0; i < ends.size(); ++i) {
+        SCOPED_TRACE(std::to_string(i) + " after " + std::to_string(steps[i].delay) + " ms");
+        ++seen[steps[i].got];
+        if (steps[i].got == "ours") {
+            // (the copy came before the user's contents would have gone back: it stands)
+            EXPECT_EQ(ends[i], "state=committed method=paste pasteboard_restore=newer-copy-kept");
+        } else if (steps[i].got == "theirs") {
+            EXPECT_EQ(ends[i], "state=commit_failed reason=paste-not-fetched "
+                               "pasteboard_restore=newer-copy-kept");
+        } else {
+            EXPECT_EQ(steps[i].got, "nothing");
+            EXPECT_EQ(ends[i], "state=commit_failed reason=clipboard-changed "
+                               "pasteboard_restore=newer-copy-kept");
+        }
+    }
+    std::printf("note: of %zu copies 0-20 ms after the take: our text pasted %d, the copy pasted "
+                "%d, no chord %d\n",
+                steps.size(), seen["ours"], seen["theirs"], seen["nothing"]);
+}
+
+}  // namespace
+}  // namespace ravlin::testing
