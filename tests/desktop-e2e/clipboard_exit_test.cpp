@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QClipboard>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 
@@ -156,6 +159,86 @@ TEST(ClipboardAfterExit, TheKeeperServesTheSameTargetsAndBytesUntilSomethingElse
         EXPECT_TRUE(processEnds(keeper, 1s)) << "the keeper lingers after another client copied";
 
     }
+}
+
+// The program ended by SIGTERM or SIGKILL 0 to 16 ms after its text went on the clipboard, in
+// the moments around its paste chord: no key of its stays held in the X server (the chord's
+// keys go out down and up together), and the field never gets the user's own clipboard (after
+// SIGTERM the user's contents go back, and no chord follows them).
+TEST(ClipboardAfterExit, EndedAroundTheChordNoKeyStaysHeldAndTheUsersClipboardIsNeverPasted) {
+    Desktop& desktop = Desktop::get();
+    Keyboard keyboard;
+    ASSERT_TRUE(keyboard.ready());
+    TargetApp& app = *desktop.gtk;
+    auto* clipboard = QGuiApplication::clipboard();
+    int keysHeld = 0;
+    int usersPasted = 0;
+    for (const int signal : {SIGTERM, SIGKILL}) {
+        for (const int delay : {0, 2, 4, 8, 16}) {
+            SCOPED_TRACE(std::string(signal == SIGTERM ? "SIGTERM " : "SIGKILL ") +
+                         std::to_string(delay) + " ms after the take");
+            ClipboardOwner owner(plainTextOffer("the user's own"));
+            ASSERT_TRUE(owner.owning());
+            RavlinProgram program;
+            program.writeSettings({{"DoubleTap.enabled", "false"}, {"QuickFix.enabled", "false"}});
+            ASSERT_TRUE(program.start()) << program.errors().toStdString();
+            ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"));
+            const auto pid = static_cast<platform::ProcessID>(program.pid());
+            findInProgram(pid, "filler", u"Settings", 5s);
+            bool focused = false;
+            for (int attempt = 0; attempt < 3 && !focused; ++attempt) {
+                focused = desktop.bringToFrontPersistently(app.pid()) &&
+                          app.command(QStringLiteral("focus line")) &&
+                          waitUntil([&] { return bool(desktop.focusedOf(app.pid())); }, 3s);
+            }
+            ASSERT_TRUE(focused);
+            ASSERT_TRUE(app.command(QStringLiteral("text line start end")));
+            ASSERT_TRUE(app.command(QStringLiteral("select 6 9")));
+            ASSERT_TRUE(keyboard.chord("Super_L+e"));
+            ASSERT_TRUE(waitUntil([&] { return desktop.value(desktop.focusedOf(pid)) == u"end"; },
+                                  5s))
+                << program.errors().toStdString();
+            ASSERT_TRUE(keyboard.chord("Control_L+a"));
+            ASSERT_TRUE(keyboard.type(u"fine"));
+            ASSERT_TRUE(keyboard.waitForRelease());
+            ASSERT_TRUE(waitUntil(
+                [&] {
+                    return text::lowercased(desktop.value(desktop.focusedOf(pid))) == u"fine";
+                },
+                5s));
+            bool scheduled = false;
+            const auto taken =
+                QObject::connect(clipboard, &QClipboard::changed, [&](QClipboard::Mode mode) {
+                    if (mode == QClipboard::Clipboard && !scheduled) {
+                        scheduled = true;
+                        QTimer::singleShot(std::chrono::milliseconds(delay), Qt::PreciseTimer,
+                                           [pid, signal] { ::kill(pid, signal); });
+                    }
+                });
+            ASSERT_TRUE(keyboard.tap("Return"));
+            EXPECT_TRUE(waitUntil([&] { return !program.running(); }, 10s));
+            QObject::disconnect(taken);
+            EXPECT_TRUE(scheduled);
+            const bool released = keyboard.waitForRelease(1s);
+            keysHeld += released ? 0 : 1;
+            EXPECT_TRUE(released) << "a key stays held after the program ended";
+            if (!released) {
+                for (const char* key : {"Control_L", "Shift_L", "v", "Insert"}) {
+                    (void)keyboard.key(key, false);
+                }
+            }
+            pause(500ms);
+            const auto value = desktop.value(desktop.focusedOf(app.pid()));
+            usersPasted += value.find(u"user") != std::u16string::npos;
+            EXPECT_EQ(value.find(u"user"), std::u16string::npos) << text::toUtf8(value);
+            if (signal == SIGTERM) {
+                EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
+            }
+        }
+    }
+    std::printf("note: of 10 ends 0-16 ms after the take: a key left held %d, the user's "
+                "clipboard pasted %d\n",
+                keysHeld, usersPasted);
 }
 
 }  // namespace
