@@ -74,9 +74,17 @@ QCoro::Task<QNPasteVerdict> pasteAndCheck(QNPasteSteps& steps, QNPasteRequest re
     // The chord is out: the target reads the pasteboard from its own event loop, and on X11
     // fetches the text from us. Nothing is put back before it has (nor stops this wait).
     co_await steps.waitForFetch(taker);
+    // Whether our text stayed until the target stopped asking: a copy made while it still asked
+    // may be what it pasted (a terminal reads the text once more to paste it).
+    const bool keptThroughout = steps.holdsOwnChange();
     verdict.check = co_await checkPaste(
         verdict.witness, text, request.mayBeHeld, [&] { return target.look(verdict.witness); },
         [&] { return steps.pause(pasteBounds.lookInterval); });
+    if (verdict.check == QNPasteCheck::delivered && !keptThroughout) {
+        // Its client took our text, and perhaps the copy after it: which it pasted cannot be
+        // told where the field cannot be read.
+        verdict.check = QNPasteCheck::unattributed;
+    }
     // Once the chord is out, only what the target did is told: our text seen in the field or
     // taken by its client, or not (a copy another program made before the target fetched went
     // in its place: the paste did not arrive).

@@ -285,6 +285,10 @@ class FakePasteboard final : public Pasteboard {
     std::int64_t clear() override {
         const auto count = model_->clear(state());
         state().ownChange = true;
+        state().fetchedBy.clear();
+        state().marked = false;
+        state().fetchedSinceMark.clear();
+        state().requests = 0;
         return count;
     }
     void readContents(std::function<void(PasteboardContents)> done) override {

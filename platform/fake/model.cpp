@@ -186,10 +186,8 @@ std::int64_t Model::clear(SelectionState& selection) {
     selection.ownWriteUnfetched = false;
     selection.ownChange = false;
     selection.transient = false;
-    selection.fetchedBy.clear();
-    selection.marked = false;
-    selection.fetchedSinceMark.clear();
-    selection.requests = 0;
+    // (Who fetched this program's last write stays known once another program has copied: a
+    // paste asks the owner of the moment. This program's own clear forgets it.)
     // Observers hear once the writer has written what follows the clear.
     if (!selection.notificationPending) {
         selection.notificationPending = true;
@@ -248,7 +246,8 @@ void Model::pasteLater(ProcessID pid, std::chrono::milliseconds delay,
 }
 
 void Model::fetch(SelectionState& selection, ProcessID pid) {
-    const bool ours = selection.ownWriteUnfetched || !selection.fetchedBy.empty();
+    const bool ours =
+        selection.ownChange && (selection.ownWriteUnfetched || !selection.fetchedBy.empty());
     if (ours) {
         selection.fetchedBy.push_back(pid);
         ++selection.requests;

@@ -11,6 +11,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QStringList>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -437,6 +438,22 @@ ClipboardWatch::ClipboardWatch() {
 }
 
 ClipboardWatch::~ClipboardWatch() {
+    QObject::disconnect(connection_);
+}
+
+AfterClipboardTake::AfterClipboardTake(std::chrono::milliseconds delay,
+                                       std::function<void()> action) {
+    connection_ = QObject::connect(
+        QGuiApplication::clipboard(), &QClipboard::changed,
+        [taken = taken_, delay, action = std::move(action)](QClipboard::Mode mode) {
+            if (mode == QClipboard::Clipboard && !*taken) {
+                *taken = true;
+                QTimer::singleShot(delay, Qt::PreciseTimer, action);
+            }
+        });
+}
+
+AfterClipboardTake::~AfterClipboardTake() {
     QObject::disconnect(connection_);
 }
 

@@ -156,6 +156,23 @@ class ClipboardWatch {
     QMetaObject::Connection connection_;
 };
 
+// Runs `action` once, `delay` after the clipboard next changes hands (a program takes it) as
+// this X client is told of it, while alive.
+class AfterClipboardTake {
+  public:
+    AfterClipboardTake(std::chrono::milliseconds delay, std::function<void()> action);
+    ~AfterClipboardTake();
+    AfterClipboardTake(const AfterClipboardTake&) = delete;
+    AfterClipboardTake& operator=(const AfterClipboardTake&) = delete;
+
+    // Whether the clipboard has changed hands since.
+    [[nodiscard]] bool taken() const { return *taken_; }
+
+  private:
+    std::shared_ptr<bool> taken_ = std::make_shared<bool>(false);
+    QMetaObject::Connection connection_;
+};
+
 // A window's place on the screen.
 struct ScreenWindow {
     int x = 0;

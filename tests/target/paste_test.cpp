@@ -502,6 +502,26 @@ TEST_F(PasteTest, ATargetThatReadsTwicePastesTheTextNeverTheUsersContents) {
     }
 }
 
+// A copy by another program between a target's two reads of one paste (a terminal looks at the
+// text, then pastes it): the target's client took our text, yet may have pasted the copy. Where
+// the field cannot be read that is not told as arrived: the arrival is unconfirmed, the text
+// kept, and the copy stands.
+TEST_F(PasteTest, ACopyBetweenATargetsTwoReadsLeavesTheArrivalUnconfirmed) {
+    const ProcessID twice = desktop.addApplication({.identity = "twice",
+                                                    .pasteDelay = 20ms,
+                                                    .pasteReadAgainAfter = 50ms,
+                                                    .accessible = false});
+    (void)desktop.addWindow(twice, {});
+    prepare(twice);
+    auto manager = QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+    executor->postAfter(40ms, [this] { desktop.copyToPasteboard(u"mine"); });
+    EXPECT_EQ(paste(seams(manager), {twice, "twice", ""}).first, QNPasteResult::sentUnconfirmed);
+    EXPECT_EQ(outcome.reason, "arrival-unconfirmed");
+    EXPECT_FALSE(outcome.takenByTarget);
+    executor->advance(61s);
+    EXPECT_EQ(clipboard(), u"mine");
+}
+
 // Only what the target asks for after the chord is the paste's: a target that read the text as
 // it went on the clipboard (a clipboard manager of its own process) and then ignores the chord
 // has not pasted it, and the text is left for the person.
