@@ -210,6 +210,8 @@ class AtspiAccessibility final : public Accessibility {
     // An object's first selection (start <= end), else its caret as it tells it (-1: it holds
     // none); none when it does not answer.
     [[nodiscard]] std::optional<std::pair<int, int>> selectionOrCaret(_AtspiAccessible* object);
+    // Whether the object's selection (or its caret, for an empty one) is [start, end) now.
+    [[nodiscard]] bool selects(_AtspiAccessible* object, int start, int end);
     [[nodiscard]] std::optional<int> characterCount(Entry& entry);
     // The text's start at least `toolkitEnd` units long (or all of it); false when unreadable.
     [[nodiscard]] bool fetchPrefix(Entry& entry, int toolkitEnd);
