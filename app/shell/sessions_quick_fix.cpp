@@ -118,6 +118,8 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
                   0, static_cast<std::int64_t>(session->originalText.size())})};
     app.quickFixCapturedText = session->originalText;
     clearDraft(app);
+    // Its text, if it does not arrive, is kept only to go over the text read, where that stands.
+    app.sessionDraftPlace = DraftPlace{session->app, *app.sourceSelection};
     app.composer->reset(QNServiceComposer::ViewText::beginFollows);
     app.composer->setLogSessionID(sessionID);
     app.panelSessionID = sessionID;
@@ -182,7 +184,9 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
         if (!self) {
             co_return;
         }
-        reportQuickFixWriteBack(*self, sessionID, text, outcome);
+        reportQuickFixWriteBack(
+            *self, sessionID, text, outcome,
+            session.strategy.kind == QNQuickFixReplacementStrategy::Kind::changedText);
         endCommit(*self);
     }
     clearQuickFixAutoCommit(*self, sessionID);
@@ -254,7 +258,7 @@ bool QNCoordinatorApp::SessionFlows::quickFixAutoCommitSkipped(QNCoordinatorApp&
 
 void QNCoordinatorApp::SessionFlows::reportQuickFixWriteBack(
     QNCoordinatorApp& app, const std::string& sessionID, const std::u16string& text,
-    const QNQuickFixCommitResult& outcome) {
+    const QNQuickFixCommitResult& outcome, bool formatted) {
     const std::string prefix = "sid=" + sessionID;
     forgetTypedBoundary(app);
     // A newer session keeps its panel, its identifier and its draft.
@@ -297,9 +301,11 @@ void QNCoordinatorApp::SessionFlows::reportQuickFixWriteBack(
         case QNQuickFixCommitResult::Kind::partial:
         case QNQuickFixCommitResult::Kind::unconfirmed: {
             // Only part arrived, or it is in the target's hands, or nobody can tell: never to be
-            // pasted again. Kept as the draft, and said, unless the target has it all.
+            // pasted again. Kept as the draft (to go over the text read, should that stand
+            // still), and said, unless the target has it all; a formatted field's correction is
+            // not kept (pasted, it would lose the formatting).
             const bool partial = outcome.kind == QNQuickFixCommitResult::Kind::partial;
-            const bool kept = partial || !outcome.takenByTarget;
+            const bool kept = !formatted && (partial || !outcome.takenByTarget);
             if (ours) {
                 if (kept) {
                     preserveDraft(app, text);
@@ -309,7 +315,9 @@ void QNCoordinatorApp::SessionFlows::reportQuickFixWriteBack(
                 closeSession();
                 endSession(app);
             }
-            if (partial) {
+            if (formatted) {
+                showHeadsUp(app, formattedFieldHeadsUp(true));
+            } else if (partial) {
                 showHeadsUp(app, pastedInPartHeadsUp());
             } else if (kept) {
                 showHeadsUp(app, arrivalUnknownHeadsUp());
@@ -322,10 +330,22 @@ void QNCoordinatorApp::SessionFlows::reportQuickFixWriteBack(
             break;
         }
         case QNQuickFixCommitResult::Kind::failed:
-            if (ours) {
-                preserveDraft(app, text);
+            if (formatted) {
+                // The field is as it was; its correction is not kept, and the session ends.
+                if (ours) {
+                    clearDraft(app);
+                    closeSession();
+                    endSession(app);
+                }
+                showHeadsUp(app,
+                            formattedFieldHeadsUp(
+                                false, outcome.failure == QNQuickFixCommitFailure::activateTarget));
+            } else {
+                if (ours) {
+                    preserveDraft(app, text);
+                }
+                showQuickFixFailure(app, outcome.failure, outcome.detail, ours);
             }
-            showQuickFixFailure(app, outcome.failure, outcome.detail, ours);
             // A clipboard that could not be saved was never touched.
             app.logSession(QNKindLog::error,
                            prefix + " state=quick_fix_commit_failed reason=" +

@@ -218,6 +218,80 @@ TEST_F(QuickFixSession, EachOutcomeClosesOrKeepsThePanelAndTheDraft) {
     }
 }
 
+// A correction kept after a write-back that did not arrive goes only over the text the Quick Fix
+// read: Return replaces that text where it stands again, and pastes nothing where it is gone,
+// never a second copy beside it.
+TEST_F(QuickFixSession, AKeptCorrectionGoesOnlyOverTheTextItWasMadeOf) {
+    startApp();
+    const auto target = openTarget(u"Hi teh cat", {10, 0});
+    openHeld();
+    desktop.setActivation(target.app.pid, platform::fake::Activation::refuse());
+    drive(3s);
+    ASSERT_EQ(written("sid=s001 state=quick_fix_commit_failed reason=activate-target "
+                      "pasteboard_restore=success"),
+              1);
+    app->dismissPanel("dismiss-key");
+    ASSERT_EQ(app->preservedDraft, u"Hi the cat");
+    desktop.setActivation(target.app.pid, platform::fake::Activation::immediately());
+    for (const bool there : {false, true}) {
+        SCOPED_TRACE(there ? "the text read there again" : "the text read gone");
+        const std::u16string before = there ? u"Hi teh cat. Bye" : u"Hi a dog";
+        desktop.setValue(target.field, before, {static_cast<std::int64_t>(before.size()), 0});
+        desktop.setFrontmost(target.app.pid);
+        app->toggleHotkey("hotkey");
+        drive(1500ms);
+        ASSERT_TRUE(app->isPanelOpen);
+        desktop.setFrontmost(desktop.ownPid());
+        EXPECT_EQ(panelText(), u"Hi the cat");
+        app->requestCommit();
+        drive(3s);
+        EXPECT_EQ(fieldValue(target.field), there ? u"Hi the cat. Bye" : before);
+        EXPECT_EQ(app->preservedDraft,
+                  there ? std::nullopt : std::optional<std::u16string>(u"Hi the cat"));
+        if (!there) {
+            EXPECT_EQ(linesWith("state=commit_failed reason=restore-target-selection").size(), 1u);
+            EXPECT_EQ(headsUpTitle(), "Nothing was pasted");
+        }
+        drive(5s);
+    }
+}
+
+// A formatted field's correction is typed change by change; where that leaves the field as it
+// was, the session ends and nothing is kept: a paste of it would lose the formatting, and a
+// later Return pastes nothing.
+TEST_F(QuickFixSession, AFormattedFieldsCorrectionIsNeverKept) {
+    startApp();
+    const std::u16string message = u"We will recieve the parcel.";
+    const auto pid = desktop.addApplication({.identity = "firefox-esr", .name = "Firefox"});
+    const auto field = desktop.addElement(desktop.addWindow(pid, {100, 100, 600, 400}),
+                                          {.role = "AXTextArea",
+                                           .value = message,
+                                           .selection = {27, 0},
+                                           .refusesRangeWrites = true,
+                                           .frame = platform::Rect{120, 140, 400, 48},
+                                           .richText = true});
+    desktop.focus(field);
+    desktop.setFrontmost(pid);
+    openHeld();
+    drive(3s);
+    EXPECT_EQ(written("sid=s001 state=quick_fix_commit_failed reason=restore-target-selection "
+                      "pasteboard_restore=success"),
+              1);
+    EXPECT_EQ(headsUpTitle(), "Quick Fix left the field as it was");
+    EXPECT_FALSE(app->isPanelOpen);
+    EXPECT_EQ(app->preservedDraft, std::nullopt);
+    EXPECT_EQ(fieldValue(field), message);
+    desktop.setFrontmost(pid);
+    app->toggleHotkey("hotkey");
+    drive(1500ms);
+    ASSERT_TRUE(app->isPanelOpen);
+    EXPECT_EQ(panelText(), u"");
+    desktop.setFrontmost(desktop.ownPid());
+    app->requestCommit();
+    drive(3s);
+    EXPECT_EQ(fieldValue(field), message);
+}
+
 // While a commit or a write-back runs, no trigger opens or closes a panel and the session ends
 // as it would have; a Composer trigger meanwhile is answered once it has ended: the panel opens
 // then (for the last trigger pressed), after the text has reached the target. An outcome that
