@@ -61,6 +61,11 @@ struct QNCoordinatorApp::SessionFlows {
     // `ours`: a newer session keeps its own).
     static void showQuickFixFailure(QNCoordinatorApp& app, QNQuickFixCommitFailure failure,
                                     std::string_view detail, bool ours);
+    // A Quick Fix that does not start: a session number used up, the heads-up, the skipped
+    // line with `source` and `reason`, and the trigger usable again.
+    static void refuseQuickFix(QNCoordinatorApp& app, const std::string& trigger,
+                               const std::optional<std::string>& source, const QNHeadsUp& headsUp,
+                               const std::string& reason);
 
     // --- Shared steps
     // Runs `task` on the main sequence after what is queued there.

@@ -21,6 +21,12 @@ void endRefusedOpen(QNCoordinatorApp& app) {
     }
 }
 
+// Whether the application's focused element is known and takes no typing.
+bool noTextFieldFocused(QNQuickFixHostDriver& driver, const platform::RunningApplication& app) {
+    const auto focused = driver.focusedElement(app);
+    return focused && !focused->isSecure && !QNServiceQuickFixHost::isTextField(driver, *focused);
+}
+
 // Marks the auto-commit as ended, however its coroutine ends.
 struct RunningFlag {
     std::shared_ptr<bool> running;
@@ -65,10 +71,21 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
     }
 
     const TargetSeams seams = targetSeams(*self);
+    auto driver = std::make_shared<QNQuickFixHostLiveDriver>(seams);
+    // Where the keyboard is in no text field (a page, a button), nothing there is read, copied
+    // or typed into: only the heads-up says so.
+    if (const auto front = seams.workspace->frontmostApplication();
+        front && front->pid != seams.workspace->currentApplication().pid &&
+        seams.secureInput->state() != platform::SecureInput::State::on &&
+        noTextFieldFocused(*driver, *front)) {
+        refuseQuickFix(*self, trigger,
+                       front->identity.empty() ? std::nullopt : std::optional(front->identity),
+                       noTextFieldHeadsUp(), "no-target-text");
+        co_return;
+    }
     auto capture = QNModelFocusSnapshot::capture(seams, {});
     self.reset();
     const QNModelFocusSnapshot snapshot = co_await capture;
-    auto driver = std::make_shared<QNQuickFixHostLiveDriver>(seams);
     const std::optional<QNQuickFixHostSession> session =
         co_await QNServiceQuickFixHost::beginSession(snapshot, driver, {});
     self = weak.lock();
@@ -77,8 +94,6 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
     }
     auto& app = *self;
 
-    const std::string sessionID = nextSessionID(app);
-    const std::string prefix = "sid=" + sessionID;
     if (!session) {
         QNQuickFixHUDKind kind = QNQuickFixHUDKind::noTarget;
         std::string reason = "no-target-text";
@@ -97,14 +112,17 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
             default:
                 break;
         }
-        showQuickFixHUD(app, kind);
-        app.logSession(QNKindLog::skipped,
-                       prefix + " state=quick_fix_skipped trigger=" + trigger +
-                           " source=" + orUnknown(snapshot.appBundleID) + " reason=" + reason,
-                       QNLogIssuePolicy::always);
-        endRefusedOpen(app);
+        const bool noField =
+            kind == QNQuickFixHUDKind::noTarget && noTextFieldFocused(*driver, snapshot.app);
+        refuseQuickFix(app, trigger, snapshot.appBundleID,
+                       noField ? noTextFieldHeadsUp()
+                               : QNHeadsUp{kind, hudTitle(kind), hudMessage(kind)},
+                       reason);
         co_return;
     }
+
+    const std::string sessionID = nextSessionID(app);
+    const std::string prefix = "sid=" + sessionID;
 
     app.cancelQuickFixAutoCommit();
     app.sourceApp = session->app;
@@ -389,6 +407,20 @@ void QNCoordinatorApp::SessionFlows::showQuickFixFailure(QNCoordinatorApp& app,
         default:
             break;
     }
+}
+
+void QNCoordinatorApp::SessionFlows::refuseQuickFix(QNCoordinatorApp& app,
+                                                    const std::string& trigger,
+                                                    const std::optional<std::string>& source,
+                                                    const QNHeadsUp& headsUp,
+                                                    const std::string& reason) {
+    const std::string sessionID = nextSessionID(app);
+    showHeadsUp(app, headsUp);
+    app.logSession(QNKindLog::skipped,
+                   "sid=" + sessionID + " state=quick_fix_skipped trigger=" + trigger +
+                       " source=" + orUnknown(source) + " reason=" + reason,
+                   QNLogIssuePolicy::always);
+    endRefusedOpen(app);
 }
 
 void QNCoordinatorApp::SessionFlows::clearQuickFixAutoCommit(QNCoordinatorApp& app,

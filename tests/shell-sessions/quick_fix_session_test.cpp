@@ -43,29 +43,43 @@ TEST_F(QuickFixSession, RefusalsShowTheirHeadsUpUseANumberAndLeaveTheTriggerUsab
     // (secure input told by the desktop, not by the field's role: the field last reported
     // focused while no field shows now)
     const std::string secureFlag = "AXTextField with secure input on";
-    for (const auto& [identity, role, reason, kind] :
-         std::vector<std::tuple<std::string, std::string, std::string, QNQuickFixHUDKind>>{
-             {"gedit", "AXSecureTextField", "secure-input", QNQuickFixHUDKind::secureRefused},
-             {"gedit", secureFlag, "secure-input", QNQuickFixHUDKind::secureRefused},
+    const std::string noField = "No text field";
+    struct Case {
+        std::string identity, role, reason, title;
+        bool keysToTheTarget;  // a field whose text could not be read: a copy was tried
+    };
+    for (const Case& c : std::vector<Case>{
+             {"gedit", "AXSecureTextField", "secure-input",
+              hudTitle(QNQuickFixHUDKind::secureRefused), false},
+             {"gedit", secureFlag, "secure-input", hudTitle(QNQuickFixHUDKind::secureRefused),
+              false},
              {"gnome-terminal", "AXTextArea", "terminal-not-supported",
-              QNQuickFixHUDKind::terminalRefused},
-             {"gedit", "AXButton", "no-target-text", QNQuickFixHUDKind::noTarget},
+              hudTitle(QNQuickFixHUDKind::terminalRefused), false},
+             {"gedit", "AXTextField", "no-target-text", hudTitle(QNQuickFixHUDKind::noTarget),
+              true},
+             // No text field where the keyboard is: nothing is copied, not even what is
+             // selected on a page.
+             {"gedit", "AXButton", "no-target-text", noField, false},
+             {"firefox-esr", "AXWebArea", "no-target-text", noField, false},
          }) {
-        SCOPED_TRACE(reason + " " + role);
+        SCOPED_TRACE(c.reason + " " + c.role);
         const auto keys = desktop.postedKeys().size();
-        openTarget(u"", {}, identity, role == secureFlag ? "AXTextField" : role, false);
-        desktop.setSecureInput(role == secureFlag);
+        const bool page = c.role == "AXWebArea";
+        openTarget(page ? u"An article on a page" : u"", page ? text::Utf16Range{3, 7}
+                                                              : text::Utf16Range{},
+                   c.identity, c.role == secureFlag ? "AXTextField" : c.role, false);
+        desktop.setSecureInput(c.role == secureFlag);
         app->handleQuickFixTrigger(kTrigger);
         drive(1s);
         desktop.setSecureInput(false);
-        if (kind != QNQuickFixHUDKind::noTarget) {
+        if (!c.keysToTheTarget) {
             EXPECT_EQ(desktop.postedKeys().size(), keys) << "a key reached the field";
         }
         EXPECT_EQ(lines().back(), "sid=s00" + std::to_string(++number) +
                                       " state=quick_fix_skipped trigger=quick-fix-double-tap "
                                       "source=" +
-                                      identity + " reason=" + reason);
-        EXPECT_EQ(headsUpTitle(), hudTitle(kind));
+                                      c.identity + " reason=" + c.reason);
+        EXPECT_EQ(headsUpTitle(), c.title);
         EXPECT_FALSE(app->isPanelOpen || app->isOpeningPanel);
         EXPECT_FALSE(app->quickFixDoubleTap->state().isSuspended);
         drive(4100ms);
