@@ -141,8 +141,14 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
     app.composer->reset(QNServiceComposer::ViewText::beginFollows);
     app.composer->setLogSessionID(sessionID);
     app.panelSessionID = sessionID;
+    // A field's whole text is finished: its last word is corrected as Return would.
+    using Strategy = QNQuickFixReplacementStrategy;
+    const bool wholeField =
+        session->strategy == Strategy::focusedValue() ||
+        session->strategy == Strategy::changedText(
+                                 {0, static_cast<std::int64_t>(session->originalText.size())});
     app.composer->begin(session->originalText, true, QNPlacementCaret::visibleEnd,
-                        QNComposerCorrectionPolicy::existingText);
+                        QNComposerCorrectionPolicy::existingText, wholeField);
     app.logSession(
         QNKindLog::system,
         prefix + " state=quick_fix_opened trigger=" + trigger +

@@ -232,6 +232,22 @@ TEST_F(QuickFixSession, EachOutcomeClosesOrKeepsThePanelAndTheDraft) {
     }
 }
 
+// The field's last word is corrected as Return corrects a typed text's; a selection's is left
+// to the model (it may end inside a word, or start one mid-sentence).
+TEST_F(QuickFixSession, TheFieldsLastWordIsCorrectedToo) {
+    for (const bool selection : {false, true}) {
+        SCOPED_TRACE(selection ? "a selection" : "the whole field");
+        startApp();
+        const auto target = openTarget(u"Hi teh cat dont", selection ? text::Utf16Range{11, 4}
+                                                                     : text::Utf16Range{15, 0});
+        openHeld();
+        drive(3s);
+        EXPECT_EQ(fieldValue(target.field), selection ? u"Hi teh cat dont" : u"Hi the cat don't");
+        app->dismissPanel("test");
+        drive(5s);
+    }
+}
+
 // A correction kept after a write-back that did not arrive goes only over the text the Quick Fix
 // read: Return replaces that text where it stands again, and pastes nothing where it is gone,
 // never a second copy beside it.
