@@ -283,8 +283,12 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] std::optional<RichPart> richPart(const Entry& entry, const RichReading& rich,
                                                    text::Utf16Range range);
     // Whether a plain text written over the whole of it would lose its formatting: it holds
-    // parts as objects, or it is a web page's editor (of any tag but a form field's).
+    // parts as objects, or it is a web page's editor (of any tag but a form field's), or its
+    // toolkit tells formatting by attribute runs and they vary (formatVaries).
     [[nodiscard]] bool holdsFormattedText(Entry& entry);
+    // Whether the attribute runs of its text say a part of it looks otherwise than the rest (a
+    // bold word), or emphasised; bounded to a few hundred runs.
+    [[nodiscard]] bool formatVaries(Entry& entry);
     [[nodiscard]] bool readTrust();
     void onFocusEvent(_AtspiAccessible* source);
 
