@@ -43,12 +43,14 @@ AtspiAccessible* asObject(RichText::Node node) {
     return const_cast<AtspiAccessible*>(static_cast<const AtspiAccessible*>(node));
 }
 
-// Parts that stand on lines of their own.
+// Parts that stand on lines of their own (a table's cells too: side by side, their texts
+// would run into each other).
 bool isBlockRole(AtspiRole role) {
     static constexpr std::array blocks = {
         ATSPI_ROLE_PARAGRAPH,   ATSPI_ROLE_HEADING,         ATSPI_ROLE_SECTION,
         ATSPI_ROLE_LIST,        ATSPI_ROLE_LIST_ITEM,       ATSPI_ROLE_BLOCK_QUOTE,
-        ATSPI_ROLE_TABLE,       ATSPI_ROLE_TABLE_ROW,       ATSPI_ROLE_FORM,
+        ATSPI_ROLE_TABLE,       ATSPI_ROLE_TABLE_ROW,       ATSPI_ROLE_TABLE_CELL,
+        ATSPI_ROLE_COLUMN_HEADER, ATSPI_ROLE_ROW_HEADER,    ATSPI_ROLE_FORM,
         ATSPI_ROLE_PANEL,       ATSPI_ROLE_ARTICLE,         ATSPI_ROLE_HEADER,
         ATSPI_ROLE_FOOTER,      ATSPI_ROLE_CAPTION,         ATSPI_ROLE_DOCUMENT_FRAME,
         ATSPI_ROLE_DESCRIPTION_LIST, ATSPI_ROLE_DESCRIPTION_TERM,
