@@ -30,19 +30,22 @@ QString grouped(std::int64_t number) {
 }  // namespace
 
 QRect placedBeside(const QRect& anchor, QSize size, const QRect& available) {
-    QRect placed(QPoint(anchor.right() + 1 + kGap, anchor.top()), size);
-    if (placed.right() > available.right()) {
+    // On the side with more room; pushed back onto the screen where it does not fit there,
+    // covering as little of the anchor as it must.
+    const int roomRight = available.right() - anchor.right();
+    const int roomLeft = anchor.left() - available.left();
+    QRect placed(QPoint(), size);
+    placed.moveTop(anchor.top());
+    if (roomRight >= roomLeft) {
+        placed.moveLeft(anchor.right() + 1 + kGap);
+    } else {
         placed.moveRight(anchor.left() - 1 - kGap);
-        if (placed.left() < available.left()) {
-            placed.moveCenter(anchor.center());
-        }
-    }
-    // Inside the screen wherever it fits: the bottom and right edges first, then the top left.
-    if (placed.bottom() > available.bottom()) {
-        placed.moveBottom(available.bottom());
     }
     if (placed.right() > available.right()) {
         placed.moveRight(available.right());
+    }
+    if (placed.bottom() > available.bottom()) {
+        placed.moveBottom(available.bottom());
     }
     placed.moveLeft(std::max(placed.left(), available.left()));
     placed.moveTop(std::max(placed.top(), available.top()));

@@ -24,9 +24,9 @@ namespace ravlin {
 
 class QNViewCustomPromptEditor;
 
-// Where a window of `size` stands beside `anchor` (both frames) within `available`: to its right
-// when there is room, else to its left, else over it, centred; its top level with the anchor's
-// and inside `available` wherever it can be.
+// Where a window of `size` stands beside `anchor` (both frames) within `available`: on the side
+// with more room, its top level with the anchor's, and moved onto `available` where it would
+// leave it (then covering part of the anchor).
 [[nodiscard]] QRect placedBeside(const QRect& anchor, QSize size, const QRect& available);
 
 class QNControllerCustomPromptWindow {

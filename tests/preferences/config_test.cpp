@@ -266,8 +266,8 @@ TEST(CustomPromptWindow, EveryChangeIsStoredCutTo8000CharactersThenReported) {
     EXPECT_FALSE(window->isVisible());
 }
 
-// The editor opens beside the settings window: to its right where there is room, else to its
-// left, else over it; always on the screen.
+// The editor opens beside the settings window, on the side with more room; always on the
+// screen, covering the settings window only as far as the screen makes it.
 TEST(CustomPromptWindow, ItStandsBesideTheWindowItWasOpenedFrom) {
     const QRect screen(0, 0, 1280, 1024);
     const QSize size(600, 480);
@@ -278,7 +278,7 @@ TEST(CustomPromptWindow, ItStandsBesideTheWindowItWasOpenedFrom) {
     } rows[] = {
         {"room on the right", QRect(40, 100, 500, 400), QRect(552, 100, 600, 480)},
         {"room on the left only", QRect(700, 100, 500, 400), QRect(88, 100, 600, 480)},
-        {"no room either side", QRect(390, 100, 500, 700), QRect(340, 210, 600, 480)},
+        {"centred, no room either side", QRect(390, 100, 500, 700), QRect(680, 100, 600, 480)},
         {"low on the screen", QRect(40, 900, 500, 100), QRect(552, 544, 600, 480)},
     };
     for (const auto& row : rows) {
