@@ -271,6 +271,9 @@ class AtspiAccessibility final : public Accessibility {
         int index = -1;
     };
     void notePassword(Entry& entry);
+    // Where an element stands: its parent (held; none when it does not say) and its index there
+    // (-1 when it does not say).
+    [[nodiscard]] std::pair<_AtspiAccessible*, int> placeOf(_AtspiAccessible* object);
     [[nodiscard]] bool wasPassword(Entry& entry);
     void forgetPasswords(const std::function<bool(const SeenPassword&)>& gone);
     // Whether its text can be written over AT-SPI: editable by the toolkit's rule and offering

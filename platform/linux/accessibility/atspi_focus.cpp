@@ -530,23 +530,29 @@ std::optional<bool> AtspiAccessibility::isPasswordField(Entry& entry) {
 
 // --- Fields once seen as password fields
 
+std::pair<AtspiAccessible*, int> AtspiAccessibility::placeOf(AtspiAccessible* object) {
+    auto* parent = attempt(calls_, object, [&](GError** e) {
+                       return atspi_accessible_get_parent(object, e);
+                   }).value_or(nullptr);
+    if (parent == nullptr) {
+        return {nullptr, -1};
+    }
+    const auto index = attempt(calls_, object, [&](GError** e) {
+        return atspi_accessible_get_index_in_parent(object, e);
+    });
+    return {parent, index.value_or(-1)};
+}
+
 void AtspiAccessibility::notePassword(Entry& entry) {
     if (std::ranges::find(seenPasswords_, entry.object, &SeenPassword::element) !=
         seenPasswords_.end()) {
         return;
     }
     if (seenPasswords_.size() >= maxSeenPasswords) {
-        const auto oldest = seenPasswords_.front();
-        forgetPasswords([&](const SeenPassword& seen) { return seen.element == oldest.element; });
+        const auto* oldest = seenPasswords_.front().element;
+        forgetPasswords([&](const SeenPassword& seen) { return seen.element == oldest; });
     }
-    auto* parent = attempt(calls_, entry.object, [&](GError** e) {
-                       return atspi_accessible_get_parent(entry.object, e);
-                   }).value_or(nullptr);
-    const auto index = parent != nullptr ? attempt(calls_, entry.object, [&](GError** e) {
-                                               return atspi_accessible_get_index_in_parent(
-                                                   entry.object, e);
-                                           }).value_or(-1)
-                                         : -1;
+    const auto [parent, index] = placeOf(entry.object);
     seenPasswords_.push_back(SeenPassword{
         .pid = entry.pid,
         .element = static_cast<AtspiAccessible*>(g_object_ref(entry.object)),
@@ -565,19 +571,11 @@ bool AtspiAccessibility::wasPassword(Entry& entry) {
         return true;
     }
     // Put in the place of one (asked only where its application had one).
-    Held<AtspiAccessible> parent(attempt(calls_, entry.object, [&](GError** e) {
-                                     return atspi_accessible_get_parent(entry.object, e);
-                                 }).value_or(nullptr));
-    if (!parent || std::ranges::none_of(seenPasswords_, [&](const SeenPassword& seen) {
-            return seen.parent == parent.get();
-        })) {
-        return false;
-    }
-    const auto index = attempt(calls_, entry.object, [&](GError** e) {
-        return atspi_accessible_get_index_in_parent(entry.object, e);
-    });
-    return index && *index >= 0 && std::ranges::any_of(seenPasswords_, [&](const SeenPassword& seen) {
-               return seen.parent == parent.get() && seen.index == *index;
+    const auto place = placeOf(entry.object);
+    const Held<AtspiAccessible> parent(place.first);
+    return parent && place.second >= 0 &&
+           std::ranges::any_of(seenPasswords_, [&](const SeenPassword& seen) {
+               return seen.parent == parent.get() && seen.index == place.second;
            });
 }
 

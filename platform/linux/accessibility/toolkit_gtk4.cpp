@@ -98,8 +98,8 @@ class Gtk4 final : public Toolkit {
             return true;
         }
         const auto line = withoutLineEnd(*shown);
-        const auto showing =
-            u_countChar32(reinterpret_cast<const UChar*>(line.data()), static_cast<int32_t>(line.size()));
+        const auto showing = u_countChar32(reinterpret_cast<const UChar*>(line.data()),
+                                           static_cast<int32_t>(line.size()));
         return showing < *count || isOneCharacterRepeated(line);
     }
 };
