@@ -38,7 +38,9 @@ constexpr const char* writerSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
 // once the message changed, its markup: "message <p>...</p>". F9 puts the message back as it
 // first stood and focuses it (its caret at its start). The mail beside it (paragraphs, a bold
 // word, a list, a link, a table; no role of its own, as web mail writes it) says its markup the
-// same way, "mail <p>...</table>"; F8 puts it back and focuses it.
+// same way, "mail <p>...</table>"; F2 puts it back and focuses it. The field "shown" is a
+// password input whose "show password" is F8 (its type made text; F7 makes it a password input
+// again); the title says "shown N password" or "shown N text".
 constexpr const char* page = R"(<!doctype html>
 <html><head><meta charset="utf-8"><title>password 0</title></head>
 <body style="font: 16px sans-serif">
@@ -51,7 +53,11 @@ constexpr const char* page = R"(<!doctype html>
 <div aria-label="message" role="textbox" aria-multiline="true" contenteditable="true"
      style="border: 1px solid #888; padding: 2px 4px"></div>
 <div aria-label="mail" contenteditable="true" style="border: 1px solid #888; padding: 2px 4px"></div>
+<p><input aria-label="shown" type="password" size="50"></p>
 <script>
+const shown = document.querySelector('[aria-label="shown"]');
+function tellShown() { document.title = 'shown ' + shown.value.length + ' ' + shown.type; }
+shown.addEventListener('input', tellShown);
 const message = document.querySelector('[aria-label="message"]');
 const first = '<p>We will <b>recieve</b> the parcel.</p><p>It is <i>realy</i> late.</p>';
 message.innerHTML = first;
@@ -63,7 +69,12 @@ mail.innerHTML = firstMail;
 new MutationObserver(() => { document.title = 'mail ' + mail.innerHTML; })
     .observe(mail, {subtree: true, childList: true, characterData: true});
 document.addEventListener('keydown', (event) => {
-  if (event.key === 'F9' || event.key === 'F8') {
+  if (event.key === 'F8' || event.key === 'F7') {
+    event.preventDefault();
+    shown.type = event.key === 'F8' ? 'text' : 'password';
+    tellShown();
+  }
+  if (event.key === 'F9' || event.key === 'F2') {
     event.preventDefault();
     const field = event.key === 'F9' ? message : mail;
     field.innerHTML = event.key === 'F9' ? first : firstMail;
@@ -142,9 +153,9 @@ std::optional<std::pair<Window, platform::ProcessID>> windowOfGroup(Display* dis
     return std::nullopt;
 }
 
-// F9 and F8 (their virtual key codes), the page's keys that put the message and the mail back.
+// F9 and F2 (their virtual key codes), the page's keys that put the message and the mail back.
 constexpr std::uint32_t f9KeyCode = 101;
-constexpr std::uint32_t f8KeyCode = 100;
+constexpr std::uint32_t f2KeyCode = 120;
 
 bool isTextRole(const std::optional<std::u16string>& role) {
     return role == u"AXTextArea" || role == u"AXTextField" || role == u"AXSecureTextField";
@@ -377,7 +388,7 @@ platform::ElementRef DesktopApplication::resetMessage() {
 }
 
 platform::ElementRef DesktopApplication::resetMail() {
-    return resetEditor(QStringLiteral("mail"), QString::fromLatin1(firstMail), f8KeyCode,
+    return resetEditor(QStringLiteral("mail"), QString::fromLatin1(firstMail), f2KeyCode,
                        [this] { return mailMarkup(); });
 }
 

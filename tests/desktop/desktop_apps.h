@@ -45,7 +45,7 @@ class DesktopApplication {
     [[nodiscard]] bool ready() const { return pid_ != 0; }
 
     // Brings it to the front with one of its fields focused and answers that field as the seams
-    // see it: "document" in the editors and Writer; "area", "line", "password", "pin" and
+    // see it: "document" in the editors and Writer; "area", "line", "password", "pin", "shown" and
     // "message" on the browsers' page. Empty when it could not. (Calc: use bringToFront and its
     // keys.)
     platform::ElementRef focus(const QString& field = QStringLiteral("document"));
@@ -65,7 +65,7 @@ class DesktopApplication {
     [[nodiscard]] QString messageMarkup() const;
     static constexpr const char* firstMessage =
         "<p>We will <b>recieve</b> the parcel.</p><p>It is <i>realy</i> late.</p>";
-    // The mail: as the message, with F8, its markup said as "mail <p>...</table>".
+    // The mail: as the message, with F2, its markup said as "mail <p>...</table>".
     platform::ElementRef resetMail();
     [[nodiscard]] QString mailMarkup() const;
     static constexpr const char* firstMail =
