@@ -361,9 +361,14 @@ void QNCoordinatorApp::SessionFlows::reportQuickFixWriteBack(
                     closeSession();
                     endSession(app);
                 }
-                showHeadsUp(app,
-                            formattedFieldHeadsUp(
-                                false, outcome.failure == QNQuickFixCommitFailure::activateTarget));
+                if (outcome.failure == QNQuickFixCommitFailure::secureInput ||
+                    outcome.failure == QNQuickFixCommitFailure::terminalNotSupported) {
+                    showQuickFixFailure(app, outcome.failure, outcome.detail, false);
+                } else {
+                    showHeadsUp(app, formattedFieldHeadsUp(
+                                         false, outcome.failure ==
+                                                    QNQuickFixCommitFailure::activateTarget));
+                }
             } else {
                 if (ours) {
                     preserveDraft(app, text);
