@@ -112,6 +112,8 @@ class AtspiAccessibility final : public Accessibility {
     static constexpr std::size_t maxFocusCandidates = 32;
     // Windows whose tree is kept between readings (those asked a level at a time), at most.
     static constexpr std::size_t maxKeptTrees = 8;
+    // Fields remembered as once seen with a password role, at most (the oldest go first).
+    static constexpr std::size_t maxSeenPasswords = 64;
 
   private:
     static constexpr ElementRef systemWide{1};
@@ -210,6 +212,8 @@ class AtspiAccessibility final : public Accessibility {
     // An object's first selection (start <= end), else its caret as it tells it (-1: it holds
     // none); none when it does not answer.
     [[nodiscard]] std::optional<std::pair<int, int>> selectionOrCaret(_AtspiAccessible* object);
+    // Whether the object's selection (or its caret, for an empty one) is [start, end) now.
+    [[nodiscard]] bool selects(_AtspiAccessible* object, int start, int end);
     [[nodiscard]] std::optional<int> characterCount(Entry& entry);
     // The text's start at least `toolkitEnd` units long (or all of it); false when unreadable.
     [[nodiscard]] bool fetchPrefix(Entry& entry, int toolkitEnd);
@@ -255,8 +259,25 @@ class AtspiAccessibility final : public Accessibility {
     void rememberFocus(_AtspiAccessible* object, ProcessID pid, _AtspiAccessible* window,
                        bool fromEvent);
     void forget(Remembered& known);
-    // Whether it is a password field by its toolkit's rule; none when it does not answer.
+    // Whether it is a password field by its toolkit's rule, or one that was seen with a password
+    // role (see SeenPassword); none when it does not answer.
     [[nodiscard]] std::optional<bool> isPasswordField(Entry& entry);
+    // A field seen with a password role, remembered while its application is on the bus: a
+    // page's "show password" makes it a text field holding the password in clear. Chromium keeps
+    // the field's object through the change; Firefox puts a new one in its place, told by its
+    // parent and its index there.
+    struct SeenPassword {
+        ProcessID pid = 0;
+        _AtspiAccessible* element = nullptr;  // held
+        _AtspiAccessible* parent = nullptr;   // held; none when it did not say
+        int index = -1;
+    };
+    void notePassword(Entry& entry);
+    // Where an element stands: its parent (held; none when it does not say) and its index there
+    // (-1 when it does not say).
+    [[nodiscard]] std::pair<_AtspiAccessible*, int> placeOf(_AtspiAccessible* object);
+    [[nodiscard]] bool wasPassword(Entry& entry);
+    void forgetPasswords(const std::function<bool(const SeenPassword&)>& gone);
     // Whether its text can be written over AT-SPI: editable by the toolkit's rule and offering
     // the editable-text interface.
     [[nodiscard]] bool takesWrites(Entry& entry);
@@ -281,8 +302,12 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] std::optional<RichPart> richPart(const Entry& entry, const RichReading& rich,
                                                    text::Utf16Range range);
     // Whether a plain text written over the whole of it would lose its formatting: it holds
-    // parts as objects, or it is a web page's editor (of any tag but a form field's).
+    // parts as objects, or it is a web page's editor (of any tag but a form field's), or its
+    // toolkit tells formatting by attribute runs and they vary (formatVaries).
     [[nodiscard]] bool holdsFormattedText(Entry& entry);
+    // Whether the attribute runs of its text say a part of it looks otherwise than the rest (a
+    // bold word), or emphasised; bounded to a few hundred runs.
+    [[nodiscard]] bool formatVaries(Entry& entry);
     [[nodiscard]] bool readTrust();
     void onFocusEvent(_AtspiAccessible* source);
 
@@ -311,6 +336,8 @@ class AtspiAccessibility final : public Accessibility {
     std::vector<KnownApplication> applications_;
     // The element last found focused in each application, newest last.
     std::vector<Remembered> lastFocus_;
+    // Fields seen with a password role, newest last.
+    std::vector<SeenPassword> seenPasswords_;
     // The trees of the windows last searched a level at a time, newest last.
     std::vector<std::unique_ptr<atspi::KeptTree>> keptTrees_;
     // The answer of this turn's focus search, for the reads that follow it in the same turn.
