@@ -124,6 +124,12 @@ class Pasteboard {
     // the text this program last put there for a moment (setTransientString), with no change
     // since, its own (a put-back) or another program's. None once that is not so here.
     [[nodiscard]] virtual std::optional<KeyCondition> ownWriteCondition() { return std::nullopt; }
+    // A paste chord went out over what this program last wrote, and the paste waits for its
+    // target to fetch it (true), or no longer (false). A put-back of the user's contents made
+    // meanwhile from elsewhere (the program ending) first gives the target a short moment to
+    // fetch the text, where the desktop tells of fetches: put back before, the target would
+    // paste the user's contents.
+    virtual void setPasteAwaited(bool awaited) { (void)awaited; }
     // True while what this program last did to the pasteboard (a write or a clear of its own) is
     // still its state: no other program has copied since. Asked of the desktop where it can tell
     // (within a bounded time); false when this program has changed nothing, or cannot tell.

@@ -597,6 +597,10 @@ QCoro::Task<> QNModelPasteboardSnapshot::waitForFetch(TargetSeams seams,
     auto& executor = *seams.executor;
     const auto until = executor.now() + pasteBounds.fetchLimit;
     const auto pasteboard = seams.pasteboard;
+    // Told for as long as this waits (however the wait ends: the frame goes with the guard).
+    pasteboard->setPasteAwaited(true);
+    const std::unique_ptr<platform::Pasteboard, void (*)(platform::Pasteboard*)> awaited(
+        pasteboard.get(), [](platform::Pasteboard* told) { told->setPasteAwaited(false); });
     const auto observe = [pasteboard](std::function<void()> fetched) {
         return pasteboard->observeFetches(std::move(fetched));
     };

@@ -39,6 +39,7 @@ class WatchedPasteboard final : public platform::Pasteboard {
 
     std::function<void()> onRead;
     std::function<void()> onTake;
+    std::function<void()> onMark;  // just before a paste chord
 
     std::int64_t changeCount() override { return inner_->changeCount(); }
     std::int64_t clear() override { return inner_->clear(); }
@@ -56,7 +57,13 @@ class WatchedPasteboard final : public platform::Pasteboard {
     platform::WriteFetch lastWriteFetchedBy(const platform::FetchTarget& target) override {
         return inner_->lastWriteFetchedBy(target);
     }
-    void markFetches() override { inner_->markFetches(); }
+    void markFetches() override {
+        inner_->markFetches();
+        if (onMark) {
+            onMark();
+        }
+    }
+    void setPasteAwaited(bool awaited) override { inner_->setPasteAwaited(awaited); }
     std::uint64_t fetchRequests() override { return inner_->fetchRequests(); }
     std::optional<platform::KeyCondition> ownWriteCondition() override {
         return inner_->ownWriteCondition();
@@ -325,6 +332,33 @@ TEST_F(ClipboardEdges, ThePutBackComesAQuietMomentAfterTheLastRequest) {
     std::printf("measure: the put-back %lld-%lld ms (median %lld) after the last request, "
                 "10 pastes\n",
                 delays.front(), delays.back(), delays[delays.size() / 2]);
+}
+
+// The program ending just after its paste chord went out (the user's contents go back before
+// anything else at the end): they go back only once the target has fetched our text, so that it
+// pastes ours, never the user's.
+TEST_F(ClipboardEdges, AnEndJustAfterTheChordPutsTheContentsBackOnceTheTargetFetched) {
+    auto watched = std::make_shared<WatchedPasteboard>(desktop.seams.pasteboard);
+    const auto target = focusField();
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        SCOPED_TRACE(attempt);
+        ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text line start end")));
+        ASSERT_TRUE(desktop.gtk->command(QStringLiteral("select 6 9")));
+        ClipboardOwner before(plainTextOffer("the user's"));
+        ASSERT_TRUE(before.owning());
+        auto manager = QNQuickFixPasteboardManager::create(watched, desktop.executor);
+        auto watching = TargetSeams::from(desktop.seams, desktop.executor, manager);
+        watching.pasteboard = watched;
+        watched->onMark = [&manager] {
+            QTimer::singleShot(0, [&manager] { manager->restoreBeforeExit(); });
+        };
+        (void)pasteToEnd(QNModelPasteboardSnapshot::paste(watching, u"[e]", target, {}));
+        watched->onMark = nullptr;
+        EXPECT_TRUE(waitUntil([&] { return fieldText() == u"start [e]"; }))
+            << text::toUtf8(fieldText());
+        EXPECT_TRUE(readClipboardExactly().contains(QString::fromLatin1(
+            QByteArray("the user's").toHex())));
+    }
 }
 
 // Another client floods the clipboard's owner with 10,000 requests while the paste waits for the

@@ -76,6 +76,7 @@ struct ForwardingPasteboard : platform::Pasteboard {
     }
     bool makeTransientOrdinary() override { return inner->makeTransientOrdinary(); }
     void markFetches() override { inner->markFetches(); }
+    void setPasteAwaited(bool awaited) override { inner->setPasteAwaited(awaited); }
     std::uint64_t fetchRequests() override { return inner->fetchRequests(); }
     std::optional<platform::KeyCondition> ownWriteCondition() override {
         return inner->ownWriteCondition();

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <thread>
 #include <utility>
 
 #include "platform/linux/clipboard/clipboard_keeper.h"
@@ -322,9 +323,33 @@ bool X11SelectionPasteboard::holdsOwnChange() {
            selections_->isLastChange(selection_, ownChange_) == x11::Selections::Verdict::yes;
 }
 
+void X11SelectionPasteboard::letTheAwaitedPasteFetch() {
+    // The answers come from the selection layer's thread meanwhile; this thread only looks.
+    using Clock = std::chrono::steady_clock;
+    const auto until = Clock::now() + awaitedPasteLimit;
+    auto requests = selections_->fetches(selection_).requests;
+    auto lastRequest = Clock::now();
+    while (Clock::now() < until) {
+        const auto fetches = selections_->fetches(selection_);
+        if (fetches.requests != requests) {
+            requests = fetches.requests;
+            lastRequest = Clock::now();
+        }
+        if (fetches.marked && !fetches.requestors.empty() &&
+            Clock::now() - lastRequest >= awaitedPasteQuiet) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 PutBack X11SelectionPasteboard::putBackOverOwnChange(const PasteboardContents& contents) {
     using Verdict = x11::Selections::Verdict;
     settlePendingClear();
+    if (pasteAwaited_ && transientText_) {
+        letTheAwaitedPasteFetch();
+    }
+    pasteAwaited_ = false;
     lastRead_.reset();
     if (ownChange_.number == 0) {
         return PutBack::newerCopy;

@@ -33,6 +33,10 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     // together: to the keeper, else to the clipboard manager; its answers in progress end
     // within it too.
     static constexpr auto exitWait = std::chrono::milliseconds(1000);
+    // How long a put-back from elsewhere waits for a paste's target to fetch our text: at most,
+    // and once it has, the quiet after its last request.
+    static constexpr auto awaitedPasteLimit = std::chrono::milliseconds(400);
+    static constexpr auto awaitedPasteQuiet = std::chrono::milliseconds(100);
 
     explicit X11SelectionPasteboard(std::shared_ptr<x11::Selections> selections,
                                     std::string selection = "CLIPBOARD");
@@ -52,6 +56,7 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     std::uint64_t fetchRequests() override;
     // This selection owned by our selection window, while our moment's text is our last change.
     std::optional<KeyCondition> ownWriteCondition() override;
+    void setPasteAwaited(bool awaited) override { pasteAwaited_ = awaited; }
     Subscription observeChanges(std::function<void(std::int64_t)> onChange) override;
     Subscription observeTrouble(std::function<void(const std::string&)> onTrouble) override;
     Subscription observeFetches(std::function<void()> onFetch) override;
@@ -117,6 +122,10 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     void keepAfterExit(std::chrono::steady_clock::time_point until);
     // A change of ours replaces the text left for the person: the keeper is told it is over.
     void endLeft();
+    // A put-back while a paste awaits its target's fetch: until someone has asked for our text
+    // since the chord and nobody more for awaitedPasteQuiet, at most awaitedPasteLimit.
+    void letTheAwaitedPasteFetch();
+    bool pasteAwaited_ = false;
     // Runs a clear still waiting for the next turn of the loop now.
     void settlePendingClear();
     void bump();
