@@ -133,6 +133,11 @@ void QNTriggerDoubleTap::suspend() {
 
 void QNTriggerDoubleTap::forgetBoundary() {
     std::lock_guard lock(stateLock_);
+    // Keys the person pressed since ours went to the field (a pair typed while the paste still
+    // waited) stand after them: they tell the boundary themselves.
+    if (ownKeysAt_ && eventsSeen_ != *ownKeysAt_) {
+        return;
+    }
     resetBoundary(state_);
 }
 

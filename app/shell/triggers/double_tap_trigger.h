@@ -101,7 +101,8 @@ class QNTriggerDoubleTap {
     void suspend();
     void resume();
     // Our own keys (a paste, a select-all) went to the field: where its caret now stands only
-    // the field can tell, as after a click. A pair waiting for its open is left to it.
+    // the field can tell, as after a click. A pair waiting for its open is left to it, and so is
+    // whatever the person typed since those keys (ownKeysToField).
     void forgetBoundary();
     // Keys of the program's own that change the field (a paste chord) go out now: a pair typed
     // before them, fired or not, no longer stands before the caret and is not taken back.
