@@ -280,10 +280,17 @@ QCoro::Task<QNQuickFixCommitResult> commitChangedText(QNQuickFixHostSession sess
     std::vector<QNTextEdit> written;
     for (auto last = edits->rbegin(); last != edits->rend(); ++last) {
         const QNTextEdit& edit = *last;
-        const bool sent = co_await selectAlone(driver, token, session.app, edit.range, stop) &&
-                          driver->isFrontmostOther(session.app) &&
-                          (edit.replacement.empty() ? driver->postBackSpace()
-                                                    : driver->typeText(edit.replacement));
+        bool sent = co_await selectAlone(driver, token, session.app, edit.range, stop) &&
+                    driver->isFrontmostOther(session.app);
+        // Keys went out (a text may go in parts, and stop after some).
+        bool keysOut = false;
+        if (sent && edit.replacement.empty()) {
+            sent = keysOut = driver->postBackSpace();
+        } else if (sent) {
+            const auto typed = co_await driver->typeText(edit.replacement, session.app, stop);
+            keysOut = typed > 0;
+            sent = typed == edit.replacement.size();
+        }
         if (sent) {
             expected.replace(static_cast<std::size_t>(edit.range.location),
                              static_cast<std::size_t>(edit.range.length), edit.replacement);
@@ -291,7 +298,7 @@ QCoro::Task<QNQuickFixCommitResult> commitChangedText(QNQuickFixHostSession sess
         if (!sent || !co_await valueShows(driver, token, expected, stop)) {
             co_await putBack(driver, token, session.app, before, written);
             // Keys that went out may yet show: the field is not said to be as it was.
-            if (written.empty() && !sent) {
+            if (written.empty() && !keysOut) {
                 co_return refused;
             }
             constexpr auto typed = QNQuickFixReplacementMethod::typed;
