@@ -491,7 +491,7 @@ void QNServiceComposer::applyLocalFixesToWholeText(std::string_view source, bool
             evaluated && evaluated->input == segment
                 ? std::move(*evaluated)
                 : evaluate(segment, QNModelLocalFixRules::all, QNCorrectionStageID::unknown,
-                           TierPolicy::defaultPolicy());
+                           TierPolicy::defaultPolicy(), endOfTextBefore(settled));
         const bool held =
             std::u16string_view(buffers.canonicalText)
                 .substr(std::min(buffers.canonicalText.size(), static_cast<std::size_t>(offset)))

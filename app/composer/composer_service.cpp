@@ -2,9 +2,12 @@
 
 #include <algorithm>
 
+#include <unicode/uchar.h>
+
 #include "core/services/character_view.h"
 #include "core/services/edit_distance.h"
 #include "core/support/async.h"
+#include "core/text/unicode.h"
 
 namespace ravlin {
 namespace {
@@ -45,6 +48,21 @@ QNCorrectionDecisionScope decisionScope(QNModelCorrectionJob::Scope scope) {
             break;
     }
     return QNCorrectionDecisionScope::sentencePolish;
+}
+
+// The word without its accents: decomposed, marks left out.
+std::u16string withoutAccents(std::u16string_view word) {
+    std::u16string bare;
+    const std::u16string decomposed = text::nfd(word);
+    for (std::size_t at = 0; at < decomposed.size();) {
+        const char32_t c = text::codePointAt(decomposed, static_cast<std::int64_t>(at));
+        const std::size_t units = c > 0xFFFF ? 2 : 1;
+        if ((U_GET_GC_MASK(static_cast<UChar32>(c)) & U_GC_M_MASK) == 0) {
+            bare.append(decomposed, at, units);
+        }
+        at += units;
+    }
+    return bare;
 }
 
 bool countsTowardCoverage(const QNCorrectionDecisionSource& source) {
@@ -412,6 +430,11 @@ bool QNServiceComposer::isSingleWordDegradation(std::u16string_view original,
                                                 std::u16string_view corrected) {
     const auto change = QNServiceNSSpellChecker::singleWordChange(original, corrected);
     if (!change) {
+        return false;
+    }
+    // Accents put on a word ("desole" -> "désolé") correct it, whatever a dictionary of another
+    // language says of both.
+    if (withoutAccents(change->original) == withoutAccents(change->corrected)) {
         return false;
     }
     if (QNServiceNSSpellChecker::skipKey(change->corrected) &&

@@ -281,6 +281,7 @@ class QNControllerAutoCorrectingText final : public QNComposerTextView {
     // The last run of the local rules that changed nothing, and over what.
     struct QuietRun {
         std::u16string text;
+        std::optional<std::u16string> before;
         QNModelLocalFixRules rules;
         const TierPolicy* policy = nullptr;
         QNModelLocalFixResult result;

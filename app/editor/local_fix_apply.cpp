@@ -169,19 +169,23 @@ QNModelLocalFixResult QNControllerAutoCorrectingText::applyLocalFixesBeforeCaret
     if (settled.empty()) {
         return unchanged();
     }
+    // The settled text's end tells whether the words after it begin a sentence.
+    const std::optional<std::u16string> textBefore = endOfTextBefore(settledPrefix);
 
     // Words the rules left as they were a keystroke ago are left so again without a run (a
     // letter typed inside the next word changes nothing before it).
     if (!wordFinished && quietRun_ && quietRun_->rules == enabledRules &&
-        quietRun_->policy == &tierPolicy && quietRun_->text == stable) {
+        quietRun_->policy == &tierPolicy && quietRun_->text == stable &&
+        quietRun_->before == textBefore) {
         return quietRun_->result;
     }
     // The rules' run, kept for the caller; the pass's result as the local pass gives it.
     LocalRuleEvaluation run =
-        wordFinished ? evaluateLocalFixesOfFinishedText(stable, enabledRules,
-                                                        QNCorrectionStageID::unknown, tierPolicy)
-                     : evaluateLocalFixes(stable, enabledRules, QNCorrectionStageID::unknown,
-                                          tierPolicy);
+        wordFinished
+            ? evaluateLocalFixesOfFinishedText(stable, enabledRules, QNCorrectionStageID::unknown,
+                                               tierPolicy, textBefore)
+            : evaluateLocalFixes(stable, enabledRules, QNCorrectionStageID::unknown, tierPolicy,
+                                 textBefore);
     std::vector<QNCorrectionNote> notes =
         legacyNotes(run.structuredDetails(), QNCorrectionStageID::unknown);
     const bool changed = run.didChange();
@@ -196,7 +200,7 @@ QNModelLocalFixResult QNControllerAutoCorrectingText::applyLocalFixesBeforeCaret
         // Kept only for the shared policy, which lives as long as the program: another policy
         // may be gone, or another one in its place, by the next keystroke.
         if (&tierPolicy == &TierPolicy::defaultPolicy() && !wordFinished) {
-            quietRun_ = QuietRun{stable, enabledRules, &tierPolicy, pass};
+            quietRun_ = QuietRun{stable, textBefore, enabledRules, &tierPolicy, pass};
         }
         return pass;
     }

@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextBlock>
@@ -51,9 +52,11 @@ QNViewLogWindow::QNViewLogWindow() {
     text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     exportButton_ = new QPushButton(QStringLiteral("Export"), this);
     connect(exportButton_, &QPushButton::clicked, this, [this] { exportVisibleText(); });
+    exportStatus_ = new QLabel(this);
+    exportStatus_->setObjectName(QStringLiteral("exportStatus"));
 
     auto* buttons = new QHBoxLayout();
-    buttons->addStretch();
+    buttons->addWidget(exportStatus_, 1);
     buttons->addWidget(exportButton_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(text_);
@@ -66,6 +69,7 @@ void QNViewLogWindow::attach(std::shared_ptr<QNLoggerEvent> logger,
                              std::shared_ptr<platform::Pasteboard> pasteboard) {
     logger_ = std::move(logger);
     pasteboard_ = std::move(pasteboard);
+    exportStatus_->clear();
     watching_ = logger_->observeChanges([this] { onLoggerChanged(); });
     renderAll();
 }
@@ -74,12 +78,30 @@ QString QNViewLogWindow::visibleText() const {
     return text_->toPlainText();
 }
 
+QString QNViewLogWindow::exportStatus() const {
+    return exportStatus_->text();
+}
+
 void QNViewLogWindow::exportVisibleText() {
+    const QString text = visibleText();
+    // An empty log has nothing to give: the person's clipboard stays theirs.
+    if (text.isEmpty()) {
+        exportStatus_->setText(QStringLiteral("Nothing to copy: the log is empty."));
+        return;
+    }
     if (!pasteboard_) {
+        exportStatus_->setText(QStringLiteral("Could not copy: there is no clipboard here."));
         return;
     }
     pasteboard_->clear();
-    (void)pasteboard_->setString(visibleText().toStdU16String());
+    if (const auto written = pasteboard_->setString(text.toStdU16String()); !written) {
+        exportStatus_->setText(QStringLiteral("Could not copy the log to the clipboard."));
+        return;
+    }
+    const auto lines = text.count(QLatin1Char('\n')) + 1;
+    exportStatus_->setText(lines == 1 ? QStringLiteral("Copied 1 line to the clipboard.")
+                                      : QStringLiteral("Copied %1 lines to the clipboard.")
+                                            .arg(lines));
 }
 
 void QNViewLogWindow::renderAll() {

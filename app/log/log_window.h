@@ -3,7 +3,9 @@
 // The session-log window: the recent issues, then the entries, growing while it is open. Opening
 // it starts capturing on the logger (entries with their text details, when allowed); closing it
 // stops capturing, which drops the details. "Export" puts exactly the text on screen on the
-// pasteboard. One controller for the whole program; the window is built on first use.
+// pasteboard and says so beside the button; with nothing on screen it leaves the pasteboard as
+// it is and says that instead. One controller for the whole program; the window is built on
+// first use.
 
 #include <QPointer>
 #include <QWidget>
@@ -12,6 +14,7 @@
 #include "app/log/event_logger.h"
 #include "platform/pasteboard.h"
 
+class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -48,6 +51,8 @@ class QNViewLogWindow final : public QWidget {
     void exportVisibleText();
 
     [[nodiscard]] QPushButton* exportButton() const { return exportButton_; }
+    // What the last export came to, beside the button; empty before one.
+    [[nodiscard]] QString exportStatus() const;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -58,6 +63,7 @@ class QNViewLogWindow final : public QWidget {
 
     QPlainTextEdit* text_ = nullptr;
     QPushButton* exportButton_ = nullptr;
+    QLabel* exportStatus_ = nullptr;
     std::shared_ptr<QNLoggerEvent> logger_;
     std::shared_ptr<platform::Pasteboard> pasteboard_;
     Subscription watching_;

@@ -8,6 +8,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QUtf8StringView>
+#include <algorithm>
 #include <charconv>
 
 namespace ravlin {
@@ -33,8 +35,37 @@ QString qtKey(std::string_view key) {
 constexpr const char* kCannotSave = "Settings cannot be saved: ";
 constexpr const char* kUntilQuit = "; changes last until Ravlin quits";
 constexpr const char* kOnDefaults = "; using the defaults until Ravlin quits";
+constexpr const char* kNotUnderstood = " is not a settings file Ravlin understands; it is left as it is";
 constexpr const char* kNoWorkFolder = "no private folder to work in";
 constexpr const char* kChangeNotWritten = "the change could not be written in the private folder";
+
+// Whether `content` reads as an INI file: UTF-8 text without control characters but tabs and
+// line ends, each line blank, a comment, a "[section]" or "key=value". What QSettings would make
+// of anything else (a few escaped keys out of random bytes, say) is not the person's settings.
+bool isSettingsText(const QByteArray& content) {
+    if (!QUtf8StringView(content).isValidUtf8()) {
+        return false;
+    }
+    for (const QByteArray& raw : content.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (std::ranges::any_of(line, [](char c) {
+                const auto byte = static_cast<unsigned char>(c);
+                return (byte < 0x20 && c != '\t') || byte == 0x7F;
+            })) {
+            return false;
+        }
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#')) {
+            continue;
+        }
+        if (line.startsWith('[') && line.endsWith(']')) {
+            continue;
+        }
+        if (line.indexOf('=') <= 0) {
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -149,6 +180,13 @@ QSettingsDefaults::QSettingsDefaults(const QString& path) : state_(std::make_uni
         return;
     }
     state_->onDisk = std::get<QByteArray>(std::move(content));
+    // A file not understood is not written over: the program runs on the defaults.
+    if (!isSettingsText(state_->onDisk)) {
+        state_->mayWrite = false;
+        state_->onDisk.clear();
+        reportSaveProblem(kCannotSave + state_->file.path() + kNotUnderstood + kOnDefaults);
+        return;
+    }
     if (auto problem = state_->work(state_->onDisk, {})) {
         state_->mayWrite = false;
         reportSaveProblem(kCannotSave + *problem + kOnDefaults);

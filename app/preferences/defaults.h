@@ -10,8 +10,9 @@
 // "true" / "false"). MemoryDefaults keeps typed values in memory for tests; there a value of
 // another type reads as nothing.
 //
-// When changes cannot outlive the process (the file is no regular file, cannot be read, or a
-// write failed), the table goes on in memory and saveProblem() says why, once.
+// When changes cannot outlive the process (the file is no regular file, cannot be read, is not a
+// settings file at all, or a write failed), the table goes on in memory and saveProblem() says
+// why, once. A file that cannot be read or understood is never written over.
 
 #include <QString>
 #include <cstdint>

@@ -1,6 +1,8 @@
 #include "app/settings/correction_settings.h"
 
 #include <sys/stat.h>
+#include <unicode/uchar.h>
+#include <unicode/utf16.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -27,6 +29,46 @@ bool isExecutableFile(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
            ::access(path.c_str(), X_OK) == 0;
+}
+
+// Whether a key (trimmed) still holds a character no key has: a line break, a tab or another
+// control character, or an invisible format character (a zero-width space).
+bool holdsHiddenCharacter(std::string_view key) {
+    const std::u16string units = text::toUtf16(key);
+    for (std::size_t index = 0; index < units.size();) {
+        UChar32 point = 0;
+        U16_NEXT(units.data(), index, units.size(), point);
+        switch (u_charType(point)) {
+            case U_CONTROL_CHAR:
+            case U_FORMAT_CHAR:
+            case U_LINE_SEPARATOR:
+            case U_PARAGRAPH_SEPARATOR:
+                return true;
+            default:
+                break;
+        }
+    }
+    return false;
+}
+
+// A failure that says nothing about the key itself: the person keeps what they typed.
+bool isServiceOrNetworkFailure(const QNErrorOpenAIKeyValidation& error) {
+    using ErrorKind = QNErrorOpenAIKeyValidation::Kind;
+    switch (error.kind) {
+        case ErrorKind::network:
+        case ErrorKind::timedOut:
+        case ErrorKind::cancelled:
+        case ErrorKind::invalidResponse:
+        case ErrorKind::rateLimited:
+            return true;
+        case ErrorKind::serverError:
+            return error.status >= 500;
+        case ErrorKind::empty:
+        case ErrorKind::invalidKey:
+        case ErrorKind::forbidden:
+            return false;
+    }
+    return false;
 }
 
 std::string installText() {
@@ -323,6 +365,11 @@ void QNControllerCorrectionSettings::saveAndVerifyKey() {
         state_->byokSaveStatus.set(Status::failed("Codex CLI does not use an API key."));
         return;
     }
+    // A key copied across a line break cannot be sent; the person fixes it in the field.
+    if (holdsHiddenCharacter(key)) {
+        state_->byokSaveStatus.set(Status::failed(std::string(kKeyHoldsHiddenCharacter)));
+        return;
+    }
     runOffMain<QNOpenAIKeyValidationResult>(
         [key, client = env_.httpClient, baseURL = env_.openAIBaseURL,
          timeout = env_.keyValidationTimeoutSeconds](std::stop_token stop) {
@@ -343,7 +390,11 @@ void QNControllerCorrectionSettings::finishKeyCheck(const QNBYOKValidationSnapsh
         return;
     }
     if (const auto& error = result.error()) {
-        state_->byokKeyInput.set({});
+        // A key refused by OpenAI goes; one that never reached it (or met a busy service)
+        // stays for the next try.
+        if (!isServiceOrNetworkFailure(*error)) {
+            state_->byokKeyInput.set({});
+        }
         state_->byokSaveStatus.set(Status::failed(error->displayMessage()));
         return;
     }

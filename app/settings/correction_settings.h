@@ -12,7 +12,9 @@
 // own-key settings still equal the snapshot taken when it began.
 //
 // The typed key is trimmed before the check and before it is stored; it reaches no log line,
-// note or failure text.
+// note or failure text. A key that still holds a line break or another hidden character is
+// refused before anything is sent, and stays in the field to be mended; so does a key whose
+// check failed for a reason that is not the key's (the network, a busy service).
 
 #include <functional>
 #include <memory>
@@ -36,6 +38,11 @@
 namespace ravlin {
 
 class QNCoordinatorApp;
+
+// Why a key with a line break (or another character no key has) inside is not sent.
+inline constexpr std::string_view kKeyHoldsHiddenCharacter =
+    "This key has a line break or another hidden character in it. Copy the key again as one "
+    "line and paste it here.";
 
 // Everything the pane reads and calls besides its view state. The coordinator gives the live
 // one (`correctionSettingsEnvironment`); tests build their own.

@@ -23,7 +23,8 @@ bool isHostedServiceConfigured(const QNConfigBuild& build, const std::string& se
 
 QNServiceUpdate& QNCoordinatorApp::updateChecker() {
     if (!updateChecker_) {
-        updateChecker_ = QNServiceUpdate::make(context(), env_.buildConfig);
+        updateChecker_ =
+            QNServiceUpdate::make(context(), env_.buildConfig, env_.processEnvironment);
     }
     return *updateChecker_;
 }

@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -53,7 +54,8 @@ StatusWindow::StatusWindow(const QString& notice, QWidget* parent)
     auto* quit = new QPushButton(QStringLiteral("Quit"));
     quit->setObjectName(QStringLiteral("quit"));
     connect(quit, &QPushButton::clicked, this, &StatusWindow::quitRequested);
-    auto* shortcut = new QShortcut(QKeySequence::Quit, this);
+    // The chord the window names, on every desktop (not every platform binds Quit to it).
+    auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
     connect(shortcut, &QShortcut::activated, this, &StatusWindow::quitRequested);
     menuButton_ = new QPushButton(QStringLiteral("Menu"));
     menuButton_->setObjectName(QStringLiteral("menu"));
@@ -91,7 +93,16 @@ void StatusWindow::paintEvent(QPaintEvent* event) {
 }
 
 void StatusWindow::setMenu(QMenu* menu) {
+    if (QMenu* previous = menuButton_->menu()) {
+        menuButton_->removeAction(previous->menuAction());
+    }
     menuButton_->setMenu(menu);
+    // The button lists the menu among its actions, which would make the menu's shortcuts the
+    // window's too: Ctrl+Q and Ctrl+, would have two owners here and neither would fire. The
+    // window keeps its own; the menu answers them while it is open.
+    if (menu != nullptr) {
+        menuButton_->removeAction(menu->menuAction());
+    }
     menuButton_->setVisible(menu != nullptr);
 }
 

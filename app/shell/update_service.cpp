@@ -26,7 +26,8 @@ QNServiceUpdate::QNServiceUpdate(std::shared_ptr<Executor> executor,
 QNServiceUpdate::~QNServiceUpdate() = default;
 
 std::shared_ptr<QNServiceUpdate> QNServiceUpdate::make(const AppContext& context,
-                                                       QNConfigBuild buildConfig) {
+                                                       QNConfigBuild buildConfig,
+                                                       EnvironmentSnapshot environment) {
     auto updater = std::make_shared<QNControllerUpdater>(QNControllerUpdater::Dependencies{
         .executor = context.executor,
         .workRunner = context.workRunner,
@@ -34,6 +35,7 @@ std::shared_ptr<QNServiceUpdate> QNServiceUpdate::make(const AppContext& context
         .httpClient = net::HttpClient::shared(),
         .workspace = context.seams.workspace,
         .buildConfig = buildConfig,
+        .environment = std::move(environment),
     });
     return std::make_shared<QNServiceUpdate>(context.executor, context.logger, std::move(updater),
                                              std::move(buildConfig));

@@ -35,9 +35,10 @@ class QNServiceUpdate {
     QNServiceUpdate& operator=(const QNServiceUpdate&) = delete;
 
     // Over the context: its executor, work runner, defaults, workspace and session log, the
-    // shared HTTP client and the build settings given.
+    // shared HTTP client, the build settings given and the environment that stands in for them.
     [[nodiscard]] static std::shared_ptr<QNServiceUpdate> make(
-        const AppContext& context, QNConfigBuild buildConfig = QNConfigBuild::standard());
+        const AppContext& context, QNConfigBuild buildConfig = QNConfigBuild::standard(),
+        EnvironmentSnapshot environment = {});
 
     [[nodiscard]] QNControllerUpdater& updaterController() const { return *updaterController_; }
     [[nodiscard]] const std::shared_ptr<QNControllerUpdater>& updaterControllerPointer() const {

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "app/support/desktop_wording.h"
+#include "core/text/unicode.h"
 
 namespace ravlin {
 namespace {
@@ -33,6 +34,19 @@ std::string describe(const net::HttpError& error) {
             break;
     }
     return "The update server could not be reached: " + error.description;
+}
+
+// The build's feed wins; a value blank once trimmed counts as none wherever it comes from.
+std::optional<std::string> feedURLOf(const QNConfigBuild& build,
+                                     const EnvironmentSnapshot& environment) {
+    if (auto fromBuild = build.infoPlistString(QNControllerUpdater::feedURLSetting)) {
+        return fromBuild;
+    }
+    const auto found = environment.find(std::string(QNControllerUpdater::feedURLVariable));
+    if (found == environment.end()) {
+        return std::nullopt;
+    }
+    return text::trimmedNonEmpty(std::string_view(found->second));
 }
 
 }  // namespace
@@ -145,7 +159,7 @@ QString QNWindowUpdateResult::message() const {
 
 QNControllerUpdater::QNControllerUpdater(Dependencies dependencies)
     : dependencies_(std::move(dependencies)),
-      feedURL_(dependencies_.buildConfig.infoPlistString(feedURLSetting)),
+      feedURL_(feedURLOf(dependencies_.buildConfig, dependencies_.environment)),
       ourVersion_(
           dependencies_.buildConfig.infoPlistString("CFBundleShortVersionString").value_or("0")),
       automaticChecks_(dependencies_.defaults->boolValue(automaticChecksKey).value_or(false)) {

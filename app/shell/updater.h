@@ -4,8 +4,8 @@
 // what the rest of the program asks of one: start, say whether a check can start now, keep the
 // automatic-check setting, check on demand and once a day while automatic checks are on.
 //
-// A check is one GET of the feed named by the build setting "RavlinUpdateFeedURL" over the
-// core's HTTP client, on the work runner, stopped after 30 s or when the updater goes. The
+// A check is one GET of the feed named by the build setting "RavlinUpdateFeedURL" (the environment
+// variable RAVLIN_UPDATE_FEED_URL stands in when the build names none) over the core's HTTP client, on the work runner, stopped after 30 s or when the updater goes. The
 // newest release of the feed (update_feed.h) is compared with this copy's version and the answer
 // shown in a small window: up to date, a newer version with a button that opens its page, or the
 // failure in words. A scheduled check shows its window only for a newer version. Downloading and
@@ -77,6 +77,7 @@ class QNControllerUpdater {
     static constexpr std::string_view automaticChecksKey = "Updates.automaticallyChecksForUpdates";
     static constexpr std::string_view lastCheckTimeKey = "Updates.lastCheckTime";
     static constexpr std::string_view feedURLSetting = "RavlinUpdateFeedURL";
+    static constexpr std::string_view feedURLVariable = "RAVLIN_UPDATE_FEED_URL";
     static constexpr std::chrono::hours checkInterval{24};
 
     using WallClock = std::function<std::chrono::system_clock::time_point()>;
@@ -88,6 +89,8 @@ class QNControllerUpdater {
         std::shared_ptr<const net::HttpClient> httpClient;
         std::shared_ptr<platform::Workspace> workspace;
         QNConfigBuild buildConfig{{}};
+        // Read for the feed's address when the build names none.
+        EnvironmentSnapshot environment;
         // The calendar time the last check is stored in; the system's when empty.
         WallClock wallClock;
         // For the whole request, the body included.
@@ -118,7 +121,7 @@ class QNControllerUpdater {
         return automaticChecks_.observe(std::move(observer));
     }
 
-    // The feed's address when the build names one.
+    // The feed's address: the build's, else the environment's; nothing when neither names one.
     [[nodiscard]] const std::optional<std::string>& feedURL() const { return feedURL_; }
     // This copy's version: "CFBundleShortVersionString", else "0".
     [[nodiscard]] const std::string& ourVersion() const { return ourVersion_; }

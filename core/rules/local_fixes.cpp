@@ -1,5 +1,6 @@
 #include "core/rules/local_fixes.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <optional>
@@ -140,7 +141,8 @@ LocalRuleRegistry localRuleRegistry(QNModelLocalFixRules enabledRules) {
 }
 
 LocalRuleEvaluation evaluateLocalFixes(std::u16string_view text, QNModelLocalFixRules enabledRules,
-                                       QNCorrectionStageID stageID, const TierPolicy& tierPolicy) {
+                                       QNCorrectionStageID stageID, const TierPolicy& tierPolicy,
+                                       std::optional<std::u16string> before) {
     if (text.empty() || text::isBlank(text)) {
         return LocalRuleEvaluation{std::u16string(text), std::u16string(text), {}};
     }
@@ -157,27 +159,38 @@ LocalRuleEvaluation evaluateLocalFixes(std::u16string_view text, QNModelLocalFix
         }
         kept.push_back(rule);
     }
-    const RuleContext context{std::nullopt, std::nullopt, enabledRuleIDs(enabledRules), stageID};
+    const RuleContext context{std::nullopt, std::move(before), enabledRuleIDs(enabledRules),
+                              stageID};
     return LocalRuleRegistry(std::move(kept)).evaluateDetailed(text, context);
 }
 
 LocalRuleEvaluation evaluateLocalFixesOfFinishedText(std::u16string_view text,
                                                      QNModelLocalFixRules enabledRules,
                                                      QNCorrectionStageID stageID,
-                                                     const TierPolicy& tierPolicy) {
+                                                     const TierPolicy& tierPolicy,
+                                                     std::optional<std::u16string> before) {
     if (text.empty() || stablePrefixBoundary(text).size() == text.size()) {
-        return evaluateLocalFixes(text, enabledRules, stageID, tierPolicy);
+        return evaluateLocalFixes(text, enabledRules, stageID, tierPolicy, std::move(before));
     }
     std::u16string ended(text);
     ended += u' ';
-    LocalRuleEvaluation run = evaluateLocalFixes(ended, enabledRules, stageID, tierPolicy);
+    LocalRuleEvaluation run = evaluateLocalFixes(ended, enabledRules, stageID, tierPolicy, before);
     if (!run.text.ends_with(u' ')) {
         // A rule changed the space itself: the text is run as it stands.
-        return evaluateLocalFixes(text, enabledRules, stageID, tierPolicy);
+        return evaluateLocalFixes(text, enabledRules, stageID, tierPolicy, std::move(before));
     }
     run.input.pop_back();
     run.text.pop_back();
     return run;
+}
+
+std::optional<std::u16string> endOfTextBefore(std::u16string_view before) {
+    // Enough for the marks, closing quotes and spaces that tell how a sentence ends.
+    constexpr std::size_t kLooked = 16;
+    if (before.empty()) {
+        return std::nullopt;
+    }
+    return std::u16string(before.substr(before.size() - std::min(before.size(), kLooked)));
 }
 
 QNModelLocalFixResult applyLocalFixes(std::u16string_view text, QNModelLocalFixRules enabledRules,

@@ -6,6 +6,7 @@
 // compact notes.
 
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -95,17 +96,21 @@ struct QNModelLocalFixResult {
 
 // The rule run behind applyLocalFixes: the enabled rules that apply locally, less those the tier
 // policy keeps for the model, over `text`. A blank text gives an evaluation without
-// applications.
-[[nodiscard]] LocalRuleEvaluation evaluateLocalFixes(std::u16string_view text,
-                                                     QNModelLocalFixRules enabledRules,
-                                                     QNCorrectionStageID stageID,
-                                                     const TierPolicy& tierPolicy);
+// applications. `before` is the end of the text that stands before `text`, where there is one:
+// a text that goes on with a sentence begun there gets no capital at its start.
+[[nodiscard]] LocalRuleEvaluation evaluateLocalFixes(
+    std::u16string_view text, QNModelLocalFixRules enabledRules, QNCorrectionStageID stageID,
+    const TierPolicy& tierPolicy, std::optional<std::u16string> before = std::nullopt);
 
 // The same run over a text that goes out as it stands: its last word counts as finished, as if
 // whitespace followed it (the rules leave a word alone until something ends it).
 [[nodiscard]] LocalRuleEvaluation evaluateLocalFixesOfFinishedText(
     std::u16string_view text, QNModelLocalFixRules enabledRules, QNCorrectionStageID stageID,
-    const TierPolicy& tierPolicy);
+    const TierPolicy& tierPolicy, std::optional<std::u16string> before = std::nullopt);
+
+// What of the text before a fixed segment the rules need: its last few characters; none when
+// nothing stands before it.
+[[nodiscard]] std::optional<std::u16string> endOfTextBefore(std::u16string_view before);
 
 [[nodiscard]] QNModelLocalFixResult applyLocalFixes(std::u16string_view text,
                                                     QNModelLocalFixRules enabledRules,

@@ -26,7 +26,7 @@ class TransformRule : public LocalFixRule {
         if (!context.enabledRules.contains(id_)) {
             return RuleResult::notFired(text);
         }
-        std::optional<std::u16string> transformed = transform(text);
+        std::optional<std::u16string> transformed = transform(text, context);
         if (!transformed || sameText(*transformed, text)) {
             return RuleResult::notFired(text);
         }
@@ -38,6 +38,11 @@ class TransformRule : public LocalFixRule {
     // The transformed text, or absent when the transform left the text as it was.
     [[nodiscard]] virtual std::optional<std::u16string> transform(
         std::u16string_view text) const = 0;
+    // The same, for a rule that reads what stands before the text.
+    [[nodiscard]] virtual std::optional<std::u16string> transform(
+        std::u16string_view text, const RuleContext& /*context*/) const {
+        return transform(text);
+    }
 
   private:
     std::string id_;

@@ -357,12 +357,13 @@ bool capitalizableWord(std::u16string_view text, std::size_t start) {
     }
 }
 
-std::optional<std::u16string> capitalizeSentenceStartsScan(std::u16string_view text) {
+std::optional<std::u16string> capitalizeSentenceStartsScan(std::u16string_view text,
+                                                           bool startsSentence = true) {
     const std::size_t n = text.size();
     std::optional<std::u16string> output;
-    // A start is the first non-whitespace scalar of the text, after a line feed, or after the
-    // whitespace that follows ".", "!" or "?".
-    bool startPending = true;
+    // A start is the first non-whitespace scalar of the text (unless the text goes on with a
+    // sentence), after a line feed, or after the whitespace that follows ".", "!" or "?".
+    bool startPending = startsSentence;
     std::size_t at = 0;
     auto endsSentence = [&](char32_t c, std::size_t next) {
         return (c == U'.' || c == U'!' || c == U'?') && next < n &&
@@ -440,6 +441,11 @@ std::optional<std::u16string> SentenceStartCapitalizationRule::transform(
     std::u16string_view text) const {
     return capitalizeSentenceStartsScan(text);
 }
+std::optional<std::u16string> SentenceStartCapitalizationRule::transform(
+    std::u16string_view text, const RuleContext& context) const {
+    return capitalizeSentenceStartsScan(
+        text, !context.contextBefore || !continuesSentence(*context.contextBefore));
+}
 
 std::u16string collapseWhitespace(std::u16string_view text) {
     auto result = collapseWhitespaceScan(text);
@@ -454,6 +460,29 @@ std::u16string collapseRepeatedWords(std::u16string_view text) {
 std::u16string capitalizeLoneI(std::u16string_view text) {
     auto result = capitalizeLoneIScan(text);
     return result ? std::move(*result) : std::u16string(text);
+}
+
+bool continuesSentence(std::u16string_view before) {
+    std::size_t end = before.size();
+    while (end > 0) {
+        const char16_t unit = before[end - 1];
+        if (unit == u'\n') {
+            return false;
+        }
+        if (!isWhiteSpace(unit)) {
+            break;
+        }
+        --end;
+    }
+    while (end > 0 && std::u16string_view(u"\"')]}\u201D\u2019").find(before[end - 1]) !=
+                          std::u16string_view::npos) {
+        --end;
+    }
+    if (end == 0) {
+        return false;
+    }
+    const char16_t last = before[end - 1];
+    return last != u'.' && last != u'!' && last != u'?';
 }
 
 std::u16string capitalizeSentenceStarts(std::u16string_view text) {

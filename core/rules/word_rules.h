@@ -55,6 +55,10 @@ class SentenceStartCapitalizationRule final : public rules::TransformRule {
 
   protected:
     [[nodiscard]] std::optional<std::u16string> transform(std::u16string_view text) const override;
+    // With the text before it in the context: a text that continues a sentence (the text before
+    // it ends with a comma, a dash, a word...) does not begin one.
+    [[nodiscard]] std::optional<std::u16string> transform(
+        std::u16string_view text, const RuleContext& context) const override;
 };
 
 // Runs of spaces and tabs become one space, except leading indentation, which survives.
@@ -65,5 +69,10 @@ class SentenceStartCapitalizationRule final : public rules::TransformRule {
 [[nodiscard]] std::u16string capitalizeLoneI(std::u16string_view text);
 // The first ASCII lower-case letter of each finished sentence start, capitalized.
 [[nodiscard]] std::u16string capitalizeSentenceStarts(std::u16string_view text);
+
+// Whether a text that follows `before` goes on with its sentence: `before` has something other
+// than whitespace and does not end with a sentence's end (".", "!" or "?", closing quotes and
+// brackets after it allowed) or a line break.
+[[nodiscard]] bool continuesSentence(std::u16string_view before);
 
 }  // namespace ravlin

@@ -10,6 +10,7 @@
 #include "core/services/character_view.h"
 #include "core/services/edit_distance.h"
 #include "core/services/misbehavior_context.h"
+#include "core/services/typed_words.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {
@@ -137,25 +138,6 @@ bool near(std::u16string_view a, std::u16string_view b) {
     return engine::detail::transposingEditDistance(a, b, allowed) <= allowed;
 }
 
-// Whether the typed word is a short form of `word` as people type them in chat ("thx", "pls",
-// "tmrw", "msg"): the same first letter, and two thirds of its letters in `word` in order.
-bool abbreviates(std::u16string_view typed, std::u16string_view word) {
-    if (typed.size() < 2 || typed.size() > 5 || word.size() <= typed.size() ||
-        typed[0] != word[0]) {
-        return false;
-    }
-    std::size_t found = 0;
-    std::size_t at = 0;
-    for (const char16_t unit : typed) {
-        const auto next = word.find(unit, at);
-        if (next != std::u16string_view::npos) {
-            ++found;
-            at = next + 1;
-        }
-    }
-    return found * 3 >= typed.size() * 2;
-}
-
 // Distinct words, sorted (views into `words`).
 std::vector<std::u16string_view> distinct(const std::vector<std::u16string>& words) {
     std::vector<std::u16string_view> out(words.begin(), words.end());
@@ -164,8 +146,9 @@ std::vector<std::u16string_view> distinct(const std::vector<std::u16string>& wor
     return out;
 }
 
-// Whether a word stands among `words`: as it is, within a slip of one of them, as two of them
-// run together ("alot" for "a lot"), or as a chat short form of one. Holds views into `words`.
+// The typed text's words, to look the answer's words up in, and the other way round: as they
+// are, within a slip, run together ("alot" for "a lot"), or as a chat short form and its
+// expansion ("lmk" for "let me know"). Holds views into `words`.
 class WordIndex {
   public:
     // `unique` is `distinct(words)`.
@@ -173,10 +156,50 @@ class WordIndex {
               const std::vector<std::u16string_view>& unique)
         : words_(words), distinct_(unique) {}
 
+    // Whether the typed word `word` stands in these (the answer's) words.
     [[nodiscard]] bool holds(std::u16string_view word) {
-        if (std::binary_search(distinct_.begin(), distinct_.end(), word)) {
+        if (has(word) || joined(word)) {
             return true;
         }
+        for (const auto& reading : typed_words::expansionsOf(word)) {
+            if (std::ranges::all_of(reading, [&](const std::u16string& w) { return has(w); })) {
+                return true;
+            }
+        }
+        return std::ranges::any_of(distinct_, [&](std::u16string_view w) {
+            return near(word, w) || typed_words::abbreviates(word, w);
+        });
+    }
+
+    // Whether the answer's word `word` stands for one of these (the typed) words: one of them,
+    // two of them run together, a word of a short form's expansion, or shortened to one.
+    [[nodiscard]] bool standsFor(std::u16string_view word) {
+        if (has(word) || joined(word)) {
+            return true;
+        }
+        if (!expanded_) {
+            expanded_.emplace();
+            for (const auto typed : distinct_) {
+                for (const auto& reading : typed_words::expansionsOf(typed)) {
+                    expanded_->insert(expanded_->end(), reading.begin(), reading.end());
+                }
+            }
+            std::sort(expanded_->begin(), expanded_->end());
+        }
+        if (std::binary_search(expanded_->begin(), expanded_->end(), word)) {
+            return true;
+        }
+        return std::ranges::any_of(distinct_, [&](std::u16string_view w) {
+            return near(word, w) || typed_words::abbreviates(w, word);
+        });
+    }
+
+  private:
+    [[nodiscard]] bool has(std::u16string_view word) const {
+        return std::binary_search(distinct_.begin(), distinct_.end(), word);
+    }
+
+    [[nodiscard]] bool joined(std::u16string_view word) {
         if (!joined_) {
             joined_.emplace();
             for (std::size_t i = 0; i + 1 < words_.size(); ++i) {
@@ -184,18 +207,13 @@ class WordIndex {
             }
             std::sort(joined_->begin(), joined_->end());
         }
-        if (std::binary_search(joined_->begin(), joined_->end(), word)) {
-            return true;
-        }
-        return std::ranges::any_of(distinct_, [&](std::u16string_view w) {
-            return near(word, w) || abbreviates(word, w);
-        });
+        return std::binary_search(joined_->begin(), joined_->end(), word);
     }
 
-  private:
     const std::vector<std::u16string>& words_;
     const std::vector<std::u16string_view>& distinct_;
-    std::optional<std::vector<std::u16string>> joined_;  // made at the first word not found
+    std::optional<std::vector<std::u16string>> joined_;    // made at the first word not found
+    std::optional<std::vector<std::u16string>> expanded_;  // the short forms' expansions
 };
 
 // The text's length in characters with each word typed again right after itself counted once
@@ -260,7 +278,45 @@ struct Texts {
     std::vector<std::u16string> typedWords;
 };
 
-// What more text cannot mend: another script, far longer already, the sentence said again.
+// Whether the typed text stops at a comma, a semicolon or a dash: a piece of a sentence.
+bool endsMidSentence(std::u16string_view typed) {
+    if (typed.empty()) {
+        return false;
+    }
+    const char16_t last = typed.back();
+    return last == u',' || last == u';' || last == u'-' || last == 0x2013 || last == 0x2014 ||
+           last == 0x3001 || last == 0xFF0C || last == 0xFF1B;
+}
+
+// A piece of a sentence is corrected, never finished: the answer goes on past the word that
+// stands for the person's last one (by more than the person's unmatched last words could have
+// become).
+bool goesPastThePiece(const Texts& t) {
+    if (!endsMidSentence(t.typed)) {
+        return false;
+    }
+    // The ends are enough: the person's last words and three times as many of the answer's.
+    constexpr std::size_t kTypedWords = 40;
+    const auto tail = [](const std::vector<std::u16string>& words, std::size_t count) {
+        const auto from = words.size() > count ? words.size() - count : 0;
+        return std::vector<std::u16string_view>(words.begin() + static_cast<std::ptrdiff_t>(from),
+                                                words.end());
+    };
+    const auto typed = tail(t.typedWords, kTypedWords);
+    const auto answer = tail(t.answerWords, 3 * kTypedWords);
+    const auto alignment = typed_words::align(typed, answer);
+    for (std::size_t j = answer.size(); j-- > 0;) {
+        if (alignment.isMatched(j)) {
+            const auto after = answer.size() - 1 - j;
+            const auto typedAfter = typed.size() - 1 - static_cast<std::size_t>(alignment.typedOf[j]);
+            return after > 3 * typedAfter;
+        }
+    }
+    return false;  // nothing lines up: the other bounds judge it
+}
+
+// What more text cannot mend: another script, far longer already, the sentence said again, a
+// piece of a sentence finished.
 std::optional<std::string> beyondMending(const Texts& t) {
     if (inAnotherScript(t.answer, t.typed)) {
         return because("another script");
@@ -270,6 +326,9 @@ std::optional<std::string> beyondMending(const Texts& t) {
     }
     if (repeatsTheText(t.answerWords, t.typedWords)) {
         return because("sentence repeated");
+    }
+    if (goesPastThePiece(t)) {
+        return because("words after the end");
     }
     return std::nullopt;
 }
@@ -324,7 +383,7 @@ std::optional<std::string> notACorrection(std::u16string_view answer, std::u16st
             continue;
         }
         ++content;
-        added += typedIndex.holds(word) ? 0 : 1;
+        added += typedIndex.standsFor(word) ? 0 : 1;
     }
     if (added >= Bounds::kAddedWordsMinimum &&
         static_cast<double>(added) > Bounds::kAddedWordsShare * static_cast<double>(content)) {

@@ -10,7 +10,7 @@
 #include <unicode/uchar.h>
 
 #include "core/services/character_view.h"
-#include "core/services/edit_distance.h"
+#include "core/services/typed_words.h"
 #include "core/text/unicode.h"
 
 namespace ravlin::engine {
@@ -317,18 +317,11 @@ std::vector<std::u16string_view> wordsOf(const std::vector<Token>& tokens, std::
     return words;
 }
 
-// Whether the person's words begin with `words`, typo for word.
+// Whether the person's words begin with `words`, each typed word standing for one or more of
+// them (a slip, a short form: "np" for "no problem").
 bool beginsWith(const std::vector<std::u16string_view>& typed,
-                const std::vector<std::u16string_view>& words) {
-    if (typed.size() < words.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        if (!isTypoOf(typed[i], words[i])) {
-            return false;
-        }
-    }
-    return true;
+                const std::vector<std::u16string_view>& words, bool openEnd = false) {
+    return typed_words::beginsWith(typed, words, openEnd);
 }
 
 constexpr std::size_t kLeadInTokens = 24;
@@ -417,7 +410,7 @@ LeadIn findLeadIn(std::u16string_view answer, std::u16string_view input, QNAnswe
         const bool lastWordOpen = extent == QNAnswerExtent::partialInsideWord && !tokens.empty() &&
                                   tokens.back().kind == Token::Kind::word;
         const auto sofar = wordsOf(tokens, 0, tokens.size() - (lastWordOpen ? 1 : 0));
-        leadIn.undecided = sofar.empty() || !beginsWith(typed(), sofar);
+        leadIn.undecided = sofar.empty() || !beginsWith(typed(), sofar, true);
     }
     return leadIn;
 }
@@ -458,33 +451,97 @@ std::size_t windowStart(std::u16string_view text) {
     return from;
 }
 
+bool isSentenceEnd(char32_t c) {
+    return c == u'.' || c == u'!' || c == u'?' || c == 0x3002 || c == 0xFF01 || c == 0xFF1F;
+}
+
+// How many sentences the text holds, as the tokens' sentence starts count them: one at its first
+// character that is not whitespace, then one after each line break and each end mark followed by
+// whitespace, when anything follows.
+std::size_t countSentences(std::u16string_view text) {
+    std::size_t count = 0;
+    bool inSentence = false;
+    bool afterEnd = false;
+    for (std::size_t at = 0; at < text.size();) {
+        const char32_t c = text::codePointAt(text, static_cast<std::int64_t>(at));
+        at += unitsOf(c);
+        if (isLineBreak(c)) {
+            inSentence = afterEnd = false;
+        } else if (text::isWhitespaceOrNewline(c)) {
+            inSentence = inSentence && !afterEnd;
+            afterEnd = false;
+        } else {
+            count += inSentence ? 0 : 1;
+            inSentence = true;
+            afterEnd = isSentenceEnd(c);
+        }
+    }
+    return count;
+}
+
 std::size_t findSignOffs(std::u16string_view answer, std::size_t from,
                          std::u16string_view input, QNAnswerExtent extent) {
     const std::size_t window = std::max(from, windowStart(answer));
     const std::vector<Token> tokens = tokenize(answer, window, kSignOffWindow,
                                                extent == QNAnswerExtent::partialInsideWord);
     const std::vector<std::size_t> starts = sentenceStarts(tokens, window == from);
-    // The person's last sentences, read only when the answer ends with a sign-off.
-    std::optional<std::vector<Token>> typedTokens;
-    std::vector<std::size_t> typedStarts;
-    const auto typedSentence = [&](std::size_t fromEnd) -> std::vector<std::u16string_view> {
-        if (!typedTokens) {
-            const std::size_t typedWindow = windowStart(input);
-            typedTokens = tokenize(input, typedWindow, kSignOffWindow);
-            typedStarts = sentenceStarts(*typedTokens, typedWindow == 0);
+
+    // How the answer's words line up with the person's last ones, worked out only when the
+    // answer ends like a sign-off.
+    std::optional<typed_words::Alignment> alignment;
+    std::vector<std::size_t> wordIndex;  // per token: the index of the next word
+    const auto lineUp = [&] {
+        const std::size_t typedWindow = windowStart(input);
+        const std::vector<Token> typedTokens = tokenize(input, typedWindow, kSignOffWindow);
+        const auto typedWords = wordsOf(typedTokens, 0, typedTokens.size());
+        const auto answerWords = wordsOf(tokens, 0, tokens.size());
+        alignment = typed_words::align(typedWords, answerWords);
+        std::size_t words = 0;
+        for (const Token& token : tokens) {
+            wordIndex.push_back(words);
+            words += token.kind == Token::Kind::word ? 1 : 0;
         }
-        if (fromEnd >= typedStarts.size()) {
-            return {};
+        wordIndex.push_back(words);
+    };
+    // Whether the sentence of tokens [start, end) stands for words the person typed: its opening
+    // words (the form's), or half its words, line up with theirs. A correction of the person's
+    // own sentence is never chatter.
+    const auto typedByPerson = [&](std::size_t start, std::size_t end, std::size_t formWords) {
+        if (!alignment) {
+            lineUp();
         }
-        return wordsOf(*typedTokens, typedStarts[typedStarts.size() - 1 - fromEnd],
-                       typedTokens->size());
+        const std::size_t first = wordIndex[start];
+        const std::size_t last = wordIndex[end];
+        std::size_t matched = 0;
+        bool opening = false;
+        for (std::size_t w = first; w < last; ++w) {
+            if (alignment->isMatched(w)) {
+                ++matched;
+                opening = opening || w < first + formWords;
+            }
+        }
+        return last > first && (opening || matched * 2 >= last - first);
+    };
+    // A whole answer may lose only the sentences it has beyond the person's.
+    std::optional<std::size_t> beyond;
+    const auto sentencesBeyond = [&] {
+        if (!beyond) {
+            const std::size_t answered = countSentences(answer.substr(from));
+            const std::size_t typed = countSentences(input);
+            beyond = answered > typed ? answered - typed : 0;
+        }
+        return *beyond;
     };
 
     std::size_t keepTo = answer.size();
     for (std::size_t k = 0; k < starts.size(); ++k) {
         const std::size_t start = starts[starts.size() - 1 - k];
+        const std::size_t end = k == 0 ? tokens.size() : starts[starts.size() - k];
         // Never the whole text: something must stand before a sign-off.
         if (start == 0 && window == from) {
+            break;
+        }
+        if (extent == QNAnswerExtent::whole && k + 1 > sentencesBeyond()) {
             break;
         }
         // Only the last sentence may still be growing.
@@ -499,8 +556,8 @@ std::size_t findSignOffs(std::u16string_view answer, std::size_t from,
         if (!matched && !reader.ranOut()) {
             break;
         }
-        // The person ended the same way: it is theirs.
-        if (matched && beginsWith(typedSentence(k), {matched->begin(), matched->end()})) {
+        // The person wrote it, in their own words: it is theirs.
+        if (typedByPerson(start, end, matched ? matched->size() : 0)) {
             break;
         }
         keepTo = tokens[start].start;
@@ -509,17 +566,6 @@ std::size_t findSignOffs(std::u16string_view answer, std::size_t from,
 }
 
 }  // namespace
-
-bool isTypoOf(std::u16string_view typed, std::u16string_view word) {
-    if (typed == word) {
-        return true;
-    }
-    if (typed.size() < 3 || word.size() < 3) {
-        return false;
-    }
-    const std::int64_t allowed = std::max(typed.size(), word.size()) >= 6 ? 2 : 1;
-    return detail::transposingEditDistance(typed, word, allowed) <= allowed;
-}
 
 QNModelChatter findModelChatter(std::u16string_view answer, std::u16string_view input,
                                 QNAnswerExtent extent) {

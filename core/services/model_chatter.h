@@ -40,8 +40,4 @@ struct QNModelChatter {
 [[nodiscard]] QNModelChatter findModelChatter(std::u16string_view answer,
                                               std::u16string_view input, QNAnswerExtent extent);
 
-// Whether two words are one typist's slip apart: equal, or for words of three characters and
-// more one edit (an exchange of neighbours counts as one), two from six characters on.
-[[nodiscard]] bool isTypoOf(std::u16string_view typed, std::u16string_view word);
-
 }  // namespace ravlin::engine

@@ -17,7 +17,8 @@ using namespace std::chrono_literals;
 TEST(Degradation, RefusesOnlyAMisspelledWordSwappedForAnotherMisspelledWord) {
     auto executor = std::make_shared<ManualExecutor>();
     platform::fake::FakeDesktop desktop(executor);
-    desktop.setMisspelledWords({u"recieve", u"receeve", u"teh", u"iPhonne", u"Iphonne"});
+    desktop.setMisspelledWords({u"recieve", u"receeve", u"teh", u"iPhonne", u"Iphonne",
+                                u"desole", u"d\u00e9sol\u00e9", u"desolee"});
     QNServiceComposer composer(executor);
     composer.degradationSpellChecker =
         std::make_shared<QNServiceNSSpellChecker>(desktop.seams().spellChecker);
@@ -35,6 +36,9 @@ TEST(Degradation, RefusesOnlyAMisspelledWordSwappedForAnotherMisspelledWord) {
              Case{"teh cat", "tah cat", false},                // fewer than 3 characters
              Case{"Iphonne x", "iPhonne x", false},            // the answer's word is skipped
              Case{"iPhonne x", "Iphonne x", true},             // skipped original: still checked
+             // Accents put on correct the word; another letter is still checked.
+             Case{"Je suis desole", "Je suis d\u00e9sol\u00e9", false},
+             Case{"Je suis desole", "Je suis desolee", true},
          }) {
         EXPECT_EQ(
             composer.isSingleWordDegradation(text::toUtf16(c.original), text::toUtf16(c.corrected)),

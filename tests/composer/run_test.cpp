@@ -65,6 +65,17 @@ class CorrectionRun : public ::testing::Test {
             executor->advance(1s);
         }
     }
+    // A person's keys, one every 120 ms; the worker answers whatever went out meanwhile. What
+    // the editor showed after each key is kept in `shown`.
+    void typeAtPace(const char* keys) {
+        for (const char* key = keys; *key != '\0'; ++key) {
+            QTest::keyClick(view, *key);
+            executor->runUntilIdle();
+            shown.push_back(controller->string());
+            executor->advance(120ms);
+            runner->runAll();
+        }
+    }
     [[nodiscard]] bool logged(std::string_view part) const {
         return std::ranges::any_of(log->entries(), [&](const auto& entry) {
             return entry.message.find(part) != std::string::npos;
@@ -130,6 +141,33 @@ TEST_F(CorrectionRun, FinishedSentenceIsPolishedPartialByPartial) {
     EXPECT_TRUE(logged("sid=s001 req=r001 state=applied outcome=corrected"));
     EXPECT_FALSE(composer->correctionTask);
     EXPECT_FALSE(composer->dirtySpan) << "only the space after the sentence was left";
+}
+
+// A pause at a comma sends the sentence so far; the words typed after it go on with that
+// sentence: no capital comes to them, neither at once nor when they go out, with the corrected
+// piece before them as context.
+TEST_F(CorrectionRun, APauseAtACommaStartsNoSentence) {
+    provider->enqueueStreamScript(
+        {ScriptedProvider::completed(u"Thx for the help,", u"Thanks for the help,")});
+    provider->enqueueStreamScript(
+        {ScriptedProvider::completed(u" ur the best.", u"you're the best.")});
+    typeAtPace("thx for the help,");
+    settle();
+    ASSERT_EQ(controller->string(), u"Thanks for the help,");
+    ASSERT_EQ(composer->sealedContextPrefix, u"Thanks for the help,");
+
+    shown.clear();
+    typeAtPace(" ur the best.");
+    for (const std::u16string& text : shown) {
+        EXPECT_EQ(text.find(u"Ur"), std::u16string::npos) << text::toUtf8(text);
+    }
+    settle();
+    EXPECT_EQ(controller->string(), u"Thanks for the help, you're the best.");
+    const auto requests = provider->streamRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].text, u" ur the best.");
+    EXPECT_EQ(requests[1].contextBefore, u"Thanks for the help,");
+    EXPECT_TRUE(logged("sid=s001 state=scheduled boundary=soft-punctuation"));
 }
 
 // A pause sends the whole unfinished text; its streamed answer shows over the words it has

@@ -215,6 +215,32 @@ TEST_F(PolishScenarios, WhileAnAnswerStreamsTheTextAfterItStaysOnScreen) {
     }
 }
 
+// A pause at a comma sends the sentence so far; the words typed after it go on with that
+// sentence: none of them is ever shown with a capital, and the piece's own answer does not
+// finish the sentence for the person.
+TEST_F(PolishScenarios, APauseAtACommaStartsNoSentence) {
+    service.replace("Thx", "Thanks");
+    service.replace("ur the", "you're the");
+    openOverEmptyArea();
+    ASSERT_TRUE(keyboard.type(u"thx for the help,"));
+    ASSERT_TRUE(waitUntil([&] { return composerText() == u"Thanks for the help,"; }, kSettle))
+        << text::toUtf8(composerText());
+    constexpr std::u16string_view kRest = u" ur the best.";
+    for (std::size_t at = 0; at < kRest.size(); ++at) {
+        ASSERT_TRUE(keyboard.type(kRest.substr(at, 1)));
+        const std::u16string shown = composerText();
+        EXPECT_EQ(shown.find(u"Ur"), std::u16string::npos) << text::toUtf8(shown);
+    }
+    const std::u16string polished = u"Thanks for the help, you're the best.";
+    EXPECT_TRUE(waitUntil([&] { return composerText() == polished; }, kSettle))
+        << text::toUtf8(composerText());
+    EXPECT_EQ(requestsAbout("help"), 1u);
+    EXPECT_EQ(requestsAbout("best"), 1u);
+    commitExpecting(polished);
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=scheduled boundary=soft-punctuation"), 1u) << log;
+}
+
 // An answer that chats before the text ("Sure! Here's the corrected text: ...") is cleaned
 // before it lands, and its lead-in never shows while it streams in: only the sentence is pasted.
 TEST_F(PolishScenarios, AChattyAnswerIsNotPasted) {

@@ -161,5 +161,31 @@ TEST_F(SessionLog, WindowCapturesWhileOpenExportsWhatItShowsAndDropsDetailsOnClo
     EXPECT_EQ(logger->entries().back().message, "entry 4999");
 }
 
+// Export copies what is on screen and says so; with nothing on screen it leaves whatever the
+// person copied where it is, every format byte for byte.
+TEST_F(SessionLog, ExportOfAnEmptyLogLeavesTheClipboardAndAFullOneSaysItCopied) {
+    application();
+    auto executor = std::make_shared<ManualExecutor>();
+    platform::fake::FakeDesktop desktop(executor);
+    const std::vector<platform::PasteboardItem> copied{
+        {{"text/plain", {'m', 'i', 'n', 'e'}}, {"image/png", {0x89, 'P', 'N', 'G', 0, 1}}}};
+    desktop.copyToPasteboard(copied);
+
+    QNViewLogWindow window;
+    window.attach(logger, desktop.seams().pasteboard);
+    ASSERT_TRUE(window.visibleText().isEmpty());
+    QTest::mouseClick(window.exportButton(), Qt::LeftButton);
+    EXPECT_EQ(desktop.pasteboardItems(), copied);
+    EXPECT_EQ(window.exportStatus(), "Nothing to copy: the log is empty.");
+
+    logger->startCapturing();
+    logger->log(QNKindLog::info, "first");
+    logger->log(QNKindLog::info, "second");
+    QTest::mouseClick(window.exportButton(), Qt::LeftButton);
+    EXPECT_EQ(desktop.pasteboardString(), window.visibleText().toStdU16String());
+    EXPECT_EQ(window.exportStatus(), "Copied 2 lines to the clipboard.");
+    logger->stopCapturing();
+}
+
 }  // namespace
 }  // namespace ravlin

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QAction>
 #include <QMenu>
 #include <QPushButton>
@@ -219,6 +221,24 @@ TEST_F(MenuBar, WithoutATrayTheRunningWindowOffersTheSameMenu) {
     window.menuButton()->click();
     EXPECT_EQ(shown.value(0), "Open Composer\tSuper+E");
     EXPECT_EQ(shown.size(), 8);
+}
+
+// The running window names Ctrl+Q and Ctrl+, : while it is the active window each chord has
+// one owner (the menu's items answer them only while the menu is open).
+TEST_F(MenuBar, CtrlQInTheActiveRunningWindowQuitsOnce) {
+    StatusWindow window(QString{});
+    int quits = 0;
+    QObject::connect(&window, &StatusWindow::quitRequested, [&] { ++quits; });
+    window.setMenu(menuBar->menu());
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    for (int press = 1; press <= 2; ++press) {
+        QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+        EXPECT_EQ(quits, press);
+    }
+    // The menu's own Quit is not a second owner of the chord.
+    EXPECT_EQ(std::ranges::count(calls, std::string("quit")), 0);
 }
 
 }  // namespace

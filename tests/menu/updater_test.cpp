@@ -63,7 +63,8 @@ class Updater : public ::testing::Test {
   protected:
     std::unique_ptr<QNControllerUpdater> make(
         std::optional<std::string> feed,
-        std::chrono::milliseconds timeout = std::chrono::seconds(30)) {
+        std::chrono::milliseconds timeout = std::chrono::seconds(30),
+        EnvironmentSnapshot environment = {}) {
         std::map<std::string, std::string> build{{"CFBundleShortVersionString", "1.2"}};
         if (feed) {
             build.emplace("RavlinUpdateFeedURL", *feed);
@@ -75,6 +76,7 @@ class Updater : public ::testing::Test {
             .httpClient = net::HttpClient::shared(),
             .workspace = desktop.seams().workspace,
             .buildConfig = QNConfigBuild(std::move(build)),
+            .environment = std::move(environment),
             // The calendar moves with the executor's virtual time.
             .wallClock =
                 [this] {
@@ -169,6 +171,31 @@ TEST_F(Updater, WithoutAFeedNothingCanBeChecked) {
     executor->advance(std::chrono::hours(48));
     EXPECT_EQ(runner->pendingCount(), 0u);
     EXPECT_EQ(updater->resultWindow(), nullptr);
+}
+
+// The environment names the feed when the build does not; the build's wins; blank is none.
+TEST_F(Updater, TheEnvironmentNamesTheFeedWhenTheBuildDoesNot) {
+    const std::string variable(QNControllerUpdater::feedURLVariable);
+    const struct {
+        std::optional<std::string> build;
+        std::optional<std::string> environment;
+        std::optional<std::string> used;
+    } rows[] = {
+        {std::nullopt, "  https://example.org/appcast.xml\n", "https://example.org/appcast.xml"},
+        {"https://build.example/feed", "https://env.example/feed", "https://build.example/feed"},
+        {std::nullopt, " \t ", std::nullopt},
+        {std::nullopt, std::nullopt, std::nullopt},
+    };
+    for (const auto& row : rows) {
+        EnvironmentSnapshot environment;
+        if (row.environment) {
+            environment.emplace(variable, *row.environment);
+        }
+        auto updater = make(row.build, std::chrono::seconds(30), environment);
+        EXPECT_EQ(updater->feedURL(), row.used) << row.environment.value_or("(unset)");
+        updater->startUpdater();
+        EXPECT_EQ(updater->canCheckForUpdates(), row.used.has_value());
+    }
 }
 
 TEST_F(Updater, NoCheckCanStartWhileOneRuns) {

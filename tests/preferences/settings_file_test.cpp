@@ -180,6 +180,51 @@ TEST(SettingsFile, AFileThatCannotBeReadIsNeverWrittenOver) {
     EXPECT_EQ(QFile(ini).size(), huge.size());
 }
 
+// A file of random bytes (or anything else that is no INI text) is not the person's settings:
+// the program runs on its defaults, says so once, and never writes the file over.
+TEST(SettingsFile, AFileThatIsNoSettingsTextIsLeftAsItIs) {
+    QByteArray random(4096, Qt::Uninitialized);
+    std::uint32_t state = 0x2545F491;
+    for (char& byte : random) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    const struct {
+        const char* name;
+        QByteArray content;
+    } files[] = {
+        {"random bytes", random},
+        {"text that is no INI", "HotKey.keyCode=40\nthis line says nothing\n"},
+        {"a NUL inside", QByteArray("[General]\nHotKey.keyCode=40\0\n", 29)},
+        {"not UTF-8", "[General]\nname=\xff\xfe\n"},
+    };
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.name);
+        Scratch scratch;
+        put(scratch.ini, file.content);
+        {
+            QSettingsDefaults defaults(scratch.ini);
+            EXPECT_FALSE(defaults.contains("HotKey.keyCode"));
+            defaults.set("DoubleTap.keyCode", std::int64_t{49});
+            EXPECT_EQ(defaults.integerValue("DoubleTap.keyCode"), 49);
+            EXPECT_EQ(defaults.saveProblem().get(),
+                      "Settings cannot be saved: " + scratch.ini.toStdString() +
+                          " is not a settings file Ravlin understands; it is left as it is; using "
+                          "the defaults until Ravlin quits");
+        }
+        QFile read(scratch.ini);
+        ASSERT_TRUE(read.open(QIODevice::ReadOnly));
+        EXPECT_EQ(read.readAll(), file.content);
+    }
+    // What the program and a person write reads as its own: comments, sections, escaped keys.
+    Scratch scratch;
+    put(scratch.ini, "; mine\n# also mine\n\n[General]\nHotKey.keyCode=40\r\n"
+                     "CustomCorrectionPrompt.local.prompt=\"a\\nb = c\"\n%U2318=1\n");
+    QSettingsDefaults defaults(scratch.ini);
+    EXPECT_EQ(defaults.integerValue("HotKey.keyCode"), 40);
+    EXPECT_EQ(defaults.saveProblem().get(), std::nullopt);
+}
+
 // Sets an environment variable (or removes it) for a scope.
 class EnvironmentOverride {
   public:

@@ -98,6 +98,35 @@ TEST(SentenceStarts, FinishedLowerCaseStartsAreCapitalized) {
                     });
 }
 
+// Text that follows other text begins a sentence only where that text ended one: after a comma,
+// a semicolon, a dash or a bare word (a pause there), its first word stays as typed.
+TEST(SentenceStarts, TheTextBeforeDecidesWhetherTheFirstWordStartsOne) {
+    struct Case {
+        std::optional<std::u16string> before;
+        std::u16string fixed;
+    };
+    for (const auto& c : {
+             Case{std::nullopt, u" Ur the best. Thx "},
+             Case{u"", u" Ur the best. Thx "},
+             Case{u"  	", u" Ur the best. Thx "},
+             Case{u"Thanks for the help,", u" ur the best. Thx "},
+             Case{u"Wait;", u" ur the best. Thx "},
+             Case{u"Well —", u" ur the best. Thx "},
+             Case{u"Thanks for the help", u" ur the best. Thx "},
+             Case{u"Thanks.", u" Ur the best. Thx "},
+             Case{u"She said \"go.\"", u" Ur the best. Thx "},
+             Case{u"Really?)", u" Ur the best. Thx "},
+             Case{u"Thanks,\n", u" Ur the best. Thx "},
+         }) {
+        const auto run = evaluateLocalFixes(u" ur the best. thx ",
+                                            QNModelLocalFixRules::sentenceStartCapitalization,
+                                            QNCorrectionStageID::unknown,
+                                            TierPolicy::defaultPolicy(), c.before);
+        EXPECT_EQ(rules_test::u8(run.text), rules_test::u8(c.fixed))
+            << "before: " << (c.before ? rules_test::u8(*c.before) : "none");
+    }
+}
+
 TEST(WordRules, ApplyShape) {
     struct Case {
         LocalFixRulePtr rule;

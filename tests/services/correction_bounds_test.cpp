@@ -60,6 +60,15 @@ INSTANTIATE_TEST_SUITE_P(
         Pair{u"plz call me bak asap", u"Please call me back ASAP."},
         Pair{u"We should go now. We shoud go now.", u"We should go now. We should go now."}));
 
+// A piece of a sentence sent at a comma, semicolon or dash, corrected and not finished.
+INSTANTIATE_TEST_SUITE_P(
+    Pieces, GenuineCorrection,
+    testing::Values(Pair{u"i wont be able to make it,", u"I won't be able to make it,"},
+                    Pair{u"i wont be able to make it,", u"I won't be able to make it"},
+                    Pair{u"see u at 5pm,", u"See you at 5 p.m.,"},
+                    Pair{u"thx for teh help;", u"Thanks for the help;"},
+                    Pair{u"well —", u"Well —"}));
+
 // Typed in the person's own other language (or script), and corrected in it.
 INSTANTIATE_TEST_SUITE_P(
     OtherLanguages, GenuineCorrection,
@@ -130,6 +139,12 @@ INSTANTIATE_TEST_SUITE_P(
                 "far longer"},
         Refusal{u"cna you sned me teh fiel", u"I'll send you the file right away, no worries!",
                 "words added"},
+        Refusal{u"i wont be able to make it,", u"I won't be able to make it, I'm stuck at work",
+                "words after the end"},
+        Refusal{u"thx for the help,", u"Thanks for the help, you're the best",
+                "words after the end"},
+        Refusal{u"thx 4 the msg, ttyl.",
+                u"Thanks for the message about the quarterly budget review.", "words added"},
         Refusal{u"so basically what i wanted to say is that we shoud probably move the meeting "
                 u"to next week becuase the team is busy",
                 u"Move the meeting to next week.", "far shorter"}));
@@ -142,6 +157,26 @@ TEST(NotACorrectionSoFar, RefusesOnlyWhatMoreTextCannotMend) {
               "not a correction (sentence repeated)");
     EXPECT_EQ(notACorrectionSoFar(u"\u660e\u65e5\u30ec\u30dd", kTyped),
               "not a correction (another script)");
+    // A piece of a sentence: its last word may still come, a word after it may not.
+    EXPECT_EQ(notACorrectionSoFar(u"I won't be able to make i", u"i wont be able to make it,"),
+              std::nullopt);
+    EXPECT_EQ(notACorrectionSoFar(u"I won't be able to make it, I'm",
+                                  u"i wont be able to make it,"),
+              "not a correction (words after the end)");
+}
+
+// A long text that stops at a comma is measured at its end, and costs its length.
+TEST(NotACorrection, ALongPieceIsJudgedByItsEnd) {
+    std::u16string typed;
+    std::u16string answer;
+    for (int i = 0; i < 2'000; ++i) {
+        typed += u"pls msg me tmrw ";
+        answer += u"please message me tomorrow ";
+    }
+    typed += u"thx,";
+    EXPECT_EQ(notACorrection(answer + u"thanks,", typed), std::nullopt);
+    EXPECT_EQ(notACorrection(answer + u"thanks, and goodbye", typed),
+              "not a correction (words after the end)");
 }
 
 TEST(HoldsWordsOf, FindsTheWordsInARowAllowingTypos) {

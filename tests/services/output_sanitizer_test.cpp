@@ -124,7 +124,26 @@ INSTANTIATE_TEST_SUITE_P(
              u"We will go. Let me know when.", {}},
         Case{u"Hope this helps.", u"hope this helsp.", u"Hope this helps.", {}},
         // A lead-in with nothing after it is the whole answer.
-        Case{u"Here you go.", u"here you go", u"Here you go", {"trailing-punctuation-strip"}}));
+        Case{u"Here you go.", u"here you go", u"Here you go", {"trailing-punctuation-strip"}},
+        // The person's own sentences and openings, typed in chat form.
+        Case{u"I sent it. Let me know if you need anything else.",
+             u"i sent it. lmk if u need anything else.",
+             u"I sent it. Let me know if you need anything else.", {}},
+        Case{u"Done. Would you like me to send the invite to everyone?",
+             u"done. would u like me 2 send the invite to everyone?",
+             u"Done. Would you like me to send the invite to everyone?", {}},
+        Case{u"No problem, I'll fix it tomorrow.", u"np, ill fix it tmrw.",
+             u"No problem, I'll fix it tomorrow.", {}},
+        Case{u"Okay, see you soon.", u"k see u soon.", u"Okay, see you soon.", {}},
+        // Sentences typed without their stops: only what goes beyond the typed words is cut.
+        Case{u"I sent it. We meet at noon. Let me know if you need anything. I hope this helps!",
+             u"i sent it we meet at noon lmk if u need anything",
+             u"I sent it. We meet at noon. Let me know if you need anything",
+             {"sign-off-strip", "trailing-punctuation-strip"}},
+        // As many sentences as the person typed: none of them is chatter.
+        Case{u"Hi, how are you? See you. Let me know if you need anything!",
+             u"hi. how r u. see u.",
+             u"Hi, how are you? See you. Let me know if you need anything!", {}}));
 
 // The end of a sentence in other scripts: no "." is put after a mark the answer already ends
 // with, and a mark the person did not type comes off.

@@ -58,20 +58,23 @@ TEST_F(KeyCheck, SuccessStoresTheTrimmedKeySwitchesItOnAndReconfiguresOnce) {
     }
 }
 
-TEST_F(KeyCheck, AFailureShowsItsMessageEmptiesTheFieldAndStoresNothing) {
+// A key OpenAI refused leaves the field; one whose check failed for the network's or the
+// service's reasons stays there for the next try.
+TEST_F(KeyCheck, AFailureShowsItsMessageAndStoresNothingTheFieldKeptUnlessTheKeyWasRefused) {
     const struct {
         const char* name;
         ScriptedReply reply;
         const char* message;
+        bool keptInField;
     } cases[] = {
-        {"401", ScriptedReply(401), "Invalid API key"},
-        {"403", ScriptedReply(403), "Key authenticated but lacks access (403)"},
-        {"429", ScriptedReply(429), "Rate limited — try again later"},
-        {"400", ScriptedReply(400), "OpenAI rejected the request (400)"},
-        {"503", ScriptedReply(503), "OpenAI is unavailable — try again later"},
-        {"404", ScriptedReply(404), "OpenAI HTTP 404"},
+        {"401", ScriptedReply(401), "Invalid API key", false},
+        {"403", ScriptedReply(403), "Key authenticated but lacks access (403)", false},
+        {"429", ScriptedReply(429), "Rate limited — try again later", true},
+        {"400", ScriptedReply(400), "OpenAI rejected the request (400)", false},
+        {"503", ScriptedReply(503), "OpenAI is unavailable — try again later", true},
+        {"404", ScriptedReply(404), "OpenAI HTTP 404", false},
         {"stalled past the time-out", ScriptedReply(200).stallBeforeHead(),
-         "Request to OpenAI timed out."},
+         "Request to OpenAI timed out.", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -79,7 +82,7 @@ TEST_F(KeyCheck, AFailureShowsItsMessageEmptiesTheFieldAndStoresNothing) {
         typeAndSave("sk-bad");
         settle();
         EXPECT_EQ(status(), QNModeBYOKSaveStatus::failed(c.message));
-        EXPECT_EQ(typed(), "");
+        EXPECT_EQ(typed(), c.keptInField ? "sk-bad" : "");
         EXPECT_FALSE(byok().hasAPIKey().get());
         EXPECT_FALSE(byok().isEnabled().get());
         EXPECT_EQ(reconfigures, 0);
@@ -94,6 +97,30 @@ TEST_F(KeyCheck, ARefusedConnectionIsANetworkError) {
     EXPECT_EQ(status().kind, Kind::failed);
     EXPECT_EQ(status().message.rfind("Network error: ", 0), 0u) << status().message;
     EXPECT_EQ(status().message.find("sk-secret-value"), std::string::npos);
+    // Nothing was wrong with the key: it stays for the next try.
+    EXPECT_EQ(typed(), "sk-secret-value");
+}
+
+// A key pasted with a line break around it is sent trimmed; one still holding a line break or
+// another hidden character is refused before anything is sent, and stays to be mended.
+TEST_F(KeyCheck, AKeyWithAHiddenCharacterInsideIsRefusedBeforeItIsSent) {
+    server.enqueue(ScriptedReply(200).chunk("{}"));
+    typeAndSave("\r\nsk-pasted\r\n");
+    settle();
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests().back().header("Authorization"), "Bearer sk-pasted");
+    EXPECT_EQ(storedKey(), "sk-pasted");
+
+    controller->clearKey();
+    for (const char* key : {"sk-first\nsecond", "sk-a\rb", "sk-tab\tbed", "sk-zero\u200Bwidth",
+                            "sk-line\u2028sep", "sk-\x7F"}) {
+        SCOPED_TRACE(key);
+        typeAndSave(key);  // refused at once: nothing runs
+        EXPECT_EQ(status(), QNModeBYOKSaveStatus::failed(std::string(kKeyHoldsHiddenCharacter)));
+        EXPECT_EQ(typed(), key);
+    }
+    EXPECT_EQ(server.requests().size(), 1u);
+    EXPECT_FALSE(byok().hasAPIKey().get());
 }
 
 TEST_F(KeyCheck, AStaleResultOnlyEmptiesTheField) {
