@@ -182,7 +182,6 @@ TEST_P(Toolkits, TheComposerQuickFixAndTheDoubleTapWorkThere) {
         EXPECT_TRUE(focusedValueBecomes(pid(), u"I receive the mail", 3s))
             << text::toUtf8(value()) << "\n"
             << program.errors().toStdString();
-        pause(2s);  // the Quick Fix flow's end (see QuickFixCorrectsAFieldInPlace...)
     }
     if (GetParam().kind == Kind::kwrite || GetParam().kind == Kind::chromium) {
         // As a person runs the program: the session log closed, the clipboard held by another
@@ -202,7 +201,6 @@ TEST_P(Toolkits, TheComposerQuickFixAndTheDoubleTapWorkThere) {
                 EXPECT_TRUE(focusedValueBecomes(pid(), u"I receive the mail", 3s))
                     << text::toUtf8(value()) << "\n"
                     << program.errors().toStdString();
-                pause(2s);
             }
         }
     }
