@@ -12,6 +12,7 @@
 
 #include "app/composer/composer_service.h"
 #include "app/preferences/custom_prompt_window.h"
+#include "app/settings/settings_window.h"
 #include "app/shell/coordinator.h"
 #include "core/engine/correction_engine.h"
 #include "core/providers/codex-cli/codex_cli_provider.h"
@@ -145,8 +146,10 @@ QNControllerCorrectionSettings::QNControllerCorrectionSettings(
     if (!env_.editCustomPrompt) {
         env_.editCustomPrompt = [stores = env_.stores,
                                  reconfigure = env_.reconfigureCorrectionEngines](Slot slot) {
-            QNControllerCustomPromptWindow::shared().show(slot, stores->customCorrectionPrompt,
-                                                          reconfigure);
+            // Beside the settings window, where its Edit button was clicked.
+            QNControllerCustomPromptWindow::shared().show(
+                slot, stores->customCorrectionPrompt, reconfigure,
+                QNControllerSettingsWindow::shared().window());
         };
     }
 }

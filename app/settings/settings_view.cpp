@@ -198,6 +198,8 @@ struct QNViewSettings::Private {
     std::unique_ptr<QNPaneAbout> about;
     std::vector<Subscription> subscriptions;
     std::optional<QSize> lastReported;
+    // The pane that size was for.
+    QNModelSettingsPane lastReportedPane = QNModelSettingsPane::general;
     QPointer<QVariantAnimation> transition;
     QPointer<TransitionOverlay> overlay;
     bool appeared = false;
@@ -412,9 +414,14 @@ QSize QNViewSettings::preferredContentSize() const {
         return previewSnapshot_->previewSize(pane);
     }
     const auto inputs = layoutInputs();
+    // A pane on screen whose signature changed keeps its height until it is measured under the
+    // new one: a change that moves no row (a prompt's text, say) then moves nothing at all.
+    int interim = estimatedContentHeight(pane, inputs);
+    if (d_->lastReported && d_->lastReportedPane == pane) {
+        interim = d_->lastReported->height();
+    }
     return ravlin::preferredContentSize(measuredPaneHeights_,
-                                        {pane, ravlin::layoutSignature(pane, inputs)},
-                                        estimatedContentHeight(pane, inputs));
+                                        {pane, ravlin::layoutSignature(pane, inputs)}, interim);
 }
 
 void QNViewSettings::recordMeasuredHeight(double height) {
@@ -460,6 +467,7 @@ void QNViewSettings::preferredSizeMayHaveChanged() {
         return;
     }
     d_->lastReported = size;
+    d_->lastReportedPane = windowState_->selectedPane.get();
     updateGeometry();
     if (onPreferredContentSizeChange_) {
         onPreferredContentSizeChange_(size);

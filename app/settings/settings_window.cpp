@@ -1,5 +1,6 @@
 #include "app/settings/settings_window.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -52,17 +53,23 @@ QSize QNWindowSettings::frameSizeForContentSize(QSizeF contentSize) const {
 }
 
 void QNWindowSettings::resizeKeepingTopEdge(QSizeF contentSize, bool animated) {
-    QSize size = frameSizeForContentSize(contentSize);
     const QRect current = geometry();
-    // A pane taller than any other may pass the screen's bottom: cut there, it scrolls inside.
-    if (const QScreen* screen = this->screen();
-        screen != nullptr && isVisible() && contentSize.height() > QNViewSettings::maximumHeight) {
-        const int room = screen->availableGeometry().bottom() - current.top() + 1;
-        if (room >= QNViewSettings::minimumMeasuredHeight && size.height() > room) {
-            size.setHeight(room);
+    QRect next(current.topLeft(), frameSizeForContentSize(contentSize));
+    // The window stays on the screen: one that would pass its bottom moves up as far as it
+    // must (its title bar still on the screen); one taller than the screen is cut there, and
+    // the pane scrolls inside.
+    if (const QScreen* screen = this->screen(); screen != nullptr && isVisible()) {
+        const QRect available = screen->availableGeometry();
+        const int titleBar = std::max(0, current.top() - frameGeometry().top());
+        if (next.bottom() > available.bottom()) {
+            next.moveTop(std::max(available.top() + titleBar,
+                                  available.bottom() - next.height() + 1));
+        }
+        const int room = available.bottom() - next.top() + 1;
+        if (room >= QNViewSettings::minimumMeasuredHeight && next.height() > room) {
+            next.setHeight(room);
         }
     }
-    const QRect next(current.topLeft(), size);
     if (std::abs(next.width() - current.width()) <= 0.5 &&
         std::abs(next.height() - current.height()) <= 0.5) {
         return;

@@ -50,8 +50,10 @@ class QNWindowSettings final : public QWidget {
 
     // The frame for a content size: the toolbar's height added. Rounded up first.
     [[nodiscard]] QSize frameSizeForContentSize(QSizeF contentSize) const;
-    // Keeps the client area's top edge where it is; animated only when asked and visible. Does
-    // nothing when both sides would move by 0.5 or less.
+    // Keeps the client area's top edge where it is, unless the window would then pass the
+    // screen's bottom: it moves up as far as it must, and is cut at the screen's height
+    // (scrolling inside) when taller. Animated only when asked and visible. Does nothing when
+    // both sides would move by 0.5 or less.
     void resizeKeepingTopEdge(QSizeF contentSize, bool animated);
     [[nodiscard]] bool isResizeAnimating() const;
     // Where the running resize ends (the current geometry when none runs).

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPalette>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 
 #include "app/preferences/border_animation.h"
@@ -232,12 +233,60 @@ TEST(CustomPromptWindow, EveryChangeIsStoredCutTo8000CharactersThenReported) {
     EXPECT_EQ(store->onlinePrompt().get(), "Be brief. Ok");
     EXPECT_EQ(changes, 3);
 
+    EXPECT_EQ(window->limitNote(), "12 of 8,000 characters");
+
+    // 9,000 characters pasted: the editor shows what is stored, its first 8,000, and says so.
+    QString pasted;
+    for (int word = 0; pasted.size() < 9000; ++word) {
+        pasted += QStringLiteral("word%1 ").arg(word);
+    }
+    pasted.truncate(9000);
     window->editor()->selectAll();
-    window->editor()->insertPlainText(QString(9000, QLatin1Char('x')));
-    EXPECT_EQ(store->onlinePrompt().get(), std::string(8000, 'x'));
+    window->editor()->insertPlainText(pasted);
+    const std::string stored = store->onlinePrompt().get();
+    EXPECT_EQ(stored, pasted.left(8000).toStdString());
+    EXPECT_EQ(window->editor()->toPlainText().toStdString(), stored);
     EXPECT_EQ(defaults->stringValue("CustomCorrectionPrompt.online.prompt")->size(), 8000U);
+    EXPECT_EQ(window->limitNote(), "A prompt holds at most 8,000 characters: the text was cut "
+                                   "there, and what is shown is what is kept.");
+    // Typing on at the end changes nothing past the limit; deleting counts again.
+    QTest::keyClicks(window->editor(), "z");
+    EXPECT_EQ(window->editor()->toPlainText().toStdString(), stored);
+    QTest::keyClick(window->editor(), Qt::Key_Backspace);
+    EXPECT_EQ(store->onlinePrompt().get(), stored.substr(0, 7999));
+    EXPECT_EQ(window->limitNote(), "7,999 of 8,000 characters");
     EXPECT_EQ(controller.window(QNStoreCustomCorrectionPrompt::Slot::local), nullptr);
-    window->close();
+
+    // Escape closes it; opened again it shows the stored text.
+    QTest::keyClick(window->editor(), Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
+    controller.show(QNStoreCustomCorrectionPrompt::Slot::online, store, [&] { ++changes; });
+    EXPECT_EQ(window->editor()->toPlainText().toStdString(), stored.substr(0, 7999));
+    window->doneButton()->click();
+    EXPECT_FALSE(window->isVisible());
+}
+
+// The editor opens beside the settings window, on the side with more room; always on the
+// screen, covering the settings window only as far as the screen makes it.
+TEST(CustomPromptWindow, ItStandsBesideTheWindowItWasOpenedFrom) {
+    const QRect screen(0, 0, 1280, 1024);
+    const QSize size(600, 480);
+    const struct {
+        const char* name;
+        QRect anchor;
+        QRect placed;
+    } rows[] = {
+        {"room on the right", QRect(40, 100, 500, 400), QRect(552, 100, 600, 480)},
+        {"room on the left only", QRect(700, 100, 500, 400), QRect(88, 100, 600, 480)},
+        {"centred, no room either side", QRect(390, 100, 500, 700), QRect(680, 100, 600, 480)},
+        {"low on the screen", QRect(40, 900, 500, 100), QRect(552, 544, 600, 480)},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const QRect placed = placedBeside(row.anchor, size, screen);
+        EXPECT_EQ(placed, row.placed);
+        EXPECT_TRUE(screen.contains(placed));
+    }
 }
 
 }  // namespace

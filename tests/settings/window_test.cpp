@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QKeySequence>
 #include <QLabel>
+#include <QScreen>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -38,14 +41,19 @@ class SettingsWindow : public testing::SettingsFixture {
     [[nodiscard]] int contentHeight() const {
         return controller.window()->height() - controller.window()->toolBar()->height();
     }
+    // Every content size the live window's content asked for, in order.
+    std::vector<QSize> reportedSizes;
     // A second window over the same coordinator with the real Correction pane, unanimated.
     [[nodiscard]] std::unique_ptr<QNControllerSettingsWindow> liveWindow() {
         auto live = std::make_unique<QNControllerSettingsWindow>(
             [this](std::shared_ptr<QNStoreSettingsWindow> state,
                    std::function<void(QSize)> onSize) {
-                return new QNViewSettings(std::move(state),
-                                          QNModelSettingsDependencies::live(coordinator),
-                                          std::nullopt, std::move(onSize));
+                return new QNViewSettings(
+                    std::move(state), QNModelSettingsDependencies::live(coordinator),
+                    std::nullopt, [this, onSize = std::move(onSize)](QSize size) {
+                        reportedSizes.push_back(size);
+                        onSize(size);
+                    });
             },
             QNControllerSettingsWindow::Activation{});
         live->setAnimationsEnabled(false);
@@ -116,10 +124,12 @@ TEST_F(SettingsWindow, SelectingTheSelectedPaneDoesNothing) {
 TEST_F(SettingsWindow, ResizingKeepsTheTopEdgeRoundsUpAndIgnoresHalfPoints) {
     auto& window = show(Pane::about);
     const int toolbar = window.toolBar()->height();
+    window.move(window.x(), 10);
+    settle();
     const QPoint topLeft = window.geometry().topLeft();
-    window.resizeKeepingTopEdge(QSizeF(500, 540.2), false);
-    EXPECT_EQ(window.geometry(), QRect(topLeft, QSize(500, 541 + toolbar)));
-    window.resizeKeepingTopEdge(QSizeF(500, 540.6), true);  // same frame: nothing moves
+    window.resizeKeepingTopEdge(QSizeF(500, 340.2), false);
+    EXPECT_EQ(window.geometry(), QRect(topLeft, QSize(500, 341 + toolbar)));
+    window.resizeKeepingTopEdge(QSizeF(500, 340.6), true);  // same frame: nothing moves
     EXPECT_FALSE(window.isResizeAnimating());
 
     window.setAnimationsEnabled(true);
@@ -130,6 +140,22 @@ TEST_F(SettingsWindow, ResizingKeepsTheTopEdgeRoundsUpAndIgnoresHalfPoints) {
     window.resizeKeepingTopEdge(QSizeF(500, 400), true);  // hidden: at once
     EXPECT_FALSE(window.isResizeAnimating());
     EXPECT_EQ(window.geometry(), QRect(topLeft, QSize(500, 400 + toolbar)));
+}
+
+// A window low on the screen that grows past its bottom moves up as far as it must; one taller
+// than the screen is cut there (the pane scrolls inside).
+TEST_F(SettingsWindow, AWindowThatWouldPassTheScreensBottomMovesUpOrIsCut) {
+    auto& window = show(Pane::about);
+    const QRect screen = window.screen()->availableGeometry();
+    const int toolbar = window.toolBar()->height();
+    window.move(window.x(), screen.bottom() - 300);
+    settle();
+    window.resizeKeepingTopEdge(QSizeF(500, 400), false);
+    EXPECT_EQ(window.geometry().bottom(), screen.bottom());
+    EXPECT_EQ(window.geometry().height(), 400 + toolbar);
+    window.resizeKeepingTopEdge(QSizeF(500, screen.height() + 200), false);
+    EXPECT_TRUE(screen.contains(window.geometry()));
+    EXPECT_GE(window.frameGeometry().top(), screen.top());
 }
 
 TEST_F(SettingsWindow, PanesTakeTheirMeasuredHeightsCachedPerSignature) {
@@ -160,6 +186,43 @@ TEST_F(SettingsWindow, PanesTakeTheirMeasuredHeightsCachedPerSignature) {
     view().hotKeyError.set(std::nullopt);
     EXPECT_EQ(view().preferredContentSize().height(), plain);
     EXPECT_EQ(contentHeight(), plain);
+}
+
+// Editing a custom prompt changes the Correction pane's signature but none of its rows: the
+// window keeps its size, and whatever a pane asks for it stays on the screen.
+TEST_F(SettingsWindow, APromptEditKeepsTheWindowsSizeAndEveryPaneStaysOnScreen) {
+    auto live = liveWindow();
+    live->show(Pane::correction);
+    settle();
+    auto& window = *live->window();
+    const QRect before = window.geometry();
+    auto& prompts = *coordinator->stores->customCorrectionPrompt;
+    prompts.setEnabled(true, QNStoreCustomCorrectionPrompt::Slot::local);
+    settle();
+    reportedSizes.clear();
+    for (const char* text : {"B", "Be brief.", "", "Be brief and kind."}) {
+        SCOPED_TRACE(text);
+        prompts.setPrompt(text, QNStoreCustomCorrectionPrompt::Slot::local);
+        settle();
+        EXPECT_EQ(window.targetGeometry(), before);
+    }
+    // Not even for a moment did it ask for another size (a pane's estimate, say).
+    EXPECT_TRUE(std::ranges::all_of(reportedSizes,
+                                    [&](QSize size) { return size == reportedSizes.front(); }))
+        << reportedSizes.size() << " sizes, first " << reportedSizes.front().height();
+
+    // Online with the own key's rows: the tallest pane, on a screen too short for it, and every
+    // other pane after it.
+    const QRect screen = window.screen()->availableGeometry();
+    coordinator->stores->correctionModelMode->setMode(QNCorrectionModelMode::online);
+    coordinator->stores->bringYourOwnKey->setEnabled(true);
+    settle();
+    EXPECT_TRUE(screen.contains(window.geometry()));
+    for (const auto pane : {Pane::general, Pane::hotKeys, Pane::about, Pane::correction}) {
+        live->select(pane);
+        settle();
+        EXPECT_TRUE(screen.contains(window.geometry())) << rawValue(pane);
+    }
 }
 
 TEST_F(SettingsWindow, EachAppearanceObservesUpdatesUnderANewIdentifier) {

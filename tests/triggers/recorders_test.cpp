@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <QApplication>
 #include <QTest>
 #include <QToolButton>
@@ -185,6 +187,62 @@ TEST_F(Recorders, DoubleTapRecorderForTypedKeys) {
     monitor->send({.type = InputEventType::keyDown, .keyCode = 53});
     EXPECT_EQ(events, (std::vector<std::string>{"record", "stop"}));
     EXPECT_FALSE(recorder->hasMonitor());
+}
+
+// A key the recorders refuse while recording says why under the field; recording goes on, and
+// what was said goes with the recording.
+TEST_F(Recorders, RefusedKeysSayWhyWhileRecordingGoesOn) {
+    desktop.setKeyboardLayout({{14, u"e"}, {0, u"a"}, {12, u"q"}});
+    auto recorder = hotKeyRecorder({14, 0x100});
+    QTest::mouseClick(recorder->field(), Qt::LeftButton);
+    desktop.userPressKey({14, 0});
+    executor->runUntilIdle();
+    EXPECT_TRUE(recorder->hasSession());
+    EXPECT_EQ(recorder->rejectionMessage(),
+              "E alone cannot be a shortcut: hold Ctrl, Alt, Shift or Super with it.");
+    EXPECT_EQ(recorder->field()->accessibleDescription().toStdString(),
+              *recorder->rejectionMessage());
+    desktop.userPressKey({12, 0x100});
+    executor->runUntilIdle();
+    EXPECT_EQ(recorder->rejectionMessage(), std::nullopt);
+    QTest::mouseClick(recorder->field(), Qt::LeftButton);
+    desktop.userPressKey({14, 0});
+    desktop.userPressKey({53, 0});  // Escape: no change, nothing said
+    executor->runUntilIdle();
+    EXPECT_FALSE(recorder->hasSession());
+    EXPECT_EQ(recorder->rejectionMessage(), std::nullopt);
+
+    const struct {
+        const char* name;
+        bool onlyModifiers;
+        InputEvent event;
+        const char* said;
+        bool beeps;
+    } rows[] = {
+        {"right Shift for the typed double tap", false,
+         {.type = InputEventType::flagsChanged, .keyCode = 60, .flags = flag::shift},
+         "Right Shift types nothing: the double tap takes a key that types, such as E.", false},
+        {"Return for the typed double tap", false,
+         {.type = InputEventType::keyDown, .keyCode = 36},
+         "Return cannot be a double-tap key: press a key that types, such as E.", true},
+        {"Ctrl+A for the typed double tap", false,
+         {.type = InputEventType::keyDown, .keyCode = 0, .flags = flag::control},
+         "Press A alone, without Ctrl, Alt or Super.", true},
+        {"A for Quick Fix", true, {.type = InputEventType::keyDown, .keyCode = 0},
+         "A is not a modifier: Quick Fix takes Shift, Ctrl, Alt or Super, left or right.", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        events.clear();
+        auto tapRecorder = doubleTapRecorder(row.onlyModifiers);
+        QTest::mouseClick(tapRecorder.get(), Qt::LeftButton);
+        monitor->send(row.event);
+        EXPECT_TRUE(tapRecorder->hasMonitor());
+        EXPECT_EQ(tapRecorder->refusalMessage(), row.said);
+        EXPECT_EQ(std::ranges::count(events, std::string("beep")), row.beeps ? 1 : 0);
+        monitor->send({.type = InputEventType::keyDown, .keyCode = 53});
+        EXPECT_EQ(tapRecorder->refusalMessage(), std::nullopt);
+    }
 }
 
 TEST_F(Recorders, KeyTokensForOtherKeys) {

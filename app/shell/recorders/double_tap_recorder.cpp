@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/shell/recorders/recorder_symbols.h"
 
@@ -75,22 +77,38 @@ QNViewDoubleTapKeyRecorder::QNViewDoubleTapKeyRecorder(std::uint32_t keyCode, bo
       onCapture_(std::move(onCapture)),
       context_(std::move(context)) {
     setAttribute(Qt::WA_Hover);
-    setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::StrongFocus);
-    auto* layout = new QHBoxLayout(this);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(4);
+    row_ = new QWidget(this);
+    row_->setCursor(Qt::PointingHandCursor);
+    row_->setMinimumWidth(140);
+    row_->installEventFilter(this);
+    auto* layout = new QHBoxLayout(row_);
     layout->setContentsMargins(10 + 16 + 8, 0, 10, 0);
-    auto* prompt = new QLabel(localized("Press key…"), this);
+    auto* prompt = new QLabel(localized("Press key…"), row_);
     prompt->setFont(bodyFont());
     prompt_ = prompt;
     layout->addWidget(prompt_);
+    column->addWidget(row_);
+    message_ = new QLabel(this);
+    message_->setFont(captionFont());
+    message_->setStyleSheet(QStringLiteral("color: red"));
+    message_->setAlignment(Qt::AlignRight);
+    message_->setWordWrap(true);
+    message_->hide();
+    column->addWidget(message_);
     refresh();
 }
 
 QNViewDoubleTapKeyRecorder::~QNViewDoubleTapKeyRecorder() = default;
 
 QSize QNViewDoubleTapKeyRecorder::minimumSizeHint() const {
-    // At least 140 wide, and room for the key's line and the prompt: neither is ever cut.
-    return QWidget::minimumSizeHint().expandedTo(QSize(140, 0));
+    // At least 140 wide, and room for the key's line and the prompt: neither is ever cut (the
+    // refusal under them wraps).
+    return QSize(std::max(140, row_->minimumSizeHint().width()),
+                 QWidget::minimumSizeHint().height());
 }
 
 bool QNViewDoubleTapKeyRecorder::isModifierKeyCode(std::uint32_t keyCode) {
@@ -133,6 +151,11 @@ void QNViewDoubleTapKeyRecorder::installMonitor() {
 
 void QNViewDoubleTapKeyRecorder::removeMonitor() {
     monitor_.reset();
+    // What was said of a refused key is about that recording only.
+    if (refusal_) {
+        refusal_.reset();
+        refresh();
+    }
 }
 
 void QNViewDoubleTapKeyRecorder::handle(const platform::InputEvent& event) {
@@ -144,28 +167,64 @@ void QNViewDoubleTapKeyRecorder::handle(const platform::InputEvent& event) {
         removeMonitor();
         return;
     }
+    const QString name = keyName(event.keyCode);
+    const std::string onlyModifiers =
+        localized("%1 is not a modifier: Quick Fix takes Shift, Ctrl, Alt or Super, left or "
+                  "right.")
+            .arg(name)
+            .toStdString();
     if (event.type == InputEventType::flagsChanged) {
         if (!allowsOnlyModifierKeys_) {
             // The typed trigger sees key presses only: a modifier held for a capital is no
-            // answer, and no mistake either.
+            // answer, and no mistake either; a modifier pressed for itself is told why.
+            if (isModifierKeyCode(event.keyCode) && event.flags != 0) {
+                refuse(localized("%1 types nothing: the double tap takes a key that types, "
+                                 "such as E.")
+                           .arg(name)
+                           .toStdString(),
+                       false);
+            }
             return;
         }
         if (isModifierKeyCode(event.keyCode)) {
             capture(event.keyCode);
             return;
         }
-        beep();
+        refuse(onlyModifiers, true);
         return;
     }
     if (event.type != InputEventType::keyDown) {
         return;
     }
-    if (allowsOnlyModifierKeys_ || isExcludedKeyCode(event.keyCode) ||
-        static_cast<std::uint32_t>(event.flags) > 0x3FFFF) {
-        beep();
+    if (allowsOnlyModifierKeys_) {
+        refuse(onlyModifiers, true);
+        return;
+    }
+    if (isExcludedKeyCode(event.keyCode)) {
+        refuse(localized("%1 cannot be a double-tap key: press a key that types, such as E.")
+                   .arg(name)
+                   .toStdString(),
+               true);
+        return;
+    }
+    if (static_cast<std::uint32_t>(event.flags) > 0x3FFFF) {
+        refuse(localized("Press %1 alone, without Ctrl, Alt or Super.").arg(name).toStdString(),
+               true);
         return;
     }
     capture(event.keyCode);
+}
+
+QString QNViewDoubleTapKeyRecorder::keyName(std::uint32_t keyCode) const {
+    return QString::fromStdString(keyText(keyCode, *context_.seams.keyboardLayout));
+}
+
+void QNViewDoubleTapKeyRecorder::refuse(std::string message, bool withBeep) {
+    if (withBeep) {
+        beep();
+    }
+    refusal_ = std::move(message);
+    refresh();
 }
 
 void QNViewDoubleTapKeyRecorder::capture(std::uint32_t keyCode) {
@@ -193,40 +252,51 @@ void QNViewDoubleTapKeyRecorder::refresh() {
         display_ = nullptr;
     }
     if (!isRecording_) {
-        display_ = new QNViewDoubleTapKeyDisplay(keyCode_, *context_.seams.keyboardLayout, this);
-        static_cast<QHBoxLayout*>(layout())->addWidget(display_);
+        display_ = new QNViewDoubleTapKeyDisplay(keyCode_, *context_.seams.keyboardLayout, row_);
+        static_cast<QHBoxLayout*>(row_->layout())->addWidget(display_);
     }
     prompt_->setVisible(isRecording_);
+    message_->setText(QString::fromStdString(refusal_.value_or("")));
+    message_->setVisible(refusal_.has_value());
+    setAccessibleDescription(message_->text());
     setAccessibleName(isRecording_ ? localized("Press key…")
                                    : QString::fromStdString(
                                          doubleTapText(keyCode_, *context_.seams.keyboardLayout)));
-    update();
+    row_->update();
 }
 
-void QNViewDoubleTapKeyRecorder::paintEvent(QPaintEvent*) {
-    paintRecorderField(*this, isRecording_, hoverEffect_);
-    QPainter painter(this);
-    const int iconSize = 16;
-    const QIcon icon =
-        isRecording_ ? symbolIcon("record.circle", Qt::red, iconSize)
-                     : symbolIcon("keyboard", palette().color(QPalette::PlaceholderText), iconSize);
-    icon.paint(&painter, QRect(10, (height() - iconSize) / 2, iconSize, iconSize));
+bool QNViewDoubleTapKeyRecorder::eventFilter(QObject* watched, QEvent* event) {
+    // The field is the row: its background, border and symbol.
+    if (watched == row_ && event->type() == QEvent::Paint) {
+        paintRecorderField(*row_, isRecording_, hoverEffect_);
+        QPainter painter(row_);
+        const int iconSize = 16;
+        const QIcon icon = isRecording_ ? symbolIcon("record.circle", Qt::red, iconSize)
+                                        : symbolIcon("keyboard",
+                                                     palette().color(QPalette::PlaceholderText),
+                                                     iconSize);
+        icon.paint(&painter, QRect(10, (row_->height() - iconSize) / 2, iconSize, iconSize));
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void QNViewDoubleTapKeyRecorder::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && onRecordingChange_) {
+    // The field asks; the refusal under it is only read.
+    if (event->button() == Qt::LeftButton && onRecordingChange_ &&
+        !(message_->isVisible() && message_->geometry().contains(event->position().toPoint()))) {
         onRecordingChange_(!isRecording_);
     }
 }
 
 void QNViewDoubleTapKeyRecorder::enterEvent(QEnterEvent*) {
     hoverEffect_ = true;
-    update();
+    row_->update();
 }
 
 void QNViewDoubleTapKeyRecorder::leaveEvent(QEvent*) {
     hoverEffect_ = false;
-    update();
+    row_->update();
 }
 
 void QNViewDoubleTapKeyRecorder::showEvent(QShowEvent* event) {

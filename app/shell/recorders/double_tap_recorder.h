@@ -8,6 +8,8 @@
 // modifier change (Shift held for a capital) is consumed and recording goes on, since that
 // trigger sees key presses alone and could never fire on a modifier. Recording the Quick Fix key
 // (`allowsOnlyModifierKeys` true) takes one of the eight modifier keys, at its press or release.
+// A key refused while recording (with the beep; a modifier key pressed for the typed double tap,
+// without one) is said under the field: which key, and what to press instead.
 
 #include <cstdint>
 #include <functional>
@@ -62,6 +64,8 @@ class QNViewDoubleTapKeyRecorder final : public QWidget {
     void handle(const platform::InputEvent& event);
 
     [[nodiscard]] QNViewDoubleTapKeyDisplay* display() const { return display_; }
+    // Why the last key pressed while recording was refused; none once recording ends.
+    [[nodiscard]] std::optional<std::string> refusalMessage() const { return refusal_; }
 
     [[nodiscard]] static bool isModifierKeyCode(std::uint32_t keyCode);
     [[nodiscard]] static bool isExcludedKeyCode(std::uint32_t keyCode);
@@ -69,7 +73,7 @@ class QNViewDoubleTapKeyRecorder final : public QWidget {
     QSize minimumSizeHint() const override;
 
   protected:
-    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
@@ -79,7 +83,9 @@ class QNViewDoubleTapKeyRecorder final : public QWidget {
   private:
     void capture(std::uint32_t keyCode);
     void beep();
+    void refuse(std::string message, bool withBeep);
     void refresh();
+    [[nodiscard]] QString keyName(std::uint32_t keyCode) const;
 
     std::uint32_t keyCode_;
     bool isRecording_;
@@ -90,6 +96,10 @@ class QNViewDoubleTapKeyRecorder final : public QWidget {
     Subscription monitor_;
     bool hoverEffect_ = false;
     bool appeared_ = false;
+    std::optional<std::string> refusal_;
+    // The field (painted, clicked) and the refusal under it.
+    QWidget* row_ = nullptr;
+    QLabel* message_ = nullptr;
     QNViewDoubleTapKeyDisplay* display_ = nullptr;
     QWidget* prompt_ = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "app/shell/recorders/hot_key_recorder.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -186,6 +187,13 @@ void QNViewHotKeyRecorder::startRecording() {
                 liveModifiers_ = modifiers;
                 refresh();
             },
+        // Said under the field, recording on: what was wrong and what to press instead.
+        .onRefused =
+            [this](std::uint32_t keyCode) {
+                rejectionMessage_ = bareKeyMessage(keyCode);
+                refusedWhileRecording_ = true;
+                refresh();
+            },
     };
     session_ = std::make_unique<QNSessionKeyCapture>(std::move(callbacks), context_.seams,
                                                      context_.executor, context_.localMonitor,
@@ -194,6 +202,10 @@ void QNViewHotKeyRecorder::startRecording() {
 }
 
 void QNViewHotKeyRecorder::stopRecording() {
+    // What was said of a key pressed alone is about that recording only.
+    if (std::exchange(refusedWhileRecording_, false)) {
+        rejectionMessage_.reset();
+    }
     if (session_) {
         // Also from inside one of its deliveries: the delivery keeps what it needs alive.
         session_->stop();
@@ -204,6 +216,7 @@ void QNViewHotKeyRecorder::stopRecording() {
 }
 
 void QNViewHotKeyRecorder::handleCapture(std::uint32_t keyCode, std::uint32_t modifiers) {
+    refusedWhileRecording_ = false;
     if (auto message = QNModelHotKeyChord::validationMessage(modifiers, keyCode)) {
         rejectionMessage_ = std::move(message);
     } else {
@@ -232,6 +245,12 @@ void QNViewHotKeyRecorder::clearTapped() {
     refresh();
 }
 
+std::string QNViewHotKeyRecorder::bareKeyMessage(std::uint32_t keyCode) const {
+    return localized("%1 alone cannot be a shortcut: hold Ctrl, Alt, Shift or Super with it.")
+        .arg(QString::fromStdString(keyText(keyCode, *context_.seams.keyboardLayout)))
+        .toStdString();
+}
+
 QString QNViewHotKeyRecorder::heldPrompt(std::uint32_t modifiers) {
     return QString::fromStdString(modifierText(modifiers)) + localized(" press key");
 }
@@ -257,6 +276,8 @@ void QNViewHotKeyRecorder::refresh() {
     const bool empty = config_.keyCode == QNConfigHotKey::noKeyCode && config_.modifiers == 0;
     clearButton_->setVisible(onClear_ != nullptr && !empty);
     field_->setAccessibleName(labelText());
+    field_->setAccessibleDescription(rejectionMessage_ ? QString::fromStdString(*rejectionMessage_)
+                                                       : localized("Shortcut"));
     field_->updateGeometry();
     field_->update();
     messageLabel_->setVisible(rejectionMessage_.has_value());

@@ -1,7 +1,8 @@
 #pragma once
 
 // The Composer shortcut recorder: a field showing the shortcut (or, while recording, the held
-// modifiers), a clear button, and under it the message of a refused chord. Recording runs a
+// modifiers), a clear button, and under it the message of a refused chord, or, while recording
+// goes on, why a key pressed alone was not taken. Recording runs a
 // key-capture session; a captured chord the desktop reserves is refused with a message, any
 // other is handed to `onCapture`. The pane owns the recording flag and the stored shortcut: the
 // recorder asks through `onRecordingChange` and follows setRecording().
@@ -58,6 +59,8 @@ class QNViewHotKeyRecorder final : public QWidget {
     [[nodiscard]] QString labelText() const;
     [[nodiscard]] QString labelText(bool recording) const;
     [[nodiscard]] static QString heldPrompt(std::uint32_t modifiers);
+    // Why a key pressed alone was not taken: "E alone cannot be a shortcut: ...".
+    [[nodiscard]] std::string bareKeyMessage(std::uint32_t keyCode) const;
     [[nodiscard]] std::optional<std::string> rejectionMessage() const { return rejectionMessage_; }
     [[nodiscard]] bool hasSession() const { return session_ != nullptr; }
     [[nodiscard]] std::uint32_t liveModifiers() const { return liveModifiers_; }
@@ -82,6 +85,8 @@ class QNViewHotKeyRecorder final : public QWidget {
     std::uint32_t liveModifiers_ = 0;
     bool hoverEffect_ = false;
     std::optional<std::string> rejectionMessage_;
+    // The message says why a key pressed alone was not taken, during this recording.
+    bool refusedWhileRecording_ = false;
     bool appeared_ = false;
 
     Field* field_ = nullptr;

@@ -49,6 +49,9 @@ struct QNSessionKeyCapture::Core {
                     if (beep) {
                         beep();
                     }
+                    if (callbacks.onRefused) {
+                        callbacks.onRefused(delivery.keyCode);
+                    }
                     break;
                 case Delivery::Kind::reenable:
                     if (eventTap) {
@@ -187,7 +190,7 @@ std::vector<Delivery> QNSessionKeyCapture::keyDownRule(QNSessionKeyCaptureState&
         return {{Delivery::Kind::cancel}};
     }
     if (mask == 0 && !isFunctionKey) {
-        return {{Delivery::Kind::beep}};
+        return {{Delivery::Kind::beep, keyCode, 0}};
     }
     return {{Delivery::Kind::capture, keyCode, mask}};
 }

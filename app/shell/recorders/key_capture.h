@@ -9,7 +9,8 @@
 //
 // Each event turns into deliveries, performed in order on the main sequence: a captured chord,
 // a change of the held modifiers, a cancel (Escape, whatever is held), a beep (a bare key that is
-// not F1-F20; recording goes on) or re-enabling a tap the desktop disabled. Fn alone pressed and
+// not F1-F20, told to `onRefused` with its key code; recording goes on) or re-enabling a tap the
+// desktop disabled. Fn alone pressed and
 // released records the Fn-only shortcut; Fn with a key records that chord at the key press.
 //
 // Once stop() has run nothing more is delivered, also not what was read before it and is still
@@ -54,6 +55,8 @@ class QNSessionKeyCapture {
         std::function<void(std::uint32_t keyCode, std::uint32_t modifiers)> onCapture;
         std::function<void()> onCancel;
         std::function<void(std::uint32_t modifiers)> onModifiersChanged;
+        // A key that cannot be a shortcut alone was pressed (with the beep); recording goes on.
+        std::function<void(std::uint32_t keyCode)> onRefused;
     };
 
     // Starts capturing at once. `localMonitor` may be null (no fallback); `beep` sounds the
