@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <optional>
 
 #include "e2e_harness.h"
@@ -52,11 +55,54 @@ bool sameWindow(const std::optional<ScreenWindow>& a, const std::optional<Screen
            a->height == b->height;
 }
 
+// A message bus of the test's own, which offers nothing: no accessibility bus, no keyring.
+class EmptyBus {
+  public:
+    EmptyBus() {
+        QFile config(folder_.filePath(QStringLiteral("bus.conf")));
+        if (!config.open(QIODevice::WriteOnly)) {
+            return;
+        }
+        config.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
+                     "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/"
+                     "busconfig.dtd\"><busconfig><type>session</type><listen>unix:dir=" +
+                     folder_.path().toUtf8() +
+                     "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                     "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                     "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+        config.close();
+        daemon_.start(QStringLiteral("dbus-daemon"),
+                      {QStringLiteral("--config-file=") + config.fileName(),
+                       QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+        waitUntil([&] {
+            address_ += QString::fromUtf8(daemon_.readAllStandardOutput());
+            return address_.contains(QLatin1Char('\n'));
+        });
+        address_ = address_.trimmed();
+    }
+    ~EmptyBus() { endChild(daemon_); }
+    EmptyBus(const EmptyBus&) = delete;
+    EmptyBus& operator=(const EmptyBus&) = delete;
+
+    [[nodiscard]] const QString& address() const { return address_; }
+
+  private:
+    QTemporaryDir folder_;
+    QProcess daemon_;
+    QString address_;
+};
+
 // The program with cloud correction on and no route to any cloud service.
 class OwnWindows : public EndToEnd {
   protected:
-    void SetUp() override {
-        EndToEnd::SetUp();
+    void TearDown() override {
+        if (program.running()) {
+            EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
+        }
+        expectNoSanitizerReport(program);
+    }
+
+    void launch() {
         program.writeSettings(settings);
         ASSERT_TRUE(program.start()) << program.errors().toStdString();
         ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"))
@@ -64,10 +110,6 @@ class OwnWindows : public EndToEnd {
         // The running window takes the front once mapped.
         findInProgram(program.pid(), "push button", u"Quit", 5s);
         pause(500ms);
-    }
-    void TearDown() override {
-        EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
-        expectNoSanitizerReport(program);
     }
 
     // The settings from the running window's menu by their shortcut, on the pane `pane`.
@@ -91,6 +133,7 @@ class OwnWindows : public EndToEnd {
 // Editing a custom prompt changes none of the Correction pane's rows: the settings window keeps
 // its size and place.
 TEST_F(OwnWindows, APromptEditLeavesTheSettingsWindowAsItWas) {
+    ASSERT_NO_FATAL_FAILURE(launch());
     ASSERT_TRUE(openSettings(u"Correction"));
     pause(600ms);  // the pane's change of size settles
     // Both prompts switched on: the pane's signature follows their texts.
@@ -121,6 +164,25 @@ TEST_F(OwnWindows, APromptEditLeavesTheSettingsWindowAsItWas) {
         << editor->x << " settings " << before->x << "+" << before->width;
     ASSERT_TRUE(keyboard.tap("Escape"));
     EXPECT_TRUE(waitUntil([] { return !windowTitled(QStringLiteral("Custom ")); }, kSettle));
+}
+
+// Where the session's bus offers no accessibility bus and no keyring, start-up names neither as
+// connected: the running window and standard error say they are not connected yet.
+TEST_F(OwnWindows, WithoutAnAccessibilityBusOrKeyringNeitherIsNamedConnected) {
+    EmptyBus bus;
+    ASSERT_FALSE(bus.address().isEmpty());
+    program.setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    ASSERT_TRUE(program.start()) << program.errors().toStdString();
+    ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"))
+        << program.errors().toStdString();
+    const auto connected = program.errorLines("ravlin: Connected:");
+    ASSERT_EQ(connected.size(), 1u) << program.errors().toStdString();
+    for (const char* absent : {"accessibility", "secure input", "keychain"}) {
+        EXPECT_EQ(connected.front().find(absent), std::string::npos) << connected.front();
+    }
+    EXPECT_NE(program.errors().indexOf("Not connected yet: accessibility, secure input, keychain."),
+              -1)
+        << program.errors().toStdString();
 }
 
 }  // namespace
