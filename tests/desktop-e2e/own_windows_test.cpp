@@ -130,6 +130,52 @@ class OwnWindows : public EndToEnd {
     RavlinProgram program;
 };
 
+// Cloud correction switched on from the menu with nothing set up behind it: the settings do not
+// open; the menu's first line and the Composer's heads-up say it. Typing on in the Composer
+// opened from the menu, past the first finished sentence, every key stays in the Composer and
+// no other window of the program comes to the front.
+TEST_F(OwnWindows, TypingOnInTheComposerFromTheMenuWithCloudNotSetUp) {
+    settings = {{"correctionModelMode", "local"}};
+    ASSERT_NO_FATAL_FAILURE(launch());
+    // "Use Cloud AI Correction", the menu's second item.
+    ASSERT_TRUE(openMenu(program));
+    ASSERT_TRUE(keyboard.tap("Down"));
+    ASSERT_TRUE(keyboard.tap("Down"));
+    ASSERT_TRUE(keyboard.tap("Return"));
+    pause(1s);
+    EXPECT_FALSE(windowTitled(QStringLiteral("Settings")));
+    // The menu now opens on the line that says so.
+    ASSERT_TRUE(openMenu(program));
+    pause(200ms);
+    screenshot(QStringLiteral("menu-cloud-not-set-up"));
+    ASSERT_TRUE(keyboard.tap("Escape"));
+
+    // "Open Composer", below the line and its separator.
+    ASSERT_TRUE(openMenu(program));
+    ASSERT_TRUE(keyboard.tap("Down"));
+    ASSERT_TRUE(keyboard.tap("Down"));
+    ASSERT_TRUE(keyboard.tap("Return"));
+    const auto pid = static_cast<platform::ProcessID>(program.pid());
+    ASSERT_TRUE(waitUntil([&] { return bool(desktop.focusedOf(pid)); }, kSettle));
+    const QString composer = activeWindowTitle();
+    pause(300ms);
+    screenshot(QStringLiteral("composer-cloud-not-set-up-heads-up"));
+    std::vector<QString> fronts;
+    for (const char16_t character : std::u16string(u"I went to the station. and a hotel")) {
+        ASSERT_TRUE(keyboard.type(std::u16string(1, character)));
+        fronts.push_back(activeWindowTitle());
+    }
+    pause(2s);  // a sentence's polish, had any route answered
+    fronts.push_back(activeWindowTitle());
+    for (const auto& front : fronts) {
+        EXPECT_EQ(front, composer);
+    }
+    EXPECT_FALSE(windowTitled(QStringLiteral("Settings")));
+    // Every key went to the Composer (the local rules capitalize the sentence's start).
+    EXPECT_EQ(desktop.value(desktop.focusedOf(pid)), u"I went to the station. And a hotel");
+    ASSERT_TRUE(keyboard.tap("Escape"));
+}
+
 // Editing a custom prompt changes none of the Correction pane's rows: the settings window keeps
 // its size and place.
 TEST_F(OwnWindows, APromptEditLeavesTheSettingsWindowAsItWas) {
