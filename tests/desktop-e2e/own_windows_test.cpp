@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <optional>
@@ -229,6 +231,134 @@ TEST_F(OwnWindows, WithoutAnAccessibilityBusOrKeyringNeitherIsNamedConnected) {
     EXPECT_NE(program.errors().indexOf("Not connected yet: accessibility, secure input, keychain."),
               -1)
         << program.errors().toStdString();
+}
+
+// The running window says "To quit, click Quit or press Ctrl+Q": Ctrl+Q while it is the active
+// window ends the program, once, with no chord claimed twice.
+TEST_F(OwnWindows, CtrlQInTheRunningWindowQuits) {
+    ASSERT_NO_FATAL_FAILURE(launch());
+    ASSERT_TRUE(waitUntil([] { return activeWindowTitle() == QStringLiteral("Ravlin"); }, kSettle))
+        << activeWindowTitle().toStdString();
+    ASSERT_TRUE(keyboard.chord("Control_L+q"));
+    EXPECT_TRUE(waitUntil([&] { return !program.running(); }, kSettle));
+    EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
+    EXPECT_FALSE(program.errors().contains("Ambiguous shortcut"))
+        << program.errors().toStdString();
+}
+
+// The session log's Export: with nothing on screen it leaves the person's clipboard exactly as it
+// was, every format byte for byte, and says so; with lines on screen it copies them and says so.
+TEST_F(OwnWindows, ExportLeavesTheClipboardWhenTheLogIsEmptyAndCopiesAFullOne) {
+    settings = {{"correctionModelMode", "local"}};
+    ASSERT_NO_FATAL_FAILURE(launch());
+    const auto before = copyElsewhere(QStringLiteral("the person's own copy"));
+    ASSERT_TRUE(openLog(program));
+    const auto exportButton = findInProgram(program.pid(), "push button", u"Export", kSettle);
+    ASSERT_TRUE(clickElement(exportButton));
+    EXPECT_TRUE(programShows(program, u"Nothing to copy: the log is empty."));
+    EXPECT_EQ(clipboardDifference(before, readClipboard()), "");
+
+    // Lines for the log: cloud correction switched on and off from the menu (its route lines).
+    for (int twice = 0; twice < 2; ++twice) {
+        ASSERT_TRUE(openMenu(program));
+        ASSERT_TRUE(keyboard.tap("Down"));
+        ASSERT_TRUE(keyboard.tap("Down"));
+        ASSERT_TRUE(keyboard.tap("Return"));
+        pause(300ms);
+    }
+    ASSERT_TRUE(clickElement(exportButton));
+    QByteArray copied;
+    ASSERT_TRUE(waitUntil([&] {
+        copied = readClipboard()[QStringLiteral("text/plain")];
+        return copied.contains("correction_route intent=polish");
+    })) << copied.toStdString();
+    const auto lines = copied.count('\n') + 1;
+    EXPECT_TRUE(programShows(
+        program, u"Copied " + QString::number(lines).toStdU16String() + u" lines to the clipboard."));
+}
+
+// 9,000 characters pasted into a custom prompt: the editor shows the 8,000 that are stored, and
+// the settings file holds the same.
+TEST_F(OwnWindows, ANineThousandCharacterPromptPastedIsWhatIsStored) {
+    QString pasted;
+    for (int word = 0; pasted.size() < 9000; ++word) {
+        pasted += QStringLiteral("word%1 ").arg(word);
+    }
+    pasted.truncate(9000);
+    ASSERT_NO_FATAL_FAILURE(launch());
+    copyElsewhere(pasted);
+    ASSERT_TRUE(openSettings(u"Correction"));
+    ASSERT_TRUE(clickElement(findInProgram(program.pid(), "push button", u"Edit…", kSettle)));
+    ASSERT_TRUE(waitUntil([] { return activeWindowTitle().startsWith("Custom "); }, kSettle));
+    const bool local = activeWindowTitle().startsWith("Custom Local");
+    ASSERT_TRUE(keyboard.chord("Control_L+v"));
+    const auto pid = static_cast<platform::ProcessID>(program.pid());
+    const std::u16string kept = pasted.left(8000).toStdU16String();
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(desktop.focusedOf(pid)) == kept; }, kSettle))
+        << desktop.value(desktop.focusedOf(pid)).size();
+    EXPECT_TRUE(programShows(program, u"A prompt holds at most 8,000 characters"));
+    screenshot(QStringLiteral("prompt-editor-cut-at-the-limit"));
+    EXPECT_EQ(program.stop(), 0);
+    QSettings stored(program.home() + "/.config/ravlin/ravlin.ini", QSettings::IniFormat);
+    EXPECT_EQ(stored
+                  .value(local ? QStringLiteral("CustomCorrectionPrompt.local.prompt")
+                               : QStringLiteral("CustomCorrectionPrompt.online.prompt"))
+                  .toString()
+                  .toStdU16String(),
+              kept);
+}
+
+// A bare letter in the Composer shortcut recorder: recording goes on, and the recorder says why.
+TEST_F(OwnWindows, TheShortcutRecorderSaysWhyABareLetterIsRefused) {
+    ASSERT_NO_FATAL_FAILURE(launch());
+    ASSERT_TRUE(openSettings(u"Shortcuts"));
+    const auto field = findInProgramWhere(
+        program.pid(),
+        [&](platform::ElementRef element) {
+            return platform::textAttribute(*desktop.seams.accessibility, element, ax::title)
+                       .value_or(u"") == u"Super+E";
+        },
+        kSettle);
+    ASSERT_TRUE(clickElement(field));
+    pause(300ms);
+    ASSERT_TRUE(keyboard.tap("e"));
+    EXPECT_TRUE(programShows(
+        program, u"E alone cannot be a shortcut: hold Ctrl, Alt, Shift or Super with it."));
+    screenshot(QStringLiteral("shortcut-recorder-refusal"));
+    ASSERT_TRUE(keyboard.tap("Escape"));
+}
+
+// A settings file of random bytes is no settings file: the program runs on its defaults, says
+// so, and leaves the file exactly as it was.
+TEST_F(OwnWindows, ARandomSettingsFileIsLeftAsItWas) {
+    QByteArray random(2048, Qt::Uninitialized);
+    std::uint32_t state = 0x9E3779B9;
+    for (char& byte : random) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<char>(state >> 24);
+    }
+    const QString path = program.home() + "/.config/ravlin/ravlin.ini";
+    QDir().mkpath(program.home() + "/.config/ravlin");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(random);
+    }
+    ASSERT_TRUE(program.start()) << program.errors().toStdString();
+    ASSERT_TRUE(program.waitForError("is not a settings file Ravlin understands"))
+        << program.errors().toStdString();
+    // A change made meanwhile lasts until the program quits and is not written over the file.
+    ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"));
+    findInProgram(program.pid(), "push button", u"Quit", 5s);
+    ASSERT_TRUE(openMenu(program));
+    ASSERT_TRUE(keyboard.tap("Down"));
+    ASSERT_TRUE(keyboard.tap("Down"));
+    ASSERT_TRUE(keyboard.tap("Return"));
+    pause(300ms);
+    EXPECT_EQ(program.stop(), 0);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), random);
 }
 
 }  // namespace
