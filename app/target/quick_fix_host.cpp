@@ -548,6 +548,13 @@ struct BorrowedContents {
     }
 };
 
+// Whether the field that has the keyboard in `app` is a password field now: nothing is written
+// into one, whatever was captured (a page may have hidden the field since, or moved the focus).
+bool focusIsSecure(const Driver& driver, const platform::RunningApplication& app) {
+    const auto focused = driver->focusedElement(app);
+    return focused && focused->isSecure;
+}
+
 // The corrected text written over the selection through accessibility, where the route allows
 // it, and read back: the commit's result once it took; none where the paste must try.
 QCoro::Task<std::optional<Result>> writeOverAccessibility(
@@ -720,6 +727,10 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         driver->releasePasteboard(*saved);  // nothing was written
         co_return Result::failed(Failure::activateTarget);
     }
+    if (focusIsSecure(driver, session.app)) {
+        driver->releasePasteboard(*saved);
+        co_return Result::failed(Failure::secureInput);
+    }
     // Each change typed over: the clipboard is not borrowed after all.
     if (session.strategy.kind == Strategy::Kind::changedText) {
         driver->releasePasteboard(*saved);
@@ -732,6 +743,14 @@ QCoro::Task<QNQuickFixCommitResult> QNServiceQuickFixHost::commit(
         .saved = saved,
         .copied = prepared.copied ? std::optional(session.originalText) : std::nullopt,
     };
+    // (the selection took time: looked at again right before the text goes in)
+    if (focusIsSecure(driver, session.app)) {
+        if (saved->complete()) {
+            borrowed.restore();
+        }
+        co_await putBackUnwritten(driver, prepared);
+        co_return borrowed.ended(Result::failed(Failure::secureInput));
+    }
     if (auto written = co_await writeOverAccessibility(session, correctedText, driver, prepared,
                                                        borrowed, stop)) {
         co_return *written;

@@ -200,16 +200,26 @@ bool abbreviates(std::u16string_view typed, std::u16string_view word) {
     return found * 3 >= typed.size() * 2;
 }
 
-bool standsFor(std::u16string_view typed, std::u16string_view answer) {
+namespace {
+
+// standsFor with the typed word's readings looked up already.
+bool standsForReading(std::u16string_view typed, std::span<const Expansion> readings,
+                      std::u16string_view answer) {
     if (typed == answer || slipApart(typed, answer)) {
         return true;
     }
-    for (const Expansion& reading : expansionsOf(typed)) {
+    for (const Expansion& reading : readings) {
         if (reading.size() == 1 && reading.front() == answer) {
             return true;
         }
     }
     return typed.size() >= 3 && abbreviates(typed, answer);
+}
+
+}  // namespace
+
+bool standsFor(std::u16string_view typed, std::u16string_view answer) {
+    return standsForReading(typed, expansionsOf(typed), answer);
 }
 
 bool beginsWith(std::span<const std::u16string_view> typed,
@@ -298,7 +308,7 @@ Alignment align(std::span<const std::u16string_view> typedAll,
                     cell = {score, step, static_cast<std::uint8_t>(take)};
                 }
             };
-            if (standsFor(typed[i], answer[j])) {
+            if (standsForReading(typed[i], readings, answer[j])) {
                 consider(1 + at(i + 1, j + 1).best, Step::match, 1);
             }
             for (const Expansion& reading : readings) {

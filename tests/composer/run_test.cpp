@@ -170,6 +170,30 @@ TEST_F(CorrectionRun, APauseAtACommaStartsNoSentence) {
     EXPECT_TRUE(logged("sid=s001 state=scheduled boundary=soft-punctuation"));
 }
 
+// An answer that finishes the piece sent at a comma is refused: the piece stays as typed, the
+// person's own ending follows it, and the next request asks about the whole sentence.
+TEST_F(CorrectionRun, APieceFinishedByTheAnswerIsAskedAgainWithTheWholeSentence) {
+    provider->enqueueStreamScript({ScriptedProvider::completed(
+        u"", u"I won't be able to make it, I'm stuck at work.")});
+    provider->enqueueStreamScript({ScriptedProvider::completed(
+        u"", u"I won't be able to make it, I'm stuck at work.")});
+    typeAtPace("i wont be able to make it,");
+    settle();
+    EXPECT_EQ(controller->string().find(u"stuck"), std::u16string::npos)
+        << text::toUtf8(controller->string());
+    EXPECT_TRUE(logged("state=rejected outcome=rejected reason={not a correction (words after the "
+                       "end)}"));
+
+    typeAtPace(" im stuck at work.");
+    settle();
+    EXPECT_EQ(controller->string(), u"I won't be able to make it, I'm stuck at work.");
+    const auto requests = provider->streamRequests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_TRUE(requests[1].text.starts_with(requests[0].text)) << text::toUtf8(requests[1].text);
+    EXPECT_TRUE(requests[1].text.ends_with(u" stuck at work.")) << text::toUtf8(requests[1].text);
+    EXPECT_FALSE(requests[1].contextBefore);
+}
+
 // A pause sends the whole unfinished text; its streamed answer shows over the words it has
 // reached, and the rest of what was typed stays on screen until the answer gets there.
 TEST_F(CorrectionRun, AStreamedAnswerNeverTakesTheTypedTextAfterIt) {

@@ -262,16 +262,21 @@ TEST_F(ComposerScenarios, WriterWithoutItsToolkitPluginIsAnApplicationWithoutAcc
     EXPECT_NE(log.find("state=quick_fix_"), std::string::npos) << log;
 }
 
-// The password fields of GTK 4 (a PasswordEntry, and Entries with their visibility off, which
-// the bus shows as plain text, masked with bullets and with a letter) and of a web page (a
-// password input, and a field masked by its style alone, as PIN pages do), typed into as a
-// person types a passphrase: Super+E opens no Composer over them, the typed pair "ee" is left as
-// typed (no BackSpace), Quick Fix is refused with the heads-up, no copy chord reaches them (the
-// clipboard never changes hands), and nothing that could answer with GTK 4's text is ever
-// asked of it: GTK 4 answers its hidden entries' real text to GetText.
+// The password fields of GTK 4 (PasswordEntries, one with its text shown by its peek button, and
+// Entries with their visibility off, which the bus shows as plain text, masked with bullets, a
+// letter, nothing, a space and an emoji) and of a web page (a password input, one whose "show
+// password" made it a text input after the program had seen it, in Chromium and Firefox, and a
+// field masked by its style alone, as PIN pages do), typed into as a person types a passphrase:
+// Super+E opens no Composer over them, the typed pair "ee" is left as typed (no BackSpace),
+// Quick Fix is refused with the heads-up, no copy chord reaches them (the clipboard never changes
+// hands), and nothing that could answer with GTK 4's text is ever asked of it: GTK 4 answers its
+// hidden entries' real text to GetText, and a PasswordEntry's displayed line shows it while
+// peeked (a password role is never asked for its line).
 TEST_F(ComposerScenarios, PasswordFieldsOfEveryToolkitAreRefused) {
     auto& chromium = DesktopApplication::get(Kind::chromium);
     ASSERT_TRUE(chromium.ready());
+    auto& firefox = DesktopApplication::get(Kind::firefox);
+    ASSERT_TRUE(firefox.ready());
     struct Password {
         const char* name;
         platform::ProcessID pid;
@@ -282,8 +287,12 @@ TEST_F(ComposerScenarios, PasswordFieldsOfEveryToolkitAreRefused) {
         std::function<bool(const QString& typed)> holds;
         // Whether a BackSpace or a copy chord reached it.
         std::function<bool()> gotOurKeys;
+        // Refused by its role alone: not even its displayed line is asked for.
+        bool byRole = false;
+        // Super+E pressed once more before it was filled (while it was a password input).
+        bool seenBefore = false;
     };
-    const auto gtk4Field = [&](const char* title, const char* field) {
+    const auto gtk4Field = [&](const char* title, const char* field, bool byRole = false) {
         const QString name = QString::fromLatin1(field);
         return Password{
             title,
@@ -300,41 +309,81 @@ TEST_F(ComposerScenarios, PasswordFieldsOfEveryToolkitAreRefused) {
             [this, name] {
                 return desktop.gtk4->printed(name + QStringLiteral(" key: BackSpace")) ||
                        desktop.gtk4->printed(name + QStringLiteral(" key: Ctrl+c"));
-            }};
+            },
+            byRole};
     };
-    const auto chromiumField = [&](const char* title, const char* field) {
+    const auto webField = [&](const char* title, DesktopApplication& browser, const char* field) {
         const QString name = QString::fromLatin1(field);
         return Password{
-            title, chromium.pid(),
+            title, browser.pid(),
             // (filled as a person fills it: the field masked by its style shows nothing that
             // tells it before it holds something)
             [&, name] {
-                return bool(chromium.focus(name)) && keyboard.chord("Control_L+a") &&
+                return bool(browser.focus(name)) && keyboard.chord("Control_L+a") &&
                        keyboard.type(u"pass") &&
                        waitUntil([&] {
-                           return chromium.windowTitle().startsWith(name + QStringLiteral(" 4"));
+                           return browser.windowTitle().startsWith(name + QStringLiteral(" 4"));
                        }) &&
                        keyboard.chord("Control_L+a");
             },
             [&, name](const QString& typed) {
-                return chromium.windowTitle().startsWith(
+                return browser.windowTitle().startsWith(
                     QStringLiteral("%1 %2").arg(name).arg(typed.size()));
             },
             [] { return false; }};
     };
+    // A password input the program has seen as one (Super+E refused over it), then shown by the
+    // page's "show password": a text input holding the password in clear.
+    const auto shownField = [&](const char* title, DesktopApplication& browser) {
+        return Password{
+            title, browser.pid(),
+            [&] {
+                const auto says = [&](const char* words) {
+                    const bool said = waitUntil([&] {
+                        return browser.windowTitle().startsWith(QString::fromLatin1(words));
+                    });
+                    EXPECT_TRUE(said) << "the page says " << browser.windowTitle().toStdString();
+                    return said;
+                };
+                if (!browser.focus(QStringLiteral("shown")) || !keyboard.tap("F7") ||
+                    !keyboard.chord("Control_L+a") || !keyboard.type(u"pass") ||
+                    !says("shown 4 password") || !keyboard.chord("Super_L+e")) {
+                    return false;
+                }
+                pause(800ms);
+                EXPECT_FALSE(desktop.focusedOf(programPid()))
+                    << "the Composer opened over the password input";
+                return !desktop.focusedOf(programPid()) && keyboard.tap("F8") &&
+                       says("shown 4 text") && keyboard.chord("Control_L+a");
+            },
+            [&](const QString& typed) {
+                return browser.windowTitle().startsWith(
+                    QStringLiteral("shown %1 text").arg(typed.size()));
+            },
+            [] { return false; }, false, true};
+    };
     const std::vector<Password> fields = {
-        gtk4Field("GTK 4 PasswordEntry", "password"),
-        gtk4Field("GTK 4 hidden Entry", "hidden"),
+        gtk4Field("GTK 4 PasswordEntry", "password", true),
+        gtk4Field("GTK 4 PasswordEntry peeked", "peeked", true),
+        gtk4Field("GTK 4 hidden Entry masked with bullets", "hidden"),
         gtk4Field("GTK 4 hidden Entry masked with a letter", "lettered"),
-        chromiumField("Chromium password input", "password"),
-        chromiumField("Chromium input masked by its style", "pin"),
+        gtk4Field("GTK 4 hidden Entry showing nothing", "zeroed"),
+        gtk4Field("GTK 4 hidden Entry masked with a space", "spaced"),
+        gtk4Field("GTK 4 hidden Entry masked with an emoji", "locked"),
+        webField("Chromium password input", chromium, "password"),
+        webField("Chromium input masked by its style", chromium, "pin"),
+        shownField("Chromium password input shown", chromium),
+        shownField("Firefox password input shown", firefox),
     };
     const ClipboardWatch clipboard;
     AccessibilityCalls gtk4Calls(desktop.gtk4->pid());
     ASSERT_TRUE(gtk4Calls.ready()) << "no monitor of the accessibility bus";
+    std::size_t blocked = 0;
     for (const auto& field : fields) {
         SCOPED_TRACE(field.name);
+        const auto callsBefore = gtk4Calls.calls().size();
         ASSERT_TRUE(field.focusFilled());
+        blocked += field.seenBefore ? 2 : 1;
         desktop.gtk4->forget();
         ASSERT_TRUE(keyboard.chord("Super_L+e"));
         EXPECT_FALSE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 800ms))
@@ -351,6 +400,13 @@ TEST_F(ComposerScenarios, PasswordFieldsOfEveryToolkitAreRefused) {
         EXPECT_TRUE(waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle))
             << "no heads-up on screen";
         EXPECT_FALSE(field.gotOurKeys());
+        if (field.byRole) {
+            const auto calls = gtk4Calls.calls();
+            for (auto call = calls.begin() + static_cast<std::ptrdiff_t>(callsBefore);
+                 call != calls.end(); ++call) {
+                EXPECT_EQ(call->find("Text.GetStringAtOffset"), std::string::npos) << *call;
+            }
+        }
     }
     EXPECT_EQ(clipboard.changes(), 0) << "the clipboard changed hands";
     EXPECT_EQ(service.requestCount(), 0u);
@@ -364,7 +420,7 @@ TEST_F(ComposerScenarios, PasswordFieldsOfEveryToolkitAreRefused) {
     }
     ASSERT_TRUE(desktop.bringToFrontPersistently(programPid()));
     const std::string log = sessionLog(program);
-    EXPECT_EQ(occurrences(log, "state=blocked trigger=hotkey"), fields.size()) << log;
+    EXPECT_EQ(occurrences(log, "state=blocked trigger=hotkey"), blocked) << log;
     // (a refused pair says nothing: no line tells which kind of field held the letters)
     EXPECT_EQ(occurrences(log, "trigger=double-tap"), 0u) << log;
     EXPECT_EQ(occurrences(log, "state=opened"), 0u) << log;

@@ -114,10 +114,14 @@ TEST(ToolkitRules, AMaskIsOneSymbolForEveryCharacter) {
             EXPECT_TRUE(atspi::isOneCharacterRepeated(c.line));
         }
     }
-    for (const auto* line : {u"xxxx", u"x", u"1111", u"aaa\n"}) {
+    // Whatever the character: white space, an emoji (two UTF-16 units), a letter with its
+    // accent apart; compared character by character, code point by code point.
+    for (const auto* line : {u"xxxx", u"x", u"1111", u"aaa\n", u"   ", u"\U0001F512\U0001F512",
+                             u"e\u0301e\u0301", u"\u3000\u3000"}) {
         EXPECT_TRUE(atspi::isOneCharacterRepeated(line));
     }
-    for (const auto* line : {u"", u"xxy", u"   ", u"\U0001F600\U0001F600"}) {
+    for (const auto* line : {u"", u"\n", u"xxy", u"  x", u"\U0001F512\U0001F513",
+                             u"\U0001F512\U0001F512\U0001F512x", u"e\u0301e"}) {
         EXPECT_FALSE(atspi::isOneCharacterRepeated(line));
     }
 }
@@ -132,6 +136,7 @@ class ScriptedElement final : public atspi::ElementCalls {
     bool nowhere = false;  // every character at the zero rectangle
     atspi::States states_;
     std::optional<std::u16string> shown;  // none: it does not answer
+    std::optional<int> count;             // none: it does not answer
     int calls = 0;
 
     std::optional<atspi::States> states() override { return states_; }
@@ -139,6 +144,7 @@ class ScriptedElement final : public atspi::ElementCalls {
         ++calls;
         return shown;
     }
+    std::optional<int> characterCount() override { return count; }
     std::optional<Rect> frame(AtspiCoordType) override { return frameGiven; }
     std::optional<Rect> frameGiven;
     bool noExtents = false;
@@ -228,12 +234,15 @@ TEST(ToolkitRules, Gtk4EntriesCharactersStandOnTheirLine) {
     EXPECT_EQ(atspi::atkToolkit().textBounds(element, 3, 3), std::nullopt);
 }
 
-// Told from the role, the states and the displayed line alone (the rules get no text to ask).
+// Told from the role, the states, the character count and the displayed line alone (the rules
+// get no text to ask). GTK 4's hidden entries show one character for each of theirs, whatever
+// the mask; the mask "no feedback at all" shows spaces (4.8) or nothing.
 TEST(ToolkitRules, PasswordFieldsByRoleOrByWhatTheyShow) {
     struct Case {
         const char* name;
         AtspiRole role;
         atspi::States states;
+        std::optional<int> count;
         std::optional<std::u16string> shown;
         bool gtk4;   // a password field to GTK 4's rules
         bool other;  // to the ATK bridge's (and Qt's)
@@ -242,27 +251,42 @@ TEST(ToolkitRules, PasswordFieldsByRoleOrByWhatTheyShow) {
     constexpr auto entry = ATSPI_ROLE_ENTRY;
     constexpr auto password = ATSPI_ROLE_PASSWORD_TEXT;
     for (const auto& c : {
-             Case{"password role, bullets", password, {}, u"\u25CF\u25CF", true, true},
-             Case{"password role, nothing in it", password, {}, u"", true, true},
-             Case{"PasswordEntry peeked", password, {}, u"secret", false, true},
-             Case{"hidden Entry, bullets", text, {}, u"\u25CF\u25CF", true, true},
-             Case{"hidden Entry, a letter for its mask", text, {}, u"xxxxxxxxxx", true, false},
-             Case{"hidden Entry of one character", text, {}, u"x", true, false},
-             Case{"field masked by its style", entry, {.singleLine = true}, u"\u2022\u2022\u2022",
-                  true, true},
-             Case{"Entry", text, {}, u"see eeyore", false, false},
-             Case{"empty Entry", text, {}, u"", false, false},
-             Case{"Entry that does not say what it shows", text, {}, std::nullopt, true, false},
-             Case{"text view of stars", text, {.multiLine = true}, u"***", false, false},
-             Case{"button", ATSPI_ROLE_PUSH_BUTTON, {}, u"***", false, false},
+             Case{"password role, bullets", password, {}, 2, u"\u25CF\u25CF", true, true},
+             Case{"password role, nothing in it", password, {}, 0, u"", true, true},
+             Case{"PasswordEntry peeked", password, {}, 6, u"secret", true, true},
+             Case{"hidden Entry, bullets", text, {}, 2, u"\u25CF\u25CF", true, true},
+             Case{"hidden Entry, a letter for its mask", text, {}, 10, u"xxxxxxxxxx", true, false},
+             Case{"hidden Entry of one character", text, {}, 1, u"x", true, false},
+             Case{"hidden Entry, spaces for its mask", text, {}, 4, u"    ", true, false},
+             Case{"hidden Entry, no feedback", text, {}, 4, u"", true, false},
+             Case{"hidden Entry, fewer shown than held", text, {}, 4, u"\u25CF\u25CF", true, true},
+             Case{"hidden Entry, an emoji for its mask", text, {}, 3,
+                  u"\U0001F512\U0001F512\U0001F512", true, false},
+             Case{"hidden Entry, the emoji on a line of its own", text, {}, 2,
+                  u"\U0001F512\U0001F512\n", true, false},
+             Case{"field masked by its style", entry, {.singleLine = true}, 3,
+                  u"\u2022\u2022\u2022", true, true},
+             Case{"Entry", text, {}, 10, u"see eeyore", false, false},
+             Case{"Entry holding an emoji and text", text, {}, 3, u"\U0001F512ab", false, false},
+             Case{"empty Entry", text, {}, 0, u"", false, false},
+             Case{"Entry that does not say what it shows", text, {}, 3, std::nullopt, true, false},
+             Case{"Entry that does not say how much it holds", text, {}, std::nullopt, u"ab",
+                  true, false},
+             Case{"text view of stars", text, {.multiLine = true}, 3, u"***", false, false},
+             Case{"button", ATSPI_ROLE_PUSH_BUTTON, {}, 3, u"***", false, false},
          }) {
         SCOPED_TRACE(c.name);
         ScriptedElement element;
         element.states_ = c.states;
         element.shown = c.shown;
+        element.count = c.count;
         EXPECT_EQ(atspi::gtk4Toolkit().isPassword(c.role, element), c.gtk4);
         EXPECT_EQ(atspi::atkToolkit().isPassword(c.role, element), c.other);
         EXPECT_EQ(atspi::qtToolkit().isPassword(c.role, element), c.other);
+        // A password role decides alone: a peeked field's line holds the password in clear.
+        if (c.role == password) {
+            EXPECT_EQ(element.calls, 0);
+        }
     }
 }
 

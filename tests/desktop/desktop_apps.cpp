@@ -36,7 +36,9 @@ constexpr const char* writerSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
 // The title says how many characters the password field, or the field masked by its style (as
 // PIN pages do), holds (the only thing a test may know of them): "password N", "pin N"; and,
 // once the message changed, its markup: "message <p>...</p>". F9 puts the message back as it
-// first stood and focuses it (its caret at its start).
+// first stood and focuses it (its caret at its start). The field "shown" is a password input
+// whose "show password" is F8 (its type made text; F7 makes it a password input again); the
+// title says "shown N password" or "shown N text".
 constexpr const char* page = R"(<!doctype html>
 <html><head><meta charset="utf-8"><title>password 0</title></head>
 <body style="font: 16px sans-serif">
@@ -48,13 +50,22 @@ constexpr const char* page = R"(<!doctype html>
           oninput="document.title = 'pin ' + this.value.length"></p>
 <div aria-label="message" role="textbox" aria-multiline="true" contenteditable="true"
      style="border: 1px solid #888; padding: 2px 4px"></div>
+<p><input aria-label="shown" type="password" size="50"></p>
 <script>
+const shown = document.querySelector('[aria-label="shown"]');
+function tellShown() { document.title = 'shown ' + shown.value.length + ' ' + shown.type; }
+shown.addEventListener('input', tellShown);
 const message = document.querySelector('[aria-label="message"]');
 const first = '<p>We will <b>recieve</b> the parcel.</p><p>It is <i>realy</i> late.</p>';
 message.innerHTML = first;
 new MutationObserver(() => { document.title = 'message ' + message.innerHTML; })
     .observe(message, {subtree: true, childList: true, characterData: true});
 document.addEventListener('keydown', (event) => {
+  if (event.key === 'F8' || event.key === 'F7') {
+    event.preventDefault();
+    shown.type = event.key === 'F8' ? 'text' : 'password';
+    tellShown();
+  }
   if (event.key === 'F9') {
     event.preventDefault();
     message.innerHTML = first;

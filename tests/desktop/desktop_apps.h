@@ -44,7 +44,7 @@ class DesktopApplication {
     [[nodiscard]] bool ready() const { return pid_ != 0; }
 
     // Brings it to the front with one of its fields focused and answers that field as the seams
-    // see it: "document" in the editors and Writer; "area", "line", "password", "pin" and
+    // see it: "document" in the editors and Writer; "area", "line", "password", "pin", "shown" and
     // "message" on the browsers' page. Empty when it could not. (Calc: use bringToFront and its
     // keys.)
     platform::ElementRef focus(const QString& field = QStringLiteral("document"));

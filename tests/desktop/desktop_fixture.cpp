@@ -344,8 +344,11 @@ platform::ElementRef Desktop::focus(TargetApp& app, const QString& field) {
         return {};
     }
     // The fields' names are not exposed: their roles and contents tell them apart.
-    const bool password = field == QLatin1String("password") || field == QLatin1String("hidden") ||
-                          field == QLatin1String("lettered");
+    const bool password =
+        QStringList{QStringLiteral("password"), QStringLiteral("peeked"), QStringLiteral("hidden"),
+                    QStringLiteral("lettered"), QStringLiteral("zeroed"), QStringLiteral("spaced"),
+                    QStringLiteral("locked")}
+            .contains(field);
     const std::u16string role = password                          ? u"AXSecureTextField"
                                 : field == QLatin1String("area") ? u"AXTextArea"
                                                                  : u"AXTextField";

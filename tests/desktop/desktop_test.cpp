@@ -43,7 +43,8 @@ struct Toolkit {
     // text views do).
     bool lineHasCharacterBounds = true;
     // Its password fields: GTK 4's hidden Entries are too, though their role says plain text
-    // (one masked with bullets, one with a letter).
+    // (masked with bullets, a letter, nothing, a space, an emoji), and a PasswordEntry whose peek
+    // button shows its text.
     std::vector<QString> passwordFields = {QStringLiteral("password")};
 };
 
@@ -353,8 +354,10 @@ INSTANTIATE_TEST_SUITE_P(
     Toolkits, DesktopTest,
     ::testing::Values(Toolkit{"GTK", "select 6 8"},
                       Toolkit{"GTK 4", "select 6 8", false,
-                              {QStringLiteral("password"), QStringLiteral("hidden"),
-                               QStringLiteral("lettered")}},
+                              {QStringLiteral("password"), QStringLiteral("peeked"),
+                               QStringLiteral("hidden"), QStringLiteral("lettered"),
+                               QStringLiteral("zeroed"), QStringLiteral("spaced"),
+                               QStringLiteral("locked")}},
                       Toolkit{"Qt", "select 6 9"}),
     [](const auto& info) {
         std::string name = info.param.name;

@@ -494,6 +494,42 @@ TEST_F(HostTest, CommitWritesVerifiedElsePastesConfirmedTextElseLeavesItOnTheCli
     }
 }
 
+// A password field has the keyboard by the time the text would go in (the person moved to one,
+// or the page hid the field meanwhile): nothing is written into it, neither over accessibility
+// nor by a paste, and the person's clipboard is theirs again.
+TEST_F(HostTest, NothingIsWrittenWhereAPasswordFieldNowHasTheKeyboard) {
+    struct Case {
+        const char* name;
+        std::optional<std::chrono::milliseconds> turnsAt;  // none: before the commit
+    };
+    for (const Case& c : {Case{"before the commit", std::nullopt},
+                          Case{"while the selection is made again", 30ms}}) {
+        SCOPED_TRACE(c.name);
+        // (the selection shows 60 ms after it is written: the commit waits for it)
+        const auto target = open({.identity = "gedit"}, {.value = u"teh cat",
+                                                         .selection = {0, 3},
+                                                         .rangeWriteDelay = 60ms});
+        const auto session = beginNow().value();
+        desktop.setSelection(target.field, {7, 0});
+        const auto passwordField = [this, pid = target.app.pid] {
+            desktop.focus(desktop.addElement(desktop.addWindow(pid, {}),
+                                             {.role = "AXSecureTextField", .value = u"pw"}));
+        };
+        if (c.turnsAt) {
+            executor->postAfter(*c.turnsAt, passwordField);
+        } else {
+            passwordField();
+        }
+        EXPECT_EQ(commit(session, u"the cat"),
+                  Result::failed(QNQuickFixCommitFailure::secureInput));
+        executor->advance(1s);
+        EXPECT_EQ(desktop.value(target.field), u"teh cat");
+        EXPECT_EQ(count(PostedKey::Kind::down, keycode::v), 0);
+        EXPECT_EQ(clipboard(), u"user's secret");
+        EXPECT_FALSE(manager->hasPendingRestore());
+    }
+}
+
 // The user copies something of their own while the correction is on the clipboard: their copy
 // stands (nothing is put back over it, now or a minute later) and the target never gets it in
 // place of the correction, which the session keeps.

@@ -73,6 +73,7 @@ AtspiAccessibility::~AtspiAccessibility() {
     for (auto& known : lastFocus_) {
         forget(known);
     }
+    forgetPasswords([](const SeenPassword&) { return true; });
     for (auto& known : applications_) {
         g_object_unref(known.application);
     }

@@ -112,6 +112,8 @@ class AtspiAccessibility final : public Accessibility {
     static constexpr std::size_t maxFocusCandidates = 32;
     // Windows whose tree is kept between readings (those asked a level at a time), at most.
     static constexpr std::size_t maxKeptTrees = 8;
+    // Fields remembered as once seen with a password role, at most (the oldest go first).
+    static constexpr std::size_t maxSeenPasswords = 64;
 
   private:
     static constexpr ElementRef systemWide{1};
@@ -255,8 +257,25 @@ class AtspiAccessibility final : public Accessibility {
     void rememberFocus(_AtspiAccessible* object, ProcessID pid, _AtspiAccessible* window,
                        bool fromEvent);
     void forget(Remembered& known);
-    // Whether it is a password field by its toolkit's rule; none when it does not answer.
+    // Whether it is a password field by its toolkit's rule, or one that was seen with a password
+    // role (see SeenPassword); none when it does not answer.
     [[nodiscard]] std::optional<bool> isPasswordField(Entry& entry);
+    // A field seen with a password role, remembered while its application is on the bus: a
+    // page's "show password" makes it a text field holding the password in clear. Chromium keeps
+    // the field's object through the change; Firefox puts a new one in its place, told by its
+    // parent and its index there.
+    struct SeenPassword {
+        ProcessID pid = 0;
+        _AtspiAccessible* element = nullptr;  // held
+        _AtspiAccessible* parent = nullptr;   // held; none when it did not say
+        int index = -1;
+    };
+    void notePassword(Entry& entry);
+    // Where an element stands: its parent (held; none when it does not say) and its index there
+    // (-1 when it does not say).
+    [[nodiscard]] std::pair<_AtspiAccessible*, int> placeOf(_AtspiAccessible* object);
+    [[nodiscard]] bool wasPassword(Entry& entry);
+    void forgetPasswords(const std::function<bool(const SeenPassword&)>& gone);
     // Whether its text can be written over AT-SPI: editable by the toolkit's rule and offering
     // the editable-text interface.
     [[nodiscard]] bool takesWrites(Entry& entry);
@@ -311,6 +330,8 @@ class AtspiAccessibility final : public Accessibility {
     std::vector<KnownApplication> applications_;
     // The element last found focused in each application, newest last.
     std::vector<Remembered> lastFocus_;
+    // Fields seen with a password role, newest last.
+    std::vector<SeenPassword> seenPasswords_;
     // The trees of the windows last searched a level at a time, newest last.
     std::vector<std::unique_ptr<atspi::KeptTree>> keptTrees_;
     // The answer of this turn's focus search, for the reads that follow it in the same turn.

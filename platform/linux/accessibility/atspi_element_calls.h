@@ -18,6 +18,7 @@ class AtspiAccessibility::Calls final : public atspi::ElementCalls {
 
     std::optional<atspi::States> states() override;
     std::optional<std::u16string> displayedLine(int offset) override;
+    std::optional<int> characterCount() override;
     std::optional<Rect> textExtents(int start, int end, AtspiCoordType coordinates) override;
     std::optional<std::pair<int, int>> lineAt(int offset) override;
     std::optional<Rect> frame(AtspiCoordType coordinates) override;

@@ -66,13 +66,17 @@ void AtspiAccessibility::refreshApplications() {
         now.push_back(
             KnownApplication{.application = child, .pid = static_cast<ProcessID>(*owner)});
     }
-    // Those gone from the bus are forgotten.
+    // Those gone from the bus are forgotten, with the password fields seen in them.
     for (auto& gone : applications_) {
         if (gone.application != nullptr) {
             g_object_unref(gone.application);
         }
     }
     applications_ = std::move(now);
+    forgetPasswords([&](const SeenPassword& seen) {
+        return std::ranges::find(applications_, seen.pid, &KnownApplication::pid) ==
+               applications_.end();
+    });
 }
 
 // --- The focused element
@@ -514,9 +518,78 @@ std::optional<bool> AtspiAccessibility::isPasswordField(Entry& entry) {
     if (!known) {
         return std::nullopt;
     }
+    if (*known == ATSPI_ROLE_PASSWORD_TEXT) {
+        notePassword(entry);
+    } else if ((*known == ATSPI_ROLE_TEXT || *known == ATSPI_ROLE_ENTRY) && wasPassword(entry)) {
+        return reading(entry).password = true;
+    }
     Calls calls(*this, entry);
     return reading(entry).password =
                toolkit(entry).isPassword(static_cast<AtspiRole>(*known), calls);
+}
+
+// --- Fields once seen as password fields
+
+std::pair<AtspiAccessible*, int> AtspiAccessibility::placeOf(AtspiAccessible* object) {
+    auto* parent = attempt(calls_, object, [&](GError** e) {
+                       return atspi_accessible_get_parent(object, e);
+                   }).value_or(nullptr);
+    if (parent == nullptr) {
+        return {nullptr, -1};
+    }
+    const auto index = attempt(calls_, object, [&](GError** e) {
+        return atspi_accessible_get_index_in_parent(object, e);
+    });
+    return {parent, index.value_or(-1)};
+}
+
+void AtspiAccessibility::notePassword(Entry& entry) {
+    if (std::ranges::find(seenPasswords_, entry.object, &SeenPassword::element) !=
+        seenPasswords_.end()) {
+        return;
+    }
+    if (seenPasswords_.size() >= maxSeenPasswords) {
+        const auto* oldest = seenPasswords_.front().element;
+        forgetPasswords([&](const SeenPassword& seen) { return seen.element == oldest; });
+    }
+    const auto [parent, index] = placeOf(entry.object);
+    seenPasswords_.push_back(SeenPassword{
+        .pid = entry.pid,
+        .element = static_cast<AtspiAccessible*>(g_object_ref(entry.object)),
+        .parent = parent,
+        .index = index,
+    });
+}
+
+bool AtspiAccessibility::wasPassword(Entry& entry) {
+    const auto ofItsApplication = [&](const SeenPassword& seen) { return seen.pid == entry.pid; };
+    if (std::ranges::none_of(seenPasswords_, ofItsApplication)) {
+        return false;
+    }
+    if (std::ranges::find(seenPasswords_, entry.object, &SeenPassword::element) !=
+        seenPasswords_.end()) {
+        return true;
+    }
+    // Put in the place of one (asked only where its application had one).
+    const auto place = placeOf(entry.object);
+    const Held<AtspiAccessible> parent(place.first);
+    return parent && place.second >= 0 &&
+           std::ranges::any_of(seenPasswords_, [&](const SeenPassword& seen) {
+               return seen.parent == parent.get() && seen.index == place.second;
+           });
+}
+
+void AtspiAccessibility::forgetPasswords(const std::function<bool(const SeenPassword&)>& gone) {
+    std::erase_if(seenPasswords_, [&](const SeenPassword& seen) {
+        if (!gone(seen)) {
+            return false;
+        }
+        g_object_unref(seen.element);
+        if (seen.parent != nullptr) {
+            g_object_unref(seen.parent);
+        }
+        return true;
+    });
 }
 
 SecureInput::State AtspiAccessibility::secureInputState() {

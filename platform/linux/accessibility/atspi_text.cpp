@@ -267,6 +267,10 @@ std::optional<std::u16string> AtspiAccessibility::Calls::displayedLine(int offse
     return line ? std::optional(line->content) : std::nullopt;
 }
 
+std::optional<int> AtspiAccessibility::Calls::characterCount() {
+    return backend_.characterCount(entry_);
+}
+
 std::optional<std::pair<int, int>> AtspiAccessibility::Calls::lineAt(int offset) {
     const auto line = lineRange(offset);
     return line ? std::optional(std::pair{line->start, line->end}) : std::nullopt;

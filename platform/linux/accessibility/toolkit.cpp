@@ -1,8 +1,11 @@
 #include "platform/linux/accessibility/toolkit.h"
 
 #include <unicode/uchar.h>
+#include <unicode/utf16.h>
 
 #include <optional>
+
+#include "core/text/unicode.h"
 
 namespace ravlin::platform::atspi {
 
@@ -17,9 +20,6 @@ const Toolkit& toolkitNamed(std::string_view name, std::string_view version) {
     return atkToolkit();
 }
 
-namespace {
-
-// (a password field shows no line breaks; a displayed line may end with one)
 std::u16string_view withoutLineEnd(std::u16string_view line) {
     while (!line.empty() && (line.back() == u'\n' || line.back() == u'\r')) {
         line.remove_suffix(1);
@@ -27,18 +27,24 @@ std::u16string_view withoutLineEnd(std::u16string_view line) {
     return line;
 }
 
-// The character a line repeats throughout (one UTF-16 unit), if it does.
-std::optional<char16_t> repeated(std::u16string_view line) {
+namespace {
+
+// The character a line shows throughout (its first character, repeated to its end), if it does.
+std::optional<std::u16string_view> repeated(std::u16string_view line) {
     line = withoutLineEnd(line);
     if (line.empty()) {
         return std::nullopt;
     }
-    const char16_t shown = line.front();
-    if (shown >= 0xD800 && shown <= 0xDFFF) {
+    const auto first = text::leadingCharacterBoundaries(line, 1);
+    const auto size = first.size() == 2 ? static_cast<std::size_t>(first[1]) : line.size();
+    const auto shown = line.substr(0, size);
+    if (line.size() % size != 0) {
         return std::nullopt;
     }
-    if (line.find_first_not_of(shown) != std::u16string_view::npos) {
-        return std::nullopt;
+    for (std::size_t at = size; at < line.size(); at += size) {
+        if (line.substr(at, size) != shown) {
+            return std::nullopt;
+        }
     }
     return shown;
 }
@@ -46,14 +52,14 @@ std::optional<char16_t> repeated(std::u16string_view line) {
 }  // namespace
 
 bool isMask(std::u16string_view line) {
+    // (one UTF-16 unit: the bullets and stars of the masks in use)
     const auto shown = repeated(line);
-    return shown && !u_isalnum(*shown) && !u_isUWhiteSpace(*shown);
+    return shown && shown->size() == 1 && !U16_IS_SURROGATE(shown->front()) &&
+           !u_isalnum(shown->front()) && !u_isUWhiteSpace(shown->front());
 }
 
 bool isOneCharacterRepeated(std::u16string_view line) {
-    // (no mask is white space: a line of spaces is spaces)
-    const auto shown = repeated(line);
-    return shown && !u_isUWhiteSpace(*shown);
+    return repeated(line).has_value();
 }
 
 bool showsMask(AtspiRole role, ElementCalls& element) {

@@ -27,6 +27,8 @@ class ElementCalls {
     // The line as the element displays it around a toolkit offset: a password field shows its
     // mask there, never its text.
     [[nodiscard]] virtual std::optional<std::u16string> displayedLine(int offset) = 0;
+    // How many characters it holds, in its toolkit's units (no text is asked for).
+    [[nodiscard]] virtual std::optional<int> characterCount() = 0;
     // The rectangle of [start, end) in toolkit offsets, of the character at `start` when the
     // range is empty, in `coordinates` as the toolkit gives it (y down).
     [[nodiscard]] virtual std::optional<Rect> textExtents(int start, int end,
@@ -111,9 +113,10 @@ class Toolkit {
     }
 
     // Password: whether an element of this role is a password field, told from its role, its
-    // states and the line it displays alone, never from its text (a hidden field may hand that
-    // out in clear). Its own role, or a single line shown as a mask (a web page's field hidden by
-    // its style alone).
+    // states, its character count and the line it displays alone, never from its text (a hidden
+    // field may hand that out in clear). Its own role, decided without asking anything more (a
+    // field whose text is shown for a moment is still one); or a single line shown as a mask (a
+    // web page's field hidden by its style alone).
     [[nodiscard]] virtual bool isPassword(AtspiRole role, ElementCalls& element) const;
 };
 
@@ -126,12 +129,15 @@ class Toolkit {
 [[nodiscard]] const Toolkit& gtk4Toolkit();
 [[nodiscard]] const Toolkit& qtToolkit();
 
-// Whether a displayed line is a mask: one character, not a letter or a digit, shown for each
-// character of the text (a password field's bullets or stars).
+// Whether a displayed line is a mask: one character, not a letter, a digit or white space, shown
+// for each character of the text (a password field's bullets or stars).
 [[nodiscard]] bool isMask(std::u16string_view line);
-// Whether a displayed line is one character, whatever it is but white space, shown once or
-// more: what a field shows of its text with any mask, a letter too.
+// Whether a displayed line is one character shown once or more, whatever it is: what a field
+// shows of its text with any mask, a letter, a space or an emoji too. Characters are compared
+// code point by code point (an emoji is one character of two UTF-16 units).
 [[nodiscard]] bool isOneCharacterRepeated(std::u16string_view line);
+// A displayed line without the line break it may end with.
+[[nodiscard]] std::u16string_view withoutLineEnd(std::u16string_view line);
 // Whether a field of one line (a text or entry role, not multi-line) shows its text as a mask.
 [[nodiscard]] bool showsMask(AtspiRole role, ElementCalls& element);
 

@@ -16,13 +16,19 @@
 //   for its characters at all: they stand on its one line, which is given for each of them, from
 //   its start (where a caret probe could learn no more, and would type into the field for it).
 // - Editable: the common states.
-// - Password: nothing over the bus tells an entry's visibility or its mask (no state, no
-//   attribute); only the line it displays does, drawn with the mask, while GetText answers the
-//   real text of every hidden entry, PasswordEntry included. An Entry with its visibility off
-//   is a plain "text" showing one character for each of its own, whatever the application made
-//   its mask (a letter too): a single line of one character repeated is taken for hidden (an
-//   entry that really holds "xxx" is refused with it). A PasswordEntry has the password role
-//   and is hidden unless its peek button shows its text. What cannot be told is hidden.
+// - Password: nothing over the bus tells an entry's visibility or its mask: no state, no object
+//   attribute, no relation, and the text attributes say "invisible" false for hidden entries too;
+//   only the line it displays does, drawn with the mask, while GetText answers the real text of
+//   every hidden entry, PasswordEntry included. An Entry with its visibility off is a plain
+//   "text" showing one character for each of its own, whatever the application made its mask:
+//   a letter, a space (the mask "no feedback at all" shows spaces), an emoji (two UTF-16 units
+//   each). A single line of one character repeated is taken for hidden (an entry that really
+//   holds "xxx", or only spaces, is refused with it), and so is one that shows fewer characters
+//   than it holds. A PasswordEntry has the password role, which decides alone: its peek button
+//   shows its text on the displayed line, which is therefore never read. What cannot be told is
+//   hidden.
+
+#include <unicode/ustring.h>
 
 #include "platform/linux/accessibility/toolkit.h"
 
@@ -66,8 +72,10 @@ class Gtk4 final : public Toolkit {
     }
 
     bool isPassword(AtspiRole role, ElementCalls& element) const override {
-        const bool password = role == ATSPI_ROLE_PASSWORD_TEXT;
-        if (!password && role != ATSPI_ROLE_TEXT && role != ATSPI_ROLE_ENTRY) {
+        if (role == ATSPI_ROLE_PASSWORD_TEXT) {
+            return true;
+        }
+        if (role != ATSPI_ROLE_TEXT && role != ATSPI_ROLE_ENTRY) {
             return false;
         }
         const auto states = element.states();
@@ -75,15 +83,24 @@ class Gtk4 final : public Toolkit {
             return true;
         }
         if (states->multiLine) {
-            return password;
+            return false;
+        }
+        const auto count = element.characterCount();
+        if (!count) {
+            return true;
+        }
+        if (*count == 0) {
+            // (nothing in it to hand out, nor anything shown to tell it by)
+            return false;
         }
         const auto shown = element.displayedLine(0);
         if (!shown) {
             return true;
         }
-        // (a PasswordEntry's peek shows its text: an ordinary field then)
-        return password ? shown->empty() || isOneCharacterRepeated(*shown)
-                        : isOneCharacterRepeated(*shown);
+        const auto line = withoutLineEnd(*shown);
+        const auto showing = u_countChar32(reinterpret_cast<const UChar*>(line.data()),
+                                           static_cast<int32_t>(line.size()));
+        return showing < *count || isOneCharacterRepeated(line);
     }
 };
 

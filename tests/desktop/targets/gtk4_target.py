@@ -1,12 +1,14 @@
 #!/usr/bin/python3
 # A GTK 4 window for the desktop tests, the GTK 3 target's twin: a single-line field, a password
-# field (Gtk.PasswordEntry), a hidden field (a Gtk.Entry with its visibility off, which the
-# accessibility bus shows as plain text), another one masked with a letter ("x" for each
-# character), a read-only field and a multi-line field. Prints
-# "<field>: <text>" whenever a text changes (the password fields' too), "<field> key: <key>" for
-# each key press the password and hidden fields get ("e", "BackSpace", "Ctrl+c"), and obeys
-# lines on standard input:
-#   focus <line|password|hidden|lettered|readonly|area>   give that field the keyboard focus
+# field (Gtk.PasswordEntry, its peek button there but not pressed) and another one whose text the
+# peek button shows ("peeked"), hidden fields (Gtk.Entry with its visibility off, which the
+# accessibility bus shows as plain text) masked with "•" ("hidden"), with a letter ("x" for each
+# character: "lettered"), with GTK's "no feedback at all" (the character 0: "zeroed"), with a
+# space ("spaced") and with an emoji ("locked", U+1F512), a read-only field and a multi-line
+# field. Prints "<field>: <text>" whenever a text changes (the password fields' too),
+# "<field> key: <key>" for each key press the password and hidden fields get ("e", "BackSpace",
+# "Ctrl+c"), and obeys lines on standard input:
+#   focus <field>                                give that field the keyboard focus
 #   select <start> <end>                         select in the focused field (code points)
 #   text <field> <words...>                      replace that field's text ("\n": a line break)
 #   where <field>                                say where GTK draws that field in its X window:
@@ -32,19 +34,34 @@ def say(text):
 
 def build(application):
     window = Gtk.ApplicationWindow(application=application, title='gtk4-target')
-    window.set_default_size(500, 320)
+    window.set_default_size(500, 480)
     box = Gtk.Box(orientation=Gtk.Orientation.VERTICAL, spacing=6)
     line = Gtk.Entry()
     line.set_text('héllo 😀 wörld teh')
     password = Gtk.PasswordEntry()
     password.set_text('secret')
-    hidden = Gtk.Entry()
-    hidden.set_visibility(False)
-    hidden.set_text('hidden')
-    lettered = Gtk.Entry()
-    lettered.set_visibility(False)
-    lettered.set_invisible_char('x')
-    lettered.set_text('lettered')
+    password.set_show_peek_icon(True)
+    peeked = Gtk.PasswordEntry()
+    peeked.set_show_peek_icon(True)
+    peeked.set_text('peeked')
+    # (what its peek button does: the inner text's visibility on)
+    shown = peeked.get_first_child()
+    while shown is not None and not isinstance(shown, Gtk.Text):
+        shown = shown.get_next_sibling()
+    shown.set_visibility(True)
+
+    def masked(mask, text):
+        entry = Gtk.Entry()
+        entry.set_visibility(False)
+        entry.set_invisible_char(mask)
+        entry.set_text(text)
+        return entry
+
+    hidden = masked('\u2022', 'hidden')
+    lettered = masked('x', 'lettered')
+    zeroed = masked('\0', 'zeroed')
+    spaced = masked(' ', 'spaced')
+    locked = masked('\U0001F512', 'locked')
     readonly = Gtk.Entry()
     readonly.set_text('read only')
     readonly.set_editable(False)
@@ -52,13 +69,16 @@ def build(application):
     area.set_vexpand(True)
     buffer = area.get_buffer()
     buffer.set_text('line one 😀\nsecond líne teh')
-    for widget in (line, password, hidden, lettered, readonly, area):
+    for widget in (line, password, hidden, lettered, readonly, area, peeked, zeroed, spaced,
+                   locked):
         box.append(widget)
     window.set_child(box)
     fields = {'line': line, 'password': password, 'hidden': hidden, 'lettered': lettered,
-              'readonly': readonly, 'area': area}
+              'readonly': readonly, 'area': area, 'peeked': peeked, 'zeroed': zeroed,
+              'spaced': spaced, 'locked': locked}
+    secret = ('password', 'peeked', 'hidden', 'lettered', 'zeroed', 'spaced', 'locked')
 
-    for name in ('line', 'password', 'hidden', 'lettered'):
+    for name in ('line',) + secret:
         fields[name].connect('changed', lambda e, n=name: say(n + ': ' + e.get_text()))
     buffer.connect('changed', lambda b: say(
         'area: ' + b.get_text(b.get_start_iter(), b.get_end_iter(), True).replace('\n', '\\n')))
@@ -76,9 +96,8 @@ def build(application):
         keys.connect('key-pressed', pressed)
         fields[name].add_controller(keys)
 
-    watch_keys('password')
-    watch_keys('hidden')
-    watch_keys('lettered')
+    for name in secret:
+        watch_keys(name)
 
     def obey(source, condition):
         command = sys.stdin.readline()
@@ -123,7 +142,7 @@ def build(application):
                                     buffer.get_iter_at_offset(end))
             else:
                 # (the focus is the entry's inner text widget)
-                for name in ('line', 'password', 'hidden', 'lettered', 'readonly'):
+                for name in ('line', 'readonly') + secret:
                     if focus is not None and focus.is_ancestor(fields[name]):
                         fields[name].select_region(start, end)
         say('OK ' + command.strip())
