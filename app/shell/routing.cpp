@@ -123,16 +123,7 @@ std::optional<QNModelCorrectionIssue> QNCoordinatorApp::currentCorrectionIssue()
 }
 
 QNModelCorrectionIssue QNCoordinatorApp::cloudNotSetUpIssue() {
-    auto texts = QNServiceComposer::cloudFailureTexts("not configured", true);
-    return QNModelCorrectionIssue{
-        .kind = QNModelCorrectionIssueKind::connection,
-        .title = std::move(texts.title),
-        .menuDetail = std::move(texts.menuDetail),
-        .detail = std::move(texts.detail),
-        .isPersistent = true,
-        .requiresOnlineMode = true,
-        .severity = QNModelCorrectionIssueSeverity::critical,
-    };
+    return QNServiceComposer::cloudIssue("not configured", true);
 }
 
 void QNCoordinatorApp::sayCloudNotSetUpOnce() {

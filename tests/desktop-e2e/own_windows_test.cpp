@@ -13,6 +13,7 @@
 
 #include "e2e_harness.h"
 #include "scenarios.h"
+#include "tests/support/random_bytes.h"
 
 // Xlib last: its macros clash with names in the headers above.
 #include <X11/Xatom.h>
@@ -331,12 +332,7 @@ TEST_F(OwnWindows, TheShortcutRecorderSaysWhyABareLetterIsRefused) {
 // A settings file of random bytes is no settings file: the program runs on its defaults, says
 // so, and leaves the file exactly as it was.
 TEST_F(OwnWindows, ARandomSettingsFileIsLeftAsItWas) {
-    QByteArray random(2048, Qt::Uninitialized);
-    std::uint32_t state = 0x9E3779B9;
-    for (char& byte : random) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<char>(state >> 24);
-    }
+    const QByteArray random = randomBytes(2048, 0x9E3779B9);
     const QString path = program.home() + "/.config/ravlin/ravlin.ini";
     QDir().mkpath(program.home() + "/.config/ravlin");
     {
