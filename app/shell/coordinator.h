@@ -159,6 +159,17 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     std::optional<std::u16string> preservedDraft;
     QNComposerCorrectionPolicy preservedDraftCorrectionPolicy =
         QNComposerCorrectionPolicy::liveTyping;
+    // Where a draft made of a Quick Fix's correction goes: over the text the Quick Fix read, in
+    // its application, once Return finds that text there again (never as a new copy beside it).
+    struct DraftPlace {
+        platform::RunningApplication app;
+        QNPasteSelection replacing;
+    };
+    // The kept draft's place; none: it is pasted wherever the Composer opens.
+    std::optional<DraftPlace> preservedDraftPlace;
+    // The open session's: the place its text is kept with when the session ends without it
+    // arriving.
+    std::optional<DraftPlace> sessionDraftPlace;
     int panelSessionCounter = 0;
     std::optional<std::string> panelSessionID;
     // The pending Quick Fix auto-commit: its stop and whether it still runs.
