@@ -350,8 +350,10 @@ platform::ElementRef Desktop::focus(TargetApp& app, const QString& field) {
                     QStringLiteral("locked")}
             .contains(field);
     const std::u16string role = password                          ? u"AXSecureTextField"
-                                : field == QLatin1String("area") ? u"AXTextArea"
-                                                                 : u"AXTextField";
+                                : field == QLatin1String("area") ||
+                                          field == QLatin1String("rich")
+                                    ? u"AXTextArea"
+                                    : u"AXTextField";
     const std::u16string start = field == QLatin1String("readonly") ? u"read only"
                                  : field == QLatin1String("line")   ? u"h\u00e9llo"
                                                                     : u"";
