@@ -286,6 +286,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
         app.logSession(QNKindLog::system, prefix + " state=opened" + opened + " selection_chars=0");
     }
     presentPanel(app, prefix, snapshot, "panel-dismiss");
+    app.sayCloudNotSetUpOnce();
     if (app.heldKeys_) {
         handHeldKeysToPanel(app);
     }
