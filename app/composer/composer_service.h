@@ -255,6 +255,10 @@ class QNServiceComposer {
     // The title, menu line and detail for a cloud failure message.
     [[nodiscard]] static QNCloudFailureTexts cloudFailureTexts(std::string_view message,
                                                                bool isPersistent);
+    // The menu's issue for a cloud failure message: a connection issue of the online route with
+    // those texts, critical.
+    [[nodiscard]] static QNModelCorrectionIssue cloudIssue(std::string_view message,
+                                                           bool isPersistent);
     // Why a finished correction's answer was not used, in the words of whoever refused or
     // failed it (the first route's, when another took over): its failure text up to the first
     // ": ", which is where a service's, a tool's or the platform's own words would begin. One

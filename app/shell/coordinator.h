@@ -111,9 +111,11 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     // Once, on the main sequence.
     void start();
     // The event loop has ended: a paste or Quick Fix left in the middle puts the user's
-    // pasteboard back now (its flow never resumes), as does a restore still counting down; the
-    // heads-up's pending dismissal and the Composer's pending corrections are stopped. The
-    // caller gives the sequence one more turn.
+    // pasteboard back now, as does a restore still counting down; then every flow is stopped
+    // (the open's and the Quick Fix's captures, the commit's paste, the write-back, the watch
+    // for a late copy, the clipboard reads they wait on, the Composer's corrections, the
+    // heads-up's dismissal). Their waits end on the sequence's next turns, where each flow ends
+    // without touching anything: the caller drains the sequence (QtExecutor::drain).
     void willTerminate();
 
     [[nodiscard]] const QNCoordinatorEnvironment& environment() const { return env_; }
@@ -197,7 +199,14 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     // Probes off the main sequence; the answer comes back through reportCodexCLIDetection.
     void refreshCodexCLIDetection(bool force = true);
     void reportCodexCLIDetection(const QNCodexCLIDetection& detection);
-    [[nodiscard]] std::optional<QNModelCorrectionIssue> currentCorrectionIssue() const;
+    // The composer's issue (none of the online route's while correcting locally); with cloud
+    // correction on and no cloud route set up, when the composer has none, that it is not set up.
+    [[nodiscard]] std::optional<QNModelCorrectionIssue> currentCorrectionIssue();
+    // Whether any cloud route is set up: the generic endpoint, the own provider, the hosted service.
+    [[nodiscard]] bool isCloudRouteConfigured();
+    // The issue that says cloud correction is on and not set up ("Cloud not set up - using
+    // local" in the menu).
+    [[nodiscard]] static QNModelCorrectionIssue cloudNotSetUpIssue();
     void logEngineAvailability();
     void applyComposerFontSize(QNComposerFontSize size);
     // The editor's point size for a font size index.
@@ -231,8 +240,14 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     void startUpdater();
     // Start-up registration of the three triggers.
     void registerTriggersAtStartUp();
+    // As the Composer opens: with cloud correction on and no cloud route set up, a heads-up says
+    // so, once after each change of the routes (it takes no focus).
+    void sayCloudNotSetUpOnce();
 
     QNCoordinatorEnvironment env_;
+    // Requested by willTerminate: the sessions' flows end at their next wait, and so do the
+    // waits on the desktop they are in (TargetSeams::ending).
+    std::stop_source ending_;
     std::unique_ptr<QNServiceCorrectionEngineFactory> correctionEngineFactory_;
     std::shared_ptr<QNServiceUpdate> updateChecker_;
     // Says in the session log when the settings stop being saved.
@@ -249,6 +264,9 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     // From a typed pair's BackSpaces (or a shortcut's reading of the focused field) until the
     // panel has the keyboard: the keys typed meanwhile, held for the panel.
     std::unique_ptr<platform::KeyHold> heldKeys_;
+    // The Composer's heads-up said that cloud correction is not set up, since the last change
+    // of the routes (said once, at the first opening after it).
+    bool saidCloudNotSetUp_ = false;
 };
 
 }  // namespace ravlin

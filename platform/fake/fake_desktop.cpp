@@ -164,6 +164,10 @@ int FakeDesktop::trustPrompts() const {
     return model_->trustPrompts;
 }
 
+void FakeDesktop::setPromptGrantsTrust(bool grants) {
+    model_->promptGrantsTrust = grants;
+}
+
 void FakeDesktop::setSecureInput(bool enabled) {
     model_->secureInput = enabled;
 }
@@ -224,6 +228,20 @@ void FakeDesktop::setClipboardManager(std::optional<ProcessID> pid,
 
 void FakeDesktop::setPasteboardOwnerSilent(bool silent) {
     model_->clipboard.ownerSilent = silent;
+}
+
+void FakeDesktop::setPasteboardReadsHeld(bool held) {
+    auto& clipboard = model_->clipboard;
+    clipboard.readsHeld = held;
+    if (!held) {
+        for (auto& read : std::exchange(clipboard.heldReads, {})) {
+            read();
+        }
+    }
+}
+
+std::size_t FakeDesktop::heldPasteboardReads() const {
+    return model_->clipboard.heldReads.size();
 }
 
 const std::vector<PostedKey>& FakeDesktop::postedKeys() const {

@@ -176,6 +176,8 @@ class FakeDesktop {
     // --- Trust, secure input, screens, mouse
     void setTrusted(bool trusted);
     [[nodiscard]] int trustPrompts() const;
+    // Whether a trust check with the prompt grants trust (off: nothing answers the prompt).
+    void setPromptGrantsTrust(bool grants);
     void setSecureInput(bool enabled);
     // Secure input as Linux tells it, where no flag says it: on while the front application's
     // focused element is a password field (also the one it last reported while a grab hides
@@ -206,6 +208,10 @@ class FakeDesktop {
                              std::chrono::milliseconds delay = std::chrono::milliseconds(5));
     // The program that copied stops answering: the pasteboard reads as incomplete and empty.
     void setPasteboardOwnerSilent(bool silent);
+    // Reads of the clipboard get no answer until held is false again (then each is answered as
+    // the clipboard is then); how many wait.
+    void setPasteboardReadsHeld(bool held);
+    [[nodiscard]] std::size_t heldPasteboardReads() const;
 
     // --- Keys
     [[nodiscard]] const std::vector<PostedKey>& postedKeys() const;

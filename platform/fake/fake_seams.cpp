@@ -32,6 +32,10 @@ class FakeAccessibility final : public Accessibility {
     bool isTrusted(bool prompt) override {
         if (prompt && !model_->trusted) {
             ++model_->trustPrompts;
+            if (model_->promptGrantsTrust) {
+                model_->trusted = true;
+                model_->trustObservers.notify(true);
+            }
         }
         return model_->trusted;
     }
@@ -292,6 +296,10 @@ class FakePasteboard final : public Pasteboard {
         return count;
     }
     void readContents(std::function<void(PasteboardContents)> done) override {
+        if (state().readsHeld) {
+            state().heldReads.push_back([this, done = std::move(done)] { readContents(done); });
+            return;
+        }
         PasteboardContents contents;
         if (state().ownerSilent) {
             contents.failure = PasteboardSaveFailure::ownerNotAnswering;
@@ -311,6 +319,10 @@ class FakePasteboard final : public Pasteboard {
         return {};
     }
     void readString(std::function<void(std::optional<std::u16string>)> done) override {
+        if (state().readsHeld) {
+            state().heldReads.push_back([this, done = std::move(done)] { readString(done); });
+            return;
+        }
         done(state().ownerSilent ? std::nullopt : state().string());
     }
     Status setString(std::u16string_view text) override {
