@@ -54,6 +54,39 @@ TEST_F(ComposerScenarios, FirefoxFieldsWithTheCaretAtTheEnd) {
     EXPECT_EQ(occurrences(log, "reason=key-followed"), 0u) << log;
 }
 
+// Quick Fix where no field has the keyboard (a click on the page beside its fields): nothing of
+// the page is read, selected or copied (the clipboard never changes hands), no Composer opens,
+// and the heads-up says there is no text field.
+TEST_F(ComposerScenarios, QuickFixOnAPageWithNoFieldFocusedOnlySaysSo) {
+    ASSERT_TRUE(openLog(program));  // (it keeps what it is shown from now on)
+    auto& firefox = DesktopApplication::get(Kind::firefox);
+    ASSERT_TRUE(firefox.ready());
+    const auto line = firefox.focus(QStringLiteral("line"));
+    ASSERT_TRUE(line);
+    auto& accessibility = *desktop.seams.accessibility;
+    const auto position = accessibility.attribute(line, ax::position);
+    const auto size = accessibility.attribute(line, ax::size);
+    ASSERT_TRUE(position.hasValue() && size.hasValue());
+    const auto origin = std::get<platform::Point>(*position);
+    const auto extent = std::get<platform::Size>(*size);
+    ASSERT_TRUE(clickAt(static_cast<int>(origin.x + extent.width + 150),
+                        static_cast<int>(origin.y + extent.height / 2)));
+    ASSERT_TRUE(waitUntil([&] { return desktop.focusedOf(firefox.pid()) != line; }));
+    const ClipboardWatch watch;
+    ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+    EXPECT_TRUE(waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle))
+        << "no heads-up";
+    pause(1s);
+    EXPECT_FALSE(desktop.focusedOf(programPid())) << "a Composer opened";
+    EXPECT_EQ(watch.changes(), 0);
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=quick_fix_skipped trigger=quick-fix-double-tap "
+                               "source=firefox-esr reason=no-target-text"),
+              1u)
+        << log;
+    EXPECT_EQ(occurrences(log, "state=quick_fix_opened"), 0u) << log;
+}
+
 // A web mail's message, two paragraphs with a bold and an italic word, in each browser: Super+E
 // over the bold word (double-clicked) opens the Composer holding the word, not an invisible
 // character; Return puts the Composer's text over it once and the log says it arrived (no
