@@ -75,6 +75,38 @@ void BM_BoundsAgainstOtherWords(benchmark::State& state) {
 }
 BENCHMARK(BM_BoundsAgainstOtherWords)->Arg(2000)->Arg(20000);
 
+// Hurried chat typing answered in full, its last sentence the person's own in chat form, with a
+// sign-off the model added: the answer's words are lined up with the typed ones to tell them
+// apart. Then the worst a sign-off can cost: an answer whose every sentence opens like one
+// ("Let me know."), against as many one-letter typed words as the window holds.
+void BM_CleanChatAnswerWithSignOff(benchmark::State& state) {
+    const std::u16string input =
+        u"i sent the report 2day. the slides r attached. lmk if u need anything else";
+    const std::u16string answer =
+        u"I sent the report today. The slides are attached. Let me know if you need anything "
+        u"else. I hope this helps!";
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(cleanAnswer(answer, input, std::nullopt));
+    }
+}
+BENCHMARK(BM_CleanChatAnswerWithSignOff);
+
+void BM_SignOffsAllTheWay(benchmark::State& state) {
+    std::u16string input;
+    while (input.size() < 2000) {
+        input += u"u r ";
+    }
+    std::u16string answer;
+    while (answer.size() < static_cast<std::size_t>(state.range(0))) {
+        answer += u"Let me know. ";
+    }
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(sanitizeModelOutput(answer, input));
+        benchmark::DoNotOptimize(sanitizeModelPartial(answer, input));
+    }
+}
+BENCHMARK(BM_SignOffsAllTheWay)->Arg(2000)->Arg(20000);
+
 // Answers built to make cleaning work hard: thousands of nested wrappings or markers, each of
 // which the sanitizer strips in its own pass, around a non-ASCII character so that no ASCII
 // shortcut applies. Sizes are UTF-16 units.
