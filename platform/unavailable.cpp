@@ -30,15 +30,21 @@ void forEachSeam(Seams& seams, Visit&& visit) {
 }
 
 // Whether a backend serves the seam named `name` and can reach what it speaks to: the
-// accessibility layer, secure input (read through it) and the keyring answer only over the
-// session's message bus.
+// accessibility layer and secure input (read through it) once the accessibility bus answers and
+// is switched on, the keyring once it answers; both only over the session's message bus.
 template <class Member, class Type>
 bool answers(const Seams& seams, std::string_view name, const Member& member, Type) {
     if (!member || dynamic_cast<typename Type::type*>(member.get()) != nullptr) {
         return false;
     }
     if (name == "accessibility" || name == "secure input" || name == "keychain") {
-        return seams.desktopSession && seams.desktopSession->hasSessionBus();
+        if (!seams.desktopSession || !seams.desktopSession->hasSessionBus()) {
+            return false;
+        }
+        if (name == "keychain") {
+            return seams.keychain->isAvailable();
+        }
+        return seams.accessibility && seams.accessibility->isTrusted(false);
     }
     return true;
 }

@@ -93,19 +93,6 @@ bool isRemote(const QNCorrectionDecision& decision) {
     return decision.provider && decision.provider->route == QNModelCorrectionRoute::remote;
 }
 
-QNModelCorrectionIssue connectionIssue(const std::string& reason, bool isPersistent) {
-    auto texts = QNServiceComposer::cloudFailureTexts(reason, isPersistent);
-    return QNModelCorrectionIssue{
-        .kind = QNModelCorrectionIssueKind::connection,
-        .title = std::move(texts.title),
-        .menuDetail = std::move(texts.menuDetail),
-        .detail = std::move(texts.detail),
-        .isPersistent = isPersistent,
-        .requiresOnlineMode = true,
-        .severity = QNModelCorrectionIssueSeverity::critical,
-    };
-}
-
 }  // namespace
 
 void QNServiceComposer::setCorrectionIssue(std::optional<QNModelCorrectionIssue> issue) {
@@ -116,6 +103,19 @@ void QNServiceComposer::setCorrectionIssue(std::optional<QNModelCorrectionIssue>
     if (correctionIssueHandler) {
         correctionIssueHandler(issue);
     }
+}
+
+QNModelCorrectionIssue QNServiceComposer::cloudIssue(std::string_view message, bool isPersistent) {
+    auto texts = cloudFailureTexts(message, isPersistent);
+    return QNModelCorrectionIssue{
+        .kind = QNModelCorrectionIssueKind::connection,
+        .title = std::move(texts.title),
+        .menuDetail = std::move(texts.menuDetail),
+        .detail = std::move(texts.detail),
+        .isPersistent = isPersistent,
+        .requiresOnlineMode = true,
+        .severity = QNModelCorrectionIssueSeverity::critical,
+    };
 }
 
 QNCloudFailureTexts QNServiceComposer::cloudFailureTexts(std::string_view message,
@@ -200,7 +200,7 @@ std::optional<std::chrono::seconds> QNServiceComposer::routeWait() const {
 }
 
 void QNServiceComposer::showRouteWaiting(std::chrono::seconds left) {
-    setCorrectionIssue(connectionIssue(retryAfterWaitText("Cloud correction", left), false));
+    setCorrectionIssue(cloudIssue(retryAfterWaitText("Cloud correction", left), false));
 }
 
 void QNServiceComposer::updateCorrectionIssue(const QNModelCorrectionResult& result) {
@@ -211,13 +211,13 @@ void QNServiceComposer::updateCorrectionIssue(const QNModelCorrectionResult& res
     if (isRemote(decision) && decision.status.kind == QNCorrectionDecisionStatus::Kind::fallback) {
         const auto count = consecutiveHostedFallbackDispatchCount.get() + 1;
         consecutiveHostedFallbackDispatchCount.set(count);
-        setCorrectionIssue(connectionIssue(decision.status.reason, count >= 3));
+        setCorrectionIssue(cloudIssue(decision.status.reason, count >= 3));
         return;
     }
     if (const auto reason = firstHostedFailureReason(decision)) {
         consecutiveHostedFallbackDispatchCount.set(consecutiveHostedFallbackDispatchCount.get() +
                                                    1);
-        setCorrectionIssue(connectionIssue(*reason, true));
+        setCorrectionIssue(cloudIssue(*reason, true));
         return;
     }
     using Outcome = QNModelCorrectionOutcome::Kind;

@@ -581,7 +581,8 @@ void QNServiceComposer::reset(ViewText view) {
 }
 
 void QNServiceComposer::begin(std::u16string existingText, bool initialWholeCorrection,
-                              QNPlacementCaret caretPlacement, QNComposerCorrectionPolicy policy) {
+                              QNPlacementCaret caretPlacement, QNComposerCorrectionPolicy policy,
+                              bool textFinished) {
     cancelCorrections("set-initial-text");
     if (controller) {
         controller->setText(existingText, caretPlacement);
@@ -597,7 +598,8 @@ void QNServiceComposer::begin(std::u16string existingText, bool initialWholeCorr
     existingTextInitialWholeDidComplete = false;
     chunkLedger = QNChunkLedger(16);
     needsResync_ = false;
-    applyLocalFixesToWholeText("set-initial-text");
+    // A finished text's last word is fixed too, by the rules Return applies to a typed text's.
+    applyLocalFixesToWholeText("set-initial-text", textFinished);
     if (viewString() != buffers.canonicalText) {
         buffers.reset(viewString());
     }

@@ -195,10 +195,12 @@ class QNServiceComposer {
 
     // --- For the shell
     // A new text in the view: work cancelled, buffers, events and decisions start again, the
-    // local fixes run over it. With `initialWholeCorrection` under existingText on a text not
+    // local fixes run over it (`textFinished`: its last word too, a whole field's text that
+    // nobody goes on typing). With `initialWholeCorrection` under existingText on a text not
     // blank, the whole text is corrected at once; its end sets the quiet baseline.
     void begin(std::u16string existingText, bool initialWholeCorrection,
-               QNPlacementCaret caretPlacement, QNComposerCorrectionPolicy policy);
+               QNPlacementCaret caretPlacement, QNComposerCorrectionPolicy policy,
+               bool textFinished = false);
     // An empty view and empty buffers; nothing scheduled, nothing remembered of the old text.
     // With `beginFollows` the view's text is left for the begin() made right after, which
     // writes only what differs: a draft the view still holds is not written again.
@@ -253,6 +255,10 @@ class QNServiceComposer {
     // The title, menu line and detail for a cloud failure message.
     [[nodiscard]] static QNCloudFailureTexts cloudFailureTexts(std::string_view message,
                                                                bool isPersistent);
+    // The menu's issue for a cloud failure message: a connection issue of the online route with
+    // those texts, critical.
+    [[nodiscard]] static QNModelCorrectionIssue cloudIssue(std::string_view message,
+                                                           bool isPersistent);
     // Why a finished correction's answer was not used, in the words of whoever refused or
     // failed it (the first route's, when another took over): its failure text up to the first
     // ": ", which is where a service's, a tool's or the platform's own words would begin. One

@@ -124,12 +124,17 @@ void QNGrantRow::refresh() {
     // Without the session's bus nothing can be granted: the row says why, whatever was asked.
     const auto& deps = view_.dependencies();
     const bool noBus = !view_.isPreview() && deps && !deps->seams.desktopSession->hasSessionBus();
-    const char* note = noBus ? kAccessibilityNoSessionBus
-                       : switchedOn_ ? kAccessibilityRestartHint
-                                     : nullptr;
+    // Asked for: granted (now, or by the time trust was seen), or no bus answered.
+    const bool asked = requested_.has_value();
+    const bool noAnswer = asked && !trusted;
+    const char* note = noBus      ? kAccessibilityNoSessionBus
+                       : noAnswer ? kAccessibilityNoBusAnswers
+                       : asked    ? kAccessibilityRestartHint
+                                  : nullptr;
     note_->setText(note != nullptr ? desktopText(note) : QString());
     note_->setVisible(note != nullptr);
-    applyTextStyle(*note_, noBus ? QNSettingsTextStyle::orange : QNSettingsTextStyle::secondary);
+    applyTextStyle(*note_, noBus || noAnswer ? QNSettingsTextStyle::orange
+                                             : QNSettingsTextStyle::secondary);
 }
 
 void QNGrantRow::grantAccess() {
@@ -137,9 +142,12 @@ void QNGrantRow::grantAccess() {
     if (!deps) {
         return;
     }
-    // The row changes to "Granted" when the monitor next hears of trust; the note stays, for
-    // the applications that were running before.
-    switchedOn_ = requestAccessibility(deps->seams) == QNAccessibilityRequest::switchedOn;
+    // The row changes to "Granted" as soon as the monitor hears of trust (at once when the bus
+    // answered now); the note stays, for the applications that were running before.
+    requested_ = requestAccessibility(deps->seams);
+    if (deps->permissions && *requested_ == QNAccessibilityRequest::switchedOn) {
+        deps->permissions->update(true);
+    }
     refresh();
 }
 

@@ -6,12 +6,14 @@
 // pane writes no store. Also the Accessibility grant row the General pane shows.
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include <QObject>
 #include <QWidget>
 
 #include "app/preferences/hot_key.h"
+#include "app/shell/permissions.h"
 #include "core/support/subscription.h"
 
 class QCheckBox;
@@ -28,8 +30,9 @@ class QNViewHotKeyRecorder;
 class QNViewSettings;
 
 // "Correct text in any app", then "Granted" or the "Grant Access" button; under it, once access
-// was asked for, that applications started before may need a restart, and without the
-// session's bus, that Ravlin must be started inside the desktop session.
+// was asked for and granted, that applications started before may need a restart; once asked
+// for where no accessibility bus answered, that and what to do; and without the session's bus,
+// that Ravlin must be started inside the desktop session.
 class QNGrantRow final : public QWidget {
   public:
     explicit QNGrantRow(QNViewSettings& view, QWidget* parent = nullptr);
@@ -50,7 +53,8 @@ class QNGrantRow final : public QWidget {
     QWidget* badge_ = nullptr;
     QPushButton* button_ = nullptr;
     QLabel* note_ = nullptr;
-    bool switchedOn_ = false;
+    // What the last "Grant Access" came to; none before one.
+    std::optional<QNAccessibilityRequest> requested_;
     std::vector<Subscription> subscriptions_;
 };
 

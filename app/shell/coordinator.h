@@ -159,6 +159,17 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     std::optional<std::u16string> preservedDraft;
     QNComposerCorrectionPolicy preservedDraftCorrectionPolicy =
         QNComposerCorrectionPolicy::liveTyping;
+    // Where a draft made of a Quick Fix's correction goes: over the text the Quick Fix read, in
+    // its application, once Return finds that text there again (never as a new copy beside it).
+    struct DraftPlace {
+        platform::RunningApplication app;
+        QNPasteSelection replacing;
+    };
+    // The kept draft's place; none: it is pasted wherever the Composer opens.
+    std::optional<DraftPlace> preservedDraftPlace;
+    // The open session's: the place its text is kept with when the session ends without it
+    // arriving.
+    std::optional<DraftPlace> sessionDraftPlace;
     int panelSessionCounter = 0;
     std::optional<std::string> panelSessionID;
     // The pending Quick Fix auto-commit: its stop and whether it still runs.
@@ -186,7 +197,14 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     // Probes off the main sequence; the answer comes back through reportCodexCLIDetection.
     void refreshCodexCLIDetection(bool force = true);
     void reportCodexCLIDetection(const QNCodexCLIDetection& detection);
-    [[nodiscard]] std::optional<QNModelCorrectionIssue> currentCorrectionIssue() const;
+    // The composer's issue (none of the online route's while correcting locally); with cloud
+    // correction on and no cloud route set up, when the composer has none, that it is not set up.
+    [[nodiscard]] std::optional<QNModelCorrectionIssue> currentCorrectionIssue();
+    // Whether any cloud route is set up: the generic endpoint, the own provider, the hosted service.
+    [[nodiscard]] bool isCloudRouteConfigured();
+    // The issue that says cloud correction is on and not set up ("Cloud not set up - using
+    // local" in the menu).
+    [[nodiscard]] static QNModelCorrectionIssue cloudNotSetUpIssue();
     void logEngineAvailability();
     void applyComposerFontSize(QNComposerFontSize size);
     // The editor's point size for a font size index.
@@ -220,6 +238,9 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     void startUpdater();
     // Start-up registration of the three triggers.
     void registerTriggersAtStartUp();
+    // As the Composer opens: with cloud correction on and no cloud route set up, a heads-up says
+    // so, once after each change of the routes (it takes no focus).
+    void sayCloudNotSetUpOnce();
 
     QNCoordinatorEnvironment env_;
     std::unique_ptr<QNServiceCorrectionEngineFactory> correctionEngineFactory_;
@@ -238,6 +259,9 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     // From a typed pair's BackSpaces (or a shortcut's reading of the focused field) until the
     // panel has the keyboard: the keys typed meanwhile, held for the panel.
     std::unique_ptr<platform::KeyHold> heldKeys_;
+    // The Composer's heads-up said that cloud correction is not set up, since the last change
+    // of the routes (said once, at the first opening after it).
+    bool saidCloudNotSetUp_ = false;
 };
 
 }  // namespace ravlin

@@ -8,18 +8,6 @@
 #include "app/shell/update_service.h"
 
 namespace ravlin {
-namespace {
-
-// The hosted cloud service is usable when the build names its functions' address and a public
-// key (the publishable one, else the anonymous one) and a session token is held.
-bool isHostedServiceConfigured(const QNConfigBuild& build, const std::string& sessionToken) {
-    const bool hasKey = build.infoPlistString("RavlinSupabasePublishableKey").has_value() ||
-                        build.infoPlistString("RavlinSupabaseAnonKey").has_value();
-    return build.infoPlistString("RavlinSupabaseFunctionsBaseURL").has_value() && hasKey &&
-           !sessionToken.empty();
-}
-
-}  // namespace
 
 QNServiceUpdate& QNCoordinatorApp::updateChecker() {
     if (!updateChecker_) {
@@ -118,6 +106,23 @@ void QNCoordinatorApp::refreshMenu() {
     }
 }
 
+bool QNCoordinatorApp::isCloudRouteConfigured() {
+    if (QNModelOnlineCorrectionConfigStatus(*stores->onlineCorrectionConfig,
+                                            env_.processEnvironment)
+            .isConfigured() ||
+        stores->bringYourOwnKey->isConfigured()) {
+        return true;
+    }
+    // The hosted service, resolved as the polish route resolves it (the build's address and
+    // public key, the environment standing in for either), with a session token held.
+    const auto& selector = *correctionEngineFactory().selector;
+    const auto hosted = selector.makeHostedProvider({}, std::nullopt, env_.processEnvironment);
+    return hosted.provider &&
+           hosted.provider->diagnostics().providerID !=
+               QNServiceCorrectionProviderSelector::kUnconfiguredProviderID &&
+           !selector.sessionToken().empty();
+}
+
 void QNCoordinatorApp::toggleCloudAI() {
     auto& modeStore = *stores->correctionModelMode;
     if (modeStore.mode().get() == QNCorrectionModelMode::online) {
@@ -127,23 +132,9 @@ void QNCoordinatorApp::toggleCloudAI() {
     }
     modeStore.setMode(QNCorrectionModelMode::online);
     reconfigureCorrectionEngines();
-
-    // The mode stays online either way; with no cloud route the settings say what is missing.
-    if (QNModelOnlineCorrectionConfigStatus(*stores->onlineCorrectionConfig,
-                                            env_.processEnvironment)
-            .isConfigured()) {
-        return;
-    }
-    if (stores->bringYourOwnKey->isConfigured()) {
-        return;
-    }
-    if (isHostedServiceConfigured(env_.buildConfig,
-                                  correctionEngineFactory().selector->sessionToken())) {
-        return;
-    }
-    if (env_.showSettingsWindow) {
-        env_.showSettingsWindow(QNModelSettingsPane::correction);
-    }
+    // The mode stays online either way. With no cloud route set up the settings are offered, not
+    // opened: the menu's first line says so (its item opens the Correction pane), and so does
+    // the Composer's heads-up; nothing takes the keyboard from what the person is typing in.
 }
 
 // No window of this program edits documents and no item leads here: bringing the program

@@ -30,8 +30,8 @@ QNAccessibilityRequest requestAccessibility(const platform::Seams& seams) {
         return QNAccessibilityRequest::noSessionBus;
     }
     (void)seams.desktopSession->switchAccessibilityOn();
-    (void)seams.accessibility->isTrusted(true);
-    return QNAccessibilityRequest::switchedOn;
+    return seams.accessibility->isTrusted(true) ? QNAccessibilityRequest::switchedOn
+                                                : QNAccessibilityRequest::noAccessibilityBus;
 }
 
 struct QNServiceAccessibilityPermissions::Private {

@@ -17,12 +17,12 @@
 namespace ravlin {
 
 // What asking the desktop for accessibility came to.
-enum class QNAccessibilityRequest { switchedOn, noSessionBus };
+enum class QNAccessibilityRequest { switchedOn, noSessionBus, noAccessibilityBus };
 
 // Asking for accessibility, as "Grant Access" and an open without trust do: without the session's
 // message bus nothing can be reached; with it, the accessibility bus is switched on (the trust
-// check with its prompt), and the desktop's own switch where it has one. Applications started
-// before may need a restart to be read.
+// check with its prompt), and the desktop's own switch where it has one. Only a bus that then
+// answers counts as switched on; applications started before may need a restart to be read.
 QNAccessibilityRequest requestAccessibility(const platform::Seams& seams);
 
 // The texts a person reads about it.
@@ -31,6 +31,9 @@ inline constexpr const char* kAccessibilityRestartHint =
     "can read them.";
 inline constexpr const char* kAccessibilityNoSessionBus =
     "Ravlin cannot reach the accessibility bus. Start Ravlin inside your desktop session.";
+inline constexpr const char* kAccessibilityNoBusAnswers =
+    "No accessibility bus answers on this desktop, so nothing was switched on. Install "
+    "at-spi2-core (the accessibility bus), log out and back in, then click Grant Access again.";
 
 class QNServiceAccessibilityPermissions
     : public std::enable_shared_from_this<QNServiceAccessibilityPermissions> {

@@ -9,6 +9,8 @@
 #include "app/editor/controller_auto_correcting_text.h"
 #include "app/editor/panel_composition.h"
 #include "app/shell/coordinator.h"
+#include "app/shell/session_flows.h"
+#include "app/target/quick_fix_hud.h"
 #include "core/engine/correction_engine.h"
 #include "core/support/async.h"
 
@@ -61,6 +63,13 @@ void QNCoordinatorApp::reconfigureCorrectionEngines() {
 
     logSession(QNKindLog::system, liveLine);
     logSession(QNKindLog::system, polishLine);
+
+    // What was said of the routes before holds no longer: the composer's warning came from a
+    // route that may be gone (switched off, set up), and the heads-up may be due again.
+    if (composer) {
+        composer->correctionUnavailableWarning.set(std::nullopt);
+    }
+    saidCloudNotSetUp_ = false;
 }
 
 std::string QNCoordinatorApp::reroutePolishEngine(std::int64_t chunkCharCount) {
@@ -98,20 +107,36 @@ void QNCoordinatorApp::reportCodexCLIDetection(const QNCodexCLIDetection& detect
     reconfigureCorrectionEngines();
 }
 
-std::optional<QNModelCorrectionIssue> QNCoordinatorApp::currentCorrectionIssue() const {
-    if (!composer) {
-        return std::nullopt;
-    }
-    auto issue = composer->correctionIssue.get();
-    if (!issue) {
-        return std::nullopt;
-    }
+std::optional<QNModelCorrectionIssue> QNCoordinatorApp::currentCorrectionIssue() {
+    const bool online = stores->correctionModelMode->mode().get() == QNCorrectionModelMode::online;
+    auto issue = composer ? composer->correctionIssue.get() : std::nullopt;
     // An issue of the online route means nothing while the user works locally.
-    if (stores->correctionModelMode->mode().get() != QNCorrectionModelMode::online &&
-        issue->requiresOnlineMode) {
-        return std::nullopt;
+    if (issue && (online || !issue->requiresOnlineMode)) {
+        return issue;
     }
-    return issue;
+    // Cloud correction on with no route to it: said from the moment it is switched on, not only
+    // once a sentence has been tried.
+    if (online && !isCloudRouteConfigured()) {
+        return cloudNotSetUpIssue();
+    }
+    return std::nullopt;
+}
+
+QNModelCorrectionIssue QNCoordinatorApp::cloudNotSetUpIssue() {
+    return QNServiceComposer::cloudIssue("not configured", true);
+}
+
+void QNCoordinatorApp::sayCloudNotSetUpOnce() {
+    if (saidCloudNotSetUp_ ||
+        stores->correctionModelMode->mode().get() != QNCorrectionModelMode::online ||
+        isCloudRouteConfigured()) {
+        return;
+    }
+    saidCloudNotSetUp_ = true;
+    SessionFlows::showHeadsUp(
+        *this, QNHeadsUp{QNQuickFixHUDKind::activationFailed, "Cloud correction is not set up",
+                         "Ravlin corrects with its local rules meanwhile. Set up a cloud route "
+                         "in Settings, Correction."});
 }
 
 void QNCoordinatorApp::logEngineAvailability() {

@@ -52,13 +52,20 @@ struct QNCoordinatorApp::SessionFlows {
                                           const QNQuickFixHostSession& session,
                                           const std::u16string& text, const std::string& skipped);
     // The session ends by the outcome: the panel, the draft, the heads-up and the log line.
+    // `formatted`: the field's changes were typed (a formatted field's): its correction is
+    // never kept as a draft.
     static void reportQuickFixWriteBack(QNCoordinatorApp& app, const std::string& sessionID,
                                         const std::u16string& text,
-                                        const QNQuickFixCommitResult& outcome);
+                                        const QNQuickFixCommitResult& outcome, bool formatted);
     // The heads-up of a failed write-back; all but a refused target bring the panel back (only
     // `ours`: a newer session keeps its own).
     static void showQuickFixFailure(QNCoordinatorApp& app, QNQuickFixCommitFailure failure,
                                     std::string_view detail, bool ours);
+    // A Quick Fix that does not start: a session number used up, the heads-up, the skipped
+    // line with `source` and `reason`, and the trigger usable again.
+    static void refuseQuickFix(QNCoordinatorApp& app, const std::string& trigger,
+                               const std::optional<std::string>& source, const QNHeadsUp& headsUp,
+                               const std::string& reason);
 
     // --- Shared steps
     // Runs `task` on the main sequence after what is queued there.

@@ -244,6 +244,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
                         : std::nullopt;
     app.sourceSelection = QNPasteSelection::seededBy(snapshot);
     app.quickFixCapturedText.reset();
+    app.sessionDraftPlace.reset();
     std::optional<std::u16string> seed;
     if (snapshot.selectionText) {
         // What the person sees of it: an object the selection takes in (an image; a part some
@@ -271,6 +272,12 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
                        prefix + " state=opened" + opened + " selection_chars=" + characters(*seed));
     } else if (app.preservedDraft) {
         const std::u16string draft = *app.preservedDraft;
+        // A Quick Fix's correction goes only over the text it was made of, where that stands.
+        if (app.preservedDraftPlace) {
+            app.sourceApp = app.preservedDraftPlace->app;
+            app.sourceSelection = app.preservedDraftPlace->replacing;
+            app.sessionDraftPlace = app.preservedDraftPlace;
+        }
         app.composer->begin(draft, false, QNPlacementCaret::end,
                             app.preservedDraftCorrectionPolicy);
         app.logSession(QNKindLog::system, prefix + " state=reopened" + opened +
@@ -279,6 +286,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
         app.logSession(QNKindLog::system, prefix + " state=opened" + opened + " selection_chars=0");
     }
     presentPanel(app, prefix, snapshot, "panel-dismiss");
+    app.sayCloudNotSetUpOnce();
     if (app.heldKeys_) {
         handHeldKeysToPanel(app);
     }
@@ -411,6 +419,10 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
         } else {
             if (ours()) {
                 preserveDraft(*self, commitText);
+                // A correction kept to go over the text it was made of: that text is not there.
+                if (result == QNPasteResult::selectionLost && self->sessionDraftPlace) {
+                    showHeadsUp(*self, draftPlaceGoneHeadsUp());
+                }
             }
             const char* reason = result == QNPasteResult::activationFailed ? "activate-target"
                                  : result == QNPasteResult::selectionLost
@@ -462,11 +474,13 @@ void QNCoordinatorApp::SessionFlows::preserveDraft(QNCoordinatorApp& app,
     app.preservedDraft = text;
     app.preservedDraftCorrectionPolicy = app.composer ? app.composer->correctionPolicy.get()
                                                       : QNComposerCorrectionPolicy::liveTyping;
+    app.preservedDraftPlace = app.sessionDraftPlace;
 }
 
 void QNCoordinatorApp::SessionFlows::clearDraft(QNCoordinatorApp& app) {
     app.preservedDraft.reset();
     app.preservedDraftCorrectionPolicy = QNComposerCorrectionPolicy::liveTyping;
+    app.preservedDraftPlace.reset();
 }
 
 void QNCoordinatorApp::SessionFlows::presentPanel(QNCoordinatorApp& app,
@@ -590,6 +604,7 @@ void QNCoordinatorApp::SessionFlows::forgetTypedBoundary(QNCoordinatorApp& app) 
 void QNCoordinatorApp::SessionFlows::endSession(QNCoordinatorApp& app) {
     app.panelSessionID.reset();
     app.quickFixCapturedText.reset();
+    app.sessionDraftPlace.reset();
     if (app.composer) {
         app.composer->setLogSessionID(std::nullopt);
     }

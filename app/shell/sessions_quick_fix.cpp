@@ -21,6 +21,12 @@ void endRefusedOpen(QNCoordinatorApp& app) {
     }
 }
 
+// Whether the application's focused element is known and takes no typing.
+bool noTextFieldFocused(QNQuickFixHostDriver& driver, const platform::RunningApplication& app) {
+    const auto focused = driver.focusedElement(app);
+    return focused && !focused->isSecure && !QNServiceQuickFixHost::isTextField(driver, *focused);
+}
+
 // Marks the auto-commit as ended, however its coroutine ends.
 struct RunningFlag {
     std::shared_ptr<bool> running;
@@ -65,10 +71,21 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
     }
 
     const TargetSeams seams = targetSeams(*self);
+    auto driver = std::make_shared<QNQuickFixHostLiveDriver>(seams);
+    // Where the keyboard is in no text field (a page, a button), nothing there is read, copied
+    // or typed into: only the heads-up says so.
+    if (const auto front = seams.workspace->frontmostApplication();
+        front && front->pid != seams.workspace->currentApplication().pid &&
+        seams.secureInput->state() != platform::SecureInput::State::on &&
+        noTextFieldFocused(*driver, *front)) {
+        refuseQuickFix(*self, trigger,
+                       front->identity.empty() ? std::nullopt : std::optional(front->identity),
+                       noTextFieldHeadsUp(), "no-target-text");
+        co_return;
+    }
     auto capture = QNModelFocusSnapshot::capture(seams, {});
     self.reset();
     const QNModelFocusSnapshot snapshot = co_await capture;
-    auto driver = std::make_shared<QNQuickFixHostLiveDriver>(seams);
     const std::optional<QNQuickFixHostSession> session =
         co_await QNServiceQuickFixHost::beginSession(snapshot, driver, {});
     self = weak.lock();
@@ -77,8 +94,6 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
     }
     auto& app = *self;
 
-    const std::string sessionID = nextSessionID(app);
-    const std::string prefix = "sid=" + sessionID;
     if (!session) {
         QNQuickFixHUDKind kind = QNQuickFixHUDKind::noTarget;
         std::string reason = "no-target-text";
@@ -97,14 +112,17 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
             default:
                 break;
         }
-        showQuickFixHUD(app, kind);
-        app.logSession(QNKindLog::skipped,
-                       prefix + " state=quick_fix_skipped trigger=" + trigger +
-                           " source=" + orUnknown(snapshot.appBundleID) + " reason=" + reason,
-                       QNLogIssuePolicy::always);
-        endRefusedOpen(app);
+        const bool noField =
+            kind == QNQuickFixHUDKind::noTarget && noTextFieldFocused(*driver, snapshot.app);
+        refuseQuickFix(app, trigger, snapshot.appBundleID,
+                       noField ? noTextFieldHeadsUp()
+                               : QNHeadsUp{kind, hudTitle(kind), hudMessage(kind)},
+                       reason);
         co_return;
     }
+
+    const std::string sessionID = nextSessionID(app);
+    const std::string prefix = "sid=" + sessionID;
 
     app.cancelQuickFixAutoCommit();
     app.sourceApp = session->app;
@@ -118,11 +136,19 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
                   0, static_cast<std::int64_t>(session->originalText.size())})};
     app.quickFixCapturedText = session->originalText;
     clearDraft(app);
+    // Its text, if it does not arrive, is kept only to go over the text read, where that stands.
+    app.sessionDraftPlace = DraftPlace{session->app, *app.sourceSelection};
     app.composer->reset(QNServiceComposer::ViewText::beginFollows);
     app.composer->setLogSessionID(sessionID);
     app.panelSessionID = sessionID;
+    // A field's whole text is finished: its last word is corrected as Return would.
+    using Strategy = QNQuickFixReplacementStrategy;
+    const bool wholeField =
+        session->strategy == Strategy::focusedValue() ||
+        session->strategy == Strategy::changedText(
+                                 {0, static_cast<std::int64_t>(session->originalText.size())});
     app.composer->begin(session->originalText, true, QNPlacementCaret::visibleEnd,
-                        QNComposerCorrectionPolicy::existingText);
+                        QNComposerCorrectionPolicy::existingText, wholeField);
     app.logSession(
         QNKindLog::system,
         prefix + " state=quick_fix_opened trigger=" + trigger +
@@ -182,7 +208,9 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
         if (!self) {
             co_return;
         }
-        reportQuickFixWriteBack(*self, sessionID, text, outcome);
+        reportQuickFixWriteBack(
+            *self, sessionID, text, outcome,
+            session.strategy.kind == QNQuickFixReplacementStrategy::Kind::changedText);
         endCommit(*self);
     }
     clearQuickFixAutoCommit(*self, sessionID);
@@ -254,7 +282,7 @@ bool QNCoordinatorApp::SessionFlows::quickFixAutoCommitSkipped(QNCoordinatorApp&
 
 void QNCoordinatorApp::SessionFlows::reportQuickFixWriteBack(
     QNCoordinatorApp& app, const std::string& sessionID, const std::u16string& text,
-    const QNQuickFixCommitResult& outcome) {
+    const QNQuickFixCommitResult& outcome, bool formatted) {
     const std::string prefix = "sid=" + sessionID;
     forgetTypedBoundary(app);
     // A newer session keeps its panel, its identifier and its draft.
@@ -297,9 +325,11 @@ void QNCoordinatorApp::SessionFlows::reportQuickFixWriteBack(
         case QNQuickFixCommitResult::Kind::partial:
         case QNQuickFixCommitResult::Kind::unconfirmed: {
             // Only part arrived, or it is in the target's hands, or nobody can tell: never to be
-            // pasted again. Kept as the draft, and said, unless the target has it all.
+            // pasted again. Kept as the draft (to go over the text read, should that stand
+            // still), and said, unless the target has it all; a formatted field's correction is
+            // not kept (pasted, it would lose the formatting).
             const bool partial = outcome.kind == QNQuickFixCommitResult::Kind::partial;
-            const bool kept = partial || !outcome.takenByTarget;
+            const bool kept = !formatted && (partial || !outcome.takenByTarget);
             if (ours) {
                 if (kept) {
                     preserveDraft(app, text);
@@ -309,7 +339,9 @@ void QNCoordinatorApp::SessionFlows::reportQuickFixWriteBack(
                 closeSession();
                 endSession(app);
             }
-            if (partial) {
+            if (formatted) {
+                showHeadsUp(app, formattedFieldHeadsUp(true));
+            } else if (partial) {
                 showHeadsUp(app, pastedInPartHeadsUp());
             } else if (kept) {
                 showHeadsUp(app, arrivalUnknownHeadsUp());
@@ -322,10 +354,27 @@ void QNCoordinatorApp::SessionFlows::reportQuickFixWriteBack(
             break;
         }
         case QNQuickFixCommitResult::Kind::failed:
-            if (ours) {
-                preserveDraft(app, text);
+            if (formatted) {
+                // The field is as it was; its correction is not kept, and the session ends.
+                if (ours) {
+                    clearDraft(app);
+                    closeSession();
+                    endSession(app);
+                }
+                if (outcome.failure == QNQuickFixCommitFailure::secureInput ||
+                    outcome.failure == QNQuickFixCommitFailure::terminalNotSupported) {
+                    showQuickFixFailure(app, outcome.failure, outcome.detail, false);
+                } else {
+                    showHeadsUp(app, formattedFieldHeadsUp(
+                                         false, outcome.failure ==
+                                                    QNQuickFixCommitFailure::activateTarget));
+                }
+            } else {
+                if (ours) {
+                    preserveDraft(app, text);
+                }
+                showQuickFixFailure(app, outcome.failure, outcome.detail, ours);
             }
-            showQuickFixFailure(app, outcome.failure, outcome.detail, ours);
             // A clipboard that could not be saved was never touched.
             app.logSession(QNKindLog::error,
                            prefix + " state=quick_fix_commit_failed reason=" +
@@ -369,6 +418,20 @@ void QNCoordinatorApp::SessionFlows::showQuickFixFailure(QNCoordinatorApp& app,
         default:
             break;
     }
+}
+
+void QNCoordinatorApp::SessionFlows::refuseQuickFix(QNCoordinatorApp& app,
+                                                    const std::string& trigger,
+                                                    const std::optional<std::string>& source,
+                                                    const QNHeadsUp& headsUp,
+                                                    const std::string& reason) {
+    const std::string sessionID = nextSessionID(app);
+    showHeadsUp(app, headsUp);
+    app.logSession(QNKindLog::skipped,
+                   "sid=" + sessionID + " state=quick_fix_skipped trigger=" + trigger +
+                       " source=" + orUnknown(source) + " reason=" + reason,
+                   QNLogIssuePolicy::always);
+    endRefusedOpen(app);
 }
 
 void QNCoordinatorApp::SessionFlows::clearQuickFixAutoCommit(QNCoordinatorApp& app,

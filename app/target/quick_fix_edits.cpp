@@ -169,6 +169,87 @@ QCoro::Task<> putBack(Driver driver, Token token, platform::RunningApplication a
                                std::stop_token());
 }
 
+
+// The changes to type that make `corrected` of `original`; none where one would take in or
+// write a line break (between paragraphs: no one part of a field holds it) or the texts are too
+// different.
+std::optional<std::vector<QNTextEdit>> writableEdits(std::u16string_view original,
+                                                     std::u16string_view corrected) {
+    auto edits = textEdits(original, corrected);
+    if (!edits || edits->empty() ||
+        std::ranges::any_of(*edits, [&](const QNTextEdit& edit) {
+            return holdsLineBreak(edit.replacement) ||
+                   holdsLineBreak(original.substr(static_cast<std::size_t>(edit.range.location),
+                                                  static_cast<std::size_t>(edit.range.length)));
+        })) {
+        return std::nullopt;
+    }
+    return edits;
+}
+
+// `edits` of `value` (the field's text, each range in it) typed, last first (the places of the
+// earlier ones stay as they were): each range selected alone and typed over, and seen in the
+// field before the next. False at the first that does not come out so.
+QCoro::Task<bool> typeEdits(Driver driver, Token token, platform::RunningApplication app,
+                            std::u16string value, std::vector<QNTextEdit> edits,
+                            std::stop_token stop) {
+    for (auto last = edits.rbegin(); last != edits.rend(); ++last) {
+        const QNTextEdit& edit = *last;
+        const bool sent = co_await selectAlone(driver, token, app, edit.range, stop) &&
+                          driver->isFrontmostOther(app) &&
+                          (edit.replacement.empty() ? driver->postBackSpace()
+                                                    : driver->typeText(edit.replacement));
+        if (!sent) {
+            co_return false;
+        }
+        value.replace(static_cast<std::size_t>(edit.range.location),
+                      static_cast<std::size_t>(edit.range.length), edit.replacement);
+        if (!co_await valueShows(driver, token, value, stop)) {
+            co_return false;
+        }
+    }
+    co_return true;
+}
+
+// The field's text once it has stopped changing (the keys of a step that did not show may
+// still be on their way): read until it reads the same a few times running, at most as long
+// as a change is waited for. None when it cannot be read.
+QCoro::Task<std::optional<std::u16string>> settledValue(Driver driver, Token token) {
+    constexpr int sameReads = 4;
+    std::optional<std::u16string> last = driver->value(token);
+    int same = 1;
+    for (int check = 1; check < shownChecks && same < sameReads; ++check) {
+        co_await driver->sleep(shownCheckInterval, std::stop_token());
+        auto now = driver->value(token);
+        same = now == last ? same + 1 : 1;
+        last = std::move(now);
+    }
+    co_return last;
+}
+
+// The field's text made `before` again by the changes that lead back to it, typed as the
+// correction was; true once it reads so. Runs whatever stops the flow: the field is not left
+// half changed.
+QCoro::Task<bool> bringBack(Driver driver, Token token, platform::RunningApplication app,
+                            std::u16string before) {
+    constexpr int attempts = 2;
+    for (int attempt = 0; attempt <= attempts; ++attempt) {
+        const auto now = co_await settledValue(driver, token);
+        if (!now) {
+            co_return false;
+        }
+        if (spacesPlain(*now) == spacesPlain(before)) {
+            co_return true;
+        }
+        const auto back = attempt < attempts ? writableEdits(*now, before) : std::nullopt;
+        if (!back) {
+            co_return false;
+        }
+        (void)co_await typeEdits(driver, token, app, *now, *back, std::stop_token());
+    }
+    co_return false;
+}
+
 }  // namespace
 
 std::optional<std::vector<QNTextEdit>> textEdits(std::u16string_view original,
@@ -254,14 +335,8 @@ QCoro::Task<QNQuickFixCommitResult> commitChangedText(QNQuickFixHostSession sess
                       std::optional(original)) {
         co_return refused;
     }
-    auto edits = textEdits(original, correctedText);
-    if (!edits || edits->empty() ||
-        std::ranges::any_of(*edits, [&](const QNTextEdit& edit) {
-            return holdsLineBreak(edit.replacement) ||
-                   holdsLineBreak(std::u16string_view(original).substr(
-                       static_cast<std::size_t>(edit.range.location),
-                       static_cast<std::size_t>(edit.range.length)));
-        })) {
+    auto edits = writableEdits(original, correctedText);
+    if (!edits) {
         co_return refused;
     }
     for (auto& edit : *edits) {
@@ -275,33 +350,20 @@ QCoro::Task<QNQuickFixCommitResult> commitChangedText(QNQuickFixHostSession sess
             co_return refused;
         }
     }
-    // Last first: the places of the earlier ones stay as they were.
-    std::u16string expected = *value;
-    std::vector<QNTextEdit> written;
-    for (auto last = edits->rbegin(); last != edits->rend(); ++last) {
-        const QNTextEdit& edit = *last;
-        const bool sent = co_await selectAlone(driver, token, session.app, edit.range, stop) &&
-                          driver->isFrontmostOther(session.app) &&
-                          (edit.replacement.empty() ? driver->postBackSpace()
-                                                    : driver->typeText(edit.replacement));
-        if (sent) {
-            expected.replace(static_cast<std::size_t>(edit.range.location),
-                             static_cast<std::size_t>(edit.range.length), edit.replacement);
-        }
-        if (!sent || !co_await valueShows(driver, token, expected, stop)) {
-            co_await putBack(driver, token, session.app, before, written);
-            // Keys that went out may yet show: the field is not said to be as it was.
-            if (written.empty() && !sent) {
-                co_return refused;
-            }
-            constexpr auto typed = QNQuickFixReplacementMethod::typed;
-            co_return written.empty() ? Result::unconfirmed("change-not-seen", false, typed)
-                                      : Result::partial("change-not-seen", typed);
-        }
-        written.insert(written.begin(), edit);
+    if (co_await typeEdits(driver, token, session.app, *value, *edits, stop)) {
+        co_await putBack(driver, token, session.app, before, *edits);
+        co_return Result::committed(QNQuickFixReplacementMethod::typed);
     }
-    co_await putBack(driver, token, session.app, before, written);
-    co_return Result::committed(QNQuickFixReplacementMethod::typed);
+    // A change that did not come out exactly as typed: every change is taken back, the same
+    // way, so that the field is as it was; else it is said to hold part of the correction.
+    const bool asItWas = co_await bringBack(driver, token, session.app, *value);
+    co_await putBack(driver, token, session.app, before, {});
+    if (asItWas) {
+        co_return refused;
+    }
+    constexpr auto typed = QNQuickFixReplacementMethod::typed;
+    co_return driver->value(token) ? Result::partial("change-not-seen", typed)
+                                   : Result::unconfirmed("change-not-seen", false, typed);
 }
 
 }  // namespace ravlin

@@ -6,7 +6,8 @@
 // down to the characters that differ ("recieve" -> "receive" replaces "ie" by "ei"), each range
 // selected alone in the field and typed over. Where that cannot be done safely (the field
 // changed since the capture, a change would take in a line break between paragraphs or run
-// over two parts of the field, a range cannot be selected) nothing is written at all.
+// over two parts of the field, a range cannot be selected) nothing is written at all, and a
+// change that does not come out exactly takes back those written before it.
 
 #include <qcoro/qcorotask.h>
 
@@ -36,8 +37,9 @@ inline constexpr std::size_t maxEditSteps = 512;
 // The commit of a session whose strategy is `changedText`, the target in front already: the
 // edits written into the field's text where the session's range stands, last first; the field's
 // caret and selection put back where they were (mapped through the edits). `committed` with
-// method `typed`; `failed` with `restoreTargetSelection` when nothing was written; `partial`
-// when a change after the first written did not show.
+// method `typed`; `failed` with `restoreTargetSelection` when the field reads as it was (nothing
+// written, or what was written taken back because a change did not come out exactly);
+// `partial` when it reads otherwise; `unconfirmed` only when it can no longer be read.
 [[nodiscard]] QCoro::Task<QNQuickFixCommitResult> commitChangedText(
     QNQuickFixHostSession session, std::u16string correctedText,
     std::shared_ptr<QNQuickFixHostDriver> driver, std::stop_token stop);

@@ -667,6 +667,11 @@ std::string toString(const QNQuickFixCommitResult& result) {
            (result.detail.empty() ? "" : " " + std::string(result.detail));
 }
 
+bool QNServiceQuickFixHost::isTextField(QNQuickFixHostDriver& driver,
+                                        const QNQuickFixElementInfo& element) {
+    return isTextRole(element.role) || driver.isEditable(element.token) != false;
+}
+
 QCoro::Task<std::optional<QNQuickFixHostSession>> QNServiceQuickFixHost::beginSession(
     QNModelFocusSnapshot snapshot, std::shared_ptr<QNQuickFixHostDriver> driver,
     std::stop_token stop) {
@@ -685,7 +690,7 @@ QCoro::Task<std::optional<QNQuickFixHostSession>> QNServiceQuickFixHost::beginSe
         co_return std::nullopt;
     }
     const auto secondRoute = route(snapshot.appBundleID, element->role);
-    if (isRefusedRoute(secondRoute)) {
+    if (isRefusedRoute(secondRoute) || !isTextField(*driver, *element)) {
         co_return std::nullopt;
     }
     if (auto session = co_await selectionCapture(snapshot, driver, *element, secondRoute, stop)) {

@@ -193,8 +193,15 @@ struct QNServiceQuickFixHost {
         return quickFixRoute(bundleID, role);
     }
 
+    // Whether `element` is a field a person types in: a text role, or an element that says it
+    // takes typing (a web page's editor). A page, a button, a list is none: nothing is copied
+    // from it.
+    [[nodiscard]] static bool isTextField(QNQuickFixHostDriver& driver,
+                                          const QNQuickFixElementInfo& element);
+
     // The session for the focused field of the snapshot's application, or none when there is
-    // nothing the host may or can correct. A stop ends a copy capture with nothing (restoring).
+    // nothing the host may or can correct (no text field has the focus: nothing is read or
+    // copied). A stop ends a copy capture with nothing (restoring).
     [[nodiscard]] static QCoro::Task<std::optional<QNQuickFixHostSession>> beginSession(
         QNModelFocusSnapshot snapshot, std::shared_ptr<QNQuickFixHostDriver> driver,
         std::stop_token stop);

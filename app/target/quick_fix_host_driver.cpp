@@ -322,6 +322,12 @@ bool QNQuickFixHostLiveDriver::holdsRichText(const Token& token) {
            platform::booleanAttribute(*seams_.accessibility, *found, platform::ax::richText) == true;
 }
 
+std::optional<bool> QNQuickFixHostLiveDriver::isEditable(const Token& token) {
+    const auto found = element(token);
+    return found ? platform::booleanAttribute(*seams_.accessibility, *found, platform::ax::editable)
+                 : std::nullopt;
+}
+
 // --- Applications, keys, pasteboard, pauses
 
 platform::RunningApplication QNQuickFixHostLiveDriver::currentApplication() {

@@ -86,6 +86,8 @@ class QNQuickFixHostDriver {
     // Whether the element holds formatted text a plain text over the whole of it would lose
     // ("AXRichText").
     [[nodiscard]] virtual bool holdsRichText(const Token& token) = 0;
+    // Whether the element takes typing ("AXEditable"); none when it does not say.
+    [[nodiscard]] virtual std::optional<bool> isEditable(const Token& token) = 0;
 
     // --- Applications
     [[nodiscard]] virtual Application currentApplication() = 0;
@@ -182,6 +184,7 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     bool setSelectedText(std::u16string_view text, const Token& token) override;
     bool setSelectedTextRange(text::Utf16Range range, const Token& token) override;
     bool holdsRichText(const Token& token) override;
+    std::optional<bool> isEditable(const Token& token) override;
 
     Application currentApplication() override;
     bool isFrontmostOther(Application app) override;

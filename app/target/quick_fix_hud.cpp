@@ -146,6 +146,33 @@ QNHeadsUp noTargetHeadsUp() {
             "composer."};
 }
 
+QNHeadsUp formattedFieldHeadsUp(bool part, bool activationFailed) {
+    if (part) {
+        return {QNQuickFixHUDKind::activationFailed, "Quick Fix changed only part of the field",
+                "Ravlin couldn't finish the correction or take back what it changed. Check the "
+                "field; nothing was kept in the composer."};
+    }
+    if (activationFailed) {
+        return {QNQuickFixHUDKind::activationFailed, hudTitle(QNQuickFixHUDKind::activationFailed),
+                "Ravlin couldn't bring the originating app to the front, so the field is as it "
+                "was. Nothing was kept in the composer."};
+    }
+    return {QNQuickFixHUDKind::noTarget, "Quick Fix left the field as it was",
+            "Ravlin couldn't change this field's text exactly, so it changed nothing. Nothing was "
+            "kept in the composer."};
+}
+
+QNHeadsUp draftPlaceGoneHeadsUp() {
+    return {QNQuickFixHUDKind::noTarget, "Nothing was pasted",
+            "Ravlin couldn't find the text this correction replaces in the field. The corrected "
+            "text is in the composer."};
+}
+
+QNHeadsUp noTextFieldHeadsUp() {
+    return {QNQuickFixHUDKind::noTarget, "No text field",
+            hudMessage(QNQuickFixHUDKind::noTarget)};
+}
+
 std::string hudTitle(QNQuickFixHUDKind kind) {
     return hudText(texts(kind).title);
 }

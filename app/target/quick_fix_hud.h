@@ -69,6 +69,14 @@ struct QNHeadsUp {
 [[nodiscard]] QNHeadsUp arrivalUnknownHeadsUp();
 // No window to paste into was found; the text is kept.
 [[nodiscard]] QNHeadsUp noTargetHeadsUp();
+// A Quick Fix of a formatted field changed nothing (`activationFailed`: it could not reach the
+// application) or, `part`, only part of what it typed stayed; nothing is kept, since no paste
+// could put the correction back with the field's formatting.
+[[nodiscard]] QNHeadsUp formattedFieldHeadsUp(bool part, bool activationFailed = false);
+// A kept correction was not pasted: the text it replaces was not found in the field.
+[[nodiscard]] QNHeadsUp draftPlaceGoneHeadsUp();
+// Quick Fix found no editable field where the keyboard is.
+[[nodiscard]] QNHeadsUp noTextFieldHeadsUp();
 
 // Where the card's frame goes: centred on the main screen's visible frame (else the first
 // screen's), 80 points above its bottom; none without screens (it stays where it is).

@@ -164,6 +164,10 @@ int FakeDesktop::trustPrompts() const {
     return model_->trustPrompts;
 }
 
+void FakeDesktop::setPromptGrantsTrust(bool grants) {
+    model_->promptGrantsTrust = grants;
+}
+
 void FakeDesktop::setSecureInput(bool enabled) {
     model_->secureInput = enabled;
 }

@@ -173,6 +173,8 @@ class FakeDesktop {
     // --- Trust, secure input, screens, mouse
     void setTrusted(bool trusted);
     [[nodiscard]] int trustPrompts() const;
+    // Whether a trust check with the prompt grants trust (off: nothing answers the prompt).
+    void setPromptGrantsTrust(bool grants);
     void setSecureInput(bool enabled);
     // Secure input as Linux tells it, where no flag says it: on while the front application's
     // focused element is a password field (also the one it last reported while a grab hides

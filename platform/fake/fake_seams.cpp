@@ -32,6 +32,10 @@ class FakeAccessibility final : public Accessibility {
     bool isTrusted(bool prompt) override {
         if (prompt && !model_->trusted) {
             ++model_->trustPrompts;
+            if (model_->promptGrantsTrust) {
+                model_->trusted = true;
+                model_->trustObservers.notify(true);
+            }
         }
         return model_->trusted;
     }

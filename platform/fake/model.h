@@ -87,6 +87,8 @@ struct Model : std::enable_shared_from_this<Model> {
 
     bool trusted = true;
     int trustPrompts = 0;
+    // Asking with the prompt makes it trusted (an accessibility bus answered and was switched on).
+    bool promptGrantsTrust = false;
     CallbackList<bool> trustObservers;
     bool secureInput = false;
     bool secureInputFromFocus = false;

@@ -36,9 +36,11 @@ constexpr const char* writerSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
 // The title says how many characters the password field, or the field masked by its style (as
 // PIN pages do), holds (the only thing a test may know of them): "password N", "pin N"; and,
 // once the message changed, its markup: "message <p>...</p>". F9 puts the message back as it
-// first stood and focuses it (its caret at its start). The field "shown" is a password input
-// whose "show password" is F8 (its type made text; F7 makes it a password input again); the
-// title says "shown N password" or "shown N text".
+// first stood and focuses it (its caret at its start). The mail beside it (paragraphs, a bold
+// word, a list, a link, a table; no role of its own, as web mail writes it) says its markup the
+// same way, "mail <p>...</table>"; F2 puts it back and focuses it. The field "shown" is a
+// password input whose "show password" is F8 (its type made text; F7 makes it a password input
+// again); the title says "shown N password" or "shown N text".
 constexpr const char* page = R"(<!doctype html>
 <html><head><meta charset="utf-8"><title>password 0</title></head>
 <body style="font: 16px sans-serif">
@@ -50,6 +52,7 @@ constexpr const char* page = R"(<!doctype html>
           oninput="document.title = 'pin ' + this.value.length"></p>
 <div aria-label="message" role="textbox" aria-multiline="true" contenteditable="true"
      style="border: 1px solid #888; padding: 2px 4px"></div>
+<div aria-label="mail" contenteditable="true" style="border: 1px solid #888; padding: 2px 4px"></div>
 <p><input aria-label="shown" type="password" size="50"></p>
 <script>
 const shown = document.querySelector('[aria-label="shown"]');
@@ -60,17 +63,23 @@ const first = '<p>We will <b>recieve</b> the parcel.</p><p>It is <i>realy</i> la
 message.innerHTML = first;
 new MutationObserver(() => { document.title = 'message ' + message.innerHTML; })
     .observe(message, {subtree: true, childList: true, characterData: true});
+const mail = document.querySelector('[aria-label="mail"]');
+const firstMail = '%MAIL%';
+mail.innerHTML = firstMail;
+new MutationObserver(() => { document.title = 'mail ' + mail.innerHTML; })
+    .observe(mail, {subtree: true, childList: true, characterData: true});
 document.addEventListener('keydown', (event) => {
   if (event.key === 'F8' || event.key === 'F7') {
     event.preventDefault();
     shown.type = event.key === 'F8' ? 'text' : 'password';
     tellShown();
   }
-  if (event.key === 'F9') {
+  if (event.key === 'F9' || event.key === 'F2') {
     event.preventDefault();
-    message.innerHTML = first;
-    message.focus();
-    document.getSelection().collapse(message.firstChild, 0);
+    const field = event.key === 'F9' ? message : mail;
+    field.innerHTML = event.key === 'F9' ? first : firstMail;
+    field.focus();
+    document.getSelection().collapse(field.firstChild, 0);
   }
 });
 </script>
@@ -120,6 +129,11 @@ constexpr const char* firefoxWindow =
     R"({"chrome://browser/content/browser.xhtml":{"main-window":)"
     R"({"screenX":"40","screenY":"40","width":"900","height":"700","sizemode":"normal"}}})";
 
+// The page with the mail's first markup in its script.
+QByteArray pageText() {
+    return QByteArray(page).replace("%MAIL%", DesktopApplication::firstMail);
+}
+
 bool write(const QString& path, const QByteArray& contents) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size();
@@ -139,8 +153,9 @@ std::optional<std::pair<Window, platform::ProcessID>> windowOfGroup(Display* dis
     return std::nullopt;
 }
 
-// F9 (its virtual key code), the page's key that puts the message back.
+// F9 and F2 (their virtual key codes), the page's keys that put the message and the mail back.
 constexpr std::uint32_t f9KeyCode = 101;
+constexpr std::uint32_t f2KeyCode = 120;
 
 bool isTextRole(const std::optional<std::u16string>& role) {
     return role == u"AXTextArea" || role == u"AXTextField" || role == u"AXSecureTextField";
@@ -247,7 +262,7 @@ bool DesktopApplication::start() {
         }
         case Kind::chromium: {
             const QString html = folder + QStringLiteral("/page.html");
-            if (!write(html, page)) {
+            if (!write(html, pageText())) {
                 return false;
             }
             program = QStringLiteral("chromium");
@@ -270,7 +285,7 @@ bool DesktopApplication::start() {
         case Kind::firefox: {
             const QString html = folder + QStringLiteral("/page.html");
             const QString profile = folder + QStringLiteral("/firefox");
-            if (!write(html, page) || !QDir().mkpath(profile) ||
+            if (!write(html, pageText()) || !QDir().mkpath(profile) ||
                 !write(profile + QStringLiteral("/user.js"), firefoxPreferences) ||
                 !write(profile + QStringLiteral("/xulstore.json"), firefoxWindow)) {
                 return false;
@@ -349,37 +364,57 @@ QString DesktopApplication::windowTitle() const {
     return title;
 }
 
-QString DesktopApplication::messageMarkup() const {
+QString DesktopApplication::markupOf(const QString& name, const QString& last) const {
     const QString title = windowTitle();
-    const QString start = QStringLiteral("message ");
-    const auto end = title.lastIndexOf(QStringLiteral("</p>"));
+    const QString start = name + QStringLiteral(" ");
+    const auto end = title.lastIndexOf(last);
     if (!title.startsWith(start) || end < 0) {
         return {};
     }
-    return title.mid(start.size(), end + 4 - start.size());
+    return title.mid(start.size(), end + last.size() - start.size());
+}
+
+QString DesktopApplication::messageMarkup() const {
+    return markupOf(QStringLiteral("message"), QStringLiteral("</p>"));
+}
+
+QString DesktopApplication::mailMarkup() const {
+    return markupOf(QStringLiteral("mail"), QStringLiteral("</table>"));
 }
 
 platform::ElementRef DesktopApplication::resetMessage() {
+    return resetEditor(QStringLiteral("message"), QString::fromLatin1(firstMessage), f9KeyCode,
+                       [this] { return messageMarkup(); });
+}
+
+platform::ElementRef DesktopApplication::resetMail() {
+    return resetEditor(QStringLiteral("mail"), QString::fromLatin1(firstMail), f2KeyCode,
+                       [this] { return mailMarkup(); });
+}
+
+platform::ElementRef DesktopApplication::resetEditor(const QString& name, const QString& first,
+                                                     std::uint32_t key,
+                                                     const std::function<QString()>& markup) {
     auto& desktop = Desktop::get();
-    const auto field = focus(QStringLiteral("message"));
+    const auto field = focus(name);
     if (!field) {
         return {};
     }
     // The page's own key: a markup written anew (the same markup too) shows in the title.
     const QString before = windowTitle();
-    const QString first = QString::fromLatin1(firstMessage);
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (!desktop.seams.keySynthesis->postKeyPress({f9KeyCode, 0}).ok()) {
+        if (!desktop.seams.keySynthesis->postKeyPress({key, 0}).ok()) {
             return {};
         }
-        if (waitUntil([&] { return messageMarkup() == first && windowTitle() != before; }, 2s) ||
-            (before == QStringLiteral("message ") + first && messageMarkup() == first)) {
+        if (waitUntil([&] { return markup() == first && windowTitle() != before; }, 2s) ||
+            (before.startsWith(name + QStringLiteral(" ") + first) && markup() == first)) {
             break;
         }
     }
-    if (messageMarkup() != first || !waitUntil([&] { return desktop.focusedOf(pid_) == field; })) {
-        std::fprintf(stderr, "%s: the message is \"%s\"\n", name_.c_str(),
-                     messageMarkup().toUtf8().constData());
+    if (markup() != first || !waitUntil([&] { return desktop.focusedOf(pid_) == field; })) {
+        std::fprintf(stderr, "%s: the %s is \"%s\" (title \"%s\")\n", name_.c_str(),
+                     name.toUtf8().constData(), markup().toUtf8().constData(),
+                     windowTitle().toUtf8().constData());
         return {};
     }
     return field;

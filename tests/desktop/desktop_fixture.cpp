@@ -345,9 +345,9 @@ std::u16string Desktop::roleOf(const QString& field) {
                     QStringLiteral("lettered"), QStringLiteral("zeroed"), QStringLiteral("spaced"),
                     QStringLiteral("locked")}
             .contains(field);
-    return password                          ? u"AXSecureTextField"
-           : field == QLatin1String("area") ? u"AXTextArea"
-                                            : u"AXTextField";
+    return password ? u"AXSecureTextField"
+           : field == QLatin1String("area") || field == QLatin1String("rich") ? u"AXTextArea"
+                                                                               : u"AXTextField";
 }
 
 platform::ElementRef Desktop::focus(TargetApp& app, const QString& field) {

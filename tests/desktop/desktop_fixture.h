@@ -93,8 +93,8 @@ struct Desktop {
         return name == "GTK" ? *gtk : name == "GTK 4" ? *gtk4 : *qt;
     }
     // Brings `app` to the front, focuses one of its fields ("line", "password", "readonly",
-    // "area"; the GTK 4 target's "peeked", "hidden", "lettered", "zeroed", "spaced" and "locked"
-    // too) and answers the focused element as the seams see it.
+    // "area"; the GTK 4 target's "peeked", "hidden", "lettered", "zeroed", "spaced" and "locked",
+    // the Qt one's "rich" too) and answers the focused element as the seams see it.
     platform::ElementRef focus(TargetApp& app, const QString& field);
     // The role the bus gives a field of the targets: the password and hidden fields are
     // "AXSecureTextField".

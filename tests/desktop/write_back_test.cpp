@@ -391,6 +391,31 @@ TEST(WriteBackInApplications, QuickFixIsExactOrLeavesTheDocumentAsItWas) {
     }
 }
 
+// A Qt rich text field with a bold word: Quick Fix types each change over alone, and the word
+// stays bold; nothing else of the field changes.
+TEST(WriteBackInApplications, QuickFixKeepsAQtRichTextsBold) {
+    auto& desktop = Desktop::get();
+    auto& qt = *desktop.qt;
+    ASSERT_TRUE(desktop.focus(qt, QStringLiteral("rich")));
+    ASSERT_TRUE(qt.command(QStringLiteral("text rich We will <b>recieve</b> teh parcel.")));
+    ASSERT_TRUE(qt.command(QStringLiteral("select 27 27")));
+    auto manager = QNQuickFixPasteboardManager::create(desktop.seams.pasteboard, desktop.executor);
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor, manager);
+    const std::shared_ptr<QNQuickFixHostDriver> driver =
+        std::make_shared<QNQuickFixHostLiveDriver>(seams);
+    const auto session = quickFixCapture(seams, driver);
+    ASSERT_TRUE(session);
+    EXPECT_EQ(session->strategy, QNQuickFixReplacementStrategy::changedText({0, 27}));
+    qt.forget();
+    const auto result = quickFixCommit(*session, u"We will receive the parcel.", driver, manager);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(*result, QNQuickFixCommitResult::committed(QNQuickFixReplacementMethod::typed))
+        << toString(*result);
+    EXPECT_TRUE(waitUntil(
+        [&] { return qt.printed(QStringLiteral("rich: We will *receive* the parcel.")); }));
+    EXPECT_EQ(desktop.value(desktop.focusedOf(qt.pid())), u"We will receive the parcel.");
+}
+
 // Chromium's page processes (its renderers) under the browser `browser`, found by their parents.
 std::vector<pid_t> pageProcesses(pid_t browser) {
     const auto read = [](const std::string& path) {

@@ -25,7 +25,10 @@ class CloudToggle : public testing::CoordinatorFixture {
     }
 };
 
-TEST_F(CloudToggle, OffNeverOpensSettingsOnWithNothingConfiguredOpensTheCorrectionPane) {
+// Switching cloud correction never opens the settings: with no cloud route set up the menu's
+// first line says so at once (its item opens the Correction pane), and switching off takes it
+// away again.
+TEST_F(CloudToggle, SwitchingNeverOpensSettingsTheMenuSaysWhatIsNotSetUp) {
     const auto app = startCoordinator();
     settingsRequests->clear();
     const auto& mode = app->stores->correctionModelMode->mode();
@@ -33,17 +36,24 @@ TEST_F(CloudToggle, OffNeverOpensSettingsOnWithNothingConfiguredOpensTheCorrecti
     for (const auto expected : {QNCorrectionModelMode::online, QNCorrectionModelMode::local,
                                 QNCorrectionModelMode::online}) {
         const std::size_t before = app->logger->entries().size();
-        // Through the menu: its check mark follows at once.
+        // Through the menu: its check mark and its first line follow at once.
         app->menuBar->cloudAIItem()->trigger();
         EXPECT_EQ(mode.get(), expected);
-        EXPECT_EQ(app->menuBar->cloudAIItem()->isChecked(),
-                  expected == QNCorrectionModelMode::online);
+        const bool online = expected == QNCorrectionModelMode::online;
+        EXPECT_EQ(app->menuBar->cloudAIItem()->isChecked(), online);
         EXPECT_EQ(routeLinesSince(*app, before),
                   (std::vector<std::string>{"correction_route intent=live",
                                             "correction_route intent=polish"}));
+        EXPECT_EQ(app->menuBar->correctionIssueItem()->isVisible(), online);
+        if (online) {
+            EXPECT_EQ(app->menuBar->correctionIssueItem()->text(),
+                      "Cloud not set up - using local");
+        }
     }
-    EXPECT_EQ(*settingsRequests,
-              (Panes{QNModelSettingsPane::correction, QNModelSettingsPane::correction}));
+    EXPECT_TRUE(settingsRequests->empty());
+    // The offer: the menu's line opens the Correction pane when the person chooses it.
+    app->menuBar->correctionIssueItem()->trigger();
+    EXPECT_EQ(*settingsRequests, Panes{QNModelSettingsPane::correction});
 }
 
 TEST_F(CloudToggle, EachCloudRouteAloneCounts) {
@@ -65,6 +75,13 @@ TEST_F(CloudToggle, EachCloudRouteAloneCounts) {
              app.stores->bringYourOwnKey->setEnabled(true);
              ASSERT_TRUE(app.stores->bringYourOwnKey->setAPIKey("sk-test"));
          }},
+        {"hosted service named by the environment",
+         [](QNCoordinatorEnvironment& env) {
+             env.processEnvironment = {
+                 {"RAVLIN_SUPABASE_FUNCTIONS_BASE_URL", "https://fn.example.org/functions/v1"},
+                 {"RAVLIN_SUPABASE_PUBLISHABLE_KEY", "publishable"}};
+         },
+         [](QNCoordinatorApp&) {}},
         {"hosted service with the anon key",
          [](QNCoordinatorEnvironment& env) {
              env.buildConfig = QNConfigBuild({
@@ -82,19 +99,19 @@ TEST_F(CloudToggle, EachCloudRouteAloneCounts) {
         c.environment(env);
         const auto app = QNCoordinatorApp::create(std::move(env));
         c.stores(*app);
-        settingsRequests->clear();
         app->toggleCloudAI();
         EXPECT_EQ(app->stores->correctionModelMode->mode().get(), QNCorrectionModelMode::online);
-        EXPECT_TRUE(settingsRequests->empty());
+        EXPECT_TRUE(app->isCloudRouteConfigured());
+        EXPECT_EQ(app->currentCorrectionIssue(), std::nullopt);
     }
     // A hosted address without any public key is not a route.
     defaults = std::make_shared<MemoryDefaults>();
     auto env = environment();
     env.buildConfig = QNConfigBuild({{"RavlinSupabaseFunctionsBaseURL", "https://fn.example.org"}});
     const auto app = QNCoordinatorApp::create(std::move(env));
-    settingsRequests->clear();
     app->toggleCloudAI();
-    EXPECT_EQ(*settingsRequests, Panes{QNModelSettingsPane::correction});
+    EXPECT_FALSE(app->isCloudRouteConfigured());
+    EXPECT_EQ(app->currentCorrectionIssue(), QNCoordinatorApp::cloudNotSetUpIssue());
 }
 
 TEST_F(CloudToggle, StartUpLeavesTheSettingsClosedWhenTrustedAndTheMenuAsksForTrustAfresh) {

@@ -388,6 +388,19 @@ TEST(Seams, UnavailableObjectsFillEveryGapAndAreListedByName) {
     const auto filled = withUnavailableFilled(partial);
     ASSERT_NE(filled.keychain, nullptr);
     EXPECT_FALSE(filled.keychain->isAvailable());
+    // Reached over the session's bus: only what answers there connected (the accessibility bus
+    // switched on, the keyring).
+    partial.keychain = desktop.seams().keychain;
+    desktop.setTrusted(false);
+    desktop.setKeychainAvailable(false);
+    const auto unanswered = connectedSeamNames(partial);
+    for (const auto name : {"accessibility", "secure input", "keychain"}) {
+        EXPECT_EQ(std::ranges::count(unanswered, std::string_view(name)), 0) << name;
+    }
+    desktop.setTrusted(true);
+    desktop.setKeychainAvailable(true);
+    EXPECT_EQ(connectedSeamNames(partial).size(), 13u);
+    partial.keychain = nullptr;
     // Without the session's bus, what is reached through it has not answered.
     desktop.setSessionBus(false);
     const auto connected = connectedSeamNames(partial);

@@ -16,6 +16,7 @@
 
 #include "app/preferences/defaults.h"
 #include "tests/support/file_entries.h"
+#include "tests/support/random_bytes.h"
 
 namespace ravlin {
 namespace {
@@ -183,12 +184,7 @@ TEST(SettingsFile, AFileThatCannotBeReadIsNeverWrittenOver) {
 // A file of random bytes (or anything else that is no INI text) is not the person's settings:
 // the program runs on its defaults, says so once, and never writes the file over.
 TEST(SettingsFile, AFileThatIsNoSettingsTextIsLeftAsItIs) {
-    QByteArray random(4096, Qt::Uninitialized);
-    std::uint32_t state = 0x2545F491;
-    for (char& byte : random) {
-        state = state * 1664525u + 1013904223u;
-        byte = static_cast<char>(state >> 24);
-    }
+    const QByteArray random = testing::randomBytes(4096, 0x2545F491);
     const struct {
         const char* name;
         QByteArray content;

@@ -100,16 +100,22 @@ TEST_F(SettingsPanes, GrantRowSwitchesAccessibilityOnAndSaysWhatFollows) {
     auto& row = *general().grantRow();
     EXPECT_FALSE(shown(row.grantedBadge()));
     EXPECT_FALSE(shown(row.note()));
+    // No accessibility bus answers: nothing was switched on, and the row says so and what to do.
+    row.grantButton()->click();
+    EXPECT_EQ(desktop.trustPrompts(), 1);
+    EXPECT_FALSE(shown(row.grantedBadge()));
+    EXPECT_EQ(row.note()->text().toStdString(), kAccessibilityNoBusAnswers);
+    // One that answers: switched on at once, the row granted.
+    desktop.setPromptGrantsTrust(true);
     row.grantButton()->click();
     // The accessibility bus and the desktop's own switch; no other desktop's settings address.
-    EXPECT_EQ(desktop.trustPrompts(), 1);
-    EXPECT_EQ(desktop.accessibilitySwitchOns(), 1);
+    EXPECT_EQ(desktop.trustPrompts(), 2);
+    EXPECT_EQ(desktop.accessibilitySwitchOns(), 2);
     EXPECT_TRUE(desktop.openedURLs().empty());
     EXPECT_EQ(row.note()->text().toStdString(), kAccessibilityRestartHint);
-    desktop.setTrusted(true);
-    executor->advance(std::chrono::milliseconds(1000));
     EXPECT_TRUE(shown(row.grantedBadge()));
     EXPECT_FALSE(shown(row.grantButton()));
+    executor->advance(std::chrono::milliseconds(1000));
     EXPECT_TRUE(shown(row.note()));  // the applications started before still need it
 
     // Started outside the desktop session: the row says so, and asking reaches nothing.
@@ -118,8 +124,8 @@ TEST_F(SettingsPanes, GrantRowSwitchesAccessibilityOnAndSaysWhatFollows) {
     executor->advance(std::chrono::milliseconds(1000));
     EXPECT_EQ(row.note()->text().toStdString(), kAccessibilityNoSessionBus);
     row.grantButton()->click();
-    EXPECT_EQ(desktop.trustPrompts(), 1);
-    EXPECT_EQ(desktop.accessibilitySwitchOns(), 1);
+    EXPECT_EQ(desktop.trustPrompts(), 2);
+    EXPECT_EQ(desktop.accessibilitySwitchOns(), 2);
     EXPECT_EQ(row.note()->text().toStdString(), kAccessibilityNoSessionBus);
 }
 

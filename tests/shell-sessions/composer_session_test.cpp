@@ -127,6 +127,31 @@ TEST_F(ComposerSession, TheKeptDraftTheEditorStillHoldsIsNotWrittenAgain) {
     QObject::disconnect(counted);
 }
 
+// With cloud correction on and no cloud route, the Composer says so with its heads-up as it
+// opens, once until the routes change; a change of them (switching off and on) says it again,
+// local correction never. The settings are never opened for it.
+TEST_F(ComposerSession, CloudNotSetUpIsSaidByTheHeadsUpOnceAtOpening) {
+    startApp();
+    settingsRequests->clear();
+    const auto target = openTarget(u"", {0, 0});
+    const auto openAndClose = [&] {
+        desktop.setFrontmost(target.app.pid);
+        open();
+        const auto said = headsUpTitle();
+        app->toggleHotkey("hotkey");
+        drive(5s);  // the heads-up goes by itself
+        return said;
+    };
+    EXPECT_EQ(openAndClose(), std::nullopt);  // local correction
+    app->toggleCloudAI();
+    EXPECT_EQ(openAndClose(), "Cloud correction is not set up");
+    EXPECT_EQ(openAndClose(), std::nullopt);
+    app->toggleCloudAI();
+    app->toggleCloudAI();
+    EXPECT_EQ(openAndClose(), "Cloud correction is not set up");
+    EXPECT_TRUE(settingsRequests->empty());
+}
+
 TEST_F(ComposerSession, RefusedOpens) {
     enum class Refusal { secureInput, neverTrusted, trustRevoked, documentWindow, none };
     for (const Refusal refusal : {Refusal::secureInput, Refusal::neverTrusted,

@@ -43,29 +43,43 @@ TEST_F(QuickFixSession, RefusalsShowTheirHeadsUpUseANumberAndLeaveTheTriggerUsab
     // (secure input told by the desktop, not by the field's role: the field last reported
     // focused while no field shows now)
     const std::string secureFlag = "AXTextField with secure input on";
-    for (const auto& [identity, role, reason, kind] :
-         std::vector<std::tuple<std::string, std::string, std::string, QNQuickFixHUDKind>>{
-             {"gedit", "AXSecureTextField", "secure-input", QNQuickFixHUDKind::secureRefused},
-             {"gedit", secureFlag, "secure-input", QNQuickFixHUDKind::secureRefused},
+    const std::string noField = "No text field";
+    struct Case {
+        std::string identity, role, reason, title;
+        bool keysToTheTarget;  // a field whose text could not be read: a copy was tried
+    };
+    for (const Case& c : std::vector<Case>{
+             {"gedit", "AXSecureTextField", "secure-input",
+              hudTitle(QNQuickFixHUDKind::secureRefused), false},
+             {"gedit", secureFlag, "secure-input", hudTitle(QNQuickFixHUDKind::secureRefused),
+              false},
              {"gnome-terminal", "AXTextArea", "terminal-not-supported",
-              QNQuickFixHUDKind::terminalRefused},
-             {"gedit", "AXButton", "no-target-text", QNQuickFixHUDKind::noTarget},
+              hudTitle(QNQuickFixHUDKind::terminalRefused), false},
+             {"gedit", "AXTextField", "no-target-text", hudTitle(QNQuickFixHUDKind::noTarget),
+              true},
+             // No text field where the keyboard is: nothing is copied, not even what is
+             // selected on a page.
+             {"gedit", "AXButton", "no-target-text", noField, false},
+             {"firefox-esr", "AXWebArea", "no-target-text", noField, false},
          }) {
-        SCOPED_TRACE(reason + " " + role);
+        SCOPED_TRACE(c.reason + " " + c.role);
         const auto keys = desktop.postedKeys().size();
-        openTarget(u"", {}, identity, role == secureFlag ? "AXTextField" : role, false);
-        desktop.setSecureInput(role == secureFlag);
+        const bool page = c.role == "AXWebArea";
+        openTarget(page ? u"An article on a page" : u"", page ? text::Utf16Range{3, 7}
+                                                              : text::Utf16Range{},
+                   c.identity, c.role == secureFlag ? "AXTextField" : c.role, false);
+        desktop.setSecureInput(c.role == secureFlag);
         app->handleQuickFixTrigger(kTrigger);
         drive(1s);
         desktop.setSecureInput(false);
-        if (kind != QNQuickFixHUDKind::noTarget) {
+        if (!c.keysToTheTarget) {
             EXPECT_EQ(desktop.postedKeys().size(), keys) << "a key reached the field";
         }
         EXPECT_EQ(lines().back(), "sid=s00" + std::to_string(++number) +
                                       " state=quick_fix_skipped trigger=quick-fix-double-tap "
                                       "source=" +
-                                      identity + " reason=" + reason);
-        EXPECT_EQ(headsUpTitle(), hudTitle(kind));
+                                      c.identity + " reason=" + c.reason);
+        EXPECT_EQ(headsUpTitle(), c.title);
         EXPECT_FALSE(app->isPanelOpen || app->isOpeningPanel);
         EXPECT_FALSE(app->quickFixDoubleTap->state().isSuspended);
         drive(4100ms);
@@ -216,6 +230,96 @@ TEST_F(QuickFixSession, EachOutcomeClosesOrKeepsThePanelAndTheDraft) {
         app->dismissPanel("test");
         drive(61s);
     }
+}
+
+// The field's last word is corrected as Return corrects a typed text's; a selection's is left
+// to the model (it may end inside a word, or start one mid-sentence).
+TEST_F(QuickFixSession, TheFieldsLastWordIsCorrectedToo) {
+    for (const bool selection : {false, true}) {
+        SCOPED_TRACE(selection ? "a selection" : "the whole field");
+        startApp();
+        const auto target = openTarget(u"Hi teh cat dont", selection ? text::Utf16Range{11, 4}
+                                                                     : text::Utf16Range{15, 0});
+        openHeld();
+        drive(3s);
+        EXPECT_EQ(fieldValue(target.field), selection ? u"Hi teh cat dont" : u"Hi the cat don't");
+        app->dismissPanel("test");
+        drive(5s);
+    }
+}
+
+// A correction kept after a write-back that did not arrive goes only over the text the Quick Fix
+// read: Return replaces that text where it stands again, and pastes nothing where it is gone,
+// never a second copy beside it.
+TEST_F(QuickFixSession, AKeptCorrectionGoesOnlyOverTheTextItWasMadeOf) {
+    startApp();
+    const auto target = openTarget(u"Hi teh cat", {10, 0});
+    openHeld();
+    desktop.setActivation(target.app.pid, platform::fake::Activation::refuse());
+    drive(3s);
+    ASSERT_EQ(written("sid=s001 state=quick_fix_commit_failed reason=activate-target "
+                      "pasteboard_restore=success"),
+              1);
+    app->dismissPanel("dismiss-key");
+    ASSERT_EQ(app->preservedDraft, u"Hi the cat");
+    desktop.setActivation(target.app.pid, platform::fake::Activation::immediately());
+    for (const bool there : {false, true}) {
+        SCOPED_TRACE(there ? "the text read there again" : "the text read gone");
+        const std::u16string before = there ? u"Hi teh cat. Bye" : u"Hi a dog";
+        desktop.setValue(target.field, before, {static_cast<std::int64_t>(before.size()), 0});
+        desktop.setFrontmost(target.app.pid);
+        app->toggleHotkey("hotkey");
+        drive(1500ms);
+        ASSERT_TRUE(app->isPanelOpen);
+        desktop.setFrontmost(desktop.ownPid());
+        EXPECT_EQ(panelText(), u"Hi the cat");
+        app->requestCommit();
+        drive(3s);
+        EXPECT_EQ(fieldValue(target.field), there ? u"Hi the cat. Bye" : before);
+        EXPECT_EQ(app->preservedDraft,
+                  there ? std::nullopt : std::optional<std::u16string>(u"Hi the cat"));
+        if (!there) {
+            EXPECT_EQ(linesWith("state=commit_failed reason=restore-target-selection").size(), 1u);
+            EXPECT_EQ(headsUpTitle(), "Nothing was pasted");
+        }
+        drive(5s);
+    }
+}
+
+// A formatted field's correction is typed change by change; where that leaves the field as it
+// was, the session ends and nothing is kept: a paste of it would lose the formatting, and a
+// later Return pastes nothing.
+TEST_F(QuickFixSession, AFormattedFieldsCorrectionIsNeverKept) {
+    startApp();
+    const std::u16string message = u"We will recieve the parcel.";
+    const auto pid = desktop.addApplication({.identity = "firefox-esr", .name = "Firefox"});
+    const auto field = desktop.addElement(desktop.addWindow(pid, {100, 100, 600, 400}),
+                                          {.role = "AXTextArea",
+                                           .value = message,
+                                           .selection = {27, 0},
+                                           .refusesRangeWrites = true,
+                                           .frame = platform::Rect{120, 140, 400, 48},
+                                           .richText = true});
+    desktop.focus(field);
+    desktop.setFrontmost(pid);
+    openHeld();
+    drive(3s);
+    EXPECT_EQ(written("sid=s001 state=quick_fix_commit_failed reason=restore-target-selection "
+                      "pasteboard_restore=success"),
+              1);
+    EXPECT_EQ(headsUpTitle(), "Quick Fix left the field as it was");
+    EXPECT_FALSE(app->isPanelOpen);
+    EXPECT_EQ(app->preservedDraft, std::nullopt);
+    EXPECT_EQ(fieldValue(field), message);
+    desktop.setFrontmost(pid);
+    app->toggleHotkey("hotkey");
+    drive(1500ms);
+    ASSERT_TRUE(app->isPanelOpen);
+    EXPECT_EQ(panelText(), u"");
+    desktop.setFrontmost(desktop.ownPid());
+    app->requestCommit();
+    drive(3s);
+    EXPECT_EQ(fieldValue(field), message);
 }
 
 // While a commit or a write-back runs, no trigger opens or closes a panel and the session ends

@@ -141,6 +141,12 @@ TEST_F(Routing, AvailabilityLineIssueVisibilityAndPanelMinimum) {
     EXPECT_EQ(lines().back(), "Engine availability: local_model=unavailable (Model not loaded)");
 
     EXPECT_EQ(app->currentCorrectionIssue(), std::nullopt);
+    // The composer's warning came from the route it was given: a route changed since (cloud
+    // switched off) shows none of it.
+    app->composer->correctionUnavailableWarning.set("Online Model Not Configured");
+    app->stores->correctionModelMode->setMode(QNCorrectionModelMode::online);
+    app->toggleCloudAI();
+    EXPECT_EQ(app->composer->correctionUnavailableWarning.get(), std::nullopt);
     for (const bool onlineOnly : {false, true}) {
         const QNModelCorrectionIssue issue{.title = "Cloud", .requiresOnlineMode = onlineOnly};
         app->composer->setCorrectionIssue(issue);

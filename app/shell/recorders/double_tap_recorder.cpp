@@ -258,6 +258,7 @@ void QNViewDoubleTapKeyRecorder::refresh() {
     prompt_->setVisible(isRecording_);
     message_->setText(QString::fromStdString(refusal_.value_or("")));
     message_->setVisible(refusal_.has_value());
+    fitMessageHeight(*message_, width());
     setAccessibleDescription(message_->text());
     setAccessibleName(isRecording_ ? localized("Press key…")
                                    : QString::fromStdString(
@@ -287,6 +288,11 @@ void QNViewDoubleTapKeyRecorder::mousePressEvent(QMouseEvent* event) {
         !(message_->isVisible() && message_->geometry().contains(event->position().toPoint()))) {
         onRecordingChange_(!isRecording_);
     }
+}
+
+void QNViewDoubleTapKeyRecorder::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitMessageHeight(*message_, width());
 }
 
 void QNViewDoubleTapKeyRecorder::enterEvent(QEnterEvent*) {

@@ -79,6 +79,7 @@ class QNViewDoubleTapKeyRecorder final : public QWidget {
     void leaveEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     void capture(std::uint32_t keyCode);

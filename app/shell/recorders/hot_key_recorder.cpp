@@ -282,6 +282,23 @@ void QNViewHotKeyRecorder::refresh() {
     field_->update();
     messageLabel_->setVisible(rejectionMessage_.has_value());
     messageLabel_->setText(QString::fromStdString(rejectionMessage_.value_or("")));
+    fitMessageHeight(*messageLabel_, width());
+}
+
+void QNViewHotKeyRecorder::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitMessageHeight(*messageLabel_, width());
+}
+
+void fitMessageHeight(QLabel& message, int width) {
+    // The rows holding a recorder do not ask a wrapped line its height for their width: the
+    // message asks for its lines itself, so none is cut.
+    const int height = message.isVisibleTo(message.parentWidget()) && width > 0
+                           ? message.heightForWidth(width)
+                           : 0;
+    if (message.minimumHeight() != height) {
+        message.setMinimumHeight(height);
+    }
 }
 
 void QNViewHotKeyRecorder::showEvent(QShowEvent* event) {

@@ -33,6 +33,8 @@ struct QNRecorderContext {
 
 // The field's rounded background and border, shared by both recorders.
 void paintRecorderField(QWidget& widget, bool recording, bool hover);
+// A recorder's wrapped message line as tall as its lines need at `width` (none while hidden).
+void fitMessageHeight(QLabel& message, int width);
 
 class QNViewHotKeyRecorder final : public QWidget {
     Q_OBJECT
@@ -70,6 +72,7 @@ class QNViewHotKeyRecorder final : public QWidget {
   protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
     class Field;

@@ -212,6 +212,8 @@ class AtspiAccessibility final : public Accessibility {
     // An object's first selection (start <= end), else its caret as it tells it (-1: it holds
     // none); none when it does not answer.
     [[nodiscard]] std::optional<std::pair<int, int>> selectionOrCaret(_AtspiAccessible* object);
+    // Whether the object's selection (or its caret, for an empty one) is [start, end) now.
+    [[nodiscard]] bool selects(_AtspiAccessible* object, int start, int end);
     [[nodiscard]] std::optional<int> characterCount(Entry& entry);
     // The text's start at least `toolkitEnd` units long (or all of it); false when unreadable.
     [[nodiscard]] bool fetchPrefix(Entry& entry, int toolkitEnd);
@@ -300,8 +302,12 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] std::optional<RichPart> richPart(const Entry& entry, const RichReading& rich,
                                                    text::Utf16Range range);
     // Whether a plain text written over the whole of it would lose its formatting: it holds
-    // parts as objects, or it is a web page's editor (of any tag but a form field's).
+    // parts as objects, or it is a web page's editor (of any tag but a form field's), or its
+    // toolkit tells formatting by attribute runs and they vary (formatVaries).
     [[nodiscard]] bool holdsFormattedText(Entry& entry);
+    // Whether the attribute runs of its text say a part of it looks otherwise than the rest (a
+    // bold word), or emphasised; bounded to a few hundred runs.
+    [[nodiscard]] bool formatVaries(Entry& entry);
     [[nodiscard]] bool readTrust();
     void onFocusEvent(_AtspiAccessible* source);
 

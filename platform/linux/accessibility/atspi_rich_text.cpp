@@ -7,6 +7,10 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <string_view>
 #include <cstring>
 
 #include "platform/linux/accessibility/atspi_accessibility.h"
@@ -39,12 +43,14 @@ AtspiAccessible* asObject(RichText::Node node) {
     return const_cast<AtspiAccessible*>(static_cast<const AtspiAccessible*>(node));
 }
 
-// Parts that stand on lines of their own.
+// Parts that stand on lines of their own (a table's cells too: side by side, their texts
+// would run into each other).
 bool isBlockRole(AtspiRole role) {
     static constexpr std::array blocks = {
         ATSPI_ROLE_PARAGRAPH,   ATSPI_ROLE_HEADING,         ATSPI_ROLE_SECTION,
         ATSPI_ROLE_LIST,        ATSPI_ROLE_LIST_ITEM,       ATSPI_ROLE_BLOCK_QUOTE,
-        ATSPI_ROLE_TABLE,       ATSPI_ROLE_TABLE_ROW,       ATSPI_ROLE_FORM,
+        ATSPI_ROLE_TABLE,       ATSPI_ROLE_TABLE_ROW,       ATSPI_ROLE_TABLE_CELL,
+        ATSPI_ROLE_COLUMN_HEADER, ATSPI_ROLE_ROW_HEADER,    ATSPI_ROLE_FORM,
         ATSPI_ROLE_PANEL,       ATSPI_ROLE_ARTICLE,         ATSPI_ROLE_HEADER,
         ATSPI_ROLE_FOOTER,      ATSPI_ROLE_CAPTION,         ATSPI_ROLE_DOCUMENT_FRAME,
         ATSPI_ROLE_DESCRIPTION_LIST, ATSPI_ROLE_DESCRIPTION_TERM,
@@ -241,6 +247,71 @@ std::optional<AtspiAccessibility::RichPart> AtspiAccessibility::richPart(
                     place->start, place->end};
 }
 
+bool AtspiAccessibility::formatVaries(Entry& entry) {
+    Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
+    const auto count = text ? characterCount(entry) : std::nullopt;
+    if (!count) {
+        return false;
+    }
+    // What a run says of its characters' look, less what belongs to their paragraph.
+    using Format = std::map<std::string, std::string>;
+    const auto formatAt = [&](int offset, int& end) -> std::optional<Format> {
+        int start = 0;
+        GHashTable* attributes = attemptOwned(
+            calls_, text.get(),
+            [&](GError** e) {
+                return atspi_text_get_attribute_run(text.get(), offset, FALSE, &start, &end, e);
+            },
+            [](GHashTable* made) { g_hash_table_unref(made); });
+        if (attributes == nullptr) {
+            return std::nullopt;
+        }
+        Format format;
+        GHashTableIter at;
+        gpointer key = nullptr;
+        gpointer value = nullptr;
+        g_hash_table_iter_init(&at, attributes);
+        while (g_hash_table_iter_next(&at, &key, &value) != FALSE) {
+            format.emplace(static_cast<const char*>(key), static_cast<const char*>(value));
+        }
+        g_hash_table_unref(attributes);
+        for (const char* paragraph : {"justification", "left-margin", "right-margin", "indent",
+                                      "direction", "pixels-above-lines", "pixels-below-lines"}) {
+            format.erase(paragraph);
+        }
+        return format;
+    };
+    const auto emphasised = [](const Format& format) {
+        const auto is = [&](const char* name, std::initializer_list<std::string_view> plain) {
+            const auto found = format.find(name);
+            return found != format.end() &&
+                   std::ranges::find(plain, std::string_view(found->second)) == plain.end();
+        };
+        return is("weight", {"normal", "400"}) || is("style", {"normal"}) ||
+               is("underline", {"none", "false"}) || is("strikethrough", {"false"});
+    };
+    // Bounded: a text of many runs is formatted, whatever the rest says.
+    constexpr int maxRuns = 256;
+    std::optional<Format> first;
+    int offset = 0;
+    for (int run = 0; run < maxRuns && offset < *count; ++run) {
+        int end = 0;
+        const auto format = formatAt(offset, end);
+        if (!format) {
+            return false;
+        }
+        if (emphasised(*format) || (first && *format != *first)) {
+            return true;
+        }
+        first = first ? first : format;
+        if (end <= offset) {
+            return false;
+        }
+        offset = end;
+    }
+    return offset < *count;
+}
+
 bool AtspiAccessibility::holdsFormattedText(Entry& entry) {
     const auto known = stateSet(entry);
     if (!known || !toolkit(entry).isEditable(*known)) {
@@ -256,7 +327,8 @@ bool AtspiAccessibility::holdsFormattedText(Entry& entry) {
         editor = tag != nullptr && std::strcmp(tag, "input") != 0 && std::strcmp(tag, "textarea") != 0;
         g_hash_table_unref(attributes);
     }
-    return editor || richText(entry) != nullptr;
+    return editor || richText(entry) != nullptr ||
+           (toolkit(entry).tellsFormatByRuns() && formatVaries(entry));
 }
 
 }  // namespace ravlin::platform

@@ -46,6 +46,11 @@ bool addSelectionUnanswered(AtspiAccessible* object, int start, int end) {
 
 }  // namespace
 
+bool AtspiAccessibility::selects(_AtspiAccessible* object, int start, int end) {
+    const auto now = selectionOrCaret(object);
+    return now && now->first >= 0 && *now == std::pair{start, end};
+}
+
 bool AtspiAccessibility::takesWrites(Entry& entry) {
     Held<AtspiEditableText> editable(atspi_accessible_get_editable_text_iface(entry.object));
     const auto now = editable ? stateSet(entry) : std::nullopt;
@@ -93,6 +98,11 @@ Status AtspiAccessibility::writeSelection(Entry& entry, text::Utf16Range range) 
             return Status::failure(ErrorCode::invalidArgument,
                                    "the range runs over parts of the element");
         }
+        // Nothing written where it is so already: a browser drops a selection write that
+        // matches what it shows, and the caret written before it would stay alone in its place.
+        if (selects(part->part.object, part->start, part->end)) {
+            return {};
+        }
         // The caret put there first: a selection in another part would stay beside a new one.
         if (part->start != part->end) {
             if (auto moved = writeToolkitSelection(part->part, part->start, part->start);
@@ -111,6 +121,9 @@ Status AtspiAccessibility::writeSelection(Entry& entry, text::Utf16Range range) 
 }
 
 Status AtspiAccessibility::writeToolkitSelection(Entry& entry, int start, int end) {
+    if (selects(entry.object, start, end)) {
+        return {};
+    }
     const bool empty = start == end;
     Held<AtspiText> text(atspi_accessible_get_text_iface(entry.object));
     const auto selections = [&] {

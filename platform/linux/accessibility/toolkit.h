@@ -96,6 +96,9 @@ class Toolkit {
     // Selection: whether it answers a selection added at all (where it does not, the call is
     // sent without waiting for an answer, and the selection read back).
     [[nodiscard]] virtual bool answersSelectionAdds() const { return true; }
+    // Whether the attribute runs of its text tell how each part of it is formatted (a bold
+    // word, an italic one): text whose runs differ is formatted.
+    [[nodiscard]] virtual bool tellsFormatByRuns() const { return false; }
 
     // Caret: the coordinates its positions are asked in. Window coordinates are relative to the
     // element's window, whose place on the screen the backend adds.

@@ -13,6 +13,8 @@
 // - Editable: a read-only line edit says it is editable and read-only at once, which the common
 //   rule reads as not editable; KDE's text editor is editable without the editable-text
 //   interface (typed into, never written over the bus).
+// - Format: a rich text edit's attribute runs say each part's weight, style and font (a plain
+//   one's runs differ only where its lines do).
 
 #include <algorithm>
 
@@ -30,6 +32,7 @@ class Qt final : public Toolkit {
 
     OffsetUnit offsetUnit() const override { return OffsetUnit::utf16; }
     bool readsSelectionWritesBack() const override { return true; }
+    bool tellsFormatByRuns() const override { return true; }
 
     std::optional<Rect> textBounds(ElementCalls& element, int start, int end) const override {
         const auto rect = element.textExtents(start, end, coordinates());

@@ -1,12 +1,14 @@
-// A Qt window for the desktop tests: a single-line field, a password field, a read-only field
-// and a multi-line field. Prints "<field>: <text>" whenever a text changes (the password field's
-// too), "password key: <key>" for each key press the password field gets ("e", "BackSpace",
-// "Ctrl+c"), and obeys lines on standard input:
-//   focus <line|password|readonly|area>    give that field the keyboard focus (in its window)
+// A Qt window for the desktop tests: a single-line field, a password field, a read-only field,
+// a multi-line field and a rich text field (a bold word). Prints "<field>: <text>" whenever a
+// text changes (the password field's too; the rich field's bold runs between asterisks:
+// "rich: We will *recieve* the parcel."), "password key: <key>" for each key press the password
+// field gets ("e", "BackSpace", "Ctrl+c"), and obeys lines on standard input:
+//   focus <line|password|readonly|area|rich>   give that field the keyboard focus (its window's)
 //   select <start> <end>                   select in the focused field (Qt offsets: UTF-16)
 //   copy <words...>                        own the clipboard: the words as text/plain and a
 //                                          4 x 3 PNG image as image/png
-//   text <field> <words...>                replace that field's text ("\n" is a line break)
+//   text <field> <words...>                replace that field's text ("\n" is a line break;
+//                                          the rich field's as HTML)
 // It says "READY pid=N" once shown and "OK <command>" after each command.
 
 #include <unistd.h>
@@ -22,7 +24,9 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QSocketNotifier>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextEdit>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <cstdio>
@@ -56,6 +60,23 @@ class KeyLog final : public QObject {
     }
 };
 
+// The rich field's text with its bold runs between asterisks, its paragraphs on lines of their
+// own ("\\n" between them).
+QString markedText(const QTextEdit& edit) {
+    QString marked;
+    for (QTextBlock block = edit.document()->begin(); block.isValid(); block = block.next()) {
+        if (block != edit.document()->begin()) {
+            marked += QStringLiteral("\\n");
+        }
+        for (auto fragment = block.begin(); !fragment.atEnd(); ++fragment) {
+            const auto part = fragment.fragment();
+            const bool bold = part.charFormat().fontWeight() >= QFont::Bold;
+            marked += bold ? QLatin1Char('*') + part.text() + QLatin1Char('*') : part.text();
+        }
+    }
+    return marked;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,12 +92,18 @@ int main(int argc, char** argv) {
     auto* readonly = new QLineEdit(QStringLiteral("read only"));
     readonly->setReadOnly(true);
     auto* area = new QPlainTextEdit(QString::fromUtf8("line one 😀\nsecond líne teh"));
+    auto* rich = new QTextEdit;
+    rich->setHtml(QStringLiteral("We will <b>recieve</b> teh parcel."));
     for (QWidget* field : {static_cast<QWidget*>(line), static_cast<QWidget*>(password),
-                           static_cast<QWidget*>(readonly), static_cast<QWidget*>(area)}) {
+                           static_cast<QWidget*>(readonly), static_cast<QWidget*>(area),
+                           static_cast<QWidget*>(rich)}) {
         layout->addWidget(field);
     }
-    const QMap<QString, QWidget*> fields{
-        {"line", line}, {"password", password}, {"readonly", readonly}, {"area", area}};
+    const QMap<QString, QWidget*> fields{{"line", line},         {"password", password},
+                                         {"readonly", readonly}, {"area", area},
+                                         {"rich", rich}};
+    QObject::connect(rich, &QTextEdit::textChanged,
+                     [rich] { say(QStringLiteral("rich: ") + markedText(*rich)); });
     QObject::connect(line, &QLineEdit::textChanged,
                      [](const QString& text) { say(QStringLiteral("line: ") + text); });
     QObject::connect(password, &QLineEdit::textChanged,
@@ -121,6 +148,8 @@ int main(int argc, char** argv) {
                                         .replace(QStringLiteral("\\n"), QStringLiteral("\n"));
             if (auto* edit = qobject_cast<QLineEdit*>(fields[words[1]])) {
                 edit->setText(content);
+            } else if (fields[words[1]] == rich) {
+                rich->setHtml(content);  // (its markup: "<b>bold</b>")
             } else {
                 area->setPlainText(content);
             }
@@ -134,6 +163,11 @@ int main(int argc, char** argv) {
                 cursor.setPosition(start);
                 cursor.setPosition(end, QTextCursor::KeepAnchor);
                 area->setTextCursor(cursor);
+            } else if (QApplication::focusWidget() == rich) {
+                QTextCursor cursor = rich->textCursor();
+                cursor.setPosition(start);
+                cursor.setPosition(end, QTextCursor::KeepAnchor);
+                rich->setTextCursor(cursor);
             }
         }
         say(QStringLiteral("OK ") + QString::fromStdString(command));
