@@ -225,6 +225,14 @@ TEST_P(WebMail, QuickFixInEveryPartOfAMail) {
             ASSERT_TRUE(composerClosedInto(browser.pid()));
         }
         ASSERT_TRUE(openComposer());
+        const auto draft = desktop.value(desktop.focusedOf(programPid()));
+        std::printf("measure: %s mail, caret by %s%s: %s, the Composer after it holds %zu "
+                    "characters\n",
+                    browser.name().c_str(), place.word,
+                    place.chord ? (std::string(" then ") + place.chord).c_str() : "",
+                    after == fixed ? "corrected" : after == first ? "as it was" : "other",
+                    draft.size());
+        EXPECT_EQ(draft, u"") << "nothing kept";
         ASSERT_TRUE(keyboard.tap("Return"));
         ASSERT_TRUE(composerClosedInto(browser.pid()));
         pause(1s);
@@ -233,12 +241,48 @@ TEST_P(WebMail, QuickFixInEveryPartOfAMail) {
     std::printf("measure: %s mail, Quick Fix %d times: corrected %d, as it was %d, other %d\n",
                 browser.name().c_str(), tries, corrected, asItWas, tries - corrected - asItWas);
     const std::string log = sessionLog(program);
+    for (std::size_t at = log.find("state=quick_fix_commit_failed"); at != std::string::npos;
+         at = log.find("state=quick_fix_commit_failed", at + 1)) {
+        std::printf("measure: %s mail, left as it was: %s\n", browser.name().c_str(),
+                    log.substr(at, log.find('\n', at) - at).c_str());
+    }
     EXPECT_EQ(occurrences(log, "state=quick_fix_committed method=typed"),
               static_cast<std::size_t>(corrected))
         << log;
     EXPECT_EQ(occurrences(log, "state=committed"), 0u) << log;
     EXPECT_EQ(occurrences(log, "state=quick_fix_sent"), 0u) << log;
     EXPECT_EQ(occurrences(log, "state=quick_fix_partial"), 0u) << log;
+}
+
+// A mail with a word in it nobody may edit (contenteditable="false") among words to correct:
+// the word's change cannot be made, so none is, the mail stays byte for byte as it was, the
+// session ends and keeps nothing, and Super+E and Return after it paste nothing.
+TEST_P(WebMail, AMailWithALockedWordIsLeftExactlyAsItWas) {
+    ASSERT_TRUE(openLog(program));  // (it keeps what it is shown from now on)
+    service.replace("teh", "the");
+    auto& browser = DesktopApplication::get(GetParam());
+    ASSERT_TRUE(browser.ready());
+    const QString locked = QString::fromLatin1(DesktopApplication::lockedMail);
+    const auto field = browser.resetMail(true);
+    ASSERT_TRUE(field);
+    const auto end = static_cast<std::int64_t>(desktop.value(field).size());
+    ASSERT_TRUE(select(field, Utf16Range{end, 0}));
+    ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+    pause(5s);  // the Quick Fix flow's end
+    EXPECT_EQ(browser.mailMarkup(), locked);
+    EXPECT_FALSE(desktop.focusedOf(programPid())) << "the session ended";
+    ASSERT_TRUE(composerClosedInto(browser.pid()));
+    ASSERT_TRUE(openComposer());
+    EXPECT_EQ(desktop.value(desktop.focusedOf(programPid())), u"") << "nothing kept";
+    ASSERT_TRUE(keyboard.tap("Return"));
+    ASSERT_TRUE(composerClosedInto(browser.pid()));
+    pause(1s);
+    EXPECT_EQ(browser.mailMarkup(), locked);
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=quick_fix_commit_failed reason=restore-target-selection"),
+              1u)
+        << log;
+    EXPECT_EQ(occurrences(log, "state=committed"), 0u) << log;
 }
 
 INSTANTIATE_TEST_SUITE_P(Browsers, WebMail, ::testing::Values(Kind::chromium, Kind::firefox),

@@ -38,7 +38,8 @@ constexpr const char* writerSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
 // once the message changed, its markup: "message <p>...</p>". F9 puts the message back as it
 // first stood and focuses it (its caret at its start). The mail beside it (paragraphs, a bold
 // word, a list, a link, a table; no role of its own, as web mail writes it) says its markup the
-// same way, "mail <p>...</table>"; F2 puts it back and focuses it. The field "shown" is a
+// same way, "mail <p>...</table>"; F2 puts it back and focuses it, F4 puts there a mail with a
+// word nobody may edit (contenteditable="false") and focuses it. The field "shown" is a
 // password input whose "show password" is F8 (its type made text; F7 makes it a password input
 // again); the title says "shown N password" or "shown N text".
 constexpr const char* page = R"(<!doctype html>
@@ -65,6 +66,7 @@ new MutationObserver(() => { document.title = 'message ' + message.innerHTML; })
     .observe(message, {subtree: true, childList: true, characterData: true});
 const mail = document.querySelector('[aria-label="mail"]');
 const firstMail = '%MAIL%';
+const lockedMail = '%LOCKED%';
 mail.innerHTML = firstMail;
 new MutationObserver(() => { document.title = 'mail ' + mail.innerHTML; })
     .observe(mail, {subtree: true, childList: true, characterData: true});
@@ -74,10 +76,10 @@ document.addEventListener('keydown', (event) => {
     shown.type = event.key === 'F8' ? 'text' : 'password';
     tellShown();
   }
-  if (event.key === 'F9' || event.key === 'F2') {
+  if (event.key === 'F9' || event.key === 'F2' || event.key === 'F4') {
     event.preventDefault();
     const field = event.key === 'F9' ? message : mail;
-    field.innerHTML = event.key === 'F9' ? first : firstMail;
+    field.innerHTML = event.key === 'F9' ? first : event.key === 'F2' ? firstMail : lockedMail;
     field.focus();
     document.getSelection().collapse(field.firstChild, 0);
   }
@@ -131,7 +133,9 @@ constexpr const char* firefoxWindow =
 
 // The page with the mail's first markup in its script.
 QByteArray pageText() {
-    return QByteArray(page).replace("%MAIL%", DesktopApplication::firstMail);
+    return QByteArray(page)
+        .replace("%MAIL%", DesktopApplication::firstMail)
+        .replace("%LOCKED%", DesktopApplication::lockedMail);
 }
 
 bool write(const QString& path, const QByteArray& contents) {
@@ -153,9 +157,11 @@ std::optional<std::pair<Window, platform::ProcessID>> windowOfGroup(Display* dis
     return std::nullopt;
 }
 
-// F9 and F2 (their virtual key codes), the page's keys that put the message and the mail back.
+// F9, F2 and F4 (their virtual key codes), the page's keys that put the message and the mail
+// back, and the mail with a word locked.
 constexpr std::uint32_t f9KeyCode = 101;
 constexpr std::uint32_t f2KeyCode = 120;
+constexpr std::uint32_t f4KeyCode = 118;
 
 bool isTextRole(const std::optional<std::u16string>& role) {
     return role == u"AXTextArea" || role == u"AXTextField" || role == u"AXSecureTextField";
@@ -364,22 +370,23 @@ QString DesktopApplication::windowTitle() const {
     return title;
 }
 
-QString DesktopApplication::markupOf(const QString& name, const QString& last) const {
+QString DesktopApplication::markupOf(const QString& name) const {
+    // (up to its last tag's end: the browser's name after it holds none)
     const QString title = windowTitle();
     const QString start = name + QStringLiteral(" ");
-    const auto end = title.lastIndexOf(last);
+    const auto end = title.lastIndexOf(QLatin1Char('>'));
     if (!title.startsWith(start) || end < 0) {
         return {};
     }
-    return title.mid(start.size(), end + last.size() - start.size());
+    return title.mid(start.size(), end + 1 - start.size());
 }
 
 QString DesktopApplication::messageMarkup() const {
-    return markupOf(QStringLiteral("message"), QStringLiteral("</p>"));
+    return markupOf(QStringLiteral("message"));
 }
 
 QString DesktopApplication::mailMarkup() const {
-    return markupOf(QStringLiteral("mail"), QStringLiteral("</table>"));
+    return markupOf(QStringLiteral("mail"));
 }
 
 platform::ElementRef DesktopApplication::resetMessage() {
@@ -387,9 +394,10 @@ platform::ElementRef DesktopApplication::resetMessage() {
                        [this] { return messageMarkup(); });
 }
 
-platform::ElementRef DesktopApplication::resetMail() {
-    return resetEditor(QStringLiteral("mail"), QString::fromLatin1(firstMail), f2KeyCode,
-                       [this] { return mailMarkup(); });
+platform::ElementRef DesktopApplication::resetMail(bool locked) {
+    return resetEditor(QStringLiteral("mail"),
+                       QString::fromLatin1(locked ? lockedMail : firstMail),
+                       locked ? f4KeyCode : f2KeyCode, [this] { return mailMarkup(); });
 }
 
 platform::ElementRef DesktopApplication::resetEditor(const QString& name, const QString& first,

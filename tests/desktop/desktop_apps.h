@@ -65,13 +65,17 @@ class DesktopApplication {
     [[nodiscard]] QString messageMarkup() const;
     static constexpr const char* firstMessage =
         "<p>We will <b>recieve</b> the parcel.</p><p>It is <i>realy</i> late.</p>";
-    // The mail: as the message, with F2, its markup said as "mail <p>...</table>".
-    platform::ElementRef resetMail();
+    // The mail: as the message, with F2, its markup said as "mail <p>...</table>"; `locked`,
+    // with F4, a mail with a word in it nobody may edit.
+    platform::ElementRef resetMail(bool locked = false);
     [[nodiscard]] QString mailMarkup() const;
     static constexpr const char* firstMail =
         "<p>First of teh lines.</p><p>We will <b>recieve</b> it tomorrow.</p><ul><li>Bring teh "
         "form.</li></ul><p>See <a href=\"#t\">teh terms</a>.</p><table><tbody><tr><td>In teh "
         "cell</td><td>Other</td></tr></tbody></table>";
+    static constexpr const char* lockedMail =
+        "<p>One teh line.</p><p>We <span contenteditable=\"false\">teh</span> end.</p><p>Last "
+        "teh line.</p>";
 
   private:
     explicit DesktopApplication(Kind kind);
@@ -79,8 +83,8 @@ class DesktopApplication {
     // The editor `name` of the page put back by its key as `first`, focused; `markup` reads it.
     platform::ElementRef resetEditor(const QString& name, const QString& first, std::uint32_t key,
                                      const std::function<QString()>& markup);
-    // What the title says of the editor `name`: its markup, up to the last `last`.
-    [[nodiscard]] QString markupOf(const QString& name, const QString& last) const;
+    // What the title says of the editor `name`: its markup.
+    [[nodiscard]] QString markupOf(const QString& name) const;
     // Has Firefox gather where its elements stand (see the definition).
     bool warmUpPlaces();
     [[nodiscard]] bool isBrowser() const { return kind_ == Kind::chromium || kind_ == Kind::firefox; }
