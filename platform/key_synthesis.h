@@ -4,6 +4,8 @@
 // chord's modifiers held exactly, whatever the keyboard holds) and a piece of Unicode text typed
 // as such. Each can fail (no event source, the desktop refused the event).
 
+#include <chrono>
+#include <cstddef>
 #include <string_view>
 
 #include "platform/keys.h"
@@ -17,8 +19,20 @@ class KeySynthesis {
 
     virtual Status postKeyDown(KeyChord chord) = 0;
     virtual Status postKeyUp(KeyChord chord) = 0;
-    // Types `text` (UTF-16) at the focus; invalidArgument for an empty text.
+    // Types `text` (UTF-16) at the focus; invalidArgument for an empty text. Nothing waits here:
+    // a text longer than textRoom allows now is refused, nothing of it typed.
     virtual Status postText(std::u16string_view text) = 0;
+
+    // How much of `text` can be typed at once now (UTF-16 units from its start, whole
+    // characters), and how long until more can. Where a desktop types characters with a few keys
+    // it binds to them for a moment (X11), a key is free again only once the target has had the
+    // time to translate it; a caller with more to type waits that long (as a suspension) and
+    // goes on. Where nothing limits typing, all of it (postText then says whether it can).
+    struct TextRoom {
+        std::size_t units = 0;
+        std::chrono::nanoseconds moreIn{};
+    };
+    [[nodiscard]] virtual TextRoom textRoom(std::u16string_view text) { return {text.size(), {}}; }
     // Whether the user holds a modifier key down now: a key posted meanwhile would reach the
     // application with it (a posting waits a short while for it to be let go).
     [[nodiscard]] virtual bool modifiersHeld() { return false; }

@@ -10,6 +10,7 @@
 #include "app/editor/panel_composition.h"
 #include "app/editor/spell_check_filter.h"
 #include "app/editor/view_composition.h"
+#include "app/shell/session_flows.h"
 #include "app/shell/triggers/double_tap_trigger.h"
 #include "app/shell/triggers/quick_fix_double_tap_trigger.h"
 #include "app/target/focus_snapshot.h"
@@ -55,9 +56,15 @@ QNCoordinatorApp::~QNCoordinatorApp() {
 void QNCoordinatorApp::willTerminate() {
     // Keys held for a panel go to whatever has the keyboard.
     heldKeys_.reset();
+    // The user's clipboard first: whatever a flow borrowed goes back now, before any flow could
+    // resume.
     if (quickFixPasteboardManager_) {
         quickFixPasteboardManager_->restoreBeforeExit();
     }
+    // Every session flow ends at its next wait (the waits end at once), without touching the
+    // desktop again.
+    ending_.request_stop();
+    cancelQuickFixAutoCommit();
     // The heads-up's dismissal and the Composer's pending corrections end now (on the
     // sequence's next turn) rather than never.
     if (quickFixHUD_) {
@@ -65,6 +72,11 @@ void QNCoordinatorApp::willTerminate() {
     }
     if (composer) {
         composer->cancelCorrections("quit");
+    }
+    // The panel goes now, and its animations with it.
+    if (isPanelOpen) {
+        isPanelOpen = false;
+        SessionFlows::closePanelWindow(*this);
     }
 }
 

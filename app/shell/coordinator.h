@@ -111,9 +111,11 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     // Once, on the main sequence.
     void start();
     // The event loop has ended: a paste or Quick Fix left in the middle puts the user's
-    // pasteboard back now (its flow never resumes), as does a restore still counting down; the
-    // heads-up's pending dismissal and the Composer's pending corrections are stopped. The
-    // caller gives the sequence one more turn.
+    // pasteboard back now, as does a restore still counting down; then every flow is stopped
+    // (the open's and the Quick Fix's captures, the commit's paste, the write-back, the watch
+    // for a late copy, the clipboard reads they wait on, the Composer's corrections, the
+    // heads-up's dismissal). Their waits end on the sequence's next turns, where each flow ends
+    // without touching anything: the caller drains the sequence (QtExecutor::drain).
     void willTerminate();
 
     [[nodiscard]] const QNCoordinatorEnvironment& environment() const { return env_; }
@@ -243,6 +245,9 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     void sayCloudNotSetUpOnce();
 
     QNCoordinatorEnvironment env_;
+    // Requested by willTerminate: the sessions' flows end at their next wait, and so do the
+    // waits on the desktop they are in (TargetSeams::ending).
+    std::stop_source ending_;
     std::unique_ptr<QNServiceCorrectionEngineFactory> correctionEngineFactory_;
     std::shared_ptr<QNServiceUpdate> updateChecker_;
     // Says in the session log when the settings stop being saved.

@@ -31,6 +31,9 @@ namespace {
 // How long start-up waits for the running window to be drawn before it makes the coordinator all
 // the same.
 constexpr auto undrawnWindowLimit = std::chrono::seconds(1);
+// The longest the program's end lets its stopped flows take to end (each takes a turn or two of
+// the sequence; a correction under way, the time its request takes to stop).
+constexpr auto stoppedFlowsLimit = std::chrono::milliseconds(250);
 
 void say(const std::string& line) {
     std::fprintf(stderr, "ravlin: %s\n", line.c_str());
@@ -218,11 +221,11 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     const int status = QApplication::exec();
     looping = false;
     // Whatever flow the loop left suspended, the user's clipboard goes back while the
-    // application (and its clipboard) still exists.
+    // application (and its clipboard) still exists; then the flows are stopped, and end on the
+    // sequence.
     if (coordinator) {
         coordinator->willTerminate();
-        // The flows stopped there end on the sequence.
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        executor->drain(stoppedFlowsLimit);
     }
     // What the program still serves on the clipboard (the user's contents put back, a text left
     // there) would go with it: a clipboard manager, or else a keeper of ours, takes it over.
@@ -232,6 +235,9 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // The triggers let go of the desktop (the hot key's grab among them) before the seams go.
     QNCoordinatorApp::setShared(nullptr);
     coordinator.reset();
+    // The flows of what went with it (its windows' animations) were stopped as their owners
+    // went: they end too.
+    executor->drain(stoppedFlowsLimit);
     return status;
 }
 

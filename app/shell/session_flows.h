@@ -5,7 +5,8 @@
 //
 // Every flow is a coroutine on the main sequence that takes its arguments by value and holds the
 // coordinator weakly: it locks it to work, lets go of it before each wait and locks it again
-// after, ending when it is gone. Nothing that opens or closes a panel runs while a commit or a
+// after (resumed), ending when it is gone or the program is ending. Each wait is one the
+// program's end stops (TargetSeams::ending, the auto-commit's stop). Nothing that opens or closes a panel runs while a commit or a
 // Quick Fix write-back is under way (`isCommitting`): a Composer trigger meanwhile opens the
 // panel once it has ended. A commit's or write-back's last steps touch the session only while
 // `panelSessionID` still names the session they were made for.
@@ -68,6 +69,9 @@ struct QNCoordinatorApp::SessionFlows {
                                const std::string& reason);
 
     // --- Shared steps
+    // The coordinator again after a wait: none once it is gone or the program is ending (the
+    // flow then ends without touching anything).
+    static std::shared_ptr<QNCoordinatorApp> resumed(const Weak& weak);
     // Runs `task` on the main sequence after what is queued there.
     static void post(QNCoordinatorApp& app, std::function<void()> task);
     // The trust check of an open: fresh, handed to the monitor; without trust, the request for

@@ -86,6 +86,7 @@ class NotingKeySynthesis final : public platform::KeySynthesis {
         note_();
         return keys_->postText(text);
     }
+    TextRoom textRoom(std::u16string_view text) override { return keys_->textRoom(text); }
     bool modifiersHeld() override { return keys_->modifiersHeld(); }
     platform::Status postKeyPresses(platform::KeyChord chord, int times) override {
         note_();
@@ -189,10 +190,11 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
     }
 
     self->logSystem(platform::LogLevel::notice, "openPanel: capturing focus snapshot");
-    auto capture = QNModelFocusSnapshot::capture(targetSeams(*self), {}, trigger == "hotkey");
+    const TargetSeams seams = targetSeams(*self);
+    auto capture = QNModelFocusSnapshot::capture(seams, seams.ending, trigger == "hotkey");
     self.reset();
     const QNModelFocusSnapshot snapshot = co_await capture;
-    self = weak.lock();
+    self = resumed(weak);
     if (!self) {
         co_return;
     }
@@ -309,7 +311,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
     auto polish = self->composer->polishBeforeCommit(kCommitPolishTimeout);
     self.reset();
     const std::u16string polished = co_await polish;
-    self = weak.lock();
+    self = resumed(weak);
     if (!self) {
         co_return;
     }
@@ -341,11 +343,12 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
         self->logSession(QNKindLog::system, prefix + " state=committing " + characters(commitText) +
                                                 " chars target=" + orUnknown(target->identity) +
                                                 " method=paste");
-        auto paste = QNModelPasteboardSnapshot::paste(writingSeams(*self), commitText, *target,
-                                                      {}, std::move(replacing));
+        const TargetSeams seams = writingSeams(*self);
+        auto paste = QNModelPasteboardSnapshot::paste(seams, commitText, *target, seams.ending,
+                                                      std::move(replacing));
         self.reset();
         const QNPasteOutcome outcome = co_await paste;
-        self = weak.lock();
+        self = resumed(weak);
         if (!self) {
             co_return;
         }
@@ -610,6 +613,14 @@ void QNCoordinatorApp::SessionFlows::endSession(QNCoordinatorApp& app) {
     }
 }
 
+std::shared_ptr<QNCoordinatorApp> QNCoordinatorApp::SessionFlows::resumed(const Weak& weak) {
+    auto self = weak.lock();
+    if (self && self->ending_.stop_requested()) {
+        return nullptr;
+    }
+    return self;
+}
+
 TargetSeams QNCoordinatorApp::SessionFlows::targetSeams(QNCoordinatorApp& app) {
     if (!app.quickFixPasteboardManager_) {
         app.quickFixPasteboardManager_ =
@@ -632,7 +643,9 @@ TargetSeams QNCoordinatorApp::SessionFlows::targetSeams(QNCoordinatorApp& app) {
                 }
             });
     }
-    return TargetSeams::from(app.context(), app.quickFixPasteboardManager_);
+    auto seams = TargetSeams::from(app.context(), app.quickFixPasteboardManager_);
+    seams.ending = app.ending_.get_token();
+    return seams;
 }
 
 TargetSeams QNCoordinatorApp::SessionFlows::writingSeams(QNCoordinatorApp& app) {

@@ -83,12 +83,15 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::startQuickFix(Weak weak, std::stri
                        noTextFieldHeadsUp(), "no-target-text");
         co_return;
     }
-    auto capture = QNModelFocusSnapshot::capture(seams, {});
+    auto capture = QNModelFocusSnapshot::capture(seams, seams.ending);
     self.reset();
     const QNModelFocusSnapshot snapshot = co_await capture;
+    if (seams.ending.stop_requested()) {
+        co_return;
+    }
     const std::optional<QNQuickFixHostSession> session =
-        co_await QNServiceQuickFixHost::beginSession(snapshot, driver, {});
-    self = weak.lock();
+        co_await QNServiceQuickFixHost::beginSession(snapshot, driver, seams.ending);
+    self = resumed(weak);
     if (!self) {
         co_return;
     }
@@ -204,7 +207,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::runQuickFixAutoCommit(
                                                     self->quickFixPasteboardManager_, stop);
         self.reset();
         const QNQuickFixCommitResult outcome = co_await commit;
-        self = weak.lock();
+        self = resumed(weak);
         if (!self) {
             co_return;
         }
@@ -227,7 +230,7 @@ QCoro::Task<bool> QNCoordinatorApp::SessionFlows::waitForQuickFixCorrection(Weak
     auto wait = self->composer->waitUntilSettled(std::nullopt, stop);
     self.reset();
     const bool settled = co_await wait;
-    self = weak.lock();
+    self = resumed(weak);
     if (!self) {
         co_return false;
     }
@@ -254,7 +257,7 @@ QCoro::Task<bool> QNCoordinatorApp::SessionFlows::waitForQuickFixCorrection(Weak
                                 panelActivationLimit, stop);
         self.reset();
         (void)co_await active;
-        if (!weak.lock()) {
+        if (!resumed(weak)) {
             co_return false;
         }
     }

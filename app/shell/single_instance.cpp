@@ -291,6 +291,11 @@ struct SingleInstance::FolderWatch {
 SingleInstance::SingleInstance(QString folder, QString name, QObject* parent)
     : QObject(parent), folder_(std::move(folder)), name_(std::move(name)) {}
 
+SingleInstance::SingleInstance(Folder folder, QString name, QObject* parent)
+    : SingleInstance(std::move(folder.path), std::move(name), parent) {
+    folderRefused_ = std::move(folder.problem);
+}
+
 SingleInstance::~SingleInstance() {
     // The socket file goes only while it is still the one made here.
     if (made_) {
@@ -303,15 +308,36 @@ SingleInstance::~SingleInstance() {
     }
 }
 
-QString SingleInstance::defaultFolder() {
+SingleInstance::Folder SingleInstance::defaultFolder() {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && QDir(QString::fromLocal8Bit(runtime)).exists()) {
-        return QString::fromLocal8Bit(runtime);
+        return {QString::fromLocal8Bit(runtime), std::nullopt};
     }
     const QString fallback = QDir::tempPath() + QStringLiteral("/ravlin-%1").arg(getuid());
-    QDir().mkpath(fallback);
-    QFile::setPermissions(fallback, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return fallback;
+    // Made private from the start; one found there is looked at below.
+    (void)::mkdir(QFile::encodeName(fallback).constData(), 0700);
+    return {fallback, privateFolderProblem(fallback)};
+}
+
+std::optional<std::string> SingleInstance::privateFolderProblem(const QString& folder) {
+    const QByteArray path = QFile::encodeName(folder);
+    const std::string named = path.toStdString();
+    const auto entry = entryAt(path);
+    if (!entry) {
+        return named + " cannot be made: " + std::strerror(errno);
+    }
+    if (!S_ISDIR(entry->st_mode)) {
+        return named + " is " + kindOf(entry->st_mode) + ", not a folder";
+    }
+    if (entry->st_uid != ::getuid()) {
+        return named + " belongs to another user (uid " + std::to_string(entry->st_uid) + ")";
+    }
+    // Ours: closed to others, should it not be (an older start's, made open).
+    if ((entry->st_mode & 07777) != 0700 && ::chmod(path.constData(), 0700) != 0) {
+        return named + " is open to other users and cannot be made private: " +
+               std::strerror(errno);
+    }
+    return std::nullopt;
 }
 
 QString SingleInstance::socketPath() const {
@@ -323,6 +349,10 @@ QString SingleInstance::lockPath() const {
 }
 
 SingleInstance::Claim SingleInstance::claim(int waitMs) {
+    if (folderRefused_) {
+        problem_ = *folderRefused_;
+        return Claim::Unusable;
+    }
     const QString path = lockPath();
     takenOver_ = removeIfDanglingLink(path);
     // QLockFile reads a lock it finds, and would wait forever on a FIFO there.

@@ -52,10 +52,22 @@ class SingleInstance final : public QObject {
 
     // `folder` holds the lock and the socket; `name` names both.
     SingleInstance(QString folder, QString name, QObject* parent = nullptr);
+    // The same over a folder found for the user; one with a problem makes the claim Unusable.
+    struct Folder {
+        QString path;
+        std::optional<std::string> problem;
+    };
+    SingleInstance(Folder folder, QString name, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // The folder for the running user: $XDG_RUNTIME_DIR, else a private folder under /tmp.
-    [[nodiscard]] static QString defaultFolder();
+    // The folder for the running user: $XDG_RUNTIME_DIR, else ravlin-<uid> in the temporary
+    // folder, made private (0700) where missing. That one is refused (its problem said) unless it
+    // is this user's own folder, private: another user may have made it first, to read the
+    // socket or take the lock.
+    [[nodiscard]] static Folder defaultFolder();
+    // Why `path` is no private folder of this user's (a folder of the user's own that others may
+    // enter is made private first); none when it is one.
+    [[nodiscard]] static std::optional<std::string> privateFolderProblem(const QString& path);
 
     // Blocks at most about `waitMs` (a first process that is still starting may need a moment
     // before it listens).
@@ -100,6 +112,8 @@ class SingleInstance final : public QObject {
     QString folder_;
     QString name_;
     std::string problem_;
+    // Why the folder found for the user cannot be used (the claim is then Unusable).
+    std::optional<std::string> folderRefused_;
     std::optional<std::string> takenOver_;
     std::optional<std::string> socketProblem_;
     std::unique_ptr<QLockFile> lock_;

@@ -1,5 +1,6 @@
 #include "app/support/qt_executor.h"
 
+#include <QEventLoop>
 #include <QMetaObject>
 #include <QThread>
 #include <algorithm>
@@ -69,6 +70,27 @@ void QtExecutor::runDue() {
         (*task)();
     }
     reschedule();
+    if (afterTurn_) {
+        afterTurn_();
+    }
+}
+
+bool QtExecutor::drain(std::chrono::milliseconds limit) {
+    if (suspendedWaits() == 0) {
+        return true;
+    }
+    // Every wait resumes from a task of the sequence: after each turn is when one may have been
+    // the last.
+    QEventLoop loop;
+    afterTurn_ = [this, &loop] {
+        if (suspendedWaits() == 0) {
+            loop.quit();
+        }
+    };
+    QTimer::singleShot(limit, &loop, &QEventLoop::quit);
+    loop.exec();
+    afterTurn_ = nullptr;
+    return suspendedWaits() == 0;
 }
 
 void QtExecutor::reschedule() {

@@ -11,6 +11,8 @@
 
 #include <QObject>
 #include <QTimer>
+#include <chrono>
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -33,6 +35,11 @@ class QtExecutor final : public QObject, public Executor {
     // Tasks waiting, due now or later.
     [[nodiscard]] std::size_t pendingCount() const;
 
+    // Runs the sequence (a local event loop) until no flow waits on anything any more
+    // (suspendedWaits() is none, looked at after each of its turns) or `limit` has passed:
+    // the program's end, once it has stopped its flows, lets them end so. Whether none is left.
+    bool drain(std::chrono::milliseconds limit);
+
   private:
     // On the executor's thread: runs what is due, then sets the timer for the next task.
     void runDue();
@@ -43,6 +50,8 @@ class QtExecutor final : public QObject, public Executor {
     std::optional<Task> takeDue(Instant limit);
 
     QTimer timer_;
+    // While draining: told after each turn of the sequence.
+    std::function<void()> afterTurn_;
     mutable std::mutex mutex_;
     DueTaskQueue tasks_;
     bool wakePending_ = false;  // guarded by mutex_

@@ -642,8 +642,8 @@ QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probeCaret(TargetSeams se
     auto& workspace = *seams.workspace;
     // The character must not reach the application along with keys the user still holds (the
     // shortcut's).
-    (void)co_await waitForKeysUp(seams, std::stop_token());
-    if (!frontmostOther(workspace, app)) {
+    (void)co_await waitForKeysUp(seams, seams.ending);
+    if (seams.ending.stop_requested() || !frontmostOther(workspace, app)) {
         co_return std::nullopt;
     }
     const auto before = Driver::selectedTextRange(accessibility, element);
@@ -653,14 +653,17 @@ QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probeCaret(TargetSeams se
         co_return std::nullopt;
     }
     const std::u16string probe(1, probeCharacter);
-    if (!postUnicodeText(seams, probe)) {
+    if (co_await typeText(
+            seams, probe,
+            [workspace = seams.workspace, app] { return frontmostOther(*workspace, app); },
+            seams.ending) != probe.size()) {
         co_return std::nullopt;
     }
     // Where the character stands once the field shows it: the field's text is the old one with
     // it inserted (a caret said to have moved proves nothing: it may be told late, or early).
     std::optional<std::int64_t> at;
     for (int read = 0; read < probeReads && !at; ++read) {
-        co_await sleepFor(*seams.executor, probeReadInterval, std::stop_token());
+        co_await sleepFor(*seams.executor, probeReadInterval, seams.ending);
         if (const auto now = Driver::stringAttribute(accessibility, ax::value, element, false)) {
             at = insertedAt(*valueBefore, *now, probe);
         }
@@ -714,7 +717,7 @@ QCoro::Task<> QNModelFocusSnapshot::takeBackProbe(TargetSeams seams, ElementRef 
         co_await waitUntil(
             *seams.executor,
             [&] { return Driver::selectedText(accessibility, element) == probe; },
-            probeReadInterval, probeReadInterval * probeReads, std::stop_token()) &&
+            probeReadInterval, probeReadInterval * probeReads, seams.ending) &&
         unchanged()) {
         postDeleteKey(seams);
         co_return;
@@ -725,10 +728,6 @@ QCoro::Task<> QNModelFocusSnapshot::takeBackProbe(TargetSeams seams, ElementRef 
     if (caret && caret->length == 0 && caret->location == at + 1 && unchanged()) {
         postDeleteKey(seams);
     }
-}
-
-bool QNModelFocusSnapshot::postUnicodeText(const TargetSeams& seams, std::u16string_view text) {
-    return !text.empty() && seams.keySynthesis->postText(text).ok();
 }
 
 bool QNModelFocusSnapshot::postDeleteKey(const TargetSeams& seams) {

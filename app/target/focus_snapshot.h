@@ -221,7 +221,6 @@ struct QNModelFocusSnapshot {
                                                      platform::ElementRef element,
                                                      platform::RunningApplication app,
                                                      std::u16string valueBefore, std::int64_t at);
-    static bool postUnicodeText(const TargetSeams& seams, std::u16string_view text);
     static bool postDeleteKey(const TargetSeams& seams);
 };
 

@@ -129,11 +129,11 @@ QNPasteRoute pasteRoute(const platform::RunningApplication& target,
 }
 
 AnswerAwaiter<std::optional<std::u16string>> pasteboardText(
-    std::shared_ptr<platform::Pasteboard> pasteboard, Executor& executor) {
+    std::shared_ptr<platform::Pasteboard> pasteboard, Executor& executor, std::stop_token stop) {
     return whenAnswered<std::optional<std::u16string>>(
-        executor, [pasteboard = std::move(pasteboard)](auto done) {
-            pasteboard->readString(std::move(done));
-        });
+        executor,
+        [pasteboard = std::move(pasteboard)](auto done) { pasteboard->readString(std::move(done)); },
+        std::move(stop));
 }
 
 QNModelPasteboardSnapshot QNModelPasteboardSnapshot::of(platform::PasteboardContents contents) {
@@ -164,9 +164,13 @@ QCoro::Task<QNModelPasteboardSnapshot> QNModelPasteboardSnapshot::capture(Target
         snapshot.failure = *refused;
     } else {
         snapshot = of(co_await whenAnswered<platform::PasteboardContents>(
-            *seams.executor, [pasteboard = seams.pasteboard](auto done) {
+            *seams.executor,
+            [pasteboard = seams.pasteboard](auto done) {
                 pasteboard->readContents(std::move(done));
-            }));
+            },
+            seams.ending,
+            platform::PasteboardContents{.failure =
+                                             platform::PasteboardSaveFailure::ownerNotAnswering}));
     }
     snapshot.changeCountWhenSaved = pasteboard.changeCount();
     const auto manager = seams.pasteboardManager.lock();
@@ -255,7 +259,7 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::waitUntilFrontmost(TargetSeams seam
     co_return inFront || (stop.stop_requested() && isFrontmost());
 }
 
-QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
+QCoro::Task<QNModelPasteboardSnapshot::Reselected> QNModelPasteboardSnapshot::reselect(
     TargetSeams seams, platform::RunningApplication target, QNPasteSelection selection,
     std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved) {
     using Driver = QNQuickFixHostLiveDriver;
@@ -264,17 +268,17 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
     // what runs: nothing is sent to it, and a selection that cannot be seen is never certain.
     const auto element = Driver::focusedElementRef(accessibility, target.pid);
     if (!element || seams.secureInput->state() == platform::SecureInput::State::on) {
-        co_return false;
+        co_return Reselected{};
     }
     std::optional<std::string> role;
     if (const auto read = Driver::stringAttribute(accessibility, platform::ax::role, *element, true)) {
         role = text::toUtf8(*read);
     }
     if (Driver::isSecureTextElement(accessibility, *element, role)) {
-        co_return false;
+        co_return Reselected{};
     }
     if (Driver::selectedText(accessibility, *element) == selection.text) {
-        co_return true;
+        co_return Reselected{.certain = true};
     }
     std::optional<text::Utf16Range> range;
     if (const auto value =
@@ -285,10 +289,10 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
         for (int check = 0; check < pasteBounds.selectionChecks && !stop.stop_requested();
              ++check) {
             if (!isInFront(seams, target)) {
-                co_return false;
+                co_return Reselected{};
             }
             if (Driver::selectedText(accessibility, *element) == selection.text) {
-                co_return true;
+                co_return Reselected{.certain = true};
             }
             co_await sleepFor(*seams.executor, pasteBounds.selectionCheckInterval, stop);
         }
@@ -297,11 +301,11 @@ QCoro::Task<bool> QNModelPasteboardSnapshot::reselect(
     // copy the whole line the caret is on.
     const auto selected = Driver::selectedTextRange(accessibility, *element);
     if (stop.stop_requested() || !selected || selected->length < 1) {
-        co_return false;
+        co_return Reselected{};
     }
     const auto copied = co_await QNModelFocusSnapshot::copySelectionViaPasteboard(
         seams, target, role, stop, std::move(saved));
-    co_return copied == selection.text;
+    co_return Reselected{.certain = copied == selection.text, .copied = true};
 }
 
 namespace {
@@ -459,7 +463,7 @@ class SeamsPasteSteps final : public QNPasteSteps {
         return pastedFrom_.pasteboard->lastWriteFetchedBy(taker);
     }
     QCoro::Task<> pause(std::chrono::milliseconds duration) override {
-        co_await sleepFor(*seams_.executor, duration, std::stop_token());
+        co_await sleepFor(*seams_.executor, duration, seams_.ending);
     }
 
   private:
@@ -489,9 +493,11 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     if (target.pid != seams.workspace->currentApplication().pid) {
         activationAccepted = seams.workspace->activate(target.pid);
     }
-    // Put back at the end; after a selection check, one that watches for its copy landing late.
-    // What became of the clipboard's contents is told with the outcome.
-    const auto copied = replacing ? std::optional(replacing->text) : std::nullopt;
+    // Put back at the end; after a selection check that asked the target for a copy, one that
+    // watches for that copy landing late (only then: a copy the person makes just afterwards
+    // stands, whatever it holds). What became of the clipboard's contents is told with the
+    // outcome.
+    std::optional<std::u16string> copied;
     auto putBack = platform::PutBack::done;
     const auto ended = [&](QNPasteOutcome outcome) {
         outcome.restore = putBack;
@@ -511,8 +517,15 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     }
     // Pasting over anything but the selection the session was seeded from would leave that text
     // in place beside the new one, or overwrite other text of the user's.
-    if (replacing && !co_await reselect(seams, target, *replacing, stop, borrowed.clipboard)) {
-        co_return failed(QNPasteResult::selectionLost);
+    if (replacing) {
+        const auto reselected =
+            co_await reselect(seams, target, *replacing, stop, borrowed.clipboard);
+        if (reselected.copied) {
+            copied = replacing->text;
+        }
+        if (!reselected.certain) {
+            co_return failed(QNPasteResult::selectionLost);
+        }
     }
     // A stopped paste must not go on: its pauses would end at once and the restore would land
     // before the target fetched the text, pasting the user's previous contents instead.
@@ -593,7 +606,7 @@ WaitUntilNotifiedAwaiter QNModelPasteboardSnapshot::waitForFetch(const TargetSea
         [pasteboard = seams.pasteboard](std::function<void()> fetched) {
             return pasteboard->observeFetches(std::move(fetched));
         },
-        pasteBounds.fetchLimit, std::stop_token());
+        pasteBounds.fetchLimit, seams.ending);
 }
 
 }  // namespace ravlin

@@ -87,9 +87,10 @@ enum class QNPutBackOver {
 };
 
 // The plain text on the pasteboard, read without holding up the program (within the pasteboard's
-// own time bound): `co_await pasteboardText(seams.pasteboard, *seams.executor)`.
+// own time bound; none at once once `stop` is requested):
+// `co_await pasteboardText(seams.pasteboard, *seams.executor, seams.ending)`.
 [[nodiscard]] AnswerAwaiter<std::optional<std::u16string>> pasteboardText(
-    std::shared_ptr<platform::Pasteboard> pasteboard, Executor& executor);
+    std::shared_ptr<platform::Pasteboard> pasteboard, Executor& executor, std::stop_token stop);
 
 // The selection a paste is to replace: the text a session was seeded from and where it lay in
 // its field when read. Some toolkits drop a field's selection while another application is in
@@ -144,6 +145,8 @@ struct QNModelPasteboardSnapshot {
     // whole give an incomplete snapshot and the manager is told (onSaveRefused); a save tried
     // again while the pasteboard has not changed since a refusal is refused at once, so that a
     // flow never waits twice on an owner that does not answer. Empty pasteboard, empty snapshot.
+    // Once the program ends (seams.ending) a read still under way ends as one the owner did not
+    // answer.
     [[nodiscard]] static QCoro::Task<QNModelPasteboardSnapshot> capture(TargetSeams seams);
 
     // Puts the saved contents back in one write (the owner's types in its order, each with its
@@ -208,14 +211,21 @@ struct QNModelPasteboardSnapshot {
     // (Ctrl+C, `saved` put back: the user's contents the caller holds) must give the text. Never
     // true for a selection that is not certainly the text; no key goes to a field that cannot be
     // seen, nor to a password field.
-    [[nodiscard]] static QCoro::Task<bool> reselect(
+    struct Reselected {
+        bool certain = false;
+        // Whether the copy was asked for (its chord may have gone to the target): its copy may
+        // then land late, after the put-back.
+        bool copied = false;
+    };
+    [[nodiscard]] static QCoro::Task<Reselected> reselect(
         TargetSeams seams, platform::RunningApplication target, QNPasteSelection selection,
         std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved);
 
     // After the paste chord: waits until `target` has fetched our last write (another program's
     // fetch, a clipboard manager's, does not count; each fetch the desktop tells of is looked
-    // at), at most pasteBounds.fetchLimit. Not stoppable: restoring earlier would paste the user's
-    // previous contents into the target.
+    // at), at most pasteBounds.fetchLimit. No flow's stop ends it, since restoring earlier would
+    // paste the user's previous contents into the target; only the program's end does
+    // (seams.ending).
     [[nodiscard]] static WaitUntilNotifiedAwaiter waitForFetch(const TargetSeams& seams,
                                                                platform::FetchTarget target);
     // Waits until `inFront` holds: tested at once and each time the desktop tells that another

@@ -195,10 +195,15 @@ QCoro::Task<bool> typeEdits(Driver driver, Token token, platform::RunningApplica
                             std::stop_token stop) {
     for (auto last = edits.rbegin(); last != edits.rend(); ++last) {
         const QNTextEdit& edit = *last;
-        const bool sent = co_await selectAlone(driver, token, app, edit.range, stop) &&
-                          driver->isFrontmostOther(app) &&
-                          (edit.replacement.empty() ? driver->postBackSpace()
-                                                    : driver->typeText(edit.replacement));
+        bool sent = co_await selectAlone(driver, token, app, edit.range, stop) &&
+                    driver->isFrontmostOther(app);
+        // (a text typed in parts may stop after some: the caller takes every change back)
+        if (sent && edit.replacement.empty()) {
+            sent = driver->postBackSpace();
+        } else if (sent) {
+            sent = co_await driver->typeText(edit.replacement, app, stop) ==
+                   edit.replacement.size();
+        }
         if (!sent) {
             co_return false;
         }

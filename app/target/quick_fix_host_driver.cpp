@@ -60,7 +60,7 @@ QCoro::Task<> waitForFetchOf(TargetSeams seams, platform::FetchTarget target) {
 }
 
 QCoro::Task<std::optional<std::u16string>> readPasteboardString(TargetSeams seams) {
-    co_return co_await pasteboardText(seams.pasteboard, *seams.executor);
+    co_return co_await pasteboardText(seams.pasteboard, *seams.executor, seams.ending);
 }
 
 }  // namespace
@@ -370,8 +370,13 @@ bool QNQuickFixHostLiveDriver::postPaste() {
     return postCommandKey(*seams_.keySynthesis, platform::keycode::v);
 }
 
-bool QNQuickFixHostLiveDriver::typeText(std::u16string_view text) {
-    return seams_.keySynthesis->postText(text).ok();
+QCoro::Task<std::size_t> QNQuickFixHostLiveDriver::typeText(std::u16string text,
+                                                            platform::RunningApplication target,
+                                                            std::stop_token stop) {
+    return ravlin::typeText(
+        seams_, std::move(text),
+        [workspace = seams_.workspace, target] { return frontmostOther(*workspace, target); },
+        std::move(stop));
 }
 
 bool QNQuickFixHostLiveDriver::postBackSpace() {
@@ -437,7 +442,8 @@ QCoro::Task<std::optional<std::u16string>> QNQuickFixHostLiveDriver::pasteboardS
 
 QCoro::Task<> QNQuickFixHostLiveDriver::sleep(std::chrono::milliseconds duration,
                                               std::stop_token stop) {
-    return pause(seams_.executor, duration, std::move(stop));
+    // A pause no stop of the flow's may shorten still ends with the program.
+    return pause(seams_.executor, duration, stop.stop_possible() ? std::move(stop) : seams_.ending);
 }
 
 QCoro::Task<bool> QNQuickFixHostLiveDriver::waitUntil(std::function<bool()> condition,

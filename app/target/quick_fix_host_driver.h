@@ -110,8 +110,12 @@ class QNQuickFixHostDriver {
     virtual bool postCopy() = 0;
     virtual bool postSelectAll() = 0;
     virtual bool postPaste() = 0;
-    // Types `text` at the focus (over its selection); one BackSpace.
-    virtual bool typeText(std::u16string_view text) = 0;
+    // Types `text` at the focus (over its selection), as the desktop's keys allow, while
+    // `target` stays in front (typeText of target_seams.h): how much went out, in UTF-16 units.
+    [[nodiscard]] virtual QCoro::Task<std::size_t> typeText(std::u16string text,
+                                                            platform::RunningApplication target,
+                                                            std::stop_token stop) = 0;
+    // One BackSpace.
     virtual bool postBackSpace() = 0;
 
     // --- Pasteboard
@@ -153,7 +157,8 @@ class QNQuickFixHostDriver {
     // The plain text on the pasteboard, read without holding up the program.
     [[nodiscard]] virtual QCoro::Task<std::optional<std::u16string>> pasteboardString() = 0;
 
-    // A pause of `duration` (negative counts as 0); a stop ends it early.
+    // A pause of `duration` (negative counts as 0); a stop ends it early. One given no stop
+    // that can be requested still ends when the program does (TargetSeams::ending).
     [[nodiscard]] virtual QCoro::Task<> sleep(std::chrono::milliseconds duration,
                                               std::stop_token stop) = 0;
     // `condition` asked at once, then every `interval` until it holds, for at most `limit` on the
@@ -197,7 +202,8 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     bool postCopy() override;
     bool postSelectAll() override;
     bool postPaste() override;
-    bool typeText(std::u16string_view text) override;
+    QCoro::Task<std::size_t> typeText(std::u16string text, platform::RunningApplication target,
+                                      std::stop_token stop) override;
     bool postBackSpace() override;
 
     QCoro::Task<QNModelPasteboardSnapshot> capturePasteboard() override;

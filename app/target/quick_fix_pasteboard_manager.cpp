@@ -40,6 +40,15 @@ void QNQuickFixPasteboardManager::schedule(QNModelPasteboardSnapshot snapshot,
     endWatch();
     // The pending restore answers for the snapshot from now on.
     settle(snapshot.loan);
+    if (exiting_) {
+        // No countdown outlives the program: the user's contents go back now, unless the desktop
+        // keeps the text for the person beyond the program's life and brings them back after.
+        const auto duration = std::chrono::seconds(std::max<std::int64_t>(afterSeconds, 0));
+        if (!(textLeftForUser && pasteboard_->leaveForUser(snapshot.contents(), duration))) {
+            (void)snapshot.putBack(*pasteboard_);
+        }
+        return;
+    }
     pendingSnapshot_ = std::move(snapshot);
     // Where the desktop can, a text left for the person stays for the rest of its time even
     // should the program end first, and the user's contents come back after it all the same.
@@ -101,6 +110,7 @@ std::shared_ptr<QNQuickFixPasteboardManager> QNQuickFixPasteboardManager::primar
 }
 
 void QNQuickFixPasteboardManager::restoreBeforeExit() {
+    exiting_ = true;
     if (primary_) {
         primary_->restoreBeforeExit();
     }
@@ -141,6 +151,9 @@ std::optional<platform::PasteboardSaveFailure> QNQuickFixPasteboardManager::rece
 void QNQuickFixPasteboardManager::watchForLateCopy(QNModelPasteboardSnapshot snapshot,
                                                    std::optional<std::u16string> copied) {
     endWatch();
+    if (exiting_) {
+        return;
+    }
     snapshot.loan = 0;
     snapshot.lender.reset();
     watch_.emplace();
@@ -172,7 +185,7 @@ QCoro::Task<> QNQuickFixPasteboardManager::watchLateCopy(
         if (pasteboard->changeCount() == recorded) {
             continue;
         }
-        const auto now = co_await pasteboardText(pasteboard, *executor);
+        const auto now = co_await pasteboardText(pasteboard, *executor, stop);
         // A borrower that began meanwhile puts the user's contents back on its own path.
         if (stop.stop_requested() || weakManager.expired()) {
             co_return;

@@ -76,7 +76,9 @@ class QNQuickFixPasteboardManager
     // the oldest of them saved, unless the pasteboard has not changed since it saved them (its
     // own text never went out); otherwise the pending restore, unless something newer was
     // copied, or the pasteboard sees to it beyond the program's life (Pasteboard::leaveForUser:
-    // the text then stays for the rest of its time). Nothing is pending or watched afterwards.
+    // the text then stays for the rest of its time). Nothing is pending or watched afterwards,
+    // and nothing starts waiting again: a restore scheduled later goes back at once (unless the
+    // pasteboard keeps the text beyond the program's life), a late copy is no longer watched.
     void restoreBeforeExit();
     [[nodiscard]] std::size_t openLoans() const { return loans_.size(); }
 
@@ -132,6 +134,8 @@ class QNQuickFixPasteboardManager
     std::int64_t recordedChangeCount_ = 0;
     // The pending restore is seen to beyond the program's life by the pasteboard.
     bool leftBeyondExit_ = false;
+    // restoreBeforeExit has run: the program is ending.
+    bool exiting_ = false;
     struct Loan {
         platform::PasteboardContents contents;
         std::int64_t changeCount = 0;

@@ -31,6 +31,29 @@ WaitUntilAwaiter waitForKeysUp(const TargetSeams& seams, std::stop_token stop) {
         pasteBounds.keysUpPoll, pasteBounds.keysUpLimit, std::move(stop));
 }
 
+QCoro::Task<std::size_t> typeText(TargetSeams seams, std::u16string text,
+                                  std::function<bool()> stillThere, std::stop_token stop) {
+    std::size_t typed = 0;
+    while (typed < text.size()) {
+        const std::u16string_view rest = std::u16string_view(text).substr(typed);
+        const auto room = seams.keySynthesis->textRoom(rest);
+        if (room.units == 0 && room.moreIn > std::chrono::nanoseconds::zero()) {
+            co_await sleepFor(*seams.executor, room.moreIn, stop);
+            if (stop.stop_requested() || seams.ending.stop_requested() || !stillThere()) {
+                break;
+            }
+            continue;
+        }
+        // No room and nothing to wait for: postText says why it cannot.
+        const auto part = rest.substr(0, room.units == 0 ? rest.size() : room.units);
+        if (!seams.keySynthesis->postText(part).ok()) {
+            break;
+        }
+        typed += part.size();
+    }
+    co_return typed;
+}
+
 std::optional<TargetSeams> TargetSeams::primarySelection() const {
     auto primary = pasteboard->primarySelection();
     if (!primary) {

@@ -6,9 +6,13 @@
 // to pass by value into every flow; built from the program's context, or from the simulated
 // desktop in tests.
 
+#include <qcoro/qcorotask.h>
+
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stop_token>
+#include <string>
 
 #include "app/support/app_context.h"
 #include "app/target/paste_bounds.h"
@@ -35,6 +39,11 @@ struct TargetSeams {
     // snapshot consults it (see QNModelPasteboardSnapshot::capture); held weakly, since its
     // owner builds the target services and outlives them.
     std::weak_ptr<QNQuickFixPasteboardManager> pasteboardManager;
+    // Requested once the program ends (none: never). Then the clipboard reads end at once, and
+    // so do the waits no flow's own stop may shorten (after a chord, a restore must not come
+    // early): the program's end has put the user's contents back itself, and leaves no flow
+    // waiting.
+    std::stop_token ending;
 
     [[nodiscard]] static TargetSeams from(const platform::Seams& seams,
                                           std::shared_ptr<Executor> executor,
@@ -53,5 +62,14 @@ struct TargetSeams {
 // pasteBounds.keysUpLimit (then the keys go anyway): the program answers other programs and the
 // person meanwhile. True when they were let go.
 [[nodiscard]] WaitUntilAwaiter waitForKeysUp(const TargetSeams& seams, std::stop_token stop);
+
+// Types `text` at the focus as the desktop's keys allow (KeySynthesis::textRoom): a part at a
+// time, the flow suspended, never the program, until the keys the part before took are free;
+// `stillThere` (the target still in front) is asked again after each wait. How much of it went
+// out (UTF-16 units): all of it, or less where a part was refused, `stillThere` turned false or a
+// stop came (seams.ending as well); what went out stays typed.
+[[nodiscard]] QCoro::Task<std::size_t> typeText(TargetSeams seams, std::u16string text,
+                                                std::function<bool()> stillThere,
+                                                std::stop_token stop);
 
 }  // namespace ravlin

@@ -128,6 +128,18 @@ struct StopWait {
     void operator()() const { WaitState::stopWait(state); }
 };
 
+// One suspended wait, counted on its executor while it is held (Executor::suspendedWaits).
+class Counted {
+  public:
+    explicit Counted(Executor& executor) : executor_(executor) { executor_.waitSuspended(); }
+    ~Counted() { executor_.waitResumed(); }
+    Counted(const Counted&) = delete;
+    Counted& operator=(const Counted&) = delete;
+
+  private:
+    Executor& executor_;
+};
+
 }  // namespace async_detail
 
 // `co_await sleepFor(executor, 40ms, stop)`: resumes once `duration` has passed on the executor's
@@ -139,6 +151,7 @@ class [[nodiscard]] SleepAwaiter {
 
     [[nodiscard]] bool await_ready() const noexcept { return stop_.stop_requested(); }
     void await_suspend(std::coroutine_handle<> waiter) {
+        counted_.emplace(executor_);
         auto state = std::make_shared<async_detail::WaitState>(executor_);
         state->waiter = waiter;
         state->setTimer(executor_.postAfter(duration_, [state] {
@@ -148,12 +161,16 @@ class [[nodiscard]] SleepAwaiter {
         }));
         onStop_.emplace(stop_, async_detail::StopWait{std::move(state)});
     }
-    void await_resume() noexcept { onStop_.reset(); }
+    void await_resume() noexcept {
+        onStop_.reset();
+        counted_.reset();
+    }
 
   private:
     Executor& executor_;
     std::chrono::nanoseconds duration_;
     std::stop_token stop_;
+    std::optional<async_detail::Counted> counted_;
     std::optional<std::stop_callback<async_detail::StopWait>> onStop_;
 };
 
@@ -185,6 +202,7 @@ class [[nodiscard]] WaitUntilAwaiter {
         return met_ || limit_ <= std::chrono::nanoseconds::zero();
     }
     void await_suspend(std::coroutine_handle<> waiter) {
+        counted_.emplace(executor_);
         auto poll = std::make_shared<Poll>(executor_);
         poll->waiter = waiter;
         poll->condition = std::move(condition_);
@@ -196,6 +214,7 @@ class [[nodiscard]] WaitUntilAwaiter {
     }
     bool await_resume() noexcept {
         onStop_.reset();
+        counted_.reset();
         return met_;
     }
 
@@ -234,6 +253,7 @@ class [[nodiscard]] WaitUntilAwaiter {
     std::chrono::nanoseconds limit_;
     std::stop_token stop_;
     bool met_ = false;
+    std::optional<async_detail::Counted> counted_;
     std::optional<std::stop_callback<async_detail::StopWait>> onStop_;
 };
 
@@ -270,6 +290,7 @@ class [[nodiscard]] WaitUntilNotifiedAwaiter {
         return met_ || limit_ <= std::chrono::nanoseconds::zero();
     }
     void await_suspend(std::coroutine_handle<> waiter) {
+        counted_.emplace(executor_);
         auto wait = std::make_shared<Wait>(executor_);
         wait_ = wait;
         wait->waiter = waiter;
@@ -293,6 +314,7 @@ class [[nodiscard]] WaitUntilNotifiedAwaiter {
         if (wait_) {
             wait_->subscription.reset();
         }
+        counted_.reset();
         return met_;
     }
 
@@ -327,6 +349,7 @@ class [[nodiscard]] WaitUntilNotifiedAwaiter {
     std::stop_token stop_;
     bool met_ = false;
     std::shared_ptr<Wait> wait_;
+    std::optional<async_detail::Counted> counted_;
     std::optional<std::stop_callback<async_detail::StopWait>> onStop_;
 };
 
@@ -338,45 +361,51 @@ class [[nodiscard]] WaitUntilNotifiedAwaiter {
                                     std::move(stop));
 }
 
-// `co_await whenAnswered<T>(executor, start)`: calls `start(done)`, which begins an operation that
-// answers once through `done`, on any thread, possibly before `start` returns; resumes on the
-// executor's sequence with the answer (at once, without suspending, when it came during
-// `start`). The operation bounds its own time: nothing here ends the wait.
+// `co_await whenAnswered<T>(executor, start, stop, stopped)`: calls `start(done)`, which begins an
+// operation that answers once through `done`, on any thread, possibly before `start` returns;
+// resumes on the executor's sequence with the answer (at once, without suspending, when it came
+// during `start`). The operation bounds its own time; a stop request ends the wait at once with
+// `stopped` (the operation's own answer is then dropped when it comes), and a wait asked for
+// once `stop` has been requested starts nothing.
 template <class T>
 class [[nodiscard]] AnswerAwaiter {
   public:
     using Start = std::function<void(std::function<void(T)>)>;
 
-    AnswerAwaiter(Executor& executor, Start start)
-        : executor_(executor), start_(std::move(start)), shared_(std::make_shared<Shared>()) {}
+    AnswerAwaiter(Executor& executor, Start start, std::stop_token stop, T stopped)
+        : executor_(executor),
+          start_(std::move(start)),
+          stop_(std::move(stop)),
+          shared_(std::make_shared<Shared>()) {
+        shared_->stopped.emplace(std::move(stopped));
+    }
 
     [[nodiscard]] bool await_ready() {
+        if (stop_.stop_requested()) {
+            shared_->answer = std::move(shared_->stopped);
+            return true;
+        }
         start_([shared = shared_, &executor = executor_](T answer) {
-            std::coroutine_handle<> waiter;
-            {
-                std::lock_guard lock(shared->mutex);
-                if (shared->answer) {
-                    return;  // answered already: only the first answer counts
-                }
-                shared->answer.emplace(std::move(answer));
-                waiter = shared->waiter;
-            }
-            if (waiter) {
-                executor.post([waiter] { waiter.resume(); });
-            }
+            answered(shared, executor, std::move(answer));
         });
         std::lock_guard lock(shared_->mutex);
         return shared_->answer.has_value();
     }
     [[nodiscard]] bool await_suspend(std::coroutine_handle<> waiter) {
-        std::lock_guard lock(shared_->mutex);
-        if (shared_->answer) {
-            return false;  // it came in between: go on at once
+        {
+            std::lock_guard lock(shared_->mutex);
+            if (shared_->answer) {
+                return false;  // it came in between: go on at once
+            }
+            shared_->waiter = waiter;
         }
-        shared_->waiter = waiter;
+        counted_.emplace(executor_);
+        onStop_.emplace(stop_, StopAnswer{shared_, &executor_});
         return true;
     }
     T await_resume() {
+        onStop_.reset();
+        counted_.reset();
         std::lock_guard lock(shared_->mutex);
         return std::move(*shared_->answer);
     }
@@ -385,18 +414,55 @@ class [[nodiscard]] AnswerAwaiter {
     struct Shared {
         std::mutex mutex;
         std::optional<T> answer;
+        std::optional<T> stopped;  // what a stop answers
         std::coroutine_handle<> waiter;
+    };
+
+    // The first answer counts, the operation's or the stop's; it resumes the waiter, if one
+    // waits, through the sequence.
+    static void answered(const std::shared_ptr<Shared>& shared, Executor& executor, T answer) {
+        std::coroutine_handle<> waiter;
+        {
+            std::lock_guard lock(shared->mutex);
+            if (shared->answer) {
+                return;  // answered already: only the first answer counts
+            }
+            shared->answer.emplace(std::move(answer));
+            waiter = shared->waiter;
+        }
+        if (waiter) {
+            executor.post([waiter] { waiter.resume(); });
+        }
+    }
+
+    struct StopAnswer {
+        std::shared_ptr<Shared> shared;
+        Executor* executor;
+        void operator()() const {
+            std::optional<T> stopped;
+            {
+                std::lock_guard lock(shared->mutex);
+                stopped = std::move(shared->stopped);
+            }
+            if (stopped) {
+                answered(shared, *executor, std::move(*stopped));
+            }
+        }
     };
 
     Executor& executor_;
     Start start_;
+    std::stop_token stop_;
     std::shared_ptr<Shared> shared_;
+    std::optional<async_detail::Counted> counted_;
+    std::optional<std::stop_callback<StopAnswer>> onStop_;
 };
 
 template <class T>
 [[nodiscard]] AnswerAwaiter<T> whenAnswered(Executor& executor,
-                                            typename AnswerAwaiter<T>::Start start) {
-    return AnswerAwaiter<T>(executor, std::move(start));
+                                            typename AnswerAwaiter<T>::Start start,
+                                            std::stop_token stop, T stopped = T{}) {
+    return AnswerAwaiter<T>(executor, std::move(start), std::move(stop), std::move(stopped));
 }
 
 // `co_await runBlocking(runner, executor, job, stop)`: runs `job(stop)` on the work runner and
@@ -413,6 +479,7 @@ class [[nodiscard]] BlockingAwaiter {
 
     [[nodiscard]] bool await_ready() const noexcept { return false; }
     void await_suspend(std::coroutine_handle<> waiter) {
+        counted_.emplace(executor_);
         auto shared = std::make_shared<Shared>();
         shared_ = shared;
         runner_.run(
@@ -432,6 +499,7 @@ class [[nodiscard]] BlockingAwaiter {
             });
     }
     Result await_resume() {
+        counted_.reset();
         if (shared_->error) {
             std::rethrow_exception(shared_->error);
         }
@@ -451,6 +519,7 @@ class [[nodiscard]] BlockingAwaiter {
     Job job_;
     std::stop_token stop_;
     std::shared_ptr<Shared> shared_;
+    std::optional<async_detail::Counted> counted_;
 };
 
 template <class Job>

@@ -47,6 +47,19 @@ class Executor {
     virtual bool cancel(TaskID id) = 0;
     // The sequence's monotonic time.
     [[nodiscard]] virtual Instant now() const = 0;
+
+    // How many waits of flows on this sequence are suspended now: each awaitable of async.h
+    // counts itself from its suspension to its resumption. None means that no flow waits on
+    // anything (what the program's end drains the sequence for). Any thread.
+    [[nodiscard]] std::size_t suspendedWaits() const {
+        return suspendedWaits_.load(std::memory_order_acquire);
+    }
+    // For the awaitables: one wait suspended, one resumed.
+    void waitSuspended() { suspendedWaits_.fetch_add(1, std::memory_order_acq_rel); }
+    void waitResumed() { suspendedWaits_.fetch_sub(1, std::memory_order_acq_rel); }
+
+  private:
+    std::atomic<std::size_t> suspendedWaits_{0};
 };
 
 // The waiting tasks of a sequence, ordered by due time, then by posting order. Not thread safe:

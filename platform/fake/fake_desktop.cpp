@@ -230,6 +230,20 @@ void FakeDesktop::setPasteboardOwnerSilent(bool silent) {
     model_->clipboard.ownerSilent = silent;
 }
 
+void FakeDesktop::setPasteboardReadsHeld(bool held) {
+    auto& clipboard = model_->clipboard;
+    clipboard.readsHeld = held;
+    if (!held) {
+        for (auto& read : std::exchange(clipboard.heldReads, {})) {
+            read();
+        }
+    }
+}
+
+std::size_t FakeDesktop::heldPasteboardReads() const {
+    return model_->clipboard.heldReads.size();
+}
+
 const std::vector<PostedKey>& FakeDesktop::postedKeys() const {
     return model_->posted;
 }

@@ -205,6 +205,10 @@ class FakeDesktop {
                              std::chrono::milliseconds delay = std::chrono::milliseconds(5));
     // The program that copied stops answering: the pasteboard reads as incomplete and empty.
     void setPasteboardOwnerSilent(bool silent);
+    // Reads of the clipboard get no answer until held is false again (then each is answered as
+    // the clipboard is then); how many wait.
+    void setPasteboardReadsHeld(bool held);
+    [[nodiscard]] std::size_t heldPasteboardReads() const;
 
     // --- Keys
     [[nodiscard]] const std::vector<PostedKey>& postedKeys() const;

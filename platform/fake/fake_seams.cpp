@@ -292,6 +292,10 @@ class FakePasteboard final : public Pasteboard {
         return count;
     }
     void readContents(std::function<void(PasteboardContents)> done) override {
+        if (state().readsHeld) {
+            state().heldReads.push_back([this, done = std::move(done)] { readContents(done); });
+            return;
+        }
         PasteboardContents contents;
         if (state().ownerSilent) {
             contents.failure = PasteboardSaveFailure::ownerNotAnswering;
@@ -311,6 +315,10 @@ class FakePasteboard final : public Pasteboard {
         return {};
     }
     void readString(std::function<void(std::optional<std::u16string>)> done) override {
+        if (state().readsHeld) {
+            state().heldReads.push_back([this, done = std::move(done)] { readString(done); });
+            return;
+        }
         done(state().ownerSilent ? std::nullopt : state().string());
     }
     Status setString(std::u16string_view text) override {

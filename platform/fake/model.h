@@ -52,6 +52,10 @@ struct SelectionState {
     bool writesFail = false;
     // The owner of what another program copied does not answer: nothing can be read.
     bool ownerSilent = false;
+    // Reads of it wait until the desktop lets them go (an owner slow to answer, or one that
+    // answers only after the program has ended): each read's answer, given when let go.
+    bool readsHeld = false;
+    std::vector<std::function<void()>> heldReads;
     bool notificationPending = false;
     // This program's last write is on it and no application has read it yet.
     bool ownWriteUnfetched = false;

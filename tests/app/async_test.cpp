@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <qcoro/qcorotask.h>
 
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -229,6 +230,93 @@ TEST(RunBlocking, RunsTheJobOnAWorkerThread) {
     ASSERT_TRUE(executor.waitForPostedWork(5s));
     EXPECT_EQ(trace->steps, std::vector<std::string>{"resumed"});
     EXPECT_NE(*jobThread, std::this_thread::get_id());
+}
+
+// An operation that answers only when the test says (or never), as a clipboard owner may.
+struct Answerer {
+    std::vector<std::function<void(std::string)>> pending;
+    int started = 0;
+};
+
+QCoro::Task<> askThenNote(Executor& executor, std::shared_ptr<Answerer> answerer,
+                          std::stop_token stop, std::shared_ptr<Trace> trace) {
+    trace->steps.push_back(co_await whenAnswered<std::string>(
+        executor,
+        [answerer](std::function<void(std::string)> done) {
+            ++answerer->started;
+            answerer->pending.push_back(std::move(done));
+        },
+        std::move(stop), "stopped"));
+}
+
+// An answer that may never come ends at once on a stop, with the stopped value; the answer that
+// comes after is dropped. Every suspended wait is counted on its executor until it resumes.
+TEST(WhenAnswered, EndsWithTheAnswerOrAtOnceOnStopAndIsCountedWhileSuspended) {
+    struct Case {
+        const char* name;
+        bool stopBefore;
+        bool answer;
+        bool stopAfterAnswer;
+        bool stopWhileWaiting;
+        std::vector<std::string> steps;
+        int started;
+    };
+    for (const Case& c : {
+             Case{"answered", false, true, false, false, {"answer"}, 1},
+             Case{"stopped while waiting, answered later", false, true, false, true, {"stopped"},
+                  1},
+             Case{"stopped after the answer", false, true, true, false, {"answer"}, 1},
+             Case{"never answered, stopped", false, false, false, true, {"stopped"}, 1},
+             Case{"stopped before: nothing started", true, false, false, false, {"stopped"}, 0},
+         }) {
+        SCOPED_TRACE(c.name);
+        ManualExecutor executor;
+        std::stop_source stop;
+        auto answerer = std::make_shared<Answerer>();
+        auto trace = std::make_shared<Trace>();
+        if (c.stopBefore) {
+            stop.request_stop();
+        }
+        auto task = askThenNote(executor, answerer, stop.get_token(), trace);
+        EXPECT_EQ(executor.suspendedWaits(), c.stopBefore ? 0u : 1u);
+        if (c.stopWhileWaiting) {
+            stop.request_stop();
+            EXPECT_TRUE(trace->steps.empty()) << "resumes through the sequence";
+            executor.runUntilIdle();
+        }
+        if (c.answer && !answerer->pending.empty()) {
+            answerer->pending.front()("answer");
+        }
+        if (c.stopAfterAnswer) {
+            stop.request_stop();
+        }
+        executor.runUntilIdle();
+        EXPECT_EQ(trace->steps, c.steps);
+        EXPECT_EQ(answerer->started, c.started);
+        EXPECT_EQ(executor.suspendedWaits(), 0u);
+        EXPECT_EQ(executor.pendingCount(), 0u);
+    }
+}
+
+TEST(SuspendedWaits, CountEveryKindOfWaitUntilItResumes) {
+    ManualExecutor executor;
+    ManualWorkRunner runner;
+    std::stop_source stop;
+    auto trace = std::make_shared<Trace>();
+    auto sleeping = sleepThenNote(executor, 1s, stop.get_token(), trace);
+    auto polling = [](Executor& executor, std::stop_token stop) -> QCoro::Task<> {
+        (void)co_await waitUntil(executor, [] { return false; }, 10ms, 1s, stop);
+    }(executor, stop.get_token());
+    auto blocking = [](WorkRunner& runner, Executor& executor) -> QCoro::Task<> {
+        (void)co_await runBlocking(runner, executor, [](std::stop_token) { return 1; }, {});
+    }(runner, executor);
+    EXPECT_EQ(executor.suspendedWaits(), 3u);
+    stop.request_stop();
+    executor.runUntilIdle();
+    EXPECT_EQ(executor.suspendedWaits(), 1u) << "the job has not run";
+    ASSERT_TRUE(runner.runNext());
+    executor.runUntilIdle();
+    EXPECT_EQ(executor.suspendedWaits(), 0u);
 }
 
 // The flow pattern: a DebouncedJob whose owner may stop or vanish at every wait.

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,9 +34,11 @@ using ravlin::testing::fileEntryAt;
 
 class Ravlin {
   public:
-    // Started through `wrapper` (a command that ends by running the program given last), if any.
+    // Started through `wrapper` (a command that ends by running the program given last), if any;
+    // its environment as `adjust` leaves it.
     explicit Ravlin(const QString& runtimeFolder, const QString& previews = {},
-                    const QStringList& wrapper = {}) {
+                    const QStringList& wrapper = {},
+                    const std::function<void(QProcessEnvironment&)>& adjust = {}) {
         auto environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_RUNTIME_DIR", runtimeFolder);
         environment.insert("XDG_CONFIG_HOME", runtimeFolder);
@@ -43,6 +47,9 @@ class Ravlin {
             environment.insert("XCODE_RUNNING_FOR_PREVIEWS", previews);
         }
         environment.insert("QT_QPA_PLATFORM", "offscreen");
+        if (adjust) {
+            adjust(environment);
+        }
         process_.setProcessEnvironment(environment);
         process_.setProcessChannelMode(QProcess::SeparateChannels);
         if (wrapper.isEmpty()) {
@@ -473,6 +480,57 @@ TEST_F(ProgramTest, WhatStandsWhereTheSocketGoesIsSaidAndLeftAlone) {
     EXPECT_EQ(second.exitStatus(), 0);
     EXPECT_TRUE(first.waitForLine("asked to come forward"));
     EXPECT_EQ(fileEntryAt(socket.toStdString()), put);
+}
+
+// Without XDG_RUNTIME_DIR the lock and socket go into ravlin-<uid> in the temporary folder: made
+// private, or made so where it is the user's own; anything else there (another user's folder, a
+// link to one) is refused with the reason, nothing of it used.
+TEST_F(ProgramTest, WithoutARuntimeFolderOnlyAPrivateFolderOfTheUsersOwnIsUsed) {
+    enum class Found { nothing, ownOpenFolder, link, othersFolder };
+    for (const Found found :
+         {Found::nothing, Found::ownOpenFolder, Found::link, Found::othersFolder}) {
+        SCOPED_TRACE(static_cast<int>(found));
+        // Only root can make a folder another user owns.
+        if (found == Found::othersFolder && ::geteuid() != 0) {
+            continue;
+        }
+        QTemporaryDir temporary;
+        const QString folder = temporary.filePath(QStringLiteral("ravlin-%1").arg(::getuid()));
+        QTemporaryDir elsewhere;
+        if (found == Found::ownOpenFolder) {
+            ASSERT_TRUE(QDir().mkpath(folder));
+            ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+        } else if (found == Found::link) {
+            ASSERT_TRUE(QFile::link(elsewhere.path(), folder));
+        } else if (found == Found::othersFolder) {
+            ASSERT_TRUE(QDir().mkpath(folder));
+            ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0700), 0);
+            ASSERT_EQ(::chown(QFile::encodeName(folder).constData(), 65534, 65534), 0);
+        }
+        Ravlin ravlin(runtime.path(), {}, {}, [&](QProcessEnvironment& environment) {
+            environment.remove("XDG_RUNTIME_DIR");
+            environment.insert("TMPDIR", temporary.path());
+        });
+        if (found == Found::link || found == Found::othersFolder) {
+            EXPECT_EQ(ravlin.exitStatus(), 1);
+            EXPECT_TRUE(ravlin.waitForLine(
+                "cannot start: " + QFile::encodeName(folder) +
+                (found == Found::link ? " is a link, not a folder"
+                                      : " belongs to another user (uid 65534)")))
+                << ravlin.errors().toStdString();
+            EXPECT_TRUE(QDir(found == Found::link ? elsewhere.path() : folder).isEmpty())
+                << "nothing made in it";
+            continue;
+        }
+        ASSERT_TRUE(ravlin.waitForLine("running")) << ravlin.errors().toStdString();
+        struct stat entry {};
+        ASSERT_EQ(::lstat(QFile::encodeName(folder).constData(), &entry), 0);
+        EXPECT_TRUE(S_ISDIR(entry.st_mode));
+        EXPECT_EQ(entry.st_mode & 07777, 0700u);
+        EXPECT_TRUE(QFile::exists(folder + QStringLiteral("/ravlin.lock")));
+        ravlin.signal(SIGTERM);
+        EXPECT_EQ(ravlin.exitStatus(), 0) << ravlin.errors().toStdString();
+    }
 }
 
 // A FIFO where the instance lock goes ends the start at once, with the reason.

@@ -8,7 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include <qcoro/qcorotask.h>
+
+#include <functional>
+#include <string>
+
 #include "app/support/qt_executor.h"
+#include "core/support/async.h"
 
 namespace ravlin {
 namespace {
@@ -109,6 +115,33 @@ TEST_F(QtExecutorTest, ATaskThatKeepsPostingLetsTheLoopTurn) {
     QTimer::singleShot(5, [&] { timerFired = true; });
     EXPECT_TRUE(QTest::qWaitFor([&] { return timerFired; }, 2000));
     again = [] {};
+}
+
+// The program's end: its flows stopped, the sequence runs until none waits any more, at most
+// for its limit (a flow whose wait nobody ends is left, and said).
+TEST_F(QtExecutorTest, DrainRunsTheSequenceUntilNoFlowWaits) {
+    std::stop_source stop;
+    bool ended = false;
+    auto sleeping = [](Executor& executor, std::stop_token stop, bool& ended) -> QCoro::Task<> {
+        co_await sleepFor(executor, 1h, stop);
+        ended = true;
+    }(executor, stop.get_token(), ended);
+    std::function<void(std::string)> answer;
+    auto unanswered = [](Executor& executor,
+                         std::function<void(std::string)>& answer) -> QCoro::Task<> {
+        (void)co_await whenAnswered<std::string>(
+            executor, [&answer](std::function<void(std::string)> done) { answer = done; }, {});
+    }(executor, answer);
+    ASSERT_EQ(executor.suspendedWaits(), 2u);
+    stop.request_stop();
+    EXPECT_FALSE(executor.drain(50ms)) << "a wait nobody ends is left";
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(executor.suspendedWaits(), 1u);
+    // Its answer comes after all: the next drain ends as that flow does.
+    answer("late");
+    EXPECT_TRUE(executor.drain(10s));
+    EXPECT_EQ(executor.suspendedWaits(), 0u);
+    EXPECT_TRUE(executor.drain(10s)) << "nothing to wait for";
 }
 
 }  // namespace

@@ -36,7 +36,9 @@ TEST_F(ComposerScenarios, FirefoxFieldsWithTheCaretAtTheEnd) {
             ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
             EXPECT_TRUE(focusedValueBecomes(firefox.pid(), u"I receive the mail", 3s))
                 << text::toUtf8(desktop.value(desktop.focusedOf(firefox.pid())));
-            pause(2s);  // the Quick Fix flow's end
+            // The Quick Fix runs on a moment after the text shows (its checks, the caret put back);
+            // a person's next trigger comes after it (one meanwhile starts nothing).
+            pause(2s);
             EXPECT_EQ(desktop.value(desktop.focusedOf(firefox.pid())), u"I receive the mail");
         }
         for (int attempt = 0; attempt < tries; ++attempt) {
@@ -130,7 +132,9 @@ TEST_P(WebMail, TheComposerAndQuickFixKeepTheMessageAsItWas) {
         EXPECT_TRUE(waitUntil([&] { return browser.messageMarkup() == fixed; }, kSettle))
             << browser.messageMarkup().toStdString() << "\n"
             << program.errors().toStdString();
-        pause(2s);  // the Quick Fix flow's end
+        // The Quick Fix runs on a moment after the text shows (its checks, the caret put back);
+        // a person's next trigger comes after it (one meanwhile starts nothing).
+        pause(2s);
         EXPECT_EQ(browser.messageMarkup(), fixed);
         EXPECT_EQ(selection(field), (Utf16Range{46, 0})) << "the caret where it was";
     }

@@ -201,7 +201,6 @@ TEST_F(FocusedField, WriterTheParagraphWithTheCaret) {
         platform::elementListAttribute(accessibility, *document, platform::ax::children);
     ASSERT_GE(paragraphs.size(), 2u);
     EXPECT_EQ(desktop.value(paragraphs.front()), u"Harbour lights Calm seas");
-    pause(2s);  // the Quick Fix flow's end (see QuickFixCorrectsAFieldInPlace...)
 
     commit(u"Far away", u"I receive the mailFar away");
     ASSERT_TRUE(desktop.bringToFrontPersistently(programPid()));
@@ -270,7 +269,6 @@ TEST_F(FocusedField, ACalcCellBeingEdited) {
         focusedValueBecomes(calc.pid(), u"Harbour lightsFar away I receive the mail", kSettle))
         << text::toUtf8(focusedValue(calc.pid())) << "\n"
         << program.errors().toStdString();
-    pause(2s);  // the Quick Fix flow's end
     ASSERT_TRUE(desktop.bringToFrontPersistently(calc.pid()));
     ASSERT_TRUE(keyboard.tap("Escape"));  // the cell as it was: empty
 }

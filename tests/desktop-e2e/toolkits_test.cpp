@@ -185,7 +185,9 @@ TEST_P(Toolkits, TheComposerQuickFixAndTheDoubleTapWorkThere) {
         EXPECT_TRUE(focusedValueBecomes(pid(), u"I receive the mail, I don't", 3s))
             << text::toUtf8(value()) << "\n"
             << program.errors().toStdString();
-        pause(2s);  // the Quick Fix flow's end (see QuickFixCorrectsAFieldInPlace...)
+        // The Quick Fix runs on a moment after the text shows (its checks, the caret put back);
+        // a person's next trigger comes after it (one meanwhile starts nothing).
+        pause(2s);
     }
     if (GetParam().kind == Kind::kwrite || GetParam().kind == Kind::chromium) {
         // As a person runs the program: the session log closed, the clipboard held by another
@@ -205,7 +207,7 @@ TEST_P(Toolkits, TheComposerQuickFixAndTheDoubleTapWorkThere) {
                 EXPECT_TRUE(focusedValueBecomes(pid(), u"I receive the mail", 3s))
                     << text::toUtf8(value()) << "\n"
                     << program.errors().toStdString();
-                pause(2s);
+                pause(2s);  // (as above)
             }
         }
     }

@@ -17,6 +17,7 @@
 #include "app/target/target_seams.h"
 #include "core/text/unicode.h"
 #include "desktop_fixture.h"
+#include "platform/linux/keys/xtest_key_synthesis.h"
 #include "platform/linux/screens/qt_screens.h"
 #include "platform/linux/x11/xlib.h"
 #include "platform/unavailable.h"
@@ -64,6 +65,18 @@ class DesktopTest : public ::testing::TestWithParam<Toolkit> {
     // Puts a field's text back as the suite found it.
     void restore(platform::ElementRef element, const std::u16string& text) {
         ASSERT_TRUE(accessibility.setAttribute(element, ax::value, AttributeValue(text)).ok());
+    }
+    // The single-line field focused, the caret after its text; none where it could not be.
+    platform::ElementRef lineWithTheCaretAtItsEnd() {
+        const auto field = desktop.focus(app, "line");
+        const auto end = static_cast<std::int64_t>(lineText.size());
+        if (!field || !accessibility
+                           .setAttribute(field, ax::selectedTextRange,
+                                         AttributeValue(Utf16Range{end, 0}))
+                           .ok()) {
+            return {};
+        }
+        return field;
     }
 };
 
@@ -269,17 +282,50 @@ TEST_P(DesktopTest, PasteCycleInsertsTheTextAndPutsTheClipboardBack) {
 
 TEST_P(DesktopTest, TypedZeroWidthSpaceArrivesAndIsRemoved) {
     auto& keys = *desktop.seams.keySynthesis;
-    const auto field = desktop.focus(app, "line");
+    const auto field = lineWithTheCaretAtItsEnd();
     ASSERT_TRUE(field);
-    const auto end = static_cast<std::int64_t>(lineText.size());
-    ASSERT_TRUE(
-        accessibility.setAttribute(field, ax::selectedTextRange, AttributeValue(Utf16Range{end, 0}))
-            .ok());
 
     ASSERT_TRUE(keys.postText(u"\u200B").ok());
     EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == lineText + u"\u200B"; }));
     ASSERT_TRUE(keys.postKeyPress({keycode::deleteKey, 0}).ok());
     EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == lineText; }));
+}
+
+// A text longer than the keys free to type it: the backend says how much can go now and when
+// more can, refuses more than that rather than wait (on the program's main thread), and typed a
+// part at a time as a flow the whole text arrives in order.
+TEST_P(DesktopTest, ALongTextIsTypedInPartsAsItsKeysComeFree) {
+    auto& keys = *desktop.seams.keySynthesis;
+    const auto field = lineWithTheCaretAtItsEnd();
+    ASSERT_TRUE(field);
+    // As many characters as there are keys free to type them now, and three more.
+    const auto first = keys.textRoom(std::u16string(200, u'x'));
+    ASSERT_GT(first.units, 0u);
+    ASSERT_LT(first.units, 200u) << "more keys than a text may have";
+    std::u16string text;
+    for (std::size_t i = 0; i < first.units + 3; ++i) {
+        text += i % 2 == 0 ? static_cast<char16_t>(u'a' + i / 2 % 26) : u'\u00e9';
+    }
+    ASSERT_EQ(keys.textRoom(text).units, first.units);
+    ASSERT_TRUE(keys.postText(std::u16string_view(text).substr(0, first.units)).ok());
+    const auto rest = std::u16string_view(text).substr(first.units);
+    const auto then = keys.textRoom(rest);
+    EXPECT_EQ(then.units, 0u);
+    EXPECT_GT(then.moreIn, std::chrono::nanoseconds::zero());
+    EXPECT_LE(then.moreIn, platform::XTestKeySynthesis::bindingLifetime);
+    EXPECT_FALSE(keys.postText(rest).ok()) << "typed without the keys for it";
+
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
+    auto typed = std::make_shared<std::optional<std::size_t>>();
+    [](TargetSeams seams, std::u16string text,
+       std::shared_ptr<std::optional<std::size_t>> typed) -> QCoro::Task<> {
+        *typed = co_await typeText(seams, std::move(text), [] { return true; }, {});
+    }(seams, std::u16string(rest), typed);
+    EXPECT_TRUE(waitUntil([&] { return typed->has_value(); }, 10s));
+    EXPECT_EQ(typed->value_or(0), rest.size());
+    EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == lineText + text; }))
+        << text::toUtf8(desktop.value(field));
+    restore(field, lineText);
 }
 
 TEST_P(DesktopTest, CaptureNowReadsTheFieldWithItsCaretInsideTheWindow) {

@@ -364,6 +364,34 @@ TEST_F(PasteTest, OverASeededSelectionSelectsItAgainOrPastesNothing) {
     }
 }
 
+// A copy the person makes right after a paste over a seeded selection stands, even one holding
+// the selection's text: the put-back watches for a copy of ours landing late only where the
+// selection was checked by a copy.
+TEST_F(PasteTest, OnlyAPasteThatCopiedWatchesForItsCopyLandingLate) {
+    for (const bool copied : {false, true}) {
+        SCOPED_TRACE(copied ? "checked by a copy" : "checked over accessibility");
+        field = desktop.addElement(window, {.parameterizedReads = !copied});
+        prepare(editorPid);
+        desktop.setValue(field, u"start end", {6, 3});
+        accessibility->hidden = copied ? std::set<std::string, std::less<>>{"AXSelectedText",
+                                                                            "AXValue"}
+                                       : std::set<std::string, std::less<>>{};
+        auto manager = QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+        auto result =
+            start(QNModelPasteboardSnapshot::paste(seams(manager), u"corrected", editor, {},
+                                                   QNPasteSelection{u"end", text::Utf16Range{6, 3}}));
+        runUntil([&] { return result->has_value(); });
+        ASSERT_EQ(result->value_or(QNPasteOutcome{}).result, QNPasteResult::pasted);
+        EXPECT_EQ(manager->isWatching(), copied);
+        // The person copies the replaced word from elsewhere within the second.
+        executor->advance(200ms);
+        desktop.copyToPasteboard(u"end");
+        executor->advance(2s);
+        // (where a copy of ours went out, one with its text is taken for it)
+        EXPECT_EQ(clipboard(), copied ? u"user's secret" : u"end");
+    }
+}
+
 // The paste is done the moment the target has fetched the text and shows it (the desktop tells
 // of the fetch; nothing is polled), up to 1.8 s after the chord.
 TEST_F(PasteTest, ATargetThatFetchesLateIsWaitedForUpTo1Point8Seconds) {

@@ -33,6 +33,11 @@ QCoro::Task<> keepSession(
     *into = co_await std::move(task);
 }
 
+QCoro::Task<> keepCount(QCoro::Task<std::size_t> task,
+                        std::shared_ptr<std::optional<std::size_t>> into) {
+    *into = co_await std::move(task);
+}
+
 QCoro::Task<> keepCommit(QCoro::Task<QNQuickFixCommitResult> task,
                          std::shared_ptr<std::optional<QNQuickFixCommitResult>> into) {
     *into = co_await std::move(task);
@@ -83,6 +88,12 @@ std::shared_ptr<std::optional<bool>> start(QCoro::Task<bool> task) {
 std::shared_ptr<std::optional<QNPasteOutcome>> start(QCoro::Task<QNPasteOutcome> task) {
     auto result = std::make_shared<std::optional<QNPasteOutcome>>();
     keepPasteResult(std::move(task), result);
+    return result;
+}
+
+std::shared_ptr<std::optional<std::size_t>> start(QCoro::Task<std::size_t> task) {
+    auto result = std::make_shared<std::optional<std::size_t>>();
+    keepCount(std::move(task), result);
     return result;
 }
 

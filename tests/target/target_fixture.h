@@ -165,6 +165,7 @@ std::shared_ptr<std::optional<std::optional<QNQuickFixHostSession>>> start(
     QCoro::Task<std::optional<QNQuickFixHostSession>> task);
 std::shared_ptr<std::optional<QNQuickFixCommitResult>> start(
     QCoro::Task<QNQuickFixCommitResult> task);
+std::shared_ptr<std::optional<std::size_t>> start(QCoro::Task<std::size_t> task);
 
 struct TargetFixture {
     std::shared_ptr<ManualExecutor> executor = std::make_shared<ManualExecutor>();

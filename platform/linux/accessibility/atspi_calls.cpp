@@ -60,12 +60,20 @@ States statesWith(Has has) {
 
 void CallRecord::failed(const void* element, const _GError& error, const char* function,
                         unsigned line) {
+    if (!log_) {
+        ++failures_;
+        return;
+    }
+    failed(placeOf(element), kindOf(error), function, line);
+}
+
+void CallRecord::failed(const std::string& place, const std::string& kind, const char* function,
+                        unsigned line) {
     ++failures_;
     if (!log_) {
         return;
     }
     const std::string call = std::string(function) + " line " + std::to_string(line);
-    const std::string place = placeOf(element);
     if (told_.size() >= maxTold) {
         told_.clear();
     }
@@ -73,7 +81,7 @@ void CallRecord::failed(const void* element, const _GError& error, const char* f
         return;
     }
     log_->write({"io.quen.ravlin.AppRavlin", "Accessibility", LogLevel::info,
-                 "an accessibility call failed: " + call + " on " + place + ": " + kindOf(error) +
+                 "an accessibility call failed: " + call + " on " + place + ": " + kind +
                      " (told once for this element and call)"});
 }
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/linux/accessibility/atspi_calls.h"
@@ -15,6 +17,29 @@ namespace {
 constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
 
 using Clock = std::chrono::steady_clock;
+
+// What an error answer over the bus says went wrong, in the words the backend's other failures
+// use. Only the bus's own error names are named: another name is the application's own, and
+// says nothing a reader of the log could use.
+std::string errorKindOf(DBusMessage* reply) {
+    const char* name = dbus_message_get_error_name(reply);
+    const std::string_view error = name != nullptr ? name : "";
+    constexpr std::string_view busErrors = "org.freedesktop.DBus.Error.";
+    if (error == "org.freedesktop.DBus.Error.NoReply" ||
+        error == "org.freedesktop.DBus.Error.Timeout" ||
+        error == "org.freedesktop.DBus.Error.TimedOut") {
+        return "no answer within the time limit";
+    }
+    if (error == "org.freedesktop.DBus.Error.ServiceUnknown" ||
+        error == "org.freedesktop.DBus.Error.NameHasNoOwner" ||
+        error == "org.freedesktop.DBus.Error.Disconnected") {
+        return "the application is gone";
+    }
+    if (error.starts_with(busErrors) && error.size() <= 128) {
+        return "an error answered (" + std::string(error.substr(busErrors.size())) + ")";
+    }
+    return "an error answered";
+}
 
 // One application's connection and name, as libatspi holds them for its elements.
 struct Peer {
@@ -63,6 +88,7 @@ class Batch {
         }
         ++calls_.count;
         pending_.push_back(pending);
+        paths_.push_back(path);
         return pending_.size() - 1;
     }
 
@@ -72,10 +98,17 @@ class Batch {
         started_ = Clock::now();
     }
 
-    // The answer to one call (owned by the caller); none when it failed or did not come in time.
-    DBusMessage* answer(std::size_t index) {
+    // The answer to one call (owned by the caller); none when it failed or did not come in time,
+    // which is told to the call record as a failure of the call made in `caller` at `line`.
+    DBusMessage* answer(std::size_t index, const char* caller = __builtin_FUNCTION(),
+                        unsigned line = __builtin_LINE()) {
         DBusPendingCall* pending = pending_[index];
+        const auto failed = [&](const std::string& kind) {
+            calls_.failed(std::string(peer_.name != nullptr ? peer_.name : "?") + ' ' + paths_[index],
+                          kind, caller, line);
+        };
         if (pending == nullptr) {
+            failed("the call could not be sent");
             return nullptr;
         }
         dbus_pending_call_block(pending);
@@ -84,7 +117,12 @@ class Batch {
         pending_[index] = nullptr;
         calls_.worst = std::max(calls_.worst, std::chrono::duration_cast<std::chrono::microseconds>(
                                                   Clock::now() - started_));
-        if (reply != nullptr && dbus_message_get_type(reply) != DBUS_MESSAGE_TYPE_METHOD_RETURN) {
+        if (reply == nullptr) {
+            failed("no answer within the time limit");
+            return nullptr;
+        }
+        if (dbus_message_get_type(reply) != DBUS_MESSAGE_TYPE_METHOD_RETURN) {
+            failed(errorKindOf(reply));
             dbus_message_unref(reply);
             return nullptr;
         }
@@ -104,6 +142,7 @@ class Batch {
     int timeout_;
     CallRecord& calls_;
     std::vector<DBusPendingCall*> pending_;
+    std::vector<std::string> paths_;  // of each call, for its failure
     Clock::time_point started_ = Clock::now();
 };
 

@@ -27,6 +27,10 @@ class CallRecord {
     // A call on `element` (any libatspi object, or none) failed with `error`; the call made in
     // the backend's `function` at `line`.
     void failed(const void* element, const _GError& error, const char* function, unsigned line);
+    // The same for a call sent over the bus without libatspi: `place` is the element's place on
+    // the bus (its application's bus name and its path), `kind` what went wrong.
+    void failed(const std::string& place, const std::string& kind, const char* function,
+                unsigned line);
     // Failures so far, told or not.
     [[nodiscard]] std::size_t failures() const { return failures_; }
 

@@ -3,7 +3,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
-#include <thread>
 
 #include "platform/linux/x11/xlib.h"
 
@@ -340,6 +339,35 @@ void XTestKeySynthesis::findSpareKeyCodes() {
     XFree(map);
 }
 
+std::vector<XTestKeySynthesis::Spare*> XTestKeySynthesis::freeSpares(Clock::time_point now) {
+    if (spares_.empty()) {
+        findSpareKeyCodes();
+    }
+    std::vector<Spare*> free;
+    for (auto& spare : spares_) {
+        if (spare.busyUntil <= now) {
+            free.push_back(&spare);
+        }
+    }
+    return free;
+}
+
+KeySynthesis::TextRoom XTestKeySynthesis::textRoom(std::u16string_view text) {
+    const auto points = codePoints(text);
+    const auto now = Clock::now();
+    const auto free = available_ ? freeSpares(now).size() : 0;
+    // A text that cannot be typed at all is all postText's, to be refused with its reason.
+    if (!available_ || spares_.empty() || points.size() > maxTextLength || free >= points.size()) {
+        return {text.size(), {}};
+    }
+    std::size_t units = 0;
+    for (std::size_t point = 0; point < free; ++point) {
+        units += points[point] > 0xFFFF ? 2 : 1;
+    }
+    const auto earliest = std::ranges::min(spares_, {}, &Spare::busyUntil).busyUntil;
+    return {units, std::max<std::chrono::nanoseconds>(earliest - now, std::chrono::nanoseconds(0))};
+}
+
 Status XTestKeySynthesis::postText(std::u16string_view text) {
     if (text.empty()) {
         return Status::failure(ErrorCode::invalidArgument, "empty text");
@@ -359,47 +387,30 @@ Status XTestKeySynthesis::postText(std::u16string_view text) {
         }
         keysyms.push_back(*keysym);
     }
-    if (spares_.empty()) {
-        findSpareKeyCodes();
-    }
+    const auto free = freeSpares(Clock::now());
     if (spares_.empty()) {
         return Status::failure(ErrorCode::notSupported, "no spare keycode to type with");
     }
+    // Nothing of it unless all of it goes now: the caller types the rest once keys are free.
+    if (free.size() < keysyms.size()) {
+        return Status::failure(ErrorCode::failed, "more characters than keys free to type them");
+    }
     auto* display = connection_->display();
     letGoOfOwnGrab();
-    std::size_t next = 0;
-    while (next < keysyms.size()) {
-        // One batch: every spare that is free now gets one character.
-        auto now = Clock::now();
-        std::vector<Spare*> free;
-        for (auto& spare : spares_) {
-            if (spare.busyUntil <= now) {
-                free.push_back(&spare);
-            }
-        }
-        if (free.empty()) {
-            // Wait for the earliest binding to be translated by its target.
-            const auto earliest = std::ranges::min(spares_, {}, &Spare::busyUntil).busyUntil;
-            std::this_thread::sleep_until(earliest);
-            continue;
-        }
-        const auto batch = std::min(free.size(), keysyms.size() - next);
-        for (std::size_t i = 0; i < batch; ++i) {
-            KeySym symbol = keysyms[next + i];
-            XChangeKeyboardMapping(display, free[i]->keyCode, 1, &symbol, 1);
-            free[i]->bound = true;
-        }
-        connection_->sync();
-        for (std::size_t i = 0; i < batch; ++i) {
-            fakeKey(free[i]->keyCode, true);
-            fakeKey(free[i]->keyCode, false);
-        }
-        connection_->sync();
-        now = Clock::now();
-        for (std::size_t i = 0; i < batch; ++i) {
-            free[i]->busyUntil = now + bindingLifetime;
-        }
-        next += batch;
+    for (std::size_t i = 0; i < keysyms.size(); ++i) {
+        KeySym symbol = keysyms[i];
+        XChangeKeyboardMapping(display, free[i]->keyCode, 1, &symbol, 1);
+        free[i]->bound = true;
+    }
+    connection_->sync();
+    for (std::size_t i = 0; i < keysyms.size(); ++i) {
+        fakeKey(free[i]->keyCode, true);
+        fakeKey(free[i]->keyCode, false);
+    }
+    connection_->sync();
+    const auto sent = Clock::now();
+    for (std::size_t i = 0; i < keysyms.size(); ++i) {
+        free[i]->busyUntil = sent + bindingLifetime;
     }
     unbindTimer_->start(std::chrono::duration_cast<std::chrono::milliseconds>(bindingLifetime));
     if (connection_->takeErrorCount() > 0) {

@@ -8,7 +8,9 @@
 // took (a press not handled yet) is let go first, or the keys would come back to this program.
 //
 // Unicode text is typed by binding spare keycodes (ones without symbols) to the characters'
-// keysyms; the bindings are undone once the target has had time to translate the keys.
+// keysyms; the bindings are undone once the target has had time to translate the keys. A text
+// takes as many keycodes as it has characters, each busy for bindingLifetime afterwards: one
+// longer than the free ones is typed in parts by the caller (textRoom), never by sleeping here.
 
 #include <chrono>
 #include <cstdint>
@@ -50,6 +52,7 @@ class XTestKeySynthesis final : public KeySynthesis {
     // One request after the other, without a round trip between them.
     Status postKeyPresses(KeyChord chord, int times) override;
     Status postText(std::u16string_view text) override;
+    TextRoom textRoom(std::u16string_view text) override;
     bool modifiersHeld() override { return modifierHeld(); }
 
   private:
@@ -69,6 +72,8 @@ class XTestKeySynthesis final : public KeySynthesis {
     Status sendKeys(const std::vector<unsigned char>& keys, bool press);
     [[nodiscard]] bool modifierHeld();
     void findSpareKeyCodes();
+    // The spare keycodes free to take a character at `now`.
+    [[nodiscard]] std::vector<Spare*> freeSpares(std::chrono::steady_clock::time_point now);
     void unbindExpired(bool all);
 
     std::shared_ptr<x11::Connection> connection_;
