@@ -169,7 +169,6 @@ QCoro::Task<> putBack(Driver driver, Token token, platform::RunningApplication a
                                std::stop_token());
 }
 
-
 // The changes to type that make `corrected` of `original`; none where one would take in or
 // write a line break (between paragraphs: no one part of a field holds it) or the texts are too
 // different.
