@@ -72,12 +72,7 @@ class EndToEnd : public ::testing::Test {
             return {};
         }
         // (the GTK 4 window's hidden fields are password fields too)
-        const bool password =
-            field == QLatin1String("password") || field == QLatin1String("hidden") ||
-            field == QLatin1String("lettered");
-        const std::u16string role = password                          ? u"AXSecureTextField"
-                                    : field == QLatin1String("area") ? u"AXTextArea"
-                                                                     : u"AXTextField";
+        const std::u16string role = Desktop::roleOf(field);
         platform::ElementRef found;
         waitUntil([&] {
             found = desktop.focusedOf(app.pid());

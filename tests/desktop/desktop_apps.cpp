@@ -454,10 +454,15 @@ std::optional<platform::Rect> DesktopApplication::windowFrame() const {
 }
 
 platform::ElementRef DesktopApplication::pageField(const QString& field) {
-    if (const auto known = fields_.find(field); known != fields_.end()) {
-        return known->second;
-    }
     auto& accessibility = *Desktop::get().seams.accessibility;
+    if (const auto known = fields_.find(field); known != fields_.end()) {
+        // (where it no longer answers, the page has put a new one in its place: Firefox does when
+        // an input's type changes)
+        if (accessibility.attribute(known->second, ax::position).hasValue()) {
+            return known->second;
+        }
+        fields_.erase(known);
+    }
     const auto app = accessibility.applicationElement(pid_);
     if (!app) {
         return {};

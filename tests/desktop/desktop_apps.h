@@ -88,7 +88,8 @@ class DesktopApplication {
     // Has Firefox gather where its elements stand (see the definition).
     bool warmUpPlaces();
     [[nodiscard]] bool isBrowser() const { return kind_ == Kind::chromium || kind_ == Kind::firefox; }
-    // The element of the web page named `field` (its label), found once.
+    // The element of the web page named `field` (its label), found again only once the one found
+    // no longer answers.
     platform::ElementRef pageField(const QString& field);
 
     Kind kind_;

@@ -339,21 +339,23 @@ platform::ElementRef Desktop::focusedOf(platform::ProcessID pid) {
     return owner && *owner == pid ? *focused : platform::ElementRef{};
 }
 
-platform::ElementRef Desktop::focus(TargetApp& app, const QString& field) {
-    if (!bringToFront(app.pid()) || !app.command(QStringLiteral("focus ") + field)) {
-        return {};
-    }
-    // The fields' names are not exposed: their roles and contents tell them apart.
+std::u16string Desktop::roleOf(const QString& field) {
     const bool password =
         QStringList{QStringLiteral("password"), QStringLiteral("peeked"), QStringLiteral("hidden"),
                     QStringLiteral("lettered"), QStringLiteral("zeroed"), QStringLiteral("spaced"),
                     QStringLiteral("locked")}
             .contains(field);
-    const std::u16string role = password                          ? u"AXSecureTextField"
-                                : field == QLatin1String("area") ||
-                                          field == QLatin1String("rich")
-                                    ? u"AXTextArea"
-                                    : u"AXTextField";
+    return password ? u"AXSecureTextField"
+           : field == QLatin1String("area") || field == QLatin1String("rich") ? u"AXTextArea"
+                                                                               : u"AXTextField";
+}
+
+platform::ElementRef Desktop::focus(TargetApp& app, const QString& field) {
+    if (!bringToFront(app.pid()) || !app.command(QStringLiteral("focus ") + field)) {
+        return {};
+    }
+    // The fields' names are not exposed: their roles and contents tell them apart.
+    const std::u16string role = roleOf(field);
     const std::u16string start = field == QLatin1String("readonly") ? u"read only"
                                  : field == QLatin1String("line")   ? u"h\u00e9llo"
                                                                     : u"";

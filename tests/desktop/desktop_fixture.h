@@ -96,6 +96,9 @@ struct Desktop {
     // "area"; the GTK 4 target's "peeked", "hidden", "lettered", "zeroed", "spaced" and "locked",
     // the Qt one's "rich" too) and answers the focused element as the seams see it.
     platform::ElementRef focus(TargetApp& app, const QString& field);
+    // The role the bus gives a field of the targets: the password and hidden fields are
+    // "AXSecureTextField".
+    [[nodiscard]] static std::u16string roleOf(const QString& field);
     // The element the system-wide lookup answers now, if it belongs to `pid`.
     platform::ElementRef focusedOf(platform::ProcessID pid);
     // Brings a window of `pid` to the front and waits until it has the X input focus too.

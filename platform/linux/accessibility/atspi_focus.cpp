@@ -35,13 +35,13 @@ void AtspiAccessibility::refreshApplications() {
     // is a call (to the bus daemon), made once while the application lives.
     Held<AtspiAccessible> desktop(atspi_get_desktop(0));
     std::vector<KnownApplication> now;
-    const auto count = desktop
-                           ? attempt(calls_, desktop.get(),
-                                     [&](GError** e) {
-                                         return atspi_accessible_get_child_count(desktop.get(), e);
-                                     })
-                                 .value_or(0)
-                           : 0;
+    const auto listed = desktop ? attempt(calls_, desktop.get(),
+                                          [&](GError** e) {
+                                              return atspi_accessible_get_child_count(
+                                                  desktop.get(), e);
+                                          })
+                                : std::nullopt;
+    const auto count = listed.value_or(0);
     for (int i = 0; i < std::min(count, maxChildren); ++i) {
         auto* child = attempt(calls_, desktop.get(), [&](GError** e) {
                           return atspi_accessible_get_child_at_index(desktop.get(), i, e);
@@ -73,6 +73,10 @@ void AtspiAccessibility::refreshApplications() {
         }
     }
     applications_ = std::move(now);
+    if (!listed) {
+        // (a registry that did not answer tells nothing of who left)
+        return;
+    }
     forgetPasswords([&](const SeenPassword& seen) {
         return std::ranges::find(applications_, seen.pid, &KnownApplication::pid) ==
                applications_.end();
