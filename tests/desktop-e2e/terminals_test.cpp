@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -115,10 +118,11 @@ class TerminalScenarios : public ComposerScenarios {
 };
 
 // Ten one-line and three two-line commits into the terminal over an older two-line clipboard:
-// cat writes each text exactly once, never the older clipboard; the clipboard is the older one
-// after each commit; the log says committed for each one-line text (the terminal's own client
-// took it) and sent for each two-line one (a terminal may hold a paste with a line break to ask
-// the person), nothing else.
+// cat never writes the older clipboard; each text arrives exactly once, and the log says
+// committed for a one-line text (the terminal's own client took it) and sent for a two-line
+// one (a terminal may hold a paste with a line break to ask the person). A chord the terminal
+// ignores (GNOME Terminal does now and then) leaves nothing in cat, and the log says the paste
+// was not fetched, the text left on the clipboard: never committed.
 void TerminalScenarios::commitThirteenOverAnOlderClipboard(const TerminalProgram& terminalProgram) {
     ASSERT_TRUE(openLog(program));  // it records while it is open
     const QByteArray older = "older first line\nolder second line";
@@ -128,7 +132,7 @@ void TerminalScenarios::commitThirteenOverAnOlderClipboard(const TerminalProgram
                          terminalProgram.asOneLine, terminalProgram.serverClass);
     ASSERT_TRUE(terminal.ready());
     QByteArray expected;
-    int arrived = 0;
+    std::vector<bool> arrivals;
     int olderPasted = 0;
     for (int commit = 0; commit < 13; ++commit) {
         SCOPED_TRACE(commit);
@@ -138,50 +142,58 @@ void TerminalScenarios::commitThirteenOverAnOlderClipboard(const TerminalProgram
             twoLines ? std::vector<std::u16string>{u"Top " + word + u" line.",
                                                    u"Bottom " + word + u" line."}
                      : std::vector<std::u16string>{u"Line " + word + u" here."};
-        ASSERT_TRUE(compose(lines));
-        const ClipboardWatch hands;
-        ASSERT_TRUE(keyboard.chord("Return"));
-        // Over once the clipboard has changed hands twice (our text, the older one back) and
-        // holds the older text, with the terminal in front.
-        EXPECT_TRUE(waitUntil(
-            [&] {
-                return hands.changes() >= 2 &&
-                       readClipboard()[QStringLiteral("text/plain")] == older;
-            },
-            kSettle))
-            << program.errors().toStdString();
-        EXPECT_TRUE(terminalInFront(terminal));
         std::u16string text;
         for (std::size_t i = 0; i < lines.size(); ++i) {
             text += (i > 0 ? u"\n" : u"") + lines[i];
         }
+        const QByteArray utf8 = QByteArray::fromStdString(text::toUtf8(text));
+        ASSERT_TRUE(compose(lines));
+        const ClipboardWatch hands;
+        QElapsedTimer sinceReturn;
+        sinceReturn.start();
+        ASSERT_TRUE(keyboard.chord("Return"));
+        // Over once the older text is back (our text, then the older one: two changes of
+        // hands), or once our text has stayed on the clipboard past the wait for the terminal.
+        EXPECT_TRUE(waitUntil(
+            [&] {
+                const auto now = readClipboard()[QStringLiteral("text/plain")];
+                return (hands.changes() >= 2 && now == older) ||
+                       (sinceReturn.elapsed() > 2500 && now == utf8);
+            },
+            kSettle))
+            << program.errors().toStdString();
+        EXPECT_TRUE(terminalInFront(terminal));
         const QByteArray before = expected;
-        expected += QByteArray::fromStdString(text::toUtf8(text)) + '\n';
-        const QByteArray written =
-            endLine(terminal, [&](const QByteArray& now) { return now == expected; });
-        arrived += written == expected;
-        olderPasted += written.mid(before.size()).contains("older");
-        EXPECT_EQ(written.toStdString(), expected.toStdString());
-        expected = written.startsWith(before) ? written : expected;
+        const QByteArray written = endLine(terminal, [&](const QByteArray& now) {
+            return now.size() > before.size() && now.endsWith('\n');
+        });
+        const QByteArray got = written.mid(before.size());
+        arrivals.push_back(got == utf8 + '\n');
+        olderPasted += got.contains("older");
+        EXPECT_TRUE(got == utf8 + '\n' || got == "\n") << got.toStdString();
+        expected = written;
         // (Line by line: a person's pause before the next Composer.)
         pause(300ms);
     }
     ASSERT_TRUE(keyboard.chord("Control_L+d"));  // the line is empty: cat ends
     EXPECT_TRUE(terminal.ends(kSettle));
-    EXPECT_EQ(terminal.written().toStdString(), expected.toStdString());
+    EXPECT_EQ(olderPasted, 0);
     std::printf("note: %s: 13 commits over a two-line clipboard: arrived %d, older clipboard "
                 "pasted %d\n",
-                terminalProgram.name, arrived, olderPasted);
+                terminalProgram.name,
+                static_cast<int>(std::ranges::count(arrivals, true)), olderPasted);
     const std::string log = sessionLog(program);
     const auto ends = commitEnds(log);
     ASSERT_EQ(ends.size(), 13u) << log;
     for (std::size_t i = 0; i < ends.size(); ++i) {
         const bool twoLines = i == 4 || i == 9 || i == 12;
-        EXPECT_EQ(ends[i], twoLines ? "state=commit_sent method=paste reason=arrival-unconfirmed "
-                                      "pasteboard_restore=success"
-                                    : "state=committed method=paste pasteboard_restore=success")
-            << i << "\n"
-            << log;
+        const char* said = !arrivals[i]
+                               ? "state=commit_failed reason=paste-not-fetched "
+                                 "pasteboard_restore=deferred"
+                           : twoLines ? "state=commit_sent method=paste reason=arrival-unconfirmed "
+                                        "pasteboard_restore=success"
+                                      : "state=committed method=paste pasteboard_restore=success";
+        EXPECT_EQ(ends[i], said) << i << "\n" << log;
     }
 }
 
