@@ -407,14 +407,15 @@ bool doubleClickAt(int x, int y) {
     }
     XTestFakeMotionEvent(display, -1, x, y, CurrentTime);
     XSync(display, False);
+    // The pauses are the server's (XTest's delay before it takes each event). Spaced by this
+    // process, the time between the clicks grew with whatever its event loop did meanwhile and
+    // with the machine's load; past the double-click time the application sees two single
+    // clicks and selects nothing.
     for (int click = 0; click < 2; ++click) {
-        pause(60ms);
-        XTestFakeButtonEvent(display, 1, True, CurrentTime);
-        XSync(display, False);
-        pause(70ms);
-        XTestFakeButtonEvent(display, 1, False, CurrentTime);
-        XSync(display, False);
+        XTestFakeButtonEvent(display, 1, True, 60);
+        XTestFakeButtonEvent(display, 1, False, 70);
     }
+    XSync(display, False);
     XCloseDisplay(display);
     return true;
 }
