@@ -325,6 +325,89 @@ TEST_P(DesktopTest, ALongTextIsTypedInPartsAsItsKeysComeFree) {
     restore(field, lineText);
 }
 
+// An application that gets to its keys late (a busy browser) translates each with the keymap as
+// it stands when it reads the key. Typed characters still arrive as typed when it reads them
+// only after a second text was typed and the first one's keycode was free again.
+TEST(DesktopKeys, AnApplicationThatReadsItsKeysLateGetsTheCharactersTyped) {
+    auto& keys = *Desktop::get().seams.keySynthesis;
+    Display* late = XOpenDisplay(nullptr);
+    ASSERT_TRUE(late);
+    const Window window =
+        XCreateSimpleWindow(late, DefaultRootWindow(late), 40, 40, 200, 100, 0, 0, 0);
+    XSelectInput(late, window, KeyPressMask);
+    XMapRaised(late, window);
+    XSync(late, False);
+    // (round trips only: its events wait in its queue until it reads them)
+    ASSERT_TRUE(waitUntil([&] {
+        XWindowAttributes attributes{};
+        return XGetWindowAttributes(late, window, &attributes) != 0 &&
+               attributes.map_state == IsViewable;
+    }));
+    XSetInputFocus(late, window, RevertToParent, CurrentTime);
+    ASSERT_TRUE(waitUntil([&] {
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(late, &focus, &revert);
+        return focus == window;
+    }));
+    const std::u16string many(platform::XTestKeySynthesis::maxTextLength, u'x');
+    const auto free = keys.textRoom(many).units;
+    ASSERT_TRUE(keys.postText(u"\u00e9").ok());
+    // Until the key that typed it may type another character.
+    ASSERT_TRUE(waitUntil([&] { return keys.textRoom(many).units == free; }));
+    ASSERT_TRUE(keys.postText(u"\u00fc").ok());
+
+    std::vector<unsigned long> read;
+    XSync(late, False);
+    while (XPending(late) > 0) {
+        XEvent event{};
+        XNextEvent(late, &event);
+        if (event.type != KeyPress) {
+            continue;
+        }
+        int perCode = 0;
+        KeySym* symbols =
+            XGetKeyboardMapping(late, static_cast<KeyCode>(event.xkey.keycode), 1, &perCode);
+        read.push_back(symbols != nullptr && perCode > 0 ? symbols[0] : NoSymbol);
+        XFree(symbols);
+    }
+    XDestroyWindow(late, window);
+    XCloseDisplay(late);
+    EXPECT_EQ(read, (std::vector<unsigned long>{*platform::keysymForCodePoint(U'\u00e9'),
+                                                *platform::keysymForCodePoint(U'\u00fc')}));
+}
+
+// A request of another user of the shared connection that failed (a window that went before its
+// property was read) is not the typing's: the text is typed and said to be.
+TEST(DesktopKeys, AnErrorLeftOnTheConnectionIsNotTheTypings) {
+    const auto connection = platform::x11::Connection::open();
+    ASSERT_TRUE(connection);
+    // (a keycode to borrow: the suite's own typing gives its keycodes back a moment after)
+    ASSERT_TRUE(waitUntil([&] {
+        auto* display = connection->display();
+        int first = 0;
+        int last = 0;
+        XDisplayKeycodes(display, &first, &last);
+        int perCode = 0;
+        KeySym* map =
+            XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1, &perCode);
+        bool empty = false;
+        for (int code = 0; map != nullptr && code <= last - first && !empty; ++code) {
+            empty = std::all_of(map + code * perCode, map + (code + 1) * perCode,
+                                [](KeySym symbol) { return symbol == NoSymbol; });
+        }
+        XFree(map);
+        return empty;
+    }));
+    platform::XTestKeySynthesis keys(connection);
+    OwnKeyboardFocus own;
+    ASSERT_TRUE(own.ready());
+    XDestroyWindow(connection->display(), 0x1);  // not a window of ours: BadWindow
+    EXPECT_TRUE(keys.postText(u"\u00e9").ok());
+    EXPECT_TRUE(waitUntil([&] { return own.field().text() == QStringLiteral("\u00e9"); }))
+        << own.field().text().toStdString();
+}
+
 TEST_P(DesktopTest, CaptureNowReadsTheFieldWithItsCaretInsideTheWindow) {
     // (where a single-line field tells no caret, the multi-line one)
     const bool line = GetParam().lineHasCharacterBounds;

@@ -196,11 +196,11 @@ XTestKeySynthesis::XTestKeySynthesis(std::shared_ptr<x11::Connection> connection
     }
     unbindTimer_ = std::make_unique<QTimer>();
     unbindTimer_->setSingleShot(true);
-    QObject::connect(unbindTimer_.get(), &QTimer::timeout, [this] { unbindExpired(false); });
+    QObject::connect(unbindTimer_.get(), &QTimer::timeout, [this] { unbindAll(); });
 }
 
 XTestKeySynthesis::~XTestKeySynthesis() {
-    unbindExpired(true);
+    unbindAll();
 }
 
 bool XTestKeySynthesis::modifierHeld() {
@@ -380,6 +380,8 @@ std::vector<XTestKeySynthesis::Spare*> XTestKeySynthesis::freeSpares(Clock::time
             free.push_back(&spare);
         }
     }
+    // (those never typed with keep their order: from the top)
+    std::ranges::stable_sort(free, {}, &Spare::busyUntil);
     return free;
 }
 
@@ -427,49 +429,60 @@ Status XTestKeySynthesis::postText(std::u16string_view text) {
         return Status::failure(ErrorCode::failed, "more characters than keys free to type them");
     }
     auto* display = connection_->display();
+    // Errors that other users of the shared connection left behind (a window gone) are not this
+    // call's: counted as its own, the text would be said not typed though it was.
+    connection_->sync();
+    (void)connection_->takeErrorCount();
     letGoOfOwnGrab();
-    for (std::size_t i = 0; i < keysyms.size(); ++i) {
-        KeySym symbol = keysyms[i];
-        XChangeKeyboardMapping(display, free[i]->keyCode, 1, &symbol, 1);
-        free[i]->bound = true;
+    // A character still bound from an earlier text is typed with its key as it stands: no
+    // change of the keymap for it.
+    std::vector<Spare*> keys;
+    auto next = free.begin();
+    for (const KeySym symbol : keysyms) {
+        const auto bound = std::ranges::find_if(
+            spares_, [&](const Spare& spare) { return spare.bound && spare.symbol == symbol; });
+        if (bound != spares_.end()) {
+            keys.push_back(&*bound);
+            continue;
+        }
+        // (one key per character: at most as many taken as there are characters, all free)
+        next = std::find_if(next, free.end(), [&](const Spare* spare) {
+            return std::ranges::find(keys, spare) == keys.end();
+        });
+        Spare* spare = *next++;
+        KeySym changed = symbol;
+        XChangeKeyboardMapping(display, spare->keyCode, 1, &changed, 1);
+        spare->bound = true;
+        spare->symbol = symbol;
+        keys.push_back(spare);
     }
     connection_->sync();
-    for (std::size_t i = 0; i < keysyms.size(); ++i) {
-        fakeKey(free[i]->keyCode, true);
-        fakeKey(free[i]->keyCode, false);
+    for (Spare* spare : keys) {
+        fakeKey(spare->keyCode, true);
+        fakeKey(spare->keyCode, false);
     }
     connection_->sync();
     const auto sent = Clock::now();
-    for (std::size_t i = 0; i < keysyms.size(); ++i) {
-        free[i]->busyUntil = sent + bindingLifetime;
+    for (Spare* spare : keys) {
+        spare->busyUntil = sent + bindingLifetime;
     }
-    unbindTimer_->start(std::chrono::duration_cast<std::chrono::milliseconds>(bindingLifetime));
+    unbindTimer_->start(quietBeforeUnbinding);
     if (connection_->takeErrorCount() > 0) {
         return Status::failure(ErrorCode::failed, "the X server refused the key event");
     }
     return {};
 }
 
-void XTestKeySynthesis::unbindExpired(bool all) {
+void XTestKeySynthesis::unbindAll() {
     auto* display = connection_->display();
-    const auto now = Clock::now();
-    bool pending = false;
     for (auto& spare : spares_) {
-        if (!spare.bound) {
-            continue;
+        if (spare.bound) {
+            KeySym none = NoSymbol;
+            XChangeKeyboardMapping(display, spare.keyCode, 1, &none, 1);
+            spare.bound = false;
         }
-        if (!all && spare.busyUntil > now) {
-            pending = true;
-            continue;
-        }
-        KeySym none = NoSymbol;
-        XChangeKeyboardMapping(display, spare.keyCode, 1, &none, 1);
-        spare.bound = false;
     }
     XFlush(display);
-    if (pending && !all) {
-        unbindTimer_->start(std::chrono::duration_cast<std::chrono::milliseconds>(bindingLifetime));
-    }
 }
 
 }  // namespace ravlin::platform

@@ -10,9 +10,13 @@
 // took (a press not handled yet) is let go first, or the keys would come back to this program.
 //
 // Unicode text is typed by binding spare keycodes (ones without symbols) to the characters'
-// keysyms; the bindings are undone once the target has had time to translate the keys. A text
-// takes as many keycodes as it has characters, each busy for bindingLifetime afterwards: one
-// longer than the free ones is typed in parts by the caller (textRoom), never by sleeping here.
+// keysyms. A text takes as many keycodes as it has characters, each busy for bindingLifetime
+// afterwards (the one typed with longest ago taken first): one longer than the free ones is typed
+// in parts by the caller (textRoom), never by sleeping here. The bindings are undone together
+// once no text was typed for quietBeforeUnbinding: an application on a busy desktop may still be
+// reading the keymap for the last change when the next comes (Chromium then reads it without the
+// new binding and drops the key), so no change of ours falls between two texts typed close
+// together.
 
 #include <chrono>
 #include <cstdint>
@@ -38,10 +42,12 @@ namespace ravlin::platform {
 
 class XTestKeySynthesis final : public KeySynthesis {
   public:
-    // How long a borrowed keycode keeps its character after the key went out.
+    // How long a borrowed keycode keeps its character at least after the key went out.
     static constexpr auto bindingLifetime = std::chrono::milliseconds(300);
     // The most spare keycodes borrowed for text at once.
     static constexpr std::size_t maxSpareKeys = 64;
+    // How long after the last text typed the borrowed keycodes are given back.
+    static constexpr auto quietBeforeUnbinding = std::chrono::milliseconds(1000);
     // Longest text typed in one call, in code points.
     static constexpr std::size_t maxTextLength = 256;
 
@@ -67,6 +73,7 @@ class XTestKeySynthesis final : public KeySynthesis {
         unsigned char keyCode = 0;
         std::chrono::steady_clock::time_point busyUntil{};
         bool bound = false;
+        unsigned long symbol = 0;
     };
 
     // Ends a keyboard grab of this program's (not an exclusive capture).
@@ -79,9 +86,10 @@ class XTestKeySynthesis final : public KeySynthesis {
     Status sendKeys(const std::vector<unsigned char>& keys, bool press);
     [[nodiscard]] bool modifierHeld();
     void findSpareKeyCodes();
-    // The spare keycodes free to take a character at `now`.
+    // The spare keycodes free to take a character at `now`, the one typed with longest ago
+    // first.
     [[nodiscard]] std::vector<Spare*> freeSpares(std::chrono::steady_clock::time_point now);
-    void unbindExpired(bool all);
+    void unbindAll();
 
     std::shared_ptr<x11::Connection> connection_;
     bool available_ = false;
