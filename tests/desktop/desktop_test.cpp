@@ -325,61 +325,142 @@ TEST_P(DesktopTest, ALongTextIsTypedInPartsAsItsKeysComeFree) {
     restore(field, lineText);
 }
 
-// An application that gets to its keys late (a busy browser) translates each with the keymap as
-// it stands when it reads the key. Typed characters still arrive as typed when it reads them
-// only after a second text was typed and the first one's keycode was free again.
-TEST(DesktopKeys, AnApplicationThatReadsItsKeysLateGetsTheCharactersTyped) {
+// A window of another X client that takes the keyboard focus and reads its key presses only
+// when asked, each translated with the keymap as it stands then: an application that gets to its
+// keys late (a busy browser).
+class LateReader {
+  public:
+    LateReader() : display_(XOpenDisplay(nullptr)) {
+        if (display_ == nullptr) {
+            return;
+        }
+        window_ =
+            XCreateSimpleWindow(display_, DefaultRootWindow(display_), 40, 40, 200, 100, 0, 0, 0);
+        XSelectInput(display_, window_, KeyPressMask);
+        XMapRaised(display_, window_);
+        XSync(display_, False);
+        // (round trips only: its events wait in its queue until it reads them)
+        ready_ = waitUntil([&] {
+            XWindowAttributes attributes{};
+            return XGetWindowAttributes(display_, window_, &attributes) != 0 &&
+                   attributes.map_state == IsViewable;
+        });
+        XSetInputFocus(display_, window_, RevertToParent, CurrentTime);
+        ready_ = ready_ && waitUntil([&] {
+                     Window focus = 0;
+                     int revert = 0;
+                     XGetInputFocus(display_, &focus, &revert);
+                     return focus == window_;
+                 });
+    }
+    ~LateReader() {
+        if (display_ != nullptr) {
+            XDestroyWindow(display_, window_);
+            XCloseDisplay(display_);
+        }
+    }
+    LateReader(const LateReader&) = delete;
+    LateReader& operator=(const LateReader&) = delete;
+
+    [[nodiscard]] bool ready() const { return ready_; }
+    Display* display() const { return display_; }
+
+    // The key presses that came, as the keymap translates them now.
+    std::vector<unsigned long> read() {
+        std::vector<unsigned long> symbols;
+        XSync(display_, False);
+        while (XPending(display_) > 0) {
+            XEvent event{};
+            XNextEvent(display_, &event);
+            if (event.type == KeyPress) {
+                symbols.push_back(symbolOf(static_cast<KeyCode>(event.xkey.keycode)));
+            }
+        }
+        return symbols;
+    }
+    // The keycode the server's keymap gives `symbol` first; 0 for none.
+    KeyCode keyOf(unsigned long symbol) {
+        int first = 0;
+        int last = 0;
+        XDisplayKeycodes(display_, &first, &last);
+        for (int code = first; code <= last; ++code) {
+            if (symbolOf(static_cast<KeyCode>(code)) == symbol) {
+                return static_cast<KeyCode>(code);
+            }
+        }
+        return 0;
+    }
+    unsigned long symbolOf(KeyCode code) {
+        int perCode = 0;
+        KeySym* symbols = XGetKeyboardMapping(display_, code, 1, &perCode);
+        const unsigned long symbol = symbols != nullptr && perCode > 0 ? symbols[0] : NoSymbol;
+        XFree(symbols);
+        return symbol;
+    }
+
+  private:
+    Display* display_ = nullptr;
+    Window window_ = 0;
+    bool ready_ = false;
+};
+
+// The keymap between two texts: what happens to the first text's key before the second is typed.
+enum class Meanwhile { theKeyComesFree, anotherProgramRebindsTheKey };
+
+struct LateKeys {
+    Meanwhile meanwhile;
+    char16_t second;
+    const char* name;
+};
+
+class DesktopKeys : public ::testing::TestWithParam<LateKeys> {};
+
+// The characters reach a late reader as typed: a key is neither given back nor given another
+// character while the application may still be reading the one before, and a key that another
+// program bound anew is not typed with as if it still held ours.
+TEST_P(DesktopKeys, AnApplicationThatReadsItsKeysLateGetsTheCharactersTyped) {
     auto& keys = *Desktop::get().seams.keySynthesis;
-    Display* late = XOpenDisplay(nullptr);
-    ASSERT_TRUE(late);
-    const Window window =
-        XCreateSimpleWindow(late, DefaultRootWindow(late), 40, 40, 200, 100, 0, 0, 0);
-    XSelectInput(late, window, KeyPressMask);
-    XMapRaised(late, window);
-    XSync(late, False);
-    // (round trips only: its events wait in its queue until it reads them)
-    ASSERT_TRUE(waitUntil([&] {
-        XWindowAttributes attributes{};
-        return XGetWindowAttributes(late, window, &attributes) != 0 &&
-               attributes.map_state == IsViewable;
-    }));
-    XSetInputFocus(late, window, RevertToParent, CurrentTime);
-    ASSERT_TRUE(waitUntil([&] {
-        Window focus = 0;
-        int revert = 0;
-        XGetInputFocus(late, &focus, &revert);
-        return focus == window;
-    }));
+    LateReader late;
+    ASSERT_TRUE(late.ready());
+    const unsigned long first = *platform::keysymForCodePoint(U'\u00e9');
+    const unsigned long secondSymbol = *platform::keysymForCodePoint(GetParam().second);
     const std::u16string many(platform::XTestKeySynthesis::maxTextLength, u'x');
     const auto free = keys.textRoom(many).units;
     ASSERT_TRUE(keys.postText(u"\u00e9").ok());
-    // Until the key that typed it may type another character.
-    ASSERT_TRUE(waitUntil([&] { return keys.textRoom(many).units == free; }));
-    ASSERT_TRUE(keys.postText(u"\u00fc").ok());
-
-    std::vector<unsigned long> read;
-    XSync(late, False);
-    while (XPending(late) > 0) {
-        XEvent event{};
-        XNextEvent(late, &event);
-        if (event.type != KeyPress) {
-            continue;
-        }
-        int perCode = 0;
-        KeySym* symbols =
-            XGetKeyboardMapping(late, static_cast<KeyCode>(event.xkey.keycode), 1, &perCode);
-        read.push_back(symbols != nullptr && perCode > 0 ? symbols[0] : NoSymbol);
-        XFree(symbols);
+    std::vector<unsigned long> expected{first, secondSymbol};
+    if (GetParam().meanwhile == Meanwhile::theKeyComesFree) {
+        // Until the key that typed it may type another character.
+        ASSERT_TRUE(waitUntil([&] { return keys.textRoom(many).units == free; }));
     }
-    XDestroyWindow(late, window);
-    XCloseDisplay(late);
-    EXPECT_EQ(read, (std::vector<unsigned long>{*platform::keysymForCodePoint(U'\u00e9'),
-                                                *platform::keysymForCodePoint(U'\u00fc')}));
+    KeyCode taken = 0;
+    if (GetParam().meanwhile == Meanwhile::anotherProgramRebindsTheKey) {
+        taken = late.keyOf(first);
+        ASSERT_NE(taken, 0);
+        KeySym other = XK_section;
+        XChangeKeyboardMapping(late.display(), taken, 1, &other, 1);
+        XSync(late.display(), False);
+        expected.front() = other;
+    }
+    EXPECT_TRUE(keys.postText(std::u16string(1, GetParam().second)).ok());
+    EXPECT_EQ(late.read(), expected);
+    if (taken != 0) {
+        KeySym none = NoSymbol;
+        XChangeKeyboardMapping(late.display(), taken, 1, &none, 1);
+        XSync(late.display(), False);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Late, DesktopKeys,
+                         ::testing::Values(LateKeys{Meanwhile::theKeyComesFree, u'\u00fc',
+                                                    "AnotherCharacterAfterTheKeyCameFree"},
+                                           LateKeys{
+                                               Meanwhile::anotherProgramRebindsTheKey, u'\u00e9',
+                                               "TheSameCharacterAfterAnotherProgramTookItsKey"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A request of another user of the shared connection that failed (a window that went before its
 // property was read) is not the typing's: the text is typed and said to be.
-TEST(DesktopKeys, AnErrorLeftOnTheConnectionIsNotTheTypings) {
+TEST(DesktopKeysShared, AnErrorLeftOnTheConnectionIsNotTheTypings) {
     const auto connection = platform::x11::Connection::open();
     ASSERT_TRUE(connection);
     // (a keycode to borrow: the suite's own typing gives its keycodes back a moment after)

@@ -441,7 +441,7 @@ Status XTestKeySynthesis::postText(std::u16string_view text) {
     for (const KeySym symbol : keysyms) {
         const auto bound = std::ranges::find_if(
             spares_, [&](const Spare& spare) { return spare.bound && spare.symbol == symbol; });
-        if (bound != spares_.end()) {
+        if (bound != spares_.end() && stillBound(*bound)) {
             keys.push_back(&*bound);
             continue;
         }
@@ -471,6 +471,18 @@ Status XTestKeySynthesis::postText(std::u16string_view text) {
         return Status::failure(ErrorCode::failed, "the X server refused the key event");
     }
     return {};
+}
+
+bool XTestKeySynthesis::stillBound(Spare& spare) {
+    int perCode = 0;
+    KeySym* symbols = XGetKeyboardMapping(connection_->display(), spare.keyCode, 1, &perCode);
+    const bool same = symbols != nullptr && perCode > 0 && symbols[0] == spare.symbol;
+    XFree(symbols);
+    if (!same) {
+        // Changed by another program or a new keymap since: no longer ours to undo.
+        spare.bound = false;
+    }
+    return same;
 }
 
 void XTestKeySynthesis::unbindAll() {

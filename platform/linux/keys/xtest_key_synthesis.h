@@ -89,6 +89,9 @@ class XTestKeySynthesis final : public KeySynthesis {
     // The spare keycodes free to take a character at `now`, the one typed with longest ago
     // first.
     [[nodiscard]] std::vector<Spare*> freeSpares(std::chrono::steady_clock::time_point now);
+    // Whether the key still has the character this program gave it (another program, or a
+    // keymap loaded anew, may have changed it since).
+    [[nodiscard]] bool stillBound(Spare& spare);
     void unbindAll();
 
     std::shared_ptr<x11::Connection> connection_;
