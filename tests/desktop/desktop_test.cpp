@@ -325,6 +325,29 @@ TEST_P(DesktopTest, ALongTextIsTypedInPartsAsItsKeysComeFree) {
     restore(field, lineText);
 }
 
+// The first keycode that types `symbol` (NoSymbol: an empty keycode, none of its keysyms set) in
+// the server's keymap as it stands; 0 for none.
+KeyCode keyHolding(Display* display, unsigned long symbol) {
+    int first = 0;
+    int last = 0;
+    XDisplayKeycodes(display, &first, &last);
+    int perCode = 0;
+    KeySym* map =
+        XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1, &perCode);
+    KeyCode found = 0;
+    for (int code = 0; map != nullptr && perCode > 0 && code <= last - first && found == 0;
+         ++code) {
+        const KeySym* symbols = map + static_cast<std::ptrdiff_t>(code) * perCode;
+        const bool holds = symbol == NoSymbol
+                               ? std::all_of(symbols, symbols + perCode,
+                                             [](KeySym other) { return other == NoSymbol; })
+                               : symbols[0] == symbol;
+        found = holds ? static_cast<KeyCode>(first + code) : 0;
+    }
+    XFree(map);
+    return found;
+}
+
 // A window of another X client that takes the keyboard focus and reads its key presses only
 // when asked, each translated with the keymap as it stands then: an application that gets to its
 // keys late (a busy browser).
@@ -378,18 +401,6 @@ class LateReader {
         }
         return symbols;
     }
-    // The keycode the server's keymap gives `symbol` first; 0 for none.
-    KeyCode keyOf(unsigned long symbol) {
-        int first = 0;
-        int last = 0;
-        XDisplayKeycodes(display_, &first, &last);
-        for (int code = first; code <= last; ++code) {
-            if (symbolOf(static_cast<KeyCode>(code)) == symbol) {
-                return static_cast<KeyCode>(code);
-            }
-        }
-        return 0;
-    }
     unsigned long symbolOf(KeyCode code) {
         int perCode = 0;
         KeySym* symbols = XGetKeyboardMapping(display_, code, 1, &perCode);
@@ -434,7 +445,7 @@ TEST_P(DesktopKeys, AnApplicationThatReadsItsKeysLateGetsTheCharactersTyped) {
     }
     KeyCode taken = 0;
     if (GetParam().meanwhile == Meanwhile::anotherProgramRebindsTheKey) {
-        taken = late.keyOf(first);
+        taken = keyHolding(late.display(), first);
         ASSERT_NE(taken, 0);
         KeySym other = XK_section;
         XChangeKeyboardMapping(late.display(), taken, 1, &other, 1);
@@ -464,22 +475,7 @@ TEST(DesktopKeysShared, AnErrorLeftOnTheConnectionIsNotTheTypings) {
     const auto connection = platform::x11::Connection::open();
     ASSERT_TRUE(connection);
     // (a keycode to borrow: the suite's own typing gives its keycodes back a moment after)
-    ASSERT_TRUE(waitUntil([&] {
-        auto* display = connection->display();
-        int first = 0;
-        int last = 0;
-        XDisplayKeycodes(display, &first, &last);
-        int perCode = 0;
-        KeySym* map =
-            XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1, &perCode);
-        bool empty = false;
-        for (int code = 0; map != nullptr && code <= last - first && !empty; ++code) {
-            empty = std::all_of(map + code * perCode, map + (code + 1) * perCode,
-                                [](KeySym symbol) { return symbol == NoSymbol; });
-        }
-        XFree(map);
-        return empty;
-    }));
+    ASSERT_TRUE(waitUntil([&] { return keyHolding(connection->display(), NoSymbol) != 0; }));
     platform::XTestKeySynthesis keys(connection);
     OwnKeyboardFocus own;
     ASSERT_TRUE(own.ready());
