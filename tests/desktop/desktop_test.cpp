@@ -485,6 +485,33 @@ TEST(DesktopKeysShared, AnErrorLeftOnTheConnectionIsNotTheTypings) {
         << own.field().text().toStdString();
 }
 
+// A text that takes every key free to type with: no letter of it is bound below the letter's own
+// key, where a look-up by character (XKeysymToKeycode, the lowest keycode) would find it instead
+// and another program's shortcut would go out on a key nobody grabs.
+TEST(DesktopKeysShared, NoCharacterIsBoundBelowItsOwnKey) {
+    const auto connection = platform::x11::Connection::open();
+    ASSERT_TRUE(connection);
+    auto* display = connection->display();
+    platform::XTestKeySynthesis keys(connection);
+    OwnKeyboardFocus own;
+    ASSERT_TRUE(own.ready());
+    const std::u16string letters = u"abcdefghijklmnopqrstuvwxyz0123456789";
+    const std::u16string many(platform::XTestKeySynthesis::maxTextLength, u'x');
+    const auto room = std::min(keys.textRoom(many).units, letters.size());
+    ASSERT_GT(room, 0u);
+    const auto text = letters.substr(0, room);
+    std::vector<KeyCode> before;
+    for (const char16_t letter : text) {
+        before.push_back(keyHolding(display, letter));
+    }
+    ASSERT_TRUE(keys.postText(text).ok());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        EXPECT_EQ(keyHolding(display, text[i]), before[i]) << static_cast<char>(text[i]);
+    }
+    EXPECT_TRUE(waitUntil([&] { return own.field().text().toStdU16String() == text; }))
+        << own.field().text().toStdString();
+}
+
 TEST_P(DesktopTest, CaptureNowReadsTheFieldWithItsCaretInsideTheWindow) {
     // (where a single-line field tells no caret, the multi-line one)
     const bool line = GetParam().lineHasCharacterBounds;

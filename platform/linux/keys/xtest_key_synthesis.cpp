@@ -360,10 +360,20 @@ void XTestKeySynthesis::findSpareKeyCodes() {
     if (map == nullptr) {
         return;
     }
-    // From the top: the highest keycodes are the least likely to be on a real keyboard.
-    for (int code = maxCode; code >= minCode && spares_.size() < maxSpareKeys; --code) {
+    const auto empty = [&](int code) {
         const KeySym* symbols = map + static_cast<std::ptrdiff_t>(code - minCode) * perCode;
-        if (std::all_of(symbols, symbols + perCode, [](KeySym s) { return s == NoSymbol; })) {
+        return std::all_of(symbols, symbols + perCode, [](KeySym s) { return s == NoSymbol; });
+    };
+    // None below the first key of the keyboard: looked up by its character (XKeysymToKeycode
+    // takes the lowest keycode), a letter bound there would stand for the letter's own key, and
+    // a shortcut sent by another program meanwhile (Super+E) would go out on a key nobody grabs.
+    int lowest = minCode;
+    while (lowest <= maxCode && empty(lowest)) {
+        ++lowest;
+    }
+    // From the top: the highest keycodes are the least likely to be on a real keyboard.
+    for (int code = maxCode; code > lowest && spares_.size() < maxSpareKeys; --code) {
+        if (empty(code)) {
             spares_.push_back(Spare{.keyCode = static_cast<unsigned char>(code)});
         }
     }
