@@ -76,6 +76,16 @@ struct FetchTarget {
     std::optional<std::uint64_t> window;
 };
 
+// Whether a program has looked at what this program last wrote to the pasteboard: asked anything
+// of it (what it offers, as a program that watches the pasteboard does on each change, or the
+// contents) and had its answer, as the desktop orders events.
+struct WriteLook {
+    bool looked = false;
+    // It looked at an earlier write of this program's before any paste chord went out over it:
+    // a program that watches the pasteboard's changes.
+    bool watches = false;
+};
+
 // What became of a put-back of the user's contents.
 enum class PutBack {
     done,       // they are back (or never left)
@@ -113,6 +123,14 @@ class Pasteboard {
     // at once, so only the target's own fetch tells that a paste took the text. Where the
     // desktop cannot name who fetched: unknown once anyone did.
     [[nodiscard]] virtual WriteFetch lastWriteFetchedBy(const FetchTarget& target) = 0;
+    // Whether `target` has looked at what this program last wrote (WriteLook). A program that
+    // watches the pasteboard may refuse a paste until it knows what the new contents offer
+    // (GNOME Terminal forgets that on each change and asks again), so a paste chord waits for
+    // its look. Where the desktop does not tell: looked.
+    [[nodiscard]] virtual WriteLook lastWriteLookedAtBy(const FetchTarget& target) {
+        (void)target;
+        return {.looked = true};
+    }
     // A paste chord goes out next: from here on, in the desktop's order of events, only the
     // fetches that come after count for lastWriteFetchedBy (a program that read our text before
     // the chord did not paste it). Nothing where the desktop does not tell who fetched.

@@ -88,9 +88,9 @@ void QNPanelComposition::activate() {
     activateWindow();
 }
 
-void QNPanelComposition::settleResign() {
-    if (!resignHandler || !isVisible() || isActiveWindow()) {
-        return;  // closed meanwhile, or the keyboard came back
+void QNPanelComposition::settleResign(std::uint64_t showing) {
+    if (!resignHandler || showing != showings_ || !isVisible() || isActiveWindow()) {
+        return;  // closed meanwhile (and perhaps shown again), or the keyboard came back
     }
     if (startUpActivation::tookTheKeyboardByItself(QApplication::activeWindow())) {
         activate();
@@ -130,8 +130,12 @@ bool QNPanelComposition::event(QEvent* event) {
     switch (event->type()) {
         case QEvent::WindowDeactivate:
             if (resignHandler) {
-                QTimer::singleShot(resignSettle, this, [this] { settleResign(); });
+                QTimer::singleShot(resignSettle, this,
+                                   [this, showing = showings_] { settleResign(showing); });
             }
+            break;
+        case QEvent::Hide:
+            ++showings_;
             break;
         case QEvent::ShortcutOverride: {
             // The chord is ours before any shortcut of a child sees it.

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -37,7 +38,8 @@ class QNPanelComposition final : public QWidget {
     // keyboard back meanwhile (X hands it away and back around key grabs and mapping). A window
     // of this program shown at start-up that took the keyboard by itself (it is activated once
     // it is mapped, however late) is not the person leaving: the panel takes the keyboard back.
-    // Any other window, ours too (the settings the person asked for), is.
+    // Any other window, ours too (the settings the person asked for), is. A deactivation of an
+    // earlier showing of the panel (put away since) counts for nothing.
     std::function<void()> resignHandler;
     static constexpr auto resignSettle = std::chrono::milliseconds(50);
     std::function<void()> onDismissKey;
@@ -84,13 +86,18 @@ class QNPanelComposition final : public QWidget {
 
   private:
     void updateMask();
-    void settleResign();
+    // A deactivation of the showing numbered `showing`, looked at again.
+    void settleResign(std::uint64_t showing);
     void activate();
 
     std::shared_ptr<platform::Screens> screens_;
     double panelMinHeight_ = M::panelInitialMinHeight;
     QPointer<QWidget> container_;
     bool cutsCorners_ = false;
+    // Counts the times the panel was put away: a deactivation belongs to the showing it came in
+    // (Quick Fix's panel losing the keyboard to its target, then the Composer shown in it at once
+    // and not active yet, is not the person leaving the Composer).
+    std::uint64_t showings_ = 0;
 };
 
 }  // namespace ravlin

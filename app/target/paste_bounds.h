@@ -32,6 +32,13 @@ struct QNPasteBounds {
     // names the window in front before the focus moves there): looked at this often (keysUpPoll),
     // at most this long (then the chord goes anyway).
     Milliseconds keyboardFocusLimit{500};
+    // The target told what our text on the pasteboard offers before a chord: a program that
+    // watches the clipboard asks that of each change, and may take a chord that comes before
+    // its answer for nothing to paste (GNOME Terminal). Looked at this often (keysUpPoll), at
+    // most this long, or where the target asked so of an earlier write of ours (so it watches),
+    // at most the second (then the chord goes anyway).
+    Milliseconds lookLimit{40};
+    Milliseconds watcherLookLimit{500};
     // Once the chord is out: the target fetching our text, all within this. A target may ask
     // more than once (a terminal looks at the text, then pastes it), and a clipboard manager
     // reads the marks after the text: once the target has fetched, our text stays until nobody

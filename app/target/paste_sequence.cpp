@@ -45,6 +45,9 @@ QCoro::Task<QNPasteVerdict> pasteAndCheck(QNPasteSteps& steps, QNPasteRequest re
     }
     co_await steps.waitForKeysUp(stop);
     co_await steps.waitForKeyboardFocus(stop);
+    // A target that watches the clipboard may ignore a chord that comes before it knows what our
+    // text offers.
+    co_await steps.waitForLook(steps.taker(), stop);
     // The chord goes to whatever has the focus: never to a window the person has moved to, nor
     // while the pasteboard holds anything but our text (a copy made meanwhile would be pasted in
     // its place; it stands).

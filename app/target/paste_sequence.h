@@ -53,6 +53,11 @@ class QNPasteSteps {
     // Until the keyboard's focus is in the target's window in front, at most
     // pasteBounds.keyboardFocusLimit; at once where the desktop does not tell.
     [[nodiscard]] virtual QCoro::Task<> waitForKeyboardFocus(std::stop_token stop) = 0;
+    // Until `taker` has been told what our text on the pasteboard offers, at most
+    // pasteBounds.lookLimit (pasteBounds.watcherLookLimit where it watches the clipboard); at
+    // once where the desktop does not tell.
+    [[nodiscard]] virtual QCoro::Task<> waitForLook(platform::FetchTarget taker,
+                                                    std::stop_token stop) = 0;
     [[nodiscard]] virtual bool inFront() = 0;
     // Whether our text is still what the pasteboard the chord pastes from holds.
     [[nodiscard]] virtual bool holdsOwnChange() = 0;

@@ -460,6 +460,9 @@ class SeamsPasteSteps final : public QNPasteSteps {
     QCoro::Task<> waitForKeyboardFocus(std::stop_token stop) override {
         (void)co_await QNModelPasteboardSnapshot::waitForKeyboardFocus(seams_, std::move(stop));
     }
+    QCoro::Task<> waitForLook(platform::FetchTarget taker, std::stop_token stop) override {
+        (void)co_await QNModelPasteboardSnapshot::waitForLook(pastedFrom_, taker, std::move(stop));
+    }
     QNChordPost postChord() override {
         return postChordOverOwnWrite(*pastedFrom_.pasteboard, *seams_.keySynthesis, *route_.chord);
     }
@@ -647,6 +650,18 @@ WaitUntilAwaiter QNModelPasteboardSnapshot::waitForKeyboardFocus(const TargetSea
             return !window || workspace->keyboardFocusIn(*window).value_or(true);
         },
         pasteBounds.keysUpPoll, pasteBounds.keyboardFocusLimit, std::move(stop));
+}
+
+WaitUntilAwaiter QNModelPasteboardSnapshot::waitForLook(const TargetSeams& seams,
+                                                        platform::FetchTarget target,
+                                                        std::stop_token stop) {
+    const auto pasteboard = seams.pasteboard;
+    const bool watches = pasteboard->lastWriteLookedAtBy(target).watches;
+    return waitUntil(
+        *seams.executor,
+        [pasteboard, target] { return pasteboard->lastWriteLookedAtBy(target).looked; },
+        pasteBounds.keysUpPoll, watches ? pasteBounds.watcherLookLimit : pasteBounds.lookLimit,
+        std::move(stop));
 }
 
 }  // namespace ravlin

@@ -235,6 +235,13 @@ struct QNModelPasteboardSnapshot {
     // does not tell); whether it is.
     [[nodiscard]] static WaitUntilAwaiter waitForKeyboardFocus(const TargetSeams& seams,
                                                               std::stop_token stop);
+    // Before a paste chord: until `target` has been told what our last write offers
+    // (Pasteboard::lastWriteLookedAtBy), tested every pasteBounds.keysUpPoll, at most
+    // pasteBounds.lookLimit (pasteBounds.watcherLookLimit for a target that watches the
+    // clipboard); at once where the desktop does not tell. Whether it has.
+    [[nodiscard]] static WaitUntilAwaiter waitForLook(const TargetSeams& seams,
+                                                     platform::FetchTarget target,
+                                                     std::stop_token stop);
     // Waits until `inFront` holds: tested at once and each time the desktop tells that another
     // application came to the front, for up to `limit`; whether it held.
     [[nodiscard]] static WaitUntilNotifiedAwaiter waitForFront(const TargetSeams& seams,

@@ -504,6 +504,9 @@ class DriverPasteSteps final : public QNPasteSteps {
     QCoro::Task<> waitForKeyboardFocus(std::stop_token stop) override {
         return driver_->waitForKeyboardFocus(std::move(stop));
     }
+    QCoro::Task<> waitForLook(platform::FetchTarget taker, std::stop_token stop) override {
+        return driver_->waitForPasteboardLook(taker, std::move(stop));
+    }
     QNChordPost postChord() override { return driver_->postPaste(); }
     QCoro::Task<> waitForFetch(platform::FetchTarget taker) override {
         return driver_->waitForPasteboardFetch(taker);

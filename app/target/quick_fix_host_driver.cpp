@@ -59,6 +59,11 @@ QCoro::Task<> waitForKeyboardFocusWith(TargetSeams seams, std::stop_token stop) 
     (void)co_await QNModelPasteboardSnapshot::waitForKeyboardFocus(seams, std::move(stop));
 }
 
+QCoro::Task<> waitForLookOf(TargetSeams seams, platform::FetchTarget target,
+                            std::stop_token stop) {
+    (void)co_await QNModelPasteboardSnapshot::waitForLook(seams, target, std::move(stop));
+}
+
 QCoro::Task<> waitForFetchOf(TargetSeams seams, platform::FetchTarget target) {
     co_await QNModelPasteboardSnapshot::waitForFetch(seams, target);
 }
@@ -422,6 +427,11 @@ std::shared_ptr<QNQuickFixPasteboardManager> QNQuickFixHostLiveDriver::pasteboar
 QCoro::Task<> QNQuickFixHostLiveDriver::waitForPasteboardFetch(platform::FetchTarget target) {
     // The wait holds the seams, not the driver.
     return waitForFetchOf(seams_, target);
+}
+
+QCoro::Task<> QNQuickFixHostLiveDriver::waitForPasteboardLook(platform::FetchTarget target,
+                                                              std::stop_token stop) {
+    return waitForLookOf(seams_, target, std::move(stop));
 }
 
 platform::WriteFetch QNQuickFixHostLiveDriver::pasteboardFetchedBy(platform::FetchTarget target) {

@@ -146,6 +146,10 @@ class QNQuickFixHostDriver {
     // After a paste chord: waits until `target` has fetched our text
     // (QNModelPasteboardSnapshot::waitForFetch).
     [[nodiscard]] virtual QCoro::Task<> waitForPasteboardFetch(platform::FetchTarget target) = 0;
+    // Before a paste chord: until `target` has been told what our text offers
+    // (QNModelPasteboardSnapshot::waitForLook).
+    [[nodiscard]] virtual QCoro::Task<> waitForPasteboardLook(platform::FetchTarget target,
+                                                              std::stop_token stop) = 0;
     // Who has fetched what was last written to the pasteboard (Pasteboard::lastWriteFetchedBy).
     [[nodiscard]] virtual platform::WriteFetch pasteboardFetchedBy(
         platform::FetchTarget target) = 0;
@@ -223,6 +227,8 @@ class QNQuickFixHostLiveDriver final : public QNQuickFixHostDriver {
     void releasePasteboard(const QNModelPasteboardSnapshot& snapshot) override;
     std::shared_ptr<QNQuickFixPasteboardManager> pasteboardManager() override;
     QCoro::Task<> waitForPasteboardFetch(platform::FetchTarget target) override;
+    QCoro::Task<> waitForPasteboardLook(platform::FetchTarget target,
+                                        std::stop_token stop) override;
     platform::WriteFetch pasteboardFetchedBy(platform::FetchTarget target) override;
     platform::Status writePasteboardString(std::u16string_view text) override;
     bool makePasteboardTextOrdinary() override;

@@ -48,6 +48,13 @@ void FakeDesktop::setActivation(ProcessID pid, Activation activation) {
     }
 }
 
+void FakeDesktop::setLooksAtChangesAfter(ProcessID pid,
+                                         std::optional<std::chrono::milliseconds> after) {
+    if (auto* app = model_->application(pid)) {
+        app->spec.looksAtChangesAfter = after;
+    }
+}
+
 ElementRef FakeDesktop::applicationElement(ProcessID pid) const {
     const auto* app = model_->application(pid);
     return app ? app->element : ElementRef{};

@@ -114,6 +114,10 @@ struct ApplicationDescription {
     // Where set, a paste reads the pasteboard twice, this long apart, and inserts what the
     // second read gave (a terminal that looks at the text before it pastes it).
     std::optional<std::chrono::milliseconds> pasteReadAgainAfter;
+    // Where set, it asks what the clipboard offers this long after each change of this
+    // program's (it watches the clipboard), and takes a paste chord for nothing until it has
+    // had that answer (GNOME Terminal).
+    std::optional<std::chrono::milliseconds> looksAtChangesAfter;
     // Whether it shows itself to accessibility at all (xterm does not): without, it has no
     // application element and reports no focus.
     bool accessible = true;
@@ -149,6 +153,7 @@ class FakeDesktop {
     [[nodiscard]] ProcessID ownPid() const;
     ProcessID addApplication(ApplicationDescription spec);
     void setActivation(ProcessID pid, Activation activation);
+    void setLooksAtChangesAfter(ProcessID pid, std::optional<std::chrono::milliseconds> after);
     // The application element of a process.
     [[nodiscard]] ElementRef applicationElement(ProcessID pid) const;
     ElementRef addWindow(ProcessID pid, Rect frame, std::string title = {});

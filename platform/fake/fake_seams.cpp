@@ -351,6 +351,21 @@ class FakePasteboard final : public Pasteboard {
     void markFetches() override {
         state().marked = true;
         state().fetchedSinceMark.clear();
+        for (const auto pid : state().lookedBy) {
+            if (std::ranges::find(state().watchers, pid) == state().watchers.end()) {
+                state().watchers.push_back(pid);
+            }
+        }
+    }
+    // Only a program that watches the clipboard is told of: the others are as on a desktop that
+    // does not tell.
+    WriteLook lastWriteLookedAtBy(const FetchTarget& target) override {
+        const auto* app = model_->application(target.pid);
+        if (app == nullptr || !app->spec.looksAtChangesAfter) {
+            return {.looked = true};
+        }
+        return {.looked = std::ranges::find(state().lookedBy, target.pid) != state().lookedBy.end(),
+                .watches = std::ranges::find(state().watchers, target.pid) != state().watchers.end()};
     }
     std::uint64_t fetchRequests() override { return state().requests; }
     std::optional<KeyCondition> ownWriteCondition() override {

@@ -262,10 +262,23 @@ void Model::fetch(SelectionState& selection, ProcessID pid) {
 }
 
 void Model::ownWrite(SelectionState Model::*selection) {
-    if (selection != &Model::clipboard || !clipboardManager) {
+    if (selection != &Model::clipboard) {
         return;
     }
     const auto changeCount = (this->*selection).changeCount;
+    clipboard.lookedBy.clear();
+    for (const auto& [id, app] : applications) {
+        if (app.spec.looksAtChangesAfter) {
+            schedule(*app.spec.looksAtChangesAfter, [pid = id, changeCount](Model& model) {
+                if (model.clipboard.changeCount == changeCount && model.application(pid)) {
+                    model.clipboard.lookedBy.push_back(pid);
+                }
+            });
+        }
+    }
+    if (!clipboardManager) {
+        return;
+    }
     schedule(clipboardManagerDelay, [selection, changeCount](Model& model) {
         auto& state = model.*selection;
         if (model.clipboardManager && state.changeCount == changeCount) {
@@ -414,7 +427,11 @@ void Model::applicationHandlesKeyDown(const InputEvent& event) {
                 }
                 break;
             case keycode::v:
-                pasteLater(pid, app->spec.pasteDelay, &Model::clipboard);
+                // (a program that has not yet heard what the new contents offer pastes nothing)
+                if (!app->spec.looksAtChangesAfter ||
+                    std::ranges::find(clipboard.lookedBy, pid) != clipboard.lookedBy.end()) {
+                    pasteLater(pid, app->spec.pasteDelay, &Model::clipboard);
+                }
                 break;
             default:
                 break;

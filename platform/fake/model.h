@@ -69,6 +69,10 @@ struct SelectionState {
     bool marked = false;
     std::vector<ProcessID> fetchedSinceMark;
     std::uint64_t requests = 0;
+    // The processes that have looked at this program's last write (asked what it offers); and
+    // those that looked at an earlier one before a paste chord's mark (they watch the changes).
+    std::vector<ProcessID> lookedBy;
+    std::vector<ProcessID> watchers;
     // Counts this program's writes: the write a paste chord may go out over.
     std::uint64_t writeSerial = 0;
     CallbackList<std::int64_t> observers;

@@ -611,6 +611,9 @@ TEST_F(ComposerScenarios, TheSessionLogRecordsEachCommit) {
     ASSERT_TRUE(focus(*desktop.qt, QStringLiteral("line")));
     ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
     ASSERT_TRUE(focusedValueBecomes(desktop.qt->pid(), u"I receive the mail", 3s));
+    // The field shows the fix before the Quick Fix has ended (its put-back, the caret): the
+    // Composer is asked for once the window says it has.
+    ASSERT_TRUE(programShows(program, u"state=quick_fix_committed"));
     ASSERT_TRUE(focus(*desktop.qt, QStringLiteral("line")));
     ASSERT_TRUE(openComposer());
     ASSERT_TRUE(keyboard.chord("Control_L+a"));
@@ -626,7 +629,8 @@ TEST_F(ComposerScenarios, TheSessionLogRecordsEachCommit) {
     // (Return ends the word: the local rules begin the text with a capital)
     ASSERT_TRUE(focusedValueBecomes(desktop.qt->pid(), u"Words", 3s))
         << text::toUtf8(desktop.value(desktop.focusedOf(desktop.qt->pid())));
-    pause(1500ms);  // the clipboard put back, then the commit's line
+    // The clipboard put back, then the commit's line: the window shows it once written.
+    EXPECT_TRUE(programShows(program, u"state=committed method=paste"));
     const std::string log = sessionLog(program);
     for (const auto* line : {"state=quick_fix_committed method=accessibility",
                              "state=commit_skipped reason=empty-text",

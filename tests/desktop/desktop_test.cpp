@@ -291,38 +291,35 @@ TEST_P(DesktopTest, TypedZeroWidthSpaceArrivesAndIsRemoved) {
     EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == lineText; }));
 }
 
-// A text longer than the keys free to type it: the backend says how much can go now and when
-// more can, refuses more than that rather than wait (on the program's main thread), and typed a
-// part at a time as a flow the whole text arrives in order.
+// A text longer than the keys there are to type it: the backend says how much can
+// go now and when more can, refuses more than that rather than wait (on the program's main
+// thread), and typed a part at a time as a flow the whole text arrives in order. (How many keys
+// are free at a moment depends on when the last ones were used: only what holds whenever the
+// calls come is asserted.)
 TEST_P(DesktopTest, ALongTextIsTypedInPartsAsItsKeysComeFree) {
     auto& keys = *desktop.seams.keySynthesis;
     const auto field = lineWithTheCaretAtItsEnd();
     ASSERT_TRUE(field);
-    // As many characters as there are keys free to type them now, and three more.
-    const auto first = keys.textRoom(std::u16string(200, u'x'));
-    ASSERT_GT(first.units, 0u);
-    ASSERT_LT(first.units, 200u) << "more keys than a text may have";
     std::u16string text;
-    for (std::size_t i = 0; i < first.units + 3; ++i) {
+    for (std::size_t i = 0; i < platform::XTestKeySynthesis::maxSpareKeys + 6; ++i) {
         text += i % 2 == 0 ? static_cast<char16_t>(u'a' + i / 2 % 26) : u'\u00e9';
     }
-    ASSERT_EQ(keys.textRoom(text).units, first.units);
-    ASSERT_TRUE(keys.postText(std::u16string_view(text).substr(0, first.units)).ok());
-    const auto rest = std::u16string_view(text).substr(first.units);
-    const auto then = keys.textRoom(rest);
-    EXPECT_EQ(then.units, 0u);
-    EXPECT_GT(then.moreIn, std::chrono::nanoseconds::zero());
-    EXPECT_LE(then.moreIn, platform::XTestKeySynthesis::bindingLifetime);
-    EXPECT_FALSE(keys.postText(rest).ok()) << "typed without the keys for it";
+    const auto room = keys.textRoom(text);
+    ASSERT_LT(room.units, text.size()) << "more keys than a text may have";
+    if (room.units == 0) {
+        EXPECT_GT(room.moreIn, std::chrono::nanoseconds::zero()) << "no key free, and none later";
+    }
+    EXPECT_LE(room.moreIn, platform::XTestKeySynthesis::bindingLifetime);
+    EXPECT_FALSE(keys.postText(text).ok()) << "typed without the keys for it";
 
     const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
     auto typed = std::make_shared<std::optional<std::size_t>>();
     [](TargetSeams seams, std::u16string text,
        std::shared_ptr<std::optional<std::size_t>> typed) -> QCoro::Task<> {
         *typed = co_await typeText(seams, std::move(text), [] { return true; }, {});
-    }(seams, std::u16string(rest), typed);
+    }(seams, text, typed);
     EXPECT_TRUE(waitUntil([&] { return typed->has_value(); }, 10s));
-    EXPECT_EQ(typed->value_or(0), rest.size());
+    EXPECT_EQ(typed->value_or(0), text.size());
     EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == lineText + text; }))
         << text::toUtf8(desktop.value(field));
     restore(field, lineText);

@@ -901,6 +901,40 @@ TEST(Selections, ATakeGoesOnlyOverTheContentsRead) {
 // A client that floods us with requests while we own the clipboard (10,000, never reading our
 // answers) holds none of our own commands up: the look at our change and the put-back are
 // answered, not given up on.
+// A client asking what an ownership of ours offers (TARGETS, nothing more) has looked at it once
+// its answer is out; one that looked before a paste chord's mark watches the selection, and is
+// still known to at our next ownership, where nobody has looked yet. One that asks only after
+// the mark is no watcher.
+TEST(Selections, AClientThatAsksWhatWeOfferHasLookedAndBeforeAChordWatches) {
+    auto owner = Selections::open();
+    ASSERT_TRUE(owner);
+    const auto take = [&] {
+        return owner->own("CLIPBOARD", std::make_shared<const SelectionData>(served()));
+    };
+    ASSERT_TRUE(take());
+    Requestor watcher;
+    Requestor paster;
+    const auto bases = [&](const std::vector<ClientIdentity>& clients) {
+        std::vector<std::uint32_t> found;
+        for (const auto& client : clients) {
+            found.push_back(client.base);
+        }
+        return found;
+    };
+    const std::vector<std::uint32_t> watcherOnly{owner->clientBaseOf(watcher.window())};
+    EXPECT_TRUE(owner->fetches("CLIPBOARD").lookers.empty());
+    ASSERT_NE(watcher.answerOnly(watcher.atom("TARGETS"), watcher.atom("W")), XCB_NONE);
+    // (the mark runs on the owner's thread after the request's handling)
+    ASSERT_TRUE(owner->markFetches("CLIPBOARD"));
+    EXPECT_EQ(bases(owner->fetches("CLIPBOARD").lookers), watcherOnly);
+    EXPECT_TRUE(owner->fetches("CLIPBOARD").requestors.empty()) << "a look fetches nothing";
+    ASSERT_NE(paster.answerOnly(paster.atom("UTF8_STRING"), paster.atom("P")), XCB_NONE);
+    ASSERT_TRUE(take());
+    const auto next = owner->fetches("CLIPBOARD");
+    EXPECT_TRUE(next.lookers.empty());
+    EXPECT_EQ(bases(next.watchers), watcherOnly);
+}
+
 TEST(Selections, AFloodOfRequestsHoldsUpNoneOfOurCommands) {
     auto owner = Selections::open();
     ASSERT_TRUE(owner);

@@ -110,6 +110,26 @@ TEST(PanelWindow, ADeactivationWhileHiddenOrActiveAgainCallsNothing) {
     EXPECT_EQ(panel.maximumHeight(), 360);
 }
 
+// Put away right after it lost the keyboard (Quick Fix's panel, its target activated for the
+// write) and shown again at once (the Composer, not active yet): that deactivation dismisses
+// nothing.
+TEST(PanelWindow, ADeactivationOfAnEarlierShowingDismissesNothing) {
+    testing_panel::ensureApplication();
+    QNPanelComposition panel(nullptr);
+    int resigned = 0;
+    panel.resignHandler = [&] { ++resigned; };
+    panel.show();
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    QEvent event(QEvent::WindowDeactivate);
+    QCoreApplication::sendEvent(&panel, &event);
+    panel.orderOut();
+    panel.show();
+    ASSERT_FALSE(panel.isActiveWindow());
+    QTest::qWait(int(QNPanelComposition::resignSettle.count()) + 30);
+    EXPECT_EQ(resigned, 0);
+}
+
 TEST(PanelWindow, PlacesByTheCaretAndGrowsFromTheAnchoredEdge) {
     testing_panel::ensureApplication();
     auto screens = std::make_shared<QtScreens>();

@@ -429,6 +429,43 @@ TEST_F(PasteTest, ATargetThatFetchesLateIsWaitedForUpTo1Point8Seconds) {
     }
 }
 
+// A target that watches the clipboard (GNOME Terminal) takes a chord for nothing until it has
+// heard what our text offers: the chord waits for that, 40 ms at most, 500 ms for a target seen
+// to do so for an earlier paste. Beyond, the chord goes anyway, and the outcome says the text was
+// not fetched.
+TEST_F(PasteTest, TheChordWaitsForATargetThatWatchesTheClipboardToLookAtTheText) {
+    const ProcessID watcher = desktop.addApplication({.identity = "watcher"});
+    const ProcessID newcomer = desktop.addApplication({.identity = "newcomer"});
+    struct Case {
+        const char* name;
+        ProcessID target;
+        std::chrono::milliseconds looksAfter;
+        QNPasteResult result;
+    };
+    for (const Case& c : {
+             Case{"looks at once", watcher, 1ms, QNPasteResult::pasted},
+             Case{"looks after 30 ms", watcher, 30ms, QNPasteResult::pasted},
+             Case{"first paste, looks after 60 ms", newcomer, 60ms,
+                  QNPasteResult::leftOnClipboard},
+             Case{"seen to watch, looks after 300 ms", watcher, 300ms, QNPasteResult::pasted},
+         }) {
+        SCOPED_TRACE(c.name);
+        desktop.setLooksAtChangesAfter(c.target, c.looksAfter);
+        field = desktop.addElement(desktop.addWindow(c.target, {}), {});
+        prepare(c.target);
+        auto manager = QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+        EXPECT_EQ(paste(seams(manager), {c.target, "terminal", ""}).first, c.result);
+        if (c.result == QNPasteResult::pasted) {
+            EXPECT_EQ(desktop.value(field), u"Hi corrected");
+        } else {
+            EXPECT_EQ(outcome.reason, "paste-not-fetched");
+            EXPECT_EQ(desktop.value(field), u"Hi ");
+            executor->advance(60s);
+        }
+        EXPECT_EQ(clipboard(), u"user's secret");
+    }
+}
+
 // Each terminal family takes the paste with its own chord, from the clipboard or from the text
 // last selected (which is the user's too, and theirs again afterwards); a terminal whose chord is
 // not known gets none and finds the text left on the clipboard.

@@ -299,12 +299,13 @@ void SelectionOwner::foreignChange(xcb_atom_t selection, std::uint32_t time) {
 
 void SelectionOwner::onSelectionRequest(const xcb_selection_request_event_t& event) {
     xcb_atom_t answered = XCB_NONE;
+    std::string selectionName;
     const auto mine = owned_.find(event.selection);
     if (event.owner == connection_.window() && mine != owned_.end() &&
         (event.time == XCB_CURRENT_TIME || !cameBefore(event.time, mine->second.time))) {
         // Requestors from before ICCCM name no property: the target's name stands for it.
         const xcb_atom_t property = event.property != XCB_NONE ? event.property : event.target;
-        const auto selectionName = connection_.name(event.selection).value_or(std::string());
+        selectionName = connection_.name(event.selection).value_or(std::string());
         if (event.target == connection_.atom("MULTIPLE")) {
             if (event.property != XCB_NONE &&
                 serveMultiple(mine->second, selectionName, event.requestor, event.property)) {
@@ -324,6 +325,9 @@ void SelectionOwner::onSelectionRequest(const xcb_selection_request_event_t& eve
     char wire[32] = {};
     std::memcpy(wire, &notify, sizeof notify);
     xcb_send_event(c_, 0, event.requestor, XCB_EVENT_MASK_NO_EVENT, wire);
+    if (answered != XCB_NONE) {
+        noteLooker(selectionName, event.requestor);
+    }
 }
 
 bool SelectionOwner::serveOne(Ownership& owned, const std::string& selectionName,
@@ -401,6 +405,30 @@ void SelectionOwner::noteRequestor(const std::string& selectionName, xcb_window_
     }
 }
 
+void SelectionOwner::noteLooker(const std::string& selectionName, xcb_window_t requestor) {
+    {
+        std::lock_guard lock(mutex_);
+        const auto& windows = fetches_[selectionName].lookWindows;
+        if (windows.size() >= maxRequestorWindows ||
+            std::ranges::find(windows, requestor,
+                              &std::pair<xcb_window_t, ClientIdentity>::first) != windows.end()) {
+            return;
+        }
+    }
+    // Counted once the server has handled the answer (a round trip after it): a paste chord
+    // posted from then on, on any connection, reaches the looker after its answer.
+    Reply<xcb_get_input_focus_reply_t> handled(
+        xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+    const auto identity = identities_.of(requestor);
+    std::lock_guard lock(mutex_);
+    auto& fetches = fetches_[selectionName];
+    fetches.lookWindows.emplace_back(requestor, identity);
+    if (fetches.lookers.size() < maxRequestors &&
+        std::ranges::find(fetches.lookers, identity) == fetches.lookers.end()) {
+        fetches.lookers.push_back(identity);
+    }
+}
+
 bool SelectionOwner::markFetches(xcb_atom_t selection) {
     // Every request the server sent before this round trip's answer is handled by then: it came
     // before the mark, whatever it was for.
@@ -413,6 +441,18 @@ bool SelectionOwner::markFetches(xcb_atom_t selection) {
     auto& fetches = fetches_[selectionName];
     fetches.marked = true;
     fetches.sinceMark.clear();
+    // Who looked before the chord looked at the change itself.
+    auto& watchers = watchers_[selectionName];
+    for (const auto& looker : fetches.lookers) {
+        if (const auto known = std::ranges::find(watchers, looker); known != watchers.end()) {
+            watchers.erase(known);
+        }
+        watchers.push_back(looker);
+    }
+    if (watchers.size() > maxRequestors) {
+        watchers.erase(watchers.begin(),
+                       watchers.begin() + static_cast<std::ptrdiff_t>(watchers.size() - maxRequestors));
+    }
     return true;
 }
 
@@ -534,8 +574,10 @@ Selections::Fetches SelectionOwner::fetches(const std::string& selection) const 
         return {};
     }
     const auto& fetches = found->second;
+    const auto watchers = watchers_.find(selection);
     return {fetches.marked ? fetches.sinceMark : fetches.requestors, fetches.marked,
-            fetches.requests};
+            fetches.requests, fetches.lookers,
+            watchers == watchers_.end() ? std::vector<ClientIdentity>{} : watchers->second};
 }
 
 std::uint64_t SelectionOwner::ownChanges(const std::string& selection) const {

@@ -133,6 +133,9 @@ class SelectionOwner {
     void forget(xcb_atom_t selection);
     // A client asked for contents we own of the selection: kept once per client.
     void noteRequestor(const std::string& selectionName, xcb_window_t requestor);
+    // A client was answered (the answer just sent): kept once per client, once the server has
+    // sent it on.
+    void noteLooker(const std::string& selectionName, xcb_window_t requestor);
 
     SelectionConnection& connection_;
     xcb_connection_t* c_;
@@ -183,10 +186,17 @@ class SelectionOwner {
         bool marked = false;
         std::vector<ClientIdentity> sinceMark;
         std::uint64_t requests = 0;
+        // The clients that asked anything and have been answered (at most maxRequestors), and
+        // the windows they asked from (at most maxRequestorWindows).
+        std::vector<ClientIdentity> lookers;
+        std::vector<std::pair<xcb_window_t, ClientIdentity>> lookWindows;
     };
     static constexpr std::size_t maxRequestors = 16;
     static constexpr std::size_t maxRequestorWindows = 64;
     std::map<std::string, Fetches> fetches_;
+    // The clients that looked at an ownership of ours before a paste chord's mark (the latest
+    // maxRequestors), by selection: they watch its changes.
+    std::map<std::string, std::vector<ClientIdentity>> watchers_;
     // How many times we have taken or cleared each selection.
     std::map<std::string, std::uint64_t> ownChanges_;
     // The latest change of each selection we know of (ours or told).

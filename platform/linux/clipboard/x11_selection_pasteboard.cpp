@@ -499,14 +499,29 @@ WriteFetch X11SelectionPasteboard::lastWriteFetchedBy(const FetchTarget& target)
     if (requestors.empty()) {
         return WriteFetch::none;
     }
+    return std::ranges::any_of(requestors, isClient(target)) ? WriteFetch::byTarget
+                                                             : WriteFetch::byOthers;
+}
+
+std::function<bool(const x11::ClientIdentity&)> X11SelectionPasteboard::isClient(
+    const FetchTarget& target) const {
     std::optional<std::uint32_t> targetBase;
     if (target.window && *target.window <= UINT32_MAX) {
         targetBase = selections_->clientBaseOf(static_cast<std::uint32_t>(*target.window));
     }
-    return std::ranges::any_of(requestors,
-                               [&](const auto& r) { return x11::isClientOf(r, targetBase, target.pid); })
-               ? WriteFetch::byTarget
-               : WriteFetch::byOthers;
+    return [targetBase, pid = target.pid](const x11::ClientIdentity& client) {
+        return x11::isClientOf(client, targetBase, pid);
+    };
+}
+
+WriteLook X11SelectionPasteboard::lastWriteLookedAtBy(const FetchTarget& target) {
+    if (!lastWrite_) {
+        return {.looked = true};  // nothing of ours to look at
+    }
+    const auto fetches = selections_->fetches(selection_);
+    const auto ofTarget = isClient(target);
+    return {.looked = std::ranges::any_of(fetches.lookers, ofTarget),
+            .watches = std::ranges::any_of(fetches.watchers, ofTarget)};
 }
 
 void X11SelectionPasteboard::markFetches() {

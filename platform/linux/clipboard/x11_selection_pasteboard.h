@@ -17,6 +17,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -52,6 +53,7 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     // By the target's own X client (the one that made its window, or another connection of its
     // process); a clipboard manager's fetch is another client's.
     WriteFetch lastWriteFetchedBy(const FetchTarget& target) override;
+    WriteLook lastWriteLookedAtBy(const FetchTarget& target) override;
     void markFetches() override;
     std::uint64_t fetchRequests() override;
     // This selection owned by our selection window, while our moment's text is our last change.
@@ -85,6 +87,9 @@ class X11SelectionPasteboard final : public QObject, public Pasteboard {
     [[nodiscard]] static x11::SelectionData dataOf(const PasteboardContents& contents);
 
   private:
+    // Whether a client is `target`'s (its window's client, or another connection of its process).
+    [[nodiscard]] std::function<bool(const x11::ClientIdentity&)> isClient(
+        const FetchTarget& target) const;
     // A sibling on the same connection: the clipboard's instance tells it of its changes.
     struct Sibling {};
     X11SelectionPasteboard(std::shared_ptr<x11::Selections> selections, std::string selection,

@@ -128,10 +128,16 @@ class Selections {
     // Who asked for the contents of our last ownership of `selection`: the clients (each once, at
     // most 16) that asked since the mark, or in all where there is none, and how many requests
     // for contents anyone made (TARGETS and TIMESTAMP are no such request).
+    // The clients that asked anything of that ownership (what it offers included) and whose
+    // answer the server has sent (each once, at most 16): `lookers`; and the clients that did so
+    // before a paste chord's mark for one of our earlier ownerships (at most 16, the latest):
+    // `watchers`, programs that look at each change of the selection.
     struct Fetches {
         std::vector<ClientIdentity> requestors;
         bool marked = false;
         std::uint64_t requests = 0;
+        std::vector<ClientIdentity> lookers;
+        std::vector<ClientIdentity> watchers;
     };
     [[nodiscard]] Fetches fetches(const std::string& selection) const;
     // From now on, in the server's order of events, only the clients that ask after this count

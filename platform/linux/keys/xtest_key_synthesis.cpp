@@ -123,9 +123,6 @@ constexpr std::array<std::pair<std::uint32_t, unsigned long>, 108> keyTable{{
     {126, XK_Up},
 }};
 
-// Most spare keycodes borrowed at once (one batch of text).
-constexpr std::size_t maxSpares = 64;
-
 std::vector<char32_t> codePoints(std::u16string_view text) {
     std::vector<char32_t> points;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -364,7 +361,7 @@ void XTestKeySynthesis::findSpareKeyCodes() {
         return;
     }
     // From the top: the highest keycodes are the least likely to be on a real keyboard.
-    for (int code = maxCode; code >= minCode && spares_.size() < maxSpares; --code) {
+    for (int code = maxCode; code >= minCode && spares_.size() < maxSpareKeys; --code) {
         const KeySym* symbols = map + static_cast<std::ptrdiff_t>(code - minCode) * perCode;
         if (std::all_of(symbols, symbols + perCode, [](KeySym s) { return s == NoSymbol; })) {
             spares_.push_back(Spare{.keyCode = static_cast<unsigned char>(code)});

@@ -40,6 +40,8 @@ class XTestKeySynthesis final : public KeySynthesis {
   public:
     // How long a borrowed keycode keeps its character after the key went out.
     static constexpr auto bindingLifetime = std::chrono::milliseconds(300);
+    // The most spare keycodes borrowed for text at once.
+    static constexpr std::size_t maxSpareKeys = 64;
     // Longest text typed in one call, in code points.
     static constexpr std::size_t maxTextLength = 256;
 
