@@ -189,6 +189,9 @@ bool trayHostPresent();
 
 // The title of the window the X server says is active; empty when there is none.
 QString activeWindowTitle();
+// Brings the managed window whose title starts with `title` to the front as a taskbar does, and
+// whether the window manager made it the active window within `limit`.
+bool activateWindowTitled(const QString& title, std::chrono::milliseconds limit);
 
 // The calls made to one application over the accessibility bus while alive, by anyone, as a bus
 // monitor sees them (dbus-monitor on the accessibility bus): "Interface.Member" for each, such

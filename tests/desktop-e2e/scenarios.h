@@ -156,9 +156,11 @@ class EndToEnd : public ::testing::Test {
     }
 
     // The session log as its window shows it, through its "Export" button (which puts exactly
-    // the text on screen on the clipboard); the window is opened from the menu the first time.
+    // the text on screen on the clipboard); the window is opened from the menu the first time,
+    // and brought to the front before the click (another window may cover it: the click would
+    // land there).
     std::string sessionLog(RavlinProgram& program) {
-        if (!openLog(program)) {
+        if (!openLog(program) || !activateWindowTitled(QStringLiteral("Session Log"), kSettle)) {
             return {};
         }
         const QByteArray before = readClipboard()[QStringLiteral("text/plain")];
