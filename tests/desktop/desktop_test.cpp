@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QTest>
 #include <QWidget>
+#include <algorithm>
 #include <cstdio>
 #include <numeric>
 #include <set>
@@ -293,6 +294,60 @@ TEST_P(DesktopTest, TypedZeroWidthSpaceArrivesAndIsRemoved) {
     EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == lineText; }));
 }
 
+// How many keycodes the server's keymap leaves empty now.
+int emptyKeycodes(Display* display) {
+    int first = 0;
+    int last = 0;
+    XDisplayKeycodes(display, &first, &last);
+    int perCode = 0;
+    KeySym* map =
+        XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1, &perCode);
+    int empty = 0;
+    for (int code = 0; map != nullptr && perCode > 0 && code <= last - first; ++code) {
+        const KeySym* symbols = map + static_cast<std::ptrdiff_t>(code) * perCode;
+        empty += std::all_of(symbols, symbols + perCode,
+                             [](KeySym symbol) { return symbol == NoSymbol; })
+                     ? 1
+                     : 0;
+    }
+    XFree(map);
+    return empty;
+}
+
+// Whether the window manager has handled every event the server sent it so far: it handles
+// them in order, and answers a request for a new window's frame extents in its turn. (Each
+// change of the keymap has it take its key bindings again: after many, it may be busy for
+// seconds, and a window brought forward meanwhile is not made active.)
+bool windowManagerCaughtUp(Display* display) {
+    const Window window =
+        XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
+    XSelectInput(display, window, PropertyChangeMask);
+    const Atom extents = XInternAtom(display, "_NET_FRAME_EXTENTS", False);
+    XEvent request{};
+    request.xclient.type = ClientMessage;
+    request.xclient.window = window;
+    request.xclient.message_type = XInternAtom(display, "_NET_REQUEST_FRAME_EXTENTS", False);
+    request.xclient.format = 32;
+    XSendEvent(display, DefaultRootWindow(display), False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &request);
+    XFlush(display);
+    const bool answered = waitUntil(
+        [&] {
+            while (XPending(display) > 0) {
+                XEvent event{};
+                XNextEvent(display, &event);
+                if (event.type == PropertyNotify && event.xproperty.atom == extents) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        30s);
+    XDestroyWindow(display, window);
+    XSync(display, False);
+    return answered;
+}
+
 // A text longer than the keys there are to type it: the backend says how much can
 // go now and when more can, refuses more than that rather than wait (on the program's main
 // thread), and typed a part at a time as a flow the whole text arrives in order. (How many keys
@@ -302,6 +357,9 @@ TEST_P(DesktopTest, ALongTextIsTypedInPartsAsItsKeysComeFree) {
     auto& keys = *desktop.seams.keySynthesis;
     const auto field = lineWithTheCaretAtItsEnd();
     ASSERT_TRUE(field);
+    Display* display = XOpenDisplay(nullptr);
+    ASSERT_TRUE(display);
+    const int emptyBefore = emptyKeycodes(display);
     std::u16string text;
     for (std::size_t i = 0; i < platform::XTestKeySynthesis::maxSpareKeys + 6; ++i) {
         text += i % 2 == 0 ? static_cast<char16_t>(u'a' + i / 2 % 26) : u'\u00e9';
@@ -325,6 +383,11 @@ TEST_P(DesktopTest, ALongTextIsTypedInPartsAsItsKeysComeFree) {
     EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == lineText + text; }))
         << text::toUtf8(desktop.value(field));
     restore(field, lineText);
+    // The next test starts once the keys are given back and the window manager has taken in
+    // every change of the keymap.
+    EXPECT_TRUE(waitUntil([&] { return emptyKeycodes(display) >= emptyBefore; }, 10s));
+    EXPECT_TRUE(windowManagerCaughtUp(display));
+    XCloseDisplay(display);
 }
 
 // The first keycode that types `symbol` (NoSymbol: an empty keycode, none of its keysyms set) in
