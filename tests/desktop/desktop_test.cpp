@@ -294,24 +294,43 @@ TEST_P(DesktopTest, TypedZeroWidthSpaceArrivesAndIsRemoved) {
     EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == lineText; }));
 }
 
-// How many keycodes the server's keymap leaves empty now.
-int emptyKeycodes(Display* display) {
+// Each keycode of the server's keymap as it stands, from the first, with its keysyms.
+std::vector<std::pair<KeyCode, std::vector<KeySym>>> keymap(Display* display) {
     int first = 0;
     int last = 0;
     XDisplayKeycodes(display, &first, &last);
     int perCode = 0;
     KeySym* map =
         XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1, &perCode);
-    int empty = 0;
+    std::vector<std::pair<KeyCode, std::vector<KeySym>>> rows;
     for (int code = 0; map != nullptr && perCode > 0 && code <= last - first; ++code) {
         const KeySym* symbols = map + static_cast<std::ptrdiff_t>(code) * perCode;
-        empty += std::all_of(symbols, symbols + perCode,
-                             [](KeySym symbol) { return symbol == NoSymbol; })
-                     ? 1
-                     : 0;
+        rows.emplace_back(static_cast<KeyCode>(first + code),
+                          std::vector<KeySym>(symbols, symbols + perCode));
     }
     XFree(map);
-    return empty;
+    return rows;
+}
+
+bool emptyRow(const std::vector<KeySym>& symbols) {
+    return std::ranges::all_of(symbols, [](KeySym symbol) { return symbol == NoSymbol; });
+}
+
+// How many keycodes the server's keymap leaves empty now.
+int emptyKeycodes(Display* display) {
+    return static_cast<int>(std::ranges::count_if(
+        keymap(display), [](const auto& row) { return emptyRow(row.second); }));
+}
+
+// The first keycode that types `symbol` (NoSymbol: an empty keycode, none of its keysyms set) in
+// the server's keymap as it stands; 0 for none.
+KeyCode keyHolding(Display* display, unsigned long symbol) {
+    for (const auto& [code, symbols] : keymap(display)) {
+        if (symbol == NoSymbol ? emptyRow(symbols) : symbols.front() == symbol) {
+            return code;
+        }
+    }
+    return 0;
 }
 
 // Whether the window manager has handled every event the server sent it so far: it handles
@@ -390,28 +409,6 @@ TEST_P(DesktopTest, ALongTextIsTypedInPartsAsItsKeysComeFree) {
     XCloseDisplay(display);
 }
 
-// The first keycode that types `symbol` (NoSymbol: an empty keycode, none of its keysyms set) in
-// the server's keymap as it stands; 0 for none.
-KeyCode keyHolding(Display* display, unsigned long symbol) {
-    int first = 0;
-    int last = 0;
-    XDisplayKeycodes(display, &first, &last);
-    int perCode = 0;
-    KeySym* map =
-        XGetKeyboardMapping(display, static_cast<KeyCode>(first), last - first + 1, &perCode);
-    KeyCode found = 0;
-    for (int code = 0; map != nullptr && perCode > 0 && code <= last - first && found == 0;
-         ++code) {
-        const KeySym* symbols = map + static_cast<std::ptrdiff_t>(code) * perCode;
-        const bool holds = symbol == NoSymbol
-                               ? std::all_of(symbols, symbols + perCode,
-                                             [](KeySym other) { return other == NoSymbol; })
-                               : symbols[0] == symbol;
-        found = holds ? static_cast<KeyCode>(first + code) : 0;
-    }
-    XFree(map);
-    return found;
-}
 
 // A window of another X client that takes the keyboard focus and reads its key presses only
 // when asked, each translated with the keymap as it stands then: an application that gets to its
