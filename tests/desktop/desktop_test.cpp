@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <qcoro/qcorotask.h>
 #include <signal.h>
-#include <xcb/xcb.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -12,7 +11,6 @@
 #include <QWidget>
 #include <algorithm>
 #include <cstdio>
-#include <numeric>
 #include <set>
 
 #include "app/target/focus_snapshot.h"
@@ -572,92 +570,6 @@ TEST(DesktopKeysShared, NoCharacterIsBoundBelowItsOwnKey) {
     }
     EXPECT_TRUE(waitUntil([&] { return own.field().text().toStdU16String() == text; }))
         << own.field().text().toStdString();
-}
-
-// A text that takes every key free to type it, typed and then given back: the keymap changes
-// once for each run of neighbouring keycodes it takes, and once for each run when they are given
-// back, not once a character (every change makes every client of the server, the window manager
-// among them, read the keymap again).
-TEST(DesktopKeysShared, ATextChangesTheKeymapOnceForEachRunOfItsKeys) {
-    const auto connection = platform::x11::Connection::open();
-    ASSERT_TRUE(connection);
-    OwnKeyboardFocus own;
-    ASSERT_TRUE(own.ready());
-    // (a client of plain xcb, without the keyboard extension Xlib takes up: the server tells it
-    // of every change of the keymap as it is)
-    xcb_connection_t* watcher = xcb_connect(nullptr, nullptr);
-    ASSERT_EQ(xcb_connection_has_error(watcher), 0);
-    free(xcb_get_input_focus_reply(watcher, xcb_get_input_focus(watcher), nullptr));
-    // The keycodes empty now, the only ones it may borrow: a change of any other key is not the
-    // typing's.
-    Display* display = connection->display();
-    int first = 0;
-    int last = 0;
-    XDisplayKeycodes(display, &first, &last);
-    const auto firstSymbol = [&](int code) {
-        int perCode = 0;
-        KeySym* symbols = XGetKeyboardMapping(display, static_cast<KeyCode>(code), 1, &perCode);
-        const KeySym symbol = symbols != nullptr && perCode > 0 ? symbols[0] : NoSymbol;
-        XFree(symbols);
-        return symbol;
-    };
-    std::set<int> empty;
-    for (int code = first; code <= last; ++code) {
-        if (firstSymbol(code) == NoSymbol) {
-            empty.insert(code);
-        }
-    }
-    const auto runsOf = [](const std::set<int>& codes) {
-        return std::ranges::count_if(codes, [&](int code) { return !codes.contains(code - 1); });
-    };
-    platform::XTestKeySynthesis keys(connection);
-    // (letters without a capital, and a sign: a single keysym bound to a key types as it is)
-    const std::u16string many(platform::XTestKeySynthesis::maxTextLength, u'x');
-    std::u16string text;
-    for (std::size_t i = 0; i < std::min<std::size_t>(keys.textRoom(many).units, 31); ++i) {
-        text += static_cast<char16_t>(u'\u00e0' + i);
-    }
-    ASSERT_GT(text.size(), 1u);
-    ASSERT_TRUE(keys.postText(text).ok());
-    // As many changes as the runs of keycodes holding its characters once it is typed.
-    std::set<int> holding;
-    std::ranges::copy_if(empty, std::inserter(holding, holding.end()), [&](int code) {
-        return text.find(static_cast<char16_t>(firstSymbol(code))) != text.npos;
-    });
-    auto allowed = runsOf(holding);
-    EXPECT_TRUE(waitUntil([&] { return own.field().text().toStdU16String() == text; }))
-        << own.field().text().toStdString();
-    // Given back once nothing was typed for a while.
-    EXPECT_TRUE(waitUntil(
-        [&] {
-            return std::ranges::all_of(
-                text, [&](char16_t character) { return keyHolding(display, character) == 0; });
-        },
-        10s));
-
-    std::ptrdiff_t changes = 0;
-    std::set<int> changed;
-    free(xcb_get_input_focus_reply(watcher, xcb_get_input_focus(watcher), nullptr));
-    while (xcb_generic_event_t* event = xcb_poll_for_event(watcher)) {
-        if ((event->response_type & 0x7f) == XCB_MAPPING_NOTIFY) {
-            const auto* mapping = reinterpret_cast<xcb_mapping_notify_event_t*>(event);
-            std::vector<int> codes(mapping->count);
-            std::iota(codes.begin(), codes.end(), int{mapping->first_keycode});
-            if (mapping->request == XCB_MAPPING_KEYBOARD &&
-                std::ranges::all_of(codes, [&](int code) { return empty.contains(code); })) {
-                ++changes;
-                changed.insert(codes.begin(), codes.end());
-            }
-        }
-        free(event);
-    }
-    xcb_disconnect(watcher);
-    // (and as many again for giving them back)
-    allowed += runsOf(changed);
-    EXPECT_LE(changes, allowed) << changes << " keymap changes for " << text.size()
-                                << " characters over " << changed.size() << " keys in "
-                                << runsOf(changed) << " runs";
-    RecordProperty("keymapChanges", static_cast<int>(changes));
 }
 
 TEST_P(DesktopTest, CaptureNowReadsTheFieldWithItsCaretInsideTheWindow) {

@@ -11,21 +11,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Gives each keycode its keysym (each keycode once), one request for each run of neighbouring
-// keycodes: the server tells every client of every change, and each reads the keymap again.
-void changeKeys(Display* display, std::vector<std::pair<unsigned char, KeySym>> keys) {
-    std::ranges::sort(keys);
-    std::vector<KeySym> run;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        run.push_back(keys[i].second);
-        if (i + 1 == keys.size() || keys[i + 1].first != keys[i].first + 1) {
-            const int first = keys[i].first - static_cast<int>(run.size()) + 1;
-            XChangeKeyboardMapping(display, first, 1, run.data(), static_cast<int>(run.size()));
-            run.clear();
-        }
-    }
-}
-
 // Virtual key code -> keysym, for the keys of the ANSI layout.
 constexpr std::array<std::pair<std::uint32_t, unsigned long>, 108> keyTable{{
     {0, XK_a},
@@ -460,18 +445,13 @@ Status XTestKeySynthesis::postText(std::u16string_view text) {
     (void)connection_->takeErrorCount();
     letGoOfOwnGrab();
     // A character still bound from an earlier text is typed with its key as it stands: no
-    // change of the keymap for it. The keys bound anew are written together once all are known.
+    // change of the keymap for it.
     std::vector<Spare*> keys;
-    std::vector<std::pair<unsigned char, KeySym>> changes;
     auto next = free.begin();
     for (const KeySym symbol : keysyms) {
         const auto bound = std::ranges::find_if(
             spares_, [&](const Spare& spare) { return spare.bound && spare.symbol == symbol; });
-        // (bound earlier in this text: the keymap does not hold it yet)
-        const bool boundNow =
-            bound != spares_.end() &&
-            std::ranges::find(changes, std::pair{bound->keyCode, symbol}) != changes.end();
-        if (bound != spares_.end() && (boundNow || stillBound(*bound))) {
+        if (bound != spares_.end() && stillBound(*bound)) {
             keys.push_back(&*bound);
             continue;
         }
@@ -480,12 +460,12 @@ Status XTestKeySynthesis::postText(std::u16string_view text) {
             return std::ranges::find(keys, spare) == keys.end();
         });
         Spare* spare = *next++;
-        changes.emplace_back(spare->keyCode, symbol);
+        KeySym changed = symbol;
+        XChangeKeyboardMapping(display, spare->keyCode, 1, &changed, 1);
         spare->bound = true;
         spare->symbol = symbol;
         keys.push_back(spare);
     }
-    changeKeys(display, std::move(changes));
     connection_->sync();
     for (Spare* spare : keys) {
         fakeKey(spare->keyCode, true);
@@ -517,14 +497,13 @@ bool XTestKeySynthesis::stillBound(Spare& spare) {
 
 void XTestKeySynthesis::unbindAll() {
     auto* display = connection_->display();
-    std::vector<std::pair<unsigned char, KeySym>> changes;
     for (auto& spare : spares_) {
         if (spare.bound) {
-            changes.emplace_back(spare.keyCode, NoSymbol);
+            KeySym none = NoSymbol;
+            XChangeKeyboardMapping(display, spare.keyCode, 1, &none, 1);
             spare.bound = false;
         }
     }
-    changeKeys(display, std::move(changes));
     XFlush(display);
 }
 

@@ -16,8 +16,7 @@
 // once no text was typed for quietBeforeUnbinding: an application on a busy desktop may still be
 // reading the keymap for the last change when the next comes (Chromium then reads it without the
 // new binding and drops the key), so no change of ours falls between two texts typed close
-// together. Keys are bound and given back in one change of the keymap for each run of
-// neighbouring keycodes among them (every change makes every client read the keymap again).
+// together.
 
 #include <chrono>
 #include <cstdint>
