@@ -42,7 +42,11 @@ TEST_P(WebEditor, ReadsTheMessageAsShownAndSelectsInItsParagraphs) {
     ASSERT_TRUE(field);
     EXPECT_EQ(platform::textAttribute(accessibility, field, ax::role), u"AXTextArea");
     EXPECT_EQ(platform::booleanAttribute(accessibility, field, ax::richText), true);
-    EXPECT_EQ(platform::textAttribute(accessibility, field, ax::value), message);
+    // (the page's markup is written at once; Firefox builds the accessible text of the new
+    // paragraphs a moment later)
+    EXPECT_TRUE(waitUntil([&] {
+        return platform::textAttribute(accessibility, field, ax::value) == message;
+    })) << text::toUtf8(platform::textAttribute(accessibility, field, ax::value).value_or(u""));
     const auto count = accessibility.attribute(field, ax::numberOfCharacters);
     ASSERT_TRUE(count.hasValue());
     EXPECT_EQ(std::get<double>(*count), static_cast<double>(message.size()));
