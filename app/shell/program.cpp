@@ -20,8 +20,9 @@
 #include "app/shell/single_instance.h"
 #include "app/shell/status_window.h"
 #include "app/support/app_context.h"
-#include "app/support/start_up_activation.h"
 #include "app/support/qt_executor.h"
+#include "app/support/scroll_area_accessibility.h"
+#include "app/support/start_up_activation.h"
 #include "core/support/executor.h"
 #include "platform/unavailable.h"
 
@@ -59,6 +60,8 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // styled widget or an icon would be followed by wake-ups; our few small windows draw those
     // pieces again at no cost that shows.
     QPixmapCache::setCacheLimit(0);
+    // Before any window: assistive technology reads our scroll areas through a safe answer.
+    installScrollAreaAccessibility();
 
     SingleInstance instance(SingleInstance::defaultFolder(), QStringLiteral("ravlin"));
     switch (instance.claim()) {

@@ -1,0 +1,90 @@
+#include "app/support/scroll_area_accessibility.h"
+
+#include <QAbstractScrollArea>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QLatin1StringView>
+#include <QScrollBar>
+#include <QWidgetList>
+
+namespace ravlin {
+namespace {
+
+// A scroll area as a client area whose children are its viewport, then each scroll bar's
+// container while that bar shows, then the corner widget while it shows: read again on every
+// call, so an index is always checked against the children there are now.
+class ScrollAreaAccessible final : public QAccessibleWidget {
+  public:
+    explicit ScrollAreaAccessible(QAbstractScrollArea* area)
+        : QAccessibleWidget(area, QAccessible::Client) {}
+
+    [[nodiscard]] bool isValid() const override {
+        return QAccessibleWidget::isValid() && area()->viewport() != nullptr;
+    }
+    [[nodiscard]] int childCount() const override { return static_cast<int>(children().size()); }
+    [[nodiscard]] QAccessibleInterface* child(int index) const override {
+        const QWidgetList list = children();
+        if (index < 0 || index >= list.size()) {
+            return nullptr;
+        }
+        return QAccessible::queryAccessibleInterface(list.at(index));
+    }
+    [[nodiscard]] int indexOfChild(const QAccessibleInterface* child) const override {
+        if (child == nullptr || child->object() == nullptr || !child->object()->isWidgetType()) {
+            return -1;
+        }
+        return static_cast<int>(children().indexOf(static_cast<QWidget*>(child->object())));
+    }
+    [[nodiscard]] QAccessibleInterface* childAt(int x, int y) const override {
+        // In screen coordinates, as the caller gives them.
+        for (QWidget* widget : children()) {
+            if (widget->isVisible() &&
+                QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size()).contains(x, y)) {
+                return QAccessible::queryAccessibleInterface(widget);
+            }
+        }
+        return nullptr;
+    }
+
+  private:
+    [[nodiscard]] QAbstractScrollArea* area() const {
+        return static_cast<QAbstractScrollArea*>(widget());
+    }
+    [[nodiscard]] QWidgetList children() const {
+        QWidgetList list;
+        QAbstractScrollArea* const scroll = area();
+        if (QWidget* viewport = scroll->viewport()) {
+            list.append(viewport);
+        }
+        for (QScrollBar* bar : {scroll->horizontalScrollBar(), scroll->verticalScrollBar()}) {
+            if (bar != nullptr && bar->isVisible() && bar->parentWidget() != nullptr) {
+                list.append(bar->parentWidget());
+            }
+        }
+        if (QWidget* corner = scroll->cornerWidget(); corner != nullptr && corner->isVisible()) {
+            list.append(corner);
+        }
+        return list;
+    }
+};
+
+QAccessibleInterface* scrollAreaFactory(const QString& className, QObject* object) {
+    // Only the class names Qt itself answers with its scroll area: every subclass with an answer
+    // of its own (text fields, lists, tables) is met at its own name first and keeps it.
+    if (className != QLatin1StringView("QScrollArea") &&
+        className != QLatin1StringView("QAbstractScrollArea")) {
+        return nullptr;
+    }
+    auto* area = qobject_cast<QAbstractScrollArea*>(object);
+    return area != nullptr ? new ScrollAreaAccessible(area) : nullptr;
+}
+
+}  // namespace
+
+void installScrollAreaAccessibility() {
+    // Factories installed later are asked first, so ours comes before the one QApplication
+    // installed for the widgets.
+    QAccessible::installFactory(&scrollAreaFactory);
+}
+
+}  // namespace ravlin
