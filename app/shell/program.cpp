@@ -241,6 +241,9 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // The flows of what went with it (its windows' animations) were stopped as their owners
     // went: they end too.
     executor->drain(stoppedFlowsLimit);
+    // What is still waiting on the sequence (a quit that came while start-up had work under
+    // way, a check due later) will never run; dropped, it lets go of what it held.
+    executor->discardWaiting();
     return status;
 }
 

@@ -5,6 +5,7 @@
 #include <QThread>
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace ravlin {
 
@@ -91,6 +92,23 @@ bool QtExecutor::drain(std::chrono::milliseconds limit) {
     loop.exec();
     afterTurn_ = nullptr;
     return suspendedWaits() == 0;
+}
+
+void QtExecutor::discardWaiting() {
+    // Each round's tasks go outside the lock: their captures may post or cancel as they go, and
+    // what they let go of may end a worker, whose result is posted before it has ended.
+    // (Bounded: a task that posted another each time it went would otherwise keep this going.)
+    for (int round = 0; round < 100; ++round) {
+        std::vector<Task> dropped;
+        {
+            std::lock_guard lock(mutex_);
+            dropped = tasks_.takeAll();
+        }
+        if (dropped.empty()) {
+            break;
+        }
+    }
+    timer_.stop();
 }
 
 void QtExecutor::reschedule() {

@@ -39,6 +39,10 @@ class QtExecutor final : public QObject, public Executor {
     // (suspendedWaits() is none, looked at after each of its turns) or `limit` has passed:
     // the program's end, once it has stopped its flows, lets them end so. Whether none is left.
     bool drain(std::chrono::milliseconds limit);
+    // The program's end, once the loop has stopped for good: drops every task still waiting,
+    // and any that dropping them posts. None of them can run any more, and each may hold what
+    // holds the sequence (a timer's task that keeps its owner), which would then never go.
+    void discardWaiting();
 
   private:
     // On the executor's thread: runs what is due, then sets the timer for the next task.

@@ -144,5 +144,39 @@ TEST_F(QtExecutorTest, DrainRunsTheSequenceUntilNoFlowWaits) {
     EXPECT_TRUE(executor.drain(10s)) << "nothing to wait for";
 }
 
+// After the end's drain, what still waits (a check due later, a worker's result) never runs:
+// dropped, with whatever its going posts, it lets go of what holds the sequence, which goes.
+TEST_F(QtExecutorTest, AtTheEndWaitingTasksGoWithWhatTheyHold) {
+    int gone = 0;
+    struct Holder {
+        Holder(std::shared_ptr<QtExecutor> held, int& count)
+            : sequence(std::move(held)), gone(count) {}
+        ~Holder() {
+            ++gone;
+            if (onGoing) {
+                onGoing();
+            }
+        }
+        std::shared_ptr<QtExecutor> sequence;
+        int& gone;
+        std::function<void()> onGoing;
+    };
+    auto sequence = std::make_shared<QtExecutor>();
+    const std::weak_ptr<QtExecutor> watched = sequence;
+    // One task due in an hour holds the sequence; its going posts another that holds it too.
+    auto later = std::make_shared<Holder>(sequence, gone);
+    later->onGoing = [sequence, &gone] {
+        auto next = std::make_shared<Holder>(sequence, gone);
+        sequence->post([next] {});
+    };
+    sequence->postAfter(1h, [later] {});
+    later.reset();
+    sequence->discardWaiting();
+    EXPECT_EQ(sequence->pendingCount(), 0u);
+    sequence.reset();
+    EXPECT_EQ(gone, 2);
+    EXPECT_TRUE(watched.expired());
+}
+
 }  // namespace
 }  // namespace ravlin

@@ -142,7 +142,7 @@ TEST_F(EndToEnd, StartingAndStoppingTheProgramLeavesTheClipboardAsItWas) {
     RavlinProgram program;
     ASSERT_TRUE(program.start()) << program.errors().toStdString();
     EXPECT_EQ(clipboardDifference(before, readClipboard()), "");
-    EXPECT_EQ(program.stop(), 0);
+    EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
     EXPECT_EQ(clipboardDifference(before, readClipboard()), "");
 }
 
