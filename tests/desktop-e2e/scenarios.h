@@ -175,6 +175,22 @@ class EndToEnd : public ::testing::Test {
         return text.toStdString();
     }
 
+    // The session log as its window shows it now, read over accessibility (the clipboard
+    // untouched); empty when the window is not open.
+    std::string shownLog(RavlinProgram& program) {
+        auto& accessibility = *desktop.seams.accessibility;
+        const auto value = [&](platform::ElementRef element) {
+            return platform::textAttribute(accessibility, element, ax::value).value_or(u"");
+        };
+        const auto view = findInProgramWhere(
+            program.pid(),
+            [&](platform::ElementRef element) {
+                return value(element).find(u" uptime=") != std::u16string::npos;
+            },
+            100ms);
+        return view ? text::toUtf8(value(view)) : std::string();
+    }
+
     Desktop& desktop = Desktop::get();
     Keyboard keyboard;
 };

@@ -17,6 +17,7 @@
 #include <QTemporaryFile>
 #include <chrono>
 #include <memory>
+#include <optional>
 
 #include "tests/support/clipboard_targets.h"
 
@@ -98,6 +99,25 @@ class ClipboardOwner {
         process_.waitForBytesWritten(1000);
     }
     [[nodiscard]] bool owns() { return waitFor("owning"); }
+    // With Start::later: a copy made at a moment the X server times, whatever this process is
+    // doing then. The tool takes the clipboard itself `delay` after the server next tells it of
+    // the clipboard changing hands (takeAfterNextChange), or of the key that types `keysym`
+    // going down, whoever has the focus (takeAfterKey). Returns once the tool watches; owns()
+    // tells when it has taken the clipboard, tookAfter() how long after the event that was.
+    bool takeAfterNextChange(std::chrono::milliseconds delay) {
+        return watch(QByteArrayLiteral("after change ") + QByteArray::number(delay.count()));
+    }
+    bool takeAfterKey(const QByteArray& keysym, std::chrono::milliseconds delay) {
+        return watch("after key " + keysym + ' ' + QByteArray::number(delay.count()));
+    }
+    // Once owns(): the server's time from the event to the take, in milliseconds.
+    [[nodiscard]] std::optional<int> tookAfter() const {
+        const auto at = output_.indexOf("taken ");
+        if (at < 0) {
+            return std::nullopt;
+        }
+        return output_.mid(at + 6).split(' ').value(0).toInt();
+    }
     // With Start::later, before take(): reads the clipboard's text as a requestor, as a
     // clipboard manager does with every copy.
     bool fetch() {
@@ -128,6 +148,11 @@ class ClipboardOwner {
     }
 
   private:
+    bool watch(const QByteArray& line) {
+        process_.write(line + '\n');
+        process_.waitForBytesWritten(1000);
+        return waitFor("watching");
+    }
     bool waitFor(const char* word) {
         QElapsedTimer waited;
         waited.start();

@@ -9,7 +9,13 @@
 //                                        prints "ready" and takes the clipboard only once the
 //                                        line "take" arrives on standard input (a line "fetch"
 //                                        before it reads the clipboard's text as a requestor and
-//                                        prints "fetched", as a clipboard manager does). Prints
+//                                        prints "fetched", as a clipboard manager does; a line
+//                                        "after change MS" takes it MS ms after the X server
+//                                        next tells of the clipboard changing hands, "after key
+//                                        KEYSYM MS" MS ms after that key next goes down, whoever
+//                                        has the focus: it prints "watching" once the server
+//                                        tells it, then "taken N ms after" in the server's time
+//                                        before "owning"). Prints
 //                                        "owning" once it owns, "asked" for each request it gets
 //                                        (answered or not), "lost" when another client takes the
 //                                        clipboard, and ends then.
@@ -25,9 +31,12 @@
 // and every request for it refused).
 // TARGETS is answered with the names in SPEC's order after TARGETS and TIMESTAMP.
 
+#include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
 #include <poll.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
+#include <xcb/xfixes.h>
 
 #include <chrono>
 #include <cstdint>
@@ -40,6 +49,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -168,6 +178,76 @@ struct Value {
 
 std::optional<Value> convert(xcb_atom_t target, Clock::time_point until);
 
+// Waits for the X server to tell of the clipboard's next change of hands; the server time of
+// the change, or none when the extension is missing or nothing came within an hour.
+std::optional<std::uint32_t> nextChangeOfHands(xcb_atom_t clipboard) {
+    const auto* fixes = xcb_get_extension_data(c, &xcb_xfixes_id);
+    if (fixes == nullptr || fixes->present == 0) {
+        return std::nullopt;
+    }
+    std::free(xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 5, 0), nullptr));
+    const auto mask = XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER;
+    std::free(xcb_request_check(
+        c, xcb_xfixes_select_selection_input_checked(c, window, clipboard, mask)));
+    std::puts("watching");
+    std::fflush(stdout);
+    std::optional<std::uint32_t> changed;
+    while (!changed) {
+        auto* event = waitEvent(Clock::now() + std::chrono::hours(1));
+        if (event == nullptr) {
+            return std::nullopt;
+        }
+        if ((event->response_type & 0x7f) == fixes->first_event + XCB_XFIXES_SELECTION_NOTIFY) {
+            const auto& notify = *reinterpret_cast<xcb_xfixes_selection_notify_event_t*>(event);
+            if (notify.selection == clipboard) {
+                changed = notify.timestamp;
+            }
+        }
+        std::free(event);
+    }
+    xcb_xfixes_select_selection_input(c, window, clipboard, 0);
+    return changed;
+}
+
+// Waits for the key that types `keysym` to go down next, seen as raw input (whoever has the
+// focus); the server time of the press, or none.
+std::optional<std::uint32_t> nextKeyPress(const std::string& keysym) {
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return std::nullopt;
+    }
+    int opcode = 0;
+    int event = 0;
+    int error = 0;
+    const int keycode = XKeysymToKeycode(display, XStringToKeysym(keysym.c_str()));
+    if (keycode == 0 || !XQueryExtension(display, "XInputExtension", &opcode, &event, &error)) {
+        XCloseDisplay(display);
+        return std::nullopt;
+    }
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawKeyPress);
+    XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
+    XISelectEvents(display, DefaultRootWindow(display), &mask, 1);
+    XSync(display, False);
+    std::puts("watching");
+    std::fflush(stdout);
+    std::optional<std::uint32_t> pressed;
+    while (!pressed) {
+        XEvent next;
+        XNextEvent(display, &next);
+        if (next.xcookie.type == GenericEvent && next.xcookie.extension == opcode &&
+            XGetEventData(display, &next.xcookie)) {
+            const auto* raw = static_cast<const XIRawEvent*>(next.xcookie.data);
+            if (next.xcookie.evtype == XI_RawKeyPress && raw->detail == keycode) {
+                pressed = static_cast<std::uint32_t>(raw->time);
+            }
+            XFreeEventData(display, &next.xcookie);
+        }
+    }
+    XCloseDisplay(display);
+    return pressed;
+}
+
 int serve(const char* listPath, bool silent, bool stalling, bool later) {
     const auto targets = readTargetList(listPath);
     const xcb_atom_t clipboard = atom("CLIPBOARD");
@@ -180,15 +260,36 @@ int serve(const char* listPath, bool silent, bool stalling, bool later) {
         list.push_back(atom(target.name));
         byAtom.emplace(list.back(), &target);
     }
+    // The server time of the event an "after" line waits for.
+    std::optional<std::uint32_t> moment;
     if (later) {
         std::puts("ready");
         std::fflush(stdout);
-        char line[16];
+        char line[64];
         while (true) {
             if (std::fgets(line, sizeof line, stdin) == nullptr) {
                 return 1;
             }
-            if (std::string(line) != "fetch\n") {
+            std::istringstream words(line);
+            std::string word;
+            words >> word;
+            if (word == "after") {
+                std::string what;
+                std::string keysym;
+                int delay = 0;
+                words >> what;
+                if (what == "key") {
+                    words >> keysym;
+                }
+                words >> delay;
+                moment = what == "key" ? nextKeyPress(keysym) : nextChangeOfHands(clipboard);
+                if (!moment) {
+                    return 1;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+                break;
+            }
+            if (word != "fetch") {
                 break;
             }
             (void)convert(atom("UTF8_STRING"), Clock::now() + std::chrono::seconds(5));
@@ -204,6 +305,9 @@ int serve(const char* listPath, bool silent, bool stalling, bool later) {
     if (!owning) {
         std::puts("not owning");
         return 1;
+    }
+    if (moment) {
+        std::printf("taken %d ms after\n", static_cast<int>(time - *moment));
     }
     std::puts("owning");
     std::fflush(stdout);
