@@ -3,11 +3,13 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/bench_input.h"
+#include "core/engine/correction_engine.h"
 #include "core/services/correction_bounds.h"
 #include "core/services/correction_progress.h"
 #include "core/services/misbehavior_rules.h"
 #include "core/services/output_sanitizer.h"
 #include "core/services/text_operations.h"
+#include "core/text/unicode.h"
 
 namespace {
 
@@ -172,6 +174,35 @@ void BM_EchoStripManyFalseMatches(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_EchoStripManyFalseMatches)->Arg(80000)->Unit(benchmark::kMillisecond);
+
+// A piece sent at a comma that holds 40 links of 120 characters, answered as it was typed and
+// streamed in 1,224 partials through the engine, which cleans and screens each of them.
+void BM_StreamedPieceOfLinks(benchmark::State& state) {
+    std::u16string piece = u"the links r";
+    for (int link = 0; link < 40; ++link) {
+        std::u16string url = u"https://example.com/shared/documents/" +
+                             text::toUtf16(std::to_string(link)) + u"/";
+        while (url.size() < 120) {
+            url += u"abcdefghij"[url.size() % 10];
+        }
+        piece += u" " + url.substr(0, 120);
+    }
+    piece += u",";
+    std::u16string answer = piece;
+    answer[0] = u'T';
+    QNEngineCorrection engine("PROMPT", std::make_shared<bench::InstantProvider>(answer, 1225));
+    std::size_t partials = 0;
+    for (auto _ : state) {
+        QNCorrectionDecision decision;
+        auto result = engine.correct(piece, std::u16string(u"Thanks for the update."), decision,
+                                     QNMisbehaviorRuleIDSet{},
+                                     [&](const std::u16string&) { ++partials; }, {});
+        benchmark::DoNotOptimize(result);
+    }
+    state.counters["forwarded"] =
+        benchmark::Counter(static_cast<double>(partials), benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(BM_StreamedPieceOfLinks)->Unit(benchmark::kMillisecond);
 
 // The streaming display computed for each partial of the one-sentence answer.
 void BM_ProgressDisplay(benchmark::State& state) {

@@ -60,4 +60,20 @@ net::SseByteChunk ChunkedBytes::next() {
     return net::SseByteChunk::of(piece);
 }
 
+QNModelCorrectionProviderResult InstantProvider::generateCorrection(
+    const QNModelCorrectionRequest& request, std::stop_token) {
+    return QNModelCorrectionProviderResult::success(
+        QNModelCorrectionResponse(request.text, answer_, 1.0));
+}
+
+void InstantProvider::streamCorrection(const QNModelCorrectionRequest& request, std::stop_token,
+                                       const QNModelCorrectionStreamSink& sink) {
+    for (std::size_t part = 1; part < parts_; ++part) {
+        sink(QNModelCorrectionStreamEvent::partial(
+            answer_.substr(0, answer_.size() * part / parts_)));
+    }
+    sink(QNModelCorrectionStreamEvent::completed(
+        QNModelCorrectionResponse(request.text, answer_, 1.0)));
+}
+
 }  // namespace ravlin::bench

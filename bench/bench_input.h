@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/net/sse_line_reader.h"
+#include "core/providers/provider.h"
 
 namespace ravlin::bench {
 
@@ -24,6 +25,27 @@ class ChunkedBytes final : public net::SseByteSource {
 
   private:
     std::string_view body_;
+};
+
+// A provider that answers at once, in this process: its answer streams as `parts` growing
+// pieces (the first 1/parts of it, 2/parts...), the whole answer completing the stream.
+class InstantProvider final : public QNProviderCorrectionModel {
+  public:
+    explicit InstantProvider(std::u16string answer, std::size_t parts = 2)
+        : answer_(std::move(answer)), parts_(parts == 0 ? 1 : parts) {}
+    [[nodiscard]] std::string providerID() const override { return "instant"; }
+    [[nodiscard]] QNModelAvailabilitySummary availabilitySummary() override {
+        return {true, "Ready", ""};
+    }
+    void prewarm() override {}
+    [[nodiscard]] QNModelCorrectionProviderResult generateCorrection(
+        const QNModelCorrectionRequest& request, std::stop_token) override;
+    void streamCorrection(const QNModelCorrectionRequest& request, std::stop_token,
+                          const QNModelCorrectionStreamSink& sink) override;
+
+  private:
+    std::u16string answer_;
+    std::size_t parts_;
 };
 
 }  // namespace ravlin::bench

@@ -2,35 +2,12 @@
 // decision trace, sanitizer, echo strip, misbehavior screen) with a provider that answers at once.
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_input.h"
 #include "core/engine/correction_engine.h"
 
 namespace {
 
 using namespace ravlin;
-
-class InstantProvider final : public QNProviderCorrectionModel {
-  public:
-    explicit InstantProvider(std::u16string answer) : answer_(std::move(answer)) {}
-    [[nodiscard]] std::string providerID() const override { return "instant"; }
-    [[nodiscard]] QNModelAvailabilitySummary availabilitySummary() override {
-        return {true, "Ready", ""};
-    }
-    void prewarm() override {}
-    [[nodiscard]] QNModelCorrectionProviderResult generateCorrection(
-        const QNModelCorrectionRequest& request, std::stop_token) override {
-        return QNModelCorrectionProviderResult::success(
-            QNModelCorrectionResponse(request.text, answer_, 1.0));
-    }
-    void streamCorrection(const QNModelCorrectionRequest& request, std::stop_token,
-                          const QNModelCorrectionStreamSink& sink) override {
-        sink(QNModelCorrectionStreamEvent::partial(answer_.substr(0, answer_.size() / 2)));
-        sink(QNModelCorrectionStreamEvent::completed(
-            QNModelCorrectionResponse(request.text, answer_, 1.0)));
-    }
-
-  private:
-    std::u16string answer_;
-};
 
 const std::u16string kSentence =
     u"i recieved teh weird note from a freind and didnt know taht it was alot to fix.";
@@ -40,7 +17,7 @@ const std::u16string kContext =
     u"We shipped the new api last week. The ui looks great, don't you think?";
 
 void BM_EngineOverhead(benchmark::State& state) {
-    QNEngineCorrection engine("PROMPT", std::make_shared<InstantProvider>(kAnswer));
+    QNEngineCorrection engine("PROMPT", std::make_shared<bench::InstantProvider>(kAnswer));
     const bool withContext = state.range(0) != 0;
     std::size_t partials = 0;
     for (auto _ : state) {

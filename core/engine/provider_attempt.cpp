@@ -1,5 +1,7 @@
 #include "core/engine/provider_attempt.h"
 
+#include <algorithm>
+
 #include "core/services/correction_bounds.h"
 #include "core/services/misbehavior_rules.h"
 #include "core/services/output_sanitizer.h"
@@ -15,6 +17,19 @@ constexpr std::string_view kEmptyAnswerReason = "empty answer";
 
 bool wouldEraseText(std::u16string_view answer, std::u16string_view input) {
     return text::isBlank(answer) && !text::isBlank(input);
+}
+
+// Whether `now` is `before` with only its last word lengthened: nothing but that word's end is
+// new, and every verdict on the rest stands. A long word streamed a few characters at a time (a
+// link) would otherwise have the whole answer judged again for each of them.
+bool onlyLengthensTheLastWord(std::u16string_view before, std::u16string_view now) {
+    if (before.empty() || now.size() <= before.size() || !now.starts_with(before) ||
+        text::isWhitespaceOrNewline(before.back())) {
+        return false;
+    }
+    return std::ranges::none_of(now.substr(before.size()), [](char16_t unit) {
+        return text::isWhitespaceOrNewline(unit);
+    });
 }
 
 }  // namespace
@@ -34,6 +49,7 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
 
     std::optional<QNModelCorrectionProviderResult> remembered;
     std::optional<std::u16string> lastForwarded;
+    std::u16string lastJudged;  // the raw text of the last partial judged
     const Instant start = clock_->now();
 
     in.provider->streamCorrection(request, in.stop, [&](const QNModelCorrectionStreamEvent& event) {
@@ -45,6 +61,11 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
         if (in.stop.stop_requested()) {
             return;  // stopped: the answer is no longer wanted, nor cleaned
         }
+        // A word still growing shows once the answer goes past it.
+        if (onlyLengthensTheLastWord(lastJudged, *raw)) {
+            return;
+        }
+        lastJudged = *raw;
         const QNModelSanitizeResult sanitized = sanitizeModelPartial(*raw, in.input);
         const auto stripped =
             engine::removeEchoedContext(sanitized.cleaned, in.contextBefore, in.input);

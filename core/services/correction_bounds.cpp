@@ -133,6 +133,9 @@ bool near(std::u16string_view a, std::u16string_view b) {
     if (a == b) {
         return true;
     }
+    if (std::max(a.size(), b.size()) > typed_words::kLongestSlipWord) {
+        return false;
+    }
     const auto length = static_cast<std::int64_t>(std::max(a.size(), b.size()));
     const std::int64_t allowed = length <= 3 ? 1 : length <= 7 ? 2 : 3;
     return engine::detail::transposingEditDistance(a, b, allowed) <= allowed;

@@ -156,7 +156,8 @@ const std::map<std::u16string, std::vector<Expansion>, std::less<>>& shortForms(
 }
 
 bool slipApart(std::u16string_view typed, std::u16string_view word) {
-    if (typed.size() < 3 || word.size() < 3) {
+    if (typed.size() < 3 || word.size() < 3 || typed.size() > kLongestSlipWord ||
+        word.size() > kLongestSlipWord) {
         return false;
     }
     const std::int64_t allowed = std::max(typed.size(), word.size()) >= 6 ? 2 : 1;

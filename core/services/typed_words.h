@@ -20,6 +20,10 @@ namespace ravlin::typed_words {
 // One reading of a short form: the words it stands for, in order.
 using Expansion = std::vector<std::u16string>;
 
+// Words longer than this (links, paths, codes) stand only for themselves: no slip is looked for
+// in them, which keeps every comparison of two words short.
+inline constexpr std::size_t kLongestSlipWord = 40;
+
 // The readings of a chat short form; empty when the word is none.
 [[nodiscard]] std::span<const Expansion> expansionsOf(std::u16string_view typed);
 

@@ -513,6 +513,19 @@ TEST(EnginePartials, ALeadInIsHeldBackUntilItIsKnown) {
     EXPECT_EQ(e.partials, (std::vector<std::u16string>{u"We should", u"We should go."}));
 }
 
+// A long word streamed a few characters at a time (a link) shows once the answer goes past it:
+// the answer is not judged again for each piece of the word.
+TEST(EnginePartials, AWordStillGrowingShowsOnceTheAnswerGoesPastIt) {
+    Engine e;
+    e.primary->setStreamScript({Event::partial(u"See https://exa"),
+                                Event::partial(u"See https://example.com/a"),
+                                Event::partial(u"See https://example.com/a/b now"),
+                                ScriptedProvider::completed(u"x", u"See https://example.com/a/b now")});
+    e.run(u"see https://example.com/a/b now");
+    EXPECT_EQ(e.partials, (std::vector<std::u16string>{u"See https://exa",
+                                                       u"See https://example.com/a/b now"}));
+}
+
 TEST(EnginePartials, TrailingSpacesOfTheInputFollowTheRawPartial) {
     Engine e;
     e.primary->setStreamScript({Event::partial(u"The ca"), Event::partial(u"The cat sat  "),

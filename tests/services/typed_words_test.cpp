@@ -36,6 +36,9 @@ TEST(TypedWords, AWordStandsForItsCorrectionItsExpansionOrItsFullForm) {
              Case{u"to", u"today", false},  // two letters are no shortening
              Case{u"np", u"no", false},     // only the whole expansion
              Case{u"cat", u"dog", false},
+             // Long words (links) stand only for themselves.
+             Case{u"https://example.com/shared/documents/12/abcdefghij",
+                  u"https://example.com/shared/documents/13/abcdefghij", false},
          }) {
         EXPECT_EQ(standsFor(c.typed, c.answer), c.stands)
             << text::toUtf8(c.typed) << " / " << text::toUtf8(c.answer);
