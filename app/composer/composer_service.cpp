@@ -50,17 +50,27 @@ QNCorrectionDecisionScope decisionScope(QNModelCorrectionJob::Scope scope) {
     return QNCorrectionDecisionScope::sentencePolish;
 }
 
-// The word without its accents: decomposed, marks left out.
-std::u16string withoutAccents(std::u16string_view word) {
+// The word as it is spelled without its marks: decomposed, marks left out, "ß" as "ss", its
+// first letter lower-cased (a noun's capital: "Präsentation" reads "prasentation", "Gruß"
+// reads "gruss").
+std::u16string plainSpelling(std::u16string_view word) {
     std::u16string bare;
     const std::u16string decomposed = text::nfd(word);
     for (std::size_t at = 0; at < decomposed.size();) {
         const char32_t c = text::codePointAt(decomposed, static_cast<std::int64_t>(at));
         const std::size_t units = c > 0xFFFF ? 2 : 1;
-        if ((U_GET_GC_MASK(static_cast<UChar32>(c)) & U_GC_M_MASK) == 0) {
+        if (c == U'\u00DF') {
+            bare += u"ss";
+        } else if ((U_GET_GC_MASK(static_cast<UChar32>(c)) & U_GC_M_MASK) == 0) {
             bare.append(decomposed, at, units);
         }
         at += units;
+    }
+    if (!bare.empty()) {
+        const auto first = static_cast<UChar32>(text::codePointAt(bare, 0));
+        if (first <= 0xFFFF) {
+            bare[0] = static_cast<char16_t>(u_tolower(first));
+        }
     }
     return bare;
 }
@@ -432,9 +442,9 @@ bool QNServiceComposer::isSingleWordDegradation(std::u16string_view original,
     if (!change) {
         return false;
     }
-    // Accents put on a word ("desole" -> "désolé") correct it, whatever a dictionary of another
-    // language says of both.
-    if (withoutAccents(change->original) == withoutAccents(change->corrected)) {
+    // Accents or a "ß" put on a word ("desole" -> "désolé", "gruss" -> "Gruß") correct it,
+    // whatever a dictionary of another language says of both.
+    if (plainSpelling(change->original) == plainSpelling(change->corrected)) {
         return false;
     }
     if (QNServiceNSSpellChecker::skipKey(change->corrected) &&

@@ -18,7 +18,8 @@ TEST(Degradation, RefusesOnlyAMisspelledWordSwappedForAnotherMisspelledWord) {
     auto executor = std::make_shared<ManualExecutor>();
     platform::fake::FakeDesktop desktop(executor);
     desktop.setMisspelledWords({u"recieve", u"receeve", u"teh", u"iPhonne", u"Iphonne",
-                                u"desole", u"d\u00e9sol\u00e9", u"desolee"});
+                                u"desole", u"d\u00e9sol\u00e9", u"desolee", u"prasentation",
+                                u"Pr\u00e4sentation", u"gruss", u"Gru\u00df"});
     QNServiceComposer composer(executor);
     composer.degradationSpellChecker =
         std::make_shared<QNServiceNSSpellChecker>(desktop.seams().spellChecker);
@@ -39,6 +40,9 @@ TEST(Degradation, RefusesOnlyAMisspelledWordSwappedForAnotherMisspelledWord) {
              // Accents put on correct the word; another letter is still checked.
              Case{"Je suis desole", "Je suis d\u00e9sol\u00e9", false},
              Case{"Je suis desole", "Je suis desolee", true},
+             // So do an umlaut or a "ß" for the plain spelling, with a noun's capital.
+             Case{"die prasentation ist fertig", "die Pr\u00e4sentation ist fertig", false},
+             Case{"viele gruss", "viele Gru\u00df", false},
          }) {
         EXPECT_EQ(
             composer.isSingleWordDegradation(text::toUtf16(c.original), text::toUtf16(c.corrected)),
