@@ -208,8 +208,14 @@ void QSettingsDefaults::change(const QString& key, const std::optional<QString>&
             state_->mayWrite = false;
             reportSaveProblem(kCannotSave + *problem + kUntilQuit);
         } else if (auto& now = std::get<QByteArray>(content); now != state_->onDisk) {
-            state_->onDisk = now;
-            state_->content = std::move(now);
+            if (isSettingsText(now)) {
+                state_->onDisk = now;
+                state_->content = std::move(now);
+            } else {
+                // Replaced by something that is no settings file: it is not ours to write over.
+                state_->mayWrite = false;
+                reportSaveProblem(kCannotSave + state_->file.path() + kNotUnderstood + kUntilQuit);
+            }
         }
     }
     const auto problem = state_->work(state_->content, [&](QSettings& settings) {

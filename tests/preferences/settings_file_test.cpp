@@ -221,6 +221,31 @@ TEST(SettingsFile, AFileThatIsNoSettingsTextIsLeftAsItIs) {
     EXPECT_EQ(defaults.saveProblem().get(), std::nullopt);
 }
 
+// Replaced by random bytes while the program runs, the file is left as it is at the next change,
+// which lasts in memory; the reason is said once.
+TEST(SettingsFile, AFileReplacedByNoSettingsTextWhileRunningIsLeftAsItIs) {
+    Scratch scratch;
+    QSettingsDefaults defaults(scratch.ini);
+    int told = 0;
+    const auto counting = defaults.saveProblem().observe([&told](const auto&) { ++told; });
+    defaults.set("HotKey.keyCode", std::int64_t{40});
+    const QByteArray random = testing::randomBytes(4096, 0x9E3779B9);
+    put(scratch.ini, random);
+
+    defaults.set("DoubleTap.keyCode", std::int64_t{49});
+    defaults.set("QuickFix.keyCode", std::int64_t{61});
+    EXPECT_EQ(defaults.integerValue("HotKey.keyCode"), 40);
+    EXPECT_EQ(defaults.integerValue("QuickFix.keyCode"), 61);
+    EXPECT_EQ(defaults.saveProblem().get(),
+              "Settings cannot be saved: " + scratch.ini.toStdString() +
+                  " is not a settings file Ravlin understands; it is left as it is; changes last "
+                  "until Ravlin quits");
+    EXPECT_EQ(told, 1);
+    QFile read(scratch.ini);
+    ASSERT_TRUE(read.open(QIODevice::ReadOnly));
+    EXPECT_EQ(read.readAll(), random);
+}
+
 // Sets an environment variable (or removes it) for a scope.
 class EnvironmentOverride {
   public:
