@@ -581,6 +581,17 @@ QNModelCorrectionJob QNServiceComposer::sentencePolishJob(QNBoundaryEvent bounda
 
 void QNServiceComposer::rememberRefusal(const QNModelCorrectionJob& job) {
     lastRefusal_ = Refusal{job.targetPrefix, job.contextPrefix, clock->now(), "recently-rejected"};
+    const std::u16string_view canonical = buffers.canonicalText;
+    const auto location =
+        static_cast<std::size_t>(std::max<std::int64_t>(0, job.targetRange.location));
+    if (location > canonical.size() || !canonical.substr(location).starts_with(job.targetPrefix)) {
+        return;  // the text changed meanwhile: the refresh after the edit settles the prefixes
+    }
+    std::u16string finished =
+        cutBackToSentenceEnd(canonical.substr(0, location + job.targetPrefix.size()), canonical);
+    if (finished.size() > location && finished.size() > knownAppliedPrefix(canonical).size()) {
+        sealedContextPrefix = std::move(finished);
+    }
 }
 
 void QNServiceComposer::rememberFailure(const QNModelCorrectionJob& job) {

@@ -175,7 +175,9 @@ class QNServiceComposer {
     // paragraph boundary; the context is everything before it.
     [[nodiscard]] QNModelCorrectionJob sentencePolishJob(QNBoundaryEvent boundary) const;
     // The answer for this target and context was refused: the same request is skipped for a
-    // while.
+    // while, and the target's finished sentences stay as typed: the settled prefix moves past
+    // them, so no later request carries them and no later answer replaces them. A piece that
+    // ends at a comma is asked about again with the rest of its sentence.
     void rememberRefusal(const QNModelCorrectionJob& job);
     // The request for this target and context failed (the service, or every route, could not
     // answer): the same request is skipped for a while too, so a commit right after does not

@@ -362,6 +362,38 @@ TEST_F(RefusingRun, ASentenceTypedTwiceIsPolishedBothTimes) {
     EXPECT_EQ(requests[1].contextBefore, u"We should go now.");
 }
 
+// A sentence whose answer was refused stays as typed and is not asked about again: the sentences
+// typed after it go out without it, and their answers leave it alone.
+TEST_F(RefusingRun, ARefusedSentenceIsNotSentAgainWithTheNextOnes) {
+    answer = [](std::u16string text) -> std::u16string {
+        if (text.find(u"pasword") != std::u16string::npos) {
+            return u"To reset your password, open the settings and choose a new one.";
+        }
+        for (const auto& [typo, word] : {std::pair{u"shoud", u"should"}, {u"teh", u"the"}}) {
+            if (const auto at = text.find(typo); at != std::u16string::npos) {
+                text.replace(at, std::u16string_view(typo).size(), word);
+            }
+        }
+        return text;
+    };
+    type("how do i reset my pasword? ");
+    settle();
+    const std::u16string refused = controller->string();
+    ASSERT_TRUE(logged("state=rejected"));
+    for (const char* sentence : {"we shoud go now. ", "teh bus leaves soon. ", "we shoud hurry. "}) {
+        type(sentence);
+        settle();
+    }
+    EXPECT_EQ(controller->string(),
+              refused + u"We should go now. The bus leaves soon. We should hurry. ");
+    const auto requests = provider->generateRequests();
+    ASSERT_EQ(requests.size(), 4u);
+    for (std::size_t i = 1; i < requests.size(); ++i) {
+        EXPECT_EQ(requests[i].text.find(u"pasword"), std::u16string::npos)
+            << text::toUtf8(requests[i].text);
+    }
+}
+
 // A person mends a word of a sentence already polished, key by key, while the next one is half
 // typed: the sentence's end stands already, so nothing goes out until they pause; then it goes
 // out once.
