@@ -1,6 +1,7 @@
 #include "app/settings/settings_window.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cmath>
 #include <cstdlib>
 
@@ -8,6 +9,7 @@
 #include <QActionGroup>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShortcut>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -154,12 +156,21 @@ QToolBar* QNControllerSettingsToolbar::makeToolBar(QNModelSettingsPane selected,
         action->setChecked(pane == selected);
         group->addAction(action);
         toolBar->addAction(action);
-        if (auto* button = toolBar->widgetForAction(action)) {
+        if (auto* button = qobject_cast<QToolButton*>(toolBar->widgetForAction(action))) {
             button->setObjectName(name);
             button->setAccessibleName(label);
+            // One group reached by Tab at the pane shown, pressed by Space or Return, the
+            // arrow keys moving in it.
+            button->setFocusPolicy(Qt::TabFocus);
+            button->setAutoExclusive(true);
         }
+        // Checked by a click, a key or a screen reader's toggle alike: the pane shows.
         const std::string id = identifier(pane);
-        QObject::connect(action, &QAction::triggered, toolBar, [this, id] { selectPane(id); });
+        QObject::connect(action, &QAction::toggled, toolBar, [this, id](bool checked) {
+            if (checked) {
+                selectPane(id);
+            }
+        });
     }
     addSpacer();
     toolBar_ = toolBar;
@@ -237,6 +248,19 @@ void QNControllerSettingsWindow::show(std::optional<QNModelSettingsPane> pane) {
         toolbarDelegate_ = std::make_unique<QNControllerSettingsToolbar>(
             [this](QNModelSettingsPane selected) { select(selected); });
         window->setToolBar(toolbarDelegate_->makeToolBar(windowState_->selectedPane.get(), window));
+        // The keys of any window with pages: Ctrl+Tab and Ctrl+Page Down show the next pane,
+        // Ctrl+Shift+Tab and Ctrl+Page Up the one before, round the ends.
+        const auto addStep = [this, window](QKeySequence keys, int step) {
+            auto* shortcut = new QShortcut(keys, window);
+            QObject::connect(shortcut, &QShortcut::activated, window, [this, step] {
+                selectAdjacent(step);
+            });
+        };
+        addStep(QKeySequence(Qt::CTRL | Qt::Key_Tab), 1);
+        addStep(QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1);
+        addStep(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1);
+        addStep(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1);
+        addStep(QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1);
         QNViewSettings* content = contentFactory_(windowState_, onSize);
         window->setContent(content);
         window->resizeKeepingTopEdge(QSizeF(initialContentSize), false);
@@ -270,6 +294,13 @@ void QNControllerSettingsWindow::select(QNModelSettingsPane pane) {
     if (window_ && toolbarDelegate_) {
         toolbarDelegate_->setSelectedItemIdentifier(identifier(pane));
     }
+}
+
+void QNControllerSettingsWindow::selectAdjacent(int step) {
+    const auto count = static_cast<int>(kAllSettingsPanes.size());
+    const auto shown = std::ranges::find(kAllSettingsPanes, windowState_->selectedPane.get());
+    const auto index = static_cast<int>(std::distance(kAllSettingsPanes.begin(), shown));
+    select(kAllSettingsPanes[static_cast<std::size_t>(((index + step) % count + count) % count)]);
 }
 
 QNControllerSettingsWindow& QNControllerSettingsWindow::shared() {

@@ -127,6 +127,8 @@ class QNControllerSettingsWindow {
     void show(std::optional<QNModelSettingsPane> pane = std::nullopt);
     // The toolbar's way of changing the pane; the selected pane again does nothing.
     void select(QNModelSettingsPane pane);
+    // The pane `step` places after the one shown (before it when negative), round the ends.
+    void selectAdjacent(int step);
 
     [[nodiscard]] const std::shared_ptr<QNStoreSettingsWindow>& windowState() const {
         return windowState_;
