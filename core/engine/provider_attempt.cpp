@@ -68,7 +68,7 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
         lastJudged = *raw;
         const QNModelSanitizeResult sanitized = sanitizeModelPartial(*raw, in.input);
         const auto stripped =
-            engine::removeEchoedContext(sanitized.cleaned, in.contextBefore, in.input);
+            engine::removeEchoedContext(sanitized.cleaned, in.contextBefore, in.input, true);
         if (!stripped) {
             return;
         }

@@ -4,9 +4,13 @@
 #include <array>
 #include <cstdlib>
 
+#include <unicode/uchar.h>
+
 #include "core/services/character_view.h"
 #include "core/services/correction_bounds.h"
 #include "core/services/edit_distance.h"
+#include "core/services/misbehavior_context.h"
+#include "core/services/typed_words.h"
 #include "core/services/token_budget.h"
 #include "core/text/unicode.h"
 
@@ -89,30 +93,149 @@ std::optional<std::u16string> boundedContextBefore(const std::optional<std::u16s
     return std::u16string(candidate);
 }
 
+namespace {
+
+// A word of a text and where its piece (the word with the marks around it) ends.
+struct PlacedWord {
+    std::u16string word;
+    std::size_t end = 0;
+};
+
+// The first `limit` words of the text, as the line-up compares them.
+std::vector<PlacedWord> leadingWords(std::u16string_view text, std::size_t limit) {
+    std::vector<PlacedWord> words;
+    std::size_t at = 0;
+    while (at < text.size() && words.size() < limit) {
+        while (at < text.size() && text::isWhitespaceOrNewline(text[at])) {
+            ++at;
+        }
+        std::size_t end = at;
+        while (end < text.size() && !text::isWhitespaceOrNewline(text[end])) {
+            ++end;
+        }
+        if (end == at) {
+            break;
+        }
+        for (auto& word : misbehavior::words(text.substr(at, end - at))) {
+            std::ranges::replace_if(
+                word, [](char16_t u) { return u == 0x2019 || u == 0x2018 || u == 0x02BC; }, u'\'');
+            words.push_back({std::move(word), end});
+        }
+        at = end;
+    }
+    return words;
+}
+
+// The context's last sentence when another ends before it; empty otherwise.
+std::u16string_view lastSentenceOf(std::u16string_view context) {
+    const std::u16string_view trimmed = detail::trimmedView(context);
+    for (std::size_t at = trimmed.size(); at-- > 1;) {
+        const char16_t unit = trimmed[at - 1];
+        if (text::isWhitespaceOrNewline(trimmed[at]) &&
+            (unit == u'.' || unit == u'!' || unit == u'?' || unit == u'\n')) {
+            return detail::trimmedView(trimmed.substr(at));
+        }
+    }
+    return {};
+}
+
+// An opening of more words than this is not looked for: contexts are sentences.
+constexpr std::size_t kLongestEchoedOpening = 40;
+
+// Where the answer's opening words that stand for the context's end; none when they do not.
+// `undecided` is set when the answer's words so far (all but a last one still growing) may
+// still become such an opening.
+std::optional<std::size_t> correctedOpeningEnd(std::u16string_view output,
+                                               std::u16string_view context, bool stillStreaming,
+                                               bool& undecided) {
+    const auto contextWords = leadingWords(context, kLongestEchoedOpening + 1);
+    if (contextWords.empty() || contextWords.size() > kLongestEchoedOpening) {
+        return std::nullopt;
+    }
+    const auto answerWords = leadingWords(output, 2 * contextWords.size() + 4);
+    std::vector<std::u16string_view> typed;
+    for (const auto& word : contextWords) {
+        typed.push_back(word.word);
+    }
+    std::vector<std::u16string_view> answer;
+    for (const auto& word : answerWords) {
+        answer.push_back(word.word);
+    }
+    // A part of an answer that stops on a letter or digit may still lengthen its last word.
+    const bool lastGrows = stillStreaming && !answer.empty() && !output.empty() &&
+                           u_isalnum(static_cast<UChar32>(output.back()));
+    const std::size_t settled = answer.size() - (lastGrows ? 1 : 0);
+    // The longest opening that does: a typed word may stand for two of the answer's.
+    for (std::size_t count = settled; count > 0; --count) {
+        if (typed_words::standsForAll(typed, std::span(answer).first(count))) {
+            return answerWords[count - 1].end;
+        }
+    }
+    if (stillStreaming && typed_words::beginsWith(typed, std::span(answer).first(settled), true)) {
+        // Words so far open the context; a first word still growing has to begin its first.
+        undecided = settled > 0 || !lastGrows || typed.front().starts_with(answer.back());
+        if (!undecided) {
+            for (const auto& reading : typed_words::expansionsOf(typed.front())) {
+                undecided = undecided || reading.front().starts_with(answer.back());
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+EchoStripResult echoStripped(std::u16string rest) {
+    return EchoStripResult{
+        std::move(rest),
+        {QNCorrectionNote::plain("stripped echoed context", QNCorrectionStageID::echoStrip,
+                                 "echo-strip.context-prefix-strip")}};
+}
+
+}  // namespace
+
 std::optional<EchoStripResult> removeEchoedContext(
     std::u16string_view output, const std::optional<std::u16string>& contextBefore,
-    std::u16string_view input) {
+    std::u16string_view input, bool stillStreaming) {
     if (!contextBefore || contextBefore->empty()) {
         return EchoStripResult{std::u16string(output), {}};
     }
     const std::u16string_view context = *contextBefore;
-    const auto typedAgain = [&] { return !input.empty() && holdsWordsOf(input, context); };
+    const auto typedAgain = [&](std::u16string_view part) {
+        return !input.empty() && holdsWordsOf(input, part);
+    };
     if (detail::startsWith(output, context)) {
-        if (typedAgain()) {
+        if (typedAgain(context)) {
             return EchoStripResult{std::u16string(output), {}};
         }
         std::u16string rest(output.substr(context.size()));
         if (text::isBlank(rest)) {
             return std::nullopt;
         }
-        return EchoStripResult{
-            std::move(rest),
-            {QNCorrectionNote::plain("stripped echoed context", QNCorrectionStageID::echoStrip,
-                                     "echo-strip.context-prefix-strip")}};
+        return echoStripped(std::move(rest));
     }
     if (detail::countCharacters(context) >= 4 && detail::contains(output, context) &&
-        !typedAgain()) {
+        !typedAgain(context)) {
         return std::nullopt;
+    }
+    // The context as the model corrected it: the whole context, or its unfinished sentence. Only
+    // looked for with the text the model was asked about, which it must answer.
+    for (const std::u16string_view part : {context, lastSentenceOf(context)}) {
+        if (input.empty() || text::isBlank(part) || typedAgain(part)) {
+            continue;
+        }
+        bool undecided = false;
+        const auto end = correctedOpeningEnd(output, part, stillStreaming, undecided);
+        if (undecided) {
+            return std::nullopt;
+        }
+        if (!end) {
+            continue;
+        }
+        const std::u16string_view rest = output.substr(*end);
+        if (text::isBlank(rest)) {
+            return std::nullopt;
+        }
+        return echoStripped(std::u16string(detail::leadingWhitespace(output)) +
+                            std::u16string(rest.substr(detail::leadingWhitespace(rest).size())));
     }
     return EchoStripResult{std::u16string(output), {}};
 }

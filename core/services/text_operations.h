@@ -49,9 +49,13 @@ struct EchoStripResult {
 // model was asked about, an answer holds the context because the person wrote it again (a
 // sentence typed twice, as in "We should go now. We shoud go now.") when that text holds the
 // context's words too, typo for word: the answer is then neither cut nor refused.
+// Given that text, an answer may also open with the context as the model corrected it ("When you're done, send"
+// for the context "when ur done," and the text " send"): words that line up with the whole
+// context, or with its last, unfinished sentence, are removed the same way. A part of an answer
+// still streaming whose words so far may still grow into such an opening is absent too.
 [[nodiscard]] std::optional<EchoStripResult> removeEchoedContext(
     std::u16string_view output, const std::optional<std::u16string>& contextBefore,
-    std::u16string_view input = {});
+    std::u16string_view input = {}, bool stillStreaming = false);
 
 // "rejected_output: hash=<fingerprint> len_delta=<characters of output - characters of input>".
 // Names the refused answer without including any of its text.

@@ -223,15 +223,17 @@ bool standsFor(std::u16string_view typed, std::u16string_view answer) {
     return standsForReading(typed, expansionsOf(typed), answer);
 }
 
-bool beginsWith(std::span<const std::u16string_view> typed,
-                std::span<const std::u16string_view> words, bool openEnd) {
+namespace {
+
+bool readsAs(std::span<const std::u16string_view> typed, std::span<const std::u16string_view> words,
+             bool openEnd, bool everyTypedWord) {
     const std::size_t n = typed.size();
     const std::size_t m = words.size();
     // Pairs (typed word, word) already found not to lead anywhere.
     std::vector<char> failed((n + 1) * (m + 1), 0);
     const auto from = [&](auto& self, std::size_t i, std::size_t j) -> bool {
         if (j == m) {
-            return true;
+            return !everyTypedWord || i == n;
         }
         if (i == n || failed[i * (m + 1) + j]) {
             return false;
@@ -267,6 +269,18 @@ bool beginsWith(std::span<const std::u16string_view> typed,
         return false;
     };
     return from(from, 0, 0);
+}
+
+}  // namespace
+
+bool beginsWith(std::span<const std::u16string_view> typed,
+                std::span<const std::u16string_view> words, bool openEnd) {
+    return readsAs(typed, words, openEnd, false);
+}
+
+bool standsForAll(std::span<const std::u16string_view> typed,
+                  std::span<const std::u16string_view> words) {
+    return readsAs(typed, words, false, true);
 }
 
 Alignment align(std::span<const std::u16string_view> typedAll,

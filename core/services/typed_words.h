@@ -42,6 +42,11 @@ inline constexpr std::size_t kLongestSlipWord = 40;
 [[nodiscard]] bool beginsWith(std::span<const std::u16string_view> typed,
                               std::span<const std::u16string_view> words, bool openEnd = false);
 
+// Whether the typed words, every one of them, stand for exactly `words`, as beginsWith reads
+// them ("when ur done" for "when you're done").
+[[nodiscard]] bool standsForAll(std::span<const std::u16string_view> typed,
+                                std::span<const std::u16string_view> words);
+
 // How the answer's words line up with the typed ones, in order, keeping as many answer words as
 // possible: `typedOf[j]` is the typed word that answer word j stands for, or -1.
 struct Alignment {

@@ -237,6 +237,42 @@ TEST(PolishAnswers, GenuineCorrectionsAreAppliedWithEverySentenceThePersonTyped)
     EXPECT_GE(applied, 100);
 }
 
+// ---- The rest of a sentence, sent after its opening ----------------------------------------------
+
+// The opening went out alone at a pause at its comma; the rest goes out with it as context. A
+// model may answer the rest with the opening put back in front of it, corrected.
+struct Rest {
+    const char* context;
+    const char* typed;
+    const char* answer;
+    const char* lands;
+};
+
+const Rest kRests[] = {
+    {"when ur done,", " send it over and ill take a look.",
+     "When you're done, send it over and I'll take a look.",
+     " send it over and I'll take a look."},
+    {"If its ok with u,", " ill leave early today.", "If it's ok with you, I'll leave early today.",
+     " I'll leave early today."},
+    {"I sent the report. when ur done,", " send it bak.", "When you're done, send it back.",
+     " send it back."},
+    {"Thanks for the help,", " ur the best.", "you're the best.", " you're the best."},
+};
+
+TEST(PolishAnswers, TheRestOfASentenceLandsWithoutItsOpening) {
+    Rig rig;
+    for (const Rest& rest : kRests) {
+        SCOPED_TRACE(std::string(rest.context) + " + " + rest.typed);
+        const Observed seen =
+            polish(rig, {rest.typed, rest.answer}, text::toUtf16(rest.context));
+        EXPECT_EQ(seen.result.outcome.kind, Outcome::Kind::corrected) << seen.result.outcome.reason;
+        EXPECT_EQ(text::toUtf8(seen.result.output), rest.lands);
+        for (const std::u16string& partial : seen.partials) {
+            EXPECT_TRUE(text::toUtf16(rest.lands).starts_with(partial)) << text::toUtf8(partial);
+        }
+    }
+}
+
 // ---- Wrong answers ----------------------------------------------------------------------------
 
 struct Wrong {
