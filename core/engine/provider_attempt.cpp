@@ -72,7 +72,9 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
         if (!stripped) {
             return;
         }
-        std::u16string clean = engine::preservingTrailingWhitespace(stripped->text, *raw, in.input);
+        std::u16string clean = engine::preservingTrailingWhitespace(
+            engine::keepingCaseAfterSoftBoundary(stripped->text, in.contextBefore, in.input), *raw,
+            in.input);
         if (wouldEraseText(clean, in.input) || registry.detect(clean, in.input) ||
             notACorrectionSoFar(clean, in.input)) {
             return;
@@ -179,7 +181,8 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
         return rejection(std::string(kEchoedContextReason), sanitized.cleaned, false);
     }
     notes.insert(notes.end(), stripped->notes.begin(), stripped->notes.end());
-    const std::u16string& clean = stripped->text;
+    const std::u16string clean =
+        engine::keepingCaseAfterSoftBoundary(stripped->text, in.contextBefore, in.input);
 
     if (wouldEraseText(clean, in.input)) {
         notes.push_back(QNCorrectionNote::plain(engine::rejectedOutputNote(clean, in.input)));

@@ -10,8 +10,8 @@
 #include "core/services/correction_bounds.h"
 #include "core/services/edit_distance.h"
 #include "core/services/misbehavior_context.h"
-#include "core/services/typed_words.h"
 #include "core/services/token_budget.h"
+#include "core/services/typed_words.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {
@@ -238,6 +238,129 @@ std::optional<EchoStripResult> removeEchoedContext(
                             std::u16string(rest.substr(detail::leadingWhitespace(rest).size())));
     }
     return EchoStripResult{std::u16string(output), {}};
+}
+
+namespace {
+
+bool endsAtSoftBoundary(std::u16string_view context) {
+    const std::u16string_view trimmed = detail::trimmedView(context);
+    if (trimmed.empty()) {
+        return false;
+    }
+    const char16_t last = trimmed.back();
+    return last == u',' || last == u';' || last == u'-' || last == 0x2013 || last == 0x2014 ||
+           last == 0x3001 || last == 0xFF0C || last == 0xFF1B;
+}
+
+// Where the text's first letter starts, when nothing but whitespace and marks precede it.
+std::optional<std::size_t> firstLetter(std::u16string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const char32_t c = text::codePointAt(text, static_cast<std::int64_t>(at));
+        if (u_isalpha(static_cast<UChar32>(c))) {
+            return at;
+        }
+        if (u_isdigit(static_cast<UChar32>(c))) {
+            return std::nullopt;
+        }
+        at += c > 0xFFFF ? 2 : 1;
+    }
+    return std::nullopt;
+}
+
+bool isApostropheUnit(char16_t unit) {
+    return unit == u'\'' || unit == 0x2019 || unit == 0x2018 || unit == 0x02BC;
+}
+
+// The word from `at`: letters, digits and apostrophes inside it.
+std::u16string_view wordAt(std::u16string_view text, std::size_t at) {
+    std::size_t end = at;
+    while (end < text.size()) {
+        const char32_t c = text::codePointAt(text, static_cast<std::int64_t>(end));
+        if (!u_isalnum(static_cast<UChar32>(c)) && !isApostropheUnit(text[end])) {
+            break;
+        }
+        end += c > 0xFFFF ? 2 : 1;
+    }
+    return text.substr(at, end - at);
+}
+
+std::u16string straightLower(std::u16string_view word) {
+    std::u16string lowered = detail::lower(word);
+    std::ranges::replace_if(lowered, isApostropheUnit, u'\'');
+    return lowered;
+}
+
+bool isAlwaysCapitalised(std::u16string_view lowered) {
+    static constexpr std::u16string_view kWords[] = {
+        u"i",         u"i'm",       u"i'll",     u"i'd",      u"i've",     u"monday",
+        u"tuesday",   u"wednesday", u"thursday", u"friday",   u"saturday", u"sunday",
+        u"january",   u"february",  u"april",    u"june",     u"july",     u"august",
+        u"september", u"october",   u"november", u"december",
+    };
+    return std::ranges::find(kWords, lowered) != std::end(kWords);
+}
+
+// Whether `text` holds the word (lower-cased) written with a capital first letter.
+bool typedWithCapital(std::u16string_view text, std::u16string_view lowered) {
+    for (std::size_t at = 0; at < text.size();) {
+        const char32_t c = text::codePointAt(text, static_cast<std::int64_t>(at));
+        if (!u_isalnum(static_cast<UChar32>(c))) {
+            at += c > 0xFFFF ? 2 : 1;
+            continue;
+        }
+        const std::u16string_view word = wordAt(text, at);
+        if (u_isupper(static_cast<UChar32>(c)) && straightLower(word) == lowered) {
+            return true;
+        }
+        at += std::max<std::size_t>(word.size(), 1);
+    }
+    return false;
+}
+
+}  // namespace
+
+std::u16string keepingCaseAfterSoftBoundary(std::u16string_view answer,
+                                            const std::optional<std::u16string>& contextBefore,
+                                            std::u16string_view input) {
+    std::u16string kept(answer);
+    if (!contextBefore || !endsAtSoftBoundary(*contextBefore)) {
+        return kept;
+    }
+    const auto typedAt = firstLetter(input);
+    const auto answerAt = firstLetter(answer);
+    if (!typedAt || !answerAt ||
+        !u_islower(
+            static_cast<UChar32>(text::codePointAt(input, static_cast<std::int64_t>(*typedAt))))) {
+        return kept;
+    }
+    const char32_t capital = text::codePointAt(answer, static_cast<std::int64_t>(*answerAt));
+    const std::u16string_view word = wordAt(answer, *answerAt);
+    const std::size_t capitalUnits = capital > 0xFFFF ? 2 : 1;
+    if (!u_isupper(static_cast<UChar32>(capital)) && !u_istitle(static_cast<UChar32>(capital))) {
+        return kept;
+    }
+    // A capital further in ("UA", "McKay") is the word's own spelling.
+    for (std::size_t at = capitalUnits; at < word.size(); ++at) {
+        if (u_isupper(word[at])) {
+            return kept;
+        }
+    }
+    const std::u16string lowered = straightLower(word);
+    if (isAlwaysCapitalised(lowered) || typedWithCapital(*contextBefore, lowered) ||
+        typedWithCapital(input, lowered)) {
+        return kept;
+    }
+    const auto small = static_cast<char32_t>(u_tolower(static_cast<UChar32>(capital)));
+    if ((small > 0xFFFF ? 2u : 1u) != capitalUnits) {
+        return kept;
+    }
+    if (capitalUnits == 1) {
+        kept[*answerAt] = static_cast<char16_t>(small);
+    } else {
+        kept[*answerAt] = static_cast<char16_t>(0xD800 + ((small - 0x10000) >> 10));
+        kept[*answerAt + 1] = static_cast<char16_t>(0xDC00 + ((small - 0x10000) & 0x3FF));
+    }
+    return kept;
 }
 
 std::string rejectedOutputNote(std::u16string_view output, std::u16string_view original) {

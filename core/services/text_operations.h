@@ -49,13 +49,21 @@ struct EchoStripResult {
 // model was asked about, an answer holds the context because the person wrote it again (a
 // sentence typed twice, as in "We should go now. We shoud go now.") when that text holds the
 // context's words too, typo for word: the answer is then neither cut nor refused.
-// Given that text, an answer may also open with the context as the model corrected it ("When you're done, send"
-// for the context "when ur done," and the text " send"): words that line up with the whole
-// context, or with its last, unfinished sentence, are removed the same way. A part of an answer
-// still streaming whose words so far may still grow into such an opening is absent too.
+// Given that text, an answer may also open with the context as the model corrected it ("When you're
+// done, send" for the context "when ur done," and the text " send"): words that line up with the
+// whole context, or with its last, unfinished sentence, are removed the same way. A part of an
+// answer still streaming whose words so far may still grow into such an opening is absent too.
 [[nodiscard]] std::optional<EchoStripResult> removeEchoedContext(
     std::u16string_view output, const std::optional<std::u16string>& contextBefore,
     std::u16string_view input = {}, bool stillStreaming = false);
+
+// The rest of a sentence sent after a soft boundary (the context ends in a comma, a semicolon or
+// a dash) goes on mid-sentence: a capital the answer gives its first letter where the person
+// typed a small one is taken back, unless the word is always written with one ("I", "I'm", a
+// weekday, a month) or the person typed it with one in the context or the text.
+[[nodiscard]] std::u16string keepingCaseAfterSoftBoundary(
+    std::u16string_view answer, const std::optional<std::u16string>& contextBefore,
+    std::u16string_view input);
 
 // "rejected_output: hash=<fingerprint> len_delta=<characters of output - characters of input>".
 // Names the refused answer without including any of its text.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <span>
 
 #include "core/text/unicode.h"
 #include "tests/core-e2e/e2e_harness.h"
@@ -237,7 +238,8 @@ TEST(PolishAnswers, GenuineCorrectionsAreAppliedWithEverySentenceThePersonTyped)
     EXPECT_GE(applied, 100);
 }
 
-// ---- The rest of a sentence, sent after its opening ----------------------------------------------
+// ---- The rest of a sentence, sent after its opening
+// ----------------------------------------------
 
 // The opening went out alone at a pause at its comma; the rest goes out with it as context. A
 // model may answer the rest with the opening put back in front of it, corrected.
@@ -250,8 +252,7 @@ struct Rest {
 
 const Rest kRests[] = {
     {"when ur done,", " send it over and ill take a look.",
-     "When you're done, send it over and I'll take a look.",
-     " send it over and I'll take a look."},
+     "When you're done, send it over and I'll take a look.", " send it over and I'll take a look."},
     {"If its ok with u,", " ill leave early today.", "If it's ok with you, I'll leave early today.",
      " I'll leave early today."},
     {"I sent the report. when ur done,", " send it bak.", "When you're done, send it back.",
@@ -259,18 +260,37 @@ const Rest kRests[] = {
     {"Thanks for the help,", " ur the best.", "you're the best.", " you're the best."},
 };
 
-TEST(PolishAnswers, TheRestOfASentenceLandsWithoutItsOpening) {
+// A capital the model gives the rest after a comma, as for a sentence's start, goes back to the
+// person's small letter; a word always written with one keeps it.
+const Rest kRestsCapitalised[] = {
+    {"Thx for the help,", " ur the best.", "You're the best.", " you're the best."},
+    {"After the standup,", " can we sync on teh roadmap?", "Can we sync on the roadmap?",
+     " can we sync on the roadmap?"},
+    {"Sure thing;", " ill send the files tonight.", "I'll send the files tonight.",
+     " I'll send the files tonight."},
+    {"I told Sarah -", " sarah will call u.", "Sarah will call you.", " Sarah will call you."},
+    {"See you soon,", " monday works for me.", "Monday works for me.", " Monday works for me."},
+};
+
+void expectRestsLand(std::span<const Rest> rests) {
     Rig rig;
-    for (const Rest& rest : kRests) {
+    for (const Rest& rest : rests) {
         SCOPED_TRACE(std::string(rest.context) + " + " + rest.typed);
-        const Observed seen =
-            polish(rig, {rest.typed, rest.answer}, text::toUtf16(rest.context));
+        const Observed seen = polish(rig, {rest.typed, rest.answer}, text::toUtf16(rest.context));
         EXPECT_EQ(seen.result.outcome.kind, Outcome::Kind::corrected) << seen.result.outcome.reason;
         EXPECT_EQ(text::toUtf8(seen.result.output), rest.lands);
         for (const std::u16string& partial : seen.partials) {
             EXPECT_TRUE(text::toUtf16(rest.lands).starts_with(partial)) << text::toUtf8(partial);
         }
     }
+}
+
+TEST(PolishAnswers, TheRestOfASentenceLandsWithoutItsOpening) {
+    expectRestsLand(kRests);
+}
+
+TEST(PolishAnswers, TheRestOfASentenceKeepsThePersonsSmallFirstLetter) {
+    expectRestsLand(kRestsCapitalised);
 }
 
 // ---- Wrong answers ----------------------------------------------------------------------------
@@ -298,9 +318,8 @@ const Wrong kWrong[] = {
     {"i sent the report.", "I sent the report. Would you like me to send it to anyone else?",
      nullptr, "I sent the report."},
     {"ok sounds good.", "Sure! Okay, sounds good.", nullptr, "Okay, sounds good."},
-    {"lmk if u need anything else.",
-     "Let me know if you need anything else. I hope this helps!", nullptr,
-     "Let me know if you need anything else."},
+    {"lmk if u need anything else.", "Let me know if you need anything else. I hope this helps!",
+     nullptr, "Let me know if you need anything else."},
     {"np, ill fix it tmrw morning.",
      "No problem, I'll fix it tomorrow morning. Let me know if there's anything else.", nullptr,
      "No problem, I'll fix it tomorrow morning."},
