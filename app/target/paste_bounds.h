@@ -34,9 +34,11 @@ struct QNPasteBounds {
     Milliseconds keyboardFocusLimit{500};
     // The target told what our text on the pasteboard offers before a chord: a program that
     // watches the clipboard asks that of each change, and may take a chord that comes before
-    // its answer for nothing to paste (GNOME Terminal). Looked at this often (keysUpPoll), at
-    // most this long, or where the target asked so of an earlier write of ours (so it watches),
-    // at most the second (then the chord goes anyway).
+    // its answer for nothing to paste (GNOME Terminal). Looked at this often (keysUpPoll): for
+    // an application not seen yet at most the first, which tells whether it looks; for one seen
+    // to look first (it asked so of an earlier write of ours, or ignored a chord that came
+    // before its look) at most the second (then the chord goes anyway). One seen to paste
+    // without a look gets its chord at once.
     Milliseconds lookLimit{40};
     Milliseconds watcherLookLimit{500};
     // Once the chord is out: the target fetching our text, all within this. A target may ask

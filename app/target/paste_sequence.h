@@ -53,9 +53,9 @@ class QNPasteSteps {
     // Until the keyboard's focus is in the target's window in front, at most
     // pasteBounds.keyboardFocusLimit; at once where the desktop does not tell.
     [[nodiscard]] virtual QCoro::Task<> waitForKeyboardFocus(std::stop_token stop) = 0;
-    // Until `taker` has been told what our text on the pasteboard offers, at most
-    // pasteBounds.lookLimit (pasteBounds.watcherLookLimit where it watches the clipboard); at
-    // once where the desktop does not tell.
+    // Until `taker` has been told what our text on the pasteboard offers, where it is seen to
+    // need that (QNModelPasteboardSnapshot::waitForLook); at once where the desktop does not
+    // tell.
     [[nodiscard]] virtual QCoro::Task<> waitForLook(platform::FetchTarget taker,
                                                     std::stop_token stop) = 0;
     [[nodiscard]] virtual bool inFront() = 0;

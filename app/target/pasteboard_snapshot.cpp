@@ -56,6 +56,16 @@ bool isInFront(const TargetSeams& seams, const platform::RunningApplication& tar
     return front && front->pid == target.pid;
 }
 
+// What the pasteboard's manager remembers `target` by: the window class or executable of the
+// application in front when it is the target, else its process.
+std::string applicationKey(const TargetSeams& seams, const platform::FetchTarget& target) {
+    if (const auto front = seams.workspace->frontmostApplication();
+        front && front->pid == target.pid && !front->identity.empty()) {
+        return front->identity;
+    }
+    return "pid " + std::to_string(target.pid);
+}
+
 }  // namespace
 
 std::string_view toString(QNPasteResult result) {
@@ -629,6 +639,14 @@ QCoro::Task<> QNModelPasteboardSnapshot::waitForFetch(TargetSeams seams,
         observe, pasteBounds.fetchLimit, seams.ending);
     // The target may ask again for what it pastes, and a clipboard manager that read the text
     // asks for its marks after it: the text stays while anyone keeps asking.
+    // A chord sent at once that the target took for nothing: it looks first after all.
+    if (const auto manager = seams.pasteboardManager.lock();
+        manager && !taken && pasteboard->lastWriteLookedAtBy(target).looked) {
+        const auto application = applicationKey(seams, target);
+        if (manager->clipboardLookOf(application) == QNClipboardLook::pastesAtOnce) {
+            manager->noteClipboardLook(application, QNClipboardLook::looksFirst);
+        }
+    }
     while (taken && executor.now() < until) {
         const auto asked = pasteboard->fetchRequests();
         const auto quiet = std::min<std::chrono::nanoseconds>(pasteBounds.fetchQuiet,
@@ -652,16 +670,30 @@ WaitUntilAwaiter QNModelPasteboardSnapshot::waitForKeyboardFocus(const TargetSea
         pasteBounds.keysUpPoll, pasteBounds.keyboardFocusLimit, std::move(stop));
 }
 
-WaitUntilAwaiter QNModelPasteboardSnapshot::waitForLook(const TargetSeams& seams,
-                                                        platform::FetchTarget target,
-                                                        std::stop_token stop) {
+QCoro::Task<bool> QNModelPasteboardSnapshot::waitForLook(TargetSeams seams,
+                                                         platform::FetchTarget target,
+                                                         std::stop_token stop) {
     const auto pasteboard = seams.pasteboard;
+    const auto manager = seams.pasteboardManager.lock();
+    const auto application = applicationKey(seams, target);
+    const auto seen = manager ? manager->clipboardLookOf(application) : QNClipboardLook::unknown;
     const bool watches = pasteboard->lastWriteLookedAtBy(target).watches;
-    return waitUntil(
-        *seams.executor,
-        [pasteboard, target] { return pasteboard->lastWriteLookedAtBy(target).looked; },
-        pasteBounds.keysUpPoll, watches ? pasteBounds.watcherLookLimit : pasteBounds.lookLimit,
-        std::move(stop));
+    const auto looked = [pasteboard, target] {
+        return pasteboard->lastWriteLookedAtBy(target).looked;
+    };
+    if (seen == QNClipboardLook::pastesAtOnce && !watches) {
+        co_return looked();
+    }
+    const bool looksFirst = watches || seen == QNClipboardLook::looksFirst;
+    const bool lookedInTime = co_await waitUntil(
+        *seams.executor, looked, pasteBounds.keysUpPoll,
+        looksFirst ? pasteBounds.watcherLookLimit : pasteBounds.lookLimit, stop);
+    // Only a wait that ran its course tells what the target does.
+    if (manager && (lookedInTime || !stop.stop_requested())) {
+        manager->noteClipboardLook(application, lookedInTime ? QNClipboardLook::looksFirst
+                                                             : QNClipboardLook::pastesAtOnce);
+    }
+    co_return lookedInTime;
 }
 
 }  // namespace ravlin

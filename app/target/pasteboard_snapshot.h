@@ -229,19 +229,25 @@ struct QNModelPasteboardSnapshot {
     // tells of is looked at), then until nobody has asked for it for pasteBounds.fetchQuiet, all
     // within pasteBounds.fetchLimit. No flow's stop ends it, since restoring earlier would paste
     // the user's previous contents into the target; only the program's end does (seams.ending).
+    // A target that fetched nothing yet looked by then, where its chord went without waiting for
+    // a look, is noted as looking first (waitForLook).
     [[nodiscard]] static QCoro::Task<> waitForFetch(TargetSeams seams, platform::FetchTarget target);
     // Before a chord: until the keyboard's focus is in the window in front (tested every
     // pasteBounds.keysUpPoll, at most pasteBounds.keyboardFocusLimit; at once where the desktop
     // does not tell); whether it is.
     [[nodiscard]] static WaitUntilAwaiter waitForKeyboardFocus(const TargetSeams& seams,
                                                               std::stop_token stop);
-    // Before a paste chord: until `target` has been told what our last write offers
-    // (Pasteboard::lastWriteLookedAtBy), tested every pasteBounds.keysUpPoll, at most
-    // pasteBounds.lookLimit (pasteBounds.watcherLookLimit for a target that watches the
-    // clipboard); at once where the desktop does not tell. Whether it has.
-    [[nodiscard]] static WaitUntilAwaiter waitForLook(const TargetSeams& seams,
-                                                     platform::FetchTarget target,
-                                                     std::stop_token stop);
+    // Before a paste chord, only for a target that needs it: until `target` has been told what
+    // our last write offers (Pasteboard::lastWriteLookedAtBy), tested every
+    // pasteBounds.keysUpPoll. A target seen to look first (it watches the clipboard, or it once
+    // ignored a chord that came before its look) waits at most pasteBounds.watcherLookLimit; one
+    // not seen yet at most pasteBounds.lookLimit, which tells which it is; one seen to paste
+    // without a look not at all. What was seen is kept for the run by the pasteboard's manager
+    // (clipboardLookOf; without one every target counts as not seen). At once where the desktop
+    // does not tell. Whether it has looked.
+    [[nodiscard]] static QCoro::Task<bool> waitForLook(TargetSeams seams,
+                                                      platform::FetchTarget target,
+                                                      std::stop_token stop);
     // Waits until `inFront` holds: tested at once and each time the desktop tells that another
     // application came to the front, for up to `limit`; whether it held.
     [[nodiscard]] static WaitUntilNotifiedAwaiter waitForFront(const TargetSeams& seams,

@@ -94,6 +94,21 @@ void QNQuickFixPasteboardManager::settle(std::uint64_t loan) {
     loans_.erase(loan);
 }
 
+QNClipboardLook QNQuickFixPasteboardManager::clipboardLookOf(const std::string& application) const {
+    const auto found = looks_.find(application);
+    return found == looks_.end() ? QNClipboardLook::unknown : found->second.seen;
+}
+
+void QNQuickFixPasteboardManager::noteClipboardLook(const std::string& application,
+                                                    QNClipboardLook seen) {
+    if (!looks_.contains(application) && looks_.size() >= maxApplications) {
+        looks_.erase(std::ranges::min_element(looks_, {}, [](const auto& entry) {
+                         return entry.second.order;
+                     }));
+    }
+    looks_[application] = Look{seen, nextLookOrder_++};
+}
+
 std::shared_ptr<QNQuickFixPasteboardManager> QNQuickFixPasteboardManager::primarySelection() {
     if (!primary_) {
         if (auto selection = pasteboard_->primarySelection()) {

@@ -11,8 +11,10 @@
 // It also keeps the ledger of the borrowers in flight (every snapshot captured through it and
 // not restored yet), so that a program leaving in the middle of a paste or a Quick Fix puts the
 // user's contents back before it goes: `restoreBeforeExit`; it watches, for a short time after a
-// copy's put-back, for the target's copy landing late (`watchForLateCopy`); and it remembers a
-// save it had to refuse, so that no flow waits twice on an owner that does not answer.
+// copy's put-back, for the target's copy landing late (`watchForLateCopy`); it remembers a
+// save it had to refuse, so that no flow waits twice on an owner that does not answer; and it
+// remembers, for the run, what each application was seen to do with a new clipboard of ours
+// before a paste chord (`clipboardLookOf`).
 
 #include <qcoro/qcorotask.h>
 
@@ -21,12 +23,23 @@
 #include <memory>
 #include <optional>
 #include <stop_token>
+#include <string>
 
 #include "app/target/pasteboard_snapshot.h"
 #include "core/support/executor.h"
 #include "platform/pasteboard.h"
 
 namespace ravlin {
+
+// What an application was seen to do with our text on the clipboard before a paste chord.
+enum class QNClipboardLook {
+    unknown,
+    // It asks what the clipboard offers first, and may take a chord that comes before its
+    // answer for nothing (GNOME Terminal): its chord waits for that look.
+    looksFirst,
+    // It never looked before a chord and pasted all the same: its chord goes at once.
+    pastesAtOnce,
+};
 
 class QNQuickFixPasteboardManager
     : public std::enable_shared_from_this<QNQuickFixPasteboardManager> {
@@ -97,6 +110,13 @@ class QNQuickFixPasteboardManager
     // Told of each save refused (the flow leaves the pasteboard alone).
     std::function<void(platform::PasteboardSaveFailure)> onSaveRefused;
 
+    // What `application` (its window class or executable, else its process) was seen to do
+    // before a paste chord, and the note of it, kept for the run (at most maxApplications; the
+    // oldest note goes first).
+    static constexpr std::size_t maxApplications = 256;
+    [[nodiscard]] QNClipboardLook clipboardLookOf(const std::string& application) const;
+    void noteClipboardLook(const std::string& application, QNClipboardLook seen);
+
     // The same for the text last selected (X11's PRIMARY), made on first use; none where the
     // desktop has none. Its refusals are told through this one's onSaveRefused, and it is
     // restored before exit with this one.
@@ -148,6 +168,12 @@ class QNQuickFixPasteboardManager
     };
     std::optional<Refusal> refusal_;
     std::map<std::uint64_t, Loan> loans_;  // by number: the oldest first
+    struct Look {
+        QNClipboardLook seen = QNClipboardLook::unknown;
+        std::uint64_t order = 0;
+    };
+    std::map<std::string, Look> looks_;
+    std::uint64_t nextLookOrder_ = 0;
     std::shared_ptr<QNQuickFixPasteboardManager> primary_;
     std::uint64_t nextLoan_ = 1;
 };

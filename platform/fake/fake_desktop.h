@@ -118,6 +118,9 @@ struct ApplicationDescription {
     // program's (it watches the clipboard), and takes a paste chord for nothing until it has
     // had that answer (GNOME Terminal).
     std::optional<std::chrono::milliseconds> looksAtChangesAfter;
+    // Where set (and looksAtChangesAfter is not), the desktop tells of its looks at the
+    // clipboard, and it never looks before it pastes (most programs on X11).
+    bool neverLooksAtChanges = false;
     // Whether it shows itself to accessibility at all (xterm does not): without, it has no
     // application element and reports no focus.
     bool accessible = true;

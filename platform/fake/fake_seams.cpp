@@ -357,12 +357,12 @@ class FakePasteboard final : public Pasteboard {
             }
         }
     }
-    // Only a program that watches the clipboard is told of: the others are as on a desktop that
-    // does not tell.
+    // Only a program that watches the clipboard, or one that never looks, is told of: the others
+    // are as on a desktop that does not tell.
     WriteLook lastWriteLookedAtBy(const FetchTarget& target) override {
         const auto* app = model_->application(target.pid);
         if (app == nullptr || !app->spec.looksAtChangesAfter) {
-            return {.looked = true};
+            return {.looked = app == nullptr || !app->spec.neverLooksAtChanges};
         }
         return {.looked = std::ranges::find(state().lookedBy, target.pid) != state().lookedBy.end(),
                 .watches = std::ranges::find(state().watchers, target.pid) != state().watchers.end()};

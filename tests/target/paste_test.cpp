@@ -466,6 +466,43 @@ TEST_F(PasteTest, TheChordWaitsForATargetThatWatchesTheClipboardToLookAtTheText)
     }
 }
 
+// The chord waits for a look only where the target is seen to need one, remembered for the run:
+// an application not seen yet waits 40 ms at most, which tells whether it looks; one that never
+// looked gets its chord at once afterwards; one that looks waits for its look each time; one
+// that took a chord sent before its look for nothing waits for its look the next time. (The
+// target fetches 20 ms after the chord; the paste ends once nobody has asked for 200 ms.)
+TEST_F(PasteTest, TheChordWaitsForALookOnlyWhereTheTargetIsSeenToNeedOne) {
+    using Paste = std::pair<std::optional<QNPasteResult>, std::chrono::nanoseconds>;
+    constexpr auto pasted = QNPasteResult::pasted;
+    struct Case {
+        const char* name;
+        platform::fake::ApplicationDescription target;
+        std::vector<Paste> pastes;
+    };
+    for (const Case& c : {
+             Case{"never looks",
+                  {.identity = "never", .neverLooksAtChanges = true},
+                  {{pasted, 260ms}, {pasted, 220ms}, {pasted, 220ms}}},
+             Case{"looks after 10 ms",
+                  {.identity = "looker", .looksAtChangesAfter = 10ms},
+                  {{pasted, 230ms}, {pasted, 230ms}}},
+             Case{"looks after 60 ms",
+                  {.identity = "late", .looksAtChangesAfter = 60ms},
+                  {{QNPasteResult::leftOnClipboard, 1840ms}, {pasted, 280ms}, {pasted, 280ms}}},
+         }) {
+        SCOPED_TRACE(c.name);
+        const ProcessID pid = desktop.addApplication(c.target);
+        field = desktop.addElement(desktop.addWindow(pid, {}), {});
+        auto manager = QNQuickFixPasteboardManager::create(fakeSeams.pasteboard, executor);
+        for (const auto& expected : c.pastes) {
+            prepare(pid);
+            EXPECT_EQ(paste(seams(manager), {pid, c.target.identity, ""}), expected);
+            executor->advance(61s);
+            EXPECT_EQ(clipboard(), u"user's secret");
+        }
+    }
+}
+
 // Each terminal family takes the paste with its own chord, from the clipboard or from the text
 // last selected (which is the user's too, and theirs again afterwards); a terminal whose chord is
 // not known gets none and finds the text left on the clipboard.
