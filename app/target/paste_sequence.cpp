@@ -85,8 +85,9 @@ QCoro::Task<QNPasteVerdict> pasteAndCheck(QNPasteSteps& steps, QNPasteRequest re
         [&] { return steps.pause(pasteBounds.lookInterval); });
     if (verdict.check == QNPasteCheck::delivered && !keptThroughout) {
         // Its client took our text, and perhaps the copy after it: which it pasted cannot be
-        // told where the field cannot be read.
-        verdict.check = QNPasteCheck::unattributed;
+        // told where the field cannot be read. Our text is in its hands all the same, and is
+        // never offered again (a second paste would run a shell's line twice).
+        verdict.check = QNPasteCheck::unconfirmed;
     }
     // Once the chord is out, only what the target did is told: our text seen in the field or
     // taken by its client, or not (a copy another program made before the target fetched went

@@ -287,5 +287,64 @@ TEST_F(TerminalScenarios, ACopyJustAfterTheTakeStandsAndTheLogSaysWhatTheChordDi
     std::printf("\n");
 }
 
+// Another client copies 10 to 120 ms after the paste key went down (timed by that client from
+// the X server's news of the key): the terminal took the text, so it is not kept. The next
+// Composer opens empty (Return there would paste it a second time, and a shell would run the
+// line twice), the text is in the terminal once, and the copy stands.
+TEST_F(TerminalScenarios, ACopyAfterThePasteKeyLeavesTheTextInTheTerminalOnceAndNoDraft) {
+    ASSERT_TRUE(openLog(program));  // it records while it is open
+    ClipboardOwner olderClipboard(plainTextOffer("older"));
+    ASSERT_TRUE(olderClipboard.owning());
+    const auto& tilix = terminalPrograms()[0];
+    CatTerminal terminal(tilix.program, tilix.options, tilix.execute, tilix.asOneLine,
+                         tilix.serverClass);
+    ASSERT_TRUE(terminal.ready());
+    QByteArray expected;
+    int once = 0;
+    int trials = 0;
+    std::vector<int> tookAfter;  // each copy's distance from the key, in the server's time
+    for (int delay = 10; delay <= 120; delay += 11) {
+        SCOPED_TRACE(delay);
+        const QByteArray copied = "copy after " + QByteArray::number(delay) + " ms";
+        ClipboardOwner copy(plainTextOffer(copied), ClipboardOwner::Start::later);
+        const std::u16string line = u"Copy " + text::toUtf16(kWords[trials]) + u" here.";
+        ASSERT_TRUE(compose({line}));
+        ASSERT_TRUE(copy.takeAfterKey("v", std::chrono::milliseconds(delay)));
+        ASSERT_TRUE(keyboard.chord("Return"));
+        EXPECT_TRUE(copy.owns());
+        tookAfter.push_back(copy.tookAfter().value_or(-1));
+        ++trials;
+        EXPECT_TRUE(waitUntil([&] { return commitEnds(shownLog(program)).size() >= std::size_t(trials); },
+                              kHangWatchdog));
+        EXPECT_EQ(readClipboard()[QStringLiteral("text/plain")], copied) << "the copy stands";
+        ASSERT_TRUE(terminalInFront(terminal));
+        ASSERT_TRUE(openComposer());
+        EXPECT_EQ(text::toUtf8(desktop.value(desktop.focusedOf(programPid()))), "")
+            << "the text was offered again";
+        ASSERT_TRUE(keyboard.tap("Escape"));
+        ASSERT_TRUE(composerClosedInto(terminal.pid()));
+        const QByteArray before = expected;
+        const QByteArray written = endLine(terminal, [&](const QByteArray& now) {
+            return now.size() > before.size() && now.endsWith('\n');
+        });
+        const QByteArray got = written.mid(before.size());
+        const QByteArray ours = QByteArray::fromStdString(text::toUtf8(line)) + '\n';
+        EXPECT_EQ(got, ours);
+        once += got == ours;
+        expected = written;
+        pause(300ms);
+    }
+    ASSERT_TRUE(keyboard.chord("Control_L+d"));  // the line is empty: cat ends
+    EXPECT_TRUE(terminal.ends(kSettle));
+    std::printf("note: of %d copies 10-120 ms after the paste key: the text in the terminal once "
+                "and no draft %d\n",
+                trials, once);
+    std::printf("note: the copies came (ms after the key, server time):");
+    for (const int after : tookAfter) {
+        std::printf(" %d", after);
+    }
+    std::printf("\n");
+}
+
 }  // namespace
 }  // namespace ravlin::testing
