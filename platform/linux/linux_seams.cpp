@@ -43,6 +43,10 @@ Seams linuxSeams() {
             seams.hotKeys = std::make_shared<X11HotKeys>(connection);
             auto keyboard = x11::Keyboard::open(connection);
             if (auto taps = std::make_shared<X11KeyTaps>(connection, keyboard); taps->available()) {
+                accessibility->setTypedRun([weak = std::weak_ptr(taps)] {
+                    const auto known = weak.lock();
+                    return known ? std::u16string(known->typedRun()) : std::u16string();
+                });
                 seams.keyTaps = std::move(taps);
             }
             if (keyboard) {

@@ -16,6 +16,7 @@
 #include "platform/linux/accessibility/toolkit.h"
 #include "platform/linux/keys/xtest_key_synthesis.h"
 #include "platform/linux/screens/qt_screens.h"
+#include "platform/linux/taps/typed_run.h"
 
 namespace ravlin::platform {
 namespace {
@@ -115,14 +116,22 @@ TEST(ToolkitRules, AMaskIsOneSymbolForEveryCharacter) {
         }
     }
     // Whatever the character: white space, an emoji (two UTF-16 units), a letter with its
-    // accent apart; compared character by character, code point by code point.
+    // accent apart, an emoji with its skin tone; as a person sees characters.
     for (const auto* line : {u"xxxx", u"x", u"1111", u"aaa\n", u"   ", u"\U0001F512\U0001F512",
-                             u"e\u0301e\u0301", u"\u3000\u3000"}) {
+                             u"e\u0301e\u0301", u"\u3000\u3000",
+                             u"\U0001F44D\U0001F3FD\U0001F44D\U0001F3FD"}) {
         EXPECT_TRUE(atspi::isOneCharacterRepeated(line));
     }
-    for (const auto* line : {u"", u"\n", u"xxy", u"  x", u"\U0001F512\U0001F513",
-                             u"\U0001F512\U0001F512\U0001F512x", u"e\u0301e"}) {
+    for (const auto* line :
+         {u"", u"\n", u"xxy", u"  x", u"\U0001F512\U0001F513", u"\U0001F512\U0001F512\U0001F512x",
+          u"e\u0301e", u"\U0001F44D\U0001F3FD\U0001F44D", u"\U0001F1FA\U0001F1F8\U0001F1FA"}) {
         EXPECT_FALSE(atspi::isOneCharacterRepeated(line));
+    }
+    // A regional indicator at any length: two of them show as one flag, an odd one alone.
+    std::u16string indicators;
+    for (int length = 1; length <= 8; ++length) {
+        indicators += u"\U0001F1FA";
+        EXPECT_TRUE(atspi::isOneCharacterRepeated(indicators)) << length;
     }
 }
 
@@ -137,7 +146,10 @@ class ScriptedElement final : public atspi::ElementCalls {
     atspi::States states_;
     std::optional<std::u16string> shown;  // none: it does not answer
     std::optional<int> count;             // none: it does not answer
+    std::u16string typed;                 // what the person's keys just typed into it
     int calls = 0;
+
+    bool showsWhatWasTyped(std::u16string_view line) override { return line == typed; }
 
     std::optional<atspi::States> states() override { return states_; }
     std::optional<std::u16string> displayedLine(int) override {
@@ -246,6 +258,7 @@ TEST(ToolkitRules, PasswordFieldsByRoleOrByWhatTheyShow) {
         std::optional<std::u16string> shown;
         bool gtk4;   // a password field to GTK 4's rules
         bool other;  // to the ATK bridge's (and Qt's)
+        std::u16string typed = {};  // what the person's keys just typed into it
     };
     constexpr auto text = ATSPI_ROLE_TEXT;
     constexpr auto entry = ATSPI_ROLE_ENTRY;
@@ -274,12 +287,21 @@ TEST(ToolkitRules, PasswordFieldsByRoleOrByWhatTheyShow) {
                   true, false},
              Case{"text view of stars", text, {.multiLine = true}, 3, u"***", false, false},
              Case{"button", ATSPI_ROLE_PUSH_BUTTON, {}, 3, u"***", false, false},
+             // The person's own letters are no mask; a mask is one even typed.
+             Case{"Entry showing the double tap typed", text, {}, 2, u"ee", false, false, u"ee"},
+             Case{"Entry showing a letter typed", text, {}, 1, u"I", false, false, u"I"},
+             Case{"Entry showing spaces typed", text, {}, 3, u"   ", false, false, u"   "},
+             Case{"hidden Entry, a letter for its mask, typed else", text, {}, 4, u"xxxx", true,
+                  false, u"pass"},
+             Case{"hidden Entry, fewer shown than typed", text, {}, 4, u"ee", true, false, u"ee"},
+             Case{"bullets typed", text, {}, 2, u"\u2022\u2022", true, true, u"\u2022\u2022"},
          }) {
         SCOPED_TRACE(c.name);
         ScriptedElement element;
         element.states_ = c.states;
         element.shown = c.shown;
         element.count = c.count;
+        element.typed = c.typed;
         EXPECT_EQ(atspi::gtk4Toolkit().isPassword(c.role, element), c.gtk4);
         EXPECT_EQ(atspi::atkToolkit().isPassword(c.role, element), c.other);
         EXPECT_EQ(atspi::qtToolkit().isPassword(c.role, element), c.other);
@@ -288,6 +310,54 @@ TEST(ToolkitRules, PasswordFieldsByRoleOrByWhatTheyShow) {
             EXPECT_EQ(element.calls, 0);
         }
     }
+}
+
+// What the person's keys last typed in one go, from the events the taps see.
+TEST(TypedRun, TheLettersTypedSinceTheLastKeyThatTypesNone) {
+    using Type = InputEventType;
+    const auto key = [](std::u16string typed, std::uint32_t modifiers = 0) {
+        return InputEvent{.type = Type::keyDown, .modifiers = modifiers, .characters = typed};
+    };
+    const auto backSpace = InputEvent{.type = Type::keyDown, .keyCode = keycode::deleteKey};
+    const auto own = InputEvent{.type = Type::keyDown, .characters = u"v", .isOwn = true};
+    const auto click = InputEvent{.type = Type::leftMouseDown};
+    const auto altDown = InputEvent{.type = Type::flagsChanged, .flags = eventflag::option};
+    const auto up = InputEvent{.type = Type::flagsChanged};
+    const auto superE = key(u"e", modifier::command);
+    struct Case {
+        const char* name;
+        std::vector<InputEvent> events;
+        std::u16string run;
+    };
+    for (const auto& c : {
+             Case{"the double tap", {key(u"e"), key(u"e")}, u"ee"},
+             Case{"a letter, then our shortcut", {key(u"I"), superE}, u"I"},
+             Case{"a key after the shortcut starts again", {key(u"I"), superE, key(u"a")}, u"a"},
+             Case{"a modifier pressed after a chord",
+                  {key(u"I"), altDown, key(u"\t", modifier::option), up, altDown},
+                  u""},
+             Case{"a BackSpace takes one back", {key(u"a"), key(u"\U0001F600"), backSpace}, u"a"},
+             Case{"a click", {key(u"a"), click, key(u"b")}, u"b"},
+             Case{"Return", {key(u"a"), key(u"\r"), key(u"b")}, u"b"},
+             Case{"a cursor key", {key(u"a"), key(u""), key(u"b")}, u"b"},
+             Case{"a key of ours", {key(u"a"), own}, u""},
+         }) {
+        SCOPED_TRACE(c.name);
+        TypedRun run;
+        for (const auto& event : c.events) {
+            run.take(event);
+        }
+        EXPECT_EQ(run.text(), c.run);
+    }
+    // A long run keeps its end, never half a character.
+    TypedRun run;
+    for (std::size_t i = 0; i < TypedRun::maxUnits / 2; ++i) {
+        run.take(key(u"\U0001F600"));
+    }
+    run.take(key(u"a"));
+    EXPECT_EQ(run.text().size(), TypedRun::maxUnits - 1);
+    EXPECT_EQ(run.text().substr(0, 2), u"\U0001F600");
+    EXPECT_EQ(run.text().back(), u'a');
 }
 
 // A state set read from the bits the bus carries says what the same set says through libatspi,

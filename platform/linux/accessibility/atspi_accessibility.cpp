@@ -74,6 +74,9 @@ AtspiAccessibility::~AtspiAccessibility() {
         forget(known);
     }
     forgetPasswords([](const SeenPassword&) { return true; });
+    if (typedInto_ != nullptr) {
+        g_object_unref(typedInto_);
+    }
     for (auto& known : applications_) {
         g_object_unref(known.application);
     }

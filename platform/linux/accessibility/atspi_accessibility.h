@@ -105,6 +105,9 @@ class AtspiAccessibility final : public Accessibility {
     // call, when a log is given).
     [[nodiscard]] std::size_t failedCalls() const { return calls_.failures(); }
     void setLog(std::shared_ptr<SystemLog> log) { calls_.setLog(std::move(log)); }
+    // What the person's keys last typed in one go (the key taps keep it): a field showing
+    // exactly that shows no mask.
+    void setTypedRun(std::function<std::u16string()> typedRun) { typedRun_ = std::move(typedRun); }
 
     // Applications whose last focused element is remembered, at most.
     static constexpr std::size_t maxRememberedFocus = 64;
@@ -278,6 +281,10 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] std::pair<_AtspiAccessible*, int> placeOf(_AtspiAccessible* object);
     [[nodiscard]] bool wasPassword(Entry& entry);
     void forgetPasswords(const std::function<bool(const SeenPassword&)>& gone);
+    // Whether the element displays `line`, exactly what the person's own keys just typed into
+    // it. Kept for the element while it shows the same (the keys go to the Composer from then
+    // on, its writing back judges the field again).
+    [[nodiscard]] bool showsWhatWasTyped(Entry& entry, std::u16string_view line);
     // Whether its text can be written over AT-SPI: editable by the toolkit's rule and offering
     // the editable-text interface.
     [[nodiscard]] bool takesWrites(Entry& entry);
@@ -338,6 +345,10 @@ class AtspiAccessibility final : public Accessibility {
     std::vector<Remembered> lastFocus_;
     // Fields seen with a password role, newest last.
     std::vector<SeenPassword> seenPasswords_;
+    std::function<std::u16string()> typedRun_;
+    // The field last found showing what the person typed (held), and that line.
+    _AtspiAccessible* typedInto_ = nullptr;
+    std::u16string typedLine_;
     // The trees of the windows last searched a level at a time, newest last.
     std::vector<std::unique_ptr<atspi::KeptTree>> keptTrees_;
     // The answer of this turn's focus search, for the reads that follow it in the same turn.

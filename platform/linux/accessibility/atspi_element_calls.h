@@ -22,6 +22,7 @@ class AtspiAccessibility::Calls final : public atspi::ElementCalls {
     std::optional<Rect> textExtents(int start, int end, AtspiCoordType coordinates) override;
     std::optional<std::pair<int, int>> lineAt(int offset) override;
     std::optional<Rect> frame(AtspiCoordType coordinates) override;
+    bool showsWhatWasTyped(std::u16string_view line) override;
 
   private:
     struct Line {

@@ -596,6 +596,24 @@ void AtspiAccessibility::forgetPasswords(const std::function<bool(const SeenPass
     });
 }
 
+bool AtspiAccessibility::showsWhatWasTyped(Entry& entry, std::u16string_view line) {
+    if (line.empty()) {
+        return false;
+    }
+    if (entry.object == typedInto_ && line == typedLine_) {
+        return true;
+    }
+    if (!typedRun_ || typedRun_() != line) {
+        return false;
+    }
+    if (typedInto_ != nullptr) {
+        g_object_unref(typedInto_);
+    }
+    typedInto_ = static_cast<AtspiAccessible*>(g_object_ref(entry.object));
+    typedLine_ = std::u16string(line);
+    return true;
+}
+
 SecureInput::State AtspiAccessibility::secureInputState() {
     using State = SecureInput::State;
     const auto isPassword = [this](AtspiAccessible* object, ProcessID pid) {

@@ -267,6 +267,10 @@ std::optional<std::u16string> AtspiAccessibility::Calls::displayedLine(int offse
     return line ? std::optional(line->content) : std::nullopt;
 }
 
+bool AtspiAccessibility::Calls::showsWhatWasTyped(std::u16string_view line) {
+    return backend_.showsWhatWasTyped(entry_, line);
+}
+
 std::optional<int> AtspiAccessibility::Calls::characterCount() {
     return backend_.characterCount(entry_);
 }

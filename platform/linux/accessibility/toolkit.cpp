@@ -29,24 +29,38 @@ std::u16string_view withoutLineEnd(std::u16string_view line) {
 
 namespace {
 
-// The character a line shows throughout (its first character, repeated to its end), if it does.
+// Whether a line is its first `size` units over and over to its end.
+bool repeats(std::u16string_view line, std::size_t size) {
+    if (size == 0 || line.size() % size != 0) {
+        return false;
+    }
+    const auto unit = line.substr(0, size);
+    for (std::size_t at = size; at < line.size(); at += size) {
+        if (line.substr(at, size) != unit) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The character a line shows throughout, if it does: its first character repeated to its end,
+// or its first code point (three regional indicators are a flag and one more).
 std::optional<std::u16string_view> repeated(std::u16string_view line) {
     line = withoutLineEnd(line);
     if (line.empty()) {
         return std::nullopt;
     }
     const auto first = text::leadingCharacterBoundaries(line, 1);
-    const auto size = first.size() == 2 ? static_cast<std::size_t>(first[1]) : line.size();
-    const auto shown = line.substr(0, size);
-    if (line.size() % size != 0) {
-        return std::nullopt;
+    const auto character = first.size() == 2 ? static_cast<std::size_t>(first[1]) : line.size();
+    if (repeats(line, character)) {
+        return line.substr(0, character);
     }
-    for (std::size_t at = size; at < line.size(); at += size) {
-        if (line.substr(at, size) != shown) {
-            return std::nullopt;
-        }
+    const std::size_t point =
+        line.size() > 1 && U16_IS_LEAD(line[0]) && U16_IS_TRAIL(line[1]) ? 2 : 1;
+    if (point < character && repeats(line, point)) {
+        return line.substr(0, point);
     }
-    return shown;
+    return std::nullopt;
 }
 
 }  // namespace

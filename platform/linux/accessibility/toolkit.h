@@ -37,6 +37,12 @@ class ElementCalls {
     [[nodiscard]] virtual std::optional<Rect> frame(AtspiCoordType coordinates) = 0;
     // The toolkit offsets where the line holding `offset` starts and ends.
     [[nodiscard]] virtual std::optional<std::pair<int, int>> lineAt(int offset) = 0;
+    // Whether a line it displays is exactly what the person's own keys just typed into it (no
+    // call: the key taps keep what was typed). A hidden field shows its mask, never the letters.
+    [[nodiscard]] virtual bool showsWhatWasTyped(std::u16string_view line) {
+        (void)line;
+        return false;
+    }
 };
 
 // What an element that says it is focused is to a walk looking for the focus.
@@ -136,8 +142,10 @@ class Toolkit {
 // for each character of the text (a password field's bullets or stars).
 [[nodiscard]] bool isMask(std::u16string_view line);
 // Whether a displayed line is one character shown once or more, whatever it is: what a field
-// shows of its text with any mask, a letter, a space or an emoji too. Characters are compared
-// code point by code point (an emoji is one character of two UTF-16 units).
+// shows of its text with any mask, a letter, a space or an emoji too. A character is what a
+// person sees as one (a grapheme cluster: an emoji with its modifiers, a letter with its accent
+// apart), or one code point where it joins its own kind into characters of two (regional
+// indicators: a flag for each pair, an odd one left alone).
 [[nodiscard]] bool isOneCharacterRepeated(std::u16string_view line);
 // A displayed line without the line break it may end with.
 [[nodiscard]] std::u16string_view withoutLineEnd(std::u16string_view line);

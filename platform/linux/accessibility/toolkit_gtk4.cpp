@@ -22,11 +22,14 @@
 //   every hidden entry, PasswordEntry included. An Entry with its visibility off is a plain
 //   "text" showing one character for each of its own, whatever the application made its mask:
 //   a letter, a space (the mask "no feedback at all" shows spaces), an emoji (two UTF-16 units
-//   each). A single line of one character repeated is taken for hidden (an entry that really
-//   holds "xxx", or only spaces, is refused with it), and so is one that shows fewer characters
-//   than it holds. A PasswordEntry has the password role, which decides alone: its peek button
-//   shows its text on the displayed line, which is therefore never read. What cannot be told is
-//   hidden.
+//   each, a flag's regional indicators one each). A single line of one character repeated is
+//   taken for hidden, and so is one that shows fewer characters than it holds; unless the line
+//   is what the person's own keys just typed into it (the double tap's "ee" in an empty entry,
+//   an "I" before Super+E): a hidden entry shows its mask, never the letters typed, and a mask
+//   of bullets or stars is taken for one even so. An entry that really holds "xxx" or only
+//   spaces, put there otherwise (pasted, or there before), is refused. A PasswordEntry has the
+//   password role, which decides alone: its peek button shows its text on the displayed line,
+//   which is therefore never read. What cannot be told is hidden.
 
 #include <unicode/ustring.h>
 
@@ -100,7 +103,8 @@ class Gtk4 final : public Toolkit {
         const auto line = withoutLineEnd(*shown);
         const auto showing = u_countChar32(reinterpret_cast<const UChar*>(line.data()),
                                            static_cast<int32_t>(line.size()));
-        return showing < *count || isOneCharacterRepeated(line);
+        return showing < *count ||
+               (isOneCharacterRepeated(line) && (isMask(line) || !element.showsWhatWasTyped(line)));
     }
 };
 

@@ -277,6 +277,7 @@ void X11KeyTaps::listen(bool on) {
     if (on) {
         resetState();
     }
+    typedRun_.forget();
     select(on);
     // Our own keys are known by their coming back only while the raw events are watched.
     connection_->ownKeyEvents().setWatched(on);
@@ -485,6 +486,7 @@ void X11KeyTaps::deliver(const x11::RawInput& input) {
     if (keysHeldBack_ && key) {
         return;
     }
+    typedRun_.take(*translated);
     const auto bit = eventMaskBit(translated->type);
     const auto taps = *taps_;  // a handler may stop taps
     for (const auto& tap : taps) {

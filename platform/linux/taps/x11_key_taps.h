@@ -19,6 +19,7 @@
 #include "platform/key_taps.h"
 #include "platform/linux/keys/xkb_keymap.h"
 #include "platform/linux/taps/raw_key_translator.h"
+#include "platform/linux/taps/typed_run.h"
 #include "platform/linux/x11/x11_connection.h"
 
 namespace ravlin::platform {
@@ -49,6 +50,10 @@ class X11KeyTaps final : public KeyTaps {
 
     // While held back (an exclusive capture has the keyboard), key downs and ups reach no tap.
     void holdBackKeys(bool held) { keysHeldBack_ = held; }
+
+    // What the person's keys last typed in one go, while a tap runs (see TypedRun); empty when
+    // nothing is known. Kept before the taps hear of a key.
+    [[nodiscard]] std::u16string_view typedRun() const { return typedRun_.text(); }
 
   private:
     struct Tap {
@@ -95,6 +100,7 @@ class X11KeyTaps final : public KeyTaps {
     std::shared_ptr<std::vector<std::shared_ptr<Tap>>> taps_;
     std::map<int, bool> synthetic_;  // by source device id
     bool keysHeldBack_ = false;
+    TypedRun typedRun_;
     std::shared_ptr<Tap> capture_;
     std::shared_ptr<HeldKeys> held_;
     Subscription events_;
