@@ -235,6 +235,11 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
                        prefix + " state=blocked trigger=" + trigger + " source=" + bundle +
                            " secure_input=true reason=secure-input",
                        QNLogIssuePolicy::always);
+        // A shortcut refused says why, as Quick Fix does (a refused pair says nothing: its
+        // letters stay where the person sees them).
+        if (trigger != "double-tap") {
+            showQuickFixHUD(app, QNQuickFixHUDKind::secureRefused, "Composer isn't available here");
+        }
         app.isOpeningPanel = false;
         co_return;
     }

@@ -172,6 +172,7 @@ TEST_F(ComposerSession, RefusedOpens) {
             expected = {
                 "sid=s001 state=blocked trigger=hotkey source=gedit secure_input=true "
                 "reason=secure-input"};
+            EXPECT_EQ(headsUpTitle(), "Composer isn't available here");
         } else if (refusal == Refusal::documentWindow) {
             expected = {"sid=- state=ignored trigger=hotkey reason=ravlin-document-focused"};
         } else {
