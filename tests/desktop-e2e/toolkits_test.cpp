@@ -444,5 +444,72 @@ TEST_F(ComposerScenarios, PasswordFieldsOfEveryToolkitAreRefused) {
     EXPECT_EQ(occurrences(log, "state=opened"), 0u) << log;
 }
 
+// An ordinary GTK 4 entry showing only what the person just typed into it, one letter repeated
+// as a hidden entry's mask would be: the typed pair at the start of the empty entry opens the
+// Composer and takes away only itself; Super+E after one letter opens it over the letter.
+TEST_F(ComposerScenarios, Gtk4EntryShowingWhatThePersonTypedIsNoPasswordField) {
+    auto& app = *desktop.gtk4;
+    const QString line = QStringLiteral("line");
+    {
+        SCOPED_TRACE("the typed pair at the start of an empty entry");
+        ASSERT_TRUE(app.command(QStringLiteral("text line")));
+        ASSERT_TRUE(focus(app, line));
+        app.forget();
+        ASSERT_TRUE(keyboard.tap("e"));
+        ASSERT_TRUE(keyboard.tap("e"));
+        EXPECT_TRUE(programInFront(program) &&
+                    waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, kSettle))
+            << "no Composer after the double tap\n"
+            << program.errors().toStdString();
+        EXPECT_TRUE(app.printed(QStringLiteral("line: ee")));
+        EXPECT_TRUE(waitUntil([&] { return app.printed(QStringLiteral("line: ")); }))
+            << "the taps were left in the entry";
+        ASSERT_TRUE(keyboard.tap("Escape"));
+        ASSERT_TRUE(composerClosedInto(app.pid()));
+    }
+    {
+        SCOPED_TRACE("Super+E after one letter");
+        ASSERT_TRUE(app.command(QStringLiteral("text line")));
+        ASSERT_TRUE(focus(app, line));
+        app.forget();
+        ASSERT_TRUE(keyboard.type(u"I"));
+        ASSERT_TRUE(waitUntil([&] { return app.printed(QStringLiteral("line: I")); }));
+        ASSERT_TRUE(keyboard.waitForRelease());
+        ASSERT_TRUE(openComposer());
+        ASSERT_TRUE(keyboard.tap("Escape"));
+        ASSERT_TRUE(composerClosedInto(app.pid()));
+        EXPECT_FALSE(app.printed(QStringLiteral("line: "))) << "the letter was taken away";
+    }
+}
+
+// A GTK 4 entry masked with a regional indicator (two of them show as one flag), holding one to
+// eight characters: Super+E is refused with its heads-up every time, and nothing that could
+// answer with its text is asked of it.
+TEST_F(ComposerScenarios, Gtk4EntryMaskedWithARegionalIndicatorIsRefusedAtEveryLength) {
+    auto& app = *desktop.gtk4;
+    AccessibilityCalls calls(app.pid());
+    ASSERT_TRUE(calls.ready()) << "no monitor of the accessibility bus";
+    for (int length = 1; length <= 8; ++length) {
+        SCOPED_TRACE(length);
+        ASSERT_TRUE(
+            app.command(QStringLiteral("text flagged ") + QString(length, QLatin1Char('p'))));
+        ASSERT_TRUE(focus(app, QStringLiteral("flagged")));
+        // (the last one's heads-up gone: this one's is news)
+        ASSERT_TRUE(
+            waitUntil([&] { return unmanagedWindowsOf(program.pid()).empty(); }, 2 * kSettle));
+        ASSERT_TRUE(keyboard.chord("Super_L+e"));
+        EXPECT_TRUE(waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle))
+            << "no heads-up on screen";
+        EXPECT_FALSE(desktop.focusedOf(programPid())) << "the Composer opened";
+    }
+    for (const auto& call : calls.calls()) {
+        for (const char* reading :
+             {"Text.GetText", "Text.GetCharacterAtOffset", "Text.GetAttributeRun",
+              "Text.GetBoundedRanges", "EditableText."}) {
+            EXPECT_EQ(call.find(reading), std::string::npos) << call;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace ravlin::testing

@@ -4,8 +4,8 @@
 # peek button shows ("peeked"), hidden fields (Gtk.Entry with its visibility off, which the
 # accessibility bus shows as plain text) masked with "•" ("hidden"), with a letter ("x" for each
 # character: "lettered"), with GTK's "no feedback at all" (the character 0: "zeroed"), with a
-# space ("spaced") and with an emoji ("locked", U+1F512), a read-only field and a multi-line
-# field. Prints "<field>: <text>" whenever a text changes (the password fields' too),
+# space ("spaced"), with an emoji ("locked", U+1F512) and with a regional indicator ("flagged",
+# U+1F1FA: two of them show as one flag), a read-only field and a multi-line field. Prints "<field>: <text>" whenever a text changes (the password fields' too),
 # "<field> key: <key>" for each key press the password and hidden fields get ("e", "BackSpace",
 # "Ctrl+c"), and obeys lines on standard input:
 #   focus <field>                                give that field the keyboard focus
@@ -62,6 +62,7 @@ def build(application):
     zeroed = masked('\0', 'zeroed')
     spaced = masked(' ', 'spaced')
     locked = masked('\U0001F512', 'locked')
+    flagged = masked('\U0001F1FA', 'flagged')
     readonly = Gtk.Entry()
     readonly.set_text('read only')
     readonly.set_editable(False)
@@ -70,13 +71,14 @@ def build(application):
     buffer = area.get_buffer()
     buffer.set_text('line one 😀\nsecond líne teh')
     for widget in (line, password, hidden, lettered, readonly, area, peeked, zeroed, spaced,
-                   locked):
+                   locked, flagged):
         box.append(widget)
     window.set_child(box)
     fields = {'line': line, 'password': password, 'hidden': hidden, 'lettered': lettered,
               'readonly': readonly, 'area': area, 'peeked': peeked, 'zeroed': zeroed,
-              'spaced': spaced, 'locked': locked}
-    secret = ('password', 'peeked', 'hidden', 'lettered', 'zeroed', 'spaced', 'locked')
+              'spaced': spaced, 'locked': locked, 'flagged': flagged}
+    secret = ('password', 'peeked', 'hidden', 'lettered', 'zeroed', 'spaced', 'locked',
+              'flagged')
 
     for name in ('line',) + secret:
         fields[name].connect('changed', lambda e, n=name: say(n + ': ' + e.get_text()))
