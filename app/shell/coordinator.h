@@ -264,6 +264,13 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     // From a typed pair's BackSpaces (or a shortcut's reading of the focused field) until the
     // panel has the keyboard: the keys typed meanwhile, held for the panel.
     std::unique_ptr<platform::KeyHold> heldKeys_;
+    // While the panel is open: the person's ways to another window (a mouse press, a key with
+    // Ctrl, Alt or Super), watched so that the keyboard going back to the application the panel
+    // was opened from by that application's own doing does not close the panel; and how often
+    // the panel has taken it back in this opening.
+    platform::KeyTap panelLeaveTap_;
+    bool personMayHaveLeftPanel_ = false;
+    int panelKeyboardTakenBack_ = 0;
     // The Composer's heads-up said that cloud correction is not set up, since the last change
     // of the routes (said once, at the first opening after it).
     bool saidCloudNotSetUp_ = false;

@@ -88,6 +88,14 @@ struct QNCoordinatorApp::SessionFlows {
     // the text view takes the focus on the next turn.
     static void presentPanel(QNCoordinatorApp& app, const std::string& prefix,
                              const QNModelFocusSnapshot& snapshot, std::string dismissReason);
+    // Watches, while the panel is open, for the person's own ways of going to another window.
+    static void watchForPersonLeavingPanel(QNCoordinatorApp& app);
+    // The panel lost the keyboard to the application it was opened from, with no mouse press
+    // and no Ctrl, Alt or Super key of the person's since it opened: that application's own
+    // focus handling (a slow one comes to it late), not the person going back to it. The panel
+    // takes the keyboard back (at most `panelTakeBackLimit` times an opening) and true.
+    static bool takeKeyboardBack(QNCoordinatorApp& app);
+    static constexpr int panelTakeBackLimit = 3;
     // This application and the panel to the front, the text view focused (a failed write-back).
     static void bringPanelBack(QNCoordinatorApp& app);
     static void focusTextViewSoon(QNCoordinatorApp& app);

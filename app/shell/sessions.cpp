@@ -514,10 +514,11 @@ void QNCoordinatorApp::SessionFlows::presentPanel(QNCoordinatorApp& app,
         prefix + " anchor: " + (snapshot.anchor ? snapshot.anchor->logDescription() : "none"));
     app.panel->resignHandler = [weak = app.weak_from_this(), reason = std::move(dismissReason)] {
         const auto coordinator = weak.lock();
-        if (coordinator && !coordinator->isCommitting) {
+        if (coordinator && !coordinator->isCommitting && !takeKeyboardBack(*coordinator)) {
             coordinator->dismissPanel(reason);
         }
     };
+    watchForPersonLeavingPanel(app);
     app.panel->positionNear(snapshot.anchor ? std::optional(snapshot.anchor->rect)
                                             : std::nullopt);
     // Activating the panel's own window is what brings this application to the front here:
@@ -534,6 +535,60 @@ void QNCoordinatorApp::SessionFlows::presentPanel(QNCoordinatorApp& app,
         app.quickFixDoubleTap->suspend();
     }
     focusTextViewSoon(app);
+}
+
+void QNCoordinatorApp::SessionFlows::watchForPersonLeavingPanel(QNCoordinatorApp& app) {
+    using platform::InputEventType;
+    app.panelLeaveTap_.stop();
+    app.personMayHaveLeftPanel_ = false;
+    app.panelKeyboardTakenBack_ = 0;
+    auto& taps = *app.env_.seams.keyTaps;
+    // What was pressed before (the chord that opened the panel) goes to the taps already running.
+    taps.catchUp();
+    constexpr std::uint64_t mask = platform::eventMaskBit(InputEventType::leftMouseDown) |
+                                   platform::eventMaskBit(InputEventType::rightMouseDown) |
+                                   platform::eventMaskBit(InputEventType::otherMouseDown) |
+                                   platform::eventMaskBit(InputEventType::keyDown) |
+                                   platform::eventMaskBit(InputEventType::flagsChanged);
+    auto tap =
+        taps.startTap(mask, [weak = app.weak_from_this()](const platform::InputEvent& event) {
+            const auto self = weak.lock();
+            if (!self || event.isOwn) {
+                return platform::TapVerdict::pass;
+            }
+            constexpr std::uint64_t chordFlags = platform::eventflag::control |
+                                                 platform::eventflag::option |
+                                                 platform::eventflag::command;
+            const bool key =
+                event.type == InputEventType::keyDown || event.type == InputEventType::flagsChanged;
+            // A modifier let go leaves its flag out: only one going down (or held) counts.
+            if (!key || (event.flags & chordFlags) != 0) {
+                self->personMayHaveLeftPanel_ = true;
+            }
+            return platform::TapVerdict::pass;
+        });
+    if (tap) {
+        app.panelLeaveTap_ = std::move(*tap);
+        app.panelLeaveTap_.setEnabled(true);
+    }
+}
+
+bool QNCoordinatorApp::SessionFlows::takeKeyboardBack(QNCoordinatorApp& app) {
+    if (!app.panelLeaveTap_.isEnabled() || !app.sourceApp ||
+        app.panelKeyboardTakenBack_ >= panelTakeBackLimit) {
+        return false;  // (without a tap the person's doing cannot be told from the application's)
+    }
+    app.env_.seams.keyTaps->catchUp();
+    const auto front = app.env_.seams.workspace->frontmostApplication();
+    if (app.personMayHaveLeftPanel_ || !front || front->pid != app.sourceApp->pid) {
+        return false;
+    }
+    ++app.panelKeyboardTakenBack_;
+    app.logSystem(platform::LogLevel::notice,
+                  "panel: the application it was opened from took the keyboard by itself; "
+                  "taken back");
+    bringPanelBack(app);
+    return true;
 }
 
 void QNCoordinatorApp::SessionFlows::bringPanelBack(QNCoordinatorApp& app) {
@@ -593,6 +648,7 @@ void QNCoordinatorApp::SessionFlows::handHeldKeysToPanel(QNCoordinatorApp& app) 
 void QNCoordinatorApp::SessionFlows::closePanelWindow(QNCoordinatorApp& app) {
     // Removed first: ordering out gives up the focus, which would call it.
     app.panel->resignHandler = nullptr;
+    app.panelLeaveTap_.stop();
     app.panel->anchorEdge.reset();
     app.panel->orderOut();
 }

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QTest>
 #include <QTextDocument>
+#include <QWidget>
+#include <optional>
 
 #include "app/target/focus_snapshot.h"
 #include "core/text/unicode.h"
@@ -581,6 +583,58 @@ TEST_F(ComposerSession, ATextATerminalTookIsNeverKeptToBeSentAgain) {
         desktop.setFrontmost(terminal.app.pid);
         open();
         EXPECT_EQ(panelText(), u"");
+    }
+}
+
+// The application the Composer was opened from taking the keyboard back by itself (a slow one
+// handles its own focus late) leaves the panel open and with the keyboard; the person's own way
+// away (a click, Alt+Tab) and another application taking it dismiss it.
+TEST_F(ComposerSession, OnlyThePersonsOwnSwitchDismissesThePanel) {
+    using platform::InputEventType;
+    namespace flag = platform::eventflag;
+    const struct {
+        std::optional<platform::InputEvent> press;
+        bool toOther;
+        bool dismissed;
+    } cases[] = {
+        {std::nullopt, false, false},
+        {platform::InputEvent{.type = InputEventType::leftMouseDown}, false, true},
+        {platform::InputEvent{.keyCode = platform::keycode::tab, .flags = flag::option}, false,
+         true},
+        {std::nullopt, true, true},
+    };
+    startApp();
+    const auto target = openTarget(u"Hi there", {0, 0});
+    const auto other = desktop.addApplication({.identity = "kwrite", .name = "kwrite"});
+    const auto takenBack = [&] {
+        const auto all = systemLines();
+        return std::count_if(all.begin(), all.end(), [](const std::string& line) {
+            return line.find("taken back") != std::string::npos;
+        });
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << (c.press ? int(c.press->type) : -1) << c.toOther);
+        QWidget application;  // the window the person typed in
+        application.show();
+        application.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&application));
+        desktop.setFrontmost(target.app.pid);
+        open();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(app->panel.get()));
+        if (c.press) {
+            desktop.sendUserEvent(*c.press);
+        }
+        drive(50ms);
+        desktop.setFrontmost(c.toOther ? other : target.app.pid);
+        application.activateWindow();
+        const auto before = takenBack();
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            drive(5ms);
+            return c.dismissed ? !app->isPanelOpen : takenBack() > before;
+        }));
+        EXPECT_TRUE(c.dismissed || QTest::qWaitForWindowActive(app->panel.get()));
+        app->dismissPanel("dismiss-key");
+        drive(200ms);
     }
 }
 
