@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/services/correction_bounds.h"
+#include "core/services/model_chatter.h"
 #include "core/services/misbehavior_rules.h"
 #include "core/services/output_sanitizer.h"
 #include "core/services/text_operations.h"
@@ -14,6 +15,27 @@ namespace {
 constexpr std::string_view kEchoedContextReason = "echoed context";
 // An answer that cleans down to nothing would delete the user's text: it is refused.
 constexpr std::string_view kEmptyAnswerReason = "empty answer";
+
+// The answer without the sentences of the model's own after the person's, cleaned again (a
+// final mark the person did not type goes with them); notes the strip.
+std::u16string withoutAddedSentences(std::u16string text, std::u16string_view input,
+                                     engine::QNAnswerExtent extent,
+                                     std::vector<QNCorrectionNote>* notes = nullptr) {
+    const std::size_t keepTo = engine::findAddedSentences(text, input, extent);
+    if (keepTo >= text.size()) {
+        return text;
+    }
+    const std::u16string_view kept = std::u16string_view(text).substr(0, keepTo);
+    QNModelSanitizeResult again = extent == engine::QNAnswerExtent::whole
+                                      ? sanitizeModelOutput(kept, input)
+                                      : sanitizeModelPartial(kept, input);
+    if (notes != nullptr) {
+        notes->push_back(QNCorrectionNote::plain("stripped added sentence",
+                                                 QNCorrectionStageID::sanitize,
+                                                 "sanitize.added-sentence-strip"));
+    }
+    return std::move(again.cleaned);
+}
 
 bool wouldEraseText(std::u16string_view answer, std::u16string_view input) {
     return text::isBlank(answer) && !text::isBlank(input);
@@ -72,9 +94,14 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
         if (!stripped) {
             return;
         }
+        const auto extent = !raw->empty() && text::isWhitespaceOrNewline(raw->back())
+                                ? engine::QNAnswerExtent::partial
+                                : engine::QNAnswerExtent::partialInsideWord;
         std::u16string clean = engine::preservingTrailingWhitespace(
-            engine::keepingCaseAfterSoftBoundary(stripped->text, in.contextBefore, in.input), *raw,
-            in.input);
+            withoutAddedSentences(
+                engine::keepingCaseAfterSoftBoundary(stripped->text, in.contextBefore, in.input),
+                in.input, extent),
+            *raw, in.input);
         if (wouldEraseText(clean, in.input) || registry.detect(clean, in.input) ||
             notACorrectionSoFar(clean, in.input)) {
             return;
@@ -181,8 +208,9 @@ QNEngineCorrection::AttemptResult QNEngineCorrection::consumeProviderStream(
         return rejection(std::string(kEchoedContextReason), sanitized.cleaned, false);
     }
     notes.insert(notes.end(), stripped->notes.begin(), stripped->notes.end());
-    const std::u16string clean =
-        engine::keepingCaseAfterSoftBoundary(stripped->text, in.contextBefore, in.input);
+    const std::u16string clean = withoutAddedSentences(
+        engine::keepingCaseAfterSoftBoundary(stripped->text, in.contextBefore, in.input), in.input,
+        engine::QNAnswerExtent::whole, &notes);
 
     if (wouldEraseText(clean, in.input)) {
         notes.push_back(QNCorrectionNote::plain(engine::rejectedOutputNote(clean, in.input)));

@@ -10,6 +10,7 @@
 #include <unicode/uchar.h>
 
 #include "core/services/character_view.h"
+#include "core/services/correction_bounds.h"
 #include "core/services/typed_words.h"
 #include "core/text/unicode.h"
 
@@ -479,8 +480,11 @@ std::size_t countSentences(std::u16string_view text) {
     return count;
 }
 
+// With `anySentence`, a sentence beyond the person's goes whatever it says, when none of their
+// words line up with it.
 std::size_t findSignOffs(std::u16string_view answer, std::size_t from,
-                         std::u16string_view input, QNAnswerExtent extent) {
+                         std::u16string_view input, QNAnswerExtent extent,
+                         bool anySentence = false) {
     const std::size_t window = std::max(from, windowStart(answer));
     const std::vector<Token> tokens = tokenize(answer, window, kSignOffWindow,
                                                extent == QNAnswerExtent::partialInsideWord);
@@ -490,10 +494,12 @@ std::size_t findSignOffs(std::u16string_view answer, std::size_t from,
     // answer ends like a sign-off.
     std::optional<typed_words::Alignment> alignment;
     std::vector<std::size_t> wordIndex;  // per token: the index of the next word
+    std::vector<Token> typedTokens;
+    std::vector<std::u16string_view> typedWords;
     const auto lineUp = [&] {
         const std::size_t typedWindow = windowStart(input);
-        const std::vector<Token> typedTokens = tokenize(input, typedWindow, kSignOffWindow);
-        const auto typedWords = wordsOf(typedTokens, 0, typedTokens.size());
+        typedTokens = tokenize(input, typedWindow, kSignOffWindow);
+        typedWords = wordsOf(typedTokens, 0, typedTokens.size());
         const auto answerWords = wordsOf(tokens, 0, tokens.size());
         alignment = typed_words::align(typedWords, answerWords);
         std::size_t words = 0;
@@ -522,7 +528,27 @@ std::size_t findSignOffs(std::u16string_view answer, std::size_t from,
         }
         return last > first && (opening || matched * 2 >= last - first);
     };
-    // A whole answer may lose only the sentences it has beyond the person's.
+    // Whether the sentence, lined up alone, says the person's words again: the answer repeats
+    // what they typed, which is judged with the whole answer.
+    const auto repeatsThePerson = [&](std::size_t start, std::size_t end) {
+        if (!alignment) {
+            lineUp();
+        }
+        const auto words = wordsOf(tokens, start, end);
+        return !words.empty() && typed_words::align(typedWords, words).matched * 2 >= words.size();
+    };
+    // An answer far longer than the text is judged whole, what it added included.
+    std::optional<bool> longer;
+    const auto farLonger = [&] {
+        if (!longer) {
+            longer = text::characterCount(answer.substr(from)) >
+                     QNCorrectionBounds::kLongerFactor * text::characterCount(input) +
+                         QNCorrectionBounds::kLongerSlack;
+        }
+        return *longer;
+    };
+    // An answer may lose only the sentences it has beyond the person's (a whole one only those,
+    // whatever they say).
     std::optional<std::size_t> beyond;
     const auto sentencesBeyond = [&] {
         if (!beyond) {
@@ -553,11 +579,16 @@ std::size_t findSignOffs(std::u16string_view answer, std::size_t from,
                 break;
             }
         }
-        if (!matched && !reader.ranOut()) {
-            break;
-        }
-        // The person wrote it, in their own words: it is theirs.
-        if (typedByPerson(start, end, matched ? matched->size() : 0)) {
+        if (matched || reader.ranOut()) {
+            // The person wrote it, in their own words: it is theirs.
+            if (typedByPerson(start, end, matched ? matched->size() : 0)) {
+                break;
+            }
+        } else if (!anySentence || wordsOf(tokens, start, end).empty() ||
+                   k + 1 > sentencesBeyond() || typedByPerson(start, end, 0) ||
+                   repeatsThePerson(start, end) || farLonger()) {
+            // Any other sentence is the model's too ("See you soon!") when the answer has more
+            // than the person typed and theirs do not line up with it.
             break;
         }
         keepTo = tokens[start].start;
@@ -566,6 +597,11 @@ std::size_t findSignOffs(std::u16string_view answer, std::size_t from,
 }
 
 }  // namespace
+
+std::size_t findAddedSentences(std::u16string_view answer, std::u16string_view input,
+                               QNAnswerExtent extent) {
+    return findSignOffs(answer, 0, input, extent, true);
+}
 
 QNModelChatter findModelChatter(std::u16string_view answer, std::u16string_view input,
                                 QNAnswerExtent extent) {

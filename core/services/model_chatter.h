@@ -40,4 +40,12 @@ struct QNModelChatter {
 [[nodiscard]] QNModelChatter findModelChatter(std::u16string_view answer,
                                               std::u16string_view input, QNAnswerExtent extent);
 
+// Where the person's sentences end in an answer that has more sentences than they typed, when
+// the last ones (as many as it has more) are the model's own: none of the person's words line
+// up with them ("See you soon!"). The answer's length when there are none, when such a sentence
+// says the person's words again (the answer repeats their text) or when the answer is far
+// longer than their text: such answers are judged whole.
+[[nodiscard]] std::size_t findAddedSentences(std::u16string_view answer,
+                                             std::u16string_view input, QNAnswerExtent extent);
+
 }  // namespace ravlin::engine

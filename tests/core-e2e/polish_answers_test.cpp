@@ -328,6 +328,14 @@ const Wrong kWrong[] = {
      "Here's the corrected version: We should go. I hope this helps! Let me know if you'd like "
      "any other changes.",
      nullptr, "We should go."},
+    // A sentence of the model's own after the person's.
+    {"we shoud go now.", "We should go now. See you soon!", nullptr, "We should go now."},
+    {"thx for the update.", "Thanks for the update. Have a great day!", nullptr,
+     "Thanks for the update."},
+    {"thanks for the update.", "Thanks for the update. Talk soon!", nullptr,
+     "Thanks for the update."},
+    {"the slides r attached", "The slides are attached. Good luck with the pitch", nullptr,
+     "The slides are attached"},
     // A reply, a translation, the text cut or said again.
     {"ty!", "You're welcome!", "not a correction (most words replaced)", nullptr},
     {"je suis desole.", "I'm sorry.", "not a correction (most words replaced)", nullptr},
