@@ -91,7 +91,7 @@ document.addEventListener('keydown', (event) => {
 // Firefox's preferences for a profile of the suite's: the page's elements on the accessibility
 // bus (as a screen reader would have them), and nothing that goes out to the network or opens
 // a window of its own (first-run pages, updates, telemetry, default-browser questions); every
-// connection goes to a closed port on this machine.
+// connection goes to a closed port on this machine, but those to a page served here.
 constexpr const char* firefoxPreferences = R"(
 user_pref("accessibility.force_disabled", -1);
 user_pref("app.normandy.enabled", false);
@@ -118,7 +118,8 @@ user_pref("network.proxy.http", "127.0.0.1");
 user_pref("network.proxy.http_port", 9);
 user_pref("network.proxy.ssl", "127.0.0.1");
 user_pref("network.proxy.ssl_port", 9);
-user_pref("network.proxy.no_proxies_on", "");
+user_pref("network.proxy.no_proxies_on", "127.0.0.1");
+user_pref("network.proxy.allow_hijacking_localhost", false);
 user_pref("startup.homepage_welcome_url", "");
 user_pref("startup.homepage_welcome_url.additional", "");
 user_pref("toolkit.startup.max_resumed_crashes", -1);
@@ -162,6 +163,7 @@ std::optional<std::pair<Window, platform::ProcessID>> windowOfGroup(Display* dis
 constexpr std::uint32_t f9KeyCode = 101;
 constexpr std::uint32_t f2KeyCode = 120;
 constexpr std::uint32_t f4KeyCode = 118;
+constexpr std::uint32_t f3KeyCode = 99;
 
 bool isTextRole(const std::optional<std::u16string>& role) {
     return role == u"AXTextArea" || role == u"AXTextField" || role == u"AXSecureTextField";
@@ -196,6 +198,8 @@ DesktopApplication::DesktopApplication(Kind kind) : kind_(kind) {
         {Kind::calc, "LibreOffice Calc"},
         {Kind::chromium, "Chromium"},
         {Kind::firefox, "Firefox"},
+        {Kind::chromiumOnSite, "Chromium on a site"},
+        {Kind::firefoxOnSite, "Firefox on a site"},
     };
     name_ = names.at(kind);
     QElapsedTimer clock;
@@ -266,7 +270,8 @@ bool DesktopApplication::start() {
                                                           : QStringLiteral("gtk3"));
             break;
         }
-        case Kind::chromium: {
+        case Kind::chromium:
+        case Kind::chromiumOnSite: {
             const QString html = folder + QStringLiteral("/page.html");
             if (!write(html, pageText())) {
                 return false;
@@ -285,10 +290,12 @@ bool DesktopApplication::start() {
                          QStringLiteral("--disable-component-update"),
                          QStringLiteral("--window-position=40,40"),
                          QStringLiteral("--window-size=900,700"),
-                         QStringLiteral("file://") + html};
+                         isOnSite() ? QString::fromStdString(OneSite::get().address('a'))
+                                    : QStringLiteral("file://") + html};
             break;
         }
-        case Kind::firefox: {
+        case Kind::firefox:
+        case Kind::firefoxOnSite: {
             const QString html = folder + QStringLiteral("/page.html");
             const QString profile = folder + QStringLiteral("/firefox");
             if (!write(html, pageText()) || !QDir().mkpath(profile) ||
@@ -298,7 +305,9 @@ bool DesktopApplication::start() {
             }
             program = QStringLiteral("firefox-esr");
             arguments = {QStringLiteral("--no-remote"), QStringLiteral("--new-instance"),
-                         QStringLiteral("--profile"), profile, QStringLiteral("file://") + html};
+                         QStringLiteral("--profile"), profile,
+                         isOnSite() ? QString::fromStdString(OneSite::get().address('a'))
+                                    : QStringLiteral("file://") + html};
             // (GTK's switch for accessibility, which Firefox reads too)
             environment.insert(QStringLiteral("GNOME_ACCESSIBILITY"), QStringLiteral("1"));
             environment.insert(QStringLiteral("MOZ_CRASHREPORTER_DISABLE"), QStringLiteral("1"));
@@ -332,7 +341,7 @@ bool DesktopApplication::start() {
             30s)) {
         return false;
     }
-    if (kind_ == Kind::firefox && !warmUpPlaces()) {
+    if ((kind_ == Kind::firefox || kind_ == Kind::firefoxOnSite) && !warmUpPlaces()) {
         return false;
     }
     return desktop.bringToFrontPersistently(pid_);
@@ -344,7 +353,8 @@ bool DesktopApplication::warmUpPlaces() {
     // after Firefox started would be).
     auto& accessibility = *Desktop::get().seams.accessibility;
     platform::ElementRef line;
-    return waitUntil([&] { return bool(line = pageField(QStringLiteral("line"))); }, 20s) &&
+    const QString field = isOnSite() ? QStringLiteral("mail") : QStringLiteral("line");
+    return waitUntil([&] { return bool(line = pageField(field)); }, 20s) &&
            waitUntil(
                [&] {
                    return accessibility.attribute(line, ax::position).hasValue() &&
@@ -582,6 +592,103 @@ platform::ElementRef DesktopApplication::prepare(const std::u16string& text,
         return {};
     }
     return element;
+}
+
+bool DesktopApplication::open(char page) {
+    auto& desktop = Desktop::get();
+    static const std::map<char, std::uint32_t> keys = {{'a', f2KeyCode}, {'b', f3KeyCode},
+                                                       {'c', f4KeyCode}};
+    if (!isOnSite() || !keys.contains(page) || !desktop.bringToFrontPersistently(pid_)) {
+        return false;
+    }
+    const QString title = QStringLiteral("page ") + QLatin1Char(page);
+    if (windowTitle().startsWith(title)) {
+        // (shown already: loaded again, its fields would still answer a moment as they go)
+        return true;
+    }
+    fields_.clear();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!desktop.seams.keySynthesis->postKeyPress({keys.at(page), 0}).ok()) {
+            return false;
+        }
+        if (waitUntil([&] { return windowTitle().startsWith(title); })) {
+            return true;
+        }
+    }
+    std::fprintf(stderr, "%s: page %c did not show (title \"%s\")\n", name_.c_str(), page,
+                 windowTitle().toUtf8().constData());
+    return false;
+}
+
+namespace {
+
+constexpr const char* pageA = R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>page a</title></head>
+<body style="font: 16px sans-serif">
+<div aria-label="mail" contenteditable="true" style="border: 1px solid #888; padding: 2px 4px">
+<p>Hello all,</p><ul><li>Bring the forms.</li><li>We will recieve the parcel tomorrow.</li></ul>
+</div>
+<script>
+document.addEventListener('keydown', (event) => {
+  const to = {F2: '/a', F3: '/b', F4: '/c'}[event.key];
+  if (to) { event.preventDefault(); location.href = to; }
+});
+</script>
+</body></html>
+)";
+
+constexpr const char* pageB = R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>page b</title></head>
+<body style="font: 16px sans-serif">
+<form onsubmit="return false"><p><input aria-label="password" type="password" size="40"
+    oninput="document.title = 'page b ' + this.value.length"></p></form>
+<script>
+document.addEventListener('keydown', (event) => {
+  const to = {F2: '/a', F3: '/b', F4: '/c'}[event.key];
+  if (to) { event.preventDefault(); location.href = to; }
+});
+</script>
+</body></html>
+)";
+
+constexpr const char* pageC = R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>page c</title></head>
+<body style="font: 16px sans-serif">
+<p><input aria-label="line" type="text" size="60"></p>
+<script>
+document.addEventListener('keydown', (event) => {
+  const to = {F2: '/a', F3: '/b', F4: '/c'}[event.key];
+  if (to) { event.preventDefault(); location.href = to; }
+});
+</script>
+</body></html>
+)";
+
+}  // namespace
+
+OneSite& OneSite::get() {
+    // (kept to the program's end: the browsers on it end only then)
+    static auto* site = new OneSite();
+    return *site;
+}
+
+OneSite::OneSite() {
+    server_.setHandler([](const RecordedRequest& request) {
+        const char* page = request.target == "/a"   ? pageA
+                           : request.target == "/b" ? pageB
+                           : request.target == "/c" ? pageC
+                                                    : nullptr;
+        if (page == nullptr) {
+            return ScriptedReply(404);
+        }
+        ScriptedReply reply(200);
+        reply.header("Content-Type", "text/html; charset=utf-8").withContentLength().chunk(page);
+        return reply;
+    });
+}
+
+std::string OneSite::address(char page) const {
+    return server_.url(std::string("/") + page);
 }
 
 }  // namespace ravlin::testing

@@ -17,6 +17,7 @@
 
 #include "core/text/range.h"
 #include "platform/accessibility.h"
+#include "tests/support/loopback_http_server.h"
 
 namespace ravlin::testing {
 
@@ -30,6 +31,9 @@ class DesktopApplication {
         calc,         // LibreOffice Calc, its GTK 3 plugin, on a new sheet
         chromium,
         firefox,  // Firefox ESR, a fresh profile of its own, offline
+        // The same browsers, each a second one of its own, on the pages of OneSite, page a first.
+        chromiumOnSite,
+        firefoxOnSite,
     };
 
     // Started on first use (at most once), ended at exit.
@@ -52,6 +56,9 @@ class DesktopApplication {
     // The same, the field holding `text` (pasted over all it held) with `selection` selected.
     platform::ElementRef prepare(const std::u16string& text, text::Utf16Range selection,
                                  const QString& field = QStringLiteral("document"));
+    // The browsers on OneSite: to `page` ('a', 'b', 'c') by the site's own key for it, as a
+    // link would (where it is not shown already); true once the title says it is shown.
+    bool open(char page);
     // Its window's place on the screen (y down), as the X server has it.
     [[nodiscard]] std::optional<platform::Rect> windowFrame() const;
     // Its window's title (the browsers' page says in it how long its password is, and what the
@@ -87,7 +94,12 @@ class DesktopApplication {
     [[nodiscard]] QString markupOf(const QString& name) const;
     // Has Firefox gather where its elements stand (see the definition).
     bool warmUpPlaces();
-    [[nodiscard]] bool isBrowser() const { return kind_ == Kind::chromium || kind_ == Kind::firefox; }
+    [[nodiscard]] bool isBrowser() const {
+        return kind_ == Kind::chromium || kind_ == Kind::firefox || isOnSite();
+    }
+    [[nodiscard]] bool isOnSite() const {
+        return kind_ == Kind::chromiumOnSite || kind_ == Kind::firefoxOnSite;
+    }
     // The element of the web page named `field` (its label), found again only once the one found
     // no longer answers.
     platform::ElementRef pageField(const QString& field);
@@ -98,6 +110,23 @@ class DesktopApplication {
     QProcess process_;
     platform::ProcessID pid_ = 0;
     std::map<QString, platform::ElementRef> fields_;
+};
+
+// Three pages of one web site (one origin: one renderer in Chromium, as a web mail has), served
+// from this machine until the program ends; each page's title is its name, and F2, F3 and F4 go
+// to pages a, b and c as the site's links would:
+// "/a" ("page a"): a web mail's editor "mail", a paragraph and a list of two items;
+// "/b" ("page b"): a sign-in form, its "password" field (the title then says "page b N", N the
+// number of characters it holds);
+// "/c" ("page c"): a text input "line", empty.
+class OneSite {
+  public:
+    static OneSite& get();
+    [[nodiscard]] std::string address(char page) const;
+
+  private:
+    OneSite();
+    LoopbackHttpServer server_;
 };
 
 }  // namespace ravlin::testing

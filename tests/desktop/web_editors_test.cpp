@@ -99,5 +99,40 @@ INSTANTIATE_TEST_SUITE_P(Browsers, WebEditor, ::testing::Values(Kind::chromium, 
                              return info.param == Kind::chromium ? "Chromium" : "Firefox";
                          });
 
+// Pages of one site shown one after another (one renderer): the field that has the keyboard is
+// the one on the page shown now, never the editor of a page left, which the browser may keep
+// alive a while still saying it has the focus; the password field there is one.
+class WebSite : public ::testing::TestWithParam<Kind> {};
+
+TEST_P(WebSite, TheFocusedFieldIsOnThePageShownNow) {
+    Desktop& desktop = Desktop::get();
+    DesktopApplication& browser = DesktopApplication::get(GetParam());
+    ASSERT_TRUE(browser.ready()) << browser.name();
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
+    struct Step {
+        char page;
+        const char* field;
+        const char* role;
+        bool secure;
+    };
+    for (const auto& step : {Step{'a', "mail", "AXTextArea", false},
+                             Step{'b', "password", "AXSecureTextField", true},
+                             Step{'c', "line", "AXTextField", false},
+                             Step{'a', "mail", "AXTextArea", false}}) {
+        SCOPED_TRACE(step.field);
+        ASSERT_TRUE(browser.open(step.page));
+        ASSERT_TRUE(browser.focus(QString::fromLatin1(step.field)));
+        const auto snapshot = QNModelFocusSnapshot::captureNow(seams);
+        EXPECT_EQ(snapshot.focusedRole, step.role);
+        EXPECT_EQ(snapshot.isSecureInput, step.secure);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Browsers, WebSite,
+                         ::testing::Values(Kind::chromiumOnSite, Kind::firefoxOnSite),
+                         [](const auto& info) {
+                             return info.param == Kind::chromiumOnSite ? "Chromium" : "Firefox";
+                         });
+
 }  // namespace
 }  // namespace ravlin::testing

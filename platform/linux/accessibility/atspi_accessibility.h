@@ -256,8 +256,12 @@ class AtspiAccessibility final : public Accessibility {
     };
     [[nodiscard]] Remembered* remembered(ProcessID pid);
     // Whether the element remembered still has the keyboard in one of `windows`: it still
-    // claims the focus, and it is a field with its caret there.
+    // claims the focus, shows, stands in its window's tree as it is now, and it is a field with
+    // its caret there.
     [[nodiscard]] bool stillHasFocus(Remembered& known, std::span<_AtspiAccessible* const> windows);
+    // Whether the element is still in `window`'s tree as the application has it now, not one
+    // of a document no longer shown that its ancestors no longer hold.
+    [[nodiscard]] bool standsIn(_AtspiAccessible* element, _AtspiAccessible* window);
     // Takes over the references given.
     void rememberFocus(_AtspiAccessible* object, ProcessID pid, _AtspiAccessible* window,
                        bool fromEvent);

@@ -399,7 +399,12 @@ bool AtspiAccessibility::stillHasFocus(Remembered& known,
     // Its states as they are now (the cache may hold those of an earlier event).
     atspi_accessible_clear_cache(known.element);
     const auto now = states(known.element);
-    if (!now || !now->focused || now->defunct) {
+    if (!now || !now->focused || !now->showing || now->defunct) {
+        return false;
+    }
+    // A page the browser left keeps its elements alive a while, each still saying it has the
+    // focus: only one its window still holds is where the keyboard is.
+    if (!standsIn(known.element, known.window)) {
         return false;
     }
     // Only a field with its caret there ends a search: another element may be the one that has
@@ -410,6 +415,40 @@ bool AtspiAccessibility::stillHasFocus(Remembered& known,
                        [&](GError** e) { return atspi_text_get_caret_offset(text.get(), e); })
              : std::nullopt;
     return caret && *caret >= 0;
+}
+
+bool AtspiAccessibility::standsIn(AtspiAccessible* element, AtspiAccessible* window) {
+    // Each of its ancestors, asked afresh, still has it at the place it says it stands in.
+    auto* node = static_cast<AtspiAccessible*>(g_object_ref(element));
+    bool stands = false;
+    for (int depth = 0; depth < maxDepth && !stands; ++depth) {
+        atspi_accessible_clear_cache(node);
+        auto* parent = attempt(calls_, node, [&](GError** e) {
+                           return atspi_accessible_get_parent(node, e);
+                       }).value_or(nullptr);
+        const auto index = attempt(calls_, node, [&](GError** e) {
+                               return atspi_accessible_get_index_in_parent(node, e);
+                           }).value_or(-1);
+        bool held = false;
+        if (parent != nullptr && index >= 0) {
+            atspi_accessible_clear_cache(parent);
+            const Held<AtspiAccessible> child(attempt(calls_, parent, [&](GError** e) {
+                                                  return atspi_accessible_get_child_at_index(
+                                                      parent, index, e);
+                                              }).value_or(nullptr));
+            held = child.get() == node;
+        }
+        g_object_unref(node);
+        node = parent;
+        if (!held) {
+            break;
+        }
+        stands = node == window;
+    }
+    if (node != nullptr) {
+        g_object_unref(node);
+    }
+    return stands;
 }
 
 void AtspiAccessibility::forget(Remembered& known) {
