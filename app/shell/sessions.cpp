@@ -284,8 +284,11 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
                        prefix + " state=opened" + opened + " selection_chars=" + characters(*seed));
     } else if (app.preservedDraft) {
         const std::u16string draft = *app.preservedDraft;
-        // A Quick Fix's correction goes only over the text it was made of, where that stands.
-        if (app.preservedDraftPlace) {
+        // A Quick Fix's correction goes only over the text it was made of, where that stands,
+        // when the Composer opens in its application again. A draft carries its text, never a
+        // target: opened over another application it goes where the Composer was opened now.
+        if (app.preservedDraftPlace && app.sourceApp &&
+            app.sourceApp->pid == app.preservedDraftPlace->app.pid) {
             app.sourceApp = app.preservedDraftPlace->app;
             app.sourceSelection = app.preservedDraftPlace->replacing;
             app.sessionDraftPlace = app.preservedDraftPlace;

@@ -286,6 +286,30 @@ TEST_F(QuickFixSession, AKeptCorrectionGoesOnlyOverTheTextItWasMadeOf) {
     }
 }
 
+// A kept correction carries its text, not where it was made: the Composer reopened on it over
+// another application's field pastes it there, and the field it was made of stays as it is.
+TEST_F(QuickFixSession, AKeptCorrectionGoesWhereTheComposerOpensNow) {
+    startApp();
+    const auto first = openTarget(u"Hi teh cat", {10, 0});
+    openHeld();
+    desktop.setActivation(first.app.pid, platform::fake::Activation::refuse());
+    drive(3s);
+    app->dismissPanel("dismiss-key");
+    ASSERT_EQ(app->preservedDraft, u"Hi the cat");
+    const auto other = openTarget(u"", {0, 0}, "kwrite");
+    app->toggleHotkey("hotkey");
+    drive(1500ms);
+    ASSERT_TRUE(app->isPanelOpen);
+    desktop.setFrontmost(desktop.ownPid());
+    EXPECT_EQ(panelText(), u"Hi the cat");
+    app->requestCommit();
+    drive(3s);
+    EXPECT_EQ(fieldValue(other.field), u"Hi the cat");
+    EXPECT_EQ(fieldValue(first.field), u"Hi teh cat");
+    EXPECT_EQ(app->preservedDraft, std::nullopt);
+    drive(5s);
+}
+
 // A formatted field's correction is typed change by change; where that leaves the field as it
 // was, the session ends and nothing is kept: a paste of it would lose the formatting, and a
 // later Return pastes nothing.
