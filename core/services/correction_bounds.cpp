@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <span>
 #include <vector>
 
 #include <unicode/uchar.h>
@@ -318,6 +319,90 @@ bool goesPastThePiece(const Texts& t) {
     return false;  // nothing lines up: the other bounds judge it
 }
 
+// The words of a text, each with the number of its sentence: a sentence ends at a piece that
+// ends in ".", "!" or "?" (closing quotes and brackets aside) and at a line break.
+struct SentenceWords {
+    std::vector<std::u16string> words;
+    std::vector<std::size_t> sentenceOf;
+    std::size_t sentences = 0;
+};
+
+bool endsSentence(std::u16string_view piece) {
+    while (!piece.empty() && std::u16string_view(u"\"')]}\u201D\u2019").find(piece.back()) !=
+                                 std::u16string_view::npos) {
+        piece.remove_suffix(1);
+    }
+    return !piece.empty() && (piece.back() == u'.' || piece.back() == u'!' || piece.back() == u'?');
+}
+
+SentenceWords sentenceWords(std::u16string_view text) {
+    SentenceWords out;
+    bool open = false;  // words stand in the sentence being read
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t start = at;
+        while (start < text.size() && text::isWhitespaceOrNewline(text[start])) {
+            if (text[start] == u'\n' && open) {
+                ++out.sentences;
+                open = false;
+            }
+            ++start;
+        }
+        std::size_t end = start;
+        while (end < text.size() && !text::isWhitespaceOrNewline(text[end])) {
+            ++end;
+        }
+        if (end == start) {
+            break;
+        }
+        const std::u16string_view piece = text.substr(start, end - start);
+        for (auto& word : wordsOf(piece)) {
+            out.words.push_back(std::move(word));
+            out.sentenceOf.push_back(out.sentences);
+            open = true;
+        }
+        if (open && endsSentence(piece)) {
+            ++out.sentences;
+            open = false;
+        }
+        at = end;
+    }
+    out.sentences += open ? 1 : 0;
+    return out;
+}
+
+// A sentence of the answer's own among the person's: the answer has more sentences than the
+// text, and one of them has fewer than half of its words lined up with the person's, in the
+// answer or alone. Texts longer than the line-up takes are not judged so.
+bool addsASentence(const Texts& t) {
+    const SentenceWords answer = sentenceWords(t.answer);
+    const SentenceWords typed = sentenceWords(t.typed);
+    if (answer.sentences <= typed.sentences ||
+        answer.words.size() > typed_words::kMaximumAlignedWords ||
+        typed.words.size() > typed_words::kMaximumAlignedWords) {
+        return false;
+    }
+    const std::vector<std::u16string_view> typedWords(typed.words.begin(), typed.words.end());
+    const std::vector<std::u16string_view> answerWords(answer.words.begin(), answer.words.end());
+    const auto alignment = typed_words::align(typedWords, answerWords);
+    std::size_t from = 0;
+    for (std::size_t sentence = 0; sentence < answer.sentences; ++sentence) {
+        std::size_t to = from;
+        std::size_t matched = 0;
+        while (to < answerWords.size() && answer.sentenceOf[to] == sentence) {
+            matched += alignment.isMatched(to) ? 1 : 0;
+            ++to;
+        }
+        const auto words = std::span(answerWords).subspan(from, to - from);
+        if (!words.empty() && matched * 2 < words.size() &&
+            typed_words::align(typedWords, words).matched * 2 < words.size()) {
+            return true;
+        }
+        from = to;
+    }
+    return false;
+}
+
 // What more text cannot mend: another script, far longer already, the sentence said again, a
 // piece of a sentence finished.
 std::optional<std::string> beyondMending(const Texts& t) {
@@ -391,6 +476,9 @@ std::optional<std::string> notACorrection(std::u16string_view answer, std::u16st
     if (added >= Bounds::kAddedWordsMinimum &&
         static_cast<double>(added) > Bounds::kAddedWordsShare * static_cast<double>(content)) {
         return because("words added");
+    }
+    if (addsASentence(t)) {
+        return because("sentence added");
     }
     return std::nullopt;
 }

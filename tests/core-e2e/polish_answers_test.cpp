@@ -336,6 +336,10 @@ const Wrong kWrong[] = {
      "Thanks for the update."},
     {"the slides r attached", "The slides are attached. Good luck with the pitch", nullptr,
      "The slides are attached"},
+    {"we shoud go now. see u at 5.", "We should go now. Have a great day! See you at 5.",
+     "not a correction (sentence added)", nullptr},
+    {"ok. the file is attached.", "Okay. Great question! The file is attached.",
+     "not a correction (sentence added)", nullptr},
     // A reply, a translation, the text cut or said again.
     {"ty!", "You're welcome!", "not a correction (most words replaced)", nullptr},
     {"je suis desole.", "I'm sorry.", "not a correction (most words replaced)", nullptr},
