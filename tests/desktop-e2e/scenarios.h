@@ -24,7 +24,9 @@ namespace ravlin::testing {
 
 namespace ax = platform::ax;
 
-constexpr auto kSettle = 5s;  // how long a result may take to show
+// How long a result may take to show: however slow a loaded desktop is, bounded only against a
+// hang.
+constexpr std::chrono::milliseconds kSettle = kHangWatchdog;
 
 // How often `part` stands in `text`.
 inline std::size_t occurrences(const std::string& text, std::string_view part) {

@@ -17,6 +17,7 @@
 #include "app/target/pasteboard_snapshot.h"
 #include "platform/linux/accessibility/atspi_accessibility.h"
 #include "platform/seams.h"
+#include "tests/support/watchdog.h"
 
 namespace ravlin::platform::x11 {
 class Selections;
@@ -26,9 +27,10 @@ namespace ravlin::testing {
 
 using namespace std::chrono_literals;
 
-// Runs the event loop until `condition` holds or `limit` passes; whether it held.
+// Runs the event loop until `condition` holds or `limit` passes; whether it held. What an
+// application must show is waited for until it shows, bounded only against a hang.
 bool waitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+               std::chrono::milliseconds limit = kHangWatchdog);
 
 // The clipboard's text as `reader`, a selection connection of its own, fetches it; none when
 // nobody owns it, or it did not answer within 3 s. (The owner answers from its own thread.)
