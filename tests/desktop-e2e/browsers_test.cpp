@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <iterator>
 
@@ -329,6 +330,143 @@ INSTANTIATE_TEST_SUITE_P(Browsers, WebMail, ::testing::Values(Kind::chromium, Ki
                          [](const auto& info) {
                              return info.param == Kind::chromium ? "Chromium" : "Firefox";
                          });
+
+// A web mail's site, three pages of one origin (one renderer in Chromium) as a person goes
+// through them: a draft kept from page a's editor (or none), "pass eekret" typed in page b's
+// password field (the field holds it whole; no Composer opens, no draft takes any of it), the
+// Composer opened over page c's input all selected and its text committed there (once, and the
+// next Composer opens empty), then Quick Fix there, on that input's own text.
+class SitePages : public ComposerScenarios,
+                  public ::testing::WithParamInterface<std::tuple<Kind, bool>> {
+  protected:
+    // The Composer's text, whether or not the correction made its first letter a capital.
+    bool composerHolds(std::u16string text) {
+        auto capital = text;
+        capital[0] = static_cast<char16_t>(std::toupper(capital[0]));
+        return waitUntil([&] {
+            const auto now = desktop.value(desktop.focusedOf(programPid()));
+            return now == text || now == capital;
+        });
+    }
+};
+
+TEST_P(SitePages, EachPageItsOwnField) {
+    ASSERT_TRUE(openLog(program));  // (it keeps what it is shown from now on)
+    const auto [kind, kept] = GetParam();
+    auto& browser = DesktopApplication::get(kind);
+    ASSERT_TRUE(browser.ready());
+    {
+        SCOPED_TRACE("page a's editor");
+        ASSERT_TRUE(browser.open('a'));
+        const auto mail = browser.focus(QStringLiteral("mail"));
+        ASSERT_TRUE(mail);
+        if (kept) {
+            // (the caret at the end of the list's second item)
+            const auto end = static_cast<std::int64_t>(desktop.value(mail).size());
+            ASSERT_TRUE(desktop.seams.accessibility
+                            ->setAttribute(mail, ax::selectedTextRange,
+                                           platform::AttributeValue(Utf16Range{end, 0}))
+                            .ok());
+            ASSERT_TRUE(openComposer());
+            ASSERT_TRUE(keyboard.type(u"draft words"));
+            EXPECT_TRUE(composerHolds(u"draft words"));
+            ASSERT_TRUE(keyboard.waitForRelease());
+            ASSERT_TRUE(keyboard.tap("Escape"));
+            ASSERT_TRUE(composerClosedInto(browser.pid()));
+        }
+    }
+    {
+        SCOPED_TRACE("page b's password field");
+        ASSERT_TRUE(browser.open('b'));
+        ASSERT_TRUE(browser.focus(QStringLiteral("password")));
+        ASSERT_TRUE(keyboard.type(u"pass eekret"));
+        ASSERT_TRUE(keyboard.waitForRelease());
+        EXPECT_TRUE(waitUntil([&] { return browser.windowTitle().startsWith("page b 11"); }))
+            << browser.windowTitle().toStdString();
+        pause(1s);
+        EXPECT_FALSE(desktop.focusedOf(programPid())) << "a Composer opened";
+        EXPECT_TRUE(browser.windowTitle().startsWith("page b 11"))
+            << browser.windowTitle().toStdString();
+    }
+    const std::u16string committed = u"hello there";
+    {
+        SCOPED_TRACE("page c's input");
+        ASSERT_TRUE(browser.open('c'));
+        const auto line =
+            browser.prepare(u"We will see", Utf16Range{11, 0}, QStringLiteral("line"));
+        ASSERT_TRUE(line);
+        // The draft as it was kept, nothing of the password in it.
+        ASSERT_TRUE(openComposer());
+        EXPECT_TRUE(composerHolds(kept ? u"draft words" : u""))
+            << text::toUtf8(desktop.value(desktop.focusedOf(programPid())));
+        ASSERT_TRUE(keyboard.tap("Escape"));
+        ASSERT_TRUE(composerClosedInto(browser.pid()));
+        // All of it selected, then the Composer over it: it holds the selection (a draft gives
+        // way to a selection).
+        ASSERT_TRUE(keyboard.chord("Control_L+a"));
+        ASSERT_TRUE(waitUntil([&] {
+            return platform::textAttribute(*desktop.seams.accessibility, line, ax::selectedText) ==
+                   u"We will see";
+        }));
+        ASSERT_TRUE(openComposer());
+        EXPECT_TRUE(composerHolds(u"We will see"));
+        ASSERT_TRUE(keyboard.chord("Control_L+a"));
+        ASSERT_TRUE(keyboard.type(committed));
+        EXPECT_TRUE(composerHolds(committed));
+        // (as the Composer holds it: its first letter may have become a capital; the editor's
+        // zero-width mark before it is no text)
+        auto sent = desktop.value(desktop.focusedOf(programPid()));
+        std::erase(sent, u'\u200B');
+        ASSERT_TRUE(keyboard.waitForRelease());
+        ASSERT_TRUE(keyboard.tap("Return"));
+        ASSERT_TRUE(composerClosedInto(browser.pid()));
+        // (Chromium's accessible text of the input begins with a zero-width space once it
+        // holds text; the page itself says how many characters it holds)
+        const auto held = [&] {
+            auto text = desktop.value(line);
+            std::erase(text, u'\u200B');
+            return text;
+        };
+        const QString title = QStringLiteral("page c %1").arg(sent.size());
+        EXPECT_TRUE(waitUntil([&] { return held() == sent && browser.windowTitle().startsWith(title); }))
+            << text::toUtf8(desktop.value(line)) << " " << browser.windowTitle().toStdString();
+        ASSERT_TRUE(openComposer());
+        EXPECT_TRUE(composerHolds(u"")) << "the next Composer holds nothing";
+        ASSERT_TRUE(keyboard.tap("Escape"));
+        ASSERT_TRUE(composerClosedInto(browser.pid()));
+        EXPECT_EQ(held(), sent) << "pasted once";
+        EXPECT_TRUE(browser.windowTitle().startsWith(title)) << browser.windowTitle().toStdString();
+    }
+    {
+        SCOPED_TRACE("Quick Fix on page c");
+        const auto line = browser.prepare(u"I recieve the mail", Utf16Range{18, 0},
+                                          QStringLiteral("line"));
+        ASSERT_TRUE(line);
+        ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+        EXPECT_TRUE(
+            waitUntil([&] { return desktop.value(line) == u"I receive the mail"; }, kSettle))
+            << text::toUtf8(desktop.value(line)) << "\n"
+            << program.errors().toStdString();
+        // (a person's next trigger comes once the Quick Fix has ended)
+        pause(2s);
+    }
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=committed method=paste"), 1u) << log;
+    EXPECT_EQ(occurrences(log, "commit_failed"), 0u) << log;
+    EXPECT_EQ(occurrences(log, "state=reopened"), kept ? 1u : 0u) << log;
+    EXPECT_EQ(occurrences(log, "state=opened trigger=double-tap"), 0u) << log;
+    EXPECT_EQ(occurrences(log, "state=quick_fix_committed"), 1u) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Browsers, SitePages,
+    ::testing::Combine(::testing::Values(Kind::chromiumOnSite, Kind::firefoxOnSite),
+                       ::testing::Bool()),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param) == Kind::chromiumOnSite ? "Chromium"
+                                                                            : "Firefox") +
+               (std::get<1>(info.param) ? "WithAKeptDraft" : "WithNoDraft");
+    });
 
 }  // namespace
 }  // namespace ravlin::testing

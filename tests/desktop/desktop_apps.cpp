@@ -654,7 +654,8 @@ document.addEventListener('keydown', (event) => {
 constexpr const char* pageC = R"(<!doctype html>
 <html><head><meta charset="utf-8"><title>page c</title></head>
 <body style="font: 16px sans-serif">
-<p><input aria-label="line" type="text" size="60"></p>
+<p><input aria-label="line" type="text" size="60"
+    oninput="document.title = 'page c ' + this.value.length"></p>
 <script>
 document.addEventListener('keydown', (event) => {
   const to = {F2: '/a', F3: '/b', F4: '/c'}[event.key];

@@ -118,7 +118,7 @@ class DesktopApplication {
 // "/a" ("page a"): a web mail's editor "mail", a paragraph and a list of two items;
 // "/b" ("page b"): a sign-in form, its "password" field (the title then says "page b N", N the
 // number of characters it holds);
-// "/c" ("page c"): a text input "line", empty.
+// "/c" ("page c"): a text input "line", empty (the title then says "page c N" as on page b).
 class OneSite {
   public:
     static OneSite& get();
