@@ -21,6 +21,17 @@ std::string textAskedAbout(const std::string& input) {
     return heading == std::string::npos ? input : input.substr(heading + kTextHeading.size());
 }
 
+// The context sent with the text, if any.
+std::string contextSent(const std::string& input) {
+    constexpr std::string_view kContextHeading =
+        "Context for meaning only. Do not correct, rewrite, or return this context:\n";
+    const auto heading = input.rfind(kTextHeading);
+    if (heading == std::string::npos || !input.starts_with(kContextHeading)) {
+        return {};
+    }
+    return input.substr(kContextHeading.size(), heading - kContextHeading.size());
+}
+
 std::vector<std::string> pieces(const std::string& text, std::size_t count) {
     std::vector<std::string> parts;
     const std::size_t size = std::max<std::size_t>(1, (text.size() + count - 1) / count);
@@ -68,6 +79,11 @@ void CorrectionService::setPreamble(std::string preamble) {
     preamble_ = std::move(preamble);
 }
 
+void CorrectionService::setAnswersWithTheContext(bool withContext) {
+    const std::lock_guard lock(mutex_);
+    withContext_ = withContext;
+}
+
 std::vector<std::string> CorrectionService::hostedTexts() const {
     std::vector<std::string> texts;
     for (const auto& request : server_.requests()) {
@@ -109,8 +125,10 @@ ScriptedReply CorrectionService::reply(const RecordedRequest& request) const {
     std::size_t count;
     std::chrono::milliseconds gap;
     std::string preamble;
+    bool withContext = false;
     {
         const std::lock_guard lock(mutex_);
+        withContext = withContext_;
         behaviour = behaviour_;
         delay = delay_;
         count = pieces_;
@@ -138,8 +156,16 @@ ScriptedReply CorrectionService::reply(const RecordedRequest& request) const {
     }
     const bool hosted = request.target.ends_with("/ravlin-cloud");
     const std::string input = body["input"].get<std::string>();
-    const std::string answer = hosted ? preamble + corrected(textAskedAbout(input))
-                                      : corrected(input);
+    std::string answer = hosted ? preamble + corrected(textAskedAbout(input)) : corrected(input);
+    if (const std::string context = contextSent(input);
+        hosted && withContext && !context.empty()) {
+        std::string text = corrected(textAskedAbout(input));
+        text.erase(0, std::min(text.size(), text.find_first_not_of(' ')));
+        if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') {
+            text[0] = static_cast<char>(text[0] - 'a' + 'A');
+        }
+        answer = preamble + corrected(context) + " " + text;
+    }
     ScriptedReply reply = hosted ? ScriptedReply::eventStream()
                                  : ScriptedReply(200).header("Content-Type", "application/json");
     reply.pause(delay);

@@ -42,6 +42,10 @@ class CorrectionService {
     void setPacing(std::size_t pieces, std::chrono::milliseconds gap);
     // What the hosted answer says before the corrected text, as a chatty model does.
     void setPreamble(std::string preamble);
+    // The hosted answer to a text sent with context starts as a sentence, as models answer a
+    // text that starts mid-sentence: the context, corrected, in front of the text, whose first
+    // letter becomes a capital.
+    void setAnswersWithTheContext(bool withContext);
     // The text each correction request to the hosted service asked about, in order.
     [[nodiscard]] std::vector<std::string> hostedTexts() const;
 
@@ -69,6 +73,7 @@ class CorrectionService {
     std::size_t pieces_ = 3;
     std::chrono::milliseconds gap_{40};
     std::string preamble_;
+    bool withContext_ = false;
     LoopbackHttpServer server_;  // last: its thread stops before the state above goes
 };
 

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "scenarios.h"
@@ -239,6 +240,35 @@ TEST_F(PolishScenarios, APauseAtACommaStartsNoSentence) {
     commitExpecting(polished);
     const std::string log = sessionLog(program);
     EXPECT_EQ(occurrences(log, "state=scheduled boundary=soft-punctuation"), 1u) << log;
+}
+
+// A person writes "when ur done," and stops for 2.5 s: the opening goes out alone, and comes
+// back as it was. The rest, typed on at a person's speed, goes out with the opening as context;
+// the service answers it as a sentence of its own, the context corrected in front and a capital
+// after the comma. Neither lands: the Composer never shows the opening twice nor the capital,
+// and the sentence reads as one.
+TEST_F(PolishScenarios, TheRestAfterAPauseAtACommaLandsOnceWithoutACapital) {
+    service.replace("ill take", "I'll take");
+    service.setAnswersWithTheContext(true);
+    openOverEmptyArea();
+    ASSERT_TRUE(keyboard.type(u"when ur done,"));
+    ASSERT_TRUE(waitUntil([&] { return service.hostedTexts().size() == 1; }, kSettle));
+    std::this_thread::sleep_for(2500ms);  // the person thinks
+    // The service learns to spell the opening only now: it has kept it as typed.
+    service.replace("ur done", "you're done");
+    constexpr std::u16string_view kRest = u" send it over and ill take a look.";
+    for (std::size_t at = 0; at < kRest.size(); ++at) {
+        ASSERT_TRUE(keyboard.type(kRest.substr(at, 1)));
+        const std::u16string shown = composerText();
+        EXPECT_EQ(shown.find(u"you're done"), std::u16string::npos) << text::toUtf8(shown);
+        EXPECT_EQ(shown.find(u"Send"), std::u16string::npos) << text::toUtf8(shown);
+    }
+    const std::u16string polished = u"When ur done, send it over and I'll take a look.";
+    EXPECT_TRUE(waitUntil([&] { return composerText() == polished; }, kSettle))
+        << text::toUtf8(composerText());
+    commitExpecting(polished);
+    EXPECT_EQ(requestsAbout("ur done"), 1u);
+    EXPECT_EQ(requestsAbout("take a look"), 1u);
 }
 
 // An answer that chats before the text ("Sure! Here's the corrected text: ...") is cleaned
