@@ -11,6 +11,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/support/dialog_keys.h"
+
 namespace ravlin {
 namespace {
 
@@ -61,6 +63,7 @@ QNViewLogWindow::QNViewLogWindow() {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(text_);
     layout->addLayout(buttons);
+    answerDialogKeys(*this, exportButton_);
 }
 
 QNViewLogWindow::~QNViewLogWindow() = default;

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/support/dialog_keys.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {
@@ -99,11 +100,12 @@ QNViewCustomPromptEditor::QNViewCustomPromptEditor(QNStoreCustomCorrectionPrompt
                        : QStringLiteral("Custom Online Prompt"));
     resize(600, 480);
     editor_ = new QPlainTextEdit(this);
+    // Tab moves on to "Done", as in any other field of a window.
+    editor_->setTabChangesFocus(true);
     note_ = new QLabel(this);
     note_->setObjectName(QStringLiteral("limitNote"));
     note_->setWordWrap(true);
     done_ = new QPushButton(QStringLiteral("Done"), this);
-    done_->setAutoDefault(false);
     connect(done_, &QPushButton::clicked, this, &QWidget::close);
 
     auto* bottom = new QHBoxLayout;
@@ -116,15 +118,7 @@ QNViewCustomPromptEditor::QNViewCustomPromptEditor(QNStoreCustomCorrectionPrompt
     layout->addWidget(editor_, 1);
     layout->addLayout(bottom);
     connect(editor_, &QPlainTextEdit::textChanged, this, [this] { textChanged(); });
-}
-
-void QNViewCustomPromptEditor::keyPressEvent(QKeyEvent* event) {
-    // The text field leaves Escape to its window, as a dialog's fields do.
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        close();
-        return;
-    }
-    QWidget::keyPressEvent(event);
+    answerDialogKeys(*this, done_);
 }
 
 QString QNViewCustomPromptEditor::limitNote() const {

@@ -60,9 +60,6 @@ class QNViewCustomPromptEditor final : public QWidget {
     [[nodiscard]] QString limitNote() const;
     [[nodiscard]] QPushButton* doneButton() const { return done_; }
 
-  protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
   private:
     void textChanged();
     void showCount(bool cut);

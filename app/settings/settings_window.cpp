@@ -20,6 +20,7 @@
 #include "app/settings/settings_view.h"
 #include "app/shell/coordinator.h"
 #include "app/shell/recorders/recorder_symbols.h"
+#include "app/support/dialog_keys.h"
 #include "app/support/start_up_activation.h"
 
 namespace ravlin {
@@ -31,6 +32,7 @@ QNWindowSettings::QNWindowSettings(QWidget* parent)
                           Qt::WindowCloseButtonHint) {
     setWindowTitle(desktopText("Settings"));
     setObjectName(QStringLiteral("settings.window"));
+    answerDialogKeys(*this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);

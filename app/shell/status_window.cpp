@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <utility>
 
+#include "app/support/dialog_keys.h"
 #include "app/support/start_up_activation.h"
 
 namespace ravlin {
@@ -75,6 +76,8 @@ StatusWindow::StatusWindow(const QString& notice, QWidget* parent)
     layout->addLayout(top);
     layout->addSpacing(8);
     layout->addLayout(buttons);
+    // Closing it is no answer to Escape: it is how a person finds the way to quit.
+    answerDialogKeys(*this, nullptr, false);
     setFixedWidth(420);
 }
 

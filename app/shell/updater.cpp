@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "app/support/desktop_wording.h"
+#include "app/support/dialog_keys.h"
 #include "core/text/unicode.h"
 
 namespace ravlin {
@@ -101,7 +102,6 @@ QNWindowUpdateResult::QNWindowUpdateResult(std::shared_ptr<platform::Workspace> 
     message_->setTextFormat(Qt::PlainText);
     openButton_ = new QPushButton(wording("Open Release Page"));
     closeButton_ = new QPushButton(wording("OK"));
-    closeButton_->setDefault(true);
     connect(closeButton_, &QPushButton::clicked, this, &QWidget::close);
     connect(openButton_, &QPushButton::clicked, this, [this] {
         if (workspace_->openURL(link_)) {
@@ -121,6 +121,7 @@ QNWindowUpdateResult::QNWindowUpdateResult(std::shared_ptr<platform::Workspace> 
     layout->addWidget(message_);
     layout->addSpacing(6);
     layout->addLayout(buttons);
+    answerDialogKeys(*this, closeButton_);
     setFixedWidth(380);
 }
 

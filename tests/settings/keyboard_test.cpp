@@ -5,12 +5,23 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
 #include <functional>
 
+#include "app/log/log_window.h"
+#include "app/preferences/custom_prompt_window.h"
+#include "app/settings/pane_shortcuts.h"
+#include "app/shell/recorders/double_tap_recorder.h"
+#include "app/shell/recorders/hot_key_recorder.h"
+#include "app/shell/status_window.h"
+#include "app/shell/updater.h"
 #include "tests/settings/settings_fixture.h"
 
 namespace ravlin {
@@ -51,6 +62,51 @@ class WindowKeys : public testing::SettingsFixture {
         return stops;
     }
     [[nodiscard]] Pane shown() const { return controller.windowState()->selectedPane.get(); }
+    // The key pressed where `focus` has the focus, its window active.
+    void keyAt(QWidget& focus, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QWidget* window = focus.window();
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        focus.setFocus(Qt::TabFocusReason);
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        press(*window, key, modifiers);
+    }
+    // The settings window with the real Correction pane.
+    std::unique_ptr<QNControllerSettingsWindow> liveSettings() {
+        auto live = std::make_unique<QNControllerSettingsWindow>(
+            [this](std::shared_ptr<QNStoreSettingsWindow> state,
+                   std::function<void(QSize)> onSize) {
+                return new QNViewSettings(std::move(state),
+                                          QNModelSettingsDependencies::live(coordinator),
+                                          std::nullopt, std::move(onSize));
+            },
+            QNControllerSettingsWindow::Activation{});
+        live->setAnimationsEnabled(false);
+        return live;
+    }
+    [[nodiscard]] QNPaneShortcuts& shortcuts() const { return *view().shortcutsPane(); }
+    [[nodiscard]] std::optional<QNModeKeyCapture> capturing() const {
+        return view().activeKeyCapture.get();
+    }
+    // The windows besides Settings, made as the program makes them.
+    std::unique_ptr<QNViewLogWindow> logWindow() {
+        auto window = std::make_unique<QNViewLogWindow>();
+        window->attach(coordinator->logger, coordinator->environment().seams.pasteboard);
+        coordinator->logger->log(QNKindLog::error, "a line to export");
+        return window;
+    }
+    QPointer<QNWindowUpdateResult> updateWindow() {
+        auto* window = new QNWindowUpdateResult(coordinator->environment().seams.workspace);
+        window->present({.kind = QNUpdateCheckResult::Kind::upToDate, .ourVersion = "1.0"});
+        return window;
+    }
+    std::unique_ptr<QNViewCustomPromptEditor> promptEditor() {
+        auto editor =
+            std::make_unique<QNViewCustomPromptEditor>(QNStoreCustomCorrectionPrompt::Slot::local);
+        editor->attach(coordinator->stores->customCorrectionPrompt, {});
+        return editor;
+    }
 };
 
 TEST_F(WindowKeys, TheKeysOfAWindowWithPagesCycleThePanes) {
@@ -146,6 +202,118 @@ TEST_F(WindowKeys, APaneButtonsAccessibleActionShowsItsPane) {
             EXPECT_EQ(readsChecked(pane), pane == step.after) << rawValue(pane);
         }
     }
+}
+
+// Return presses the button that has the focus (the recorders start on it, and on Space), else
+// the window's default; Tab reaches every control on its way.
+TEST_F(WindowKeys, ReturnPressesTheFocusedButtonElseTheDefaultOne) {
+    const auto log = logWindow();
+    QMenu menu;
+    menu.addAction(QStringLiteral("Settings…"));
+    bool menuSeen = false;
+    StatusWindow running(QString{});
+    running.setMenu(&menu);
+    const auto editor = promptEditor();
+    const struct {
+        const char* what;
+        std::function<void()> act;
+        std::function<bool()> done;
+    } cases[] = {
+        {"a pane button",
+         [&] { keyAt(*paneButton(Pane::about), Qt::Key_Return); },
+         [&] { return shown() == Pane::about; }},
+        {"the Composer's recorder",
+         [&] {
+             show(Pane::hotKeys);
+             keyAt(*shortcuts().hotKeyRecorder()->field(), Qt::Key_Return);
+         },
+         [&] { return capturing() == QNModeKeyCapture::hotKey; }},
+        {"the Quick Fix recorder, by Space",
+         [&] {
+             view().activeKeyCapture.set(std::nullopt);
+             keyAt(*shortcuts().quickFixRecorder(), Qt::Key_Space);
+         },
+         [&] { return capturing() == QNModeKeyCapture::quickFix; }},
+        {"a Reset button, reached by Tab",
+         [&] {
+             view().activeKeyCapture.set(std::nullopt);
+             ASSERT_TRUE(coordinator->updateHotKey({12, 0x100}));
+             settle();
+             const auto stops = tabStops(*controller.window());
+             for (QWidget* control : std::initializer_list<QWidget*>{
+                      shortcuts().hotKeyRecorder()->field(), shortcuts().hotKeyResetButton()}) {
+                 EXPECT_NE(std::ranges::find(stops, control), stops.end());
+             }
+             keyAt(*shortcuts().hotKeyResetButton(), Qt::Key_Return);
+         },
+         [&] { return hotKeyStore().config().get().keyCode == 14; }},
+        {"Export", [&] { keyAt(*log->exportButton(), Qt::Key_Return); },
+         [&] { return !log->exportStatus().isEmpty(); }},
+        {"Export as the default, from the log's text",
+         [&] {
+             log->attach(coordinator->logger, coordinator->environment().seams.pasteboard);
+             keyAt(*log->findChild<QPlainTextEdit*>(), Qt::Key_Return);
+         },
+         [&] { return !log->exportStatus().isEmpty(); }},
+        {"the running window's Menu",
+         [&] {
+             // The menu runs its own loop while it is open: it is seen there, then closed.
+             QTimer watch;
+             QObject::connect(&watch, &QTimer::timeout, &menu, [&] {
+                 if (menu.isVisible()) {
+                     menuSeen = true;
+                     menu.close();
+                 }
+             });
+             watch.start(10);
+             keyAt(*running.menuButton(), Qt::Key_Return);
+         },
+         [&] { return menuSeen; }},
+        {"Done, reached by Tab from the prompt",
+         [&] {
+             keyAt(*editor->editor(), Qt::Key_Tab);
+             EXPECT_EQ(QApplication::focusWidget(), editor->doneButton());
+             EXPECT_FALSE(editor->editor()->toPlainText().contains(QLatin1Char('\t')));
+             press(*editor, Qt::Key_Return);
+         },
+         [&] { return !editor->isVisible(); }},
+    };
+    show();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.act();
+        EXPECT_TRUE(QTest::qWaitFor(c.done));
+    }
+}
+
+TEST_F(WindowKeys, EscapeClosesEachWindowButTheRunningOne) {
+    const auto log = logWindow();
+    const auto update = updateWindow();
+    const auto editor = promptEditor();
+    StatusWindow running(QString{});
+    show(Pane::hotKeys);
+    const struct {
+        const char* window;
+        QPointer<QWidget> focus;  // Software Update goes once closed
+        bool closes;
+    } cases[] = {
+        {"Settings", shortcuts().hotKeyRecorder()->field(), true},
+        {"Session Log", log->findChild<QPlainTextEdit*>(), true},
+        {"Software Update", update->closeButton(), true},
+        {"prompt editor", editor->editor(), true},
+        {"running window", running.findChild<QPushButton*>(QStringLiteral("quit")), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.window);
+        ASSERT_NE(c.focus, nullptr);
+        keyAt(*c.focus, Qt::Key_Escape);
+        if (c.closes) {
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !c.focus || !c.focus->isVisible(); }));
+        } else {
+            EXPECT_TRUE(c.focus->window()->isVisible());
+        }
+    }
+    delete update.data();
 }
 
 }  // namespace

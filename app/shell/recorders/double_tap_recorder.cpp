@@ -77,11 +77,16 @@ QNViewDoubleTapKeyRecorder::QNViewDoubleTapKeyRecorder(std::uint32_t keyCode, bo
       onCapture_(std::move(onCapture)),
       context_(std::move(context)) {
     setAttribute(Qt::WA_Hover);
-    setFocusPolicy(Qt::StrongFocus);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(4);
-    row_ = new QWidget(this);
+    row_ = new QNRecorderField(this);
+    setFocusProxy(row_);
+    connect(row_, &QAbstractButton::clicked, this, [this] {
+        if (onRecordingChange_) {
+            onRecordingChange_(!isRecording_);
+        }
+    });
     row_->setCursor(Qt::PointingHandCursor);
     row_->setMinimumWidth(140);
     row_->installEventFilter(this);

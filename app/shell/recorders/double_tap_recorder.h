@@ -99,7 +99,7 @@ class QNViewDoubleTapKeyRecorder final : public QWidget {
     bool appeared_ = false;
     std::optional<std::string> refusal_;
     // The field (painted, clicked) and the refusal under it.
-    QWidget* row_ = nullptr;
+    QNRecorderField* row_ = nullptr;
     QLabel* message_ = nullptr;
     QNViewDoubleTapKeyDisplay* display_ = nullptr;
     QWidget* prompt_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -33,6 +34,44 @@ QColor secondaryColor(const QWidget& widget) {
 
 }  // namespace
 
+QNRecorderField::QNRecorderField(QWidget* parent) : QAbstractButton(parent) {
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void QNRecorderField::paintEvent(QPaintEvent* /*event*/) {}
+
+void QNRecorderField::keyPressEvent(QKeyEvent* event) {
+    // Return presses the field as Space does (QAbstractButton answers Space alone).
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!event->isAutoRepeat()) {
+            setDown(true);
+        }
+        event->accept();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
+}
+
+void QNRecorderField::keyReleaseEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && !event->isAutoRepeat() && isDown()) {
+        setDown(false);
+        click();
+        event->accept();
+        return;
+    }
+    QAbstractButton::keyReleaseEvent(event);
+}
+
+void QNRecorderField::mousePressEvent(QMouseEvent* event) {
+    event->ignore();
+}
+
+void QNRecorderField::mouseReleaseEvent(QMouseEvent* event) {
+    event->ignore();
+}
+
 void paintRecorderField(QWidget& widget, bool recording, bool hover) {
     QPainter painter(&widget);
     painter.setRenderHint(QPainter::Antialiasing);
@@ -44,17 +83,20 @@ void paintRecorderField(QWidget& widget, bool recording, bool hover) {
     painter.fillPath(path, fill);
     QColor border = recording ? QColor(Qt::red) : secondaryColor(widget);
     border.setAlphaF(recording ? 0.6F : 0.3F);
-    painter.setPen(QPen(border, 1));
+    // The keyboard's focus shows as the field's border in the accent colour.
+    if (widget.hasFocus()) {
+        border = widget.palette().color(QPalette::Highlight);
+    }
+    painter.setPen(QPen(border, widget.hasFocus() ? 2 : 1));
     painter.drawPath(path);
 }
 
 // The field: symbol and label over the rounded background; a click asks to toggle recording.
-class QNViewHotKeyRecorder::Field final : public QWidget {
+class QNViewHotKeyRecorder::Field final : public QNRecorderField {
   public:
-    explicit Field(QNViewHotKeyRecorder& owner) : QWidget(&owner), owner_(owner) {
+    explicit Field(QNViewHotKeyRecorder& owner) : QNRecorderField(&owner), owner_(owner) {
         setAttribute(Qt::WA_Hover);
         setCursor(Qt::PointingHandCursor);
-        setFocusPolicy(Qt::StrongFocus);
     }
 
     QSize sizeHint() const override { return minimumSizeHint(); }
@@ -89,8 +131,8 @@ class QNViewHotKeyRecorder::Field final : public QWidget {
             painter.fontMetrics().elidedText(owner_.labelText(), Qt::ElideRight, textRect.width()));
     }
     void mousePressEvent(QMouseEvent* event) override {
-        if (event->button() == Qt::LeftButton && owner_.onRecordingChange_) {
-            owner_.onRecordingChange_(!owner_.isRecording_);
+        if (event->button() == Qt::LeftButton) {
+            click();
         }
     }
     void enterEvent(QEnterEvent*) override {
@@ -121,6 +163,11 @@ QNViewHotKeyRecorder::QNViewHotKeyRecorder(
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
     field_ = new Field(*this);
+    connect(field_, &QAbstractButton::clicked, this, [this] {
+        if (onRecordingChange_) {
+            onRecordingChange_(!isRecording_);
+        }
+    });
     field_->setAccessibleDescription(localized("Shortcut"));
     auto* fieldLayout = new QHBoxLayout(field_);
     fieldLayout->setContentsMargins(0, 0, 10, 0);

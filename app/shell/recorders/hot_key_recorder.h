@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include <QAbstractButton>
 #include <QWidget>
 
 #include "app/preferences/hot_key.h"
@@ -29,6 +30,21 @@ struct QNRecorderContext {
     std::shared_ptr<Executor> executor;
     std::shared_ptr<QNLocalKeyMonitor> localMonitor;
     std::function<void()> beep;  // QApplication::beep when empty
+};
+
+// A recorder's field as the keyboard and assistive technology meet it: a button. Space or
+// Return where it has the focus, or a screen reader's press, clicks it, and its owner starts or
+// stops recording; the owner draws it and answers the mouse itself.
+class QNRecorderField : public QAbstractButton {
+  public:
+    explicit QNRecorderField(QWidget* parent);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 };
 
 // The field's rounded background and border, shared by both recorders.
