@@ -50,6 +50,7 @@ QNViewLogWindow::QNViewLogWindow() {
     resize(760, 520);
     text_ = new QPlainTextEdit(this);
     text_->setReadOnly(true);
+    text_->setAccessibleName(QStringLiteral("Session log"));
     text_->setLineWrapMode(QPlainTextEdit::NoWrap);
     text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     exportButton_ = new QPushButton(QStringLiteral("Export"), this);

@@ -100,6 +100,7 @@ QNViewCustomPromptEditor::QNViewCustomPromptEditor(QNStoreCustomCorrectionPrompt
                        : QStringLiteral("Custom Online Prompt"));
     resize(600, 480);
     editor_ = new QPlainTextEdit(this);
+    editor_->setAccessibleName(QStringLiteral("Prompt"));
     // Tab moves on to "Done", as in any other field of a window.
     editor_->setTabChangesFocus(true);
     note_ = new QLabel(this);

@@ -122,6 +122,7 @@ void addPromptRow(QFormLayout& form,
                      [controller, slot](bool on) { controller->setCustomPromptEnabled(on, slot); });
     auto* edit = new QPushButton(desktopButtonText("Edit…"));
     edit->setObjectName(QStringLiteral("settings.correction.customPrompt.%1.edit").arg(name));
+    edit->setAccessibleName(desktopText(local ? "Edit local prompt…" : "Edit online prompt…"));
     QFont small = edit->font();
     small.setPointSizeF(small.pointSizeF() * 0.9);
     edit->setFont(small);

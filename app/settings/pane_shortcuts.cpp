@@ -39,7 +39,8 @@ QLabel* symbolLabel(std::string_view symbol, QNSettingsTextStyle style, int size
     return label;
 }
 
-QToolButton* makeResetButton() {
+// Named for the shortcut it resets: "Reset Composer shortcut".
+QToolButton* makeResetButton(const char* name) {
     auto* button = new QToolButton;
     button->setAutoRaise(true);
     button->setIcon(symbolIcon("arrow.counterclockwise",
@@ -48,8 +49,8 @@ QToolButton* makeResetButton() {
     button->setIconSize(QSize(QNPaneShortcuts::resetButtonSize, QNPaneShortcuts::resetButtonSize));
     button->setFixedSize(QNPaneShortcuts::resetButtonSize, QNPaneShortcuts::resetButtonSize);
     button->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0; }"));
-    button->setToolTip(desktopText("Reset"));
-    button->setAccessibleName(desktopText("Reset"));
+    button->setToolTip(desktopText(name));
+    button->setAccessibleName(desktopText(name));
     return button;
 }
 
@@ -194,13 +195,14 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
             },
             [this] { clearHotKey(); }, context);
         hotKeyRecorder_->setObjectName(QStringLiteral("settings.hotkeys.recorder"));
+        hotKeyRecorder_->setName(desktopText("Composer shortcut"));
         row->addWidget(hotKeyRecorder_);
     } else {
         QWidget* slot = nullptr;
         row->addWidget(previewText(slot));
         hotKeyText_ = static_cast<QLabel*>(slot);
     }
-    hotKeyReset_ = makeResetButton();
+    hotKeyReset_ = makeResetButton("Reset Composer shortcut");
     row->addWidget(hotKeyReset_);
     hotKeyError_ = makeFootnote({}, QNSettingsTextStyle::red);
     composer->addRow(hotKeyError_);
@@ -247,13 +249,14 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
             false, false, [this](bool recording) { doubleTapRecordingChanged(recording); },
             [this](std::uint32_t keyCode) { captureDoubleTapKey(keyCode); }, context);
         doubleTapRecorder_->setObjectName(QStringLiteral("settings.hotkeys.doubleTapRecorder"));
+        doubleTapRecorder_->setName(desktopText("Double-tap key"));
         doubleTapRow->addWidget(doubleTapRecorder_);
     } else {
         QWidget* slot = nullptr;
         doubleTapRow->addWidget(previewText(slot));
         doubleTapText_ = static_cast<QLabel*>(slot);
     }
-    doubleTapReset_ = makeResetButton();
+    doubleTapReset_ = makeResetButton("Reset double-tap key");
     doubleTapRow->addWidget(doubleTapReset_);
     doubleTap->setFooter(makeFootnote(
         desktopText("Type the key twice in a row at the start of a line or after a space. Avoids "
@@ -267,7 +270,7 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
     auto* quickFixRow = quickFixSection_->addHBoxRow();
     quickFixRow->addWidget(new QLabel(desktopText("Quick Fix key")));
     quickFixRow->addStretch(1);
-    quickFixReset_ = makeResetButton();
+    quickFixReset_ = makeResetButton("Reset Quick Fix key");
     if (live) {
         quickFixSwitch_->setObjectName(QStringLiteral("settings.hotkeys.enableQuickFix"));
         quickFixRecorder_ = new QNViewDoubleTapKeyRecorder(
@@ -276,6 +279,7 @@ QNPaneShortcuts::QNPaneShortcuts(QNViewSettings& view, QNSettingsForm& form)
             false, true, [this](bool recording) { quickFixRecordingChanged(recording); },
             [this](std::uint32_t keyCode) { captureQuickFixKey(keyCode); }, context);
         quickFixRecorder_->setObjectName(QStringLiteral("settings.hotkeys.quickFixRecorder"));
+        quickFixRecorder_->setName(desktopText("Quick Fix key"));
         quickFixRow->addWidget(quickFixRecorder_);
     }
     quickFixRow->addWidget(quickFixReset_);

@@ -55,6 +55,7 @@ StatusWindow::StatusWindow(const QString& notice, QWidget* parent)
     auto* quit = new QPushButton(QStringLiteral("Quit"));
     quit->setObjectName(QStringLiteral("quit"));
     connect(quit, &QPushButton::clicked, this, &StatusWindow::quitRequested);
+    quit_ = quit;
     // The chord the window names, on every desktop (not every platform binds Quit to it).
     auto* shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
     connect(shortcut, &QShortcut::activated, this, &StatusWindow::quitRequested);
@@ -65,6 +66,7 @@ StatusWindow::StatusWindow(const QString& notice, QWidget* parent)
     buttons->addWidget(menuButton_);
     buttons->addStretch();
     buttons->addWidget(quit);
+    setTabOrder(menuButton_, quit);
 
     auto* top = new QHBoxLayout;
     top->setSpacing(16);
@@ -79,10 +81,22 @@ StatusWindow::StatusWindow(const QString& notice, QWidget* parent)
     // Closing it is no answer to Escape: it is how a person finds the way to quit.
     answerDialogKeys(*this, nullptr, false);
     setFixedWidth(420);
+    leaveQuitUnfocused();
+}
+
+void StatusWindow::leaveQuitUnfocused() {
+    // The window itself holds the focus, as it opens: a Space or Return typed into it quits
+    // nothing. Tab reaches Menu, then Quit.
+    if (focusWidget() == nullptr || focusWidget() == quit_) {
+        setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void StatusWindow::bringForward() {
     startUpActivation::clear(this);
+    if (!isVisible()) {
+        leaveQuitUnfocused();
+    }
     show();
     raise();
     activateWindow();

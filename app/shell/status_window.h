@@ -35,7 +35,10 @@ class StatusWindow final : public QWidget {
     void paintEvent(QPaintEvent* event) override;
 
   private:
+    void leaveQuitUnfocused();
+
     QPushButton* menuButton_ = nullptr;
+    QPushButton* quit_ = nullptr;
     bool drawn_ = false;
 };
 

@@ -192,7 +192,7 @@ TEST_F(OwnWindows, APromptEditLeavesTheSettingsWindowAsItWas) {
     pause(600ms);
     const auto before = windowTitled(QStringLiteral("Settings"));
     ASSERT_TRUE(before);
-    ASSERT_TRUE(clickElement(findInProgram(program.pid(), "push button", u"Edit…", kSettle)));
+    ASSERT_TRUE(clickElement(findInProgram(program.pid(), "push button", u"Edit local prompt…", kSettle)));
     const bool editorActive = waitUntil(
         [] { return activeWindowTitle().startsWith("Custom "); }, kSettle);
     screenshot(QStringLiteral("prompt-editor-opened"));
@@ -289,7 +289,7 @@ TEST_F(OwnWindows, ANineThousandCharacterPromptPastedIsWhatIsStored) {
     ASSERT_NO_FATAL_FAILURE(launch());
     copyElsewhere(pasted);
     ASSERT_TRUE(openSettings(u"Correction"));
-    ASSERT_TRUE(clickElement(findInProgram(program.pid(), "push button", u"Edit…", kSettle)));
+    ASSERT_TRUE(clickElement(findInProgram(program.pid(), "push button", u"Edit local prompt…", kSettle)));
     ASSERT_TRUE(waitUntil([] { return activeWindowTitle().startsWith("Custom "); }, kSettle));
     const bool local = activeWindowTitle().startsWith("Custom Local");
     ASSERT_TRUE(keyboard.chord("Control_L+v"));
@@ -317,7 +317,7 @@ TEST_F(OwnWindows, TheShortcutRecorderSaysWhyABareLetterIsRefused) {
         program.pid(),
         [&](platform::ElementRef element) {
             return platform::textAttribute(*desktop.seams.accessibility, element, ax::title)
-                       .value_or(u"") == u"Super+E";
+                       .value_or(u"") == u"Composer shortcut";
         },
         kSettle);
     ASSERT_TRUE(clickElement(field));

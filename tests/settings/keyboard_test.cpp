@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractSlider>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -14,6 +18,7 @@
 #include <QToolButton>
 
 #include <functional>
+#include <map>
 
 #include "app/log/log_window.h"
 #include "app/preferences/custom_prompt_window.h"
@@ -314,6 +319,104 @@ TEST_F(WindowKeys, EscapeClosesEachWindowButTheRunningOne) {
         }
     }
     delete update.data();
+}
+
+// What a screen reader calls each control a person can use in a window: buttons, fields, lists,
+// sliders and text areas shown there.
+std::map<QString, std::vector<const QWidget*>> controlsByName(const QWidget& window) {
+    std::map<QString, std::vector<const QWidget*>> named;
+    for (const QWidget* widget : window.findChildren<QWidget*>()) {
+        const bool control =
+            qobject_cast<const QAbstractButton*>(widget) != nullptr ||
+            qobject_cast<const QComboBox*>(widget) != nullptr ||
+            qobject_cast<const QLineEdit*>(widget) != nullptr ||
+            qobject_cast<const QPlainTextEdit*>(widget) != nullptr ||
+            (qobject_cast<const QAbstractSlider*>(widget) != nullptr &&
+             qobject_cast<const QScrollBar*>(widget) == nullptr);
+        if (!control || !widget->isVisibleTo(&window) ||
+            qobject_cast<const QLineEdit*>(widget->parentWidget()) != nullptr ||
+            qobject_cast<const QComboBox*>(widget->parentWidget()) != nullptr) {
+            continue;
+        }
+        QAccessibleInterface* read =
+            QAccessible::queryAccessibleInterface(const_cast<QWidget*>(widget));
+        named[read->text(QAccessible::Name)].push_back(widget);
+    }
+    return named;
+}
+
+TEST_F(WindowKeys, EveryControlHasANameOfItsOwn) {
+    coordinator->stores->correctionModelMode->setMode(QNCorrectionModelMode::online);
+    coordinator->stores->bringYourOwnKey->setEnabled(true);
+    const auto live = liveSettings();
+    const auto log = logWindow();
+    const auto editor = promptEditor();
+    QMenu menu;
+    StatusWindow running(QString{});
+    running.setMenu(&menu);
+    const auto update = updateWindow();
+    const struct {
+        const char* window;
+        std::function<QWidget&()> open;
+        std::vector<const char*> names;  // some of those it must read
+    } cases[] = {
+        {"Settings: General", [&]() -> QWidget& { live->show(Pane::general); return *live->window(); },
+         {"General", "Correction", "Shortcuts", "About"}},
+        {"Settings: Correction",
+         [&]() -> QWidget& { live->show(Pane::correction); return *live->window(); },
+         {"Edit local prompt…", "Edit online prompt…"}},
+        {"Settings: Shortcuts",
+         [&]() -> QWidget& { live->show(Pane::hotKeys); return *live->window(); },
+         {"Composer shortcut", "Double-tap key", "Quick Fix key", "Reset Composer shortcut",
+          "Reset double-tap key", "Reset Quick Fix key"}},
+        {"Settings: About", [&]() -> QWidget& { live->show(Pane::about); return *live->window(); },
+         {}},
+        {"Session Log", [&]() -> QWidget& { return *log; }, {"Session log", "Export"}},
+        {"prompt editor", [&]() -> QWidget& { return *editor; }, {"Prompt", "Done"}},
+        {"running window", [&]() -> QWidget& { return running; }, {"Menu", "Quit"}},
+        {"Software Update", [&]() -> QWidget& { return *update; }, {"OK"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.window);
+        QWidget& window = c.open();
+        window.show();
+        settle();
+        const auto named = controlsByName(window);
+        for (const auto& [name, controls] : named) {
+            EXPECT_FALSE(name.trimmed().isEmpty())
+                << controls.front()->metaObject()->className() << " "
+                << controls.front()->objectName().toStdString();
+            EXPECT_EQ(controls.size(), 1U) << name.toStdString();
+        }
+        for (const char* name : c.names) {
+            EXPECT_TRUE(named.contains(QString::fromUtf8(name))) << name;
+        }
+    }
+    delete live->window();
+    delete update.data();
+}
+
+// The running window opens with no button focused: a Space or Return typed into it quits
+// nothing, and Tab reaches Menu before Quit.
+TEST_F(WindowKeys, TheRunningWindowOpensWithNoButtonFocused) {
+    QMenu menu;
+    for (const bool withMenu : {true, false}) {
+        SCOPED_TRACE(withMenu ? "with its menu" : "beside a tray");
+        StatusWindow running(QString{});
+        if (withMenu) {
+            running.setMenu(&menu);
+        }
+        int quits = 0;
+        QObject::connect(&running, &StatusWindow::quitRequested, [&] { ++quits; });
+        running.bringForward();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&running));
+        EXPECT_EQ(QApplication::focusWidget(), &running);
+        press(running, Qt::Key_Space);
+        press(running, Qt::Key_Return);
+        EXPECT_EQ(quits, 0);
+        press(running, Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget()->objectName(), withMenu ? "menu" : "quit");
+    }
 }
 
 }  // namespace

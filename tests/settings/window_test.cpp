@@ -326,7 +326,7 @@ QStringList readTexts(const QWidget& root) {
                 << button->text().toStdString();
             texts << QString(button->text()).replace(QStringLiteral("&&"), QStringLiteral("&"));
         }
-        texts << widget->accessibleName();
+        texts << widget->accessibleName() << widget->accessibleDescription();
     }
     return texts;
 }

@@ -85,7 +85,7 @@ TEST_F(Recorders, ShortcutLabelsPerState) {
     desktop.userFlagsChanged(58, flag::control | flag::option);
     executor->runUntilIdle();
     EXPECT_EQ(label(*recorder), "Ctrl+Alt press key");
-    EXPECT_EQ(recorder->field()->accessibleName().toStdString(), "Ctrl+Alt press key");
+    EXPECT_EQ(recorder->field()->accessibleDescription().toStdString(), "Ctrl+Alt press key");
 }
 
 TEST_F(Recorders, CapturedChordsAreCheckedAgainstTheReservedOnes) {
@@ -148,7 +148,7 @@ TEST_F(Recorders, DisappearingWhileRecordingReportsTheEnd) {
 TEST_F(Recorders, DoubleTapRecorderForModifierKeys) {
     auto recorder = doubleTapRecorder(true);
     QTest::mouseClick(recorder.get(), Qt::LeftButton);
-    EXPECT_EQ(recorder->accessibleName(), "Press key…");
+    EXPECT_EQ(recorder->field()->accessibleDescription(), "Press key…");
     EXPECT_TRUE(monitor->send({.type = InputEventType::keyDown, .keyCode = 0, .characters = u"a"}));
     EXPECT_TRUE(
         monitor->send({.type = InputEventType::flagsChanged, .keyCode = 60, .flags = flag::shift}));
@@ -162,7 +162,7 @@ TEST_F(Recorders, DoubleTapRecorderForModifierKeys) {
         EXPECT_EQ(token->text(), "Right Shift");
     }
     EXPECT_EQ(recorder->display()->text(), "Right Shift, Right Shift");
-    EXPECT_EQ(recorder->accessibleName(), "Right Shift, Right Shift");
+    EXPECT_EQ(recorder->field()->accessibleDescription(), "Right Shift, Right Shift");
 }
 
 TEST_F(Recorders, DoubleTapRecorderForTypedKeys) {

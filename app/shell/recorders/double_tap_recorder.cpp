@@ -75,7 +75,8 @@ QNViewDoubleTapKeyRecorder::QNViewDoubleTapKeyRecorder(std::uint32_t keyCode, bo
       allowsOnlyModifierKeys_(allowsOnlyModifierKeys),
       onRecordingChange_(std::move(onRecordingChange)),
       onCapture_(std::move(onCapture)),
-      context_(std::move(context)) {
+      context_(std::move(context)),
+      name_(localized("Double-tap key")) {
     setAttribute(Qt::WA_Hover);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
@@ -123,6 +124,11 @@ bool QNViewDoubleTapKeyRecorder::isModifierKeyCode(std::uint32_t keyCode) {
 
 bool QNViewDoubleTapKeyRecorder::isExcludedKeyCode(std::uint32_t keyCode) {
     return QNConfigDoubleTap::isExcludedKeyCode(keyCode);
+}
+
+void QNViewDoubleTapKeyRecorder::setName(const QString& name) {
+    name_ = name;
+    refresh();
 }
 
 void QNViewDoubleTapKeyRecorder::setKeyCode(std::uint32_t keyCode) {
@@ -264,10 +270,12 @@ void QNViewDoubleTapKeyRecorder::refresh() {
     message_->setText(QString::fromStdString(refusal_.value_or("")));
     message_->setVisible(refusal_.has_value());
     fitMessageHeight(*message_, width());
-    setAccessibleDescription(message_->text());
-    setAccessibleName(isRecording_ ? localized("Press key…")
-                                   : QString::fromStdString(
-                                         doubleTapText(keyCode_, *context_.seams.keyboardLayout)));
+    row_->setAccessibleName(name_);
+    row_->setAccessibleDescription(
+        refusal_ ? message_->text()
+        : isRecording_
+            ? localized("Press key…")
+            : QString::fromStdString(doubleTapText(keyCode_, *context_.seams.keyboardLayout)));
     row_->update();
 }
 

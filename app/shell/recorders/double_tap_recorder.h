@@ -53,6 +53,9 @@ class QNViewDoubleTapKeyRecorder final : public QWidget {
                                QNRecorderContext context, QWidget* parent = nullptr);
     ~QNViewDoubleTapKeyRecorder() override;
 
+    // What the field records, as a screen reader names it ("Quick Fix key"); the keys, or the
+    // prompt while recording, are its description.
+    void setName(const QString& name);
     void setKeyCode(std::uint32_t keyCode);
     void setRecording(bool recording);
     [[nodiscard]] bool isRecording() const { return isRecording_; }
@@ -64,6 +67,8 @@ class QNViewDoubleTapKeyRecorder final : public QWidget {
     void handle(const platform::InputEvent& event);
 
     [[nodiscard]] QNViewDoubleTapKeyDisplay* display() const { return display_; }
+    // The field: what the keyboard and a screen reader press.
+    [[nodiscard]] QAbstractButton* field() const { return row_; }
     // Why the last key pressed while recording was refused; none once recording ends.
     [[nodiscard]] std::optional<std::string> refusalMessage() const { return refusal_; }
 
@@ -98,6 +103,7 @@ class QNViewDoubleTapKeyRecorder final : public QWidget {
     bool hoverEffect_ = false;
     bool appeared_ = false;
     std::optional<std::string> refusal_;
+    QString name_;
     // The field (painted, clicked) and the refusal under it.
     QNRecorderField* row_ = nullptr;
     QLabel* message_ = nullptr;

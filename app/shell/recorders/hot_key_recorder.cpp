@@ -158,7 +158,8 @@ QNViewHotKeyRecorder::QNViewHotKeyRecorder(
       onRecordingChange_(std::move(onRecordingChange)),
       onCapture_(std::move(onCapture)),
       onClear_(std::move(onClear)),
-      context_(std::move(context)) {
+      context_(std::move(context)),
+      name_(localized("Shortcut")) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
@@ -168,7 +169,6 @@ QNViewHotKeyRecorder::QNViewHotKeyRecorder(
             onRecordingChange_(!isRecording_);
         }
     });
-    field_->setAccessibleDescription(localized("Shortcut"));
     auto* fieldLayout = new QHBoxLayout(field_);
     fieldLayout->setContentsMargins(0, 0, 10, 0);
     fieldLayout->addStretch();
@@ -193,6 +193,11 @@ QNViewHotKeyRecorder::~QNViewHotKeyRecorder() {
     if (session_) {
         session_->stop();
     }
+}
+
+void QNViewHotKeyRecorder::setName(const QString& name) {
+    name_ = name;
+    refresh();
 }
 
 void QNViewHotKeyRecorder::setConfig(QNConfigHotKey config) {
@@ -322,9 +327,9 @@ QString QNViewHotKeyRecorder::labelText(bool recording) const {
 void QNViewHotKeyRecorder::refresh() {
     const bool empty = config_.keyCode == QNConfigHotKey::noKeyCode && config_.modifiers == 0;
     clearButton_->setVisible(onClear_ != nullptr && !empty);
-    field_->setAccessibleName(labelText());
+    field_->setAccessibleName(name_);
     field_->setAccessibleDescription(rejectionMessage_ ? QString::fromStdString(*rejectionMessage_)
-                                                       : localized("Shortcut"));
+                                                       : labelText());
     field_->updateGeometry();
     field_->update();
     messageLabel_->setVisible(rejectionMessage_.has_value());

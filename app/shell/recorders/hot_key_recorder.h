@@ -62,6 +62,9 @@ class QNViewHotKeyRecorder final : public QWidget {
                          QWidget* parent = nullptr);
     ~QNViewHotKeyRecorder() override;
 
+    // What the field records, as a screen reader names it ("Composer shortcut"); its keys, or
+    // the prompt while recording, are its description.
+    void setName(const QString& name);
     // The pane's values.
     void setConfig(QNConfigHotKey config);
     void setRecording(bool recording);
@@ -107,6 +110,7 @@ class QNViewHotKeyRecorder final : public QWidget {
     // The message says why a key pressed alone was not taken, during this recording.
     bool refusedWhileRecording_ = false;
     bool appeared_ = false;
+    QString name_;
 
     Field* field_ = nullptr;
     QToolButton* clearButton_ = nullptr;
