@@ -204,6 +204,36 @@ void BM_StreamedPieceOfLinks(benchmark::State& state) {
 }
 BENCHMARK(BM_StreamedPieceOfLinks)->Unit(benchmark::kMillisecond);
 
+// The worst an answer opening like its context costs: a context of 40 words that are all "ok",
+// and a rest answered with 84 of them before its own words, streamed in 1,224 partials: each
+// partial lines the answer's opening up with the context again.
+void BM_StreamedRestOpeningLikeItsContext(benchmark::State& state) {
+    std::u16string context;
+    for (int word = 0; word < 40; ++word) {
+        context += u"ok ";
+    }
+    context += u"so,";
+    std::u16string piece;
+    std::u16string answer;
+    for (int word = 0; word < 84; ++word) {
+        answer += u"ok ";
+    }
+    for (int word = 0; word < 120; ++word) {
+        piece += u" then";
+        answer += word == 0 ? u"then" : u" then";
+    }
+    piece += u".";
+    answer += u".";
+    QNEngineCorrection engine("PROMPT", std::make_shared<bench::InstantProvider>(answer, 1225));
+    for (auto _ : state) {
+        QNCorrectionDecision decision;
+        auto result = engine.correct(piece, context, decision, QNMisbehaviorRuleIDSet{},
+                                     [](const std::u16string&) {}, {});
+        benchmark::DoNotOptimize(result);
+    }
+}
+BENCHMARK(BM_StreamedRestOpeningLikeItsContext)->Unit(benchmark::kMillisecond);
+
 // The streaming display computed for each partial of the one-sentence answer.
 void BM_ProgressDisplay(benchmark::State& state) {
     const std::u16string partial = u"I think the meeting got mo";

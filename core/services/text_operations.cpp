@@ -166,10 +166,10 @@ std::optional<std::size_t> correctedOpeningEnd(std::u16string_view output,
                            u_isalnum(static_cast<UChar32>(output.back()));
     const std::size_t settled = answer.size() - (lastGrows ? 1 : 0);
     // The longest opening that does: a typed word may stand for two of the answer's.
-    for (std::size_t count = settled; count > 0; --count) {
-        if (typed_words::standsForAll(typed, std::span(answer).first(count))) {
-            return answerWords[count - 1].end;
-        }
+    if (const std::size_t count =
+            typed_words::longestReading(typed, std::span(answer).first(settled));
+        count > 0) {
+        return answerWords[count - 1].end;
     }
     if (stillStreaming && typed_words::beginsWith(typed, std::span(answer).first(settled), true)) {
         // Words so far open the context; a first word still growing has to begin its first.

@@ -225,13 +225,19 @@ bool standsFor(std::u16string_view typed, std::u16string_view answer) {
 
 namespace {
 
+// With `longest`, every reading that takes all the typed words is followed to its end, and the
+// most words one takes is kept there; each pair is still looked at once.
 bool readsAs(std::span<const std::u16string_view> typed, std::span<const std::u16string_view> words,
-             bool openEnd, bool everyTypedWord) {
+             bool openEnd, bool everyTypedWord, std::size_t* longest = nullptr) {
     const std::size_t n = typed.size();
     const std::size_t m = words.size();
     // Pairs (typed word, word) already found not to lead anywhere.
     std::vector<char> failed((n + 1) * (m + 1), 0);
     const auto from = [&](auto& self, std::size_t i, std::size_t j) -> bool {
+        if (longest != nullptr && i == n) {
+            *longest = std::max(*longest, j);
+            return false;
+        }
         if (j == m) {
             return !everyTypedWord || i == n;
         }
@@ -281,6 +287,13 @@ bool beginsWith(std::span<const std::u16string_view> typed,
 bool standsForAll(std::span<const std::u16string_view> typed,
                   std::span<const std::u16string_view> words) {
     return readsAs(typed, words, false, true);
+}
+
+std::size_t longestReading(std::span<const std::u16string_view> typed,
+                           std::span<const std::u16string_view> words) {
+    std::size_t longest = 0;
+    readsAs(typed, words, false, true, &longest);
+    return longest;
 }
 
 Alignment align(std::span<const std::u16string_view> typedAll,

@@ -47,6 +47,11 @@ inline constexpr std::size_t kLongestSlipWord = 40;
 [[nodiscard]] bool standsForAll(std::span<const std::u16string_view> typed,
                                 std::span<const std::u16string_view> words);
 
+// The most of the first of `words` that the typed words, every one of them, stand for; 0 when
+// they stand for no run of words at the start. Each pair of words is compared at most once.
+[[nodiscard]] std::size_t longestReading(std::span<const std::u16string_view> typed,
+                                         std::span<const std::u16string_view> words);
+
 // How the answer's words line up with the typed ones, in order, keeping as many answer words as
 // possible: `typedOf[j]` is the typed word that answer word j stands for, or -1.
 struct Alignment {
