@@ -696,7 +696,8 @@ TEST(Selections, ARefusedOrAbandonedIncrAnswerIsTakenToItsEndForTheOwner) {
         auto reader = Selections::open();
         ASSERT_TRUE(reader);
         std::promise<Selections::Read> read;
-        reader->read("CLIPBOARD", {.total = c.readLimit, .maxBytes = 1 << 20},
+        reader->read("CLIPBOARD",
+                     {.total = c.readLimit, .answering = c.readLimit, .maxBytes = 1 << 20},
                      [&](Selections::Read answer) { read.set_value(answer); });
         auto answer = read.get_future();
         ASSERT_EQ(answer.wait_for(kHangs), std::future_status::ready);
@@ -869,6 +870,21 @@ TEST(Selections, AnOwnerReplacedInTheMiddleOfAReadIsReadAgainWholeNeverMixed) {
         }
         EXPECT_EQ(read.data.values.size(), 2u);
     }
+}
+
+// A busy owner answers each request late, the read of its contents as a whole outlasting the
+// wait for one answer: the read waits on as long as the owner answers, and takes them all.
+TEST(Selections, ABusyOwnerThatKeepsAnsweringIsReadWhole) {
+    const SelectionLimits limits;
+    TextOwner owner(
+        {{"UTF8_STRING", "slow"}, {"text/plain", "slow"}, {"STRING", "slow"}, {"TEXT", "slow"}},
+        [&] { std::this_thread::sleep_for(limits.total * 2 / 5); });
+    ASSERT_TRUE(owner.own("CLIPBOARD"));
+    auto reader = Selections::open();
+    ASSERT_TRUE(reader);
+    const auto read = readNow(*reader);
+    EXPECT_EQ(read.failure, PasteboardSaveFailure::none);
+    EXPECT_EQ(read.data.values.size(), 4u);
 }
 
 // Our own text goes on the clipboard only over the contents we read: a copy another client made

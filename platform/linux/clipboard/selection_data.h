@@ -53,7 +53,10 @@ struct SelectionData {
 
 // What one read of a selection may take.
 struct SelectionLimits {
-    std::chrono::milliseconds total{1000};         // the whole read, whatever the owner does
+    // The owner's first answer within `total`, and each next one within `total` of the one
+    // before: a busy owner that keeps answering is read to the end, up to `answering` in all.
+    std::chrono::milliseconds total{1000};
+    std::chrono::milliseconds answering{3000};
     std::size_t maxTargets = 256;                  // entries of the owner's TARGETS answer
     std::size_t maxBytes = std::size_t{64} << 20;  // bytes of all the contents together
 };

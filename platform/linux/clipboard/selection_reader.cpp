@@ -110,6 +110,7 @@ void SelectionReader::onSelectionNotify(const xcb_selection_notify_event_t& even
         return;  // an answer to a read that gave up
     }
     job->awaitingNotify = false;
+    answered(*job);
     if (event.property == XCB_NONE) {
         if (job->asking == connection_.atom("TARGETS")) {
             finish(job, PasteboardSaveFailure::typeFailed);  // nothing known of what it holds
@@ -137,6 +138,11 @@ xcb_atom_t SelectionReader::nextReadProperty() {
     return connection_.atom("_RAVLIN_READ_" + std::to_string(nextProperty_));
 }
 
+void SelectionReader::answered(Job& job) {
+    // A slow owner (a busy one, on a loaded machine) that answers is waited for again.
+    job.deadline = std::min(job.latest, std::max(job.deadline, Clock::now() + job.limits.total));
+}
+
 void SelectionReader::onNewValue(xcb_atom_t property) {
     if (drainStep(property)) {
         return;
@@ -144,6 +150,7 @@ void SelectionReader::onNewValue(xcb_atom_t property) {
     for (auto& [selection, queue] : reads_) {
         if (!queue.empty() && queue.front()->incr && queue.front()->property == property) {
             const auto job = queue.front();
+            answered(*job);
             takeProperty(job, false);
             return;
         }
@@ -307,6 +314,7 @@ void SelectionReader::finish(std::shared_ptr<Job> job, PasteboardSaveFailure fai
             *job = Job{.selection = job->selection,
                        .limits = job->limits,
                        .deadline = job->deadline,
+                       .latest = job->latest,
                        .textOnly = textOnly,
                        .done = std::move(done),
                        .restarted = true};

@@ -37,7 +37,8 @@ class SelectionReader {
         xcb_atom_t selection = XCB_NONE;
         xcb_atom_t property = XCB_NONE;
         SelectionLimits limits;
-        Clock::time_point deadline;
+        Clock::time_point deadline;  // moved on by each answer of the owner's, up to `latest`
+        Clock::time_point latest;
         bool textOnly = false;
         std::function<void(Selections::Read)> done;
         bool started = false;
@@ -77,6 +78,8 @@ class SelectionReader {
     // handling of any event (beginning drains what xcb has read).
     void beginLater(const std::shared_ptr<Job>& job);
     void ask(const std::shared_ptr<Job>& job, xcb_atom_t target);
+    // The owner has answered the job's request (or sent a step of an INCR answer).
+    static void answered(Job& job);
     void takeProperty(const std::shared_ptr<Job>& job, bool first);
     void valueRead(const std::shared_ptr<Job>& job);
     void finish(std::shared_ptr<Job> job, PasteboardSaveFailure failure);

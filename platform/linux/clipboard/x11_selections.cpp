@@ -2,6 +2,7 @@
 
 #include <xcb/xfixes.h>
 
+#include <algorithm>
 #include <mutex>
 #include <utility>
 
@@ -150,6 +151,7 @@ void Selections::submit(std::string selection, SelectionLimits limits, bool text
     auto job = std::make_shared<SelectionReader::Job>();
     job->limits = limits;
     job->deadline = Clock::now() + limits.total;
+    job->latest = Clock::now() + std::max(limits.total, limits.answering);
     job->textOnly = textOnly;
     if (!workings_->connection->connected()) {
         done(Read{{}, PasteboardSaveFailure::ownerNotAnswering});
