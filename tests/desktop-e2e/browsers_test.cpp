@@ -35,7 +35,7 @@ TEST_F(ComposerScenarios, FirefoxFieldsWithTheCaretAtTheEnd) {
             SCOPED_TRACE("Quick Fix " + std::to_string(attempt));
             ASSERT_TRUE(firefox.prepare(u"I recieve teh mail", Utf16Range{18, 0}, name));
             ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
-            EXPECT_TRUE(focusedValueBecomes(firefox.pid(), u"I receive the mail", 3s))
+            EXPECT_TRUE(focusedValueBecomes(firefox.pid(), u"I receive the mail"))
                 << text::toUtf8(desktop.value(desktop.focusedOf(firefox.pid())));
             // The Quick Fix runs on a moment after the text shows (its checks, the caret put back);
             // a person's next trigger comes after it (one meanwhile starts nothing).
@@ -145,7 +145,7 @@ TEST_P(WebMail, TheComposerAndQuickFixKeepTheMessageAsItWas) {
         ASSERT_TRUE(keyboard.waitForRelease());
         ASSERT_TRUE(keyboard.tap("Return"));
         const std::u16string taken = u"We will Gladly take the parcel.\nIt is realy late.";
-        EXPECT_TRUE(waitUntil([&] { return shown(field) == taken; }, 3s))
+        EXPECT_TRUE(waitUntil([&] { return shown(field) == taken; }, kSettle))
             << text::toUtf8(desktop.value(field)) << "\n"
             << program.errors().toStdString();
         EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }))

@@ -50,7 +50,7 @@ bool composeOverEnd(RavlinProgram& program, Keyboard& keyboard) {
     // The Composer opens on the selection at the first press, is retyped once it shows it, and
     // commits once it shows the new text.
     const auto composerShows = [&](const auto& accepts) {
-        return waitUntil([&] { return accepts(desktop.value(desktop.focusedOf(pid))); }, 5s);
+        return waitUntil([&] { return accepts(desktop.value(desktop.focusedOf(pid))); });
     };
     const bool composed =
         focused && app.command(QStringLiteral("text line start end")) &&
@@ -105,7 +105,7 @@ TEST(ClipboardAfterExit, TheKeeperServesTheSameTargetsAndBytesUntilSomethingElse
         if (end == End::sigkillMidPaste) {
             // The program serves its own text only while the paste is under way: the user's
             // contents are the keeper's before and after it.
-            ASSERT_TRUE(waitUntil([&] { return clipboardOwnerPid() == pid; }, 5s));
+            ASSERT_TRUE(waitUntil([&] { return clipboardOwnerPid() == pid; }));
             ::kill(static_cast<pid_t>(pid), SIGKILL);
             ASSERT_TRUE(keyboard.key("Control_L", false));
             EXPECT_TRUE(waitUntil([&] { return !program.running(); }, 5s));

@@ -244,7 +244,7 @@ TEST_F(ComposerScenarios, ComposerByTheShortcutWritesIntoTheStockEditor) {
     ASSERT_TRUE(keyboard.type(u"teh end"));
     ASSERT_TRUE(keyboard.waitForRelease());
     ASSERT_TRUE(keyboard.tap("Return"));
-    EXPECT_TRUE(focusedValueBecomes(editor.pid(), u"stock The end", 3s))
+    EXPECT_TRUE(focusedValueBecomes(editor.pid(), u"stock The end"))
         << text::toUtf8(desktop.value(desktop.focusedOf(editor.pid()))) << "\n"
         << program.errors().toStdString();
     EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }))
@@ -508,10 +508,10 @@ TEST_F(ComposerScenarios, ATypedDoubleTapDuringACommitOpensTheComposerOnceItHasE
     ASSERT_TRUE(keyboard.tap("Return"));
     ASSERT_TRUE(waitUntil([&] {
         return text::lowercased(desktop.value(document)) == u"some words";
-    }, 3s)) << text::toUtf8(desktop.value(document));
+    }, kSettle)) << text::toUtf8(desktop.value(document));
     const auto committed = desktop.value(document);
     ASSERT_TRUE(keyboard.type(u" ee"));
-    EXPECT_TRUE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 3s))
+    EXPECT_TRUE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, kSettle))
         << "no Composer after the double tap; the editor holds \""
         << text::toUtf8(desktop.value(document)) << "\"";
     EXPECT_TRUE(waitUntil([&] { return desktop.value(document) == committed + u" "; }))
@@ -529,7 +529,7 @@ TEST_F(ComposerScenarios, QuickFixByHeldShiftTaps) {
         ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text line I recieve teh mail")));
         ASSERT_TRUE(focus(*desktop.gtk, QStringLiteral("line")));
         ASSERT_TRUE(keyboard.doubleTap("Shift_R", 150ms, hold));
-        EXPECT_TRUE(focusedValueBecomes(desktop.gtk->pid(), u"I receive the mail", 3s))
+        EXPECT_TRUE(focusedValueBecomes(desktop.gtk->pid(), u"I receive the mail"))
             << text::toUtf8(desktop.value(desktop.focusedOf(desktop.gtk->pid())));
         // The Quick Fix runs on a moment after the text shows (its checks, the caret put back);
         // a person's next trigger comes after it (one meanwhile starts nothing).
@@ -596,7 +596,7 @@ TEST_F(ComposerScenarios, ReturnFinishesTheLastWordBeforeThePaste) {
         ASSERT_TRUE(keyboard.waitForRelease());
         pause(200ms);
         ASSERT_TRUE(keyboard.tap("Return"));
-        EXPECT_TRUE(focusedValueBecomes(desktop.gtk->pid(), expected, 3s))
+        EXPECT_TRUE(focusedValueBecomes(desktop.gtk->pid(), expected))
             << text::toUtf8(desktop.value(desktop.focusedOf(desktop.gtk->pid())));
         ASSERT_TRUE(composerClosedInto(*desktop.gtk));
         pause(1500ms);  // the commit's end
@@ -610,7 +610,7 @@ TEST_F(ComposerScenarios, TheSessionLogRecordsEachCommit) {
     ASSERT_TRUE(desktop.qt->command(QStringLiteral("text line I recieve teh mail")));
     ASSERT_TRUE(focus(*desktop.qt, QStringLiteral("line")));
     ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
-    ASSERT_TRUE(focusedValueBecomes(desktop.qt->pid(), u"I receive the mail", 3s));
+    ASSERT_TRUE(focusedValueBecomes(desktop.qt->pid(), u"I receive the mail"));
     // The field shows the fix before the Quick Fix has ended (its put-back, the caret): the
     // Composer is asked for once the window says it has.
     ASSERT_TRUE(programShows(program, u"state=quick_fix_committed"));
@@ -627,7 +627,7 @@ TEST_F(ComposerScenarios, TheSessionLogRecordsEachCommit) {
     ASSERT_TRUE(keyboard.waitForRelease());
     ASSERT_TRUE(keyboard.tap("Return"));
     // (Return ends the word: the local rules begin the text with a capital)
-    ASSERT_TRUE(focusedValueBecomes(desktop.qt->pid(), u"Words", 3s))
+    ASSERT_TRUE(focusedValueBecomes(desktop.qt->pid(), u"Words"))
         << text::toUtf8(desktop.value(desktop.focusedOf(desktop.qt->pid())));
     // The clipboard put back, then the commit's line: the window shows it once written.
     EXPECT_TRUE(programShows(program, u"state=committed method=paste"));
@@ -670,7 +670,7 @@ TEST_F(ComposerScenarios, QuickFixCorrectsAFieldInPlaceThroughAccessibility) {
     ASSERT_TRUE(desktop.qt->command(QStringLiteral("text line I recieve teh mail")));
     ASSERT_TRUE(focus(*desktop.qt, QStringLiteral("line")));
     ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
-    EXPECT_TRUE(focusedValueBecomes(desktop.qt->pid(), u"I receive the mail", 3s))
+    EXPECT_TRUE(focusedValueBecomes(desktop.qt->pid(), u"I receive the mail"))
         << text::toUtf8(desktop.value(desktop.focusedOf(desktop.qt->pid())));
     EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }))
         << clipboardDifference(before, readClipboard());
@@ -714,7 +714,7 @@ TEST_F(ComposerScenarios, QuickFixWithNothingToFixKeepsNoCopyOfTheField) {
     const auto line = focus(*desktop.gtk, QStringLiteral("line"));
     ASSERT_TRUE(line && desktop.gtk->command(QStringLiteral("select 21 21")));
     ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
-    ASSERT_TRUE(programInFront(program) && focusedValueBecomes(programPid(), u"Nothing to fix here.", 3s))
+    ASSERT_TRUE(programInFront(program) && focusedValueBecomes(programPid(), u"Nothing to fix here."))
         << "no Composer on the field's text";
     pause(1s);  // a person reads it
     ASSERT_TRUE(keyboard.tap("Escape"));
@@ -724,7 +724,7 @@ TEST_F(ComposerScenarios, QuickFixWithNothingToFixKeepsNoCopyOfTheField) {
     ASSERT_TRUE(keyboard.type(u" Done"));
     ASSERT_TRUE(keyboard.waitForRelease());
     ASSERT_TRUE(keyboard.tap("Return"));
-    EXPECT_TRUE(focusedValueBecomes(desktop.gtk->pid(), u"Nothing to fix here. Done", 3s))
+    EXPECT_TRUE(focusedValueBecomes(desktop.gtk->pid(), u"Nothing to fix here. Done"))
         << text::toUtf8(desktop.value(line));
     pause(1500ms);  // the commit's end
 }

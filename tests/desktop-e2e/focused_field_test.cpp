@@ -174,7 +174,7 @@ TEST_F(FocusedField, WriterTheParagraphWithTheCaret) {
         EXPECT_TRUE(focusedValueBecomes(programPid(), typed));
         ASSERT_TRUE(keyboard.waitForRelease());
         ASSERT_TRUE(keyboard.tap("Return"));
-        EXPECT_TRUE(focusedValueBecomes(writer.pid(), arrived, 3s))
+        EXPECT_TRUE(focusedValueBecomes(writer.pid(), arrived))
             << text::toUtf8(focusedValue(writer.pid())) << "\n"
             << program.errors().toStdString();
         EXPECT_TRUE(
@@ -253,7 +253,7 @@ TEST_F(FocusedField, ACalcCellBeingEdited) {
     composerOpensByTheField(calc.pid(), "a Calc cell", u"", u"Far away", u"Harbour lights");
     ASSERT_TRUE(keyboard.waitForRelease());
     ASSERT_TRUE(keyboard.tap("Return"));
-    EXPECT_TRUE(focusedValueBecomes(calc.pid(), u"Harbour lightsFar away", 3s))
+    EXPECT_TRUE(focusedValueBecomes(calc.pid(), u"Harbour lightsFar away"))
         << text::toUtf8(focusedValue(calc.pid())) << "\n"
         << program.errors().toStdString();
     // (the commit has ended once the user's clipboard is back)

@@ -342,7 +342,7 @@ class ComposerScenarios : public EndToEnd {
         EXPECT_TRUE(focusedValueBecomes(programPid(), u"The finish"));
         ASSERT_TRUE(keyboard.waitForRelease());
         ASSERT_TRUE(keyboard.tap("Return"));
-        EXPECT_TRUE(focusedValueBecomes(app.pid(), u"start The finish", 3s))
+        EXPECT_TRUE(focusedValueBecomes(app.pid(), u"start The finish"))
             << text::toUtf8(desktop.value(desktop.focusedOf(app.pid())));
         EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }))
             << clipboardDifference(before, readClipboard());

@@ -153,11 +153,11 @@ TEST_P(Toolkits, TheComposerQuickFixAndTheDoubleTapWorkThere) {
             u"Harbour The finish" + (lineBreak ? *lineBreak + u"Line two." : u"") + u" here";
         if (writer) {
             // (a paragraph of its own: the focused element is the second one)
-            EXPECT_TRUE(focusedValueBecomes(pid(), u"Line two. here", 3s))
+            EXPECT_TRUE(focusedValueBecomes(pid(), u"Line two. here"))
                 << text::toUtf8(value()) << "\n"
                 << program.errors().toStdString();
         } else {
-            EXPECT_TRUE(focusedValueBecomes(pid(), expected, 3s))
+            EXPECT_TRUE(focusedValueBecomes(pid(), expected))
                 << text::toUtf8(value()) << "\n"
                 << program.errors().toStdString();
         }
@@ -182,7 +182,7 @@ TEST_P(Toolkits, TheComposerQuickFixAndTheDoubleTapWorkThere) {
         SCOPED_TRACE("Quick Fix");
         ASSERT_TRUE(prepare(u"I recieve teh mail, I dont", Utf16Range{26, 0}));
         ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
-        EXPECT_TRUE(focusedValueBecomes(pid(), u"I receive the mail, I don't", 3s))
+        EXPECT_TRUE(focusedValueBecomes(pid(), u"I receive the mail, I don't"))
             << text::toUtf8(value()) << "\n"
             << program.errors().toStdString();
         // The Quick Fix runs on a moment after the text shows (its checks, the caret put back);
@@ -204,7 +204,7 @@ TEST_P(Toolkits, TheComposerQuickFixAndTheDoubleTapWorkThere) {
                     ASSERT_TRUE(leaveClipboardWithoutOwner());
                 }
                 ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
-                EXPECT_TRUE(focusedValueBecomes(pid(), u"I receive the mail", 3s))
+                EXPECT_TRUE(focusedValueBecomes(pid(), u"I receive the mail"))
                     << text::toUtf8(value()) << "\n"
                     << program.errors().toStdString();
                 pause(2s);  // (as above)
