@@ -20,6 +20,7 @@
 #include "app/shell/single_instance.h"
 #include "app/shell/status_window.h"
 #include "app/support/app_context.h"
+#include "app/support/combo_box_accessibility.h"
 #include "app/support/qt_executor.h"
 #include "app/support/scroll_area_accessibility.h"
 #include "app/support/start_up_activation.h"
@@ -60,8 +61,10 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // styled widget or an icon would be followed by wake-ups; our few small windows draw those
     // pieces again at no cost that shows.
     QPixmapCache::setCacheLimit(0);
-    // Before any window: assistive technology reads our scroll areas through a safe answer.
+    // Before any window: assistive technology reads our scroll areas through a safe answer, and
+    // our combo boxes by their names.
     installScrollAreaAccessibility();
+    installComboBoxAccessibility();
 
     SingleInstance instance(SingleInstance::defaultFolder(), QStringLiteral("ravlin"));
     switch (instance.claim()) {

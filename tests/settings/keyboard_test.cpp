@@ -27,6 +27,7 @@
 #include "app/shell/recorders/hot_key_recorder.h"
 #include "app/shell/status_window.h"
 #include "app/shell/updater.h"
+#include "app/support/combo_box_accessibility.h"
 #include "tests/settings/settings_fixture.h"
 
 namespace ravlin {
@@ -346,6 +347,7 @@ std::map<QString, std::vector<const QWidget*>> controlsByName(const QWidget& win
 }
 
 TEST_F(WindowKeys, EveryControlHasANameOfItsOwn) {
+    installComboBoxAccessibility();
     coordinator->stores->correctionModelMode->setMode(QNCorrectionModelMode::online);
     coordinator->stores->bringYourOwnKey->setEnabled(true);
     const auto live = liveSettings();
@@ -364,7 +366,7 @@ TEST_F(WindowKeys, EveryControlHasANameOfItsOwn) {
          {"General", "Correction", "Shortcuts", "About"}},
         {"Settings: Correction",
          [&]() -> QWidget& { live->show(Pane::correction); return *live->window(); },
-         {"Edit local prompt…", "Edit online prompt…"}},
+         {"Edit local prompt…", "Edit online prompt…", "Model"}},
         {"Settings: Shortcuts",
          [&]() -> QWidget& { live->show(Pane::hotKeys); return *live->window(); },
          {"Composer shortcut", "Double-tap key", "Quick Fix key", "Reset Composer shortcut",
