@@ -7,6 +7,7 @@
 #include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QComboBox>
+#include <QKeySequence>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QMenu>
@@ -120,38 +121,29 @@ TEST_F(WindowKeys, TheKeysOfAWindowWithPagesCycleThePanes) {
     // Tab reaches the pane buttons as one group, at the pane shown; the arrows move in it.
     const auto stops = tabStops(window);
     EXPECT_NE(std::ranges::find(stops, paneButton(Pane::general)), stops.end());
+    constexpr auto ctrl = Qt::ControlModifier;
+    // Each key pressed where the focus is, or on a pane button given the focus first.
     const struct {
-        const char* keys;
-        std::function<void()> act;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        std::optional<Pane> focusedButton;
         Pane after;
     } steps[] = {
-        {"Ctrl+Tab", [&] { press(window, Qt::Key_Tab, Qt::ControlModifier); }, Pane::correction},
-        {"Ctrl+Page Down", [&] { press(window, Qt::Key_PageDown, Qt::ControlModifier); },
-         Pane::hotKeys},
-        {"Ctrl+Tab", [&] { press(window, Qt::Key_Tab, Qt::ControlModifier); }, Pane::about},
-        {"Ctrl+Tab past the last", [&] { press(window, Qt::Key_Tab, Qt::ControlModifier); },
-         Pane::general},
-        {"Ctrl+Shift+Tab past the first",
-         [&] { press(window, Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier); },
-         Pane::about},
-        {"Ctrl+Page Up", [&] { press(window, Qt::Key_PageUp, Qt::ControlModifier); },
-         Pane::hotKeys},
-        {"Right on the focused pane button",
-         [&] {
-             paneButton(Pane::hotKeys)->setFocus(Qt::TabFocusReason);
-             press(window, Qt::Key_Right);
-         },
-         Pane::about},
-        {"Space on the focused pane button",
-         [&] {
-             paneButton(Pane::correction)->setFocus(Qt::TabFocusReason);
-             press(window, Qt::Key_Space);
-         },
-         Pane::correction},
+        {Qt::Key_Tab, ctrl, {}, Pane::correction},
+        {Qt::Key_PageDown, ctrl, {}, Pane::hotKeys},
+        {Qt::Key_Tab, ctrl, {}, Pane::about},
+        {Qt::Key_Tab, ctrl, {}, Pane::general},  // round the end
+        {Qt::Key_Backtab, ctrl | Qt::ShiftModifier, {}, Pane::about},
+        {Qt::Key_PageUp, ctrl, {}, Pane::hotKeys},
+        {Qt::Key_Right, {}, Pane::hotKeys, Pane::about},
+        {Qt::Key_Space, {}, Pane::correction, Pane::correction},
     };
     for (const auto& step : steps) {
-        SCOPED_TRACE(step.keys);
-        step.act();
+        SCOPED_TRACE(QKeySequence(step.key | step.modifiers).toString().toStdString());
+        if (step.focusedButton) {
+            paneButton(*step.focusedButton)->setFocus(Qt::TabFocusReason);
+        }
+        press(window, step.key, step.modifiers);
         EXPECT_EQ(shown(), step.after);
         EXPECT_TRUE(view().paneWidget(step.after)->isVisible());
         EXPECT_TRUE(paneButton(step.after)->isChecked());
@@ -163,49 +155,31 @@ TEST_F(WindowKeys, TheKeysOfAWindowWithPagesCycleThePanes) {
 TEST_F(WindowKeys, APaneButtonsAccessibleActionShowsItsPane) {
     show();
     const auto readsChecked = [this](Pane pane) {
-        QAccessibleInterface* button = QAccessible::queryAccessibleInterface(paneButton(pane));
-        return button->state().checked != 0;
+        return QAccessible::queryAccessibleInterface(paneButton(pane))->state().checked != 0;
     };
+    // A screen reader's action on the pane's button, or (none) the program showing the pane.
     const struct {
-        const char* how;
-        std::function<void()> act;
-        Pane after;
-    } steps[] = {
-        {"action on Correction",
-         [&] {
-             auto* actions =
-                 QAccessible::queryAccessibleInterface(paneButton(Pane::correction))
-                     ->actionInterface();
-             ASSERT_NE(actions, nullptr);
-             ASSERT_FALSE(actions->actionNames().isEmpty());
-             actions->doAction(actions->actionNames().front());
-         },
-         Pane::correction},
-        {"action on Correction again",
-         [&] {
-             auto* actions =
-                 QAccessible::queryAccessibleInterface(paneButton(Pane::correction))
-                     ->actionInterface();
-             actions->doAction(actions->actionNames().front());
-         },
-         Pane::correction},
-        {"action on About",
-         [&] {
-             auto* actions =
-                 QAccessible::queryAccessibleInterface(paneButton(Pane::about))->actionInterface();
-             actions->doAction(actions->actionNames().front());
-         },
-         Pane::about},
-        {"the program shows Shortcuts", [&] { controller.show(Pane::hotKeys); }, Pane::hotKeys},
-    };
+        Pane pane;
+        bool byAction;
+    } steps[] = {{Pane::correction, true},
+                 {Pane::correction, true},
+                 {Pane::about, true},
+                 {Pane::hotKeys, false}};
     for (const auto& step : steps) {
-        SCOPED_TRACE(step.how);
-        step.act();
+        SCOPED_TRACE(rawValue(step.pane));
+        if (step.byAction) {
+            auto* actions =
+                QAccessible::queryAccessibleInterface(paneButton(step.pane))->actionInterface();
+            ASSERT_TRUE(actions != nullptr && !actions->actionNames().isEmpty());
+            actions->doAction(actions->actionNames().front());
+        } else {
+            controller.show(step.pane);
+        }
         settle();
-        EXPECT_EQ(shown(), step.after);
-        EXPECT_TRUE(view().paneWidget(step.after)->isVisible());
+        EXPECT_EQ(shown(), step.pane);
+        EXPECT_TRUE(view().paneWidget(step.pane)->isVisible());
         for (const auto pane : kAllSettingsPanes) {
-            EXPECT_EQ(readsChecked(pane), pane == step.after) << rawValue(pane);
+            EXPECT_EQ(readsChecked(pane), pane == step.pane) << rawValue(pane);
         }
     }
 }
