@@ -41,6 +41,7 @@ std::shared_ptr<QNCoordinatorApp> QNCoordinatorApp::create(QNCoordinatorEnvironm
 QNCoordinatorApp::QNCoordinatorApp(QNCoordinatorEnvironment env) : env_(std::move(env)) {}
 
 QNCoordinatorApp::~QNCoordinatorApp() {
+    gone_.request_stop();
     // The triggers go first: none of them may fire into a half-released coordinator.
     hotKey.reset();
     doubleTap.reset();

@@ -248,6 +248,9 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     // Requested by willTerminate: the sessions' flows end at their next wait, and so do the
     // waits on the desktop they are in (TargetSeams::ending).
     std::stop_source ending_;
+    // Requested as the coordinator goes: the last work of the end (a commit cut short saving the
+    // user's clipboard to leave its text beside it) stops waiting then.
+    std::stop_source gone_;
     std::unique_ptr<QNServiceCorrectionEngineFactory> correctionEngineFactory_;
     std::shared_ptr<QNServiceUpdate> updateChecker_;
     // Says in the session log when the settings stop being saved.

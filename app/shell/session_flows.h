@@ -37,6 +37,10 @@ struct QNCoordinatorApp::SessionFlows {
     static QCoro::Task<> openPanel(Weak weak, std::string trigger);
     static QCoro::Task<> commitPanel(Weak weak, std::optional<platform::RunningApplication> target,
                                      std::optional<QNPasteSelection> replacing);
+    // The program ends under a commit whose text has not gone into the target: the text stays
+    // on the clipboard for the person for its minute, the user's contents after it
+    // (QNModelPasteboardSnapshot::leaveAtExit), rather than going with the program.
+    static QCoro::Task<> leaveCommitAtExit(Weak weak, std::u16string text, std::string prefix);
     static QCoro::Task<> startQuickFix(Weak weak, std::string trigger);
     static QCoro::Task<> runQuickFixAutoCommit(Weak weak, std::string sessionID,
                                                QNQuickFixHostSession session, std::string trigger,

@@ -324,12 +324,15 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
     auto polish = self->composer->polishBeforeCommit(kCommitPolishTimeout);
     self.reset();
     const std::u16string polished = co_await polish;
-    self = resumed(weak);
-    if (!self) {
-        co_return;
-    }
     // Untrimmed: the user's leading and trailing spaces are theirs to paste.
     const std::u16string commitText = text::isBlank(polished) ? std::u16string() : polished;
+    self = resumed(weak);
+    if (!self) {
+        if (target) {
+            co_await leaveCommitAtExit(weak, commitText, prefix);
+        }
+        co_return;
+    }
 
     // Whether the session this commit was made for is still the coordinator's.
     const auto ours = [&] { return self->panelSessionID == sessionID; };
@@ -363,6 +366,15 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
         const QNPasteOutcome outcome = co_await paste;
         self = resumed(weak);
         if (!self) {
+            // Cut short before the chord by the program's end, the text is not in the target.
+            // (A text left on the clipboard, or a chord that went out, is the target's or the
+            // person's already.)
+            const auto result = outcome.result;
+            if (result == QNPasteResult::activationFailed ||
+                result == QNPasteResult::pasteFailed || result == QNPasteResult::selectionLost ||
+                result == QNPasteResult::clipboardUnsaved) {
+                co_await leaveCommitAtExit(weak, commitText, prefix);
+            }
             co_return;
         }
         // The paste chord reached the tap as a shortcut, which says "no boundary"; the caret
@@ -461,6 +473,24 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
         endSession(*self);
     }
     endCommit(*self);
+}
+
+QCoro::Task<> QNCoordinatorApp::SessionFlows::leaveCommitAtExit(Weak weak, std::u16string text,
+                                                                std::string prefix) {
+    auto self = weak.lock();
+    if (!self || text.empty()) {
+        co_return;
+    }
+    TargetSeams seams = targetSeams(*self);
+    seams.ending = self->gone_.get_token();
+    auto leave = QNModelPasteboardSnapshot::leaveAtExit(seams, std::move(text));
+    self.reset();
+    const bool left = co_await leave;
+    if (const auto app = weak.lock()) {
+        app->logSession(QNKindLog::error, prefix + " state=commit_failed reason=quit" +
+                                              (left ? " pasteboard_restore=deferred"
+                                                    : " pasteboard_restore=untouched"));
+    }
 }
 
 // --- Shared steps

@@ -190,7 +190,8 @@ QCoro::Task<QNModelPasteboardSnapshot> QNModelPasteboardSnapshot::capture(Target
         co_return snapshot;
     }
     if (!snapshot.complete()) {
-        if (!refused) {
+        // (A read the program's end cut short says nothing of the owner.)
+        if (!refused && !seams.ending.stop_requested()) {
             manager->noteRefusal(snapshot.failure, snapshot.changeCountWhenSaved);
         }
         co_return snapshot;
@@ -259,6 +260,27 @@ platform::PutBack QNModelPasteboardSnapshot::restoreAfterCopy(
         manager->watchForLateCopy(of(contents()), std::move(copied));
     }
     return putBack;
+}
+
+QCoro::Task<bool> QNModelPasteboardSnapshot::leaveAtExit(TargetSeams seams, std::u16string text) {
+    if (text.empty()) {
+        co_return false;
+    }
+    const auto saved = co_await capture(seams);
+    if (!saved.complete()) {
+        co_return false;
+    }
+    auto& pasteboard = *seams.pasteboard;
+    pasteboard.clear();
+    if (!pasteboard.setString(text).ok() ||
+        !pasteboard.leaveForUser(saved.contents(), pasteBounds.deferredRestore)) {
+        (void)saved.restore(pasteboard);
+        co_return false;
+    }
+    if (const auto manager = saved.lender.lock()) {
+        manager->settle(saved.loan);
+    }
+    co_return true;
 }
 
 QCoro::Task<bool> QNModelPasteboardSnapshot::waitUntilFrontmost(TargetSeams seams,

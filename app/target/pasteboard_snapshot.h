@@ -180,6 +180,15 @@ struct QNModelPasteboardSnapshot {
                                        std::optional<std::u16string> copied,
                                        QNPutBackOver over) const;
 
+    // The program ends with `text` not pasted (a commit cut short): it goes on the pasteboard as
+    // an ordinary copy for the person to paste, for pasteBounds.deferredRestore, and the user's
+    // contents, saved first (within the pasteboard's own time bound; `seams.ending` here stops
+    // only this save, the program's end having come already), come back after it, where the
+    // desktop sees to that beyond the program's life (Pasteboard::leaveForUser). Where it
+    // cannot, the user's contents are put back at once; where they cannot be saved, nothing is
+    // written. Whether the text was left.
+    [[nodiscard]] static QCoro::Task<bool> leaveAtExit(TargetSeams seams, std::u16string text);
+
     // True once `target` is the frontmost application: tested at once, then each time the
     // desktop tells that another application came to the front, for up to
     // pasteBounds.frontWait(`activationRequested`: an activation request was accepted). A stop ends

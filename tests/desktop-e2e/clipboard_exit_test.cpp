@@ -11,6 +11,7 @@
 #include <QFile>
 #include <csignal>
 #include <cstdio>
+#include <thread>
 
 #include "core/text/unicode.h"
 #include "tests/desktop-e2e/e2e_harness.h"
@@ -218,6 +219,48 @@ TEST(ClipboardAfterExit, EndedAroundTheChordLeavesNoKeyHeldNorTheUsersClipboardP
     std::printf("note: of 10 ends 0-16 ms after the take: a key left held %d, the user's "
                 "clipboard pasted %d\n",
                 keysHeld, usersPasted);
+}
+
+// SIGTERM (a logout, a restart) 2 to 20 ms after Return went down, the commit under way: the
+// text is never simply gone. It went into the field, or it is on the clipboard for the person to
+// paste once the program has ended (the keeper serves it for its minute, then the user's own
+// contents). (A signal sent with the key may reach the program before the key does: no commit
+// has begun then.)
+TEST(ClipboardAfterExit, ACommitCutShortBySigtermLeavesItsTextOnTheClipboard) {
+    Desktop& desktop = Desktop::get();
+    Keyboard keyboard;
+    ASSERT_TRUE(keyboard.ready());
+    TargetApp& app = *desktop.gtk;
+    int pasted = 0;
+    int left = 0;
+    for (const int delay : {2, 5, 8, 11, 14, 17, 20}) {
+        SCOPED_TRACE(std::to_string(delay) + " ms after Return");
+        ClipboardOwner owner(plainTextOffer("the user's own"));
+        ASSERT_TRUE(owner.owning());
+        RavlinProgram program;
+        ASSERT_TRUE(composeOverEnd(program, keyboard));
+        const auto pid = static_cast<pid_t>(program.pid());
+        ASSERT_TRUE(keyboard.key("Return", true));
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+        ::kill(pid, SIGTERM);
+        std::this_thread::sleep_for(std::chrono::milliseconds(60 - delay));
+        ASSERT_TRUE(keyboard.key("Return", false));
+        EXPECT_TRUE(waitUntil([&] { return !program.running(); }, 10s));
+        EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
+        const auto value = desktop.value(desktop.focusedOf(app.pid()));
+        const QByteArray clipboard = readClipboard()[QStringLiteral("text/plain")];
+        const bool inField = text::lowercased(value).find(u"fine") != std::u16string::npos;
+        const bool onClipboard = clipboard.toLower() == "fine";
+        EXPECT_TRUE(inField || onClipboard)
+            << "field \"" << text::toUtf8(value) << "\", clipboard \"" << clipboard.toStdString()
+            << "\"\n"
+            << program.errors().toStdString();
+        pasted += inField;
+        left += onClipboard;
+    }
+    std::printf("note: of 7 SIGTERMs 2-20 ms after Return: the text pasted %d, left on the "
+                "clipboard %d\n",
+                pasted, left);
 }
 
 }  // namespace
