@@ -188,11 +188,12 @@ std::optional<std::vector<QNTextEdit>> writableEdits(std::u16string_view origina
 
 // `edits` of `value` (the field's text, each range in it) typed, last first (the places of the
 // earlier ones stay as they were): each range selected alone and typed over, and seen in the
-// field before the next. False at the first that does not come out so.
-QCoro::Task<bool> typeEdits(Driver driver, Token token, platform::RunningApplication app,
-                            std::u16string value, std::vector<QNTextEdit> edits,
-                            std::stop_token stop) {
-    for (auto last = edits.rbegin(); last != edits.rend(); ++last) {
+// field before the next. How many came out so (from the last), up to the first that did not.
+QCoro::Task<std::size_t> typeEdits(Driver driver, Token token, platform::RunningApplication app,
+                                   std::u16string value, std::vector<QNTextEdit> edits,
+                                   std::stop_token stop) {
+    std::size_t shown = 0;
+    for (auto last = edits.rbegin(); last != edits.rend(); ++last, ++shown) {
         const QNTextEdit& edit = *last;
         bool sent = co_await selectAlone(driver, token, app, edit.range, stop) &&
                     driver->isFrontmostOther(app);
@@ -204,15 +205,77 @@ QCoro::Task<bool> typeEdits(Driver driver, Token token, platform::RunningApplica
                    edit.replacement.size();
         }
         if (!sent) {
-            co_return false;
+            co_return shown;
         }
         value.replace(static_cast<std::size_t>(edit.range.location),
                       static_cast<std::size_t>(edit.range.length), edit.replacement);
         if (!co_await valueShows(driver, token, value, stop)) {
-            co_return false;
+            co_return shown;
         }
     }
-    co_return true;
+    co_return shown;
+}
+
+// `text` with `edits` (ranges of it, in order of place) made.
+std::u16string withEdits(std::u16string text, const std::vector<QNTextEdit>& edits) {
+    for (auto last = edits.rbegin(); last != edits.rend(); ++last) {
+        text.replace(static_cast<std::size_t>(last->range.location),
+                     static_cast<std::size_t>(last->range.length), last->replacement);
+    }
+    return text;
+}
+
+// The changes that take back, in `now`, only what this write typed of `edits` (of `before`, in
+// order of place; the last `shown` of them seen whole in the field, the one before them perhaps
+// in part): whatever else `now` holds beside them (keys the person typed meanwhile) stays. None
+// where that cannot be told apart (the person typed inside a change of ours).
+std::optional<std::vector<QNTextEdit>> ownChangesBack(std::u16string_view before,
+                                                      const std::vector<QNTextEdit>& edits,
+                                                      std::size_t shown, std::u16string_view now) {
+    const std::size_t firstShown = edits.size() - shown;
+    const std::vector<QNTextEdit> typed(edits.begin() + static_cast<std::ptrdiff_t>(firstShown),
+                                        edits.end());
+    const std::u16string expected = withEdits(std::u16string(before), typed);
+    // Where the field differs from what the edits seen make of it: the person's keys, and what
+    // came out of the edit that did not show (at its own place, below every edit seen).
+    auto others = textEdits(expected, now);
+    if (!others) {
+        return std::nullopt;
+    }
+    std::vector<QNTextEdit> person;
+    std::vector<QNTextEdit> back;
+    const auto* failed = firstShown > 0 ? &edits[firstShown - 1] : nullptr;
+    for (const auto& other : *others) {
+        const bool atFailed = failed != nullptr &&
+                              other.range.location <= failed->range.end() &&
+                              other.range.end() >= failed->range.location;
+        if (!atFailed) {
+            person.push_back(other);
+            continue;
+        }
+        // (below every edit seen: its place in `now` moves only with the person's keys before it)
+        const auto at = placeAfterEdits(person, other.range.location);
+        back.push_back({Utf16Range{at, static_cast<std::int64_t>(other.replacement.size())},
+                        expected.substr(static_cast<std::size_t>(other.range.location),
+                                        static_cast<std::size_t>(other.range.length))});
+        person.push_back(other);
+    }
+    std::int64_t grown = 0;  // by the edits seen before this one, in `expected`
+    for (const auto& edit : typed) {
+        const auto length = static_cast<std::int64_t>(edit.replacement.size());
+        const auto at = placeAfterEdits(person, edit.range.location + grown);
+        if (now.substr(static_cast<std::size_t>(std::clamp<std::int64_t>(
+                           at, 0, static_cast<std::int64_t>(now.size()))),
+                       static_cast<std::size_t>(length)) != edit.replacement) {
+            return std::nullopt;
+        }
+        back.push_back({Utf16Range{at, length},
+                        std::u16string(before.substr(static_cast<std::size_t>(edit.range.location),
+                                                     static_cast<std::size_t>(edit.range.length)))});
+        grown += length - edit.range.length;
+    }
+    std::ranges::sort(back, {}, [](const QNTextEdit& edit) { return edit.range.location; });
+    return back;
 }
 
 // The field's text once it has stopped changing (the keys of a step that did not show may
@@ -231,27 +294,43 @@ QCoro::Task<std::optional<std::u16string>> settledValue(Driver driver, Token tok
     co_return last;
 }
 
-// The field's text made `before` again by the changes that lead back to it, typed as the
-// correction was; true once it reads so. Runs whatever stops the flow: the field is not left
-// half changed.
+// What this write typed of `edits` (of `before`, the field's text, in order of place; the last
+// `shown` seen whole) taken back, typed as the correction was, and nothing else: a key the
+// person typed meanwhile stays. True once the field reads as `before` with only the person's
+// keys beside it. Runs whatever stops the flow: the field is not left half changed.
 QCoro::Task<bool> bringBack(Driver driver, Token token, platform::RunningApplication app,
-                            std::u16string before) {
-    constexpr int attempts = 2;
-    for (int attempt = 0; attempt <= attempts; ++attempt) {
-        const auto now = co_await settledValue(driver, token);
-        if (!now) {
-            co_return false;
-        }
-        if (spacesPlain(*now) == spacesPlain(before)) {
-            co_return true;
-        }
-        const auto back = attempt < attempts ? writableEdits(*now, before) : std::nullopt;
-        if (!back) {
-            co_return false;
-        }
-        (void)co_await typeEdits(driver, token, app, *now, *back, std::stop_token());
+                            std::u16string before, std::vector<QNTextEdit> edits,
+                            std::size_t shown) {
+    auto now = co_await settledValue(driver, token);
+    if (!now) {
+        co_return false;
     }
-    co_return false;
+    // (compared with the spaces a field may show as no-break ones made plain, one for one)
+    now = spacesPlain(std::move(*now));
+    for (auto& edit : edits) {
+        edit.replacement = spacesPlain(std::move(edit.replacement));
+    }
+    const auto back = ownChangesBack(spacesPlain(std::move(before)), edits, shown, *now);
+    if (!back || std::ranges::any_of(*back, [&](const QNTextEdit& edit) {
+            return holdsLineBreak(edit.replacement) ||
+                   holdsLineBreak(std::u16string_view(*now).substr(
+                       static_cast<std::size_t>(edit.range.location),
+                       static_cast<std::size_t>(edit.range.length)));
+        })) {
+        co_return false;
+    }
+    std::vector<QNTextEdit> changes;
+    for (const auto& edit : *back) {
+        if (now->substr(static_cast<std::size_t>(edit.range.location),
+                        static_cast<std::size_t>(edit.range.length)) != edit.replacement) {
+            changes.push_back(edit);
+        }
+    }
+    if (changes.empty()) {
+        co_return true;
+    }
+    co_return co_await typeEdits(driver, token, app, *now, changes, std::stop_token()) ==
+        changes.size();
 }
 
 }  // namespace
@@ -354,13 +433,15 @@ QCoro::Task<QNQuickFixCommitResult> commitChangedText(QNQuickFixHostSession sess
             co_return refused;
         }
     }
-    if (co_await typeEdits(driver, token, session.app, *value, *edits, stop)) {
+    const auto shown = co_await typeEdits(driver, token, session.app, *value, *edits, stop);
+    if (shown == edits->size()) {
         co_await putBack(driver, token, session.app, before, *edits);
         co_return Result::committed(QNQuickFixReplacementMethod::typed);
     }
     // A change that did not come out exactly as typed: every change is taken back, the same
-    // way, so that the field is as it was; else it is said to hold part of the correction.
-    const bool asItWas = co_await bringBack(driver, token, session.app, *value);
+    // way, so that the field is as it was (with what the person typed meanwhile); else it is
+    // said to hold part of the correction.
+    const bool asItWas = co_await bringBack(driver, token, session.app, *value, *edits, shown);
     co_await putBack(driver, token, session.app, before, {});
     if (asItWas) {
         co_return refused;

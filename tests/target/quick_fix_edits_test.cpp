@@ -158,5 +158,31 @@ TEST_F(ChangedTextTest, WhatCannotBeChangedSafelyIsLeftAsItWas) {
     }
 }
 
+// The person types "!" once the first change ("late" -> "lite") shows; the next change (the
+// "s" of "parcels") is refused by the field's length. Only what the Quick Fix typed is taken
+// back: the "!" stays where the person typed it.
+TEST_F(ChangedTextTest, TheTakeBackLeavesAKeyThePersonTypedMeanwhile) {
+    auto spec = messageField();
+    spec.maxLength = static_cast<std::int64_t>(message.size()) + 1;
+    spec.rangeWriteDelay = 5ms;  // (time between the changes for the person's key)
+    const auto target = open({.identity = "firefox-esr"}, spec);
+    const auto session = begin();
+    ASSERT_TRUE(session.has_value());
+    bool typed = false;
+    std::function<void()> watch = [&] {
+        if (desktop.value(target.field)->find(u"lite") != std::u16string::npos) {
+            desktop.userTypeText(u"!");
+            typed = true;
+        } else {
+            executor->postAfter(1ms, watch);
+        }
+    };
+    executor->postAfter(1ms, watch);
+    EXPECT_EQ(commit(*session, u"We will recieve the parcels.\nIt is realy lite."),
+              Result::failed(QNQuickFixCommitFailure::restoreTargetSelection));
+    EXPECT_TRUE(typed);
+    EXPECT_EQ(desktop.value(target.field), u"We will recieve the parcel.\nIt is realy la!te.");
+}
+
 }  // namespace
 }  // namespace ravlin::testing
