@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <vector>
 #include <cmath>
 #include <cstdlib>
 
@@ -217,6 +218,7 @@ QNControllerSettingsWindow::QNControllerSettingsWindow(ContentFactory contentFac
       windowState_(std::make_shared<QNStoreSettingsWindow>()) {}
 
 QNControllerSettingsWindow::~QNControllerSettingsWindow() {
+    captureWatch_.reset();
     delete window_.data();
 }
 
@@ -252,8 +254,10 @@ void QNControllerSettingsWindow::show(std::optional<QNModelSettingsPane> pane) {
         window->setToolBar(toolbarDelegate_->makeToolBar(windowState_->selectedPane.get(), window));
         // The keys of any window with pages: Ctrl+Tab and Ctrl+Page Down show the next pane,
         // Ctrl+Shift+Tab and Ctrl+Page Up the one before, round the ends.
-        const auto addStep = [this, window](QKeySequence keys, int step) {
+        std::vector<QPointer<QShortcut>> steps;
+        const auto addStep = [this, window, &steps](QKeySequence keys, int step) {
             auto* shortcut = new QShortcut(keys, window);
+            steps.emplace_back(shortcut);
             QObject::connect(shortcut, &QShortcut::activated, window, [this, step] {
                 selectAdjacent(step);
             });
@@ -265,6 +269,15 @@ void QNControllerSettingsWindow::show(std::optional<QNModelSettingsPane> pane) {
         addStep(QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1);
         QNViewSettings* content = contentFactory_(windowState_, onSize);
         window->setContent(content);
+        // A shortcut recorder that records takes these keys as any other.
+        captureWatch_ = content->activeKeyCapture.observe(
+            [steps](const std::optional<QNModeKeyCapture>& capture) {
+                for (const auto& shortcut : steps) {
+                    if (shortcut) {
+                        shortcut->setEnabled(!capture.has_value());
+                    }
+                }
+            });
         window->resizeKeepingTopEdge(QSizeF(initialContentSize), false);
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             QRect frame = window->geometry();

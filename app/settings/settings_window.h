@@ -18,6 +18,7 @@
 
 #include "app/settings/settings_pane.h"
 #include "core/support/observable.h"
+#include "core/support/subscription.h"
 
 class QAction;
 class QActionGroup;
@@ -151,6 +152,8 @@ class QNControllerSettingsWindow {
     QPointer<QWidget> content_;
     std::shared_ptr<QNControllerSettingsWindowSizeReporter> sizeReporter_;
     std::unique_ptr<QNControllerSettingsToolbar> toolbarDelegate_;
+    // Switches the pane keys off while a shortcut recorder records.
+    Subscription captureWatch_;
     bool animationsEnabled_ = true;
 };
 

@@ -148,6 +148,12 @@ TEST_F(WindowKeys, TheKeysOfAWindowWithPagesCycleThePanes) {
         EXPECT_TRUE(view().paneWidget(step.after)->isVisible());
         EXPECT_TRUE(paneButton(step.after)->isChecked());
     }
+    // While a shortcut recorder records, the keys are the recorder's.
+    show(Pane::hotKeys);
+    view().activeKeyCapture.set(QNModeKeyCapture::hotKey);
+    press(window, Qt::Key_Tab, ctrl);
+    EXPECT_EQ(shown(), Pane::hotKeys);
+    view().activeKeyCapture.set(std::nullopt);
 }
 
 // A screen reader's action on a pane button shows that pane, and every button's state follows
