@@ -100,11 +100,15 @@ class WebMail : public ComposerScenarios, public ::testing::WithParamInterface<K
   protected:
     platform::Accessibility& accessibility = *desktop.seams.accessibility;
 
+    // Set up as a person's click would leave it. A browser still building the text it was just
+    // given may drop a selection set meanwhile: set again until it shows.
     bool select(platform::ElementRef field, Utf16Range range) {
-        return accessibility
-                   .setAttribute(field, ax::selectedTextRange, platform::AttributeValue(range))
-                   .ok() &&
-               waitUntil([&] { return selection(field) == range; });
+        return waitUntil([&] {
+            return accessibility
+                       .setAttribute(field, ax::selectedTextRange, platform::AttributeValue(range))
+                       .ok() &&
+                   waitUntil([&] { return selection(field) == range; }, 1s);
+        });
     }
     std::optional<Utf16Range> selection(platform::ElementRef field) {
         return platform::rangeAttribute(accessibility, field, ax::selectedTextRange);

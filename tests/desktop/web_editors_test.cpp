@@ -26,13 +26,19 @@ class WebEditor : public ::testing::TestWithParam<Kind> {
     platform::Accessibility& accessibility = *desktop.seams.accessibility;
     DesktopApplication& browser = DesktopApplication::get(GetParam());
 
+    // A selection set while Firefox is still taking in the markup it was just given can be lost
+    // (never read back, on a loaded machine): set again until it shows.
     bool select(platform::ElementRef field, Utf16Range range) {
-        return accessibility.setAttribute(field, ax::selectedTextRange, AttributeValue(range))
-                   .ok() &&
-               waitUntil([&] {
-                   return platform::rangeAttribute(accessibility, field, ax::selectedTextRange) ==
-                          range;
-               });
+        return waitUntil([&] {
+            return accessibility.setAttribute(field, ax::selectedTextRange, AttributeValue(range))
+                       .ok() &&
+                   waitUntil(
+                       [&] {
+                           return platform::rangeAttribute(accessibility, field,
+                                                           ax::selectedTextRange) == range;
+                       },
+                       1s);
+        });
     }
 };
 
