@@ -134,6 +134,31 @@ TEST_P(WebSite, TheFocusedFieldIsOnThePageShownNow) {
     }
 }
 
+// The caret probe over an empty text input: its invisible character, alone in the field, is no
+// password field's mask; it is read, taken back, and the field holds nothing (the page counts 0).
+TEST_P(WebSite, TheProbeLeavesAnEmptyInputEmpty) {
+    Desktop& desktop = Desktop::get();
+    auto& accessibility = *desktop.seams.accessibility;
+    DesktopApplication& browser = DesktopApplication::get(GetParam());
+    ASSERT_TRUE(browser.ready()) << browser.name();
+    // (page c loaded afresh: its input empty)
+    ASSERT_TRUE(browser.open('a'));
+    ASSERT_TRUE(browser.open('c'));
+    const auto field = browser.focus(QStringLiteral("line"));
+    ASSERT_TRUE(field);
+    ASSERT_EQ(platform::textAttribute(accessibility, field, ax::value), u"");
+    const auto front = desktop.seams.workspace->frontmostApplication();
+    ASSERT_TRUE(front && front->pid == browser.pid());
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
+    const auto probed = runToEnd(QNModelFocusSnapshot::probeCaret(seams, field, *front, {}));
+    EXPECT_TRUE(probed.has_value());
+    // The page saw the character come ("page c 1") and go ("page c 0").
+    EXPECT_TRUE(waitUntil([&] {
+        return browser.windowTitle().split(QLatin1Char(' ')).value(2) == QStringLiteral("0");
+    })) << browser.windowTitle().toStdString();
+    EXPECT_EQ(platform::textAttribute(accessibility, field, ax::value), u"");
+}
+
 INSTANTIATE_TEST_SUITE_P(Browsers, WebSite,
                          ::testing::Values(Kind::chromiumOnSite, Kind::firefoxOnSite),
                          [](const auto& info) {

@@ -66,10 +66,12 @@ std::optional<std::u16string_view> repeated(std::u16string_view line) {
 }  // namespace
 
 bool isMask(std::u16string_view line) {
-    // (one UTF-16 unit: the bullets and stars of the masks in use)
+    // (one UTF-16 unit: the bullets and stars of the masks in use; a mask is seen, so never a
+    // character that shows nothing, such as the zero-width space alone in a field)
     const auto shown = repeated(line);
     return shown && shown->size() == 1 && !U16_IS_SURROGATE(shown->front()) &&
-           !u_isalnum(shown->front()) && !u_isUWhiteSpace(shown->front());
+           !u_isalnum(shown->front()) && !u_isUWhiteSpace(shown->front()) &&
+           !u_hasBinaryProperty(shown->front(), UCHAR_DEFAULT_IGNORABLE_CODE_POINT);
 }
 
 bool isOneCharacterRepeated(std::u16string_view line) {

@@ -138,8 +138,8 @@ class Toolkit {
 [[nodiscard]] const Toolkit& gtk4Toolkit();
 [[nodiscard]] const Toolkit& qtToolkit();
 
-// Whether a displayed line is a mask: one character, not a letter, a digit or white space, shown
-// for each character of the text (a password field's bullets or stars).
+// Whether a displayed line is a mask: one visible character, not a letter, a digit or white
+// space, shown for each character of the text (a password field's bullets or stars).
 [[nodiscard]] bool isMask(std::u16string_view line);
 // Whether a displayed line is one character shown once or more, whatever it is: what a field
 // shows of its text with any mask, a letter, a space or an emoji too. A character is what a
