@@ -7,6 +7,7 @@
 #include <signal.h>
 
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QTimer>
@@ -200,12 +201,21 @@ TEST(BorrowedClipboard, AClipboardManagersHistoryHoldsNoBorrowedText) {
     ASSERT_TRUE(mine.owning());
     ASSERT_TRUE(waitUntil([&] { return history().contains(QStringLiteral("the user's own copy")); },
                           10s));
-    // CopyQ reads the clipboard again on a timer for about a second after each change, with the
-    // list of formats it last fetched: a read that comes between our taking the clipboard and
-    // CopyQ's hearing of it asks us for the text but not for the mark, which the old list lacks,
-    // and keeps the text. Nothing an owner offers reaches such a read; the borrow here comes
-    // once that second is over.
-    waitUntil([] { return false; }, 1500ms);
+    // CopyQ reads the clipboard again on a timer for about a second after each change (longer
+    // on a busy machine), with the list of formats it last fetched: a read that comes between
+    // our taking the clipboard and CopyQ's hearing of it asks us for the text but not for the
+    // mark, which the old list lacks, and keeps the text. Nothing an owner offers reaches such a
+    // read; the borrow here comes once CopyQ has not read the user's copy for that long.
+    auto reads = mine.asked();
+    QElapsedTimer quiet;
+    quiet.start();
+    ASSERT_TRUE(waitUntil([&] {
+        if (const auto now = mine.asked(); now != reads) {
+            reads = now;
+            quiet.restart();
+        }
+        return quiet.elapsed() >= 1500;
+    }));
     const auto field = desktop.focus(*desktop.gtk, "line");
     ASSERT_TRUE(field);
     const auto target = desktop.seams.workspace->frontmostApplication();
