@@ -529,7 +529,7 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copySelectionVi
 QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
     std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
     bool selectAll, std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved,
-    std::function<bool()> selectionShown) {
+    std::function<bool()> selectionShown, std::chrono::milliseconds copyLimit) {
     if (!driver->isFrontmostOther(target)) {
         co_return std::nullopt;
     }
@@ -581,7 +581,7 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
     // The chord is out: the polls run out whatever happens, or the target's copy could land
     // after the put-back and take the user's contents.
     bool left = false;
-    constexpr int copyPolls = static_cast<int>(copyWaitLimit / settlePollInterval);
+    const int copyPolls = static_cast<int>(copyLimit / settlePollInterval);
     for (int poll = 0; poll < copyPolls && driver->pasteboardChangeCount() == baseline; ++poll) {
         co_await driver->sleep(settlePollInterval, std::stop_token());
         left = left || !driver->isFrontmostOther(target);
@@ -605,7 +605,7 @@ QCoro::Task<std::optional<std::u16string>> QNModelFocusSnapshot::copyFromFront(
 
 QCoro::Task<bool> QNModelFocusSnapshot::waitForSelectAll(
     std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
-    std::function<bool()> selectionShown, std::stop_token stop) {
+    std::function<bool()> selectionShown, std::stop_token stop, std::chrono::milliseconds limit) {
     bool left = false;
     const bool shown = co_await driver->waitUntil(
         [&] {
@@ -615,7 +615,7 @@ QCoro::Task<bool> QNModelFocusSnapshot::waitForSelectAll(
             left = !driver->isFrontmostOther(target);
             return left;
         },
-        settlePollInterval, selectAllWaitLimit, stop);
+        settlePollInterval, limit, stop);
     co_return shown && !left;
 }
 

@@ -190,14 +190,16 @@ struct QNModelFocusSnapshot {
         std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
         bool selectAll, std::stop_token stop,
         std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr,
-        std::function<bool()> selectionShown = nullptr);
+        std::function<bool()> selectionShown = nullptr,
+        std::chrono::milliseconds copyLimit = copyWaitLimit);
     // After Ctrl+A into `target`: whether `selectionShown` answered true, asked at once, then
-    // every `settlePollInterval` up to `selectAllWaitLimit` while the target stays in front and
-    // nothing stops. An application slow under load shows its select-all late; a caret put back
+    // every `settlePollInterval` up to `limit` while the target stays in front and nothing
+    // stops. An application slow under load shows its select-all late; a caret put back
     // before it shows is overtaken by it, and the person's next key replaces the whole text.
     [[nodiscard]] static QCoro::Task<bool> waitForSelectAll(
         std::shared_ptr<QNQuickFixHostDriver> driver, platform::RunningApplication target,
-        std::function<bool()> selectionShown, std::stop_token stop);
+        std::function<bool()> selectionShown, std::stop_token stop,
+        std::chrono::milliseconds limit = selectAllWaitLimit);
     [[nodiscard]] QNModelFocusSnapshot applyingCopiedSelection(
         const std::optional<std::u16string>& copied, bool attempted) const;
     [[nodiscard]] static QCoro::Task<std::optional<platform::Rect>> probedCaretRect(

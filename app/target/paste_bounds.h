@@ -57,6 +57,13 @@ struct QNPasteBounds {
     Milliseconds putBackLimit{1000};
     Milliseconds putBackCheckInterval{5};
     Milliseconds putBackRewriteAfter{100};
+    // A Quick Fix already under way selects the text to replace with Ctrl+A, and where the
+    // selected text cannot be read, copies it to check it: a browser busy under load shows the
+    // select-all and lands the copy well over a second late. Each is waited for until it shows,
+    // at most this long (about three seconds in all; the Composer's opening keeps its own,
+    // shorter bounds).
+    Milliseconds commitSelectAllLimit{2000};
+    Milliseconds commitCopyLimit{1000};
     // A text left on the clipboard stays this long before the user's contents come back; a
     // put-back the desktop did not confirm is tried again after this.
     std::chrono::seconds deferredRestore{60};

@@ -80,14 +80,16 @@ std::function<bool()> selectionShownIn(const Driver& driver, Token token) {
 }
 
 // Ctrl+C (after Ctrl+A with `selectAll`) and the text that reached the pasteboard, the chord
-// sent only while the element shows a selection (QNModelFocusSnapshot::copyFromFront).
+// sent only while the element shows a selection (QNModelFocusSnapshot::copyFromFront), the copy
+// waited for at most `copyLimit`.
 QCoro::Task<std::optional<std::u16string>> copyCapture(
     Driver driver, platform::RunningApplication app, Token element, bool selectAll,
-    std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr) {
+    std::stop_token stop, std::shared_ptr<const QNModelPasteboardSnapshot> saved = nullptr,
+    std::chrono::milliseconds copyLimit = QNModelFocusSnapshot::copyWaitLimit) {
     auto shown = selectionShownIn(driver, element);
     return QNModelFocusSnapshot::copyFromFront(std::move(driver), std::move(app), selectAll,
-                                               std::move(stop), std::move(saved),
-                                               std::move(shown));
+                                               std::move(stop), std::move(saved), std::move(shown),
+                                               copyLimit);
 }
 
 // Whether the element shows the whole of its text selected (what Ctrl+A makes of it).
@@ -349,8 +351,8 @@ QCoro::Task<PreparedSelection> prepareSelection(
             co_return false;
         }
         prepared.copied = true;
-        co_return co_await copyCapture(driver, session.app, token, false, stop, saved) ==
-            std::optional(original);
+        co_return co_await copyCapture(driver, session.app, token, false, stop, saved,
+                                       pasteBounds.commitCopyLimit) == std::optional(original);
     };
 
     if (session.strategy.kind == Strategy::Kind::focusedValue) {
@@ -372,13 +374,15 @@ QCoro::Task<PreparedSelection> prepareSelection(
                 return driver->selectedText(token) == std::optional(original);
             };
             // Looked for until Ctrl+A shows: the whole text selected, or a selection other than
-            // the one before it.
+            // the one before it (a busy browser shows it late: waited for at most
+            // pasteBounds.commitSelectAllLimit).
             const auto changed = [&] {
                 const auto range = driver->selectedTextRange(token);
                 return range && range->length >= 1 && range != prepared.before;
             };
             (void)co_await QNModelFocusSnapshot::waitForSelectAll(
-                driver, session.app, [&] { return allSelected() || changed(); }, stop);
+                driver, session.app, [&] { return allSelected() || changed(); }, stop,
+                pasteBounds.commitSelectAllLimit);
             prepared.canAttemptPaste = allSelected() || co_await copyIsOriginal();
         }
         co_return prepared;
