@@ -8,13 +8,15 @@
 #include <QLineEdit>
 #include <QWidgetList>
 
+#include "app/support/widget_list_accessible.h"
+
 namespace ravlin {
 namespace {
 
 // A combo box whose children are its list, then its text field when it has one.
-class ComboBoxAccessible final : public QAccessibleWidget {
+class ComboBoxAccessible final : public WidgetListAccessible {
   public:
-    explicit ComboBoxAccessible(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+    explicit ComboBoxAccessible(QComboBox* box) : WidgetListAccessible(box, QAccessible::ComboBox) {}
 
     [[nodiscard]] QString text(QAccessible::Text kind) const override {
         const QString shown =
@@ -38,20 +40,6 @@ class ComboBoxAccessible final : public QAccessibleWidget {
         state.editable = box()->isEditable();
         return state;
     }
-    [[nodiscard]] int childCount() const override { return static_cast<int>(children().size()); }
-    [[nodiscard]] QAccessibleInterface* child(int index) const override {
-        const QWidgetList list = children();
-        if (index < 0 || index >= list.size()) {
-            return nullptr;
-        }
-        return QAccessible::queryAccessibleInterface(list.at(index));
-    }
-    [[nodiscard]] int indexOfChild(const QAccessibleInterface* child) const override {
-        if (child == nullptr || child->object() == nullptr || !child->object()->isWidgetType()) {
-            return -1;
-        }
-        return static_cast<int>(children().indexOf(static_cast<QWidget*>(child->object())));
-    }
     [[nodiscard]] QStringList actionNames() const override {
         return QStringList{showMenuAction(), pressAction()} + QAccessibleWidget::actionNames();
     }
@@ -69,7 +57,7 @@ class ComboBoxAccessible final : public QAccessibleWidget {
 
   private:
     [[nodiscard]] QComboBox* box() const { return static_cast<QComboBox*>(widget()); }
-    [[nodiscard]] QWidgetList children() const {
+    [[nodiscard]] QWidgetList children() const override {
         QWidgetList list;
         if (QAbstractItemView* view = box()->view()) {
             list.append(view);

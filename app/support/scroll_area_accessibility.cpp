@@ -7,33 +7,20 @@
 #include <QScrollBar>
 #include <QWidgetList>
 
+#include "app/support/widget_list_accessible.h"
+
 namespace ravlin {
 namespace {
 
 // A scroll area as a client area whose children are its viewport, then each scroll bar's
-// container while that bar shows, then the corner widget while it shows: read again on every
-// call, so an index is always checked against the children there are now.
-class ScrollAreaAccessible final : public QAccessibleWidget {
+// container while that bar shows, then the corner widget while it shows.
+class ScrollAreaAccessible final : public WidgetListAccessible {
   public:
     explicit ScrollAreaAccessible(QAbstractScrollArea* area)
-        : QAccessibleWidget(area, QAccessible::Client) {}
+        : WidgetListAccessible(area, QAccessible::Client) {}
 
     [[nodiscard]] bool isValid() const override {
         return QAccessibleWidget::isValid() && area()->viewport() != nullptr;
-    }
-    [[nodiscard]] int childCount() const override { return static_cast<int>(children().size()); }
-    [[nodiscard]] QAccessibleInterface* child(int index) const override {
-        const QWidgetList list = children();
-        if (index < 0 || index >= list.size()) {
-            return nullptr;
-        }
-        return QAccessible::queryAccessibleInterface(list.at(index));
-    }
-    [[nodiscard]] int indexOfChild(const QAccessibleInterface* child) const override {
-        if (child == nullptr || child->object() == nullptr || !child->object()->isWidgetType()) {
-            return -1;
-        }
-        return static_cast<int>(children().indexOf(static_cast<QWidget*>(child->object())));
     }
     [[nodiscard]] QAccessibleInterface* childAt(int x, int y) const override {
         // In screen coordinates, as the caller gives them.
@@ -50,7 +37,7 @@ class ScrollAreaAccessible final : public QAccessibleWidget {
     [[nodiscard]] QAbstractScrollArea* area() const {
         return static_cast<QAbstractScrollArea*>(widget());
     }
-    [[nodiscard]] QWidgetList children() const {
+    [[nodiscard]] QWidgetList children() const override {
         QWidgetList list;
         QAbstractScrollArea* const scroll = area();
         if (QWidget* viewport = scroll->viewport()) {

@@ -622,19 +622,22 @@ bool DesktopApplication::open(char page) {
 
 namespace {
 
-constexpr const char* pageA = R"(<!doctype html>
-<html><head><meta charset="utf-8"><title>page a</title></head>
-<body style="font: 16px sans-serif">
-<div aria-label="mail" contenteditable="true" style="border: 1px solid #888; padding: 2px 4px">
-<p>Hello all,</p><ul><li>Bring the forms.</li><li>We will recieve the parcel tomorrow.</li></ul>
-</div>
-<script>
+// Every page of the site: F2, F3 and F4 go to pages a, b and c, as a site's own links do.
+constexpr const char* siteKeys = R"(<script>
 document.addEventListener('keydown', (event) => {
   const to = {F2: '/a', F3: '/b', F4: '/c'}[event.key];
   if (to) { event.preventDefault(); location.href = to; }
 });
 </script>
 </body></html>
+)";
+
+constexpr const char* pageA = R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>page a</title></head>
+<body style="font: 16px sans-serif">
+<div aria-label="mail" contenteditable="true" style="border: 1px solid #888; padding: 2px 4px">
+<p>Hello all,</p><ul><li>Bring the forms.</li><li>We will recieve the parcel tomorrow.</li></ul>
+</div>
 )";
 
 constexpr const char* pageB = R"(<!doctype html>
@@ -642,13 +645,6 @@ constexpr const char* pageB = R"(<!doctype html>
 <body style="font: 16px sans-serif">
 <form onsubmit="return false"><p><input aria-label="password" type="password" size="40"
     oninput="document.title = 'page b ' + this.value.length"></p></form>
-<script>
-document.addEventListener('keydown', (event) => {
-  const to = {F2: '/a', F3: '/b', F4: '/c'}[event.key];
-  if (to) { event.preventDefault(); location.href = to; }
-});
-</script>
-</body></html>
 )";
 
 constexpr const char* pageC = R"(<!doctype html>
@@ -656,13 +652,6 @@ constexpr const char* pageC = R"(<!doctype html>
 <body style="font: 16px sans-serif">
 <p><input aria-label="line" type="text" size="60"
     oninput="document.title = 'page c ' + this.value.length"></p>
-<script>
-document.addEventListener('keydown', (event) => {
-  const to = {F2: '/a', F3: '/b', F4: '/c'}[event.key];
-  if (to) { event.preventDefault(); location.href = to; }
-});
-</script>
-</body></html>
 )";
 
 }  // namespace
@@ -683,7 +672,9 @@ OneSite::OneSite() {
             return ScriptedReply(404);
         }
         ScriptedReply reply(200);
-        reply.header("Content-Type", "text/html; charset=utf-8").withContentLength().chunk(page);
+        reply.header("Content-Type", "text/html; charset=utf-8")
+            .withContentLength()
+            .chunk(std::string(page) + siteKeys);
         return reply;
     });
 }
