@@ -25,6 +25,27 @@ class QuickFixSession : public SessionsFixture {
         ASSERT_TRUE(app->isPanelOpen);
         desktop.setFrontmost(desktop.ownPid());  // the window manager activated the panel
     }
+
+    // A Quick Fix over "Hi teh cat" whose write-back never starts (the target refuses to come
+    // to the front), dismissed: its correction is kept as the draft.
+    Target keepACorrection() {
+        const auto target = openTarget(u"Hi teh cat", {10, 0});
+        openHeld();
+        desktop.setActivation(target.app.pid, platform::fake::Activation::refuse());
+        drive(3s);
+        return target;
+    }
+
+    // Super+E over the frontmost field, the kept draft shown, then Return.
+    void reopenAndCommit() {
+        app->toggleHotkey("hotkey");
+        drive(1500ms);
+        ASSERT_TRUE(app->isPanelOpen);
+        desktop.setFrontmost(desktop.ownPid());
+        EXPECT_EQ(panelText(), u"Hi the cat");
+        app->requestCommit();
+        drive(3s);
+    }
 };
 
 TEST_F(QuickFixSession, RefusalsShowTheirHeadsUpUseANumberAndLeaveTheTriggerUsable) {
@@ -253,10 +274,7 @@ TEST_F(QuickFixSession, TheFieldsLastWordIsCorrectedToo) {
 // never a second copy beside it.
 TEST_F(QuickFixSession, AKeptCorrectionGoesOnlyOverTheTextItWasMadeOf) {
     startApp();
-    const auto target = openTarget(u"Hi teh cat", {10, 0});
-    openHeld();
-    desktop.setActivation(target.app.pid, platform::fake::Activation::refuse());
-    drive(3s);
+    const auto target = keepACorrection();
     ASSERT_EQ(written("sid=s001 state=quick_fix_commit_failed reason=activate-target "
                       "pasteboard_restore=success"),
               1);
@@ -268,13 +286,7 @@ TEST_F(QuickFixSession, AKeptCorrectionGoesOnlyOverTheTextItWasMadeOf) {
         const std::u16string before = there ? u"Hi teh cat. Bye" : u"Hi a dog";
         desktop.setValue(target.field, before, {static_cast<std::int64_t>(before.size()), 0});
         desktop.setFrontmost(target.app.pid);
-        app->toggleHotkey("hotkey");
-        drive(1500ms);
-        ASSERT_TRUE(app->isPanelOpen);
-        desktop.setFrontmost(desktop.ownPid());
-        EXPECT_EQ(panelText(), u"Hi the cat");
-        app->requestCommit();
-        drive(3s);
+        reopenAndCommit();
         EXPECT_EQ(fieldValue(target.field), there ? u"Hi the cat. Bye" : before);
         EXPECT_EQ(app->preservedDraft,
                   there ? std::nullopt : std::optional<std::u16string>(u"Hi the cat"));
@@ -290,20 +302,11 @@ TEST_F(QuickFixSession, AKeptCorrectionGoesOnlyOverTheTextItWasMadeOf) {
 // another application's field pastes it there, and the field it was made of stays as it is.
 TEST_F(QuickFixSession, AKeptCorrectionGoesWhereTheComposerOpensNow) {
     startApp();
-    const auto first = openTarget(u"Hi teh cat", {10, 0});
-    openHeld();
-    desktop.setActivation(first.app.pid, platform::fake::Activation::refuse());
-    drive(3s);
+    const auto first = keepACorrection();
     app->dismissPanel("dismiss-key");
     ASSERT_EQ(app->preservedDraft, u"Hi the cat");
     const auto other = openTarget(u"", {0, 0}, "kwrite");
-    app->toggleHotkey("hotkey");
-    drive(1500ms);
-    ASSERT_TRUE(app->isPanelOpen);
-    desktop.setFrontmost(desktop.ownPid());
-    EXPECT_EQ(panelText(), u"Hi the cat");
-    app->requestCommit();
-    drive(3s);
+    reopenAndCommit();
     EXPECT_EQ(fieldValue(other.field), u"Hi the cat");
     EXPECT_EQ(fieldValue(first.field), u"Hi teh cat");
     EXPECT_EQ(app->preservedDraft, std::nullopt);
