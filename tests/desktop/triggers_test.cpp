@@ -64,6 +64,8 @@ TEST(DesktopTriggers, TypedDoubleTapInAGtkEntryFiresOnceAndLeavesNeitherTap) {
     EXPECT_TRUE(waitUntil([&] { return fires == 1; }));
     EXPECT_TRUE(waitUntil([&] { return desktop.value(field) == before + u" "; }))
         << text::toUtf8(desktop.value(field));
+    // Past a second fire's delay (firingDelaySeconds) and the field check before it
+    // (fieldWaitLimit).
     waitUntil([] { return false; }, 300ms);
     EXPECT_EQ(fires, 1);
     EXPECT_EQ(takenBack, 1);
@@ -83,7 +85,7 @@ TEST(DesktopTriggers, TwoRightShiftTapsFireOnce) {
     typist.tap(platform::keycode::rightShift);
     typist.tap(platform::keycode::rightShift);
     EXPECT_TRUE(waitUntil([&] { return fires == 1; }));
-    waitUntil([] { return false; }, 300ms);
+    waitUntil([] { return false; }, 300ms);  // past a second fire's delay (25 ms)
     EXPECT_EQ(fires, 1);
     trigger.unregisterTap();
 }
@@ -112,7 +114,8 @@ TEST(DesktopTriggers, AShortcutRecordedThroughTheKeyboardGrabReachesNoApplicatio
     capture.stop();
     EXPECT_EQ(captured, (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{f5, 0}}));
     EXPECT_EQ(beeps, 1);
-    waitUntil([] { return false; }, 300ms);
+    // A recorded key that got through to the field would stand before the E typed next: the
+    // field is seen to gain that E alone.
     EXPECT_EQ(desktop.value(field), before);
 
     // Once recording stopped, keys reach the application again.
