@@ -13,6 +13,7 @@
 
 #include "platform/keys.h"
 #include "platform/linux/clipboard/x11_selection_pasteboard.h"
+#include "platform/linux/clipboard/selection_text.h"
 #include "platform/linux/clipboard/x11_selections.h"
 #include "platform/linux/linux_seams.h"
 #include "platform/linux/x11/xlib.h"
@@ -63,6 +64,24 @@ std::optional<std::u16string> clipboardTextThrough(platform::x11::Selections& re
         promise.set_value(std::move(text));
     });
     return answer.wait_for(3s) == std::future_status::ready ? answer.get() : std::nullopt;
+}
+
+bool clipboardManagerWatches() {
+    const auto probe = platform::x11::Selections::open();
+    if (!probe) {
+        return false;
+    }
+    const auto copy = std::make_shared<const platform::x11::SelectionData>(
+        platform::x11::textSelection(u"a copy to see a clipboard manager by"));
+    QElapsedTimer waited;
+    waited.start();
+    for (auto patience = 500ms; waited.elapsed() < kHangWatchdog / 1ms; patience += 500ms) {
+        if (probe->own("CLIPBOARD", copy) &&
+            waitUntil([&] { return probe->fetched("CLIPBOARD"); }, patience)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 namespace {

@@ -41,6 +41,12 @@ std::optional<std::u16string> clipboardTextThrough(platform::x11::Selections& re
 std::optional<std::u16string> readString(platform::Pasteboard& pasteboard);
 platform::PasteboardContents readContents(platform::Pasteboard& pasteboard);
 
+// Whether a clipboard manager is seen watching the clipboard: a copy of this process's own, on
+// a connection of its own, is made again, each time waited on a little longer, until another
+// client fetches its text as a manager does with every copy; bounded only against a hang. The
+// copy's owner is gone once this returns (a manager may then serve its text).
+bool clipboardManagerWatches();
+
 // Runs a paste to its end on the event loop (at most 10 s); its result.
 std::optional<QNPasteResult> runToEnd(QCoro::Task<QNPasteOutcome> task);
 // The same, with all the paste says (why, what became of the user's contents).

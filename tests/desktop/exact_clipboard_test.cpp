@@ -328,12 +328,12 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
         if (end == End::midBorrowWithClipman) {
             manager.start(QStringLiteral("xfce4-clipman"), {});
             ASSERT_TRUE(manager.waitForStarted(10000));
-            waitUntil([] { return false; }, 2s);  // up and watching the clipboard
+            ASSERT_TRUE(clipboardManagerWatches());
         }
         ClipboardOwner owner(richOffer());
         ASSERT_TRUE(owner.owning());
         if (end == End::midBorrowWithClipman) {
-            waitUntil([] { return false; }, 1s);  // the manager has taken the copy over
+            ASSERT_TRUE(waitUntil([&] { return owner.gave(); })) << "the manager takes the copy";
         }
         const QString before = readClipboardExactly();
         std::optional<ClipboardOwner> refill;
@@ -346,6 +346,8 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
             auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
             auto saving = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
             ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+            bool toldOfFetch = false;
+            const auto fetches = pasteboard->observeFetches([&] { toldOfFetch = true; });
             pasteboard->clear();
             ASSERT_TRUE(pasteboard->setTransientString(u"borrowed"));
             ASSERT_TRUE(waitUntil([&] { return clipboardOwnerPid() == ::getpid(); }));
@@ -359,7 +361,10 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
                     ClipboardOwner::Start::later);
                 ASSERT_TRUE(refill->fetch());
             }
-            waitUntil([] { return false; }, 300ms);  // a clipboard manager has seen the text
+            if (end == End::midBorrowWithClipman || end == End::midBorrowRefilledUnreadable) {
+                // The program has heard that a clipboard manager fetched the text.
+                ASSERT_TRUE(waitUntil([&] { return toldOfFetch; }));
+            }
             if (end == End::afterPutBack) {
                 EXPECT_EQ((*saved)->restore(*pasteboard), platform::PutBack::done);
                 const auto server = clipboardOwnerPid();

@@ -139,6 +139,13 @@ class ClipboardOwner {
         output_ += process_.readAllStandardOutput();
         return output_.contains("lost");
     }
+    // Whether it has given another client contents (a target other than TARGETS and TIMESTAMP),
+    // as a clipboard manager fetches each copy.
+    [[nodiscard]] bool gave() {
+        process_.waitForReadyRead(10);
+        output_ += process_.readAllStandardOutput();
+        return output_.contains("gave");
+    }
     [[nodiscard]] qint64 pid() const { return process_.processId(); }
     // How many requests it has been sent so far, answered or not.
     [[nodiscard]] qsizetype asked() {

@@ -17,8 +17,10 @@
 //                                        tells it, then "taken N ms after" in the server's time
 //                                        before "owning"). Prints
 //                                        "owning" once it owns, "asked" for each request it gets
-//                                        (answered or not), "lost" when another client takes the
-//                                        clipboard, and ends then.
+//                                        (answered or not), "gave" once it has answered one for
+//                                        contents (a target other than TARGETS and TIMESTAMP),
+//                                        "lost" when another client takes the clipboard, and
+//                                        ends then.
 //   clipboard_tool read                  reads CLIPBOARD as a requestor does (INCR included):
 //                                        first "TARGETS <type> <name>...", then one line per
 //                                        target that carries contents: "<name> <type> <format>
@@ -341,6 +343,8 @@ int serve(const char* listPath, bool silent, bool stalling, bool later) {
                                     XCB_ATOM_INTEGER, 32, 1, &time);
             } else if (const auto found = byAtom.find(request.target);
                        found != byAtom.end() && !found->second->refused) {
+                std::puts("gave");
+                std::fflush(stdout);
                 const Target& target = *found->second;
                 const std::size_t unit = static_cast<std::size_t>(target.format / 8);
                 if (target.bytes.size() <= chunk) {
