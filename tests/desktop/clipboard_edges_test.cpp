@@ -16,8 +16,10 @@
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include "app/target/pasteboard_snapshot.h"
@@ -227,7 +229,9 @@ TEST_F(ClipboardEdges, APersonsCopyJustAfterOurReadOrOurTakeStandsAndIsNeverPast
             watched->onTake = nullptr;
             ASSERT_TRUE(outcome);
             ASSERT_TRUE(mine.owns());
-            waitUntil([] { return false; }, 1200ms);  // a put-back would have come by now
+            // A put-back would have come by now: past one tried again after a failed one
+            // (retryAfterFailedRestore, 1 s).
+            waitUntil([] { return false; }, 1200ms);
             EXPECT_EQ(readClipboardExactly().count(QStringLiteral("6d696e65")), 1)
                 << "the person's copy stands";
             const auto value = fieldText();
@@ -376,7 +380,7 @@ TEST_F(ClipboardEdges, AFloodOfRequestsInThePastePauseLeavesTheClipboardBack) {
     std::jthread flood;
     std::atomic<int> sent = 0;
     watched->onTake = [&] {
-        flood = std::jthread([&] {
+        flood = std::jthread([&](std::stop_token stop) {
             xcb_connection_t* c = xcb_connect(nullptr, nullptr);
             const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
             const xcb_window_t window = xcb_generate_id(c);
@@ -398,7 +402,11 @@ TEST_F(ClipboardEdges, AFloodOfRequestsInThePastePauseLeavesTheClipboardBack) {
                 ++sent;
             }
             xcb_flush(c);
-            std::this_thread::sleep_for(3s);  // keeps its requests' answers unread meanwhile
+            // Its requests' answers stay unread until the test is over.
+            std::mutex idle;
+            std::condition_variable_any untilTheEnd;
+            std::unique_lock lock(idle);
+            untilTheEnd.wait(lock, stop, [] { return false; });
             xcb_disconnect(c);
         });
     };

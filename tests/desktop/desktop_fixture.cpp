@@ -487,10 +487,11 @@ QByteArray CatTerminal::written() const {
 QByteArray CatTerminal::flushed() {
     auto& keys = *Desktop::get().seams.keySynthesis;
     constexpr std::uint32_t keyD = 2;  // D's virtual code
-    for (int i = 0; i < 2; ++i) {
-        (void)keys.postKeyPress({keyD, platform::modifier::command});  // Ctrl+D
-        waitUntil([] { return false; }, 150ms);
-    }
+    const QByteArray before = written();
+    (void)keys.postKeyPress({keyD, platform::modifier::command});  // Ctrl+D
+    // cat has written the line, or ended where none was pending.
+    waitUntil([&] { return written() != before || process_.state() == QProcess::NotRunning; });
+    (void)keys.postKeyPress({keyD, platform::modifier::command});
     ends(3s);
     return written();
 }
