@@ -168,7 +168,8 @@ TEST_F(ExactClipboard, XclipOwning70MegabytesIsStillReadableAfterARefusedSave) {
     auto saving = keepSaved(QNModelPasteboardSnapshot::capture(seams), saved);
     ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
     EXPECT_EQ((*saved)->failure, platform::PasteboardSaveFailure::tooLarge);
-    // A second after the refusal (xclip drops a request that comes while it is still sending).
+    // A second after the refusal (xclip drops a request that comes while it is still sending;
+    // nothing outside xclip shows when it is done, and a request it dropped is never answered).
     waitUntil([] { return false; }, 1s);
     {
         QElapsedTimer took;
@@ -399,7 +400,7 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
                 },
                 5s))
                 << after.toStdString();
-            waitUntil([] { return false; }, 2500ms);
+            waitUntil([] { return false; }, 2500ms);  // past the keeper's refillWatch
             after = readClipboardExactly();
             EXPECT_EQ(text(after).toStdString(), text(before).toStdString())
                 << "owner " << clipboardOwnerPid() << ", manager " << manager.processId() << "\n"
@@ -411,7 +412,11 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
             manager.waitForFinished(5000);
             continue;
         }
-        waitUntil([] { return false; }, 300ms);
+        // The keeper serves them (the program's own connection may still be closing).
+        ASSERT_TRUE(waitUntil([] {
+            const auto server = clipboardOwnerPid();
+            return server != 0 && server != ::getpid();
+        }));
         const QString after = readClipboardExactly();
         EXPECT_FALSE(after.contains(QStringLiteral("626f72726f776564"))) << "the borrow's text";
         const qint64 keeper = clipboardOwnerPid();

@@ -63,7 +63,7 @@ struct Recorder {
         }
     }
     bool await(std::size_t count) {
-        return waitUntil([&] { return events.size() >= count; }, 3s);
+        return waitUntil([&] { return events.size() >= count; });
     }
 };
 
