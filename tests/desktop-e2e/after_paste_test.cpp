@@ -51,6 +51,7 @@ std::string activeWindowTitle() {
 TEST_F(ComposerScenarios, ATwoLineCommitIntoATerminalIsNeverOfferedAgain) {
     ASSERT_TRUE(openLog(program));  // it records while it is open
     copyElsewhere(QStringLiteral("kept clipboard"));
+    std::size_t commits = 0;
     for (const auto& [name, command, execute] :
          {std::tuple{"xterm", QStringLiteral("xterm"), QStringLiteral("-e")},
           std::tuple{"sakura", QStringLiteral("sakura"), QStringLiteral("-x")}}) {
@@ -81,14 +82,22 @@ TEST_F(ComposerScenarios, ATwoLineCommitIntoATerminalIsNeverOfferedAgain) {
                        QByteArray("kept clipboard");
             },
             kSettle));
-        pause(500ms);
+        // The commit is over (its draft kept or not) once the log says how it ended.
+        ++commits;
+        EXPECT_TRUE(waitUntil([&] {
+            const std::string log = shownLog(program);
+            return occurrences(log, "state=committed ") + occurrences(log, "state=commit_sent ") +
+                       occurrences(log, "state=commit_failed ") >=
+                   commits;
+        })) << shownLog(program);
+        // (a draft is in the Composer's editor before it takes the keyboard)
         ASSERT_TRUE(openComposer());
-        pause(300ms);
         EXPECT_EQ(desktop.value(desktop.focusedOf(programPid())), u"")
             << "the Composer holds the text the terminal took";
         ASSERT_TRUE(keyboard.chord("Escape"));
         EXPECT_TRUE(terminalInFront());
-        pause(300ms);
+        // Ctrl+D goes to the terminal once it has the keyboard.
+        EXPECT_TRUE(waitUntil([&] { return keyboardIn(terminal.pid()); }));
         EXPECT_EQ(terminal.flushed().toStdString(), "First line here.\nSecond line.");
     }
     const std::string log = sessionLog(program);
@@ -169,7 +178,8 @@ TEST_F(ComposerScenarios, ACaretKonsoleReportsOutsideItsTerminalPlacesTheCompose
         << "panel " << describe(*panel) << ", terminal " << describe(*area);
     screenshot(QStringLiteral("composer-by-konsole"));
     ASSERT_TRUE(keyboard.chord("Escape"));
-    pause(300ms);
+    // (the Composer gone before Konsole goes)
+    EXPECT_TRUE(waitUntil([&] { return !desktop.focusedOf(programPid()); }));
     konsole.terminate();
     if (!konsole.waitForFinished(5000)) {
         konsole.kill();

@@ -830,4 +830,12 @@ Terminal::~Terminal() {
     endChild(process_);
 }
 
+bool keyboardIn(platform::ProcessID pid) {
+    auto& workspace = *Desktop::get().seams.workspace;
+    const auto front = workspace.frontmostApplication();
+    const auto window = workspace.frontmostWindow();
+    return front && front->pid == pid && window &&
+           workspace.keyboardFocusIn(*window).value_or(true);
+}
+
 }  // namespace ravlin::testing

@@ -288,4 +288,9 @@ class Terminal {
 // Ends a child: SIGTERM, at most `limit` to go, then SIGKILL; always reaped.
 void endChild(QProcess& process, std::chrono::milliseconds limit = 3s);
 
+// Whether a window of `pid` is the active one with the keyboard's focus in it: the window
+// manager names the active window before the focus itself moves there, and a terminal's server
+// may take it a moment later.
+bool keyboardIn(platform::ProcessID pid);
+
 }  // namespace ravlin::testing

@@ -99,19 +99,21 @@ class TerminalScenarios : public ComposerScenarios {
 
     void commitThirteenOverAnOlderClipboard(const TerminalProgram& terminalProgram);
 
-    // Ends the terminal's line (cat writes it) and waits until what cat has written in all is
-    // `done`; what it wrote.
+    // Ends the terminal's line (cat writes it) as a person does, once the terminal has the
+    // keyboard and after a look at the line, and waits until what cat has written in all is
+    // `done`; what it wrote. (The look also gives a paste that went to the terminal, its text
+    // on its way from the clipboard's owner, its moment: nothing outside the terminal tells
+    // when that text is in its line.)
     QByteArray endLine(const CatTerminal& terminal,
                        const std::function<bool(const QByteArray&)>& done) {
+        EXPECT_TRUE(waitUntil([&] { return keyboardIn(terminal.pid()); }));
         pause(300ms);
         EXPECT_TRUE(keyboard.tap("Return"));
         QByteArray written;
-        waitUntil(
-            [&] {
-                written = terminal.written();
-                return done(written);
-            },
-            3s);
+        waitUntil([&] {
+            written = terminal.written();
+            return done(written);
+        });
         return written;
     }
 };
