@@ -19,6 +19,27 @@ namespace {
 using Kind = DesktopApplication::Kind;
 using text::Utf16Range;
 
+// The session log's lines that end a Quick Fix under way (what its write-back came to, or why
+// it wrote nothing back) and those that end a Composer's commit, empty ones included.
+std::size_t quickFixEnds(const std::string& log) {
+    std::size_t ends = 0;
+    for (const char* state :
+         {"state=quick_fix_committed", "state=quick_fix_commit_failed", "state=quick_fix_sent",
+          "state=quick_fix_partial", "state=quick_fix_paste_on_clipboard",
+          "state=quick_fix_auto_commit_skipped"}) {
+        ends += occurrences(log, state);
+    }
+    return ends;
+}
+std::size_t commitEnds(const std::string& log) {
+    std::size_t ends = 0;
+    for (const char* state : {"state=committed ", "state=commit_failed ", "state=commit_sent ",
+                              "state=commit_partial ", "state=commit_skipped "}) {
+        ends += occurrences(log, state);
+    }
+    return ends;
+}
+
 // The caret at the end of the text, as a person leaves it after typing, five times over in each
 // field: Quick Fix corrects the field and never takes one of its characters (the caret probe's
 // character, where one is typed, is taken back alone), and the typed double tap opens the
@@ -28,6 +49,7 @@ TEST_F(ComposerScenarios, FirefoxFieldsWithTheCaretAtTheEnd) {
     auto& firefox = DesktopApplication::get(Kind::firefox);
     ASSERT_TRUE(firefox.ready());
     constexpr int tries = 5;
+    std::size_t quickFixes = 0;
     for (const auto* field : {"line", "area"}) {
         const QString name = QString::fromLatin1(field);
         SCOPED_TRACE(field);
@@ -35,11 +57,14 @@ TEST_F(ComposerScenarios, FirefoxFieldsWithTheCaretAtTheEnd) {
             SCOPED_TRACE("Quick Fix " + std::to_string(attempt));
             ASSERT_TRUE(firefox.prepare(u"I recieve teh mail", Utf16Range{18, 0}, name));
             ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+            ++quickFixes;
             EXPECT_TRUE(focusedValueBecomes(firefox.pid(), u"I receive the mail"))
                 << text::toUtf8(desktop.value(desktop.focusedOf(firefox.pid())));
             // The Quick Fix runs on a moment after the text shows (its checks, the caret put back);
-            // a person's next trigger comes after it (one meanwhile starts nothing).
-            pause(2s);
+            // a person's next trigger comes after it (one meanwhile starts nothing): once the
+            // log says it ended.
+            EXPECT_TRUE(waitUntil([&] { return quickFixEnds(shownLog(program)) >= quickFixes; }))
+                << shownLog(program);
             EXPECT_EQ(desktop.value(desktop.focusedOf(firefox.pid())), u"I receive the mail");
         }
         for (int attempt = 0; attempt < tries; ++attempt) {
@@ -79,7 +104,10 @@ TEST_F(ComposerScenarios, QuickFixOnAPageWithNoFieldFocusedOnlySaysSo) {
     ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
     EXPECT_TRUE(waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle))
         << "no heads-up";
-    pause(1s);
+    // Nothing follows the refusal's line in the log.
+    EXPECT_TRUE(waitUntil([&] {
+        return occurrences(shownLog(program), "state=quick_fix_skipped") > 0;
+    })) << shownLog(program);
     EXPECT_FALSE(desktop.focusedOf(programPid())) << "a Composer opened";
     EXPECT_EQ(watch.changes(), 0);
     const std::string log = sessionLog(program);
@@ -155,7 +183,9 @@ TEST_P(WebMail, TheComposerAndQuickFixKeepTheMessageAsItWas) {
         EXPECT_TRUE(waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); }))
             << clipboardDifference(before, readClipboard());
         ASSERT_TRUE(composerClosedInto(browser.pid()));
-        pause(1s);
+        // (the commit's end in the log: nothing of it comes after)
+        EXPECT_TRUE(waitUntil([&] { return commitEnds(shownLog(program)) >= 1; }))
+            << shownLog(program);
         EXPECT_EQ(shown(field), taken) << "pasted once";
         EXPECT_EQ(browser.messageMarkup().count(QStringLiteral("<p>")), 2);
     }
@@ -171,8 +201,10 @@ TEST_P(WebMail, TheComposerAndQuickFixKeepTheMessageAsItWas) {
             << browser.messageMarkup().toStdString() << "\n"
             << program.errors().toStdString();
         // The Quick Fix runs on a moment after the text shows (its checks, the caret put back);
-        // a person's next trigger comes after it (one meanwhile starts nothing).
-        pause(2s);
+        // a person's next trigger comes after it (one meanwhile starts nothing): once the log
+        // says it ended.
+        EXPECT_TRUE(waitUntil([&] { return quickFixEnds(shownLog(program)) >= 1; }))
+            << shownLog(program);
         EXPECT_EQ(browser.messageMarkup(), fixed);
         EXPECT_EQ(selection(field), (Utf16Range{46, 0})) << "the caret where it was";
     }
@@ -182,7 +214,8 @@ TEST_P(WebMail, TheComposerAndQuickFixKeepTheMessageAsItWas) {
         ASSERT_TRUE(field);
         ASSERT_TRUE(select(field, Utf16Range{20, 0}));
         ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
-        pause(3s);
+        EXPECT_TRUE(waitUntil([&] { return quickFixEnds(shownLog(program)) >= 2; }))
+            << shownLog(program);
         EXPECT_EQ(browser.messageMarkup(), fixed);
         EXPECT_EQ(selection(field), (Utf16Range{20, 0})) << "the caret where it was";
     }
@@ -279,7 +312,10 @@ TEST_P(WebMail, QuickFixInEveryPartOfAMail) {
         EXPECT_EQ(draft, u"") << "nothing kept";
         ASSERT_TRUE(keyboard.tap("Return"));
         ASSERT_TRUE(composerClosedInto(browser.pid()));
-        pause(1s);
+        // (the commit's end in the log: nothing of it comes after)
+        EXPECT_TRUE(waitUntil([&] {
+            return commitEnds(shownLog(program)) >= static_cast<std::size_t>(attempt) + 1;
+        })) << shownLog(program);
         EXPECT_EQ(browser.mailMarkup(), after) << "Return pasted something";
     }
     std::printf("measure: %s mail, Quick Fix %d times: corrected %d, as it was %d, other %d\n",
@@ -321,7 +357,8 @@ TEST_P(WebMail, AMailWithALockedWordIsLeftExactlyAsItWas) {
     EXPECT_EQ(desktop.value(desktop.focusedOf(programPid())), u"") << "nothing kept";
     ASSERT_TRUE(keyboard.tap("Return"));
     ASSERT_TRUE(composerClosedInto(browser.pid()));
-    pause(1s);
+    // (the commit's end in the log: nothing of it comes after)
+    EXPECT_TRUE(waitUntil([&] { return commitEnds(shownLog(program)) >= 1; })) << shownLog(program);
     EXPECT_EQ(browser.mailMarkup(), locked);
     const std::string log = sessionLog(program);
     EXPECT_EQ(occurrences(log, "state=quick_fix_commit_failed reason=restore-target-selection"),
@@ -387,6 +424,8 @@ TEST_P(SitePages, EachPageItsOwnField) {
         ASSERT_TRUE(keyboard.waitForRelease());
         EXPECT_TRUE(waitUntil([&] { return browser.windowTitle().startsWith("page b 11"); }))
             << browser.windowTitle().toStdString();
+        // A typed pair refused in a password field leaves no line in the log: a Composer it
+        // opened would be up well within this (the pair's own window is 0.6 s).
         pause(1s);
         EXPECT_FALSE(desktop.focusedOf(programPid())) << "a Composer opened";
         EXPECT_TRUE(browser.windowTitle().startsWith("page b 11"))
@@ -452,7 +491,8 @@ TEST_P(SitePages, EachPageItsOwnField) {
             << text::toUtf8(desktop.value(line)) << "\n"
             << program.errors().toStdString();
         // (a person's next trigger comes once the Quick Fix has ended)
-        pause(2s);
+        EXPECT_TRUE(waitUntil([&] { return quickFixEnds(shownLog(program)) >= 1; }))
+            << shownLog(program);
     }
     const std::string log = sessionLog(program);
     EXPECT_EQ(occurrences(log, "state=committed method=paste"), 1u) << log;
