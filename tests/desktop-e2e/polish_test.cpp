@@ -143,6 +143,7 @@ TEST_F(PolishScenarios, EachSentenceGoesOutOnceAndShowsPolishedWhileTheNextIsTyp
 TEST_F(PolishScenarios, AnAnswerThatDidNotFinishIsNeverAppliedNorAskedAgainAtReturn) {
     service.setDelay(200ms);
     const std::u16string typed = u"I will send the parcel today. ";
+    std::size_t unused = 0;  // answers the log has said were not used
     for (const auto behaviour :
          {CorrectionService::Behaviour::cut, CorrectionService::Behaviour::fail}) {
         SCOPED_TRACE(static_cast<int>(behaviour));
@@ -151,8 +152,12 @@ TEST_F(PolishScenarios, AnAnswerThatDidNotFinishIsNeverAppliedNorAskedAgainAtRet
         openOverEmptyArea();
         ASSERT_TRUE(keyboard.type(typed));
         ASSERT_TRUE(waitUntil([&] { return service.hostedTexts().size() > before; }, kSettle));
-        // Whatever showed while it streamed, the end puts the typed text back.
-        pause(1500ms);
+        // Whatever showed while it streamed, the end puts the typed text back: the text is
+        // back once the log says why the answer was not used.
+        ++unused;
+        EXPECT_TRUE(waitUntil([&] {
+            return occurrences(shownLog(program), "reason={Hosted proxy") >= unused;
+        })) << shownLog(program);
         EXPECT_EQ(composerText(), typed);
         const auto asked = service.hostedTexts().size();
         commitExpecting(typed);
@@ -330,7 +335,12 @@ TEST_F(PolishScenarios, EditsInsideASentenceGoOutOnceAfterThePause) {
     const std::u16string edited = u"I will not send the package today. We shoud";
     ASSERT_TRUE(waitUntil([&] { return requestsAbout("will not") > 0; }, kSettle))
         << text::toUtf8(composerText());
-    pause(2500ms);  // a second pause's worth: nothing more goes out
+    // Its answer's end in the log (the first sentence's polish was the first); then nothing
+    // says that no request goes out: a second idle wait's worth (the Composer's kIdleBackstop,
+    // 1.5 s), and nothing more has gone out.
+    EXPECT_TRUE(waitUntil([&] { return occurrences(shownLog(program), " outcome=") >= 2; }))
+        << shownLog(program);
+    pause(2500ms);
     EXPECT_EQ(requestsAbout("will not"), 1u);
     EXPECT_EQ(requestsAbout("will n"), 1u) << "a request went out for a key of the word";
     EXPECT_EQ(composerText(), edited);
@@ -350,7 +360,12 @@ TEST_F(PolishScenarios, ARetryAfterKeepsTheNextSentenceBack) {
     ASSERT_TRUE(keyboard.type(kFirst));
     ASSERT_TRUE(waitUntil([&] { return service.hostedTexts().size() == 1; }, kSettle));
     ASSERT_TRUE(keyboard.type(kSecond));
-    pause(2000ms);
+    // The second sentence's boundary comes while the route waits: the log says it was kept
+    // back (or it went out, which fails below).
+    EXPECT_TRUE(waitUntil([&] {
+        return occurrences(shownLog(program), "state=skipped reason=retry-after") > 0 ||
+               service.hostedTexts().size() > 1;
+    })) << shownLog(program);
     EXPECT_EQ(service.hostedTexts().size(), 1u) << "asked again within the wait";
     const std::u16string typed = std::u16string(kFirst) + std::u16string(kSecond);
     EXPECT_EQ(composerText(), typed);
