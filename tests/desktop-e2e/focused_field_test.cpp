@@ -146,8 +146,9 @@ TEST_F(FocusedField, LibreOfficesSetPasswordDialogRefusesEveryTrigger) {
     EXPECT_EQ(service.requestCount(), 0u);
     if (activeWindowTitle().startsWith(name)) {
         ASSERT_TRUE(keyboard.chord("Control_L+w"));  // the saved document goes
+        EXPECT_TRUE(waitUntil([&] { return !activeWindowTitle().startsWith(name); }))
+            << activeWindowTitle().toStdString();
     }
-    pause(1s);
     ASSERT_TRUE(desktop.bringToFrontPersistently(programPid()));
     const std::string log = sessionLog(program);
     EXPECT_EQ(occurrences(log, "state=blocked trigger=hotkey"), 1u) << log;
