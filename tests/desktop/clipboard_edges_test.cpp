@@ -454,15 +454,12 @@ TEST_F(ClipboardEdges, AKeeperKilledInTheBorrowIsReplacedAndTheContentsOutliveTh
             }
             program.pasteboard->keepContentsAfterExit();
         }
-        EXPECT_TRUE(waitUntil([&] { return reaped(killed); }, 3s)) << "a zombie keeper";
+        EXPECT_TRUE(waitUntil([&] { return reaped(killed); })) << "a zombie keeper";
         QString after;
-        EXPECT_TRUE(waitUntil(
-            [&] {
-                after = readClipboardExactly();
-                return after == before;
-            },
-            3s))
-            << after.toStdString();
+        EXPECT_TRUE(waitUntil([&] {
+            after = readClipboardExactly();
+            return after == before;
+        })) << after.toStdString();
         EXPECT_NE(clipboardOwnerPid(), ::getpid());
         ClipboardOwner taker({hexLine(QStringLiteral("UTF8_STRING"), "newer")});
         ASSERT_TRUE(taker.owning());
@@ -489,13 +486,10 @@ TEST_F(ClipboardEdges, APersonsCopyJustAfterTheProgramEndsMidBorrowStandsWhateve
             BorrowingProgram program;
             ASSERT_TRUE(program.borrow(TargetSeams::from(desktop.seams, desktop.executor)));
         }  // gone with its text on the clipboard, as a crash leaves it
-        ASSERT_TRUE(waitUntil(
-            [] {
-                const auto server = clipboardOwnerPid();
-                return server != 0 && server != ::getpid();
-            },
-            3s))
-            << "the keeper takes the user's contents back";
+        ASSERT_TRUE(waitUntil([] {
+            const auto server = clipboardOwnerPid();
+            return server != 0 && server != ::getpid();
+        })) << "the keeper takes the user's contents back";
         ClipboardOwner person(copy);
         ASSERT_TRUE(person.owning());
         waitUntil([] { return false; }, 2500ms);  // past the keeper's watch for a refill

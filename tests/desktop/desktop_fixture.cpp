@@ -12,8 +12,8 @@
 #include "core/text/unicode.h"
 
 #include "platform/keys.h"
-#include "platform/linux/clipboard/x11_selection_pasteboard.h"
 #include "platform/linux/clipboard/selection_text.h"
+#include "platform/linux/clipboard/x11_selection_pasteboard.h"
 #include "platform/linux/clipboard/x11_selections.h"
 #include "platform/linux/linux_seams.h"
 #include "platform/linux/x11/xlib.h"

@@ -131,7 +131,7 @@ TEST_F(ExactClipboard, A25MegabyteTextRoundTripsByteForByte) {
     took.start();
     auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
     auto saving = keepSaved(QNModelPasteboardSnapshot::capture(seams), saved);
-    ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }));
     std::printf("note: saving a 25 MB clipboard took %lld ms\n",
                 static_cast<long long>(took.elapsed()));
     EXPECT_TRUE((*saved)->complete());
@@ -166,7 +166,7 @@ TEST_F(ExactClipboard, XclipOwning70MegabytesIsStillReadableAfterARefusedSave) {
         10s));
     auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
     auto saving = keepSaved(QNModelPasteboardSnapshot::capture(seams), saved);
-    ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }));
     EXPECT_EQ((*saved)->failure, platform::PasteboardSaveFailure::tooLarge);
     // A second after the refusal (xclip drops a request that comes while it is still sending;
     // nothing outside xclip shows when it is done, and a request it dropped is never answered).
@@ -272,9 +272,9 @@ TEST_F(ExactClipboard, ACopyInTheMillisecondOfOurOwnWriteIsAChangeAndIsReadAtOnc
                                    pasteboard.selections()->ownedSince("CLIPBOARD")));
         std::optional<std::optional<std::u16string>> read;
         pasteboard.readString([&](std::optional<std::u16string> text) { read = std::move(text); });
-        ASSERT_TRUE(waitUntil([&] { return read.has_value(); }, 3s));
+        ASSERT_TRUE(waitUntil([&] { return read.has_value(); }));
         EXPECT_EQ(*read, u"theirs " + number) << "round " << round;
-        EXPECT_TRUE(waitUntil([&] { return pasteboard.changeCount() > count; }, 2s))
+        EXPECT_TRUE(waitUntil([&] { return pasteboard.changeCount() > count; }))
             << "round " << round;
     }
 }
@@ -346,7 +346,7 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
             local.pasteboard = pasteboard;
             auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
             auto saving = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
-            ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+            ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }));
             bool toldOfFetch = false;
             const auto fetches = pasteboard->observeFetches([&] { toldOfFetch = true; });
             pasteboard->clear();
@@ -374,14 +374,14 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
                 // A second borrow reads them from the keeper, and the same keeper serves them.
                 saved->reset();
                 auto again = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
-                ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+                ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }));
                 pasteboard->clear();
                 ASSERT_TRUE(pasteboard->setTransientString(u"borrowed again"));
                 EXPECT_EQ((*saved)->restore(*pasteboard), platform::PutBack::done);
                 EXPECT_EQ(clipboardOwnerPid(), server) << "one keeper at a time";
             }
         }
-        ASSERT_TRUE(waitUntil([] { return clipboardOwnerPid() != 0; }, 3s));
+        ASSERT_TRUE(waitUntil([] { return clipboardOwnerPid() != 0; }));
         if (refill) {
             ASSERT_TRUE(refill->take());
         }
@@ -393,13 +393,10 @@ TEST_F(ExactClipboard, TheUsersContentsOutliveTheProgramInItsKeeperHoweverItEnds
                 return read.mid(from, read.indexOf(QLatin1Char('\n'), from + 1) - from);
             };
             QString after;
-            EXPECT_TRUE(waitUntil(
-                [&] {
-                    after = readClipboardExactly();
-                    return text(after) == text(before);
-                },
-                5s))
-                << after.toStdString();
+            EXPECT_TRUE(waitUntil([&] {
+                after = readClipboardExactly();
+                return text(after) == text(before);
+            })) << after.toStdString();
             waitUntil([] { return false; }, 2500ms);  // past the keeper's refillWatch
             after = readClipboardExactly();
             EXPECT_EQ(text(after).toStdString(), text(before).toStdString())
@@ -459,7 +456,7 @@ TEST_F(ExactClipboard, ATextLeftForThePersonOutlivesTheProgramForTheRestOfItsTim
             const auto manager = QNQuickFixPasteboardManager::create(pasteboard, desktop.executor);
             auto saved = std::make_shared<std::optional<QNModelPasteboardSnapshot>>();
             auto saving = keepSaved(QNModelPasteboardSnapshot::capture(local), saved);
-            ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }, 5s));
+            ASSERT_TRUE(waitUntil([&] { return saved->has_value(); }));
             pasteboard->clear();
             ASSERT_TRUE(pasteboard->setTransientString(u"left for you"));
             ASSERT_TRUE(pasteboard->makeTransientOrdinary());
@@ -475,12 +472,10 @@ TEST_F(ExactClipboard, ATextLeftForThePersonOutlivesTheProgramForTheRestOfItsTim
                 pasteboard->keepContentsAfterExit();
             }
         }
-        ASSERT_TRUE(waitUntil(
-            [] {
-                const auto server = clipboardOwnerPid();
-                return server != 0 && server != ::getpid();
-            },
-            3s));
+        ASSERT_TRUE(waitUntil([] {
+            const auto server = clipboardOwnerPid();
+            return server != 0 && server != ::getpid();
+        }));
         const qint64 keeper = clipboardOwnerPid();
         if (end == End::crashThenCopy) {
             EXPECT_TRUE(leftText(readClipboardExactly()));
