@@ -478,7 +478,8 @@ std::vector<ScreenWindow> unmanagedWindowsOf(qint64 pid) {
             }
             if (const auto owner = cardinalsOf(display, children[i], pidAtom, XA_CARDINAL, 1);
                 owner.size() == 1 && static_cast<qint64>(owner.front()) == pid) {
-                found.push_back({attributes.x, attributes.y, attributes.width, attributes.height});
+                found.push_back({attributes.x, attributes.y, attributes.width, attributes.height,
+                                 children[i]});
             }
         }
         XFree(children);
@@ -836,6 +837,83 @@ bool keyboardIn(platform::ProcessID pid) {
     const auto window = workspace.frontmostWindow();
     return front && front->pid == pid && window &&
            workspace.keyboardFocusIn(*window).value_or(true);
+}
+
+// --- Whose windows are where
+
+namespace {
+
+int managedWindowsOn(Display* display, qint64 pid) {
+    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+    int count = 0;
+    for (const auto window : cardinalsOf(display, DefaultRootWindow(display),
+                                         XInternAtom(display, "_NET_CLIENT_LIST", False),
+                                         XA_WINDOW)) {
+        XWindowAttributes attributes;
+        const auto owner = cardinalsOf(display, window, pidAtom, XA_CARDINAL, 1);
+        count += owner.size() == 1 && static_cast<qint64>(owner.front()) == pid &&
+                 XGetWindowAttributes(display, window, &attributes) &&
+                 attributes.map_state == IsViewable;
+    }
+    return count;
+}
+
+}  // namespace
+
+qint64 windowOwnerAt(int x, int y) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return 0;
+    }
+    const Atom pidAtom = XInternAtom(display, "_NET_WM_PID", False);
+    qint64 owner = 0;
+    Window from = DefaultRootWindow(display);
+    int fromX = x;
+    int fromY = y;
+    // Down to the deepest window there: an embedded one (a tray icon in its tray) says its own.
+    for (int level = 0; level < 32; ++level) {
+        Window child = 0;
+        int childX = 0;
+        int childY = 0;
+        if (!XTranslateCoordinates(display, from, from, fromX, fromY, &childX, &childY, &child) ||
+            child == 0) {
+            break;
+        }
+        if (const auto pid = cardinalsOf(display, child, pidAtom, XA_CARDINAL, 1);
+            pid.size() == 1 && pid.front() != 0) {
+            owner = static_cast<qint64>(pid.front());
+        }
+        // Into the child, (x, y) in its own coordinates.
+        Window inner = 0;
+        XTranslateCoordinates(display, from, child, fromX, fromY, &childX, &childY, &inner);
+        from = child;
+        fromX = childX;
+        fromY = childY;
+    }
+    XCloseDisplay(display);
+    return owner;
+}
+
+void ManagedWindowsWatch::State::look() {
+    now = display ? managedWindowsOn(display, pid) : 0;
+    most = std::max(most, now);
+}
+
+ManagedWindowsWatch::ManagedWindowsWatch(qint64 pid) {
+    state_->display = XOpenDisplay(nullptr);
+    state_->pid = pid;
+    state_->look();
+    state_->first = state_->now;
+    timer_ = new QTimer;
+    QObject::connect(timer_, &QTimer::timeout, [state = state_] { state->look(); });
+    timer_->start(10);
+}
+
+ManagedWindowsWatch::~ManagedWindowsWatch() {
+    delete timer_;
+    if (state_->display) {
+        XCloseDisplay(state_->display);
+    }
 }
 
 }  // namespace ravlin::testing

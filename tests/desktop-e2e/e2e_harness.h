@@ -24,6 +24,7 @@
 #include "platform/accessibility.h"
 
 struct _XDisplay;  // Xlib's Display
+class QTimer;
 
 namespace ravlin::testing {
 
@@ -179,6 +180,7 @@ struct ScreenWindow {
     int y = 0;
     int width = 0;
     int height = 0;
+    unsigned long id = 0;  // the X window
 };
 // The windows `pid` has on screen that no window manager handles (tool tips, popup menus, the
 // heads-up), as the X server knows them: mapped, override-redirect, with that _NET_WM_PID.
@@ -292,5 +294,38 @@ void endChild(QProcess& process, std::chrono::milliseconds limit = 3s);
 // manager names the active window before the focus itself moves there, and a terminal's server
 // may take it a moment later.
 bool keyboardIn(platform::ProcessID pid);
+
+// The process whose window is at (x, y) on the screen, as the X server stacks them: the
+// _NET_WM_PID of the deepest window there that has one (a tray icon's, not its tray's); 0 when
+// none has.
+qint64 windowOwnerAt(int x, int y);
+
+// Counts, while alive, the managed windows `pid` has on screen (those the window manager lists,
+// mapped, with that _NET_WM_PID), looked at every 10 ms as the event loop turns: a Quick Fix's
+// panel, say, shows while the Quick Fix runs and goes at its end.
+class ManagedWindowsWatch {
+  public:
+    explicit ManagedWindowsWatch(qint64 pid);
+    ~ManagedWindowsWatch();
+    ManagedWindowsWatch(const ManagedWindowsWatch&) = delete;
+    ManagedWindowsWatch& operator=(const ManagedWindowsWatch&) = delete;
+
+    // How many there were as the watch began, the most seen since, and the last seen.
+    [[nodiscard]] int first() const { return state_->first; }
+    [[nodiscard]] int most() const { return state_->most; }
+    [[nodiscard]] int now() const { return state_->now; }
+
+  private:
+    struct State {
+        ::_XDisplay* display = nullptr;
+        qint64 pid = 0;
+        int first = 0;
+        int most = 0;
+        int now = 0;
+        void look();
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+    QTimer* timer_ = nullptr;
+};
 
 }  // namespace ravlin::testing

@@ -110,9 +110,19 @@ class OwnWindows : public EndToEnd {
         ASSERT_TRUE(program.start()) << program.errors().toStdString();
         ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"))
             << program.errors().toStdString();
-        // The running window takes the front once mapped.
+        runningWindowUp();
+    }
+
+    // The running window takes the front once mapped: a person goes on once it is active, with
+    // the keyboard.
+    void runningWindowUp() {
         findInProgram(program.pid(), "push button", u"Quit", 5s);
-        pause(500ms);
+        waitUntil(
+            [&] {
+                return activeWindowTitle() == QStringLiteral("Ravlin") &&
+                       keyboardIn(static_cast<platform::ProcessID>(program.pid()));
+            },
+            kSettle);
     }
 
     // The settings from the running window's menu by their shortcut, on the pane `pane`.
@@ -145,11 +155,14 @@ TEST_F(OwnWindows, TypingOnInTheComposerFromTheMenuWithCloudNotSetUp) {
     ASSERT_TRUE(keyboard.tap("Down"));
     ASSERT_TRUE(keyboard.tap("Down"));
     ASSERT_TRUE(keyboard.tap("Return"));
+    // The choice has been acted on once the menu is gone; a window it showed would be the
+    // window manager's to put up a moment later.
+    ASSERT_TRUE(menuClosed(program));
     pause(1s);
     EXPECT_FALSE(windowTitled(QStringLiteral("Settings")));
     // The menu now opens on the line that says so.
     ASSERT_TRUE(openMenu(program));
-    pause(200ms);
+    pause(200ms);  // the popup draws itself (for the screenshot alone: nothing outside shows it)
     screenshot(QStringLiteral("menu-cloud-not-set-up"));
     ASSERT_TRUE(keyboard.tap("Escape"));
 
@@ -161,14 +174,17 @@ TEST_F(OwnWindows, TypingOnInTheComposerFromTheMenuWithCloudNotSetUp) {
     const auto pid = static_cast<platform::ProcessID>(program.pid());
     ASSERT_TRUE(waitUntil([&] { return bool(desktop.focusedOf(pid)); }, kSettle));
     const QString composer = activeWindowTitle();
-    pause(300ms);
+    // The heads-up on screen (a window of its own, which no window manager handles).
+    waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle);
     screenshot(QStringLiteral("composer-cloud-not-set-up-heads-up"));
     std::vector<QString> fronts;
     for (const char16_t character : std::u16string(u"I went to the station. and a hotel")) {
         ASSERT_TRUE(keyboard.type(std::u16string(1, character)));
         fronts.push_back(activeWindowTitle());
     }
-    pause(2s);  // a sentence's polish, had any route answered
+    // A sentence's polish, had any route answered: past the Composer's idle wait after the last
+    // key (1.5 s).
+    pause(2s);
     fronts.push_back(activeWindowTitle());
     for (const auto& front : fronts) {
         EXPECT_EQ(front, composer);
@@ -184,12 +200,14 @@ TEST_F(OwnWindows, TypingOnInTheComposerFromTheMenuWithCloudNotSetUp) {
 TEST_F(OwnWindows, APromptEditLeavesTheSettingsWindowAsItWas) {
     ASSERT_NO_FATAL_FAILURE(launch());
     ASSERT_TRUE(openSettings(u"Correction"));
-    pause(600ms);  // the pane's change of size settles
+    // The pane's change of size settles: the window's resize animation (280 ms) runs on the
+    // program's own clock, and nothing outside shows its end.
+    pause(600ms);
     // Both prompts switched on: the pane's signature follows their texts.
     for (const auto* toggle : {u"Custom local correction prompt", u"Custom online correction prompt"}) {
         ASSERT_TRUE(clickElement(findInProgram(program.pid(), "check box", toggle, kSettle)));
     }
-    pause(600ms);
+    pause(600ms);  // (as above)
     const auto before = windowTitled(QStringLiteral("Settings"));
     ASSERT_TRUE(before);
     ASSERT_TRUE(clickElement(findInProgram(program.pid(), "push button", u"Edit local prompt…", kSettle)));
@@ -198,6 +216,10 @@ TEST_F(OwnWindows, APromptEditLeavesTheSettingsWindowAsItWas) {
     screenshot(QStringLiteral("prompt-editor-opened"));
     ASSERT_TRUE(editorActive) << activeWindowTitle().toStdString();
     ASSERT_TRUE(keyboard.type(u"Be brief."));
+    // The editor holds the text; a resize it set off would have begun, and would be over
+    // within the window's resize animation (280 ms).
+    const auto pid = static_cast<platform::ProcessID>(program.pid());
+    waitUntil([&] { return desktop.value(desktop.focusedOf(pid)) == u"Be brief."; }, kSettle);
     pause(600ms);
     screenshot(QStringLiteral("prompt-editor-beside-settings"));
     const auto after = windowTitled(QStringLiteral("Settings"));
@@ -232,6 +254,9 @@ TEST_F(OwnWindows, WithoutAnAccessibilityBusOrKeyringNeitherIsNamedConnected) {
     EXPECT_NE(program.errors().indexOf("Not connected yet: accessibility, secure input, keychain."),
               -1)
         << program.errors().toStdString();
+    // Stopped while its bus is still there: a bus that goes first ends it by itself (the
+    // session bus's connection, once closed, terminates its process).
+    EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
 }
 
 // The running window says "To quit, click Quit or press Ctrl+Q": Ctrl+Q while it is the active
@@ -265,7 +290,7 @@ TEST_F(OwnWindows, ExportLeavesTheClipboardWhenTheLogIsEmptyAndCopiesAFullOne) {
         ASSERT_TRUE(keyboard.tap("Down"));
         ASSERT_TRUE(keyboard.tap("Down"));
         ASSERT_TRUE(keyboard.tap("Return"));
-        pause(300ms);
+        ASSERT_TRUE(menuClosed(program));
     }
     ASSERT_TRUE(clickElement(exportButton));
     QByteArray copied;
@@ -321,7 +346,16 @@ TEST_F(OwnWindows, TheShortcutRecorderSaysWhyABareLetterIsRefused) {
         },
         kSettle);
     ASSERT_TRUE(clickElement(field));
-    pause(300ms);
+    // Recording once the click has given the recorder the keyboard.
+    waitUntil(
+        [&] {
+            return platform::textAttribute(*desktop.seams.accessibility,
+                                           desktop.focusedOf(static_cast<platform::ProcessID>(
+                                               program.pid())),
+                                           ax::title)
+                       .value_or(u"") == u"Composer shortcut";
+        },
+        kSettle);
     ASSERT_TRUE(keyboard.tap("e"));
     EXPECT_TRUE(programShows(
         program, u"E alone cannot be a shortcut: hold Ctrl, Alt, Shift or Super with it."));
@@ -345,12 +379,12 @@ TEST_F(OwnWindows, ARandomSettingsFileIsLeftAsItWas) {
         << program.errors().toStdString();
     // A change made meanwhile lasts until the program quits and is not written over the file.
     ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"));
-    findInProgram(program.pid(), "push button", u"Quit", 5s);
+    runningWindowUp();
     ASSERT_TRUE(openMenu(program));
     ASSERT_TRUE(keyboard.tap("Down"));
     ASSERT_TRUE(keyboard.tap("Down"));
     ASSERT_TRUE(keyboard.tap("Return"));
-    pause(300ms);
+    ASSERT_TRUE(menuClosed(program));
     EXPECT_EQ(program.stop(), 0);
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "core/text/unicode.h"
 #include "correction_service.h"
@@ -122,9 +123,14 @@ class EndToEnd : public ::testing::Test {
 
     // Opens the program's menu as a person does where the desktop has no tray: the running
     // window's "Menu" button (its window shows when the program is started again). The menu
-    // is a popup of its own on screen.
+    // is a popup of its own on screen: a window of the program's that was not there before the
+    // click. The menu opened here before is gone first (a click while it is still open would
+    // only close it).
     bool openMenu(RavlinProgram& program) {
-        const auto popups = unmanagedWindowsOf(program.pid()).size();
+        if (!menuClosed(program)) {
+            return false;
+        }
+        const auto before = unmanagedWindowsOf(program.pid());
         auto button = findInProgram(program.pid(), "push button", u"Menu");
         if (!clickElement(button)) {
             if (!program.startAgain()) {
@@ -135,7 +141,45 @@ class EndToEnd : public ::testing::Test {
                 return false;
             }
         }
-        return waitUntil([&] { return unmanagedWindowsOf(program.pid()).size() > popups; }, 3s);
+        return waitUntil(
+            [&] {
+                for (const auto& window : unmanagedWindowsOf(program.pid())) {
+                    if (std::ranges::none_of(before, [&](const ScreenWindow& was) {
+                            return was.id == window.id;
+                        })) {
+                        menu_ = {program.pid(), window.id};
+                        return true;
+                    }
+                }
+                return false;
+            },
+            kSettle);
+    }
+    // Waits until the menu openMenu opened last is off the screen (an item chosen, Escape): what
+    // its item does has been done by then.
+    bool menuClosed(RavlinProgram& program) {
+        return menu_.first != program.pid() ||
+               waitUntil(
+                   [&] {
+                       return std::ranges::none_of(
+                           unmanagedWindowsOf(program.pid()),
+                           [&](const ScreenWindow& window) { return window.id == menu_.second; });
+                   },
+                   kSettle);
+    }
+
+    // Waits until stderr holds more lines with `text` than the `before` it held (a count of
+    // errorLines(text) taken earlier); whether it did.
+    bool moreLinesSay(RavlinProgram& program, const QByteArray& text, std::size_t before) {
+        return waitUntil([&] { return program.errorLines(text).size() > before; }, kSettle);
+    }
+
+    // Waits until the Quick Fix set off since `panels` began watching the program's windows has
+    // ended: its panel (a window of the program's own) was on screen and has gone.
+    bool quickFixEnded(const ManagedWindowsWatch& panels) {
+        return waitUntil(
+            [&] { return panels.most() > panels.first() && panels.now() <= panels.first(); },
+            kSettle);
     }
 
     // Opens the session log's window from the menu: with no correction issue on its first
@@ -195,6 +239,9 @@ class EndToEnd : public ::testing::Test {
 
     Desktop& desktop = Desktop::get();
     Keyboard keyboard;
+
+  private:
+    std::pair<qint64, unsigned long> menu_;  // the program, and its menu's window
 };
 
 // The program started on the session's desktop with the stand-in service configured and
@@ -211,10 +258,11 @@ class ComposerScenarios : public EndToEnd {
         ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"))
             << program.errors().toStdString();
         // Where the desktop has no tray the running window opens at start; it takes the front
-        // once mapped, and a person uses another window only after it came up.
+        // once mapped, and a person uses another window only after it came up: active, with the
+        // keyboard.
         findInProgram(program.pid(), "push button", u"Quit", 5s);
         programInFront(program);
-        pause(500ms);
+        waitUntil([&] { return keyboardIn(programPid()); }, kSettle);
     }
     void TearDown() override {
         EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
