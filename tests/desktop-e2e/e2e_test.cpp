@@ -398,6 +398,8 @@ TEST_F(ComposerScenarios, ALetterRolledOverFromTheDoubleTapIsNeverLostOrSplit) {
             ASSERT_TRUE(keyboard.chord("Control_L+a", 60ms) && keyboard.tap("BackSpace"));
             ASSERT_TRUE(waitUntil([&] { return desktop.value(document).empty(); }));
             ASSERT_TRUE(keyboard.type(u"an e"));
+            const auto fired = program.errorLines("DOUBLE-TAP fired").size();
+            const auto letGo = program.errorLines("DOUBLE-TAP not acted on").size();
             // The second E and the L as a fast typist rolls them, timed from the E's press.
             const auto lDown = offset + (fromRelease ? held : 0ms);
             std::vector<std::tuple<std::chrono::milliseconds, const char*, bool>> keys = {
@@ -410,10 +412,16 @@ TEST_F(ComposerScenarios, ALetterRolledOverFromTheDoubleTapIsNeverLostOrSplit) {
                 pause(std::max(0ms, at - std::chrono::milliseconds(clock.elapsed())));
                 ASSERT_TRUE(keyboard.key(key, down));
             }
-            // Time for the decision; then, on a loaded machine, the BackSpaces and the held L
-            // may still be on their way (the Composer open, the L not yet in it): the outcome is
-            // what the desktop settles on, not what one look at a fixed moment catches.
-            pause(1200ms);
+            // The decision: a pair the program let go unfired says nothing, and is let go at its
+            // first look at the keys, within the field's wait (150 ms) of the second E. A fired
+            // one is followed by the look for a key after it, which says when it lets the pair
+            // go; otherwise the taps are taken back and the Composer opens. Then, on a loaded
+            // machine, the BackSpaces and the held L may still be on their way (the Composer
+            // open, the L not yet in it): the outcome is what the desktop settles on, not what
+            // one look at a fixed moment catches.
+            const bool pairFired =
+                waitUntil([&] { return program.errorLines("DOUBLE-TAP fired").size() > fired; },
+                          1200ms);
             platform::ElementRef composer;
             std::u16string field;
             std::u16string typedThere;
@@ -425,7 +433,11 @@ TEST_F(ComposerScenarios, ALetterRolledOverFromTheDoubleTapIsNeverLostOrSplit) {
                 outcome = !composer && field == u"an eel" ? "kept"
                           : composer && field == u"an " && typedThere == u"l" ? "taken"
                                                                                : "wrong";
-                return outcome != "wrong";
+                // (a fired pair is kept only once the program has said it let it go)
+                return outcome == "taken" ||
+                       (outcome == "kept" &&
+                        (!pairFired ||
+                         program.errorLines("DOUBLE-TAP not acted on").size() > letGo));
             }, kSettle);
             ++outcomes[outcome];
             EXPECT_NE(outcome, "wrong") << "the document holds \"" << text::toUtf8(field)
@@ -480,7 +492,7 @@ TEST_F(ComposerScenarios, SuperEDuringACommitOpensTheComposerOnceItHasEnded) {
                 openedFirst = openedFirst || (opened && !arrived);
                 return arrived && opened;
             },
-            3s);
+            kSettle);
         EXPECT_TRUE(opened) << "the press during the commit opened nothing\n"
                             << program.errors().toStdString();
         EXPECT_TRUE(arrived) << text::toUtf8(desktop.value(document));
@@ -528,12 +540,13 @@ TEST_F(ComposerScenarios, QuickFixByHeldShiftTaps) {
         SCOPED_TRACE(std::to_string(hold.count()) + " ms");
         ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text line I recieve teh mail")));
         ASSERT_TRUE(focus(*desktop.gtk, QStringLiteral("line")));
+        const ManagedWindowsWatch panels(program.pid());
         ASSERT_TRUE(keyboard.doubleTap("Shift_R", 150ms, hold));
         EXPECT_TRUE(focusedValueBecomes(desktop.gtk->pid(), u"I receive the mail"))
             << text::toUtf8(desktop.value(desktop.focusedOf(desktop.gtk->pid())));
         // The Quick Fix runs on a moment after the text shows (its checks, the caret put back);
         // a person's next trigger comes after it (one meanwhile starts nothing).
-        pause(2s);
+        quickFixEnded(panels);
     }
 }
 
@@ -560,12 +573,16 @@ TEST_F(ComposerScenarios, CtrlCommaInTheComposerBringsTheSettingsForward) {
     ASSERT_TRUE(focus(*desktop.gtk, QStringLiteral("line")));
     ASSERT_TRUE(openComposer());
     const auto editor = desktop.focusedOf(programPid());
+    const auto dismissed = program.errorLines("dismissPanel:").size();
     ASSERT_TRUE(keyboard.chord("Control_L+comma"));
     EXPECT_TRUE(findInProgram(program.pid(), "filler", u"Settings", kSettle));
     EXPECT_TRUE(programInFront(program));
-    pause(1500ms);
+    // The Composer, its window no longer the active one, decides then: it is put away (a line on
+    // stderr says so), after which nothing more is to come of it.
+    moreLinesSay(program, "dismissPanel:", dismissed);
     EXPECT_NE(desktop.focusedOf(programPid()), editor) << "the Composer took the keyboard back";
-    waitUntil([] { return false; }, 400ms);  // the window manager stacks it
+    // The window manager stacks it (for the screenshot alone).
+    waitUntil([] { return false; }, 400ms);
     screenshot(QStringLiteral("settings-from-the-composer"));
 }
 
@@ -584,6 +601,7 @@ TEST_F(ComposerScenarios, ReturnOnAnEmptyComposerCommitsNothing) {
 // Return ends the last word as a space would: the local rules fix it (and a word before the full
 // stop the text ends with) before the text is pasted.
 TEST_F(ComposerScenarios, ReturnFinishesTheLastWordBeforeThePaste) {
+    const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
     for (const auto& [typed, expected] : std::vector<std::pair<std::u16string, std::u16string>>{
              {u"i dont know teh answer realy", u"I don't know the answer really"},
              {u"it was realy teh.", u"It was really the."},
@@ -599,7 +617,8 @@ TEST_F(ComposerScenarios, ReturnFinishesTheLastWordBeforeThePaste) {
         EXPECT_TRUE(focusedValueBecomes(desktop.gtk->pid(), expected))
             << text::toUtf8(desktop.value(desktop.focusedOf(desktop.gtk->pid())));
         ASSERT_TRUE(composerClosedInto(*desktop.gtk));
-        pause(1500ms);  // the commit's end
+        // The commit's end: its last step gives the user's clipboard back.
+        waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); });
     }
 }
 
@@ -685,7 +704,12 @@ TEST_F(ComposerScenarios, AfterAQuickFixTheCaretStandsWhereItWas) {
     platform::ElementRef document;
     ASSERT_TRUE(waitUntil([&] { return bool(document = desktop.focusedOf(editor.pid())); }));
     ASSERT_TRUE(keyboard.chord("Control_L+Home", 60ms) && keyboard.tap("End"));
-    pause(300ms);
+    // The caret at the end of the first line ("teh first line") before the Quick Fix.
+    waitUntil([&] {
+        const auto caret =
+            platform::rangeAttribute(*desktop.seams.accessibility, document, ax::selectedTextRange);
+        return caret && caret->location == 14 && caret->length == 0;
+    });
     ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
     // The three lines without their typos (a replacement written as a deletion and an insertion
     // shows the document empty for a moment).
@@ -694,7 +718,7 @@ TEST_F(ComposerScenarios, AfterAQuickFixTheCaretStandsWhereItWas) {
         return std::ranges::count(value, u'\n') == 2 && value.find(u"teh") == std::u16string::npos &&
                value.find(u"realy") == std::u16string::npos;
     };
-    ASSERT_TRUE(waitUntil(correctedNow, 3s)) << text::toUtf8(desktop.value(document));
+    ASSERT_TRUE(waitUntil(correctedNow, kSettle)) << text::toUtf8(desktop.value(document));
     // The person reads the correction before typing on.
     pause(500ms);
     ASSERT_TRUE(correctedNow()) << text::toUtf8(desktop.value(document));
@@ -710,6 +734,7 @@ TEST_F(ComposerScenarios, AfterAQuickFixTheCaretStandsWhereItWas) {
 // closed with Escape it keeps nothing, so the next Super+E opens empty and what is typed there
 // and committed goes in beside the field's text, which the field holds once.
 TEST_F(ComposerScenarios, QuickFixWithNothingToFixKeepsNoCopyOfTheField) {
+    const auto before = copyElsewhere(QStringLiteral("kept clipboard"));
     ASSERT_TRUE(desktop.gtk->command(QStringLiteral("text line Nothing to fix here.")));
     const auto line = focus(*desktop.gtk, QStringLiteral("line"));
     ASSERT_TRUE(line && desktop.gtk->command(QStringLiteral("select 21 21")));
@@ -726,7 +751,8 @@ TEST_F(ComposerScenarios, QuickFixWithNothingToFixKeepsNoCopyOfTheField) {
     ASSERT_TRUE(keyboard.tap("Return"));
     EXPECT_TRUE(focusedValueBecomes(desktop.gtk->pid(), u"Nothing to fix here. Done"))
         << text::toUtf8(desktop.value(line));
-    pause(1500ms);  // the commit's end
+    // The commit's end: its last step gives the user's clipboard back.
+    waitUntil([&] { return clipboardDifference(before, readClipboard()).empty(); });
 }
 
 // The heads-up is a tool-tip window of the program's own (no focus, no window manager): seen on
@@ -819,8 +845,11 @@ TEST_F(ComposerScenarios, SuperEOverAPasswordFieldIsRefusedEveryTime) {
         ASSERT_TRUE(focus(*app, QStringLiteral("password")));
         for (const auto hold : {80ms, 150ms, 300ms}) {
             SCOPED_TRACE(std::to_string(hold.count()) + " ms");
+            const auto looks = program.errorLines("openPanel: snapshot").size();
             ASSERT_TRUE(keyboard.chord("Super_L+e", hold));
             ++presses;
+            // Refused or not once the program has looked at the field (a line says what it saw).
+            moreLinesSay(program, "openPanel: snapshot", looks);
             EXPECT_FALSE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 800ms))
                 << "the Composer opened over the password field";
         }
@@ -987,10 +1016,11 @@ TEST_F(EndToEnd, TheTrayMenuOpensFromTheTrayIcon) {
     RavlinProgram program;
     ASSERT_TRUE(program.start()) << program.errors().toStdString();
     ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"));
-    // The icon is the tray's only one, at its left end.
+    // The icon is the tray's only one, at its left end: clicked once it has docked there.
+    EXPECT_TRUE(waitUntil([&] { return windowOwnerAt(16, 16) == program.pid(); }, kSettle))
+        << "no icon of the program's in the tray";
     bool opened = false;
     for (int attempt = 0; attempt < 3 && !opened; ++attempt) {
-        pause(500ms);  // the icon docks
         ASSERT_TRUE(clickAt(16, 16));
         // (a tool tip is an unmanaged window too, a line high)
         opened = waitUntil(
@@ -999,7 +1029,7 @@ TEST_F(EndToEnd, TheTrayMenuOpensFromTheTrayIcon) {
                     unmanagedWindowsOf(program.pid()),
                     [](const ScreenWindow& window) { return window.height > 100; });
             },
-            2s);
+            kSettle);
     }
     EXPECT_TRUE(opened) << "no menu from the tray icon";
     screenshot(QStringLiteral("tray-menu"));
@@ -1022,6 +1052,7 @@ TEST_F(ComposerScenarios, ACommitIntoATerminalRunningCatReachesItsFileExactly) {
     clipboard->setText(QStringLiteral("the user's selection"), QClipboard::Selection);
     const auto primary = [&] { return clipboard->text(QClipboard::Selection); };
     ASSERT_EQ(primary(), QStringLiteral("the user's selection"));
+    std::size_t commits = 0;
     for (const auto& [name, command, execute] :
          {std::tuple{"xterm", QStringLiteral("xterm"), QStringLiteral("-e")},
           std::tuple{"sakura", QStringLiteral("sakura"), QStringLiteral("-x")}}) {
@@ -1052,7 +1083,9 @@ TEST_F(ComposerScenarios, ACommitIntoATerminalRunningCatReachesItsFileExactly) {
             },
             kSettle))
             << clipboardDifference(before, readClipboard()) << primary().toStdString();
-        waitUntil([] { return false; }, 300ms);
+        // Its end, as the log's window shows it.
+        ++commits;
+        waitUntil([&] { return occurrences(shownLog(program), "state=committed") >= commits; });
         ASSERT_TRUE(keyboard.chord("Control_L+d"));
         ASSERT_TRUE(keyboard.chord("Control_L+d"));
         EXPECT_TRUE(terminal.ends(kSettle));
@@ -1093,7 +1126,8 @@ TEST_F(ComposerScenarios, ACommitIntoAWindowThatIgnoresKeysLeavesTheTextOnTheCli
         return readClipboard()[QStringLiteral("text/plain")] == QByteArray("The words");
     };
     EXPECT_TRUE(waitUntil(leftOnClipboard, kSettle));
-    waitUntil([] { return false; }, 300ms);  // the heads-up draws itself
+    // The heads-up draws itself (for the screenshot alone: nothing outside shows it).
+    waitUntil([] { return false; }, 300ms);
     screenshot(QStringLiteral("heads-up-text-left-on-clipboard"));
     EXPECT_EQ(desktop.value(desktop.focusedOf(deaf->pid())), u"untouched");
 
@@ -1118,9 +1152,16 @@ TEST_F(ComposerScenarios, ACommitIntoAWindowThatIgnoresKeysLeavesTheTextOnTheCli
     // stands over the running window's Quit) and quits.
     waitUntil([&] { return sinceCommit.elapsed() >= 4000; }, 10s);
     deaf.reset();
-    pause(300ms);
     const auto quit = findInProgram(program.pid(), "push button", u"Quit");
     ASSERT_TRUE(quit) << "the running window (no tray here) offers no Quit button";
+    // Clicked once the window that stood over it has gone from there.
+    const auto middle = frameOf(quit);
+    ASSERT_TRUE(middle);
+    EXPECT_TRUE(waitUntil([&] {
+        return windowOwnerAt(static_cast<int>(middle->minX() + middle->width() / 2),
+                             static_cast<int>(middle->minY() + middle->height() / 2)) ==
+               program.pid();
+    })) << "another window over the running window's Quit";
     ASSERT_TRUE(clickElement(quit));
     ASSERT_TRUE(waitUntil([&] { return !program.running(); }, 10s));
     EXPECT_TRUE(leftOnClipboard()) << "the text went with the program";

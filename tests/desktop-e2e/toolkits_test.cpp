@@ -181,13 +181,14 @@ TEST_P(Toolkits, TheComposerQuickFixAndTheDoubleTapWorkThere) {
         // (its last word too, as Return would correct it)
         SCOPED_TRACE("Quick Fix");
         ASSERT_TRUE(prepare(u"I recieve teh mail, I dont", Utf16Range{26, 0}));
+        const ManagedWindowsWatch panels(program.pid());
         ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
         EXPECT_TRUE(focusedValueBecomes(pid(), u"I receive the mail, I don't"))
             << text::toUtf8(value()) << "\n"
             << program.errors().toStdString();
         // The Quick Fix runs on a moment after the text shows (its checks, the caret put back);
         // a person's next trigger comes after it (one meanwhile starts nothing).
-        pause(2s);
+        quickFixEnded(panels);
     }
     if (GetParam().kind == Kind::kwrite || GetParam().kind == Kind::chromium) {
         // As a person runs the program: the session log closed, the clipboard held by another
@@ -203,11 +204,12 @@ TEST_P(Toolkits, TheComposerQuickFixAndTheDoubleTapWorkThere) {
                 } else {
                     ASSERT_TRUE(leaveClipboardWithoutOwner());
                 }
+                const ManagedWindowsWatch panels(program.pid());
                 ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
                 EXPECT_TRUE(focusedValueBecomes(pid(), u"I receive the mail"))
                     << text::toUtf8(value()) << "\n"
                     << program.errors().toStdString();
-                pause(2s);  // (as above)
+                quickFixEnded(panels);  // (as above)
             }
         }
     }
@@ -259,7 +261,8 @@ TEST_F(ComposerScenarios, WriterWithoutItsToolkitPluginIsAnApplicationWithoutAcc
     EXPECT_TRUE(waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle))
         << "no heads-up on screen";
     EXPECT_EQ(clipboard.changes(), 0) << "the clipboard changed hands";
-    pause(1s);
+    // The Quick Fix's end, as the log's window shows it.
+    programShows(program, u"state=quick_fix_");
     ASSERT_TRUE(desktop.bringToFrontPersistently(programPid()));
     const std::string log = sessionLog(program);
     EXPECT_NE(log.find("role=? selection_source=none"), std::string::npos) << log;
@@ -350,12 +353,16 @@ TEST_F(ComposerScenarios, PasswordFieldsOfEveryToolkitAreRefused) {
                     EXPECT_TRUE(said) << "the page says " << browser.windowTitle().toStdString();
                     return said;
                 };
+                const auto looks = program.errorLines("openPanel: snapshot").size();
                 if (!browser.focus(QStringLiteral("shown")) || !keyboard.tap("F7") ||
                     !keyboard.chord("Control_L+a") || !keyboard.type(u"pass") ||
                     !says("shown 4 password") || !keyboard.chord("Super_L+e")) {
                     return false;
                 }
-                pause(800ms);
+                // Refused or not once the program has looked at the field (a line says what it
+                // saw); a Composer would be up a moment after.
+                moreLinesSay(program, "openPanel: snapshot", looks);
+                waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 800ms);
                 EXPECT_FALSE(desktop.focusedOf(programPid()))
                     << "the Composer opened over the password input";
                 return !desktop.focusedOf(programPid()) && keyboard.tap("F8") &&
@@ -390,7 +397,10 @@ TEST_F(ComposerScenarios, PasswordFieldsOfEveryToolkitAreRefused) {
         ASSERT_TRUE(field.focusFilled());
         blocked += field.seenBefore ? 2 : 1;
         desktop.gtk4->forget();
+        const auto looks = program.errorLines("openPanel: snapshot").size();
         ASSERT_TRUE(keyboard.chord("Super_L+e"));
+        // Refused or not once the program has looked at the field (a line says what it saw).
+        moreLinesSay(program, "openPanel: snapshot", looks);
         EXPECT_FALSE(waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 800ms))
             << "the Composer opened over the password field";
         ASSERT_TRUE(keyboard.type(u"my "));
