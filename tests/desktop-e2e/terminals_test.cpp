@@ -292,7 +292,9 @@ TEST_F(TerminalScenarios, ACopyJustAfterTheTakeStandsAndTheLogSaysWhatTheChordDi
 // Another client copies 10 to 120 ms after the paste key went down (timed by that client from
 // the X server's news of the key): the terminal took the text, so it is not kept. The next
 // Composer opens empty (Return there would paste it a second time, and a shell would run the
-// line twice), the text is in the terminal once, and the copy stands.
+// line twice), the text is in the terminal once, and the copy stands. (Tilix asks for the text
+// twice, about 11 ms apart, and pastes what the second answer gives: a copy that comes between
+// the two is what it pastes, in place of ours, never beside it.)
 TEST_F(TerminalScenarios, ACopyAfterThePasteKeyLeavesTheTextInTheTerminalOnceAndNoDraft) {
     ASSERT_TRUE(openLog(program));  // it records while it is open
     ClipboardOwner olderClipboard(plainTextOffer("older"));
@@ -304,6 +306,7 @@ TEST_F(TerminalScenarios, ACopyAfterThePasteKeyLeavesTheTextInTheTerminalOnceAnd
     QByteArray expected;
     int once = 0;
     int trials = 0;
+    int between = 0;             // the copy pasted in place of ours
     std::vector<int> tookAfter;  // each copy's distance from the key, in the server's time
     for (int delay = 10; delay <= 120; delay += 11) {
         SCOPED_TRACE(delay);
@@ -331,16 +334,17 @@ TEST_F(TerminalScenarios, ACopyAfterThePasteKeyLeavesTheTextInTheTerminalOnceAnd
         });
         const QByteArray got = written.mid(before.size());
         const QByteArray ours = QByteArray::fromStdString(text::toUtf8(line)) + '\n';
-        EXPECT_EQ(got, ours);
+        EXPECT_TRUE(got == ours || got == copied + '\n') << got.toStdString();
         once += got == ours;
+        between += got == copied + '\n';
         expected = written;
         pause(300ms);
     }
     ASSERT_TRUE(keyboard.chord("Control_L+d"));  // the line is empty: cat ends
     EXPECT_TRUE(terminal.ends(kSettle));
     std::printf("note: of %d copies 10-120 ms after the paste key: the text in the terminal once "
-                "and no draft %d\n",
-                trials, once);
+                "and no draft %d, the copy pasted in its place %d\n",
+                trials, once, between);
     std::printf("note: the copies came (ms after the key, server time):");
     for (const int after : tookAfter) {
         std::printf(" %d", after);
