@@ -206,6 +206,11 @@ std::u16string_view trimmedView(std::u16string_view text) {
     return rest.substr(0, rest.size() - trailingWhitespaceRun(rest).size());
 }
 
+bool isPieceMark(char16_t unit) {
+    return unit == u',' || unit == u';' || unit == u':' || unit == u'-' || unit == 0x2013 ||
+           unit == 0x2014 || unit == 0x3001 || unit == 0xFF0C || unit == 0xFF1B || unit == 0xFF1A;
+}
+
 std::size_t newlineLength(std::u16string_view text, std::size_t offset) {
     if (offset >= text.size()) {
         return 0;

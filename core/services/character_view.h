@@ -101,6 +101,11 @@ class LeadingCharacters {
 [[nodiscard]] std::u16string_view trailingWhitespaceRun(std::u16string_view text);
 [[nodiscard]] std::u16string_view trimmedView(std::u16string_view text);
 
+// A mark a sentence goes on after: a comma, a semicolon, a colon, a dash (or the hyphen typed for
+// one), and the comma, semicolon and colon of East Asian text. A text the person typed that ends
+// with one is a piece of a sentence: they paused there.
+[[nodiscard]] bool isPieceMark(char16_t unit);
+
 // A newline character starting at `offset`: its length in code units (2 for CR LF), else 0.
 [[nodiscard]] std::size_t newlineLength(std::u16string_view text, std::size_t offset);
 

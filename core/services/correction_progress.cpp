@@ -105,6 +105,22 @@ std::optional<std::u16string> QNModelCorrectionProgress::displayText(std::u16str
         }
     }
     const std::int64_t keptFrom = std::clamp<std::int64_t>(covered, 0, typed.size());
+    // The mark the person paused at, ending what they typed, stays after the answer's last word
+    // (the whole answer keeps it too) unless the answer ends with a mark of that kind itself.
+    std::int64_t markAt = typed.size();
+    while (markAt > 0 && typed.isWhitespace(markAt - 1)) {
+        --markAt;
+    }
+    --markAt;
+    const std::u16string_view answerEnd = engine::detail::trimmedView(partial);
+    if (markAt >= 0 && keptFrom > markAt && typed.at(markAt).size() == 1 &&
+        engine::detail::isPieceMark(typed.at(markAt)[0]) && !answerEnd.empty() &&
+        !engine::detail::isPieceMark(answerEnd.back())) {
+        std::u16string display(partial.substr(
+            0, partial.size() - engine::detail::trailingWhitespaceRun(partial).size()));
+        display += typed.slice(markAt, typed.size());
+        return display;
+    }
     std::u16string display(partial);
     display += typed.slice(keptFrom, typed.size());
     return display;

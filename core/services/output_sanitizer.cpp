@@ -272,30 +272,50 @@ bool stripMarkdownPrefix(Cleaning& cleaning, bool inputHasPrefix) {
     return true;
 }
 
+// The mark a piece of a sentence ends with, with the whitespace typed before it (" -"); empty when
+// the input does not end with one.
+std::u16string_view pieceMarkOf(std::u16string_view inputTrimmed) {
+    if (inputTrimmed.empty() || !engine::detail::isPieceMark(inputTrimmed.back())) {
+        return {};
+    }
+    const std::u16string_view before = inputTrimmed.substr(0, inputTrimmed.size() - 1);
+    return inputTrimmed.substr(before.size() -
+                               engine::detail::trailingWhitespaceRun(before).size());
+}
+
 // Step 4: final punctuation follows the input's. Returns the mark to put back, if any; a part of
-// an answer gets none, since its end is not the answer's end.
-std::u16string_view matchFinalPunctuation(Cleaning& cleaning, std::u16string_view inputLast,
-                                          bool wholeAnswer) {
+// an answer gets none, since its end is not the answer's end. A piece of a sentence keeps the
+// mark the person paused at: a whole answer that ends it with a full stop (taken off as added)
+// or with no mark gets the person's back; one that ends it with a mark of its kind keeps its own.
+std::u16string_view matchFinalPunctuation(Cleaning& cleaning, std::u16string_view inputTrimmed,
+                                          std::u16string_view inputLast, bool wholeAnswer) {
     std::u16string_view text = cleaning.text();
+    const auto restore = [&](std::u16string_view mark) {
+        cleaning.note(
+            sanitizeNote("sanitize.trailing-punctuation-restore", "restored trailing punctuation"));
+        return mark;
+    };
     if (isSentencePunctuation(inputLast)) {
         if (wholeAnswer && !text.empty() &&
             !isSentencePunctuation(engine::detail::lastCharacter(text))) {
-            cleaning.note(sanitizeNote("sanitize.trailing-punctuation-restore",
-                                       "restored trailing punctuation"));
-            return inputLast;
+            return restore(inputLast);
         }
         return {};
     }
-    if (text.empty() || !isSentencePunctuation(engine::detail::lastCharacter(text))) {
-        return {};
+    if (!text.empty() && isSentencePunctuation(engine::detail::lastCharacter(text))) {
+        do {
+            text = text.substr(0, engine::detail::lastCharacterStart(text));
+            text.remove_suffix(engine::detail::trailingWhitespaceRun(text).size());
+        } while (!text.empty() && isSentencePunctuation(engine::detail::lastCharacter(text)));
+        cleaning.setText(text);
+        cleaning.note(sanitizeNote("sanitize.trailing-punctuation-strip",
+                                   "stripped added trailing punctuation"));
     }
-    do {
-        text = text.substr(0, engine::detail::lastCharacterStart(text));
-        text.remove_suffix(engine::detail::trailingWhitespaceRun(text).size());
-    } while (!text.empty() && isSentencePunctuation(engine::detail::lastCharacter(text)));
-    cleaning.setText(text);
-    cleaning.note(
-        sanitizeNote("sanitize.trailing-punctuation-strip", "stripped added trailing punctuation"));
+    const std::u16string_view pieceMark = pieceMarkOf(inputTrimmed);
+    if (wholeAnswer && !pieceMark.empty() && !text.empty() &&
+        !engine::detail::isPieceMark(text.back())) {
+        return restore(pieceMark);
+    }
     return {};
 }
 
@@ -356,7 +376,8 @@ QNModelSanitizeResult sanitize(std::u16string_view output, std::u16string_view i
            stripMarkdownPrefix(cleaning, inputHasPrefix)) {
     }
 
-    const std::u16string_view restored = matchFinalPunctuation(cleaning, inputLast, wholeAnswer);
+    const std::u16string_view restored =
+        matchFinalPunctuation(cleaning, inputTrimmed, inputLast, wholeAnswer);
 
     const auto [inputLead, inputTrail] = boundaryWhitespace(input);
     const auto [outputLead, outputTrail] = boundaryWhitespace(output);

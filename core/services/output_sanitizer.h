@@ -31,6 +31,8 @@ struct QNModelSanitizeResult {
 };
 
 // Removes the wrappings from `output` measured against `input`, one note per change. Never fails.
+// An input that ends with a comma, a semicolon, a colon or a dash is a piece of a sentence: the
+// answer keeps that mark where it ends the piece with a full stop or with no mark.
 [[nodiscard]] QNModelSanitizeResult sanitizeModelOutput(std::u16string_view output,
                                                         std::u16string_view input);
 

@@ -242,14 +242,12 @@ std::optional<EchoStripResult> removeEchoedContext(
 
 namespace {
 
+// After a colon a sentence may start ("Note: The build is green."): only the other marks of a
+// piece leave the rest mid-sentence.
 bool endsAtSoftBoundary(std::u16string_view context) {
     const std::u16string_view trimmed = detail::trimmedView(context);
-    if (trimmed.empty()) {
-        return false;
-    }
-    const char16_t last = trimmed.back();
-    return last == u',' || last == u';' || last == u'-' || last == 0x2013 || last == 0x2014 ||
-           last == 0x3001 || last == 0xFF0C || last == 0xFF1B;
+    return !trimmed.empty() && detail::isPieceMark(trimmed.back()) && trimmed.back() != u':' &&
+           trimmed.back() != 0xFF1A;
 }
 
 // Where the text's first letter starts, when nothing but whitespace and marks precede it.

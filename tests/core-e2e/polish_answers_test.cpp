@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <span>
 
+#include "core/services/correction_progress.h"
 #include "core/text/unicode.h"
 #include "tests/core-e2e/e2e_harness.h"
 
@@ -291,6 +292,91 @@ TEST(PolishAnswers, TheRestOfASentenceLandsWithoutItsOpening) {
 
 TEST(PolishAnswers, TheRestOfASentenceKeepsThePersonsSmallFirstLetter) {
     expectRestsLand(kRestsCapitalised);
+}
+
+// ---- A piece of a sentence, sent at a pause at its mark --------------------------------------
+
+// The person stopped after a comma, a semicolon, a colon or a dash, and the piece went out alone.
+// A model may answer it as a fragment to finish, ending it with a full stop or with no mark; the
+// mark is the person's and stays, on screen while the answer streams and where it lands. The
+// rest, sent after it with the piece as it landed for context and answered as a sentence of its
+// own, goes on with the case the sentence gives it.
+struct Piece {
+    const char* typed;
+    const char* answer;
+    const char* lands;
+    const char* rest;
+    const char* restAnswer;
+    const char* restLands;
+};
+
+const Piece kPieces[] = {
+    {"when the tests pass,", "When the tests pass.", "When the tests pass,", " merge it into main.",
+     "Merge it into main.", " merge it into main."},
+    {"when the tests pass,", "When the tests pass", "When the tests pass,", " merge it into main.",
+     "Merge it into main.", " merge it into main."},
+    {"when the tests pass,", "When the tests pass,", "When the tests pass,", " merge it into main.",
+     "Merge it into main.", " merge it into main."},
+    {"its getting late;", "It's getting late.", "It's getting late;", " lets call it a day.",
+     "Let's call it a day.", " let's call it a day."},
+    {"its getting late;", "It's getting late", "It's getting late;", " lets call it a day.",
+     "Let's call it a day.", " let's call it a day."},
+    {"its getting late;", "It's getting late;", "It's getting late;", " lets call it a day.",
+     "Let's call it a day.", " let's call it a day."},
+    {"one more thing:", "One more thing.", "One more thing:", " ill be late tmrw.",
+     "I'll be late tomorrow.", " I'll be late tomorrow."},
+    {"one more thing:", "One more thing", "One more thing:", " ill be late tmrw.",
+     "I'll be late tomorrow.", " I'll be late tomorrow."},
+    {"one more thing:", "One more thing:", "One more thing:", " ill be late tmrw.",
+     "I'll be late tomorrow.", " I'll be late tomorrow."},
+    // Paused after the space that follows a dash, as the idle wait sends it.
+    {"we could ship it today - ", "We could ship it today.", "We could ship it today - ",
+     "if the tests pass.", "If the tests pass.", "if the tests pass."},
+    {"we could ship it today - ", "We could ship it today", "We could ship it today - ",
+     "if the tests pass.", "If the tests pass.", "if the tests pass."},
+    {"we could ship it today - ", "We could ship it today -", "We could ship it today - ",
+     "if the tests pass.", "If the tests pass.", "if the tests pass."},
+    // Corrected words, a word typed twice taken out.
+    {"i relly think so,", "I really think so.", "I really think so,", " but lets ask.",
+     "But let's ask.", " but let's ask."},
+    {"can u send the the file -", "Can you send the file.", "Can you send the file -",
+     " the big one.", "The big one.", " the big one."},
+    {"if ur free tmrw:", "If you're free tomorrow", "If you're free tomorrow:", " ill call u.",
+     "I'll call you.", " I'll call you."},
+};
+
+TEST(PolishAnswers, APiecesMarkStaysAndTheRestGoesOnInItsCase) {
+    Rig rig;
+    int kept = 0;
+    int lost = 0;
+    int refused = 0;
+    int restsInCase = 0;
+    for (const Piece& piece : kPieces) {
+        SCOPED_TRACE(std::string(piece.typed) + " -> " + piece.answer);
+        const std::u16string typed = text::toUtf16(piece.typed);
+        const Observed seen = polish(rig, {piece.typed, piece.answer});
+        const bool applied = seen.result.outcome.kind == Outcome::Kind::corrected;
+        (!applied ? refused : seen.result.output == text::toUtf16(piece.lands) ? kept : lost) += 1;
+        EXPECT_TRUE(applied) << seen.result.outcome.reason;
+        EXPECT_EQ(text::toUtf8(seen.result.output), piece.lands);
+        // What the person sees while it streams: the answer so far, then the rest of what they
+        // typed, their mark last.
+        const std::u16string mark = text::trimmed(typed).substr(text::trimmed(typed).size() - 1);
+        for (const std::u16string& partial : seen.partials) {
+            const auto shown = QNModelCorrectionProgress::displayText(typed, partial);
+            EXPECT_TRUE(shown && text::trimmed(*shown).ends_with(mark)) << text::toUtf8(partial);
+        }
+        const Observed rest = polish(rig, {piece.rest, piece.restAnswer}, seen.result.output);
+        EXPECT_TRUE(rest.result.outcome.kind == Outcome::Kind::corrected ||
+                    rest.result.outcome.kind == Outcome::Kind::unchanged)
+            << rest.result.outcome.reason;
+        EXPECT_EQ(text::toUtf8(rest.result.output), piece.restLands);
+        restsInCase += text::toUtf8(rest.result.output) == piece.restLands ? 1 : 0;
+    }
+    std::printf(
+        "pieces answered as fragments: %d applied with the person's mark, %d applied "
+        "without it, %d refused; the rests after them: %d of %zu in the sentence's case\n",
+        kept, lost, refused, restsInCase, std::size(kPieces));
 }
 
 // ---- Wrong answers ----------------------------------------------------------------------------
