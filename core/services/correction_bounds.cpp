@@ -282,14 +282,9 @@ struct Texts {
     std::vector<std::u16string> typedWords;
 };
 
-// Whether the typed text stops at a comma, a semicolon or a dash: a piece of a sentence.
+// Whether the typed text stops at a comma, a semicolon, a colon or a dash: a piece of a sentence.
 bool endsMidSentence(std::u16string_view typed) {
-    if (typed.empty()) {
-        return false;
-    }
-    const char16_t last = typed.back();
-    return last == u',' || last == u';' || last == u'-' || last == 0x2013 || last == 0x2014 ||
-           last == 0x3001 || last == 0xFF0C || last == 0xFF1B;
+    return !typed.empty() && engine::detail::isPieceMark(typed.back());
 }
 
 // A piece of a sentence is corrected, never finished: the answer goes on past the word that
@@ -403,6 +398,57 @@ bool addsASentence(const Texts& t) {
     return false;
 }
 
+// A piece of a sentence is corrected, never cut: each word the person typed stands in the answer,
+// or an answer word stands in its place (a word corrected into another, two made one). A word
+// typed twice in a row may lose its repeat.
+bool cutsAWordOut(const Texts& t) {
+    if (!endsMidSentence(t.typed) || t.typedWords.size() > typed_words::kMaximumAlignedWords ||
+        t.answerWords.size() > typed_words::kMaximumAlignedWords) {
+        return false;
+    }
+    const std::vector<std::u16string_view> typed(t.typedWords.begin(), t.typedWords.end());
+    const std::vector<std::u16string_view> answer(t.answerWords.begin(), t.answerWords.end());
+    const auto alignment = typed_words::align(typed, answer);
+    if (alignment.matched == 0) {
+        return false;  // nothing lines up: the other bounds judge it
+    }
+    // The typed words from `from` to `to` with no answer word lined up with them.
+    std::size_t from = 0;
+    bool replaced = false;  // an answer word of its own stands among them
+    const auto cut = [&](std::size_t to) {
+        for (std::size_t i = from; i < to && !replaced; ++i) {
+            const bool repeated = (i > 0 && typed[i] == typed[i - 1]) ||
+                                  (i + 1 < typed.size() && typed[i] == typed[i + 1]);
+            if (!repeated) {
+                return true;
+            }
+        }
+        return false;
+    };
+    for (std::size_t j = 0; j < answer.size(); ++j) {
+        if (!alignment.isMatched(j)) {
+            replaced = true;
+            continue;
+        }
+        const auto i = static_cast<std::size_t>(alignment.typedOf[j]);
+        if (i < from) {
+            continue;  // a typed word standing for several of the answer's
+        }
+        if (cut(i)) {
+            return true;
+        }
+        from = i + 1;
+        // Two typed words run together into this one ("i am" for "i'm").
+        if (from < typed.size() &&
+            typed_words::standsFor(std::u16string(typed[i]) + std::u16string(typed[from]),
+                                   answer[j])) {
+            ++from;
+        }
+        replaced = false;
+    }
+    return cut(typed.size());
+}
+
 // What more text cannot mend: another script, far longer already, the sentence said again, a
 // piece of a sentence finished.
 std::optional<std::string> beyondMending(const Texts& t) {
@@ -479,6 +525,9 @@ std::optional<std::string> notACorrection(std::u16string_view answer, std::u16st
     }
     if (addsASentence(t)) {
         return because("sentence added");
+    }
+    if (cutsAWordOut(t)) {
+        return because("word dropped");
     }
     return std::nullopt;
 }

@@ -4,7 +4,9 @@
 // its place: a reply, a summary, a translation, the text cut to a word or repeated many times.
 // A correction keeps the person's words (typos fixed, words added, dropped or merged here and
 // there), their script and roughly their length; the bounds below were tuned on badly typed
-// sentences and their genuine corrections, which must all pass.
+// sentences and their genuine corrections, which must all pass. A piece of a sentence (a text
+// that ends at a comma, a semicolon, a colon or a dash) is corrected, never finished nor cut: an
+// answer that goes on past it, or leaves out one of its words with nothing in its place, is none.
 
 #include <cstdint>
 #include <optional>

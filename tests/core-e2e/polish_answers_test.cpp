@@ -379,6 +379,38 @@ TEST(PolishAnswers, APiecesMarkStaysAndTheRestGoesOnInItsCase) {
         kept, lost, refused, restsInCase, std::size(kPieces));
 }
 
+// An answer to a piece that leaves one of its words out with nothing in its place is a cut, not
+// a correction: refused, whatever it ends with.
+const Pair kCutPieces[] = {
+    {"when the tests pass,", "When tests pass."},
+    {"when the tests pass,", "When tests pass"},
+    {"when the tests pass,", "When tests pass,"},
+    {"its getting late;", "It's getting."},
+    {"its getting late;", "It's getting"},
+    {"its getting late;", "It's getting;"},
+    {"one more thing:", "One thing."},
+    {"one more thing:", "One thing"},
+    {"one more thing:", "One thing:"},
+    {"we could ship it today - ", "We could ship it."},
+    {"we could ship it today - ", "We could ship it"},
+    {"we could ship it today - ", "We could ship it -"},
+};
+
+TEST(PolishAnswers, AnAnswerThatCutsAWordOutOfAPieceIsRefused) {
+    Rig rig;
+    int refused = 0;
+    int applied = 0;
+    for (const Pair& pair : kCutPieces) {
+        SCOPED_TRACE(std::string(pair.typed) + " -> " + pair.answer);
+        const Observed seen = polish(rig, pair);
+        const bool landed = seen.result.outcome.kind == Outcome::Kind::corrected;
+        (landed ? applied : refused) += 1;
+        EXPECT_EQ(seen.result.outcome.kind, Outcome::Kind::rejected);
+        EXPECT_EQ(seen.result.outcome.reason, "not a correction (word dropped)");
+    }
+    std::printf("pieces cut short: %d refused, %d applied\n", refused, applied);
+}
+
 // ---- Wrong answers ----------------------------------------------------------------------------
 
 struct Wrong {
