@@ -32,6 +32,35 @@ std::string contextSent(const std::string& input) {
     return input.substr(kContextHeading.size(), heading - kContextHeading.size());
 }
 
+// The text with a full stop in place of the mark it ends with (and the spaces before the mark),
+// when that is a comma, a semicolon, a colon or a dash; its trailing spaces stay.
+std::string endedAsASentence(std::string text) {
+    const auto last = text.find_last_not_of(' ');
+    if (last == std::string::npos) {
+        return text;
+    }
+    std::size_t markAt = std::string::npos;
+    if (std::string_view(",;:-").find(text[last]) != std::string_view::npos) {
+        markAt = last;
+    } else if (last >= 2 && (text.compare(last - 2, 3, "\u2013") == 0 ||
+                             text.compare(last - 2, 3, "\u2014") == 0)) {
+        markAt = last - 2;
+    }
+    if (markAt == std::string::npos) {
+        return text;
+    }
+    const auto wordEnd = markAt == 0 ? std::string::npos : text.find_last_not_of(' ', markAt - 1);
+    const std::size_t from = wordEnd == std::string::npos ? 0 : wordEnd + 1;
+    return text.replace(from, last + 1 - from, ".");
+}
+
+void capitalise(std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first != std::string::npos && text[first] >= 'a' && text[first] <= 'z') {
+        text[first] = static_cast<char>(text[first] - 'a' + 'A');
+    }
+}
+
 std::vector<std::string> pieces(const std::string& text, std::size_t count) {
     std::vector<std::string> parts;
     const std::size_t size = std::max<std::size_t>(1, (text.size() + count - 1) / count);
@@ -84,6 +113,11 @@ void CorrectionService::setAnswersWithTheContext(bool withContext) {
     withContext_ = withContext;
 }
 
+void CorrectionService::setAnswersPiecesAsSentences(bool asSentences) {
+    const std::lock_guard lock(mutex_);
+    piecesAsSentences_ = asSentences;
+}
+
 std::vector<std::string> CorrectionService::hostedTexts() const {
     std::vector<std::string> texts;
     for (const auto& request : server_.requests()) {
@@ -126,9 +160,11 @@ ScriptedReply CorrectionService::reply(const RecordedRequest& request) const {
     std::chrono::milliseconds gap;
     std::string preamble;
     bool withContext = false;
+    bool piecesAsSentences = false;
     {
         const std::lock_guard lock(mutex_);
         withContext = withContext_;
+        piecesAsSentences = piecesAsSentences_;
         behaviour = behaviour_;
         delay = delay_;
         count = pieces_;
@@ -157,13 +193,18 @@ ScriptedReply CorrectionService::reply(const RecordedRequest& request) const {
     const bool hosted = request.target.ends_with("/ravlin-cloud");
     const std::string input = body["input"].get<std::string>();
     std::string answer = hosted ? preamble + corrected(textAskedAbout(input)) : corrected(input);
-    if (const std::string context = contextSent(input);
-        hosted && withContext && !context.empty()) {
+    const std::string context = contextSent(input);
+    if (hosted && piecesAsSentences) {
+        std::string text = endedAsASentence(corrected(textAskedAbout(input)));
+        if (!context.empty()) {
+            capitalise(text);
+        }
+        answer = preamble + text;
+    }
+    if (hosted && withContext && !context.empty()) {
         std::string text = corrected(textAskedAbout(input));
         text.erase(0, std::min(text.size(), text.find_first_not_of(' ')));
-        if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') {
-            text[0] = static_cast<char>(text[0] - 'a' + 'A');
-        }
+        capitalise(text);
         answer = preamble + corrected(context) + " " + text;
     }
     ScriptedReply reply = hosted ? ScriptedReply::eventStream()

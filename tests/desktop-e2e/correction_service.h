@@ -46,6 +46,10 @@ class CorrectionService {
     // text that starts mid-sentence: the context, corrected, in front of the text, whose first
     // letter becomes a capital.
     void setAnswersWithTheContext(bool withContext);
+    // The hosted answer to a piece of a sentence (a text that ends with a comma, a semicolon, a
+    // colon or a dash) is a sentence, as models answer a fragment: a full stop in place of the
+    // mark; and a text sent with context starts with a capital.
+    void setAnswersPiecesAsSentences(bool asSentences);
     // The text each correction request to the hosted service asked about, in order.
     [[nodiscard]] std::vector<std::string> hostedTexts() const;
 
@@ -74,6 +78,7 @@ class CorrectionService {
     std::chrono::milliseconds gap_{40};
     std::string preamble_;
     bool withContext_ = false;
+    bool piecesAsSentences_ = false;
     LoopbackHttpServer server_;  // last: its thread stops before the state above goes
 };
 

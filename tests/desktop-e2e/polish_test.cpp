@@ -276,6 +276,46 @@ TEST_F(PolishScenarios, TheRestAfterAPauseAtACommaLandsOnceWithoutACapital) {
     EXPECT_EQ(requestsAbout("take a look"), 1u);
 }
 
+// A person stops after a comma, or after a dash and its space, and thinks for 2.5 s: the piece
+// goes out alone, and the service answers it as models answer a fragment, as a sentence of its
+// own with a full stop in place of the person's mark, then answers the rest with a capital. The
+// mark stays, on screen and where it lands, and the rest goes on small.
+TEST_F(PolishScenarios, APieceAnsweredWithAFullStopKeepsThePersonsMark) {
+    service.setAnswersPiecesAsSentences(true);
+    struct Row {
+        std::u16string piece;
+        std::u16string shown;  // once it is answered
+        std::u16string rest;
+        std::u16string polished;
+    };
+    const std::vector<Row> rows{
+        {u"when the build is green,", u"When the build is green,", u" ship the parcel.",
+         u"When the build is green, ship the package."},
+        {u"we could ship it today - ", u"We could ship it today - ", u"if the parcel is ready.",
+         u"We could ship it today - if the package is ready."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(text::toUtf8(row.piece));
+        const auto answered = occurrences(shownLog(program), " outcome=");
+        openOverEmptyArea();
+        ASSERT_TRUE(keyboard.type(row.piece));
+        // Its answer's end in the log, then the person thinks on.
+        ASSERT_TRUE(waitUntil([&] {
+            return occurrences(shownLog(program), " outcome=") > answered;
+        })) << shownLog(program);
+        std::this_thread::sleep_for(2500ms);
+        EXPECT_EQ(composerText(), row.shown);
+        for (std::size_t at = 0; at < row.rest.size(); ++at) {
+            ASSERT_TRUE(keyboard.type(row.rest.substr(at, 1)));
+            const std::u16string shown = composerText();
+            EXPECT_TRUE(shown.starts_with(row.shown)) << text::toUtf8(shown);
+        }
+        EXPECT_TRUE(waitUntil([&] { return composerText() == row.polished; }, kSettle))
+            << text::toUtf8(composerText());
+        commitExpecting(row.polished);
+    }
+}
+
 // An answer that chats before the text ("Sure! Here's the corrected text: ...") is cleaned
 // before it lands, and its lead-in never shows while it streams in: only the sentence is pasted.
 TEST_F(PolishScenarios, AChattyAnswerIsNotPasted) {
