@@ -211,11 +211,13 @@ TEST(BorrowedClipboard, AClipboardManagersHistoryHoldsNoBorrowedText) {
     ASSERT_TRUE(mine.owning());
     ASSERT_TRUE(waitUntil([&] { return history().contains(QStringLiteral("the user's own copy")); },
                           10s));
-    // CopyQ reads the clipboard again on a timer for about a second after each change (longer
-    // on a busy machine), with the list of formats it last fetched: a read that comes between
-    // our taking the clipboard and CopyQ's hearing of it asks us for the text but not for the
-    // mark, which the old list lacks, and keeps the text. Nothing an owner offers reaches such a
-    // read; the borrow here comes once CopyQ has not read the user's copy for that long.
+    // CopyQ reads the clipboard again on a timer for about a second after each change of the
+    // clipboard or the selection (longer on a busy machine), one target after another, with the
+    // list of formats it last fetched: a read that straddles our taking the clipboard asks us for
+    // the text but not for the mark, which the old list lacks, and keeps the text. Such a read
+    // stamped with the time of the user's copy is answered (the borrow is taken as of that very
+    // time); one stamped later, as those that the field's selection below sets going are, is
+    // refused. The borrow here comes once CopyQ has not read the user's copy for that long.
     auto reads = mine.asked();
     QElapsedTimer quiet;
     quiet.start();

@@ -18,6 +18,7 @@
 #include <optional>
 #include <thread>
 
+#include "platform/linux/clipboard/selection_connection.h"
 #include "platform/linux/clipboard/x11_selections.h"
 #include "platform/linux/clipboard/selection_text.h"
 
@@ -221,6 +222,30 @@ class Requestor : public Client {
         }
         ADD_FAILURE() << "the answer did not end";
         return bytes;
+    }
+    // The server's time once it has passed `than`, as a change of a property of ours tells it.
+    xcb_timestamp_t timeAfter(xcb_timestamp_t than) {
+        const xcb_atom_t clock = atom("CLOCK");
+        const auto until = Clock::now() + kHangs;
+        while (Clock::now() < until) {
+            setProperty(clock, XCB_ATOM_INTEGER, {0});
+            xcb_flush(connection());
+            while (xcb_generic_event_t* event = nextEvent(until)) {
+                const auto* change = reinterpret_cast<xcb_property_notify_event_t*>(event);
+                const bool told =
+                    (event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY && change->atom == clock;
+                const xcb_timestamp_t time = change->time;
+                std::free(event);
+                if (told) {
+                    if (time != than && !cameBefore(time, than)) {
+                        return time;
+                    }
+                    break;
+                }
+            }
+        }
+        ADD_FAILURE() << "the server's clock did not move";
+        return than;
     }
     // Asks CLIPBOARD for `target` into `property` and takes nothing: the property of the
     // owner's answer (None: refused).
@@ -885,6 +910,56 @@ TEST(Selections, ABusyOwnerThatKeepsAnsweringIsReadWhole) {
     const auto read = readNow(*reader);
     EXPECT_EQ(read.failure, PasteboardSaveFailure::none);
     EXPECT_EQ(read.data.values.size(), 4u);
+}
+
+// A take goes over the contents read as of the time their owner took the selection, and the
+// server makes it later: a request stamped in between was meant for that owner (a clipboard
+// manager that reads on a timer, or asks for one target after another, asks the owner it last
+// heard of) and is refused, never answered with our contents; one stamped at the time taken as
+// of, once the take was made, or at no time in particular is answered.
+TEST(Selections, ARequestStampedBeforeOurTakeWasMadeIsRefused) {
+    auto borrower = Selections::open();
+    ASSERT_TRUE(borrower);
+    TextOwner owner({{"UTF8_STRING", std::optional<std::string>("the user's")}});
+    {
+        Told told(*borrower);
+        ASSERT_TRUE(owner.own("CLIPBOARD"));
+        ASSERT_TRUE(told.waitFor("CLIPBOARD", 1));  // (its time known)
+    }
+    const auto read = readNow(*borrower);
+    ASSERT_EQ(read.failure, PasteboardSaveFailure::none);
+    ASSERT_NE(read.change.time, XCB_CURRENT_TIME);
+    Requestor requestor;
+    const auto between = requestor.timeAfter(read.change.time);
+    (void)requestor.timeAfter(between);  // (the take comes later still)
+    const auto taken = borrower->takeOver(
+        "CLIPBOARD", std::make_shared<const SelectionData>(textSelection(u"ours")), read.change);
+    ASSERT_EQ(taken.outcome, Selections::Take::taken);
+    ASSERT_EQ(taken.time, read.change.time);
+    const auto after = requestor.timeAfter(between);
+    const xcb_atom_t property = requestor.atom("WHEN");
+    const struct {
+        const char* name;
+        xcb_timestamp_t time;
+        bool served;
+    } cases[] = {
+        {"at the time taken as of", read.change.time, true},
+        {"while the owner read still had it", between, false},
+        {"once the take was made", after, true},
+        {"at no time in particular", XCB_CURRENT_TIME, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(requestor.answerOnly(requestor.atom("UTF8_STRING"), property, c.time) == property,
+                  c.served);
+    }
+    // Taken again (a text left for the user made an ordinary copy): the owner all along, so a
+    // request stamped since the first take is ours to answer.
+    (void)requestor.timeAfter(after);
+    ASSERT_EQ(borrower->replace("CLIPBOARD", borrower->lastOwnChange("CLIPBOARD"),
+                                std::make_shared<const SelectionData>(textSelection(u"left"))),
+              Selections::Verdict::yes);
+    EXPECT_EQ(requestor.answerOnly(requestor.atom("UTF8_STRING"), property, after), property);
 }
 
 // Our own text goes on the clipboard only over the contents we read: a copy another client made

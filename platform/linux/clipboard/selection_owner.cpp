@@ -96,6 +96,13 @@ bool SelectionOwner::take(xcb_atom_t selection, Ownership owning, std::uint32_t 
         return false;
     }
     changedByUs(selection, owning.request, false, time);
+    // Taken again while ours: still the owner since the first take.
+    if (const auto before = owned_.find(selection); before != owned_.end()) {
+        owning.madeAt = before->second.madeAt;
+        owning.firstRequest = before->second.firstRequest;
+    } else {
+        owning.firstRequest = owning.request;
+    }
     {
         std::lock_guard lock(mutex_);
         const auto selectionName = connection_.name(selection).value_or(std::string());
@@ -255,6 +262,11 @@ void SelectionOwner::onOwnerChange(const xcb_xfixes_selection_notify_event_t& ev
                         current, ownerGone, event.selection_timestamp});
     }
     if (!ownerGone && event.owner == connection_.window()) {
+        if (const auto mine = owned_.find(event.selection);
+            mine != owned_.end() && !mine->second.madeAt &&
+            !cameBefore(sequence, mine->second.firstRequest)) {
+            mine->second.madeAt = event.timestamp;
+        }
         return;
     }
     // An event carries the sequence number of the last request of ours the server had taken
@@ -301,8 +313,18 @@ void SelectionOwner::onSelectionRequest(const xcb_selection_request_event_t& eve
     xcb_atom_t answered = XCB_NONE;
     std::string selectionName;
     const auto mine = owned_.find(event.selection);
+    // A request stamped before our ownership was meant for an owner before us. So was one
+    // stamped after the time we took the selection as of but before the server made the change:
+    // the client asked the owner it last heard of (a clipboard manager reading on a timer, or
+    // reading one target of that owner after another), and our contents are no answer to it.
+    const auto meantForAnother = [&](const Ownership& owned) {
+        return event.time != XCB_CURRENT_TIME &&
+               (cameBefore(event.time, owned.time) ||
+                (owned.madeAt && cameBefore(owned.time, event.time) &&
+                 cameBefore(event.time, *owned.madeAt)));
+    };
     if (event.owner == connection_.window() && mine != owned_.end() &&
-        (event.time == XCB_CURRENT_TIME || !cameBefore(event.time, mine->second.time))) {
+        !meantForAnother(mine->second)) {
         // Requestors from before ICCCM name no property: the target's name stands for it.
         const xcb_atom_t property = event.property != XCB_NONE ? event.property : event.target;
         selectionName = connection_.name(event.selection).value_or(std::string());

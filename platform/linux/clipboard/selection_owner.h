@@ -107,6 +107,11 @@ class SelectionOwner {
         std::shared_ptr<const SelectionData> data;
         std::uint32_t time = 0;
         std::uint32_t request = 0;  // the sequence number of our SetSelectionOwner
+        // The server's time when it made us the owner, by the first of our takes in a row (its
+        // news tells it): later than `time` where we took the selection as of the contents we
+        // replaced. And that take's sequence number.
+        std::optional<std::uint32_t> madeAt;
+        std::uint32_t firstRequest = 0;
         xcb_atom_t targetsType = XCB_ATOM_ATOM;
         std::vector<xcb_atom_t> targets;
         std::vector<xcb_atom_t> types;  // of data->values, by index
