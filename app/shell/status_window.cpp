@@ -66,7 +66,6 @@ StatusWindow::StatusWindow(const QString& notice, QWidget* parent)
     buttons->addWidget(menuButton_);
     buttons->addStretch();
     buttons->addWidget(quit);
-    setTabOrder(menuButton_, quit);
 
     auto* top = new QHBoxLayout;
     top->setSpacing(16);
@@ -78,6 +77,8 @@ StatusWindow::StatusWindow(const QString& notice, QWidget* parent)
     layout->addLayout(top);
     layout->addSpacing(8);
     layout->addLayout(buttons);
+    // Ordered once both are in this window (Qt orders nothing across windows): Menu, then Quit.
+    setTabOrder(menuButton_, quit);
     // Closing it is no answer to Escape: it is how a person finds the way to quit.
     answerDialogKeys(*this, nullptr, false);
     setFixedWidth(420);

@@ -95,54 +95,6 @@ class EmptyBus {
     QString address_;
 };
 
-// The program with cloud correction on and no route to any cloud service.
-class OwnWindows : public EndToEnd {
-  protected:
-    void TearDown() override {
-        if (program.running()) {
-            EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
-        }
-        expectNoSanitizerReport(program);
-    }
-
-    void launch() {
-        program.writeSettings(settings);
-        ASSERT_TRUE(program.start()) << program.errors().toStdString();
-        ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"))
-            << program.errors().toStdString();
-        runningWindowUp();
-    }
-
-    // The running window takes the front once mapped: a person goes on once it is active, with
-    // the keyboard.
-    void runningWindowUp() {
-        findInProgram(program.pid(), "push button", u"Quit", 5s);
-        waitUntil(
-            [&] {
-                return activeWindowTitle() == QStringLiteral("Ravlin") &&
-                       keyboardIn(static_cast<platform::ProcessID>(program.pid()));
-            },
-            kSettle);
-    }
-
-    // The settings from the running window's menu by their shortcut, on the pane `pane`.
-    bool openSettings(std::u16string_view pane) {
-        if (!openMenu(program) || !keyboard.chord("Control_L+comma") ||
-            !findInProgram(program.pid(), "filler", u"Settings", kSettle)) {
-            return false;
-        }
-        for (const char* role : {"toggle button", "push button", "check box", "radio button"}) {
-            if (const auto item = findInProgram(program.pid(), role, pane, 200ms)) {
-                return clickElement(item);
-            }
-        }
-        return false;
-    }
-
-    std::map<std::string, std::string> settings{{"correctionModelMode", "online"}};
-    RavlinProgram program;
-};
-
 // Cloud correction switched on from the menu with nothing set up behind it: the settings do not
 // open; the menu's first line and the Composer's heads-up say it. Typing on in the Composer
 // opened from the menu, past the first finished sentence, every key stays in the Composer and

@@ -244,6 +244,61 @@ class EndToEnd : public ::testing::Test {
     std::pair<qint64, unsigned long> menu_;  // the program, and its menu's window
 };
 
+// The program's own windows as a person meets them: the program with cloud correction on and no
+// route to any cloud service (unless the test stores other settings), its running window up.
+class OwnWindows : public EndToEnd {
+  protected:
+    void TearDown() override {
+        if (program.running()) {
+            EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
+        }
+        expectNoSanitizerReport(program);
+    }
+
+    void launch() {
+        program.writeSettings(settings);
+        ASSERT_TRUE(program.start()) << program.errors().toStdString();
+        ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"))
+            << program.errors().toStdString();
+        // Start-up says nothing but the program's own lines: no warning of the toolkit's.
+        for (const auto& line : program.errorLines("")) {
+            EXPECT_TRUE(line.empty() || line.starts_with("ravlin: ") ||
+                        line.starts_with("io.quen.ravlin."))
+                << line;
+        }
+        runningWindowUp();
+    }
+
+    // The running window takes the front once mapped: a person goes on once it is active, with
+    // the keyboard.
+    void runningWindowUp() {
+        findInProgram(program.pid(), "push button", u"Quit", 5s);
+        waitUntil(
+            [&] {
+                return activeWindowTitle() == QStringLiteral("Ravlin") &&
+                       keyboardIn(static_cast<platform::ProcessID>(program.pid()));
+            },
+            kSettle);
+    }
+
+    // The settings from the running window's menu by their shortcut, on the pane `pane`.
+    bool openSettings(std::u16string_view pane) {
+        if (!openMenu(program) || !keyboard.chord("Control_L+comma") ||
+            !findInProgram(program.pid(), "filler", u"Settings", kSettle)) {
+            return false;
+        }
+        for (const char* role : {"toggle button", "push button", "check box", "radio button"}) {
+            if (const auto item = findInProgram(program.pid(), role, pane, 200ms)) {
+                return clickElement(item);
+            }
+        }
+        return false;
+    }
+
+    std::map<std::string, std::string> settings{{"correctionModelMode", "online"}};
+    RavlinProgram program;
+};
+
 // The program started on the session's desktop with the stand-in service configured and
 // `settings` stored, ready for a person's keys.
 class ComposerScenarios : public EndToEnd {
