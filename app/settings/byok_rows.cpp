@@ -142,7 +142,7 @@ QNBYOKKeyRowWidgets addBYOKRows(QFormLayout& form, const std::shared_ptr<Control
     auto* toggle = new QCheckBox(desktopButtonText("Bring Your Own Key (BYOK)"));
     toggle->setObjectName(QStringLiteral("settings.byok.enableToggle"));
     toggle->setChecked(byok.isEnabled().get());
-    QObject::connect(toggle, &QCheckBox::clicked, toggle,
+    QObject::connect(toggle, &QCheckBox::toggled, toggle,
                      [controller](bool on) { controller->setBYOKEnabled(on); });
     form.addRow(toggle);
     if (!byok.isEnabled().get()) {

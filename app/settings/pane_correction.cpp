@@ -98,7 +98,8 @@ void addCloudSection(QVBoxLayout& content,
     auto* toggle = new QCheckBox(desktopButtonText("Use Cloud AI Model for better corrections"));
     toggle->setObjectName(QStringLiteral("settings.correction.cloudToggle"));
     toggle->setChecked(controller->mode() == QNCorrectionModelMode::online);
-    QObject::connect(toggle, &QCheckBox::clicked, toggle,
+    // Toggled however it is: a click, Space, or a screen reader's action (which emits no click).
+    QObject::connect(toggle, &QCheckBox::toggled, toggle,
                      [controller](bool on) { controller->setCloudEnabled(on); });
     form->addRow(toggle);
     addFooter(content,
@@ -118,7 +119,7 @@ void addPromptRow(QFormLayout& form,
     toggle->setObjectName(QStringLiteral("settings.correction.customPrompt.%1.toggle").arg(name));
     toggle->setChecked(
         controller->environment().stores->customCorrectionPrompt->isEnabled(slot).get());
-    QObject::connect(toggle, &QCheckBox::clicked, toggle,
+    QObject::connect(toggle, &QCheckBox::toggled, toggle,
                      [controller, slot](bool on) { controller->setCustomPromptEnabled(on, slot); });
     auto* edit = new QPushButton(desktopButtonText("Edit…"));
     edit->setObjectName(QStringLiteral("settings.correction.customPrompt.%1.edit").arg(name));
