@@ -288,6 +288,9 @@ void QNViewSettings::buildPanes() {
                 scroll->setFrameShape(QFrame::NoFrame);
                 scroll->setWidgetResizable(true);
                 scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                // No Tab stop of its own (it has no name and shows no focus): Tab goes to the
+                // pane's controls, and the pane scrolls to the one that takes the focus.
+                scroll->setFocusPolicy(Qt::NoFocus);
                 scroll->setWidget(holder);
                 container = scroll;
             } else {

@@ -146,6 +146,15 @@ QToolBar* QNControllerSettingsToolbar::makeToolBar(QNModelSettingsPane selected,
     };
     auto* group = new QActionGroup(toolBar);
     group->setExclusive(true);
+    // One group reached by Tab at the pane shown, however it was chosen (Qt moves the group's
+    // Tab stop only with the focus), pressed by Space or Return, the arrow keys moving in it.
+    const auto tabStopAt = [group, toolBar](const QAction* shown) {
+        for (QAction* each : group->actions()) {
+            if (QWidget* button = toolBar->widgetForAction(each)) {
+                button->setFocusPolicy(each == shown ? Qt::TabFocus : Qt::NoFocus);
+            }
+        }
+    };
     addSpacer();
     const QColor symbolColor = toolBar->palette().color(QPalette::ButtonText);
     for (const auto pane : kAllSettingsPanes) {
@@ -162,19 +171,19 @@ QToolBar* QNControllerSettingsToolbar::makeToolBar(QNModelSettingsPane selected,
         if (auto* button = qobject_cast<QToolButton*>(toolBar->widgetForAction(action))) {
             button->setObjectName(name);
             button->setAccessibleName(label);
-            // One group reached by Tab at the pane shown, pressed by Space or Return, the
-            // arrow keys moving in it.
-            button->setFocusPolicy(Qt::TabFocus);
             button->setAutoExclusive(true);
         }
         // Checked by a click, a key or a screen reader's toggle alike: the pane shows.
         const std::string id = identifier(pane);
-        QObject::connect(action, &QAction::toggled, toolBar, [this, id](bool checked) {
-            if (checked) {
-                selectPane(id);
-            }
-        });
+        QObject::connect(action, &QAction::toggled, toolBar,
+                         [this, id, action, tabStopAt](bool checked) {
+                             if (checked) {
+                                 tabStopAt(action);
+                                 selectPane(id);
+                             }
+                         });
     }
+    tabStopAt(group->checkedAction());
     addSpacer();
     toolBar_ = toolBar;
     group_ = group;
@@ -315,7 +324,17 @@ void QNControllerSettingsWindow::selectAdjacent(int step) {
     const auto count = static_cast<int>(kAllSettingsPanes.size());
     const auto shown = std::ranges::find(kAllSettingsPanes, windowState_->selectedPane.get());
     const auto index = static_cast<int>(std::distance(kAllSettingsPanes.begin(), shown));
-    select(kAllSettingsPanes[static_cast<std::size_t>(((index + step) % count + count) % count)]);
+    const auto pane =
+        kAllSettingsPanes[static_cast<std::size_t>(((index + step) % count + count) % count)];
+    select(pane);
+    // The focus goes to the pane's button, so that a screen reader names the pane now shown.
+    if (window_ && toolbarDelegate_) {
+        if (QAction* item = toolbarDelegate_->item(identifier(pane))) {
+            if (QWidget* button = window_->toolBar()->widgetForAction(item)) {
+                button->setFocus(Qt::TabFocusReason);
+            }
+        }
+    }
 }
 
 QNControllerSettingsWindow& QNControllerSettingsWindow::shared() {

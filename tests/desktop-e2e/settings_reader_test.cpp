@@ -1,5 +1,6 @@
 // The settings window as a screen reader uses it, over the accessibility bus: every check box
-// applies what it shows however it was toggled.
+// applies what it shows however it was toggled, the focus follows the pane the keys show, every
+// Tab stop is named.
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,25 @@ class SettingsByReader : public OwnWindows {
         menuClosed(program);
         return checked;
     }
+    // Presses Tab until the focus reaches a control it reached before, reading each one.
+    std::vector<ReadControl> tabStops() {
+        std::vector<ReadControl> stops;
+        auto at = reader->focused();
+        for (int step = 0; step < 40; ++step) {
+            EXPECT_TRUE(keyboard.tap("Tab"));
+            const auto before = at;
+            if (!waitUntil([&] { return (at = reader->focused()) != before && at.has_value(); })) {
+                ADD_FAILURE() << "Tab did not move the focus from " << describe(before);
+                break;
+            }
+            if (std::ranges::find(stops, *at) != stops.end()) {
+                break;
+            }
+            stops.push_back(*at);
+        }
+        return stops;
+    }
+
     std::unique_ptr<ScreenReader> reader;
 };
 
@@ -110,6 +130,64 @@ TEST_F(SettingsByReader, EachCorrectionBoxStoresWhatItShowsWhenAReaderTogglesIt)
         if (step.box == cloud) {
             EXPECT_EQ(menuItemChecked("Use Cloud AI Correction"), step.checked);
         }
+    }
+}
+
+// A pane key moves the focus to the button of the pane it shows, checked, so that a screen
+// reader names the new pane; from a pane button or from a control inside the pane alike.
+TEST_F(SettingsByReader, APaneKeyTakesTheFocusToThePaneShown) {
+    settings = {{"correctionModelMode", "local"}};
+    ASSERT_NO_FATAL_FAILURE(settingsUp(u"General"));
+    const struct {
+        bool intoThePane;  // Tab first, into the pane's first control
+        std::string keys;
+        std::string pane;
+    } steps[] = {
+        {false, "Control_L+Tab", "Correction"},     {false, "Control_L+Next", "Shortcuts"},
+        {true, "Control_L+Tab", "About"},           {false, "Control_L+Shift_L+Tab", "Shortcuts"},
+        {true, "Control_L+Prior", "Correction"},    {true, "Control_L+Next", "Shortcuts"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.keys + " to " + step.pane);
+        if (step.intoThePane) {
+            const auto before = reader->focused();
+            ASSERT_TRUE(keyboard.tap("Tab"));
+            ASSERT_TRUE(waitUntil([&] { return reader->focused() != before; }, kSettle));
+        }
+        ASSERT_TRUE(keyboard.chord(step.keys));
+        const ReadControl shown{"check box", step.pane, true, true};
+        EXPECT_TRUE(waitUntil([&] { return reader->focused() == shown; }, kSettle))
+            << describe(reader->focused());
+    }
+}
+
+// Tab round the window on every pane, the panes chosen by a screen reader's action on their
+// buttons: every stop has a name, and the pane buttons are one stop, at the pane shown.
+TEST_F(SettingsByReader, EveryTabStopHasANameAndThePaneButtonsStopAtThePaneShown) {
+    // The Correction pane with every row it can hold for OpenAI.
+    settings = {{"correctionModelMode", "online"}, {"BYOK.isEnabled", "true"}};
+    ASSERT_NO_FATAL_FAILURE(settingsUp(u"General"));
+    const std::vector<std::string> panes{"General", "Correction", "Shortcuts", "About"};
+    for (const auto& pane : {"Correction", "Shortcuts", "About", "General"}) {
+        SCOPED_TRACE(pane);
+        ASSERT_TRUE(reader->act("check box", pane));
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                const auto button = reader->find("check box", pane);
+                return button && button->checked;
+            },
+            kSettle));
+        int paneStops = 0;
+        const auto stops = tabStops();
+        for (const auto& stop : stops) {
+            EXPECT_FALSE(stop.name.empty()) << describe(stop);
+            EXPECT_TRUE(stop.showing) << describe(stop);
+            if (stop.role == "check box" && std::ranges::find(panes, stop.name) != panes.end()) {
+                ++paneStops;
+                EXPECT_TRUE(stop == (ReadControl{"check box", pane, true, true})) << describe(stop);
+            }
+        }
+        EXPECT_EQ(paneStops, 1);
     }
 }
 
