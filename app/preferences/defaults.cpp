@@ -38,6 +38,8 @@ constexpr const char* kOnDefaults = "; using the defaults until Ravlin quits";
 constexpr const char* kNotUnderstood = " is not a settings file Ravlin understands; it is left as it is";
 constexpr const char* kNoWorkFolder = "no private folder to work in";
 constexpr const char* kChangeNotWritten = "the change could not be written in the private folder";
+constexpr const char* kWrittenAgain =
+    " was found missing or empty; the settings in force were written to it again";
 
 // Whether `content` reads as an INI file: UTF-8 text without control characters but tabs and
 // line ends, each line blank, a comment, a "[section]" or "key=value". What QSettings would make
@@ -200,6 +202,7 @@ QSettingsDefaults::QSettingsDefaults(const QString& path) : state_(std::make_uni
 QSettingsDefaults::~QSettingsDefaults() = default;
 
 void QSettingsDefaults::change(const QString& key, const std::optional<QString>& value) {
+    bool writtenAgain = false;
     if (state_->mayWrite) {
         // What another program wrote since comes in under this change, as QSettings's own sync
         // would merge it.
@@ -208,7 +211,13 @@ void QSettingsDefaults::change(const QString& key, const std::optional<QString>&
             state_->mayWrite = false;
             reportSaveProblem(kCannotSave + *problem + kUntilQuit);
         } else if (auto& now = std::get<QByteArray>(content); now != state_->onDisk) {
-            if (isSettingsText(now)) {
+            if (now.trimmed().isEmpty() && !state_->values.isEmpty()) {
+                // Deleted or emptied meanwhile: nobody wrote settings of their own there. Taken
+                // for a table, it would leave only this change; the settings in force, which the
+                // windows still show, are written whole instead.
+                state_->onDisk = std::move(now);
+                writtenAgain = true;
+            } else if (isSettingsText(now)) {
                 state_->onDisk = now;
                 state_->content = std::move(now);
             } else {
@@ -244,6 +253,9 @@ void QSettingsDefaults::change(const QString& key, const std::optional<QString>&
         return;
     }
     state_->onDisk = state_->content;
+    if (writtenAgain) {
+        tellNotice("Settings file " + state_->file.path() + kWrittenAgain);
+    }
 }
 
 QString QSettingsDefaults::standardPath() {

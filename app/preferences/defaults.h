@@ -12,10 +12,13 @@
 //
 // When changes cannot outlive the process (the file is no regular file, cannot be read, is not a
 // settings file at all, or a write failed), the table goes on in memory and saveProblem() says
-// why, once. A file that cannot be read or understood is never written over.
+// why, once. A file that cannot be read or understood is never written over. A file deleted or
+// emptied while the program runs loses nothing: the next change writes the whole table in force
+// (what the windows show), and a notice says so.
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -49,6 +52,12 @@ class Defaults {
         return saveProblem_;
     }
 
+    // Tells `notice` each line for a person about the file that is no problem: it was found
+    // missing or empty at a change and written again.
+    Subscription observeNotices(std::function<void(const std::string&)> notice) const {
+        return notices_.add(std::move(notice));
+    }
+
   protected:
     // Keeps the first problem only.
     void reportSaveProblem(std::string problem) {
@@ -56,9 +65,11 @@ class Defaults {
             saveProblem_.set(std::move(problem));
         }
     }
+    void tellNotice(const std::string& notice) const { notices_.notify(notice); }
 
   private:
     Observable<std::optional<std::string>> saveProblem_;
+    mutable CallbackList<std::string> notices_;
 };
 
 // Typed values in memory; a read of another type gives nothing.

@@ -116,6 +116,12 @@ void QNCoordinatorApp::construct() {
     };
     logSaveProblem(env_.defaults->saveProblem().get());
     saveProblemLog_ = env_.defaults->saveProblem().observe(logSaveProblem);
+    // A settings file written again is no failure, but the person hears of it in the log
+    // whether or not its window was open.
+    settingsNoticeLog_ =
+        env_.defaults->observeNotices([logger = logger](const std::string& line) {
+            logger->log(QNKindLog::system, line, std::nullopt, {}, {}, QNLogIssuePolicy::always);
+        });
     // 5-10 and 14. Every store over the defaults, the environment, the keyring and the login item.
     stores = makePreferences(env_.defaults, env_.processEnvironment, env_.seams, logIssue);
     // 11. The engine factory is made on first use.

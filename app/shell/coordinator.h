@@ -253,8 +253,9 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     std::stop_source gone_;
     std::unique_ptr<QNServiceCorrectionEngineFactory> correctionEngineFactory_;
     std::shared_ptr<QNServiceUpdate> updateChecker_;
-    // Says in the session log when the settings stop being saved.
+    // Says in the session log when the settings stop being saved, or were written again.
     Subscription saveProblemLog_;
+    Subscription settingsNoticeLog_;
 
     // --- Session internals (sessions.cpp, sessions_quick_fix.cpp, session_flows.h)
     struct SessionFlows;

@@ -109,6 +109,7 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // none of it: no coordinator, no tray, no trigger.
     std::shared_ptr<QNCoordinatorApp> coordinator;
     Subscription settingsProblem;
+    Subscription settingsNotice;
     const bool previews = isRunningForPreviews(environment);
 
     // Settings…: Ctrl+, while any of the program's windows is active (once the coordinator the
@@ -172,7 +173,8 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
             return;
         }
         executor->cancel(std::exchange(undrawnWindowTask, 0));
-        // Settings that cannot be saved are said here once, as in the session log.
+        // Settings that cannot be saved are said here once, as in the session log, and so is
+        // a settings file written again.
         const auto defaults =
             std::make_shared<QSettingsDefaults>(QSettingsDefaults::standardPath());
         const auto sayProblem = [](const std::optional<std::string>& problem) {
@@ -182,6 +184,7 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
         };
         sayProblem(defaults->saveProblem().get());
         settingsProblem = defaults->saveProblem().observe(sayProblem);
+        settingsNotice = defaults->observeNotices([](const std::string& line) { say(line); });
         coordinator = QNCoordinatorApp::create(QNCoordinatorEnvironment{
             .seams = seams,
             .defaults = defaults,

@@ -1,9 +1,11 @@
 // The settings window as a screen reader uses it, over the accessibility bus: every check box
 // applies what it shows however it was toggled, the focus follows the pane the keys show, every
-// Tab stop is named.
+// Tab stop is named; and a settings file deleted or emptied while the program runs loses nothing
+// the person set.
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QSettings>
 
 #include "scenarios.h"
@@ -189,6 +191,47 @@ TEST_F(SettingsByReader, EveryTabStopHasANameAndThePaneButtonsStopAtThePaneShown
         }
         EXPECT_EQ(paneStops, 1);
     }
+}
+
+// The settings file deleted, then emptied, while the program runs: the next change writes every
+// setting in force, not only the one changed, and the program says once each time that it wrote
+// the file again.
+TEST_F(SettingsByReader, ASettingsFileDeletedOrEmptiedLosesNothingAtTheNextChange) {
+    settings = {{"correctionModelMode", "local"},
+                {"ComposerFontSize", "5"},
+                {"DoubleTap.enabled", "false"}};
+    ASSERT_NO_FATAL_FAILURE(settingsUp(u"Correction"));
+    const QByteArray said = "was found missing or empty; the settings in force were written";
+    const struct {
+        const char* name;
+        bool deleted;
+    } cases[] = {{"deleted", true}, {"emptied", false}};
+    std::size_t times = 0;
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.name);
+        if (each.deleted) {
+            ASSERT_TRUE(QFile::remove(settingsFile()));
+        } else {
+            QFile file(settingsFile());
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        }
+        // Two changes: the first finds the file gone, the second finds it whole again.
+        for (const std::string value : {"true", "false"}) {
+            ASSERT_TRUE(reader->act("check box", "Custom local correction prompt"));
+            EXPECT_TRUE(waitUntil(
+                [&] { return stored("CustomCorrectionPrompt.local.isEnabled") == value; },
+                kSettle));
+            EXPECT_EQ(stored("ComposerFontSize"), "5");
+            EXPECT_EQ(stored("DoubleTap.enabled"), "false");
+            EXPECT_EQ(stored("correctionModelMode"), "local");
+        }
+        EXPECT_EQ(program.errorLines(said).size(), ++times) << program.errors().toStdString();
+    }
+    // The session log says it too, each time, though its window was not open then. (Its menu
+    // is the running window's, brought before Settings to take the click.)
+    ASSERT_TRUE(activateWindowTitled(QStringLiteral("Ravlin"), kSettle));
+    ASSERT_TRUE(openLog(program));
+    EXPECT_EQ(occurrences(shownLog(program), said.toStdString()), times) << shownLog(program);
 }
 
 }  // namespace
