@@ -1,8 +1,8 @@
 #pragma once
 
-// Taps on the session's raw input events: key down, key up, modifier-flag changes and mouse
-// presses, seen before (or, where the desktop cannot hold them back, alongside) the frontmost
-// application. Starting a tap can fail (no permission, no extension). The desktop may disable a
+// Taps on the session's raw input events: key down, key up, modifier-flag changes, mouse
+// presses, pointer motion and touches, seen before (or, where the desktop cannot hold
+// them back, alongside) the frontmost application. Starting a tap can fail (no permission, no extension). The desktop may disable a
 // tap (too slow, user input); the handler then gets a tapDisabled event and re-enables it.
 
 #include <cstdint>
@@ -21,10 +21,12 @@ namespace ravlin::platform {
 enum class InputEventType : std::uint32_t {
     leftMouseDown = 1,
     rightMouseDown = 3,
+    mouseMoved = 5,  // the pointer moved (buttons held or not)
     keyDown = 10,
     keyUp = 11,
     flagsChanged = 12,
     otherMouseDown = 25,
+    touchBegan = 37,  // a finger put on a touch surface
     tapDisabledByTimeout = 0xFFFFFFFE,    // always delivered, whatever the mask
     tapDisabledByUserInput = 0xFFFFFFFF,  // always delivered, whatever the mask
 };

@@ -34,7 +34,7 @@ TEST(RawKeyTranslator, CapsLockRemappedToControlIsControl) {
     EXPECT_EQ(translator.translate(key(xE, true))->modifiers, modifier::control);
 }
 
-TEST(RawKeyTranslator, RepeatsAndTheWheel) {
+TEST(RawKeyTranslator, RepeatsTheWheelMotionAndTouches) {
     auto translator = translatorWith(LockMask);
     ASSERT_TRUE(translator.translate(key(xShiftL, true)));
     // A held modifier repeating changes nothing; a held letter repeating is a key down.
@@ -47,14 +47,17 @@ TEST(RawKeyTranslator, RepeatsAndTheWheel) {
         EXPECT_FALSE(translator.translate({RawInput::Kind::buttonPress, button, 8}));
     }
     const struct {
+        RawInput::Kind kind;
         unsigned button;
         InputEventType type;
-    } clicks[] = {{1, InputEventType::leftMouseDown},
-                  {2, InputEventType::otherMouseDown},
-                  {3, InputEventType::rightMouseDown},
-                  {8, InputEventType::otherMouseDown}};
+    } clicks[] = {{RawInput::Kind::buttonPress, 1, InputEventType::leftMouseDown},
+                  {RawInput::Kind::buttonPress, 2, InputEventType::otherMouseDown},
+                  {RawInput::Kind::buttonPress, 3, InputEventType::rightMouseDown},
+                  {RawInput::Kind::buttonPress, 8, InputEventType::otherMouseDown},
+                  {RawInput::Kind::motion, 0, InputEventType::mouseMoved},
+                  {RawInput::Kind::touchBegin, 2, InputEventType::touchBegan}};
     for (const auto& click : clicks) {
-        const auto event = translator.translate({RawInput::Kind::buttonPress, click.button, 9});
+        const auto event = translator.translate({click.kind, click.button, 9});
         ASSERT_TRUE(event);
         EXPECT_EQ(event->type, click.type);
         EXPECT_EQ(event->flags, eventflag::shift);

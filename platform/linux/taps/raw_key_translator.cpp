@@ -84,13 +84,18 @@ std::optional<InputEvent> RawKeyTranslator::translate(const RawInput& input) {
     event.timestamp = seconds(input.time);
     event.isSynthetic = input.synthetic;
     event.isOwn = input.own;
-    if (input.kind == RawInput::Kind::buttonPress) {
-        if (input.detail >= 4 && input.detail <= 7) {
+    if (input.kind != RawInput::Kind::keyPress && input.kind != RawInput::Kind::keyRelease) {
+        if (input.kind == RawInput::Kind::motion) {
+            event.type = InputEventType::mouseMoved;
+        } else if (input.kind == RawInput::Kind::touchBegin) {
+            event.type = InputEventType::touchBegan;
+        } else if (input.detail >= 4 && input.detail <= 7) {
             return std::nullopt;  // the wheel
+        } else {
+            event.type = input.detail == 1   ? InputEventType::leftMouseDown
+                         : input.detail == 3 ? InputEventType::rightMouseDown
+                                             : InputEventType::otherMouseDown;
         }
-        event.type = input.detail == 1   ? InputEventType::leftMouseDown
-                     : input.detail == 3 ? InputEventType::rightMouseDown
-                                         : InputEventType::otherMouseDown;
         event.flags = flags();
         event.modifiers = carbonModifiers(event.flags);
         return event;

@@ -20,9 +20,9 @@ namespace ravlin::platform::x11 {
 [[nodiscard]] std::uint32_t carbonModifiers(std::uint64_t flags);
 
 struct RawInput {
-    enum class Kind { keyPress, keyRelease, buttonPress };
+    enum class Kind { keyPress, keyRelease, buttonPress, motion, touchBegin };
     Kind kind = Kind::keyPress;
-    unsigned detail = 0;     // X keycode or button number
+    unsigned detail = 0;     // X keycode or button number (nothing for motion and touches)
     unsigned long time = 0;  // server milliseconds (wraps after 49.7 days)
     bool repeat = false;
     bool synthetic = false;

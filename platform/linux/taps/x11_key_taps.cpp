@@ -72,11 +72,14 @@ Expected<KeyTap> X11KeyTaps::startTap(std::uint64_t mask, Handler handler) {
     if (!handler) {
         return Expected<KeyTap>::failure(ErrorCode::invalidArgument, "a tap needs a handler");
     }
-    if (!listening()) {
-        listen(true);
-    }
+    const bool wasListening = listening();
     auto tap = std::make_shared<Tap>(Tap{mask, std::move(handler)});
     taps_->push_back(tap);
+    if (!wasListening) {
+        listen(true);
+    } else if ((mask & pointerBits) != 0) {
+        select(true);
+    }
     std::weak_ptr<std::vector<std::shared_ptr<Tap>>> weakTaps = taps_;
     std::weak_ptr<x11::Connection> weakConnection = connection_;
     Subscription subscription([this, weakTaps, weakConnection, tap] {
@@ -88,6 +91,8 @@ Expected<KeyTap> X11KeyTaps::startTap(std::uint64_t mask, Handler handler) {
         std::erase(*taps, tap);
         if (!listening()) {
             listen(false);
+        } else if ((tap->mask & pointerBits) != 0) {
+            select(true);
         }
     });
     return KeyTap(std::move(subscription), std::make_shared<Control>(tap));
@@ -290,6 +295,21 @@ void X11KeyTaps::select(bool on) {
         XISetMask(bits, XI_RawKeyPress);
         XISetMask(bits, XI_RawKeyRelease);
         XISetMask(bits, XI_RawButtonPress);
+        // The pointer's motion and touches only while a tap asks for them: the pointer moves far
+        // more often than a key goes down.
+        std::uint64_t wanted = 0;
+        for (const auto& tap : *taps_) {
+            wanted |= tap->mask;
+        }
+        if ((wanted & eventMaskBit(InputEventType::mouseMoved)) != 0) {
+            XISetMask(bits, XI_RawMotion);
+        }
+        if ((wanted & eventMaskBit(InputEventType::touchBegan)) != 0) {
+            // (the server takes a touch's three events only together)
+            XISetMask(bits, XI_RawTouchBegin);
+            XISetMask(bits, XI_RawTouchUpdate);
+            XISetMask(bits, XI_RawTouchEnd);
+        }
     }
     XISelectEvents(connection_->display(), connection_->root(), &mask, 1);
     // Device changes, to forget which ids were XTest's (selected on every device).
@@ -436,6 +456,12 @@ void X11KeyTaps::handle(x11::XEvent* event) {
         case XI_RawButtonPress:
             input.kind = x11::RawInput::Kind::buttonPress;
             break;
+        case XI_RawMotion:
+            input.kind = x11::RawInput::Kind::motion;
+            break;
+        case XI_RawTouchBegin:
+            input.kind = x11::RawInput::Kind::touchBegin;
+            break;
         default:
             return;
     }
@@ -443,7 +469,8 @@ void X11KeyTaps::handle(x11::XEvent* event) {
     input.detail = static_cast<unsigned>(raw->detail);
     input.time = raw->time;
     input.repeat = (raw->flags & XIKeyRepeat) != 0;
-    const bool key = input.kind != x11::RawInput::Kind::buttonPress;
+    const bool key = input.kind == x11::RawInput::Kind::keyPress ||
+                     input.kind == x11::RawInput::Kind::keyRelease;
     input.synthetic = isSynthetic(raw->sourceid);
     if (key && input.synthetic) {
         // (seen during a grab too, or the keys of ours after it would be taken for others')
@@ -465,7 +492,8 @@ void X11KeyTaps::deliver(const x11::RawInput& input) {
     if (keyboard_) {
         translator_.setLockedModifiers(keyboard_->lockedModifiers());
         translator_.setGroup(keyboard_->group());
-        if (input.kind != x11::RawInput::Kind::buttonPress &&
+        if ((input.kind == x11::RawInput::Kind::keyPress ||
+             input.kind == x11::RawInput::Kind::keyRelease) &&
             translator_.locksModifiers(input.detail)) {
             lockStateAfterKey();
         }

@@ -1,7 +1,8 @@
 #pragma once
 
 // Passive key taps on X11: XInput 2.2 raw key presses, releases and button presses of every
-// master device, selected on the root window while a tap runs. X delivers them alongside the
+// master device, selected on the root window while a tap runs (the pointer's raw motion and
+// touches only while a tap asks for them). X delivers them alongside the
 // focused application's own events, so a tap can neither swallow a key nor be disabled by the
 // desktop; it never sees Fn, which has no keycode. Events posted through XTest come from the
 // "XTEST" slave devices and are marked synthetic.
@@ -83,6 +84,9 @@ class X11KeyTaps final : public KeyTaps {
         }
     };
     static constexpr std::size_t maxHeldKeys = 256;
+    // The event types whose raw events are selected only while a tap asks for them.
+    static constexpr std::uint64_t pointerBits = eventMaskBit(InputEventType::mouseMoved) |
+                                                 eventMaskBit(InputEventType::touchBegan);
 
     [[nodiscard]] bool listening() const { return !taps_->empty() || capture_ != nullptr; }
     void listen(bool on);
