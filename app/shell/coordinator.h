@@ -149,6 +149,8 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     bool isPanelOpen = false;
     bool isOpeningPanel = false;
     std::optional<platform::RunningApplication> sourceApp;
+    // The window of it the panel was opened over (where the desktop tells).
+    std::optional<std::uint64_t> sourceWindow;
     // The selection the open session was seeded from, which its commit pastes over.
     std::optional<QNPasteSelection> sourceSelection;
     // The text the open Quick Fix session read from its field. The field still holds it: left
@@ -268,10 +270,10 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     // From a typed pair's BackSpaces (or a shortcut's reading of the focused field) until the
     // panel has the keyboard: the keys typed meanwhile, held for the panel.
     std::unique_ptr<platform::KeyHold> heldKeys_;
-    // While the panel is open: the person's ways to another window (a mouse press, a key with
-    // Ctrl, Alt or Super), watched so that the keyboard going back to the application the panel
-    // was opened from by that application's own doing does not close the panel; and how often
-    // the panel has taken it back in this opening.
+    // From the panel's opening: its time, the watch for any input of the person's (ended once
+    // one came), and how often the panel has taken the keyboard back from the window it was
+    // opened over (SessionFlows::takeKeyboardBack).
+    Instant panelOpenedAt_{};
     platform::KeyTap panelLeaveTap_;
     bool personMayHaveLeftPanel_ = false;
     int panelKeyboardTakenBack_ = 0;

@@ -92,14 +92,21 @@ struct QNCoordinatorApp::SessionFlows {
     // the text view takes the focus on the next turn.
     static void presentPanel(QNCoordinatorApp& app, const std::string& prefix,
                              const QNModelFocusSnapshot& snapshot, std::string dismissReason);
-    // Watches, while the panel is open, for the person's own ways of going to another window.
+    // Watches, from the panel's opening, for any input of the person's: a key, a button, the
+    // pointer moving, a touch. Once one came the watch ends (nothing more to learn).
     static void watchForPersonLeavingPanel(QNCoordinatorApp& app);
-    // The panel lost the keyboard to the application it was opened from, with no mouse press
-    // and no Ctrl, Alt or Super key of the person's since it opened: that application's own
-    // focus handling (a slow one comes to it late), not the person going back to it. The panel
-    // takes the keyboard back (at most `panelTakeBackLimit` times an opening) and true.
+    // The panel lost the keyboard to the very window it was opened over, within
+    // `panelTakeBackWithin` of its opening, with no input of the person's since: that
+    // application handling its own focus late (LibreOffice Writer under load), not the person
+    // going back to it. The panel takes the keyboard back (at most `panelTakeBackLimit` times an
+    // opening) and true. Any other window (a dialog of the same application too), a later loss,
+    // or one after the person's input (a click, a key a window manager binds, the pointer moved
+    // onto the application where the window manager follows it) is the panel's end: false.
     static bool takeKeyboardBack(QNCoordinatorApp& app);
     static constexpr int panelTakeBackLimit = 3;
+    // Writer was seen taking it 0.83 s after the opening on a loaded machine; past this the
+    // panel has had the keyboard too long for a loss to be the opening's late echo.
+    static constexpr std::chrono::milliseconds panelTakeBackWithin{2000};
     // This application and the panel to the front, the text view focused (a failed write-back).
     static void bringPanelBack(QNCoordinatorApp& app);
     static void focusTextViewSoon(QNCoordinatorApp& app);

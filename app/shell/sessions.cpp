@@ -545,6 +545,7 @@ void QNCoordinatorApp::SessionFlows::presentPanel(QNCoordinatorApp& app,
     app.logSession(
         QNKindLog::system,
         prefix + " anchor: " + (snapshot.anchor ? snapshot.anchor->logDescription() : "none"));
+    app.sourceWindow = snapshot.window;
     app.panel->resignHandler = [weak = app.weak_from_this(), reason = std::move(dismissReason)] {
         const auto coordinator = weak.lock();
         if (coordinator && !coordinator->isCommitting && !takeKeyboardBack(*coordinator)) {
@@ -575,29 +576,36 @@ void QNCoordinatorApp::SessionFlows::watchForPersonLeavingPanel(QNCoordinatorApp
     app.panelLeaveTap_.stop();
     app.personMayHaveLeftPanel_ = false;
     app.panelKeyboardTakenBack_ = 0;
+    app.panelOpenedAt_ = app.env_.executor->now();
     auto& taps = *app.env_.seams.keyTaps;
     // What was pressed before (the chord that opened the panel) goes to the taps already running.
     taps.catchUp();
-    constexpr std::uint64_t mask = platform::eventMaskBit(InputEventType::leftMouseDown) |
-                                   platform::eventMaskBit(InputEventType::rightMouseDown) |
-                                   platform::eventMaskBit(InputEventType::otherMouseDown) |
-                                   platform::eventMaskBit(InputEventType::keyDown) |
-                                   platform::eventMaskBit(InputEventType::flagsChanged);
+    constexpr std::uint64_t mask =
+        platform::eventMaskBit(InputEventType::leftMouseDown) |
+        platform::eventMaskBit(InputEventType::rightMouseDown) |
+        platform::eventMaskBit(InputEventType::otherMouseDown) |
+        platform::eventMaskBit(InputEventType::mouseMoved) |
+        platform::eventMaskBit(InputEventType::touchBegan) |
+        platform::eventMaskBit(InputEventType::keyDown) |
+        platform::eventMaskBit(InputEventType::flagsChanged);
     auto tap =
         taps.startTap(mask, [weak = app.weak_from_this()](const platform::InputEvent& event) {
             const auto self = weak.lock();
             if (!self || event.isOwn) {
                 return platform::TapVerdict::pass;
             }
-            constexpr std::uint64_t chordFlags = platform::eventflag::control |
-                                                 platform::eventflag::option |
-                                                 platform::eventflag::command;
-            const bool key =
-                event.type == InputEventType::keyDown || event.type == InputEventType::flagsChanged;
-            // A modifier let go leaves its flag out: only one going down (or held) counts.
-            if (!key || (event.flags & chordFlags) != 0) {
-                self->personMayHaveLeftPanel_ = true;
+            constexpr std::uint64_t modifierFlags =
+                platform::eventflag::shift | platform::eventflag::control |
+                platform::eventflag::option | platform::eventflag::command;
+            // A modifier let go (the shortcut's, after it opened the panel) and a key held since
+            // before, repeating, are nothing new.
+            if ((event.type == InputEventType::flagsChanged &&
+                 (event.flags & modifierFlags) == 0) ||
+                (event.type == InputEventType::keyDown && event.isRepeat)) {
+                return platform::TapVerdict::pass;
             }
+            self->personMayHaveLeftPanel_ = true;
+            self->panelLeaveTap_.stop();
             return platform::TapVerdict::pass;
         });
     if (tap) {
@@ -607,13 +615,31 @@ void QNCoordinatorApp::SessionFlows::watchForPersonLeavingPanel(QNCoordinatorApp
 }
 
 bool QNCoordinatorApp::SessionFlows::takeKeyboardBack(QNCoordinatorApp& app) {
-    if (!app.panelLeaveTap_.isEnabled() || !app.sourceApp ||
-        app.panelKeyboardTakenBack_ >= panelTakeBackLimit) {
-        return false;  // (without a tap the person's doing cannot be told from the application's)
+    auto& seams = app.env_.seams;
+    // What the person did up to now has reached the watch.
+    if (app.panelLeaveTap_.isEnabled()) {
+        seams.keyTaps->catchUp();
     }
-    app.env_.seams.keyTaps->catchUp();
-    const auto front = app.env_.seams.workspace->frontmostApplication();
-    if (app.personMayHaveLeftPanel_ || !front || front->pid != app.sourceApp->pid) {
+    const auto front = seams.workspace->frontmostApplication();
+    const auto window = seams.workspace->frontmostWindow();
+    const char* refused = nullptr;
+    if (app.personMayHaveLeftPanel_) {
+        refused = "the person's own input came";
+    } else if (!app.panelLeaveTap_.isEnabled()) {
+        refused = "the person's input cannot be watched";
+    } else if (!app.sourceApp || !front || front->pid != app.sourceApp->pid) {
+        refused = "another application has it";
+    } else if (!app.sourceWindow || window != app.sourceWindow) {
+        refused = "another window has it";
+    } else if (app.env_.executor->now() - app.panelOpenedAt_ > panelTakeBackWithin) {
+        refused = "the panel has been open too long";
+    } else if (app.panelKeyboardTakenBack_ >= panelTakeBackLimit) {
+        refused = "taken back too often";
+    }
+    if (refused != nullptr) {
+        app.logSystem(platform::LogLevel::notice,
+                      std::string("panel: the keyboard went elsewhere; not taken back: ") +
+                          refused);
         return false;
     }
     ++app.panelKeyboardTakenBack_;

@@ -355,6 +355,7 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
     snapshot.app =
         seams.workspace->frontmostApplication().value_or(seams.workspace->currentApplication());
     snapshot.appBundleID = identityOf(snapshot.app);
+    snapshot.window = seams.workspace->frontmostWindow();
     const auto secureState = seams.secureInput->state();
     const bool secureInput = secureState == platform::SecureInput::State::on;
     const bool trusted = checkTrust(accessibility);

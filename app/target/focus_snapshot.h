@@ -70,6 +70,9 @@ struct QNScreenLayout {
 
 struct QNModelFocusSnapshot {
     platform::RunningApplication app;         // the frontmost application, else this one
+    // The window the keyboard is in (Workspace::frontmostWindow); none where the desktop does
+    // not tell.
+    std::optional<std::uint64_t> window;
     std::optional<std::string> appBundleID;   // its identity; none when unknown
     std::optional<std::string> focusedRole;   // "AXRole" of the focused element
     std::optional<platform::Rect> caretRect;  // 1 point wide

@@ -515,6 +515,87 @@ QString activeWindowTitle() {
     return title;
 }
 
+unsigned long activeWindow() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return 0;
+    }
+    const auto active = cardinalsOf(display, DefaultRootWindow(display),
+                                    XInternAtom(display, "_NET_ACTIVE_WINDOW", False), XA_WINDOW);
+    XCloseDisplay(display);
+    return active.size() == 1 ? active.front() : 0;
+}
+
+bool focusWindowByItsOwnApplication(unsigned long window) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return false;
+    }
+    XSetInputFocus(display, window, RevertToParent, CurrentTime);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
+}
+
+bool setFocusFollowsPointer(bool follows, std::chrono::milliseconds limit) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        return false;
+    }
+    const Window root = DefaultRootWindow(display);
+    // The configuration openbox was started with (a copy of the session's own).
+    QString path;
+    Atom actual = 0;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(display, root, XInternAtom(display, "_OB_CONFIG_FILE", False), 0,
+                           1024, False, XInternAtom(display, "UTF8_STRING", False), &actual,
+                           &format, &count, &after, &data) == Success &&
+        data != nullptr && format == 8) {
+        path = QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<int>(count));
+    }
+    if (data != nullptr) {
+        XFree(data);
+    }
+    QFile file(path);
+    QByteArray config;
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly) || (config = file.readAll()).isEmpty()) {
+        XCloseDisplay(display);
+        return false;
+    }
+    file.close();
+    const QByteArray on = "<followMouse>yes</followMouse>";
+    const QByteArray off = "<followMouse>no</followMouse>";
+    config.replace(follows ? off : on, follows ? on : off);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(config) != config.size()) {
+        XCloseDisplay(display);
+        return false;
+    }
+    file.close();
+    // Read again once openbox names its theme anew on the root window.
+    const Atom theme = XInternAtom(display, "_OB_THEME", False);
+    XSelectInput(display, root, PropertyChangeMask);
+    XSync(display, False);
+    QProcess reconfigure;
+    reconfigure.start(QStringLiteral("openbox"), {QStringLiteral("--reconfigure")});
+    bool read = reconfigure.waitForFinished(5000) && reconfigure.exitCode() == 0 &&
+                waitUntil(
+                    [&] {
+                        XEvent event{};
+                        while (XCheckTypedWindowEvent(display, root, PropertyNotify, &event)) {
+                            if (event.xproperty.atom == theme) {
+                                return true;
+                            }
+                        }
+                        return false;
+                    },
+                    limit);
+    XCloseDisplay(display);
+    return read;
+}
+
 bool activateWindowTitled(const QString& title, std::chrono::milliseconds limit) {
     if (activeWindowTitle().startsWith(title)) {
         return true;

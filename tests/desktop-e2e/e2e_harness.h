@@ -191,6 +191,15 @@ bool trayHostPresent();
 
 // The title of the window the X server says is active; empty when there is none.
 QString activeWindowTitle();
+// The window the window manager names active (_NET_ACTIVE_WINDOW); 0 when none.
+unsigned long activeWindow();
+// Gives `window` the keyboard as its own application does when it takes the focus by itself
+// (XSetInputFocus), no input of anyone's with it.
+bool focusWindowByItsOwnApplication(unsigned long window);
+// Has the session's window manager give the keyboard to the window the pointer moves onto
+// (`follows`), or only to a window clicked, and waits (at most `limit`) until it has read its
+// configuration again.
+bool setFocusFollowsPointer(bool follows, std::chrono::milliseconds limit);
 // Brings the managed window whose title starts with `title` to the front as a taskbar does, and
 // whether the window manager made it the active window within `limit`.
 bool activateWindowTitled(const QString& title, std::chrono::milliseconds limit);

@@ -274,5 +274,126 @@ TEST_F(FocusedField, ACalcCellBeingEdited) {
     ASSERT_TRUE(keyboard.tap("Escape"));  // the cell as it was: empty
 }
 
+// A modal dialog the application raises by itself while the Composer is open (an entry, then a
+// hidden one: a password prompt), with no key or click of the person's: the person, having typed
+// in the Composer, presses Return. Nothing of the Composer's reaches the dialog, and the text is
+// kept for the next opening.
+TEST_F(FocusedField, AnApplicationsOwnDialogGetsNothingOfTheComposer) {
+    ASSERT_TRUE(openLog(program));  // (it keeps what it is shown from now on)
+    auto& gtk = *desktop.gtk;
+    const auto commitsEnded = [&] {
+        const std::string log = shownLog(program);
+        std::size_t ends = 0;
+        for (const char* state : {"state=committed ", "state=commit_failed ", "state=commit_sent ",
+                                  "state=commit_partial "}) {
+            ends += occurrences(log, state);
+        }
+        return ends;
+    };
+    for (const char* kind : {"entry", "hidden"}) {
+        SCOPED_TRACE(kind);
+        ASSERT_TRUE(gtk.command(QStringLiteral("text line start")));
+        ASSERT_TRUE(focus(gtk, QStringLiteral("line")));
+        ASSERT_TRUE(gtk.command(QStringLiteral("select 5 5")));  // nothing to seed the Composer
+        ASSERT_TRUE(openComposer());
+        ASSERT_TRUE(keyboard.type(u"teh finish"));
+        EXPECT_TRUE(focusedValueBecomes(programPid(), u"The finish"));
+        ASSERT_TRUE(keyboard.waitForRelease());
+        const auto dismissed = program.errorLines("dismissPanel:").size();
+        const auto takenBack = program.errorLines("by itself; taken back").size();
+        const auto commits = commitsEnded();
+        gtk.forget();
+        ASSERT_TRUE(gtk.command(QStringLiteral("dialog ") + QString::fromLatin1(kind)));
+        // The dialog has the keyboard and the Composer has gone, or the Composer took the
+        // keyboard back over it.
+        EXPECT_TRUE(waitUntil([&] {
+            return (activeWindowTitle() == QStringLiteral("gtk-target dialog") &&
+                    program.errorLines("dismissPanel:").size() > dismissed) ||
+                   program.errorLines("by itself; taken back").size() > takenBack;
+        }));
+        ASSERT_TRUE(keyboard.tap("Return"));
+        // What Return did is over once the dialog has it, or once the commit it made has ended.
+        EXPECT_TRUE(waitUntil([&] {
+            return gtk.printed(QStringLiteral("dialog key: Return")) || commitsEnded() > commits;
+        }));
+        const auto took = gtk.printedAfter(QStringLiteral("dialog: "));
+        std::printf("measure: a %s dialog raised over the Composer: %s\n", kind,
+                    took ? "it got the Composer's text" : "nothing reached it");
+        EXPECT_FALSE(took) << took->toStdString();
+        ASSERT_TRUE(gtk.command(QStringLiteral("dialog close")));
+        // The text was kept: the next opening shows it (and is emptied for the next round).
+        ASSERT_TRUE(focus(gtk, QStringLiteral("line")));
+        ASSERT_TRUE(gtk.command(QStringLiteral("select 5 5")));
+        ASSERT_TRUE(openComposer());
+        EXPECT_EQ(desktop.value(desktop.focusedOf(programPid())), u"The finish");
+        ASSERT_TRUE(keyboard.chord("Control_L+a"));
+        ASSERT_TRUE(keyboard.tap("BackSpace"));
+        ASSERT_TRUE(keyboard.tap("Escape"));
+        ASSERT_TRUE(composerClosedInto(gtk.pid()));
+        EXPECT_EQ(fieldValue(gtk, QStringLiteral("line")), u"start");
+    }
+}
+
+// Under a window manager that gives the keyboard to the window the pointer moves onto, the
+// pointer moved from the Composer onto the application is the person going there: the Composer
+// goes at once, never taken back.
+TEST_F(FocusedField, ThePointerMovedOntoTheApplicationWhereTheKeyboardFollowsIt) {
+    auto& gtk = *desktop.gtk;
+    ASSERT_TRUE(focus(gtk, QStringLiteral("line")));
+    ASSERT_TRUE(movePointerTo(1270, 1010));  // on no window
+    struct Following {
+        bool on = setFocusFollowsPointer(true, kSettle);
+        ~Following() { EXPECT_TRUE(setFocusFollowsPointer(false, kSettle)); }
+    } following;
+    ASSERT_TRUE(following.on);
+    ASSERT_TRUE(openComposer());
+    const auto panel = composerWindow();
+    ASSERT_TRUE(panel);
+    ASSERT_TRUE(movePointerTo(static_cast<int>(panel->minX() + panel->width() / 2),
+                              static_cast<int>(panel->minY() + panel->height() / 2)));
+    pause(400ms);  // a person's look at the Composer
+    const auto dismissed = program.errorLines("dismissPanel:").size();
+    // Onto the application's window, below the Composer.
+    ASSERT_TRUE(movePointerTo(static_cast<int>(panel->minX()) + 20,
+                              static_cast<int>(panel->maxY()) + 60));
+    EXPECT_TRUE(moreLinesSay(program, "dismissPanel:", dismissed));
+    EXPECT_TRUE(composerClosedInto(gtk.pid()));
+    const auto takenBack = program.errorLines("by itself; taken back").size();
+    std::printf("measure: the pointer moved onto the application: the Composer %s, taken back "
+                "%zu times\n",
+                program.errorLines("dismissPanel:").size() > dismissed ? "went" : "stayed",
+                takenBack);
+    EXPECT_EQ(takenBack, 0u);
+    ASSERT_TRUE(movePointerTo(1270, 1010));
+}
+
+// LibreOffice Writer taking the keyboard back by itself a moment after the Composer opened over
+// it (its own focus handling, late on a busy machine): the Composer takes it back, the person
+// types there, and Return pastes into Writer.
+TEST_F(FocusedField, WritersLateKeyboardIsTakenBack) {
+    auto& writer = DesktopApplication::get(Kind::writer);
+    ASSERT_TRUE(writer.ready());
+    ASSERT_TRUE(writer.prepare(u"Harbour lights ", Utf16Range{15, 0}));
+    const auto window = activeWindow();
+    ASSERT_NE(window, 0u);
+    ASSERT_TRUE(openComposer());
+    const auto takenBack = program.errorLines("by itself; taken back").size();
+    ASSERT_TRUE(focusWindowByItsOwnApplication(window));
+    EXPECT_TRUE(moreLinesSay(program, "by itself; taken back", takenBack))
+        << program.errors().toStdString();
+    EXPECT_TRUE(programInFront(program));
+    EXPECT_TRUE(waitUntil([&] { return keyboardIn(programPid()); }));
+    std::printf("measure: Writer took the keyboard by itself: taken back %zu times\n",
+                program.errorLines("by itself; taken back").size() - takenBack);
+    ASSERT_TRUE(keyboard.type(u"Calm seas"));
+    EXPECT_TRUE(focusedValueBecomes(programPid(), u"Calm seas"));
+    ASSERT_TRUE(keyboard.waitForRelease());
+    ASSERT_TRUE(keyboard.tap("Return"));
+    EXPECT_TRUE(focusedValueBecomes(writer.pid(), u"Harbour lights Calm seas"))
+        << text::toUtf8(focusedValue(writer.pid()));
+    ASSERT_TRUE(composerClosedInto(writer.pid()));
+    EXPECT_TRUE(writer.prepare(u"hello world", Utf16Range{0, 0}));
+}
+
 }  // namespace
 }  // namespace ravlin::testing

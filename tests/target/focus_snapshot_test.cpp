@@ -111,6 +111,7 @@ TEST_F(SnapshotTest, UntrustedOrSecureGivesTheMouseAndNothingMore) {
         auto expectedAnchor = mouseAnchor;
         expectedAnchor.role = c.role;
         EXPECT_EQ(read(), (Snapshot{.app = editor,
+                                    .window = window.id,
                                     .appBundleID = "editor",
                                     .focusedRole = c.role,
                                     .anchor = expectedAnchor,

@@ -9,6 +9,11 @@
 #   maxlength <n>                          the single-line field takes at most n characters (0: any)
 #   shaping <on|off>                       the multi-line field types curly quotes and indents each
 #                                          new line by four spaces, as some editors do
+#   dialog <entry|hidden>                  raises, by itself, a modal dialog (title "gtk-target
+#                                          dialog") with an empty entry (hidden: a password entry)
+#                                          that has the keyboard; prints "dialog: <text>" whenever
+#                                          its text changes and "dialog key: <key>" for each key
+#   dialog close                           puts it away
 # It says "READY pid=N" once shown and "OK <command>" after each command. Started with --deaf, its
 # window ignores every key event (nothing typed or pasted reaches a field); with --no-pid, its
 # window names no process (_NET_WM_PID), as some programs' windows do.
@@ -96,6 +101,23 @@ def shape_insert(b, where, text, length):
 buffer.connect('insert-text', shape_insert)
 
 
+dialogs = []
+
+
+def raise_dialog(hidden):
+    dialog = Gtk.Dialog(title='gtk-target dialog', transient_for=window, modal=True)
+    entry = Gtk.Entry()
+    entry.set_visibility(not hidden)
+    entry.connect('changed', lambda e: say('dialog: ' + e.get_text()))
+    entry.connect('key-press-event', lambda w, event: say(
+        'dialog key: ' + (Gdk.keyval_name(event.keyval) or '?')) and False)
+    dialog.get_content_area().pack_start(entry, True, True, 0)
+    dialog.show_all()
+    entry.grab_focus()
+    dialog.present()
+    dialogs.append(dialog)
+
+
 def obey(source, condition):
     command = sys.stdin.readline()
     if not command:
@@ -113,6 +135,11 @@ def obey(source, condition):
             buffer.set_text(content)
         else:
             fields[words[1]].set_text(content)
+    elif words and words[0] == 'dialog' and words[1:] in (['entry'], ['hidden']):
+        raise_dialog(words[1] == 'hidden')
+    elif words and words[0] == 'dialog' and words[1:] == ['close']:
+        while dialogs:
+            dialogs.pop().destroy()
     elif words and words[0] == 'maxlength' and len(words) == 2:
         line.set_max_length(int(words[1]))
     elif words and words[0] == 'shaping' and len(words) == 2:
