@@ -149,7 +149,8 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     bool isPanelOpen = false;
     bool isOpeningPanel = false;
     std::optional<platform::RunningApplication> sourceApp;
-    // The window of it the panel was opened over (where the desktop tells).
+    // The window of it the panel was opened over (where the desktop tells): the commit pastes
+    // only while the keyboard is there.
     std::optional<std::uint64_t> sourceWindow;
     // The selection the open session was seeded from, which its commit pastes over.
     std::optional<QNPasteSelection> sourceSelection;

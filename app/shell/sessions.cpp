@@ -163,10 +163,10 @@ void QNCoordinatorApp::requestCommit() {
     }
     cancelQuickFixAutoCommit();
     isCommitting = true;
-    SessionFlows::post(*this,
-                       [weak = weak_from_this(), target = sourceApp, replacing = sourceSelection] {
-                           SessionFlows::commitPanel(weak, target, replacing);
-                       });
+    SessionFlows::post(*this, [weak = weak_from_this(), target = sourceApp,
+                               replacing = sourceSelection, window = sourceWindow] {
+        SessionFlows::commitPanel(weak, target, replacing, window);
+    });
 }
 
 void QNCoordinatorApp::cancelQuickFixAutoCommit() {
@@ -310,7 +310,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
 
 QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
     Weak weak, std::optional<platform::RunningApplication> target,
-    std::optional<QNPasteSelection> replacing) {
+    std::optional<QNPasteSelection> replacing, std::optional<std::uint64_t> window) {
     auto self = weak.lock();
     if (!self) {
         co_return;
@@ -361,7 +361,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
                                                 " method=paste");
         const TargetSeams seams = writingSeams(*self);
         auto paste = QNModelPasteboardSnapshot::paste(seams, commitText, *target, seams.ending,
-                                                      std::move(replacing));
+                                                      std::move(replacing), window);
         self.reset();
         const QNPasteOutcome outcome = co_await paste;
         self = resumed(weak);
@@ -372,7 +372,9 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
             const auto result = outcome.result;
             if (result == QNPasteResult::activationFailed ||
                 result == QNPasteResult::pasteFailed || result == QNPasteResult::selectionLost ||
-                result == QNPasteResult::clipboardUnsaved) {
+                result == QNPasteResult::clipboardUnsaved ||
+                result == QNPasteResult::keyboardElsewhere ||
+                result == QNPasteResult::passwordField) {
                 co_await leaveCommitAtExit(weak, commitText, prefix);
             }
             co_return;
@@ -453,6 +455,18 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
             showHeadsUp(*self, clipboardChangedHeadsUp());
             self->logSession(QNKindLog::error,
                              prefix + " state=commit_failed reason=" + reason + restored);
+        } else if (result == QNPasteResult::keyboardElsewhere ||
+                   result == QNPasteResult::passwordField) {
+            // Not where the Composer was opened (a dialog the application raised, a password
+            // prompt): nothing was pasted, the text is kept, and the person is told.
+            if (ours()) {
+                preserveDraft(*self, commitText);
+            }
+            const bool password = result == QNPasteResult::passwordField;
+            showHeadsUp(*self, password ? passwordFieldHeadsUp() : keyboardElsewhereHeadsUp());
+            self->logSession(QNKindLog::error,
+                             prefix + " state=commit_failed reason=" +
+                                 (password ? "secure-input" : "keyboard-elsewhere") + restored);
         } else {
             if (ours()) {
                 preserveDraft(*self, commitText);

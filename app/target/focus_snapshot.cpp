@@ -379,7 +379,7 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
     }
     snapshot.isSecureInputUnknown = false;
     snapshot.focusedRole = utf8(Driver::stringAttribute(accessibility, ax::role, *element, true));
-    if (secureInput || Driver::isSecureTextElement(accessibility, *element, snapshot.focusedRole)) {
+    if (secureInput || isPasswordField(seams, *element, snapshot.focusedRole)) {
         snapshot.anchor = mouseAnchor(snapshot.focusedRole);
         snapshot.isSecureInput = true;
         return snapshot;
@@ -414,6 +414,23 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
     }
     snapshot.isSecureInput = false;
     return snapshot;
+}
+
+bool QNModelFocusSnapshot::isPasswordField(const TargetSeams& seams, platform::ElementRef element,
+                                           const std::optional<std::string>& role) {
+    return seams.secureInput->state() == platform::SecureInput::State::on ||
+           Driver::isSecureTextElement(*seams.accessibility, element, role);
+}
+
+bool QNModelFocusSnapshot::focusIsPasswordField(const TargetSeams& seams,
+                                                platform::ProcessID pid) {
+    auto& accessibility = *seams.accessibility;
+    const auto element = Driver::focusedElementRef(accessibility, pid);
+    if (!element) {
+        return seams.secureInput->state() == platform::SecureInput::State::on;
+    }
+    return isPasswordField(seams, *element,
+                           utf8(Driver::stringAttribute(accessibility, ax::role, *element, true)));
 }
 
 // --- The capture with its fallbacks

@@ -116,6 +116,15 @@ struct QNModelFocusSnapshot {
 
     // --- The synchronous reading
     [[nodiscard]] static QNModelFocusSnapshot captureNow(const TargetSeams& seams);
+    // Whether `element`, the focused element of role `role`, is a password field, or the desktop
+    // says secure entry is on: what refuses an opening, and a commit's paste keys.
+    [[nodiscard]] static bool isPasswordField(const TargetSeams& seams,
+                                              platform::ElementRef element,
+                                              const std::optional<std::string>& role);
+    // The same, for whatever has the keyboard in `pid` now (secure entry alone where no focused
+    // element is found).
+    [[nodiscard]] static bool focusIsPasswordField(const TargetSeams& seams,
+                                                   platform::ProcessID pid);
 
     struct Selection {
         std::optional<std::u16string> text;

@@ -54,6 +54,9 @@ QCoro::Task<QNPasteVerdict> pasteAndCheck(QNPasteSteps& steps, QNPasteRequest re
     if (stop.stop_requested() || !steps.inFront()) {
         co_return QNPasteVerdict{.kind = Kind::notSent, .written = true};
     }
+    if (const auto place = steps.chordPlace(); place != QNChordPlace::target) {
+        co_return QNPasteVerdict{.kind = Kind::misplaced, .written = true, .place = place};
+    }
     if (!steps.holdsOwnChange()) {
         co_return QNPasteVerdict{.kind = Kind::clipboardChanged, .written = true};
     }

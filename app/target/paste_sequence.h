@@ -29,6 +29,10 @@
 
 namespace ravlin {
 
+// Where the paste chord would go, looked at right before it: the field the paste is for, or
+// (nothing is sent) another window, or a password field.
+enum class QNChordPlace { target, otherWindow, passwordField };
+
 // What became of a paste chord.
 enum class QNChordPost {
     sent,
@@ -59,6 +63,9 @@ class QNPasteSteps {
     [[nodiscard]] virtual QCoro::Task<> waitForLook(platform::FetchTarget taker,
                                                     std::stop_token stop) = 0;
     [[nodiscard]] virtual bool inFront() = 0;
+    // Where the chord would go now, beyond the target being in front (the window it was meant
+    // for, a password field there); as far as the flow knows.
+    [[nodiscard]] virtual QNChordPlace chordPlace() { return QNChordPlace::target; }
     // Whether our text is still what the pasteboard the chord pastes from holds.
     [[nodiscard]] virtual bool holdsOwnChange() = 0;
     // The target as the paste reaches it: its process, and its window in front now.
@@ -94,6 +101,9 @@ struct QNPasteVerdict {
         // Written, and no chord went out: a stop, the target no longer in front, or the chord
         // could not be sent.
         notSent,
+        // Written, and no chord went out: it would have gone to another window of the target,
+        // or into a password field (`place` says which).
+        misplaced,
         // The chord went out, and the paste did not arrive (`check` says why); should another
         // program have copied before the target fetched, the target got theirs.
         notPasted,
@@ -101,6 +111,7 @@ struct QNPasteVerdict {
     Kind kind = Kind::arrived;
     // Whether our text went onto the pasteboard.
     bool written = false;
+    QNChordPlace place = QNChordPlace::target;
     // Once the chord is out: the check's word, and the target just before the chord.
     QNPasteCheck check = QNPasteCheck::seen;
     QNPasteWitness witness;

@@ -90,6 +90,10 @@ std::string_view toString(QNPasteResult result) {
             return "clipboardChanged";
         case QNPasteResult::notPasted:
             return "notPasted";
+        case QNPasteResult::keyboardElsewhere:
+            return "keyboardElsewhere";
+        case QNPasteResult::passwordField:
+            return "passwordField";
     }
     return "pasted";
 }
@@ -429,13 +433,14 @@ struct Borrowed {
 class SeamsPasteSteps final : public QNPasteSteps {
   public:
     SeamsPasteSteps(const Borrowed& borrowed, platform::RunningApplication target,
-                    QNPasteRoute route, FocusedField field)
+                    QNPasteRoute route, FocusedField field, std::optional<std::uint64_t> window)
         : borrowed_(borrowed),
           seams_(borrowed.seams),
           pastedFrom_(borrowed.pastedFrom(route)),
           target_(std::move(target)),
           route_(std::move(route)),
-          field_(std::move(field)) {}
+          field_(std::move(field)),
+          window_(window) {}
 
     bool stillSaved() override {
         return borrowed_.clipboard->stillOn(*seams_.pasteboard) &&
@@ -456,6 +461,16 @@ class SeamsPasteSteps final : public QNPasteSteps {
         (void)co_await ravlin::waitForKeysUp(seams_, std::move(stop));
     }
     bool inFront() override { return isInFront(seams_, target_); }
+    QNChordPlace chordPlace() override {
+        // A dialog the application raised meanwhile has the keyboard (a password prompt among
+        // them): the text is not for it.
+        if (window_ && seams_.workspace->frontmostWindow() != window_) {
+            return QNChordPlace::otherWindow;
+        }
+        return QNModelFocusSnapshot::focusIsPasswordField(seams_, target_.pid)
+                   ? QNChordPlace::passwordField
+                   : QNChordPlace::target;
+    }
     bool holdsOwnChange() override { return pastedFrom_.pasteboard->holdsOwnChange(); }
     platform::FetchTarget taker() override {
         return {target_.pid, seams_.workspace->frontmostWindow()};
@@ -512,13 +527,15 @@ class SeamsPasteSteps final : public QNPasteSteps {
     platform::RunningApplication target_;
     QNPasteRoute route_;
     FocusedField field_;
+    std::optional<std::uint64_t> window_;
 };
 
 }  // namespace
 
 QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     TargetSeams seams, std::u16string text, platform::RunningApplication target,
-    std::stop_token stop, std::optional<QNPasteSelection> replacing) {
+    std::stop_token stop, std::optional<QNPasteSelection> replacing,
+    std::optional<std::uint64_t> window) {
     if (text.empty()) {
         co_return QNPasteOutcome{};
     }
@@ -577,7 +594,7 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         route = noChordRoute();  // no selection to paste from
     }
     const bool terminal = terminalPaste(identityOrNone(target), field.role).has_value();
-    SeamsPasteSteps steps(borrowed, target, route, field);
+    SeamsPasteSteps steps(borrowed, target, route, field, window);
     const auto verdict = co_await pasteAndCheck(
         steps, {text, route.chord.has_value(), pasteGuardMayHold(terminal, text)}, stop);
     // The text is left for the person to paste (with `chordName` where one is known to work);
@@ -615,6 +632,10 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         case Kind::writeFailed:
         case Kind::notSent:
             co_return failed(QNPasteResult::pasteFailed);
+        case Kind::misplaced:
+            co_return failed(verdict.place == QNChordPlace::passwordField
+                                 ? QNPasteResult::passwordField
+                                 : QNPasteResult::keyboardElsewhere);
         case Kind::noChord:
             co_return leftOnClipboard("no-paste-chord", route.chordName, false);
         case Kind::notPasted:

@@ -41,6 +41,9 @@ enum class QNPasteResult {
     notPasted,         // the chord went out and the paste did not arrive, and the text could
                        // not be left on the clipboard: a copy made meanwhile stands there (the
                        // target may have been given it)
+    keyboardElsewhere,  // the keyboard was in another window of the target than the one the
+                        // paste is for: no chord went out
+    passwordField,      // the keyboard was in a password field: no chord went out
 };
 
 [[nodiscard]] std::string_view toString(QNPasteResult result);
@@ -210,11 +213,15 @@ struct QNModelPasteboardSnapshot {
     // nothing pasted; a copy made to check it may land late, so the put-back then watches for it
     // (restoreAfterCopy). A paste that did not arrive, or a terminal with no chord we know:
     // `leftOnClipboard`, the text on the clipboard for the user to paste and the user's contents
-    // back through the deferred restore (none set up: put back now, `pasteFailed`). Every other
-    // path puts the user's contents back before returning.
+    // back through the deferred restore (none set up: put back now, `pasteFailed`). Right before
+    // the chord, the keyboard must be in `window` (the window the paste is for, where known) and
+    // not in a password field, read as the focus reading reads it; otherwise no chord goes out:
+    // `keyboardElsewhere` or `passwordField`. Every other path puts the user's contents back
+    // before returning.
     [[nodiscard]] static QCoro::Task<QNPasteOutcome> paste(
         TargetSeams seams, std::u16string text, platform::RunningApplication target,
-        std::stop_token stop, std::optional<QNPasteSelection> replacing = std::nullopt);
+        std::stop_token stop, std::optional<QNPasteSelection> replacing = std::nullopt,
+        std::optional<std::uint64_t> window = std::nullopt);
 
     // With `target` in front: whether its focused field's selection is `selection`. When it reads
     // otherwise, the range is selected again over accessibility (the recorded range when it still

@@ -631,6 +631,7 @@ QCoro::Task<Result> pasteOver(const QNQuickFixHostSession& session, const std::u
                                        clipboardReason(verdict.check), toString(verdict.check));
         case Kind::noChord:
         case Kind::notSent:
+        case Kind::misplaced:
             break;
     }
     // No chord went out (a stop, the target left the front, or the chord could not be sent).

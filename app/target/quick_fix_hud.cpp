@@ -146,6 +146,16 @@ QNHeadsUp noTargetHeadsUp() {
             "composer."};
 }
 
+QNHeadsUp keyboardElsewhereHeadsUp() {
+    return {QNQuickFixHUDKind::activationFailed, "Nothing was pasted",
+            "Another window of this app had the keyboard. Your text is kept in the composer."};
+}
+
+QNHeadsUp passwordFieldHeadsUp() {
+    return {QNQuickFixHUDKind::secureRefused, "Nothing was pasted",
+            "The keyboard was in a password field. Your text is kept in the composer."};
+}
+
 QNHeadsUp formattedFieldHeadsUp(bool part, bool activationFailed) {
     if (part) {
         return {QNQuickFixHUDKind::activationFailed, "Quick Fix changed only part of the field",

@@ -69,6 +69,10 @@ struct QNHeadsUp {
 [[nodiscard]] QNHeadsUp arrivalUnknownHeadsUp();
 // No window to paste into was found; the text is kept.
 [[nodiscard]] QNHeadsUp noTargetHeadsUp();
+// Nothing was pasted: the keyboard was in another window of the application than the one the
+// Composer was opened over (a dialog it raised), or in a password field; the text is kept.
+[[nodiscard]] QNHeadsUp keyboardElsewhereHeadsUp();
+[[nodiscard]] QNHeadsUp passwordFieldHeadsUp();
 // A Quick Fix of a formatted field changed nothing (`activationFailed`: it could not reach the
 // application) or, `part`, only part of what it typed stayed; nothing is kept, since no paste
 // could put the correction back with the field's formatting.

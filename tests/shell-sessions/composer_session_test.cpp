@@ -431,6 +431,8 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         cutShort,
         ignoredUnderAClipboardManager,
         userCopiedAtTheChord,
+        dialog,
+        passwordField,
     };
     // Spaces round the text are the user's and are pasted as they are; counts are characters.
     const std::u16string typed = u" Je\u0301\U0001F44D\U0001F3FD ";
@@ -477,6 +479,12 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
              {Fault::userCopiedAtTheChord,
               "commit_failed reason=paste-not-fetched pasteboard_restore=newer-copy-kept",
               "Your clipboard changed before the paste"},
+             // The keyboard is not where the Composer was opened (a dialog the application
+             // raised, a password field there): no chord goes out, whatever the panel did.
+             {Fault::dialog, "commit_failed reason=keyboard-elsewhere pasteboard_restore=success",
+              "Nothing was pasted"},
+             {Fault::passwordField, "commit_failed reason=secure-input pasteboard_restore=success",
+              "Nothing was pasted"},
          }) {
         SCOPED_TRACE(last);
         startApp();
@@ -510,6 +518,19 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
             desktop.scriptShortcut(target.app.pid, platform::keycode::v,
                                    [this] { desktop.copyToPasteboard(u"newer"); });
         }
+        std::optional<platform::ElementRef> elsewhere;
+        if (fault == Fault::dialog) {
+            elsewhere = desktop.addElement(desktop.addWindow(target.app.pid, {150, 150, 300, 100}),
+                                           {.value = u""});
+        } else if (fault == Fault::passwordField) {
+            const auto window = platform::elementAttribute(*desktop.seams().accessibility,
+                                                           target.field, platform::ax::window);
+            ASSERT_TRUE(window);
+            elsewhere = desktop.addElement(*window, {.role = "AXSecureTextField", .value = u""});
+        }
+        if (elsewhere) {
+            desktop.focus(*elsewhere);
+        }
         desktop.setKeySynthesisFails(fault == Fault::keystroke);
         desktop.setPasteboardOwnerSilent(fault == Fault::silentOwner);
         const auto changes = desktop.seams().pasteboard->changeCount();
@@ -539,6 +560,9 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         EXPECT_EQ(fieldValue(target.field), fault == Fault::none       ? typed
                                             : fault == Fault::cutShort ? typed.substr(0, 2)
                                                                        : u"");
+        if (elsewhere) {
+            EXPECT_EQ(fieldValue(*elsewhere), u"");
+        }
         EXPECT_EQ(desktop.pasteboardString(),
                   leftOnClipboard                         ? typed
                   : fault == Fault::userCopiedAtTheChord ? u"newer"
@@ -550,6 +574,7 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         const bool kept = fault != Fault::none && fault != Fault::blank;
         EXPECT_EQ(app->preservedDraft, kept ? std::optional(typed) : std::nullopt);
         if (kept) {
+            desktop.focus(target.field);
             desktop.setFrontmost(target.app.pid);
             open();
             EXPECT_EQ(linesWith("sid=s002 state=reopened").size(), 1u);

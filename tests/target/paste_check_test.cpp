@@ -167,7 +167,7 @@ struct PasteCheckFlow : ::testing::Test, TargetFixture {
 // where the field cannot be read, once the window that took the chord has taken the text itself
 // and still has the focus. A text that may have arrived is never left to be pasted again; one
 // that did not stays there for the user to paste, and the user's contents come back a minute
-// later.
+// later. No chord goes into a password field.
 TEST_F(PasteCheckFlow, ThePasteIsCheckedBeforeTheTextLeavesTheClipboard) {
     enum class Field { readable, readOnly, unreadable, password, singleLine, limited, terminal };
     enum class Meanwhile { nothing, windowCloses, otherAppInFront };
@@ -203,8 +203,8 @@ TEST_F(PasteCheckFlow, ThePasteIsCheckedBeforeTheTextLeavesTheClipboard) {
                   Field::unreadable, true, true, Meanwhile::nothing, pasted, u"Hi fine"},
              Case{"unreadable, taken by a clipboard manager only", Field::unreadable, false, true,
                   Meanwhile::nothing, left("paste-not-fetched"), u"Hi "},
-             Case{"password, taken by the target", Field::password, true, false,
-                  Meanwhile::nothing, pasted, u"Hi fine"},
+             Case{"a password field: no chord goes into it", Field::password, true, false,
+                  Meanwhile::nothing, {QNPasteResult::passwordField}, u"Hi "},
              Case{"a terminal that may hold back a line break", Field::terminal, true, true,
                   Meanwhile::nothing, unconfirmed, u"Hi ls\n", u"ls\n"},
              Case{"a terminal, one line", Field::terminal, true, true, Meanwhile::nothing, pasted,
