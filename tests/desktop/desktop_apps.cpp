@@ -35,10 +35,12 @@ constexpr const char* writerSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
 // The page the browsers show: each field named by its label, as the accessibility bus names it.
 // The title says how many characters the password field, or the field masked by its style (as
 // PIN pages do), holds (the only thing a test may know of them): "password N", "pin N"; and,
-// once the message changed, its markup: "message <p>...</p>". F9 puts the message back as it
-// first stood and focuses it (its caret at its start). The mail beside it (paragraphs, a bold
-// word, a list, a link, a table; no role of its own, as web mail writes it) says its markup the
-// same way, "mail <p>...</table>"; F2 puts it back and focuses it, F4 puts there a mail with a
+// once the message changed, its markup and how many times an editor was put back: "message
+// <p>...</p> N" (a title of its own for each putting back, of the same markup too). F9 puts the
+// message back as it first stood and focuses it (its caret at its start). The mail beside it
+// (paragraphs, a bold word, a list, a link, a table; no role of its own, as web mail writes it)
+// says its markup the same way, "mail <p>...</table> N"; F2 puts it back and focuses it, F4 puts
+// there a mail with a
 // word nobody may edit (contenteditable="false") and focuses it. The field "shown" is a
 // password input whose "show password" is F8 (its type made text; F7 makes it a password input
 // again); the title says "shown N password" or "shown N text".
@@ -62,13 +64,14 @@ shown.addEventListener('input', tellShown);
 const message = document.querySelector('[aria-label="message"]');
 const first = '<p>We will <b>recieve</b> the parcel.</p><p>It is <i>realy</i> late.</p>';
 message.innerHTML = first;
-new MutationObserver(() => { document.title = 'message ' + message.innerHTML; })
+let resets = 0;
+new MutationObserver(() => { document.title = 'message ' + message.innerHTML + ' ' + resets; })
     .observe(message, {subtree: true, childList: true, characterData: true});
 const mail = document.querySelector('[aria-label="mail"]');
 const firstMail = '%MAIL%';
 const lockedMail = '%LOCKED%';
 mail.innerHTML = firstMail;
-new MutationObserver(() => { document.title = 'mail ' + mail.innerHTML; })
+new MutationObserver(() => { document.title = 'mail ' + mail.innerHTML + ' ' + resets; })
     .observe(mail, {subtree: true, childList: true, characterData: true});
 document.addEventListener('keydown', (event) => {
   if (event.key === 'F8' || event.key === 'F7') {
@@ -79,6 +82,7 @@ document.addEventListener('keydown', (event) => {
   if (event.key === 'F9' || event.key === 'F2' || event.key === 'F4') {
     event.preventDefault();
     const field = event.key === 'F9' ? message : mail;
+    resets += 1;
     field.innerHTML = event.key === 'F9' ? first : event.key === 'F2' ? firstMail : lockedMail;
     field.focus();
     document.getSelection().collapse(field.firstChild, 0);
@@ -400,39 +404,40 @@ QString DesktopApplication::mailMarkup() const {
 }
 
 platform::ElementRef DesktopApplication::resetMessage() {
-    return resetEditor(QStringLiteral("message"), QString::fromLatin1(firstMessage), f9KeyCode,
-                       [this] { return messageMarkup(); });
+    return resetEditor(QStringLiteral("message"), QString::fromLatin1(firstMessage),
+                       firstMessageText, f9KeyCode, [this] { return messageMarkup(); });
 }
 
 platform::ElementRef DesktopApplication::resetMail(bool locked) {
     return resetEditor(QStringLiteral("mail"),
                        QString::fromLatin1(locked ? lockedMail : firstMail),
-                       locked ? f4KeyCode : f2KeyCode, [this] { return mailMarkup(); });
+                       locked ? lockedMailText : firstMailText, locked ? f4KeyCode : f2KeyCode,
+                       [this] { return mailMarkup(); });
 }
 
 platform::ElementRef DesktopApplication::resetEditor(const QString& name, const QString& first,
-                                                     std::uint32_t key,
+                                                     const std::u16string& text, std::uint32_t key,
                                                      const std::function<QString()>& markup) {
     auto& desktop = Desktop::get();
     const auto field = focus(name);
     if (!field) {
         return {};
     }
-    // The page's own key: a markup written anew (the same markup too) shows in the title.
+    // The page's own key, once: the markup written anew shows in a title of its own, the editor
+    // has the focus again, and the browser tells the new text a moment later (until then a
+    // place in it is a place in the old one). Never pressed again: a busy browser takes a key
+    // late, and a second putting back would come after the caller set the editor up.
     const QString before = windowTitle();
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        if (!desktop.seams.keySynthesis->postKeyPress({key, 0}).ok()) {
-            return {};
-        }
-        if (waitUntil([&] { return markup() == first && windowTitle() != before; }, 2s) ||
-            (before.startsWith(name + QStringLiteral(" ") + first) && markup() == first)) {
-            break;
-        }
+    if (!desktop.seams.keySynthesis->postKeyPress({key, 0}).ok()) {
+        return {};
     }
-    if (markup() != first || !waitUntil([&] { return desktop.focusedOf(pid_) == field; })) {
-        std::fprintf(stderr, "%s: the %s is \"%s\" (title \"%s\")\n", name_.c_str(),
-                     name.toUtf8().constData(), markup().toUtf8().constData(),
-                     windowTitle().toUtf8().constData());
+    if (!waitUntil([&] {
+            return windowTitle() != before && markup() == first &&
+                   desktop.focusedOf(pid_) == field && desktop.value(field) == text;
+        })) {
+        std::fprintf(stderr, "%s: the %s is \"%s\" (title \"%s\"), its text \"%s\"\n",
+                     name_.c_str(), name.toUtf8().constData(), markup().toUtf8().constData(),
+                     windowTitle().toUtf8().constData(), text::toUtf8(desktop.value(field)).c_str());
         return {};
     }
     return field;
@@ -503,12 +508,14 @@ platform::ElementRef DesktopApplication::focus(const QString& field) {
     if (isBrowser()) {
         // (the page may still be loading)
         platform::ElementRef element;
-        waitUntil([&] { return bool(element = pageField(field)); }, 10s);
+        waitUntil([&] { return bool(element = pageField(field)); });
         if (!element) {
             std::fprintf(stderr, "%s: no field \"%s\" on the page\n", name_.c_str(),
                          field.toUtf8().constData());
             return {};
         }
+        // (asked once, then waited for: asked again each second, a Firefox just started
+        // refused it every time)
         if (desktop.focusedOf(pid_) != element) {
             const auto grabbed =
                 accessibility.setAttribute(element, ax::focused, platform::AttributeValue(true));
@@ -550,7 +557,6 @@ platform::ElementRef DesktopApplication::prepare(const std::u16string& text,
                                                  text::Utf16Range selection,
                                                  const QString& field) {
     auto& desktop = Desktop::get();
-    auto& accessibility = *desktop.seams.accessibility;
     auto element = focus(field);
     if (!element) {
         return {};
@@ -561,14 +567,22 @@ platform::ElementRef DesktopApplication::prepare(const std::u16string& text,
     namespace keycode = platform::keycode;
     namespace modifier = platform::modifier;
     auto& keys = *desktop.seams.keySynthesis;
-    // (again where the application missed the keys, or pasted what it held itself)
+    // Pasted again only where the application pasted something else (what it held itself) or
+    // nothing at all: a browser busy under load takes the keys late, and a paste sent again
+    // meanwhile would land after the selection below was set.
     for (int attempt = 0; attempt < 3 && desktop.value(current()) != text; ++attempt) {
+        const auto before = desktop.value(current());
         if (!desktop.seams.pasteboard->setString(text).ok() ||
             !keys.postKeyPress({keycode::a, modifier::command}).ok() ||
             !keys.postKeyPress({keycode::v, modifier::command}).ok()) {
             return {};
         }
-        waitUntil([&] { return desktop.value(current()) == text; }, 2s);
+        waitUntil([&] {
+            const auto now = desktop.value(current());
+            return now == text ||
+                   (now != before &&
+                    !waitUntil([&] { return desktop.value(current()) != now; }, 1s));
+        });
     }
     element = current();
     if (desktop.value(element) != text) {
@@ -576,22 +590,7 @@ platform::ElementRef DesktopApplication::prepare(const std::u16string& text,
                      text::toUtf8(desktop.value(element)).c_str());
         return {};
     }
-    const bool selected =
-        accessibility
-            .setAttribute(element, ax::selectedTextRange, platform::AttributeValue(selection))
-            .ok() &&
-        waitUntil([&] {
-            return platform::rangeAttribute(accessibility, element, ax::selectedTextRange) ==
-                   selection;
-        });
-    if (!selected) {
-        const auto now = platform::rangeAttribute(accessibility, element, ax::selectedTextRange);
-        std::fprintf(stderr, "%s: the selection is %lld+%lld\n", name_.c_str(),
-                     static_cast<long long>(now ? now->location : -1),
-                     static_cast<long long>(now ? now->length : -1));
-        return {};
-    }
-    return element;
+    return desktop.select(element, selection) ? element : platform::ElementRef{};
 }
 
 bool DesktopApplication::open(char page) {

@@ -65,30 +65,40 @@ class DesktopApplication {
     // message holds).
     [[nodiscard]] QString windowTitle() const;
 
-    // The browsers' page: the message as it first stood, focused, its caret at its start.
+    // The browsers' page: the message as it first stood, focused, its caret at its start, once
+    // the browser tells its text (`firstMessageText`).
     platform::ElementRef resetMessage();
     // The message's markup as the page says it in its title once it changed: "<p>We will
     // <b>recieve</b> the parcel.</p><p>It is <i>realy</i> late.</p>" at first.
     [[nodiscard]] QString messageMarkup() const;
     static constexpr const char* firstMessage =
         "<p>We will <b>recieve</b> the parcel.</p><p>It is <i>realy</i> late.</p>";
+    static constexpr const char16_t* firstMessageText =
+        u"We will recieve the parcel.\nIt is realy late.";
     // The mail: as the message, with F2, its markup said as "mail <p>...</table>"; `locked`,
-    // with F4, a mail with a word in it nobody may edit.
+    // with F4, a mail with a word in it nobody may edit. Each with its text as the browsers tell
+    // it (a list item's bullet in it).
     platform::ElementRef resetMail(bool locked = false);
     [[nodiscard]] QString mailMarkup() const;
     static constexpr const char* firstMail =
         "<p>First of teh lines.</p><p>We will <b>recieve</b> it tomorrow.</p><ul><li>Bring teh "
         "form.</li></ul><p>See <a href=\"#t\">teh terms</a>.</p><table><tbody><tr><td>In teh "
         "cell</td><td>Other</td></tr></tbody></table>";
+    static constexpr const char16_t* firstMailText =
+        u"First of teh lines.\nWe will recieve it tomorrow.\n\u2022 Bring teh form.\nSee teh "
+        u"terms.\nIn teh cell\nOther";
     static constexpr const char* lockedMail =
         "<p>One teh line.</p><p>We <span contenteditable=\"false\">teh</span> end.</p><p>Last "
         "teh line.</p>";
+    static constexpr const char16_t* lockedMailText = u"One teh line.\nWe teh end.\nLast teh line.";
 
   private:
     explicit DesktopApplication(Kind kind);
     bool start();
-    // The editor `name` of the page put back by its key as `first`, focused; `markup` reads it.
-    platform::ElementRef resetEditor(const QString& name, const QString& first, std::uint32_t key,
+    // The editor `name` of the page put back by its key as `first`, focused, once the browser
+    // tells its text as `text`; `markup` reads it.
+    platform::ElementRef resetEditor(const QString& name, const QString& first,
+                                     const std::u16string& text, std::uint32_t key,
                                      const std::function<QString()>& markup);
     // What the title says of the editor `name`: its markup.
     [[nodiscard]] QString markupOf(const QString& name) const;

@@ -405,6 +405,32 @@ std::u16string Desktop::value(platform::ElementRef element) {
         .value_or(u"<none>");
 }
 
+bool Desktop::select(platform::ElementRef element, text::Utf16Range range) {
+    auto& accessibility = *seams.accessibility;
+    const auto shown = [&] {
+        return platform::rangeAttribute(accessibility, element, platform::ax::selectedTextRange) ==
+               range;
+    };
+    std::string refusal;
+    const bool selected = waitUntil([&] {
+        const auto set = accessibility.setAttribute(element, platform::ax::selectedTextRange,
+                                                    platform::AttributeValue(range));
+        refusal = set.ok() ? std::string() : set.error().message;
+        return set.ok() && waitUntil(shown, 1s);
+    });
+    if (!selected) {
+        const auto now =
+            platform::rangeAttribute(accessibility, element, platform::ax::selectedTextRange);
+        std::fprintf(stderr, "%lld+%lld never shown as the selection (%s): %lld+%lld of \"%s\"\n",
+                     static_cast<long long>(range.location), static_cast<long long>(range.length),
+                     refusal.empty() ? "set" : refusal.c_str(),
+                     static_cast<long long>(now ? now->location : -1),
+                     static_cast<long long>(now ? now->length : -1),
+                     text::toUtf8(value(element)).c_str());
+    }
+    return selected;
+}
+
 namespace {
 
 // The process of the active window when its class (either part of WM_CLASS) is `windowClass`.

@@ -15,6 +15,7 @@
 
 #include "app/support/qt_executor.h"
 #include "app/target/pasteboard_snapshot.h"
+#include "core/text/range.h"
 #include "platform/linux/accessibility/atspi_accessibility.h"
 #include "platform/seams.h"
 #include "tests/support/watchdog.h"
@@ -116,6 +117,11 @@ struct Desktop {
     // fully up).
     bool bringToFrontPersistently(platform::ProcessID pid);
     std::u16string value(platform::ElementRef element);
+    // Selects `range` in `element` (a caret where it is empty) as a person's click leaves it;
+    // whether the application shows it. Set again each second until it does (a browser still
+    // taking in a page or a markup it was just given drops a selection set meanwhile), bounded
+    // only against a hang; where it never does, what the element holds goes to standard error.
+    bool select(platform::ElementRef element, text::Utf16Range range);
 };
 
 // A terminal emulator running `cat > FILE` in a folder of its own, brought to the front: what
