@@ -409,8 +409,7 @@ platform::ElementRef DesktopApplication::resetMessage() {
 }
 
 platform::ElementRef DesktopApplication::resetMail(bool locked) {
-    return resetEditor(QStringLiteral("mail"),
-                       QString::fromLatin1(locked ? lockedMail : firstMail),
+    return resetEditor(QStringLiteral("mail"), QString::fromLatin1(locked ? lockedMail : firstMail),
                        locked ? lockedMailText : firstMailText, locked ? f4KeyCode : f2KeyCode,
                        [this] { return mailMarkup(); });
 }
@@ -437,7 +436,8 @@ platform::ElementRef DesktopApplication::resetEditor(const QString& name, const 
         })) {
         std::fprintf(stderr, "%s: the %s is \"%s\" (title \"%s\"), its text \"%s\"\n",
                      name_.c_str(), name.toUtf8().constData(), markup().toUtf8().constData(),
-                     windowTitle().toUtf8().constData(), text::toUtf8(desktop.value(field)).c_str());
+                     windowTitle().toUtf8().constData(),
+                     text::toUtf8(desktop.value(field)).c_str());
         return {};
     }
     return field;
@@ -579,9 +579,8 @@ platform::ElementRef DesktopApplication::prepare(const std::u16string& text,
         }
         waitUntil([&] {
             const auto now = desktop.value(current());
-            return now == text ||
-                   (now != before &&
-                    !waitUntil([&] { return desktop.value(current()) != now; }, 1s));
+            return now == text || (now != before &&
+                                   !waitUntil([&] { return desktop.value(current()) != now; }, 1s));
         });
     }
     element = current();

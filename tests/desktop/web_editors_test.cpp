@@ -131,9 +131,8 @@ TEST_P(WebSite, TheProbeLeavesAnEmptyInputEmpty) {
     ASSERT_TRUE(browser.open('c'));
     const auto field = browser.focus(QStringLiteral("line"));
     ASSERT_TRUE(field);
-    ASSERT_TRUE(waitUntil([&] {
-        return platform::textAttribute(accessibility, field, ax::value) == u"";
-    }));
+    ASSERT_TRUE(
+        waitUntil([&] { return platform::textAttribute(accessibility, field, ax::value) == u""; }));
     const auto front = desktop.seams.workspace->frontmostApplication();
     ASSERT_TRUE(front && front->pid == browser.pid());
     const auto seams = TargetSeams::from(desktop.seams, desktop.executor);

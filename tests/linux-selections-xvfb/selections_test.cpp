@@ -13,14 +13,15 @@
 #include <cstring>
 #include <functional>
 #include <future>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
 
 #include "platform/linux/clipboard/selection_connection.h"
-#include "platform/linux/clipboard/x11_selections.h"
 #include "platform/linux/clipboard/selection_text.h"
+#include "platform/linux/clipboard/x11_selections.h"
 
 namespace ravlin::platform::x11 {
 namespace {
@@ -284,6 +285,22 @@ class Requestor : public Client {
     }
 };
 
+// A request for the clipboard's text stamped `time`, and whether its owner answers it.
+struct Stamped {
+    const char* name;
+    xcb_timestamp_t time;
+    bool answered;
+};
+void expectAnswered(Requestor& requestor, std::initializer_list<Stamped> requests) {
+    const xcb_atom_t property = requestor.atom("WHEN");
+    for (const auto& request : requests) {
+        SCOPED_TRACE(request.name);
+        EXPECT_EQ(
+            requestor.answerOnly(requestor.atom("UTF8_STRING"), property, request.time) == property,
+            request.answered);
+    }
+}
+
 // Counts another client's changes of CLIPBOARD and PRIMARY that a connection tells.
 class Told {
   public:
@@ -382,23 +399,13 @@ TEST(Selections, ARequestFromBeforeTheOwnershipIsRefusedAcrossTheClocksWrap) {
     ASSERT_TRUE(since);
     ASSERT_LT(*since, 0x7fff0000u) << "a server up for less than 24 days";
     Requestor requestor;
-    const xcb_atom_t property = requestor.atom("WHEN");
-    const struct {
-        const char* name;
-        xcb_timestamp_t time;
-        bool served;
-    } cases[] = {
-        {"at its start", *since, true},
-        {"after it", *since + 1, true},
-        {"at no time in particular", XCB_CURRENT_TIME, true},
-        {"before it", *since - 1, false},
-        {"before it, and before the wrap", 0xfffff000u, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(requestor.answerOnly(requestor.atom("UTF8_STRING"), property, c.time) == property,
-                  c.served);
-    }
+    expectAnswered(requestor, {
+                                  {"at its start", *since, true},
+                                  {"after it", *since + 1, true},
+                                  {"at no time in particular", XCB_CURRENT_TIME, true},
+                                  {"before it", *since - 1, false},
+                                  {"before it, and before the wrap", 0xfffff000u, false},
+                              });
 }
 
 TEST(Selections, WhatOneConnectionServesAnotherReadsExactlyAndOnlyOthersChangesAreTold) {
@@ -937,29 +944,19 @@ TEST(Selections, ARequestStampedBeforeOurTakeWasMadeIsRefused) {
     ASSERT_EQ(taken.outcome, Selections::Take::taken);
     ASSERT_EQ(taken.time, read.change.time);
     const auto after = requestor.timeAfter(between);
-    const xcb_atom_t property = requestor.atom("WHEN");
-    const struct {
-        const char* name;
-        xcb_timestamp_t time;
-        bool served;
-    } cases[] = {
-        {"at the time taken as of", read.change.time, true},
-        {"while the owner read still had it", between, false},
-        {"once the take was made", after, true},
-        {"at no time in particular", XCB_CURRENT_TIME, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(requestor.answerOnly(requestor.atom("UTF8_STRING"), property, c.time) == property,
-                  c.served);
-    }
+    expectAnswered(requestor, {
+                                  {"at the time taken as of", read.change.time, true},
+                                  {"while the owner read still had it", between, false},
+                                  {"once the take was made", after, true},
+                                  {"at no time in particular", XCB_CURRENT_TIME, true},
+                              });
     // Taken again (a text left for the user made an ordinary copy): the owner all along, so a
     // request stamped since the first take is ours to answer.
     (void)requestor.timeAfter(after);
     ASSERT_EQ(borrower->replace("CLIPBOARD", borrower->lastOwnChange("CLIPBOARD"),
                                 std::make_shared<const SelectionData>(textSelection(u"left"))),
               Selections::Verdict::yes);
-    EXPECT_EQ(requestor.answerOnly(requestor.atom("UTF8_STRING"), property, after), property);
+    expectAnswered(requestor, {{"since the first take", after, true}});
 }
 
 // Our own text goes on the clipboard only over the contents we read: a copy another client made
