@@ -477,8 +477,10 @@ QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::capture(TargetSeams seam
                                                                 std::stop_token stop,
                                                                 bool afterShortcut) {
     auto snapshot = captureNow(seams);
-    if (afterShortcut && !snapshot.hasFocusedElement() && seams.hotKeys &&
-        mayShowFocusLater(seams, snapshot.app)) {
+    // A password field when the action begins refuses it, whatever the field shows later (a
+    // page's "show password" may make it a text field meanwhile).
+    if (afterShortcut && !snapshot.isSecureInput && !snapshot.hasFocusedElement() &&
+        seams.hotKeys && mayShowFocusLater(seams, snapshot.app)) {
         snapshot = co_await captureAfterKeyRelease(seams, std::move(snapshot), stop);
     }
     if (snapshot.isSecureInput) {
@@ -508,9 +510,10 @@ QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::captureAfterKeyRelease(
     const auto hotKeys = seams.hotKeys;
     const bool heldAtEntry = hotKeys->isHeld();
     std::optional<QNModelFocusSnapshot> found;
+    // (a reading that finds a password field ends the wait: it stands for the action)
     const auto readFocused = [&seams, &found] {
         found = captureNow(seams);
-        return found->hasFocusedElement();
+        return found->hasFocusedElement() || found->isSecureInput;
     };
     // The application may be about to show its focus again (a grab given back at the press).
     if (co_await waitUntil(executor, readFocused, focusReturnPollInterval, focusSettleLimit,

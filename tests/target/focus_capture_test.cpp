@@ -190,6 +190,31 @@ TEST_F(CaptureTest, AfterTheShortcutTheReadingWaitsOnlyWhereTheFocusCanComeBack)
     }
 }
 
+// A password field when the shortcut is pressed refuses the Composer whatever the field shows
+// once the grab is over (a page's "show password" turning it into a text field meanwhile): told
+// by the first reading, or by one while the reading waits for the focus to come back.
+TEST_F(CaptureTest, APasswordFieldAtTheShortcutStaysRefusedWhateverItShowsAfter) {
+    for (const auto secureUntil : {0ms, 5ms}) {
+        SCOPED_TRACE(secureUntil.count());
+        open({.identity = "browser"},
+             {.value = u"abc", .selection = {1, 0}, .frame = makeRect(100, 200, 300, 20)});
+        desktop.setFocusReturnAfterGrab(10ms);
+        desktop.holdHotKey({14, platform::modifier::command});
+        desktop.setSecureInput(secureUntil == 0ms);
+        if (secureUntil > 0ms) {
+            executor->postAfter(secureUntil, [&] { desktop.setSecureInput(true); });
+        }
+        executor->postAfter(secureUntil + 20ms, [&] { desktop.setSecureInput(false); });
+        executor->postAfter(80ms, [&] { desktop.releaseHotKey(); });
+        const auto result = start(Snapshot::capture(seams(), {}, true));
+        runUntil([&] { return result->has_value(); });
+        ASSERT_TRUE(result->has_value());
+        EXPECT_TRUE((*result)->isSecureInput);
+        EXPECT_EQ((*result)->selectionText, std::nullopt);
+        executor->advance(1s);
+    }
+}
+
 // The probe's character is taken back only where the field's text shows it, by its place: a
 // caret said to have moved (or said to stand elsewhere) proves nothing, and a BackSpace sent on
 // its word would take one of the user's characters.
