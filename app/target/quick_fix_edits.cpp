@@ -19,6 +19,9 @@ using text::Utf16Range;
 // apart (a browser answers from its copy of the page, late under load: a second at most).
 constexpr int shownChecks = 40;
 constexpr auto shownCheckInterval = std::chrono::milliseconds(25);
+// How often the take-back of a change that did not come out is typed, each time over what the
+// field then reads (a browser may drop a typed key once).
+constexpr int takeBackAttempts = 3;
 
 // A word (letters, digits and the marks on them) or any other single character.
 struct Token16 {
@@ -278,6 +281,62 @@ std::optional<std::vector<QNTextEdit>> ownChangesBack(std::u16string_view before
     return back;
 }
 
+// The changes of `edits` (of `base`, in order of place) still to make in `now`, where the last
+// `shown` of them were seen made whole and the one before them did not come out: that one
+// over whatever it left at its place (a key dropped, another typed late), the earlier ones where
+// they stand now. Whatever else `now` holds beside them (keys the person typed meanwhile) stays.
+// None where that cannot be told apart (the person typed where a change is still to be made).
+std::optional<std::vector<QNTextEdit>> changesStillToMake(std::u16string_view base,
+                                                          const std::vector<QNTextEdit>& edits,
+                                                          std::size_t shown,
+                                                          std::u16string_view now) {
+    const std::size_t failedAt = edits.size() - shown - 1;
+    const QNTextEdit& failed = edits[failedAt];
+    const std::vector<QNTextEdit> made(edits.begin() + static_cast<std::ptrdiff_t>(failedAt) + 1,
+                                       edits.end());
+    const std::u16string expected = withEdits(std::u16string(base), made);
+    const auto others = textEdits(expected, now);
+    if (!others) {
+        return std::nullopt;
+    }
+    // What the failed change left, in `expected`: the stretch its own range and the differences
+    // touching it cover, and how much longer `now` is there.
+    std::int64_t from = failed.range.location;
+    std::int64_t to = failed.range.end();
+    std::int64_t grown = 0;
+    std::vector<QNTextEdit> person;
+    for (const auto& other : *others) {
+        if (other.range.location <= failed.range.end() &&
+            other.range.end() >= failed.range.location) {
+            from = std::min(from, other.range.location);
+            to = std::max(to, other.range.end());
+            grown += static_cast<std::int64_t>(other.replacement.size()) - other.range.length;
+        } else {
+            person.push_back(other);
+        }
+    }
+    std::vector<QNTextEdit> rest;
+    for (std::size_t i = 0; i < failedAt; ++i) {
+        const auto& edit = edits[i];
+        if (std::ranges::any_of(person, [&](const QNTextEdit& key) {
+                return key.range.location < edit.range.end() &&
+                       key.range.end() > edit.range.location;
+            })) {
+            return std::nullopt;
+        }
+        rest.push_back({Utf16Range{placeAfterEdits(person, edit.range.location), edit.range.length},
+                        edit.replacement});
+    }
+    const std::u16string_view around(expected);
+    std::u16string intended(around.substr(static_cast<std::size_t>(from),
+                                          static_cast<std::size_t>(failed.range.location - from)));
+    intended += failed.replacement;
+    intended += around.substr(static_cast<std::size_t>(failed.range.end()),
+                              static_cast<std::size_t>(to - failed.range.end()));
+    rest.push_back({Utf16Range{placeAfterEdits(person, from), to - from + grown}, intended});
+    return rest;
+}
+
 // The field's text once it has stopped changing (the keys of a step that did not show may
 // still be on their way): read until it reads the same a few times running, at most as long
 // as a change is waited for. None when it cannot be read.
@@ -296,8 +355,10 @@ QCoro::Task<std::optional<std::u16string>> settledValue(Driver driver, Token tok
 
 // What this write typed of `edits` (of `before`, the field's text, in order of place; the last
 // `shown` seen whole) taken back, typed as the correction was, and nothing else: a key the
-// person typed meanwhile stays. True once the field reads as `before` with only the person's
-// keys beside it. Runs whatever stops the flow: the field is not left half changed.
+// person typed meanwhile stays. A part of the take-back that does not come out is typed again
+// over what the field then reads (`takeBackAttempts` in all). True once the field reads as
+// `before` with only the person's keys beside it. Runs whatever stops the flow: the field is
+// not left half changed.
 QCoro::Task<bool> bringBack(Driver driver, Token token, platform::RunningApplication app,
                             std::u16string before, std::vector<QNTextEdit> edits,
                             std::size_t shown) {
@@ -310,27 +371,41 @@ QCoro::Task<bool> bringBack(Driver driver, Token token, platform::RunningApplica
     for (auto& edit : edits) {
         edit.replacement = spacesPlain(std::move(edit.replacement));
     }
-    const auto back = ownChangesBack(spacesPlain(std::move(before)), edits, shown, *now);
-    if (!back || std::ranges::any_of(*back, [&](const QNTextEdit& edit) {
+    auto changes = ownChangesBack(spacesPlain(std::move(before)), edits, shown, *now);
+    const auto crossesParts = [](std::u16string_view text, const std::vector<QNTextEdit>& at) {
+        return std::ranges::any_of(at, [&](const QNTextEdit& edit) {
             return holdsLineBreak(edit.replacement) ||
-                   holdsLineBreak(std::u16string_view(*now).substr(
-                       static_cast<std::size_t>(edit.range.location),
-                       static_cast<std::size_t>(edit.range.length)));
-        })) {
-        co_return false;
-    }
-    std::vector<QNTextEdit> changes;
-    for (const auto& edit : *back) {
-        if (now->substr(static_cast<std::size_t>(edit.range.location),
-                        static_cast<std::size_t>(edit.range.length)) != edit.replacement) {
-            changes.push_back(edit);
+                   holdsLineBreak(text.substr(static_cast<std::size_t>(edit.range.location),
+                                              static_cast<std::size_t>(edit.range.length)));
+        });
+    };
+    // Typed, and where one does not come out, what is still to take back typed again over what
+    // the field then reads; each time read back.
+    for (int attempt = 1; changes && !crossesParts(*now, *changes); ++attempt) {
+        std::erase_if(*changes, [&](const QNTextEdit& edit) {
+            return now->substr(static_cast<std::size_t>(edit.range.location),
+                               static_cast<std::size_t>(edit.range.length)) == edit.replacement;
+        });
+        if (changes->empty()) {
+            co_return true;
         }
+        const auto made =
+            co_await typeEdits(driver, token, app, *now, *changes, std::stop_token());
+        if (made == changes->size()) {
+            co_return true;
+        }
+        if (attempt == takeBackAttempts) {
+            break;
+        }
+        auto after = co_await settledValue(driver, token);
+        if (!after) {
+            break;
+        }
+        auto read = spacesPlain(std::move(*after));
+        changes = changesStillToMake(*now, *changes, made, read);
+        now = std::move(read);
     }
-    if (changes.empty()) {
-        co_return true;
-    }
-    co_return co_await typeEdits(driver, token, app, *now, changes, std::stop_token()) ==
-        changes.size();
+    co_return false;
 }
 
 }  // namespace
@@ -446,9 +521,8 @@ QCoro::Task<QNQuickFixCommitResult> commitChangedText(QNQuickFixHostSession sess
     if (asItWas) {
         co_return refused;
     }
-    constexpr auto typed = QNQuickFixReplacementMethod::typed;
-    co_return driver->value(token) ? Result::partial("change-not-seen", typed)
-                                   : Result::unconfirmed("change-not-seen", false, typed);
+    // (also where the field can no longer be read: it may hold part of a change all the same)
+    co_return Result::partial("change-not-seen", QNQuickFixReplacementMethod::typed);
 }
 
 }  // namespace ravlin

@@ -38,8 +38,9 @@ inline constexpr std::size_t maxEditSteps = 512;
 // edits written into the field's text where the session's range stands, last first; the field's
 // caret and selection put back where they were (mapped through the edits). `committed` with
 // method `typed`; `failed` with `restoreTargetSelection` when the field reads as it was (nothing
-// written, or what was written taken back because a change did not come out exactly);
-// `partial` when it reads otherwise; `unconfirmed` only when it can no longer be read.
+// written, or what was written taken back because a change did not come out exactly, the
+// take-back typed again where it did not come out either); `partial` when it reads otherwise,
+// or can no longer be read: the field may hold part of a change.
 [[nodiscard]] QCoro::Task<QNQuickFixCommitResult> commitChangedText(
     QNQuickFixHostSession session, std::u16string correctedText,
     std::shared_ptr<QNQuickFixHostDriver> driver, std::stop_token stop);

@@ -62,6 +62,9 @@ struct ElementDescription {
     // How the field reshapes a pasted text before inserting it (a single line making its line
     // breaks spaces, an editor typing curly quotes...); none: as it is.
     std::function<std::u16string(std::u16string_view)> pasteShape;
+    // What of a text typed into it arrives (a browser dropping a key under load); none: all of
+    // it. Nothing arriving leaves the field as it was.
+    std::function<std::u16string(std::u16string_view)> typeShape;
     // The most UTF-16 units the field holds: typing and pastes beyond it are cut short.
     std::optional<std::int64_t> maxLength;
     // Whether a write of "AXSelectedTextRange" is refused (whatever `writes` says).

@@ -454,7 +454,12 @@ void Model::applicationHandlesKeyDown(const InputEvent& event) {
     if (event.keyCode == keycode::deleteKey && event.characters.empty()) {
         deleteBackward(app->focused);
     } else if (!event.characters.empty()) {
-        replaceSelection(app->focused, event.characters);
+        const auto arrived = focusedNode != nullptr && focusedNode->spec.typeShape
+                                 ? focusedNode->spec.typeShape(event.characters)
+                                 : event.characters;
+        if (!arrived.empty()) {
+            replaceSelection(app->focused, arrived);
+        }
     }
 }
 

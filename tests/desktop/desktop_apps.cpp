@@ -40,10 +40,10 @@ constexpr const char* writerSettings = R"(<?xml version="1.0" encoding="UTF-8"?>
 // message back as it first stood and focuses it (its caret at its start). The mail beside it
 // (paragraphs, a bold word, a list, a link, a table; no role of its own, as web mail writes it)
 // says its markup the same way, "mail <p>...</table> N"; F2 puts it back and focuses it, F4 puts
-// there a mail with a
-// word nobody may edit (contenteditable="false") and focuses it. The field "shown" is a
-// password input whose "show password" is F8 (its type made text; F7 makes it a password input
-// again); the title says "shown N password" or "shown N text".
+// there a mail with a word nobody may edit (contenteditable="false") and focuses it, Shift+F2
+// one paragraph with a link in it. The field "shown" is a password input whose "show password"
+// is F8 (its type made text; F7 makes it a password input again); the title says "shown N
+// password" or "shown N text".
 constexpr const char* page = R"(<!doctype html>
 <html><head><meta charset="utf-8"><title>password 0</title></head>
 <body style="font: 16px sans-serif">
@@ -70,6 +70,7 @@ new MutationObserver(() => { document.title = 'message ' + message.innerHTML + '
 const mail = document.querySelector('[aria-label="mail"]');
 const firstMail = '%MAIL%';
 const lockedMail = '%LOCKED%';
+const linkedMail = '%LINKED%';
 mail.innerHTML = firstMail;
 new MutationObserver(() => { document.title = 'mail ' + mail.innerHTML + ' ' + resets; })
     .observe(mail, {subtree: true, childList: true, characterData: true});
@@ -83,7 +84,8 @@ document.addEventListener('keydown', (event) => {
     event.preventDefault();
     const field = event.key === 'F9' ? message : mail;
     resets += 1;
-    field.innerHTML = event.key === 'F9' ? first : event.key === 'F2' ? firstMail : lockedMail;
+    field.innerHTML = event.key === 'F9' ? first : event.key === 'F4' ? lockedMail
+                    : event.shiftKey ? linkedMail : firstMail;
     field.focus();
     document.getSelection().collapse(field.firstChild, 0);
   }
@@ -140,7 +142,8 @@ constexpr const char* firefoxWindow =
 QByteArray pageText() {
     return QByteArray(page)
         .replace("%MAIL%", DesktopApplication::firstMail)
-        .replace("%LOCKED%", DesktopApplication::lockedMail);
+        .replace("%LOCKED%", DesktopApplication::lockedMail)
+        .replace("%LINKED%", DesktopApplication::linkedMail);
 }
 
 bool write(const QString& path, const QByteArray& contents) {
@@ -163,7 +166,7 @@ std::optional<std::pair<Window, platform::ProcessID>> windowOfGroup(Display* dis
 }
 
 // F9, F2 and F4 (their virtual key codes), the page's keys that put the message and the mail
-// back, and the mail with a word locked.
+// back, and the mail with a word locked (Shift+F2: the mail with a link).
 constexpr std::uint32_t f9KeyCode = 101;
 constexpr std::uint32_t f2KeyCode = 120;
 constexpr std::uint32_t f4KeyCode = 118;
@@ -405,17 +408,25 @@ QString DesktopApplication::mailMarkup() const {
 
 platform::ElementRef DesktopApplication::resetMessage() {
     return resetEditor(QStringLiteral("message"), QString::fromLatin1(firstMessage),
-                       firstMessageText, f9KeyCode, [this] { return messageMarkup(); });
+                       firstMessageText, {f9KeyCode, 0}, [this] { return messageMarkup(); });
 }
 
-platform::ElementRef DesktopApplication::resetMail(bool locked) {
-    return resetEditor(QStringLiteral("mail"), QString::fromLatin1(locked ? lockedMail : firstMail),
-                       locked ? lockedMailText : firstMailText, locked ? f4KeyCode : f2KeyCode,
+platform::ElementRef DesktopApplication::resetMail(Mail mail) {
+    const char* markup = mail == Mail::locked   ? lockedMail
+                         : mail == Mail::linked ? linkedMail
+                                                : firstMail;
+    const char16_t* text = mail == Mail::locked   ? lockedMailText
+                           : mail == Mail::linked ? linkedMailText
+                                                  : firstMailText;
+    const platform::KeyChord key{mail == Mail::locked ? f4KeyCode : f2KeyCode,
+                                 mail == Mail::linked ? platform::modifier::shift : 0u};
+    return resetEditor(QStringLiteral("mail"), QString::fromLatin1(markup), text, key,
                        [this] { return mailMarkup(); });
 }
 
 platform::ElementRef DesktopApplication::resetEditor(const QString& name, const QString& first,
-                                                     const std::u16string& text, std::uint32_t key,
+                                                     const std::u16string& text,
+                                                     platform::KeyChord key,
                                                      const std::function<QString()>& markup) {
     auto& desktop = Desktop::get();
     const auto field = focus(name);
@@ -427,7 +438,7 @@ platform::ElementRef DesktopApplication::resetEditor(const QString& name, const 
     // place in it is a place in the old one). Never pressed again: a busy browser takes a key
     // late, and a second putting back would come after the caller set the editor up.
     const QString before = windowTitle();
-    if (!desktop.seams.keySynthesis->postKeyPress({key, 0}).ok()) {
+    if (!desktop.seams.keySynthesis->postKeyPress(key).ok()) {
         return {};
     }
     if (!waitUntil([&] {

@@ -17,6 +17,7 @@
 
 #include "core/text/range.h"
 #include "platform/accessibility.h"
+#include "platform/keys.h"
 #include "tests/support/loopback_http_server.h"
 
 namespace ravlin::testing {
@@ -76,9 +77,10 @@ class DesktopApplication {
     static constexpr const char16_t* firstMessageText =
         u"We will recieve the parcel.\nIt is realy late.";
     // The mail: as the message, with F2, its markup said as "mail <p>...</table>"; `locked`,
-    // with F4, a mail with a word in it nobody may edit. Each with its text as the browsers tell
-    // it (a list item's bullet in it).
-    platform::ElementRef resetMail(bool locked = false);
+    // with F4, a mail with a word in it nobody may edit; `linked`, with Shift+F2, one paragraph
+    // with a link in it. Each with its text as the browsers tell it (a list item's bullet in it).
+    enum class Mail { first, locked, linked };
+    platform::ElementRef resetMail(Mail mail = Mail::first);
     [[nodiscard]] QString mailMarkup() const;
     static constexpr const char* firstMail =
         "<p>First of teh lines.</p><p>We will <b>recieve</b> it tomorrow.</p><ul><li>Bring teh "
@@ -91,6 +93,9 @@ class DesktopApplication {
         "<p>One teh line.</p><p>We <span contenteditable=\"false\">teh</span> end.</p><p>Last "
         "teh line.</p>";
     static constexpr const char16_t* lockedMailText = u"One teh line.\nWe teh end.\nLast teh line.";
+    static constexpr const char* linkedMail =
+        "<p>See <a href=\"#t\">teh link</a> to recieve it.</p>";
+    static constexpr const char16_t* linkedMailText = u"See teh link to recieve it.";
 
   private:
     explicit DesktopApplication(Kind kind);
@@ -98,7 +103,7 @@ class DesktopApplication {
     // The editor `name` of the page put back by its key as `first`, focused, once the browser
     // tells its text as `text`; `markup` reads it.
     platform::ElementRef resetEditor(const QString& name, const QString& first,
-                                     const std::u16string& text, std::uint32_t key,
+                                     const std::u16string& text, platform::KeyChord key,
                                      const std::function<QString()>& markup);
     // What the title says of the editor `name`: its markup.
     [[nodiscard]] QString markupOf(const QString& name) const;

@@ -158,6 +158,44 @@ TEST_F(ChangedTextTest, WhatCannotBeChangedSafelyIsLeftAsItWas) {
     }
 }
 
+// The take-back of a change that did not come out is read back, and where a key of it was
+// dropped too (the field shows "lat" for "late"), what is still to take back is typed again
+// over what the field shows: the field reads as it was.
+TEST_F(ChangedTextTest, ATakeBackThatDidNotComeOutIsTypedAgain) {
+    auto spec = messageField();
+    // "late" -> "lean" arrives; the "s" of "parcels" is dropped, and so is the first key of
+    // "ate" typed back.
+    spec.typeShape = [typed = 0](std::u16string_view text) mutable {
+        ++typed;
+        return typed == 2 ? std::u16string() : std::u16string(text.substr(typed == 3 ? 1 : 0));
+    };
+    const auto target = open({.identity = "firefox-esr"}, spec);
+    const auto session = begin();
+    ASSERT_TRUE(session.has_value());
+    EXPECT_EQ(commit(*session, u"We will recieve the parcels.\nIt is realy lean."),
+              Result::failed(QNQuickFixCommitFailure::restoreTargetSelection));
+    EXPECT_EQ(desktop.value(target.field), message);
+    EXPECT_EQ(count(PostedKey::Kind::text), 4);
+}
+
+// A field that can no longer be read once a change did not come out may hold part of the
+// correction, and is said to.
+TEST_F(ChangedTextTest, AFieldThatCannotBeReadBackMayHoldPartOfAChange) {
+    auto spec = messageField();
+    spec.typeShape = [this, typed = 0](std::u16string_view text) mutable {
+        if (++typed == 2) {
+            accessibility->hidden = {"AXValue"};
+            return std::u16string();
+        }
+        return std::u16string(text);
+    };
+    open({.identity = "firefox-esr"}, spec);
+    const auto session = begin();
+    ASSERT_TRUE(session.has_value());
+    EXPECT_EQ(commit(*session, u"We will recieve the parcels.\nIt is realy lean."),
+              Result::partial("change-not-seen", QNQuickFixReplacementMethod::typed));
+}
+
 // The person types "!" once the first change ("late" -> "lite") shows; the next change (the
 // "s" of "parcels") is refused by the field's length. Only what the Quick Fix typed is taken
 // back: the "!" stays where the person typed it.
