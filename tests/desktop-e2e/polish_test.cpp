@@ -341,7 +341,8 @@ TEST_F(PolishScenarios, AChattyAnswerIsNotPasted) {
 }
 
 // The person selects the sentence (Shift+Home) while its polish is out: the polish lands and the
-// selection is still the whole sentence, polished; Delete takes all of it.
+// selection is still the whole sentence, polished; Delete takes all of it, and the next sentence
+// typed is polished in its turn.
 TEST_F(PolishScenarios, ASelectionHeldWhileThePolishLandsStaysOnItsText) {
     service.setDelay(800ms);
     openOverEmptyArea();
@@ -355,9 +356,15 @@ TEST_F(PolishScenarios, ASelectionHeldWhileThePolishLandsStaysOnItsText) {
     ASSERT_TRUE(keyboard.tap("Delete"));
     EXPECT_TRUE(waitUntil([&] { return composerText().empty(); }, kSettle))
         << text::toUtf8(composerText());
-    ASSERT_TRUE(keyboard.type(kFirst));
-    ASSERT_TRUE(waitUntil([&] { return composerText() == kFirstPolished; }, kSettle));
-    commitExpecting(std::u16string(kFirstPolished));
+    // Other words: the same ones typed again are the person's own put back over a polish that
+    // has landed, and are not asked about again (they are, where the Delete came before the
+    // polish had ended, as it does on an idle machine).
+    const auto next = kSecond.substr(1);
+    const auto nextPolished = kSecondPolished.substr(1);
+    ASSERT_TRUE(keyboard.type(next));
+    ASSERT_TRUE(waitUntil([&] { return composerText() == nextPolished; }, kSettle))
+        << text::toUtf8(composerText());
+    commitExpecting(std::u16string(nextPolished));
 }
 
 // The person goes back into a polished sentence and types a word into it, key by key, while the
