@@ -220,6 +220,27 @@ TEST(PeopleFields, ThoseThatDoNotSayTheyHaveTheFocusAreFound) {
     (void)keys.postKeyPress({platform::keycode::escape, 0});  // the search bar closes
 }
 
+// What a reading of the focused field costs once the field was found before (the calls of one
+// synchronous reading, the median of 20), in a web page's input and a GTK 4 entry: printed, for
+// the figures.
+TEST(PeopleFields, AReadingOfTheFieldFoundBefore) {
+    auto& desktop = Desktop::get();
+    const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
+    auto& firefox = DesktopApplication::get(Kind::firefoxOnSite);
+    ASSERT_TRUE(firefox.ready());
+    ASSERT_TRUE(firefox.open('c'));
+    ASSERT_TRUE(firefox.prepare(u"We will see", Utf16Range{11, 0}, QStringLiteral("line")));
+    (void)QNModelFocusSnapshot::captureNow(seams);
+    auto figures = readingFigures(seams, 20);
+    std::printf("measure: Firefox input: focus reading median %.1f ms, worst %.1f ms, %llu calls\n",
+                figures.median, figures.worst, static_cast<unsigned long long>(figures.calls));
+    ASSERT_TRUE(desktop.focus(*desktop.gtk4, QStringLiteral("line")));
+    (void)QNModelFocusSnapshot::captureNow(seams);
+    figures = readingFigures(seams, 20);
+    std::printf("measure: GTK 4 entry: focus reading median %.1f ms, worst %.1f ms, %llu calls\n",
+                figures.median, figures.worst, static_cast<unsigned long long>(figures.calls));
+}
+
 // A web page's password field: one by its role, never read, and secure input while it has the
 // focus.
 TEST(PeoplePasswords, ChromiumPasswordFieldIsSecureAndNeverRead) {

@@ -175,15 +175,28 @@ class AtspiAccessibility final : public Accessibility {
     // is this application's.
     [[nodiscard]] _AtspiAccessible* focusIn(_AtspiAccessible* application, ProcessID pid,
                                             const ActiveWindow* active);
-    // The element taken among those of `windows` that claim the focus (held), and the window it
-    // is in.
+    // One step down from an ancestor: the element it holds at a place among its children (both
+    // held).
+    struct Link {
+        _AtspiAccessible* parent = nullptr;
+        int index = -1;
+        _AtspiAccessible* child = nullptr;
+    };
+    // The element taken among those of `windows` that claim the focus (held), the window it is
+    // in, and the places that tell it still stands where it was found (see Remembered).
     [[nodiscard]] _AtspiAccessible* focusAmong(const atspi::Toolkit& rules,
                                                std::span<_AtspiAccessible* const> windows,
-                                               ProcessID pid, _AtspiAccessible** window);
+                                               ProcessID pid, _AtspiAccessible** window,
+                                               std::vector<Link>* links);
     // The tree kept for a window (asked a level at a time), the newest last.
     atspi::KeptTree& keptTree(_AtspiAccessible* window);
-    // The window an element is in: the ancestor just below its application (held).
-    [[nodiscard]] _AtspiAccessible* windowOf(_AtspiAccessible* element);
+    // The window an element is in: the ancestor just below its application (held); with the
+    // places that tell the element still stands there (see Remembered).
+    [[nodiscard]] _AtspiAccessible* windowOf(_AtspiAccessible* element, std::vector<Link>* links);
+    // Of the way down from a window to an element (each step's element and its place, held by
+    // the caller): the places that tell the element still stands there.
+    [[nodiscard]] std::vector<Link> linksOf(
+        _AtspiAccessible* window, std::span<const std::pair<_AtspiAccessible*, int>> way);
     // The states of an object; none when it does not answer.
     [[nodiscard]] std::optional<atspi::States> states(_AtspiAccessible* object);
     // The rules of the toolkit an application element names.
@@ -253,18 +266,23 @@ class AtspiAccessibility final : public Accessibility {
         _AtspiAccessible* element = nullptr;  // held
         _AtspiAccessible* window = nullptr;   // held; none until known
         bool fromEvent = false;
+        // Where it was found, as far as that can change under it: its own place among its
+        // parent's children, and the place of each web page it is in among its container's
+        // children. A page the browser left, or loaded anew, keeps its elements alive a while,
+        // each still saying it has the focus; the page shown now stands in its place. (None
+        // where the walk asks a level at a time: those toolkits show no pages.)
+        std::vector<Link> links;
     };
     [[nodiscard]] Remembered* remembered(ProcessID pid);
     // Whether the element remembered still has the keyboard in one of `windows`: it still
-    // claims the focus, shows, stands in its window's tree as it is now, and it is a field with
-    // its caret there.
-    [[nodiscard]] bool stillHasFocus(Remembered& known, std::span<_AtspiAccessible* const> windows);
-    // Whether the element is still in `window`'s tree as the application has it now, not one
-    // of a document no longer shown that its ancestors no longer hold.
-    [[nodiscard]] bool standsIn(_AtspiAccessible* element, _AtspiAccessible* window);
+    // claims the focus, is in sight, stands where it was found (a call for each of its links),
+    // and it is a field with its caret there.
+    [[nodiscard]] bool stillHasFocus(Remembered& known, std::span<_AtspiAccessible* const> windows,
+                                     const atspi::Toolkit& rules);
     // Takes over the references given.
     void rememberFocus(_AtspiAccessible* object, ProcessID pid, _AtspiAccessible* window,
-                       bool fromEvent);
+                       bool fromEvent, std::vector<Link> links = {});
+    void forgetLinks(std::vector<Link>& links);
     void forget(Remembered& known);
     // Whether it is a password field by its toolkit's rule, or one that was seen with a password
     // role (see SeenPassword); none when it does not answer.

@@ -186,16 +186,19 @@ AtspiAccessible* AtspiAccessibility::focusIn(AtspiAccessible* app, ProcessID pid
     };
     AtspiAccessible* found = nullptr;
     Remembered* known = remembered(pid);
-    if (!groups.empty() && known != nullptr && stillHasFocus(*known, windowsOf(groups.front()))) {
+    if (!groups.empty() && known != nullptr &&
+        stillHasFocus(*known, windowsOf(groups.front()), rules)) {
         // Where it was last found, it still is.
         found = static_cast<AtspiAccessible*>(g_object_ref(known->element));
     }
     for (std::size_t i = 0; found == nullptr && i < groups.size(); ++i) {
         AtspiAccessible* window = nullptr;
-        found = focusAmong(rules, windowsOf(groups[i]), pid, &window);
+        std::vector<Link> links;
+        found = focusAmong(rules, windowsOf(groups[i]), pid, &window, &links);
         if (found != nullptr) {
             rememberFocus(static_cast<AtspiAccessible*>(g_object_ref(found)), pid,
-                          static_cast<AtspiAccessible*>(g_object_ref(window)), false);
+                          static_cast<AtspiAccessible*>(g_object_ref(window)), false,
+                          std::move(links));
         }
     }
     for (auto* window : windows) {
@@ -206,17 +209,26 @@ AtspiAccessible* AtspiAccessibility::focusIn(AtspiAccessible* app, ProcessID pid
 
 AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
                                                 std::span<AtspiAccessible* const> windows,
-                                                ProcessID pid, AtspiAccessible** window) {
+                                                ProcessID pid, AtspiAccessible** window,
+                                                std::vector<Link>* links) {
     // The element a focus event named last in this application, if that is what is remembered.
     const Remembered* known = remembered(pid);
     const AtspiAccessible* named = known != nullptr && known->fromEvent ? known->element : nullptr;
     int visited = 0;
     bool stalled = false;
     bool ended = false;
-    // Those met, in order, each held, with the window it is in.
+    // Those met, in order, each held, with the window it is in and the way down to it there
+    // (each step held; none where the window is asked a level at a time).
+    struct Met {
+        AtspiAccessible* element = nullptr;
+        AtspiAccessible* window = nullptr;
+        std::vector<std::pair<AtspiAccessible*, int>> way;
+    };
     std::vector<FocusCandidate> met;
-    std::vector<std::pair<AtspiAccessible*, AtspiAccessible*>> elements;
+    std::vector<Met> elements;
     AtspiAccessible* searching = nullptr;
+    // The way down the walk has taken to the element it looks at (not held: the walk holds it).
+    std::vector<std::pair<AtspiAccessible*, int>> way;
     const auto meet = [&](AtspiAccessible* node, const States& now) {
         FocusCandidate candidate;
         if (now.focused) {
@@ -242,7 +254,13 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
         ended = endsFocusSearch(candidate);
         if (ended || met.size() < maxFocusCandidates) {
             met.push_back(candidate);
-            elements.emplace_back(static_cast<AtspiAccessible*>(g_object_ref(node)), searching);
+            Met each{.element = static_cast<AtspiAccessible*>(g_object_ref(node)),
+                     .window = searching,
+                     .way = way};
+            for (auto& step : each.way) {
+                g_object_ref(step.first);
+            }
+            elements.push_back(std::move(each));
         }
     };
     std::function<void(AtspiAccessible*, int)> walk = [&](AtspiAccessible* node, int depth) {
@@ -277,7 +295,9 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
                                             return atspi_accessible_get_child_at_index(node, i, e);
                                         }).value_or(nullptr));
             if (child) {
+                way.emplace_back(child.get(), i);
                 walk(child.get(), depth + 1);
+                way.pop_back();
             }
         }
     };
@@ -334,14 +354,42 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
     const auto chosen = chooseFocus(met);
     AtspiAccessible* found = nullptr;
     for (std::size_t i = 0; i < elements.size(); ++i) {
+        auto& each = elements[i];
         if (chosen == i) {
-            found = elements[i].first;
-            *window = elements[i].second;
+            found = each.element;
+            *window = each.window;
+            *links = linksOf(each.window, each.way);
         } else {
-            g_object_unref(elements[i].first);
+            g_object_unref(each.element);
+        }
+        for (auto& step : each.way) {
+            g_object_unref(step.first);
         }
     }
     return found;
+}
+
+std::vector<AtspiAccessibility::Link> AtspiAccessibility::linksOf(
+    AtspiAccessible* window, std::span<const std::pair<AtspiAccessible*, int>> way) {
+    std::vector<Link> links;
+    const auto link = [&](std::size_t step) {
+        auto* parent = step == 0 ? window : way[step - 1].first;
+        links.push_back(Link{.parent = static_cast<AtspiAccessible*>(g_object_ref(parent)),
+                             .index = way[step].second,
+                             .child = static_cast<AtspiAccessible*>(g_object_ref(way[step].first))});
+    };
+    for (std::size_t step = 0; step + 1 < way.size(); ++step) {
+        auto* node = way[step].first;
+        const auto role = attempt(
+            calls_, node, [&](GError** e) { return atspi_accessible_get_role(node, e); });
+        if (role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_FRAME) {
+            link(step);
+        }
+    }
+    if (!way.empty()) {
+        link(way.size() - 1);
+    }
+    return links;
 }
 
 KeptTree& AtspiAccessibility::keptTree(AtspiAccessible* window) {
@@ -357,8 +405,11 @@ KeptTree& AtspiAccessibility::keptTree(AtspiAccessible* window) {
     return *keptTrees_.emplace_back(std::make_unique<KeptTree>(window));
 }
 
-AtspiAccessible* AtspiAccessibility::windowOf(AtspiAccessible* element) {
+AtspiAccessible* AtspiAccessibility::windowOf(AtspiAccessible* element, std::vector<Link>* links) {
+    // The way up, each step held with its place below its parent.
+    std::vector<std::pair<AtspiAccessible*, int>> way;
     auto* node = static_cast<AtspiAccessible*>(g_object_ref(element));
+    AtspiAccessible* window = nullptr;
     for (int depth = 0; depth < maxDepth; ++depth) {
         Held<AtspiAccessible> parent(attempt(calls_, node, [&](GError** e) {
                                          return atspi_accessible_get_parent(node, e);
@@ -371,13 +422,25 @@ AtspiAccessible* AtspiAccessibility::windowOf(AtspiAccessible* element) {
             break;
         }
         if (*role == ATSPI_ROLE_APPLICATION) {
-            return node;
+            window = node;
+            break;
         }
-        g_object_unref(node);
+        const auto index = attempt(calls_, node, [&](GError** e) {
+                               return atspi_accessible_get_index_in_parent(node, e);
+                           }).value_or(-1);
+        way.emplace_back(node, index);
         node = static_cast<AtspiAccessible*>(g_object_ref(parent.get()));
     }
-    g_object_unref(node);
-    return nullptr;
+    if (window == nullptr) {
+        g_object_unref(node);
+    } else if (links != nullptr) {
+        std::ranges::reverse(way);
+        *links = linksOf(window, way);
+    }
+    for (auto& step : way) {
+        g_object_unref(step.first);
+    }
+    return window;
 }
 
 // --- The focus remembered
@@ -388,10 +451,11 @@ AtspiAccessibility::Remembered* AtspiAccessibility::remembered(ProcessID pid) {
 }
 
 bool AtspiAccessibility::stillHasFocus(Remembered& known,
-                                       std::span<AtspiAccessible* const> windows) {
+                                       std::span<AtspiAccessible* const> windows,
+                                       const Toolkit& rules) {
     if (known.window == nullptr) {
         // (named by a focus event: where it stands is looked up once)
-        known.window = windowOf(known.element);
+        known.window = windowOf(known.element, &known.links);
     }
     if (known.window == nullptr || std::ranges::find(windows, known.window) == windows.end()) {
         return false;
@@ -399,13 +463,19 @@ bool AtspiAccessibility::stillHasFocus(Remembered& known,
     // Its states as they are now (the cache may hold those of an earlier event).
     atspi_accessible_clear_cache(known.element);
     const auto now = states(known.element);
-    if (!now || !now->focused || !now->showing || now->defunct) {
+    if (!now || !now->focused || !rules.showsChildren(*now) || now->defunct) {
         return false;
     }
-    // A page the browser left keeps its elements alive a while, each still saying it has the
-    // focus: only one its window still holds is where the keyboard is.
-    if (!standsIn(known.element, known.window)) {
-        return false;
+    // Still where it was found: each place asked afresh (a call each) still holds what it held.
+    for (const auto& link : known.links) {
+        atspi_accessible_clear_cache(link.parent);
+        const Held<AtspiAccessible> child(attempt(calls_, link.parent, [&](GError** e) {
+                                              return atspi_accessible_get_child_at_index(
+                                                  link.parent, link.index, e);
+                                          }).value_or(nullptr));
+        if (child.get() != link.child) {
+            return false;
+        }
     }
     // Only a field with its caret there ends a search: another element may be the one that has
     // the keyboard beside an element that only claims it.
@@ -417,49 +487,25 @@ bool AtspiAccessibility::stillHasFocus(Remembered& known,
     return caret && *caret >= 0;
 }
 
-bool AtspiAccessibility::standsIn(AtspiAccessible* element, AtspiAccessible* window) {
-    // Each of its ancestors, asked afresh, still has it at the place it says it stands in.
-    auto* node = static_cast<AtspiAccessible*>(g_object_ref(element));
-    bool stands = false;
-    for (int depth = 0; depth < maxDepth && !stands; ++depth) {
-        atspi_accessible_clear_cache(node);
-        auto* parent = attempt(calls_, node, [&](GError** e) {
-                           return atspi_accessible_get_parent(node, e);
-                       }).value_or(nullptr);
-        const auto index = attempt(calls_, node, [&](GError** e) {
-                               return atspi_accessible_get_index_in_parent(node, e);
-                           }).value_or(-1);
-        bool held = false;
-        if (parent != nullptr && index >= 0) {
-            atspi_accessible_clear_cache(parent);
-            const Held<AtspiAccessible> child(attempt(calls_, parent, [&](GError** e) {
-                                                  return atspi_accessible_get_child_at_index(
-                                                      parent, index, e);
-                                              }).value_or(nullptr));
-            held = child.get() == node;
-        }
-        g_object_unref(node);
-        node = parent;
-        if (!held) {
-            break;
-        }
-        stands = node == window;
-    }
-    if (node != nullptr) {
-        g_object_unref(node);
-    }
-    return stands;
-}
-
 void AtspiAccessibility::forget(Remembered& known) {
     g_object_unref(known.element);
     if (known.window != nullptr) {
         g_object_unref(known.window);
     }
+    forgetLinks(known.links);
+}
+
+void AtspiAccessibility::forgetLinks(std::vector<Link>& links) {
+    for (auto& link : links) {
+        g_object_unref(link.parent);
+        g_object_unref(link.child);
+    }
+    links.clear();
 }
 
 void AtspiAccessibility::rememberFocus(AtspiAccessible* object, ProcessID pid,
-                                       AtspiAccessible* window, bool fromEvent) {
+                                       AtspiAccessible* window, bool fromEvent,
+                                       std::vector<Link> links) {
     if (Remembered* known = remembered(pid)) {
         forget(*known);
         lastFocus_.erase(lastFocus_.begin() + (known - lastFocus_.data()));
@@ -468,8 +514,11 @@ void AtspiAccessibility::rememberFocus(AtspiAccessible* object, ProcessID pid,
         forget(lastFocus_.front());
         lastFocus_.erase(lastFocus_.begin());
     }
-    lastFocus_.push_back(
-        Remembered{.pid = pid, .element = object, .window = window, .fromEvent = fromEvent});
+    lastFocus_.push_back(Remembered{.pid = pid,
+                                    .element = object,
+                                    .window = window,
+                                    .fromEvent = fromEvent,
+                                    .links = std::move(links)});
 }
 
 // --- Applications and their toolkits
