@@ -45,7 +45,15 @@ Seams linuxSeams() {
             if (auto taps = std::make_shared<X11KeyTaps>(connection, keyboard); taps->available()) {
                 accessibility->setTypedRun([weak = std::weak_ptr(taps)] {
                     const auto known = weak.lock();
-                    return known ? std::u16string(known->typedRun()) : std::u16string();
+                    return known ? known->typedRun() : TypedRun::View{};
+                });
+                taps->setRunWatch([weak = std::weak_ptr(accessibility),
+                                   keys = std::weak_ptr(taps)](const TypedRun::View& run) {
+                    const auto known = weak.lock();
+                    return known && known->noteTypedKey(run, [keys] {
+                               const auto taps = keys.lock();
+                               return taps ? taps->keyPressesWaiting() : std::size_t{0};
+                           });
                 });
                 seams.keyTaps = std::move(taps);
             }

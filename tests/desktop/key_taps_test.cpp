@@ -8,6 +8,7 @@
 
 #include "desktop_fixture.h"
 #include "platform/key_taps.h"
+#include "platform/linux/taps/x11_key_taps.h"
 #include "platform/linux/x11/xlib.h"
 
 namespace ravlin::testing {
@@ -20,7 +21,8 @@ namespace keycode = platform::keycode;
 namespace eventflag = platform::eventflag;
 
 // X keycodes of the session's evdev keymap.
-constexpr unsigned xShiftL = 50, xShiftR = 62, xSuperL = 133, xCapsLock = 66, xE = 26;
+constexpr unsigned xShiftL = 50, xShiftR = 62, xSuperL = 133, xCapsLock = 66, xE = 26, xA = 38,
+                   xEscape = 9;
 
 class Typist {
   public:
@@ -255,6 +257,50 @@ TEST(DesktopKeyTaps, ACatchUpHandsOverWhatTheServerSentByNow) {
     ASSERT_EQ(recorder.events.size(), 2U);
     EXPECT_EQ(recorder.events[0].type, InputEventType::keyDown);
     EXPECT_EQ(recorder.events[1].type, InputEventType::keyUp);
+}
+
+// The run of keys the taps keep, which tells a GTK 4 entry showing what the person typed from a
+// hidden one: "aaa" is kept while it goes into an entry that takes each key, and nothing of it
+// while it goes into a password field.
+TEST(DesktopKeyTaps, TheTypedRunKeepsNothingOfKeysTypedIntoAPasswordField) {
+    auto& desktop = Desktop::get();
+    auto& app = *desktop.gtk4;
+    auto& taps = static_cast<platform::X11KeyTaps&>(*desktop.seams.keyTaps);
+    Recorder recorder(eventMaskBit(InputEventType::keyDown));  // (the run is kept while taps run)
+    Typist typist;
+    // (held, and typed, at a person's pace)
+    const auto press = [&](unsigned key) {
+        typist.key(key, true);
+        waitUntil([] { return false; }, 60ms);
+        typist.key(key, false);
+        waitUntil([] { return false; }, 120ms);
+    };
+    struct Case {
+        QString field;
+        QString first;
+        std::size_t kept;
+    };
+    // (each field holding again what it held)
+    for (const auto& c : {Case{QStringLiteral("line"),
+                               QString::fromStdU16String(u"h\u00e9llo \U0001F600 w\u00f6rld teh"), 3},
+                          Case{QStringLiteral("password"), QStringLiteral("secret"), 0}}) {
+        SCOPED_TRACE(c.field.toStdString());
+        ASSERT_TRUE(app.command(QStringLiteral("text %1 %2").arg(c.field, c.first)));
+        ASSERT_TRUE(desktop.focus(app, c.field));
+        ASSERT_TRUE(app.command(QStringLiteral("text ") + c.field));
+        press(xEscape);  // (a key that types nothing: the run starts here)
+        app.forget();
+        for (int typed = 1; typed <= 3; ++typed) {
+            press(xA);
+            ASSERT_TRUE(waitUntil([&] {
+                return app.printed(c.field + QStringLiteral(": ") + QString(typed, QLatin1Char('a')));
+            }));
+        }
+        ASSERT_TRUE(taps.catchUp());
+        EXPECT_EQ(taps.typedRun().times, c.kept);
+        EXPECT_EQ(taps.typedRun().character, c.kept > 0 ? u"a" : u"");
+        ASSERT_TRUE(app.command(QStringLiteral("text %1 %2").arg(c.field, c.first)));
+    }
 }
 
 // Held keys reach neither the field nor the taps nor a hot key of ours; released, they come back

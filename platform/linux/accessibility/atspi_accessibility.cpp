@@ -74,8 +74,8 @@ AtspiAccessibility::~AtspiAccessibility() {
         forget(known);
     }
     forgetPasswords([](const SeenPassword&) { return true; });
-    if (typedInto_ != nullptr) {
-        g_object_unref(typedInto_);
+    if (typedInto_.field != nullptr) {
+        g_object_unref(typedInto_.field);
     }
     for (auto& known : applications_) {
         g_object_unref(known.application);

@@ -35,6 +35,7 @@
 #include "platform/accessibility.h"
 #include "platform/linux/accessibility/call_record.h"
 #include "platform/linux/accessibility/element_states.h"
+#include "platform/linux/taps/typed_run.h"
 #include "platform/linux/window_place.h"
 #include "platform/secure_input.h"
 
@@ -105,9 +106,20 @@ class AtspiAccessibility final : public Accessibility {
     // call, when a log is given).
     [[nodiscard]] std::size_t failedCalls() const { return calls_.failures(); }
     void setLog(std::shared_ptr<SystemLog> log) { calls_.setLog(std::move(log)); }
-    // What the person's keys last typed in one go (the key taps keep it): a field showing
-    // exactly that shows no mask.
-    void setTypedRun(std::function<std::u16string()> typedRun) { typedRun_ = std::move(typedRun); }
+    // What the person's keys last typed in one go (the key taps keep it): a GTK 4 entry showing
+    // exactly that, having taken each key of it, shows no mask (see noteTypedKey).
+    void setTypedRun(std::function<TypedRun::View()> typedRun) { typedRun_ = std::move(typedRun); }
+    // A key the run kept or took back, as the taps see it (before any tap acts on it): where the
+    // keyboard is in a field whose toolkit shows hidden entries as plain text (GTK 4), the field
+    // is asked how many characters it holds now, which must be no more than the run's length
+    // (with the keys pressed since that the taps have not heard of yet, `keysWaiting`: the field
+    // may have had them), in that one field; an entry that held something before the run's
+    // first key, and did not take it, holds more. What it holds at the action must then be the
+    // run (see showsWhatWasTyped). False where the run cannot stand for the field's line:
+    // another toolkit, another field, one holding more, or a password field (the run then keeps
+    // nothing).
+    [[nodiscard]] bool noteTypedKey(const TypedRun::View& run,
+                                    const std::function<std::size_t()>& keysWaiting);
 
     // Applications whose last focused element is remembered, at most.
     static constexpr std::size_t maxRememberedFocus = 64;
@@ -303,9 +315,8 @@ class AtspiAccessibility final : public Accessibility {
     [[nodiscard]] std::pair<_AtspiAccessible*, int> placeOf(_AtspiAccessible* object);
     [[nodiscard]] bool wasPassword(Entry& entry);
     void forgetPasswords(const std::function<bool(const SeenPassword&)>& gone);
-    // Whether the element displays `line`, exactly what the person's own keys just typed into
-    // it. Kept for the element while it shows the same (the keys go to the Composer from then
-    // on, its writing back judges the field again).
+    // Whether the element displays `line`, exactly what the person's own keys typed into it in
+    // the run now, each key of it taken (see noteTypedKey). Nothing of it outlasts the run.
     [[nodiscard]] bool showsWhatWasTyped(Entry& entry, std::u16string_view line);
     // Whether its text can be written over AT-SPI: editable by the toolkit's rule and offering
     // the editable-text interface.
@@ -367,10 +378,17 @@ class AtspiAccessibility final : public Accessibility {
     std::vector<Remembered> lastFocus_;
     // Fields seen with a password role, newest last.
     std::vector<SeenPassword> seenPasswords_;
-    std::function<std::u16string()> typedRun_;
-    // The field last found showing what the person typed (held), and that line.
-    _AtspiAccessible* typedInto_ = nullptr;
-    std::u16string typedLine_;
+    std::function<TypedRun::View()> typedRun_;
+    // The field the keys of a run went into (held; none before its first key), and how many of
+    // them it was seen to take.
+    struct TypedInto {
+        std::uint64_t run = 0;
+        _AtspiAccessible* field = nullptr;
+        std::size_t times = 0;
+    };
+    TypedInto typedInto_;
+    // While a key is noted: how many keys the taps have not heard of yet.
+    const std::function<std::size_t()>* typedAhead_ = nullptr;
     // The trees of the windows last searched a level at a time, newest last.
     std::vector<std::unique_ptr<atspi::KeptTree>> keptTrees_;
     // The answer of this turn's focus search, for the reads that follow it in the same turn.

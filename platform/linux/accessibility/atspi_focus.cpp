@@ -2,6 +2,7 @@
 // password field. Which element to take where several claim the focus: focus_choice.h.
 
 #include <atspi/atspi.h>
+#include <unicode/ustring.h>
 
 #include <algorithm>
 #include <functional>
@@ -684,22 +685,84 @@ void AtspiAccessibility::forgetPasswords(const std::function<bool(const SeenPass
     });
 }
 
+// --- What the person typed
+
+bool AtspiAccessibility::noteTypedKey(const TypedRun::View& run,
+                                      const std::function<std::size_t()>& keysWaiting) {
+    if (typedInto_.run != run.run) {
+        if (typedInto_.field != nullptr) {
+            g_object_unref(typedInto_.field);
+        }
+        typedInto_ = TypedInto{.run = run.run};
+    }
+    if (run.times == 0) {
+        return false;
+    }
+    // (the application's toolkit first: no field of another is looked for on a key)
+    const auto active = activeWindow_ ? activeWindow_() : std::nullopt;
+    Held<AtspiAccessible> app(active ? application(active->pid) : nullptr);
+    if (!app || !toolkitOf(app.get()).followsTypedKeys()) {
+        return false;
+    }
+    auto found = focused();
+    if (!found) {
+        return false;
+    }
+    auto known = lookup(remember(found->first, found->second));
+    if (!known) {
+        return false;
+    }
+    Entry& entry = **known;
+    if (!toolkit(entry).followsTypedKeys() ||
+        (typedInto_.field != nullptr && typedInto_.field != entry.object)) {
+        return false;
+    }
+    // It holds no more than the run's keys have typed (those the taps have not heard of yet
+    // counted too: the field may have had them; asked after the count, so none is missed).
+    const auto each =
+        usesUtf16(entry) ? static_cast<std::size_t>(run.character.size())
+                         : static_cast<std::size_t>(u_countChar32(
+                               reinterpret_cast<const UChar*>(run.character.data()),
+                               static_cast<int32_t>(run.character.size())));
+    const auto count = characterCount(entry);
+    if (!count || static_cast<std::size_t>(*count) >
+                      (std::max(run.times, run.before) + (keysWaiting ? keysWaiting() : 0)) * each) {
+        return false;
+    }
+    if (typedInto_.field == nullptr) {
+        typedInto_.field = static_cast<AtspiAccessible*>(g_object_ref(entry.object));
+    }
+    typedInto_.times = run.times;
+    // Whether it is a password field, its line allowed the keys on their way too (the field may
+    // show them already); the verdict is not kept for the action, which wants the run exactly.
+    typedAhead_ = &keysWaiting;
+    const auto password = isPasswordField(entry);
+    typedAhead_ = nullptr;
+    reading(entry).password.reset();
+    return password == false;
+}
+
 bool AtspiAccessibility::showsWhatWasTyped(Entry& entry, std::u16string_view line) {
-    if (line.empty()) {
+    const auto run = typedRun_ ? typedRun_() : TypedRun::View{};
+    if (run.times == 0 || typedInto_.run != run.run || typedInto_.field != entry.object ||
+        typedInto_.times != run.times) {
         return false;
     }
-    if (entry.object == typedInto_ && line == typedLine_) {
-        return true;
-    }
-    if (!typedRun_ || typedRun_() != line) {
+    // The run, or (its last key still on its way) the run before it; while a key is noted, also
+    // the run with the keys the taps have not heard of yet (asked after the line was read).
+    const auto size = run.character.size();
+    if (line.empty() || line.size() % size != 0) {
         return false;
     }
-    if (typedInto_ != nullptr) {
-        g_object_unref(typedInto_);
+    for (std::size_t at = 0; at < line.size(); at += size) {
+        if (line.substr(at, size) != run.character) {
+            return false;
+        }
     }
-    typedInto_ = static_cast<AtspiAccessible*>(g_object_ref(entry.object));
-    typedLine_ = std::u16string(line);
-    return true;
+    const auto times = line.size() / size;
+    return times == run.times || times == run.before ||
+           (times > run.times && typedAhead_ != nullptr && *typedAhead_ &&
+            times <= run.times + (*typedAhead_)());
 }
 
 SecureInput::State AtspiAccessibility::secureInputState() {

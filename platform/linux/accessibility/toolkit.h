@@ -37,8 +37,9 @@ class ElementCalls {
     [[nodiscard]] virtual std::optional<Rect> frame(AtspiCoordType coordinates) = 0;
     // The toolkit offsets where the line holding `offset` starts and ends.
     [[nodiscard]] virtual std::optional<std::pair<int, int>> lineAt(int offset) = 0;
-    // Whether a line it displays is exactly what the person's own keys just typed into it (no
-    // call: the key taps keep what was typed). A hidden field shows its mask, never the letters.
+    // Whether a line it displays is exactly what the person's own keys typed into it in the run
+    // now, each key seen taken (no call: the key taps keep the run, the backend what the field
+    // took of it). A hidden field shows its mask, never the letters.
     [[nodiscard]] virtual bool showsWhatWasTyped(std::u16string_view line) {
         (void)line;
         return false;
@@ -120,6 +121,11 @@ class Toolkit {
     [[nodiscard]] virtual bool isEditable(const States& states) const {
         return states.editable && !states.readOnly;
     }
+
+    // Password: whether hidden entries show as plain text fields told only by their line, which
+    // may be what the person typed (see ElementCalls::showsWhatWasTyped): the keys typed into
+    // such a field are followed, one by one.
+    [[nodiscard]] virtual bool followsTypedKeys() const { return false; }
 
     // Password: whether an element of this role is a password field, told from its role, its
     // states, its character count and the line it displays alone, never from its text (a hidden

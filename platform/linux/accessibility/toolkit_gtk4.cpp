@@ -24,10 +24,12 @@
 //   a letter, a space (the mask "no feedback at all" shows spaces), an emoji (two UTF-16 units
 //   each, a flag's regional indicators one each). A single line of one character repeated is
 //   taken for hidden, and so is one that shows fewer characters than it holds; unless the line
-//   is what the person's own keys just typed into it (the double tap's "ee" in an empty entry,
-//   an "I" before Super+E): a hidden entry shows its mask, never the letters typed, and a mask
-//   of bullets or stars is taken for one even so. An entry that really holds "xxx" or only
-//   spaces, put there otherwise (pasted, or there before), is refused. A PasswordEntry has the
+//   is what the person's own keys typed into it in one run, the entry taking each key (the
+//   double tap's "ee" in an empty entry, an "I" before Super+E): a hidden entry shows its mask,
+//   never the letters typed, and a mask of bullets or stars is taken for one even so. An entry
+//   that really holds "xxx" or only spaces, put there otherwise (pasted, or there before), is
+//   refused, and so is a full entry showing what the keys typed without taking them. A hidden
+//   entry whose mask is the letter typed cannot be told from typing. A PasswordEntry has the
 //   password role, which decides alone: its peek button shows its text on the displayed line,
 //   which is therefore never read. What cannot be told is hidden.
 
@@ -54,6 +56,7 @@ class Gtk4 final : public Toolkit {
     bool asksALevelAtATime() const override { return true; }
 
     bool readsTextToItsCount() const override { return true; }
+    bool followsTypedKeys() const override { return true; }
     bool readsSelectionWritesBack() const override { return true; }
     bool answersSelectionAdds() const override { return false; }
 

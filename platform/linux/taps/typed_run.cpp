@@ -1,7 +1,5 @@
 #include "platform/linux/taps/typed_run.h"
 
-#include <unicode/utf16.h>
-
 #include <algorithm>
 
 #include "platform/keys.h"
@@ -21,18 +19,45 @@ bool typesIntoAField(std::u16string_view characters) {
 
 }  // namespace
 
+void TypedRun::erase() {
+    // (volatile: the writes stay though nothing reads the character after them)
+    volatile char16_t* unit = character_.data();
+    for (std::size_t i = 0; i < character_.size(); ++i) {
+        unit[i] = 0;
+    }
+    size_ = 0;
+    times_ = 0;
+    before_ = 0;
+}
+
 void TypedRun::forget() {
-    text_.clear();
+    if (size_ > 0 || withheld_) {
+        ++run_;
+    }
+    erase();
+    withheld_ = false;
     endsAtNext_ = false;
 }
 
-void TypedRun::take(const InputEvent& event) {
+void TypedRun::withhold() {
+    erase();
+    withheld_ = true;
+}
+
+TypedRun::View TypedRun::view() const {
+    return View{.character = std::u16string_view(character_.data(), size_),
+                .times = times_,
+                .before = before_,
+                .run = run_};
+}
+
+bool TypedRun::take(const InputEvent& event) {
     switch (event.type) {
         case InputEventType::leftMouseDown:
         case InputEventType::rightMouseDown:
         case InputEventType::otherMouseDown:
             forget();
-            return;
+            return false;
         case InputEventType::flagsChanged: {
             // (a modifier pressed: the key after a chord may come with it)
             const auto held = event.flags & modifierFlags;
@@ -40,44 +65,52 @@ void TypedRun::take(const InputEvent& event) {
                 forget();
             }
             modifiersHeld_ = held;
-            return;
+            return false;
         }
         case InputEventType::keyDown:
             break;
         default:
-            return;
+            return false;
     }
     if (endsAtNext_ || event.isOwn) {
         forget();
     }
     if (event.isOwn) {
-        return;
+        return false;
     }
     if ((event.modifiers & chordModifiers) != 0) {
         endsAtNext_ = true;
-        return;
+        return false;
     }
     if (event.keyCode == keycode::deleteKey) {
-        if (!text_.empty()) {
-            const bool pair = text_.size() > 1 && U16_IS_TRAIL(text_.back()) &&
-                              U16_IS_LEAD(text_[text_.size() - 2]);
-            text_.resize(text_.size() - (pair ? 2 : 1));
+        if (withheld_ || times_ == 0) {
+            return false;
         }
-        return;
+        before_ = times_--;
+        if (times_ == 0) {
+            forget();
+        }
+        return true;
     }
     const auto typed = event.typed();
     if (!typesIntoAField(typed)) {
         forget();
-        return;
+        return false;
     }
-    text_ += typed;
-    if (text_.size() > maxUnits) {
-        auto cut = text_.size() - maxUnits;
-        if (U16_IS_TRAIL(text_[cut])) {
-            ++cut;  // (never half a character)
-        }
-        text_.erase(0, cut);
+    if (withheld_) {
+        return false;
     }
+    const std::u16string_view kept(character_.data(), size_);
+    if (times_ == 0 && typed.size() <= character_.size()) {
+        std::ranges::copy(typed, character_.begin());
+        size_ = typed.size();
+    } else if (typed != kept || times_ >= maxTimes) {
+        // Another character: no field that shows this run shows one character repeated.
+        withhold();
+        return false;
+    }
+    before_ = times_++;
+    return true;
 }
 
 }  // namespace ravlin::platform

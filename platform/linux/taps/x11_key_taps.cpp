@@ -413,6 +413,25 @@ void X11KeyTaps::lockStateAfterKey() {
     }
 }
 
+std::size_t X11KeyTaps::keyPressesWaiting() {
+    auto* display = connection_->display();
+    (void)XEventsQueued(display, QueuedAfterReading);
+    struct Count {
+        int opcode = 0;
+        std::size_t presses = 0;
+        static Bool look(Display*, XEvent* event, XPointer data) {
+            auto* count = reinterpret_cast<Count*>(data);
+            const auto& cookie = event->xcookie;
+            count->presses += cookie.type == GenericEvent && cookie.extension == count->opcode &&
+                              cookie.evtype == XI_RawKeyPress;
+            return False;  // (each one left in the queue)
+        }
+    } count{opcode_};
+    XEvent unused{};
+    XCheckIfEvent(display, &unused, &Count::look, reinterpret_cast<XPointer>(&count));
+    return count.presses;
+}
+
 void X11KeyTaps::handle(x11::XEvent* event) {
     if (held_ && (event->type == KeyPress || event->type == KeyRelease)) {
         // The hold's grab: kept for its holder (bounded: a key held down repeats).
@@ -514,7 +533,9 @@ void X11KeyTaps::deliver(const x11::RawInput& input) {
     if (keysHeldBack_ && key) {
         return;
     }
-    typedRun_.take(*translated);
+    if (typedRun_.take(*translated) && runWatch_ && !runWatch_(typedRun_.view())) {
+        typedRun_.withhold();
+    }
     const auto bit = eventMaskBit(translated->type);
     const auto taps = *taps_;  // a handler may stop taps
     for (const auto& tap : taps) {

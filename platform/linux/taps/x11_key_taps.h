@@ -13,6 +13,7 @@
 // grab (they reached the applications: the taps see them) and which after (the grab has them)
 // is told by the request serial each event carries, not by when the program reads them.
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -52,9 +53,18 @@ class X11KeyTaps final : public KeyTaps {
     // While held back (an exclusive capture has the keyboard), key downs and ups reach no tap.
     void holdBackKeys(bool held) { keysHeldBack_ = held; }
 
-    // What the person's keys last typed in one go, while a tap runs (see TypedRun); empty when
+    // What the person's keys last typed in one go, while a tap runs (see TypedRun); nothing when
     // nothing is known. Kept before the taps hear of a key.
-    [[nodiscard]] std::u16string_view typedRun() const { return typedRun_.text(); }
+    [[nodiscard]] TypedRun::View typedRun() const { return typedRun_.view(); }
+    // Told of each key the run keeps (or takes back), before the taps hear of the key: false
+    // withholds the run (the field the key went into is one it cannot stand for).
+    void setRunWatch(std::function<bool(const TypedRun::View&)> watch) {
+        runWatch_ = std::move(watch);
+    }
+    // Key presses the server has sent that the taps have not heard of yet (read from the
+    // connection without a round trip, left where they are): keys the focused application may
+    // have had already.
+    [[nodiscard]] std::size_t keyPressesWaiting();
 
   private:
     struct Tap {
@@ -105,6 +115,7 @@ class X11KeyTaps final : public KeyTaps {
     std::map<int, bool> synthetic_;  // by source device id
     bool keysHeldBack_ = false;
     TypedRun typedRun_;
+    std::function<bool(const TypedRun::View&)> runWatch_;
     std::shared_ptr<Tap> capture_;
     std::shared_ptr<HeldKeys> held_;
     Subscription events_;

@@ -5,7 +5,9 @@
 # accessibility bus shows as plain text) masked with "•" ("hidden"), with a letter ("x" for each
 # character: "lettered"), with GTK's "no feedback at all" (the character 0: "zeroed"), with a
 # space ("spaced"), with an emoji ("locked", U+1F512) and with a regional indicator ("flagged",
-# U+1F1FA: two of them show as one flag), a read-only field and a multi-line field. Prints "<field>: <text>" whenever a text changes (the password fields' too),
+# U+1F1FA: two of them show as one flag), two more hidden with a letter: "masked" ("a", empty at
+# first) and "full" ("x", at most 6 characters, holding "Zq9kXY"), a read-only field and a
+# multi-line field. Prints "<field>: <text>" whenever a text changes (the password fields' too),
 # "<field> key: <key>" for each key press the password and hidden fields get ("e", "BackSpace",
 # "Ctrl+c"), and obeys lines on standard input:
 #   focus <field>                                give that field the keyboard focus
@@ -63,6 +65,9 @@ def build(application):
     spaced = masked(' ', 'spaced')
     locked = masked('\U0001F512', 'locked')
     flagged = masked('\U0001F1FA', 'flagged')
+    repeated = masked('a', '')
+    full = masked('x', 'Zq9kXY')
+    full.set_max_length(6)
     readonly = Gtk.Entry()
     readonly.set_text('read only')
     readonly.set_editable(False)
@@ -71,14 +76,15 @@ def build(application):
     buffer = area.get_buffer()
     buffer.set_text('line one 😀\nsecond líne teh')
     for widget in (line, password, hidden, lettered, readonly, area, peeked, zeroed, spaced,
-                   locked, flagged):
+                   locked, flagged, repeated, full):
         box.append(widget)
     window.set_child(box)
     fields = {'line': line, 'password': password, 'hidden': hidden, 'lettered': lettered,
               'readonly': readonly, 'area': area, 'peeked': peeked, 'zeroed': zeroed,
-              'spaced': spaced, 'locked': locked, 'flagged': flagged}
+              'spaced': spaced, 'locked': locked, 'flagged': flagged, 'masked': repeated,
+              'full': full}
     secret = ('password', 'peeked', 'hidden', 'lettered', 'zeroed', 'spaced', 'locked',
-              'flagged')
+              'flagged', 'masked', 'full')
 
     for name in ('line',) + secret:
         fields[name].connect('changed', lambda e, n=name: say(n + ': ' + e.get_text()))
