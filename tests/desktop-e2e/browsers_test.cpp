@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -455,6 +457,7 @@ TEST_P(SitePages, EachPageItsOwnField) {
         SCOPED_TRACE("page b's password field");
         ASSERT_TRUE(browser.open('b'));
         ASSERT_TRUE(browser.focus(QStringLiteral("password")));
+        ASSERT_TRUE(keyboard.chord("Control_L+a"));
         ASSERT_TRUE(keyboard.type(u"pass eekret"));
         ASSERT_TRUE(keyboard.waitForRelease());
         EXPECT_TRUE(waitUntil([&] { return browser.windowTitle().startsWith("page b 11"); }))
@@ -535,6 +538,107 @@ TEST_P(SitePages, EachPageItsOwnField) {
     EXPECT_EQ(occurrences(log, "state=reopened"), kept ? 1u : 0u) << log;
     EXPECT_EQ(occurrences(log, "state=opened trigger=double-tap"), 0u) << log;
     EXPECT_EQ(occurrences(log, "state=quick_fix_committed"), 1u) << log;
+}
+
+// A sign-in page whose password input turns into a text input 1.5 s after it takes the focus (a
+// "show password" that acts on focus), loaded anew (F5) ten times as a person tries again. Each
+// time: Super+E half a second after the click, while it is still a password input, opens no
+// Composer; once it is a text input, "pass eekret" typed there stays whole (the pair "ee" opens
+// nothing) and Quick Fix is refused. An element of an earlier load never stands for the input.
+// (A try whose page showed the input as text before the shortcut went, on a machine too busy to
+// press it in time, is no try: the field was no password field when the action began.)
+TEST_F(ComposerScenarios, APasswordInputShownAsTextOnFocusIsRefusedAfterEveryReload) {
+    auto& browser = DesktopApplication::get(Kind::firefoxOnSite);
+    ASSERT_TRUE(browser.ready());
+    ASSERT_TRUE(browser.open('d'));
+    // Where the input is, found once: each load lays the page out alike, and after a reload
+    // nothing is asked of the browser's accessibility before the click, as with a person (a
+    // question would have the browser build the new page's elements early).
+    std::optional<platform::Rect> frame;
+    ASSERT_TRUE(waitUntil([&] {
+        const auto field = browser.pageField(QStringLiteral("password"));
+        frame = field ? frameOf(field) : std::nullopt;
+        return frame && frame->width() > 0;
+    }));
+    const int x = static_cast<int>((frame->minX() + frame->maxX()) / 2);
+    const int y = static_cast<int>((frame->minY() + frame->maxY()) / 2);
+    constexpr int tries = 10;
+    int done = 0;
+    int late = 0;
+    int superE = 0;
+    int doubleTap = 0;
+    int quickFix = 0;
+    while (done < tries && late < tries) {
+        SCOPED_TRACE(done + late + 1);
+        ASSERT_TRUE(browser.reload()) << browser.windowTitle().toStdString();
+        // (a click while the page still takes in its load may go nowhere: a person clicks again)
+        QElapsedTimer sinceClick;
+        bool focused = false;
+        for (int click = 0; click < 3 && !focused; ++click) {
+            sinceClick.start();
+            ASSERT_TRUE(clickAt(x, y));
+            focused = waitUntil([&] { return browser.windowTitle().contains(" focused"); }, 1s);
+        }
+        ASSERT_TRUE(focused) << browser.windowTitle().toStdString();
+        // (a person's look at the field: the shortcut half a second after the click)
+        pause(std::max(0ms, 500ms - std::chrono::milliseconds(sinceClick.elapsed())));
+        if (!browser.windowTitle().contains(" password ")) {
+            ++late;
+            continue;
+        }
+        ++done;
+        {
+            const auto looks = program.errorLines("openPanel: snapshot").size();
+            ASSERT_TRUE(keyboard.chord("Super_L+e"));
+            moreLinesSay(program, "openPanel: snapshot", looks);
+            const bool refused =
+                waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle) &&
+                !desktop.focusedOf(programPid());
+            EXPECT_TRUE(refused) << browser.windowTitle().toStdString() << "\n"
+                                 << program.errors().toStdString();
+            superE += refused;
+        }
+        ASSERT_TRUE(waitUntil([&] { return browser.windowTitle().contains(" text "); }))
+            << browser.windowTitle().toStdString();
+        if (desktop.focusedOf(programPid())) {
+            ASSERT_TRUE(keyboard.tap("Escape"));
+            ASSERT_TRUE(composerClosedInto(browser.pid()));
+        }
+        waitUntil([&] { return unmanagedWindowsOf(program.pid()).empty(); }, kSettle);
+        {
+            ASSERT_TRUE(keyboard.type(u"pass eekret"));
+            ASSERT_TRUE(keyboard.waitForRelease());
+            // (a refused pair leaves no line: a Composer would be up well within this)
+            const bool refused =
+                !waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 800ms) &&
+                waitUntil([&] { return browser.windowTitle().startsWith("page d 11 text"); });
+            EXPECT_TRUE(refused) << browser.windowTitle().toStdString();
+            doubleTap += refused;
+            if (desktop.focusedOf(programPid())) {
+                ASSERT_TRUE(keyboard.tap("Escape"));
+                ASSERT_TRUE(composerClosedInto(browser.pid()));
+            }
+        }
+        {
+            const ManagedWindowsWatch panels(program.pid());
+            ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+            const bool refused =
+                waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle) &&
+                panels.most() == panels.first() &&
+                browser.windowTitle().startsWith("page d 11 text");
+            EXPECT_TRUE(refused) << browser.windowTitle().toStdString();
+            quickFix += refused;
+            waitUntil([&] { return unmanagedWindowsOf(program.pid()).empty(); }, kSettle);
+        }
+    }
+    std::printf("measure: Firefox password input shown as text on focus, %d loads (%d more shown "
+                "as text before the shortcut): refused Super+E %d, double tap %d, Quick Fix %d\n",
+                done, late, superE, doubleTap, quickFix);
+    EXPECT_EQ(done, tries);
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=opened"), 0u) << log;
+    EXPECT_EQ(occurrences(log, "state=quick_fix_committed"), 0u) << log;
+    EXPECT_EQ(service.requestCount(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(

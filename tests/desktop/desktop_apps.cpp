@@ -171,6 +171,7 @@ constexpr std::uint32_t f9KeyCode = 101;
 constexpr std::uint32_t f2KeyCode = 120;
 constexpr std::uint32_t f4KeyCode = 118;
 constexpr std::uint32_t f3KeyCode = 99;
+constexpr std::uint32_t f5KeyCode = 96;
 
 bool isTextRole(const std::optional<std::u16string>& role) {
     return role == u"AXTextArea" || role == u"AXTextField" || role == u"AXSecureTextField";
@@ -606,7 +607,7 @@ platform::ElementRef DesktopApplication::prepare(const std::u16string& text,
 bool DesktopApplication::open(char page) {
     auto& desktop = Desktop::get();
     static const std::map<char, std::uint32_t> keys = {{'a', f2KeyCode}, {'b', f3KeyCode},
-                                                       {'c', f4KeyCode}};
+                                                       {'c', f4KeyCode}, {'d', f9KeyCode}};
     if (!isOnSite() || !keys.contains(page) || !desktop.bringToFrontPersistently(pid_)) {
         return false;
     }
@@ -629,12 +630,28 @@ bool DesktopApplication::open(char page) {
     return false;
 }
 
+bool DesktopApplication::reload() {
+    auto& desktop = Desktop::get();
+    const QString title = windowTitle();
+    const auto at = title.indexOf(QStringLiteral(" load "));
+    if (!isOnSite() || at < 0 || !desktop.bringToFrontPersistently(pid_)) {
+        return false;
+    }
+    const QString next =
+        QStringLiteral(" load %1").arg(title.mid(at + 6).section(QLatin1Char(' '), 0, 0).toInt() + 1);
+    fields_.clear();
+    if (!desktop.seams.keySynthesis->postKeyPress({f5KeyCode, 0}).ok()) {
+        return false;
+    }
+    return waitUntil([&] { return windowTitle().contains(next + QLatin1Char(' ')); });
+}
+
 namespace {
 
-// Every page of the site: F2, F3 and F4 go to pages a, b and c, as a site's own links do.
+// Every page of the site: F2, F3, F4 and F9 go to pages a, b, c and d, as a site's own links do.
 constexpr const char* siteKeys = R"(<script>
 document.addEventListener('keydown', (event) => {
-  const to = {F2: '/a', F3: '/b', F4: '/c'}[event.key];
+  const to = {F2: '/a', F3: '/b', F4: '/c', F9: '/d'}[event.key];
   if (to) { event.preventDefault(); location.href = to; }
 });
 </script>
@@ -663,6 +680,27 @@ constexpr const char* pageC = R"(<!doctype html>
     oninput="document.title = 'page c ' + this.value.length"></p>
 )";
 
+constexpr const char* pageD = R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>page d</title></head>
+<body style="font: 16px sans-serif">
+<form onsubmit="return false"><p><input aria-label="password" type="password" size="40"></p></form>
+<script>
+const field = document.querySelector('[aria-label="password"]');
+const load = Number(sessionStorage.getItem('loads') || 0) + 1;
+sessionStorage.setItem('loads', load);
+function tell() {
+  document.title = 'page d ' + field.value.length + ' ' + field.type + ' load ' + load +
+      (document.activeElement === field ? ' focused' : '');
+}
+field.addEventListener('input', tell);
+field.addEventListener('focus', () => {
+  tell();
+  setTimeout(() => { field.type = 'text'; tell(); }, 1500);
+}, {once: true});
+tell();
+</script>
+)";
+
 }  // namespace
 
 OneSite& OneSite::get() {
@@ -676,6 +714,7 @@ OneSite::OneSite() {
         const char* page = request.target == "/a"   ? pageA
                            : request.target == "/b" ? pageB
                            : request.target == "/c" ? pageC
+                           : request.target == "/d" ? pageD
                                                     : nullptr;
         if (page == nullptr) {
             return ScriptedReply(404);

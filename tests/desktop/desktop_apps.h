@@ -57,9 +57,15 @@ class DesktopApplication {
     // The same, the field holding `text` (pasted over all it held) with `selection` selected.
     platform::ElementRef prepare(const std::u16string& text, text::Utf16Range selection,
                                  const QString& field = QStringLiteral("document"));
-    // The browsers on OneSite: to `page` ('a', 'b', 'c') by the site's own key for it, as a
+    // The browsers on OneSite: to `page` ('a', 'b', 'c', 'd') by the site's own key for it, as a
     // link would (where it is not shown already); true once the title says it is shown.
     bool open(char page);
+    // The element of the web page named `field` (its label), found again only once the one found
+    // no longer answers.
+    platform::ElementRef pageField(const QString& field);
+    // The page shown loaded again (F5), as a person reloads it; true once the page says it is a
+    // new load (page d counts its loads in its title).
+    bool reload();
     // Its window's place on the screen (y down), as the X server has it.
     [[nodiscard]] std::optional<platform::Rect> windowFrame() const;
     // Its window's title (the browsers' page says in it how long its password is, and what the
@@ -115,9 +121,6 @@ class DesktopApplication {
     [[nodiscard]] bool isOnSite() const {
         return kind_ == Kind::chromiumOnSite || kind_ == Kind::firefoxOnSite;
     }
-    // The element of the web page named `field` (its label), found again only once the one found
-    // no longer answers.
-    platform::ElementRef pageField(const QString& field);
 
     Kind kind_;
     std::string name_;
@@ -133,7 +136,11 @@ class DesktopApplication {
 // "/a" ("page a"): a web mail's editor "mail", a paragraph and a list of two items;
 // "/b" ("page b"): a sign-in form, its "password" field (the title then says "page b N", N the
 // number of characters it holds);
-// "/c" ("page c"): a text input "line", empty (the title then says "page c N" as on page b).
+// "/c" ("page c"): a text input "line", empty (the title then says "page c N" as on page b);
+// "/d" ("page d"): a sign-in form whose "password" input turns into a text input 1.5 s after it
+// first takes the focus (a "show password" that acts on focus); the title says "page d N TYPE
+// load L", N the characters it holds, TYPE "password" or "text", L how often the page was
+// loaded in this browser's session, and then " focused" once the input has the focus.
 class OneSite {
   public:
     static OneSite& get();
