@@ -527,17 +527,24 @@ platform::ElementRef DesktopApplication::focus(const QString& field) {
             return {};
         }
         // (asked once, then waited for: asked again each second, a Firefox just started
-        // refused it every time)
-        if (desktop.focusedOf(pid_) != element) {
+        // refused it every time; but one whose page is still coming refuses the ask itself at
+        // times: asked again once the focus has not shown for a while)
+        std::string refusal;
+        const auto shown = [&] { return desktop.focusedOf(pid_) == element; };
+        const bool asked = waitUntil([&] {
+            if (shown()) {
+                return true;
+            }
             const auto grabbed =
                 accessibility.setAttribute(element, ax::focused, platform::AttributeValue(true));
-            if (!grabbed.ok()) {
+            refusal = grabbed.ok() ? std::string() : grabbed.error().message;
+            return grabbed.ok() || waitUntil(shown, 3s);
+        });
+        if (!asked || !waitUntil(shown)) {
+            if (!refusal.empty()) {
                 std::fprintf(stderr, "%s: the field \"%s\" took no focus: %s\n", name_.c_str(),
-                             field.toUtf8().constData(), grabbed.error().message.c_str());
-                return {};
+                             field.toUtf8().constData(), refusal.c_str());
             }
-        }
-        if (!waitUntil([&] { return desktop.focusedOf(pid_) == element; })) {
             const auto last = desktop.focusedOf(pid_);
             std::fprintf(stderr, "%s: the field \"%s\" did not show the focus; %s has it\n",
                          name_.c_str(), field.toUtf8().constData(),
