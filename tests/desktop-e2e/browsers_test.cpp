@@ -144,6 +144,25 @@ class WebMail : public ComposerScenarios, public ::testing::WithParamInterface<K
         return markup.replace(QStringLiteral("teh"), QStringLiteral("the"))
             .replace(QStringLiteral("recieve"), QStringLiteral("receive"));
     }
+    // Quick Fixes over one mail, each of which ends with the mail corrected or byte for byte as
+    // it was; never anything else.
+    struct WholeOrNone {
+        QString first;
+        QString fixed = correctedMail(first);
+        int tries = 0;
+        int corrected = 0;
+        int asItWas = 0;
+        void count(const QString& after) {
+            ++tries;
+            corrected += after == fixed;
+            asItWas += after == first;
+            EXPECT_TRUE(after == fixed || after == first) << after.toStdString();
+        }
+        void print(const std::string& what) const {
+            std::printf("measure: %s, Quick Fix %d times: corrected %d, as it was %d, other %d\n",
+                        what.c_str(), tries, corrected, asItWas, tries - corrected - asItWas);
+        }
+    };
     // Quick Fix in the mail, until its session has ended with the mail `fixed`, or with the
     // heads-up when it is not, and the browser has the keyboard back: the mail's markup then;
     // empty when it did not end.
@@ -265,8 +284,9 @@ TEST_P(WebMail, QuickFixInEveryPartOfAMail) {
     service.replace("teh", "the");
     auto& browser = DesktopApplication::get(GetParam());
     ASSERT_TRUE(browser.ready());
-    const QString first = QString::fromLatin1(DesktopApplication::firstMail);
-    const QString fixed = correctedMail(first);
+    WholeOrNone mail{QString::fromLatin1(DesktopApplication::firstMail)};
+    const QString& first = mail.first;
+    const QString& fixed = mail.fixed;
     struct Place {
         const char* word;  // clicked
         const char* chord;  // then, if any
@@ -275,8 +295,6 @@ TEST_P(WebMail, QuickFixInEveryPartOfAMail) {
                                 {"form", nullptr},             {"terms", nullptr},
                                 {"cell", nullptr},             {"tomorrow", "Control_L+Home"}};
     constexpr int tries = 10;
-    int corrected = 0;
-    int asItWas = 0;
     for (int attempt = 0; attempt < tries; ++attempt) {
         const Place& place = places[attempt % std::size(places)];
         SCOPED_TRACE(std::string("Quick Fix ") + std::to_string(attempt) + ", caret by " +
@@ -300,9 +318,7 @@ TEST_P(WebMail, QuickFixInEveryPartOfAMail) {
         pause(300ms);
         const QString after = quickFixInTheMail(browser, fixed);
         ASSERT_FALSE(after.isEmpty());
-        corrected += after == fixed;
-        asItWas += after == first;
-        EXPECT_TRUE(after == fixed || after == first) << after.toStdString();
+        mail.count(after);
         // What a person does next: the Composer, Return.
         ASSERT_TRUE(openComposer());
         const auto draft = desktop.value(desktop.focusedOf(programPid()));
@@ -321,8 +337,7 @@ TEST_P(WebMail, QuickFixInEveryPartOfAMail) {
         })) << shownLog(program);
         EXPECT_EQ(browser.mailMarkup(), after) << "Return pasted something";
     }
-    std::printf("measure: %s mail, Quick Fix %d times: corrected %d, as it was %d, other %d\n",
-                browser.name().c_str(), tries, corrected, asItWas, tries - corrected - asItWas);
+    mail.print(browser.name() + " mail");
     const std::string log = sessionLog(program);
     for (std::size_t at = log.find("state=quick_fix_commit_failed"); at != std::string::npos;
          at = log.find("state=quick_fix_commit_failed", at + 1)) {
@@ -330,7 +345,7 @@ TEST_P(WebMail, QuickFixInEveryPartOfAMail) {
                     log.substr(at, log.find('\n', at) - at).c_str());
     }
     EXPECT_EQ(occurrences(log, "state=quick_fix_committed method=typed"),
-              static_cast<std::size_t>(corrected))
+              static_cast<std::size_t>(mail.corrected))
         << log;
     EXPECT_EQ(occurrences(log, "state=committed"), 0u) << log;
     EXPECT_EQ(occurrences(log, "state=quick_fix_sent"), 0u) << log;
@@ -378,27 +393,19 @@ TEST_P(WebMail, QuickFixInAParagraphWithALinkIsWholeOrNone) {
     service.replace("teh", "the");
     auto& browser = DesktopApplication::get(GetParam());
     ASSERT_TRUE(browser.ready());
-    const QString first = QString::fromLatin1(DesktopApplication::linkedMail);
-    const QString fixed = correctedMail(first);
-    constexpr int tries = 10;
-    int corrected = 0;
-    int asItWas = 0;
-    for (int attempt = 0; attempt < tries; ++attempt) {
+    WholeOrNone paragraph{QString::fromLatin1(DesktopApplication::linkedMail)};
+    for (int attempt = 0; attempt < 10; ++attempt) {
         SCOPED_TRACE("Quick Fix " + std::to_string(attempt));
         const auto field = browser.resetMail(DesktopApplication::Mail::linked);
         ASSERT_TRUE(field);
         const auto end = static_cast<std::int64_t>(desktop.value(field).size());
         ASSERT_TRUE(desktop.select(field, Utf16Range{end, 0}));
         pause(300ms);
-        const QString after = quickFixInTheMail(browser, fixed);
+        const QString after = quickFixInTheMail(browser, paragraph.fixed);
         ASSERT_FALSE(after.isEmpty());
-        corrected += after == fixed;
-        asItWas += after == first;
-        EXPECT_TRUE(after == fixed || after == first) << after.toStdString();
+        paragraph.count(after);
     }
-    std::printf("measure: %s paragraph with a link, Quick Fix %d times: corrected %d, as it was "
-                "%d, other %d\n",
-                browser.name().c_str(), tries, corrected, asItWas, tries - corrected - asItWas);
+    paragraph.print(browser.name() + " paragraph with a link");
     const std::string log = sessionLog(program);
     EXPECT_EQ(occurrences(log, "state=quick_fix_partial"), 0u) << log;
 }
