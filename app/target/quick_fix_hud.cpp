@@ -159,8 +159,8 @@ QNHeadsUp passwordFieldHeadsUp() {
 QNHeadsUp formattedFieldHeadsUp(bool part, bool activationFailed) {
     if (part) {
         return {QNQuickFixHUDKind::activationFailed, "Quick Fix changed only part of the field",
-                "Ravlin couldn't finish the correction or take back what it changed. Check the "
-                "field; nothing was kept in the composer."};
+                "Ravlin couldn't finish the change or undo it. Check the field; nothing was "
+                "kept in the composer."};
     }
     if (activationFailed) {
         return {QNQuickFixHUDKind::activationFailed, hudTitle(QNQuickFixHUDKind::activationFailed),
