@@ -143,6 +143,18 @@ Expected<KeyTap> X11KeyTaps::startCapture(Handler handler) {
     return KeyTap(std::move(subscription), std::make_shared<Control>(capture));
 }
 
+void X11KeyTaps::keep(HeldKeys& held, const x11::XEvent& event) {
+    // Bounded: a key held down repeats.
+    if (held.keys.size() < maxHeldKeys) {
+        x11::RawInput input;
+        input.kind = event.type == KeyPress ? x11::RawInput::Kind::keyPress
+                                            : x11::RawInput::Kind::keyRelease;
+        input.detail = event.xkey.keycode;
+        input.time = event.xkey.time;
+        held.keys.push_back(input);
+    }
+}
+
 struct X11KeyTaps::Hold final : KeyHold {
     ~Hold() override {
         const bool replay = !released;
@@ -233,12 +245,24 @@ struct X11KeyTaps::Hold final : KeyHold {
             return;
         }
         ended = true;
+        auto* display = connection->display();
+        XUngrabKeyboard(display, CurrentTime);
+        connection->setKeyboardCaptured(false);
+        // Every key event the server sent the grab is read by the sync's answer; the ones the loop
+        // has not handed over yet are the hold's too (a key pressed just before the end would
+        // otherwise reach no one). They are taken out of the queue: nothing else comes to this
+        // connection as a core key event.
+        connection->sync();
+        XEvent event{};
+        while (XCheckIfEvent(display, &event, &isKeyEvent, nullptr) != 0) {
+            keep(*held, event);
+        }
         if (alive.lock() && owner->held_ == held) {
             owner->held_.reset();
         }
-        XUngrabKeyboard(connection->display(), CurrentTime);
-        connection->setKeyboardCaptured(false);
-        connection->sync();
+    }
+    static Bool isKeyEvent(Display*, XEvent* event, XPointer) {
+        return event->type == KeyPress || event->type == KeyRelease ? True : False;
     }
     X11KeyTaps* owner = nullptr;
     std::weak_ptr<std::vector<std::shared_ptr<Tap>>> alive;  // ends with the taps
@@ -434,15 +458,7 @@ std::size_t X11KeyTaps::keyPressesWaiting() {
 
 void X11KeyTaps::handle(x11::XEvent* event) {
     if (held_ && (event->type == KeyPress || event->type == KeyRelease)) {
-        // The hold's grab: kept for its holder (bounded: a key held down repeats).
-        if (held_->keys.size() < maxHeldKeys) {
-            x11::RawInput input;
-            input.kind = event->type == KeyPress ? x11::RawInput::Kind::keyPress
-                                                 : x11::RawInput::Kind::keyRelease;
-            input.detail = event->xkey.keycode;
-            input.time = event->xkey.time;
-            held_->keys.push_back(input);
-        }
+        keep(*held_, *event);  // the hold's grab: kept for its holder
         return;
     }
     if (capture_ && (event->type == KeyPress || event->type == KeyRelease)) {

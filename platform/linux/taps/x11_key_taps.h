@@ -94,6 +94,8 @@ class X11KeyTaps final : public KeyTaps {
         }
     };
     static constexpr std::size_t maxHeldKeys = 256;
+    // One of the grab's key events into what a hold kept.
+    static void keep(HeldKeys& held, const x11::XEvent& event);
     // The event types whose raw events are selected only while a tap asks for them.
     static constexpr std::uint64_t pointerBits = eventMaskBit(InputEventType::mouseMoved) |
                                                  eventMaskBit(InputEventType::touchBegan);
