@@ -443,7 +443,8 @@ TEST_F(ComposerScenarios, ALetterRolledOverFromTheDoubleTapIsNeverLostOrSplit) {
             EXPECT_NE(outcome, "wrong") << "the document holds \"" << text::toUtf8(field)
                                         << "\", the Composer "
                                         << (composer ? "\"" + text::toUtf8(typedThere) + "\""
-                                                     : "none");
+                                                     : "none")
+                                        << "\n" << program.errors().toStdString();
             std::printf("note: rollover %s: %s\n", name.c_str(), outcome.c_str());
             if (composer) {
                 ASSERT_TRUE(keyboard.chord("Control_L+a", 60ms) && keyboard.tap("BackSpace") &&
