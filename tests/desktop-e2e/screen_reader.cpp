@@ -37,6 +37,35 @@ ReadControl read(AtspiAccessible* object) {
     return control;
 }
 
+// libatspi's time limit on a call is one for the whole process, and the accessibility backend
+// this process uses too sets it short, so that a hung application cannot freeze it. A screen
+// reader waits for the program's answer however busy the machine is (the program answers an
+// action once the change it made is done): its calls are bounded only against a hang, and the
+// backend's limit is back once they are made.
+// (A focus event heard during a call's wait is read inside it: the outermost one restores.)
+class PatientCalls {
+  public:
+    PatientCalls() {
+        if (depth_++ == 0) {
+            limitTo(kHangWatchdog);
+        }
+    }
+    ~PatientCalls() {
+        if (--depth_ == 0) {
+            limitTo(platform::AtspiAccessibility::callTimeout);
+        }
+    }
+    PatientCalls(const PatientCalls&) = delete;
+    PatientCalls& operator=(const PatientCalls&) = delete;
+
+  private:
+    static void limitTo(std::chrono::milliseconds limit) {
+        const auto milliseconds = static_cast<gint>(limit.count());
+        atspi_set_timeout(milliseconds, milliseconds * 4);
+    }
+    static inline int depth_ = 0;
+};
+
 // The program's application object, read afresh (libatspi keeps what events told it).
 Held applicationOf(qint64 pid) {
     const Held desktop(atspi_get_desktop(0));
@@ -104,6 +133,7 @@ ScreenReader::ScreenReader(qint64 pid) : pid_(pid), listener_(std::make_unique<L
     listener_->listener = atspi_event_listener_new(
         [](AtspiEvent* event, void* data) {
             auto& listener = *static_cast<Listener*>(data);
+            const PatientCalls patient;
             if (event->detail1 == 1 && event->source != nullptr &&
                 atspi_accessible_get_process_id(event->source, nullptr) == listener.pid) {
                 listener.heard.push_back(read(event->source));
@@ -121,11 +151,13 @@ ScreenReader::~ScreenReader() {
 
 std::optional<ReadControl> ScreenReader::find(const std::string& role,
                                               const std::string& name) const {
+    const PatientCalls patient;
     const Held found = control(pid_, role, name);
     return found ? std::optional(read(found.get())) : std::nullopt;
 }
 
 bool ScreenReader::act(const std::string& role, const std::string& name) const {
+    const PatientCalls patient;
     // The tree may be changing under the walk (a pane switched a moment ago): looked for again
     // until it is there, bounded only against a hang.
     Held found;
@@ -149,6 +181,7 @@ bool ScreenReader::act(const std::string& role, const std::string& name) const {
 }
 
 std::optional<ReadControl> ScreenReader::focused() const {
+    const PatientCalls patient;
     const auto isFocused = [](AtspiAccessible* object) {
         AtspiStateSet* states = atspi_accessible_get_state_set(object);
         const bool focused =
