@@ -36,6 +36,11 @@ constexpr auto undrawnWindowLimit = std::chrono::seconds(1);
 // The longest the program's end lets its stopped flows take to end (each takes a turn or two of
 // the sequence; a correction under way, the time its request takes to stop).
 constexpr auto stoppedFlowsLimit = std::chrono::milliseconds(250);
+// The same at the end's start, while a commit cut short still leaves its text on the clipboard:
+// it reads the user's contents first, which their owner on a busy machine may take most of its
+// second to answer, then hands both to the keeper. Each of those waits has a bound of its own;
+// this one is only against a hang (given up sooner, the text would be lost).
+constexpr auto leftCommitLimit = std::chrono::seconds(10);
 
 void say(const std::string& line) {
     std::fprintf(stderr, "ravlin: %s\n", line.c_str());
@@ -234,7 +239,7 @@ int runProgram(int argc, char** argv, SeamsFactory desktopSeams) {
     // sequence.
     if (coordinator) {
         coordinator->willTerminate();
-        executor->drain(stoppedFlowsLimit);
+        executor->drain(leftCommitLimit);
     }
     // What the program still serves on the clipboard (the user's contents put back, a text left
     // there) would go with it: a clipboard manager, or else a keeper of ours, takes it over.
