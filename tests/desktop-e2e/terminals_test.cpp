@@ -290,11 +290,13 @@ TEST_F(TerminalScenarios, ACopyJustAfterTheTakeStandsAndTheLogSaysWhatTheChordDi
 }
 
 // Another client copies 10 to 120 ms after the paste key went down (timed by that client from
-// the X server's news of the key): the terminal took the text, so it is not kept. The next
-// Composer opens empty (Return there would paste it a second time, and a shell would run the
-// line twice), the text is in the terminal once, and the copy stands. (Tilix asks for the text
-// twice, about 11 ms apart, and pastes what the second answer gives: a copy that comes between
-// the two is what it pastes, in place of ours, never beside it.)
+// the X server's news of the key), and the copy stands. Where the terminal took the text, it is
+// not kept: the next Composer opens empty (Return there would paste it a second time, and a
+// shell would run the line twice), and the text is in the terminal once. (Tilix asks for the
+// text twice, about 11 ms apart, and pastes what the second answer gives: a copy that comes
+// between the two is what it pastes, in place of ours, never beside it.) Where the copy came
+// before the terminal asked at all (a busy terminal), the terminal pastes the copy, our text
+// never left, and it is kept as the draft.
 TEST_F(TerminalScenarios, ACopyAfterThePasteKeyLeavesTheTextInTheTerminalOnceAndNoDraft) {
     ASSERT_TRUE(openLog(program));  // it records while it is open
     ClipboardOwner olderClipboard(plainTextOffer("older"));
@@ -307,6 +309,7 @@ TEST_F(TerminalScenarios, ACopyAfterThePasteKeyLeavesTheTextInTheTerminalOnceAnd
     int once = 0;
     int trials = 0;
     int between = 0;             // the copy pasted in place of ours
+    int kept = 0;                // of those, before the terminal asked: the text kept
     std::vector<int> tookAfter;  // each copy's distance from the key, in the server's time
     for (int delay = 10; delay <= 120; delay += 11) {
         SCOPED_TRACE(delay);
@@ -322,10 +325,14 @@ TEST_F(TerminalScenarios, ACopyAfterThePasteKeyLeavesTheTextInTheTerminalOnceAnd
         EXPECT_TRUE(waitUntil([&] { return commitEnds(shownLog(program)).size() >= std::size_t(trials); },
                               kHangWatchdog));
         EXPECT_EQ(readClipboard()[QStringLiteral("text/plain")], copied) << "the copy stands";
+        const auto ends = commitEnds(shownLog(program));
+        const std::string end = ends.size() >= std::size_t(trials) ? ends[trials - 1] : "";
+        const bool neverAsked = end.find("reason=paste-not-fetched") != std::string::npos;
         ASSERT_TRUE(terminalInFront(terminal));
         ASSERT_TRUE(openComposer());
-        EXPECT_EQ(text::toUtf8(desktop.value(desktop.focusedOf(programPid()))), "")
-            << "the text was offered again";
+        EXPECT_EQ(text::toUtf8(desktop.value(desktop.focusedOf(programPid()))),
+                  neverAsked ? text::toUtf8(line) : "")
+            << end;
         ASSERT_TRUE(keyboard.tap("Escape"));
         ASSERT_TRUE(composerClosedInto(terminal.pid()));
         const QByteArray before = expected;
@@ -334,17 +341,19 @@ TEST_F(TerminalScenarios, ACopyAfterThePasteKeyLeavesTheTextInTheTerminalOnceAnd
         });
         const QByteArray got = written.mid(before.size());
         const QByteArray ours = QByteArray::fromStdString(text::toUtf8(line)) + '\n';
-        EXPECT_TRUE(got == ours || got == copied + '\n') << got.toStdString();
+        EXPECT_TRUE(got == copied + '\n' || (got == ours && !neverAsked)) << got.toStdString();
         once += got == ours;
         between += got == copied + '\n';
+        kept += neverAsked;
         expected = written;
         pause(300ms);
     }
     ASSERT_TRUE(keyboard.chord("Control_L+d"));  // the line is empty: cat ends
     EXPECT_TRUE(terminal.ends(kSettle));
     std::printf("note: of %d copies 10-120 ms after the paste key: the text in the terminal once "
-                "and no draft %d, the copy pasted in its place %d\n",
-                trials, once, between);
+                "and no draft %d, the copy pasted in its place %d (before the terminal asked, "
+                "the text kept: %d)\n",
+                trials, once, between, kept);
     std::printf("note: the copies came (ms after the key, server time):");
     for (const int after : tookAfter) {
         std::printf(" %d", after);
