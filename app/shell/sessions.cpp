@@ -701,6 +701,9 @@ void QNCoordinatorApp::SessionFlows::handHeldKeysToPanel(QNCoordinatorApp& app) 
         }
         if (!ready) {
             // No panel to take them: on, as well as the desktop can, to wherever the keyboard is.
+            self->logSystem(platform::LogLevel::notice,
+                            "panel: the keys held for it went on to wherever the keyboard is; "
+                            "the panel did not take the keyboard");
             self->heldKeys_.reset();
             return;
         }

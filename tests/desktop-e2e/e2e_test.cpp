@@ -449,7 +449,7 @@ TEST_F(ComposerScenarios, ALetterRolledOverFromTheDoubleTapIsNeverLostOrSplit) {
             if (composer) {
                 ASSERT_TRUE(keyboard.chord("Control_L+a", 60ms) && keyboard.tap("BackSpace") &&
                             keyboard.tap("Escape"));
-                ASSERT_TRUE(composerClosedInto(editor.pid()));
+                ASSERT_TRUE(composerClosedInto(editor.pid())) << program.errors().toStdString();
             }
         }
     }
