@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <gio/gio.h>
+#include <signal.h>
+
 #include <QDir>
 #include <QFile>
 #include <QSettings>
@@ -209,6 +212,54 @@ TEST_F(OwnWindows, WithoutAnAccessibilityBusOrKeyringNeitherIsNamedConnected) {
     // Stopped while its bus is still there: a bus that goes first ends it by itself (the
     // session bus's connection, once closed, terminates its process).
     EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
+}
+
+// The address of the session's accessibility bus, as its launcher tells it.
+QString accessibilityBusAddress() {
+    QString address;
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    if (bus == nullptr) {
+        return address;
+    }
+    if (GVariant* reply = g_dbus_connection_call_sync(
+            bus, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr,
+            G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr)) {
+        const gchar* told = nullptr;
+        g_variant_get(reply, "(&s)", &told);
+        address = QString::fromUtf8(told);
+        g_variant_unref(reply);
+    }
+    g_object_unref(bus);
+    return address;
+}
+
+// A launcher too busy to answer at the program's start whether accessibility is on: once it
+// answers, the program finds accessibility on by itself (its taps installed), though nothing
+// of the switch changed meanwhile. (The program has a bus of its own, on which a stand-in for
+// the launcher answers nothing about the switch until told; the accessibility bus is the
+// session's.)
+TEST_F(OwnWindows, AnAccessibilitySwitchThatDidNotAnswerAtStartIsAskedAgain) {
+    const QString accessibilityBus = accessibilityBusAddress();
+    ASSERT_FALSE(accessibilityBus.isEmpty());
+    EmptyBus bus;
+    ASSERT_FALSE(bus.address().isEmpty());
+    QProcess launcher;
+    launcher.start(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral(RAVLIN_SOURCE_DIR "/tests/desktop-e2e/busy_accessibility_launcher.py"),
+                    bus.address(), accessibilityBus});
+    ASSERT_TRUE(waitUntil([&] { return launcher.readAllStandardOutput().contains("ready"); }));
+    program.setEnvironment(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
+    program.setEnvironment(QStringLiteral("AT_SPI_BUS_ADDRESS"), accessibilityBus);
+    ASSERT_TRUE(program.start()) << program.errors().toStdString();
+    ASSERT_TRUE(program.waitForError("ravlin: Coordinator started"))
+        << program.errors().toStdString();
+    ASSERT_TRUE(program.errors().contains("Accessibility not granted yet; showing Settings"))
+        << program.errors().toStdString();
+    ::kill(static_cast<pid_t>(launcher.processId()), SIGUSR1);
+    EXPECT_TRUE(program.waitForError("Accessibility status changed: trusted=true", kSettle))
+        << program.errors().toStdString();
+    EXPECT_EQ(program.stop(), 0) << program.errors().toStdString();
+    endChild(launcher);
 }
 
 // The running window says "To quit, click Quit or press Ctrl+Q": Ctrl+Q while it is the active

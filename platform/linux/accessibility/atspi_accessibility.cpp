@@ -49,6 +49,7 @@ AtspiAccessibility::AtspiAccessibility(
                 if (changed != nullptr &&
                     g_variant_lookup(changed, "IsEnabled", "b", &enabled) != 0) {
                     const bool now = enabled != 0;
+                    self->trustAnswered_ = true;
                     if (self->trusted_ != now) {
                         self->trusted_ = now;
                         self->trustObservers_.notify(now);
@@ -96,7 +97,7 @@ AtspiAccessibility::~AtspiAccessibility() {
 
 // --- Trust
 
-bool AtspiAccessibility::readTrust() {
+std::optional<bool> AtspiAccessibility::readTrust() {
     if (session_ == nullptr) {
         return false;
     }
@@ -107,8 +108,12 @@ bool AtspiAccessibility::readTrust() {
         g_variant_new("(ss)", statusInterface, "IsEnabled"), G_VARIANT_TYPE("(v)"),
         G_DBUS_CALL_FLAGS_NO_AUTO_START, limit, nullptr, &error);
     if (error != nullptr) {
+        // A session with no accessibility bus says so at once; a busy one may say nothing in
+        // time, which tells nothing of the switch.
+        const bool absent = g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
+                            g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER);
         g_error_free(error);
-        return false;
+        return absent ? std::optional<bool>(false) : std::nullopt;
     }
     GVariant* value = nullptr;
     g_variant_get(reply, "(v)", &value);
@@ -121,20 +126,26 @@ bool AtspiAccessibility::readTrust() {
     if (!enabled) {
         return false;
     }
-    // The registry answers on the accessibility bus.
+    // The registry answers on the accessibility bus (switched on, but no answer yet: asked
+    // again next time).
     Held<AtspiAccessible> desktop(atspi_get_desktop(0));
-    return desktop && attempt(calls_, desktop.get(), [&](GError** e) {
-                          return atspi_accessible_get_child_count(desktop.get(), e);
-                      }).has_value();
+    if (!desktop || !attempt(calls_, desktop.get(), [&](GError** e) {
+                         return atspi_accessible_get_child_count(desktop.get(), e);
+                     }).has_value()) {
+        return std::nullopt;
+    }
+    return true;
 }
 
 bool AtspiAccessibility::isTrusted(bool prompt) {
-    // Once read, the answer follows the switch's change signals.
-    if (!prompt && trusted_ && session_ != nullptr) {
-        return *trusted_;
+    // Once answered, the answer follows the switch's change signals. A read that had no answer
+    // (a busy bus at start) is not an answer: the next question reads again, or the program
+    // would take accessibility for off until the switch next changed.
+    if (!prompt && trustAnswered_ && session_ != nullptr) {
+        return trusted_.value_or(false);
     }
-    bool trusted = readTrust();
-    if (!trusted && prompt && session_ != nullptr) {
+    auto answer = readTrust();
+    if (answer != true && prompt && session_ != nullptr) {
         // Turns the desktop's accessibility on; applications started before may need a restart
         // to notice.
         GError* error = nullptr;
@@ -149,8 +160,10 @@ bool AtspiAccessibility::isTrusted(bool prompt) {
         if (reply != nullptr) {
             g_variant_unref(reply);
         }
-        trusted = readTrust();
+        answer = readTrust();
     }
+    trustAnswered_ = answer.has_value();
+    const bool trusted = answer.value_or(false);
     if (trusted_ != trusted) {
         const bool changed = trusted_.has_value();
         trusted_ = trusted;

@@ -348,7 +348,9 @@ class AtspiAccessibility final : public Accessibility {
     // Whether the attribute runs of its text say a part of it looks otherwise than the rest (a
     // bold word), or emphasised; bounded to a few hundred runs.
     [[nodiscard]] bool formatVaries(Entry& entry);
-    [[nodiscard]] bool readTrust();
+    // Whether accessibility is on and its registry answers; none where the bus gave no answer
+    // in time.
+    [[nodiscard]] std::optional<bool> readTrust();
     void onFocusEvent(_AtspiAccessible* source);
 
     std::function<std::optional<ActiveWindow>()> activeWindow_;
@@ -361,7 +363,9 @@ class AtspiAccessibility final : public Accessibility {
 
     _GDBusConnection* session_ = nullptr;
     unsigned trustSignal_ = 0;
+    // The last trust told; whether it came from an answer (a read that had none is made again).
     std::optional<bool> trusted_;
+    bool trustAnswered_ = false;
     CallbackList<bool> trustObservers_;
 
     _AtspiEventListener* focusListener_ = nullptr;
