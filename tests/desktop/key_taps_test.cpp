@@ -303,15 +303,25 @@ TEST(DesktopKeyTaps, TheTypedRunKeepsNothingOfKeysTypedIntoAPasswordField) {
     }
 }
 
+// The GTK target's text area focused: keys that get through land there.
+class DesktopKeyHold : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        area = desktop.focus(*desktop.gtk, QStringLiteral("area"));
+        ASSERT_TRUE(area);
+        before = desktop.value(area);
+    }
+
+    Desktop& desktop = Desktop::get();
+    platform::KeyTaps& taps = *desktop.seams.keyTaps;
+    platform::ElementRef area;
+    std::u16string before;
+};
+
 // Held keys reach neither the field nor the taps nor a hot key of ours; released, they come back
 // in order with what they type (Shift held over the release too). A hold dropped unreleased
 // posts the keys that were let go meanwhile to the field.
-TEST(DesktopKeyHold, HeldKeysAreGivenBackInOrderOrPostedWhenDropped) {
-    auto& desktop = Desktop::get();
-    auto& taps = *desktop.seams.keyTaps;
-    const auto area = desktop.focus(*desktop.gtk, QStringLiteral("area"));
-    ASSERT_TRUE(area);
-    const auto before = desktop.value(area);
+TEST_F(DesktopKeyHold, HeldKeysAreGivenBackInOrderOrPostedWhenDropped) {
     Recorder passive;
     int shortcuts = 0;
     auto hotKey = desktop.seams.hotKeys->registerHotKey({keycode::e, platform::modifier::command},
@@ -362,12 +372,7 @@ TEST(DesktopKeyHold, HeldKeysAreGivenBackInOrderOrPostedWhenDropped) {
 // A key the server sent before a hold's grab reached the field: the taps see it, however late
 // the program reads it, and a Shift pressed then gives the held key its capital. Keys pressed
 // through the hold reach the field; the keyboard is held again at once.
-TEST(DesktopKeyHold, KeysBeforeTheGrabGoToTheTapsAndKeysPressedThroughToTheField) {
-    auto& desktop = Desktop::get();
-    auto& taps = *desktop.seams.keyTaps;
-    const auto area = desktop.focus(*desktop.gtk, QStringLiteral("area"));
-    ASSERT_TRUE(area);
-    const auto before = desktop.value(area);
+TEST_F(DesktopKeyHold, KeysBeforeTheGrabGoToTheTapsAndKeysPressedThroughToTheField) {
     Recorder passive;
     Typist typist;
     typist.key(xShiftL, true);  // the server has it; the program has not read it yet
@@ -401,12 +406,7 @@ TEST(DesktopKeyHold, KeysBeforeTheGrabGoToTheTapsAndKeysPressedThroughToTheField
 
 // A key the server sent to the hold just before it ends is the hold's, though the program has
 // not read it yet: given back by the release, posted to the field when the hold is dropped.
-TEST(DesktopKeyHold, AKeyNotReadYetWhenTheHoldEndsIsKept) {
-    auto& desktop = Desktop::get();
-    auto& taps = *desktop.seams.keyTaps;
-    const auto area = desktop.focus(*desktop.gtk, QStringLiteral("area"));
-    ASSERT_TRUE(area);
-    const auto before = desktop.value(area);
+TEST_F(DesktopKeyHold, AKeyNotReadYetWhenTheHoldEndsIsKept) {
     Recorder passive;
     Typist typist;
     {
