@@ -106,6 +106,8 @@ class DesktopApplication {
   private:
     explicit DesktopApplication(Kind kind);
     bool start();
+    // Ends the application's whole process group, if it runs.
+    void end();
     // The editor `name` of the page put back by its key as `first`, focused, once the browser
     // tells its text as `text`; `markup` reads it.
     platform::ElementRef resetEditor(const QString& name, const QString& first,
