@@ -132,7 +132,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 // Where the caret probe is still typed (a field that tells no place yet), it costs no character:
-// its own is taken back alone, and the text is as it was.
+// its own is taken back alone, and the text is as it was. (Its looks at the field are few and
+// short: a busy browser may not show the character in time, and the probe then gives no place;
+// it is asked again, and every try must leave the text as it was.)
 TEST_P(CaretAtTheEnd, TheProbeLeavesTheTextAsItWas) {
     ASSERT_TRUE(app.ready()) << app.name();
     const auto field = prepare();
@@ -140,13 +142,19 @@ TEST_P(CaretAtTheEnd, TheProbeLeavesTheTextAsItWas) {
     const auto front = desktop.seams.workspace->frontmostApplication();
     ASSERT_TRUE(front && front->pid == app.pid());
     const auto seams = TargetSeams::from(desktop.seams, desktop.executor);
-    const auto probed = runToEnd(QNModelFocusSnapshot::probeCaret(seams, field, *front, {}));
-    EXPECT_TRUE(probed.has_value());
-    EXPECT_TRUE(waitUntil([&] {
+    const auto asItWas = [&] {
         return platform::textAttribute(accessibility, field, ax::value) == text &&
                platform::rangeAttribute(accessibility, field, ax::selectedTextRange) ==
                    Utf16Range{end, 0};
-    })) << text::toUtf8(platform::textAttribute(accessibility, field, ax::value).value_or(u"?"));
+    };
+    std::optional<platform::Rect> probed;
+    for (int attempt = 1; attempt <= 3 && !probed; ++attempt) {
+        probed = runToEnd(QNModelFocusSnapshot::probeCaret(seams, field, *front, {}));
+        const auto value = platform::textAttribute(accessibility, field, ax::value);
+        ASSERT_TRUE(waitUntil(asItWas))
+            << "try " << attempt << ": " << text::toUtf8(value.value_or(u"?"));
+    }
+    EXPECT_TRUE(probed.has_value());
 }
 
 INSTANTIATE_TEST_SUITE_P(
