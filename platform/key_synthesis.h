@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,10 +18,12 @@ namespace ravlin::platform {
 
 // What the desktop must show, in its own order of events, for a key to go out: the selection
 // named `selection` still owned by the window `owner` (X11: this program's selection window,
-// serving the text it put there).
+// serving the text it put there), and, where `focusIn` is set, the keyboard's focus in that
+// window or one inside it (where the desktop sends the keys, not the window it names active).
 struct KeyCondition {
     std::string selection;
     std::uint64_t owner = 0;
+    std::optional<std::uint64_t> focusIn;
 
     friend bool operator==(const KeyCondition&, const KeyCondition&) = default;
 };
@@ -67,7 +70,8 @@ class KeySynthesis {
     }
     // One press of `chord`, only while `condition` holds, checked as late as the desktop allows
     // with nothing of another program's between the check and the keys: invalidArgument, and
-    // nothing posted, when it does not. Where the desktop cannot check, the press goes out.
+    // nothing posted, when the selection changed hands; notFound, and nothing posted, when the
+    // keyboard's focus is not in `focusIn`. Where the desktop cannot check, the press goes out.
     virtual Status postKeyPressIf(KeyChord chord, const KeyCondition& condition) {
         (void)condition;
         return postKeyPress(chord);

@@ -35,6 +35,13 @@ class Workspace {
     // Asks the application to come to the front. True when the request was accepted, which does
     // not mean it is frontmost yet (or ever): poll frontmostApplication().
     virtual bool activate(ProcessID pid) = 0;
+    // The same for one window of it (frontmostWindow's number): that window comes to the front
+    // with the keyboard, not the application's topmost one. Where the window is gone, or is no
+    // longer the process's, as activate().
+    virtual bool activateWindow(ProcessID pid, std::uint64_t window) {
+        (void)window;
+        return activate(pid);
+    }
     // The window that has the focus now (X11: the active window), as a number that names it for
     // as long as it exists; none where the desktop does not tell.
     [[nodiscard]] virtual std::optional<std::uint64_t> frontmostWindow() { return std::nullopt; }

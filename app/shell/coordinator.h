@@ -149,9 +149,9 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     bool isPanelOpen = false;
     bool isOpeningPanel = false;
     std::optional<platform::RunningApplication> sourceApp;
-    // The window of it the panel was opened over (where the desktop tells): the commit pastes
-    // only while the keyboard is there.
-    std::optional<std::uint64_t> sourceWindow;
+    // The window of it the panel was opened over (where the desktop tells), and the field there
+    // (where accessibility found it): the commit pastes only while the keyboard is there.
+    QNPastePlace sourcePlace;
     // The selection the open session was seeded from, which its commit pastes over.
     std::optional<QNPasteSelection> sourceSelection;
     // The text the open Quick Fix session read from its field. The field still holds it: left
@@ -277,6 +277,11 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     Instant panelOpenedAt_{};
     platform::KeyTap panelLeaveTap_;
     bool personMayHaveLeftPanel_ = false;
+    // The keys typed since (no Ctrl, Alt or Super) as the taps saw them, and those of them our
+    // own windows got: one that went elsewhere was the person leaving.
+    std::uint64_t panelKeysTyped_ = 0;
+    std::uint64_t panelKeysTypedInto_ = 0;
+    Subscription panelKeysSeen_;
     int panelKeyboardTakenBack_ = 0;
     // The Composer's heads-up said that cloud correction is not set up, since the last change
     // of the routes (said once, at the first opening after it).

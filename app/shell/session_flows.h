@@ -35,11 +35,11 @@ struct QNCoordinatorApp::SessionFlows {
 
     // --- Flows
     static QCoro::Task<> openPanel(Weak weak, std::string trigger);
-    // Into `target`, only while the keyboard is in its `window` (the one the panel was opened
-    // over, where known).
+    // Into `target`, only while the keyboard is in the `place` the panel was opened over (its
+    // window and field, where known).
     static QCoro::Task<> commitPanel(Weak weak, std::optional<platform::RunningApplication> target,
                                      std::optional<QNPasteSelection> replacing,
-                                     std::optional<std::uint64_t> window);
+                                     QNPastePlace place);
     // The program ends under a commit whose text has not gone into the target: the text stays
     // on the clipboard for the person for its minute, the user's contents after it
     // (QNModelPasteboardSnapshot::leaveAtExit), rather than going with the program.

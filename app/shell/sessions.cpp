@@ -12,11 +12,13 @@
 #include "app/editor/controller_auto_correcting_text.h"
 #include "app/editor/panel_composition.h"
 #include "app/editor/view_composition.h"
+#include "app/shell/recorders/local_key_monitor.h"
 #include "app/shell/session_flows.h"
 #include "app/shell/triggers/double_tap_trigger.h"
 #include "app/shell/triggers/quick_fix_double_tap_trigger.h"
 #include "app/target/focus_snapshot.h"
 #include "app/target/pasteboard_snapshot.h"
+#include "app/target/quick_fix_host_driver.h"
 #include "app/target/quick_fix_pasteboard_manager.h"
 #include "core/text/unicode.h"
 
@@ -164,8 +166,8 @@ void QNCoordinatorApp::requestCommit() {
     cancelQuickFixAutoCommit();
     isCommitting = true;
     SessionFlows::post(*this, [weak = weak_from_this(), target = sourceApp,
-                               replacing = sourceSelection, window = sourceWindow] {
-        SessionFlows::commitPanel(weak, target, replacing, window);
+                               replacing = sourceSelection, place = sourcePlace] {
+        SessionFlows::commitPanel(weak, target, replacing, place);
     });
 }
 
@@ -310,7 +312,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
 
 QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
     Weak weak, std::optional<platform::RunningApplication> target,
-    std::optional<QNPasteSelection> replacing, std::optional<std::uint64_t> window) {
+    std::optional<QNPasteSelection> replacing, QNPastePlace place) {
     auto self = weak.lock();
     if (!self) {
         co_return;
@@ -336,6 +338,11 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
 
     // Whether the session this commit was made for is still the coordinator's.
     const auto ours = [&] { return self->panelSessionID == sessionID; };
+    // Looked at while the panel still has the keyboard (see QNPastePlace).
+    place.fieldClaimedWhileAway =
+        target && place.field &&
+        QNQuickFixHostLiveDriver::focusedElementRef(*self->env_.seams.accessibility,
+                                                    target->pid) == place.field;
     if (ours()) {
         self->isPanelOpen = false;
         liftDoubleTapSuspension(*self);
@@ -361,7 +368,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
                                                 " method=paste");
         const TargetSeams seams = writingSeams(*self);
         auto paste = QNModelPasteboardSnapshot::paste(seams, commitText, *target, seams.ending,
-                                                      std::move(replacing), window);
+                                                      std::move(replacing), place);
         self.reset();
         const QNPasteOutcome outcome = co_await paste;
         self = resumed(weak);
@@ -457,13 +464,15 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::commitPanel(
                              prefix + " state=commit_failed reason=" + reason + restored);
         } else if (result == QNPasteResult::keyboardElsewhere ||
                    result == QNPasteResult::passwordField) {
-            // Not where the Composer was opened (a dialog the application raised, a password
-            // prompt): nothing was pasted, the text is kept, and the person is told.
+            // Not where the Composer was opened (a dialog the application raised, a page's own
+            // prompt, another input, a new tab, a password prompt): nothing was pasted, the text
+            // is kept, and the person is told where the keyboard was.
             if (ours()) {
                 preserveDraft(*self, commitText);
             }
             const bool password = result == QNPasteResult::passwordField;
-            showHeadsUp(*self, password ? passwordFieldHeadsUp() : keyboardElsewhereHeadsUp());
+            showHeadsUp(*self, password ? passwordFieldHeadsUp()
+                                        : keyboardElsewhereHeadsUp(outcome.reason));
             self->logSession(QNKindLog::error,
                              prefix + " state=commit_failed reason=" +
                                  (password ? "secure-input" : "keyboard-elsewhere") + restored);
@@ -559,7 +568,7 @@ void QNCoordinatorApp::SessionFlows::presentPanel(QNCoordinatorApp& app,
     app.logSession(
         QNKindLog::system,
         prefix + " anchor: " + (snapshot.anchor ? snapshot.anchor->logDescription() : "none"));
-    app.sourceWindow = snapshot.window;
+    app.sourcePlace = {.window = snapshot.window, .field = snapshot.focusedElement};
     app.panel->resignHandler = [weak = app.weak_from_this(), reason = std::move(dismissReason)] {
         const auto coordinator = weak.lock();
         if (coordinator && !coordinator->isCommitting && !takeKeyboardBack(*coordinator)) {
@@ -585,37 +594,69 @@ void QNCoordinatorApp::SessionFlows::presentPanel(QNCoordinatorApp& app,
     focusTextViewSoon(app);
 }
 
+namespace {
+
+// A key going down that types, Shift included: one a person types into the panel, not a chord
+// with Ctrl, Alt or Super (a window manager's, or one that takes them elsewhere). A modifier let
+// go and a key repeating are no key at all. Told as the taps and the panel's own window see it.
+enum class PersonsKey { none, typing, chord };
+
+PersonsKey personsKey(const platform::InputEvent& event) {
+    using platform::InputEventType;
+    namespace flag = platform::eventflag;
+    constexpr std::uint64_t modifierFlags =
+        flag::shift | flag::control | flag::option | flag::command;
+    const bool down =
+        (event.type == InputEventType::flagsChanged && (event.flags & modifierFlags) != 0) ||
+        (event.type == InputEventType::keyDown && !event.isRepeat);
+    if (!down) {
+        return PersonsKey::none;
+    }
+    return (event.flags & (flag::control | flag::option | flag::command)) != 0 ? PersonsKey::chord
+                                                                               : PersonsKey::typing;
+}
+
+}  // namespace
+
 void QNCoordinatorApp::SessionFlows::watchForPersonLeavingPanel(QNCoordinatorApp& app) {
     using platform::InputEventType;
     app.panelLeaveTap_.stop();
+    app.panelKeysSeen_.reset();
     app.personMayHaveLeftPanel_ = false;
+    app.panelKeysTyped_ = 0;
+    app.panelKeysTypedInto_ = 0;
     app.panelKeyboardTakenBack_ = 0;
     app.panelOpenedAt_ = app.env_.executor->now();
     auto& taps = *app.env_.seams.keyTaps;
     // What was pressed before (the chord that opened the panel) goes to the taps already running.
     taps.catchUp();
-    constexpr std::uint64_t mask =
-        platform::eventMaskBit(InputEventType::leftMouseDown) |
-        platform::eventMaskBit(InputEventType::rightMouseDown) |
-        platform::eventMaskBit(InputEventType::otherMouseDown) |
-        platform::eventMaskBit(InputEventType::mouseMoved) |
-        platform::eventMaskBit(InputEventType::touchBegan) |
-        platform::eventMaskBit(InputEventType::keyDown) |
-        platform::eventMaskBit(InputEventType::flagsChanged);
+    constexpr std::uint64_t keys = platform::eventMaskBit(InputEventType::keyDown) |
+                                   platform::eventMaskBit(InputEventType::flagsChanged);
+    constexpr std::uint64_t mask = keys | platform::eventMaskBit(InputEventType::leftMouseDown) |
+                                   platform::eventMaskBit(InputEventType::rightMouseDown) |
+                                   platform::eventMaskBit(InputEventType::otherMouseDown) |
+                                   platform::eventMaskBit(InputEventType::mouseMoved) |
+                                   platform::eventMaskBit(InputEventType::touchBegan);
+    // A key typed is the person leaving only where it did not reach the panel (a key a window
+    // manager binds): the keys our own windows got are counted beside those the taps saw.
+    app.panelKeysSeen_ = QNQtLocalKeyMonitor(nullptr).add(
+        keys, [weak = app.weak_from_this()](const platform::InputEvent& event) {
+            if (const auto self = weak.lock(); self && personsKey(event) == PersonsKey::typing) {
+                ++self->panelKeysTypedInto_;
+            }
+            return false;
+        });
     auto tap =
         taps.startTap(mask, [weak = app.weak_from_this()](const platform::InputEvent& event) {
             const auto self = weak.lock();
             if (!self || event.isOwn) {
                 return platform::TapVerdict::pass;
             }
-            constexpr std::uint64_t modifierFlags =
-                platform::eventflag::shift | platform::eventflag::control |
-                platform::eventflag::option | platform::eventflag::command;
-            // A modifier let go (the shortcut's, after it opened the panel) and a key held since
-            // before, repeating, are nothing new.
-            if ((event.type == InputEventType::flagsChanged &&
-                 (event.flags & modifierFlags) == 0) ||
-                (event.type == InputEventType::keyDown && event.isRepeat)) {
+            const bool key =
+                event.type == InputEventType::keyDown || event.type == InputEventType::flagsChanged;
+            const auto kind = personsKey(event);
+            if (key && kind != PersonsKey::chord) {
+                self->panelKeysTyped_ += kind == PersonsKey::typing ? 1 : 0;
                 return platform::TapVerdict::pass;
             }
             self->personMayHaveLeftPanel_ = true;
@@ -637,14 +678,20 @@ bool QNCoordinatorApp::SessionFlows::takeKeyboardBack(QNCoordinatorApp& app) {
     const auto front = seams.workspace->frontmostApplication();
     const auto window = seams.workspace->frontmostWindow();
     const char* refused = nullptr;
-    if (app.personMayHaveLeftPanel_) {
+    // (keys typed into the panel are the person typing there)
+    if (app.personMayHaveLeftPanel_ || app.panelKeysTyped_ > app.panelKeysTypedInto_) {
         refused = "the person's own input came";
     } else if (!app.panelLeaveTap_.isEnabled()) {
         refused = "the person's input cannot be watched";
     } else if (!app.sourceApp || !front || front->pid != app.sourceApp->pid) {
         refused = "another application has it";
-    } else if (!app.sourceWindow || window != app.sourceWindow) {
+    } else if (!app.sourcePlace.window || window != app.sourcePlace.window) {
         refused = "another window has it";
+    } else if (app.sourcePlace.field &&
+               QNQuickFixHostLiveDriver::focusedElementRef(*seams.accessibility, front->pid) !=
+                   app.sourcePlace.field) {
+        // A tab, a page's prompt, a dialog inside the window: not the field it was opened over.
+        refused = "another field has it";
     } else if (app.env_.executor->now() - app.panelOpenedAt_ > panelTakeBackWithin) {
         refused = "the panel has been open too long";
     } else if (app.panelKeyboardTakenBack_ >= panelTakeBackLimit) {
@@ -725,6 +772,7 @@ void QNCoordinatorApp::SessionFlows::closePanelWindow(QNCoordinatorApp& app) {
     // Removed first: ordering out gives up the focus, which would call it.
     app.panel->resignHandler = nullptr;
     app.panelLeaveTap_.stop();
+    app.panelKeysSeen_.reset();
     app.panel->anchorEdge.reset();
     app.panel->orderOut();
 }

@@ -384,6 +384,7 @@ QNModelFocusSnapshot QNModelFocusSnapshot::captureNow(const TargetSeams& seams) 
         snapshot.isSecureInput = true;
         return snapshot;
     }
+    snapshot.focusedElement = element;
 
     auto selected = selection(accessibility, *element);
     snapshot.selectionSource = selected.text ? selected.source : QNSelectionSource::none;
@@ -420,17 +421,6 @@ bool QNModelFocusSnapshot::isPasswordField(const TargetSeams& seams, platform::E
                                            const std::optional<std::string>& role) {
     return seams.secureInput->state() == platform::SecureInput::State::on ||
            Driver::isSecureTextElement(*seams.accessibility, element, role);
-}
-
-bool QNModelFocusSnapshot::focusIsPasswordField(const TargetSeams& seams,
-                                                platform::ProcessID pid) {
-    auto& accessibility = *seams.accessibility;
-    const auto element = Driver::focusedElementRef(accessibility, pid);
-    if (!element) {
-        return seams.secureInput->state() == platform::SecureInput::State::on;
-    }
-    return isPasswordField(seams, *element,
-                           utf8(Driver::stringAttribute(accessibility, ax::role, *element, true)));
 }
 
 // --- The capture with its fallbacks

@@ -74,6 +74,8 @@ struct QNModelFocusSnapshot {
     // not tell.
     std::optional<std::uint64_t> window;
     std::optional<std::string> appBundleID;   // its identity; none when unknown
+    // The focused element; none where none was found, or it is a password field.
+    std::optional<platform::ElementRef> focusedElement;
     std::optional<std::string> focusedRole;   // "AXRole" of the focused element
     std::optional<platform::Rect> caretRect;  // 1 point wide
     std::optional<platform::Rect> focusedElementRect;
@@ -121,10 +123,6 @@ struct QNModelFocusSnapshot {
     [[nodiscard]] static bool isPasswordField(const TargetSeams& seams,
                                               platform::ElementRef element,
                                               const std::optional<std::string>& role);
-    // The same, for whatever has the keyboard in `pid` now (secure entry alone where no focused
-    // element is found).
-    [[nodiscard]] static bool focusIsPasswordField(const TargetSeams& seams,
-                                                   platform::ProcessID pid);
 
     struct Selection {
         std::optional<std::u16string> text;

@@ -32,6 +32,14 @@ struct QNPasteBounds {
     // names the window in front before the focus moves there): looked at this often (keysUpPoll),
     // at most this long (then the chord goes anyway).
     Milliseconds keyboardFocusLimit{500};
+    // Within the same limit, the field the paste is for shown focused over accessibility, looked
+    // at this often; where the target still claimed that field while another application had
+    // the keyboard, only once it has been in front this long. An application brought back tells
+    // where its keyboard is a moment after it has it, and until then those still claim the
+    // field they had when they lost the keyboard (Firefox: 30-45 ms beside eight busy loops),
+    // though a page may have moved it meanwhile.
+    Milliseconds fieldSettle{150};
+    Milliseconds fieldFocusPoll{10};
     // The target told what our text on the pasteboard offers before a chord: a program that
     // watches the clipboard asks that of each change, and may take a chord that comes before
     // its answer for nothing to paste (GNOME Terminal). Looked at this often (keysUpPoll): for

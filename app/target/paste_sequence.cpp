@@ -10,18 +10,25 @@ std::function<std::optional<std::u16string>()> QNPasteSteps::runOn(const QNPaste
 }
 
 QNChordPost postChordOverOwnWrite(platform::Pasteboard& pasteboard, platform::KeySynthesis& keys,
-                                  platform::KeyChord chord) {
-    const auto condition = pasteboard.ownWriteCondition();
+                                  platform::KeyChord chord, std::optional<std::uint64_t> focusIn) {
+    auto condition = pasteboard.ownWriteCondition();
     if (!condition) {
         return QNChordPost::notOurs;
     }
+    condition->focusIn = focusIn;
     pasteboard.markFetches();
     const auto posted = keys.postKeyPressIf(chord, *condition);
     if (posted.ok()) {
         return QNChordPost::sent;
     }
-    return posted.error().code == platform::ErrorCode::invalidArgument ? QNChordPost::notOurs
-                                                                       : QNChordPost::failed;
+    switch (posted.error().code) {
+        case platform::ErrorCode::invalidArgument:
+            return QNChordPost::notOurs;
+        case platform::ErrorCode::notFound:
+            return QNChordPost::elsewhere;
+        default:
+            return QNChordPost::failed;
+    }
 }
 
 QCoro::Task<QNPasteVerdict> pasteAndCheck(QNPasteSteps& steps, QNPasteRequest request,
@@ -51,11 +58,12 @@ QCoro::Task<QNPasteVerdict> pasteAndCheck(QNPasteSteps& steps, QNPasteRequest re
     // The chord goes to whatever has the focus: never to a window the person has moved to, nor
     // while the pasteboard holds anything but our text (a copy made meanwhile would be pasted in
     // its place; it stands).
-    if (stop.stop_requested() || !steps.inFront()) {
+    if (stop.stop_requested()) {
         co_return QNPasteVerdict{.kind = Kind::notSent, .written = true};
     }
-    if (const auto place = steps.chordPlace(); place != QNChordPlace::target) {
-        co_return QNPasteVerdict{.kind = Kind::misplaced, .written = true, .place = place};
+    if (!steps.inFront()) {
+        co_return QNPasteVerdict{
+            .kind = Kind::misplaced, .written = true, .place = QNChordPlace::otherApplication};
     }
     if (!steps.holdsOwnChange()) {
         co_return QNPasteVerdict{.kind = Kind::clipboardChanged, .written = true};
@@ -66,13 +74,29 @@ QCoro::Task<QNPasteVerdict> pasteAndCheck(QNPasteSteps& steps, QNPasteRequest re
     if (verdict.witness.readable()) {
         target.runOn = steps.runOn(verdict.witness, text);
     }
+    // Where the keys will go, read after every other look (each takes a while, and a page, a
+    // dialog or another program may take the keyboard meanwhile): then nothing but the chord.
+    if (const auto place = steps.chordPlace(); place != QNChordPlace::target) {
+        verdict.kind = Kind::misplaced;
+        verdict.place = place;
+        co_return verdict;
+    }
     // Checked once more with the chord itself, in the desktop's order: a copy made, or a put-back
-    // of ours begun (the program ending), since the look above keeps the chord in.
+    // of ours begun (the program ending), since the look above keeps the chord in; and the
+    // keyboard's focus, where the desktop will send the keys.
     switch (steps.postChord()) {
         case QNChordPost::sent:
             break;
         case QNChordPost::notOurs:
             verdict.kind = steps.holdsOwnChange() ? Kind::notSent : Kind::clipboardChanged;
+            co_return verdict;
+        case QNChordPost::elsewhere:
+            // (where to, as far as the desktop says by now)
+            verdict.kind = Kind::misplaced;
+            verdict.place = steps.chordPlace();
+            if (verdict.place == QNChordPlace::target) {
+                verdict.place = QNChordPlace::elsewhere;
+            }
             co_return verdict;
         case QNChordPost::failed:
             co_return verdict;
@@ -91,6 +115,12 @@ QCoro::Task<QNPasteVerdict> pasteAndCheck(QNPasteSteps& steps, QNPasteRequest re
         // told where the field cannot be read. Our text is in its hands all the same, and is
         // never offered again (a second paste would run a shell's line twice).
         verdict.check = QNPasteCheck::unconfirmed;
+    }
+    if (verdict.check == QNPasteCheck::notSeen && steps.chordPlace() != QNChordPlace::target) {
+        // The target took the text and the field does not show it, and the keyboard has gone
+        // on (the page moved it, a dialog of its own came up): the text may be where it went.
+        // It is not offered for pasting again; the person is told.
+        verdict.check = QNPasteCheck::unattributed;
     }
     // Once the chord is out, only what the target did is told: our text seen in the field or
     // taken by its client, or not (a copy another program made before the target fetched went

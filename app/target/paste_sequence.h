@@ -16,6 +16,7 @@
 #include <qcoro/qcorotask.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <stop_token>
@@ -30,14 +31,26 @@
 namespace ravlin {
 
 // Where the paste chord would go, looked at right before it: the field the paste is for, or
-// (nothing is sent) another window, or a password field.
-enum class QNChordPlace { target, otherWindow, passwordField };
+// (nothing is sent) another application, another window of the target, another field of that
+// window (a dialog inside it, another tab, another input of a page), a password field, or
+// somewhere the desktop does not say (its keyboard focus is not in the window it names active).
+enum class QNChordPlace {
+    target,
+    otherApplication,
+    otherWindow,
+    otherField,
+    passwordField,
+    elsewhere,
+};
 
 // What became of a paste chord.
 enum class QNChordPost {
     sent,
     notOurs,  // not sent: the pasteboard no longer held our text (a copy, or a put-back of ours)
-    failed,   // not sent: the keys could not be posted
+    // not sent: the keyboard's focus, as the desktop sends the keys, was not in the target's
+    // window
+    elsewhere,
+    failed,  // not sent: the keys could not be posted
 };
 
 // How the sequence reaches the target and the pasteboard, whichever way a flow does: over the
@@ -64,7 +77,8 @@ class QNPasteSteps {
                                                     std::stop_token stop) = 0;
     [[nodiscard]] virtual bool inFront() = 0;
     // Where the chord would go now, beyond the target being in front (the window it was meant
-    // for, a password field there); as far as the flow knows.
+    // for, the field there, a password field), read fresh; as far as the flow knows. The last
+    // look before the chord: nothing but the chord itself comes after it.
     [[nodiscard]] virtual QNChordPlace chordPlace() { return QNChordPlace::target; }
     // Whether our text is still what the pasteboard the chord pastes from holds.
     [[nodiscard]] virtual bool holdsOwnChange() = 0;
@@ -76,9 +90,10 @@ class QNPasteSteps {
     // (QNPasteTarget::runOn); unset where no document runs a paste on so.
     [[nodiscard]] virtual std::function<std::optional<std::u16string>()> runOn(
         const QNPasteWitness& witness, std::u16string_view text);
-    // Sends the paste chord, only while the pasteboard it pastes from still holds our text as
-    // the desktop orders events (KeySynthesis::postKeyPressIf); from just before it, only the
-    // fetches that follow count as the paste's (Pasteboard::markFetches).
+    // Sends the paste chord, only while the pasteboard it pastes from still holds our text and
+    // the keyboard's focus is in the target's window, as the desktop orders events
+    // (KeySynthesis::postKeyPressIf); from just before it, only the fetches that follow count as
+    // the paste's (Pasteboard::markFetches).
     virtual QNChordPost postChord() = 0;
     // Until `taker` has fetched our last write since the chord (nobody else's fetch counts),
     // then until nobody has asked for it for pasteBounds.fetchQuiet; all within
@@ -98,11 +113,11 @@ struct QNPasteVerdict {
         clipboardChanged,
         writeFailed,  // the text could not be put on the pasteboard
         noChord,      // the text is on the pasteboard, and no chord is known to paste it there
-        // Written, and no chord went out: a stop, the target no longer in front, or the chord
-        // could not be sent.
+        // Written, and no chord went out: a stop, or the chord could not be sent.
         notSent,
-        // Written, and no chord went out: it would have gone to another window of the target,
-        // or into a password field (`place` says which).
+        // Written, and no chord went out: it would have gone to another application, another
+        // window of the target, another field of its window, or into a password field (`place`
+        // says which).
         misplaced,
         // The chord went out, and the paste did not arrive (`check` says why); should another
         // program have copied before the target fetched, the target got theirs.
@@ -126,10 +141,11 @@ struct QNPasteRequest {
 };
 
 // The paste chord `chord` into whatever has the focus, through `keys`, only while `pasteboard`
-// still holds our text as the desktop orders events; the fetches counted from just before it.
-[[nodiscard]] QNChordPost postChordOverOwnWrite(platform::Pasteboard& pasteboard,
-                                                platform::KeySynthesis& keys,
-                                                platform::KeyChord chord);
+// still holds our text and, where `focusIn` is set, the keyboard's focus is in that window, as
+// the desktop orders events; the fetches counted from just before it.
+[[nodiscard]] QNChordPost postChordOverOwnWrite(
+    platform::Pasteboard& pasteboard, platform::KeySynthesis& keys, platform::KeyChord chord,
+    std::optional<std::uint64_t> focusIn = std::nullopt);
 
 // The sequence above, through `steps` (which must outlive the call). A stop before the chord
 // ends it without one (`notSent`); once the chord is out, the waits after it run in full.

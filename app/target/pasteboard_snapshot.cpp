@@ -19,24 +19,26 @@ std::optional<std::string> identityOrNone(const platform::RunningApplication& ap
     return app.identity.empty() ? std::nullopt : std::optional<std::string>(app.identity);
 }
 
-// The focused element of `target` now, and its role; `readable` when a paste into it may be
-// checked by reading it back.
+// The field a paste is for, and its role; `readable` when a paste into it may be checked by
+// reading it back. `opened`: the field the paste was meant for from the start (where it was
+// known); else the focused element of `target` now.
 struct FocusedField {
     std::optional<platform::ElementRef> element;
     std::optional<std::string> role;
     bool readable = false;
 };
 
-FocusedField focusedField(const TargetSeams& seams, const platform::RunningApplication& target) {
+FocusedField focusedField(const TargetSeams& seams, const platform::RunningApplication& target,
+                          std::optional<platform::ElementRef> opened) {
     using Driver = QNQuickFixHostLiveDriver;
     auto& accessibility = *seams.accessibility;
     FocusedField field;
-    field.element = Driver::focusedElementRef(accessibility, target.pid);
+    field.element = opened ? opened : Driver::focusedElementRef(accessibility, target.pid);
     if (!field.element) {
         return field;
     }
-    if (const auto read = Driver::stringAttribute(accessibility, platform::ax::role,
-                                                  *field.element, true)) {
+    if (const auto read =
+            Driver::stringAttribute(accessibility, platform::ax::role, *field.element, true)) {
         field.role = text::toUtf8(*read);
     }
     // Never read back: a password field, nor a terminal, whose text is a screen the program in
@@ -54,6 +56,56 @@ QNPasteRoute noChordRoute() {
 bool isInFront(const TargetSeams& seams, const platform::RunningApplication& target) {
     const auto front = seams.workspace->frontmostApplication();
     return front && front->pid == target.pid;
+}
+
+// Where the keyboard is in `target` now, as far as the desktop tells: in `window` (where known)
+// and in `field` there (where known over accessibility), and not in a password field. Read fresh.
+QNChordPlace keyboardPlace(const TargetSeams& seams, const platform::RunningApplication& target,
+                           std::optional<std::uint64_t> window,
+                           std::optional<platform::ElementRef> field) {
+    using Driver = QNQuickFixHostLiveDriver;
+    if (!isInFront(seams, target)) {
+        return QNChordPlace::otherApplication;
+    }
+    if (window && seams.workspace->frontmostWindow() != window) {
+        return QNChordPlace::otherWindow;
+    }
+    auto& accessibility = *seams.accessibility;
+    const auto focused = Driver::focusedElementRef(accessibility, target.pid);
+    bool password = seams.secureInput->state() == platform::SecureInput::State::on;
+    if (focused && !password) {
+        std::optional<std::string> role;
+        if (const auto read =
+                Driver::stringAttribute(accessibility, platform::ax::role, *focused, true)) {
+            role = text::toUtf8(*read);
+        }
+        password = QNModelFocusSnapshot::isPasswordField(seams, *focused, role);
+    }
+    if (password) {
+        return QNChordPlace::passwordField;
+    }
+    // (one that cannot be found now cannot be told to be the field)
+    if (field && focused != field) {
+        return QNChordPlace::otherField;
+    }
+    return QNChordPlace::target;
+}
+
+// Where the keyboard was, in the session log's and the outcome's words.
+std::string_view keyboardElsewhereReason(QNChordPlace place) {
+    switch (place) {
+        case QNChordPlace::otherApplication:
+            return "another-application";
+        case QNChordPlace::otherWindow:
+            return "another-window";
+        case QNChordPlace::otherField:
+            return "another-field";
+        case QNChordPlace::target:
+        case QNChordPlace::passwordField:
+        case QNChordPlace::elsewhere:
+            break;
+    }
+    return "another-window-unnamed";
 }
 
 // What the pasteboard's manager remembers `target` by: the window class or executable of the
@@ -432,15 +484,20 @@ struct Borrowed {
 // pastes from (the clipboard takes the text too where that is the text last selected).
 class SeamsPasteSteps final : public QNPasteSteps {
   public:
+    // `settledFrom`: from when `opened` shown focused tells that the target has it (see
+    // waitForKeyboardFocus).
     SeamsPasteSteps(const Borrowed& borrowed, platform::RunningApplication target,
-                    QNPasteRoute route, FocusedField field, std::optional<std::uint64_t> window)
+                    QNPasteRoute route, FocusedField field, std::optional<std::uint64_t> window,
+                    std::optional<platform::ElementRef> opened, Instant settledFrom)
         : borrowed_(borrowed),
           seams_(borrowed.seams),
           pastedFrom_(borrowed.pastedFrom(route)),
           target_(std::move(target)),
           route_(std::move(route)),
           field_(std::move(field)),
-          window_(window) {}
+          window_(window),
+          opened_(opened),
+          settledFrom_(settledFrom) {}
 
     bool stillSaved() override {
         return borrowed_.clipboard->stillOn(*seams_.pasteboard) &&
@@ -462,14 +519,9 @@ class SeamsPasteSteps final : public QNPasteSteps {
     }
     bool inFront() override { return isInFront(seams_, target_); }
     QNChordPlace chordPlace() override {
-        // A dialog the application raised meanwhile has the keyboard (a password prompt among
-        // them): the text is not for it.
-        if (window_ && seams_.workspace->frontmostWindow() != window_) {
-            return QNChordPlace::otherWindow;
-        }
-        return QNModelFocusSnapshot::focusIsPasswordField(seams_, target_.pid)
-                   ? QNChordPlace::passwordField
-                   : QNChordPlace::target;
+        // A dialog the application raised meanwhile, a prompt of a page's own, another input the
+        // page moved the keyboard to, a new tab: the text is not for them.
+        return keyboardPlace(seams_, target_, window_, opened_);
     }
     bool holdsOwnChange() override { return pastedFrom_.pasteboard->holdsOwnChange(); }
     platform::FetchTarget taker() override {
@@ -505,13 +557,28 @@ class SeamsPasteSteps final : public QNPasteSteps {
         };
     }
     QCoro::Task<> waitForKeyboardFocus(std::stop_token stop) override {
-        (void)co_await QNModelPasteboardSnapshot::waitForKeyboardFocus(seams_, std::move(stop));
+        (void)co_await QNModelPasteboardSnapshot::waitForKeyboardFocus(seams_, stop);
+        // An application brought back tells where its keyboard is a moment later (what some
+        // tell before that is where it was when they lost it).
+        if (opened_) {
+            using Driver = QNQuickFixHostLiveDriver;
+            auto& executor = *seams_.executor;
+            (void)co_await waitUntil(
+                executor,
+                [this, &executor] {
+                    return executor.now() >= settledFrom_ &&
+                           Driver::focusedElementRef(*seams_.accessibility, target_.pid) ==
+                               opened_;
+                },
+                pasteBounds.fieldFocusPoll, pasteBounds.keyboardFocusLimit, std::move(stop));
+        }
     }
     QCoro::Task<> waitForLook(platform::FetchTarget taker, std::stop_token stop) override {
         (void)co_await QNModelPasteboardSnapshot::waitForLook(pastedFrom_, taker, std::move(stop));
     }
     QNChordPost postChord() override {
-        return postChordOverOwnWrite(*pastedFrom_.pasteboard, *seams_.keySynthesis, *route_.chord);
+        return postChordOverOwnWrite(*pastedFrom_.pasteboard, *seams_.keySynthesis, *route_.chord,
+                                     window_);
     }
     QCoro::Task<> waitForFetch(platform::FetchTarget taker) override {
         co_await QNModelPasteboardSnapshot::waitForFetch(pastedFrom_, taker);
@@ -528,14 +595,17 @@ class SeamsPasteSteps final : public QNPasteSteps {
     QNPasteRoute route_;
     FocusedField field_;
     std::optional<std::uint64_t> window_;
+    std::optional<platform::ElementRef> opened_;
+    Instant settledFrom_;
 };
 
 }  // namespace
 
 QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     TargetSeams seams, std::u16string text, platform::RunningApplication target,
-    std::stop_token stop, std::optional<QNPasteSelection> replacing,
-    std::optional<std::uint64_t> window) {
+    std::stop_token stop, std::optional<QNPasteSelection> replacing, QNPastePlace place) {
+    const auto window = place.window;
+    const auto field = place.field;
     if (text.empty()) {
         co_return QNPasteOutcome{};
     }
@@ -545,9 +615,12 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
     }
     const auto& borrowed = std::get<Borrowed>(saved);
 
+    // The very window the paste is for, not the application's topmost one (another window of
+    // it may stand over it where the window manager gives the keyboard to the pointer's window).
     bool activationAccepted = false;
     if (target.pid != seams.workspace->currentApplication().pid) {
-        activationAccepted = seams.workspace->activate(target.pid);
+        activationAccepted = window ? seams.workspace->activateWindow(target.pid, *window)
+                                    : seams.workspace->activate(target.pid);
     }
     // Put back at the end; after a selection check that asked the target for a copy, one that
     // watches for that copy landing late (only then: a copy the person makes just afterwards
@@ -563,7 +636,7 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         putBack = borrowed.restore(copied);
         return ended(std::move(outcome));
     };
-    const auto failed = [&](QNPasteResult result) { return restored(QNPasteOutcome{result}); };
+    const auto failed = [&](QNPasteOutcome outcome) { return restored(std::move(outcome)); };
     if (!co_await waitUntilFrontmost(seams, target, activationAccepted, stop)) {
         putBack = borrowed.clipboard->restore(*seams.pasteboard);
         if (borrowed.primary) {
@@ -571,6 +644,18 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
         }
         co_return ended(QNPasteOutcome{QNPasteResult::activationFailed});
     }
+    // The window asked for comes with the application, or a moment after it; where another of
+    // its windows keeps the keyboard (a dialog it raised), the chord's own look says so.
+    if (window) {
+        (void)co_await waitUntil(
+            *seams.executor, [&] { return seams.workspace->frontmostWindow() == window; },
+            pasteBounds.keysUpPoll, pasteBounds.frontWait(activationAccepted), stop);
+    }
+    // Where the application claimed the field while away, the field shown focused tells nothing
+    // until it has been in front a while.
+    const auto settledFrom =
+        seams.executor->now() +
+        (place.fieldClaimedWhileAway ? pasteBounds.fieldSettle : std::chrono::milliseconds(0));
     // Pasting over anything but the selection the session was seeded from would leave that text
     // in place beside the new one, or overwrite other text of the user's.
     if (replacing) {
@@ -580,21 +665,21 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
             copied = replacing->text;
         }
         if (!reselected.certain) {
-            co_return failed(QNPasteResult::selectionLost);
+            co_return failed(QNPasteOutcome{QNPasteResult::selectionLost});
         }
     }
     // A stopped paste must not go on: its pauses would end at once and the restore would land
     // before the target fetched the text, pasting the user's previous contents instead.
     if (stop.stop_requested()) {
-        co_return failed(QNPasteResult::pasteFailed);
+        co_return failed(QNPasteOutcome{QNPasteResult::pasteFailed});
     }
-    const auto field = focusedField(seams, target);
-    auto route = pasteRoute(target, field.role);
+    const auto focused = focusedField(seams, target, field);
+    auto route = pasteRoute(target, focused.role);
     if (route.fromPrimary && !borrowed.primary) {
         route = noChordRoute();  // no selection to paste from
     }
-    const bool terminal = terminalPaste(identityOrNone(target), field.role).has_value();
-    SeamsPasteSteps steps(borrowed, target, route, field, window);
+    const bool terminal = terminalPaste(identityOrNone(target), focused.role).has_value();
+    SeamsPasteSteps steps(borrowed, target, route, focused, window, field, settledFrom);
     const auto verdict = co_await pasteAndCheck(
         steps, {text, route.chord.has_value(), pasteGuardMayHold(terminal, text)}, stop);
     // The text is left for the person to paste (with `chordName` where one is known to work);
@@ -628,14 +713,15 @@ QCoro::Task<QNPasteOutcome> QNModelPasteboardSnapshot::paste(
                     : QNPasteOutcome{QNPasteResult::sentUnconfirmed, toString(verdict.check), "",
                                      takenByTarget(verdict.check)});
         case Kind::clipboardChanged:
-            co_return failed(QNPasteResult::clipboardChanged);
+            co_return failed(QNPasteOutcome{QNPasteResult::clipboardChanged});
         case Kind::writeFailed:
         case Kind::notSent:
-            co_return failed(QNPasteResult::pasteFailed);
+            co_return failed(QNPasteOutcome{QNPasteResult::pasteFailed});
         case Kind::misplaced:
             co_return failed(verdict.place == QNChordPlace::passwordField
-                                 ? QNPasteResult::passwordField
-                                 : QNPasteResult::keyboardElsewhere);
+                                 ? QNPasteOutcome{QNPasteResult::passwordField}
+                                 : QNPasteOutcome{QNPasteResult::keyboardElsewhere,
+                                                  keyboardElsewhereReason(verdict.place)});
         case Kind::noChord:
             co_return leftOnClipboard("no-paste-chord", route.chordName, false);
         case Kind::notPasted:

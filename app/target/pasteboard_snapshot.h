@@ -41,8 +41,8 @@ enum class QNPasteResult {
     notPasted,         // the chord went out and the paste did not arrive, and the text could
                        // not be left on the clipboard: a copy made meanwhile stands there (the
                        // target may have been given it)
-    keyboardElsewhere,  // the keyboard was in another window of the target than the one the
-                        // paste is for: no chord went out
+    keyboardElsewhere,  // the keyboard was not in the field the paste is for (`reason` says
+                        // where): no chord went out
     passwordField,      // the keyboard was in a password field: no chord went out
 };
 
@@ -51,8 +51,11 @@ enum class QNPasteResult {
 struct QNPasteOutcome {
     QNPasteResult result = QNPasteResult::pasted;
     // Why, in the session log's words: for leftOnClipboard and notPasted "paste-not-seen",
-    // "paste-not-fetched", "target-gone", and for leftOnClipboard "no-paste-chord"; for pastedInPart and sentUnconfirmed the paste check's
-    // (QNPasteCheck); for clipboardUnsaved the save's failure ("too-large"...).
+    // "paste-not-fetched", "target-gone", and for leftOnClipboard "no-paste-chord"; for
+    // pastedInPart and sentUnconfirmed the paste check's (QNPasteCheck); for clipboardUnsaved the
+    // save's failure ("too-large"...); for keyboardElsewhere where the keyboard was:
+    // "another-application", "another-window" (of the target), "another-field" (of the window),
+    // "another-window-unnamed" (the desktop's focus was not where its window manager said).
     std::string_view reason;
     // leftOnClipboard: the chord that pastes the text there ("Ctrl+V"); empty where none is
     // known, or where the one sent just failed.
@@ -82,6 +85,19 @@ struct QNPasteRoute {
                                       const std::optional<std::string>& focusedRole = {});
 
 struct QNModelFocusSnapshot;
+
+// Where a paste is for, as far as the flow knows: the window (Workspace::frontmostWindow's
+// number) and the field in it the Composer was opened over, and whether the application still
+// claimed that field focused while the Composer had the keyboard (Firefox does; such an
+// application claims it on for a moment once in front again, before it shows where its keyboard
+// is now).
+struct QNPastePlace {
+    std::optional<std::uint64_t> window;
+    std::optional<platform::ElementRef> field;
+    bool fieldClaimedWhileAway = true;
+
+    friend bool operator==(const QNPastePlace&, const QNPastePlace&) = default;
+};
 
 // What a put-back of the user's contents may go over.
 enum class QNPutBackOver {
@@ -208,20 +224,23 @@ struct QNModelPasteboardSnapshot {
     // chord restores and answers `pasteFailed` (the caller keeps the text); once the chord is out,
     // the waits after it run in full. User's contents that cannot be saved: `clipboardUnsaved`
     // without touching anything. A paste that arrived in part, or may have arrived: the user's
-    // contents back, `pastedInPart` or `sentUnconfirmed`. With `replacing`, once the target is in front its selection must
-    // be that one again (see `reselect`) before anything is written; else `selectionLost`,
-    // nothing pasted; a copy made to check it may land late, so the put-back then watches for it
-    // (restoreAfterCopy). A paste that did not arrive, or a terminal with no chord we know:
-    // `leftOnClipboard`, the text on the clipboard for the user to paste and the user's contents
-    // back through the deferred restore (none set up: put back now, `pasteFailed`). Right before
-    // the chord, the keyboard must be in `window` (the window the paste is for, where known) and
-    // not in a password field, read as the focus reading reads it; otherwise no chord goes out:
-    // `keyboardElsewhere` or `passwordField`. Every other path puts the user's contents back
-    // before returning.
+    // contents back, `pastedInPart` or `sentUnconfirmed`. With `replacing`, once the target is in
+    // front its selection must be that one again (see `reselect`) before anything is written; else
+    // `selectionLost`, nothing pasted; a copy made to check it may land late, so the put-back then
+    // watches for it (restoreAfterCopy). A paste that did not arrive, or a terminal with no chord
+    // we know: `leftOnClipboard`, the text on the clipboard for the user to paste and the user's
+    // contents back through the deferred restore (none set up: put back now, `pasteFailed`).
+    // The `place`'s window (where known) is the one brought to the front. Right before the
+    // chord, after every other look, the keyboard must be in that window, in the `place`'s field
+    // there (where known over accessibility), read fresh as the focus reading reads it once the
+    // application can tell it, and not in a password field; otherwise no chord goes out:
+    // `keyboardElsewhere` (with where it was) or `passwordField`. The chord itself goes only
+    // while the desktop's keyboard focus is in that window. Every other path puts the user's
+    // contents back before returning.
     [[nodiscard]] static QCoro::Task<QNPasteOutcome> paste(
         TargetSeams seams, std::u16string text, platform::RunningApplication target,
         std::stop_token stop, std::optional<QNPasteSelection> replacing = std::nullopt,
-        std::optional<std::uint64_t> window = std::nullopt);
+        QNPastePlace place = {});
 
     // With `target` in front: whether its focused field's selection is `selection`. When it reads
     // otherwise, the range is selected again over accessibility (the recorded range when it still

@@ -146,9 +146,13 @@ QNHeadsUp noTargetHeadsUp() {
             "composer."};
 }
 
-QNHeadsUp keyboardElsewhereHeadsUp() {
+QNHeadsUp keyboardElsewhereHeadsUp(std::string_view where) {
+    const std::string_view what = where == "another-application" ? "Another app"
+                                  : where == "another-field"     ? "Another field of this window"
+                                  : where == "another-window"    ? "Another window of this app"
+                                                                 : "Another window";
     return {QNQuickFixHUDKind::activationFailed, "Nothing was pasted",
-            "Another window of this app had the keyboard. Your text is kept in the composer."};
+            std::string(what) + " had the keyboard. Your text is kept in the composer."};
 }
 
 QNHeadsUp passwordFieldHeadsUp() {

@@ -69,9 +69,11 @@ struct QNHeadsUp {
 [[nodiscard]] QNHeadsUp arrivalUnknownHeadsUp();
 // No window to paste into was found; the text is kept.
 [[nodiscard]] QNHeadsUp noTargetHeadsUp();
-// Nothing was pasted: the keyboard was in another window of the application than the one the
-// Composer was opened over (a dialog it raised), or in a password field; the text is kept.
-[[nodiscard]] QNHeadsUp keyboardElsewhereHeadsUp();
+// Nothing was pasted: the keyboard was not where the Composer was opened, `where` says where
+// (QNPasteOutcome's reason: another application, another window of the application (a dialog it
+// raised), another field of that window (a page's own prompt, another input, a new tab), a
+// window the desktop does not name), or in a password field; the text is kept.
+[[nodiscard]] QNHeadsUp keyboardElsewhereHeadsUp(std::string_view where);
 [[nodiscard]] QNHeadsUp passwordFieldHeadsUp();
 // A Quick Fix of a formatted field changed nothing (`activationFailed`: it could not reach the
 // application) or, `part`, only part of what it typed stayed; nothing is kept, since no paste

@@ -428,11 +428,14 @@ class FakeKeySynthesis final : public KeySynthesis {
     // The held shortcut's modifier is down as long as its key.
     bool modifiersHeld() override { return model_->hotKeyHeld; }
     // The condition as the fake pasteboard states it: this program's transient write, the one
-    // numbered `owner`, still its last change.
+    // numbered `owner`, still its last change; the keyboard in the window `focusIn`.
     Status postKeyPressIf(KeyChord chord, const KeyCondition& condition) override {
         const auto& state = condition.selection == "PRIMARY" ? model_->primary : model_->clipboard;
         if (!state.ownChange || !state.transient || state.writeSerial != condition.owner) {
             return Error{ErrorCode::invalidArgument, "the selection changed hands"};
+        }
+        if (condition.focusIn && model_->frontmostWindow().id != *condition.focusIn) {
+            return Error{ErrorCode::notFound, "the keyboard's focus is elsewhere"};
         }
         return postKeyPress(chord);
     }

@@ -172,6 +172,7 @@ constexpr std::uint32_t f2KeyCode = 120;
 constexpr std::uint32_t f4KeyCode = 118;
 constexpr std::uint32_t f3KeyCode = 99;
 constexpr std::uint32_t f5KeyCode = 96;
+constexpr std::uint32_t f8KeyCode = 100;
 
 bool isTextRole(const std::optional<std::u16string>& role) {
     return role == u"AXTextArea" || role == u"AXTextField" || role == u"AXSecureTextField";
@@ -622,7 +623,8 @@ platform::ElementRef DesktopApplication::prepare(const std::u16string& text,
 bool DesktopApplication::open(char page) {
     auto& desktop = Desktop::get();
     static const std::map<char, std::uint32_t> keys = {{'a', f2KeyCode}, {'b', f3KeyCode},
-                                                       {'c', f4KeyCode}, {'d', f9KeyCode}};
+                                                       {'c', f4KeyCode}, {'d', f9KeyCode},
+                                                       {'e', f8KeyCode}};
     if (!isOnSite() || !keys.contains(page) || !desktop.bringToFrontPersistently(pid_)) {
         return false;
     }
@@ -663,10 +665,11 @@ bool DesktopApplication::reload() {
 
 namespace {
 
-// Every page of the site: F2, F3, F4 and F9 go to pages a, b, c and d, as a site's own links do.
+// Every page of the site: F2, F3, F4, F9 and F8 go to pages a, b, c, d and e, as a site's own
+// links do (with Shift they are the page's own).
 constexpr const char* siteKeys = R"(<script>
 document.addEventListener('keydown', (event) => {
-  const to = {F2: '/a', F3: '/b', F4: '/c', F9: '/d'}[event.key];
+  const to = !event.shiftKey && {F2: '/a', F3: '/b', F4: '/c', F9: '/d', F8: '/e'}[event.key];
   if (to) { event.preventDefault(); location.href = to; }
 });
 </script>
@@ -716,6 +719,52 @@ tell();
 </script>
 )";
 
+constexpr const char* pageE = R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>page e</title></head>
+<body style="font: 16px sans-serif">
+<p><textarea aria-label="area" rows="3" cols="50"></textarea></p>
+<p><input aria-label="other" type="text" size="40"></p>
+<form onsubmit="return false"><p><input aria-label="secret" type="password" size="40"></p></form>
+<script>
+const fields = ['area', 'other', 'secret'].map(
+    (name) => document.querySelector('[aria-label="' + name + '"]'));
+const load = Number(sessionStorage.getItem('loads') || 0) + 1;
+sessionStorage.setItem('loads', load);
+let said = 'ready';
+function tell(what) {
+  if (what) said = what;
+  document.title = 'page e load ' + load + ' ' + said + ' ' +
+      fields.map((f) => f.value.length).join(' ');
+}
+fields.forEach((f) => f.addEventListener('input', () => tell()));
+document.addEventListener('keydown', (event) => {
+  const act = event.shiftKey && {F2: 'prompt', F3: 'login', F4: 'other', F9: 'secret'}[event.key];
+  if (!act) return;
+  event.preventDefault();
+  tell('armed');
+  setTimeout(() => {
+    if (act === 'prompt') {
+      tell('prompting');
+      const answer = prompt('Your name?', '');
+      tell('prompted ' + (answer === null ? 'none' : answer.length));
+    } else if (act === 'login') {
+      location.href = '/login';
+    } else {
+      fields[act === 'other' ? 1 : 2].focus();
+      tell('moved');
+    }
+  }, 1500);
+});
+tell();
+</script>
+)";
+
+// A sign-in the site asks for, refused.
+constexpr const char* signInRefused = R"(<!doctype html>
+<html><head><meta charset="utf-8"><title>sign-in refused</title></head>
+<body style="font: 16px sans-serif"><p>Not signed in.</p>
+)";
+
 }  // namespace
 
 OneSite& OneSite::get() {
@@ -730,7 +779,17 @@ OneSite::OneSite() {
                            : request.target == "/b" ? pageB
                            : request.target == "/c" ? pageC
                            : request.target == "/d" ? pageD
+                           : request.target == "/e" ? pageE
                                                     : nullptr;
+        if (request.target == "/login") {
+            // (a browser asks the person for a name and a password, then shows this)
+            ScriptedReply reply(401);
+            reply.header("WWW-Authenticate", "Basic realm=\"the site\"")
+                .header("Content-Type", "text/html; charset=utf-8")
+                .withContentLength()
+                .chunk(std::string(signInRefused) + siteKeys);
+            return reply;
+        }
         if (page == nullptr) {
             return ScriptedReply(404);
         }

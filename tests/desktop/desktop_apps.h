@@ -57,14 +57,14 @@ class DesktopApplication {
     // The same, the field holding `text` (pasted over all it held) with `selection` selected.
     platform::ElementRef prepare(const std::u16string& text, text::Utf16Range selection,
                                  const QString& field = QStringLiteral("document"));
-    // The browsers on OneSite: to `page` ('a', 'b', 'c', 'd') by the site's own key for it, as a
-    // link would (where it is not shown already); true once the title says it is shown.
+    // The browsers on OneSite: to `page` ('a' to 'e') by the site's own key for it, as a link
+    // would (where it is not shown already); true once the title says it is shown.
     bool open(char page);
     // The element of the web page named `field` (its label), found again only once the one found
     // no longer answers.
     platform::ElementRef pageField(const QString& field);
     // The page shown loaded again (F5), as a person reloads it; true once the page says it is a
-    // new load (page d counts its loads in its title).
+    // new load (pages d and e count their loads in their titles).
     bool reload();
     // Its window's place on the screen (y down), as the X server has it.
     [[nodiscard]] std::optional<platform::Rect> windowFrame() const;
@@ -142,7 +142,14 @@ class DesktopApplication {
 // "/d" ("page d"): a sign-in form whose "password" input turns into a text input 1.5 s after it
 // first takes the focus (a "show password" that acts on focus); the title says "page d N TYPE
 // load L", N the characters it holds, TYPE "password" or "text", L how often the page was
-// loaded in this browser's session, and then " focused" once the input has the focus.
+// loaded in this browser's session, and then " focused" once the input has the focus;
+// "/e" ("page e"): a text area "area", a text input "other" and a password input "secret"; with
+// Shift, F2 raises the page's own prompt, F3 goes to a sign-in the site asks for ("/login":
+// the browser's own prompt for a name and a password, then "sign-in refused"), F4 moves the
+// keyboard to "other" and F9 to "secret", each 1.5 s after the key; the title says "page e load
+// L STATE A O S", L as on page d, STATE "ready", "armed", "prompting", "prompted N" (the length
+// of the prompt's answer, or "none"), "moved", and A, O and S the lengths of the three fields'
+// texts.
 class OneSite {
   public:
     static OneSite& get();

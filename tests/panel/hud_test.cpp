@@ -84,7 +84,10 @@ TEST_F(HudTest, TheWriteBackHeadsUpsAreSaidWhole) {
          {textOnClipboardHeadsUp(""), textOnClipboardHeadsUp("Shift+Insert"),
           pastedInPartHeadsUp(), clipboardUnsavedHeadsUp("owner-not-answering"),
           clipboardUnsavedHeadsUp("too-large"), clipboardUnsavedHeadsUp("too-many-types"),
-          clipboardUnsavedHeadsUp("type-failed"), selectionUncertainHeadsUp()}) {
+          clipboardUnsavedHeadsUp("type-failed"), selectionUncertainHeadsUp(),
+          keyboardElsewhereHeadsUp("another-application"),
+          keyboardElsewhereHeadsUp("another-window"), keyboardElsewhereHeadsUp("another-field"),
+          keyboardElsewhereHeadsUp("another-window-unnamed")}) {
         SCOPED_TRACE(headsUp.title);
         controller.show(headsUp);
         const QStringList lines = controller.panel().hostingView()->messageLines();

@@ -432,6 +432,7 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         ignoredUnderAClipboardManager,
         userCopiedAtTheChord,
         dialog,
+        otherField,
         passwordField,
     };
     // Spaces round the text are the user's and are pasted as they are; counts are characters.
@@ -483,6 +484,10 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
              // raised, a password field there): no chord goes out, whatever the panel did.
              {Fault::dialog, "commit_failed reason=keyboard-elsewhere pasteboard_restore=success",
               "Nothing was pasted"},
+             // Another field of that window: a page's own prompt, another input, a new tab.
+             {Fault::otherField,
+              "commit_failed reason=keyboard-elsewhere pasteboard_restore=success",
+              "Nothing was pasted"},
              {Fault::passwordField, "commit_failed reason=secure-input pasteboard_restore=success",
               "Nothing was pasted"},
          }) {
@@ -522,11 +527,13 @@ TEST_F(ComposerSession, TheCommitPastesOrKeepsTheTextForTheNextOpen) {
         if (fault == Fault::dialog) {
             elsewhere = desktop.addElement(desktop.addWindow(target.app.pid, {150, 150, 300, 100}),
                                            {.value = u""});
-        } else if (fault == Fault::passwordField) {
+        } else if (fault == Fault::passwordField || fault == Fault::otherField) {
             const auto window = platform::elementAttribute(*desktop.seams().accessibility,
                                                            target.field, platform::ax::window);
             ASSERT_TRUE(window);
-            elsewhere = desktop.addElement(*window, {.role = "AXSecureTextField", .value = u""});
+            elsewhere = desktop.addElement(
+                *window, {.role = fault == Fault::otherField ? "AXTextField" : "AXSecureTextField",
+                          .value = u""});
         }
         if (elsewhere) {
             desktop.focus(*elsewhere);
@@ -621,7 +628,7 @@ TEST_F(ComposerSession, OnlyTheOpenedWindowsOwnLateFocusIsTakenBack) {
     using platform::InputEvent;
     using platform::InputEventType;
     namespace flag = platform::eventflag;
-    enum class To { openedWindow, dialog, otherApplication };
+    enum class To { openedWindow, otherField, dialog, otherApplication };
     const auto shortly = 50ms;
     const auto late = 2100ms;  // past the opening's first moments (2 s)
     const struct {
@@ -631,8 +638,12 @@ TEST_F(ComposerSession, OnlyTheOpenedWindowsOwnLateFocusIsTakenBack) {
         std::chrono::milliseconds after;
         int steals;
         int takenBack;
+        bool typedIntoThePanel = false;  // the input's key went to the panel
     } cases[] = {
         {"nothing of the person's", std::nullopt, To::openedWindow, shortly, 1, 1},
+        {"a capital typed into the panel",
+         InputEvent{.type = InputEventType::flagsChanged, .keyCode = 56, .flags = flag::shift},
+         To::openedWindow, shortly, 1, 1, true},
         {"the shortcut's modifier let go",
          InputEvent{.type = InputEventType::flagsChanged, .keyCode = 55}, To::openedWindow,
          shortly, 1, 1},
@@ -646,6 +657,8 @@ TEST_F(ComposerSession, OnlyTheOpenedWindowsOwnLateFocusIsTakenBack) {
         {"a touch", InputEvent{.type = InputEventType::touchBegan}, To::openedWindow, shortly, 1,
          0},
         {"another application", std::nullopt, To::otherApplication, shortly, 1, 0},
+        {"another field of the window (a tab, a prompt of its own)", std::nullopt, To::otherField,
+         shortly, 1, 0},
         {"a dialog of the same application", std::nullopt, To::dialog, shortly, 1, 0},
         {"after the first moments", std::nullopt, To::openedWindow, late, 1, 0},
         {"a fourth time", std::nullopt, To::openedWindow, shortly, 4, 3},
@@ -655,6 +668,10 @@ TEST_F(ComposerSession, OnlyTheOpenedWindowsOwnLateFocusIsTakenBack) {
     const auto other = desktop.addApplication({.identity = "kwrite", .name = "kwrite"});
     const auto dialog =
         desktop.addElement(desktop.addWindow(target.app.pid, {150, 150, 300, 100}), {});
+    const auto window = platform::elementAttribute(*desktop.seams().accessibility, target.field,
+                                                   platform::ax::window);
+    ASSERT_TRUE(window);
+    const auto tab = desktop.addElement(*window, {});
     const auto takenBack = [&] {
         const auto all = systemLines();
         return std::count_if(all.begin(), all.end(), [](const std::string& line) {
@@ -675,11 +692,22 @@ TEST_F(ComposerSession, OnlyTheOpenedWindowsOwnLateFocusIsTakenBack) {
         if (c.input) {
             desktop.sendUserEvent(*c.input);
         }
+        if (c.typedIntoThePanel) {
+            // Shift, then L with it: to the taps, and to the panel's window.
+            desktop.sendUserEvent({.keyCode = 37, .flags = flag::shift, .characters = u"L"});
+            auto* window = app->panel->windowHandle();
+            QTest::keyPress(window, Qt::Key_Shift);
+            QTest::keyClick(window, 'L', Qt::ShiftModifier);
+            QTest::keyRelease(window, Qt::Key_Shift);
+            EXPECT_EQ(panelText(), u"L");
+        }
         drive(c.after);
         const auto before = takenBack();
         for (int steal = 0; steal < c.steals && app->isPanelOpen; ++steal) {
             if (c.to == To::dialog) {
                 desktop.focus(dialog);
+            } else if (c.to == To::otherField) {
+                desktop.focus(tab);
             }
             desktop.setFrontmost(c.to == To::otherApplication ? other : target.app.pid);
             application.activateWindow();
@@ -692,6 +720,7 @@ TEST_F(ComposerSession, OnlyTheOpenedWindowsOwnLateFocusIsTakenBack) {
         EXPECT_EQ(takenBack() - before, c.takenBack);
         EXPECT_EQ(app->isPanelOpen, c.takenBack == c.steals);
         app->dismissPanel("dismiss-key");
+        app->preservedDraft.reset();
         drive(200ms);
     }
 }

@@ -170,7 +170,16 @@ struct PasteCheckFlow : ::testing::Test, TargetFixture {
 // later. No chord goes into a password field.
 TEST_F(PasteCheckFlow, ThePasteIsCheckedBeforeTheTextLeavesTheClipboard) {
     enum class Field { readable, readOnly, unreadable, password, singleLine, limited, terminal };
-    enum class Meanwhile { nothing, windowCloses, otherAppInFront };
+    enum class Meanwhile {
+        nothing,
+        windowCloses,
+        otherAppInFront,
+        // A dialog of the target's takes the keyboard while the field is read before the chord
+        // (a call over the bus takes a while), or another field of the window does once the
+        // chord is out, before the target acts on it.
+        dialogAsTheFieldIsRead,
+        otherFieldAfterTheChord,
+    };
     struct Case {
         const char* name;
         Field field;
@@ -215,6 +224,13 @@ TEST_F(PasteCheckFlow, ThePasteIsCheckedBeforeTheTextLeavesTheClipboard) {
                   Meanwhile::otherAppInFront, unconfirmed, u"Hi fine"},
              Case{"not taken, another application in front", Field::unreadable, false, false,
                   Meanwhile::otherAppInFront, left("target-gone", "Ctrl+V"), u"Hi "},
+             Case{"a dialog takes the keyboard as the field is read", Field::readable, true, false,
+                  Meanwhile::dialogAsTheFieldIsRead,
+                  {QNPasteResult::keyboardElsewhere, "another-window"}, u"Hi "},
+             // Where it went is not known: never offered for pasting again, never said pasted.
+             Case{"another field takes the keyboard after the chord", Field::readable, true, false,
+                  Meanwhile::otherFieldAfterTheChord,
+                  {QNPasteResult::sentUnconfirmed, "arrival-unconfirmed"}, u"Hi "},
          }) {
         SCOPED_TRACE(c.name);
         const std::u16string text = c.field == Field::terminal && c.text == u"fine" ? u"ls" : c.text;
@@ -243,18 +259,55 @@ TEST_F(PasteCheckFlow, ThePasteIsCheckedBeforeTheTextLeavesTheClipboard) {
         desktop.setClipboardManager(c.clipboardManager ? std::optional(other) : std::nullopt);
         // (in the same moment as the target's fetch, 20 ms after the chord: the paste is judged
         // as soon as the target has taken the text)
-        if (c.meanwhile == Meanwhile::windowCloses) {
-            const auto window =
-                platform::elementAttribute(*fakeSeams.accessibility, target.field, ax::window);
-            ASSERT_TRUE(window);
-            executor->postAfter(20ms, [&, window] { desktop.removeElement(*window); });
-        } else if (c.meanwhile == Meanwhile::otherAppInFront) {
-            executor->postAfter(20ms, [&] { desktop.setFrontmost(other); });
+        const auto window =
+            platform::elementAttribute(*fakeSeams.accessibility, target.field, ax::window);
+        ASSERT_TRUE(window);
+        // What happens 20 ms after the chord, looked for each millisecond (for at most 3 s).
+        std::function<void(int)> afterTheChord;
+        const auto meanwhileAfterTheChord = [&] {
+            if (c.meanwhile == Meanwhile::windowCloses) {
+                desktop.removeElement(*window);
+            } else if (c.meanwhile == Meanwhile::otherAppInFront) {
+                desktop.setFrontmost(other);
+            }
+        };
+        afterTheChord = [&](int looks) {
+            if (count(platform::fake::PostedKey::Kind::down, platform::keycode::v) > 0) {
+                executor->postAfter(20ms, meanwhileAfterTheChord);
+            } else if (looks < 3000) {
+                executor->postAfter(1ms, [&, looks] { afterTheChord(looks + 1); });
+            }
+        };
+        if (c.meanwhile == Meanwhile::windowCloses || c.meanwhile == Meanwhile::otherAppInFront) {
+            afterTheChord(0);
         }
-        const auto outcome = finish(start(
-            QNModelPasteboardSnapshot::paste(seams(manager), text, target.app, {})));
+        const auto dialog = desktop.addElement(desktop.addWindow(target.app.pid, {}), {});
+        const auto beside = desktop.addElement(*window, {});
+        const auto meanwhile = c.meanwhile;
+        accessibility->attributes = [&, meanwhile](std::string_view name) {
+            // (the first read of the field's text with ours on the clipboard: just before the
+            // chord)
+            if (meanwhile == Meanwhile::dialogAsTheFieldIsRead && name == ax::value &&
+                clipboard() == text && desktop.frontmostPid() == target.app.pid) {
+                desktop.focus(dialog);
+            }
+            return std::optional<ScriptedAccessibility::Answer>();
+        };
+        if (meanwhile == Meanwhile::otherFieldAfterTheChord) {
+            desktop.scriptShortcut(target.app.pid, platform::keycode::v, [&] {
+                desktop.focus(beside);
+                desktop.scriptShortcut(target.app.pid, platform::keycode::v, {});
+                desktop.userPressKey({platform::keycode::v, platform::modifier::command});
+            });
+        }
+        // As the Composer pastes: into the window and the field it was opened over.
+        const auto outcome = finish(start(QNModelPasteboardSnapshot::paste(
+            seams(manager), text, target.app, {}, std::nullopt,
+            QNPastePlace{.window = window->id, .field = target.field})));
+        accessibility->attributes = nullptr;
         EXPECT_EQ(outcome, c.outcome);
         EXPECT_EQ(desktop.value(target.field).value_or(u""), c.after);
+        EXPECT_EQ(desktop.value(dialog).value_or(u""), u"");
         const bool left = outcome.result == QNPasteResult::leftOnClipboard;
         EXPECT_EQ(clipboard(), left ? std::optional(text) : u"user's secret");
         EXPECT_EQ(manager->hasPendingRestore(), left);

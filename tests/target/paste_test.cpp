@@ -206,7 +206,8 @@ TEST_F(PasteTest, AStopBeforeTheChordFailsAndAfterItThePasteRunsInFull) {
 }
 
 // The user moves to another window while the chord waits for their keys: nothing is pasted
-// there, the text is kept (the paste failed) and the user's clipboard is back.
+// there, the text is kept (the keyboard was in another application) and the user's clipboard is
+// back.
 TEST_F(PasteTest, AWindowTheUserMovedToBeforeTheChordGetsNothing) {
     const ElementRef elsewhere = desktop.addElement(desktop.addWindow(other, {}), {.value = u"mine"});
     desktop.focus(elsewhere);
@@ -215,7 +216,7 @@ TEST_F(PasteTest, AWindowTheUserMovedToBeforeTheChordGetsNothing) {
     (void)desktop.holdHotKey({platform::keycode::e, platform::modifier::command});
     executor->postAfter(50ms, [this] { desktop.releaseHotKey(); });
     desktop.setFrontmostAfter(20ms, other);
-    EXPECT_EQ(paste(seams(), editor).first, QNPasteResult::pasteFailed);
+    EXPECT_EQ(paste(seams(), editor).first, QNPasteResult::keyboardElsewhere);
     EXPECT_EQ(desktop.postedKeys().size(), keysBefore);
     EXPECT_EQ(changeCountMoves(), 2);  // our write, then the restore
     EXPECT_EQ(clipboard(), u"user's secret");

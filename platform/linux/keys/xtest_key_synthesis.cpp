@@ -309,7 +309,11 @@ Status XTestKeySynthesis::postKeyPressIf(KeyChord chord, const KeyCondition& con
     XGrabServer(display);
     const Window owner = XGetSelectionOwner(display, selection);
     const bool holds = owner != None && owner == condition.owner;
-    if (holds) {
+    // Where the server will send the keys, not the window the window manager names active: a
+    // window may take the focus by itself, before or after the window manager says so.
+    const bool focused =
+        !condition.focusIn || connection_->focusWithin(static_cast<Window>(*condition.focusIn));
+    if (holds && focused) {
         for (const auto key : *keys) {
             fakeKey(key, true);
         }
@@ -321,6 +325,9 @@ Status XTestKeySynthesis::postKeyPressIf(KeyChord chord, const KeyCondition& con
     connection_->sync();
     if (!holds) {
         return Status::failure(ErrorCode::invalidArgument, "the selection changed hands");
+    }
+    if (!focused) {
+        return Status::failure(ErrorCode::notFound, "the keyboard's focus is elsewhere");
     }
     if (connection_->takeErrorCount() > 0) {
         return Status::failure(ErrorCode::failed, "the X server refused the key event");

@@ -61,8 +61,9 @@ class XTestKeySynthesis final : public KeySynthesis {
     Status postKeyUp(KeyChord chord) override;
     // One request after the other, without a round trip between them.
     Status postKeyPresses(KeyChord chord, int times) override;
-    // Under a server grab: the selection's owner asked, and the press sent only while it is the
-    // condition's, so that no other client's copy can come between the look and the keys.
+    // Under a server grab: the selection's owner and the input focus asked, and the press sent
+    // only while they are the condition's, so that no other client's copy or focus change can
+    // come between the look and the keys.
     Status postKeyPressIf(KeyChord chord, const KeyCondition& condition) override;
     Status postText(std::u16string_view text) override;
     TextRoom textRoom(std::u16string_view text) override;

@@ -165,30 +165,7 @@ std::optional<std::uint64_t> EwmhWorkspace::frontmostWindow() {
 }
 
 std::optional<bool> EwmhWorkspace::keyboardFocusIn(std::uint64_t window) {
-    auto* display = connection_->display();
-    Window focus = None;
-    int revert = 0;
-    XGetInputFocus(display, &focus, &revert);
-    // None, PointerRoot (1) or the root: the focus is in no application's window.
-    const Window root = connection_->root();
-    // A window manager's frame sits between a client window and the root: a few levels at most.
-    for (int level = 0; level < 16 && focus > 1 && focus != root; ++level) {
-        if (focus == window) {
-            return true;
-        }
-        Window treeRoot = None;
-        Window parent = None;
-        Window* children = nullptr;
-        unsigned int count = 0;
-        if (XQueryTree(display, focus, &treeRoot, &parent, &children, &count) == 0) {
-            return false;  // gone meanwhile
-        }
-        if (children != nullptr) {
-            XFree(children);
-        }
-        focus = parent;
-    }
-    return false;
+    return connection_->focusWithin(static_cast<Window>(window));
 }
 
 RunningApplication EwmhWorkspace::currentApplication() {
@@ -202,19 +179,35 @@ bool EwmhWorkspace::activate(ProcessID pid) {
     // The stacking list runs bottom to top: the first match from its end is the topmost window.
     const auto windows = connection_->windowList(connection_->root(), stacking_);
     for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
-        const Window window = *it;
-        if (windowProcess(window) != pid) {
-            continue;
+        if (windowProcess(*it) == pid) {
+            return activateManaged(*it);
         }
-        // Source 2: a pager, exempt from focus-stealing prevention. A real time: the window's
-        // toolkit takes the focus with it, and the server ignores a focus request older than
-        // the last focus change.
-        const bool accepted = connection_->sendToRoot(
-            window, activeWindow_, {2, static_cast<long>(connection_->serverTime())});
-        XFlush(connection_->display());
-        return accepted;
     }
     return false;
+}
+
+bool EwmhWorkspace::activateWindow(ProcessID pid, std::uint64_t window) {
+    if (pid <= 0) {
+        return false;
+    }
+    // Only a window the window manager still manages, and still the process's (an id may be
+    // given to another client's window once the first is gone).
+    const auto windows = connection_->windowList(connection_->root(), stacking_);
+    const bool managed = std::ranges::find(windows, static_cast<Window>(window)) != windows.end();
+    if (!managed || windowProcess(static_cast<Window>(window)) != pid) {
+        return activate(pid);
+    }
+    return activateManaged(static_cast<Window>(window));
+}
+
+bool EwmhWorkspace::activateManaged(Window window) {
+    // Source 2: a pager, exempt from focus-stealing prevention. A real time: the window's
+    // toolkit takes the focus with it, and the server ignores a focus request older than the
+    // last focus change.
+    const bool accepted = connection_->sendToRoot(
+        window, activeWindow_, {2, static_cast<long>(connection_->serverTime())});
+    XFlush(connection_->display());
+    return accepted;
 }
 
 Status EwmhWorkspace::openURL(std::string_view url) {

@@ -4,7 +4,8 @@
 // frontmost application is the owner of _NET_ACTIVE_WINDOW, the process the window names
 // (_NET_WM_PID), else the one whose X client made it (the X Resource extension: some programs set
 // no _NET_WM_PID); its identity is the window's class, else the executable's name; activation asks
-// the window manager, as a pager would, to activate that process's topmost window.
+// the window manager, as a pager would, to activate that process's topmost window, or the one
+// window asked for.
 
 #include <memory>
 #include <optional>
@@ -22,6 +23,7 @@ class EwmhWorkspace final : public Workspace {
     std::optional<RunningApplication> frontmostApplication() override;
     RunningApplication currentApplication() override;
     bool activate(ProcessID pid) override;
+    bool activateWindow(ProcessID pid, std::uint64_t window) override;
     std::optional<std::uint64_t> frontmostWindow() override;
     // The X input focus, asked of the server, and the windows above it up to the root.
     std::optional<bool> keyboardFocusIn(std::uint64_t window) override;
@@ -43,6 +45,8 @@ class EwmhWorkspace final : public Workspace {
 
     [[nodiscard]] std::optional<x11::Window> activeWindow();
     [[nodiscard]] std::optional<ProcessID> windowProcess(x11::Window window);
+    // Asks the window manager to activate a window it manages.
+    bool activateManaged(x11::Window window);
     void onEvent(const x11::XEvent& event);
 
     std::shared_ptr<x11::Connection> connection_;

@@ -223,6 +223,32 @@ void Connection::drainSoon() {
     });
 }
 
+bool Connection::focusWithin(Window window) {
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(display_, &focus, &revert);
+    // None, PointerRoot (1) or the root: the focus is in no application's window.
+    const Window rootWindow = root();
+    // A window manager's frame sits between a client window and the root: a few levels at most.
+    bool within = false;
+    for (int level = 0; level < 16 && focus > 1 && focus != rootWindow && !within; ++level) {
+        within = focus == window;
+        Window treeRoot = None;
+        Window parent = None;
+        Window* children = nullptr;
+        unsigned int count = 0;
+        if (within || XQueryTree(display_, focus, &treeRoot, &parent, &children, &count) == 0) {
+            break;  // found, or gone meanwhile
+        }
+        if (children != nullptr) {
+            XFree(children);
+        }
+        focus = parent;
+    }
+    drainSoon();
+    return within;
+}
+
 unsigned long Connection::serverTime() {
     if (clock_ == 0) {
         clock_ = XCreateSimpleWindow(display_, root(), -10, -10, 1, 1, 0, 0, 0);

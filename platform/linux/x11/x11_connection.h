@@ -67,6 +67,10 @@ class Connection {
     // XSync, then every event received hands to the observers now. False when that cannot be
     // done here (called from an observer) or a flood leaves events over.
     bool catchUp();
+    // Whether the X input focus (where the server sends the keys) is `window` or a window
+    // inside it now; false for no focus, the pointer's root or the root window. A round trip
+    // or more; inside a server grab, the answer stands until the grab ends.
+    [[nodiscard]] bool focusWithin(Window window);
     // The X server's time now, for requests that must not look older than the last focus
     // change (a stale time makes the server ignore an application's own focus request).
     [[nodiscard]] unsigned long serverTime();

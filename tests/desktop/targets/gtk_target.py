@@ -14,6 +14,10 @@
 #                                          that has the keyboard; prints "dialog: <text>" whenever
 #                                          its text changes and "dialog key: <key>" for each key
 #   dialog close                           puts it away
+#   second <open|close>                    another window of the application (title "gtk-target
+#                                          second", neither modal nor over the first) with an
+#                                          entry, standing over the first window's lower right
+#                                          part; prints "second: <text>" whenever its text changes
 # It says "READY pid=N" once shown and "OK <command>" after each command. Started with --deaf, its
 # window ignores every key event (nothing typed or pasted reaches a field); with --no-pid, its
 # window names no process (_NET_WM_PID), as some programs' windows do.
@@ -118,6 +122,20 @@ def raise_dialog(hidden):
     dialogs.append(dialog)
 
 
+seconds = []
+
+
+def open_second():
+    second = Gtk.Window(title='gtk-target second')
+    second.set_default_size(400, 200)
+    second.move(380, 220)
+    entry = Gtk.Entry()
+    entry.connect('changed', lambda e: say('second: ' + e.get_text()))
+    second.add(entry)
+    second.show_all()
+    seconds.append(second)
+
+
 def obey(source, condition):
     command = sys.stdin.readline()
     if not command:
@@ -140,6 +158,11 @@ def obey(source, condition):
     elif words and words[0] == 'dialog' and words[1:] == ['close']:
         while dialogs:
             dialogs.pop().destroy()
+    elif words and words[0] == 'second' and words[1:] == ['open']:
+        open_second()
+    elif words and words[0] == 'second' and words[1:] == ['close']:
+        while seconds:
+            seconds.pop().destroy()
     elif words and words[0] == 'maxlength' and len(words) == 2:
         line.set_max_length(int(words[1]))
     elif words and words[0] == 'shaping' and len(words) == 2:
