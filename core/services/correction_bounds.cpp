@@ -251,6 +251,41 @@ std::int64_t occurrences(const std::vector<std::u16string>& words,
     return count;
 }
 
+// How often the typed words `head` stand in a row in `words`, each as it was typed or as the
+// answer corrects it ("see u tmrw" for "see you tomorrow").
+std::int64_t readingsOf(const std::vector<std::u16string>& words,
+                        std::span<const std::u16string_view> head) {
+    // A typed word stands for at most this many words ("asap": "as soon as possible").
+    constexpr std::size_t kWordsPerTypedWord = 4;
+    const std::vector<std::u16string_view> views(words.begin(), words.end());
+    // Only a word the first typed word may begin with starts a reading: as it, one of its short
+    // form's readings, a word it runs together, or the first two typed words made one.
+    const auto readings = typed_words::expansionsOf(head.front());
+    const std::u16string firstTwo =
+        head.size() > 1 ? std::u16string(head[0]) + std::u16string(head[1]) : std::u16string();
+    const auto mayBegin = [&](std::u16string_view word) {
+        return typed_words::standsFor(head.front(), word) ||
+               (!word.empty() && head.front().starts_with(word)) ||
+               std::ranges::any_of(readings, [&](const auto& r) { return r.front() == word; }) ||
+               (!firstTwo.empty() && typed_words::standsFor(firstTwo, word));
+    };
+    std::int64_t count = 0;
+    for (std::size_t at = 0; at < views.size();) {
+        std::size_t taken = 0;
+        if (views.size() - at >= head.size() &&
+            std::ranges::equal(head, std::span(views).subspan(at, head.size()))) {
+            taken = head.size();  // as typed
+        } else if (mayBegin(views[at])) {
+            taken = typed_words::longestReading(
+                head, std::span(views).subspan(
+                          at, std::min(views.size() - at, head.size() * kWordsPerTypedWord)));
+        }
+        count += taken > 0 ? 1 : 0;
+        at += std::max<std::size_t>(taken, 1);
+    }
+    return count;
+}
+
 // The sentence said again: the text's first words stand in the answer more often than in the
 // text (a text that repeats itself may be answered so).
 bool repeatsTheText(const std::vector<std::u16string>& answerWords,
@@ -258,10 +293,10 @@ bool repeatsTheText(const std::vector<std::u16string>& answerWords,
     if (typedWords.size() < 3 || answerWords.size() < typedWords.size() + 2) {
         return false;
     }
-    const std::vector<std::u16string> head(
+    const std::vector<std::u16string_view> head(
         typedWords.begin(), typedWords.begin() + std::min<std::ptrdiff_t>(5, typedWords.size()));
-    const auto inAnswer = occurrences(answerWords, head);
-    return inAnswer >= 2 && inAnswer > occurrences(typedWords, head);
+    const auto inAnswer = readingsOf(answerWords, head);
+    return inAnswer >= 2 && inAnswer > readingsOf(typedWords, head);
 }
 
 // The answer and the typed text, trimmed, with their lengths and words.
@@ -398,19 +433,49 @@ bool addsASentence(const Texts& t) {
     return false;
 }
 
-// A piece of a sentence is corrected, never cut: each word the person typed stands in the answer,
-// or an answer word stands in its place (a word corrected into another, two made one). A word
-// typed twice in a row may lose its repeat.
+// A text is corrected, never cut, wherever the cut would stand (its end included): each word the
+// person typed stands in the answer, or an answer word stands in its place (a word corrected into
+// another, two made one). A word typed twice in a row may lose its repeat. Texts longer than the
+// line-up takes are not judged so.
 bool cutsAWordOut(const Texts& t) {
-    if (!endsMidSentence(t.typed) || t.typedWords.size() > typed_words::kMaximumAlignedWords ||
+    if (t.typedWords.size() > typed_words::kMaximumAlignedWords ||
         t.answerWords.size() > typed_words::kMaximumAlignedWords) {
         return false;
     }
     const std::vector<std::u16string_view> typed(t.typedWords.begin(), t.typedWords.end());
     const std::vector<std::u16string_view> answer(t.answerWords.begin(), t.answerWords.end());
+    // Most corrections keep each typed word, in order, as an answer word or a short form's words:
+    // then nothing is cut, and the line-up below is not needed.
+    std::size_t kept = 0;
+    for (std::size_t next = 0; kept < typed.size() && next < answer.size();) {
+        if (typed_words::standsFor(typed[kept], answer[next])) {
+            ++kept;
+            ++next;
+            continue;
+        }
+        std::size_t taken = 1;
+        for (const auto& reading : typed_words::expansionsOf(typed[kept])) {
+            if (reading.size() > 1 && next + reading.size() <= answer.size() &&
+                std::ranges::equal(reading, std::span(answer).subspan(next, reading.size()))) {
+                taken = reading.size();
+                ++kept;
+                break;
+            }
+        }
+        next += taken;
+    }
+    if (kept == typed.size()) {
+        return false;
+    }
     const auto alignment = typed_words::align(typed, answer);
     if (alignment.matched == 0) {
         return false;  // nothing lines up: the other bounds judge it
+    }
+    std::vector<bool> lined(typed.size(), false);  // typed words an answer word stands for
+    for (const auto i : alignment.typedOf) {
+        if (i >= 0) {
+            lined[static_cast<std::size_t>(i)] = true;
+        }
     }
     // The typed words from `from` to `to` with no answer word lined up with them.
     std::size_t from = 0;
@@ -434,12 +499,18 @@ bool cutsAWordOut(const Texts& t) {
         if (i < from) {
             continue;  // a typed word standing for several of the answer's
         }
-        if (cut(i)) {
+        // The typed word before run together into this one ("to morrow" for "tomorrow", lined up
+        // with "morrow" alone).
+        const bool joinedBefore =
+            i > from && typed_words::standsFor(
+                            std::u16string(typed[i - 1]) + std::u16string(typed[i]), answer[j]);
+        if (cut(joinedBefore ? i - 1 : i)) {
             return true;
         }
         from = i + 1;
-        // Two typed words run together into this one ("i am" for "i'm").
-        if (from < typed.size() &&
+        // Two typed words run together into this one ("i am" for "i'm"), unless the next stands
+        // for an answer word of its own ("come in to" for "come into" is no "comein").
+        if (from < typed.size() && !lined[from] &&
             typed_words::standsFor(std::u16string(typed[i]) + std::u16string(typed[from]),
                                    answer[j])) {
             ++from;

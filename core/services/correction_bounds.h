@@ -2,11 +2,12 @@
 
 // Whether a model's answer is a correction of the text it was asked about, or something else in
 // its place: a reply, a summary, a translation, the text cut to a word or repeated many times.
-// A correction keeps the person's words (typos fixed, words added, dropped or merged here and
-// there), their script and roughly their length; the bounds below were tuned on badly typed
-// sentences and their genuine corrections, which must all pass. A piece of a sentence (a text
-// that ends at a comma, a semicolon, a colon or a dash) is corrected, never finished nor cut: an
-// answer that goes on past it, or leaves out one of its words with nothing in its place, is none.
+// A correction keeps the person's words (typos fixed, words added, merged here and there, a word
+// typed twice taken out), their script and roughly their length; the bounds below were tuned on
+// badly typed sentences and their genuine corrections, which must all pass. An answer that leaves
+// out one of the person's words with nothing in its place, wherever it stands, is none. A piece of
+// a sentence (a text that ends at a comma, a semicolon, a colon or a dash) is corrected, never
+// finished: an answer that goes on past it is none.
 
 #include <cstdint>
 #include <optional>
@@ -41,7 +42,7 @@ struct QNCorrectionBounds {
                                                         std::u16string_view input);
 
 // The same for a part of an answer still streaming: only what more text cannot mend (another
-// script, far longer already, the sentence repeated).
+// script, far longer already, the sentence repeated, as typed or corrected).
 [[nodiscard]] std::optional<std::string> notACorrectionSoFar(std::u16string_view partial,
                                                              std::u16string_view input);
 

@@ -233,6 +233,8 @@ bool readsAs(std::span<const std::u16string_view> typed, std::span<const std::u1
     const std::size_t m = words.size();
     // Pairs (typed word, word) already found not to lead anywhere.
     std::vector<char> failed((n + 1) * (m + 1), 0);
+    // Each typed word run together with the next, made at its first use.
+    std::vector<std::u16string> joined(n);
     const auto from = [&](auto& self, std::size_t i, std::size_t j) -> bool {
         if (longest != nullptr && i == n) {
             *longest = std::max(*longest, j);
@@ -266,8 +268,10 @@ bool readsAs(std::span<const std::u16string_view> typed, std::span<const std::u1
             return true;
         }
         if (i + 1 < n) {
-            const std::u16string joined = std::u16string(word) + std::u16string(typed[i + 1]);
-            if (standsFor(joined, words[j]) && self(self, i + 2, j + 1)) {
+            if (joined[i].empty()) {
+                joined[i] = std::u16string(word) + std::u16string(typed[i + 1]);
+            }
+            if (standsFor(joined[i], words[j]) && self(self, i + 2, j + 1)) {
                 return true;
             }
         }

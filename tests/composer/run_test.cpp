@@ -224,21 +224,23 @@ TEST_F(CorrectionRun, AStreamedAnswerNeverTakesTheTypedTextAfterIt) {
 
 // Model text lands without pulses; the instant local fixes keep theirs.
 TEST_F(CorrectionRun, ModelTextLandsWithoutPulsesAndLocalFixesPulse) {
-    provider->setStreamScript({Event::partial(u"Hello,"),
-                               ScriptedProvider::completed(u"Hello there.", u"Hello, there.")});
+    // The answer keeps every word typed: one left out would be refused.
+    provider->setStreamScript(
+        {Event::partial(u"The hello,"),
+         ScriptedProvider::completed(u"The hello there.", u"The hello, there.")});
     type("teh ");
     EXPECT_EQ(controller->string(), u"The ");
     EXPECT_FALSE(controller->fadePulses().empty()) << "the local fix pulses";
     type("hello there. ");
     executor->advance(200ms);
     runner->runAll();
-    for (int step = 0; step < 2000 && controller->string() != u"Hello, there. "; ++step) {
+    for (int step = 0; step < 2000 && controller->string() != u"The hello, there. "; ++step) {
         if (controller->string() != u"The hello there. ") {
             ASSERT_TRUE(controller->fadePulses().empty()) << "model text pulsed at " << step;
         }
         executor->advance(1ms);
     }
-    EXPECT_EQ(controller->string(), u"Hello, there. ");
+    EXPECT_EQ(controller->string(), u"The hello, there. ");
     EXPECT_TRUE(controller->fadePulses().empty());
 }
 

@@ -60,6 +60,15 @@ INSTANTIATE_TEST_SUITE_P(
         Pair{u"plz call me bak asap", u"Please call me back ASAP."},
         Pair{u"We should go now. We shoud go now.", u"We should go now. We should go now."}));
 
+// Short words run together into one, and a word typed twice: none of the person's words is lost.
+INSTANTIATE_TEST_SUITE_P(
+    Merges, GenuineCorrection,
+    testing::Values(Pair{u"i will come in to the office.", u"I will come into the office."},
+                    Pair{u"we are a head of schedule.", u"We are ahead of schedule."},
+                    Pair{u"send me an e mail when ur done.", u"Send me an email when you're done."},
+                    Pair{u"see you to morrow at the station.", u"See you tomorrow at the station."},
+                    Pair{u"i saw the the movie.", u"I saw the movie."}));
+
 // A piece of a sentence sent at a comma, semicolon or dash, corrected and not finished.
 INSTANTIATE_TEST_SUITE_P(
     Pieces, GenuineCorrection,
@@ -145,6 +154,26 @@ INSTANTIATE_TEST_SUITE_P(
                 "words after the end"},
         Refusal{u"thx 4 the msg, ttyl.",
                 u"Thanks for the message about the quarterly budget review.", "words added"},
+        // The person's words left out with nothing in their place: the sentence's end, its last
+        // piece, its middle.
+        Refusal{u"we need two more chairs for the guests tonight.", u"We need two more chairs.",
+                "word dropped"},
+        Refusal{u"the museum opens at ten and closes at six on weekdays.",
+                u"The museum opens at ten and closes at six.", "word dropped"},
+        Refusal{u"as promised, here are the slides from the talk.",
+                u"As promised, here are the slides.", "word dropped"},
+        Refusal{u"on the other hand, the old laptop still works fine for email.",
+                u"On the other hand, the old laptop still works.", "word dropped"},
+        Refusal{u"we need the final numbers by friday.", u"We need the final numbers.",
+                "word dropped"},
+        Refusal{u"i checked the logs, nothing looks wrong today.",
+                u"I checked the logs, nothing looks wrong.", "word dropped"},
+        Refusal{u"i left my keys on the kitchen table.", u"I left my keys on the table.",
+                "word dropped"},
+        // Said twice, the sentence's chat forms corrected.
+        Refusal{u"see u tmrw at the station.",
+                u"See you tomorrow at the station. See you tomorrow at the station.",
+                "sentence repeated"},
         Refusal{u"so basically what i wanted to say is that we shoud probably move the meeting "
                 u"to next week becuase the team is busy",
                 u"Move the meeting to next week.", "far shorter"}));
