@@ -183,6 +183,60 @@ std::optional<std::size_t> correctedOpeningEnd(std::u16string_view output,
     return std::nullopt;
 }
 
+bool holdsLetterOrDigit(std::u16string_view piece) {
+    for (std::size_t at = 0; at < piece.size();) {
+        const char32_t c = text::codePointAt(piece, static_cast<std::int64_t>(at));
+        if (u_isalnum(static_cast<UChar32>(c))) {
+            return true;
+        }
+        at += c > 0xFFFF ? 2 : 1;
+    }
+    return false;
+}
+
+// The text's first piece (up to whitespace) after `from`, and where it ends.
+std::u16string_view pieceAfter(std::u16string_view text, std::size_t from, std::size_t& end) {
+    std::size_t start = from;
+    while (start < text.size() && text::isWhitespaceOrNewline(text[start])) {
+        ++start;
+    }
+    end = start;
+    while (end < text.size() && !text::isWhitespaceOrNewline(text[end])) {
+        ++end;
+    }
+    return text.substr(start, end - start);
+}
+
+// The pieces made of marks alone (no letter, no digit) that stand in a row from `from`, each
+// given by where it ends; at most `limit` of them.
+std::vector<std::size_t> markPiecesFrom(std::u16string_view text, std::size_t from,
+                                        std::size_t limit = std::u16string_view::npos) {
+    std::vector<std::size_t> ends;
+    for (std::size_t end = from; ends.size() < limit;) {
+        const std::u16string_view piece = pieceAfter(text, end, end);
+        if (piece.empty() || holdsLetterOrDigit(piece)) {
+            break;
+        }
+        ends.push_back(end);
+    }
+    return ends;
+}
+
+// Where an opening that stands for `context` ends with the marks the context ends with: a context
+// that stops at a mark after its last word (a spaced dash, an em dash) has it repeated too, as
+// typed or as another mark, standing apart from the words ("water - the soil"). As many marks as
+// the text itself opens with are the person's, and stay.
+std::size_t pastTheContextsMarks(std::u16string_view output, std::size_t end,
+                                 std::u16string_view context, std::u16string_view input) {
+    const std::u16string_view trimmed = detail::trimmedView(context);
+    if (trimmed.empty() || holdsLetterOrDigit(detail::lastCharacter(trimmed))) {
+        return end;
+    }
+    const auto echoed = markPiecesFrom(output, end);
+    const std::size_t typed = markPiecesFrom(input, 0, echoed.size()).size();
+    return echoed.size() > typed ? echoed[echoed.size() - typed - 1] : end;
+}
+
 EchoStripResult echoStripped(std::u16string rest) {
     return EchoStripResult{
         std::move(rest),
@@ -230,7 +284,8 @@ std::optional<EchoStripResult> removeEchoedContext(
         if (!end) {
             continue;
         }
-        const std::u16string_view rest = output.substr(*end);
+        const std::u16string_view rest =
+            output.substr(pastTheContextsMarks(output, *end, part, input));
         if (text::isBlank(rest)) {
             return std::nullopt;
         }

@@ -51,8 +51,11 @@ struct EchoStripResult {
 // context's words too, typo for word: the answer is then neither cut nor refused.
 // Given that text, an answer may also open with the context as the model corrected it ("When you're
 // done, send" for the context "when ur done," and the text " send"): words that line up with the
-// whole context, or with its last, unfinished sentence, are removed the same way. A part of an
-// answer still streaming whose words so far may still grow into such an opening is absent too.
+// whole context, or with its last, unfinished sentence, in any case, are removed the same way. Where
+// the context ends with a mark, the marks standing alone after those words go too ("the plants need
+// water - the soil" for "The plants need water - " and "the soil"), but for as many as the text
+// itself opens with. A part of an answer still streaming whose words so far may still grow into
+// such an opening is absent too.
 [[nodiscard]] std::optional<EchoStripResult> removeEchoedContext(
     std::u16string_view output, const std::optional<std::u16string>& contextBefore,
     std::u16string_view input = {}, bool stillStreaming = false);

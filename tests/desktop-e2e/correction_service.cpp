@@ -61,6 +61,19 @@ void capitalise(std::string& text) {
     }
 }
 
+void uncapitalise(std::string& text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first != std::string::npos && text[first] >= 'A' && text[first] <= 'Z') {
+        text[first] = static_cast<char>(text[first] - 'A' + 'a');
+    }
+}
+
+std::string trimmed(std::string text) {
+    text.erase(0, std::min(text.size(), text.find_first_not_of(' ')));
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
+
 std::vector<std::string> pieces(const std::string& text, std::size_t count) {
     std::vector<std::string> parts;
     const std::size_t size = std::max<std::size_t>(1, (text.size() + count - 1) / count);
@@ -118,6 +131,11 @@ void CorrectionService::setAnswersPiecesAsSentences(bool asSentences) {
     piecesAsSentences_ = asSentences;
 }
 
+void CorrectionService::setRepeatsTheContextInLowerCase(bool repeats) {
+    const std::lock_guard lock(mutex_);
+    contextInLowerCase_ = repeats;
+}
+
 std::vector<std::string> CorrectionService::hostedTexts() const {
     std::vector<std::string> texts;
     for (const auto& request : server_.requests()) {
@@ -161,10 +179,12 @@ ScriptedReply CorrectionService::reply(const RecordedRequest& request) const {
     std::string preamble;
     bool withContext = false;
     bool piecesAsSentences = false;
+    bool contextInLowerCase = false;
     {
         const std::lock_guard lock(mutex_);
         withContext = withContext_;
         piecesAsSentences = piecesAsSentences_;
+        contextInLowerCase = contextInLowerCase_;
         behaviour = behaviour_;
         delay = delay_;
         count = pieces_;
@@ -206,6 +226,11 @@ ScriptedReply CorrectionService::reply(const RecordedRequest& request) const {
         text.erase(0, std::min(text.size(), text.find_first_not_of(' ')));
         capitalise(text);
         answer = preamble + corrected(context) + " " + text;
+    }
+    if (hosted && contextInLowerCase && !context.empty()) {
+        std::string repeated = trimmed(corrected(context));
+        uncapitalise(repeated);
+        answer = preamble + repeated + " " + trimmed(corrected(textAskedAbout(input)));
     }
     ScriptedReply reply = hosted ? ScriptedReply::eventStream()
                                  : ScriptedReply(200).header("Content-Type", "application/json");

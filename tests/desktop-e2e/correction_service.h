@@ -50,6 +50,10 @@ class CorrectionService {
     // colon or a dash) is a sentence, as models answer a fragment: a full stop in place of the
     // mark; and a text sent with context starts with a capital.
     void setAnswersPiecesAsSentences(bool asSentences);
+    // The hosted answer to a text sent with context repeats the context, corrected, in front of
+    // the text, as models may answer the rest of a sentence: its first letter small, one space,
+    // then the text as corrected.
+    void setRepeatsTheContextInLowerCase(bool repeats);
     // The text each correction request to the hosted service asked about, in order.
     [[nodiscard]] std::vector<std::string> hostedTexts() const;
 
@@ -79,6 +83,7 @@ class CorrectionService {
     std::string preamble_;
     bool withContext_ = false;
     bool piecesAsSentences_ = false;
+    bool contextInLowerCase_ = false;
     LoopbackHttpServer server_;  // last: its thread stops before the state above goes
 };
 

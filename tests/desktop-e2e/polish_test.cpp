@@ -316,6 +316,50 @@ TEST_F(PolishScenarios, APieceAnsweredWithAFullStopKeepsThePersonsMark) {
     }
 }
 
+// A person stops after a dash and its space, and thinks for 2.5 s: the piece goes out alone and
+// lands as it was. The rest, typed on at a person's speed, goes out with the piece as context, and
+// the service answers it with the sentence so far in front, without its capital, as a model may.
+// The Composer never shows the sentence so far twice nor the person's dash doubled, and the
+// sentence lands once.
+TEST_F(PolishScenarios, TheRestAfterAPauseAtADashLandsWithoutTheSentenceSoFarRepeated) {
+    service.setRepeatsTheContextInLowerCase(true);
+    const auto answered = occurrences(shownLog(program), " outcome=");
+    openOverEmptyArea();
+    ASSERT_TRUE(keyboard.type(u"we could ship it today - "));
+    ASSERT_TRUE(waitUntil([&] { return occurrences(shownLog(program), " outcome=") > answered; }))
+        << shownLog(program);
+    std::this_thread::sleep_for(2500ms);  // the person thinks
+    const std::u16string piece = u"We could ship it today - ";
+    EXPECT_EQ(composerText(), piece);
+    constexpr std::u16string_view kRest = u"if the parcel is ready.";
+    std::size_t looks = 0;
+    const auto looksRight = [&](const std::u16string& shown) {
+        ++looks;
+        return shown.starts_with(piece) && shown.find(u"- -") == std::u16string::npos &&
+               shown.find(u"ship it", piece.size()) == std::u16string::npos;
+    };
+    for (std::size_t at = 0; at < kRest.size(); ++at) {
+        ASSERT_TRUE(keyboard.type(kRest.substr(at, 1)));
+        const std::u16string shown = composerText();
+        EXPECT_TRUE(looksRight(shown)) << text::toUtf8(shown);
+    }
+    const std::u16string polished = u"We could ship it today - if the package is ready.";
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            const std::u16string shown = composerText();
+            EXPECT_TRUE(looksRight(shown)) << text::toUtf8(shown);
+            return shown == polished;
+        },
+        kSettle))
+        << text::toUtf8(composerText());
+    EXPECT_EQ(requestsAbout("parcel"), 1u);
+    std::printf(
+        "[ figure ] the rest after a pause at a dash, answered with the sentence so far in lower "
+        "case: %zu looks at the Composer, none showing it twice or the dash doubled\n",
+        looks);
+    commitExpecting(polished);
+}
+
 // An answer that chats before the text ("Sure! Here's the corrected text: ...") is cleaned
 // before it lands, and its lead-in never shows while it streams in: only the sentence is pasted.
 TEST_F(PolishScenarios, AChattyAnswerIsNotPasted) {

@@ -115,6 +115,33 @@ TEST(EchoStrip, ASentenceTypedAgainIsNoEcho) {
               std::nullopt);
 }
 
+// The rest of a sentence after a pause at a dash, answered with the sentence so far in front of
+// it, without its capital or with another mark than the person's: the context comes off whole,
+// the marks it ends with included, and the person's own marks after them stay.
+TEST(EchoStrip, TheContextComesOffWithTheMarksItEndsWith) {
+    struct Case {
+        std::u16string context, input, output, kept;
+    };
+    const Case cases[] = {
+        {u"The plants need water - ", u"the soil is dry.",
+         u"the plants need water - the soil is dry.", u"the soil is dry."},
+        {u"The printer jammed again \u2014 ", u"i gave up.",
+         u"the printer jammed again \u2014 I gave up.", u"I gave up."},
+        {u"We packed the tent; the stove \u2014 ", u"and the maps.",
+         u"We packed the tent, the stove \u2014 and the maps.", u"and the maps."},
+        {u"The plants need water - ", u"the soil is dry.",
+         u"the plants need water \u2014 the soil is dry.", u"the soil is dry."},
+        {u"I was thinking -", u" ... maybe not.", u"i was thinking - ... maybe not.",
+         u"... maybe not."},
+    };
+    for (const auto& [context, input, output, kept] : cases) {
+        const auto result = removeEchoedContext(output, context, input);
+        ASSERT_TRUE(result) << testing::PrintToString(output);
+        EXPECT_EQ(result->text, kept) << testing::PrintToString(output);
+        EXPECT_EQ(result->notes.size(), 1u);
+    }
+}
+
 TEST(EchoStrip, PrefixMustEndOnACharacterBoundary) {
     // The context "cafe" is not a prefix of "café" written with a combining accent.
     const auto result = removeEchoedContext(u"cafe\u0301 ok", u"cafe");
