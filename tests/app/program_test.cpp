@@ -253,6 +253,8 @@ TEST_F(ProgramTest, SettingsThatAreNoRegularFileNeitherHangTheStartNorChange) {
 
 // The socket file removed, or replaced by a file or a link while the program runs: a second
 // start still reaches it; a removed socket comes back; what was put there stays after exit.
+// (The file or link is made beside it and put in its place in one step: the program makes a
+// removed socket again at once, and would be first in the path's empty moment.)
 TEST_F(ProgramTest, ASecondStartReachesTheFirstWhateverBecameOfItsSocketFile) {
     enum class Change { removed, file, link };
     for (const Change change : {Change::removed, Change::file, Change::link}) {
@@ -260,19 +262,35 @@ TEST_F(ProgramTest, ASecondStartReachesTheFirstWhateverBecameOfItsSocketFile) {
         QTemporaryDir folder;
         const std::string socket = folder.filePath("ravlin.socket").toStdString();
         const std::string target = folder.filePath("target").toStdString();
+        const std::string aside = folder.filePath("aside").toStdString();
         Ravlin first(folder.path());
         ASSERT_TRUE(first.waitForLine("running")) << first.errors().toStdString();
-        ASSERT_EQ(::unlink(socket.c_str()), 0);
-        if (change == Change::file) {
-            QFile file(QString::fromStdString(socket));
+        // (made as the program starts: waited for, bounded only against a hang)
+        QElapsedTimer made;
+        made.start();
+        const auto isSocket = [&] {
+            const auto entry = fileEntryAt(socket);
+            return entry && S_ISSOCK(entry->mode);
+        };
+        while (!isSocket() && made.elapsed() < Ravlin::kHangLimitMs) {
+            QThread::msleep(10);
+        }
+        ASSERT_TRUE(isSocket());
+        if (change == Change::removed) {
+            ASSERT_EQ(::unlink(socket.c_str()), 0);
+        } else if (change == Change::file) {
+            QFile file(QString::fromStdString(aside));
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
             file.write("not a socket");
+            file.close();
+            ASSERT_EQ(::rename(aside.c_str(), socket.c_str()), 0);
         } else if (change == Change::link) {
             QFile file(QString::fromStdString(target));
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
             file.write("the link's target");
             file.close();
-            ASSERT_EQ(::symlink(target.c_str(), socket.c_str()), 0);
+            ASSERT_EQ(::symlink(target.c_str(), aside.c_str()), 0);
+            ASSERT_EQ(::rename(aside.c_str(), socket.c_str()), 0);
         }
         const auto put = fileEntryAt(socket);
         const auto targetBefore = fileEntryAt(target);
