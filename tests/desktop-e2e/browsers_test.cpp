@@ -22,21 +22,13 @@ using Kind = DesktopApplication::Kind;
 using text::Utf16Range;
 
 // The session log's lines that end a Quick Fix under way (what its write-back came to, or why
-// it wrote nothing back) and those that end a Composer's commit, empty ones included.
+// it wrote nothing back).
 std::size_t quickFixEnds(const std::string& log) {
     std::size_t ends = 0;
     for (const char* state :
          {"state=quick_fix_committed", "state=quick_fix_commit_failed", "state=quick_fix_sent",
           "state=quick_fix_partial", "state=quick_fix_paste_on_clipboard",
           "state=quick_fix_auto_commit_skipped"}) {
-        ends += occurrences(log, state);
-    }
-    return ends;
-}
-std::size_t commitEnds(const std::string& log) {
-    std::size_t ends = 0;
-    for (const char* state : {"state=committed ", "state=commit_failed ", "state=commit_sent ",
-                              "state=commit_partial ", "state=commit_skipped "}) {
         ends += occurrences(log, state);
     }
     return ends;

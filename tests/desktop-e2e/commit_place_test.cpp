@@ -30,15 +30,7 @@ class CommitPlace : public ComposerScenarios {
     }
 
     // The commits the log has seen end so far.
-    std::size_t commitsEnded() {
-        const std::string log = shownLog(program);
-        std::size_t ends = 0;
-        for (const char* state : {"state=committed ", "state=commit_failed ", "state=commit_sent ",
-                                  "state=commit_partial ", "state=commit_skipped "}) {
-            ends += occurrences(log, state);
-        }
-        return ends;
-    }
+    std::size_t commitsEnded() { return commitEnds(shownLog(program)); }
     // The log's last line about a commit's end.
     std::string lastCommitEnd() {
         const std::string log = shownLog(program);
@@ -359,10 +351,7 @@ TEST_F(CommitPlace, AWindowPartlyUnderAnotherOfItsApplicationWhereTheKeyboardFol
     ASSERT_TRUE(gtk.command(QStringLiteral("text line start")));
     ASSERT_TRUE(focus(gtk, QStringLiteral("line")));
     ASSERT_TRUE(movePointerTo(1270, 1010));  // on no window
-    struct Following {
-        bool on = setFocusFollowsPointer(true, kSettle);
-        ~Following() { EXPECT_TRUE(setFocusFollowsPointer(false, kSettle)); }
-    } following;
+    const FocusFollowingThePointer following;
     ASSERT_TRUE(following.on);
     ASSERT_TRUE(gtk.command(QStringLiteral("second open")));
     ASSERT_TRUE(waitUntil([] { return activeWindowTitle() == QStringLiteral("gtk-target second"); }));

@@ -281,15 +281,7 @@ TEST_F(FocusedField, ACalcCellBeingEdited) {
 TEST_F(FocusedField, AnApplicationsOwnDialogGetsNothingOfTheComposer) {
     ASSERT_TRUE(openLog(program));  // (it keeps what it is shown from now on)
     auto& gtk = *desktop.gtk;
-    const auto commitsEnded = [&] {
-        const std::string log = shownLog(program);
-        std::size_t ends = 0;
-        for (const char* state : {"state=committed ", "state=commit_failed ", "state=commit_sent ",
-                                  "state=commit_partial "}) {
-            ends += occurrences(log, state);
-        }
-        return ends;
-    };
+    const auto commitsEnded = [&] { return commitEnds(shownLog(program)); };
     for (const char* kind : {"entry", "hidden"}) {
         SCOPED_TRACE(kind);
         ASSERT_TRUE(gtk.command(QStringLiteral("text line start")));
@@ -341,10 +333,7 @@ TEST_F(FocusedField, ThePointerMovedOntoTheApplicationWhereTheKeyboardFollowsIt)
     auto& gtk = *desktop.gtk;
     ASSERT_TRUE(focus(gtk, QStringLiteral("line")));
     ASSERT_TRUE(movePointerTo(1270, 1010));  // on no window
-    struct Following {
-        bool on = setFocusFollowsPointer(true, kSettle);
-        ~Following() { EXPECT_TRUE(setFocusFollowsPointer(false, kSettle)); }
-    } following;
+    const FocusFollowingThePointer following;
     ASSERT_TRUE(following.on);
     ASSERT_TRUE(openComposer());
     const auto panel = composerWindow();

@@ -38,6 +38,23 @@ inline std::size_t occurrences(const std::string& text, std::string_view part) {
     return found;
 }
 
+// The session log's lines that end a Composer's commit, empty ones included.
+inline std::size_t commitEnds(const std::string& log) {
+    std::size_t ends = 0;
+    for (const char* state : {"state=committed ", "state=commit_failed ", "state=commit_sent ",
+                              "state=commit_partial ", "state=commit_skipped "}) {
+        ends += occurrences(log, state);
+    }
+    return ends;
+}
+
+// While alive, the session's window manager gives the keyboard to the window the pointer moves
+// onto (`on` says whether it took the setting).
+struct FocusFollowingThePointer {
+    bool on = setFocusFollowsPointer(true, kSettle);
+    ~FocusFollowingThePointer() { EXPECT_TRUE(setFocusFollowsPointer(false, kSettle)); }
+};
+
 // What stderr must never hold, whatever the scenario.
 inline void expectNoSanitizerReport(RavlinProgram& program) {
     for (const char* report :
