@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <qcoro/qcorotask.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <QBuffer>
 #include <QElapsedTimer>
@@ -13,7 +14,9 @@
 #include <QProcess>
 #include <QTemporaryFile>
 #include <QTimer>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <future>
 
 #include "app/target/focus_snapshot.h"
@@ -24,6 +27,7 @@
 #include "line_field_fixture.h"
 #include "platform/linux/clipboard/clipboard_keeper.h"
 #include "platform/linux/clipboard/x11_selection_pasteboard.h"
+#include "platform/linux/clipboard/x11_selections.h"
 #include "platform/linux/clipboard/selection_text.h"
 #include "tests/support/clipboard_tool.h"
 #include "tests/support/watchdog.h"
@@ -277,6 +281,38 @@ TEST_F(ExactClipboard, ACopyInTheMillisecondOfOurOwnWriteIsAChangeAndIsReadAtOnc
         EXPECT_TRUE(waitUntil([&] { return pasteboard.changeCount() > count; }))
             << "round " << round;
     }
+}
+
+// The keeper's window, once destroyed, is a number the server may hand to another client: a copy
+// made by a window under that number is another client's copy, never one made on our behalf.
+TEST_F(ExactClipboard, ACopyByAWindowOnceTheKeepersIsAChange) {
+    const auto ours = platform::x11::Selections::open();
+    ASSERT_TRUE(ours);
+    std::atomic<int> changes = 0;
+    ours->onForeignChange([&](const std::string& which, std::uint64_t) {
+        changes += which == "CLIPBOARD" ? 1 : 0;
+    });
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    ASSERT_EQ(xcb_connection_has_error(c), 0);
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const xcb_window_t window = xcb_generate_id(c);
+    const auto make = [&] {
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    };
+    make();
+    ours->setDeputy(window);
+    xcb_destroy_window(c, window);
+    make();  // the same number, now another window's
+    auto* clipboard = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 9, "CLIPBOARD"), nullptr);
+    ASSERT_NE(clipboard, nullptr);
+    xcb_set_selection_owner(c, window, clipboard->atom, XCB_CURRENT_TIME);
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    std::free(clipboard);
+    EXPECT_TRUE(waitUntil([&] { return changes > 0; }));
+    ours->onForeignChange(nullptr);
+    xcb_disconnect(c);
 }
 
 // A clear goes out on the loop's next turn: it undoes the clipboard as it was when asked for

@@ -1,6 +1,7 @@
 #include "platform/linux/clipboard/selection_owner.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace ravlin::platform::x11 {
@@ -47,6 +48,27 @@ Reply<xcb_get_selection_owner_reply_t> SelectionOwner::ownerAfterNews(xcb_atom_t
         xcb_get_selection_owner_reply(c_, cookie, nullptr));
     connection_.drainQueued(cookie.sequence);
     return owner;
+}
+
+void SelectionOwner::setDeputy(xcb_window_t window) {
+    deputy_ = XCB_NONE;
+    if (window == XCB_NONE) {
+        return;
+    }
+    // Its destruction is told to us; a window already gone is no deputy.
+    const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    if (xcb_generic_error_t* error = xcb_request_check(
+            c_, xcb_change_window_attributes_checked(c_, window, XCB_CW_EVENT_MASK, &mask))) {
+        std::free(error);
+        return;
+    }
+    deputy_ = window;
+}
+
+void SelectionOwner::onDestroyed(xcb_window_t window) {
+    if (window != XCB_NONE && window == deputy_) {
+        deputy_ = XCB_NONE;
+    }
 }
 
 std::optional<Selections::KnownChange> SelectionOwner::deputyChange(xcb_atom_t selection) {

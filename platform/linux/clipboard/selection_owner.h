@@ -56,8 +56,11 @@ class SelectionOwner {
     // What we serve for `selection` (none when we do not own it).
     [[nodiscard]] std::shared_ptr<const SelectionData> served(xcb_atom_t selection) const;
 
-    // Someone who takes selections on our behalf (Selections::setDeputy).
-    void setDeputy(xcb_window_t window) { deputy_ = window; }
+    // Someone who takes selections on our behalf (Selections::setDeputy), until its window is
+    // destroyed: the server may give that window's number to another client afterwards.
+    void setDeputy(xcb_window_t window);
+    // A window we asked to hear of being destroyed is gone.
+    void onDestroyed(xcb_window_t window);
     // The deputy's change of `selection` as ours, once its news is in (a round trip).
     std::optional<KnownChange> deputyChange(xcb_atom_t selection);
     // Told of every change of a watched selection's owner.

@@ -59,6 +59,10 @@ struct Selections::Workings final : SelectionConnection::Handler {
                 }
                 return;
             }
+            case XCB_DESTROY_NOTIFY:
+                owner.onDestroyed(
+                    reinterpret_cast<const xcb_destroy_notify_event_t&>(event).window);
+                return;
             case XCB_SELECTION_CLEAR:
                 owner.onSelectionClear(reinterpret_cast<const xcb_selection_clear_event_t&>(event),
                                        event.full_sequence);
