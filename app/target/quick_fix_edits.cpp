@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iterator>
 
 #include "core/text/unicode.h"
 
@@ -228,10 +229,54 @@ std::u16string withEdits(std::u16string text, const std::vector<QNTextEdit>& edi
     return text;
 }
 
+// Whether the differences `touching` (of the field's text from `expected`, in order of place,
+// each touching `failed`, a change of `expected` typed that did not come out) are what typing
+// it could have left: its range replaced by its replacement with keys of it dropped (none to
+// all). Anything else there is a key of the person's, typed beside or over it.
+bool onlyOwnKeysAt(std::u16string_view expected, const QNTextEdit& failed,
+                   const std::vector<QNTextEdit>& touching) {
+    if (touching.empty()) {
+        return true;
+    }
+    std::int64_t from = failed.range.location;
+    std::int64_t to = failed.range.end();
+    for (const auto& other : touching) {
+        from = std::min(from, other.range.location);
+        to = std::max(to, other.range.end());
+    }
+    std::u16string region(expected.substr(static_cast<std::size_t>(from),
+                                          static_cast<std::size_t>(to - from)));
+    for (auto last = touching.rbegin(); last != touching.rend(); ++last) {
+        region.replace(static_cast<std::size_t>(last->range.location - from),
+                       static_cast<std::size_t>(last->range.length), last->replacement);
+    }
+    const auto head = expected.substr(static_cast<std::size_t>(from),
+                                      static_cast<std::size_t>(failed.range.location - from));
+    const auto tail = expected.substr(static_cast<std::size_t>(failed.range.end()),
+                                      static_cast<std::size_t>(to - failed.range.end()));
+    if (!std::u16string_view(region).starts_with(head) ||
+        !std::u16string_view(region).ends_with(tail) || region.size() < head.size() + tail.size()) {
+        return false;
+    }
+    const std::u16string_view typed =
+        std::u16string_view(region).substr(head.size(), region.size() - head.size() - tail.size());
+    // (in order, each a key of the replacement's)
+    std::size_t next = 0;
+    for (const char16_t unit : typed) {
+        next = failed.replacement.find(unit, next);
+        if (next == std::u16string::npos) {
+            return false;
+        }
+        ++next;
+    }
+    return true;
+}
+
 // The changes that take back, in `now`, only what this write typed of `edits` (of `before`, in
 // order of place; the last `shown` of them seen whole in the field, the one before them perhaps
 // in part): whatever else `now` holds beside them (keys the person typed meanwhile) stays. None
-// where that cannot be told apart (the person typed inside a change of ours).
+// where that cannot be told apart (the person typed inside a change of ours, or at the one
+// that did not come out).
 std::optional<std::vector<QNTextEdit>> ownChangesBack(std::u16string_view before,
                                                       const std::vector<QNTextEdit>& edits,
                                                       std::size_t shown, std::u16string_view now) {
@@ -248,11 +293,19 @@ std::optional<std::vector<QNTextEdit>> ownChangesBack(std::u16string_view before
     std::vector<QNTextEdit> person;
     std::vector<QNTextEdit> back;
     const auto* failed = firstShown > 0 ? &edits[firstShown - 1] : nullptr;
+    const auto touchesFailed = [&](const QNTextEdit& other) {
+        return failed != nullptr && other.range.location <= failed->range.end() &&
+               other.range.end() >= failed->range.location;
+    };
+    // A key of the person's at the change that did not come out is theirs: the take-back would
+    // type over it.
+    std::vector<QNTextEdit> touching;
+    std::ranges::copy_if(*others, std::back_inserter(touching), touchesFailed);
+    if (failed != nullptr && !onlyOwnKeysAt(expected, *failed, touching)) {
+        return std::nullopt;
+    }
     for (const auto& other : *others) {
-        const bool atFailed = failed != nullptr &&
-                              other.range.location <= failed->range.end() &&
-                              other.range.end() >= failed->range.location;
-        if (!atFailed) {
+        if (!touchesFailed(other)) {
             person.push_back(other);
             continue;
         }
@@ -284,8 +337,8 @@ std::optional<std::vector<QNTextEdit>> ownChangesBack(std::u16string_view before
 // The changes of `edits` (of `base`, in order of place) still to make in `now`, where the last
 // `shown` of them were seen made whole and the one before them did not come out: that one
 // over whatever it left at its place (a key dropped, another typed late), the earlier ones where
-// they stand now. Whatever else `now` holds beside them (keys the person typed meanwhile) stays.
-// None where that cannot be told apart (the person typed where a change is still to be made).
+// they stand now. None where `now` holds anything else (a key the person typed meanwhile, at
+// that change or anywhere): it is not typed over, and the write ends there.
 std::optional<std::vector<QNTextEdit>> changesStillToMake(std::u16string_view base,
                                                           const std::vector<QNTextEdit>& edits,
                                                           std::size_t shown,
@@ -305,15 +358,22 @@ std::optional<std::vector<QNTextEdit>> changesStillToMake(std::u16string_view ba
     std::int64_t to = failed.range.end();
     std::int64_t grown = 0;
     std::vector<QNTextEdit> person;
+    std::vector<QNTextEdit> touching;
     for (const auto& other : *others) {
         if (other.range.location <= failed.range.end() &&
             other.range.end() >= failed.range.location) {
             from = std::min(from, other.range.location);
             to = std::max(to, other.range.end());
             grown += static_cast<std::int64_t>(other.replacement.size()) - other.range.length;
+            touching.push_back(other);
         } else {
             person.push_back(other);
         }
+    }
+    // Typed again only over what this write typed: a key the person typed meanwhile, beside
+    // the change or anywhere else, ends the write where it is (the key stays).
+    if (!person.empty() || !onlyOwnKeysAt(expected, failed, touching)) {
+        return std::nullopt;
     }
     std::vector<QNTextEdit> rest;
     for (std::size_t i = 0; i < failedAt; ++i) {

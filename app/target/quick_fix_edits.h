@@ -40,7 +40,9 @@ inline constexpr std::size_t maxEditSteps = 512;
 // method `typed`; `failed` with `restoreTargetSelection` when the field reads as it was (nothing
 // written, or what was written taken back because a change did not come out exactly, the
 // take-back typed again where it did not come out either); `partial` when it reads otherwise,
-// or can no longer be read: the field may hold part of a change.
+// or can no longer be read, or a key the person typed meanwhile stands where the write would
+// have to type over it (the key stays): the field may hold part of a change. Only what the
+// write typed itself is ever typed over.
 [[nodiscard]] QCoro::Task<QNQuickFixCommitResult> commitChangedText(
     QNQuickFixHostSession session, std::u16string correctedText,
     std::shared_ptr<QNQuickFixHostDriver> driver, std::stop_token stop);

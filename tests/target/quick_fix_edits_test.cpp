@@ -222,5 +222,26 @@ TEST_F(ChangedTextTest, TheTakeBackLeavesAKeyThePersonTypedMeanwhile) {
     EXPECT_EQ(desktop.value(target.field), u"We will recieve the parcel.\nIt is realy la!te.");
 }
 
+// The field drops the typed "i" of "late" -> "lite", and the person types "!" at the caret
+// meanwhile, over the "a" selected for the change: the take-back would type over the person's
+// key. It stays, nothing is typed over it, and the field is said to hold part of a change.
+TEST_F(ChangedTextTest, APersonsKeyAtAChangeThatDidNotComeOutStays) {
+    auto spec = messageField();
+    spec.typeShape = [this, typed = 0](std::u16string_view text) mutable {
+        if (++typed == 1) {
+            executor->postAfter(0ms, [this] { desktop.userTypeText(u"!"); });
+            return std::u16string();
+        }
+        return std::u16string(text);
+    };
+    const auto target = open({.identity = "firefox-esr"}, spec);
+    const auto session = begin();
+    ASSERT_TRUE(session.has_value());
+    EXPECT_EQ(commit(*session, u"We will recieve the parcel.\nIt is realy lite."),
+              Result::partial("change-not-seen", QNQuickFixReplacementMethod::typed));
+    EXPECT_EQ(desktop.value(target.field), u"We will recieve the parcel.\nIt is realy l!te.");
+    EXPECT_EQ(count(PostedKey::Kind::text), 1);
+}
+
 }  // namespace
 }  // namespace ravlin::testing
