@@ -80,6 +80,12 @@ class KeyHold {
     // posted or the keyboard not be taken back, the hold has ended (keys pressed from then on go
     // to the applications).
     virtual PressedThrough pressThrough(KeyChord chord, int times) = 0;
+    // The same for keys of ours that `post` sends at once through the key synthesis (a text
+    // typed): the keyboard let go of for it alone. `posted` is what `post` answered.
+    virtual PressedThrough postThrough(const std::function<bool()>& post) {
+        (void)post;
+        return {};
+    }
 };
 
 // A running tap. Dropping it (or stop()) removes the tap.

@@ -198,7 +198,26 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
 
     self->logSystem(platform::LogLevel::notice, "openPanel: capturing focus snapshot");
     const TargetSeams seams = targetSeams(*self);
-    auto capture = QNModelFocusSnapshot::capture(seams, seams.ending, trigger == "hotkey");
+    // Where the caret probe has to type, a person going on typing straight after the shortcut
+    // must not type into the field between its character and its take-back: from then on what
+    // they type is the panel's, held until it has the keyboard. (The typed pair's letters are
+    // taken back only once the capture is over, and a key after them is the word going on:
+    // after the pair nothing is held, and the probe types nothing.)
+    QNModelFocusSnapshot::ProbeKeys probeKeys;
+    if (trigger == "hotkey") {
+        probeKeys = [weak]() -> platform::KeyHold* {
+            const auto app = weak.lock();
+            if (!app) {
+                return nullptr;
+            }
+            if (!app->heldKeys_) {
+                app->heldKeys_ = app->env_.seams.keyTaps->holdKeys();
+            }
+            return app->heldKeys_.get();
+        };
+    }
+    auto capture = QNModelFocusSnapshot::capture(seams, seams.ending, trigger == "hotkey",
+                                                 std::move(probeKeys));
     self.reset();
     const QNModelFocusSnapshot snapshot = co_await capture;
     self = resumed(weak);

@@ -465,7 +465,8 @@ QNModelFocusSnapshot QNModelFocusSnapshot::applyingCopiedSelection(
 
 QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::capture(TargetSeams seams,
                                                                 std::stop_token stop,
-                                                                bool afterShortcut) {
+                                                                bool afterShortcut,
+                                                                ProbeKeys keys) {
     auto snapshot = captureNow(seams);
     // A password field when the action begins refuses it, whatever the field shows later (a
     // page's "show password" may make it a text field meanwhile).
@@ -484,7 +485,7 @@ QCoro::Task<QNModelFocusSnapshot> QNModelFocusSnapshot::capture(TargetSeams seam
     const bool hasCaret = snapshot.anchor && snapshot.anchor->source == AnchorSource::caret;
     const bool hasText = snapshot.selectionText && !text::isBlank(*snapshot.selectionText);
     if (!hasCaret && !hasText) {
-        if (const auto probed = co_await probedCaretRect(seams, snapshot)) {
+        if (const auto probed = co_await probedCaretRect(seams, snapshot, std::move(keys))) {
             auto role = snapshot.anchor ? snapshot.anchor->role : std::nullopt;
             snapshot.caretRect = probed;
             snapshot.anchor =
@@ -631,7 +632,7 @@ QCoro::Task<bool> QNModelFocusSnapshot::waitForSelectAll(
 }
 
 QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probedCaretRect(
-    TargetSeams seams, QNModelFocusSnapshot snapshot) {
+    TargetSeams seams, QNModelFocusSnapshot snapshot, ProbeKeys keys) {
     auto& accessibility = *seams.accessibility;
     // A terminal's screen is no field: a character typed there goes to the program in it.
     if (!checkTrust(accessibility) ||
@@ -642,75 +643,122 @@ QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probedCaretRect(
     if (!element) {
         co_return std::nullopt;
     }
-    co_return co_await probeCaret(seams, *element, snapshot.app, snapshot.focusedElementRect);
+    co_return co_await probeCaret(seams, *element, snapshot.app, snapshot.focusedElementRect,
+                                  std::move(keys));
 }
 
 QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probeCaret(TargetSeams seams,
                                                                   ElementRef element,
                                                                   platform::RunningApplication app,
-                                                                  std::optional<Rect> hint) {
+                                                                  std::optional<Rect> hint,
+                                                                  ProbeKeys keys) {
     auto& accessibility = *seams.accessibility;
     auto& workspace = *seams.workspace;
+    const auto layout = [&] { return QNScreenLayout::read(*seams.screens); };
     // The character must not reach the application along with keys the user still holds (the
     // shortcut's).
     (void)co_await waitForKeysUp(seams, seams.ending);
     if (seams.ending.stop_requested() || !frontmostOther(workspace, app)) {
         co_return std::nullopt;
     }
-    const auto before = Driver::selectedTextRange(accessibility, element);
-    // Without the value the typed character could not be told from the user's own text.
-    const auto valueBefore = Driver::stringAttribute(accessibility, ax::value, element, false);
-    if (!before || before->length != 0 || !valueBefore) {
+    const auto readValue = [&] {
+        return Driver::stringAttribute(accessibility, ax::value, element, false);
+    };
+    const auto emptyFieldStart = [&]() -> std::optional<Rect> {
+        const auto field = frame(accessibility, element);
+        if (!field) {
+            return std::nullopt;
+        }
+        return screenRect(makeRect(field->minX(), field->minY(), 1,
+                                   std::min(field->height(), emptyFieldLineHeight)),
+                          hint, layout());
+    };
+    const auto caretAtStart = [&] {
+        const auto range = Driver::selectedTextRange(accessibility, element);
+        return range && range->location == 0 && range->length == 0;
+    };
+    // An empty field's caret stands at its start: nothing is typed into it.
+    if (const auto value = readValue(); value && value->empty() && caretAtStart()) {
+        co_return emptyFieldStart();
+    }
+    // From here on the person's keys wait for the Composer: none can land between the character
+    // and its take-back, or be taken by the take-back.
+    platform::KeyHold* hold = keys ? keys() : nullptr;
+    if (hold == nullptr) {
         co_return std::nullopt;
     }
-    const std::u16string probe(1, probeCharacter);
-    if (co_await typeText(
-            seams, probe,
-            [workspace = seams.workspace, app] { return frontmostOther(*workspace, app); },
-            seams.ending) != probe.size()) {
-        co_return std::nullopt;
-    }
-    // Where the character stands once the field shows it: the field's text is the old one with
-    // it inserted (a caret said to have moved proves nothing: it may be told late, or early).
-    std::optional<std::int64_t> at;
-    for (int read = 0; read < probeReads && !at; ++read) {
+    // Keys typed before the hold may still be on their way into the field: its text is read
+    // once it reads the same twice running.
+    auto valueBefore = readValue();
+    for (int read = 0; read < probeReads && valueBefore; ++read) {
         co_await sleepFor(*seams.executor, probeReadInterval, seams.ending);
-        if (const auto now = Driver::stringAttribute(accessibility, ax::value, element, false)) {
-            at = insertedAt(*valueBefore, *now, probe);
+        auto again = readValue();
+        const bool same = again == valueBefore;
+        valueBefore = std::move(again);
+        if (same) {
+            break;
         }
     }
+    const auto before = Driver::selectedTextRange(accessibility, element);
+    const std::u16string probe(1, probeCharacter);
+    // Without the value the typed character could not be told from the user's own text.
+    if (!before || before->length != 0 || !valueBefore ||
+        valueBefore->find(probeCharacter) != std::u16string::npos) {
+        co_return std::nullopt;
+    }
+    if (valueBefore->empty() && before->location == 0) {
+        co_return emptyFieldStart();
+    }
+    (void)co_await waitForKeysUp(seams, seams.ending);
+    if (!frontmostOther(workspace, app) ||
+        !hold->postThrough([&] {
+                 return frontmostOther(*seams.workspace, app) &&
+                        seams.keySynthesis->postText(probe).ok();
+             }).posted) {
+        co_return std::nullopt;
+    }
+    // Where the character stands once the field shows it (a caret said to have moved proves
+    // nothing: it may be told late, or early).
+    std::optional<std::int64_t> at;
+    (void)co_await waitUntil(
+        *seams.executor,
+        [&] {
+            if (const auto now = readValue()) {
+                at = insertedAt(*valueBefore, *now, probe);
+            }
+            return at.has_value();
+        },
+        probeReadInterval, probeShowLimit, seams.ending);
     if (!at) {
         // Never seen: nothing is taken back (a Delete would take the user's character instead).
         co_return std::nullopt;
     }
     const auto typed = bounds(accessibility, *at, 1, element);
-    co_await takeBackProbe(seams, element, app, *valueBefore, *at);
+    co_await takeBackProbe(seams, element, app, *valueBefore, *at, *hold);
     if (!typed) {
         co_return std::nullopt;
     }
     co_return screenRect(makeRect(typed->maxX(), typed->minY(), 1, typed->height()), hint,
-                         QNScreenLayout::read(*seams.screens));
+                         layout());
 }
 
 std::optional<std::int64_t> QNModelFocusSnapshot::insertedAt(std::u16string_view before,
                                                              std::u16string_view after,
                                                              std::u16string_view typed) {
-    if (typed.empty() || after.size() != before.size() + typed.size()) {
+    if (typed.size() != 1 || before.find(typed) != std::u16string_view::npos) {
         return std::nullopt;
     }
-    const auto common = static_cast<std::size_t>(
-        std::ranges::mismatch(before, after).in1 - before.begin());
-    // (within a run of the typed text any place of it is the same)
-    if (after.substr(common, typed.size()) != typed ||
-        after.substr(common + typed.size()) != before.substr(common)) {
+    const auto at = after.find(typed);
+    if (at == std::u16string_view::npos || after.find(typed, at + 1) != std::u16string_view::npos) {
         return std::nullopt;
     }
-    return static_cast<std::int64_t>(common);
+    return static_cast<std::int64_t>(at);
 }
 
 QCoro::Task<> QNModelFocusSnapshot::takeBackProbe(TargetSeams seams, ElementRef element,
                                                   platform::RunningApplication app,
-                                                  std::u16string valueBefore, std::int64_t at) {
+                                                  std::u16string valueBefore, std::int64_t at,
+                                                  platform::KeyHold& hold) {
     auto& accessibility = *seams.accessibility;
     const std::u16string probe(1, probeCharacter);
     // Still the text with the character where it was seen, in the application still in front.
@@ -718,6 +766,10 @@ QCoro::Task<> QNModelFocusSnapshot::takeBackProbe(TargetSeams seams, ElementRef 
         const auto now = Driver::stringAttribute(accessibility, ax::value, element, false);
         return now && insertedAt(valueBefore, *now, probe) == at &&
                frontmostOther(*seams.workspace, app);
+    };
+    // (no modifier of the person's with it: Shift+Delete cuts)
+    const auto erase = [&] {
+        return hold.pressThrough({platform::keycode::deleteKey, 0}, 1).posted;
     };
     if (!unchanged()) {
         co_return;
@@ -728,21 +780,20 @@ QCoro::Task<> QNModelFocusSnapshot::takeBackProbe(TargetSeams seams, ElementRef 
         co_await waitUntil(
             *seams.executor,
             [&] { return Driver::selectedText(accessibility, element) == probe; },
-            probeReadInterval, probeReadInterval * probeReads, seams.ending) &&
-        unchanged()) {
-        postDeleteKey(seams);
+            probeReadInterval, probeShowLimit, seams.ending)) {
+        (void)co_await waitForKeysUp(seams, seams.ending);
+        if (unchanged() && Driver::selectedText(accessibility, element) == probe) {
+            erase();
+        }
         co_return;
     }
     // A field whose selection cannot be written: the caret right after the character (nothing
     // selected) tells the same.
+    (void)co_await waitForKeysUp(seams, seams.ending);
     const auto caret = Driver::selectedTextRange(accessibility, element);
     if (caret && caret->length == 0 && caret->location == at + 1 && unchanged()) {
-        postDeleteKey(seams);
+        erase();
     }
-}
-
-bool QNModelFocusSnapshot::postDeleteKey(const TargetSeams& seams) {
-    return seams.keySynthesis->postKeyPress({platform::keycode::deleteKey, 0}).ok();
 }
 
 // --- Own document windows

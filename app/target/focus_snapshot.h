@@ -24,6 +24,7 @@
 #include "app/target/target_seams.h"
 #include "platform/accessibility.h"
 #include "platform/geometry.h"
+#include "platform/key_taps.h"
 #include "platform/screens.h"
 #include "platform/workspace.h"
 
@@ -105,6 +106,9 @@ struct QNModelFocusSnapshot {
     static constexpr auto pauseAfterSelectAllBeforeCopy = std::chrono::milliseconds(30);
     static constexpr auto probeReadInterval = std::chrono::milliseconds(30);
     static constexpr int probeReads = 5;
+    // How long the probe's character (and the selection of it for the take-back) is waited for
+    // in the field: the person's keys are held meanwhile, and a busy application shows it late.
+    static constexpr auto probeShowLimit = std::chrono::milliseconds(1500);
     static constexpr char16_t probeCharacter = u'\u200B';
     // While the Composer shortcut's key is down, its grab may keep the frontmost application
     // from reporting its focus, and a moment after it is up the application may not have taken
@@ -165,10 +169,16 @@ struct QNModelFocusSnapshot {
                                                     const QNScreenLayout& layout);
 
     // --- The capture with its fallbacks
-    // `afterShortcut`: started by the Composer shortcut's press.
+    // The person's keys held back from every application from the moment it is called (the
+    // hold stays the caller's); none where they cannot be.
+    using ProbeKeys = std::function<platform::KeyHold*()>;
+    // `afterShortcut`: started by the Composer shortcut's press. `keys`: the hold the caret probe
+    // types through; without one the probe types nothing (the person's keys could land between
+    // its character and its take-back).
     [[nodiscard]] static QCoro::Task<QNModelFocusSnapshot> capture(TargetSeams seams,
                                                                    std::stop_token stop,
-                                                                   bool afterShortcut = false);
+                                                                   bool afterShortcut = false,
+                                                                   ProbeKeys keys = nullptr);
     // The reading once the application shows its focus again: at once, else once a held
     // shortcut key has gone up; each wait bounded, `first` when the key never does.
     [[nodiscard]] static QCoro::Task<QNModelFocusSnapshot> captureAfterKeyRelease(
@@ -213,17 +223,20 @@ struct QNModelFocusSnapshot {
     [[nodiscard]] QNModelFocusSnapshot applyingCopiedSelection(
         const std::optional<std::u16string>& copied, bool attempted) const;
     [[nodiscard]] static QCoro::Task<std::optional<platform::Rect>> probedCaretRect(
-        TargetSeams seams, QNModelFocusSnapshot snapshot);
-    // Types U+200B at the caret of `element` (only into a field whose text can be read) and
-    // gives the right edge of where it landed, in screen coordinates. It is taken back only
-    // once the field's text shows it, by its place: selected alone, else standing right before
-    // the caret, then one BackSpace; never by a Delete sent blind, which would take one of the
+        TargetSeams seams, QNModelFocusSnapshot snapshot, ProbeKeys keys = nullptr);
+    // The caret of `element` in screen coordinates where it tells none. An empty field's stands
+    // at its start: nothing is typed. Else, only with the person's keys held (`keys`), U+200B
+    // is typed at the caret through the hold (only into a field whose text can be read) and
+    // the right edge of where it landed is the caret. It is taken back only once the field's
+    // text shows it, by its place: selected alone, else standing right before the caret, then
+    // one BackSpace through the hold; never by a Delete sent blind, which would take one of the
     // user's characters where it did not land. Not stoppable: it runs its reads to the end.
     [[nodiscard]] static QCoro::Task<std::optional<platform::Rect>> probeCaret(
         TargetSeams seams, platform::ElementRef element, platform::RunningApplication app,
-        std::optional<platform::Rect> hint);
-    // Where `typed` stands in `after` when `after` is `before` with it inserted once; none
-    // otherwise.
+        std::optional<platform::Rect> hint, ProbeKeys keys = nullptr);
+    // Where `typed` (one character) stands in `after` when `before` holds it nowhere and `after`
+    // once; none otherwise. Whatever else differs is the person's: keys typed before theirs were
+    // held, still on their way into the field when `before` was read.
     [[nodiscard]] static std::optional<std::int64_t> insertedAt(std::u16string_view before,
                                                                 std::u16string_view after,
                                                                 std::u16string_view typed);
@@ -232,8 +245,10 @@ struct QNModelFocusSnapshot {
     [[nodiscard]] static QCoro::Task<> takeBackProbe(TargetSeams seams,
                                                      platform::ElementRef element,
                                                      platform::RunningApplication app,
-                                                     std::u16string valueBefore, std::int64_t at);
-    static bool postDeleteKey(const TargetSeams& seams);
+                                                     std::u16string valueBefore, std::int64_t at,
+                                                     platform::KeyHold& hold);
+    // A field's first line's height where the field tells none (an empty one).
+    static constexpr double emptyFieldLineHeight = 18;
 };
 
 // A window of this application as the shell sees it: an identifier, and whether it shows a

@@ -626,6 +626,15 @@ class FakeKeyTaps final : public KeyTaps {
                 model->keysHeld = posted;
                 return {.posted = posted};
             }
+            PressedThrough postThrough(const std::function<bool()>& post) override {
+                if (!model->keysHeld) {
+                    return {};
+                }
+                model->keysHeld = false;
+                const bool posted = post();
+                model->keysHeld = true;
+                return {.posted = posted};
+            }
             ModelPtr model;
         };
         return std::make_unique<Hold>(model_);

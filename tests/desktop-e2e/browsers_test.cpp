@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
 
 #include <algorithm>
 #include <cctype>
@@ -655,6 +657,231 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(std::get<0>(info.param) == Kind::chromiumOnSite ? "Chromium"
                                                                             : "Firefox") +
                (std::get<1>(info.param) ? "WithAKeptDraft" : "WithNoDraft");
+    });
+
+// A person who types at once after the Composer's shortcut or the typed double tap, on a busy
+// machine (a busy loop on every core): the letters of the word typed 30 ms after the shortcut
+// (or straight after the pair), 30-80 ms apart with keys overlapping, each land once and in
+// order between the field and the Composer, and nothing of the program's own (an invisible
+// character) is left anywhere. Both right after the program starts, in a text area empty and
+// holding text. RAVLIN_E2E_ROUNDS sets the rounds (3 when unset; each round starts the program
+// afresh).
+class TypedAtOnce : public ComposerScenarios,
+                    public ::testing::WithParamInterface<std::tuple<Kind, bool>> {
+  protected:
+    struct Outcome {
+        int clean = 0, lost = 0, reordered = 0, invisible = 0, other = 0;
+        void print(const std::string& what) const {
+            std::printf("measure: %s: clean %d, lost %d, reordered %d, U+200B %d, other %d\n",
+                        what.c_str(), clean, lost, reordered, invisible, other);
+        }
+    };
+
+    static int rounds() {
+        const int asked = qEnvironmentVariableIntValue("RAVLIN_E2E_ROUNDS");
+        return asked > 0 ? asked : 3;
+    }
+
+    // A busy loop on every core while alive.
+    struct BusyLoops {
+        std::vector<std::unique_ptr<QProcess>> loops;
+        BusyLoops() {
+            for (int i = 0, n = QThread::idealThreadCount(); i < n; ++i) {
+                auto loop = std::make_unique<QProcess>();
+                loop->start(QStringLiteral("sh"),
+                            {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+                loops.push_back(std::move(loop));
+            }
+        }
+        ~BusyLoops() {
+            for (auto& loop : loops) {
+                endChild(*loop);
+            }
+        }
+    };
+
+    static std::string load() {
+        QFile file(QStringLiteral("/proc/loadavg"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toStdString() : "?";
+    }
+
+    // The program started afresh, as after a person's login.
+    void restart() {
+        ASSERT_EQ(program.stop(), 0) << program.errors().toStdString();
+        const auto started = occurrences(program.errors().toStdString(), "Coordinator started");
+        ASSERT_TRUE(program.start()) << program.errors().toStdString();
+        ASSERT_TRUE(waitUntil([&] {
+            return occurrences(program.errors().toStdString(), "Coordinator started") > started;
+        }));
+        settledAfterStart(program);
+    }
+
+    // The text area holding `text`, its caret at the end.
+    platform::ElementRef prepared(DesktopApplication& browser, const std::u16string& text) {
+        if (!text.empty()) {
+            return browser.prepare(text, Utf16Range{static_cast<std::int64_t>(text.size()), 0},
+                                   QStringLiteral("area"));
+        }
+        const auto field = browser.focus(QStringLiteral("area"));
+        if (!field || !keyboard.chord("Control_L+a", 40ms) || !keyboard.tap("BackSpace") ||
+            !waitUntil([&] { return desktop.value(field).empty(); })) {
+            return {};
+        }
+        return field;
+    }
+
+    // Types `word` (its first letter a capital) as a fast person does: key after key 30-80 ms
+    // apart, most held past the next one's press, from `start` on.
+    void typeRolling(const std::string& word, std::chrono::milliseconds start) {
+        struct Press {
+            std::chrono::milliseconds at;
+            std::string key;
+            bool down;
+        };
+        static constexpr std::chrono::milliseconds gaps[] = {55ms, 40ms, 75ms, 35ms, 60ms};
+        static constexpr std::chrono::milliseconds holds[] = {70ms, 50ms, 90ms, 45ms, 65ms};
+        std::vector<Press> presses;
+        auto at = start;
+        for (std::size_t i = 0; i < word.size(); ++i) {
+            const std::string key(1, static_cast<char>(std::tolower(word[i])));
+            if (std::isupper(static_cast<unsigned char>(word[i])) != 0) {
+                presses.push_back({at - 15ms, "Shift_L", true});
+                presses.push_back({at + 45ms, "Shift_L", false});
+            }
+            const auto gap = gaps[i % std::size(gaps)];
+            // (a key typed again is up before it goes down again)
+            const bool again = i + 1 < word.size() &&
+                               std::tolower(word[i + 1]) == std::tolower(word[i]);
+            const auto hold = holds[i % std::size(holds)];
+            presses.push_back({at, key, true});
+            presses.push_back({at + (again ? std::min(hold, gap - 15ms) : hold), key, false});
+            at += gap;
+        }
+        std::ranges::stable_sort(presses, {}, &Press::at);
+        QElapsedTimer clock;
+        clock.start();
+        for (const auto& press : presses) {
+            const auto wait = press.at - std::chrono::milliseconds(clock.elapsed());
+            if (wait > 0ms) {
+                pause(wait);
+            }
+            ASSERT_TRUE(keyboard.key(press.key, press.down));
+        }
+    }
+
+    // What became of `word`: the field's text after `before`, then the Composer's (when it
+    // opened), letter for letter (a capital the Composer made aside).
+    void judge(Outcome& outcome, const std::u16string& before, const std::u16string& field,
+               const std::u16string& composer, std::u16string word) {
+        std::u16string added = field.starts_with(before) ? field.substr(before.size()) : field;
+        std::u16string both = added + composer;
+        const bool invisible = both.find(u'\u200B') != std::u16string::npos;
+        std::erase(both, u'\u200B');
+        const auto lower = [](std::u16string text) {
+            std::ranges::transform(text, text.begin(), [](char16_t c) {
+                return c < 0x80 ? static_cast<char16_t>(std::tolower(c)) : c;
+            });
+            return text;
+        };
+        both = lower(both);
+        word = lower(word);
+        const bool whole = both == word || both == u"ee" + word;
+        auto sortedBoth = both, sortedWord = word;
+        std::ranges::sort(sortedBoth);
+        std::ranges::sort(sortedWord);
+        auto sortedWithTaps = u"ee" + word;
+        std::ranges::sort(sortedWithTaps);
+        outcome.invisible += invisible;
+        if (whole && !invisible) {
+            ++outcome.clean;
+        } else if (!whole && (sortedBoth == sortedWord || sortedBoth == sortedWithTaps)) {
+            ++outcome.reordered;
+        } else if (!whole && both.size() < word.size() + (both.starts_with(u"ee") ? 2 : 0)) {
+            ++outcome.lost;
+        } else if (!whole) {
+            ++outcome.other;
+        }
+        EXPECT_TRUE(whole && !invisible)
+            << "field \"" << text::toUtf8(field) << "\", Composer \"" << text::toUtf8(composer)
+            << "\"\n"
+            << program.errors().toStdString();
+    }
+
+    // One round: the field prepared, `trigger` pressed and the word typed straight after it; the
+    // outcome once the keys have come to rest; the Composer emptied and put away.
+    void round(DesktopApplication& browser, const std::u16string& before, Outcome& outcome,
+               bool doubleTap) {
+        const auto field = prepared(browser, before);
+        ASSERT_TRUE(field);
+        if (doubleTap) {
+            typeRolling("eeLondon", 0ms);
+        } else {
+            ASSERT_TRUE(keyboard.chord("Super_L+e", 60ms));
+            typeRolling("London", 30ms);
+        }
+        ASSERT_TRUE(keyboard.waitForRelease());
+        // At rest: neither the field nor the Composer changes for a while.
+        const auto state = [&] {
+            return desktop.value(field) + u"|" + desktop.value(desktop.focusedOf(programPid()));
+        };
+        auto last = state();
+        for (int still = 0; still < 10;) {
+            pause(100ms);
+            const auto now = state();
+            still = now == last ? still + 1 : 0;
+            last = now;
+        }
+        const bool opened = bool(desktop.focusedOf(programPid()));
+        judge(outcome, before, desktop.value(field),
+              opened ? desktop.value(desktop.focusedOf(programPid())) : u"", u"London");
+        if (opened) {
+            ASSERT_TRUE(keyboard.chord("Control_L+a", 40ms));
+            ASSERT_TRUE(keyboard.tap("BackSpace"));
+            ASSERT_TRUE(keyboard.tap("Escape"));
+            ASSERT_TRUE(composerClosedInto(browser.pid()));
+        }
+    }
+
+    // Every round on a program just started, the busy loops on only while the person types (the
+    // program and the page come up first).
+    void measure(bool doubleTap) {
+        const auto [kind, holdingText] = GetParam();
+        auto& browser = DesktopApplication::get(kind);
+        ASSERT_TRUE(browser.ready());
+        const std::u16string before = holdingText ? u"Go to " : u"";
+        Outcome outcome;
+        std::string loads;
+        for (int round = 0; round < rounds(); ++round) {
+            SCOPED_TRACE("round " + std::to_string(round));
+            if (round > 0) {
+                ASSERT_NO_FATAL_FAILURE(restart());
+            }
+            ASSERT_TRUE(prepared(browser, before));
+            const BusyLoops busy;
+            pause(1s);
+            loads += " " + load().substr(0, load().find(' '));
+            ASSERT_NO_FATAL_FAILURE(this->round(browser, before, outcome, doubleTap));
+        }
+        outcome.print(browser.name() + (holdingText ? " area holding text, " : " empty area, ") +
+                      (doubleTap ? "double tap" : "Super+E") + " then London (load" + loads +
+                      ")");
+    }
+};
+
+TEST_P(TypedAtOnce, AfterTheShortcut) {
+    measure(false);
+}
+
+TEST_P(TypedAtOnce, AfterTheDoubleTap) {
+    measure(true);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Browsers, TypedAtOnce,
+    ::testing::Combine(::testing::Values(Kind::chromium, Kind::firefox), ::testing::Bool()),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param) == Kind::chromium ? "Chromium" : "Firefox") +
+               (std::get<1>(info.param) ? "HoldingText" : "Empty");
     });
 
 }  // namespace

@@ -149,7 +149,13 @@ TEST_P(CaretAtTheEnd, TheProbeLeavesTheTextAsItWas) {
     };
     std::optional<platform::Rect> probed;
     for (int attempt = 1; attempt <= 3 && !probed; ++attempt) {
-        probed = runToEnd(QNModelFocusSnapshot::probeCaret(seams, field, *front, {}));
+        // (typed only with the person's keys held)
+        std::unique_ptr<platform::KeyHold> hold;
+        probed = runToEnd(QNModelFocusSnapshot::probeCaret(seams, field, *front, {}, [&] {
+            hold = desktop.seams.keyTaps->holdKeys();
+            return hold.get();
+        }));
+        hold.reset();
         const auto value = platform::textAttribute(accessibility, field, ax::value);
         ASSERT_TRUE(waitUntil(asItWas))
             << "try " << attempt << ": " << text::toUtf8(value.value_or(u"?"));

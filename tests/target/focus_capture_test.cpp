@@ -19,8 +19,20 @@ namespace keycode = platform::keycode;
 constexpr char16_t zwsp = u'\u200B';
 
 struct CaptureTest : ::testing::Test, TargetFixture {
+    // The person's keys, held as the Composer holds them for the probe.
+    std::unique_ptr<platform::KeyHold> hold;
+    Snapshot::ProbeKeys holdKeys() {
+        return [this] {
+            if (!hold) {
+                hold = fakeSeams.keyTaps->holdKeys();
+            }
+            return hold.get();
+        };
+    }
     Snapshot capture(std::stop_token stop = {}) {
-        return finish(start(Snapshot::capture(seams(), std::move(stop))));
+        auto snapshot = finish(start(Snapshot::capture(seams(), std::move(stop), false, holdKeys())));
+        hold.reset();
+        return snapshot;
     }
     // No bounds until the probe's character is in the text: the reading finds no caret.
     void noCaretUntilProbed(ElementRef field) {
@@ -296,7 +308,7 @@ TEST_F(CaptureTest, AfterTheShortcutTheProbeTypesOnlyOnceTheKeysAreUp) {
         typedWhileHeld = count(PostedKey::Kind::text);
         desktop.releaseHotKey();
     });
-    const auto result = start(Snapshot::capture(seams(), {}, true));
+    const auto result = start(Snapshot::capture(seams(), {}, true, holdKeys()));
     runUntil([&] { return result->has_value(); });
     ASSERT_TRUE(result->has_value());
     EXPECT_EQ(typedWhileHeld, 0);
@@ -305,6 +317,65 @@ TEST_F(CaptureTest, AfterTheShortcutTheProbeTypesOnlyOnceTheKeysAreUp) {
     EXPECT_EQ(desktop.value(target.field), u"hello");
     ASSERT_TRUE((*result)->anchor);
     EXPECT_EQ((*result)->anchor->source, Source::caretProbed);
+}
+
+// The probe never types where the person's keys could reach the field: an empty field's caret
+// is its start (nothing typed); elsewhere it types only with their keys held, and a key of
+// theirs typed meanwhile waits in the hold (the field keeps only their text).
+TEST_F(CaptureTest, TheProbeTypesOnlyWhileThePersonsKeysAreHeld) {
+    struct Case {
+        const char* name;
+        std::u16string value;
+        bool held;
+        int typed;
+        std::optional<Source> anchor;
+    };
+    for (const Case& c : {
+             Case{"an empty field", u"", true, 0, Source::caretProbed},
+             Case{"text, no hold to be had", u"hello", false, 0, Source::focusedElement},
+             Case{"text, the keys held", u"hello", true, 1, Source::caretProbed},
+         }) {
+        SCOPED_TRACE(c.name);
+        const auto target = open({.identity = "notes"},
+                                 {.value = c.value,
+                                  .selection = {static_cast<std::int64_t>(c.value.size()), 0},
+                                  .frame = makeRect(100, 200, 300, 40)});
+        noCaretUntilProbed(target.field);
+        const auto typedBefore = count(PostedKey::Kind::text);
+        // The person types on as soon as the probe's character is out.
+        bool watching = true;
+        std::function<void()> typeOn = [&] {
+            if (!watching) {
+                return;
+            }
+            if (count(PostedKey::Kind::text) > typedBefore) {
+                desktop.userTypeText(u"x");
+            } else {
+                executor->postAfter(1ms, typeOn);
+            }
+        };
+        executor->postAfter(1ms, typeOn);
+        const auto snapshot = finish(start(Snapshot::capture(
+            seams(), {}, false, c.held ? holdKeys() : Snapshot::ProbeKeys())));
+        watching = false;
+        executor->advance(5ms);
+        EXPECT_EQ(count(PostedKey::Kind::text) - typedBefore, c.typed);
+        EXPECT_EQ(desktop.value(target.field), c.value);
+        ASSERT_TRUE(snapshot.anchor);
+        EXPECT_EQ(snapshot.anchor->source, c.anchor);
+        if (c.value.empty()) {
+            EXPECT_EQ(snapshot.anchor->rect, makeRect(100, 682, 1, 18)) << "the field's start";
+        }
+        if (c.typed > 0) {
+            ASSERT_TRUE(hold);
+            const auto keys = hold->release();
+            EXPECT_TRUE(std::ranges::any_of(keys, [](const platform::InputEvent& key) {
+                return key.characters == u"x";
+            })) << "the person's key held";
+        }
+        hold.reset();
+        executor->advance(1s);
+    }
 }
 
 }  // namespace

@@ -240,6 +240,28 @@ struct X11KeyTaps::Hold final : KeyHold {
         connection->drainSoon();
         return {.posted = true, .keyPassed = held->keyPassed};
     }
+    PressedThrough postThrough(const std::function<bool()>& post) override {
+        if (ended) {
+            return {};
+        }
+        auto* display = connection->display();
+        held->pressed.clear();
+        held->openFrom = NextRequest(display);
+        XUngrabKeyboard(display, CurrentTime);
+        const bool posted = post();
+        held->openUntil = NextRequest(display);
+        const int status = XGrabKeyboard(display, connection->root(), False, GrabModeAsync,
+                                         GrabModeAsync, CurrentTime);
+        if (status != GrabSuccess) {
+            end();
+            return {.posted = posted};
+        }
+        if (alive.lock()) {
+            (void)connection->catchUp();
+        }
+        connection->drainSoon();
+        return {.posted = posted, .keyPassed = held->keyPassed};
+    }
     void end() {
         if (ended) {
             return;
@@ -516,6 +538,7 @@ void X11KeyTaps::handle(x11::XEvent* event) {
         return;  // keys come from the grab while it is held
     }
     if (key && held_ && cookie.serial >= held_->openFrom && cookie.serial < held_->openUntil &&
+        !input.own &&
         !(input.synthetic && std::ranges::find(held_->pressed, input.detail) !=
                                  held_->pressed.end())) {
         held_->keyPassed = true;
