@@ -81,7 +81,8 @@ class KeyHold {
     // to the applications).
     virtual PressedThrough pressThrough(KeyChord chord, int times) = 0;
     // The same for keys of ours that `post` sends at once through the key synthesis (a text
-    // typed): the keyboard let go of for it alone. `posted` is what `post` answered.
+    // typed): the keyboard let go of around their key events alone, not while the synthesis
+    // gets ready to send them. `posted` is what `post` answered.
     virtual PressedThrough postThrough(const std::function<bool()>& post) {
         (void)post;
         return {};

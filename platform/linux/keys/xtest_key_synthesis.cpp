@@ -474,9 +474,15 @@ Status XTestKeySynthesis::postText(std::u16string_view text) {
         keys.push_back(spare);
     }
     connection_->sync();
+    if (connection_->openForOwnKeys) {
+        connection_->openForOwnKeys();
+    }
     for (Spare* spare : keys) {
         fakeKey(spare->keyCode, true);
         fakeKey(spare->keyCode, false);
+    }
+    if (connection_->closeAfterOwnKeys) {
+        connection_->closeAfterOwnKeys();
     }
     connection_->sync();
     const auto sent = Clock::now();

@@ -246,13 +246,23 @@ struct X11KeyTaps::Hold final : KeyHold {
         }
         auto* display = connection->display();
         held->pressed.clear();
-        held->openFrom = NextRequest(display);
-        XUngrabKeyboard(display, CurrentTime);
+        // The keyboard is let go of only around the key events themselves: a text typed through
+        // spare keys waits for the server to bind them first, and a key of the person's pressed
+        // while it waits would reach the application.
+        bool grabbedBack = true;
+        connection->openForOwnKeys = [&] {
+            held->openFrom = NextRequest(display);
+            XUngrabKeyboard(display, CurrentTime);
+        };
+        connection->closeAfterOwnKeys = [&] {
+            held->openUntil = NextRequest(display);
+            grabbedBack = XGrabKeyboard(display, connection->root(), False, GrabModeAsync,
+                                        GrabModeAsync, CurrentTime) == GrabSuccess;
+        };
         const bool posted = post();
-        held->openUntil = NextRequest(display);
-        const int status = XGrabKeyboard(display, connection->root(), False, GrabModeAsync,
-                                         GrabModeAsync, CurrentTime);
-        if (status != GrabSuccess) {
+        connection->openForOwnKeys = nullptr;
+        connection->closeAfterOwnKeys = nullptr;
+        if (!grabbedBack) {
             end();
             return {.posted = posted};
         }

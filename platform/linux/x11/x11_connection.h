@@ -82,6 +82,12 @@ class Connection {
     void setKeyboardCaptured(bool captured) { keyboardCaptured_ = captured; }
     // The key events this program sent through XTest and the taps have not seen yet.
     [[nodiscard]] OwnKeyEvents& ownKeyEvents() { return ownKeyEvents_; }
+    // While a hold of the keyboard lets a text of ours through: what gives the applications the
+    // keyboard right before its key events and takes it back right after them, in the same
+    // burst of requests (no round trip between: no key of the person's passes meanwhile). Set
+    // by the hold for that moment; none otherwise.
+    std::function<void()> openForOwnKeys;
+    std::function<void()> closeAfterOwnKeys;
 
   private:
     explicit Connection(Display* display);
