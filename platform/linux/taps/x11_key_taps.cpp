@@ -227,18 +227,7 @@ struct X11KeyTaps::Hold final : KeyHold {
         }
         held->pressed = keys;
         held->openUntil = NextRequest(display);
-        const int status = XGrabKeyboard(display, connection->root(), False, GrabModeAsync,
-                                         GrabModeAsync, CurrentTime);
-        if (status != GrabSuccess) {
-            end();
-            return {.posted = true};
-        }
-        // The moment's events are read by now (they came before the grab's answer).
-        if (alive.lock()) {
-            (void)connection->catchUp();
-        }
-        connection->drainSoon();
-        return {.posted = true, .keyPassed = held->keyPassed};
+        return takenBack(grabAgain(), true);
     }
     PressedThrough postThrough(const std::function<bool()>& post) override {
         if (ended) {
@@ -256,16 +245,25 @@ struct X11KeyTaps::Hold final : KeyHold {
         };
         connection->closeAfterOwnKeys = [&] {
             held->openUntil = NextRequest(display);
-            grabbedBack = XGrabKeyboard(display, connection->root(), False, GrabModeAsync,
-                                        GrabModeAsync, CurrentTime) == GrabSuccess;
+            grabbedBack = grabAgain();
         };
         const bool posted = post();
         connection->openForOwnKeys = nullptr;
         connection->closeAfterOwnKeys = nullptr;
-        if (!grabbedBack) {
+        return takenBack(grabbedBack, posted);
+    }
+    bool grabAgain() {
+        return XGrabKeyboard(connection->display(), connection->root(), False, GrabModeAsync,
+                             GrabModeAsync, CurrentTime) == GrabSuccess;
+    }
+    // After keys of ours went through: where the keyboard could not be taken back (`grabbed`),
+    // the hold has ended.
+    PressedThrough takenBack(bool grabbed, bool posted) {
+        if (!grabbed) {
             end();
             return {.posted = posted};
         }
+        // The moment's events are read by now (they came before the grab's answer).
         if (alive.lock()) {
             (void)connection->catchUp();
         }
