@@ -270,7 +270,8 @@ class QNCoordinatorApp : public std::enable_shared_from_this<QNCoordinatorApp> {
     Subscription clipboardTrouble_;
     // From a typed pair's BackSpaces (or a shortcut's reading of the focused field) until the
     // panel has the keyboard: the keys typed meanwhile, held for the panel.
-    std::unique_ptr<platform::KeyHold> heldKeys_;
+    // (shared with the caret probe that types through it while the focus is captured)
+    std::shared_ptr<platform::KeyHold> heldKeys_;
     // From the panel's opening: its time, the watch for any input of the person's (ended once
     // one came), and how often the panel has taken the keyboard back from the window it was
     // opened over (SessionFlows::takeKeyboardBack).

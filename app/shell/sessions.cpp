@@ -205,7 +205,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
     // after the pair nothing is held, and the probe types nothing.)
     QNModelFocusSnapshot::ProbeKeys probeKeys;
     if (trigger == "hotkey") {
-        probeKeys = [weak]() -> platform::KeyHold* {
+        probeKeys = [weak]() -> std::shared_ptr<platform::KeyHold> {
             const auto app = weak.lock();
             if (!app) {
                 return nullptr;
@@ -213,7 +213,7 @@ QCoro::Task<> QNCoordinatorApp::SessionFlows::openPanel(Weak weak, std::string t
             if (!app->heldKeys_) {
                 app->heldKeys_ = app->env_.seams.keyTaps->holdKeys();
             }
-            return app->heldKeys_.get();
+            return app->heldKeys_;
         };
     }
     auto capture = QNModelFocusSnapshot::capture(seams, seams.ending, trigger == "hotkey",

@@ -654,7 +654,6 @@ QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probeCaret(TargetSeams se
                                                                   ProbeKeys keys) {
     auto& accessibility = *seams.accessibility;
     auto& workspace = *seams.workspace;
-    const auto layout = [&] { return QNScreenLayout::read(*seams.screens); };
     // The character must not reach the application along with keys the user still holds (the
     // shortcut's).
     (void)co_await waitForKeysUp(seams, seams.ending);
@@ -664,29 +663,9 @@ QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probeCaret(TargetSeams se
     const auto readValue = [&] {
         return Driver::stringAttribute(accessibility, ax::value, element, false);
     };
-    const auto emptyFieldStart = [&]() -> std::optional<Rect> {
-        const auto field = frame(accessibility, element);
-        if (!field) {
-            return std::nullopt;
-        }
-        return screenRect(makeRect(field->minX(), field->minY(), 1,
-                                   std::min(field->height(), emptyFieldLineHeight)),
-                          hint, layout());
-    };
-    const auto caretAtStart = [&] {
-        const auto range = Driver::selectedTextRange(accessibility, element);
-        return range && range->location == 0 && range->length == 0;
-    };
-    // An empty field's caret stands at its start: nothing is typed into it.
-    if (const auto value = readValue(); value && value->empty() && caretAtStart()) {
-        co_return emptyFieldStart();
-    }
     // From here on the person's keys wait for the Composer: none can land between the character
     // and its take-back, or be taken by the take-back.
-    platform::KeyHold* hold = keys ? keys() : nullptr;
-    if (hold == nullptr) {
-        co_return std::nullopt;
-    }
+    const std::shared_ptr<platform::KeyHold> hold = keys ? keys() : nullptr;
     // Keys typed before the hold may still be on their way into the field: its text is read
     // once it reads the same twice running.
     auto valueBefore = readValue();
@@ -706,11 +685,13 @@ QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probeCaret(TargetSeams se
         valueBefore->find(probeCharacter) != std::u16string::npos) {
         co_return std::nullopt;
     }
-    if (valueBefore->empty() && before->location == 0) {
-        co_return emptyFieldStart();
+    // An empty field's caret stands at its start, where the panel placed against the field is
+    // already: nothing is typed into it.
+    if (valueBefore->empty() || !hold) {
+        co_return std::nullopt;
     }
     (void)co_await waitForKeysUp(seams, seams.ending);
-    if (!frontmostOther(workspace, app) ||
+    if (seams.ending.stop_requested() || !frontmostOther(workspace, app) ||
         !hold->postThrough([&] {
                  return frontmostOther(*seams.workspace, app) &&
                         seams.keySynthesis->postText(probe).ok();
@@ -739,7 +720,7 @@ QCoro::Task<std::optional<Rect>> QNModelFocusSnapshot::probeCaret(TargetSeams se
         co_return std::nullopt;
     }
     co_return screenRect(makeRect(typed->maxX(), typed->minY(), 1, typed->height()), hint,
-                         layout());
+                         QNScreenLayout::read(*seams.screens));
 }
 
 std::optional<std::int64_t> QNModelFocusSnapshot::insertedAt(std::u16string_view before,

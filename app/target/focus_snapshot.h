@@ -170,8 +170,9 @@ struct QNModelFocusSnapshot {
 
     // --- The capture with its fallbacks
     // The person's keys held back from every application from the moment it is called (the
-    // hold stays the caller's); none where they cannot be.
-    using ProbeKeys = std::function<platform::KeyHold*()>;
+    // hold is the caller's, shared while the probe types through it); none where they cannot
+    // be.
+    using ProbeKeys = std::function<std::shared_ptr<platform::KeyHold>()>;
     // `afterShortcut`: started by the Composer shortcut's press. `keys`: the hold the caret probe
     // types through; without one the probe types nothing (the person's keys could land between
     // its character and its take-back).
@@ -224,10 +225,11 @@ struct QNModelFocusSnapshot {
         const std::optional<std::u16string>& copied, bool attempted) const;
     [[nodiscard]] static QCoro::Task<std::optional<platform::Rect>> probedCaretRect(
         TargetSeams seams, QNModelFocusSnapshot snapshot, ProbeKeys keys = nullptr);
-    // The caret of `element` in screen coordinates where it tells none. An empty field's stands
-    // at its start: nothing is typed. Else, only with the person's keys held (`keys`), U+200B
-    // is typed at the caret through the hold (only into a field whose text can be read) and
-    // the right edge of where it landed is the caret. It is taken back only once the field's
+    // The caret of `element` in screen coordinates where it tells none. Nothing is typed into an
+    // empty field (its caret stands at its start, where the panel placed against the field is
+    // already): none. Else, only with the person's keys held (`keys`), U+200B is typed at the
+    // caret through the hold (only into a field whose text can be read) and the right edge of
+    // where it landed is the caret. It is taken back only once the field's
     // text shows it, by its place: selected alone, else standing right before the caret, then
     // one BackSpace through the hold; never by a Delete sent blind, which would take one of the
     // user's characters where it did not land. Not stoppable: it runs its reads to the end.
@@ -247,8 +249,6 @@ struct QNModelFocusSnapshot {
                                                      platform::RunningApplication app,
                                                      std::u16string valueBefore, std::int64_t at,
                                                      platform::KeyHold& hold);
-    // A field's first line's height where the field tells none (an empty one).
-    static constexpr double emptyFieldLineHeight = 18;
 };
 
 // A window of this application as the shell sees it: an identifier, and whether it shows a

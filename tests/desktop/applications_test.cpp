@@ -150,10 +150,10 @@ TEST_P(CaretAtTheEnd, TheProbeLeavesTheTextAsItWas) {
     std::optional<platform::Rect> probed;
     for (int attempt = 1; attempt <= 3 && !probed; ++attempt) {
         // (typed only with the person's keys held)
-        std::unique_ptr<platform::KeyHold> hold;
+        std::shared_ptr<platform::KeyHold> hold;
         probed = runToEnd(QNModelFocusSnapshot::probeCaret(seams, field, *front, {}, [&] {
             hold = desktop.seams.keyTaps->holdKeys();
-            return hold.get();
+            return hold;
         }));
         hold.reset();
         const auto value = platform::textAttribute(accessibility, field, ax::value);
