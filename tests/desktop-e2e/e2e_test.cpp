@@ -496,8 +496,10 @@ TEST_F(ComposerScenarios, SuperEDuringACommitOpensTheComposerOnceItHasEnded) {
             kSettle);
         EXPECT_TRUE(opened) << "the press during the commit opened nothing\n"
                             << program.errors().toStdString();
-        EXPECT_TRUE(arrived) << text::toUtf8(desktop.value(document));
-        EXPECT_FALSE(openedFirst) << "the Composer opened before the commit had ended";
+        EXPECT_TRUE(arrived) << text::toUtf8(desktop.value(document)) << "\n"
+                             << shownLog(program);
+        EXPECT_FALSE(openedFirst) << "the Composer opened before the commit had ended\n"
+                                  << program.errors().toStdString();
         pause(300ms);  // a person looks before typing
     }
     ASSERT_TRUE(keyboard.tap("Escape"));
