@@ -7,6 +7,9 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QPoint>
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -387,6 +390,211 @@ TEST_F(FocusedField, WritersLateKeyboardIsTakenBack) {
     ASSERT_TRUE(composerClosedInto(writer.pid()));
     EXPECT_TRUE(writer.prepare(u"hello world", Utf16Range{0, 0}));
 }
+
+// A browser's page with a text input and a password input, loaded anew for each round: the
+// input clicked and typed in, a click on an empty spot of the page (the document takes a caret of
+// its own), the input clicked again, Super+E half a second later, then the typed pair ("see
+// eeyore") and the Quick Fix double tap; five rounds each. In the password input every one is
+// refused; in the text input each opens the Composer (Super+E by the input). Where the inputs
+// stand is read before each load (a bar the browser shows after a while moves the page), and
+// nothing is asked of the new page's elements before the program looks, as with a person; the
+// page's title says which input the keys reached.
+class ClickedBackIntoAnInput : public FocusedField, public ::testing::WithParamInterface<Kind> {
+  protected:
+    DesktopApplication& browser = DesktopApplication::get(GetParam());
+
+    // The lengths of the page's text area, text input and password input, from its title;
+    // nothing where it does not tell them.
+    std::optional<std::array<int, 3>> lengths() {
+        const auto parts = browser.windowTitle().split(QLatin1Char(' '));
+        if (parts.size() < 8 || parts[0] != QStringLiteral("page") || parts[1] != QStringLiteral("e")) {
+            return std::nullopt;
+        }
+        return std::array{parts[5].toInt(), parts[6].toInt(), parts[7].toInt()};
+    }
+    // The input's text length, as the title tells it.
+    int length(const QString& field) {
+        const auto now = lengths();
+        return now ? (*now)[field == QStringLiteral("secret") ? 2 : 1] : -1;
+    }
+    // The middle of the input and an empty spot of the page beside the line of text under it,
+    // read now.
+    std::optional<std::pair<QPoint, QPoint>> places(const QString& field) {
+        const auto element = browser.pageField(field);
+        const auto frame = element ? frameOf(element) : std::nullopt;
+        if (!frame) {
+            return std::nullopt;
+        }
+        const int y = static_cast<int>(frame->minY() + frame->height() / 2);
+        return std::pair{QPoint(static_cast<int>(frame->minX() + frame->width() / 2), y),
+                         QPoint(static_cast<int>(frame->maxX() + 150),
+                                static_cast<int>(frame->maxY() + 25))};
+    }
+    // A new load of the page, `field` clicked and `typed` typed there (the title tells the
+    // input took it), a click on the page beside it, the input clicked again; returns half a
+    // second after that click.
+    bool typedAndClickedBack(const QString& field, const std::u16string& typed) {
+        const auto at = places(field);
+        if (!at || !browser.reload()) {
+            return false;
+        }
+        // (a click while the page still takes in its load may go nowhere: a person clicks
+        // again)
+        bool took = false;
+        for (int click = 0; click < 3 && !took; ++click) {
+            pause(300ms);
+            // (all it held replaced: a browser keeps what a text input held over a reload)
+            took = clickAt(at->first.x(), at->first.y()) && (pause(200ms), true) &&
+                   keyboard.chord("Control_L+a") && keyboard.type(typed) &&
+                   keyboard.waitForRelease() &&
+                   waitUntil([&] { return length(field) == static_cast<int>(typed.size()); },
+                             2s);
+        }
+        if (!took) {
+            ADD_FAILURE() << "the keys did not reach \"" << field.toStdString() << "\": "
+                          << browser.windowTitle().toStdString();
+            return false;
+        }
+        pause(300ms);
+        if (!clickAt(at->second.x(), at->second.y())) {
+            return false;
+        }
+        pause(400ms);
+        QElapsedTimer sinceClick;
+        sinceClick.start();
+        if (!clickAt(at->first.x(), at->first.y())) {
+            return false;
+        }
+        pause(std::max(0ms, 500ms - std::chrono::milliseconds(sinceClick.elapsed())));
+        return true;
+    }
+    // Whether the Composer is up; put away when it is.
+    bool composerUp() {
+        if (!desktop.focusedOf(programPid())) {
+            return false;
+        }
+        EXPECT_TRUE(keyboard.tap("Escape"));
+        EXPECT_TRUE(composerClosedInto(browser.pid()));
+        return true;
+    }
+};
+
+TEST_P(ClickedBackIntoAnInput, PasswordRefusedTextInputOpened) {
+    ASSERT_TRUE(openLog(program));  // (it keeps what it is shown from now on)
+    ASSERT_TRUE(browser.ready());
+    ASSERT_TRUE(browser.open('e'));
+    const QString secret = QStringLiteral("secret");
+    constexpr int rounds = 5;
+    int superE = 0;
+    int doubleTap = 0;
+    int quickFix = 0;
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE("password input, round " + std::to_string(round));
+        waitUntil([&] { return unmanagedWindowsOf(program.pid()).empty(); }, kSettle);
+        ASSERT_TRUE(typedAndClickedBack(secret, u"pw4lock"));
+        {
+            const auto looks = program.errorLines("openPanel: snapshot").size();
+            ASSERT_TRUE(keyboard.chord("Super_L+e"));
+            moreLinesSay(program, "openPanel: snapshot", looks);
+            const bool refused =
+                waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle) &&
+                !composerUp();
+            EXPECT_TRUE(refused) << program.errors().toStdString();
+            superE += refused;
+            waitUntil([&] { return unmanagedWindowsOf(program.pid()).empty(); }, kSettle);
+        }
+        {
+            ASSERT_TRUE(keyboard.type(u"see eeyore"));
+            ASSERT_TRUE(keyboard.waitForRelease());
+            // (a refused pair leaves no line: a Composer would be up well within this; the
+            // whole pair in the password input says the keyboard stayed there)
+            const bool up = waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 800ms);
+            const bool refused =
+                !composerUp() && !up && waitUntil([&] { return length(secret) == 17; });
+            EXPECT_TRUE(refused) << browser.windowTitle().toStdString();
+            doubleTap += refused;
+        }
+        {
+            ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+            const bool refused =
+                waitUntil([&] { return !unmanagedWindowsOf(program.pid()).empty(); }, kSettle) &&
+                !composerUp() && length(secret) == 17;
+            EXPECT_TRUE(refused) << browser.windowTitle().toStdString();
+            quickFix += refused;
+        }
+    }
+    std::printf("measure: %s password input clicked back into, %d rounds: refused Super+E %d, "
+                "double tap %d, Quick Fix %d\n",
+                browser.name().c_str(), rounds, superE, doubleTap, quickFix);
+
+    const QString other = QStringLiteral("other");
+    int opened = 0;
+    int beside = 0;
+    int pairs = 0;
+    int quickFixes = 0;
+    for (int round = 0; round < rounds; ++round) {
+        SCOPED_TRACE("text input, round " + std::to_string(round));
+        waitUntil([&] { return unmanagedWindowsOf(program.pid()).empty(); }, kSettle);
+        ASSERT_TRUE(typedAndClickedBack(other, u"We walk"));
+        if (openComposer()) {
+            ++opened;
+            const auto panel = composerWindow();
+            const auto field = frameOf(browser.pageField(other));
+            ASSERT_TRUE(panel && field);
+            EXPECT_TRUE(nextTo(*panel, *field))
+                << "panel " << describe(*panel) << ", field " << describe(*field);
+            beside += nextTo(*panel, *field);
+            ASSERT_TRUE(composerUp());
+        }
+        {
+            ASSERT_TRUE(keyboard.type(u" see "));
+            ASSERT_TRUE(waitUntil([&] { return length(other) == 12; }))
+                << browser.windowTitle().toStdString();
+            ASSERT_TRUE(keyboard.tap("e"));
+            ASSERT_TRUE(keyboard.tap("e"));
+            const bool open = programInFront(program) &&
+                              waitUntil([&] { return bool(desktop.focusedOf(programPid())); });
+            EXPECT_TRUE(open) << browser.windowTitle().toStdString();
+            pairs += open;
+            composerUp();
+            // (the pair taken back)
+            EXPECT_TRUE(waitUntil([&] { return length(other) == 12; }))
+                << browser.windowTitle().toStdString();
+        }
+        {
+            const auto openings = occurrences(shownLog(program), "state=quick_fix_opened");
+            ASSERT_TRUE(keyboard.doubleTap("Shift_R"));
+            const bool open = waitUntil(
+                [&] { return occurrences(shownLog(program), "state=quick_fix_opened") > openings; },
+                kSettle);
+            EXPECT_TRUE(open) << shownLog(program);
+            quickFixes += open;
+            // (with nothing to fix, the Composer stays with the text: put away)
+            waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 2s);
+            composerUp();
+        }
+    }
+    std::printf("measure: %s text input clicked back into, %d rounds: Composer opened by "
+                "Super+E %d (beside the input %d), double tap %d, Quick Fix %d\n",
+                browser.name().c_str(), rounds, opened, beside, pairs, quickFixes);
+    EXPECT_EQ(opened, rounds);
+    EXPECT_EQ(pairs, rounds);
+    EXPECT_EQ(quickFixes, rounds);
+    const std::string log = sessionLog(program);
+    EXPECT_EQ(occurrences(log, "state=blocked trigger=hotkey"), std::size_t{rounds}) << log;
+    EXPECT_EQ(occurrences(log, "state=quick_fix_skipped trigger=quick-fix-double-tap"),
+              std::size_t{rounds})
+        << log;
+    EXPECT_EQ(occurrences(log, "reason=secure-input"), std::size_t{2 * rounds}) << log;
+    EXPECT_EQ(occurrences(log, "secure_input=false role=AXTextField"), std::size_t{2 * rounds})
+        << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(Browsers, ClickedBackIntoAnInput,
+                         ::testing::Values(Kind::firefoxOnSite, Kind::chromiumOnSite),
+                         [](const auto& info) {
+                             return info.param == Kind::chromiumOnSite ? "Chromium" : "Firefox";
+                         });
 
 }  // namespace
 }  // namespace ravlin::testing

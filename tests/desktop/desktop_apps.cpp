@@ -724,7 +724,9 @@ constexpr const char* pageE = R"(<!doctype html>
 <body style="font: 16px sans-serif">
 <p><textarea aria-label="area" rows="3" cols="50"></textarea></p>
 <p><input aria-label="other" type="text" size="40"></p>
+<p>The name you gave.</p>
 <form onsubmit="return false"><p><input aria-label="secret" type="password" size="40"></p></form>
+<p>Forgot it? Ask us.</p>
 <script>
 const fields = ['area', 'other', 'secret'].map(
     (name) => document.querySelector('[aria-label="' + name + '"]'));

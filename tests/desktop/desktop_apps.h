@@ -143,7 +143,8 @@ class DesktopApplication {
 // first takes the focus (a "show password" that acts on focus); the title says "page d N TYPE
 // load L", N the characters it holds, TYPE "password" or "text", L how often the page was
 // loaded in this browser's session, and then " focused" once the input has the focus;
-// "/e" ("page e"): a text area "area", a text input "other" and a password input "secret"; with
+// "/e" ("page e"): a text area "area", a text input "other" and a password input "secret", each
+// input followed by a line of text (a click beside it puts the page's caret there); with
 // Shift, F2 raises the page's own prompt, F3 goes to a sign-in the site asks for ("/login":
 // the browser's own prompt for a name and a password, then "sign-in refused"), F4 moves the
 // keyboard to "other" and F9 to "secret", each 1.5 s after the key; the title says "page e load
