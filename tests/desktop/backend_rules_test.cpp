@@ -457,14 +457,21 @@ TEST(FocusSearch, TheWindowThatHasTheKeyboardAndItsDialogsFirst) {
     }
 }
 
-// Of the elements claiming the focus, in the order met: the first that holds it with its caret
-// there; else the latest focus event's; else the first holder; else the first stand-in; else
-// the only field whose focus goes unsaid.
+// Of the elements claiming the focus, in the order met: the first field that holds it with its
+// caret there; else the latest focus event's; else the first holder with no holder inside it,
+// a field first; else the first stand-in; else the only field whose focus goes unsaid. A web
+// page's document or paragraph that only keeps the caret of a click on the page is never taken
+// over the input that has the keyboard.
 TEST(FocusSearch, TheElementWithTheCaretAmongThoseClaimingTheFocus) {
     using Claim = atspi::FocusClaim;
-    const atspi::FocusCandidate caretHere{.claim = Claim::holds, .takesText = true, .caret = 11};
-    const atspi::FocusCandidate caretElsewhere{.claim = Claim::holds, .takesText = true,
-                                               .caret = -1};
+    const atspi::FocusCandidate caretHere{
+        .claim = Claim::holds, .takesText = true, .editable = true, .caret = 11};
+    const atspi::FocusCandidate caretElsewhere{
+        .claim = Claim::holds, .takesText = true, .editable = true, .caret = -1};
+    const atspi::FocusCandidate pageCaret{.claim = Claim::holds, .takesText = true, .caret = 3};
+    const atspi::FocusCandidate documentAround{
+        .claim = Claim::holds, .takesText = true, .caret = 3, .enclosesAnother = true};
+    const atspi::FocusCandidate button{.claim = Claim::holds};
     const atspi::FocusCandidate table{.claim = Claim::holds};
     const atspi::FocusCandidate proxy{.claim = Claim::standsIn};
     const atspi::FocusCandidate named{.claim = Claim::holds, .latestEvent = true};
@@ -484,6 +491,11 @@ TEST(FocusSearch, TheElementWithTheCaretAmongThoseClaimingTheFocus) {
              Case{"a field whose focus goes unsaid", {unsaid}, 0},
              Case{"two of those: neither", {unsaid, unsaid}, std::nullopt},
              Case{"a holder before an unsaid field", {unsaid, table}, 1},
+             Case{"a page's paragraph with its caret, then the input", {pageCaret, caretHere}, 1},
+             Case{"the page's document around the input, its caret elsewhere",
+                  {documentAround, caretElsewhere}, 1},
+             Case{"the page's document around a button", {documentAround, button}, 1},
+             Case{"a page's paragraph with its caret alone", {pageCaret}, 0},
              Case{"nothing", {}, std::nullopt},
          }) {
         SCOPED_TRACE(c.name);
@@ -492,6 +504,8 @@ TEST(FocusSearch, TheElementWithTheCaretAmongThoseClaimingTheFocus) {
     EXPECT_TRUE(atspi::endsFocusSearch(caretHere));
     EXPECT_FALSE(atspi::endsFocusSearch(caretElsewhere));
     EXPECT_FALSE(atspi::endsFocusSearch(table));
+    EXPECT_FALSE(atspi::endsFocusSearch(pageCaret));
+    EXPECT_FALSE(atspi::endsFocusSearch(documentAround));
 }
 
 TEST(XKeys, VirtualKeysAndChordModifiers) {

@@ -230,11 +230,17 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
     AtspiAccessible* searching = nullptr;
     // The way down the walk has taken to the element it looks at (not held: the walk holds it).
     std::vector<std::pair<AtspiAccessible*, int>> way;
-    const auto meet = [&](AtspiAccessible* node, const States& now) {
+    // Those met on the way down to the element the walk looks at (indexes into `met`): an
+    // element met below them that can hold the keyboard makes them stand in for it.
+    std::vector<std::size_t> around;
+    // Meets an element that claims the focus (or may hold it unsaid): the index it was kept
+    // at, if kept.
+    const auto meet = [&](AtspiAccessible* node, const States& now) -> std::optional<std::size_t> {
         FocusCandidate candidate;
         if (now.focused) {
             Held<AtspiText> text(atspi_accessible_get_text_iface(node));
             candidate.takesText = static_cast<bool>(text);
+            candidate.editable = rules.isEditable(now);
             candidate.claim = rules.focusClaim(now, candidate.takesText);
             if (candidate.claim == FocusClaim::holds && text) {
                 candidate.caret = attempt(calls_, text.get(), [&](GError** e) {
@@ -247,21 +253,34 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
             const auto role = attempt(
                 calls_, node, [&](GError** e) { return atspi_accessible_get_role(node, e); });
             if (role != ATSPI_ROLE_TEXT && role != ATSPI_ROLE_ENTRY) {
-                return;
+                return std::nullopt;
             }
             candidate.unsaid = true;
             candidate.takesText = true;
         }
-        ended = endsFocusSearch(candidate);
-        if (ended || met.size() < maxFocusCandidates) {
-            met.push_back(candidate);
-            Met each{.element = static_cast<AtspiAccessible*>(g_object_ref(node)),
-                     .window = searching,
-                     .way = way};
-            for (auto& step : each.way) {
-                g_object_ref(step.first);
+        if (candidate.claim == FocusClaim::holds && !candidate.unsaid) {
+            for (const auto index : around) {
+                met[index].enclosesAnother = true;
             }
-            elements.push_back(std::move(each));
+        }
+        if (!endsFocusSearch(candidate) && met.size() >= maxFocusCandidates) {
+            return std::nullopt;
+        }
+        met.push_back(candidate);
+        Met each{.element = static_cast<AtspiAccessible*>(g_object_ref(node)),
+                 .window = searching,
+                 .way = way};
+        for (auto& step : each.way) {
+            g_object_ref(step.first);
+        }
+        elements.push_back(std::move(each));
+        return met.size() - 1;
+    };
+    // Once the walk has looked inside an element it met: whether the search ends there.
+    const auto leave = [&](std::optional<std::size_t> index) {
+        if (index) {
+            around.pop_back();
+            ended = ended || endsFocusSearch(met[*index]);
         }
     };
     std::function<void(AtspiAccessible*, int)> walk = [&](AtspiAccessible* node, int depth) {
@@ -273,25 +292,28 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
             stalled = true;
             return;
         }
+        std::optional<std::size_t> index;
         if (now->focused || rules.mayHoldFocusUnsaid(*now)) {
-            meet(node, *now);
+            index = meet(node, *now);
         }
-        if (ended || !rules.showsChildren(*now)) {
-            return;
+        if (index) {
+            around.push_back(*index);
         }
-        const auto count = attempt(
-            calls_, node, [&](GError** e) { return atspi_accessible_get_child_count(node, e); });
+        // (inside it: an element there with the keyboard is the one, not this one around it)
+        const auto count =
+            rules.showsChildren(*now)
+                ? attempt(calls_, node,
+                          [&](GError** e) { return atspi_accessible_get_child_count(node, e); })
+                : std::optional<int>(0);
         if (!count) {
             // A target that does not answer gets no further calls in this search.
             stalled = true;
+            leave(index);
             return;
         }
         // Children too many to visit are not looked through (a spreadsheet's cells: the one
         // being edited has its text elsewhere).
-        if (*count > maxChildren) {
-            return;
-        }
-        for (int i = 0; i < *count && !ended && !stalled; ++i) {
+        for (int i = 0; *count <= maxChildren && i < *count && !ended && !stalled; ++i) {
             Held<AtspiAccessible> child(attempt(calls_, node, [&](GError** e) {
                                             return atspi_accessible_get_child_at_index(node, i, e);
                                         }).value_or(nullptr));
@@ -301,6 +323,7 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
                 way.pop_back();
             }
         }
+        leave(index);
     };
     // The same walk over a window's tree asked a level at a time.
     KeptTree* kept = nullptr;
@@ -315,22 +338,26 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
                 return;
             }
             const auto& now = *node.states;
+            std::optional<std::size_t> index;
             if (now.focused || rules.mayHoldFocusUnsaid(now)) {
                 // (gone since it was asked: not met)
                 if (Held<AtspiAccessible> element(kept->element(at, calls_)); element) {
-                    meet(element.get(), now);
+                    index = meet(element.get(), now);
                 }
             }
-            if (ended || !rules.showsChildren(now)) {
-                return;
+            if (index) {
+                around.push_back(*index);
             }
-            if (!node.childCount) {
-                stalled = true;
-                return;
+            if (rules.showsChildren(now)) {
+                if (!node.childCount) {
+                    stalled = true;
+                } else {
+                    for (const int child : node.children) {
+                        visit(child);
+                    }
+                }
             }
-            for (const int child : node.children) {
-                visit(child);
-            }
+            leave(index);
         };
         visit(0);
     };
@@ -478,8 +505,12 @@ bool AtspiAccessibility::stillHasFocus(Remembered& known,
             return false;
         }
     }
-    // Only a field with its caret there ends a search: another element may be the one that has
-    // the keyboard beside an element that only claims it.
+    // Only a field the person types into, with its caret there, ends a search: another element
+    // may be the one that has the keyboard beside (or inside) an element that only claims it,
+    // as a web page's document does around the input clicked after a click on the page.
+    if (!rules.isEditable(*now)) {
+        return false;
+    }
     Held<AtspiText> text(atspi_accessible_get_text_iface(known.element));
     const auto caret =
         text ? attempt(calls_, text.get(),

@@ -62,8 +62,9 @@ std::vector<std::vector<std::size_t>> windowsToSearch(std::span<const BusWindow>
 }
 
 bool endsFocusSearch(const FocusCandidate& candidate) {
-    return candidate.claim == FocusClaim::holds && candidate.takesText && candidate.caret &&
-           *candidate.caret >= 0 && !candidate.unsaid;
+    return candidate.claim == FocusClaim::holds && candidate.takesText && candidate.editable &&
+           candidate.caret && *candidate.caret >= 0 && !candidate.unsaid &&
+           !candidate.enclosesAnother;
 }
 
 std::optional<std::size_t> chooseFocus(std::span<const FocusCandidate> met) {
@@ -78,11 +79,17 @@ std::optional<std::size_t> chooseFocus(std::span<const FocusCandidate> met) {
     if (const auto found = first([](const auto& c) { return c.latestEvent && !c.unsaid; })) {
         return found;
     }
-    for (const auto claim : {FocusClaim::holds, FocusClaim::standsIn}) {
-        if (const auto found =
-                first([&](const auto& c) { return !c.unsaid && c.claim == claim; })) {
-            return found;
-        }
+    const auto holds = [](const FocusCandidate& c) {
+        return !c.unsaid && c.claim == FocusClaim::holds && !c.enclosesAnother;
+    };
+    if (const auto found = first([&](const auto& c) { return holds(c) && c.editable; })) {
+        return found;
+    }
+    if (const auto found = first(holds)) {
+        return found;
+    }
+    if (const auto found = first([&](const auto& c) { return !c.unsaid && !holds(c); })) {
+        return found;
     }
     if (std::ranges::count_if(met, &FocusCandidate::unsaid) == 1) {
         return first(&FocusCandidate::unsaid);

@@ -45,6 +45,8 @@ struct BusWindow {
 struct FocusCandidate {
     FocusClaim claim = FocusClaim::standsIn;
     bool takesText = false;
+    // The person can type into it (the toolkit's rule).
+    bool editable = false;
     // Its caret offset, read for text holders only; negative where the caret is elsewhere
     // (LibreOffice's paragraphs other than the caret's).
     std::optional<int> caret;
@@ -53,15 +55,21 @@ struct FocusCandidate {
     // It claims no focus, but is a field whose focus the toolkit does not tell (see
     // Toolkit::mayHoldFocusUnsaid).
     bool unsaid = false;
+    // An element inside it that can hold the keyboard claims the focus too: it only stands in
+    // for that one (a browser's document keeps claiming the focus around the input clicked).
+    bool enclosesAnother = false;
 };
 
-// Whether the walk can end at it: it holds the keyboard and shows its caret.
+// Whether the walk can end at it (once it has looked inside it): a field the person types
+// into, holding the keyboard, with its caret there. An element that only holds a caret (a web
+// page's document or paragraph after a click on the page: it keeps that caret while an input
+// has the keyboard) does not end it.
 [[nodiscard]] bool endsFocusSearch(const FocusCandidate& candidate);
 
 // The one taken among those met, in the walk's order: one that ends the search; else the one
-// the latest focus event named; else the first that holds the keyboard; else the first that
-// stands in for it; else a field whose focus goes unsaid, when it is the only one. None when
-// none qualifies.
+// the latest focus event named; else the first that holds the keyboard, with nothing inside it
+// that does, one that can be typed into first; else the first that stands in for it; else a
+// field whose focus goes unsaid, when it is the only one. None when none qualifies.
 [[nodiscard]] std::optional<std::size_t> chooseFocus(std::span<const FocusCandidate> met);
 
 }  // namespace ravlin::platform::atspi
