@@ -274,6 +274,10 @@ AtspiAccessible* AtspiAccessibility::focusAmong(const Toolkit& rules,
             g_object_ref(step.first);
         }
         elements.push_back(std::move(each));
+        // A field the person types into, holding the keyboard with its caret there, ends the
+        // search at once: nothing inside a field takes the keyboard from it (and a rich editor's
+        // paragraphs are not asked).
+        ended = ended || endsFocusSearch(candidate);
         return met.size() - 1;
     };
     // Once the walk has looked inside an element it met: whether the search ends there.
