@@ -650,20 +650,24 @@ QString quoted(const QString& answer) {
     return start >= 0 && end > start ? answer.mid(start + 1, end - start - 1) : QString();
 }
 
-}  // namespace
-
-AccessibilityCalls::AccessibilityCalls(platform::ProcessID pid) {
-    bus_ = quoted(gdbusCall(
+// The accessibility bus's address.
+QString accessibilityBus() {
+    return quoted(gdbusCall(
         {QStringLiteral("--session"), QStringLiteral("--dest"), QStringLiteral("org.a11y.Bus"),
          QStringLiteral("--object-path"), QStringLiteral("/org/a11y/bus"), QStringLiteral("--method"),
          QStringLiteral("org.a11y.Bus.GetAddress")}));
-    if (bus_.isEmpty()) {
-        return;
+}
+
+}  // namespace
+
+QString accessibilityBusNameOf(platform::ProcessID pid) {
+    const QString bus = accessibilityBus();
+    if (bus.isEmpty()) {
+        return {};
     }
-    const QStringList onBus = {QStringLiteral("--address"), bus_, QStringLiteral("--dest"),
+    const QStringList onBus = {QStringLiteral("--address"), bus, QStringLiteral("--dest"),
                                QStringLiteral("org.freedesktop.DBus"), QStringLiteral("--object-path"),
                                QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("--method")};
-    // The application's connection to the bus, by its process.
     const QString names = gdbusCall(onBus + QStringList{QStringLiteral("org.freedesktop.DBus.ListNames")});
     for (const auto& part : names.split(QLatin1Char('\''))) {
         if (!part.startsWith(QLatin1Char(':'))) {
@@ -672,11 +676,49 @@ AccessibilityCalls::AccessibilityCalls(platform::ProcessID pid) {
         const QString owner = gdbusCall(
             onBus + QStringList{QStringLiteral("org.freedesktop.DBus.GetConnectionUnixProcessID"), part});
         if (owner == QStringLiteral("(uint32 %1,)").arg(pid)) {
-            name_ = part;
-            break;
+            return part;
         }
     }
-    if (name_.isEmpty()) {
+    return {};
+}
+
+std::optional<int> roleOnTheBus(const QString& application, const QString& path) {
+    const QString answer = gdbusCall(
+        {QStringLiteral("--address"), accessibilityBus(), QStringLiteral("--dest"), application,
+         QStringLiteral("--object-path"), path, QStringLiteral("--method"),
+         QStringLiteral("org.a11y.atspi.Accessible.GetRole")});
+    // (uint32 40,)
+    bool number = false;
+    const int role = answer.section(QLatin1Char(' '), 1).section(QLatin1Char(','), 0, 0).toInt(&number);
+    return number ? std::optional<int>(role) : std::nullopt;
+}
+
+ProgramBusCalls::ProgramBusCalls(RavlinProgram& program)
+    : file_(program.home() + QStringLiteral("/bus-calls")) {
+    program.setEnvironment(QStringLiteral("LD_PRELOAD"), QStringLiteral(RAVLIN_BUS_CALLS_RECORD));
+    program.setEnvironment(QStringLiteral("RAVLIN_BUS_CALLS_FILE"), file_);
+}
+
+std::vector<ProgramBusCalls::Call> ProgramBusCalls::calls() const {
+    QFile file(file_);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    std::vector<Call> calls;
+    for (const auto& line : file.readAll().split('\n')) {
+        const auto parts = line.split(' ');
+        if (parts.size() == 3) {
+            calls.push_back({QString::fromUtf8(parts[0]), QString::fromUtf8(parts[1]),
+                             QString::fromUtf8(parts[2])});
+        }
+    }
+    return calls;
+}
+
+AccessibilityCalls::AccessibilityCalls(platform::ProcessID pid) {
+    bus_ = accessibilityBus();
+    name_ = accessibilityBusNameOf(pid);
+    if (bus_.isEmpty() || name_.isEmpty()) {
         return;
     }
     monitor_.setProcessChannelMode(QProcess::SeparateChannels);

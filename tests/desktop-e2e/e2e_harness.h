@@ -229,6 +229,32 @@ class AccessibilityCalls {
     bool ready_ = false;
 };
 
+// The application's connection to the accessibility bus (its unique name, ":1.N"), found by its
+// process; empty when it has none.
+QString accessibilityBusNameOf(platform::ProcessID pid);
+// The role (an AtspiRole) of `application`'s object at `path`, asked over the accessibility bus;
+// none when it did not answer.
+std::optional<int> roleOnTheBus(const QString& application, const QString& path);
+
+// The calls the program sends to other applications, over the accessibility bus and over the
+// private connections they offer alike, as a library loaded into it records them: what was asked
+// of which object, never with what. Made before the program starts.
+class ProgramBusCalls {
+  public:
+    struct Call {
+        QString destination;  // the application's name on the bus
+        QString path;
+        QString member;  // "Interface.Member", such as "org.a11y.atspi.Text.GetText"
+    };
+
+    explicit ProgramBusCalls(RavlinProgram& program);
+    // Those recorded so far, in the order they were sent.
+    [[nodiscard]] std::vector<Call> calls() const;
+
+  private:
+    QString file_;
+};
+
 // The first element of the program's windows `matches` accepts (a bounded walk, tried again
 // until `limit`); an empty reference when none did.
 platform::ElementRef findInProgramWhere(qint64 pid,

@@ -12,11 +12,14 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <string>
 
 #include "core/text/unicode.h"
 #include "scenarios.h"
 #include "tests/desktop/desktop_apps.h"
+
+#include <atspi/atspi-constants.h>
 
 namespace ravlin::testing {
 namespace {
@@ -398,10 +401,33 @@ TEST_F(FocusedField, WritersLateKeyboardIsTakenBack) {
 // refused; in the text input each opens the Composer (Super+E by the input). Where the inputs
 // stand is read before each load (a bar the browser shows after a while moves the page), and
 // nothing is asked of the new page's elements before the program looks, as with a person; the
-// page's title says which input the keys reached.
+// page's title says which input the keys reached. The program never asks the password input for
+// its text, over the bus or the browser's private connection.
 class ClickedBackIntoAnInput : public FocusedField, public ::testing::WithParamInterface<Kind> {
   protected:
     DesktopApplication& browser = DesktopApplication::get(GetParam());
+    ProgramBusCalls busCalls{program};
+
+    // The program's calls of the text interfaces of the browser's objects, from its `from`th call
+    // on, by the object's role (asked of the browser now).
+    std::map<int, int> textCallsByRole(std::size_t from) {
+        const auto calls = busCalls.calls();
+        const QString name = accessibilityBusNameOf(browser.pid());
+        EXPECT_FALSE(name.isEmpty()) << "the browser is not on the accessibility bus";
+        std::map<QString, int> byPath;
+        for (std::size_t i = from; i < calls.size(); ++i) {
+            if (calls[i].destination == name &&
+                (calls[i].member.startsWith(QStringLiteral("org.a11y.atspi.Text.")) ||
+                 calls[i].member.startsWith(QStringLiteral("org.a11y.atspi.EditableText.")))) {
+                ++byPath[calls[i].path];
+            }
+        }
+        std::map<int, int> byRole;
+        for (const auto& [path, count] : byPath) {
+            byRole[roleOnTheBus(name, path).value_or(-1)] += count;
+        }
+        return byRole;
+    }
 
     // The lengths of the page's text area, text input and password input, from its title;
     // nothing where it does not tell them.
@@ -488,9 +514,11 @@ TEST_P(ClickedBackIntoAnInput, PasswordRefusedTextInputOpened) {
     int superE = 0;
     int doubleTap = 0;
     int quickFix = 0;
+    int passwordTextCalls = 0;
     for (int round = 0; round < rounds; ++round) {
         SCOPED_TRACE("password input, round " + std::to_string(round));
         waitUntil([&] { return unmanagedWindowsOf(program.pid()).empty(); }, kSettle);
+        const auto callsBefore = busCalls.calls().size();
         ASSERT_TRUE(typedAndClickedBack(secret, u"pw4lock"));
         {
             const auto looks = program.errorLines("openPanel: snapshot").size();
@@ -522,19 +550,25 @@ TEST_P(ClickedBackIntoAnInput, PasswordRefusedTextInputOpened) {
             EXPECT_TRUE(refused) << browser.windowTitle().toStdString();
             quickFix += refused;
         }
+        // (before the next load: the page's objects still answer)
+        const int onPassword = textCallsByRole(callsBefore)[ATSPI_ROLE_PASSWORD_TEXT];
+        EXPECT_EQ(onPassword, 0);
+        passwordTextCalls += onPassword;
     }
     std::printf("measure: %s password input clicked back into, %d rounds: refused Super+E %d, "
-                "double tap %d, Quick Fix %d\n",
-                browser.name().c_str(), rounds, superE, doubleTap, quickFix);
+                "double tap %d, Quick Fix %d; text calls on the password input %d\n",
+                browser.name().c_str(), rounds, superE, doubleTap, quickFix, passwordTextCalls);
 
     const QString other = QStringLiteral("other");
     int opened = 0;
     int beside = 0;
     int pairs = 0;
     int quickFixes = 0;
+    int inputTextCalls = 0;
     for (int round = 0; round < rounds; ++round) {
         SCOPED_TRACE("text input, round " + std::to_string(round));
         waitUntil([&] { return unmanagedWindowsOf(program.pid()).empty(); }, kSettle);
+        const auto callsBefore = busCalls.calls().size();
         ASSERT_TRUE(typedAndClickedBack(other, u"We walk"));
         if (openComposer()) {
             ++opened;
@@ -573,10 +607,15 @@ TEST_P(ClickedBackIntoAnInput, PasswordRefusedTextInputOpened) {
             waitUntil([&] { return bool(desktop.focusedOf(programPid())); }, 2s);
             composerUp();
         }
+        // (the record sees the program's reads of a browser's input: those of the password
+        // input above would have been seen)
+        inputTextCalls += textCallsByRole(callsBefore)[ATSPI_ROLE_ENTRY];
     }
     std::printf("measure: %s text input clicked back into, %d rounds: Composer opened by "
-                "Super+E %d (beside the input %d), double tap %d, Quick Fix %d\n",
-                browser.name().c_str(), rounds, opened, beside, pairs, quickFixes);
+                "Super+E %d (beside the input %d), double tap %d, Quick Fix %d; text calls on "
+                "the input %d\n",
+                browser.name().c_str(), rounds, opened, beside, pairs, quickFixes, inputTextCalls);
+    EXPECT_GT(inputTextCalls, 0);
     EXPECT_EQ(opened, rounds);
     EXPECT_EQ(pairs, rounds);
     EXPECT_EQ(quickFixes, rounds);
