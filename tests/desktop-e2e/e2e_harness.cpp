@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPixmap>
+#include <QPoint>
 #include <QScreen>
 #include <QStringList>
 #include <QTimer>
@@ -808,18 +809,27 @@ platform::ElementRef findInProgram(qint64 pid, std::string_view role, std::u16st
 
 bool clickElement(platform::ElementRef element) {
     auto& accessibility = *Desktop::get().seams.accessibility;
-    const auto position = accessibility.attribute(element, platform::ax::position);
-    const auto size = accessibility.attribute(element, platform::ax::size);
-    if (!position.hasValue() || !size.hasValue()) {
-        return false;
-    }
-    const auto* origin = std::get_if<platform::Point>(&position.value());
-    const auto* extent = std::get_if<platform::Size>(&size.value());
-    if (!origin || !extent || extent->width <= 0 || extent->height <= 0) {
-        return false;
-    }
-    return clickAt(static_cast<int>(origin->x + extent->width / 2),
-                   static_cast<int>(origin->y + extent->height / 2));
+    // (a window just shown may not be laid out yet, and a busy application may not answer at
+    // once: a person waits until it stands there)
+    std::optional<QPoint> middle;
+    waitUntil(
+        [&] {
+            const auto position = accessibility.attribute(element, platform::ax::position);
+            const auto size = accessibility.attribute(element, platform::ax::size);
+            if (!position.hasValue() || !size.hasValue()) {
+                return false;
+            }
+            const auto* origin = std::get_if<platform::Point>(&position.value());
+            const auto* extent = std::get_if<platform::Size>(&size.value());
+            if (!origin || !extent || extent->width <= 0 || extent->height <= 0) {
+                return false;
+            }
+            middle = QPoint(static_cast<int>(origin->x + extent->width / 2),
+                            static_cast<int>(origin->y + extent->height / 2));
+            return true;
+        },
+        10s);
+    return middle && clickAt(middle->x(), middle->y());
 }
 
 // --- The clipboard

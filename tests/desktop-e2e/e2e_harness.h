@@ -265,7 +265,8 @@ platform::ElementRef findInProgramWhere(qint64 pid,
 // "menu item") and whose title is `title`; null when none is there within `limit`.
 platform::ElementRef findInProgram(qint64 pid, std::string_view role, std::u16string_view title,
                                    std::chrono::milliseconds limit = 5s);
-// Clicks the middle of an element as a person would; false when it has no place on screen.
+// Clicks the middle of an element as a person would, once it stands on screen (at most 10 s);
+// false when it never did.
 bool clickElement(platform::ElementRef element);
 
 // Every format the clipboard offers, with its bytes.
